@@ -48,7 +48,8 @@ void StreamRoundTrip()
     const FileInfoMap share = MakeShare(100000);
     size_t encoded = 0;
     bool ok = true;
-    const double seconds = BestSeconds(5, [&]() {
+    // Best of many runs: these machines are shared, and the slow runs measure the neighbours.
+    const double seconds = BestSeconds(15, [&]() {
         MemStream stream;
         OutputStream(stream).Write(share);
         encoded = stream.GetLength();
