@@ -22,7 +22,11 @@ public:
         m_socket.waitForConnected(5000);
     }
 
-    void Send(quint32 i_code, const QByteArray& i_body) { m_socket.write(WireWriter().Append(i_body).Frame(i_code)); }
+    void Send(quint32 i_code, const QByteArray& i_body)
+    {
+        m_socket.write(WireWriter().Append(i_body).Frame(i_code));
+        m_socket.waitForBytesWritten(5000);
+    }
 
     bool Login(const QString& i_user, const QString& i_password = QStringLiteral("pw"))
     {
