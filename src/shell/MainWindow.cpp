@@ -1,16 +1,265 @@
 #include "MainWindow.h"
 
+#include "ActionSetToolBar.h"
+#include "ChatsForm.h"
+#include "DNetManager.h"
+#include "DataSaver.h"
+#include "DelayedInvoker.h"
+#include "DiagnosticsForm.h"
+#include "EventToolBar.h"
+#include "ExtendedAsciiTranslator.h"
+#include "Log.h"
+#include "PeerMessenger.h"
+#include "SearchForm.h"
+#include "Server.h"
+#include "SharedFoldersManager.h"
+#include "SharesForm.h"
+#include "SizeManager.h"
+#include "StartupPrompts.h"
+#include "TimerManager.h"
+#include "TransferQueueManager.h"
+#include "TransfersForm.h"
+#include "UpdateChecker.h"
+#include "UserListForm.h"
+#include "UserNoteDialog.h"
+#include "WishListSearcher.h"
 #include "ui_MainWindow.h"
 
-MainWindow::MainWindow(QWidget* ip_parent)
-    : QMainWindow(ip_parent)
-    , m_ui(std::make_unique<Ui::MainWindow>())
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QTextCodec>
+
+MainWindow* mainWindow = nullptr;
+bool g_showIsOver = false;
+QPalette defaultPalette;
+const qint64 g_currentVersion = 20120830;
+
+namespace
 {
-    m_ui->setupUi(this);
+const QString kConfigurationArea = QStringLiteral("Configuration Data");
+
+QString Setting(const char* i_key)
+{
+    return GetSetting(i_key);
 }
 
-MainWindow::~MainWindow() = default;
+bool IsYes(const char* i_key)
+{
+    return Setting(i_key) == QLatin1String("yes");
+}
+
+template <typename Slot>
+EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* ip_window, Slot i_slot)
+{
+    return new EventHandler<MainWindow, ItemPtr>(ip_window, i_slot);
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget* ip_parent)
+    : QMainWindow(ip_parent, Qt::WindowFlags())
+    , ui(new Ui::MainWindow)
+    , updateChecker(std::make_unique<UpdateChecker>())
+{
+    mainWindow = this;
+    ui->setupUi(this);
+    SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
+
+    ui->roomList->setColumnWidth(0, 150);
+    ui->roomList->setColumnWidth(1, 30);
+    ui->roomList->setHeaderLabels({QStringLiteral("Room Name"), QStringLiteral("Users")});
+    ui->roomList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->roomList, &QWidget::customContextMenuRequested, this, &MainWindow::OnRoomListContextMenuRequested);
+
+    ui->roomSplitter->setStretchFactor(0, 1);
+    ui->roomSplitter->setStretchFactor(1, 0);
+
+    ui->sharedFoldersList->setColumnWidth(0, 400);
+    ui->sharedFoldersList->setHeaderLabels({QStringLiteral("Shared folder"), QStringLiteral("Accessible to")});
+}
+
+QString MainWindow::DataFilePath()
+{
+    return QDir::homePath() + QStringLiteral("/.Veltrane");
+}
 
 void MainWindow::Init()
 {
+    setWindowTitle(QStringLiteral("VeltraneQt build %1/%2/%3")
+                       .arg((g_currentVersion % 10000) / 100)
+                       .arg(g_currentVersion % 100)
+                       .arg(g_currentVersion / 10000));
+
+    new TimerManager();
+    new DataSaver();
+    server = new Server();
+    DeclareSettingsTypes();
+    server->CreateData();
+    qRegisterMetaType<ItemPtr>("ItemPtr");
+
+    connect(server, &Server::Connected, this, &MainWindow::OnConnected);
+    connect(server, &Server::Connecting, this, &MainWindow::OnConnecting);
+    connect(server, &Server::Disconnected, this, &MainWindow::OnDisconnected);
+    connect(ui->roomList, &QTreeWidget::itemDoubleClicked, this, &MainWindow::OnRoomListItemDoubleClicked);
+
+    RegisterRoomHandlers();
+    ui->roomList->sortByColumn(0, Qt::AscendingOrder);
+    d->AddConnectionEventHandler(d->GetType("room"), d->GetType("in_room"),
+                                 new EventHandler<MainWindow, ConnectionInfo&>(this, &MainWindow::OnEnteredRoom));
+
+    actionBar->Init();
+    DeclareMainActionSets();
+    connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &MainWindow::OnToolBarActionTriggered);
+    connect(qApp, &QApplication::focusChanged, this, &MainWindow::OnFocusChanged);
+
+    new PeerMessenger();
+    DeclareUserTypes();
+    new DelayedInvoker();
+    new DNetManager();
+    new SharedFoldersManager(this);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        trayIcon.setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
+    DeclareWindowTypes();
+    connect(server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
+    RegisterSharedFolderHandlers();
+    new SizeManager();
+
+    ui->diagnosticsForm->Init();
+    DiagnosticsForm::RegisterLoggableItemType("user");
+
+    new TransferQueueManager();
+    ui->transfersForm->Init();
+    ui->sharesForm->Init();
+    ui->searchForm->Init();
+    new WishListSearcher(this);
+
+    setContextMenuPolicy(Qt::NoContextMenu);
+    new EventToolBar();
+    addToolBarBreak(Qt::TopToolBarArea);
+    addToolBar(Qt::TopToolBarArea, eventToolBar);
+
+    d->AddPathEventHandler(new PathNode(new PathNode(d->GetType("global")->GetItem("username")), "global_value",
+                                        PathRequired),
+                           Handler(this, &MainWindow::OnUsernameChanged));
+    connect(server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
+
+    defaultPalette = QApplication::palette();
+    WriteSettingsDefaults();
+
+    connect(ui->logRoomChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogRoomChatCheckBoxClicked);
+    connect(ui->logPrivateChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogPrivateChatCheckBoxClicked);
+    connect(ui->emptyShareWarningCheckBox, &QCheckBox::clicked, this,
+            &MainWindow::OnEmptyShareWarningMessageCheckBoxClicked);
+    d->AddPathEventHandler(
+        new PathNode(new PathNode(d->GetType("global")->GetItem("obfuscated_listening_port")), "global_value",
+                     PathOnConnect),
+        Handler(this, &MainWindow::OnObfuscatedPortSet));
+    connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
+
+    new ExtendedAsciiTranslator();
+    FillCodePageBox();
+    ui->userListForm->Init();
+
+    LoadDataFile();
+
+    ShowCodePage();
+    ApplyColours();
+    SetSetting("data_version", "1");
+    if (!d->GetType("global")->GetItem("username").IsConnected("global_value"))
+        StartupPrompts::Current()->AskLogin(nullptr);
+    if (!Setting("username").isEmpty())
+        server->Connect();
+
+    ShowFirstSettingsGroup();
+    d->AddPathEventHandler(new PathNode(new PathNode(d->GetType("global")->GetItem("new_listening_port")),
+                                        "global_value", PathRequired),
+                           Handler(this, &MainWindow::OnNewListeningPortChanged));
+    ShowChatTimestamps();
+
+    sizeManager->RegisterResizableWindow(QStringLiteral("main_window"), &sizeProxy);
+    ui->roomSplitter->setSizes({width() - 220, 220});
+    sizeManager->RegisterSplitter(QStringLiteral("room_list_splitter"), ui->roomSplitter, {});
+    sizeManager->RegisterTreeWidget(QStringLiteral("room_list"), ui->roomList);
+
+    connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &MainWindow::EveryHalfMinute);
+    connect(timerManager->fiveMinuteTimer(), &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
+    connect(&trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
+    UserNoteDialog::Init();
+    activateWindow();
+
+    sharedFoldersManager->Init();
+    connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, this,
+            &MainWindow::OnSharedFilesRescanned);
+
+    RegisterWidgetForTabFocus(ui->usernameEdit, 1);
+    RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
+    connect(server, &Server::PrivateRoomAddEnabled, this, &MainWindow::OnPrivateRoomAddEnabled);
+    ui->chatsForm->Init();
+
+    d->NewType("chat_log_form", Primary, false, true);
+    d->GetType("chat_log_form")->RelateToType(d->GetType("room"), One, One, false);
+    d->GetType("chat_log_form")->RelateToType(d->GetType("user"), One, One, false);
+    actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("clear_chat_log"), QStringLiteral("Clear Log"),
+                            QStringLiteral(":/icons/empty_note_icon"), false);
+    actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("open_log_folder"),
+                            QStringLiteral("Open Log Folder"), QStringLiteral(":/icons/browse_icon"), false);
+    actionBar->AddSetAction(QStringLiteral("user_chat"), QStringLiteral("user_chat_log"), QStringLiteral("Chat Log"),
+                            QStringLiteral(":/icons/note_icon"), false);
+
+    ShowSecondSettingsGroup();
+    connect(ui->emptyShareWarningEdit, &QLineEdit::textEdited, this, &MainWindow::OnEmptyShareWarningEditEdited);
+    connect(ui->saveEmptyShareWarningMessageButton, &QPushButton::clicked, this,
+            &MainWindow::OnSaveEmptyShareWarningMessageButtonClicked);
+
+    updateChecker->Init();
+    connect(updateChecker.get(), &UpdateChecker::NewVersion, this, &MainWindow::OnNewVersion);
+
+    ui->maxUploadsPerUserSpinBox->setValue(Setting("max_queued_uploads_per_user").toInt());
+    ui->sharedFoldersList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->sharedFoldersList, &QWidget::customContextMenuRequested, this,
+            &MainWindow::OnSharedFoldersListContextMenuRequested);
+    ShowThirdSettingsGroup();
+    connect(server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
+
+    Type* excluded = d->GetType("excluded_download_extension");
+    excluded->itemCreated.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
+    excluded->itemRemoved.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
+    OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr());
+}
+
+MainWindow::~MainWindow()
+{
+    g_showIsOver = true;
+    if (gp_server)
+        gp_server->Disconnect();
+    d->RemoveDisconnectedItems();
+    if (dataSaver)
+        dataSaver->Save(DataFilePath());
+
+    // The transfer engine goes first: its threads use the sockets and files of the others.
+    delete transferQueueManager;
+    transferQueueManager = nullptr;
+    delete sharedFoldersManager;
+    sharedFoldersManager = nullptr;
+    delete delayedInvoker;
+    delayedInvoker = nullptr;
+    delete dnetManager;
+    dnetManager = nullptr;
+    delete peerMessenger;
+    peerMessenger = nullptr;
+    delete server;
+    server = nullptr;
+    gp_server = nullptr;
+    delete dataSaver;
+    dataSaver = nullptr;
+    delete timerManager;
+    timerManager = nullptr;
+    delete ui;
+    ui = nullptr;
+    delete sizeManager;
+    sizeManager = nullptr;
 }
