@@ -7,6 +7,7 @@
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
 #include "EventToolBar.h"
+#include "FocusHelpers.h"
 #include "ExtendedAsciiTranslator.h"
 #include "Log.h"
 #include "PeerMessenger.h"
@@ -40,18 +41,6 @@ const qint64 g_currentVersion = 20120830;
 
 namespace
 {
-const QString kConfigurationArea = QStringLiteral("Configuration Data");
-
-QString Setting(const char* i_key)
-{
-    return GetSetting(i_key);
-}
-
-bool IsYes(const char* i_key)
-{
-    return Setting(i_key) == QLatin1String("yes");
-}
-
 template <typename Slot>
 EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* ip_window, Slot i_slot)
 {
@@ -141,7 +130,7 @@ void MainWindow::Init()
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, eventToolBar);
 
-    d->AddPathEventHandler(new PathNode(new PathNode(d->GetType("global")->GetItem("username")), "global_value",
+    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(QStringLiteral("username"))), "global_value",
                                         PathRequired),
                            Handler(this, &MainWindow::OnUsernameChanged));
     connect(server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
@@ -154,7 +143,7 @@ void MainWindow::Init()
     connect(ui->emptyShareWarningCheckBox, &QCheckBox::clicked, this,
             &MainWindow::OnEmptyShareWarningMessageCheckBoxClicked);
     d->AddPathEventHandler(
-        new PathNode(new PathNode(d->GetType("global")->GetItem("obfuscated_listening_port")), "global_value",
+        new PathNode(new PathNode(GetSettingItem(QStringLiteral("obfuscated_listening_port"))), "global_value",
                      PathOnConnect),
         Handler(this, &MainWindow::OnObfuscatedPortSet));
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
@@ -169,13 +158,13 @@ void MainWindow::Init()
     ShowCodePage();
     ApplyColours();
     SetSetting("data_version", "1");
-    if (!d->GetType("global")->GetItem("username").IsConnected("global_value"))
+    if (!GetSettingItem(QStringLiteral("username")).IsConnected("global_value"))
         StartupPrompts::Current()->AskLogin(nullptr);
-    if (!Setting("username").isEmpty())
+    if (!GetSetting(QStringLiteral("username")).isEmpty())
         server->Connect();
 
     ShowFirstSettingsGroup();
-    d->AddPathEventHandler(new PathNode(new PathNode(d->GetType("global")->GetItem("new_listening_port")),
+    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(QStringLiteral("new_listening_port"))),
                                         "global_value", PathRequired),
                            Handler(this, &MainWindow::OnNewListeningPortChanged));
     ShowChatTimestamps();
@@ -218,7 +207,7 @@ void MainWindow::Init()
     updateChecker->Init();
     connect(updateChecker.get(), &UpdateChecker::NewVersion, this, &MainWindow::OnNewVersion);
 
-    ui->maxUploadsPerUserSpinBox->setValue(Setting("max_queued_uploads_per_user").toInt());
+    ui->maxUploadsPerUserSpinBox->setValue(GetSetting(QStringLiteral("max_queued_uploads_per_user")).toInt());
     ui->sharedFoldersList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->sharedFoldersList, &QWidget::customContextMenuRequested, this,
             &MainWindow::OnSharedFoldersListContextMenuRequested);
@@ -226,8 +215,8 @@ void MainWindow::Init()
     connect(server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
 
     Type* excluded = d->GetType("excluded_download_extension");
-    excluded->itemCreated.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
-    excluded->itemRemoved.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
+    excluded->m_itemCreated.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
+    excluded->m_itemRemoved.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
     OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr());
 }
 

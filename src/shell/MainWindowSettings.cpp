@@ -36,11 +36,7 @@ PathNode* RoomPath(const char* i_attribute, PathNodeRelation i_relation)
 
 void MainWindow::DeclareSettingsTypes()
 {
-    Type* global = d->NewType("global", Primary, false, true);
-    Type* vglobal = d->NewType("vglobal", Primary, false, true);
-    Type* globalValue = d->NewType("global_value", Tertiary, false, true);
-    global->RelateToType(globalValue, Many, One, false);
-    vglobal->RelateToType(globalValue, Many, One, false);
+    DeclareSettingTypes(d);
     dataSaver->AddSavedType("global");
     dataSaver->AddSavedByConnectionType("global_value", "global");
 }
@@ -50,7 +46,7 @@ void MainWindow::RegisterRoomHandlers()
     Type* roomNode = d->NewType("room_node", Primary, false, true);
     d->GetType("room")->RelateToType(roomNode, One, One, false);
 
-    d->GetType("room")->itemCreated.insert(Handler(this, &MainWindow::OnRoomAdded));
+    d->GetType("room")->m_itemCreated.insert(Handler(this, &MainWindow::OnRoomAdded));
     d->AddPathEventHandler(RoomPath("user_count", PathRequired), Handler(this, &MainWindow::OnRoomUserCountChanged));
     d->AddPathEventHandler(RoomPath("is_owner", PathRequired), Handler(this, &MainWindow::OnBecomingRoomOwner));
     d->AddPathEventHandler(RoomPath("is_operator", PathRequired), Handler(this, &MainWindow::OnBecomingRoomOperator));
@@ -125,10 +121,10 @@ void MainWindow::DeclareWindowTypes()
 void MainWindow::RegisterSharedFolderHandlers()
 {
     Type* folder = d->GetType("shared_folder");
-    folder->itemCreated.insert(Handler(this, &MainWindow::OnSharedFolderAdded));
-    folder->itemRemoved.insert(Handler(this, &MainWindow::OnSharedFolderRemoved));
-    folder->itemConnected.insert(new EventHandler<MainWindow, ConnectionInfo>(this, &MainWindow::OnSharedFolderChange));
-    folder->itemDisconnected.insert(
+    folder->m_itemCreated.insert(Handler(this, &MainWindow::OnSharedFolderAdded));
+    folder->m_itemRemoved.insert(Handler(this, &MainWindow::OnSharedFolderRemoved));
+    folder->m_itemConnected.insert(new EventHandler<MainWindow, ConnectionInfo>(this, &MainWindow::OnSharedFolderChange));
+    folder->m_itemDisconnected.insert(
         new EventHandler<MainWindow, ConnectionInfo>(this, &MainWindow::OnSharedFolderChange));
 }
 
@@ -181,7 +177,7 @@ void MainWindow::LoadDataFile()
                                           QStringLiteral("Your client configuration data could not be loaded. "
                                                          "Starting from scratch..."));
         // The unreadable file stays beside the new one, and everyone finishes set-up as on a first start.
-        dataSaver->NotifyNoData();
+        dataSaver->NotifyFirstStart();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "FileInfo.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -16,8 +17,6 @@
 #include <utility>
 
 class QTcpSocket;
-class FileInfoMap;
-class AttributeTranslationTable;
 
 // The one transfer engine: every upload and download is a set of data-model items, so the
 // transfers window and the data file see the same state.
