@@ -5,6 +5,7 @@
 #include "ActionSetToolBar.h"
 #include "DataSaver.h"
 #include "Log.h"
+#include "StartupPrompts.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
