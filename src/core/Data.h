@@ -1,0 +1,611 @@
+#pragma once
+
+// The data model: one store of typed items linked by relations, with synchronous events.
+// Everything here runs on the GUI thread; only ItemPtr copies may cross threads (queued signals).
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+class Data;
+class Type;
+class Item;
+class ItemPtr;
+class ItemSet;
+class PathNode;
+struct PathRegistration;
+
+enum Primacy { Primary, Secondary, Tertiary };
+enum OneOrMany { One, Many };
+enum PathNodeRelation { PathRequired, PathRequiredQuiet, PathOnConnect, PathOnDisconnect, PathExcluded };
+
+// ---------------------------------------------------------------------------------------------
+// Exceptions, thrown by value.
+
+class DataException : public std::exception
+{
+public:
+    explicit DataException(std::string i_what) : m_what(std::move(i_what)) {}
+    const char* what() const noexcept override { return m_what.c_str(); }
+
+private:
+    std::string m_what;
+};
+
+class TypeAlreadyExistsException : public DataException { using DataException::DataException; };
+class TypeNotFoundException : public DataException { using DataException::DataException; };
+class AlreadyRelatedException : public DataException { using DataException::DataException; };
+class NotRelatedException : public DataException { using DataException::DataException; };
+class NullTypeException : public DataException { using DataException::DataException; };
+class DataLoadFailure : public DataException { using DataException::DataException; };
+
+// ---------------------------------------------------------------------------------------------
+// Value: the bytes of an item's value. Text as UTF-8, numbers in decimal, object references as
+// their address in unsigned decimal (pointer width, so they survive on 64-bit systems).
+
+class Value
+{
+public:
+    Value() = default;
+    Value(const QString& i_text);
+    Value(const char* i_text);
+    Value(char* i_text) : Value(static_cast<const char*>(i_text)) {}
+    Value(std::string i_bytes) : m_bytes(std::move(i_bytes)) {}
+    Value(const QByteArray& i_bytes);
+    Value(int i_number);
+    Value(unsigned int i_number);
+    Value(long i_number);
+    Value(unsigned long i_number);
+    Value(long long i_number);
+    Value(unsigned long long i_number);
+    template<class T, class = std::enable_if_t<!std::is_same<std::remove_cv_t<T>, char>::value>>
+    Value(T* ip_object) : Value(static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(ip_object)))
+    {
+    }
+
+    const std::string& Bytes() const { return m_bytes; }
+    bool operator==(const Value& i_other) const { return m_bytes == i_other.m_bytes; }
+    bool operator!=(const Value& i_other) const { return m_bytes != i_other.m_bytes; }
+
+private:
+    std::string m_bytes;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Item nodes. Reached only through ItemPtr; the layout is kept small because a large share means
+// a million of them.
+
+class Item
+{
+public:
+    Item(const Item&) = delete;
+    Item& operator=(const Item&) = delete;
+
+private:
+    friend class ItemPtr;
+    friend class Type;
+    friend class Data;
+    friend class ItemSet;
+    friend class DataSaver;
+    friend struct DataInternals;
+
+    Item(Type* ip_type, std::uint64_t i_serial, std::string i_value);
+    ~Item() = default;
+
+    void Ref() { m_refs.fetch_add(1, std::memory_order_relaxed); }
+    void Unref()
+    {
+        if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
+    }
+
+    Type* m_type;
+    std::uint64_t m_serial;
+    std::string m_value;
+    // Linked items ordered by (type index, serial): the items of one type form one run, oldest first.
+    std::vector<Item*> m_links;
+    std::atomic<std::uint32_t> m_refs{1};
+    std::uint32_t m_typeIndex;
+    std::uint32_t m_slot = 0;     // position in the type's item list
+    std::uint32_t m_hash = 0;     // hash of the value, for the type's value index
+    std::uint32_t m_mark = 0;     // scratch for the collector and the saver
+    std::uint32_t m_aux = 0;      // scratch for the saver
+    bool m_removed = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// ItemPtr: a counted handle. A handle to a removed item reads as null: values "" and 0, no links,
+// link operations ignored (with a log line).
+
+class ItemPtr
+{
+public:
+    ItemPtr() = default;
+    ItemPtr(const ItemPtr& i_other);
+    ItemPtr(ItemPtr&& i_other) noexcept : mp_item(i_other.mp_item) { i_other.mp_item = nullptr; }
+    ItemPtr& operator=(const ItemPtr& i_other);
+    ItemPtr& operator=(ItemPtr&& i_other) noexcept;
+    ~ItemPtr();
+
+    bool IsNull() const { return mp_item == nullptr || mp_item->m_removed; }
+    explicit operator bool() const { return !IsNull(); }
+    bool operator!() const { return IsNull(); }
+
+    // Identity: two handles of one item compare equal, also after its removal. Ordered by age.
+    bool operator==(const ItemPtr& i_other) const { return mp_item == i_other.mp_item; }
+    bool operator!=(const ItemPtr& i_other) const { return mp_item != i_other.mp_item; }
+    bool operator<(const ItemPtr& i_other) const { return GetSerial() < i_other.GetSerial(); }
+    std::uint64_t GetSerial() const { return mp_item ? mp_item->m_serial : 0; }
+
+    // Linked items of a named type; the oldest when several are linked.
+    ItemPtr operator[](const char* i_type) const;
+    ItemPtr HasItem(const char* i_type) const;
+    ItemPtr GetItem(const char* i_type) const;
+    ItemSet GetItems(const char* i_type) const;
+    void GetItems(const char* i_type, ItemSet& o_items) const;
+    bool IsConnected(const char* i_type) const;
+    bool IsConnected(const ItemPtr& i_other) const;
+    bool IsDisconnectedFromAll() const;
+
+    QString AsString() const;
+    std::string AsStdString() const;
+    int AsInt() const;
+    unsigned int AsUInt() const;
+    qint64 AsInt64() const;
+    quint64 AsUInt64() const;
+    template<class T> T* AsPointer() const
+    {
+        return reinterpret_cast<T*>(static_cast<std::uintptr_t>(AsUInt64()));
+    }
+
+    Type* GetType() const;
+
+    ItemPtr Connect(ItemPtr i_other);
+    ItemPtr operator+=(ItemPtr i_other) { return Connect(std::move(i_other)); }
+    ItemPtr Disconnect(ItemPtr i_other);
+    ItemPtr operator-=(ItemPtr i_other) { return Disconnect(std::move(i_other)); }
+    void Disconnect(const char* i_type);
+
+    ItemPtr NewItem(const char* i_type);
+    void Remove();
+
+private:
+    friend class Item;
+    friend class Type;
+    friend class Data;
+    friend class ItemSet;
+    friend class DataSaver;
+    friend struct DataInternals;
+    friend uint qHash(const ItemPtr& i_item, uint i_seed);
+
+    explicit ItemPtr(Item* ip_item) : mp_item(ip_item)
+    {
+        if (mp_item)
+            mp_item->Ref();
+    }
+    Item* Live() const { return IsNull() ? nullptr : mp_item; }
+
+    Item* mp_item = nullptr;
+};
+
+uint qHash(const ItemPtr& i_item, uint i_seed = 0);
+Q_DECLARE_METATYPE(ItemPtr)
+
+// ---------------------------------------------------------------------------------------------
+// ItemSet: an ordered set of items, oldest first. Members may be removed while the set is held;
+// they then read as null handles.
+
+class ItemSet
+{
+public:
+    using const_iterator = std::vector<ItemPtr>::const_iterator;
+    using iterator = const_iterator;
+    using value_type = ItemPtr;
+
+    ItemSet() = default;
+    ItemSet(std::initializer_list<ItemPtr> i_items);
+
+    const_iterator begin() const { return m_items.begin(); }
+    const_iterator end() const { return m_items.end(); }
+    std::size_t size() const { return m_items.size(); }
+    bool empty() const { return m_items.empty(); }
+    void clear() { m_items.clear(); }
+    // Returns true when the item was not yet a member; null handles are not inserted.
+    bool insert(const ItemPtr& i_item);
+    bool erase(const ItemPtr& i_item);
+    std::size_t count(const ItemPtr& i_item) const;
+    bool contains(const ItemPtr& i_item) const { return count(i_item) != 0; }
+    ItemPtr First() const;
+
+    operator ItemPtr() const { return First(); }
+
+    ItemSet GetItems(const char* i_type) const;
+    void Add(const ItemSet& i_other);
+    ItemSet Common(const ItemSet& i_other) const;
+    void Remove();
+
+    ItemSet Connected(const ItemSet& i_other) const;
+    ItemSet Connected(const char* i_type) const;
+    ItemSet Connected(const ItemPtr& i_item) const;
+    ItemSet Connected(const char* i_type, const Value& i_value) const;
+    ItemSet NotConnected(const char* i_type) const;
+    ItemSet NotConnected(const ItemPtr& i_item) const;
+    ItemSet NotConnected(const char* i_type, const Value& i_value) const;
+
+    QList<ItemPtr> SortNumericBy(const char* i_type, bool i_ascending) const;
+    QList<ItemPtr> SortAlphabetic(bool i_ascending) const;
+    QList<ItemPtr> SortAlphabeticBy(const char* i_type, bool i_ascending) const;
+
+    bool operator==(const ItemSet& i_other) const { return m_items == i_other.m_items; }
+    bool operator!=(const ItemSet& i_other) const { return m_items != i_other.m_items; }
+
+private:
+    friend class Data;
+    friend class Type;
+    friend class ItemPtr;
+    friend struct DataInternals;
+
+    // Appends an item known to be newer than every member.
+    void AppendNewest(ItemPtr i_item) { m_items.push_back(std::move(i_item)); }
+
+    std::vector<ItemPtr> m_items;
+};
+
+// The item of a type with a value as a set of one, or an empty set; never creates.
+ItemSet i(const char* i_type, const Value& i_value);
+
+// ---------------------------------------------------------------------------------------------
+// Events.
+
+struct ConnectionInfo
+{
+    ItemPtr first;
+    ItemPtr second;
+};
+
+// Base of every object that registers data-model handlers: its destruction ends them, also when it
+// is deleted from inside one of its own handlers.
+class DataHandler
+{
+public:
+    DataHandler() : m_alive(std::make_shared<bool>(true)) {}
+    DataHandler(const DataHandler&) : DataHandler() {}
+    DataHandler& operator=(const DataHandler&) { return *this; }
+    virtual ~DataHandler() { *m_alive = false; }
+
+    const std::shared_ptr<bool>& LifeToken() const { return m_alive; }
+
+private:
+    std::shared_ptr<bool> m_alive;
+};
+
+template<class Arg> class EventHandlerBase
+{
+public:
+    EventHandlerBase() = default;
+    explicit EventHandlerBase(std::shared_ptr<bool> i_ownerAlive) : m_ownerAlive(std::move(i_ownerAlive)) {}
+    EventHandlerBase(const EventHandlerBase&) = delete;
+    EventHandlerBase& operator=(const EventHandlerBase&) = delete;
+    virtual ~EventHandlerBase() = default;
+
+    virtual void Call(Arg i_arg) = 0;
+    bool IsEnded() const { return m_ended || (m_ownerAlive && !*m_ownerAlive); }
+    void End() { m_ended = true; }
+
+private:
+    std::shared_ptr<bool> m_ownerAlive;
+    bool m_ended = false;
+};
+
+template<class A> struct EventArg { using type = A; };
+template<> struct EventArg<ConnectionInfo> { using type = ConnectionInfo&; };
+template<> struct EventArg<const ConnectionInfo&> { using type = ConnectionInfo&; };
+template<> struct EventArg<const ItemPtr&> { using type = ItemPtr; };
+
+// Forwards an event to a member function of its owner, which must derive from DataHandler.
+// The argument may be ItemPtr, ConnectionInfo, ConnectionInfo& or Type*.
+template<class Owner, class Arg> class EventHandler : public EventHandlerBase<typename EventArg<Arg>::type>
+{
+public:
+    using Method = void (Owner::*)(Arg);
+
+    EventHandler(Owner* ip_owner, Method i_method)
+        : EventHandlerBase<typename EventArg<Arg>::type>(static_cast<const DataHandler*>(ip_owner)->LifeToken())
+        , mp_owner(ip_owner)
+        , m_method(i_method)
+    {
+    }
+
+    void Call(typename EventArg<Arg>::type i_arg) override { (mp_owner->*m_method)(i_arg); }
+
+private:
+    Owner* mp_owner;
+    Method m_method;
+};
+
+// An ordered set of handlers that owns them. Handlers run in registration order; one inserted
+// during a notification waits for the next one; ended handlers are skipped and later dropped.
+template<class Arg> class EventHandlerSet
+{
+public:
+    EventHandlerSet() = default;
+    EventHandlerSet(const EventHandlerSet&) = delete;
+    EventHandlerSet& operator=(const EventHandlerSet&) = delete;
+    ~EventHandlerSet()
+    {
+        for (EventHandlerBase<Arg>* handler : m_handlers)
+            delete handler;
+    }
+
+    void insert(EventHandlerBase<Arg>* ip_handler)
+    {
+        if (!ip_handler)
+            return;
+        for (EventHandlerBase<Arg>* handler : m_handlers)
+            if (handler == ip_handler)
+                return;
+        m_handlers.push_back(ip_handler);
+    }
+    std::size_t size() const { return m_handlers.size(); }
+    bool empty() const { return m_handlers.empty(); }
+
+    void Fire(Arg i_arg)
+    {
+        if (m_handlers.empty())
+            return;
+        const std::size_t count = m_handlers.size();
+        ++m_depth;
+        for (std::size_t index = 0; index < count; ++index) {
+            EventHandlerBase<Arg>* handler = m_handlers[index];
+            if (handler->IsEnded()) {
+                m_hasEnded = true;
+                continue;
+            }
+            handler->Call(i_arg);
+        }
+        --m_depth;
+        if (m_depth == 0 && m_hasEnded)
+            Prune();
+    }
+
+private:
+    void Prune()
+    {
+        m_hasEnded = false;
+        std::vector<EventHandlerBase<Arg>*> kept;
+        kept.reserve(m_handlers.size());
+        for (EventHandlerBase<Arg>* handler : m_handlers) {
+            if (handler->IsEnded())
+                delete handler;
+            else
+                kept.push_back(handler);
+        }
+        m_handlers.swap(kept);
+    }
+
+    std::vector<EventHandlerBase<Arg>*> m_handlers;
+    int m_depth = 0;
+    bool m_hasEnded = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Type: a named kind of item with its items, its relations and its four events.
+
+class Type
+{
+public:
+    Type(const Type&) = delete;
+    Type& operator=(const Type&) = delete;
+
+    const std::string& GetName() const { return m_name; }
+    Primacy GetPrimacy() const { return m_primacy; }
+    bool IsNull() const { return m_isNull; }
+    bool IsCreateOnGet() const { return m_createOnGet; }
+    Data* GetData() const { return mp_data; }
+
+    // i_thisPerOther: how many items of this type one item of the other may hold;
+    // i_otherPerThis: how many items of the other one item of this type may hold.
+    void RelateToType(Type* ip_other, OneOrMany i_thisPerOther, OneOrMany i_otherPerThis, bool i_owns = false);
+    bool IsRelatedTo(const Type* ip_other) const;
+
+    ItemPtr GetItem(const Value& i_value);
+    ItemPtr operator[](const Value& i_value) { return GetItem(i_value); }
+    ItemPtr HasItem(const Value& i_value) const;
+    ItemPtr NewItem();
+    ItemPtr NewItem(const Value& i_value);
+    ItemPtr GetGlobalNullItem();
+    ItemSet GetItems() const;
+    std::size_t GetItemCount() const { return m_liveCount; }
+
+    EventHandlerSet<ItemPtr> m_itemCreated;
+    EventHandlerSet<ItemPtr> m_itemRemoved;
+    EventHandlerSet<ConnectionInfo&> m_itemConnected;
+    EventHandlerSet<ConnectionInfo&> m_itemDisconnected;
+
+private:
+    friend class Data;
+    friend class ItemPtr;
+    friend class ItemSet;
+    friend class DataSaver;
+    friend class PathNode;
+    friend struct DataInternals;
+
+    struct Relation
+    {
+        Type* other = nullptr;
+        OneOrMany thisPerOther = Many;
+        OneOrMany otherPerThis = Many;
+        bool owns = false;     // this type owns the other
+        bool ownedBy = false;  // the other type owns this one
+    };
+
+    Type(Data* ip_data, std::string i_name, std::uint32_t i_index, Primacy i_primacy, bool i_isNull, bool i_createOnGet);
+    ~Type();
+
+    const Relation* FindRelation(std::uint32_t i_otherIndex) const
+    {
+        return i_otherIndex < m_relations.size() && m_relations[i_otherIndex].other ? &m_relations[i_otherIndex]
+                                                                                   : nullptr;
+    }
+    Item* FindByValue(const std::string& i_bytes, std::uint32_t i_hash) const;
+    Item* CreateItem(std::string i_bytes);
+    void IndexInsert(Item* ip_item);
+    void IndexErase(Item* ip_item);
+    void IndexGrow();
+    void Unlist(Item* ip_item);
+
+    Data* mp_data;
+    std::string m_name;
+    std::uint32_t m_index;
+    Primacy m_primacy;
+    bool m_isNull;
+    bool m_createOnGet;
+    bool m_owned = false;
+    std::vector<Relation> m_relations;  // indexed by the other type's index
+    std::vector<Item*> m_items;         // creation order; removed entries are null until compacted
+    std::size_t m_liveCount = 0;
+    std::vector<Item*> m_valueIndex;    // open addressing on the value hash
+    std::size_t m_indexUsed = 0;
+    Item* mp_globalNullItem = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// PathNode: one node of a path subscription. Children are owned by their parent.
+
+class PathNode
+{
+public:
+    PathNode(Data* ip_data, const char* i_type);
+    explicit PathNode(ItemPtr i_root);
+    PathNode(PathNode* ip_parent, const char* i_type, PathNodeRelation i_relation);
+    PathNode(PathNode* ip_parent, ItemPtr i_item, PathNodeRelation i_relation);
+    PathNode(const PathNode&) = delete;
+    PathNode& operator=(const PathNode&) = delete;
+    ~PathNode();
+
+private:
+    friend class Data;
+    friend struct DataInternals;
+
+    bool Matches(Item* ip_item) const;
+
+    Data* mp_data;
+    Type* mp_type;
+    ItemPtr m_item;
+    PathNode* mp_parent = nullptr;
+    PathNodeRelation m_relation = PathRequired;
+    std::vector<PathNode*> m_children;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Data: the store.
+
+class Data
+{
+public:
+    Data();
+    Data(const Data&) = delete;
+    Data& operator=(const Data&) = delete;
+    ~Data();
+
+    Type* NewType(std::string i_name, Primacy i_primacy, bool i_isNull, bool i_createOnGet);
+    Type* GetType(const std::string& i_name) const;
+    Type* GetType(const char* i_name) const;
+    bool HasType(const std::string& i_name) const;
+    std::vector<Type*> GetTypes() const { return m_types; }
+
+    ItemPtr GetItem(const ItemPtr& i_a, const ItemPtr& i_b, const char* i_type) const;
+    ItemPtr GetItem(const ItemSet& i_items, const char* i_type) const;
+    ItemSet GetItems(const ItemPtr& i_a, const ItemPtr& i_b, const char* i_type) const;
+    void GetItems(ItemSet& o_items, const char* i_type) const;
+    ItemSet GetItemSubset(const ItemSet& i_items, const char* i_type) const;
+
+    // Removes owned items without an owner, then items no Primary item reaches; returns the count.
+    int RemoveDisconnectedItems();
+    void RemoveAllItems();
+
+    // Takes ownership of the handler. Called on every link of a first-type item to a second-type
+    // item, with first = the first type's item.
+    void AddConnectionEventHandler(Type* ip_first, Type* ip_second, EventHandlerBase<ConnectionInfo&>* ip_handler);
+    // Takes ownership of the path and the handler; the handler is called with the root item.
+    void AddPathEventHandler(PathNode* ip_root, EventHandlerBase<ItemPtr>* ip_handler);
+
+    std::size_t GetItemCount() const { return m_itemCount; }
+    std::size_t GetLinkCount() const { return m_linkCount; }
+
+    // Decoder for value bytes that are not valid UTF-8 (the chosen code page); Latin-1 when unset.
+    using TextDecoder = QString (*)(const std::string& i_bytes);
+    static void SetTextDecoder(TextDecoder i_decoder);
+    static TextDecoder GetTextDecoder();
+
+    EventHandlerSet<Type*> m_typeCreated;
+    EventHandlerSet<ItemPtr> m_itemCreated;
+    EventHandlerSet<ItemPtr> m_itemRemoved;
+
+private:
+    friend class Type;
+    friend class ItemPtr;
+    friend class ItemSet;
+    friend class DataSaver;
+    friend class PathNode;
+    friend struct DataInternals;
+
+    struct ConnectionHandler
+    {
+        Type* first;
+        Type* second;
+        EventHandlerBase<ConnectionInfo&>* handler;
+    };
+
+    std::vector<Type*> m_types;
+    std::unordered_map<std::string, Type*> m_typesByName;
+    std::uint64_t m_nextSerial = 1;
+    std::size_t m_itemCount = 0;
+    std::size_t m_linkCount = 0;
+    std::uint32_t m_markGeneration = 0;
+    std::vector<ConnectionHandler> m_connectionHandlers;
+    std::vector<std::unique_ptr<PathRegistration>> m_paths;
+    // (parent type index << 32 | child type index) -> path edges hanging on that pair
+    std::unordered_map<std::uint64_t, std::vector<std::pair<PathRegistration*, PathNode*>>> m_pathEdges;
+    int m_pathDepth = 0;
+};
+
+extern Data* d;
+
+// ---------------------------------------------------------------------------------------------
+// Settings: a `global` item named by the key, linked (One) to a `global_value` item holding the
+// text. `vglobal` keys have the same shape and are never saved.
+
+// Declares `global`, `vglobal` and `global_value` with their relations; does nothing for a type
+// that is already declared.
+void DeclareSettingTypes(Data* ip_data = d);
+
+QString GetSetting(const QString& i_key);
+void SetSetting(const QString& i_key, const QString& i_value);
+// Writes the value only when the key has none yet (defaults that a stored value overrides).
+void SetDefaultSetting(const QString& i_key, const QString& i_value);
+void ClearSetting(const QString& i_key);
+bool HasSetting(const QString& i_key);
+// A switch is on only for exactly "yes"; a missing value is off.
+bool IsSettingOn(const QString& i_key);
+void SetSettingOn(const QString& i_key, bool i_on);
+// Decimal; 0 when missing or unreadable.
+qint64 GetSettingNumber(const QString& i_key);
+void SetSettingNumber(const QString& i_key, qint64 i_value);
+// The key's `global` item (created when missing), e.g. as the root of a path handler.
+ItemPtr GetSettingItem(const QString& i_key);
+
+QString GetVolatileSetting(const QString& i_key);
+void SetVolatileSetting(const QString& i_key, const QString& i_value);
+void ClearVolatileSetting(const QString& i_key);
+bool IsVolatileSettingOn(const QString& i_key);
+ItemPtr GetVolatileSettingItem(const QString& i_key);
