@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Data.h"
+
 #include <QStringList>
 
 #include <string>
@@ -8,11 +10,11 @@ class QTextCodec;
 
 // Chooses the code page in which text that is not UTF-8 is read. Follows the setting
 // `extended_ascii_codepage`; an empty or unknown name means none (Latin-1 is used then).
-class ExtendedAsciiTranslator
+class ExtendedAsciiTranslator : public DataHandler
 {
 public:
     ExtendedAsciiTranslator();
-    ~ExtendedAsciiTranslator();
+    ~ExtendedAsciiTranslator() override;
 
     // Stores the name as the setting; the translator follows the setting.
     void SetCodePage(const std::string& i_name);
@@ -23,8 +25,16 @@ public:
     // The names the toolkit offers, sorted.
     static QStringList AvailableCodePages();
 
+    // Decodes bytes that are not UTF-8: the chosen code page, or Latin-1 when none.
+    static QString DecodeExtended(const std::string& i_bytes);
+
 private:
+    static void SetCurrentCodec(QTextCodec* ip_codec);
     void ApplyCodePage(const std::string& i_name);
+    void OnSettingChanged(ItemPtr i_global);
+    void FollowSetting();
+
+    bool m_following = false;
 
     std::string m_codePage;
 };

@@ -60,6 +60,7 @@ private:
 
 class InputStream;
 class OutputStream;
+class FileInfo;
 
 class StreamReadable
 {
@@ -103,6 +104,8 @@ public:
     // UTF-8, or the chosen code page when the bytes are not UTF-8.
     bool Read(QString& o_value);
     bool Read(StreamReadable& o_value) { return o_value.Read(*this); }
+    // The records of a folder; empty records add nothing (defined with FileInfo).
+    bool Read(std::set<FileInfo>& o_files);
 
     // A uint32 count, refused above kMaxStreamCount.
     bool ReadCount(quint32& o_count);
