@@ -3,9 +3,15 @@
 #include "Compression.h"
 #include "Log.h"
 #include "PeerMessages.h"
-#include "Server.h"
+#include "TextUtils.h"
 #include "TimerManager.h"
 
+#if __has_include("Server.h")
+#include "Server.h"
+#define VELTRANE_HAS_SERVER 1
+#endif
+
+#include <QMetaMethod>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -34,6 +40,7 @@ PeerMessenger::PeerMessenger(QObject* ip_parent)
 {
     connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &PeerMessenger::EveryHalfMinute);
     dataSaver->AddListener(this);
+    ConnectToServer();
 
     for (const char* type : {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode",
                              "bitrate", "length_seconds", "search_results_user_available",
@@ -64,48 +71,54 @@ void PeerMessenger::DeclareRelations()
     m_relationsDeclared = true;
     Type* results = d->GetType("search_results");
     Type* result = d->GetType("search_result");
-    d->GetType("search_request")->RelateToType(results, Many, One, true);
-    results->RelateToType(d->GetType("user"), Many, One, false);
+    const auto relate = [](Type* ip_type, Type* ip_other, OneOrMany i_thisPerOther, OneOrMany i_otherPerThis,
+                           bool i_owns) {
+        if (!ip_type->IsRelatedTo(ip_other))
+            ip_type->RelateToType(ip_other, i_thisPerOther, i_otherPerThis, i_owns);
+    };
+    // A reply is kept through its request and its files through the reply.
+    relate(d->GetType("search_request"), results, One, Many, true);
+    relate(results, d->GetType("user"), Many, One, false);
     for (const char* type : {"search_results_user_available", "search_results_user_speed",
                              "search_results_uploads_in_queue"})
-        results->RelateToType(d->GetType(type), Many, One, false);
-    results->RelateToType(result, Many, One, true);
+        relate(results, d->GetType(type), Many, One, false);
+    relate(results, result, One, Many, true);
     for (const char* type : {"search_result_file_folder", "search_result_file_name", "file_size", "bitrate",
                              "bitrate_mode", "length_seconds"})
-        result->RelateToType(d->GetType(type), Many, One, false);
+        relate(result, d->GetType(type), Many, One, false);
 }
 
 void PeerMessenger::DataLoaded()
 {
     DeclareRelations();
-    const int port = GetSetting("listening_port").toInt();
+    const int port = int(GetSettingNumber(QStringLiteral("listening_port")));
     if (port <= 0 || port > 65535)
-        SetSetting("listening_port", QString::number(DefaultListeningPort));
-    const int scrambledPort = GetSetting("obfuscated_listening_port").toInt();
+        SetSettingNumber(QStringLiteral("listening_port"), DefaultListeningPort);
+    const int scrambledPort = int(GetSettingNumber(QStringLiteral("obfuscated_listening_port")));
     if (scrambledPort <= 0 || scrambledPort > 65535)
-        SetSetting("obfuscated_listening_port", QString::number(GetSetting("listening_port").toInt() + 1));
-    const QString newPort = GetSetting("new_listening_port");
+        SetSettingNumber(QStringLiteral("obfuscated_listening_port"), GetSettingNumber(QStringLiteral("listening_port")) + 1);
+    const QString newPort = GetSetting(QStringLiteral("new_listening_port"));
     if (!newPort.isEmpty())
     {
         const int value = newPort.toInt();
         if (value > 0 && value < 65535)
         {
-            SetSetting("listening_port", QString::number(value));
-            SetSetting("obfuscated_listening_port", QString::number(value + 1));
+            SetSettingNumber(QStringLiteral("listening_port"), value);
+            SetSettingNumber(QStringLiteral("obfuscated_listening_port"), value + 1);
         }
         else
         {
             Log(LogArea, 1, QStringLiteral("Ignoring the unusable new listening port \"%1\"").arg(newPort));
         }
-        RemoveSetting("new_listening_port");
+        ClearSetting(QStringLiteral("new_listening_port"));
     }
     Listen();
 }
 
 void PeerMessenger::Listen()
 {
-    const quint16 ports[2] = {quint16(GetSetting("listening_port").toUInt()),
-                              quint16(GetSetting("obfuscated_listening_port").toUInt())};
+    const quint16 ports[2] = {quint16(GetSettingNumber(QStringLiteral("listening_port"))),
+                              quint16(GetSettingNumber(QStringLiteral("obfuscated_listening_port")))};
     std::unique_ptr<QTcpServer>* listeners[2] = {&m_listener, &m_scrambledListener};
     for (int n = 0; n < 2; ++n)
     {
@@ -199,8 +212,6 @@ void PeerMessenger::OnConnectionClosed(PeerConnection* ip_connection, const QStr
     if (roleFound == m_roles.end())
         return;
     const Role role = roleFound->second;
-    const bool usable = ip_connection->GetState() == PeerConnection::State::Closed && !ip_connection->User().isEmpty();
-    Q_UNUSED(usable)
     Log(LogArea, 2, QStringLiteral("Connection %1 %2 closed: %3")
                         .arg(ip_connection->Type(), ip_connection->User(), i_reason));
 
@@ -221,7 +232,7 @@ void PeerMessenger::OnConnectionClosed(PeerConnection* ip_connection, const QStr
         CheckAttempt(failedDirect);
     }
     if (connectBackFailed)
-        gp_server->CantConnectToPeer(relayToken, user);
+        ServerCantConnectToPeer(relayToken, user);
 }
 
 void PeerMessenger::OnOpener(PeerConnection* ip_connection, quint8 i_code, const QByteArray& i_body)
@@ -272,9 +283,13 @@ void PeerMessenger::Establish(PeerConnection* ip_connection, bool i_ourRequest)
     else if (type == QLatin1String("F"))
     {
         if (i_ourRequest)
-            HandOverFileConnection(ip_connection, 0);
+            HandOverFileConnection(ip_connection);
         else
+        {
+            connect(ip_connection, &PeerConnection::TokenReceived, this,
+                    [this, ip_connection](quint32 i_token) { HandOverRequestedFileConnection(ip_connection, i_token); });
             ip_connection->ExpectToken();
+        }
     }
     else
         HandOverDistributed(ip_connection, i_ourRequest);
@@ -317,9 +332,8 @@ void PeerMessenger::EstablishMessageConnection(PeerConnection* ip_connection)
     }
 }
 
-void PeerMessenger::HandOverFileConnection(PeerConnection* ip_connection, quint32 i_token)
+void PeerMessenger::HandOverFileConnection(PeerConnection* ip_connection)
 {
-    Q_UNUSED(i_token)
     const QString user = ip_connection->User();
     Forget(ip_connection);
     QTcpSocket* socket = ip_connection->TakeSocket();
@@ -328,6 +342,16 @@ void PeerMessenger::HandOverFileConnection(PeerConnection* ip_connection, quint3
         return;
     socket->flush(); // the opener goes out before the new owner writes its first byte
     emit FileConnectionAccepted(user, socket);
+}
+
+void PeerMessenger::HandOverRequestedFileConnection(PeerConnection* ip_connection, quint32 i_token)
+{
+    const QString user = ip_connection->User();
+    Forget(ip_connection);
+    QTcpSocket* socket = ip_connection->TakeSocket();
+    ip_connection->deleteLater();
+    if (socket)
+        emit FileConnectionRequested(user, socket, i_token);
 }
 
 void PeerMessenger::HandOverDistributed(PeerConnection* ip_connection, bool i_ourRequest)
@@ -379,7 +403,7 @@ quint32 PeerMessenger::StartAttempt(const QString& i_user, const QString& i_type
     attempt.started.start();
 
     // Both ways at once: the relayed request goes out now, the direct one once the address is known.
-    gp_server->ConnectToPeer(token, i_user, i_type);
+    ServerConnectToPeer(token, i_user, i_type);
 
     if (!i_address.isNull() && i_port != 0)
     {
@@ -396,7 +420,7 @@ quint32 PeerMessenger::StartAttempt(const QString& i_user, const QString& i_type
         return token;
     }
     attempt.awaitingAddress = true;
-    gp_server->GetPeerAddress(i_user);
+    ServerGetPeerAddress(i_user);
     return token;
 }
 
@@ -414,7 +438,7 @@ void PeerMessenger::StartDirect(quint32 i_token, const QHostAddress& i_address, 
     found->second.direct = connection;
     found->second.awaitingAddress = false;
     connect(connection, &PeerConnection::Connected, this, [this, connection, i_token] {
-        connection->SendPeerInit(OwnUserName(), connection->Type(), 0);
+        connection->SendPeerInit(GetSetting(QStringLiteral("username")), connection->Type(), 0);
         CompleteAttempt(i_token, connection);
     });
 }
@@ -472,14 +496,16 @@ void PeerMessenger::FailAttempt(quint32 i_token)
     emit ConnectionToUserFailed(attempt.user, attempt.type);
 }
 
-void PeerMessenger::OnPeerAddress(QString i_user, QHostAddress i_address, quint16 i_port, quint16 i_scrambledPort)
+void PeerMessenger::OnPeerAddress(QString i_user, TCPAddress i_address, quint16 i_scrambledPort)
 {
+    const QHostAddress address = i_address.ToHostAddress();
+    const quint16 port = i_address.m_port;
     CachedAddress& cached = m_addresses[i_user];
-    cached.address = i_address;
-    cached.port = i_port;
+    cached.address = address;
+    cached.port = port;
     cached.scrambledPort = i_scrambledPort;
     cached.age.start();
-    const bool offline = i_port == 0 || i_address.isNull() || i_address == QHostAddress(quint32(0));
+    const bool offline = port == 0 || i_address.m_ip == 0;
     if (offline)
         cached.port = 0;
 
@@ -497,12 +523,12 @@ void PeerMessenger::OnPeerAddress(QString i_user, QHostAddress i_address, quint1
             CheckAttempt(token);
         }
         else
-            StartDirect(token, i_address, i_port, i_scrambledPort);
+            StartDirect(token, address, port, i_scrambledPort);
     }
 }
 
-void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, QHostAddress i_address, quint16 i_port,
-                                             quint32 i_token, quint16 i_scrambledPort)
+void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, TCPAddress i_address, quint32 i_token,
+                                             bool, quint16 i_scrambledPort)
 {
     if (!IsConnectionType(i_type))
     {
@@ -511,7 +537,8 @@ void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, QHo
     }
     const bool scrambled = m_preferScrambledPort && i_scrambledPort != 0;
     PeerConnection* connection =
-        Track(new PeerConnection(i_address, scrambled ? i_scrambledPort : i_port, scrambled), Role::ConnectBack);
+        Track(new PeerConnection(i_address.ToHostAddress(), scrambled ? i_scrambledPort : i_address.m_port, scrambled),
+              Role::ConnectBack);
     connection->SetUser(i_user);
     connection->SetType(i_type);
     connection->SetToken(i_token);
@@ -618,7 +645,7 @@ void PeerMessenger::QueueUpload(QString i_user, QString i_file, qint64 i_size)
 
 uint PeerMessenger::RequestUpload(QString i_user, QString i_file, qint64 i_size)
 {
-    const quint32 token = quint32(ReadCounter());
+    const quint32 token = TakeTransferToken();
     MemStream message = PeerMessages::BuildTransferRequest(1, token, i_file, i_size);
     SendMessage(i_user, message);
     return token;
@@ -807,3 +834,136 @@ void PeerMessenger::ReadSharesList(const QString& i_user, MemStream& i_body)
     }
     emit UserShare(i_user, share, table);
 }
+
+void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
+{
+    MemStream inflated;
+    if (!InflateBody(i_body, inflated))
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping a search reply from %1 that does not inflate").arg(i_user));
+        return;
+    }
+    InputStream in(inflated);
+    std::string bodyUser; // the connection tells who answers, not the body
+    quint32 token = 0;
+    quint32 count = 0;
+    if (!in.Read(bodyUser) || !in.Read(token) || !in.ReadCount(count))
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping an unreadable search reply from %1").arg(i_user));
+        return;
+    }
+    std::vector<FileInfo> files;
+    files.reserve(std::min<size_t>(count, inflated.BytesLeft() / 21 + 1));
+    for (quint32 n = 0; n < count; ++n)
+    {
+        FileInfo file;
+        bool present = false;
+        if (!file.ReadRecord(in, present))
+        {
+            Log(LogArea, 1, QStringLiteral("Dropping a search reply from %1 with a broken file record").arg(i_user));
+            return;
+        }
+        if (present)
+            files.push_back(std::move(file));
+    }
+    quint8 freeSlot = 0;
+    quint32 speed = 0;
+    quint32 queued = 0;
+    AttributeTranslationTable table;
+    if (!in.Read(freeSlot) || !in.Read(speed) || !in.Read(queued) || !in.Read(table))
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping a truncated search reply from %1").arg(i_user));
+        return;
+    }
+
+    // A reply to a search we no longer hold must not bring its request back to life.
+    DeclareRelations();
+    if (!m_relationsDeclared)
+        return;
+    ItemPtr request = d->GetType("search_request")->HasItem(Value(token));
+    if (!request)
+    {
+        Log(LogArea, 3, QStringLiteral("Dropping a search reply from %1 for the unknown search %2").arg(i_user).arg(token));
+        return;
+    }
+
+    ItemPtr results = d->GetType("search_results")->NewItem();
+    results.Connect(d->GetType("user")->GetItem(Value(i_user)));
+    results.Connect(d->GetType("search_results_user_available")->GetItem(Value(freeSlot != 0 ? "yes" : "no")));
+    results.Connect(d->GetType("search_results_user_speed")->GetItem(Value(int(qint32(speed)))));
+    results.Connect(d->GetType("search_results_uploads_in_queue")->GetItem(Value(queued)));
+    Type* resultType = d->GetType("search_result");
+    Type* folderType = d->GetType("search_result_file_folder");
+    Type* nameType = d->GetType("search_result_file_name");
+    Type* sizeType = d->GetType("file_size");
+    Type* bitrateType = d->GetType("bitrate");
+    Type* bitrateModeType = d->GetType("bitrate_mode");
+    Type* lengthType = d->GetType("length_seconds");
+    for (const FileInfo& file : files)
+    {
+        ItemPtr result = resultType->NewItem();
+        const size_t split = file.m_name.find_last_of("\\/");
+        const std::string folder = split == std::string::npos ? std::string() : file.m_name.substr(0, split);
+        const std::string name = split == std::string::npos ? file.m_name : file.m_name.substr(split + 1);
+        result.Connect(results);
+        result.Connect(folderType->GetItem(Value(folder)));
+        result.Connect(nameType->GetItem(Value(name)));
+        result.Connect(sizeType->GetItem(Value(static_cast<long long>(file.m_size))));
+        // In message order, so a code given twice ends linked to its later value.
+        for (const auto& [code, value] : file.m_attributes.m_attributes)
+        {
+            if (code == AttributeBitrate)
+                result.Connect(bitrateType->GetItem(Value(value)));
+            else if (code == AttributeLength)
+                result.Connect(lengthType->GetItem(Value(value)));
+            else if (code == AttributeVariableBitrate)
+                result.Connect(bitrateModeType->GetItem(Value(value != 0 ? "vbr" : "cbr")));
+        }
+    }
+    request.Connect(results);
+    emit SearchResults(results);
+}
+
+quint32 PeerMessenger::TakeTransferToken()
+{
+    const QString key = QStringLiteral("transfer_req_counter");
+    const quint32 token = quint32(GetSettingNumber(key));
+    SetSettingNumber(key, qint64(quint32(token + 1)));
+    return token;
+}
+
+// ---- the server connection ----
+
+#ifdef VELTRANE_HAS_SERVER
+void PeerMessenger::ConnectToServer()
+{
+    if (!gp_server)
+        return;
+    connect(gp_server, &Server::PeerAddressReceived, this, &PeerMessenger::OnPeerAddress);
+    connect(gp_server, &Server::ConnectToPeerRequested, this, &PeerMessenger::OnConnectToPeerRequested);
+    connect(gp_server, &Server::CantConnectToPeerReceived, this, &PeerMessenger::OnCantConnectToPeer);
+}
+
+void PeerMessenger::ServerGetPeerAddress(const QString& i_user)
+{
+    if (gp_server)
+        gp_server->GetPeerAddress(i_user);
+}
+
+void PeerMessenger::ServerConnectToPeer(quint32 i_token, const QString& i_user, const QString& i_type)
+{
+    if (gp_server)
+        gp_server->ConnectToPeer(i_token, i_user, i_type);
+}
+
+void PeerMessenger::ServerCantConnectToPeer(quint32 i_token, const QString& i_user)
+{
+    if (gp_server)
+        gp_server->CantConnectToPeer(i_token, i_user);
+}
+#else
+void PeerMessenger::ConnectToServer() {}
+void PeerMessenger::ServerGetPeerAddress(const QString&) {}
+void PeerMessenger::ServerConnectToPeer(quint32, const QString&, const QString&) {}
+void PeerMessenger::ServerCantConnectToPeer(quint32, const QString&) {}
+#endif

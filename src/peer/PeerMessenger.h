@@ -18,10 +18,10 @@
 class QTcpServer;
 class QTcpSocket;
 
-// Placeholders until the data model lands.
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileInfo.h"
+#include "TCPAddress.h"
 
 // The client's side of the peer network: the two listening ports, connections to other
 // clients (direct and through the server at once), the peer messages and what they turn into.
@@ -82,9 +82,9 @@ public slots:
     void EveryHalfMinute();
 
     // Fed by the server connection.
-    void OnPeerAddress(QString i_user, QHostAddress i_address, quint16 i_port, quint16 i_scrambledPort);
-    void OnConnectToPeerRequested(QString i_user, QString i_type, QHostAddress i_address, quint16 i_port,
-                                  quint32 i_token, quint16 i_scrambledPort);
+    void OnPeerAddress(QString i_user, TCPAddress i_address, quint16 i_scrambledPort);
+    void OnConnectToPeerRequested(QString i_user, QString i_type, TCPAddress i_address, quint32 i_token,
+                                  bool i_privileged, quint16 i_scrambledPort);
     void OnCantConnectToPeer(quint32 i_token);
 
 signals:
@@ -154,7 +154,8 @@ private:
     // A connection whose user and type are known and whose opener has gone either way.
     void Establish(PeerConnection* ip_connection, bool i_ourRequest);
     void EstablishMessageConnection(PeerConnection* ip_connection);
-    void HandOverFileConnection(PeerConnection* ip_connection, quint32 i_token);
+    void HandOverFileConnection(PeerConnection* ip_connection);
+    void HandOverRequestedFileConnection(PeerConnection* ip_connection, quint32 i_token);
     void HandOverDistributed(PeerConnection* ip_connection, bool i_ourRequest);
     PeerConnection* NewestMessageConnection(const QString& i_user) const;
 
@@ -165,8 +166,13 @@ private:
 
     quint32 NextToken();
     void DeclareRelations();
-    QString OwnUserName() const;
-    qint64 ReadCounter();
+    quint32 TakeTransferToken();
+
+    // The server connection, reached only through these.
+    void ConnectToServer();
+    void ServerGetPeerAddress(const QString& i_user);
+    void ServerConnectToPeer(quint32 i_token, const QString& i_user, const QString& i_type);
+    void ServerCantConnectToPeer(quint32 i_token, const QString& i_user);
 
     std::unique_ptr<QTcpServer> m_listener;
     std::unique_ptr<QTcpServer> m_scrambledListener;
