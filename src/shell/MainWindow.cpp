@@ -82,6 +82,10 @@ void MainWindow::Init()
                        .arg(g_currentVersion % 100)
                        .arg(g_currentVersion / 10000));
 
+    if (!d) {
+        m_data = std::make_unique<Data>();
+        d = m_data.get();
+    }
     new TimerManager();
     new DataSaver();
     server = new Server();
@@ -225,9 +229,10 @@ MainWindow::~MainWindow()
     g_showIsOver = true;
     if (gp_server)
         gp_server->Disconnect();
-    d->RemoveDisconnectedItems();
-    if (dataSaver)
+    if (d && dataSaver) {
+        d->RemoveDisconnectedItems();
         dataSaver->Save(DataFilePath());
+    }
 
     // The transfer engine goes first: its threads use the sockets and files of the others.
     delete transferQueueManager;
@@ -251,4 +256,8 @@ MainWindow::~MainWindow()
     ui = nullptr;
     delete sizeManager;
     sizeManager = nullptr;
+    if (m_data) {
+        d = nullptr;
+        m_data.reset();
+    }
 }

@@ -117,6 +117,8 @@ private:
     SizeProxy sizeProxy;
     QSystemTrayIcon trayIcon;
     std::unique_ptr<UpdateChecker> updateChecker;
+    // The store, when this window made it; it outlives every manager.
+    std::unique_ptr<Data> m_data;
 };
 
 extern MainWindow* mainWindow;
