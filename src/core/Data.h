@@ -96,6 +96,7 @@ private:
     friend class Data;
     friend class ItemSet;
     friend class DataSaver;
+    friend class PathNode;
     friend struct DataInternals;
 
     Item(Type* ip_type, std::uint64_t i_serial, std::string i_value);
@@ -120,6 +121,7 @@ private:
     std::uint32_t m_mark = 0;     // scratch for the collector and the saver
     std::uint32_t m_aux = 0;      // scratch for the saver
     bool m_removed = false;
+    bool m_removing = false;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -184,6 +186,7 @@ private:
     friend class Data;
     friend class ItemSet;
     friend class DataSaver;
+    friend class PathNode;
     friend struct DataInternals;
     friend uint qHash(const ItemPtr& i_item, uint i_seed);
 
@@ -433,6 +436,7 @@ public:
 
 private:
     friend class Data;
+    friend class Item;
     friend class ItemPtr;
     friend class ItemSet;
     friend class DataSaver;

@@ -1,0 +1,1521 @@
+#include "Data.h"
+
+#include "Log.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+Data* d = nullptr;
+
+namespace {
+
+const QString kArea = QStringLiteral("Data Model");
+
+Data::TextDecoder s_textDecoder = nullptr;
+
+std::uint32_t HashBytes(const std::string& i_bytes)
+{
+    const std::size_t h = std::hash<std::string_view>()(std::string_view(i_bytes));
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+std::string Decimal(unsigned long long i_number, bool i_negative)
+{
+    char buffer[24];
+    char* end = buffer + sizeof(buffer);
+    char* p = end;
+    do {
+        *--p = static_cast<char>('0' + i_number % 10);
+        i_number /= 10;
+    } while (i_number);
+    if (i_negative)
+        *--p = '-';
+    return std::string(p, end);
+}
+
+std::string SignedDecimal(long long i_number)
+{
+    if (i_number < 0)
+        return Decimal(0ULL - static_cast<unsigned long long>(i_number), true);
+    return Decimal(static_cast<unsigned long long>(i_number), false);
+}
+
+template<class T> T ParseDecimal(const std::string& i_bytes)
+{
+    T value = 0;
+    const char* first = i_bytes.data();
+    const char* last = first + i_bytes.size();
+    const auto result = std::from_chars(first, last, value, 10);
+    if (result.ec != std::errc() || result.ptr != last || first == last)
+        return 0;
+    return value;
+}
+
+bool IsValidUtf8(const std::string& i_bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(i_bytes.data());
+    const auto* end = p + i_bytes.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int extra;
+        std::uint32_t code;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= extra)
+            return false;
+        for (int k = 1; k <= extra; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (p[k] & 0x3F);
+        }
+        static const std::uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+        if (code < minimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+struct PathRegistration
+{
+    std::unique_ptr<PathNode> root;
+    std::unique_ptr<EventHandlerBase<ItemPtr>> handler;
+};
+
+// The link primitives shared by the model and the saver.
+struct DataInternals
+{
+    static bool LinkLess(const Item* ip_a, const Item* ip_b)
+    {
+        return ip_a->m_typeIndex != ip_b->m_typeIndex ? ip_a->m_typeIndex < ip_b->m_typeIndex
+                                                      : ip_a->m_serial < ip_b->m_serial;
+    }
+
+    using Range = std::pair<std::vector<Item*>::const_iterator, std::vector<Item*>::const_iterator>;
+
+    static Range LinksOfType(const Item* ip_item, std::uint32_t i_typeIndex)
+    {
+        const auto& links = ip_item->m_links;
+        auto first = std::lower_bound(links.begin(), links.end(), i_typeIndex,
+                                      [](const Item* ip_link, std::uint32_t i_index) { return ip_link->m_typeIndex < i_index; });
+        auto last = std::upper_bound(first, links.end(), i_typeIndex,
+                                     [](std::uint32_t i_index, const Item* ip_link) { return i_index < ip_link->m_typeIndex; });
+        return {first, last};
+    }
+
+    static Item* FirstOfType(const Item* ip_item, std::uint32_t i_typeIndex)
+    {
+        const auto& links = ip_item->m_links;
+        auto first = std::lower_bound(links.begin(), links.end(), i_typeIndex,
+                                      [](const Item* ip_link, std::uint32_t i_index) { return ip_link->m_typeIndex < i_index; });
+        return first != links.end() && (*first)->m_typeIndex == i_typeIndex ? *first : nullptr;
+    }
+
+    static bool IsLinked(const Item* ip_a, const Item* ip_b)
+    {
+        // Search the shorter list.
+        if (ip_a->m_links.size() > ip_b->m_links.size())
+            std::swap(ip_a, ip_b);
+        const auto& links = ip_a->m_links;
+        auto it = std::lower_bound(links.begin(), links.end(), ip_b, LinkLess);
+        return it != links.end() && *it == ip_b;
+    }
+
+    static void InsertLink(Item* ip_item, Item* ip_other)
+    {
+        auto& links = ip_item->m_links;
+        if (links.empty() || LinkLess(links.back(), ip_other)) {
+            links.push_back(ip_other);
+            return;
+        }
+        links.insert(std::lower_bound(links.begin(), links.end(), ip_other, LinkLess), ip_other);
+    }
+
+    static void EraseLink(Item* ip_item, Item* ip_other)
+    {
+        auto& links = ip_item->m_links;
+        if (!links.empty() && links.back() == ip_other) {
+            links.pop_back();
+            return;
+        }
+        auto it = std::lower_bound(links.begin(), links.end(), ip_other, LinkLess);
+        if (it != links.end() && *it == ip_other)
+            links.erase(it);
+    }
+
+    static Type* LookupType(const Item* ip_item, const char* i_type) { return ip_item->m_type->mp_data->GetType(i_type); }
+
+    // The lookups that a Part never expects to fail: a programming error in a debug build, a log
+    // line and a null answer in a release build.
+    static bool CheckRelated(const Item* ip_item, const Type* ip_type)
+    {
+        if (ip_item->m_type->FindRelation(ip_type->m_index))
+            return true;
+        const std::string what = "type " + ip_item->m_type->m_name + " is not related to " + ip_type->m_name;
+#ifndef NDEBUG
+        throw NotRelatedException(what);
+#else
+        Log(kArea, 1, QString::fromStdString(what));
+        return false;
+#endif
+    }
+
+    static void FireConnected(Item* ip_a, Item* ip_b);
+    static void FireDisconnected(Item* ip_a, Item* ip_b);
+    static void Unlink(Item* ip_a, Item* ip_b);
+    static void Link(Item* ip_a, Item* ip_b);
+    static void RemoveItem(Item* ip_item);
+
+    static bool Satisfied(const PathNode* ip_node, const Item* ip_item);
+    static bool MatchesSatisfied(const PathNode* ip_node, const Item* ip_item)
+    {
+        return ip_node->Matches(const_cast<Item*>(ip_item)) && Satisfied(ip_node, ip_item);
+    }
+    static void PathEvent(Item* ip_a, Item* ip_b, bool i_connected);
+};
+
+// ---------------------------------------------------------------------------------------------
+// Value
+
+Value::Value(const QString& i_text)
+{
+    const QByteArray utf8 = i_text.toUtf8();
+    m_bytes.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+Value::Value(const char* i_text) : m_bytes(i_text ? i_text : "") {}
+Value::Value(const QByteArray& i_bytes) : m_bytes(i_bytes.constData(), static_cast<std::size_t>(i_bytes.size())) {}
+Value::Value(int i_number) : m_bytes(SignedDecimal(i_number)) {}
+Value::Value(unsigned int i_number) : m_bytes(Decimal(i_number, false)) {}
+Value::Value(long i_number) : m_bytes(SignedDecimal(i_number)) {}
+Value::Value(unsigned long i_number) : m_bytes(Decimal(i_number, false)) {}
+Value::Value(long long i_number) : m_bytes(SignedDecimal(i_number)) {}
+Value::Value(unsigned long long i_number) : m_bytes(Decimal(i_number, false)) {}
+
+// ---------------------------------------------------------------------------------------------
+// Item
+
+Item::Item(Type* ip_type, std::uint64_t i_serial, std::string i_value)
+    : m_type(ip_type)
+    , m_serial(i_serial)
+    , m_value(std::move(i_value))
+    , m_typeIndex(ip_type->m_index)
+{
+}
+
+// ---------------------------------------------------------------------------------------------
+// ItemPtr
+
+ItemPtr::ItemPtr(const ItemPtr& i_other) : mp_item(i_other.mp_item)
+{
+    if (mp_item)
+        mp_item->Ref();
+}
+
+ItemPtr& ItemPtr::operator=(const ItemPtr& i_other)
+{
+    if (i_other.mp_item)
+        i_other.mp_item->Ref();
+    if (mp_item)
+        mp_item->Unref();
+    mp_item = i_other.mp_item;
+    return *this;
+}
+
+ItemPtr& ItemPtr::operator=(ItemPtr&& i_other) noexcept
+{
+    if (this != &i_other) {
+        if (mp_item)
+            mp_item->Unref();
+        mp_item = i_other.mp_item;
+        i_other.mp_item = nullptr;
+    }
+    return *this;
+}
+
+ItemPtr::~ItemPtr()
+{
+    if (mp_item)
+        mp_item->Unref();
+}
+
+uint qHash(const ItemPtr& i_item, uint i_seed)
+{
+    return ::qHash(static_cast<quint64>(i_item.GetSerial()), i_seed);
+}
+
+ItemPtr ItemPtr::operator[](const char* i_type) const
+{
+    return HasItem(i_type);
+}
+
+ItemPtr ItemPtr::HasItem(const char* i_type) const
+{
+    Item* item = Live();
+    if (!item)
+        return ItemPtr();
+    Type* type = DataInternals::LookupType(item, i_type);
+    if (!DataInternals::CheckRelated(item, type))
+        return ItemPtr();
+    return ItemPtr(DataInternals::FirstOfType(item, type->m_index));
+}
+
+ItemPtr ItemPtr::GetItem(const char* i_type) const
+{
+    return HasItem(i_type);
+}
+
+ItemSet ItemPtr::GetItems(const char* i_type) const
+{
+    ItemSet items;
+    GetItems(i_type, items);
+    return items;
+}
+
+void ItemPtr::GetItems(const char* i_type, ItemSet& o_items) const
+{
+    Item* item = Live();
+    if (!item)
+        return;
+    Type* type = DataInternals::LookupType(item, i_type);
+    if (!item->m_type->FindRelation(type->m_index))
+        throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
+    const auto range = DataInternals::LinksOfType(item, type->m_index);
+    for (auto it = range.first; it != range.second; ++it)
+        o_items.insert(ItemPtr(*it));
+}
+
+bool ItemPtr::IsConnected(const char* i_type) const
+{
+    Item* item = Live();
+    if (!item)
+        return false;
+    Type* type = DataInternals::LookupType(item, i_type);
+    if (!DataInternals::CheckRelated(item, type))
+        return false;
+    return DataInternals::FirstOfType(item, type->m_index) != nullptr;
+}
+
+bool ItemPtr::IsConnected(const ItemPtr& i_other) const
+{
+    Item* a = Live();
+    Item* b = i_other.Live();
+    return a && b && DataInternals::IsLinked(a, b);
+}
+
+bool ItemPtr::IsDisconnectedFromAll() const
+{
+    Item* item = Live();
+    return !item || item->m_links.empty();
+}
+
+QString ItemPtr::AsString() const
+{
+    Item* item = Live();
+    if (!item)
+        return QString();
+    const std::string& bytes = item->m_value;
+    if (IsValidUtf8(bytes))
+        return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size()));
+    if (s_textDecoder)
+        return s_textDecoder(bytes);
+    return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+std::string ItemPtr::AsStdString() const
+{
+    Item* item = Live();
+    return item ? item->m_value : std::string();
+}
+
+int ItemPtr::AsInt() const
+{
+    Item* item = Live();
+    return item ? ParseDecimal<int>(item->m_value) : 0;
+}
+
+unsigned int ItemPtr::AsUInt() const
+{
+    Item* item = Live();
+    return item ? ParseDecimal<unsigned int>(item->m_value) : 0;
+}
+
+qint64 ItemPtr::AsInt64() const
+{
+    Item* item = Live();
+    return item ? ParseDecimal<long long>(item->m_value) : 0;
+}
+
+quint64 ItemPtr::AsUInt64() const
+{
+    Item* item = Live();
+    return item ? ParseDecimal<unsigned long long>(item->m_value) : 0;
+}
+
+Type* ItemPtr::GetType() const
+{
+    Item* item = Live();
+    return item ? item->m_type : nullptr;
+}
+
+ItemPtr ItemPtr::Connect(ItemPtr i_other)
+{
+    Item* a = Live();
+    Item* b = i_other.Live();
+    if (!a || !b || a->m_removing || b->m_removing) {
+        Log(kArea, 1, QStringLiteral("A link to a missing or removed item was ignored."));
+        return i_other;
+    }
+    if (a == b)
+        return i_other;
+    DataInternals::Link(a, b);
+    return i_other;
+}
+
+ItemPtr ItemPtr::Disconnect(ItemPtr i_other)
+{
+    Item* a = Live();
+    Item* b = i_other.Live();
+    if (!a || !b)
+        return i_other;
+    if (DataInternals::IsLinked(a, b))
+        DataInternals::Unlink(a, b);
+    return i_other;
+}
+
+void ItemPtr::Disconnect(const char* i_type)
+{
+    Item* item = Live();
+    if (!item)
+        return;
+    ItemPtr keep(*this);
+    Type* type = DataInternals::LookupType(item, i_type);
+    const auto range = DataInternals::LinksOfType(item, type->m_index);
+    std::vector<ItemPtr> others;
+    for (auto it = range.first; it != range.second; ++it)
+        others.push_back(ItemPtr(*it));
+    for (const ItemPtr& other : others) {
+        Item* live = other.Live();
+        if (live && !item->m_removed && DataInternals::IsLinked(item, live))
+            DataInternals::Unlink(item, live);
+    }
+}
+
+ItemPtr ItemPtr::NewItem(const char* i_type)
+{
+    Item* item = Live();
+    if (!item)
+        return ItemPtr();
+    Type* type = DataInternals::LookupType(item, i_type);
+    if (!type->m_isNull)
+        throw NullTypeException("type " + type->m_name + " carries values");
+    const Type::Relation* relation = item->m_type->FindRelation(type->m_index);
+    if (!relation)
+        throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
+    if (relation->otherPerThis == One) {
+        if (Item* held = DataInternals::FirstOfType(item, type->m_index))
+            return ItemPtr(held);
+        if (relation->thisPerOther == Many) {
+            ItemPtr shared = type->GetGlobalNullItem();
+            Connect(shared);
+            return shared;
+        }
+    }
+    ItemPtr fresh = type->NewItem();
+    Connect(fresh);
+    return fresh;
+}
+
+void ItemPtr::Remove()
+{
+    Item* item = Live();
+    if (!item || item->m_removing)
+        return;
+    DataInternals::RemoveItem(item);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Link changes and their events. Order for one link: the first item's type event, the other's,
+// the store's connection handlers, then the path handlers.
+
+void DataInternals::FireConnected(Item* ip_a, Item* ip_b)
+{
+    ItemPtr a(ip_a);
+    ItemPtr b(ip_b);
+    Data* data = ip_a->m_type->mp_data;
+    {
+        ConnectionInfo info{a, b};
+        ip_a->m_type->m_itemConnected.Fire(info);
+    }
+    {
+        ConnectionInfo info{b, a};
+        ip_b->m_type->m_itemConnected.Fire(info);
+    }
+    if (!data->m_connectionHandlers.empty()) {
+        const std::size_t count = data->m_connectionHandlers.size();
+        for (std::size_t index = 0; index < count; ++index) {
+            const Data::ConnectionHandler handler = data->m_connectionHandlers[index];
+            if (handler.handler->IsEnded())
+                continue;
+            if (handler.first == ip_a->m_type && handler.second == ip_b->m_type) {
+                ConnectionInfo info{a, b};
+                handler.handler->Call(info);
+            } else if (handler.first == ip_b->m_type && handler.second == ip_a->m_type) {
+                ConnectionInfo info{b, a};
+                handler.handler->Call(info);
+            }
+        }
+    }
+    if (!data->m_pathEdges.empty())
+        PathEvent(ip_a, ip_b, true);
+}
+
+void DataInternals::FireDisconnected(Item* ip_a, Item* ip_b)
+{
+    ItemPtr a(ip_a);
+    ItemPtr b(ip_b);
+    Data* data = ip_a->m_type->mp_data;
+    {
+        ConnectionInfo info{a, b};
+        ip_a->m_type->m_itemDisconnected.Fire(info);
+    }
+    {
+        ConnectionInfo info{b, a};
+        ip_b->m_type->m_itemDisconnected.Fire(info);
+    }
+    if (!data->m_pathEdges.empty())
+        PathEvent(ip_a, ip_b, false);
+}
+
+void DataInternals::Unlink(Item* ip_a, Item* ip_b)
+{
+    ItemPtr keepA(ip_a);
+    ItemPtr keepB(ip_b);
+    EraseLink(ip_a, ip_b);
+    EraseLink(ip_b, ip_a);
+    --ip_a->m_type->mp_data->m_linkCount;
+    FireDisconnected(ip_a, ip_b);
+}
+
+void DataInternals::Link(Item* ip_a, Item* ip_b)
+{
+    const Type::Relation* relation = ip_a->m_type->FindRelation(ip_b->m_typeIndex);
+    if (!relation)
+        throw NotRelatedException("type " + ip_a->m_type->m_name + " is not related to " + ip_b->m_type->m_name);
+    ItemPtr keepA(ip_a);
+    ItemPtr keepB(ip_b);
+    // A One end gives up its old link first; handlers of that disconnection may change things, so
+    // look again until both ends are free.
+    for (int round = 0; round < 8; ++round) {
+        if (ip_a->m_removed || ip_b->m_removed || ip_a->m_removing || ip_b->m_removing)
+            return;
+        if (IsLinked(ip_a, ip_b))
+            return;
+        Item* oldOfA = relation->otherPerThis == One ? FirstOfType(ip_a, ip_b->m_typeIndex) : nullptr;
+        Item* oldOfB = relation->thisPerOther == One ? FirstOfType(ip_b, ip_a->m_typeIndex) : nullptr;
+        if (!oldOfA && !oldOfB)
+            break;
+        if (oldOfA)
+            Unlink(ip_a, oldOfA);
+        else
+            Unlink(ip_b, oldOfB);
+    }
+    if (ip_a->m_removed || ip_b->m_removed || IsLinked(ip_a, ip_b))
+        return;
+    InsertLink(ip_a, ip_b);
+    InsertLink(ip_b, ip_a);
+    ++ip_a->m_type->mp_data->m_linkCount;
+    FireConnected(ip_a, ip_b);
+}
+
+void DataInternals::RemoveItem(Item* ip_item)
+{
+    ItemPtr self(ip_item);
+    Type* type = ip_item->m_type;
+    Data* data = type->mp_data;
+    ip_item->m_removing = true;
+    type->m_itemRemoved.Fire(self);
+    data->m_itemRemoved.Fire(self);
+    while (!ip_item->m_links.empty()) {
+        Item* other = ip_item->m_links.back();
+        Unlink(ip_item, other);
+    }
+    type->Unlist(ip_item);
+    ip_item->m_removed = true;
+    ip_item->m_links.shrink_to_fit();
+    --data->m_itemCount;
+    ip_item->Unref();  // the store's reference
+}
+
+// ---------------------------------------------------------------------------------------------
+// Path subscriptions
+
+PathNode::PathNode(Data* ip_data, const char* i_type) : mp_data(ip_data), mp_type(ip_data->GetType(i_type)) {}
+
+PathNode::PathNode(ItemPtr i_root)
+    : mp_data(i_root.GetType() ? i_root.GetType()->GetData() : d)
+    , mp_type(i_root.GetType())
+    , m_item(i_root)
+{
+}
+
+PathNode::PathNode(PathNode* ip_parent, const char* i_type, PathNodeRelation i_relation)
+    : mp_data(ip_parent->mp_data)
+    , mp_type(ip_parent->mp_data->GetType(i_type))
+    , mp_parent(ip_parent)
+    , m_relation(i_relation)
+{
+    ip_parent->m_children.push_back(this);
+}
+
+PathNode::PathNode(PathNode* ip_parent, ItemPtr i_item, PathNodeRelation i_relation)
+    : mp_data(ip_parent->mp_data)
+    , mp_type(i_item.GetType())
+    , m_item(i_item)
+    , mp_parent(ip_parent)
+    , m_relation(i_relation)
+{
+    ip_parent->m_children.push_back(this);
+}
+
+PathNode::~PathNode()
+{
+    for (PathNode* child : m_children)
+        delete child;
+}
+
+bool PathNode::Matches(Item* ip_item) const
+{
+    if (!mp_type || ip_item->m_type != mp_type)
+        return false;
+    return !m_item.mp_item || m_item.mp_item == ip_item;
+}
+
+bool DataInternals::Satisfied(const PathNode* ip_node, const Item* ip_item)
+{
+    for (const PathNode* child : ip_node->m_children) {
+        if (!child->mp_type)
+            continue;
+        const bool required = child->m_relation == PathRequired || child->m_relation == PathRequiredQuiet;
+        const bool excluded = child->m_relation == PathExcluded;
+        if (!required && !excluded)
+            continue;
+        bool found = false;
+        const auto range = LinksOfType(ip_item, child->mp_type->m_index);
+        for (auto it = range.first; it != range.second && !found; ++it)
+            found = MatchesSatisfied(child, *it);
+        if (required && !found)
+            return false;
+        if (excluded && found)
+            return false;
+    }
+    return true;
+}
+
+void DataInternals::PathEvent(Item* ip_a, Item* ip_b, bool i_connected)
+{
+    Data* data = ip_a->m_type->mp_data;
+    std::vector<std::pair<PathRegistration*, ItemPtr>> calls;
+    auto consider = [&](Item* ip_parent, Item* ip_child) {
+        const std::uint64_t key = (static_cast<std::uint64_t>(ip_parent->m_typeIndex) << 32) | ip_child->m_typeIndex;
+        auto found = data->m_pathEdges.find(key);
+        if (found == data->m_pathEdges.end())
+            return;
+        for (const auto& edge : found->second) {
+            PathRegistration* registration = edge.first;
+            const PathNode* node = edge.second;
+            if (registration->handler->IsEnded())
+                continue;
+            if (!node->mp_parent->Matches(ip_parent) || !node->Matches(ip_child))
+                continue;
+            if (i_connected) {
+                if (node->m_relation != PathRequired && node->m_relation != PathOnConnect)
+                    continue;
+                if (!Satisfied(node, ip_child))
+                    continue;
+            } else if (node->m_relation == PathOnDisconnect) {
+                if (!Satisfied(node, ip_child))
+                    continue;
+            } else if (node->m_relation == PathExcluded) {
+                bool remains = false;
+                const auto range = LinksOfType(ip_parent, node->mp_type->m_index);
+                for (auto it = range.first; it != range.second && !remains; ++it)
+                    remains = MatchesSatisfied(node, *it);
+                if (remains)
+                    continue;
+            } else {
+                continue;
+            }
+            // Walk up from the parent item to the root items whose chain of links reaches it.
+            std::vector<Item*> level{ip_parent};
+            for (const PathNode* up = node->mp_parent; up->mp_parent; up = up->mp_parent) {
+                std::vector<Item*> next;
+                for (Item* item : level) {
+                    const auto range = LinksOfType(item, up->mp_parent->mp_type ? up->mp_parent->mp_type->m_index : 0);
+                    for (auto it = range.first; it != range.second; ++it)
+                        if (up->mp_parent->Matches(*it))
+                            next.push_back(*it);
+                }
+                std::sort(next.begin(), next.end(), LinkLess);
+                next.erase(std::unique(next.begin(), next.end()), next.end());
+                level.swap(next);
+                if (level.empty())
+                    break;
+            }
+            for (Item* root : level) {
+                if (!Satisfied(registration->root.get(), root))
+                    continue;
+                bool seen = false;
+                for (const auto& call : calls)
+                    seen = seen || (call.first == registration && call.second.mp_item == root);
+                if (!seen)
+                    calls.emplace_back(registration, ItemPtr(root));
+            }
+        }
+    };
+    consider(ip_a, ip_b);
+    consider(ip_b, ip_a);
+    ++data->m_pathDepth;
+    for (auto& call : calls) {
+        if (!call.first->handler->IsEnded() && !call.second.IsNull())
+            call.first->handler->Call(call.second);
+    }
+    --data->m_pathDepth;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Type
+
+Type::Type(Data* ip_data, std::string i_name, std::uint32_t i_index, Primacy i_primacy, bool i_isNull, bool i_createOnGet)
+    : mp_data(ip_data)
+    , m_name(std::move(i_name))
+    , m_index(i_index)
+    , m_primacy(i_primacy)
+    , m_isNull(i_isNull)
+    , m_createOnGet(i_createOnGet)
+{
+}
+
+Type::~Type() = default;
+
+void Type::RelateToType(Type* ip_other, OneOrMany i_thisPerOther, OneOrMany i_otherPerThis, bool i_owns)
+{
+    if (!ip_other)
+        throw TypeNotFoundException("relation to a missing type");
+    if (FindRelation(ip_other->m_index))
+        throw AlreadyRelatedException("types " + m_name + " and " + ip_other->m_name + " are already related");
+    auto place = [](Type* ip_type, Type* ip_to) -> Relation& {
+        if (ip_type->m_relations.size() <= ip_to->m_index)
+            ip_type->m_relations.resize(ip_to->m_index + 1);
+        return ip_type->m_relations[ip_to->m_index];
+    };
+    Relation& mine = place(this, ip_other);
+    mine.other = ip_other;
+    mine.thisPerOther = i_thisPerOther;
+    mine.otherPerThis = i_otherPerThis;
+    mine.owns = i_owns;
+    if (ip_other != this) {
+        Relation& theirs = place(ip_other, this);
+        theirs.other = this;
+        theirs.thisPerOther = i_otherPerThis;
+        theirs.otherPerThis = i_thisPerOther;
+        theirs.ownedBy = i_owns;
+    } else {
+        mine.ownedBy = i_owns;
+    }
+    if (i_owns)
+        ip_other->m_owned = true;
+}
+
+bool Type::IsRelatedTo(const Type* ip_other) const
+{
+    return ip_other && FindRelation(ip_other->m_index);
+}
+
+Item* Type::FindByValue(const std::string& i_bytes, std::uint32_t i_hash) const
+{
+    if (m_valueIndex.empty())
+        return nullptr;
+    const std::size_t mask = m_valueIndex.size() - 1;
+    for (std::size_t slot = i_hash & mask;; slot = (slot + 1) & mask) {
+        Item* item = m_valueIndex[slot];
+        if (!item)
+            return nullptr;
+        if (item->m_hash == i_hash && item->m_value == i_bytes)
+            return item;
+    }
+}
+
+void Type::IndexGrow()
+{
+    std::vector<Item*> old;
+    old.swap(m_valueIndex);
+    m_valueIndex.assign(old.empty() ? 16 : old.size() * 2, nullptr);
+    m_indexUsed = 0;
+    for (Item* item : old)
+        if (item)
+            IndexInsert(item);
+}
+
+void Type::IndexInsert(Item* ip_item)
+{
+    if ((m_indexUsed + 1) * 2 > m_valueIndex.size())
+        IndexGrow();
+    const std::size_t mask = m_valueIndex.size() - 1;
+    std::size_t slot = ip_item->m_hash & mask;
+    while (m_valueIndex[slot])
+        slot = (slot + 1) & mask;
+    m_valueIndex[slot] = ip_item;
+    ++m_indexUsed;
+}
+
+void Type::IndexErase(Item* ip_item)
+{
+    if (m_valueIndex.empty())
+        return;
+    const std::size_t mask = m_valueIndex.size() - 1;
+    std::size_t slot = ip_item->m_hash & mask;
+    while (m_valueIndex[slot] && m_valueIndex[slot] != ip_item)
+        slot = (slot + 1) & mask;
+    if (!m_valueIndex[slot])
+        return;
+    m_valueIndex[slot] = nullptr;
+    --m_indexUsed;
+    // Backward-shift deletion keeps every probe chain unbroken.
+    std::size_t hole = slot;
+    for (std::size_t next = (slot + 1) & mask; m_valueIndex[next]; next = (next + 1) & mask) {
+        const std::size_t home = m_valueIndex[next]->m_hash & mask;
+        const bool movable = hole <= next ? (home <= hole || home > next) : (home <= hole && home > next);
+        if (movable) {
+            m_valueIndex[hole] = m_valueIndex[next];
+            m_valueIndex[next] = nullptr;
+            hole = next;
+        }
+    }
+}
+
+Item* Type::CreateItem(std::string i_bytes)
+{
+    Item* item = new Item(this, mp_data->m_nextSerial++, std::move(i_bytes));
+    item->m_slot = static_cast<std::uint32_t>(m_items.size());
+    m_items.push_back(item);
+    ++m_liveCount;
+    ++mp_data->m_itemCount;
+    if (!m_isNull) {
+        item->m_hash = HashBytes(item->m_value);
+        IndexInsert(item);
+    }
+    return item;
+}
+
+void Type::Unlist(Item* ip_item)
+{
+    if (!m_isNull)
+        IndexErase(ip_item);
+    if (mp_globalNullItem == ip_item)
+        mp_globalNullItem = nullptr;
+    m_items[ip_item->m_slot] = nullptr;
+    --m_liveCount;
+    while (!m_items.empty() && !m_items.back())
+        m_items.pop_back();
+    // Compact once most entries are holes, so walking the list stays proportional to the items.
+    if (m_items.size() > 64 && m_liveCount * 2 < m_items.size()) {
+        std::size_t out = 0;
+        for (Item* item : m_items) {
+            if (!item)
+                continue;
+            item->m_slot = static_cast<std::uint32_t>(out);
+            m_items[out++] = item;
+        }
+        m_items.resize(out);
+    }
+}
+
+ItemPtr Type::GetItem(const Value& i_value)
+{
+    if (m_isNull)
+        return ItemPtr();
+    const std::string& bytes = i_value.Bytes();
+    if (Item* item = FindByValue(bytes, HashBytes(bytes)))
+        return ItemPtr(item);
+    if (!m_createOnGet)
+        return ItemPtr();
+    return NewItem(i_value);
+}
+
+ItemPtr Type::HasItem(const Value& i_value) const
+{
+    if (m_isNull)
+        return ItemPtr();
+    const std::string& bytes = i_value.Bytes();
+    return ItemPtr(FindByValue(bytes, HashBytes(bytes)));
+}
+
+ItemPtr Type::NewItem()
+{
+    if (!m_isNull)
+        throw NullTypeException("type " + m_name + " carries values");
+    ItemPtr item(CreateItem(std::string()));
+    m_itemCreated.Fire(item);
+    mp_data->m_itemCreated.Fire(item);
+    return item;
+}
+
+ItemPtr Type::NewItem(const Value& i_value)
+{
+    if (m_isNull)
+        return NewItem();
+    const std::string& bytes = i_value.Bytes();
+    if (Item* existing = FindByValue(bytes, HashBytes(bytes)))
+        return ItemPtr(existing);
+    ItemPtr item(CreateItem(bytes));
+    m_itemCreated.Fire(item);
+    mp_data->m_itemCreated.Fire(item);
+    return item;
+}
+
+ItemPtr Type::GetGlobalNullItem()
+{
+    if (!m_isNull)
+        throw NullTypeException("type " + m_name + " carries values");
+    if (mp_globalNullItem)
+        return ItemPtr(mp_globalNullItem);
+    Item* item = CreateItem(std::string());
+    mp_globalNullItem = item;
+    ItemPtr handle(item);
+    m_itemCreated.Fire(handle);
+    mp_data->m_itemCreated.Fire(handle);
+    return handle;
+}
+
+ItemSet Type::GetItems() const
+{
+    ItemSet items;
+    items.m_items.reserve(m_liveCount);
+    for (Item* item : m_items)
+        if (item)
+            items.AppendNewest(ItemPtr(item));
+    return items;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ItemSet
+
+namespace {
+
+bool SerialLess(const ItemPtr& i_a, const ItemPtr& i_b)
+{
+    return i_a.GetSerial() < i_b.GetSerial();
+}
+
+} // namespace
+
+ItemSet::ItemSet(std::initializer_list<ItemPtr> i_items)
+{
+    for (const ItemPtr& item : i_items)
+        insert(item);
+}
+
+bool ItemSet::insert(const ItemPtr& i_item)
+{
+    if (i_item.IsNull())
+        return false;
+    if (m_items.empty() || SerialLess(m_items.back(), i_item)) {
+        m_items.push_back(i_item);
+        return true;
+    }
+    auto it = std::lower_bound(m_items.begin(), m_items.end(), i_item, SerialLess);
+    if (it != m_items.end() && *it == i_item)
+        return false;
+    m_items.insert(it, i_item);
+    return true;
+}
+
+bool ItemSet::erase(const ItemPtr& i_item)
+{
+    auto it = std::lower_bound(m_items.begin(), m_items.end(), i_item, SerialLess);
+    if (it == m_items.end() || *it != i_item)
+        return false;
+    m_items.erase(it);
+    return true;
+}
+
+std::size_t ItemSet::count(const ItemPtr& i_item) const
+{
+    if (!i_item.mp_item)
+        return 0;
+    auto it = std::lower_bound(m_items.begin(), m_items.end(), i_item, SerialLess);
+    return it != m_items.end() && *it == i_item ? 1 : 0;
+}
+
+ItemPtr ItemSet::First() const
+{
+    for (const ItemPtr& item : m_items)
+        if (!item.IsNull())
+            return item;
+    return ItemPtr();
+}
+
+ItemSet ItemSet::GetItems(const char* i_type) const
+{
+    ItemSet result;
+    for (const ItemPtr& item : m_items)
+        item.GetItems(i_type, result);
+    return result;
+}
+
+void ItemSet::Add(const ItemSet& i_other)
+{
+    std::vector<ItemPtr> merged;
+    merged.reserve(m_items.size() + i_other.m_items.size());
+    std::set_union(m_items.begin(), m_items.end(), i_other.m_items.begin(), i_other.m_items.end(),
+                   std::back_inserter(merged), SerialLess);
+    m_items.swap(merged);
+}
+
+ItemSet ItemSet::Common(const ItemSet& i_other) const
+{
+    ItemSet result;
+    std::set_intersection(m_items.begin(), m_items.end(), i_other.m_items.begin(), i_other.m_items.end(),
+                          std::back_inserter(result.m_items), SerialLess);
+    return result;
+}
+
+void ItemSet::Remove()
+{
+    const std::vector<ItemPtr> members = m_items;
+    for (ItemPtr item : members)
+        item.Remove();
+}
+
+ItemSet ItemSet::Connected(const ItemSet& i_other) const
+{
+    ItemSet result;
+    for (const ItemPtr& item : m_items) {
+        for (const ItemPtr& other : i_other.m_items) {
+            if (item.IsConnected(other)) {
+                result.m_items.push_back(item);
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+ItemSet ItemSet::Connected(const char* i_type) const
+{
+    ItemSet result;
+    for (const ItemPtr& item : m_items)
+        if (item.IsConnected(i_type))
+            result.m_items.push_back(item);
+    return result;
+}
+
+ItemSet ItemSet::Connected(const ItemPtr& i_item) const
+{
+    ItemSet result;
+    if (i_item.IsNull())
+        return result;
+    for (const ItemPtr& item : m_items)
+        if (item.IsConnected(i_item))
+            result.m_items.push_back(item);
+    return result;
+}
+
+ItemSet ItemSet::Connected(const char* i_type, const Value& i_value) const
+{
+    const Data* data = d;
+    for (const ItemPtr& item : m_items)
+        if (Type* type = item.GetType()) {
+            data = type->GetData();
+            break;
+        }
+    if (!data)
+        return ItemSet();
+    return Connected(data->GetType(i_type)->HasItem(i_value));
+}
+
+ItemSet ItemSet::NotConnected(const char* i_type) const
+{
+    ItemSet result;
+    for (const ItemPtr& item : m_items)
+        if (!item.IsNull() && !item.IsConnected(i_type))
+            result.m_items.push_back(item);
+    return result;
+}
+
+ItemSet ItemSet::NotConnected(const ItemPtr& i_item) const
+{
+    ItemSet result;
+    for (const ItemPtr& item : m_items)
+        if (!item.IsConnected(i_item))
+            result.m_items.push_back(item);
+    return result;
+}
+
+ItemSet ItemSet::NotConnected(const char* i_type, const Value& i_value) const
+{
+    const Data* data = d;
+    for (const ItemPtr& item : m_items)
+        if (Type* type = item.GetType()) {
+            data = type->GetData();
+            break;
+        }
+    if (!data)
+        return *this;
+    return NotConnected(data->GetType(i_type)->HasItem(i_value));
+}
+
+QList<ItemPtr> ItemSet::SortNumericBy(const char* i_type, bool i_ascending) const
+{
+    std::vector<std::pair<qint64, ItemPtr>> keyed;
+    for (const ItemPtr& item : m_items) {
+        ItemPtr attribute = item.HasItem(i_type);
+        if (!attribute.IsNull())
+            keyed.emplace_back(attribute.AsInt64(), item);
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [i_ascending](const auto& i_a, const auto& i_b) {
+        return i_ascending ? i_a.first < i_b.first : i_b.first < i_a.first;
+    });
+    QList<ItemPtr> result;
+    result.reserve(static_cast<int>(keyed.size()));
+    for (auto& entry : keyed)
+        result.append(entry.second);
+    return result;
+}
+
+QList<ItemPtr> ItemSet::SortAlphabetic(bool i_ascending) const
+{
+    std::vector<std::pair<QString, ItemPtr>> keyed;
+    for (const ItemPtr& item : m_items)
+        if (!item.IsNull())
+            keyed.emplace_back(item.AsString(), item);
+    std::stable_sort(keyed.begin(), keyed.end(), [i_ascending](const auto& i_a, const auto& i_b) {
+        const int order = QString::compare(i_a.first, i_b.first, Qt::CaseSensitive);
+        return i_ascending ? order < 0 : order > 0;
+    });
+    QList<ItemPtr> result;
+    for (auto& entry : keyed)
+        result.append(entry.second);
+    return result;
+}
+
+QList<ItemPtr> ItemSet::SortAlphabeticBy(const char* i_type, bool i_ascending) const
+{
+    std::vector<std::pair<QString, ItemPtr>> keyed;
+    for (const ItemPtr& item : m_items) {
+        ItemPtr attribute = item.HasItem(i_type);
+        if (!attribute.IsNull())
+            keyed.emplace_back(attribute.AsString(), item);
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [i_ascending](const auto& i_a, const auto& i_b) {
+        const int order = QString::compare(i_a.first, i_b.first, Qt::CaseSensitive);
+        return i_ascending ? order < 0 : order > 0;
+    });
+    QList<ItemPtr> result;
+    for (auto& entry : keyed)
+        result.append(entry.second);
+    return result;
+}
+
+ItemSet i(const char* i_type, const Value& i_value)
+{
+    ItemSet result;
+    if (d)
+        result.insert(d->GetType(i_type)->HasItem(i_value));
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data
+
+Data::Data()
+{
+    qRegisterMetaType<ItemPtr>("ItemPtr");
+}
+
+Data::~Data()
+{
+    // Outstanding handles outlive the store: they read as null from here on.
+    for (Type* type : m_types) {
+        for (Item* item : type->m_items) {
+            if (!item)
+                continue;
+            item->m_removed = true;
+            item->m_links.clear();
+            item->m_links.shrink_to_fit();
+        }
+    }
+    for (Type* type : m_types)
+        for (Item* item : type->m_items)
+            if (item)
+                item->Unref();
+    m_paths.clear();
+    for (ConnectionHandler& handler : m_connectionHandlers)
+        delete handler.handler;
+    for (Type* type : m_types)
+        delete type;
+    if (d == this)
+        d = nullptr;
+}
+
+Type* Data::NewType(std::string i_name, Primacy i_primacy, bool i_isNull, bool i_createOnGet)
+{
+    if (m_typesByName.count(i_name))
+        throw TypeAlreadyExistsException("type " + i_name + " already exists");
+    Type* type = new Type(this, i_name, static_cast<std::uint32_t>(m_types.size()), i_primacy, i_isNull, i_createOnGet);
+    m_types.push_back(type);
+    m_typesByName.emplace(std::move(i_name), type);
+    m_typeCreated.Fire(type);
+    return type;
+}
+
+Type* Data::GetType(const std::string& i_name) const
+{
+    auto found = m_typesByName.find(i_name);
+    if (found == m_typesByName.end())
+        throw TypeNotFoundException("type " + i_name + " is not declared");
+    return found->second;
+}
+
+Type* Data::GetType(const char* i_name) const
+{
+    return GetType(std::string(i_name ? i_name : ""));
+}
+
+bool Data::HasType(const std::string& i_name) const
+{
+    return m_typesByName.count(i_name) != 0;
+}
+
+ItemPtr Data::GetItem(const ItemPtr& i_a, const ItemPtr& i_b, const char* i_type) const
+{
+    return GetItems(i_a, i_b, i_type).First();
+}
+
+ItemPtr Data::GetItem(const ItemSet& i_items, const char* i_type) const
+{
+    return GetItemSubset(i_items, i_type).First();
+}
+
+ItemSet Data::GetItems(const ItemPtr& i_a, const ItemPtr& i_b, const char* i_type) const
+{
+    ItemSet pair;
+    pair.insert(i_a);
+    pair.insert(i_b);
+    if (i_a.IsNull() || i_b.IsNull())
+        return ItemSet();
+    return GetItemSubset(pair, i_type);
+}
+
+void Data::GetItems(ItemSet& o_items, const char* i_type) const
+{
+    o_items.Add(GetType(i_type)->GetItems());
+}
+
+ItemSet Data::GetItemSubset(const ItemSet& i_items, const char* i_type) const
+{
+    ItemSet result;
+    if (i_items.empty())
+        return result;
+    const Type* type = GetType(i_type);
+    const std::uint32_t index = type->m_index;
+    std::vector<DataInternals::Range> ranges;
+    ranges.reserve(i_items.size());
+    std::size_t smallest = 0;
+    for (const ItemPtr& member : i_items) {
+        Item* item = member.Live();
+        if (!item)
+            return result;
+        const auto range = DataInternals::LinksOfType(item, index);
+        if (range.first == range.second)
+            return result;
+        if (!ranges.empty() && range.second - range.first < ranges[smallest].second - ranges[smallest].first)
+            smallest = ranges.size();
+        ranges.push_back(range);
+    }
+    for (auto it = ranges[smallest].first; it != ranges[smallest].second; ++it) {
+        Item* candidate = *it;
+        bool everywhere = true;
+        for (std::size_t k = 0; k < ranges.size() && everywhere; ++k) {
+            if (k == smallest)
+                continue;
+            auto found = std::lower_bound(ranges[k].first, ranges[k].second, candidate, DataInternals::LinkLess);
+            everywhere = found != ranges[k].second && *found == candidate;
+        }
+        if (everywhere)
+            result.AppendNewest(ItemPtr(candidate));
+    }
+    return result;
+}
+
+int Data::RemoveDisconnectedItems()
+{
+    int removed = 0;
+    // Ownership first: an owned item whose every owner is gone goes, even when a Primary item
+    // still reaches it. Repeated, since removing an owner orphans what it owns.
+    for (bool again = true; again;) {
+        again = false;
+        for (Type* type : m_types) {
+            if (!type->m_owned)
+                continue;
+            std::vector<std::uint32_t> owners;
+            for (const Type::Relation& relation : type->m_relations)
+                if (relation.other && relation.ownedBy)
+                    owners.push_back(relation.other->m_index);
+            std::vector<ItemPtr> orphans;
+            for (Item* item : type->m_items) {
+                if (!item)
+                    continue;
+                bool owned = false;
+                for (std::uint32_t owner : owners)
+                    owned = owned || DataInternals::FirstOfType(item, owner);
+                if (!owned)
+                    orphans.push_back(ItemPtr(item));
+            }
+            for (auto it = orphans.rbegin(); it != orphans.rend(); ++it) {
+                if (it->IsNull())
+                    continue;
+                it->Remove();
+                ++removed;
+                again = true;
+            }
+        }
+    }
+
+    // Then reachability from the Primary items, through Secondary ones; Tertiary ones are kept
+    // when next to a reached item but not walked through.
+    const std::uint32_t mark = ++m_markGeneration;
+    std::vector<Item*> stack;
+    for (Type* type : m_types) {
+        if (type->m_primacy != Primary)
+            continue;
+        for (Item* item : type->m_items) {
+            if (!item)
+                continue;
+            item->m_mark = mark;
+            stack.push_back(item);
+        }
+    }
+    while (!stack.empty()) {
+        Item* item = stack.back();
+        stack.pop_back();
+        for (Item* other : item->m_links) {
+            if (other->m_mark == mark)
+                continue;
+            other->m_mark = mark;
+            if (other->m_type->m_primacy == Secondary)
+                stack.push_back(other);
+        }
+    }
+    std::vector<ItemPtr> unreached;
+    for (Type* type : m_types) {
+        if (type->m_primacy == Primary)
+            continue;
+        for (Item* item : type->m_items)
+            if (item && item->m_mark != mark)
+                unreached.push_back(ItemPtr(item));
+    }
+    // Newest first: later items usually hang on older ones, and cutting the newest end of a link
+    // list is cheap.
+    std::sort(unreached.begin(), unreached.end(), SerialLess);
+    for (auto it = unreached.rbegin(); it != unreached.rend(); ++it) {
+        if (it->IsNull())
+            continue;
+        it->Remove();
+        ++removed;
+    }
+    return removed;
+}
+
+void Data::RemoveAllItems()
+{
+    std::vector<ItemPtr> all;
+    all.reserve(m_itemCount);
+    for (Type* type : m_types)
+        for (Item* item : type->m_items)
+            if (item)
+                all.push_back(ItemPtr(item));
+    std::sort(all.begin(), all.end(), SerialLess);
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+        it->Remove();
+}
+
+void Data::AddConnectionEventHandler(Type* ip_first, Type* ip_second, EventHandlerBase<ConnectionInfo&>* ip_handler)
+{
+    if (!ip_handler)
+        return;
+    if (!ip_first || !ip_second || !ip_first->IsRelatedTo(ip_second)) {
+        delete ip_handler;
+        throw NotRelatedException("connection handler on unrelated types");
+    }
+    m_connectionHandlers.push_back({ip_first, ip_second, ip_handler});
+}
+
+void Data::AddPathEventHandler(PathNode* ip_root, EventHandlerBase<ItemPtr>* ip_handler)
+{
+    auto registration = std::make_unique<PathRegistration>();
+    registration->root.reset(ip_root);
+    registration->handler.reset(ip_handler);
+    if (!ip_root || !ip_handler)
+        return;
+    std::vector<PathNode*> pending{ip_root};
+    while (!pending.empty()) {
+        PathNode* node = pending.back();
+        pending.pop_back();
+        for (PathNode* child : node->m_children) {
+            pending.push_back(child);
+            if (!node->mp_type || !child->mp_type)
+                continue;
+            const std::uint64_t key = (static_cast<std::uint64_t>(node->mp_type->m_index) << 32) | child->mp_type->m_index;
+            m_pathEdges[key].emplace_back(registration.get(), child);
+        }
+    }
+    m_paths.push_back(std::move(registration));
+}
+
+void Data::SetTextDecoder(TextDecoder i_decoder)
+{
+    s_textDecoder = i_decoder;
+}
+
+Data::TextDecoder Data::GetTextDecoder()
+{
+    return s_textDecoder;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+void DeclareSettingTypes(Data* ip_data)
+{
+    Type* global = ip_data->HasType("global") ? ip_data->GetType("global") : ip_data->NewType("global", Primary, false, true);
+    Type* vglobal = ip_data->HasType("vglobal") ? ip_data->GetType("vglobal") : ip_data->NewType("vglobal", Primary, false, true);
+    Type* value = ip_data->HasType("global_value") ? ip_data->GetType("global_value")
+                                                   : ip_data->NewType("global_value", Tertiary, false, true);
+    if (!global->IsRelatedTo(value))
+        global->RelateToType(value, Many, One, false);
+    if (!vglobal->IsRelatedTo(value))
+        vglobal->RelateToType(value, Many, One, false);
+}
+
+namespace {
+
+ItemPtr KeyItem(const char* i_type, const QString& i_key)
+{
+    return d->GetType(i_type)->GetItem(Value(i_key));
+}
+
+// Reading never creates a key, so asking leaves nothing behind in the data file.
+QString ReadKey(const char* i_type, const QString& i_key)
+{
+    return d->GetType(i_type)->HasItem(Value(i_key))["global_value"].AsString();
+}
+
+void WriteKey(const char* i_type, const QString& i_key, const QString& i_value)
+{
+    KeyItem(i_type, i_key).Connect(d->GetType("global_value")->GetItem(Value(i_value)));
+}
+
+void ClearKey(const char* i_type, const QString& i_key)
+{
+    KeyItem(i_type, i_key).Disconnect("global_value");
+}
+
+} // namespace
+
+QString GetSetting(const QString& i_key)
+{
+    return ReadKey("global", i_key);
+}
+
+void SetSetting(const QString& i_key, const QString& i_value)
+{
+    WriteKey("global", i_key, i_value);
+}
+
+void SetDefaultSetting(const QString& i_key, const QString& i_value)
+{
+    if (!HasSetting(i_key))
+        SetSetting(i_key, i_value);
+}
+
+void ClearSetting(const QString& i_key)
+{
+    ClearKey("global", i_key);
+}
+
+bool HasSetting(const QString& i_key)
+{
+    ItemPtr key = d->GetType("global")->HasItem(Value(i_key));
+    return !key.IsNull() && key.IsConnected("global_value");
+}
+
+bool IsSettingOn(const QString& i_key)
+{
+    return GetSetting(i_key) == QLatin1String("yes");
+}
+
+void SetSettingOn(const QString& i_key, bool i_on)
+{
+    SetSetting(i_key, i_on ? QStringLiteral("yes") : QStringLiteral("no"));
+}
+
+qint64 GetSettingNumber(const QString& i_key)
+{
+    return d->GetType("global")->HasItem(Value(i_key))["global_value"].AsInt64();
+}
+
+void SetSettingNumber(const QString& i_key, qint64 i_value)
+{
+    SetSetting(i_key, QString::number(i_value));
+}
+
+ItemPtr GetSettingItem(const QString& i_key)
+{
+    return KeyItem("global", i_key);
+}
+
+QString GetVolatileSetting(const QString& i_key)
+{
+    return ReadKey("vglobal", i_key);
+}
+
+void SetVolatileSetting(const QString& i_key, const QString& i_value)
+{
+    WriteKey("vglobal", i_key, i_value);
+}
+
+void ClearVolatileSetting(const QString& i_key)
+{
+    ClearKey("vglobal", i_key);
+}
+
+bool IsVolatileSettingOn(const QString& i_key)
+{
+    return GetVolatileSetting(i_key) == QLatin1String("yes");
+}
+
+ItemPtr GetVolatileSettingItem(const QString& i_key)
+{
+    return KeyItem("vglobal", i_key);
+}
