@@ -243,7 +243,7 @@ void SharedFoldersManager::AddSharedFiles(QString i_root, QString i_folder)
     m_walkAncestors.pop_back();
 }
 
-void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_folder, const QString& i_canonical)
+void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_folder, QString i_canonical)
 {
     if (m_foldersBeingAdded.count(i_folder))
         return;
@@ -312,8 +312,9 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
                 Log(kArea, 1, QStringLiteral("Not sharing %1: its name is not valid UTF-8").arg(path));
                 continue;
             }
-            const qint64 size = entry.info.size();
-            if (!entry.info.exists())
+            // The listing's record says the entry exists; only a fresh look tells whether it still does.
+            const QFileInfo now(path);
+            if (!now.exists())
             {
                 Log(kArea, 1, QStringLiteral("Not sharing %1: it went away during the scan").arg(path));
                 continue;
@@ -321,7 +322,7 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
             file = mp_fileType->NewItem();
             file.Connect(folderItem);
             file.Connect(mp_nameType->GetItem(name));
-            file.Connect(mp_sizeType->GetItem(Value(size)));
+            file.Connect(mp_sizeType->GetItem(Value(now.size())));
             ++m_filesAdded;
         }
 

@@ -58,7 +58,7 @@ public slots:
 
 private:
 
-    void WalkFolder(const QString& i_root, const QString& i_folder, const QString& i_canonical);
+    void WalkFolder(const QString& i_root, const QString& i_folder, QString i_canonical);
     // The oldest file linked to a folder item under one lower-case folder key and to a name item
     // under one lower-case name key.
     ItemPtr FindSharedFile(const ItemPtr& i_lowerFolder, const ItemPtr& i_lowerName) const;
