@@ -163,7 +163,7 @@ void Server::DataLoaded()
 
 void Server::Connect()
 {
-    if (m_state != Idle || GetSetting(QStringLiteral("username")).isEmpty())
+    if (m_state != StateIdle || GetSetting(QStringLiteral("username")).isEmpty())
         return;
     QString host = GetSetting(QStringLiteral("server_host"));
     if (host.isEmpty())
@@ -172,7 +172,7 @@ void Server::Connect()
     if (port <= 0 || port > 65535)
         port = kDefaultServerPort;
 
-    m_state = Connecting;
+    m_state = StateConnecting;
     m_inBuffer.clear();
     m_inOffset = 0;
     emit Connecting();
@@ -182,7 +182,7 @@ void Server::Connect()
 
 void Server::Disconnect()
 {
-    if (m_state != LoggedIn)
+    if (m_state != StateLoggedIn)
         return;
     m_reconnect = false;
     m_abruptlyDisconnected = false;
@@ -195,7 +195,7 @@ void Server::Disconnect()
 void Server::EndConnection()
 {
     // The state goes first: abort() may report the disconnection synchronously.
-    m_state = Idle;
+    m_state = StateIdle;
     mp_socket->abort();
     m_inBuffer.clear();
     m_inOffset = 0;
@@ -205,10 +205,10 @@ void Server::EndConnection()
 void Server::ConnectionLost(const QString& i_reason)
 {
     const State state = m_state;
-    if (state == Idle)
+    if (state == StateIdle)
         return;
     EndConnection();
-    if (state == LoggedIn)
+    if (state == StateLoggedIn)
     {
         m_abruptlyDisconnected = true;
         m_reconnect = true;
@@ -234,9 +234,9 @@ void Server::ClearUserStatuses()
 
 void Server::OnSocketConnected()
 {
-    if (m_state != Connecting)
+    if (m_state != StateConnecting)
         return;
-    m_state = LoggingIn;
+    m_state = StateLoggingIn;
     SendLogin();
 }
 
@@ -318,7 +318,7 @@ bool Server::WriteFrame(quint32 i_code, const MemStream& i_body)
 
 bool Server::Send(quint32 i_code, const MemStream& i_body)
 {
-    if (m_state != LoggedIn)
+    if (m_state != StateLoggedIn)
         return false;
     return WriteFrame(i_code, i_body);
 }
@@ -326,7 +326,7 @@ bool Server::Send(quint32 i_code, const MemStream& i_body)
 void Server::OnReadyRead()
 {
     m_inBuffer.append(mp_socket->readAll());
-    while (m_state == LoggingIn || m_state == LoggedIn)
+    while (m_state == StateLoggingIn || m_state == StateLoggedIn)
     {
         const int available = m_inBuffer.size() - m_inOffset;
         if (available < 4)
@@ -351,7 +351,7 @@ void Server::OnReadyRead()
         MemStream body(frame + 4, length - 4);
         HandleMessage(code, body);
     }
-    if (m_state == Idle)
+    if (m_state == StateIdle)
         return;
     // Keep only the unread tail; compacting once per burst keeps this linear.
     if (m_inOffset > 0)
@@ -364,7 +364,7 @@ void Server::OnReadyRead()
 void Server::HandleMessage(quint32 i_code, MemStream& i_body)
 {
     InputStream in(i_body);
-    if (m_state == LoggingIn)
+    if (m_state == StateLoggingIn)
     {
         if (i_code == SM_LOGIN)
             HandleLoginReply(in);
@@ -481,14 +481,14 @@ void Server::HandleLoginReply(InputStream& i_in)
     }
     QString greeting;
     i_in.Read(greeting);
-    m_state = LoggedIn;
+    m_state = StateLoggedIn;
     m_reconnect = false;
     m_joinsSent.clear();
     Log(kArea, 1, QStringLiteral("Logged in"));
     if (!greeting.isEmpty())
         Log(kArea, 2, greeting);
     AfterLogin();
-    if (m_state == LoggedIn)
+    if (m_state == StateLoggedIn)
         emit Connected();
 }
 
@@ -596,13 +596,13 @@ bool Server::HandleJoinRoom(InputStream& i_in)
     std::vector<std::string> users;
     std::vector<quint32> statuses;
     std::vector<UserStats> stats;
-    std::vector<quint32> slots;
+    std::vector<quint32> freeSlots;
     std::vector<std::string> countries;
     if (!i_in.Read(roomName) || !ReadList(i_in, users) || !ReadList(i_in, statuses) || !ReadList(i_in, stats)
-        || !ReadList(i_in, slots) || !ReadList(i_in, countries))
+        || !ReadList(i_in, freeSlots) || !ReadList(i_in, countries))
         return false;
     const size_t count = users.size();
-    if (statuses.size() != count || stats.size() != count || slots.size() != count || countries.size() != count)
+    if (statuses.size() != count || stats.size() != count || freeSlots.size() != count || countries.size() != count)
         return false;
     // A private room's owner and operators follow only for a private room.
     QString owner;
@@ -643,10 +643,10 @@ bool Server::HandleLeaveRoom(InputStream& i_in)
 bool Server::HandleUserJoinedRoom(InputStream& i_in)
 {
     QString roomName, user, country;
-    quint32 status = 0, slots = 0;
+    quint32 status = 0, freeSlots = 0;
     UserStats stats;
     if (!i_in.Read(roomName) || !i_in.Read(user) || !i_in.Read(status) || !ReadStats(i_in, stats)
-        || !i_in.Read(slots) || !i_in.Read(country))
+        || !i_in.Read(freeSlots) || !i_in.Read(country))
         return false;
     if (ItemPtr room = T("room")->HasItem(roomName))
         LinkRoomUser(room, user, status, stats, country);
@@ -895,7 +895,7 @@ void Server::GetRoomList()
 
 void Server::EnterRoom(QString i_room, bool i_isPrivate)
 {
-    if (m_state != LoggedIn || m_joinsSent.contains(i_room))
+    if (m_state != StateLoggedIn || m_joinsSent.contains(i_room))
         return;
     MemStream body;
     OutputStream out(body);
@@ -910,7 +910,7 @@ void Server::LeaveRoom(QString i_room)
     ItemPtr room = T("room")->HasItem(i_room);
     if (!room || !room.IsConnected("in_room"))
         return;
-    if (m_state != LoggedIn)
+    if (m_state != StateLoggedIn)
     {
         // Nothing will answer, so the room is left here; otherwise its tab and search entry stay.
         room.Disconnect("in_room");
@@ -1080,7 +1080,7 @@ unsigned int Server::FileSearch(QString i_text, bool i_wishList)
 unsigned int Server::SearchUserList(QString i_text)
 {
     const unsigned int token = NextSearchToken(i_text, false);
-    if (m_state != LoggedIn)
+    if (m_state != StateLoggedIn)
         return token;
     for (ItemPtr user : T("is_online")->GetItems().GetItems("user"))
     {
@@ -1182,7 +1182,7 @@ void Server::SendChildDepth(quint32 i_depth)
 
 void Server::EveryHalfMinute()
 {
-    if (m_state == Idle && m_reconnect)
+    if (m_state == StateIdle && m_reconnect)
         Connect();
 }
 

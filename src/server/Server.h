@@ -43,10 +43,10 @@ class Server : public QObject, public DataHandler, public DataLoadedEventHandler
 public:
     enum State
     {
-        Idle,
-        Connecting,
-        LoggingIn,
-        LoggedIn
+        StateIdle,
+        StateConnecting,
+        StateLoggingIn,
+        StateLoggedIn
     };
 
     Server();
@@ -57,7 +57,7 @@ public:
 
     void Connect();
     void Disconnect();
-    bool IsConnected() const { return m_state == LoggedIn; }
+    bool IsConnected() const { return m_state == StateLoggedIn; }
     bool IsAbruptlyDisconnected() const { return m_abruptlyDisconnected; }
     State GetState() const { return m_state; }
     PortForwarder* GetPortForwarder() const { return mp_portForwarder; }
@@ -189,7 +189,7 @@ private:
 
     QTcpSocket* mp_socket;
     PortForwarder* mp_portForwarder;
-    State m_state = Idle;
+    State m_state = StateIdle;
     bool m_abruptlyDisconnected = false;
     // Set by a lost login, cleared by a login, a refusal, Relogged or Disconnect().
     bool m_reconnect = false;
