@@ -5,7 +5,6 @@
 #include "DNetManager.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
-#include "DiagnosticsForm.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "ExtendedAsciiTranslator.h"
@@ -119,9 +118,6 @@ void MainWindow::Init()
     connect(server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
     RegisterSharedFolderHandlers();
     new SizeManager();
-
-    ui->diagnosticsForm->Init();
-    DiagnosticsForm::RegisterLoggableItemType("user");
 
     new TransferQueueManager();
     ui->transfersForm->Init();
