@@ -118,6 +118,7 @@ void MainWindow::Init()
     connect(server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
     RegisterSharedFolderHandlers();
     new SizeManager();
+    RegisterLoggableItemType("user");
 
     new TransferQueueManager();
     ui->transfersForm->Init();

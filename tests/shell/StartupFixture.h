@@ -1,0 +1,98 @@
+#pragma once
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "Log.h"
+#include "MainWindow.h"
+#include "StartupPrompts.h"
+
+#include <QFile>
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QStringList>
+#include <QTcpServer>
+
+#include <memory>
+
+// Answers the start-up's modal questions the way a test tells it to.
+class ScriptedPrompts : public StartupPrompts
+{
+public:
+    void AskLogin(QWidget*) override
+    {
+        ++m_logins;
+        for (auto setting = m_loginSettings.cbegin(); setting != m_loginSettings.cend(); ++setting)
+            SetSetting(setting.key(), setting.value());
+    }
+
+    void Inform(QWidget*, const QString& i_title, const QString& i_text) override
+    {
+        m_informed.append(qMakePair(i_title, i_text));
+    }
+
+    int m_logins = 0;
+    QMap<QString, QString> m_loginSettings;
+    QList<QPair<QString, QString>> m_informed;
+};
+
+// Collects the log lines as the diagnostics window would get them (area: line).
+class LogRecorder
+{
+public:
+    LogRecorder()
+    {
+        SetLogSink([this](const QString& i_area, const QString& i_line) { m_lines << i_area + ": " + i_line; });
+    }
+    ~LogRecorder() { SetLogSink(LogSink()); }
+
+    // The texts of an area in order, without their time stamps.
+    QStringList Texts(const QString& i_area) const
+    {
+        QStringList texts;
+        const QString prefix = i_area + QStringLiteral(": ");
+        for (const QString& line : m_lines) {
+            if (!line.startsWith(prefix))
+                continue;
+            const int end = line.indexOf(QStringLiteral("] "));
+            texts << (end < 0 ? line.mid(prefix.size()) : line.mid(end + 2));
+        }
+        return texts;
+    }
+
+    QStringList m_lines;
+};
+
+// A free port for the listening sockets, so tests running side by side do not meet.
+inline quint16 FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Writes a data file holding the given settings, as a previous run would have saved it.
+inline bool WriteDataFile(const QString& i_path, const QMap<QString, QString>& i_settings)
+{
+    Data* previous = d;
+    auto store = std::make_unique<Data>();
+    d = store.get();
+    DataSaver saver;
+    DeclareSettingTypes(d);
+    saver.AddSavedType("global");
+    saver.AddSavedByConnectionType("global_value", "global");
+    for (auto setting = i_settings.cbegin(); setting != i_settings.cend(); ++setting)
+        SetSetting(setting.key(), setting.value());
+    const bool written = saver.SaveFile(i_path);
+    d = previous;
+    return written;
+}
+
+// Settings a test start always uses: no UPnP and ports of its own.
+inline QMap<QString, QString> QuietSettings()
+{
+    const quint16 port = FreePort();
+    return {{QStringLiteral("use_upnp"), QStringLiteral("no")},
+            {QStringLiteral("listening_port"), QString::number(port)},
+            {QStringLiteral("obfuscated_listening_port"), QString::number(FreePort())}};
+}
