@@ -5,6 +5,7 @@
 #include "DNetManager.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
+#include "DiagnosticsForm.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "ExtendedAsciiTranslator.h"
@@ -118,7 +119,9 @@ void MainWindow::Init()
     connect(server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
     RegisterSharedFolderHandlers();
     new SizeManager();
-    RegisterLoggableItemType("user");
+
+    ui->diagnosticsForm->Init();
+    DiagnosticsForm::RegisterLoggableItemType("user");
 
     new TransferQueueManager();
     ui->transfersForm->Init();
