@@ -269,7 +269,7 @@ private slots:
         QFile::remove(DataPath());
         SetSetting(QStringLiteral("user_description"), QStringLiteral("saved by the tick"));
         d->GetType("user_note")->GetItem("orphaned note");
-        m_log->m_lines.clear();
+        m_log->Mark(QStringLiteral("Configuration Data"));
 
         timerManager->TickFiveMinutes();
         QVERIFY(!d->GetType("user_note")->HasItem("orphaned note"));
