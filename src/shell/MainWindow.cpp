@@ -39,6 +39,12 @@ bool g_showIsOver = false;
 QPalette defaultPalette;
 const qint64 g_currentVersion = 20120830;
 
+// The icons live in this static library; without this the linker would drop them.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace
 {
 template <typename Slot>
@@ -54,6 +60,7 @@ MainWindow::MainWindow(QWidget* ip_parent)
     , updateChecker(std::make_unique<UpdateChecker>())
 {
     mainWindow = this;
+    InitResources();
     ui->setupUi(this);
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 

@@ -134,6 +134,10 @@ private slots:
         QVERIFY(d->GetType("excluded_download_extension")->HasItem(".ini"));
         QVERIFY(!GetSetting(QStringLiteral("listening_port")).isEmpty());
         QCOMPARE(m_window->windowTitle(), QStringLiteral("VeltraneQt build 8/30/2012"));
+        QVERIFY(!m_window->windowIcon().isNull());
+        // The offscreen desktop has no tray: the tray icon stays without an icon.
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        QVERIFY(m_window->TrayIcon()->icon().isNull());
 
         Ui::MainWindow* ui = m_window->Form();
         QVERIFY(ui->minimizeToTrayCheckBox->isChecked());
