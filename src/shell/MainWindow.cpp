@@ -267,4 +267,10 @@ MainWindow::~MainWindow()
         d = nullptr;
         m_data.reset();
     }
+
+    // The window base destroys and hides the children after this body; nothing they or the
+    // application signal then may reach the half-destroyed window.
+    qApp->disconnect(this);
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
 }
