@@ -3,6 +3,7 @@
 #include "DataSaver.h"
 #include "Log.h"
 #include "SearchWords.h"
+#include "Server.h"
 #include "TextUtils.h"
 #include "UserStats.h"
 
@@ -159,6 +160,11 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     m_mp3Scanner.moveToThread(&m_mp3ScannerThread);
     connect(this, &SharedFoldersManager::MP3ScanRequired, &m_mp3Scanner, &MP3Scanner::OnMP3ScanRequired);
     connect(&m_mp3Scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+    if (gp_server)
+    {
+        connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
+        connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
+    }
 
     declare("unshared", Tertiary, true);
     relate("user", "unshared", One, Many);
@@ -255,14 +261,11 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
     ItemSet known = folderItem.GetItems("shared_file");
     const ItemPtr lowerFolder = folderItem["shared_file_folder_lowercase_name"];
 
-    // Every file of the folder shares the folder's words; look them up once.
+    // Every file of the folder shares the folder's words; look them up once, when first needed.
     std::vector<std::string> words;
     SplitSearchWords(i_folder.toLower(), words);
-    std::vector<ItemPtr> folderTokens;
-    folderTokens.reserve(words.size());
-    for (const std::string& word : words)
-        folderTokens.push_back(mp_tokenType->GetItem(Value(word)));
     const size_t folderWordCount = words.size();
+    std::vector<ItemPtr> folderTokens;
 
     const std::vector<Entry> entries = ListFolder(i_folder);
     for (const Entry& entry : entries)
@@ -332,6 +335,9 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
         // Words are only ever added all at once, so a file with words has all of them already.
         if (!file.IsConnected("search_token"))
         {
+            if (folderTokens.empty())
+                for (size_t w = 0; w < folderWordCount; ++w)
+                    folderTokens.push_back(mp_tokenType->GetItem(Value(words[w])));
             for (const ItemPtr& token : folderTokens)
                 file.Connect(token);
             words.resize(folderWordCount);
@@ -452,6 +458,12 @@ void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QStri
 
 void SharedFoldersManager::OnConnectedToServer()
 {
+    if (!gp_server)
+        return;
+    // Every folder and file the scan reached, whoever may see them; sent at login only.
+    gp_server->SendFilesFolders(static_cast<int>(mp_fileFolderType->GetItemCount()),
+                                static_cast<int>(mp_fileType->GetItemCount()));
+    gp_server->GetUserStats(GetSetting(QStringLiteral("username")));
 }
 
 void SharedFoldersManager::OnReceivedUserStats(QString i_user, UserStats i_stats)
