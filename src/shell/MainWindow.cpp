@@ -60,6 +60,8 @@ MainWindow::MainWindow(QWidget* ip_parent)
     , updateChecker(std::make_unique<UpdateChecker>())
 {
     mainWindow = this;
+    // A window made after an earlier one ended (tests) starts its run afresh.
+    g_showIsOver = false;
     InitResources();
     ui->setupUi(this);
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
