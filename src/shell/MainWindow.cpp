@@ -1,45 +1,82 @@
 #include "MainWindow.h"
 
+#include "ActionSetToolBar.h"
+#include "ChatsForm.h"
+#include "DNetManager.h"
+#include "DataSaver.h"
+#include "DelayedInvoker.h"
+#include "DiagnosticsForm.h"
+#include "EventToolBar.h"
+#include "FocusHelpers.h"
+#include "ExtendedAsciiTranslator.h"
+#include "Log.h"
+#include "PeerMessenger.h"
+#include "SearchForm.h"
+#include "Server.h"
+#include "SharedFoldersManager.h"
+#include "SharesForm.h"
+#include "SizeManager.h"
+#include "StartupPrompts.h"
+#include "TimerManager.h"
+#include "TransferQueueManager.h"
+#include "TransfersForm.h"
+#include "UpdateChecker.h"
+#include "UserListForm.h"
+#include "UserNoteDialog.h"
+#include "WishListSearcher.h"
 #include "ui_MainWindow.h"
 
-#include "Data.h"
-#include "DataSaver.h"
-#include "Log.h"
-
+#include <QApplication>
 #include <QDir>
-#include <QMessageBox>
-#include <QTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QTextCodec>
 
-namespace {
+MainWindow* mainWindow = nullptr;
+bool g_showIsOver = false;
+QPalette defaultPalette;
+const qint64 g_currentVersion = 20120830;
 
-MainWindow::LoadFailureNotice& Notice()
+// The icons live in this static library; without this the linker would drop them.
+static void InitResources()
 {
-    static MainWindow::LoadFailureNotice notice = [](QWidget* ip_parent, const QString& i_path) {
-        QMessageBox::warning(ip_parent, QStringLiteral("Veltrane"),
-                             QStringLiteral("The data file %1 could not be loaded. It has been kept as %2, "
-                                            "and the client starts from scratch.")
-                                 .arg(i_path, i_path + QStringLiteral(".bad")));
-    };
-    return notice;
+    Q_INIT_RESOURCE(resources);
 }
 
+namespace
+{
+template <typename Slot>
+EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* ip_window, Slot i_slot)
+{
+    return new EventHandler<MainWindow, ItemPtr>(ip_window, i_slot);
+}
 } // namespace
 
 MainWindow::MainWindow(QWidget* ip_parent)
-    : QMainWindow(ip_parent)
-    , m_ui(std::make_unique<Ui::MainWindow>())
+    : QMainWindow(ip_parent, Qt::WindowFlags())
+    , ui(new Ui::MainWindow)
+    , updateChecker(std::make_unique<UpdateChecker>())
 {
-    m_ui->setupUi(this);
-}
+    mainWindow = this;
+    // A window made after an earlier one ended (tests) starts its run afresh.
+    g_showIsOver = false;
+    InitResources();
+    ui->setupUi(this);
+    SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 
-MainWindow::~MainWindow()
-{
-    if (m_dataSaver && d) {
-        d->RemoveDisconnectedItems();
-        SaveData();
-    }
-    m_dataSaver.reset();
-    m_data.reset();
+    ui->roomList->setColumnWidth(0, 150);
+    ui->roomList->setColumnWidth(1, 30);
+    ui->roomList->setHeaderLabels({QStringLiteral("Room Name"), QStringLiteral("Users")});
+    ui->roomList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->roomList, &QWidget::customContextMenuRequested, this, &MainWindow::OnRoomListContextMenuRequested);
+
+    ui->roomSplitter->setStretchFactor(0, 1);
+    ui->roomSplitter->setStretchFactor(1, 0);
+
+    ui->sharedFoldersList->setColumnWidth(0, 400);
+    ui->sharedFoldersList->setHeaderLabels({QStringLiteral("Shared folder"), QStringLiteral("Accessible to")});
 }
 
 QString MainWindow::DataFilePath()
@@ -47,46 +84,195 @@ QString MainWindow::DataFilePath()
     return QDir::homePath() + QStringLiteral("/.Veltrane");
 }
 
-void MainWindow::SetLoadFailureNotice(LoadFailureNotice i_notice)
-{
-    Notice() = std::move(i_notice);
-}
-
 void MainWindow::Init()
 {
+    setWindowTitle(QStringLiteral("VeltraneQt build %1/%2/%3")
+                       .arg((g_currentVersion % 10000) / 100)
+                       .arg(g_currentVersion % 100)
+                       .arg(g_currentVersion / 10000));
+
     if (!d) {
         m_data = std::make_unique<Data>();
         d = m_data.get();
     }
-    m_dataSaver = std::make_unique<DataSaver>();
+    new TimerManager();
+    new DataSaver();
+    server = new Server();
+    DeclareSettingsTypes();
+    server->CreateData();
+    qRegisterMetaType<ItemPtr>("ItemPtr");
 
-    DeclareSettingTypes(d);
-    m_dataSaver->AddSavedType("global");
-    m_dataSaver->AddSavedByConnectionType("global_value", "global");
+    connect(server, &Server::Connected, this, &MainWindow::OnConnected);
+    connect(server, &Server::Connecting, this, &MainWindow::OnConnecting);
+    connect(server, &Server::Disconnected, this, &MainWindow::OnDisconnected);
+    connect(ui->roomList, &QTreeWidget::itemDoubleClicked, this, &MainWindow::OnRoomListItemDoubleClicked);
 
-    const QString path = DataFilePath();
-    try {
-        m_dataSaver->Load(path);
-    } catch (const DataLoadFailure& failure) {
-        // The store still holds the defaults; go on as at a first start, the file kept aside.
-        Log(QStringLiteral("Data File"), 1, QString::fromStdString(failure.what()));
-        m_dataSaver->NotifyFirstStart();
-        if (Notice())
-            Notice()(this, path);
-    }
+    RegisterRoomHandlers();
+    ui->roomList->sortByColumn(0, Qt::AscendingOrder);
+    d->AddConnectionEventHandler(d->GetType("room"), d->GetType("in_room"),
+                                 new EventHandler<MainWindow, ConnectionInfo&>(this, &MainWindow::OnEnteredRoom));
 
-    // TimerManager will carry this tick; until then a timer of our own does.
-    mp_saveTimer = new QTimer(this);
-    mp_saveTimer->setInterval(5 * 60 * 1000);
-    connect(mp_saveTimer, &QTimer::timeout, this, [this] {
-        d->RemoveDisconnectedItems();
-        SaveData();
-    });
-    mp_saveTimer->start();
+    actionBar->Init();
+    DeclareMainActionSets();
+    connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &MainWindow::OnToolBarActionTriggered);
+    connect(qApp, &QApplication::focusChanged, this, &MainWindow::OnFocusChanged);
+
+    new PeerMessenger();
+    DeclareUserTypes();
+    new DelayedInvoker();
+    new DNetManager();
+    new SharedFoldersManager(this);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        trayIcon.setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
+    DeclareWindowTypes();
+    connect(server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
+    RegisterSharedFolderHandlers();
+    new SizeManager();
+
+    ui->diagnosticsForm->Init();
+    DiagnosticsForm::RegisterLoggableItemType("user");
+
+    new TransferQueueManager();
+    ui->transfersForm->Init();
+    ui->sharesForm->Init();
+    ui->searchForm->Init();
+    new WishListSearcher(this);
+
+    setContextMenuPolicy(Qt::NoContextMenu);
+    new EventToolBar();
+    addToolBarBreak(Qt::TopToolBarArea);
+    addToolBar(Qt::TopToolBarArea, eventToolBar);
+
+    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(QStringLiteral("username"))), "global_value",
+                                        PathRequired),
+                           Handler(this, &MainWindow::OnUsernameChanged));
+    connect(server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
+
+    defaultPalette = QApplication::palette();
+    WriteSettingsDefaults();
+
+    connect(ui->logRoomChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogRoomChatCheckBoxClicked);
+    connect(ui->logPrivateChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogPrivateChatCheckBoxClicked);
+    connect(ui->emptyShareWarningCheckBox, &QCheckBox::clicked, this,
+            &MainWindow::OnEmptyShareWarningMessageCheckBoxClicked);
+    d->AddPathEventHandler(
+        new PathNode(new PathNode(GetSettingItem(QStringLiteral("obfuscated_listening_port"))), "global_value",
+                     PathOnConnect),
+        Handler(this, &MainWindow::OnObfuscatedPortSet));
+    connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
+
+    new ExtendedAsciiTranslator();
+    FillCodePageBox();
+    ui->userListForm->Init();
+
+    LoadDataFile();
+
+    ShowCodePage();
+    ApplyColours();
+    SetSetting("data_version", "1");
+    if (!GetSettingItem(QStringLiteral("username")).IsConnected("global_value"))
+        StartupPrompts::Current()->AskLogin(nullptr);
+    if (!GetSetting(QStringLiteral("username")).isEmpty())
+        server->Connect();
+
+    ShowFirstSettingsGroup();
+    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(QStringLiteral("new_listening_port"))),
+                                        "global_value", PathRequired),
+                           Handler(this, &MainWindow::OnNewListeningPortChanged));
+    ShowChatTimestamps();
+
+    sizeManager->RegisterResizableWindow(QStringLiteral("main_window"), &sizeProxy);
+    ui->roomSplitter->setSizes({width() - 220, 220});
+    sizeManager->RegisterSplitter(QStringLiteral("room_list_splitter"), ui->roomSplitter, {});
+    sizeManager->RegisterTreeWidget(QStringLiteral("room_list"), ui->roomList);
+
+    connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &MainWindow::EveryHalfMinute);
+    connect(timerManager->fiveMinuteTimer(), &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
+    connect(&trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
+    UserNoteDialog::Init();
+    activateWindow();
+
+    sharedFoldersManager->Init();
+    connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, this,
+            &MainWindow::OnSharedFilesRescanned);
+
+    RegisterWidgetForTabFocus(ui->usernameEdit, 1);
+    RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
+    connect(server, &Server::PrivateRoomAddEnabled, this, &MainWindow::OnPrivateRoomAddEnabled);
+    ui->chatsForm->Init();
+
+    d->NewType("chat_log_form", Primary, false, true);
+    d->GetType("chat_log_form")->RelateToType(d->GetType("room"), One, One, false);
+    d->GetType("chat_log_form")->RelateToType(d->GetType("user"), One, One, false);
+    actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("clear_chat_log"), QStringLiteral("Clear Log"),
+                            QStringLiteral(":/icons/empty_note_icon"), false);
+    actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("open_log_folder"),
+                            QStringLiteral("Open Log Folder"), QStringLiteral(":/icons/browse_icon"), false);
+    actionBar->AddSetAction(QStringLiteral("user_chat"), QStringLiteral("user_chat_log"), QStringLiteral("Chat Log"),
+                            QStringLiteral(":/icons/note_icon"), false);
+
+    ShowSecondSettingsGroup();
+    connect(ui->emptyShareWarningEdit, &QLineEdit::textEdited, this, &MainWindow::OnEmptyShareWarningEditEdited);
+    connect(ui->saveEmptyShareWarningMessageButton, &QPushButton::clicked, this,
+            &MainWindow::OnSaveEmptyShareWarningMessageButtonClicked);
+
+    updateChecker->Init();
+    connect(updateChecker.get(), &UpdateChecker::NewVersion, this, &MainWindow::OnNewVersion);
+
+    ui->maxUploadsPerUserSpinBox->setValue(GetSetting(QStringLiteral("max_queued_uploads_per_user")).toInt());
+    ui->sharedFoldersList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->sharedFoldersList, &QWidget::customContextMenuRequested, this,
+            &MainWindow::OnSharedFoldersListContextMenuRequested);
+    ShowThirdSettingsGroup();
+    connect(server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
+
+    Type* excluded = d->GetType("excluded_download_extension");
+    excluded->m_itemCreated.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
+    excluded->m_itemRemoved.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
+    OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr());
 }
 
-void MainWindow::SaveData()
+MainWindow::~MainWindow()
 {
-    if (m_dataSaver)
-        m_dataSaver->Save(DataFilePath());
+    g_showIsOver = true;
+    if (gp_server)
+        gp_server->Disconnect();
+    if (d && dataSaver) {
+        d->RemoveDisconnectedItems();
+        dataSaver->Save(DataFilePath());
+    }
+
+    // The transfer engine goes first: its threads use the sockets and files of the others.
+    delete transferQueueManager;
+    transferQueueManager = nullptr;
+    delete sharedFoldersManager;
+    sharedFoldersManager = nullptr;
+    delete delayedInvoker;
+    delayedInvoker = nullptr;
+    delete dnetManager;
+    dnetManager = nullptr;
+    delete peerMessenger;
+    peerMessenger = nullptr;
+    delete server;
+    server = nullptr;
+    gp_server = nullptr;
+    delete dataSaver;
+    dataSaver = nullptr;
+    delete timerManager;
+    timerManager = nullptr;
+    delete ui;
+    ui = nullptr;
+    delete sizeManager;
+    sizeManager = nullptr;
+    if (m_data) {
+        d = nullptr;
+        m_data.reset();
+    }
+
+    // The window base destroys and hides the children after this body; nothing they or the
+    // application signal then may reach the half-destroyed window.
+    qApp->disconnect(this);
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
 }

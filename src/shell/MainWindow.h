@@ -1,40 +1,127 @@
 #pragma once
 
-#include <QMainWindow>
-#include <QString>
+#include "Data.h"
+#include "ResizableWindow.h"
 
-#include <functional>
+#include <QMainWindow>
+#include <QPalette>
+#include <QSystemTrayIcon>
+
+#include <ctime>
 #include <memory>
 
 namespace Ui { class MainWindow; }
 
-class Data;
-class DataSaver;
-class QTimer;
+class QTreeWidgetItem;
+class Server;
+class UpdateChecker;
 
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public DataHandler
 {
     Q_OBJECT
 
 public:
+    // The main window's geometry as the size memory sees it.
+    class SizeProxy : public ResizableWindow
+    {
+    public:
+        int GetX() override;
+        int GetY() override;
+        int GetWidth() override;
+        int GetHeight() override;
+        void SetPosition(int i_x, int i_y) override;
+        void SetSize(int i_width, int i_height) override;
+    };
+
     explicit MainWindow(QWidget* ip_parent = nullptr);
     ~MainWindow() override;
 
     void Init();
 
-    // The data file: home + "/.Veltrane".
+    // The data file: home folder + "/.Veltrane".
     static QString DataFilePath();
 
-    // How the user is told that the data file could not be loaded. A message box by default;
-    // tests answer it themselves.
-    using LoadFailureNotice = std::function<void(QWidget* ip_parent, const QString& i_path)>;
-    static void SetLoadFailureNotice(LoadFailureNotice i_notice);
+    Ui::MainWindow* Form() const { return ui; }
+    SizeProxy* GetSizeProxy() { return &sizeProxy; }
+    QSystemTrayIcon* TrayIcon() { return &trayIcon; }
+
+    void SetApplicationIcon(const QString& i_icon);
+    void ResetApplicationIcon();
+    void PopupAlert(const QString& i_text);
+
+public slots:
+    void EveryFiveMinutes();
+    void EveryHalfMinute();
+
+    void OnConnected();
+    void OnConnecting();
+    void OnDisconnected();
+    void OnConnectionFailed(QString i_reason);
+    void OnPrivateChat(QString i_user, QString i_text, time_t i_time, bool i_spontaneous);
+    void OnAdminMessage(QString i_text);
+    void OnNewVersion(qint64 i_version, QString i_downloadLink, QStringList i_description);
+    void OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason);
+    void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnRoomListContextMenuRequested(QPoint i_point);
+    void OnToolBarActionTriggered(QWidget* ip_widget, QString i_action);
+    void OnFocusChanged(QWidget* ip_old, QWidget* ip_now);
+    void OnLogRoomChatCheckBoxClicked(bool i_checked);
+    void OnLogPrivateChatCheckBoxClicked(bool i_checked);
+    void OnEmptyShareWarningMessageCheckBoxClicked(bool i_checked);
+    void OnMaxUploadsPerUserSpinBoxValueChanged(int i_value);
+    void OnCodePageSelected(int i_index);
+    void OnSharedFilesRescanned(int i_folders, int i_files);
+    void OnPrivateRoomAddEnabled(bool i_enabled);
+    void OnEmptyShareWarningEditEdited(QString i_text);
+    void OnSaveEmptyShareWarningMessageButtonClicked();
+    void OnSharedFoldersListContextMenuRequested(QPoint i_point);
+
+protected:
+    void moveEvent(QMoveEvent* ip_event) override;
+    void resizeEvent(QResizeEvent* ip_event) override;
 
 private:
-    void SaveData();
+    void DeclareSettingsTypes();
+    void RegisterRoomHandlers();
+    void DeclareMainActionSets();
+    void DeclareUserTypes();
+    void DeclareWindowTypes();
+    void RegisterSharedFolderHandlers();
+    void WriteSettingsDefaults();
+    void FillCodePageBox();
+    void LoadDataFile();
+    void ShowCodePage();
+    void ApplyColours();
+    void ShowFirstSettingsGroup();
+    void ShowChatTimestamps();
+    void ShowSecondSettingsGroup();
+    void ShowThirdSettingsGroup();
 
-    std::unique_ptr<Ui::MainWindow> m_ui;
-    std::unique_ptr<Data> m_data;  // only when no store existed before Init
-    std::unique_ptr<DataSaver> m_dataSaver;
-    QTimer* mp_saveTimer = nullptr;
+    void OnRoomAdded(ItemPtr i_room);
+    void OnRoomUserCountChanged(ItemPtr i_room);
+    void OnBecomingRoomOwner(ItemPtr i_room);
+    void OnBecomingRoomOperator(ItemPtr i_room);
+    void OnBecomingRoomMember(ItemPtr i_room);
+    void OnLosingRoomRole(ItemPtr i_room);
+    void OnEnteredRoom(ConnectionInfo& i_info);
+    void OnSharedFolderAdded(ItemPtr i_folder);
+    void OnSharedFolderRemoved(ItemPtr i_folder);
+    void OnSharedFolderChange(ConnectionInfo i_info);
+    void OnUsernameChanged(ItemPtr i_username);
+    void OnObfuscatedPortSet(ItemPtr i_port);
+    void OnNewListeningPortChanged(ItemPtr i_port);
+    void OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr i_extension);
+
+    Ui::MainWindow* ui = nullptr;
+    Server* server = nullptr;
+    SizeProxy sizeProxy;
+    QSystemTrayIcon trayIcon;
+    std::unique_ptr<UpdateChecker> updateChecker;
+    // The store, when this window made it; it outlives every manager.
+    std::unique_ptr<Data> m_data;
 };
+
+extern MainWindow* mainWindow;
+extern bool g_showIsOver;
+extern QPalette defaultPalette;
+extern const qint64 g_currentVersion;

@@ -1,11 +1,21 @@
 #include "Data.h"
 #include "MainWindow.h"
+#include "StartupPrompts.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 
 #include <sys/stat.h>
+
+// Records the load-failure box; the first-run login is left unanswered.
+class NoticePrompts : public StartupPrompts
+{
+public:
+    void AskLogin(QWidget*) override {}
+    void Inform(QWidget*, const QString& i_title, const QString&) override { m_notices << i_title; }
+    QStringList m_notices;
+};
 
 // Start-up and shutdown of the data file through the real main window.
 class TestMainWindowData : public QObject
@@ -28,14 +38,19 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(garbage);
         }
-        QStringList notices;
-        MainWindow::SetLoadFailureNotice([&notices](QWidget*, const QString& i_path) { notices << i_path; });
+        NoticePrompts prompts;
+        StartupPrompts::Install(&prompts);
+        const QStringList& notices = prompts.m_notices;
         {
             MainWindow window;
             window.Init();
-            QCOMPARE(notices, QStringList({MainWindow::DataFilePath()}));
+            QCOMPARE(notices, QStringList({QStringLiteral("Error loading configuration data")}));
             QVERIFY(d);
             SetSetting("username", "bob");
+            // Nothing listens there: the next start's connection attempt stays on this machine.
+            SetSetting("server_host", "127.0.0.1");
+            SetSetting("server_port", "1");
+            SetSetting("use_upnp", "no");
         }
         QVERIFY(!d);
         QFile bad(MainWindow::DataFilePath() + QStringLiteral(".bad"));
@@ -52,6 +67,7 @@ private slots:
             QCOMPARE(notices.size(), 1);
             QCOMPARE(GetSetting("username"), QStringLiteral("bob"));
         }
+        StartupPrompts::Install(nullptr);
     }
 };
 

@@ -1,0 +1,12 @@
+#include "EventToolBar.h"
+
+EventToolBar* eventToolBar = nullptr;
+
+EventToolBar::EventToolBar(QWidget* ip_parent)
+    : QToolBar(ip_parent)
+{
+    eventToolBar = this;
+    setObjectName(QStringLiteral("eventToolBar"));
+}
+
+EventToolBar::~EventToolBar() = default;

@@ -1,0 +1,165 @@
+// The main window's answers to the connection state, rooms, Options pages, shared folders and
+// tool bar. Those windows come later; until then the slots are connected and accept the calls.
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <QIcon>
+
+void MainWindow::SetApplicationIcon(const QString& i_icon)
+{
+    const QIcon icon(i_icon);
+    QApplication::setWindowIcon(icon);
+    setWindowIcon(icon);
+}
+
+void MainWindow::ResetApplicationIcon()
+{
+}
+
+void MainWindow::PopupAlert(const QString&)
+{
+}
+
+void MainWindow::OnConnected()
+{
+}
+
+void MainWindow::OnConnecting()
+{
+}
+
+void MainWindow::OnDisconnected()
+{
+}
+
+void MainWindow::OnConnectionFailed(QString)
+{
+}
+
+void MainWindow::OnPrivateChat(QString, QString, time_t, bool)
+{
+}
+
+void MainWindow::OnAdminMessage(QString)
+{
+}
+
+void MainWindow::OnNewVersion(qint64, QString, QStringList)
+{
+}
+
+void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason)
+{
+}
+
+void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem*, int)
+{
+}
+
+void MainWindow::OnRoomListContextMenuRequested(QPoint)
+{
+}
+
+void MainWindow::OnToolBarActionTriggered(QWidget*, QString)
+{
+}
+
+void MainWindow::OnFocusChanged(QWidget*, QWidget*)
+{
+}
+
+void MainWindow::OnLogRoomChatCheckBoxClicked(bool)
+{
+}
+
+void MainWindow::OnLogPrivateChatCheckBoxClicked(bool)
+{
+}
+
+void MainWindow::OnEmptyShareWarningMessageCheckBoxClicked(bool)
+{
+}
+
+void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int)
+{
+}
+
+void MainWindow::OnCodePageSelected(int)
+{
+}
+
+void MainWindow::OnSharedFilesRescanned(int, int)
+{
+}
+
+void MainWindow::OnPrivateRoomAddEnabled(bool)
+{
+}
+
+void MainWindow::OnEmptyShareWarningEditEdited(QString)
+{
+}
+
+void MainWindow::OnSaveEmptyShareWarningMessageButtonClicked()
+{
+}
+
+void MainWindow::OnSharedFoldersListContextMenuRequested(QPoint)
+{
+}
+
+void MainWindow::OnRoomAdded(ItemPtr)
+{
+}
+
+void MainWindow::OnRoomUserCountChanged(ItemPtr)
+{
+}
+
+void MainWindow::OnBecomingRoomOwner(ItemPtr)
+{
+}
+
+void MainWindow::OnBecomingRoomOperator(ItemPtr)
+{
+}
+
+void MainWindow::OnBecomingRoomMember(ItemPtr)
+{
+}
+
+void MainWindow::OnLosingRoomRole(ItemPtr)
+{
+}
+
+void MainWindow::OnEnteredRoom(ConnectionInfo&)
+{
+}
+
+void MainWindow::OnSharedFolderAdded(ItemPtr)
+{
+}
+
+void MainWindow::OnSharedFolderRemoved(ItemPtr)
+{
+}
+
+void MainWindow::OnSharedFolderChange(ConnectionInfo)
+{
+}
+
+void MainWindow::OnUsernameChanged(ItemPtr)
+{
+}
+
+void MainWindow::OnObfuscatedPortSet(ItemPtr)
+{
+}
+
+void MainWindow::OnNewListeningPortChanged(ItemPtr)
+{
+}
+
+void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr)
+{
+}

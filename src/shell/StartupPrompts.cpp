@@ -1,0 +1,38 @@
+#include "StartupPrompts.h"
+
+#include "ChangeUsernamePasswordDialog.h"
+
+#include <QMessageBox>
+
+namespace
+{
+class DialogPrompts : public StartupPrompts
+{
+public:
+    void AskLogin(QWidget* ip_parent) override
+    {
+        ChangeUsernamePasswordDialog dialog(true, ip_parent);
+        dialog.exec();
+    }
+
+    void Inform(QWidget* ip_parent, const QString& i_title, const QString& i_text) override
+    {
+        QMessageBox::information(ip_parent, i_title, i_text, QMessageBox::Ok);
+    }
+};
+
+StartupPrompts* s_installed = nullptr;
+} // namespace
+
+StartupPrompts::~StartupPrompts() = default;
+
+StartupPrompts* StartupPrompts::Current()
+{
+    static DialogPrompts dialogs;
+    return s_installed ? s_installed : &dialogs;
+}
+
+void StartupPrompts::Install(StartupPrompts* ip_prompts)
+{
+    s_installed = ip_prompts;
+}

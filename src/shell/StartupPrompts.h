@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The modal questions of the start-up, behind one seam so that tests can answer them.
+class StartupPrompts
+{
+public:
+    virtual ~StartupPrompts();
+
+    // First run: the login dialog; stores `username` and `password` when the user confirms both.
+    virtual void AskLogin(QWidget* ip_parent) = 0;
+    // An information box with one OK button.
+    virtual void Inform(QWidget* ip_parent, const QString& i_title, const QString& i_text) = 0;
+
+    // The prompts in use; the real dialogs unless a test installed its own (not owned).
+    static StartupPrompts* Current();
+    static void Install(StartupPrompts* ip_prompts);
+};

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "FileInfo.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+class QTcpSocket;
+
+// The one transfer engine: every upload and download is a set of data-model items, so the
+// transfers window and the data file see the same state.
+class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    TransferQueueManager();
+    ~TransferQueueManager() override;
+
+    void DataLoaded() override;
+    void NoData() override;
+
+    int ActiveUploadCount();
+    int ActiveDownloadCount();
+
+    void StartTimerTest();
+    void DetermineUploadSpeedLimit();
+
+    // Times the engine compares are kept here in engine-clock milliseconds, beside the
+    // display text the items carry, and are not saved.
+    void SetTransferTime(ItemPtr i_owner, const char* i_type, qint64 i_offsetMs = 0);
+    std::optional<qint64> TransferTime(ItemPtr i_owner, const char* i_type) const;
+
+    // Shared helpers of the engine.
+    static Type* GetType(const char* i_name);
+    static QString Backslashed(const QString& i_text);
+    static void SetExitRequested(QString& o_error);
+
+signals:
+    void DownloadProgressed(ItemPtr i_download);
+    void UploadProgressed(ItemPtr i_upload);
+    void TransfersLoaded();
+    void CompleteDownloadAdded(ItemPtr i_download);
+
+public slots:
+    void OnFileTransferRequest(QString i_user, int i_direction, uint i_req, std::string i_file, qint64 i_fileSize);
+    void OnFileConnection(QString i_user, QTcpSocket* ip_socket, uint i_requestID);
+    void OnQueueUploadRequested(QString i_user, QString i_file);
+    void OnQueueDownloadRequested(QString i_user, std::string i_fileName, qint64 i_fileSize);
+    void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
+    void OnFileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool i_receivedFileSize,
+                                qint64 i_fileSize, QString i_denialReason);
+    void OnUploadFailedNotification(QString i_user, std::string i_file);
+    void OnUploadDeniedNotification(QString i_user, std::string i_file, QString i_reason);
+    void PeriodicCheck();
+    void EveryHalfMinute();
+    void TimerTest();
+    void OnDownloadPlaceInLine(QString i_user, std::string i_file, int i_place);
+    void OnUploadError(QString i_reason);
+    void OnUploadProgress(qint64 i_offset, int i_bytesPerSecond);
+    void OnUploadComplete();
+    void OnDownloadError(QString i_reason);
+    void OnDownloadProgress(qint64 i_offset, int i_bytesPerSecond);
+    void OnDownloadComplete();
+    void DetermineUploadsEffectiveOrder();
+    void OnUploadPlaceInLineRequested(QString i_user, QString i_fileName);
+    void OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
+
+private:
+    void OnUserOnline(ItemPtr i_user);
+    void OnWritePositionRemoved(ItemPtr i_item);
+    void OnLastReceiptTimeRemoved(ItemPtr i_item);
+    void OnLastSpeedMeasurementTimeRemoved(ItemPtr i_item);
+    void OnBytesPerSecondRemoved(ItemPtr i_item);
+    void OnBytesSinceLastReceiptRemoved(ItemPtr i_item);
+    void OnBytesUploadedRemoved(ItemPtr i_item);
+    void OnEntryRemoved(ItemPtr i_entry);
+
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_uploadBudget = 0;
+    int m_uploadSpeedLimit = 0;
+    int m_perUploadSpeedLimit = 0;
+    QMutex m_uploadLimitMutex;
+    ItemPtr m_lastOrderedUpload;
+    struct StampedTime
+    {
+        ItemPtr item;
+        qint64 ms = 0;
+    };
+    // (owner serial, time type) -> the time item written and its milliseconds.
+    std::map<std::pair<std::uint64_t, std::string>, StampedTime> m_times;
+};
+
+extern TransferQueueManager* transferQueueManager;

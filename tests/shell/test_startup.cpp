@@ -1,0 +1,314 @@
+#include "StartupFixture.h"
+#include "TestServer.h"
+
+#include "DataSaver.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "TimerManager.h"
+#include "TransferQueueManager.h"
+#include "ui_MainWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QtTest>
+
+// The program's start-up, saves and shutdown, each test a whole run of the main window on a
+// real store, real data file and real managers.
+class TestStartup : public QObject, public DataHandler
+{
+    Q_OBJECT
+
+private:
+    ScriptedPrompts m_prompts;
+    std::unique_ptr<LogRecorder> m_log;
+    std::unique_ptr<MainWindow> m_window;
+    // What the collector saw when it removed an orphaned note.
+    bool m_connectedAtCollection = true;
+    bool m_fileAtCollection = true;
+
+    QString DataPath() const { return MainWindow::DataFilePath(); }
+
+    void Run()
+    {
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        m_window->Init();
+    }
+
+    void OnNoteRemoved(ItemPtr)
+    {
+        m_connectedAtCollection = gp_server && gp_server->IsConnected();
+        m_fileAtCollection = QFile::exists(DataPath());
+    }
+
+    // The settings a data file holds, read back through a bare store.
+    static QMap<QString, QString> SavedSettings(const QString& i_path, QStringList* op_notes = nullptr)
+    {
+        Data* previous = d;
+        auto store = std::make_unique<Data>();
+        d = store.get();
+        DataSaver saver;
+        DeclareSettingTypes(d);
+        Type* user = d->NewType("user", Primary, false, true);
+        Type* note = d->NewType("user_note", Secondary, false, true);
+        user->RelateToType(note, Many, One, false);
+        saver.Load(i_path);
+        QMap<QString, QString> settings;
+        for (const ItemPtr& key : d->GetType("global")->GetItems())
+            settings.insert(key.AsString(), key["global_value"].AsString());
+        if (op_notes) {
+            for (const ItemPtr& item : note->GetItems())
+                *op_notes << item.AsString();
+        }
+        d = previous;
+        return settings;
+    }
+
+private slots:
+    void init()
+    {
+        QFile::remove(DataPath());
+        QFile::remove(DataPath() + QStringLiteral(".bad"));
+        m_prompts = ScriptedPrompts();
+        StartupPrompts::Install(&m_prompts);
+        m_log = std::make_unique<LogRecorder>();
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_log.reset();
+        StartupPrompts::Install(nullptr);
+    }
+
+    void firstStartDefaults_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        const QPalette palette = QApplication::palette();
+        QTest::newRow("minimize_to_tray") << "minimize_to_tray" << "yes";
+        QTest::newRow("expand_new_shares") << "expand_new_shares" << "yes";
+        QTest::newRow("chat_timestamps") << "chat_timestamps" << "activity_based";
+        QTest::newRow("color_window_background") << "color_window_background" << palette.color(QPalette::Window).name();
+        QTest::newRow("color_window_text") << "color_window_text" << palette.color(QPalette::WindowText).name();
+        QTest::newRow("color_input_background") << "color_input_background" << palette.color(QPalette::Base).name();
+        QTest::newRow("color_input_text") << "color_input_text" << palette.color(QPalette::Text).name();
+        QTest::newRow("color_button_background") << "color_button_background" << palette.color(QPalette::Button).name();
+        QTest::newRow("color_button_text") << "color_button_text" << palette.color(QPalette::ButtonText).name();
+        QTest::newRow("color_transfer_queued") << "color_transfer_queued" << "#3366ff";
+        QTest::newRow("color_transfer_complete") << "color_transfer_complete" << "#006400";
+        QTest::newRow("color_transfer_in_progress") << "color_transfer_in_progress" << "#0000ff";
+        QTest::newRow("color_transfer_failed") << "color_transfer_failed" << "#ff0a47";
+        QTest::newRow("color_transfer_other") << "color_transfer_other" << "#000000";
+        QTest::newRow("color_chat_username") << "color_chat_username" << "#0033ff";
+        QTest::newRow("color_chat_timestamp") << "color_chat_timestamp" << "#0066ff";
+        QTest::newRow("color_chat_status") << "color_chat_status" << "#339933";
+        QTest::newRow("log_room_chat") << "log_room_chat" << "yes";
+        QTest::newRow("log_private_chat") << "log_private_chat" << "yes";
+        QTest::newRow("download_folder") << "download_folder" << QDir::homePath() + "/Veltrane Downloads";
+        QTest::newRow("data_version") << "data_version" << "1";
+        QTest::newRow("upload_slots") << "upload_slots" << "1";
+        QTest::newRow("use_upnp") << "use_upnp" << "yes";
+    }
+
+    void firstStartDefaults()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        Run();
+        QCOMPARE(GetSetting(key), value);
+    }
+
+    // No data file: a first start. Everyone finishes set-up, the login is asked for, and
+    // without a user name nothing connects.
+    void firstStart()
+    {
+        Run();
+        QCOMPARE(m_log->Texts(QStringLiteral("Configuration Data")),
+                 QStringList({QStringLiteral("Loading configuration data from ") + DataPath(),
+                              QStringLiteral("Data loaded successfully.")}));
+        QCOMPARE(m_prompts.m_logins, 1);
+        QVERIFY(m_prompts.m_informed.isEmpty());
+        QCOMPARE(gp_server->GetState(), Server::StateIdle);
+        QVERIFY(d->GetType("excluded_download_extension")->HasItem(".ini"));
+        QVERIFY(!GetSetting(QStringLiteral("listening_port")).isEmpty());
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("VeltraneQt build 8/30/2012"));
+        QVERIFY(!m_window->windowIcon().isNull());
+        // The offscreen desktop has no tray: the tray icon stays without an icon.
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        QVERIFY(m_window->TrayIcon()->icon().isNull());
+
+        Ui::MainWindow* ui = m_window->Form();
+        QVERIFY(ui->minimizeToTrayCheckBox->isChecked());
+        QVERIFY(ui->autoExpandSharesCheckBox->isChecked());
+        QVERIFY(ui->logRoomChatCheckBox->isChecked());
+        QVERIFY(ui->logPrivateChatCheckBox->isChecked());
+        QVERIFY(!ui->emptyShareWarningCheckBox->isChecked());
+        QCOMPARE(ui->chatTimestampsBox->currentIndex(), 0);
+        QCOMPARE(ui->codePageBox->currentText(), QStringLiteral("[None]"));
+        QCOMPARE(ui->downloadFolderEdit->text(), QDir::homePath() + "/Veltrane Downloads");
+        QCOMPARE(ui->maxUploadsPerUserSpinBox->value(), 200);
+        QCOMPARE(ui->emptyShareWarningEdit->cursorPosition(), 0);
+        QVERIFY(!QFile::exists(DataPath()));
+    }
+
+    void storedSettingsWin_data()
+    {
+        QTest::addColumn<QString>("timestamps");
+        QTest::addColumn<int>("timestampIndex");
+        QTest::addColumn<QString>("codePage");
+        QTest::addColumn<QString>("codePageShown");
+        QTest::newRow("activity") << "activity_based" << 0 << "ISO-8859-2" << "ISO-8859-2";
+        QTest::newRow("short") << "per_message_short" << 1 << "iso-8859-2" << "[None]";
+        QTest::newRow("long") << "per_message_long" << 2 << "NoSuchCodePage" << "[None]";
+        QTest::newRow("none") << "no_timestamps" << 3 << "" << "[None]";
+        QTest::newRow("unknown") << "sometimes" << 3 << "" << "[None]";
+    }
+
+    void storedSettingsWin()
+    {
+        QFETCH(QString, timestamps);
+        QFETCH(int, timestampIndex);
+        QFETCH(QString, codePage);
+        QFETCH(QString, codePageShown);
+        QMap<QString, QString> settings = QuietSettings();
+        settings.insert(QStringLiteral("chat_timestamps"), timestamps);
+        settings.insert(QStringLiteral("extended_ascii_codepage"), codePage);
+        settings.insert(QStringLiteral("minimize_to_tray"), QStringLiteral("no"));
+        settings.insert(QStringLiteral("log_room_chat"), QStringLiteral("Yes"));
+        settings.insert(QStringLiteral("upload_slots"), QStringLiteral("3"));
+        settings.insert(QStringLiteral("data_version"), QStringLiteral("0"));
+        settings.insert(QStringLiteral("color_window_background"), QStringLiteral("#123456"));
+        QVERIFY(WriteDataFile(DataPath(), settings));
+        Run();
+
+        Ui::MainWindow* ui = m_window->Form();
+        QCOMPARE(ui->chatTimestampsBox->currentIndex(), timestampIndex);
+        QCOMPARE(ui->codePageBox->currentText(), codePageShown);
+        QVERIFY(!ui->minimizeToTrayCheckBox->isChecked());
+        QVERIFY(!m_window->TrayIcon()->isVisible());
+        QVERIFY(!ui->logRoomChatCheckBox->isChecked());
+        QVERIFY(ui->logPrivateChatCheckBox->isChecked());
+        QCOMPARE(GetSetting(QStringLiteral("upload_slots")), QStringLiteral("3"));
+        QCOMPARE(GetSetting(QStringLiteral("data_version")), QStringLiteral("1"));
+        QCOMPARE(ui->listeningPortEdit->text(), settings.value(QStringLiteral("listening_port")));
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            QCOMPARE(QApplication::palette().color(group, QPalette::Window), QColor(0x12, 0x34, 0x56));
+        QCOMPARE(m_log->Texts(QStringLiteral("Configuration Data")).size(), 2);
+    }
+
+    // A file that cannot be read is kept aside and the run goes on as a first start.
+    void loadFailureKeepsTheFile()
+    {
+        const QByteArray garbage("this is no data file of ours, but it is somebody's data");
+        {
+            QFile file(DataPath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(garbage);
+        }
+        Run();
+        QCOMPARE(m_log->Texts(QStringLiteral("Configuration Data")),
+                 QStringList({QStringLiteral("Loading configuration data from ") + DataPath(),
+                              QStringLiteral("Failure to load configuration data.")}));
+        QCOMPARE(m_prompts.m_informed.size(), 1);
+        QCOMPARE(m_prompts.m_informed.first().first, QStringLiteral("Error loading configuration data"));
+        QCOMPARE(m_prompts.m_informed.first().second,
+                 QStringLiteral("Your client configuration data could not be loaded. Starting from scratch..."));
+        QCOMPARE(m_prompts.m_logins, 1);
+        QCOMPARE(GetSetting(QStringLiteral("minimize_to_tray")), QStringLiteral("yes"));
+        QCOMPARE(GetSetting(QStringLiteral("upload_slots")), QStringLiteral("1"));
+        QVERIFY(d->GetType("excluded_download_extension")->HasItem(".ini"));
+        QVERIFY(!GetSetting(QStringLiteral("listening_port")).isEmpty());
+        QCOMPARE(GetSetting(QStringLiteral("use_upnp")), QStringLiteral("yes"));
+
+        m_window.reset();
+        QFile kept(DataPath() + QStringLiteral(".bad"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), garbage);
+        QCOMPARE(SavedSettings(DataPath()).value(QStringLiteral("data_version")), QStringLiteral("1"));
+    }
+
+    // With a stored user name the connection starts during start-up and the login completes
+    // in the event loop; shutdown disconnects, then collects, then saves.
+    void loginThenShutdownOrder()
+    {
+        TestServer server;
+        QVERIFY(server.Listen());
+        server.AddAccount(QStringLiteral("tester"), QStringLiteral("secret"));
+        QMap<QString, QString> settings = QuietSettings();
+        settings.insert(QStringLiteral("username"), QStringLiteral("tester"));
+        settings.insert(QStringLiteral("password"), QStringLiteral("secret"));
+        settings.insert(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
+        settings.insert(QStringLiteral("server_port"), QString::number(server.Port()));
+        QVERIFY(WriteDataFile(DataPath(), settings));
+
+        Run();
+        QCOMPARE(m_prompts.m_logins, 0);
+        QVERIFY(gp_server->GetState() != Server::StateIdle);
+        QVERIFY(!gp_server->IsConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), 10000);
+        QVERIFY(server.IsLoggedIn(QStringLiteral("tester")));
+
+        d->GetType("user_note")->GetItem("orphaned note");
+        d->GetType("user")->GetItem("friend") += d->GetType("user_note")->GetItem("kept note");
+        d->GetType("user_note")->m_itemRemoved.insert(
+            new EventHandler<TestStartup, ItemPtr>(this, &TestStartup::OnNoteRemoved));
+        QFile::remove(DataPath());
+
+        m_window.reset();
+        QVERIFY(!m_connectedAtCollection);
+        QVERIFY(!m_fileAtCollection);
+        QStringList notes;
+        const QMap<QString, QString> saved = SavedSettings(DataPath(), &notes);
+        QCOMPARE(notes, QStringList({QStringLiteral("kept note")}));
+        QCOMPARE(saved.value(QStringLiteral("username")), QStringLiteral("tester"));
+        QTRY_VERIFY(!server.IsLoggedIn(QStringLiteral("tester")));
+    }
+
+    void fiveMinuteTickSaves()
+    {
+        QVERIFY(WriteDataFile(DataPath(), QuietSettings()));
+        Run();
+        QFile::remove(DataPath());
+        SetSetting(QStringLiteral("user_description"), QStringLiteral("saved by the tick"));
+        d->GetType("user_note")->GetItem("orphaned note");
+        m_log->Mark(QStringLiteral("Configuration Data"));
+
+        timerManager->TickFiveMinutes();
+        QVERIFY(!d->GetType("user_note")->HasItem("orphaned note"));
+        QCOMPARE(m_log->Texts(QStringLiteral("Configuration Data")),
+                 QStringList({QStringLiteral("Saving configuration data to ") + DataPath()}));
+        QCOMPARE(SavedSettings(DataPath()).value(QStringLiteral("user_description")),
+                 QStringLiteral("saved by the tick"));
+    }
+
+    void shellTypesAndSavedSettings()
+    {
+        QVERIFY(WriteDataFile(DataPath(), QuietSettings()));
+        Run();
+        // One value item serves every key with that text; a text no key uses is not saved.
+        SetSetting(QStringLiteral("user_description"), QStringLiteral("shared text"));
+        SetSetting(QStringLiteral("user_picture_file"), QStringLiteral("shared text"));
+        QCOMPARE(GetSettingItem(QStringLiteral("user_description"))["global_value"],
+                 GetSettingItem(QStringLiteral("user_picture_file"))["global_value"]);
+        SetSetting(QStringLiteral("user_picture_file"), QStringLiteral("other"));
+        QCOMPARE(GetSetting(QStringLiteral("user_description")), QStringLiteral("shared text"));
+        SetSetting(QStringLiteral("user_description"), QStringLiteral("final"));
+        SetVolatileSetting(QStringLiteral("wish_list_wait"), QStringLiteral("never saved"));
+        for (const char* type : {"room_node", "wish_list_item", "wish_list_item_enabled", "user_note",
+                                 "user_chat_widget", "room_form", "chat_log_form", "vglobal"})
+            QVERIFY2(d->HasType(type), type);
+        m_window.reset();
+
+        QFile file(DataPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.contains("final"));
+        QVERIFY(!bytes.contains("shared text"));
+        QVERIFY(!bytes.contains("never saved"));
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"

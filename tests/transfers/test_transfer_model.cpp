@@ -1,0 +1,398 @@
+#include "DataSaver.h"
+#include "EngineClock.h"
+#include "Server.h"
+#include "TimerManager.h"
+#include "TransferCells.h"
+#include "TransferQueueManager.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The transfer engine's schema, settings and load behaviour on a real store, a real data file
+// and the real server connection (which declares `user` and tracks users).
+class TestTransferModel : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Data> m_data;
+    std::unique_ptr<TimerManager> m_timers;
+    std::unique_ptr<DataSaver> m_saver;
+    std::unique_ptr<Server> m_server;
+    std::unique_ptr<TransferQueueManager> m_engine;
+    QTemporaryDir m_dir;
+
+    void Start()
+    {
+        m_data = std::make_unique<Data>();
+        d = m_data.get();
+        m_timers = std::make_unique<TimerManager>();
+        m_saver = std::make_unique<DataSaver>();
+        m_server = std::make_unique<Server>();
+        DeclareSettingTypes(d);
+        m_saver->AddSavedType("global");
+        m_saver->AddSavedByConnectionType("global_value", "global");
+        m_server->CreateData();
+        // Declared by the peer network and the shares engine in the program.
+        d->NewType("file_size", Tertiary, false, true);
+        d->NewType("shared_file", Primary, false, true);
+        SetSetting(QStringLiteral("use_upnp"), QStringLiteral("no"));
+        m_engine = std::make_unique<TransferQueueManager>();
+    }
+
+    void Stop()
+    {
+        m_engine.reset();
+        m_server.reset();
+        m_saver.reset();
+        m_timers.reset();
+        d = nullptr;
+        m_data.reset();
+    }
+
+    // Saves the store, starts again on an empty one and loads the file into it.
+    void Restart()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("data"));
+        QVERIFY(m_saver->SaveFile(path));
+        Stop();
+        Start();
+        m_saver->Load(path);
+    }
+
+    static ItemPtr Item(const char* i_type, const QString& i_value) { return d->GetType(i_type)->GetItem(i_value); }
+
+    static ItemPtr NewDownload(const QString& i_user, const QString& i_file, const QString& i_status)
+    {
+        ItemPtr entry = d->GetType("download_entry")->NewItem();
+        entry += Item("user", i_user);
+        entry += Item("file_name", i_file);
+        entry += Item("remote_folder", QStringLiteral("music\\album"));
+        if (!i_status.isEmpty())
+            entry += Item("download_entry_status", i_status);
+        return entry;
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        EngineClock::ResetForTest();
+        Start();
+    }
+
+    void cleanup() { Stop(); }
+
+    void typesAreDeclaredInOrderWithTheirKinds()
+    {
+        const QStringList expected = {
+            "download_entry", "file_name", "remote_folder", "download_folder", "transfer_req",
+            "remote_transfer_req", "download_socket", "download_file", "write_position", "download_entry_status",
+            "download_order", "upload_socket", "upload_file", "read_position", "upload_entry_status", "upload_order",
+            "is_active", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
+            "bytes_since_last_receipt", "place_in_line", "last_queue_request_time", "next_place_in_line_request_time",
+            "download_thread", "subfolder_save_level", "last_status_change_time", "upload_entry",
+            "filename_as_requested", "upload_start_time", "bytes_uploaded", "upload_thread", "effective_upload_order",
+            "denial_reason", "complete_download", "complete_download_folder", "complete_download_relative_folder",
+            "complete_download_filename", "complete_download_file_size", "complete_download_completion_time",
+            "empty_share_check_status", "sent_empty_share_warning_message", "excluded_download_extension"};
+        QStringList declared;
+        for (Type* type : d->GetTypes()) {
+            const QString name = QString::fromStdString(type->GetName());
+            if (expected.contains(name))
+                declared << name;
+        }
+        QCOMPARE(declared, expected);
+
+        const QStringList primary = {"download_entry", "download_socket", "download_file", "download_entry_status",
+                                     "upload_socket", "upload_file", "upload_entry_status", "download_thread",
+                                     "upload_entry", "upload_thread", "complete_download",
+                                     "excluded_download_extension"};
+        const QStringList secondary = {"remote_folder", "download_folder", "complete_download_folder",
+                                       "complete_download_relative_folder"};
+        const QStringList nullTypes = {"download_entry", "upload_entry", "complete_download", "is_active"};
+        for (const QString& name : expected) {
+            Type* type = d->GetType(name.toStdString());
+            const Primacy want = primary.contains(name) ? Primary : secondary.contains(name) ? Secondary : Tertiary;
+            QVERIFY2(type->GetPrimacy() == want, qPrintable(name));
+            QVERIFY2(type->IsNull() == nullTypes.contains(name), qPrintable(name));
+            QVERIFY2(type->IsCreateOnGet(), qPrintable(name));
+        }
+    }
+
+    void relationEnds_data()
+    {
+        QTest::addColumn<QString>("entryType");
+        QTest::addColumn<QString>("attribute");
+        QTest::addColumn<bool>("exclusive");
+        QTest::newRow("upload order") << "upload_entry" << "upload_order" << true;
+        QTest::newRow("download order") << "download_entry" << "download_order" << true;
+        QTest::newRow("download token") << "download_entry" << "transfer_req" << true;
+        QTest::newRow("upload token") << "upload_entry" << "transfer_req" << true;
+        QTest::newRow("effective order") << "upload_entry" << "effective_upload_order" << false;
+        QTest::newRow("download status") << "download_entry" << "download_entry_status" << false;
+        QTest::newRow("denial reason") << "upload_entry" << "denial_reason" << false;
+    }
+
+    // A token or order value belongs to one entry; a shared attribute to many.
+    void relationEnds()
+    {
+        QFETCH(QString, entryType);
+        QFETCH(QString, attribute);
+        QFETCH(bool, exclusive);
+        Type* entries = d->GetType(entryType.toStdString());
+        ItemPtr first = entries->NewItem();
+        ItemPtr second = entries->NewItem();
+        ItemPtr value = d->GetType(attribute.toStdString())->GetItem("7");
+        first += value;
+        second += value;
+        QVERIFY(second.IsConnected(value));
+        QCOMPARE(first.IsConnected(value), !exclusive);
+
+        // Whatever the value side, an entry holds one value at a time.
+        ItemPtr other = d->GetType(attribute.toStdString())->GetItem("8");
+        second += other;
+        QVERIFY(!second.IsConnected(value));
+        QVERIFY(second.IsConnected(other));
+    }
+
+    void settingsDefaults_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("download folder") << "download_folder" << QDir::homePath() + "/Veltrane Downloads";
+        QTest::newRow("order counter") << "transfer_order_counter" << "1";
+        QTest::newRow("token counter") << "transfer_req_counter" << "1";
+        QTest::newRow("speed limit") << "upload_speed_limit" << "0";
+        QTest::newRow("speed limit enabled") << "upload_speed_limit_enabled" << "no";
+        QTest::newRow("slots") << "upload_slots" << "1";
+        QTest::newRow("empty share check") << "check_for_empty_shares" << "no";
+        QTest::newRow("empty share message")
+            << "empty_share_message"
+            << "It looks like you're not sharing any files. Please share something before downloading anything "
+               "from my own shares. Thanks.";
+        QTest::newRow("queued per user") << "max_queued_uploads_per_user" << "200";
+    }
+
+    void settingsDefaults()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QCOMPARE(GetSetting(key), value);
+    }
+
+    void firstStartExcludesIni()
+    {
+        m_saver->Load(m_dir.filePath(QStringLiteral("missing")));
+        const ItemSet excluded = d->GetType("excluded_download_extension")->GetItems();
+        QCOMPARE(excluded.size(), size_t(1));
+        QCOMPARE(excluded.First().AsString(), QStringLiteral(".ini"));
+    }
+
+    void storedSettingsWin()
+    {
+        SetSetting(QStringLiteral("upload_slots"), QStringLiteral("3"));
+        SetSetting(QStringLiteral("transfer_req_counter"), QStringLiteral("912"));
+        SetSetting(QStringLiteral("transfer_order_counter"), QStringLiteral("57"));
+        SetSetting(QStringLiteral("download_folder"), QStringLiteral("/srv/in"));
+        SetSetting(QStringLiteral("max_queued_uploads_per_user"), QStringLiteral("12"));
+        Restart();
+        QCOMPARE(GetSetting(QStringLiteral("upload_slots")), QStringLiteral("3"));
+        QCOMPARE(GetSetting(QStringLiteral("transfer_req_counter")), QStringLiteral("912"));
+        QCOMPARE(GetSetting(QStringLiteral("transfer_order_counter")), QStringLiteral("57"));
+        QCOMPARE(GetSetting(QStringLiteral("download_folder")), QStringLiteral("/srv/in"));
+        QCOMPARE(GetSetting(QStringLiteral("max_queued_uploads_per_user")), QStringLiteral("12"));
+        // A data file was there: no first-start exclusion.
+        QVERIFY(d->GetType("excluded_download_extension")->GetItems().empty());
+    }
+
+    void onlyDownloadsAndRecordsAreSaved()
+    {
+        ItemPtr download = NewDownload(QStringLiteral("alice"), QStringLiteral("a.mp3"), QStringLiteral("queued"));
+        download += Item("file_size", QStringLiteral("5000000000"));
+        download += Item("download_folder", QStringLiteral("/srv/in"));
+        download += Item("download_order", QStringLiteral("4"));
+        download += Item("subfolder_save_level", QStringLiteral("1"));
+        download += Item("transfer_req", QStringLiteral("99"));
+        download += Item("place_in_line", QStringLiteral("12"));
+        download += Item("last_status_change_time", QStringLiteral("Sun Dec 6 10:00:00 2026"));
+        Item("denial_reason", QStringLiteral("Queued")) += download;
+
+        ItemPtr upload = d->GetType("upload_entry")->NewItem();
+        upload += Item("user", QStringLiteral("bob"));
+        upload += Item("upload_entry_status", QStringLiteral("queued"));
+
+        ItemPtr record = d->GetType("complete_download")->NewItem();
+        record += Item("user", QStringLiteral("carol"));
+        record += Item("complete_download_folder", QStringLiteral("/srv/in/complete"));
+        record += Item("complete_download_relative_folder", QStringLiteral("album"));
+        record += Item("complete_download_filename", QStringLiteral("b.mp3"));
+        record += Item("complete_download_file_size", QStringLiteral("1234"));
+        record += Item("complete_download_completion_time", QStringLiteral("Sun Dec 6 11:00:00 2026"));
+        record += Item("search_request_text", QStringLiteral("album b"));
+        Item("excluded_download_extension", QStringLiteral(".nfo"));
+
+        Restart();
+
+        const ItemSet downloads = d->GetType("download_entry")->GetItems();
+        QCOMPARE(downloads.size(), size_t(1));
+        ItemPtr loaded = downloads.First();
+        QCOMPARE(loaded["user"].AsString(), QStringLiteral("alice"));
+        QCOMPARE(loaded["file_name"].AsString(), QStringLiteral("a.mp3"));
+        QCOMPARE(loaded["remote_folder"].AsString(), QStringLiteral("music\\album"));
+        QCOMPARE(loaded["file_size"].AsInt64(), Q_INT64_C(5000000000));
+        QCOMPARE(loaded["download_folder"].AsString(), QStringLiteral("/srv/in"));
+        QCOMPARE(loaded["download_order"].AsInt(), 4);
+        QCOMPARE(loaded["subfolder_save_level"].AsInt(), 1);
+        QVERIFY(!loaded.IsConnected("transfer_req"));
+        QVERIFY(!loaded.IsConnected("place_in_line"));
+        QVERIFY(!loaded.IsConnected("last_status_change_time"));
+        QVERIFY(!loaded.IsConnected("denial_reason"));
+
+        QVERIFY(d->GetType("upload_entry")->GetItems().empty());
+
+        const ItemSet records = d->GetType("complete_download")->GetItems();
+        QCOMPARE(records.size(), size_t(1));
+        ItemPtr saved = records.First();
+        QCOMPARE(saved["user"].AsString(), QStringLiteral("carol"));
+        QCOMPARE(saved["complete_download_folder"].AsString(), QStringLiteral("/srv/in/complete"));
+        QCOMPARE(saved["complete_download_relative_folder"].AsString(), QStringLiteral("album"));
+        QCOMPARE(saved["complete_download_filename"].AsString(), QStringLiteral("b.mp3"));
+        QCOMPARE(saved["complete_download_file_size"].AsInt64(), Q_INT64_C(1234));
+        QCOMPARE(saved["complete_download_completion_time"].AsString(), QStringLiteral("Sun Dec 6 11:00:00 2026"));
+        QVERIFY(!saved.IsConnected("search_request_text"));
+
+        QVERIFY(d->GetType("excluded_download_extension")->HasItem(".nfo"));
+    }
+
+    // After a load every unfinished download is queued again, its users are tracked, and the
+    // window hears of it only then.
+    void loadedDownloadsAreQueued()
+    {
+        NewDownload(QStringLiteral("ann"), QStringLiteral("1"), QStringLiteral("downloading"));
+        NewDownload(QStringLiteral("ann"), QStringLiteral("2"), QStringLiteral("aborted"));
+        NewDownload(QStringLiteral("ben"), QStringLiteral("3"), QStringLiteral("denied"));
+        NewDownload(QStringLiteral("ben"), QStringLiteral("4"), QString());
+        NewDownload(QStringLiteral("cat"), QStringLiteral("5"), QStringLiteral("complete"));
+        Item("user", QStringLiteral("dan"));
+
+        const QString path = m_dir.filePath(QStringLiteral("data"));
+        QVERIFY(m_saver->SaveFile(path));
+        Stop();
+        Start();
+        QStringList statusesWhenTold;
+        connect(m_engine.get(), &TransferQueueManager::TransfersLoaded, this, [&statusesWhenTold] {
+            for (const ItemPtr& entry : d->GetType("download_entry")->GetItems())
+                statusesWhenTold << entry["file_name"].AsString() + "=" + entry["download_entry_status"].AsString();
+        });
+        m_saver->Load(path);
+
+        statusesWhenTold.sort();
+        QCOMPARE(statusesWhenTold, QStringList({"1=queued", "2=queued", "3=queued", "4=queued", "5=complete"}));
+        for (const ItemPtr& entry : d->GetType("download_entry")->GetItems())
+            QVERIFY(!entry.IsConnected("last_status_change_time"));
+        for (const char* user : {"ann", "ben", "cat"})
+            QVERIFY2(Item("user", user).IsConnected("is_tracked"), user);
+        QVERIFY(!d->GetType("user")->HasItem("dan") || !Item("user", "dan").IsConnected("is_tracked"));
+    }
+
+    void activeStatuses_data()
+    {
+        QTest::addColumn<QString>("statusType");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("active");
+        QTest::newRow("downloading") << "download_entry_status" << "downloading" << true;
+        QTest::newRow("download queued") << "download_entry_status" << "queued" << false;
+        QTest::newRow("download complete") << "download_entry_status" << "complete" << false;
+        QTest::newRow("connecting") << "upload_entry_status" << "connecting" << true;
+        QTest::newRow("uploading") << "upload_entry_status" << "uploading" << true;
+        QTest::newRow("requesting") << "upload_entry_status" << "requesting" << true;
+        QTest::newRow("waiting for offset") << "upload_entry_status" << "waiting for offset" << true;
+        QTest::newRow("upload queued") << "upload_entry_status" << "queued" << false;
+        QTest::newRow("upload complete") << "upload_entry_status" << "complete" << false;
+        QTest::newRow("aborted") << "upload_entry_status" << "aborted" << false;
+    }
+
+    void activeStatuses()
+    {
+        QFETCH(QString, statusType);
+        QFETCH(QString, status);
+        QFETCH(bool, active);
+        const bool upload = statusType == QLatin1String("upload_entry_status");
+        ItemPtr entry = d->GetType(upload ? "upload_entry" : "download_entry")->NewItem();
+        entry += Item(statusType.toUtf8().constData(), status);
+        QCOMPARE(Item(statusType.toUtf8().constData(), status).IsConnected("is_active"), active);
+        QCOMPARE(upload ? m_engine->ActiveUploadCount() : m_engine->ActiveDownloadCount(), active ? 1 : 0);
+        QCOMPARE(upload ? m_engine->ActiveDownloadCount() : m_engine->ActiveUploadCount(), 0);
+    }
+
+    // Every way an item can go frees its cell once (a second free fails under the sanitizers);
+    // a read position is left to whoever unlinks it.
+    void cellsAreFreedOnce()
+    {
+        ItemPtr download = d->GetType("download_entry")->NewItem();
+        ItemPtr upload = d->GetType("upload_entry")->NewItem();
+        NewTransferCell<PositionCell>(download, "write_position", 10);
+        NewTransferCell<TimeCell>(download, "last_receipt_time", EngineClock::NowMs());
+        NewTransferCell<TimeCell>(download, "last_speed_measurement_time");
+        NewTransferCell<SpeedCell>(download, "bytes_per_second", 3);
+        NewTransferCell<CounterCell>(download, "bytes_since_last_receipt");
+        CounterCell* uploaded = NewTransferCell<CounterCell>(upload, "bytes_uploaded", 5);
+        PositionCell* read = NewTransferCell<PositionCell>(upload, "read_position", 7);
+        QCOMPARE(TransferCell<CounterCell>(upload, "bytes_uploaded"), uploaded);
+        QCOMPARE(TransferCell<SpeedCell>(download, "bytes_per_second")->load(), 3);
+
+        // Unlinked directly.
+        download["write_position"].Remove();
+        QVERIFY(!download.IsConnected("write_position"));
+        // The entry goes, the collector takes its cells.
+        download.Remove();
+        QVERIFY(d->RemoveDisconnectedItems() >= 4);
+        QVERIFY(d->GetType("last_receipt_time")->GetItems().empty());
+        QVERIFY(d->GetType("bytes_per_second")->GetItems().empty());
+        QVERIFY(d->GetType("bytes_since_last_receipt")->GetItems().empty());
+
+        // The read position is ours to free after unlinking; the engine must not have.
+        upload["read_position"].Remove();
+        QCOMPARE(read->load(), Q_INT64_C(7));
+        delete read;
+
+        // Emptying the store frees what is left.
+        d->RemoveAllItems();
+        QVERIFY(d->GetType("bytes_uploaded")->GetItems().empty());
+    }
+
+    // Time-outs compare engine-clock milliseconds, not the second-resolution display text.
+    void transferTimesKeepMilliseconds()
+    {
+        const qint64 base = QDateTime(QDate(2026, 10, 25), QTime(2, 30, 0, 400), Qt::UTC).toMSecsSinceEpoch();
+        EngineClock::SetNowForTest(base);
+        ItemPtr user = Item("user", QStringLiteral("eve"));
+        m_engine->SetTransferTime(user, "next_place_in_line_request_time", 10000);
+        QCOMPARE(m_engine->TransferTime(user, "next_place_in_line_request_time").value(), base + 10000);
+        QCOMPARE(user["next_place_in_line_request_time"].AsString(),
+                 QDateTime::fromMSecsSinceEpoch(base + 10000).toString(Qt::TextDate));
+
+        ItemPtr entry = d->GetType("upload_entry")->NewItem();
+        m_engine->SetTransferTime(entry, "last_status_change_time");
+        EngineClock::AdvanceForTest(29999);
+        QCOMPARE(EngineClock::NowMs() - m_engine->TransferTime(entry, "last_status_change_time").value(),
+                 Q_INT64_C(29999));
+
+        // Another writer's text: only the text is known.
+        const QDateTime other(QDate(2026, 1, 2), QTime(3, 4, 5));
+        entry += Item("last_status_change_time", other.toString(Qt::TextDate));
+        QCOMPARE(m_engine->TransferTime(entry, "last_status_change_time").value(), other.toMSecsSinceEpoch());
+
+        QVERIFY(!m_engine->TransferTime(entry, "upload_start_time").has_value());
+        EngineClock::ResetForTest();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransferModel)
+#include "test_transfer_model.moc"
