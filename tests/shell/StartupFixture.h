@@ -1,9 +1,8 @@
 #pragma once
 
-#include "Data.h"
-#include "DataSaver.h"
-#include "Log.h"
+#include "DiagnosticsForm.h"
 #include "MainWindow.h"
+#include "PreparedHome.h"
 #include "StartupPrompts.h"
 
 #include <QFile>
@@ -11,7 +10,6 @@
 #include <QMap>
 #include <QPair>
 #include <QStringList>
-#include <QTcpServer>
 
 #include <memory>
 
@@ -36,63 +34,30 @@ public:
     QList<QPair<QString, QString>> m_informed;
 };
 
-// Collects the log lines as the diagnostics window would get them (area: line).
+// The log lines of an area as the diagnostics tab shows them, without their time stamps,
+// from a mark on.
 class LogRecorder
 {
 public:
-    LogRecorder()
-    {
-        SetLogSink([this](const QString& i_area, const QString& i_line) { m_lines << i_area + ": " + i_line; });
-    }
-    ~LogRecorder() { SetLogSink(LogSink()); }
-
-    // The texts of an area in order, without their time stamps.
     QStringList Texts(const QString& i_area) const
     {
         QStringList texts;
-        const QString prefix = i_area + QStringLiteral(": ");
-        for (const QString& line : m_lines) {
-            if (!line.startsWith(prefix))
-                continue;
-            const int end = line.indexOf(QStringLiteral("] "));
-            texts << (end < 0 ? line.mid(prefix.size()) : line.mid(end + 2));
+        if (!diagnosticsForm)
+            return texts;
+        const QStringList lines = diagnosticsForm->AreaLines(i_area);
+        for (int index = m_marks.value(i_area); index < lines.size(); ++index) {
+            const int end = lines[index].indexOf(QStringLiteral("] "));
+            texts << (end < 0 ? lines[index] : lines[index].mid(end + 2));
         }
         return texts;
     }
 
-    QStringList m_lines;
+    // Later calls of Texts see only what is logged from now on.
+    void Mark(const QString& i_area)
+    {
+        m_marks[i_area] = diagnosticsForm ? diagnosticsForm->AreaLines(i_area).size() : 0;
+    }
+
+private:
+    QMap<QString, int> m_marks;
 };
-
-// A free port for the listening sockets, so tests running side by side do not meet.
-inline quint16 FreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// Writes a data file holding the given settings, as a previous run would have saved it.
-inline bool WriteDataFile(const QString& i_path, const QMap<QString, QString>& i_settings)
-{
-    Data* previous = d;
-    auto store = std::make_unique<Data>();
-    d = store.get();
-    DataSaver saver;
-    DeclareSettingTypes(d);
-    saver.AddSavedType("global");
-    saver.AddSavedByConnectionType("global_value", "global");
-    for (auto setting = i_settings.cbegin(); setting != i_settings.cend(); ++setting)
-        SetSetting(setting.key(), setting.value());
-    const bool written = saver.SaveFile(i_path);
-    d = previous;
-    return written;
-}
-
-// Settings a test start always uses: no UPnP and ports of its own.
-inline QMap<QString, QString> QuietSettings()
-{
-    const quint16 port = FreePort();
-    return {{QStringLiteral("use_upnp"), QStringLiteral("no")},
-            {QStringLiteral("listening_port"), QString::number(port)},
-            {QStringLiteral("obfuscated_listening_port"), QString::number(FreePort())}};
-}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "Data.h"
+#include "DataSaver.h"
+
+#include <QMap>
+#include <QString>
+#include <QTcpServer>
+
+#include <memory>
+
+// A free port for the listening sockets, so tests running side by side do not meet.
+inline quint16 FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Writes a data file holding the given settings, as a previous run would have saved it.
+inline bool WriteDataFile(const QString& i_path, const QMap<QString, QString>& i_settings)
+{
+    Data* previous = d;
+    auto store = std::make_unique<Data>();
+    d = store.get();
+    DataSaver saver;
+    DeclareSettingTypes(d);
+    saver.AddSavedType("global");
+    saver.AddSavedByConnectionType("global_value", "global");
+    for (auto setting = i_settings.cbegin(); setting != i_settings.cend(); ++setting)
+        SetSetting(setting.key(), setting.value());
+    const bool written = saver.SaveFile(i_path);
+    d = previous;
+    return written;
+}
+
+// Settings a test start always uses: no UPnP and ports of its own.
+inline QMap<QString, QString> QuietSettings()
+{
+    const quint16 port = FreePort();
+    return {{QStringLiteral("use_upnp"), QStringLiteral("no")},
+            {QStringLiteral("listening_port"), QString::number(port)},
+            {QStringLiteral("obfuscated_listening_port"), QString::number(FreePort())}};
+}
