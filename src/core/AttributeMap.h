@@ -1,0 +1,39 @@
+#pragma once
+
+#include "MemStream.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// Attribute codes of the wire.
+enum AttributeCode : qint32
+{
+    AttributeBitrate = 0,         // kilobits per second (the average for a variable bitrate)
+    AttributeLength = 1,          // seconds
+    AttributeVariableBitrate = 2  // 1 variable, 0 constant
+};
+
+// A file's extension and its numbered attribute pairs. The pairs are a list: a code may occur
+// twice, and readers keep what they receive.
+class AttributeMap : public Persistent
+{
+public:
+    std::string m_extension;
+    std::vector<std::pair<qint32, qint32>> m_attributes;
+
+    void Add(qint32 i_code, qint32 i_value) { m_attributes.emplace_back(i_code, i_value); }
+    // The value of the last pair with the code, as a receiver links it.
+    bool GetValue(qint32 i_code, qint32& o_value) const;
+
+    // Replaces the extension and the pairs. On failure the pairs read so far stay and the
+    // stream position is left where it was.
+    bool Read(InputStream& i_stream) override;
+    bool Write(OutputStream& i_stream) const override;
+
+    bool operator==(const AttributeMap& i_other) const
+    {
+        return m_extension == i_other.m_extension && m_attributes == i_other.m_attributes;
+    }
+    bool operator!=(const AttributeMap& i_other) const { return !(*this == i_other); }
+};

@@ -1,0 +1,462 @@
+#include "SharedFoldersManager.h"
+
+#include "DataSaver.h"
+#include "Log.h"
+#include "SearchWords.h"
+#include "TextUtils.h"
+#include "UserStats.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include <algorithm>
+
+SharedFoldersManager* sharedFoldersManager = nullptr;
+
+namespace
+{
+const QString kArea = QStringLiteral("Shared");
+
+struct Entry
+{
+    QString name;
+    QString lower;
+    QFileInfo info;
+    bool isFolder;
+};
+
+bool EntryLess(const Entry& i_a, const Entry& i_b)
+{
+    const int c = i_a.lower.compare(i_b.lower);
+    return c != 0 ? c < 0 : i_a.name < i_b.name;
+}
+
+// Files and folders without hidden and system entries, links followed, by name ignoring case.
+std::vector<Entry> ListFolder(const QString& i_folder)
+{
+    std::vector<Entry> entries;
+    if (i_folder.isEmpty())
+        return entries;
+    QDirIterator it(i_folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext())
+    {
+        it.next();
+        QFileInfo info = it.fileInfo();
+        QString name = info.fileName();
+        QString lower = name.toLower();
+        const bool isFolder = info.isDir();
+        entries.push_back({std::move(name), std::move(lower), std::move(info), isFolder});
+    }
+    std::sort(entries.begin(), entries.end(), EntryLess);
+    return entries;
+}
+
+QString JoinPath(const QString& i_folder, const QString& i_name)
+{
+    if (i_folder.endsWith(QLatin1Char('/')))
+        return i_folder + i_name;
+    return i_folder + QLatin1Char('/') + i_name;
+}
+
+bool NeedsAudioScan(const QString& i_name)
+{
+    return i_name.size() > 4
+        && (i_name.endsWith(QLatin1String(".mp3")) || i_name.endsWith(QLatin1String(".MP3")));
+}
+
+std::string Utf8(const QString& i_text)
+{
+    return i_text.toUtf8().toStdString();
+}
+} // namespace
+
+SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_parent)
+{
+    sharedFoldersManager = this;
+
+    auto declare = [](const char* i_name, Primacy i_primacy, bool i_isNull) {
+        return d->NewType(i_name, i_primacy, i_isNull, true);
+    };
+    // The tables list what one item of the first type holds, then what one of the second holds;
+    // RelateToType takes them the other way round.
+    auto relate = [](const char* i_type, const char* i_other, OneOrMany i_typeHolds, OneOrMany i_otherHolds) {
+        d->GetType(i_type)->RelateToType(d->GetType(i_other), i_otherHolds, i_typeHolds, false);
+    };
+
+    declare("shared_folder", Primary, false);
+    dataSaver->AddSavedType("shared_folder");
+    declare("shared_file", Secondary, true);
+    declare("shared_file_name", Secondary, false);
+    declare("shared_file_lowercase_name", Tertiary, false);
+    declare("shared_file_folder", Secondary, false);
+    declare("shared_file_folder_lowercase_name", Tertiary, false);
+    declare("shared_file_size", Tertiary, false);
+    declare("shared_public", Tertiary, true);
+    declare("shared_userlist", Tertiary, true);
+    declare("is_scanned", Tertiary, true);
+    declare("shared_folder_id", Tertiary, false);
+
+    relate("shared_folder", "shared_file_folder", Many, Many);
+    relate("shared_file", "shared_file_folder", One, Many);
+    relate("shared_file_folder", "shared_file_folder_lowercase_name", One, Many);
+    relate("shared_file", "shared_file_name", One, Many);
+    relate("shared_file_name", "shared_file_lowercase_name", One, Many);
+    relate("shared_file", "shared_file_size", One, Many);
+    relate("shared_folder", "shared_public", One, Many);
+    relate("shared_folder", "shared_userlist", One, Many);
+    relate("shared_folder", "user_list_group", Many, Many);
+    relate("shared_folder", "shared_folder_id", One, One);
+
+    dataSaver->AddSavedByConnectionType("shared_public", "shared_folder");
+    dataSaver->AddSavedByConnectionType("shared_userlist", "shared_folder");
+    dataSaver->AddSavedByConnectionType("shared_folder_id", "shared_folder");
+
+    d->GetType("shared_file_name")->m_itemCreated.insert(
+        new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
+    d->GetType("shared_file_folder")->m_itemCreated.insert(
+        new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
+
+    declare("user_share", Primary, true);
+    declare("user_share_folder", Secondary, true);
+    declare("user_share_folder_parent", Secondary, true);
+    declare("user_share_folder_child", Secondary, true);
+    declare("user_share_folder_name", Tertiary, false);
+    declare("user_share_file", Secondary, true);
+    declare("user_share_file_name", Tertiary, false);
+    relate("user_share", "user", One, One);
+    relate("user_share", "user_share_folder", Many, One);
+    relate("user_share_folder", "user_share_folder_name", One, Many);
+    relate("user_share_folder", "user_share_file", Many, One);
+    relate("user_share_folder", "user_share_folder_parent", One, One);
+    relate("user_share_folder", "user_share_folder_child", Many, One);
+    relate("user_share_folder_parent", "user_share_folder_child", One, One);
+    relate("user_share_file", "user_share_file_name", One, Many);
+    relate("user_share_file", "file_size", One, Many);
+
+    declare("search_token", Tertiary, false);
+    relate("search_token", "shared_file", Many, Many);
+
+    relate("shared_file", "mpeg_version", One, Many);
+    relate("shared_file", "channel_mode", One, Many);
+    relate("shared_file", "audio_frequency", One, Many);
+    relate("shared_file", "bitrate_mode", One, Many);
+    relate("shared_file", "bitrate", One, Many);
+    relate("shared_file", "is_scanned", One, Many);
+
+    dataSaver->AddSavedType("is_scanned");
+    dataSaver->AddSavedByConnectionType("shared_file", "shared_file_folder");
+    dataSaver->AddSavedByConnectionType("shared_file_folder", "shared_folder");
+    for (const char* type : {"shared_file_name", "shared_file_size", "mpeg_version", "channel_mode", "audio_frequency",
+                             "bitrate_mode", "bitrate"})
+        dataSaver->AddSavedByConnectionType(type, "shared_file");
+
+    relate("user_share_file", "bitrate_mode", One, Many);
+    relate("user_share_file", "bitrate", One, Many);
+    relate("user_share_file", "length_seconds", One, Many);
+
+    m_mp3ScannerThread.start();
+    m_mp3Scanner.moveToThread(&m_mp3ScannerThread);
+    connect(this, &SharedFoldersManager::MP3ScanRequired, &m_mp3Scanner, &MP3Scanner::OnMP3ScanRequired);
+    connect(&m_mp3Scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+
+    declare("unshared", Tertiary, true);
+    relate("user", "unshared", One, Many);
+    dataSaver->AddSavedType("unshared");
+    dataSaver->AddSavedByConnectionType("user", "unshared");
+
+    SetSetting(QStringLiteral("shared_folder_counter"), QStringLiteral("1"));
+
+    mp_folderType = d->GetType("shared_folder");
+    mp_fileType = d->GetType("shared_file");
+    mp_nameType = d->GetType("shared_file_name");
+    mp_lowerNameType = d->GetType("shared_file_lowercase_name");
+    mp_fileFolderType = d->GetType("shared_file_folder");
+    mp_lowerFolderType = d->GetType("shared_file_folder_lowercase_name");
+    mp_sizeType = d->GetType("shared_file_size");
+    mp_tokenType = d->GetType("search_token");
+}
+
+SharedFoldersManager::~SharedFoldersManager()
+{
+    // A scan in progress runs to its end; requests still queued return at once.
+    m_mp3Scanner.Quit();
+    m_mp3ScannerThread.quit();
+    m_mp3ScannerThread.wait();
+    if (sharedFoldersManager == this)
+        sharedFoldersManager = nullptr;
+}
+
+void SharedFoldersManager::Init()
+{
+    RescanShares();
+}
+
+ItemPtr SharedFoldersManager::AddSharedFolder(QString i_path)
+{
+    ItemPtr folder = mp_folderType->HasItem(Value(i_path));
+    if (folder)
+        return folder;
+    folder = mp_folderType->GetItem(Value(i_path));
+
+    const qint64 n = GetSettingNumber(QStringLiteral("shared_folder_counter"));
+    SetSettingNumber(QStringLiteral("shared_folder_counter"), n + 1);
+    const QString label = QStringLiteral("[%1]%2").arg(n).arg(QDir(i_path).dirName());
+    folder.Connect(d->GetType("shared_folder_id")->GetItem(Value(label)));
+
+    const QString path = folder.AsString();
+    AddSharedFiles(path, path);
+    return folder;
+}
+
+void SharedFoldersManager::RescanShares()
+{
+    const ItemSet folders = mp_folderType->GetItems();
+    m_filesAdded = 0;
+    m_filesRemoved = 0;
+    for (ItemPtr folder : folders)
+    {
+        if (!folder)
+            continue;
+        folder.Disconnect("shared_file_folder");
+        const QString path = folder.AsString();
+        AddSharedFiles(path, path);
+    }
+
+    // Folders no shared folder reached any more go with their files. Removing them outright,
+    // rather than leaving them to the collector, keeps a file name shared with a reachable file
+    // from holding them (and their counts) in the store for ever.
+    ItemSet orphans = mp_fileFolderType->GetItems().NotConnected("shared_folder");
+    ItemSet orphanFiles = orphans.GetItems("shared_file");
+    m_filesRemoved += static_cast<qint32>(orphanFiles.size());
+    orphanFiles.Remove();
+    orphans.Remove();
+
+    d->RemoveDisconnectedItems();
+    emit SharedFilesRescanned(m_filesAdded, m_filesRemoved);
+}
+
+void SharedFoldersManager::AddSharedFiles(QString i_root, QString i_folder)
+{
+    m_walkAncestors.push_back(QFileInfo(i_folder).canonicalFilePath());
+    WalkFolder(i_root, i_folder, m_walkAncestors.back());
+    m_walkAncestors.pop_back();
+}
+
+void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_folder, QString i_canonical)
+{
+    if (m_foldersBeingAdded.count(i_folder))
+        return;
+    m_foldersBeingAdded.insert(i_folder);
+    Log(kArea, 1, QStringLiteral("Adding folder %1 as part of sharing %2").arg(i_folder, i_root));
+
+    ItemPtr folderItem = mp_fileFolderType->GetItem(Value(i_folder));
+    folderItem.Connect(mp_folderType->GetItem(Value(i_root)));
+    ItemSet known = folderItem.GetItems("shared_file");
+    const ItemPtr lowerFolder = folderItem["shared_file_folder_lowercase_name"];
+
+    // Every file of the folder shares the folder's words; look them up once.
+    std::vector<std::string> words;
+    SplitSearchWords(i_folder.toLower(), words);
+    std::vector<ItemPtr> folderTokens;
+    folderTokens.reserve(words.size());
+    for (const std::string& word : words)
+        folderTokens.push_back(mp_tokenType->GetItem(Value(word)));
+    const size_t folderWordCount = words.size();
+
+    const std::vector<Entry> entries = ListFolder(i_folder);
+    for (const Entry& entry : entries)
+    {
+        const QString path = JoinPath(i_folder, entry.name);
+        if (entry.isFolder)
+        {
+            const QString canonical = entry.info.isSymLink()
+                ? entry.info.canonicalFilePath()
+                : JoinPath(i_canonical.isEmpty() ? i_folder : i_canonical, entry.name);
+            if (std::find(m_walkAncestors.begin(), m_walkAncestors.end(), canonical) != m_walkAncestors.end())
+            {
+                Log(kArea, 1, QStringLiteral("Not following %1: it leads back to %2").arg(path, canonical));
+                continue;
+            }
+            m_walkAncestors.push_back(canonical);
+            WalkFolder(i_root, path, canonical);
+            m_walkAncestors.pop_back();
+            continue;
+        }
+        if (!entry.info.isFile())
+            continue;
+
+        const Value name(entry.name);
+        ItemPtr file;
+        if (const ItemPtr nameItem = mp_nameType->HasItem(name))
+            file = d->GetItem(folderItem, nameItem, "shared_file");
+        if (file)
+            known.erase(file);
+        else
+        {
+            const ItemPtr lowerName = mp_lowerNameType->HasItem(Value(entry.lower));
+            if (const ItemPtr other = FindSharedFile(lowerFolder, lowerName))
+            {
+                // A name that differs from a shared one only in letter case is passed over, unless
+                // the shared one was this folder's and is gone from the listing: then the file was
+                // renamed in letter case only and takes the old one's place.
+                if (!known.contains(other))
+                    continue;
+                const QString otherName = other["shared_file_name"].AsString();
+                const Entry probe{otherName, otherName.toLower(), QFileInfo(), false};
+                if (std::binary_search(entries.begin(), entries.end(), probe, EntryLess))
+                    continue;
+            }
+            if (entry.name.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(path))
+            {
+                Log(kArea, 1, QStringLiteral("Not sharing %1: its name is not valid UTF-8").arg(path));
+                continue;
+            }
+            // The listing's record says the entry exists; only a fresh look tells whether it still does.
+            const QFileInfo now(path);
+            if (!now.exists())
+            {
+                Log(kArea, 1, QStringLiteral("Not sharing %1: it went away during the scan").arg(path));
+                continue;
+            }
+            file = mp_fileType->NewItem();
+            file.Connect(folderItem);
+            file.Connect(mp_nameType->GetItem(name));
+            file.Connect(mp_sizeType->GetItem(Value(now.size())));
+            ++m_filesAdded;
+        }
+
+        if (NeedsAudioScan(entry.name) && !file.IsConnected("is_scanned"))
+            emit MP3ScanRequired(path);
+
+        // Words are only ever added all at once, so a file with words has all of them already.
+        if (!file.IsConnected("search_token"))
+        {
+            for (const ItemPtr& token : folderTokens)
+                file.Connect(token);
+            words.resize(folderWordCount);
+            SplitSearchWords(entry.lower, words);
+            for (size_t w = folderWordCount; w < words.size(); ++w)
+                file.Connect(mp_tokenType->GetItem(Value(words[w])));
+        }
+    }
+
+    for (const ItemPtr& gone : known)
+    {
+        if (!gone)
+            continue;
+        ItemPtr(gone).Remove();
+        ++m_filesRemoved;
+    }
+    m_foldersBeingAdded.erase(i_folder);
+}
+
+ItemPtr SharedFoldersManager::FindSharedFile(const ItemPtr& i_lowerFolder, const ItemPtr& i_lowerName) const
+{
+    if (!i_lowerFolder || !i_lowerName)
+        return ItemPtr();
+    const ItemSet folders = i_lowerFolder.GetItems("shared_file_folder");
+    const ItemSet names = i_lowerName.GetItems("shared_file_name");
+    // Both sides give the same files; walk the side that is usually smaller (a name has few files).
+    ItemPtr best;
+    for (const ItemPtr& name : names)
+        for (const ItemPtr& file : name.GetItems("shared_file"))
+            if (folders.contains(file["shared_file_folder"]) && (!best || file < best))
+                best = file;
+    return best;
+}
+
+void SharedFoldersManager::LinkWords(ItemPtr i_file, const std::vector<std::string>& i_words)
+{
+    for (const std::string& word : i_words)
+        i_file.Connect(mp_tokenType->GetItem(Value(word)));
+}
+
+void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
+{
+    const QString text = i_file["shared_file_folder"].AsString() + QLatin1Char('\\') + i_file["shared_file_name"].AsString();
+    m_words.clear();
+    SplitSearchWords(text.toLower(), m_words);
+    LinkWords(i_file, m_words);
+}
+
+bool SharedFoldersManager::IsSearchTokenSeparator(QChar i_char)
+{
+    return IsSearchWordSeparator(i_char);
+}
+
+void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr i_name)
+{
+    i_name.Connect(mp_lowerNameType->GetItem(Value(GetAbsoluteFileName(i_name.AsString()))));
+}
+
+void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr i_folder)
+{
+    i_folder.Connect(mp_lowerFolderType->GetItem(Value(GetAbsoluteFileName(i_folder.AsString()))));
+}
+
+ItemPtr SharedFoldersManager::GetSharedFileItem(QString i_path)
+{
+    const std::string key = Utf8(GetAbsoluteFileName(i_path));
+    const ItemPtr lowerFolder = mp_lowerFolderType->HasItem(Value(GetFolder(key)));
+    if (!lowerFolder)
+        return ItemPtr();
+    return FindSharedFile(lowerFolder, mp_lowerNameType->HasItem(Value(GetFileName(key))));
+}
+
+QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr i_file)
+{
+    QString text;
+    if (const ItemPtr bitrate = i_file["bitrate"])
+        text += QString::number(bitrate.AsInt());
+    Type* modes = d->GetType("bitrate_mode");
+    if (i_file.IsConnected(modes->GetItem(Value("vbr"))))
+        text += QStringLiteral(" VBR");
+    else if (i_file.IsConnected(modes->GetItem(Value("cbr"))))
+        text += QStringLiteral(" CBR");
+    if (const ItemPtr length = i_file["length_seconds"])
+        text += QStringLiteral(", ") + FormatSeconds(length.AsInt());
+    return text;
+}
+
+void SharedFoldersManager::RemoveUserShare(QString i_user)
+{
+    const ItemPtr user = d->GetType("user")->HasItem(Value(i_user));
+    if (!user)
+        return;
+    ItemPtr share = user["user_share"];
+    if (!share)
+        return;
+    ItemSet folders = share.GetItems("user_share_folder");
+    ItemSet files = folders.GetItems("user_share_file");
+    files.Remove();
+    folders.Remove();
+    share.Remove();
+    d->RemoveDisconnectedItems();
+}
+
+void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QString i_channelMode, int i_frequency,
+                                        bool i_isVBR, int i_bitrate)
+{
+    Log(QStringLiteral("MP3 Scanning"), 1, QStringLiteral("Scanned %1").arg(i_file));
+    ItemPtr file = GetSharedFileItem(i_file);
+    if (!file)
+        return;
+    file.Connect(d->GetType("mpeg_version")->GetItem(Value(i_mpegVersion)));
+    file.Connect(d->GetType("channel_mode")->GetItem(Value(i_channelMode)));
+    file.Connect(d->GetType("audio_frequency")->GetItem(Value(i_frequency)));
+    file.Connect(d->GetType("bitrate_mode")->GetItem(Value(i_isVBR ? "vbr" : "cbr")));
+    file.Connect(d->GetType("bitrate")->GetItem(Value(i_bitrate)));
+    file.Connect(d->GetType("is_scanned")->GetGlobalNullItem());
+}
+
+void SharedFoldersManager::OnConnectedToServer()
+{
+}
+
+void SharedFoldersManager::OnReceivedUserStats(QString i_user, UserStats i_stats)
+{
+    if (i_user != GetSetting(QStringLiteral("username")))
+        return;
+    SetSettingNumber(QStringLiteral("upload_speed"), i_stats.m_averageSpeed);
+}
