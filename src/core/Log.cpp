@@ -149,7 +149,7 @@ void LogOnGuiThread(const QString& i_area, const QString& i_line, const ItemPtr&
     if (i_item && State().m_book.IsRegistered(i_item.GetType()->GetName()))
     {
         State().m_book.Record(i_item, i_line);
-        emit LogNotifier::Instance()->ItemLineRecorded(i_item, i_line);
+        emit LogNotifier::Instance()->ItemLineRecorded(i_item.GetSerial(), i_line);
     }
 }
 }

@@ -46,5 +46,6 @@ public:
     static LogNotifier* Instance();
 
 signals:
-    void ItemLineRecorded(ItemPtr i_item, QString i_line);
+    // i_serial is the item's GetSerial().
+    void ItemLineRecorded(quint64 i_serial, QString i_line);
 };
