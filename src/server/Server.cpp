@@ -1,0 +1,1198 @@
+#include "Server.h"
+
+#include "Log.h"
+#include "PortForwarder.h"
+#include "TextUtils.h"
+#include "TimerManager.h"
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QtEndian>
+
+#include <vector>
+
+Server* gp_server = nullptr;
+const char* const kDefaultServerHost = "server.veltrane.net";
+
+namespace
+{
+const char* const kArea = "server";
+const quint16 kDefaultListeningPort = 2235;
+
+Type* T(const char* i_name)
+{
+    return d->GetType(i_name);
+}
+
+ItemPtr Flag(const char* i_name)
+{
+    return d->GetType(i_name)->GetGlobalNullItem();
+}
+
+void SetFlag(ItemPtr i_item, const char* i_flag, bool i_on)
+{
+    if (i_on)
+        i_item += Flag(i_flag);
+    else if (i_item.IsConnected(i_flag))
+        i_item.Disconnect(i_flag);
+}
+
+QString Md5Hex(const QString& i_text)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(i_text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+bool ReadStats(InputStream& i_in, UserStats& o_stats)
+{
+    return i_in.Read(o_stats);
+}
+
+// Reads "uint32 n, n × T" into a vector whose size the reader checks against the body, so a
+// hostile count allocates nothing.
+template<class T> bool ReadList(InputStream& i_in, std::vector<T>& o_items)
+{
+    return i_in.Read(o_items);
+}
+} // namespace
+
+Server::Server()
+    : mp_socket(new QTcpSocket(this))
+    , mp_portForwarder(new PortForwarder(this))
+    , m_nextSearchToken(QRandomGenerator::global()->bounded(1u, 1u << 30))
+{
+    gp_server = this;
+    qRegisterMetaType<time_t>("time_t");
+    qRegisterMetaType<UserStats>("UserStats");
+    qRegisterMetaType<TCPAddress>("TCPAddress");
+    qRegisterMetaType<ParentCandidate>("ParentCandidate");
+    qRegisterMetaType<QVector<ParentCandidate>>("QVector<ParentCandidate>");
+
+    connect(mp_socket, &QTcpSocket::connected, this, &Server::OnSocketConnected);
+    connect(mp_socket, &QTcpSocket::errorOccurred, this, &Server::OnSocketError);
+    connect(mp_socket, &QTcpSocket::disconnected, this, &Server::OnSocketDisconnected);
+    connect(mp_socket, &QTcpSocket::readyRead, this, &Server::OnReadyRead);
+
+    if (timerManager)
+    {
+        connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &Server::EveryHalfMinute);
+        connect(timerManager->fiveMinuteTimer(), &QTimer::timeout, this, &Server::EveryFiveMinutes);
+        connect(timerManager->hourTimer(), &QTimer::timeout, this, &Server::EveryHour);
+    }
+    if (dataSaver)
+        dataSaver->AddListener(this);
+}
+
+Server::~Server()
+{
+    // Nothing may reach the store from the socket while the object is half destroyed.
+    mp_socket->disconnect(this);
+    mp_socket->abort();
+    delete mp_portForwarder;
+    mp_portForwarder = nullptr;
+    if (gp_server == this)
+        gp_server = nullptr;
+}
+
+void Server::CreateData()
+{
+    auto declare = [](const char* i_name, Primacy i_primacy, bool i_isNull) {
+        return d->NewType(i_name, i_primacy, i_isNull, true);
+    };
+    Type* user = declare("user", Primary, false);
+    Type* inUserList = declare("in_user_list", Secondary, true);
+    Type* group = declare("user_list_group", Primary, false);
+    Type* groupPriority = declare("group_download_priority", Tertiary, false);
+    Type* acceptUploads = declare("accept_uploads", Tertiary, true);
+    inUserList->RelateToType(user, One, One);
+    inUserList->RelateToType(group, Many, Many);
+    groupPriority->RelateToType(group, One, Many);
+    acceptUploads->RelateToType(group, One, Many);
+
+    for (const char* flag : {"is_online", "is_away", "is_tracked", "is_ignored", "is_privileged"})
+        declare(flag, Tertiary, true)->RelateToType(user, One, Many);
+    for (const char* stat : {"average_download_speed", "shared_files_count", "country_code"})
+        declare(stat, Tertiary, false)->RelateToType(user, One, Many);
+
+    Type* room = declare("room", Primary, false);
+    room->RelateToType(user, Many, Many);
+    for (const char* flag : {"in_room", "room_autojoin", "is_owner", "is_operator", "is_member"})
+        declare(flag, Tertiary, true)->RelateToType(room, One, Many);
+    declare("user_count", Tertiary, false)->RelateToType(room, One, Many);
+    for (const char* node : {"room_members", "room_operators"})
+    {
+        Type* type = declare(node, Secondary, true);
+        type->RelateToType(room, One, One);
+        type->RelateToType(user, Many, Many);
+    }
+    Type* roomOwner = declare("room_owner", Secondary, true);
+    roomOwner->RelateToType(room, One, One);
+    roomOwner->RelateToType(user, Many, One);
+
+    Type* request = declare("search_request", Primary, false);
+    Type* requestText = declare("search_request_text", Secondary, false);
+    requestText->RelateToType(request, One, Many);
+    declare("wishlist_search", Tertiary, true)->RelateToType(request, One, Many);
+    Type* correlation = declare("search_correlation", Secondary, true);
+    requestText->RelateToType(correlation, One, Many);
+    declare("correlation_text", Tertiary, false)->RelateToType(correlation, One, Many);
+    declare("correlation_rank", Tertiary, false)->RelateToType(correlation, One, Many);
+
+    if (dataSaver)
+    {
+        dataSaver->AddSavedType("in_user_list");
+        dataSaver->AddSavedByConnectionType("user", "in_user_list");
+        dataSaver->AddSavedType("user_list_group");
+        dataSaver->AddSavedType("group_download_priority");
+        dataSaver->AddSavedType("accept_uploads");
+        // The ignored list and the autojoin rooms would otherwise be lost at every restart.
+        dataSaver->AddSavedType("is_ignored");
+        dataSaver->AddSavedByConnectionType("user", "is_ignored");
+        dataSaver->AddSavedType("room_autojoin");
+        dataSaver->AddSavedByConnectionType("room", "room_autojoin");
+    }
+    m_typesReady = true;
+}
+
+void Server::DataLoaded()
+{
+    SetDefaultSetting(QStringLiteral("use_upnp"), QStringLiteral("yes"));
+}
+
+// ---- connection state ----
+
+void Server::Connect()
+{
+    if (m_state != StateIdle || GetSetting(QStringLiteral("username")).isEmpty())
+        return;
+    QString host = GetSetting(QStringLiteral("server_host"));
+    if (host.isEmpty())
+        host = QString::fromLatin1(kDefaultServerHost);
+    qint64 port = GetSettingNumber(QStringLiteral("server_port"));
+    if (port <= 0 || port > 65535)
+        port = kDefaultServerPort;
+
+    m_state = StateConnecting;
+    m_inBuffer.clear();
+    m_inOffset = 0;
+    emit Connecting();
+    Log(kArea, 1, QStringLiteral("Attempting connection on port %1").arg(port));
+    mp_socket->connectToHost(host, static_cast<quint16>(port));
+}
+
+void Server::Disconnect()
+{
+    if (m_state != StateLoggedIn)
+        return;
+    m_reconnect = false;
+    m_abruptlyDisconnected = false;
+    EndConnection();
+    Log(kArea, 1, QStringLiteral("Disconnected"));
+    ClearUserStatuses();
+    emit Disconnected();
+}
+
+void Server::EndConnection()
+{
+    // The state goes first: abort() may report the disconnection synchronously.
+    m_state = StateIdle;
+    mp_socket->abort();
+    m_inBuffer.clear();
+    m_inOffset = 0;
+    m_joinsSent.clear();
+}
+
+void Server::ConnectionLost(const QString& i_reason)
+{
+    const State state = m_state;
+    if (state == StateIdle)
+        return;
+    EndConnection();
+    if (state == StateLoggedIn)
+    {
+        m_abruptlyDisconnected = true;
+        m_reconnect = true;
+        Log(kArea, 1, QStringLiteral("Connection lost: %1").arg(i_reason));
+        ClearUserStatuses();
+        emit Disconnected();
+    }
+    else
+    {
+        Log(kArea, 1, QStringLiteral("Connection failed: %1").arg(i_reason));
+        emit ConnectionFailed(i_reason);
+    }
+}
+
+void Server::ClearUserStatuses()
+{
+    if (!m_typesReady)
+        return;
+    for (const char* flag : {"is_online", "is_away"})
+        for (ItemPtr user : T(flag)->GetItems().GetItems("user"))
+            user.Disconnect(flag);
+}
+
+void Server::OnSocketConnected()
+{
+    if (m_state != StateConnecting)
+        return;
+    m_state = StateLoggingIn;
+    SendLogin();
+}
+
+void Server::OnSocketError(QAbstractSocket::SocketError)
+{
+    ConnectionLost(mp_socket->errorString());
+}
+
+void Server::OnSocketDisconnected()
+{
+    ConnectionLost(QStringLiteral("The server closed the connection"));
+}
+
+void Server::SendLogin()
+{
+    const QString user = GetSetting(QStringLiteral("username"));
+    const QString password = GetSetting(QStringLiteral("password"));
+    MemStream body;
+    OutputStream out(body);
+    out.Write(user);
+    out.Write(password);
+    out.Write(kLoginVersion);
+    out.Write(Md5Hex(user + password));
+    out.Write(kLoginMinorVersion);
+    WriteFrame(SM_LOGIN, body);
+    m_abruptlyDisconnected = false;
+}
+
+void Server::AfterLogin()
+{
+    qint64 port = GetSettingNumber(QStringLiteral("listening_port"));
+    if (port <= 0 || port > 65535)
+        port = kDefaultListeningPort;
+    qint64 scrambledPort = GetSettingNumber(QStringLiteral("obfuscated_listening_port"));
+    if (scrambledPort <= 0 || scrambledPort > 65535)
+        scrambledPort = port + 1;
+    {
+        MemStream body;
+        OutputStream out(body);
+        out.Write(static_cast<quint32>(port));
+        out.Write(quint32(1));
+        out.Write(static_cast<quint32>(scrambledPort));
+        Send(SM_SET_LISTEN_PORT, body);
+    }
+    if (GetSetting(QStringLiteral("availability_status")) == QLatin1String("away"))
+    {
+        MemStream body;
+        OutputStream(body).Write(qint32(USER_STATUS_AWAY));
+        Send(SM_SET_STATUS, body);
+    }
+    SendFilesFolders(m_sharedFolders, m_sharedFiles);
+    if (m_typesReady)
+    {
+        // The server's watch list and room membership last one login only.
+        for (ItemPtr user : T("is_tracked")->GetItems().GetItems("user"))
+            AddUser(user.AsString());
+        ItemSet rooms = T("in_room")->GetItems().GetItems("room");
+        rooms.Add(T("room_autojoin")->GetItems().GetItems("room"));
+        for (ItemPtr room : rooms)
+            EnterRoom(room.AsString(), room.IsConnected("is_owner") || room.IsConnected("is_member"));
+    }
+    HaveNoParent(m_haveNoParent);
+    AcceptChildren(m_acceptChildren);
+}
+
+// ---- framing ----
+
+bool Server::WriteFrame(quint32 i_code, const MemStream& i_body)
+{
+    const size_t length = i_body.GetLength();
+    QByteArray frame;
+    frame.resize(static_cast<int>(8 + length));
+    qToLittleEndian<quint32>(static_cast<quint32>(4 + length), frame.data());
+    qToLittleEndian<quint32>(i_code, frame.data() + 4);
+    if (length)
+        memcpy(frame.data() + 8, i_body.GetBuffer(), length);
+    return mp_socket->write(frame) == frame.size();
+}
+
+bool Server::Send(quint32 i_code, const MemStream& i_body)
+{
+    if (m_state != StateLoggedIn)
+        return false;
+    return WriteFrame(i_code, i_body);
+}
+
+void Server::OnReadyRead()
+{
+    m_inBuffer.append(mp_socket->readAll());
+    while (m_state == StateLoggingIn || m_state == StateLoggedIn)
+    {
+        const int available = m_inBuffer.size() - m_inOffset;
+        if (available < 4)
+            break;
+        const quint32 length = qFromLittleEndian<quint32>(m_inBuffer.constData() + m_inOffset);
+        if (length > kServerMaxFrameLength)
+        {
+            Log(kArea, 1, QStringLiteral("Frame of %1 bytes exceeds the limit; closing the connection").arg(length));
+            ConnectionLost(QStringLiteral("Oversized message from the server"));
+            return;
+        }
+        if (static_cast<quint32>(available - 4) < length)
+            break;
+        const char* frame = m_inBuffer.constData() + m_inOffset + 4;
+        m_inOffset += 4 + static_cast<int>(length);
+        if (length < 4)
+        {
+            Log(kArea, 1, QStringLiteral("Frame of %1 bytes has no code; dropped").arg(length));
+            continue;
+        }
+        const quint32 code = qFromLittleEndian<quint32>(frame);
+        MemStream body(frame + 4, length - 4);
+        HandleMessage(code, body);
+    }
+    if (m_state == StateIdle)
+        return;
+    // Keep only the unread tail; compacting once per burst keeps this linear.
+    if (m_inOffset > 0)
+    {
+        m_inBuffer.remove(0, m_inOffset);
+        m_inOffset = 0;
+    }
+}
+
+void Server::HandleMessage(quint32 i_code, MemStream& i_body)
+{
+    InputStream in(i_body);
+    if (m_state == StateLoggingIn)
+    {
+        if (i_code == SM_LOGIN)
+            HandleLoginReply(in);
+        else
+            Log(kArea, 2, QStringLiteral("Message %1 before the login answer; skipped").arg(i_code));
+        return;
+    }
+
+    bool ok = true;
+    switch (i_code)
+    {
+    case SM_GET_PEER_ADDRESS: ok = HandlePeerAddress(in); break;
+    case SM_WATCH_USER: ok = HandleWatchUser(in); break;
+    case SM_USER_STATUS: ok = HandleUserStatus(in); break;
+    case SM_ROOM_CHAT: ok = HandleRoomChat(in); break;
+    case SM_JOIN_ROOM: ok = HandleJoinRoom(in); break;
+    case SM_LEAVE_ROOM: ok = HandleLeaveRoom(in); break;
+    case SM_USER_JOINED_ROOM: ok = HandleUserJoinedRoom(in); break;
+    case SM_USER_LEFT_ROOM: ok = HandleUserLeftRoom(in); break;
+    case SM_CONNECT_TO_PEER: ok = HandleConnectToPeer(in); break;
+    case SM_PRIVATE_MESSAGE: ok = HandlePrivateMessage(in); break;
+    case SM_FILE_SEARCH: ok = HandleFileSearch(in); break;
+    case SM_GET_USER_STATS: ok = HandleUserStats(in); break;
+    case SM_RELOGGED: HandleRelogged(); break;
+    case SM_ROOM_LIST: ok = HandleRoomList(in); break;
+    case SM_ADMIN_MESSAGE: ok = HandleAdminMessage(in); break;
+    case SM_PRIVILEGED_USERS: ok = HandlePrivilegedUsers(in); break;
+    case SM_PARENT_MIN_SPEED:
+    case SM_PARENT_SPEED_RATIO:
+    case SM_WISHLIST_INTERVAL:
+    {
+        quint32 value = 0;
+        ok = in.Read(value);
+        if (!ok)
+            break;
+        if (i_code == SM_PARENT_MIN_SPEED)
+            emit ParentMinSpeed(value);
+        else if (i_code == SM_PARENT_SPEED_RATIO)
+            emit ParentSpeedRatio(value);
+        else
+            emit WishListWait(value);
+        break;
+    }
+    case SM_CHECK_PRIVILEGES: ok = HandleCheckPrivileges(in); break;
+    case SM_EMBEDDED_MESSAGE: ok = HandleEmbeddedMessage(in); break;
+    case SM_POSSIBLE_PARENTS: ok = HandlePossibleParents(in); break;
+    case SM_RESET_DISTRIBUTED: emit ResetDistributed(); break;
+    case SM_PRIVATE_ROOM_USERS: ok = HandleMemberList(in, "room_members"); break;
+    case SM_PRIVATE_ROOM_OPERATORS: ok = HandleMemberList(in, "room_operators"); break;
+    case SM_PRIVATE_ROOM_ADD_USER: ok = HandleMemberChange(in, "room_members", true); break;
+    case SM_PRIVATE_ROOM_REMOVE_USER: ok = HandleMemberChange(in, "room_members", false); break;
+    case SM_PRIVATE_ROOM_ADD_OPERATOR: ok = HandleMemberChange(in, "room_operators", true); break;
+    case SM_PRIVATE_ROOM_REMOVE_OPERATOR: ok = HandleMemberChange(in, "room_operators", false); break;
+    case SM_PRIVATE_ROOM_ADDED: ok = HandleOwnRoomFlag(in, "is_member", true); break;
+    case SM_PRIVATE_ROOM_REMOVED: ok = HandleOwnRoomFlag(in, "is_member", false); break;
+    case SM_PRIVATE_ROOM_OPERATOR_ADDED: ok = HandleOwnRoomFlag(in, "is_operator", true); break;
+    case SM_PRIVATE_ROOM_OPERATOR_REMOVED: ok = HandleOwnRoomFlag(in, "is_operator", false); break;
+    case SM_PRIVATE_ROOM_TOGGLE:
+    {
+        quint8 enabled = 0;
+        ok = in.Read(enabled);
+        if (ok)
+            emit PrivateRoomAddEnabled(enabled != 0);
+        break;
+    }
+    case SM_RELATED_SEARCHES: ok = HandleRelatedSearches(in); break;
+    case SM_CANT_CONNECT_TO_PEER:
+    {
+        quint32 token = 0;
+        ok = in.Read(token);
+        if (ok)
+            emit CantConnectToPeerReceived(token);
+        break;
+    }
+    case SM_CANT_CREATE_ROOM:
+    {
+        QString room;
+        ok = in.Read(room);
+        if (ok)
+        {
+            m_joinsSent.remove(room);
+            Log(kArea, 1, QStringLiteral("The room %1 could not be created").arg(room));
+        }
+        break;
+    }
+    default:
+        Log(kArea, 3, QStringLiteral("Unknown message %1 skipped").arg(i_code));
+        break;
+    }
+    if (!ok)
+        Log(kArea, 1, QStringLiteral("Message %1 is short or malformed; dropped").arg(i_code));
+}
+
+// ---- incoming messages ----
+
+void Server::HandleLoginReply(InputStream& i_in)
+{
+    quint8 success = 0;
+    if (!i_in.Read(success))
+    {
+        ConnectionLost(QStringLiteral("Unreadable login answer"));
+        return;
+    }
+    if (!success)
+    {
+        QString reason;
+        if (!i_in.Read(reason) || reason.isEmpty())
+            reason = QStringLiteral("Login refused");
+        m_reconnect = false;
+        EndConnection();
+        Log(kArea, 1, QStringLiteral("Login refused: %1").arg(reason));
+        emit ConnectionFailed(reason);
+        return;
+    }
+    QString greeting;
+    i_in.Read(greeting);
+    m_state = StateLoggedIn;
+    m_reconnect = false;
+    m_joinsSent.clear();
+    Log(kArea, 1, QStringLiteral("Logged in"));
+    if (!greeting.isEmpty())
+        Log(kArea, 2, greeting);
+    AfterLogin();
+    if (m_state == StateLoggedIn)
+        emit Connected();
+}
+
+bool Server::HandlePeerAddress(InputStream& i_in)
+{
+    QString user;
+    TCPAddress address;
+    quint32 scrambled = 0;
+    quint16 scrambledPort = 0;
+    if (!i_in.Read(user) || !i_in.Read(address) || !i_in.Read(scrambled) || !i_in.Read(scrambledPort))
+        return false;
+    emit PeerAddressReceived(user, address, scrambled ? scrambledPort : quint16(0));
+    return true;
+}
+
+bool Server::HandleWatchUser(InputStream& i_in)
+{
+    QString user;
+    quint8 exists = 0;
+    if (!i_in.Read(user) || !i_in.Read(exists))
+        return false;
+    if (exists)
+    {
+        quint32 status = 0;
+        UserStats stats;
+        QString country;
+        if (!i_in.Read(status) || !ReadStats(i_in, stats))
+            return false;
+        if (status != USER_STATUS_OFFLINE && !i_in.Read(country))
+            return false;
+        SetUserStatus(user, status);
+    }
+    emit AddUserResponse(user, exists != 0);
+    return true;
+}
+
+bool Server::HandleUserStatus(InputStream& i_in)
+{
+    QString user;
+    quint32 status = 0;
+    quint8 privileged = 0;
+    if (!i_in.Read(user) || !i_in.Read(status) || !i_in.Read(privileged))
+        return false;
+    SetUserStatus(user, status);
+    if (privileged)
+        m_privilegedUsers.insert(user);
+    else
+        m_privilegedUsers.remove(user);
+    if (ItemPtr item = T("user")->HasItem(user))
+        SetFlag(item, "is_privileged", privileged != 0);
+    return true;
+}
+
+void Server::SetUserStatus(const QString& i_user, quint32 i_status)
+{
+    if (i_status == USER_STATUS_OFFLINE)
+    {
+        // An offline report must not create the user.
+        if (ItemPtr user = T("user")->HasItem(i_user))
+        {
+            SetFlag(user, "is_online", false);
+            SetFlag(user, "is_away", false);
+        }
+        return;
+    }
+    ItemPtr user = T("user")->GetItem(i_user);
+    SetFlag(user, "is_online", true);
+    SetFlag(user, "is_away", i_status == USER_STATUS_AWAY);
+}
+
+bool Server::HandleRoomChat(InputStream& i_in)
+{
+    QString room, user, text;
+    if (!i_in.Read(room) || !i_in.Read(user) || !i_in.Read(text))
+        return false;
+    // The check must not create the sender.
+    ItemPtr sender = T("user")->HasItem(user);
+    if (sender && sender.IsConnected("is_ignored"))
+        return true;
+    emit RoomChat(room, user, text);
+    return true;
+}
+
+void Server::LinkRoomUser(ItemPtr i_room, const QString& i_user, quint32 i_status, const UserStats& i_stats,
+                          const QString& i_countryCode)
+{
+    ItemPtr user = T("user")->GetItem(i_user);
+    i_room += user;
+    user += T("average_download_speed")->GetItem(Value(i_stats.m_averageSpeed));
+    user += T("shared_files_count")->GetItem(Value(i_stats.m_fileCount));
+    if (!i_countryCode.isEmpty())
+        user += T("country_code")->GetItem(i_countryCode);
+    if (i_status != USER_STATUS_OFFLINE)
+    {
+        SetFlag(user, "is_online", true);
+        SetFlag(user, "is_away", i_status == USER_STATUS_AWAY);
+    }
+    if (m_privilegedUsers.contains(i_user))
+        SetFlag(user, "is_privileged", true);
+}
+
+bool Server::HandleJoinRoom(InputStream& i_in)
+{
+    QString roomName;
+    std::vector<std::string> users;
+    std::vector<quint32> statuses;
+    std::vector<UserStats> stats;
+    std::vector<quint32> freeSlots;
+    std::vector<std::string> countries;
+    if (!i_in.Read(roomName) || !ReadList(i_in, users) || !ReadList(i_in, statuses) || !ReadList(i_in, stats)
+        || !ReadList(i_in, freeSlots) || !ReadList(i_in, countries))
+        return false;
+    const size_t count = users.size();
+    if (statuses.size() != count || stats.size() != count || freeSlots.size() != count || countries.size() != count)
+        return false;
+    // A private room's owner and operators follow only for a private room.
+    QString owner;
+    std::vector<std::string> operators;
+    const bool isPrivate = i_in.GetStream().BytesLeft() > 0;
+    if (isPrivate && (!i_in.Read(owner) || !ReadList(i_in, operators)))
+        return false;
+
+    ItemPtr room = T("room")->GetItem(roomName);
+    room += Flag("in_room");
+    room.Disconnect("user");
+    for (size_t index = 0; index < count; ++index)
+        LinkRoomUser(room, ToQString(users[index]), statuses[index], stats[index], ToQString(countries[index]));
+    if (isPrivate)
+    {
+        ItemPtr ownerNode = room.NewItem("room_owner");
+        ownerNode += T("user")->GetItem(owner);
+        ItemPtr operatorNode = room.NewItem("room_operators");
+        operatorNode.Disconnect("user");
+        for (const std::string& name : operators)
+            operatorNode += T("user")->GetItem(ToQString(name));
+    }
+    return true;
+}
+
+bool Server::HandleLeaveRoom(InputStream& i_in)
+{
+    QString roomName;
+    if (!i_in.Read(roomName))
+        return false;
+    m_joinsSent.remove(roomName);
+    ItemPtr room = T("room")->HasItem(roomName);
+    if (room && room.IsConnected("in_room"))
+        room.Disconnect("in_room");
+    return true;
+}
+
+bool Server::HandleUserJoinedRoom(InputStream& i_in)
+{
+    QString roomName, user, country;
+    quint32 status = 0, freeSlots = 0;
+    UserStats stats;
+    if (!i_in.Read(roomName) || !i_in.Read(user) || !i_in.Read(status) || !ReadStats(i_in, stats)
+        || !i_in.Read(freeSlots) || !i_in.Read(country))
+        return false;
+    if (ItemPtr room = T("room")->HasItem(roomName))
+        LinkRoomUser(room, user, status, stats, country);
+    return true;
+}
+
+bool Server::HandleUserLeftRoom(InputStream& i_in)
+{
+    QString roomName, userName;
+    if (!i_in.Read(roomName) || !i_in.Read(userName))
+        return false;
+    ItemPtr room = T("room")->HasItem(roomName);
+    ItemPtr user = T("user")->HasItem(userName);
+    if (room && user && room.IsConnected(user))
+        room -= user;
+    return true;
+}
+
+bool Server::HandleConnectToPeer(InputStream& i_in)
+{
+    QString user, type;
+    TCPAddress address;
+    quint32 token = 0, scrambled = 0, scrambledPort = 0;
+    quint8 privileged = 0;
+    if (!i_in.Read(user) || !i_in.Read(type) || !i_in.Read(address) || !i_in.Read(token) || !i_in.Read(privileged)
+        || !i_in.Read(scrambled) || !i_in.Read(scrambledPort))
+        return false;
+    if (scrambledPort > 65535)
+        scrambledPort = 0;
+    emit ConnectToPeerRequested(user, type, address, token, privileged != 0,
+                                scrambled ? static_cast<quint16>(scrambledPort) : quint16(0));
+    return true;
+}
+
+bool Server::HandlePrivateMessage(InputStream& i_in)
+{
+    quint32 id = 0, time = 0;
+    QString user, text;
+    quint8 isNew = 0;
+    if (!i_in.Read(id) || !i_in.Read(time) || !i_in.Read(user) || !i_in.Read(text) || !i_in.Read(isNew))
+        return false;
+    // Acknowledged also for an ignored sender, or the server would replay it at every login.
+    MemStream ack;
+    OutputStream(ack).Write(id);
+    Send(SM_PRIVATE_MESSAGE_ACK, ack);
+    ItemPtr sender = T("user")->HasItem(user);
+    if (sender && sender.IsConnected("is_ignored"))
+        return true;
+    emit PrivateChat(user, text, static_cast<time_t>(time), isNew != 0);
+    return true;
+}
+
+bool Server::HandleFileSearch(InputStream& i_in)
+{
+    QString user, query;
+    quint32 token = 0;
+    if (!i_in.Read(user) || !i_in.Read(token) || !i_in.Read(query))
+        return false;
+    emit DirectFileSearch(user, token, query);
+    return true;
+}
+
+bool Server::HandleUserStats(InputStream& i_in)
+{
+    QString user;
+    UserStats stats;
+    if (!i_in.Read(user) || !ReadStats(i_in, stats))
+        return false;
+    emit ReceivedUserStats(user, stats);
+    return true;
+}
+
+void Server::HandleRelogged()
+{
+    Log(kArea, 1, QStringLiteral("This user name logged in elsewhere"));
+    m_reconnect = false;
+    m_abruptlyDisconnected = false;
+    EndConnection();
+    ClearUserStatuses();
+    emit Disconnected();
+}
+
+bool Server::HandleRoomList(InputStream& i_in)
+{
+    std::vector<std::string> names[3];
+    std::vector<quint32> counts[3];
+    std::vector<std::string> operated;
+    for (int list = 0; list < 3; ++list)
+    {
+        if (!ReadList(i_in, names[list]) || !ReadList(i_in, counts[list]) || names[list].size() != counts[list].size())
+            return false;
+    }
+    if (!ReadList(i_in, operated))
+        return false;
+
+    Type* roomType = T("room");
+    for (int list = 0; list < 3; ++list)
+        for (size_t index = 0; index < names[list].size(); ++index)
+            roomType->GetItem(ToQString(names[list][index])) += T("user_count")->GetItem(Value(counts[list][index]));
+
+    // Each list is the whole truth about the own roles, so rooms missing from it lose the role.
+    auto applyRole = [roomType](const char* i_flag, const std::vector<std::string>& i_rooms) {
+        QSet<QString> listed;
+        for (const std::string& name : i_rooms)
+            listed.insert(ToQString(name));
+        for (ItemPtr room : T(i_flag)->GetItems().GetItems("room"))
+            if (!listed.contains(room.AsString()))
+                room.Disconnect(i_flag);
+        for (const QString& name : listed)
+            roomType->GetItem(name) += Flag(i_flag);
+    };
+    applyRole("is_owner", names[1]);
+    applyRole("is_member", names[2]);
+    applyRole("is_operator", operated);
+    return true;
+}
+
+bool Server::HandleAdminMessage(InputStream& i_in)
+{
+    QString text;
+    if (!i_in.Read(text))
+        return false;
+    emit AdminMessage(text);
+    return true;
+}
+
+bool Server::HandlePrivilegedUsers(InputStream& i_in)
+{
+    std::vector<std::string> users;
+    if (!ReadList(i_in, users))
+        return false;
+    m_privilegedUsers.clear();
+    for (const std::string& name : users)
+        m_privilegedUsers.insert(ToQString(name));
+    // Only users already known get the flag; the rest get it when they turn up.
+    for (ItemPtr user : T("is_privileged")->GetItems().GetItems("user"))
+        if (!m_privilegedUsers.contains(user.AsString()))
+            user.Disconnect("is_privileged");
+    for (const QString& name : m_privilegedUsers)
+        if (ItemPtr user = T("user")->HasItem(name))
+            user += Flag("is_privileged");
+    return true;
+}
+
+bool Server::HandlePossibleParents(InputStream& i_in)
+{
+    quint32 count = 0;
+    if (!i_in.ReadCount(count))
+        return false;
+    QVector<ParentCandidate> parents;
+    for (quint32 index = 0; index < count; ++index)
+    {
+        ParentCandidate candidate;
+        if (!i_in.Read(candidate.m_user) || !i_in.Read(candidate.m_address))
+            return false;
+        parents.append(candidate);
+    }
+    emit PossibleParents(parents);
+    return true;
+}
+
+bool Server::HandleEmbeddedMessage(InputStream& i_in)
+{
+    quint8 code = 0;
+    if (!i_in.Read(code))
+        return false;
+    MemStream& stream = i_in.GetStream();
+    emit EmbeddedMessage(code, QByteArray(stream.GetReadPointer(), static_cast<int>(stream.BytesLeft())));
+    return true;
+}
+
+bool Server::HandleCheckPrivileges(InputStream& i_in)
+{
+    quint32 seconds = 0;
+    if (!i_in.Read(seconds))
+        return false;
+    SetSettingNumber(QStringLiteral("privileges_time_left"), seconds);
+    emit ReceivedOwnPrivilegesStatus(static_cast<int>(seconds));
+    return true;
+}
+
+bool Server::HandleMemberList(InputStream& i_in, const char* i_nodeType)
+{
+    QString roomName;
+    std::vector<std::string> users;
+    if (!i_in.Read(roomName) || !ReadList(i_in, users))
+        return false;
+    ItemPtr node = T("room")->GetItem(roomName).NewItem(i_nodeType);
+    node.Disconnect("user");
+    for (const std::string& name : users)
+        node += T("user")->GetItem(ToQString(name));
+    return true;
+}
+
+bool Server::HandleMemberChange(InputStream& i_in, const char* i_nodeType, bool i_add)
+{
+    QString roomName, userName;
+    if (!i_in.Read(roomName) || !i_in.Read(userName))
+        return false;
+    ItemPtr node = T("room")->GetItem(roomName).NewItem(i_nodeType);
+    if (i_add)
+        node += T("user")->GetItem(userName);
+    else if (ItemPtr user = T("user")->HasItem(userName))
+        node -= user;
+    return true;
+}
+
+bool Server::HandleOwnRoomFlag(InputStream& i_in, const char* i_flagType, bool i_add)
+{
+    QString roomName;
+    if (!i_in.Read(roomName))
+        return false;
+    if (i_add)
+        T("room")->GetItem(roomName) += Flag(i_flagType);
+    else if (ItemPtr room = T("room")->HasItem(roomName))
+        SetFlag(room, i_flagType, false);
+    return true;
+}
+
+bool Server::HandleRelatedSearches(InputStream& i_in)
+{
+    QString query;
+    std::vector<std::pair<std::string, quint32>> related;
+    if (!i_in.Read(query) || !ReadList(i_in, related))
+        return false;
+    ItemPtr text = T("search_request_text")->GetItem(query);
+    text.GetItems("search_correlation").Remove();
+    for (const auto& entry : related)
+    {
+        ItemPtr correlation = T("search_correlation")->NewItem();
+        text += correlation;
+        correlation += T("correlation_text")->GetItem(ToQString(entry.first));
+        correlation += T("correlation_rank")->GetItem(Value(entry.second));
+    }
+    emit SearchCorrelations(query);
+    return true;
+}
+
+// ---- requests ----
+
+void Server::GetRoomList()
+{
+    SetSetting(QStringLiteral("accept_room_list"), QStringLiteral("yes"));
+    Send(SM_ROOM_LIST, MemStream());
+}
+
+void Server::EnterRoom(QString i_room, bool i_isPrivate)
+{
+    if (m_state != StateLoggedIn || m_joinsSent.contains(i_room))
+        return;
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_room);
+    out.Write(qint32(i_isPrivate ? 1 : 0));
+    if (Send(SM_JOIN_ROOM, body))
+        m_joinsSent.insert(i_room);
+}
+
+void Server::LeaveRoom(QString i_room)
+{
+    ItemPtr room = T("room")->HasItem(i_room);
+    if (!room || !room.IsConnected("in_room"))
+        return;
+    if (m_state != StateLoggedIn)
+    {
+        // Nothing will answer, so the room is left here; otherwise its tab and search entry stay.
+        room.Disconnect("in_room");
+        return;
+    }
+    MemStream body;
+    OutputStream(body).Write(i_room);
+    Send(SM_LEAVE_ROOM, body);
+    m_joinsSent.remove(i_room);
+}
+
+void Server::SendRoomChat(QString i_room, QString i_text)
+{
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_room);
+    out.Write(i_text);
+    Send(SM_ROOM_CHAT, body);
+}
+
+void Server::GiveUpPrivateRoom(QString i_room)
+{
+    MemStream body;
+    OutputStream(body).Write(i_room);
+    Send(SM_PRIVATE_ROOM_DISOWN, body);
+}
+
+void Server::GiveUpPrivateRoomMembership(QString i_room)
+{
+    MemStream body;
+    OutputStream(body).Write(i_room);
+    Send(SM_PRIVATE_ROOM_CANCEL_MEMBERSHIP, body);
+}
+
+void Server::EnablePrivateRoomAdd(bool i_enable)
+{
+    MemStream body;
+    OutputStream(body).Write(quint8(i_enable ? 1 : 0));
+    Send(SM_PRIVATE_ROOM_TOGGLE, body);
+}
+
+namespace
+{
+MemStream RoomAndUser(const QString& i_room, const QString& i_user)
+{
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_room);
+    out.Write(i_user);
+    return body;
+}
+} // namespace
+
+void Server::AddPrivateRoomMember(QString i_room, QString i_user)
+{
+    Send(SM_PRIVATE_ROOM_ADD_USER, RoomAndUser(i_room, i_user));
+}
+
+void Server::RemovePrivateRoomMember(QString i_room, QString i_user)
+{
+    Send(SM_PRIVATE_ROOM_REMOVE_USER, RoomAndUser(i_room, i_user));
+}
+
+void Server::AddPrivateRoomOperator(QString i_room, QString i_user)
+{
+    Send(SM_PRIVATE_ROOM_ADD_OPERATOR, RoomAndUser(i_room, i_user));
+}
+
+void Server::RemovePrivateRoomOperator(QString i_room, QString i_user)
+{
+    Send(SM_PRIVATE_ROOM_REMOVE_OPERATOR, RoomAndUser(i_room, i_user));
+}
+
+void Server::SendPrivateChat(QString i_user, QString i_text)
+{
+    i_text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    i_text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    // Only a message that left reports as sent: the message list records what this signal says.
+    if (Send(SM_PRIVATE_MESSAGE, RoomAndUser(i_user, i_text)))
+        emit PrivateChatSent(i_user, i_text);
+}
+
+void Server::AddUser(QString i_user)
+{
+    MemStream body;
+    OutputStream(body).Write(i_user);
+    Send(SM_WATCH_USER, body);
+}
+
+void Server::TrackUser(QString i_user)
+{
+    ItemPtr user = T("user")->GetItem(i_user);
+    if (user.IsConnected("is_tracked"))
+        return;
+    user += Flag("is_tracked");
+    AddUser(i_user);
+}
+
+void Server::GetUserStats(QString i_user)
+{
+    MemStream body;
+    OutputStream(body).Write(i_user);
+    Send(SM_GET_USER_STATS, body);
+}
+
+void Server::GiftPrivileges(QString i_user, int i_days)
+{
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_user);
+    out.Write(qint32(i_days));
+    Send(SM_GIVE_PRIVILEGES, body);
+}
+
+void Server::GetOwnPrivilegesStatus()
+{
+    Send(SM_CHECK_PRIVILEGES, MemStream());
+}
+
+void Server::SetAvailabilityStatus(bool i_available)
+{
+    SetSetting(QStringLiteral("availability_status"), i_available ? QStringLiteral("available") : QStringLiteral("away"));
+    MemStream body;
+    OutputStream(body).Write(qint32(i_available ? USER_STATUS_ONLINE : USER_STATUS_AWAY));
+    Send(SM_SET_STATUS, body);
+}
+
+void Server::SendFilesFolders(int i_folders, int i_files)
+{
+    m_sharedFolders = i_folders;
+    m_sharedFiles = i_files;
+    MemStream body;
+    OutputStream out(body);
+    out.Write(static_cast<quint32>(i_folders));
+    out.Write(static_cast<quint32>(i_files));
+    Send(SM_SHARED_FOLDERS_FILES, body);
+}
+
+void Server::SendUploadSpeed(int i_speed)
+{
+    MemStream body;
+    OutputStream(body).Write(qint32(i_speed));
+    Send(SM_UPLOAD_SPEED, body);
+}
+
+unsigned int Server::NextSearchToken(const QString& i_text, bool i_wishList)
+{
+    const unsigned int token = m_nextSearchToken++;
+    ItemPtr request = T("search_request")->GetItem(Value(token));
+    request += T("search_request_text")->GetItem(i_text);
+    if (i_wishList)
+        request += Flag("wishlist_search");
+    return token;
+}
+
+unsigned int Server::FileSearch(QString i_text, bool i_wishList)
+{
+    const unsigned int token = NextSearchToken(i_text, i_wishList);
+    MemStream body;
+    OutputStream out(body);
+    out.Write(quint32(token));
+    out.Write(i_text);
+    Send(i_wishList ? SM_WISHLIST_SEARCH : SM_FILE_SEARCH, body);
+    return token;
+}
+
+unsigned int Server::SearchUserList(QString i_text)
+{
+    const unsigned int token = NextSearchToken(i_text, false);
+    if (m_state != StateLoggedIn)
+        return token;
+    for (ItemPtr user : T("is_online")->GetItems().GetItems("user"))
+    {
+        if (!user.IsConnected("in_user_list"))
+            continue;
+        MemStream body;
+        OutputStream out(body);
+        out.Write(user.AsString());
+        out.Write(quint32(token));
+        out.Write(i_text);
+        Send(SM_USER_SEARCH, body);
+    }
+    return token;
+}
+
+unsigned int Server::SearchRoom(QString i_room, QString i_text)
+{
+    const unsigned int token = NextSearchToken(i_text, false);
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_room);
+    out.Write(quint32(token));
+    out.Write(i_text);
+    Send(SM_ROOM_SEARCH, body);
+    return token;
+}
+
+void Server::GetSearchCorrelations(QString i_text)
+{
+    MemStream body;
+    OutputStream(body).Write(i_text);
+    Send(SM_RELATED_SEARCHES, body);
+}
+
+void Server::GetPeerAddress(QString i_user)
+{
+    MemStream body;
+    OutputStream(body).Write(i_user);
+    Send(SM_GET_PEER_ADDRESS, body);
+}
+
+void Server::ConnectToPeer(quint32 i_token, QString i_user, QString i_type)
+{
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_token);
+    out.Write(i_user);
+    out.Write(i_type);
+    Send(SM_CONNECT_TO_PEER, body);
+}
+
+void Server::CantConnectToPeer(quint32 i_token, QString i_user)
+{
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_token);
+    out.Write(i_user);
+    Send(SM_CANT_CONNECT_TO_PEER, body);
+}
+
+void Server::HaveNoParent(bool i_haveNoParent)
+{
+    m_haveNoParent = i_haveNoParent;
+    MemStream body;
+    OutputStream(body).Write(quint8(i_haveNoParent ? 1 : 0));
+    Send(SM_HAVE_NO_PARENT, body);
+}
+
+void Server::AcceptChildren(bool i_accept)
+{
+    m_acceptChildren = i_accept;
+    MemStream body;
+    OutputStream(body).Write(quint8(i_accept ? 1 : 0));
+    Send(SM_ACCEPT_CHILDREN, body);
+}
+
+void Server::SendBranchLevel(quint32 i_level)
+{
+    MemStream body;
+    OutputStream(body).Write(i_level);
+    Send(SM_BRANCH_LEVEL, body);
+}
+
+void Server::SendBranchRoot(QString i_user)
+{
+    MemStream body;
+    OutputStream(body).Write(i_user);
+    Send(SM_BRANCH_ROOT, body);
+}
+
+void Server::SendChildDepth(quint32 i_depth)
+{
+    MemStream body;
+    OutputStream(body).Write(i_depth);
+    Send(SM_CHILD_DEPTH, body);
+}
+
+// ---- ticks ----
+
+void Server::EveryHalfMinute()
+{
+    if (m_state == StateIdle && m_reconnect)
+        Connect();
+}
+
+void Server::EveryFiveMinutes()
+{
+    Send(SM_PING, MemStream());
+}
+
+void Server::EveryHour()
+{
+    if (IsSettingOn(QStringLiteral("use_upnp")) && mp_portForwarder)
+        mp_portForwarder->Renew();
+}
