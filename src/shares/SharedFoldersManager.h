@@ -105,6 +105,7 @@ private:
     // Links the answering slots to the server, the distributed network and the peer network.
     void ConnectAnswers();
     void AnswerSearch(const QString& i_user, quint32 i_req, const QString& i_search);
+    bool SendToUser(const QString& i_user, MemStream& i_message);
 
     QThread m_mp3ScannerThread;
     MP3Scanner m_mp3Scanner;

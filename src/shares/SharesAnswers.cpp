@@ -5,7 +5,9 @@
 
 #include "Compression.h"
 #include "Log.h"
+#include "PeerMessenger.h"
 #include "SearchParser.h"
+#include "Server.h"
 #include "SharedFolderInfo.h"
 #include "TextUtils.h"
 
@@ -53,6 +55,27 @@ bool CompressMessage(quint32 i_code, const MemStream& i_body, MemStream& o_messa
     return CompressBody(i_body, o_message);
 }
 } // namespace
+
+void SharedFoldersManager::ConnectAnswers()
+{
+    if (gp_server)
+        connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
+    if (peerMessenger)
+    {
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
+                &SharedFoldersManager::OnFilesInFoldersRequested);
+        peerMessenger->SetSharedFilesMessageProvider(
+            [this](const QString& i_user) { return GetSharedFilesMessage(i_user); });
+    }
+}
+
+bool SharedFoldersManager::SendToUser(const QString& i_user, MemStream& i_message)
+{
+    if (!peerMessenger)
+        return false;
+    peerMessenger->SendMessage(i_user, i_message);
+    return true;
+}
 
 // ---- Visibility ----
 
