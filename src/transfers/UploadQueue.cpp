@@ -59,20 +59,7 @@ std::vector<ItemPtr> ByEffectiveOrder(const ItemSet& i_entries)
 
 bool TransferQueueManager::IsFileVisibleTo(const ItemPtr& i_file, const QString& i_user)
 {
-    const ItemPtr user = GetType("user")->GetItem(i_user);
-    if (user.IsConnected("unshared"))
-        return false;
-    const ItemSet folders = i_file["shared_file_folder"].GetItems("shared_folder");
-    for (const ItemPtr& folder : folders)
-        if (folder.IsConnected("shared_public"))
-            return true;
-    const ItemPtr inList = user["in_user_list"];
-    if (!inList)
-        return false;
-    for (const ItemPtr& folder : folders)
-        if (folder.IsConnected("shared_userlist"))
-            return true;
-    return !inList.GetItems("user_list_group").Common(folders.GetItems("user_list_group")).empty();
+    return sharedFoldersManager->IsFileSharedWithUser(i_file, i_user);
 }
 
 ItemPtr TransferQueueManager::FindSharedFileFor(const QString& i_user, const QString& i_file)
