@@ -211,6 +211,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     mp_lowerFolderType = d->GetType("shared_file_folder_lowercase_name");
     mp_sizeType = d->GetType("shared_file_size");
     mp_tokenType = d->GetType("search_token");
+
+    ConnectAnswers();
 }
 
 SharedFoldersManager::~SharedFoldersManager()

@@ -6,6 +6,7 @@
 #include "Server.h"
 #include "TimerManager.h"
 #include "TransferCells.h"
+#include "TransferOutbox.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -41,6 +42,7 @@ void FreeCell(const ItemPtr& i_item)
 } // namespace
 
 TransferQueueManager::TransferQueueManager()
+    : m_outbox(std::make_unique<TransferOutbox>())
 {
     transferQueueManager = this;
 
@@ -130,7 +132,10 @@ TransferQueueManager::TransferQueueManager()
         ->m_itemRemoved.insert(
             new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnEntryRemoved));
 
-    d->AddPathEventHandler(new PathNode(new PathNode(d, "user"), "is_online", PathOnConnect),
+    // The store takes the root of the path; the child hangs on it.
+    auto* onlinePath = new PathNode(d, "user");
+    new PathNode(onlinePath, "is_online", PathOnConnect);
+    d->AddPathEventHandler(onlinePath,
                            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnUserOnline));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::FileTransferRequested, this,
@@ -298,6 +303,11 @@ void TransferQueueManager::OnEntryRemoved(ItemPtr i_entry)
     auto stamp = m_times.lower_bound({serial, std::string()});
     while (stamp != m_times.end() && stamp->first.first == serial)
         stamp = m_times.erase(stamp);
+}
+
+void TransferQueueManager::SetOutbox(std::unique_ptr<TransferOutbox> i_outbox)
+{
+    m_outbox = i_outbox ? std::move(i_outbox) : std::make_unique<TransferOutbox>();
 }
 
 Type* TransferQueueManager::GetType(const char* i_name)
