@@ -1,0 +1,97 @@
+#pragma once
+
+#include "FrameCodec.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QTcpSocket;
+
+// One TCP connection to another client: the opener frame, then either framed messages
+// ("P", "D") or, for a file connection ("F"), the raw transfer token. The socket has no
+// parent, so it can be handed over whole.
+class PeerConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class State { Connecting, AwaitingOpener, AwaitingToken, Open, HandedOver, Closed };
+
+    // Opener codes.
+    static constexpr quint8 PierceFirewall = 0;
+    static constexpr quint8 PeerInit = 1;
+
+    // Takes ownership of an accepted socket; it waits for the opener.
+    PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject* ip_parent = nullptr);
+    // Starts an outgoing connection; Connected() or Closed() follows.
+    PeerConnection(const QHostAddress& i_address, quint16 i_port, bool i_scrambled, QObject* ip_parent = nullptr);
+    ~PeerConnection() override;
+
+    State GetState() const { return m_state; }
+    bool IsIncoming() const { return m_incoming; }
+    bool IsScrambled() const { return m_codec->IsScrambled(); }
+    QString User() const { return m_user; }
+    void SetUser(const QString& i_user) { m_user = i_user; }
+    QString Type() const { return m_type; }
+    void SetType(const QString& i_type) { m_type = i_type; }
+    // The relay token this connection answers (0 for a direct one).
+    quint32 Token() const { return m_token; }
+    void SetToken(quint32 i_token) { m_token = i_token; }
+    // Order in which connections became usable; the highest is the newest.
+    quint64 Serial() const { return m_serial; }
+    void SetSerial(quint64 i_serial) { m_serial = i_serial; }
+
+    qint64 AgeMs() const { return m_created.elapsed(); }
+    qint64 IdleMs() const { return m_lastActivity.elapsed(); }
+
+    // Opener frames.
+    void SendPeerInit(const QString& i_ownUser, const QString& i_type, quint32 i_token);
+    void SendPierceFirewall(quint32 i_token);
+
+    // One frame whose payload starts with the message code.
+    void SendFrame(const char* ip_payload, int i_size);
+    void SendFrame(const QByteArray& i_payload) { SendFrame(i_payload.constData(), i_payload.size()); }
+
+    // What comes next on the wire; called by the owner, also from inside OpenerReceived.
+    void ExpectFrames();
+    void ExpectToken();
+
+    // Cuts every signal connection of the socket and gives it away; the connection is then inert.
+    QTcpSocket* TakeSocket();
+    // Closes the socket at once; no Closed() signal follows.
+    void Close();
+
+signals:
+    void Connected();
+    void OpenerReceived(quint8 i_code, const QByteArray& i_body);
+    void FrameReceived(const QByteArray& i_payload);
+    void TokenReceived(quint32 i_token);
+    // The connection ended by itself: the peer left, a socket error, or a frame over the limit.
+    void Closed(const QString& i_reason);
+
+private:
+    void Attach();
+    void OnConnected();
+    void OnReadyRead();
+    void OnDisconnected();
+    void Fail(const QString& i_reason);
+    void WriteWire(const QByteArray& i_wire);
+
+    QTcpSocket* m_socket = nullptr;
+    std::unique_ptr<FrameCodec> m_codec;
+    State m_state;
+    bool m_incoming;
+    bool m_inReadLoop = false;
+    QString m_user;
+    QString m_type;
+    quint32 m_token = 0;
+    quint64 m_serial = 0;
+    QElapsedTimer m_created;
+    QElapsedTimer m_lastActivity;
+    QByteArray m_payload;
+    QByteArray m_wire;
+};

@@ -1,0 +1,222 @@
+#include "PeerMessages.h"
+
+#include "FrameCodec.h"
+
+namespace PeerMessages
+{
+namespace
+{
+MemStream Start(quint32 i_code)
+{
+    MemStream message;
+    OutputStream(message).Write(i_code);
+    return message;
+}
+
+// Reads a whole message or nothing.
+template <typename F>
+bool ReadAll(InputStream& i_in, F i_fields)
+{
+    MemStream& stream = i_in.GetStream();
+    const size_t start = stream.GetReadPos();
+    if (i_fields())
+        return true;
+    stream.SetReadPos(start);
+    return false;
+}
+} // namespace
+
+MemStream BuildGetSharedFileList()
+{
+    return Start(PM_GET_SHARED_FILE_LIST);
+}
+
+MemStream BuildUserInfoRequest()
+{
+    return Start(PM_USER_INFO_REQUEST);
+}
+
+MemStream BuildTransferRequest(qint32 i_direction, quint32 i_token, const QString& i_file, qint64 i_size)
+{
+    MemStream message = Start(PM_TRANSFER_REQUEST);
+    OutputStream out(message);
+    out.Write(i_direction);
+    out.Write(i_token);
+    out.Write(i_file);
+    if (i_direction == 1)
+        out.Write(i_size);
+    return message;
+}
+
+MemStream BuildTransferAccept(quint32 i_token, bool i_withSize, qint64 i_size)
+{
+    MemStream message = Start(PM_TRANSFER_RESPONSE);
+    OutputStream out(message);
+    out.Write(i_token);
+    out.Write(quint8(1));
+    if (i_withSize)
+        out.Write(i_size);
+    return message;
+}
+
+MemStream BuildTransferDeny(quint32 i_token, const QString& i_reason)
+{
+    MemStream message = Start(PM_TRANSFER_RESPONSE);
+    OutputStream out(message);
+    out.Write(i_token);
+    out.Write(quint8(0));
+    out.Write(i_reason);
+    return message;
+}
+
+MemStream BuildQueueUpload(const std::string& i_file)
+{
+    MemStream message = Start(PM_QUEUE_UPLOAD);
+    OutputStream(message).Write(i_file);
+    return message;
+}
+
+MemStream BuildUploadPlaceInLine(const QString& i_file, qint32 i_place)
+{
+    MemStream message = Start(PM_UPLOAD_PLACE_IN_LINE);
+    OutputStream out(message);
+    out.Write(i_file);
+    out.Write(i_place);
+    return message;
+}
+
+MemStream BuildUploadFailed(const std::string& i_file)
+{
+    MemStream message = Start(PM_UPLOAD_FAILED);
+    OutputStream(message).Write(i_file);
+    return message;
+}
+
+MemStream BuildUploadDenied(const QString& i_file, const QString& i_reason)
+{
+    MemStream message = Start(PM_UPLOAD_DENIED);
+    OutputStream out(message);
+    out.Write(i_file);
+    out.Write(i_reason);
+    return message;
+}
+
+MemStream BuildUploadPlaceInLineRequest(const QString& i_file)
+{
+    MemStream message = Start(PM_UPLOAD_PLACE_IN_LINE_REQUEST);
+    OutputStream(message).Write(i_file);
+    return message;
+}
+
+MemStream BuildUploadOffer(const QString& i_file, qint64 i_size)
+{
+    MemStream message = Start(PM_UPLOAD_OFFER);
+    OutputStream out(message);
+    out.Write(i_file);
+    out.Write(i_size);
+    return message;
+}
+
+MemStream BuildGetSharedFilesInFolder(quint32 i_token, const QString& i_folder)
+{
+    MemStream message = Start(PM_GET_SHARED_FILES_IN_FOLDER);
+    OutputStream out(message);
+    out.Write(i_token);
+    out.Write(i_folder);
+    return message;
+}
+
+MemStream BuildUserInfoReply(const QString& i_description, bool i_hasPicture, const QByteArray& i_picture,
+                             qint32 i_uploadSlots, qint32 i_queuedUploads, bool i_freeUploadSlots)
+{
+    MemStream message = Start(PM_USER_INFO_REPLY);
+    OutputStream out(message);
+    out.Write(i_description);
+    out.Write(quint8(i_hasPicture ? 1 : 0));
+    if (i_hasPicture)
+    {
+        out.Write(qint32(i_picture.size()));
+        out.WriteRaw(i_picture.constData(), size_t(i_picture.size()));
+    }
+    out.Write(i_uploadSlots);
+    out.Write(i_queuedUploads);
+    out.Write(quint8(i_freeUploadSlots ? 1 : 0));
+    return message;
+}
+
+bool TransferRequest::Read(InputStream& i_in)
+{
+    return ReadAll(i_in, [&] {
+        if (!i_in.Read(direction) || !i_in.Read(token) || !i_in.Read(file))
+            return false;
+        size = 0;
+        return direction != 1 || i_in.Read(size);
+    });
+}
+
+bool TransferResponse::Read(InputStream& i_in)
+{
+    return ReadAll(i_in, [&] {
+        quint8 flag = 0;
+        if (!i_in.Read(token) || !i_in.Read(flag))
+            return false;
+        accepted = flag != 0;
+        receivedFileSize = false;
+        size = 0;
+        reason.clear();
+        if (!accepted)
+            return i_in.Read(reason);
+        if (i_in.GetStream().BytesLeft() == 0)
+            return true;
+        // Anything after the flag must be a whole int64.
+        receivedFileSize = i_in.Read(size);
+        return receivedFileSize;
+    });
+}
+
+bool FileAndPlace::Read(InputStream& i_in)
+{
+    return ReadAll(i_in, [&] { return i_in.Read(file) && i_in.Read(place); });
+}
+
+bool UploadDenied::Read(InputStream& i_in)
+{
+    return ReadAll(i_in, [&] { return i_in.Read(file) && i_in.Read(reason); });
+}
+
+bool UploadOffer::Read(InputStream& i_in)
+{
+    return ReadAll(i_in, [&] { return i_in.Read(file) && i_in.Read(size); });
+}
+
+bool FolderRequest::Read(InputStream& i_in)
+{
+    return ReadAll(i_in, [&] { return i_in.Read(token) && i_in.Read(folder); });
+}
+
+bool UserInfoReply::Read(InputStream& i_in)
+{
+    return ReadAll(i_in, [&] {
+        quint8 flag = 0;
+        if (!i_in.Read(description) || !i_in.Read(flag))
+            return false;
+        hasPicture = flag != 0;
+        picture.clear();
+        if (hasPicture)
+        {
+            // The picture is bounded by the frame, not by the count limit: pictures are larger.
+            qint32 length = 0;
+            if (!i_in.Read(length) || length < 0 || size_t(length) > i_in.GetStream().BytesLeft())
+                return false;
+            picture.resize(length);
+            if (length > 0 && !i_in.ReadRaw(picture.data(), size_t(length)))
+                return false;
+        }
+        quint8 free = 0;
+        if (!i_in.Read(uploadSlots) || !i_in.Read(queuedUploads) || !i_in.Read(free))
+            return false;
+        freeUploadSlots = free != 0;
+        return true;
+    });
+}
+} // namespace PeerMessages

@@ -1,0 +1,969 @@
+#include "PeerMessenger.h"
+
+#include "Compression.h"
+#include "Log.h"
+#include "PeerMessages.h"
+#include "TextUtils.h"
+#include "TimerManager.h"
+
+#if __has_include("Server.h")
+#include "Server.h"
+#define VELTRANE_HAS_SERVER 1
+#endif
+
+#include <QMetaMethod>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+
+PeerMessenger* peerMessenger = nullptr;
+
+namespace
+{
+const QString LogArea = QStringLiteral("Peer");
+// Messages kept for one user while connecting; more than this is a runaway sender.
+constexpr qint64 MaxUnsentBytesPerUser = 64 * 1024 * 1024;
+// How long a peer address from the server is trusted for the direct way.
+constexpr qint64 AddressCacheMs = 60 * 1000;
+
+bool IsConnectionType(const QString& i_type)
+{
+    return i_type == QLatin1String("P") || i_type == QLatin1String("F") || i_type == QLatin1String("D");
+}
+} // namespace
+
+PeerMessenger::PeerMessenger(QObject* ip_parent)
+    : QObject(ip_parent)
+    , m_nextToken(QRandomGenerator::global()->bounded(1u << 30) + 1)
+{
+    connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &PeerMessenger::EveryHalfMinute);
+    dataSaver->AddListener(this);
+    ConnectToServer();
+
+    for (const char* type : {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode",
+                             "bitrate", "length_seconds", "search_results_user_available",
+                             "search_results_user_speed", "search_results_uploads_in_queue",
+                             "search_result_file_folder", "search_result_file_name"})
+        d->NewType(type, Tertiary, false, true);
+    d->NewType("search_results", Secondary, true, false);
+    d->NewType("search_result", Secondary, true, false);
+    DeclareRelations();
+
+    peerMessenger = this;
+}
+
+PeerMessenger::~PeerMessenger()
+{
+    for (PeerConnection* connection : m_connections)
+        delete connection;
+    m_connections.clear();
+    if (peerMessenger == this)
+        peerMessenger = nullptr;
+}
+
+void PeerMessenger::DeclareRelations()
+{
+    // `user` and `search_request` belong to the server connection, which may declare them later.
+    if (m_relationsDeclared || !d->HasType("user") || !d->HasType("search_request"))
+        return;
+    m_relationsDeclared = true;
+    Type* results = d->GetType("search_results");
+    Type* result = d->GetType("search_result");
+    const auto relate = [](Type* ip_type, Type* ip_other, OneOrMany i_thisPerOther, OneOrMany i_otherPerThis,
+                           bool i_owns) {
+        if (!ip_type->IsRelatedTo(ip_other))
+            ip_type->RelateToType(ip_other, i_thisPerOther, i_otherPerThis, i_owns);
+    };
+    // A reply is kept through its request and its files through the reply.
+    relate(d->GetType("search_request"), results, One, Many, true);
+    relate(results, d->GetType("user"), Many, One, false);
+    for (const char* type : {"search_results_user_available", "search_results_user_speed",
+                             "search_results_uploads_in_queue"})
+        relate(results, d->GetType(type), Many, One, false);
+    relate(results, result, One, Many, true);
+    for (const char* type : {"search_result_file_folder", "search_result_file_name", "file_size", "bitrate",
+                             "bitrate_mode", "length_seconds"})
+        relate(result, d->GetType(type), Many, One, false);
+}
+
+void PeerMessenger::DataLoaded()
+{
+    DeclareRelations();
+    const int port = int(GetSettingNumber(QStringLiteral("listening_port")));
+    if (port <= 0 || port > 65535)
+        SetSettingNumber(QStringLiteral("listening_port"), DefaultListeningPort);
+    const int scrambledPort = int(GetSettingNumber(QStringLiteral("obfuscated_listening_port")));
+    if (scrambledPort <= 0 || scrambledPort > 65535)
+        SetSettingNumber(QStringLiteral("obfuscated_listening_port"), GetSettingNumber(QStringLiteral("listening_port")) + 1);
+    const QString newPort = GetSetting(QStringLiteral("new_listening_port"));
+    if (!newPort.isEmpty())
+    {
+        const int value = newPort.toInt();
+        if (value > 0 && value < 65535)
+        {
+            SetSettingNumber(QStringLiteral("listening_port"), value);
+            SetSettingNumber(QStringLiteral("obfuscated_listening_port"), value + 1);
+        }
+        else
+        {
+            Log(LogArea, 1, QStringLiteral("Ignoring the unusable new listening port \"%1\"").arg(newPort));
+        }
+        ClearSetting(QStringLiteral("new_listening_port"));
+    }
+    Listen();
+}
+
+void PeerMessenger::Listen()
+{
+    const quint16 ports[2] = {quint16(GetSettingNumber(QStringLiteral("listening_port"))),
+                              quint16(GetSettingNumber(QStringLiteral("obfuscated_listening_port")))};
+    std::unique_ptr<QTcpServer>* listeners[2] = {&m_listener, &m_scrambledListener};
+    for (int n = 0; n < 2; ++n)
+    {
+        auto listener = std::make_unique<QTcpServer>();
+        if (!listener->listen(QHostAddress::Any, ports[n]))
+        {
+            Log(LogArea, 1, QStringLiteral("Cannot listen on port %1: %2").arg(ports[n]).arg(listener->errorString()));
+            listeners[n]->reset();
+            continue;
+        }
+        QTcpServer* server = listener.get();
+        const bool scrambled = n == 1;
+        connect(server, &QTcpServer::newConnection, this, [this, server, scrambled] { OnNewConnection(server, scrambled); });
+        Log(LogArea, 1, QStringLiteral("Listening on port %1%2").arg(ports[n]).arg(scrambled ? QStringLiteral(" (scrambled)") : QString()));
+        *listeners[n] = std::move(listener);
+    }
+}
+
+quint16 PeerMessenger::ListeningPort() const
+{
+    return m_listener ? m_listener->serverPort() : 0;
+}
+
+quint16 PeerMessenger::ScrambledListeningPort() const
+{
+    return m_scrambledListener ? m_scrambledListener->serverPort() : 0;
+}
+
+void PeerMessenger::SetTimeouts(qint64 i_openerMs, qint64 i_idleMs, qint64 i_attemptMs)
+{
+    m_openerTimeoutMs = i_openerMs;
+    m_idleTimeoutMs = i_idleMs;
+    m_attemptTimeoutMs = i_attemptMs;
+}
+
+void PeerMessenger::SetSharedFilesMessageProvider(SharedFilesMessageProvider i_provider)
+{
+    m_sharedFilesProvider = std::move(i_provider);
+}
+
+quint32 PeerMessenger::NextToken()
+{
+    if (++m_nextToken == 0)
+        ++m_nextToken;
+    return m_nextToken;
+}
+
+// ---- connections ----
+
+PeerConnection* PeerMessenger::Track(PeerConnection* ip_connection, Role i_role)
+{
+    ip_connection->setParent(this);
+    m_connections.push_back(ip_connection);
+    m_roles[ip_connection] = i_role;
+    connect(ip_connection, &PeerConnection::Closed, this,
+            [this, ip_connection](const QString& i_reason) { OnConnectionClosed(ip_connection, i_reason); });
+    return ip_connection;
+}
+
+void PeerMessenger::Forget(PeerConnection* ip_connection)
+{
+    m_connections.erase(std::remove(m_connections.begin(), m_connections.end(), ip_connection), m_connections.end());
+    m_roles.erase(ip_connection);
+    auto found = m_messageConnections.find(ip_connection->User());
+    if (found != m_messageConnections.end())
+    {
+        std::vector<PeerConnection*>& list = found.value();
+        list.erase(std::remove(list.begin(), list.end(), ip_connection), list.end());
+        if (list.empty())
+            m_messageConnections.erase(found);
+    }
+    for (auto& [token, attempt] : m_attempts)
+        if (attempt.direct == ip_connection)
+            attempt.direct = nullptr;
+    ip_connection->disconnect(this);
+}
+
+void PeerMessenger::OnNewConnection(QTcpServer* ip_server, bool i_scrambled)
+{
+    while (QTcpSocket* socket = ip_server->nextPendingConnection())
+    {
+        PeerConnection* connection = Track(new PeerConnection(socket, i_scrambled), Role::Incoming);
+        connect(connection, &PeerConnection::OpenerReceived, this,
+                [this, connection](quint8 i_code, const QByteArray& i_body) { OnOpener(connection, i_code, i_body); });
+    }
+}
+
+void PeerMessenger::OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason)
+{
+    const auto roleFound = m_roles.find(ip_connection);
+    if (roleFound == m_roles.end())
+        return;
+    const Role role = roleFound->second;
+    Log(LogArea, 2, QStringLiteral("Connection %1 %2 closed: %3")
+                        .arg(ip_connection->Type(), ip_connection->User(), i_reason));
+
+    quint32 failedDirect = 0;
+    for (auto& [token, attempt] : m_attempts)
+        if (attempt.direct == ip_connection)
+            failedDirect = token;
+    const bool connectBackFailed = role == Role::ConnectBack && ip_connection->Serial() == 0;
+    const QString user = ip_connection->User();
+    const quint32 relayToken = ip_connection->Token();
+
+    Forget(ip_connection);
+    ip_connection->deleteLater();
+
+    if (failedDirect != 0)
+    {
+        m_attempts[failedDirect].directFailed = true;
+        CheckAttempt(failedDirect);
+    }
+    if (connectBackFailed)
+        ServerCantConnectToPeer(relayToken, user);
+}
+
+void PeerMessenger::OnOpener(PeerConnection* ip_connection, quint8 i_code, const QByteArray& i_body)
+{
+    MemStream body(i_body);
+    InputStream in(body);
+    if (i_code == PeerConnection::PeerInit)
+    {
+        QString user, type;
+        quint32 token = 0;
+        if (!in.Read(user) || !in.Read(type) || !in.Read(token) || user.isEmpty() || !IsConnectionType(type))
+        {
+            Log(LogArea, 1, QStringLiteral("Dropping a connection with a malformed opener"));
+            Forget(ip_connection);
+            ip_connection->Close();
+            ip_connection->deleteLater();
+            return;
+        }
+        ip_connection->SetUser(user);
+        ip_connection->SetType(type);
+        Establish(ip_connection, false);
+        return;
+    }
+    if (i_code == PeerConnection::PierceFirewall)
+    {
+        quint32 token = 0;
+        if (in.Read(token) && m_attempts.count(token) != 0)
+        {
+            CompleteAttempt(token, ip_connection);
+            return;
+        }
+        Log(LogArea, 2, QStringLiteral("Dropping a connect-back with an unknown token %1").arg(token));
+    }
+    else
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping a connection with the unknown opener code %1").arg(i_code));
+    }
+    Forget(ip_connection);
+    ip_connection->Close();
+    ip_connection->deleteLater();
+}
+
+void PeerMessenger::Establish(PeerConnection* ip_connection, bool i_ourRequest)
+{
+    const QString type = ip_connection->Type();
+    if (type == QLatin1String("P"))
+        EstablishMessageConnection(ip_connection);
+    else if (type == QLatin1String("F"))
+    {
+        if (i_ourRequest)
+            HandOverFileConnection(ip_connection);
+        else
+        {
+            connect(ip_connection, &PeerConnection::TokenReceived, this,
+                    [this, ip_connection](quint32 i_token) { HandOverRequestedFileConnection(ip_connection, i_token); });
+            ip_connection->ExpectToken();
+        }
+    }
+    else
+        HandOverDistributed(ip_connection, i_ourRequest);
+}
+
+void PeerMessenger::EstablishMessageConnection(PeerConnection* ip_connection)
+{
+    const QString user = ip_connection->User();
+    ip_connection->SetSerial(m_nextSerial++);
+    m_messageConnections[user].push_back(ip_connection);
+    connect(ip_connection, &PeerConnection::FrameReceived, this,
+            [this, ip_connection](const QByteArray& i_payload) { OnMessage(ip_connection, i_payload); });
+    ip_connection->ExpectFrames();
+
+    // One connection to this user is enough; a pending attempt of ours would only add a second.
+    for (auto it = m_attempts.begin(); it != m_attempts.end();)
+    {
+        if (it->second.user == user && it->second.type == QLatin1String("P"))
+        {
+            if (PeerConnection* direct = it->second.direct)
+            {
+                Forget(direct);
+                direct->Close();
+                direct->deleteLater();
+            }
+            it = m_attempts.erase(it);
+        }
+        else
+            ++it;
+    }
+
+    auto unsent = m_unsent.find(user);
+    if (unsent != m_unsent.end())
+    {
+        std::vector<QByteArray> messages = std::move(unsent.value());
+        m_unsent.erase(unsent);
+        m_unsentBytes.remove(user);
+        for (const QByteArray& message : messages)
+            ip_connection->SendFrame(message);
+    }
+}
+
+void PeerMessenger::HandOverFileConnection(PeerConnection* ip_connection)
+{
+    const QString user = ip_connection->User();
+    Forget(ip_connection);
+    QTcpSocket* socket = ip_connection->TakeSocket();
+    ip_connection->deleteLater();
+    if (!socket)
+        return;
+    socket->flush(); // the opener goes out before the new owner writes its first byte
+    emit FileConnectionAccepted(user, socket);
+}
+
+void PeerMessenger::HandOverRequestedFileConnection(PeerConnection* ip_connection, quint32 i_token)
+{
+    const QString user = ip_connection->User();
+    Forget(ip_connection);
+    QTcpSocket* socket = ip_connection->TakeSocket();
+    ip_connection->deleteLater();
+    if (socket)
+        emit FileConnectionRequested(user, socket, i_token);
+}
+
+void PeerMessenger::HandOverDistributed(PeerConnection* ip_connection, bool i_ourRequest)
+{
+    const QString user = ip_connection->User();
+    Forget(ip_connection);
+    const bool wanted = i_ourRequest ? isSignalConnected(QMetaMethod::fromSignal(&PeerMessenger::DistributedConnectionEstablished))
+                                     : isSignalConnected(QMetaMethod::fromSignal(&PeerMessenger::DistributedConnectionReceived));
+    if (!wanted)
+    {
+        Log(LogArea, 2, QStringLiteral("No distributed network to take the connection of %1").arg(user));
+        ip_connection->Close();
+        ip_connection->deleteLater();
+        return;
+    }
+    ip_connection->setParent(nullptr);
+    ip_connection->ExpectFrames();
+    if (i_ourRequest)
+        emit DistributedConnectionEstablished(user, ip_connection);
+    else
+        emit DistributedConnectionReceived(user, ip_connection);
+}
+
+PeerConnection* PeerMessenger::NewestMessageConnection(const QString& i_user) const
+{
+    auto found = m_messageConnections.constFind(i_user);
+    if (found == m_messageConnections.constEnd() || found->empty())
+        return nullptr;
+    return found->back();
+}
+
+// ---- connecting to a user ----
+
+bool PeerMessenger::HasAttempt(const QString& i_user, const QString& i_type) const
+{
+    for (const auto& [token, attempt] : m_attempts)
+        if (attempt.user == i_user && attempt.type == i_type)
+            return true;
+    return false;
+}
+
+quint32 PeerMessenger::StartAttempt(const QString& i_user, const QString& i_type, const QHostAddress& i_address,
+                                    quint16 i_port)
+{
+    const quint32 token = NextToken();
+    Attempt& attempt = m_attempts[token];
+    attempt.user = i_user;
+    attempt.type = i_type;
+    attempt.started.start();
+
+    // Both ways at once: the relayed request goes out now, the direct one once the address is known.
+    ServerConnectToPeer(token, i_user, i_type);
+
+    if (!i_address.isNull() && i_port != 0)
+    {
+        StartDirect(token, i_address, i_port, 0);
+        return token;
+    }
+    auto cached = m_addresses.constFind(i_user);
+    if (cached != m_addresses.constEnd() && cached->age.elapsed() < AddressCacheMs)
+    {
+        if (cached->port == 0)
+            attempt.directFailed = true;
+        else
+            StartDirect(token, cached->address, cached->port, cached->scrambledPort);
+        return token;
+    }
+    attempt.awaitingAddress = true;
+    ServerGetPeerAddress(i_user);
+    return token;
+}
+
+void PeerMessenger::StartDirect(quint32 i_token, const QHostAddress& i_address, quint16 i_port, quint16 i_scrambledPort)
+{
+    auto found = m_attempts.find(i_token);
+    if (found == m_attempts.end())
+        return;
+    const bool scrambled = m_preferScrambledPort && i_scrambledPort != 0;
+    PeerConnection* connection =
+        Track(new PeerConnection(i_address, scrambled ? i_scrambledPort : i_port, scrambled), Role::Direct);
+    connection->SetUser(found->second.user);
+    connection->SetType(found->second.type);
+    connection->SetToken(i_token);
+    found->second.direct = connection;
+    found->second.awaitingAddress = false;
+    connect(connection, &PeerConnection::Connected, this, [this, connection, i_token] {
+        connection->SendPeerInit(GetSetting(QStringLiteral("username")), connection->Type(), 0);
+        CompleteAttempt(i_token, connection);
+    });
+}
+
+void PeerMessenger::CompleteAttempt(quint32 i_token, PeerConnection* ip_connection)
+{
+    auto found = m_attempts.find(i_token);
+    if (found == m_attempts.end())
+        return;
+    const Attempt attempt = found->second;
+    m_attempts.erase(found);
+    if (attempt.direct && attempt.direct != ip_connection)
+    {
+        Forget(attempt.direct);
+        attempt.direct->Close();
+        attempt.direct->deleteLater();
+    }
+    ip_connection->SetUser(attempt.user);
+    ip_connection->SetType(attempt.type);
+    Establish(ip_connection, true);
+}
+
+void PeerMessenger::CheckAttempt(quint32 i_token)
+{
+    auto found = m_attempts.find(i_token);
+    if (found == m_attempts.end())
+        return;
+    const Attempt& attempt = found->second;
+    const bool timedOut = attempt.started.elapsed() >= m_attemptTimeoutMs;
+    if (timedOut || (attempt.directFailed && attempt.relayRefused))
+        FailAttempt(i_token);
+}
+
+void PeerMessenger::FailAttempt(quint32 i_token)
+{
+    auto found = m_attempts.find(i_token);
+    if (found == m_attempts.end())
+        return;
+    const Attempt attempt = found->second;
+    m_attempts.erase(found);
+    if (attempt.direct)
+    {
+        Forget(attempt.direct);
+        attempt.direct->Close();
+        attempt.direct->deleteLater();
+    }
+    Log(LogArea, 1, QStringLiteral("Cannot connect to %1 (%2)").arg(attempt.user, attempt.type));
+    // Taken out first, so that a receiver sending again starts a fresh queue that survives.
+    std::vector<QByteArray> dropped;
+    if (attempt.type == QLatin1String("P"))
+    {
+        dropped = m_unsent.take(attempt.user);
+        m_unsentBytes.remove(attempt.user);
+    }
+    emit ConnectionToUserFailed(attempt.user, attempt.type);
+}
+
+void PeerMessenger::OnPeerAddress(QString i_user, TCPAddress i_address, quint16 i_scrambledPort)
+{
+    const QHostAddress address = i_address.ToHostAddress();
+    const quint16 port = i_address.m_port;
+    CachedAddress& cached = m_addresses[i_user];
+    cached.address = address;
+    cached.port = port;
+    cached.scrambledPort = i_scrambledPort;
+    cached.age.start();
+    const bool offline = port == 0 || i_address.m_ip == 0;
+    if (offline)
+        cached.port = 0;
+
+    std::vector<quint32> waiting;
+    for (const auto& [token, attempt] : m_attempts)
+        if (attempt.user == i_user && attempt.awaitingAddress)
+            waiting.push_back(token);
+    for (quint32 token : waiting)
+    {
+        Attempt& attempt = m_attempts[token];
+        attempt.awaitingAddress = false;
+        if (offline)
+        {
+            attempt.directFailed = true;
+            CheckAttempt(token);
+        }
+        else
+            StartDirect(token, address, port, i_scrambledPort);
+    }
+}
+
+void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, TCPAddress i_address, quint32 i_token,
+                                             bool, quint16 i_scrambledPort)
+{
+    if (!IsConnectionType(i_type))
+    {
+        Log(LogArea, 1, QStringLiteral("Ignoring a relayed request of unknown type \"%1\" from %2").arg(i_type, i_user));
+        return;
+    }
+    const bool scrambled = m_preferScrambledPort && i_scrambledPort != 0;
+    PeerConnection* connection =
+        Track(new PeerConnection(i_address.ToHostAddress(), scrambled ? i_scrambledPort : i_address.m_port, scrambled),
+              Role::ConnectBack);
+    connection->SetUser(i_user);
+    connection->SetType(i_type);
+    connection->SetToken(i_token);
+    connect(connection, &PeerConnection::Connected, this, [this, connection] {
+        connection->SendPierceFirewall(connection->Token());
+        connection->SetSerial(m_nextSerial++);
+        Establish(connection, false);
+    });
+}
+
+void PeerMessenger::OnCantConnectToPeer(quint32 i_token)
+{
+    auto found = m_attempts.find(i_token);
+    if (found == m_attempts.end())
+        return;
+    found->second.relayRefused = true;
+    CheckAttempt(i_token);
+}
+
+void PeerMessenger::EveryHalfMinute()
+{
+    std::vector<PeerConnection*> expired;
+    for (PeerConnection* connection : m_connections)
+    {
+        switch (connection->GetState())
+        {
+        case PeerConnection::State::Connecting:
+            if (connection->AgeMs() >= m_attemptTimeoutMs)
+                expired.push_back(connection);
+            break;
+        case PeerConnection::State::AwaitingOpener:
+        case PeerConnection::State::AwaitingToken:
+            if (connection->AgeMs() >= m_openerTimeoutMs)
+                expired.push_back(connection);
+            break;
+        case PeerConnection::State::Open:
+            if (connection->IdleMs() >= m_idleTimeoutMs)
+                expired.push_back(connection);
+            break;
+        default:
+            break;
+        }
+    }
+    for (PeerConnection* connection : expired)
+    {
+        connection->Close();
+        OnConnectionClosed(connection, QStringLiteral("timed out"));
+    }
+
+    std::vector<quint32> tokens;
+    for (const auto& [token, attempt] : m_attempts)
+        tokens.push_back(token);
+    for (quint32 token : tokens)
+        CheckAttempt(token);
+
+    for (auto it = m_addresses.begin(); it != m_addresses.end();)
+        it = it->age.elapsed() >= AddressCacheMs ? m_addresses.erase(it) : std::next(it);
+}
+
+// ---- messages ----
+
+void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
+{
+    if (PeerConnection* connection = NewestMessageConnection(i_user))
+    {
+        connection->SendFrame(i_message.GetBuffer(), int(i_message.GetLength()));
+        return;
+    }
+    qint64& bytes = m_unsentBytes[i_user];
+    if (bytes + qint64(i_message.GetLength()) > MaxUnsentBytesPerUser)
+    {
+        Log(LogArea, 1, QStringLiteral("Too many unsent messages for %1; dropping one").arg(i_user));
+        return;
+    }
+    bytes += qint64(i_message.GetLength());
+    m_unsent[i_user].push_back(i_message.ToByteArray());
+    if (!HasAttempt(i_user, QStringLiteral("P")))
+        StartAttempt(i_user, QStringLiteral("P"));
+}
+
+void PeerMessenger::GetUserSharedFiles(QString i_user)
+{
+    MemStream message = PeerMessages::BuildGetSharedFileList();
+    SendMessage(i_user, message);
+}
+
+void PeerMessenger::GetUserInfo(QString i_user)
+{
+    MemStream message = PeerMessages::BuildUserInfoRequest();
+    SendMessage(i_user, message);
+}
+
+void PeerMessenger::QueueDownload(QString i_user, std::string i_file)
+{
+    MemStream message = PeerMessages::BuildQueueUpload(i_file);
+    SendMessage(i_user, message);
+}
+
+void PeerMessenger::QueueUpload(QString i_user, QString i_file, qint64 i_size)
+{
+    MemStream message = PeerMessages::BuildUploadOffer(i_file, i_size);
+    SendMessage(i_user, message);
+}
+
+uint PeerMessenger::RequestUpload(QString i_user, QString i_file, qint64 i_size)
+{
+    const quint32 token = TakeTransferToken();
+    MemStream message = PeerMessages::BuildTransferRequest(1, token, i_file, i_size);
+    SendMessage(i_user, message);
+    return token;
+}
+
+void PeerMessenger::AcceptTransferRequest(QString i_user, uint i_token, bool i_sendSize, qint64 i_size)
+{
+    MemStream message = PeerMessages::BuildTransferAccept(i_token, i_sendSize, i_size);
+    SendMessage(i_user, message);
+}
+
+void PeerMessenger::DenyTransferRequest(QString i_user, uint i_token, QString i_reason)
+{
+    MemStream message = PeerMessages::BuildTransferDeny(i_token, i_reason);
+    SendMessage(i_user, message);
+}
+
+void PeerMessenger::DenyUpload(QString i_user, QString i_file, QString i_reason)
+{
+    MemStream message = PeerMessages::BuildUploadDenied(i_file, i_reason);
+    SendMessage(i_user, message);
+}
+
+void PeerMessenger::SendUploadPlaceInLine(QString i_user, QString i_file, int i_place)
+{
+    MemStream message = PeerMessages::BuildUploadPlaceInLine(i_file, i_place);
+    SendMessage(i_user, message);
+}
+
+void PeerMessenger::RequestFileConnectionToUser(QString i_user)
+{
+    StartAttempt(i_user, QStringLiteral("F"));
+}
+
+void PeerMessenger::RequestDistributedConnectionToUser(QString i_user, const QHostAddress& i_address, quint16 i_port)
+{
+    StartAttempt(i_user, QStringLiteral("D"), i_address, i_port);
+}
+
+void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i_payload)
+{
+    const QString user = ip_connection->User();
+    if (i_payload.size() < 4)
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping a peer message without a code from %1").arg(user));
+        return;
+    }
+    MemStream stream(i_payload);
+    InputStream in(stream);
+    quint32 code = 0;
+    in.Read(code);
+    const auto malformed = [&] {
+        Log(LogArea, 1, QStringLiteral("Dropping a malformed peer message %1 from %2").arg(code).arg(user));
+    };
+
+    switch (code)
+    {
+    case PM_GET_SHARED_FILE_LIST:
+        AnswerSharesListRequest(user);
+        break;
+    case PM_SHARED_FILE_LIST:
+        ReadSharesList(user, stream);
+        break;
+    case PM_FILE_SEARCH_RESULT:
+        ReadSearchReply(user, stream);
+        break;
+    case PM_USER_INFO_REQUEST:
+        emit UserInfoRequested(user);
+        break;
+    case PM_USER_INFO_REPLY:
+    {
+        PeerMessages::UserInfoReply reply;
+        if (!reply.Read(in))
+            return malformed();
+        emit UserInfoReceived(user, reply.description, reply.hasPicture,
+                              reply.picture.isEmpty() ? nullptr : reply.picture.data(), reply.picture.size(),
+                              reply.uploadSlots, reply.queuedUploads, reply.freeUploadSlots);
+        break;
+    }
+    case PM_GET_SHARED_FILES_IN_FOLDER:
+    {
+        PeerMessages::FolderRequest request;
+        if (!request.Read(in))
+            return malformed();
+        emit SharedFilesInFolderRequested(user, request.token, request.folder);
+        break;
+    }
+    case PM_TRANSFER_REQUEST:
+    {
+        PeerMessages::TransferRequest request;
+        if (!request.Read(in))
+            return malformed();
+        emit FileTransferRequested(user, request.direction, request.token, request.file, request.size);
+        break;
+    }
+    case PM_TRANSFER_RESPONSE:
+    {
+        PeerMessages::TransferResponse response;
+        if (!response.Read(in))
+            return malformed();
+        emit FileTransferResponse(user, response.token, response.accepted, response.receivedFileSize, response.size,
+                                  response.reason);
+        break;
+    }
+    case PM_QUEUE_UPLOAD:
+    {
+        QString file;
+        if (!in.Read(file))
+            return malformed();
+        emit QueueUploadRequested(user, file);
+        break;
+    }
+    case PM_UPLOAD_PLACE_IN_LINE:
+    {
+        PeerMessages::FileAndPlace place;
+        if (!place.Read(in))
+            return malformed();
+        emit DownloadPlaceInLine(user, place.file, place.place);
+        break;
+    }
+    case PM_UPLOAD_FAILED:
+    {
+        std::string file;
+        if (!in.Read(file))
+            return malformed();
+        emit UploadFailed(user, file);
+        break;
+    }
+    case PM_UPLOAD_DENIED:
+    {
+        PeerMessages::UploadDenied denied;
+        if (!denied.Read(in))
+            return malformed();
+        emit UploadDenied(user, denied.file, denied.reason);
+        break;
+    }
+    case PM_UPLOAD_PLACE_IN_LINE_REQUEST:
+    {
+        QString file;
+        if (!in.Read(file))
+            return malformed();
+        emit UploadPlaceInLineRequested(user, file);
+        break;
+    }
+    case PM_UPLOAD_OFFER:
+    {
+        PeerMessages::UploadOffer offer;
+        if (!offer.Read(in))
+            return malformed();
+        emit QueueDownloadRequested(user, offer.file, offer.size);
+        break;
+    }
+    default:
+        Log(LogArea, 3, QStringLiteral("Skipping the unknown peer message %1 from %2").arg(code).arg(user));
+        break;
+    }
+}
+
+void PeerMessenger::AnswerSharesListRequest(const QString& i_user)
+{
+    if (!m_sharedFilesProvider)
+    {
+        Log(LogArea, 2, QStringLiteral("No shares to send to %1").arg(i_user));
+        return;
+    }
+    MemStream reply = m_sharedFilesProvider(i_user);
+    if (reply.GetLength() >= 4)
+        SendMessage(i_user, reply);
+}
+
+void PeerMessenger::ReadSharesList(const QString& i_user, MemStream& i_body)
+{
+    MemStream inflated;
+    if (!InflateBody(i_body, inflated))
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping a shares list from %1 that does not inflate").arg(i_user));
+        return;
+    }
+    InputStream in(inflated);
+    FileInfoMap share;
+    AttributeTranslationTable table;
+    if (!in.Read(share) || !in.Read(table))
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping an unreadable shares list from %1").arg(i_user));
+        return;
+    }
+    emit UserShare(i_user, share, table);
+}
+
+void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
+{
+    MemStream inflated;
+    if (!InflateBody(i_body, inflated))
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping a search reply from %1 that does not inflate").arg(i_user));
+        return;
+    }
+    InputStream in(inflated);
+    std::string bodyUser; // the connection tells who answers, not the body
+    quint32 token = 0;
+    quint32 count = 0;
+    if (!in.Read(bodyUser) || !in.Read(token) || !in.ReadCount(count))
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping an unreadable search reply from %1").arg(i_user));
+        return;
+    }
+    std::vector<FileInfo> files;
+    files.reserve(std::min<size_t>(count, inflated.BytesLeft() / 21 + 1));
+    for (quint32 n = 0; n < count; ++n)
+    {
+        FileInfo file;
+        bool present = false;
+        if (!file.ReadRecord(in, present))
+        {
+            Log(LogArea, 1, QStringLiteral("Dropping a search reply from %1 with a broken file record").arg(i_user));
+            return;
+        }
+        if (present)
+            files.push_back(std::move(file));
+    }
+    quint8 freeSlot = 0;
+    quint32 speed = 0;
+    quint32 queued = 0;
+    AttributeTranslationTable table;
+    if (!in.Read(freeSlot) || !in.Read(speed) || !in.Read(queued) || !in.Read(table))
+    {
+        Log(LogArea, 1, QStringLiteral("Dropping a truncated search reply from %1").arg(i_user));
+        return;
+    }
+
+    // A reply to a search we no longer hold must not bring its request back to life.
+    DeclareRelations();
+    if (!m_relationsDeclared)
+        return;
+    ItemPtr request = d->GetType("search_request")->HasItem(Value(token));
+    if (!request)
+    {
+        Log(LogArea, 3, QStringLiteral("Dropping a search reply from %1 for the unknown search %2").arg(i_user).arg(token));
+        return;
+    }
+
+    ItemPtr results = d->GetType("search_results")->NewItem();
+    results.Connect(d->GetType("user")->GetItem(Value(i_user)));
+    results.Connect(d->GetType("search_results_user_available")->GetItem(Value(freeSlot != 0 ? "yes" : "no")));
+    results.Connect(d->GetType("search_results_user_speed")->GetItem(Value(int(qint32(speed)))));
+    results.Connect(d->GetType("search_results_uploads_in_queue")->GetItem(Value(queued)));
+    Type* resultType = d->GetType("search_result");
+    Type* folderType = d->GetType("search_result_file_folder");
+    Type* nameType = d->GetType("search_result_file_name");
+    Type* sizeType = d->GetType("file_size");
+    Type* bitrateType = d->GetType("bitrate");
+    Type* bitrateModeType = d->GetType("bitrate_mode");
+    Type* lengthType = d->GetType("length_seconds");
+    for (const FileInfo& file : files)
+    {
+        ItemPtr result = resultType->NewItem();
+        const size_t split = file.m_name.find_last_of("\\/");
+        const std::string folder = split == std::string::npos ? std::string() : file.m_name.substr(0, split);
+        const std::string name = split == std::string::npos ? file.m_name : file.m_name.substr(split + 1);
+        result.Connect(results);
+        result.Connect(folderType->GetItem(Value(folder)));
+        result.Connect(nameType->GetItem(Value(name)));
+        result.Connect(sizeType->GetItem(Value(static_cast<long long>(file.m_size))));
+        // In message order, so a code given twice ends linked to its later value.
+        for (const auto& [code, value] : file.m_attributes.m_attributes)
+        {
+            if (code == AttributeBitrate)
+                result.Connect(bitrateType->GetItem(Value(value)));
+            else if (code == AttributeLength)
+                result.Connect(lengthType->GetItem(Value(value)));
+            else if (code == AttributeVariableBitrate)
+                result.Connect(bitrateModeType->GetItem(Value(value != 0 ? "vbr" : "cbr")));
+        }
+    }
+    request.Connect(results);
+    emit SearchResults(results);
+}
+
+quint32 PeerMessenger::TakeTransferToken()
+{
+    const QString key = QStringLiteral("transfer_req_counter");
+    const quint32 token = quint32(GetSettingNumber(key));
+    SetSettingNumber(key, qint64(quint32(token + 1)));
+    return token;
+}
+
+// ---- the server connection ----
+
+#ifdef VELTRANE_HAS_SERVER
+void PeerMessenger::ConnectToServer()
+{
+    if (!gp_server)
+        return;
+    connect(gp_server, &Server::PeerAddressReceived, this, &PeerMessenger::OnPeerAddress);
+    connect(gp_server, &Server::ConnectToPeerRequested, this, &PeerMessenger::OnConnectToPeerRequested);
+    connect(gp_server, &Server::CantConnectToPeerReceived, this, &PeerMessenger::OnCantConnectToPeer);
+}
+
+void PeerMessenger::ServerGetPeerAddress(const QString& i_user)
+{
+    if (gp_server)
+        gp_server->GetPeerAddress(i_user);
+}
+
+void PeerMessenger::ServerConnectToPeer(quint32 i_token, const QString& i_user, const QString& i_type)
+{
+    if (gp_server)
+        gp_server->ConnectToPeer(i_token, i_user, i_type);
+}
+
+void PeerMessenger::ServerCantConnectToPeer(quint32 i_token, const QString& i_user)
+{
+    if (gp_server)
+        gp_server->CantConnectToPeer(i_token, i_user);
+}
+#else
+void PeerMessenger::ConnectToServer() {}
+void PeerMessenger::ServerGetPeerAddress(const QString&) {}
+void PeerMessenger::ServerConnectToPeer(quint32, const QString&, const QString&) {}
+void PeerMessenger::ServerCantConnectToPeer(quint32, const QString&) {}
+#endif

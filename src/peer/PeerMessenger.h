@@ -1,0 +1,196 @@
+#pragma once
+
+#include "MemStream.h"
+#include "PeerConnection.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QTcpServer;
+class QTcpSocket;
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "FileInfo.h"
+#include "TCPAddress.h"
+
+// The client's side of the peer network: the two listening ports, connections to other
+// clients (direct and through the server at once), the peer messages and what they turn into.
+class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 DefaultListeningPort = 2235;
+
+    explicit PeerMessenger(QObject* ip_parent = nullptr);
+    ~PeerMessenger() override;
+
+    void DataLoaded() override;
+    void NoData() override {}
+
+    // Sends a built message (uint32 code, then the body) over the user's newest "P" connection,
+    // or keeps it and connects to the user first.
+    void SendMessage(QString i_user, MemStream& i_message);
+
+    void GetUserSharedFiles(QString i_user);
+    void GetUserInfo(QString i_user);
+    void QueueDownload(QString i_user, std::string i_file);
+    void QueueUpload(QString i_user, QString i_file, qint64 i_size);
+    uint RequestUpload(QString i_user, QString i_file, qint64 i_size);
+    void AcceptTransferRequest(QString i_user, uint i_token, bool i_sendSize, qint64 i_size);
+    void DenyTransferRequest(QString i_user, uint i_token, QString i_reason);
+    void DenyUpload(QString i_user, QString i_file, QString i_reason);
+    void SendUploadPlaceInLine(QString i_user, QString i_file, int i_place);
+    // Opens a file connection to the user; the result arrives as FileConnectionAccepted.
+    void RequestFileConnectionToUser(QString i_user);
+
+    // Opens a "D" connection to the user, at the given address when one is known (a parent
+    // candidate), else at the address the server gives; the result arrives as
+    // DistributedConnectionEstablished or ConnectionToUserFailed(user, "D").
+    void RequestDistributedConnectionToUser(QString i_user, const QHostAddress& i_address = QHostAddress(),
+                                            quint16 i_port = 0);
+
+    // The shares engine builds the answer to a shares-list request.
+    using SharedFilesMessageProvider = std::function<MemStream(const QString& i_user)>;
+    void SetSharedFilesMessageProvider(SharedFilesMessageProvider i_provider);
+
+    // Ports really listened on (0 when that port could not be bound).
+    quint16 ListeningPort() const;
+    quint16 ScrambledListeningPort() const;
+
+    // Outgoing connections go to a user's scrambled port when the server reported one.
+    void SetPreferScrambledPort(bool i_prefer) { m_preferScrambledPort = i_prefer; }
+
+    // Time limits in milliseconds: opener, idle "P" connection, connection attempt.
+    void SetTimeouts(qint64 i_openerMs, qint64 i_idleMs, qint64 i_attemptMs);
+
+    // Connections and attempts this object still holds; lets tests see that nothing leaks.
+    int ConnectionCount() const { return int(m_connections.size()); }
+    int AttemptCount() const { return int(m_attempts.size()); }
+
+public slots:
+    void EveryHalfMinute();
+
+    // Fed by the server connection.
+    void OnPeerAddress(QString i_user, TCPAddress i_address, quint16 i_scrambledPort);
+    void OnConnectToPeerRequested(QString i_user, QString i_type, TCPAddress i_address, quint32 i_token,
+                                  bool i_privileged, quint16 i_scrambledPort);
+    void OnCantConnectToPeer(quint32 i_token);
+
+signals:
+    void FileTransferRequested(QString i_user, int i_direction, uint i_req, std::string i_file, qint64 i_fileSize);
+    void FileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool i_receivedFileSize,
+                              qint64 i_fileSize, QString i_denialReason);
+    void QueueUploadRequested(QString i_user, QString i_file);
+    void DownloadPlaceInLine(QString i_user, std::string i_file, int i_place);
+    void UploadFailed(QString i_user, std::string i_file);
+    void UploadDenied(QString i_user, std::string i_file, QString i_reason);
+    void UploadPlaceInLineRequested(QString i_user, QString i_fileName);
+    void QueueDownloadRequested(QString i_user, std::string i_fileName, qint64 i_fileSize);
+    // Receivers must be connected directly and must not keep the references.
+    void UserShare(QString i_userName, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
+    void SharedFilesInFolderRequested(QString i_user, quint32 i_req, QString i_folder);
+    void UserInfoRequested(QString i_user);
+    // The picture buffer lives only for the call.
+    void UserInfoReceived(QString i_user, QString i_description, bool i_hasPicture, char* ip_pictureBuffer,
+                          int i_pictureBufferLength, int i_uploadSlots, int i_queuedUPloads, bool i_freeUploadSlots);
+    void SearchResults(ItemPtr i_searchResults);
+    void ConnectionToUserFailed(QString i_user, QString i_type);
+    // The receiver owns the socket from here on: no parent, no signal connections.
+    void FileConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
+    void FileConnectionRequested(QString i_user, QTcpSocket* ip_socket, uint i_requestID);
+    // "D" connections, handed over with ownership: one we asked for (a parent candidate) ...
+    void DistributedConnectionEstablished(QString i_user, PeerConnection* ip_connection);
+    // ... and one the other side asked for (a would-be child).
+    void DistributedConnectionReceived(QString i_user, PeerConnection* ip_connection);
+
+private:
+    enum class Role { Incoming, Direct, ConnectBack };
+
+    struct Attempt
+    {
+        QString user;
+        QString type;
+        QElapsedTimer started;
+        PeerConnection* direct = nullptr;
+        bool awaitingAddress = false;
+        bool directFailed = false;
+        bool relayRefused = false;
+    };
+
+    struct CachedAddress
+    {
+        QHostAddress address;
+        quint16 port = 0;
+        quint16 scrambledPort = 0;
+        QElapsedTimer age;
+    };
+
+    void Listen();
+    void OnNewConnection(QTcpServer* ip_server, bool i_scrambled);
+    PeerConnection* Track(PeerConnection* ip_connection, Role i_role);
+    void Forget(PeerConnection* ip_connection);
+    void OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason);
+    void OnOpener(PeerConnection* ip_connection, quint8 i_code, const QByteArray& i_body);
+
+    quint32 StartAttempt(const QString& i_user, const QString& i_type, const QHostAddress& i_address = QHostAddress(),
+                         quint16 i_port = 0);
+    void StartDirect(quint32 i_token, const QHostAddress& i_address, quint16 i_port, quint16 i_scrambledPort);
+    void CompleteAttempt(quint32 i_token, PeerConnection* ip_connection);
+    void CheckAttempt(quint32 i_token);
+    void FailAttempt(quint32 i_token);
+    bool HasAttempt(const QString& i_user, const QString& i_type) const;
+
+    // A connection whose user and type are known and whose opener has gone either way.
+    void Establish(PeerConnection* ip_connection, bool i_ourRequest);
+    void EstablishMessageConnection(PeerConnection* ip_connection);
+    void HandOverFileConnection(PeerConnection* ip_connection);
+    void HandOverRequestedFileConnection(PeerConnection* ip_connection, quint32 i_token);
+    void HandOverDistributed(PeerConnection* ip_connection, bool i_ourRequest);
+    PeerConnection* NewestMessageConnection(const QString& i_user) const;
+
+    void OnMessage(PeerConnection* ip_connection, const QByteArray& i_payload);
+    void ReadSharesList(const QString& i_user, MemStream& i_body);
+    void ReadSearchReply(const QString& i_user, MemStream& i_body);
+    void AnswerSharesListRequest(const QString& i_user);
+
+    quint32 NextToken();
+    void DeclareRelations();
+    quint32 TakeTransferToken();
+
+    // The server connection, reached only through these.
+    void ConnectToServer();
+    void ServerGetPeerAddress(const QString& i_user);
+    void ServerConnectToPeer(quint32 i_token, const QString& i_user, const QString& i_type);
+    void ServerCantConnectToPeer(quint32 i_token, const QString& i_user);
+
+    std::unique_ptr<QTcpServer> m_listener;
+    std::unique_ptr<QTcpServer> m_scrambledListener;
+    std::vector<PeerConnection*> m_connections;
+    std::map<PeerConnection*, Role> m_roles;
+    QHash<QString, std::vector<PeerConnection*>> m_messageConnections;
+    std::map<quint32, Attempt> m_attempts;
+    QHash<QString, std::vector<QByteArray>> m_unsent;
+    QHash<QString, qint64> m_unsentBytes;
+    QHash<QString, CachedAddress> m_addresses;
+    SharedFilesMessageProvider m_sharedFilesProvider;
+    quint32 m_nextToken;
+    quint64 m_nextSerial = 1;
+    bool m_preferScrambledPort = false;
+    bool m_relationsDeclared = false;
+    qint64 m_openerTimeoutMs = 30000;
+    qint64 m_idleTimeoutMs = 5 * 60 * 1000;
+    qint64 m_attemptTimeoutMs = 30000;
+};
+
+extern PeerMessenger* peerMessenger;

@@ -1,0 +1,430 @@
+// The headless client harness: the engine libraries in a process of their own, driven line by
+// line over stdin, answering on stdout. Tests start two of them to have two real clients, since
+// the store and the managers are per-process singletons.
+//
+// Commands (fields separated by one blank, each percent-encoded):
+//   set KEY VALUE            a setting
+//   start                    ends the load (first start): the ports open; answers "ports P S"
+//   login                    connects to the server; "event Connected" follows
+//   scrambled 0|1            whether outgoing connections use a reported scrambled port
+//   timeouts OPENER IDLE ATTEMPT   time limits in ms
+//   tick                     the half-minute tick
+//   send USER HEX            SendMessage with the given message bytes
+//   userinfo USER | shares USER | queuedownload USER FILE | queueupload USER FILE SIZE
+//   requestupload USER FILE SIZE  answers "token N"
+//   accept USER TOKEN 0|1 SIZE | deny USER TOKEN REASON | denyupload USER FILE REASON
+//   place USER FILE N | fileconn USER | dconn USER [IP PORT]
+//   serveshares HEX          the answer to shares-list requests
+//   upload TOKEN PATH        the next accepted file connection sends the token, reads the
+//                            offset, then the file from there; "uploaded TOKEN BYTES" at the end
+//   download TOKEN PATH SIZE the requested file connection with that token gets the size of
+//                            PATH as offset, then appends until SIZE; "downloaded TOKEN BYTES"
+//   count                    answers "count CONNECTIONS ATTEMPTS"
+//   ping                     answers "pong" (everything before it has been handled)
+//   quit
+// Events: "event NAME FIELDS..." for every signal of the peer messenger and the server state.
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "TimerManager.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <QTcpSocket>
+#include <QThread>
+#include <QUrl>
+#include <QtEndian>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace
+{
+QByteArray Enc(const QString& i_text)
+{
+    const QByteArray encoded = QUrl::toPercentEncoding(i_text);
+    return encoded.isEmpty() ? QByteArray("%") : encoded; // "%" marks an empty field
+}
+
+QByteArray Enc(const std::string& i_bytes)
+{
+    return Enc(QString::fromUtf8(i_bytes.data(), int(i_bytes.size())));
+}
+
+QString Dec(const QByteArray& i_field)
+{
+    return i_field == "%" ? QString() : QUrl::fromPercentEncoding(i_field);
+}
+
+void Say(const QByteArray& i_line)
+{
+    std::fwrite(i_line.constData(), 1, size_t(i_line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void Event(const char* ip_name, const QList<QByteArray>& i_fields)
+{
+    QByteArray line = QByteArray("event ") + ip_name;
+    for (const QByteArray& field : i_fields)
+        line += ' ' + field;
+    Say(line);
+}
+
+QByteArray Num(qint64 i_value)
+{
+    return QByteArray::number(i_value);
+}
+
+// Moves the file bytes of one handed-over socket on a thread of its own, with blocking calls.
+class FileMover : public QThread
+{
+public:
+    FileMover(QTcpSocket* ip_socket, bool i_uploader, quint32 i_token, QString i_path, qint64 i_size)
+        : m_socket(ip_socket), m_uploader(i_uploader), m_token(i_token), m_path(std::move(i_path)), m_size(i_size)
+    {
+    }
+
+    qint64 m_moved = 0;
+    bool m_ok = false;
+
+protected:
+    void run() override
+    {
+        m_ok = m_uploader ? Upload() : Download();
+        m_socket->close();
+        delete m_socket;
+    }
+
+private:
+    bool ReadExactly(char* op_data, qint64 i_length)
+    {
+        qint64 done = 0;
+        while (done < i_length)
+        {
+            if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(10000))
+                return false;
+            const qint64 got = m_socket->read(op_data + done, i_length - done);
+            if (got < 0)
+                return false;
+            done += got;
+        }
+        return true;
+    }
+
+    bool WriteAll(const char* ip_data, qint64 i_length)
+    {
+        if (m_socket->write(ip_data, i_length) != i_length)
+            return false;
+        while (m_socket->bytesToWrite() > 0)
+            if (!m_socket->waitForBytesWritten(10000))
+                return false;
+        return true;
+    }
+
+    bool Upload()
+    {
+        char token[4];
+        qToLittleEndian<quint32>(m_token, reinterpret_cast<uchar*>(token));
+        if (!WriteAll(token, 4))
+            return false;
+        char offsetBytes[8];
+        if (!ReadExactly(offsetBytes, 8))
+            return false;
+        const qint64 offset = qFromLittleEndian<qint64>(reinterpret_cast<const uchar*>(offsetBytes));
+        QFile file(m_path);
+        if (!file.open(QIODevice::ReadOnly) || offset < 0 || !file.seek(offset))
+            return false;
+        char chunk[8192];
+        qint64 got = 0;
+        while ((got = file.read(chunk, sizeof chunk)) > 0)
+        {
+            if (!WriteAll(chunk, got))
+                return false;
+            m_moved += got;
+        }
+        // The downloader closes once it has everything.
+        while (m_socket->state() == QAbstractSocket::ConnectedState)
+            m_socket->waitForReadyRead(10000);
+        return true;
+    }
+
+    bool Download()
+    {
+        QFile file(m_path);
+        if (!file.open(QIODevice::Append))
+            return false;
+        const qint64 offset = file.size();
+        char offsetBytes[8];
+        qToLittleEndian<qint64>(offset, reinterpret_cast<uchar*>(offsetBytes));
+        if (!WriteAll(offsetBytes, 8))
+            return false;
+        char chunk[8192];
+        while (offset + m_moved < m_size)
+        {
+            const qint64 want = qMin<qint64>(sizeof chunk, m_size - offset - m_moved);
+            if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(10000))
+                return false;
+            const qint64 got = m_socket->read(chunk, want);
+            if (got < 0 || file.write(chunk, got) != got)
+                return false;
+            m_moved += got;
+        }
+        file.close();
+        m_socket->disconnectFromHost();
+        return true;
+    }
+
+    QTcpSocket* m_socket;
+    bool m_uploader;
+    quint32 m_token;
+    QString m_path;
+    qint64 m_size;
+};
+
+class Harness : public QObject
+{
+public:
+    Harness()
+    {
+        d = new Data;
+        DeclareSettingTypes(d);
+        dataSaver = new DataSaver;
+        new TimerManager;
+        new Server;
+        gp_server->CreateData();
+        new PeerMessenger;
+        Wire();
+        m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_stdin, &QSocketNotifier::activated, this, &Harness::OnInput);
+    }
+
+    ~Harness() override
+    {
+        for (FileMover* mover : m_movers)
+        {
+            mover->wait(20000);
+            delete mover;
+        }
+        delete peerMessenger;
+        delete gp_server;
+        delete timerManager;
+    }
+
+private:
+    void Wire()
+    {
+        PeerMessenger* pm = peerMessenger;
+        connect(gp_server, &Server::Connected, this, [] { Event("Connected", {}); });
+        connect(gp_server, &Server::ConnectionFailed, this, [](QString i_reason) { Event("ConnectionFailed", {Enc(i_reason)}); });
+        connect(pm, &PeerMessenger::FileTransferRequested, this,
+                [](QString u, int dir, uint req, std::string file, qint64 size) {
+                    Event("FileTransferRequested", {Enc(u), Num(dir), Num(req), Enc(file), Num(size)});
+                });
+        connect(pm, &PeerMessenger::FileTransferResponse, this,
+                [](QString u, uint req, bool ok, bool hasSize, qint64 size, QString reason) {
+                    Event("FileTransferResponse", {Enc(u), Num(req), Num(ok), Num(hasSize), Num(size), Enc(reason)});
+                });
+        connect(pm, &PeerMessenger::QueueUploadRequested, this,
+                [](QString u, QString file) { Event("QueueUploadRequested", {Enc(u), Enc(file)}); });
+        connect(pm, &PeerMessenger::DownloadPlaceInLine, this, [](QString u, std::string file, int place) {
+            Event("DownloadPlaceInLine", {Enc(u), Enc(file), Num(place)});
+        });
+        connect(pm, &PeerMessenger::UploadFailed, this,
+                [](QString u, std::string file) { Event("UploadFailed", {Enc(u), Enc(file)}); });
+        connect(pm, &PeerMessenger::UploadDenied, this, [](QString u, std::string file, QString reason) {
+            Event("UploadDenied", {Enc(u), Enc(file), Enc(reason)});
+        });
+        connect(pm, &PeerMessenger::UploadPlaceInLineRequested, this,
+                [](QString u, QString file) { Event("UploadPlaceInLineRequested", {Enc(u), Enc(file)}); });
+        connect(pm, &PeerMessenger::QueueDownloadRequested, this, [](QString u, std::string file, qint64 size) {
+            Event("QueueDownloadRequested", {Enc(u), Enc(file), Num(size)});
+        });
+        connect(pm, &PeerMessenger::UserShare, this,
+                [](QString u, FileInfoMap& share, AttributeTranslationTable&) {
+                    qint64 files = 0;
+                    for (const auto& folder : share)
+                        files += qint64(folder.second.size());
+                    Event("UserShare", {Enc(u), Num(qint64(share.size())), Num(files)});
+                },
+                Qt::DirectConnection);
+        connect(pm, &PeerMessenger::SharedFilesInFolderRequested, this, [](QString u, quint32 req, QString folder) {
+            Event("SharedFilesInFolderRequested", {Enc(u), Num(req), Enc(folder)});
+        });
+        connect(pm, &PeerMessenger::UserInfoRequested, this, [](QString u) { Event("UserInfoRequested", {Enc(u)}); });
+        connect(pm, &PeerMessenger::UserInfoReceived, this,
+                [](QString u, QString text, bool hasPicture, char* picture, int length, int slots, int queued, bool free) {
+                    Event("UserInfoReceived", {Enc(u), Enc(text), Num(hasPicture),
+                                               QByteArray(picture, length).toHex() + "-", Num(slots), Num(queued), Num(free)});
+                });
+        connect(pm, &PeerMessenger::SearchResults, this, [](ItemPtr results) {
+            Event("SearchResults", {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()),
+                                    Num(qint64(results.GetItems("search_result").size()))});
+        });
+        connect(pm, &PeerMessenger::ConnectionToUserFailed, this,
+                [](QString u, QString type) { Event("ConnectionToUserFailed", {Enc(u), Enc(type)}); });
+        connect(pm, &PeerMessenger::FileConnectionAccepted, this, &Harness::OnFileConnectionAccepted);
+        connect(pm, &PeerMessenger::FileConnectionRequested, this, &Harness::OnFileConnectionRequested);
+        connect(pm, &PeerMessenger::DistributedConnectionEstablished, this, [](QString u, PeerConnection* c) {
+            Event("DistributedConnectionEstablished", {Enc(u)});
+            delete c;
+        });
+        connect(pm, &PeerMessenger::DistributedConnectionReceived, this, [](QString u, PeerConnection* c) {
+            Event("DistributedConnectionReceived", {Enc(u)});
+            delete c;
+        });
+    }
+
+    struct PendingUpload
+    {
+        quint32 token;
+        QString path;
+    };
+
+    void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket)
+    {
+        Event("FileConnectionAccepted", {Enc(i_user), Num(ip_socket->parent() == nullptr)});
+        if (m_uploads.isEmpty())
+        {
+            delete ip_socket;
+            return;
+        }
+        const PendingUpload upload = m_uploads.takeFirst();
+        StartMover(ip_socket, true, upload.token, upload.path, 0);
+    }
+
+    void OnFileConnectionRequested(QString i_user, QTcpSocket* ip_socket, uint i_token)
+    {
+        Event("FileConnectionRequested", {Enc(i_user), Num(i_token), Num(ip_socket->parent() == nullptr)});
+        auto found = m_downloads.find(i_token);
+        if (found == m_downloads.end())
+        {
+            delete ip_socket;
+            return;
+        }
+        StartMover(ip_socket, false, i_token, found->first, found->second);
+        m_downloads.erase(found);
+    }
+
+    void StartMover(QTcpSocket* ip_socket, bool i_uploader, quint32 i_token, const QString& i_path, qint64 i_size)
+    {
+        auto* mover = new FileMover(ip_socket, i_uploader, i_token, i_path, i_size);
+        ip_socket->moveToThread(mover);
+        connect(mover, &QThread::finished, this, [mover, i_uploader, i_token] {
+            Say(QByteArray(i_uploader ? "uploaded " : "downloaded ") + Num(i_token) + ' ' + Num(mover->m_moved) + ' '
+                + Num(mover->m_ok));
+        });
+        m_movers.push_back(mover);
+        mover->start();
+    }
+
+    void OnInput()
+    {
+        char buffer[65536];
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0)
+        {
+            m_stdin->setEnabled(false);
+            QCoreApplication::quit();
+            return;
+        }
+        m_input.append(buffer, int(got));
+        int end;
+        while ((end = m_input.indexOf('\n')) >= 0)
+        {
+            const QByteArray line = m_input.left(end).trimmed();
+            m_input.remove(0, end + 1);
+            if (!line.isEmpty())
+                Run(line.split(' '));
+        }
+    }
+
+    void Run(const QList<QByteArray>& i_words)
+    {
+        const QByteArray command = i_words.at(0);
+        const auto arg = [&](int i_index) { return i_index < i_words.size() ? Dec(i_words.at(i_index)) : QString(); };
+        const auto num = [&](int i_index) { return arg(i_index).toLongLong(); };
+        PeerMessenger* pm = peerMessenger;
+        if (command == "set")
+            SetSetting(arg(1), arg(2));
+        else if (command == "start")
+        {
+            dataSaver->NotifyFirstStart();
+            Say("ports " + Num(pm->ListeningPort()) + ' ' + Num(pm->ScrambledListeningPort()));
+        }
+        else if (command == "login")
+            gp_server->Connect();
+        else if (command == "scrambled")
+            pm->SetPreferScrambledPort(num(1) != 0);
+        else if (command == "timeouts")
+            pm->SetTimeouts(num(1), num(2), num(3));
+        else if (command == "tick")
+            timerManager->TickHalfMinute();
+        else if (command == "send")
+        {
+            MemStream message(QByteArray::fromHex(i_words.value(2)));
+            pm->SendMessage(arg(1), message);
+        }
+        else if (command == "userinfo")
+            pm->GetUserInfo(arg(1));
+        else if (command == "shares")
+            pm->GetUserSharedFiles(arg(1));
+        else if (command == "queuedownload")
+            pm->QueueDownload(arg(1), arg(2).toStdString());
+        else if (command == "queueupload")
+            pm->QueueUpload(arg(1), arg(2), num(3));
+        else if (command == "requestupload")
+            Say("token " + Num(pm->RequestUpload(arg(1), arg(2), num(3))));
+        else if (command == "accept")
+            pm->AcceptTransferRequest(arg(1), uint(num(2)), num(3) != 0, num(4));
+        else if (command == "deny")
+            pm->DenyTransferRequest(arg(1), uint(num(2)), arg(3));
+        else if (command == "denyupload")
+            pm->DenyUpload(arg(1), arg(2), arg(3));
+        else if (command == "place")
+            pm->SendUploadPlaceInLine(arg(1), arg(2), int(num(3)));
+        else if (command == "fileconn")
+            pm->RequestFileConnectionToUser(arg(1));
+        else if (command == "dconn")
+            pm->RequestDistributedConnectionToUser(arg(1), QHostAddress(arg(2)), quint16(num(3)));
+        else if (command == "serveshares")
+        {
+            const QByteArray bytes = QByteArray::fromHex(i_words.value(1));
+            pm->SetSharedFilesMessageProvider([bytes](const QString&) { return MemStream(bytes); });
+        }
+        else if (command == "upload")
+            m_uploads.append({quint32(num(1)), arg(2)});
+        else if (command == "download")
+            m_downloads[quint32(num(1))] = {arg(2), num(3)};
+        else if (command == "count")
+            Say("count " + Num(pm->ConnectionCount()) + ' ' + Num(pm->AttemptCount()));
+        else if (command == "ping")
+            Say("pong");
+        else if (command == "quit")
+            QCoreApplication::quit();
+        else
+            Say("error unknown command " + command);
+    }
+
+    QSocketNotifier* m_stdin = nullptr;
+    QByteArray m_input;
+    QList<PendingUpload> m_uploads;
+    QHash<quint32, std::pair<QString, qint64>> m_downloads;
+    std::vector<FileMover*> m_movers;
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int status = 0;
+    {
+        Harness harness;
+        status = app.exec();
+    }
+    return status;
+}
