@@ -257,9 +257,9 @@ private:
         });
         connect(pm, &PeerMessenger::UserInfoRequested, this, [](QString u) { Event("UserInfoRequested", {Enc(u)}); });
         connect(pm, &PeerMessenger::UserInfoReceived, this,
-                [](QString u, QString text, bool hasPicture, char* picture, int length, int slots, int queued, bool free) {
+                [](QString u, QString text, bool hasPicture, char* picture, int length, int uploadSlots, int queued, bool freeSlot) {
                     Event("UserInfoReceived", {Enc(u), Enc(text), Num(hasPicture),
-                                               QByteArray(picture, length).toHex() + "-", Num(slots), Num(queued), Num(free)});
+                                               QByteArray(picture, length).toHex() + "-", Num(uploadSlots), Num(queued), Num(freeSlot)});
                 });
         connect(pm, &PeerMessenger::SearchResults, this, [](ItemPtr results) {
             Event("SearchResults", {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()),
