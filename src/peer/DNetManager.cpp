@@ -395,16 +395,18 @@ void DNetManager::OnCandidateFrame(const QString& i_user, Candidate& io_candidat
 
 void DNetManager::AdoptParent(const QString& i_user, quint32 i_parentLevel)
 {
-    auto found = m_candidates.find(i_user);
+    // The name may live in the candidate list, which is emptied below.
+    const QString user = i_user;
+    auto found = m_candidates.find(user);
     if (found == m_candidates.end())
         return;
     m_parent = found->second.connection;
-    m_parentUser = i_user;
-    const QString root = found->second.root.isEmpty() ? i_user : found->second.root;
+    m_parentUser = user;
+    const QString root = found->second.root.isEmpty() ? user : found->second.root;
     found->second.connection = nullptr;
     m_candidates.erase(found);
     DropCandidates();
-    Log(LogArea, 1, QStringLiteral("%1 is the distributed parent, at level %2").arg(i_user).arg(i_parentLevel));
+    Log(LogArea, 1, QStringLiteral("%1 is the distributed parent, at level %2").arg(user).arg(i_parentLevel));
 
     if (gp_server)
         gp_server->HaveNoParent(false);
@@ -420,7 +422,7 @@ void DNetManager::AdoptParent(const QString& i_user, quint32 i_parentLevel)
         OutputStream(body).Write(m_depth);
         m_parent->SendFrame(Message(DM_CHILD_DEPTH, body));
     }
-    emit ParentChanged(i_user);
+    emit ParentChanged(user);
 }
 
 void DNetManager::DropCandidates()
