@@ -74,7 +74,8 @@ DNetManager::~DNetManager()
     for (auto& [user, candidate] : m_candidates)
         delete candidate.connection;
     for (auto& [user, child] : m_children)
-        delete child.connection;
+        for (PeerConnection* connection : child.connections)
+            delete connection;
     if (dnetManager == this)
         dnetManager = nullptr;
 }
@@ -215,7 +216,8 @@ void DNetManager::OnResetDistributed()
     }
     DropCandidates();
     for (auto& [user, child] : m_children)
-        Discard(child.connection);
+        for (PeerConnection* connection : child.connections)
+            Discard(connection);
     m_children.clear();
     SetBranch(0, QString());
     UpdateDepth();
@@ -264,24 +266,19 @@ void DNetManager::OnDistributedConnectionEstablished(QString i_user, PeerConnect
 void DNetManager::OnDistributedConnectionReceived(QString i_user, PeerConnection* ip_connection)
 {
     const bool loop = i_user == m_parentUser || m_candidates.count(i_user) != 0 || i_user == OwnUser();
-    auto existing = m_children.find(i_user);
-    const bool replacing = existing != m_children.end();
-    if (loop || (!replacing && !CanAcceptChildren()))
+    const bool known = m_children.count(i_user) != 0;
+    if (loop || (!known && !CanAcceptChildren()))
     {
         Log(LogArea, 2, QStringLiteral("Refusing %1 as a child").arg(i_user));
         Discard(ip_connection);
         return;
     }
-    if (replacing)
-    {
-        // The same user again: the old connection is stale.
-        Discard(existing->second.connection);
-        m_children.erase(existing);
-    }
     Child& child = m_children[i_user];
-    child.connection = ip_connection;
+    child.connections.push_back(ip_connection);
     Attach(ip_connection);
     SendBranchTo(ip_connection);
+    if (known)
+        return;
     Log(LogArea, 2, QStringLiteral("%1 became a child").arg(i_user));
     UpdateDepth();
     UpdateAcceptChildren();
@@ -316,11 +313,20 @@ void DNetManager::OnClosed(PeerConnection* ip_connection, const QString& i_reaso
             return;
         }
     for (auto& [user, child] : m_children)
-        if (child.connection == ip_connection)
+    {
+        auto found = std::find(child.connections.begin(), child.connections.end(), ip_connection);
+        if (found == child.connections.end())
+            continue;
+        if (child.connections.size() > 1)
         {
-            DropChild(user, i_reason);
-            return;
+            // The twin it did not keep; the child stays.
+            Discard(ip_connection);
+            child.connections.erase(found);
         }
+        else
+            DropChild(user, i_reason);
+        return;
+    }
 }
 
 void DNetManager::OnFrame(PeerConnection* ip_connection, const QByteArray& i_payload)
@@ -338,7 +344,7 @@ void DNetManager::OnFrame(PeerConnection* ip_connection, const QByteArray& i_pay
             return;
         }
     for (auto& [user, child] : m_children)
-        if (child.connection == ip_connection)
+        if (std::find(child.connections.begin(), child.connections.end(), ip_connection) != child.connections.end())
         {
             OnChildFrame(user, child, i_payload);
             return;
@@ -532,14 +538,15 @@ void DNetManager::HandleSearch(const QByteArray& i_payload)
     }
     // Passed on first and unchanged, so the subtree does not wait for our own answer.
     for (auto& [childUser, child] : m_children)
-    {
-        if (child.connection->BytesToWrite() > MaxChildBacklog)
+        for (PeerConnection* connection : child.connections)
         {
-            ++m_skippedForwards;
-            continue;
+            if (connection->BytesToWrite() > MaxChildBacklog)
+            {
+                ++m_skippedForwards;
+                continue;
+            }
+            connection->SendFrame(i_payload);
         }
-        child.connection->SendFrame(i_payload);
-    }
     emit DNetSearchRequest(user, token, query);
 }
 
@@ -570,7 +577,8 @@ void DNetManager::DropChild(const QString& i_user, const QString& i_reason)
     if (found == m_children.end())
         return;
     Log(LogArea, 2, QStringLiteral("Lost the child %1: %2").arg(i_user, i_reason));
-    Discard(found->second.connection);
+    for (PeerConnection* connection : found->second.connections)
+        Discard(connection);
     m_children.erase(found);
     UpdateDepth();
     UpdateAcceptChildren();
@@ -590,12 +598,13 @@ void DNetManager::SetBranch(quint32 i_level, const QString& i_root)
     const QByteArray level = LevelMessage(m_level);
     const QByteArray root = RootMessage(BranchRoot());
     for (auto& [user, child] : m_children)
-    {
-        if (levelChanged)
-            child.connection->SendFrame(level);
-        if (rootChanged)
-            child.connection->SendFrame(root);
-    }
+        for (PeerConnection* connection : child.connections)
+        {
+            if (levelChanged)
+                connection->SendFrame(level);
+            if (rootChanged)
+                connection->SendFrame(root);
+        }
 }
 
 void DNetManager::SendBranchTo(PeerConnection* ip_connection) const

@@ -13,6 +13,7 @@
 
 #include <deque>
 #include <map>
+#include <vector>
 
 class PeerConnection;
 
@@ -97,9 +98,11 @@ private:
         QElapsedTimer started;
     };
 
+    // A child reached both directly and through the server may show up twice for a moment,
+    // until it closes the connection it does not use.
     struct Child
     {
-        PeerConnection* connection = nullptr;
+        std::vector<PeerConnection*> connections;
         quint32 depth = 0;
     };
 
