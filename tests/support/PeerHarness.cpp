@@ -24,6 +24,10 @@
 //   answer PATH SIZE         the stand-in answers every search of others with this one file
 //   dnet                     answers "dnet PARENT LEVEL ROOT CHILDREN"
 //   ping                     answers "pong" (everything before it has been handled)
+//   mute                     events are only counted from now on; "tally NAME" answers "tally N"
+//   flood USER N             sends N small messages (44) to the user at once
+//   setupbench USER N        N file connections to the user one after the other; answers
+//                            "setup MEDIAN_US" (the time from the request to the accepted socket)
 //   quit
 // Events: "event NAME FIELDS..." for every signal of the peer messenger and the server state.
 
@@ -36,6 +40,7 @@
 #include "TimerManager.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -44,6 +49,7 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -72,8 +78,17 @@ void Say(const QByteArray& i_line)
     std::fflush(stdout);
 }
 
+// While muted, events are only counted (for benchmarks).
+bool g_muted = false;
+QHash<QByteArray, qint64> g_tally;
+
 void Event(const char* ip_name, const QList<QByteArray>& i_fields)
 {
+    if (g_muted)
+    {
+        ++g_tally[ip_name];
+        return;
+    }
     QByteArray line = QByteArray("event ") + ip_name;
     for (const QByteArray& field : i_fields)
         line += ' ' + field;
@@ -318,6 +333,22 @@ private:
 
     void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket)
     {
+        if (m_setupRemaining > 0)
+        {
+            m_setupTimes.push_back(m_setupTimer.nsecsElapsed() / 1000);
+            delete ip_socket;
+            if (--m_setupRemaining > 0)
+            {
+                m_setupTimer.start();
+                peerMessenger->RequestFileConnectionToUser(i_user);
+            }
+            else
+            {
+                std::sort(m_setupTimes.begin(), m_setupTimes.end());
+                Say("setup " + Num(m_setupTimes[m_setupTimes.size() / 2]));
+            }
+            return;
+        }
         Event("FileConnectionAccepted", {Enc(i_user), Num(ip_socket->parent() == nullptr)});
         if (m_uploads.isEmpty())
         {
@@ -440,6 +471,22 @@ private:
         else if (command == "dnet")
             Say("dnet " + Enc(dnetManager->ParentUser()) + ' ' + Num(dnetManager->BranchLevel()) + ' '
                 + Enc(dnetManager->BranchRoot()) + ' ' + Num(dnetManager->ChildCount()));
+        else if (command == "mute")
+            g_muted = true;
+        else if (command == "tally")
+            Say("tally " + Num(g_tally.value(i_words.value(1))));
+        else if (command == "flood")
+        {
+            for (qint64 n = num(2); n > 0; --n)
+                pm->SendUploadPlaceInLine(arg(1), QStringLiteral("f"), int(n));
+        }
+        else if (command == "setupbench")
+        {
+            m_setupRemaining = int(num(2));
+            m_setupTimes.clear();
+            m_setupTimer.start();
+            pm->RequestFileConnectionToUser(arg(1));
+        }
         else if (command == "ping")
             Say("pong");
         else if (command == "quit")
@@ -454,6 +501,9 @@ private:
     QList<PendingUpload> m_uploads;
     QHash<quint32, std::pair<QString, qint64>> m_downloads;
     std::vector<FileMover*> m_movers;
+    int m_setupRemaining = 0;
+    QElapsedTimer m_setupTimer;
+    std::vector<qint64> m_setupTimes;
 };
 } // namespace
 
