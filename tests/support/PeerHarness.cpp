@@ -20,17 +20,27 @@
 //   download TOKEN PATH SIZE the requested file connection with that token gets the size of
 //                            PATH as offset, then appends until SIZE; "downloaded TOKEN BYTES"
 //   count                    answers "count CONNECTIONS ATTEMPTS"
+//   search TEXT              a file search through the server; answers "searchtoken N"
+//   answer PATH SIZE         the stand-in answers every search of others with this one file
+//   dnet                     answers "dnet PARENT LEVEL ROOT CHILDREN"
 //   ping                     answers "pong" (everything before it has been handled)
+//   mute                     events are only counted from now on; "tally NAME" answers "tally N"
+//   flood USER N             sends N small messages (44) to the user at once
+//   setupbench USER N        N file connections to the user one after the other; answers
+//                            "setup MEDIAN_US" (the time from the request to the accepted socket)
 //   quit
 // Events: "event NAME FIELDS..." for every signal of the peer messenger and the server state.
 
+#include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "PeerMessenger.h"
+#include "SearchStandIn.h"
 #include "Server.h"
 #include "TimerManager.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -39,6 +49,7 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -67,8 +78,17 @@ void Say(const QByteArray& i_line)
     std::fflush(stdout);
 }
 
+// While muted, events are only counted (for benchmarks).
+bool g_muted = false;
+QHash<QByteArray, qint64> g_tally;
+
 void Event(const char* ip_name, const QList<QByteArray>& i_fields)
 {
+    if (g_muted)
+    {
+        ++g_tally[ip_name];
+        return;
+    }
     QByteArray line = QByteArray("event ") + ip_name;
     for (const QByteArray& field : i_fields)
         line += ' ' + field;
@@ -198,6 +218,10 @@ public:
         new Server;
         gp_server->CreateData();
         new PeerMessenger;
+        new DNetManager;
+        m_standIn = new SearchStandIn(this, [](const QString& i_user, quint32 i_token, const char* ip_road) {
+            Event("Answered", {Enc(i_user), Num(i_token), ip_road});
+        });
         Wire();
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_stdin, &QSocketNotifier::activated, this, &Harness::OnInput);
@@ -210,6 +234,7 @@ public:
             mover->wait(20000);
             delete mover;
         }
+        delete dnetManager;
         delete peerMessenger;
         delete gp_server;
         delete timerManager;
@@ -257,9 +282,9 @@ private:
         });
         connect(pm, &PeerMessenger::UserInfoRequested, this, [](QString u) { Event("UserInfoRequested", {Enc(u)}); });
         connect(pm, &PeerMessenger::UserInfoReceived, this,
-                [](QString u, QString text, bool hasPicture, char* picture, int length, int slots, int queued, bool free) {
+                [](QString u, QString text, bool hasPicture, char* picture, int length, int uploadSlots, int queued, bool freeSlot) {
                     Event("UserInfoReceived", {Enc(u), Enc(text), Num(hasPicture),
-                                               QByteArray(picture, length).toHex() + "-", Num(slots), Num(queued), Num(free)});
+                                               QByteArray(picture, length).toHex() + "-", Num(uploadSlots), Num(queued), Num(freeSlot)});
                 });
         connect(pm, &PeerMessenger::SearchResults, this, [](ItemPtr results) {
             Event("SearchResults", {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()),
@@ -269,13 +294,34 @@ private:
                 [](QString u, QString type) { Event("ConnectionToUserFailed", {Enc(u), Enc(type)}); });
         connect(pm, &PeerMessenger::FileConnectionAccepted, this, &Harness::OnFileConnectionAccepted);
         connect(pm, &PeerMessenger::FileConnectionRequested, this, &Harness::OnFileConnectionRequested);
-        connect(pm, &PeerMessenger::DistributedConnectionEstablished, this, [](QString u, PeerConnection* c) {
-            Event("DistributedConnectionEstablished", {Enc(u)});
-            delete c;
+        connect(pm, &PeerMessenger::DistributedConnectionEstablished, this, [](QString u, PeerConnection*) {
+            Event("DistributedConnectionEstablished", {Enc(u)}); // the distributed network owns it
         });
-        connect(pm, &PeerMessenger::DistributedConnectionReceived, this, [](QString u, PeerConnection* c) {
+        connect(pm, &PeerMessenger::DistributedConnectionReceived, this, [](QString u, PeerConnection*) {
             Event("DistributedConnectionReceived", {Enc(u)});
-            delete c;
+        });
+        WireDistributed();
+    }
+
+    void WireDistributed()
+    {
+        connect(gp_server, &Server::DirectFileSearch, this, [](QString u, quint32 req, QString text) {
+            Event("DirectFileSearch", {Enc(u), Num(req), Enc(text)});
+        });
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this, [](QString u, quint32 req, QString text) {
+            Event("DNetSearchRequest", {Enc(u), Num(req), Enc(text)});
+        });
+        connect(dnetManager, &DNetManager::ParentChanged, this, [](QString u) { Event("ParentChanged", {Enc(u)}); });
+        connect(dnetManager, &DNetManager::ChildrenChanged, this, [](int n) { Event("ChildrenChanged", {Num(n)}); });
+        // The files of each answer, "folder\\name:size" joined by "|".
+        connect(peerMessenger, &PeerMessenger::SearchResults, this, [](ItemPtr results) {
+            QStringList files;
+            for (ItemPtr result : results.GetItems("search_result"))
+                files.append(result["search_result_file_folder"].AsString() + '\\'
+                             + result["search_result_file_name"].AsString() + ':' + result["file_size"].AsString());
+            files.sort();
+            Event("SearchResultFiles", {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()),
+                                        Enc(files.join('|'))});
         });
     }
 
@@ -287,6 +333,22 @@ private:
 
     void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket)
     {
+        if (m_setupRemaining > 0)
+        {
+            m_setupTimes.push_back(m_setupTimer.nsecsElapsed() / 1000);
+            delete ip_socket;
+            if (--m_setupRemaining > 0)
+            {
+                m_setupTimer.start();
+                peerMessenger->RequestFileConnectionToUser(i_user);
+            }
+            else
+            {
+                std::sort(m_setupTimes.begin(), m_setupTimes.end());
+                Say("setup " + Num(m_setupTimes[m_setupTimes.size() / 2]));
+            }
+            return;
+        }
         Event("FileConnectionAccepted", {Enc(i_user), Num(ip_socket->parent() == nullptr)});
         if (m_uploads.isEmpty())
         {
@@ -402,6 +464,29 @@ private:
             m_downloads[quint32(num(1))] = {arg(2), num(3)};
         else if (command == "count")
             Say("count " + Num(pm->ConnectionCount()) + ' ' + Num(pm->AttemptCount()));
+        else if (command == "search")
+            Say("searchtoken " + Num(gp_server->FileSearch(arg(1), false)));
+        else if (command == "answer")
+            m_standIn->SetAnswer(arg(1), num(2));
+        else if (command == "dnet")
+            Say("dnet " + Enc(dnetManager->ParentUser()) + ' ' + Num(dnetManager->BranchLevel()) + ' '
+                + Enc(dnetManager->BranchRoot()) + ' ' + Num(dnetManager->ChildCount()));
+        else if (command == "mute")
+            g_muted = true;
+        else if (command == "tally")
+            Say("tally " + Num(g_tally.value(i_words.value(1))));
+        else if (command == "flood")
+        {
+            for (qint64 n = num(2); n > 0; --n)
+                pm->SendUploadPlaceInLine(arg(1), QStringLiteral("f"), int(n));
+        }
+        else if (command == "setupbench")
+        {
+            m_setupRemaining = int(num(2));
+            m_setupTimes.clear();
+            m_setupTimer.start();
+            pm->RequestFileConnectionToUser(arg(1));
+        }
         else if (command == "ping")
             Say("pong");
         else if (command == "quit")
@@ -411,10 +496,14 @@ private:
     }
 
     QSocketNotifier* m_stdin = nullptr;
+    SearchStandIn* m_standIn = nullptr;
     QByteArray m_input;
     QList<PendingUpload> m_uploads;
     QHash<quint32, std::pair<QString, qint64>> m_downloads;
     std::vector<FileMover*> m_movers;
+    int m_setupRemaining = 0;
+    QElapsedTimer m_setupTimer;
+    std::vector<qint64> m_setupTimes;
 };
 } // namespace
 
