@@ -3,6 +3,7 @@
 
 #include "SharedFoldersManager.h"
 
+#include "DNetManager.h"
 #include "Log.h"
 #include "PeerMessenger.h"
 #include "SearchParser.h"
@@ -94,6 +95,8 @@ void SharedFoldersManager::ConnectAnswers()
 {
     if (gp_server)
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
+    if (dnetManager)
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
     if (peerMessenger)
     {
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
