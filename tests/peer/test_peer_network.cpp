@@ -23,18 +23,8 @@ class TestPeerNetwork : public QObject
         o_client = std::make_unique<HarnessProcess>();
         if (!o_client->Start())
             return false;
-        const quint16 port = FreePortPair();
-        o_client->Send({"set", "username", i_user});
-        o_client->Send({"set", "password", "secret"});
-        o_client->Send({"set", "server_host", "127.0.0.1"});
-        o_client->Send({"set", "server_port", QString::number(m_server->Port())});
-        o_client->Send({"set", "new_listening_port", QString::number(port)});
-        o_client->Send({"start"});
-        QStringList ports;
-        if (!o_client->Take("ports", &ports) || ports.value(0) != QString::number(port))
-            return false;
-        o_client->Send({"login"});
-        return o_client->Take("event Connected") && m_server->WaitForFrames(2, 1, i_user); // ports reported
+        return o_client->LogIn(i_user, m_server->Port(), FreePortPair())
+            && m_server->WaitForFrames(2, 1, i_user); // ports reported
     }
 
     // Bob's direct way fails: the server gives a port nobody listens on.

@@ -36,6 +36,33 @@ public:
 
     QString Home() const { return m_home.path(); }
 
+    // Starts the engine as i_user on i_listeningPort (and the next port) and logs it in to the
+    // test server; i_settings ("key", "value") are written before the engine starts.
+    bool LogIn(const QString& i_user, quint16 i_serverPort, quint16 i_listeningPort,
+               const QList<QStringList>& i_settings = {})
+    {
+        Send({QStringLiteral("set"), QStringLiteral("username"), i_user});
+        Send({QStringLiteral("set"), QStringLiteral("password"), QStringLiteral("secret")});
+        Send({QStringLiteral("set"), QStringLiteral("server_host"), QStringLiteral("127.0.0.1")});
+        Send({QStringLiteral("set"), QStringLiteral("server_port"), QString::number(i_serverPort)});
+        Send({QStringLiteral("set"), QStringLiteral("new_listening_port"), QString::number(i_listeningPort)});
+        for (const QStringList& setting : i_settings)
+            Send(QStringList{QStringLiteral("set")} + setting);
+        Send({QStringLiteral("start")});
+        QStringList ports;
+        if (!Take("ports", &ports) || ports.value(0) != QString::number(i_listeningPort))
+            return false;
+        Send({QStringLiteral("login")});
+        return Take("event Connected");
+    }
+
+    // Returns once everything sent before has been handled.
+    bool Sync()
+    {
+        Send({QStringLiteral("ping")});
+        return Take("pong");
+    }
+
     void Send(const QStringList& i_words)
     {
         QByteArray line;
@@ -79,8 +106,7 @@ public:
     // How many unread lines start with the prefix, after everything sent so far was handled.
     int Count(const QByteArray& i_prefix)
     {
-        Send({QStringLiteral("ping")});
-        Take("pong");
+        Sync();
         int count = 0;
         for (const QByteArray& line : m_lines)
             if (line == i_prefix || line.startsWith(i_prefix + ' '))
