@@ -8,14 +8,6 @@ void TransferQueueManager::OnFileTransferRequest(QString, int, uint, std::string
 {
 }
 
-void TransferQueueManager::OnFileConnection(QString, QTcpSocket* ip_socket, uint)
-{
-    // The socket is ours once handed over; nobody can use it yet.
-    if (ip_socket) {
-        ip_socket->close();
-        ip_socket->deleteLater();
-    }
-}
 
 void TransferQueueManager::OnQueueUploadRequested(QString, QString)
 {
@@ -25,13 +17,6 @@ void TransferQueueManager::OnQueueDownloadRequested(QString, std::string, qint64
 {
 }
 
-void TransferQueueManager::OnFileConnectionAccepted(QString, QTcpSocket* ip_socket)
-{
-    if (ip_socket) {
-        ip_socket->close();
-        ip_socket->deleteLater();
-    }
-}
 
 void TransferQueueManager::OnFileTransferResponse(QString, uint, bool, bool, qint64, QString)
 {
@@ -53,29 +38,11 @@ void TransferQueueManager::OnDownloadPlaceInLine(QString, std::string, int)
 {
 }
 
-void TransferQueueManager::OnUploadError(QString)
-{
-}
 
-void TransferQueueManager::OnUploadProgress(qint64, int)
-{
-}
 
-void TransferQueueManager::OnUploadComplete()
-{
-}
 
-void TransferQueueManager::OnDownloadError(QString)
-{
-}
 
-void TransferQueueManager::OnDownloadProgress(qint64, int)
-{
-}
 
-void TransferQueueManager::OnDownloadComplete()
-{
-}
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
@@ -93,6 +60,3 @@ void TransferQueueManager::OnUserOnline(ItemPtr)
 {
 }
 
-void TransferQueueManager::DetermineUploadSpeedLimit()
-{
-}

@@ -210,6 +210,7 @@ TransferQueueManager::TransferQueueManager()
 
 TransferQueueManager::~TransferQueueManager()
 {
+    StopTransferThreads();
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
 }
