@@ -31,15 +31,6 @@ QString Slashed(QString i_path)
     return i_path.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
-void NewTimingCells(ItemPtr i_entry)
-{
-    const qint64 now = EngineClock::NowMs();
-    NewTransferCell<TimeCell>(i_entry, "last_receipt_time", now);
-    NewTransferCell<TimeCell>(i_entry, "last_speed_measurement_time", now);
-    NewTransferCell<SpeedCell>(i_entry, "bytes_per_second", 0);
-    NewTransferCell<CounterCell>(i_entry, "bytes_since_last_receipt", 0);
-}
-
 void UpdateProgressCells(ItemPtr i_entry, const char* i_positionType, qint64 i_offset, int i_bytesPerSecond)
 {
     if (PositionCell* position = TransferCell<PositionCell>(i_entry, i_positionType))

@@ -6,6 +6,7 @@
 #include "Server.h"
 #include "TimerManager.h"
 #include "TransferCells.h"
+#include "TransferOutbox.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -41,6 +42,7 @@ void FreeCell(const ItemPtr& i_item)
 } // namespace
 
 TransferQueueManager::TransferQueueManager()
+    : m_outbox(std::make_unique<TransferOutbox>())
 {
     transferQueueManager = this;
 
@@ -299,6 +301,11 @@ void TransferQueueManager::OnEntryRemoved(ItemPtr i_entry)
     auto stamp = m_times.lower_bound({serial, std::string()});
     while (stamp != m_times.end() && stamp->first.first == serial)
         stamp = m_times.erase(stamp);
+}
+
+void TransferQueueManager::SetOutbox(std::unique_ptr<TransferOutbox> i_outbox)
+{
+    m_outbox = i_outbox ? std::move(i_outbox) : std::make_unique<TransferOutbox>();
 }
 
 Type* TransferQueueManager::GetType(const char* i_name)

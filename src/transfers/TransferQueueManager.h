@@ -12,11 +12,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
 class QTcpSocket;
+class TransferOutbox;
 
 // The one transfer engine: every upload and download is a set of data-model items, so the
 // transfers window and the data file see the same state.
@@ -56,6 +58,57 @@ public:
     // display text the items carry, and are not saved.
     void SetTransferTime(ItemPtr i_owner, const char* i_type, qint64 i_offsetMs = 0);
     std::optional<qint64> TransferTime(ItemPtr i_owner, const char* i_type) const;
+
+    // Where every outgoing peer and server message goes; tests put a recorder here.
+    void SetOutbox(std::unique_ptr<TransferOutbox> i_outbox);
+    TransferOutbox& Outbox() { return *m_outbox; }
+
+    // ---- upload admission ----
+    void AddUpload(QString i_user, QString i_file);
+    bool CanAcceptUserInitiatedUploadsFrom(QString i_user);
+    void UnshareUser(QString i_user);
+    void ReshareUser(QString i_user);
+
+    // ---- upload order and start ----
+    bool UploadEntrySortCompare(ItemPtr a, ItemPtr b);
+    void OrderNewUpload(ItemPtr i_entry);
+    void StartNewUploads();
+    int GetUserGroupDownloadPriority(QString i_user);
+    int QueuedUploadCount();
+    bool IsFreeToUpload();
+    void AssertNoExtraUploads();
+
+    // ---- upload status ----
+    void SetUploadEntryStatus(ItemPtr i_entry, QString i_status);
+    // Removes an upload whatever its status, stopping a running transfer; the queue moves on.
+    void RemoveUpload(ItemPtr i_entry);
+    // Forgets the cached last entry of the queue when that entry goes.
+    void ForgetOrderedUpload(const ItemPtr& i_entry);
+
+    // ---- download queue ----
+    ItemPtr AddDownload(QString i_user, std::string i_fileName, std::string i_remoteFolder, qint64 i_size,
+                        int i_subfolderSaveLevel);
+    ItemPtr GetDownloadEntry(QString i_user, std::string i_fileName, std::string i_remoteFolder);
+    void SetDownloadEntryStatus(ItemPtr i_entry, QString i_status);
+    void QueueDownloadIfUserOnline(ItemPtr i_entry);
+    void RequeueDownload(ItemPtr i_entry);
+    void RequeueUserDownloads(ItemPtr i_user);
+    void RequestDownloadPlaceInLine(ItemPtr i_entry);
+    bool IsActivelyDownloadingFromUser(QString i_user);
+    // remote_folder + "\" + file_name: the path peers exchange for a download.
+    static std::string RemotePath(const ItemPtr& i_entry);
+
+    // ---- download folders and paths (internal form: "\"-separated) ----
+    QString GetDownloadTargetFolder(ItemPtr i_entry, bool i_complete);
+    QString GetDownloadTargetPath(ItemPtr i_entry, bool i_complete);
+    QString GetDownloadRelativeDownloadFolder(ItemPtr i_entry);
+    bool DoesDownloadItemCompleteFilenameExist(ItemPtr i_entry);
+    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_entry);
+    bool HasExcludedDownloadExtension(QString i_fileName);
+    // The internal form turned into a local file-system path.
+    static QString LocalPath(QString i_internal);
+    // A remote name made safe as one local path component.
+    static QString SafePathComponent(const QString& i_name);
 
     // Shared helpers of the engine.
     static Type* GetType(const char* i_name);
@@ -107,6 +160,17 @@ private:
     // Another entry is already downloading into the same partial file.
     bool IsPartialFileInUse(const ItemPtr& i_entry, const QString& i_path);
     void StopTransferThreads();
+    // The shares engine's visibility rule for one shared file.
+    bool IsFileVisibleTo(const ItemPtr& i_file, const QString& i_user);
+    // Steps shared by the queue request and our own offer.
+    ItemPtr FindSharedFileFor(const QString& i_user, const QString& i_file);
+    bool RequeueExistingUpload(const ItemPtr& i_user, const ItemPtr& i_file);
+    ItemPtr NewUploadEntry(const ItemPtr& i_user, const ItemPtr& i_file, const QString& i_file_as_requested);
+    qint64 TakeOrderNumber();
+    void TearDownUpload(ItemPtr i_entry);
+    // The remote folder's last components kept locally, each made safe, nearest last.
+    QStringList KeptFolderComponents(const ItemPtr& i_entry);
+    void BeginUploadConnection(ItemPtr i_entry);
 
     QTimer m_timer;
     QElapsedTimer m_clock;
@@ -115,6 +179,7 @@ private:
     int m_perUploadSpeedLimit = 0;
     QMutex m_uploadLimitMutex;
     ItemPtr m_lastOrderedUpload;
+    std::unique_ptr<TransferOutbox> m_outbox;
     struct StampedTime
     {
         ItemPtr item;

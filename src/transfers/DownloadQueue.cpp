@@ -1,0 +1,303 @@
+// The download queue: entries, their statuses, re-queues and place-in-line requests, and the
+// half-minute housekeeping of both directions.
+#include "TransferQueueManager.h"
+
+#include "EngineClock.h"
+#include "Log.h"
+#include "TextUtils.h"
+#include "TransferOutbox.h"
+#include "TransferThread.h"
+
+#include <QFile>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <vector>
+
+namespace
+{
+const QString kArea = QStringLiteral("Transfer Queue");
+constexpr qint64 kUploadStartTimeoutMs = 30000;
+constexpr qint64 kRequeueIntervalMs = 600000;
+constexpr qint64 kPlaceInLineIntervalMs = 600000;
+constexpr qint64 kFirstPlaceInLineDelayMs = 10000;
+constexpr qint64 kPlaceInLineAfterRequeueMs = 30000;
+
+bool IsActiveStatus(const ItemPtr& i_status)
+{
+    return i_status && i_status.IsConnected("is_active");
+}
+
+QString StatusOf(const ItemPtr& i_entry)
+{
+    return i_entry["download_entry_status"].AsString();
+}
+
+// A user's entries ascending by download_order; those without one are left out.
+std::vector<ItemPtr> ByDownloadOrder(const ItemSet& i_entries)
+{
+    std::vector<std::pair<qint64, ItemPtr>> keyed;
+    keyed.reserve(i_entries.size());
+    for (const ItemPtr& entry : i_entries)
+        if (const ItemPtr order = entry["download_order"])
+            keyed.emplace_back(order.AsInt64(), entry);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
+    std::vector<ItemPtr> sorted;
+    sorted.reserve(keyed.size());
+    for (auto& pair : keyed)
+        sorted.push_back(std::move(pair.second));
+    return sorted;
+}
+} // namespace
+
+std::string TransferQueueManager::RemotePath(const ItemPtr& i_entry)
+{
+    return i_entry["remote_folder"].AsStdString() + "\\" + i_entry["file_name"].AsStdString();
+}
+
+ItemPtr TransferQueueManager::GetDownloadEntry(QString i_user, std::string i_fileName, std::string i_remoteFolder)
+{
+    const ItemPtr user = GetType("user")->HasItem(i_user);
+    const ItemPtr name = GetType("file_name")->HasItem(Value(std::move(i_fileName)));
+    const ItemPtr folder = GetType("remote_folder")->HasItem(Value(std::move(i_remoteFolder)));
+    if (!user || !name || !folder)
+        return ItemPtr();
+    return d->GetItemSubset(ItemSet{user, name, folder}, "download_entry").First();
+}
+
+ItemPtr TransferQueueManager::AddDownload(QString i_user, std::string i_fileName, std::string i_remoteFolder,
+                                          qint64 i_size, int i_subfolderSaveLevel)
+{
+    if (ItemPtr existing = GetDownloadEntry(i_user, i_fileName, i_remoteFolder))
+        return existing;
+
+    ItemPtr user = GetType("user")->GetItem(i_user);
+    ItemPtr entry = GetType("download_entry")->NewItem();
+    entry.Connect(user);
+    entry.Connect(GetType("file_name")->GetItem(Value(i_fileName)));
+    entry.Connect(GetType("remote_folder")->GetItem(Value(i_remoteFolder)));
+    entry.Connect(GetType("file_size")->GetItem(Value(i_size)));
+    entry.Connect(GetType("subfolder_save_level")->GetItem(Value(std::max(0, i_subfolderSaveLevel))));
+    entry.Connect(GetType("download_order")->GetItem(Value(TakeOrderNumber())));
+    Outbox().TrackUser(i_user);
+
+    if (DoesDownloadItemCompleteFilenameExist(entry)) {
+        SetDownloadEntryStatus(entry, QStringLiteral("complete"));
+        return entry;
+    }
+    SetDownloadEntryStatus(entry, QStringLiteral("queued"));
+    if (user.IsConnected("is_online"))
+        Outbox().QueueDownload(i_user, i_remoteFolder + "\\" + i_fileName);
+    SetTransferTime(user, "next_place_in_line_request_time", kFirstPlaceInLineDelayMs);
+    return entry;
+}
+
+void TransferQueueManager::OnQueueDownloadRequested(QString i_user, std::string i_fileName, qint64 i_fileSize)
+{
+    if (!CanAcceptUserInitiatedUploadsFrom(i_user))
+        return;
+    AddDownload(i_user, GetFileName(i_fileName), GetFolder(i_fileName), i_fileSize, 0);
+}
+
+void TransferQueueManager::SetDownloadEntryStatus(ItemPtr i_entry, QString i_status)
+{
+    const bool wasActive = IsActiveStatus(i_entry["download_entry_status"]);
+    const ItemPtr status = GetType("download_entry_status")->GetItem(i_status);
+    i_entry.Connect(status);
+    SetTransferTime(i_entry, "last_status_change_time");
+    if (!wasActive || IsActiveStatus(status))
+        return;
+
+    if (ItemPtr item = i_entry["download_thread"]) {
+        auto* thread = item.AsPointer<TransferThread>();
+        item.Remove();
+        if (thread) {
+            // Without the stop request the wait would last until the whole file has arrived.
+            thread->SignalExit();
+            thread->wait();
+            thread->deleteLater();
+        }
+    }
+    if (ItemPtr item = i_entry["download_file"]) {
+        auto* file = item.AsPointer<QFile>();
+        if (file) {
+            file->close();
+            delete file;
+        }
+        item.Remove();
+    }
+    if (ItemPtr item = i_entry["download_socket"]) {
+        auto* socket = item.AsPointer<QTcpSocket>();
+        item.Remove();
+        if (socket) {
+            socket->close();
+            socket->deleteLater();
+        }
+    }
+    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
+        if (ItemPtr item = i_entry[type])
+            item.Remove();
+    SetTransferTime(i_entry["user"], "last_queue_request_time");
+}
+
+void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_entry)
+{
+    const ItemPtr user = i_entry["user"];
+    const std::string path = RemotePath(i_entry);
+    const QString status = StatusOf(i_entry);
+    // A complete file needs no new request, whatever the uploader says.
+    if (status == QLatin1String("local error") || status == QLatin1String("complete")) {
+        Log(kArea, 1, QStringLiteral("Download status %1, not re-queueing %2").arg(status, ToQString(path)), user);
+    } else if (user.IsConnected("is_online")) {
+        Log(kArea, 1,
+            QStringLiteral("User %1 appears to still be online, re-queueing %2").arg(user.AsString(), ToQString(path)),
+            user);
+        Outbox().QueueDownload(user.AsString(), path);
+    } else {
+        Log(kArea, 1, QStringLiteral("User %1 offline, not re-queueing %2").arg(user.AsString(), ToQString(path)), user);
+    }
+}
+
+void TransferQueueManager::RequeueDownload(ItemPtr i_entry)
+{
+    const ItemPtr status = i_entry["download_entry_status"];
+    if (status.AsString() == QLatin1String("complete") || IsActiveStatus(status))
+        return;
+    if (DoesDownloadItemCompleteFilenameExist(i_entry)) {
+        SetDownloadEntryStatus(i_entry, QStringLiteral("complete"));
+        return;
+    }
+    const ItemPtr user = i_entry["user"];
+    Outbox().QueueDownload(user.AsString(), RemotePath(i_entry));
+    SetDownloadEntryStatus(i_entry, QStringLiteral("queued"));
+    Log(kArea, 2, QStringLiteral("Queueing %1").arg(i_entry["file_name"].AsString()), user);
+}
+
+void TransferQueueManager::RequeueUserDownloads(ItemPtr i_user)
+{
+    const ItemSet entries = i_user.GetItems("download_entry");
+    if (!entries.empty())
+        Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(i_user.AsString()), i_user);
+    const std::vector<ItemPtr> ordered = ByDownloadOrder(entries);
+    for (const ItemPtr& entry : ordered) {
+        const QString status = StatusOf(entry);
+        if (status != QLatin1String("complete") && status != QLatin1String("denied"))
+            RequeueDownload(entry);
+    }
+    if (!ordered.empty()) {
+        SetTransferTime(i_user, "last_queue_request_time");
+        SetTransferTime(i_user, "next_place_in_line_request_time", kPlaceInLineAfterRequeueMs);
+    }
+}
+
+void TransferQueueManager::OnUserOnline(ItemPtr i_user)
+{
+    Log(kArea, 1, QStringLiteral("User %1 went online").arg(i_user.AsString()), i_user);
+    RequeueUserDownloads(i_user);
+    StartNewUploads();
+}
+
+void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr i_entry)
+{
+    const ItemPtr user = i_entry["user"];
+    Log(kArea, 1,
+        QStringLiteral("Requesting place in line for download of %1 from %2")
+            .arg(i_entry["file_name"].AsString(), user.AsString()),
+        user);
+    MemStream message;
+    OutputStream out(message);
+    out.Write(quint32(51));
+    out.Write(RemotePath(i_entry));
+    Outbox().SendMessage(user.AsString(), message);
+}
+
+void TransferQueueManager::OnDownloadPlaceInLine(QString i_user, std::string i_file, int i_place)
+{
+    ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
+    if (entry)
+        entry.Connect(GetType("place_in_line")->GetItem(Value(i_place)));
+}
+
+bool TransferQueueManager::IsActivelyDownloadingFromUser(QString i_user)
+{
+    const ItemPtr downloading = GetType("download_entry_status")->GetItem("downloading");
+    for (const ItemPtr& entry : GetType("user")->HasItem(i_user).GetItems("download_entry"))
+        if (entry.IsConnected(downloading))
+            return true;
+    return false;
+}
+
+void TransferQueueManager::EveryHalfMinute()
+{
+    const qint64 now = EngineClock::NowMs();
+
+    Type* uploadStatuses = GetType("upload_entry_status");
+    ItemSet starting;
+    for (const char* status : {"requesting", "connecting", "waiting for offset"})
+        starting.Add(uploadStatuses->GetItem(status).GetItems("upload_entry"));
+    bool aborted = false;
+    for (const ItemPtr& entry : starting) {
+        const std::optional<qint64> since = TransferTime(entry, "last_status_change_time");
+        if (!since || now - *since < kUploadStartTimeoutMs)
+            continue;
+        Log(kArea, 1,
+            QStringLiteral("Upload of %1 to %2 timed out in %3 phase, aborting")
+                .arg(entry["shared_file"]["shared_file_name"].AsString(), entry["user"].AsString(),
+                     entry["upload_entry_status"].AsString()));
+        SetUploadEntryStatus(entry, QStringLiteral("aborted"));
+        aborted = true;
+    }
+    if (aborted)
+        StartNewUploads();
+
+    ItemSet users;
+    for (const ItemPtr& user :
+         GetType("download_entry_status")->GetItem("queued").GetItems("download_entry").GetItems("user"))
+        if (user.IsConnected("is_online"))
+            users.insert(user);
+
+    for (const ItemPtr& user : users) {
+        if (IsActivelyDownloadingFromUser(user.AsString()))
+            continue;
+        const std::optional<qint64> last = TransferTime(user, "last_queue_request_time");
+        if (!last || now - *last >= kRequeueIntervalMs)
+            RequeueUserDownloads(user);
+    }
+
+    const ItemPtr queued = GetType("download_entry_status")->GetItem("queued");
+    for (const ItemPtr& user : users) {
+        if (IsActivelyDownloadingFromUser(user.AsString()))
+            continue;
+        const std::optional<qint64> next = TransferTime(user, "next_place_in_line_request_time");
+        if (next && *next > now)
+            continue;
+        for (const ItemPtr& entry : ByDownloadOrder(user.GetItems("download_entry")))
+            if (entry.IsConnected(queued))
+                RequestDownloadPlaceInLine(entry);
+        SetTransferTime(user, "next_place_in_line_request_time", kPlaceInLineIntervalMs);
+    }
+}
+
+// ---- empty-share check ----
+
+void TransferQueueManager::OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable&)
+{
+    ItemPtr user = GetType("user")->HasItem(i_user);
+    if (!user || user["empty_share_check_status"].AsString() != QLatin1String("requested"))
+        return;
+    Type* statusType = GetType("empty_share_check_status");
+    if (!i_share.empty()) {
+        user.Connect(statusType->GetItem("not_empty"));
+        return;
+    }
+    user.Connect(statusType->GetItem("empty"));
+    if (GetSetting(QStringLiteral("check_for_empty_shares")) != QLatin1String("yes") || user.IsConnected("in_user_list"))
+        return;
+    const QString message = GetSetting(QStringLiteral("empty_share_message"));
+    if (message.isEmpty())
+        return;
+    Outbox().SendPrivateChat(i_user, message);
+    Log(QStringLiteral("Shared"), 1, QStringLiteral("Sent empty share warning message to user %1").arg(i_user));
+    user.Connect(GetType("sent_empty_share_warning_message")->GetItem(message));
+}

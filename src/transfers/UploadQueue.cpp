@@ -1,0 +1,442 @@
+// The upload queue: which requests enter it, in what order they wait, when they start, and what
+// a status change releases.
+#include "TransferQueueManager.h"
+
+#include "Log.h"
+#include "SharedFoldersManager.h"
+#include "TransferCells.h"
+#include "TransferOutbox.h"
+#include "TransferThread.h"
+
+#include <QFile>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
+namespace
+{
+const QString kArea = QStringLiteral("Transfer Queue");
+
+bool IsRunningStatus(const ItemPtr& i_status)
+{
+    return i_status && i_status.IsConnected("is_active");
+}
+
+int GroupPriorityOf(const ItemPtr& i_user)
+{
+    const ItemPtr inList = i_user["in_user_list"];
+    if (!inList)
+        return 0;
+    int best = 0;
+    for (const ItemPtr& group : inList.GetItems("user_list_group"))
+        best = std::max(best, group["group_download_priority"].AsInt());
+    return best;
+}
+
+// Entries ascending by their queue position; those without one are left out.
+std::vector<ItemPtr> ByEffectiveOrder(const ItemSet& i_entries)
+{
+    std::vector<std::pair<qint64, ItemPtr>> keyed;
+    keyed.reserve(i_entries.size());
+    for (const ItemPtr& entry : i_entries) {
+        const ItemPtr order = entry["effective_upload_order"];
+        if (order)
+            keyed.emplace_back(order.AsInt64(), entry);
+    }
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
+    std::vector<ItemPtr> sorted;
+    sorted.reserve(keyed.size());
+    for (auto& pair : keyed)
+        sorted.push_back(std::move(pair.second));
+    return sorted;
+}
+} // namespace
+
+// ---- admission ----
+
+bool TransferQueueManager::IsFileVisibleTo(const ItemPtr& i_file, const QString& i_user)
+{
+    const ItemPtr user = GetType("user")->GetItem(i_user);
+    if (user.IsConnected("unshared"))
+        return false;
+    const ItemSet folders = i_file["shared_file_folder"].GetItems("shared_folder");
+    for (const ItemPtr& folder : folders)
+        if (folder.IsConnected("shared_public"))
+            return true;
+    const ItemPtr inList = user["in_user_list"];
+    if (!inList)
+        return false;
+    for (const ItemPtr& folder : folders)
+        if (folder.IsConnected("shared_userlist"))
+            return true;
+    return !inList.GetItems("user_list_group").Common(folders.GetItems("user_list_group")).empty();
+}
+
+ItemPtr TransferQueueManager::FindSharedFileFor(const QString& i_user, const QString& i_file)
+{
+    if (!sharedFoldersManager)
+        return ItemPtr();
+    QString path = i_file;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const ItemPtr file = sharedFoldersManager->GetSharedFileItem(path);
+    if (!file || !IsFileVisibleTo(file, i_user))
+        return ItemPtr();
+    return file;
+}
+
+bool TransferQueueManager::RequeueExistingUpload(const ItemPtr& i_user, const ItemPtr& i_file)
+{
+    const ItemPtr entry = d->GetItem(i_user, i_file, "upload_entry");
+    if (!entry)
+        return false;
+    const ItemPtr status = entry["upload_entry_status"];
+    if (status.AsString() == QLatin1String("queued") || IsRunningStatus(status)) {
+        Log(kArea, 2, QStringLiteral("Already queued"), i_user);
+        return true;
+    }
+    Log(kArea, 2, QStringLiteral("%1, re-queueing").arg(status.AsString()), i_user);
+    SetUploadEntryStatus(entry, QStringLiteral("queued"));
+    StartNewUploads();
+    return true;
+}
+
+qint64 TransferQueueManager::TakeOrderNumber()
+{
+    const qint64 number = GetSettingNumber(QStringLiteral("transfer_order_counter"));
+    SetSettingNumber(QStringLiteral("transfer_order_counter"), number + 1);
+    return number;
+}
+
+ItemPtr TransferQueueManager::NewUploadEntry(const ItemPtr& i_user, const ItemPtr& i_file,
+                                             const QString& i_file_as_requested)
+{
+    ItemPtr entry = GetType("upload_entry")->NewItem();
+    entry.Connect(i_user);
+    entry.Connect(i_file);
+    entry.Connect(GetType("filename_as_requested")->GetItem(i_file_as_requested));
+    SetUploadEntryStatus(entry, QStringLiteral("queued"));
+    entry.Connect(GetType("upload_order")->GetItem(Value(TakeOrderNumber())));
+    OrderNewUpload(entry);
+    Log(kArea, 2, QStringLiteral("Queued"), i_user);
+    Outbox().TrackUser(i_user.AsString());
+    return entry;
+}
+
+void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file)
+{
+    ItemPtr user = GetType("user")->GetItem(i_user);
+    Log(kArea, 1, QStringLiteral("Queue upload requested by %1 for file %2").arg(i_user, i_file), user);
+
+    const ItemPtr file = FindSharedFileFor(i_user, i_file);
+    if (!file) {
+        Log(kArea, 2, QStringLiteral("Denied, file not shared"), user);
+        Outbox().DenyUpload(i_user, i_file, QStringLiteral("File not shared."));
+        return;
+    }
+    if (RequeueExistingUpload(user, file))
+        return;
+
+    const ItemPtr queued = GetType("upload_entry_status")->GetItem("queued");
+    qint64 queuedCount = 0;
+    for (const ItemPtr& entry : user.GetItems("upload_entry"))
+        queuedCount += entry.IsConnected(queued) ? 1 : 0;
+    if (queuedCount >= GetSettingNumber(QStringLiteral("max_queued_uploads_per_user"))) {
+        Log(kArea, 2, QStringLiteral("Denied, too many files already queued by user"), user);
+        Outbox().DenyUpload(i_user, i_file, QStringLiteral("Too many files"));
+        return;
+    }
+
+    NewUploadEntry(user, file, i_file);
+
+    if (GetSetting(QStringLiteral("check_for_empty_shares")) == QLatin1String("yes")
+        && !user.IsConnected("empty_share_check_status") && !user.IsConnected("in_user_list")) {
+        Outbox().GetUserSharedFiles(i_user);
+        user.Connect(GetType("empty_share_check_status")->GetItem("requested"));
+    }
+    StartNewUploads();
+}
+
+void TransferQueueManager::AddUpload(QString i_user, QString i_file)
+{
+    const ItemPtr user = GetType("user")->GetItem(i_user);
+    Log(kArea, 1, QStringLiteral("Initiating upload to %1 of file %2").arg(i_user, i_file), user);
+    const ItemPtr file = FindSharedFileFor(i_user, i_file);
+    if (!file) {
+        Log(kArea, 2,
+            QStringLiteral("Can't upload, file is either not shared or not shared with that particular user."), user);
+        return;
+    }
+    Outbox().QueueUpload(i_user, i_file, file["shared_file_size"].AsInt64());
+    if (RequeueExistingUpload(user, file))
+        return;
+    NewUploadEntry(user, file, i_file);
+    StartNewUploads();
+}
+
+bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(QString i_user)
+{
+    const ItemPtr user = GetType("user")->HasItem(i_user);
+    const ItemPtr inList = user["in_user_list"];
+    if (!inList)
+        return false;
+    if (GetSetting(QStringLiteral("accept_userlist_uploads")) == QLatin1String("yes"))
+        return true;
+    for (const ItemPtr& group : inList.GetItems("user_list_group"))
+        if (group.IsConnected("accept_uploads"))
+            return true;
+    return false;
+}
+
+void TransferQueueManager::UnshareUser(QString i_user)
+{
+    ItemPtr user = GetType("user")->GetItem(i_user);
+    user.Connect(GetType("unshared")->GetGlobalNullItem());
+    const ItemSet entries = user.GetItems("upload_entry");
+    for (const ItemPtr& entry : entries) {
+        Outbox().DenyUpload(i_user, entry["filename_as_requested"].AsString(), QStringLiteral("File not shared."));
+        RemoveUpload(entry);
+    }
+}
+
+void TransferQueueManager::ReshareUser(QString i_user)
+{
+    GetType("user")->GetItem(i_user).Disconnect("unshared");
+}
+
+// ---- order and start ----
+
+int TransferQueueManager::GetUserGroupDownloadPriority(QString i_user)
+{
+    return GroupPriorityOf(GetType("user")->HasItem(i_user));
+}
+
+bool TransferQueueManager::UploadEntrySortCompare(ItemPtr i_a, ItemPtr i_b)
+{
+    const ItemPtr userA = i_a["user"];
+    const ItemPtr userB = i_b["user"];
+    const int priorityA = GroupPriorityOf(userA);
+    const int priorityB = GroupPriorityOf(userB);
+    if (priorityA != priorityB)
+        return priorityA > priorityB;
+    const bool privilegedA = userA && userA.IsConnected("is_privileged");
+    const bool privilegedB = userB && userB.IsConnected("is_privileged");
+    if (privilegedA != privilegedB)
+        return privilegedA;
+    return i_a["upload_order"].AsInt64() < i_b["upload_order"].AsInt64();
+}
+
+void TransferQueueManager::OrderNewUpload(ItemPtr i_entry)
+{
+    Type* orderType = GetType("effective_upload_order");
+    std::vector<ItemPtr> list;
+    bool loaded = false;
+    const auto load = [&] {
+        list = ByEffectiveOrder(GetType("upload_entry")->GetItems());
+        list.erase(std::remove(list.begin(), list.end(), i_entry), list.end());
+        loaded = true;
+        m_lastOrderedUpload = list.empty() ? ItemPtr() : list.back();
+    };
+
+    if (!m_lastOrderedUpload) {
+        load();
+        if (!m_lastOrderedUpload) {
+            i_entry.Connect(orderType->GetItem(Value(1)));
+            m_lastOrderedUpload = i_entry;
+            return;
+        }
+    }
+    if (UploadEntrySortCompare(m_lastOrderedUpload, i_entry)) {
+        const qint64 next = m_lastOrderedUpload["effective_upload_order"].AsInt64() + 1;
+        i_entry.Connect(orderType->GetItem(Value(next)));
+        m_lastOrderedUpload = i_entry;
+        return;
+    }
+    if (!loaded)
+        load();
+    auto place = list.begin();
+    while (place != list.end() && !UploadEntrySortCompare(i_entry, *place))
+        ++place;
+    list.insert(place, i_entry);
+    qint64 number = 1;
+    for (ItemPtr& entry : list)
+        entry.Connect(orderType->GetItem(Value(number++)));
+}
+
+void TransferQueueManager::StartNewUploads()
+{
+    Type* statusType = GetType("upload_entry_status");
+    const ItemSet runningStatuses = GetType("is_active")->GetGlobalNullItem().GetItems("upload_entry_status");
+    std::unordered_set<std::uint64_t> busyUsers;
+    qint64 running = 0;
+    for (const ItemPtr& status : runningStatuses) {
+        for (const ItemPtr& entry : status.GetItems("upload_entry")) {
+            ++running;
+            busyUsers.insert(entry["user"].GetSerial());
+        }
+    }
+    qint64 freeSlots = GetSettingNumber(QStringLiteral("upload_slots")) - running;
+    if (freeSlots <= 0)
+        return;
+
+    const ItemPtr queued = statusType->GetItem("queued");
+    ItemSet candidates;
+    for (const ItemPtr& entry : queued.GetItems("upload_entry")) {
+        const ItemPtr user = entry["user"];
+        if (user && user.IsConnected("is_online"))
+            candidates.insert(entry);
+    }
+    if (candidates.empty())
+        return;
+
+    Type* orderType = GetType("effective_upload_order");
+    Type* tokenType = GetType("transfer_req");
+    qint64 index = 0;
+    for (ItemPtr& entry : ByEffectiveOrder(candidates)) {
+        const ItemPtr current = entry["effective_upload_order"];
+        if (!current || current.AsInt64() != index)
+            entry.Connect(orderType->GetItem(Value(index)));
+        const ItemPtr user = entry["user"];
+        if (freeSlots > 0 && busyUsers.count(user.GetSerial()) == 0) {
+            const uint token = Outbox().RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
+                                                      entry["shared_file"]["shared_file_size"].AsInt64());
+            SetUploadEntryStatus(entry, QStringLiteral("requesting"));
+            entry.Connect(tokenType->GetItem(Value(token)));
+            --freeSlots;
+            busyUsers.insert(user.GetSerial());
+            DetermineUploadSpeedLimit();
+        }
+        ++index;
+    }
+}
+
+void TransferQueueManager::OnUploadPlaceInLineRequested(QString i_user, QString i_fileName)
+{
+    const ItemPtr user = GetType("user")->HasItem(i_user);
+    const ItemPtr name = GetType("filename_as_requested")->HasItem(i_fileName);
+    if (!user || !name)
+        return;
+    const ItemPtr entry = d->GetItem(user, name, "upload_entry");
+    const ItemPtr order = entry["effective_upload_order"];
+    if (!order)
+        return;
+    Outbox().SendUploadPlaceInLine(i_user, i_fileName, order.AsInt());
+}
+
+int TransferQueueManager::QueuedUploadCount()
+{
+    return static_cast<int>(GetType("upload_entry_status")->GetItem("queued").GetItems("upload_entry").size());
+}
+
+bool TransferQueueManager::IsFreeToUpload()
+{
+    return GetSetting(QStringLiteral("upload_slots")).toUInt() > static_cast<uint>(ActiveUploadCount());
+}
+
+void TransferQueueManager::DetermineUploadsEffectiveOrder()
+{
+    std::vector<ItemPtr> entries;
+    for (const ItemPtr& entry : GetType("upload_entry")->GetItems())
+        entries.push_back(entry);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [this](const ItemPtr& i_a, const ItemPtr& i_b) { return UploadEntrySortCompare(i_a, i_b); });
+    Type* orderType = GetType("effective_upload_order");
+    qint64 number = 0;
+    for (ItemPtr& entry : entries)
+        entry.Connect(orderType->GetItem(Value(number++)));
+}
+
+void TransferQueueManager::AssertNoExtraUploads()
+{
+    const int running = ActiveUploadCount();
+    const qint64 slotCount = GetSettingNumber(QStringLiteral("upload_slots"));
+    // More can run for a while after the setting was lowered; worth a line, not a stop.
+    if (running > slotCount)
+        Log(kArea, 1, QStringLiteral("%1 uploads running with %2 slots").arg(running).arg(slotCount));
+}
+
+// ---- status ----
+
+void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_status)
+{
+    const bool wasRunning = IsRunningStatus(i_entry["upload_entry_status"]);
+    const ItemPtr status = GetType("upload_entry_status")->GetItem(i_status);
+    i_entry.Connect(status);
+    SetTransferTime(i_entry, "last_status_change_time");
+    if (!wasRunning || IsRunningStatus(status))
+        return;
+
+    TearDownUpload(i_entry);
+    if (i_status == QLatin1String("aborted")) {
+        const ItemPtr user = i_entry["user"];
+        Log(kArea, 1,
+            QStringLiteral("Upload of %1 to %2 aborted, sending upload failed notification.")
+                .arg(i_entry["shared_file"]["shared_file_name"].AsString(), user.AsString()),
+            user);
+        MemStream message;
+        OutputStream out(message);
+        out.Write(quint32(46));
+        out.Write(i_entry["filename_as_requested"].AsString());
+        Outbox().SendMessage(user.AsString(), message);
+    }
+    DetermineUploadSpeedLimit();
+}
+
+void TransferQueueManager::TearDownUpload(ItemPtr i_entry)
+{
+    if (ItemPtr item = i_entry["upload_thread"]) {
+        auto* thread = item.AsPointer<TransferThread>();
+        item.Remove();
+        if (thread) {
+            thread->SignalExit();
+            thread->wait();
+            thread->deleteLater();
+        }
+    }
+    if (ItemPtr item = i_entry["upload_file"]) {
+        auto* file = item.AsPointer<QFile>();
+        item.Remove();
+        if (file) {
+            file->close();
+            delete file;
+        }
+    }
+    if (ItemPtr item = i_entry["upload_socket"]) {
+        auto* socket = item.AsPointer<QTcpSocket>();
+        item.Remove();
+        if (socket) {
+            socket->close();
+            socket->deleteLater();
+        }
+    }
+    if (ItemPtr item = i_entry["read_position"]) {
+        delete item.AsPointer<PositionCell>();
+        i_entry.Disconnect(item);
+    }
+    for (const char* type : {"last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
+        if (ItemPtr item = i_entry[type])
+            item.Remove();
+}
+
+void TransferQueueManager::ForgetOrderedUpload(const ItemPtr& i_entry)
+{
+    if (m_lastOrderedUpload == i_entry)
+        m_lastOrderedUpload = ItemPtr();
+}
+
+void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
+{
+    if (!i_entry)
+        return;
+    const bool wasRunning = IsRunningStatus(i_entry["upload_entry_status"]);
+    TearDownUpload(i_entry);
+    ForgetOrderedUpload(i_entry);
+    i_entry.Remove();
+    // A freed slot would otherwise wait for the next time-out, and the others keep a smaller share.
+    if (wasRunning) {
+        DetermineUploadSpeedLimit();
+        StartNewUploads();
+    }
+}

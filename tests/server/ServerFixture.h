@@ -1,0 +1,64 @@
+#pragma once
+
+// One client engine for a test: a fresh store with the settings types, the saver, the timers and
+// the server connection pointed at a loopback test server.
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "Server.h"
+#include "TestServer.h"
+#include "TimerManager.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+struct ServerFixture
+{
+    explicit ServerFixture(const QString& i_user = QStringLiteral("alice"))
+    {
+        d = new Data;
+        DeclareSettingTypes(d);
+        saver.reset(new DataSaver);
+        timers.reset(new TimerManager);
+        server.reset(new Server);
+        server->CreateData();
+        saver->NotifyFirstStart();
+        testServer.reset(new TestServer);
+        testServer->Listen();
+        SetSetting(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
+        SetSettingNumber(QStringLiteral("server_port"), testServer->Port());
+        if (!i_user.isEmpty())
+        {
+            SetSetting(QStringLiteral("username"), i_user);
+            SetSetting(QStringLiteral("password"), QStringLiteral("secret"));
+        }
+    }
+
+    ~ServerFixture()
+    {
+        server.reset();
+        testServer.reset();
+        timers.reset();
+        saver.reset();
+        delete d;
+        d = nullptr;
+    }
+
+    // Connects and waits for the login; false when it did not happen.
+    bool Login()
+    {
+        QSignalSpy connected(server.get(), &Server::Connected);
+        server->Connect();
+        return connected.wait(5000) || connected.count() > 0;
+    }
+
+    ItemPtr User(const QString& i_name) { return d->GetType("user")->GetItem(i_name); }
+    ItemPtr Room(const QString& i_name) { return d->GetType("room")->GetItem(i_name); }
+
+    std::unique_ptr<DataSaver> saver;
+    std::unique_ptr<TimerManager> timers;
+    std::unique_ptr<Server> server;
+    std::unique_ptr<TestServer> testServer;
+};

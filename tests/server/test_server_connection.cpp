@@ -1,0 +1,287 @@
+// Login, refusal, drops, reconnection, the after-login duties and requests made while offline,
+// against the loopback test server.
+
+#include "ServerFixture.h"
+#include "Wire.h"
+
+#include <QCryptographicHash>
+#include <QTcpServer>
+
+namespace
+{
+QByteArray Md5Hex(const QString& i_text)
+{
+    return QCryptographicHash::hash(i_text.toUtf8(), QCryptographicHash::Md5).toHex();
+}
+
+ItemPtr FlagItem(const char* i_type)
+{
+    return d->GetType(i_type)->GetGlobalNullItem();
+}
+} // namespace
+
+class TestServerConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void loginSucceedsOnceWithTheStoredCredentials()
+    {
+        ServerFixture f;
+        QSignalSpy connecting(f.server.get(), &Server::Connecting);
+        QSignalSpy connected(f.server.get(), &Server::Connected);
+        QSignalSpy failed(f.server.get(), &Server::ConnectionFailed);
+
+        f.server->Connect();
+        // Connect() returns before anything happened on the network.
+        QCOMPARE(connecting.count(), 1);
+        QCOMPARE(f.testServer->AcceptedConnections(), 0);
+        QVERIFY(!f.server->IsConnected());
+        f.server->Connect();
+        QCOMPARE(connecting.count(), 1);
+
+        QTRY_COMPARE(connected.count(), 1);
+        QVERIFY(f.server->IsConnected());
+        f.server->Connect();
+        QVERIFY(f.testServer->WaitForFrames(SM_ACCEPT_CHILDREN));
+        QCOMPARE(connected.count(), 1);
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(f.testServer->AcceptedConnections(), 1);
+
+        const QByteArray expected = WireWriter()
+                                        .Str(QStringLiteral("alice"))
+                                        .Str(QStringLiteral("secret"))
+                                        .U32(160)
+                                        .Bytes(Md5Hex(QStringLiteral("alicesecret")))
+                                        .U32(1)
+                                        .Body();
+        QCOMPARE(f.testServer->FramesWithCode(SM_LOGIN).at(0).m_body, expected);
+    }
+
+    void refusedLoginReportsTheReasonAndStaysDown_data()
+    {
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("password") << QStringLiteral("INVALIDPASS");
+        QTest::newRow("user name") << QStringLiteral("INVALIDUSERNAME");
+        QTest::newRow("version") << QStringLiteral("INVALIDVERSION");
+    }
+
+    void refusedLoginReportsTheReasonAndStaysDown()
+    {
+        QFETCH(QString, reason);
+        ServerFixture f;
+        if (reason == QLatin1String("INVALIDPASS"))
+            f.testServer->AddAccount(QStringLiteral("alice"), QStringLiteral("other"));
+        else
+            f.testServer->SetRefusal(reason);
+        QSignalSpy connected(f.server.get(), &Server::Connected);
+        QSignalSpy failed(f.server.get(), &Server::ConnectionFailed);
+
+        f.server->Connect();
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), reason);
+        QCOMPARE(connected.count(), 0);
+        QCOMPARE(f.server->GetState(), Server::StateIdle);
+
+        // A refusal is no loss: the tick does not try again.
+        f.server->EveryHalfMinute();
+        QCOMPARE(f.server->GetState(), Server::StateIdle);
+        QCOMPARE(f.testServer->AcceptedConnections(), 1);
+    }
+
+    void refusedTcpConnectionGivesTheSocketText()
+    {
+        ServerFixture f;
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        SetSettingNumber(QStringLiteral("server_port"), closed.serverPort());
+        closed.close();
+        QSignalSpy failed(f.server.get(), &Server::ConnectionFailed);
+
+        f.server->Connect();
+        QVERIFY(failed.wait(5000));
+        QVERIFY(!failed.at(0).at(0).toString().isEmpty());
+        QCOMPARE(f.server->GetState(), Server::StateIdle);
+        QVERIFY(!f.server->IsAbruptlyDisconnected());
+    }
+
+    void connectNeedsAUserName()
+    {
+        ServerFixture f{QString()};
+        QSignalSpy connecting(f.server.get(), &Server::Connecting);
+        f.server->Connect();
+        QCOMPARE(connecting.count(), 0);
+        QCOMPARE(f.server->GetState(), Server::StateIdle);
+    }
+
+    void abruptDropCutsStatusesKeepsRoomsAndReconnectsOnTheTick()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        f.server->EnterRoom(QStringLiteral("lobby"), false);
+        QTRY_VERIFY(f.Room(QStringLiteral("lobby")).IsConnected("in_room"));
+        f.testServer->SendFrame(QStringLiteral("alice"), SM_USER_STATUS,
+                                WireWriter().Str(QStringLiteral("bob")).U32(1).U8(0).Body());
+        QTRY_VERIFY(f.User(QStringLiteral("bob")).IsConnected("is_away"));
+        QVERIFY(f.User(QStringLiteral("bob")).IsConnected("is_online"));
+
+        QSignalSpy disconnected(f.server.get(), &Server::Disconnected);
+        QSignalSpy connected(f.server.get(), &Server::Connected);
+        f.testServer->DropConnection(QStringLiteral("alice"));
+        QVERIFY(disconnected.wait(5000));
+        QVERIFY(f.server->IsAbruptlyDisconnected());
+        QVERIFY(!f.server->IsConnected());
+        QVERIFY(FlagItem("is_online").GetItems("user").empty());
+        QVERIFY(FlagItem("is_away").GetItems("user").empty());
+        QVERIFY(f.Room(QStringLiteral("lobby")).IsConnected("in_room"));
+
+        f.testServer->ClearFrames();
+        f.server->EveryHalfMinute();
+        QVERIFY(f.testServer->WaitForFrames(SM_LOGIN));
+        QVERIFY(!f.server->IsAbruptlyDisconnected());
+        QTRY_COMPARE(connected.count(), 1);
+        // The room is entered again without a second in_room link or a second Disconnected.
+        QVERIFY(f.testServer->WaitForFrames(SM_JOIN_ROOM, 1, QStringLiteral("alice")));
+        QCOMPARE(disconnected.count(), 1);
+        QVERIFY(f.testServer->RoomOf(QStringLiteral("lobby")).m_present.contains(QStringLiteral("alice")));
+    }
+
+    void failedReconnectionKeepsTryingUntilALoginSucceeds()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        const qint64 port = f.testServer->Port();
+        QSignalSpy disconnected(f.server.get(), &Server::Disconnected);
+        f.testServer->DropConnection(QStringLiteral("alice"));
+        QVERIFY(disconnected.wait(5000));
+
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        SetSettingNumber(QStringLiteral("server_port"), closed.serverPort());
+        closed.close();
+        QSignalSpy failed(f.server.get(), &Server::ConnectionFailed);
+        f.server->EveryHalfMinute();
+        QVERIFY(failed.wait(5000));
+        QVERIFY(f.server->IsAbruptlyDisconnected());
+
+        SetSettingNumber(QStringLiteral("server_port"), port);
+        QSignalSpy connected(f.server.get(), &Server::Connected);
+        f.server->EveryHalfMinute();
+        QVERIFY(connected.wait(5000));
+    }
+
+    void ownDisconnectAndReloggedStopReconnection_data()
+    {
+        QTest::addColumn<bool>("relogged");
+        QTest::newRow("Disconnect()") << false;
+        QTest::newRow("Relogged") << true;
+    }
+
+    void ownDisconnectAndReloggedStopReconnection()
+    {
+        QFETCH(bool, relogged);
+        ServerFixture f;
+        QVERIFY(f.Login());
+        QSignalSpy disconnected(f.server.get(), &Server::Disconnected);
+        if (relogged)
+        {
+            f.testServer->SendFrame(QStringLiteral("alice"), SM_RELOGGED, QByteArray());
+            QVERIFY(disconnected.wait(5000));
+        }
+        else
+        {
+            f.server->Disconnect();
+            QCOMPARE(disconnected.count(), 1);
+        }
+        QVERIFY(!f.server->IsConnected());
+        QVERIFY(!f.server->IsAbruptlyDisconnected());
+        QTRY_COMPARE(f.testServer->OpenConnections(), 0);
+
+        f.server->EveryHalfMinute();
+        QCOMPARE(f.server->GetState(), Server::StateIdle);
+        QCOMPARE(f.testServer->AcceptedConnections(), 1);
+        // Disconnect() while not logged in does nothing.
+        f.server->Disconnect();
+        QCOMPARE(disconnected.count(), 1);
+    }
+
+    void afterLoginDutiesInOrder()
+    {
+        ServerFixture f;
+        SetSettingNumber(QStringLiteral("listening_port"), 4000);
+        SetSettingNumber(QStringLiteral("obfuscated_listening_port"), 4001);
+        // Everything here happens before the first login, as at load time.
+        f.server->TrackUser(QStringLiteral("bob"));
+        f.server->TrackUser(QStringLiteral("carol"));
+        f.server->TrackUser(QStringLiteral("bob"));
+        f.server->SetAvailabilityStatus(false);
+        f.server->SendFilesFolders(3, 40);
+        f.Room(QStringLiteral("lobby")) += FlagItem("room_autojoin");
+        QVERIFY(f.User(QStringLiteral("bob")).IsConnected("is_tracked"));
+        QCOMPARE(GetSetting(QStringLiteral("availability_status")), QStringLiteral("away"));
+
+        QSignalSpy connected(f.server.get(), &Server::Connected);
+        f.server->Connect();
+        QVERIFY(f.testServer->WaitForFrames(SM_ACCEPT_CHILDREN));
+        QTRY_COMPARE(connected.count(), 1);
+        const QList<TestServer::Frame> frames = f.testServer->Frames(QStringLiteral("alice"));
+        QList<quint32> codes;
+        for (const TestServer::Frame& frame : frames)
+            codes.append(frame.m_code);
+        QCOMPARE(codes,
+                 (QList<quint32>{SM_LOGIN, SM_SET_LISTEN_PORT, SM_SET_STATUS, SM_SHARED_FOLDERS_FILES, SM_WATCH_USER,
+                                 SM_WATCH_USER, SM_JOIN_ROOM, SM_HAVE_NO_PARENT, SM_ACCEPT_CHILDREN}));
+        QCOMPARE(frames[1].m_body, WireWriter().U32(4000).U32(1).U32(4001).Body());
+        QCOMPARE(frames[2].m_body, WireWriter().I32(1).Body());
+        QCOMPARE(frames[3].m_body, WireWriter().U32(3).U32(40).Body());
+        QCOMPARE(frames[4].m_body, WireWriter().Str(QStringLiteral("bob")).Body());
+        QCOMPARE(frames[5].m_body, WireWriter().Str(QStringLiteral("carol")).Body());
+        QCOMPARE(frames[6].m_body, WireWriter().Str(QStringLiteral("lobby")).I32(0).Body());
+        QCOMPARE(frames[7].m_body, WireWriter().U8(1).Body());
+        QCOMPARE(frames[8].m_body, WireWriter().U8(0).Body());
+
+        // A room tab re-entering its room on Connected sends no second join.
+        f.server->EnterRoom(QStringLiteral("lobby"), false);
+        f.server->EveryFiveMinutes();
+        QVERIFY(f.testServer->WaitForFrames(SM_PING));
+        QCOMPARE(f.testServer->FramesWithCode(SM_PING).at(0).m_body, QByteArray());
+        QCOMPARE(f.testServer->FramesWithCode(SM_JOIN_ROOM).size(), 1);
+    }
+
+    void requestsWhileOfflineAreDroppedButKeepTheirLocalEffects()
+    {
+        ServerFixture f;
+        QSignalSpy sent(f.server.get(), &Server::PrivateChatSent);
+        const unsigned first = f.server->FileSearch(QStringLiteral("blue train"), false);
+        const unsigned second = f.server->FileSearch(QStringLiteral("red train"), true);
+        const unsigned third = f.server->SearchRoom(QStringLiteral("lobby"), QStringLiteral("green"));
+        QVERIFY(first != second && second != third && first != third);
+        ItemPtr request = d->GetType("search_request")->HasItem(Value(first));
+        QVERIFY(request);
+        QCOMPARE(request["search_request_text"].AsString(), QStringLiteral("blue train"));
+        QVERIFY(!request.IsConnected("wishlist_search"));
+        QVERIFY(d->GetType("search_request")->HasItem(Value(second)).IsConnected("wishlist_search"));
+        f.server->SendPrivateChat(QStringLiteral("bob"), QStringLiteral("hello"));
+        QCOMPARE(sent.count(), 0);
+        f.server->SendRoomChat(QStringLiteral("lobby"), QStringLiteral("hi"));
+        f.server->GetRoomList();
+        QCOMPARE(GetSetting(QStringLiteral("accept_room_list")), QStringLiteral("yes"));
+        // Leaving while offline leaves locally, since no answer will come.
+        ItemPtr lobby = f.Room(QStringLiteral("lobby"));
+        lobby += FlagItem("in_room");
+        f.server->LeaveRoom(QStringLiteral("lobby"));
+        QVERIFY(!lobby.IsConnected("in_room"));
+
+        QVERIFY(f.Login());
+        QVERIFY(f.testServer->WaitForFrames(SM_ACCEPT_CHILDREN));
+        for (quint32 code : f.testServer->Codes())
+            QVERIFY2(code != SM_FILE_SEARCH && code != SM_WISHLIST_SEARCH && code != SM_ROOM_SEARCH
+                         && code != SM_PRIVATE_MESSAGE && code != SM_ROOM_CHAT && code != SM_ROOM_LIST
+                         && code != SM_LEAVE_ROOM,
+                     qPrintable(QString::number(code)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerConnection)
+#include "test_server_connection.moc"
