@@ -25,8 +25,11 @@ bool UploadSpeedLimiter::Step(bool& o_limitChanged)
     m_lastSleepMs = 0;
     const int limit = m_engine ? m_engine->PerUploadSpeedLimit() : 0;
     o_limitChanged = limit != m_lastSeen;
-    if (o_limitChanged && m_lastSeen == 0)
+    if (o_limitChanged && m_lastSeen == 0) {
+        // A limit comes into force: it counts from now, for what is sent from now.
         m_unpaid = 0;
+        m_windowStartNs = m_clock();
+    }
     m_limit = limit;
     if (limit == 0) {
         // The window starts again here too, or the unlimited time would become an allowance
