@@ -35,14 +35,14 @@ bool AttributeMap::Read(InputStream& i_stream)
     quint32 count = 0;
     if (!i_stream.ReadCount(count))
         return fail();
-    m_attributes.reserve(std::min<size_t>(count, stream.BytesLeft() / 8));
+    m_attributes.reserve(static_cast<int>(std::min<size_t>(count, stream.BytesLeft() / 8)));
     for (quint32 n = 0; n < count; ++n)
     {
         qint32 code = 0;
         qint32 value = 0;
         if (!i_stream.Read(code) || !i_stream.Read(value))
             return fail();
-        m_attributes.emplace_back(code, value);
+        m_attributes.append(std::make_pair(code, value));
     }
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include "MemStream.h"
 
+#include <QVarLengthArray>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,9 +22,10 @@ class AttributeMap : public Persistent
 {
 public:
     std::string m_extension;
-    std::vector<std::pair<qint32, qint32>> m_attributes;
+    // Files carry two or three pairs; keeping them inline spares an allocation per record.
+    QVarLengthArray<std::pair<qint32, qint32>, 3> m_attributes;
 
-    void Add(qint32 i_code, qint32 i_value) { m_attributes.emplace_back(i_code, i_value); }
+    void Add(qint32 i_code, qint32 i_value) { m_attributes.append(std::make_pair(i_code, i_value)); }
     // The value of the last pair with the code, as a receiver links it.
     bool GetValue(qint32 i_code, qint32& o_value) const;
 

@@ -6,34 +6,25 @@
 #include <cstring>
 #include <new>
 
-// realloc rather than a vector: growing never zero-fills, and large blocks grow in place.
-struct MemStream::Buffer
+MemStream::Buffer::~Buffer()
 {
-    char* m_data = nullptr;
-    size_t m_capacity = 0;
-    size_t m_length = 0;
-    size_t m_readPos = 0;
+    std::free(m_data);
+}
 
-    Buffer() = default;
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    ~Buffer() { std::free(m_data); }
-
-    void Reserve(size_t i_extra)
-    {
-        const size_t needed = m_length + i_extra;
-        if (needed <= m_capacity)
-            return;
-        size_t capacity = m_capacity ? m_capacity : 256;
-        while (capacity < needed)
-            capacity *= 2;
-        char* data = static_cast<char*>(std::realloc(m_data, capacity));
-        if (!data)
-            throw std::bad_alloc();
-        m_data = data;
-        m_capacity = capacity;
-    }
-};
+void MemStream::Buffer::Grow(size_t i_extra)
+{
+    const size_t needed = m_length + i_extra;
+    if (needed <= m_capacity)
+        return;
+    size_t capacity = m_capacity ? m_capacity : 256;
+    while (capacity < needed)
+        capacity *= 2;
+    char* data = static_cast<char*>(std::realloc(m_data, capacity));
+    if (!data)
+        throw std::bad_alloc();
+    m_data = data;
+    m_capacity = capacity;
+}
 
 MemStream::MemStream() : m_buffer(std::make_shared<Buffer>())
 {
@@ -48,25 +39,6 @@ MemStream::MemStream(const QByteArray& i_bytes) : MemStream(i_bytes.constData(),
 {
 }
 
-void MemStream::WriteBuffer(const void* ip_data, size_t i_length)
-{
-    if (i_length == 0)
-        return;
-    m_buffer->Reserve(i_length);
-    std::memcpy(m_buffer->m_data + m_buffer->m_length, ip_data, i_length);
-    m_buffer->m_length += i_length;
-}
-
-bool MemStream::ReadBuffer(void* op_data, size_t i_length)
-{
-    if (i_length > BytesLeft())
-        return false;
-    if (i_length)
-        std::memcpy(op_data, m_buffer->m_data + m_buffer->m_readPos, i_length);
-    m_buffer->m_readPos += i_length;
-    return true;
-}
-
 bool MemStream::SkipBuffer(size_t i_length)
 {
     if (i_length > BytesLeft())
@@ -77,7 +49,7 @@ bool MemStream::SkipBuffer(size_t i_length)
 
 char* MemStream::ReserveForWrite(size_t i_length)
 {
-    m_buffer->Reserve(i_length);
+    m_buffer->Grow(i_length);
     return m_buffer->m_data + m_buffer->m_length;
 }
 
@@ -140,6 +112,9 @@ void MemStream::Clear()
 template <typename T>
 bool InputStream::ReadLE(T& o_value)
 {
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    return m_stream.ReadBuffer(&o_value, sizeof(T));
+#else
     unsigned char bytes[sizeof(T)];
     if (!m_stream.ReadBuffer(bytes, sizeof(T)))
         return false;
@@ -149,6 +124,7 @@ bool InputStream::ReadLE(T& o_value)
         value |= static_cast<U>(static_cast<U>(bytes[i]) << (8 * i));
     o_value = static_cast<T>(value);
     return true;
+#endif
 }
 
 bool InputStream::Read(bool& o_value)
@@ -212,6 +188,10 @@ bool InputStream::Read(QString& o_value)
 template <typename T>
 bool OutputStream::WriteLE(T i_value)
 {
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    m_stream.WriteBuffer(&i_value, sizeof(T));
+    return true;
+#else
     using U = std::make_unsigned_t<T>;
     const U value = static_cast<U>(i_value);
     unsigned char bytes[sizeof(T)];
@@ -219,6 +199,7 @@ bool OutputStream::WriteLE(T i_value)
         bytes[i] = static_cast<unsigned char>(value >> (8 * i));
     m_stream.WriteBuffer(bytes, sizeof(T));
     return true;
+#endif
 }
 
 bool OutputStream::Write(bool i_value) { return WriteLE<quint8>(i_value ? 1 : 0); }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -32,9 +33,26 @@ public:
     MemStream& operator=(const MemStream&) = default;
 
     // Appends; always succeeds.
-    void WriteBuffer(const void* ip_data, size_t i_length);
+    void WriteBuffer(const void* ip_data, size_t i_length)
+    {
+        Buffer& buffer = *m_buffer;
+        if (buffer.m_length + i_length > buffer.m_capacity)
+            buffer.Grow(i_length);
+        if (i_length)
+            std::memcpy(buffer.m_data + buffer.m_length, ip_data, i_length);
+        buffer.m_length += i_length;
+    }
     // Fails, consuming nothing, when fewer than i_length bytes remain.
-    bool ReadBuffer(void* op_data, size_t i_length);
+    bool ReadBuffer(void* op_data, size_t i_length)
+    {
+        Buffer& buffer = *m_buffer;
+        if (i_length > buffer.m_length - buffer.m_readPos)
+            return false;
+        if (i_length)
+            std::memcpy(op_data, buffer.m_data + buffer.m_readPos, i_length);
+        buffer.m_readPos += i_length;
+        return true;
+    }
     bool SkipBuffer(size_t i_length);
 
     // Room for i_length bytes at the end, filled by the caller and then committed; lets zlib
@@ -54,7 +72,20 @@ public:
     void Truncate(size_t i_length);    // drops the bytes after i_length
 
 private:
-    struct Buffer;
+    // realloc rather than a vector: growing never zero-fills, and large blocks grow in place.
+    struct Buffer
+    {
+        char* m_data = nullptr;
+        size_t m_capacity = 0;
+        size_t m_length = 0;
+        size_t m_readPos = 0;
+
+        Buffer() = default;
+        Buffer(const Buffer&) = delete;
+        Buffer& operator=(const Buffer&) = delete;
+        ~Buffer();
+        void Grow(size_t i_extra);
+    };
     std::shared_ptr<Buffer> m_buffer;
 };
 

@@ -2,14 +2,10 @@
 
 #include "Compression.h"
 #include "Log.h"
+#include "Server.h"
 #include "PeerMessages.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
-
-#if __has_include("Server.h")
-#include "Server.h"
-#define VELTRANE_HAS_SERVER 1
-#endif
 
 #include <QMetaMethod>
 #include <QRandomGenerator>
@@ -934,7 +930,6 @@ quint32 PeerMessenger::TakeTransferToken()
 
 // ---- the server connection ----
 
-#ifdef VELTRANE_HAS_SERVER
 void PeerMessenger::ConnectToServer()
 {
     if (!gp_server)
@@ -961,9 +956,3 @@ void PeerMessenger::ServerCantConnectToPeer(quint32 i_token, const QString& i_us
     if (gp_server)
         gp_server->CantConnectToPeer(i_token, i_user);
 }
-#else
-void PeerMessenger::ConnectToServer() {}
-void PeerMessenger::ServerGetPeerAddress(const QString&) {}
-void PeerMessenger::ServerConnectToPeer(quint32, const QString&, const QString&) {}
-void PeerMessenger::ServerCantConnectToPeer(quint32, const QString&) {}
-#endif

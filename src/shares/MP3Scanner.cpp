@@ -4,6 +4,9 @@
 #include <QMutexLocker>
 
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <memory>
 
 namespace
@@ -15,11 +18,72 @@ constexpr int kMpeg2Rates[15] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 
 const char* const kModeNames[4] = {"stereo", "joint stereo", "dual mono", "mono"};
 } // namespace
 
+#if defined(__x86_64__)
+namespace
+{
+// Both look at every position a byte 0xFF followed by a byte with its top three bits set, in
+// order, and return the first position they did not look at. Loads stay below last + 2.
+template <typename Analysis>
+__attribute__((target("avx2"))) int ScanAvx2(const unsigned char* ip_data, int i_last, Analysis& io_analysis)
+{
+    const __m256i ff = _mm256_set1_epi8(char(0xFF));
+    const __m256i e0 = _mm256_set1_epi8(char(0xE0));
+    int j = 0;
+    for (; j + 31 <= i_last; j += 32)
+    {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip_data + j));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip_data + j + 1));
+        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(
+            _mm256_and_si256(_mm256_cmpeq_epi8(here, ff), _mm256_cmpeq_epi8(_mm256_and_si256(next, e0), e0))));
+        while (mask)
+        {
+            const int at = j + __builtin_ctz(mask);
+            io_analysis.AddCandidate(ip_data[at + 1], ip_data[at + 2], ip_data[at + 3]);
+            mask &= mask - 1;
+        }
+    }
+    return j;
+}
+
+template <typename Analysis>
+int ScanSse2(const unsigned char* ip_data, int i_last, Analysis& io_analysis)
+{
+    const __m128i ff = _mm_set1_epi8(char(0xFF));
+    const __m128i e0 = _mm_set1_epi8(char(0xE0));
+    int j = 0;
+    for (; j + 15 <= i_last; j += 16)
+    {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip_data + j));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip_data + j + 1));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(here, ff), _mm_cmpeq_epi8(_mm_and_si128(next, e0), e0))));
+        while (mask)
+        {
+            const int at = j + __builtin_ctz(mask);
+            io_analysis.AddCandidate(ip_data[at + 1], ip_data[at + 2], ip_data[at + 3]);
+            mask &= mask - 1;
+        }
+    }
+    return j;
+}
+
+bool Avx2Supported()
+{
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported;
+}
+} // namespace
+
+#endif
+
 void MP3HeaderAnalysis::AddBlock(const unsigned char* ip_data, int i_length)
 {
     // A header needs j + 4 < length; anything later in the block is not looked at.
     const int last = i_length - 5;
     int j = 0;
+#if defined(__x86_64__)
+    j = Avx2Supported() ? ScanAvx2(ip_data, last, *this) : ScanSse2(ip_data, last, *this);
+#endif
     while (j <= last)
     {
         const void* hit = std::memchr(ip_data + j, 0xFF, static_cast<size_t>(last - j + 1));

@@ -27,10 +27,10 @@ public:
     void AddBlock(const unsigned char* ip_data, int i_length);
     bool Decide(MP3ScanResult& o_result) const;
 
+    void AddCandidate(unsigned char i_b1, unsigned char i_b2, unsigned char i_b3);
+
 private:
     enum { VersionCount = 3, ProtectionCount = 2, FrequencyCount = 3, ModeCount = 4, RateCount = 16 };
-
-    void AddCandidate(unsigned char i_b1, unsigned char i_b2, unsigned char i_b3);
 
     static int FrameKey(int i_version, int i_protection, int i_frequency, int i_mode, int i_rate)
     {

@@ -3,14 +3,18 @@
 #include "DataSaver.h"
 #include "Log.h"
 #include "SearchWords.h"
+#include "Server.h"
 #include "TextUtils.h"
 #include "UserStats.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 
 #include <algorithm>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
@@ -22,8 +26,8 @@ struct Entry
 {
     QString name;
     QString lower;
-    QFileInfo info;
     bool isFolder;
+    bool isLink;
 };
 
 bool EntryLess(const Entry& i_a, const Entry& i_b)
@@ -32,22 +36,49 @@ bool EntryLess(const Entry& i_a, const Entry& i_b)
     return c != 0 ? c < 0 : i_a.name < i_b.name;
 }
 
-// Files and folders without hidden and system entries, links followed, by name ignoring case.
+// Files and folders without hidden entries (a leading dot) and system entries (sockets, devices,
+// pipes, broken links); links are followed. Ordered by name ignoring case. Read straight from
+// the directory, so that the entry types come without a look at each file, and so that names
+// that are not valid UTF-8 (which the toolkit's listing leaves out silently) can be reported.
 std::vector<Entry> ListFolder(const QString& i_folder)
 {
     std::vector<Entry> entries;
     if (i_folder.isEmpty())
         return entries;
-    QDirIterator it(i_folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext())
+    const QByteArray folder = QFile::encodeName(i_folder);
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return entries;
+    while (const dirent* entry = ::readdir(dir))
     {
-        it.next();
-        QFileInfo info = it.fileInfo();
-        QString name = info.fileName();
+        const char* raw = entry->d_name;
+        if (raw[0] == '.')
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        bool isFile = entry->d_type == DT_REG;
+        const bool isLink = entry->d_type == DT_LNK;
+        if (!isFolder && !isFile)
+        {
+            if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+                continue;
+            struct stat info;
+            if (::fstatat(::dirfd(dir), raw, &info, 0) != 0)
+                continue; // a broken link
+            isFolder = S_ISDIR(info.st_mode);
+            isFile = S_ISREG(info.st_mode);
+            if (!isFolder && !isFile)
+                continue;
+        }
+        QString name = QFile::decodeName(raw);
+        if (QFile::encodeName(name) != QByteArray(raw))
+        {
+            Log(kArea, 2, QStringLiteral("Not sharing %1/%2: its name is not valid UTF-8").arg(i_folder, name));
+            continue;
+        }
         QString lower = name.toLower();
-        const bool isFolder = info.isDir();
-        entries.push_back({std::move(name), std::move(lower), std::move(info), isFolder});
+        entries.push_back({std::move(name), std::move(lower), isFolder, isLink});
     }
+    ::closedir(dir);
     std::sort(entries.begin(), entries.end(), EntryLess);
     return entries;
 }
@@ -159,6 +190,11 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     m_mp3Scanner.moveToThread(&m_mp3ScannerThread);
     connect(this, &SharedFoldersManager::MP3ScanRequired, &m_mp3Scanner, &MP3Scanner::OnMP3ScanRequired);
     connect(&m_mp3Scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+    if (gp_server)
+    {
+        connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
+        connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
+    }
 
     declare("unshared", Tertiary, true);
     relate("user", "unshared", One, Many);
@@ -175,6 +211,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     mp_lowerFolderType = d->GetType("shared_file_folder_lowercase_name");
     mp_sizeType = d->GetType("shared_file_size");
     mp_tokenType = d->GetType("search_token");
+
+    ConnectAnswers();
 }
 
 SharedFoldersManager::~SharedFoldersManager()
@@ -255,23 +293,32 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
     ItemSet known = folderItem.GetItems("shared_file");
     const ItemPtr lowerFolder = folderItem["shared_file_folder_lowercase_name"];
 
-    // Every file of the folder shares the folder's words; look them up once.
+    // Every file of the folder shares the folder's words; look them up once, when first needed.
     std::vector<std::string> words;
     SplitSearchWords(i_folder.toLower(), words);
-    std::vector<ItemPtr> folderTokens;
-    folderTokens.reserve(words.size());
-    for (const std::string& word : words)
-        folderTokens.push_back(mp_tokenType->GetItem(Value(word)));
     const size_t folderWordCount = words.size();
+    std::vector<ItemPtr> folderTokens;
 
     const std::vector<Entry> entries = ListFolder(i_folder);
+    if (entries.empty())
+    {
+        // Nothing listed: say why when it is not simply an empty folder, since every file known
+        // here is now dropped.
+        const QFileInfo info(i_folder);
+        if (!info.exists())
+            Log(kArea, 2, QStringLiteral("Folder %1 does not exist").arg(i_folder));
+        else if (!info.isDir())
+            Log(kArea, 2, QStringLiteral("%1 is not a folder").arg(i_folder));
+        else if (!info.isReadable() || !info.isExecutable())
+            Log(kArea, 2, QStringLiteral("Folder %1 cannot be read").arg(i_folder));
+    }
     for (const Entry& entry : entries)
     {
         const QString path = JoinPath(i_folder, entry.name);
         if (entry.isFolder)
         {
-            const QString canonical = entry.info.isSymLink()
-                ? entry.info.canonicalFilePath()
+            const QString canonical = entry.isLink
+                ? QFileInfo(path).canonicalFilePath()
                 : JoinPath(i_canonical.isEmpty() ? i_folder : i_canonical, entry.name);
             if (std::find(m_walkAncestors.begin(), m_walkAncestors.end(), canonical) != m_walkAncestors.end())
             {
@@ -283,9 +330,6 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
             m_walkAncestors.pop_back();
             continue;
         }
-        if (!entry.info.isFile())
-            continue;
-
         const Value name(entry.name);
         ItemPtr file;
         if (const ItemPtr nameItem = mp_nameType->HasItem(name))
@@ -303,14 +347,9 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
                 if (!known.contains(other))
                     continue;
                 const QString otherName = other["shared_file_name"].AsString();
-                const Entry probe{otherName, otherName.toLower(), QFileInfo(), false};
+                const Entry probe{otherName, otherName.toLower(), false, false};
                 if (std::binary_search(entries.begin(), entries.end(), probe, EntryLess))
                     continue;
-            }
-            if (entry.name.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(path))
-            {
-                Log(kArea, 1, QStringLiteral("Not sharing %1: its name is not valid UTF-8").arg(path));
-                continue;
             }
             // The listing's record says the entry exists; only a fresh look tells whether it still does.
             const QFileInfo now(path);
@@ -332,6 +371,9 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
         // Words are only ever added all at once, so a file with words has all of them already.
         if (!file.IsConnected("search_token"))
         {
+            if (folderTokens.empty())
+                for (size_t w = 0; w < folderWordCount; ++w)
+                    folderTokens.push_back(mp_tokenType->GetItem(Value(words[w])));
             for (const ItemPtr& token : folderTokens)
                 file.Connect(token);
             words.resize(folderWordCount);
@@ -452,6 +494,12 @@ void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QStri
 
 void SharedFoldersManager::OnConnectedToServer()
 {
+    if (!gp_server)
+        return;
+    // Every folder and file the scan reached, whoever may see them; sent at login only.
+    gp_server->SendFilesFolders(static_cast<int>(mp_fileFolderType->GetItemCount()),
+                                static_cast<int>(mp_fileType->GetItemCount()));
+    gp_server->GetUserStats(GetSetting(QStringLiteral("username")));
 }
 
 void SharedFoldersManager::OnReceivedUserStats(QString i_user, UserStats i_stats)

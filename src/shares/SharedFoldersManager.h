@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Data.h"
+#include "FileInfo.h"
 #include "MP3Scanner.h"
 #include "UserStats.h"
 
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QThread>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -45,6 +47,39 @@ public:
     void OnSharedFileNameAdded(ItemPtr i_name);
     void OnSharedFileFolderAdded(ItemPtr i_folder);
 
+    // ---- Who may see what, and the answers to other users (SharesAnswers.cpp) ----
+
+    // The shared folders the user may see; never creates items.
+    ItemSet GetUserSharedFolders(QString i_user);
+    // Whether the file lies in a folder the user may see; makes the user item when missing.
+    bool IsFileSharedWithUser(ItemPtr i_file, QString i_user);
+
+    // Answers one search: true when a reply went to the peer network.
+    bool ProcessSearch(QString i_user, unsigned int i_req, QString i_search);
+    // The whole search reply message (code 9 and the compressed body); false when there is
+    // nothing to send. ProcessSearch is this, a log line and the hand-over.
+    bool BuildSearchReply(const QString& i_user, quint32 i_req, const QString& i_search, MemStream& o_message);
+
+    // Every folder the user may see with its files; the table is left alone.
+    void GetSharedFilesAsUserShare(QString i_user, FileInfoMap& o_share, AttributeTranslationTable& o_table);
+    // The shares-list message (code 5 and the compressed body); empty when compression failed.
+    MemStream GetSharedFilesMessage(QString i_user);
+    // The folder-contents message (code 37 and the compressed body); false when the folder is
+    // unknown or hidden from the user, or compression failed.
+    bool BuildFolderContentsReply(const QString& i_user, quint32 i_req, const QString& i_folder, MemStream& o_message);
+
+    // The upload side's free slot and queue length, written into every search reply. Without
+    // a source a reply reports a free slot and an empty queue.
+    struct UploadState
+    {
+        bool freeSlot = true;
+        quint32 queuedUploads = 0;
+    };
+    void SetUploadStateSource(std::function<UploadState()> i_source) { m_uploadStateSource = std::move(i_source); }
+
+    // The most results one reply carries: more than this is refused by the receiving clients.
+    static constexpr quint32 MaxSearchResults = 131072;
+
 signals:
     void MP3ScanRequired(QString i_file);
     void SharedFilesRescanned(int i_filesAdded, int i_filesRemoved);
@@ -56,6 +91,10 @@ public slots:
     void OnConnectedToServer();
     void OnReceivedUserStats(QString i_user, UserStats i_stats);
 
+    void OnDirectFileSearch(QString i_user, quint32 i_req, QString i_search);
+    void OnDNetSearchRequest(QString i_user, quint32 i_req, QString i_searchText);
+    void OnFilesInFoldersRequested(QString i_user, quint32 i_req, QString i_folder);
+
 private:
 
     void WalkFolder(const QString& i_root, const QString& i_folder, QString i_canonical);
@@ -63,6 +102,10 @@ private:
     // under one lower-case name key.
     ItemPtr FindSharedFile(const ItemPtr& i_lowerFolder, const ItemPtr& i_lowerName) const;
     void LinkWords(ItemPtr i_file, const std::vector<std::string>& i_words);
+    // Links the answering slots to the server, the distributed network and the peer network.
+    void ConnectAnswers();
+    void AnswerSearch(const QString& i_user, quint32 i_req, const QString& i_search);
+    bool SendToUser(const QString& i_user, MemStream& i_message);
 
     QThread m_mp3ScannerThread;
     MP3Scanner m_mp3Scanner;
@@ -73,6 +116,7 @@ private:
     // Canonical paths of the folders on the current descent; a link back to one of them is a cycle.
     std::vector<QString> m_walkAncestors;
     std::vector<std::string> m_words;
+    std::function<UploadState()> m_uploadStateSource;
 
     // Looked up once: the walk touches these for every file.
     Type* mp_folderType = nullptr;

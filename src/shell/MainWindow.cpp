@@ -5,6 +5,7 @@
 #include "DNetManager.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
+#include "DiagnosticsForm.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "ExtendedAsciiTranslator.h"
@@ -38,6 +39,12 @@ bool g_showIsOver = false;
 QPalette defaultPalette;
 const qint64 g_currentVersion = 20120830;
 
+// The icons live in this static library; without this the linker would drop them.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace
 {
 template <typename Slot>
@@ -53,6 +60,7 @@ MainWindow::MainWindow(QWidget* ip_parent)
     , updateChecker(std::make_unique<UpdateChecker>())
 {
     mainWindow = this;
+    InitResources();
     ui->setupUi(this);
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 
@@ -118,7 +126,9 @@ void MainWindow::Init()
     connect(server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
     RegisterSharedFolderHandlers();
     new SizeManager();
-    RegisterLoggableItemType("user");
+
+    ui->diagnosticsForm->Init();
+    DiagnosticsForm::RegisterLoggableItemType("user");
 
     new TransferQueueManager();
     ui->transfersForm->Init();

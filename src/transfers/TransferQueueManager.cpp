@@ -132,7 +132,10 @@ TransferQueueManager::TransferQueueManager()
         ->m_itemRemoved.insert(
             new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnEntryRemoved));
 
-    d->AddPathEventHandler(new PathNode(new PathNode(d, "user"), "is_online", PathOnConnect),
+    // The store takes the root of the path; the child hangs on it.
+    auto* onlinePath = new PathNode(d, "user");
+    new PathNode(onlinePath, "is_online", PathOnConnect);
+    d->AddPathEventHandler(onlinePath,
                            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnUserOnline));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::FileTransferRequested, this,

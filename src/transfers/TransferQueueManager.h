@@ -168,6 +168,8 @@ private:
     ItemPtr NewUploadEntry(const ItemPtr& i_user, const ItemPtr& i_file, const QString& i_file_as_requested);
     qint64 TakeOrderNumber();
     void TearDownUpload(ItemPtr i_entry);
+    // Removes the entry with what it held; true when it was running.
+    bool DropUploadEntry(ItemPtr i_entry);
     // The remote folder's last components kept locally, each made safe, nearest last.
     QStringList KeptFolderComponents(const ItemPtr& i_entry);
     void BeginUploadConnection(ItemPtr i_entry);

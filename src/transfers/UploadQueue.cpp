@@ -195,9 +195,15 @@ void TransferQueueManager::UnshareUser(QString i_user)
     ItemPtr user = GetType("user")->GetItem(i_user);
     user.Connect(GetType("unshared")->GetGlobalNullItem());
     const ItemSet entries = user.GetItems("upload_entry");
+    bool freedSlot = false;
     for (const ItemPtr& entry : entries) {
         Outbox().DenyUpload(i_user, entry["filename_as_requested"].AsString(), QStringLiteral("File not shared."));
-        RemoveUpload(entry);
+        freedSlot = DropUploadEntry(entry) || freedSlot;
+    }
+    // Only once all are gone, or a slot freed here would go to this user's next entry.
+    if (freedSlot) {
+        DetermineUploadSpeedLimit();
+        StartNewUploads();
     }
 }
 
@@ -426,16 +432,21 @@ void TransferQueueManager::ForgetOrderedUpload(const ItemPtr& i_entry)
         m_lastOrderedUpload = ItemPtr();
 }
 
-void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
+bool TransferQueueManager::DropUploadEntry(ItemPtr i_entry)
 {
     if (!i_entry)
-        return;
+        return false;
     const bool wasRunning = IsRunningStatus(i_entry["upload_entry_status"]);
     TearDownUpload(i_entry);
     ForgetOrderedUpload(i_entry);
     i_entry.Remove();
+    return wasRunning;
+}
+
+void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
+{
     // A freed slot would otherwise wait for the next time-out, and the others keep a smaller share.
-    if (wasRunning) {
+    if (DropUploadEntry(i_entry)) {
         DetermineUploadSpeedLimit();
         StartNewUploads();
     }

@@ -23,8 +23,11 @@ public:
         d = new Data;
         dataSaver = new DataSaver;
         DeclareSettingTypes(d);
+        dataSaver->AddSavedType("global");
+        dataSaver->AddSavedByConnectionType("global_value", "global");
         Declare("user", Primary);
         Declare("user_list_group", Primary);
+        dataSaver->AddSavedType("user_list_group");
         for (const char* type :
              {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate", "length_seconds"})
             Declare(type, Tertiary);

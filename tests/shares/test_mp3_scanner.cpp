@@ -121,6 +121,77 @@ double WavSeconds(const QString& i_path)
     const quint32 bytes = dataBytes == 0 || dataBytes > quint32(all.size()) ? quint32(all.size() - data - 8) : dataBytes;
     return double(bytes) / byteRate;
 }
+// The rules written out plainly, one position at a time, to check the block scanner against.
+bool Reference(const QByteArray& i_bytes, MP3ScanResult& o_result)
+{
+    static const int rates[2][15] = {{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+                                     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
+    int votes[3] = {}, crc[2] = {}, freq[3] = {}, modes[4] = {};
+    struct Entry { int v, p, f, m, r; };
+    QVector<Entry> entries;
+    const auto* b = reinterpret_cast<const unsigned char*>(i_bytes.constData());
+    for (int start = 0; start < i_bytes.size(); start += 65536)
+    {
+        const int len = qMin(65536, i_bytes.size() - start);
+        for (int j = start; j + 4 < start + len; ++j)
+        {
+            if (b[j] != 0xFF || (b[j + 1] & 0xE0) != 0xE0)
+                continue;
+            const int vb = (b[j + 1] >> 3) & 3;
+            if (vb == 1 || ((b[j + 1] >> 1) & 3) != 1)
+                continue;
+            const int v = vb == 3 ? 0 : vb == 2 ? 1 : 2;
+            ++votes[v];
+            const int p = b[j + 1] & 1;
+            ++crc[p];
+            const int f = (b[j + 2] >> 2) & 3;
+            if (f == 3)
+                continue;
+            ++freq[f];
+            const int m = b[j + 3] >> 6;
+            ++modes[m];
+            const int r = b[j + 2] >> 4;
+            if (r != 0 && r != 15)
+                entries << Entry{v, p, f, m, r};
+        }
+    }
+    int v;
+    if (votes[0] > votes[1] && votes[0] > votes[2])
+        v = 0;
+    else if (votes[1] >= votes[0] && votes[1] > votes[2])
+        v = 1;
+    else
+        return false;
+    const int p = crc[1] > crc[0] ? 1 : 0;
+    const int f = freq[2] >= qMax(freq[0], freq[1]) ? 2 : freq[1] >= freq[0] ? 1 : 0;
+    int m = 0;
+    for (int k = 1; k < 4; ++k)
+        if (modes[k] >= modes[m])
+            m = k;
+    qint64 hist[321] = {}, sum = 0, count = 0;
+    for (const Entry& e : entries)
+        if (e.v == v && e.p == p && e.f == f && e.m == m)
+        {
+            ++hist[rates[v][e.r]];
+            sum += rates[v][e.r];
+            ++count;
+        }
+    if (count == 0)
+        return false;
+    const char* names[] = {"stereo", "joint stereo", "dual mono", "mono"};
+    o_result.mpegVersion = v + 1;
+    o_result.channelMode = names[m];
+    o_result.frequency = f;
+    o_result.bitrate = int(sum / count);
+    o_result.isVBR = true;
+    for (int k = 1; k <= 320; ++k)
+        if (hist[k] * 100 / count > 98)
+        {
+            o_result.isVBR = false;
+            o_result.bitrate = k;
+        }
+    return true;
+}
 } // namespace
 
 class TestMP3Scanner : public QObject
@@ -131,6 +202,7 @@ private slots:
     void decisions_data();
     void decisions();
     void blockEdges();
+    void matchesPlainRules();
     void unreadableFiles();
     void encodedFiles_data();
     void encodedFiles();
@@ -229,6 +301,39 @@ void TestMP3Scanner::blockEdges()
         QVERIFY(Analyse(bytes, result));
         QCOMPARE(result.bitrate, 128);
     }
+}
+
+void TestMP3Scanner::matchesPlainRules()
+{
+    // Dense random headers at every offset, block ends included: the fast block scanner must see
+    // exactly the candidates the plain rules see.
+    std::mt19937 random(11);
+    int decided = 0;
+    for (int round = 0; round < 40; ++round)
+    {
+        const int size = round < 20 ? 65536 * 2 + int(random() % 300) : 64 + int(random() % 2000);
+        QByteArray bytes(size, '\0');
+        for (char& c : bytes)
+        {
+            const unsigned r = random() % 100;
+            c = char(r < 30 ? 0xFF : r < 55 ? 0xE0 | (random() & 0x1F) : random() & 0xFF);
+        }
+        // A little bias so that some rounds decide on a real answer.
+        for (int k = 0; k < size / 40; ++k)
+            bytes.replace(int(random() % (size - 4)), 4, Header({1, 3, int(9 + random() % 3), 1}));
+        MP3ScanResult fast, plain;
+        const bool found = Reference(bytes, plain);
+        QCOMPARE(Analyse(bytes, fast), found);
+        if (!found)
+            continue;
+        ++decided;
+        QCOMPARE(fast.mpegVersion, plain.mpegVersion);
+        QCOMPARE(fast.channelMode, plain.channelMode);
+        QCOMPARE(fast.frequency, plain.frequency);
+        QCOMPARE(fast.isVBR, plain.isVBR);
+        QCOMPARE(fast.bitrate, plain.bitrate);
+    }
+    QVERIFY(decided >= 10);
 }
 
 void TestMP3Scanner::unreadableFiles()

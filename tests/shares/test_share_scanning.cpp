@@ -1,5 +1,6 @@
 #include "SharesFixture.h"
 
+#include "Log.h"
 #include "SearchWords.h"
 
 #include <QSignalSpy>
@@ -361,9 +362,24 @@ void TestShareScanning::badInput()
     d->GetType("shared_file_name")->m_itemCreated.insert(
         new EventHandler<Deleter, ItemPtr>(&deleter, &Deleter::OnName));
 
+    QStringList lines;
+    SetLogSink([&lines](const QString& i_area, const QString& i_line) {
+        if (i_area == "Shared")
+            lines << i_line;
+    });
     m->AddSharedFolder(m_root);
     m->AddSharedFolder(m_dir->path() + "/does-not-exist");
     m->AddSharedFolder(QString());
+    SetLogSink(LogSink());
+    auto logged = [&lines](const QString& i_text) {
+        for (const QString& line : lines)
+            if (line.contains(i_text))
+                return true;
+        return false;
+    };
+    QVERIFY(logged("second.txt: it went away during the scan"));
+    QVERIFY(logged("does-not-exist does not exist"));
+    QVERIFY(logged("is not valid UTF-8"));
     const QStringList paths = SharedPaths();
     QVERIFY(paths.contains(m_root + "/ok.txt"));
     QVERIFY(paths.contains(m_root + "/first.txt"));

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "Log.h"
+#include "DiagnosticsForm.h"
 #include "MainWindow.h"
 #include "PreparedHome.h"
 #include "StartupPrompts.h"
 
 #include <QFile>
 #include <QList>
+#include <QMap>
 #include <QPair>
 #include <QStringList>
 
@@ -33,29 +34,30 @@ public:
     QList<QPair<QString, QString>> m_informed;
 };
 
-// Collects the log lines as the diagnostics window would get them (area: line).
+// The log lines of an area as the diagnostics tab shows them, without their time stamps,
+// from a mark on.
 class LogRecorder
 {
 public:
-    LogRecorder()
-    {
-        SetLogSink([this](const QString& i_area, const QString& i_line) { m_lines << i_area + ": " + i_line; });
-    }
-    ~LogRecorder() { SetLogSink(LogSink()); }
-
-    // The texts of an area in order, without their time stamps.
     QStringList Texts(const QString& i_area) const
     {
         QStringList texts;
-        const QString prefix = i_area + QStringLiteral(": ");
-        for (const QString& line : m_lines) {
-            if (!line.startsWith(prefix))
-                continue;
-            const int end = line.indexOf(QStringLiteral("] "));
-            texts << (end < 0 ? line.mid(prefix.size()) : line.mid(end + 2));
+        if (!diagnosticsForm)
+            return texts;
+        const QStringList lines = diagnosticsForm->AreaLines(i_area);
+        for (int index = m_marks.value(i_area); index < lines.size(); ++index) {
+            const int end = lines[index].indexOf(QStringLiteral("] "));
+            texts << (end < 0 ? lines[index] : lines[index].mid(end + 2));
         }
         return texts;
     }
 
-    QStringList m_lines;
+    // Later calls of Texts see only what is logged from now on.
+    void Mark(const QString& i_area)
+    {
+        m_marks[i_area] = diagnosticsForm ? diagnosticsForm->AreaLines(i_area).size() : 0;
+    }
+
+private:
+    QMap<QString, int> m_marks;
 };

@@ -134,6 +134,10 @@ private slots:
         QVERIFY(d->GetType("excluded_download_extension")->HasItem(".ini"));
         QVERIFY(!GetSetting(QStringLiteral("listening_port")).isEmpty());
         QCOMPARE(m_window->windowTitle(), QStringLiteral("VeltraneQt build 8/30/2012"));
+        QVERIFY(!m_window->windowIcon().isNull());
+        // The offscreen desktop has no tray: the tray icon stays without an icon.
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        QVERIFY(m_window->TrayIcon()->icon().isNull());
 
         Ui::MainWindow* ui = m_window->Form();
         QVERIFY(ui->minimizeToTrayCheckBox->isChecked());
@@ -269,7 +273,7 @@ private slots:
         QFile::remove(DataPath());
         SetSetting(QStringLiteral("user_description"), QStringLiteral("saved by the tick"));
         d->GetType("user_note")->GetItem("orphaned note");
-        m_log->m_lines.clear();
+        m_log->Mark(QStringLiteral("Configuration Data"));
 
         timerManager->TickFiveMinutes();
         QVERIFY(!d->GetType("user_note")->HasItem("orphaned note"));

@@ -21,6 +21,10 @@
 //                            PATH as offset, then appends until SIZE; "downloaded TOKEN BYTES"
 //   count                    answers "count CONNECTIONS ATTEMPTS"
 //   ping                     answers "pong" (everything before it has been handled)
+//   mute                     events are only counted from now on; "tally NAME" answers "tally N"
+//   flood USER N             sends N small messages (44) to the user at once
+//   setupbench USER N        N file connections to the user one after the other; answers
+//                            "setup MEDIAN_US" (the time from the request to the accepted socket)
 //   quit
 // Events: "event NAME FIELDS..." for every signal of the peer messenger and the server state.
 
@@ -31,6 +35,7 @@
 #include "TimerManager.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -39,6 +44,7 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -67,8 +73,17 @@ void Say(const QByteArray& i_line)
     std::fflush(stdout);
 }
 
+// While muted, events are only counted (for benchmarks).
+bool g_muted = false;
+QHash<QByteArray, qint64> g_tally;
+
 void Event(const char* ip_name, const QList<QByteArray>& i_fields)
 {
+    if (g_muted)
+    {
+        ++g_tally[ip_name];
+        return;
+    }
     QByteArray line = QByteArray("event ") + ip_name;
     for (const QByteArray& field : i_fields)
         line += ' ' + field;
@@ -257,9 +272,9 @@ private:
         });
         connect(pm, &PeerMessenger::UserInfoRequested, this, [](QString u) { Event("UserInfoRequested", {Enc(u)}); });
         connect(pm, &PeerMessenger::UserInfoReceived, this,
-                [](QString u, QString text, bool hasPicture, char* picture, int length, int slots, int queued, bool free) {
+                [](QString u, QString text, bool hasPicture, char* picture, int length, int uploadSlots, int queued, bool freeSlot) {
                     Event("UserInfoReceived", {Enc(u), Enc(text), Num(hasPicture),
-                                               QByteArray(picture, length).toHex() + "-", Num(slots), Num(queued), Num(free)});
+                                               QByteArray(picture, length).toHex() + "-", Num(uploadSlots), Num(queued), Num(freeSlot)});
                 });
         connect(pm, &PeerMessenger::SearchResults, this, [](ItemPtr results) {
             Event("SearchResults", {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()),
@@ -287,6 +302,22 @@ private:
 
     void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket)
     {
+        if (m_setupRemaining > 0)
+        {
+            m_setupTimes.push_back(m_setupTimer.nsecsElapsed() / 1000);
+            delete ip_socket;
+            if (--m_setupRemaining > 0)
+            {
+                m_setupTimer.start();
+                peerMessenger->RequestFileConnectionToUser(i_user);
+            }
+            else
+            {
+                std::sort(m_setupTimes.begin(), m_setupTimes.end());
+                Say("setup " + Num(m_setupTimes[m_setupTimes.size() / 2]));
+            }
+            return;
+        }
         Event("FileConnectionAccepted", {Enc(i_user), Num(ip_socket->parent() == nullptr)});
         if (m_uploads.isEmpty())
         {
@@ -402,6 +433,22 @@ private:
             m_downloads[quint32(num(1))] = {arg(2), num(3)};
         else if (command == "count")
             Say("count " + Num(pm->ConnectionCount()) + ' ' + Num(pm->AttemptCount()));
+        else if (command == "mute")
+            g_muted = true;
+        else if (command == "tally")
+            Say("tally " + Num(g_tally.value(i_words.value(1))));
+        else if (command == "flood")
+        {
+            for (qint64 n = num(2); n > 0; --n)
+                pm->SendUploadPlaceInLine(arg(1), QStringLiteral("f"), int(n));
+        }
+        else if (command == "setupbench")
+        {
+            m_setupRemaining = int(num(2));
+            m_setupTimes.clear();
+            m_setupTimer.start();
+            pm->RequestFileConnectionToUser(arg(1));
+        }
         else if (command == "ping")
             Say("pong");
         else if (command == "quit")
@@ -415,6 +462,9 @@ private:
     QList<PendingUpload> m_uploads;
     QHash<quint32, std::pair<QString, qint64>> m_downloads;
     std::vector<FileMover*> m_movers;
+    int m_setupRemaining = 0;
+    QElapsedTimer m_setupTimer;
+    std::vector<qint64> m_setupTimes;
 };
 } // namespace
 

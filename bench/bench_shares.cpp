@@ -1,0 +1,230 @@
+// Share scanning on a generated tree of 100,000 files in 5,000 folders, the memory it takes,
+// and the audio header scanner against a plain read of the same file.
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "MP3Scanner.h"
+#include "SharedFoldersManager.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <malloc.h>
+#include <random>
+
+namespace
+{
+constexpr int kTopFolders = 50;
+constexpr int kSubFolders = 100; // per top folder: 5,000 folders holding files
+constexpr int kFilesPerFolder = 20;
+
+long ResidentKiB()
+{
+    QFile f("/proc/self/statm");
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * 4 : 0;
+}
+
+QString Name(std::mt19937& io_random, const QStringList& i_words, int i_minWords, int i_maxWords)
+{
+    std::uniform_int_distribution<int> count(i_minWords, i_maxWords);
+    std::uniform_int_distribution<int> pick(0, i_words.size() - 1);
+    QStringList parts;
+    for (int n = count(io_random); n > 0; --n)
+        parts << i_words[pick(io_random)];
+    return parts.join(' ');
+}
+
+int MakeTree(const QString& i_root)
+{
+    std::mt19937 random(42);
+    QStringList words;
+    const char* syllables[] = {"ka", "lo", "mi", "ren", "sa", "tor", "vel", "an", "dru", "qui", "zen", "bo", "fa", "ti"};
+    std::uniform_int_distribution<int> syllable(0, 13);
+    for (int i = 0; i < 3000; ++i)
+    {
+        QString w;
+        for (int s = 1 + i % 3; s >= 0; --s)
+            w += syllables[syllable(random)];
+        words << (i % 5 == 0 ? w.left(1).toUpper() + w.mid(1) : w);
+    }
+    std::uniform_int_distribution<qint64> size(1000, 12000000);
+    const char* extensions[] = {".mp3", ".flac", ".jpg", ".txt", ".ogg"};
+    int files = 0;
+    for (int t = 0; t < kTopFolders; ++t)
+    {
+        const QString top = i_root + '/' + Name(random, words, 1, 3) + QString::number(t);
+        for (int s = 0; s < kSubFolders; ++s)
+        {
+            const QString folder = top + '/' + Name(random, words, 2, 4) + " (" + QString::number(s) + ')';
+            QDir().mkpath(folder);
+            for (int f = 0; f < kFilesPerFolder; ++f)
+            {
+                QFile file(folder + '/' + QString("%1 ").arg(f + 1, 2, 10, QChar('0')) + Name(random, words, 3, 8)
+                           + extensions[f % 5]);
+                // Sparse files: the scan reads sizes, never contents.
+                if (file.open(QIODevice::WriteOnly) && file.resize(size(random)))
+                    ++files;
+            }
+        }
+    }
+    return files;
+}
+
+double PlainWalkSeconds(const QString& i_root, int& o_files)
+{
+    QElapsedTimer timer;
+    timer.start();
+    qint64 total = 0;
+    o_files = 0;
+    QDirIterator it(i_root, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+    {
+        it.next();
+        total += it.fileInfo().size();
+        ++o_files;
+    }
+    return timer.nsecsElapsed() / 1e9 + (total < 0 ? 1 : 0);
+}
+
+void NewStore()
+{
+    d = new Data;
+    dataSaver = new DataSaver;
+    DeclareSettingTypes(d);
+    d->NewType("user", Primary, false, true);
+    d->NewType("user_list_group", Primary, false, true);
+    for (const char* type :
+         {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate", "length_seconds"})
+        d->NewType(type, Tertiary, false, true);
+}
+
+// Frame headers of a 192 kbit/s MPEG-1 stream with random payload, as a long file would hold.
+QByteArray SyntheticMp3(int i_bytes)
+{
+    std::mt19937 random(3);
+    QByteArray out;
+    out.reserve(i_bytes + 1024);
+    const int frameBytes = 626;
+    while (out.size() < i_bytes)
+    {
+        out += QByteArray::fromHex("fffb b040");
+        for (int i = 4; i < frameBytes; ++i)
+            out += char(random() & 0xFF);
+    }
+    return out;
+}
+
+double ReadSeconds(const QString& i_path)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QFile file(i_path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return -1;
+    QByteArray buffer(65536, '\0');
+    qint64 sum = 0;
+    qint64 got;
+    while ((got = file.read(buffer.data(), buffer.size())) > 0)
+        sum += static_cast<unsigned char>(buffer[int(got - 1)]);
+    return timer.nsecsElapsed() / 1e9 + (sum < 0 ? 1 : 0);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    const QString root = dir.path() + "/Shared Music";
+
+    std::printf("generating %d files in %d folders...\n", kTopFolders * kSubFolders * kFilesPerFolder,
+                kTopFolders * kSubFolders);
+    std::fflush(stdout);
+    const int made = MakeTree(root);
+
+    int walked = 0;
+    PlainWalkSeconds(root, walked); // warm the caches the same for every run below
+    double plain = PlainWalkSeconds(root, walked);
+    plain = std::min(plain, PlainWalkSeconds(root, walked));
+
+    const long rssBefore = ResidentKiB();
+    const size_t heapBefore = mallinfo2().uordblks;
+    NewStore();
+    auto* manager = new SharedFoldersManager;
+    QElapsedTimer timer;
+    timer.start();
+    manager->AddSharedFolder(root);
+    const double firstScan = timer.nsecsElapsed() / 1e9;
+    const size_t shared = d->GetType("shared_file")->GetItemCount();
+    const long rssAfter = ResidentKiB();
+    const size_t heapInUse = mallinfo2().uordblks - heapBefore;
+
+    double rescan = 1e9;
+    for (int i = 0; i < 3; ++i)
+    {
+        timer.restart();
+        manager->RescanShares();
+        rescan = std::min(rescan, timer.nsecsElapsed() / 1e9);
+    }
+
+    // Start-up: the saved files come back without their words, and the rescan indexes them.
+    d->GetType("search_token")->GetItems().Remove();
+    timer.restart();
+    manager->RescanShares();
+    const double indexRescan = timer.nsecsElapsed() / 1e9;
+
+    std::printf("shares_files_made: %d files\n", made);
+    std::printf("shares_files_shared: %zu files\n", shared);
+    std::printf("shares_search_words: %zu words\n", d->GetType("search_token")->GetItemCount());
+    std::printf("shares_items: %zu items\n", d->GetItemCount());
+    std::printf("shares_links: %zu links\n", d->GetLinkCount());
+    std::printf("shares_plain_walk: %.3f s\n", plain);
+    std::printf("shares_first_scan_with_index: %.3f s\n", firstScan);
+    std::printf("shares_unchanged_rescan: %.3f s\n", rescan);
+    std::printf("shares_unchanged_rescan_vs_plain_walk: %.2f x\n", rescan / plain);
+    std::printf("shares_startup_rescan_rebuilding_index: %.3f s\n", indexRescan);
+    std::printf("shares_resident_per_file: %.0f bytes\n", (rssAfter - rssBefore) * 1024.0 / qMax<size_t>(shared, 1));
+    std::printf("shares_heap_in_use_per_file: %.0f bytes\n", double(heapInUse) / qMax<size_t>(shared, 1));
+    std::fflush(stdout);
+
+    delete manager;
+    delete dataSaver;
+    delete d;
+
+    const QString mp3 = dir.filePath("long.mp3");
+    {
+        QFile f(mp3);
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
+        f.write(SyntheticMp3(64 * 1024 * 1024));
+    }
+    MP3Scanner scanner;
+    double read = 1e9;
+    double scan = 1e9;
+    int version = 0, frequency = 0, bitrate = 0;
+    bool vbr = false;
+    QString mode;
+    for (int i = 0; i < 5; ++i)
+    {
+        read = std::min(read, ReadSeconds(mp3));
+        timer.restart();
+        if (!scanner.ScanMP3(mp3, version, mode, frequency, vbr, bitrate))
+            return 1;
+        scan = std::min(scan, timer.nsecsElapsed() / 1e9);
+    }
+    const double megabytes = QFileInfo(mp3).size() / 1048576.0;
+    std::printf("mp3_plain_read: %.0f MiB/s\n", megabytes / read);
+    std::printf("mp3_scan: %.0f MiB/s\n", megabytes / scan);
+    std::printf("mp3_scan_vs_plain_read: %.0f %%\n", 100.0 * read / scan);
+    std::printf("mp3_scan_result: %d kbit/s %s\n", bitrate, vbr ? "vbr" : "cbr");
+    return 0;
+}

@@ -1,0 +1,69 @@
+#include "DiagnosticsForm.h"
+
+#include "Log.h"
+#include "ui_DiagnosticsForm.h"
+
+#include <QPlainTextEdit>
+
+DiagnosticsForm* diagnosticsForm = nullptr;
+
+DiagnosticsForm::DiagnosticsForm(QWidget* ip_parent) : QWidget(ip_parent), m_ui(std::make_unique<Ui::DiagnosticsForm>())
+{
+    m_ui->setupUi(this);
+    diagnosticsForm = this;
+    SetLogSink([this](const QString& i_area, const QString& i_line) { AddLine(i_area, i_line); });
+}
+
+DiagnosticsForm::~DiagnosticsForm()
+{
+    if (diagnosticsForm == this)
+    {
+        // Lines logged from now on wait for the next form.
+        SetLogSink(LogSink());
+        diagnosticsForm = nullptr;
+    }
+}
+
+void DiagnosticsForm::Init()
+{
+    m_initialized = true;
+}
+
+void DiagnosticsForm::RegisterLoggableItemType(const std::string& i_type)
+{
+    ::RegisterLoggableItemType(i_type);
+}
+
+QStringList DiagnosticsForm::AreaNames() const
+{
+    QStringList names;
+    for (int index = 0; index < m_ui->areaTabs->count(); ++index)
+        names.append(m_ui->areaTabs->tabText(index));
+    return names;
+}
+
+QStringList DiagnosticsForm::AreaLines(const QString& i_area) const
+{
+    auto it = m_areaViews.find(i_area);
+    if (it == m_areaViews.end())
+        return QStringList();
+    return it->second->toPlainText().split(QLatin1Char('\n'));
+}
+
+void DiagnosticsForm::AddLine(const QString& i_area, const QString& i_line)
+{
+    QPlainTextEdit*& view = m_areaViews[i_area];
+    if (!view)
+    {
+        view = new QPlainTextEdit(m_ui->areaTabs);
+        view->setReadOnly(true);
+        view->setLineWrapMode(QPlainTextEdit::NoWrap);
+        // The oldest lines go first, so a long run keeps a bounded log.
+        view->setMaximumBlockCount(kMaxLogLines);
+        // Tab texts treat "&" as a mnemonic marker.
+        QString title = i_area;
+        title.replace(QLatin1Char('&'), QLatin1String("&&"));
+        m_ui->areaTabs->addTab(view, title);
+    }
+    view->appendPlainText(i_line);
+}

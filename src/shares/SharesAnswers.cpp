@@ -1,0 +1,344 @@
+// What other users get from the shares: the visibility rule, search replies, the shares list
+// and the contents of one folder.
+
+#include "SharedFoldersManager.h"
+
+#include "Compression.h"
+#include "Log.h"
+#include "PeerMessenger.h"
+#include "SearchParser.h"
+#include "Server.h"
+#include "SharedFolderInfo.h"
+#include "TextUtils.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace
+{
+const QString kSharedArea = QStringLiteral("Shared");
+const QString kSearchArea = QStringLiteral("Search");
+
+constexpr quint32 PM_SHARED_FILE_LIST = 5;
+constexpr quint32 PM_FILE_SEARCH_RESULT = 9;
+constexpr quint32 PM_SHARED_FILES_IN_FOLDER = 37;
+
+// The paths peers exchange separate their parts with "\".
+std::string RemotePath(std::string i_local)
+{
+    std::replace(i_local.begin(), i_local.end(), '/', '\\');
+    return i_local;
+}
+
+// Only MP3 files carry attributes, and only the bitrate and the bitrate mode.
+void SetOwnFileAttributes(const ItemPtr& i_file, const std::string& i_name, AttributeMap& o_attributes)
+{
+    if (GetFileExtension(i_name) != "mp3")
+        return;
+    o_attributes.m_extension = "mp3";
+    if (const ItemPtr bitrate = i_file["bitrate"])
+        o_attributes.Add(AttributeBitrate, bitrate.AsInt());
+    if (const ItemPtr mode = i_file["bitrate_mode"])
+        o_attributes.Add(AttributeVariableBitrate, mode.AsStdString() == "vbr" ? 1 : 0);
+}
+
+// The message code followed by the compressed body; false, with o_message left unusable, when
+// zlib fails (it then has written nothing we could send).
+bool CompressMessage(quint32 i_code, const MemStream& i_body, MemStream& o_message)
+{
+    o_message = MemStream();
+    OutputStream out(o_message);
+    out.Write(i_code);
+    return CompressBody(i_body, o_message);
+}
+} // namespace
+
+void SharedFoldersManager::ConnectAnswers()
+{
+    if (gp_server)
+        connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
+    if (peerMessenger)
+    {
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
+                &SharedFoldersManager::OnFilesInFoldersRequested);
+        peerMessenger->SetSharedFilesMessageProvider(
+            [this](const QString& i_user) { return GetSharedFilesMessage(i_user); });
+    }
+}
+
+bool SharedFoldersManager::SendToUser(const QString& i_user, MemStream& i_message)
+{
+    if (!peerMessenger)
+        return false;
+    peerMessenger->SendMessage(i_user, i_message);
+    return true;
+}
+
+// ---- Visibility ----
+
+ItemSet SharedFoldersManager::GetUserSharedFolders(QString i_user)
+{
+    ItemSet folders;
+    const ItemPtr user = d->GetType("user")->HasItem(Value(i_user));
+    if (user && user.IsConnected("unshared"))
+        return folders;
+
+    folders.Add(d->GetType("shared_public")->GetItems().GetItems("shared_folder"));
+    if (!user)
+        return folders;
+    const ItemPtr listed = user["in_user_list"];
+    if (!listed)
+        return folders;
+
+    folders.Add(d->GetType("shared_userlist")->GetItems().GetItems("shared_folder"));
+    for (const ItemPtr& group : listed.GetItems("user_list_group"))
+        folders.Add(group.GetItems("shared_folder"));
+    return folders;
+}
+
+bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr i_file, QString i_user)
+{
+    const ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+    if (user.IsConnected("unshared"))
+        return false;
+
+    const ItemSet folders = i_file["shared_file_folder"].GetItems("shared_folder");
+    for (const ItemPtr& folder : folders)
+        if (folder.IsConnected("shared_public"))
+            return true;
+
+    const ItemPtr listed = user["in_user_list"];
+    if (!listed)
+        return false;
+    for (const ItemPtr& folder : folders)
+        if (folder.IsConnected("shared_userlist"))
+            return true;
+
+    const ItemSet userGroups = listed.GetItems("user_list_group");
+    for (const ItemPtr& group : folders.GetItems("user_list_group"))
+        if (userGroups.contains(group))
+            return true;
+    return false;
+}
+
+// ---- Searches ----
+
+void SharedFoldersManager::OnDirectFileSearch(QString i_user, quint32 i_req, QString i_search)
+{
+    AnswerSearch(i_user, i_req, i_search);
+}
+
+void SharedFoldersManager::OnDNetSearchRequest(QString i_user, quint32 i_req, QString i_searchText)
+{
+    AnswerSearch(i_user, i_req, i_searchText);
+}
+
+void SharedFoldersManager::AnswerSearch(const QString& i_user, quint32 i_req, const QString& i_search)
+{
+    // Our own searches come back to us through the network; they are not answered or shown.
+    if (i_user == GetSetting(QStringLiteral("username")))
+        return;
+    const bool replied = ProcessSearch(i_user, i_req, i_search);
+    emit SearchProcessed(i_search, replied);
+}
+
+bool SharedFoldersManager::ProcessSearch(QString i_user, unsigned int i_req, QString i_search)
+{
+    MemStream message;
+    if (!BuildSearchReply(i_user, i_req, i_search, message))
+        return false;
+    Log(kSearchArea, 1, QStringLiteral("Sending search results to user %1 for search string %2").arg(i_user, i_search));
+    return SendToUser(i_user, message);
+}
+
+bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req, const QString& i_search,
+                                            MemStream& o_message)
+{
+    SearchParser parser;
+    if (!parser.SetSearchText(i_search))
+        return false;
+
+    // Whole index words only; a query without one finds nothing here.
+    const SearchParser::TokenSet& included = parser.GetIncludedTokenSet();
+    if (included.empty())
+        return false;
+    ItemSet words;
+    for (const QString& token : included)
+    {
+        const ItemPtr word = mp_tokenType->HasItem(Value(token));
+        if (!word)
+            return false;
+        words.insert(word);
+    }
+    const ItemSet candidates = d->GetItemSubset(words, "shared_file");
+    if (candidates.empty())
+        return false;
+
+    const ItemSet visibleFolders = GetUserSharedFolders(i_user).GetItems("shared_file_folder");
+    if (visibleFolders.empty())
+        return false;
+
+    // Excluded and part words look at the file name only, never at its folder.
+    const SearchParser::TokenSet& excluded = parser.GetExcludedTokenSet();
+    const SearchParser::TokenSet& parts = parser.GetIncludedPartTokenSet();
+    const bool testName = !excluded.empty() || !parts.empty();
+    auto nameMatches = [&](const QString& i_lowerName) {
+        for (const QString& token : excluded)
+            if (i_lowerName.contains(token))
+                return false;
+        for (const QString& token : parts)
+            if (!i_lowerName.contains(token))
+                return false;
+        return true;
+    };
+
+    struct Result
+    {
+        std::string path;
+        ItemPtr file;
+        ItemPtr name;
+    };
+    std::vector<Result> results;
+    std::unordered_map<std::uint64_t, std::string> folderPaths;
+    for (const ItemPtr& file : candidates)
+    {
+        const ItemPtr folder = file["shared_file_folder"];
+        if (!folder || !visibleFolders.contains(folder))
+            continue;
+        ItemPtr name = file["shared_file_name"];
+        if (testName && !nameMatches(name.AsString().toLower()))
+            continue;
+        std::string& remoteFolder = folderPaths[folder.GetSerial()];
+        if (remoteFolder.empty())
+            remoteFolder = RemotePath(folder.AsStdString() + '/');
+        results.push_back({remoteFolder + RemotePath(name.AsStdString()), file, std::move(name)});
+    }
+    if (results.empty())
+        return false;
+
+    // One entry per path, the later file winning, in unsigned byte order of the path.
+    std::stable_sort(results.begin(), results.end(),
+                     [](const Result& i_a, const Result& i_b) { return i_a.path < i_b.path; });
+    size_t kept = 0;
+    for (size_t n = 0; n < results.size(); ++n)
+    {
+        if (n + 1 < results.size() && results[n + 1].path == results[n].path)
+            continue;
+        if (kept != n)
+            results[kept] = std::move(results[n]);
+        ++kept;
+    }
+    // Receivers refuse a reply with more results than this; the first ones in path order go.
+    results.resize(std::min<size_t>(kept, MaxSearchResults));
+
+    const UploadState uploads = m_uploadStateSource ? m_uploadStateSource() : UploadState();
+
+    MemStream body;
+    OutputStream out(body);
+    out.Write(GetSetting(QStringLiteral("username")));
+    out.Write(quint32(i_req));
+    out.Write(quint32(results.size()));
+    for (const Result& result : results)
+    {
+        FileInfo info(result.path, result.file["shared_file_size"].AsInt64());
+        SetOwnFileAttributes(result.file, result.name.AsStdString(), info.m_attributes);
+        info.Write(out);
+    }
+    out.Write(quint8(uploads.freeSlot ? 1 : 0));
+    out.Write(quint32(GetSetting(QStringLiteral("upload_speed")).toInt()));
+    out.Write(quint32(uploads.queuedUploads));
+    out.Write(quint32(0));
+
+    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, o_message))
+    {
+        Log(kSearchArea, 1, QStringLiteral("Could not compress the search results for user %1").arg(i_user));
+        return false;
+    }
+    return true;
+}
+
+// ---- Shares list ----
+
+void SharedFoldersManager::GetSharedFilesAsUserShare(QString i_user, FileInfoMap& o_share,
+                                                     AttributeTranslationTable& /*o_table*/)
+{
+    const ItemSet folders = GetUserSharedFolders(i_user).GetItems("shared_file_folder");
+    for (const ItemPtr& folder : folders)
+    {
+        // Every folder the walk reached is an entry of its own, also without files.
+        FileInfoSet& files = o_share[RemotePath(folder.AsStdString())];
+        for (const ItemPtr& file : folder.GetItems("shared_file"))
+        {
+            FileInfo info(file["shared_file_name"].AsStdString(), file["shared_file_size"].AsInt64());
+            SetOwnFileAttributes(file, info.m_name, info.m_attributes);
+            files.insert(std::move(info));
+        }
+    }
+}
+
+MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
+{
+    Log(kSharedArea, 1, QStringLiteral("Shared file list requested by user %1").arg(i_user));
+    FileInfoMap share;
+    AttributeTranslationTable table;
+    GetSharedFilesAsUserShare(i_user, share, table);
+
+    MemStream body;
+    OutputStream out(body);
+    out.Write(share);
+    out.Write(table);
+
+    MemStream message;
+    if (!CompressMessage(PM_SHARED_FILE_LIST, body, message))
+    {
+        Log(kSharedArea, 1, QStringLiteral("Could not compress the shared file list for user %1").arg(i_user));
+        return MemStream();
+    }
+    return message;
+}
+
+// ---- Folder contents ----
+
+void SharedFoldersManager::OnFilesInFoldersRequested(QString i_user, quint32 i_req, QString i_folder)
+{
+    MemStream message;
+    if (BuildFolderContentsReply(i_user, i_req, i_folder, message))
+        SendToUser(i_user, message);
+}
+
+bool SharedFoldersManager::BuildFolderContentsReply(const QString& i_user, quint32 i_req, const QString& i_folder,
+                                                    MemStream& o_message)
+{
+    // The stored path, exactly: no folding of letter case or of a trailing separator.
+    QString local = i_folder;
+    local.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const ItemPtr folder = mp_fileFolderType->HasItem(Value(local));
+    if (!folder)
+        return false;
+    const ItemSet visible = GetUserSharedFolders(i_user).Common(folder.GetItems("shared_folder"));
+    if (visible.empty())
+        return false;
+
+    // Only the folder's own files; no audio attributes here.
+    SharedFolderInfo contents;
+    for (const ItemPtr& file : folder.GetItems("shared_file"))
+        contents.m_files.insert(FileInfo(file["shared_file_name"].AsStdString(), file["shared_file_size"].AsInt64()));
+
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_req);
+    out.Write(i_folder);
+    out.Write(quint32(1));
+    out.Write(i_folder);
+    contents.Write(out);
+
+    if (!CompressMessage(PM_SHARED_FILES_IN_FOLDER, body, o_message))
+    {
+        Log(kSharedArea, 1, QStringLiteral("Could not compress the contents of %1 for user %2").arg(i_folder, i_user));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,329 @@
+#include "Data.h"
+#include "DataFixture.h"
+#include "DataSaver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class Listener : public DataLoadedEventHandler
+{
+public:
+    Listener(QString i_name, QStringList* ip_log) : m_name(std::move(i_name)), mp_log(ip_log) {}
+    void DataLoaded() override { *mp_log << m_name + QStringLiteral(" loaded"); }
+    void NoData() override { *mp_log << m_name + QStringLiteral(" no data"); }
+
+private:
+    QString m_name;
+    QStringList* mp_log;
+};
+
+class Watcher : public DataHandler
+{
+public:
+    QStringList log;
+    void Created(ItemPtr i_item) { log << QStringLiteral("created ") + QString::fromStdString(i_item.GetType()->GetName()); }
+    void Connected(ConnectionInfo& i_info) { log << QStringLiteral("linked ") + i_info.first.AsString(); }
+    void Path(ItemPtr i_root) { log << QStringLiteral("setting ") + i_root.AsString(); }
+};
+
+// Types and saved registrations shaped like the real ones of the settings, the shares and the users.
+void DeclareSchema(bool i_withExtra = false)
+{
+    DeclareSettingTypes();
+    Type* sharedFolder = d->NewType("shared_folder", Primary, false, true);
+    Type* sharedPublic = d->NewType("shared_public", Secondary, true, false);
+    Type* fileFolder = d->NewType("shared_file_folder", Secondary, false, true);
+    Type* file = d->NewType("shared_file", Secondary, false, true);
+    Type* name = d->NewType("shared_file_name", Secondary, false, true);
+    Type* size = d->NewType("shared_file_size", Secondary, false, true);
+    Type* token = d->NewType("search_token", Tertiary, false, true);
+    Type* user = d->NewType("user", Primary, false, true);
+    Type* unshared = d->NewType("unshared", Secondary, true, false);
+    Type* note = d->NewType("user_note", Secondary, false, true);
+    sharedFolder->RelateToType(sharedPublic, Many, One);
+    fileFolder->RelateToType(sharedFolder, Many, One);
+    file->RelateToType(fileFolder, Many, One);
+    file->RelateToType(name, Many, One);
+    file->RelateToType(size, Many, One);
+    file->RelateToType(token, Many, Many);
+    user->RelateToType(unshared, Many, One);
+    user->RelateToType(note, Many, One);
+    if (i_withExtra) {
+        Type* extra = d->NewType("old_type", Primary, false, true);
+        extra->RelateToType(user, Many, Many);
+        dataSaver->AddSavedType("old_type");
+    }
+
+    dataSaver->AddSavedType("global");
+    dataSaver->AddSavedByConnectionType("global_value", "global");
+    dataSaver->AddSavedType("shared_folder");
+    dataSaver->AddSavedByConnectionType("shared_public", "shared_folder");
+    dataSaver->AddSavedByConnectionType("shared_file_folder", "shared_folder");
+    dataSaver->AddSavedByConnectionType("shared_file", "shared_file_folder");
+    dataSaver->AddSavedByConnectionType("shared_file_name", "shared_file");
+    dataSaver->AddSavedByConnectionType("shared_file_size", "shared_file");
+    dataSaver->AddSavedType("unshared");
+    dataSaver->AddSavedByConnectionType("user", "unshared");
+    dataSaver->AddSavedType("user_note");
+    dataSaver->AddSavedByConnectionType("user", "user_note");
+}
+
+const std::string kBinary("x\0\xFF\xFE y", 6);
+
+void FillStore()
+{
+    SetSetting("minimize_to_tray", "yes");
+    SetSetting("expand_new_shares", "yes");
+    SetSettingNumber("transfer_order_counter", 9000000000LL);
+    GetSettingItem("binary") += d->GetType("global_value")->GetItem(kBinary);
+    d->GetType("global_value")->GetItem("orphan");
+    SetVolatileSetting("session", "volatile only");
+
+    ItemPtr folder = d->GetType("shared_folder")->GetItem("/share");
+    folder += d->GetType("shared_public")->GetGlobalNullItem();
+    ItemPtr kept = d->GetType("shared_file_folder")->GetItem("/share/a");
+    kept += folder;
+    ItemPtr file = d->GetType("shared_file")->GetItem("/share/a/x.mp3");
+    file += kept;
+    file += d->GetType("shared_file_name")->GetItem("x.mp3");
+    file += d->GetType("shared_file_size")->GetItem(qint64(5000000000LL));
+    file += d->GetType("search_token")->GetItem("x");
+    ItemPtr gone = d->GetType("shared_file_folder")->GetItem("/unshared/b");
+    ItemPtr goneFile = d->GetType("shared_file")->GetItem("/unshared/b/y.mp3");
+    goneFile += gone;
+    goneFile += d->GetType("shared_file_name")->GetItem("y.mp3");
+
+    d->GetType("user")->GetItem("bob") += d->GetType("unshared")->GetGlobalNullItem();
+    d->GetType("user")->GetItem("carol");
+    d->GetType("user")->GetItem("dave") += d->GetType("user_note")->GetItem(QStringLiteral("caf\u00E9 \u263A"));
+}
+
+QByteArray ReadAll(const QString& i_path)
+{
+    QFile file(i_path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& i_path, const QByteArray& i_bytes)
+{
+    QFile file(i_path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(i_bytes), qint64(i_bytes.size()));
+}
+
+int Mode(const QString& i_path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(i_path).constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 0777);
+}
+
+} // namespace
+
+class TestDataFile : public QObject
+{
+    Q_OBJECT
+
+private:
+    DataFixture m_fixture;
+    QTemporaryDir m_dir;
+    QString Path() const { return m_dir.filePath(QStringLiteral(".Veltrane")); }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        m_fixture.Begin();
+    }
+    void cleanup() { m_fixture.End(); }
+
+    void roundTrip()
+    {
+        DeclareSchema();
+        FillStore();
+        dataSaver->Save(Path());
+        QCOMPARE(Mode(Path()), 0600);
+
+        m_fixture.End();
+        m_fixture.Begin();
+        DeclareSchema();
+        // Defaults written before the load; stored values replace them.
+        SetSetting("minimize_to_tray", "no");
+        SetSetting("default_only", "1");
+        QStringList log;
+        Listener listener(QStringLiteral("main"), &log);
+        dataSaver->m_listeners.insert(&listener);
+        Watcher watcher;
+        d->GetType("shared_file")->m_itemCreated.insert(new EventHandler<Watcher, ItemPtr>(&watcher, &Watcher::Created));
+        d->GetType("global")->m_itemConnected.insert(new EventHandler<Watcher, ConnectionInfo&>(&watcher, &Watcher::Connected));
+        auto* root = new PathNode(GetSettingItem("expand_new_shares"));
+        new PathNode(root, "global_value", PathOnConnect);
+        d->AddPathEventHandler(root, new EventHandler<Watcher, ItemPtr>(&watcher, &Watcher::Path));
+
+        dataSaver->Load(Path());
+
+        QCOMPARE(log, QStringList({"main loaded"}));
+        QVERIFY(watcher.log.contains("created shared_file"));
+        QVERIFY(watcher.log.contains("linked minimize_to_tray"));
+        QVERIFY(watcher.log.contains("setting expand_new_shares"));
+
+        QCOMPARE(GetSetting("minimize_to_tray"), QStringLiteral("yes"));
+        QCOMPARE(GetSetting("default_only"), QStringLiteral("1"));
+        QCOMPARE(GetSettingItem("minimize_to_tray")["global_value"], GetSettingItem("expand_new_shares")["global_value"]);
+        QCOMPARE(GetSettingNumber("transfer_order_counter"), 9000000000LL);
+        QCOMPARE(GetSettingItem("binary")["global_value"].AsStdString(), kBinary);
+        Type* values = d->GetType("global_value");
+        QVERIFY(values->HasItem("orphan").IsNull());
+        QVERIFY(values->HasItem("volatile only").IsNull());
+        QVERIFY(d->GetType("vglobal")->HasItem("session").IsNull());
+
+        ItemPtr folder = d->GetType("shared_folder")->HasItem("/share");
+        QVERIFY(folder.IsConnected(d->GetType("shared_public")->GetGlobalNullItem()));
+        QCOMPARE(d->GetType("shared_public")->GetItemCount(), std::size_t(1));
+        ItemPtr file = d->GetType("shared_file")->HasItem("/share/a/x.mp3");
+        QCOMPARE(file["shared_file_folder"]["shared_folder"], folder);
+        QCOMPARE(file["shared_file_name"].AsString(), QStringLiteral("x.mp3"));
+        QCOMPARE(file["shared_file_size"].AsInt64(), 5000000000LL);
+        QCOMPARE(d->GetType("search_token")->GetItemCount(), std::size_t(0));
+        // The by-connection chain stops where nothing saved holds it.
+        QVERIFY(d->GetType("shared_file_folder")->HasItem("/unshared/b").IsNull());
+        QVERIFY(d->GetType("shared_file")->HasItem("/unshared/b/y.mp3").IsNull());
+        QVERIFY(d->GetType("shared_file_name")->HasItem("y.mp3").IsNull());
+
+        Type* user = d->GetType("user");
+        QVERIFY(user->HasItem("bob").IsConnected(d->GetType("unshared")->GetGlobalNullItem()));
+        QVERIFY(user->HasItem("carol").IsNull());
+        QCOMPARE(user->HasItem("dave")["user_note"].AsString(), QStringLiteral("caf\u00E9 \u263A"));
+
+        // Saving the loaded store gives the same file.
+        const QByteArray first = ReadAll(Path());
+        m_fixture.End();
+        m_fixture.Begin();
+        DeclareSchema();
+        dataSaver->Load(Path());
+        dataSaver->Save(Path());
+        QCOMPARE(ReadAll(Path()), first);
+    }
+
+    void listeners()
+    {
+        QStringList log;
+        Listener first(QStringLiteral("first"), &log);
+        Listener second(QStringLiteral("second"), &log);
+        auto* gone = new Listener(QStringLiteral("gone"), &log);
+        dataSaver->m_listeners.insert(&first);
+        dataSaver->m_listeners.insert(gone);
+        dataSaver->m_listeners.insert(&second);
+        dataSaver->m_listeners.insert(&first);
+        delete gone;
+        dataSaver->Load(Path());
+        QCOMPARE(log, QStringList({"first loaded", "second loaded", "first no data", "second no data"}));
+        QVERIFY(!QFile::exists(Path()));
+    }
+
+    void truncatedFilesFail()
+    {
+        DeclareSchema();
+        SetSetting("username", "bob");
+        SetSetting("password", "secret");
+        d->GetType("user")->GetItem("dave") += d->GetType("user_note")->GetItem("note");
+        QVERIFY(dataSaver->SaveFile(Path()));
+        const QByteArray whole = ReadAll(Path());
+        QVERIFY(whole.size() > 40);
+
+        QByteArray flipped = whole;
+        flipped[whole.size() / 2] = char(flipped[whole.size() / 2] ^ 0x20);
+        QList<QByteArray> broken{flipped, whole + QByteArray("x")};
+        for (int length = 0; length < whole.size(); ++length)
+            broken << whole.left(length);
+
+        m_fixture.End();
+        m_fixture.Begin();
+        DeclareSchema();
+        SetSetting("username", "default");
+        QStringList log;
+        Listener listener(QStringLiteral("l"), &log);
+        dataSaver->m_listeners.insert(&listener);
+        const QStringList before = DumpStore();
+        for (const QByteArray& bytes : broken) {
+            WriteAll(Path(), bytes);
+            QVERIFY_EXCEPTION_THROWN(dataSaver->Load(Path()), DataLoadFailure);
+            QVERIFY2(log.isEmpty(), qPrintable(QString::number(bytes.size())));
+            QCOMPARE(DumpStore(), before);
+            QVERIFY(!QFile::exists(Path()));
+            QCOMPARE(ReadAll(Path() + QStringLiteral(".bad")), bytes);
+        }
+        WriteAll(Path(), whole);
+        dataSaver->Load(Path());
+        QCOMPARE(GetSetting("password"), QStringLiteral("secret"));
+        QCOMPARE(log, QStringList({"l loaded"}));
+    }
+
+    void undeclaredTypesAreSkipped()
+    {
+        DeclareSchema(true);
+        SetSetting("username", "bob");
+        ItemPtr old = d->GetType("old_type")->GetItem("relic");
+        old += d->GetType("user")->GetItem("eve");
+        d->GetType("user")->GetItem("eve") += d->GetType("user_note")->GetItem("hi");
+        dataSaver->Save(Path());
+        m_fixture.End();
+        m_fixture.Begin();
+        DeclareSchema(false);
+        dataSaver->Load(Path());
+        QCOMPARE(GetSetting("username"), QStringLiteral("bob"));
+        QCOMPARE(d->GetType("user")->HasItem("eve")["user_note"].AsString(), QStringLiteral("hi"));
+    }
+
+    void failedSaveKeepsTheOldFile()
+    {
+        DeclareSchema();
+        SetSetting("password", "old");
+        WriteAll(Path(), QByteArray());
+        QFile::setPermissions(Path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        QVERIFY(dataSaver->SaveFile(Path()));
+        QCOMPARE(Mode(Path()), 0600);  // also when an older file was readable by others
+        const QByteArray old = ReadAll(Path());
+
+        for (int n = 0; n < 2000; ++n)
+            SetSetting(QStringLiteral("key%1").arg(n), QStringLiteral("value %1").arg(n));
+
+        // A full disk: the write fails part-way.
+        struct rlimit saved;
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = static_cast<rlim_t>(old.size() + 100);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written = dataSaver->SaveFile(Path());
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(!written);
+        QCOMPARE(ReadAll(Path()), old);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({".Veltrane"}));
+
+        if (::geteuid() != 0) {
+            QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            dataSaver->Save(Path());
+            QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QCOMPARE(ReadAll(Path()), old);
+        }
+        QVERIFY(dataSaver->SaveFile(Path()));
+        QVERIFY(ReadAll(Path()) != old);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDataFile)
+#include "test_data_file.moc"

@@ -1,0 +1,658 @@
+#include "Data.h"
+#include "DataFixture.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <map>
+
+// Records events as text lines, and can be told to do things from inside a handler.
+class Recorder : public DataHandler
+{
+public:
+    QStringList log;
+    std::function<void(ItemPtr)> onRemoved;
+
+    void Created(ItemPtr i_item) { log << QStringLiteral("created ") + i_item.AsString(); }
+    void Removed(ItemPtr i_item)
+    {
+        log << QStringLiteral("removed ") + i_item.AsString() + QStringLiteral(" links=")
+                + QString::number(i_item.IsDisconnectedFromAll() ? 0 : 1);
+        if (onRemoved)
+            onRemoved(i_item);
+    }
+    void Connected(ConnectionInfo& i_info) { log << QStringLiteral("+ ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString(); }
+    void Disconnected(ConnectionInfo i_info) { log << QStringLiteral("- ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString(); }
+    void Path(ItemPtr i_root) { log << QStringLiteral("path ") + i_root.AsString(); }
+};
+
+// Deletes itself from inside its own handler, as a window closing on an event does.
+class SelfDeleting : public DataHandler
+{
+public:
+    explicit SelfDeleting(int* ip_calls) : mp_calls(ip_calls) {}
+    void OnEvent(ItemPtr)
+    {
+        ++*mp_calls;
+        delete this;
+    }
+
+private:
+    int* mp_calls;
+};
+
+class Emitter : public QObject
+{
+    Q_OBJECT
+signals:
+    void Item(ItemPtr i_item);
+};
+
+class TestDataModel : public QObject
+{
+    Q_OBJECT
+
+private:
+    DataFixture m_fixture;
+
+private slots:
+    void init() { m_fixture.Begin(); }
+    void cleanup() { m_fixture.End(); }
+
+    void declarationErrors()
+    {
+        Type* a = d->NewType("a", Primary, false, false);
+        Type* b = d->NewType("b", Secondary, false, false);
+        QVERIFY_EXCEPTION_THROWN(d->NewType("a", Primary, false, false), TypeAlreadyExistsException);
+        QVERIFY_EXCEPTION_THROWN(d->GetType("missing"), TypeNotFoundException);
+        QVERIFY(d->HasType("a"));
+        QVERIFY(!d->HasType("missing"));
+        a->RelateToType(b, Many, Many);
+        QVERIFY_EXCEPTION_THROWN(b->RelateToType(a, One, One), AlreadyRelatedException);
+        Type* c = d->NewType("c", Secondary, false, true);
+        ItemPtr x = a->GetItem("x");
+        QVERIFY(x.IsNull());  // not create-on-get
+        x = a->NewItem("x");
+        QVERIFY_EXCEPTION_THROWN(x.Connect(c->GetItem("y")), NotRelatedException);
+        QVERIFY_EXCEPTION_THROWN(x.GetItems("c"), NotRelatedException);
+        QVERIFY_EXCEPTION_THROWN(a->NewItem(), NullTypeException);
+    }
+
+    // One relation from each table convention, read the way its table states it.
+    void relationConventions_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<int>("thisPerOther");
+        QTest::addColumn<int>("otherPerThis");
+        QTest::addColumn<bool>("holderKeepsOne");
+        // "a type item holds / an other-type item holds": file holds One folder, folder Many files.
+        QTest::newRow("holds-columns") << "shared_file" << "shared_file_folder" << int(Many) << int(One) << true;
+        // "A per B / B per A": many entries per user, one user per entry.
+        QTest::newRow("per-columns") << "download_entry" << "user" << int(Many) << int(One) << true;
+        QTest::newRow("many-many") << "room" << "user" << int(Many) << int(Many) << false;
+    }
+    void relationConventions()
+    {
+        QFETCH(QString, holder);
+        QFETCH(QString, held);
+        QFETCH(int, thisPerOther);
+        QFETCH(int, otherPerThis);
+        QFETCH(bool, holderKeepsOne);
+        Type* a = d->NewType(holder.toStdString(), Secondary, false, true);
+        Type* b = d->NewType(held.toStdString(), Secondary, false, true);
+        a->RelateToType(b, OneOrMany(thisPerOther), OneOrMany(otherPerThis));
+        ItemPtr item = a->GetItem("x");
+        item += b->GetItem("1");
+        item += b->GetItem("2");
+        QCOMPARE(int(item.GetItems(held.toUtf8().constData()).size()), holderKeepsOne ? 1 : 2);
+        // The held side may always hold many holders in these rows.
+        ItemPtr other = a->GetItem("y");
+        other += b->GetItem("2");
+        QCOMPARE(int(b->GetItem("2").GetItems(holder.toUtf8().constData()).size()), 2);
+    }
+
+    void oneEndReplacementOrder()
+    {
+        Type* entry = d->NewType("download_entry", Primary, false, true);
+        Type* status = d->NewType("download_entry_status", Secondary, false, true);
+        status->RelateToType(entry, One, Many);  // one status per entry, many entries per status
+        Recorder recorder;
+        entry->m_itemConnected.insert(new EventHandler<Recorder, ConnectionInfo&>(&recorder, &Recorder::Connected));
+        entry->m_itemDisconnected.insert(new EventHandler<Recorder, ConnectionInfo>(&recorder, &Recorder::Disconnected));
+        ItemPtr e = entry->GetItem("e");
+        e += status->GetItem("queued");
+        e += status->GetItem("running");
+        QCOMPARE(recorder.log, QStringList({"+ e queued", "- e queued", "+ e running"}));
+        QCOMPARE(e.GetItems("download_entry_status").size(), std::size_t(1));
+        QCOMPARE(e["download_entry_status"].AsString(), QStringLiteral("running"));
+        recorder.log.clear();
+        ItemPtr returned = e.Connect(status->GetItem("running"));  // already linked: nothing
+        QCOMPARE(returned.AsString(), QStringLiteral("running"));
+        QVERIFY(recorder.log.isEmpty());
+        e -= status->GetItem("running");
+        QCOMPARE(recorder.log, QStringList({"- e running"}));
+        QVERIFY(e.IsDisconnectedFromAll());
+    }
+
+    void newItemShapes()
+    {
+        Type* user = d->NewType("user", Primary, false, true);
+        Type* inList = d->NewType("in_user_list", Secondary, true, false);
+        Type* room = d->NewType("room", Primary, false, true);
+        Type* autojoin = d->NewType("room_autojoin", Secondary, true, false);
+        Type* message = d->NewType("private_message", Secondary, true, false);
+        Type* name = d->NewType("file_name", Secondary, false, true);
+        user->RelateToType(inList, One, One);
+        room->RelateToType(autojoin, Many, One);
+        user->RelateToType(message, One, Many);
+        user->RelateToType(name, Many, Many);
+
+        ItemPtr u1 = user->GetItem("u1");
+        ItemPtr u2 = user->GetItem("u2");
+        ItemPtr l1 = u1.NewItem("in_user_list");
+        QVERIFY(!l1.IsNull());
+        QCOMPARE(u1.NewItem("in_user_list"), l1);
+        QVERIFY(u2.NewItem("in_user_list") != l1);
+
+        ItemPtr shared = room->GetItem("r1").NewItem("room_autojoin");
+        QCOMPARE(room->GetItem("r2").NewItem("room_autojoin"), shared);
+        QCOMPARE(autojoin->GetItemCount(), std::size_t(1));
+
+        ItemPtr m1 = u1.NewItem("private_message");
+        ItemPtr m2 = u1.NewItem("private_message");
+        QVERIFY(m1 != m2);
+        QCOMPARE(u1.GetItems("private_message").size(), std::size_t(2));
+
+        QVERIFY_EXCEPTION_THROWN(u1.NewItem("file_name"), NullTypeException);
+        QVERIFY(ItemPtr().NewItem("in_user_list").IsNull());
+    }
+
+    void removalAndStaleHandles()
+    {
+        Type* user = d->NewType("user", Primary, false, true);
+        Type* note = d->NewType("user_note", Secondary, false, true);
+        user->RelateToType(note, Many, One);
+        Recorder recorder;
+        user->m_itemRemoved.insert(new EventHandler<Recorder, ItemPtr>(&recorder, &Recorder::Removed));
+        d->m_itemRemoved.insert(new EventHandler<Recorder, ItemPtr>(&recorder, &Recorder::Removed));
+        user->m_itemDisconnected.insert(new EventHandler<Recorder, ConnectionInfo>(&recorder, &Recorder::Disconnected));
+        ItemPtr u = user->GetItem("alice");
+        u += note->GetItem("friend");
+        // A handler removing the same item again must not run the removal twice.
+        recorder.onRemoved = [](ItemPtr i_item) { i_item.Remove(); };
+
+        Emitter emitter;
+        ItemPtr received;
+        connect(&emitter, &Emitter::Item, this, [&received](ItemPtr i_item) { received = i_item; }, Qt::QueuedConnection);
+        emit emitter.Item(u);
+
+        ItemPtr copy = u;
+        u.Remove();
+        QCOMPARE(recorder.log, QStringList({"removed alice links=1", "removed alice links=1", "- alice friend"}));
+        QVERIFY(copy.IsNull());
+        QVERIFY(!copy);
+        QCOMPARE(copy.AsString(), QString());
+        QCOMPARE(copy.AsInt(), 0);
+        QVERIFY(copy["user_note"].IsNull());
+        QVERIFY(copy.GetItems("user_note").empty());
+        copy += note->GetItem("other");  // ignored
+        QVERIFY(note->GetItem("other").IsDisconnectedFromAll());
+        QVERIFY(user->HasItem("alice").IsNull());
+        QCOMPARE(user->GetItemCount(), std::size_t(0));
+        copy.Remove();
+        ItemPtr().Remove();
+
+        QTRY_VERIFY(received != ItemPtr());
+        QVERIFY(received.IsNull());
+        QCOMPARE(received.AsString(), QString());
+        // A new item with the old value is a different item.
+        ItemPtr again = user->GetItem("alice");
+        QVERIFY(again != received);
+        QVERIFY(!again.IsNull());
+    }
+
+    void handlersEndWithTheirOwner()
+    {
+        Type* room = d->NewType("room", Primary, false, true);
+        int selfCalls = 0;
+        auto* form = new SelfDeleting(&selfCalls);
+        room->m_itemCreated.insert(new EventHandler<SelfDeleting, ItemPtr>(form, &SelfDeleting::OnEvent));
+        room->m_itemCreated.insert(new EventHandler<SelfDeleting, ItemPtr>(form, &SelfDeleting::OnEvent));
+        Recorder recorder;
+        room->m_itemCreated.insert(new EventHandler<Recorder, ItemPtr>(&recorder, &Recorder::Created));
+        room->GetItem("one");
+        QCOMPARE(selfCalls, 1);  // its second handler ended with it
+        QCOMPARE(recorder.log, QStringList({"created one"}));
+        room->GetItem("two");
+        QCOMPARE(selfCalls, 1);
+        QCOMPARE(recorder.log.size(), 2);
+
+        // Added during a notification: waits for the next one.
+        struct Adder : DataHandler
+        {
+            Type* type;
+            Recorder* recorder;
+            void Add(ItemPtr) { type->m_itemCreated.insert(new EventHandler<Recorder, ItemPtr>(recorder, &Recorder::Created)); }
+        };
+        Recorder late;
+        Adder adder;
+        adder.type = room;
+        adder.recorder = &late;
+        Type* other = d->NewType("other", Primary, false, true);
+        other->m_itemCreated.insert(new EventHandler<Adder, ItemPtr>(&adder, &Adder::Add));
+        room->m_itemCreated.insert(new EventHandler<Adder, ItemPtr>(&adder, &Adder::Add));
+        room->GetItem("three");
+        QVERIFY(late.log.isEmpty());
+        room->GetItem("four");
+        QVERIFY(late.log.contains("created four"));
+        {
+            Recorder gone;
+            room->m_itemCreated.insert(new EventHandler<Recorder, ItemPtr>(&gone, &Recorder::Created));
+        }
+        room->GetItem("five");  // the ended handler is skipped, not called
+    }
+
+    void connectionHandlerOrder()
+    {
+        Type* room = d->NewType("room", Primary, false, true);
+        Type* inRoom = d->NewType("in_room", Secondary, true, false);
+        room->RelateToType(inRoom, One, One);
+        Recorder recorder;
+        room->m_itemConnected.insert(new EventHandler<Recorder, ConnectionInfo&>(&recorder, &Recorder::Connected));
+        d->AddConnectionEventHandler(inRoom, room, new EventHandler<Recorder, ConnectionInfo&>(&recorder, &Recorder::Connected));
+        auto* path = new PathNode(d, "room");
+        new PathNode(path, "in_room", PathOnConnect);
+        d->AddPathEventHandler(path, new EventHandler<Recorder, ItemPtr>(&recorder, &Recorder::Path));
+        room->GetItem("lobby").NewItem("in_room");
+        // The type's event, the store's connection handler (first = the first type's item), the path.
+        QCOMPARE(recorder.log, QStringList({"+ lobby ", "+  lobby", "path lobby"}));
+        Type* unrelated = d->NewType("unrelated", Primary, false, true);
+        QVERIFY_EXCEPTION_THROWN(
+            d->AddConnectionEventHandler(room, unrelated, new EventHandler<Recorder, ConnectionInfo&>(&recorder, &Recorder::Connected)),
+            NotRelatedException);
+    }
+
+    void pathShapes()
+    {
+        Type* user = d->NewType("user", Primary, false, true);
+        Type* entry = d->NewType("download_entry", Primary, false, true);
+        Type* fileName = d->NewType("file_name", Secondary, false, true);
+        Type* folder = d->NewType("remote_folder", Secondary, false, true);
+        Type* size = d->NewType("file_size", Secondary, false, true);
+        Type* order = d->NewType("download_order", Secondary, false, true);
+        Type* inList = d->NewType("in_user_list", Secondary, true, false);
+        Type* group = d->NewType("user_list_group", Primary, false, true);
+        Type* room = d->NewType("room", Primary, false, true);
+        Type* operators = d->NewType("room_operators", Secondary, true, false);
+        Type* online = d->NewType("is_online", Secondary, false, true);
+        entry->RelateToType(user, Many, One);
+        entry->RelateToType(fileName, Many, One);
+        entry->RelateToType(folder, Many, One);
+        entry->RelateToType(size, Many, One);
+        entry->RelateToType(order, Many, One);
+        user->RelateToType(inList, One, One);
+        inList->RelateToType(group, Many, One);
+        room->RelateToType(operators, One, One);
+        user->RelateToType(operators, Many, Many);
+        user->RelateToType(online, Many, Many);
+
+        Recorder fourRequired, groupPath, operatorPath, offlinePath;
+        {
+            auto* root = new PathNode(d, "download_entry");
+            new PathNode(root, "user", PathRequired);
+            new PathNode(root, "file_name", PathRequired);
+            new PathNode(root, "remote_folder", PathRequired);
+            new PathNode(root, "file_size", PathRequired);
+            d->AddPathEventHandler(root, new EventHandler<Recorder, ItemPtr>(&fourRequired, &Recorder::Path));
+        }
+        {
+            auto* root = new PathNode(d, "user");
+            auto* listed = new PathNode(root, "in_user_list", PathRequiredQuiet);
+            new PathNode(listed, "user_list_group", PathOnConnect);
+            d->AddPathEventHandler(root, new EventHandler<Recorder, ItemPtr>(&groupPath, &Recorder::Path));
+        }
+        ItemPtr roomA = room->GetItem("A");
+        ItemPtr roomB = room->GetItem("B");
+        ItemPtr opsA = roomA.NewItem("room_operators");
+        ItemPtr opsB = roomB.NewItem("room_operators");
+        {
+            auto* root = new PathNode(d, "user");
+            auto* ops = new PathNode(root, "room_operators", PathOnDisconnect);
+            new PathNode(ops, roomA, PathRequired);
+            d->AddPathEventHandler(root, new EventHandler<Recorder, ItemPtr>(&operatorPath, &Recorder::Path));
+        }
+        {
+            auto* root = new PathNode(d, "user");
+            new PathNode(root, "is_online", PathExcluded);
+            d->AddPathEventHandler(root, new EventHandler<Recorder, ItemPtr>(&offlinePath, &Recorder::Path));
+        }
+
+        // Four required links: fires when the last arrives, again on a re-link, never otherwise.
+        ItemPtr e = entry->GetItem("e1");
+        e += user->GetItem("bob");
+        e += fileName->GetItem("song.mp3");
+        e += folder->GetItem("music");
+        QVERIFY(fourRequired.log.isEmpty());
+        e += size->GetItem("1000");
+        QCOMPARE(fourRequired.log, QStringList({"path e1"}));
+        e += order->GetItem("7");
+        QCOMPARE(fourRequired.log.size(), 1);
+        e += size->GetItem("2000");
+        QCOMPARE(fourRequired.log, QStringList({"path e1", "path e1"}));
+
+        // RequiredQuiet then OnConnect: only the group link fires.
+        ItemPtr bob = user->GetItem("bob");
+        ItemPtr listed = bob.NewItem("in_user_list");
+        QVERIFY(groupPath.log.isEmpty());
+        listed += group->GetItem("friends");
+        QCOMPARE(groupPath.log, QStringList({"path bob"}));
+        ItemPtr unlisted = user->GetItem("carol").NewItem("in_user_list");
+        QCOMPARE(groupPath.log.size(), 1);
+        unlisted.Remove();
+
+        // An operator removed from its own room only.
+        bob += opsA;
+        bob += opsB;
+        bob -= opsB;
+        QVERIFY(operatorPath.log.isEmpty());
+        bob -= opsA;
+        QCOMPARE(operatorPath.log, QStringList({"path bob"}));
+
+        // Excluded: fires when the last is_online link goes, not before, not on connect.
+        bob += online->GetItem("server");
+        bob += online->GetItem("peer");
+        QVERIFY(offlinePath.log.isEmpty());
+        bob -= online->GetItem("server");
+        QVERIFY(offlinePath.log.isEmpty());
+        bob -= online->GetItem("peer");
+        QCOMPARE(offlinePath.log, QStringList({"path bob"}));
+    }
+
+    void pathOnOneSetting()
+    {
+        DeclareSettingTypes();
+        Recorder recorder;
+        auto* root = new PathNode(GetSettingItem("listening_port"));
+        new PathNode(root, "global_value", PathOnConnect);
+        d->AddPathEventHandler(root, new EventHandler<Recorder, ItemPtr>(&recorder, &Recorder::Path));
+        SetSetting("other_key", "1");
+        QVERIFY(recorder.log.isEmpty());
+        SetSetting("listening_port", "2235");
+        SetSetting("listening_port", "2235");  // unchanged: no link made
+        SetSetting("listening_port", "4000");
+        QCOMPARE(recorder.log, QStringList({"path listening_port", "path listening_port"}));
+    }
+
+    void collectorKeepsFolderWithSharedName()
+    {
+        Type* sharedFolder = d->NewType("shared_folder", Primary, false, true);
+        Type* fileFolder = d->NewType("shared_file_folder", Secondary, false, true);
+        Type* file = d->NewType("shared_file", Secondary, false, true);
+        Type* name = d->NewType("shared_file_name", Secondary, false, true);
+        Type* token = d->NewType("search_token", Tertiary, false, true);
+        fileFolder->RelateToType(sharedFolder, Many, One);
+        file->RelateToType(fileFolder, Many, One);
+        file->RelateToType(name, Many, One);
+        file->RelateToType(token, Many, Many);
+
+        auto addFile = [&](const char* i_path, ItemPtr i_folder, const char* i_name, const char* i_token) {
+            ItemPtr f = file->GetItem(i_path);
+            f += i_folder;
+            f += name->GetItem(i_name);
+            f += token->GetItem(i_token);
+            return f;
+        };
+        ItemPtr kept = fileFolder->GetItem("/share/a");
+        kept += sharedFolder->GetItem("/share");
+        addFile("/share/a/x.mp3", kept, "x.mp3", "x");
+        ItemPtr orphan = fileFolder->GetItem("/old/b");   // shares a name with a reachable file
+        addFile("/old/b/x.mp3", orphan, "x.mp3", "x");
+        addFile("/old/b/y.mp3", orphan, "y.mp3", "y");
+        ItemPtr gone = fileFolder->GetItem("/old/c");
+        addFile("/old/c/z.mp3", gone, "z.mp3", "z");
+
+        std::map<QString, int> removedCount;
+        struct Counter : DataHandler
+        {
+            std::map<QString, int>* counts;
+            void Removed(ItemPtr i_item) { ++(*counts)[QString::fromStdString(i_item.GetType()->GetName()) + QLatin1Char(':') + i_item.AsString()]; }
+        } counter;
+        counter.counts = &removedCount;
+        d->m_itemRemoved.insert(new EventHandler<Counter, ItemPtr>(&counter, &Counter::Removed));
+
+        QCOMPARE(d->RemoveDisconnectedItems(), 4);
+        QVERIFY(!orphan.IsNull());
+        QVERIFY(!file->HasItem("/old/b/y.mp3").IsNull());
+        QVERIFY(!name->HasItem("y.mp3").IsNull());
+        QVERIFY(!token->HasItem("y").IsNull());
+        QVERIFY(gone.IsNull());
+        QVERIFY(token->HasItem("z").IsNull());
+        std::map<QString, int> expected{{"search_token:z", 1}, {"shared_file:/old/c/z.mp3", 1},
+                                        {"shared_file_folder:/old/c", 1}, {"shared_file_name:z.mp3", 1}};
+        QCOMPARE(removedCount, expected);
+        QCOMPARE(d->RemoveDisconnectedItems(), 0);
+    }
+
+    void collectorTertiaryAndOwnership()
+    {
+        Type* root = d->NewType("root", Primary, false, true);
+        Type* middle = d->NewType("middle", Secondary, false, true);
+        Type* leaf = d->NewType("leaf", Tertiary, false, true);
+        root->RelateToType(middle, Many, Many);
+        middle->RelateToType(leaf, Many, Many);
+        leaf->RelateToType(leaf, Many, Many);
+        ItemPtr r = root->GetItem("r");
+        ItemPtr m = middle->GetItem("m");
+        r += m;
+        ItemPtr near = leaf->GetItem("near");
+        ItemPtr far = leaf->GetItem("far");
+        m += near;
+        near += far;
+        leaf->GetItem("loose");
+        QCOMPARE(d->RemoveDisconnectedItems(), 2);
+        QVERIFY(!near.IsNull());
+        QVERIFY(far.IsNull());
+
+        // Ownership beats reachability: the nodes still hang on a Primary user.
+        Type* widget = d->NewType("search_results_widget", Primary, false, true);
+        Type* userNode = d->NewType("search_results_user_node", Secondary, false, true);
+        Type* folderNode = d->NewType("search_results_folder_node", Secondary, false, true);
+        Type* user = d->NewType("user", Primary, false, true);
+        widget->RelateToType(userNode, One, Many, true);
+        userNode->RelateToType(folderNode, One, Many, true);
+        userNode->RelateToType(user, Many, One);
+        ItemPtr w = widget->GetItem("w");
+        ItemPtr un = userNode->GetItem("un");
+        ItemPtr fn = folderNode->GetItem("fn");
+        w += un;
+        un += fn;
+        un += user->GetItem("bob");
+        QCOMPARE(d->RemoveDisconnectedItems(), 0);
+        w.Remove();
+        QCOMPARE(d->RemoveDisconnectedItems(), 2);
+        QVERIFY(un.IsNull());
+        QVERIFY(fn.IsNull());
+        QVERIFY(!user->HasItem("bob").IsNull());
+    }
+
+    void removeAllItems()
+    {
+        Type* a = d->NewType("a", Primary, false, true);
+        Type* b = d->NewType("b", Secondary, true, false);
+        a->RelateToType(b, Many, Many);
+        for (int n = 0; n < 50; ++n)
+            a->GetItem(n).NewItem("b");
+        int removed = 0;
+        struct Counter : DataHandler
+        {
+            int* count;
+            void Removed(ItemPtr) { ++*count; }
+        } counter;
+        counter.count = &removed;
+        d->m_itemRemoved.insert(new EventHandler<Counter, ItemPtr>(&counter, &Counter::Removed));
+        d->RemoveAllItems();
+        QCOMPARE(removed, 100);
+        QCOMPARE(d->GetItemCount(), std::size_t(0));
+        QCOMPARE(d->GetLinkCount(), std::size_t(0));
+    }
+
+    void queries()
+    {
+        Type* file = d->NewType("shared_file", Secondary, false, true);
+        Type* word = d->NewType("search_token", Tertiary, false, true);
+        Type* size = d->NewType("file_size", Secondary, false, true);
+        file->RelateToType(word, Many, Many);
+        file->RelateToType(size, Many, One);
+        const char* names[] = {"a b c", "a b", "b c", "a c", "c", "A"};
+        for (const char* n : names) {
+            ItemPtr f = file->GetItem(n);
+            for (const QString& w : QString::fromLatin1(n).split(QLatin1Char(' ')))
+                f += word->GetItem(w);
+        }
+        auto words = [&](std::initializer_list<const char*> i_words) {
+            ItemSet set;
+            for (const char* w : i_words)
+                set.insert(word->HasItem(w));
+            return set;
+        };
+        auto values = [](const ItemSet& i_set) {
+            QStringList out;
+            for (const ItemPtr& item : i_set)
+                out << item.AsString();
+            return out;
+        };
+        QCOMPARE(values(d->GetItemSubset(words({"a", "b", "c"}), "shared_file")), QStringList({"a b c"}));
+        QCOMPARE(values(d->GetItemSubset(words({"c", "a"}), "shared_file")), QStringList({"a b c", "a c"}));
+        QCOMPARE(values(d->GetItemSubset(words({"c"}), "shared_file")), QStringList({"a b c", "b c", "a c", "c"}));
+        QVERIFY(d->GetItemSubset(ItemSet(), "shared_file").empty());
+        ItemPtr lonely = word->GetItem("lonely");
+        QVERIFY(d->GetItemSubset(ItemSet{word->HasItem("a"), lonely}, "shared_file").empty());
+        QCOMPARE(d->GetItem(word->HasItem("a"), word->HasItem("b"), "shared_file").AsString(), QStringLiteral("a b c"));
+        QVERIFY(d->GetItem(word->HasItem("a"), lonely, "shared_file").IsNull());
+        QCOMPARE(values(d->GetItems(word->HasItem("b"), word->HasItem("c"), "shared_file")), QStringList({"a b c", "b c"}));
+
+        ItemSet all = file->GetItems();
+        file->HasItem("a b c") += size->GetItem("30");
+        file->HasItem("b c") += size->GetItem("-5");
+        file->HasItem("c") += size->GetItem("100");
+        auto list = [](const QList<ItemPtr>& i_list) {
+            QStringList out;
+            for (const ItemPtr& item : i_list)
+                out << item.AsString();
+            return out;
+        };
+        QCOMPARE(list(all.SortNumericBy("file_size", true)), QStringList({"b c", "a b c", "c"}));
+        QCOMPARE(list(all.SortNumericBy("file_size", false)), QStringList({"c", "a b c", "b c"}));
+        QCOMPARE(list(all.SortAlphabetic(true)), QStringList({"A", "a b", "a b c", "a c", "b c", "c"}));
+        QCOMPARE(list(all.SortAlphabetic(false)).first(), QStringLiteral("c"));
+        QCOMPARE(list(all.SortAlphabeticBy("file_size", true)), QStringList({"b c", "c", "a b c"}));
+
+        QCOMPARE(values(all.Connected("search_token", "a")), QStringList({"a b c", "a b", "a c"}));
+        QVERIFY(all.Connected("search_token", "nothing").empty());
+        QCOMPARE(all.NotConnected("search_token", "nothing").size(), all.size());
+        QCOMPARE(values(all.NotConnected("file_size")), QStringList({"a b", "a c", "A"}));
+        QCOMPARE(values(all.Connected(word->HasItem("A"))), QStringList({"A"}));
+        QVERIFY(all.Connected(ItemPtr()).empty());
+        QCOMPARE(all.NotConnected(ItemPtr()).size(), all.size());
+        QCOMPARE(values(all.Connected(words({"A", "b"}))), QStringList({"a b c", "a b", "b c", "A"}));
+        QCOMPARE(values(words({"a", "b"}).GetItems("shared_file")), QStringList({"a b c", "a b", "b c", "a c"}));
+        ItemSet common = words({"a"}).GetItems("shared_file").Common(words({"b"}).GetItems("shared_file"));
+        QCOMPARE(values(common), QStringList({"a b c", "a b"}));
+        QCOMPARE(ItemPtr(all).AsString(), QStringLiteral("a b c"));
+        QCOMPARE(file->HasItem("a b c")["search_token"].AsString(), QStringLiteral("a"));  // the oldest
+        QCOMPARE(values(i("search_token", "c")), QStringList({"c"}));
+        QVERIFY(i("search_token", "zzz").empty());
+
+        // A copy of the type's items stays safe while they go.
+        ItemSet copy = file->GetItems();
+        for (ItemPtr item : copy)
+            item.Remove();
+        QCOMPARE(file->GetItemCount(), std::size_t(0));
+        QVERIFY(copy.First().IsNull());
+    }
+
+    void values_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("asInt");
+        QTest::addColumn<uint>("asUInt");
+        QTest::addColumn<qint64>("asInt64");
+        QTest::addColumn<quint64>("asUInt64");
+        QTest::newRow("small") << QByteArray("42") << 42 << 42u << qint64(42) << quint64(42);
+        QTest::newRow("negative") << QByteArray("-7") << -7 << 0u << qint64(-7) << quint64(0);
+        QTest::newRow("64-bit") << QByteArray("9000000000") << 0 << 0u << qint64(9000000000LL) << quint64(9000000000ULL);
+        QTest::newRow("max-u64") << QByteArray("18446744073709551615") << 0 << 0u << qint64(0) << quint64(18446744073709551615ULL);
+        QTest::newRow("not-a-number") << QByteArray("12abc") << 0 << 0u << qint64(0) << quint64(0);
+        QTest::newRow("blank") << QByteArray(" 12") << 0 << 0u << qint64(0) << quint64(0);
+        QTest::newRow("empty") << QByteArray("") << 0 << 0u << qint64(0) << quint64(0);
+    }
+    void values()
+    {
+        QFETCH(QByteArray, stored);
+        Type* number = d->NewType("number", Primary, false, true);
+        ItemPtr item = number->GetItem(Value(stored));
+        QTEST(item.AsInt(), "asInt");
+        QTEST(item.AsUInt(), "asUInt");
+        QTEST(item.AsInt64(), "asInt64");
+        QTEST(item.AsUInt64(), "asUInt64");
+    }
+
+    void valueForms()
+    {
+        Type* t = d->NewType("thing", Primary, false, true);
+        int object = 0;
+        ItemPtr pointer = t->GetItem(&object);
+        QCOMPARE(pointer.AsPointer<int>(), &object);
+        QCOMPARE(pointer.AsStdString(), std::to_string(reinterpret_cast<std::uintptr_t>(&object)));
+        QCOMPARE(t->GetItem(qint64(-9000000000LL)).AsInt64(), qint64(-9000000000LL));
+        QCOMPARE(t->GetItem(QStringLiteral("Grüße")).AsStdString(), std::string("Gr\xC3\xBC\xC3\x9F" "e"));
+        const std::string withNul("a\0b", 3);
+        ItemPtr nul = t->GetItem(withNul);
+        QVERIFY(t->HasItem(std::string("a")).IsNull());
+        QCOMPARE(t->HasItem(withNul), nul);
+        // Bytes that are not UTF-8 go through the chosen code page, Latin-1 by default.
+        ItemPtr latin = t->GetItem(std::string("caf\xE9"));
+        QCOMPARE(latin.AsString(), QStringLiteral("caf\u00E9"));
+        Data::SetTextDecoder([](const std::string&) { return QStringLiteral("decoded"); });
+        QCOMPARE(latin.AsString(), QStringLiteral("decoded"));
+        Data::SetTextDecoder(nullptr);
+    }
+
+    void settings()
+    {
+        DeclareSettingTypes();
+        DeclareSettingTypes();  // a second call changes nothing
+        QCOMPARE(GetSetting("use_upnp"), QString());
+        QVERIFY(!HasSetting("use_upnp"));
+        QVERIFY(d->GetType("global")->HasItem("use_upnp").IsNull());  // reading creates nothing
+        SetDefaultSetting("use_upnp", "yes");
+        SetDefaultSetting("use_upnp", "no");
+        QVERIFY(IsSettingOn("use_upnp"));
+        SetSetting("minimize_to_tray", "yes");
+        QCOMPARE(GetSettingItem("minimize_to_tray")["global_value"], GetSettingItem("use_upnp")["global_value"]);
+        SetSetting("use_upnp", "Yes");
+        QVERIFY(!IsSettingOn("use_upnp"));
+        SetSettingOn("use_upnp", false);
+        QCOMPARE(GetSetting("use_upnp"), QStringLiteral("no"));
+        ClearSetting("use_upnp");
+        QVERIFY(!HasSetting("use_upnp"));
+        QVERIFY(!IsSettingOn("use_upnp"));
+        SetSettingNumber("privileges_time_left", 5000000000LL);
+        QCOMPARE(GetSettingNumber("privileges_time_left"), 5000000000LL);
+        SetSetting("listening_port", "junk");
+        QCOMPARE(GetSettingNumber("listening_port"), qint64(0));
+        QCOMPARE(GetSettingNumber("never_set"), qint64(0));
+        SetVolatileSetting("logged_in", "yes");
+        QVERIFY(IsVolatileSettingOn("logged_in"));
+        QVERIFY(!IsSettingOn("logged_in"));
+        ClearVolatileSetting("logged_in");
+        QCOMPARE(GetVolatileSetting("logged_in"), QString());
+        // Value items no key uses any more ("Yes", "no") are collected; the shared "yes" stays.
+        QCOMPARE(d->RemoveDisconnectedItems(), 2);
+        QCOMPARE(GetSetting("minimize_to_tray"), QStringLiteral("yes"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDataModel)
+#include "test_data_model.moc"

@@ -1,0 +1,586 @@
+#include "Compression.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "PeerMessages.h"
+#include "PeerMessenger.h"
+#include "RawPeer.h"
+#include "TimerManager.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(std::string)
+
+// One real peer messenger in this process against scripted raw peers on loopback sockets.
+class TestPeerMessenger : public QObject
+{
+    Q_OBJECT
+
+    quint16 m_port = 0;
+
+    void Start(const QString& i_newPort = QString())
+    {
+        d = new Data;
+        DeclareSettingTypes(d);
+        dataSaver = new DataSaver;
+        new TimerManager;
+        // The server connection declares these; the messenger relates its reply types to them.
+        if (!d->HasType("user"))
+            d->NewType("user", Primary, false, true);
+        if (!d->HasType("search_request"))
+            d->NewType("search_request", Secondary, false, false);
+        new PeerMessenger;
+        SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+        m_port = FreePortPair();
+        SetSetting(QStringLiteral("new_listening_port"), i_newPort.isNull() ? QString::number(m_port) : i_newPort);
+        dataSaver->NotifyFirstStart();
+    }
+
+    // A raw peer on the plain or the scrambled port, introduced as a user.
+    std::unique_ptr<RawPeer> Introduce(const QByteArray& i_user, const QByteArray& i_type = "P", bool i_scrambled = false)
+    {
+        auto peer = std::make_unique<RawPeer>(i_scrambled);
+        if (!peer->Connect(i_scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort()))
+            return nullptr;
+        peer->SendFrame(RawPeer::PeerInit(i_user, i_type));
+        return peer;
+    }
+
+    static QByteArray Payload(MemStream i_message) { return i_message.ToByteArray(); }
+
+    static QByteArray Compressed(quint32 i_code, const QByteArray& i_body)
+    {
+        MemStream out;
+        OutputStream(out).Write(i_code);
+        CompressBody(i_body.constData(), size_t(i_body.size()), out);
+        return out.ToByteArray();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<std::string>("std::string");
+        qRegisterMetaType<ItemPtr>("ItemPtr");
+        qRegisterMetaType<QTcpSocket*>("QTcpSocket*");
+        qRegisterMetaType<PeerConnection*>("PeerConnection*");
+    }
+
+    void cleanup()
+    {
+        delete peerMessenger;
+        delete timerManager;
+        delete dataSaver;
+        dataSaver = nullptr;
+        delete d;
+        d = nullptr;
+    }
+
+    void portsFollowTheSettings()
+    {
+        Start(QStringLiteral("%1"));
+        // Without a stored port the defaults are written (binding them is not this test's business).
+        QCOMPARE(GetSetting(QStringLiteral("listening_port")), QStringLiteral("2235"));
+        QCOMPARE(GetSetting(QStringLiteral("obfuscated_listening_port")), QStringLiteral("2236"));
+        cleanup();
+
+        Start();
+        QCOMPARE(GetSettingNumber(QStringLiteral("listening_port")), qint64(m_port));
+        QCOMPARE(GetSettingNumber(QStringLiteral("obfuscated_listening_port")), qint64(m_port + 1));
+        QVERIFY(!HasSetting(QStringLiteral("new_listening_port")));
+        QCOMPARE(peerMessenger->ListeningPort(), m_port);
+        QCOMPARE(peerMessenger->ScrambledListeningPort(), quint16(m_port + 1));
+        auto plain = Introduce("plain");
+        auto scrambled = Introduce("scrambled", "P", true);
+        QVERIFY(plain && scrambled);
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 2);
+    }
+
+    void aPortInUseIsLoggedAndSkipped()
+    {
+        const quint16 port = FreePortPair();
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::Any, quint16(port + 1)));
+        Start(QString::number(port));
+        QCOMPARE(peerMessenger->ListeningPort(), port);
+        QCOMPARE(peerMessenger->ScrambledListeningPort(), quint16(0));
+        auto still = Introduce("still");
+        QVERIFY(still);
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+    }
+
+    void aZeroPortIsReplaced()
+    {
+        d = new Data;
+        DeclareSettingTypes(d);
+        dataSaver = new DataSaver;
+        new TimerManager;
+        new PeerMessenger;
+        SetSetting(QStringLiteral("listening_port"), QStringLiteral("0"));
+        SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
+        ClearSetting(QStringLiteral("new_listening_port"));
+        dataSaver->NotifyFirstStart();
+        QCOMPARE(GetSetting(QStringLiteral("listening_port")), QStringLiteral("2235"));
+    }
+
+    void messagesBecomeSignalsWithTheConnectionsUser_data()
+    {
+        using namespace PeerMessages;
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<QVariantList>("expected");
+        QTest::newRow("15") << Payload(BuildUserInfoRequest()) << QByteArray(SIGNAL(UserInfoRequested(QString)))
+                            << QVariantList{QStringLiteral("alice")};
+        QTest::newRow("40") << Payload(BuildTransferRequest(1, 9, QStringLiteral("x\\y"), 77))
+                            << QByteArray(SIGNAL(FileTransferRequested(QString,int,uint,std::string,qint64)))
+                            << QVariantList{QStringLiteral("alice"), 1, 9u, QVariant(), qint64(77)};
+        QTest::newRow("41 accept") << Payload(BuildTransferAccept(9, true, 5))
+                                   << QByteArray(SIGNAL(FileTransferResponse(QString,uint,bool,bool,qint64,QString)))
+                                   << QVariantList{QStringLiteral("alice"), 9u, true, true, qint64(5), QString()};
+        QTest::newRow("41 deny") << Payload(BuildTransferDeny(9, QStringLiteral("Queued")))
+                                 << QByteArray(SIGNAL(FileTransferResponse(QString,uint,bool,bool,qint64,QString)))
+                                 << QVariantList{QStringLiteral("alice"), 9u, false, false, qint64(0), QStringLiteral("Queued")};
+        QTest::newRow("43") << Payload(BuildQueueUpload("a\\b")) << QByteArray(SIGNAL(QueueUploadRequested(QString,QString)))
+                            << QVariantList{QStringLiteral("alice"), QStringLiteral("a\\b")};
+        QTest::newRow("44") << Payload(BuildUploadPlaceInLine(QStringLiteral("f"), 4))
+                            << QByteArray(SIGNAL(DownloadPlaceInLine(QString,std::string,int)))
+                            << QVariantList{QStringLiteral("alice"), QVariant(), 4};
+        QTest::newRow("46") << Payload(BuildUploadFailed("f")) << QByteArray(SIGNAL(UploadFailed(QString,std::string)))
+                            << QVariantList{QStringLiteral("alice"), QVariant()};
+        QTest::newRow("50") << Payload(BuildUploadDenied(QStringLiteral("f"), QStringLiteral("Too many files")))
+                            << QByteArray(SIGNAL(UploadDenied(QString,std::string,QString)))
+                            << QVariantList{QStringLiteral("alice"), QVariant(), QStringLiteral("Too many files")};
+        QTest::newRow("51") << Payload(BuildUploadPlaceInLineRequest(QStringLiteral("a\\f")))
+                            << QByteArray(SIGNAL(UploadPlaceInLineRequested(QString,QString)))
+                            << QVariantList{QStringLiteral("alice"), QStringLiteral("a\\f")};
+        QTest::newRow("60") << Payload(BuildUploadOffer(QStringLiteral("f"), 12))
+                            << QByteArray(SIGNAL(QueueDownloadRequested(QString,std::string,qint64)))
+                            << QVariantList{QStringLiteral("alice"), QVariant(), qint64(12)};
+        QTest::newRow("36") << Payload(BuildGetSharedFilesInFolder(3, QStringLiteral("dir")))
+                            << QByteArray(SIGNAL(SharedFilesInFolderRequested(QString,quint32,QString)))
+                            << QVariantList{QStringLiteral("alice"), 3u, QStringLiteral("dir")};
+        QTest::newRow("16") << Payload(BuildUserInfoReply(QStringLiteral("hi"), true, "PIC", 2, 3, true))
+                            << QByteArray(SIGNAL(UserInfoReceived(QString,QString,bool,char*,int,int,int,bool)))
+                            << QVariantList{QStringLiteral("alice"), QStringLiteral("hi"), true, QVariant(), 3, 2, 3, true};
+    }
+
+    void messagesBecomeSignalsWithTheConnectionsUser()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(QByteArray, signal);
+        QFETCH(QVariantList, expected);
+        Start();
+        QSignalSpy spy(peerMessenger, signal.constData());
+        // The body names nobody; the user comes from the opener, on either port.
+        for (bool scrambled : {false, true})
+        {
+            auto peer = Introduce("alice", "P", scrambled);
+            QVERIFY(peer);
+            peer->SendFrame(payload);
+            QVERIFY(spy.wait(5000));
+            QCOMPARE(spy.count(), 1);
+            const QList<QVariant> args = spy.takeFirst();
+            for (int n = 0; n < expected.size(); ++n)
+                if (expected.at(n).isValid())
+                    QCOMPARE(args.at(n), expected.at(n));
+        }
+    }
+
+    void splitCoalescedUnknownAndMalformedFrames()
+    {
+        Start();
+        QSignalSpy places(peerMessenger, &PeerMessenger::DownloadPlaceInLine);
+        QSignalSpy infos(peerMessenger, &PeerMessenger::UserInfoReceived);
+        QSignalSpy responses(peerMessenger, &PeerMessenger::FileTransferResponse);
+        QSignalSpy shares(peerMessenger, &PeerMessenger::UserShare);
+        QSignalSpy results(peerMessenger, &PeerMessenger::SearchResults);
+        auto peer = Introduce("bob");
+        QVERIFY(peer);
+
+        QByteArray wire;
+        for (int place = 1; place <= 3; ++place)
+            wire += peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("f"), place)));
+        wire += peer->Frame(RawPeer::UInt32(999) + "whatever");           // unknown code
+        wire += peer->Frame(RawPeer::UInt32(16) + QByteArray::fromHex("00000000" "01" "ffffffff" "00000000" "00000000" "00"));
+        wire += peer->Frame(RawPeer::UInt32(41) + RawPeer::UInt32(5));       // truncated
+        wire += peer->Frame(RawPeer::UInt32(5) + "not zlib at all");
+        wire += peer->Frame(RawPeer::UInt32(9) + "not zlib at all");
+        wire += peer->Frame(QByteArray("\x2c", 1));                          // shorter than a code
+        wire += peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("f"), 4)));
+        // Coalesced: half in one write, then the rest a byte at a time.
+        const int half = wire.size() / 2;
+        peer->SendRaw(wire.left(half));
+        for (int n = half; n < wire.size(); ++n)
+        {
+            peer->SendRaw(wire.mid(n, 1));
+            if (n % 16 == 0)
+                QTest::qWait(1);
+        }
+        QTRY_COMPARE(places.count(), 4);
+        for (int n = 0; n < 4; ++n)
+            QCOMPARE(places.at(n).at(2).toInt(), n + 1);
+        QCOMPARE(infos.count(), 0);
+        QCOMPARE(responses.count(), 0);
+        QCOMPARE(shares.count(), 0);
+        QCOMPARE(results.count(), 0);
+        QCOMPARE(peer->Socket().state(), QAbstractSocket::ConnectedState);
+    }
+
+    void anOversizedFrameClosesOnlyItsConnection()
+    {
+        Start();
+        QSignalSpy places(peerMessenger, &PeerMessenger::DownloadPlaceInLine);
+        auto good = Introduce("carol");
+        auto bad = Introduce("carol");
+        QVERIFY(good && bad);
+        bad->SendRaw(RawPeer::UInt32(FrameCodec::MaxFrameLength + 1) + RawPeer::UInt32(44));
+        QVERIFY(bad->WaitForClose());
+        good->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("f"), 1)));
+        QVERIFY(places.wait(5000));
+        QCOMPARE(peerMessenger->ConnectionCount(), 1);
+    }
+
+    void sendUsesTheNewestConnection()
+    {
+        Start();
+        auto older = Introduce("dave");
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        auto newer = Introduce("dave", "P", true);
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 2);
+        QTest::qWait(50); // both openers read
+        peerMessenger->GetUserInfo(QStringLiteral("dave"));
+        QByteArray payload;
+        QVERIFY(newer->ReadFrame(payload));
+        QCOMPARE(payload.toHex(), QByteArray("0f000000"));
+        QVERIFY(!older->ReadFrame(payload, 200));
+    }
+
+    void queuedMessagesGoOutOnceInOrderOnceConnected()
+    {
+        Start();
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        for (int place = 1; place <= 3; ++place)
+            peerMessenger->SendUploadPlaceInLine(QStringLiteral("erin"), QStringLiteral("f"), place);
+        QCOMPARE(peerMessenger->AttemptCount(), 1); // one attempt for all three
+        peerMessenger->OnPeerAddress(QStringLiteral("erin"), TCPAddress(0x7f000001u, listener.serverPort()), 0);
+        QTRY_VERIFY(listener.hasPendingConnections());
+        RawPeer erin(false, listener.nextPendingConnection());
+        QByteArray payload;
+        QVERIFY(erin.ReadFrame(payload));
+        QCOMPARE(payload, RawPeer::PeerInit("me", "P", 0));
+        for (int place = 1; place <= 3; ++place)
+        {
+            QVERIFY(erin.ReadFrame(payload));
+            QCOMPARE(payload, Payload(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("f"), place)));
+        }
+        QVERIFY(!erin.ReadFrame(payload, 200));
+        peerMessenger->SendUploadPlaceInLine(QStringLiteral("erin"), QStringLiteral("f"), 4);
+        QVERIFY(erin.ReadFrame(payload));
+        QCOMPARE(payload, Payload(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("f"), 4)));
+        QCOMPARE(peerMessenger->AttemptCount(), 0);
+    }
+
+    void aFailedAttemptIsReportedOnceAndDropsItsQueue_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("P offline") << "P" << false;
+        QTest::newRow("P refused") << "P" << true;
+        QTest::newRow("F offline") << "F" << false;
+        QTest::newRow("F refused") << "F" << true;
+        QTest::newRow("D offline") << "D" << false;
+        QTest::newRow("D refused") << "D" << true;
+    }
+
+    void aFailedAttemptIsReportedOnceAndDropsItsQueue()
+    {
+        QFETCH(QString, type);
+        QFETCH(bool, refused);
+        Start();
+        QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
+        if (type == QLatin1String("P"))
+            peerMessenger->GetUserInfo(QStringLiteral("frank"));
+        else if (type == QLatin1String("F"))
+            peerMessenger->RequestFileConnectionToUser(QStringLiteral("frank"));
+        else
+            peerMessenger->RequestDistributedConnectionToUser(QStringLiteral("frank"));
+        quint16 deadPort = 0;
+        {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            deadPort = closed.serverPort();
+        }
+        // Direct refused, or the user offline; the relay stays silent until the time limit.
+        peerMessenger->OnPeerAddress(QStringLiteral("frank"),
+                                     refused ? TCPAddress(0x7f000001u, deadPort) : TCPAddress(), 0);
+        QTest::qWait(100);
+        QCOMPARE(failed.count(), 0);
+        peerMessenger->SetTimeouts(30000, 300000, 0);
+        timerManager->TickHalfMinute();
+        timerManager->TickHalfMinute();
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("frank"));
+        QCOMPARE(failed.at(0).at(1).toString(), type);
+        QCOMPARE(peerMessenger->AttemptCount(), 0);
+
+        // What was queued for the failed attempt is gone: a later connection gets nothing old.
+        auto frank = Introduce("frank");
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        QByteArray payload;
+        QVERIFY(!frank->ReadFrame(payload, 200));
+    }
+
+    void incomingFileConnectionIsHandedOverAfterTheToken_data()
+    {
+        QTest::addColumn<bool>("scrambled");
+        QTest::newRow("plain") << false;
+        QTest::newRow("scrambled") << true;
+    }
+
+    void incomingFileConnectionIsHandedOverAfterTheToken()
+    {
+        QFETCH(bool, scrambled);
+        Start();
+        QSignalSpy requested(peerMessenger, &PeerMessenger::FileConnectionRequested);
+        RawPeer uploader(scrambled);
+        QVERIFY(uploader.Connect(scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort()));
+        // Opener, token and the first file bytes in one write: nothing past the token may be eaten.
+        const QByteArray after = QByteArray::fromHex("0001020304") + QByteArray(20000, 'z');
+        uploader.SendRaw(uploader.Frame(RawPeer::PeerInit("gina", "F")) + RawPeer::UInt32(0xa1b2c3d4) + after);
+        QVERIFY(requested.wait(5000));
+        QCOMPARE(requested.at(0).at(0).toString(), QStringLiteral("gina"));
+        QCOMPARE(requested.at(0).at(2).toUInt(), 0xa1b2c3d4u);
+        std::unique_ptr<QTcpSocket> socket(requested.at(0).at(1).value<QTcpSocket*>());
+        QVERIFY(socket);
+        QCOMPARE(socket->parent(), nullptr);
+        QCOMPARE(peerMessenger->ConnectionCount(), 0);
+        QByteArray received;
+        QTRY_VERIFY_WITH_TIMEOUT((received += socket->readAll()).size() >= after.size(), 5000);
+        QCOMPARE(received, after);
+        // And the other way, raw: the offset goes back unframed.
+        socket->write(QByteArray::fromHex("0800000000000000"));
+        QByteArray offset;
+        QVERIFY(uploader.ReadRaw(offset, 8));
+        QCOMPARE(offset.toHex(), QByteArray("0800000000000000"));
+    }
+
+    void outgoingFileConnectionsDirectAndConnectBack()
+    {
+        Start();
+        QSignalSpy accepted(peerMessenger, &PeerMessenger::FileConnectionAccepted);
+        QSignalSpy requested(peerMessenger, &PeerMessenger::FileConnectionRequested);
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+
+        // We upload: direct connection, opener, then the socket is ours to write the token on.
+        peerMessenger->RequestFileConnectionToUser(QStringLiteral("hank"));
+        peerMessenger->OnPeerAddress(QStringLiteral("hank"), TCPAddress(0x7f000001u, listener.serverPort()), 0);
+        QTRY_VERIFY(listener.hasPendingConnections());
+        RawPeer downloader(false, listener.nextPendingConnection());
+        QTRY_COMPARE(accepted.count(), 1);
+        QCOMPARE(accepted.at(0).at(0).toString(), QStringLiteral("hank"));
+        std::unique_ptr<QTcpSocket> socket(accepted.at(0).at(1).value<QTcpSocket*>());
+        QCOMPARE(socket->parent(), nullptr);
+        socket->write(RawPeer::UInt32(4242));
+        QByteArray payload;
+        QVERIFY(downloader.ReadFrame(payload));
+        QCOMPARE(payload, RawPeer::PeerInit("me", "F", 0));
+        QVERIFY(downloader.ReadRaw(payload, 4));
+        QCOMPARE(payload, RawPeer::UInt32(4242));
+
+        // We download, the uploader asked through the server: we connect back and wait for its token.
+        peerMessenger->OnConnectToPeerRequested(QStringLiteral("ivy"), QStringLiteral("F"),
+                                                TCPAddress(0x7f000001u, listener.serverPort()), 77, false, 0);
+        QTRY_VERIFY(listener.hasPendingConnections());
+        RawPeer uploader(false, listener.nextPendingConnection());
+        QVERIFY(uploader.ReadFrame(payload));
+        QCOMPARE(payload, RawPeer::PierceFirewall(77));
+        uploader.SendRaw(RawPeer::UInt32(99));
+        QVERIFY(requested.wait(5000));
+        QCOMPARE(requested.at(0).at(0).toString(), QStringLiteral("ivy"));
+        QCOMPARE(requested.at(0).at(2).toUInt(), 99u);
+        delete requested.at(0).at(1).value<QTcpSocket*>();
+        QCOMPARE(peerMessenger->ConnectionCount(), 0);
+    }
+
+    void distributedConnectionsAreHandedOver()
+    {
+        Start();
+        QSignalSpy received(peerMessenger, &PeerMessenger::DistributedConnectionReceived);
+        auto child = Introduce("jill", "D");
+        child->SendFrame(QByteArray::fromHex("04") + RawPeer::UInt32(3)); // arrives with the opener
+        QVERIFY(received.wait(5000));
+        std::unique_ptr<PeerConnection> connection(received.at(0).at(1).value<PeerConnection*>());
+        QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("jill"));
+        QCOMPARE(connection->parent(), nullptr);
+        QCOMPARE(peerMessenger->ConnectionCount(), 0);
+        QSignalSpy frames(connection.get(), &PeerConnection::FrameReceived);
+        child->SendFrame(QByteArray::fromHex("00"));
+        QTRY_VERIFY(frames.count() >= 1);
+    }
+
+    void unknownConnectBacksAndSilentConnectionsAreClosed()
+    {
+        Start();
+        auto stranger = std::make_unique<RawPeer>();
+        QVERIFY(stranger->Connect(peerMessenger->ListeningPort()));
+        stranger->SendFrame(RawPeer::PierceFirewall(12345));
+        QVERIFY(stranger->WaitForClose());
+
+        // A burst that never sends an opener is closed by the tick once the limit has passed.
+        // In batches, so the listen backlog does not hold connections back.
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        for (int batch = 1; batch <= 10; ++batch)
+        {
+            for (int n = 0; n < 100; ++n)
+            {
+                silent.push_back(std::make_unique<QTcpSocket>());
+                silent.back()->connectToHost(QHostAddress::LocalHost, n % 2 ? peerMessenger->ListeningPort()
+                                                                             : peerMessenger->ScrambledListeningPort());
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(peerMessenger->ConnectionCount(), batch * 100, 10000);
+        }
+        timerManager->TickHalfMinute();
+        QCOMPARE(peerMessenger->ConnectionCount(), 1000); // younger than 30 s
+        peerMessenger->SetTimeouts(0, 300000, 30000);
+        timerManager->TickHalfMinute();
+        QCOMPARE(peerMessenger->ConnectionCount(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(silent.begin(), silent.end(), [](const auto& s) {
+                                     return s->state() == QAbstractSocket::UnconnectedState;
+                                 }), 10000);
+    }
+
+    void idleMessageConnectionsAreClosed()
+    {
+        Start();
+        auto peer = Introduce("kim");
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        timerManager->TickHalfMinute();
+        QCOMPARE(peerMessenger->ConnectionCount(), 1);
+        peerMessenger->SetTimeouts(30000, 0, 30000);
+        timerManager->TickHalfMinute();
+        QCOMPARE(peerMessenger->ConnectionCount(), 0);
+        QVERIFY(peer->WaitForClose());
+    }
+
+    void sharesListRequestsAreAnswered()
+    {
+        Start();
+        auto peer = Introduce("lee");
+        QByteArray payload;
+        // Without a shares engine nothing goes back.
+        peer->SendFrame(Payload(PeerMessages::BuildGetSharedFileList()));
+        QVERIFY(!peer->ReadFrame(payload, 200));
+        QString askedFor;
+        peerMessenger->SetSharedFilesMessageProvider([&askedFor](const QString& i_user) {
+            askedFor = i_user;
+            return MemStream(QByteArray::fromHex("05000000abcd"));
+        });
+        peer->SendFrame(Payload(PeerMessages::BuildGetSharedFileList()));
+        QVERIFY(peer->ReadFrame(payload));
+        QCOMPARE(payload.toHex(), QByteArray("05000000abcd"));
+        QCOMPARE(askedFor, QStringLiteral("lee"));
+    }
+
+    void sharesListIsReadIntoTheMap()
+    {
+        Start();
+        QSignalSpy shares(peerMessenger, &PeerMessenger::UserShare);
+        int folders = -1;
+        connect(peerMessenger, &PeerMessenger::UserShare, this,
+                [&folders](QString, FileInfoMap& i_share, AttributeTranslationTable&) { folders = int(i_share.size()); },
+                Qt::DirectConnection);
+        FileInfoMap share;
+        share["a\\b"].insert(FileInfo("x.mp3", 10));
+        share["c"].insert(FileInfo("y", 20));
+        MemStream body;
+        OutputStream out(body);
+        out.Write(share);
+        out.Write(quint32(0));
+        auto peer = Introduce("mo");
+        peer->SendFrame(Compressed(5, body.ToByteArray()));
+        QVERIFY(shares.wait(5000));
+        QCOMPARE(shares.at(0).at(0).toString(), QStringLiteral("mo"));
+        QCOMPARE(folders, 2);
+    }
+
+    void searchRepliesBecomeItems()
+    {
+        Start();
+        QSignalSpy results(peerMessenger, &PeerMessenger::SearchResults);
+        d->GetType("search_request")->NewItem(Value(55u));
+        const auto reply = [](quint32 i_token, quint32 i_count, const std::vector<FileInfo>& i_files) {
+            MemStream body;
+            OutputStream out(body);
+            out.Write(std::string("somebody else"));
+            out.Write(i_token);
+            out.Write(i_count);
+            for (const FileInfo& file : i_files)
+                out.Write(file);
+            out.Write(quint8(1));
+            out.Write(quint32(2560));
+            out.Write(quint32(7));
+            out.Write(quint32(0));
+            return Compressed(9, body.ToByteArray());
+        };
+        FileInfo song("music\\album/song.mp3", 1234567890123LL);
+        song.m_attributes.m_extension = "mp3";
+        song.m_attributes.Add(0, 192);
+        song.m_attributes.Add(2, -1);
+        song.m_attributes.Add(1, 300);
+        FileInfo bare("bare", 1);
+        auto peer = Introduce("nina");
+        peer->SendFrame(reply(56, 2, {song, bare})); // unknown token: nothing at all
+        peer->SendFrame(reply(55, 2, {song, bare}));
+        QVERIFY(results.wait(5000));
+        QCOMPARE(results.count(), 1);
+        QCOMPARE(d->GetType("search_request")->GetItemCount(), size_t(1));
+        const ItemPtr item = results.at(0).at(0).value<ItemPtr>();
+        QCOMPARE(item["user"].AsString(), QStringLiteral("nina"));
+        QCOMPARE(item["search_request"].AsString(), QStringLiteral("55"));
+        QCOMPARE(item["search_results_user_available"].AsString(), QStringLiteral("yes"));
+        QCOMPARE(item["search_results_user_speed"].AsInt(), 2560);
+        QCOMPARE(item["search_results_uploads_in_queue"].AsString(), QStringLiteral("7"));
+        const ItemSet files = item.GetItems("search_result");
+        QCOMPARE(int(files.size()), 2);
+        const ItemPtr first = files.First();
+        QCOMPARE(first["search_result_file_folder"].AsString(), QStringLiteral("music\\album"));
+        QCOMPARE(first["search_result_file_name"].AsString(), QStringLiteral("song.mp3"));
+        QCOMPARE(first["file_size"].AsInt64(), 1234567890123LL);
+        QCOMPARE(first["bitrate"].AsString(), QStringLiteral("192"));
+        QCOMPARE(first["bitrate_mode"].AsString(), QStringLiteral("vbr"));
+        QCOMPARE(first["length_seconds"].AsString(), QStringLiteral("300"));
+        ItemPtr second;
+        for (const ItemPtr& file : files)
+            if (file != first)
+                second = file;
+        QCOMPARE(second["search_result_file_folder"].AsString(), QString());
+        QCOMPARE(second["search_result_file_name"].AsString(), QStringLiteral("bare"));
+        QVERIFY(!second.IsConnected("bitrate"));
+
+        // Over the count limit: dropped whole, before any record is read.
+        const size_t before = d->GetType("search_results")->GetItemCount();
+        peer->SendFrame(reply(55, 131073, {bare}));
+        peer->SendFrame(reply(55, 1, {bare}));
+        QVERIFY(results.wait(5000));
+        QCOMPARE(results.count(), 2);
+        QCOMPARE(d->GetType("search_results")->GetItemCount(), before + 1);
+    }
+
+    void transferTokensComeFromTheCounter()
+    {
+        Start();
+        QCOMPARE(peerMessenger->RequestUpload(QStringLiteral("oz"), QStringLiteral("f"), 1), 0u);
+        QCOMPARE(GetSetting(QStringLiteral("transfer_req_counter")), QStringLiteral("1"));
+        QCOMPARE(peerMessenger->RequestUpload(QStringLiteral("oz"), QStringLiteral("f"), 1), 1u);
+        SetSetting(QStringLiteral("transfer_req_counter"), QStringLiteral("4294967295"));
+        QCOMPARE(peerMessenger->RequestUpload(QStringLiteral("oz"), QStringLiteral("f"), 1), 4294967295u);
+        QCOMPARE(GetSetting(QStringLiteral("transfer_req_counter")), QStringLiteral("0"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerMessenger)
+#include "test_peer_messenger.moc"

@@ -1,0 +1,221 @@
+#include "HarnessProcess.h"
+#include "RawPeer.h"
+#include "TestServer.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <memory>
+
+// Two real client engines in processes of their own, sharing the loopback test server.
+class TestPeerNetwork : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestServer> m_server;
+    std::unique_ptr<HarnessProcess> m_alice;
+    std::unique_ptr<HarnessProcess> m_bob;
+
+    bool StartClient(std::unique_ptr<HarnessProcess>& o_client, const QString& i_user)
+    {
+        o_client = std::make_unique<HarnessProcess>();
+        if (!o_client->Start())
+            return false;
+        const quint16 port = FreePortPair();
+        o_client->Send({"set", "username", i_user});
+        o_client->Send({"set", "password", "secret"});
+        o_client->Send({"set", "server_host", "127.0.0.1"});
+        o_client->Send({"set", "server_port", QString::number(m_server->Port())});
+        o_client->Send({"set", "new_listening_port", QString::number(port)});
+        o_client->Send({"start"});
+        QStringList ports;
+        if (!o_client->Take("ports", &ports) || ports.value(0) != QString::number(port))
+            return false;
+        o_client->Send({"login"});
+        return o_client->Take("event Connected") && m_server->WaitForFrames(2, 1, i_user); // ports reported
+    }
+
+    // Bob's direct way fails: the server gives a port nobody listens on.
+    void BreakBobsDirectWay()
+    {
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost);
+        const quint16 dead = closed.serverPort();
+        closed.close();
+        m_server->AccountOf(QStringLiteral("bob")).m_port = dead;
+        m_server->AccountOf(QStringLiteral("bob")).m_scrambledPort = 0;
+    }
+
+private slots:
+    void init()
+    {
+        m_server = std::make_unique<TestServer>();
+        QVERIFY(m_server->Listen());
+        QVERIFY(StartClient(m_alice, QStringLiteral("alice")));
+        QVERIFY(StartClient(m_bob, QStringLiteral("bob")));
+    }
+
+    void cleanup()
+    {
+        m_alice.reset();
+        m_bob.reset();
+        m_server.reset();
+    }
+
+    void queuedMessagesArriveOnceInOrder_data()
+    {
+        QTest::addColumn<bool>("relayed");
+        QTest::newRow("direct") << false;
+        QTest::newRow("relayed") << true;
+    }
+
+    void queuedMessagesArriveOnceInOrder()
+    {
+        QFETCH(bool, relayed);
+        if (relayed)
+            BreakBobsDirectWay();
+        for (int place = 1; place <= 5; ++place)
+            m_alice->Send({"place", "bob", "some\\file", QString::number(place)});
+        for (int place = 1; place <= 5; ++place)
+        {
+            QStringList fields;
+            QVERIFY(m_bob->Take("event DownloadPlaceInLine", &fields));
+            QCOMPARE(fields, (QStringList{"alice", "some\\file", QString::number(place)}));
+        }
+        QCOMPARE(m_bob->Count("event DownloadPlaceInLine"), 0);
+        QCOMPARE(m_server->FramesWithCode(18, QStringLiteral("alice")).size(), 1);
+        // The answer goes back over the same connection, with no new request to the server.
+        m_bob->Send({"userinfo", "alice"});
+        QStringList fields;
+        QVERIFY(m_alice->Take("event UserInfoRequested", &fields));
+        QCOMPARE(fields, QStringList{"bob"});
+        QCOMPARE(m_server->FramesWithCode(18, QStringLiteral("bob")).size(), 0);
+        QCOMPARE(m_alice->Count("event ConnectionToUserFailed"), 0);
+    }
+
+    void everyTransferSignalCarriesTheSender()
+    {
+        m_alice->Send({"requestupload", "bob", "dir\\song.mp3", "1234"});
+        QStringList fields;
+        QVERIFY(m_alice->Take("token", &fields));
+        const QString token = fields.value(0);
+        QVERIFY(m_bob->Take("event FileTransferRequested", &fields));
+        QCOMPARE(fields, (QStringList{"alice", "1", token, "dir\\song.mp3", "1234"}));
+        m_bob->Send({"accept", "alice", token, "1", "1234"});
+        QVERIFY(m_alice->Take("event FileTransferResponse", &fields));
+        QCOMPARE(fields, (QStringList{"bob", token, "1", "1", "1234", QString()}));
+        m_bob->Send({"deny", "alice", token, "Cancelled"});
+        QVERIFY(m_alice->Take("event FileTransferResponse", &fields));
+        QCOMPARE(fields, (QStringList{"bob", token, "0", "0", "0", "Cancelled"}));
+        m_alice->Send({"queuedownload", "bob", "dir\\song.mp3"});
+        QVERIFY(m_bob->Take("event QueueUploadRequested", &fields));
+        QCOMPARE(fields, (QStringList{"alice", "dir\\song.mp3"}));
+        m_bob->Send({"denyupload", "alice", "dir\\song.mp3", "File not shared."});
+        QVERIFY(m_alice->Take("event UploadDenied", &fields));
+        QCOMPARE(fields, (QStringList{"bob", "dir\\song.mp3", "File not shared."}));
+        m_bob->Send({"queueupload", "alice", "mine.txt", "77"});
+        QVERIFY(m_alice->Take("event QueueDownloadRequested", &fields));
+        QCOMPARE(fields, (QStringList{"bob", "mine.txt", "77"}));
+        m_alice->Send({"send", "bob", "2e000000" "03000000" "616263"}); // upload failed
+        QVERIFY(m_bob->Take("event UploadFailed", &fields));
+        QCOMPARE(fields, (QStringList{"alice", "abc"}));
+        m_alice->Send({"send", "bob", "33000000" "03000000" "615c62"}); // place request
+        QVERIFY(m_bob->Take("event UploadPlaceInLineRequested", &fields));
+        QCOMPARE(fields, (QStringList{"alice", "a\\b"}));
+    }
+
+    void sharesListRequestIsAnsweredAutomatically()
+    {
+        // A two-folder list, as the shares engine would build it.
+        const QByteArray list = "05000000" + QByteArray(
+            qCompress(QByteArray::fromHex("02000000" "01000000" "61" "00000000" "01000000" "62" "00000000" "00000000"), 9)
+                .mid(4).toHex());
+        m_bob->Send({"serveshares", QString::fromLatin1(list)});
+        m_alice->Send({"shares", "bob"});
+        QStringList fields;
+        QVERIFY(m_alice->Take("event UserShare", &fields));
+        QCOMPARE(fields, (QStringList{"bob", "2", "0"}));
+    }
+
+    void bothWaysFailingIsReportedOncePerType()
+    {
+        for (const char* type : {"P", "F", "D"})
+        {
+            if (QByteArray(type) == "P")
+                m_alice->Send({"userinfo", "nobody"});
+            else if (QByteArray(type) == "F")
+                m_alice->Send({"fileconn", "nobody"});
+            else
+                m_alice->Send({"dconn", "nobody"});
+            QStringList fields;
+            QVERIFY(m_alice->Take("event ConnectionToUserFailed", &fields));
+            QCOMPARE(fields, (QStringList{"nobody", type}));
+        }
+        m_alice->Send({"tick"});
+        QCOMPARE(m_alice->Count("event ConnectionToUserFailed"), 0);
+        m_alice->Send({"count"});
+        QStringList counts;
+        QVERIFY(m_alice->Take("count", &counts));
+        QCOMPARE(counts, (QStringList{"0", "0"}));
+    }
+
+    void fileBytesMoveOverHandedOverSockets_data()
+    {
+        QTest::addColumn<bool>("scrambled");
+        QTest::addColumn<bool>("relayed");
+        QTest::newRow("plain port") << false << false;
+        QTest::newRow("scrambled port") << true << false;
+        QTest::newRow("relayed connect-back") << false << true;
+        QTest::newRow("relayed to the scrambled port") << true << true;
+    }
+
+    void fileBytesMoveOverHandedOverSockets()
+    {
+        QFETCH(bool, scrambled);
+        QFETCH(bool, relayed);
+        if (scrambled)
+        {
+            m_alice->Send({"scrambled", "1"});
+            m_bob->Send({"scrambled", "1"});
+        }
+        if (relayed)
+            BreakBobsDirectWay();
+
+        QByteArray content(1024 * 1024 + 77, Qt::Uninitialized);
+        for (char& byte : content)
+            byte = char(QRandomGenerator::global()->bounded(256));
+        const QString source = m_alice->Home() + QStringLiteral("/source.bin");
+        const QString target = m_bob->Home() + QStringLiteral("/partial.bin");
+        QFile sourceFile(source);
+        QVERIFY(sourceFile.open(QIODevice::WriteOnly));
+        sourceFile.write(content);
+        sourceFile.close();
+        // Bob already has the first 1000 bytes: the offset must be honoured.
+        QFile targetFile(target);
+        QVERIFY(targetFile.open(QIODevice::WriteOnly));
+        targetFile.write(content.left(1000));
+        targetFile.close();
+
+        m_bob->Send({"download", "31337", target, QString::number(content.size())});
+        m_alice->Send({"upload", "31337", source});
+        m_alice->Send({"fileconn", "bob"});
+        QStringList fields;
+        QVERIFY(m_alice->Take("event FileConnectionAccepted", &fields));
+        QCOMPARE(fields, (QStringList{"bob", "1"}));
+        QVERIFY(m_bob->Take("event FileConnectionRequested", &fields));
+        QCOMPARE(fields, (QStringList{"alice", "31337", "1"}));
+        QVERIFY(m_bob->Take("downloaded", &fields, 30000));
+        QCOMPARE(fields, (QStringList{"31337", QString::number(content.size() - 1000), "1"}));
+        QVERIFY(m_alice->Take("uploaded", &fields, 30000));
+        QCOMPARE(fields, (QStringList{"31337", QString::number(content.size() - 1000), "1"}));
+        QVERIFY(targetFile.open(QIODevice::ReadOnly));
+        QCOMPARE(QCryptographicHash::hash(targetFile.readAll(), QCryptographicHash::Md5),
+                 QCryptographicHash::hash(content, QCryptographicHash::Md5));
+        QCOMPARE(m_server->FramesWithCode(18, QStringLiteral("alice")).size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerNetwork)
+#include "test_peer_network.moc"

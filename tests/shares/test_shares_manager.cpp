@@ -1,0 +1,418 @@
+#include "SharesFixture.h"
+
+#include "Server.h"
+#include "TestServer.h"
+#include "TimerManager.h"
+#include "Wire.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+// MPEG-1 Layer III frame headers at 192 kbit/s, joint stereo, 44.1 kHz, without CRC.
+QByteArray Mp3Bytes(int i_frames)
+{
+    QByteArray out;
+    for (int i = 0; i < i_frames; ++i)
+        out += QByteArray::fromHex("fffbb040") + QByteArray(20, '\0');
+    return out;
+}
+
+bool WriteFile(const QString& i_path, const QByteArray& i_bytes)
+{
+    QDir().mkpath(QFileInfo(i_path).path());
+    QFile f(i_path);
+    return f.open(QIODevice::WriteOnly) && f.write(i_bytes) == i_bytes.size();
+}
+
+QStringList LinkedTypes(const ItemPtr& i_file)
+{
+    QStringList out;
+    for (const char* type : {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate"})
+        out << i_file[type].AsString();
+    return out;
+}
+
+void DeclarePeerTypes()
+{
+    for (const char* type :
+         {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate", "length_seconds"})
+        if (!d->HasType(type))
+            d->NewType(type, Tertiary, false, true);
+}
+} // namespace
+
+class TestSharesManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void schema();
+    void saveAndLoad();
+    void audioResults();
+    void destroyWhileScanning();
+    void lookup();
+    void displayString_data();
+    void displayString();
+    void removeUserShare();
+    void serverStatistics();
+};
+
+void TestSharesManager::schema()
+{
+    SharesStore store;
+    struct Row
+    {
+        const char* type;
+        Primacy primacy;
+        bool isNull;
+    };
+    const Row rows[] = {
+        {"shared_folder", Primary, false}, {"shared_file", Secondary, true},
+        {"shared_file_name", Secondary, false}, {"shared_file_lowercase_name", Tertiary, false},
+        {"shared_file_folder", Secondary, false}, {"shared_file_folder_lowercase_name", Tertiary, false},
+        {"shared_file_size", Tertiary, false}, {"shared_public", Tertiary, true},
+        {"shared_userlist", Tertiary, true}, {"is_scanned", Tertiary, true},
+        {"shared_folder_id", Tertiary, false}, {"user_share", Primary, true},
+        {"user_share_folder", Secondary, true}, {"user_share_folder_parent", Secondary, true},
+        {"user_share_folder_child", Secondary, true}, {"user_share_folder_name", Tertiary, false},
+        {"user_share_file", Secondary, true}, {"user_share_file_name", Tertiary, false},
+        {"search_token", Tertiary, false}, {"unshared", Tertiary, true},
+    };
+    for (const Row& row : rows)
+    {
+        Type* type = d->GetType(row.type);
+        QVERIFY2(type->GetPrimacy() == row.primacy, row.type);
+        QVERIFY2(type->IsNull() == row.isNull, row.type);
+        QVERIFY2(type->IsCreateOnGet(), row.type);
+    }
+
+    // One end of each shape: a file holds one folder, a folder many files; a shared folder holds
+    // one label and a label one folder; a browsed folder holds many files, a file one folder.
+    ItemPtr file = d->GetType("shared_file")->NewItem();
+    ItemPtr folderA = d->GetType("shared_file_folder")->GetItem(Value("/a"));
+    ItemPtr folderB = d->GetType("shared_file_folder")->GetItem(Value("/b"));
+    file.Connect(folderA);
+    file.Connect(folderB);
+    QCOMPARE(file.GetItems("shared_file_folder").size(), size_t(1));
+    ItemPtr file2 = d->GetType("shared_file")->NewItem();
+    file2.Connect(folderB);
+    QCOMPARE(folderB.GetItems("shared_file").size(), size_t(2));
+
+    ItemPtr shared1 = d->GetType("shared_folder")->GetItem(Value("/x"));
+    ItemPtr shared2 = d->GetType("shared_folder")->GetItem(Value("/y"));
+    ItemPtr label = d->GetType("shared_folder_id")->GetItem(Value("[1]x"));
+    shared1.Connect(label);
+    shared2.Connect(label);
+    QVERIFY(!shared1.IsConnected(label));
+    QVERIFY(shared2.IsConnected(label));
+
+    ItemPtr share = d->GetType("user_share")->NewItem();
+    ItemPtr browsed = share.NewItem("user_share_folder");
+    browsed.NewItem("user_share_file");
+    browsed.NewItem("user_share_file");
+    QCOMPARE(browsed.GetItems("user_share_file").size(), size_t(2));
+
+    ItemPtr token = d->GetType("search_token")->GetItem(Value("w"));
+    token.Connect(file);
+    token.Connect(file2);
+    QCOMPARE(token.GetItems("shared_file").size(), size_t(2));
+    QVERIFY(d->GetType("user")->IsRelatedTo(d->GetType("unshared")));
+    QCOMPARE(GetSetting("shared_folder_counter"), QString("1"));
+}
+
+void TestSharesManager::saveAndLoad()
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/Share";
+    const QString dataFile = dir.path() + "/data";
+    QVERIFY(MakeFile(root, "a.txt", 123));
+    QVERIFY(WriteFile(root + "/sub/song.mp3", Mp3Bytes(50)));
+
+    QStringList before;
+    QSet<QString> wordsBefore;
+    {
+        SharesStore store;
+        SharedFoldersManager* m = store.manager;
+        ItemPtr folder = m->AddSharedFolder(root);
+        folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
+        ItemPtr other = m->AddSharedFolder(dir.path() + "/Other");
+        other.Connect(d->GetType("shared_userlist")->GetGlobalNullItem());
+        other.Connect(d->GetType("user_list_group")->GetItem(Value("friends")));
+        d->GetType("user")->GetItem(Value("mallory")).Connect(d->GetType("unshared")->GetGlobalNullItem());
+        d->GetType("user")->GetItem(Value("bystander"));
+        m->OnMP3Scanned(root + "/sub/song.mp3", 1, "joint stereo", 0, false, 192);
+        // Not saved: words, browsed shares.
+        d->GetType("user_share")->NewItem().Connect(d->GetType("user")->GetItem(Value("bob")));
+        wordsBefore = Values(d->GetType("search_token")->GetItems());
+        before = SharedPaths();
+        dataSaver->Save(dataFile);
+    }
+
+    SharesStore store;
+    dataSaver->Load(dataFile);
+    QCOMPARE(SharedPaths(), before);
+    QCOMPARE(d->GetType("search_token")->GetItemCount(), size_t(0));
+    QCOMPARE(d->GetType("user_share")->GetItemCount(), size_t(0));
+    QCOMPARE(GetSetting("shared_folder_counter"), QString("3"));
+
+    ItemPtr folder = d->GetType("shared_folder")->HasItem(Value(root));
+    QVERIFY(folder);
+    QCOMPARE(folder["shared_folder_id"].AsString(), QString("[1]Share"));
+    QVERIFY(folder.IsConnected("shared_public"));
+    ItemPtr other = d->GetType("shared_folder")->HasItem(Value(dir.path() + "/Other"));
+    QVERIFY(other.IsConnected("shared_userlist"));
+    QCOMPARE(other["user_list_group"].AsString(), QString("friends"));
+    QVERIFY(d->GetType("user")->HasItem(Value("mallory")).IsConnected("unshared"));
+    QVERIFY(!d->GetType("user")->HasItem(Value("bystander")));
+
+    // The lower-case items come back with the load, so lookups work before any rescan.
+    ItemPtr song = store.manager->GetSharedFileItem(root + "/SUB/Song.mp3");
+    QVERIFY(song);
+    QCOMPARE(LinkedTypes(song), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
+    QVERIFY(song.IsConnected("is_scanned"));
+    QCOMPARE(store.manager->GetSharedFileItem(root + "/a.txt")["shared_file_size"].AsString(), QString("123"));
+
+    // A scanned file is not asked for again; the rescan rebuilds the words.
+    QSignalSpy requests(store.manager, &SharedFoldersManager::MP3ScanRequired);
+    QSignalSpy rescanned(store.manager, &SharedFoldersManager::SharedFilesRescanned);
+    store.manager->Init();
+    QCOMPARE(requests.count(), 0);
+    QCOMPARE(rescanned.count(), 1);
+    QCOMPARE(rescanned.at(0).at(0).toInt(), 0);
+    QCOMPARE(rescanned.at(0).at(1).toInt(), 0);
+    const QSet<QString> wordsAfter = Values(d->GetType("search_token")->GetItems());
+    QVERIFY2(wordsAfter == wordsBefore,
+             qPrintable(QStringList((wordsAfter - wordsBefore).values()).join(',') + " / "
+                        + QStringList((wordsBefore - wordsAfter).values()).join(',')));
+}
+
+void TestSharesManager::audioResults()
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/Share";
+    QVERIFY(WriteFile(root + "/good.mp3", Mp3Bytes(100)));
+    QVERIFY(WriteFile(root + "/junk.mp3", QByteArray(5000, 'x')));
+    QVERIFY(WriteFile(root + "/empty.mp3", QByteArray()));
+    QVERIFY(WriteFile(root + "/gone.mp3", Mp3Bytes(100)));
+
+    SharesStore store;
+    SharedFoldersManager* m = store.manager;
+    QSignalSpy scanned(m, &SharedFoldersManager::MP3ScanRequired);
+    m->AddSharedFolder(root);
+    QCOMPARE(scanned.count(), 4);
+    // The item goes before its result arrives: the result is dropped.
+    m->GetSharedFileItem(root + "/gone.mp3").Remove();
+
+    const ItemPtr good = m->GetSharedFileItem(root + "/good.mp3");
+    QTRY_VERIFY_WITH_TIMEOUT(good.IsConnected("is_scanned"), 10000);
+    QCOMPARE(LinkedTypes(good), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
+    QCOMPARE(m->GetFileItemDisplayString(good), QString("192 CBR"));
+    // Failed scans store nothing and are asked for at the next rescan.
+    for (const char* name : {"/junk.mp3", "/empty.mp3"})
+    {
+        const ItemPtr f = m->GetSharedFileItem(root + name);
+        QVERIFY(!f.IsConnected("is_scanned"));
+        QVERIFY(!f.IsConnected("bitrate"));
+    }
+    QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(3));
+    scanned.clear();
+    m->RescanShares();
+    QStringList again;
+    for (const auto& call : scanned)
+        again << QFileInfo(call.at(0).toString()).fileName();
+    again.sort();
+    QCOMPARE(again, (QStringList{"empty.mp3", "gone.mp3", "junk.mp3"}));
+}
+
+void TestSharesManager::destroyWhileScanning()
+{
+    // A large file keeps the scanner busy while more requests queue up; destruction waits for
+    // the one in progress and answers nothing else.
+    QTemporaryDir dir;
+    const QString big = dir.path() + "/big.mp3";
+    QVERIFY(WriteFile(big, Mp3Bytes(400000)));
+    auto store = std::make_unique<SharesStore>();
+    SharedFoldersManager* m = store->manager;
+    for (int i = 0; i < 20; ++i)
+        emit m->MP3ScanRequired(big);
+    QElapsedTimer timer;
+    timer.start();
+    store.reset();
+    QVERIFY(timer.elapsed() < 10000);
+    QCoreApplication::processEvents();
+    QCOMPARE(sharedFoldersManager, static_cast<SharedFoldersManager*>(nullptr));
+}
+
+void TestSharesManager::lookup()
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/Music";
+    QVERIFY(MakeFile(root, "Song.mp3"));
+    QVERIFY(MakeFile(root, "sub/Only Here.txt"));
+    QVERIFY(MakeFile(dir.path() + "/Other", "elsewhere.txt"));
+    SharesStore store;
+    SharedFoldersManager* m = store.manager;
+    m->AddSharedFolder(root);
+    m->AddSharedFolder(dir.path() + "/Other");
+
+    const ItemPtr song = m->GetSharedFileItem(root + "/Song.mp3");
+    QVERIFY(song);
+    QCOMPARE(m->GetSharedFileItem(root.toUpper() + "/SONG.MP3"), song);
+    QCOMPARE(m->GetSharedFileItem(root.toLower() + "/song.mp3/"), song);
+    QVERIFY(!m->GetSharedFileItem(QString(root + "/Song.mp3").replace('/', '\\')));
+    QVERIFY(!m->GetSharedFileItem(root + "/elsewhere.txt"));
+    QVERIFY(!m->GetSharedFileItem(root + "/sub"));
+    QVERIFY(!m->GetSharedFileItem(QString()));
+    QVERIFY(m->GetSharedFileItem(root + "/sub/only here.TXT"));
+    QVERIFY(m->GetSharedFileItem(dir.path() + "/Other/elsewhere.txt"));
+
+    // Two names that differ in case in one folder: the older item answers.
+    ItemPtr folder = d->GetType("shared_file_folder")->HasItem(Value(root));
+    ItemPtr twin = d->GetType("shared_file")->NewItem();
+    twin.Connect(folder);
+    twin.Connect(d->GetType("shared_file_name")->GetItem(Value("SONG.mp3")));
+    QCOMPARE(m->GetSharedFileItem(root + "/song.mp3"), song);
+}
+
+void TestSharesManager::displayString_data()
+{
+    QTest::addColumn<int>("bitrate");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("cbr") << 192 << "cbr" << -1 << "192 CBR";
+    QTest::newRow("vbr with length") << 128 << "vbr" << 245 << "128 VBR, 4m5s";
+    QTest::newRow("bitrate only") << 320 << "" << -1 << "320";
+    QTest::newRow("length only") << -1 << "" << 65 << ", 1m5s";
+    QTest::newRow("nothing") << -1 << "" << -1 << "";
+    QTest::newRow("hours") << -1 << "" << 3725 << ", 1h2m5s";
+}
+
+void TestSharesManager::displayString()
+{
+    QFETCH(int, bitrate);
+    QFETCH(QString, mode);
+    QFETCH(int, length);
+    SharesStore store;
+    ItemPtr file = d->GetType("user_share_file")->NewItem();
+    if (bitrate >= 0)
+        file.Connect(d->GetType("bitrate")->GetItem(Value(bitrate)));
+    if (!mode.isEmpty())
+        file.Connect(d->GetType("bitrate_mode")->GetItem(Value(mode)));
+    if (length >= 0)
+        file.Connect(d->GetType("length_seconds")->GetItem(Value(length)));
+    QTEST(store.manager->GetFileItemDisplayString(file), "text");
+}
+
+void TestSharesManager::removeUserShare()
+{
+    SharesStore store;
+    auto build = [](const QString& i_user) {
+        ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+        ItemPtr share = d->GetType("user_share")->NewItem();
+        share.Connect(user);
+        ItemPtr top = share.NewItem("user_share_folder");
+        top.Connect(d->GetType("user_share_folder_name")->GetItem(Value(i_user + "-top")));
+        ItemPtr sub = share.NewItem("user_share_folder");
+        sub.Connect(d->GetType("user_share_folder_name")->GetItem(Value(i_user + "-sub")));
+        ItemPtr parent = sub.NewItem("user_share_folder_parent");
+        parent.Connect(top.NewItem("user_share_folder_child"));
+        for (ItemPtr folder : {top, sub})
+        {
+            ItemPtr file = folder.NewItem("user_share_file");
+            file.Connect(d->GetType("user_share_file_name")->GetItem(Value(i_user + "-file")));
+            file.Connect(d->GetType("file_size")->GetItem(Value(i_user.size() * 1000)));
+            file.Connect(d->GetType("bitrate")->GetItem(Value(128)));
+        }
+    };
+    build("bob");
+    build("carol");
+    store.manager->RemoveUserShare("bob");
+    store.manager->RemoveUserShare("nobody");
+    QVERIFY(d->GetType("user")->HasItem(Value("bob")));
+    QVERIFY(!d->GetType("user")->HasItem(Value("bob"))["user_share"]);
+    QCOMPARE(d->GetType("user_share")->GetItemCount(), size_t(1));
+    QCOMPARE(d->GetType("user_share_folder")->GetItemCount(), size_t(2));
+    QCOMPARE(d->GetType("user_share_file")->GetItemCount(), size_t(2));
+    QCOMPARE(d->GetType("user_share_folder_parent")->GetItemCount(), size_t(1));
+    QCOMPARE(Values(d->GetType("user_share_folder_name")->GetItems()), (QSet<QString>{"carol-top", "carol-sub"}));
+    QCOMPARE(Values(d->GetType("user_share_file_name")->GetItems()), QSet<QString>{"carol-file"});
+    QCOMPARE(Values(d->GetType("file_size")->GetItems()), QSet<QString>{"5000"});
+}
+
+void TestSharesManager::serverStatistics()
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/Music";
+    QVERIFY(MakeFile(root, "a.txt"));
+    QVERIFY(MakeFile(root, "b.txt"));
+    QVERIFY(MakeFile(root, "sub/c.txt"));
+
+    d = new Data;
+    DeclareSettingTypes(d);
+    auto saver = std::make_unique<DataSaver>();
+    auto timers = std::make_unique<TimerManager>();
+    auto server = std::make_unique<Server>();
+    server->CreateData();
+    DeclarePeerTypes();
+    auto manager = std::make_unique<SharedFoldersManager>();
+    saver->NotifyFirstStart();
+    TestServer testServer;
+    QVERIFY(testServer.Listen());
+    SetSetting("server_host", "127.0.0.1");
+    SetSettingNumber("server_port", testServer.Port());
+    SetSetting("username", "alice");
+    SetSetting("password", "secret");
+    testServer.SetUserStats("alice", 4321, 7, 3, 2);
+    manager->AddSharedFolder(root);
+    manager->RescanShares();
+
+    QSignalSpy connected(server.get(), &Server::Connected);
+    server->Connect();
+    QVERIFY(connected.wait(5000));
+    // The last count report of the login is ours: two folders, three files.
+    auto lastCounts = [&]() {
+        const QList<TestServer::Frame> frames = testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice");
+        if (frames.isEmpty())
+            return qMakePair(-1u, -1u);
+        WireReader counts(frames.last().m_body);
+        const quint32 folders = counts.U32();
+        const quint32 files = counts.U32();
+        return counts.AtEnd() && !counts.Failed() ? qMakePair(folders, files) : qMakePair(-2u, -2u);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(lastCounts(), qMakePair(2u, 3u), 5000);
+    const int reports = testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size();
+    QVERIFY(testServer.WaitForFrames(SM_GET_USER_STATS, 1, "alice"));
+    QCOMPARE(WireReader(testServer.FramesWithCode(SM_GET_USER_STATS, "alice").at(0).m_body).Str(), QString("alice"));
+    QTRY_COMPARE_WITH_TIMEOUT(GetSetting("upload_speed"), QString("4321"), 5000);
+
+    // Statistics of a name that differs only in case leave the speed alone; a rescan that adds
+    // files does not report the counts again.
+    QSignalSpy stats(server.get(), &Server::ReceivedUserStats);
+    QVERIFY(testServer.SendFrame("alice", SM_GET_USER_STATS, WireWriter().Str("ALICE").Stats(99, 1, 1, 1).Body()));
+    QVERIFY(stats.wait(5000));
+    QCOMPARE(GetSetting("upload_speed"), QString("4321"));
+    QVERIFY(MakeFile(root, "d.txt"));
+    manager->RescanShares();
+    QVERIFY(testServer.SendFrame("alice", SM_GET_USER_STATS, WireWriter().Str("alice").Stats(555, 1, 1, 1).Body()));
+    QVERIFY(stats.wait(5000));
+    QCOMPARE(GetSetting("upload_speed"), QString("555"));
+    QCOMPARE(testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size(), reports);
+    QCOMPARE(lastCounts(), qMakePair(2u, 3u));
+
+    manager.reset();
+    server.reset();
+    timers.reset();
+    saver.reset();
+    delete d;
+    d = nullptr;
+}
+
+QTEST_GUILESS_MAIN(TestSharesManager)
+#include "test_shares_manager.moc"

@@ -1,0 +1,107 @@
+#pragma once
+
+// Drives one headless client harness process from a test: commands in, answer lines out.
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+class HarnessProcess
+{
+public:
+    ~HarnessProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning)
+        {
+            m_process.write("quit\n");
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+
+    bool Start()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), m_home.path());
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.setStandardErrorFile(m_home.filePath(QStringLiteral("stderr.txt")));
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Collect(); });
+        m_process.start(QStringLiteral(VELTRANE_HARNESS), {});
+        return m_process.waitForStarted(5000);
+    }
+
+    QString Home() const { return m_home.path(); }
+
+    void Send(const QStringList& i_words)
+    {
+        QByteArray line;
+        for (const QString& word : i_words)
+        {
+            if (!line.isEmpty())
+                line += ' ';
+            const QByteArray encoded = QUrl::toPercentEncoding(word);
+            line += encoded.isEmpty() ? QByteArray("%") : encoded;
+        }
+        m_process.write(line + '\n');
+    }
+
+    // Takes the first line starting with the prefix; its fields after the prefix, decoded.
+    bool Take(const QByteArray& i_prefix, QStringList* op_fields = nullptr, int i_timeoutMs = 10000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (true)
+        {
+            for (int n = 0; n < m_lines.size(); ++n)
+            {
+                if (m_lines.at(n) != i_prefix && !m_lines.at(n).startsWith(i_prefix + ' '))
+                    continue;
+                const QByteArray line = m_lines.takeAt(n);
+                if (op_fields)
+                {
+                    op_fields->clear();
+                    for (const QByteArray& field : line.mid(i_prefix.size()).split(' '))
+                        if (!field.isEmpty())
+                            *op_fields << (field == "%" ? QString() : QUrl::fromPercentEncoding(field));
+                }
+                return true;
+            }
+            if (timer.elapsed() > i_timeoutMs || m_process.state() == QProcess::NotRunning)
+                return false;
+            QTest::qWait(5);
+        }
+    }
+
+    // How many unread lines start with the prefix, after everything sent so far was handled.
+    int Count(const QByteArray& i_prefix)
+    {
+        Send({QStringLiteral("ping")});
+        Take("pong");
+        int count = 0;
+        for (const QByteArray& line : m_lines)
+            if (line == i_prefix || line.startsWith(i_prefix + ' '))
+                ++count;
+        return count;
+    }
+
+private:
+    void Collect()
+    {
+        m_buffer += m_process.readAllStandardOutput();
+        int end;
+        while ((end = m_buffer.indexOf('\n')) >= 0)
+        {
+            m_lines << m_buffer.left(end);
+            m_buffer.remove(0, end + 1);
+        }
+    }
+
+    QTemporaryDir m_home;
+    QProcess m_process;
+    QByteArray m_buffer;
+    QList<QByteArray> m_lines;
+};
