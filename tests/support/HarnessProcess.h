@@ -36,6 +36,13 @@ public:
 
     QString Home() const { return m_home.path(); }
 
+    // Ends the process at once, as a crash or a power cut would.
+    void Kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
     void Send(const QStringList& i_words)
     {
         QByteArray line;
