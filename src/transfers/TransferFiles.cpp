@@ -289,8 +289,11 @@ void TransferQueueManager::OnDownloadComplete()
     record.Connect(GetType("complete_download_file_size")->GetItem(entry["file_size"].AsString()));
     record.Connect(GetType("complete_download_completion_time")
                        ->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate)));
-    if (const ItemPtr search = entry["search_request_text"])
-        record.Connect(search);
+    // The search windows relate a download to the search it came from; without them there is none.
+    Type* searchType = d->HasType("search_request_text") ? GetType("search_request_text") : nullptr;
+    if (searchType && GetType("download_entry")->IsRelatedTo(searchType))
+        if (const ItemPtr search = entry["search_request_text"])
+            record.Connect(search);
     emit CompleteDownloadAdded(record);
 }
 
