@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <sys/socket.h>
 #include <thread>
@@ -70,6 +71,8 @@ double PlainRate(const QString& i_source, const QString& i_target, qint64 i_size
     QTcpSocket* accepted = server.nextPendingConnection();
     fds[0] = int(client.socketDescriptor());
     fds[1] = int(accepted->socketDescriptor());
+    for (int fd : fds)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     QElapsedTimer timer;
     timer.start();
@@ -314,7 +317,7 @@ int main(int argc, char** argv)
             const double total = LimitedTotal(limit, uploads, source, dir, 20);
             const QByteArray name = "upload_limit_" + QByteArray::number(limit) + "_x" + QByteArray::number(uploads);
             Print(name.constData(), total, "KB/s");
-            Print((name + "_vs_limit").constData(), total / limit, "ratio");
+            Print(QByteArray(name + "_vs_limit").constData(), total / limit, "ratio");
         }
     return 0;
 }

@@ -65,6 +65,8 @@ bool UploadThread::WriteChunk(qint64 i_length)
         if (written < 0)
             return Fail(QStringLiteral("Writing to socket failed. Error string: ") + m_socket->errorString());
         accepted += written;
+        // Straight into the kernel where it has room; only a full buffer is waited for.
+        m_socket->flush();
         while (m_socket->bytesToWrite() > 0) {
             switch (WaitForBytesWritten()) {
             case WaitResult::Done:
