@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -59,20 +60,7 @@ std::vector<ItemPtr> ByEffectiveOrder(const ItemSet& i_entries)
 
 bool TransferQueueManager::IsFileVisibleTo(const ItemPtr& i_file, const QString& i_user)
 {
-    const ItemPtr user = GetType("user")->GetItem(i_user);
-    if (user.IsConnected("unshared"))
-        return false;
-    const ItemSet folders = i_file["shared_file_folder"].GetItems("shared_folder");
-    for (const ItemPtr& folder : folders)
-        if (folder.IsConnected("shared_public"))
-            return true;
-    const ItemPtr inList = user["in_user_list"];
-    if (!inList)
-        return false;
-    for (const ItemPtr& folder : folders)
-        if (folder.IsConnected("shared_userlist"))
-            return true;
-    return !inList.GetItems("user_list_group").Common(folders.GetItems("user_list_group")).empty();
+    return sharedFoldersManager->IsFileSharedWithUser(i_file, i_user);
 }
 
 ItemPtr TransferQueueManager::FindSharedFileFor(const QString& i_user, const QString& i_file)
@@ -287,31 +275,49 @@ void TransferQueueManager::StartNewUploads()
     if (freeSlots <= 0)
         return;
 
-    const ItemPtr queued = statusType->GetItem("queued");
-    ItemSet candidates;
-    for (const ItemPtr& entry : queued.GetItems("upload_entry")) {
-        const ItemPtr user = entry["user"];
-        if (user && user.IsConnected("is_online"))
-            candidates.insert(entry);
+    // One walk over the queued entries; every pass touches all of them.
+    struct Candidate
+    {
+        qint64 order;
+        ItemPtr entry;
+        ItemPtr orderItem;
+        ItemPtr user;
+    };
+    std::vector<Candidate> candidates;
+    std::unordered_map<std::uint64_t, bool> online;
+    const ItemSet queued = statusType->GetItem("queued").GetItems("upload_entry");
+    candidates.reserve(queued.size());
+    for (const ItemPtr& entry : queued) {
+        ItemPtr user = entry["user"];
+        auto known = online.find(user.GetSerial());
+        if (known == online.end())
+            known = online.emplace(user.GetSerial(), user && user.IsConnected("is_online")).first;
+        if (!known->second)
+            continue;
+        ItemPtr order = entry["effective_upload_order"];
+        if (order)
+            candidates.push_back({order.AsInt64(), entry, std::move(order), std::move(user)});
     }
     if (candidates.empty())
         return;
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& i_a, const Candidate& i_b) { return i_a.order < i_b.order; });
 
     Type* orderType = GetType("effective_upload_order");
     Type* tokenType = GetType("transfer_req");
     qint64 index = 0;
-    for (ItemPtr& entry : ByEffectiveOrder(candidates)) {
-        const ItemPtr current = entry["effective_upload_order"];
-        if (!current || current.AsInt64() != index)
+    for (Candidate& candidate : candidates) {
+        ItemPtr& entry = candidate.entry;
+        if (candidate.order != index)
             entry.Connect(orderType->GetItem(Value(index)));
-        const ItemPtr user = entry["user"];
-        if (freeSlots > 0 && busyUsers.count(user.GetSerial()) == 0) {
-            const uint token = Outbox().RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
+        if (freeSlots > 0 && busyUsers.count(candidate.user.GetSerial()) == 0) {
+            const uint token = Outbox().RequestUpload(candidate.user.AsString(),
+                                                      entry["filename_as_requested"].AsString(),
                                                       entry["shared_file"]["shared_file_size"].AsInt64());
             SetUploadEntryStatus(entry, QStringLiteral("requesting"));
             entry.Connect(tokenType->GetItem(Value(token)));
             --freeSlots;
-            busyUsers.insert(user.GetSerial());
+            busyUsers.insert(candidate.user.GetSerial());
             DetermineUploadSpeedLimit();
         }
         ++index;

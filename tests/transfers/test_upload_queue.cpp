@@ -308,6 +308,11 @@ private slots:
         QCOMPARE(f->Take("46").size(), 0);
         QTRY_VERIFY(!socket);
         QTRY_VERIFY(!watched);
+
+        // The kept counter goes with the entry at the next collection.
+        f->engine->RemoveUpload(entry);
+        d->RemoveDisconnectedItems();
+        QVERIFY(d->GetType("bytes_uploaded")->GetItems().empty());
     }
 
     void everyChangeStampsItsTime()

@@ -1,0 +1,338 @@
+#include "QueueFixture.h"
+
+#include "TransferCells.h"
+
+// Downloads: entries, re-queues and place-in-line requests on the engine's clock, the answers of
+// the uploading side, the download folders with hostile remote names, and the empty-share check.
+class TestDownloadQueue : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QueueFixture> f;
+
+    QString Downloads() const { return f->dir.path() + QStringLiteral("/Downloads"); }
+
+private slots:
+    void init() { f = std::make_unique<QueueFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void addingQueuesOnceAndOnlineUsersHearIt()
+    {
+        QueueFixture::SetOnline("ann", true);
+        f->Take();
+        const qint64 counter = GetSettingNumber("transfer_order_counter");
+        ItemPtr entry = f->engine->AddDownload("ann", "song.mp3", "music\\album", 42, 0);
+        QCOMPARE(QueueFixture::Status(entry), QStringLiteral("queued"));
+        QCOMPARE(entry["download_order"].AsInt64(), counter);
+        QCOMPARE(f->engine->AddDownload("ann", "song.mp3", "music\\album", 42, 0), entry);
+        QCOMPARE(GetSettingNumber("transfer_order_counter"), counter + 1);
+        const QList<Sent> requests = f->Take("43");
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].file, QStringLiteral("music\\album\\song.mp3"));
+        QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "next_place_in_line_request_time"),
+                 EngineClock::NowMs() + 10000);
+
+        f->engine->AddDownload("bob", "song.mp3", "music\\album", 42, 0);
+        QCOMPARE(f->Take("43").size(), 0);
+
+        // A file already complete is not asked for.
+        QDir().mkpath(Downloads() + "/complete/album");
+        QFile done(Downloads() + "/complete/album/have.mp3");
+        QVERIFY(done.open(QIODevice::WriteOnly));
+        EngineClock::AdvanceForTest(5000);
+        ItemPtr have = f->engine->AddDownload("ann", "have.mp3", "music\\album", 1, 0);
+        QCOMPARE(QueueFixture::Status(have), QStringLiteral("complete"));
+        QCOMPARE(f->Take("43").size(), 0);
+        QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "next_place_in_line_request_time"),
+                 EngineClock::NowMs() + 5000);
+    }
+
+    void halfMinuteRequeuesAndAsksForPlaces()
+    {
+        ItemPtr first = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
+        ItemPtr second = f->engine->AddDownload("ann", "b.mp3", "music", 1, 0);
+        ItemPtr denied = f->engine->AddDownload("ann", "c.mp3", "music", 1, 0);
+        f->engine->OnUploadDeniedNotification("ann", "music\\c.mp3", "Too many files");
+        QCOMPARE(QueueFixture::Status(denied), QStringLiteral("denied"));
+        f->Take();
+
+        // Coming online re-queues all but denied and complete entries, in arrival order.
+        QueueFixture::SetOnline("ann", true);
+        const QList<Sent> requeued = f->Take("43");
+        QCOMPARE(requeued.size(), 2);
+        QCOMPARE(requeued[0].file, QStringLiteral("music\\a.mp3"));
+        QCOMPARE(requeued[1].file, QStringLiteral("music\\b.mp3"));
+
+        // Places are asked for 30 s after a re-queue, one message per queued entry, in order.
+        EngineClock::AdvanceForTest(29999);
+        f->engine->EveryHalfMinute();
+        QCOMPARE(f->Take("51").size(), 0);
+        EngineClock::AdvanceForTest(1);
+        f->engine->EveryHalfMinute();
+        const QList<Sent> asks = f->Take("51");
+        QCOMPARE(asks.size(), 2);
+        QCOMPARE(asks[0].file, QStringLiteral("music\\a.mp3"));
+        QByteArray body("\x33\0\0\0\x0b\0\0\0music\\a.mp3", 19);
+        QCOMPARE(asks[0].bytes, body);
+
+        f->engine->OnDownloadPlaceInLine("ann", "music\\b.mp3", 7);
+        f->engine->OnDownloadPlaceInLine("ann", "music\\nothing.mp3", 3);
+        QCOMPARE(second["place_in_line"].AsInt(), 7);
+
+        // The re-queue comes 600 s after the last one, not a millisecond before.
+        EngineClock::AdvanceForTest(600000 - 30000 - 1);
+        f->engine->EveryHalfMinute();
+        QCOMPARE(f->Take("43").size(), 0);
+        EngineClock::AdvanceForTest(1);
+        f->engine->EveryHalfMinute();
+        QCOMPARE(f->Take("43").size(), 2);
+        Q_UNUSED(first);
+    }
+
+    void usersWithoutQueuedDownloadsAreLeftAlone()
+    {
+        ItemPtr entry = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
+        f->engine->SetDownloadEntryStatus(entry, "aborted");
+        QueueFixture::SetOnline("ann", true);
+        f->engine->SetDownloadEntryStatus(entry, "local error");
+        f->Take();
+        EngineClock::AdvanceForTest(3600000);
+        f->engine->EveryHalfMinute();
+        QCOMPARE(f->Kinds(), QStringList());
+
+        // No entries: nothing logged, no times written.
+        ItemPtr bob = QueueFixture::User("bob");
+        f->engine->RequeueUserDownloads(bob);
+        QVERIFY(!bob["last_queue_request_time"]);
+        QVERIFY(!bob["next_place_in_line_request_time"]);
+    }
+
+    void leavingDownloadingStopsTheThreadFirst()
+    {
+        ItemPtr entry = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
+        f->engine->SetDownloadEntryStatus(entry, "downloading");
+        auto* thread = new IdleTransferThread;
+        thread->start();
+        entry.Connect(d->GetType("download_thread")->GetItem(Value(static_cast<TransferThread*>(thread))));
+        NewTransferCell<PositionCell>(entry, "write_position");
+        NewTransferCell<TimeCell>(entry, "last_speed_measurement_time");
+        QPointer<QThread> watched = thread;
+
+        // A second transfer request for a file that is downloading aborts it and is accepted.
+        EngineClock::AdvanceForTest(1000);
+        f->engine->OnFileTransferRequest("ann", 1, 77, "music\\a.mp3", 1);
+        QCOMPARE(QueueFixture::Status(entry), QStringLiteral("aborted"));
+        QVERIFY(thread->m_signalled);
+        QVERIFY(!entry["download_thread"] && !entry["write_position"] && !entry["last_speed_measurement_time"]);
+        QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "last_queue_request_time"), EngineClock::NowMs());
+        QCOMPARE(f->Take("41+").size(), 1);
+        QCOMPARE(entry["remote_transfer_req"].AsUInt(), 77u);
+        QTRY_VERIFY(!watched);
+    }
+
+    void transferRequests()
+    {
+        // The old direction is answered "Queued" and taken as a queue request.
+        f->engine->OnFileTransferRequest("ann", 0, 5, "\\not\\shared.mp3", 0);
+        QCOMPARE(f->Kinds(), (QStringList{"41-", "50"}));
+        QCOMPARE(f->Take("41-")[0].reason, QStringLiteral("Queued"));
+        f->Take();
+
+        // No entry and no acceptance of user-initiated uploads: cancelled, nothing created.
+        f->engine->OnFileTransferRequest("ann", 1, 6, "music\\x.mp3", 10);
+        QCOMPARE(f->Take("41-")[0].reason, QStringLiteral("Cancelled"));
+        QCOMPARE(d->GetType("download_entry")->GetItemCount(), size_t(0));
+
+        // From a user whose group accepts uploads: a queued entry, no queue request.
+        QueueFixture::AddToGroup("ann", "friends", 0, true);
+        QVERIFY(f->engine->CanAcceptUserInitiatedUploadsFrom("ann"));
+        f->engine->OnFileTransferRequest("ann", 1, 6, "music\\x.mp3", 10);
+        ItemPtr x = f->engine->GetDownloadEntry("ann", "x.mp3", "music");
+        QVERIFY(x);
+        QCOMPARE(QueueFixture::Status(x), QStringLiteral("queued"));
+        QCOMPARE(f->Take("43").size(), 0);
+        QCOMPARE(f->Take("41+").size(), 1);
+
+        // One token per user: the newest holder keeps it.
+        ItemPtr y = f->engine->AddDownload("ann", "y.mp3", "music", 1, 0);
+        f->engine->OnFileTransferRequest("ann", 1, 6, "music\\y.mp3", 1);
+        QVERIFY(!x["remote_transfer_req"]);
+        QCOMPARE(y["remote_transfer_req"].AsUInt(), 6u);
+
+        f->engine->SetDownloadEntryStatus(y, "complete");
+        f->Take();
+        f->engine->OnFileTransferRequest("ann", 1, 8, "music\\y.mp3", 1);
+        QCOMPARE(f->Take("41-")[0].reason, QStringLiteral("Complete"));
+
+        // Answers to downloads carry no token of ours and change nothing.
+        f->engine->OnFileTransferResponse("ann", 6, true, false, 0, QString());
+        QCOMPARE(f->Kinds(), QStringList());
+
+        // The user-list switch alone also accepts.
+        QVERIFY(!f->engine->CanAcceptUserInitiatedUploadsFrom("bob"));
+        QueueFixture::InUserList("bob");
+        QVERIFY(!f->engine->CanAcceptUserInitiatedUploadsFrom("bob"));
+        SetSetting("accept_userlist_uploads", "yes");
+        QVERIFY(f->engine->CanAcceptUserInitiatedUploadsFrom("bob"));
+        f->engine->OnQueueDownloadRequested("bob", "share\\gift.mp3", 99);
+        QVERIFY(f->engine->GetDownloadEntry("bob", "gift.mp3", "share"));
+        f->engine->OnQueueDownloadRequested("stranger", "share\\gift.mp3", 99);
+        QVERIFY(!f->engine->GetDownloadEntry("stranger", "gift.mp3", "share"));
+    }
+
+    void uploaderNotices()
+    {
+        QueueFixture::SetOnline("ann", true);
+        ItemPtr entry = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
+        f->Take();
+        f->engine->OnUploadFailedNotification("ann", "music\\a.mp3");
+        QCOMPARE(f->Take("43").size(), 1);
+
+        f->engine->SetDownloadEntryStatus(entry, "local error");
+        EngineClock::AdvanceForTest(500);
+        f->engine->OnUploadFailedNotification("ann", "music\\a.mp3");
+        QCOMPARE(f->Take("43").size(), 0);
+        QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "last_queue_request_time"), EngineClock::NowMs());
+
+        // A complete file is never asked for again.
+        f->engine->SetDownloadEntryStatus(entry, "complete");
+        f->engine->OnUploadFailedNotification("ann", "music\\a.mp3");
+        QCOMPARE(f->Take("43").size(), 0);
+
+        f->engine->OnUploadDeniedNotification("ann", "music\\gone.mp3", "File not shared.");
+        f->engine->OnUploadFailedNotification("ann", "music\\gone.mp3");
+        QCOMPARE(f->Kinds(), QStringList());
+    }
+
+    void targetPaths_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("partial");
+        QTest::newRow("last component") << "music\\albums\\one" << "a.mp3" << 0 << "\\downloading\\one\\a.mp3";
+        QTest::newRow("one more level") << "music\\albums\\one" << "a.mp3" << 1 << "\\downloading\\albums\\one\\a.mp3";
+        QTest::newRow("deeper than the folder") << "albums\\one" << "a.mp3" << 5 << "\\downloading\\albums\\one\\a.mp3";
+        QTest::newRow("no folder") << "" << "a.mp3" << 0 << "\\downloading\\a.mp3";
+        QTest::newRow("climbing folder") << "..\\..\\.." << "a.mp3" << 9 << "\\downloading\\_\\_\\_\\a.mp3";
+        QTest::newRow("climbing file") << "music" << ".." << 0 << "\\downloading\\music\\_";
+        QTest::newRow("dot") << "music\\." << "." << 0 << "\\downloading\\_\\_";
+        QTest::newRow("slash inside") << "music/../../x" << "a" << 3 << "\\downloading\\music\\_\\_\\x\\a";
+        QTest::newRow("NUL") << QStringLiteral("mu") + QChar(0) + QStringLiteral("sic") << "a" << 0
+                             << "\\downloading\\_\\a";
+        QTest::newRow("empty components") << "a\\\\b\\" << "c" << 4 << "\\downloading\\a\\b\\c";
+        QTest::newRow("odd but ordinary") << "...\\ x \\.hidden" << "..mp3" << 2 << "\\downloading\\...\\ x \\.hidden\\..mp3";
+    }
+    void targetPaths()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, file);
+        QFETCH(int, level);
+        QFETCH(QString, partial);
+        ItemPtr entry = f->engine->AddDownload("ann", file.toStdString(), folder.toStdString(), 1, level);
+        QString base = Downloads();
+        base.replace('/', '\\');
+        QCOMPARE(f->engine->GetDownloadTargetPath(entry, false), base + partial);
+        QString complete = partial;
+        complete.replace("\\downloading", "\\complete");
+        QCOMPARE(f->engine->GetDownloadTargetPath(entry, true), base + complete);
+        const QString local = TransferQueueManager::LocalPath(f->engine->GetDownloadTargetPath(entry, false));
+        QVERIFY(QDir::cleanPath(local).startsWith(Downloads() + "/downloading/"));
+        QCOMPARE(f->engine->GetDownloadRelativeDownloadFolder(entry),
+                 QString(partial).remove("\\downloading\\").section('\\', 0, -2));
+    }
+
+    void partialFoldersGoOnlyWhenTheFolderIsDone()
+    {
+        ItemPtr a = f->engine->AddDownload("ann", "a.mp3", "music\\albums\\one", 1, 1);
+        ItemPtr b = f->engine->AddDownload("bob", "b.mp3", "music\\albums\\one", 1, 1);
+        const QString partial = TransferQueueManager::LocalPath(f->engine->GetDownloadTargetFolder(a, false));
+        QVERIFY(QDir().mkpath(partial));
+        f->engine->SetDownloadEntryStatus(a, "complete");
+        f->engine->RemoveDownloadDownloadingFolderIfAppropriate(a);
+        QVERIFY(QDir(partial).exists());
+        f->engine->SetDownloadEntryStatus(b, "complete");
+        f->engine->RemoveDownloadDownloadingFolderIfAppropriate(a);
+        QVERIFY(!QDir(partial).exists());
+        QVERIFY(!QDir(Downloads() + "/downloading/albums").exists());
+        QVERIFY(QDir(Downloads() + "/downloading").exists());
+
+        // A level deeper than the folder never climbs above "downloading".
+        ItemPtr deep = f->engine->AddDownload("ann", "z", "x", 1, 7);
+        QVERIFY(QDir().mkpath(Downloads() + "/downloading/x"));
+        f->engine->SetDownloadEntryStatus(deep, "complete");
+        f->engine->RemoveDownloadDownloadingFolderIfAppropriate(deep);
+        QVERIFY(QDir(Downloads() + "/downloading").exists());
+    }
+
+    void excludedExtensions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("excluded");
+        QTest::newRow("dot ini") << "desktop.ini" << true;
+        QTest::newRow("upper case") << "DESKTOP.INI" << false;
+        QTest::newRow("no dot") << "mini" << true;
+        QTest::newRow("other") << "song.mp3" << false;
+    }
+    void excludedExtensions()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, excluded);
+        QVERIFY(!f->engine->HasExcludedDownloadExtension(name));
+        d->GetType("excluded_download_extension")->GetItem(".ini");
+        d->GetType("excluded_download_extension")->GetItem("ini");
+        d->GetType("excluded_download_extension")->GetItem("");
+        QCOMPARE(f->engine->HasExcludedDownloadExtension(name), excluded);
+    }
+
+    void emptyShareCheck()
+    {
+        ItemPtr ann = QueueFixture::User("ann");
+        FileInfoMap empty;
+        FileInfoMap one;
+        one["music"];
+        AttributeTranslationTable table;
+
+        // Nothing pending: nothing changes.
+        f->engine->OnUserShare("ann", empty, table);
+        QVERIFY(!ann["empty_share_check_status"]);
+
+        Type* status = d->GetType("empty_share_check_status");
+        SetSetting("check_for_empty_shares", "yes");
+        ann.Connect(status->GetItem("requested"));
+        f->engine->OnUserShare("ann", one, table);
+        QCOMPARE(ann["empty_share_check_status"].AsString(), QStringLiteral("not_empty"));
+
+        ann.Connect(status->GetItem("requested"));
+        f->engine->OnUserShare("ann", empty, table);
+        QCOMPARE(ann["empty_share_check_status"].AsString(), QStringLiteral("empty"));
+        const QList<Sent> chats = f->Take("chat");
+        QCOMPARE(chats.size(), 1);
+        QCOMPARE(chats[0].file, GetSetting("empty_share_message"));
+        QCOMPARE(ann["sent_empty_share_warning_message"].AsString(), GetSetting("empty_share_message"));
+        f->engine->OnUserShare("ann", empty, table);
+        QCOMPARE(f->Take("chat").size(), 0);
+
+        // Switched off, listed, or no text: judged, but not told.
+        ItemPtr bob = QueueFixture::User("bob");
+        bob.Connect(status->GetItem("requested"));
+        SetSetting("check_for_empty_shares", "no");
+        f->engine->OnUserShare("bob", empty, table);
+        QCOMPARE(bob["empty_share_check_status"].AsString(), QStringLiteral("empty"));
+        SetSetting("check_for_empty_shares", "yes");
+        ItemPtr cid = QueueFixture::User("cid");
+        cid.Connect(status->GetItem("requested"));
+        QueueFixture::InUserList("cid");
+        f->engine->OnUserShare("cid", empty, table);
+        ItemPtr dan = QueueFixture::User("dan");
+        dan.Connect(status->GetItem("requested"));
+        SetSetting("empty_share_message", "");
+        f->engine->OnUserShare("dan", empty, table);
+        QCOMPARE(f->Take("chat").size(), 0);
+        QVERIFY(!dan["sent_empty_share_warning_message"]);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownloadQueue)
+#include "test_download_queue.moc"
