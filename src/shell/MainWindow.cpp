@@ -60,6 +60,8 @@ MainWindow::MainWindow(QWidget* ip_parent)
     , updateChecker(std::make_unique<UpdateChecker>())
 {
     mainWindow = this;
+    // A window made after an earlier one ended (tests) starts its run afresh.
+    g_showIsOver = false;
     InitResources();
     ui->setupUi(this);
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
@@ -267,4 +269,10 @@ MainWindow::~MainWindow()
         d = nullptr;
         m_data.reset();
     }
+
+    // The window base destroys and hides the children after this body; nothing they or the
+    // application signal then may reach the half-destroyed window.
+    qApp->disconnect(this);
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
 }
