@@ -1373,6 +1373,9 @@ void Data::AddConnectionEventHandler(Type* ip_first, Type* ip_second, EventHandl
 
 void Data::AddPathEventHandler(PathNode* ip_root, EventHandlerBase<ItemPtr>* ip_handler)
 {
+    // A path built in one expression hands over its innermost node; the root owns the rest.
+    while (ip_root && ip_root->mp_parent)
+        ip_root = ip_root->mp_parent;
     auto registration = std::make_unique<PathRegistration>();
     registration->root.reset(ip_root);
     registration->handler.reset(ip_handler);

@@ -227,3 +227,8 @@ void PeerConnection::Close()
     socket->abort();
     socket->deleteLater();
 }
+
+qint64 PeerConnection::BytesToWrite() const
+{
+    return m_socket ? m_socket->bytesToWrite() : 0;
+}

@@ -47,6 +47,8 @@ public:
 
     qint64 AgeMs() const { return m_created.elapsed(); }
     qint64 IdleMs() const { return m_lastActivity.elapsed(); }
+    // Bytes written but not yet sent; lets a forwarder skip a reader that does not keep up.
+    qint64 BytesToWrite() const;
 
     // Opener frames.
     void SendPeerInit(const QString& i_ownUser, const QString& i_type, quint32 i_token);

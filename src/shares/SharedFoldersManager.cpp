@@ -448,15 +448,25 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(QString i_path)
 
 QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr i_file)
 {
+    // Own files, browsed files and search results carry different sets of attributes; an
+    // attribute their type is not related to is simply absent.
+    Type* fileType = i_file.GetType();
+    auto attribute = [fileType, &i_file](const char* i_type) {
+        Type* type = d->GetType(i_type);
+        return fileType && fileType->IsRelatedTo(type) ? i_file[i_type] : ItemPtr();
+    };
     QString text;
-    if (const ItemPtr bitrate = i_file["bitrate"])
+    if (const ItemPtr bitrate = attribute("bitrate"))
         text += QString::number(bitrate.AsInt());
     Type* modes = d->GetType("bitrate_mode");
-    if (i_file.IsConnected(modes->GetItem(Value("vbr"))))
-        text += QStringLiteral(" VBR");
-    else if (i_file.IsConnected(modes->GetItem(Value("cbr"))))
-        text += QStringLiteral(" CBR");
-    if (const ItemPtr length = i_file["length_seconds"])
+    if (fileType && fileType->IsRelatedTo(modes))
+    {
+        if (i_file.IsConnected(modes->GetItem(Value("vbr"))))
+            text += QStringLiteral(" VBR");
+        else if (i_file.IsConnected(modes->GetItem(Value("cbr"))))
+            text += QStringLiteral(" CBR");
+    }
+    if (const ItemPtr length = attribute("length_seconds"))
         text += QStringLiteral(", ") + FormatSeconds(length.AsInt());
     return text;
 }

@@ -382,6 +382,13 @@ private slots:
         SetSetting("listening_port", "2235");  // unchanged: no link made
         SetSetting("listening_port", "4000");
         QCOMPARE(recorder.log, QStringList({"path listening_port", "path listening_port"}));
+
+        // Handed the innermost node of a one-line path, the store still registers the whole path.
+        Recorder nested;
+        d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem("username")), "global_value", PathRequired),
+                               new EventHandler<Recorder, ItemPtr>(&nested, &Recorder::Path));
+        SetSetting("username", "alice");
+        QCOMPARE(nested.log, QStringList({"path username"}));
     }
 
     void collectorKeepsFolderWithSharedName()

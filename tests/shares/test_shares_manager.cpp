@@ -17,10 +17,8 @@ namespace
 // MPEG-1 Layer III frame headers at 192 kbit/s, joint stereo, 44.1 kHz, without CRC.
 QByteArray Mp3Bytes(int i_frames)
 {
-    QByteArray out;
-    for (int i = 0; i < i_frames; ++i)
-        out += QByteArray::fromHex("fffbb040") + QByteArray(20, '\0');
-    return out;
+    const QByteArray frame = QByteArray::fromHex("fffbb040") + QByteArray(20, '\0');
+    return frame.repeated(i_frames);
 }
 
 bool WriteFile(const QString& i_path, const QByteArray& i_bytes)

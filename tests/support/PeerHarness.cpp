@@ -20,6 +20,9 @@
 //   download TOKEN PATH SIZE the requested file connection with that token gets the size of
 //                            PATH as offset, then appends until SIZE; "downloaded TOKEN BYTES"
 //   count                    answers "count CONNECTIONS ATTEMPTS"
+//   search TEXT              a file search through the server; answers "searchtoken N"
+//   answer PATH SIZE         the stand-in answers every search of others with this one file
+//   dnet                     answers "dnet PARENT LEVEL ROOT CHILDREN"
 //   ping                     answers "pong" (everything before it has been handled)
 //   mute                     events are only counted from now on; "tally NAME" answers "tally N"
 //   flood USER N             sends N small messages (44) to the user at once
@@ -28,9 +31,11 @@
 //   quit
 // Events: "event NAME FIELDS..." for every signal of the peer messenger and the server state.
 
+#include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "PeerMessenger.h"
+#include "SearchStandIn.h"
 #include "Server.h"
 #include "TimerManager.h"
 
@@ -213,6 +218,10 @@ public:
         new Server;
         gp_server->CreateData();
         new PeerMessenger;
+        new DNetManager;
+        m_standIn = new SearchStandIn(this, [](const QString& i_user, quint32 i_token, const char* ip_road) {
+            Event("Answered", {Enc(i_user), Num(i_token), ip_road});
+        });
         Wire();
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_stdin, &QSocketNotifier::activated, this, &Harness::OnInput);
@@ -225,6 +234,7 @@ public:
             mover->wait(20000);
             delete mover;
         }
+        delete dnetManager;
         delete peerMessenger;
         delete gp_server;
         delete timerManager;
@@ -284,13 +294,34 @@ private:
                 [](QString u, QString type) { Event("ConnectionToUserFailed", {Enc(u), Enc(type)}); });
         connect(pm, &PeerMessenger::FileConnectionAccepted, this, &Harness::OnFileConnectionAccepted);
         connect(pm, &PeerMessenger::FileConnectionRequested, this, &Harness::OnFileConnectionRequested);
-        connect(pm, &PeerMessenger::DistributedConnectionEstablished, this, [](QString u, PeerConnection* c) {
-            Event("DistributedConnectionEstablished", {Enc(u)});
-            delete c;
+        connect(pm, &PeerMessenger::DistributedConnectionEstablished, this, [](QString u, PeerConnection*) {
+            Event("DistributedConnectionEstablished", {Enc(u)}); // the distributed network owns it
         });
-        connect(pm, &PeerMessenger::DistributedConnectionReceived, this, [](QString u, PeerConnection* c) {
+        connect(pm, &PeerMessenger::DistributedConnectionReceived, this, [](QString u, PeerConnection*) {
             Event("DistributedConnectionReceived", {Enc(u)});
-            delete c;
+        });
+        WireDistributed();
+    }
+
+    void WireDistributed()
+    {
+        connect(gp_server, &Server::DirectFileSearch, this, [](QString u, quint32 req, QString text) {
+            Event("DirectFileSearch", {Enc(u), Num(req), Enc(text)});
+        });
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this, [](QString u, quint32 req, QString text) {
+            Event("DNetSearchRequest", {Enc(u), Num(req), Enc(text)});
+        });
+        connect(dnetManager, &DNetManager::ParentChanged, this, [](QString u) { Event("ParentChanged", {Enc(u)}); });
+        connect(dnetManager, &DNetManager::ChildrenChanged, this, [](int n) { Event("ChildrenChanged", {Num(n)}); });
+        // The files of each answer, "folder\\name:size" joined by "|".
+        connect(peerMessenger, &PeerMessenger::SearchResults, this, [](ItemPtr results) {
+            QStringList files;
+            for (ItemPtr result : results.GetItems("search_result"))
+                files.append(result["search_result_file_folder"].AsString() + '\\'
+                             + result["search_result_file_name"].AsString() + ':' + result["file_size"].AsString());
+            files.sort();
+            Event("SearchResultFiles", {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()),
+                                        Enc(files.join('|'))});
         });
     }
 
@@ -433,6 +464,13 @@ private:
             m_downloads[quint32(num(1))] = {arg(2), num(3)};
         else if (command == "count")
             Say("count " + Num(pm->ConnectionCount()) + ' ' + Num(pm->AttemptCount()));
+        else if (command == "search")
+            Say("searchtoken " + Num(gp_server->FileSearch(arg(1), false)));
+        else if (command == "answer")
+            m_standIn->SetAnswer(arg(1), num(2));
+        else if (command == "dnet")
+            Say("dnet " + Enc(dnetManager->ParentUser()) + ' ' + Num(dnetManager->BranchLevel()) + ' '
+                + Enc(dnetManager->BranchRoot()) + ' ' + Num(dnetManager->ChildCount()));
         else if (command == "mute")
             g_muted = true;
         else if (command == "tally")
@@ -458,6 +496,7 @@ private:
     }
 
     QSocketNotifier* m_stdin = nullptr;
+    SearchStandIn* m_standIn = nullptr;
     QByteArray m_input;
     QList<PendingUpload> m_uploads;
     QHash<quint32, std::pair<QString, qint64>> m_downloads;
