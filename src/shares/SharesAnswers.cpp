@@ -3,13 +3,15 @@
 
 #include "SharedFoldersManager.h"
 
-#include "Compression.h"
+#include "DNetManager.h"
 #include "Log.h"
 #include "PeerMessenger.h"
 #include "SearchParser.h"
 #include "Server.h"
 #include "SharedFolderInfo.h"
 #include "TextUtils.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -33,10 +35,18 @@ std::string RemotePath(std::string i_local)
     return i_local;
 }
 
-// Only MP3 files carry attributes, and only the bitrate and the bitrate mode.
-void SetOwnFileAttributes(const ItemPtr& i_file, const std::string& i_name, AttributeMap& o_attributes)
+// GetFileExtension(name) == "mp3", without building the extension.
+bool IsMp3(const std::string& i_name)
 {
-    if (GetFileExtension(i_name) != "mp3")
+    const size_t n = i_name.size();
+    return n >= 4 && i_name[n - 4] == '.' && (i_name[n - 3] | 0x20) == 'm' && (i_name[n - 2] | 0x20) == 'p'
+        && i_name[n - 1] == '3';
+}
+
+// Only MP3 files carry attributes, and only the bitrate and the bitrate mode.
+void SetOwnFileAttributes(const ItemPtr& i_file, bool i_isMp3, AttributeMap& o_attributes)
+{
+    if (!i_isMp3)
         return;
     o_attributes.m_extension = "mp3";
     if (const ItemPtr bitrate = i_file["bitrate"])
@@ -45,14 +55,39 @@ void SetOwnFileAttributes(const ItemPtr& i_file, const std::string& i_name, Attr
         o_attributes.Add(AttributeVariableBitrate, mode.AsStdString() == "vbr" ? 1 : 0);
 }
 
-// The message code followed by the compressed body; false, with o_message left unusable, when
-// zlib fails (it then has written nothing we could send).
-bool CompressMessage(quint32 i_code, const MemStream& i_body, MemStream& o_message)
+// Level 9 costs about a second per 8 MB of these paths on the GUI thread, for a few percent
+// less output than the faster levels; large bodies trade those percent for time.
+enum class Urgency
+{
+    Browse,   // asked for by one user at a time: level 6 stays within 10% of level 9
+    Search    // answered for every matching search: level 1
+};
+
+int CompressionLevel(size_t i_bodyLength, Urgency i_urgency)
+{
+    constexpr size_t kSmallBody = 64 * 1024;
+    if (i_bodyLength <= kSmallBody)
+        return 9;
+    return i_urgency == Urgency::Browse ? 6 : 1;
+}
+
+// The message code followed by the zlib stream of the body, made in a buffer of twice the body
+// length plus 12 bytes. False when zlib fails; the message then holds nothing worth sending.
+bool CompressMessage(quint32 i_code, const MemStream& i_body, Urgency i_urgency, MemStream& o_message)
 {
     o_message = MemStream();
     OutputStream out(o_message);
     out.Write(i_code);
-    return CompressBody(i_body, o_message);
+    const size_t length = i_body.GetLength();
+    uLongf outLength = static_cast<uLongf>(2 * length + 12);
+    char* target = o_message.ReserveForWrite(outLength);
+    const int result = compress2(reinterpret_cast<Bytef*>(target), &outLength,
+                                 reinterpret_cast<const Bytef*>(i_body.GetBuffer()), static_cast<uLong>(length),
+                                 CompressionLevel(length, i_urgency));
+    if (result != Z_OK)
+        return false;
+    o_message.CommitWrite(outLength);
+    return true;
 }
 } // namespace
 
@@ -60,6 +95,8 @@ void SharedFoldersManager::ConnectAnswers()
 {
     if (gp_server)
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
+    if (dnetManager)
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
     if (peerMessenger)
     {
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
@@ -195,26 +232,48 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
         return true;
     };
 
+    // Files of one folder come in runs; the folder's visibility and reply path are worked out once.
+    struct Folder
+    {
+        bool visible = false;
+        std::string remotePath;
+    };
+    std::unordered_map<std::uint64_t, Folder> folders;
     struct Result
     {
         std::string path;
         ItemPtr file;
-        ItemPtr name;
+        bool isMp3;
     };
     std::vector<Result> results;
-    std::unordered_map<std::uint64_t, std::string> folderPaths;
+    results.reserve(candidates.size());
     for (const ItemPtr& file : candidates)
     {
-        const ItemPtr folder = file["shared_file_folder"];
-        if (!folder || !visibleFolders.contains(folder))
+        const ItemPtr folderItem = file["shared_file_folder"];
+        if (!folderItem)
             continue;
-        ItemPtr name = file["shared_file_name"];
-        if (testName && !nameMatches(name.AsString().toLower()))
+        auto known = folders.find(folderItem.GetSerial());
+        if (known == folders.end())
+        {
+            Folder folder;
+            folder.visible = visibleFolders.contains(folderItem);
+            if (folder.visible)
+                folder.remotePath = RemotePath(folderItem.AsStdString() + '/');
+            known = folders.emplace(folderItem.GetSerial(), std::move(folder)).first;
+        }
+        if (!known->second.visible)
             continue;
-        std::string& remoteFolder = folderPaths[folder.GetSerial()];
-        if (remoteFolder.empty())
-            remoteFolder = RemotePath(folder.AsStdString() + '/');
-        results.push_back({remoteFolder + RemotePath(name.AsStdString()), file, std::move(name)});
+        const ItemPtr nameItem = file["shared_file_name"];
+        if (testName && !nameMatches(nameItem.AsString().toLower()))
+            continue;
+        const std::string name = nameItem.AsStdString();
+        const std::string& folderPath = known->second.remotePath;
+        std::string path;
+        path.reserve(folderPath.size() + name.size());
+        path += folderPath;
+        path += name;
+        std::replace(path.begin() + std::ptrdiff_t(folderPath.size()), path.end(), '/', '\\');
+        results.push_back({std::move(path), file, IsMp3(name)});
     }
     if (results.empty())
         return false;
@@ -238,13 +297,14 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
 
     MemStream body;
     OutputStream out(body);
+    body.ReserveForWrite(results.size() * (results.front().path.size() + 40));
     out.Write(GetSetting(QStringLiteral("username")));
     out.Write(quint32(i_req));
     out.Write(quint32(results.size()));
-    for (const Result& result : results)
+    for (Result& result : results)
     {
-        FileInfo info(result.path, result.file["shared_file_size"].AsInt64());
-        SetOwnFileAttributes(result.file, result.name.AsStdString(), info.m_attributes);
+        FileInfo info(std::move(result.path), result.file["shared_file_size"].AsInt64());
+        SetOwnFileAttributes(result.file, result.isMp3, info.m_attributes);
         info.Write(out);
     }
     out.Write(quint8(uploads.freeSlot ? 1 : 0));
@@ -252,7 +312,7 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
     out.Write(quint32(uploads.queuedUploads));
     out.Write(quint32(0));
 
-    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, o_message))
+    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, Urgency::Search, o_message))
     {
         Log(kSearchArea, 1, QStringLiteral("Could not compress the search results for user %1").arg(i_user));
         return false;
@@ -273,7 +333,7 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(QString i_user, FileInfoMap
         for (const ItemPtr& file : folder.GetItems("shared_file"))
         {
             FileInfo info(file["shared_file_name"].AsStdString(), file["shared_file_size"].AsInt64());
-            SetOwnFileAttributes(file, info.m_name, info.m_attributes);
+            SetOwnFileAttributes(file, IsMp3(info.m_name), info.m_attributes);
             files.insert(std::move(info));
         }
     }
@@ -292,7 +352,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
     out.Write(table);
 
     MemStream message;
-    if (!CompressMessage(PM_SHARED_FILE_LIST, body, message))
+    if (!CompressMessage(PM_SHARED_FILE_LIST, body, Urgency::Browse, message))
     {
         Log(kSharedArea, 1, QStringLiteral("Could not compress the shared file list for user %1").arg(i_user));
         return MemStream();
@@ -335,7 +395,7 @@ bool SharedFoldersManager::BuildFolderContentsReply(const QString& i_user, quint
     out.Write(i_folder);
     contents.Write(out);
 
-    if (!CompressMessage(PM_SHARED_FILES_IN_FOLDER, body, o_message))
+    if (!CompressMessage(PM_SHARED_FILES_IN_FOLDER, body, Urgency::Browse, o_message))
     {
         Log(kSharedArea, 1, QStringLiteral("Could not compress the contents of %1 for user %2").arg(i_folder, i_user));
         return false;

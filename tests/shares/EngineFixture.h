@@ -27,13 +27,13 @@ public:
         m_timers = new TimerManager;
         m_server = new Server;
         m_server->CreateData();
-        m_peer = new PeerMessenger;
+        peer = new PeerMessenger;
         manager = new SharedFoldersManager;
     }
     ~ShareEngines()
     {
         delete manager;
-        delete m_peer;
+        delete peer;
         delete m_server;
         delete m_timers;
         delete dataSaver;
@@ -45,11 +45,11 @@ public:
     ShareEngines& operator=(const ShareEngines&) = delete;
 
     SharedFoldersManager* manager;
+    PeerMessenger* peer;
 
 private:
     TimerManager* m_timers;
     Server* m_server;
-    PeerMessenger* m_peer;
 };
 
 inline bool MakeFile(const QString& i_root, const QString& i_relative, qint64 i_size = 10)

@@ -99,6 +99,7 @@ private slots:
     void folderContents();
     void folderContentsRefused_data();
     void folderContentsRefused();
+    void answersGoToThePeerNetwork();
 
 private:
     ItemPtr Share(const char* i_relative);
@@ -533,6 +534,25 @@ void TestShareAnswers::folderContentsRefused()
     const QString asked = folder.isEmpty() ? folder : QString::fromStdString(Remote(m_root)) + folder;
     MemStream message;
     QVERIFY(!m_manager->BuildFolderContentsReply(user, 1, asked, message));
+}
+
+// Only answers that exist reach the peer network, which then sets out to reach the user.
+void TestShareAnswers::answersGoToThePeerNetwork()
+{
+    PeerMessenger* peer = m_engines->peer;
+    QCOMPARE(peer->AttemptCount(), 0);
+    m_manager->OnFilesInFoldersRequested(QStringLiteral("outsider"), 1,
+                                         QString::fromStdString(Remote(m_root + "/GroupA")));
+    m_manager->OnFilesInFoldersRequested(QStringLiteral("outsider"), 1, QStringLiteral("..\\..\\etc"));
+    m_manager->OnDirectFileSearch(QStringLiteral("outsider"), 1, QStringLiteral("hidden"));
+    m_manager->OnDirectFileSearch(QStringLiteral("me"), 1, QStringLiteral("abba"));
+    QCOMPARE(peer->AttemptCount(), 0);
+
+    m_manager->OnFilesInFoldersRequested(QStringLiteral("outsider"), 1,
+                                         QString::fromStdString(Remote(m_root + "/Public")));
+    QCOMPARE(peer->AttemptCount(), 1);
+    QVERIFY(m_manager->ProcessSearch(QStringLiteral("friend"), 2, QStringLiteral("abba")));
+    QCOMPARE(peer->AttemptCount(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestShareAnswers)
