@@ -215,6 +215,7 @@ TransferQueueManager::TransferQueueManager()
 
 TransferQueueManager::~TransferQueueManager()
 {
+    StopTransferThreads();
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
 }

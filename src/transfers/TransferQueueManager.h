@@ -37,7 +37,22 @@ public:
     int ActiveDownloadCount();
 
     void StartTimerTest();
+
+    // ---- upload speed limit ----
     void DetermineUploadSpeedLimit();
+    int GetUploadSpeed();
+    void SetUploadSlots(int i_slots);
+    void SetUploadSpeedLimit(int i_limit);
+    void EnableUploadSpeedLimit(bool i_on);
+    // For the upload threads: each takes the limit mutex alone, briefly.
+    int PerUploadSpeedLimit();
+    void PayFromUploadBudget(qint64& io_unpaid);
+    void AddToUploadBudget(qint64 i_surplus);
+    qint64 UploadBudget();
+
+    // ---- file connections and teardown ----
+    // Stops a running transfer first; the partial file stays, nothing is sent.
+    void RemoveDownload(ItemPtr i_entry);
 
     // Times the engine compares are kept here in engine-clock milliseconds, beside the
     // display text the items carry, and are not saved.
@@ -140,6 +155,11 @@ private:
     void OnBytesUploadedRemoved(ItemPtr i_item);
     void OnEntryRemoved(ItemPtr i_entry);
 
+    // The entry whose thread item holds the sender of a thread's report; null when it is gone.
+    static ItemPtr EntryOfThread(QObject* ip_sender, const char* i_threadType, const char* i_entryType);
+    // Another entry is already downloading into the same partial file.
+    bool IsPartialFileInUse(const ItemPtr& i_entry, const QString& i_path);
+    void StopTransferThreads();
     // The shares engine's visibility rule for one shared file.
     bool IsFileVisibleTo(const ItemPtr& i_file, const QString& i_user);
     // Steps shared by the queue request and our own offer.

@@ -63,6 +63,13 @@ public:
         return Take("pong");
     }
 
+    // Ends the process at once, as a crash or a power cut would.
+    void Kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
     void Send(const QStringList& i_words)
     {
         QByteArray line;

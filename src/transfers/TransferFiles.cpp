@@ -1,0 +1,345 @@
+// File connections taken over from the peer network, the threads that move the bytes, and
+// what the engine does with their reports.
+#include "TransferQueueManager.h"
+
+#include "DownloadThread.h"
+#include "EngineClock.h"
+#include "Log.h"
+#include "Server.h"
+#include "TransferCells.h"
+#include "UploadThread.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTcpSocket>
+#include <QtEndian>
+
+namespace
+{
+const QString kArea = QStringLiteral("Transfer Queue");
+
+void DropSocket(QTcpSocket* ip_socket)
+{
+    ip_socket->disconnect();
+    ip_socket->close();
+    ip_socket->deleteLater();
+}
+
+QString Slashed(QString i_path)
+{
+    return i_path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+}
+
+void UpdateProgressCells(ItemPtr i_entry, const char* i_positionType, qint64 i_offset, int i_bytesPerSecond)
+{
+    if (PositionCell* position = TransferCell<PositionCell>(i_entry, i_positionType))
+        position->store(i_offset);
+    if (SpeedCell* speed = TransferCell<SpeedCell>(i_entry, "bytes_per_second"))
+        speed->store(i_bytesPerSecond);
+    if (TimeCell* receipt = TransferCell<TimeCell>(i_entry, "last_receipt_time"))
+        receipt->store(EngineClock::NowMs());
+}
+} // namespace
+
+ItemPtr TransferQueueManager::EntryOfThread(QObject* ip_sender, const char* i_threadType, const char* i_entryType)
+{
+    auto* thread = dynamic_cast<TransferThread*>(ip_sender);
+    if (!thread)
+        return ItemPtr();
+    return GetType(i_threadType)->HasItem(Value(thread))[i_entryType];
+}
+
+// ---- uploading side ----
+
+void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket)
+{
+    const ItemPtr user = GetType("user")->HasItem(i_user);
+    const ItemPtr connecting = GetType("upload_entry_status")->HasItem(QStringLiteral("connecting"));
+    ItemPtr entry;
+    if (user && connecting)
+        entry = d->GetItem(user, connecting, "upload_entry");
+    auto* file = entry ? entry["upload_file"].AsPointer<QFile>() : nullptr;
+    if (!file) {
+        ip_socket->disconnect();
+        ip_socket->deleteLater();
+        return;
+    }
+
+    entry.Connect(GetType("upload_socket")->GetItem(Value(ip_socket)));
+    const qint64 now = EngineClock::NowMs();
+    auto* receipt = new TimeCell(now);
+    auto* measurement = new TimeCell(now);
+    auto* speed = new SpeedCell(0);
+    auto* sinceReceipt = new CounterCell(0);
+    SetUploadEntryStatus(entry, QStringLiteral("uploading"));
+    entry.Connect(GetType("last_receipt_time")->GetItem(Value(receipt)));
+    entry.Connect(GetType("last_speed_measurement_time")->GetItem(Value(measurement)));
+    entry.Connect(GetType("bytes_per_second")->GetItem(Value(speed)));
+    entry.Connect(GetType("bytes_since_last_receipt")->GetItem(Value(sinceReceipt)));
+    NewTransferCell<PositionCell>(entry, "read_position", 0);
+
+    const quint32 token = entry["transfer_req"].AsUInt();
+    ip_socket->disconnect();
+    auto* thread = new UploadThread(ip_socket, file, token, this);
+    entry.Connect(GetType("upload_thread")->GetItem(Value(static_cast<TransferThread*>(thread))));
+    connect(thread, &UploadThread::UploadError, this, &TransferQueueManager::OnUploadError);
+    connect(thread, &UploadThread::UploadProgress, this, &TransferQueueManager::OnUploadProgress);
+    connect(thread, &UploadThread::UploadComplete, this, &TransferQueueManager::OnUploadComplete);
+    thread->start();
+}
+
+void TransferQueueManager::OnUploadProgress(qint64 i_offset, int i_bytesPerSecond)
+{
+    const ItemPtr entry = EntryOfThread(sender(), "upload_thread", "upload_entry");
+    if (!entry)
+        return;
+    UpdateProgressCells(entry, "read_position", i_offset, i_bytesPerSecond);
+    emit UploadProgressed(entry);
+}
+
+void TransferQueueManager::OnUploadComplete()
+{
+    const ItemPtr entry = EntryOfThread(sender(), "upload_thread", "upload_entry");
+    if (!entry)
+        return;
+    const SpeedCell* speed = TransferCell<SpeedCell>(entry, "bytes_per_second");
+    const int bytesPerSecond = speed ? speed->load() : 0;
+    Log(kArea, 1, QStringLiteral("Recording upload speed of %1").arg(bytesPerSecond));
+    if (entry["shared_file"]["shared_file_size"].AsInt64() > 1048576 && bytesPerSecond > 0 && gp_server)
+        gp_server->SendUploadSpeed(bytesPerSecond);
+    SetUploadEntryStatus(entry, QStringLiteral("complete"));
+    StartNewUploads();
+}
+
+void TransferQueueManager::OnUploadError(QString i_reason)
+{
+    const ItemPtr entry = EntryOfThread(sender(), "upload_thread", "upload_entry");
+    if (!entry)
+        return;
+    const ItemPtr file = entry["shared_file"];
+    const ItemPtr user = entry["user"];
+    Log(kArea, 1,
+        QStringLiteral("Error uploading %1 to %2. %3")
+            .arg(file["shared_file_folder"].AsString() + QLatin1Char('/') + file["shared_file_name"].AsString(),
+                 user.AsString(), i_reason),
+        user);
+    SetUploadEntryStatus(entry, QStringLiteral("aborted"));
+    StartNewUploads();
+}
+
+// ---- downloading side ----
+
+bool TransferQueueManager::IsPartialFileInUse(const ItemPtr& i_entry, const QString& i_path)
+{
+    const ItemPtr downloading = GetType("download_entry_status")->HasItem(QStringLiteral("downloading"));
+    if (!downloading)
+        return false;
+    for (const ItemPtr& other : downloading.GetItems("download_entry")) {
+        if (other != i_entry && QDir::cleanPath(LocalPath(GetDownloadTargetPath(other, false))) == i_path)
+            return true;
+    }
+    return false;
+}
+
+void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socket, uint i_requestID)
+{
+    const ItemPtr user = GetType("user")->HasItem(i_user);
+    Log(kArea, 1, QStringLiteral("File connection created by user %1 for req %2").arg(i_user).arg(i_requestID),
+        user);
+    const ItemPtr req = GetType("remote_transfer_req")->HasItem(QString::number(i_requestID));
+    ItemPtr entry;
+    if (user && req)
+        entry = d->GetItem(user, req, "download_entry");
+    if (!entry) {
+        DropSocket(ip_socket);
+        Log(kArea, 2, QStringLiteral("Download not found, aborting"), user);
+        return;
+    }
+
+    // A second writer on a running download, or on a file that is done, would corrupt it.
+    const QString status = entry["download_entry_status"].AsString();
+    if (status == QLatin1String("downloading") || status == QLatin1String("complete")) {
+        DropSocket(ip_socket);
+        Log(kArea, 2, QStringLiteral("Download is %1 already, aborting").arg(status), user);
+        return;
+    }
+
+    const QString folder = LocalPath(GetDownloadTargetFolder(entry, false));
+    const QString path = QDir::cleanPath(LocalPath(GetDownloadTargetPath(entry, false)));
+    if (IsPartialFileInUse(entry, path)) {
+        DropSocket(ip_socket);
+        Log(kArea, 2, QStringLiteral("Another download is writing to %1, aborting").arg(path), user);
+        return;
+    }
+
+    QDir().mkpath(folder);
+    auto* file = new QFile(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        SetDownloadEntryStatus(entry, QStringLiteral("local error"));
+        delete file;
+        DropSocket(ip_socket);
+        Log(kArea, 2, QStringLiteral("Could not open file, aborting"), user);
+        return;
+    }
+
+    const qint64 offset = file->pos();
+    const qint64 size = entry["file_size"].AsInt64();
+    // Resuming past the end would never finish; the partial file is kept for the user to see.
+    if (offset > size) {
+        SetDownloadEntryStatus(entry, QStringLiteral("local error"));
+        file->close();
+        delete file;
+        DropSocket(ip_socket);
+        Log(kArea, 2,
+            QStringLiteral("Partial file of %1 bytes is longer than the file of %2 bytes, aborting")
+                .arg(offset)
+                .arg(size),
+            user);
+        return;
+    }
+
+    char bytes[8];
+    qToLittleEndian<qint64>(offset, bytes);
+    ip_socket->write(bytes, 8);
+    ip_socket->flush();
+
+    const qint64 now = EngineClock::NowMs();
+    auto* position = new PositionCell(offset);
+    auto* receipt = new TimeCell(now);
+    auto* measurement = new TimeCell(now);
+    auto* speed = new SpeedCell(0);
+    auto* sinceReceipt = new CounterCell(0);
+    entry.Connect(GetType("download_socket")->GetItem(Value(ip_socket)));
+    entry.Connect(GetType("download_file")->GetItem(Value(file)));
+    entry.Connect(GetType("write_position")->GetItem(Value(position)));
+    SetDownloadEntryStatus(entry, QStringLiteral("downloading"));
+    entry.Connect(GetType("last_receipt_time")->GetItem(Value(receipt)));
+    entry.Connect(GetType("last_speed_measurement_time")->GetItem(Value(measurement)));
+    entry.Connect(GetType("bytes_per_second")->GetItem(Value(speed)));
+    entry.Connect(GetType("bytes_since_last_receipt")->GetItem(Value(sinceReceipt)));
+
+    ip_socket->disconnect();
+    auto* thread = new DownloadThread(ip_socket, file, size, offset);
+    entry.Connect(GetType("download_thread")->GetItem(Value(static_cast<TransferThread*>(thread))));
+    connect(thread, &DownloadThread::DownloadError, this, &TransferQueueManager::OnDownloadError);
+    connect(thread, &DownloadThread::DownloadProgress, this, &TransferQueueManager::OnDownloadProgress);
+    connect(thread, &DownloadThread::DownloadComplete, this, &TransferQueueManager::OnDownloadComplete);
+    thread->start();
+    Log(kArea, 2, QStringLiteral("Downloading"), user);
+}
+
+void TransferQueueManager::OnDownloadProgress(qint64 i_offset, int i_bytesPerSecond)
+{
+    const ItemPtr entry = EntryOfThread(sender(), "download_thread", "download_entry");
+    if (!entry)
+        return;
+    UpdateProgressCells(entry, "write_position", i_offset, i_bytesPerSecond);
+    emit DownloadProgressed(entry);
+}
+
+void TransferQueueManager::OnDownloadError(QString i_reason)
+{
+    const ItemPtr entry = EntryOfThread(sender(), "download_thread", "download_entry");
+    if (!entry)
+        return;
+    const ItemPtr user = entry["user"];
+    Log(kArea, 1,
+        QStringLiteral("Error downloading %1 from %2. %3").arg(entry["file_name"].AsString(), user.AsString(), i_reason),
+        user);
+    SetDownloadEntryStatus(entry, QStringLiteral("aborted"));
+}
+
+void TransferQueueManager::OnDownloadComplete()
+{
+    auto* thread = dynamic_cast<TransferThread*>(sender());
+    const ItemPtr entry = EntryOfThread(sender(), "download_thread", "download_entry");
+    if (!entry)
+        return;
+    thread->wait();
+
+    const QString from = LocalPath(GetDownloadTargetPath(entry, false));
+    const QString completeFolder = GetDownloadTargetFolder(entry, true);
+    const QString folder = LocalPath(completeFolder);
+    QDir().mkpath(folder);
+    const QString to = folder + QLatin1Char('/') + Slashed(entry["file_name"].AsString());
+    const ItemPtr user = entry["user"];
+    if (!QFile::rename(from, to)) {
+        // The bytes stay where they are; a retry finds them, or the complete file once the
+        // way into the complete folder is clear.
+        Log(kArea, 1, QStringLiteral("Could not move %1 to %2, marking local error").arg(from, to), user);
+        SetDownloadEntryStatus(entry, QStringLiteral("local error"));
+        return;
+    }
+    SetDownloadEntryStatus(entry, QStringLiteral("complete"));
+    RemoveDownloadDownloadingFolderIfAppropriate(entry);
+
+    const ItemPtr folderItem = GetType("complete_download_folder")->GetItem(completeFolder);
+    const ItemPtr nameItem = GetType("complete_download_filename")->GetItem(entry["file_name"].AsString());
+    ItemSet atUser = user.GetItems("complete_download");
+    for (const ItemPtr& record : atUser) {
+        if (record.IsConnected(folderItem) && record.IsConnected(nameItem))
+            return;
+    }
+    ItemPtr record = GetType("complete_download")->NewItem();
+    record.Connect(user);
+    record.Connect(folderItem);
+    record.Connect(GetType("complete_download_relative_folder")->GetItem(GetDownloadRelativeDownloadFolder(entry)));
+    record.Connect(nameItem);
+    record.Connect(GetType("complete_download_file_size")->GetItem(entry["file_size"].AsString()));
+    record.Connect(GetType("complete_download_completion_time")
+                       ->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate)));
+    // The search windows relate a download to the search it came from; without them there is none.
+    Type* searchType = d->HasType("search_request_text") ? GetType("search_request_text") : nullptr;
+    if (searchType && GetType("download_entry")->IsRelatedTo(searchType))
+        if (const ItemPtr search = entry["search_request_text"])
+            record.Connect(search);
+    emit CompleteDownloadAdded(record);
+}
+
+// ---- teardown ----
+
+void TransferQueueManager::RemoveDownload(ItemPtr i_entry)
+{
+    if (!i_entry)
+        return;
+    if (ItemPtr item = i_entry["download_thread"]) {
+        auto* thread = item.AsPointer<TransferThread>();
+        thread->disconnect(this);
+        thread->SignalExit();
+        thread->wait();
+        delete thread;
+        item.Remove();
+    }
+    if (ItemPtr item = i_entry["download_socket"]) {
+        auto* socket = item.AsPointer<QTcpSocket>();
+        socket->disconnect();
+        item.Remove();
+        socket->close();
+        delete socket;
+    }
+    if (ItemPtr item = i_entry["download_file"]) {
+        auto* file = item.AsPointer<QFile>();
+        file->close();
+        delete file;
+        item.Remove();
+    }
+    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
+        if (ItemPtr item = i_entry[type])
+            item.Remove();
+    i_entry.Remove();
+}
+
+void TransferQueueManager::StopTransferThreads()
+{
+    // Every thread is asked first, so they all wind down together.
+    std::vector<TransferThread*> threads;
+    for (const char* type : {"upload_thread", "download_thread"})
+        for (const ItemPtr& item : GetType(type)->GetItems())
+            if (auto* thread = item.AsPointer<TransferThread>())
+                threads.push_back(thread);
+    for (TransferThread* thread : threads)
+        thread->SignalExit();
+    for (TransferThread* thread : threads)
+        thread->wait();
+}

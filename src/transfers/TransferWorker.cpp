@@ -1,0 +1,108 @@
+#include "TransferWorker.h"
+
+#include <QMutexLocker>
+#include <QTcpSocket>
+
+namespace
+{
+// A slice that timed out on a socket that is still open is not a failure yet.
+bool StillWaiting(const QTcpSocket* ip_socket, const QElapsedTimer& i_waited)
+{
+    return ip_socket->state() == QAbstractSocket::ConnectedState &&
+           ip_socket->error() == QAbstractSocket::SocketTimeoutError && i_waited.elapsed() < TransferWorker::WaitMs;
+}
+} // namespace
+
+TransferWorker::TransferWorker(QTcpSocket* ip_socket) : m_socket(ip_socket), m_home(QThread::currentThread())
+{
+    m_socket->setParent(nullptr);
+    m_socket->moveToThread(this);
+}
+
+void TransferWorker::SignalExit()
+{
+    QMutexLocker lock(&m_exitMutex);
+    m_exitRequested = true;
+}
+
+bool TransferWorker::ExitRequested()
+{
+    QMutexLocker lock(&m_exitMutex);
+    return m_exitRequested;
+}
+
+TransferWorker::WaitResult TransferWorker::WaitForReadyRead()
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (m_socket->waitForReadyRead(SliceMs))
+            return WaitResult::Done;
+        if (!StillWaiting(m_socket, waited))
+            return WaitResult::Failed;
+        if (ExitRequested())
+            return WaitResult::Exit;
+    }
+}
+
+TransferWorker::WaitResult TransferWorker::WaitForBytesWritten()
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (m_socket->waitForBytesWritten(SliceMs))
+            return WaitResult::Done;
+        if (!StillWaiting(m_socket, waited))
+            return WaitResult::Failed;
+        if (ExitRequested())
+            return WaitResult::Exit;
+    }
+}
+
+TransferWorker::WaitResult TransferWorker::WaitForDisconnected()
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (m_socket->state() == QAbstractSocket::UnconnectedState || m_socket->waitForDisconnected(SliceMs))
+            return WaitResult::Done;
+        m_socket->skip(m_socket->bytesAvailable());
+        if (!StillWaiting(m_socket, waited))
+            return m_socket->state() == QAbstractSocket::UnconnectedState ? WaitResult::Done : WaitResult::Failed;
+        if (ExitRequested())
+            return WaitResult::Exit;
+    }
+}
+
+bool TransferWorker::Sleep(qint64 i_ms)
+{
+    QElapsedTimer slept;
+    slept.start();
+    for (qint64 left = i_ms; left > 0; left = i_ms - slept.elapsed()) {
+        if (ExitRequested())
+            return false;
+        QThread::msleep(static_cast<unsigned long>(qMin<qint64>(left, SliceMs)));
+    }
+    return true;
+}
+
+bool TransferWorker::ProgressDue(bool i_last)
+{
+    if (i_last || !m_sinceReport.isValid() || m_sinceReport.elapsed() >= ProgressIntervalMs) {
+        m_sinceReport.start();
+        return true;
+    }
+    return false;
+}
+
+void TransferWorker::ReturnSocket()
+{
+    m_socket->moveToThread(m_home);
+}
+
+int BytesPerSecond(qint64 i_bytes, qint64 i_elapsedMs)
+{
+    if (i_elapsedMs <= 0)
+        return 0;
+    return static_cast<int>(i_bytes * 1000 / i_elapsedMs);
+}

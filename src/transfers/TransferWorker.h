@@ -1,0 +1,62 @@
+#pragma once
+
+#include "TransferThread.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QString>
+
+class QTcpSocket;
+
+// What the upload and download threads share: the exit flag, and socket waits cut into short
+// slices so that a stop request is seen within a slice whatever the peer does, while a wait
+// as a whole still fails only after its full time limit.
+class TransferWorker : public TransferThread
+{
+public:
+    static constexpr int WaitMs = 30000;
+    static constexpr int SliceMs = 50;
+    static constexpr int ChunkSize = 8192;
+    // Progress goes to the GUI thread at most this often (the first and the last chunk always),
+    // so a fast transfer never floods its event queue.
+    static constexpr int ProgressIntervalMs = 100;
+
+    void SignalExit() override;
+
+    QString Error() const { return m_error; }
+
+protected:
+    // Takes the socket over: no parent, moved to this thread (call on the socket's thread).
+    explicit TransferWorker(QTcpSocket* ip_socket);
+
+    enum class WaitResult
+    {
+        Done,
+        Failed,
+        Exit
+    };
+
+    bool ExitRequested();
+    WaitResult WaitForReadyRead();
+    WaitResult WaitForBytesWritten();
+    // Bytes the peer sends meanwhile are dropped.
+    WaitResult WaitForDisconnected();
+    // false: a stop was asked for before the time was up.
+    bool Sleep(qint64 i_ms);
+
+    bool ProgressDue(bool i_last);
+    // Back to the thread that created this one, before the final signal.
+    void ReturnSocket();
+
+    QTcpSocket* m_socket;
+    QMutex m_exitMutex;
+    bool m_exitRequested = false;
+    QString m_error;
+
+private:
+    QThread* m_home;
+    QElapsedTimer m_sinceReport;
+};
+
+// Bytes since a start, as the speed of a transfer in bytes per second.
+int BytesPerSecond(qint64 i_bytes, qint64 i_elapsedMs);

@@ -1,0 +1,108 @@
+// The total upload speed limit, shared out among the running uploads.
+#include "TransferQueueManager.h"
+
+#include "EngineClock.h"
+#include "TransferCells.h"
+
+#include <QMutexLocker>
+
+namespace
+{
+ItemSet ActiveUploads()
+{
+    return d->GetType("upload_entry")
+        ->GetItems()
+        .Connected(d->GetType("upload_entry_status")->GetItems().Connected("is_active"));
+}
+} // namespace
+
+void TransferQueueManager::DetermineUploadSpeedLimit()
+{
+    bool isNumber = false;
+    int total = GetSetting(QStringLiteral("upload_speed_limit")).toInt(&isNumber);
+    if (!isNumber)
+        total = 0;
+    if (total < 1 || GetSetting(QStringLiteral("upload_speed_limit_enabled")) != QLatin1String("yes")) {
+        QMutexLocker lock(&m_uploadLimitMutex);
+        m_uploadSpeedLimit = 0;
+        m_perUploadSpeedLimit = 0;
+        return;
+    }
+
+    const ItemSet active = ActiveUploads();
+    const int count = static_cast<int>(active.size());
+    {
+        QMutexLocker lock(&m_uploadLimitMutex);
+        m_uploadSpeedLimit = total;
+        m_perUploadSpeedLimit = count > 0 ? total / count : total;
+        if (m_perUploadSpeedLimit == 0)
+            m_perUploadSpeedLimit = 1;
+        m_uploadBudget = 0;
+    }
+
+    const qint64 now = EngineClock::NowMs();
+    for (const ItemPtr& entry : active) {
+        if (TimeCell* cell = TransferCell<TimeCell>(entry, "last_speed_measurement_time"))
+            cell->store(now);
+        if (CounterCell* cell = TransferCell<CounterCell>(entry, "bytes_since_last_receipt"))
+            cell->store(0);
+    }
+}
+
+int TransferQueueManager::GetUploadSpeed()
+{
+    QMutexLocker lock(&m_uploadLimitMutex);
+    return m_uploadSpeedLimit;
+}
+
+int TransferQueueManager::PerUploadSpeedLimit()
+{
+    QMutexLocker lock(&m_uploadLimitMutex);
+    return m_perUploadSpeedLimit;
+}
+
+void TransferQueueManager::PayFromUploadBudget(qint64& io_unpaid)
+{
+    QMutexLocker lock(&m_uploadLimitMutex);
+    if (io_unpaid < m_uploadBudget) {
+        m_uploadBudget -= io_unpaid;
+        io_unpaid = 0;
+    } else {
+        io_unpaid -= m_uploadBudget;
+        m_uploadBudget = 0;
+    }
+}
+
+void TransferQueueManager::AddToUploadBudget(qint64 i_surplus)
+{
+    QMutexLocker lock(&m_uploadLimitMutex);
+    m_uploadBudget += i_surplus;
+}
+
+qint64 TransferQueueManager::UploadBudget()
+{
+    QMutexLocker lock(&m_uploadLimitMutex);
+    return m_uploadBudget;
+}
+
+void TransferQueueManager::SetUploadSlots(int i_slots)
+{
+    if (i_slots < 1 || i_slots > 99)
+        return;
+    const qint64 old = GetSettingNumber(QStringLiteral("upload_slots"));
+    SetSetting(QStringLiteral("upload_slots"), QString::number(i_slots));
+    if (i_slots > old)
+        StartNewUploads();
+}
+
+void TransferQueueManager::SetUploadSpeedLimit(int i_limit)
+{
+    SetSetting(QStringLiteral("upload_speed_limit"), QString::number(i_limit));
+    DetermineUploadSpeedLimit();
+}
+
+void TransferQueueManager::EnableUploadSpeedLimit(bool i_on)
+{
+    SetSetting(QStringLiteral("upload_speed_limit_enabled"), i_on ? QStringLiteral("yes") : QStringLiteral("no"));
+    DetermineUploadSpeedLimit();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "TransferWorker.h"
+
+#include <array>
+
+class QFile;
+class TransferQueueManager;
+
+// Sends one shared file over a file connection: the token, then, from the offset the
+// downloader answers, the file's bytes in chunks, within the engine's speed limit.
+class UploadThread : public TransferWorker
+{
+    Q_OBJECT
+
+public:
+    // The socket and the open file stay the engine's. Without an engine there is no limit.
+    UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq,
+                 TransferQueueManager* ip_engine = nullptr);
+
+signals:
+    void UploadError(QString i_reason);
+    void UploadProgress(qint64 i_offset, int l_bytesPerSecond);
+    void UploadComplete();
+
+protected:
+    void run() override;
+
+private:
+    bool PerformUpload();
+    bool ReadOffset(qint64& o_offset);
+    bool WriteChunk(qint64 i_length);
+    bool Fail(const QString& i_reason);
+
+    QFile* m_file;
+    quint32 m_transferReq;
+    TransferQueueManager* m_engine;
+    std::array<char, ChunkSize> m_buffer{};
+};
