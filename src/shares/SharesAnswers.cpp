@@ -3,6 +3,8 @@
 
 #include "SharedFoldersManager.h"
 
+#include "Compression.h"
+
 #include "DNetManager.h"
 #include "Log.h"
 #include "PeerMessenger.h"
@@ -11,7 +13,6 @@
 #include "SharedFolderInfo.h"
 #include "TextUtils.h"
 
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -55,39 +56,14 @@ void SetOwnFileAttributes(const ItemPtr& i_file, bool i_isMp3, AttributeMap& o_a
         o_attributes.Add(AttributeVariableBitrate, mode.AsStdString() == "vbr" ? 1 : 0);
 }
 
-// Level 9 costs about a second per 8 MB of these paths on the GUI thread, for a few percent
-// less output than the faster levels; large bodies trade those percent for time.
-enum class Urgency
-{
-    Browse,   // asked for by one user at a time: level 6 stays within 10% of level 9
-    Search    // answered for every matching search: level 1
-};
-
-int CompressionLevel(size_t i_bodyLength, Urgency i_urgency)
-{
-    constexpr size_t kSmallBody = 64 * 1024;
-    if (i_bodyLength <= kSmallBody)
-        return 9;
-    return i_urgency == Urgency::Browse ? 6 : 1;
-}
-
-// The message code followed by the zlib stream of the body, made in a buffer of twice the body
-// length plus 12 bytes. False when zlib fails; the message then holds nothing worth sending.
-bool CompressMessage(quint32 i_code, const MemStream& i_body, Urgency i_urgency, MemStream& o_message)
+// The message code followed by the body's zlib stream at level 9. False when zlib fails; the
+// message then holds nothing worth sending.
+bool CompressMessage(quint32 i_code, const MemStream& i_body, MemStream& o_message)
 {
     o_message = MemStream();
     OutputStream out(o_message);
     out.Write(i_code);
-    const size_t length = i_body.GetLength();
-    uLongf outLength = static_cast<uLongf>(2 * length + 12);
-    char* target = o_message.ReserveForWrite(outLength);
-    const int result = compress2(reinterpret_cast<Bytef*>(target), &outLength,
-                                 reinterpret_cast<const Bytef*>(i_body.GetBuffer()), static_cast<uLong>(length),
-                                 CompressionLevel(length, i_urgency));
-    if (result != Z_OK)
-        return false;
-    o_message.CommitWrite(outLength);
-    return true;
+    return CompressBody(i_body, o_message);
 }
 } // namespace
 
@@ -312,7 +288,7 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
     out.Write(quint32(uploads.queuedUploads));
     out.Write(quint32(0));
 
-    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, Urgency::Search, o_message))
+    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, o_message))
     {
         Log(kSearchArea, 1, QStringLiteral("Could not compress the search results for user %1").arg(i_user));
         return false;
@@ -352,7 +328,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
     out.Write(table);
 
     MemStream message;
-    if (!CompressMessage(PM_SHARED_FILE_LIST, body, Urgency::Browse, message))
+    if (!CompressMessage(PM_SHARED_FILE_LIST, body, message))
     {
         Log(kSharedArea, 1, QStringLiteral("Could not compress the shared file list for user %1").arg(i_user));
         return MemStream();
@@ -395,7 +371,7 @@ bool SharedFoldersManager::BuildFolderContentsReply(const QString& i_user, quint
     out.Write(i_folder);
     contents.Write(out);
 
-    if (!CompressMessage(PM_SHARED_FILES_IN_FOLDER, body, Urgency::Browse, o_message))
+    if (!CompressMessage(PM_SHARED_FILES_IN_FOLDER, body, o_message))
     {
         Log(kSharedArea, 1, QStringLiteral("Could not compress the contents of %1 for user %2").arg(i_folder, i_user));
         return false;
