@@ -126,7 +126,7 @@ private slots:
         m_alice->Send({"shares", "bob"});
         QStringList fields;
         QVERIFY(m_alice->Take("event UserShare", &fields));
-        QCOMPARE(fields, (QStringList{"bob", "2", "0"}));
+        QCOMPARE(fields, (QStringList{"bob", "2", "0", "a\\|b\\"}));
     }
 
     void bothWaysFailingIsReportedOncePerType()

@@ -22,7 +22,8 @@ public:
         }
     }
 
-    bool Start()
+    // i_arguments: {"full"} for the whole engine, none for the peer networks alone.
+    bool Start(const QStringList& i_arguments = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), m_home.path());
@@ -30,7 +31,7 @@ public:
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
         m_process.setStandardErrorFile(m_home.filePath(QStringLiteral("stderr.txt")));
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Collect(); });
-        m_process.start(QStringLiteral(VELTRANE_HARNESS), {});
+        m_process.start(QStringLiteral(VELTRANE_HARNESS), i_arguments);
         return m_process.waitForStarted(5000);
     }
 

@@ -37,7 +37,7 @@ class TestTransferRoad : public QObject
     bool StartClient(std::unique_ptr<HarnessProcess>& o_client, const QString& i_user)
     {
         o_client = std::make_unique<HarnessProcess>();
-        if (!o_client->Start())
+        if (!o_client->Start({"full"}))
             return false;
         const quint16 port = FreePortPair();
         o_client->Send({"set", "username", i_user});
@@ -62,7 +62,7 @@ class TestTransferRoad : public QObject
             return QString();
         if (result.value(0) != QLatin1String("bob") || result.value(2) != QString::number(FileSize))
             return QString();
-        m_alice->Send({"download", "bob", result.value(1), result.value(2)});
+        m_alice->Send({"adddownload", "bob", result.value(1), result.value(2)});
         return result.value(1);
     }
 
@@ -159,7 +159,7 @@ private slots:
         m_bob->Send({"set", "upload_speed_limit_enabled", "no"});
         m_bob->Send({"limit"});
         QVERIFY(StartClient(m_alice, QStringLiteral("alice")));
-        m_alice->Send({"download", "bob", path, QString::number(FileSize)});
+        m_alice->Send({"adddownload", "bob", path, QString::number(FileSize)});
         QVERIFY(WaitForComplete());
         QCOMPARE(HashOf(CompletePath()), m_sharedHash);
     }

@@ -1,27 +1,31 @@
 // The headless client harness: the engine libraries in a process of their own, driven line by
-// line over stdin, answering on stdout. Tests start two of them to have two real clients, since
+// line over stdin, answering on stdout. Tests start several to have several real clients, since
 // the store and the managers are per-process singletons.
 //
-// Commands (fields separated by one blank, each percent-encoded):
+// Two builds of the client, chosen by the first argument:
+//   (none)   the peer network and the distributed network alone; peer messages are sent and
+//            file connections served by the commands below (raw peer tests)
+//   full     the whole engine: also the shares engine (answering searches, shares lists and
+//            folder contents) and the transfer engine (queues, uploads, downloads)
+//
+// Commands (fields separated by one blank, each percent-encoded, "%" for an empty field):
 //   set KEY VALUE            a setting
 //   start                    ends the load (first start): the ports open; answers "ports P S"
 //   login                    connects to the server; "event Connected" follows
 //   scrambled 0|1            whether outgoing connections use a reported scrambled port
 //   timeouts OPENER IDLE ATTEMPT   time limits in ms
 //   tick                     the half-minute tick
+//   clock MS                 the transfer engine's clock jumps MS ahead and stays there
 //   send USER HEX            SendMessage with the given message bytes
 //   userinfo USER | shares USER | queuedownload USER FILE | queueupload USER FILE SIZE
 //   requestupload USER FILE SIZE  answers "token N"
 //   accept USER TOKEN 0|1 SIZE | deny USER TOKEN REASON | denyupload USER FILE REASON
 //   place USER FILE N | fileconn USER | dconn USER [IP PORT]
-//   serveshares HEX          the answer to shares-list requests
-//   upload TOKEN PATH        the next accepted file connection sends the token, reads the
-//                            offset, then the file from there; "uploaded TOKEN BYTES" at the end
-//   download TOKEN PATH SIZE the requested file connection with that token gets the size of
-//                            PATH as offset, then appends until SIZE; "downloaded TOKEN BYTES"
+//   folder USER PORT TOKEN FOLDER  asks for a folder's contents (36) on a message connection of
+//                            its own to PORT; the reply comes as "event FolderContents USER TOKEN
+//                            FOLDER FILES" (FILES: "name:size" joined by "|")
 //   count                    answers "count CONNECTIONS ATTEMPTS"
 //   search TEXT              a file search through the server; answers "searchtoken N"
-//   answer PATH SIZE         the stand-in answers every search of others with this one file
 //   dnet                     answers "dnet PARENT LEVEL ROOT CHILDREN"
 //   ping                     answers "pong" (everything before it has been handled)
 //   mute                     events are only counted from now on; "tally NAME" answers "tally N"
@@ -29,15 +33,47 @@
 //   setupbench USER N        N file connections to the user one after the other; answers
 //                            "setup MEDIAN_US" (the time from the request to the accepted socket)
 //   quit
-// Events: "event NAME FIELDS..." for every signal of the peer messenger and the server state.
+// Peer-network build only:
+//   serveshares HEX          the answer to shares-list requests
+//   upload TOKEN PATH        the next accepted file connection sends the token, reads the
+//                            offset, then the file from there; "uploaded TOKEN BYTES OK" at the end
+//   download TOKEN PATH SIZE the requested file connection with that token gets the size of
+//                            PATH as offset, then appends until SIZE; "downloaded TOKEN BYTES OK"
+// Whole-engine build only:
+//   share PATH [public|userlist|group NAME]  shares a folder (public when no mark is given);
+//                            answers "shared FILES" (all shared files so far)
+//   listuser USER [GROUP...] puts the user in the user list, in the groups
+//   unshare USER | reshare USER   stops or resumes sharing with the user
+//   slots N                  the number of upload slots
+//   limit                    applies the speed-limit settings
+//   adddownload USER PATH SIZE  queues a download of the remote path
+//   status USER PATH         a download: answers "status STATUS BYTES PLACE REASON" (bytes
+//                            written so far or -1, place in line or -1, denial reason)
+//   placeinline USER PATH    asks the uploader for the download's place in line (51)
+//   upstatus USER PATH       an upload by the path as requested: answers "upstatus STATUS PLACE"
+//                            ("upstatus none -1" when there is none)
+// Events: "event NAME FIELDS..." for every signal of the peer messenger and the server state;
+// in the whole-engine build also "event Result USER PATH SIZE" per search result, "event
+// SearchProcessed QUERY 0|1" per search answered, "event Complete USER FILE" per finished download.
+// "event UserShare USER FOLDERS FILES LIST" lists a received shares list: each folder as
+// "folder\" and each file as "folder\name:size", sorted, joined by "|".
 
-#include "DNetManager.h"
+#include "Compression.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "DelayedInvoker.h"
+#include "DNetManager.h"
+#include "EngineClock.h"
+#include "FrameCodec.h"
+#include "PeerMessages.h"
 #include "PeerMessenger.h"
-#include "SearchStandIn.h"
 #include "Server.h"
+#include "SharedFolderInfo.h"
+#include "SharedFoldersManager.h"
+#include "TextUtils.h"
 #include "TimerManager.h"
+#include "TransferCells.h"
+#include "TransferQueueManager.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -206,10 +242,86 @@ private:
     qint64 m_size;
 };
 
+// Asks another client for folder contents (36) on a message connection of its own, so that the
+// reply (37), which the peer network does not read, comes back here. The other side answers on
+// its newest connection to us, and that is this one once it has read our opener.
+class FolderAsker : public QObject
+{
+public:
+    FolderAsker(QString i_user, quint16 i_port) : m_user(std::move(i_user)), m_codec(FrameCodec::Create(false))
+    {
+        connect(&m_socket, &QTcpSocket::readyRead, this, &FolderAsker::OnReadyRead);
+        m_socket.connectToHost(QHostAddress::LocalHost, i_port);
+        MemStream opener;
+        OutputStream out(opener);
+        out.Write(quint8(1));
+        out.Write(GetSetting(QStringLiteral("username")));
+        out.Write(QStringLiteral("P"));
+        out.Write(quint32(0));
+        Send(opener);
+    }
+
+    void Ask(quint32 i_token, const QString& i_folder)
+    {
+        MemStream request;
+        OutputStream out(request);
+        out.Write(quint32(PM_GET_SHARED_FILES_IN_FOLDER));
+        out.Write(i_token);
+        out.Write(i_folder);
+        Send(request);
+    }
+
+private:
+    void Send(const MemStream& i_payload)
+    {
+        QByteArray wire;
+        m_codec->Encode(i_payload.GetBuffer(), int(i_payload.GetLength()), wire);
+        m_socket.write(wire);
+    }
+
+    void OnReadyRead()
+    {
+        m_buffer += m_socket.readAll();
+        int pos = 0;
+        QByteArray payload;
+        while (m_codec->Take(m_buffer, pos, payload) == FrameCodec::Status::Complete)
+            Report(payload);
+        m_buffer.remove(0, pos);
+    }
+
+    void Report(const QByteArray& i_payload)
+    {
+        MemStream message(i_payload);
+        InputStream in(message);
+        quint32 code = 0;
+        MemStream body;
+        if (!in.Read(code) || code != PM_SHARED_FILES_IN_FOLDER || !InflateBody(message, body))
+            return Event("FolderContentsUnreadable", {Enc(m_user), Num(code)});
+        InputStream reader(body);
+        quint32 token = 0;
+        quint32 folders = 0;
+        std::string folder;
+        std::string again;
+        SharedFolderInfo files;
+        if (!reader.Read(token) || !reader.Read(folder) || !reader.Read(folders) || folders != 1
+            || !reader.Read(again) || again != folder || !files.Read(reader))
+            return Event("FolderContentsUnreadable", {Enc(m_user), Num(code)});
+        QStringList list;
+        for (const FileInfo& file : files.m_files)
+            list << QString::fromStdString(file.m_name) + QLatin1Char(':') + QString::number(file.m_size);
+        Event("FolderContents", {Enc(m_user), Num(token), Enc(folder), Enc(list.join(QLatin1Char('|')))});
+    }
+
+    QString m_user;
+    QTcpSocket m_socket;
+    std::unique_ptr<FrameCodec> m_codec;
+    QByteArray m_buffer;
+};
+
 class Harness : public QObject
 {
 public:
-    Harness()
+    explicit Harness(bool i_full) : m_full(i_full)
     {
         d = new Data;
         DeclareSettingTypes(d);
@@ -219,9 +331,12 @@ public:
         gp_server->CreateData();
         new PeerMessenger;
         new DNetManager;
-        m_standIn = new SearchStandIn(this, [](const QString& i_user, quint32 i_token, const char* ip_road) {
-            Event("Answered", {Enc(i_user), Num(i_token), ip_road});
-        });
+        if (m_full)
+        {
+            new DelayedInvoker;
+            new SharedFoldersManager;
+            new TransferQueueManager;
+        }
         Wire();
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_stdin, &QSocketNotifier::activated, this, &Harness::OnInput);
@@ -234,6 +349,9 @@ public:
             mover->wait(20000);
             delete mover;
         }
+        qDeleteAll(m_askers);
+        delete transferQueueManager;
+        delete sharedFoldersManager;
         delete dnetManager;
         delete peerMessenger;
         delete gp_server;
@@ -272,9 +390,18 @@ private:
         connect(pm, &PeerMessenger::UserShare, this,
                 [](QString u, FileInfoMap& share, AttributeTranslationTable&) {
                     qint64 files = 0;
+                    QStringList list;
                     for (const auto& folder : share)
+                    {
+                        const QString name = QString::fromStdString(folder.first);
+                        list << name + QLatin1Char('\\');
+                        for (const FileInfo& file : folder.second)
+                            list << name + QLatin1Char('\\') + QString::fromStdString(file.m_name) + QLatin1Char(':')
+                                        + QString::number(file.m_size);
                         files += qint64(folder.second.size());
-                    Event("UserShare", {Enc(u), Num(qint64(share.size())), Num(files)});
+                    }
+                    list.sort();
+                    Event("UserShare", {Enc(u), Num(qint64(share.size())), Num(files), Enc(list.join(QLatin1Char('|')))});
                 },
                 Qt::DirectConnection);
         connect(pm, &PeerMessenger::SharedFilesInFolderRequested, this, [](QString u, quint32 req, QString folder) {
@@ -292,8 +419,6 @@ private:
         });
         connect(pm, &PeerMessenger::ConnectionToUserFailed, this,
                 [](QString u, QString type) { Event("ConnectionToUserFailed", {Enc(u), Enc(type)}); });
-        connect(pm, &PeerMessenger::FileConnectionAccepted, this, &Harness::OnFileConnectionAccepted);
-        connect(pm, &PeerMessenger::FileConnectionRequested, this, &Harness::OnFileConnectionRequested);
         connect(pm, &PeerMessenger::DistributedConnectionEstablished, this, [](QString u, PeerConnection*) {
             Event("DistributedConnectionEstablished", {Enc(u)}); // the distributed network owns it
         });
@@ -301,6 +426,32 @@ private:
             Event("DistributedConnectionReceived", {Enc(u)});
         });
         WireDistributed();
+        if (m_full)
+            WireEngines();
+        else
+        {
+            // Without the transfer engine the file connections are served here.
+            connect(pm, &PeerMessenger::FileConnectionAccepted, this, &Harness::OnFileConnectionAccepted);
+            connect(pm, &PeerMessenger::FileConnectionRequested, this, &Harness::OnFileConnectionRequested);
+        }
+    }
+
+    void WireEngines()
+    {
+        connect(peerMessenger, &PeerMessenger::SearchResults, this, [](ItemPtr i_results) {
+            for (const ItemPtr& result : i_results.GetItems("search_result"))
+            {
+                const QString folder = result["search_result_file_folder"].AsString();
+                const QString path = (folder.isEmpty() ? QString() : folder + QLatin1Char('\\'))
+                                     + result["search_result_file_name"].AsString();
+                Event("Result", {Enc(i_results["user"].AsString()), Enc(path), Num(result["file_size"].AsInt64())});
+            }
+        });
+        connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed, this,
+                [](QString i_search, bool i_sent) { Event("SearchProcessed", {Enc(i_search), Num(i_sent)}); });
+        connect(transferQueueManager, &TransferQueueManager::CompleteDownloadAdded, this, [](ItemPtr i_record) {
+            Event("Complete", {Enc(i_record["user"].AsString()), Enc(i_record["complete_download_filename"].AsString())});
+        });
     }
 
     void WireDistributed()
@@ -453,21 +604,28 @@ private:
             pm->RequestFileConnectionToUser(arg(1));
         else if (command == "dconn")
             pm->RequestDistributedConnectionToUser(arg(1), QHostAddress(arg(2)), quint16(num(3)));
-        else if (command == "serveshares")
+        else if (!m_full && command == "serveshares")
         {
             const QByteArray bytes = QByteArray::fromHex(i_words.value(1));
             pm->SetSharedFilesMessageProvider([bytes](const QString&) { return MemStream(bytes); });
         }
-        else if (command == "upload")
+        else if (!m_full && command == "upload")
             m_uploads.append({quint32(num(1)), arg(2)});
-        else if (command == "download")
+        else if (!m_full && command == "download")
             m_downloads[quint32(num(1))] = {arg(2), num(3)};
         else if (command == "count")
             Say("count " + Num(pm->ConnectionCount()) + ' ' + Num(pm->AttemptCount()));
         else if (command == "search")
             Say("searchtoken " + Num(gp_server->FileSearch(arg(1), false)));
-        else if (command == "answer")
-            m_standIn->SetAnswer(arg(1), num(2));
+        else if (command == "folder")
+        {
+            FolderAsker*& asker = m_askers[arg(1)];
+            if (!asker)
+                asker = new FolderAsker(arg(1), quint16(num(2)));
+            asker->Ask(quint32(num(3)), arg(4));
+        }
+        else if (command == "clock")
+            EngineClock::AdvanceForTest(num(1));
         else if (command == "dnet")
             Say("dnet " + Enc(dnetManager->ParentUser()) + ' ' + Num(dnetManager->BranchLevel()) + ' '
                 + Enc(dnetManager->BranchRoot()) + ' ' + Num(dnetManager->ChildCount()));
@@ -487,6 +645,8 @@ private:
             m_setupTimer.start();
             pm->RequestFileConnectionToUser(arg(1));
         }
+        else if (m_full && RunEngineCommand(command, arg))
+            ;
         else if (command == "ping")
             Say("pong");
         else if (command == "quit")
@@ -495,8 +655,76 @@ private:
             Say("error unknown command " + command);
     }
 
+    template <typename Arg>
+    bool RunEngineCommand(const QByteArray& i_command, const Arg& arg)
+    {
+        if (i_command == "share")
+        {
+            ItemPtr folder = sharedFoldersManager->AddSharedFolder(arg(1));
+            const QString mark = arg(2);
+            if (mark == QLatin1String("userlist"))
+                folder.Connect(d->GetType("shared_userlist")->GetGlobalNullItem());
+            else if (mark == QLatin1String("group"))
+                folder.Connect(d->GetType("user_list_group")->GetItem(Value(arg(3))));
+            else
+                folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
+            Say("shared " + Num(qint64(d->GetType("shared_file")->GetItemCount())));
+        }
+        else if (i_command == "listuser")
+        {
+            ItemPtr user = d->GetType("user")->GetItem(Value(arg(1)));
+            ItemPtr listed = user["in_user_list"];
+            if (!listed)
+                listed = user.NewItem("in_user_list");
+            for (int n = 2; !arg(n).isEmpty(); ++n)
+                listed.Connect(d->GetType("user_list_group")->GetItem(Value(arg(n))));
+        }
+        else if (i_command == "unshare")
+            transferQueueManager->UnshareUser(arg(1));
+        else if (i_command == "reshare")
+            transferQueueManager->ReshareUser(arg(1));
+        else if (i_command == "slots")
+            transferQueueManager->SetUploadSlots(arg(1).toInt());
+        else if (i_command == "limit")
+            transferQueueManager->DetermineUploadSpeedLimit();
+        else if (i_command == "adddownload")
+        {
+            const std::string path = arg(2).toStdString();
+            transferQueueManager->AddDownload(arg(1), GetFileName(path), GetFolder(path), arg(3).toLongLong(), 0);
+        }
+        else if (i_command == "status")
+        {
+            const ItemPtr entry = Download(arg(1), arg(2));
+            const PositionCell* position = TransferCell<PositionCell>(entry, "write_position");
+            const ItemPtr place = entry["place_in_line"];
+            Say("status " + Enc(entry["download_entry_status"].AsString()) + ' ' + Num(position ? position->load() : -1)
+                + ' ' + Num(place ? place.AsInt64() : -1) + ' ' + Enc(entry["denial_reason"].AsString()));
+        }
+        else if (i_command == "placeinline")
+            transferQueueManager->RequestDownloadPlaceInLine(Download(arg(1), arg(2)));
+        else if (i_command == "upstatus")
+        {
+            const ItemPtr user = d->GetType("user")->HasItem(Value(arg(1)));
+            const ItemPtr name = d->GetType("filename_as_requested")->HasItem(Value(arg(2)));
+            const ItemPtr entry = user && name ? d->GetItem(user, name, "upload_entry") : ItemPtr();
+            const ItemPtr place = entry["effective_upload_order"];
+            Say("upstatus " + (entry ? Enc(entry["upload_entry_status"].AsString()) : QByteArray("none")) + ' '
+                + Num(place ? place.AsInt64() : -1));
+        }
+        else
+            return false;
+        return true;
+    }
+
+    static ItemPtr Download(const QString& i_user, const QString& i_path)
+    {
+        const std::string path = i_path.toStdString();
+        return transferQueueManager->GetDownloadEntry(i_user, GetFileName(path), GetFolder(path));
+    }
+
+    const bool m_full;
     QSocketNotifier* m_stdin = nullptr;
-    SearchStandIn* m_standIn = nullptr;
+    QHash<QString, FolderAsker*> m_askers;
     QByteArray m_input;
     QList<PendingUpload> m_uploads;
     QHash<quint32, std::pair<QString, qint64>> m_downloads;
@@ -512,7 +740,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     int status = 0;
     {
-        Harness harness;
+        Harness harness(app.arguments().value(1) == QLatin1String("full"));
         status = app.exec();
     }
     return status;
