@@ -16,6 +16,7 @@
 //   timeouts OPENER IDLE ATTEMPT   time limits in ms
 //   tick                     the half-minute tick
 //   clock MS                 the transfer engine's clock jumps MS ahead and stays there
+//   online USER              answers "online 0|1", as the server last reported the user
 //   send USER HEX            SendMessage with the given message bytes
 //   userinfo USER | shares USER | queuedownload USER FILE | queueupload USER FILE SIZE
 //   requestupload USER FILE SIZE  answers "token N"
@@ -623,6 +624,11 @@ private:
             if (!asker)
                 asker = new FolderAsker(arg(1), quint16(num(2)));
             asker->Ask(quint32(num(3)), arg(4));
+        }
+        else if (command == "online")
+        {
+            const ItemPtr user = d->GetType("user")->HasItem(Value(arg(1)));
+            Say("online " + Num(user && user.IsConnected("is_online")));
         }
         else if (command == "clock")
             EngineClock::AdvanceForTest(num(1));
