@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <string_view>
 
 Data* d = nullptr;
@@ -14,9 +18,9 @@ const QString kArea = QStringLiteral("Data Model");
 
 Data::TextDecoder s_textDecoder = nullptr;
 
-std::uint32_t HashBytes(const std::string& i_bytes)
+std::uint32_t HashBytes(std::string_view i_bytes)
 {
-    const std::size_t h = std::hash<std::string_view>()(std::string_view(i_bytes));
+    const std::size_t h = std::hash<std::string_view>()(i_bytes);
     return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
@@ -41,7 +45,7 @@ std::string SignedDecimal(long long i_number)
     return Decimal(static_cast<unsigned long long>(i_number), false);
 }
 
-template<class T> T ParseDecimal(const std::string& i_bytes)
+template<class T> T ParseDecimal(std::string_view i_bytes)
 {
     T value = 0;
     const char* first = i_bytes.data();
@@ -52,7 +56,7 @@ template<class T> T ParseDecimal(const std::string& i_bytes)
     return value;
 }
 
-bool IsValidUtf8(const std::string& i_bytes)
+bool IsValidUtf8(std::string_view i_bytes)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(i_bytes.data());
     const auto* end = p + i_bytes.size();
@@ -101,7 +105,8 @@ struct PathRegistration
     std::unique_ptr<EventHandlerBase<ItemPtr>> handler;
 };
 
-// The link primitives shared by the model and the saver.
+// The link primitives shared by the model and the saver. Links hold item ids; a lookup in the
+// store's item table turns them back into items.
 struct DataInternals
 {
     static bool LinkLess(const Item* ip_a, const Item* ip_b)
@@ -110,24 +115,42 @@ struct DataInternals
                                                       : ip_a->m_serial < ip_b->m_serial;
     }
 
-    using Range = std::pair<std::vector<Item*>::const_iterator, std::vector<Item*>::const_iterator>;
+    // Valid until the next item is created: event handlers may grow the table.
+    static Item* const* Table(const Item* ip_item) { return ip_item->m_type->mp_data->m_itemsById.data(); }
+
+    using Range = std::pair<const std::uint32_t*, const std::uint32_t*>;
+
+    static const std::uint32_t* FirstOfTypeOrAfter(Item* const* ip_table, const LinkList& i_links, std::uint32_t i_typeIndex)
+    {
+        return std::lower_bound(i_links.begin(), i_links.end(), i_typeIndex, [ip_table](std::uint32_t i_id, std::uint32_t i_index) {
+            return ip_table[i_id]->m_typeIndex < i_index;
+        });
+    }
 
     static Range LinksOfType(const Item* ip_item, std::uint32_t i_typeIndex)
     {
-        const auto& links = ip_item->m_links;
-        auto first = std::lower_bound(links.begin(), links.end(), i_typeIndex,
-                                      [](const Item* ip_link, std::uint32_t i_index) { return ip_link->m_typeIndex < i_index; });
-        auto last = std::upper_bound(first, links.end(), i_typeIndex,
-                                     [](std::uint32_t i_index, const Item* ip_link) { return i_index < ip_link->m_typeIndex; });
+        Item* const* table = Table(ip_item);
+        const LinkList& links = ip_item->m_links;
+        const std::uint32_t* first = FirstOfTypeOrAfter(table, links, i_typeIndex);
+        const std::uint32_t* last = std::upper_bound(first, links.end(), i_typeIndex, [table](std::uint32_t i_index, std::uint32_t i_id) {
+            return i_index < table[i_id]->m_typeIndex;
+        });
         return {first, last};
     }
 
     static Item* FirstOfType(const Item* ip_item, std::uint32_t i_typeIndex)
     {
-        const auto& links = ip_item->m_links;
-        auto first = std::lower_bound(links.begin(), links.end(), i_typeIndex,
-                                      [](const Item* ip_link, std::uint32_t i_index) { return ip_link->m_typeIndex < i_index; });
-        return first != links.end() && (*first)->m_typeIndex == i_typeIndex ? *first : nullptr;
+        Item* const* table = Table(ip_item);
+        const LinkList& links = ip_item->m_links;
+        const std::uint32_t* first = FirstOfTypeOrAfter(table, links, i_typeIndex);
+        return first != links.end() && table[*first]->m_typeIndex == i_typeIndex ? table[*first] : nullptr;
+    }
+
+    // Position of the other item in a sorted run of link ids, or where it would go.
+    static const std::uint32_t* Find(Item* const* ip_table, const std::uint32_t* i_first, const std::uint32_t* i_last, const Item* ip_other)
+    {
+        return std::lower_bound(i_first, i_last, ip_other,
+                                [ip_table](std::uint32_t i_id, const Item* ip_item) { return LinkLess(ip_table[i_id], ip_item); });
     }
 
     static bool IsLinked(const Item* ip_a, const Item* ip_b)
@@ -135,31 +158,32 @@ struct DataInternals
         // Search the shorter list.
         if (ip_a->m_links.size() > ip_b->m_links.size())
             std::swap(ip_a, ip_b);
-        const auto& links = ip_a->m_links;
-        auto it = std::lower_bound(links.begin(), links.end(), ip_b, LinkLess);
-        return it != links.end() && *it == ip_b;
+        const LinkList& links = ip_a->m_links;
+        const std::uint32_t* it = Find(Table(ip_a), links.begin(), links.end(), ip_b);
+        return it != links.end() && *it == ip_b->m_id;
     }
 
     static void InsertLink(Item* ip_item, Item* ip_other)
     {
-        auto& links = ip_item->m_links;
-        if (links.empty() || LinkLess(links.back(), ip_other)) {
-            links.push_back(ip_other);
+        Item* const* table = Table(ip_item);
+        LinkList& links = ip_item->m_links;
+        if (links.empty() || LinkLess(table[links.back()], ip_other)) {
+            links.Insert(links.size(), ip_other->m_id);
             return;
         }
-        links.insert(std::lower_bound(links.begin(), links.end(), ip_other, LinkLess), ip_other);
+        links.Insert(static_cast<std::size_t>(Find(table, links.begin(), links.end(), ip_other) - links.begin()), ip_other->m_id);
     }
 
     static void EraseLink(Item* ip_item, Item* ip_other)
     {
-        auto& links = ip_item->m_links;
-        if (!links.empty() && links.back() == ip_other) {
-            links.pop_back();
+        LinkList& links = ip_item->m_links;
+        if (!links.empty() && links.back() == ip_other->m_id) {
+            links.Erase(links.size() - 1);
             return;
         }
-        auto it = std::lower_bound(links.begin(), links.end(), ip_other, LinkLess);
-        if (it != links.end() && *it == ip_other)
-            links.erase(it);
+        const std::uint32_t* it = Find(Table(ip_item), links.begin(), links.end(), ip_other);
+        if (it != links.end() && *it == ip_other->m_id)
+            links.Erase(static_cast<std::size_t>(it - links.begin()));
     }
 
     static Type* LookupType(const Item* ip_item, const char* i_type) { return ip_item->m_type->mp_data->GetType(i_type); }
@@ -212,14 +236,73 @@ Value::Value(long long i_number) : m_bytes(SignedDecimal(i_number)) {}
 Value::Value(unsigned long long i_number) : m_bytes(Decimal(i_number, false)) {}
 
 // ---------------------------------------------------------------------------------------------
+// LinkList
+
+void LinkList::Insert(std::size_t i_at, std::uint32_t i_id)
+{
+    if (m_size == m_capacity) {
+        // Grow by half: the long lists (a common word's files) waste less than with doubling.
+        const std::uint32_t capacity = m_capacity < 4 ? 4 : m_capacity + m_capacity / 2;
+        std::uint32_t* block;
+        if (IsInPlace()) {
+            block = static_cast<std::uint32_t*>(std::malloc(capacity * sizeof(std::uint32_t)));
+            if (block)
+                std::memcpy(block, m_inPlace, m_size * sizeof(std::uint32_t));
+        } else {
+            block = static_cast<std::uint32_t*>(std::realloc(mp_heap, capacity * sizeof(std::uint32_t)));
+        }
+        if (!block)
+            throw std::bad_alloc();
+        mp_heap = block;
+        m_capacity = capacity;
+    }
+    std::uint32_t* ids = Ids();
+    std::memmove(ids + i_at + 1, ids + i_at, (m_size - i_at) * sizeof(std::uint32_t));
+    ids[i_at] = i_id;
+    ++m_size;
+}
+
+void LinkList::Erase(std::size_t i_at)
+{
+    std::uint32_t* ids = Ids();
+    std::memmove(ids + i_at, ids + i_at + 1, (m_size - i_at - 1) * sizeof(std::uint32_t));
+    --m_size;
+}
+
+void LinkList::Release()
+{
+    if (!IsInPlace())
+        std::free(mp_heap);
+    m_inPlace[0] = m_inPlace[1] = 0;
+    m_size = 0;
+    m_capacity = kInPlace;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Item
 
-Item::Item(Type* ip_type, std::uint64_t i_serial, std::string i_value)
+Item* Item::Create(Type* ip_type, std::uint64_t i_serial, std::uint32_t i_id, std::string_view i_value)
+{
+    void* block = ::operator new(sizeof(Item) + i_value.size());
+    Item* item = new (block) Item(ip_type, i_serial, i_id, static_cast<std::uint32_t>(i_value.size()));
+    if (!i_value.empty())
+        std::memcpy(reinterpret_cast<char*>(item + 1), i_value.data(), i_value.size());
+    return item;
+}
+
+Item::Item(Type* ip_type, std::uint64_t i_serial, std::uint32_t i_id, std::uint32_t i_valueSize)
     : m_type(ip_type)
     , m_serial(i_serial)
-    , m_value(std::move(i_value))
+    , m_id(i_id)
     , m_typeIndex(ip_type->m_index)
+    , m_valueSize(i_valueSize)
 {
+}
+
+void Item::Destroy()
+{
+    this->~Item();
+    ::operator delete(this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -299,9 +382,10 @@ void ItemPtr::GetItems(const char* i_type, ItemSet& o_items) const
     Type* type = DataInternals::LookupType(item, i_type);
     if (!item->m_type->FindRelation(type->m_index))
         throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
+    Item* const* table = DataInternals::Table(item);
     const auto range = DataInternals::LinksOfType(item, type->m_index);
     for (auto it = range.first; it != range.second; ++it)
-        o_items.insert(ItemPtr(*it));
+        o_items.insert(ItemPtr(table[*it]));
 }
 
 bool ItemPtr::IsConnected(const char* i_type) const
@@ -333,42 +417,42 @@ QString ItemPtr::AsString() const
     Item* item = Live();
     if (!item)
         return QString();
-    const std::string& bytes = item->m_value;
+    const std::string_view bytes = item->Bytes();
     if (IsValidUtf8(bytes))
         return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size()));
     if (s_textDecoder)
-        return s_textDecoder(bytes);
+        return s_textDecoder(std::string(bytes));
     return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 std::string ItemPtr::AsStdString() const
 {
     Item* item = Live();
-    return item ? item->m_value : std::string();
+    return item ? std::string(item->Bytes()) : std::string();
 }
 
 int ItemPtr::AsInt() const
 {
     Item* item = Live();
-    return item ? ParseDecimal<int>(item->m_value) : 0;
+    return item ? ParseDecimal<int>(item->Bytes()) : 0;
 }
 
 unsigned int ItemPtr::AsUInt() const
 {
     Item* item = Live();
-    return item ? ParseDecimal<unsigned int>(item->m_value) : 0;
+    return item ? ParseDecimal<unsigned int>(item->Bytes()) : 0;
 }
 
 qint64 ItemPtr::AsInt64() const
 {
     Item* item = Live();
-    return item ? ParseDecimal<long long>(item->m_value) : 0;
+    return item ? ParseDecimal<long long>(item->Bytes()) : 0;
 }
 
 quint64 ItemPtr::AsUInt64() const
 {
     Item* item = Live();
-    return item ? ParseDecimal<unsigned long long>(item->m_value) : 0;
+    return item ? ParseDecimal<unsigned long long>(item->Bytes()) : 0;
 }
 
 Type* ItemPtr::GetType() const
@@ -409,10 +493,11 @@ void ItemPtr::Disconnect(const char* i_type)
         return;
     ItemPtr keep(*this);
     Type* type = DataInternals::LookupType(item, i_type);
+    Item* const* table = DataInternals::Table(item);
     const auto range = DataInternals::LinksOfType(item, type->m_index);
     std::vector<ItemPtr> others;
     for (auto it = range.first; it != range.second; ++it)
-        others.push_back(ItemPtr(*it));
+        others.push_back(ItemPtr(table[*it]));
     for (const ItemPtr& other : others) {
         Item* live = other.Live();
         if (live && !item->m_removed && DataInternals::IsLinked(item, live))
@@ -556,12 +641,13 @@ void DataInternals::RemoveItem(Item* ip_item)
     type->m_itemRemoved.Fire(self);
     data->m_itemRemoved.Fire(self);
     while (!ip_item->m_links.empty()) {
-        Item* other = ip_item->m_links.back();
+        Item* other = data->m_itemsById[ip_item->m_links.back()];
         Unlink(ip_item, other);
     }
     type->Unlist(ip_item);
     ip_item->m_removed = true;
-    ip_item->m_links.shrink_to_fit();
+    ip_item->m_links.Release();
+    data->ReleaseId(ip_item);
     --data->m_itemCount;
     ip_item->Unref();  // the store's reference
 }
@@ -620,9 +706,10 @@ bool DataInternals::Satisfied(const PathNode* ip_node, const Item* ip_item)
         if (!required && !excluded)
             continue;
         bool found = false;
+        Item* const* table = Table(ip_item);
         const auto range = LinksOfType(ip_item, child->mp_type->m_index);
         for (auto it = range.first; it != range.second && !found; ++it)
-            found = MatchesSatisfied(child, *it);
+            found = MatchesSatisfied(child, table[*it]);
         if (required && !found)
             return false;
         if (excluded && found)
@@ -659,7 +746,7 @@ void DataInternals::PathEvent(Item* ip_a, Item* ip_b, bool i_connected)
                 bool remains = false;
                 const auto range = LinksOfType(ip_parent, node->mp_type->m_index);
                 for (auto it = range.first; it != range.second && !remains; ++it)
-                    remains = MatchesSatisfied(node, *it);
+                    remains = MatchesSatisfied(node, data->m_itemsById[*it]);
                 if (remains)
                     continue;
             } else {
@@ -672,8 +759,8 @@ void DataInternals::PathEvent(Item* ip_a, Item* ip_b, bool i_connected)
                 for (Item* item : level) {
                     const auto range = LinksOfType(item, up->mp_parent->mp_type ? up->mp_parent->mp_type->m_index : 0);
                     for (auto it = range.first; it != range.second; ++it)
-                        if (up->mp_parent->Matches(*it))
-                            next.push_back(*it);
+                        if (up->mp_parent->Matches(data->m_itemsById[*it]))
+                            next.push_back(data->m_itemsById[*it]);
                 }
                 std::sort(next.begin(), next.end(), LinkLess);
                 next.erase(std::unique(next.begin(), next.end()), next.end());
@@ -751,79 +838,80 @@ bool Type::IsRelatedTo(const Type* ip_other) const
     return ip_other && FindRelation(ip_other->m_index);
 }
 
-Item* Type::FindByValue(const std::string& i_bytes, std::uint32_t i_hash) const
+Item* Type::FindByValue(std::string_view i_bytes, std::uint32_t i_hash) const
 {
     if (m_valueIndex.empty())
         return nullptr;
+    Item* const* table = mp_data->m_itemsById.data();
     const std::size_t mask = m_valueIndex.size() - 1;
     for (std::size_t slot = i_hash & mask;; slot = (slot + 1) & mask) {
-        Item* item = m_valueIndex[slot];
-        if (!item)
+        const IndexSlot entry = m_valueIndex[slot];
+        if (!entry.id)
             return nullptr;
-        if (item->m_hash == i_hash && item->m_value == i_bytes)
-            return item;
+        if (entry.hash == i_hash && table[entry.id]->Bytes() == i_bytes)
+            return table[entry.id];
     }
 }
 
 void Type::IndexGrow()
 {
-    std::vector<Item*> old;
+    std::vector<IndexSlot> old;
     old.swap(m_valueIndex);
-    m_valueIndex.assign(old.empty() ? 16 : old.size() * 2, nullptr);
+    m_valueIndex.assign(old.empty() ? 16 : old.size() * 2, IndexSlot());
     m_indexUsed = 0;
-    for (Item* item : old)
-        if (item)
-            IndexInsert(item);
+    for (const IndexSlot entry : old)
+        if (entry.id)
+            IndexInsert(entry);
 }
 
-void Type::IndexInsert(Item* ip_item)
+void Type::IndexInsert(IndexSlot i_entry)
 {
     if ((m_indexUsed + 1) * 2 > m_valueIndex.size())
         IndexGrow();
     const std::size_t mask = m_valueIndex.size() - 1;
-    std::size_t slot = ip_item->m_hash & mask;
-    while (m_valueIndex[slot])
+    std::size_t slot = i_entry.hash & mask;
+    while (m_valueIndex[slot].id)
         slot = (slot + 1) & mask;
-    m_valueIndex[slot] = ip_item;
+    m_valueIndex[slot] = i_entry;
     ++m_indexUsed;
 }
 
-void Type::IndexErase(Item* ip_item)
+void Type::IndexErase(const Item* ip_item)
 {
     if (m_valueIndex.empty())
         return;
     const std::size_t mask = m_valueIndex.size() - 1;
-    std::size_t slot = ip_item->m_hash & mask;
-    while (m_valueIndex[slot] && m_valueIndex[slot] != ip_item)
+    std::size_t slot = HashBytes(ip_item->Bytes()) & mask;
+    while (m_valueIndex[slot].id && m_valueIndex[slot].id != ip_item->m_id)
         slot = (slot + 1) & mask;
-    if (!m_valueIndex[slot])
+    if (!m_valueIndex[slot].id)
         return;
-    m_valueIndex[slot] = nullptr;
+    m_valueIndex[slot] = IndexSlot();
     --m_indexUsed;
     // Backward-shift deletion keeps every probe chain unbroken.
     std::size_t hole = slot;
-    for (std::size_t next = (slot + 1) & mask; m_valueIndex[next]; next = (next + 1) & mask) {
-        const std::size_t home = m_valueIndex[next]->m_hash & mask;
+    for (std::size_t next = (slot + 1) & mask; m_valueIndex[next].id; next = (next + 1) & mask) {
+        const std::size_t home = m_valueIndex[next].hash & mask;
         const bool movable = hole <= next ? (home <= hole || home > next) : (home <= hole && home > next);
         if (movable) {
             m_valueIndex[hole] = m_valueIndex[next];
-            m_valueIndex[next] = nullptr;
+            m_valueIndex[next] = IndexSlot();
             hole = next;
         }
     }
 }
 
-Item* Type::CreateItem(std::string i_bytes)
+Item* Type::CreateItem(std::string_view i_bytes)
 {
-    Item* item = new Item(this, mp_data->m_nextSerial++, std::move(i_bytes));
+    const std::uint32_t id = mp_data->TakeId();
+    Item* item = Item::Create(this, mp_data->m_nextSerial++, id, i_bytes);
+    mp_data->m_itemsById[id] = item;
     item->m_slot = static_cast<std::uint32_t>(m_items.size());
     m_items.push_back(item);
     ++m_liveCount;
     ++mp_data->m_itemCount;
-    if (!m_isNull) {
-        item->m_hash = HashBytes(item->m_value);
-        IndexInsert(item);
-    }
+    if (!m_isNull)
+        IndexInsert(IndexSlot{id, HashBytes(i_bytes)});
     return item;
 }
 
@@ -854,7 +942,7 @@ ItemPtr Type::GetItem(const Value& i_value)
 {
     if (m_isNull)
         return ItemPtr();
-    const std::string& bytes = i_value.Bytes();
+    const std::string_view bytes = i_value.Bytes();
     if (Item* item = FindByValue(bytes, HashBytes(bytes)))
         return ItemPtr(item);
     if (!m_createOnGet)
@@ -866,7 +954,7 @@ ItemPtr Type::HasItem(const Value& i_value) const
 {
     if (m_isNull)
         return ItemPtr();
-    const std::string& bytes = i_value.Bytes();
+    const std::string_view bytes = i_value.Bytes();
     return ItemPtr(FindByValue(bytes, HashBytes(bytes)));
 }
 
@@ -874,7 +962,7 @@ ItemPtr Type::NewItem()
 {
     if (!m_isNull)
         throw NullTypeException("type " + m_name + " carries values");
-    ItemPtr item(CreateItem(std::string()));
+    ItemPtr item(CreateItem(std::string_view()));
     m_itemCreated.Fire(item);
     mp_data->m_itemCreated.Fire(item);
     return item;
@@ -884,7 +972,7 @@ ItemPtr Type::NewItem(const Value& i_value)
 {
     if (m_isNull)
         return NewItem();
-    const std::string& bytes = i_value.Bytes();
+    const std::string_view bytes = i_value.Bytes();
     if (Item* existing = FindByValue(bytes, HashBytes(bytes)))
         return ItemPtr(existing);
     ItemPtr item(CreateItem(bytes));
@@ -899,7 +987,7 @@ ItemPtr Type::GetGlobalNullItem()
         throw NullTypeException("type " + m_name + " carries values");
     if (mp_globalNullItem)
         return ItemPtr(mp_globalNullItem);
-    Item* item = CreateItem(std::string());
+    Item* item = CreateItem(std::string_view());
     mp_globalNullItem = item;
     ItemPtr handle(item);
     m_itemCreated.Fire(handle);
@@ -1148,7 +1236,7 @@ ItemSet i(const char* i_type, const Value& i_value)
 // ---------------------------------------------------------------------------------------------
 // Data
 
-Data::Data()
+Data::Data() : m_itemsById(1, nullptr)
 {
     qRegisterMetaType<ItemPtr>("ItemPtr");
 }
@@ -1161,8 +1249,7 @@ Data::~Data()
             if (!item)
                 continue;
             item->m_removed = true;
-            item->m_links.clear();
-            item->m_links.shrink_to_fit();
+            item->m_links.Release();
         }
     }
     for (Type* type : m_types)
@@ -1200,6 +1287,26 @@ Type* Data::GetType(const std::string& i_name) const
 Type* Data::GetType(const char* i_name) const
 {
     return GetType(std::string(i_name ? i_name : ""));
+}
+
+std::uint32_t Data::TakeId()
+{
+    if (!m_freeIds.empty()) {
+        const std::uint32_t id = m_freeIds.back();
+        m_freeIds.pop_back();
+        return id;
+    }
+    if (m_itemsById.size() > std::numeric_limits<std::uint32_t>::max())
+        throw std::bad_alloc();
+    m_itemsById.push_back(nullptr);
+    return static_cast<std::uint32_t>(m_itemsById.size() - 1);
+}
+
+void Data::ReleaseId(Item* ip_item)
+{
+    m_itemsById[ip_item->m_id] = nullptr;
+    m_freeIds.push_back(ip_item->m_id);
+    ip_item->m_id = 0;
 }
 
 bool Data::HasType(const std::string& i_name) const
@@ -1253,14 +1360,15 @@ ItemSet Data::GetItemSubset(const ItemSet& i_items, const char* i_type) const
             smallest = ranges.size();
         ranges.push_back(range);
     }
+    Item* const* table = m_itemsById.data();
     for (auto it = ranges[smallest].first; it != ranges[smallest].second; ++it) {
-        Item* candidate = *it;
+        Item* candidate = table[*it];
         bool everywhere = true;
         for (std::size_t k = 0; k < ranges.size() && everywhere; ++k) {
             if (k == smallest)
                 continue;
-            auto found = std::lower_bound(ranges[k].first, ranges[k].second, candidate, DataInternals::LinkLess);
-            everywhere = found != ranges[k].second && *found == candidate;
+            auto found = DataInternals::Find(table, ranges[k].first, ranges[k].second, candidate);
+            everywhere = found != ranges[k].second && *found == *it;
         }
         if (everywhere)
             result.AppendNewest(ItemPtr(candidate));
@@ -1304,7 +1412,7 @@ int Data::RemoveDisconnectedItems()
 
     // Then reachability from the Primary items, through Secondary ones; Tertiary ones are kept
     // when next to a reached item but not walked through.
-    const std::uint32_t mark = ++m_markGeneration;
+    std::vector<bool> reached(m_itemsById.size(), false);
     std::vector<Item*> stack;
     for (Type* type : m_types) {
         if (type->m_primacy != Primary)
@@ -1312,17 +1420,18 @@ int Data::RemoveDisconnectedItems()
         for (Item* item : type->m_items) {
             if (!item)
                 continue;
-            item->m_mark = mark;
+            reached[item->m_id] = true;
             stack.push_back(item);
         }
     }
     while (!stack.empty()) {
         Item* item = stack.back();
         stack.pop_back();
-        for (Item* other : item->m_links) {
-            if (other->m_mark == mark)
+        for (std::uint32_t id : item->m_links) {
+            if (reached[id])
                 continue;
-            other->m_mark = mark;
+            reached[id] = true;
+            Item* other = m_itemsById[id];
             if (other->m_type->m_primacy == Secondary)
                 stack.push_back(other);
         }
@@ -1332,7 +1441,7 @@ int Data::RemoveDisconnectedItems()
         if (type->m_primacy == Primary)
             continue;
         for (Item* item : type->m_items)
-            if (item && item->m_mark != mark)
+            if (item && !reached[item->m_id])
                 unreached.push_back(ItemPtr(item));
     }
     // Newest first: later items usually hang on older ones, and cutting the newest end of a link

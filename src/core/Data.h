@@ -12,6 +12,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <unordered_map>
 #include <vector>
@@ -81,8 +82,46 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
+// LinkList: the ids of an item's linked items (see Data::m_itemsById). Most items hold one or two
+// links, so two ids live in place and only longer lists take a heap block.
+
+class LinkList
+{
+public:
+    LinkList() = default;
+    LinkList(const LinkList&) = delete;
+    LinkList& operator=(const LinkList&) = delete;
+    ~LinkList() { Release(); }
+
+    const std::uint32_t* begin() const { return IsInPlace() ? m_inPlace : mp_heap; }
+    const std::uint32_t* end() const { return begin() + m_size; }
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    std::uint32_t back() const { return begin()[m_size - 1]; }
+
+    void Insert(std::size_t i_at, std::uint32_t i_id);
+    void Erase(std::size_t i_at);
+    // Empties the list and gives its heap block back.
+    void Release();
+
+private:
+    static constexpr std::uint32_t kInPlace = 2;
+
+    bool IsInPlace() const { return m_capacity <= kInPlace; }
+    std::uint32_t* Ids() { return IsInPlace() ? m_inPlace : mp_heap; }
+
+    union {
+        std::uint32_t m_inPlace[kInPlace] = {};
+        std::uint32_t* mp_heap;
+    };
+    std::uint32_t m_size = 0;
+    std::uint32_t m_capacity = kInPlace;
+};
+
+// ---------------------------------------------------------------------------------------------
 // Item nodes. Reached only through ItemPtr; the layout is kept small because a large share means
-// a million of them.
+// a million of them. One heap block holds the item and, right behind it, its value bytes (a value
+// never changes).
 
 class Item
 {
@@ -99,27 +138,29 @@ private:
     friend class PathNode;
     friend struct DataInternals;
 
-    Item(Type* ip_type, std::uint64_t i_serial, std::string i_value);
+    static Item* Create(Type* ip_type, std::uint64_t i_serial, std::uint32_t i_id, std::string_view i_value);
+    Item(Type* ip_type, std::uint64_t i_serial, std::uint32_t i_id, std::uint32_t i_valueSize);
     ~Item() = default;
+    void Destroy();
+
+    std::string_view Bytes() const { return std::string_view(reinterpret_cast<const char*>(this + 1), m_valueSize); }
 
     void Ref() { m_refs.fetch_add(1, std::memory_order_relaxed); }
     void Unref()
     {
         if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            delete this;
+            Destroy();
     }
 
     Type* m_type;
     std::uint64_t m_serial;
-    std::string m_value;
     // Linked items ordered by (type index, serial): the items of one type form one run, oldest first.
-    std::vector<Item*> m_links;
+    LinkList m_links;
     std::atomic<std::uint32_t> m_refs{1};
+    std::uint32_t m_id;           // index in the store's item table, while the item is listed
     std::uint32_t m_typeIndex;
     std::uint32_t m_slot = 0;     // position in the type's item list
-    std::uint32_t m_hash = 0;     // hash of the value, for the type's value index
-    std::uint32_t m_mark = 0;     // scratch for the collector and the saver
-    std::uint32_t m_aux = 0;      // scratch for the saver
+    std::uint32_t m_valueSize;
     bool m_removed = false;
     bool m_removing = false;
 };
@@ -460,10 +501,17 @@ private:
         return i_otherIndex < m_relations.size() && m_relations[i_otherIndex].other ? &m_relations[i_otherIndex]
                                                                                    : nullptr;
     }
-    Item* FindByValue(const std::string& i_bytes, std::uint32_t i_hash) const;
-    Item* CreateItem(std::string i_bytes);
-    void IndexInsert(Item* ip_item);
-    void IndexErase(Item* ip_item);
+    // A value index entry: the item's id (0 = free) and the hash of its value.
+    struct IndexSlot
+    {
+        std::uint32_t id = 0;
+        std::uint32_t hash = 0;
+    };
+
+    Item* FindByValue(std::string_view i_bytes, std::uint32_t i_hash) const;
+    Item* CreateItem(std::string_view i_bytes);
+    void IndexInsert(IndexSlot i_slot);
+    void IndexErase(const Item* ip_item);
     void IndexGrow();
     void Unlist(Item* ip_item);
 
@@ -477,7 +525,7 @@ private:
     std::vector<Relation> m_relations;  // indexed by the other type's index
     std::vector<Item*> m_items;         // creation order; removed entries are null until compacted
     std::size_t m_liveCount = 0;
-    std::vector<Item*> m_valueIndex;    // open addressing on the value hash
+    std::vector<IndexSlot> m_valueIndex;  // open addressing on the value hash
     std::size_t m_indexUsed = 0;
     Item* mp_globalNullItem = nullptr;
 };
@@ -570,12 +618,18 @@ private:
         EventHandlerBase<ConnectionInfo&>* handler;
     };
 
+    std::uint32_t TakeId();
+    void ReleaseId(Item* ip_item);
+
     std::vector<Type*> m_types;
     std::unordered_map<std::string, Type*> m_typesByName;
     std::uint64_t m_nextSerial = 1;
     std::size_t m_itemCount = 0;
     std::size_t m_linkCount = 0;
-    std::uint32_t m_markGeneration = 0;
+    // Item ids: links and value indexes name items by their slot here, half the size of a
+    // pointer. Slot 0 stays empty; slots of removed items are reused.
+    std::vector<Item*> m_itemsById;
+    std::vector<std::uint32_t> m_freeIds;
     std::vector<ConnectionHandler> m_connectionHandlers;
     std::vector<std::unique_ptr<PathRegistration>> m_paths;
     // (parent type index << 32 | child type index) -> path edges hanging on that pair

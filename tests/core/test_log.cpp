@@ -16,11 +16,6 @@
 
 namespace
 {
-struct Captured
-{
-    std::vector<std::pair<QString, QString>> m_lines;
-};
-
 QStringList ReadLines(const QString& i_path)
 {
     QFile file(i_path);
@@ -40,248 +35,238 @@ class TestLog : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-    void lineFormat_data();
-    void lineFormat();
-    void linesBeforeAnySinkOrStoreAreKept();
-    void pendingLinesAreCapped();
-    void itemRecordsAndFilesOnlyWithUserLevelLogging();
-    void itemRecordsAreCappedAndDroppedWithTheItem();
-    void areaNamesAreSafeFileNames_data();
-    void areaNamesAreSafeFileNames();
-    void logFromAnotherThread();
-    void codePageFollowsSetting();
-    void codePageFromDataFile();
-
 private:
     std::unique_ptr<Data> m_data;
-    Captured m_captured;
-};
-
-void TestLog::init()
-{
-    m_captured.m_lines.clear();
-    SetLogSink([this](const QString& i_area, const QString& i_line) { m_captured.m_lines.emplace_back(i_area, i_line); });
-    m_data = std::make_unique<Data>();
-    d = m_data.get();
-    DeclareSettingTypes(d);
-    d->NewType("user", Primary, false, true);
-    d->NewType("room", Primary, false, true);
-    RegisterLoggableItemType("user");
-}
-
-void TestLog::cleanup()
-{
-    SetLogSink(LogSink());
-    ClearItemLogRecords();
-    m_data.reset();
-    d = nullptr;
-    QDir(LogFolder()).removeRecursively();
-}
-
-void TestLog::lineFormat_data()
-{
-    QTest::addColumn<int>("level");
-    QTest::addColumn<QString>("indent");
-    QTest::newRow("level 0") << 0 << "";
-    QTest::newRow("level 1") << 1 << "";
-    QTest::newRow("level 2") << 2 << "   ";
-    QTest::newRow("level 3") << 3 << "      ";
-}
-
-void TestLog::lineFormat()
-{
-    QFETCH(int, level);
-    QFETCH(QString, indent);
-    const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 2));
-    QCOMPARE(FormatLogLine(when, level, QStringLiteral("text")), "[2024-03-07 09:05:02] " + indent + "text");
-
-    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    Log(QStringLiteral("Shared"), level, QStringLiteral("Shared file list requested by user bob"));
-    QCOMPARE(m_captured.m_lines.size(), size_t(1));
-    QCOMPARE(m_captured.m_lines[0].first, QStringLiteral("Shared"));
-    const QString line = m_captured.m_lines[0].second;
-    QCOMPARE(Body(line), indent + "Shared file list requested by user bob");
-    const QDateTime stamp = QDateTime::fromString(line.mid(1, 19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    QVERIFY(stamp.isValid());
-    QVERIFY(stamp >= before.addSecs(-1) && stamp <= QDateTime::currentDateTime().addSecs(1));
-}
-
-void TestLog::linesBeforeAnySinkOrStoreAreKept()
-{
-    SetLogSink(LogSink());
-    m_data.reset();
-    d = nullptr;
-    // No store, no settings, no window: nothing may crash or be lost.
-    Log(QStringLiteral("server"), 1, QStringLiteral("first"));
-    auto data = std::make_unique<Data>();
-    d = data.get();
-    Log(QStringLiteral("Configuration Data"), 2, QStringLiteral("second"), ItemPtr());
-    d->NewType("user", Primary, false, true);
-    Log(QStringLiteral("server"), 1, QStringLiteral("third"), d->GetType("user")->GetItem(Value("bob")));
-    QVERIFY(m_captured.m_lines.empty());
-
-    SetLogSink([this](const QString& i_area, const QString& i_line) { m_captured.m_lines.emplace_back(i_area, i_line); });
-    QCOMPARE(m_captured.m_lines.size(), size_t(3));
-    QCOMPARE(m_captured.m_lines[0].first, QStringLiteral("server"));
-    QCOMPARE(Body(m_captured.m_lines[0].second), QStringLiteral("first"));
-    QCOMPARE(Body(m_captured.m_lines[1].second), QStringLiteral("   second"));
-    QCOMPARE(Body(m_captured.m_lines[2].second), QStringLiteral("third"));
-    // Delivered once only.
-    SetLogSink([this](const QString& i_area, const QString& i_line) { m_captured.m_lines.emplace_back(i_area, i_line); });
-    QCOMPARE(m_captured.m_lines.size(), size_t(3));
-    data.reset();
-    d = nullptr;
-}
-
-void TestLog::pendingLinesAreCapped()
-{
-    SetLogSink(LogSink());
-    for (int n = 0; n < kMaxLogLines + 10; ++n)
-        Log(QStringLiteral("busy"), 1, QString::number(n));
-    Log(QStringLiteral("quiet"), 1, QStringLiteral("only"));
-    SetLogSink([this](const QString& i_area, const QString& i_line) { m_captured.m_lines.emplace_back(i_area, i_line); });
-    QCOMPARE(m_captured.m_lines.size(), size_t(kMaxLogLines + 1));
-    QCOMPARE(Body(m_captured.m_lines.front().second), QStringLiteral("10"));
-    QCOMPARE(Body(m_captured.m_lines[kMaxLogLines - 1].second), QString::number(kMaxLogLines + 9));
-    QCOMPARE(m_captured.m_lines.back().first, QStringLiteral("quiet"));
-}
-
-void TestLog::itemRecordsAndFilesOnlyWithUserLevelLogging()
-{
-    ItemPtr bob = d->GetType("user")->GetItem(Value("bob"));
-    ItemPtr room = d->GetType("room")->GetItem(Value("lobby"));
-    const QString file = LogFolder() + QStringLiteral("Transfer Queue.log");
-    QSignalSpy recorded(LogNotifier::Instance(), &LogNotifier::ItemLineRecorded);
-
-    Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("off"), bob);
-    QVERIFY(GetItemLogLines(bob).isEmpty());
-    QVERIFY(!QFile::exists(file));
-
-    SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("Yes"));  // only exactly "yes"
-    Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("capital"), bob);
-    QVERIFY(GetItemLogLines(bob).isEmpty());
-    QVERIFY(!QFile::exists(file));
-
-    SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
-    Log(QStringLiteral("Transfer Queue"), 2, QStringLiteral("queued"), bob);
-    Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("no item"));
-    Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("unregistered type"), room);
-    QCOMPARE(GetItemLogLines(bob).size(), 1);
-    QCOMPARE(Body(GetItemLogLines(bob).at(0)), QStringLiteral("   queued"));
-    QVERIFY(GetItemLogLines(room).isEmpty());
-    QCOMPARE(recorded.count(), 1);
-    QCOMPARE(recorded.at(0).at(0).value<quint64>(), bob.GetSerial());
-
-    const QStringList written = ReadLines(file);
-    QCOMPARE(written.size(), 3);
-    QCOMPARE(Body(written.at(0)), QStringLiteral("   queued"));
-    QCOMPARE(Body(written.at(2)), QStringLiteral("unregistered type"));
-
-    SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("no"));
-    Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("off again"), bob);
-    QCOMPARE(ReadLines(file).size(), 3);
-    QCOMPARE(GetItemLogLines(bob).size(), 1);
-    // Every line reached the window, whatever the setting.
-    QCOMPARE(m_captured.m_lines.size(), size_t(6));
-}
-
-void TestLog::itemRecordsAreCappedAndDroppedWithTheItem()
-{
-    SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
-    ItemPtr bob = d->GetType("user")->GetItem(Value("bob"));
-    for (int n = 0; n < kMaxLogLines + 5; ++n)
-        Log(QStringLiteral("Timer Test"), 1, QString::number(n), bob);
-    const QStringList lines = GetItemLogLines(bob);
-    QCOMPARE(lines.size(), kMaxLogLines);
-    QCOMPARE(Body(lines.first()), QStringLiteral("5"));
-    bob.Remove();
-    QVERIFY(GetItemLogLines(bob).isEmpty());
-}
-
-void TestLog::areaNamesAreSafeFileNames_data()
-{
-    QTest::addColumn<QString>("area");
-    QTest::addColumn<QString>("fileName");
-    QTest::newRow("plain") << "MP3 Scanning" << "MP3 Scanning";
-    QTest::newRow("traversal") << "../../etc/x" << "_.._.._etc_x";
-    QTest::newRow("backslashes") << "..\\..\\x" << "_.._.._x";
-    QTest::newRow("empty") << "" << "_";
-    QTest::newRow("colon") << "a:b*c" << "a_b_c";
-}
-
-void TestLog::areaNamesAreSafeFileNames()
-{
-    QFETCH(QString, area);
-    QFETCH(QString, fileName);
-    QCOMPARE(LogFileNameForArea(area), fileName);
-
-    SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
-    Log(area, 1, QStringLiteral("x"));
-    QVERIFY(QFile::exists(LogFolder() + fileName + QStringLiteral(".log")));
-    QCOMPARE(QDir(LogFolder()).entryList(QDir::Files).size(), 1);
-}
-
-void TestLog::logFromAnotherThread()
-{
-    std::unique_ptr<QThread> thread(QThread::create([]() { Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("from a worker")); }));
-    thread->start();
-    QVERIFY(thread->wait(5000));
-    QTRY_COMPARE(m_captured.m_lines.size(), size_t(1));
-    QCOMPARE(Body(m_captured.m_lines[0].second), QStringLiteral("from a worker"));
-}
-
-void TestLog::codePageFollowsSetting()
-{
-    ExtendedAsciiTranslator translator;
-    const std::string bytes("\xc1\xc2\xd7");  // not UTF-8
-    QCOMPARE(ToQString(bytes), QString::fromLatin1(bytes.data(), 3));
-
-    QVERIFY(ExtendedAsciiTranslator::AvailableCodePages().contains(QStringLiteral("KOI8-R")));
-    translator.SetCodePage("KOI8-R");
-    QCOMPARE(GetSetting(QStringLiteral("extended_ascii_codepage")), QStringLiteral("KOI8-R"));
-    QCOMPARE(ToQString(bytes), QStringLiteral("\u0430\u0431\u0432"));
-    // Valid UTF-8 still wins.
-    QCOMPARE(ToQString(std::string("\xc3\xa9")), QString::fromUtf8("\xc3\xa9"));
-    // Item values that are not UTF-8 read through the same code page.
-    ItemPtr user = d->GetType("user")->GetItem(Value(bytes));
-    QCOMPARE(user.AsString(), QStringLiteral("\u0430\u0431\u0432"));
-
-    // Written directly as a setting, as the data file would.
-    SetSetting(QStringLiteral("extended_ascii_codepage"), QStringLiteral("ISO-8859-7"));
-    QCOMPARE(ToQString(bytes), QStringLiteral("\u0391\u0392\u03a7"));
-
-    translator.SetCodePage("");
-    QCOMPARE(ToQString(bytes), QString::fromLatin1(bytes.data(), 3));
-    translator.SetCodePage("no-such-code-page");
-    QCOMPARE(ToQString(bytes), QString::fromLatin1(bytes.data(), 3));
-}
-
-void TestLog::codePageFromDataFile()
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral(".Veltrane"));
+    std::vector<std::pair<QString, QString>> m_lines;
+    void Capture()
     {
+        SetLogSink([this](const QString& i_area, const QString& i_line) { m_lines.emplace_back(i_area, i_line); });
+    }
+
+private slots:
+    void init()
+    {
+        m_lines.clear();
+        Capture();
+        m_data = std::make_unique<Data>();
+        d = m_data.get();
+        DeclareSettingTypes(d);
+        d->NewType("user", Primary, false, true);
+        d->NewType("room", Primary, false, true);
+        RegisterLoggableItemType("user");
+    }
+
+    void cleanup()
+    {
+        SetLogSink(LogSink());
+        ClearItemLogRecords();
+        m_data.reset();
+        d = nullptr;
+        QDir(LogFolder()).removeRecursively();
+    }
+
+    void lineFormat_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("indent");
+        QTest::newRow("level 0") << 0 << "";
+        QTest::newRow("level 1") << 1 << "";
+        QTest::newRow("level 2") << 2 << "   ";
+        QTest::newRow("level 3") << 3 << "      ";
+    }
+
+    void lineFormat()
+    {
+        QFETCH(int, level);
+        QFETCH(QString, indent);
+        const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 2));
+        QCOMPARE(FormatLogLine(when, level, QStringLiteral("text")), "[2024-03-07 09:05:02] " + indent + "text");
+
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        Log(QStringLiteral("Shared"), level, QStringLiteral("Shared file list requested by user bob"));
+        QCOMPARE(m_lines.size(), size_t(1));
+        QCOMPARE(m_lines[0].first, QStringLiteral("Shared"));
+        const QString line = m_lines[0].second;
+        QCOMPARE(Body(line), indent + "Shared file list requested by user bob");
+        const QDateTime stamp = QDateTime::fromString(line.mid(1, 19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QVERIFY(stamp.isValid());
+        QVERIFY(stamp >= before.addSecs(-1) && stamp <= QDateTime::currentDateTime().addSecs(1));
+    }
+
+    void linesBeforeAnySinkOrStoreAreKept()
+    {
+        SetLogSink(LogSink());
+        m_data.reset();
+        d = nullptr;
+        // No store, no settings, no window: nothing may crash or be lost.
+        Log(QStringLiteral("server"), 1, QStringLiteral("first"));
+        auto data = std::make_unique<Data>();
+        d = data.get();
+        Log(QStringLiteral("Configuration Data"), 2, QStringLiteral("second"), ItemPtr());
+        d->NewType("user", Primary, false, true);
+        Log(QStringLiteral("server"), 1, QStringLiteral("third"), d->GetType("user")->GetItem(Value("bob")));
+        QVERIFY(m_lines.empty());
+
+        Capture();
+        QCOMPARE(m_lines.size(), size_t(3));
+        QCOMPARE(m_lines[0].first, QStringLiteral("server"));
+        QCOMPARE(Body(m_lines[0].second), QStringLiteral("first"));
+        QCOMPARE(Body(m_lines[1].second), QStringLiteral("   second"));
+        QCOMPARE(Body(m_lines[2].second), QStringLiteral("third"));
+        // Delivered once only.
+        Capture();
+        QCOMPARE(m_lines.size(), size_t(3));
+        data.reset();
+        d = nullptr;
+    }
+
+    void pendingLinesAreCapped()
+    {
+        SetLogSink(LogSink());
+        for (int n = 0; n < kMaxLogLines + 10; ++n)
+            Log(QStringLiteral("busy"), 1, QString::number(n));
+        Log(QStringLiteral("quiet"), 1, QStringLiteral("only"));
+        Capture();
+        QCOMPARE(m_lines.size(), size_t(kMaxLogLines + 1));
+        QCOMPARE(Body(m_lines.front().second), QStringLiteral("10"));
+        QCOMPARE(Body(m_lines[kMaxLogLines - 1].second), QString::number(kMaxLogLines + 9));
+        QCOMPARE(m_lines.back().first, QStringLiteral("quiet"));
+    }
+
+    void itemRecordsAndFilesOnlyWithUserLevelLogging()
+    {
+        ItemPtr bob = d->GetType("user")->GetItem(Value("bob"));
+        ItemPtr room = d->GetType("room")->GetItem(Value("lobby"));
+        const QString file = LogFolder() + QStringLiteral("Transfer Queue.log");
+        QSignalSpy recorded(LogNotifier::Instance(), &LogNotifier::ItemLineRecorded);
+
+        Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("off"), bob);
+        QVERIFY(GetItemLogLines(bob).isEmpty());
+        QVERIFY(!QFile::exists(file));
+
+        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("Yes"));  // only exactly "yes"
+        Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("capital"), bob);
+        QVERIFY(GetItemLogLines(bob).isEmpty());
+        QVERIFY(!QFile::exists(file));
+
+        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
+        Log(QStringLiteral("Transfer Queue"), 2, QStringLiteral("queued"), bob);
+        Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("no item"));
+        Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("unregistered type"), room);
+        QCOMPARE(GetItemLogLines(bob).size(), 1);
+        QCOMPARE(Body(GetItemLogLines(bob).at(0)), QStringLiteral("   queued"));
+        QVERIFY(GetItemLogLines(room).isEmpty());
+        QCOMPARE(recorded.count(), 1);
+        QCOMPARE(recorded.at(0).at(0).value<quint64>(), bob.GetSerial());
+
+        const QStringList written = ReadLines(file);
+        QCOMPARE(written.size(), 3);
+        QCOMPARE(Body(written.at(0)), QStringLiteral("   queued"));
+        QCOMPARE(Body(written.at(2)), QStringLiteral("unregistered type"));
+
+        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("no"));
+        Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("off again"), bob);
+        QCOMPARE(ReadLines(file).size(), 3);
+        QCOMPARE(GetItemLogLines(bob).size(), 1);
+        // Every line reached the window, whatever the setting.
+        QCOMPARE(m_lines.size(), size_t(6));
+    }
+
+    void itemRecordsAreCappedAndDroppedWithTheItem()
+    {
+        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
+        ItemPtr bob = d->GetType("user")->GetItem(Value("bob"));
+        for (int n = 0; n < kMaxLogLines + 5; ++n)
+            Log(QStringLiteral("Timer Test"), 1, QString::number(n), bob);
+        const QStringList lines = GetItemLogLines(bob);
+        QCOMPARE(lines.size(), kMaxLogLines);
+        QCOMPARE(Body(lines.first()), QStringLiteral("5"));
+        bob.Remove();
+        QVERIFY(GetItemLogLines(bob).isEmpty());
+    }
+
+    void areaNamesAreSafeFileNames_data()
+    {
+        QTest::addColumn<QString>("area");
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("plain") << "MP3 Scanning" << "MP3 Scanning";
+        QTest::newRow("traversal") << "../../etc/x" << "_.._.._etc_x";
+        QTest::newRow("backslashes") << "..\\..\\x" << "_.._.._x";
+        QTest::newRow("empty") << "" << "_";
+        QTest::newRow("colon") << "a:b*c" << "a_b_c";
+    }
+
+    void areaNamesAreSafeFileNames()
+    {
+        QFETCH(QString, area);
+        QFETCH(QString, fileName);
+        QCOMPARE(LogFileNameForArea(area), fileName);
+
+        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
+        Log(area, 1, QStringLiteral("x"));
+        QVERIFY(QFile::exists(LogFolder() + fileName + QStringLiteral(".log")));
+        QCOMPARE(QDir(LogFolder()).entryList(QDir::Files).size(), 1);
+    }
+
+    void logFromAnotherThread()
+    {
+        std::unique_ptr<QThread> thread(QThread::create([]() { Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("from a worker")); }));
+        thread->start();
+        QVERIFY(thread->wait(5000));
+        QTRY_COMPARE(m_lines.size(), size_t(1));
+        QCOMPARE(Body(m_lines[0].second), QStringLiteral("from a worker"));
+    }
+
+    void codePageFollowsSetting()
+    {
+        ExtendedAsciiTranslator translator;
+        const std::string bytes("\xc1\xc2\xd7");  // not UTF-8
+        QCOMPARE(ToQString(bytes), QString::fromLatin1(bytes.data(), 3));
+
+        QVERIFY(ExtendedAsciiTranslator::AvailableCodePages().contains(QStringLiteral("KOI8-R")));
+        translator.SetCodePage("KOI8-R");
+        QCOMPARE(GetSetting(QStringLiteral("extended_ascii_codepage")), QStringLiteral("KOI8-R"));
+        QCOMPARE(ToQString(bytes), QStringLiteral("\u0430\u0431\u0432"));
+        // Valid UTF-8 still wins.
+        QCOMPARE(ToQString(std::string("\xc3\xa9")), QString::fromUtf8("\xc3\xa9"));
+        // Item values that are not UTF-8 read through the same code page.
+        ItemPtr user = d->GetType("user")->GetItem(Value(bytes));
+        QCOMPARE(user.AsString(), QStringLiteral("\u0430\u0431\u0432"));
+
+        // Written directly as a setting, as the data file would.
+        SetSetting(QStringLiteral("extended_ascii_codepage"), QStringLiteral("ISO-8859-7"));
+        QCOMPARE(ToQString(bytes), QStringLiteral("\u0391\u0392\u03a7"));
+
+        translator.SetCodePage("");
+        QCOMPARE(ToQString(bytes), QString::fromLatin1(bytes.data(), 3));
+        translator.SetCodePage("no-such-code-page");
+        QCOMPARE(ToQString(bytes), QString::fromLatin1(bytes.data(), 3));
+    }
+
+    void codePageFromDataFile()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral(".Veltrane"));
+        {
+            DataSaver saver;
+            saver.AddSavedType("global");
+            saver.AddSavedType("global_value");
+            SetSetting(QStringLiteral("extended_ascii_codepage"), QStringLiteral("KOI8-R"));
+            QVERIFY(saver.SaveFile(path));
+        }
+        m_data = std::make_unique<Data>();
+        d = m_data.get();
+        DeclareSettingTypes(d);
         DataSaver saver;
         saver.AddSavedType("global");
         saver.AddSavedType("global_value");
-        SetSetting(QStringLiteral("extended_ascii_codepage"), QStringLiteral("KOI8-R"));
-        QVERIFY(saver.SaveFile(path));
+        ExtendedAsciiTranslator translator;
+        QVERIFY(!ExtendedAsciiTranslator::CurrentCodec());
+        saver.Load(path);
+        QVERIFY(ExtendedAsciiTranslator::CurrentCodec());
+        QCOMPARE(ToQString(std::string("\xc1")), QStringLiteral("\u0430"));
     }
-    m_data = std::make_unique<Data>();
-    d = m_data.get();
-    DeclareSettingTypes(d);
-    DataSaver saver;
-    saver.AddSavedType("global");
-    saver.AddSavedType("global_value");
-    ExtendedAsciiTranslator translator;
-    QVERIFY(!ExtendedAsciiTranslator::CurrentCodec());
-    saver.Load(path);
-    QVERIFY(ExtendedAsciiTranslator::CurrentCodec());
-    QCOMPARE(ToQString(std::string("\xc1")), QStringLiteral("\u0430"));
-}
+};
 
 QTEST_GUILESS_MAIN(TestLog)
 #include "test_log.moc"

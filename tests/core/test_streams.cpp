@@ -34,411 +34,341 @@ class TestStreams : public QObject
     Q_OBJECT
 
 private slots:
-    void integersAreLittleEndian();
-    void failedReadConsumesNothing();
-    void copiesShareBufferAndPosition();
-    void growsPastFirstCapacity();
-    void stringLimit_data();
-    void stringLimit();
-    void containerCountLimit_data();
-    void containerCountLimit();
-    void sharesListWorkedExample();
-    void emptyRecordsAreEightZeroBytes();
-    void attributeMapLimits();
-    void attributeMapTruncatedKeepsPairs();
-    void namesAreCutAtNul();
-    void fileInfoOrderAndMerge();
-    void fileInfoMapOrderIsByteOrder();
-    void sharedFolderInfoNeedsTrailer();
-    void sharedFolderInfoSkipsEmptyRecords();
-    void fileInfoMapRoundTrip();
-    void userStatsAndAddress();
-};
-
-void TestStreams::integersAreLittleEndian()
-{
-    MemStream stream;
-    OutputStream out(stream);
-    out.Write(quint8(0xAB));
-    out.Write(quint16(0x0102));
-    out.Write(qint32(-2));
-    out.Write(quint32(0x01020304));
-    out.Write(qint64(1000));
-    out.Write(std::string("ab"));
-    out.Write(QStringLiteral("\u00e9"));
-    QCOMPARE(Bytes(stream), Hex("ab" "0201" "feffffff" "04030201" "e803000000000000" "02000000" "6162" "02000000" "c3a9"));
-
-    InputStream in(stream);
-    quint8 b = 0;
-    quint16 s = 0;
-    qint32 i = 0;
-    quint32 u = 0;
-    qint64 l = 0;
-    std::string str;
-    QString text;
-    QVERIFY(in.Read(b) && in.Read(s) && in.Read(i) && in.Read(u) && in.Read(l) && in.Read(str) && in.Read(text));
-    QCOMPARE(b, quint8(0xAB));
-    QCOMPARE(s, quint16(0x0102));
-    QCOMPARE(i, -2);
-    QCOMPARE(u, quint32(0x01020304));
-    QCOMPARE(l, qint64(1000));
-    QCOMPARE(str, std::string("ab"));
-    QCOMPARE(text, QStringLiteral("\u00e9"));
-    QCOMPARE(stream.BytesLeft(), size_t(0));
-}
-
-void TestStreams::failedReadConsumesNothing()
-{
-    // A string that announces 5 bytes but carries 3, then nothing else.
-    MemStream stream(Hex("05000000" "616263"));
-    InputStream in(stream);
-    std::string text;
-    QVERIFY(!in.Read(text));
-    QCOMPARE(stream.GetReadPos(), size_t(0));
-    qint64 wide = 0;
-    QVERIFY(!in.Read(wide));
-    QCOMPARE(stream.GetReadPos(), size_t(0));
-    char raw[8];
-    QVERIFY(!stream.ReadBuffer(raw, 8));
-    QCOMPARE(stream.GetReadPos(), size_t(0));
-    // The next read still sees the same bytes.
-    quint32 length = 0;
-    QVERIFY(in.Read(length));
-    QCOMPARE(length, quint32(5));
-    QVERIFY(stream.ReadBuffer(raw, 3));
-    QCOMPARE(QByteArray(raw, 3), QByteArray("abc"));
-
-    // A list whose third element is short rewinds to the count.
-    MemStream list(Hex("03000000" "01000000" "02000000" "0300"));
-    InputStream listIn(list);
-    std::vector<quint32> values;
-    QVERIFY(!listIn.Read(values));
-    QCOMPARE(list.GetReadPos(), size_t(0));
-}
-
-void TestStreams::copiesShareBufferAndPosition()
-{
-    MemStream a;
-    MemStream b = a;
-    OutputStream(a).Write(quint32(7));
-    QCOMPARE(b.GetLength(), size_t(4));
-    quint32 value = 0;
-    QVERIFY(InputStream(b).Read(value));
-    QCOMPARE(a.GetReadPos(), size_t(4));
-}
-
-void TestStreams::growsPastFirstCapacity()
-{
-    MemStream stream;
-    QByteArray expected;
-    for (int i = 0; i < 5000; ++i)
+    void integersAreLittleEndian()
     {
-        const char c = static_cast<char>(i);
-        stream.WriteBuffer(&c, 1);
-        expected.append(c);
+        MemStream stream;
+        OutputStream out(stream);
+        out.Write(quint8(0xAB));
+        out.Write(quint16(0x0102));
+        out.Write(qint32(-2));
+        out.Write(quint32(0x01020304));
+        out.Write(qint64(1000));
+        out.Write(std::string("ab"));
+        out.Write(QStringLiteral("\u00e9"));
+        QCOMPARE(Bytes(stream), Hex("ab" "0201" "feffffff" "04030201" "e803000000000000" "02000000" "6162" "02000000" "c3a9"));
+
+        InputStream in(stream);
+        quint8 b = 0;
+        quint16 s = 0;
+        qint32 i = 0;
+        quint32 u = 0;
+        qint64 l = 0;
+        std::string str;
+        QString text;
+        QVERIFY(in.Read(b) && in.Read(s) && in.Read(i) && in.Read(u) && in.Read(l) && in.Read(str) && in.Read(text));
+        QVERIFY(b == 0xAB && s == 0x0102 && i == -2 && u == 0x01020304 && l == 1000 && str == "ab" && text == QStringLiteral("\u00e9"));
+        QCOMPARE(stream.BytesLeft(), size_t(0));
     }
-    QCOMPARE(Bytes(stream), expected);
-}
 
-void TestStreams::stringLimit_data()
-{
-    QTest::addColumn<quint32>("length");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("131072") << quint32(131072) << true;
-    QTest::newRow("131073") << quint32(131073) << false;
-    QTest::newRow("huge") << quint32(0xFFFFFFFF) << false;
-}
-
-void TestStreams::stringLimit()
-{
-    QFETCH(quint32, length);
-    QFETCH(bool, accepted);
-    MemStream stream = CountOnly(length);
-    const std::string body(std::min<quint32>(length, 131073), 'x');
-    stream.WriteBuffer(body.data(), body.size());
-    InputStream in(stream);
-    std::string text;
-    QCOMPARE(in.Read(text), accepted);
-    if (accepted)
-        QCOMPARE(text.size(), size_t(length));
-    else
+    void failedReadConsumesNothing()
+    {
+        // A string that announces 5 bytes but carries 3, then nothing else.
+        MemStream stream(Hex("05000000" "616263"));
+        InputStream in(stream);
+        std::string text;
+        QVERIFY(!in.Read(text));
         QCOMPARE(stream.GetReadPos(), size_t(0));
-}
+        qint64 wide = 0;
+        QVERIFY(!in.Read(wide));
+        QCOMPARE(stream.GetReadPos(), size_t(0));
+        char raw[8];
+        QVERIFY(!stream.ReadBuffer(raw, 8));
+        QCOMPARE(stream.GetReadPos(), size_t(0));
+        // The next read still sees the same bytes.
+        quint32 length = 0;
+        QVERIFY(in.Read(length));
+        QCOMPARE(length, quint32(5));
+        QVERIFY(stream.ReadBuffer(raw, 3));
+        QCOMPARE(QByteArray(raw, 3), QByteArray("abc"));
 
-void TestStreams::containerCountLimit_data()
-{
-    QTest::addColumn<quint32>("count");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("131072") << quint32(131072) << true;
-    QTest::newRow("131073") << quint32(131073) << false;
-    QTest::newRow("negative") << quint32(0xFFFFFFFF) << false;
-}
+        // A list whose third element is short rewinds to the count.
+        MemStream list(Hex("03000000" "01000000" "02000000" "0300"));
+        InputStream listIn(list);
+        std::vector<quint32> values;
+        QVERIFY(!listIn.Read(values));
+        QCOMPARE(list.GetReadPos(), size_t(0));
+    }
 
-void TestStreams::containerCountLimit()
-{
-    QFETCH(quint32, count);
-    QFETCH(bool, accepted);
+    void copiesShareBufferAndPosition()
+    {
+        MemStream a;
+        MemStream b = a;
+        OutputStream(a).Write(quint32(7));
+        QCOMPARE(b.GetLength(), size_t(4));
+        quint32 value = 0;
+        QVERIFY(InputStream(b).Read(value));
+        QCOMPARE(a.GetReadPos(), size_t(4));
+    }
 
-    // The same count in every counted place: a list, a map, a folder of records, a pair list.
-    auto filled = [&](size_t i_elementSize) {
-        MemStream stream = CountOnly(count);
+    void growsPastFirstCapacity()
+    {
+        MemStream stream;
+        QByteArray expected;
+        for (int i = 0; i < 5000; ++i)
+        {
+            const char c = static_cast<char>(i);
+            stream.WriteBuffer(&c, 1);
+            expected.append(c);
+        }
+        QCOMPARE(Bytes(stream), expected);
+    }
+
+    void lengthAndCountLimits_data()
+    {
+        QTest::addColumn<quint32>("count");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("131072") << quint32(131072) << true;
+        QTest::newRow("131073") << quint32(131073) << false;
+        QTest::newRow("negative or huge") << quint32(0xFFFFFFFF) << false;
+    }
+
+    void lengthAndCountLimits()
+    {
+        QFETCH(quint32, count);
+        QFETCH(bool, accepted);
+
+        // The same number as a string length and as every count: a list, a map, a folder of records, a pair list.
+        MemStream string = CountOnly(count);
+        const std::string text(std::min<quint32>(count, 131073), 'x');
+        string.WriteBuffer(text.data(), text.size());
+        std::string read;
+        QCOMPARE(InputStream(string).Read(read), accepted);
+        QCOMPARE(read.size(), size_t(accepted ? count : 0));
+        QCOMPARE(string.GetReadPos(), size_t(accepted ? 4 + count : 0));
+
+        auto filled = [&](size_t i_elementSize) {
+            MemStream stream = CountOnly(count);
+            if (accepted)
+            {
+                const std::string body(count * i_elementSize, '\0');
+                stream.WriteBuffer(body.data(), body.size());
+            }
+            return stream;
+        };
+
+        MemStream list = filled(4);
+        std::vector<quint32> values;
+        QCOMPARE(InputStream(list).Read(values), accepted);
+
+        MemStream map = filled(8);
+        AttributeTranslationTable table;
+        QCOMPARE(InputStream(map).Read(table), accepted);
+
+        // Empty records (flag 0) are one byte each; the folder ends with its trailer.
+        MemStream folder = filled(1);
+        OutputStream(folder).Write(quint32(0));
+        SharedFolderInfo info;
+        QCOMPARE(InputStream(folder).Read(info), accepted);
+
+        MemStream pairs = CountOnly(0);  // empty extension
+        OutputStream(pairs).Write(count);
         if (accepted)
         {
-            const std::string body(count * i_elementSize, '\0');
-            stream.WriteBuffer(body.data(), body.size());
+            const std::string body(count * 8, '\0');
+            pairs.WriteBuffer(body.data(), body.size());
         }
-        return stream;
-    };
-
-    MemStream list = filled(4);
-    std::vector<quint32> values;
-    QCOMPARE(InputStream(list).Read(values), accepted);
-
-    MemStream map = filled(8);
-    AttributeTranslationTable table;
-    QCOMPARE(InputStream(map).Read(table), accepted);
-
-    // Empty records (flag 0) are one byte each; the folder ends with its trailer.
-    MemStream folder = filled(1);
-    OutputStream(folder).Write(quint32(0));
-    SharedFolderInfo info;
-    QCOMPARE(InputStream(folder).Read(info), accepted);
-
-    MemStream pairs = CountOnly(0);  // empty extension
-    OutputStream(pairs).Write(count);
-    if (accepted)
-    {
-        const std::string body(count * 8, '\0');
-        pairs.WriteBuffer(body.data(), body.size());
+        AttributeMap attributes;
+        QCOMPARE(InputStream(pairs).Read(attributes), accepted);
+        QCOMPARE(attributes.m_attributes.size(), size_t(accepted ? count : 0));
     }
-    AttributeMap attributes;
-    QCOMPARE(InputStream(pairs).Read(attributes), accepted);
-    QCOMPARE(attributes.m_attributes.size(), size_t(accepted ? count : 0));
-}
 
-void TestStreams::sharesListWorkedExample()
-{
-    FileInfoMap share;
-    FileInfo file("a.mp3", 1000);
-    file.m_attributes.m_extension = "mp3";
-    file.m_attributes.Add(AttributeBitrate, 192);
-    file.m_attributes.Add(AttributeVariableBitrate, 0);
-    share["\\music"].insert(file);
-    AttributeTranslationTable table;
-
-    MemStream body;
-    OutputStream out(body);
-    out.Write(share);
-    out.Write(table);
-    const QByteArray expected = Hex("01000000" "06000000") + QByteArray("\\music") + Hex("01000000" "01" "05000000")
-        + QByteArray("a.mp3") + Hex("e803000000000000" "03000000") + QByteArray("mp3")
-        + Hex("02000000" "00000000c0000000" "0200000000000000" "00000000");
-    QCOMPARE(Bytes(body), expected);
-
-    InputStream in(body);
-    FileInfoMap readShare;
-    AttributeTranslationTable readTable;
-    QVERIFY(in.Read(readShare) && in.Read(readTable));
-    QCOMPARE(readShare.size(), size_t(1));
-    const FileInfo& read = *readShare["\\music"].begin();
-    QCOMPARE(read.m_name, std::string("a.mp3"));
-    QCOMPARE(read.m_size, qint64(1000));
-    QVERIFY(read.m_attributes == file.m_attributes);
-}
-
-void TestStreams::emptyRecordsAreEightZeroBytes()
-{
-    const QByteArray zeros(8, '\0');
-    MemStream a;
-    OutputStream(a).Write(AttributeMap());
-    QCOMPARE(Bytes(a), zeros);
-    AttributeMap map;
-    map.m_extension = "old";
-    QVERIFY(InputStream(a).Read(map));
-    QVERIFY(map == AttributeMap());
-
-    MemStream s;
-    OutputStream(s).Write(SharedFolderInfo());
-    QCOMPARE(Bytes(s), zeros);
-}
-
-void TestStreams::attributeMapLimits()
-{
-    // Extension length at and past the limit.
-    MemStream ok = CountOnly(131072);
-    const std::string ext(131072, 'e');
-    ok.WriteBuffer(ext.data(), ext.size());
-    OutputStream(ok).Write(quint32(0));
-    AttributeMap map;
-    QVERIFY(InputStream(ok).Read(map));
-    QCOMPARE(map.m_extension.size(), size_t(131072));
-
-    MemStream tooLong = CountOnly(131073);
-    tooLong.WriteBuffer(ext.data(), ext.size());
-    tooLong.WriteBuffer("e", 1);
-    OutputStream(tooLong).Write(quint32(0));
-    QVERIFY(!InputStream(tooLong).Read(map));
-}
-
-void TestStreams::attributeMapTruncatedKeepsPairs()
-{
-    MemStream stream(Hex("00000000" "03000000" "0000000080000000" "0200000001000000" "01000000"));
-    AttributeMap map;
-    QVERIFY(!InputStream(stream).Read(map));
-    QCOMPARE(map.m_attributes.size(), size_t(2));
-    QCOMPARE(map.m_attributes[1], std::make_pair(qint32(2), qint32(1)));
-    QCOMPARE(stream.GetReadPos(), size_t(0));
-
-    // A code sent twice: the later value counts.
-    map.Add(AttributeVariableBitrate, 0);
-    qint32 value = -1;
-    QVERIFY(map.GetValue(AttributeVariableBitrate, value));
-    QCOMPARE(value, 0);
-    QVERIFY(!map.GetValue(AttributeLength, value));
-}
-
-void TestStreams::namesAreCutAtNul()
-{
-    MemStream stream(Hex("01" "05000000" "61620063" "64" "0100000000000000" "04000000" "6d700033" "00000000"));
-    FileInfo file;
-    QVERIFY(InputStream(stream).Read(file));
-    QCOMPARE(file.m_name, std::string("ab"));
-    QCOMPARE(file.m_attributes.m_extension, std::string("mp"));
-    QCOMPARE(stream.BytesLeft(), size_t(0));
-
-    // A truncated record fails and rewinds.
-    MemStream cut(Hex("01" "05000000" "6162636465" "0100"));
-    QVERIFY(!InputStream(cut).Read(file));
-    QCOMPARE(cut.GetReadPos(), size_t(0));
-}
-
-void TestStreams::fileInfoOrderAndMerge()
-{
-    FileInfoSet files;
-    files.insert(FileInfo("b", 1));
-    files.insert(FileInfo("ab", 5));
-    files.insert(FileInfo("a", 9));
-    files.insert(FileInfo("ab", 2));
-    files.insert(FileInfo("ab", 5));
-    files.insert(FileInfo("\xc3\xa9", 1));  // high bytes after ASCII
-    std::vector<std::pair<std::string, qint64>> order;
-    for (const FileInfo& f : files)
-        order.emplace_back(f.m_name, f.m_size);
-    const std::vector<std::pair<std::string, qint64>> expected{
-        {"a", 9}, {"ab", 2}, {"ab", 5}, {"b", 1}, {"\xc3\xa9", 1}};
-    QCOMPARE(order, expected);
-}
-
-void TestStreams::fileInfoMapOrderIsByteOrder()
-{
-    FileInfoMap share;
-    share["\\a"];
-    share["\\B"];
-    MemStream stream;
-    OutputStream(stream).Write(share);
-    const QByteArray bytes = Bytes(stream);
-    QVERIFY(bytes.indexOf("\\B") < bytes.indexOf("\\a"));
-}
-
-void TestStreams::sharedFolderInfoNeedsTrailer()
-{
-    SharedFolderInfo info;
-    info.m_files.insert(FileInfo("x", 3));
-    info.m_files.insert(FileInfo("x", 1));
-    info.m_files.insert(FileInfo("x", 3));
-    MemStream stream;
-    OutputStream(stream).Write(info);
-    QByteArray bytes = Bytes(stream);
-    QCOMPARE(bytes.left(4), Hex("02000000"));
-    QCOMPARE(bytes.right(4), Hex("00000000"));
-
-    SharedFolderInfo read;
-    MemStream whole(bytes);
-    QVERIFY(InputStream(whole).Read(read));
-    QCOMPARE(read.m_files.size(), size_t(2));
-    QCOMPARE(read.m_files.begin()->m_size, qint64(1));
-
-    MemStream cut(bytes.left(bytes.size() - 1));
-    QVERIFY(!InputStream(cut).Read(read));
-    QCOMPARE(cut.GetReadPos(), size_t(0));
-}
-
-void TestStreams::sharedFolderInfoSkipsEmptyRecords()
-{
-    MemStream stream(Hex("03000000" "00" "01" "01000000" "61" "0200000000000000" "0000000000000000" "00" "00000000"));
-    SharedFolderInfo info;
-    QVERIFY(InputStream(stream).Read(info));
-    QCOMPARE(info.m_files.size(), size_t(1));
-    QCOMPARE(info.m_files.begin()->m_name, std::string("a"));
-
-    // Same in a shares list.
-    MemStream list(Hex("01000000" "01000000" "5c" "02000000" "00" "00"));
-    FileInfoMap share;
-    QVERIFY(InputStream(list).Read(share));
-    QCOMPARE(share["\\"].size(), size_t(0));
-}
-
-void TestStreams::fileInfoMapRoundTrip()
-{
-    FileInfoMap share;
-    for (int folder = 0; folder < 20; ++folder)
-        for (int file = 0; file < 30; ++file)
-        {
-            FileInfo info("song " + std::to_string(file) + ".mp3", file * 1000003LL);
-            info.m_attributes.m_extension = "mp3";
-            info.m_attributes.Add(AttributeBitrate, 128 + file);
-            share["\\music\\folder " + std::to_string(folder)].insert(info);
-        }
-    MemStream stream;
-    OutputStream(stream).Write(share);
-    FileInfoMap read;
-    QVERIFY(InputStream(stream).Read(read));
-    QCOMPARE(read.size(), share.size());
-    for (const auto& entry : share)
+    void sharesListWorkedExample()
     {
-        const FileInfoSet& other = read[entry.first];
-        QCOMPARE(other.size(), entry.second.size());
-        auto it = other.begin();
-        for (const FileInfo& f : entry.second)
-        {
-            QVERIFY(f == *it);
-            QVERIFY(f.m_attributes == it->m_attributes);
-            ++it;
-        }
+        FileInfoMap share;
+        FileInfo file("a.mp3", 1000);
+        file.m_attributes.m_extension = "mp3";
+        file.m_attributes.Add(AttributeBitrate, 192);
+        file.m_attributes.Add(AttributeVariableBitrate, 0);
+        share["\\music"].insert(file);
+        AttributeTranslationTable table;
+
+        MemStream body;
+        OutputStream out(body);
+        out.Write(share);
+        out.Write(table);
+        const QByteArray expected = Hex("01000000" "06000000") + QByteArray("\\music") + Hex("01000000" "01" "05000000")
+            + QByteArray("a.mp3") + Hex("e803000000000000" "03000000") + QByteArray("mp3")
+            + Hex("02000000" "00000000c0000000" "0200000000000000" "00000000");
+        QCOMPARE(Bytes(body), expected);
+
+        InputStream in(body);
+        FileInfoMap readShare;
+        AttributeTranslationTable readTable;
+        QVERIFY(in.Read(readShare) && in.Read(readTable));
+        QCOMPARE(readShare.size(), size_t(1));
+        const FileInfo& read = *readShare["\\music"].begin();
+        QCOMPARE(read.m_name, std::string("a.mp3"));
+        QCOMPARE(read.m_size, qint64(1000));
+        QVERIFY(read.m_attributes == file.m_attributes);
     }
-}
 
-void TestStreams::userStatsAndAddress()
-{
-    UserStats stats;
-    stats.m_averageSpeed = 5000;
-    stats.m_uploadCount = 0x100000000LL;
-    stats.m_fileCount = 3;
-    stats.m_folderCount = 4;
-    TCPAddress address(0x01020304, 2235);
-    MemStream stream;
-    OutputStream out(stream);
-    out.Write(stats);
-    out.Write(address);
-    QCOMPARE(Bytes(stream), Hex("88130000" "0000000001000000" "03000000" "04000000" "04030201" "bb080000"));
-    QCOMPARE(address.ToString(), QStringLiteral("1.2.3.4:2235"));
+    void emptyRecordsAreEightZeroBytes()
+    {
+        const QByteArray zeros(8, '\0');
+        MemStream a;
+        OutputStream(a).Write(AttributeMap());
+        QCOMPARE(Bytes(a), zeros);
+        AttributeMap map;
+        map.m_extension = "old";
+        QVERIFY(InputStream(a).Read(map));
+        QVERIFY(map == AttributeMap());
 
-    UserStats readStats;
-    TCPAddress readAddress;
-    InputStream in(stream);
-    QVERIFY(in.Read(readStats) && in.Read(readAddress));
-    QVERIFY(readStats == stats);
-    QVERIFY(readAddress == address);
+        MemStream s;
+        OutputStream(s).Write(SharedFolderInfo());
+        QCOMPARE(Bytes(s), zeros);
+    }
 
-    // A short record leaves the old value and the position.
-    MemStream cut(Hex("01000000" "02000000"));
-    QVERIFY(!InputStream(cut).Read(readStats));
-    QVERIFY(readStats == stats);
-    QCOMPARE(cut.GetReadPos(), size_t(0));
-    // A port beyond 16 bits is refused.
-    MemStream badPort(Hex("04030201" "00000100"));
-    QVERIFY(!InputStream(badPort).Read(readAddress));
-}
+    void attributeMapTruncatedKeepsPairs()
+    {
+        MemStream stream(Hex("00000000" "03000000" "0000000080000000" "0200000001000000" "01000000"));
+        AttributeMap map;
+        QVERIFY(!InputStream(stream).Read(map));
+        QCOMPARE(map.m_attributes.size(), size_t(2));
+        QCOMPARE(map.m_attributes[1], std::make_pair(qint32(2), qint32(1)));
+        QCOMPARE(stream.GetReadPos(), size_t(0));
+
+        // A code sent twice: the later value counts.
+        map.Add(AttributeVariableBitrate, 0);
+        qint32 value = -1;
+        QVERIFY(map.GetValue(AttributeVariableBitrate, value));
+        QCOMPARE(value, 0);
+        QVERIFY(!map.GetValue(AttributeLength, value));
+    }
+
+    void namesAreCutAtNul()
+    {
+        MemStream stream(Hex("01" "05000000" "61620063" "64" "0100000000000000" "04000000" "6d700033" "00000000"));
+        FileInfo file;
+        QVERIFY(InputStream(stream).Read(file));
+        QCOMPARE(file.m_name, std::string("ab"));
+        QCOMPARE(file.m_attributes.m_extension, std::string("mp"));
+        QCOMPARE(stream.BytesLeft(), size_t(0));
+
+        // A truncated record fails and rewinds.
+        MemStream cut(Hex("01" "05000000" "6162636465" "0100"));
+        QVERIFY(!InputStream(cut).Read(file));
+        QCOMPARE(cut.GetReadPos(), size_t(0));
+    }
+
+    void fileInfoOrderAndMerge()
+    {
+        FileInfoSet files;
+        files.insert(FileInfo("b", 1));
+        files.insert(FileInfo("ab", 5));
+        files.insert(FileInfo("a", 9));
+        files.insert(FileInfo("ab", 2));
+        files.insert(FileInfo("ab", 5));
+        files.insert(FileInfo("\xc3\xa9", 1));  // high bytes after ASCII
+        std::vector<std::pair<std::string, qint64>> order;
+        for (const FileInfo& f : files)
+            order.emplace_back(f.m_name, f.m_size);
+        const std::vector<std::pair<std::string, qint64>> expected{
+            {"a", 9}, {"ab", 2}, {"ab", 5}, {"b", 1}, {"\xc3\xa9", 1}};
+        QCOMPARE(order, expected);
+    }
+
+    void fileInfoMapOrderIsByteOrder()
+    {
+        FileInfoMap share;
+        share["\\a"];
+        share["\\B"];
+        MemStream stream;
+        OutputStream(stream).Write(share);
+        const QByteArray bytes = Bytes(stream);
+        QVERIFY(bytes.indexOf("\\B") < bytes.indexOf("\\a"));
+    }
+
+    void sharedFolderInfoNeedsTrailer()
+    {
+        SharedFolderInfo info;
+        info.m_files.insert(FileInfo("x", 3));
+        info.m_files.insert(FileInfo("x", 1));
+        info.m_files.insert(FileInfo("x", 3));
+        MemStream stream;
+        OutputStream(stream).Write(info);
+        QByteArray bytes = Bytes(stream);
+        QCOMPARE(bytes.left(4), Hex("02000000"));
+        QCOMPARE(bytes.right(4), Hex("00000000"));
+
+        SharedFolderInfo read;
+        MemStream whole(bytes);
+        QVERIFY(InputStream(whole).Read(read));
+        QCOMPARE(read.m_files.size(), size_t(2));
+        QCOMPARE(read.m_files.begin()->m_size, qint64(1));
+
+        MemStream cut(bytes.left(bytes.size() - 1));
+        QVERIFY(!InputStream(cut).Read(read));
+        QCOMPARE(cut.GetReadPos(), size_t(0));
+    }
+
+    void sharedFolderInfoSkipsEmptyRecords()
+    {
+        MemStream stream(Hex("03000000" "00" "01" "01000000" "61" "0200000000000000" "0000000000000000" "00" "00000000"));
+        SharedFolderInfo info;
+        QVERIFY(InputStream(stream).Read(info));
+        QCOMPARE(info.m_files.size(), size_t(1));
+        QCOMPARE(info.m_files.begin()->m_name, std::string("a"));
+
+        // Same in a shares list.
+        MemStream list(Hex("01000000" "01000000" "5c" "02000000" "00" "00"));
+        FileInfoMap share;
+        QVERIFY(InputStream(list).Read(share));
+        QCOMPARE(share["\\"].size(), size_t(0));
+    }
+
+    void fileInfoMapRoundTrip()
+    {
+        FileInfoMap share;
+        for (int folder = 0; folder < 3; ++folder)
+            for (int file = 0; file < 3; ++file)
+            {
+                FileInfo info("song " + std::to_string(file) + ".mp3", file * 5000000003LL);
+                info.m_attributes.m_extension = "mp3";
+                info.m_attributes.Add(AttributeBitrate, 128 + file);
+                share["\\music\\folder " + std::to_string(folder)].insert(info);
+            }
+        MemStream stream;
+        OutputStream(stream).Write(share);
+        FileInfoMap read;
+        QVERIFY(InputStream(stream).Read(read));
+        QVERIFY(read == share);
+        for (const auto& entry : share)
+            QVERIFY(std::equal(entry.second.begin(), entry.second.end(), read[entry.first].begin(),
+                               [](const FileInfo& i_a, const FileInfo& i_b) { return i_a.m_attributes == i_b.m_attributes; }));
+    }
+
+    void userStatsAndAddress()
+    {
+        UserStats stats;
+        stats.m_averageSpeed = 5000;
+        stats.m_uploadCount = 0x100000000LL;
+        stats.m_fileCount = 3;
+        stats.m_folderCount = 4;
+        TCPAddress address(0x01020304, 2235);
+        MemStream stream;
+        OutputStream out(stream);
+        out.Write(stats);
+        out.Write(address);
+        QCOMPARE(Bytes(stream), Hex("88130000" "0000000001000000" "03000000" "04000000" "04030201" "bb080000"));
+        QCOMPARE(address.ToString(), QStringLiteral("1.2.3.4:2235"));
+
+        UserStats readStats;
+        TCPAddress readAddress;
+        InputStream in(stream);
+        QVERIFY(in.Read(readStats) && in.Read(readAddress));
+        QVERIFY(readStats == stats);
+        QVERIFY(readAddress == address);
+
+        // A short record leaves the old value and the position.
+        MemStream cut(Hex("01000000" "02000000"));
+        QVERIFY(!InputStream(cut).Read(readStats));
+        QVERIFY(readStats == stats);
+        QCOMPARE(cut.GetReadPos(), size_t(0));
+        // A port beyond 16 bits is refused.
+        MemStream badPort(Hex("04030201" "00000100"));
+        QVERIFY(!InputStream(badPort).Read(readAddress));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestStreams)
 #include "test_streams.moc"

@@ -24,107 +24,100 @@ class TestDiagnostics : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-    void tabPerAreaOnFirstUse();
-    void linesBeforeTheFormAreShown();
-    void tabsKeepTheNewestLines();
-    void itemLogDialogIsLive();
-
 private:
     std::unique_ptr<Data> m_data;
-};
 
-void TestDiagnostics::init()
-{
-    m_data = std::make_unique<Data>();
-    d = m_data.get();
-    DeclareSettingTypes(d);
-    d->NewType("user", Primary, false, true);
-}
+private slots:
+    void init()
+    {
+        m_data = std::make_unique<Data>();
+        d = m_data.get();
+        DeclareSettingTypes(d);
+        d->NewType("user", Primary, false, true);
+    }
 
-void TestDiagnostics::cleanup()
-{
-    ClearItemLogRecords();
-    QDir(LogFolder()).removeRecursively();
-    m_data.reset();
-    d = nullptr;
-}
+    void cleanup()
+    {
+        ClearItemLogRecords();
+        QDir(LogFolder()).removeRecursively();
+        m_data.reset();
+        d = nullptr;
+    }
 
-void TestDiagnostics::tabPerAreaOnFirstUse()
-{
-    DiagnosticsForm form;
-    QCOMPARE(diagnosticsForm, &form);
-    form.Init();
-    form.Init();
-    QVERIFY(form.IsInitialized());
-    QVERIFY(form.AreaNames().isEmpty());
-    Log(QStringLiteral("server"), 1, QStringLiteral("Attempting connection on port 2242"));
-    Log(QStringLiteral("Search"), 1, QStringLiteral("reply sent"));
-    Log(QStringLiteral("server"), 2, QStringLiteral("detail"));
-    Log(QStringLiteral("A&B"), 1, QStringLiteral("ampersand"));
-    QCOMPARE(form.AreaNames(), QStringList({"server", "Search", "A&&B"}));
-    const QStringList server = form.AreaLines(QStringLiteral("server"));
-    QCOMPARE(server.size(), 2);
-    QCOMPARE(Body(server.at(0)), QStringLiteral("Attempting connection on port 2242"));
-    QCOMPARE(Body(server.at(1)), QStringLiteral("   detail"));
-}
-
-void TestDiagnostics::linesBeforeTheFormAreShown()
-{
-    // Between forms, lines wait.
-    Log(QStringLiteral("Configuration Data"), 1, QStringLiteral("loaded"));
+    void tabPerAreaOnFirstUse()
     {
         DiagnosticsForm form;
-        QCOMPARE(form.AreaNames(), QStringList({"Configuration Data"}));
-        QCOMPARE(Body(form.AreaLines(QStringLiteral("Configuration Data")).at(0)), QStringLiteral("loaded"));
+        QCOMPARE(diagnosticsForm, &form);
+        form.Init();
+        form.Init();
+        QVERIFY(form.IsInitialized());
+        QVERIFY(form.AreaNames().isEmpty());
+        Log(QStringLiteral("server"), 1, QStringLiteral("Attempting connection on port 2242"));
+        Log(QStringLiteral("Search"), 1, QStringLiteral("reply sent"));
+        Log(QStringLiteral("server"), 2, QStringLiteral("detail"));
+        Log(QStringLiteral("A&B"), 1, QStringLiteral("ampersand"));
+        QCOMPARE(form.AreaNames(), QStringList({"server", "Search", "A&&B"}));
+        const QStringList server = form.AreaLines(QStringLiteral("server"));
+        QCOMPARE(server.size(), 2);
+        QCOMPARE(Body(server.at(0)), QStringLiteral("Attempting connection on port 2242"));
+        QCOMPARE(Body(server.at(1)), QStringLiteral("   detail"));
     }
-    QVERIFY(!diagnosticsForm);
-    Log(QStringLiteral("Wish List"), 1, QStringLiteral("after the form"));
-    DiagnosticsForm next;
-    QCOMPARE(next.AreaNames(), QStringList({"Wish List"}));
-}
 
-void TestDiagnostics::tabsKeepTheNewestLines()
-{
-    DiagnosticsForm form;
-    for (int n = 0; n < kMaxLogLines + 20; ++n)
-        Log(QStringLiteral("MP3 Scanning"), 1, QString::number(n));
-    const QStringList lines = form.AreaLines(QStringLiteral("MP3 Scanning"));
-    QCOMPARE(lines.size(), kMaxLogLines);
-    QCOMPARE(Body(lines.first()), QStringLiteral("20"));
-    QCOMPARE(Body(lines.last()), QString::number(kMaxLogLines + 19));
-}
+    void linesBeforeTheFormAreShown()
+    {
+        // Between forms, lines wait.
+        Log(QStringLiteral("Configuration Data"), 1, QStringLiteral("loaded"));
+        {
+            DiagnosticsForm form;
+            QCOMPARE(form.AreaNames(), QStringList({"Configuration Data"}));
+            QCOMPARE(Body(form.AreaLines(QStringLiteral("Configuration Data")).at(0)), QStringLiteral("loaded"));
+        }
+        QVERIFY(!diagnosticsForm);
+        Log(QStringLiteral("Wish List"), 1, QStringLiteral("after the form"));
+        DiagnosticsForm next;
+        QCOMPARE(next.AreaNames(), QStringList({"Wish List"}));
+    }
 
-void TestDiagnostics::itemLogDialogIsLive()
-{
-    DiagnosticsForm form;
-    form.Init();
-    DiagnosticsForm::RegisterLoggableItemType("user");
-    SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
-    ItemPtr bob = d->GetType("user")->GetItem(Value("bob"));
-    ItemPtr eve = d->GetType("user")->GetItem(Value("eve"));
-    Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("before"), bob);
+    void tabsKeepTheNewestLines()
+    {
+        DiagnosticsForm form;
+        for (int n = 0; n < kMaxLogLines + 20; ++n)
+            Log(QStringLiteral("MP3 Scanning"), 1, QString::number(n));
+        const QStringList lines = form.AreaLines(QStringLiteral("MP3 Scanning"));
+        QCOMPARE(lines.size(), kMaxLogLines);
+        QCOMPARE(Body(lines.first()), QStringLiteral("20"));
+        QCOMPARE(Body(lines.last()), QString::number(kMaxLogLines + 19));
+    }
 
-    QPointer<ItemLogDialog> dialog = new ItemLogDialog(bob);
-    dialog->show();
-    QCOMPARE(dialog->findChild<QTabWidget*>()->tabText(0), QStringLiteral("All"));
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("bob"));
-    QCOMPARE(dialog->Lines().size(), 1);
-    QCOMPARE(Body(dialog->Lines().at(0)), QStringLiteral("before"));
+    void itemLogDialogIsLive()
+    {
+        DiagnosticsForm form;
+        form.Init();
+        DiagnosticsForm::RegisterLoggableItemType("user");
+        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
+        ItemPtr bob = d->GetType("user")->GetItem(Value("bob"));
+        ItemPtr eve = d->GetType("user")->GetItem(Value("eve"));
+        Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("before"), bob);
 
-    Log(QStringLiteral("Transfer Queue"), 2, QStringLiteral("while open"), bob);
-    Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("someone else"), eve);
-    QCOMPARE(dialog->Lines().size(), 2);
-    QCOMPARE(Body(dialog->Lines().at(1)), QStringLiteral("   while open"));
+        QPointer<ItemLogDialog> dialog = new ItemLogDialog(bob);
+        dialog->show();
+        QCOMPARE(dialog->findChild<QTabWidget*>()->tabText(0), QStringLiteral("All"));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("bob"));
+        QCOMPARE(dialog->Lines().size(), 1);
+        QCOMPARE(Body(dialog->Lines().at(0)), QStringLiteral("before"));
 
-    dialog->close();
-    QTRY_VERIFY(dialog.isNull());
-    // Logging after the dialog is gone is harmless.
-    Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("after"), bob);
-    QCOMPARE(GetItemLogLines(bob).size(), 3);
-}
+        Log(QStringLiteral("Transfer Queue"), 2, QStringLiteral("while open"), bob);
+        Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("someone else"), eve);
+        QCOMPARE(dialog->Lines().size(), 2);
+        QCOMPARE(Body(dialog->Lines().at(1)), QStringLiteral("   while open"));
+
+        dialog->close();
+        QTRY_VERIFY(dialog.isNull());
+        // Logging after the dialog is gone is harmless.
+        Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("after"), bob);
+        QCOMPARE(GetItemLogLines(bob).size(), 3);
+    }
+};
 
 QTEST_MAIN(TestDiagnostics)
 #include "test_diagnostics.moc"

@@ -1,12 +1,12 @@
-// The loopback test server seen by raw clients: what later end-to-end tests rely on (relays
-// between logged-in clients, rooms, stored private messages) and its executable.
+// The loopback test server as a process of its own, seen by raw clients: what end-to-end tests
+// rely on (relays between logged-in clients, rooms, stored private messages). Its scripting side
+// (refusals, drops, recorded frames) is what the server connection tests run on.
 
 #include "TestServer.h"
 #include "Wire.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -161,40 +161,6 @@ private slots:
 
         process.kill();
         process.waitForFinished(5000);
-    }
-
-    void inProcessScriptingRecordsAndDrops()
-    {
-        TestServer server;
-        QVERIFY(server.Listen());
-        server.AddAccount(QStringLiteral("carol"), QStringLiteral("right"));
-        QSignalSpy loggedIn(&server, &TestServer::UserLoggedIn);
-        QSignalSpy closed(&server, &TestServer::ConnectionClosed);
-
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, server.Port());
-        const auto login = [&socket](const QString& i_password) {
-            const QByteArray digest =
-                QCryptographicHash::hash((QStringLiteral("carol") + i_password).toUtf8(), QCryptographicHash::Md5).toHex();
-            socket.write(WireWriter().Str(QStringLiteral("carol")).Str(i_password).U32(160).Bytes(digest).U32(1).Frame(SM_LOGIN));
-        };
-        login(QStringLiteral("wrong"));
-        QVERIFY(server.WaitForFrames(SM_LOGIN));
-        QTRY_VERIFY(socket.bytesAvailable() > 0);
-        WireReader refused(socket.readAll().mid(8));
-        QCOMPARE(refused.U8(), quint8(0));
-        QCOMPARE(refused.Str(), QStringLiteral("INVALIDPASS"));
-
-        login(QStringLiteral("right"));
-        QVERIFY(loggedIn.wait(5000));
-        QVERIFY(server.IsLoggedIn(QStringLiteral("carol")));
-        socket.write(WireWriter().Frame(SM_PING));
-        QVERIFY(server.WaitForFrames(SM_PING, 1, QStringLiteral("carol")));
-        QCOMPARE(server.Codes(QStringLiteral("carol")), (QList<quint32>{SM_LOGIN, SM_LOGIN, SM_PING}));
-        server.DropConnection(QStringLiteral("carol"));
-        QCOMPARE(closed.count(), 1);
-        QVERIFY(!server.IsLoggedIn(QStringLiteral("carol")));
-        QTRY_COMPARE(socket.state(), QAbstractSocket::UnconnectedState);
     }
 };
 

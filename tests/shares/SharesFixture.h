@@ -1,8 +1,13 @@
 #pragma once
 
+#include "Compression.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "MemStream.h"
+#include "PeerMessenger.h"
+#include "Server.h"
 #include "SharedFoldersManager.h"
+#include "TimerManager.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,21 +18,33 @@
 
 #include <memory>
 
-// A fresh store with the types the shares engine finds already declared at start-up (settings,
-// users and groups, the attribute types of received files), the saver and the manager.
+// A fresh store with the types the shares engine finds declared at start-up (settings, users and
+// groups, the attribute types of received files), the saver and the manager. With the engines, the
+// timers, the server connection and the peer messenger that answers go out through are built too,
+// in start-up order.
 class SharesStore
 {
 public:
-    SharesStore()
+    explicit SharesStore(bool i_engines = false)
     {
         d = new Data;
         dataSaver = new DataSaver;
         DeclareSettingTypes(d);
-        dataSaver->AddSavedType("global");
-        dataSaver->AddSavedByConnectionType("global_value", "global");
-        Declare("user", Primary);
-        Declare("user_list_group", Primary);
-        dataSaver->AddSavedType("user_list_group");
+        if (i_engines)
+        {
+            m_timers = std::make_unique<TimerManager>();
+            m_server = std::make_unique<Server>();
+            m_server->CreateData();
+            peer = new PeerMessenger;
+        }
+        else
+        {
+            dataSaver->AddSavedType("global");
+            dataSaver->AddSavedByConnectionType("global_value", "global");
+            dataSaver->AddSavedType("user_list_group");
+        }
+        for (const char* type : {"user", "user_list_group"})
+            Declare(type, Primary);
         for (const char* type :
              {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate", "length_seconds"})
             Declare(type, Tertiary);
@@ -36,6 +53,9 @@ public:
     ~SharesStore()
     {
         delete manager;
+        delete peer;
+        m_server.reset();
+        m_timers.reset();
         delete dataSaver;
         dataSaver = nullptr;
         delete d;
@@ -44,7 +64,8 @@ public:
     SharesStore(const SharesStore&) = delete;
     SharesStore& operator=(const SharesStore&) = delete;
 
-    SharedFoldersManager* manager;
+    SharedFoldersManager* manager = nullptr;
+    PeerMessenger* peer = nullptr;
 
 private:
     static void Declare(const char* i_type, Primacy i_primacy)
@@ -52,6 +73,9 @@ private:
         if (!d->HasType(i_type))
             d->NewType(i_type, i_primacy, false, true);
     }
+
+    std::unique_ptr<TimerManager> m_timers;
+    std::unique_ptr<Server> m_server;
 };
 
 // Creates a file (and its folders) of the given size under the root.
@@ -61,6 +85,13 @@ inline bool MakeFile(const QString& i_root, const QString& i_relative, qint64 i_
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.resize(i_size);
+}
+
+inline bool WriteFile(const QString& i_path, const QByteArray& i_bytes)
+{
+    QDir().mkpath(QFileInfo(i_path).path());
+    QFile f(i_path);
+    return f.open(QIODevice::WriteOnly) && f.write(i_bytes) == i_bytes.size();
 }
 
 // Every shared file as folder value + "/" + name.
@@ -79,4 +110,47 @@ inline QSet<QString> Values(const ItemSet& i_items)
     for (const ItemPtr& item : i_items)
         values << item.AsString();
     return values;
+}
+
+// Visibility marks and user-list membership, as the windows set them.
+inline void MarkPublic(ItemPtr i_folder)
+{
+    i_folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
+}
+inline void MarkUserList(ItemPtr i_folder)
+{
+    i_folder.Connect(d->GetType("shared_userlist")->GetGlobalNullItem());
+}
+inline void MarkGroup(ItemPtr i_folder, const char* i_group)
+{
+    i_folder.Connect(d->GetType("user_list_group")->GetItem(Value(i_group)));
+}
+inline ItemPtr ListUser(const char* i_user, std::initializer_list<const char*> i_groups = {})
+{
+    ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+    ItemPtr listed = user["in_user_list"];
+    if (!listed)
+        listed = user.NewItem("in_user_list");
+    for (const char* group : i_groups)
+        listed.Connect(d->GetType("user_list_group")->GetItem(Value(group)));
+    return user;
+}
+inline void Unshare(const char* i_user)
+{
+    d->GetType("user")->GetItem(Value(i_user)).Connect(d->GetType("unshared")->GetGlobalNullItem());
+}
+
+// The body of a compressed message, after its code; false when the code differs or it does
+// not inflate.
+inline bool InflateMessage(const MemStream& i_message, quint32 i_code, MemStream& o_body)
+{
+    MemStream message(i_message.GetBuffer(), i_message.GetLength());
+    InputStream in(message);
+    quint32 code = 0;
+    return in.Read(code) && code == i_code && InflateBody(message, o_body);
+}
+
+inline std::string Remote(QString i_local)
+{
+    return i_local.replace(QLatin1Char('/'), QLatin1Char('\\')).toStdString();
 }

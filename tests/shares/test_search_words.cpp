@@ -24,7 +24,6 @@ private slots:
     void separators();
     void split_data();
     void split();
-    void collectsAcrossCalls();
 };
 
 void TestSearchWords::separators_data()
@@ -70,14 +69,6 @@ void TestSearchWords::split()
 {
     QFETCH(QString, text);
     QTEST(Words(text), "words");
-}
-
-void TestSearchWords::collectsAcrossCalls()
-{
-    std::vector<std::string> words;
-    SplitSearchWords("/srv/music", words);
-    SplitSearchWords("music\\song.mp3", words);
-    QCOMPARE(words.size(), size_t(5)); // srv music song mp3 song.mp3
 }
 
 QTEST_GUILESS_MAIN(TestSearchWords)

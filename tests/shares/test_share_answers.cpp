@@ -1,4 +1,4 @@
-#include "EngineFixture.h"
+#include "SharesFixture.h"
 
 #include "SharedFolderInfo.h"
 
@@ -50,13 +50,13 @@ QStringList ReplyPaths(SharedFoldersManager* ip_manager, const QString& i_root, 
         return {};
     SearchReply reply;
     if (!DecodeSearchReply(message, reply))
-        return {QStringLiteral("<undecodable>")};
+        return {"<undecodable>"};
     const std::string prefix = Remote(i_root) + '\\';
     QStringList paths;
     for (const FileInfo& file : reply.files)
     {
         if (file.m_name.compare(0, prefix.size(), prefix) != 0)
-            return {QStringLiteral("<outside the root>")};
+            return {"<outside the root>"};
         paths << QString::fromStdString(file.m_name.substr(prefix.size()));
     }
     return paths;
@@ -87,14 +87,12 @@ private slots:
     void searchResults_data();
     void searchResults();
     void searchReplyFields();
-    void searchAttributes();
     void searchSignals();
     void hostileQueries();
     void replyIsCapped();
 
     void sharesListWorkedExample();
     void sharesListEntries();
-    void sharesListForNobody();
 
     void folderContents();
     void folderContentsRefused_data();
@@ -105,7 +103,7 @@ private:
     ItemPtr Share(const char* i_relative);
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ShareEngines> m_engines;
+    std::unique_ptr<SharesStore> m_engines;
     SharedFoldersManager* m_manager = nullptr;
     QString m_root;
 };
@@ -122,16 +120,16 @@ void TestShareAnswers::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_root = m_dir->path();
-    m_engines = std::make_unique<ShareEngines>();
+    m_engines = std::make_unique<SharesStore>(true);
     m_manager = m_engines->manager;
-    SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+    SetSetting("username", "me");
 
     for (const char* file : {"Public/abba gold.mp3", "Public/Abba LIVE.mp3", "Public/ABBA Zebra.txt",
                              "Public/abbamania.txt", "Public/live/abba song.mp3", "Friends/abba friends.ogg",
                              "GroupA/abba group.flac", "Hidden/abba hidden.mp3", "Mixed/Deep/abba deep.mp3",
                              "Mixed/top.txt"})
         QVERIFY(MakeFile(m_root, QString::fromUtf8(file), 1000));
-    QVERIFY(QDir(m_root).mkpath(QStringLiteral("Public/empty")));
+    QVERIFY(QDir(m_root).mkpath("Public/empty"));
 
     MarkPublic(Share("Public"));
     MarkUserList(Share("Friends"));
@@ -188,7 +186,7 @@ void TestShareAnswers::visibility()
         seen += expected;
     }
     // Deep lies under public Mixed: everyone who sees Mixed sees its file too.
-    if (folders.contains(QStringLiteral("Mixed")))
+    if (folders.contains("Mixed"))
         QVERIFY(m_manager->IsFileSharedWithUser(m_manager->GetSharedFileItem(m_root + "/Mixed/Deep/abba deep.mp3"),
                                                 user));
     QVERIFY(folders.isEmpty() ? seen == 0 : seen > 0);
@@ -199,12 +197,12 @@ void TestShareAnswers::fileVisibilityCreatesTheUser()
     const ItemPtr file = m_manager->GetSharedFileItem(m_root + "/GroupA/abba group.flac");
     QVERIFY(file);
     QVERIFY(!d->GetType("user")->HasItem(Value("newcomer")));
-    QVERIFY(!m_manager->IsFileSharedWithUser(file, QStringLiteral("newcomer")));
+    QVERIFY(!m_manager->IsFileSharedWithUser(file, "newcomer"));
     QVERIFY(d->GetType("user")->HasItem(Value("newcomer")));
 
     // A change of groups counts from the next call on.
     ListUser("newcomer", {"A"});
-    QVERIFY(m_manager->IsFileSharedWithUser(file, QStringLiteral("newcomer")));
+    QVERIFY(m_manager->IsFileSharedWithUser(file, "newcomer"));
 }
 
 void TestShareAnswers::searchResults_data()
@@ -253,37 +251,11 @@ void TestShareAnswers::searchResults()
     QCOMPARE(ReplyPaths(m_manager, m_root, user, query), paths);
 }
 
+// Every field of the reply, and the attribute pairs only MP3 files carry.
 void TestShareAnswers::searchReplyFields()
 {
-    SetSetting(QStringLiteral("upload_speed"), QStringLiteral("51234"));
+    SetSetting("upload_speed", "51234");
     m_manager->SetUploadStateSource([] { return SharedFoldersManager::UploadState{false, 17}; });
-
-    MemStream message;
-    QVERIFY(m_manager->BuildSearchReply(QStringLiteral("outsider"), 0xDEADBEEF, QStringLiteral("gold"), message));
-    SearchReply reply;
-    QVERIFY(DecodeSearchReply(message, reply));
-    QCOMPARE(reply.user, std::string("me"));
-    QCOMPARE(reply.token, 0xDEADBEEFu);
-    QCOMPARE(int(reply.files.size()), 1);
-    QCOMPARE(reply.files[0].m_size, qint64(1000));
-    QCOMPARE(reply.freeSlot, quint8(0));
-    QCOMPARE(reply.speed, 51234u);
-    QCOMPARE(reply.queued, 17u);
-    QCOMPARE(reply.tableCount, 0u);
-
-    // Without a speed the field is 0; without an upload source the slot is free.
-    SetSetting(QStringLiteral("upload_speed"), QString());
-    m_manager->SetUploadStateSource(nullptr);
-    QVERIFY(m_manager->BuildSearchReply(QStringLiteral("outsider"), 1, QStringLiteral("gold"), message));
-    reply = SearchReply();
-    QVERIFY(DecodeSearchReply(message, reply));
-    QCOMPARE(reply.speed, 0u);
-    QCOMPARE(reply.freeSlot, quint8(1));
-    QCOMPARE(reply.queued, 0u);
-}
-
-void TestShareAnswers::searchAttributes()
-{
     auto file = [&](const char* i_relative) { return m_manager->GetSharedFileItem(m_root + "/" + i_relative); };
     Type* bitrate = d->GetType("bitrate");
     Type* mode = d->GetType("bitrate_mode");
@@ -291,14 +263,20 @@ void TestShareAnswers::searchAttributes()
     file("Public/abba gold.mp3").Connect(mode->GetItem(Value("vbr")));
     file("Public/Abba LIVE.mp3").Connect(bitrate->GetItem(Value(128)));
     file("Public/live/abba song.mp3").Connect(mode->GetItem(Value("cbr")));
-    // Attributes of a file that is not an MP3 are never sent.
-    file("Public/ABBA Zebra.txt").Connect(bitrate->GetItem(Value(320)));
+    file("Public/ABBA Zebra.txt").Connect(bitrate->GetItem(Value(320))); // not an MP3: never sent
 
     MemStream message;
-    QVERIFY(m_manager->BuildSearchReply(QStringLiteral("outsider"), 1, QStringLiteral("abba"), message));
+    QVERIFY(m_manager->BuildSearchReply("outsider", 0xDEADBEEF, "abba", message));
     SearchReply reply;
     QVERIFY(DecodeSearchReply(message, reply));
+    QCOMPARE(reply.user, std::string("me"));
+    QCOMPARE(reply.token, 0xDEADBEEFu);
+    QCOMPARE(reply.freeSlot, quint8(0));
+    QCOMPARE(reply.speed, 51234u);
+    QCOMPARE(reply.queued, 17u);
+    QCOMPARE(reply.tableCount, 0u);
     QCOMPARE(int(reply.files.size()), 5);
+    QCOMPARE(reply.files[0].m_size, qint64(1000));
 
     using Pairs = QVector<std::pair<qint32, qint32>>;
     auto pairs = [](const FileInfo& i_file) {
@@ -312,6 +290,16 @@ void TestShareAnswers::searchAttributes()
     QCOMPARE(pairs(reply.files[2]), (Pairs{{0, 128}}));
     QCOMPARE(pairs(reply.files[3]), (Pairs{{0, 192}, {2, 1}}));
     QCOMPARE(pairs(reply.files[4]), (Pairs{{2, 0}}));
+
+    // Without a speed the field is 0; without an upload source the slot is free.
+    SetSetting("upload_speed", QString());
+    m_manager->SetUploadStateSource(nullptr);
+    QVERIFY(m_manager->BuildSearchReply("outsider", 1, "gold", message));
+    reply = SearchReply();
+    QVERIFY(DecodeSearchReply(message, reply));
+    QCOMPARE(reply.speed, 0u);
+    QCOMPARE(reply.freeSlot, quint8(1));
+    QCOMPARE(reply.queued, 0u);
 }
 
 void TestShareAnswers::searchSignals()
@@ -319,41 +307,38 @@ void TestShareAnswers::searchSignals()
     QSignalSpy processed(m_manager, &SharedFoldersManager::SearchProcessed);
 
     // Our own search, echoed back: nothing at all, also through the distributed network.
-    m_manager->OnDirectFileSearch(QStringLiteral("me"), 1, QStringLiteral("abba"));
-    m_manager->OnDNetSearchRequest(QStringLiteral("me"), 1, QStringLiteral("abba"));
+    m_manager->OnDirectFileSearch("me", 1, "abba");
+    m_manager->OnDNetSearchRequest("me", 1, "abba");
     QCOMPARE(processed.count(), 0);
 
     // "Me" is someone else.
-    m_manager->OnDirectFileSearch(QStringLiteral("Me"), 2, QStringLiteral("abba"));
-    m_manager->OnDNetSearchRequest(QStringLiteral("outsider"), 3, QStringLiteral("ABBA  -live"));
-    m_manager->OnDirectFileSearch(QStringLiteral("outsider"), 4, QStringLiteral("hidden"));
-    m_manager->OnDNetSearchRequest(QStringLiteral("outsider"), 5, QStringLiteral("-"));
+    m_manager->OnDirectFileSearch("Me", 2, "abba");
+    m_manager->OnDNetSearchRequest("outsider", 3, "ABBA  -live");
+    m_manager->OnDirectFileSearch("outsider", 4, "hidden");
+    m_manager->OnDNetSearchRequest("outsider", 5, "-");
     QCOMPARE(processed.count(), 4);
-    QCOMPARE(processed.at(0), (QList<QVariant>{QStringLiteral("abba"), true}));
-    QCOMPARE(processed.at(1), (QList<QVariant>{QStringLiteral("ABBA  -live"), true}));
-    QCOMPARE(processed.at(2), (QList<QVariant>{QStringLiteral("hidden"), false}));
-    QCOMPARE(processed.at(3), (QList<QVariant>{QStringLiteral("-"), false}));
+    QCOMPARE(processed.at(0), (QList<QVariant>{"abba", true}));
+    QCOMPARE(processed.at(1), (QList<QVariant>{"ABBA  -live", true}));
+    QCOMPARE(processed.at(2), (QList<QVariant>{"hidden", false}));
+    QCOMPARE(processed.at(3), (QList<QVariant>{"-", false}));
 }
 
 void TestShareAnswers::hostileQueries()
 {
-    QStringList words;
+    QStringList words, same, excluded;
     for (int n = 0; n < 10000; ++n)
-        words << QStringLiteral("w%1").arg(n);
-    QStringList same;
-    for (int n = 0; n < 10000; ++n)
-        same << QStringLiteral("abba");
-    QStringList excluded;
-    for (int n = 0; n < 10000; ++n)
-        excluded << QStringLiteral("-x%1").arg(n);
-
+    {
+        words << QString("w%1").arg(n);
+        same << "abba";
+        excluded << QString("-x%1").arg(n);
+    }
     const QStringList queries{words.join(' '), excluded.join(' '), QString::fromUtf8("\xff\xfe\xc0 abba \xed\xa0\x80"),
-                              QString(QChar(0xD800)) + QStringLiteral(" abba"), QString(100000, QLatin1Char('"')),
+                              QString(QChar(0xD800)) + " abba", QString(100000, QLatin1Char('"')),
                               QString(100000, QLatin1Char('a'))};
     MemStream message;
     for (const QString& query : queries)
-        QVERIFY(!m_manager->BuildSearchReply(QStringLiteral("outsider"), 1, query, message));
-    QCOMPARE(ReplyPaths(m_manager, m_root, QStringLiteral("outsider"), same.join(' ') + " gold"),
+        QVERIFY(!m_manager->BuildSearchReply("outsider", 1, query, message));
+    QCOMPARE(ReplyPaths(m_manager, m_root, "outsider", same.join(' ') + " gold"),
              QStringList{"Public\\abba gold.mp3"});
 }
 
@@ -372,11 +357,11 @@ void TestShareAnswers::replyIsCapped()
         ItemPtr file = d->GetType("shared_file")->NewItem();
         file.Connect(folder);
         file.Connect(size);
-        file.Connect(d->GetType("shared_file_name")->GetItem(Value(QStringLiteral("%1").arg(n, 6, 10, QLatin1Char('0')))));
+        file.Connect(d->GetType("shared_file_name")->GetItem(Value(QString("%1").arg(n, 6, 10, QLatin1Char('0')))));
         file.Connect(word);
     }
     MemStream message;
-    QVERIFY(m_manager->BuildSearchReply(QStringLiteral("outsider"), 1, QStringLiteral("many"), message));
+    QVERIFY(m_manager->BuildSearchReply("outsider", 1, "many", message));
     SearchReply reply;
     QVERIFY(DecodeSearchReply(message, reply));
     QCOMPARE(quint32(reply.files.size()), SharedFoldersManager::MaxSearchResults);
@@ -413,26 +398,34 @@ void TestShareAnswers::sharesListWorkedExample()
                                                     "02000000" "00000000"
                                                     "00000000");
     MemStream body;
-    QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(QStringLiteral("outsider")), 5, body));
+    QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage("outsider"), 5, body));
     QCOMPARE(body.ToByteArray().toHex(), expected.toHex());
 
     FileInfoMap share;
     AttributeTranslationTable table;
-    m_manager->GetSharedFilesAsUserShare(QStringLiteral("outsider"), share, table);
+    m_manager->GetSharedFilesAsUserShare("outsider", share, table);
     QCOMPARE(int(share.size()), 1);
     QVERIFY(table.empty());
+
+    // Whoever may see nothing still gets a reply: an empty map and an empty table.
+    shared.Disconnect("shared_public");
+    for (const char* user : {"nobody", "evil"})
+    {
+        QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(user), 5, body = MemStream()));
+        QCOMPARE(body.ToByteArray(), QByteArray(8, '\0'));
+    }
 }
 
 void TestShareAnswers::sharesListEntries()
 {
-    QVERIFY(QDir(m_root).mkpath(QStringLiteral("Public/Zeta")));
-    QVERIFY(QDir(m_root).mkpath(QStringLiteral("Public/alpha")));
-    QVERIFY(MakeFile(m_root, QStringLiteral("Public/SONG.MP3"), 5));
+    QVERIFY(QDir(m_root).mkpath("Public/Zeta"));
+    QVERIFY(QDir(m_root).mkpath("Public/alpha"));
+    QVERIFY(MakeFile(m_root, "Public/SONG.MP3", 5));
     m_manager->RescanShares();
     m_manager->GetSharedFileItem(m_root + "/Public/SONG.MP3").Connect(d->GetType("bitrate")->GetItem(Value(256)));
 
     MemStream body;
-    QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(QStringLiteral("alice")), 5, body));
+    QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage("alice"), 5, body));
     InputStream in(body);
     FileInfoMap share;
     AttributeTranslationTable table;
@@ -462,25 +455,13 @@ void TestShareAnswers::sharesListEntries()
     QVERIFY(pub.count(FileInfo("ABBA Zebra.txt", 1000)));
 }
 
-void TestShareAnswers::sharesListForNobody()
-{
-    for (ItemPtr folder : d->GetType("shared_folder")->GetItems())
-        folder.Disconnect("shared_public");
-    for (const char* user : {"nobody", "evil"})
-    {
-        MemStream body;
-        QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(QString::fromLatin1(user)), 5, body));
-        QCOMPARE(body.ToByteArray(), QByteArray(8, '\0'));
-    }
-}
-
 void TestShareAnswers::folderContents()
 {
     m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3").Connect(d->GetType("bitrate")->GetItem(Value(192)));
     const QString asked = QString::fromStdString(Remote(m_root + "/Public"));
 
     MemStream message;
-    QVERIFY(m_manager->BuildFolderContentsReply(QStringLiteral("outsider"), 77, asked, message));
+    QVERIFY(m_manager->BuildFolderContentsReply("outsider", 77, asked, message));
     MemStream body;
     QVERIFY(InflateMessage(message, 37, body));
     InputStream in(body);
@@ -504,11 +485,11 @@ void TestShareAnswers::folderContents()
     QCOMPARE(names, (std::vector<std::string>{"ABBA Zebra.txt", "Abba LIVE.mp3", "abba gold.mp3", "abbamania.txt"}));
 
     // An empty folder is answered with no files; a sub-folder of a visible group folder too.
-    QVERIFY(m_manager->BuildFolderContentsReply(QStringLiteral("outsider"), 1,
+    QVERIFY(m_manager->BuildFolderContentsReply("outsider", 1,
                                                 QString::fromStdString(Remote(m_root + "/Public/empty")), message));
     QVERIFY(InflateMessage(message, 37, body = MemStream()));
     QCOMPARE(body.ToByteArray().right(8), QByteArray(8, '\0'));
-    QVERIFY(m_manager->BuildFolderContentsReply(QStringLiteral("bea"), 1,
+    QVERIFY(m_manager->BuildFolderContentsReply("bea", 1,
                                                 QString::fromStdString(Remote(m_root + "/Mixed/Deep")), message));
 }
 
@@ -541,17 +522,17 @@ void TestShareAnswers::answersGoToThePeerNetwork()
 {
     PeerMessenger* peer = m_engines->peer;
     QCOMPARE(peer->AttemptCount(), 0);
-    m_manager->OnFilesInFoldersRequested(QStringLiteral("outsider"), 1,
+    m_manager->OnFilesInFoldersRequested("outsider", 1,
                                          QString::fromStdString(Remote(m_root + "/GroupA")));
-    m_manager->OnFilesInFoldersRequested(QStringLiteral("outsider"), 1, QStringLiteral("..\\..\\etc"));
-    m_manager->OnDirectFileSearch(QStringLiteral("outsider"), 1, QStringLiteral("hidden"));
-    m_manager->OnDirectFileSearch(QStringLiteral("me"), 1, QStringLiteral("abba"));
+    m_manager->OnFilesInFoldersRequested("outsider", 1, "..\\..\\etc");
+    m_manager->OnDirectFileSearch("outsider", 1, "hidden");
+    m_manager->OnDirectFileSearch("me", 1, "abba");
     QCOMPARE(peer->AttemptCount(), 0);
 
-    m_manager->OnFilesInFoldersRequested(QStringLiteral("outsider"), 1,
+    m_manager->OnFilesInFoldersRequested("outsider", 1,
                                          QString::fromStdString(Remote(m_root + "/Public")));
     QCOMPARE(peer->AttemptCount(), 1);
-    QVERIFY(m_manager->ProcessSearch(QStringLiteral("friend"), 2, QStringLiteral("abba")));
+    QVERIFY(m_manager->ProcessSearch("friend", 2, "abba"));
     QCOMPARE(peer->AttemptCount(), 2);
 }
 

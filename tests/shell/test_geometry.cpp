@@ -20,13 +20,14 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         MainWindow::SizeProxy* proxy = window.GetSizeProxy();
 
+        const auto geometry = [proxy] { return QRect(proxy->GetX(), proxy->GetY(), proxy->GetWidth(), proxy->GetHeight()); };
         proxy->SetSize(1100, 800);
         proxy->SetPosition(40, 60);
-        QCOMPARE(QRect(proxy->GetX(), proxy->GetY(), proxy->GetWidth(), proxy->GetHeight()), QRect(40, 60, 1100, 800));
+        QCOMPARE(geometry(), QRect(40, 60, 1100, 800));
         proxy->SetSize(1000, 700);
-        QCOMPARE(QRect(proxy->GetX(), proxy->GetY(), proxy->GetWidth(), proxy->GetHeight()), QRect(40, 60, 1000, 700));
+        QCOMPARE(geometry(), QRect(40, 60, 1000, 700));
         proxy->SetPosition(10, 20);
-        QCOMPARE(QRect(proxy->GetX(), proxy->GetY(), proxy->GetWidth(), proxy->GetHeight()), QRect(10, 20, 1000, 700));
+        QCOMPARE(geometry(), QRect(10, 20, 1000, 700));
     }
 
     void onlyTheNormalWindowIsReported()

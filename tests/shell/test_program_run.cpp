@@ -2,22 +2,26 @@
 #include "TestServer.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The real program in a prepared home folder: it logs in by itself, and after being killed it
-// starts again from what was saved.
+// The real program, started in a home folder of the test's own.
 class TestProgramRun : public QObject
 {
     Q_OBJECT
 
 private:
-    static void Start(QProcess& io_program, const QString& i_home)
+    QTemporaryDir m_home;
+
+    QString Run() const { return m_home.path() + QStringLiteral("/run"); }
+
+    void Start(QProcess& io_program)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), i_home);
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), i_home + QStringLiteral("/run"));
+        environment.insert(QStringLiteral("HOME"), m_home.path());
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Run());
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         io_program.setProcessEnvironment(environment);
         io_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -32,14 +36,32 @@ private:
     }
 
 private slots:
+    void init()
+    {
+        QVERIFY(m_home.isValid());
+        QDir(m_home.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(Run()));
+        QFile::setPermissions(Run(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    // A second start leaves at once with status 0 while the first keeps running.
+    void secondStartExitsAtOnce()
+    {
+        QProcess first;
+        Start(first);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(Run() + QStringLiteral("/VeltraneQt.lock")), 10000);
+        QProcess second;
+        Start(second);
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+        Kill(first);
+    }
+
+    // It logs in by itself, and after being killed it starts again from what was saved.
     void logsInAndSurvivesAKill()
     {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QVERIFY(QDir(home.path()).mkdir(QStringLiteral("run")));
-        QFile::setPermissions(home.path() + QStringLiteral("/run"),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-
         TestServer server;
         QVERIFY(server.Listen());
         server.AddAccount(QStringLiteral("runner"), QStringLiteral("pass"));
@@ -49,21 +71,17 @@ private slots:
         settings.insert(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
         settings.insert(QStringLiteral("server_port"), QString::number(server.Port()));
         settings.insert(QStringLiteral("user_description"), QStringLiteral("written before the first run"));
-        const QString dataPath = home.path() + QStringLiteral("/.Veltrane");
+        const QString dataPath = m_home.path() + QStringLiteral("/.Veltrane");
         QVERIFY(WriteDataFile(dataPath, settings));
 
-        QProcess first;
-        Start(first, home.path());
-        QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn(QStringLiteral("runner")), 20000);
-        Kill(first);
-        QTRY_VERIFY_WITH_TIMEOUT(!server.IsLoggedIn(QStringLiteral("runner")), 10000);
-
-        // Had the user name been lost, the first-run dialog would wait and nobody would log in.
-        QProcess second;
-        Start(second, home.path());
-        QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn(QStringLiteral("runner")), 20000);
-        Kill(second);
-
+        for (int run = 0; run < 2; ++run) {
+            // Had the user name been lost, the first-run dialog would wait and nobody would log in.
+            QProcess program;
+            Start(program);
+            QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn(QStringLiteral("runner")), 20000);
+            Kill(program);
+            QTRY_VERIFY_WITH_TIMEOUT(!server.IsLoggedIn(QStringLiteral("runner")), 10000);
+        }
         QVERIFY(!QFile::exists(dataPath + QStringLiteral(".bad")));
         QFile file(dataPath);
         QVERIFY(file.open(QIODevice::ReadOnly));

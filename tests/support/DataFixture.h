@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 #include <memory>
 
 // A fresh store (and saver) per test case: `d` and `dataSaver` point at them while the case runs.
@@ -56,3 +58,23 @@ inline QStringList DumpStore(Data* ip_data = d)
     lines.sort();
     return lines;
 }
+
+// Records events as text lines, and can be told to do things from inside a handler.
+class Recorder : public DataHandler
+{
+public:
+    QStringList log;
+    std::function<void(ItemPtr)> onRemoved;
+
+    void Created(ItemPtr i_item) { log << QStringLiteral("created ") + i_item.AsString(); }
+    void Removed(ItemPtr i_item)
+    {
+        log << QStringLiteral("removed ") + i_item.AsString() + QStringLiteral(" links=")
+                + QString::number(i_item.IsDisconnectedFromAll() ? 0 : 1);
+        if (onRemoved)
+            onRemoved(i_item);
+    }
+    void Connected(ConnectionInfo& i_info) { log << QStringLiteral("+ ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString(); }
+    void Disconnected(ConnectionInfo i_info) { log << QStringLiteral("- ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString(); }
+    void Path(ItemPtr i_root) { log << QStringLiteral("path ") + i_root.AsString(); }
+};

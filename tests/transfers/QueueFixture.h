@@ -1,8 +1,9 @@
 #pragma once
 
-// The queue logic on the real store, the real server connection, peer messenger and shares
+// The transfer engine on the real store, the real server connection, peer messenger and shares
 // engine, with real shared files in a temporary folder. Only what the engine sends is recorded
-// instead of sent, so a test sees every message in order; the clock is the test's.
+// instead of sent, so a test sees every message in order. The queue tests set the clock; tests
+// that run real transfer threads keep the real one.
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -123,9 +124,10 @@ private:
 class QueueFixture
 {
 public:
-    QueueFixture()
+    explicit QueueFixture(bool i_testClock = true)
     {
-        EngineClock::SetNowForTest(1700000000000);
+        if (i_testClock)
+            EngineClock::SetNowForTest(1700000000000);
         d = new Data;
         DeclareSettingTypes(d);
         dataSaver = new DataSaver;
@@ -180,6 +182,7 @@ public:
     // The path as a peer asks for it.
     static QString Remote(QString i_local) { return i_local.replace(QLatin1Char('/'), QLatin1Char('\\')); }
 
+    static ItemPtr Item(const char* i_type, const QString& i_value) { return d->GetType(i_type)->GetItem(i_value); }
     static ItemPtr User(const QString& i_name) { return d->GetType("user")->GetItem(i_name); }
     static void SetOnline(const QString& i_name, bool i_online)
     {

@@ -1,4 +1,4 @@
-#include "EngineFixture.h"
+#include "QueueFixture.h"
 #include "TransferCells.h"
 #include "TransferSockets.h"
 
@@ -16,10 +16,9 @@ class TestTransferFiles : public QObject
     Q_OBJECT
 
 private:
-    EngineFixture m_fx;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QueueFixture> f;
 
-    QString Downloads() const { return m_dir->filePath(QStringLiteral("downloads")); }
+    QString Downloads() const { return f->dir.filePath("Downloads"); }
     QString Partial(const QString& i_name = QStringLiteral("song.mp3")) const
     {
         return Downloads() + QStringLiteral("/downloading/album/") + i_name;
@@ -29,7 +28,7 @@ private:
         return Downloads() + QStringLiteral("/complete/album/") + i_name;
     }
 
-    static ItemPtr Item(const char* i_type, const QString& i_value) { return EngineFixture::Item(i_type, i_value); }
+    static ItemPtr Item(const char* i_type, const QString& i_value) { return QueueFixture::Item(i_type, i_value); }
 
     ItemPtr NewDownload(const QString& i_user, qint64 i_size, uint i_token, const QString& i_status,
                         const QString& i_folder = QStringLiteral("music\\album"))
@@ -70,26 +69,17 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_fx.Start();
-        SetSetting(QStringLiteral("download_folder"), Downloads());
-    }
-    void cleanup()
-    {
-        m_fx.Stop();
-        m_dir.reset();
-    }
+    void init() { f = std::make_unique<QueueFixture>(false); }
+    void cleanup() { f.reset(); }
 
     void download_lands_in_the_complete_folder_data();
     void download_lands_in_the_complete_folder();
     void file_connection_is_refused_data();
     void file_connection_is_refused();
     void aborted_and_denied_downloads_are_served();
-    void partial_file_longer_than_the_file_is_kept();
+    void unusable_partial_file_is_a_local_error_data();
+    void unusable_partial_file_is_a_local_error();
     void failed_move_is_no_completion();
-    void unopenable_partial_file_is_a_local_error();
     void removing_a_running_download_is_prompt();
     void shutdown_stops_every_transfer_promptly();
     void upload_runs_on_the_accepted_connection();
@@ -117,11 +107,11 @@ void TestTransferFiles::download_lands_in_the_complete_folder()
         QVERIFY(WriteFile(Partial(), content.left(int(partial))));
     }
     ItemPtr entry = NewDownload(QStringLiteral("bob"), size, 77, QStringLiteral("queued"));
-    QSignalSpy added(m_fx.m_engine.get(), &TransferQueueManager::CompleteDownloadAdded);
-    QSignalSpy progressed(m_fx.m_engine.get(), &TransferQueueManager::DownloadProgressed);
+    QSignalSpy added(f->engine, &TransferQueueManager::CompleteDownloadAdded);
+    QSignalSpy progressed(f->engine, &TransferQueueManager::DownloadProgressed);
 
     auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
+    f->engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
     QCOMPARE(Status(entry), QStringLiteral("downloading"));
     QVERIFY(entry["download_thread"]);
     QCOMPARE(ServeFile(uploaderEnd, content), partial);
@@ -161,7 +151,7 @@ void TestTransferFiles::file_connection_is_refused()
     ItemPtr entry = NewDownload(QStringLiteral("bob"), 1000, 77, status);
 
     auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, token);
+    f->engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, token);
     QVERIFY(WaitForClose(uploaderEnd));
     QCOMPARE(uploaderEnd->bytesAvailable(), 0); // no offset
     QCOMPARE(Status(entry), status);
@@ -179,11 +169,11 @@ void TestTransferFiles::aborted_and_denied_downloads_are_served()
                                  QStringLiteral("other\\album"));
 
     auto [firstUploader, firstDownloader] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("bob"), firstDownloader, 77);
+    f->engine->OnFileConnection(QStringLiteral("bob"), firstDownloader, 77);
     QCOMPARE(Status(first), QStringLiteral("downloading"));
 
     auto [secondUploader, secondDownloader] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("carol"), secondDownloader, 78);
+    f->engine->OnFileConnection(QStringLiteral("carol"), secondDownloader, 78);
     QVERIFY(WaitForClose(secondUploader));
     QCOMPARE(Status(second), QStringLiteral("denied"));
 
@@ -192,25 +182,35 @@ void TestTransferFiles::aborted_and_denied_downloads_are_served()
 
     // With the first one done, the second is served like any denied download.
     auto [thirdUploader, thirdDownloader] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("carol"), thirdDownloader, 78);
+    f->engine->OnFileConnection(QStringLiteral("carol"), thirdDownloader, 78);
     QCOMPARE(Status(second), QStringLiteral("downloading"));
-    m_fx.m_engine->RemoveDownload(second);
+    f->engine->RemoveDownload(second);
     delete firstUploader;
     delete secondUploader;
     delete thirdUploader;
 }
 
-void TestTransferFiles::partial_file_longer_than_the_file_is_kept()
+void TestTransferFiles::unusable_partial_file_is_a_local_error_data()
 {
-    QVERIFY(QDir().mkpath(QFileInfo(Partial()).path()));
-    QVERIFY(WriteFile(Partial(), Pattern(2000)));
+    QTest::addColumn<bool>("longer");
+    QTest::newRow("partial file longer than the file") << true;
+    QTest::newRow("\"downloading\" is a regular file") << false;
+}
+
+// Nothing is written and the partial file is kept as it was.
+void TestTransferFiles::unusable_partial_file_is_a_local_error()
+{
+    QFETCH(bool, longer);
+    QVERIFY(QDir().mkpath(longer ? QFileInfo(Partial()).path() : Downloads()));
+    const QString existing = longer ? Partial() : Downloads() + QStringLiteral("/downloading");
+    QVERIFY(WriteFile(existing, Pattern(2000)));
     ItemPtr entry = NewDownload(QStringLiteral("bob"), 1000, 77, QStringLiteral("queued"));
 
     auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
+    f->engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
     QCOMPARE(Status(entry), QStringLiteral("local error"));
     QVERIFY(WaitForClose(uploaderEnd));
-    QVERIFY(ReadFile(Partial()) == Pattern(2000));
+    QVERIFY(ReadFile(existing) == Pattern(2000));
     delete uploaderEnd;
 }
 
@@ -220,10 +220,10 @@ void TestTransferFiles::failed_move_is_no_completion()
     QVERIFY(QDir().mkpath(Downloads()));
     QVERIFY(WriteFile(Downloads() + QStringLiteral("/complete"), "in the way"));
     ItemPtr entry = NewDownload(QStringLiteral("bob"), 50000, 77, QStringLiteral("queued"));
-    QSignalSpy added(m_fx.m_engine.get(), &TransferQueueManager::CompleteDownloadAdded);
+    QSignalSpy added(f->engine, &TransferQueueManager::CompleteDownloadAdded);
 
     auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
+    f->engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
     QCOMPARE(ServeFile(uploaderEnd, Pattern(50000)), qint64(0));
 
     QTRY_COMPARE_WITH_TIMEOUT(Status(entry), QStringLiteral("local error"), 10000);
@@ -233,28 +233,15 @@ void TestTransferFiles::failed_move_is_no_completion()
     delete uploaderEnd;
 }
 
-void TestTransferFiles::unopenable_partial_file_is_a_local_error()
-{
-    QVERIFY(QDir().mkpath(Downloads()));
-    QVERIFY(WriteFile(Downloads() + QStringLiteral("/downloading"), "in the way"));
-    ItemPtr entry = NewDownload(QStringLiteral("bob"), 50000, 77, QStringLiteral("queued"));
-
-    auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
-    QCOMPARE(Status(entry), QStringLiteral("local error"));
-    QVERIFY(WaitForClose(uploaderEnd));
-    delete uploaderEnd;
-}
-
 void TestTransferFiles::removing_a_running_download_is_prompt()
 {
     QVERIFY(QDir().mkpath(QFileInfo(Partial()).path()));
     QVERIFY(WriteFile(Partial(), Pattern(10)));
     ItemPtr entry = NewDownload(QStringLiteral("bob"), 1000000, 77, QStringLiteral("queued"));
-    QSignalSpy progressed(m_fx.m_engine.get(), &TransferQueueManager::DownloadProgressed);
+    QSignalSpy progressed(f->engine, &TransferQueueManager::DownloadProgressed);
 
     auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    m_fx.m_engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
+    f->engine->OnFileConnection(QStringLiteral("bob"), downloaderEnd, 77);
     QCOMPARE(ReadExactly(uploaderEnd, 8), LittleEndian64(10));
     uploaderEnd->write(Pattern(8192, 10)); // one chunk, then silence
     uploaderEnd->flush();
@@ -262,7 +249,7 @@ void TestTransferFiles::removing_a_running_download_is_prompt()
 
     QElapsedTimer removing;
     removing.start();
-    m_fx.m_engine->RemoveDownload(entry);
+    f->engine->RemoveDownload(entry);
     QVERIFY2(removing.elapsed() < 2000, qPrintable(QString::number(removing.elapsed())));
     QVERIFY(d->GetType("download_entry")->GetItems().empty());
     QVERIFY(d->GetType("download_thread")->GetItems().empty());
@@ -279,14 +266,15 @@ void TestTransferFiles::shutdown_stops_every_transfer_promptly()
         NewDownload(QStringLiteral("user%1").arg(token), 1000000, token, QStringLiteral("queued"),
                     QStringLiteral("folder%1").arg(token));
         auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-        m_fx.m_engine->OnFileConnection(QStringLiteral("user%1").arg(token), downloaderEnd, token);
+        f->engine->OnFileConnection(QStringLiteral("user%1").arg(token), downloaderEnd, token);
         peers.push_back(uploaderEnd);
     }
     QCOMPARE(d->GetType("download_thread")->GetItems().size(), std::size_t(3));
 
     QElapsedTimer stopping;
     stopping.start();
-    m_fx.m_engine.reset();
+    delete f->engine;
+    f->engine = nullptr;
     QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
     for (QTcpSocket* peer : peers)
         delete peer;
@@ -295,12 +283,12 @@ void TestTransferFiles::shutdown_stops_every_transfer_promptly()
 void TestTransferFiles::upload_runs_on_the_accepted_connection()
 {
     const QByteArray content = Pattern(200000);
-    QVERIFY(WriteFile(m_dir->filePath(QStringLiteral("shared.bin")), content));
-    auto* file = new QFile(m_dir->filePath(QStringLiteral("shared.bin")));
+    QVERIFY(WriteFile(f->dir.filePath(QStringLiteral("shared.bin")), content));
+    auto* file = new QFile(f->dir.filePath(QStringLiteral("shared.bin")));
     QVERIFY(file->open(QIODevice::ReadOnly));
     ItemPtr shared = d->GetType("shared_file")->NewItem();
     shared += Item("shared_file_name", QStringLiteral("shared.bin"));
-    shared += Item("shared_file_folder", m_dir->path());
+    shared += Item("shared_file_folder", f->dir.path());
     shared += Item("shared_file_size", QString::number(content.size()));
     ItemPtr entry = d->GetType("upload_entry")->NewItem();
     entry += Item("user", QStringLiteral("dave"));
@@ -308,10 +296,10 @@ void TestTransferFiles::upload_runs_on_the_accepted_connection()
     entry += Item("upload_entry_status", QStringLiteral("connecting"));
     entry += Item("transfer_req", QStringLiteral("3000000001"));
     entry += d->GetType("upload_file")->GetItem(Value(file));
-    QSignalSpy progressed(m_fx.m_engine.get(), &TransferQueueManager::UploadProgressed);
+    QSignalSpy progressed(f->engine, &TransferQueueManager::UploadProgressed);
 
     auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    m_fx.m_engine->OnFileConnectionAccepted(QStringLiteral("dave"), uploaderEnd);
+    f->engine->OnFileConnectionAccepted(QStringLiteral("dave"), uploaderEnd);
     QCOMPARE(entry["upload_entry_status"].AsString(), QStringLiteral("uploading"));
     QVERIFY(TransferCell<PositionCell>(entry, "read_position"));
 
@@ -325,7 +313,7 @@ void TestTransferFiles::upload_runs_on_the_accepted_connection()
 
     QTRY_COMPARE_WITH_TIMEOUT(entry["upload_entry_status"].AsString(), QStringLiteral("complete"), 10000);
     QVERIFY(!entry["upload_thread"] && !entry["upload_socket"] && !entry["upload_file"] && !entry["read_position"]);
-    QVERIFY(m_fx.m_outbox->m_sent.filter(QStringLiteral("message")).isEmpty());
+    QCOMPARE(f->Take("46").size(), 0);
     delete downloaderEnd;
 }
 
@@ -333,7 +321,7 @@ void TestTransferFiles::accepted_connection_without_an_upload_is_dropped()
 {
     auto [uploaderEnd, downloaderEnd] = LoopbackPair();
     QPointer<QTcpSocket> handed(uploaderEnd);
-    m_fx.m_engine->OnFileConnectionAccepted(QStringLiteral("nobody"), uploaderEnd);
+    f->engine->OnFileConnectionAccepted(QStringLiteral("nobody"), uploaderEnd);
     QTRY_VERIFY(handed.isNull());
     QVERIFY(WaitForClose(downloaderEnd));
     delete downloaderEnd;
@@ -341,8 +329,8 @@ void TestTransferFiles::accepted_connection_without_an_upload_is_dropped()
 
 void TestTransferFiles::failed_upload_is_aborted_and_told()
 {
-    QVERIFY(WriteFile(m_dir->filePath(QStringLiteral("shared.bin")), Pattern(1000)));
-    auto* file = new QFile(m_dir->filePath(QStringLiteral("shared.bin")));
+    QVERIFY(WriteFile(f->dir.filePath(QStringLiteral("shared.bin")), Pattern(1000)));
+    auto* file = new QFile(f->dir.filePath(QStringLiteral("shared.bin")));
     QVERIFY(file->open(QIODevice::ReadOnly));
     ItemPtr entry = d->GetType("upload_entry")->NewItem();
     entry += Item("user", QStringLiteral("dave"));
@@ -352,15 +340,15 @@ void TestTransferFiles::failed_upload_is_aborted_and_told()
     entry += d->GetType("upload_file")->GetItem(Value(file));
 
     auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    m_fx.m_engine->OnFileConnectionAccepted(QStringLiteral("dave"), uploaderEnd);
+    f->engine->OnFileConnectionAccepted(QStringLiteral("dave"), uploaderEnd);
     QCOMPARE(ReadExactly(downloaderEnd, 4).size(), 4);
     downloaderEnd->close(); // no download for the token
 
     QTRY_COMPARE_WITH_TIMEOUT(entry["upload_entry_status"].AsString(), QStringLiteral("aborted"), 5000);
-    const QStringList told = m_fx.m_outbox->m_sent.filter(QStringLiteral("message dave"));
+    const QList<Sent> told = f->Take("46");
     QCOMPARE(told.size(), 1);
-    const QByteArray body = QByteArray::fromHex("2e00000010000000") + QByteArray("music\\shared.bin");
-    QVERIFY(told.first().endsWith(QString::fromLatin1(body.toHex())));
+    QCOMPARE(told[0].user, QStringLiteral("dave"));
+    QCOMPARE(told[0].bytes, QByteArray::fromHex("2e00000010000000") + QByteArray("music\\shared.bin"));
     delete downloaderEnd;
 }
 

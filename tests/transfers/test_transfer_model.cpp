@@ -41,7 +41,7 @@ private:
         // Declared by the peer network and the shares engine in the program.
         d->NewType("file_size", Tertiary, false, true);
         d->NewType("shared_file", Primary, false, true);
-        SetSetting(QStringLiteral("use_upnp"), QStringLiteral("no"));
+        SetSetting("use_upnp", "no");
         m_engine = std::make_unique<TransferQueueManager>();
     }
 
@@ -58,7 +58,7 @@ private:
     // Saves the store, starts again on an empty one and loads the file into it.
     void Restart()
     {
-        const QString path = m_dir.filePath(QStringLiteral("data"));
+        const QString path = m_dir.filePath("data");
         QVERIFY(m_saver->SaveFile(path));
         Stop();
         Start();
@@ -87,43 +87,6 @@ private slots:
     }
 
     void cleanup() { Stop(); }
-
-    void typesAreDeclaredInOrderWithTheirKinds()
-    {
-        const QStringList expected = {
-            "download_entry", "file_name", "remote_folder", "download_folder", "transfer_req",
-            "remote_transfer_req", "download_socket", "download_file", "write_position", "download_entry_status",
-            "download_order", "upload_socket", "upload_file", "read_position", "upload_entry_status", "upload_order",
-            "is_active", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
-            "bytes_since_last_receipt", "place_in_line", "last_queue_request_time", "next_place_in_line_request_time",
-            "download_thread", "subfolder_save_level", "last_status_change_time", "upload_entry",
-            "filename_as_requested", "upload_start_time", "bytes_uploaded", "upload_thread", "effective_upload_order",
-            "denial_reason", "complete_download", "complete_download_folder", "complete_download_relative_folder",
-            "complete_download_filename", "complete_download_file_size", "complete_download_completion_time",
-            "empty_share_check_status", "sent_empty_share_warning_message", "excluded_download_extension"};
-        QStringList declared;
-        for (Type* type : d->GetTypes()) {
-            const QString name = QString::fromStdString(type->GetName());
-            if (expected.contains(name))
-                declared << name;
-        }
-        QCOMPARE(declared, expected);
-
-        const QStringList primary = {"download_entry", "download_socket", "download_file", "download_entry_status",
-                                     "upload_socket", "upload_file", "upload_entry_status", "download_thread",
-                                     "upload_entry", "upload_thread", "complete_download",
-                                     "excluded_download_extension"};
-        const QStringList secondary = {"remote_folder", "download_folder", "complete_download_folder",
-                                       "complete_download_relative_folder"};
-        const QStringList nullTypes = {"download_entry", "upload_entry", "complete_download", "is_active"};
-        for (const QString& name : expected) {
-            Type* type = d->GetType(name.toStdString());
-            const Primacy want = primary.contains(name) ? Primary : secondary.contains(name) ? Secondary : Tertiary;
-            QVERIFY2(type->GetPrimacy() == want, qPrintable(name));
-            QVERIFY2(type->IsNull() == nullTypes.contains(name), qPrintable(name));
-            QVERIFY2(type->IsCreateOnGet(), qPrintable(name));
-        }
-    }
 
     void relationEnds_data()
     {
@@ -161,22 +124,16 @@ private slots:
         QVERIFY(second.IsConnected(other));
     }
 
+    // Defaults a user sees: where files land and the text sent to those who share nothing.
     void settingsDefaults_data()
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::newRow("download folder") << "download_folder" << QDir::homePath() + "/Veltrane Downloads";
-        QTest::newRow("order counter") << "transfer_order_counter" << "1";
-        QTest::newRow("token counter") << "transfer_req_counter" << "1";
-        QTest::newRow("speed limit") << "upload_speed_limit" << "0";
-        QTest::newRow("speed limit enabled") << "upload_speed_limit_enabled" << "no";
-        QTest::newRow("slots") << "upload_slots" << "1";
-        QTest::newRow("empty share check") << "check_for_empty_shares" << "no";
         QTest::newRow("empty share message")
             << "empty_share_message"
             << "It looks like you're not sharing any files. Please share something before downloading anything "
                "from my own shares. Thanks.";
-        QTest::newRow("queued per user") << "max_queued_uploads_per_user" << "200";
     }
 
     void settingsDefaults()
@@ -188,7 +145,7 @@ private slots:
 
     void firstStartExcludesIni()
     {
-        m_saver->Load(m_dir.filePath(QStringLiteral("missing")));
+        m_saver->Load(m_dir.filePath("missing"));
         const ItemSet excluded = d->GetType("excluded_download_extension")->GetItems();
         QCOMPARE(excluded.size(), size_t(1));
         QCOMPARE(excluded.First().AsString(), QStringLiteral(".ini"));
@@ -196,46 +153,42 @@ private slots:
 
     void storedSettingsWin()
     {
-        SetSetting(QStringLiteral("upload_slots"), QStringLiteral("3"));
-        SetSetting(QStringLiteral("transfer_req_counter"), QStringLiteral("912"));
-        SetSetting(QStringLiteral("transfer_order_counter"), QStringLiteral("57"));
-        SetSetting(QStringLiteral("download_folder"), QStringLiteral("/srv/in"));
-        SetSetting(QStringLiteral("max_queued_uploads_per_user"), QStringLiteral("12"));
+        const QList<QPair<QString, QString>> stored = {{"upload_slots", "3"}, {"transfer_req_counter", "912"},
+            {"transfer_order_counter", "57"}, {"download_folder", "/srv/in"}, {"max_queued_uploads_per_user", "12"}};
+        for (const auto& setting : stored)
+            SetSetting(setting.first, setting.second);
         Restart();
-        QCOMPARE(GetSetting(QStringLiteral("upload_slots")), QStringLiteral("3"));
-        QCOMPARE(GetSetting(QStringLiteral("transfer_req_counter")), QStringLiteral("912"));
-        QCOMPARE(GetSetting(QStringLiteral("transfer_order_counter")), QStringLiteral("57"));
-        QCOMPARE(GetSetting(QStringLiteral("download_folder")), QStringLiteral("/srv/in"));
-        QCOMPARE(GetSetting(QStringLiteral("max_queued_uploads_per_user")), QStringLiteral("12"));
+        for (const auto& setting : stored)
+            QCOMPARE(GetSetting(setting.first), setting.second);
         // A data file was there: no first-start exclusion.
         QVERIFY(d->GetType("excluded_download_extension")->GetItems().empty());
     }
 
     void onlyDownloadsAndRecordsAreSaved()
     {
-        ItemPtr download = NewDownload(QStringLiteral("alice"), QStringLiteral("a.mp3"), QStringLiteral("queued"));
-        download += Item("file_size", QStringLiteral("5000000000"));
-        download += Item("download_folder", QStringLiteral("/srv/in"));
-        download += Item("download_order", QStringLiteral("4"));
-        download += Item("subfolder_save_level", QStringLiteral("1"));
-        download += Item("transfer_req", QStringLiteral("99"));
-        download += Item("place_in_line", QStringLiteral("12"));
-        download += Item("last_status_change_time", QStringLiteral("Sun Dec 6 10:00:00 2026"));
-        Item("denial_reason", QStringLiteral("Queued")) += download;
+        ItemPtr download = NewDownload("alice", "a.mp3", "queued");
+        download += Item("file_size", "5000000000");
+        download += Item("download_folder", "/srv/in");
+        download += Item("download_order", "4");
+        download += Item("subfolder_save_level", "1");
+        download += Item("transfer_req", "99");
+        download += Item("place_in_line", "12");
+        download += Item("last_status_change_time", "Sun Dec 6 10:00:00 2026");
+        Item("denial_reason", "Queued") += download;
 
         ItemPtr upload = d->GetType("upload_entry")->NewItem();
-        upload += Item("user", QStringLiteral("bob"));
-        upload += Item("upload_entry_status", QStringLiteral("queued"));
+        upload += Item("user", "bob");
+        upload += Item("upload_entry_status", "queued");
 
         ItemPtr record = d->GetType("complete_download")->NewItem();
-        record += Item("user", QStringLiteral("carol"));
-        record += Item("complete_download_folder", QStringLiteral("/srv/in/complete"));
-        record += Item("complete_download_relative_folder", QStringLiteral("album"));
-        record += Item("complete_download_filename", QStringLiteral("b.mp3"));
-        record += Item("complete_download_file_size", QStringLiteral("1234"));
-        record += Item("complete_download_completion_time", QStringLiteral("Sun Dec 6 11:00:00 2026"));
-        record += Item("search_request_text", QStringLiteral("album b"));
-        Item("excluded_download_extension", QStringLiteral(".nfo"));
+        record += Item("user", "carol");
+        record += Item("complete_download_folder", "/srv/in/complete");
+        record += Item("complete_download_relative_folder", "album");
+        record += Item("complete_download_filename", "b.mp3");
+        record += Item("complete_download_file_size", "1234");
+        record += Item("complete_download_completion_time", "Sun Dec 6 11:00:00 2026");
+        record += Item("search_request_text", "album b");
+        Item("excluded_download_extension", ".nfo");
 
         Restart();
 
@@ -274,14 +227,14 @@ private slots:
     // window hears of it only then.
     void loadedDownloadsAreQueued()
     {
-        NewDownload(QStringLiteral("ann"), QStringLiteral("1"), QStringLiteral("downloading"));
-        NewDownload(QStringLiteral("ann"), QStringLiteral("2"), QStringLiteral("aborted"));
-        NewDownload(QStringLiteral("ben"), QStringLiteral("3"), QStringLiteral("denied"));
-        NewDownload(QStringLiteral("ben"), QStringLiteral("4"), QString());
-        NewDownload(QStringLiteral("cat"), QStringLiteral("5"), QStringLiteral("complete"));
-        Item("user", QStringLiteral("dan"));
+        NewDownload("ann", "1", "downloading");
+        NewDownload("ann", "2", "aborted");
+        NewDownload("ben", "3", "denied");
+        NewDownload("ben", "4", QString());
+        NewDownload("cat", "5", "complete");
+        Item("user", "dan");
 
-        const QString path = m_dir.filePath(QStringLiteral("data"));
+        const QString path = m_dir.filePath("data");
         QVERIFY(m_saver->SaveFile(path));
         Stop();
         Start();
@@ -372,7 +325,7 @@ private slots:
     {
         const qint64 base = QDateTime(QDate(2026, 10, 25), QTime(2, 30, 0, 400), Qt::UTC).toMSecsSinceEpoch();
         EngineClock::SetNowForTest(base);
-        ItemPtr user = Item("user", QStringLiteral("eve"));
+        ItemPtr user = Item("user", "eve");
         m_engine->SetTransferTime(user, "next_place_in_line_request_time", 10000);
         QCOMPARE(m_engine->TransferTime(user, "next_place_in_line_request_time").value(), base + 10000);
         QCOMPARE(user["next_place_in_line_request_time"].AsString(),

@@ -31,9 +31,8 @@ private:
 private slots:
     void moves_the_file_from_the_offset_data();
     void moves_the_file_from_the_offset();
-    void uploader_fails_when_the_connection_closes_before_the_offset();
-    void uploader_refuses_an_offset_outside_the_file_data();
-    void uploader_refuses_an_offset_outside_the_file();
+    void uploader_fails_without_a_good_offset_data();
+    void uploader_fails_without_a_good_offset();
     void downloader_handles_a_misbehaving_uploader_data();
     void downloader_handles_a_misbehaving_uploader();
     void stopping_never_waits_for_the_peer_data();
@@ -112,38 +111,25 @@ void TestTransferThreads::moves_the_file_from_the_offset()
         QCOMPARE(uploadProgress.first().at(0).toLongLong(), qint64(8192));
 }
 
-void TestTransferThreads::uploader_fails_when_the_connection_closes_before_the_offset()
+void TestTransferThreads::uploader_fails_without_a_good_offset_data()
 {
-    QVERIFY(WriteFile(Path("shared"), Pattern(1000)));
-    QFile shared(Path("shared"));
-    QVERIFY(shared.open(QIODevice::ReadOnly));
-    auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-    UploadThread upload(uploaderEnd, &shared, 7);
-    QSignalSpy failed(&upload, &UploadThread::UploadError);
-    upload.start();
-
-    QCOMPARE(ReadExactly(downloaderEnd, 4).size(), 4);
-    downloaderEnd->close(); // what a downloader with no entry for the token does
-
-    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 5000);
-    QVERIFY2(failed.first().at(0).toString().startsWith(
-                 QLatin1String("Waiting for initialization data to read failed. Error string: ")),
-             qPrintable(failed.first().at(0).toString()));
-    Finish(&upload, uploaderEnd);
-    delete downloaderEnd;
-}
-
-void TestTransferThreads::uploader_refuses_an_offset_outside_the_file_data()
-{
+    QTest::addColumn<bool>("close");
     QTest::addColumn<qint64>("offset");
-    QTest::newRow("negative") << qint64(-1);
-    QTest::newRow("past the end") << qint64(1001);
-    QTest::newRow("huge") << std::numeric_limits<qint64>::max();
+    QTest::addColumn<QString>("reason");
+    // What a downloader with no entry for the token does: it closes.
+    QTest::newRow("closed before the offset") << true << qint64(0)
+                                              << "Waiting for initialization data to read failed. Error string: ";
+    const QString seek = QStringLiteral("Won't seek to offset %1 in file of size 1000");
+    QTest::newRow("negative") << false << qint64(-1) << seek.arg(-1);
+    QTest::newRow("past the end") << false << qint64(1001) << seek.arg(1001);
+    QTest::newRow("huge") << false << std::numeric_limits<qint64>::max() << seek.arg(std::numeric_limits<qint64>::max());
 }
 
-void TestTransferThreads::uploader_refuses_an_offset_outside_the_file()
+void TestTransferThreads::uploader_fails_without_a_good_offset()
 {
+    QFETCH(bool, close);
     QFETCH(qint64, offset);
+    QFETCH(QString, reason);
     QVERIFY(WriteFile(Path("shared"), Pattern(1000)));
     QFile shared(Path("shared"));
     QVERIFY(shared.open(QIODevice::ReadOnly));
@@ -153,12 +139,15 @@ void TestTransferThreads::uploader_refuses_an_offset_outside_the_file()
     upload.start();
 
     QCOMPARE(ReadExactly(downloaderEnd, 4).size(), 4);
-    downloaderEnd->write(LittleEndian64(offset));
-    downloaderEnd->flush();
-
+    if (close)
+        downloaderEnd->close();
+    else
+    {
+        downloaderEnd->write(LittleEndian64(offset));
+        downloaderEnd->flush();
+    }
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 5000);
-    QCOMPARE(failed.first().at(0).toString(),
-             QStringLiteral("Won't seek to offset %1 in file of size 1000").arg(offset));
+    QVERIFY2(failed.first().at(0).toString().startsWith(reason), qPrintable(failed.first().at(0).toString()));
     Finish(&upload, uploaderEnd);
     delete downloaderEnd;
 }
@@ -240,24 +229,13 @@ void TestTransferThreads::stopping_never_waits_for_the_peer()
     if (peer == QLatin1String("upload stalled"))
         peerEnd->setReadBufferSize(64 * 1024);
     std::unique_ptr<TransferWorker> thread;
-    QSignalSpy* progress = nullptr;
-    std::unique_ptr<QSignalSpy> progressSpy;
-    std::unique_ptr<QSignalSpy> errorSpy;
-    std::unique_ptr<QSignalSpy> completeSpy;
-    if (uploading) {
-        auto* upload = new UploadThread(ourEnd, &file, 1);
-        thread.reset(upload);
-        progressSpy = std::make_unique<QSignalSpy>(upload, &UploadThread::UploadProgress);
-        errorSpy = std::make_unique<QSignalSpy>(upload, &UploadThread::UploadError);
-        completeSpy = std::make_unique<QSignalSpy>(upload, &UploadThread::UploadComplete);
-    } else {
-        auto* download = new DownloadThread(ourEnd, &target, size, 0);
-        thread.reset(download);
-        progressSpy = std::make_unique<QSignalSpy>(download, &DownloadThread::DownloadProgress);
-        errorSpy = std::make_unique<QSignalSpy>(download, &DownloadThread::DownloadError);
-        completeSpy = std::make_unique<QSignalSpy>(download, &DownloadThread::DownloadComplete);
-    }
-    progress = progressSpy.get();
+    if (uploading)
+        thread = std::make_unique<UploadThread>(ourEnd, &file, 1);
+    else
+        thread = std::make_unique<DownloadThread>(ourEnd, &target, size, 0);
+    QSignalSpy progress(thread.get(), uploading ? SIGNAL(UploadProgress(qint64,int)) : SIGNAL(DownloadProgress(qint64,int)));
+    QSignalSpy errors(thread.get(), uploading ? SIGNAL(UploadError(QString)) : SIGNAL(DownloadError(QString)));
+    QSignalSpy complete(thread.get(), uploading ? SIGNAL(UploadComplete()) : SIGNAL(DownloadComplete()));
     thread->start();
 
     QTimer trickle;
@@ -269,10 +247,10 @@ void TestTransferThreads::stopping_never_waits_for_the_peer()
         QCOMPARE(ReadExactly(peerEnd, 4).size(), 4);
         peerEnd->write(LittleEndian64(0));
         peerEnd->flush();
-        QTRY_VERIFY_WITH_TIMEOUT(progress->count() > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(progress.count() > 0, 5000);
         if (peer == QLatin1String("upload open")) {
             QCOMPARE(ReadExactly(peerEnd, size).size(), int(size));
-            QTRY_COMPARE(progress->last().at(0).toLongLong(), size);
+            QTRY_COMPARE(progress.last().at(0).toLongLong(), size);
         }
     }
     // Long enough for the thread to be inside its wait, far short of the wait's own limit.
@@ -286,10 +264,10 @@ void TestTransferThreads::stopping_never_waits_for_the_peer()
     QVERIFY2(took < 2000, qPrintable(QString::number(took)));
     QCoreApplication::processEvents();
     if (peer == QLatin1String("upload open")) {
-        QCOMPARE(completeSpy->count(), 1); // everything was sent; only the courtesy wait was cut
+        QCOMPARE(complete.count(), 1); // everything was sent; only the courtesy wait was cut
     } else {
-        QCOMPARE(errorSpy->count(), 1);
-        QCOMPARE(errorSpy->first().at(0).toString(), QStringLiteral("Exit requested."));
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.first().at(0).toString(), QStringLiteral("Exit requested."));
     }
     trickle.stop();
     thread.reset();

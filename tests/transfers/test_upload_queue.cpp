@@ -1,5 +1,6 @@
 #include "QueueFixture.h"
 
+#include "PeerMessages.h"
 #include "TransferCells.h"
 
 #include <QTcpSocket>
@@ -252,21 +253,12 @@ private slots:
         ItemPtr entry = QueueFixture::Upload("ann", remote);
         f->Take();
 
-        // Aborting a queued entry sends and releases nothing.
-        ItemPtr queuedOnly = QueueFixture::Upload("ann", remote);
-        QCOMPARE(QueueFixture::Status(queuedOnly), QStringLiteral("requesting"));
-
         f->engine->SetUploadEntryStatus(entry, "aborted");
         const QList<Sent> failures = f->Take("46");
         QCOMPARE(failures.size(), 1);
-        QByteArray expected;
-        const QByteArray utf8 = remote.toUtf8();
-        expected.append("\x2e\0\0\0", 4);
-        const quint32 length = quint32(utf8.size());
-        expected.append(reinterpret_cast<const char*>(&length), 4);
-        expected.append(utf8);
-        QCOMPARE(failures[0].bytes, expected);
+        QCOMPARE(failures[0].bytes, PeerMessages::BuildUploadFailed(remote.toStdString()).ToByteArray());
 
+        // Aborting an entry that was only queued tells nobody.
         f->engine->SetUploadEntryStatus(entry, "queued");
         f->engine->SetUploadEntryStatus(entry, "aborted");
         QCOMPARE(f->Take("46").size(), 0);

@@ -1,5 +1,5 @@
 #include "DownloadThread.h"
-#include "EngineFixture.h"
+#include "QueueFixture.h"
 #include "TransferCells.h"
 #include "TransferSockets.h"
 #include "UploadSpeedLimiter.h"
@@ -17,13 +17,13 @@ class TestUploadSpeedLimit : public QObject
     Q_OBJECT
 
 private:
-    EngineFixture m_fx;
+    std::unique_ptr<QueueFixture> f;
 
     static ItemPtr NewUpload(const QString& i_status)
     {
         ItemPtr entry = d->GetType("upload_entry")->NewItem();
-        entry += EngineFixture::Item("user", QStringLiteral("u"));
-        entry += EngineFixture::Item("upload_entry_status", i_status);
+        entry += QueueFixture::Item("user", QStringLiteral("u"));
+        entry += QueueFixture::Item("upload_entry_status", i_status);
         return entry;
     }
 
@@ -45,8 +45,8 @@ private:
     }
 
 private slots:
-    void init() { m_fx.Start(); }
-    void cleanup() { m_fx.Stop(); }
+    void init() { f = std::make_unique<QueueFixture>(false); }
+    void cleanup() { f.reset(); }
 
     void shares_the_total_among_running_uploads_data();
     void shares_the_total_among_running_uploads();
@@ -93,15 +93,15 @@ void TestUploadSpeedLimit::shares_the_total_among_running_uploads()
         NewTransferCell<TimeCell>(active.back(), "last_speed_measurement_time", 5);
         NewTransferCell<CounterCell>(active.back(), "bytes_since_last_receipt", 1234);
     }
-    m_fx.m_engine->AddToUploadBudget(777);
+    f->engine->AddToUploadBudget(777);
 
     SetSetting(QStringLiteral("upload_speed_limit"), limit);
     SetSetting(QStringLiteral("upload_speed_limit_enabled"), enabled);
-    m_fx.m_engine->DetermineUploadSpeedLimit();
+    f->engine->DetermineUploadSpeedLimit();
 
-    QCOMPARE(m_fx.m_engine->GetUploadSpeed(), total);
-    QCOMPARE(m_fx.m_engine->PerUploadSpeedLimit(), share);
-    QCOMPARE(m_fx.m_engine->UploadBudget(), budgetReset ? 0 : 777);
+    QCOMPARE(f->engine->GetUploadSpeed(), total);
+    QCOMPARE(f->engine->PerUploadSpeedLimit(), share);
+    QCOMPARE(f->engine->UploadBudget(), budgetReset ? 0 : 777);
     for (const ItemPtr& entry : active) {
         QCOMPARE(TransferCell<TimeCell>(entry, "last_speed_measurement_time")->load() != 5, budgetReset);
         QCOMPARE(TransferCell<CounterCell>(entry, "bytes_since_last_receipt")->load() == 0, budgetReset);
@@ -110,8 +110,8 @@ void TestUploadSpeedLimit::shares_the_total_among_running_uploads()
 
 void TestUploadSpeedLimit::one_chunk_pays_by_sleeping_and_passes_the_rest_on()
 {
-    m_fx.m_engine->SetUploadSpeedLimit(100);
-    m_fx.m_engine->EnableUploadSpeedLimit(true);
+    f->engine->SetUploadSpeedLimit(100);
+    f->engine->EnableUploadSpeedLimit(true);
     FakeTime time;
     UploadSpeedLimiter limiter = Limiter(time);
     limiter.Start();
@@ -123,7 +123,7 @@ void TestUploadSpeedLimit::one_chunk_pays_by_sleeping_and_passes_the_rest_on()
 
     QVERIFY(limiter.Step(changed));
     QCOMPARE(time.slept, qint64(81));                      // 8192 bytes at 100 bytes per ms
-    QCOMPARE(m_fx.m_engine->UploadBudget(), qint64(102)); // 100 KB/s allow 8294 bytes in 81 ms
+    QCOMPARE(f->engine->UploadBudget(), qint64(102)); // 100 KB/s allow 8294 bytes in 81 ms
 
     // Steady state: the budget comes back at the next step, and the limit holds exactly.
     qint64 sent = 8192;
@@ -140,18 +140,18 @@ void TestUploadSpeedLimit::one_chunk_pays_by_sleeping_and_passes_the_rest_on()
 
 void TestUploadSpeedLimit::budget_saves_others_the_sleep()
 {
-    m_fx.m_engine->SetUploadSpeedLimit(100);
-    m_fx.m_engine->EnableUploadSpeedLimit(true);
+    f->engine->SetUploadSpeedLimit(100);
+    f->engine->EnableUploadSpeedLimit(true);
     FakeTime time;
     UploadSpeedLimiter limiter = Limiter(time);
     limiter.Start();
     bool changed = false;
     QVERIFY(limiter.Step(changed));
-    m_fx.m_engine->AddToUploadBudget(10000); // a slow upload's unused allowance
+    f->engine->AddToUploadBudget(10000); // a slow upload's unused allowance
     limiter.Sent(8192);
     QVERIFY(limiter.Step(changed));
     QCOMPARE(time.slept, qint64(0));
-    QCOMPARE(m_fx.m_engine->UploadBudget(), qint64(10000 - 8192));
+    QCOMPARE(f->engine->UploadBudget(), qint64(10000 - 8192));
 }
 
 void TestUploadSpeedLimit::limit_change_restarts_the_measurement()
@@ -167,13 +167,13 @@ void TestUploadSpeedLimit::limit_change_restarts_the_measurement()
     QCOMPARE(time.slept, qint64(0));
     limiter.ChunkDone();
 
-    m_fx.m_engine->SetUploadSpeedLimit(1000);
-    m_fx.m_engine->EnableUploadSpeedLimit(true);
+    f->engine->SetUploadSpeedLimit(1000);
+    f->engine->EnableUploadSpeedLimit(true);
     time.ns += qint64(10) * 1000000000; // long unlimited time earns no allowance
     QVERIFY(limiter.Step(changed));
     QVERIFY(changed);
     QCOMPARE(time.slept, qint64(0)); // what was sent without a limit is not paid for
-    QCOMPARE(m_fx.m_engine->UploadBudget(), qint64(0));
+    QCOMPARE(f->engine->UploadBudget(), qint64(0));
     limiter.ChunkDone();
     QVERIFY(limiter.Step(changed));
     QVERIFY(!changed);
@@ -181,23 +181,23 @@ void TestUploadSpeedLimit::limit_change_restarts_the_measurement()
 
 void TestUploadSpeedLimit::setters_store_and_apply()
 {
-    m_fx.m_engine->SetUploadSlots(0);
-    m_fx.m_engine->SetUploadSlots(100);
+    f->engine->SetUploadSlots(0);
+    f->engine->SetUploadSlots(100);
     QCOMPARE(GetSetting(QStringLiteral("upload_slots")), QStringLiteral("1"));
-    m_fx.m_engine->SetUploadSlots(3);
+    f->engine->SetUploadSlots(3);
     QCOMPARE(GetSetting(QStringLiteral("upload_slots")), QStringLiteral("3"));
-    m_fx.m_engine->SetUploadSlots(1);
+    f->engine->SetUploadSlots(1);
     QCOMPARE(GetSetting(QStringLiteral("upload_slots")), QStringLiteral("1"));
 
-    m_fx.m_engine->SetUploadSpeedLimit(250);
+    f->engine->SetUploadSpeedLimit(250);
     QCOMPARE(GetSetting(QStringLiteral("upload_speed_limit")), QStringLiteral("250"));
-    QCOMPARE(m_fx.m_engine->GetUploadSpeed(), 0); // stored, not in force while switched off
-    m_fx.m_engine->EnableUploadSpeedLimit(true);
+    QCOMPARE(f->engine->GetUploadSpeed(), 0); // stored, not in force while switched off
+    f->engine->EnableUploadSpeedLimit(true);
     QCOMPARE(GetSetting(QStringLiteral("upload_speed_limit_enabled")), QStringLiteral("yes"));
-    QCOMPARE(m_fx.m_engine->GetUploadSpeed(), 250);
-    m_fx.m_engine->EnableUploadSpeedLimit(false);
+    QCOMPARE(f->engine->GetUploadSpeed(), 250);
+    f->engine->EnableUploadSpeedLimit(false);
     QCOMPARE(GetSetting(QStringLiteral("upload_speed_limit_enabled")), QStringLiteral("no"));
-    QCOMPARE(m_fx.m_engine->GetUploadSpeed(), 0);
+    QCOMPARE(f->engine->GetUploadSpeed(), 0);
 }
 
 void TestUploadSpeedLimit::uploads_survive_the_limit_switched_under_them()
@@ -208,7 +208,7 @@ void TestUploadSpeedLimit::uploads_survive_the_limit_switched_under_them()
     QVERIFY(WriteFile(dir.filePath("shared"), content));
     for (int i = 0; i < uploads; ++i)
         NewUpload(QStringLiteral("uploading"));
-    m_fx.m_engine->SetUploadSpeedLimit(20000);
+    f->engine->SetUploadSpeedLimit(20000);
 
     std::vector<std::unique_ptr<QFile>> files;
     std::vector<std::unique_ptr<UploadThread>> ups;
@@ -223,7 +223,7 @@ void TestUploadSpeedLimit::uploads_survive_the_limit_switched_under_them()
         auto [a, b] = LoopbackPair();
         sockets.push_back(a);
         sockets.push_back(b);
-        ups.push_back(std::make_unique<UploadThread>(a, files[files.size() - 2].get(), quint32(i), m_fx.m_engine.get()));
+        ups.push_back(std::make_unique<UploadThread>(a, files[files.size() - 2].get(), quint32(i), f->engine));
         connect(ups.back().get(), &UploadThread::UploadComplete, this, [&done] { ++done; });
         ups.back()->start();
         QCOMPARE(ReadExactly(b, 4).size(), 4);
@@ -238,7 +238,7 @@ void TestUploadSpeedLimit::uploads_survive_the_limit_switched_under_them()
     bool on = false;
     connect(&toggle, &QTimer::timeout, this, [&] {
         on = !on;
-        m_fx.m_engine->EnableUploadSpeedLimit(on);
+        f->engine->EnableUploadSpeedLimit(on);
     });
     toggle.start(5);
     QTRY_COMPARE_WITH_TIMEOUT(done, 2 * uploads, 30000);
