@@ -30,9 +30,8 @@ bool DownloadThread::PerformDownload()
 
     // A partial file that already holds the whole file moves nothing; it is reported once.
     do {
-        if (ExitRequested()) {
+        if (ExitRequested())
             return FailOnExit();
-        }
         const qint64 chunk = qMin<qint64>(ChunkSize, m_fileSize - m_writePosition);
         qint64 have = 0;
         while (have < chunk) {

@@ -106,9 +106,8 @@ bool UploadThread::PerformUpload()
 
     qint64 position = offset;
     while (position < size) {
-        if (ExitRequested()) {
+        if (ExitRequested())
             return FailOnExit();
-        }
         bool limitChanged = false;
         if (!limiter.Step(limitChanged)) {
             return FailOnExit();
