@@ -241,7 +241,7 @@ void TransferQueueManager::OnUserShare(QString i_user, FileInfoMap& i_share, Att
         return;
     }
     user.Connect(statusType->GetItem("empty"));
-    if (GetSetting(QStringLiteral("check_for_empty_shares")) != QLatin1String("yes") || user.IsConnected("in_user_list"))
+    if (!IsSettingOn(QStringLiteral("check_for_empty_shares")) || user.IsConnected("in_user_list"))
         return;
     const QString message = GetSetting(QStringLiteral("empty_share_message"));
     if (message.isEmpty())

@@ -113,7 +113,7 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
 
     NewUploadEntry(user, file, i_file);
 
-    if (GetSetting(QStringLiteral("check_for_empty_shares")) == QLatin1String("yes")
+    if (IsSettingOn(QStringLiteral("check_for_empty_shares"))
         && !user.IsConnected("empty_share_check_status") && !user.IsConnected("in_user_list")) {
         Outbox().GetUserSharedFiles(i_user);
         user.Connect(GetType("empty_share_check_status")->GetItem("requested"));
@@ -144,7 +144,7 @@ bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(QString i_user)
     const ItemPtr inList = user["in_user_list"];
     if (!inList)
         return false;
-    if (GetSetting(QStringLiteral("accept_userlist_uploads")) == QLatin1String("yes"))
+    if (IsSettingOn(QStringLiteral("accept_userlist_uploads")))
         return true;
     for (const ItemPtr& group : inList.GetItems("user_list_group"))
         if (group.IsConnected("accept_uploads"))
