@@ -94,7 +94,7 @@ bool UserLevelLoggingOn()
 {
     if (!d || !d->HasType("global") || !d->HasType("global_value"))
         return false;
-    return GetSetting(QStringLiteral("user_level_logging")) == QLatin1String("yes");
+    return IsSettingOn(QStringLiteral("user_level_logging"));
 }
 
 void AppendToFile(const QString& i_area, const QString& i_line)

@@ -149,6 +149,8 @@ public:
 
 private:
     template <typename T> bool ReadLE(T& o_value);
+    // A count, then that many Ts, each handed to i_add after i_begin has seen the count; all or nothing.
+    template <typename T, typename Begin, typename Add> bool ReadElements(Begin i_begin, Add i_add);
 
     MemStream& m_stream;
 };
@@ -181,24 +183,35 @@ public:
     template <typename K, typename V, typename C> bool Write(const std::map<K, V, C>& i_items);
     template <typename A, typename B> bool Write(const std::pair<A, B>& i_item);
 
+    // Several fields in a row, as a message body is laid out.
+    template <typename... T> void WriteFields(const T&... i_values) { (Write(i_values), ...); }
+
 private:
     template <typename T> bool WriteLE(T i_value);
+    template <typename C> bool WriteElements(const C& i_items);
 
     MemStream& m_stream;
 };
 
+// A new stream holding the given fields in order.
+template <typename... T>
+MemStream StreamOf(const T&... i_fields)
+{
+    MemStream stream;
+    OutputStream(stream).WriteFields(i_fields...);
+    return stream;
+}
+
 // ---- templates ----
 
-template <typename T>
-bool InputStream::Read(std::vector<T>& o_items)
+template <typename T, typename Begin, typename Add>
+bool InputStream::ReadElements(Begin i_begin, Add i_add)
 {
     const size_t start = m_stream.GetReadPos();
     quint32 count = 0;
     if (!ReadCount(count))
         return false;
-    o_items.clear();
-    // Every element takes at least one byte, so the remaining length bounds the reservation.
-    o_items.reserve(std::min<size_t>(count, m_stream.BytesLeft()));
+    i_begin(count);
     for (quint32 n = 0; n < count; ++n)
     {
         T item{};
@@ -207,53 +220,38 @@ bool InputStream::Read(std::vector<T>& o_items)
             m_stream.SetReadPos(start);
             return false;
         }
-        o_items.push_back(std::move(item));
+        i_add(std::move(item));
     }
     return true;
+}
+
+template <typename T>
+bool InputStream::Read(std::vector<T>& o_items)
+{
+    return ReadElements<T>(
+        [&](quint32 i_count) {
+            o_items.clear();
+            // Every element takes at least one byte, so the remaining length bounds the reservation.
+            o_items.reserve(std::min<size_t>(i_count, m_stream.BytesLeft()));
+        },
+        [&](T&& i_item) { o_items.push_back(std::move(i_item)); });
 }
 
 template <typename T, typename C>
 bool InputStream::Read(std::set<T, C>& o_items)
 {
-    const size_t start = m_stream.GetReadPos();
-    quint32 count = 0;
-    if (!ReadCount(count))
-        return false;
-    o_items.clear();
-    for (quint32 n = 0; n < count; ++n)
-    {
-        T item{};
-        if (!Read(item))
-        {
-            m_stream.SetReadPos(start);
-            return false;
-        }
-        // Writers send sorted sets, so the end is nearly always the right place.
-        o_items.insert(o_items.end(), std::move(item));
-    }
-    return true;
+    return ReadElements<T>([&](quint32) { o_items.clear(); },
+                           // Writers send sorted sets, so the end is nearly always the right place.
+                           [&](T&& i_item) { o_items.insert(o_items.end(), std::move(i_item)); });
 }
 
 template <typename K, typename V, typename C>
 bool InputStream::Read(std::map<K, V, C>& o_items)
 {
-    const size_t start = m_stream.GetReadPos();
-    quint32 count = 0;
-    if (!ReadCount(count))
-        return false;
-    o_items.clear();
-    for (quint32 n = 0; n < count; ++n)
-    {
-        K key{};
-        V value{};
-        if (!Read(key) || !Read(value))
-        {
-            m_stream.SetReadPos(start);
-            return false;
-        }
-        o_items.emplace_hint(o_items.end(), std::move(key), std::move(value));
-    }
-    return true;
+    return ReadElements<std::pair<K, V>>([&](quint32) { o_items.clear(); },
+                                         [&](std::pair<K, V>&& i_entry) {
+                                             o_items.emplace_hint(o_items.end(), std::move(i_entry));
+                                         });
 }
 
 template <typename A, typename B>
@@ -266,34 +264,31 @@ bool InputStream::Read(std::pair<A, B>& o_item)
     return false;
 }
 
+template <typename C>
+bool OutputStream::WriteElements(const C& i_items)
+{
+    bool ok = Write(static_cast<quint32>(i_items.size()));
+    for (const auto& item : i_items)
+        ok = Write(item) && ok;
+    return ok;
+}
+
 template <typename T>
 bool OutputStream::Write(const std::vector<T>& i_items)
 {
-    bool ok = Write(static_cast<quint32>(i_items.size()));
-    for (const T& item : i_items)
-        ok = Write(item) && ok;
-    return ok;
+    return WriteElements(i_items);
 }
 
 template <typename T, typename C>
 bool OutputStream::Write(const std::set<T, C>& i_items)
 {
-    bool ok = Write(static_cast<quint32>(i_items.size()));
-    for (const T& item : i_items)
-        ok = Write(item) && ok;
-    return ok;
+    return WriteElements(i_items);
 }
 
 template <typename K, typename V, typename C>
 bool OutputStream::Write(const std::map<K, V, C>& i_items)
 {
-    bool ok = Write(static_cast<quint32>(i_items.size()));
-    for (const auto& entry : i_items)
-    {
-        ok = Write(entry.first) && ok;
-        ok = Write(entry.second) && ok;
-    }
-    return ok;
+    return WriteElements(i_items);
 }
 
 template <typename A, typename B>

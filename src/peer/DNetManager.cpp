@@ -28,16 +28,12 @@ QByteArray Message(quint8 i_code, const MemStream& i_body = MemStream())
 
 QByteArray LevelMessage(quint32 i_level)
 {
-    MemStream body;
-    OutputStream(body).Write(i_level);
-    return Message(DM_BRANCH_LEVEL, body);
+    return Message(DM_BRANCH_LEVEL, StreamOf(i_level));
 }
 
 QByteArray RootMessage(const QString& i_root)
 {
-    MemStream body;
-    OutputStream(body).Write(i_root);
-    return Message(DM_BRANCH_ROOT, body);
+    return Message(DM_BRANCH_ROOT, StreamOf(i_root));
 }
 } // namespace
 
@@ -423,11 +419,7 @@ void DNetManager::AdoptParent(const QString& i_user, quint32 i_parentLevel)
         gp_server->SendBranchRoot(BranchRoot());
     }
     if (m_depth > 0)
-    {
-        MemStream body;
-        OutputStream(body).Write(m_depth);
-        m_parent->SendFrame(Message(DM_CHILD_DEPTH, body));
-    }
+        m_parent->SendFrame(Message(DM_CHILD_DEPTH, StreamOf(m_depth)));
     emit ParentChanged(user);
 }
 
@@ -624,11 +616,7 @@ void DNetManager::UpdateDepth()
     if (gp_server)
         gp_server->SendChildDepth(m_depth);
     if (m_parent)
-    {
-        MemStream body;
-        OutputStream(body).Write(m_depth);
-        m_parent->SendFrame(Message(DM_CHILD_DEPTH, body));
-    }
+        m_parent->SendFrame(Message(DM_CHILD_DEPTH, StreamOf(m_depth)));
 }
 
 // ---- ticks ----

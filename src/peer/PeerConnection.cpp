@@ -106,20 +106,11 @@ void PeerConnection::WriteWire(const QByteArray& i_wire)
     m_lastActivity.restart();
 }
 
-void PeerConnection::ExpectFrames()
+void PeerConnection::Expect(State i_state)
 {
     if (m_state == State::Closed || m_state == State::HandedOver)
         return;
-    m_state = State::Open;
-    if (!m_inReadLoop && m_socket && m_socket->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, [this] { OnReadyRead(); }, Qt::QueuedConnection);
-}
-
-void PeerConnection::ExpectToken()
-{
-    if (m_state == State::Closed || m_state == State::HandedOver)
-        return;
-    m_state = State::AwaitingToken;
+    m_state = i_state;
     if (!m_inReadLoop && m_socket && m_socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, [this] { OnReadyRead(); }, Qt::QueuedConnection);
 }

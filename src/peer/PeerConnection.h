@@ -59,8 +59,8 @@ public:
     void SendFrame(const QByteArray& i_payload) { SendFrame(i_payload.constData(), i_payload.size()); }
 
     // What comes next on the wire; called by the owner, also from inside OpenerReceived.
-    void ExpectFrames();
-    void ExpectToken();
+    void ExpectFrames() { Expect(State::Open); }
+    void ExpectToken() { Expect(State::AwaitingToken); }
 
     // Cuts every signal connection of the socket and gives it away; the connection is then inert.
     QTcpSocket* TakeSocket();
@@ -76,6 +76,8 @@ signals:
     void Closed(const QString& i_reason);
 
 private:
+    // Bytes already buffered are read in the new state, after the caller has returned.
+    void Expect(State i_state);
     void Attach();
     void OnConnected();
     void OnReadyRead();

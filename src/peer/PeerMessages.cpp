@@ -6,11 +6,11 @@ namespace PeerMessages
 {
 namespace
 {
-MemStream Start(quint32 i_code)
+// The code goes out as a uint32 whatever type the caller's constant has.
+template <typename... T>
+MemStream Start(quint32 i_code, const T&... i_fields)
 {
-    MemStream message;
-    OutputStream(message).Write(i_code);
-    return message;
+    return StreamOf(i_code, i_fields...);
 }
 
 // Reads a whole message or nothing.
@@ -61,69 +61,42 @@ MemStream BuildTransferAccept(quint32 i_token, bool i_withSize, qint64 i_size)
 
 MemStream BuildTransferDeny(quint32 i_token, const QString& i_reason)
 {
-    MemStream message = Start(PM_TRANSFER_RESPONSE);
-    OutputStream out(message);
-    out.Write(i_token);
-    out.Write(quint8(0));
-    out.Write(i_reason);
-    return message;
+    return Start(PM_TRANSFER_RESPONSE, i_token, quint8(0), i_reason);
 }
 
 MemStream BuildQueueUpload(const std::string& i_file)
 {
-    MemStream message = Start(PM_QUEUE_UPLOAD);
-    OutputStream(message).Write(i_file);
-    return message;
+    return Start(PM_QUEUE_UPLOAD, i_file);
 }
 
 MemStream BuildUploadPlaceInLine(const QString& i_file, qint32 i_place)
 {
-    MemStream message = Start(PM_UPLOAD_PLACE_IN_LINE);
-    OutputStream out(message);
-    out.Write(i_file);
-    out.Write(i_place);
-    return message;
+    return Start(PM_UPLOAD_PLACE_IN_LINE, i_file, i_place);
 }
 
 MemStream BuildUploadFailed(const std::string& i_file)
 {
-    MemStream message = Start(PM_UPLOAD_FAILED);
-    OutputStream(message).Write(i_file);
-    return message;
+    return Start(PM_UPLOAD_FAILED, i_file);
 }
 
 MemStream BuildUploadDenied(const QString& i_file, const QString& i_reason)
 {
-    MemStream message = Start(PM_UPLOAD_DENIED);
-    OutputStream out(message);
-    out.Write(i_file);
-    out.Write(i_reason);
-    return message;
+    return Start(PM_UPLOAD_DENIED, i_file, i_reason);
 }
 
 MemStream BuildUploadPlaceInLineRequest(const QString& i_file)
 {
-    MemStream message = Start(PM_UPLOAD_PLACE_IN_LINE_REQUEST);
-    OutputStream(message).Write(i_file);
-    return message;
+    return Start(PM_UPLOAD_PLACE_IN_LINE_REQUEST, i_file);
 }
 
 MemStream BuildUploadOffer(const QString& i_file, qint64 i_size)
 {
-    MemStream message = Start(PM_UPLOAD_OFFER);
-    OutputStream out(message);
-    out.Write(i_file);
-    out.Write(i_size);
-    return message;
+    return Start(PM_UPLOAD_OFFER, i_file, i_size);
 }
 
 MemStream BuildGetSharedFilesInFolder(quint32 i_token, const QString& i_folder)
 {
-    MemStream message = Start(PM_GET_SHARED_FILES_IN_FOLDER);
-    OutputStream out(message);
-    out.Write(i_token);
-    out.Write(i_folder);
-    return message;
+    return Start(PM_GET_SHARED_FILES_IN_FOLDER, i_token, i_folder);
 }
 
 MemStream BuildUserInfoReply(const QString& i_description, bool i_hasPicture, const QByteArray& i_picture,

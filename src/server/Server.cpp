@@ -254,14 +254,7 @@ void Server::SendLogin()
 {
     const QString user = GetSetting(QStringLiteral("username"));
     const QString password = GetSetting(QStringLiteral("password"));
-    MemStream body;
-    OutputStream out(body);
-    out.Write(user);
-    out.Write(password);
-    out.Write(kLoginVersion);
-    out.Write(Md5Hex(user + password));
-    out.Write(kLoginMinorVersion);
-    WriteFrame(SM_LOGIN, body);
+    WriteFrame(SM_LOGIN, StreamOf(user, password, kLoginVersion, Md5Hex(user + password), kLoginMinorVersion));
     m_abruptlyDisconnected = false;
 }
 
@@ -273,19 +266,10 @@ void Server::AfterLogin()
     qint64 scrambledPort = GetSettingNumber(QStringLiteral("obfuscated_listening_port"));
     if (scrambledPort <= 0 || scrambledPort > 65535)
         scrambledPort = port + 1;
-    {
-        MemStream body;
-        OutputStream out(body);
-        out.Write(static_cast<quint32>(port));
-        out.Write(quint32(1));
-        out.Write(static_cast<quint32>(scrambledPort));
-        Send(SM_SET_LISTEN_PORT, body);
-    }
+    Send(SM_SET_LISTEN_PORT, StreamOf(static_cast<quint32>(port), quint32(1), static_cast<quint32>(scrambledPort)));
     if (GetSetting(QStringLiteral("availability_status")) == QLatin1String("away"))
     {
-        MemStream body;
-        OutputStream(body).Write(qint32(USER_STATUS_AWAY));
-        Send(SM_SET_STATUS, body);
+        Send(SM_SET_STATUS, StreamOf(qint32(USER_STATUS_AWAY)));
     }
     SendFilesFolders(m_sharedFolders, m_sharedFiles);
     if (m_typesReady)
@@ -689,9 +673,7 @@ bool Server::HandlePrivateMessage(InputStream& i_in)
     if (!i_in.Read(id) || !i_in.Read(time) || !i_in.Read(user) || !i_in.Read(text) || !i_in.Read(isNew))
         return false;
     // Acknowledged also for an ignored sender, or the server would replay it at every login.
-    MemStream ack;
-    OutputStream(ack).Write(id);
-    Send(SM_PRIVATE_MESSAGE_ACK, ack);
+    Send(SM_PRIVATE_MESSAGE_ACK, StreamOf(id));
     ItemPtr sender = T("user")->HasItem(user);
     if (sender && sender.IsConnected("is_ignored"))
         return true;
@@ -897,11 +879,7 @@ void Server::EnterRoom(QString i_room, bool i_isPrivate)
 {
     if (m_state != StateLoggedIn || m_joinsSent.contains(i_room))
         return;
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_room);
-    out.Write(qint32(i_isPrivate ? 1 : 0));
-    if (Send(SM_JOIN_ROOM, body))
+    if (Send(SM_JOIN_ROOM, StreamOf(i_room, qint32(i_isPrivate ? 1 : 0))))
         m_joinsSent.insert(i_room);
 }
 
@@ -916,72 +894,48 @@ void Server::LeaveRoom(QString i_room)
         room.Disconnect("in_room");
         return;
     }
-    MemStream body;
-    OutputStream(body).Write(i_room);
-    Send(SM_LEAVE_ROOM, body);
+    Send(SM_LEAVE_ROOM, StreamOf(i_room));
     m_joinsSent.remove(i_room);
 }
 
 void Server::SendRoomChat(QString i_room, QString i_text)
 {
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_room);
-    out.Write(i_text);
-    Send(SM_ROOM_CHAT, body);
+    Send(SM_ROOM_CHAT, StreamOf(i_room, i_text));
 }
 
 void Server::GiveUpPrivateRoom(QString i_room)
 {
-    MemStream body;
-    OutputStream(body).Write(i_room);
-    Send(SM_PRIVATE_ROOM_DISOWN, body);
+    Send(SM_PRIVATE_ROOM_DISOWN, StreamOf(i_room));
 }
 
 void Server::GiveUpPrivateRoomMembership(QString i_room)
 {
-    MemStream body;
-    OutputStream(body).Write(i_room);
-    Send(SM_PRIVATE_ROOM_CANCEL_MEMBERSHIP, body);
+    Send(SM_PRIVATE_ROOM_CANCEL_MEMBERSHIP, StreamOf(i_room));
 }
 
 void Server::EnablePrivateRoomAdd(bool i_enable)
 {
-    MemStream body;
-    OutputStream(body).Write(quint8(i_enable ? 1 : 0));
-    Send(SM_PRIVATE_ROOM_TOGGLE, body);
+    Send(SM_PRIVATE_ROOM_TOGGLE, StreamOf(quint8(i_enable ? 1 : 0)));
 }
-
-namespace
-{
-MemStream RoomAndUser(const QString& i_room, const QString& i_user)
-{
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_room);
-    out.Write(i_user);
-    return body;
-}
-} // namespace
 
 void Server::AddPrivateRoomMember(QString i_room, QString i_user)
 {
-    Send(SM_PRIVATE_ROOM_ADD_USER, RoomAndUser(i_room, i_user));
+    Send(SM_PRIVATE_ROOM_ADD_USER, StreamOf(i_room, i_user));
 }
 
 void Server::RemovePrivateRoomMember(QString i_room, QString i_user)
 {
-    Send(SM_PRIVATE_ROOM_REMOVE_USER, RoomAndUser(i_room, i_user));
+    Send(SM_PRIVATE_ROOM_REMOVE_USER, StreamOf(i_room, i_user));
 }
 
 void Server::AddPrivateRoomOperator(QString i_room, QString i_user)
 {
-    Send(SM_PRIVATE_ROOM_ADD_OPERATOR, RoomAndUser(i_room, i_user));
+    Send(SM_PRIVATE_ROOM_ADD_OPERATOR, StreamOf(i_room, i_user));
 }
 
 void Server::RemovePrivateRoomOperator(QString i_room, QString i_user)
 {
-    Send(SM_PRIVATE_ROOM_REMOVE_OPERATOR, RoomAndUser(i_room, i_user));
+    Send(SM_PRIVATE_ROOM_REMOVE_OPERATOR, StreamOf(i_room, i_user));
 }
 
 void Server::SendPrivateChat(QString i_user, QString i_text)
@@ -989,15 +943,13 @@ void Server::SendPrivateChat(QString i_user, QString i_text)
     i_text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     i_text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     // Only a message that left reports as sent: the message list records what this signal says.
-    if (Send(SM_PRIVATE_MESSAGE, RoomAndUser(i_user, i_text)))
+    if (Send(SM_PRIVATE_MESSAGE, StreamOf(i_user, i_text)))
         emit PrivateChatSent(i_user, i_text);
 }
 
 void Server::AddUser(QString i_user)
 {
-    MemStream body;
-    OutputStream(body).Write(i_user);
-    Send(SM_WATCH_USER, body);
+    Send(SM_WATCH_USER, StreamOf(i_user));
 }
 
 void Server::TrackUser(QString i_user)
@@ -1011,18 +963,12 @@ void Server::TrackUser(QString i_user)
 
 void Server::GetUserStats(QString i_user)
 {
-    MemStream body;
-    OutputStream(body).Write(i_user);
-    Send(SM_GET_USER_STATS, body);
+    Send(SM_GET_USER_STATS, StreamOf(i_user));
 }
 
 void Server::GiftPrivileges(QString i_user, int i_days)
 {
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_user);
-    out.Write(qint32(i_days));
-    Send(SM_GIVE_PRIVILEGES, body);
+    Send(SM_GIVE_PRIVILEGES, StreamOf(i_user, qint32(i_days)));
 }
 
 void Server::GetOwnPrivilegesStatus()
@@ -1033,27 +979,19 @@ void Server::GetOwnPrivilegesStatus()
 void Server::SetAvailabilityStatus(bool i_available)
 {
     SetSetting(QStringLiteral("availability_status"), i_available ? QStringLiteral("available") : QStringLiteral("away"));
-    MemStream body;
-    OutputStream(body).Write(qint32(i_available ? USER_STATUS_ONLINE : USER_STATUS_AWAY));
-    Send(SM_SET_STATUS, body);
+    Send(SM_SET_STATUS, StreamOf(qint32(i_available ? USER_STATUS_ONLINE : USER_STATUS_AWAY)));
 }
 
 void Server::SendFilesFolders(int i_folders, int i_files)
 {
     m_sharedFolders = i_folders;
     m_sharedFiles = i_files;
-    MemStream body;
-    OutputStream out(body);
-    out.Write(static_cast<quint32>(i_folders));
-    out.Write(static_cast<quint32>(i_files));
-    Send(SM_SHARED_FOLDERS_FILES, body);
+    Send(SM_SHARED_FOLDERS_FILES, StreamOf(static_cast<quint32>(i_folders), static_cast<quint32>(i_files)));
 }
 
 void Server::SendUploadSpeed(int i_speed)
 {
-    MemStream body;
-    OutputStream(body).Write(qint32(i_speed));
-    Send(SM_UPLOAD_SPEED, body);
+    Send(SM_UPLOAD_SPEED, StreamOf(qint32(i_speed)));
 }
 
 unsigned int Server::NextSearchToken(const QString& i_text, bool i_wishList)
@@ -1069,11 +1007,7 @@ unsigned int Server::NextSearchToken(const QString& i_text, bool i_wishList)
 unsigned int Server::FileSearch(QString i_text, bool i_wishList)
 {
     const unsigned int token = NextSearchToken(i_text, i_wishList);
-    MemStream body;
-    OutputStream out(body);
-    out.Write(quint32(token));
-    out.Write(i_text);
-    Send(i_wishList ? SM_WISHLIST_SEARCH : SM_FILE_SEARCH, body);
+    Send(i_wishList ? SM_WISHLIST_SEARCH : SM_FILE_SEARCH, StreamOf(quint32(token), i_text));
     return token;
 }
 
@@ -1086,12 +1020,7 @@ unsigned int Server::SearchUserList(QString i_text)
     {
         if (!user.IsConnected("in_user_list"))
             continue;
-        MemStream body;
-        OutputStream out(body);
-        out.Write(user.AsString());
-        out.Write(quint32(token));
-        out.Write(i_text);
-        Send(SM_USER_SEARCH, body);
+        Send(SM_USER_SEARCH, StreamOf(user.AsString(), quint32(token), i_text));
     }
     return token;
 }
@@ -1099,83 +1028,55 @@ unsigned int Server::SearchUserList(QString i_text)
 unsigned int Server::SearchRoom(QString i_room, QString i_text)
 {
     const unsigned int token = NextSearchToken(i_text, false);
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_room);
-    out.Write(quint32(token));
-    out.Write(i_text);
-    Send(SM_ROOM_SEARCH, body);
+    Send(SM_ROOM_SEARCH, StreamOf(i_room, quint32(token), i_text));
     return token;
 }
 
 void Server::GetSearchCorrelations(QString i_text)
 {
-    MemStream body;
-    OutputStream(body).Write(i_text);
-    Send(SM_RELATED_SEARCHES, body);
+    Send(SM_RELATED_SEARCHES, StreamOf(i_text));
 }
 
 void Server::GetPeerAddress(QString i_user)
 {
-    MemStream body;
-    OutputStream(body).Write(i_user);
-    Send(SM_GET_PEER_ADDRESS, body);
+    Send(SM_GET_PEER_ADDRESS, StreamOf(i_user));
 }
 
 void Server::ConnectToPeer(quint32 i_token, QString i_user, QString i_type)
 {
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_token);
-    out.Write(i_user);
-    out.Write(i_type);
-    Send(SM_CONNECT_TO_PEER, body);
+    Send(SM_CONNECT_TO_PEER, StreamOf(i_token, i_user, i_type));
 }
 
 void Server::CantConnectToPeer(quint32 i_token, QString i_user)
 {
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_token);
-    out.Write(i_user);
-    Send(SM_CANT_CONNECT_TO_PEER, body);
+    Send(SM_CANT_CONNECT_TO_PEER, StreamOf(i_token, i_user));
 }
 
 void Server::HaveNoParent(bool i_haveNoParent)
 {
     m_haveNoParent = i_haveNoParent;
-    MemStream body;
-    OutputStream(body).Write(quint8(i_haveNoParent ? 1 : 0));
-    Send(SM_HAVE_NO_PARENT, body);
+    Send(SM_HAVE_NO_PARENT, StreamOf(quint8(i_haveNoParent ? 1 : 0)));
 }
 
 void Server::AcceptChildren(bool i_accept)
 {
     m_acceptChildren = i_accept;
-    MemStream body;
-    OutputStream(body).Write(quint8(i_accept ? 1 : 0));
-    Send(SM_ACCEPT_CHILDREN, body);
+    Send(SM_ACCEPT_CHILDREN, StreamOf(quint8(i_accept ? 1 : 0)));
 }
 
 void Server::SendBranchLevel(quint32 i_level)
 {
-    MemStream body;
-    OutputStream(body).Write(i_level);
-    Send(SM_BRANCH_LEVEL, body);
+    Send(SM_BRANCH_LEVEL, StreamOf(i_level));
 }
 
 void Server::SendBranchRoot(QString i_user)
 {
-    MemStream body;
-    OutputStream(body).Write(i_user);
-    Send(SM_BRANCH_ROOT, body);
+    Send(SM_BRANCH_ROOT, StreamOf(i_user));
 }
 
 void Server::SendChildDepth(quint32 i_depth)
 {
-    MemStream body;
-    OutputStream(body).Write(i_depth);
-    Send(SM_CHILD_DEPTH, body);
+    Send(SM_CHILD_DEPTH, StreamOf(i_depth));
 }
 
 // ---- ticks ----

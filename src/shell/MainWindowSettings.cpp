@@ -18,11 +18,6 @@ namespace
 {
 const QString kConfigurationArea = QStringLiteral("Configuration Data");
 
-bool IsYes(const char* i_key)
-{
-    return GetSetting(i_key) == QLatin1String("yes");
-}
-
 template <typename Slot>
 EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* ip_window, Slot i_slot)
 {
@@ -210,9 +205,9 @@ void MainWindow::ApplyColours()
 void MainWindow::ShowFirstSettingsGroup()
 {
     ui->downloadFolderEdit->setText(GetSetting("download_folder"));
-    ui->uPnPCheckBox->setChecked(IsYes("use_upnp"));
-    ui->autoExpandSharesCheckBox->setChecked(IsYes("expand_new_shares"));
-    if (IsYes("minimize_to_tray")) {
+    ui->uPnPCheckBox->setChecked(IsSettingOn("use_upnp"));
+    ui->autoExpandSharesCheckBox->setChecked(IsSettingOn("expand_new_shares"));
+    if (IsSettingOn("minimize_to_tray")) {
         ui->minimizeToTrayCheckBox->setChecked(true);
         trayIcon.show();
     }
@@ -234,21 +229,21 @@ void MainWindow::ShowChatTimestamps()
 
 void MainWindow::ShowSecondSettingsGroup()
 {
-    ui->logRoomChatCheckBox->setChecked(IsYes("log_room_chat"));
-    ui->logPrivateChatCheckBox->setChecked(IsYes("log_private_chat"));
-    ui->emptyShareWarningCheckBox->setChecked(IsYes("check_for_empty_shares"));
+    ui->logRoomChatCheckBox->setChecked(IsSettingOn("log_room_chat"));
+    ui->logPrivateChatCheckBox->setChecked(IsSettingOn("log_private_chat"));
+    ui->emptyShareWarningCheckBox->setChecked(IsSettingOn("check_for_empty_shares"));
     ui->emptyShareWarningEdit->setText(GetSetting("empty_share_message"));
     ui->emptyShareWarningEdit->setCursorPosition(0);
-    ui->acceptUserListUploadsCheckBox->setChecked(IsYes("accept_userlist_uploads"));
+    ui->acceptUserListUploadsCheckBox->setChecked(IsSettingOn("accept_userlist_uploads"));
 }
 
 void MainWindow::ShowThirdSettingsGroup()
 {
     ui->userPictureFilenameEdit->setText(GetSetting("user_picture_file"));
     ui->userDescriptionEdit->setPlainText(GetSetting("user_description"));
-    ui->showAwayStatusCheckBox->setChecked(IsYes("show_away_status_in_application_icon"));
-    ui->userLevelLoggingCheckBox->setChecked(IsYes("user_level_logging"));
-    ui->openGroupsOnUserAddCheckBox->setChecked(IsYes("open_groups_on_user_add"));
+    ui->showAwayStatusCheckBox->setChecked(IsSettingOn("show_away_status_in_application_icon"));
+    ui->userLevelLoggingCheckBox->setChecked(IsSettingOn("user_level_logging"));
+    ui->openGroupsOnUserAddCheckBox->setChecked(IsSettingOn("open_groups_on_user_add"));
 }
 
 void MainWindow::EveryFiveMinutes()

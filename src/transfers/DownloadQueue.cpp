@@ -4,12 +4,9 @@
 
 #include "EngineClock.h"
 #include "Log.h"
+#include "PeerMessages.h"
 #include "TextUtils.h"
 #include "TransferOutbox.h"
-#include "TransferThread.h"
-
-#include <QFile>
-#include <QTcpSocket>
 
 #include <algorithm>
 #include <vector>
@@ -23,32 +20,11 @@ constexpr qint64 kPlaceInLineIntervalMs = 600000;
 constexpr qint64 kFirstPlaceInLineDelayMs = 10000;
 constexpr qint64 kPlaceInLineAfterRequeueMs = 30000;
 
-bool IsActiveStatus(const ItemPtr& i_status)
-{
-    return i_status && i_status.IsConnected("is_active");
-}
-
 QString StatusOf(const ItemPtr& i_entry)
 {
     return i_entry["download_entry_status"].AsString();
 }
 
-// A user's entries ascending by download_order; those without one are left out.
-std::vector<ItemPtr> ByDownloadOrder(const ItemSet& i_entries)
-{
-    std::vector<std::pair<qint64, ItemPtr>> keyed;
-    keyed.reserve(i_entries.size());
-    for (const ItemPtr& entry : i_entries)
-        if (const ItemPtr order = entry["download_order"])
-            keyed.emplace_back(order.AsInt64(), entry);
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
-    std::vector<ItemPtr> sorted;
-    sorted.reserve(keyed.size());
-    for (auto& pair : keyed)
-        sorted.push_back(std::move(pair.second));
-    return sorted;
-}
 } // namespace
 
 std::string TransferQueueManager::RemotePath(const ItemPtr& i_entry)
@@ -109,32 +85,7 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr i_entry, QString i_sta
     if (!wasActive || IsActiveStatus(status))
         return;
 
-    if (ItemPtr item = i_entry["download_thread"]) {
-        auto* thread = item.AsPointer<TransferThread>();
-        item.Remove();
-        if (thread) {
-            // Without the stop request the wait would last until the whole file has arrived.
-            thread->SignalExit();
-            thread->wait();
-            thread->deleteLater();
-        }
-    }
-    if (ItemPtr item = i_entry["download_file"]) {
-        auto* file = item.AsPointer<QFile>();
-        if (file) {
-            file->close();
-            delete file;
-        }
-        item.Remove();
-    }
-    if (ItemPtr item = i_entry["download_socket"]) {
-        auto* socket = item.AsPointer<QTcpSocket>();
-        item.Remove();
-        if (socket) {
-            socket->close();
-            socket->deleteLater();
-        }
-    }
+    ReleaseTransferObjects(i_entry, "download_thread", "download_file", "download_socket");
     for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
         if (ItemPtr item = i_entry[type])
             item.Remove();
@@ -179,7 +130,7 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr i_user)
     const ItemSet entries = i_user.GetItems("download_entry");
     if (!entries.empty())
         Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(i_user.AsString()), i_user);
-    const std::vector<ItemPtr> ordered = ByDownloadOrder(entries);
+    const std::vector<ItemPtr> ordered = ByOrder(entries, "download_order");
     for (const ItemPtr& entry : ordered) {
         const QString status = StatusOf(entry);
         if (status != QLatin1String("complete") && status != QLatin1String("denied"))
@@ -205,10 +156,8 @@ void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr i_entry)
         QStringLiteral("Requesting place in line for download of %1 from %2")
             .arg(i_entry["file_name"].AsString(), user.AsString()),
         user);
-    MemStream message;
-    OutputStream out(message);
-    out.Write(quint32(51));
-    out.Write(RemotePath(i_entry));
+    // The path goes out as the bytes the uploader gave, not re-encoded through text.
+    MemStream message = StreamOf(quint32(PM_UPLOAD_PLACE_IN_LINE_REQUEST), RemotePath(i_entry));
     Outbox().SendMessage(user.AsString(), message);
 }
 
@@ -272,7 +221,7 @@ void TransferQueueManager::EveryHalfMinute()
         const std::optional<qint64> next = TransferTime(user, "next_place_in_line_request_time");
         if (next && *next > now)
             continue;
-        for (const ItemPtr& entry : ByDownloadOrder(user.GetItems("download_entry")))
+        for (const ItemPtr& entry : ByOrder(user.GetItems("download_entry"), "download_order"))
             if (entry.IsConnected(queued))
                 RequestDownloadPlaceInLine(entry);
         SetTransferTime(user, "next_place_in_line_request_time", kPlaceInLineIntervalMs);
@@ -292,7 +241,7 @@ void TransferQueueManager::OnUserShare(QString i_user, FileInfoMap& i_share, Att
         return;
     }
     user.Connect(statusType->GetItem("empty"));
-    if (GetSetting(QStringLiteral("check_for_empty_shares")) != QLatin1String("yes") || user.IsConnected("in_user_list"))
+    if (!IsSettingOn(QStringLiteral("check_for_empty_shares")) || user.IsConnected("in_user_list"))
         return;
     const QString message = GetSetting(QStringLiteral("empty_share_message"));
     if (message.isEmpty())

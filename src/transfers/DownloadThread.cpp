@@ -1,7 +1,5 @@
 #include "DownloadThread.h"
 
-#include "TransferQueueManager.h"
-
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
@@ -22,12 +20,6 @@ void DownloadThread::run()
         emit DownloadError(m_error);
 }
 
-bool DownloadThread::Fail(const QString& i_reason)
-{
-    m_error = i_reason;
-    return false;
-}
-
 bool DownloadThread::PerformDownload()
 {
     QElapsedTimer measured;
@@ -38,10 +30,8 @@ bool DownloadThread::PerformDownload()
 
     // A partial file that already holds the whole file moves nothing; it is reported once.
     do {
-        if (ExitRequested()) {
-            TransferQueueManager::SetExitRequested(m_error);
-            return false;
-        }
+        if (ExitRequested())
+            return FailOnExit();
         const qint64 chunk = qMin<qint64>(ChunkSize, m_fileSize - m_writePosition);
         qint64 have = 0;
         while (have < chunk) {
@@ -54,8 +44,7 @@ bool DownloadThread::PerformDownload()
                 case WaitResult::Done:
                     break;
                 case WaitResult::Exit:
-                    TransferQueueManager::SetExitRequested(m_error);
-                    return false;
+                    return FailOnExit();
                 case WaitResult::Failed:
                     if (m_socket->bytesAvailable() > 0)
                         break;

@@ -26,7 +26,6 @@ protected:
 
 private:
     bool PerformDownload();
-    bool Fail(const QString& i_reason);
 
     QFile* m_file;
     qint64 m_fileSize;

@@ -7,10 +7,14 @@
 #include "TimerManager.h"
 #include "TransferCells.h"
 #include "TransferOutbox.h"
+#include "TransferThread.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTcpSocket>
+
+#include <algorithm>
 
 TransferQueueManager* transferQueueManager = nullptr;
 
@@ -33,13 +37,20 @@ void SaveByEntry(const char* i_entry, std::initializer_list<const char*> i_types
     for (const char* type : i_types)
         dataSaver->AddSavedByConnectionType(type, i_entry);
 }
+} // namespace
 
 template <class Cell>
-void FreeCell(const ItemPtr& i_item)
+void TransferQueueManager::OnCellRemoved(ItemPtr i_item)
 {
     delete i_item.AsPointer<Cell>();
 }
-} // namespace
+
+template <class Cell>
+void TransferQueueManager::FreeCellsWithItems(const char* i_type)
+{
+    d->GetType(i_type)->m_itemRemoved.insert(
+        new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnCellRemoved<Cell>));
+}
 
 TransferQueueManager::TransferQueueManager()
     : m_outbox(std::make_unique<TransferOutbox>())
@@ -86,20 +97,11 @@ TransferQueueManager::TransferQueueManager()
     Relate("download_entry_status", {"is_active"}, Many, One);
     Relate("user", {"last_queue_request_time", "next_place_in_line_request_time"}, Many, One);
 
-    d->GetType("write_position")->m_itemRemoved.insert(
-        new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnWritePositionRemoved));
-    d->GetType("last_receipt_time")
-        ->m_itemRemoved.insert(
-            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnLastReceiptTimeRemoved));
-    d->GetType("last_speed_measurement_time")
-        ->m_itemRemoved.insert(new EventHandler<TransferQueueManager, ItemPtr>(
-            this, &TransferQueueManager::OnLastSpeedMeasurementTimeRemoved));
-    d->GetType("bytes_per_second")
-        ->m_itemRemoved.insert(
-            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnBytesPerSecondRemoved));
-    d->GetType("bytes_since_last_receipt")
-        ->m_itemRemoved.insert(new EventHandler<TransferQueueManager, ItemPtr>(
-            this, &TransferQueueManager::OnBytesSinceLastReceiptRemoved));
+    FreeCellsWithItems<PositionCell>("write_position");
+    FreeCellsWithItems<TimeCell>("last_receipt_time");
+    FreeCellsWithItems<TimeCell>("last_speed_measurement_time");
+    FreeCellsWithItems<SpeedCell>("bytes_per_second");
+    FreeCellsWithItems<CounterCell>("bytes_since_last_receipt");
 
     dataSaver->AddSavedType("download_entry");
     SaveByEntry("download_entry", {"user", "file_name", "remote_folder", "file_size", "download_folder",
@@ -111,9 +113,7 @@ TransferQueueManager::TransferQueueManager()
     NewTransferType("bytes_uploaded", Tertiary);
     NewTransferType("upload_thread", Primary);
     NewTransferType("effective_upload_order", Tertiary);
-    d->GetType("bytes_uploaded")
-        ->m_itemRemoved.insert(
-            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnBytesUploadedRemoved));
+    FreeCellsWithItems<CounterCell>("bytes_uploaded");
     Relate("upload_entry",
            {"user", "shared_file", "read_position", "upload_entry_status", "filename_as_requested",
             "upload_start_time", "bytes_uploaded", "last_status_change_time", "effective_upload_order"},
@@ -326,34 +326,56 @@ void TransferQueueManager::SetExitRequested(QString& o_error)
     o_error = QStringLiteral("Exit requested.");
 }
 
-void TransferQueueManager::OnWritePositionRemoved(ItemPtr i_item)
+bool TransferQueueManager::IsActiveStatus(const ItemPtr& i_status)
 {
-    FreeCell<PositionCell>(i_item);
+    return i_status && i_status.IsConnected("is_active");
 }
 
-void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr i_item)
+std::vector<ItemPtr> TransferQueueManager::ByOrder(const ItemSet& i_entries, const char* i_orderType)
 {
-    FreeCell<TimeCell>(i_item);
+    std::vector<std::pair<qint64, ItemPtr>> keyed;
+    keyed.reserve(i_entries.size());
+    for (const ItemPtr& entry : i_entries)
+        if (const ItemPtr order = entry[i_orderType])
+            keyed.emplace_back(order.AsInt64(), entry);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
+    std::vector<ItemPtr> sorted;
+    sorted.reserve(keyed.size());
+    for (auto& pair : keyed)
+        sorted.push_back(std::move(pair.second));
+    return sorted;
 }
 
-void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr i_item)
+void TransferQueueManager::ReleaseTransferObjects(ItemPtr i_entry, const char* i_threadType, const char* i_fileType,
+                                                  const char* i_socketType)
 {
-    FreeCell<TimeCell>(i_item);
-}
-
-void TransferQueueManager::OnBytesPerSecondRemoved(ItemPtr i_item)
-{
-    FreeCell<SpeedCell>(i_item);
-}
-
-void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr i_item)
-{
-    FreeCell<CounterCell>(i_item);
-}
-
-void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr i_item)
-{
-    FreeCell<CounterCell>(i_item);
+    if (ItemPtr item = i_entry[i_threadType]) {
+        auto* thread = item.AsPointer<TransferThread>();
+        item.Remove();
+        if (thread) {
+            // Without the stop request the wait would last until the whole file has moved.
+            thread->SignalExit();
+            thread->wait();
+            thread->deleteLater();
+        }
+    }
+    if (ItemPtr item = i_entry[i_fileType]) {
+        auto* file = item.AsPointer<QFile>();
+        item.Remove();
+        if (file) {
+            file->close();
+            delete file;
+        }
+    }
+    if (ItemPtr item = i_entry[i_socketType]) {
+        auto* socket = item.AsPointer<QTcpSocket>();
+        item.Remove();
+        if (socket) {
+            socket->close();
+            socket->deleteLater();
+        }
+    }
 }
 
 void TransferQueueManager::PeriodicCheck()

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 class QTcpSocket;
 class TransferOutbox;
@@ -114,6 +115,10 @@ public:
     static Type* GetType(const char* i_name);
     static QString Backslashed(const QString& i_text);
     static void SetExitRequested(QString& o_error);
+    // A status item that stands for a transfer under way.
+    static bool IsActiveStatus(const ItemPtr& i_status);
+    // Entries ascending by the number linked under i_orderType; those without one are left out.
+    static std::vector<ItemPtr> ByOrder(const ItemSet& i_entries, const char* i_orderType);
 
 signals:
     void DownloadProgressed(ItemPtr i_download);
@@ -147,12 +152,9 @@ public slots:
 
 private:
     void OnUserOnline(ItemPtr i_user);
-    void OnWritePositionRemoved(ItemPtr i_item);
-    void OnLastReceiptTimeRemoved(ItemPtr i_item);
-    void OnLastSpeedMeasurementTimeRemoved(ItemPtr i_item);
-    void OnBytesPerSecondRemoved(ItemPtr i_item);
-    void OnBytesSinceLastReceiptRemoved(ItemPtr i_item);
-    void OnBytesUploadedRemoved(ItemPtr i_item);
+    // Frees the heap cell behind a removed attribute item.
+    template <class Cell> void OnCellRemoved(ItemPtr i_item);
+    template <class Cell> void FreeCellsWithItems(const char* i_type);
     void OnEntryRemoved(ItemPtr i_entry);
 
     // The entry whose thread item holds the sender of a thread's report; null when it is gone.
@@ -168,6 +170,9 @@ private:
     ItemPtr NewUploadEntry(const ItemPtr& i_user, const ItemPtr& i_file, const QString& i_file_as_requested);
     qint64 TakeOrderNumber();
     void TearDownUpload(ItemPtr i_entry);
+    // Stops the entry's thread and closes its file and socket, dropping their items.
+    void ReleaseTransferObjects(ItemPtr i_entry, const char* i_threadType, const char* i_fileType,
+                                const char* i_socketType);
     // Removes the entry with what it held; true when it was running.
     bool DropUploadEntry(ItemPtr i_entry);
     // The remote folder's last components kept locally, each made safe, nearest last.

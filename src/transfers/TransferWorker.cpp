@@ -1,5 +1,7 @@
 #include "TransferWorker.h"
 
+#include "TransferQueueManager.h"
+
 #include <QMutexLocker>
 #include <QTcpSocket>
 
@@ -31,12 +33,13 @@ bool TransferWorker::ExitRequested()
     return m_exitRequested;
 }
 
-TransferWorker::WaitResult TransferWorker::WaitForReadyRead()
+template <typename F>
+TransferWorker::WaitResult TransferWorker::WaitInSlices(F i_slice)
 {
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        if (m_socket->waitForReadyRead(SliceMs))
+        if (i_slice())
             return WaitResult::Done;
         if (!StillWaiting(m_socket, waited))
             return WaitResult::Failed;
@@ -45,18 +48,14 @@ TransferWorker::WaitResult TransferWorker::WaitForReadyRead()
     }
 }
 
+TransferWorker::WaitResult TransferWorker::WaitForReadyRead()
+{
+    return WaitInSlices([this] { return m_socket->waitForReadyRead(SliceMs); });
+}
+
 TransferWorker::WaitResult TransferWorker::WaitForBytesWritten()
 {
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        if (m_socket->waitForBytesWritten(SliceMs))
-            return WaitResult::Done;
-        if (!StillWaiting(m_socket, waited))
-            return WaitResult::Failed;
-        if (ExitRequested())
-            return WaitResult::Exit;
-    }
+    return WaitInSlices([this] { return m_socket->waitForBytesWritten(SliceMs); });
 }
 
 TransferWorker::WaitResult TransferWorker::WaitForDisconnected()
@@ -92,6 +91,18 @@ bool TransferWorker::ProgressDue(bool i_last)
         m_sinceReport.start();
         return true;
     }
+    return false;
+}
+
+bool TransferWorker::Fail(const QString& i_reason)
+{
+    m_error = i_reason;
+    return false;
+}
+
+bool TransferWorker::FailOnExit()
+{
+    TransferQueueManager::SetExitRequested(m_error);
     return false;
 }
 

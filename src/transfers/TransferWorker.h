@@ -45,6 +45,10 @@ protected:
     bool Sleep(qint64 i_ms);
 
     bool ProgressDue(bool i_last);
+    // Records the reason; false, so that a step can end with it.
+    bool Fail(const QString& i_reason);
+    // The same for a stop request.
+    bool FailOnExit();
     // Back to the thread that created this one, before the final signal.
     void ReturnSocket();
 
@@ -54,6 +58,9 @@ protected:
     QString m_error;
 
 private:
+    // One wait, cut into slices; i_slice waits one slice and says whether it finished.
+    template <typename F> WaitResult WaitInSlices(F i_slice);
+
     QThread* m_home;
     QElapsedTimer m_sinceReport;
 };

@@ -3,13 +3,10 @@
 #include "TransferQueueManager.h"
 
 #include "Log.h"
+#include "PeerMessages.h"
 #include "SharedFoldersManager.h"
 #include "TransferCells.h"
 #include "TransferOutbox.h"
-#include "TransferThread.h"
-
-#include <QFile>
-#include <QTcpSocket>
 
 #include <algorithm>
 #include <unordered_map>
@@ -19,11 +16,6 @@
 namespace
 {
 const QString kArea = QStringLiteral("Transfer Queue");
-
-bool IsRunningStatus(const ItemPtr& i_status)
-{
-    return i_status && i_status.IsConnected("is_active");
-}
 
 int GroupPriorityOf(const ItemPtr& i_user)
 {
@@ -36,24 +28,6 @@ int GroupPriorityOf(const ItemPtr& i_user)
     return best;
 }
 
-// Entries ascending by their queue position; those without one are left out.
-std::vector<ItemPtr> ByEffectiveOrder(const ItemSet& i_entries)
-{
-    std::vector<std::pair<qint64, ItemPtr>> keyed;
-    keyed.reserve(i_entries.size());
-    for (const ItemPtr& entry : i_entries) {
-        const ItemPtr order = entry["effective_upload_order"];
-        if (order)
-            keyed.emplace_back(order.AsInt64(), entry);
-    }
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
-    std::vector<ItemPtr> sorted;
-    sorted.reserve(keyed.size());
-    for (auto& pair : keyed)
-        sorted.push_back(std::move(pair.second));
-    return sorted;
-}
 } // namespace
 
 // ---- admission ----
@@ -81,7 +55,7 @@ bool TransferQueueManager::RequeueExistingUpload(const ItemPtr& i_user, const It
     if (!entry)
         return false;
     const ItemPtr status = entry["upload_entry_status"];
-    if (status.AsString() == QLatin1String("queued") || IsRunningStatus(status)) {
+    if (status.AsString() == QLatin1String("queued") || IsActiveStatus(status)) {
         Log(kArea, 2, QStringLiteral("Already queued"), i_user);
         return true;
     }
@@ -139,7 +113,7 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
 
     NewUploadEntry(user, file, i_file);
 
-    if (GetSetting(QStringLiteral("check_for_empty_shares")) == QLatin1String("yes")
+    if (IsSettingOn(QStringLiteral("check_for_empty_shares"))
         && !user.IsConnected("empty_share_check_status") && !user.IsConnected("in_user_list")) {
         Outbox().GetUserSharedFiles(i_user);
         user.Connect(GetType("empty_share_check_status")->GetItem("requested"));
@@ -170,7 +144,7 @@ bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(QString i_user)
     const ItemPtr inList = user["in_user_list"];
     if (!inList)
         return false;
-    if (GetSetting(QStringLiteral("accept_userlist_uploads")) == QLatin1String("yes"))
+    if (IsSettingOn(QStringLiteral("accept_userlist_uploads")))
         return true;
     for (const ItemPtr& group : inList.GetItems("user_list_group"))
         if (group.IsConnected("accept_uploads"))
@@ -228,7 +202,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr i_entry)
     std::vector<ItemPtr> list;
     bool loaded = false;
     const auto load = [&] {
-        list = ByEffectiveOrder(GetType("upload_entry")->GetItems());
+        list = ByOrder(GetType("upload_entry")->GetItems(), "effective_upload_order");
         list.erase(std::remove(list.begin(), list.end(), i_entry), list.end());
         loaded = true;
         m_lastOrderedUpload = list.empty() ? ItemPtr() : list.back();
@@ -373,11 +347,11 @@ void TransferQueueManager::AssertNoExtraUploads()
 
 void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_status)
 {
-    const bool wasRunning = IsRunningStatus(i_entry["upload_entry_status"]);
+    const bool wasRunning = IsActiveStatus(i_entry["upload_entry_status"]);
     const ItemPtr status = GetType("upload_entry_status")->GetItem(i_status);
     i_entry.Connect(status);
     SetTransferTime(i_entry, "last_status_change_time");
-    if (!wasRunning || IsRunningStatus(status))
+    if (!wasRunning || IsActiveStatus(status))
         return;
 
     TearDownUpload(i_entry);
@@ -387,10 +361,8 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
             QStringLiteral("Upload of %1 to %2 aborted, sending upload failed notification.")
                 .arg(i_entry["shared_file"]["shared_file_name"].AsString(), user.AsString()),
             user);
-        MemStream message;
-        OutputStream out(message);
-        out.Write(quint32(46));
-        out.Write(i_entry["filename_as_requested"].AsString());
+        MemStream message =
+            PeerMessages::BuildUploadFailed(i_entry["filename_as_requested"].AsString().toStdString());
         Outbox().SendMessage(user.AsString(), message);
     }
     DetermineUploadSpeedLimit();
@@ -398,31 +370,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
 
 void TransferQueueManager::TearDownUpload(ItemPtr i_entry)
 {
-    if (ItemPtr item = i_entry["upload_thread"]) {
-        auto* thread = item.AsPointer<TransferThread>();
-        item.Remove();
-        if (thread) {
-            thread->SignalExit();
-            thread->wait();
-            thread->deleteLater();
-        }
-    }
-    if (ItemPtr item = i_entry["upload_file"]) {
-        auto* file = item.AsPointer<QFile>();
-        item.Remove();
-        if (file) {
-            file->close();
-            delete file;
-        }
-    }
-    if (ItemPtr item = i_entry["upload_socket"]) {
-        auto* socket = item.AsPointer<QTcpSocket>();
-        item.Remove();
-        if (socket) {
-            socket->close();
-            socket->deleteLater();
-        }
-    }
+    ReleaseTransferObjects(i_entry, "upload_thread", "upload_file", "upload_socket");
     if (ItemPtr item = i_entry["read_position"]) {
         delete item.AsPointer<PositionCell>();
         i_entry.Disconnect(item);
@@ -442,7 +390,7 @@ bool TransferQueueManager::DropUploadEntry(ItemPtr i_entry)
 {
     if (!i_entry)
         return false;
-    const bool wasRunning = IsRunningStatus(i_entry["upload_entry_status"]);
+    const bool wasRunning = IsActiveStatus(i_entry["upload_entry_status"]);
     TearDownUpload(i_entry);
     ForgetOrderedUpload(i_entry);
     i_entry.Remove();

@@ -22,7 +22,7 @@ void TransferQueueManager::DetermineUploadSpeedLimit()
     int total = GetSetting(QStringLiteral("upload_speed_limit")).toInt(&isNumber);
     if (!isNumber)
         total = 0;
-    if (total < 1 || GetSetting(QStringLiteral("upload_speed_limit_enabled")) != QLatin1String("yes")) {
+    if (total < 1 || !IsSettingOn(QStringLiteral("upload_speed_limit_enabled"))) {
         QMutexLocker lock(&m_uploadLimitMutex);
         m_uploadSpeedLimit = 0;
         m_perUploadSpeedLimit = 0;
@@ -103,6 +103,6 @@ void TransferQueueManager::SetUploadSpeedLimit(int i_limit)
 
 void TransferQueueManager::EnableUploadSpeedLimit(bool i_on)
 {
-    SetSetting(QStringLiteral("upload_speed_limit_enabled"), i_on ? QStringLiteral("yes") : QStringLiteral("no"));
+    SetSettingOn(QStringLiteral("upload_speed_limit_enabled"), i_on);
     DetermineUploadSpeedLimit();
 }

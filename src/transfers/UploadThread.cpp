@@ -24,12 +24,6 @@ void UploadThread::run()
         emit UploadError(m_error);
 }
 
-bool UploadThread::Fail(const QString& i_reason)
-{
-    m_error = i_reason;
-    return false;
-}
-
 bool UploadThread::ReadOffset(qint64& o_offset)
 {
     char bytes[8];
@@ -39,8 +33,7 @@ bool UploadThread::ReadOffset(qint64& o_offset)
         case WaitResult::Done:
             break;
         case WaitResult::Exit:
-            TransferQueueManager::SetExitRequested(m_error);
-            return false;
+            return FailOnExit();
         case WaitResult::Failed:
             // Bytes that came with the close still count.
             if (m_socket->bytesAvailable() > 0)
@@ -72,8 +65,7 @@ bool UploadThread::WriteChunk(qint64 i_length)
             case WaitResult::Done:
                 break;
             case WaitResult::Exit:
-                TransferQueueManager::SetExitRequested(m_error);
-                return false;
+                return FailOnExit();
             case WaitResult::Failed:
                 return Fail(QStringLiteral("Waiting for bytes to be written to socket failed. Error string: ") +
                             m_socket->errorString());
@@ -114,14 +106,11 @@ bool UploadThread::PerformUpload()
 
     qint64 position = offset;
     while (position < size) {
-        if (ExitRequested()) {
-            TransferQueueManager::SetExitRequested(m_error);
-            return false;
-        }
+        if (ExitRequested())
+            return FailOnExit();
         bool limitChanged = false;
         if (!limiter.Step(limitChanged)) {
-            TransferQueueManager::SetExitRequested(m_error);
-            return false;
+            return FailOnExit();
         }
         if (limitChanged) {
             measured.restart();

@@ -30,7 +30,6 @@ private:
     bool PerformUpload();
     bool ReadOffset(qint64& o_offset);
     bool WriteChunk(qint64 i_length);
-    bool Fail(const QString& i_reason);
 
     QFile* m_file;
     quint32 m_transferReq;
