@@ -216,6 +216,12 @@ TransferQueueManager::TransferQueueManager()
 TransferQueueManager::~TransferQueueManager()
 {
     StopTransferThreads();
+    // Cells of transfers still running at shutdown go with their items while our removal
+    // handlers still live; the threads that wrote them have stopped.
+    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time",
+                             "bytes_per_second", "bytes_since_last_receipt", "bytes_uploaded"})
+        if (d && d->HasType(type))
+            d->GetType(type)->GetItems().Remove();
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
 }
