@@ -245,11 +245,15 @@ private slots:
     void sendUsesTheNewestConnection()
     {
         Start();
+        // A message read on each connection shows that its opener was taken, in this order.
+        QSignalSpy asked(peerMessenger, &PeerMessenger::UserInfoRequested);
         auto older = Introduce("dave");
-        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        older->SendFrame(Payload(PeerMessages::BuildUserInfoRequest()));
+        QVERIFY(asked.wait(5000));
         auto newer = Introduce("dave", "P", true);
-        QTRY_COMPARE(peerMessenger->ConnectionCount(), 2);
-        QTest::qWait(50); // both openers read
+        newer->SendFrame(Payload(PeerMessages::BuildUserInfoRequest()));
+        QVERIFY(asked.wait(5000));
+        QCOMPARE(peerMessenger->ConnectionCount(), 2);
         peerMessenger->GetUserInfo(QStringLiteral("dave"));
         QByteArray payload;
         QVERIFY(newer->ReadFrame(payload));
