@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 bool CompressBody(const void* ip_data, size_t i_length, MemStream& o_out)
 {
@@ -38,8 +39,10 @@ bool InflateBody(const void* ip_data, size_t i_length, MemStream& o_out, size_t 
 
     while (result != Z_STREAM_END)
     {
-        // One byte past the limit tells a stream that is exactly at the limit from one beyond it.
-        const size_t room = std::min(chunk, i_limit + 1 - produced);
+        // One byte past the limit tells a stream that is exactly at the limit from one beyond it;
+        // saturated, so that an unlimited cap does not wrap to no room at all.
+        const size_t headroom = i_limit - produced;
+        const size_t room = std::min(chunk, headroom == SIZE_MAX ? headroom : headroom + 1);
         char* target = o_out.ReserveForWrite(room);
         zs.next_out = reinterpret_cast<Bytef*>(target);
         zs.avail_out = static_cast<uInt>(std::min<size_t>(room, UINT_MAX));

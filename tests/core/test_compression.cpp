@@ -38,6 +38,10 @@ private slots:
         MemStream out;
         QVERIFY(InflateBody(packed, out));
         QCOMPARE(out.ToByteArray(), body);
+        // No cap at all is a cap too, not a stream that never ends.
+        MemStream unbounded;
+        QVERIFY(InflateBody(packed, unbounded, SIZE_MAX));
+        QCOMPARE(unbounded.ToByteArray(), body);
     }
 
     void appendsAfterCode()

@@ -92,7 +92,13 @@ private slots:
     void timersAndTicks()
     {
         TimerManager timers;
-        QVERIFY(timers.halfMinuteTimer()->isActive() && timers.fiveMinuteTimer()->isActive() && timers.hourTimer()->isActive());
+        const QTimer* const all[] = {timers.halfMinuteTimer(), timers.fiveMinuteTimer(), timers.hourTimer()};
+        const int intervals[] = {30000, 300000, 3600000};
+        for (int n = 0; n < 3; ++n)
+        {
+            QVERIFY(all[n]->isActive() && !all[n]->isSingleShot());
+            QCOMPARE(all[n]->interval(), intervals[n]);
+        }
         QSignalSpy half(timers.halfMinuteTimer(), &QTimer::timeout);
         QSignalSpy five(timers.fiveMinuteTimer(), &QTimer::timeout);
         QSignalSpy hour(timers.hourTimer(), &QTimer::timeout);
