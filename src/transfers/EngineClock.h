@@ -2,8 +2,9 @@
 
 #include <QtGlobal>
 
-// The transfer engine's time source: UTC milliseconds since the epoch, so that time-outs
-// and re-queues survive DST changes; tests set it to step time exactly.
+// The transfer engine's time source: milliseconds since the epoch as of the start, advanced by
+// a monotonic clock, so that time-outs and re-queues survive DST and clock changes; tests set
+// it to step time exactly.
 namespace EngineClock
 {
 qint64 NowMs();

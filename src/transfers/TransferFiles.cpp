@@ -26,11 +26,6 @@ void DropSocket(QTcpSocket* ip_socket)
     ip_socket->deleteLater();
 }
 
-QString Slashed(QString i_path)
-{
-    return i_path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-}
-
 void UpdateProgressCells(ItemPtr i_entry, const char* i_positionType, qint64 i_offset, int i_bytesPerSecond)
 {
     if (PositionCell* position = TransferCell<PositionCell>(i_entry, i_positionType))
@@ -262,7 +257,8 @@ void TransferQueueManager::OnDownloadComplete()
     const QString completeFolder = GetDownloadTargetFolder(entry, true);
     const QString folder = LocalPath(completeFolder);
     QDir().mkpath(folder);
-    const QString to = folder + QLatin1Char('/') + Slashed(entry["file_name"].AsString());
+    // The name made safe as for the partial file: a peer's "../x" stays inside the folder.
+    const QString to = LocalPath(GetDownloadTargetPath(entry, true));
     const ItemPtr user = entry["user"];
     if (!QFile::rename(from, to)) {
         // The bytes stay where they are; a retry finds them, or the complete file once the
@@ -275,7 +271,9 @@ void TransferQueueManager::OnDownloadComplete()
     RemoveDownloadDownloadingFolderIfAppropriate(entry);
 
     const ItemPtr folderItem = GetType("complete_download_folder")->GetItem(completeFolder);
-    const ItemPtr nameItem = GetType("complete_download_filename")->GetItem(entry["file_name"].AsString());
+    // The record names the file as it lies on disk.
+    const ItemPtr nameItem =
+        GetType("complete_download_filename")->GetItem(SafePathComponent(entry["file_name"].AsString()));
     ItemSet atUser = user.GetItems("complete_download");
     for (const ItemPtr& record : atUser) {
         if (record.IsConnected(folderItem) && record.IsConnected(nameItem))
@@ -308,8 +306,9 @@ void TransferQueueManager::RemoveDownload(ItemPtr i_entry)
         thread->disconnect(this);
         thread->SignalExit();
         thread->wait();
-        delete thread;
         item.Remove();
+        // A report it posted before the stop may still be queued; it must find its sender alive.
+        thread->deleteLater();
     }
     if (ItemPtr item = i_entry["download_socket"]) {
         auto* socket = item.AsPointer<QTcpSocket>();

@@ -31,11 +31,12 @@ private:
     static ItemPtr Item(const char* i_type, const QString& i_value) { return QueueFixture::Item(i_type, i_value); }
 
     ItemPtr NewDownload(const QString& i_user, qint64 i_size, uint i_token, const QString& i_status,
-                        const QString& i_folder = QStringLiteral("music\\album"))
+                        const QString& i_folder = QStringLiteral("music\\album"),
+                        const QString& i_name = QStringLiteral("song.mp3"))
     {
         ItemPtr entry = d->GetType("download_entry")->NewItem();
         entry += Item("user", i_user);
-        entry += Item("file_name", QStringLiteral("song.mp3"));
+        entry += Item("file_name", i_name);
         entry += Item("remote_folder", i_folder);
         entry += Item("file_size", QString::number(i_size));
         entry += Item("subfolder_save_level", QStringLiteral("0"));
@@ -91,22 +92,30 @@ void TestTransferFiles::download_lands_in_the_complete_folder_data()
 {
     QTest::addColumn<qint64>("size");
     QTest::addColumn<qint64>("partial");
-    QTest::newRow("new file") << qint64(300000) << qint64(0);
-    QTest::newRow("resumed file") << qint64(300000) << qint64(123457);
-    QTest::newRow("partial file already whole") << qint64(20000) << qint64(20000);
-    QTest::newRow("empty file") << qint64(0) << qint64(0);
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("landsAs");
+    const QString song = QStringLiteral("song.mp3");
+    QTest::newRow("new file") << qint64(300000) << qint64(0) << song << song;
+    QTest::newRow("resumed file") << qint64(300000) << qint64(123457) << song << song;
+    QTest::newRow("partial file already whole") << qint64(20000) << qint64(20000) << song << song;
+    QTest::newRow("empty file") << qint64(0) << qint64(0) << song << song;
+    QTest::newRow("name climbing out") << qint64(5000) << qint64(0) << QStringLiteral("../../out.mp3")
+                                       << QStringLiteral("_");
 }
 
 void TestTransferFiles::download_lands_in_the_complete_folder()
 {
     QFETCH(qint64, size);
     QFETCH(qint64, partial);
+    QFETCH(QString, name);
+    QFETCH(QString, landsAs);
     const QByteArray content = Pattern(size);
     if (partial > 0) {
         QVERIFY(QDir().mkpath(QFileInfo(Partial()).path()));
         QVERIFY(WriteFile(Partial(), content.left(int(partial))));
     }
-    ItemPtr entry = NewDownload(QStringLiteral("bob"), size, 77, QStringLiteral("queued"));
+    ItemPtr entry =
+        NewDownload(QStringLiteral("bob"), size, 77, QStringLiteral("queued"), QStringLiteral("music\\album"), name);
     QSignalSpy added(f->engine, &TransferQueueManager::CompleteDownloadAdded);
     QSignalSpy progressed(f->engine, &TransferQueueManager::DownloadProgressed);
 
@@ -118,8 +127,9 @@ void TestTransferFiles::download_lands_in_the_complete_folder()
 
     QTRY_COMPARE_WITH_TIMEOUT(Status(entry), QStringLiteral("complete"), 10000);
     QVERIFY(WaitForClose(uploaderEnd)); // the downloader closes once it has everything
-    QVERIFY(ReadFile(Complete()) == content);
-    QVERIFY(!QFile::exists(Partial()));
+    QVERIFY(ReadFile(Complete(landsAs)) == content);
+    QVERIFY(!QFile::exists(Partial(landsAs)));
+    QVERIFY(!QFile::exists(f->dir.filePath("out.mp3")) && !QFile::exists(Downloads() + "/out.mp3"));
     QVERIFY(!QDir(Downloads() + QStringLiteral("/downloading/album")).exists());
     QVERIFY(!entry["download_thread"] && !entry["download_socket"] && !entry["download_file"]);
     QVERIFY(!progressed.isEmpty());
@@ -127,7 +137,7 @@ void TestTransferFiles::download_lands_in_the_complete_folder()
     QCOMPARE(added.count(), 1);
     const ItemPtr record = added.first().at(0).value<ItemPtr>();
     QCOMPARE(record["user"].AsString(), QStringLiteral("bob"));
-    QCOMPARE(record["complete_download_filename"].AsString(), QStringLiteral("song.mp3"));
+    QCOMPARE(record["complete_download_filename"].AsString(), landsAs); // the name on disk
     QCOMPARE(record["complete_download_relative_folder"].AsString(), QStringLiteral("album"));
     QCOMPARE(record["complete_download_file_size"].AsInt64(), size);
     delete uploaderEnd;

@@ -130,6 +130,13 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::newRow("download folder") << "download_folder" << QDir::homePath() + "/Veltrane Downloads";
+        QTest::newRow("order counter") << "transfer_order_counter" << "1";
+        QTest::newRow("token counter") << "transfer_req_counter" << "1";
+        QTest::newRow("speed limit") << "upload_speed_limit" << "0";
+        QTest::newRow("speed limit off") << "upload_speed_limit_enabled" << "no";
+        QTest::newRow("upload slots") << "upload_slots" << "1";
+        QTest::newRow("empty share check off") << "check_for_empty_shares" << "no";
+        QTest::newRow("queued uploads per user") << "max_queued_uploads_per_user" << "200";
         QTest::newRow("empty share message")
             << "empty_share_message"
             << "It looks like you're not sharing any files. Please share something before downloading anything "
