@@ -1,5 +1,6 @@
 #include "SharesFixture.h"
 
+#include "Log.h"
 #include "Server.h"
 #include "TestServer.h"
 #include "TimerManager.h"
@@ -237,6 +238,13 @@ void TestSharesManager::audioResults()
 
     SharesStore store;
     SharedFoldersManager* m = store.manager;
+    QStringList lines;
+    SetLogSink([&lines](const QString& i_area, const QString& i_line) {
+        if (i_area == "MP3 Scanning")
+            lines << i_line.section(QLatin1String("] "), 1);
+    });
+    const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+    lines.clear(); // the sink is handed every line kept so far
     QSignalSpy scanned(m, &SharedFoldersManager::MP3ScanRequired);
     m->AddSharedFolder(root);
     QCOMPARE(scanned.count(), 4);
@@ -247,6 +255,8 @@ void TestSharesManager::audioResults()
     QTRY_VERIFY_WITH_TIMEOUT(good.IsConnected("is_scanned"), 10000);
     QCOMPARE(LinkedTypes(good), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
     QCOMPARE(m->GetFileItemDisplayString(good), QString("192 CBR"));
+    // Requests are answered in order, so the unshared file's result came first: logged, dropped.
+    QVERIFY(lines.contains("Scanned " + root + "/gone.mp3"));
     // Failed scans store nothing and are asked for at the next rescan.
     for (const char* name : {"/junk.mp3", "/empty.mp3"})
     {
