@@ -1,5 +1,7 @@
 #include "SharesFixture.h"
 
+#include "Log.h"
+
 #include "SharedFolderInfo.h"
 
 #include <QSignalSpy>
@@ -520,6 +522,18 @@ void TestShareAnswers::folderContentsRefused()
 // Only answers that exist reach the peer network, which then sets out to reach the user.
 void TestShareAnswers::answersGoToThePeerNetwork()
 {
+    QStringList lines;
+    SetLogSink([&lines](const QString& i_area, const QString& i_line) {
+        if (i_area == "Shared" || i_area == "Search")
+            lines << i_area + ": " + i_line.section(QLatin1String("] "), 1);
+    });
+    const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+    lines.clear(); // the sink is handed every line kept so far
+    auto loggedOnce = [&lines](const QString& i_text) {
+        return lines.filter(i_text).size() == 1;
+    };
+
+    // Refusals and silent searches leave no trace in the log.
     PeerMessenger* peer = m_engines->peer;
     QCOMPARE(peer->AttemptCount(), 0);
     m_manager->OnFilesInFoldersRequested("outsider", 1,
@@ -528,12 +542,18 @@ void TestShareAnswers::answersGoToThePeerNetwork()
     m_manager->OnDirectFileSearch("outsider", 1, "hidden");
     m_manager->OnDirectFileSearch("me", 1, "abba");
     QCOMPARE(peer->AttemptCount(), 0);
+    QCOMPARE(lines, QStringList());
 
     m_manager->OnFilesInFoldersRequested("outsider", 1,
                                          QString::fromStdString(Remote(m_root + "/Public")));
     QCOMPARE(peer->AttemptCount(), 1);
-    QVERIFY(m_manager->ProcessSearch("friend", 2, "abba"));
+    QVERIFY(m_manager->ProcessSearch("friend", 2, "ABBA -live"));
     QCOMPARE(peer->AttemptCount(), 2);
+    QVERIFY(loggedOnce("Search: Sending search results to user friend for search string ABBA -live"));
+
+    // Every shares-list request is logged, also when the asker may see nothing.
+    m_manager->GetSharedFilesMessage("evil");
+    QVERIFY(loggedOnce("Shared: Shared file list requested by user evil"));
 }
 
 QTEST_GUILESS_MAIN(TestShareAnswers)

@@ -1,5 +1,6 @@
 #include "SharesFixture.h"
 
+#include "Log.h"
 #include "Server.h"
 #include "TestServer.h"
 #include "TimerManager.h"
@@ -12,6 +13,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <tuple>
 
 namespace
 {
@@ -37,6 +39,8 @@ class TestSharesManager : public QObject
     Q_OBJECT
 
 private slots:
+    void typePrimacy();
+    void relationEnds_data();
     void relationEnds();
     void saveAndLoad();
     void audioResults();
@@ -48,25 +52,113 @@ private slots:
     void serverStatistics();
 };
 
-// The relation ends that keep a file in one folder and a label on one shared folder.
-void TestSharesManager::relationEnds()
+// Primacy decides what the collector keeps: a wrong one loses shares or keeps stale items.
+void TestSharesManager::typePrimacy()
 {
     SharesStore store;
-    ItemPtr file = d->GetType("shared_file")->NewItem();
-    ItemPtr folderB = d->GetType("shared_file_folder")->GetItem(Value("/b"));
-    file.Connect(d->GetType("shared_file_folder")->GetItem(Value("/a")));
-    file.Connect(folderB);
-    QCOMPARE(file.GetItems("shared_file_folder").size(), size_t(1));
-    d->GetType("shared_file")->NewItem().Connect(folderB);
-    QCOMPARE(folderB.GetItems("shared_file").size(), size_t(2));
+    const std::vector<std::pair<const char*, Primacy>> types{
+        {"shared_folder", Primary},
+        {"shared_file", Secondary},
+        {"shared_file_name", Secondary},
+        {"shared_file_lowercase_name", Tertiary},
+        {"shared_file_folder", Secondary},
+        {"shared_file_folder_lowercase_name", Tertiary},
+        {"shared_file_size", Tertiary},
+        {"shared_public", Tertiary},
+        {"shared_userlist", Tertiary},
+        {"is_scanned", Tertiary},
+        {"shared_folder_id", Tertiary},
+        {"user_share", Primary},
+        {"user_share_folder", Secondary},
+        {"user_share_folder_parent", Secondary},
+        {"user_share_folder_child", Secondary},
+        {"user_share_folder_name", Tertiary},
+        {"user_share_file", Secondary},
+        {"user_share_file_name", Tertiary},
+        {"search_token", Tertiary},
+        {"unshared", Tertiary},
+    };
+    for (const auto& type : types)
+    {
+        QVERIFY2(d->HasType(type.first), type.first);
+        QVERIFY2(d->GetType(type.first)->GetPrimacy() == type.second, type.first);
+        QVERIFY2(d->GetType(type.first)->IsCreateOnGet(), type.first);
+    }
+}
 
-    ItemPtr shared1 = d->GetType("shared_folder")->GetItem(Value("/x"));
-    ItemPtr shared2 = d->GetType("shared_folder")->GetItem(Value("/y"));
-    ItemPtr label = d->GetType("shared_folder_id")->GetItem(Value("[1]x"));
-    shared1.Connect(label);
-    shared2.Connect(label);
-    QVERIFY(!shared1.IsConnected(label));
-    QVERIFY(shared2.IsConnected(label));
+void TestSharesManager::relationEnds_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<bool>("typeHoldsMany");  // how many others one item of the type may hold
+    QTest::addColumn<bool>("otherHoldsMany"); // how many items of the type one other may hold
+    const bool M = true, O = false;
+    const std::vector<std::tuple<const char*, const char*, bool, bool>> relations{
+        {"shared_folder", "shared_file_folder", M, M},
+        {"shared_file", "shared_file_folder", O, M},
+        {"shared_file_folder", "shared_file_folder_lowercase_name", O, M},
+        {"shared_file", "shared_file_name", O, M},
+        {"shared_file_name", "shared_file_lowercase_name", O, M},
+        {"shared_file", "shared_file_size", O, M},
+        {"shared_folder", "shared_public", O, M},
+        {"shared_folder", "shared_userlist", O, M},
+        {"shared_folder", "user_list_group", M, M},
+        {"shared_folder", "shared_folder_id", O, O},
+        {"user_share", "user", O, O},
+        {"user_share", "user_share_folder", M, O},
+        {"user_share_folder", "user_share_folder_name", O, M},
+        {"user_share_folder", "user_share_file", M, O},
+        {"user_share_folder", "user_share_folder_parent", O, O},
+        {"user_share_folder", "user_share_folder_child", M, O},
+        {"user_share_folder_parent", "user_share_folder_child", O, O},
+        {"user_share_file", "user_share_file_name", O, M},
+        {"user_share_file", "file_size", O, M},
+        {"search_token", "shared_file", M, M},
+        {"shared_file", "mpeg_version", O, M},
+        {"shared_file", "channel_mode", O, M},
+        {"shared_file", "audio_frequency", O, M},
+        {"shared_file", "bitrate_mode", O, M},
+        {"shared_file", "bitrate", O, M},
+        {"shared_file", "is_scanned", O, M},
+        {"user_share_file", "bitrate_mode", O, M},
+        {"user_share_file", "bitrate", O, M},
+        {"user_share_file", "length_seconds", O, M},
+        {"user", "unshared", O, M},
+    };
+    for (const auto& r : relations)
+        QTest::newRow(qPrintable(QString("%1 - %2").arg(std::get<0>(r), std::get<1>(r))))
+            << QString(std::get<0>(r)) << QString(std::get<1>(r)) << std::get<2>(r) << std::get<3>(r);
+}
+
+// Linking a second item on a One end unlinks the first; on a Many end both stay.
+void TestSharesManager::relationEnds()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, other);
+    QFETCH(bool, typeHoldsMany);
+    QFETCH(bool, otherHoldsMany);
+    SharesStore store;
+    auto make = [](const QString& i_type, int i_n) {
+        Type* t = d->GetType(i_type.toStdString());
+        return t->IsNull() ? t->NewItem() : t->GetItem(Value(QString("%1 %2").arg(i_type).arg(i_n)));
+    };
+    QVERIFY(d->GetType(type.toStdString())->IsRelatedTo(d->GetType(other.toStdString())));
+
+    ItemPtr a = make(type, 1);
+    ItemPtr b1 = make(other, 1);
+    ItemPtr b2 = make(other, 2);
+    a.Connect(b1);
+    a.Connect(b2);
+    QVERIFY(a.IsConnected(b2));
+    QCOMPARE(a.IsConnected(b1), typeHoldsMany);
+
+    ItemPtr b = make(other, 3);
+    ItemPtr a1 = make(type, 2);
+    ItemPtr a2 = make(type, 3);
+    b.Connect(a1);
+    b.Connect(a2);
+    QVERIFY(b.IsConnected(a2));
+    QCOMPARE(b.IsConnected(a1), otherHoldsMany);
 }
 
 void TestSharesManager::saveAndLoad()
@@ -146,6 +238,13 @@ void TestSharesManager::audioResults()
 
     SharesStore store;
     SharedFoldersManager* m = store.manager;
+    QStringList lines;
+    SetLogSink([&lines](const QString& i_area, const QString& i_line) {
+        if (i_area == "MP3 Scanning")
+            lines << i_line.section(QLatin1String("] "), 1);
+    });
+    const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+    lines.clear(); // the sink is handed every line kept so far
     QSignalSpy scanned(m, &SharedFoldersManager::MP3ScanRequired);
     m->AddSharedFolder(root);
     QCOMPARE(scanned.count(), 4);
@@ -156,6 +255,8 @@ void TestSharesManager::audioResults()
     QTRY_VERIFY_WITH_TIMEOUT(good.IsConnected("is_scanned"), 10000);
     QCOMPARE(LinkedTypes(good), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
     QCOMPARE(m->GetFileItemDisplayString(good), QString("192 CBR"));
+    // Requests are answered in order, so the unshared file's result came first: logged, dropped.
+    QVERIFY(lines.contains("Scanned " + root + "/gone.mp3"));
     // Failed scans store nothing and are asked for at the next rescan.
     for (const char* name : {"/junk.mp3", "/empty.mp3"})
     {
