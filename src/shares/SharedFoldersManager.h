@@ -76,6 +76,8 @@ public:
         quint32 queuedUploads = 0;
     };
     void SetUploadStateSource(std::function<UploadState()> i_source) { m_uploadStateSource = std::move(i_source); }
+    // What a search reply says of our uploads: a free slot and an empty queue until a source is set.
+    UploadState CurrentUploadState() const { return m_uploadStateSource ? m_uploadStateSource() : UploadState(); }
 
     // The most results one reply carries: more than this is refused by the receiving clients.
     static constexpr quint32 MaxSearchResults = 131072;

@@ -269,7 +269,7 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
     // Receivers refuse a reply with more results than this; the first ones in path order go.
     results.resize(std::min<size_t>(kept, MaxSearchResults));
 
-    const UploadState uploads = m_uploadStateSource ? m_uploadStateSource() : UploadState();
+    const UploadState uploads = CurrentUploadState();
 
     MemStream body;
     OutputStream out(body);

@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "PeerMessenger.h"
 #include "Server.h"
+#include "SharedFoldersManager.h"
 #include "TimerManager.h"
 #include "TransferCells.h"
 #include "TransferOutbox.h"
@@ -56,6 +57,10 @@ TransferQueueManager::TransferQueueManager()
     : m_outbox(std::make_unique<TransferOutbox>())
 {
     transferQueueManager = this;
+    // Search replies carry our free-slot state and queue length.
+    if (sharedFoldersManager)
+        sharedFoldersManager->SetUploadStateSource(
+            [this] { return SharedFoldersManager::UploadState{IsFreeToUpload(), quint32(QueuedUploadCount())}; });
 
     NewTransferType("download_entry", Primary, true);
     NewTransferType("file_name", Tertiary);
@@ -216,6 +221,8 @@ TransferQueueManager::TransferQueueManager()
 TransferQueueManager::~TransferQueueManager()
 {
     StopTransferThreads();
+    if (sharedFoldersManager)
+        sharedFoldersManager->SetUploadStateSource({});
     // Cells of transfers still running at shutdown go with their items while our removal
     // handlers still live; the threads that wrote them have stopped.
     for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time",

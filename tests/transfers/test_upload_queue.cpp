@@ -165,6 +165,9 @@ private slots:
         QCOMPARE(places[1].number, qint64(2));
         QCOMPARE(places[2].number, qint64(0));
         QVERIFY(!f->engine->IsFreeToUpload());
+        // Search replies tell the same: no free slot, two waiting.
+        QCOMPARE(sharedFoldersManager->CurrentUploadState().freeSlot, false);
+        QCOMPARE(sharedFoldersManager->CurrentUploadState().queuedUploads, 2u);
     }
 
     void onePerUserAndOfflineUsersWait()
