@@ -2,6 +2,7 @@
 
 #include "DataSaver.h"
 #include "Log.h"
+#include "PeerMessenger.h"
 #include "SearchWords.h"
 #include "Server.h"
 #include "TextUtils.h"
@@ -221,6 +222,9 @@ SharedFoldersManager::~SharedFoldersManager()
     m_mp3Scanner.Quit();
     m_mp3ScannerThread.quit();
     m_mp3ScannerThread.wait();
+    // The peer network outlives us and must not call back into a deleted engine.
+    if (peerMessenger)
+        peerMessenger->SetSharedFilesMessageProvider({});
     if (sharedFoldersManager == this)
         sharedFoldersManager = nullptr;
 }
