@@ -178,19 +178,19 @@ private:
     bool m_ok = false;
 };
 
-// Downloader n fetches the n-th file, all at once; the total rate in MiB/s from the requests
-// to the last completion.
-double RoadRate(Road& io_road, const QStringList& i_paths)
+// Downloader i_first + n fetches the n-th file, all at once; the total rate in MiB/s from the
+// requests to the last completion.
+double RoadRate(Road& io_road, const QStringList& i_paths, int i_first = 0)
 {
     qint64 bytes = 0;
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < i_paths.size(); ++i) {
-        io_road.Download(i, i_paths.at(i));
+        io_road.Download(i_first + i, i_paths.at(i));
         bytes += QFileInfo(i_paths.at(i)).size();
     }
     for (int i = 0; i < i_paths.size(); ++i)
-        if (!io_road.WaitForComplete(i, i_paths.at(i)))
+        if (!io_road.WaitForComplete(i_first + i, i_paths.at(i)))
             return 0;
     const double seconds = timer.nsecsElapsed() / 1e9;
     io_road.RemoveDownloads();
@@ -286,10 +286,6 @@ int main(int argc, char** argv)
         MakeFile(quarters.last(), size / 4);
     }
 
-    const double plain = PlainRate(source, dir.filePath(QStringLiteral("plain")), size);
-    QFile::remove(dir.filePath(QStringLiteral("plain")));
-    Print("transfer_plain_socket_to_file", plain, "MiB/s");
-
     {
         const QString downloads = dir.filePath(QStringLiteral("downloads"));
         Road road(shared, downloads, 4);
@@ -297,13 +293,25 @@ int main(int argc, char** argv)
         const QString warm = shared + QStringLiteral("/warm.bin");
         if (!road.Ok() || RoadRate(road, {warm, warm, warm, warm}) <= 0)
             return 1;
+        // The machine may be shared: the plain copy and the download take turns, three rounds,
+        // and the best of each counts. Each round has a downloader of its own (a fresh entry).
+        double plain = 0;
+        double one = 0;
         road.Bob().Send({"lag", "start"});
         road.Bob().Sync();
-        const double one = RoadRate(road, {source});
+        for (int round = 0; round < 3; ++round) {
+            plain = std::max(plain, PlainRate(source, dir.filePath(QStringLiteral("plain")), size));
+            QFile::remove(dir.filePath(QStringLiteral("plain")));
+            const double rate = RoadRate(road, {source}, round);
+            if (rate <= 0)
+                return 1;
+            one = std::max(one, rate);
+        }
         road.Bob().Send({"lag", "stop"});
         QStringList lag;
-        if (one <= 0 || !road.Bob().Take("lag", &lag))
+        if (!road.Bob().Take("lag", &lag))
             return 1;
+        Print("transfer_plain_socket_to_file", plain, "MiB/s");
         Print("transfer_one_1GiB", one, "MiB/s");
         Print("transfer_one_vs_plain", one / plain, "ratio");
         Print("transfer_sender_gui_event_worst_delay", lag.value(0).toDouble() / 1000, "ms");
