@@ -344,6 +344,7 @@ public:
             new TransferQueueManager;
         }
         Wire();
+        m_lagClock.start();
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_stdin, &QSocketNotifier::activated, this, &Harness::OnInput);
     }
@@ -742,8 +743,8 @@ private:
     {
         if (m_lagPoster.joinable())
             return;
-        m_worstLagNs = 0;
-        m_lagClock.start();
+        // Queued like the answer of a stop just before, so that it cannot wipe that answer.
+        QMetaObject::invokeMethod(this, [this] { m_worstLagNs = 0; }, Qt::QueuedConnection);
         m_lagPosting = true;
         m_lagPoster = std::thread([this] {
             while (m_lagPosting)
@@ -782,7 +783,7 @@ private:
     std::vector<qint64> m_setupTimes;
     std::thread m_lagPoster;
     std::atomic<bool> m_lagPosting{false};
-    QElapsedTimer m_lagClock;
+    QElapsedTimer m_lagClock; // never restarted: events still queued are measured against it
     qint64 m_worstLagNs = 0; // GUI thread only
 };
 } // namespace
