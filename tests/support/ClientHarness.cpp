@@ -29,6 +29,8 @@
 //   search TEXT              a file search through the server; answers "searchtoken N"
 //   dnet                     answers "dnet PARENT LEVEL ROOT CHILDREN"
 //   ping                     answers "pong" (everything before it has been handled)
+//   lag start|stop           start: a side thread posts an event to this (the GUI) thread every
+//                            5 ms; stop: answers "lag WORST_US", the longest any of them waited
 //   mute                     events are only counted from now on; "tally NAME" answers "tally N"
 //   flood USER N             sends N small messages (44) to the user at once
 //   setupbench USER N        N file connections to the user one after the other; answers
@@ -87,7 +89,10 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -339,12 +344,14 @@ public:
             new TransferQueueManager;
         }
         Wire();
+        m_lagClock.start();
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_stdin, &QSocketNotifier::activated, this, &Harness::OnInput);
     }
 
     ~Harness() override
     {
+        StopLagProbe();
         for (FileMover* mover : m_movers)
         {
             mover->wait(20000);
@@ -653,6 +660,14 @@ private:
         }
         else if (m_full && RunEngineCommand(command, arg))
             ;
+        else if (command == "lag" && arg(1) == QLatin1String("start"))
+            StartLagProbe();
+        else if (command == "lag")
+        {
+            StopLagProbe();
+            // Queued behind the probe's last events, so that they count.
+            QMetaObject::invokeMethod(this, [this] { Say("lag " + Num(m_worstLagNs / 1000)); }, Qt::QueuedConnection);
+        }
         else if (command == "ping")
             Say("pong");
         else if (command == "quit")
@@ -722,6 +737,34 @@ private:
         return true;
     }
 
+    // Posted from another thread, so that a busy or blocked GUI thread is seen whenever it is,
+    // not only when one of its own timers happens to fire before it.
+    void StartLagProbe()
+    {
+        if (m_lagPoster.joinable())
+            return;
+        // Queued like the answer of a stop just before, so that it cannot wipe that answer.
+        QMetaObject::invokeMethod(this, [this] { m_worstLagNs = 0; }, Qt::QueuedConnection);
+        m_lagPosting = true;
+        m_lagPoster = std::thread([this] {
+            while (m_lagPosting)
+            {
+                const qint64 posted = m_lagClock.nsecsElapsed();
+                QMetaObject::invokeMethod(
+                    this, [this, posted] { m_worstLagNs = std::max(m_worstLagNs, m_lagClock.nsecsElapsed() - posted); },
+                    Qt::QueuedConnection);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+
+    void StopLagProbe()
+    {
+        m_lagPosting = false;
+        if (m_lagPoster.joinable())
+            m_lagPoster.join();
+    }
+
     static ItemPtr Download(const QString& i_user, const QString& i_path)
     {
         const std::string path = i_path.toStdString();
@@ -738,6 +781,10 @@ private:
     int m_setupRemaining = 0;
     QElapsedTimer m_setupTimer;
     std::vector<qint64> m_setupTimes;
+    std::thread m_lagPoster;
+    std::atomic<bool> m_lagPosting{false};
+    QElapsedTimer m_lagClock; // never restarted: events still queued are measured against it
+    qint64 m_worstLagNs = 0; // GUI thread only
 };
 } // namespace
 
