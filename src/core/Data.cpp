@@ -362,6 +362,14 @@ ItemPtr ItemPtr::HasItem(const char* i_type) const
     return ItemPtr(DataInternals::FirstOfType(item, type->m_index));
 }
 
+ItemPtr ItemPtr::operator[](Type* ip_type) const
+{
+    Item* item = Live();
+    if (!item || !ip_type || !DataInternals::CheckRelated(item, ip_type))
+        return ItemPtr();
+    return ItemPtr(DataInternals::FirstOfType(item, ip_type->m_index));
+}
+
 ItemPtr ItemPtr::GetItem(const char* i_type) const
 {
     return HasItem(i_type);
@@ -1271,7 +1279,7 @@ Type* Data::NewType(std::string i_name, Primacy i_primacy, bool i_isNull, bool i
         throw TypeAlreadyExistsException("type " + i_name + " already exists");
     Type* type = new Type(this, i_name, static_cast<std::uint32_t>(m_types.size()), i_primacy, i_isNull, i_createOnGet);
     m_types.push_back(type);
-    m_typesByName.emplace(std::move(i_name), type);
+    m_typesByName.emplace(std::string_view(type->m_name), type);
     m_typeCreated.Fire(type);
     return type;
 }
@@ -1286,7 +1294,10 @@ Type* Data::GetType(const std::string& i_name) const
 
 Type* Data::GetType(const char* i_name) const
 {
-    return GetType(std::string(i_name ? i_name : ""));
+    auto found = m_typesByName.find(std::string_view(i_name ? i_name : ""));
+    if (found == m_typesByName.end())
+        throw TypeNotFoundException("type " + std::string(i_name ? i_name : "") + " is not declared");
+    return found->second;
 }
 
 std::uint32_t Data::TakeId()

@@ -192,6 +192,8 @@ public:
     // Linked items of a named type; the oldest when several are linked.
     ItemPtr operator[](const char* i_type) const;
     ItemPtr HasItem(const char* i_type) const;
+    // The same by a type looked up once, for loops over many items.
+    ItemPtr operator[](Type* ip_type) const;
     ItemPtr GetItem(const char* i_type) const;
     ItemSet GetItems(const char* i_type) const;
     void GetItems(const char* i_type, ItemSet& o_items) const;
@@ -622,7 +624,8 @@ private:
     void ReleaseId(Item* ip_item);
 
     std::vector<Type*> m_types;
-    std::unordered_map<std::string, Type*> m_typesByName;
+    // Keyed by views of the types' own names, so a lookup by a literal allocates nothing.
+    std::unordered_map<std::string_view, Type*> m_typesByName;
     std::uint64_t m_nextSerial = 1;
     std::size_t m_itemCount = 0;
     std::size_t m_linkCount = 0;

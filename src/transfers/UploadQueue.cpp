@@ -254,33 +254,37 @@ void TransferQueueManager::StartNewUploads()
     {
         qint64 order;
         ItemPtr entry;
-        ItemPtr orderItem;
         ItemPtr user;
     };
     std::vector<Candidate> candidates;
     std::unordered_map<std::uint64_t, bool> online;
     const ItemSet queued = statusType->GetItem("queued").GetItems("upload_entry");
     candidates.reserve(queued.size());
+    Type* userType = GetType("user");
+    Type* orderType = GetType("effective_upload_order");
     for (const ItemPtr& entry : queued) {
-        ItemPtr user = entry["user"];
+        ItemPtr user = entry[userType];
         auto known = online.find(user.GetSerial());
         if (known == online.end())
             known = online.emplace(user.GetSerial(), user && user.IsConnected("is_online")).first;
         if (!known->second)
             continue;
-        ItemPtr order = entry["effective_upload_order"];
-        if (order)
-            candidates.push_back({order.AsInt64(), entry, std::move(order), std::move(user)});
+        if (const ItemPtr order = entry[orderType])
+            candidates.push_back({order.AsInt64(), entry, std::move(user)});
     }
     if (candidates.empty())
         return;
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& i_a, const Candidate& i_b) { return i_a.order < i_b.order; });
+    // Ranked by order, ties kept in walk order; sorting plain pairs keeps the handles still.
+    std::vector<std::pair<qint64, std::size_t>> ranks;
+    ranks.reserve(candidates.size());
+    for (std::size_t n = 0; n < candidates.size(); ++n)
+        ranks.emplace_back(candidates[n].order, n);
+    std::sort(ranks.begin(), ranks.end());
 
-    Type* orderType = GetType("effective_upload_order");
     Type* tokenType = GetType("transfer_req");
     qint64 index = 0;
-    for (Candidate& candidate : candidates) {
+    for (const auto& rank : ranks) {
+        Candidate& candidate = candidates[rank.second];
         ItemPtr& entry = candidate.entry;
         if (candidate.order != index)
             entry.Connect(orderType->GetItem(Value(index)));
