@@ -1137,14 +1137,21 @@ ItemSet ItemSet::Connected(const ItemPtr& i_item) const
     return result;
 }
 
+namespace
+{
+// The store the members belong to, so a set of another store's items looks its names up there.
+const Data* StoreOf(const std::vector<ItemPtr>& i_items)
+{
+    for (const ItemPtr& item : i_items)
+        if (Type* type = item.GetType())
+            return type->GetData();
+    return d;
+}
+} // namespace
+
 ItemSet ItemSet::Connected(const char* i_type, const Value& i_value) const
 {
-    const Data* data = d;
-    for (const ItemPtr& item : m_items)
-        if (Type* type = item.GetType()) {
-            data = type->GetData();
-            break;
-        }
+    const Data* data = StoreOf(m_items);
     if (!data)
         return ItemSet();
     return Connected(data->GetType(i_type)->HasItem(i_value));
@@ -1170,12 +1177,7 @@ ItemSet ItemSet::NotConnected(const ItemPtr& i_item) const
 
 ItemSet ItemSet::NotConnected(const char* i_type, const Value& i_value) const
 {
-    const Data* data = d;
-    for (const ItemPtr& item : m_items)
-        if (Type* type = item.GetType()) {
-            data = type->GetData();
-            break;
-        }
+    const Data* data = StoreOf(m_items);
     if (!data)
         return *this;
     return NotConnected(data->GetType(i_type)->HasItem(i_value));
