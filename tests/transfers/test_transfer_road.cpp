@@ -116,12 +116,7 @@ private slots:
         QFETCH(QString, way);
         if (way == QLatin1String("relayed")) {
             // Bob cannot be reached directly: the server gives a port nobody listens on.
-            QTcpServer closed;
-            closed.listen(QHostAddress::LocalHost);
-            const quint16 dead = closed.serverPort();
-            closed.close();
-            m_server->AccountOf(QStringLiteral("bob")).m_port = dead;
-            m_server->AccountOf(QStringLiteral("bob")).m_scrambledPort = 0;
+            m_server->MakeUnreachable(QStringLiteral("bob"));
         } else if (way == QLatin1String("scrambled")) {
             m_alice->Send({"scrambled", "1"});
             m_bob->Send({"scrambled", "1"});
