@@ -18,15 +18,8 @@ std::unique_ptr<HarnessProcess> StartClient(TestServer& i_server, const QString&
     auto client = std::make_unique<HarnessProcess>();
     if (!client->Start())
         return nullptr;
-    client->Send({"set", "username", i_user});
-    client->Send({"set", "password", "secret"});
-    client->Send({"set", "server_host", "127.0.0.1"});
-    client->Send({"set", "server_port", QString::number(i_server.Port())});
-    client->Send({"set", "new_listening_port", QString::number(FreePortPair())});
     client->Send({"scrambled", i_scrambled ? "1" : "0"});
-    client->Send({"start"});
-    client->Send({"login"});
-    if (!client->Take("ports") || !client->Take("event Connected") || !i_server.WaitForFrames(2, 1, i_user))
+    if (!client->LogIn(i_user, i_server.Port(), FreePortPair()) || !i_server.WaitForFrames(2, 1, i_user))
         return nullptr;
     return client;
 }

@@ -1,15 +1,8 @@
 // The queue logic at size: one start pass over 10,000 queued uploads of 1,000 online users, and
 // adding 10,000 downloads of one folder; each against a plain baseline measured in the same run.
 
-#include "Data.h"
-#include "DataSaver.h"
-#include "EngineClock.h"
-#include "PeerMessenger.h"
-#include "Server.h"
-#include "SharedFoldersManager.h"
-#include "TimerManager.h"
+#include "EngineStack.h"
 #include "TransferOutbox.h"
-#include "TransferQueueManager.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -50,16 +43,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    d = new Data;
-    DeclareSettingTypes(d);
-    dataSaver = new DataSaver;
-    new TimerManager;
-    new Server;
-    gp_server->CreateData();
-    SetSetting(QStringLiteral("use_upnp"), QStringLiteral("no"));
-    new PeerMessenger;
-    new SharedFoldersManager;
-    auto* engine = new TransferQueueManager;
+    EngineStack engines(EngineStack::ServerConnection | EngineStack::NoUpnp | EngineStack::Peers | EngineStack::Shares
+                        | EngineStack::Transfers);
+    TransferQueueManager* engine = transferQueueManager;
     auto outbox = std::make_unique<CountingOutbox>();
     CountingOutbox* counter = outbox.get();
     engine->SetOutbox(std::move(outbox));
@@ -132,12 +118,6 @@ int main(int argc, char** argv)
     std::printf("add_downloads_vs_existence_checks_ratio: %.1f x\n", adding / std::max(stats, 0.001));
     std::printf("downloads_queued: %d\n", int(d->GetType("download_entry")->GetItemCount()));
 
-    delete engine;
-    delete sharedFoldersManager;
-    delete peerMessenger;
-    delete gp_server;
-    delete timerManager;
-    delete dataSaver;
     Q_UNUSED(counter);
     return 0;
 }

@@ -4,13 +4,9 @@
 // that 10,000 searches take.
 
 #include "Compression.h"
-#include "Data.h"
-#include "DataSaver.h"
-#include "PeerMessenger.h"
-#include "Server.h"
-#include "SharedFoldersManager.h"
+#include "EngineStack.h"
+#include "ShareTree.h"
 #include "TestServer.h"
-#include "TimerManager.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,94 +22,9 @@
 
 namespace
 {
-constexpr int kTopFolders = 50;
-constexpr int kSubFolders = 100;
-constexpr int kFilesPerFolder = 20;
 constexpr int kServerSearches = 10000;
 
-struct Engines
-{
-    Engines()
-    {
-        d = new Data;
-        dataSaver = new DataSaver;
-        DeclareSettingTypes(d);
-        timers = new TimerManager;
-        server = new Server;
-        server->CreateData();
-        peer = new PeerMessenger;
-        manager = new SharedFoldersManager;
-    }
-    ~Engines()
-    {
-        delete manager;
-        delete peer;
-        delete server;
-        delete timers;
-        delete dataSaver;
-        delete d;
-    }
-    TimerManager* timers;
-    Server* server;
-    PeerMessenger* peer;
-    SharedFoldersManager* manager;
-};
-
-QStringList MakeWords()
-{
-    std::mt19937 random(42);
-    QStringList words;
-    const char* syllables[] = {"ka", "lo", "mi", "ren", "sa", "tor", "vel", "an", "dru", "qui", "zen", "bo", "fa", "ti"};
-    std::uniform_int_distribution<int> syllable(0, 13);
-    for (int i = 0; i < 3000; ++i)
-    {
-        QString w;
-        for (int s = 1 + i % 3; s >= 0; --s)
-            w += syllables[syllable(random)];
-        words << (i % 5 == 0 ? w.left(1).toUpper() + w.mid(1) : w);
-    }
-    return words;
-}
-
-QString Name(std::mt19937& io_random, const QStringList& i_words, int i_minWords, int i_maxWords)
-{
-    std::uniform_int_distribution<int> count(i_minWords, i_maxWords);
-    std::uniform_int_distribution<int> pick(0, i_words.size() - 1);
-    QStringList parts;
-    for (int n = count(io_random); n > 0; --n)
-        parts << i_words[pick(io_random)];
-    return parts.join(' ');
-}
-
-// Top folders alternate between "even" and "odd", so one word matches half the files. Returns
-// the file names, for picking selective queries.
-QStringList MakeTree(const QString& i_root)
-{
-    std::mt19937 random(42);
-    const QStringList words = MakeWords();
-    std::uniform_int_distribution<qint64> size(1000, 12000000);
-    const char* extensions[] = {".mp3", ".flac", ".jpg", ".txt", ".ogg"};
-    QStringList names;
-    for (int t = 0; t < kTopFolders; ++t)
-    {
-        const QString top = i_root + '/' + Name(random, words, 1, 3) + (t % 2 ? " odd " : " even ") + QString::number(t);
-        for (int s = 0; s < kSubFolders; ++s)
-        {
-            const QString folder = top + '/' + Name(random, words, 2, 4) + " (" + QString::number(s) + ')';
-            QDir().mkpath(folder);
-            for (int f = 0; f < kFilesPerFolder; ++f)
-            {
-                const QString name = Name(random, words, 3, 8);
-                QFile file(folder + '/' + QString("%1 ").arg(f + 1, 2, 10, QChar('0')) + name + extensions[f % 5]);
-                // Small MP3s: the audio scanner is through with them before anything is timed.
-                const qint64 bytes = f % 5 == 0 ? 4096 : size(random);
-                if (file.open(QIODevice::WriteOnly) && file.resize(bytes))
-                    names << name;
-            }
-        }
-    }
-    return names;
-}
+constexpr unsigned kEngines = EngineStack::ServerConnection | EngineStack::Peers | EngineStack::Shares;
 
 double Median(std::vector<double> i_values)
 {
@@ -152,8 +63,8 @@ qint64 CpuMilliseconds(qint64 i_pid)
 
 void InProcess(const QString& i_root, const QStringList& i_names)
 {
-    Engines engines;
-    SharedFoldersManager* manager = engines.manager;
+    EngineStack engines(kEngines);
+    SharedFoldersManager* manager = sharedFoldersManager;
     SetSetting(QStringLiteral("username"), QStringLiteral("me"));
     QElapsedTimer timer;
     timer.start();
@@ -262,19 +173,19 @@ void InProcess(const QString& i_root, const QStringList& i_names)
 // The client side of the processor-time figure: scans the tree, logs in and counts searches.
 int RunClient(const QString& i_root, quint16 i_port)
 {
-    Engines engines;
+    EngineStack engines(kEngines);
     SetSetting(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
     SetSettingNumber(QStringLiteral("server_port"), i_port);
     SetSetting(QStringLiteral("username"), QStringLiteral("answerer"));
     SetSetting(QStringLiteral("password"), QStringLiteral("secret"));
     SetSetting(QStringLiteral("use_upnp"), QStringLiteral("no"));
     SetSettingNumber(QStringLiteral("listening_port"), 20000 + getpid() % 20000);
-    engines.manager->AddSharedFolder(i_root).Connect(d->GetType("shared_public")->GetGlobalNullItem());
+    sharedFoldersManager->AddSharedFolder(i_root).Connect(d->GetType("shared_public")->GetGlobalNullItem());
     dataSaver->NotifyFirstStart();
 
     int processed = 0;
     int matched = 0;
-    QObject::connect(engines.manager, &SharedFoldersManager::SearchProcessed, [&](QString, bool i_match) {
+    QObject::connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed, [&](QString, bool i_match) {
         ++processed;
         matched += i_match;
         if (processed == kServerSearches)
@@ -283,11 +194,11 @@ int RunClient(const QString& i_root, quint16 i_port)
             std::fflush(stdout);
         }
     });
-    QObject::connect(engines.server, &Server::Connected, [] {
+    QObject::connect(gp_server, &Server::Connected, [] {
         std::printf("ready\n");
         std::fflush(stdout);
     });
-    engines.server->Connect();
+    gp_server->Connect();
     return QCoreApplication::exec();
 }
 
@@ -368,7 +279,7 @@ int main(int argc, char** argv)
     if (!dir.isValid())
         return 1;
     const QString root = dir.path() + QStringLiteral("/share");
-    const QStringList names = MakeTree(root);
+    const QStringList names = ShareTree::Make(root, ShareTree::EvenAndOdd | ShareTree::SmallMp3s);
     std::printf("share_files: %d files\n", int(names.size()));
     InProcess(root, names);
     if (!args.contains(QStringLiteral("--no-client")))

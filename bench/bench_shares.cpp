@@ -4,6 +4,7 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "MP3Scanner.h"
+#include "ShareTree.h"
 #include "SharedFoldersManager.h"
 
 #include <QCoreApplication>
@@ -19,10 +20,6 @@
 
 namespace
 {
-constexpr int kTopFolders = 50;
-constexpr int kSubFolders = 100; // per top folder: 5,000 folders holding files
-constexpr int kFilesPerFolder = 20;
-
 long ResidentKiB()
 {
     QFile f("/proc/self/statm");
@@ -30,52 +27,6 @@ long ResidentKiB()
         return 0;
     const QList<QByteArray> fields = f.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLong() * 4 : 0;
-}
-
-QString Name(std::mt19937& io_random, const QStringList& i_words, int i_minWords, int i_maxWords)
-{
-    std::uniform_int_distribution<int> count(i_minWords, i_maxWords);
-    std::uniform_int_distribution<int> pick(0, i_words.size() - 1);
-    QStringList parts;
-    for (int n = count(io_random); n > 0; --n)
-        parts << i_words[pick(io_random)];
-    return parts.join(' ');
-}
-
-int MakeTree(const QString& i_root)
-{
-    std::mt19937 random(42);
-    QStringList words;
-    const char* syllables[] = {"ka", "lo", "mi", "ren", "sa", "tor", "vel", "an", "dru", "qui", "zen", "bo", "fa", "ti"};
-    std::uniform_int_distribution<int> syllable(0, 13);
-    for (int i = 0; i < 3000; ++i)
-    {
-        QString w;
-        for (int s = 1 + i % 3; s >= 0; --s)
-            w += syllables[syllable(random)];
-        words << (i % 5 == 0 ? w.left(1).toUpper() + w.mid(1) : w);
-    }
-    std::uniform_int_distribution<qint64> size(1000, 12000000);
-    const char* extensions[] = {".mp3", ".flac", ".jpg", ".txt", ".ogg"};
-    int files = 0;
-    for (int t = 0; t < kTopFolders; ++t)
-    {
-        const QString top = i_root + '/' + Name(random, words, 1, 3) + QString::number(t);
-        for (int s = 0; s < kSubFolders; ++s)
-        {
-            const QString folder = top + '/' + Name(random, words, 2, 4) + " (" + QString::number(s) + ')';
-            QDir().mkpath(folder);
-            for (int f = 0; f < kFilesPerFolder; ++f)
-            {
-                QFile file(folder + '/' + QString("%1 ").arg(f + 1, 2, 10, QChar('0')) + Name(random, words, 3, 8)
-                           + extensions[f % 5]);
-                // Sparse files: the scan reads sizes, never contents.
-                if (file.open(QIODevice::WriteOnly) && file.resize(size(random)))
-                    ++files;
-            }
-        }
-    }
-    return files;
 }
 
 double PlainWalkSeconds(const QString& i_root, int& o_files)
@@ -146,10 +97,11 @@ int main(int argc, char** argv)
         return 1;
     const QString root = dir.path() + "/Shared Music";
 
-    std::printf("generating %d files in %d folders...\n", kTopFolders * kSubFolders * kFilesPerFolder,
-                kTopFolders * kSubFolders);
+    std::printf("generating %d files in %d folders...\n",
+                ShareTree::kTopFolders * ShareTree::kSubFolders * ShareTree::kFilesPerFolder,
+                ShareTree::kTopFolders * ShareTree::kSubFolders);
     std::fflush(stdout);
-    const int made = MakeTree(root);
+    const int made = int(ShareTree::Make(root).size());
 
     int walked = 0;
     PlainWalkSeconds(root, walked); // warm the caches the same for every run below

@@ -160,15 +160,9 @@ private:
         o_client = std::make_unique<HarnessProcess>();
         if (!o_client->Start({"full"}))
             return false;
-        o_client->Send({"set", "username", i_user});
-        o_client->Send({"set", "password", "secret"});
-        o_client->Send({"set", "server_host", "127.0.0.1"});
-        o_client->Send({"set", "server_port", QString::number(m_server.Port())});
-        o_client->Send({"set", "new_listening_port", QString::number(FreePortPair())});
-        o_client->Send({"set", "download_folder", m_downloads + QLatin1Char('/') + i_user});
-        o_client->Send({"start"});
-        o_client->Send({"login"});
-        return o_client->Take("ports") && o_client->Take("event Connected") && m_server.WaitForFrames(2, 1, i_user);
+        return o_client->LogIn(i_user, m_server.Port(), FreePortPair(),
+                               {{"download_folder", m_downloads + QLatin1Char('/') + i_user}})
+            && m_server.WaitForFrames(2, 1, i_user);
     }
 
     TestServer m_server;

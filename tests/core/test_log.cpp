@@ -2,6 +2,7 @@
 #include "DataSaver.h"
 #include "ExtendedAsciiTranslator.h"
 #include "Log.h"
+#include "LogStore.h"
 #include "TextUtils.h"
 
 #include <QDateTime>
@@ -23,12 +24,6 @@ QStringList ReadLines(const QString& i_path)
         return QStringList();
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
-
-// The text after "[date time] ".
-QString Body(const QString& i_line)
-{
-    return i_line.mid(i_line.indexOf(QLatin1String("] ")) + 2);
-}
 }
 
 class TestLog : public QObject
@@ -36,7 +31,7 @@ class TestLog : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<Data> m_data;
+    LogStore m_store;
     std::vector<std::pair<QString, QString>> m_lines;
     void Capture()
     {
@@ -48,10 +43,7 @@ private slots:
     {
         m_lines.clear();
         Capture();
-        m_data = std::make_unique<Data>();
-        d = m_data.get();
-        DeclareSettingTypes(d);
-        d->NewType("user", Primary, false, true);
+        m_store.Begin();
         d->NewType("room", Primary, false, true);
         RegisterLoggableItemType("user");
     }
@@ -59,10 +51,7 @@ private slots:
     void cleanup()
     {
         SetLogSink(LogSink());
-        ClearItemLogRecords();
-        m_data.reset();
-        d = nullptr;
-        QDir(LogFolder()).removeRecursively();
+        m_store.End();
     }
 
     void lineFormat_data()
@@ -87,7 +76,7 @@ private slots:
         QCOMPARE(m_lines.size(), size_t(1));
         QCOMPARE(m_lines[0].first, QStringLiteral("Shared"));
         const QString line = m_lines[0].second;
-        QCOMPARE(Body(line), indent + "Shared file list requested by user bob");
+        QCOMPARE(LogBody(line), indent + "Shared file list requested by user bob");
         const QDateTime stamp = QDateTime::fromString(line.mid(1, 19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
         QVERIFY(stamp.isValid());
         QVERIFY(stamp >= before.addSecs(-1) && stamp <= QDateTime::currentDateTime().addSecs(1));
@@ -96,8 +85,7 @@ private slots:
     void linesBeforeAnySinkOrStoreAreKept()
     {
         SetLogSink(LogSink());
-        m_data.reset();
-        d = nullptr;
+        m_store.Drop();
         // No store, no settings, no window: nothing may crash or be lost.
         Log(QStringLiteral("server"), 1, QStringLiteral("first"));
         auto data = std::make_unique<Data>();
@@ -110,9 +98,9 @@ private slots:
         Capture();
         QCOMPARE(m_lines.size(), size_t(3));
         QCOMPARE(m_lines[0].first, QStringLiteral("server"));
-        QCOMPARE(Body(m_lines[0].second), QStringLiteral("first"));
-        QCOMPARE(Body(m_lines[1].second), QStringLiteral("   second"));
-        QCOMPARE(Body(m_lines[2].second), QStringLiteral("third"));
+        QCOMPARE(LogBody(m_lines[0].second), QStringLiteral("first"));
+        QCOMPARE(LogBody(m_lines[1].second), QStringLiteral("   second"));
+        QCOMPARE(LogBody(m_lines[2].second), QStringLiteral("third"));
         // Delivered once only.
         Capture();
         QCOMPARE(m_lines.size(), size_t(3));
@@ -128,8 +116,8 @@ private slots:
         Log(QStringLiteral("quiet"), 1, QStringLiteral("only"));
         Capture();
         QCOMPARE(m_lines.size(), size_t(kMaxLogLines + 1));
-        QCOMPARE(Body(m_lines.front().second), QStringLiteral("10"));
-        QCOMPARE(Body(m_lines[kMaxLogLines - 1].second), QString::number(kMaxLogLines + 9));
+        QCOMPARE(LogBody(m_lines.front().second), QStringLiteral("10"));
+        QCOMPARE(LogBody(m_lines[kMaxLogLines - 1].second), QString::number(kMaxLogLines + 9));
         QCOMPARE(m_lines.back().first, QStringLiteral("quiet"));
     }
 
@@ -154,15 +142,15 @@ private slots:
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("no item"));
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("unregistered type"), room);
         QCOMPARE(GetItemLogLines(bob).size(), 1);
-        QCOMPARE(Body(GetItemLogLines(bob).at(0)), QStringLiteral("   queued"));
+        QCOMPARE(LogBody(GetItemLogLines(bob).at(0)), QStringLiteral("   queued"));
         QVERIFY(GetItemLogLines(room).isEmpty());
         QCOMPARE(recorded.count(), 1);
         QCOMPARE(recorded.at(0).at(0).value<quint64>(), bob.GetSerial());
 
         const QStringList written = ReadLines(file);
         QCOMPARE(written.size(), 3);
-        QCOMPARE(Body(written.at(0)), QStringLiteral("   queued"));
-        QCOMPARE(Body(written.at(2)), QStringLiteral("unregistered type"));
+        QCOMPARE(LogBody(written.at(0)), QStringLiteral("   queued"));
+        QCOMPARE(LogBody(written.at(2)), QStringLiteral("unregistered type"));
 
         SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("no"));
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("off again"), bob);
@@ -180,7 +168,7 @@ private slots:
             Log(QStringLiteral("Timer Test"), 1, QString::number(n), bob);
         const QStringList lines = GetItemLogLines(bob);
         QCOMPARE(lines.size(), kMaxLogLines);
-        QCOMPARE(Body(lines.first()), QStringLiteral("5"));
+        QCOMPARE(LogBody(lines.first()), QStringLiteral("5"));
         bob.Remove();
         QVERIFY(GetItemLogLines(bob).isEmpty());
     }
@@ -214,7 +202,7 @@ private slots:
         thread->start();
         QVERIFY(thread->wait(5000));
         QTRY_COMPARE(m_lines.size(), size_t(1));
-        QCOMPARE(Body(m_lines[0].second), QStringLiteral("from a worker"));
+        QCOMPARE(LogBody(m_lines[0].second), QStringLiteral("from a worker"));
     }
 
     void codePageFollowsSetting()
@@ -254,9 +242,7 @@ private slots:
             SetSetting(QStringLiteral("extended_ascii_codepage"), QStringLiteral("KOI8-R"));
             QVERIFY(saver.SaveFile(path));
         }
-        m_data = std::make_unique<Data>();
-        d = m_data.get();
-        DeclareSettingTypes(d);
+        m_store.Begin();
         DataSaver saver;
         saver.AddSavedType("global");
         saver.AddSavedType("global_value");

@@ -2,6 +2,7 @@
 #include "DiagnosticsForm.h"
 #include "ItemLogDialog.h"
 #include "Log.h"
+#include "LogStore.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,37 +13,20 @@
 
 #include <memory>
 
-namespace
-{
-QString Body(const QString& i_line)
-{
-    return i_line.mid(i_line.indexOf(QLatin1String("] ")) + 2);
-}
-}
-
 class TestDiagnostics : public QObject
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<Data> m_data;
+    LogStore m_store;
 
 private slots:
     void init()
     {
-        m_data = std::make_unique<Data>();
-        d = m_data.get();
-        DeclareSettingTypes(d);
-        d->NewType("user", Primary, false, true);
+        m_store.Begin();
     }
 
-    void cleanup()
-    {
-        ClearItemLogRecords();
-        QDir(LogFolder()).removeRecursively();
-        m_data.reset();
-        d = nullptr;
-    }
+    void cleanup() { m_store.End(); }
 
     void tabPerAreaOnFirstUse()
     {
@@ -59,8 +43,8 @@ private slots:
         QCOMPARE(form.AreaNames(), QStringList({"server", "Search", "A&&B"}));
         const QStringList server = form.AreaLines(QStringLiteral("server"));
         QCOMPARE(server.size(), 2);
-        QCOMPARE(Body(server.at(0)), QStringLiteral("Attempting connection on port 2242"));
-        QCOMPARE(Body(server.at(1)), QStringLiteral("   detail"));
+        QCOMPARE(LogBody(server.at(0)), QStringLiteral("Attempting connection on port 2242"));
+        QCOMPARE(LogBody(server.at(1)), QStringLiteral("   detail"));
     }
 
     void linesBeforeTheFormAreShown()
@@ -70,7 +54,7 @@ private slots:
         {
             DiagnosticsForm form;
             QCOMPARE(form.AreaNames(), QStringList({"Configuration Data"}));
-            QCOMPARE(Body(form.AreaLines(QStringLiteral("Configuration Data")).at(0)), QStringLiteral("loaded"));
+            QCOMPARE(LogBody(form.AreaLines(QStringLiteral("Configuration Data")).at(0)), QStringLiteral("loaded"));
         }
         QVERIFY(!diagnosticsForm);
         Log(QStringLiteral("Wish List"), 1, QStringLiteral("after the form"));
@@ -85,8 +69,8 @@ private slots:
             Log(QStringLiteral("MP3 Scanning"), 1, QString::number(n));
         const QStringList lines = form.AreaLines(QStringLiteral("MP3 Scanning"));
         QCOMPARE(lines.size(), kMaxLogLines);
-        QCOMPARE(Body(lines.first()), QStringLiteral("20"));
-        QCOMPARE(Body(lines.last()), QString::number(kMaxLogLines + 19));
+        QCOMPARE(LogBody(lines.first()), QStringLiteral("20"));
+        QCOMPARE(LogBody(lines.last()), QString::number(kMaxLogLines + 19));
     }
 
     void itemLogDialogIsLive()
@@ -104,12 +88,12 @@ private slots:
         QCOMPARE(dialog->findChild<QTabWidget*>()->tabText(0), QStringLiteral("All"));
         QCOMPARE(dialog->windowTitle(), QStringLiteral("bob"));
         QCOMPARE(dialog->Lines().size(), 1);
-        QCOMPARE(Body(dialog->Lines().at(0)), QStringLiteral("before"));
+        QCOMPARE(LogBody(dialog->Lines().at(0)), QStringLiteral("before"));
 
         Log(QStringLiteral("Transfer Queue"), 2, QStringLiteral("while open"), bob);
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("someone else"), eve);
         QCOMPARE(dialog->Lines().size(), 2);
-        QCOMPARE(Body(dialog->Lines().at(1)), QStringLiteral("   while open"));
+        QCOMPARE(LogBody(dialog->Lines().at(1)), QStringLiteral("   while open"));
 
         dialog->close();
         QTRY_VERIFY(dialog.isNull());

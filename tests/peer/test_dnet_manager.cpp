@@ -1,11 +1,6 @@
-#include "DNetManager.h"
-#include "Data.h"
-#include "DataSaver.h"
-#include "PeerMessenger.h"
+#include "EngineStack.h"
 #include "RawPeer.h"
-#include "Server.h"
 #include "TestServer.h"
-#include "TimerManager.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -81,6 +76,7 @@ class TestDNetManager : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<EngineStack> m_engines;
     std::unique_ptr<TestServer> m_testServer;
 
     bool Login()
@@ -130,14 +126,7 @@ private slots:
 
     void init()
     {
-        d = new Data;
-        DeclareSettingTypes(d);
-        dataSaver = new DataSaver;
-        new TimerManager;
-        new Server;
-        gp_server->CreateData();
-        new PeerMessenger;
-        new DNetManager;
+        m_engines = std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::Peers | EngineStack::DNet);
         m_testServer = std::make_unique<TestServer>();
         QVERIFY(m_testServer->Listen());
         SetSetting(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
@@ -151,15 +140,8 @@ private slots:
 
     void cleanup()
     {
-        delete dnetManager;
-        delete peerMessenger;
-        delete gp_server;
-        delete timerManager;
-        delete dataSaver;
-        dataSaver = nullptr;
+        m_engines.reset();
         m_testServer.reset();
-        delete d;
-        d = nullptr;
     }
 
     // ---- as a child ----

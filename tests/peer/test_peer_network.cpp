@@ -30,12 +30,7 @@ class TestPeerNetwork : public QObject
     // Bob's direct way fails: the server gives a port nobody listens on.
     void BreakBobsDirectWay()
     {
-        QTcpServer closed;
-        closed.listen(QHostAddress::LocalHost);
-        const quint16 dead = closed.serverPort();
-        closed.close();
-        m_server->AccountOf(QStringLiteral("bob")).m_port = dead;
-        m_server->AccountOf(QStringLiteral("bob")).m_scrambledPort = 0;
+        m_server->MakeUnreachable(QStringLiteral("bob"));
     }
 
 private slots:

@@ -62,21 +62,13 @@
 // "folder\" and each file as "folder\name:size", sorted, joined by "|".
 
 #include "Compression.h"
-#include "Data.h"
-#include "DataSaver.h"
-#include "DelayedInvoker.h"
-#include "DNetManager.h"
 #include "EngineClock.h"
+#include "EngineStack.h"
 #include "FrameCodec.h"
 #include "PeerMessages.h"
-#include "PeerMessenger.h"
-#include "Server.h"
 #include "SharedFolderInfo.h"
-#include "SharedFoldersManager.h"
 #include "TextUtils.h"
-#include "TimerManager.h"
 #include "TransferCells.h"
-#include "TransferQueueManager.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -327,22 +319,11 @@ private:
 class Harness : public QObject
 {
 public:
-    explicit Harness(bool i_full) : m_full(i_full)
+    explicit Harness(bool i_full)
+        : m_full(i_full)
+        , m_engines(EngineStack::ServerConnection | EngineStack::Peers | EngineStack::DNet
+                    | (i_full ? EngineStack::Invoker | EngineStack::Shares | EngineStack::Transfers : 0u))
     {
-        d = new Data;
-        DeclareSettingTypes(d);
-        dataSaver = new DataSaver;
-        new TimerManager;
-        new Server;
-        gp_server->CreateData();
-        new PeerMessenger;
-        new DNetManager;
-        if (m_full)
-        {
-            new DelayedInvoker;
-            new SharedFoldersManager;
-            new TransferQueueManager;
-        }
         Wire();
         m_lagClock.start();
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
@@ -358,12 +339,6 @@ public:
             delete mover;
         }
         qDeleteAll(m_askers);
-        delete transferQueueManager;
-        delete sharedFoldersManager;
-        delete dnetManager;
-        delete peerMessenger;
-        delete gp_server;
-        delete timerManager;
     }
 
 private:
@@ -772,6 +747,7 @@ private:
     }
 
     const bool m_full;
+    EngineStack m_engines; // before the rest: it goes last
     QSocketNotifier* m_stdin = nullptr;
     QHash<QString, FolderAsker*> m_askers;
     QByteArray m_input;

@@ -37,10 +37,10 @@ public:
 
     QString Home() const { return m_home.path(); }
 
-    // Starts the engine as i_user on i_listeningPort (and the next port) and logs it in to the
-    // test server; i_settings ("key", "value") are written before the engine starts.
-    bool LogIn(const QString& i_user, quint16 i_serverPort, quint16 i_listeningPort,
-               const QList<QStringList>& i_settings = {})
+    // Starts the engine as i_user on i_listeningPort (and the next port), pointed at the test
+    // server; i_settings ("key", "value") are written before the engine starts.
+    bool StartEngine(const QString& i_user, quint16 i_serverPort, quint16 i_listeningPort,
+                     const QList<QStringList>& i_settings = {})
     {
         Send({QStringLiteral("set"), QStringLiteral("username"), i_user});
         Send({QStringLiteral("set"), QStringLiteral("password"), QStringLiteral("secret")});
@@ -51,10 +51,20 @@ public:
             Send(QStringList{QStringLiteral("set")} + setting);
         Send({QStringLiteral("start")});
         QStringList ports;
-        if (!Take("ports", &ports) || ports.value(0) != QString::number(i_listeningPort))
-            return false;
+        return Take("ports", &ports) && ports.value(0) == QString::number(i_listeningPort);
+    }
+
+    // Logs the started engine in to the test server.
+    bool Connect()
+    {
         Send({QStringLiteral("login")});
         return Take("event Connected");
+    }
+
+    bool LogIn(const QString& i_user, quint16 i_serverPort, quint16 i_listeningPort,
+               const QList<QStringList>& i_settings = {})
+    {
+        return StartEngine(i_user, i_serverPort, i_listeningPort, i_settings) && Connect();
     }
 
     // Returns once everything sent before has been handled.

@@ -46,6 +46,16 @@ quint16 TestServer::Port() const
     return mp_listener->serverPort();
 }
 
+void TestServer::MakeUnreachable(const QString& i_user)
+{
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost);
+    const quint16 dead = closed.serverPort();
+    closed.close();
+    m_accounts[i_user].m_port = dead;
+    m_accounts[i_user].m_scrambledPort = 0;
+}
+
 void TestServer::AddAccount(const QString& i_user, const QString& i_password)
 {
     m_accounts[i_user].m_password = i_password;

@@ -82,6 +82,8 @@ public:
     void SetRefusal(const QString& i_reason) { m_refusal = i_reason; }
     void SetGreeting(const QString& i_greeting) { m_greeting = i_greeting; }
     Account& AccountOf(const QString& i_user) { return m_accounts[i_user]; }
+    // Others asking for the user's address get a port nobody listens on, and no scrambled port.
+    void MakeUnreachable(const QString& i_user);
     bool HasAccount(const QString& i_user) const { return m_accounts.contains(i_user); }
 
     // ---- presets answered or pushed by the server ----

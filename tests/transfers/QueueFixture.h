@@ -5,15 +5,9 @@
 // instead of sent, so a test sees every message in order. The queue tests set the clock; tests
 // that run real transfer threads keep the real one.
 
-#include "Data.h"
-#include "DataSaver.h"
 #include "EngineClock.h"
-#include "PeerMessenger.h"
-#include "Server.h"
-#include "SharedFoldersManager.h"
-#include "TimerManager.h"
+#include "EngineStack.h"
 #include "TransferOutbox.h"
-#include "TransferQueueManager.h"
 #include "TransferThread.h"
 
 #include <QDir>
@@ -128,16 +122,9 @@ public:
     {
         if (i_testClock)
             EngineClock::SetNowForTest(1700000000000);
-        d = new Data;
-        DeclareSettingTypes(d);
-        dataSaver = new DataSaver;
-        new TimerManager;
-        new Server;
-        gp_server->CreateData();
-        SetSetting(QStringLiteral("use_upnp"), QStringLiteral("no"));
-        new PeerMessenger;
-        new SharedFoldersManager;
-        engine = new TransferQueueManager;
+        m_engines = std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::NoUpnp | EngineStack::Peers
+                                                  | EngineStack::Shares | EngineStack::Transfers);
+        engine = transferQueueManager;
         engine->SetOutbox(std::make_unique<RecordingOutbox>(&sent));
         SetSetting(QStringLiteral("download_folder"), dir.path() + QStringLiteral("/Downloads"));
         root = dir.path() + QStringLiteral("/Music");
@@ -145,15 +132,7 @@ public:
     }
     ~QueueFixture()
     {
-        delete engine;
-        delete sharedFoldersManager;
-        delete peerMessenger;
-        delete gp_server;
-        delete timerManager;
-        delete dataSaver;
-        dataSaver = nullptr;
-        delete d;
-        d = nullptr;
+        m_engines.reset();
         EngineClock::ResetForTest();
     }
     QueueFixture(const QueueFixture&) = delete;
@@ -243,4 +222,7 @@ public:
     QString root;
     QList<Sent> sent;
     TransferQueueManager* engine = nullptr;
+
+private:
+    std::unique_ptr<EngineStack> m_engines;
 };

@@ -34,23 +34,15 @@ class TestQueueRoad : public QObject
         o_client = std::make_unique<HarnessProcess>();
         if (!o_client->Start({"full"}))
             return false;
-        o_client->Send({"set", "username", i_user});
-        o_client->Send({"set", "password", "secret"});
-        o_client->Send({"set", "server_host", "127.0.0.1"});
-        o_client->Send({"set", "server_port", QString::number(m_server->Port())});
-        o_client->Send({"set", "new_listening_port", QString::number(FreePortPair())});
-        o_client->Send({"set", "download_folder", Local(i_user + "-downloads")});
-        o_client->Send({"set", "upload_slots", "1"});
-        o_client->Send({"start"});
-        if (!o_client->Take("ports"))
+        if (!o_client->StartEngine(i_user, m_server->Port(), FreePortPair(),
+                                   {{"download_folder", Local(i_user + "-downloads")}, {"upload_slots", "1"}}))
             return false;
         // Shared before the login, so that a re-queue on sight never meets an empty share.
         o_client->Send({"share", Local("pub"), "public"});
         o_client->Send({"share", Local("crew"), "group", "crew"});
         if (!o_client->Take("shared") || !o_client->Take("shared"))
             return false;
-        o_client->Send({"login"});
-        return o_client->Take("event Connected") && m_server->WaitForFrames(2, 1, i_user);
+        return o_client->Connect() && m_server->WaitForFrames(2, 1, i_user);
     }
 
     bool Online(HarnessProcess& i_client, const QString& i_user)

@@ -39,18 +39,8 @@ class TestTransferRoad : public QObject
         o_client = std::make_unique<HarnessProcess>();
         if (!o_client->Start({"full"}))
             return false;
-        const quint16 port = FreePortPair();
-        o_client->Send({"set", "username", i_user});
-        o_client->Send({"set", "password", "secret"});
-        o_client->Send({"set", "server_host", "127.0.0.1"});
-        o_client->Send({"set", "server_port", QString::number(m_server->Port())});
-        o_client->Send({"set", "new_listening_port", QString::number(port)});
-        o_client->Send({"set", "download_folder", Downloads()});
-        o_client->Send({"start"});
-        if (!o_client->Take("ports"))
-            return false;
-        o_client->Send({"login"});
-        return o_client->Take("event Connected") && m_server->WaitForFrames(2, 1, i_user);
+        return o_client->LogIn(i_user, m_server->Port(), FreePortPair(), {{"download_folder", Downloads()}})
+            && m_server->WaitForFrames(2, 1, i_user);
     }
 
     // Alice searches and downloads the one result; answers the remote path.
@@ -126,12 +116,7 @@ private slots:
         QFETCH(QString, way);
         if (way == QLatin1String("relayed")) {
             // Bob cannot be reached directly: the server gives a port nobody listens on.
-            QTcpServer closed;
-            closed.listen(QHostAddress::LocalHost);
-            const quint16 dead = closed.serverPort();
-            closed.close();
-            m_server->AccountOf(QStringLiteral("bob")).m_port = dead;
-            m_server->AccountOf(QStringLiteral("bob")).m_scrambledPort = 0;
+            m_server->MakeUnreachable(QStringLiteral("bob"));
         } else if (way == QLatin1String("scrambled")) {
             m_alice->Send({"scrambled", "1"});
             m_bob->Send({"scrambled", "1"});
