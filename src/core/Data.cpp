@@ -203,6 +203,8 @@ struct DataInternals
 #endif
     }
 
+    static void FireTypeEvents(Item* ip_a, Item* ip_b, EventHandlerSet<ConnectionInfo&> Type::*ip_events);
+
     static void FireConnected(Item* ip_a, Item* ip_b);
     static void FireDisconnected(Item* ip_a, Item* ip_b);
     static void Unlink(Item* ip_a, Item* ip_b);
@@ -550,19 +552,25 @@ void ItemPtr::Remove()
 // Link changes and their events. Order for one link: the first item's type event, the other's,
 // the store's connection handlers, then the path handlers.
 
+// Each end's type hears of the link with its own item first.
+void DataInternals::FireTypeEvents(Item* ip_a, Item* ip_b, EventHandlerSet<ConnectionInfo&> Type::*ip_events)
+{
+    const ItemPtr a(ip_a);
+    const ItemPtr b(ip_b);
+    {
+        ConnectionInfo info{a, b};
+        (ip_a->m_type->*ip_events).Fire(info);
+    }
+    ConnectionInfo info{b, a};
+    (ip_b->m_type->*ip_events).Fire(info);
+}
+
 void DataInternals::FireConnected(Item* ip_a, Item* ip_b)
 {
     ItemPtr a(ip_a);
     ItemPtr b(ip_b);
     Data* data = ip_a->m_type->mp_data;
-    {
-        ConnectionInfo info{a, b};
-        ip_a->m_type->m_itemConnected.Fire(info);
-    }
-    {
-        ConnectionInfo info{b, a};
-        ip_b->m_type->m_itemConnected.Fire(info);
-    }
+    FireTypeEvents(ip_a, ip_b, &Type::m_itemConnected);
     if (!data->m_connectionHandlers.empty()) {
         const std::size_t count = data->m_connectionHandlers.size();
         for (std::size_t index = 0; index < count; ++index) {
@@ -584,17 +592,11 @@ void DataInternals::FireConnected(Item* ip_a, Item* ip_b)
 
 void DataInternals::FireDisconnected(Item* ip_a, Item* ip_b)
 {
-    ItemPtr a(ip_a);
-    ItemPtr b(ip_b);
+    // Held so both items outlive any handler that removes them.
+    const ItemPtr a(ip_a);
+    const ItemPtr b(ip_b);
     Data* data = ip_a->m_type->mp_data;
-    {
-        ConnectionInfo info{a, b};
-        ip_a->m_type->m_itemDisconnected.Fire(info);
-    }
-    {
-        ConnectionInfo info{b, a};
-        ip_b->m_type->m_itemDisconnected.Fire(info);
-    }
+    FireTypeEvents(ip_a, ip_b, &Type::m_itemDisconnected);
     if (!data->m_pathEdges.empty())
         PathEvent(ip_a, ip_b, false);
 }
