@@ -731,6 +731,11 @@ bool DataInternals::Satisfied(const PathNode* ip_node, const Item* ip_item)
 void DataInternals::PathEvent(Item* ip_a, Item* ip_b, bool i_connected)
 {
     Data* data = ip_a->m_type->mp_data;
+    const auto onPath = [data](const Item* ip_item) {
+        return ip_item->m_typeIndex < data->m_pathTypes.size() && data->m_pathTypes[ip_item->m_typeIndex];
+    };
+    if (!onPath(ip_a) || !onPath(ip_b))
+        return;
     std::vector<std::pair<PathRegistration*, ItemPtr>> calls;
     auto consider = [&](Item* ip_parent, Item* ip_child) {
         const std::uint64_t key = (static_cast<std::uint64_t>(ip_parent->m_typeIndex) << 32) | ip_child->m_typeIndex;
@@ -1515,6 +1520,11 @@ void Data::AddPathEventHandler(PathNode* ip_root, EventHandlerBase<ItemPtr>* ip_
                 continue;
             const std::uint64_t key = (static_cast<std::uint64_t>(node->mp_type->m_index) << 32) | child->mp_type->m_index;
             m_pathEdges[key].emplace_back(registration.get(), child);
+            const std::uint32_t highest = std::max(node->mp_type->m_index, child->mp_type->m_index);
+            if (m_pathTypes.size() <= highest)
+                m_pathTypes.resize(highest + 1, 0);
+            m_pathTypes[node->mp_type->m_index] = 1;
+            m_pathTypes[child->mp_type->m_index] = 1;
         }
     }
     m_paths.push_back(std::move(registration));

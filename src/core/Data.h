@@ -637,6 +637,8 @@ private:
     std::vector<std::unique_ptr<PathRegistration>> m_paths;
     // (parent type index << 32 | child type index) -> path edges hanging on that pair
     std::unordered_map<std::uint64_t, std::vector<std::pair<PathRegistration*, PathNode*>>> m_pathEdges;
+    // Types that stand on some path, by type index: a link between other types skips the look-up.
+    std::vector<char> m_pathTypes;
     int m_pathDepth = 0;
 };
 
