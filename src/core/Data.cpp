@@ -1208,20 +1208,29 @@ QList<ItemPtr> ItemSet::SortNumericBy(const char* i_type, bool i_ascending) cons
     return result;
 }
 
+namespace
+{
+// Case-sensitive order of the texts; equal texts keep the set's order.
+QList<ItemPtr> SortedByText(std::vector<std::pair<QString, ItemPtr>>& io_keyed, bool i_ascending)
+{
+    std::stable_sort(io_keyed.begin(), io_keyed.end(), [i_ascending](const auto& i_a, const auto& i_b) {
+        const int order = QString::compare(i_a.first, i_b.first, Qt::CaseSensitive);
+        return i_ascending ? order < 0 : order > 0;
+    });
+    QList<ItemPtr> result;
+    for (auto& entry : io_keyed)
+        result.append(entry.second);
+    return result;
+}
+} // namespace
+
 QList<ItemPtr> ItemSet::SortAlphabetic(bool i_ascending) const
 {
     std::vector<std::pair<QString, ItemPtr>> keyed;
     for (const ItemPtr& item : m_items)
         if (!item.IsNull())
             keyed.emplace_back(item.AsString(), item);
-    std::stable_sort(keyed.begin(), keyed.end(), [i_ascending](const auto& i_a, const auto& i_b) {
-        const int order = QString::compare(i_a.first, i_b.first, Qt::CaseSensitive);
-        return i_ascending ? order < 0 : order > 0;
-    });
-    QList<ItemPtr> result;
-    for (auto& entry : keyed)
-        result.append(entry.second);
-    return result;
+    return SortedByText(keyed, i_ascending);
 }
 
 QList<ItemPtr> ItemSet::SortAlphabeticBy(const char* i_type, bool i_ascending) const
@@ -1232,14 +1241,7 @@ QList<ItemPtr> ItemSet::SortAlphabeticBy(const char* i_type, bool i_ascending) c
         if (!attribute.IsNull())
             keyed.emplace_back(attribute.AsString(), item);
     }
-    std::stable_sort(keyed.begin(), keyed.end(), [i_ascending](const auto& i_a, const auto& i_b) {
-        const int order = QString::compare(i_a.first, i_b.first, Qt::CaseSensitive);
-        return i_ascending ? order < 0 : order > 0;
-    });
-    QList<ItemPtr> result;
-    for (auto& entry : keyed)
-        result.append(entry.second);
-    return result;
+    return SortedByText(keyed, i_ascending);
 }
 
 ItemSet i(const char* i_type, const Value& i_value)

@@ -14,6 +14,18 @@ class TestUploadQueue : public QObject
 private:
     std::unique_ptr<QueueFixture> f;
 
+    // ann, ben and cid online, each asking for one file of its own (a, b, c); the shared paths.
+    QStringList QueueOneFileEach()
+    {
+        const QStringList paths = f->ShareFiles({"a.mp3", "b.mp3", "c.mp3"});
+        const QStringList users = {"ann", "ben", "cid"};
+        for (int n = 0; n < 3; ++n) {
+            QueueFixture::SetOnline(users[n], true);
+            f->engine->OnQueueUploadRequested(users[n], QueueFixture::Remote(paths[n]));
+        }
+        return paths;
+    }
+
 private slots:
     void init() { f = std::make_unique<QueueFixture>(); }
     void cleanup() { f.reset(); }
@@ -137,12 +149,7 @@ private slots:
 
     void oneSlotThreeUsersGoldenCase()
     {
-        const QStringList paths = f->ShareFiles({"a.mp3", "b.mp3", "c.mp3"});
-        const QStringList users = {"ann", "ben", "cid"};
-        for (int n = 0; n < 3; ++n) {
-            QueueFixture::SetOnline(users[n], true);
-            f->engine->OnQueueUploadRequested(users[n], QueueFixture::Remote(paths[n]));
-        }
+        const QStringList paths = QueueOneFileEach();
         const QList<Sent> requests = f->Take("40");
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests[0].user, QStringLiteral("ann"));
@@ -367,12 +374,7 @@ private slots:
 
     void transferResponses()
     {
-        const QStringList paths = f->ShareFiles({"a.mp3", "b.mp3", "c.mp3"});
-        for (const char* user : {"ann", "ben", "cid"})
-            QueueFixture::SetOnline(user, true);
-        f->engine->OnQueueUploadRequested("ann", QueueFixture::Remote(paths[0]));
-        f->engine->OnQueueUploadRequested("ben", QueueFixture::Remote(paths[1]));
-        f->engine->OnQueueUploadRequested("cid", QueueFixture::Remote(paths[2]));
+        const QStringList paths = QueueOneFileEach();
         ItemPtr a = QueueFixture::Upload("ann", QueueFixture::Remote(paths[0]));
         ItemPtr b = QueueFixture::Upload("ben", QueueFixture::Remote(paths[1]));
         ItemPtr c = QueueFixture::Upload("cid", QueueFixture::Remote(paths[2]));
@@ -420,12 +422,7 @@ private slots:
     void startTimeoutsOnTheHalfMinute()
     {
         SetSetting("upload_slots", "2");
-        const QStringList paths = f->ShareFiles({"a.mp3", "b.mp3", "c.mp3"});
-        for (const char* user : {"ann", "ben", "cid"})
-            QueueFixture::SetOnline(user, true);
-        f->engine->OnQueueUploadRequested("ann", QueueFixture::Remote(paths[0]));
-        f->engine->OnQueueUploadRequested("ben", QueueFixture::Remote(paths[1]));
-        f->engine->OnQueueUploadRequested("cid", QueueFixture::Remote(paths[2]));
+        const QStringList paths = QueueOneFileEach();
         ItemPtr a = QueueFixture::Upload("ann", QueueFixture::Remote(paths[0]));
         ItemPtr b = QueueFixture::Upload("ben", QueueFixture::Remote(paths[1]));
         f->engine->OnFileTransferResponse("ann", 100, true, false, 0, QString());
