@@ -7,10 +7,13 @@
 // Inflated bodies larger than this are refused: a peer's few kilobytes must not cost gigabytes.
 constexpr size_t kMaxInflatedSize = size_t(256) * 1024 * 1024;
 
-// Appends the zlib stream of the body (compress2 at level 9, into a buffer of twice the body
-// length plus 12 bytes) to o_out. On a zlib error nothing is appended and false is returned.
-bool CompressBody(const void* ip_data, size_t i_length, MemStream& o_out);
-bool CompressBody(const MemStream& i_body, MemStream& o_out);
+constexpr int kBodyCompressionLevel = 9;
+
+// Appends the zlib stream of the body to o_out: compress2 into a buffer of twice the body length
+// plus 12 bytes, or, past a megabyte, blocks compressed on several cores into one stream. On a
+// zlib error nothing is appended and false is returned.
+bool CompressBody(const void* ip_data, size_t i_length, MemStream& o_out, int i_level = kBodyCompressionLevel);
+bool CompressBody(const MemStream& i_body, MemStream& o_out, int i_level = kBodyCompressionLevel);
 
 // Inflates one complete zlib stream and appends the bytes to o_out. A broken or truncated
 // stream, or one that inflates past i_limit, gives false and leaves o_out as it was. The

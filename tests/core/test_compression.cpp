@@ -5,6 +5,26 @@
 
 #include <zlib.h>
 
+namespace
+{
+// Repetitive text with random stretches: matches that cross block edges, and some that cannot.
+QByteArray MixedBody(int i_size)
+{
+    QByteArray body;
+    body.reserve(i_size);
+    QRandomGenerator rng(11);
+    while (body.size() < i_size)
+    {
+        body += QByteArrayLiteral("@@music\\Artist ") + QByteArray::number(rng.bounded(500)) + "\\Album\\";
+        for (int n = rng.bounded(24); n > 0; --n)
+            body += char('a' + rng.bounded(26));
+        body += ".mp3";
+    }
+    body.truncate(i_size);
+    return body;
+}
+} // namespace
+
 class TestCompression : public QObject
 {
     Q_OBJECT
@@ -21,6 +41,7 @@ private slots:
             c = static_cast<char>(rng.generate());
         QTest::newRow("incompressible") << random;
         QTest::newRow("large") << QByteArray(3 * 1024 * 1024, 'z');
+        QTest::newRow("large, odd length, mixed") << MixedBody(3 * 1024 * 1024 + 4321);
     }
 
     void roundTrip()
@@ -42,6 +63,40 @@ private slots:
         MemStream unbounded;
         QVERIFY(InflateBody(packed, unbounded, SIZE_MAX));
         QCOMPARE(unbounded.ToByteArray(), body);
+    }
+
+    // Past a megabyte the body is compressed in blocks on several cores: still one zlib stream
+    // with compress2's header for the level, and no real loss of size against one pass.
+    void largeBodiesMatchOnePass_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::newRow("level 9") << 9;
+        QTest::newRow("level 6") << 6;
+        QTest::newRow("level 1") << 1;
+    }
+
+    void largeBodiesMatchOnePass()
+    {
+        QFETCH(int, level);
+        const QByteArray body = MixedBody(2 * 1024 * 1024 + 77);
+        MemStream blocks;
+        OutputStream(blocks).Write(quint32(37));
+        QVERIFY(CompressBody(body.constData(), size_t(body.size()), blocks, level));
+
+        std::vector<Bytef> single(compressBound(uLong(body.size())));
+        uLongf singleLength = uLongf(single.size());
+        QCOMPARE(compress2(single.data(), &singleLength, reinterpret_cast<const Bytef*>(body.constData()),
+                           uLong(body.size()), level), Z_OK);
+        const QByteArray packed = blocks.ToByteArray().mid(4);
+        QCOMPARE(packed.left(2), QByteArray(reinterpret_cast<const char*>(single.data()), 2));
+        QVERIFY2(packed.size() < qint64(singleLength) * 101 / 100,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(packed.size()).arg(singleLength)));
+
+        std::vector<char> plain(size_t(body.size()));
+        uLongf plainLength = uLongf(plain.size());
+        QCOMPARE(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainLength,
+                            reinterpret_cast<const Bytef*>(packed.constData()), uLong(packed.size())), Z_OK);
+        QCOMPARE(QByteArray(plain.data(), int(plainLength)), body);
     }
 
     void appendsAfterCode()

@@ -92,6 +92,7 @@ private slots:
     void searchSignals();
     void hostileQueries();
     void replyIsCapped();
+    void samePathOnce();
 
     void sharesListWorkedExample();
     void sharesListEntries();
@@ -369,6 +370,34 @@ void TestShareAnswers::replyIsCapped()
     QCOMPARE(quint32(reply.files.size()), SharedFoldersManager::MaxSearchResults);
     QCOMPARE(reply.files.front().m_name, std::string("\\many\\000000"));
     QCOMPARE(reply.files.back().m_name, std::string("\\many\\131071"));
+}
+
+// Two files under one path (a rescan that left the old one) give one record: the newer file's.
+void TestShareAnswers::samePathOnce()
+{
+    ItemPtr shared = d->GetType("shared_folder")->GetItem(Value("/twice"));
+    MarkPublic(shared);
+    ItemPtr folder = d->GetType("shared_file_folder")->GetItem(Value("/twice"));
+    folder.Connect(shared);
+    ItemPtr word = d->GetType("search_token")->GetItem(Value("twice"));
+    for (int size : {10, 20})
+        for (const char* name : {"b twice", "a twice"})
+        {
+            ItemPtr file = d->GetType("shared_file")->NewItem();
+            file.Connect(folder);
+            file.Connect(d->GetType("shared_file_size")->GetItem(Value(size)));
+            file.Connect(d->GetType("shared_file_name")->GetItem(Value(name)));
+            file.Connect(word);
+        }
+    MemStream message;
+    QVERIFY(m_manager->BuildSearchReply("outsider", 1, "twice", message));
+    SearchReply reply;
+    QVERIFY(DecodeSearchReply(message, reply));
+    QCOMPARE(int(reply.files.size()), 2);
+    QCOMPARE(reply.files[0].m_name, std::string("\\twice\\a twice"));
+    QCOMPARE(reply.files[0].m_size, qint64(20));
+    QCOMPARE(reply.files[1].m_name, std::string("\\twice\\b twice"));
+    QCOMPARE(reply.files[1].m_size, qint64(20));
 }
 
 void TestShareAnswers::sharesListWorkedExample()
