@@ -4,14 +4,9 @@
 #include "Log.h"
 #include "LogStore.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTabWidget>
 #include <QtTest>
-
-#include <memory>
 
 class TestDiagnostics : public QObject
 {
@@ -21,11 +16,7 @@ private:
     LogStore m_store;
 
 private slots:
-    void init()
-    {
-        m_store.Begin();
-    }
-
+    void init() { m_store.Begin(); }
     void cleanup() { m_store.End(); }
 
     void tabPerAreaOnFirstUse()
@@ -45,6 +36,14 @@ private slots:
         QCOMPARE(server.size(), 2);
         QCOMPARE(LogBody(server.at(0)), QStringLiteral("Attempting connection on port 2242"));
         QCOMPARE(LogBody(server.at(1)), QStringLiteral("   detail"));
+
+        // A tab keeps the newest lines only.
+        for (int n = 0; n < kMaxLogLines + 20; ++n)
+            Log(QStringLiteral("MP3 Scanning"), 1, QString::number(n));
+        const QStringList lines = form.AreaLines(QStringLiteral("MP3 Scanning"));
+        QCOMPARE(lines.size(), kMaxLogLines);
+        QCOMPARE(LogBody(lines.first()), QStringLiteral("20"));
+        QCOMPARE(LogBody(lines.last()), QString::number(kMaxLogLines + 19));
     }
 
     void linesBeforeTheFormAreShown()
@@ -60,17 +59,6 @@ private slots:
         Log(QStringLiteral("Wish List"), 1, QStringLiteral("after the form"));
         DiagnosticsForm next;
         QCOMPARE(next.AreaNames(), QStringList({"Wish List"}));
-    }
-
-    void tabsKeepTheNewestLines()
-    {
-        DiagnosticsForm form;
-        for (int n = 0; n < kMaxLogLines + 20; ++n)
-            Log(QStringLiteral("MP3 Scanning"), 1, QString::number(n));
-        const QStringList lines = form.AreaLines(QStringLiteral("MP3 Scanning"));
-        QCOMPARE(lines.size(), kMaxLogLines);
-        QCOMPARE(LogBody(lines.first()), QStringLiteral("20"));
-        QCOMPARE(LogBody(lines.last()), QString::number(kMaxLogLines + 19));
     }
 
     void itemLogDialogIsLive()

@@ -66,11 +66,8 @@ private slots:
         QVERIFY(server.Listen());
         server.AddAccount(QStringLiteral("runner"), QStringLiteral("pass"));
         QMap<QString, QString> settings = QuietSettings();
-        settings.insert(QStringLiteral("username"), QStringLiteral("runner"));
-        settings.insert(QStringLiteral("password"), QStringLiteral("pass"));
-        settings.insert(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
-        settings.insert(QStringLiteral("server_port"), QString::number(server.Port()));
-        settings.insert(QStringLiteral("user_description"), QStringLiteral("written before the first run"));
+        settings.insert({{"username", "runner"}, {"password", "pass"}, {"server_host", "127.0.0.1"},
+                         {"server_port", QString::number(server.Port())}, {"user_description", "written before the first run"}});
         const QString dataPath = m_home.path() + QStringLiteral("/.Veltrane");
         QVERIFY(WriteDataFile(dataPath, settings));
 

@@ -144,13 +144,9 @@ private slots:
         QFETCH(QString, codePage);
         QFETCH(QString, codePageShown);
         QMap<QString, QString> settings = QuietSettings();
-        settings.insert(QStringLiteral("chat_timestamps"), timestamps);
-        settings.insert(QStringLiteral("extended_ascii_codepage"), codePage);
-        settings.insert(QStringLiteral("minimize_to_tray"), QStringLiteral("no"));
-        settings.insert(QStringLiteral("log_room_chat"), QStringLiteral("Yes"));
-        settings.insert(QStringLiteral("upload_slots"), QStringLiteral("3"));
-        settings.insert(QStringLiteral("data_version"), QStringLiteral("0"));
-        settings.insert(QStringLiteral("color_window_background"), QStringLiteral("#123456"));
+        settings.insert({{"chat_timestamps", timestamps}, {"extended_ascii_codepage", codePage}, {"minimize_to_tray", "no"},
+                         {"log_room_chat", "Yes"}, {"upload_slots", "3"}, {"data_version", "0"},
+                         {"color_window_background", "#123456"}});
         QVERIFY(WriteDataFile(DataPath(), settings));
         Run();
 
@@ -205,10 +201,8 @@ private slots:
         QVERIFY(server.Listen());
         server.AddAccount(QStringLiteral("tester"), QStringLiteral("secret"));
         QMap<QString, QString> settings = QuietSettings();
-        settings.insert(QStringLiteral("username"), QStringLiteral("tester"));
-        settings.insert(QStringLiteral("password"), QStringLiteral("secret"));
-        settings.insert(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
-        settings.insert(QStringLiteral("server_port"), QString::number(server.Port()));
+        settings.insert({{"username", "tester"}, {"password", "secret"}, {"server_host", "127.0.0.1"},
+                         {"server_port", QString::number(server.Port())}});
         QVERIFY(WriteDataFile(DataPath(), settings));
 
         Run();
