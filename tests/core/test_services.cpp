@@ -23,7 +23,6 @@ public slots:
     {
         if (m_sorts++ == 0 && mp_clock)
             m_firstSortAt = mp_clock->elapsed();
-        // A slot may ask for itself again while it runs.
         if (m_askAgain && m_sorts == 1)
             delayedInvoker->Invoke(this, QStringLiteral("1Sort()"), 10);
     }
@@ -53,15 +52,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(target.m_sorts, 2, 5000);
     }
 
-    void twoSlotsBothCalled()
+    // Each slot of a target has its own pending call, and a slot may ask for itself again while it runs.
+    void slotsAreSeparate()
     {
         DelayedInvoker invoker;
         Target target;
+        target.m_askAgain = true;
         invoker.Invoke(&target, QStringLiteral("1Sort()"), 20);
         invoker.Invoke(&target, QStringLiteral("1Refresh()"), 20);
         invoker.Invoke(&target, QStringLiteral("1Refresh()"), 20);
         QTRY_COMPARE_WITH_TIMEOUT(target.m_refreshes, 1, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(target.m_sorts, 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(target.m_sorts, 2, 5000);
     }
 
     void deletedTargetNeverCalled()
@@ -77,15 +78,6 @@ private slots:
         auto reborn = std::make_unique<Target>();
         QTRY_COMPARE_WITH_TIMEOUT(survivor.m_sorts, 1, 5000);
         QCOMPARE(reborn->m_sorts, 0);
-    }
-
-    void slotMayAskAgain()
-    {
-        DelayedInvoker invoker;
-        Target target;
-        target.m_askAgain = true;
-        invoker.Invoke(&target, QStringLiteral("1Sort()"), 10);
-        QTRY_COMPARE_WITH_TIMEOUT(target.m_sorts, 2, 5000);
     }
 
     // The test hooks tick the one timer each, as the real timeouts would.
