@@ -30,42 +30,30 @@ private:
 void DeclareSchema(bool i_withExtra = false)
 {
     DeclareSettingTypes();
-    Type* sharedFolder = d->NewType("shared_folder", Primary, false, true);
-    Type* sharedPublic = d->NewType("shared_public", Secondary, true, false);
-    Type* fileFolder = d->NewType("shared_file_folder", Secondary, false, true);
-    Type* file = d->NewType("shared_file", Secondary, false, true);
-    Type* name = d->NewType("shared_file_name", Secondary, false, true);
-    Type* size = d->NewType("shared_file_size", Secondary, false, true);
-    Type* token = d->NewType("search_token", Tertiary, false, true);
-    Type* user = d->NewType("user", Primary, false, true);
-    Type* unshared = d->NewType("unshared", Secondary, true, false);
-    Type* note = d->NewType("user_note", Secondary, false, true);
+    auto valued = [](const char* i_name, Primacy i_primacy = Secondary) { return d->NewType(i_name, i_primacy, false, true); };
+    Type *sharedFolder = valued("shared_folder", Primary), *sharedPublic = d->NewType("shared_public", Secondary, true, false);
+    Type *fileFolder = valued("shared_file_folder"), *file = valued("shared_file"), *name = valued("shared_file_name");
+    Type *size = valued("shared_file_size"), *token = valued("search_token", Tertiary), *user = valued("user", Primary);
+    Type *unshared = d->NewType("unshared", Secondary, true, false), *note = valued("user_note");
     sharedFolder->RelateToType(sharedPublic, Many, One);
     fileFolder->RelateToType(sharedFolder, Many, One);
-    file->RelateToType(fileFolder, Many, One);
-    file->RelateToType(name, Many, One);
-    file->RelateToType(size, Many, One);
+    for (Type* held : {fileFolder, name, size})
+        file->RelateToType(held, Many, One);
     file->RelateToType(token, Many, Many);
     user->RelateToType(unshared, Many, One);
     user->RelateToType(note, Many, One);
     if (i_withExtra) {
-        Type* extra = d->NewType("old_type", Primary, false, true);
-        extra->RelateToType(user, Many, Many);
+        valued("old_type", Primary)->RelateToType(user, Many, Many);
         dataSaver->AddSavedType("old_type");
     }
-
-    dataSaver->AddSavedType("global");
-    dataSaver->AddSavedByConnectionType("global_value", "global");
-    dataSaver->AddSavedType("shared_folder");
-    dataSaver->AddSavedByConnectionType("shared_public", "shared_folder");
-    dataSaver->AddSavedByConnectionType("shared_file_folder", "shared_folder");
-    dataSaver->AddSavedByConnectionType("shared_file", "shared_file_folder");
-    dataSaver->AddSavedByConnectionType("shared_file_name", "shared_file");
-    dataSaver->AddSavedByConnectionType("shared_file_size", "shared_file");
-    dataSaver->AddSavedType("unshared");
-    dataSaver->AddSavedByConnectionType("user", "unshared");
-    dataSaver->AddSavedType("user_note");
-    dataSaver->AddSavedByConnectionType("user", "user_note");
+    for (const char* saved : {"global", "shared_folder", "unshared", "user_note"})
+        dataSaver->AddSavedType(saved);
+    const std::pair<const char*, const char*> byConnection[] = {
+        {"global_value", "global"}, {"shared_public", "shared_folder"}, {"shared_file_folder", "shared_folder"},
+        {"shared_file", "shared_file_folder"}, {"shared_file_name", "shared_file"}, {"shared_file_size", "shared_file"},
+        {"user", "unshared"}, {"user", "user_note"}};
+    for (const auto& saved : byConnection)
+        dataSaver->AddSavedByConnectionType(saved.first, saved.second);
 }
 
 const std::string kBinary("x\0\xFF\xFE y", 6);
@@ -129,6 +117,13 @@ private:
     DataFixture m_fixture;
     QTemporaryDir m_dir;
     QString Path() const { return m_dir.filePath(QStringLiteral(".Veltrane")); }
+    // A new run: a fresh store and saver with the schema declared again.
+    void NewStore()
+    {
+        m_fixture.End();
+        m_fixture.Begin();
+        DeclareSchema();
+    }
 
 private slots:
     void init()
@@ -147,9 +142,7 @@ private slots:
         dataSaver->Save(Path());
         QCOMPARE(Mode(Path()), 0600);
 
-        m_fixture.End();
-        m_fixture.Begin();
-        DeclareSchema();
+        NewStore();
         // Defaults written before the load; stored values replace them.
         SetSetting("minimize_to_tray", "no");
         SetSetting("default_only", "1");
@@ -200,9 +193,7 @@ private slots:
 
         // Saving the loaded store gives the same file.
         const QByteArray first = ReadAll(Path());
-        m_fixture.End();
-        m_fixture.Begin();
-        DeclareSchema();
+        NewStore();
         dataSaver->Load(Path());
         dataSaver->Save(Path());
         QCOMPARE(ReadAll(Path()), first);
@@ -240,9 +231,7 @@ private slots:
         for (int length = 0; length < whole.size(); ++length)
             broken << whole.left(length);
 
-        m_fixture.End();
-        m_fixture.Begin();
-        DeclareSchema();
+        NewStore();
         SetSetting("username", "default");
         QStringList log;
         Listener listener(QStringLiteral("l"), &log);
@@ -266,13 +255,10 @@ private slots:
     {
         DeclareSchema(true);
         SetSetting("username", "bob");
-        ItemPtr old = d->GetType("old_type")->GetItem("relic");
-        old += d->GetType("user")->GetItem("eve");
+        d->GetType("old_type")->GetItem("relic") += d->GetType("user")->GetItem("eve");
         d->GetType("user")->GetItem("eve") += d->GetType("user_note")->GetItem("hi");
         dataSaver->Save(Path());
-        m_fixture.End();
-        m_fixture.Begin();
-        DeclareSchema(false);
+        NewStore();
         dataSaver->Load(Path());
         QCOMPARE(GetSetting("username"), QStringLiteral("bob"));
         QCOMPARE(d->GetType("user")->HasItem("eve")["user_note"].AsString(), QStringLiteral("hi"));
