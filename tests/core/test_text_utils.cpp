@@ -71,7 +71,6 @@ private slots:
         QTest::addColumn<QString>("helper");
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("extension lower") << "extension" << "a.mp3" << "mp3";
         QTest::newRow("extension upper") << "extension" << "SONG.MP3" << "mp3";
         QTest::newRow("extension last dot") << "extension" << "a.b.Flac" << "flac";
         QTest::newRow("extension none") << "extension" << "README" << "";
@@ -89,11 +88,9 @@ private slots:
         QTest::newRow("commafy negative") << "commafy" << "-5" << "";
         QTest::newRow("commafy small") << "commafy" << "999" << "999";
         QTest::newRow("commafy thousand") << "commafy" << "1000" << "1,000";
-        QTest::newRow("commafy million") << "commafy" << "1234567" << "1,234,567";
         QTest::newRow("commafy largest") << "commafy" << "9223372036854775807" << "9,223,372,036,854,775,807";
         QTest::newRow("seconds 0") << "seconds" << "0" << "0m0s";
         QTest::newRow("seconds 65") << "seconds" << "65" << "1m5s";
-        QTest::newRow("seconds 245") << "seconds" << "245" << "4m5s";
         QTest::newRow("seconds 3725") << "seconds" << "3725" << "1h2m5s";
         QTest::newRow("seconds hour zero in a day") << "seconds" << "86461" << "1d0h1m1s";
         QTest::newRow("escape entities") << "escape" << "a<b>&\"c'" << "a&lt;b&gt;&amp;\"c'";
