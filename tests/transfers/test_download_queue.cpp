@@ -27,9 +27,7 @@ private slots:
         QCOMPARE(entry["download_order"].AsInt64(), counter);
         QCOMPARE(f->engine->AddDownload("ann", "song.mp3", "music\\album", 42, 0), entry);
         QCOMPARE(GetSettingNumber("transfer_order_counter"), counter + 1);
-        const QList<Sent> requests = f->Take("43");
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests[0].file, QStringLiteral("music\\album\\song.mp3"));
+        QCOMPARE(f->Taken("43"), QStringList{"music\\album\\song.mp3"});
         QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "next_place_in_line_request_time"),
                  EngineClock::NowMs() + 10000);
 
@@ -59,10 +57,7 @@ private slots:
 
         // Coming online re-queues all but denied and complete entries, in arrival order.
         QueueFixture::SetOnline("ann", true);
-        const QList<Sent> requeued = f->Take("43");
-        QCOMPARE(requeued.size(), 2);
-        QCOMPARE(requeued[0].file, QStringLiteral("music\\a.mp3"));
-        QCOMPARE(requeued[1].file, QStringLiteral("music\\b.mp3"));
+        QCOMPARE(f->Taken("43"), (QStringList{"music\\a.mp3", "music\\b.mp3"}));
 
         // Places are asked for 30 s after a re-queue, one message per queued entry, in order.
         EngineClock::AdvanceForTest(29999);
@@ -72,9 +67,7 @@ private slots:
         f->engine->EveryHalfMinute();
         const QList<Sent> asks = f->Take("51");
         QCOMPARE(asks.size(), 2);
-        QCOMPARE(asks[0].file, QStringLiteral("music\\a.mp3"));
-        QByteArray body("\x33\0\0\0\x0b\0\0\0music\\a.mp3", 19);
-        QCOMPARE(asks[0].bytes, body);
+        QCOMPARE(asks[0].bytes, QByteArray("\x33\0\0\0\x0b\0\0\0music\\a.mp3", 19));
 
         f->engine->OnDownloadPlaceInLine("ann", "music\\b.mp3", 7);
         f->engine->OnDownloadPlaceInLine("ann", "music\\nothing.mp3", 3);
@@ -307,9 +300,7 @@ private slots:
         ann.Connect(status->GetItem("requested"));
         f->engine->OnUserShare("ann", empty, table);
         QCOMPARE(ann["empty_share_check_status"].AsString(), QStringLiteral("empty"));
-        const QList<Sent> chats = f->Take("chat");
-        QCOMPARE(chats.size(), 1);
-        QCOMPARE(chats[0].file, GetSetting("empty_share_message"));
+        QCOMPARE(f->Taken("chat"), QStringList{GetSetting("empty_share_message")});
         QCOMPARE(ann["sent_empty_share_warning_message"].AsString(), GetSetting("empty_share_message"));
         f->engine->OnUserShare("ann", empty, table);
         QCOMPARE(f->Take("chat").size(), 0);

@@ -55,10 +55,9 @@ private slots:
         f->ShareFiles({"a.mp3"});
         path.replace(QStringLiteral("<root>"), F::Remote(f->root));
         f->engine->OnQueueUploadRequested("bob", path);
-        const QList<Sent> sent = f->Take("50");
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent[0].file, path);
-        QCOMPARE(sent[0].reason, QStringLiteral("File not shared."));
+        const Sent denial = f->One("50");
+        QCOMPARE(denial.file, path);
+        QCOMPARE(denial.reason, QStringLiteral("File not shared."));
         QCOMPARE(d->GetType("upload_entry")->GetItemCount(), size_t(0));
     }
 
@@ -143,19 +142,16 @@ private slots:
         f->engine->AddUpload("bob", f->root + "/missing.mp3");
         QCOMPARE(f->Kinds(), QStringList());
         f->engine->AddUpload("bob", paths.at(300));
-        const QList<Sent> offers = f->Take("60");
-        QCOMPARE(offers.size(), 1);
-        QCOMPARE(offers[0].number, qint64(1));
+        QCOMPARE(f->One("60").number, qint64(1));
         QVERIFY(F::Upload("bob", paths.at(300)));
     }
 
     void oneSlotThreeUsersGoldenCase()
     {
         const QStringList paths = QueueOneFileEach();
-        const QList<Sent> requests = f->Take("40");
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests[0].user, QStringLiteral("ann"));
-        QCOMPARE(requests[0].number, Q_INT64_C(5000000000));
+        const Sent request = f->One("40");
+        QCOMPARE(request.user, QStringLiteral("ann"));
+        QCOMPARE(request.number, Q_INT64_C(5000000000));
         ItemPtr a = Entry("ann", paths[0]);
         QCOMPARE(F::Status(a), QStringLiteral("requesting"));
         QCOMPARE(a["transfer_req"].AsUInt(), 100u);
@@ -198,9 +194,7 @@ private slots:
         QCOMPARE(F::Order(offline), qint64(1));
 
         F::SetOnline("ben", true);
-        const QList<Sent> started = f->Take("40");
-        QCOMPARE(started.size(), 1);
-        QCOMPARE(started[0].user, QStringLiteral("ben"));
+        QCOMPARE(f->Taken("40", &Sent::user), QStringList{"ben"});
         QCOMPARE(F::Status(offline), QStringLiteral("requesting"));
     }
 
@@ -249,9 +243,7 @@ private slots:
         f->Take();
 
         f->engine->SetUploadEntryStatus(entry, "aborted");
-        const QList<Sent> failures = f->Take("46");
-        QCOMPARE(failures.size(), 1);
-        QCOMPARE(failures[0].bytes, PeerMessages::BuildUploadFailed(F::Remote(path).toStdString()).ToByteArray());
+        QCOMPARE(f->One("46").bytes, PeerMessages::BuildUploadFailed(F::Remote(path).toStdString()).ToByteArray());
 
         // Aborting an entry that was only queued tells nobody.
         f->engine->SetUploadEntryStatus(entry, "queued");
@@ -313,16 +305,12 @@ private slots:
         QCOMPARE(f->Take("40").size(), 1);
 
         f->engine->UnshareUser("ann");
-        const QList<Sent> denials = f->Take("50");
-        QCOMPARE(denials.size(), 2);
-        QStringList files = {denials[0].file, denials[1].file};
+        QStringList files = f->Taken("50");
         files.sort();
         QCOMPARE(files, (QStringList{F::Remote(paths[0]), F::Remote(paths[1])}));
         QVERIFY(F::User("ann").GetItems("upload_entry").empty());
         // The running entry's slot goes to the next in line at once.
-        const QList<Sent> started = f->Take("40");
-        QCOMPARE(started.size(), 1);
-        QCOMPARE(started[0].user, QStringLiteral("ben"));
+        QCOMPARE(f->Taken("40", &Sent::user), QStringList{"ben"});
 
         // The cached last entry went with them; new arrivals are still numbered behind the queue.
         f->engine->ReshareUser("ann");
@@ -376,10 +364,9 @@ private slots:
         QVERIFY(QFile::remove(paths[1]));
         f->engine->OnFileTransferResponse("ben", 101, true, false, 0, QString());
         QCOMPARE(F::Status(b), QStringLiteral("local error"));
-        const QList<Sent> denials = f->Take("50");
-        QCOMPARE(denials.size(), 1);
-        QCOMPARE(denials[0].file, F::Remote(paths[1]));
-        QCOMPARE(denials[0].reason, QStringLiteral("File read error."));
+        const Sent denial = f->One("50");
+        QCOMPARE(denial.file, F::Remote(paths[1]));
+        QCOMPARE(denial.reason, QStringLiteral("File read error."));
         QCOMPARE(F::Status(c), QStringLiteral("requesting"));
         f->Take();
 
