@@ -31,24 +31,18 @@ private slots:
     {
         QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("partial");
-        QTest::addColumn<int>("uploadReports");
-        QTest::addColumn<int>("downloadReports");
-
-        QTest::newRow("empty file") << qint64(0) << qint64(0) << 0 << 1;
-        QTest::newRow("one byte") << qint64(1) << qint64(0) << 1 << 1;
-        QTest::newRow("one chunk") << qint64(8192) << qint64(0) << 1 << 1;
-        QTest::newRow("a chunk and a byte") << qint64(8193) << qint64(0) << 2 << 2;
-        QTest::newRow("resume") << qint64(100000) << qint64(40000) << -1 << -1;
-        QTest::newRow("partial file already whole") << qint64(50000) << qint64(50000) << 0 << 1;
-        QTest::newRow("several megabytes") << qint64(5 * 1024 * 1024 + 3) << qint64(1024 * 1024 + 1) << -1 << -1;
+        QTest::newRow("empty file") << qint64(0) << qint64(0);
+        QTest::newRow("one byte") << qint64(1) << qint64(0);
+        QTest::newRow("a chunk and a byte") << qint64(8193) << qint64(0);
+        QTest::newRow("resume") << qint64(100000) << qint64(40000);
+        QTest::newRow("partial file already whole") << qint64(50000) << qint64(50000);
+        QTest::newRow("several megabytes") << qint64(5 * 1024 * 1024 + 3) << qint64(1024 * 1024 + 1);
     }
 
     void moves_the_file_from_the_offset()
     {
         QFETCH(qint64, size);
         QFETCH(qint64, partial);
-        QFETCH(int, uploadReports);
-        QFETCH(int, downloadReports);
 
         const QByteArray content = Pattern(size);
         QVERIFY(WriteFile(Path("shared"), content));
@@ -88,15 +82,12 @@ private slots:
 
         QVERIFY(!target.isOpen()); // the download thread closes its file
         QVERIFY(ReadFile(Path("partial")) == content);
-        if (uploadReports >= 0) {
-            QCOMPARE(uploadProgress.count(), uploadReports);
-            QCOMPARE(downloadProgress.count(), downloadReports);
-        }
+        // Both sides end by reporting the whole file; a sender with nothing to send reports nothing.
+        QCOMPARE(uploadProgress.isEmpty(), size == partial);
         if (!uploadProgress.isEmpty())
             QCOMPARE(uploadProgress.last().at(0).toLongLong(), size);
+        QVERIFY(!downloadProgress.isEmpty());
         QCOMPARE(downloadProgress.last().at(0).toLongLong(), size);
-        if (uploadReports == 2)
-            QCOMPARE(uploadProgress.first().at(0).toLongLong(), qint64(8192));
     }
 
     void uploader_fails_without_a_good_offset_data()
