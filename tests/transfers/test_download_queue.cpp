@@ -86,24 +86,6 @@ private slots:
         Q_UNUSED(first);
     }
 
-    void usersWithoutQueuedDownloadsAreLeftAlone()
-    {
-        ItemPtr entry = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
-        f->engine->SetDownloadEntryStatus(entry, "aborted");
-        F::SetOnline("ann", true);
-        f->engine->SetDownloadEntryStatus(entry, "local error");
-        f->Take();
-        EngineClock::AdvanceForTest(3600000);
-        f->engine->EveryHalfMinute();
-        QCOMPARE(f->Kinds(), QStringList());
-
-        // No entries: nothing logged, no times written.
-        ItemPtr bob = F::User("bob");
-        f->engine->RequeueUserDownloads(bob);
-        QVERIFY(!bob["last_queue_request_time"]);
-        QVERIFY(!bob["next_place_in_line_request_time"]);
-    }
-
     void leavingDownloadingStopsTheThreadFirst()
     {
         ItemPtr entry = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
@@ -177,7 +159,7 @@ private slots:
         QVERIFY(!f->engine->GetDownloadEntry("stranger", "gift.mp3", "share"));
     }
 
-    void uploaderNotices()
+    void uploaderNoticesAndIdleUsers()
     {
         F::SetOnline("ann", true);
         ItemPtr entry = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
@@ -190,6 +172,10 @@ private slots:
         f->engine->OnUploadFailedNotification("ann", "music\\a.mp3");
         QCOMPARE(f->Take("43").size(), 0);
         QCOMPARE(*f->engine->TransferTime(F::User("ann"), "last_queue_request_time"), EngineClock::NowMs());
+        // Nothing queued: the ticks leave the user alone.
+        EngineClock::AdvanceForTest(3600000);
+        f->engine->EveryHalfMinute();
+        QCOMPARE(f->Kinds(), QStringList());
 
         // A complete file is never asked for again.
         f->engine->SetDownloadEntryStatus(entry, "complete");
@@ -199,6 +185,11 @@ private slots:
         f->engine->OnUploadDeniedNotification("ann", "music\\gone.mp3", "File not shared.");
         f->engine->OnUploadFailedNotification("ann", "music\\gone.mp3");
         QCOMPARE(f->Kinds(), QStringList());
+
+        // No entries: nothing logged, no times written.
+        ItemPtr bob = F::User("bob");
+        f->engine->RequeueUserDownloads(bob);
+        QVERIFY(!bob["last_queue_request_time"] && !bob["next_place_in_line_request_time"]);
     }
 
     void targetPaths_data()
