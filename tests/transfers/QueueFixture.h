@@ -209,6 +209,20 @@ public:
         sent = i_kind.isEmpty() ? QList<Sent>() : kept;
         return taken;
     }
+    // The one message of the kind, taken from the log; an empty one unless there was exactly one.
+    Sent One(const QString& i_kind)
+    {
+        const QList<Sent> taken = Take(i_kind);
+        return taken.size() == 1 ? taken.first() : Sent();
+    }
+    // One field of every message of the kind, taken from the log.
+    QStringList Taken(const QString& i_kind, QString Sent::*ip_field = &Sent::file)
+    {
+        QStringList fields;
+        for (const Sent& s : Take(i_kind))
+            fields << s.*ip_field;
+        return fields;
+    }
     QStringList Kinds() const
     {
         QStringList kinds;

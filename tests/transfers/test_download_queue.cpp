@@ -2,6 +2,8 @@
 
 #include "TransferCells.h"
 
+using F = QueueFixture;
+
 // Downloads: entries, re-queues and place-in-line requests on the engine's clock, the answers of
 // the uploading side, the download folders with hostile remote names, and the empty-share check.
 class TestDownloadQueue : public QObject
@@ -19,19 +21,19 @@ private slots:
 
     void addingQueuesOnceAndOnlineUsersHearIt()
     {
-        QueueFixture::SetOnline("ann", true);
+        F::SetOnline("ann", true);
         f->Take();
         const qint64 counter = GetSettingNumber("transfer_order_counter");
         ItemPtr entry = f->engine->AddDownload("ann", "song.mp3", "music\\album", 42, 0);
-        QCOMPARE(QueueFixture::Status(entry), QStringLiteral("queued"));
+        QCOMPARE(F::Status(entry), QStringLiteral("queued"));
         QCOMPARE(entry["download_order"].AsInt64(), counter);
         QCOMPARE(f->engine->AddDownload("ann", "song.mp3", "music\\album", 42, 0), entry);
         QCOMPARE(GetSettingNumber("transfer_order_counter"), counter + 1);
-        const QList<Sent> requests = f->Take("43");
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests[0].file, QStringLiteral("music\\album\\song.mp3"));
-        QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "next_place_in_line_request_time"),
-                 EngineClock::NowMs() + 10000);
+        QCOMPARE(f->Taken("43"), QStringList{"music\\album\\song.mp3"});
+        const auto nextPlaceRequest = [this] {
+            return *f->engine->TransferTime(F::User("ann"), "next_place_in_line_request_time");
+        };
+        QCOMPARE(nextPlaceRequest(), EngineClock::NowMs() + 10000);
 
         f->engine->AddDownload("bob", "song.mp3", "music\\album", 42, 0);
         QCOMPARE(f->Take("43").size(), 0);
@@ -42,10 +44,9 @@ private slots:
         QVERIFY(done.open(QIODevice::WriteOnly));
         EngineClock::AdvanceForTest(5000);
         ItemPtr have = f->engine->AddDownload("ann", "have.mp3", "music\\album", 1, 0);
-        QCOMPARE(QueueFixture::Status(have), QStringLiteral("complete"));
+        QCOMPARE(F::Status(have), QStringLiteral("complete"));
         QCOMPARE(f->Take("43").size(), 0);
-        QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "next_place_in_line_request_time"),
-                 EngineClock::NowMs() + 5000);
+        QCOMPARE(nextPlaceRequest(), EngineClock::NowMs() + 5000);
     }
 
     void halfMinuteRequeuesAndAsksForPlaces()
@@ -54,15 +55,12 @@ private slots:
         ItemPtr second = f->engine->AddDownload("ann", "b.mp3", "music", 1, 0);
         ItemPtr denied = f->engine->AddDownload("ann", "c.mp3", "music", 1, 0);
         f->engine->OnUploadDeniedNotification("ann", "music\\c.mp3", "Too many files");
-        QCOMPARE(QueueFixture::Status(denied), QStringLiteral("denied"));
+        QCOMPARE(F::Status(denied), QStringLiteral("denied"));
         f->Take();
 
         // Coming online re-queues all but denied and complete entries, in arrival order.
-        QueueFixture::SetOnline("ann", true);
-        const QList<Sent> requeued = f->Take("43");
-        QCOMPARE(requeued.size(), 2);
-        QCOMPARE(requeued[0].file, QStringLiteral("music\\a.mp3"));
-        QCOMPARE(requeued[1].file, QStringLiteral("music\\b.mp3"));
+        F::SetOnline("ann", true);
+        QCOMPARE(f->Taken("43"), (QStringList{"music\\a.mp3", "music\\b.mp3"}));
 
         // Places are asked for 30 s after a re-queue, one message per queued entry, in order.
         EngineClock::AdvanceForTest(29999);
@@ -72,9 +70,7 @@ private slots:
         f->engine->EveryHalfMinute();
         const QList<Sent> asks = f->Take("51");
         QCOMPARE(asks.size(), 2);
-        QCOMPARE(asks[0].file, QStringLiteral("music\\a.mp3"));
-        QByteArray body("\x33\0\0\0\x0b\0\0\0music\\a.mp3", 19);
-        QCOMPARE(asks[0].bytes, body);
+        QCOMPARE(asks[0].bytes, QByteArray("\x33\0\0\0\x0b\0\0\0music\\a.mp3", 19));
 
         f->engine->OnDownloadPlaceInLine("ann", "music\\b.mp3", 7);
         f->engine->OnDownloadPlaceInLine("ann", "music\\nothing.mp3", 3);
@@ -88,24 +84,6 @@ private slots:
         f->engine->EveryHalfMinute();
         QCOMPARE(f->Take("43").size(), 2);
         Q_UNUSED(first);
-    }
-
-    void usersWithoutQueuedDownloadsAreLeftAlone()
-    {
-        ItemPtr entry = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
-        f->engine->SetDownloadEntryStatus(entry, "aborted");
-        QueueFixture::SetOnline("ann", true);
-        f->engine->SetDownloadEntryStatus(entry, "local error");
-        f->Take();
-        EngineClock::AdvanceForTest(3600000);
-        f->engine->EveryHalfMinute();
-        QCOMPARE(f->Kinds(), QStringList());
-
-        // No entries: nothing logged, no times written.
-        ItemPtr bob = QueueFixture::User("bob");
-        f->engine->RequeueUserDownloads(bob);
-        QVERIFY(!bob["last_queue_request_time"]);
-        QVERIFY(!bob["next_place_in_line_request_time"]);
     }
 
     void leavingDownloadingStopsTheThreadFirst()
@@ -122,10 +100,10 @@ private slots:
         // A second transfer request for a file that is downloading aborts it and is accepted.
         EngineClock::AdvanceForTest(1000);
         f->engine->OnFileTransferRequest("ann", 1, 77, "music\\a.mp3", 1);
-        QCOMPARE(QueueFixture::Status(entry), QStringLiteral("aborted"));
+        QCOMPARE(F::Status(entry), QStringLiteral("aborted"));
         QVERIFY(thread->m_signalled);
         QVERIFY(!entry["download_thread"] && !entry["write_position"] && !entry["last_speed_measurement_time"]);
-        QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "last_queue_request_time"), EngineClock::NowMs());
+        QCOMPARE(*f->engine->TransferTime(F::User("ann"), "last_queue_request_time"), EngineClock::NowMs());
         QCOMPARE(f->Take("41+").size(), 1);
         QCOMPARE(entry["remote_transfer_req"].AsUInt(), 77u);
         QTRY_VERIFY(!watched);
@@ -136,21 +114,21 @@ private slots:
         // The old direction is answered "Queued" and taken as a queue request.
         f->engine->OnFileTransferRequest("ann", 0, 5, "\\not\\shared.mp3", 0);
         QCOMPARE(f->Kinds(), (QStringList{"41-", "50"}));
-        QCOMPARE(f->Take("41-")[0].reason, QStringLiteral("Queued"));
+        QCOMPARE(f->One("41-").reason, QStringLiteral("Queued"));
         f->Take();
 
         // No entry and no acceptance of user-initiated uploads: cancelled, nothing created.
         f->engine->OnFileTransferRequest("ann", 1, 6, "music\\x.mp3", 10);
-        QCOMPARE(f->Take("41-")[0].reason, QStringLiteral("Cancelled"));
+        QCOMPARE(f->One("41-").reason, QStringLiteral("Cancelled"));
         QCOMPARE(d->GetType("download_entry")->GetItemCount(), size_t(0));
 
         // From a user whose group accepts uploads: a queued entry, no queue request.
-        QueueFixture::AddToGroup("ann", "friends", 0, true);
+        F::AddToGroup("ann", "friends", 0, true);
         QVERIFY(f->engine->CanAcceptUserInitiatedUploadsFrom("ann"));
         f->engine->OnFileTransferRequest("ann", 1, 6, "music\\x.mp3", 10);
         ItemPtr x = f->engine->GetDownloadEntry("ann", "x.mp3", "music");
         QVERIFY(x);
-        QCOMPARE(QueueFixture::Status(x), QStringLiteral("queued"));
+        QCOMPARE(F::Status(x), QStringLiteral("queued"));
         QCOMPARE(f->Take("43").size(), 0);
         QCOMPARE(f->Take("41+").size(), 1);
 
@@ -163,7 +141,7 @@ private slots:
         f->engine->SetDownloadEntryStatus(y, "complete");
         f->Take();
         f->engine->OnFileTransferRequest("ann", 1, 8, "music\\y.mp3", 1);
-        QCOMPARE(f->Take("41-")[0].reason, QStringLiteral("Complete"));
+        QCOMPARE(f->One("41-").reason, QStringLiteral("Complete"));
 
         // Answers to downloads carry no token of ours and change nothing.
         f->engine->OnFileTransferResponse("ann", 6, true, false, 0, QString());
@@ -171,7 +149,7 @@ private slots:
 
         // The user-list switch alone also accepts.
         QVERIFY(!f->engine->CanAcceptUserInitiatedUploadsFrom("bob"));
-        QueueFixture::InUserList("bob");
+        F::InUserList("bob");
         QVERIFY(!f->engine->CanAcceptUserInitiatedUploadsFrom("bob"));
         SetSetting("accept_userlist_uploads", "yes");
         QVERIFY(f->engine->CanAcceptUserInitiatedUploadsFrom("bob"));
@@ -181,9 +159,9 @@ private slots:
         QVERIFY(!f->engine->GetDownloadEntry("stranger", "gift.mp3", "share"));
     }
 
-    void uploaderNotices()
+    void uploaderNoticesAndIdleUsers()
     {
-        QueueFixture::SetOnline("ann", true);
+        F::SetOnline("ann", true);
         ItemPtr entry = f->engine->AddDownload("ann", "a.mp3", "music", 1, 0);
         f->Take();
         f->engine->OnUploadFailedNotification("ann", "music\\a.mp3");
@@ -193,7 +171,11 @@ private slots:
         EngineClock::AdvanceForTest(500);
         f->engine->OnUploadFailedNotification("ann", "music\\a.mp3");
         QCOMPARE(f->Take("43").size(), 0);
-        QCOMPARE(*f->engine->TransferTime(QueueFixture::User("ann"), "last_queue_request_time"), EngineClock::NowMs());
+        QCOMPARE(*f->engine->TransferTime(F::User("ann"), "last_queue_request_time"), EngineClock::NowMs());
+        // Nothing queued: the ticks leave the user alone.
+        EngineClock::AdvanceForTest(3600000);
+        f->engine->EveryHalfMinute();
+        QCOMPARE(f->Kinds(), QStringList());
 
         // A complete file is never asked for again.
         f->engine->SetDownloadEntryStatus(entry, "complete");
@@ -203,6 +185,11 @@ private slots:
         f->engine->OnUploadDeniedNotification("ann", "music\\gone.mp3", "File not shared.");
         f->engine->OnUploadFailedNotification("ann", "music\\gone.mp3");
         QCOMPARE(f->Kinds(), QStringList());
+
+        // No entries: nothing logged, no times written.
+        ItemPtr bob = F::User("bob");
+        f->engine->RequeueUserDownloads(bob);
+        QVERIFY(!bob["last_queue_request_time"] && !bob["next_place_in_line_request_time"]);
     }
 
     void targetPaths_data()
@@ -288,49 +275,37 @@ private slots:
 
     void emptyShareCheck()
     {
-        ItemPtr ann = QueueFixture::User("ann");
         FileInfoMap empty;
         FileInfoMap one;
         one["music"];
         AttributeTranslationTable table;
-
+        const auto judged = [&](const QString& i_user, FileInfoMap& io_share) {
+            F::User(i_user).Connect(d->GetType("empty_share_check_status")->GetItem("requested"));
+            f->engine->OnUserShare(i_user, io_share, table);
+            return F::User(i_user)["empty_share_check_status"].AsString();
+        };
         // Nothing pending: nothing changes.
         f->engine->OnUserShare("ann", empty, table);
-        QVERIFY(!ann["empty_share_check_status"]);
+        QVERIFY(!F::User("ann")["empty_share_check_status"]);
 
-        Type* status = d->GetType("empty_share_check_status");
         SetSetting("check_for_empty_shares", "yes");
-        ann.Connect(status->GetItem("requested"));
-        f->engine->OnUserShare("ann", one, table);
-        QCOMPARE(ann["empty_share_check_status"].AsString(), QStringLiteral("not_empty"));
-
-        ann.Connect(status->GetItem("requested"));
-        f->engine->OnUserShare("ann", empty, table);
-        QCOMPARE(ann["empty_share_check_status"].AsString(), QStringLiteral("empty"));
-        const QList<Sent> chats = f->Take("chat");
-        QCOMPARE(chats.size(), 1);
-        QCOMPARE(chats[0].file, GetSetting("empty_share_message"));
-        QCOMPARE(ann["sent_empty_share_warning_message"].AsString(), GetSetting("empty_share_message"));
+        QCOMPARE(judged("ann", one), QStringLiteral("not_empty"));
+        QCOMPARE(judged("ann", empty), QStringLiteral("empty"));
+        QCOMPARE(f->Taken("chat"), QStringList{GetSetting("empty_share_message")});
+        QCOMPARE(F::User("ann")["sent_empty_share_warning_message"].AsString(), GetSetting("empty_share_message"));
         f->engine->OnUserShare("ann", empty, table);
         QCOMPARE(f->Take("chat").size(), 0);
 
         // Switched off, listed, or no text: judged, but not told.
-        ItemPtr bob = QueueFixture::User("bob");
-        bob.Connect(status->GetItem("requested"));
         SetSetting("check_for_empty_shares", "no");
-        f->engine->OnUserShare("bob", empty, table);
-        QCOMPARE(bob["empty_share_check_status"].AsString(), QStringLiteral("empty"));
+        QCOMPARE(judged("bob", empty), QStringLiteral("empty"));
         SetSetting("check_for_empty_shares", "yes");
-        ItemPtr cid = QueueFixture::User("cid");
-        cid.Connect(status->GetItem("requested"));
-        QueueFixture::InUserList("cid");
-        f->engine->OnUserShare("cid", empty, table);
-        ItemPtr dan = QueueFixture::User("dan");
-        dan.Connect(status->GetItem("requested"));
+        F::InUserList("cid");
+        judged("cid", empty);
         SetSetting("empty_share_message", "");
-        f->engine->OnUserShare("dan", empty, table);
+        judged("dan", empty);
         QCOMPARE(f->Take("chat").size(), 0);
-        QVERIFY(!dan["sent_empty_share_warning_message"]);
+        QVERIFY(!F::User("dan")["sent_empty_share_warning_message"]);
     }
 };
 

@@ -165,8 +165,9 @@ private slots:
         QVERIFY(m_alice->Take("event FileTransferResponse bob 99 0 0 0 Queued"));
         QCOMPARE(UploadStatus("alice", "pub/d.bin"), (QStringList{"queued", "3"}));
 
-        // The tick re-queues ten minutes after the last request; bob keeps one entry per file. The answer to a place-in-line request for d, which no tick asks
-        // for, marks when bob has read all that came before it.
+        // The tick re-queues ten minutes after the last request; bob keeps one entry per file. The
+        // answer to a place-in-line request for d, which no tick asks for, marks when bob has read
+        // all that came before it.
         const QByteArray queueB = "event QueueUploadRequested alice " + QUrl::toPercentEncoding(Remote("pub/b.bin"));
         const QByteArray askD = RawPeer::UInt32(51) + RawPeer::String(Remote("pub/d.bin").toUtf8());
         const auto queueRequestsAfterTick = [&](const char* i_clockMs) {

@@ -1,13 +1,9 @@
-#include "DataSaver.h"
 #include "EngineClock.h"
-#include "Server.h"
-#include "TimerManager.h"
+#include "EngineStack.h"
 #include "TransferCells.h"
-#include "TransferQueueManager.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,49 +16,31 @@ class TestTransferModel : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<Data> m_data;
-    std::unique_ptr<TimerManager> m_timers;
-    std::unique_ptr<DataSaver> m_saver;
-    std::unique_ptr<Server> m_server;
-    std::unique_ptr<TransferQueueManager> m_engine;
+    std::unique_ptr<EngineStack> m_engines;
     QTemporaryDir m_dir;
 
     void Start()
     {
-        m_data = std::make_unique<Data>();
-        d = m_data.get();
-        m_timers = std::make_unique<TimerManager>();
-        m_saver = std::make_unique<DataSaver>();
-        m_server = std::make_unique<Server>();
-        DeclareSettingTypes(d);
-        m_saver->AddSavedType("global");
-        m_saver->AddSavedByConnectionType("global_value", "global");
-        m_server->CreateData();
-        // Declared by the peer network and the shares engine in the program.
-        d->NewType("file_size", Tertiary, false, true);
-        d->NewType("shared_file", Primary, false, true);
-        SetSetting("use_upnp", "no");
-        m_engine = std::make_unique<TransferQueueManager>();
+        m_engines.reset(); // the old stack must be gone before the new one sets the globals
+        m_engines = std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::NoUpnp
+                                                  | EngineStack::Peers | EngineStack::Shares | EngineStack::Transfers);
+        dataSaver->AddSavedType("global");
+        dataSaver->AddSavedByConnectionType("global_value", "global");
     }
 
-    void Stop()
-    {
-        m_engine.reset();
-        m_server.reset();
-        m_saver.reset();
-        m_timers.reset();
-        d = nullptr;
-        m_data.reset();
-    }
-
-    // Saves the store, starts again on an empty one and loads the file into it.
-    void Restart()
+    // Saves the store, starts again on an empty one; the caller loads the file.
+    QString SaveAndRestart()
     {
         const QString path = m_dir.filePath("data");
-        QVERIFY(m_saver->SaveFile(path));
-        Stop();
+        if (!dataSaver->SaveFile(path))
+            qFatal("cannot save %s", qPrintable(path));
         Start();
-        m_saver->Load(path);
+        return path;
+    }
+    void Restart()
+    {
+        const QString path = SaveAndRestart(); // before naming the saver: this replaces it
+        dataSaver->Load(path);
     }
 
     static ItemPtr Item(const char* i_type, const QString& i_value) { return d->GetType(i_type)->GetItem(i_value); }
@@ -86,7 +64,7 @@ private slots:
         Start();
     }
 
-    void cleanup() { Stop(); }
+    void cleanup() { m_engines.reset(); }
 
     void relationEnds_data()
     {
@@ -124,35 +102,16 @@ private slots:
         QVERIFY(second.IsConnected(other));
     }
 
-    // Defaults a user sees: where files land and the text sent to those who share nothing.
-    void settingsDefaults_data()
+    // What a first start gives: where files land, no messages to those who share nothing unless
+    // asked for, and ".ini" files excluded.
+    void firstStartDefaults()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("download folder") << "download_folder" << QDir::homePath() + "/Veltrane Downloads";
-        QTest::newRow("order counter") << "transfer_order_counter" << "1";
-        QTest::newRow("token counter") << "transfer_req_counter" << "1";
-        QTest::newRow("speed limit") << "upload_speed_limit" << "0";
-        QTest::newRow("speed limit off") << "upload_speed_limit_enabled" << "no";
-        QTest::newRow("upload slots") << "upload_slots" << "1";
-        QTest::newRow("empty share check off") << "check_for_empty_shares" << "no";
-        QTest::newRow("queued uploads per user") << "max_queued_uploads_per_user" << "200";
-        QTest::newRow("empty share message")
-            << "empty_share_message"
-            << "It looks like you're not sharing any files. Please share something before downloading anything "
-               "from my own shares. Thanks.";
-    }
-
-    void settingsDefaults()
-    {
-        QFETCH(QString, key);
-        QFETCH(QString, value);
-        QCOMPARE(GetSetting(key), value);
-    }
-
-    void firstStartExcludesIni()
-    {
-        m_saver->Load(m_dir.filePath("missing"));
+        QCOMPARE(GetSetting("download_folder"), QDir::homePath() + "/Veltrane Downloads");
+        QCOMPARE(GetSetting("check_for_empty_shares"), QStringLiteral("no"));
+        QCOMPARE(GetSetting("empty_share_message"),
+                 QStringLiteral("It looks like you're not sharing any files. Please share something before downloading "
+                                "anything from my own shares. Thanks."));
+        dataSaver->Load(m_dir.filePath("missing"));
         const ItemSet excluded = d->GetType("excluded_download_extension")->GetItems();
         QCOMPARE(excluded.size(), size_t(1));
         QCOMPARE(excluded.First().AsString(), QStringLiteral(".ini"));
@@ -173,27 +132,25 @@ private slots:
 
     void onlyDownloadsAndRecordsAreSaved()
     {
-        ItemPtr download = NewDownload("alice", "a.mp3", "queued");
-        download += Item("file_size", "5000000000");
-        download += Item("download_folder", "/srv/in");
-        download += Item("download_order", "4");
-        download += Item("subfolder_save_level", "1");
-        download += Item("transfer_req", "99");
-        download += Item("place_in_line", "12");
-        download += Item("last_status_change_time", "Sun Dec 6 10:00:00 2026");
+        using Values = QList<QPair<const char*, QString>>;
+        const Values downloadKept = {{"user", "alice"}, {"file_name", "a.mp3"}, {"remote_folder", "music\\album"},
+            {"file_size", "5000000000"}, {"download_folder", "/srv/in"}, {"download_order", "4"},
+            {"subfolder_save_level", "1"}};
+        const Values downloadDropped = {{"transfer_req", "99"}, {"place_in_line", "12"},
+            {"last_status_change_time", "Sun Dec 6 10:00:00 2026"}};
+        const Values recordKept = {{"user", "carol"}, {"complete_download_folder", "/srv/in/complete"},
+            {"complete_download_relative_folder", "album"}, {"complete_download_filename", "b.mp3"},
+            {"complete_download_file_size", "1234"}, {"complete_download_completion_time", "Sun Dec 6 11:00:00 2026"}};
+        ItemPtr download = d->GetType("download_entry")->NewItem();
+        for (const auto& [type, value] : downloadKept + downloadDropped)
+            download += Item(type, value);
         Item("denial_reason", "Queued") += download;
-
         ItemPtr upload = d->GetType("upload_entry")->NewItem();
         upload += Item("user", "bob");
         upload += Item("upload_entry_status", "queued");
-
         ItemPtr record = d->GetType("complete_download")->NewItem();
-        record += Item("user", "carol");
-        record += Item("complete_download_folder", "/srv/in/complete");
-        record += Item("complete_download_relative_folder", "album");
-        record += Item("complete_download_filename", "b.mp3");
-        record += Item("complete_download_file_size", "1234");
-        record += Item("complete_download_completion_time", "Sun Dec 6 11:00:00 2026");
+        for (const auto& [type, value] : recordKept)
+            record += Item(type, value);
         record += Item("search_request_text", "album b");
         Item("excluded_download_extension", ".nfo");
 
@@ -201,32 +158,16 @@ private slots:
 
         const ItemSet downloads = d->GetType("download_entry")->GetItems();
         QCOMPARE(downloads.size(), size_t(1));
-        ItemPtr loaded = downloads.First();
-        QCOMPARE(loaded["user"].AsString(), QStringLiteral("alice"));
-        QCOMPARE(loaded["file_name"].AsString(), QStringLiteral("a.mp3"));
-        QCOMPARE(loaded["remote_folder"].AsString(), QStringLiteral("music\\album"));
-        QCOMPARE(loaded["file_size"].AsInt64(), Q_INT64_C(5000000000));
-        QCOMPARE(loaded["download_folder"].AsString(), QStringLiteral("/srv/in"));
-        QCOMPARE(loaded["download_order"].AsInt(), 4);
-        QCOMPARE(loaded["subfolder_save_level"].AsInt(), 1);
-        QVERIFY(!loaded.IsConnected("transfer_req"));
-        QVERIFY(!loaded.IsConnected("place_in_line"));
-        QVERIFY(!loaded.IsConnected("last_status_change_time"));
-        QVERIFY(!loaded.IsConnected("denial_reason"));
-
+        for (const auto& [type, value] : downloadKept)
+            QCOMPARE(downloads.First()[type].AsString(), value);
+        for (const auto& [type, value] : downloadDropped + Values{{"denial_reason", "Queued"}})
+            QVERIFY2(!downloads.First().IsConnected(type), type);
         QVERIFY(d->GetType("upload_entry")->GetItems().empty());
-
         const ItemSet records = d->GetType("complete_download")->GetItems();
         QCOMPARE(records.size(), size_t(1));
-        ItemPtr saved = records.First();
-        QCOMPARE(saved["user"].AsString(), QStringLiteral("carol"));
-        QCOMPARE(saved["complete_download_folder"].AsString(), QStringLiteral("/srv/in/complete"));
-        QCOMPARE(saved["complete_download_relative_folder"].AsString(), QStringLiteral("album"));
-        QCOMPARE(saved["complete_download_filename"].AsString(), QStringLiteral("b.mp3"));
-        QCOMPARE(saved["complete_download_file_size"].AsInt64(), Q_INT64_C(1234));
-        QCOMPARE(saved["complete_download_completion_time"].AsString(), QStringLiteral("Sun Dec 6 11:00:00 2026"));
-        QVERIFY(!saved.IsConnected("search_request_text"));
-
+        for (const auto& [type, value] : recordKept)
+            QCOMPARE(records.First()[type].AsString(), value);
+        QVERIFY(!records.First().IsConnected("search_request_text"));
         QVERIFY(d->GetType("excluded_download_extension")->HasItem(".nfo"));
     }
 
@@ -241,16 +182,13 @@ private slots:
         NewDownload("cat", "5", "complete");
         Item("user", "dan");
 
-        const QString path = m_dir.filePath("data");
-        QVERIFY(m_saver->SaveFile(path));
-        Stop();
-        Start();
+        const QString path = SaveAndRestart();
         QStringList statusesWhenTold;
-        connect(m_engine.get(), &TransferQueueManager::TransfersLoaded, this, [&statusesWhenTold] {
+        connect(transferQueueManager, &TransferQueueManager::TransfersLoaded, this, [&statusesWhenTold] {
             for (const ItemPtr& entry : d->GetType("download_entry")->GetItems())
                 statusesWhenTold << entry["file_name"].AsString() + "=" + entry["download_entry_status"].AsString();
         });
-        m_saver->Load(path);
+        dataSaver->Load(path);
 
         statusesWhenTold.sort();
         QCOMPARE(statusesWhenTold, QStringList({"1=queued", "2=queued", "3=queued", "4=queued", "5=complete"}));
@@ -287,8 +225,9 @@ private slots:
         ItemPtr entry = d->GetType(upload ? "upload_entry" : "download_entry")->NewItem();
         entry += Item(statusType.toUtf8().constData(), status);
         QCOMPARE(Item(statusType.toUtf8().constData(), status).IsConnected("is_active"), active);
-        QCOMPARE(upload ? m_engine->ActiveUploadCount() : m_engine->ActiveDownloadCount(), active ? 1 : 0);
-        QCOMPARE(upload ? m_engine->ActiveDownloadCount() : m_engine->ActiveUploadCount(), 0);
+        TransferQueueManager* engine = transferQueueManager;
+        QCOMPARE(upload ? engine->ActiveUploadCount() : engine->ActiveDownloadCount(), active ? 1 : 0);
+        QCOMPARE(upload ? engine->ActiveDownloadCount() : engine->ActiveUploadCount(), 0);
     }
 
     // Every way an item can go frees its cell once (a second free fails under the sanitizers);
@@ -332,24 +271,25 @@ private slots:
     {
         const qint64 base = QDateTime(QDate(2026, 10, 25), QTime(2, 30, 0, 400), Qt::UTC).toMSecsSinceEpoch();
         EngineClock::SetNowForTest(base);
+        TransferQueueManager* engine = transferQueueManager;
         ItemPtr user = Item("user", "eve");
-        m_engine->SetTransferTime(user, "next_place_in_line_request_time", 10000);
-        QCOMPARE(m_engine->TransferTime(user, "next_place_in_line_request_time").value(), base + 10000);
+        engine->SetTransferTime(user, "next_place_in_line_request_time", 10000);
+        QCOMPARE(engine->TransferTime(user, "next_place_in_line_request_time").value(), base + 10000);
         QCOMPARE(user["next_place_in_line_request_time"].AsString(),
                  QDateTime::fromMSecsSinceEpoch(base + 10000).toString(Qt::TextDate));
 
         ItemPtr entry = d->GetType("upload_entry")->NewItem();
-        m_engine->SetTransferTime(entry, "last_status_change_time");
+        engine->SetTransferTime(entry, "last_status_change_time");
         EngineClock::AdvanceForTest(29999);
-        QCOMPARE(EngineClock::NowMs() - m_engine->TransferTime(entry, "last_status_change_time").value(),
+        QCOMPARE(EngineClock::NowMs() - engine->TransferTime(entry, "last_status_change_time").value(),
                  Q_INT64_C(29999));
 
         // Another writer's text: only the text is known.
         const QDateTime other(QDate(2026, 1, 2), QTime(3, 4, 5));
         entry += Item("last_status_change_time", other.toString(Qt::TextDate));
-        QCOMPARE(m_engine->TransferTime(entry, "last_status_change_time").value(), other.toMSecsSinceEpoch());
+        QCOMPARE(engine->TransferTime(entry, "last_status_change_time").value(), other.toMSecsSinceEpoch());
 
-        QVERIFY(!m_engine->TransferTime(entry, "upload_start_time").has_value());
+        QVERIFY(!engine->TransferTime(entry, "upload_start_time").has_value());
         EngineClock::ResetForTest();
     }
 };
