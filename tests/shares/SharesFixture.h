@@ -86,6 +86,13 @@ inline bool MakeFile(const QString& i_root, const QString& i_relative, qint64 i_
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.resize(i_size);
 }
+inline bool MakeFiles(const QString& i_root, std::initializer_list<const char*> i_relative, qint64 i_size = 10)
+{
+    for (const char* relative : i_relative)
+        if (!MakeFile(i_root, QString::fromUtf8(relative), i_size))
+            return false;
+    return true;
+}
 
 inline bool WriteFile(const QString& i_path, const QByteArray& i_bytes)
 {

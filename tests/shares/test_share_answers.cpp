@@ -14,6 +14,7 @@ namespace
 {
 struct SearchReply
 {
+    bool built = false;
     std::string user;
     quint32 token = 0;
     std::vector<FileInfo> files;
@@ -23,10 +24,12 @@ struct SearchReply
     quint32 tableCount = 0;
 };
 
-bool DecodeSearchReply(const MemStream& i_message, SearchReply& o_reply)
+// Builds the reply and reads it back; false when none was built or it does not decode whole.
+bool Ask(const QString& i_user, quint32 i_token, const QString& i_query, SearchReply& o_reply)
 {
-    MemStream body;
-    if (!InflateMessage(i_message, 9, body))
+    MemStream message, body;
+    o_reply.built = sharedFoldersManager->BuildSearchReply(i_user, i_token, i_query, message);
+    if (!o_reply.built || !InflateMessage(message, 9, body))
         return false;
     InputStream in(body);
     quint32 count = 0;
@@ -43,34 +46,49 @@ bool DecodeSearchReply(const MemStream& i_message, SearchReply& o_reply)
         && in.Read(o_reply.tableCount) && body.BytesLeft() == 0;
 }
 
-// Reply paths below the test root, as "Public\a.mp3"; empty when no reply was built.
-QStringList ReplyPaths(SharedFoldersManager* ip_manager, const QString& i_root, const QString& i_user,
-                       const QString& i_query)
+// "name size extension code=value ..." with the name below i_prefix.
+QString Describe(const FileInfo& i_file, const std::string& i_prefix = std::string())
 {
-    MemStream message;
-    if (!ip_manager->BuildSearchReply(i_user, 7, i_query, message))
-        return {};
+    QString text = QString::fromStdString(i_file.m_name.substr(i_prefix.size())) + ' ' + QString::number(i_file.m_size)
+                 + ' ' + QString::fromStdString(i_file.m_attributes.m_extension);
+    for (const auto& [code, value] : i_file.m_attributes.m_attributes)
+        text += QString(" %1=%2").arg(code).arg(value);
+    return text;
+}
+
+// Reply paths below the test root, as "Public\a.mp3"; empty when no reply was built.
+QStringList ReplyPaths(const QString& i_root, const QString& i_user, const QString& i_query)
+{
     SearchReply reply;
-    if (!DecodeSearchReply(message, reply))
-        return {"<undecodable>"};
+    const bool decoded = Ask(i_user, 7, i_query, reply);
+    if (!reply.built || !decoded)
+        return reply.built ? QStringList{"<undecodable>"} : QStringList();
     const std::string prefix = Remote(i_root) + '\\';
     QStringList paths;
     for (const FileInfo& file : reply.files)
-    {
-        if (file.m_name.compare(0, prefix.size(), prefix) != 0)
-            return {"<outside the root>"};
-        paths << QString::fromStdString(file.m_name.substr(prefix.size()));
-    }
+        paths << (file.m_name.compare(0, prefix.size(), prefix) == 0 ? QString::fromStdString(file.m_name.substr(prefix.size()))
+                                                                    : "<outside the root>");
     return paths;
 }
 
-QStringList FolderNames(const ItemSet& i_folders, const QString& i_root)
+// A public shared folder made of items only, and its files, each found by one word.
+ItemPtr FakeFolder(const char* i_path)
 {
-    QStringList names;
-    for (const ItemPtr& folder : i_folders)
-        names << folder.AsString().mid(i_root.size() + 1);
-    names.sort();
-    return names;
+    ItemPtr shared = d->GetType("shared_folder")->GetItem(Value(i_path));
+    MarkPublic(shared);
+    ItemPtr folder = d->GetType("shared_file_folder")->GetItem(Value(i_path));
+    folder.Connect(shared);
+    return folder;
+}
+ItemPtr FakeFile(ItemPtr i_folder, const QString& i_name, int i_size, const char* i_word = nullptr)
+{
+    ItemPtr file = d->GetType("shared_file")->NewItem();
+    file.Connect(i_folder);
+    file.Connect(d->GetType("shared_file_size")->GetItem(Value(i_size)));
+    file.Connect(d->GetType("shared_file_name")->GetItem(Value(i_name)));
+    if (i_word)
+        file.Connect(d->GetType("search_token")->GetItem(Value(i_word)));
+    return file;
 }
 } // namespace
 
@@ -89,7 +107,6 @@ private slots:
     void searchResults_data();
     void searchResults();
     void searchReplyFields();
-    void searchSignals();
     void hostileQueries();
     void replyIsCapped();
     void samePathOnce();
@@ -103,7 +120,11 @@ private slots:
     void answersGoToThePeerNetwork();
 
 private:
-    ItemPtr Share(const char* i_relative);
+    ItemPtr Share(const char* i_relative)
+    {
+        return m_manager->AddSharedFolder(m_root + QLatin1Char('/') + QLatin1String(i_relative));
+    }
+    QString Asked(const QString& i_relative) const { return QString::fromStdString(Remote(m_root + i_relative)); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SharesStore> m_engines;
@@ -111,27 +132,20 @@ private:
     QString m_root;
 };
 
-ItemPtr TestShareAnswers::Share(const char* i_relative)
-{
-    return m_manager->AddSharedFolder(m_root + QLatin1Char('/') + QLatin1String(i_relative));
-}
-
 // Public is for everyone, Friends for the user list, GroupA for group A, Hidden for nobody;
 // Mixed is public and its sub-folder Deep is also shared on its own with group B.
 void TestShareAnswers::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
     m_root = m_dir->path();
     m_engines = std::make_unique<SharesStore>(true);
     m_manager = m_engines->manager;
     SetSetting("username", "me");
-
-    for (const char* file : {"Public/abba gold.mp3", "Public/Abba LIVE.mp3", "Public/ABBA Zebra.txt",
-                             "Public/abbamania.txt", "Public/live/abba song.mp3", "Friends/abba friends.ogg",
-                             "GroupA/abba group.flac", "Hidden/abba hidden.mp3", "Mixed/Deep/abba deep.mp3",
-                             "Mixed/top.txt"})
-        QVERIFY(MakeFile(m_root, QString::fromUtf8(file), 1000));
+    QVERIFY(MakeFiles(m_root, {"Public/abba gold.mp3", "Public/Abba LIVE.mp3", "Public/ABBA Zebra.txt",
+                               "Public/abbamania.txt", "Public/live/abba song.mp3", "Friends/abba friends.ogg",
+                               "GroupA/abba group.flac", "Hidden/abba hidden.mp3", "Mixed/Deep/abba deep.mp3",
+                               "Mixed/top.txt"},
+                      1000));
     QVERIFY(QDir(m_root).mkpath("Public/empty"));
 
     MarkPublic(Share("Public"));
@@ -177,10 +191,15 @@ void TestShareAnswers::visibility()
     QFETCH(QStringList, folders);
 
     const size_t users = d->GetType("user")->GetItems().size();
-    QCOMPARE(FolderNames(m_manager->GetUserSharedFolders(user), m_root), folders);
+    const ItemSet shared = m_manager->GetUserSharedFolders(user);
+    QStringList names;
+    for (const ItemPtr& folder : shared)
+        names << folder.AsString().mid(m_root.size() + 1);
+    names.sort();
+    QCOMPARE(names, folders);
     QCOMPARE(d->GetType("user")->GetItems().size(), users);
 
-    const ItemSet visible = m_manager->GetUserSharedFolders(user).GetItems("shared_file_folder");
+    const ItemSet visible = shared.GetItems("shared_file_folder");
     int seen = 0;
     for (const ItemPtr& file : d->GetType("shared_file")->GetItems())
     {
@@ -195,15 +214,12 @@ void TestShareAnswers::visibility()
     QVERIFY(folders.isEmpty() ? seen == 0 : seen > 0);
 }
 
+// Asking about a file creates the user; a change of groups counts from the next call on.
 void TestShareAnswers::fileVisibilityCreatesTheUser()
 {
     const ItemPtr file = m_manager->GetSharedFileItem(m_root + "/GroupA/abba group.flac");
-    QVERIFY(file);
-    QVERIFY(!d->GetType("user")->HasItem(Value("newcomer")));
     QVERIFY(!m_manager->IsFileSharedWithUser(file, "newcomer"));
     QVERIFY(d->GetType("user")->HasItem(Value("newcomer")));
-
-    // A change of groups counts from the next call on.
     ListUser("newcomer", {"A"});
     QVERIFY(m_manager->IsFileSharedWithUser(file, "newcomer"));
 }
@@ -216,15 +232,13 @@ void TestShareAnswers::searchResults_data()
 
     const QStringList publicAbba{"Mixed\\Deep\\abba deep.mp3", "Public\\ABBA Zebra.txt", "Public\\Abba LIVE.mp3",
                                  "Public\\abba gold.mp3", "Public\\live\\abba song.mp3"};
+    const QStringList none;
     QTest::newRow("stranger") << "outsider" << "abba" << publicAbba;
-    QTest::newRow("listed") << "friend" << "ABBA"
-                            << QStringList{"Friends\\abba friends.ogg", "Mixed\\Deep\\abba deep.mp3",
-                                           "Public\\ABBA Zebra.txt", "Public\\Abba LIVE.mp3", "Public\\abba gold.mp3",
-                                           "Public\\live\\abba song.mp3"};
+    QTest::newRow("listed") << "friend" << "ABBA" << QStringList{"Friends\\abba friends.ogg"} + publicAbba;
     QTest::newRow("group A") << "alice" << "abba group" << QStringList{"GroupA\\abba group.flac"};
-    QTest::newRow("group A, other case") << "Alice" << "abba group" << QStringList{};
-    QTest::newRow("unshared") << "evil" << "abba" << QStringList{};
-    QTest::newRow("no mark") << "alice" << "hidden" << QStringList{};
+    QTest::newRow("group A, other case") << "Alice" << "abba group" << none;
+    QTest::newRow("unshared") << "evil" << "abba" << none;
+    QTest::newRow("no mark") << "alice" << "hidden" << none;
     QTest::newRow("two words") << "outsider" << "gold abba" << QStringList{"Public\\abba gold.mp3"};
     QTest::newRow("folder word") << "outsider" << "live abba"
                                  << QStringList{"Public\\Abba LIVE.mp3", "Public\\live\\abba song.mp3"};
@@ -235,13 +249,13 @@ void TestShareAnswers::searchResults_data()
                                      << QStringList{"Public\\ABBA Zebra.txt", "Public\\Abba LIVE.mp3",
                                                     "Public\\abbamania.txt", "Public\\live\\abba song.mp3"};
     QTest::newRow("part in capitals") << "outsider" << "abba *ebr" << QStringList{"Public\\ABBA Zebra.txt"};
-    QTest::newRow("part in the folder only") << "outsider" << "abba *publ" << QStringList{};
-    QTest::newRow("parts only") << "outsider" << "*abba" << QStringList{};
-    QTest::newRow("part of a word") << "outsider" << "abb" << QStringList{};
-    QTest::newRow("phrase as included") << "outsider" << "\"abba gold\"" << QStringList{};
-    QTest::newRow("invalid") << "outsider" << "abba -" << QStringList{};
-    QTest::newRow("excluded only") << "outsider" << "-abba -gold" << QStringList{};
-    QTest::newRow("one-letter words") << "outsider" << "a b c" << QStringList{};
+    QTest::newRow("part in the folder only") << "outsider" << "abba *publ" << none;
+    QTest::newRow("parts only") << "outsider" << "*abba" << none;
+    QTest::newRow("part of a word") << "outsider" << "abb" << none;
+    QTest::newRow("phrase as included") << "outsider" << "\"abba gold\"" << none;
+    QTest::newRow("invalid") << "outsider" << "abba -" << none;
+    QTest::newRow("excluded only") << "outsider" << "-abba -gold" << none;
+    QTest::newRow("one-letter words") << "outsider" << "a b c" << none;
     QTest::newRow("nested under public") << "outsider" << "deep" << QStringList{"Mixed\\Deep\\abba deep.mp3"};
     QTest::newRow("group B") << "bea" << "deep" << QStringList{"Mixed\\Deep\\abba deep.mp3"};
 }
@@ -250,8 +264,7 @@ void TestShareAnswers::searchResults()
 {
     QFETCH(QString, user);
     QFETCH(QString, query);
-    QFETCH(QStringList, paths);
-    QCOMPARE(ReplyPaths(m_manager, m_root, user, query), paths);
+    QTEST(ReplyPaths(m_root, user, query), "paths");
 }
 
 // Every field of the reply, and the attribute pairs only MP3 files carry.
@@ -259,71 +272,37 @@ void TestShareAnswers::searchReplyFields()
 {
     SetSetting("upload_speed", "51234");
     m_manager->SetUploadStateSource([] { return SharedFoldersManager::UploadState{false, 17}; });
-    auto file = [&](const char* i_relative) { return m_manager->GetSharedFileItem(m_root + "/" + i_relative); };
-    Type* bitrate = d->GetType("bitrate");
-    Type* mode = d->GetType("bitrate_mode");
-    file("Public/abba gold.mp3").Connect(bitrate->GetItem(Value(192)));
-    file("Public/abba gold.mp3").Connect(mode->GetItem(Value("vbr")));
-    file("Public/Abba LIVE.mp3").Connect(bitrate->GetItem(Value(128)));
-    file("Public/live/abba song.mp3").Connect(mode->GetItem(Value("cbr")));
-    file("Public/ABBA Zebra.txt").Connect(bitrate->GetItem(Value(320))); // not an MP3: never sent
+    auto link = [&](const char* i_relative, const char* i_type, const Value& i_value) {
+        m_manager->GetSharedFileItem(m_root + "/Public/" + i_relative).Connect(d->GetType(i_type)->GetItem(i_value));
+    };
+    link("abba gold.mp3", "bitrate", 192);
+    link("abba gold.mp3", "bitrate_mode", "vbr");
+    link("Abba LIVE.mp3", "bitrate", 128);
+    link("live/abba song.mp3", "bitrate_mode", "cbr");
+    link("ABBA Zebra.txt", "bitrate", 320); // not an MP3: never sent
 
-    MemStream message;
-    QVERIFY(m_manager->BuildSearchReply("outsider", 0xDEADBEEF, "abba", message));
     SearchReply reply;
-    QVERIFY(DecodeSearchReply(message, reply));
+    QVERIFY(Ask("outsider", 0xDEADBEEF, "abba", reply));
     QCOMPARE(reply.user, std::string("me"));
     QCOMPARE(reply.token, 0xDEADBEEFu);
     QCOMPARE(reply.freeSlot, quint8(0));
     QCOMPARE(reply.speed, 51234u);
     QCOMPARE(reply.queued, 17u);
     QCOMPARE(reply.tableCount, 0u);
-    QCOMPARE(int(reply.files.size()), 5);
-    QCOMPARE(reply.files[0].m_size, qint64(1000));
-
-    using Pairs = QVector<std::pair<qint32, qint32>>;
-    auto pairs = [](const FileInfo& i_file) {
-        return Pairs(i_file.m_attributes.m_attributes.begin(), i_file.m_attributes.m_attributes.end());
-    };
-    // In path order: Deep (unscanned), Zebra.txt, LIVE.mp3, gold.mp3, song.mp3.
-    QCOMPARE(reply.files[0].m_attributes.m_extension, std::string("mp3"));
-    QCOMPARE(pairs(reply.files[0]), Pairs());
-    QCOMPARE(reply.files[1].m_attributes.m_extension, std::string());
-    QCOMPARE(pairs(reply.files[1]), Pairs());
-    QCOMPARE(pairs(reply.files[2]), (Pairs{{0, 128}}));
-    QCOMPARE(pairs(reply.files[3]), (Pairs{{0, 192}, {2, 1}}));
-    QCOMPARE(pairs(reply.files[4]), (Pairs{{2, 0}}));
+    QStringList files;
+    for (const FileInfo& file : reply.files)
+        files << Describe(file, Remote(m_root) + '\\');
+    QCOMPARE(files, (QStringList{"Mixed\\Deep\\abba deep.mp3 1000 mp3", "Public\\ABBA Zebra.txt 1000 ",
+                                 "Public\\Abba LIVE.mp3 1000 mp3 0=128", "Public\\abba gold.mp3 1000 mp3 0=192 2=1",
+                                 "Public\\live\\abba song.mp3 1000 mp3 2=0"}));
 
     // Without a speed the field is 0; without an upload source the slot is free.
     SetSetting("upload_speed", QString());
     m_manager->SetUploadStateSource(nullptr);
-    QVERIFY(m_manager->BuildSearchReply("outsider", 1, "gold", message));
-    reply = SearchReply();
-    QVERIFY(DecodeSearchReply(message, reply));
+    QVERIFY(Ask("outsider", 1, "gold", reply = SearchReply()));
     QCOMPARE(reply.speed, 0u);
     QCOMPARE(reply.freeSlot, quint8(1));
     QCOMPARE(reply.queued, 0u);
-}
-
-void TestShareAnswers::searchSignals()
-{
-    QSignalSpy processed(m_manager, &SharedFoldersManager::SearchProcessed);
-
-    // Our own search, echoed back: nothing at all, also through the distributed network.
-    m_manager->OnDirectFileSearch("me", 1, "abba");
-    m_manager->OnDNetSearchRequest("me", 1, "abba");
-    QCOMPARE(processed.count(), 0);
-
-    // "Me" is someone else.
-    m_manager->OnDirectFileSearch("Me", 2, "abba");
-    m_manager->OnDNetSearchRequest("outsider", 3, "ABBA  -live");
-    m_manager->OnDirectFileSearch("outsider", 4, "hidden");
-    m_manager->OnDNetSearchRequest("outsider", 5, "-");
-    QCOMPARE(processed.count(), 4);
-    QCOMPARE(processed.at(0), (QList<QVariant>{"abba", true}));
-    QCOMPARE(processed.at(1), (QList<QVariant>{"ABBA  -live", true}));
-    QCOMPARE(processed.at(2), (QList<QVariant>{"hidden", false}));
-    QCOMPARE(processed.at(3), (QList<QVariant>{"-", false}));
 }
 
 void TestShareAnswers::hostileQueries()
@@ -338,35 +317,24 @@ void TestShareAnswers::hostileQueries()
     const QStringList queries{words.join(' '), excluded.join(' '), QString::fromUtf8("\xff\xfe\xc0 abba \xed\xa0\x80"),
                               QString(QChar(0xD800)) + " abba", QString(100000, QLatin1Char('"')),
                               QString(100000, QLatin1Char('a'))};
-    MemStream message;
     for (const QString& query : queries)
-        QVERIFY(!m_manager->BuildSearchReply("outsider", 1, query, message));
-    QCOMPARE(ReplyPaths(m_manager, m_root, "outsider", same.join(' ') + " gold"),
-             QStringList{"Public\\abba gold.mp3"});
+    {
+        SearchReply reply;
+        Ask("outsider", 1, query, reply);
+        QVERIFY(!reply.built);
+    }
+    QCOMPARE(ReplyPaths(m_root, "outsider", same.join(' ') + " gold"), QStringList{"Public\\abba gold.mp3"});
 }
 
 // Receivers refuse more than 131072 results; the reply keeps the first ones in path order.
 void TestShareAnswers::replyIsCapped()
 {
-    ItemPtr shared = d->GetType("shared_folder")->GetItem(Value("/many"));
-    MarkPublic(shared);
-    ItemPtr folder = d->GetType("shared_file_folder")->GetItem(Value("/many"));
-    folder.Connect(shared);
-    ItemPtr word = d->GetType("search_token")->GetItem(Value("many"));
-    ItemPtr size = d->GetType("shared_file_size")->GetItem(Value(1));
+    const ItemPtr folder = FakeFolder("/many");
     const int total = int(SharedFoldersManager::MaxSearchResults) + 3;
     for (int n = total - 1; n >= 0; --n)
-    {
-        ItemPtr file = d->GetType("shared_file")->NewItem();
-        file.Connect(folder);
-        file.Connect(size);
-        file.Connect(d->GetType("shared_file_name")->GetItem(Value(QString("%1").arg(n, 6, 10, QLatin1Char('0')))));
-        file.Connect(word);
-    }
-    MemStream message;
-    QVERIFY(m_manager->BuildSearchReply("outsider", 1, "many", message));
+        FakeFile(folder, QString("%1").arg(n, 6, 10, QLatin1Char('0')), 1, "many");
     SearchReply reply;
-    QVERIFY(DecodeSearchReply(message, reply));
+    QVERIFY(Ask("outsider", 1, "many", reply));
     QCOMPARE(quint32(reply.files.size()), SharedFoldersManager::MaxSearchResults);
     QCOMPARE(reply.files.front().m_name, std::string("\\many\\000000"));
     QCOMPARE(reply.files.back().m_name, std::string("\\many\\131071"));
@@ -375,24 +343,12 @@ void TestShareAnswers::replyIsCapped()
 // Two files under one path (a rescan that left the old one) give one record: the newer file's.
 void TestShareAnswers::samePathOnce()
 {
-    ItemPtr shared = d->GetType("shared_folder")->GetItem(Value("/twice"));
-    MarkPublic(shared);
-    ItemPtr folder = d->GetType("shared_file_folder")->GetItem(Value("/twice"));
-    folder.Connect(shared);
-    ItemPtr word = d->GetType("search_token")->GetItem(Value("twice"));
+    const ItemPtr folder = FakeFolder("/twice");
     for (int size : {10, 20})
         for (const char* name : {"b twice", "a twice"})
-        {
-            ItemPtr file = d->GetType("shared_file")->NewItem();
-            file.Connect(folder);
-            file.Connect(d->GetType("shared_file_size")->GetItem(Value(size)));
-            file.Connect(d->GetType("shared_file_name")->GetItem(Value(name)));
-            file.Connect(word);
-        }
-    MemStream message;
-    QVERIFY(m_manager->BuildSearchReply("outsider", 1, "twice", message));
+            FakeFile(folder, name, size, "twice");
     SearchReply reply;
-    QVERIFY(DecodeSearchReply(message, reply));
+    QVERIFY(Ask("outsider", 1, "twice", reply));
     QCOMPARE(int(reply.files.size()), 2);
     QCOMPARE(reply.files[0].m_name, std::string("\\twice\\a twice"));
     QCOMPARE(reply.files[0].m_size, qint64(20));
@@ -402,20 +358,13 @@ void TestShareAnswers::samePathOnce()
 
 void TestShareAnswers::sharesListWorkedExample()
 {
-    ItemPtr shared = d->GetType("shared_folder")->GetItem(Value("/music"));
-    MarkPublic(shared);
-    ItemPtr folder = d->GetType("shared_file_folder")->GetItem(Value("/music"));
-    folder.Connect(shared);
-    ItemPtr file = d->GetType("shared_file")->NewItem();
-    file.Connect(folder);
-    file.Connect(d->GetType("shared_file_name")->GetItem(Value("a.mp3")));
-    file.Connect(d->GetType("shared_file_size")->GetItem(Value(1000)));
-    file.Connect(d->GetType("bitrate")->GetItem(Value(192)));
-    file.Connect(d->GetType("bitrate_mode")->GetItem(Value("cbr")));
     // Only the worked example's folder is visible.
     for (ItemPtr other : d->GetType("shared_folder")->GetItems())
-        if (other != shared)
-            other.Disconnect("shared_public");
+        other.Disconnect("shared_public");
+    const ItemPtr folder = FakeFolder("/music");
+    ItemPtr file = FakeFile(folder, "a.mp3", 1000);
+    file.Connect(d->GetType("bitrate")->GetItem(Value(192)));
+    file.Connect(d->GetType("bitrate_mode")->GetItem(Value("cbr")));
 
     const QByteArray expected = QByteArray::fromHex("01000000"
                                                     "06000000" "5c6d75736963"
@@ -439,7 +388,7 @@ void TestShareAnswers::sharesListWorkedExample()
     QVERIFY(table.empty());
 
     // Whoever may see nothing still gets a reply: an empty map and an empty table.
-    shared.Disconnect("shared_public");
+    ItemPtr(folder["shared_folder"]).Disconnect("shared_public");
     for (const char* user : {"nobody", "evil"})
     {
         QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(user), 5, body = MemStream()));
@@ -447,10 +396,10 @@ void TestShareAnswers::sharesListWorkedExample()
     }
 }
 
+// Flat, "\"-separated, in byte order (so "Zeta" before "alpha"), empty folders included.
 void TestShareAnswers::sharesListEntries()
 {
-    QVERIFY(QDir(m_root).mkpath("Public/Zeta"));
-    QVERIFY(QDir(m_root).mkpath("Public/alpha"));
+    QVERIFY(QDir(m_root).mkpath("Public/Zeta") && QDir(m_root).mkpath("Public/alpha"));
     QVERIFY(MakeFile(m_root, "Public/SONG.MP3", 5));
     m_manager->RescanShares();
     m_manager->GetSharedFileItem(m_root + "/Public/SONG.MP3").Connect(d->GetType("bitrate")->GetItem(Value(256)));
@@ -460,40 +409,33 @@ void TestShareAnswers::sharesListEntries()
     InputStream in(body);
     FileInfoMap share;
     AttributeTranslationTable table;
-    QVERIFY(in.Read(share));
-    QVERIFY(in.Read(table));
+    QVERIFY(in.Read(share) && in.Read(table));
     QCOMPARE(body.BytesLeft(), size_t(0));
     QVERIFY(table.empty());
 
     const std::string root = Remote(m_root);
-    std::vector<std::string> keys;
-    for (const auto& entry : share)
-        keys.push_back(entry.first.substr(root.size()));
-    // Flat, "\"-separated, in byte order (so "Zeta" before "alpha"), empty folders included.
-    const std::vector<std::string> expected{"\\Friends",       "\\GroupA",        "\\Mixed",
-                                            "\\Mixed\\Deep",   "\\Public",        "\\Public\\Zeta",
-                                            "\\Public\\alpha", "\\Public\\empty", "\\Public\\live"};
-    QCOMPARE(keys, expected);
-    QVERIFY(share[root + "\\Public\\empty"].empty());
-
-    const FileInfoSet& pub = share[root + "\\Public"];
-    QCOMPARE(int(pub.size()), 5);
-    const auto song = pub.find(FileInfo("SONG.MP3", 5));
-    QVERIFY(song != pub.end());
-    QCOMPARE(song->m_attributes.m_extension, std::string("mp3"));
-    QCOMPARE(int(song->m_attributes.m_attributes.size()), 1);
-    QCOMPARE(song->m_attributes.m_attributes[0], std::make_pair(qint32(0), qint32(256)));
-    QVERIFY(pub.count(FileInfo("ABBA Zebra.txt", 1000)));
+    QStringList folders, files;
+    for (const auto& [folder, entries] : share)
+    {
+        folders << QString::fromStdString(folder.substr(root.size()));
+        for (const FileInfo& file : entries)
+            files << folders.last() + '|' + Describe(file);
+    }
+    files.sort();
+    QCOMPARE(folders, (QStringList{"\\Friends", "\\GroupA", "\\Mixed", "\\Mixed\\Deep", "\\Public", "\\Public\\Zeta",
+                                   "\\Public\\alpha", "\\Public\\empty", "\\Public\\live"}));
+    QCOMPARE(files, (QStringList{"\\Friends|abba friends.ogg 1000 ", "\\GroupA|abba group.flac 1000 ",
+                                 "\\Mixed\\Deep|abba deep.mp3 1000 mp3", "\\Mixed|top.txt 1000 ",
+                                 "\\Public\\live|abba song.mp3 1000 mp3", "\\Public|ABBA Zebra.txt 1000 ",
+                                 "\\Public|Abba LIVE.mp3 1000 mp3", "\\Public|SONG.MP3 5 mp3 0=256",
+                                 "\\Public|abba gold.mp3 1000 mp3", "\\Public|abbamania.txt 1000 "}));
 }
 
 void TestShareAnswers::folderContents()
 {
     m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3").Connect(d->GetType("bitrate")->GetItem(Value(192)));
-    const QString asked = QString::fromStdString(Remote(m_root + "/Public"));
-
-    MemStream message;
-    QVERIFY(m_manager->BuildFolderContentsReply("outsider", 77, asked, message));
-    MemStream body;
+    MemStream message, body;
+    QVERIFY(m_manager->BuildFolderContentsReply("outsider", 77, Asked("/Public"), message));
     QVERIFY(InflateMessage(message, 37, body));
     InputStream in(body);
     quint32 token = 0, entries = 0;
@@ -502,26 +444,21 @@ void TestShareAnswers::folderContents()
     QVERIFY(in.Read(token) && in.Read(folder) && in.Read(entries) && in.Read(again) && in.Read(files));
     QCOMPARE(body.BytesLeft(), size_t(0));
     QCOMPARE(token, 77u);
-    QCOMPARE(folder, asked);
-    QCOMPARE(again, asked);
+    QCOMPARE(folder, Asked("/Public"));
+    QCOMPARE(again, Asked("/Public"));
     QCOMPARE(entries, 1u);
     // The folder's own files only, without attributes, in name order.
-    std::vector<std::string> names;
+    QStringList names;
     for (const FileInfo& file : files.m_files)
-    {
-        names.push_back(file.m_name);
-        QCOMPARE(file.m_size, qint64(1000));
-        QVERIFY(file.m_attributes == AttributeMap());
-    }
-    QCOMPARE(names, (std::vector<std::string>{"ABBA Zebra.txt", "Abba LIVE.mp3", "abba gold.mp3", "abbamania.txt"}));
+        names << Describe(file);
+    QCOMPARE(names, (QStringList{"ABBA Zebra.txt 1000 ", "Abba LIVE.mp3 1000 ", "abba gold.mp3 1000 ",
+                                 "abbamania.txt 1000 "}));
 
     // An empty folder is answered with no files; a sub-folder of a visible group folder too.
-    QVERIFY(m_manager->BuildFolderContentsReply("outsider", 1,
-                                                QString::fromStdString(Remote(m_root + "/Public/empty")), message));
+    QVERIFY(m_manager->BuildFolderContentsReply("outsider", 1, Asked("/Public/empty"), message));
     QVERIFY(InflateMessage(message, 37, body = MemStream()));
     QCOMPARE(body.ToByteArray().right(8), QByteArray(8, '\0'));
-    QVERIFY(m_manager->BuildFolderContentsReply("bea", 1,
-                                                QString::fromStdString(Remote(m_root + "/Mixed/Deep")), message));
+    QVERIFY(m_manager->BuildFolderContentsReply("bea", 1, Asked("/Mixed/Deep"), message));
 }
 
 void TestShareAnswers::folderContentsRefused_data()
@@ -543,12 +480,12 @@ void TestShareAnswers::folderContentsRefused()
 {
     QFETCH(QString, user);
     QFETCH(QString, folder);
-    const QString asked = folder.isEmpty() ? folder : QString::fromStdString(Remote(m_root)) + folder;
     MemStream message;
-    QVERIFY(!m_manager->BuildFolderContentsReply(user, 1, asked, message));
+    QVERIFY(!m_manager->BuildFolderContentsReply(user, 1, folder.isEmpty() ? folder : Asked(folder), message));
 }
 
-// Only answers that exist reach the peer network, which then sets out to reach the user.
+// Only answers that exist reach the peer network, which then sets out to reach the user. Our own
+// search, echoed back, is not even processed, also through the distributed network.
 void TestShareAnswers::answersGoToThePeerNetwork()
 {
     QStringList lines;
@@ -558,31 +495,33 @@ void TestShareAnswers::answersGoToThePeerNetwork()
     });
     const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
     lines.clear(); // the sink is handed every line kept so far
-    auto loggedOnce = [&lines](const QString& i_text) {
-        return lines.filter(i_text).size() == 1;
-    };
+    QSignalSpy processed(m_manager, &SharedFoldersManager::SearchProcessed);
+    PeerMessenger* peer = m_engines->peer;
 
     // Refusals and silent searches leave no trace in the log.
-    PeerMessenger* peer = m_engines->peer;
-    QCOMPARE(peer->AttemptCount(), 0);
-    m_manager->OnFilesInFoldersRequested("outsider", 1,
-                                         QString::fromStdString(Remote(m_root + "/GroupA")));
-    m_manager->OnFilesInFoldersRequested("outsider", 1, "..\\..\\etc");
-    m_manager->OnDirectFileSearch("outsider", 1, "hidden");
     m_manager->OnDirectFileSearch("me", 1, "abba");
+    m_manager->OnDNetSearchRequest("me", 1, "abba");
+    m_manager->OnFilesInFoldersRequested("outsider", 1, Asked("/GroupA"));
+    m_manager->OnFilesInFoldersRequested("outsider", 1, "..\\..\\etc");
+    m_manager->OnDirectFileSearch("outsider", 4, "hidden");
+    m_manager->OnDNetSearchRequest("outsider", 5, "-");
     QCOMPARE(peer->AttemptCount(), 0);
     QCOMPARE(lines, QStringList());
 
-    m_manager->OnFilesInFoldersRequested("outsider", 1,
-                                         QString::fromStdString(Remote(m_root + "/Public")));
-    QCOMPARE(peer->AttemptCount(), 1);
-    QVERIFY(m_manager->ProcessSearch("friend", 2, "ABBA -live"));
-    QCOMPARE(peer->AttemptCount(), 2);
-    QVERIFY(loggedOnce("Search: Sending search results to user friend for search string ABBA -live"));
+    m_manager->OnFilesInFoldersRequested("outsider", 1, Asked("/Public"));
+    m_manager->OnDirectFileSearch("Me", 2, "abba"); // "Me" is someone else
+    m_manager->OnDNetSearchRequest("friend", 3, "ABBA  -live");
+    QCOMPARE(peer->AttemptCount(), 3);
+    QCOMPARE(processed.count(), 4);
+    QCOMPARE(processed.at(0), (QList<QVariant>{"hidden", false}));
+    QCOMPARE(processed.at(1), (QList<QVariant>{"-", false}));
+    QCOMPARE(processed.at(2), (QList<QVariant>{"abba", true}));
+    QCOMPARE(processed.at(3), (QList<QVariant>{"ABBA  -live", true}));
+    QCOMPARE(lines.filter("Search: Sending search results to user friend for search string ABBA  -live").size(), 1);
 
     // Every shares-list request is logged, also when the asker may see nothing.
     m_manager->GetSharedFilesMessage("evil");
-    QVERIFY(loggedOnce("Shared: Shared file list requested by user evil"));
+    QCOMPARE(lines.filter("Shared: Shared file list requested by user evil").size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestShareAnswers)
