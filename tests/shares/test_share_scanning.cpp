@@ -20,16 +20,6 @@ QPair<int, int> Rescan(SharedFoldersManager* ip_manager)
     return {spy.at(0).at(0).toInt(), spy.at(0).at(1).toInt()};
 }
 
-QStringList ScanRequests(QSignalSpy& io_spy)
-{
-    QStringList files;
-    for (const QList<QVariant>& call : io_spy)
-        files << QFileInfo(call.at(0).toString()).fileName();
-    io_spy.clear();
-    files.sort();
-    return files;
-}
-
 // Words the index should hold for a file: those of its folder value, "\" and its name.
 QSet<QString> ExpectedWords(const ItemPtr& i_file)
 {
@@ -56,7 +46,6 @@ private slots:
     void listingRules();
     void symbolicLinks();
     void letterCase();
-    void audioRequests();
     void wordIndex();
     void lowerCaseKeys();
     void badInput();
@@ -225,20 +214,6 @@ void TestShareScanning::letterCase()
     QVERIFY(MakeFile(m_root, "Song.mp3"));
     QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
     QCOMPARE(m_manager->GetSharedFileItem(m_root + "/SONG.MP3"), lower);
-}
-
-void TestShareScanning::audioRequests()
-{
-    for (const char* name : {"a.mp3", "b.MP3", "c.Mp3", "d.mp3.bak", ".mp3", "e.ogg"})
-        QVERIFY(MakeFile(m_root, name, 0));
-    QSignalSpy requests(m_manager, &SharedFoldersManager::MP3ScanRequired);
-    m_manager->AddSharedFolder(m_root);
-    QCOMPARE(ScanRequests(requests), (QStringList{"a.mp3", "b.MP3"}));
-
-    // Empty files give no result, so they are asked for again; a scanned file is not.
-    m_manager->GetSharedFileItem(m_root + "/a.mp3").Connect(d->GetType("is_scanned")->GetGlobalNullItem());
-    m_manager->RescanShares();
-    QCOMPARE(ScanRequests(requests), QStringList{"b.MP3"});
 }
 
 void TestShareScanning::wordIndex()

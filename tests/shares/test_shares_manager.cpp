@@ -1,19 +1,15 @@
 #include "SharesFixture.h"
 
 #include "Log.h"
-#include "Server.h"
 #include "TestServer.h"
-#include "TimerManager.h"
 #include "RawPeer.h"
 #include "Wire.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
-#include <tuple>
 
 namespace
 {
@@ -31,7 +27,6 @@ QStringList LinkedTypes(const ItemPtr& i_file)
         out << i_file[type].AsString();
     return out;
 }
-
 } // namespace
 
 class TestSharesManager : public QObject
@@ -56,78 +51,48 @@ private slots:
 void TestSharesManager::typePrimacy()
 {
     SharesStore store;
-    const std::vector<std::pair<const char*, Primacy>> types{
-        {"shared_folder", Primary},
-        {"shared_file", Secondary},
-        {"shared_file_name", Secondary},
-        {"shared_file_lowercase_name", Tertiary},
-        {"shared_file_folder", Secondary},
-        {"shared_file_folder_lowercase_name", Tertiary},
-        {"shared_file_size", Tertiary},
-        {"shared_public", Tertiary},
-        {"shared_userlist", Tertiary},
-        {"is_scanned", Tertiary},
-        {"shared_folder_id", Tertiary},
-        {"user_share", Primary},
-        {"user_share_folder", Secondary},
-        {"user_share_folder_parent", Secondary},
-        {"user_share_folder_child", Secondary},
-        {"user_share_folder_name", Tertiary},
-        {"user_share_file", Secondary},
-        {"user_share_file_name", Tertiary},
-        {"search_token", Tertiary},
-        {"unshared", Tertiary},
-    };
-    for (const auto& type : types)
-    {
-        QVERIFY2(d->HasType(type.first), type.first);
-        QVERIFY2(d->GetType(type.first)->GetPrimacy() == type.second, type.first);
-        QVERIFY2(d->GetType(type.first)->IsCreateOnGet(), type.first);
-    }
+    const std::pair<Primacy, const char*> types[]{
+        {Primary, "shared_folder user_share"},
+        {Secondary, "shared_file shared_file_name shared_file_folder user_share_folder user_share_folder_parent "
+                    "user_share_folder_child user_share_file"},
+        {Tertiary, "shared_file_lowercase_name shared_file_folder_lowercase_name shared_file_size shared_public "
+                   "shared_userlist is_scanned shared_folder_id user_share_folder_name user_share_file_name "
+                   "search_token unshared"}};
+    for (const auto& [primacy, names] : types)
+        for (const QString& name : QString(names).split(' '))
+        {
+            const std::string type = name.toStdString();
+            QVERIFY2(d->HasType(type) && d->GetType(type)->GetPrimacy() == primacy && d->GetType(type)->IsCreateOnGet(),
+                     type.c_str());
+        }
 }
 
+// Rows "type other ends": the first end tells how many others one item of the type may hold,
+// the second how many items of the type one other may hold (M many, O one).
 void TestSharesManager::relationEnds_data()
 {
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("other");
-    QTest::addColumn<bool>("typeHoldsMany");  // how many others one item of the type may hold
-    QTest::addColumn<bool>("otherHoldsMany"); // how many items of the type one other may hold
-    const bool M = true, O = false;
-    const std::vector<std::tuple<const char*, const char*, bool, bool>> relations{
-        {"shared_folder", "shared_file_folder", M, M},
-        {"shared_file", "shared_file_folder", O, M},
-        {"shared_file_folder", "shared_file_folder_lowercase_name", O, M},
-        {"shared_file", "shared_file_name", O, M},
-        {"shared_file_name", "shared_file_lowercase_name", O, M},
-        {"shared_file", "shared_file_size", O, M},
-        {"shared_folder", "shared_public", O, M},
-        {"shared_folder", "shared_userlist", O, M},
-        {"shared_folder", "user_list_group", M, M},
-        {"shared_folder", "shared_folder_id", O, O},
-        {"user_share", "user", O, O},
-        {"user_share", "user_share_folder", M, O},
-        {"user_share_folder", "user_share_folder_name", O, M},
-        {"user_share_folder", "user_share_file", M, O},
-        {"user_share_folder", "user_share_folder_parent", O, O},
-        {"user_share_folder", "user_share_folder_child", M, O},
-        {"user_share_folder_parent", "user_share_folder_child", O, O},
-        {"user_share_file", "user_share_file_name", O, M},
-        {"user_share_file", "file_size", O, M},
-        {"search_token", "shared_file", M, M},
-        {"shared_file", "mpeg_version", O, M},
-        {"shared_file", "channel_mode", O, M},
-        {"shared_file", "audio_frequency", O, M},
-        {"shared_file", "bitrate_mode", O, M},
-        {"shared_file", "bitrate", O, M},
-        {"shared_file", "is_scanned", O, M},
-        {"user_share_file", "bitrate_mode", O, M},
-        {"user_share_file", "bitrate", O, M},
-        {"user_share_file", "length_seconds", O, M},
-        {"user", "unshared", O, M},
-    };
-    for (const auto& r : relations)
-        QTest::newRow(qPrintable(QString("%1 - %2").arg(std::get<0>(r), std::get<1>(r))))
-            << QString(std::get<0>(r)) << QString(std::get<1>(r)) << std::get<2>(r) << std::get<3>(r);
+    QTest::addColumn<bool>("typeHoldsMany");
+    QTest::addColumn<bool>("otherHoldsMany");
+    const char* relations[]{
+        "shared_folder shared_file_folder MM", "shared_folder shared_public OM", "shared_folder shared_userlist OM",
+        "shared_folder user_list_group MM", "shared_folder shared_folder_id OO",
+        "shared_file shared_file_folder OM", "shared_file shared_file_name OM", "shared_file shared_file_size OM",
+        "shared_file mpeg_version OM", "shared_file channel_mode OM", "shared_file audio_frequency OM",
+        "shared_file bitrate_mode OM", "shared_file bitrate OM", "shared_file is_scanned OM",
+        "shared_file_folder shared_file_folder_lowercase_name OM", "shared_file_name shared_file_lowercase_name OM",
+        "user_share user OO", "user_share user_share_folder MO", "user_share_folder user_share_folder_name OM",
+        "user_share_folder user_share_file MO", "user_share_folder user_share_folder_parent OO",
+        "user_share_folder user_share_folder_child MO", "user_share_folder_parent user_share_folder_child OO",
+        "user_share_file user_share_file_name OM", "user_share_file file_size OM", "user_share_file bitrate_mode OM",
+        "user_share_file bitrate OM", "user_share_file length_seconds OM", "search_token shared_file MM",
+        "user unshared OM"};
+    for (const char* relation : relations)
+    {
+        const QStringList r = QString(relation).split(' ');
+        QTest::newRow(relation) << r[0] << r[1] << (r[2][0] == 'M') << (r[2][1] == 'M');
+    }
 }
 
 // Linking a second item on a One end unlinks the first; on a Many end both stay.
@@ -173,15 +138,13 @@ void TestSharesManager::saveAndLoad()
     QSet<QString> wordsBefore;
     {
         SharesStore store;
-        SharedFoldersManager* m = store.manager;
-        ItemPtr folder = m->AddSharedFolder(root);
-        folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
-        ItemPtr other = m->AddSharedFolder(dir.path() + "/Other");
-        other.Connect(d->GetType("shared_userlist")->GetGlobalNullItem());
-        other.Connect(d->GetType("user_list_group")->GetItem(Value("friends")));
-        d->GetType("user")->GetItem(Value("mallory")).Connect(d->GetType("unshared")->GetGlobalNullItem());
+        MarkPublic(store.manager->AddSharedFolder(root));
+        ItemPtr other = store.manager->AddSharedFolder(dir.path() + "/Other");
+        MarkUserList(other);
+        MarkGroup(other, "friends");
+        Unshare("mallory");
         d->GetType("user")->GetItem(Value("bystander"));
-        m->OnMP3Scanned(root + "/sub/song.mp3", 1, "joint stereo", 0, false, 192);
+        store.manager->OnMP3Scanned(root + "/sub/song.mp3", 1, "joint stereo", 0, false, 192);
         // Not saved: words, browsed shares.
         d->GetType("user_share")->NewItem().Connect(d->GetType("user")->GetItem(Value("bob")));
         wordsBefore = Values(d->GetType("search_token")->GetItems());
@@ -227,14 +190,15 @@ void TestSharesManager::saveAndLoad()
                         + QStringList((wordsBefore - wordsAfter).values()).join(',')));
 }
 
+// Only names ending in ".mp3" or ".MP3" are scanned; results reach the file items through the
+// scanner's thread.
 void TestSharesManager::audioResults()
 {
     QTemporaryDir dir;
     const QString root = dir.path() + "/Share";
-    QVERIFY(WriteFile(root + "/good.mp3", Mp3Bytes(100)));
+    QVERIFY(WriteFile(root + "/good.mp3", Mp3Bytes(100)) && WriteFile(root + "/gone.mp3", Mp3Bytes(100)));
     QVERIFY(WriteFile(root + "/junk.mp3", QByteArray(5000, 'x')));
-    QVERIFY(WriteFile(root + "/empty.mp3", QByteArray()));
-    QVERIFY(WriteFile(root + "/gone.mp3", Mp3Bytes(100)));
+    QVERIFY(MakeFiles(root, {"empty.mp3", "b.MP3", "c.Mp3", "d.mp3.bak", ".mp3", "e.ogg"}, 0));
 
     SharesStore store;
     SharedFoldersManager* m = store.manager;
@@ -246,8 +210,16 @@ void TestSharesManager::audioResults()
     const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
     lines.clear(); // the sink is handed every line kept so far
     QSignalSpy scanned(m, &SharedFoldersManager::MP3ScanRequired);
+    auto requested = [&scanned] {
+        QStringList names;
+        for (const auto& call : scanned)
+            names << QFileInfo(call.at(0).toString()).fileName();
+        scanned.clear();
+        names.sort();
+        return names;
+    };
     m->AddSharedFolder(root);
-    QCOMPARE(scanned.count(), 4);
+    QCOMPARE(requested(), (QStringList{"b.MP3", "empty.mp3", "gone.mp3", "good.mp3", "junk.mp3"}));
     // The item goes before its result arrives: the result is dropped.
     m->GetSharedFileItem(root + "/gone.mp3").Remove();
 
@@ -257,21 +229,13 @@ void TestSharesManager::audioResults()
     QCOMPARE(m->GetFileItemDisplayString(good), QString("192 CBR"));
     // Requests are answered in order, so the unshared file's result came first: logged, dropped.
     QVERIFY(lines.contains("Scanned " + root + "/gone.mp3"));
-    // Failed scans store nothing and are asked for at the next rescan.
-    for (const char* name : {"/junk.mp3", "/empty.mp3"})
-    {
-        const ItemPtr f = m->GetSharedFileItem(root + name);
-        QVERIFY(!f.IsConnected("is_scanned"));
-        QVERIFY(!f.IsConnected("bitrate"));
-    }
-    QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(3));
-    scanned.clear();
+    // Failed scans store nothing and are asked for at the next rescan; a scanned file is not.
+    for (const char* name : {"/junk.mp3", "/empty.mp3", "/b.MP3"})
+        QVERIFY(!m->GetSharedFileItem(root + name).IsConnected("is_scanned")
+                && !m->GetSharedFileItem(root + name).IsConnected("bitrate"));
+    QVERIFY(!m->GetSharedFileItem(root + "/gone.mp3"));
     m->RescanShares();
-    QStringList again;
-    for (const auto& call : scanned)
-        again << QFileInfo(call.at(0).toString()).fileName();
-    again.sort();
-    QCOMPARE(again, (QStringList{"empty.mp3", "gone.mp3", "junk.mp3"}));
+    QCOMPARE(requested(), (QStringList{"b.MP3", "empty.mp3", "gone.mp3", "junk.mp3"}));
 }
 
 void TestSharesManager::destroyWhileScanning()
@@ -297,9 +261,7 @@ void TestSharesManager::lookup()
 {
     QTemporaryDir dir;
     const QString root = dir.path() + "/Music";
-    QVERIFY(MakeFile(root, "Song.mp3"));
-    QVERIFY(MakeFile(root, "sub/Only Here.txt"));
-    QVERIFY(MakeFile(dir.path() + "/Other", "elsewhere.txt"));
+    QVERIFY(MakeFiles(root, {"Song.mp3", "sub/Only Here.txt", "../Other/elsewhere.txt"}));
     SharesStore store;
     SharedFoldersManager* m = store.manager;
     m->AddSharedFolder(root);
@@ -394,9 +356,7 @@ void TestSharesManager::serverStatistics()
 {
     QTemporaryDir dir;
     const QString root = dir.path() + "/Music";
-    QVERIFY(MakeFile(root, "a.txt"));
-    QVERIFY(MakeFile(root, "b.txt"));
-    QVERIFY(MakeFile(root, "sub/c.txt"));
+    QVERIFY(MakeFiles(root, {"a.txt", "b.txt", "sub/c.txt"}));
 
     SharesStore store(true);
     SharedFoldersManager* manager = store.manager;
