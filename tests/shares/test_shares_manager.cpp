@@ -94,23 +94,15 @@ private slots:
             Type* t = d->GetType(i_type.toStdString());
             return t->IsNull() ? t->NewItem() : t->GetItem(Value(QString("%1 %2").arg(i_type).arg(i_n)));
         };
+        // 1 when the holder keeps its first link beside a second one, 0 when the second replaced it.
+        auto keepsFirst = [](ItemPtr i_holder, ItemPtr i_first, ItemPtr i_second) {
+            i_holder.Connect(i_first);
+            i_holder.Connect(i_second);
+            return i_holder.IsConnected(i_second) ? int(i_holder.IsConnected(i_first)) : -1;
+        };
         QVERIFY(d->GetType(type.toStdString())->IsRelatedTo(d->GetType(other.toStdString())));
-
-        ItemPtr a = make(type, 1);
-        ItemPtr b1 = make(other, 1);
-        ItemPtr b2 = make(other, 2);
-        a.Connect(b1);
-        a.Connect(b2);
-        QVERIFY(a.IsConnected(b2));
-        QCOMPARE(a.IsConnected(b1), typeHoldsMany);
-
-        ItemPtr b = make(other, 3);
-        ItemPtr a1 = make(type, 2);
-        ItemPtr a2 = make(type, 3);
-        b.Connect(a1);
-        b.Connect(a2);
-        QVERIFY(b.IsConnected(a2));
-        QCOMPARE(b.IsConnected(a1), otherHoldsMany);
+        QCOMPARE(keepsFirst(make(type, 1), make(other, 1), make(other, 2)), int(typeHoldsMany));
+        QCOMPARE(keepsFirst(make(other, 3), make(type, 2), make(type, 3)), int(otherHoldsMany));
     }
 
     void saveAndLoad()
@@ -168,13 +160,8 @@ private slots:
         QSignalSpy rescanned(store.manager, &SharedFoldersManager::SharedFilesRescanned);
         store.manager->Init();
         QCOMPARE(requests.count(), 0);
-        QCOMPARE(rescanned.count(), 1);
-        QCOMPARE(rescanned.at(0).at(0).toInt(), 0);
-        QCOMPARE(rescanned.at(0).at(1).toInt(), 0);
-        const QSet<QString> wordsAfter = Values(d->GetType("search_token")->GetItems());
-        QVERIFY2(wordsAfter == wordsBefore,
-                 qPrintable(QStringList((wordsAfter - wordsBefore).values()).join(',') + " / "
-                            + QStringList((wordsBefore - wordsAfter).values()).join(',')));
+        QCOMPARE(rescanned, (QList<QList<QVariant>>{{0, 0}}));
+        QCOMPARE(Values(d->GetType("search_token")->GetItems()), wordsBefore);
     }
 
     // Only names ending in ".mp3" or ".MP3" are scanned; results reach the file items through the
@@ -391,7 +378,6 @@ private slots:
         QCOMPARE(GetSetting("upload_speed"), QString("555"));
         QCOMPARE(testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size(), reports);
         QCOMPARE(lastCounts(), qMakePair(2u, 3u));
-
     }
 };
 
