@@ -43,11 +43,10 @@ public:
             dataSaver->AddSavedByConnectionType("global_value", "global");
             dataSaver->AddSavedType("user_list_group");
         }
-        for (const char* type : {"user", "user_list_group"})
-            Declare(type, Primary);
-        for (const char* type :
-             {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate", "length_seconds"})
-            Declare(type, Tertiary);
+        for (const char* type : {"user", "user_list_group", "file_size", "mpeg_version", "channel_mode",
+                                 "audio_frequency", "bitrate_mode", "bitrate", "length_seconds"})
+            if (!d->HasType(type))
+                d->NewType(type, QByteArray(type).startsWith("user") ? Primary : Tertiary, false, true);
         manager = new SharedFoldersManager;
     }
     ~SharesStore()
@@ -68,12 +67,6 @@ public:
     PeerMessenger* peer = nullptr;
 
 private:
-    static void Declare(const char* i_type, Primacy i_primacy)
-    {
-        if (!d->HasType(i_type))
-            d->NewType(i_type, i_primacy, false, true);
-    }
-
     std::unique_ptr<TimerManager> m_timers;
     std::unique_ptr<Server> m_server;
 };
@@ -85,6 +78,13 @@ inline bool MakeFile(const QString& i_root, const QString& i_relative, qint64 i_
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.resize(i_size);
+}
+inline bool MakeFiles(const QString& i_root, std::initializer_list<const char*> i_relative, qint64 i_size = 10)
+{
+    for (const char* relative : i_relative)
+        if (!MakeFile(i_root, QString::fromUtf8(relative), i_size))
+            return false;
+    return true;
 }
 
 inline bool WriteFile(const QString& i_path, const QByteArray& i_bytes)
@@ -113,31 +113,22 @@ inline QSet<QString> Values(const ItemSet& i_items)
 }
 
 // Visibility marks and user-list membership, as the windows set them.
-inline void MarkPublic(ItemPtr i_folder)
-{
-    i_folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
-}
-inline void MarkUserList(ItemPtr i_folder)
-{
-    i_folder.Connect(d->GetType("shared_userlist")->GetGlobalNullItem());
-}
+inline void MarkPublic(ItemPtr i_folder) { i_folder.Connect(d->GetType("shared_public")->GetGlobalNullItem()); }
+inline void MarkUserList(ItemPtr i_folder) { i_folder.Connect(d->GetType("shared_userlist")->GetGlobalNullItem()); }
 inline void MarkGroup(ItemPtr i_folder, const char* i_group)
 {
     i_folder.Connect(d->GetType("user_list_group")->GetItem(Value(i_group)));
 }
-inline ItemPtr ListUser(const char* i_user, std::initializer_list<const char*> i_groups = {})
-{
-    ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
-    ItemPtr listed = user["in_user_list"];
-    if (!listed)
-        listed = user.NewItem("in_user_list");
-    for (const char* group : i_groups)
-        listed.Connect(d->GetType("user_list_group")->GetItem(Value(group)));
-    return user;
-}
 inline void Unshare(const char* i_user)
 {
     d->GetType("user")->GetItem(Value(i_user)).Connect(d->GetType("unshared")->GetGlobalNullItem());
+}
+inline void ListUser(const char* i_user, std::initializer_list<const char*> i_groups = {})
+{
+    ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+    ItemPtr listed = user["in_user_list"] ? user["in_user_list"] : user.NewItem("in_user_list");
+    for (const char* group : i_groups)
+        MarkGroup(listed, group);
 }
 
 // The body of a compressed message, after its code; false when the code differs or it does

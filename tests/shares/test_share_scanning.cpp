@@ -20,16 +20,6 @@ QPair<int, int> Rescan(SharedFoldersManager* ip_manager)
     return {spy.at(0).at(0).toInt(), spy.at(0).at(1).toInt()};
 }
 
-QStringList ScanRequests(QSignalSpy& io_spy)
-{
-    QStringList files;
-    for (const QList<QVariant>& call : io_spy)
-        files << QFileInfo(call.at(0).toString()).fileName();
-    io_spy.clear();
-    files.sort();
-    return files;
-}
-
 // Words the index should hold for a file: those of its folder value, "\" and its name.
 QSet<QString> ExpectedWords(const ItemPtr& i_file)
 {
@@ -47,335 +37,250 @@ class TestShareScanning : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-
-    void addSharedFolder();
-    void rescanCounts();
-    void orphanFolderIsRemovedOnce();
-    void listingRules();
-    void symbolicLinks();
-    void letterCase();
-    void audioRequests();
-    void wordIndex();
-    void lowerCaseKeys();
-    void badInput();
-
-private:
     std::unique_ptr<SharesStore> m_store;
+    SharedFoldersManager* m_manager = nullptr;
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_root;
-};
 
-void TestShareScanning::init()
-{
-    m_store = std::make_unique<SharesStore>();
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_root = m_dir->path() + "/Music";
-    QVERIFY(QDir().mkpath(m_root));
-}
-
-void TestShareScanning::cleanup()
-{
-    m_store.reset();
-    m_dir.reset();
-}
-
-void TestShareScanning::addSharedFolder()
-{
-    SharedFoldersManager* m = m_store->manager;
-    QVERIFY(MakeFile(m_root, "a.txt"));
-    QVERIFY(MakeFile(m_root, "sub/b.txt"));
-    QSignalSpy rescanned(m, &SharedFoldersManager::SharedFilesRescanned);
-
-    const ItemPtr first = m->AddSharedFolder(m_root);
-    QVERIFY(first);
-    QCOMPARE(first.AsString(), m_root);
-    QCOMPARE(first["shared_folder_id"].AsString(), QString("[1]Music"));
-    QCOMPARE(GetSetting("shared_folder_counter"), QString("2"));
-    QCOMPARE(SharedPaths(), (QStringList{m_root + "/a.txt", m_root + "/sub/b.txt"}));
-    QCOMPARE(rescanned.count(), 0);
-
-    // The same text again changes nothing.
-    QCOMPARE(m->AddSharedFolder(m_root), first);
-    QCOMPARE(GetSetting("shared_folder_counter"), QString("2"));
-    QCOMPARE(d->GetType("shared_folder_id")->GetItemCount(), size_t(1));
-
-    // With a trailing "/" it is a folder of its own, with a label of its own, and its files are
-    // not shared twice.
-    const ItemPtr second = m->AddSharedFolder(m_root + "/");
-    QVERIFY(second && second != first);
-    QCOMPARE(second["shared_folder_id"].AsString(), QString("[2]Music"));
-    QCOMPARE(GetSetting("shared_folder_counter"), QString("3"));
-    QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(2));
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-    QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(2));
-    QCOMPARE(rescanned.count(), 1);
-}
-
-void TestShareScanning::rescanCounts()
-{
-    SharedFoldersManager* m = m_store->manager;
-    QVERIFY(MakeFile(m_root, "keep.txt"));
-    QVERIFY(MakeFile(m_root, "gone.txt"));
-    QVERIFY(MakeFile(m_root, "deep/one.txt"));
-    QVERIFY(MakeFile(m_root, "deep/two.txt"));
-    QVERIFY(MakeFile(m_root, "deep/inner/three.txt"));
-    m->AddSharedFolder(m_root);
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-
-    // Unchanged: same items, counts (0, 0).
-    const ItemPtr kept = m->GetSharedFileItem(m_root + "/keep.txt");
-    QVERIFY(kept);
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-    QCOMPARE(m->GetSharedFileItem(m_root + "/keep.txt"), kept);
-
-    // Delete one, add two.
-    QVERIFY(QFile::remove(m_root + "/gone.txt"));
-    QVERIFY(MakeFile(m_root, "new1.txt"));
-    QVERIFY(MakeFile(m_root, "deep/new2.txt"));
-    QCOMPARE(Rescan(m), qMakePair(2, 1));
-
-    // A deleted subfolder counts every file below it as removed, nested folders included.
-    QVERIFY(QDir(m_root + "/deep").removeRecursively());
-    QCOMPARE(Rescan(m), qMakePair(0, 4));
-    QCOMPARE(SharedPaths(), (QStringList{m_root + "/keep.txt", m_root + "/new1.txt"}));
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-
-    // Sizes of kept files are never refreshed.
-    QVERIFY(MakeFile(m_root, "keep.txt", 999));
-    Rescan(m);
-    QCOMPARE(m->GetSharedFileItem(m_root + "/keep.txt")["shared_file_size"].AsString(), QString("10"));
-
-    // No shared folders at all.
-    d->GetType("shared_folder")->GetItems().Remove();
-    QCOMPARE(Rescan(m), qMakePair(0, 2));
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-    QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(0));
-    QCOMPARE(d->GetType("search_token")->GetItemCount(), size_t(0));
-}
-
-void TestShareScanning::orphanFolderIsRemovedOnce()
-{
-    // A removed subfolder whose file carries a name that a file still shared also carries.
-    SharedFoldersManager* m = m_store->manager;
-    QVERIFY(MakeFile(m_root, "cover.jpg"));
-    QVERIFY(MakeFile(m_root, "album/cover.jpg"));
-    QVERIFY(MakeFile(m_root, "album/song1.txt"));
-    QVERIFY(MakeFile(m_root, "album/song2.txt"));
-    m->AddSharedFolder(m_root);
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-    QVERIFY(QDir(m_root + "/album").removeRecursively());
-    QCOMPARE(Rescan(m), qMakePair(0, 3));
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-    QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(1));
-    QCOMPARE(d->GetType("shared_file_folder")->GetItemCount(), size_t(1));
-}
-
-void TestShareScanning::listingRules()
-{
-    SharedFoldersManager* m = m_store->manager;
-    QVERIFY(MakeFile(m_root, ".hidden.txt"));
-    QVERIFY(MakeFile(m_root, ".hiddenfolder/inside.txt"));
-    QVERIFY(MakeFile(m_root, ".hiddenfolder/deeper/inside2.txt"));
-    QVERIFY(MakeFile(m_root, "visible/b.txt"));
-    QVERIFY(MakeFile(m_root, "Zeta.txt"));
-    QVERIFY(MakeFile(m_root, "alpha.txt"));
-    QVERIFY(MakeFile(m_root, "empty.txt", 0));
-    QVERIFY(MakeFile(m_root, "big.bin", 5000000000LL));
-    m->AddSharedFolder(m_root);
-    QCOMPARE(SharedPaths(),
-             (QStringList{m_root + "/Zeta.txt", m_root + "/alpha.txt", m_root + "/big.bin", m_root + "/empty.txt",
-                          m_root + "/visible/b.txt"}));
-    // Files are made in listing order: by name, ignoring case.
-    QList<ItemPtr> files;
-    for (const ItemPtr& f : d->GetType("shared_file")->GetItems())
-        files << f;
-    QCOMPARE(files.first()["shared_file_name"].AsString(), QString("alpha.txt"));
-    QCOMPARE(files.at(3)["shared_file_name"].AsString(), QString("b.txt"));
-    QCOMPARE(files.at(4)["shared_file_name"].AsString(), QString("Zeta.txt"));
-    QCOMPARE(m->GetSharedFileItem(m_root + "/big.bin")["shared_file_size"].AsString(), QString("5000000000"));
-    QCOMPARE(m->GetSharedFileItem(m_root + "/empty.txt")["shared_file_size"].AsString(), QString("0"));
-    // Subfolder values are the listing's path joined with the name.
-    QVERIFY(d->GetType("shared_file_folder")->HasItem(Value(m_root + "/visible")));
-}
-
-void TestShareScanning::symbolicLinks()
-{
-    SharedFoldersManager* m = m_store->manager;
-    const QString elsewhere = m_dir->path() + "/Elsewhere";
-    QVERIFY(MakeFile(elsewhere, "far.txt"));
-    QVERIFY(MakeFile(m_root, "real/near.txt"));
-    QVERIFY(QFile::link(elsewhere, m_root + "/linkA"));
-    QVERIFY(QFile::link(elsewhere, m_root + "/linkB"));
-    QVERIFY(QFile::link(m_root + "/real/near.txt", m_root + "/filelink.txt"));
-    QVERIFY(QFile::link(m_root + "/missing", m_root + "/broken"));
-    // Cycles: a link to an ancestor, and two links that lead to each other's folders.
-    QVERIFY(QFile::link(m_root, m_root + "/real/up"));
-    QVERIFY(MakeFile(elsewhere, "x/y.txt"));
-    QVERIFY(QFile::link(m_root + "/real", elsewhere + "/x/back"));
-
-    QSignalSpy rescanned(m, &SharedFoldersManager::SharedFilesRescanned);
-    m->AddSharedFolder(m_root);
-    const QStringList paths = SharedPaths();
-    QVERIFY2(paths.contains(m_root + "/linkA/far.txt"), qPrintable(paths.join('\n')));
-    QVERIFY(paths.contains(m_root + "/linkB/far.txt"));
-    QVERIFY(paths.contains(m_root + "/linkA/x/y.txt"));
-    QVERIFY(paths.contains(m_root + "/filelink.txt"));
-    QVERIFY(paths.contains(m_root + "/real/near.txt"));
-    // linkA/x/back leads to real, which is not an ancestor on that descent, so it is walked once
-    // there; its "up" link then leads back to the shared folder and stops.
-    QVERIFY(paths.contains(m_root + "/linkA/x/back/near.txt"));
-    for (const QString& p : paths)
+private slots:
+    void init()
     {
-        QVERIFY2(!p.contains("/up/"), qPrintable(p));
-        QVERIFY2(p.count("/back/") <= 1, qPrintable(p));
-        QVERIFY2(!p.contains("broken"), qPrintable(p));
+        m_store = std::make_unique<SharesStore>();
+        m_manager = m_store->manager;
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_root = m_dir->path() + "/Music";
+        QVERIFY(QDir().mkpath(m_root));
     }
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-}
 
-void TestShareScanning::letterCase()
-{
-    SharedFoldersManager* m = m_store->manager;
-    QVERIFY(MakeFile(m_root, "Song.mp3"));
-    QVERIFY(MakeFile(m_root, "song.mp3"));
-    QVERIFY(MakeFile(m_root, "Other.txt"));
-    m->AddSharedFolder(m_root);
-    // Only the first listed of two names that differ in case is shared, at every rescan.
-    QCOMPARE(SharedPaths(), (QStringList{m_root + "/Other.txt", m_root + "/Song.mp3"}));
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-    QCOMPARE(SharedPaths(), (QStringList{m_root + "/Other.txt", m_root + "/Song.mp3"}));
-
-    // A rename in letter case only keeps the file shared.
-    QVERIFY(QFile::rename(m_root + "/Other.txt", m_root + "/OTHER.txt"));
-    QCOMPARE(Rescan(m), qMakePair(1, 1));
-    QCOMPARE(SharedPaths(), (QStringList{m_root + "/OTHER.txt", m_root + "/Song.mp3"}));
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-
-    // A file already shared keeps its place when a name differing in case appears beside it.
-    QVERIFY(QFile::remove(m_root + "/Song.mp3"));
-    QCOMPARE(Rescan(m), qMakePair(1, 1)); // song.mp3 takes over
-    const ItemPtr lower = m->GetSharedFileItem(m_root + "/song.mp3");
-    QCOMPARE(lower["shared_file_name"].AsString(), QString("song.mp3"));
-    QVERIFY(MakeFile(m_root, "Song.mp3"));
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-    QCOMPARE(m->GetSharedFileItem(m_root + "/SONG.MP3"), lower);
-}
-
-void TestShareScanning::audioRequests()
-{
-    SharedFoldersManager* m = m_store->manager;
-    for (const char* name : {"a.mp3", "b.MP3", "c.Mp3", "d.mp3.bak", ".mp3", "e.ogg"})
-        QVERIFY(MakeFile(m_root, name, 0));
-    QSignalSpy requests(m, &SharedFoldersManager::MP3ScanRequired);
-    m->AddSharedFolder(m_root);
-    QCOMPARE(ScanRequests(requests), (QStringList{"a.mp3", "b.MP3"}));
-    QCOMPARE(requests.count(), 0);
-
-    // Empty files give no result, so they are asked for again; a scanned file is not.
-    m->GetSharedFileItem(m_root + "/a.mp3").Connect(d->GetType("is_scanned")->GetGlobalNullItem());
-    m->RescanShares();
-    QCOMPARE(ScanRequests(requests), QStringList{"b.MP3"});
-}
-
-void TestShareScanning::wordIndex()
-{
-    SharedFoldersManager* m = m_store->manager;
-    // Every file is indexed by the words of its folder value, "\\" and its name, lower-cased.
-    QVERIFY(MakeFile(m_root, QString::fromUtf8("Café Müller/01 Track One.mp3")));
-    QVERIFY(MakeFile(m_root, QString::fromUtf8("Песни/Один Два.ogg")));
-    QVERIFY(MakeFile(m_root, "Rock/AC-DC Back_in_Black.MP3"));
-    m->AddSharedFolder(m_root);
-    int files = 0;
-    for (const ItemPtr& f : d->GetType("shared_file")->GetItems())
+    void cleanup()
     {
-        QCOMPARE(Values(f.GetItems("search_token")), ExpectedWords(f));
-        ++files;
+        m_store.reset();
+        m_dir.reset();
     }
-    QCOMPARE(files, 3);
-    const ItemPtr cafe = d->GetType("search_token")->HasItem(Value(QString::fromUtf8("café")));
-    QVERIFY(cafe);
-    QCOMPARE(cafe.GetItems("shared_file").size(), size_t(1));
-    QVERIFY(d->GetType("search_token")->HasItem(Value(QString::fromUtf8("песни"))));
-    QVERIFY(!d->GetType("search_token")->HasItem(Value("Rock")));
-    // Every file is found by every component of the shared folder's path.
-    const ItemPtr music = d->GetType("search_token")->HasItem(Value("music"));
-    QCOMPARE(music.GetItems("shared_file").size(), size_t(3));
 
-    // The index is rebuilt by the rescan after it was lost, as after a restart.
-    d->GetType("search_token")->GetItems().Remove();
-    QCOMPARE(Rescan(m), qMakePair(0, 0));
-    for (const ItemPtr& f : d->GetType("shared_file")->GetItems())
-        QCOMPARE(Values(f.GetItems("search_token")), ExpectedWords(f));
-}
-
-void TestShareScanning::lowerCaseKeys()
-{
-    Type* folders = d->GetType("shared_file_folder");
-    QCOMPARE(folders->GetItem(Value("/A/B/"))["shared_file_folder_lowercase_name"].AsString(), QString("/a/b"));
-    QCOMPARE(folders->GetItem(Value("/A/b"))["shared_file_folder_lowercase_name"],
-             folders->GetItem(Value("/A/B/"))["shared_file_folder_lowercase_name"]);
-    QCOMPARE(folders->GetItem(Value("/"))["shared_file_folder_lowercase_name"].AsString(), QString(""));
-    QCOMPARE(d->GetType("shared_file_name")->GetItem(Value(QString::fromUtf8("ÄÖ.MP3")))["shared_file_lowercase_name"].AsString(),
-             QString::fromUtf8("äö.mp3"));
-}
-
-void TestShareScanning::badInput()
-{
-    SharedFoldersManager* m = m_store->manager;
-    QVERIFY(MakeFile(m_root, "ok.txt"));
-    QVERIFY(MakeFile(m_root, "first.txt"));
-    QVERIFY(MakeFile(m_root, "second.txt"));
-    // A name that is not UTF-8.
-    const QByteArray bad = QFile::encodeName(m_root) + "/bad\xff\xfe name.txt";
+    void addSharedFolder()
     {
+        QVERIFY(MakeFiles(m_root, {"a.txt", "sub/b.txt"}));
+        QSignalSpy rescanned(m_manager, &SharedFoldersManager::SharedFilesRescanned);
+
+        const ItemPtr first = m_manager->AddSharedFolder(m_root);
+        QVERIFY(first);
+        QCOMPARE(first.AsString(), m_root);
+        QCOMPARE(first["shared_folder_id"].AsString(), QString("[1]Music"));
+        QCOMPARE(GetSetting("shared_folder_counter"), QString("2"));
+        QCOMPARE(SharedPaths(), (QStringList{m_root + "/a.txt", m_root + "/sub/b.txt"}));
+        QCOMPARE(rescanned.count(), 0);
+
+        // The same text again changes nothing.
+        QCOMPARE(m_manager->AddSharedFolder(m_root), first);
+        QCOMPARE(GetSetting("shared_folder_counter"), QString("2"));
+        QCOMPARE(d->GetType("shared_folder_id")->GetItemCount(), size_t(1));
+
+        // With a trailing "/" it is a folder of its own, with a label of its own, and its files are
+        // not shared twice.
+        const ItemPtr second = m_manager->AddSharedFolder(m_root + "/");
+        QVERIFY(second && second != first);
+        QCOMPARE(second["shared_folder_id"].AsString(), QString("[2]Music"));
+        QCOMPARE(GetSetting("shared_folder_counter"), QString("3"));
+        QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(2));
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+        QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(2));
+        QCOMPARE(rescanned.count(), 1);
+    }
+
+    void rescanCounts()
+    {
+        QVERIFY(MakeFiles(m_root, {"keep.txt", "gone.txt", "deep/one.txt", "deep/keep.txt", "deep/inner/three.txt"}));
+        m_manager->AddSharedFolder(m_root);
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+
+        // Unchanged: same items, counts (0, 0).
+        const ItemPtr kept = m_manager->GetSharedFileItem(m_root + "/keep.txt");
+        QVERIFY(kept);
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+        QCOMPARE(m_manager->GetSharedFileItem(m_root + "/keep.txt"), kept);
+
+        // Delete one, add two.
+        QVERIFY(QFile::remove(m_root + "/gone.txt"));
+        QVERIFY(MakeFiles(m_root, {"new1.txt", "deep/new2.txt"}));
+        QCOMPARE(Rescan(m_manager), qMakePair(2, 1));
+
+        // A deleted subfolder counts every file below it as removed, nested folders included, and
+        // goes once although a file still shared carries the name of one of its files.
+        QVERIFY(QDir(m_root + "/deep").removeRecursively());
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 4));
+        QCOMPARE(SharedPaths(), (QStringList{m_root + "/keep.txt", m_root + "/new1.txt"}));
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+        QCOMPARE(d->GetType("shared_file_folder")->GetItemCount(), size_t(1));
+
+        // Sizes of kept files are never refreshed.
+        QVERIFY(MakeFile(m_root, "keep.txt", 999));
+        Rescan(m_manager);
+        QCOMPARE(m_manager->GetSharedFileItem(m_root + "/keep.txt")["shared_file_size"].AsString(), QString("10"));
+
+        // No shared folders at all.
+        d->GetType("shared_folder")->GetItems().Remove();
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 2));
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+        QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(0));
+        QCOMPARE(d->GetType("search_token")->GetItemCount(), size_t(0));
+    }
+
+    void listingRules()
+    {
+        QVERIFY(MakeFiles(m_root, {".hidden.txt", ".hiddenfolder/inside.txt", ".hiddenfolder/deeper/inside2.txt",
+                                   "visible/b.txt", "Zeta.txt", "alpha.txt"}));
+        QVERIFY(MakeFile(m_root, "empty.txt", 0));
+        QVERIFY(MakeFile(m_root, "big.bin", 5000000000LL));
+        m_manager->AddSharedFolder(m_root);
+        QCOMPARE(SharedPaths(),
+                 (QStringList{m_root + "/Zeta.txt", m_root + "/alpha.txt", m_root + "/big.bin", m_root + "/empty.txt",
+                              m_root + "/visible/b.txt"}));
+        // Files are made in listing order: by name, ignoring case.
+        QStringList order;
+        for (const ItemPtr& f : d->GetType("shared_file")->GetItems())
+            order << f["shared_file_name"].AsString();
+        QCOMPARE(order, (QStringList{"alpha.txt", "big.bin", "empty.txt", "b.txt", "Zeta.txt"}));
+        QCOMPARE(m_manager->GetSharedFileItem(m_root + "/big.bin")["shared_file_size"].AsString(), QString("5000000000"));
+        QCOMPARE(m_manager->GetSharedFileItem(m_root + "/empty.txt")["shared_file_size"].AsString(), QString("0"));
+        // Subfolder values are the listing's path joined with the name.
+        QVERIFY(d->GetType("shared_file_folder")->HasItem(Value(m_root + "/visible")));
+    }
+
+    void symbolicLinks()
+    {
+        const QString elsewhere = m_dir->path() + "/Elsewhere";
+        QVERIFY(MakeFile(elsewhere, "far.txt"));
+        QVERIFY(MakeFiles(m_root, {"real/near.txt"}) && MakeFiles(elsewhere, {"x/y.txt"}));
+        QVERIFY(QFile::link(elsewhere, m_root + "/linkA"));
+        QVERIFY(QFile::link(elsewhere, m_root + "/linkB"));
+        QVERIFY(QFile::link(m_root + "/real/near.txt", m_root + "/filelink.txt"));
+        QVERIFY(QFile::link(m_root + "/missing", m_root + "/broken"));
+        // Cycles: a link to an ancestor, and two links that lead to each other's folders.
+        QVERIFY(QFile::link(m_root, m_root + "/real/up"));
+        QVERIFY(QFile::link(m_root + "/real", elsewhere + "/x/back"));
+
+        m_manager->AddSharedFolder(m_root);
+        const QStringList paths = SharedPaths();
+        // linkA/x/back leads to real, which is not an ancestor on that descent, so it is walked once
+        // there; its "up" link then leads back to the shared folder and stops.
+        for (const char* p : {"/linkA/far.txt", "/linkB/far.txt", "/linkA/x/y.txt", "/filelink.txt", "/real/near.txt",
+                              "/linkA/x/back/near.txt"})
+            QVERIFY2(paths.contains(m_root + p), qPrintable(paths.join('\n')));
+        for (const QString& p : paths)
+        {
+            QVERIFY2(!p.contains("/up/"), qPrintable(p));
+            QVERIFY2(p.count("/back/") <= 1, qPrintable(p));
+            QVERIFY2(!p.contains("broken"), qPrintable(p));
+        }
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+    }
+
+    void letterCase()
+    {
+        QVERIFY(MakeFiles(m_root, {"Song.mp3", "song.mp3", "Other.txt"}));
+        m_manager->AddSharedFolder(m_root);
+        // Only the first listed of two names that differ in case is shared, at every rescan.
+        QCOMPARE(SharedPaths(), (QStringList{m_root + "/Other.txt", m_root + "/Song.mp3"}));
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+        QCOMPARE(SharedPaths(), (QStringList{m_root + "/Other.txt", m_root + "/Song.mp3"}));
+
+        // A rename in letter case only keeps the file shared.
+        QVERIFY(QFile::rename(m_root + "/Other.txt", m_root + "/OTHER.txt"));
+        QCOMPARE(Rescan(m_manager), qMakePair(1, 1));
+        QCOMPARE(SharedPaths(), (QStringList{m_root + "/OTHER.txt", m_root + "/Song.mp3"}));
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+
+        // A file already shared keeps its place when a name differing in case appears beside it.
+        QVERIFY(QFile::remove(m_root + "/Song.mp3"));
+        QCOMPARE(Rescan(m_manager), qMakePair(1, 1)); // song.mp3 takes over
+        const ItemPtr lower = m_manager->GetSharedFileItem(m_root + "/song.mp3");
+        QCOMPARE(lower["shared_file_name"].AsString(), QString("song.mp3"));
+        QVERIFY(MakeFile(m_root, "Song.mp3"));
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+        QCOMPARE(m_manager->GetSharedFileItem(m_root + "/SONG.MP3"), lower);
+    }
+
+    void wordIndex()
+    {
+        // Every file is indexed by the words of its folder value, "\\" and its name, lower-cased.
+        QVERIFY(MakeFiles(m_root, {"Café Müller/01 Track One.mp3", "Песни/Один Два.ogg", "Rock/AC-DC Back_in_Black.MP3"}));
+        m_manager->AddSharedFolder(m_root);
+        QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(3));
+        for (const ItemPtr& f : d->GetType("shared_file")->GetItems())
+            QCOMPARE(Values(f.GetItems("search_token")), ExpectedWords(f));
+        const ItemPtr cafe = d->GetType("search_token")->HasItem(Value(QString::fromUtf8("café")));
+        QVERIFY(cafe);
+        QCOMPARE(cafe.GetItems("shared_file").size(), size_t(1));
+        QVERIFY(d->GetType("search_token")->HasItem(Value(QString::fromUtf8("песни"))));
+        QVERIFY(!d->GetType("search_token")->HasItem(Value("Rock")));
+        // Every file is found by every component of the shared folder's path.
+        const ItemPtr music = d->GetType("search_token")->HasItem(Value("music"));
+        QCOMPARE(music.GetItems("shared_file").size(), size_t(3));
+
+        // The index is rebuilt by the rescan after it was lost, as after a restart.
+        d->GetType("search_token")->GetItems().Remove();
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+        for (const ItemPtr& f : d->GetType("shared_file")->GetItems())
+            QCOMPARE(Values(f.GetItems("search_token")), ExpectedWords(f));
+    }
+
+    void lowerCaseKeys()
+    {
+        Type* folders = d->GetType("shared_file_folder");
+        QCOMPARE(folders->GetItem(Value("/A/B/"))["shared_file_folder_lowercase_name"].AsString(), QString("/a/b"));
+        QCOMPARE(folders->GetItem(Value("/A/b"))["shared_file_folder_lowercase_name"],
+                 folders->GetItem(Value("/A/B/"))["shared_file_folder_lowercase_name"]);
+        QCOMPARE(folders->GetItem(Value("/"))["shared_file_folder_lowercase_name"].AsString(), QString(""));
+        QCOMPARE(d->GetType("shared_file_name")->GetItem(Value(QString::fromUtf8("ÄÖ.MP3")))["shared_file_lowercase_name"].AsString(),
+                 QString::fromUtf8("äö.mp3"));
+    }
+
+    void badInput()
+    {
+        QVERIFY(MakeFiles(m_root, {"ok.txt", "first.txt", "second.txt"}));
+        // A name that is not UTF-8; removed by its bytes, as the temporary folder cannot name it.
+        const QByteArray bad = QFile::encodeName(m_root) + "/bad\xff\xfe name.txt";
         FILE* f = fopen(bad.constData(), "w");
         QVERIFY(f);
         fclose(f);
-    }
-    // A file that goes away while the folder is walked: deleted when the first file is made.
-    struct Deleter : DataHandler
-    {
-        QString path;
-        void OnName(ItemPtr i_name)
+        const auto removeBad = qScopeGuard([&bad] { ::remove(bad.constData()); });
+        // A file that goes away while the folder is walked: deleted when the first file is made.
+        struct Deleter : DataHandler
         {
-            if (i_name.AsString() == "first.txt")
-                QFile::remove(path);
-        }
-    } deleter;
-    deleter.path = m_root + "/second.txt";
-    d->GetType("shared_file_name")->m_itemCreated.insert(
-        new EventHandler<Deleter, ItemPtr>(&deleter, &Deleter::OnName));
+            QString path;
+            void OnName(ItemPtr i_name)
+            {
+                if (i_name.AsString() == "first.txt")
+                    QFile::remove(path);
+            }
+        } deleter;
+        deleter.path = m_root + "/second.txt";
+        d->GetType("shared_file_name")->m_itemCreated.insert(
+            new EventHandler<Deleter, ItemPtr>(&deleter, &Deleter::OnName));
 
-    QStringList lines;
-    SetLogSink([&lines](const QString& i_area, const QString& i_line) {
-        if (i_area == "Shared")
-            lines << i_line;
-    });
-    m->AddSharedFolder(m_root);
-    m->AddSharedFolder(m_dir->path() + "/does-not-exist");
-    m->AddSharedFolder(QString());
-    SetLogSink(LogSink());
-    auto logged = [&lines](const QString& i_text) {
-        for (const QString& line : lines)
-            if (line.contains(i_text))
-                return true;
-        return false;
-    };
-    QVERIFY(logged("second.txt: it went away during the scan"));
-    QVERIFY(logged("does-not-exist does not exist"));
-    QVERIFY(logged("is not valid UTF-8"));
-    const QStringList paths = SharedPaths();
-    QVERIFY(paths.contains(m_root + "/ok.txt"));
-    QVERIFY(paths.contains(m_root + "/first.txt"));
-    QVERIFY(!paths.contains(m_root + "/second.txt"));
-    for (const QString& p : paths)
-        QVERIFY2(!p.contains(QChar::ReplacementCharacter) || QFileInfo::exists(p), qPrintable(p));
-    QCOMPARE(Rescan(m).second, 0);
-}
+        QStringList lines;
+        SetLogSink([&lines](const QString& i_area, const QString& i_line) {
+            if (i_area == "Shared")
+                lines << i_line;
+        });
+        m_manager->AddSharedFolder(m_root);
+        m_manager->AddSharedFolder(m_dir->path() + "/does-not-exist");
+        m_manager->AddSharedFolder(QString());
+        SetLogSink(LogSink());
+        for (const char* text : {"second.txt: it went away during the scan", "does-not-exist does not exist",
+                                 "is not valid UTF-8"})
+            QVERIFY2(!lines.filter(text).isEmpty(), text);
+        const QStringList paths = SharedPaths();
+        QVERIFY(paths.contains(m_root + "/ok.txt"));
+        QVERIFY(paths.contains(m_root + "/first.txt"));
+        QVERIFY(!paths.contains(m_root + "/second.txt"));
+        for (const QString& p : paths)
+            QVERIFY2(!p.contains(QChar::ReplacementCharacter) || QFileInfo::exists(p), qPrintable(p));
+        QCOMPARE(Rescan(m_manager).second, 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestShareScanning)
 #include "test_share_scanning.moc"

@@ -1,19 +1,15 @@
 #include "SharesFixture.h"
 
 #include "Log.h"
-#include "Server.h"
 #include "TestServer.h"
-#include "TimerManager.h"
 #include "RawPeer.h"
 #include "Wire.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
-#include <tuple>
 
 namespace
 {
@@ -31,7 +27,6 @@ QStringList LinkedTypes(const ItemPtr& i_file)
         out << i_file[type].AsString();
     return out;
 }
-
 } // namespace
 
 class TestSharesManager : public QObject
@@ -39,413 +34,352 @@ class TestSharesManager : public QObject
     Q_OBJECT
 
 private slots:
-    void typePrimacy();
-    void relationEnds_data();
-    void relationEnds();
-    void saveAndLoad();
-    void audioResults();
-    void destroyWhileScanning();
-    void lookup();
-    void displayString_data();
-    void displayString();
-    void removeUserShare();
-    void serverStatistics();
-};
-
-// Primacy decides what the collector keeps: a wrong one loses shares or keeps stale items.
-void TestSharesManager::typePrimacy()
-{
-    SharesStore store;
-    const std::vector<std::pair<const char*, Primacy>> types{
-        {"shared_folder", Primary},
-        {"shared_file", Secondary},
-        {"shared_file_name", Secondary},
-        {"shared_file_lowercase_name", Tertiary},
-        {"shared_file_folder", Secondary},
-        {"shared_file_folder_lowercase_name", Tertiary},
-        {"shared_file_size", Tertiary},
-        {"shared_public", Tertiary},
-        {"shared_userlist", Tertiary},
-        {"is_scanned", Tertiary},
-        {"shared_folder_id", Tertiary},
-        {"user_share", Primary},
-        {"user_share_folder", Secondary},
-        {"user_share_folder_parent", Secondary},
-        {"user_share_folder_child", Secondary},
-        {"user_share_folder_name", Tertiary},
-        {"user_share_file", Secondary},
-        {"user_share_file_name", Tertiary},
-        {"search_token", Tertiary},
-        {"unshared", Tertiary},
-    };
-    for (const auto& type : types)
-    {
-        QVERIFY2(d->HasType(type.first), type.first);
-        QVERIFY2(d->GetType(type.first)->GetPrimacy() == type.second, type.first);
-        QVERIFY2(d->GetType(type.first)->IsCreateOnGet(), type.first);
-    }
-}
-
-void TestSharesManager::relationEnds_data()
-{
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<QString>("other");
-    QTest::addColumn<bool>("typeHoldsMany");  // how many others one item of the type may hold
-    QTest::addColumn<bool>("otherHoldsMany"); // how many items of the type one other may hold
-    const bool M = true, O = false;
-    const std::vector<std::tuple<const char*, const char*, bool, bool>> relations{
-        {"shared_folder", "shared_file_folder", M, M},
-        {"shared_file", "shared_file_folder", O, M},
-        {"shared_file_folder", "shared_file_folder_lowercase_name", O, M},
-        {"shared_file", "shared_file_name", O, M},
-        {"shared_file_name", "shared_file_lowercase_name", O, M},
-        {"shared_file", "shared_file_size", O, M},
-        {"shared_folder", "shared_public", O, M},
-        {"shared_folder", "shared_userlist", O, M},
-        {"shared_folder", "user_list_group", M, M},
-        {"shared_folder", "shared_folder_id", O, O},
-        {"user_share", "user", O, O},
-        {"user_share", "user_share_folder", M, O},
-        {"user_share_folder", "user_share_folder_name", O, M},
-        {"user_share_folder", "user_share_file", M, O},
-        {"user_share_folder", "user_share_folder_parent", O, O},
-        {"user_share_folder", "user_share_folder_child", M, O},
-        {"user_share_folder_parent", "user_share_folder_child", O, O},
-        {"user_share_file", "user_share_file_name", O, M},
-        {"user_share_file", "file_size", O, M},
-        {"search_token", "shared_file", M, M},
-        {"shared_file", "mpeg_version", O, M},
-        {"shared_file", "channel_mode", O, M},
-        {"shared_file", "audio_frequency", O, M},
-        {"shared_file", "bitrate_mode", O, M},
-        {"shared_file", "bitrate", O, M},
-        {"shared_file", "is_scanned", O, M},
-        {"user_share_file", "bitrate_mode", O, M},
-        {"user_share_file", "bitrate", O, M},
-        {"user_share_file", "length_seconds", O, M},
-        {"user", "unshared", O, M},
-    };
-    for (const auto& r : relations)
-        QTest::newRow(qPrintable(QString("%1 - %2").arg(std::get<0>(r), std::get<1>(r))))
-            << QString(std::get<0>(r)) << QString(std::get<1>(r)) << std::get<2>(r) << std::get<3>(r);
-}
-
-// Linking a second item on a One end unlinks the first; on a Many end both stay.
-void TestSharesManager::relationEnds()
-{
-    QFETCH(QString, type);
-    QFETCH(QString, other);
-    QFETCH(bool, typeHoldsMany);
-    QFETCH(bool, otherHoldsMany);
-    SharesStore store;
-    auto make = [](const QString& i_type, int i_n) {
-        Type* t = d->GetType(i_type.toStdString());
-        return t->IsNull() ? t->NewItem() : t->GetItem(Value(QString("%1 %2").arg(i_type).arg(i_n)));
-    };
-    QVERIFY(d->GetType(type.toStdString())->IsRelatedTo(d->GetType(other.toStdString())));
-
-    ItemPtr a = make(type, 1);
-    ItemPtr b1 = make(other, 1);
-    ItemPtr b2 = make(other, 2);
-    a.Connect(b1);
-    a.Connect(b2);
-    QVERIFY(a.IsConnected(b2));
-    QCOMPARE(a.IsConnected(b1), typeHoldsMany);
-
-    ItemPtr b = make(other, 3);
-    ItemPtr a1 = make(type, 2);
-    ItemPtr a2 = make(type, 3);
-    b.Connect(a1);
-    b.Connect(a2);
-    QVERIFY(b.IsConnected(a2));
-    QCOMPARE(b.IsConnected(a1), otherHoldsMany);
-}
-
-void TestSharesManager::saveAndLoad()
-{
-    QTemporaryDir dir;
-    const QString root = dir.path() + "/Share";
-    const QString dataFile = dir.path() + "/data";
-    QVERIFY(MakeFile(root, "a.txt", 123));
-    QVERIFY(WriteFile(root + "/sub/song.mp3", Mp3Bytes(50)));
-
-    QStringList before;
-    QSet<QString> wordsBefore;
+    // Primacy decides what the collector keeps: a wrong one loses shares or keeps stale items.
+    void typePrimacy()
     {
         SharesStore store;
-        SharedFoldersManager* m = store.manager;
-        ItemPtr folder = m->AddSharedFolder(root);
-        folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
-        ItemPtr other = m->AddSharedFolder(dir.path() + "/Other");
-        other.Connect(d->GetType("shared_userlist")->GetGlobalNullItem());
-        other.Connect(d->GetType("user_list_group")->GetItem(Value("friends")));
-        d->GetType("user")->GetItem(Value("mallory")).Connect(d->GetType("unshared")->GetGlobalNullItem());
-        d->GetType("user")->GetItem(Value("bystander"));
-        m->OnMP3Scanned(root + "/sub/song.mp3", 1, "joint stereo", 0, false, 192);
-        // Not saved: words, browsed shares.
-        d->GetType("user_share")->NewItem().Connect(d->GetType("user")->GetItem(Value("bob")));
-        wordsBefore = Values(d->GetType("search_token")->GetItems());
-        before = SharedPaths();
-        dataSaver->Save(dataFile);
+        const std::pair<Primacy, const char*> types[]{
+            {Primary, "shared_folder user_share"},
+            {Secondary, "shared_file shared_file_name shared_file_folder user_share_folder user_share_folder_parent "
+                        "user_share_folder_child user_share_file"},
+            {Tertiary, "shared_file_lowercase_name shared_file_folder_lowercase_name shared_file_size shared_public "
+                       "shared_userlist is_scanned shared_folder_id user_share_folder_name user_share_file_name "
+                       "search_token unshared"}};
+        for (const auto& [primacy, names] : types)
+            for (const QString& name : QString(names).split(' '))
+            {
+                const std::string type = name.toStdString();
+                QVERIFY2(d->HasType(type) && d->GetType(type)->GetPrimacy() == primacy && d->GetType(type)->IsCreateOnGet(),
+                         type.c_str());
+            }
     }
 
-    SharesStore store;
-    dataSaver->Load(dataFile);
-    QCOMPARE(SharedPaths(), before);
-    QCOMPARE(d->GetType("search_token")->GetItemCount(), size_t(0));
-    QCOMPARE(d->GetType("user_share")->GetItemCount(), size_t(0));
-    QCOMPARE(GetSetting("shared_folder_counter"), QString("3"));
-
-    ItemPtr folder = d->GetType("shared_folder")->HasItem(Value(root));
-    QVERIFY(folder);
-    QCOMPARE(folder["shared_folder_id"].AsString(), QString("[1]Share"));
-    QVERIFY(folder.IsConnected("shared_public"));
-    ItemPtr other = d->GetType("shared_folder")->HasItem(Value(dir.path() + "/Other"));
-    QVERIFY(other.IsConnected("shared_userlist"));
-    QCOMPARE(other["user_list_group"].AsString(), QString("friends"));
-    QVERIFY(d->GetType("user")->HasItem(Value("mallory")).IsConnected("unshared"));
-    QVERIFY(!d->GetType("user")->HasItem(Value("bystander")));
-
-    // The lower-case items come back with the load, so lookups work before any rescan.
-    ItemPtr song = store.manager->GetSharedFileItem(root + "/SUB/Song.mp3");
-    QVERIFY(song);
-    QCOMPARE(LinkedTypes(song), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
-    QVERIFY(song.IsConnected("is_scanned"));
-    QCOMPARE(store.manager->GetSharedFileItem(root + "/a.txt")["shared_file_size"].AsString(), QString("123"));
-
-    // A scanned file is not asked for again; the rescan rebuilds the words.
-    QSignalSpy requests(store.manager, &SharedFoldersManager::MP3ScanRequired);
-    QSignalSpy rescanned(store.manager, &SharedFoldersManager::SharedFilesRescanned);
-    store.manager->Init();
-    QCOMPARE(requests.count(), 0);
-    QCOMPARE(rescanned.count(), 1);
-    QCOMPARE(rescanned.at(0).at(0).toInt(), 0);
-    QCOMPARE(rescanned.at(0).at(1).toInt(), 0);
-    const QSet<QString> wordsAfter = Values(d->GetType("search_token")->GetItems());
-    QVERIFY2(wordsAfter == wordsBefore,
-             qPrintable(QStringList((wordsAfter - wordsBefore).values()).join(',') + " / "
-                        + QStringList((wordsBefore - wordsAfter).values()).join(',')));
-}
-
-void TestSharesManager::audioResults()
-{
-    QTemporaryDir dir;
-    const QString root = dir.path() + "/Share";
-    QVERIFY(WriteFile(root + "/good.mp3", Mp3Bytes(100)));
-    QVERIFY(WriteFile(root + "/junk.mp3", QByteArray(5000, 'x')));
-    QVERIFY(WriteFile(root + "/empty.mp3", QByteArray()));
-    QVERIFY(WriteFile(root + "/gone.mp3", Mp3Bytes(100)));
-
-    SharesStore store;
-    SharedFoldersManager* m = store.manager;
-    QStringList lines;
-    SetLogSink([&lines](const QString& i_area, const QString& i_line) {
-        if (i_area == "MP3 Scanning")
-            lines << i_line.section(QLatin1String("] "), 1);
-    });
-    const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
-    lines.clear(); // the sink is handed every line kept so far
-    QSignalSpy scanned(m, &SharedFoldersManager::MP3ScanRequired);
-    m->AddSharedFolder(root);
-    QCOMPARE(scanned.count(), 4);
-    // The item goes before its result arrives: the result is dropped.
-    m->GetSharedFileItem(root + "/gone.mp3").Remove();
-
-    const ItemPtr good = m->GetSharedFileItem(root + "/good.mp3");
-    QTRY_VERIFY_WITH_TIMEOUT(good.IsConnected("is_scanned"), 10000);
-    QCOMPARE(LinkedTypes(good), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
-    QCOMPARE(m->GetFileItemDisplayString(good), QString("192 CBR"));
-    // Requests are answered in order, so the unshared file's result came first: logged, dropped.
-    QVERIFY(lines.contains("Scanned " + root + "/gone.mp3"));
-    // Failed scans store nothing and are asked for at the next rescan.
-    for (const char* name : {"/junk.mp3", "/empty.mp3"})
+    // Rows "type other ends": the first end tells how many others one item of the type may hold,
+    // the second how many items of the type one other may hold (M many, O one).
+    void relationEnds_data()
     {
-        const ItemPtr f = m->GetSharedFileItem(root + name);
-        QVERIFY(!f.IsConnected("is_scanned"));
-        QVERIFY(!f.IsConnected("bitrate"));
-    }
-    QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(3));
-    scanned.clear();
-    m->RescanShares();
-    QStringList again;
-    for (const auto& call : scanned)
-        again << QFileInfo(call.at(0).toString()).fileName();
-    again.sort();
-    QCOMPARE(again, (QStringList{"empty.mp3", "gone.mp3", "junk.mp3"}));
-}
-
-void TestSharesManager::destroyWhileScanning()
-{
-    // A large file keeps the scanner busy while more requests queue up; destruction waits for
-    // the one in progress and answers nothing else.
-    QTemporaryDir dir;
-    const QString big = dir.path() + "/big.mp3";
-    QVERIFY(WriteFile(big, Mp3Bytes(400000)));
-    auto store = std::make_unique<SharesStore>();
-    SharedFoldersManager* m = store->manager;
-    for (int i = 0; i < 20; ++i)
-        emit m->MP3ScanRequired(big);
-    QElapsedTimer timer;
-    timer.start();
-    store.reset();
-    QVERIFY(timer.elapsed() < 10000);
-    QCoreApplication::processEvents();
-    QCOMPARE(sharedFoldersManager, static_cast<SharedFoldersManager*>(nullptr));
-}
-
-void TestSharesManager::lookup()
-{
-    QTemporaryDir dir;
-    const QString root = dir.path() + "/Music";
-    QVERIFY(MakeFile(root, "Song.mp3"));
-    QVERIFY(MakeFile(root, "sub/Only Here.txt"));
-    QVERIFY(MakeFile(dir.path() + "/Other", "elsewhere.txt"));
-    SharesStore store;
-    SharedFoldersManager* m = store.manager;
-    m->AddSharedFolder(root);
-    m->AddSharedFolder(dir.path() + "/Other");
-
-    const ItemPtr song = m->GetSharedFileItem(root + "/Song.mp3");
-    QVERIFY(song);
-    QCOMPARE(m->GetSharedFileItem(root.toUpper() + "/SONG.MP3"), song);
-    QCOMPARE(m->GetSharedFileItem(root.toLower() + "/song.mp3/"), song);
-    QVERIFY(!m->GetSharedFileItem(QString(root + "/Song.mp3").replace('/', '\\')));
-    QVERIFY(!m->GetSharedFileItem(root + "/elsewhere.txt"));
-    QVERIFY(!m->GetSharedFileItem(root + "/sub"));
-    QVERIFY(!m->GetSharedFileItem(QString()));
-    QVERIFY(m->GetSharedFileItem(root + "/sub/only here.TXT"));
-    QVERIFY(m->GetSharedFileItem(dir.path() + "/Other/elsewhere.txt"));
-
-    // Two names that differ in case in one folder: the older item answers.
-    ItemPtr folder = d->GetType("shared_file_folder")->HasItem(Value(root));
-    ItemPtr twin = d->GetType("shared_file")->NewItem();
-    twin.Connect(folder);
-    twin.Connect(d->GetType("shared_file_name")->GetItem(Value("SONG.mp3")));
-    QCOMPARE(m->GetSharedFileItem(root + "/song.mp3"), song);
-}
-
-void TestSharesManager::displayString_data()
-{
-    QTest::addColumn<int>("bitrate");
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("cbr") << 192 << "cbr" << -1 << "192 CBR";
-    QTest::newRow("vbr with length") << 128 << "vbr" << 245 << "128 VBR, 4m5s";
-    QTest::newRow("bitrate only") << 320 << "" << -1 << "320";
-    QTest::newRow("length only") << -1 << "" << 65 << ", 1m5s";
-    QTest::newRow("nothing") << -1 << "" << -1 << "";
-    QTest::newRow("hours") << -1 << "" << 3725 << ", 1h2m5s";
-}
-
-void TestSharesManager::displayString()
-{
-    QFETCH(int, bitrate);
-    QFETCH(QString, mode);
-    QFETCH(int, length);
-    SharesStore store;
-    ItemPtr file = d->GetType("user_share_file")->NewItem();
-    if (bitrate >= 0)
-        file.Connect(d->GetType("bitrate")->GetItem(Value(bitrate)));
-    if (!mode.isEmpty())
-        file.Connect(d->GetType("bitrate_mode")->GetItem(Value(mode)));
-    if (length >= 0)
-        file.Connect(d->GetType("length_seconds")->GetItem(Value(length)));
-    QTEST(store.manager->GetFileItemDisplayString(file), "text");
-}
-
-void TestSharesManager::removeUserShare()
-{
-    SharesStore store;
-    auto build = [](const QString& i_user) {
-        ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
-        ItemPtr share = d->GetType("user_share")->NewItem();
-        share.Connect(user);
-        ItemPtr top = share.NewItem("user_share_folder");
-        top.Connect(d->GetType("user_share_folder_name")->GetItem(Value(i_user + "-top")));
-        ItemPtr sub = share.NewItem("user_share_folder");
-        sub.Connect(d->GetType("user_share_folder_name")->GetItem(Value(i_user + "-sub")));
-        ItemPtr parent = sub.NewItem("user_share_folder_parent");
-        parent.Connect(top.NewItem("user_share_folder_child"));
-        for (ItemPtr folder : {top, sub})
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<bool>("typeHoldsMany");
+        QTest::addColumn<bool>("otherHoldsMany");
+        const char* relations[]{
+            "shared_folder shared_file_folder MM", "shared_folder shared_public OM", "shared_folder shared_userlist OM",
+            "shared_folder user_list_group MM", "shared_folder shared_folder_id OO",
+            "shared_file shared_file_folder OM", "shared_file shared_file_name OM", "shared_file shared_file_size OM",
+            "shared_file mpeg_version OM", "shared_file channel_mode OM", "shared_file audio_frequency OM",
+            "shared_file bitrate_mode OM", "shared_file bitrate OM", "shared_file is_scanned OM",
+            "shared_file_folder shared_file_folder_lowercase_name OM", "shared_file_name shared_file_lowercase_name OM",
+            "user_share user OO", "user_share user_share_folder MO", "user_share_folder user_share_folder_name OM",
+            "user_share_folder user_share_file MO", "user_share_folder user_share_folder_parent OO",
+            "user_share_folder user_share_folder_child MO", "user_share_folder_parent user_share_folder_child OO",
+            "user_share_file user_share_file_name OM", "user_share_file file_size OM", "user_share_file bitrate_mode OM",
+            "user_share_file bitrate OM", "user_share_file length_seconds OM", "search_token shared_file MM",
+            "user unshared OM"};
+        for (const char* relation : relations)
         {
-            ItemPtr file = folder.NewItem("user_share_file");
-            file.Connect(d->GetType("user_share_file_name")->GetItem(Value(i_user + "-file")));
-            file.Connect(d->GetType("file_size")->GetItem(Value(i_user.size() * 1000)));
-            file.Connect(d->GetType("bitrate")->GetItem(Value(128)));
+            const QStringList r = QString(relation).split(' ');
+            QTest::newRow(relation) << r[0] << r[1] << (r[2][0] == 'M') << (r[2][1] == 'M');
         }
-    };
-    build("bob");
-    build("carol");
-    store.manager->RemoveUserShare("bob");
-    store.manager->RemoveUserShare("nobody");
-    QVERIFY(d->GetType("user")->HasItem(Value("bob")));
-    QVERIFY(!d->GetType("user")->HasItem(Value("bob"))["user_share"]);
-    QCOMPARE(d->GetType("user_share")->GetItemCount(), size_t(1));
-    QCOMPARE(d->GetType("user_share_folder")->GetItemCount(), size_t(2));
-    QCOMPARE(d->GetType("user_share_file")->GetItemCount(), size_t(2));
-    QCOMPARE(d->GetType("user_share_folder_parent")->GetItemCount(), size_t(1));
-    QCOMPARE(Values(d->GetType("user_share_folder_name")->GetItems()), (QSet<QString>{"carol-top", "carol-sub"}));
-    QCOMPARE(Values(d->GetType("user_share_file_name")->GetItems()), QSet<QString>{"carol-file"});
-    QCOMPARE(Values(d->GetType("file_size")->GetItems()), QSet<QString>{"5000"});
-}
+    }
 
-void TestSharesManager::serverStatistics()
-{
-    QTemporaryDir dir;
-    const QString root = dir.path() + "/Music";
-    QVERIFY(MakeFile(root, "a.txt"));
-    QVERIFY(MakeFile(root, "b.txt"));
-    QVERIFY(MakeFile(root, "sub/c.txt"));
+    // Linking a second item on a One end unlinks the first; on a Many end both stay.
+    void relationEnds()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, other);
+        QFETCH(bool, typeHoldsMany);
+        QFETCH(bool, otherHoldsMany);
+        SharesStore store;
+        auto make = [](const QString& i_type, int i_n) {
+            Type* t = d->GetType(i_type.toStdString());
+            return t->IsNull() ? t->NewItem() : t->GetItem(Value(QString("%1 %2").arg(i_type).arg(i_n)));
+        };
+        // 1 when the holder keeps its first link beside a second one, 0 when the second replaced it.
+        auto keepsFirst = [](ItemPtr i_holder, ItemPtr i_first, ItemPtr i_second) {
+            i_holder.Connect(i_first);
+            i_holder.Connect(i_second);
+            return i_holder.IsConnected(i_second) ? int(i_holder.IsConnected(i_first)) : -1;
+        };
+        QVERIFY(d->GetType(type.toStdString())->IsRelatedTo(d->GetType(other.toStdString())));
+        QCOMPARE(keepsFirst(make(type, 1), make(other, 1), make(other, 2)), int(typeHoldsMany));
+        QCOMPARE(keepsFirst(make(other, 3), make(type, 2), make(type, 3)), int(otherHoldsMany));
+    }
 
-    SharesStore store(true);
-    SharedFoldersManager* manager = store.manager;
-    SetSettingNumber("new_listening_port", FreePortPair());
-    dataSaver->NotifyFirstStart();
-    TestServer testServer;
-    QVERIFY(testServer.Listen());
-    SetSetting("server_host", "127.0.0.1");
-    SetSettingNumber("server_port", testServer.Port());
-    SetSetting("username", "alice");
-    SetSetting("password", "secret");
-    testServer.SetUserStats("alice", 4321, 7, 3, 2);
-    manager->AddSharedFolder(root);
-    manager->RescanShares();
+    void saveAndLoad()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/Share";
+        const QString dataFile = dir.path() + "/data";
+        QVERIFY(MakeFile(root, "a.txt", 123));
+        QVERIFY(WriteFile(root + "/sub/song.mp3", Mp3Bytes(50)));
 
-    QSignalSpy connected(gp_server, &Server::Connected);
-    gp_server->Connect();
-    QVERIFY(connected.wait(5000));
-    // The last count report of the login is ours: two folders, three files.
-    auto lastCounts = [&]() {
-        const QList<TestServer::Frame> frames = testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice");
-        if (frames.isEmpty())
-            return qMakePair(-1u, -1u);
-        WireReader counts(frames.last().m_body);
-        const quint32 folders = counts.U32();
-        const quint32 files = counts.U32();
-        return counts.AtEnd() && !counts.Failed() ? qMakePair(folders, files) : qMakePair(-2u, -2u);
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(lastCounts(), qMakePair(2u, 3u), 5000);
-    const int reports = testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size();
-    QVERIFY(testServer.WaitForFrames(SM_GET_USER_STATS, 1, "alice"));
-    QCOMPARE(WireReader(testServer.FramesWithCode(SM_GET_USER_STATS, "alice").at(0).m_body).Str(), QString("alice"));
-    QTRY_COMPARE_WITH_TIMEOUT(GetSetting("upload_speed"), QString("4321"), 5000);
+        QStringList before;
+        QSet<QString> wordsBefore;
+        {
+            SharesStore store;
+            MarkPublic(store.manager->AddSharedFolder(root));
+            ItemPtr other = store.manager->AddSharedFolder(dir.path() + "/Other");
+            MarkUserList(other);
+            MarkGroup(other, "friends");
+            Unshare("mallory");
+            d->GetType("user")->GetItem(Value("bystander"));
+            store.manager->OnMP3Scanned(root + "/sub/song.mp3", 1, "joint stereo", 0, false, 192);
+            // Not saved: words, browsed shares.
+            d->GetType("user_share")->NewItem().Connect(d->GetType("user")->GetItem(Value("bob")));
+            wordsBefore = Values(d->GetType("search_token")->GetItems());
+            before = SharedPaths();
+            dataSaver->Save(dataFile);
+        }
 
-    // Statistics of a name that differs only in case leave the speed alone; a rescan that adds
-    // files does not report the counts again.
-    QSignalSpy stats(gp_server, &Server::ReceivedUserStats);
-    QVERIFY(testServer.SendFrame("alice", SM_GET_USER_STATS, WireWriter().Str("ALICE").Stats(99, 1, 1, 1).Body()));
-    QVERIFY(stats.wait(5000));
-    QCOMPARE(GetSetting("upload_speed"), QString("4321"));
-    QVERIFY(MakeFile(root, "d.txt"));
-    manager->RescanShares();
-    QVERIFY(testServer.SendFrame("alice", SM_GET_USER_STATS, WireWriter().Str("alice").Stats(555, 1, 1, 1).Body()));
-    QVERIFY(stats.wait(5000));
-    QCOMPARE(GetSetting("upload_speed"), QString("555"));
-    QCOMPARE(testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size(), reports);
-    QCOMPARE(lastCounts(), qMakePair(2u, 3u));
+        SharesStore store;
+        dataSaver->Load(dataFile);
+        QCOMPARE(SharedPaths(), before);
+        QCOMPARE(d->GetType("search_token")->GetItemCount(), size_t(0));
+        QCOMPARE(d->GetType("user_share")->GetItemCount(), size_t(0));
+        QCOMPARE(GetSetting("shared_folder_counter"), QString("3"));
 
-}
+        ItemPtr folder = d->GetType("shared_folder")->HasItem(Value(root));
+        QVERIFY(folder);
+        QCOMPARE(folder["shared_folder_id"].AsString(), QString("[1]Share"));
+        QVERIFY(folder.IsConnected("shared_public"));
+        ItemPtr other = d->GetType("shared_folder")->HasItem(Value(dir.path() + "/Other"));
+        QVERIFY(other.IsConnected("shared_userlist"));
+        QCOMPARE(other["user_list_group"].AsString(), QString("friends"));
+        QVERIFY(d->GetType("user")->HasItem(Value("mallory")).IsConnected("unshared"));
+        QVERIFY(!d->GetType("user")->HasItem(Value("bystander")));
+
+        // The lower-case items come back with the load, so lookups work before any rescan.
+        ItemPtr song = store.manager->GetSharedFileItem(root + "/SUB/Song.mp3");
+        QVERIFY(song);
+        QCOMPARE(LinkedTypes(song), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
+        QVERIFY(song.IsConnected("is_scanned"));
+        QCOMPARE(store.manager->GetSharedFileItem(root + "/a.txt")["shared_file_size"].AsString(), QString("123"));
+
+        // A scanned file is not asked for again; the rescan rebuilds the words.
+        QSignalSpy requests(store.manager, &SharedFoldersManager::MP3ScanRequired);
+        QSignalSpy rescanned(store.manager, &SharedFoldersManager::SharedFilesRescanned);
+        store.manager->Init();
+        QCOMPARE(requests.count(), 0);
+        QCOMPARE(rescanned, (QList<QList<QVariant>>{{0, 0}}));
+        QCOMPARE(Values(d->GetType("search_token")->GetItems()), wordsBefore);
+    }
+
+    // Only names ending in ".mp3" or ".MP3" are scanned; results reach the file items through the
+    // scanner's thread.
+    void audioResults()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/Share";
+        QVERIFY(WriteFile(root + "/good.mp3", Mp3Bytes(100)) && WriteFile(root + "/gone.mp3", Mp3Bytes(100)));
+        QVERIFY(WriteFile(root + "/junk.mp3", QByteArray(5000, 'x')));
+        QVERIFY(MakeFiles(root, {"empty.mp3", "b.MP3", "c.Mp3", "d.mp3.bak", ".mp3", "e.ogg"}, 0));
+
+        SharesStore store;
+        SharedFoldersManager* m = store.manager;
+        QStringList lines;
+        SetLogSink([&lines](const QString& i_area, const QString& i_line) {
+            if (i_area == "MP3 Scanning")
+                lines << i_line.section(QLatin1String("] "), 1);
+        });
+        const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+        lines.clear(); // the sink is handed every line kept so far
+        QSignalSpy scanned(m, &SharedFoldersManager::MP3ScanRequired);
+        auto requested = [&scanned] {
+            QStringList names;
+            for (const auto& call : scanned)
+                names << QFileInfo(call.at(0).toString()).fileName();
+            scanned.clear();
+            names.sort();
+            return names;
+        };
+        m->AddSharedFolder(root);
+        QCOMPARE(requested(), (QStringList{"b.MP3", "empty.mp3", "gone.mp3", "good.mp3", "junk.mp3"}));
+        // The item goes before its result arrives: the result is dropped.
+        m->GetSharedFileItem(root + "/gone.mp3").Remove();
+
+        const ItemPtr good = m->GetSharedFileItem(root + "/good.mp3");
+        QTRY_VERIFY_WITH_TIMEOUT(good.IsConnected("is_scanned"), 10000);
+        QCOMPARE(LinkedTypes(good), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
+        QCOMPARE(m->GetFileItemDisplayString(good), QString("192 CBR"));
+        // Requests are answered in order, so the unshared file's result came first: logged, dropped.
+        QVERIFY(lines.contains("Scanned " + root + "/gone.mp3"));
+        // Failed scans store nothing and are asked for at the next rescan; a scanned file is not.
+        for (const char* name : {"/junk.mp3", "/empty.mp3", "/b.MP3"})
+            QVERIFY(!m->GetSharedFileItem(root + name).IsConnected("is_scanned")
+                    && !m->GetSharedFileItem(root + name).IsConnected("bitrate"));
+        QVERIFY(!m->GetSharedFileItem(root + "/gone.mp3"));
+        m->RescanShares();
+        QCOMPARE(requested(), (QStringList{"b.MP3", "empty.mp3", "gone.mp3", "junk.mp3"}));
+    }
+
+    void destroyWhileScanning()
+    {
+        // A large file keeps the scanner busy while more requests queue up; destruction waits for
+        // the one in progress and answers nothing else.
+        QTemporaryDir dir;
+        const QString big = dir.path() + "/big.mp3";
+        QVERIFY(WriteFile(big, Mp3Bytes(400000)));
+        auto store = std::make_unique<SharesStore>();
+        SharedFoldersManager* m = store->manager;
+        for (int i = 0; i < 20; ++i)
+            emit m->MP3ScanRequired(big);
+        QElapsedTimer timer;
+        timer.start();
+        store.reset();
+        QVERIFY(timer.elapsed() < 10000);
+        QCoreApplication::processEvents();
+        QCOMPARE(sharedFoldersManager, static_cast<SharedFoldersManager*>(nullptr));
+    }
+
+    void lookup()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/Music";
+        QVERIFY(MakeFiles(root, {"Song.mp3", "sub/Only Here.txt", "../Other/elsewhere.txt"}));
+        SharesStore store;
+        SharedFoldersManager* m = store.manager;
+        m->AddSharedFolder(root);
+        m->AddSharedFolder(dir.path() + "/Other");
+
+        const ItemPtr song = m->GetSharedFileItem(root + "/Song.mp3");
+        QVERIFY(song);
+        QCOMPARE(m->GetSharedFileItem(root.toUpper() + "/SONG.MP3"), song);
+        QCOMPARE(m->GetSharedFileItem(root.toLower() + "/song.mp3/"), song);
+        QVERIFY(!m->GetSharedFileItem(QString(root + "/Song.mp3").replace('/', '\\')));
+        QVERIFY(!m->GetSharedFileItem(root + "/elsewhere.txt"));
+        QVERIFY(!m->GetSharedFileItem(root + "/sub"));
+        QVERIFY(!m->GetSharedFileItem(QString()));
+        QVERIFY(m->GetSharedFileItem(root + "/sub/only here.TXT"));
+        QVERIFY(m->GetSharedFileItem(dir.path() + "/Other/elsewhere.txt"));
+
+        // Two names that differ in case in one folder: the older item answers.
+        ItemPtr folder = d->GetType("shared_file_folder")->HasItem(Value(root));
+        ItemPtr twin = d->GetType("shared_file")->NewItem();
+        twin.Connect(folder);
+        twin.Connect(d->GetType("shared_file_name")->GetItem(Value("SONG.mp3")));
+        QCOMPARE(m->GetSharedFileItem(root + "/song.mp3"), song);
+    }
+
+    void displayString_data()
+    {
+        QTest::addColumn<int>("bitrate");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("cbr") << 192 << "cbr" << -1 << "192 CBR";
+        QTest::newRow("vbr with length") << 128 << "vbr" << 245 << "128 VBR, 4m5s";
+        QTest::newRow("bitrate only") << 320 << "" << -1 << "320";
+        QTest::newRow("length only") << -1 << "" << 65 << ", 1m5s";
+        QTest::newRow("nothing") << -1 << "" << -1 << "";
+        QTest::newRow("hours") << -1 << "" << 3725 << ", 1h2m5s";
+    }
+
+    void displayString()
+    {
+        QFETCH(int, bitrate);
+        QFETCH(QString, mode);
+        QFETCH(int, length);
+        SharesStore store;
+        ItemPtr file = d->GetType("user_share_file")->NewItem();
+        if (bitrate >= 0)
+            file.Connect(d->GetType("bitrate")->GetItem(Value(bitrate)));
+        if (!mode.isEmpty())
+            file.Connect(d->GetType("bitrate_mode")->GetItem(Value(mode)));
+        if (length >= 0)
+            file.Connect(d->GetType("length_seconds")->GetItem(Value(length)));
+        QTEST(store.manager->GetFileItemDisplayString(file), "text");
+    }
+
+    void removeUserShare()
+    {
+        SharesStore store;
+        auto build = [](const QString& i_user) {
+            ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+            ItemPtr share = d->GetType("user_share")->NewItem();
+            share.Connect(user);
+            ItemPtr top = share.NewItem("user_share_folder");
+            top.Connect(d->GetType("user_share_folder_name")->GetItem(Value(i_user + "-top")));
+            ItemPtr sub = share.NewItem("user_share_folder");
+            sub.Connect(d->GetType("user_share_folder_name")->GetItem(Value(i_user + "-sub")));
+            ItemPtr parent = sub.NewItem("user_share_folder_parent");
+            parent.Connect(top.NewItem("user_share_folder_child"));
+            for (ItemPtr folder : {top, sub})
+            {
+                ItemPtr file = folder.NewItem("user_share_file");
+                file.Connect(d->GetType("user_share_file_name")->GetItem(Value(i_user + "-file")));
+                file.Connect(d->GetType("file_size")->GetItem(Value(i_user.size() * 1000)));
+                file.Connect(d->GetType("bitrate")->GetItem(Value(128)));
+            }
+        };
+        build("bob");
+        build("carol");
+        store.manager->RemoveUserShare("bob");
+        store.manager->RemoveUserShare("nobody");
+        QVERIFY(d->GetType("user")->HasItem(Value("bob")));
+        QVERIFY(!d->GetType("user")->HasItem(Value("bob"))["user_share"]);
+        QCOMPARE(d->GetType("user_share")->GetItemCount(), size_t(1));
+        QCOMPARE(d->GetType("user_share_folder")->GetItemCount(), size_t(2));
+        QCOMPARE(d->GetType("user_share_file")->GetItemCount(), size_t(2));
+        QCOMPARE(d->GetType("user_share_folder_parent")->GetItemCount(), size_t(1));
+        QCOMPARE(Values(d->GetType("user_share_folder_name")->GetItems()), (QSet<QString>{"carol-top", "carol-sub"}));
+        QCOMPARE(Values(d->GetType("user_share_file_name")->GetItems()), QSet<QString>{"carol-file"});
+        QCOMPARE(Values(d->GetType("file_size")->GetItems()), QSet<QString>{"5000"});
+    }
+
+    void serverStatistics()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/Music";
+        QVERIFY(MakeFiles(root, {"a.txt", "b.txt", "sub/c.txt"}));
+
+        SharesStore store(true);
+        SharedFoldersManager* manager = store.manager;
+        SetSettingNumber("new_listening_port", FreePortPair());
+        dataSaver->NotifyFirstStart();
+        TestServer testServer;
+        QVERIFY(testServer.Listen());
+        SetSetting("server_host", "127.0.0.1");
+        SetSettingNumber("server_port", testServer.Port());
+        SetSetting("username", "alice");
+        SetSetting("password", "secret");
+        testServer.SetUserStats("alice", 4321, 7, 3, 2);
+        manager->AddSharedFolder(root);
+        manager->RescanShares();
+
+        QSignalSpy connected(gp_server, &Server::Connected);
+        gp_server->Connect();
+        QVERIFY(connected.wait(5000));
+        // The last count report of the login is ours: two folders, three files.
+        auto lastCounts = [&]() {
+            const QList<TestServer::Frame> frames = testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice");
+            if (frames.isEmpty())
+                return qMakePair(-1u, -1u);
+            WireReader counts(frames.last().m_body);
+            const quint32 folders = counts.U32();
+            const quint32 files = counts.U32();
+            return counts.AtEnd() && !counts.Failed() ? qMakePair(folders, files) : qMakePair(-2u, -2u);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lastCounts(), qMakePair(2u, 3u), 5000);
+        const int reports = testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size();
+        QVERIFY(testServer.WaitForFrames(SM_GET_USER_STATS, 1, "alice"));
+        QCOMPARE(WireReader(testServer.FramesWithCode(SM_GET_USER_STATS, "alice").at(0).m_body).Str(), QString("alice"));
+        QTRY_COMPARE_WITH_TIMEOUT(GetSetting("upload_speed"), QString("4321"), 5000);
+
+        // Statistics of a name that differs only in case leave the speed alone; a rescan that adds
+        // files does not report the counts again.
+        QSignalSpy stats(gp_server, &Server::ReceivedUserStats);
+        QVERIFY(testServer.SendFrame("alice", SM_GET_USER_STATS, WireWriter().Str("ALICE").Stats(99, 1, 1, 1).Body()));
+        QVERIFY(stats.wait(5000));
+        QCOMPARE(GetSetting("upload_speed"), QString("4321"));
+        QVERIFY(MakeFile(root, "d.txt"));
+        manager->RescanShares();
+        QVERIFY(testServer.SendFrame("alice", SM_GET_USER_STATS, WireWriter().Str("alice").Stats(555, 1, 1, 1).Body()));
+        QVERIFY(stats.wait(5000));
+        QCOMPARE(GetSetting("upload_speed"), QString("555"));
+        QCOMPARE(testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size(), reports);
+        QCOMPARE(lastCounts(), qMakePair(2u, 3u));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSharesManager)
 #include "test_shares_manager.moc"
