@@ -11,30 +11,15 @@
 
 namespace
 {
-QByteArray Str(const QString& i_text)
-{
-    return RawPeer::String(i_text.toUtf8());
-}
+QByteArray Str(const QString& i_text) { return RawPeer::String(i_text.toUtf8()); }
+QByteArray Level(quint32 i_level) { return QByteArray(1, char(DM_BRANCH_LEVEL)) + RawPeer::UInt32(i_level); }
+QByteArray Root(const QString& i_user) { return QByteArray(1, char(DM_BRANCH_ROOT)) + Str(i_user); }
+QByteArray Depth(quint32 i_depth) { return QByteArray(1, char(DM_CHILD_DEPTH)) + RawPeer::UInt32(i_depth); }
 
 QByteArray Search(const QString& i_user, quint32 i_token, const QString& i_query, quint32 i_subCode = 49)
 {
     return QByteArray(1, char(DM_SEARCH)) + RawPeer::UInt32(i_subCode) + Str(i_user) + RawPeer::UInt32(i_token)
         + Str(i_query);
-}
-
-QByteArray Level(quint32 i_level)
-{
-    return QByteArray(1, char(DM_BRANCH_LEVEL)) + RawPeer::UInt32(i_level);
-}
-
-QByteArray Root(const QString& i_user)
-{
-    return QByteArray(1, char(DM_BRANCH_ROOT)) + Str(i_user);
-}
-
-QByteArray Depth(quint32 i_depth)
-{
-    return QByteArray(1, char(DM_CHILD_DEPTH)) + RawPeer::UInt32(i_depth);
 }
 
 // A raw client that the engine under test reaches as a parent candidate.
@@ -45,13 +30,7 @@ struct RawParent
 
     RawParent() { listener.listen(QHostAddress::LocalHost, 0); }
 
-    TestServer::ParentOffer Offer(const QString& i_user) const
-    {
-        TestServer::ParentOffer offer;
-        offer.m_user = i_user;
-        offer.m_port = listener.serverPort();
-        return offer;
-    }
+    TestServer::ParentOffer Offer(const QString& i_user) const { return {i_user, 0x7f000001, listener.serverPort()}; }
 
     // Takes the engine's connection and checks its opener.
     bool Accept()
@@ -183,27 +162,39 @@ private slots:
         wire += talker.peer->Frame(Search(QStringLiteral("dave"), 12, QStringLiteral("last")));
         talker.peer->SendRaw(wire);
         QTRY_COMPARE(requests.count(), 4);
-        const QList<QVariantList> expected = {
-            {QStringLiteral("alice"), 7u, QStringLiteral("abba gold")},
-            {QStringLiteral("bob"), 10u, QStringLiteral("\u00fcber")},
-            {QStringLiteral("carol"), 11u, QStringLiteral("wrapped")},
-            {QStringLiteral("dave"), 12u, QStringLiteral("last")},
-        };
-        for (int index = 0; index < expected.size(); ++index)
-        {
-            QCOMPARE(requests.at(index).at(0).toString(), expected[index][0].toString());
-            QCOMPARE(requests.at(index).at(1).toUInt(), expected[index][1].toUInt());
-            QCOMPARE(requests.at(index).at(2).toString(), expected[index][2].toString());
-        }
+        QCOMPARE(requests.at(0), (QVariantList{QStringLiteral("alice"), 7u, QStringLiteral("abba gold")}));
+        QCOMPARE(requests.at(1), (QVariantList{QStringLiteral("bob"), 10u, QStringLiteral("\u00fcber")}));
+        QCOMPARE(requests.at(2), (QVariantList{QStringLiteral("carol"), 11u, QStringLiteral("wrapped")}));
+        QCOMPARE(requests.at(3), (QVariantList{QStringLiteral("dave"), 12u, QStringLiteral("last")}));
         QVERIFY(dnetManager->HasParent());
         QCOMPARE(dnetManager->BranchLevel(), 3u);
     }
 
-    void childLooksAgainWhenTheParentIsLost()
+    void childAsksAgainOnTheTickAndWhenTheParentIsLost()
     {
+        TestServer::ParentOffer ghost{QStringLiteral("ghost"), 0x7f000001, 0};
+        {
+            QTcpServer gone;
+            QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
+            ghost.m_port = gone.serverPort();
+        }
+        m_testServer->SetPossibleParents({ghost});
+        QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
+        QVERIFY(Login());
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.at(0), (QVariantList{QStringLiteral("ghost"), QStringLiteral("D")}));
+        QCOMPARE(dnetManager->CandidateCount(), 0);
+        QVERIFY(!dnetManager->HasParent());
+
+        // Asked again on the tick, not in a loop.
         RawParent first, second;
         m_testServer->SetPossibleParents({first.Offer(QStringLiteral("first"))});
-        QVERIFY(Login());
+        int asked = ReportCount(SM_HAVE_NO_PARENT);
+        QTest::qWait(50);
+        QCOMPARE(ReportCount(SM_HAVE_NO_PARENT), asked);
+        timerManager->TickHalfMinute();
+        QTRY_COMPARE(ReportCount(SM_HAVE_NO_PARENT), asked + 1);
+        QCOMPARE(LastReport(SM_HAVE_NO_PARENT), QByteArray(1, '\1'));
         QVERIFY(first.Accept());
         QSignalSpy parentChanged(dnetManager, &DNetManager::ParentChanged);
         first.peer->SendFrame(Level(0));
@@ -211,7 +202,7 @@ private slots:
         QTRY_COMPARE(LastReport(SM_BRANCH_ROOT), Str(QStringLiteral("first")));
 
         m_testServer->SetPossibleParents({second.Offer(QStringLiteral("second"))});
-        const int asked = ReportCount(SM_HAVE_NO_PARENT);
+        asked = ReportCount(SM_HAVE_NO_PARENT);
         first.peer->Socket().close();
         QTRY_COMPARE(parentChanged.count(), 2);
         QCOMPARE(parentChanged.at(1).at(0).toString(), QString());
@@ -224,35 +215,6 @@ private slots:
         QCOMPARE(dnetManager->ParentUser(), QStringLiteral("second"));
         QTRY_COMPARE(LastReport(SM_BRANCH_ROOT), Str(QStringLiteral("top")));
         QCOMPARE(LastReport(SM_BRANCH_LEVEL), RawPeer::UInt32(2));
-    }
-
-    void unreachableCandidateFailsAndTheServerIsAskedAgain()
-    {
-        quint16 deadPort = 0;
-        {
-            QTcpServer gone;
-            QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
-            deadPort = gone.serverPort();
-        }
-        TestServer::ParentOffer ghost;
-        ghost.m_user = QStringLiteral("ghost");
-        ghost.m_port = deadPort;
-        m_testServer->SetPossibleParents({ghost});
-        QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
-        QVERIFY(Login());
-        QVERIFY(failed.wait(5000));
-        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("ghost"));
-        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("D"));
-        QCOMPARE(dnetManager->CandidateCount(), 0);
-        QVERIFY(!dnetManager->HasParent());
-
-        // Asked again on the tick, not in a loop.
-        const int asked = ReportCount(SM_HAVE_NO_PARENT);
-        QTest::qWait(50);
-        QCOMPARE(ReportCount(SM_HAVE_NO_PARENT), asked);
-        timerManager->TickHalfMinute();
-        QTRY_COMPARE(ReportCount(SM_HAVE_NO_PARENT), asked + 1);
-        QCOMPARE(LastReport(SM_HAVE_NO_PARENT), QByteArray(1, '\1'));
     }
 
     void floodingParentIsThrottledByDropping()
@@ -280,13 +242,19 @@ private slots:
 
     // ---- as a parent ----
 
-    void parentTakesTenChildrenAndForwardsEachSearchOnce()
+    void parentTakesTenChildrenOverTheSpeedThresholdAndForwardsEachSearchOnce()
     {
-        SetSettingNumber(QStringLiteral("upload_speed"), 100);
+        SetSettingNumber(QStringLiteral("upload_speed"), 10);
         m_testServer->SetParentMinSpeed(50);
         QVERIFY(Login());
-        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\1'));
+        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\0'));
+        auto refused = Child("slowpoke");
+        QVERIFY(refused->WaitForClose());
+        QCOMPARE(dnetManager->ChildCount(), 0);
 
+        // The setting is watched: a faster line is told to the server at once.
+        SetSettingNumber(QStringLiteral("upload_speed"), 60);
+        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\1'));
         std::vector<std::unique_ptr<RawPeer>> children;
         QByteArray payload;
         for (int index = 0; index < DNetManager::MaxChildren; ++index)
@@ -326,26 +294,6 @@ private slots:
             QCOMPARE(payload, second);
         }
         QTRY_COMPARE(requests.count(), 2);
-    }
-
-    void parentRefusesChildrenBelowTheSpeedThreshold()
-    {
-        SetSettingNumber(QStringLiteral("upload_speed"), 10);
-        m_testServer->SetParentMinSpeed(50);
-        QVERIFY(Login());
-        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\0'));
-        auto refused = Child("slowpoke");
-        QVERIFY(refused->WaitForClose());
-        QCOMPARE(dnetManager->ChildCount(), 0);
-
-        // The setting is watched: a faster line is told to the server at once.
-        SetSettingNumber(QStringLiteral("upload_speed"), 60);
-        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\1'));
-        auto accepted = Child("welcome");
-        QByteArray payload;
-        QVERIFY(accepted->ReadFrame(payload));
-        QCOMPARE(payload, Level(0));
-        QCOMPARE(dnetManager->ChildCount(), 1);
     }
 
     void branchNewsGoesDownAndDepthGoesUp()
