@@ -14,11 +14,6 @@ QByteArray Md5Hex(const QString& i_text)
     return QCryptographicHash::hash(i_text.toUtf8(), QCryptographicHash::Md5).toHex();
 }
 
-ItemPtr FlagItem(const char* i_type)
-{
-    return d->GetType(i_type)->GetGlobalNullItem();
-}
-
 // Points the client at a loopback port where nothing listens.
 void PointAtClosedPort()
 {
