@@ -127,27 +127,11 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<QByteArray>("signal");
         QTest::addColumn<QVariantList>("expected"); // after the user; invalid entries are not compared
+        // The transfer messages go through the same path end to end in test_peer_network.
         const auto row = [](const char* i_name, const MemStream& i_message, const char* i_signal, const QVariantList& i_args) {
             QTest::newRow(i_name) << i_message.ToByteArray() << QByteArray(i_signal) << i_args;
         };
         row("15", BuildUserInfoRequest(), SIGNAL(UserInfoRequested(QString)), {});
-        row("40", BuildTransferRequest(1, 9, QStringLiteral("x\\y"), 77),
-            SIGNAL(FileTransferRequested(QString,int,uint,std::string,qint64)), {1, 9u, QVariant(), qint64(77)});
-        row("41 accept", BuildTransferAccept(9, true, 5), SIGNAL(FileTransferResponse(QString,uint,bool,bool,qint64,QString)),
-            {9u, true, true, qint64(5), QString()});
-        row("41 deny", BuildTransferDeny(9, QStringLiteral("Queued")),
-            SIGNAL(FileTransferResponse(QString,uint,bool,bool,qint64,QString)),
-            {9u, false, false, qint64(0), QStringLiteral("Queued")});
-        row("43", BuildQueueUpload("a\\b"), SIGNAL(QueueUploadRequested(QString,QString)), {QStringLiteral("a\\b")});
-        row("44", BuildUploadPlaceInLine(QStringLiteral("f"), 4), SIGNAL(DownloadPlaceInLine(QString,std::string,int)),
-            {QVariant(), 4});
-        row("46", BuildUploadFailed("f"), SIGNAL(UploadFailed(QString,std::string)), {});
-        row("50", BuildUploadDenied(QStringLiteral("f"), QStringLiteral("Too many files")),
-            SIGNAL(UploadDenied(QString,std::string,QString)), {QVariant(), QStringLiteral("Too many files")});
-        row("51", BuildUploadPlaceInLineRequest(QStringLiteral("a\\f")),
-            SIGNAL(UploadPlaceInLineRequested(QString,QString)), {QStringLiteral("a\\f")});
-        row("60", BuildUploadOffer(QStringLiteral("f"), 12), SIGNAL(QueueDownloadRequested(QString,std::string,qint64)),
-            {QVariant(), qint64(12)});
         row("36", BuildGetSharedFilesInFolder(3, QStringLiteral("dir")),
             SIGNAL(SharedFilesInFolderRequested(QString,quint32,QString)), {3u, QStringLiteral("dir")});
         row("16", BuildUserInfoReply(QStringLiteral("hi"), true, "PIC", 2, 3, true),
