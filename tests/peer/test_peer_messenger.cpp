@@ -78,6 +78,8 @@ private slots:
         qRegisterMetaType<PeerConnection*>("PeerConnection*");
     }
 
+    void init() { Start(); }
+
     void cleanup()
     {
         delete peerMessenger;
@@ -90,14 +92,6 @@ private slots:
 
     void portsFollowTheSettings()
     {
-        // An unusable new port is ignored and a stored zero replaced by the defaults (binding them
-        // is not this test's business).
-        Start(QStringLiteral("%1"));
-        QCOMPARE(GetSetting(QStringLiteral("listening_port")), QStringLiteral("2235"));
-        QCOMPARE(GetSetting(QStringLiteral("obfuscated_listening_port")), QStringLiteral("2236"));
-        cleanup();
-
-        Start();
         QCOMPARE(GetSettingNumber(QStringLiteral("listening_port")), qint64(m_port));
         QCOMPARE(GetSettingNumber(QStringLiteral("obfuscated_listening_port")), qint64(m_port + 1));
         QVERIFY(!HasSetting(QStringLiteral("new_listening_port")));
@@ -107,9 +101,16 @@ private slots:
         auto scrambled = Introduce("scrambled", "P", true);
         QVERIFY(plain && scrambled);
         QTRY_COMPARE(peerMessenger->ConnectionCount(), 2);
+
+        // An unusable new port is ignored and a stored zero replaced by the defaults (binding them
+        // is not this test's business).
         cleanup();
+        Start(QStringLiteral("%1"));
+        QCOMPARE(GetSetting(QStringLiteral("listening_port")), QStringLiteral("2235"));
+        QCOMPARE(GetSetting(QStringLiteral("obfuscated_listening_port")), QStringLiteral("2236"));
 
         // A port in use is logged and skipped; the other one still serves.
+        cleanup();
         const quint16 port = FreePortPair();
         QTcpServer squatter;
         QVERIFY(squatter.listen(QHostAddress::Any, quint16(port + 1)));
@@ -144,7 +145,6 @@ private slots:
         QFETCH(QByteArray, payload);
         QFETCH(QByteArray, signal);
         QFETCH(QVariantList, expected);
-        Start();
         QSignalSpy spy(peerMessenger, signal.constData());
         // The body names nobody; the user comes from the opener, on either port.
         for (bool scrambled : {false, true})
@@ -164,7 +164,6 @@ private slots:
 
     void splitCoalescedUnknownAndMalformedFrames()
     {
-        Start();
         QSignalSpy places(peerMessenger, &PeerMessenger::DownloadPlaceInLine);
         QSignalSpy infos(peerMessenger, &PeerMessenger::UserInfoReceived);
         QSignalSpy responses(peerMessenger, &PeerMessenger::FileTransferResponse);
@@ -211,7 +210,6 @@ private slots:
 
     void sendUsesTheNewestConnection()
     {
-        Start();
         // A message read on each connection shows that its opener was taken, in this order.
         QSignalSpy asked(peerMessenger, &PeerMessenger::UserInfoRequested);
         auto older = Introduce("dave");
@@ -241,7 +239,6 @@ private slots:
     {
         QFETCH(QString, type);
         QFETCH(bool, refused);
-        Start();
         QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
         if (type == QLatin1String("P"))
             peerMessenger->GetUserInfo(QStringLiteral("frank"));
@@ -278,7 +275,6 @@ private slots:
     void incomingFileConnectionIsHandedOverAfterTheToken()
     {
         QFETCH(bool, scrambled);
-        Start();
         QSignalSpy requested(peerMessenger, &PeerMessenger::FileConnectionRequested);
         RawPeer uploader(scrambled);
         QVERIFY(uploader.Connect(scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort()));
@@ -304,7 +300,6 @@ private slots:
 
     void outgoingFileConnectionsDirectAndConnectBack()
     {
-        Start();
         QSignalSpy accepted(peerMessenger, &PeerMessenger::FileConnectionAccepted);
         QSignalSpy requested(peerMessenger, &PeerMessenger::FileConnectionRequested);
         QTcpServer listener;
@@ -344,7 +339,6 @@ private slots:
 
     void distributedConnectionsAreHandedOver()
     {
-        Start();
         QSignalSpy received(peerMessenger, &PeerMessenger::DistributedConnectionReceived);
         auto child = Introduce("jill", "D");
         child->SendFrame(QByteArray::fromHex("04") + RawPeer::UInt32(3)); // arrives with the opener
@@ -360,7 +354,6 @@ private slots:
 
     void unknownConnectBacksSilentAndIdleConnectionsAreClosed()
     {
-        Start();
         auto stranger = std::make_unique<RawPeer>();
         QVERIFY(stranger->Connect(peerMessenger->ListeningPort()));
         stranger->SendFrame(RawPeer::PierceFirewall(12345));
@@ -398,7 +391,6 @@ private slots:
 
     void sharesListRequestsAreAnswered()
     {
-        Start();
         auto peer = Introduce("lee");
         QByteArray payload;
         // Without a shares engine nothing goes back.
@@ -417,7 +409,6 @@ private slots:
 
     void searchRepliesBecomeItems()
     {
-        Start();
         QSignalSpy results(peerMessenger, &PeerMessenger::SearchResults);
         d->GetType("search_request")->NewItem(Value(55u));
         const auto reply = [](quint32 i_token, quint32 i_count, const std::vector<FileInfo>& i_files) {
@@ -477,7 +468,6 @@ private slots:
 
     void transferTokensComeFromTheCounter()
     {
-        Start();
         QCOMPARE(peerMessenger->RequestUpload(QStringLiteral("oz"), QStringLiteral("f"), 1), 0u);
         QCOMPARE(GetSetting(QStringLiteral("transfer_req_counter")), QStringLiteral("1"));
         QCOMPARE(peerMessenger->RequestUpload(QStringLiteral("oz"), QStringLiteral("f"), 1), 1u);
