@@ -128,14 +128,14 @@ private slots:
     void childAdoptsTheFirstCandidateThatTellsItsLevel()
     {
         RawParent silent, talker;
-        m_testServer->SetPossibleParents({silent.Offer(QStringLiteral("silent")), talker.Offer(QStringLiteral("talker"))});
+        m_testServer->SetPossibleParents({silent.Offer("silent"), talker.Offer("talker")});
         QVERIFY(Login());
         QVERIFY(silent.Accept());
         QVERIFY(talker.Accept());
 
         QSignalSpy parentChanged(dnetManager, &DNetManager::ParentChanged);
         talker.peer->SendFrame(Level(2));
-        talker.peer->SendFrame(Root(QStringLiteral("top")));
+        talker.peer->SendFrame(Root("top"));
         QVERIFY(parentChanged.wait(5000));
         QCOMPARE(parentChanged.at(0).at(0).toString(), QStringLiteral("talker"));
         QVERIFY(silent.peer->WaitForClose());
@@ -148,18 +148,18 @@ private slots:
         // Every well-formed search gives one request, in order; the rest is dropped.
         QSignalSpy requests(dnetManager, &DNetManager::DNetSearchRequest);
         QByteArray wire;
-        wire += talker.peer->Frame(Search(QStringLiteral("alice"), 7, QStringLiteral("abba gold")));
-        wire += talker.peer->Frame(Search(QStringLiteral("alice"), 8, QStringLiteral("cut")).left(12));
-        wire += talker.peer->Frame(Search(QStringLiteral("alice"), 9, QStringLiteral("other"), 50));
+        wire += talker.peer->Frame(Search("alice", 7, "abba gold"));
+        wire += talker.peer->Frame(Search("alice", 8, "cut").left(12));
+        wire += talker.peer->Frame(Search("alice", 9, "other", 50));
         wire += talker.peer->Frame(QByteArray());
         wire += talker.peer->Frame(QByteArray::fromHex("2a0102"));
         wire += talker.peer->Frame(QByteArray(1, char(DM_BRANCH_LEVEL)) + "\x01");
         wire += talker.peer->Frame(QByteArray(1, char(DM_SEARCH)) + RawPeer::UInt32(49) + RawPeer::UInt32(0xffffffff));
-        wire += talker.peer->Frame(Search(QStringLiteral("bob"), 10, QStringLiteral("\u00fcber")));
+        wire += talker.peer->Frame(Search("bob", 10, "\u00fcber"));
         wire += talker.peer->Frame(QByteArray(1, char(DM_EMBEDDED_MESSAGE))
                                    + Search(QStringLiteral("carol"), 11, QStringLiteral("wrapped")));
         wire += talker.peer->Frame(QByteArray(1, char(DM_PING)));
-        wire += talker.peer->Frame(Search(QStringLiteral("dave"), 12, QStringLiteral("last")));
+        wire += talker.peer->Frame(Search("dave", 12, "last"));
         talker.peer->SendRaw(wire);
         QTRY_COMPARE(requests.count(), 4);
         QCOMPARE(requests.at(0), (QVariantList{QStringLiteral("alice"), 7u, QStringLiteral("abba gold")}));
@@ -188,7 +188,7 @@ private slots:
 
         // Asked again on the tick, not in a loop.
         RawParent first, second;
-        m_testServer->SetPossibleParents({first.Offer(QStringLiteral("first"))});
+        m_testServer->SetPossibleParents({first.Offer("first")});
         int asked = ReportCount(SM_HAVE_NO_PARENT);
         QTest::qWait(50);
         QCOMPARE(ReportCount(SM_HAVE_NO_PARENT), asked);
@@ -201,7 +201,7 @@ private slots:
         QVERIFY(parentChanged.wait(5000));
         QTRY_COMPARE(LastReport(SM_BRANCH_ROOT), Str(QStringLiteral("first")));
 
-        m_testServer->SetPossibleParents({second.Offer(QStringLiteral("second"))});
+        m_testServer->SetPossibleParents({second.Offer("second")});
         asked = ReportCount(SM_HAVE_NO_PARENT);
         first.peer->Socket().close();
         QTRY_COMPARE(parentChanged.count(), 2);
@@ -220,7 +220,7 @@ private slots:
     void floodingParentIsThrottledByDropping()
     {
         RawParent parent;
-        m_testServer->SetPossibleParents({parent.Offer(QStringLiteral("flood"))});
+        m_testServer->SetPossibleParents({parent.Offer("flood")});
         QVERIFY(Login());
         QVERIFY(parent.Accept());
         QSignalSpy parentChanged(dnetManager, &DNetManager::ParentChanged);
@@ -232,7 +232,7 @@ private slots:
         QByteArray wire;
         const int sent = 2000;
         for (int index = 0; index < sent; ++index)
-            wire += parent.peer->Frame(Search(QStringLiteral("alice"), quint32(index), QStringLiteral("q")));
+            wire += parent.peer->Frame(Search("alice", quint32(index), "q"));
         parent.peer->SendRaw(wire);
         QTRY_COMPARE(qint64(requests.count()) + qint64(dnetManager->DroppedSearches()), qint64(sent));
         QVERIFY(requests.count() >= 100);
@@ -273,8 +273,8 @@ private slots:
         QCOMPARE(dnetManager->ChildCount(), DNetManager::MaxChildren);
 
         QSignalSpy requests(dnetManager, &DNetManager::DNetSearchRequest);
-        QVERIFY(m_testServer->SendEmbeddedSearch(QStringLiteral("me"), QStringLiteral("alice"), 77, QStringLiteral("abba")));
-        const QByteArray first = Search(QStringLiteral("alice"), 77, QStringLiteral("abba"));
+        QVERIFY(m_testServer->SendEmbeddedSearch("me", "alice", 77, "abba"));
+        const QByteArray first = Search("alice", 77, "abba");
         for (auto& child : children)
             QVERIFY(Expect(*child, first));
         QCOMPARE(requests.count(), 1);
@@ -286,8 +286,8 @@ private slots:
         QVERIFY(childrenChanged.wait(5000));
         QCOMPARE(dnetManager->ChildCount(), DNetManager::MaxChildren - 1);
         QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\1'));
-        QVERIFY(m_testServer->SendEmbeddedSearch(QStringLiteral("me"), QStringLiteral("bob"), 78, QStringLiteral("next")));
-        const QByteArray second = Search(QStringLiteral("bob"), 78, QStringLiteral("next"));
+        QVERIFY(m_testServer->SendEmbeddedSearch("me", "bob", 78, "next"));
+        const QByteArray second = Search("bob", 78, "next");
         for (auto& child : children)
         {
             QVERIFY(child->ReadFrame(payload));
@@ -300,7 +300,7 @@ private slots:
     {
         SetSettingNumber(QStringLiteral("upload_speed"), 100);
         RawParent parent;
-        m_testServer->SetPossibleParents({parent.Offer(QStringLiteral("up"))});
+        m_testServer->SetPossibleParents({parent.Offer("up")});
         QVERIFY(Login());
         QVERIFY(parent.Accept());
 
@@ -312,20 +312,20 @@ private slots:
         QTRY_COMPARE(LastReport(SM_CHILD_DEPTH), RawPeer::UInt32(1));
 
         parent.peer->SendFrame(Level(4));
-        parent.peer->SendFrame(Root(QStringLiteral("top")));
+        parent.peer->SendFrame(Root("top"));
         QVERIFY(Expect(*child, Level(5)));
-        QVERIFY(Expect(*child, Root(QStringLiteral("top"))));
+        QVERIFY(Expect(*child, Root("top")));
         QVERIFY(Expect(*parent.peer, Depth(1)));
 
         QSignalSpy requests(dnetManager, &DNetManager::DNetSearchRequest);
-        const QByteArray search = Search(QStringLiteral("zed"), 5, QStringLiteral("from above"));
+        const QByteArray search = Search("zed", 5, "from above");
         parent.peer->SendFrame(search);
         QVERIFY(Expect(*child, search));
         QTRY_COMPARE(requests.count(), 1);
 
         // The server's reset drops the whole neighbourhood and starts looking again.
         const int asked = ReportCount(SM_HAVE_NO_PARENT);
-        QVERIFY(m_testServer->SendFrame(QStringLiteral("me"), SM_RESET_DISTRIBUTED, QByteArray()));
+        QVERIFY(m_testServer->SendFrame("me", SM_RESET_DISTRIBUTED, QByteArray()));
         QVERIFY(child->WaitForClose());
         QVERIFY(parent.peer->WaitForClose());
         QTRY_VERIFY(ReportCount(SM_HAVE_NO_PARENT) > asked);

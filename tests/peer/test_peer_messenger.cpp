@@ -174,14 +174,14 @@ private slots:
 
         QByteArray wire;
         for (int place = 1; place <= 3; ++place)
-            wire += peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("f"), place)));
+            wire += peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine("f", place)));
         wire += peer->Frame(RawPeer::UInt32(999) + "whatever");           // unknown code
         wire += peer->Frame(RawPeer::UInt32(16) + QByteArray::fromHex("00000000" "01" "ffffffff" "00000000" "00000000" "00"));
         wire += peer->Frame(RawPeer::UInt32(41) + RawPeer::UInt32(5));       // truncated
         wire += peer->Frame(RawPeer::UInt32(5) + "not zlib at all");
         wire += peer->Frame(RawPeer::UInt32(9) + "not zlib at all");
         wire += peer->Frame(QByteArray("\x2c", 1));                          // shorter than a code
-        wire += peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("f"), 4)));
+        wire += peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine("f", 4)));
         // Coalesced: half in one write, then the rest a byte at a time.
         const int half = wire.size() / 2;
         peer->SendRaw(wire.left(half));
@@ -219,7 +219,7 @@ private slots:
         newer->SendFrame(Payload(PeerMessages::BuildUserInfoRequest()));
         QVERIFY(asked.wait(5000));
         QCOMPARE(peerMessenger->ConnectionCount(), 2);
-        peerMessenger->GetUserInfo(QStringLiteral("dave"));
+        peerMessenger->GetUserInfo("dave");
         QByteArray payload;
         QVERIFY(newer->ReadFrame(payload));
         QCOMPARE(payload.toHex(), QByteArray("0f000000"));
@@ -241,13 +241,13 @@ private slots:
         QFETCH(bool, refused);
         QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
         if (type == QLatin1String("P"))
-            peerMessenger->GetUserInfo(QStringLiteral("frank"));
+            peerMessenger->GetUserInfo("frank");
         else if (type == QLatin1String("F"))
-            peerMessenger->RequestFileConnectionToUser(QStringLiteral("frank"));
+            peerMessenger->RequestFileConnectionToUser("frank");
         else
-            peerMessenger->RequestDistributedConnectionToUser(QStringLiteral("frank"));
+            peerMessenger->RequestDistributedConnectionToUser("frank");
         // Direct refused, or the user offline; the relay stays silent until the time limit.
-        peerMessenger->OnPeerAddress(QStringLiteral("frank"), refused ? TCPAddress(0x7f000001u, DeadPort()) : TCPAddress(), 0);
+        peerMessenger->OnPeerAddress("frank", refused ? TCPAddress(0x7f000001u, DeadPort()) : TCPAddress(), 0);
         QTest::qWait(100);
         QCOMPARE(failed.count(), 0);
         peerMessenger->SetTimeouts(30000, 300000, 0);
@@ -306,8 +306,8 @@ private slots:
         QVERIFY(listener.listen(QHostAddress::LocalHost));
 
         // We upload: direct connection, opener, then the socket is ours to write the token on.
-        peerMessenger->RequestFileConnectionToUser(QStringLiteral("hank"));
-        peerMessenger->OnPeerAddress(QStringLiteral("hank"), TCPAddress(0x7f000001u, listener.serverPort()), 0);
+        peerMessenger->RequestFileConnectionToUser("hank");
+        peerMessenger->OnPeerAddress("hank", TCPAddress(0x7f000001u, listener.serverPort()), 0);
         QTRY_VERIFY(listener.hasPendingConnections());
         RawPeer downloader(false, listener.nextPendingConnection());
         QTRY_COMPARE(accepted.count(), 1);
@@ -323,7 +323,7 @@ private slots:
         QCOMPARE(payload, RawPeer::UInt32(4242));
 
         // We download, the uploader asked through the server: we connect back and wait for its token.
-        peerMessenger->OnConnectToPeerRequested(QStringLiteral("ivy"), QStringLiteral("F"),
+        peerMessenger->OnConnectToPeerRequested("ivy", "F",
                                                 TCPAddress(0x7f000001u, listener.serverPort()), 77, false, 0);
         QTRY_VERIFY(listener.hasPendingConnections());
         RawPeer uploader(false, listener.nextPendingConnection());

@@ -73,7 +73,7 @@ private slots:
         if (reason.isEmpty())
             PointAtClosedPort();
         else if (reason == QLatin1String("INVALIDPASS"))
-            f.testServer->AddAccount(QStringLiteral("alice"), QStringLiteral("other"));
+            f.testServer->AddAccount("alice", "other");
         else
             f.testServer->SetRefusal(reason);
         QSignalSpy connected(f.server.get(), &Server::Connected);
@@ -100,7 +100,7 @@ private slots:
     {
         ServerFixture f;
         QVERIFY(f.Login());
-        f.server->EnterRoom(QStringLiteral("lobby"), false);
+        f.server->EnterRoom("lobby", false);
         QTRY_VERIFY(f.Room("lobby").IsConnected("in_room"));
         f.Push(SM_USER_STATUS, Body("bob", 1u, quint8(0)));
         QTRY_VERIFY(f.User("bob").IsConnected("is_away"));
@@ -175,9 +175,9 @@ private slots:
         SetSettingNumber(QStringLiteral("listening_port"), 4000);
         SetSettingNumber(QStringLiteral("obfuscated_listening_port"), 4001);
         // Everything here happens before the first login, as at load time.
-        f.server->TrackUser(QStringLiteral("bob"));
-        f.server->TrackUser(QStringLiteral("carol"));
-        f.server->TrackUser(QStringLiteral("bob"));
+        f.server->TrackUser("bob");
+        f.server->TrackUser("carol");
+        f.server->TrackUser("bob");
         f.server->SetAvailabilityStatus(false);
         f.server->SendFilesFolders(3, 40);
         f.Room("lobby") += FlagItem("room_autojoin");
@@ -197,7 +197,7 @@ private slots:
             QCOMPARE(f.testServer->Frames(QStringLiteral("alice")).at(n + 1).m_body, bodies.at(n));
 
         // A room tab re-entering its room on Connected sends no second join.
-        f.server->EnterRoom(QStringLiteral("lobby"), false);
+        f.server->EnterRoom("lobby", false);
         f.server->EveryFiveMinutes();
         QVERIFY(f.testServer->WaitForFrames(SM_PING));
         QCOMPARE(f.testServer->FramesWithCode(SM_PING).at(0).m_body, QByteArray());
@@ -217,15 +217,15 @@ private slots:
         QCOMPARE(request["search_request_text"].AsString(), QStringLiteral("blue train"));
         QVERIFY(!request.IsConnected("wishlist_search"));
         QVERIFY(d->GetType("search_request")->HasItem(Value(second)).IsConnected("wishlist_search"));
-        f.server->SendPrivateChat(QStringLiteral("bob"), QStringLiteral("hello"));
+        f.server->SendPrivateChat("bob", "hello");
         QCOMPARE(sent.count(), 0);
-        f.server->SendRoomChat(QStringLiteral("lobby"), QStringLiteral("hi"));
+        f.server->SendRoomChat("lobby", "hi");
         f.server->GetRoomList();
         QCOMPARE(GetSetting(QStringLiteral("accept_room_list")), QStringLiteral("yes"));
         // Leaving while offline leaves locally, since no answer will come.
         ItemPtr lobby = f.Room("lobby");
         lobby += FlagItem("in_room");
-        f.server->LeaveRoom(QStringLiteral("lobby"));
+        f.server->LeaveRoom("lobby");
         QVERIFY(!lobby.IsConnected("in_room"));
 
         QVERIFY(f.Login());

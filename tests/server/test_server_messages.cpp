@@ -116,9 +116,9 @@ private slots:
 
         // Leave is sent only for a room we are in.
         f.testServer->ClearFrames();
-        f.server->LeaveRoom(QStringLiteral("never_joined"));
+        f.server->LeaveRoom("never_joined");
         QTRY_VERIFY(f.Room("r1").IsConnected("in_room"));
-        f.server->LeaveRoom(QStringLiteral("r1"));
+        f.server->LeaveRoom("r1");
         QVERIFY(f.testServer->WaitForFrames(SM_LEAVE_ROOM, 1, kMe));
         QCOMPARE(f.testServer->FramesWithCode(SM_LEAVE_ROOM).size(), 1);
         QCOMPARE(f.testServer->FramesWithCode(SM_LEAVE_ROOM).at(0).m_body, Body("r1"));
@@ -132,7 +132,7 @@ private slots:
                                      new EventHandler<ConnectionCounter, ConnectionInfo&>(&counter, &ConnectionCounter::On));
         QVERIFY(f.Login());
         ItemPtr lobby = f.Room("lobby");
-        f.Push(SM_JOIN_ROOM, JoinReply(QStringLiteral("lobby"), {QStringLiteral("bob"), QStringLiteral("carol")}, 1000));
+        f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"bob", "carol"}, 1000));
         QTRY_COMPARE(lobby.GetItems("user").size(), size_t(2));
         QCOMPARE(counter.count, 1);
         ItemPtr bob = f.User("bob");
@@ -151,7 +151,7 @@ private slots:
         // The room is entered again by itself; its answer comes first.
         QVERIFY(f.testServer->WaitForFrames(SM_JOIN_ROOM, 1, kMe));
         QTRY_VERIFY(lobby.IsConnected(f.User(kMe)));
-        f.Push(SM_JOIN_ROOM, JoinReply(QStringLiteral("lobby"), {QStringLiteral("dave")}, 2000));
+        f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"dave"}, 2000));
         QTRY_VERIFY(lobby.IsConnected(f.User("dave")));
         QCOMPARE(counter.count, 1);
         QVERIFY(!lobby.IsConnected(bob));
@@ -167,7 +167,7 @@ private slots:
         QTRY_VERIFY(!lobby.IsConnected("in_room"));
 
         // A private room's reply carries its owner and operators.
-        f.Push(SM_JOIN_ROOM, JoinReply(QStringLiteral("club"), {QStringLiteral("bob")}, 1) + Body("bob", 1, "carol"));
+        f.Push(SM_JOIN_ROOM, JoinReply("club", {"bob"}, 1) + Body("bob", 1, "carol"));
         ItemPtr club = f.Room("club");
         QTRY_VERIFY(club.IsConnected("in_room"));
         QCOMPARE(club["room_owner"]["user"].AsString(), QStringLiteral("bob"));
@@ -284,12 +284,12 @@ private slots:
         connect(f.server.get(), &Server::SearchCorrelations, this, [&itemsAtSignal](const QString& i_text) {
             itemsAtSignal = int(d->GetType("search_request_text")->HasItem(i_text).GetItems("search_correlation").size());
         });
-        f.testServer->SetRelatedSearches(QStringLiteral("jazz"), {{QStringLiteral("blues"), 5}, {QStringLiteral("swing"), 3}});
-        f.server->GetSearchCorrelations(QStringLiteral("jazz"));
+        f.testServer->SetRelatedSearches("jazz", {{"blues", 5}, {"swing", 3}});
+        f.server->GetSearchCorrelations("jazz");
         QVERIFY(correlations.wait(5000));
         QCOMPARE(itemsAtSignal, 2);
-        f.testServer->SetRelatedSearches(QStringLiteral("jazz"), {{QStringLiteral("bebop"), 9}});
-        f.server->GetSearchCorrelations(QStringLiteral("jazz"));
+        f.testServer->SetRelatedSearches("jazz", {{"bebop", 9}});
+        f.server->GetSearchCorrelations("jazz");
         QVERIFY(correlations.wait(5000));
         QCOMPARE(itemsAtSignal, 1);
         ItemPtr correlation = d->GetType("search_request_text")->HasItem(QStringLiteral("jazz"))["search_correlation"];
@@ -315,7 +315,7 @@ private slots:
         f.Push(SM_CANT_CONNECT_TO_PEER, Body(99));
         f.Push(SM_POSSIBLE_PARENTS, Body(1, "root", 0x7f000001, 6000));
         f.Push(SM_PARENT_MIN_SPEED, Body(1024));
-        f.testServer->SendEmbeddedSearch(kMe, QStringLiteral("carol"), 7, QStringLiteral("q"));
+        f.testServer->SendEmbeddedSearch(kMe, "carol", 7, "q");
         f.Push(SM_RESET_DISTRIBUTED, QByteArray());
         QVERIFY(reset.wait(5000));
 
