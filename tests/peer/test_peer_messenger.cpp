@@ -419,10 +419,9 @@ private slots:
             out.Write(i_count);
             for (const FileInfo& file : i_files)
                 out.Write(file);
-            out.Write(quint8(1));
-            out.Write(quint32(2560));
-            out.Write(quint32(7));
-            out.Write(quint32(0));
+            out.Write(quint8(1)); // free slot, speed, queue, an empty attribute table
+            for (quint32 value : {2560u, 7u, 0u})
+                out.Write(value);
             return Compressed(9, body.ToByteArray());
         };
         FileInfo song("music\\album/song.mp3", 1234567890123LL);
