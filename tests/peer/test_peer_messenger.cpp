@@ -35,7 +35,7 @@ class TestPeerMessenger : public QObject
         new PeerMessenger;
         SetSetting(QStringLiteral("username"), QStringLiteral("me"));
         m_port = FreePortPair();
-        if (!i_newPort.isNull())
+        if (!i_newPort.isNull()) // over a stored zero, which must not matter
             SetSetting(QStringLiteral("listening_port"), QStringLiteral("0"));
         SetSetting(QStringLiteral("new_listening_port"), i_newPort.isNull() ? QString::number(m_port) : i_newPort);
         dataSaver->NotifyFirstStart();
@@ -129,8 +129,8 @@ private slots:
         QTest::addColumn<QByteArray>("signal");
         QTest::addColumn<QVariantList>("expected"); // after the user; invalid entries are not compared
         // The transfer messages go through the same path end to end in test_peer_network.
-        const auto row = [](const char* i_name, const MemStream& i_message, const char* i_signal, const QVariantList& i_args) {
-            QTest::newRow(i_name) << i_message.ToByteArray() << QByteArray(i_signal) << i_args;
+        const auto row = [](const char* ip_name, const MemStream& i_message, const char* ip_signal, const QVariantList& i_args) {
+            QTest::newRow(ip_name) << i_message.ToByteArray() << QByteArray(ip_signal) << i_args;
         };
         row("15", BuildUserInfoRequest(), SIGNAL(UserInfoRequested(QString)), {});
         row("36", BuildGetSharedFilesInFolder(3, QStringLiteral("dir")),
