@@ -11,10 +11,10 @@
 
 namespace
 {
-QByteArray Str(const QString& i_text)
-{
-    return RawPeer::String(i_text.toUtf8());
-}
+QByteArray Str(const QString& i_text) { return RawPeer::String(i_text.toUtf8()); }
+QByteArray Level(quint32 i_level) { return QByteArray(1, char(DM_BRANCH_LEVEL)) + RawPeer::UInt32(i_level); }
+QByteArray Root(const QString& i_user) { return QByteArray(1, char(DM_BRANCH_ROOT)) + Str(i_user); }
+QByteArray Depth(quint32 i_depth) { return QByteArray(1, char(DM_CHILD_DEPTH)) + RawPeer::UInt32(i_depth); }
 
 QByteArray Search(const QString& i_user, quint32 i_token, const QString& i_query, quint32 i_subCode = 49)
 {
@@ -22,36 +22,16 @@ QByteArray Search(const QString& i_user, quint32 i_token, const QString& i_query
         + Str(i_query);
 }
 
-QByteArray Level(quint32 i_level)
-{
-    return QByteArray(1, char(DM_BRANCH_LEVEL)) + RawPeer::UInt32(i_level);
-}
-
-QByteArray Root(const QString& i_user)
-{
-    return QByteArray(1, char(DM_BRANCH_ROOT)) + Str(i_user);
-}
-
-QByteArray Depth(quint32 i_depth)
-{
-    return QByteArray(1, char(DM_CHILD_DEPTH)) + RawPeer::UInt32(i_depth);
-}
-
 // A raw client that the engine under test reaches as a parent candidate.
 struct RawParent
 {
+    QString user;
     QTcpServer listener;
     std::unique_ptr<RawPeer> peer;
 
-    RawParent() { listener.listen(QHostAddress::LocalHost, 0); }
+    explicit RawParent(const QString& i_user) : user(i_user) { listener.listen(QHostAddress::LocalHost, 0); }
 
-    TestServer::ParentOffer Offer(const QString& i_user) const
-    {
-        TestServer::ParentOffer offer;
-        offer.m_user = i_user;
-        offer.m_port = listener.serverPort();
-        return offer;
-    }
+    TestServer::ParentOffer Offer() const { return {user, 0x7f000001, listener.serverPort()}; }
 
     // Takes the engine's connection and checks its opener.
     bool Accept()
@@ -79,11 +59,19 @@ class TestDNetManager : public QObject
     std::unique_ptr<EngineStack> m_engines;
     std::unique_ptr<TestServer> m_testServer;
 
-    bool Login()
+    // Logs in with the parents offered, and takes each one's connection from the engine.
+    bool Login(const QList<RawParent*>& i_parents = {})
     {
+        QList<TestServer::ParentOffer> offers;
+        for (RawParent* parent : i_parents)
+            offers.append(parent->Offer());
+        if (!offers.isEmpty())
+            m_testServer->SetPossibleParents(offers);
         QSignalSpy connected(gp_server, &Server::Connected);
         gp_server->Connect();
-        return connected.wait(5000) || connected.count() > 0;
+        if (!connected.wait(5000) && connected.count() == 0)
+            return false;
+        return std::all_of(i_parents.begin(), i_parents.end(), [](RawParent* i_parent) { return i_parent->Accept(); });
     }
 
     // The body of the last frame with the code that the engine sent to the server.
@@ -119,10 +107,7 @@ class TestDNetManager : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        qRegisterMetaType<PeerConnection*>("PeerConnection*");
-    }
+    void initTestCase() { qRegisterMetaType<PeerConnection*>("PeerConnection*"); }
 
     void init()
     {
@@ -148,15 +133,12 @@ private slots:
 
     void childAdoptsTheFirstCandidateThatTellsItsLevel()
     {
-        RawParent silent, talker;
-        m_testServer->SetPossibleParents({silent.Offer(QStringLiteral("silent")), talker.Offer(QStringLiteral("talker"))});
-        QVERIFY(Login());
-        QVERIFY(silent.Accept());
-        QVERIFY(talker.Accept());
+        RawParent silent(QStringLiteral("silent")), talker(QStringLiteral("talker"));
+        QVERIFY(Login({&silent, &talker}));
 
         QSignalSpy parentChanged(dnetManager, &DNetManager::ParentChanged);
         talker.peer->SendFrame(Level(2));
-        talker.peer->SendFrame(Root(QStringLiteral("top")));
+        talker.peer->SendFrame(Root("top"));
         QVERIFY(parentChanged.wait(5000));
         QCOMPARE(parentChanged.at(0).at(0).toString(), QStringLiteral("talker"));
         QVERIFY(silent.peer->WaitForClose());
@@ -169,49 +151,61 @@ private slots:
         // Every well-formed search gives one request, in order; the rest is dropped.
         QSignalSpy requests(dnetManager, &DNetManager::DNetSearchRequest);
         QByteArray wire;
-        wire += talker.peer->Frame(Search(QStringLiteral("alice"), 7, QStringLiteral("abba gold")));
-        wire += talker.peer->Frame(Search(QStringLiteral("alice"), 8, QStringLiteral("cut")).left(12));
-        wire += talker.peer->Frame(Search(QStringLiteral("alice"), 9, QStringLiteral("other"), 50));
+        wire += talker.peer->Frame(Search("alice", 7, "abba gold"));
+        wire += talker.peer->Frame(Search("alice", 8, "cut").left(12));
+        wire += talker.peer->Frame(Search("alice", 9, "other", 50));
         wire += talker.peer->Frame(QByteArray());
         wire += talker.peer->Frame(QByteArray::fromHex("2a0102"));
         wire += talker.peer->Frame(QByteArray(1, char(DM_BRANCH_LEVEL)) + "\x01");
         wire += talker.peer->Frame(QByteArray(1, char(DM_SEARCH)) + RawPeer::UInt32(49) + RawPeer::UInt32(0xffffffff));
-        wire += talker.peer->Frame(Search(QStringLiteral("bob"), 10, QStringLiteral("\u00fcber")));
+        wire += talker.peer->Frame(Search("bob", 10, "\u00fcber"));
         wire += talker.peer->Frame(QByteArray(1, char(DM_EMBEDDED_MESSAGE))
                                    + Search(QStringLiteral("carol"), 11, QStringLiteral("wrapped")));
         wire += talker.peer->Frame(QByteArray(1, char(DM_PING)));
-        wire += talker.peer->Frame(Search(QStringLiteral("dave"), 12, QStringLiteral("last")));
+        wire += talker.peer->Frame(Search("dave", 12, "last"));
         talker.peer->SendRaw(wire);
         QTRY_COMPARE(requests.count(), 4);
-        const QList<QVariantList> expected = {
-            {QStringLiteral("alice"), 7u, QStringLiteral("abba gold")},
-            {QStringLiteral("bob"), 10u, QStringLiteral("\u00fcber")},
-            {QStringLiteral("carol"), 11u, QStringLiteral("wrapped")},
-            {QStringLiteral("dave"), 12u, QStringLiteral("last")},
-        };
-        for (int index = 0; index < expected.size(); ++index)
-        {
-            QCOMPARE(requests.at(index).at(0).toString(), expected[index][0].toString());
-            QCOMPARE(requests.at(index).at(1).toUInt(), expected[index][1].toUInt());
-            QCOMPARE(requests.at(index).at(2).toString(), expected[index][2].toString());
-        }
+        QCOMPARE(requests.at(0), (QVariantList{QStringLiteral("alice"), 7u, QStringLiteral("abba gold")}));
+        QCOMPARE(requests.at(1), (QVariantList{QStringLiteral("bob"), 10u, QStringLiteral("\u00fcber")}));
+        QCOMPARE(requests.at(2), (QVariantList{QStringLiteral("carol"), 11u, QStringLiteral("wrapped")}));
+        QCOMPARE(requests.at(3), (QVariantList{QStringLiteral("dave"), 12u, QStringLiteral("last")}));
         QVERIFY(dnetManager->HasParent());
         QCOMPARE(dnetManager->BranchLevel(), 3u);
     }
 
-    void childLooksAgainWhenTheParentIsLost()
+    void childAsksAgainOnTheTickAndWhenTheParentIsLost()
     {
-        RawParent first, second;
-        m_testServer->SetPossibleParents({first.Offer(QStringLiteral("first"))});
+        TestServer::ParentOffer ghost{QStringLiteral("ghost"), 0x7f000001, 0};
+        {
+            QTcpServer gone;
+            QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
+            ghost.m_port = gone.serverPort();
+        }
+        m_testServer->SetPossibleParents({ghost});
+        QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
         QVERIFY(Login());
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.at(0), (QVariantList{QStringLiteral("ghost"), QStringLiteral("D")}));
+        QCOMPARE(dnetManager->CandidateCount(), 0);
+        QVERIFY(!dnetManager->HasParent());
+
+        // Asked again on the tick, not in a loop.
+        RawParent first(QStringLiteral("first")), second(QStringLiteral("second"));
+        m_testServer->SetPossibleParents({first.Offer()});
+        int asked = ReportCount(SM_HAVE_NO_PARENT);
+        QTest::qWait(50);
+        QCOMPARE(ReportCount(SM_HAVE_NO_PARENT), asked);
+        timerManager->TickHalfMinute();
+        QTRY_COMPARE(ReportCount(SM_HAVE_NO_PARENT), asked + 1);
+        QCOMPARE(LastReport(SM_HAVE_NO_PARENT), QByteArray(1, '\1'));
         QVERIFY(first.Accept());
         QSignalSpy parentChanged(dnetManager, &DNetManager::ParentChanged);
         first.peer->SendFrame(Level(0));
         QVERIFY(parentChanged.wait(5000));
         QTRY_COMPARE(LastReport(SM_BRANCH_ROOT), Str(QStringLiteral("first")));
 
-        m_testServer->SetPossibleParents({second.Offer(QStringLiteral("second"))});
-        const int asked = ReportCount(SM_HAVE_NO_PARENT);
+        m_testServer->SetPossibleParents({second.Offer()});
+        asked = ReportCount(SM_HAVE_NO_PARENT);
         first.peer->Socket().close();
         QTRY_COMPARE(parentChanged.count(), 2);
         QCOMPARE(parentChanged.at(1).at(0).toString(), QString());
@@ -226,41 +220,10 @@ private slots:
         QCOMPARE(LastReport(SM_BRANCH_LEVEL), RawPeer::UInt32(2));
     }
 
-    void unreachableCandidateFailsAndTheServerIsAskedAgain()
-    {
-        quint16 deadPort = 0;
-        {
-            QTcpServer gone;
-            QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
-            deadPort = gone.serverPort();
-        }
-        TestServer::ParentOffer ghost;
-        ghost.m_user = QStringLiteral("ghost");
-        ghost.m_port = deadPort;
-        m_testServer->SetPossibleParents({ghost});
-        QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
-        QVERIFY(Login());
-        QVERIFY(failed.wait(5000));
-        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("ghost"));
-        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("D"));
-        QCOMPARE(dnetManager->CandidateCount(), 0);
-        QVERIFY(!dnetManager->HasParent());
-
-        // Asked again on the tick, not in a loop.
-        const int asked = ReportCount(SM_HAVE_NO_PARENT);
-        QTest::qWait(50);
-        QCOMPARE(ReportCount(SM_HAVE_NO_PARENT), asked);
-        timerManager->TickHalfMinute();
-        QTRY_COMPARE(ReportCount(SM_HAVE_NO_PARENT), asked + 1);
-        QCOMPARE(LastReport(SM_HAVE_NO_PARENT), QByteArray(1, '\1'));
-    }
-
     void floodingParentIsThrottledByDropping()
     {
-        RawParent parent;
-        m_testServer->SetPossibleParents({parent.Offer(QStringLiteral("flood"))});
-        QVERIFY(Login());
-        QVERIFY(parent.Accept());
+        RawParent parent(QStringLiteral("flood"));
+        QVERIFY(Login({&parent}));
         QSignalSpy parentChanged(dnetManager, &DNetManager::ParentChanged);
         parent.peer->SendFrame(Level(0));
         QVERIFY(parentChanged.wait(5000));
@@ -270,7 +233,7 @@ private slots:
         QByteArray wire;
         const int sent = 2000;
         for (int index = 0; index < sent; ++index)
-            wire += parent.peer->Frame(Search(QStringLiteral("alice"), quint32(index), QStringLiteral("q")));
+            wire += parent.peer->Frame(Search("alice", quint32(index), "q"));
         parent.peer->SendRaw(wire);
         QTRY_COMPARE(qint64(requests.count()) + qint64(dnetManager->DroppedSearches()), qint64(sent));
         QVERIFY(requests.count() >= 100);
@@ -280,13 +243,19 @@ private slots:
 
     // ---- as a parent ----
 
-    void parentTakesTenChildrenAndForwardsEachSearchOnce()
+    void parentTakesTenChildrenOverTheSpeedThresholdAndForwardsEachSearchOnce()
     {
-        SetSettingNumber(QStringLiteral("upload_speed"), 100);
+        SetSettingNumber(QStringLiteral("upload_speed"), 10);
         m_testServer->SetParentMinSpeed(50);
         QVERIFY(Login());
-        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\1'));
+        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\0'));
+        auto refused = Child("slowpoke");
+        QVERIFY(refused->WaitForClose());
+        QCOMPARE(dnetManager->ChildCount(), 0);
 
+        // The setting is watched: a faster line is told to the server at once.
+        SetSettingNumber(QStringLiteral("upload_speed"), 60);
+        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\1'));
         std::vector<std::unique_ptr<RawPeer>> children;
         QByteArray payload;
         for (int index = 0; index < DNetManager::MaxChildren; ++index)
@@ -305,8 +274,8 @@ private slots:
         QCOMPARE(dnetManager->ChildCount(), DNetManager::MaxChildren);
 
         QSignalSpy requests(dnetManager, &DNetManager::DNetSearchRequest);
-        QVERIFY(m_testServer->SendEmbeddedSearch(QStringLiteral("me"), QStringLiteral("alice"), 77, QStringLiteral("abba")));
-        const QByteArray first = Search(QStringLiteral("alice"), 77, QStringLiteral("abba"));
+        QVERIFY(m_testServer->SendEmbeddedSearch("me", "alice", 77, "abba"));
+        const QByteArray first = Search("alice", 77, "abba");
         for (auto& child : children)
             QVERIFY(Expect(*child, first));
         QCOMPARE(requests.count(), 1);
@@ -318,8 +287,8 @@ private slots:
         QVERIFY(childrenChanged.wait(5000));
         QCOMPARE(dnetManager->ChildCount(), DNetManager::MaxChildren - 1);
         QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\1'));
-        QVERIFY(m_testServer->SendEmbeddedSearch(QStringLiteral("me"), QStringLiteral("bob"), 78, QStringLiteral("next")));
-        const QByteArray second = Search(QStringLiteral("bob"), 78, QStringLiteral("next"));
+        QVERIFY(m_testServer->SendEmbeddedSearch("me", "bob", 78, "next"));
+        const QByteArray second = Search("bob", 78, "next");
         for (auto& child : children)
         {
             QVERIFY(child->ReadFrame(payload));
@@ -328,33 +297,11 @@ private slots:
         QTRY_COMPARE(requests.count(), 2);
     }
 
-    void parentRefusesChildrenBelowTheSpeedThreshold()
-    {
-        SetSettingNumber(QStringLiteral("upload_speed"), 10);
-        m_testServer->SetParentMinSpeed(50);
-        QVERIFY(Login());
-        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\0'));
-        auto refused = Child("slowpoke");
-        QVERIFY(refused->WaitForClose());
-        QCOMPARE(dnetManager->ChildCount(), 0);
-
-        // The setting is watched: a faster line is told to the server at once.
-        SetSettingNumber(QStringLiteral("upload_speed"), 60);
-        QTRY_COMPARE(LastReport(SM_ACCEPT_CHILDREN), QByteArray(1, '\1'));
-        auto accepted = Child("welcome");
-        QByteArray payload;
-        QVERIFY(accepted->ReadFrame(payload));
-        QCOMPARE(payload, Level(0));
-        QCOMPARE(dnetManager->ChildCount(), 1);
-    }
-
     void branchNewsGoesDownAndDepthGoesUp()
     {
         SetSettingNumber(QStringLiteral("upload_speed"), 100);
-        RawParent parent;
-        m_testServer->SetPossibleParents({parent.Offer(QStringLiteral("up"))});
-        QVERIFY(Login());
-        QVERIFY(parent.Accept());
+        RawParent parent(QStringLiteral("up"));
+        QVERIFY(Login({&parent}));
 
         auto child = Child("down");
         QByteArray payload;
@@ -364,20 +311,20 @@ private slots:
         QTRY_COMPARE(LastReport(SM_CHILD_DEPTH), RawPeer::UInt32(1));
 
         parent.peer->SendFrame(Level(4));
-        parent.peer->SendFrame(Root(QStringLiteral("top")));
+        parent.peer->SendFrame(Root("top"));
         QVERIFY(Expect(*child, Level(5)));
-        QVERIFY(Expect(*child, Root(QStringLiteral("top"))));
+        QVERIFY(Expect(*child, Root("top")));
         QVERIFY(Expect(*parent.peer, Depth(1)));
 
         QSignalSpy requests(dnetManager, &DNetManager::DNetSearchRequest);
-        const QByteArray search = Search(QStringLiteral("zed"), 5, QStringLiteral("from above"));
+        const QByteArray search = Search("zed", 5, "from above");
         parent.peer->SendFrame(search);
         QVERIFY(Expect(*child, search));
         QTRY_COMPARE(requests.count(), 1);
 
         // The server's reset drops the whole neighbourhood and starts looking again.
         const int asked = ReportCount(SM_HAVE_NO_PARENT);
-        QVERIFY(m_testServer->SendFrame(QStringLiteral("me"), SM_RESET_DISTRIBUTED, QByteArray()));
+        QVERIFY(m_testServer->SendFrame("me", SM_RESET_DISTRIBUTED, QByteArray()));
         QVERIFY(child->WaitForClose());
         QVERIFY(parent.peer->WaitForClose());
         QTRY_VERIFY(ReportCount(SM_HAVE_NO_PARENT) > asked);

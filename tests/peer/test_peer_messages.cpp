@@ -25,36 +25,29 @@ private slots:
         using namespace PeerMessages;
         QTest::addColumn<QByteArray>("built");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("4 shares list request") << Hex(BuildGetSharedFileList()) << QByteArray("04000000");
-        QTest::newRow("15 user info request") << Hex(BuildUserInfoRequest()) << QByteArray("0f000000");
-        QTest::newRow("40 transfer request") << Hex(BuildTransferRequest(1, 7, QStringLiteral("a"), 5))
-                                             << QByteArray("28000000" "01000000" "07000000" "01000000" "61" "0500000000000000");
-        QTest::newRow("41 accept with size") << Hex(BuildTransferAccept(7, true, 0x0102030405LL))
-                                             << QByteArray("29000000" "07000000" "01" "0504030201000000");
-        QTest::newRow("41 accept without size") << Hex(BuildTransferAccept(7, false, 5))
-                                                << QByteArray("29000000" "07000000" "01");
-        QTest::newRow("41 deny") << Hex(BuildTransferDeny(7, QStringLiteral("Queued")))
-                                 << QByteArray("29000000" "07000000" "00" "06000000") + Text("Queued");
-        QTest::newRow("43 queue upload") << Hex(BuildQueueUpload("a\\b")) << QByteArray("2b000000" "03000000" "615c62");
-        QTest::newRow("44 place in line") << Hex(BuildUploadPlaceInLine(QStringLiteral("f"), 3))
-                                          << QByteArray("2c000000" "01000000" "66" "03000000");
-        QTest::newRow("46 upload failed") << Hex(BuildUploadFailed("f")) << QByteArray("2e000000" "01000000" "66");
-        QTest::newRow("50 upload denied") << Hex(BuildUploadDenied(QStringLiteral("f"), QStringLiteral("File not shared.")))
-                                          << QByteArray("32000000" "01000000" "66" "10000000") + Text("File not shared.");
-        QTest::newRow("51 place request") << Hex(BuildUploadPlaceInLineRequest(QStringLiteral("a\\b")))
-                                          << QByteArray("33000000" "03000000" "615c62");
-        QTest::newRow("60 upload offer") << Hex(BuildUploadOffer(QStringLiteral("f"), 9))
-                                         << QByteArray("3c000000" "01000000" "66" "0900000000000000");
-        QTest::newRow("36 folder request") << Hex(BuildGetSharedFilesInFolder(2, QStringLiteral("d")))
-                                           << QByteArray("24000000" "02000000" "01000000" "64");
-        QTest::newRow("16 empty user info is 18 bytes")
-            << Hex(BuildUserInfoReply(QString(), false, QByteArray(), 0, 0, false))
-            << QByteArray("10000000" "00000000" "00" "00000000" "00000000" "00");
-        QTest::newRow("16 with picture")
-            << Hex(BuildUserInfoReply(QStringLiteral("d"), true, QByteArray("PQ"), 2, 3, true))
-            << QByteArray("10000000" "01000000" "64" "01" "02000000" "5051" "02000000" "03000000" "01");
-        QTest::newRow("utf-8 text") << Hex(BuildUploadPlaceInLineRequest(QStringLiteral("\u00e9")))
-                                    << QByteArray("33000000" "02000000" "c3a9");
+        const auto row = [](const char* ip_name, const MemStream& i_message, const QByteArray& i_hex) {
+            QTest::newRow(ip_name) << Hex(i_message) << i_hex;
+        };
+        row("4 shares list request", BuildGetSharedFileList(), "04000000");
+        row("15 user info request", BuildUserInfoRequest(), "0f000000");
+        row("40 transfer request", BuildTransferRequest(1, 7, QStringLiteral("a"), 5),
+            "28000000" "01000000" "07000000" "01000000" "61" "0500000000000000");
+        row("41 accept with size", BuildTransferAccept(7, true, 0x0102030405LL), "29000000" "07000000" "01" "0504030201000000");
+        row("41 accept without size", BuildTransferAccept(7, false, 5), "29000000" "07000000" "01");
+        row("41 deny", BuildTransferDeny(7, QStringLiteral("Queued")), QByteArray("29000000" "07000000" "00" "06000000") + Text("Queued"));
+        row("43 queue upload", BuildQueueUpload("a\\b"), "2b000000" "03000000" "615c62");
+        row("44 place in line", BuildUploadPlaceInLine(QStringLiteral("f"), 3), "2c000000" "01000000" "66" "03000000");
+        row("46 upload failed", BuildUploadFailed("f"), "2e000000" "01000000" "66");
+        row("50 upload denied", BuildUploadDenied(QStringLiteral("f"), QStringLiteral("File not shared.")),
+            QByteArray("32000000" "01000000" "66" "10000000") + Text("File not shared."));
+        row("51 place request", BuildUploadPlaceInLineRequest(QStringLiteral("a\\b")), "33000000" "03000000" "615c62");
+        row("60 upload offer", BuildUploadOffer(QStringLiteral("f"), 9), "3c000000" "01000000" "66" "0900000000000000");
+        row("36 folder request", BuildGetSharedFilesInFolder(2, QStringLiteral("d")), "24000000" "02000000" "01000000" "64");
+        row("16 empty user info is 18 bytes", BuildUserInfoReply(QString(), false, QByteArray(), 0, 0, false),
+            "10000000" "00000000" "00" "00000000" "00000000" "00");
+        row("16 with picture", BuildUserInfoReply(QStringLiteral("d"), true, QByteArray("PQ"), 2, 3, true),
+            "10000000" "01000000" "64" "01" "02000000" "5051" "02000000" "03000000" "01");
+        row("utf-8 text", BuildUploadPlaceInLineRequest(QStringLiteral("\u00e9")), "33000000" "02000000" "c3a9");
     }
 
     void buildersAreByteExact()

@@ -27,10 +27,14 @@ class TestPeerNetwork : public QObject
             && m_server->WaitForFrames(2, 1, i_user); // ports reported
     }
 
-    // Bob's direct way fails: the server gives a port nobody listens on.
-    void BreakBobsDirectWay()
+    // The next event of the kind has exactly these fields.
+    static bool Got(HarnessProcess& i_client, const char* ip_event, const QStringList& i_expected)
     {
-        m_server->MakeUnreachable(QStringLiteral("bob"));
+        QStringList fields;
+        const bool taken = i_client.Take(QByteArray("event ") + ip_event, &fields);
+        if (!taken || fields != i_expected)
+            qWarning("%s: got %s", ip_event, qPrintable(fields.join(QLatin1Char('|'))));
+        return taken && fields == i_expected;
     }
 
 private slots:
@@ -60,22 +64,16 @@ private slots:
     {
         QFETCH(bool, relayed);
         if (relayed)
-            BreakBobsDirectWay();
+            m_server->MakeUnreachable(QStringLiteral("bob")); // the address given leads nowhere
         for (int place = 1; place <= 5; ++place)
             m_alice->Send({"place", "bob", "some\\file", QString::number(place)});
         for (int place = 1; place <= 5; ++place)
-        {
-            QStringList fields;
-            QVERIFY(m_bob->Take("event DownloadPlaceInLine", &fields));
-            QCOMPARE(fields, (QStringList{"alice", "some\\file", QString::number(place)}));
-        }
+            QVERIFY(Got(*m_bob, "DownloadPlaceInLine", {"alice", "some\\file", QString::number(place)}));
         QCOMPARE(m_bob->Count("event DownloadPlaceInLine"), 0);
         QCOMPARE(m_server->FramesWithCode(18, QStringLiteral("alice")).size(), 1);
         // The answer goes back over the same connection, with no new request to the server.
         m_bob->Send({"userinfo", "alice"});
-        QStringList fields;
-        QVERIFY(m_alice->Take("event UserInfoRequested", &fields));
-        QCOMPARE(fields, QStringList{"bob"});
+        QVERIFY(Got(*m_alice, "UserInfoRequested", {"bob"}));
         QCOMPARE(m_server->FramesWithCode(18, QStringLiteral("bob")).size(), 0);
         QCOMPARE(m_alice->Count("event ConnectionToUserFailed"), 0);
     }
@@ -86,29 +84,21 @@ private slots:
         QStringList fields;
         QVERIFY(m_alice->Take("token", &fields));
         const QString token = fields.value(0);
-        QVERIFY(m_bob->Take("event FileTransferRequested", &fields));
-        QCOMPARE(fields, (QStringList{"alice", "1", token, "dir\\song.mp3", "1234"}));
+        QVERIFY(Got(*m_bob, "FileTransferRequested", {"alice", "1", token, "dir\\song.mp3", "1234"}));
         m_bob->Send({"accept", "alice", token, "1", "1234"});
-        QVERIFY(m_alice->Take("event FileTransferResponse", &fields));
-        QCOMPARE(fields, (QStringList{"bob", token, "1", "1", "1234", QString()}));
+        QVERIFY(Got(*m_alice, "FileTransferResponse", {"bob", token, "1", "1", "1234", QString()}));
         m_bob->Send({"deny", "alice", token, "Cancelled"});
-        QVERIFY(m_alice->Take("event FileTransferResponse", &fields));
-        QCOMPARE(fields, (QStringList{"bob", token, "0", "0", "0", "Cancelled"}));
+        QVERIFY(Got(*m_alice, "FileTransferResponse", {"bob", token, "0", "0", "0", "Cancelled"}));
         m_alice->Send({"queuedownload", "bob", "dir\\song.mp3"});
-        QVERIFY(m_bob->Take("event QueueUploadRequested", &fields));
-        QCOMPARE(fields, (QStringList{"alice", "dir\\song.mp3"}));
+        QVERIFY(Got(*m_bob, "QueueUploadRequested", {"alice", "dir\\song.mp3"}));
         m_bob->Send({"denyupload", "alice", "dir\\song.mp3", "File not shared."});
-        QVERIFY(m_alice->Take("event UploadDenied", &fields));
-        QCOMPARE(fields, (QStringList{"bob", "dir\\song.mp3", "File not shared."}));
+        QVERIFY(Got(*m_alice, "UploadDenied", {"bob", "dir\\song.mp3", "File not shared."}));
         m_bob->Send({"queueupload", "alice", "mine.txt", "77"});
-        QVERIFY(m_alice->Take("event QueueDownloadRequested", &fields));
-        QCOMPARE(fields, (QStringList{"bob", "mine.txt", "77"}));
+        QVERIFY(Got(*m_alice, "QueueDownloadRequested", {"bob", "mine.txt", "77"}));
         m_alice->Send({"send", "bob", "2e000000" "03000000" "616263"}); // upload failed
-        QVERIFY(m_bob->Take("event UploadFailed", &fields));
-        QCOMPARE(fields, (QStringList{"alice", "abc"}));
+        QVERIFY(Got(*m_bob, "UploadFailed", {"alice", "abc"}));
         m_alice->Send({"send", "bob", "33000000" "03000000" "615c62"}); // place request
-        QVERIFY(m_bob->Take("event UploadPlaceInLineRequested", &fields));
-        QCOMPARE(fields, (QStringList{"alice", "a\\b"}));
+        QVERIFY(Got(*m_bob, "UploadPlaceInLineRequested", {"alice", "a\\b"}));
     }
 
     void sharesListRequestIsAnsweredAutomatically()
@@ -119,24 +109,16 @@ private slots:
                 .mid(4).toHex());
         m_bob->Send({"serveshares", QString::fromLatin1(list)});
         m_alice->Send({"shares", "bob"});
-        QStringList fields;
-        QVERIFY(m_alice->Take("event UserShare", &fields));
-        QCOMPARE(fields, (QStringList{"bob", "2", "0", "a\\|b\\"}));
+        QVERIFY(Got(*m_alice, "UserShare", {"bob", "2", "0", "a\\|b\\"}));
     }
 
     void bothWaysFailingIsReportedOncePerType()
     {
-        for (const char* type : {"P", "F", "D"})
+        const QList<QPair<QString, QString>> requests = {{"P", "userinfo"}, {"F", "fileconn"}, {"D", "dconn"}};
+        for (const auto& request : requests)
         {
-            if (QByteArray(type) == "P")
-                m_alice->Send({"userinfo", "nobody"});
-            else if (QByteArray(type) == "F")
-                m_alice->Send({"fileconn", "nobody"});
-            else
-                m_alice->Send({"dconn", "nobody"});
-            QStringList fields;
-            QVERIFY(m_alice->Take("event ConnectionToUserFailed", &fields));
-            QCOMPARE(fields, (QStringList{"nobody", type}));
+            m_alice->Send({request.second, "nobody"});
+            QVERIFY(Got(*m_alice, "ConnectionToUserFailed", {"nobody", request.first}));
         }
         m_alice->Send({"tick"});
         QCOMPARE(m_alice->Count("event ConnectionToUserFailed"), 0);
@@ -166,31 +148,26 @@ private slots:
             m_bob->Send({"scrambled", "1"});
         }
         if (relayed)
-            BreakBobsDirectWay();
+            m_server->MakeUnreachable(QStringLiteral("bob")); // the address given leads nowhere
 
         QByteArray content(1024 * 1024 + 77, Qt::Uninitialized);
         for (char& byte : content)
             byte = char(QRandomGenerator::global()->bounded(256));
         const QString source = m_alice->Home() + QStringLiteral("/source.bin");
         const QString target = m_bob->Home() + QStringLiteral("/partial.bin");
-        QFile sourceFile(source);
-        QVERIFY(sourceFile.open(QIODevice::WriteOnly));
-        sourceFile.write(content);
+        QFile sourceFile(source), targetFile(target);
+        QVERIFY(sourceFile.open(QIODevice::WriteOnly) && sourceFile.write(content) == content.size());
         sourceFile.close();
         // Bob already has the first 1000 bytes: the offset must be honoured.
-        QFile targetFile(target);
-        QVERIFY(targetFile.open(QIODevice::WriteOnly));
-        targetFile.write(content.left(1000));
+        QVERIFY(targetFile.open(QIODevice::WriteOnly) && targetFile.write(content.left(1000)) == 1000);
         targetFile.close();
 
         m_bob->Send({"download", "31337", target, QString::number(content.size())});
         m_alice->Send({"upload", "31337", source});
         m_alice->Send({"fileconn", "bob"});
+        QVERIFY(Got(*m_alice, "FileConnectionAccepted", {"bob", "1"}));
+        QVERIFY(Got(*m_bob, "FileConnectionRequested", {"alice", "31337", "1"}));
         QStringList fields;
-        QVERIFY(m_alice->Take("event FileConnectionAccepted", &fields));
-        QCOMPARE(fields, (QStringList{"bob", "1"}));
-        QVERIFY(m_bob->Take("event FileConnectionRequested", &fields));
-        QCOMPARE(fields, (QStringList{"alice", "31337", "1"}));
         QVERIFY(m_bob->Take("downloaded", &fields, 30000));
         QCOMPARE(fields, (QStringList{"31337", QString::number(content.size() - 1000), "1"}));
         QVERIFY(m_alice->Take("uploaded", &fields, 30000));

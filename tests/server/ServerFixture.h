@@ -8,11 +8,14 @@
 #include "Server.h"
 #include "TestServer.h"
 #include "TimerManager.h"
+#include "WireBody.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
+
+inline ItemPtr FlagItem(const char* ip_type) { return d->GetType(ip_type)->GetGlobalNullItem(); }
 
 struct ServerFixture
 {
@@ -53,6 +56,16 @@ struct ServerFixture
         server->Connect();
         return connected.wait(5000) || connected.count() > 0;
     }
+
+    // Drops the connection abruptly and waits for the client to notice.
+    bool Drop()
+    {
+        QSignalSpy disconnected(server.get(), &Server::Disconnected);
+        testServer->DropConnection(QStringLiteral("alice"));
+        return disconnected.wait(5000);
+    }
+
+    bool Push(quint32 i_code, const QByteArray& i_body) { return testServer->SendFrame(QStringLiteral("alice"), i_code, i_body); }
 
     ItemPtr User(const QString& i_name) { return d->GetType("user")->GetItem(i_name); }
     ItemPtr Room(const QString& i_name) { return d->GetType("room")->GetItem(i_name); }

@@ -29,7 +29,6 @@ public:
     }
 
     QTcpSocket& Socket() { return *m_socket; }
-    FrameCodec& Codec() { return *m_codec; }
 
     static QByteArray String(const QByteArray& i_bytes)
     {

@@ -71,13 +71,6 @@ void TestServer::SetUserStats(const QString& i_user, quint32 i_speed, quint64 i_
     account.m_folders = i_folders;
 }
 
-void TestServer::SetPrivileges(const QString& i_user, quint32 i_seconds)
-{
-    Account& account = m_accounts[i_user];
-    account.m_privilegeSeconds = i_seconds;
-    account.m_privileged = i_seconds > 0;
-}
-
 void TestServer::SetRelatedSearches(const QString& i_query, const QList<QPair<QString, quint32>>& i_related)
 {
     m_related[i_query] = i_related;
@@ -90,14 +83,6 @@ void TestServer::QueuePrivateMessage(const QString& i_from, const QString& i_to,
     m_messages.append(message);
     if (Client* client = Online(i_to))
         DeliverMessage(client, message, true);
-}
-
-int TestServer::PendingPrivateMessages(const QString& i_to) const
-{
-    int count = 0;
-    for (const StoredMessage& message : m_messages)
-        count += message.m_to == i_to ? 1 : 0;
-    return count;
 }
 
 // ---- scripting ----
@@ -132,13 +117,6 @@ void TestServer::DropConnection(const QString& i_user)
 {
     if (Client* client = Online(i_user))
         RemoveClient(client->m_id);
-}
-
-void TestServer::DropAllConnections()
-{
-    const QList<int> ids = m_clients.keys();
-    for (int id : ids)
-        RemoveClient(id);
 }
 
 QList<TestServer::Frame> TestServer::Frames(const QString& i_user) const
@@ -181,13 +159,6 @@ bool TestServer::WaitForFrames(quint32 i_code, int i_count, const QString& i_use
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     }
     return true;
-}
-
-QStringList TestServer::LoggedInUsers() const
-{
-    QStringList users = m_online.keys();
-    users.sort();
-    return users;
 }
 
 // ---- connections ----
@@ -357,29 +328,12 @@ void TestServer::HandleLogin(Client* ip_client, const QByteArray& i_body)
               .Str(Md5Hex(password))
               .U8(0)
               .Body());
-    if (m_pushPrivilegedUsers)
-    {
-        QStringList privileged;
-        for (auto entry = m_accounts.constBegin(); entry != m_accounts.constEnd(); ++entry)
-            if (entry->m_privileged)
-                privileged.append(entry.key());
-        WireWriter list;
-        list.U32(static_cast<quint32>(privileged.size()));
-        for (const QString& name : privileged)
-            list.Str(name);
-        Write(ip_client, SM_PRIVILEGED_USERS, list.Body());
-    }
     if (m_parentMinSpeed)
         Write(ip_client, SM_PARENT_MIN_SPEED, WireWriter().U32(m_parentMinSpeed).Body());
-    if (m_parentSpeedRatio)
-        Write(ip_client, SM_PARENT_SPEED_RATIO, WireWriter().U32(m_parentSpeedRatio).Body());
-    if (m_wishlistInterval)
-        Write(ip_client, SM_WISHLIST_INTERVAL, WireWriter().U32(m_wishlistInterval).Body());
     for (const StoredMessage& message : qAsConst(m_messages))
         if (message.m_to == user)
             DeliverMessage(ip_client, message, false);
     NotifyWatchers(user);
-    emit UserLoggedIn(user);
 }
 
 void TestServer::SendJoinReply(Client* ip_client, const QString& i_room)

@@ -80,7 +80,6 @@ public:
     void AddAccount(const QString& i_user, const QString& i_password);
     // While set, every login is refused with this reason; empty accepts again.
     void SetRefusal(const QString& i_reason) { m_refusal = i_reason; }
-    void SetGreeting(const QString& i_greeting) { m_greeting = i_greeting; }
     Account& AccountOf(const QString& i_user) { return m_accounts[i_user]; }
     // Others asking for the user's address get a port nobody listens on, and no scrambled port.
     void MakeUnreachable(const QString& i_user);
@@ -88,21 +87,14 @@ public:
 
     // ---- presets answered or pushed by the server ----
     void SetUserStats(const QString& i_user, quint32 i_speed, quint64 i_uploads, quint32 i_files, quint32 i_folders);
-    void SetPrivileges(const QString& i_user, quint32 i_seconds);
     // Pushed after each login when non-zero.
-    void SetWishlistInterval(quint32 i_seconds) { m_wishlistInterval = i_seconds; }
     void SetParentMinSpeed(quint32 i_bytesPerSecond) { m_parentMinSpeed = i_bytesPerSecond; }
-    void SetParentSpeedRatio(quint32 i_ratio) { m_parentSpeedRatio = i_ratio; }
-    // Pushes the list of privileged users (69) after each login.
-    void SetPushPrivilegedUsers(bool i_push) { m_pushPrivilegedUsers = i_push; }
     void SetRelatedSearches(const QString& i_query, const QList<QPair<QString, quint32>>& i_related);
     // The answer to HaveNoParent 1; nothing is sent while the list is empty.
     void SetPossibleParents(const QList<ParentOffer>& i_parents) { m_possibleParents = i_parents; }
     Room& RoomOf(const QString& i_room) { return m_rooms[i_room]; }
-    bool HasRoom(const QString& i_room) const { return m_rooms.contains(i_room); }
     // A private message waiting for the user, delivered now when online, else at the next login.
     void QueuePrivateMessage(const QString& i_from, const QString& i_to, const QString& i_text, quint32 i_time);
-    int PendingPrivateMessages(const QString& i_to) const;
 
     // ---- scripting ----
     // Frames and raw bytes to a logged-in user's connection; false when the user is not online.
@@ -112,7 +104,6 @@ public:
     bool SendEmbeddedSearch(const QString& i_user, const QString& i_searcher, quint32 i_token, const QString& i_query);
     // Closes the user's connection at once, without a goodbye.
     void DropConnection(const QString& i_user);
-    void DropAllConnections();
 
     QList<Frame> Frames(const QString& i_user = QString()) const;
     QList<Frame> FramesWithCode(quint32 i_code, const QString& i_user = QString()) const;
@@ -124,12 +115,10 @@ public:
 
     int OpenConnections() const { return m_clients.size(); }
     int AcceptedConnections() const { return m_acceptedConnections; }
-    QStringList LoggedInUsers() const;
     bool IsLoggedIn(const QString& i_user) const { return m_online.contains(i_user); }
 
 signals:
     void FrameReceived(int i_connection, QString i_user, quint32 i_code, QByteArray i_body);
-    void UserLoggedIn(QString i_user);
     void ConnectionClosed(int i_connection, QString i_user);
 
 private:
@@ -175,11 +164,8 @@ private:
     QList<ParentOffer> m_possibleParents;
     QList<Frame> m_frames;
     QString m_refusal;
-    QString m_greeting = QStringLiteral("Welcome to the test server");
-    quint32 m_wishlistInterval = 0;
+    const QString m_greeting = QStringLiteral("Welcome to the test server");
     quint32 m_parentMinSpeed = 0;
-    quint32 m_parentSpeedRatio = 0;
-    bool m_pushPrivilegedUsers = false;
     int m_nextClientId = 1;
     int m_acceptedConnections = 0;
     quint32 m_nextMessageId = 1;
