@@ -249,28 +249,39 @@ void TransferQueueManager::StartNewUploads()
     if (freeSlots <= 0)
         return;
 
-    // One walk over the queued entries; every pass touches all of them.
+    // One walk over the queued entries; every pass touches all of them, so the walk holds no extra
+    // handles: an entry is named by its place in the set, a user by its serial.
     struct Candidate
     {
         qint64 order;
-        ItemPtr entry;
-        ItemPtr user;
+        ItemPtr orderItem;
+        std::uint64_t user;
+        std::uint32_t entry;
     };
     std::vector<Candidate> candidates;
-    std::unordered_map<std::uint64_t, bool> online;
     const ItemSet queued = statusType->GetItem("queued").GetItems("upload_entry");
     candidates.reserve(queued.size());
+    std::unordered_map<std::uint64_t, bool> online;
+    online.reserve(std::min<std::size_t>(queued.size(), 4096));
     Type* userType = GetType("user");
+    Type* onlineType = GetType("is_online");
     Type* orderType = GetType("effective_upload_order");
-    for (const ItemPtr& entry : queued) {
-        ItemPtr user = entry[userType];
-        auto known = online.find(user.GetSerial());
-        if (known == online.end())
-            known = online.emplace(user.GetSerial(), user && user.IsConnected("is_online")).first;
-        if (!known->second)
-            continue;
-        if (const ItemPtr order = entry[orderType])
-            candidates.push_back({order.AsInt64(), entry, std::move(user)});
+    std::uint32_t position = 0;
+    for (auto entry = queued.begin(); entry != queued.end(); ++entry, ++position) {
+        std::uint64_t user = 0;
+        {
+            const ItemPtr owner = (*entry)[userType];
+            user = owner.GetSerial();
+            auto known = online.find(user);
+            if (known == online.end())
+                known = online.emplace(user, owner && owner[onlineType]).first;
+            if (!known->second)
+                continue;
+        }
+        if (ItemPtr order = (*entry)[orderType]) {
+            const qint64 number = order.AsInt64();
+            candidates.push_back({number, std::move(order), user, position});
+        }
     }
     if (candidates.empty())
         return;
@@ -282,20 +293,30 @@ void TransferQueueManager::StartNewUploads()
     std::sort(ranks.begin(), ranks.end());
 
     Type* tokenType = GetType("transfer_req");
+    // When entries left the queue the rest move up: the number an entry gets is mostly one that a
+    // later-ranked entry held, so the old numbers, ascending like the new ones, are walked beside
+    // them before the store's value index is asked.
+    auto held = ranks.cbegin();
     qint64 index = 0;
     for (const auto& rank : ranks) {
         Candidate& candidate = candidates[rank.second];
-        ItemPtr& entry = candidate.entry;
-        if (candidate.order != index)
-            entry.Connect(orderType->GetItem(Value(index)));
-        if (freeSlots > 0 && busyUsers.count(candidate.user.GetSerial()) == 0) {
-            const uint token = Outbox().RequestUpload(candidate.user.AsString(),
-                                                      entry["filename_as_requested"].AsString(),
+        ItemPtr entry = *(queued.begin() + candidate.entry);
+        if (candidate.order != index) {
+            while (held != ranks.cend() && held->first < index)
+                ++held;
+            if (held != ranks.cend() && held->first == index && candidates[held->second].orderItem)
+                entry.Connect(candidates[held->second].orderItem);
+            else
+                entry.Connect(orderType->GetItem(Value(index)));
+        }
+        if (freeSlots > 0 && busyUsers.count(candidate.user) == 0) {
+            const ItemPtr user = entry[userType];
+            const uint token = Outbox().RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
                                                       entry["shared_file"]["shared_file_size"].AsInt64());
             SetUploadEntryStatus(entry, QStringLiteral("requesting"));
             entry.Connect(tokenType->GetItem(Value(token)));
             --freeSlots;
-            busyUsers.insert(candidate.user.GetSerial());
+            busyUsers.insert(candidate.user);
             DetermineUploadSpeedLimit();
         }
         ++index;
