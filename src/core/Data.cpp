@@ -555,6 +555,9 @@ void ItemPtr::Remove()
 // Each end's type hears of the link with its own item first.
 void DataInternals::FireTypeEvents(Item* ip_a, Item* ip_b, EventHandlerSet<ConnectionInfo&> Type::*ip_events)
 {
+    // Most types have no listener; the handles below would be taken and dropped for nothing.
+    if ((ip_a->m_type->*ip_events).empty() && (ip_b->m_type->*ip_events).empty())
+        return;
     const ItemPtr a(ip_a);
     const ItemPtr b(ip_b);
     {
@@ -565,10 +568,9 @@ void DataInternals::FireTypeEvents(Item* ip_a, Item* ip_b, EventHandlerSet<Conne
     (ip_b->m_type->*ip_events).Fire(info);
 }
 
+// Link holds both items until its events are done.
 void DataInternals::FireConnected(Item* ip_a, Item* ip_b)
 {
-    ItemPtr a(ip_a);
-    ItemPtr b(ip_b);
     Data* data = ip_a->m_type->mp_data;
     FireTypeEvents(ip_a, ip_b, &Type::m_itemConnected);
     if (!data->m_connectionHandlers.empty()) {
@@ -578,10 +580,10 @@ void DataInternals::FireConnected(Item* ip_a, Item* ip_b)
             if (handler.handler->IsEnded())
                 continue;
             if (handler.first == ip_a->m_type && handler.second == ip_b->m_type) {
-                ConnectionInfo info{a, b};
+                ConnectionInfo info{ItemPtr(ip_a), ItemPtr(ip_b)};
                 handler.handler->Call(info);
             } else if (handler.first == ip_b->m_type && handler.second == ip_a->m_type) {
-                ConnectionInfo info{b, a};
+                ConnectionInfo info{ItemPtr(ip_b), ItemPtr(ip_a)};
                 handler.handler->Call(info);
             }
         }
@@ -590,11 +592,9 @@ void DataInternals::FireConnected(Item* ip_a, Item* ip_b)
         PathEvent(ip_a, ip_b, true);
 }
 
+// Unlink holds both items until its events are done, so they outlive any handler that removes them.
 void DataInternals::FireDisconnected(Item* ip_a, Item* ip_b)
 {
-    // Held so both items outlive any handler that removes them.
-    const ItemPtr a(ip_a);
-    const ItemPtr b(ip_b);
     Data* data = ip_a->m_type->mp_data;
     FireTypeEvents(ip_a, ip_b, &Type::m_itemDisconnected);
     if (!data->m_pathEdges.empty())
