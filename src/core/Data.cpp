@@ -394,6 +394,13 @@ void ItemPtr::GetItems(const char* i_type, ItemSet& o_items) const
         throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
     Item* const* table = DataInternals::Table(item);
     const auto range = DataInternals::LinksOfType(item, type->m_index);
+    if (o_items.empty()) {
+        // A run of links is already oldest first and holds no removed item.
+        o_items.m_items.reserve(static_cast<std::size_t>(range.second - range.first));
+        for (auto it = range.first; it != range.second; ++it)
+            o_items.AppendNewest(ItemPtr(table[*it]));
+        return;
+    }
     for (auto it = range.first; it != range.second; ++it)
         o_items.insert(ItemPtr(table[*it]));
 }
