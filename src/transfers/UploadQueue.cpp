@@ -285,27 +285,35 @@ void TransferQueueManager::StartNewUploads()
     }
     if (candidates.empty())
         return;
-    // Ranked by order, ties kept in walk order; sorting plain pairs keeps the handles still.
+    // Ranked by order, ties kept in walk order. The walk mostly meets the entries in their order
+    // already; otherwise plain pairs are sorted, which keeps the handles still.
+    const auto byOrder = [](const Candidate& i_a, const Candidate& i_b) { return i_a.order < i_b.order; };
+    const bool walkIsRanked = std::is_sorted(candidates.begin(), candidates.end(), byOrder);
     std::vector<std::pair<qint64, std::size_t>> ranks;
-    ranks.reserve(candidates.size());
-    for (std::size_t n = 0; n < candidates.size(); ++n)
-        ranks.emplace_back(candidates[n].order, n);
-    std::sort(ranks.begin(), ranks.end());
+    if (!walkIsRanked) {
+        ranks.reserve(candidates.size());
+        for (std::size_t n = 0; n < candidates.size(); ++n)
+            ranks.emplace_back(candidates[n].order, n);
+        std::sort(ranks.begin(), ranks.end());
+    }
+    const auto ranked = [&](std::size_t i_rank) -> Candidate& {
+        return walkIsRanked ? candidates[i_rank] : candidates[ranks[i_rank].second];
+    };
 
     Type* tokenType = GetType("transfer_req");
     // When entries left the queue the rest move up: the number an entry gets is mostly one that a
     // later-ranked entry held, so the old numbers, ascending like the new ones, are walked beside
     // them before the store's value index is asked.
-    auto held = ranks.cbegin();
-    qint64 index = 0;
-    for (const auto& rank : ranks) {
-        Candidate& candidate = candidates[rank.second];
+    std::size_t held = 0;
+    for (std::size_t rank = 0; rank < candidates.size(); ++rank) {
+        const qint64 index = static_cast<qint64>(rank);
+        Candidate& candidate = ranked(rank);
         ItemPtr entry = *(queued.begin() + candidate.entry);
         if (candidate.order != index) {
-            while (held != ranks.cend() && held->first < index)
+            while (held < candidates.size() && ranked(held).order < index)
                 ++held;
-            if (held != ranks.cend() && held->first == index && candidates[held->second].orderItem)
-                entry.Connect(candidates[held->second].orderItem);
+            if (held < candidates.size() && ranked(held).order == index && ranked(held).orderItem)
+                entry.Connect(ranked(held).orderItem);
             else
                 entry.Connect(orderType->GetItem(Value(index)));
         }
@@ -319,7 +327,6 @@ void TransferQueueManager::StartNewUploads()
             busyUsers.insert(candidate.user);
             DetermineUploadSpeedLimit();
         }
-        ++index;
     }
 }
 

@@ -232,6 +232,19 @@ private slots:
         QCOMPARE(F::Order(Entry("rich", paths[3])), qint64(2));
         QCOMPARE(F::Order(Entry("ann", paths[0])), qint64(3));
         QCOMPARE(F::Order(Entry("ben", paths[1])), qint64(4));
+
+        // A pass starts and numbers by that rank, not by arrival.
+        SetSetting("upload_slots", "0");
+        for (const char* name : {"ann", "ben", "vip", "rich"})
+            F::SetOnline(name, true);
+        QCOMPARE(f->Take("40").size(), 0);
+        SetSetting("upload_slots", "2");
+        f->engine->StartNewUploads();
+        QCOMPARE(f->Taken("40", &Sent::user), (QStringList{"vip", "rich"}));
+        QCOMPARE(F::Order(Entry("vip", paths[2])), qint64(0));
+        QCOMPARE(F::Order(Entry("rich", paths[3])), qint64(1));
+        QCOMPARE(F::Order(Entry("ann", paths[0])), qint64(2));
+        QCOMPARE(F::Order(Entry("ben", paths[1])), qint64(3));
     }
 
     void abortTellsThePeerWithThePathAsAsked()
