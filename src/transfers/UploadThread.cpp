@@ -52,7 +52,9 @@ bool UploadThread::ReadOffset(qint64& o_offset)
 
 bool UploadThread::WriteChunk(qint64 i_length)
 {
-    qint64 accepted = 0;
+    // Most chunks fit into the kernel's buffer at once; the socket's own buffer and its waits
+    // take only what is left.
+    qint64 accepted = SendNow(m_buffer.data(), i_length);
     while (accepted < i_length) {
         const qint64 written = m_socket->write(m_buffer.data() + accepted, i_length - accepted);
         if (written < 0)
