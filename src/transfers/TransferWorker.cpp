@@ -115,16 +115,18 @@ void TransferWorker::ReturnSocket()
     m_socket->moveToThread(m_home);
 }
 
-qint64 TransferWorker::SendNow(const char* i_data, qint64 i_length)
+qint64 TransferWorker::SendNow(const char* i_data, qint64 i_length, bool i_more)
 {
 #ifdef Q_OS_UNIX
     if (m_socket->bytesToWrite() > 0 || m_socket->state() != QAbstractSocket::ConnectedState)
         return 0;
-    const auto sent = ::send(int(m_socket->socketDescriptor()), i_data, size_t(i_length), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const int flags = MSG_DONTWAIT | MSG_NOSIGNAL | (i_more ? MSG_MORE : 0);
+    const auto sent = ::send(int(m_socket->socketDescriptor()), i_data, size_t(i_length), flags);
     return sent > 0 ? sent : 0;
 #else
     Q_UNUSED(i_data)
     Q_UNUSED(i_length)
+    Q_UNUSED(i_more)
     return 0;
 #endif
 }
