@@ -35,7 +35,9 @@ bool DownloadThread::PerformDownload()
         const qint64 chunk = qMin<qint64>(ChunkSize, m_fileSize - m_writePosition);
         qint64 have = 0;
         while (have < chunk) {
-            const qint64 got = m_socket->read(m_buffer.data() + have, chunk - have);
+            qint64 got = ReceiveNow(m_buffer.data() + have, chunk - have);
+            if (got == 0)
+                got = m_socket->read(m_buffer.data() + have, chunk - have);
             if (got < 0)
                 return Fail(QStringLiteral("Socket read failed. Error string: ") + m_socket->errorString());
             have += got;

@@ -5,6 +5,10 @@
 #include <QMutexLocker>
 #include <QTcpSocket>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 namespace
 {
 // A slice that timed out on a socket that is still open is not a failure yet.
@@ -109,6 +113,36 @@ bool TransferWorker::FailOnExit()
 void TransferWorker::ReturnSocket()
 {
     m_socket->moveToThread(m_home);
+}
+
+qint64 TransferWorker::SendNow(const char* i_data, qint64 i_length, bool i_more)
+{
+#ifdef Q_OS_UNIX
+    if (m_socket->bytesToWrite() > 0 || m_socket->state() != QAbstractSocket::ConnectedState)
+        return 0;
+    const int flags = MSG_DONTWAIT | MSG_NOSIGNAL | (i_more ? MSG_MORE : 0);
+    const auto sent = ::send(int(m_socket->socketDescriptor()), i_data, size_t(i_length), flags);
+    return sent > 0 ? sent : 0;
+#else
+    Q_UNUSED(i_data)
+    Q_UNUSED(i_length)
+    Q_UNUSED(i_more)
+    return 0;
+#endif
+}
+
+qint64 TransferWorker::ReceiveNow(char* o_data, qint64 i_length)
+{
+#ifdef Q_OS_UNIX
+    if (m_socket->bytesAvailable() > 0 || m_socket->state() != QAbstractSocket::ConnectedState)
+        return 0;
+    const auto got = ::recv(int(m_socket->socketDescriptor()), o_data, size_t(i_length), MSG_DONTWAIT);
+    return got > 0 ? got : 0;
+#else
+    Q_UNUSED(o_data)
+    Q_UNUSED(i_length)
+    return 0;
+#endif
 }
 
 int BytesPerSecond(qint64 i_bytes, qint64 i_elapsedMs)

@@ -52,6 +52,13 @@ protected:
     // Back to the thread that created this one, before the final signal.
     void ReturnSocket();
 
+    // Straight between the kernel and i_data, past the socket's own buffer, as far as that
+    // is possible without waiting and without reordering bytes the socket still holds. 0: the
+    // caller goes the socket's way, which waits and reports errors as usual.
+    // i_more: more bytes follow at once, so the kernel may hold these back to fill a segment.
+    qint64 SendNow(const char* i_data, qint64 i_length, bool i_more = false);
+    qint64 ReceiveNow(char* o_data, qint64 i_length);
+
     QTcpSocket* m_socket;
     QMutex m_exitMutex;
     bool m_exitRequested = false;

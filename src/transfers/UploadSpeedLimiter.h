@@ -29,6 +29,8 @@ public:
     void Sent(qint64 i_bytes) { m_unpaid += i_bytes; }
     void ChunkDone() { m_lastSeen = m_limit; }
 
+    // The share read at the last step; 0: no limit.
+    int Limit() const { return m_limit; }
     qint64 Unpaid() const { return m_unpaid; }
     qint64 LastSleepMs() const { return m_lastSleepMs; }
 

@@ -50,9 +50,11 @@ bool UploadThread::ReadOffset(qint64& o_offset)
     return true;
 }
 
-bool UploadThread::WriteChunk(qint64 i_length)
+bool UploadThread::WriteChunk(qint64 i_length, bool i_more)
 {
-    qint64 accepted = 0;
+    // Most chunks fit into the kernel's buffer at once; the socket's own buffer and its waits
+    // take only what is left.
+    qint64 accepted = SendNow(m_buffer.data(), i_length, i_more);
     while (accepted < i_length) {
         const qint64 written = m_socket->write(m_buffer.data() + accepted, i_length - accepted);
         if (written < 0)
@@ -120,7 +122,9 @@ bool UploadThread::PerformUpload()
         const qint64 chunk = qMin<qint64>(ChunkSize, size - position);
         if (m_file->read(m_buffer.data(), chunk) != chunk)
             return Fail(QStringLiteral("Reading from file failed. Error string: ") + m_file->errorString());
-        if (!WriteChunk(chunk))
+        // Without a limit the next chunk follows at once; the kernel then sends full segments
+        // instead of one per chunk. The last chunk, or any under a limit, goes out as it is.
+        if (!WriteChunk(chunk, limiter.Limit() == 0 && position + chunk < size))
             return false;
 
         position += chunk;

@@ -29,7 +29,8 @@ protected:
 private:
     bool PerformUpload();
     bool ReadOffset(qint64& o_offset);
-    bool WriteChunk(qint64 i_length);
+    // i_more: the next chunk follows without a pause.
+    bool WriteChunk(qint64 i_length, bool i_more);
 
     QFile* m_file;
     quint32 m_transferReq;
