@@ -38,6 +38,23 @@ private:
             });
     }
 
+    // One upload limited to 100 KB/s, past its first step; the share equals the total, so that
+    // step has nothing to restart.
+    UploadSpeedLimiter StartedAt100(FakeTime& io_time)
+    {
+        f->engine->SetUploadSpeedLimit(100);
+        f->engine->EnableUploadSpeedLimit(true);
+        UploadSpeedLimiter limiter = Limiter(io_time);
+        limiter.Start();
+        bool changed = false;
+        const bool stepped = limiter.Step(changed);
+        [&] {
+            QVERIFY(stepped);
+            QVERIFY(!changed);
+        }();
+        return limiter;
+    }
+
 private slots:
     void init() { f = std::make_unique<QueueFixture>(false); }
     void cleanup() { f.reset(); }
@@ -95,14 +112,9 @@ private slots:
 
     void one_chunk_pays_by_sleeping_and_passes_the_rest_on()
     {
-        f->engine->SetUploadSpeedLimit(100);
-        f->engine->EnableUploadSpeedLimit(true);
         FakeTime time;
-        UploadSpeedLimiter limiter = Limiter(time);
-        limiter.Start();
+        UploadSpeedLimiter limiter = StartedAt100(time);
         bool changed = false;
-        QVERIFY(limiter.Step(changed)); // the share equals the total: nothing to restart
-        QVERIFY(!changed);
         limiter.Sent(8192);
         limiter.ChunkDone();
 
@@ -125,13 +137,9 @@ private slots:
 
     void budget_saves_others_the_sleep()
     {
-        f->engine->SetUploadSpeedLimit(100);
-        f->engine->EnableUploadSpeedLimit(true);
         FakeTime time;
-        UploadSpeedLimiter limiter = Limiter(time);
-        limiter.Start();
+        UploadSpeedLimiter limiter = StartedAt100(time);
         bool changed = false;
-        QVERIFY(limiter.Step(changed));
         f->engine->AddToUploadBudget(10000); // a slow upload's unused allowance
         limiter.Sent(8192);
         QVERIFY(limiter.Step(changed));
