@@ -6,6 +6,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -67,8 +68,15 @@ bool CompressInBlocks(const Bytef* ip_data, size_t i_length, int i_level, MemStr
 
     const unsigned threadCount = std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, kMaxThreads);
     std::vector<std::thread> threads;
-    for (unsigned n = 1; n < std::min<size_t>(threadCount, blockCount); ++n)
-        threads.emplace_back(work);
+    try
+    {
+        for (unsigned n = 1; n < std::min<size_t>(threadCount, blockCount); ++n)
+            threads.emplace_back(work);
+    }
+    catch (const std::system_error&)
+    {
+        // No thread to be had: the blocks left are compressed here.
+    }
     work();
     for (std::thread& thread : threads)
         thread.join();
