@@ -85,10 +85,7 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr i_entry, QString i_sta
     if (!wasActive || IsActiveStatus(status))
         return;
 
-    ReleaseTransferObjects(i_entry, "download_thread", "download_file", "download_socket");
-    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
-        if (ItemPtr item = i_entry[type])
-            item.Remove();
+    TearDownDownload(i_entry);
     SetTransferTime(i_entry["user"], "last_queue_request_time");
 }
 

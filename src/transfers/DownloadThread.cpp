@@ -41,19 +41,9 @@ bool DownloadThread::PerformDownload()
             if (got < 0)
                 return Fail(QStringLiteral("Socket read failed. Error string: ") + m_socket->errorString());
             have += got;
-            if (have < chunk && m_socket->bytesAvailable() == 0) {
-                switch (WaitForReadyRead()) {
-                case WaitResult::Done:
-                    break;
-                case WaitResult::Exit:
-                    return FailOnExit();
-                case WaitResult::Failed:
-                    if (m_socket->bytesAvailable() > 0)
-                        break;
-                    return Fail(QStringLiteral("Waiting for data to read failed. Error string: ") +
-                                m_socket->errorString());
-                }
-            }
+            if (have < chunk && m_socket->bytesAvailable() == 0 &&
+                !Await(WaitForReadyRead(), QStringLiteral("Waiting for data to read failed. Error string: ")))
+                return false;
         }
 
         m_writePosition += chunk;

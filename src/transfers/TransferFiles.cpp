@@ -297,35 +297,19 @@ void TransferQueueManager::OnDownloadComplete()
 
 // ---- teardown ----
 
+void TransferQueueManager::TearDownDownload(ItemPtr i_entry)
+{
+    ReleaseTransferObjects(i_entry, "download_thread", "download_file", "download_socket");
+    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
+        if (ItemPtr item = i_entry[type])
+            item.Remove();
+}
+
 void TransferQueueManager::RemoveDownload(ItemPtr i_entry)
 {
     if (!i_entry)
         return;
-    if (ItemPtr item = i_entry["download_thread"]) {
-        auto* thread = item.AsPointer<TransferThread>();
-        thread->disconnect(this);
-        thread->SignalExit();
-        thread->wait();
-        item.Remove();
-        // A report it posted before the stop may still be queued; it must find its sender alive.
-        thread->deleteLater();
-    }
-    if (ItemPtr item = i_entry["download_socket"]) {
-        auto* socket = item.AsPointer<QTcpSocket>();
-        socket->disconnect();
-        item.Remove();
-        socket->close();
-        delete socket;
-    }
-    if (ItemPtr item = i_entry["download_file"]) {
-        auto* file = item.AsPointer<QFile>();
-        file->close();
-        delete file;
-        item.Remove();
-    }
-    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
-        if (ItemPtr item = i_entry[type])
-            item.Remove();
+    TearDownDownload(i_entry);
     i_entry.Remove();
 }
 

@@ -170,6 +170,8 @@ private:
     ItemPtr NewUploadEntry(const ItemPtr& i_user, const ItemPtr& i_file, const QString& i_file_as_requested);
     qint64 TakeOrderNumber();
     void TearDownUpload(ItemPtr i_entry);
+    // Releases what a running download held and drops its transfer cells; the entry stays.
+    void TearDownDownload(ItemPtr i_entry);
     // Stops the entry's thread and closes its file and socket, dropping their items.
     void ReleaseTransferObjects(ItemPtr i_entry, const char* i_threadType, const char* i_fileType,
                                 const char* i_socketType);

@@ -54,7 +54,9 @@ TransferWorker::WaitResult TransferWorker::WaitInSlices(F i_slice)
 
 TransferWorker::WaitResult TransferWorker::WaitForReadyRead()
 {
-    return WaitInSlices([this] { return m_socket->waitForReadyRead(SliceMs); });
+    const WaitResult result = WaitInSlices([this] { return m_socket->waitForReadyRead(SliceMs); });
+    // Bytes that came with the close still count.
+    return result == WaitResult::Failed && m_socket->bytesAvailable() > 0 ? WaitResult::Done : result;
 }
 
 TransferWorker::WaitResult TransferWorker::WaitForBytesWritten()
@@ -108,6 +110,19 @@ bool TransferWorker::FailOnExit()
 {
     TransferQueueManager::SetExitRequested(m_error);
     return false;
+}
+
+bool TransferWorker::Await(WaitResult i_result, const QString& i_failure)
+{
+    switch (i_result) {
+    case WaitResult::Done:
+        return true;
+    case WaitResult::Exit:
+        return FailOnExit();
+    case WaitResult::Failed:
+        break;
+    }
+    return Fail(i_failure + m_socket->errorString());
 }
 
 void TransferWorker::ReturnSocket()

@@ -49,6 +49,9 @@ protected:
     bool Fail(const QString& i_reason);
     // The same for a stop request.
     bool FailOnExit();
+    // The outcome of a wait: true when it is done, otherwise false with the error set as above,
+    // a failure as i_failure followed by the socket's error text.
+    bool Await(WaitResult i_result, const QString& i_failure);
     // Back to the thread that created this one, before the final signal.
     void ReturnSocket();
 

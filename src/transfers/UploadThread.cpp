@@ -29,18 +29,10 @@ bool UploadThread::ReadOffset(qint64& o_offset)
     char bytes[8];
     qint64 have = 0;
     while (have < 8) {
-        switch (m_socket->bytesAvailable() > 0 ? WaitResult::Done : WaitForReadyRead()) {
-        case WaitResult::Done:
-            break;
-        case WaitResult::Exit:
-            return FailOnExit();
-        case WaitResult::Failed:
-            // Bytes that came with the close still count.
-            if (m_socket->bytesAvailable() > 0)
-                break;
-            return Fail(QStringLiteral("Waiting for initialization data to read failed. Error string: ") +
-                        m_socket->errorString());
-        }
+        if (m_socket->bytesAvailable() == 0 &&
+            !Await(WaitForReadyRead(),
+                   QStringLiteral("Waiting for initialization data to read failed. Error string: ")))
+            return false;
         const qint64 got = m_socket->read(bytes + have, 8 - have);
         if (got < 0)
             return Fail(QStringLiteral("Socket read failed. Error string: ") + m_socket->errorString());
@@ -62,17 +54,10 @@ bool UploadThread::WriteChunk(qint64 i_length, bool i_more)
         accepted += written;
         // Straight into the kernel where it has room; only a full buffer is waited for.
         m_socket->flush();
-        while (m_socket->bytesToWrite() > 0) {
-            switch (WaitForBytesWritten()) {
-            case WaitResult::Done:
-                break;
-            case WaitResult::Exit:
-                return FailOnExit();
-            case WaitResult::Failed:
-                return Fail(QStringLiteral("Waiting for bytes to be written to socket failed. Error string: ") +
-                            m_socket->errorString());
-            }
-        }
+        while (m_socket->bytesToWrite() > 0)
+            if (!Await(WaitForBytesWritten(),
+                       QStringLiteral("Waiting for bytes to be written to socket failed. Error string: ")))
+                return false;
     }
     return true;
 }
