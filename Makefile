@@ -2,11 +2,11 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
-PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zlib1g-dev libminiupnpc-dev lame espeak-ng iproute2 nftables miniupnpd
+PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zlib1g-dev libminiupnpc-dev lame espeak-ng iproute2 nftables miniupnpd clang-format
 WERROR     := $(if $(CI),ON,OFF)
 SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: deps configure build run test bench asan clean
+.PHONY: deps configure build run test bench asan clean format format-check
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -39,6 +39,14 @@ asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen LC_ALL=C ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+FORMAT_FILES = git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h'
+
+format: deps
+	$(FORMAT_FILES) | xargs clang-format -i
+
+format-check: deps
+	$(FORMAT_FILES) | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-bench

@@ -39,7 +39,8 @@ inline QStringList Make(const QString& i_root, unsigned i_options = 0)
 {
     std::mt19937 random(42);
     QStringList words;
-    const char* syllables[] = {"ka", "lo", "mi", "ren", "sa", "tor", "vel", "an", "dru", "qui", "zen", "bo", "fa", "ti"};
+    const char* syllables[] = {"ka", "lo",  "mi",  "ren", "sa", "tor", "vel",
+                               "an", "dru", "qui", "zen", "bo", "fa",  "ti"};
     std::uniform_int_distribution<int> syllable(0, 13);
     for (int i = 0; i < 3000; ++i)
     {

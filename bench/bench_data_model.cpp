@@ -16,7 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -66,8 +67,10 @@ void Build()
     for (int n = 0; n < kFolders; ++n)
         for (int k = 0; k < 4; ++k)
             folders[n] += tokens[(n * 4 + k) % kTokens];
-    for (int n = 0; n < kFiles; ++n) {
-        ItemPtr f = file->NewItem(Value("/home/user/music/folder " + std::to_string(n % kFolders) + "/track " + std::to_string(n) + ".mp3"));
+    for (int n = 0; n < kFiles; ++n)
+    {
+        ItemPtr f = file->NewItem(
+            Value("/home/user/music/folder " + std::to_string(n % kFolders) + "/track " + std::to_string(n) + ".mp3"));
         f += folders[n % kFolders];
         f += name->GetItem(Value("track " + std::to_string(n % kNames) + ".mp3"));
         // The rare word has ten files; two common words have a fifth and a seventh of all files.
@@ -104,8 +107,10 @@ double BaselineSeconds()
         add("F/home/user/music/folder " + std::to_string(n));
     for (int n = 0; n < kTokens; ++n)
         add("Tword" + std::to_string(n));
-    for (int n = 0; n < kFiles; ++n) {
-        const int f = add("S/home/user/music/folder " + std::to_string(n % kFolders) + "/track " + std::to_string(n) + ".mp3");
+    for (int n = 0; n < kFiles; ++n)
+    {
+        const int f =
+            add("S/home/user/music/folder " + std::to_string(n % kFolders) + "/track " + std::to_string(n) + ".mp3");
         link(f, n % kFolders);
         link(f, add("Ntrack " + std::to_string(n % kNames) + ".mp3"));
         link(f, int(kFolders + (n % 5 == 0 ? 0 : 3 + (n * 7919LL) % (kTokens - 3))));

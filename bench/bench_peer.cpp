@@ -56,7 +56,8 @@ bool Throughput(bool i_scrambled)
         QTest::qWait(20);
     }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    std::printf("peer_messages_per_second_%s: %.0f messages/s\n", i_scrambled ? "scrambled" : "plain", double(count) / seconds);
+    std::printf("peer_messages_per_second_%s: %.0f messages/s\n", i_scrambled ? "scrambled" : "plain",
+                double(count) / seconds);
     std::fflush(stdout);
     return true;
 }

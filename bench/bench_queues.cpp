@@ -59,7 +59,8 @@ int main(int argc, char** argv)
     for (int n = 0; n < kUploads; ++n)
         arrivals.push_back(n % kUsers);
     std::shuffle(arrivals.begin(), arrivals.end(), std::mt19937(7));
-    for (int n = 0; n < kUploads; ++n) {
+    for (int n = 0; n < kUploads; ++n)
+    {
         ItemPtr owner = user->GetItem(QStringLiteral("user%1").arg(arrivals[n]));
         ItemPtr file = sharedFile->NewItem();
         file.Connect(d->GetType("shared_file_size")->GetItem(Value(1000 + n)));
@@ -79,7 +80,8 @@ int main(int argc, char** argv)
     // waiting entry moves up one place and is renumbered.
     std::vector<double> passes;
     ItemPtr complete = d->GetType("upload_entry_status")->GetItem("complete");
-    for (int pass = 0; pass < kPasses; ++pass) {
+    for (int pass = 0; pass < kPasses; ++pass)
+    {
         const ItemSet running = d->GetType("upload_entry_status")->GetItem("requesting").GetItems("upload_entry");
         for (ItemPtr entry : running)
             entry.Connect(complete);
@@ -89,7 +91,8 @@ int main(int argc, char** argv)
         passes.push_back(timer.nsecsElapsed() / 1e6);
     }
     std::vector<double> sorts;
-    for (int pass = 0; pass < kPasses; ++pass) {
+    for (int pass = 0; pass < kPasses; ++pass)
+    {
         std::vector<std::pair<qint64, int>> plain;
         std::mt19937 random(pass);
         for (int n = 0; n < kUploads; ++n)

@@ -64,7 +64,8 @@ int main(int argc, char** argv)
                      .Str(QStringLiteral("a line of chat number %1").arg(n))
                      .Frame(SM_ROOM_CHAT);
     int received = 0;
-    QObject::connect(server, &Server::RoomChat, [&received](const QString&, const QString&, const QString&) { ++received; });
+    QObject::connect(server, &Server::RoomChat,
+                     [&received](const QString&, const QString&, const QString&) { ++received; });
 
     // Baseline: the same bytes split and decoded by a plain loop.
     QElapsedTimer timer;

@@ -126,7 +126,8 @@ void InProcess(const QString& i_root, const QStringList& i_names)
     std::printf("search_50k_level9_compress_only_median: %.1f ms\n", Median(times));
     MemStream level9;
     CompressBody(body, level9);
-    std::printf("search_50k_reply_vs_level9: %.4f ratio\n", double(message.GetLength() - 4) / double(level9.GetLength()));
+    std::printf("search_50k_reply_vs_level9: %.4f ratio\n",
+                double(message.GetLength() - 4) / double(level9.GetLength()));
 
     // The whole shares list against gzip -9 of the same body.
     times.clear();
@@ -163,7 +164,8 @@ void InProcess(const QString& i_root, const QStringList& i_names)
         bodyFile.close();
     }
     QProcess gzip;
-    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-9"), QStringLiteral("-c"), QStringLiteral("-n"), bodyFile.fileName()});
+    gzip.start(QStringLiteral("gzip"),
+               {QStringLiteral("-9"), QStringLiteral("-c"), QStringLiteral("-n"), bodyFile.fileName()});
     gzip.waitForFinished(60000);
     const qint64 gzipBytes = gzip.readAllStandardOutput().size();
     const qint64 ours = qint64(list.GetLength()) - 4;

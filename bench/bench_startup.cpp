@@ -32,11 +32,17 @@ public:
 
 void MakeTree(const QString& i_root)
 {
-    for (int folder = 0; folder < kFolders; ++folder) {
+    for (int folder = 0; folder < kFolders; ++folder)
+    {
         const QString path = QStringLiteral("%1/artist %2/album %3").arg(i_root).arg(folder % 97).arg(folder);
         QDir().mkpath(path);
-        for (int file = 0; file < kFilesPerFolder; ++file) {
-            QFile out(QStringLiteral("%1/%2 track %3 take %4.flac").arg(path).arg(file).arg(folder * 7 + file).arg(file % 13));
+        for (int file = 0; file < kFilesPerFolder; ++file)
+        {
+            QFile out(QStringLiteral("%1/%2 track %3 take %4.flac")
+                          .arg(path)
+                          .arg(file)
+                          .arg(folder * 7 + file)
+                          .arg(file % 13));
             out.open(QIODevice::WriteOnly);
         }
     }
@@ -49,7 +55,8 @@ void Prepare(const QString& i_share)
     SetSetting(QStringLiteral("use_upnp"), QStringLiteral("no"));
     sharedFoldersManager->AddSharedFolder(i_share);
     Type* entries = d->GetType("download_entry");
-    for (int index = 0; index < kDownloads; ++index) {
+    for (int index = 0; index < kDownloads; ++index)
+    {
         ItemPtr entry = entries->NewItem();
         entry += d->GetType("user")->GetItem(QStringLiteral("peer%1").arg(index % 100));
         entry += d->GetType("file_name")->GetItem(QStringLiteral("song %1.mp3").arg(index));
@@ -64,7 +71,8 @@ int PlainWalk(const QString& i_root)
 {
     int count = 0;
     QDirIterator it(i_root, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
+    while (it.hasNext())
+    {
         it.next();
         ++count;
     }
@@ -94,7 +102,8 @@ int main(int argc, char* argv[])
     std::size_t items = 0;
     std::size_t sharedFiles = 0;
     std::size_t downloads = 0;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < kRuns; ++run)
+    {
         QElapsedTimer clock;
         clock.start();
         const int files = PlainWalk(share);
@@ -125,8 +134,7 @@ int main(int argc, char* argv[])
     std::printf("startup_to_event_loop: %lld ms\n", static_cast<long long>(bestStart));
     std::printf("shutdown: %lld ms\n", static_cast<long long>(bestStop));
     std::printf("plain_tree_walk: %lld ms\n", static_cast<long long>(bestWalk));
-    std::printf("startup_vs_plain_walk: %.1f ratio\n",
-                bestWalk > 0 ? double(bestStart) / double(bestWalk) : 0.0);
+    std::printf("startup_vs_plain_walk: %.1f ratio\n", bestWalk > 0 ? double(bestStart) / double(bestWalk) : 0.0);
     StartupPrompts::Install(nullptr);
     return 0;
 }

@@ -15,7 +15,7 @@
 
 namespace
 {
-template <typename F> double BestSeconds(int i_runs, F i_work)
+template<typename F> double BestSeconds(int i_runs, F i_work)
 {
     double best = 1e30;
     for (int run = 0; run < i_runs; ++run)
@@ -77,8 +77,8 @@ void BoundedInflate()
     std::vector<char> target(body.size());
     const double plain = BestSeconds(5, [&]() {
         uLongf length = static_cast<uLongf>(target.size());
-        uncompress(reinterpret_cast<Bytef*>(target.data()), &length,
-                   reinterpret_cast<const Bytef*>(packed.GetBuffer()), packed.GetLength());
+        uncompress(reinterpret_cast<Bytef*>(target.data()), &length, reinterpret_cast<const Bytef*>(packed.GetBuffer()),
+                   packed.GetLength());
     });
     // Like the baseline, the output memory exists beforehand: a stream kept for reuse.
     MemStream reused;
@@ -106,7 +106,8 @@ void TextDecoding()
     for (int n = 0; n < 1000000; ++n)
     {
         // One in ten names carries accented UTF-8, one in a hundred a Latin-1 byte.
-        std::string name = "Track " + std::to_string(n) + (n % 10 == 0 ? " caf\xc3\xa9" : "") + (n % 100 == 1 ? " \xe9t\xe9" : "") + ".mp3";
+        std::string name = "Track " + std::to_string(n) + (n % 10 == 0 ? " caf\xc3\xa9" : "")
+                           + (n % 100 == 1 ? " \xe9t\xe9" : "") + ".mp3";
         bytes += name.size();
         names.push_back(std::move(name));
     }
@@ -119,7 +120,7 @@ void TextDecoding()
     if (total == 0)
         std::printf("to_qstring_1M_names: decoded nothing\n");
 }
-}
+} // namespace
 
 int main()
 {

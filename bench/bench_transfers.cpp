@@ -81,7 +81,8 @@ double PlainRate(const QString& i_source, const QString& i_target, qint64 i_size
         std::vector<char> buffer(65536);
         qint64 read;
         while ((read = file.read(buffer.data(), qint64(buffer.size()))) > 0)
-            for (qint64 sent = 0; sent < read;) {
+            for (qint64 sent = 0; sent < read;)
+            {
                 const ssize_t n = ::send(fds[0], buffer.data() + sent, size_t(read - sent), 0);
                 if (n <= 0)
                     return;
@@ -91,7 +92,8 @@ double PlainRate(const QString& i_source, const QString& i_target, qint64 i_size
     QFile out(i_target);
     out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
     std::vector<char> buffer(65536);
-    for (qint64 got = 0; got < i_size;) {
+    for (qint64 got = 0; got < i_size;)
+    {
         const ssize_t n = ::recv(fds[1], buffer.data(), buffer.size(), 0);
         if (n <= 0)
             break;
@@ -110,10 +112,12 @@ double PlainRate(const QString& i_source, const QString& i_target, qint64 i_size
 class Road
 {
 public:
-    Road(const QString& i_shared, const QString& i_downloads, int i_downloaders) : m_downloads(i_downloads)
+    Road(const QString& i_shared, const QString& i_downloads, int i_downloaders)
+        : m_downloads(i_downloads)
     {
         m_ok = m_server.Listen() && Start(m_bob, QStringLiteral("bob"));
-        for (int i = 0; m_ok && i < i_downloaders; ++i) {
+        for (int i = 0; m_ok && i < i_downloaders; ++i)
+        {
             m_downloaders.emplace_back();
             m_ok = Start(m_downloaders.back(), QStringLiteral("downloader%1").arg(i));
         }
@@ -127,7 +131,10 @@ public:
     bool Ok() const { return m_ok; }
     HarnessProcess& Bob() { return *m_bob; }
 
-    static QString Remote(const QString& i_path) { return QString(i_path).replace(QLatin1Char('/'), QLatin1Char('\\')); }
+    static QString Remote(const QString& i_path)
+    {
+        return QString(i_path).replace(QLatin1Char('/'), QLatin1Char('\\'));
+    }
 
     // Downloader i_index asks bob for the file.
     void Download(int i_index, const QString& i_path)
@@ -138,8 +145,10 @@ public:
 
     bool WaitForComplete(int i_index, const QString& i_path)
     {
-        m_ok = m_ok && m_downloaders.at(size_t(i_index))->Take(
-                           "event Complete bob " + QUrl::toPercentEncoding(QFileInfo(i_path).fileName()), nullptr, 600000);
+        m_ok = m_ok
+               && m_downloaders.at(size_t(i_index))
+                      ->Take("event Complete bob " + QUrl::toPercentEncoding(QFileInfo(i_path).fileName()), nullptr,
+                             600000);
         return m_ok;
     }
 
@@ -162,7 +171,7 @@ private:
             return false;
         return o_client->LogIn(i_user, m_server.Port(), FreePortPair(),
                                {{"download_folder", m_downloads + QLatin1Char('/') + i_user}})
-            && m_server.WaitForFrames(2, 1, i_user);
+               && m_server.WaitForFrames(2, 1, i_user);
     }
 
     TestServer m_server;
@@ -179,7 +188,8 @@ double RoadRate(Road& io_road, const QStringList& i_paths, int i_first = 0)
     qint64 bytes = 0;
     QElapsedTimer timer;
     timer.start();
-    for (int i = 0; i < i_paths.size(); ++i) {
+    for (int i = 0; i < i_paths.size(); ++i)
+    {
         io_road.Download(i_first + i, i_paths.at(i));
         bytes += QFileInfo(i_paths.at(i)).size();
     }
@@ -207,7 +217,8 @@ double LimitedTotal(int i_limit, const QStringList& i_paths, const QString& i_sh
         road.Download(i, i_paths.at(i));
     const auto total = [&] {
         qint64 sum = 0;
-        for (int i = 0; i < i_paths.size(); ++i) {
+        for (int i = 0; i < i_paths.size(); ++i)
+        {
             const qint64 received = road.Received(i, i_paths.at(i));
             if (received < 0)
                 return qint64(-1); // finished or never started: the window is not covered
@@ -240,7 +251,8 @@ double StopLatencyP99(int i_stops)
 {
     std::vector<qint64> latencies;
     QTemporaryDir dir;
-    for (int i = 0; i < i_stops; ++i) {
+    for (int i = 0; i < i_stops; ++i)
+    {
         auto [up, down] = LoopbackPair();
         QFile target(dir.filePath(QStringLiteral("stop")));
         target.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -275,7 +287,8 @@ int main(int argc, char** argv)
     MakeFile(source, size);
     MakeFile(shared + QStringLiteral("/warm.bin"), 1 << 20);
     QStringList quarters;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 5; ++i)
+    {
         quarters << shared + QStringLiteral("/quarter%1.bin").arg(i);
         MakeFile(quarters.last(), size / 4);
     }
@@ -293,7 +306,8 @@ int main(int argc, char** argv)
         double one = 0;
         road.Bob().Send({"lag", "start"});
         road.Bob().Sync();
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < 3; ++round)
+        {
             plain = std::max(plain, PlainRate(source, dir.filePath(QStringLiteral("plain")), size));
             QFile::remove(dir.filePath(QStringLiteral("plain")));
             const double rate = RoadRate(road, {source}, round);
@@ -325,12 +339,14 @@ int main(int argc, char** argv)
     const QString limitShared = dir.filePath(QStringLiteral("limit-shared"));
     QDir().mkpath(limitShared);
     QStringList limited;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
+    {
         limited << limitShared + QStringLiteral("/limited%1.bin").arg(i);
         MakeFile(limited.last(), qint64(1000) * 1024 * (seconds + 10));
     }
     for (int limit : {100, 1000})
-        for (int uploads : {1, 3}) {
+        for (int uploads : {1, 3})
+        {
             const double total = LimitedTotal(limit, limited.mid(0, uploads), limitShared,
                                               dir.filePath(QStringLiteral("limited")), seconds);
             if (total <= 0)

@@ -11,9 +11,9 @@
 // Attribute codes of the wire.
 enum AttributeCode : qint32
 {
-    AttributeBitrate = 0,         // kilobits per second (the average for a variable bitrate)
-    AttributeLength = 1,          // seconds
-    AttributeVariableBitrate = 2  // 1 variable, 0 constant
+    AttributeBitrate = 0,        // kilobits per second (the average for a variable bitrate)
+    AttributeLength = 1,         // seconds
+    AttributeVariableBitrate = 2 // 1 variable, 0 constant
 };
 
 // A file's extension and its numbered attribute pairs. The pairs are a list: a code may occur

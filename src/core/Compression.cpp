@@ -94,7 +94,10 @@ bool CompressInBlocks(const Bytef* ip_data, size_t i_length, int i_level, MemStr
 
     // The two header bytes compress2 writes for this level (deflate, 32 KiB window), then the
     // blocks and the Adler-32 of the whole body, most significant byte first.
-    const Bytef levelFlags = i_level >= 7 ? 3 : i_level == 6 || i_level == Z_DEFAULT_COMPRESSION ? 2 : i_level >= 2 ? 1 : 0;
+    const Bytef levelFlags = i_level >= 7                                       ? 3
+                             : i_level == 6 || i_level == Z_DEFAULT_COMPRESSION ? 2
+                             : i_level >= 2                                     ? 1
+                                                                                : 0;
     const unsigned header = (0x78u << 8) | (levelFlags << 6);
     Bytef* out = reinterpret_cast<Bytef*>(o_out.ReserveForWrite(total));
     Bytef* p = out;
@@ -116,8 +119,8 @@ bool CompressBody(const void* ip_data, size_t i_length, MemStream& o_out, int i_
 
     uLongf outLength = static_cast<uLongf>(2 * i_length + 12);
     char* target = o_out.ReserveForWrite(outLength);
-    const int result = compress2(reinterpret_cast<Bytef*>(target), &outLength,
-                                 static_cast<const Bytef*>(ip_data), static_cast<uLong>(i_length), i_level);
+    const int result = compress2(reinterpret_cast<Bytef*>(target), &outLength, static_cast<const Bytef*>(ip_data),
+                                 static_cast<uLong>(i_length), i_level);
     if (result != Z_OK)
         return false;
     o_out.CommitWrite(outLength);
@@ -171,9 +174,9 @@ bool InflateBody(const void* ip_data, size_t i_length, MemStream& o_out, size_t 
         if (produced > i_limit)
             break;
         if (result == Z_BUF_ERROR && zs.avail_in == 0 && inputLeft == 0)
-            break;  // the stream ends early
+            break; // the stream ends early
         if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-            break;  // broken data
+            break; // broken data
         if (zs.avail_out == 0 && chunk < (size_t(64) << 20))
             chunk *= 2;
     }

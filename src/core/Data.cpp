@@ -4,15 +4,16 @@
 
 #include <algorithm>
 #include <charconv>
-#include <limits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string_view>
 
 Data* d = nullptr;
 
-namespace {
+namespace
+{
 
 const QString kArea = QStringLiteral("Data Model");
 
@@ -29,7 +30,8 @@ std::string Decimal(unsigned long long i_number, bool i_negative)
     char buffer[24];
     char* end = buffer + sizeof(buffer);
     char* p = end;
-    do {
+    do
+    {
         *--p = static_cast<char>('0' + i_number % 10);
         i_number /= 10;
     } while (i_number);
@@ -60,29 +62,39 @@ bool IsValidUtf8(std::string_view i_bytes)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(i_bytes.data());
     const auto* end = p + i_bytes.size();
-    while (p < end) {
+    while (p < end)
+    {
         const unsigned char c = *p;
-        if (c < 0x80) {
+        if (c < 0x80)
+        {
             ++p;
             continue;
         }
         int extra;
         std::uint32_t code;
-        if ((c & 0xE0) == 0xC0) {
+        if ((c & 0xE0) == 0xC0)
+        {
             extra = 1;
             code = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
+        }
+        else if ((c & 0xF0) == 0xE0)
+        {
             extra = 2;
             code = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
+        }
+        else if ((c & 0xF8) == 0xF0)
+        {
             extra = 3;
             code = c & 0x07;
-        } else {
+        }
+        else
+        {
             return false;
         }
         if (end - p <= extra)
             return false;
-        for (int k = 1; k <= extra; ++k) {
+        for (int k = 1; k <= extra; ++k)
+        {
             if ((p[k] & 0xC0) != 0x80)
                 return false;
             code = (code << 6) | (p[k] & 0x3F);
@@ -120,11 +132,12 @@ struct DataInternals
 
     using Range = std::pair<const std::uint32_t*, const std::uint32_t*>;
 
-    static const std::uint32_t* FirstOfTypeOrAfter(Item* const* ip_table, const LinkList& i_links, std::uint32_t i_typeIndex)
+    static const std::uint32_t* FirstOfTypeOrAfter(Item* const* ip_table, const LinkList& i_links,
+                                                   std::uint32_t i_typeIndex)
     {
-        return std::lower_bound(i_links.begin(), i_links.end(), i_typeIndex, [ip_table](std::uint32_t i_id, std::uint32_t i_index) {
-            return ip_table[i_id]->m_typeIndex < i_index;
-        });
+        return std::lower_bound(
+            i_links.begin(), i_links.end(), i_typeIndex,
+            [ip_table](std::uint32_t i_id, std::uint32_t i_index) { return ip_table[i_id]->m_typeIndex < i_index; });
     }
 
     static Range LinksOfType(const Item* ip_item, std::uint32_t i_typeIndex)
@@ -132,9 +145,10 @@ struct DataInternals
         Item* const* table = Table(ip_item);
         const LinkList& links = ip_item->m_links;
         const std::uint32_t* first = FirstOfTypeOrAfter(table, links, i_typeIndex);
-        const std::uint32_t* last = std::upper_bound(first, links.end(), i_typeIndex, [table](std::uint32_t i_index, std::uint32_t i_id) {
-            return i_index < table[i_id]->m_typeIndex;
-        });
+        const std::uint32_t* last =
+            std::upper_bound(first, links.end(), i_typeIndex, [table](std::uint32_t i_index, std::uint32_t i_id) {
+                return i_index < table[i_id]->m_typeIndex;
+            });
         return {first, last};
     }
 
@@ -147,10 +161,12 @@ struct DataInternals
     }
 
     // Position of the other item in a sorted run of link ids, or where it would go.
-    static const std::uint32_t* Find(Item* const* ip_table, const std::uint32_t* i_first, const std::uint32_t* i_last, const Item* ip_other)
+    static const std::uint32_t* Find(Item* const* ip_table, const std::uint32_t* i_first, const std::uint32_t* i_last,
+                                     const Item* ip_other)
     {
-        return std::lower_bound(i_first, i_last, ip_other,
-                                [ip_table](std::uint32_t i_id, const Item* ip_item) { return LinkLess(ip_table[i_id], ip_item); });
+        return std::lower_bound(i_first, i_last, ip_other, [ip_table](std::uint32_t i_id, const Item* ip_item) {
+            return LinkLess(ip_table[i_id], ip_item);
+        });
     }
 
     static bool IsLinked(const Item* ip_a, const Item* ip_b)
@@ -167,17 +183,20 @@ struct DataInternals
     {
         Item* const* table = Table(ip_item);
         LinkList& links = ip_item->m_links;
-        if (links.empty() || LinkLess(table[links.back()], ip_other)) {
+        if (links.empty() || LinkLess(table[links.back()], ip_other))
+        {
             links.Insert(links.size(), ip_other->m_id);
             return;
         }
-        links.Insert(static_cast<std::size_t>(Find(table, links.begin(), links.end(), ip_other) - links.begin()), ip_other->m_id);
+        links.Insert(static_cast<std::size_t>(Find(table, links.begin(), links.end(), ip_other) - links.begin()),
+                     ip_other->m_id);
     }
 
     static void EraseLink(Item* ip_item, Item* ip_other)
     {
         LinkList& links = ip_item->m_links;
-        if (!links.empty() && links.back() == ip_other->m_id) {
+        if (!links.empty() && links.back() == ip_other->m_id)
+        {
             links.Erase(links.size() - 1);
             return;
         }
@@ -186,7 +205,10 @@ struct DataInternals
             links.Erase(static_cast<std::size_t>(it - links.begin()));
     }
 
-    static Type* LookupType(const Item* ip_item, const char* i_type) { return ip_item->m_type->mp_data->GetType(i_type); }
+    static Type* LookupType(const Item* ip_item, const char* i_type)
+    {
+        return ip_item->m_type->mp_data->GetType(i_type);
+    }
 
     // The lookups that a Part never expects to fail: a programming error in a debug build, a log
     // line and a null answer in a release build.
@@ -228,29 +250,57 @@ Value::Value(const QString& i_text)
     m_bytes.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
-Value::Value(const char* i_text) : m_bytes(i_text ? i_text : "") {}
-Value::Value(const QByteArray& i_bytes) : m_bytes(i_bytes.constData(), static_cast<std::size_t>(i_bytes.size())) {}
-Value::Value(int i_number) : m_bytes(SignedDecimal(i_number)) {}
-Value::Value(unsigned int i_number) : m_bytes(Decimal(i_number, false)) {}
-Value::Value(long i_number) : m_bytes(SignedDecimal(i_number)) {}
-Value::Value(unsigned long i_number) : m_bytes(Decimal(i_number, false)) {}
-Value::Value(long long i_number) : m_bytes(SignedDecimal(i_number)) {}
-Value::Value(unsigned long long i_number) : m_bytes(Decimal(i_number, false)) {}
+Value::Value(const char* i_text)
+    : m_bytes(i_text ? i_text : "")
+{
+}
+Value::Value(const QByteArray& i_bytes)
+    : m_bytes(i_bytes.constData(), static_cast<std::size_t>(i_bytes.size()))
+{
+}
+Value::Value(int i_number)
+    : m_bytes(SignedDecimal(i_number))
+{
+}
+Value::Value(unsigned int i_number)
+    : m_bytes(Decimal(i_number, false))
+{
+}
+Value::Value(long i_number)
+    : m_bytes(SignedDecimal(i_number))
+{
+}
+Value::Value(unsigned long i_number)
+    : m_bytes(Decimal(i_number, false))
+{
+}
+Value::Value(long long i_number)
+    : m_bytes(SignedDecimal(i_number))
+{
+}
+Value::Value(unsigned long long i_number)
+    : m_bytes(Decimal(i_number, false))
+{
+}
 
 // ---------------------------------------------------------------------------------------------
 // LinkList
 
 void LinkList::Insert(std::size_t i_at, std::uint32_t i_id)
 {
-    if (m_size == m_capacity) {
+    if (m_size == m_capacity)
+    {
         // Grow by half: the long lists (a common word's files) waste less than with doubling.
         const std::uint32_t capacity = m_capacity < 4 ? 4 : m_capacity + m_capacity / 2;
         std::uint32_t* block;
-        if (IsInPlace()) {
+        if (IsInPlace())
+        {
             block = static_cast<std::uint32_t*>(std::malloc(capacity * sizeof(std::uint32_t)));
             if (block)
                 std::memcpy(block, m_inPlace, m_size * sizeof(std::uint32_t));
-        } else {
+        }
+        else
+        {
             block = static_cast<std::uint32_t*>(std::realloc(mp_heap, capacity * sizeof(std::uint32_t)));
         }
         if (!block)
@@ -310,7 +360,8 @@ void Item::Destroy()
 // ---------------------------------------------------------------------------------------------
 // ItemPtr
 
-ItemPtr::ItemPtr(const ItemPtr& i_other) : mp_item(i_other.mp_item)
+ItemPtr::ItemPtr(const ItemPtr& i_other)
+    : mp_item(i_other.mp_item)
 {
     if (mp_item)
         mp_item->Ref();
@@ -328,7 +379,8 @@ ItemPtr& ItemPtr::operator=(const ItemPtr& i_other)
 
 ItemPtr& ItemPtr::operator=(ItemPtr&& i_other) noexcept
 {
-    if (this != &i_other) {
+    if (this != &i_other)
+    {
         if (mp_item)
             mp_item->Unref();
         mp_item = i_other.mp_item;
@@ -394,7 +446,8 @@ void ItemPtr::GetItems(const char* i_type, ItemSet& o_items) const
         throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
     Item* const* table = DataInternals::Table(item);
     const auto range = DataInternals::LinksOfType(item, type->m_index);
-    if (o_items.empty()) {
+    if (o_items.empty())
+    {
         // A run of links is already oldest first and holds no removed item.
         o_items.m_items.reserve(static_cast<std::size_t>(range.second - range.first));
         for (auto it = range.first; it != range.second; ++it)
@@ -482,7 +535,8 @@ ItemPtr ItemPtr::Connect(ItemPtr i_other)
 {
     Item* a = Live();
     Item* b = i_other.Live();
-    if (!a || !b || a->m_removing || b->m_removing) {
+    if (!a || !b || a->m_removing || b->m_removing)
+    {
         Log(kArea, 1, QStringLiteral("A link to a missing or removed item was ignored."));
         return i_other;
     }
@@ -515,7 +569,8 @@ void ItemPtr::Disconnect(const char* i_type)
     std::vector<ItemPtr> others;
     for (auto it = range.first; it != range.second; ++it)
         others.push_back(ItemPtr(table[*it]));
-    for (const ItemPtr& other : others) {
+    for (const ItemPtr& other : others)
+    {
         Item* live = other.Live();
         if (live && !item->m_removed && DataInternals::IsLinked(item, live))
             DataInternals::Unlink(item, live);
@@ -533,10 +588,12 @@ ItemPtr ItemPtr::NewItem(const char* i_type)
     const Type::Relation* relation = item->m_type->FindRelation(type->m_index);
     if (!relation)
         throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
-    if (relation->otherPerThis == One) {
+    if (relation->otherPerThis == One)
+    {
         if (Item* held = DataInternals::FirstOfType(item, type->m_index))
             return ItemPtr(held);
-        if (relation->thisPerOther == Many) {
+        if (relation->thisPerOther == Many)
+        {
             ItemPtr shared = type->GetGlobalNullItem();
             Connect(shared);
             return shared;
@@ -580,16 +637,21 @@ void DataInternals::FireConnected(Item* ip_a, Item* ip_b)
 {
     Data* data = ip_a->m_type->mp_data;
     FireTypeEvents(ip_a, ip_b, &Type::m_itemConnected);
-    if (!data->m_connectionHandlers.empty()) {
+    if (!data->m_connectionHandlers.empty())
+    {
         const std::size_t count = data->m_connectionHandlers.size();
-        for (std::size_t index = 0; index < count; ++index) {
+        for (std::size_t index = 0; index < count; ++index)
+        {
             const Data::ConnectionHandler handler = data->m_connectionHandlers[index];
             if (handler.handler->IsEnded())
                 continue;
-            if (handler.first == ip_a->m_type && handler.second == ip_b->m_type) {
+            if (handler.first == ip_a->m_type && handler.second == ip_b->m_type)
+            {
                 ConnectionInfo info{ItemPtr(ip_a), ItemPtr(ip_b)};
                 handler.handler->Call(info);
-            } else if (handler.first == ip_b->m_type && handler.second == ip_a->m_type) {
+            }
+            else if (handler.first == ip_b->m_type && handler.second == ip_a->m_type)
+            {
                 ConnectionInfo info{ItemPtr(ip_b), ItemPtr(ip_a)};
                 handler.handler->Call(info);
             }
@@ -627,7 +689,8 @@ void DataInternals::Link(Item* ip_a, Item* ip_b)
     ItemPtr keepB(ip_b);
     // A One end gives up its old link first; handlers of that disconnection may change things, so
     // look again until both ends are free.
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 8; ++round)
+    {
         if (ip_a->m_removed || ip_b->m_removed || ip_a->m_removing || ip_b->m_removing)
             return;
         if (IsLinked(ip_a, ip_b))
@@ -657,7 +720,8 @@ void DataInternals::RemoveItem(Item* ip_item)
     ip_item->m_removing = true;
     type->m_itemRemoved.Fire(self);
     data->m_itemRemoved.Fire(self);
-    while (!ip_item->m_links.empty()) {
+    while (!ip_item->m_links.empty())
+    {
         Item* other = data->m_itemsById[ip_item->m_links.back()];
         Unlink(ip_item, other);
     }
@@ -666,13 +730,17 @@ void DataInternals::RemoveItem(Item* ip_item)
     ip_item->m_links.Release();
     data->ReleaseId(ip_item);
     --data->m_itemCount;
-    ip_item->Unref();  // the store's reference
+    ip_item->Unref(); // the store's reference
 }
 
 // ---------------------------------------------------------------------------------------------
 // Path subscriptions
 
-PathNode::PathNode(Data* ip_data, const char* i_type) : mp_data(ip_data), mp_type(ip_data->GetType(i_type)) {}
+PathNode::PathNode(Data* ip_data, const char* i_type)
+    : mp_data(ip_data)
+    , mp_type(ip_data->GetType(i_type))
+{
+}
 
 PathNode::PathNode(ItemPtr i_root)
     : mp_data(i_root.GetType() ? i_root.GetType()->GetData() : d)
@@ -715,7 +783,8 @@ bool PathNode::Matches(Item* ip_item) const
 
 bool DataInternals::Satisfied(const PathNode* ip_node, const Item* ip_item)
 {
-    for (const PathNode* child : ip_node->m_children) {
+    for (const PathNode* child : ip_node->m_children)
+    {
         if (!child->mp_type)
             continue;
         const bool required = child->m_relation == PathRequired || child->m_relation == PathRequiredQuiet;
@@ -749,36 +818,46 @@ void DataInternals::PathEvent(Item* ip_a, Item* ip_b, bool i_connected)
         auto found = data->m_pathEdges.find(key);
         if (found == data->m_pathEdges.end())
             return;
-        for (const auto& edge : found->second) {
+        for (const auto& edge : found->second)
+        {
             PathRegistration* registration = edge.first;
             const PathNode* node = edge.second;
             if (registration->handler->IsEnded())
                 continue;
             if (!node->mp_parent->Matches(ip_parent) || !node->Matches(ip_child))
                 continue;
-            if (i_connected) {
+            if (i_connected)
+            {
                 if (node->m_relation != PathRequired && node->m_relation != PathOnConnect)
                     continue;
                 if (!Satisfied(node, ip_child))
                     continue;
-            } else if (node->m_relation == PathOnDisconnect) {
+            }
+            else if (node->m_relation == PathOnDisconnect)
+            {
                 if (!Satisfied(node, ip_child))
                     continue;
-            } else if (node->m_relation == PathExcluded) {
+            }
+            else if (node->m_relation == PathExcluded)
+            {
                 bool remains = false;
                 const auto range = LinksOfType(ip_parent, node->mp_type->m_index);
                 for (auto it = range.first; it != range.second && !remains; ++it)
                     remains = MatchesSatisfied(node, data->m_itemsById[*it]);
                 if (remains)
                     continue;
-            } else {
+            }
+            else
+            {
                 continue;
             }
             // Walk up from the parent item to the root items whose chain of links reaches it.
             std::vector<Item*> level{ip_parent};
-            for (const PathNode* up = node->mp_parent; up->mp_parent; up = up->mp_parent) {
+            for (const PathNode* up = node->mp_parent; up->mp_parent; up = up->mp_parent)
+            {
                 std::vector<Item*> next;
-                for (Item* item : level) {
+                for (Item* item : level)
+                {
                     const auto range = LinksOfType(item, up->mp_parent->mp_type ? up->mp_parent->mp_type->m_index : 0);
                     for (auto it = range.first; it != range.second; ++it)
                         if (up->mp_parent->Matches(data->m_itemsById[*it]))
@@ -790,7 +869,8 @@ void DataInternals::PathEvent(Item* ip_a, Item* ip_b, bool i_connected)
                 if (level.empty())
                     break;
             }
-            for (Item* root : level) {
+            for (Item* root : level)
+            {
                 if (!Satisfied(registration->root.get(), root))
                     continue;
                 bool seen = false;
@@ -804,7 +884,8 @@ void DataInternals::PathEvent(Item* ip_a, Item* ip_b, bool i_connected)
     consider(ip_a, ip_b);
     consider(ip_b, ip_a);
     ++data->m_pathDepth;
-    for (auto& call : calls) {
+    for (auto& call : calls)
+    {
         if (!call.first->handler->IsEnded() && !call.second.IsNull())
             call.first->handler->Call(call.second);
     }
@@ -814,7 +895,8 @@ void DataInternals::PathEvent(Item* ip_a, Item* ip_b, bool i_connected)
 // ---------------------------------------------------------------------------------------------
 // Type
 
-Type::Type(Data* ip_data, std::string i_name, std::uint32_t i_index, Primacy i_primacy, bool i_isNull, bool i_createOnGet)
+Type::Type(Data* ip_data, std::string i_name, std::uint32_t i_index, Primacy i_primacy, bool i_isNull,
+           bool i_createOnGet)
     : mp_data(ip_data)
     , m_name(std::move(i_name))
     , m_index(i_index)
@@ -842,13 +924,16 @@ void Type::RelateToType(Type* ip_other, OneOrMany i_thisPerOther, OneOrMany i_ot
     mine.thisPerOther = i_thisPerOther;
     mine.otherPerThis = i_otherPerThis;
     mine.owns = i_owns;
-    if (ip_other != this) {
+    if (ip_other != this)
+    {
         Relation& theirs = place(ip_other, this);
         theirs.other = this;
         theirs.thisPerOther = i_otherPerThis;
         theirs.otherPerThis = i_thisPerOther;
         theirs.ownedBy = i_owns;
-    } else {
+    }
+    else
+    {
         mine.ownedBy = i_owns;
     }
     if (i_owns)
@@ -866,7 +951,8 @@ Item* Type::FindByValue(std::string_view i_bytes, std::uint32_t i_hash) const
         return nullptr;
     Item* const* table = mp_data->m_itemsById.data();
     const std::size_t mask = m_valueIndex.size() - 1;
-    for (std::size_t slot = i_hash & mask;; slot = (slot + 1) & mask) {
+    for (std::size_t slot = i_hash & mask;; slot = (slot + 1) & mask)
+    {
         const IndexSlot entry = m_valueIndex[slot];
         if (!entry.id)
             return nullptr;
@@ -912,10 +998,12 @@ void Type::IndexErase(const Item* ip_item)
     --m_indexUsed;
     // Backward-shift deletion keeps every probe chain unbroken.
     std::size_t hole = slot;
-    for (std::size_t next = (slot + 1) & mask; m_valueIndex[next].id; next = (next + 1) & mask) {
+    for (std::size_t next = (slot + 1) & mask; m_valueIndex[next].id; next = (next + 1) & mask)
+    {
         const std::size_t home = m_valueIndex[next].hash & mask;
         const bool movable = hole <= next ? (home <= hole || home > next) : (home <= hole && home > next);
-        if (movable) {
+        if (movable)
+        {
             m_valueIndex[hole] = m_valueIndex[next];
             m_valueIndex[next] = IndexSlot();
             hole = next;
@@ -948,9 +1036,11 @@ void Type::Unlist(Item* ip_item)
     while (!m_items.empty() && !m_items.back())
         m_items.pop_back();
     // Compact once most entries are holes, so walking the list stays proportional to the items.
-    if (m_items.size() > 64 && m_liveCount * 2 < m_items.size()) {
+    if (m_items.size() > 64 && m_liveCount * 2 < m_items.size())
+    {
         std::size_t out = 0;
-        for (Item* item : m_items) {
+        for (Item* item : m_items)
+        {
             if (!item)
                 continue;
             item->m_slot = static_cast<std::uint32_t>(out);
@@ -1030,7 +1120,8 @@ ItemSet Type::GetItems() const
 // ---------------------------------------------------------------------------------------------
 // ItemSet
 
-namespace {
+namespace
+{
 
 bool SerialLess(const ItemPtr& i_a, const ItemPtr& i_b)
 {
@@ -1049,7 +1140,8 @@ bool ItemSet::insert(const ItemPtr& i_item)
 {
     if (i_item.IsNull())
         return false;
-    if (m_items.empty() || SerialLess(m_items.back(), i_item)) {
+    if (m_items.empty() || SerialLess(m_items.back(), i_item))
+    {
         m_items.push_back(i_item);
         return true;
     }
@@ -1120,9 +1212,12 @@ void ItemSet::Remove()
 ItemSet ItemSet::Connected(const ItemSet& i_other) const
 {
     ItemSet result;
-    for (const ItemPtr& item : m_items) {
-        for (const ItemPtr& other : i_other.m_items) {
-            if (item.IsConnected(other)) {
+    for (const ItemPtr& item : m_items)
+    {
+        for (const ItemPtr& other : i_other.m_items)
+        {
+            if (item.IsConnected(other))
+            {
                 result.m_items.push_back(item);
                 break;
             }
@@ -1200,7 +1295,8 @@ ItemSet ItemSet::NotConnected(const char* i_type, const Value& i_value) const
 QList<ItemPtr> ItemSet::SortNumericBy(const char* i_type, bool i_ascending) const
 {
     std::vector<std::pair<qint64, ItemPtr>> keyed;
-    for (const ItemPtr& item : m_items) {
+    for (const ItemPtr& item : m_items)
+    {
         ItemPtr attribute = item.HasItem(i_type);
         if (!attribute.IsNull())
             keyed.emplace_back(attribute.AsInt64(), item);
@@ -1243,7 +1339,8 @@ QList<ItemPtr> ItemSet::SortAlphabetic(bool i_ascending) const
 QList<ItemPtr> ItemSet::SortAlphabeticBy(const char* i_type, bool i_ascending) const
 {
     std::vector<std::pair<QString, ItemPtr>> keyed;
-    for (const ItemPtr& item : m_items) {
+    for (const ItemPtr& item : m_items)
+    {
         ItemPtr attribute = item.HasItem(i_type);
         if (!attribute.IsNull())
             keyed.emplace_back(attribute.AsString(), item);
@@ -1262,7 +1359,8 @@ ItemSet i(const char* i_type, const Value& i_value)
 // ---------------------------------------------------------------------------------------------
 // Data
 
-Data::Data() : m_itemsById(1, nullptr)
+Data::Data()
+    : m_itemsById(1, nullptr)
 {
     qRegisterMetaType<ItemPtr>("ItemPtr");
 }
@@ -1270,8 +1368,10 @@ Data::Data() : m_itemsById(1, nullptr)
 Data::~Data()
 {
     // Outstanding handles outlive the store: they read as null from here on.
-    for (Type* type : m_types) {
-        for (Item* item : type->m_items) {
+    for (Type* type : m_types)
+    {
+        for (Item* item : type->m_items)
+        {
             if (!item)
                 continue;
             item->m_removed = true;
@@ -1320,7 +1420,8 @@ Type* Data::GetType(const char* i_name) const
 
 std::uint32_t Data::TakeId()
 {
-    if (!m_freeIds.empty()) {
+    if (!m_freeIds.empty())
+    {
         const std::uint32_t id = m_freeIds.back();
         m_freeIds.pop_back();
         return id;
@@ -1378,7 +1479,8 @@ ItemSet Data::GetItemSubset(const ItemSet& i_items, const char* i_type) const
     std::vector<DataInternals::Range> ranges;
     ranges.reserve(i_items.size());
     std::size_t smallest = 0;
-    for (const ItemPtr& member : i_items) {
+    for (const ItemPtr& member : i_items)
+    {
         Item* item = member.Live();
         if (!item)
             return result;
@@ -1390,10 +1492,12 @@ ItemSet Data::GetItemSubset(const ItemSet& i_items, const char* i_type) const
         ranges.push_back(range);
     }
     Item* const* table = m_itemsById.data();
-    for (auto it = ranges[smallest].first; it != ranges[smallest].second; ++it) {
+    for (auto it = ranges[smallest].first; it != ranges[smallest].second; ++it)
+    {
         Item* candidate = table[*it];
         bool everywhere = true;
-        for (std::size_t k = 0; k < ranges.size() && everywhere; ++k) {
+        for (std::size_t k = 0; k < ranges.size() && everywhere; ++k)
+        {
             if (k == smallest)
                 continue;
             auto found = DataInternals::Find(table, ranges[k].first, ranges[k].second, candidate);
@@ -1410,9 +1514,11 @@ int Data::RemoveDisconnectedItems()
     int removed = 0;
     // Ownership first: an owned item whose every owner is gone goes, even when a Primary item
     // still reaches it. Repeated, since removing an owner orphans what it owns.
-    for (bool again = true; again;) {
+    for (bool again = true; again;)
+    {
         again = false;
-        for (Type* type : m_types) {
+        for (Type* type : m_types)
+        {
             if (!type->m_owned)
                 continue;
             std::vector<std::uint32_t> owners;
@@ -1420,7 +1526,8 @@ int Data::RemoveDisconnectedItems()
                 if (relation.other && relation.ownedBy)
                     owners.push_back(relation.other->m_index);
             std::vector<ItemPtr> orphans;
-            for (Item* item : type->m_items) {
+            for (Item* item : type->m_items)
+            {
                 if (!item)
                     continue;
                 bool owned = false;
@@ -1429,7 +1536,8 @@ int Data::RemoveDisconnectedItems()
                 if (!owned)
                     orphans.push_back(ItemPtr(item));
             }
-            for (auto it = orphans.rbegin(); it != orphans.rend(); ++it) {
+            for (auto it = orphans.rbegin(); it != orphans.rend(); ++it)
+            {
                 if (it->IsNull())
                     continue;
                 it->Remove();
@@ -1443,20 +1551,24 @@ int Data::RemoveDisconnectedItems()
     // when next to a reached item but not walked through.
     std::vector<bool> reached(m_itemsById.size(), false);
     std::vector<Item*> stack;
-    for (Type* type : m_types) {
+    for (Type* type : m_types)
+    {
         if (type->m_primacy != Primary)
             continue;
-        for (Item* item : type->m_items) {
+        for (Item* item : type->m_items)
+        {
             if (!item)
                 continue;
             reached[item->m_id] = true;
             stack.push_back(item);
         }
     }
-    while (!stack.empty()) {
+    while (!stack.empty())
+    {
         Item* item = stack.back();
         stack.pop_back();
-        for (std::uint32_t id : item->m_links) {
+        for (std::uint32_t id : item->m_links)
+        {
             if (reached[id])
                 continue;
             reached[id] = true;
@@ -1466,7 +1578,8 @@ int Data::RemoveDisconnectedItems()
         }
     }
     std::vector<ItemPtr> unreached;
-    for (Type* type : m_types) {
+    for (Type* type : m_types)
+    {
         if (type->m_primacy == Primary)
             continue;
         for (Item* item : type->m_items)
@@ -1476,7 +1589,8 @@ int Data::RemoveDisconnectedItems()
     // Newest first: later items usually hang on older ones, and cutting the newest end of a link
     // list is cheap.
     std::sort(unreached.begin(), unreached.end(), SerialLess);
-    for (auto it = unreached.rbegin(); it != unreached.rend(); ++it) {
+    for (auto it = unreached.rbegin(); it != unreached.rend(); ++it)
+    {
         if (it->IsNull())
             continue;
         it->Remove();
@@ -1502,7 +1616,8 @@ void Data::AddConnectionEventHandler(Type* ip_first, Type* ip_second, EventHandl
 {
     if (!ip_handler)
         return;
-    if (!ip_first || !ip_second || !ip_first->IsRelatedTo(ip_second)) {
+    if (!ip_first || !ip_second || !ip_first->IsRelatedTo(ip_second))
+    {
         delete ip_handler;
         throw NotRelatedException("connection handler on unrelated types");
     }
@@ -1520,14 +1635,17 @@ void Data::AddPathEventHandler(PathNode* ip_root, EventHandlerBase<ItemPtr>* ip_
     if (!ip_root || !ip_handler)
         return;
     std::vector<PathNode*> pending{ip_root};
-    while (!pending.empty()) {
+    while (!pending.empty())
+    {
         PathNode* node = pending.back();
         pending.pop_back();
-        for (PathNode* child : node->m_children) {
+        for (PathNode* child : node->m_children)
+        {
             pending.push_back(child);
             if (!node->mp_type || !child->mp_type)
                 continue;
-            const std::uint64_t key = (static_cast<std::uint64_t>(node->mp_type->m_index) << 32) | child->mp_type->m_index;
+            const std::uint64_t key =
+                (static_cast<std::uint64_t>(node->mp_type->m_index) << 32) | child->mp_type->m_index;
             m_pathEdges[key].emplace_back(registration.get(), child);
             const std::uint32_t highest = std::max(node->mp_type->m_index, child->mp_type->m_index);
             if (m_pathTypes.size() <= highest)
@@ -1554,8 +1672,10 @@ Data::TextDecoder Data::GetTextDecoder()
 
 void DeclareSettingTypes(Data* ip_data)
 {
-    Type* global = ip_data->HasType("global") ? ip_data->GetType("global") : ip_data->NewType("global", Primary, false, true);
-    Type* vglobal = ip_data->HasType("vglobal") ? ip_data->GetType("vglobal") : ip_data->NewType("vglobal", Primary, false, true);
+    Type* global =
+        ip_data->HasType("global") ? ip_data->GetType("global") : ip_data->NewType("global", Primary, false, true);
+    Type* vglobal =
+        ip_data->HasType("vglobal") ? ip_data->GetType("vglobal") : ip_data->NewType("vglobal", Primary, false, true);
     Type* value = ip_data->HasType("global_value") ? ip_data->GetType("global_value")
                                                    : ip_data->NewType("global_value", Tertiary, false, true);
     if (!global->IsRelatedTo(value))
@@ -1564,7 +1684,8 @@ void DeclareSettingTypes(Data* ip_data)
         vglobal->RelateToType(value, Many, One, false);
 }
 
-namespace {
+namespace
+{
 
 ItemPtr KeyItem(const char* i_type, const QString& i_key)
 {

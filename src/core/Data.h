@@ -25,9 +25,25 @@ class ItemSet;
 class PathNode;
 struct PathRegistration;
 
-enum Primacy { Primary, Secondary, Tertiary };
-enum OneOrMany { One, Many };
-enum PathNodeRelation { PathRequired, PathRequiredQuiet, PathOnConnect, PathOnDisconnect, PathExcluded };
+enum Primacy
+{
+    Primary,
+    Secondary,
+    Tertiary
+};
+enum OneOrMany
+{
+    One,
+    Many
+};
+enum PathNodeRelation
+{
+    PathRequired,
+    PathRequiredQuiet,
+    PathOnConnect,
+    PathOnDisconnect,
+    PathExcluded
+};
 
 // ---------------------------------------------------------------------------------------------
 // Exceptions, thrown by value.
@@ -35,19 +51,40 @@ enum PathNodeRelation { PathRequired, PathRequiredQuiet, PathOnConnect, PathOnDi
 class DataException : public std::exception
 {
 public:
-    explicit DataException(std::string i_what) : m_what(std::move(i_what)) {}
+    explicit DataException(std::string i_what)
+        : m_what(std::move(i_what))
+    {
+    }
     const char* what() const noexcept override { return m_what.c_str(); }
 
 private:
     std::string m_what;
 };
 
-class TypeAlreadyExistsException : public DataException { using DataException::DataException; };
-class TypeNotFoundException : public DataException { using DataException::DataException; };
-class AlreadyRelatedException : public DataException { using DataException::DataException; };
-class NotRelatedException : public DataException { using DataException::DataException; };
-class NullTypeException : public DataException { using DataException::DataException; };
-class DataLoadFailure : public DataException { using DataException::DataException; };
+class TypeAlreadyExistsException : public DataException
+{
+    using DataException::DataException;
+};
+class TypeNotFoundException : public DataException
+{
+    using DataException::DataException;
+};
+class AlreadyRelatedException : public DataException
+{
+    using DataException::DataException;
+};
+class NotRelatedException : public DataException
+{
+    using DataException::DataException;
+};
+class NullTypeException : public DataException
+{
+    using DataException::DataException;
+};
+class DataLoadFailure : public DataException
+{
+    using DataException::DataException;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Value: the bytes of an item's value. Text as UTF-8, numbers in decimal, object references as
@@ -59,8 +96,14 @@ public:
     Value() = default;
     Value(const QString& i_text);
     Value(const char* i_text);
-    Value(char* i_text) : Value(static_cast<const char*>(i_text)) {}
-    Value(std::string i_bytes) : m_bytes(std::move(i_bytes)) {}
+    Value(char* i_text)
+        : Value(static_cast<const char*>(i_text))
+    {
+    }
+    Value(std::string i_bytes)
+        : m_bytes(std::move(i_bytes))
+    {
+    }
     Value(const QByteArray& i_bytes);
     Value(int i_number);
     Value(unsigned int i_number);
@@ -68,8 +111,8 @@ public:
     Value(unsigned long i_number);
     Value(long long i_number);
     Value(unsigned long long i_number);
-    template<class T, class = std::enable_if_t<!std::is_same<std::remove_cv_t<T>, char>::value>>
-    Value(T* ip_object) : Value(static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(ip_object)))
+    template<class T, class = std::enable_if_t<!std::is_same<std::remove_cv_t<T>, char>::value>> Value(T* ip_object)
+        : Value(static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(ip_object)))
     {
     }
 
@@ -110,7 +153,8 @@ private:
     bool IsInPlace() const { return m_capacity <= kInPlace; }
     std::uint32_t* Ids() { return IsInPlace() ? m_inPlace : mp_heap; }
 
-    union {
+    union
+    {
         std::uint32_t m_inPlace[kInPlace] = {};
         std::uint32_t* mp_heap;
     };
@@ -157,9 +201,9 @@ private:
     // Linked items ordered by (type index, serial): the items of one type form one run, oldest first.
     LinkList m_links;
     std::atomic<std::uint32_t> m_refs{1};
-    std::uint32_t m_id;           // index in the store's item table, while the item is listed
+    std::uint32_t m_id; // index in the store's item table, while the item is listed
     std::uint32_t m_typeIndex;
-    std::uint32_t m_slot = 0;     // position in the type's item list
+    std::uint32_t m_slot = 0; // position in the type's item list
     std::uint32_t m_valueSize;
     bool m_removed = false;
     bool m_removing = false;
@@ -174,7 +218,11 @@ class ItemPtr
 public:
     ItemPtr() = default;
     ItemPtr(const ItemPtr& i_other);
-    ItemPtr(ItemPtr&& i_other) noexcept : mp_item(i_other.mp_item) { i_other.mp_item = nullptr; }
+    ItemPtr(ItemPtr&& i_other) noexcept
+        : mp_item(i_other.mp_item)
+    {
+        i_other.mp_item = nullptr;
+    }
     ItemPtr& operator=(const ItemPtr& i_other);
     ItemPtr& operator=(ItemPtr&& i_other) noexcept;
     ~ItemPtr();
@@ -207,10 +255,7 @@ public:
     unsigned int AsUInt() const;
     qint64 AsInt64() const;
     quint64 AsUInt64() const;
-    template<class T> T* AsPointer() const
-    {
-        return reinterpret_cast<T*>(static_cast<std::uintptr_t>(AsUInt64()));
-    }
+    template<class T> T* AsPointer() const { return reinterpret_cast<T*>(static_cast<std::uintptr_t>(AsUInt64())); }
 
     Type* GetType() const;
 
@@ -233,7 +278,8 @@ private:
     friend struct DataInternals;
     friend uint qHash(const ItemPtr& i_item, uint i_seed);
 
-    explicit ItemPtr(Item* ip_item) : mp_item(ip_item)
+    explicit ItemPtr(Item* ip_item)
+        : mp_item(ip_item)
     {
         if (mp_item)
             mp_item->Ref();
@@ -323,8 +369,14 @@ struct ConnectionInfo
 class DataHandler
 {
 public:
-    DataHandler() : m_alive(std::make_shared<bool>(true)) {}
-    DataHandler(const DataHandler&) : DataHandler() {}
+    DataHandler()
+        : m_alive(std::make_shared<bool>(true))
+    {
+    }
+    DataHandler(const DataHandler&)
+        : DataHandler()
+    {
+    }
     DataHandler& operator=(const DataHandler&) { return *this; }
     virtual ~DataHandler() { *m_alive = false; }
 
@@ -338,7 +390,10 @@ template<class Arg> class EventHandlerBase
 {
 public:
     EventHandlerBase() = default;
-    explicit EventHandlerBase(std::shared_ptr<bool> i_ownerAlive) : m_ownerAlive(std::move(i_ownerAlive)) {}
+    explicit EventHandlerBase(std::shared_ptr<bool> i_ownerAlive)
+        : m_ownerAlive(std::move(i_ownerAlive))
+    {
+    }
     EventHandlerBase(const EventHandlerBase&) = delete;
     EventHandlerBase& operator=(const EventHandlerBase&) = delete;
     virtual ~EventHandlerBase() = default;
@@ -352,10 +407,22 @@ private:
     bool m_ended = false;
 };
 
-template<class A> struct EventArg { using type = A; };
-template<> struct EventArg<ConnectionInfo> { using type = ConnectionInfo&; };
-template<> struct EventArg<const ConnectionInfo&> { using type = ConnectionInfo&; };
-template<> struct EventArg<const ItemPtr&> { using type = ItemPtr; };
+template<class A> struct EventArg
+{
+    using type = A;
+};
+template<> struct EventArg<ConnectionInfo>
+{
+    using type = ConnectionInfo&;
+};
+template<> struct EventArg<const ConnectionInfo&>
+{
+    using type = ConnectionInfo&;
+};
+template<> struct EventArg<const ItemPtr&>
+{
+    using type = ItemPtr;
+};
 
 // Forwards an event to a member function of its owner, which must derive from DataHandler.
 // The argument may be ItemPtr, ConnectionInfo, ConnectionInfo& or Type*.
@@ -410,9 +477,11 @@ public:
             return;
         const std::size_t count = m_handlers.size();
         ++m_depth;
-        for (std::size_t index = 0; index < count; ++index) {
+        for (std::size_t index = 0; index < count; ++index)
+        {
             EventHandlerBase<Arg>* handler = m_handlers[index];
-            if (handler->IsEnded()) {
+            if (handler->IsEnded())
+            {
                 m_hasEnded = true;
                 continue;
             }
@@ -429,7 +498,8 @@ private:
         m_hasEnded = false;
         std::vector<EventHandlerBase<Arg>*> kept;
         kept.reserve(m_handlers.size());
-        for (EventHandlerBase<Arg>* handler : m_handlers) {
+        for (EventHandlerBase<Arg>* handler : m_handlers)
+        {
             if (handler->IsEnded())
                 delete handler;
             else
@@ -491,17 +561,18 @@ private:
         Type* other = nullptr;
         OneOrMany thisPerOther = Many;
         OneOrMany otherPerThis = Many;
-        bool owns = false;     // this type owns the other
-        bool ownedBy = false;  // the other type owns this one
+        bool owns = false;    // this type owns the other
+        bool ownedBy = false; // the other type owns this one
     };
 
-    Type(Data* ip_data, std::string i_name, std::uint32_t i_index, Primacy i_primacy, bool i_isNull, bool i_createOnGet);
+    Type(Data* ip_data, std::string i_name, std::uint32_t i_index, Primacy i_primacy, bool i_isNull,
+         bool i_createOnGet);
     ~Type();
 
     const Relation* FindRelation(std::uint32_t i_otherIndex) const
     {
         return i_otherIndex < m_relations.size() && m_relations[i_otherIndex].other ? &m_relations[i_otherIndex]
-                                                                                   : nullptr;
+                                                                                    : nullptr;
     }
     // A value index entry: the item's id (0 = free) and the hash of its value.
     struct IndexSlot
@@ -524,10 +595,10 @@ private:
     bool m_isNull;
     bool m_createOnGet;
     bool m_owned = false;
-    std::vector<Relation> m_relations;  // indexed by the other type's index
-    std::vector<Item*> m_items;         // creation order; removed entries are null until compacted
+    std::vector<Relation> m_relations; // indexed by the other type's index
+    std::vector<Item*> m_items;        // creation order; removed entries are null until compacted
     std::size_t m_liveCount = 0;
-    std::vector<IndexSlot> m_valueIndex;  // open addressing on the value hash
+    std::vector<IndexSlot> m_valueIndex; // open addressing on the value hash
     std::size_t m_indexUsed = 0;
     Item* mp_globalNullItem = nullptr;
 };

@@ -13,7 +13,8 @@
 
 DataSaver* dataSaver = nullptr;
 
-namespace {
+namespace
+{
 
 const QString kArea = QStringLiteral("Data File");
 
@@ -26,8 +27,8 @@ const std::uint32_t kMaxTypeName = 4096;
 
 void PutU32(std::string& o_out, std::uint32_t i_value)
 {
-    const char bytes[4] = {static_cast<char>(i_value), static_cast<char>(i_value >> 8), static_cast<char>(i_value >> 16),
-                           static_cast<char>(i_value >> 24)};
+    const char bytes[4] = {static_cast<char>(i_value), static_cast<char>(i_value >> 8),
+                           static_cast<char>(i_value >> 16), static_cast<char>(i_value >> 24)};
     o_out.append(bytes, 4);
 }
 
@@ -41,7 +42,11 @@ void PatchU32(std::string& o_out, std::size_t i_at, std::uint32_t i_value)
 class Reader
 {
 public:
-    Reader(const char* ip_data, std::size_t i_size) : mp_data(ip_data), m_size(i_size) {}
+    Reader(const char* ip_data, std::size_t i_size)
+        : mp_data(ip_data)
+        , m_size(i_size)
+    {
+    }
 
     bool Ok() const { return m_ok; }
     std::size_t Position() const { return m_pos; }
@@ -75,7 +80,8 @@ public:
 private:
     bool Need(std::size_t i_length)
     {
-        if (!m_ok || m_size - m_pos < i_length) {
+        if (!m_ok || m_size - m_pos < i_length)
+        {
             m_ok = false;
             return false;
         }
@@ -136,7 +142,8 @@ QString Parse(const QByteArray& i_file, Staged& o_staged)
     if (typeCount > in.Remaining() / 5)
         return QStringLiteral("type count out of range");
     o_staged.types.reserve(typeCount);
-    for (std::uint32_t t = 0; t < typeCount && in.Ok(); ++t) {
+    for (std::uint32_t t = 0; t < typeCount && in.Ok(); ++t)
+    {
         const std::uint32_t length = in.U32();
         if (length == 0 || length > kMaxTypeName)
             return QStringLiteral("bad type name length");
@@ -151,7 +158,8 @@ QString Parse(const QByteArray& i_file, Staged& o_staged)
     if (!in.Ok() || itemCount > in.Remaining() / 13)
         return QStringLiteral("item count out of range");
     o_staged.items.reserve(itemCount);
-    for (std::uint32_t n = 0; n < itemCount && in.Ok(); ++n) {
+    for (std::uint32_t n = 0; n < itemCount && in.Ok(); ++n)
+    {
         const std::uint32_t type = in.U32();
         const std::uint32_t id = in.U32();
         const std::uint8_t flags = in.U8();
@@ -170,7 +178,8 @@ QString Parse(const QByteArray& i_file, Staged& o_staged)
     if (!in.Ok() || linkCount > in.Remaining() / 8)
         return QStringLiteral("link count out of range");
     o_staged.links.reserve(linkCount);
-    for (std::uint32_t n = 0; n < linkCount && in.Ok(); ++n) {
+    for (std::uint32_t n = 0; n < linkCount && in.Ok(); ++n)
+    {
         const std::uint32_t a = in.U32();
         const std::uint32_t b = in.U32();
         if (!in.Ok())
@@ -255,7 +264,8 @@ bool DataSaver::SaveFile(const QString& i_path)
     // by-connection type linked to a written item of one of its other types.
     std::vector<Item*> saved;
     std::vector<std::vector<char>> byConnection(types.size());
-    for (const auto& entry : m_savedByConnection) {
+    for (const auto& entry : m_savedByConnection)
+    {
         if (!data->HasType(entry.first))
             continue;
         std::vector<char>& others = byConnection[data->GetType(entry.first)->m_index];
@@ -264,38 +274,47 @@ bool DataSaver::SaveFile(const QString& i_path)
             if (data->HasType(other))
                 others[data->GetType(other)->m_index] = 1;
     }
-    for (const std::string& name : m_savedTypes) {
+    for (const std::string& name : m_savedTypes)
+    {
         if (!data->HasType(name))
             continue;
-        for (Item* item : data->GetType(name)->m_items) {
-            if (item && number[item->m_id] == kNotSaved) {
+        for (Item* item : data->GetType(name)->m_items)
+        {
+            if (item && number[item->m_id] == kNotSaved)
+            {
                 number[item->m_id] = 0;
                 saved.push_back(item);
             }
         }
     }
-    for (std::size_t next = 0; next < saved.size(); ++next) {
+    for (std::size_t next = 0; next < saved.size(); ++next)
+    {
         Item* item = saved[next];
-        for (std::uint32_t id : item->m_links) {
+        for (std::uint32_t id : item->m_links)
+        {
             if (number[id] != kNotSaved)
                 continue;
             Item* other = byId[id];
             const std::vector<char>& others = byConnection[other->m_typeIndex];
-            if (!others.empty() && others[item->m_typeIndex]) {
+            if (!others.empty() && others[item->m_typeIndex])
+            {
                 number[id] = 0;
                 saved.push_back(other);
             }
         }
     }
     // Creation order, so the store comes back in the order it was built.
-    std::sort(saved.begin(), saved.end(), [](const Item* ip_a, const Item* ip_b) { return ip_a->m_serial < ip_b->m_serial; });
+    std::sort(saved.begin(), saved.end(),
+              [](const Item* ip_a, const Item* ip_b) { return ip_a->m_serial < ip_b->m_serial; });
 
     std::vector<std::int64_t> typeRef(types.size(), -1);
     std::vector<Type*> table;
-    for (std::size_t n = 0; n < saved.size(); ++n) {
+    for (std::size_t n = 0; n < saved.size(); ++n)
+    {
         Item* item = saved[n];
         number[item->m_id] = static_cast<std::uint32_t>(n);
-        if (typeRef[item->m_typeIndex] < 0) {
+        if (typeRef[item->m_typeIndex] < 0)
+        {
             typeRef[item->m_typeIndex] = static_cast<std::int64_t>(table.size());
             table.push_back(item->m_type);
         }
@@ -306,13 +325,15 @@ bool DataSaver::SaveFile(const QString& i_path)
     out.append(kMagic, sizeof(kMagic));
     PutU32(out, kVersion);
     PutU32(out, static_cast<std::uint32_t>(table.size()));
-    for (Type* type : table) {
+    for (Type* type : table)
+    {
         PutU32(out, static_cast<std::uint32_t>(type->m_name.size()));
         out.append(type->m_name);
         out.push_back(static_cast<char>(type->m_isNull ? kNullType : 0));
     }
     PutU32(out, static_cast<std::uint32_t>(saved.size()));
-    for (Item* item : saved) {
+    for (Item* item : saved)
+    {
         PutU32(out, static_cast<std::uint32_t>(typeRef[item->m_typeIndex]));
         PutU32(out, number[item->m_id]);
         out.push_back(static_cast<char>(item->m_type->mp_globalNullItem == item ? kSharedNullItem : 0));
@@ -323,10 +344,13 @@ bool DataSaver::SaveFile(const QString& i_path)
     const std::size_t linkCountAt = out.size();
     PutU32(out, 0);
     std::uint32_t links = 0;
-    for (Item* item : saved) {
+    for (Item* item : saved)
+    {
         const std::uint32_t mine = number[item->m_id];
-        for (std::uint32_t id : item->m_links) {
-            if (number[id] != kNotSaved && number[id] > mine) {
+        for (std::uint32_t id : item->m_links)
+        {
+            if (number[id] != kNotSaved && number[id] > mine)
+            {
                 PutU32(out, mine);
                 PutU32(out, number[id]);
                 ++links;
@@ -334,16 +358,19 @@ bool DataSaver::SaveFile(const QString& i_path)
         }
     }
     PatchU32(out, linkCountAt, links);
-    PutU32(out, static_cast<std::uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size()))));
+    PutU32(out, static_cast<std::uint32_t>(
+                    crc32(0L, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size()))));
 
     // The file holds the password: owner-only, and replaced only once fully written.
     QSaveFile file(i_path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly))
+    {
         Log(kArea, 1, QStringLiteral("Cannot write the data file %1: %2").arg(i_path, file.errorString()));
         return false;
     }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(out.data(), static_cast<qint64>(out.size())) != static_cast<qint64>(out.size()) || !file.commit()) {
+    if (file.write(out.data(), static_cast<qint64>(out.size())) != static_cast<qint64>(out.size()) || !file.commit())
+    {
         Log(kArea, 1, QStringLiteral("Cannot write the data file %1: %2").arg(i_path, file.errorString()));
         file.cancelWriting();
         return false;
@@ -356,18 +383,22 @@ void DataSaver::Load(QString i_path)
 {
     Data* data = d;
     QFile file(i_path);
-    if (!file.exists()) {
+    if (!file.exists())
+    {
         NotifyFirstStart();
         return;
     }
 
     QString reason;
     QByteArray bytes;
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly))
+    {
         // A file that is there but cannot be read is not a first start: the next save would
         // replace the user's only copy.
         reason = QStringLiteral("the file cannot be opened: ") + file.errorString();
-    } else {
+    }
+    else
+    {
         bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
             reason = QStringLiteral("the file cannot be read: ") + file.errorString();
@@ -378,11 +409,13 @@ void DataSaver::Load(QString i_path)
         reason = QStringLiteral("there is no store");
     if (reason.isEmpty())
         reason = Parse(bytes, staged);
-    if (!reason.isEmpty()) {
+    if (!reason.isEmpty())
+    {
         const QString aside = i_path + QStringLiteral(".bad");
         QFile::remove(aside);
         if (QFile::rename(i_path, aside))
-            Log(kArea, 1, QStringLiteral("The data file %1 cannot be loaded (%2); it is kept as %3.").arg(i_path, reason, aside));
+            Log(kArea, 1,
+                QStringLiteral("The data file %1 cannot be loaded (%2); it is kept as %3.").arg(i_path, reason, aside));
         else
             Log(kArea, 1, QStringLiteral("The data file %1 cannot be loaded (%2).").arg(i_path, reason));
         throw DataLoadFailure("cannot load " + i_path.toStdString() + ": " + reason.toStdString());
@@ -390,31 +423,40 @@ void DataSaver::Load(QString i_path)
 
     // Apply. Types no longer declared, and links between types no longer related, are skipped.
     std::vector<Type*> types(staged.types.size(), nullptr);
-    for (std::size_t t = 0; t < staged.types.size(); ++t) {
+    for (std::size_t t = 0; t < staged.types.size(); ++t)
+    {
         if (data->HasType(staged.types[t].name))
             types[t] = data->GetType(staged.types[t].name);
         else
-            Log(kArea, 1, QStringLiteral("Records of the undeclared type %1 are skipped.").arg(QString::fromStdString(staged.types[t].name)));
+            Log(kArea, 1,
+                QStringLiteral("Records of the undeclared type %1 are skipped.")
+                    .arg(QString::fromStdString(staged.types[t].name)));
     }
     std::vector<ItemPtr> items(staged.items.size());
-    for (std::size_t n = 0; n < staged.items.size(); ++n) {
+    for (std::size_t n = 0; n < staged.items.size(); ++n)
+    {
         const StagedItem& record = staged.items[n];
         Type* type = types[record.type];
         if (!type)
             continue;
-        if (type->IsNull()) {
+        if (type->IsNull())
+        {
             items[n] = (record.flags & kSharedNullItem) ? type->GetGlobalNullItem() : type->NewItem();
-        } else {
+        }
+        else
+        {
             items[n] = type->NewItem(Value(std::string(bytes.constData() + record.offset, record.length)));
         }
     }
     std::size_t unrelated = 0;
-    for (const auto& link : staged.links) {
+    for (const auto& link : staged.links)
+    {
         ItemPtr& a = items[link.first];
         ItemPtr& b = items[link.second];
         if (a.IsNull() || b.IsNull())
             continue;
-        if (!a.GetType()->IsRelatedTo(b.GetType())) {
+        if (!a.GetType()->IsRelatedTo(b.GetType()))
+        {
             ++unrelated;
             continue;
         }

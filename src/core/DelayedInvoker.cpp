@@ -5,7 +5,8 @@
 
 DelayedInvoker* delayedInvoker = nullptr;
 
-DelayedInvoker::DelayedInvoker(QObject* ip_parent) : QObject(ip_parent)
+DelayedInvoker::DelayedInvoker(QObject* ip_parent)
+    : QObject(ip_parent)
 {
     delayedInvoker = this;
 }
@@ -41,8 +42,8 @@ void DelayedInvoker::Invoke(QObject* ip_target, const QString& i_slot, int i_ms)
     connect(timer, &QTimer::timeout, this, [this, key]() { Fire(key); });
     // A new object may later reuse the address; drop the pending calls of the old one at once.
     if (!m_watched.count(ip_target))
-        m_watched.emplace(ip_target, connect(ip_target, &QObject::destroyed, this,
-                                             [this, ip_target]() { Forget(ip_target); }));
+        m_watched.emplace(ip_target,
+                          connect(ip_target, &QObject::destroyed, this, [this, ip_target]() { Forget(ip_target); }));
     m_pending.emplace(key, Pending{QPointer<QObject>(ip_target), timer});
     timer->start(i_ms);
 }

@@ -10,7 +10,7 @@ namespace
 {
 // Codecs belong to the toolkit and live for the whole run, so a bare pointer is safe to share.
 std::atomic<QTextCodec*> g_codec{nullptr};
-}
+} // namespace
 
 void ExtendedAsciiTranslator::SetCurrentCodec(QTextCodec* ip_codec)
 {

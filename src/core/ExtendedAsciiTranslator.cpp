@@ -67,4 +67,3 @@ void ExtendedAsciiTranslator::ApplyCodePage(const std::string& i_name)
     QTextCodec* codec = i_name.empty() ? nullptr : QTextCodec::codecForName(QByteArray::fromStdString(i_name));
     SetCurrentCodec(codec);
 }
-

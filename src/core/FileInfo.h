@@ -18,7 +18,11 @@ public:
     AttributeMap m_attributes;
 
     FileInfo() = default;
-    FileInfo(std::string i_name, qint64 i_size) : m_name(std::move(i_name)), m_size(i_size) {}
+    FileInfo(std::string i_name, qint64 i_size)
+        : m_name(std::move(i_name))
+        , m_size(i_size)
+    {
+    }
 
     // A record with flag byte 0 reads as success with nothing more read.
     bool Read(InputStream& i_stream) override;

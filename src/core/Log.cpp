@@ -152,13 +152,13 @@ void LogOnGuiThread(const QString& i_area, const QString& i_line, const ItemPtr&
         emit LogNotifier::Instance()->ItemLineRecorded(i_item.GetSerial(), i_line);
     }
 }
-}
+} // namespace
 
 QString FormatLogLine(const QDateTime& i_when, int i_level, const QString& i_text)
 {
     const int indent = 3 * std::max(0, i_level - 1);
     return QLatin1Char('[') + i_when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral("] ")
-        + QString(indent, QLatin1Char(' ')) + i_text;
+           + QString(indent, QLatin1Char(' ')) + i_text;
 }
 
 QString LogFileNameForArea(const QString& i_area)
@@ -168,7 +168,7 @@ QString LogFileNameForArea(const QString& i_area)
     for (const QChar c : i_area)
     {
         const bool safe = c.isLetterOrNumber() || c == QLatin1Char(' ') || c == QLatin1Char('-')
-            || c == QLatin1Char('_') || c == QLatin1Char('.');
+                          || c == QLatin1Char('_') || c == QLatin1Char('.');
         name.append(safe ? c : QLatin1Char('_'));
     }
     // No hidden files and no "." or "..".

@@ -26,16 +26,19 @@ void MemStream::Buffer::Grow(size_t i_extra)
     m_capacity = capacity;
 }
 
-MemStream::MemStream() : m_buffer(std::make_shared<Buffer>())
+MemStream::MemStream()
+    : m_buffer(std::make_shared<Buffer>())
 {
 }
 
-MemStream::MemStream(const void* ip_data, size_t i_length) : MemStream()
+MemStream::MemStream(const void* ip_data, size_t i_length)
+    : MemStream()
 {
     WriteBuffer(ip_data, i_length);
 }
 
-MemStream::MemStream(const QByteArray& i_bytes) : MemStream(i_bytes.constData(), static_cast<size_t>(i_bytes.size()))
+MemStream::MemStream(const QByteArray& i_bytes)
+    : MemStream(i_bytes.constData(), static_cast<size_t>(i_bytes.size()))
 {
 }
 
@@ -109,8 +112,7 @@ void MemStream::Clear()
 
 // ---- InputStream ----
 
-template <typename T>
-bool InputStream::ReadLE(T& o_value)
+template<typename T> bool InputStream::ReadLE(T& o_value)
 {
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     return m_stream.ReadBuffer(&o_value, sizeof(T));
@@ -136,13 +138,34 @@ bool InputStream::Read(bool& o_value)
     return true;
 }
 
-bool InputStream::Read(quint8& o_value) { return ReadLE(o_value); }
-bool InputStream::Read(qint8& o_value) { return ReadLE(o_value); }
-bool InputStream::Read(quint16& o_value) { return ReadLE(o_value); }
-bool InputStream::Read(qint32& o_value) { return ReadLE(o_value); }
-bool InputStream::Read(quint32& o_value) { return ReadLE(o_value); }
-bool InputStream::Read(qint64& o_value) { return ReadLE(o_value); }
-bool InputStream::Read(quint64& o_value) { return ReadLE(o_value); }
+bool InputStream::Read(quint8& o_value)
+{
+    return ReadLE(o_value);
+}
+bool InputStream::Read(qint8& o_value)
+{
+    return ReadLE(o_value);
+}
+bool InputStream::Read(quint16& o_value)
+{
+    return ReadLE(o_value);
+}
+bool InputStream::Read(qint32& o_value)
+{
+    return ReadLE(o_value);
+}
+bool InputStream::Read(quint32& o_value)
+{
+    return ReadLE(o_value);
+}
+bool InputStream::Read(qint64& o_value)
+{
+    return ReadLE(o_value);
+}
+bool InputStream::Read(quint64& o_value)
+{
+    return ReadLE(o_value);
+}
 
 bool InputStream::ReadCount(quint32& o_count)
 {
@@ -185,8 +208,7 @@ bool InputStream::Read(QString& o_value)
 
 // ---- OutputStream ----
 
-template <typename T>
-bool OutputStream::WriteLE(T i_value)
+template<typename T> bool OutputStream::WriteLE(T i_value)
 {
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     m_stream.WriteBuffer(&i_value, sizeof(T));
@@ -202,14 +224,38 @@ bool OutputStream::WriteLE(T i_value)
 #endif
 }
 
-bool OutputStream::Write(bool i_value) { return WriteLE<quint8>(i_value ? 1 : 0); }
-bool OutputStream::Write(quint8 i_value) { return WriteLE(i_value); }
-bool OutputStream::Write(qint8 i_value) { return WriteLE(i_value); }
-bool OutputStream::Write(quint16 i_value) { return WriteLE(i_value); }
-bool OutputStream::Write(qint32 i_value) { return WriteLE(i_value); }
-bool OutputStream::Write(quint32 i_value) { return WriteLE(i_value); }
-bool OutputStream::Write(qint64 i_value) { return WriteLE(i_value); }
-bool OutputStream::Write(quint64 i_value) { return WriteLE(i_value); }
+bool OutputStream::Write(bool i_value)
+{
+    return WriteLE<quint8>(i_value ? 1 : 0);
+}
+bool OutputStream::Write(quint8 i_value)
+{
+    return WriteLE(i_value);
+}
+bool OutputStream::Write(qint8 i_value)
+{
+    return WriteLE(i_value);
+}
+bool OutputStream::Write(quint16 i_value)
+{
+    return WriteLE(i_value);
+}
+bool OutputStream::Write(qint32 i_value)
+{
+    return WriteLE(i_value);
+}
+bool OutputStream::Write(quint32 i_value)
+{
+    return WriteLE(i_value);
+}
+bool OutputStream::Write(qint64 i_value)
+{
+    return WriteLE(i_value);
+}
+bool OutputStream::Write(quint64 i_value)
+{
+    return WriteLE(i_value);
+}
 
 bool OutputStream::Write(const std::string& i_value)
 {

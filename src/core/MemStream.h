@@ -60,16 +60,16 @@ public:
     char* ReserveForWrite(size_t i_length);
     void CommitWrite(size_t i_length);
 
-    const char* GetBuffer() const;     // every byte written
-    size_t GetLength() const;          // number of bytes written
+    const char* GetBuffer() const; // every byte written
+    size_t GetLength() const;      // number of bytes written
     size_t GetReadPos() const;
-    void SetReadPos(size_t i_pos);     // clamped to the length
+    void SetReadPos(size_t i_pos); // clamped to the length
     size_t BytesLeft() const;
     const char* GetReadPointer() const;
 
-    QByteArray ToByteArray() const;    // a copy of every byte written
-    void Clear();                      // drops the bytes and rewinds
-    void Truncate(size_t i_length);    // drops the bytes after i_length
+    QByteArray ToByteArray() const; // a copy of every byte written
+    void Clear();                   // drops the bytes and rewinds
+    void Truncate(size_t i_length); // drops the bytes after i_length
 
 private:
     // realloc rather than a vector: growing never zero-fills, and large blocks grow in place.
@@ -107,7 +107,9 @@ public:
     virtual bool Write(OutputStream& i_stream) const = 0;
 };
 
-class Persistent : public StreamReadable, public StreamWritable
+class Persistent
+    : public StreamReadable
+    , public StreamWritable
 {
 public:
     bool Read(InputStream& i_stream) override = 0;
@@ -119,7 +121,10 @@ public:
 class InputStream
 {
 public:
-    explicit InputStream(MemStream& i_stream) : m_stream(i_stream) {}
+    explicit InputStream(MemStream& i_stream)
+        : m_stream(i_stream)
+    {
+    }
 
     MemStream& GetStream() { return m_stream; }
 
@@ -142,15 +147,15 @@ public:
     bool ReadCount(quint32& o_count);
     bool ReadRaw(void* op_data, size_t i_length) { return m_stream.ReadBuffer(op_data, i_length); }
 
-    template <typename T> bool Read(std::vector<T>& o_items);
-    template <typename T, typename C> bool Read(std::set<T, C>& o_items);
-    template <typename K, typename V, typename C> bool Read(std::map<K, V, C>& o_items);
-    template <typename A, typename B> bool Read(std::pair<A, B>& o_item);
+    template<typename T> bool Read(std::vector<T>& o_items);
+    template<typename T, typename C> bool Read(std::set<T, C>& o_items);
+    template<typename K, typename V, typename C> bool Read(std::map<K, V, C>& o_items);
+    template<typename A, typename B> bool Read(std::pair<A, B>& o_item);
 
 private:
-    template <typename T> bool ReadLE(T& o_value);
+    template<typename T> bool ReadLE(T& o_value);
     // A count, then that many Ts, each handed to i_add after i_begin has seen the count; all or nothing.
-    template <typename T, typename Begin, typename Add> bool ReadElements(Begin i_begin, Add i_add);
+    template<typename T, typename Begin, typename Add> bool ReadElements(Begin i_begin, Add i_add);
 
     MemStream& m_stream;
 };
@@ -158,7 +163,10 @@ private:
 class OutputStream
 {
 public:
-    explicit OutputStream(MemStream& i_stream) : m_stream(i_stream) {}
+    explicit OutputStream(MemStream& i_stream)
+        : m_stream(i_stream)
+    {
+    }
 
     MemStream& GetStream() { return m_stream; }
 
@@ -173,29 +181,28 @@ public:
     bool Write(quint64 i_value);
     bool Write(const std::string& i_value);
     bool Write(const char* ip_value);
-    bool Write(const QString& i_value);     // as UTF-8
-    bool Write(const QByteArray& i_value);  // as a byte string with its count
+    bool Write(const QString& i_value);    // as UTF-8
+    bool Write(const QByteArray& i_value); // as a byte string with its count
     bool Write(const StreamWritable& i_value) { return i_value.Write(*this); }
     bool WriteRaw(const void* ip_data, size_t i_length);
 
-    template <typename T> bool Write(const std::vector<T>& i_items);
-    template <typename T, typename C> bool Write(const std::set<T, C>& i_items);
-    template <typename K, typename V, typename C> bool Write(const std::map<K, V, C>& i_items);
-    template <typename A, typename B> bool Write(const std::pair<A, B>& i_item);
+    template<typename T> bool Write(const std::vector<T>& i_items);
+    template<typename T, typename C> bool Write(const std::set<T, C>& i_items);
+    template<typename K, typename V, typename C> bool Write(const std::map<K, V, C>& i_items);
+    template<typename A, typename B> bool Write(const std::pair<A, B>& i_item);
 
     // Several fields in a row, as a message body is laid out.
-    template <typename... T> void WriteFields(const T&... i_values) { (Write(i_values), ...); }
+    template<typename... T> void WriteFields(const T&... i_values) { (Write(i_values), ...); }
 
 private:
-    template <typename T> bool WriteLE(T i_value);
-    template <typename C> bool WriteElements(const C& i_items);
+    template<typename T> bool WriteLE(T i_value);
+    template<typename C> bool WriteElements(const C& i_items);
 
     MemStream& m_stream;
 };
 
 // A new stream holding the given fields in order.
-template <typename... T>
-MemStream StreamOf(const T&... i_fields)
+template<typename... T> MemStream StreamOf(const T&... i_fields)
 {
     MemStream stream;
     OutputStream(stream).WriteFields(i_fields...);
@@ -204,8 +211,7 @@ MemStream StreamOf(const T&... i_fields)
 
 // ---- templates ----
 
-template <typename T, typename Begin, typename Add>
-bool InputStream::ReadElements(Begin i_begin, Add i_add)
+template<typename T, typename Begin, typename Add> bool InputStream::ReadElements(Begin i_begin, Add i_add)
 {
     const size_t start = m_stream.GetReadPos();
     quint32 count = 0;
@@ -225,8 +231,7 @@ bool InputStream::ReadElements(Begin i_begin, Add i_add)
     return true;
 }
 
-template <typename T>
-bool InputStream::Read(std::vector<T>& o_items)
+template<typename T> bool InputStream::Read(std::vector<T>& o_items)
 {
     return ReadElements<T>(
         [&](quint32 i_count) {
@@ -237,25 +242,21 @@ bool InputStream::Read(std::vector<T>& o_items)
         [&](T&& i_item) { o_items.push_back(std::move(i_item)); });
 }
 
-template <typename T, typename C>
-bool InputStream::Read(std::set<T, C>& o_items)
+template<typename T, typename C> bool InputStream::Read(std::set<T, C>& o_items)
 {
     return ReadElements<T>([&](quint32) { o_items.clear(); },
                            // Writers send sorted sets, so the end is nearly always the right place.
                            [&](T&& i_item) { o_items.insert(o_items.end(), std::move(i_item)); });
 }
 
-template <typename K, typename V, typename C>
-bool InputStream::Read(std::map<K, V, C>& o_items)
+template<typename K, typename V, typename C> bool InputStream::Read(std::map<K, V, C>& o_items)
 {
-    return ReadElements<std::pair<K, V>>([&](quint32) { o_items.clear(); },
-                                         [&](std::pair<K, V>&& i_entry) {
-                                             o_items.emplace_hint(o_items.end(), std::move(i_entry));
-                                         });
+    return ReadElements<std::pair<K, V>>(
+        [&](quint32) { o_items.clear(); },
+        [&](std::pair<K, V>&& i_entry) { o_items.emplace_hint(o_items.end(), std::move(i_entry)); });
 }
 
-template <typename A, typename B>
-bool InputStream::Read(std::pair<A, B>& o_item)
+template<typename A, typename B> bool InputStream::Read(std::pair<A, B>& o_item)
 {
     const size_t start = m_stream.GetReadPos();
     if (Read(o_item.first) && Read(o_item.second))
@@ -264,8 +265,7 @@ bool InputStream::Read(std::pair<A, B>& o_item)
     return false;
 }
 
-template <typename C>
-bool OutputStream::WriteElements(const C& i_items)
+template<typename C> bool OutputStream::WriteElements(const C& i_items)
 {
     bool ok = Write(static_cast<quint32>(i_items.size()));
     for (const auto& item : i_items)
@@ -273,26 +273,22 @@ bool OutputStream::WriteElements(const C& i_items)
     return ok;
 }
 
-template <typename T>
-bool OutputStream::Write(const std::vector<T>& i_items)
+template<typename T> bool OutputStream::Write(const std::vector<T>& i_items)
 {
     return WriteElements(i_items);
 }
 
-template <typename T, typename C>
-bool OutputStream::Write(const std::set<T, C>& i_items)
+template<typename T, typename C> bool OutputStream::Write(const std::set<T, C>& i_items)
 {
     return WriteElements(i_items);
 }
 
-template <typename K, typename V, typename C>
-bool OutputStream::Write(const std::map<K, V, C>& i_items)
+template<typename K, typename V, typename C> bool OutputStream::Write(const std::map<K, V, C>& i_items)
 {
     return WriteElements(i_items);
 }
 
-template <typename A, typename B>
-bool OutputStream::Write(const std::pair<A, B>& i_item)
+template<typename A, typename B> bool OutputStream::Write(const std::pair<A, B>& i_item)
 {
     const bool first = Write(i_item.first);
     const bool second = Write(i_item.second);

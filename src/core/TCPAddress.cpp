@@ -1,7 +1,8 @@
 #include "TCPAddress.h"
 
 TCPAddress::TCPAddress(const QHostAddress& i_address, quint16 i_port)
-    : m_ip(i_address.toIPv4Address()), m_port(i_port)
+    : m_ip(i_address.toIPv4Address())
+    , m_port(i_port)
 {
 }
 

@@ -14,11 +14,15 @@ struct TCPAddress : public Persistent
     quint16 m_port = 0;
 
     TCPAddress() = default;
-    TCPAddress(quint32 i_ip, quint16 i_port) : m_ip(i_ip), m_port(i_port) {}
+    TCPAddress(quint32 i_ip, quint16 i_port)
+        : m_ip(i_ip)
+        , m_port(i_port)
+    {
+    }
     TCPAddress(const QHostAddress& i_address, quint16 i_port);
 
     QHostAddress ToHostAddress() const { return QHostAddress(m_ip); }
-    QString ToString() const;          // "1.2.3.4:2235"
+    QString ToString() const; // "1.2.3.4:2235"
     bool IsNull() const { return m_ip == 0 && m_port == 0; }
 
     // Reads ip and a uint32 port; a port above 65535 fails.

@@ -2,7 +2,8 @@
 
 TimerManager* timerManager = nullptr;
 
-TimerManager::TimerManager(QObject* ip_parent) : QObject(ip_parent)
+TimerManager::TimerManager(QObject* ip_parent)
+    : QObject(ip_parent)
 {
     m_halfMinuteTimer.setInterval(30000);
     m_fiveMinuteTimer.setInterval(300000);

@@ -13,9 +13,9 @@ public:
     explicit TimerManager(QObject* ip_parent = nullptr);
     ~TimerManager() override;
 
-    QTimer* halfMinuteTimer() { return &m_halfMinuteTimer; }   // 30 s
-    QTimer* fiveMinuteTimer() { return &m_fiveMinuteTimer; }   // 5 min
-    QTimer* hourTimer() { return &m_hourTimer; }               // 1 h
+    QTimer* halfMinuteTimer() { return &m_halfMinuteTimer; } // 30 s
+    QTimer* fiveMinuteTimer() { return &m_fiveMinuteTimer; } // 5 min
+    QTimer* hourTimer() { return &m_hourTimer; }             // 1 h
 
 public slots:
     void TickHalfMinute();

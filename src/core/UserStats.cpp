@@ -6,8 +6,8 @@ bool UserStats::Read(InputStream& i_stream)
     MemStream& stream = i_stream.GetStream();
     const size_t start = stream.GetReadPos();
     UserStats read;
-    if (i_stream.Read(read.m_averageSpeed) && i_stream.Read(read.m_uploadCount)
-        && i_stream.Read(read.m_fileCount) && i_stream.Read(read.m_folderCount))
+    if (i_stream.Read(read.m_averageSpeed) && i_stream.Read(read.m_uploadCount) && i_stream.Read(read.m_fileCount)
+        && i_stream.Read(read.m_folderCount))
     {
         *this = read;
         return true;
@@ -27,5 +27,5 @@ bool UserStats::Write(OutputStream& i_stream) const
 bool UserStats::operator==(const UserStats& i_other) const
 {
     return m_averageSpeed == i_other.m_averageSpeed && m_uploadCount == i_other.m_uploadCount
-        && m_fileCount == i_other.m_fileCount && m_folderCount == i_other.m_folderCount;
+           && m_fileCount == i_other.m_fileCount && m_folderCount == i_other.m_folderCount;
 }

@@ -7,7 +7,7 @@
 // A user's statistics as the server reports them.
 struct UserStats : public Persistent
 {
-    quint32 m_averageSpeed = 0;   // bytes per second
+    quint32 m_averageSpeed = 0; // bytes per second
     qint64 m_uploadCount = 0;
     quint32 m_fileCount = 0;
     quint32 m_folderCount = 0;

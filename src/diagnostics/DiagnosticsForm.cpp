@@ -7,7 +7,9 @@
 
 DiagnosticsForm* diagnosticsForm = nullptr;
 
-DiagnosticsForm::DiagnosticsForm(QWidget* ip_parent) : QWidget(ip_parent), m_ui(std::make_unique<Ui::DiagnosticsForm>())
+DiagnosticsForm::DiagnosticsForm(QWidget* ip_parent)
+    : QWidget(ip_parent)
+    , m_ui(std::make_unique<Ui::DiagnosticsForm>())
 {
     m_ui->setupUi(this);
     diagnosticsForm = this;

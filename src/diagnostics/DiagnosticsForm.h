@@ -9,7 +9,10 @@
 #include <string>
 
 class QPlainTextEdit;
-namespace Ui { class DiagnosticsForm; }
+namespace Ui
+{
+class DiagnosticsForm;
+}
 
 // The diagnostics tab: one page of log lines per area, made when the area logs its first line.
 // The lines logged before the form existed are shown as soon as it is built.
@@ -28,7 +31,7 @@ public:
     // Lets items of the type carry the lines logged against them.
     static void RegisterLoggableItemType(const std::string& i_type);
 
-    QStringList AreaNames() const;             // in the order the tabs were made
+    QStringList AreaNames() const; // in the order the tabs were made
     QStringList AreaLines(const QString& i_area) const;
 
 private:

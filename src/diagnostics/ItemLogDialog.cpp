@@ -4,7 +4,9 @@
 #include "ui_ItemLogDialog.h"
 
 ItemLogDialog::ItemLogDialog(ItemPtr i_item, QWidget* ip_parent)
-    : QDialog(ip_parent), m_ui(std::make_unique<Ui::ItemLogDialog>()), m_item(std::move(i_item))
+    : QDialog(ip_parent)
+    , m_ui(std::make_unique<Ui::ItemLogDialog>())
+    , m_item(std::move(i_item))
     , m_serial(m_item.GetSerial())
 {
     m_ui->setupUi(this);

@@ -7,7 +7,10 @@
 
 #include <memory>
 
-namespace Ui { class ItemLogDialog; }
+namespace Ui
+{
+class ItemLogDialog;
+}
 
 // The lines logged against one item, in a tab "All", oldest first, kept up to date while open.
 // Deletes itself when closed; the caller shows it.

@@ -37,7 +37,8 @@ QByteArray RootMessage(const QString& i_root)
 }
 } // namespace
 
-DNetManager::DNetManager(QObject* ip_parent) : QObject(ip_parent)
+DNetManager::DNetManager(QObject* ip_parent)
+    : QObject(ip_parent)
 {
     if (timerManager)
         connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &DNetManager::EveryHalfMinute);
@@ -94,7 +95,7 @@ QStringList DNetManager::Children() const
 bool DNetManager::CanAcceptChildren() const
 {
     return GetSettingNumber(QLatin1String(kUploadSpeedKey)) >= qint64(m_minSpeed)
-        && int(m_children.size()) < MaxChildren;
+           && int(m_children.size()) < MaxChildren;
 }
 
 QString DNetManager::OwnUser() const
@@ -447,8 +448,9 @@ bool DNetManager::TakeFromAbove()
     if (m_rateWindow.elapsed() >= 1000)
     {
         if (m_searchesThisSecond > m_searchRateLimit)
-            Log(LogArea, 1, QStringLiteral("Dropped %1 distributed messages over the rate limit")
-                                .arg(m_searchesThisSecond - m_searchRateLimit));
+            Log(LogArea, 1,
+                QStringLiteral("Dropped %1 distributed messages over the rate limit")
+                    .arg(m_searchesThisSecond - m_searchRateLimit));
         m_rateWindow.restart();
         m_searchesThisSecond = 0;
     }
@@ -473,11 +475,8 @@ void DNetManager::OnParentFrame(const QByteArray& i_payload, bool i_embedded)
     const quint8 code = quint8(i_payload.at(0));
     switch (code)
     {
-    case DM_PING:
-        break;
-    case DM_SEARCH:
-        HandleSearch(i_payload);
-        break;
+    case DM_PING: break;
+    case DM_SEARCH: HandleSearch(i_payload); break;
     case DM_BRANCH_LEVEL:
     {
         quint32 level = 0;

@@ -32,7 +32,9 @@ enum DistributedCode : quint8
 // searches, and up to ten children it passes them on to. Parents are found among the
 // candidates the server offers; children are taken while `upload_speed` is at least the
 // server's ParentMinSpeed.
-class DNetManager : public QObject, public DataHandler
+class DNetManager
+    : public QObject
+    , public DataHandler
 {
     Q_OBJECT
 
@@ -136,7 +138,7 @@ private:
     PeerConnection* m_parent = nullptr;
     QString m_parentUser;
     quint32 m_level = 0;
-    QString m_root;                 // empty while this client is the root of its branch
+    QString m_root; // empty while this client is the root of its branch
     quint32 m_depth = 0;
     std::map<QString, Candidate> m_candidates;
     std::deque<ParentCandidate> m_waiting;

@@ -16,7 +16,12 @@ public:
     // Frames above this never get allocated; the connection carrying one is closed.
     static constexpr quint32 MaxFrameLength = 64u * 1024u * 1024u;
 
-    enum class Status { Incomplete, Complete, Oversized };
+    enum class Status
+    {
+        Incomplete,
+        Complete,
+        Oversized
+    };
 
     virtual ~FrameCodec() = default;
 
@@ -26,7 +31,10 @@ public:
 
     // Appends the wire bytes of one frame carrying the payload.
     virtual void Encode(const char* ip_payload, int i_size, QByteArray& o_wire) = 0;
-    void Encode(const QByteArray& i_payload, QByteArray& o_wire) { Encode(i_payload.constData(), i_payload.size(), o_wire); }
+    void Encode(const QByteArray& i_payload, QByteArray& o_wire)
+    {
+        Encode(i_payload.constData(), i_payload.size(), o_wire);
+    }
 
     // Takes exactly one complete frame off the device. Nothing beyond the frame is ever read,
     // so raw bytes that follow (the file bytes of a file connection) stay in the device.

@@ -25,7 +25,8 @@ PeerConnection::PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject*
     m_socket->setParent(nullptr);
     Attach();
     if (m_socket->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, [this] { OnReadyRead(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { OnReadyRead(); }, Qt::QueuedConnection);
 }
 
 PeerConnection::PeerConnection(const QHostAddress& i_address, quint16 i_port, bool i_scrambled, QObject* ip_parent)
@@ -112,7 +113,8 @@ void PeerConnection::Expect(State i_state)
         return;
     m_state = i_state;
     if (!m_inReadLoop && m_socket && m_socket->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, [this] { OnReadyRead(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { OnReadyRead(); }, Qt::QueuedConnection);
 }
 
 void PeerConnection::OnReadyRead()

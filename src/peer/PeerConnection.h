@@ -19,7 +19,15 @@ class PeerConnection : public QObject
     Q_OBJECT
 
 public:
-    enum class State { Connecting, AwaitingOpener, AwaitingToken, Open, HandedOver, Closed };
+    enum class State
+    {
+        Connecting,
+        AwaitingOpener,
+        AwaitingToken,
+        Open,
+        HandedOver,
+        Closed
+    };
 
     // Opener codes.
     static constexpr quint8 PierceFirewall = 0;

@@ -7,15 +7,13 @@ namespace PeerMessages
 namespace
 {
 // The code goes out as a uint32 whatever type the caller's constant has.
-template <typename... T>
-MemStream Start(quint32 i_code, const T&... i_fields)
+template<typename... T> MemStream Start(quint32 i_code, const T&... i_fields)
 {
     return StreamOf(i_code, i_fields...);
 }
 
 // Reads a whole message or nothing.
-template <typename F>
-bool ReadAll(InputStream& i_in, F i_fields)
+template<typename F> bool ReadAll(InputStream& i_in, F i_fields)
 {
     MemStream& stream = i_in.GetStream();
     const size_t start = stream.GetReadPos();

@@ -2,8 +2,8 @@
 
 #include "Compression.h"
 #include "Log.h"
-#include "Server.h"
 #include "PeerMessages.h"
+#include "Server.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
 
@@ -38,10 +38,9 @@ PeerMessenger::PeerMessenger(QObject* ip_parent)
     dataSaver->AddListener(this);
     ConnectToServer();
 
-    for (const char* type : {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode",
-                             "bitrate", "length_seconds", "search_results_user_available",
-                             "search_results_user_speed", "search_results_uploads_in_queue",
-                             "search_result_file_folder", "search_result_file_name"})
+    for (const char* type : {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate",
+                             "length_seconds", "search_results_user_available", "search_results_user_speed",
+                             "search_results_uploads_in_queue", "search_result_file_folder", "search_result_file_name"})
         d->NewType(type, Tertiary, false, true);
     d->NewType("search_results", Secondary, true, false);
     d->NewType("search_result", Secondary, true, false);
@@ -75,8 +74,8 @@ void PeerMessenger::DeclareRelations()
     // A reply is kept through its request and its files through the reply.
     relate(d->GetType("search_request"), results, One, Many, true);
     relate(results, d->GetType("user"), Many, One, false);
-    for (const char* type : {"search_results_user_available", "search_results_user_speed",
-                             "search_results_uploads_in_queue"})
+    for (const char* type :
+         {"search_results_user_available", "search_results_user_speed", "search_results_uploads_in_queue"})
         relate(results, d->GetType(type), Many, One, false);
     relate(results, result, One, Many, true);
     for (const char* type : {"search_result_file_folder", "search_result_file_name", "file_size", "bitrate",
@@ -92,7 +91,8 @@ void PeerMessenger::DataLoaded()
         SetSettingNumber(QStringLiteral("listening_port"), DefaultListeningPort);
     const int scrambledPort = int(GetSettingNumber(QStringLiteral("obfuscated_listening_port")));
     if (scrambledPort <= 0 || scrambledPort > 65535)
-        SetSettingNumber(QStringLiteral("obfuscated_listening_port"), GetSettingNumber(QStringLiteral("listening_port")) + 1);
+        SetSettingNumber(QStringLiteral("obfuscated_listening_port"),
+                         GetSettingNumber(QStringLiteral("listening_port")) + 1);
     const QString newPort = GetSetting(QStringLiteral("new_listening_port"));
     if (!newPort.isEmpty())
     {
@@ -127,8 +127,12 @@ void PeerMessenger::Listen()
         }
         QTcpServer* server = listener.get();
         const bool scrambled = n == 1;
-        connect(server, &QTcpServer::newConnection, this, [this, server, scrambled] { OnNewConnection(server, scrambled); });
-        Log(LogArea, 1, QStringLiteral("Listening on port %1%2").arg(ports[n]).arg(scrambled ? QStringLiteral(" (scrambled)") : QString()));
+        connect(server, &QTcpServer::newConnection, this,
+                [this, server, scrambled] { OnNewConnection(server, scrambled); });
+        Log(LogArea, 1,
+            QStringLiteral("Listening on port %1%2")
+                .arg(ports[n])
+                .arg(scrambled ? QStringLiteral(" (scrambled)") : QString()));
         *listeners[n] = std::move(listener);
     }
 }
@@ -208,8 +212,8 @@ void PeerMessenger::OnConnectionClosed(PeerConnection* ip_connection, const QStr
     if (roleFound == m_roles.end())
         return;
     const Role role = roleFound->second;
-    Log(LogArea, 2, QStringLiteral("Connection %1 %2 closed: %3")
-                        .arg(ip_connection->Type(), ip_connection->User(), i_reason));
+    Log(LogArea, 2,
+        QStringLiteral("Connection %1 %2 closed: %3").arg(ip_connection->Type(), ip_connection->User(), i_reason));
 
     quint32 failedDirect = 0;
     for (auto& [token, attempt] : m_attempts)
@@ -282,8 +286,9 @@ void PeerMessenger::Establish(PeerConnection* ip_connection, bool i_ourRequest)
             HandOverFileConnection(ip_connection);
         else
         {
-            connect(ip_connection, &PeerConnection::TokenReceived, this,
-                    [this, ip_connection](quint32 i_token) { HandOverRequestedFileConnection(ip_connection, i_token); });
+            connect(ip_connection, &PeerConnection::TokenReceived, this, [this, ip_connection](quint32 i_token) {
+                HandOverRequestedFileConnection(ip_connection, i_token);
+            });
             ip_connection->ExpectToken();
         }
     }
@@ -354,8 +359,9 @@ void PeerMessenger::HandOverDistributed(PeerConnection* ip_connection, bool i_ou
 {
     const QString user = ip_connection->User();
     Forget(ip_connection);
-    const bool wanted = i_ourRequest ? isSignalConnected(QMetaMethod::fromSignal(&PeerMessenger::DistributedConnectionEstablished))
-                                     : isSignalConnected(QMetaMethod::fromSignal(&PeerMessenger::DistributedConnectionReceived));
+    const bool wanted =
+        i_ourRequest ? isSignalConnected(QMetaMethod::fromSignal(&PeerMessenger::DistributedConnectionEstablished))
+                     : isSignalConnected(QMetaMethod::fromSignal(&PeerMessenger::DistributedConnectionReceived));
     if (!wanted)
     {
         Log(LogArea, 2, QStringLiteral("No distributed network to take the connection of %1").arg(user));
@@ -528,7 +534,8 @@ void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, TCP
 {
     if (!IsConnectionType(i_type))
     {
-        Log(LogArea, 1, QStringLiteral("Ignoring a relayed request of unknown type \"%1\" from %2").arg(i_type, i_user));
+        Log(LogArea, 1,
+            QStringLiteral("Ignoring a relayed request of unknown type \"%1\" from %2").arg(i_type, i_user));
         return;
     }
     const bool scrambled = m_preferScrambledPort && i_scrambledPort != 0;
@@ -574,8 +581,7 @@ void PeerMessenger::EveryHalfMinute()
             if (connection->IdleMs() >= m_idleTimeoutMs)
                 expired.push_back(connection);
             break;
-        default:
-            break;
+        default: break;
         }
     }
     for (PeerConnection* connection : expired)
@@ -699,18 +705,10 @@ void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i
 
     switch (code)
     {
-    case PM_GET_SHARED_FILE_LIST:
-        AnswerSharesListRequest(user);
-        break;
-    case PM_SHARED_FILE_LIST:
-        ReadSharesList(user, stream);
-        break;
-    case PM_FILE_SEARCH_RESULT:
-        ReadSearchReply(user, stream);
-        break;
-    case PM_USER_INFO_REQUEST:
-        emit UserInfoRequested(user);
-        break;
+    case PM_GET_SHARED_FILE_LIST: AnswerSharesListRequest(user); break;
+    case PM_SHARED_FILE_LIST: ReadSharesList(user, stream); break;
+    case PM_FILE_SEARCH_RESULT: ReadSearchReply(user, stream); break;
+    case PM_USER_INFO_REQUEST: emit UserInfoRequested(user); break;
     case PM_USER_INFO_REPLY:
     {
         PeerMessages::UserInfoReply reply;
@@ -794,9 +792,7 @@ void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i
         emit QueueDownloadRequested(user, offer.file, offer.size);
         break;
     }
-    default:
-        Log(LogArea, 3, QStringLiteral("Skipping the unknown peer message %1 from %2").arg(code).arg(user));
-        break;
+    default: Log(LogArea, 3, QStringLiteral("Skipping the unknown peer message %1 from %2").arg(code).arg(user)); break;
     }
 }
 
@@ -879,7 +875,8 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
     ItemPtr request = d->GetType("search_request")->HasItem(Value(token));
     if (!request)
     {
-        Log(LogArea, 3, QStringLiteral("Dropping a search reply from %1 for the unknown search %2").arg(i_user).arg(token));
+        Log(LogArea, 3,
+            QStringLiteral("Dropping a search reply from %1 for the unknown search %2").arg(i_user).arg(token));
         return;
     }
 

@@ -25,7 +25,10 @@ class QTcpSocket;
 
 // The client's side of the peer network: the two listening ports, connections to other
 // clients (direct and through the server at once), the peer messages and what they turn into.
-class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
+class PeerMessenger
+    : public QObject
+    , public DataHandler
+    , public DataLoadedEventHandler
 {
     Q_OBJECT
 
@@ -89,8 +92,8 @@ public slots:
 
 signals:
     void FileTransferRequested(QString i_user, int i_direction, uint i_req, std::string i_file, qint64 i_fileSize);
-    void FileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool i_receivedFileSize,
-                              qint64 i_fileSize, QString i_denialReason);
+    void FileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool i_receivedFileSize, qint64 i_fileSize,
+                              QString i_denialReason);
     void QueueUploadRequested(QString i_user, QString i_file);
     void DownloadPlaceInLine(QString i_user, std::string i_file, int i_place);
     void UploadFailed(QString i_user, std::string i_file);
@@ -115,7 +118,12 @@ signals:
     void DistributedConnectionReceived(QString i_user, PeerConnection* ip_connection);
 
 private:
-    enum class Role { Incoming, Direct, ConnectBack };
+    enum class Role
+    {
+        Incoming,
+        Direct,
+        ConnectBack
+    };
 
     struct Attempt
     {

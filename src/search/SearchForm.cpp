@@ -20,6 +20,4 @@ void SearchForm::Init()
     m_initialised = true;
 }
 
-void SearchForm::DataLoaded()
-{
-}
+void SearchForm::DataLoaded() {}

@@ -5,7 +5,9 @@
 #include <QWidget>
 
 // The search tab.
-class SearchForm : public QWidget, public DataLoadedEventHandler
+class SearchForm
+    : public QWidget
+    , public DataLoadedEventHandler
 {
     Q_OBJECT
 

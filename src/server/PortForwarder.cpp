@@ -97,8 +97,8 @@ void PortForwarderWorker::MapPorts()
             continue;
         const QByteArray portText = QByteArray::number(port);
         const int result = UPNP_AddPortMapping(mp_urls->controlURL, mp_data->first.servicetype, portText.constData(),
-                                               portText.constData(), lanAddress.constData(), kMappingDescription,
-                                               "TCP", nullptr, kLeaseSeconds);
+                                               portText.constData(), lanAddress.constData(), kMappingDescription, "TCP",
+                                               nullptr, kLeaseSeconds);
         if (result == UPNPCOMMAND_SUCCESS)
             emit Report(1, QStringLiteral("Mapped TCP port %1 to %2").arg(port).arg(m_lanAddress));
         else
@@ -117,9 +117,10 @@ PortForwarder::PortForwarder(QObject* ip_parent)
     m_thread.setObjectName(QStringLiteral("PortForwarder"));
     mp_worker->moveToThread(&m_thread);
     // Queued: the worker's reports reach the log and the listeners on this object's thread.
-    connect(mp_worker, &PortForwarderWorker::Report, this,
-            [](int i_level, const QString& i_text) { Log(QString::fromLatin1(kUpnpArea), i_level, i_text); },
-            Qt::QueuedConnection);
+    connect(
+        mp_worker, &PortForwarderWorker::Report, this,
+        [](int i_level, const QString& i_text) { Log(QString::fromLatin1(kUpnpArea), i_level, i_text); },
+        Qt::QueuedConnection);
     connect(mp_worker, &PortForwarderWorker::DiscoveryFinished, this, &PortForwarder::DiscoveryFinished,
             Qt::QueuedConnection);
     connect(mp_worker, &PortForwarderWorker::PortMapped, this, &PortForwarder::PortMapped, Qt::QueuedConnection);
@@ -145,12 +146,13 @@ void PortForwarder::Init()
     const quint16 plain = static_cast<quint16>(port);
     const quint16 scrambled = static_cast<quint16>(scrambledPort);
     PortForwarderWorker* worker = mp_worker;
-    QMetaObject::invokeMethod(worker, [worker, plain, scrambled] { worker->DiscoverAndMap(plain, scrambled); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [worker, plain, scrambled] { worker->DiscoverAndMap(plain, scrambled); }, Qt::QueuedConnection);
 }
 
 void PortForwarder::Renew()
 {
     PortForwarderWorker* worker = mp_worker;
-    QMetaObject::invokeMethod(worker, [worker] { worker->Renew(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [worker] { worker->Renew(); }, Qt::QueuedConnection);
 }

@@ -434,9 +434,7 @@ void Server::HandleMessage(quint32 i_code, MemStream& i_body)
         }
         break;
     }
-    default:
-        Log(kArea, 3, QStringLiteral("Unknown message %1 skipped").arg(i_code));
-        break;
+    default: Log(kArea, 3, QStringLiteral("Unknown message %1 skipped").arg(i_code)); break;
     }
     if (!ok)
         Log(kArea, 1, QStringLiteral("Message %1 is short or malformed; dropped").arg(i_code));
@@ -978,7 +976,8 @@ void Server::GetOwnPrivilegesStatus()
 
 void Server::SetAvailabilityStatus(bool i_available)
 {
-    SetSetting(QStringLiteral("availability_status"), i_available ? QStringLiteral("available") : QStringLiteral("away"));
+    SetSetting(QStringLiteral("availability_status"),
+               i_available ? QStringLiteral("available") : QStringLiteral("away"));
     Send(SM_SET_STATUS, StreamOf(qint32(i_available ? USER_STATUS_ONLINE : USER_STATUS_AWAY)));
 }
 

@@ -36,7 +36,10 @@ Q_DECLARE_METATYPE(QVector<ParentCandidate>)
 // The connection to the central server: login, keepalive, reconnection after a drop, every
 // server message, and the user and room items those messages keep. Requests made while not
 // logged in are dropped unsent; their local effects still happen.
-class Server : public QObject, public DataHandler, public DataLoadedEventHandler
+class Server
+    : public QObject
+    , public DataHandler
+    , public DataLoadedEventHandler
 {
     Q_OBJECT
 

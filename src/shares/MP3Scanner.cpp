@@ -23,7 +23,7 @@ namespace
 {
 // Both look at every position a byte 0xFF followed by a byte with its top three bits set, in
 // order, and return the first position they did not look at. Loads stay below last + 2.
-template <typename Analysis>
+template<typename Analysis>
 __attribute__((target("avx2"))) int ScanAvx2(const unsigned char* ip_data, int i_last, Analysis& io_analysis)
 {
     const __m256i ff = _mm256_set1_epi8(char(0xFF));
@@ -45,8 +45,7 @@ __attribute__((target("avx2"))) int ScanAvx2(const unsigned char* ip_data, int i
     return j;
 }
 
-template <typename Analysis>
-int ScanSse2(const unsigned char* ip_data, int i_last, Analysis& io_analysis)
+template<typename Analysis> int ScanSse2(const unsigned char* ip_data, int i_last, Analysis& io_analysis)
 {
     const __m128i ff = _mm_set1_epi8(char(0xFF));
     const __m128i e0 = _mm_set1_epi8(char(0xE0));
@@ -55,8 +54,8 @@ int ScanSse2(const unsigned char* ip_data, int i_last, Analysis& io_analysis)
     {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip_data + j));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip_data + j + 1));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi8(here, ff), _mm_cmpeq_epi8(_mm_and_si128(next, e0), e0))));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, ff), _mm_cmpeq_epi8(_mm_and_si128(next, e0), e0))));
         while (mask)
         {
             const int at = j + __builtin_ctz(mask);
@@ -194,8 +193,8 @@ void MP3Scanner::Quit()
     m_quit = true;
 }
 
-bool MP3Scanner::ScanMP3(QString i_file, int& o_mpegVersion, QString& o_channelMode, int& o_frequency,
-                         bool& o_isVBR, int& o_bitrate)
+bool MP3Scanner::ScanMP3(QString i_file, int& o_mpegVersion, QString& o_channelMode, int& o_frequency, bool& o_isVBR,
+                         int& o_bitrate)
 {
     {
         QMutexLocker lock(&m_quitMutex);

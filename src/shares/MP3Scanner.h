@@ -10,11 +10,11 @@
 // The result of reducing all frame headers of one file to one answer.
 struct MP3ScanResult
 {
-    int mpegVersion = 0;   // 1 or 2
-    QString channelMode;   // "stereo", "joint stereo", "dual mono", "mono"
-    int frequency = 0;     // sampling-rate index 0..2, not hertz
+    int mpegVersion = 0; // 1 or 2
+    QString channelMode; // "stereo", "joint stereo", "dual mono", "mono"
+    int frequency = 0;   // sampling-rate index 0..2, not hertz
     bool isVBR = false;
-    int bitrate = -1;      // kbit/s
+    int bitrate = -1; // kbit/s
 };
 
 // Votes and frame tallies of one file's MPEG audio headers. Blocks are fed in file order;
@@ -30,7 +30,14 @@ public:
     void AddCandidate(unsigned char i_b1, unsigned char i_b2, unsigned char i_b3);
 
 private:
-    enum { VersionCount = 3, ProtectionCount = 2, FrequencyCount = 3, ModeCount = 4, RateCount = 16 };
+    enum
+    {
+        VersionCount = 3,
+        ProtectionCount = 2,
+        FrequencyCount = 3,
+        ModeCount = 4,
+        RateCount = 16
+    };
 
     static int FrameKey(int i_version, int i_protection, int i_frequency, int i_mode, int i_rate)
     {

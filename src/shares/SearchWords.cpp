@@ -27,7 +27,7 @@ void AddWord(const QChar* ip_begin, const QChar* ip_end, std::vector<std::string
         o_words.push_back(std::move(word));
 }
 
-template <typename IsSeparator>
+template<typename IsSeparator>
 void Split(const QString& i_text, IsSeparator i_isSeparator, std::vector<std::string>& o_words)
 {
     const QChar* p = i_text.constData();
@@ -48,7 +48,6 @@ void Split(const QString& i_text, IsSeparator i_isSeparator, std::vector<std::st
 void SplitSearchWords(const QString& i_lowerText, std::vector<std::string>& o_words)
 {
     Split(i_lowerText, IsSearchWordSeparator, o_words);
-    Split(i_lowerText,
-          [](QChar c) { return c.unicode() == ' ' || c.unicode() == '/' || c.unicode() == '\\'; },
-          o_words);
+    Split(
+        i_lowerText, [](QChar c) { return c.unicode() == ' ' || c.unicode() == '/' || c.unicode() == '\\'; }, o_words);
 }

@@ -93,8 +93,7 @@ QString JoinPath(const QString& i_folder, const QString& i_name)
 
 bool NeedsAudioScan(const QString& i_name)
 {
-    return i_name.size() > 4
-        && (i_name.endsWith(QLatin1String(".mp3")) || i_name.endsWith(QLatin1String(".MP3")));
+    return i_name.size() > 4 && (i_name.endsWith(QLatin1String(".mp3")) || i_name.endsWith(QLatin1String(".MP3")));
 }
 
 std::string Utf8(const QString& i_text)
@@ -103,7 +102,8 @@ std::string Utf8(const QString& i_text)
 }
 } // namespace
 
-SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_parent)
+SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
+    : QObject(ip_parent)
 {
     sharedFoldersManager = this;
 
@@ -144,10 +144,12 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent) : QObject(ip_pare
     dataSaver->AddSavedByConnectionType("shared_userlist", "shared_folder");
     dataSaver->AddSavedByConnectionType("shared_folder_id", "shared_folder");
 
-    d->GetType("shared_file_name")->m_itemCreated.insert(
-        new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
-    d->GetType("shared_file_folder")->m_itemCreated.insert(
-        new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
+    d->GetType("shared_file_name")
+        ->m_itemCreated.insert(
+            new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
+    d->GetType("shared_file_folder")
+        ->m_itemCreated.insert(
+            new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
 
     declare("user_share", Primary, true);
     declare("user_share_folder", Secondary, true);
@@ -322,8 +324,8 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
         if (entry.isFolder)
         {
             const QString canonical = entry.isLink
-                ? QFileInfo(path).canonicalFilePath()
-                : JoinPath(i_canonical.isEmpty() ? i_folder : i_canonical, entry.name);
+                                          ? QFileInfo(path).canonicalFilePath()
+                                          : JoinPath(i_canonical.isEmpty() ? i_folder : i_canonical, entry.name);
             if (std::find(m_walkAncestors.begin(), m_walkAncestors.end(), canonical) != m_walkAncestors.end())
             {
                 Log(kArea, 1, QStringLiteral("Not following %1: it leads back to %2").arg(path, canonical));
@@ -420,7 +422,8 @@ void SharedFoldersManager::LinkWords(ItemPtr i_file, const std::vector<std::stri
 
 void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
 {
-    const QString text = i_file["shared_file_folder"].AsString() + QLatin1Char('\\') + i_file["shared_file_name"].AsString();
+    const QString text =
+        i_file["shared_file_folder"].AsString() + QLatin1Char('\\') + i_file["shared_file_name"].AsString();
     m_words.clear();
     SplitSearchWords(text.toLower(), m_words);
     LinkWords(i_file, m_words);

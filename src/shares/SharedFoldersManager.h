@@ -16,7 +16,9 @@
 
 // The local shares engine: the shared folders, the files found in them, the word index over
 // their paths and the audio attributes of their MP3 files.
-class SharedFoldersManager : public QObject, public DataHandler
+class SharedFoldersManager
+    : public QObject
+    , public DataHandler
 {
     Q_OBJECT
 
@@ -98,7 +100,6 @@ public slots:
     void OnFilesInFoldersRequested(QString i_user, quint32 i_req, QString i_folder);
 
 private:
-
     void WalkFolder(const QString& i_root, const QString& i_folder, QString i_canonical);
     // The oldest file linked to a folder item under one lower-case folder key and to a name item
     // under one lower-case name key.

@@ -13,7 +13,6 @@
 #include "SharedFolderInfo.h"
 #include "TextUtils.h"
 
-
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
@@ -42,7 +41,7 @@ bool IsMp3(const std::string& i_name)
 {
     const size_t n = i_name.size();
     return n >= 4 && i_name[n - 4] == '.' && (i_name[n - 3] | 0x20) == 'm' && (i_name[n - 2] | 0x20) == 'p'
-        && i_name[n - 1] == '3';
+           && i_name[n - 1] == '3';
 }
 
 // Only MP3 files carry attributes, and only the bitrate and the bitrate mode. The types are
@@ -50,7 +49,11 @@ bool IsMp3(const std::string& i_name)
 class OwnFileAttributes
 {
 public:
-    OwnFileAttributes() : mp_bitrate(d->GetType("bitrate")), mp_mode(d->GetType("bitrate_mode")) {}
+    OwnFileAttributes()
+        : mp_bitrate(d->GetType("bitrate"))
+        , mp_mode(d->GetType("bitrate_mode"))
+    {
+    }
 
     void Set(const ItemPtr& i_file, bool i_isMp3, AttributeMap& o_attributes) const
     {
@@ -75,8 +78,7 @@ constexpr int kLargeSearchReplyLevel = 5;
 
 // The message code followed by the body's zlib stream. False when zlib fails; the message then
 // holds nothing worth sending.
-bool CompressMessage(quint32 i_code, const MemStream& i_body, MemStream& o_message,
-                     int i_level = kBodyCompressionLevel)
+bool CompressMessage(quint32 i_code, const MemStream& i_body, MemStream& o_message, int i_level = kBodyCompressionLevel)
 {
     o_message = MemStream();
     OutputStream out(o_message);

@@ -27,15 +27,11 @@ void ActionSetToolBar::RegisterWidget(QWidget* ip_widget, const QString& i_set)
     connect(ip_widget, &QObject::destroyed, this, [this, ip_widget] { m_widgetSets.remove(ip_widget); });
 }
 
-void ActionSetToolBar::AddWidgetColumnKey(QWidget*, const QString&, int)
-{
-}
+void ActionSetToolBar::AddWidgetColumnKey(QWidget*, const QString&, int) {}
 
 QString ActionSetToolBar::GetKey(const QString& i_key) const
 {
     return m_keys.value(i_key);
 }
 
-void ActionSetToolBar::SetWidgetActionText(QWidget*, const QString&, const QString&)
-{
-}
+void ActionSetToolBar::SetWidgetActionText(QWidget*, const QString&, const QString&) {}

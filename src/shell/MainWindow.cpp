@@ -7,8 +7,8 @@
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
 #include "EventToolBar.h"
-#include "FocusHelpers.h"
 #include "ExtendedAsciiTranslator.h"
+#include "FocusHelpers.h"
 #include "Log.h"
 #include "PeerMessenger.h"
 #include "SearchForm.h"
@@ -47,8 +47,7 @@ static void InitResources()
 
 namespace
 {
-template <typename Slot>
-EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* ip_window, Slot i_slot)
+template<typename Slot> EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* ip_window, Slot i_slot)
 {
     return new EventHandler<MainWindow, ItemPtr>(ip_window, i_slot);
 }
@@ -91,7 +90,8 @@ void MainWindow::Init()
                        .arg(g_currentVersion % 100)
                        .arg(g_currentVersion / 10000));
 
-    if (!d) {
+    if (!d)
+    {
         m_data = std::make_unique<Data>();
         d = m_data.get();
     }
@@ -143,9 +143,9 @@ void MainWindow::Init()
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, eventToolBar);
 
-    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(QStringLiteral("username"))), "global_value",
-                                        PathRequired),
-                           Handler(this, &MainWindow::OnUsernameChanged));
+    d->AddPathEventHandler(
+        new PathNode(new PathNode(GetSettingItem(QStringLiteral("username"))), "global_value", PathRequired),
+        Handler(this, &MainWindow::OnUsernameChanged));
     connect(server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
 
     defaultPalette = QApplication::palette();
@@ -155,10 +155,9 @@ void MainWindow::Init()
     connect(ui->logPrivateChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogPrivateChatCheckBoxClicked);
     connect(ui->emptyShareWarningCheckBox, &QCheckBox::clicked, this,
             &MainWindow::OnEmptyShareWarningMessageCheckBoxClicked);
-    d->AddPathEventHandler(
-        new PathNode(new PathNode(GetSettingItem(QStringLiteral("obfuscated_listening_port"))), "global_value",
-                     PathOnConnect),
-        Handler(this, &MainWindow::OnObfuscatedPortSet));
+    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(QStringLiteral("obfuscated_listening_port"))),
+                                        "global_value", PathOnConnect),
+                           Handler(this, &MainWindow::OnObfuscatedPortSet));
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
 
@@ -177,9 +176,9 @@ void MainWindow::Init()
         server->Connect();
 
     ShowFirstSettingsGroup();
-    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(QStringLiteral("new_listening_port"))),
-                                        "global_value", PathRequired),
-                           Handler(this, &MainWindow::OnNewListeningPortChanged));
+    d->AddPathEventHandler(
+        new PathNode(new PathNode(GetSettingItem(QStringLiteral("new_listening_port"))), "global_value", PathRequired),
+        Handler(this, &MainWindow::OnNewListeningPortChanged));
     ShowChatTimestamps();
 
     sizeManager->RegisterResizableWindow(QStringLiteral("main_window"), &sizeProxy);
@@ -238,7 +237,8 @@ MainWindow::~MainWindow()
     g_showIsOver = true;
     if (gp_server)
         gp_server->Disconnect();
-    if (d && dataSaver) {
+    if (d && dataSaver)
+    {
         d->RemoveDisconnectedItems();
         dataSaver->Save(DataFilePath());
     }
@@ -265,7 +265,8 @@ MainWindow::~MainWindow()
     ui = nullptr;
     delete sizeManager;
     sizeManager = nullptr;
-    if (m_data) {
+    if (m_data)
+    {
         d = nullptr;
         m_data.reset();
     }

@@ -10,13 +10,18 @@
 #include <ctime>
 #include <memory>
 
-namespace Ui { class MainWindow; }
+namespace Ui
+{
+class MainWindow;
+}
 
 class QTreeWidgetItem;
 class Server;
 class UpdateChecker;
 
-class MainWindow : public QMainWindow, public DataHandler
+class MainWindow
+    : public QMainWindow
+    , public DataHandler
 {
     Q_OBJECT
 

@@ -18,8 +18,7 @@ namespace
 {
 const QString kConfigurationArea = QStringLiteral("Configuration Data");
 
-template <typename Slot>
-EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* ip_window, Slot i_slot)
+template<typename Slot> EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* ip_window, Slot i_slot)
 {
     return new EventHandler<MainWindow, ItemPtr>(ip_window, i_slot);
 }
@@ -119,7 +118,8 @@ void MainWindow::RegisterSharedFolderHandlers()
     Type* folder = d->GetType("shared_folder");
     folder->m_itemCreated.insert(Handler(this, &MainWindow::OnSharedFolderAdded));
     folder->m_itemRemoved.insert(Handler(this, &MainWindow::OnSharedFolderRemoved));
-    folder->m_itemConnected.insert(new EventHandler<MainWindow, ConnectionInfo>(this, &MainWindow::OnSharedFolderChange));
+    folder->m_itemConnected.insert(
+        new EventHandler<MainWindow, ConnectionInfo>(this, &MainWindow::OnSharedFolderChange));
     folder->m_itemDisconnected.insert(
         new EventHandler<MainWindow, ConnectionInfo>(this, &MainWindow::OnSharedFolderChange));
 }
@@ -164,10 +164,13 @@ void MainWindow::LoadDataFile()
 {
     const QString path = DataFilePath();
     Log(kConfigurationArea, 1, QStringLiteral("Loading configuration data from %1").arg(path), ItemPtr());
-    try {
+    try
+    {
         dataSaver->Load(path);
         Log(kConfigurationArea, 1, QStringLiteral("Data loaded successfully."), ItemPtr());
-    } catch (const DataLoadFailure&) {
+    }
+    catch (const DataLoadFailure&)
+    {
         Log(kConfigurationArea, 1, QStringLiteral("Failure to load configuration data."), ItemPtr());
         StartupPrompts::Current()->Inform(this, QStringLiteral("Error loading configuration data"),
                                           QStringLiteral("Your client configuration data could not be loaded. "
@@ -207,7 +210,8 @@ void MainWindow::ShowFirstSettingsGroup()
     ui->downloadFolderEdit->setText(GetSetting("download_folder"));
     ui->uPnPCheckBox->setChecked(IsSettingOn("use_upnp"));
     ui->autoExpandSharesCheckBox->setChecked(IsSettingOn("expand_new_shares"));
-    if (IsSettingOn("minimize_to_tray")) {
+    if (IsSettingOn("minimize_to_tray"))
+    {
         ui->minimizeToTrayCheckBox->setChecked(true);
         trayIcon.show();
     }
@@ -254,6 +258,4 @@ void MainWindow::EveryFiveMinutes()
     dataSaver->Save(path);
 }
 
-void MainWindow::EveryHalfMinute()
-{
-}
+void MainWindow::EveryHalfMinute() {}

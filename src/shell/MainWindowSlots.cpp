@@ -12,154 +12,78 @@ void MainWindow::SetApplicationIcon(const QString& i_icon)
     setWindowIcon(icon);
 }
 
-void MainWindow::ResetApplicationIcon()
-{
-}
+void MainWindow::ResetApplicationIcon() {}
 
-void MainWindow::PopupAlert(const QString&)
-{
-}
+void MainWindow::PopupAlert(const QString&) {}
 
-void MainWindow::OnConnected()
-{
-}
+void MainWindow::OnConnected() {}
 
-void MainWindow::OnConnecting()
-{
-}
+void MainWindow::OnConnecting() {}
 
-void MainWindow::OnDisconnected()
-{
-}
+void MainWindow::OnDisconnected() {}
 
-void MainWindow::OnConnectionFailed(QString)
-{
-}
+void MainWindow::OnConnectionFailed(QString) {}
 
-void MainWindow::OnPrivateChat(QString, QString, time_t, bool)
-{
-}
+void MainWindow::OnPrivateChat(QString, QString, time_t, bool) {}
 
-void MainWindow::OnAdminMessage(QString)
-{
-}
+void MainWindow::OnAdminMessage(QString) {}
 
-void MainWindow::OnNewVersion(qint64, QString, QStringList)
-{
-}
+void MainWindow::OnNewVersion(qint64, QString, QStringList) {}
 
-void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason)
-{
-}
+void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason) {}
 
-void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem*, int)
-{
-}
+void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem*, int) {}
 
-void MainWindow::OnRoomListContextMenuRequested(QPoint)
-{
-}
+void MainWindow::OnRoomListContextMenuRequested(QPoint) {}
 
-void MainWindow::OnToolBarActionTriggered(QWidget*, QString)
-{
-}
+void MainWindow::OnToolBarActionTriggered(QWidget*, QString) {}
 
-void MainWindow::OnFocusChanged(QWidget*, QWidget*)
-{
-}
+void MainWindow::OnFocusChanged(QWidget*, QWidget*) {}
 
-void MainWindow::OnLogRoomChatCheckBoxClicked(bool)
-{
-}
+void MainWindow::OnLogRoomChatCheckBoxClicked(bool) {}
 
-void MainWindow::OnLogPrivateChatCheckBoxClicked(bool)
-{
-}
+void MainWindow::OnLogPrivateChatCheckBoxClicked(bool) {}
 
-void MainWindow::OnEmptyShareWarningMessageCheckBoxClicked(bool)
-{
-}
+void MainWindow::OnEmptyShareWarningMessageCheckBoxClicked(bool) {}
 
-void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int)
-{
-}
+void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int) {}
 
-void MainWindow::OnCodePageSelected(int)
-{
-}
+void MainWindow::OnCodePageSelected(int) {}
 
-void MainWindow::OnSharedFilesRescanned(int, int)
-{
-}
+void MainWindow::OnSharedFilesRescanned(int, int) {}
 
-void MainWindow::OnPrivateRoomAddEnabled(bool)
-{
-}
+void MainWindow::OnPrivateRoomAddEnabled(bool) {}
 
-void MainWindow::OnEmptyShareWarningEditEdited(QString)
-{
-}
+void MainWindow::OnEmptyShareWarningEditEdited(QString) {}
 
-void MainWindow::OnSaveEmptyShareWarningMessageButtonClicked()
-{
-}
+void MainWindow::OnSaveEmptyShareWarningMessageButtonClicked() {}
 
-void MainWindow::OnSharedFoldersListContextMenuRequested(QPoint)
-{
-}
+void MainWindow::OnSharedFoldersListContextMenuRequested(QPoint) {}
 
-void MainWindow::OnRoomAdded(ItemPtr)
-{
-}
+void MainWindow::OnRoomAdded(ItemPtr) {}
 
-void MainWindow::OnRoomUserCountChanged(ItemPtr)
-{
-}
+void MainWindow::OnRoomUserCountChanged(ItemPtr) {}
 
-void MainWindow::OnBecomingRoomOwner(ItemPtr)
-{
-}
+void MainWindow::OnBecomingRoomOwner(ItemPtr) {}
 
-void MainWindow::OnBecomingRoomOperator(ItemPtr)
-{
-}
+void MainWindow::OnBecomingRoomOperator(ItemPtr) {}
 
-void MainWindow::OnBecomingRoomMember(ItemPtr)
-{
-}
+void MainWindow::OnBecomingRoomMember(ItemPtr) {}
 
-void MainWindow::OnLosingRoomRole(ItemPtr)
-{
-}
+void MainWindow::OnLosingRoomRole(ItemPtr) {}
 
-void MainWindow::OnEnteredRoom(ConnectionInfo&)
-{
-}
+void MainWindow::OnEnteredRoom(ConnectionInfo&) {}
 
-void MainWindow::OnSharedFolderAdded(ItemPtr)
-{
-}
+void MainWindow::OnSharedFolderAdded(ItemPtr) {}
 
-void MainWindow::OnSharedFolderRemoved(ItemPtr)
-{
-}
+void MainWindow::OnSharedFolderRemoved(ItemPtr) {}
 
-void MainWindow::OnSharedFolderChange(ConnectionInfo)
-{
-}
+void MainWindow::OnSharedFolderChange(ConnectionInfo) {}
 
-void MainWindow::OnUsernameChanged(ItemPtr)
-{
-}
+void MainWindow::OnUsernameChanged(ItemPtr) {}
 
-void MainWindow::OnObfuscatedPortSet(ItemPtr)
-{
-}
+void MainWindow::OnObfuscatedPortSet(ItemPtr) {}
 
-void MainWindow::OnNewListeningPortChanged(ItemPtr)
-{
-}
+void MainWindow::OnNewListeningPortChanged(ItemPtr) {}
 
-void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr)
-{
-}
+void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr) {}

@@ -7,6 +7,4 @@ UpdateChecker::UpdateChecker(QObject* ip_parent)
 
 UpdateChecker::~UpdateChecker() = default;
 
-void UpdateChecker::Init()
-{
-}
+void UpdateChecker::Init() {}

@@ -14,8 +14,8 @@ QString TransferQueueManager::LocalPath(QString i_internal)
 
 QString TransferQueueManager::SafePathComponent(const QString& i_name)
 {
-    if (i_name.isEmpty() || i_name == QLatin1String(".") || i_name == QLatin1String("..")
-        || i_name.contains(QChar(0)) || i_name.contains(QLatin1Char('/')) || i_name.contains(QLatin1Char('\\')))
+    if (i_name.isEmpty() || i_name == QLatin1String(".") || i_name == QLatin1String("..") || i_name.contains(QChar(0))
+        || i_name.contains(QLatin1Char('/')) || i_name.contains(QLatin1Char('\\')))
         return QStringLiteral("_");
     return i_name;
 }
@@ -45,7 +45,8 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_entry, bool i_co
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_entry, bool i_complete)
 {
-    return GetDownloadTargetFolder(i_entry, i_complete) + Backslashed(SafePathComponent(i_entry["file_name"].AsString()));
+    return GetDownloadTargetFolder(i_entry, i_complete)
+           + Backslashed(SafePathComponent(i_entry["file_name"].AsString()));
 }
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_entry)
@@ -67,7 +68,8 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
     // Only the recreated levels go, deepest first; "downloading" itself stays.
     QString folder = GetDownloadTargetFolder(i_entry, false);
     const int levels = KeptFolderComponents(i_entry).size();
-    for (int level = 0; level < levels; ++level) {
+    for (int level = 0; level < levels; ++level)
+    {
         QDir().rmdir(LocalPath(folder));
         folder.truncate(folder.lastIndexOf(QLatin1Char('\\')));
     }
@@ -75,7 +77,8 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
 
 bool TransferQueueManager::HasExcludedDownloadExtension(QString i_fileName)
 {
-    for (const ItemPtr& extension : GetType("excluded_download_extension")->GetItems()) {
+    for (const ItemPtr& extension : GetType("excluded_download_extension")->GetItems())
+    {
         const QString ending = extension.AsString();
         // An empty ending would exclude every file.
         if (!ending.isEmpty() && i_fileName.endsWith(ending, Qt::CaseSensitive))

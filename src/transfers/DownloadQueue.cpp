@@ -58,7 +58,8 @@ ItemPtr TransferQueueManager::AddDownload(QString i_user, std::string i_fileName
     entry.Connect(GetType("download_order")->GetItem(Value(TakeOrderNumber())));
     Outbox().TrackUser(i_user);
 
-    if (DoesDownloadItemCompleteFilenameExist(entry)) {
+    if (DoesDownloadItemCompleteFilenameExist(entry))
+    {
         SetDownloadEntryStatus(entry, QStringLiteral("complete"));
         return entry;
     }
@@ -95,15 +96,21 @@ void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_entry)
     const std::string path = RemotePath(i_entry);
     const QString status = StatusOf(i_entry);
     // A complete file needs no new request, whatever the uploader says.
-    if (status == QLatin1String("local error") || status == QLatin1String("complete")) {
+    if (status == QLatin1String("local error") || status == QLatin1String("complete"))
+    {
         Log(kArea, 1, QStringLiteral("Download status %1, not re-queueing %2").arg(status, ToQString(path)), user);
-    } else if (user.IsConnected("is_online")) {
+    }
+    else if (user.IsConnected("is_online"))
+    {
         Log(kArea, 1,
             QStringLiteral("User %1 appears to still be online, re-queueing %2").arg(user.AsString(), ToQString(path)),
             user);
         Outbox().QueueDownload(user.AsString(), path);
-    } else {
-        Log(kArea, 1, QStringLiteral("User %1 offline, not re-queueing %2").arg(user.AsString(), ToQString(path)), user);
+    }
+    else
+    {
+        Log(kArea, 1, QStringLiteral("User %1 offline, not re-queueing %2").arg(user.AsString(), ToQString(path)),
+            user);
     }
 }
 
@@ -112,7 +119,8 @@ void TransferQueueManager::RequeueDownload(ItemPtr i_entry)
     const ItemPtr status = i_entry["download_entry_status"];
     if (status.AsString() == QLatin1String("complete") || IsActiveStatus(status))
         return;
-    if (DoesDownloadItemCompleteFilenameExist(i_entry)) {
+    if (DoesDownloadItemCompleteFilenameExist(i_entry))
+    {
         SetDownloadEntryStatus(i_entry, QStringLiteral("complete"));
         return;
     }
@@ -128,12 +136,14 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr i_user)
     if (!entries.empty())
         Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(i_user.AsString()), i_user);
     const std::vector<ItemPtr> ordered = ByOrder(entries, "download_order");
-    for (const ItemPtr& entry : ordered) {
+    for (const ItemPtr& entry : ordered)
+    {
         const QString status = StatusOf(entry);
         if (status != QLatin1String("complete") && status != QLatin1String("denied"))
             RequeueDownload(entry);
     }
-    if (!ordered.empty()) {
+    if (!ordered.empty())
+    {
         SetTransferTime(i_user, "last_queue_request_time");
         SetTransferTime(i_user, "next_place_in_line_request_time", kPlaceInLineAfterRequeueMs);
     }
@@ -183,7 +193,8 @@ void TransferQueueManager::EveryHalfMinute()
     for (const char* status : {"requesting", "connecting", "waiting for offset"})
         starting.Add(uploadStatuses->GetItem(status).GetItems("upload_entry"));
     bool aborted = false;
-    for (const ItemPtr& entry : starting) {
+    for (const ItemPtr& entry : starting)
+    {
         const std::optional<qint64> since = TransferTime(entry, "last_status_change_time");
         if (!since || now - *since < kUploadStartTimeoutMs)
             continue;
@@ -203,7 +214,8 @@ void TransferQueueManager::EveryHalfMinute()
         if (user.IsConnected("is_online"))
             users.insert(user);
 
-    for (const ItemPtr& user : users) {
+    for (const ItemPtr& user : users)
+    {
         if (IsActivelyDownloadingFromUser(user.AsString()))
             continue;
         const std::optional<qint64> last = TransferTime(user, "last_queue_request_time");
@@ -212,7 +224,8 @@ void TransferQueueManager::EveryHalfMinute()
     }
 
     const ItemPtr queued = GetType("download_entry_status")->GetItem("queued");
-    for (const ItemPtr& user : users) {
+    for (const ItemPtr& user : users)
+    {
         if (IsActivelyDownloadingFromUser(user.AsString()))
             continue;
         const std::optional<qint64> next = TransferTime(user, "next_place_in_line_request_time");
@@ -233,7 +246,8 @@ void TransferQueueManager::OnUserShare(QString i_user, FileInfoMap& i_share, Att
     if (!user || user["empty_share_check_status"].AsString() != QLatin1String("requested"))
         return;
     Type* statusType = GetType("empty_share_check_status");
-    if (!i_share.empty()) {
+    if (!i_share.empty())
+    {
         user.Connect(statusType->GetItem("not_empty"));
         return;
     }

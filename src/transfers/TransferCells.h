@@ -17,8 +17,7 @@ using TimeCell = std::atomic<qint64>;
 
 // A new cell, linked under i_type to i_owner; the type's removal handler frees it
 // (read_position excepted: whoever unlinks it frees it).
-template <class Cell>
-Cell* NewTransferCell(ItemPtr i_owner, const char* i_type, qint64 i_start = 0)
+template<class Cell> Cell* NewTransferCell(ItemPtr i_owner, const char* i_type, qint64 i_start = 0)
 {
     Cell* cell = new Cell(i_start);
     i_owner.Connect(d->GetType(i_type)->GetItem(Value(cell)));
@@ -26,8 +25,7 @@ Cell* NewTransferCell(ItemPtr i_owner, const char* i_type, qint64 i_start = 0)
 }
 
 // The cell the item of i_type linked to i_owner stands for, or null.
-template <class Cell>
-Cell* TransferCell(const ItemPtr& i_owner, const char* i_type)
+template<class Cell> Cell* TransferCell(const ItemPtr& i_owner, const char* i_type)
 {
     return i_owner[i_type].AsPointer<Cell>();
 }

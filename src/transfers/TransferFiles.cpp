@@ -55,7 +55,8 @@ void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* 
     if (user && connecting)
         entry = d->GetItem(user, connecting, "upload_entry");
     auto* file = entry ? entry["upload_file"].AsPointer<QFile>() : nullptr;
-    if (!file) {
+    if (!file)
+    {
         ip_socket->disconnect();
         ip_socket->deleteLater();
         return;
@@ -130,7 +131,8 @@ bool TransferQueueManager::IsPartialFileInUse(const ItemPtr& i_entry, const QStr
     const ItemPtr downloading = GetType("download_entry_status")->HasItem(QStringLiteral("downloading"));
     if (!downloading)
         return false;
-    for (const ItemPtr& other : downloading.GetItems("download_entry")) {
+    for (const ItemPtr& other : downloading.GetItems("download_entry"))
+    {
         if (other != i_entry && QDir::cleanPath(LocalPath(GetDownloadTargetPath(other, false))) == i_path)
             return true;
     }
@@ -140,13 +142,13 @@ bool TransferQueueManager::IsPartialFileInUse(const ItemPtr& i_entry, const QStr
 void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socket, uint i_requestID)
 {
     const ItemPtr user = GetType("user")->HasItem(i_user);
-    Log(kArea, 1, QStringLiteral("File connection created by user %1 for req %2").arg(i_user).arg(i_requestID),
-        user);
+    Log(kArea, 1, QStringLiteral("File connection created by user %1 for req %2").arg(i_user).arg(i_requestID), user);
     const ItemPtr req = GetType("remote_transfer_req")->HasItem(QString::number(i_requestID));
     ItemPtr entry;
     if (user && req)
         entry = d->GetItem(user, req, "download_entry");
-    if (!entry) {
+    if (!entry)
+    {
         DropSocket(ip_socket);
         Log(kArea, 2, QStringLiteral("Download not found, aborting"), user);
         return;
@@ -154,7 +156,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
 
     // A second writer on a running download, or on a file that is done, would corrupt it.
     const QString status = entry["download_entry_status"].AsString();
-    if (status == QLatin1String("downloading") || status == QLatin1String("complete")) {
+    if (status == QLatin1String("downloading") || status == QLatin1String("complete"))
+    {
         DropSocket(ip_socket);
         Log(kArea, 2, QStringLiteral("Download is %1 already, aborting").arg(status), user);
         return;
@@ -162,7 +165,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
 
     const QString folder = LocalPath(GetDownloadTargetFolder(entry, false));
     const QString path = QDir::cleanPath(LocalPath(GetDownloadTargetPath(entry, false)));
-    if (IsPartialFileInUse(entry, path)) {
+    if (IsPartialFileInUse(entry, path))
+    {
         DropSocket(ip_socket);
         Log(kArea, 2, QStringLiteral("Another download is writing to %1, aborting").arg(path), user);
         return;
@@ -170,7 +174,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
 
     QDir().mkpath(folder);
     auto* file = new QFile(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
+    {
         SetDownloadEntryStatus(entry, QStringLiteral("local error"));
         delete file;
         DropSocket(ip_socket);
@@ -181,7 +186,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     const qint64 offset = file->pos();
     const qint64 size = entry["file_size"].AsInt64();
     // Resuming past the end would never finish; the partial file is kept for the user to see.
-    if (offset > size) {
+    if (offset > size)
+    {
         SetDownloadEntryStatus(entry, QStringLiteral("local error"));
         file->close();
         delete file;
@@ -240,7 +246,8 @@ void TransferQueueManager::OnDownloadError(QString i_reason)
         return;
     const ItemPtr user = entry["user"];
     Log(kArea, 1,
-        QStringLiteral("Error downloading %1 from %2. %3").arg(entry["file_name"].AsString(), user.AsString(), i_reason),
+        QStringLiteral("Error downloading %1 from %2. %3")
+            .arg(entry["file_name"].AsString(), user.AsString(), i_reason),
         user);
     SetDownloadEntryStatus(entry, QStringLiteral("aborted"));
 }
@@ -260,7 +267,8 @@ void TransferQueueManager::OnDownloadComplete()
     // The name made safe as for the partial file: a peer's "../x" stays inside the folder.
     const QString to = LocalPath(GetDownloadTargetPath(entry, true));
     const ItemPtr user = entry["user"];
-    if (!QFile::rename(from, to)) {
+    if (!QFile::rename(from, to))
+    {
         // The bytes stay where they are; a retry finds them, or the complete file once the
         // way into the complete folder is clear.
         Log(kArea, 1, QStringLiteral("Could not move %1 to %2, marking local error").arg(from, to), user);
@@ -275,7 +283,8 @@ void TransferQueueManager::OnDownloadComplete()
     const ItemPtr nameItem =
         GetType("complete_download_filename")->GetItem(SafePathComponent(entry["file_name"].AsString()));
     ItemSet atUser = user.GetItems("complete_download");
-    for (const ItemPtr& record : atUser) {
+    for (const ItemPtr& record : atUser)
+    {
         if (record.IsConnected(folderItem) && record.IsConnected(nameItem))
             return;
     }
@@ -285,8 +294,8 @@ void TransferQueueManager::OnDownloadComplete()
     record.Connect(GetType("complete_download_relative_folder")->GetItem(GetDownloadRelativeDownloadFolder(entry)));
     record.Connect(nameItem);
     record.Connect(GetType("complete_download_file_size")->GetItem(entry["file_size"].AsString()));
-    record.Connect(GetType("complete_download_completion_time")
-                       ->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate)));
+    record.Connect(
+        GetType("complete_download_completion_time")->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate)));
     // The search windows relate a download to the search it came from; without them there is none.
     Type* searchType = d->HasType("search_request_text") ? GetType("search_request_text") : nullptr;
     if (searchType && GetType("download_entry")->IsRelatedTo(searchType))

@@ -16,7 +16,8 @@ const QString kArea = QStringLiteral("Transfer Queue");
 void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction, uint i_req, std::string i_file,
                                                  qint64 i_fileSize)
 {
-    if (i_direction != 1) {
+    if (i_direction != 1)
+    {
         Outbox().DenyTransferRequest(i_user, i_req, QStringLiteral("Queued"));
         OnQueueUploadRequested(i_user, ToQString(i_file));
         return;
@@ -29,8 +30,10 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
     const std::string name = GetFileName(i_file);
     const std::string folder = GetFolder(i_file);
     ItemPtr entry = GetDownloadEntry(i_user, name, folder);
-    if (!entry) {
-        if (!CanAcceptUserInitiatedUploadsFrom(i_user)) {
+    if (!entry)
+    {
+        if (!CanAcceptUserInitiatedUploadsFrom(i_user))
+        {
             Log(kArea, 2, QStringLiteral("Denied, Cancelled"), user);
             Outbox().DenyTransferRequest(i_user, i_req, QStringLiteral("Cancelled"));
             return;
@@ -46,7 +49,8 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
         SetDownloadEntryStatus(entry, QStringLiteral("queued"));
     }
 
-    if (entry["download_entry_status"].AsString() == QLatin1String("complete")) {
+    if (entry["download_entry_status"].AsString() == QLatin1String("complete"))
+    {
         Log(kArea, 2, QStringLiteral("Denied, Complete"), user);
         Outbox().DenyTransferRequest(i_user, i_req, QStringLiteral("Complete"));
         return;
@@ -58,7 +62,8 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
             holder.Disconnect(token);
     entry.Connect(token);
 
-    if (entry["download_entry_status"].AsString() == QLatin1String("downloading")) {
+    if (entry["download_entry_status"].AsString() == QLatin1String("downloading"))
+    {
         Log(kArea, 2, QStringLiteral("Transfer is already downloading, cancelling..."), user);
         SetDownloadEntryStatus(entry, QStringLiteral("aborted"));
     }
@@ -77,28 +82,33 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bo
             .arg(i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
         user);
     const ItemPtr token = GetType("transfer_req")->HasItem(Value(i_req));
-    if (!token) {
+    if (!token)
+    {
         Log(kArea, 2, QStringLiteral("req not found"), user);
         return;
     }
-    if (token["download_entry"]) {
+    if (token["download_entry"])
+    {
         Log(kArea, 2, QStringLiteral("Found download, not processing"), user);
         return;
     }
     ItemPtr entry = token["upload_entry"];
-    if (!entry) {
+    if (!entry)
+    {
         Log(kArea, 2, QStringLiteral("Neither upload or download attached to req, weird"), user);
         return;
     }
     Log(kArea, 2, QStringLiteral("Found upload"), user);
-    if (entry["user"].AsString() != i_user) {
+    if (entry["user"].AsString() != i_user)
+    {
         Log(kArea, 2,
             QStringLiteral("Upload user %1 not the same as user who opened the connection, not doing anything")
                 .arg(entry["user"].AsString()),
             user);
         return;
     }
-    if (!i_accepted) {
+    if (!i_accepted)
+    {
         Log(kArea, 2, QStringLiteral("Upload was not accepted, marking denied. Reason: %1").arg(i_denialReason), user);
         entry.Connect(GetType("denial_reason")->GetItem(i_denialReason));
         SetUploadEntryStatus(entry, QStringLiteral("denied"));
@@ -106,7 +116,8 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bo
         return;
     }
     const QString status = entry["upload_entry_status"].AsString();
-    if (status != QLatin1String("requesting")) {
+    if (status != QLatin1String("requesting"))
+    {
         Log(kArea, 2,
             QStringLiteral("Upload no longer in requesting phase, instead status is %1. Not processing.").arg(status),
             user);
@@ -124,7 +135,8 @@ void TransferQueueManager::BeginUploadConnection(ItemPtr i_entry)
     QString path = shared["shared_file_folder"].AsString() + QLatin1Char('/') + shared["shared_file_name"].AsString();
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     auto* file = new QFile(path);
-    if (!file->open(QIODevice::ReadOnly)) {
+    if (!file->open(QIODevice::ReadOnly))
+    {
         delete file;
         Log(kArea, 2,
             QStringLiteral("File could not be opened, marking local error and sending denial message. Shouldn't we "
@@ -151,7 +163,8 @@ void TransferQueueManager::OnUploadDeniedNotification(QString i_user, std::strin
             .arg(i_user, ToQString(i_file), i_reason),
         user);
     ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
-    if (!entry) {
+    if (!entry)
+    {
         Log(kArea, 2, QStringLiteral("Download not found."), user);
         return;
     }
@@ -167,7 +180,8 @@ void TransferQueueManager::OnUploadFailedNotification(QString i_user, std::strin
         QStringLiteral("Received peer notification from %1 that upload of %2 failed").arg(i_user, ToQString(i_file)),
         user);
     ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
-    if (!entry) {
+    if (!entry)
+    {
         Log(kArea, 2, QStringLiteral("Download not found."), user);
         return;
     }

@@ -40,14 +40,12 @@ void SaveByEntry(const char* i_entry, std::initializer_list<const char*> i_types
 }
 } // namespace
 
-template <class Cell>
-void TransferQueueManager::OnCellRemoved(ItemPtr i_item)
+template<class Cell> void TransferQueueManager::OnCellRemoved(ItemPtr i_item)
 {
     delete i_item.AsPointer<Cell>();
 }
 
-template <class Cell>
-void TransferQueueManager::FreeCellsWithItems(const char* i_type)
+template<class Cell> void TransferQueueManager::FreeCellsWithItems(const char* i_type)
 {
     d->GetType(i_type)->m_itemRemoved.insert(
         new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnCellRemoved<Cell>));
@@ -59,8 +57,9 @@ TransferQueueManager::TransferQueueManager()
     transferQueueManager = this;
     // Search replies carry our free-slot state and queue length.
     if (sharedFoldersManager)
-        sharedFoldersManager->SetUploadStateSource(
-            [this] { return SharedFoldersManager::UploadState{IsFreeToUpload(), quint32(QueuedUploadCount())}; });
+        sharedFoldersManager->SetUploadStateSource([this] {
+            return SharedFoldersManager::UploadState{IsFreeToUpload(), quint32(QueuedUploadCount())};
+        });
 
     NewTransferType("download_entry", Primary, true);
     NewTransferType("file_name", Tertiary);
@@ -120,8 +119,8 @@ TransferQueueManager::TransferQueueManager()
     NewTransferType("effective_upload_order", Tertiary);
     FreeCellsWithItems<CounterCell>("bytes_uploaded");
     Relate("upload_entry",
-           {"user", "shared_file", "read_position", "upload_entry_status", "filename_as_requested",
-            "upload_start_time", "bytes_uploaded", "last_status_change_time", "effective_upload_order"},
+           {"user", "shared_file", "read_position", "upload_entry_status", "filename_as_requested", "upload_start_time",
+            "bytes_uploaded", "last_status_change_time", "effective_upload_order"},
            Many, One);
     Relate("upload_entry",
            {"upload_socket", "upload_file", "upload_order", "transfer_req", "last_receipt_time",
@@ -147,7 +146,8 @@ TransferQueueManager::TransferQueueManager()
                 &TransferQueueManager::OnFileTransferRequest);
 
     SetDefaultSetting(QStringLiteral("download_folder"), QDir::homePath() + QStringLiteral("/Veltrane Downloads"));
-    if (peerMessenger) {
+    if (peerMessenger)
+    {
         connect(peerMessenger, &PeerMessenger::FileConnectionRequested, this, &TransferQueueManager::OnFileConnection);
         connect(peerMessenger, &PeerMessenger::QueueUploadRequested, this,
                 &TransferQueueManager::OnQueueUploadRequested);
@@ -172,12 +172,14 @@ TransferQueueManager::TransferQueueManager()
         d->GetType("upload_entry_status")->GetItem(status).Connect(active);
 
     dataSaver->AddListener(this);
-    if (timerManager) {
+    if (timerManager)
+    {
         connect(timerManager->fiveMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
         connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
     }
 
-    if (!HasSetting(QStringLiteral("upload_speed_limit"))) {
+    if (!HasSetting(QStringLiteral("upload_speed_limit")))
+    {
         SetSetting(QStringLiteral("upload_speed_limit"), QStringLiteral("0"));
         SetSetting(QStringLiteral("upload_speed_limit_enabled"), QStringLiteral("no"));
     }
@@ -225,8 +227,8 @@ TransferQueueManager::~TransferQueueManager()
         sharedFoldersManager->SetUploadStateSource({});
     // Cells of transfers still running at shutdown go with their items while our removal
     // handlers still live; the threads that wrote them have stopped.
-    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time",
-                             "bytes_per_second", "bytes_since_last_receipt", "bytes_uploaded"})
+    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
+                             "bytes_since_last_receipt", "bytes_uploaded"})
         if (d && d->HasType(type))
             d->GetType(type)->GetItems().Remove();
     if (transferQueueManager == this)
@@ -237,13 +239,15 @@ void TransferQueueManager::DataLoaded()
 {
     ItemPtr queued = d->GetType("download_entry_status")->GetItem("queued");
     const ItemSet entries = d->GetType("download_entry")->GetItems();
-    for (ItemPtr entry : entries) {
+    for (ItemPtr entry : entries)
+    {
         if (entry["download_entry_status"].AsString() != QLatin1String("complete"))
             entry.Connect(queued);
     }
 
     const ItemSet users = entries.GetItems("user");
-    if (gp_server) {
+    if (gp_server)
+    {
         for (const ItemPtr& user : users)
             gp_server->TrackUser(user.AsString());
     }
@@ -259,18 +263,18 @@ void TransferQueueManager::NoData()
 
 int TransferQueueManager::ActiveUploadCount()
 {
-    return static_cast<int>(
-        d->GetType("upload_entry")->GetItems().Connected(d->GetType("upload_entry_status")->GetItems().Connected(
-            "is_active")).size());
+    return static_cast<int>(d->GetType("upload_entry")
+                                ->GetItems()
+                                .Connected(d->GetType("upload_entry_status")->GetItems().Connected("is_active"))
+                                .size());
 }
 
 int TransferQueueManager::ActiveDownloadCount()
 {
-    return static_cast<int>(
-        d->GetType("download_entry")
-            ->GetItems()
-            .Connected(d->GetType("download_entry_status")->GetItems().Connected("is_active"))
-            .size());
+    return static_cast<int>(d->GetType("download_entry")
+                                ->GetItems()
+                                .Connected(d->GetType("download_entry_status")->GetItems().Connected("is_active"))
+                                .size());
 }
 
 void TransferQueueManager::StartTimerTest()
@@ -363,34 +367,38 @@ std::vector<ItemPtr> TransferQueueManager::ByOrder(const ItemSet& i_entries, con
 void TransferQueueManager::ReleaseTransferObjects(ItemPtr i_entry, const char* i_threadType, const char* i_fileType,
                                                   const char* i_socketType)
 {
-    if (ItemPtr item = i_entry[i_threadType]) {
+    if (ItemPtr item = i_entry[i_threadType])
+    {
         auto* thread = item.AsPointer<TransferThread>();
         item.Remove();
-        if (thread) {
+        if (thread)
+        {
             // Without the stop request the wait would last until the whole file has moved.
             thread->SignalExit();
             thread->wait();
             thread->deleteLater();
         }
     }
-    if (ItemPtr item = i_entry[i_fileType]) {
+    if (ItemPtr item = i_entry[i_fileType])
+    {
         auto* file = item.AsPointer<QFile>();
         item.Remove();
-        if (file) {
+        if (file)
+        {
             file->close();
             delete file;
         }
     }
-    if (ItemPtr item = i_entry[i_socketType]) {
+    if (ItemPtr item = i_entry[i_socketType])
+    {
         auto* socket = item.AsPointer<QTcpSocket>();
         item.Remove();
-        if (socket) {
+        if (socket)
+        {
             socket->close();
             socket->deleteLater();
         }
     }
 }
 
-void TransferQueueManager::PeriodicCheck()
-{
-}
+void TransferQueueManager::PeriodicCheck() {}

@@ -23,7 +23,10 @@ class TransferOutbox;
 
 // The one transfer engine: every upload and download is a set of data-model items, so the
 // transfers window and the data file see the same state.
-class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler
+class TransferQueueManager
+    : public QObject
+    , public DataHandler
+    , public DataLoadedEventHandler
 {
     Q_OBJECT
 
@@ -132,8 +135,8 @@ public slots:
     void OnQueueUploadRequested(QString i_user, QString i_file);
     void OnQueueDownloadRequested(QString i_user, std::string i_fileName, qint64 i_fileSize);
     void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
-    void OnFileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool i_receivedFileSize,
-                                qint64 i_fileSize, QString i_denialReason);
+    void OnFileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool i_receivedFileSize, qint64 i_fileSize,
+                                QString i_denialReason);
     void OnUploadFailedNotification(QString i_user, std::string i_file);
     void OnUploadDeniedNotification(QString i_user, std::string i_file, QString i_reason);
     void PeriodicCheck();
@@ -153,8 +156,8 @@ public slots:
 private:
     void OnUserOnline(ItemPtr i_user);
     // Frees the heap cell behind a removed attribute item.
-    template <class Cell> void OnCellRemoved(ItemPtr i_item);
-    template <class Cell> void FreeCellsWithItems(const char* i_type);
+    template<class Cell> void OnCellRemoved(ItemPtr i_item);
+    template<class Cell> void FreeCellsWithItems(const char* i_type);
     void OnEntryRemoved(ItemPtr i_entry);
 
     // The entry whose thread item holds the sender of a thread's report; null when it is gone.

@@ -14,12 +14,14 @@ namespace
 // A slice that timed out on a socket that is still open is not a failure yet.
 bool StillWaiting(const QTcpSocket* ip_socket, const QElapsedTimer& i_waited)
 {
-    return ip_socket->state() == QAbstractSocket::ConnectedState &&
-           ip_socket->error() == QAbstractSocket::SocketTimeoutError && i_waited.elapsed() < TransferWorker::WaitMs;
+    return ip_socket->state() == QAbstractSocket::ConnectedState
+           && ip_socket->error() == QAbstractSocket::SocketTimeoutError && i_waited.elapsed() < TransferWorker::WaitMs;
 }
 } // namespace
 
-TransferWorker::TransferWorker(QTcpSocket* ip_socket) : m_socket(ip_socket), m_home(QThread::currentThread())
+TransferWorker::TransferWorker(QTcpSocket* ip_socket)
+    : m_socket(ip_socket)
+    , m_home(QThread::currentThread())
 {
     m_socket->setParent(nullptr);
     m_socket->moveToThread(this);
@@ -37,12 +39,12 @@ bool TransferWorker::ExitRequested()
     return m_exitRequested;
 }
 
-template <typename F>
-TransferWorker::WaitResult TransferWorker::WaitInSlices(F i_slice)
+template<typename F> TransferWorker::WaitResult TransferWorker::WaitInSlices(F i_slice)
 {
     QElapsedTimer waited;
     waited.start();
-    for (;;) {
+    for (;;)
+    {
         if (i_slice())
             return WaitResult::Done;
         if (!StillWaiting(m_socket, waited))
@@ -68,7 +70,8 @@ TransferWorker::WaitResult TransferWorker::WaitForDisconnected()
 {
     QElapsedTimer waited;
     waited.start();
-    for (;;) {
+    for (;;)
+    {
         if (m_socket->state() == QAbstractSocket::UnconnectedState || m_socket->waitForDisconnected(SliceMs))
             return WaitResult::Done;
         m_socket->skip(m_socket->bytesAvailable());
@@ -83,7 +86,8 @@ bool TransferWorker::Sleep(qint64 i_ms)
 {
     QElapsedTimer slept;
     slept.start();
-    for (qint64 left = i_ms; left > 0; left = i_ms - slept.elapsed()) {
+    for (qint64 left = i_ms; left > 0; left = i_ms - slept.elapsed())
+    {
         if (ExitRequested())
             return false;
         QThread::msleep(static_cast<unsigned long>(qMin<qint64>(left, SliceMs)));
@@ -93,7 +97,8 @@ bool TransferWorker::Sleep(qint64 i_ms)
 
 bool TransferWorker::ProgressDue(bool i_last)
 {
-    if (i_last || !m_sinceReport.isValid() || m_sinceReport.elapsed() >= ProgressIntervalMs) {
+    if (i_last || !m_sinceReport.isValid() || m_sinceReport.elapsed() >= ProgressIntervalMs)
+    {
         m_sinceReport.start();
         return true;
     }
@@ -114,13 +119,11 @@ bool TransferWorker::FailOnExit()
 
 bool TransferWorker::Await(WaitResult i_result, const QString& i_failure)
 {
-    switch (i_result) {
-    case WaitResult::Done:
-        return true;
-    case WaitResult::Exit:
-        return FailOnExit();
-    case WaitResult::Failed:
-        break;
+    switch (i_result)
+    {
+    case WaitResult::Done: return true;
+    case WaitResult::Exit: return FailOnExit();
+    case WaitResult::Failed: break;
     }
     return Fail(i_failure + m_socket->errorString());
 }

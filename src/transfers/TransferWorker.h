@@ -69,7 +69,7 @@ protected:
 
 private:
     // One wait, cut into slices; i_slice waits one slice and says whether it finished.
-    template <typename F> WaitResult WaitInSlices(F i_slice);
+    template<typename F> WaitResult WaitInSlices(F i_slice);
 
     QThread* m_home;
     QElapsedTimer m_sinceReport;

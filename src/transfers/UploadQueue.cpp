@@ -55,7 +55,8 @@ bool TransferQueueManager::RequeueExistingUpload(const ItemPtr& i_user, const It
     if (!entry)
         return false;
     const ItemPtr status = entry["upload_entry_status"];
-    if (status.AsString() == QLatin1String("queued") || IsActiveStatus(status)) {
+    if (status.AsString() == QLatin1String("queued") || IsActiveStatus(status))
+    {
         Log(kArea, 2, QStringLiteral("Already queued"), i_user);
         return true;
     }
@@ -93,7 +94,8 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
     Log(kArea, 1, QStringLiteral("Queue upload requested by %1 for file %2").arg(i_user, i_file), user);
 
     const ItemPtr file = FindSharedFileFor(i_user, i_file);
-    if (!file) {
+    if (!file)
+    {
         Log(kArea, 2, QStringLiteral("Denied, file not shared"), user);
         Outbox().DenyUpload(i_user, i_file, QStringLiteral("File not shared."));
         return;
@@ -105,7 +107,8 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
     qint64 queuedCount = 0;
     for (const ItemPtr& entry : user.GetItems("upload_entry"))
         queuedCount += entry.IsConnected(queued) ? 1 : 0;
-    if (queuedCount >= GetSettingNumber(QStringLiteral("max_queued_uploads_per_user"))) {
+    if (queuedCount >= GetSettingNumber(QStringLiteral("max_queued_uploads_per_user")))
+    {
         Log(kArea, 2, QStringLiteral("Denied, too many files already queued by user"), user);
         Outbox().DenyUpload(i_user, i_file, QStringLiteral("Too many files"));
         return;
@@ -113,8 +116,9 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
 
     NewUploadEntry(user, file, i_file);
 
-    if (IsSettingOn(QStringLiteral("check_for_empty_shares"))
-        && !user.IsConnected("empty_share_check_status") && !user.IsConnected("in_user_list")) {
+    if (IsSettingOn(QStringLiteral("check_for_empty_shares")) && !user.IsConnected("empty_share_check_status")
+        && !user.IsConnected("in_user_list"))
+    {
         Outbox().GetUserSharedFiles(i_user);
         user.Connect(GetType("empty_share_check_status")->GetItem("requested"));
     }
@@ -126,7 +130,8 @@ void TransferQueueManager::AddUpload(QString i_user, QString i_file)
     const ItemPtr user = GetType("user")->GetItem(i_user);
     Log(kArea, 1, QStringLiteral("Initiating upload to %1 of file %2").arg(i_user, i_file), user);
     const ItemPtr file = FindSharedFileFor(i_user, i_file);
-    if (!file) {
+    if (!file)
+    {
         Log(kArea, 2,
             QStringLiteral("Can't upload, file is either not shared or not shared with that particular user."), user);
         return;
@@ -158,12 +163,14 @@ void TransferQueueManager::UnshareUser(QString i_user)
     user.Connect(GetType("unshared")->GetGlobalNullItem());
     const ItemSet entries = user.GetItems("upload_entry");
     bool freedSlot = false;
-    for (const ItemPtr& entry : entries) {
+    for (const ItemPtr& entry : entries)
+    {
         Outbox().DenyUpload(i_user, entry["filename_as_requested"].AsString(), QStringLiteral("File not shared."));
         freedSlot = DropUploadEntry(entry) || freedSlot;
     }
     // Only once all are gone, or a slot freed here would go to this user's next entry.
-    if (freedSlot) {
+    if (freedSlot)
+    {
         DetermineUploadSpeedLimit();
         StartNewUploads();
     }
@@ -208,15 +215,18 @@ void TransferQueueManager::OrderNewUpload(ItemPtr i_entry)
         m_lastOrderedUpload = list.empty() ? ItemPtr() : list.back();
     };
 
-    if (!m_lastOrderedUpload) {
+    if (!m_lastOrderedUpload)
+    {
         load();
-        if (!m_lastOrderedUpload) {
+        if (!m_lastOrderedUpload)
+        {
             i_entry.Connect(orderType->GetItem(Value(1)));
             m_lastOrderedUpload = i_entry;
             return;
         }
     }
-    if (UploadEntrySortCompare(m_lastOrderedUpload, i_entry)) {
+    if (UploadEntrySortCompare(m_lastOrderedUpload, i_entry))
+    {
         const qint64 next = m_lastOrderedUpload["effective_upload_order"].AsInt64() + 1;
         i_entry.Connect(orderType->GetItem(Value(next)));
         m_lastOrderedUpload = i_entry;
@@ -239,8 +249,10 @@ void TransferQueueManager::StartNewUploads()
     const ItemSet runningStatuses = GetType("is_active")->GetGlobalNullItem().GetItems("upload_entry_status");
     std::unordered_set<std::uint64_t> busyUsers;
     qint64 running = 0;
-    for (const ItemPtr& status : runningStatuses) {
-        for (const ItemPtr& entry : status.GetItems("upload_entry")) {
+    for (const ItemPtr& status : runningStatuses)
+    {
+        for (const ItemPtr& entry : status.GetItems("upload_entry"))
+        {
             ++running;
             busyUsers.insert(entry["user"].GetSerial());
         }
@@ -267,7 +279,8 @@ void TransferQueueManager::StartNewUploads()
     Type* onlineType = GetType("is_online");
     Type* orderType = GetType("effective_upload_order");
     std::uint32_t position = 0;
-    for (auto entry = queued.begin(); entry != queued.end(); ++entry, ++position) {
+    for (auto entry = queued.begin(); entry != queued.end(); ++entry, ++position)
+    {
         std::uint64_t user = 0;
         {
             const ItemPtr owner = (*entry)[userType];
@@ -278,7 +291,8 @@ void TransferQueueManager::StartNewUploads()
             if (!known->second)
                 continue;
         }
-        if (ItemPtr order = (*entry)[orderType]) {
+        if (ItemPtr order = (*entry)[orderType])
+        {
             const qint64 number = order.AsInt64();
             candidates.push_back({number, std::move(order), user, position});
         }
@@ -290,7 +304,8 @@ void TransferQueueManager::StartNewUploads()
     const auto byOrder = [](const Candidate& i_a, const Candidate& i_b) { return i_a.order < i_b.order; };
     const bool walkIsRanked = std::is_sorted(candidates.begin(), candidates.end(), byOrder);
     std::vector<std::pair<qint64, std::size_t>> ranks;
-    if (!walkIsRanked) {
+    if (!walkIsRanked)
+    {
         ranks.reserve(candidates.size());
         for (std::size_t n = 0; n < candidates.size(); ++n)
             ranks.emplace_back(candidates[n].order, n);
@@ -305,11 +320,13 @@ void TransferQueueManager::StartNewUploads()
     // later-ranked entry held, so the old numbers, ascending like the new ones, are walked beside
     // them before the store's value index is asked.
     std::size_t held = 0;
-    for (std::size_t rank = 0; rank < candidates.size(); ++rank) {
+    for (std::size_t rank = 0; rank < candidates.size(); ++rank)
+    {
         const qint64 index = static_cast<qint64>(rank);
         Candidate& candidate = ranked(rank);
         ItemPtr entry = *(queued.begin() + candidate.entry);
-        if (candidate.order != index) {
+        if (candidate.order != index)
+        {
             while (held < candidates.size() && ranked(held).order < index)
                 ++held;
             if (held < candidates.size() && ranked(held).order == index && ranked(held).orderItem)
@@ -317,7 +334,8 @@ void TransferQueueManager::StartNewUploads()
             else
                 entry.Connect(orderType->GetItem(Value(index)));
         }
-        if (freeSlots > 0 && busyUsers.count(candidate.user) == 0) {
+        if (freeSlots > 0 && busyUsers.count(candidate.user) == 0)
+        {
             const ItemPtr user = entry[userType];
             const uint token = Outbox().RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
                                                       entry["shared_file"]["shared_file_size"].AsInt64());
@@ -387,14 +405,14 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
         return;
 
     TearDownUpload(i_entry);
-    if (i_status == QLatin1String("aborted")) {
+    if (i_status == QLatin1String("aborted"))
+    {
         const ItemPtr user = i_entry["user"];
         Log(kArea, 1,
             QStringLiteral("Upload of %1 to %2 aborted, sending upload failed notification.")
                 .arg(i_entry["shared_file"]["shared_file_name"].AsString(), user.AsString()),
             user);
-        MemStream message =
-            PeerMessages::BuildUploadFailed(i_entry["filename_as_requested"].AsString().toStdString());
+        MemStream message = PeerMessages::BuildUploadFailed(i_entry["filename_as_requested"].AsString().toStdString());
         Outbox().SendMessage(user.AsString(), message);
     }
     DetermineUploadSpeedLimit();
@@ -403,7 +421,8 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
 void TransferQueueManager::TearDownUpload(ItemPtr i_entry)
 {
     ReleaseTransferObjects(i_entry, "upload_thread", "upload_file", "upload_socket");
-    if (ItemPtr item = i_entry["read_position"]) {
+    if (ItemPtr item = i_entry["read_position"])
+    {
         delete item.AsPointer<PositionCell>();
         i_entry.Disconnect(item);
     }
@@ -432,7 +451,8 @@ bool TransferQueueManager::DropUploadEntry(ItemPtr i_entry)
 void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
 {
     // A freed slot would otherwise wait for the next time-out, and the others keep a smaller share.
-    if (DropUploadEntry(i_entry)) {
+    if (DropUploadEntry(i_entry))
+    {
         DetermineUploadSpeedLimit();
         StartNewUploads();
     }

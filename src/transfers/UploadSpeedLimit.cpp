@@ -22,7 +22,8 @@ void TransferQueueManager::DetermineUploadSpeedLimit()
     int total = GetSetting(QStringLiteral("upload_speed_limit")).toInt(&isNumber);
     if (!isNumber)
         total = 0;
-    if (total < 1 || !IsSettingOn(QStringLiteral("upload_speed_limit_enabled"))) {
+    if (total < 1 || !IsSettingOn(QStringLiteral("upload_speed_limit_enabled")))
+    {
         QMutexLocker lock(&m_uploadLimitMutex);
         m_uploadSpeedLimit = 0;
         m_perUploadSpeedLimit = 0;
@@ -41,7 +42,8 @@ void TransferQueueManager::DetermineUploadSpeedLimit()
     }
 
     const qint64 now = EngineClock::NowMs();
-    for (const ItemPtr& entry : active) {
+    for (const ItemPtr& entry : active)
+    {
         if (TimeCell* cell = TransferCell<TimeCell>(entry, "last_speed_measurement_time"))
             cell->store(now);
         if (CounterCell* cell = TransferCell<CounterCell>(entry, "bytes_since_last_receipt"))
@@ -64,10 +66,13 @@ int TransferQueueManager::PerUploadSpeedLimit()
 void TransferQueueManager::PayFromUploadBudget(qint64& io_unpaid)
 {
     QMutexLocker lock(&m_uploadLimitMutex);
-    if (io_unpaid < m_uploadBudget) {
+    if (io_unpaid < m_uploadBudget)
+    {
         m_uploadBudget -= io_unpaid;
         io_unpaid = 0;
-    } else {
+    }
+    else
+    {
         io_unpaid -= m_uploadBudget;
         m_uploadBudget = 0;
     }

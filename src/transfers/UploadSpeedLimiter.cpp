@@ -3,7 +3,9 @@
 #include "TransferQueueManager.h"
 
 UploadSpeedLimiter::UploadSpeedLimiter(TransferQueueManager* ip_engine, Clock i_clock, Sleeper i_sleep)
-    : m_engine(ip_engine), m_clock(std::move(i_clock)), m_sleep(std::move(i_sleep))
+    : m_engine(ip_engine)
+    , m_clock(std::move(i_clock))
+    , m_sleep(std::move(i_sleep))
 {
 }
 
@@ -25,13 +27,15 @@ bool UploadSpeedLimiter::Step(bool& o_limitChanged)
     m_lastSleepMs = 0;
     const int limit = m_engine ? m_engine->PerUploadSpeedLimit() : 0;
     o_limitChanged = limit != m_lastSeen;
-    if (o_limitChanged && m_lastSeen == 0) {
+    if (o_limitChanged && m_lastSeen == 0)
+    {
         // A limit comes into force: it counts from now, for what is sent from now.
         m_unpaid = 0;
         m_windowStartNs = m_clock();
     }
     m_limit = limit;
-    if (limit == 0) {
+    if (limit == 0)
+    {
         // The window starts again here too, or the unlimited time would become an allowance
         // the moment a limit comes into force.
         m_windowStartNs = m_clock();
@@ -40,7 +44,8 @@ bool UploadSpeedLimiter::Step(bool& o_limitChanged)
 
     m_engine->PayFromUploadBudget(m_unpaid);
     const qint64 target = WindowMs() + m_unpaid / limit;
-    for (qint64 elapsed = WindowMs(); elapsed < target; elapsed = WindowMs()) {
+    for (qint64 elapsed = WindowMs(); elapsed < target; elapsed = WindowMs())
+    {
         m_lastSleepMs += target - elapsed;
         if (!m_sleep(target - elapsed))
             return false;

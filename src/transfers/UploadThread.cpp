@@ -10,7 +10,10 @@
 
 UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq,
                            TransferQueueManager* ip_engine)
-    : TransferWorker(ip_socket), m_file(ip_file), m_transferReq(i_transferReq), m_engine(ip_engine)
+    : TransferWorker(ip_socket)
+    , m_file(ip_file)
+    , m_transferReq(i_transferReq)
+    , m_engine(ip_engine)
 {
 }
 
@@ -28,10 +31,11 @@ bool UploadThread::ReadOffset(qint64& o_offset)
 {
     char bytes[8];
     qint64 have = 0;
-    while (have < 8) {
-        if (m_socket->bytesAvailable() == 0 &&
-            !Await(WaitForReadyRead(),
-                   QStringLiteral("Waiting for initialization data to read failed. Error string: ")))
+    while (have < 8)
+    {
+        if (m_socket->bytesAvailable() == 0
+            && !Await(WaitForReadyRead(),
+                      QStringLiteral("Waiting for initialization data to read failed. Error string: ")))
             return false;
         const qint64 got = m_socket->read(bytes + have, 8 - have);
         if (got < 0)
@@ -47,7 +51,8 @@ bool UploadThread::WriteChunk(qint64 i_length, bool i_more)
     // Most chunks fit into the kernel's buffer at once; the socket's own buffer and its waits
     // take only what is left.
     qint64 accepted = SendNow(m_buffer.data(), i_length, i_more);
-    while (accepted < i_length) {
+    while (accepted < i_length)
+    {
         const qint64 written = m_socket->write(m_buffer.data() + accepted, i_length - accepted);
         if (written < 0)
             return Fail(QStringLiteral("Writing to socket failed. Error string: ") + m_socket->errorString());
@@ -79,8 +84,8 @@ bool UploadThread::PerformUpload()
     if (offset < 0 || offset > size)
         return Fail(QStringLiteral("Won't seek to offset %1 in file of size %2").arg(offset).arg(size));
     if (!m_file->seek(offset))
-        return Fail(QStringLiteral("Seeking to starting offset %1 failed. Error string: ").arg(offset) +
-                    m_file->errorString());
+        return Fail(QStringLiteral("Seeking to starting offset %1 failed. Error string: ").arg(offset)
+                    + m_file->errorString());
 
     QElapsedTimer measured;
     measured.start();
@@ -92,14 +97,17 @@ bool UploadThread::PerformUpload()
     limiter.Start();
 
     qint64 position = offset;
-    while (position < size) {
+    while (position < size)
+    {
         if (ExitRequested())
             return FailOnExit();
         bool limitChanged = false;
-        if (!limiter.Step(limitChanged)) {
+        if (!limiter.Step(limitChanged))
+        {
             return FailOnExit();
         }
-        if (limitChanged) {
+        if (limitChanged)
+        {
             measured.restart();
             measuredBytes = 0;
         }

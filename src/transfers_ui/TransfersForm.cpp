@@ -20,6 +20,4 @@ void TransfersForm::Init()
     m_initialised = true;
 }
 
-void TransfersForm::DataLoaded()
-{
-}
+void TransfersForm::DataLoaded() {}

@@ -5,7 +5,9 @@
 #include <QWidget>
 
 // The transfers tab: downloads and uploads.
-class TransfersForm : public QWidget, public DataLoadedEventHandler
+class TransfersForm
+    : public QWidget
+    , public DataLoadedEventHandler
 {
     Q_OBJECT
 

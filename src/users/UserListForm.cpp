@@ -20,6 +20,4 @@ void UserListForm::Init()
     m_initialised = true;
 }
 
-void UserListForm::DataLoaded()
-{
-}
+void UserListForm::DataLoaded() {}

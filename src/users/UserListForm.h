@@ -5,7 +5,9 @@
 #include <QWidget>
 
 // The users tab: the user list and its groups.
-class UserListForm : public QWidget, public DataLoadedEventHandler
+class UserListForm
+    : public QWidget
+    , public DataLoadedEventHandler
 {
     Q_OBJECT
 

@@ -55,7 +55,8 @@ private slots:
         std::vector<char> plain(size_t(body.size()) + 1);
         uLongf plainLength = static_cast<uLongf>(plain.size());
         QCOMPARE(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainLength,
-                            reinterpret_cast<const Bytef*>(packed.GetBuffer()) + 4, packed.GetLength() - 4), Z_OK);
+                            reinterpret_cast<const Bytef*>(packed.GetBuffer()) + 4, packed.GetLength() - 4),
+                 Z_OK);
         QCOMPARE(plainLength, uLongf(body.size()));
 
         quint32 code = 0;
@@ -91,7 +92,8 @@ private slots:
         std::vector<Bytef> single(compressBound(uLong(body.size())));
         uLongf singleLength = uLongf(single.size());
         QCOMPARE(compress2(single.data(), &singleLength, reinterpret_cast<const Bytef*>(body.constData()),
-                           uLong(body.size()), level), Z_OK);
+                           uLong(body.size()), level),
+                 Z_OK);
         const QByteArray packed = blocks.ToByteArray().mid(4);
         QCOMPARE(packed.left(2), QByteArray(reinterpret_cast<const char*>(single.data()), 2));
         QVERIFY2(packed.size() < qint64(singleLength) * 101 / 100,
@@ -100,7 +102,8 @@ private slots:
         std::vector<char> plain(size_t(body.size()));
         uLongf plainLength = uLongf(plain.size());
         QCOMPARE(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainLength,
-                            reinterpret_cast<const Bytef*>(packed.constData()), uLong(packed.size())), Z_OK);
+                            reinterpret_cast<const Bytef*>(packed.constData()), uLong(packed.size())),
+                 Z_OK);
         QCOMPARE(QByteArray(plain.data(), int(plainLength)), body);
     }
 

@@ -12,12 +12,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 class Listener : public DataLoadedEventHandler
 {
 public:
-    Listener(QString i_name, QStringList* ip_log) : m_name(std::move(i_name)), mp_log(ip_log) {}
+    Listener(QString i_name, QStringList* ip_log)
+        : m_name(std::move(i_name))
+        , mp_log(ip_log)
+    {
+    }
     void DataLoaded() override { *mp_log << m_name + QStringLiteral(" loaded"); }
     void NoData() override { *mp_log << m_name + QStringLiteral(" no data"); }
 
@@ -30,8 +35,11 @@ private:
 void DeclareSchema(bool i_withExtra = false)
 {
     DeclareSettingTypes();
-    auto valued = [](const char* i_name, Primacy i_primacy = Secondary) { return d->NewType(i_name, i_primacy, false, true); };
-    Type *sharedFolder = valued("shared_folder", Primary), *sharedPublic = d->NewType("shared_public", Secondary, true, false);
+    auto valued = [](const char* i_name, Primacy i_primacy = Secondary) {
+        return d->NewType(i_name, i_primacy, false, true);
+    };
+    Type *sharedFolder = valued("shared_folder", Primary),
+         *sharedPublic = d->NewType("shared_public", Secondary, true, false);
     Type *fileFolder = valued("shared_file_folder"), *file = valued("shared_file"), *name = valued("shared_file_name");
     Type *size = valued("shared_file_size"), *token = valued("search_token", Tertiary), *user = valued("user", Primary);
     Type *unshared = d->NewType("unshared", Secondary, true, false), *note = valued("user_note");
@@ -42,16 +50,21 @@ void DeclareSchema(bool i_withExtra = false)
     file->RelateToType(token, Many, Many);
     user->RelateToType(unshared, Many, One);
     user->RelateToType(note, Many, One);
-    if (i_withExtra) {
+    if (i_withExtra)
+    {
         valued("old_type", Primary)->RelateToType(user, Many, Many);
         dataSaver->AddSavedType("old_type");
     }
     for (const char* saved : {"global", "shared_folder", "unshared", "user_note"})
         dataSaver->AddSavedType(saved);
-    const std::pair<const char*, const char*> byConnection[] = {
-        {"global_value", "global"}, {"shared_public", "shared_folder"}, {"shared_file_folder", "shared_folder"},
-        {"shared_file", "shared_file_folder"}, {"shared_file_name", "shared_file"}, {"shared_file_size", "shared_file"},
-        {"user", "unshared"}, {"user", "user_note"}};
+    const std::pair<const char*, const char*> byConnection[] = {{"global_value", "global"},
+                                                                {"shared_public", "shared_folder"},
+                                                                {"shared_file_folder", "shared_folder"},
+                                                                {"shared_file", "shared_file_folder"},
+                                                                {"shared_file_name", "shared_file"},
+                                                                {"shared_file_size", "shared_file"},
+                                                                {"user", "unshared"},
+                                                                {"user", "user_note"}};
     for (const auto& saved : byConnection)
         dataSaver->AddSavedByConnectionType(saved.first, saved.second);
 }
@@ -150,8 +163,10 @@ private slots:
         Listener listener(QStringLiteral("main"), &log);
         dataSaver->m_listeners.insert(&listener);
         Recorder watcher;
-        d->GetType("shared_file")->m_itemCreated.insert(new EventHandler<Recorder, ItemPtr>(&watcher, &Recorder::Created));
-        d->GetType("global")->m_itemConnected.insert(new EventHandler<Recorder, ConnectionInfo&>(&watcher, &Recorder::Connected));
+        d->GetType("shared_file")
+            ->m_itemCreated.insert(new EventHandler<Recorder, ItemPtr>(&watcher, &Recorder::Created));
+        d->GetType("global")->m_itemConnected.insert(
+            new EventHandler<Recorder, ConnectionInfo&>(&watcher, &Recorder::Connected));
         auto* root = new PathNode(GetSettingItem("expand_new_shares"));
         new PathNode(root, "global_value", PathOnConnect);
         d->AddPathEventHandler(root, new EventHandler<Recorder, ItemPtr>(&watcher, &Recorder::Path));
@@ -165,7 +180,8 @@ private slots:
 
         QCOMPARE(GetSetting("minimize_to_tray"), QStringLiteral("yes"));
         QCOMPARE(GetSetting("default_only"), QStringLiteral("1"));
-        QCOMPARE(GetSettingItem("minimize_to_tray")["global_value"], GetSettingItem("expand_new_shares")["global_value"]);
+        QCOMPARE(GetSettingItem("minimize_to_tray")["global_value"],
+                 GetSettingItem("expand_new_shares")["global_value"]);
         QCOMPARE(GetSettingNumber("transfer_order_counter"), 9000000000LL);
         QCOMPARE(GetSettingItem("binary")["global_value"].AsStdString(), kBinary);
         Type* values = d->GetType("global_value");
@@ -237,7 +253,8 @@ private slots:
         Listener listener(QStringLiteral("l"), &log);
         dataSaver->m_listeners.insert(&listener);
         const QStringList before = DumpStore();
-        for (const QByteArray& bytes : broken) {
+        for (const QByteArray& bytes : broken)
+        {
             WriteAll(Path(), bytes);
             QVERIFY_EXCEPTION_THROWN(dataSaver->Load(Path()), DataLoadFailure);
             QVERIFY2(log.isEmpty(), qPrintable(QString::number(bytes.size())));
@@ -269,9 +286,10 @@ private slots:
         DeclareSchema();
         SetSetting("password", "old");
         WriteAll(Path(), QByteArray());
-        QFile::setPermissions(Path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        QFile::setPermissions(Path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                          | QFileDevice::ReadOther);
         QVERIFY(dataSaver->SaveFile(Path()));
-        QCOMPARE(Mode(Path()), 0600);  // also when an older file was readable by others
+        QCOMPARE(Mode(Path()), 0600); // also when an older file was readable by others
         const QByteArray old = ReadAll(Path());
 
         for (int n = 0; n < 2000; ++n)
@@ -291,10 +309,12 @@ private slots:
         QCOMPARE(ReadAll(Path()), old);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({".Veltrane"}));
 
-        if (::geteuid() != 0) {
+        if (::geteuid() != 0)
+        {
             QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
             dataSaver->Save(Path());
-            QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFile::setPermissions(m_dir.path(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             QCOMPARE(ReadAll(Path()), old);
         }
         QVERIFY(dataSaver->SaveFile(Path()));

@@ -8,7 +8,10 @@
 class SelfDeleting : public DataHandler
 {
 public:
-    explicit SelfDeleting(int* ip_calls) : mp_calls(ip_calls) {}
+    explicit SelfDeleting(int* ip_calls)
+        : mp_calls(ip_calls)
+    {
+    }
     void OnEvent(ItemPtr)
     {
         ++*mp_calls;
@@ -27,8 +30,14 @@ signals:
 };
 
 // The common shapes: a valued type made on first get, or a null type of one item.
-Type* NewValued(const char* i_name, Primacy i_primacy = Secondary) { return d->NewType(i_name, i_primacy, false, true); }
-Type* NewNull(const char* i_name) { return d->NewType(i_name, Secondary, true, false); }
+Type* NewValued(const char* i_name, Primacy i_primacy = Secondary)
+{
+    return d->NewType(i_name, i_primacy, false, true);
+}
+Type* NewNull(const char* i_name)
+{
+    return d->NewType(i_name, Secondary, true, false);
+}
 template<class Owner, class Arg> EventHandler<Owner, Arg>* On(Owner* ip_owner, void (Owner::*i_method)(Arg))
 {
     return new EventHandler<Owner, Arg>(ip_owner, i_method);
@@ -55,7 +64,7 @@ private slots:
         QVERIFY_EXCEPTION_THROWN(b->RelateToType(a, One, One), AlreadyRelatedException);
         Type* c = NewValued("c");
         ItemPtr x = a->GetItem("x");
-        QVERIFY(x.IsNull());  // not create-on-get
+        QVERIFY(x.IsNull()); // not create-on-get
         x = a->NewItem("x");
         QVERIFY_EXCEPTION_THROWN(x.Connect(c->GetItem("y")), NotRelatedException);
         QVERIFY_EXCEPTION_THROWN(x.GetItems("c"), NotRelatedException);
@@ -65,7 +74,7 @@ private slots:
     void oneEndReplacementOrder()
     {
         Type *entry = NewValued("download_entry", Primary), *status = NewValued("download_entry_status");
-        status->RelateToType(entry, One, Many);  // one status per entry, many entries per status
+        status->RelateToType(entry, One, Many); // one status per entry, many entries per status
         Recorder recorder;
         entry->m_itemConnected.insert(On(&recorder, &Recorder::Connected));
         entry->m_itemDisconnected.insert(On(&recorder, &Recorder::Disconnected));
@@ -75,10 +84,10 @@ private slots:
         QCOMPARE(recorder.log, QStringList({"+ e queued", "- e queued", "+ e running"}));
         QCOMPARE(e.GetItems("download_entry_status").size(), std::size_t(1));
         QCOMPARE(e["download_entry_status"].AsString(), QStringLiteral("running"));
-        entry->GetItem("f") += status->GetItem("running");  // the many end keeps both
+        entry->GetItem("f") += status->GetItem("running"); // the many end keeps both
         QCOMPARE(status->GetItem("running").GetItems("download_entry").size(), std::size_t(2));
         recorder.log.clear();
-        ItemPtr returned = e.Connect(status->GetItem("running"));  // already linked: nothing
+        ItemPtr returned = e.Connect(status->GetItem("running")); // already linked: nothing
         QCOMPARE(returned.AsString(), QStringLiteral("running"));
         QVERIFY(recorder.log.isEmpty());
         e -= status->GetItem("running");
@@ -89,7 +98,8 @@ private slots:
     void newItemShapes()
     {
         Type *user = NewValued("user", Primary), *inList = NewNull("in_user_list"), *room = NewValued("room", Primary);
-        Type *autojoin = NewNull("room_autojoin"), *message = NewNull("private_message"), *name = NewValued("file_name");
+        Type *autojoin = NewNull("room_autojoin"), *message = NewNull("private_message"),
+             *name = NewValued("file_name");
         user->RelateToType(inList, One, One);
         room->RelateToType(autojoin, Many, One);
         user->RelateToType(message, One, Many);
@@ -130,7 +140,8 @@ private slots:
 
         Emitter emitter;
         ItemPtr received;
-        connect(&emitter, &Emitter::Item, this, [&received](ItemPtr i_item) { received = i_item; }, Qt::QueuedConnection);
+        connect(
+            &emitter, &Emitter::Item, this, [&received](ItemPtr i_item) { received = i_item; }, Qt::QueuedConnection);
         emit emitter.Item(u);
 
         ItemPtr copy = u;
@@ -140,7 +151,7 @@ private slots:
         QCOMPARE(copy.AsString(), QString());
         QVERIFY(copy["user_note"].IsNull());
         QVERIFY(copy.GetItems("user_note").empty());
-        copy += note->GetItem("other");  // ignored
+        copy += note->GetItem("other"); // ignored
         QVERIFY(note->GetItem("other").IsDisconnectedFromAll());
         QCOMPARE(user->GetItemCount(), std::size_t(0));
         copy.Remove();
@@ -164,7 +175,7 @@ private slots:
         Recorder recorder;
         room->m_itemCreated.insert(On(&recorder, &Recorder::Created));
         room->GetItem("one");
-        QCOMPARE(selfCalls, 1);  // its second handler ended with it
+        QCOMPARE(selfCalls, 1); // its second handler ended with it
         QCOMPARE(recorder.log, QStringList({"created one"}));
         room->GetItem("two");
         QCOMPARE(selfCalls, 1);
@@ -190,7 +201,7 @@ private slots:
             Recorder gone;
             room->m_itemCreated.insert(On(&gone, &Recorder::Created));
         }
-        room->GetItem("five");  // the ended handler is skipped, not called
+        room->GetItem("five"); // the ended handler is skipped, not called
     }
 
     void connectionHandlerOrder()
@@ -206,8 +217,9 @@ private slots:
         room->GetItem("lobby").NewItem("in_room");
         // The type's event, the store's connection handler (first = the first type's item), the path.
         QCOMPARE(recorder.log, QStringList({"+ lobby ", "+  lobby", "path lobby"}));
-        QVERIFY_EXCEPTION_THROWN(d->AddConnectionEventHandler(room, NewValued("unrelated", Primary), On(&recorder, &Recorder::Connected)),
-                                 NotRelatedException);
+        QVERIFY_EXCEPTION_THROWN(
+            d->AddConnectionEventHandler(room, NewValued("unrelated", Primary), On(&recorder, &Recorder::Connected)),
+            NotRelatedException);
     }
 
     void pathShapes()
@@ -215,7 +227,8 @@ private slots:
         Type *user = NewValued("user", Primary), *entry = NewValued("download_entry", Primary);
         Type *fileName = NewValued("file_name"), *folder = NewValued("remote_folder"), *size = NewValued("file_size");
         Type *inList = NewNull("in_user_list"), *group = NewValued("user_list_group", Primary);
-        Type *room = NewValued("room", Primary), *operators = NewNull("room_operators"), *online = NewValued("is_online");
+        Type *room = NewValued("room", Primary), *operators = NewNull("room_operators"),
+             *online = NewValued("is_online");
         Type* order = NewValued("download_order");
         for (Type* held : {user, fileName, folder, size, order})
             entry->RelateToType(held, Many, One);
@@ -294,7 +307,7 @@ private slots:
         SetSetting("other_key", "1");
         QVERIFY(recorder.log.isEmpty());
         SetSetting("listening_port", "2235");
-        SetSetting("listening_port", "2235");  // unchanged: no link made
+        SetSetting("listening_port", "2235"); // unchanged: no link made
         SetSetting("listening_port", "4000");
         QCOMPARE(recorder.log, QStringList({"path listening_port", "path listening_port"}));
 
@@ -326,7 +339,7 @@ private slots:
         ItemPtr kept = fileFolder->GetItem("/share/a");
         kept += sharedFolder->GetItem("/share");
         addFile("/share/a/x.mp3", kept, "x.mp3", "x");
-        ItemPtr orphan = fileFolder->GetItem("/old/b");   // shares a name with a reachable file
+        ItemPtr orphan = fileFolder->GetItem("/old/b"); // shares a name with a reachable file
         addFile("/old/b/x.mp3", orphan, "x.mp3", "x");
         addFile("/old/b/y.mp3", orphan, "y.mp3", "y");
         ItemPtr gone = fileFolder->GetItem("/old/c");
@@ -402,7 +415,8 @@ private slots:
         file->RelateToType(word, Many, Many);
         file->RelateToType(size, Many, One);
         const char* names[] = {"a b c", "a b", "b c", "a c", "c", "A"};
-        for (const char* n : names) {
+        for (const char* n : names)
+        {
             ItemPtr f = file->GetItem(n);
             for (const QString& w : QString::fromLatin1(n).split(QLatin1Char(' ')))
                 f += word->GetItem(w);
@@ -427,7 +441,8 @@ private slots:
         QVERIFY(d->GetItemSubset(ItemSet{word->HasItem("a"), lonely}, "shared_file").empty());
         QCOMPARE(d->GetItem(word->HasItem("a"), word->HasItem("b"), "shared_file").AsString(), QStringLiteral("a b c"));
         QVERIFY(d->GetItem(word->HasItem("a"), lonely, "shared_file").IsNull());
-        QCOMPARE(values(d->GetItems(word->HasItem("b"), word->HasItem("c"), "shared_file")), QStringList({"a b c", "b c"}));
+        QCOMPARE(values(d->GetItems(word->HasItem("b"), word->HasItem("c"), "shared_file")),
+                 QStringList({"a b c", "b c"}));
 
         ItemSet all = file->GetItems();
         file->HasItem("a b c") += size->GetItem("30");
@@ -449,7 +464,7 @@ private slots:
         ItemSet common = words({"a"}).GetItems("shared_file").Common(words({"b"}).GetItems("shared_file"));
         QCOMPARE(values(common), QStringList({"a b c", "a b"}));
         QCOMPARE(ItemPtr(all).AsString(), QStringLiteral("a b c"));
-        QCOMPARE(file->HasItem("a b c")["search_token"].AsString(), QStringLiteral("a"));  // the oldest
+        QCOMPARE(file->HasItem("a b c")["search_token"].AsString(), QStringLiteral("a")); // the oldest
         QCOMPARE(values(i("search_token", "c")), QStringList({"c"}));
         QVERIFY(i("search_token", "zzz").empty());
 
@@ -470,8 +485,10 @@ private slots:
         QTest::addColumn<quint64>("asUInt64");
         QTest::newRow("small") << QByteArray("42") << 42 << 42u << qint64(42) << quint64(42);
         QTest::newRow("negative") << QByteArray("-7") << -7 << 0u << qint64(-7) << quint64(0);
-        QTest::newRow("64-bit") << QByteArray("9000000000") << 0 << 0u << qint64(9000000000LL) << quint64(9000000000ULL);
-        QTest::newRow("max-u64") << QByteArray("18446744073709551615") << 0 << 0u << qint64(0) << quint64(18446744073709551615ULL);
+        QTest::newRow("64-bit") << QByteArray("9000000000") << 0 << 0u << qint64(9000000000LL)
+                                << quint64(9000000000ULL);
+        QTest::newRow("max-u64") << QByteArray("18446744073709551615") << 0 << 0u << qint64(0)
+                                 << quint64(18446744073709551615ULL);
         QTest::newRow("not-a-number") << QByteArray("12abc") << 0 << 0u << qint64(0) << quint64(0);
         QTest::newRow("blank") << QByteArray(" 12") << 0 << 0u << qint64(0) << quint64(0);
         QTest::newRow("empty") << QByteArray("") << 0 << 0u << qint64(0) << quint64(0);
@@ -495,7 +512,8 @@ private slots:
         QCOMPARE(pointer.AsPointer<int>(), &object);
         QCOMPARE(pointer.AsStdString(), std::to_string(reinterpret_cast<std::uintptr_t>(&object)));
         QCOMPARE(t->GetItem(qint64(-9000000000LL)).AsInt64(), qint64(-9000000000LL));
-        QCOMPARE(t->GetItem(QStringLiteral("Grüße")).AsStdString(), std::string("Gr\xC3\xBC\xC3\x9F" "e"));
+        QCOMPARE(t->GetItem(QStringLiteral("Grüße")).AsStdString(), std::string("Gr\xC3\xBC\xC3\x9F"
+                                                                                "e"));
         const std::string withNul("a\0b", 3);
         ItemPtr nul = t->GetItem(withNul);
         QVERIFY(t->HasItem(std::string("a")).IsNull());
@@ -511,10 +529,10 @@ private slots:
     void settings()
     {
         DeclareSettingTypes();
-        DeclareSettingTypes();  // a second call changes nothing
+        DeclareSettingTypes(); // a second call changes nothing
         QCOMPARE(GetSetting("use_upnp"), QString());
         QVERIFY(!HasSetting("use_upnp"));
-        QVERIFY(d->GetType("global")->HasItem("use_upnp").IsNull());  // reading creates nothing
+        QVERIFY(d->GetType("global")->HasItem("use_upnp").IsNull()); // reading creates nothing
         SetDefaultSetting("use_upnp", "yes");
         SetDefaultSetting("use_upnp", "no");
         QVERIFY(IsSettingOn("use_upnp"));

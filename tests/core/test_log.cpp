@@ -24,7 +24,7 @@ QStringList ReadLines(const QString& i_path)
         return QStringList();
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
-}
+} // namespace
 
 class TestLog : public QObject
 {
@@ -129,7 +129,7 @@ private slots:
         QVERIFY(GetItemLogLines(bob).isEmpty());
         QVERIFY(!QFile::exists(file));
 
-        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("Yes"));  // only exactly "yes"
+        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("Yes")); // only exactly "yes"
         Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("capital"), bob);
         QVERIFY(GetItemLogLines(bob).isEmpty());
         QVERIFY(!QFile::exists(file));
@@ -171,11 +171,16 @@ private slots:
     {
         QTest::addColumn<QString>("area");
         QTest::addColumn<QString>("fileName");
-        QTest::newRow("plain") << "MP3 Scanning" << "MP3 Scanning";
-        QTest::newRow("traversal") << "../../etc/x" << "_.._.._etc_x";
-        QTest::newRow("backslashes") << "..\\..\\x" << "_.._.._x";
-        QTest::newRow("empty") << "" << "_";
-        QTest::newRow("colon") << "a:b*c" << "a_b_c";
+        QTest::newRow("plain") << "MP3 Scanning"
+                               << "MP3 Scanning";
+        QTest::newRow("traversal") << "../../etc/x"
+                                   << "_.._.._etc_x";
+        QTest::newRow("backslashes") << "..\\..\\x"
+                                     << "_.._.._x";
+        QTest::newRow("empty") << ""
+                               << "_";
+        QTest::newRow("colon") << "a:b*c"
+                               << "a_b_c";
     }
 
     void areaNamesAreSafeFileNames()
@@ -192,7 +197,8 @@ private slots:
 
     void logFromAnotherThread()
     {
-        std::unique_ptr<QThread> thread(QThread::create([]() { Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("from a worker")); }));
+        std::unique_ptr<QThread> thread(
+            QThread::create([]() { Log(QStringLiteral("Transfer Queue"), 1, QStringLiteral("from a worker")); }));
         thread->start();
         QVERIFY(thread->wait(5000));
         QTRY_COMPARE(m_lines.size(), size_t(1));
@@ -202,7 +208,7 @@ private slots:
     void codePageFollowsSetting()
     {
         ExtendedAsciiTranslator translator;
-        const std::string bytes("\xc1\xc2\xd7");  // not UTF-8
+        const std::string bytes("\xc1\xc2\xd7"); // not UTF-8
         QVERIFY(ExtendedAsciiTranslator::AvailableCodePages().contains(QStringLiteral("KOI8-R")));
         translator.SetCodePage("KOI8-R");
         QCOMPARE(GetSetting(QStringLiteral("extended_ascii_codepage")), QStringLiteral("KOI8-R"));

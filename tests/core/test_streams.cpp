@@ -22,7 +22,7 @@ MemStream CountOnly(quint32 i_count)
     out.Write(i_count);
     return stream;
 }
-}
+} // namespace
 
 class TestStreams : public QObject
 {
@@ -40,7 +40,15 @@ private slots:
         out.Write(qint64(1000));
         out.Write(std::string("ab"));
         out.Write(QStringLiteral("\u00e9"));
-        QCOMPARE(stream.ToByteArray(), Hex("ab" "0201" "feffffff" "04030201" "e803000000000000" "02000000" "6162" "02000000" "c3a9"));
+        QCOMPARE(stream.ToByteArray(), Hex("ab"
+                                           "0201"
+                                           "feffffff"
+                                           "04030201"
+                                           "e803000000000000"
+                                           "02000000"
+                                           "6162"
+                                           "02000000"
+                                           "c3a9"));
 
         InputStream in(stream);
         quint8 b = 0;
@@ -51,14 +59,16 @@ private slots:
         std::string str;
         QString text;
         QVERIFY(in.Read(b) && in.Read(s) && in.Read(i) && in.Read(u) && in.Read(l) && in.Read(str) && in.Read(text));
-        QVERIFY(b == 0xAB && s == 0x0102 && i == -2 && u == 0x01020304 && l == 1000 && str == "ab" && text == QStringLiteral("\u00e9"));
+        QVERIFY(b == 0xAB && s == 0x0102 && i == -2 && u == 0x01020304 && l == 1000 && str == "ab"
+                && text == QStringLiteral("\u00e9"));
         QCOMPARE(stream.BytesLeft(), size_t(0));
     }
 
     void failedReadConsumesNothing()
     {
         // A string that announces 5 bytes but carries 3, then nothing else.
-        MemStream stream(Hex("05000000" "616263"));
+        MemStream stream(Hex("05000000"
+                             "616263"));
         InputStream in(stream);
         std::string text;
         QVERIFY(!in.Read(text));
@@ -77,7 +87,10 @@ private slots:
         QCOMPARE(QByteArray(raw, 3), QByteArray("abc"));
 
         // A list whose third element is short rewinds to the count.
-        MemStream list(Hex("03000000" "01000000" "02000000" "0300"));
+        MemStream list(Hex("03000000"
+                           "01000000"
+                           "02000000"
+                           "0300"));
         InputStream listIn(list);
         std::vector<quint32> values;
         QVERIFY(!listIn.Read(values));
@@ -166,9 +179,20 @@ private slots:
         OutputStream out(body);
         out.Write(share);
         out.Write(table);
-        const QByteArray expected = Hex("01000000" "06000000") + QByteArray("\\music") + Hex("01000000" "01" "05000000")
-            + QByteArray("a.mp3") + Hex("03f2052a01000000" "03000000") + QByteArray("mp3")
-            + Hex("02000000" "00000000c0000000" "0200000000000000" "00000000");
+        const QByteArray expected = Hex("01000000"
+                                        "06000000")
+                                    + QByteArray("\\music")
+                                    + Hex("01000000"
+                                          "01"
+                                          "05000000")
+                                    + QByteArray("a.mp3")
+                                    + Hex("03f2052a01000000"
+                                          "03000000")
+                                    + QByteArray("mp3")
+                                    + Hex("02000000"
+                                          "00000000c0000000"
+                                          "0200000000000000"
+                                          "00000000");
         QCOMPARE(body.ToByteArray(), expected);
 
         InputStream in(body);
@@ -197,7 +221,11 @@ private slots:
 
     void attributeMapTruncatedKeepsPairs()
     {
-        MemStream stream(Hex("00000000" "03000000" "0000000080000000" "0200000001000000" "01000000"));
+        MemStream stream(Hex("00000000"
+                             "03000000"
+                             "0000000080000000"
+                             "0200000001000000"
+                             "01000000"));
         AttributeMap map;
         QVERIFY(!InputStream(stream).Read(map));
         QCOMPARE(map.m_attributes.size(), size_t(2));
@@ -214,7 +242,14 @@ private slots:
 
     void namesAreCutAtNul()
     {
-        MemStream stream(Hex("01" "05000000" "61620063" "64" "0100000000000000" "04000000" "6d700033" "00000000"));
+        MemStream stream(Hex("01"
+                             "05000000"
+                             "61620063"
+                             "64"
+                             "0100000000000000"
+                             "04000000"
+                             "6d700033"
+                             "00000000"));
         FileInfo file;
         QVERIFY(InputStream(stream).Read(file));
         QCOMPARE(file.m_name, std::string("ab"));
@@ -222,7 +257,10 @@ private slots:
         QCOMPARE(stream.BytesLeft(), size_t(0));
 
         // A truncated record fails and rewinds.
-        MemStream cut(Hex("01" "05000000" "6162636465" "0100"));
+        MemStream cut(Hex("01"
+                          "05000000"
+                          "6162636465"
+                          "0100"));
         QVERIFY(!InputStream(cut).Read(file));
         QCOMPARE(cut.GetReadPos(), size_t(0));
     }
@@ -231,13 +269,14 @@ private slots:
     void orderIsByteOrder()
     {
         FileInfoSet files;
-        for (const FileInfo& file : {FileInfo("b", 1), FileInfo("ab", 5), FileInfo("a", 9), FileInfo("ab", 2), FileInfo("ab", 5),
-                                     FileInfo("\xc3\xa9", 1)})
+        for (const FileInfo& file : {FileInfo("b", 1), FileInfo("ab", 5), FileInfo("a", 9), FileInfo("ab", 2),
+                                     FileInfo("ab", 5), FileInfo("\xc3\xa9", 1)})
             files.insert(file);
         std::vector<std::pair<std::string, qint64>> order;
         for (const FileInfo& f : files)
             order.emplace_back(f.m_name, f.m_size);
-        const std::vector<std::pair<std::string, qint64>> expected{{"a", 9}, {"ab", 2}, {"ab", 5}, {"b", 1}, {"\xc3\xa9", 1}};
+        const std::vector<std::pair<std::string, qint64>> expected{
+            {"a", 9}, {"ab", 2}, {"ab", 5}, {"b", 1}, {"\xc3\xa9", 1}};
         QCOMPARE(order, expected);
 
         FileInfoMap share;
@@ -273,14 +312,27 @@ private slots:
 
     void sharedFolderInfoSkipsEmptyRecords()
     {
-        MemStream stream(Hex("03000000" "00" "01" "01000000" "61" "0200000000000000" "0000000000000000" "00" "00000000"));
+        MemStream stream(Hex("03000000"
+                             "00"
+                             "01"
+                             "01000000"
+                             "61"
+                             "0200000000000000"
+                             "0000000000000000"
+                             "00"
+                             "00000000"));
         SharedFolderInfo info;
         QVERIFY(InputStream(stream).Read(info));
         QCOMPARE(info.m_files.size(), size_t(1));
         QCOMPARE(info.m_files.begin()->m_name, std::string("a"));
 
         // Same in a shares list.
-        MemStream list(Hex("01000000" "01000000" "5c" "02000000" "00" "00"));
+        MemStream list(Hex("01000000"
+                           "01000000"
+                           "5c"
+                           "02000000"
+                           "00"
+                           "00"));
         FileInfoMap share;
         QVERIFY(InputStream(list).Read(share));
         QCOMPARE(share["\\"].size(), size_t(0));
@@ -298,7 +350,12 @@ private slots:
         OutputStream out(stream);
         out.Write(stats);
         out.Write(address);
-        QCOMPARE(stream.ToByteArray(), Hex("88130000" "0000000001000000" "03000000" "04000000" "04030201" "bb080000"));
+        QCOMPARE(stream.ToByteArray(), Hex("88130000"
+                                           "0000000001000000"
+                                           "03000000"
+                                           "04000000"
+                                           "04030201"
+                                           "bb080000"));
         QCOMPARE(address.ToString(), QStringLiteral("1.2.3.4:2235"));
 
         UserStats readStats;
@@ -309,12 +366,14 @@ private slots:
         QVERIFY(readAddress == address);
 
         // A short record leaves the old value and the position.
-        MemStream cut(Hex("01000000" "02000000"));
+        MemStream cut(Hex("01000000"
+                          "02000000"));
         QVERIFY(!InputStream(cut).Read(readStats));
         QVERIFY(readStats == stats);
         QCOMPARE(cut.GetReadPos(), size_t(0));
         // A port beyond 16 bits is refused.
-        MemStream badPort(Hex("04030201" "00000100"));
+        MemStream badPort(Hex("04030201"
+                              "00000100"));
         QVERIFY(!InputStream(badPort).Read(readAddress));
     }
 };

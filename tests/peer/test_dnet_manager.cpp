@@ -11,15 +11,27 @@
 
 namespace
 {
-QByteArray Str(const QString& i_text) { return RawPeer::String(i_text.toUtf8()); }
-QByteArray Level(quint32 i_level) { return QByteArray(1, char(DM_BRANCH_LEVEL)) + RawPeer::UInt32(i_level); }
-QByteArray Root(const QString& i_user) { return QByteArray(1, char(DM_BRANCH_ROOT)) + Str(i_user); }
-QByteArray Depth(quint32 i_depth) { return QByteArray(1, char(DM_CHILD_DEPTH)) + RawPeer::UInt32(i_depth); }
+QByteArray Str(const QString& i_text)
+{
+    return RawPeer::String(i_text.toUtf8());
+}
+QByteArray Level(quint32 i_level)
+{
+    return QByteArray(1, char(DM_BRANCH_LEVEL)) + RawPeer::UInt32(i_level);
+}
+QByteArray Root(const QString& i_user)
+{
+    return QByteArray(1, char(DM_BRANCH_ROOT)) + Str(i_user);
+}
+QByteArray Depth(quint32 i_depth)
+{
+    return QByteArray(1, char(DM_CHILD_DEPTH)) + RawPeer::UInt32(i_depth);
+}
 
 QByteArray Search(const QString& i_user, quint32 i_token, const QString& i_query, quint32 i_subCode = 49)
 {
     return QByteArray(1, char(DM_SEARCH)) + RawPeer::UInt32(i_subCode) + Str(i_user) + RawPeer::UInt32(i_token)
-        + Str(i_query);
+           + Str(i_query);
 }
 
 // A raw client that the engine under test reaches as a parent candidate.
@@ -29,7 +41,11 @@ struct RawParent
     QTcpServer listener;
     std::unique_ptr<RawPeer> peer;
 
-    explicit RawParent(const QString& i_user) : user(i_user) { listener.listen(QHostAddress::LocalHost, 0); }
+    explicit RawParent(const QString& i_user)
+        : user(i_user)
+    {
+        listener.listen(QHostAddress::LocalHost, 0);
+    }
 
     TestServer::ParentOffer Offer() const { return {user, 0x7f000001, listener.serverPort()}; }
 
@@ -111,7 +127,8 @@ private slots:
 
     void init()
     {
-        m_engines = std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::Peers | EngineStack::DNet);
+        m_engines =
+            std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::Peers | EngineStack::DNet);
         m_testServer = std::make_unique<TestServer>();
         QVERIFY(m_testServer->Listen());
         SetSetting(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));

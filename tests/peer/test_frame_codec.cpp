@@ -17,15 +17,27 @@ private slots:
         QTest::addColumn<quint32>("key");
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<QByteArray>("wire");
-        QTest::newRow("plain") << false << 0u << QByteArray::fromHex("0f000000") << QByteArray::fromHex("04000000" "0f000000");
+        QTest::newRow("plain") << false << 0u << QByteArray::fromHex("0f000000")
+                               << QByteArray::fromHex("04000000"
+                                                      "0f000000");
         // key 1: block 0 uses key 2, block 1 key 4.
-        QTest::newRow("one byte") << true << 1u << QByteArray::fromHex("01") << QByteArray::fromHex("01000000" "03000000" "05");
+        QTest::newRow("one byte") << true << 1u << QByteArray::fromHex("01")
+                                  << QByteArray::fromHex("01000000"
+                                                         "03000000"
+                                                         "05");
         // The top bit wraps round to bit 0.
         QTest::newRow("wrapping key") << true << 0x80000000u << QByteArray::fromHex("0a0b0c0d")
-                                      << QByteArray::fromHex("00000080" "05000000" "080b0c0d");
+                                      << QByteArray::fromHex("00000080"
+                                                             "05000000"
+                                                             "080b0c0d");
         // A short last block uses the first bytes of its key (rotated thrice: 0x18 0x00 ...).
-        QTest::newRow("short last block") << true << 3u << QByteArray::fromHex("ffffffff" "ff")
-                                          << QByteArray::fromHex("03000000" "03000000" "f3ffffff" "e7");
+        QTest::newRow("short last block") << true << 3u
+                                          << QByteArray::fromHex("ffffffff"
+                                                                 "ff")
+                                          << QByteArray::fromHex("03000000"
+                                                                 "03000000"
+                                                                 "f3ffffff"
+                                                                 "e7");
     }
 
     void bytesAreExact()

@@ -42,7 +42,8 @@ class TestPeerMessenger : public QObject
     }
 
     // A raw peer on the plain or the scrambled port, introduced as a user.
-    std::unique_ptr<RawPeer> Introduce(const QByteArray& i_user, const QByteArray& i_type = "P", bool i_scrambled = false)
+    std::unique_ptr<RawPeer> Introduce(const QByteArray& i_user, const QByteArray& i_type = "P",
+                                       bool i_scrambled = false)
     {
         auto peer = std::make_unique<RawPeer>(i_scrambled);
         if (!peer->Connect(i_scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort()))
@@ -129,14 +130,15 @@ private slots:
         QTest::addColumn<QByteArray>("signal");
         QTest::addColumn<QVariantList>("expected"); // after the user; invalid entries are not compared
         // The transfer messages go through the same path end to end in test_peer_network.
-        const auto row = [](const char* ip_name, const MemStream& i_message, const char* ip_signal, const QVariantList& i_args) {
+        const auto row = [](const char* ip_name, const MemStream& i_message, const char* ip_signal,
+                            const QVariantList& i_args) {
             QTest::newRow(ip_name) << i_message.ToByteArray() << QByteArray(ip_signal) << i_args;
         };
         row("15", BuildUserInfoRequest(), SIGNAL(UserInfoRequested(QString)), {});
         row("36", BuildGetSharedFilesInFolder(3, QStringLiteral("dir")),
-            SIGNAL(SharedFilesInFolderRequested(QString,quint32,QString)), {3u, QStringLiteral("dir")});
+            SIGNAL(SharedFilesInFolderRequested(QString, quint32, QString)), {3u, QStringLiteral("dir")});
         row("16", BuildUserInfoReply(QStringLiteral("hi"), true, "PIC", 2, 3, true),
-            SIGNAL(UserInfoReceived(QString,QString,bool,char*,int,int,int,bool)),
+            SIGNAL(UserInfoReceived(QString, QString, bool, char*, int, int, int, bool)),
             {QStringLiteral("hi"), true, QVariant(), 3, 2, 3, true});
     }
 
@@ -175,12 +177,18 @@ private slots:
         QByteArray wire;
         for (int place = 1; place <= 3; ++place)
             wire += peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine("f", place)));
-        wire += peer->Frame(RawPeer::UInt32(999) + "whatever");           // unknown code
-        wire += peer->Frame(RawPeer::UInt32(16) + QByteArray::fromHex("00000000" "01" "ffffffff" "00000000" "00000000" "00"));
-        wire += peer->Frame(RawPeer::UInt32(41) + RawPeer::UInt32(5));       // truncated
+        wire += peer->Frame(RawPeer::UInt32(999) + "whatever"); // unknown code
+        wire += peer->Frame(RawPeer::UInt32(16)
+                            + QByteArray::fromHex("00000000"
+                                                  "01"
+                                                  "ffffffff"
+                                                  "00000000"
+                                                  "00000000"
+                                                  "00"));
+        wire += peer->Frame(RawPeer::UInt32(41) + RawPeer::UInt32(5)); // truncated
         wire += peer->Frame(RawPeer::UInt32(5) + "not zlib at all");
         wire += peer->Frame(RawPeer::UInt32(9) + "not zlib at all");
-        wire += peer->Frame(QByteArray("\x2c", 1));                          // shorter than a code
+        wire += peer->Frame(QByteArray("\x2c", 1)); // shorter than a code
         wire += peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine("f", 4)));
         // Coalesced: half in one write, then the rest a byte at a time.
         const int half = wire.size() / 2;
@@ -323,8 +331,8 @@ private slots:
         QCOMPARE(payload, RawPeer::UInt32(4242));
 
         // We download, the uploader asked through the server: we connect back and wait for its token.
-        peerMessenger->OnConnectToPeerRequested("ivy", "F",
-                                                TCPAddress(0x7f000001u, listener.serverPort()), 77, false, 0);
+        peerMessenger->OnConnectToPeerRequested("ivy", "F", TCPAddress(0x7f000001u, listener.serverPort()), 77, false,
+                                                0);
         QTRY_VERIFY(listener.hasPendingConnections());
         RawPeer uploader(false, listener.nextPendingConnection());
         QVERIFY(uploader.ReadFrame(payload));
@@ -371,7 +379,7 @@ private slots:
             {
                 silent.push_back(std::make_unique<QTcpSocket>());
                 silent.back()->connectToHost(QHostAddress::LocalHost, n % 2 ? peerMessenger->ListeningPort()
-                                                                             : peerMessenger->ScrambledListeningPort());
+                                                                            : peerMessenger->ScrambledListeningPort());
             }
             QTRY_COMPARE_WITH_TIMEOUT(peerMessenger->ConnectionCount(), 1 + batch * 100, 10000);
         }
@@ -380,9 +388,10 @@ private slots:
         peerMessenger->SetTimeouts(0, 300000, 30000);
         timerManager->TickHalfMinute();
         QCOMPARE(peerMessenger->ConnectionCount(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(silent.begin(), silent.end(), [](const auto& s) {
-                                     return s->state() == QAbstractSocket::UnconnectedState;
-                                 }), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(silent.begin(), silent.end(),
+                        [](const auto& s) { return s->state() == QAbstractSocket::UnconnectedState; }),
+            10000);
         peerMessenger->SetTimeouts(30000, 0, 30000);
         timerManager->TickHalfMinute();
         QCOMPARE(peerMessenger->ConnectionCount(), 0);

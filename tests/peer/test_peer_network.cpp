@@ -24,7 +24,7 @@ class TestPeerNetwork : public QObject
         if (!o_client->Start())
             return false;
         return o_client->LogIn(i_user, m_server->Port(), FreePortPair())
-            && m_server->WaitForFrames(2, 1, i_user); // ports reported
+               && m_server->WaitForFrames(2, 1, i_user); // ports reported
     }
 
     // The next event of the kind has exactly these fields.
@@ -95,18 +95,33 @@ private slots:
         QVERIFY(Got(*m_alice, "UploadDenied", {"bob", "dir\\song.mp3", "File not shared."}));
         m_bob->Send({"queueupload", "alice", "mine.txt", "77"});
         QVERIFY(Got(*m_alice, "QueueDownloadRequested", {"bob", "mine.txt", "77"}));
-        m_alice->Send({"send", "bob", "2e000000" "03000000" "616263"}); // upload failed
+        m_alice->Send({"send", "bob",
+                       "2e000000"
+                       "03000000"
+                       "616263"}); // upload failed
         QVERIFY(Got(*m_bob, "UploadFailed", {"alice", "abc"}));
-        m_alice->Send({"send", "bob", "33000000" "03000000" "615c62"}); // place request
+        m_alice->Send({"send", "bob",
+                       "33000000"
+                       "03000000"
+                       "615c62"}); // place request
         QVERIFY(Got(*m_bob, "UploadPlaceInLineRequested", {"alice", "a\\b"}));
     }
 
     void sharesListRequestIsAnsweredAutomatically()
     {
         // A two-folder list, as the shares engine would build it.
-        const QByteArray list = "05000000" + QByteArray(
-            qCompress(QByteArray::fromHex("02000000" "01000000" "61" "00000000" "01000000" "62" "00000000" "00000000"), 9)
-                .mid(4).toHex());
+        const QByteArray list = "05000000"
+                                + QByteArray(qCompress(QByteArray::fromHex("02000000"
+                                                                           "01000000"
+                                                                           "61"
+                                                                           "00000000"
+                                                                           "01000000"
+                                                                           "62"
+                                                                           "00000000"
+                                                                           "00000000"),
+                                                       9)
+                                                 .mid(4)
+                                                 .toHex());
         m_bob->Send({"serveshares", QString::fromLatin1(list)});
         m_alice->Send({"shares", "bob"});
         QVERIFY(Got(*m_alice, "UserShare", {"bob", "2", "0", "a\\|b\\"}));

@@ -15,7 +15,10 @@
 
 #include <memory>
 
-inline ItemPtr FlagItem(const char* ip_type) { return d->GetType(ip_type)->GetGlobalNullItem(); }
+inline ItemPtr FlagItem(const char* ip_type)
+{
+    return d->GetType(ip_type)->GetGlobalNullItem();
+}
 
 struct ServerFixture
 {
@@ -65,7 +68,10 @@ struct ServerFixture
         return disconnected.wait(5000);
     }
 
-    bool Push(quint32 i_code, const QByteArray& i_body) { return testServer->SendFrame(QStringLiteral("alice"), i_code, i_body); }
+    bool Push(quint32 i_code, const QByteArray& i_body)
+    {
+        return testServer->SendFrame(QStringLiteral("alice"), i_code, i_body);
+    }
 
     ItemPtr User(const QString& i_name) { return d->GetType("user")->GetItem(i_name); }
     ItemPtr Room(const QString& i_name) { return d->GetType("room")->GetItem(i_name); }

@@ -63,7 +63,7 @@ private slots:
         QTest::newRow("password") << QStringLiteral("INVALIDPASS");
         QTest::newRow("user name") << QStringLiteral("INVALIDUSERNAME");
         QTest::newRow("version") << QStringLiteral("INVALIDVERSION");
-        QTest::newRow("refused TCP connection") << QString();  // the socket's own text
+        QTest::newRow("refused TCP connection") << QString(); // the socket's own text
     }
 
     void refusedLoginReportsTheReasonAndStaysDown()
@@ -191,8 +191,8 @@ private slots:
         QCOMPARE(f.testServer->Codes(QStringLiteral("alice")),
                  (QList<quint32>{SM_LOGIN, SM_SET_LISTEN_PORT, SM_SET_STATUS, SM_SHARED_FOLDERS_FILES, SM_WATCH_USER,
                                  SM_WATCH_USER, SM_JOIN_ROOM, SM_HAVE_NO_PARENT, SM_ACCEPT_CHILDREN}));
-        const QList<QByteArray> bodies = {Body(4000, 1, 4001), Body(1), Body(3, 40), Body("bob"), Body("carol"),
-                                          Body("lobby", 0), Body(quint8(1)), Body(quint8(0))};
+        const QList<QByteArray> bodies = {Body(4000, 1, 4001), Body(1),          Body(3, 40),     Body("bob"),
+                                          Body("carol"),       Body("lobby", 0), Body(quint8(1)), Body(quint8(0))};
         for (int n = 0; n < bodies.size(); ++n)
             QCOMPARE(f.testServer->Frames(QStringLiteral("alice")).at(n + 1).m_body, bodies.at(n));
 

@@ -73,9 +73,11 @@ private slots:
             {"room list", [s] { s->GetRoomList(); }, SM_ROOM_LIST, {}},
             {"join", [s] { s->EnterRoom("r1", true); }, SM_JOIN_ROOM, Body("r1", 1)},
             {"room chat", [s] { s->SendRoomChat("r1", "hé"); }, SM_ROOM_CHAT, Body("r1", "hé")},
-            {"private chat", [s] { s->SendPrivateChat("bob", "a\nb\r\nc"); }, SM_PRIVATE_MESSAGE, Body("bob", "a b  c")},
+            {"private chat", [s] { s->SendPrivateChat("bob", "a\nb\r\nc"); }, SM_PRIVATE_MESSAGE,
+             Body("bob", "a b  c")},
             {"give up room", [s] { s->GiveUpPrivateRoom("p"); }, SM_PRIVATE_ROOM_DISOWN, Body("p")},
-            {"give up membership", [s] { s->GiveUpPrivateRoomMembership("p"); }, SM_PRIVATE_ROOM_CANCEL_MEMBERSHIP, Body("p")},
+            {"give up membership", [s] { s->GiveUpPrivateRoomMembership("p"); }, SM_PRIVATE_ROOM_CANCEL_MEMBERSHIP,
+             Body("p")},
             {"private room add", [s] { s->EnablePrivateRoomAdd(true); }, SM_PRIVATE_ROOM_TOGGLE, Body(quint8(1))},
             {"privileges", [s] { s->GetOwnPrivilegesStatus(); }, SM_CHECK_PRIVILEGES, {}},
             {"user stats", [s] { s->GetUserStats("bob"); }, SM_GET_USER_STATS, Body("bob")},
@@ -83,14 +85,18 @@ private slots:
             {"add user", [s] { s->AddUser("bob"); }, SM_WATCH_USER, Body("bob")},
             {"file search", [&] { token = s->FileSearch("q", false); }, SM_FILE_SEARCH, Body(kToken, "q")},
             {"wish list search", [&] { token = s->FileSearch("w", true); }, SM_WISHLIST_SEARCH, Body(kToken, "w")},
-            {"user list search", [&] { token = s->SearchUserList("u"); }, SM_USER_SEARCH, Body("listed_online", kToken, "u")},
+            {"user list search", [&] { token = s->SearchUserList("u"); }, SM_USER_SEARCH,
+             Body("listed_online", kToken, "u")},
             {"room search", [&] { token = s->SearchRoom("r1", "t"); }, SM_ROOM_SEARCH, Body("r1", kToken, "t")},
             {"related searches", [s] { s->GetSearchCorrelations("jazz"); }, SM_RELATED_SEARCHES, Body("jazz")},
             {"gift privileges", [s] { s->GiftPrivileges("bob", 3); }, SM_GIVE_PRIVILEGES, Body("bob", 3)},
             {"add member", [s] { s->AddPrivateRoomMember("p", "bob"); }, SM_PRIVATE_ROOM_ADD_USER, Body("p", "bob")},
-            {"remove member", [s] { s->RemovePrivateRoomMember("p", "bob"); }, SM_PRIVATE_ROOM_REMOVE_USER, Body("p", "bob")},
-            {"add operator", [s] { s->AddPrivateRoomOperator("p", "bob"); }, SM_PRIVATE_ROOM_ADD_OPERATOR, Body("p", "bob")},
-            {"remove operator", [s] { s->RemovePrivateRoomOperator("p", "bob"); }, SM_PRIVATE_ROOM_REMOVE_OPERATOR, Body("p", "bob")},
+            {"remove member", [s] { s->RemovePrivateRoomMember("p", "bob"); }, SM_PRIVATE_ROOM_REMOVE_USER,
+             Body("p", "bob")},
+            {"add operator", [s] { s->AddPrivateRoomOperator("p", "bob"); }, SM_PRIVATE_ROOM_ADD_OPERATOR,
+             Body("p", "bob")},
+            {"remove operator", [s] { s->RemovePrivateRoomOperator("p", "bob"); }, SM_PRIVATE_ROOM_REMOVE_OPERATOR,
+             Body("p", "bob")},
             {"status available", [s] { s->SetAvailabilityStatus(true); }, SM_SET_STATUS, Body(2)},
             {"peer address", [s] { s->GetPeerAddress("bob"); }, SM_GET_PEER_ADDRESS, Body("bob")},
             {"connect to peer", [s] { s->ConnectToPeer(77, "bob", "F"); }, SM_CONNECT_TO_PEER, Body(77u, "bob", "F")},
@@ -104,7 +110,8 @@ private slots:
             QVERIFY2(f.testServer->WaitForFrames(test.code, 1, kMe), test.name);
             const QList<TestServer::Frame> frames = f.testServer->FramesWithCode(test.code, kMe);
             QVERIFY2(frames.size() == 1, test.name);
-            QVERIFY2(frames.at(0).m_body == QByteArray(test.body).replace(Body(kToken), Body(quint32(token))), test.name);
+            QVERIFY2(frames.at(0).m_body == QByteArray(test.body).replace(Body(kToken), Body(quint32(token))),
+                     test.name);
         }
         QCOMPARE(sent.count(), 1);
         QCOMPARE(sent.at(0).at(1).toString(), QStringLiteral("a b  c"));
@@ -123,8 +130,9 @@ private slots:
     {
         ServerFixture f;
         ConnectionCounter counter;
-        d->AddConnectionEventHandler(d->GetType("room"), d->GetType("in_room"),
-                                     new EventHandler<ConnectionCounter, ConnectionInfo&>(&counter, &ConnectionCounter::On));
+        d->AddConnectionEventHandler(
+            d->GetType("room"), d->GetType("in_room"),
+            new EventHandler<ConnectionCounter, ConnectionInfo&>(&counter, &ConnectionCounter::On));
         QVERIFY(f.Login());
         ItemPtr lobby = f.Room("lobby");
         f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"bob", "carol"}, 1000));
@@ -183,7 +191,8 @@ private slots:
         f.Push(SM_ROOM_CHAT, Body("lobby", "ghost", "boo"));
         QVERIFY(roomChat.wait(5000));
         QCOMPARE(roomChat.count(), 1);
-        QCOMPARE(roomChat.at(0), (QList<QVariant>{QStringLiteral("lobby"), QStringLiteral("ghost"), QStringLiteral("boo")}));
+        QCOMPARE(roomChat.at(0),
+                 (QList<QVariant>{QStringLiteral("lobby"), QStringLiteral("ghost"), QStringLiteral("boo")}));
         QVERIFY(!d->GetType("user")->HasItem(QStringLiteral("ghost")));
 
         f.Push(SM_PRIVATE_MESSAGE, Body(41, 1700000000, "troll", "x", quint8(1)));
@@ -242,7 +251,8 @@ private slots:
         QCOMPARE(wish.at(0).at(0).toUInt(), 720u);
         QCOMPARE(stats.count(), 1);
         const UserStats received = stats.at(0).at(1).value<UserStats>();
-        QVERIFY(received.m_averageSpeed == 9 && received.m_uploadCount == 8 && received.m_fileCount == 7 && received.m_folderCount == 6);
+        QVERIFY(received.m_averageSpeed == 9 && received.m_uploadCount == 8 && received.m_fileCount == 7
+                && received.m_folderCount == 6);
         QCOMPARE(toggle.at(0).at(0).toBool(), true);
     }
 
@@ -253,7 +263,8 @@ private slots:
         ItemPtr stale = f.Room("stale");
         stale += FlagItem("is_owner");
         // Public rooms with their user counts, then owned, member and operated private rooms.
-        f.Push(SM_ROOM_LIST, Body(2, "lobby", "music", 2, 12, 3) + Body(1, "mine", 1, 1) + Body(1, "club", 1, 4) + Body(1, "club"));
+        f.Push(SM_ROOM_LIST,
+               Body(2, "lobby", "music", 2, 12, 3) + Body(1, "mine", 1, 1) + Body(1, "club", 1, 4) + Body(1, "club"));
         QTRY_COMPARE(f.Room("lobby")["user_count"].AsString(), QStringLiteral("12"));
         QCOMPARE(f.Room("club")["user_count"].AsString(), QStringLiteral("4"));
         QVERIFY(f.Room("mine").IsConnected("is_owner"));
@@ -277,7 +288,8 @@ private slots:
         QSignalSpy correlations(f.server.get(), &Server::SearchCorrelations);
         int itemsAtSignal = -1;
         connect(f.server.get(), &Server::SearchCorrelations, this, [&itemsAtSignal](const QString& i_text) {
-            itemsAtSignal = int(d->GetType("search_request_text")->HasItem(i_text).GetItems("search_correlation").size());
+            itemsAtSignal =
+                int(d->GetType("search_request_text")->HasItem(i_text).GetItems("search_correlation").size());
         });
         f.testServer->SetRelatedSearches("jazz", {{"blues", 5}, {"swing", 3}});
         f.server->GetSearchCorrelations("jazz");
@@ -359,7 +371,7 @@ private slots:
         burst += WireWriter().U32(0xffffffffu).Frame(SM_PRIVILEGED_USERS);
         burst += WireWriter().U32(131073).Frame(SM_PRIVILEGED_USERS);
         burst += WireWriter().Frame(SM_ROOM_CHAT);
-        burst += WireWriter().U32(2).Append("xy").Body();   // no room for a code: skipped
+        burst += WireWriter().U32(2).Append("xy").Body(); // no room for a code: skipped
         burst += WireWriter().Str(QStringLiteral("b")).Frame(SM_ADMIN_MESSAGE);
         f.testServer->SendRaw(kMe, burst);
         QTRY_COMPARE(admin.count(), 3);

@@ -113,8 +113,14 @@ inline QSet<QString> Values(const ItemSet& i_items)
 }
 
 // Visibility marks and user-list membership, as the windows set them.
-inline void MarkPublic(ItemPtr i_folder) { i_folder.Connect(d->GetType("shared_public")->GetGlobalNullItem()); }
-inline void MarkUserList(ItemPtr i_folder) { i_folder.Connect(d->GetType("shared_userlist")->GetGlobalNullItem()); }
+inline void MarkPublic(ItemPtr i_folder)
+{
+    i_folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
+}
+inline void MarkUserList(ItemPtr i_folder)
+{
+    i_folder.Connect(d->GetType("shared_userlist")->GetGlobalNullItem());
+}
 inline void MarkGroup(ItemPtr i_folder, const char* i_group)
 {
     i_folder.Connect(d->GetType("user_list_group")->GetItem(Value(i_group)));

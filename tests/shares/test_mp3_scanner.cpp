@@ -137,7 +137,8 @@ double WavSeconds(const QString& i_path)
     const quint32 byteRate = qFromLittleEndian<quint32>(all.constData() + fmt + 16);
     const quint32 dataBytes = qFromLittleEndian<quint32>(all.constData() + data + 4);
     // espeak-ng streams its WAV and may leave the size field open.
-    const quint32 bytes = dataBytes == 0 || dataBytes > quint32(all.size()) ? quint32(all.size() - data - 8) : dataBytes;
+    const quint32 bytes =
+        dataBytes == 0 || dataBytes > quint32(all.size()) ? quint32(all.size() - data - 8) : dataBytes;
     return double(bytes) / byteRate;
 }
 } // namespace
@@ -159,7 +160,8 @@ private slots:
         QTest::newRow("half and half") << QList<Frames>{{50, 3, 9}, {50, 3, 11}} << "1,joint stereo,0,vbr,160";
         QTest::newRow("mostly MPEG-2.5") << QList<Frames>{{30, 3, 9}, {70, 0, 8}} << "";
         QTest::newRow("MPEG-2.5 ties MPEG-2") << QList<Frames>{{40, 2, 8}, {40, 0, 8}} << "";
-        QTest::newRow("MPEG-2 wins a tie with MPEG-1") << QList<Frames>{{50, 3, 14}, {50, 2, 8}} << "2,joint stereo,0,cbr,64";
+        QTest::newRow("MPEG-2 wins a tie with MPEG-1")
+            << QList<Frames>{{50, 3, 14}, {50, 2, 8}} << "2,joint stereo,0,cbr,64";
         QTest::newRow("mode tie goes to the later mode")
             << QList<Frames>{{50, 3, 9, 0}, {50, 3, 11, 1}} << "1,joint stereo,0,cbr,192";
         QTest::newRow("other modes do not count") << QList<Frames>{{60, 3, 9, 3}, {40, 3, 14, 2}} << "1,mono,0,cbr,128";
@@ -167,7 +169,8 @@ private slots:
             << QList<Frames>{{50, 3, 9, 1, 0}, {50, 3, 14, 1, 2}} << "1,joint stereo,2,cbr,320";
         QTest::newRow("sampling tie 0 and 1 goes to 1")
             << QList<Frames>{{50, 3, 9, 0, 0}, {50, 3, 14, 0, 1}} << "1,stereo,1,cbr,320";
-        QTest::newRow("CRC majority") << QList<Frames>{{60, 3, 9, 2, 0, 0}, {40, 3, 14, 2, 0, 1}} << "1,dual mono,0,cbr,128";
+        QTest::newRow("CRC majority") << QList<Frames>{{60, 3, 9, 2, 0, 0}, {40, 3, 14, 2, 0, 1}}
+                                      << "1,dual mono,0,cbr,128";
         QTest::newRow("layer I only") << QList<Frames>{{100, 3, 9, 1, 0, 1, 3}} << "";
         // Padding runs of 0xFF read as MPEG-1 Layer I headers; they must not outvote the real frames.
         QTest::newRow("layer I does not vote")
@@ -201,7 +204,10 @@ private slots:
         bytes.chop(1);
         QVERIFY(Analyse(bytes).isEmpty());
         // Overlapping candidates: FF FF FB 90 40 holds a rejected candidate at 0 and a header at 1.
-        QCOMPARE(Analyse(QByteArray::fromHex("00ffff" "fb9040") + QByteArray(8, '\0')), QString("1,joint stereo,0,cbr,128"));
+        QCOMPARE(Analyse(QByteArray::fromHex("00ffff"
+                                             "fb9040")
+                         + QByteArray(8, '\0')),
+                 QString("1,joint stereo,0,cbr,128"));
     }
 
     // Dense random headers at every offset, block ends included: the fast block scanner must see
@@ -250,10 +256,11 @@ private slots:
 
         QTest::newRow("cbr 128") << "tone" << QStringList{"-b", "128", "--cbr"} << "1,joint stereo,0,cbr,128";
         QTest::newRow("cbr 320") << "tone" << QStringList{"-b", "320", "--cbr"} << "1,joint stereo,0,cbr,320";
-        QTest::newRow("cbr 192 plain stereo") << "tone" << QStringList{"-b", "192", "--cbr", "-m", "s"} << "1,stereo,0,cbr,192";
+        QTest::newRow("cbr 192 plain stereo")
+            << "tone" << QStringList{"-b", "192", "--cbr", "-m", "s"} << "1,stereo,0,cbr,192";
         QTest::newRow("vbr") << "varied" << QStringList{"-V", "2", "--vbr-new"} << "1,joint stereo,0,vbr,*";
-        QTest::newRow("MPEG-2 22.05 kHz") << "tone" << QStringList{"-b", "64", "--cbr", "--resample", "22.05"}
-                                          << "2,joint stereo,0,cbr,64";
+        QTest::newRow("MPEG-2 22.05 kHz")
+            << "tone" << QStringList{"-b", "64", "--cbr", "--resample", "22.05"} << "2,joint stereo,0,cbr,64";
         QTest::newRow("mono 96") << "tone" << QStringList{"-b", "96", "--cbr", "-m", "m"} << "1,mono,0,cbr,96";
         QTest::newRow("speech mono MPEG-2") << "speech" << QStringList{"-b", "48", "--cbr"} << "2,mono,0,cbr,48";
     }
@@ -269,8 +276,9 @@ private slots:
         if (source == "speech")
         {
             QProcess speak;
-            speak.start("espeak-ng", {"-w", wav, "Shared folders are scanned once, and every new file is read on a "
-                                                  "thread of its own, so the window never waits for the disk."});
+            speak.start("espeak-ng", {"-w", wav,
+                                      "Shared folders are scanned once, and every new file is read on a "
+                                      "thread of its own, so the window never waits for the disk."});
             QVERIFY2(speak.waitForFinished(60000) && speak.exitCode() == 0, "espeak-ng failed; is it installed?");
         }
         else
@@ -289,7 +297,8 @@ private slots:
             QCOMPARE(found, result);
         // The length the reported mean rate implies for this file size is the length encoded.
         const double implied = QFileInfo(mp3).size() * 8.0 / (found.section(',', -1).toInt() * 1000.0);
-        QVERIFY2(std::abs(implied - seconds) < 1.0, qPrintable(QString("implied %1 s, encoded %2 s").arg(implied).arg(seconds)));
+        QVERIFY2(std::abs(implied - seconds) < 1.0,
+                 qPrintable(QString("implied %1 s, encoded %2 s").arg(implied).arg(seconds)));
     }
 
     void threadRoundTripAndQuit()
@@ -304,7 +313,9 @@ private slots:
         // Counted on this thread through a queued connection: a spy would be filled from the scanner's.
         QList<QPair<QString, int>> scanned;
         connect(&scanner, &MP3Scanner::MP3Scanned, this,
-                [&scanned](QString i_file, int, QString, int, bool, int i_bitrate) { scanned << qMakePair(i_file, i_bitrate); });
+                [&scanned](QString i_file, int, QString, int, bool, int i_bitrate) {
+                    scanned << qMakePair(i_file, i_bitrate);
+                });
         thread.start();
         const auto stop = qScopeGuard([&thread] {
             thread.quit();

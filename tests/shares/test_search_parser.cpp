@@ -42,26 +42,30 @@ private slots:
         QTest::newRow("empty") << "" << false << none << none << none;
         QTest::newRow("blanks and tabs") << " \t  \t" << false << none << none << none;
         QTest::newRow("one word in capitals") << "BEATLES" << true << QStringList{"beatles"} << none << none;
-        QTest::newRow("unicode lower-casing") << "ÄRGER Straße" << true << QStringList{"straße", "ärger"} << none << none;
+        QTest::newRow("unicode lower-casing")
+            << "ÄRGER Straße" << true << QStringList{"straße", "ärger"} << none << none;
         QTest::newRow("excluded only") << "-live -demo" << false << none << none << QStringList{"demo", "live"};
         QTest::newRow("parts only") << "*beat" << true << none << QStringList{"beat"} << none;
         QTest::newRow("all kinds") << "abba -live *gold" << true << QStringList{"abba"} << QStringList{"gold"}
                                    << QStringList{"live"};
         QTest::newRow("lone minus at the end") << "abba -" << false << QStringList{"abba"} << none << none;
         QTest::newRow("lone asterisk at the end") << "abba *" << false << QStringList{"abba"} << none << none;
-        QTest::newRow("markers at a word's end") << "abba- gold*" << true << QStringList{"abba-", "gold*"} << none << none;
+        QTest::newRow("markers at a word's end")
+            << "abba- gold*" << true << QStringList{"abba-", "gold*"} << none << none;
         QTest::newRow("minus and blank") << "- abba" << false << none << none << none;
-        QTest::newRow("minus then asterisk") << "abba -*live" << true << QStringList{"abba"} << none << QStringList{"*live"};
-        QTest::newRow("two minus signs") << "abba --live" << true << QStringList{"abba"} << none << QStringList{"-live"};
+        QTest::newRow("minus then asterisk")
+            << "abba -*live" << true << QStringList{"abba"} << none << QStringList{"*live"};
+        QTest::newRow("two minus signs") << "abba --live" << true << QStringList{"abba"} << none
+                                         << QStringList{"-live"};
         QTest::newRow("asterisk then minus") << "*-x" << true << none << QStringList{"-x"} << none;
-        QTest::newRow("quoted phrase") << "\"Dancing Queen\" abba" << true << QStringList{"abba", "dancing queen"} << none
-                                       << none;
-        QTest::newRow("word glued to a closing quote") << "\"a b\"live" << true << QStringList{"a b", "live"} << none
-                                                       << none;
-        QTest::newRow("quoted excluded phrase") << "abba -\"live at\"" << true << QStringList{"abba"} << none
-                                                << QStringList{"live at"};
-        QTest::newRow("no closing quote") << "abba \"gold  greatest\thits" << true
-                                          << QStringList{"abba", "gold  greatest\thits"} << none << none;
+        QTest::newRow("quoted phrase") << "\"Dancing Queen\" abba" << true << QStringList{"abba", "dancing queen"}
+                                       << none << none;
+        QTest::newRow("word glued to a closing quote")
+            << "\"a b\"live" << true << QStringList{"a b", "live"} << none << none;
+        QTest::newRow("quoted excluded phrase")
+            << "abba -\"live at\"" << true << QStringList{"abba"} << none << QStringList{"live at"};
+        QTest::newRow("no closing quote")
+            << "abba \"gold  greatest\thits" << true << QStringList{"abba", "gold  greatest\thits"} << none << none;
         QTest::newRow("empty quotes") << "abba \"\" gold" << false << QStringList{"abba"} << none << none;
         QTest::newRow("quote inside a word") << "ab\"ba gold" << false << none << none << none;
         QTest::newRow("marker before empty quotes") << "abba -\"\"" << false << QStringList{"abba"} << none << none;
@@ -69,8 +73,10 @@ private slots:
         QTest::newRow("same word twice") << "abba ABBA abba" << true << QStringList{"abba"} << none << none;
         QTest::newRow("tab separates") << "abba\tgold" << true << QStringList{"abba", "gold"} << none << none;
         QTest::newRow("line feed does not") << "abba\ngold" << true << QStringList{"abba\ngold"} << none << none;
-        QTest::newRow("NUL ends the text") << QString::fromUtf8("abba\0gold", 9) << true << QStringList{"abba"} << none << none;
-        QTest::newRow("fault stops the reading") << "abba \"\" gold -live" << false << QStringList{"abba"} << none << none;
+        QTest::newRow("NUL ends the text")
+            << QString::fromUtf8("abba\0gold", 9) << true << QStringList{"abba"} << none << none;
+        QTest::newRow("fault stops the reading")
+            << "abba \"\" gold -live" << false << QStringList{"abba"} << none << none;
     }
 
     void tokenize()
@@ -104,16 +110,26 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("match");
 
-        QTest::newRow("no words matches anything") << "" << "whatever" << true;
-        QTest::newRow("inside a longer word") << "beat" << "The BEATLES - Help.mp3" << true;
-        QTest::newRow("included missing") << "abba gold" << "abba - waterloo" << false;
-        QTest::newRow("part found") << "*eatl" << "Beatles" << true;
-        QTest::newRow("part missing") << "*xyz" << "Beatles" << false;
-        QTest::newRow("excluded present") << "abba -live" << "ABBA LIVE.mp3" << false;
-        QTest::newRow("excluded absent") << "abba -live" << "abba studio.mp3" << true;
-        QTest::newRow("quoted phrase") << "\"dancing queen\"" << "ABBA - Dancing Queen.mp3" << true;
-        QTest::newRow("phrase needs the blank") << "\"dancing queen\"" << "dancing_queen.mp3" << false;
-        QTest::newRow("unicode case") << "ärger" << "ÄRGER.ogg" << true;
+        QTest::newRow("no words matches anything") << ""
+                                                   << "whatever" << true;
+        QTest::newRow("inside a longer word") << "beat"
+                                              << "The BEATLES - Help.mp3" << true;
+        QTest::newRow("included missing") << "abba gold"
+                                          << "abba - waterloo" << false;
+        QTest::newRow("part found") << "*eatl"
+                                    << "Beatles" << true;
+        QTest::newRow("part missing") << "*xyz"
+                                      << "Beatles" << false;
+        QTest::newRow("excluded present") << "abba -live"
+                                          << "ABBA LIVE.mp3" << false;
+        QTest::newRow("excluded absent") << "abba -live"
+                                         << "abba studio.mp3" << true;
+        QTest::newRow("quoted phrase") << "\"dancing queen\""
+                                       << "ABBA - Dancing Queen.mp3" << true;
+        QTest::newRow("phrase needs the blank") << "\"dancing queen\""
+                                                << "dancing_queen.mp3" << false;
+        QTest::newRow("unicode case") << "ärger"
+                                      << "ÄRGER.ogg" << true;
     }
 
     void isMatch()
@@ -132,11 +148,10 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("separator");
         const QList<QPair<int, bool>> table = {
-            {'0', false}, {'9', false}, {'a', false}, {'z', false}, {'A', false}, {'Z', false},
-            {0, true}, {' ', true}, {'_', true}, {'-', true}, {'.', true}, {'/', true}, {'\\', true},
-            {'@', true}, {'[', true}, {'`', true}, {'{', true}, {0x7F, true},
-            {0x80, false}, {0xA0, false}, {0xE9, false}, {0xFF, false},
-            {0x100, true}, {0x430, true}, {0x3042, true}, {0xD83D, true}, {0xDE00, true}, {0xFFFD, true},
+            {'0', false},  {'9', false},  {'a', false},  {'z', false},   {'A', false},   {'Z', false},   {0, true},
+            {' ', true},   {'_', true},   {'-', true},   {'.', true},    {'/', true},    {'\\', true},   {'@', true},
+            {'[', true},   {'`', true},   {'{', true},   {0x7F, true},   {0x80, false},  {0xA0, false},  {0xE9, false},
+            {0xFF, false}, {0x100, true}, {0x430, true}, {0x3042, true}, {0xD83D, true}, {0xDE00, true}, {0xFFFD, true},
         };
         for (const auto& row : table)
             QTest::newRow(qPrintable(QString("U+%1").arg(row.first, 4, 16, QChar('0')))) << row.first << row.second;
@@ -152,15 +167,20 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("words");
-        QTest::newRow("folder and name") << QString("/srv/Media/Rock\\AC-DC Back_in_Black.MP3")
-                                         << QStringList{"srv", "media", "rock", "ac", "dc", "back", "in", "black", "mp3",
-                                                        "ac-dc", "back_in_black.mp3"};
+        QTest::newRow("folder and name")
+            << QString("/srv/Media/Rock\\AC-DC Back_in_Black.MP3")
+            << QStringList{
+                   "srv", "media", "rock", "ac", "dc", "back", "in", "black", "mp3", "ac-dc", "back_in_black.mp3"};
         QTest::newRow("latin-1 letters stay in words")
-            << QString::fromUtf8("/m\\Café Müller.mp3") << QStringList{"m", QString::fromUtf8("café"), QString::fromUtf8("müller"), "mp3", QString::fromUtf8("müller.mp3")};
+            << QString::fromUtf8("/m\\Café Müller.mp3")
+            << QStringList{"m", QString::fromUtf8("café"), QString::fromUtf8("müller"), "mp3",
+                           QString::fromUtf8("müller.mp3")};
         QTest::newRow("cyrillic only from blanks")
-            << QString::fromUtf8("/x\\Песня Один.mp3") << QStringList{"x", "mp3", QString::fromUtf8("песня"), QString::fromUtf8("один.mp3")};
+            << QString::fromUtf8("/x\\Песня Один.mp3")
+            << QStringList{"x", "mp3", QString::fromUtf8("песня"), QString::fromUtf8("один.mp3")};
         QTest::newRow("emoji splits the first pass")
-            << QString::fromUtf8("/x\\ab😀cd.ogg") << QStringList{"x", "ab", "cd", "ogg", QString::fromUtf8("ab😀cd.ogg")};
+            << QString::fromUtf8("/x\\ab😀cd.ogg")
+            << QStringList{"x", "ab", "cd", "ogg", QString::fromUtf8("ab😀cd.ogg")};
         QTest::newRow("only separators") << QString("/ \\ -_.") << QStringList{"-_."};
         QTest::newRow("empty") << QString() << QStringList{};
         QTest::newRow("repeats collapse") << QString("/a/a\\a a.a") << QStringList{"a", "a.a"};

@@ -93,10 +93,10 @@ private slots:
         for (HarnessProcess* answerer : {&m_bob, &m_carol})
             QTRY_COMPARE_WITH_TIMEOUT(answerer->Count("event SearchProcessed road 1"), 2, 15000);
 
-        const QString fromBob = QStringList{Remote("bob/band") + "\\road three.txt:300",
-                                            Remote("bob/friends") + "\\road two.txt:200",
-                                            Remote("bob/pub") + "\\road one.txt:100"}
-                                    .join('|');
+        const QString fromBob =
+            QStringList{Remote("bob/band") + "\\road three.txt:300", Remote("bob/friends") + "\\road two.txt:200",
+                        Remote("bob/pub") + "\\road one.txt:100"}
+                .join('|');
         const QString fromCarol = Remote("carol/pub") + "\\road five.txt:500";
         QStringList fields;
         for (const auto& [user, files] : {std::pair{"bob", fromBob}, std::pair{"carol", fromCarol}})
@@ -121,9 +121,12 @@ private slots:
 
     void sharesListHoldsTheVisibleFoldersAndFiles()
     {
-        QStringList expected{Remote("bob/band") + '\\', Remote("bob/band") + "\\road three.txt:300",
-                             Remote("bob/friends") + '\\', Remote("bob/friends") + "\\road two.txt:200",
-                             Remote("bob/pub") + '\\', Remote("bob/pub") + "\\other.txt:50",
+        QStringList expected{Remote("bob/band") + '\\',
+                             Remote("bob/band") + "\\road three.txt:300",
+                             Remote("bob/friends") + '\\',
+                             Remote("bob/friends") + "\\road two.txt:200",
+                             Remote("bob/pub") + '\\',
+                             Remote("bob/pub") + "\\other.txt:50",
                              Remote("bob/pub") + "\\road one.txt:100"};
         expected.sort();
         m_alice.Send({"shares", "bob"});
@@ -134,8 +137,9 @@ private slots:
         // Carol is not in bob's list: only the public folder.
         m_carol.Send({"shares", "bob"});
         QVERIFY(m_carol.Take("event UserShare bob", &fields, 15000));
-        QCOMPARE(fields, (QStringList{"1", "2", Remote("bob/pub") + "\\|" + Remote("bob/pub") + "\\other.txt:50|"
-                                                    + Remote("bob/pub") + "\\road one.txt:100"}));
+        QCOMPARE(fields, (QStringList{"1", "2",
+                                      Remote("bob/pub") + "\\|" + Remote("bob/pub") + "\\other.txt:50|"
+                                          + Remote("bob/pub") + "\\road one.txt:100"}));
     }
 
     void folderContentsOnlyForVisibleFolders()

@@ -26,7 +26,12 @@ struct SearchReply
     QString Fields() const
     {
         return QString("%1 %2 %3 %4 %5 %6")
-            .arg(QString::fromStdString(user)).arg(token).arg(freeSlot).arg(speed).arg(queued).arg(tableCount);
+            .arg(QString::fromStdString(user))
+            .arg(token)
+            .arg(freeSlot)
+            .arg(speed)
+            .arg(queued)
+            .arg(tableCount);
     }
     QStringList Files(const std::string& i_prefix = std::string()) const;
 };
@@ -49,15 +54,15 @@ bool Ask(const QString& i_user, quint32 i_token, const QString& i_query, SearchR
             return false;
         o_reply.files.push_back(file);
     }
-    return in.Read(o_reply.freeSlot) && in.Read(o_reply.speed) && in.Read(o_reply.queued)
-        && in.Read(o_reply.tableCount) && body.BytesLeft() == 0;
+    return in.Read(o_reply.freeSlot) && in.Read(o_reply.speed) && in.Read(o_reply.queued) && in.Read(o_reply.tableCount)
+           && body.BytesLeft() == 0;
 }
 
 // "name size extension code=value ..." with the name below i_prefix.
 QString Describe(const FileInfo& i_file, const std::string& i_prefix = std::string())
 {
     QString text = QString::fromStdString(i_file.m_name.substr(i_prefix.size())) + ' ' + QString::number(i_file.m_size)
-                 + ' ' + QString::fromStdString(i_file.m_attributes.m_extension);
+                   + ' ' + QString::fromStdString(i_file.m_attributes.m_extension);
     for (const auto& [code, value] : i_file.m_attributes.m_attributes)
         text += QString(" %1=%2").arg(code).arg(value);
     return text;
@@ -81,8 +86,9 @@ QStringList ReplyPaths(const QString& i_root, const QString& i_user, const QStri
     const std::string prefix = Remote(i_root) + '\\';
     QStringList paths;
     for (const FileInfo& file : reply.files)
-        paths << (file.m_name.compare(0, prefix.size(), prefix) == 0 ? QString::fromStdString(file.m_name.substr(prefix.size()))
-                                                                    : "<outside the root>");
+        paths << (file.m_name.compare(0, prefix.size(), prefix) == 0
+                      ? QString::fromStdString(file.m_name.substr(prefix.size()))
+                      : "<outside the root>");
     return paths;
 }
 
@@ -132,11 +138,12 @@ private slots:
         m_engines = std::make_unique<SharesStore>(true);
         m_manager = m_engines->manager;
         SetSetting("username", "me");
-        QVERIFY(MakeFiles(m_root, {"Public/abba gold.mp3", "Public/Abba LIVE.mp3", "Public/ABBA Zebra.txt",
-                                   "Public/abbamania.txt", "Public/live/abba song.mp3", "Friends/abba friends.ogg",
-                                   "GroupA/abba group.flac", "Hidden/abba hidden.mp3", "Mixed/Deep/abba deep.mp3",
-                                   "Mixed/top.txt"},
-                          1000));
+        QVERIFY(
+            MakeFiles(m_root,
+                      {"Public/abba gold.mp3", "Public/Abba LIVE.mp3", "Public/ABBA Zebra.txt", "Public/abbamania.txt",
+                       "Public/live/abba song.mp3", "Friends/abba friends.ogg", "GroupA/abba group.flac",
+                       "Hidden/abba hidden.mp3", "Mixed/Deep/abba deep.mp3", "Mixed/top.txt"},
+                      1000));
         QVERIFY(QDir(m_root).mkpath("Public/empty"));
 
         MarkPublic(Share("Public"));
@@ -224,31 +231,51 @@ private slots:
         const QStringList publicAbba{"Mixed\\Deep\\abba deep.mp3", "Public\\ABBA Zebra.txt", "Public\\Abba LIVE.mp3",
                                      "Public\\abba gold.mp3", "Public\\live\\abba song.mp3"};
         const QStringList none;
-        QTest::newRow("stranger") << "outsider" << "abba" << publicAbba;
-        QTest::newRow("listed") << "friend" << "ABBA" << QStringList{"Friends\\abba friends.ogg"} + publicAbba;
-        QTest::newRow("group A") << "alice" << "abba group" << QStringList{"GroupA\\abba group.flac"};
-        QTest::newRow("group A, other case") << "Alice" << "abba group" << none;
-        QTest::newRow("unshared") << "evil" << "abba" << none;
-        QTest::newRow("no mark") << "alice" << "hidden" << none;
-        QTest::newRow("two words") << "outsider" << "gold abba" << QStringList{"Public\\abba gold.mp3"};
-        QTest::newRow("folder word") << "outsider" << "live abba"
+        QTest::newRow("stranger") << "outsider"
+                                  << "abba" << publicAbba;
+        QTest::newRow("listed") << "friend"
+                                << "ABBA" << QStringList{"Friends\\abba friends.ogg"} + publicAbba;
+        QTest::newRow("group A") << "alice"
+                                 << "abba group" << QStringList{"GroupA\\abba group.flac"};
+        QTest::newRow("group A, other case") << "Alice"
+                                             << "abba group" << none;
+        QTest::newRow("unshared") << "evil"
+                                  << "abba" << none;
+        QTest::newRow("no mark") << "alice"
+                                 << "hidden" << none;
+        QTest::newRow("two words") << "outsider"
+                                   << "gold abba" << QStringList{"Public\\abba gold.mp3"};
+        QTest::newRow("folder word") << "outsider"
+                                     << "live abba"
                                      << QStringList{"Public\\Abba LIVE.mp3", "Public\\live\\abba song.mp3"};
-        QTest::newRow("excluded, name only") << "outsider" << "abba -live"
+        QTest::newRow("excluded, name only") << "outsider"
+                                             << "abba -live"
                                              << QStringList{"Mixed\\Deep\\abba deep.mp3", "Public\\ABBA Zebra.txt",
                                                             "Public\\abba gold.mp3", "Public\\live\\abba song.mp3"};
-        QTest::newRow("excluded phrase") << "outsider" << "public -\"abba gold\""
+        QTest::newRow("excluded phrase") << "outsider"
+                                         << "public -\"abba gold\""
                                          << QStringList{"Public\\ABBA Zebra.txt", "Public\\Abba LIVE.mp3",
                                                         "Public\\abbamania.txt", "Public\\live\\abba song.mp3"};
-        QTest::newRow("part in capitals") << "outsider" << "abba *ebr" << QStringList{"Public\\ABBA Zebra.txt"};
-        QTest::newRow("part in the folder only") << "outsider" << "abba *publ" << none;
-        QTest::newRow("parts only") << "outsider" << "*abba" << none;
-        QTest::newRow("part of a word") << "outsider" << "abb" << none;
-        QTest::newRow("phrase as included") << "outsider" << "\"abba gold\"" << none;
-        QTest::newRow("invalid") << "outsider" << "abba -" << none;
-        QTest::newRow("excluded only") << "outsider" << "-abba -gold" << none;
-        QTest::newRow("one-letter words") << "outsider" << "a b c" << none;
-        QTest::newRow("nested under public") << "outsider" << "deep" << QStringList{"Mixed\\Deep\\abba deep.mp3"};
-        QTest::newRow("group B") << "bea" << "deep" << QStringList{"Mixed\\Deep\\abba deep.mp3"};
+        QTest::newRow("part in capitals") << "outsider"
+                                          << "abba *ebr" << QStringList{"Public\\ABBA Zebra.txt"};
+        QTest::newRow("part in the folder only") << "outsider"
+                                                 << "abba *publ" << none;
+        QTest::newRow("parts only") << "outsider"
+                                    << "*abba" << none;
+        QTest::newRow("part of a word") << "outsider"
+                                        << "abb" << none;
+        QTest::newRow("phrase as included") << "outsider"
+                                            << "\"abba gold\"" << none;
+        QTest::newRow("invalid") << "outsider"
+                                 << "abba -" << none;
+        QTest::newRow("excluded only") << "outsider"
+                                       << "-abba -gold" << none;
+        QTest::newRow("one-letter words") << "outsider"
+                                          << "a b c" << none;
+        QTest::newRow("nested under public") << "outsider"
+                                             << "deep" << QStringList{"Mixed\\Deep\\abba deep.mp3"};
+        QTest::newRow("group B") << "bea"
+                                 << "deep" << QStringList{"Mixed\\Deep\\abba deep.mp3"};
     }
 
     void searchResults()
@@ -264,7 +291,8 @@ private slots:
         SetSetting("upload_speed", "51234");
         m_manager->SetUploadStateSource([] { return SharedFoldersManager::UploadState{false, 17}; });
         auto link = [&](const char* i_relative, const char* i_type, const Value& i_value) {
-            m_manager->GetSharedFileItem(m_root + "/Public/" + i_relative).Connect(d->GetType(i_type)->GetItem(i_value));
+            m_manager->GetSharedFileItem(m_root + "/Public/" + i_relative)
+                .Connect(d->GetType(i_type)->GetItem(i_value));
         };
         link("abba gold.mp3", "bitrate", 192);
         link("abba gold.mp3", "bitrate_mode", "vbr");
@@ -275,9 +303,10 @@ private slots:
         SearchReply reply;
         QVERIFY(Ask("outsider", 0xDEADBEEF, "abba", reply));
         QCOMPARE(reply.Fields(), QString("me 3735928559 0 51234 17 0"));
-        QCOMPARE(reply.Files(Remote(m_root) + '\\'), (QStringList{"Mixed\\Deep\\abba deep.mp3 1000 mp3", "Public\\ABBA Zebra.txt 1000 ",
-                                     "Public\\Abba LIVE.mp3 1000 mp3 0=128", "Public\\abba gold.mp3 1000 mp3 0=192 2=1",
-                                     "Public\\live\\abba song.mp3 1000 mp3 2=0"}));
+        QCOMPARE(reply.Files(Remote(m_root) + '\\'),
+                 (QStringList{"Mixed\\Deep\\abba deep.mp3 1000 mp3", "Public\\ABBA Zebra.txt 1000 ",
+                              "Public\\Abba LIVE.mp3 1000 mp3 0=128", "Public\\abba gold.mp3 1000 mp3 0=192 2=1",
+                              "Public\\live\\abba song.mp3 1000 mp3 2=0"}));
 
         // Without a speed the field is 0; without an upload source the slot is free.
         SetSetting("upload_speed", QString());
@@ -295,8 +324,11 @@ private slots:
             same << "abba";
             excluded << QString("-x%1").arg(n);
         }
-        const QStringList queries{words.join(' '), excluded.join(' '), QString::fromUtf8("\xff\xfe\xc0 abba \xed\xa0\x80"),
-                                  QString(QChar(0xD800)) + " abba", QString(100000, QLatin1Char('"')),
+        const QStringList queries{words.join(' '),
+                                  excluded.join(' '),
+                                  QString::fromUtf8("\xff\xfe\xc0 abba \xed\xa0\x80"),
+                                  QString(QChar(0xD800)) + " abba",
+                                  QString(100000, QLatin1Char('"')),
                                   QString(100000, QLatin1Char('a'))};
         for (const QString& query : queries)
         {
@@ -344,15 +376,20 @@ private slots:
         file.Connect(d->GetType("bitrate_mode")->GetItem(Value("cbr")));
 
         const QByteArray expected = QByteArray::fromHex("01000000"
-                                                        "06000000" "5c6d75736963"
+                                                        "06000000"
+                                                        "5c6d75736963"
                                                         "01000000"
                                                         "01"
-                                                        "05000000" "612e6d7033"
+                                                        "05000000"
+                                                        "612e6d7033"
                                                         "e803000000000000"
-                                                        "03000000" "6d7033"
+                                                        "03000000"
+                                                        "6d7033"
                                                         "02000000"
-                                                        "00000000" "c0000000"
-                                                        "02000000" "00000000"
+                                                        "00000000"
+                                                        "c0000000"
+                                                        "02000000"
+                                                        "00000000"
                                                         "00000000");
         MemStream body;
         QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage("outsider"), 5, body));
@@ -399,8 +436,8 @@ private slots:
                 files << folders.last() + '|' + Describe(file);
         }
         files.sort();
-        QCOMPARE(folders, (QStringList{"\\Friends", "\\GroupA", "\\Mixed", "\\Mixed\\Deep", "\\Public", "\\Public\\Zeta",
-                                       "\\Public\\alpha", "\\Public\\empty", "\\Public\\live"}));
+        QCOMPARE(folders, (QStringList{"\\Friends", "\\GroupA", "\\Mixed", "\\Mixed\\Deep", "\\Public",
+                                       "\\Public\\Zeta", "\\Public\\alpha", "\\Public\\empty", "\\Public\\live"}));
         QCOMPARE(files, (QStringList{"\\Friends|abba friends.ogg 1000 ", "\\GroupA|abba group.flac 1000 ",
                                      "\\Mixed\\Deep|abba deep.mp3 1000 mp3", "\\Mixed|top.txt 1000 ",
                                      "\\Public\\live|abba song.mp3 1000 mp3", "\\Public|ABBA Zebra.txt 1000 ",
@@ -410,7 +447,8 @@ private slots:
 
     void folderContents()
     {
-        m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3").Connect(d->GetType("bitrate")->GetItem(Value(192)));
+        m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3")
+            .Connect(d->GetType("bitrate")->GetItem(Value(192)));
         MemStream message, body;
         QVERIFY(m_manager->BuildFolderContentsReply("outsider", 77, Asked("/Public"), message));
         QVERIFY(InflateMessage(message, 37, body));
@@ -443,14 +481,22 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("folder");
 
-        QTest::newRow("group folder, stranger") << "outsider" << "/GroupA";
-        QTest::newRow("unmarked folder") << "alice" << "/Hidden";
-        QTest::newRow("unshared user") << "evil" << "/Public";
-        QTest::newRow("letter case") << "outsider" << "/public";
-        QTest::newRow("trailing separator") << "outsider" << "/Public\\";
-        QTest::newRow("not shared") << "outsider" << "/Nowhere";
-        QTest::newRow("climbing out") << "outsider" << "/Public\\..\\GroupA";
-        QTest::newRow("empty") << "outsider" << "";
+        QTest::newRow("group folder, stranger") << "outsider"
+                                                << "/GroupA";
+        QTest::newRow("unmarked folder") << "alice"
+                                         << "/Hidden";
+        QTest::newRow("unshared user") << "evil"
+                                       << "/Public";
+        QTest::newRow("letter case") << "outsider"
+                                     << "/public";
+        QTest::newRow("trailing separator") << "outsider"
+                                            << "/Public\\";
+        QTest::newRow("not shared") << "outsider"
+                                    << "/Nowhere";
+        QTest::newRow("climbing out") << "outsider"
+                                      << "/Public\\..\\GroupA";
+        QTest::newRow("empty") << "outsider"
+                               << "";
     }
 
     void folderContentsRefused()

@@ -134,15 +134,15 @@ private slots:
         QVERIFY(MakeFile(m_root, "empty.txt", 0));
         QVERIFY(MakeFile(m_root, "big.bin", 5000000000LL));
         m_manager->AddSharedFolder(m_root);
-        QCOMPARE(SharedPaths(),
-                 (QStringList{m_root + "/Zeta.txt", m_root + "/alpha.txt", m_root + "/big.bin", m_root + "/empty.txt",
-                              m_root + "/visible/b.txt"}));
+        QCOMPARE(SharedPaths(), (QStringList{m_root + "/Zeta.txt", m_root + "/alpha.txt", m_root + "/big.bin",
+                                             m_root + "/empty.txt", m_root + "/visible/b.txt"}));
         // Files are made in listing order: by name, ignoring case.
         QStringList order;
         for (const ItemPtr& f : d->GetType("shared_file")->GetItems())
             order << f["shared_file_name"].AsString();
         QCOMPARE(order, (QStringList{"alpha.txt", "big.bin", "empty.txt", "b.txt", "Zeta.txt"}));
-        QCOMPARE(m_manager->GetSharedFileItem(m_root + "/big.bin")["shared_file_size"].AsString(), QString("5000000000"));
+        QCOMPARE(m_manager->GetSharedFileItem(m_root + "/big.bin")["shared_file_size"].AsString(),
+                 QString("5000000000"));
         QCOMPARE(m_manager->GetSharedFileItem(m_root + "/empty.txt")["shared_file_size"].AsString(), QString("0"));
         // Subfolder values are the listing's path joined with the name.
         QVERIFY(d->GetType("shared_file_folder")->HasItem(Value(m_root + "/visible")));
@@ -205,7 +205,8 @@ private slots:
     void wordIndex()
     {
         // Every file is indexed by the words of its folder value, "\\" and its name, lower-cased.
-        QVERIFY(MakeFiles(m_root, {"Café Müller/01 Track One.mp3", "Песни/Один Два.ogg", "Rock/AC-DC Back_in_Black.MP3"}));
+        QVERIFY(
+            MakeFiles(m_root, {"Café Müller/01 Track One.mp3", "Песни/Один Два.ogg", "Rock/AC-DC Back_in_Black.MP3"}));
         m_manager->AddSharedFolder(m_root);
         QCOMPARE(d->GetType("shared_file")->GetItemCount(), size_t(3));
         for (const ItemPtr& f : d->GetType("shared_file")->GetItems())
@@ -233,7 +234,9 @@ private slots:
         QCOMPARE(folders->GetItem(Value("/A/b"))["shared_file_folder_lowercase_name"],
                  folders->GetItem(Value("/A/B/"))["shared_file_folder_lowercase_name"]);
         QCOMPARE(folders->GetItem(Value("/"))["shared_file_folder_lowercase_name"].AsString(), QString(""));
-        QCOMPARE(d->GetType("shared_file_name")->GetItem(Value(QString::fromUtf8("ÄÖ.MP3")))["shared_file_lowercase_name"].AsString(),
+        QCOMPARE(d->GetType("shared_file_name")
+                     ->GetItem(Value(QString::fromUtf8("ÄÖ.MP3")))["shared_file_lowercase_name"]
+                     .AsString(),
                  QString::fromUtf8("äö.mp3"));
     }
 
@@ -257,8 +260,8 @@ private slots:
             }
         } deleter;
         deleter.path = m_root + "/second.txt";
-        d->GetType("shared_file_name")->m_itemCreated.insert(
-            new EventHandler<Deleter, ItemPtr>(&deleter, &Deleter::OnName));
+        d->GetType("shared_file_name")
+            ->m_itemCreated.insert(new EventHandler<Deleter, ItemPtr>(&deleter, &Deleter::OnName));
 
         QStringList lines;
         SetLogSink([&lines](const QString& i_area, const QString& i_line) {
@@ -269,8 +272,8 @@ private slots:
         m_manager->AddSharedFolder(m_dir->path() + "/does-not-exist");
         m_manager->AddSharedFolder(QString());
         SetLogSink(LogSink());
-        for (const char* text : {"second.txt: it went away during the scan", "does-not-exist does not exist",
-                                 "is not valid UTF-8"})
+        for (const char* text :
+             {"second.txt: it went away during the scan", "does-not-exist does not exist", "is not valid UTF-8"})
             QVERIFY2(!lines.filter(text).isEmpty(), text);
         const QStringList paths = SharedPaths();
         QVERIFY(paths.contains(m_root + "/ok.txt"));

@@ -1,8 +1,8 @@
 #include "SharesFixture.h"
 
 #include "Log.h"
-#include "TestServer.h"
 #include "RawPeer.h"
+#include "TestServer.h"
 #include "Wire.h"
 
 #include <QSignalSpy>
@@ -49,7 +49,8 @@ private slots:
             for (const QString& name : QString(names).split(' '))
             {
                 const std::string type = name.toStdString();
-                QVERIFY2(d->HasType(type) && d->GetType(type)->GetPrimacy() == primacy && d->GetType(type)->IsCreateOnGet(),
+                QVERIFY2(d->HasType(type) && d->GetType(type)->GetPrimacy() == primacy
+                             && d->GetType(type)->IsCreateOnGet(),
                          type.c_str());
             }
     }
@@ -62,19 +63,36 @@ private slots:
         QTest::addColumn<QString>("other");
         QTest::addColumn<bool>("typeHoldsMany");
         QTest::addColumn<bool>("otherHoldsMany");
-        const char* relations[]{
-            "shared_folder shared_file_folder MM", "shared_folder shared_public OM", "shared_folder shared_userlist OM",
-            "shared_folder user_list_group MM", "shared_folder shared_folder_id OO",
-            "shared_file shared_file_folder OM", "shared_file shared_file_name OM", "shared_file shared_file_size OM",
-            "shared_file mpeg_version OM", "shared_file channel_mode OM", "shared_file audio_frequency OM",
-            "shared_file bitrate_mode OM", "shared_file bitrate OM", "shared_file is_scanned OM",
-            "shared_file_folder shared_file_folder_lowercase_name OM", "shared_file_name shared_file_lowercase_name OM",
-            "user_share user OO", "user_share user_share_folder MO", "user_share_folder user_share_folder_name OM",
-            "user_share_folder user_share_file MO", "user_share_folder user_share_folder_parent OO",
-            "user_share_folder user_share_folder_child MO", "user_share_folder_parent user_share_folder_child OO",
-            "user_share_file user_share_file_name OM", "user_share_file file_size OM", "user_share_file bitrate_mode OM",
-            "user_share_file bitrate OM", "user_share_file length_seconds OM", "search_token shared_file MM",
-            "user unshared OM"};
+        const char* relations[]{"shared_folder shared_file_folder MM",
+                                "shared_folder shared_public OM",
+                                "shared_folder shared_userlist OM",
+                                "shared_folder user_list_group MM",
+                                "shared_folder shared_folder_id OO",
+                                "shared_file shared_file_folder OM",
+                                "shared_file shared_file_name OM",
+                                "shared_file shared_file_size OM",
+                                "shared_file mpeg_version OM",
+                                "shared_file channel_mode OM",
+                                "shared_file audio_frequency OM",
+                                "shared_file bitrate_mode OM",
+                                "shared_file bitrate OM",
+                                "shared_file is_scanned OM",
+                                "shared_file_folder shared_file_folder_lowercase_name OM",
+                                "shared_file_name shared_file_lowercase_name OM",
+                                "user_share user OO",
+                                "user_share user_share_folder MO",
+                                "user_share_folder user_share_folder_name OM",
+                                "user_share_folder user_share_file MO",
+                                "user_share_folder user_share_folder_parent OO",
+                                "user_share_folder user_share_folder_child MO",
+                                "user_share_folder_parent user_share_folder_child OO",
+                                "user_share_file user_share_file_name OM",
+                                "user_share_file file_size OM",
+                                "user_share_file bitrate_mode OM",
+                                "user_share_file bitrate OM",
+                                "user_share_file length_seconds OM",
+                                "search_token shared_file MM",
+                                "user unshared OM"};
         for (const char* relation : relations)
         {
             const QStringList r = QString(relation).split(' ');
@@ -362,7 +380,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lastCounts(), qMakePair(2u, 3u), 5000);
         const int reports = testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size();
         QVERIFY(testServer.WaitForFrames(SM_GET_USER_STATS, 1, "alice"));
-        QCOMPARE(WireReader(testServer.FramesWithCode(SM_GET_USER_STATS, "alice").at(0).m_body).Str(), QString("alice"));
+        QCOMPARE(WireReader(testServer.FramesWithCode(SM_GET_USER_STATS, "alice").at(0).m_body).Str(),
+                 QString("alice"));
         QTRY_COMPARE_WITH_TIMEOUT(GetSetting("upload_speed"), QString("4321"), 5000);
 
         // Statistics of a name that differs only in case leave the speed alone; a rescan that adds

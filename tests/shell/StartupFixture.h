@@ -15,7 +15,10 @@ class ScriptedPrompts : public StartupPrompts
 {
 public:
     void AskLogin(QWidget*) override { ++m_logins; }
-    void Inform(QWidget*, const QString& i_title, const QString& i_text) override { m_informed.append({i_title, i_text}); }
+    void Inform(QWidget*, const QString& i_title, const QString& i_text) override
+    {
+        m_informed.append({i_title, i_text});
+    }
 
     int m_logins = 0;
     QList<QPair<QString, QString>> m_informed;

@@ -19,7 +19,9 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         MainWindow::SizeProxy* proxy = window.GetSizeProxy();
-        const auto geometry = [proxy] { return QRect(proxy->GetX(), proxy->GetY(), proxy->GetWidth(), proxy->GetHeight()); };
+        const auto geometry = [proxy] {
+            return QRect(proxy->GetX(), proxy->GetY(), proxy->GetWidth(), proxy->GetHeight());
+        };
         proxy->SetSize(1100, 800);
         proxy->SetPosition(40, 60);
         QCOMPARE(geometry(), QRect(40, 60, 1100, 800));

@@ -66,12 +66,16 @@ private slots:
         QVERIFY(server.Listen());
         server.AddAccount(QStringLiteral("runner"), QStringLiteral("pass"));
         QMap<QString, QString> settings = QuietSettings();
-        settings.insert({{"username", "runner"}, {"password", "pass"}, {"server_host", "127.0.0.1"},
-                         {"server_port", QString::number(server.Port())}, {"user_description", "written before the first run"}});
+        settings.insert({{"username", "runner"},
+                         {"password", "pass"},
+                         {"server_host", "127.0.0.1"},
+                         {"server_port", QString::number(server.Port())},
+                         {"user_description", "written before the first run"}});
         const QString dataPath = m_home.path() + QStringLiteral("/.Veltrane");
         QVERIFY(WriteDataFile(dataPath, settings));
 
-        for (int run = 0; run < 2; ++run) {
+        for (int run = 0; run < 2; ++run)
+        {
             // Had the user name been lost, the first-run dialog would wait and nobody would log in.
             QProcess program;
             Start(program);

@@ -12,7 +12,9 @@
 
 // The program's start-up, saves and shutdown, each test a whole run of the main window on a
 // real store, real data file and real managers.
-class TestStartup : public QObject, public DataHandler
+class TestStartup
+    : public QObject
+    , public DataHandler
 {
     Q_OBJECT
 
@@ -79,25 +81,36 @@ private slots:
     void firstStart()
     {
         const QPalette palette = QApplication::palette();
-        const QMap<QString, QString> defaults{
-            {"minimize_to_tray", "yes"}, {"expand_new_shares", "yes"}, {"chat_timestamps", "activity_based"},
-            {"log_room_chat", "yes"}, {"log_private_chat", "yes"}, {"data_version", "1"}, {"upload_slots", "1"},
-            {"use_upnp", "yes"}, {"download_folder", QDir::homePath() + "/Veltrane Downloads"},
-            {"color_window_background", palette.color(QPalette::Window).name()},
-            {"color_window_text", palette.color(QPalette::WindowText).name()},
-            {"color_input_background", palette.color(QPalette::Base).name()},
-            {"color_input_text", palette.color(QPalette::Text).name()},
-            {"color_button_background", palette.color(QPalette::Button).name()},
-            {"color_button_text", palette.color(QPalette::ButtonText).name()},
-            {"color_transfer_queued", "#3366ff"}, {"color_transfer_complete", "#006400"},
-            {"color_transfer_in_progress", "#0000ff"}, {"color_transfer_failed", "#ff0a47"},
-            {"color_transfer_other", "#000000"}, {"color_chat_username", "#0033ff"},
-            {"color_chat_timestamp", "#0066ff"}, {"color_chat_status", "#339933"}};
+        const QMap<QString, QString> defaults{{"minimize_to_tray", "yes"},
+                                              {"expand_new_shares", "yes"},
+                                              {"chat_timestamps", "activity_based"},
+                                              {"log_room_chat", "yes"},
+                                              {"log_private_chat", "yes"},
+                                              {"data_version", "1"},
+                                              {"upload_slots", "1"},
+                                              {"use_upnp", "yes"},
+                                              {"download_folder", QDir::homePath() + "/Veltrane Downloads"},
+                                              {"color_window_background", palette.color(QPalette::Window).name()},
+                                              {"color_window_text", palette.color(QPalette::WindowText).name()},
+                                              {"color_input_background", palette.color(QPalette::Base).name()},
+                                              {"color_input_text", palette.color(QPalette::Text).name()},
+                                              {"color_button_background", palette.color(QPalette::Button).name()},
+                                              {"color_button_text", palette.color(QPalette::ButtonText).name()},
+                                              {"color_transfer_queued", "#3366ff"},
+                                              {"color_transfer_complete", "#006400"},
+                                              {"color_transfer_in_progress", "#0000ff"},
+                                              {"color_transfer_failed", "#ff0a47"},
+                                              {"color_transfer_other", "#000000"},
+                                              {"color_chat_username", "#0033ff"},
+                                              {"color_chat_timestamp", "#0066ff"},
+                                              {"color_chat_status", "#339933"}};
         Run();
         for (auto setting = defaults.cbegin(); setting != defaults.cend(); ++setting)
-            QCOMPARE(QString(setting.key() + '=' + GetSetting(setting.key())), QString(setting.key() + '=' + setting.value()));
+            QCOMPARE(QString(setting.key() + '=' + GetSetting(setting.key())),
+                     QString(setting.key() + '=' + setting.value()));
         QCOMPARE(LogTexts(QStringLiteral("Configuration Data")),
-                 QStringList({QStringLiteral("Loading configuration data from ") + QDir::homePath() + QStringLiteral("/.Veltrane"),
+                 QStringList({QStringLiteral("Loading configuration data from ") + QDir::homePath()
+                                  + QStringLiteral("/.Veltrane"),
                               QStringLiteral("Data loaded successfully.")}));
         QCOMPARE(m_prompts.m_logins, 1);
         QVERIFY(m_prompts.m_informed.isEmpty());
@@ -126,11 +139,16 @@ private slots:
         QTest::addColumn<int>("timestampIndex");
         QTest::addColumn<QString>("codePage");
         QTest::addColumn<QString>("codePageShown");
-        QTest::newRow("activity") << "activity_based" << 0 << "ISO-8859-2" << "ISO-8859-2";
-        QTest::newRow("short") << "per_message_short" << 1 << "iso-8859-2" << "[None]";
-        QTest::newRow("long") << "per_message_long" << 2 << "NoSuchCodePage" << "[None]";
-        QTest::newRow("none") << "no_timestamps" << 3 << "" << "[None]";
-        QTest::newRow("unknown") << "sometimes" << 3 << "" << "[None]";
+        QTest::newRow("activity") << "activity_based" << 0 << "ISO-8859-2"
+                                  << "ISO-8859-2";
+        QTest::newRow("short") << "per_message_short" << 1 << "iso-8859-2"
+                               << "[None]";
+        QTest::newRow("long") << "per_message_long" << 2 << "NoSuchCodePage"
+                              << "[None]";
+        QTest::newRow("none") << "no_timestamps" << 3 << ""
+                              << "[None]";
+        QTest::newRow("unknown") << "sometimes" << 3 << ""
+                                 << "[None]";
     }
 
     void storedSettingsWin()
@@ -140,8 +158,12 @@ private slots:
         QFETCH(QString, codePage);
         QFETCH(QString, codePageShown);
         QMap<QString, QString> settings = QuietSettings();
-        settings.insert({{"chat_timestamps", timestamps}, {"extended_ascii_codepage", codePage}, {"minimize_to_tray", "no"},
-                         {"log_room_chat", "Yes"}, {"upload_slots", "3"}, {"data_version", "0"},
+        settings.insert({{"chat_timestamps", timestamps},
+                         {"extended_ascii_codepage", codePage},
+                         {"minimize_to_tray", "no"},
+                         {"log_room_chat", "Yes"},
+                         {"upload_slots", "3"},
+                         {"data_version", "0"},
                          {"color_window_background", "#123456"}});
         QVERIFY(WriteDataFile(DataPath(), settings));
         Run();
@@ -197,7 +219,9 @@ private slots:
         QVERIFY(server.Listen());
         server.AddAccount(QStringLiteral("tester"), QStringLiteral("secret"));
         QMap<QString, QString> settings = QuietSettings();
-        settings.insert({{"username", "tester"}, {"password", "secret"}, {"server_host", "127.0.0.1"},
+        settings.insert({{"username", "tester"},
+                         {"password", "secret"},
+                         {"server_host", "127.0.0.1"},
                          {"server_port", QString::number(server.Port())}});
         QVERIFY(WriteDataFile(DataPath(), settings));
 
@@ -210,8 +234,8 @@ private slots:
 
         d->GetType("user_note")->GetItem("orphaned note");
         d->GetType("user")->GetItem("friend") += d->GetType("user_note")->GetItem("kept note");
-        d->GetType("user_note")->m_itemRemoved.insert(
-            new EventHandler<TestStartup, ItemPtr>(this, &TestStartup::OnNoteRemoved));
+        d->GetType("user_note")
+            ->m_itemRemoved.insert(new EventHandler<TestStartup, ItemPtr>(this, &TestStartup::OnNoteRemoved));
         QFile::remove(DataPath());
 
         m_window.reset();
@@ -239,7 +263,8 @@ private slots:
         QVERIFY(!d->GetType("user_note")->HasItem("orphaned note"));
         QCOMPARE(LogTexts(QStringLiteral("Configuration Data")).mid(2),
                  QStringList({QStringLiteral("Saving configuration data to ") + DataPath()}));
-        QCOMPARE(SavedSettings(DataPath()).value(QStringLiteral("user_description")), QStringLiteral("saved by the tick"));
+        QCOMPARE(SavedSettings(DataPath()).value(QStringLiteral("user_description")),
+                 QStringLiteral("saved by the tick"));
         QFile file(DataPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();

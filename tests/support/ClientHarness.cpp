@@ -139,7 +139,11 @@ class FileMover : public QThread
 {
 public:
     FileMover(QTcpSocket* ip_socket, bool i_uploader, quint32 i_token, QString i_path, qint64 i_size)
-        : m_socket(ip_socket), m_uploader(i_uploader), m_token(i_token), m_path(std::move(i_path)), m_size(i_size)
+        : m_socket(ip_socket)
+        , m_uploader(i_uploader)
+        , m_token(i_token)
+        , m_path(std::move(i_path))
+        , m_size(i_size)
     {
     }
 
@@ -246,7 +250,9 @@ private:
 class FolderAsker : public QObject
 {
 public:
-    FolderAsker(QString i_user, quint16 i_port) : m_user(std::move(i_user)), m_codec(FrameCodec::Create(false))
+    FolderAsker(QString i_user, quint16 i_port)
+        : m_user(std::move(i_user))
+        , m_codec(FrameCodec::Create(false))
     {
         connect(&m_socket, &QTcpSocket::readyRead, this, &FolderAsker::OnReadyRead);
         m_socket.connectToHost(QHostAddress::LocalHost, i_port);
@@ -301,8 +307,8 @@ private:
         std::string folder;
         std::string again;
         SharedFolderInfo files;
-        if (!reader.Read(token) || !reader.Read(folder) || !reader.Read(folders) || folders != 1
-            || !reader.Read(again) || again != folder || !files.Read(reader))
+        if (!reader.Read(token) || !reader.Read(folder) || !reader.Read(folders) || folders != 1 || !reader.Read(again)
+            || again != folder || !files.Read(reader))
             return Event("FolderContentsUnreadable", {Enc(m_user), Num(code)});
         QStringList list;
         for (const FileInfo& file : files.m_files)
@@ -346,7 +352,8 @@ private:
     {
         PeerMessenger* pm = peerMessenger;
         connect(gp_server, &Server::Connected, this, [] { Event("Connected", {}); });
-        connect(gp_server, &Server::ConnectionFailed, this, [](QString i_reason) { Event("ConnectionFailed", {Enc(i_reason)}); });
+        connect(gp_server, &Server::ConnectionFailed, this,
+                [](QString i_reason) { Event("ConnectionFailed", {Enc(i_reason)}); });
         connect(pm, &PeerMessenger::FileTransferRequested, this,
                 [](QString u, int dir, uint req, std::string file, qint64 size) {
                     Event("FileTransferRequested", {Enc(u), Num(dir), Num(req), Enc(file), Num(size)});
@@ -355,59 +362,65 @@ private:
                 [](QString u, uint req, bool ok, bool hasSize, qint64 size, QString reason) {
                     Event("FileTransferResponse", {Enc(u), Num(req), Num(ok), Num(hasSize), Num(size), Enc(reason)});
                 });
-        connect(pm, &PeerMessenger::QueueUploadRequested, this,
-                [](QString u, QString file) { Event("QueueUploadRequested", {Enc(u), Enc(file)}); });
+        connect(pm, &PeerMessenger::QueueUploadRequested, this, [](QString u, QString file) {
+            Event("QueueUploadRequested", {Enc(u), Enc(file)});
+        });
         connect(pm, &PeerMessenger::DownloadPlaceInLine, this, [](QString u, std::string file, int place) {
             Event("DownloadPlaceInLine", {Enc(u), Enc(file), Num(place)});
         });
-        connect(pm, &PeerMessenger::UploadFailed, this,
-                [](QString u, std::string file) { Event("UploadFailed", {Enc(u), Enc(file)}); });
+        connect(pm, &PeerMessenger::UploadFailed, this, [](QString u, std::string file) {
+            Event("UploadFailed", {Enc(u), Enc(file)});
+        });
         connect(pm, &PeerMessenger::UploadDenied, this, [](QString u, std::string file, QString reason) {
             Event("UploadDenied", {Enc(u), Enc(file), Enc(reason)});
         });
-        connect(pm, &PeerMessenger::UploadPlaceInLineRequested, this,
-                [](QString u, QString file) { Event("UploadPlaceInLineRequested", {Enc(u), Enc(file)}); });
+        connect(pm, &PeerMessenger::UploadPlaceInLineRequested, this, [](QString u, QString file) {
+            Event("UploadPlaceInLineRequested", {Enc(u), Enc(file)});
+        });
         connect(pm, &PeerMessenger::QueueDownloadRequested, this, [](QString u, std::string file, qint64 size) {
             Event("QueueDownloadRequested", {Enc(u), Enc(file), Num(size)});
         });
-        connect(pm, &PeerMessenger::UserShare, this,
-                [](QString u, FileInfoMap& share, AttributeTranslationTable&) {
-                    qint64 files = 0;
-                    QStringList list;
-                    for (const auto& folder : share)
-                    {
-                        const QString name = QString::fromStdString(folder.first);
-                        list << name + QLatin1Char('\\');
-                        for (const FileInfo& file : folder.second)
-                            list << name + QLatin1Char('\\') + QString::fromStdString(file.m_name) + QLatin1Char(':')
-                                        + QString::number(file.m_size);
-                        files += qint64(folder.second.size());
-                    }
-                    list.sort();
-                    Event("UserShare", {Enc(u), Num(qint64(share.size())), Num(files), Enc(list.join(QLatin1Char('|')))});
-                },
-                Qt::DirectConnection);
+        connect(
+            pm, &PeerMessenger::UserShare, this,
+            [](QString u, FileInfoMap& share, AttributeTranslationTable&) {
+                qint64 files = 0;
+                QStringList list;
+                for (const auto& folder : share)
+                {
+                    const QString name = QString::fromStdString(folder.first);
+                    list << name + QLatin1Char('\\');
+                    for (const FileInfo& file : folder.second)
+                        list << name + QLatin1Char('\\') + QString::fromStdString(file.m_name) + QLatin1Char(':')
+                                    + QString::number(file.m_size);
+                    files += qint64(folder.second.size());
+                }
+                list.sort();
+                Event("UserShare", {Enc(u), Num(qint64(share.size())), Num(files), Enc(list.join(QLatin1Char('|')))});
+            },
+            Qt::DirectConnection);
         connect(pm, &PeerMessenger::SharedFilesInFolderRequested, this, [](QString u, quint32 req, QString folder) {
             Event("SharedFilesInFolderRequested", {Enc(u), Num(req), Enc(folder)});
         });
         connect(pm, &PeerMessenger::UserInfoRequested, this, [](QString u) { Event("UserInfoRequested", {Enc(u)}); });
         connect(pm, &PeerMessenger::UserInfoReceived, this,
-                [](QString u, QString text, bool hasPicture, char* picture, int length, int uploadSlots, int queued, bool freeSlot) {
-                    Event("UserInfoReceived", {Enc(u), Enc(text), Num(hasPicture),
-                                               QByteArray(picture, length).toHex() + "-", Num(uploadSlots), Num(queued), Num(freeSlot)});
+                [](QString u, QString text, bool hasPicture, char* picture, int length, int uploadSlots, int queued,
+                   bool freeSlot) {
+                    Event("UserInfoReceived",
+                          {Enc(u), Enc(text), Num(hasPicture), QByteArray(picture, length).toHex() + "-",
+                           Num(uploadSlots), Num(queued), Num(freeSlot)});
                 });
         connect(pm, &PeerMessenger::SearchResults, this, [](ItemPtr results) {
             Event("SearchResults", {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()),
                                     Num(qint64(results.GetItems("search_result").size()))});
         });
-        connect(pm, &PeerMessenger::ConnectionToUserFailed, this,
-                [](QString u, QString type) { Event("ConnectionToUserFailed", {Enc(u), Enc(type)}); });
+        connect(pm, &PeerMessenger::ConnectionToUserFailed, this, [](QString u, QString type) {
+            Event("ConnectionToUserFailed", {Enc(u), Enc(type)});
+        });
         connect(pm, &PeerMessenger::DistributedConnectionEstablished, this, [](QString u, PeerConnection*) {
             Event("DistributedConnectionEstablished", {Enc(u)}); // the distributed network owns it
         });
-        connect(pm, &PeerMessenger::DistributedConnectionReceived, this, [](QString u, PeerConnection*) {
-            Event("DistributedConnectionReceived", {Enc(u)});
-        });
+        connect(pm, &PeerMessenger::DistributedConnectionReceived, this,
+                [](QString u, PeerConnection*) { Event("DistributedConnectionReceived", {Enc(u)}); });
         WireDistributed();
         if (m_full)
             WireEngines();
@@ -430,10 +443,12 @@ private:
                 Event("Result", {Enc(i_results["user"].AsString()), Enc(path), Num(result["file_size"].AsInt64())});
             }
         });
-        connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed, this,
-                [](QString i_search, bool i_sent) { Event("SearchProcessed", {Enc(i_search), Num(i_sent)}); });
+        connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed, this, [](QString i_search, bool i_sent) {
+            Event("SearchProcessed", {Enc(i_search), Num(i_sent)});
+        });
         connect(transferQueueManager, &TransferQueueManager::CompleteDownloadAdded, this, [](ItemPtr i_record) {
-            Event("Complete", {Enc(i_record["user"].AsString()), Enc(i_record["complete_download_filename"].AsString())});
+            Event("Complete",
+                  {Enc(i_record["user"].AsString()), Enc(i_record["complete_download_filename"].AsString())});
         });
     }
 
@@ -454,8 +469,8 @@ private:
                 files.append(result["search_result_file_folder"].AsString() + '\\'
                              + result["search_result_file_name"].AsString() + ':' + result["file_size"].AsString());
             files.sort();
-            Event("SearchResultFiles", {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()),
-                                        Enc(files.join('|'))});
+            Event("SearchResultFiles",
+                  {Enc(results["user"].AsString()), Enc(results["search_request"].AsString()), Enc(files.join('|'))});
         });
     }
 
@@ -641,7 +656,8 @@ private:
         {
             StopLagProbe();
             // Queued behind the probe's last events, so that they count.
-            QMetaObject::invokeMethod(this, [this] { Say("lag " + Num(m_worstLagNs / 1000)); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { Say("lag " + Num(m_worstLagNs / 1000)); }, Qt::QueuedConnection);
         }
         else if (command == "ping")
             Say("pong");
@@ -651,8 +667,7 @@ private:
             Say("error unknown command " + command);
     }
 
-    template <typename Arg>
-    bool RunEngineCommand(const QByteArray& i_command, const Arg& arg)
+    template<typename Arg> bool RunEngineCommand(const QByteArray& i_command, const Arg& arg)
     {
         if (i_command == "share")
         {
@@ -719,7 +734,8 @@ private:
         if (m_lagPoster.joinable())
             return;
         // Queued like the answer of a stop just before, so that it cannot wipe that answer.
-        QMetaObject::invokeMethod(this, [this] { m_worstLagNs = 0; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { m_worstLagNs = 0; }, Qt::QueuedConnection);
         m_lagPosting = true;
         m_lagPoster = std::thread([this] {
             while (m_lagPosting)
@@ -760,7 +776,7 @@ private:
     std::thread m_lagPoster;
     std::atomic<bool> m_lagPosting{false};
     QElapsedTimer m_lagClock; // never restarted: events still queued are measured against it
-    qint64 m_worstLagNs = 0; // GUI thread only
+    qint64 m_worstLagNs = 0;  // GUI thread only
 };
 } // namespace
 

@@ -41,17 +41,20 @@ private:
 inline QStringList DumpStore(Data* ip_data = d)
 {
     QStringList lines;
-    for (Type* type : ip_data->GetTypes()) {
-        for (const ItemPtr& item : type->GetItems()) {
+    for (Type* type : ip_data->GetTypes())
+    {
+        for (const ItemPtr& item : type->GetItems())
+        {
             const QString self = QString::fromStdString(type->GetName()) + QLatin1Char('=')
-                + QString::fromLatin1(QByteArray::fromStdString(item.AsStdString()).toHex());
+                                 + QString::fromLatin1(QByteArray::fromStdString(item.AsStdString()).toHex());
             lines << self;
-            for (Type* other : ip_data->GetTypes()) {
+            for (Type* other : ip_data->GetTypes())
+            {
                 if (!type->IsRelatedTo(other))
                     continue;
                 for (const ItemPtr& linked : item.GetItems(other->GetName().c_str()))
                     lines << self + QStringLiteral(" -> ") + QString::fromStdString(other->GetName()) + QLatin1Char('=')
-                            + QString::fromLatin1(QByteArray::fromStdString(linked.AsStdString()).toHex());
+                                 + QString::fromLatin1(QByteArray::fromStdString(linked.AsStdString()).toHex());
             }
         }
     }
@@ -70,11 +73,17 @@ public:
     void Removed(ItemPtr i_item)
     {
         log << QStringLiteral("removed ") + i_item.AsString() + QStringLiteral(" links=")
-                + QString::number(i_item.IsDisconnectedFromAll() ? 0 : 1);
+                   + QString::number(i_item.IsDisconnectedFromAll() ? 0 : 1);
         if (onRemoved)
             onRemoved(i_item);
     }
-    void Connected(ConnectionInfo& i_info) { log << QStringLiteral("+ ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString(); }
-    void Disconnected(ConnectionInfo i_info) { log << QStringLiteral("- ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString(); }
+    void Connected(ConnectionInfo& i_info)
+    {
+        log << QStringLiteral("+ ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString();
+    }
+    void Disconnected(ConnectionInfo i_info)
+    {
+        log << QStringLiteral("- ") + i_info.first.AsString() + QLatin1Char(' ') + i_info.second.AsString();
+    }
     void Path(ItemPtr i_root) { log << QStringLiteral("path ") + i_root.AsString(); }
 };

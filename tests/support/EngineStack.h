@@ -5,10 +5,10 @@
 // and deleted in the order it deletes them at exit. They reach each other through their global
 // pointers, as in the client. Callers link `transfers`, which brings every engine library.
 
+#include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
-#include "DNetManager.h"
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"

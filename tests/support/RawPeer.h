@@ -18,7 +18,8 @@ class RawPeer
 {
 public:
     explicit RawPeer(bool i_scrambled = false, QTcpSocket* ip_socket = nullptr)
-        : m_socket(ip_socket ? ip_socket : new QTcpSocket), m_codec(FrameCodec::Create(i_scrambled))
+        : m_socket(ip_socket ? ip_socket : new QTcpSocket)
+        , m_codec(FrameCodec::Create(i_scrambled))
     {
     }
 
@@ -30,10 +31,7 @@ public:
 
     QTcpSocket& Socket() { return *m_socket; }
 
-    static QByteArray String(const QByteArray& i_bytes)
-    {
-        return UInt32(quint32(i_bytes.size())) + i_bytes;
-    }
+    static QByteArray String(const QByteArray& i_bytes) { return UInt32(quint32(i_bytes.size())) + i_bytes; }
 
     static QByteArray UInt32(quint32 i_value)
     {

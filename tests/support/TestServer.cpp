@@ -76,8 +76,7 @@ void TestServer::SetRelatedSearches(const QString& i_query, const QList<QPair<QS
     m_related[i_query] = i_related;
 }
 
-void TestServer::QueuePrivateMessage(const QString& i_from, const QString& i_to, const QString& i_text,
-                                     quint32 i_time)
+void TestServer::QueuePrivateMessage(const QString& i_from, const QString& i_to, const QString& i_text, quint32 i_time)
 {
     StoredMessage message{m_nextMessageId++, i_time, i_from, i_to, i_text};
     m_messages.append(message);
@@ -440,9 +439,7 @@ void TestServer::Handle(Client* ip_client, quint32 i_code, const QByteArray& i_b
         Write(ip_client, SM_WATCH_USER, reply.Body());
         break;
     }
-    case SM_UNWATCH_USER:
-        ip_client->m_watching.remove(in.Str());
-        break;
+    case SM_UNWATCH_USER: ip_client->m_watching.remove(in.Str()); break;
     case SM_ROOM_CHAT:
     {
         const QString room = in.Str();
@@ -592,9 +589,7 @@ void TestServer::Handle(Client* ip_client, quint32 i_code, const QByteArray& i_b
         account.m_folders = in.U32();
         account.m_files = in.U32();
         break;
-    case SM_UPLOAD_SPEED:
-        account.m_averageSpeed = in.U32();
-        break;
+    case SM_UPLOAD_SPEED: account.m_averageSpeed = in.U32(); break;
     case SM_GET_USER_STATS:
     {
         const QString user = in.Str();
@@ -635,13 +630,20 @@ void TestServer::Handle(Client* ip_client, quint32 i_code, const QByteArray& i_b
         }
         Write(ip_client, SM_ROOM_LIST,
               WireWriter()
-                  .U32(publicCount).Append(publicNames.Body())
-                  .U32(publicCount).Append(publicCounts.Body())
-                  .U32(ownedCount).Append(ownedNames.Body())
-                  .U32(ownedCount).Append(ownedCounts.Body())
-                  .U32(memberCount).Append(memberNames.Body())
-                  .U32(memberCount).Append(memberCounts.Body())
-                  .U32(operatedCount).Append(operated.Body())
+                  .U32(publicCount)
+                  .Append(publicNames.Body())
+                  .U32(publicCount)
+                  .Append(publicCounts.Body())
+                  .U32(ownedCount)
+                  .Append(ownedNames.Body())
+                  .U32(ownedCount)
+                  .Append(ownedCounts.Body())
+                  .U32(memberCount)
+                  .Append(memberNames.Body())
+                  .U32(memberCount)
+                  .Append(memberCounts.Body())
+                  .U32(operatedCount)
+                  .Append(operated.Body())
                   .Body());
         break;
     }
@@ -656,9 +658,7 @@ void TestServer::Handle(Client* ip_client, quint32 i_code, const QByteArray& i_b
             Write(ip_client, SM_POSSIBLE_PARENTS, reply.Body());
         }
         break;
-    case SM_ACCEPT_CHILDREN:
-        account.m_acceptChildren = in.U8();
-        break;
+    case SM_ACCEPT_CHILDREN: account.m_acceptChildren = in.U8(); break;
     case SM_CHECK_PRIVILEGES:
         Write(ip_client, SM_CHECK_PRIVILEGES, WireWriter().U32(account.m_privilegeSeconds).Body());
         break;

@@ -28,7 +28,7 @@ public:
     struct Frame
     {
         int m_connection = 0;
-        QString m_user;       // empty before the connection logged in
+        QString m_user; // empty before the connection logged in
         quint32 m_code = 0;
         QByteArray m_body;
     };
@@ -36,7 +36,7 @@ public:
     struct Account
     {
         QString m_password;
-        quint32 m_status = 0;           // 0 offline, 1 away, 2 online
+        quint32 m_status = 0; // 0 offline, 1 away, 2 online
         quint32 m_averageSpeed = 0;
         quint64 m_uploads = 0;
         quint32 m_files = 0;
@@ -45,7 +45,7 @@ public:
         QString m_country = QStringLiteral("XX");
         quint32 m_privilegeSeconds = 0;
         bool m_privileged = false;
-        quint32 m_port = 0;              // from SetListenPort
+        quint32 m_port = 0; // from SetListenPort
         quint32 m_scrambledPort = 0;
         quint8 m_haveNoParent = 0;
         quint8 m_acceptChildren = 0;
@@ -53,10 +53,10 @@ public:
 
     struct Room
     {
-        QStringList m_present;          // in join order
+        QStringList m_present; // in join order
         bool m_private = false;
         QString m_owner;
-        QStringList m_members;          // private rooms; the owner is not listed
+        QStringList m_members; // private rooms; the owner is not listed
         QStringList m_operators;
     };
 
@@ -156,7 +156,7 @@ private:
 
     QTcpServer* mp_listener;
     QHash<int, Client*> m_clients;
-    QHash<QString, int> m_online;       // user -> connection
+    QHash<QString, int> m_online; // user -> connection
     QMap<QString, Account> m_accounts;
     QMap<QString, Room> m_rooms;
     QList<StoredMessage> m_messages;

@@ -3,7 +3,9 @@
 #include "TestServer.h"
 #include "Wire.h"
 
-TestTree::TestTree(TestServer* ip_server) : QObject(ip_server), mp_server(ip_server)
+TestTree::TestTree(TestServer* ip_server)
+    : QObject(ip_server)
+    , mp_server(ip_server)
 {
     connect(ip_server, &TestServer::FrameReceived, this,
             [this](int, QString i_user, quint32 i_code, QByteArray i_body) { OnFrame(i_user, i_code, i_body); });
@@ -32,9 +34,7 @@ void TestTree::OnFrame(QString i_user, quint32 i_code, const QByteArray& i_body)
         if (m_members[i_user].haveNoParent)
             OfferParents(i_user);
         break;
-    case SM_ACCEPT_CHILDREN:
-        m_members[i_user].acceptChildren = in.U8() != 0;
-        break;
+    case SM_ACCEPT_CHILDREN: m_members[i_user].acceptChildren = in.U8() != 0; break;
     case SM_FILE_SEARCH:
     {
         if (!m_embed)
@@ -47,8 +47,7 @@ void TestTree::OnFrame(QString i_user, quint32 i_code, const QByteArray& i_body)
             mp_server->SendEmbeddedSearch(root, i_user, token, query);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

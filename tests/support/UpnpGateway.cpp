@@ -152,7 +152,8 @@ bool UpnpGateway::Start(QString* o_error)
         return fail(QStringLiteral("cannot write the nft rules"));
     rulesFile.close();
     QString output;
-    if (!Run({QStringLiteral("netns"), QStringLiteral("exec"), gw, Find(QStringLiteral("nft")), QStringLiteral("-f"), rules},
+    if (!Run({QStringLiteral("netns"), QStringLiteral("exec"), gw, Find(QStringLiteral("nft")), QStringLiteral("-f"),
+              rules},
              &output))
         return fail(QStringLiteral("nft failed: %1").arg(output.trimmed()));
 
@@ -174,8 +175,8 @@ bool UpnpGateway::Start(QString* o_error)
                                     "upnp_nat_postrouting_chain=postrouting_miniupnpd\n"
                                     "allow 1024-65535 10.253.0.0/24 1024-65535\n"
                                     "deny 0-65535 0.0.0.0/0 0-65535\n")
-                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
-                          .toUtf8());
+                         .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
+                         .toUtf8());
     configFile.close();
 
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);

@@ -65,7 +65,10 @@ private:
 class WireReader
 {
 public:
-    explicit WireReader(const QByteArray& i_bytes) : m_bytes(i_bytes) {}
+    explicit WireReader(const QByteArray& i_bytes)
+        : m_bytes(i_bytes)
+    {
+    }
 
     quint8 U8() { return static_cast<quint8>(Take(1).at(0)); }
     quint16 U16() { return Le<quint16>(2); }

@@ -23,18 +23,21 @@
 
 struct Sent
 {
-    QString kind;   // "43", "60", "40", "41+", "41-", "50", "44", "46", "51", "F", "4", "chat", "track"
+    QString kind; // "43", "60", "40", "41+", "41-", "50", "44", "46", "51", "F", "4", "chat", "track"
     QString user;
-    QString file;   // path, or the chat text
+    QString file; // path, or the chat text
     QString reason;
-    qint64 number = 0;  // size, token or place
-    QByteArray bytes;   // the whole message for 46 and 51
+    qint64 number = 0; // size, token or place
+    QByteArray bytes;  // the whole message for 46 and 51
 };
 
 class RecordingOutbox : public TransferOutbox
 {
 public:
-    explicit RecordingOutbox(QList<Sent>* op_log) : mp_log(op_log) {}
+    explicit RecordingOutbox(QList<Sent>* op_log)
+        : mp_log(op_log)
+    {
+    }
 
     void QueueDownload(const QString& i_user, const std::string& i_file) override
     {
@@ -122,8 +125,8 @@ public:
     {
         if (i_testClock)
             EngineClock::SetNowForTest(1700000000000);
-        m_engines = std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::NoUpnp | EngineStack::Peers
-                                                  | EngineStack::Shares | EngineStack::Transfers);
+        m_engines = std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::NoUpnp
+                                                  | EngineStack::Peers | EngineStack::Shares | EngineStack::Transfers);
         engine = transferQueueManager;
         engine->SetOutbox(std::make_unique<RecordingOutbox>(&sent));
         SetSetting(QStringLiteral("download_folder"), dir.path() + QStringLiteral("/Downloads"));
@@ -142,7 +145,8 @@ public:
     QStringList ShareFiles(const QStringList& i_names, qint64 i_size = 10, bool i_public = true)
     {
         QStringList paths;
-        for (const QString& name : i_names) {
+        for (const QString& name : i_names)
+        {
             const QString path = root + QLatin1Char('/') + name;
             QDir().mkpath(QFileInfo(path).path());
             QFile file(path);
@@ -195,7 +199,8 @@ public:
     }
     static QString Status(const ItemPtr& i_entry)
     {
-        const char* type = i_entry.GetType()->GetName() == "upload_entry" ? "upload_entry_status" : "download_entry_status";
+        const char* type =
+            i_entry.GetType()->GetName() == "upload_entry" ? "upload_entry_status" : "download_entry_status";
         return i_entry[type].AsString();
     }
     static qint64 Order(const ItemPtr& i_entry) { return i_entry["effective_upload_order"].AsInt64(); }

@@ -18,7 +18,8 @@ inline std::pair<QTcpSocket*, QTcpSocket*> LoopbackPair()
         return {nullptr, nullptr};
     auto* client = new QTcpSocket;
     client->connectToHost(QHostAddress::LocalHost, server.serverPort());
-    if (!client->waitForConnected(5000) || !server.waitForNewConnection(5000)) {
+    if (!client->waitForConnected(5000) || !server.waitForNewConnection(5000))
+    {
         delete client;
         return {nullptr, nullptr};
     }
@@ -31,7 +32,8 @@ inline std::pair<QTcpSocket*, QTcpSocket*> LoopbackPair()
 inline QByteArray ReadExactly(QTcpSocket* ip_socket, qint64 i_length, int i_waitMs = 5000)
 {
     QByteArray data;
-    while (data.size() < i_length) {
+    while (data.size() < i_length)
+    {
         if (ip_socket->bytesAvailable() == 0 && !ip_socket->waitForReadyRead(i_waitMs))
             break;
         data += ip_socket->read(i_length - data.size());

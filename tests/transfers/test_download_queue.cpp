@@ -198,18 +198,28 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("level");
         QTest::addColumn<QString>("partial");
-        QTest::newRow("last component") << "music\\albums\\one" << "a.mp3" << 0 << "\\downloading\\one\\a.mp3";
-        QTest::newRow("one more level") << "music\\albums\\one" << "a.mp3" << 1 << "\\downloading\\albums\\one\\a.mp3";
-        QTest::newRow("deeper than the folder") << "albums\\one" << "a.mp3" << 5 << "\\downloading\\albums\\one\\a.mp3";
-        QTest::newRow("no folder") << "" << "a.mp3" << 0 << "\\downloading\\a.mp3";
-        QTest::newRow("climbing folder") << "..\\..\\.." << "a.mp3" << 9 << "\\downloading\\_\\_\\_\\a.mp3";
-        QTest::newRow("climbing file") << "music" << ".." << 0 << "\\downloading\\music\\_";
-        QTest::newRow("dot") << "music\\." << "." << 0 << "\\downloading\\_\\_";
-        QTest::newRow("slash inside") << "music/../../x" << "a" << 3 << "\\downloading\\music\\_\\_\\x\\a";
+        QTest::newRow("last component") << "music\\albums\\one"
+                                        << "a.mp3" << 0 << "\\downloading\\one\\a.mp3";
+        QTest::newRow("one more level") << "music\\albums\\one"
+                                        << "a.mp3" << 1 << "\\downloading\\albums\\one\\a.mp3";
+        QTest::newRow("deeper than the folder") << "albums\\one"
+                                                << "a.mp3" << 5 << "\\downloading\\albums\\one\\a.mp3";
+        QTest::newRow("no folder") << ""
+                                   << "a.mp3" << 0 << "\\downloading\\a.mp3";
+        QTest::newRow("climbing folder") << "..\\..\\.."
+                                         << "a.mp3" << 9 << "\\downloading\\_\\_\\_\\a.mp3";
+        QTest::newRow("climbing file") << "music"
+                                       << ".." << 0 << "\\downloading\\music\\_";
+        QTest::newRow("dot") << "music\\."
+                             << "." << 0 << "\\downloading\\_\\_";
+        QTest::newRow("slash inside") << "music/../../x"
+                                      << "a" << 3 << "\\downloading\\music\\_\\_\\x\\a";
         QTest::newRow("NUL") << QStringLiteral("mu") + QChar(0) + QStringLiteral("sic") << "a" << 0
                              << "\\downloading\\_\\a";
-        QTest::newRow("empty components") << "a\\\\b\\" << "c" << 4 << "\\downloading\\a\\b\\c";
-        QTest::newRow("odd but ordinary") << "...\\ x \\.hidden" << "..mp3" << 2 << "\\downloading\\...\\ x \\.hidden\\..mp3";
+        QTest::newRow("empty components") << "a\\\\b\\"
+                                          << "c" << 4 << "\\downloading\\a\\b\\c";
+        QTest::newRow("odd but ordinary") << "...\\ x \\.hidden"
+                                          << "..mp3" << 2 << "\\downloading\\...\\ x \\.hidden\\..mp3";
     }
     void targetPaths()
     {

@@ -79,15 +79,15 @@ class TestQueueRoad : public QObject
     bool Complete(HarnessProcess& i_client, const QString& i_user, const QString& i_name, qint64 i_size)
     {
         return i_client.Take("event Complete bob " + i_name.toUtf8(), nullptr, 30000)
-            && QFileInfo(Local(i_user + "-downloads/complete/pub/" + i_name)).size() == i_size;
+               && QFileInfo(Local(i_user + "-downloads/complete/pub/" + i_name)).size() == i_size;
     }
 
 private slots:
     void initTestCase()
     {
-        for (const auto& [path, size] : {std::pair{"pub/a.bin", BigSize}, std::pair{"pub/b.bin", SmallSize},
-                                         std::pair{"pub/c.bin", SmallSize}, std::pair{"pub/d.bin", SmallSize},
-                                         std::pair{"crew/x.bin", SmallSize}})
+        for (const auto& [path, size] :
+             {std::pair{"pub/a.bin", BigSize}, std::pair{"pub/b.bin", SmallSize}, std::pair{"pub/c.bin", SmallSize},
+              std::pair{"pub/d.bin", SmallSize}, std::pair{"crew/x.bin", SmallSize}})
         {
             QVERIFY(QDir().mkpath(QFileInfo(Local(path)).path()));
             QFile file(Local(path));
@@ -160,7 +160,7 @@ private slots:
 
         // A downloader's own transfer request is answered "Queued" and queued.
         const QByteArray request = RawPeer::UInt32(40) + RawPeer::UInt32(0) + RawPeer::UInt32(99)
-                                 + RawPeer::String(Remote("pub/d.bin").toUtf8());
+                                   + RawPeer::String(Remote("pub/d.bin").toUtf8());
         m_alice->Send({"send", "bob", QString::fromLatin1(request.toHex())});
         QVERIFY(m_alice->Take("event FileTransferResponse bob 99 0 0 0 Queued"));
         QCOMPARE(UploadStatus("alice", "pub/d.bin"), (QStringList{"queued", "3"}));

@@ -26,9 +26,14 @@ private:
                         const QString& i_name = QStringLiteral("song.mp3"))
     {
         ItemPtr entry = d->GetType("download_entry")->NewItem();
-        for (const auto& [type, value] : QList<QPair<const char*, QString>>{{"user", i_user}, {"file_name", i_name},
-                 {"remote_folder", i_folder}, {"file_size", QString::number(i_size)}, {"subfolder_save_level", "0"},
-                 {"remote_transfer_req", QString::number(i_token)}, {"download_entry_status", i_status}})
+        for (const auto& [type, value] :
+             QList<QPair<const char*, QString>>{{"user", i_user},
+                                                {"file_name", i_name},
+                                                {"remote_folder", i_folder},
+                                                {"file_size", QString::number(i_size)},
+                                                {"subfolder_save_level", "0"},
+                                                {"remote_transfer_req", QString::number(i_token)},
+                                                {"download_entry_status", i_status}})
             entry += Item(type, value);
         return entry;
     }
@@ -58,7 +63,8 @@ private:
             return -1;
         const qint64 offset = qFromLittleEndian<qint64>(offsetBytes.constData());
         ip_socket->write(i_content.mid(int(offset)));
-        while (ip_socket->bytesToWrite() > 0 && ip_socket->waitForBytesWritten(5000)) {
+        while (ip_socket->bytesToWrite() > 0 && ip_socket->waitForBytesWritten(5000))
+        {
         }
         return offset;
     }
@@ -87,8 +93,8 @@ private slots:
         QTest::newRow("resumed file") << qint64(300000) << qint64(123457) << song << song;
         QTest::newRow("partial file already whole") << qint64(20000) << qint64(20000) << song << song;
         QTest::newRow("empty file") << qint64(0) << qint64(0) << song << song;
-        QTest::newRow("name climbing out") << qint64(5000) << qint64(0) << QStringLiteral("../../out.mp3")
-                                           << QStringLiteral("_");
+        QTest::newRow("name climbing out")
+            << qint64(5000) << qint64(0) << QStringLiteral("../../out.mp3") << QStringLiteral("_");
     }
 
     void download_lands_in_the_complete_folder()
@@ -98,7 +104,8 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, landsAs);
         const QByteArray content = Pattern(size);
-        if (partial > 0) {
+        if (partial > 0)
+        {
             QVERIFY(QDir().mkpath(QFileInfo(Partial()).path()));
             QVERIFY(WriteFile(Partial(), content.left(int(partial))));
         }
@@ -242,7 +249,8 @@ private slots:
     void shutdown_stops_every_transfer_promptly()
     {
         std::vector<QTcpSocket*> peers;
-        for (uint token = 1; token <= 3; ++token) {
+        for (uint token = 1; token <= 3; ++token)
+        {
             NewDownload(QStringLiteral("user%1").arg(token), 1000000, token, "queued",
                         QStringLiteral("folder%1").arg(token));
             auto [uploaderEnd, downloaderEnd] = LoopbackPair();

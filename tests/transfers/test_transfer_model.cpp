@@ -71,13 +71,20 @@ private slots:
         QTest::addColumn<QString>("entryType");
         QTest::addColumn<QString>("attribute");
         QTest::addColumn<bool>("exclusive");
-        QTest::newRow("upload order") << "upload_entry" << "upload_order" << true;
-        QTest::newRow("download order") << "download_entry" << "download_order" << true;
-        QTest::newRow("download token") << "download_entry" << "transfer_req" << true;
-        QTest::newRow("upload token") << "upload_entry" << "transfer_req" << true;
-        QTest::newRow("effective order") << "upload_entry" << "effective_upload_order" << false;
-        QTest::newRow("download status") << "download_entry" << "download_entry_status" << false;
-        QTest::newRow("denial reason") << "upload_entry" << "denial_reason" << false;
+        QTest::newRow("upload order") << "upload_entry"
+                                      << "upload_order" << true;
+        QTest::newRow("download order") << "download_entry"
+                                        << "download_order" << true;
+        QTest::newRow("download token") << "download_entry"
+                                        << "transfer_req" << true;
+        QTest::newRow("upload token") << "upload_entry"
+                                      << "transfer_req" << true;
+        QTest::newRow("effective order") << "upload_entry"
+                                         << "effective_upload_order" << false;
+        QTest::newRow("download status") << "download_entry"
+                                         << "download_entry_status" << false;
+        QTest::newRow("denial reason") << "upload_entry"
+                                       << "denial_reason" << false;
     }
 
     // A token or order value belongs to one entry; a shared attribute to many.
@@ -119,8 +126,11 @@ private slots:
 
     void storedSettingsWin()
     {
-        const QList<QPair<QString, QString>> stored = {{"upload_slots", "3"}, {"transfer_req_counter", "912"},
-            {"transfer_order_counter", "57"}, {"download_folder", "/srv/in"}, {"max_queued_uploads_per_user", "12"}};
+        const QList<QPair<QString, QString>> stored = {{"upload_slots", "3"},
+                                                       {"transfer_req_counter", "912"},
+                                                       {"transfer_order_counter", "57"},
+                                                       {"download_folder", "/srv/in"},
+                                                       {"max_queued_uploads_per_user", "12"}};
         for (const auto& setting : stored)
             SetSetting(setting.first, setting.second);
         Restart();
@@ -133,14 +143,21 @@ private slots:
     void onlyDownloadsAndRecordsAreSaved()
     {
         using Values = QList<QPair<const char*, QString>>;
-        const Values downloadKept = {{"user", "alice"}, {"file_name", "a.mp3"}, {"remote_folder", "music\\album"},
-            {"file_size", "5000000000"}, {"download_folder", "/srv/in"}, {"download_order", "4"},
-            {"subfolder_save_level", "1"}};
-        const Values downloadDropped = {{"transfer_req", "99"}, {"place_in_line", "12"},
-            {"last_status_change_time", "Sun Dec 6 10:00:00 2026"}};
-        const Values recordKept = {{"user", "carol"}, {"complete_download_folder", "/srv/in/complete"},
-            {"complete_download_relative_folder", "album"}, {"complete_download_filename", "b.mp3"},
-            {"complete_download_file_size", "1234"}, {"complete_download_completion_time", "Sun Dec 6 11:00:00 2026"}};
+        const Values downloadKept = {{"user", "alice"},
+                                     {"file_name", "a.mp3"},
+                                     {"remote_folder", "music\\album"},
+                                     {"file_size", "5000000000"},
+                                     {"download_folder", "/srv/in"},
+                                     {"download_order", "4"},
+                                     {"subfolder_save_level", "1"}};
+        const Values downloadDropped = {
+            {"transfer_req", "99"}, {"place_in_line", "12"}, {"last_status_change_time", "Sun Dec 6 10:00:00 2026"}};
+        const Values recordKept = {{"user", "carol"},
+                                   {"complete_download_folder", "/srv/in/complete"},
+                                   {"complete_download_relative_folder", "album"},
+                                   {"complete_download_filename", "b.mp3"},
+                                   {"complete_download_file_size", "1234"},
+                                   {"complete_download_completion_time", "Sun Dec 6 11:00:00 2026"}};
         ItemPtr download = d->GetType("download_entry")->NewItem();
         for (const auto& [type, value] : downloadKept + downloadDropped)
             download += Item(type, value);
@@ -204,16 +221,26 @@ private slots:
         QTest::addColumn<QString>("statusType");
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("active");
-        QTest::newRow("downloading") << "download_entry_status" << "downloading" << true;
-        QTest::newRow("download queued") << "download_entry_status" << "queued" << false;
-        QTest::newRow("download complete") << "download_entry_status" << "complete" << false;
-        QTest::newRow("connecting") << "upload_entry_status" << "connecting" << true;
-        QTest::newRow("uploading") << "upload_entry_status" << "uploading" << true;
-        QTest::newRow("requesting") << "upload_entry_status" << "requesting" << true;
-        QTest::newRow("waiting for offset") << "upload_entry_status" << "waiting for offset" << true;
-        QTest::newRow("upload queued") << "upload_entry_status" << "queued" << false;
-        QTest::newRow("upload complete") << "upload_entry_status" << "complete" << false;
-        QTest::newRow("aborted") << "upload_entry_status" << "aborted" << false;
+        QTest::newRow("downloading") << "download_entry_status"
+                                     << "downloading" << true;
+        QTest::newRow("download queued") << "download_entry_status"
+                                         << "queued" << false;
+        QTest::newRow("download complete") << "download_entry_status"
+                                           << "complete" << false;
+        QTest::newRow("connecting") << "upload_entry_status"
+                                    << "connecting" << true;
+        QTest::newRow("uploading") << "upload_entry_status"
+                                   << "uploading" << true;
+        QTest::newRow("requesting") << "upload_entry_status"
+                                    << "requesting" << true;
+        QTest::newRow("waiting for offset") << "upload_entry_status"
+                                            << "waiting for offset" << true;
+        QTest::newRow("upload queued") << "upload_entry_status"
+                                       << "queued" << false;
+        QTest::newRow("upload complete") << "upload_entry_status"
+                                         << "complete" << false;
+        QTest::newRow("aborted") << "upload_entry_status"
+                                 << "aborted" << false;
     }
 
     void activeStatuses()

@@ -40,7 +40,7 @@ class TestTransferRoad : public QObject
         if (!o_client->Start({"full"}))
             return false;
         return o_client->LogIn(i_user, m_server->Port(), FreePortPair(), {{"download_folder", Downloads()}})
-            && m_server->WaitForFrames(2, 1, i_user);
+               && m_server->WaitForFrames(2, 1, i_user);
     }
 
     // Alice searches and downloads the one result; answers the remote path.
@@ -59,8 +59,7 @@ class TestTransferRoad : public QObject
     bool WaitForComplete()
     {
         QStringList fields;
-        return m_alice->Take("event Complete", &fields, 60000) &&
-               fields == (QStringList{"bob", "bigfile.bin"});
+        return m_alice->Take("event Complete", &fields, 60000) && fields == (QStringList{"bob", "bigfile.bin"});
     }
 
     QString CompletePath() const { return Downloads() + QStringLiteral("/complete/music/bigfile.bin"); }
@@ -72,7 +71,8 @@ private slots:
         QFile file(SharedFolder() + QStringLiteral("/bigfile.bin"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         QByteArray block(1024 * 1024, '\0');
-        for (qint64 written = 0, n = 0; written < FileSize; ++n) {
+        for (qint64 written = 0, n = 0; written < FileSize; ++n)
+        {
             for (int i = 0; i < block.size(); i += 8)
                 *reinterpret_cast<qint64*>(block.data() + i) = written + i + n;
             const qint64 length = qMin<qint64>(block.size(), FileSize - written);
@@ -114,10 +114,13 @@ private slots:
     void downloads_a_found_file()
     {
         QFETCH(QString, way);
-        if (way == QLatin1String("relayed")) {
+        if (way == QLatin1String("relayed"))
+        {
             // Bob cannot be reached directly: the server gives a port nobody listens on.
             m_server->MakeUnreachable(QStringLiteral("bob"));
-        } else if (way == QLatin1String("scrambled")) {
+        }
+        else if (way == QLatin1String("scrambled"))
+        {
             m_alice->Send({"scrambled", "1"});
             m_bob->Send({"scrambled", "1"});
         }

@@ -96,12 +96,13 @@ private slots:
         QTest::addColumn<qint64>("offset");
         QTest::addColumn<QString>("reason");
         // What a downloader with no entry for the token does: it closes.
-        QTest::newRow("closed before the offset") << true << qint64(0)
-                                                  << "Waiting for initialization data to read failed. Error string: ";
+        QTest::newRow("closed before the offset")
+            << true << qint64(0) << "Waiting for initialization data to read failed. Error string: ";
         const QString seek = QStringLiteral("Won't seek to offset %1 in file of size 1000");
         QTest::newRow("negative") << false << qint64(-1) << seek.arg(-1);
         QTest::newRow("past the end") << false << qint64(1001) << seek.arg(1001);
-        QTest::newRow("huge") << false << std::numeric_limits<qint64>::max() << seek.arg(std::numeric_limits<qint64>::max());
+        QTest::newRow("huge") << false << std::numeric_limits<qint64>::max()
+                              << seek.arg(std::numeric_limits<qint64>::max());
     }
 
     void uploader_fails_without_a_good_offset()
@@ -162,7 +163,8 @@ private slots:
 
         uploaderEnd->write(content);
         uploaderEnd->flush();
-        while (uploaderEnd->bytesToWrite() > 0 && uploaderEnd->waitForBytesWritten(5000)) {
+        while (uploaderEnd->bytesToWrite() > 0 && uploaderEnd->waitForBytesWritten(5000))
+        {
         }
         if (!complete)
             uploaderEnd->close();
@@ -212,22 +214,26 @@ private slots:
             thread = std::make_unique<UploadThread>(ourEnd, &file, 1);
         else
             thread = std::make_unique<DownloadThread>(ourEnd, &target, size, 0);
-        QSignalSpy progress(thread.get(), uploading ? SIGNAL(UploadProgress(qint64,int)) : SIGNAL(DownloadProgress(qint64,int)));
+        QSignalSpy progress(thread.get(),
+                            uploading ? SIGNAL(UploadProgress(qint64, int)) : SIGNAL(DownloadProgress(qint64, int)));
         QSignalSpy errors(thread.get(), uploading ? SIGNAL(UploadError(QString)) : SIGNAL(DownloadError(QString)));
         QSignalSpy complete(thread.get(), uploading ? SIGNAL(UploadComplete()) : SIGNAL(DownloadComplete()));
         thread->start();
 
         QTimer trickle;
-        if (peer == QLatin1String("download trickle")) {
+        if (peer == QLatin1String("download trickle"))
+        {
             connect(&trickle, &QTimer::timeout, peerEnd, [peerEnd] { peerEnd->write("x", 1); });
             trickle.start(20);
         }
-        if (uploading && peer != QLatin1String("upload silent")) {
+        if (uploading && peer != QLatin1String("upload silent"))
+        {
             QCOMPARE(ReadExactly(peerEnd, 4).size(), 4);
             peerEnd->write(LittleEndian64(0));
             peerEnd->flush();
             QTRY_VERIFY_WITH_TIMEOUT(progress.count() > 0, 5000);
-            if (peer == QLatin1String("upload open")) {
+            if (peer == QLatin1String("upload open"))
+            {
                 QCOMPARE(ReadExactly(peerEnd, size).size(), int(size));
                 QTRY_COMPARE(progress.last().at(0).toLongLong(), size);
             }
@@ -242,9 +248,12 @@ private slots:
         const qint64 took = stopping.elapsed();
         QVERIFY2(took < 2000, qPrintable(QString::number(took)));
         QCoreApplication::processEvents();
-        if (peer == QLatin1String("upload open")) {
+        if (peer == QLatin1String("upload open"))
+        {
             QCOMPARE(complete.count(), 1); // everything was sent; only the courtesy wait was cut
-        } else {
+        }
+        else
+        {
             QCOMPARE(errors.count(), 1);
             QCOMPARE(errors.first().at(0).toString(), QStringLiteral("Exit requested."));
         }

@@ -21,14 +21,18 @@ private:
     {
         f->engine->OnQueueUploadRequested(i_user, F::Remote(i_local));
     }
-    static ItemPtr Entry(const QString& i_user, const QString& i_local) { return F::Upload(i_user, F::Remote(i_local)); }
+    static ItemPtr Entry(const QString& i_user, const QString& i_local)
+    {
+        return F::Upload(i_user, F::Remote(i_local));
+    }
 
     // Four huge files a to d shared; ann, ben and cid online, each asking for its own of a, b, c.
     QStringList QueueOneFileEach()
     {
         const QStringList paths = f->ShareFiles({"a.iso", "b.iso", "c.iso", "d.iso"}, Q_INT64_C(5000000000));
         const QStringList users = {"ann", "ben", "cid"};
-        for (int n = 0; n < 3; ++n) {
+        for (int n = 0; n < 3; ++n)
+        {
             F::SetOnline(users[n], true);
             Ask(users[n], paths[n]);
         }
@@ -208,7 +212,8 @@ private slots:
         Ask("dan", paths[3]);
         QCOMPARE(f->Take("40").size(), 0);
         const QStringList users = {"ann", "ben", "cid"};
-        for (int n = 0; n < 3; ++n) {
+        for (int n = 0; n < 3; ++n)
+        {
             f->engine->SetUploadEntryStatus(Entry(users[n], paths[n]), "complete");
             f->engine->StartNewUploads();
             QCOMPARE(f->Take("40").size(), n == 2 ? 1 : 0);

@@ -25,7 +25,10 @@ private:
         return entry;
     }
 
-    struct FakeTime { qint64 ns = 0, slept = 0; };
+    struct FakeTime
+    {
+        qint64 ns = 0, slept = 0;
+    };
 
     static UploadSpeedLimiter Limiter(FakeTime& io_time)
     {
@@ -68,13 +71,20 @@ private slots:
         QTest::addColumn<int>("share");
         QTest::addColumn<bool>("budgetReset");
 
-        QTest::newRow("100 over three") << "100" << "yes" << 3 << 100 << 33 << true;
-        QTest::newRow("2 over three") << "2" << "yes" << 3 << 2 << 1 << true;
-        QTest::newRow("50 with none running") << "50" << "yes" << 0 << 50 << 50 << true;
-        QTest::newRow("switched off") << "500" << "no" << 1 << 0 << 0 << false;
-        QTest::newRow("zero") << "0" << "yes" << 1 << 0 << 0 << false;
-        QTest::newRow("not a number") << "fast" << "yes" << 1 << 0 << 0 << false;
-        QTest::newRow("very high") << "99999" << "yes" << 1 << 99999 << 99999 << true;
+        QTest::newRow("100 over three") << "100"
+                                        << "yes" << 3 << 100 << 33 << true;
+        QTest::newRow("2 over three") << "2"
+                                      << "yes" << 3 << 2 << 1 << true;
+        QTest::newRow("50 with none running") << "50"
+                                              << "yes" << 0 << 50 << 50 << true;
+        QTest::newRow("switched off") << "500"
+                                      << "no" << 1 << 0 << 0 << false;
+        QTest::newRow("zero") << "0"
+                              << "yes" << 1 << 0 << 0 << false;
+        QTest::newRow("not a number") << "fast"
+                                      << "yes" << 1 << 0 << 0 << false;
+        QTest::newRow("very high") << "99999"
+                                   << "yes" << 1 << 99999 << 99999 << true;
     }
 
     void shares_the_total_among_running_uploads()
@@ -90,7 +100,8 @@ private slots:
         NewUpload(QStringLiteral("queued"));
         NewUpload(QStringLiteral("complete"));
         std::vector<ItemPtr> active;
-        for (int i = 0; i < running; ++i) {
+        for (int i = 0; i < running; ++i)
+        {
             active.push_back(NewUpload(i % 2 ? QStringLiteral("requesting") : QStringLiteral("uploading")));
             NewTransferCell<TimeCell>(active.back(), "last_speed_measurement_time", 5);
             NewTransferCell<CounterCell>(active.back(), "bytes_since_last_receipt", 1234);
@@ -104,7 +115,8 @@ private slots:
         QCOMPARE(f->engine->GetUploadSpeed(), total);
         QCOMPARE(f->engine->PerUploadSpeedLimit(), share);
         QCOMPARE(f->engine->UploadBudget(), budgetReset ? 0 : 777);
-        for (const ItemPtr& entry : active) {
+        for (const ItemPtr& entry : active)
+        {
             QCOMPARE(TransferCell<TimeCell>(entry, "last_speed_measurement_time")->load() != 5, budgetReset);
             QCOMPARE(TransferCell<CounterCell>(entry, "bytes_since_last_receipt")->load() == 0, budgetReset);
         }
@@ -119,13 +131,14 @@ private slots:
         limiter.ChunkDone();
 
         QVERIFY(limiter.Step(changed));
-        QCOMPARE(time.slept, qint64(81));                      // 8192 bytes at 100 bytes per ms
+        QCOMPARE(time.slept, qint64(81));                 // 8192 bytes at 100 bytes per ms
         QCOMPARE(f->engine->UploadBudget(), qint64(102)); // 100 KB/s allow 8294 bytes in 81 ms
 
         // Steady state: the budget comes back at the next step, and the limit holds exactly.
         qint64 sent = 8192;
         const qint64 start = time.ns;
-        for (int i = 0; i < 1000; ++i) {
+        for (int i = 0; i < 1000; ++i)
+        {
             limiter.Sent(8192);
             sent += 8192;
             time.ns += 300000; // sending takes a little time too
@@ -204,7 +217,8 @@ private slots:
         std::vector<std::unique_ptr<DownloadThread>> downs;
         std::vector<QTcpSocket*> sockets;
         int done = 0;
-        for (int i = 0; i < uploads; ++i) {
+        for (int i = 0; i < uploads; ++i)
+        {
             files.push_back(std::make_unique<QFile>(dir.filePath("shared")));
             QVERIFY(files.back()->open(QIODevice::ReadOnly));
             files.push_back(std::make_unique<QFile>(dir.filePath(QStringLiteral("copy%1").arg(i))));
