@@ -2,7 +2,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
-PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zlib1g-dev libminiupnpc-dev lame espeak-ng iproute2 nftables miniupnpd clang-format
+PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zlib1g-dev libminiupnpc-dev lame espeak-ng iproute2 nftables miniupnpd clang-format xvfb xauth
 WERROR     := $(if $(CI),ON,OFF)
 SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 
