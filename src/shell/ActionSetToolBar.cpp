@@ -1,37 +1,447 @@
+// The context tool bar: its sets, widgets and keys are items of the data model, never saved.
 #include "ActionSetToolBar.h"
 
+#include "MainWindow.h"
+#include "Server.h"
+#include "WebPages.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTreeWidget>
+
 ActionSetToolBar* actionBar = nullptr;
+
+namespace
+{
+Type* T(const char* i_name)
+{
+    return d->GetType(i_name);
+}
+
+Value Address(const QObject* ip_object)
+{
+    return Value(ip_object);
+}
+
+// A setting, or "" while the settings are not declared yet.
+QString ReadSetting(const QString& i_key)
+{
+    return d && d->HasType("global") ? GetSetting(i_key) : QString();
+}
+
+// Gives the key its value; the value it had goes when nothing else holds it.
+void SetActiveKey(const QString& i_key, const QString& i_value)
+{
+    ItemPtr key = T("active_action_key")->GetItem(i_key);
+    ItemPtr old = key["active_action_value"];
+    key += T("active_action_value")->GetItem(i_value);
+    if (old && old.IsDisconnectedFromAll())
+        old.Remove();
+}
+
+QString StatusIcon(bool i_available)
+{
+    return i_available ? QStringLiteral(":/icons/online_icon") : QStringLiteral(":/icons/away_icon");
+}
+
+QString StatusText(bool i_available)
+{
+    return i_available ? QStringLiteral("Available") : QStringLiteral("Away");
+}
+} // namespace
 
 ActionSetToolBar::ActionSetToolBar(QWidget* ip_parent)
     : QToolBar(ip_parent)
 {
     actionBar = this;
+    connect(qApp, &QApplication::focusChanged, this, &ActionSetToolBar::OnApplicationFocusChanged);
+    DeclareTypes();
+    AddSupportVeltraneButton();
 }
 
-ActionSetToolBar::~ActionSetToolBar() = default;
+ActionSetToolBar::~ActionSetToolBar()
+{
+    // Focus moves while the windows are torn down must not reach a half-destroyed bar.
+    disconnect(qApp, nullptr, this, nullptr);
+    if (actionBar == this)
+        actionBar = nullptr;
+}
+
+void ActionSetToolBar::DeclareTypes()
+{
+    // The main window's form builds the bar before the store exists; Init declares them then.
+    if (!d || d->HasType("toolbar_action_set"))
+        return;
+    const struct
+    {
+        const char* name;
+        Primacy primacy;
+        bool isNull;
+    } types[] = {{"toolbar_action_set", Primary, false},
+                 {"toolbar_action", Primary, true},
+                 {"toolbar_action_id", Primary, false},
+                 {"toolbar_action_order", Tertiary, false},
+                 {"toolbar_action_widget", Primary, false},
+                 {"action_key_value_pair", Primary, true},
+                 {"action_key", Secondary, false},
+                 {"action_value", Tertiary, false},
+                 {"action_key_column_pair", Primary, true},
+                 {"action_column", Tertiary, false},
+                 {"active_action_key", Primary, false},
+                 {"active_action_value", Tertiary, false},
+                 {"widget_action_text", Tertiary, false},
+                 {"widget_action_hidden", Tertiary, true},
+                 {"toolbar_action_object", Secondary, false},
+                 {"toolbar_action_icon", Tertiary, false},
+                 {"toolbar_action_text", Tertiary, false},
+                 {"needs_list_selection", Tertiary, true}};
+    for (const auto& type : types)
+        d->NewType(type.name, type.primacy, type.isNull, true);
+
+    // Each row: A, B, how many B one A holds, how many A one B holds.
+    const struct
+    {
+        const char* a;
+        const char* b;
+        OneOrMany bPerA;
+        OneOrMany aPerB;
+    } relations[] = {{"toolbar_action_set", "toolbar_action", Many, One},
+                     {"toolbar_action", "toolbar_action_id", One, Many},
+                     {"toolbar_action", "toolbar_action_order", One, Many},
+                     {"toolbar_action", "toolbar_action_icon", One, Many},
+                     {"toolbar_action", "toolbar_action_text", One, Many},
+                     {"toolbar_action", "needs_list_selection", One, Many},
+                     {"toolbar_action_set", "toolbar_action_widget", Many, One},
+                     {"action_key_value_pair", "toolbar_action_widget", One, Many},
+                     {"action_key_value_pair", "action_key", One, Many},
+                     {"action_key_value_pair", "action_value", One, Many},
+                     {"action_key_column_pair", "toolbar_action_widget", One, Many},
+                     {"action_key_column_pair", "action_key", One, Many},
+                     {"action_key_column_pair", "action_column", One, Many},
+                     {"active_action_key", "active_action_value", One, Many},
+                     {"widget_action_text", "toolbar_action_widget", Many, Many},
+                     {"widget_action_text", "toolbar_action_id", Many, Many},
+                     {"widget_action_hidden", "toolbar_action_widget", One, Many},
+                     {"widget_action_hidden", "toolbar_action_id", One, Many},
+                     {"toolbar_action", "toolbar_action_object", One, One}};
+    for (const auto& relation : relations)
+        T(relation.a)->RelateToType(T(relation.b), relation.aPerB, relation.bPerA, false);
+}
 
 void ActionSetToolBar::Init()
 {
+    DeclareTypes();
+    if (gp_server)
+        connect(gp_server, &Server::ReceivedOwnPrivilegesStatus, this,
+                &ActionSetToolBar::OnReceivedOwnPrivilegesStatus);
     m_initialised = true;
 }
 
 void ActionSetToolBar::AddSetAction(const QString& i_set, const QString& i_id, const QString& i_text,
                                     const QString& i_icon, bool i_needsListSelection)
 {
-    m_sets[i_set].append(SetAction{i_id, i_text, i_icon, i_needsListSelection});
+    ItemPtr action = T("toolbar_action")->NewItem();
+    T("toolbar_action_set")->GetItem(i_set) += action;
+    action += T("toolbar_action_id")->GetItem(i_id);
+    action += T("toolbar_action_icon")->GetItem(i_icon);
+    action += T("toolbar_action_text")->GetItem(i_text);
+    action += T("toolbar_action_order")->GetItem(Value(static_cast<unsigned long long>(m_actionOrder++)));
+    if (i_needsListSelection)
+        action += T("needs_list_selection")->GetGlobalNullItem();
 }
 
 void ActionSetToolBar::RegisterWidget(QWidget* ip_widget, const QString& i_set)
 {
-    m_widgetSets.insert(ip_widget, i_set);
-    connect(ip_widget, &QObject::destroyed, this, [this, ip_widget] { m_widgetSets.remove(ip_widget); });
+    T("toolbar_action_set")->GetItem(i_set) += T("toolbar_action_widget")->GetItem(Address(ip_widget));
+    connect(ip_widget, &QObject::destroyed, this, &ActionSetToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
 }
 
-void ActionSetToolBar::AddWidgetColumnKey(QWidget*, const QString&, int) {}
+void ActionSetToolBar::AddWidgetKey(QWidget* ip_widget, const QString& i_key, const QString& i_value)
+{
+    const ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget));
+    if (!widget)
+        return;
+    ItemPtr pair = T("action_key_value_pair")->NewItem();
+    pair += widget;
+    pair += T("action_key")->GetItem(i_key);
+    pair += T("action_value")->GetItem(i_value);
+}
+
+void ActionSetToolBar::AddWidgetColumnKey(QWidget* ip_widget, const QString& i_key, int i_column)
+{
+    const ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget));
+    if (!widget)
+        return;
+    ItemPtr pair = T("action_key_column_pair")->NewItem();
+    pair += widget;
+    pair += T("action_key")->GetItem(i_key);
+    pair += T("action_column")->GetItem(Value(i_column));
+}
 
 QString ActionSetToolBar::GetKey(const QString& i_key) const
 {
-    return m_keys.value(i_key);
+    return T("active_action_key")->HasItem(i_key)["active_action_value"].AsString();
 }
 
-void ActionSetToolBar::SetWidgetActionText(QWidget*, const QString&, const QString&) {}
+QList<QAction*> ActionSetToolBar::ShownActions(const ItemPtr& i_id) const
+{
+    QList<QAction*> shown;
+    for (const ItemPtr& object : T("toolbar_action_object")->GetItems())
+        if (object["toolbar_action"]["toolbar_action_id"] == i_id)
+            shown.append(object.AsPointer<QAction>());
+    return shown;
+}
+
+void ActionSetToolBar::SetWidgetActionText(QWidget* ip_widget, const QString& i_id, const QString& i_text)
+{
+    if (g_showIsOver)
+        return;
+    ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget));
+    const ItemPtr id = T("toolbar_action_id")->HasItem(i_id);
+    if (!widget || !id)
+        return;
+    ItemPtr old = d->GetItem(widget, id, "widget_action_text");
+    ItemPtr text = T("widget_action_text")->GetItem(i_text);
+    if (old != text)
+    {
+        widget -= old;
+        text += widget;
+        text += id;
+        // A text no widget shows any more is of no use; counts in titles would pile up.
+        if (old && !old.IsConnected("toolbar_action_widget"))
+            old.Remove();
+    }
+    if (ip_widget == mp_currentWidget)
+        for (QAction* action : ShownActions(id))
+            action->setText(i_text);
+}
+
+void ActionSetToolBar::SetWidgetActionHidden(QWidget* ip_widget, const QString& i_id, bool i_hidden)
+{
+    const ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget));
+    const ItemPtr id = T("toolbar_action_id")->HasItem(i_id);
+    if (!widget || !id)
+        return;
+    ItemPtr marker = d->GetItem(widget, id, "widget_action_hidden");
+    if (marker)
+    {
+        // Unhiding leaves a button now on the bar as it is until the next rebuild.
+        if (!i_hidden)
+            marker.Remove();
+        return;
+    }
+    if (i_hidden)
+    {
+        marker = T("widget_action_hidden")->NewItem();
+        marker += widget;
+        marker += id;
+    }
+    if (ip_widget == mp_currentWidget)
+        for (QAction* action : ShownActions(id))
+            action->setVisible(!i_hidden);
+}
+
+void ActionSetToolBar::Clear()
+{
+    m_currentSet.clear();
+    ClearAndDeleteActions();
+}
+
+void ActionSetToolBar::ClearAndDeleteActions()
+{
+    for (QAction* action : actions())
+    {
+        removeAction(action);
+        action->deleteLater();
+    }
+    // No item may name an action that is going, or a text change would reach a deleted one.
+    for (ItemPtr object : T("toolbar_action_object")->GetItems())
+        object.Remove();
+
+    const bool available = ReadSetting(QStringLiteral("availability_status")) == QLatin1String("available");
+    mp_statusButton = new QPushButton(QIcon(StatusIcon(available)), StatusText(available), this);
+    mp_statusButton->setObjectName(QStringLiteral("statusButton"));
+    // A button that took the focus would clear the set it is shown with.
+    mp_statusButton->setFocusPolicy(Qt::NoFocus);
+    addWidget(mp_statusButton);
+    addWidget(new QLabel(QStringLiteral(" "), this));
+    connect(mp_statusButton, &QPushButton::clicked, this, &ActionSetToolBar::OnStatusButtonClicked);
+}
+
+void ActionSetToolBar::AddSupportVeltraneButton()
+{
+    addAction(QString());
+    auto* spacer = new QWidget(this);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    addWidget(spacer);
+    const qint64 seconds = ReadSetting(QStringLiteral("privileges_time_left")).toLongLong();
+    mp_supportButton = new QPushButton(SupportText(seconds), this);
+    mp_supportButton->setObjectName(QStringLiteral("supportButton"));
+    mp_supportButton->setFocusPolicy(Qt::NoFocus);
+    addWidget(mp_supportButton);
+    connect(mp_supportButton, &QPushButton::clicked, this, &ActionSetToolBar::OnSupportVeltraneButtonClicked);
+}
+
+QString ActionSetToolBar::SupportText(qint64 i_seconds)
+{
+    if (i_seconds < 1)
+        return QStringLiteral("Support Veltrane!");
+    // To the nearest whole day, half a day rounding up.
+    return QStringLiteral("%1 Days Left").arg((i_seconds + 43200) / 86400);
+}
+
+void ActionSetToolBar::ChangeSet(QWidget* ip_widget, const QString& i_set)
+{
+    if (i_set == m_currentSet && ip_widget == mp_currentWidget)
+        return;
+    m_currentSet = i_set;
+    mp_currentWidget = ip_widget;
+    ClearAndDeleteActions();
+
+    const ItemPtr widget = m_currentWidgetItem;
+    const ItemSet actions = T("toolbar_action_set")->GetItem(i_set).GetItems("toolbar_action");
+    for (ItemPtr action : actions.SortNumericBy("toolbar_action_order", true))
+    {
+        const ItemPtr id = action["toolbar_action_id"];
+        const ItemPtr ownText = d->GetItem(widget, id, "widget_action_text");
+        QAction* shown = addAction(QIcon(action["toolbar_action_icon"].AsString()),
+                                   ownText ? ownText.AsString() : action["toolbar_action_text"].AsString());
+        if (d->GetItem(widget, id, "widget_action_hidden"))
+            shown->setVisible(false);
+        connect(shown, &QAction::triggered, this, &ActionSetToolBar::OnActionTriggered);
+        action += T("toolbar_action_object")->GetItem(Address(shown));
+    }
+    AddSupportVeltraneButton();
+}
+
+void ActionSetToolBar::OnApplicationFocusChanged(QWidget*, QWidget* ip_widget)
+{
+    if (!m_initialised || g_showIsOver || m_inFocusChange || !ip_widget)
+        return;
+    m_inFocusChange = true;
+
+    // A tab widget, or its tab bar, stands for its current page.
+    QWidget* focused = ip_widget;
+    for (;;)
+    {
+        auto* tabs = qobject_cast<QTabWidget*>(focused);
+        if (!tabs && qobject_cast<QTabBar*>(focused))
+            tabs = qobject_cast<QTabWidget*>(focused->parentWidget());
+        if (!tabs || !tabs->currentWidget() || tabs->currentWidget() == focused)
+            break;
+        focused = tabs->currentWidget();
+    }
+
+    // Up to the nearest registered widget, noting the first list met on the way.
+    mp_currentTree = nullptr;
+    ItemPtr registered;
+    QWidget* widget = focused;
+    for (; widget; widget = widget->parentWidget())
+    {
+        registered = T("toolbar_action_widget")->HasItem(Address(widget));
+        if (!mp_currentTree)
+            mp_currentTree = qobject_cast<QTreeWidget*>(widget);
+        if (registered)
+            break;
+    }
+    if (!registered)
+    {
+        Clear();
+        AddSupportVeltraneButton();
+        m_inFocusChange = false;
+        return;
+    }
+
+    m_currentWidgetItem = registered;
+    ChangeSet(widget, registered["toolbar_action_set"].AsString());
+    for (const ItemPtr& pair : registered.GetItems("action_key_value_pair"))
+        SetActiveKey(pair["action_key"].AsString(), pair["action_value"].AsString());
+    m_inFocusChange = false;
+}
+
+void ActionSetToolBar::OnActionTriggered(bool)
+{
+    if (g_showIsOver)
+        return;
+    const ItemPtr action = T("toolbar_action_object")->HasItem(Address(sender()))["toolbar_action"];
+    if (!action)
+        return;
+    if (mp_currentTree)
+    {
+        // The first row as the tree reports its selection, which need not be the display order.
+        const QList<QTreeWidgetItem*> selected = mp_currentTree->selectedItems();
+        if (selected.isEmpty())
+        {
+            if (action.IsConnected("needs_list_selection"))
+                return;
+        }
+        else
+        {
+            for (const ItemPtr& pair : m_currentWidgetItem.GetItems("action_key_column_pair"))
+                SetActiveKey(pair["action_key"].AsString(), selected.first()->text(pair["action_column"].AsInt()));
+        }
+    }
+    emit ActionTriggered(mp_currentWidget, action["toolbar_action_id"].AsString());
+}
+
+void ActionSetToolBar::Forget(ItemPtr i_widget)
+{
+    i_widget.GetItems("action_key_value_pair").Remove();
+    i_widget.GetItems("action_key_column_pair").Remove();
+    i_widget.GetItems("widget_action_hidden").Remove();
+    const ItemSet texts = i_widget.GetItems("widget_action_text");
+    i_widget.Remove();
+    for (ItemPtr text : texts)
+        if (!text.IsConnected("toolbar_action_widget"))
+            text.Remove();
+}
+
+void ActionSetToolBar::OnWidgetDestroyed(QObject* ip_widget)
+{
+    if (g_showIsOver)
+        return;
+    // A widget made later at the same address must not find this one's keys, texts or marks.
+    if (const ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget)))
+        Forget(widget);
+    if (ip_widget == mp_currentWidget)
+    {
+        mp_currentWidget = nullptr;
+        m_currentWidgetItem = ItemPtr();
+        Clear();
+        AddSupportVeltraneButton();
+    }
+}
+
+void ActionSetToolBar::OnSupportVeltraneButtonClicked()
+{
+    QDesktopServices::openUrl(PrivilegesPage(ReadSetting(QStringLiteral("username"))));
+}
+
+void ActionSetToolBar::OnReceivedOwnPrivilegesStatus(int i_seconds)
+{
+    if (mp_supportButton)
+        mp_supportButton->setText(SupportText(i_seconds));
+}
+
+void ActionSetToolBar::OnStatusButtonClicked()
+{
+    if (!gp_server)
+        return;
+    const bool available = ReadSetting(QStringLiteral("availability_status")) != QLatin1String("available");
+    gp_server->SetAvailabilityStatus(available);
+    if (mp_statusButton)
+    {
+        mp_statusButton->setIcon(QIcon(StatusIcon(available)));
+        mp_statusButton->setText(StatusText(available));
+    }
+    if (!gp_server->IsConnected())
+        return;
+    if (available)
+        SetApplicationIcon(StatusIcon(true));
+    else if (IsSettingOn(QStringLiteral("show_away_status_in_application_icon")))
+        SetApplicationIcon(StatusIcon(false));
+}

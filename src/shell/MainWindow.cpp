@@ -276,4 +276,6 @@ MainWindow::~MainWindow()
     qApp->disconnect(this);
     for (QObject* child : findChildren<QObject*>())
         child->disconnect(this);
+    if (mainWindow == this)
+        mainWindow = nullptr;
 }

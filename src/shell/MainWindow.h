@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QPalette>
+#include <QStringList>
 #include <QSystemTrayIcon>
 
 #include <ctime>
@@ -50,9 +51,21 @@ public:
     SizeProxy* GetSizeProxy() { return &sizeProxy; }
     QSystemTrayIcon* TrayIcon() { return &trayIcon; }
 
+    // The icon of the application, this window and the tray, from a resource path.
     void SetApplicationIcon(const QString& i_icon);
+    // The icon for the present state: offline, away (when so chosen) or online.
     void ResetApplicationIcon();
+    // A tray balloon, where the desktop has a tray.
     void PopupAlert(const QString& i_text);
+
+    // What the three calls above did, for tests: the offscreen platform has no tray to show it.
+    struct CallRecorder
+    {
+        QStringList icons;
+        QStringList alerts;
+    };
+    // Not owned; null stops recording.
+    static void InstallRecorder(CallRecorder* ip_recorder);
 
 public slots:
     void EveryFiveMinutes();
@@ -125,6 +138,11 @@ private:
     // The store, when this window made it; it outlives every manager.
     std::unique_ptr<Data> m_data;
 };
+
+// The same on the one main window; nothing when there is none.
+void SetApplicationIcon(const QString& i_icon);
+void ResetApplicationIcon();
+void PopupAlert(const QString& i_text);
 
 extern MainWindow* mainWindow;
 extern bool g_showIsOver;

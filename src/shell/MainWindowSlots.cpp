@@ -2,19 +2,68 @@
 // tool bar. Those windows come later; until then the slots are connected and accept the calls.
 #include "MainWindow.h"
 
+#include "Server.h"
+
 #include <QApplication>
 #include <QIcon>
 
+namespace
+{
+MainWindow::CallRecorder* gp_recorder = nullptr;
+} // namespace
+
+void MainWindow::InstallRecorder(CallRecorder* ip_recorder)
+{
+    gp_recorder = ip_recorder;
+}
+
 void MainWindow::SetApplicationIcon(const QString& i_icon)
 {
+    if (gp_recorder)
+        gp_recorder->icons.append(i_icon);
     const QIcon icon(i_icon);
     QApplication::setWindowIcon(icon);
     setWindowIcon(icon);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        trayIcon.setIcon(icon);
 }
 
-void MainWindow::ResetApplicationIcon() {}
+void MainWindow::ResetApplicationIcon()
+{
+    if (!gp_server || !gp_server->IsConnected())
+        SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
+    else if (GetSetting(QStringLiteral("availability_status")) != QLatin1String("available")
+             && IsSettingOn(QStringLiteral("show_away_status_in_application_icon")))
+        SetApplicationIcon(QStringLiteral(":/icons/away_icon"));
+    else
+        SetApplicationIcon(QStringLiteral(":/icons/online_icon"));
+}
 
-void MainWindow::PopupAlert(const QString&) {}
+void MainWindow::PopupAlert(const QString& i_text)
+{
+    if (gp_recorder)
+        gp_recorder->alerts.append(i_text);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        trayIcon.showMessage(QString(), i_text, QSystemTrayIcon::Information, 10000);
+}
+
+void SetApplicationIcon(const QString& i_icon)
+{
+    if (mainWindow)
+        mainWindow->SetApplicationIcon(i_icon);
+}
+
+void ResetApplicationIcon()
+{
+    if (mainWindow)
+        mainWindow->ResetApplicationIcon();
+}
+
+void PopupAlert(const QString& i_text)
+{
+    if (mainWindow)
+        mainWindow->PopupAlert(i_text);
+}
 
 void MainWindow::OnConnected() {}
 

@@ -1,0 +1,63 @@
+#pragma once
+
+// Small widget classes the forms promote their tab widgets and lists to.
+
+#include <QProxyStyle>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+class QKeyEvent;
+
+// A tab widget that, when a tab is opened, focuses the page's widget of highest "get_focus"
+// (see RegisterWidgetForTabFocus) and takes the activity mark off the tab's title.
+class TabWidget : public QTabWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TabWidget(QWidget* ip_parent = nullptr);
+
+    // Colours the title of every enclosing TabWidget's tab that holds the widget but is not
+    // current.
+    static void MarkTabActivity(QWidget* ip_widget);
+
+public slots:
+    void OnTabChanged(int i_tab);
+};
+
+// A tree that announces each key press before handling it, so a slot still sees the current row
+// the key was pressed on.
+class TreeWidget : public QTreeWidget
+{
+    Q_OBJECT
+
+public:
+    using QTreeWidget::QTreeWidget;
+
+signals:
+    void KeyPressed(QKeyEvent* ip_event);
+
+protected:
+    void keyPressEvent(QKeyEvent* ip_event) override;
+};
+
+// The private chats' tab widget; no behaviour of its own.
+class RoomTabWidget : public QTabWidget
+{
+    Q_OBJECT
+
+public:
+    using QTabWidget::QTabWidget;
+};
+
+// A style that hands every operation to the named base style unchanged.
+class ProxyStyle : public QProxyStyle
+{
+    Q_OBJECT
+
+public:
+    explicit ProxyStyle(const QString& i_baseStyle)
+        : QProxyStyle(i_baseStyle)
+    {
+    }
+};
