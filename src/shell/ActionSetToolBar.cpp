@@ -135,6 +135,10 @@ void ActionSetToolBar::DeclareTypes()
 void ActionSetToolBar::Init()
 {
     DeclareTypes();
+    // The server hears "away" at login only for a stored "away": a first start is available, and
+    // the button must say so.
+    if (d->HasType("global"))
+        SetDefaultSetting(QStringLiteral("availability_status"), QStringLiteral("available"));
     if (gp_server)
         connect(gp_server, &Server::ReceivedOwnPrivilegesStatus, this,
                 &ActionSetToolBar::OnReceivedOwnPrivilegesStatus);

@@ -1,0 +1,221 @@
+#include "ActionSetToolBar.h"
+#include "EventToolBar.h"
+#include "Screenshot.h"
+#include "ServerCodes.h"
+#include "ShellWidgets.h"
+#include "WindowFixture.h"
+#include "Wire.h"
+#include "ui_MainWindow.h"
+
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QUrlQuery>
+#include <QVBoxLayout>
+#include <QtTest>
+
+// The main window's two bars in a real run logged in to the loopback server: the status and
+// support buttons of the context tool bar, and the notification bar.
+class TestWindowBars : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<WindowRun> m_run;
+    QList<QUrl> m_opened;
+
+    bool Start(const QMap<QString, QString>& i_settings = {}, bool i_login = true)
+    {
+        m_run = std::make_unique<WindowRun>();
+        return m_run->Start(i_settings, i_login) && QTest::qWaitForWindowActive(m_run->window.get());
+    }
+
+    // Moves the focus out of the bar's set and back, so that the bar is built anew.
+    void Rebuild()
+    {
+        Ui::MainWindow* ui = m_run->window->Form();
+        ui->tabControl->setCurrentWidget(ui->roomsTab);
+        ui->roomsTabControl->setFocus();
+        ui->roomList->setFocus();
+        QCOMPARE(actionBar->CurrentWidget(), ui->roomList);
+    }
+
+    static QStringList EventTexts()
+    {
+        QStringList texts;
+        for (QAction* action : eventToolBar->actions())
+            texts << action->text();
+        return texts;
+    }
+
+private slots:
+    void OpenUrl(const QUrl& i_url) { m_opened << i_url; }
+
+    void cleanup()
+    {
+        m_run.reset();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    }
+
+    void supportButton_data()
+    {
+        QTest::addColumn<quint32>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("under half a day") << 43199u << "0 Days Left";
+        QTest::newRow("half a day") << 43200u << "1 Days Left";
+        QTest::newRow("a day and a half") << 129600u << "2 Days Left";
+        QTest::newRow("none") << 0u << "Support Veltrane!";
+        QTest::newRow("past 32-bit sums") << 2147483647u << "24855 Days Left";
+    }
+
+    // The privileges reply sets the text at once; a rebuild derives the same from the setting.
+    void supportButton()
+    {
+        QFETCH(quint32, seconds);
+        QFETCH(QString, text);
+        QVERIFY(Start());
+        Rebuild();
+        QVERIFY(m_run->server.SendFrame("tester", SM_CHECK_PRIVILEGES, WireWriter().U32(seconds).Body()));
+        QTRY_COMPARE(actionBar->SupportButton()->text(), text);
+        Rebuild();
+        QCOMPARE(actionBar->SupportButton()->text(), text);
+    }
+
+    // The user name reaches the privileges page whole, whatever it holds.
+    void supportPage()
+    {
+        QVERIFY(Start({}, false));
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "OpenUrl");
+        const QString name = QStringLiteral("a+b&c#d e=f%g");
+        SetSetting(QStringLiteral("username"), name);
+        actionBar->SupportButton()->click();
+        QCOMPARE(m_opened.size(), 1);
+        QCOMPARE(m_opened.first().toEncoded(),
+                 QByteArray("http://www.veltrane.net/qtlogin.php?username=a%2Bb%26c%23d%20e%3Df%25g"));
+        QCOMPARE(QUrlQuery(m_opened.first()).queryItemValue("username", QUrl::FullyDecoded), name);
+    }
+
+    void statusButton_data()
+    {
+        QTest::addColumn<bool>("login");
+        QTest::addColumn<QString>("showAway");
+        QTest::addColumn<QStringList>("icons");
+        QTest::newRow("logged in, away shown")
+            << true << "yes" << QStringList{":/icons/away_icon", ":/icons/online_icon"};
+        QTest::newRow("logged in, away not shown") << true << "no" << QStringList{":/icons/online_icon"};
+        QTest::newRow("offline") << false << "yes" << QStringList{};
+    }
+
+    // Each click tells the server, stores the setting and turns the button; the application icon
+    // follows only while logged in.
+    void statusButton()
+    {
+        QFETCH(bool, login);
+        QFETCH(QString, showAway);
+        QFETCH(QStringList, icons);
+        QVERIFY(Start({{"show_away_status_in_application_icon", showAway}}, login));
+        Rebuild();
+        QCOMPARE(actionBar->StatusButton()->text(), QStringLiteral("Available"));
+        QCOMPARE(actionBar->StatusButton()->focusPolicy(), Qt::NoFocus);
+        m_run->server.ClearFrames();
+        m_run->calls.icons.clear();
+
+        actionBar->StatusButton()->click();
+        QCOMPARE(GetSetting("availability_status"), QStringLiteral("away"));
+        QCOMPARE(actionBar->StatusButton()->text(), QStringLiteral("Away"));
+        actionBar->StatusButton()->click();
+        QCOMPARE(GetSetting("availability_status"), QStringLiteral("available"));
+        QCOMPARE(actionBar->StatusButton()->text(), QStringLiteral("Available"));
+        QCOMPARE(m_run->calls.icons, icons);
+        if (!login)
+            return;
+        QVERIFY(m_run->server.WaitForFrames(SM_SET_STATUS, 2, "tester"));
+        const QList<TestServer::Frame> frames = m_run->server.FramesWithCode(SM_SET_STATUS, "tester");
+        QCOMPARE(frames.at(0).m_body, WireWriter().I32(USER_STATUS_AWAY).Body());
+        QCOMPARE(frames.at(1).m_body, WireWriter().I32(USER_STATUS_ONLINE).Body());
+    }
+
+    // Events for widgets out of view: buttons, balloons, the blinking icon and the way back.
+    void notificationBar()
+    {
+        QVERIFY(Start());
+        // Three tab levels, none showing the target; the main window no longer active.
+        QWidget other;
+        auto* outer = new TabWidget;
+        (new QVBoxLayout(&other))->addWidget(outer);
+        QLineEdit* visible = new QLineEdit;
+        outer->addTab(visible, "visible");
+        auto* middle = new TabWidget;
+        outer->addTab(middle, "middle");
+        middle->addTab(new QWidget, "m0");
+        auto* inner = new TabWidget;
+        middle->addTab(inner, "inner");
+        inner->addTab(new QWidget, "i0");
+        auto* target = new QLineEdit;
+        inner->addTab(target, "target");
+        auto* second = new QLineEdit;
+        outer->addTab(second, "second");
+        auto* elsewhere = new QLineEdit;
+        other.layout()->addWidget(elsewhere);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        m_run->calls = {};
+
+        eventToolBar->AddEvent("seen", ":/icons/room_icon", visible, "never shown");
+        QVERIFY(eventToolBar->IsBlinking());
+        QVERIFY(eventToolBar->isHidden());
+        eventToolBar->AddEvent("first", ":/icons/note_icon", target, "popup");
+        eventToolBar->AddEvent("again", ":/icons/note_icon", target, "");
+        eventToolBar->AddEvent("other", ":/icons/browse_icon", second, "");
+        QCOMPARE(m_run->calls.alerts, QStringList({"popup"}));
+        QVERIFY(eventToolBar->isVisible());
+        QCOMPARE(EventTexts(), QStringList({"first", "again", "other"}));
+
+        // Icons in the order of their paths, each once, then the normal icon.
+        for (int tick = 0; tick < 5; ++tick)
+            eventToolBar->OnIconAlertTimeout();
+        QCOMPARE(m_run->calls.icons, QStringList({":/icons/browse_icon", ":/icons/note_icon", ":/icons/room_icon",
+                                                  ":/icons/online_icon", ":/icons/browse_icon"}));
+        m_run->calls.icons.clear();
+        elsewhere->setFocus();
+        QVERIFY(!eventToolBar->IsBlinking());
+        QCOMPARE(m_run->calls.icons, QStringList({":/icons/online_icon"}));
+        QCOMPARE(EventTexts().size(), 3);
+
+        // A click brings the target forward through its three tabs and takes only its button.
+        eventToolBar->actions().first()->trigger();
+        QCOMPARE(outer->currentWidget(), middle);
+        QCOMPARE(middle->currentWidget(), inner);
+        QCOMPARE(inner->currentWidget(), target);
+        QCOMPARE(QApplication::focusWidget(), target);
+        QCOMPARE(EventTexts(), QStringList({"again", "other"}));
+        eventToolBar->RemoveEvents(target);
+        eventToolBar->RemoveEvents(target);
+        QCOMPARE(EventTexts(), QStringList({"other"}));
+        delete second;
+        QCOMPARE(EventTexts(), QStringList({""}));
+        QVERIFY(eventToolBar->isHidden());
+        QCOMPARE(d->GetType("event_toolbar_action")->GetItemCount(), 0u);
+        QCOMPARE(d->GetType("event_toolbar_widget")->GetItemCount(), 0u);
+    }
+
+    // The main window with the login options' set on the tool bar and two events pending.
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        QVERIFY(Start());
+        QVERIFY(m_run->server.SendFrame("tester", SM_CHECK_PRIVILEGES, WireWriter().U32(12 * 86400).Body()));
+        QTRY_COMPARE(GetSetting("privileges_time_left"), QStringLiteral("1036800"));
+        Ui::MainWindow* ui = m_run->window->Form();
+        ui->tabControl->setCurrentWidget(ui->optionsTab);
+        ui->optionsTabControl->setCurrentWidget(ui->loginOptionsTab);
+        ui->usernameEdit->setFocus();
+        QCOMPARE(actionBar->CurrentWidget(), ui->loginOptionsTab);
+        eventToolBar->AddEvent("Private message from bob", ":/icons/note_icon", ui->chatTab, "");
+        eventToolBar->AddEvent("Search results for \"blue train\"", ":/icons/browse_icon", ui->searchTab, "");
+        SAVE_SCREENSHOT(m_run->window.get(), "main_window_bars");
+    }
+};
+
+QTEST_MAIN(TestWindowBars)
+#include "test_window_bars.moc"

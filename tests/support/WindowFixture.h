@@ -1,0 +1,78 @@
+#pragma once
+
+// A whole run of the main window for the window tests: the real start-up on a data file of quiet
+// settings (no UPnP, listening ports of its own), logged in to a loopback test server as
+// "tester". Modal questions go to `prompts`; the icon and tray calls land in `calls`.
+//   WindowRun run;
+//   QVERIFY(run.Start());                          // `actionBar`, `eventToolBar`, `gp_server`...
+//   run.server.WaitForFrames(SM_SOME_CODE, 1, QStringLiteral("tester"));
+// Link the test with shell and testserver.
+
+#include "MainWindow.h"
+#include "PreparedHome.h"
+#include "Server.h"
+#include "StartupPrompts.h"
+#include "TestServer.h"
+
+#include <QFile>
+#include <QList>
+#include <QPair>
+#include <QTest>
+
+#include <memory>
+
+// Answers the modal questions as a user who closes the login dialog would, and keeps what the
+// information boxes said.
+class ScriptedPrompts : public StartupPrompts
+{
+public:
+    void AskLogin(QWidget*) override { ++m_logins; }
+    void Inform(QWidget*, const QString& i_title, const QString& i_text) override
+    {
+        m_informed.append({i_title, i_text});
+    }
+
+    int m_logins = 0;
+    QList<QPair<QString, QString>> m_informed;
+};
+
+struct WindowRun
+{
+    WindowRun()
+    {
+        StartupPrompts::Install(&prompts);
+        MainWindow::InstallRecorder(&calls);
+    }
+    ~WindowRun()
+    {
+        window.reset();
+        MainWindow::InstallRecorder(nullptr);
+        StartupPrompts::Install(nullptr);
+        QFile::remove(MainWindow::DataFilePath());
+    }
+
+    // Starts the main window with these settings over the quiet ones; with i_login, waits until
+    // it is logged in. False when something failed on the way.
+    bool Start(const QMap<QString, QString>& i_settings = {}, bool i_login = true)
+    {
+        if (!server.Listen())
+            return false;
+        server.AddAccount(QStringLiteral("tester"), QStringLiteral("secret"));
+        QMap<QString, QString> settings = QuietSettings();
+        settings.insert({{"server_host", "127.0.0.1"}, {"server_port", QString::number(server.Port())}});
+        if (i_login)
+            settings.insert({{"username", "tester"}, {"password", "secret"}});
+        settings.insert(i_settings);
+        if (!WriteDataFile(MainWindow::DataFilePath(), settings))
+            return false;
+        window = std::make_unique<MainWindow>();
+        window->show();
+        window->Init();
+        return !i_login || QTest::qWaitFor([] { return gp_server->IsConnected(); }, 10000);
+    }
+
+    TestServer server;
+    ScriptedPrompts prompts;
+    MainWindow::CallRecorder calls;
+    std::unique_ptr<MainWindow> window;
+};
