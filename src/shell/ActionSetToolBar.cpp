@@ -267,7 +267,7 @@ void ActionSetToolBar::ClearAndDeleteActions()
         object.Remove();
 
     const bool available = ReadSetting(QStringLiteral("availability_status")) == QLatin1String("available");
-    mp_statusButton = new QPushButton(QIcon(StatusIcon(available)), StatusText(available), this);
+    mp_statusButton = new QPushButton(Icon(StatusIcon(available)), StatusText(available), this);
     mp_statusButton->setObjectName(QStringLiteral("statusButton"));
     // A button that took the focus would clear the set it is shown with.
     mp_statusButton->setFocusPolicy(Qt::NoFocus);
@@ -298,6 +298,14 @@ QString ActionSetToolBar::SupportText(qint64 i_seconds)
     return QStringLiteral("%1 Days Left").arg((i_seconds + 43200) / 86400);
 }
 
+QIcon ActionSetToolBar::Icon(const QString& i_path)
+{
+    auto known = m_icons.find(i_path);
+    if (known == m_icons.end())
+        known = m_icons.insert(i_path, QIcon(i_path));
+    return known.value();
+}
+
 void ActionSetToolBar::ChangeSet(QWidget* ip_widget, const QString& i_set)
 {
     if (i_set == m_currentSet && ip_widget == mp_currentWidget)
@@ -312,7 +320,7 @@ void ActionSetToolBar::ChangeSet(QWidget* ip_widget, const QString& i_set)
     {
         const ItemPtr id = action["toolbar_action_id"];
         const ItemPtr ownText = d->GetItem(widget, id, "widget_action_text");
-        QAction* shown = addAction(QIcon(action["toolbar_action_icon"].AsString()),
+        QAction* shown = addAction(Icon(action["toolbar_action_icon"].AsString()),
                                    ownText ? ownText.AsString() : action["toolbar_action_text"].AsString());
         if (d->GetItem(widget, id, "widget_action_hidden"))
             shown->setVisible(false);
@@ -439,7 +447,7 @@ void ActionSetToolBar::OnStatusButtonClicked()
     gp_server->SetAvailabilityStatus(available);
     if (mp_statusButton)
     {
-        mp_statusButton->setIcon(QIcon(StatusIcon(available)));
+        mp_statusButton->setIcon(Icon(StatusIcon(available)));
         mp_statusButton->setText(StatusText(available));
     }
     if (!gp_server->IsConnected())

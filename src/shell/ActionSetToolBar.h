@@ -2,6 +2,8 @@
 
 #include "Data.h"
 
+#include <QHash>
+#include <QIcon>
 #include <QPointer>
 #include <QPushButton>
 #include <QString>
@@ -86,6 +88,8 @@ private:
     // Every action now on the bar that carries the id.
     QList<QAction*> ShownActions(const ItemPtr& i_id) const;
     void Forget(ItemPtr i_widget);
+    // Loading an icon from its file is most of a rebuild's cost: each is loaded once.
+    QIcon Icon(const QString& i_path);
 
     QString m_currentSet;
     ItemPtr m_currentWidgetItem;
@@ -96,6 +100,7 @@ private:
     QPointer<QPushButton> mp_supportButton;
     QPointer<QPushButton> mp_statusButton;
     bool m_initialised = false;
+    QHash<QString, QIcon> m_icons;
 };
 
 extern ActionSetToolBar* actionBar;

@@ -1,0 +1,131 @@
+// The shell machinery on every focus move and every column drag: a tool bar rebuild for a set of
+// seven actions, focus moves inside one widget, and column resizes followed by the size memory.
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "SizeManager.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTest>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace
+{
+constexpr int kRebuilds = 2000;
+constexpr int kRefocuses = 1000;
+constexpr int kResizes = 10000;
+constexpr int kColumns = 7;
+
+// Counts the actions made on the bar.
+class ActionCounter : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* ip_event) override
+    {
+        if (ip_event->type() == QEvent::ChildAdded
+            && qobject_cast<QAction*>(static_cast<QChildEvent*>(ip_event)->child()))
+            ++m_made;
+        return false;
+    }
+    int m_made = 0;
+};
+
+QLineEdit* AddPane(QVBoxLayout* ip_layout, QWidget** op_pane)
+{
+    *op_pane = new QWidget;
+    auto* layout = new QVBoxLayout(*op_pane);
+    auto* edit = new QLineEdit;
+    layout->addWidget(edit);
+    layout->addWidget(new QLineEdit);
+    ip_layout->addWidget(*op_pane);
+    return edit;
+}
+
+void ToolBar()
+{
+    QMainWindow window;
+    auto* bar = new ActionSetToolBar(&window);
+    window.addToolBar(bar);
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    QWidget* first = nullptr;
+    QWidget* second = nullptr;
+    QLineEdit* firstEdit = AddPane(layout, &first);
+    QLineEdit* secondEdit = AddPane(layout, &second);
+    window.setCentralWidget(central);
+    bar->Init();
+    for (int action = 0; action < 7; ++action)
+        bar->AddSetAction("results", QStringLiteral("action_%1").arg(action), QStringLiteral("Action %1").arg(action),
+                          ":/icons/room_icon", action % 2 == 0);
+    bar->RegisterWidget(first, "results");
+    bar->RegisterWidget(second, "results");
+    bar->AddWidgetKey(first, "user", "first");
+    window.show();
+    if (!QTest::qWaitForWindowActive(&window))
+        std::printf("toolbar: the window never became active\n");
+
+    // Two widgets of one set: every move between them is a rebuild, and the event loop then
+    // deletes the old buttons and lays out the new ones.
+    QElapsedTimer timer;
+    timer.start();
+    for (int move = 0; move < kRebuilds; ++move)
+    {
+        (move % 2 ? secondEdit : firstEdit)->setFocus();
+        QCoreApplication::processEvents();
+        // Outside a running loop the deferred deletes wait for this.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    std::printf("toolbar_rebuild_7_actions: %.3f ms\n", static_cast<double>(timer.nsecsElapsed()) / kRebuilds / 1e6);
+
+    ActionCounter counter;
+    bar->installEventFilter(&counter);
+    QLineEdit* other = first->findChildren<QLineEdit*>().last();
+    for (int move = 0; move < kRefocuses; ++move)
+        (move % 2 ? other : firstEdit)->setFocus();
+    std::printf("toolbar_refocus_new_actions: %d actions\n", counter.m_made);
+}
+
+void ColumnResizes()
+{
+    SizeManager sizes;
+    QTreeWidget tree;
+    tree.setColumnCount(kColumns);
+    sizes.RegisterTreeWidget("search_results", &tree);
+    QHeaderView* header = tree.header();
+    // Each column drags within a range of its own, so no two columns share a width item.
+    const auto resize = [header](int i_step) {
+        const int column = i_step % (kColumns - 1);
+        header->resizeSection(column, 60 + column * 30 + (i_step / (kColumns - 1)) % 20);
+    };
+    for (int step = 0; step < kColumns - 1; ++step)
+        resize(step);
+    const std::size_t items = d->GetItemCount();
+    QElapsedTimer timer;
+    timer.start();
+    for (int step = 0; step < kResizes; ++step)
+        resize(step);
+    std::printf("column_resize_each: %.2f us\n", static_cast<double>(timer.nsecsElapsed()) / kResizes / 1e3);
+    std::printf("column_resize_store_growth: %lld items\n",
+                static_cast<long long>(d->GetItemCount()) - static_cast<long long>(items));
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    Data store;
+    d = &store;
+    DataSaver saver;
+    DeclareSettingTypes(d);
+    ToolBar();
+    ColumnResizes();
+    d = nullptr;
+    return 0;
+}

@@ -1,0 +1,131 @@
+#include "FocusHelpers.h"
+#include "ShellWidgets.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QVBoxLayout>
+#include <QtTest>
+
+// Which child takes the focus when a tab opens, and the walks through nested tabs.
+class TestFocusHelpers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tabOpeningFocus_data()
+    {
+        QTest::addColumn<QList<int>>("priorities");
+        QTest::addColumn<int>("hidden");
+        QTest::addColumn<int>("focused");
+        QTest::newRow("1 then 2") << QList<int>{1, 2} << -1 << 1;
+        QTest::newRow("2 then 1") << QList<int>{2, 1} << -1 << 0;
+        QTest::newRow("equal: the first") << QList<int>{1, 1} << -1 << 0;
+        QTest::newRow("a hidden 2") << QList<int>{2, 1} << 0 << 1;
+    }
+
+    // Registering in a hidden tab moves no focus; opening the tab focuses the highest priority.
+    void tabOpeningFocus()
+    {
+        QFETCH(QList<int>, priorities);
+        QFETCH(int, hidden);
+        QFETCH(int, focused);
+        QWidget window;
+        auto* tabs = new TabWidget;
+        (new QVBoxLayout(&window))->addWidget(tabs);
+        auto* first = new QLineEdit;
+        tabs->addTab(first, "first");
+        auto* page = new QWidget;
+        auto* layout = new QVBoxLayout(page);
+        tabs->addTab(page, "page");
+        QList<QLineEdit*> edits;
+        for (int priority : priorities)
+        {
+            edits << new QLineEdit;
+            layout->addWidget(edits.last());
+            RegisterWidgetForTabFocus(edits.last(), priority);
+        }
+        if (hidden >= 0)
+            edits.at(hidden)->hide();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        first->setFocus();
+        QCOMPARE(QApplication::focusWidget(), first);
+        tabs->setCurrentIndex(1);
+        QCOMPARE(QApplication::focusWidget(), edits.at(focused));
+    }
+
+    // A tab's activity mark goes when the tab is opened; closing the last tab is harmless.
+    void tabActivityMark()
+    {
+        auto* tabs = new TabWidget;
+        QWidget window;
+        (new QVBoxLayout(&window))->addWidget(tabs);
+        tabs->addTab(new QWidget, "shown");
+        auto* busy = new QLineEdit;
+        tabs->addTab(busy, "busy");
+        TabWidget::MarkTabActivity(busy);
+        QCOMPARE(tabs->tabBar()->tabTextColor(1), QColor(Qt::blue));
+        QVERIFY(!tabs->tabBar()->tabTextColor(0).isValid());
+        tabs->setCurrentIndex(1);
+        QVERIFY(!tabs->tabBar()->tabTextColor(1).isValid());
+        tabs->removeTab(1);
+        tabs->removeTab(0);
+        QCOMPARE(tabs->currentIndex(), -1);
+    }
+
+    void nestedTabs()
+    {
+        QWidget window;
+        auto* outer = new QTabWidget;
+        (new QVBoxLayout(&window))->addWidget(outer);
+        auto* outside = new QLineEdit;
+        window.layout()->addWidget(outside);
+        outer->addTab(new QWidget, "o0");
+        auto* middle = new QTabWidget;
+        outer->addTab(middle, "middle");
+        middle->addTab(new QWidget, "m0");
+        auto* inner = new QTabWidget;
+        middle->addTab(inner, "inner");
+        inner->addTab(new QWidget, "i0");
+        auto* holder = new QWidget;
+        auto* target = new QLineEdit(holder);
+        inner->addTab(holder, "target");
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+
+        int index = 7;
+        QCOMPARE(GetWidgetTabWidget(outside, index), nullptr);
+        QCOMPARE(index, 7);
+        QCOMPARE(GetWidgetTabWidget(target, index), inner);
+        QCOMPARE(index, 1);
+
+        QStringList order;
+        for (QTabWidget* tabs : {outer, middle, inner})
+            connect(tabs, &QTabWidget::currentChanged, this,
+                    [&order, tabs](int i_index) { order << tabs->tabText(i_index); });
+        FocusWidgetAndParents(target);
+        QCOMPARE(order, QStringList({"target", "inner", "middle"}));
+        QCOMPARE(QApplication::focusWidget(), target);
+    }
+
+    // A slot on KeyPressed still sees the row the key was pressed on.
+    void keyPressedBeforeTheTreeMoves()
+    {
+        TreeWidget tree;
+        for (const char* row : {"r0", "r1"})
+            tree.addTopLevelItem(new QTreeWidgetItem({row}));
+        tree.setCurrentItem(tree.topLevelItem(0));
+        tree.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tree));
+        QString seen;
+        connect(&tree, &TreeWidget::KeyPressed, this, [&] { seen = tree.currentItem()->text(0); });
+        QTest::keyClick(&tree, Qt::Key_Down);
+        QCOMPARE(seen, QStringLiteral("r0"));
+        QCOMPARE(tree.currentItem()->text(0), QStringLiteral("r1"));
+    }
+};
+
+QTEST_MAIN(TestFocusHelpers)
+#include "test_focus_helpers.moc"
