@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
+#include <vector>
+
 // Which child takes the focus when a tab opens, and the walks through nested tabs.
 class TestFocusHelpers : public QObject
 {
@@ -39,18 +41,16 @@ private slots:
         auto* page = new QWidget;
         auto* layout = new QVBoxLayout(page);
         tabs->addTab(page, "page");
-        QList<QLineEdit*> edits;
-        for (int priority : priorities)
-        {
-            edits << new QLineEdit;
-            layout->addWidget(edits.last());
-            RegisterWidgetForTabFocus(edits.last(), priority);
-        }
+        std::vector<QLineEdit*> edits;
+        for (int at = 0; at < priorities.size(); ++at)
+            layout->addWidget(edits.emplace_back(new QLineEdit));
         if (hidden >= 0)
             edits.at(hidden)->hide();
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         first->setFocus();
+        for (int at = 0; at < priorities.size(); ++at)
+            RegisterWidgetForTabFocus(edits.at(at), priorities.at(at));
         QCOMPARE(QApplication::focusWidget(), first);
         tabs->setCurrentIndex(1);
         QCOMPARE(QApplication::focusWidget(), edits.at(focused));
