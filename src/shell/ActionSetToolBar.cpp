@@ -17,16 +17,6 @@ ActionSetToolBar* actionBar = nullptr;
 
 namespace
 {
-Type* T(const char* i_name)
-{
-    return d->GetType(i_name);
-}
-
-Value Address(const QObject* ip_object)
-{
-    return Value(ip_object);
-}
-
 // A setting, or "" while the settings are not declared yet.
 QString ReadSetting(const QString& i_key)
 {
@@ -36,9 +26,9 @@ QString ReadSetting(const QString& i_key)
 // Gives the key its value; the value it had goes when nothing else holds it.
 void SetActiveKey(const QString& i_key, const QString& i_value)
 {
-    ItemPtr key = T("active_action_key")->GetItem(i_key);
+    ItemPtr key = d->GetType("active_action_key")->GetItem(i_key);
     ItemPtr old = key["active_action_value"];
-    key += T("active_action_value")->GetItem(i_value);
+    key += d->GetType("active_action_value")->GetItem(i_value);
     if (old && old.IsDisconnectedFromAll())
         old.Remove();
 }
@@ -129,7 +119,7 @@ void ActionSetToolBar::DeclareTypes()
                      {"widget_action_hidden", "toolbar_action_id", One, Many},
                      {"toolbar_action", "toolbar_action_object", One, One}};
     for (const auto& relation : relations)
-        T(relation.a)->RelateToType(T(relation.b), relation.aPerB, relation.bPerA, false);
+        d->GetType(relation.a)->RelateToType(d->GetType(relation.b), relation.aPerB, relation.bPerA, false);
 }
 
 void ActionSetToolBar::Init()
@@ -148,53 +138,52 @@ void ActionSetToolBar::Init()
 void ActionSetToolBar::AddSetAction(const QString& i_set, const QString& i_id, const QString& i_text,
                                     const QString& i_icon, bool i_needsListSelection)
 {
-    ItemPtr action = T("toolbar_action")->NewItem();
-    T("toolbar_action_set")->GetItem(i_set) += action;
-    action += T("toolbar_action_id")->GetItem(i_id);
-    action += T("toolbar_action_icon")->GetItem(i_icon);
-    action += T("toolbar_action_text")->GetItem(i_text);
-    action += T("toolbar_action_order")->GetItem(Value(static_cast<unsigned long long>(m_actionOrder++)));
+    ItemPtr action = d->GetType("toolbar_action")->NewItem();
+    d->GetType("toolbar_action_set")->GetItem(i_set) += action;
+    action += d->GetType("toolbar_action_id")->GetItem(i_id);
+    action += d->GetType("toolbar_action_icon")->GetItem(i_icon);
+    action += d->GetType("toolbar_action_text")->GetItem(i_text);
+    action += d->GetType("toolbar_action_order")->GetItem(Value(static_cast<unsigned long long>(m_actionOrder++)));
     if (i_needsListSelection)
-        action += T("needs_list_selection")->GetGlobalNullItem();
+        action += d->GetType("needs_list_selection")->GetGlobalNullItem();
 }
 
 void ActionSetToolBar::RegisterWidget(QWidget* ip_widget, const QString& i_set)
 {
-    T("toolbar_action_set")->GetItem(i_set) += T("toolbar_action_widget")->GetItem(Address(ip_widget));
+    d->GetType("toolbar_action_set")->GetItem(i_set) += d->GetType("toolbar_action_widget")->GetItem(Value(ip_widget));
     connect(ip_widget, &QObject::destroyed, this, &ActionSetToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
 }
 
 void ActionSetToolBar::AddWidgetKey(QWidget* ip_widget, const QString& i_key, const QString& i_value)
 {
-    const ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget));
-    if (!widget)
-        return;
-    ItemPtr pair = T("action_key_value_pair")->NewItem();
-    pair += widget;
-    pair += T("action_key")->GetItem(i_key);
-    pair += T("action_value")->GetItem(i_value);
+    AddKeyPair(ip_widget, "action_key_value_pair", i_key, d->GetType("action_value")->GetItem(i_value));
 }
 
 void ActionSetToolBar::AddWidgetColumnKey(QWidget* ip_widget, const QString& i_key, int i_column)
 {
-    const ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget));
+    AddKeyPair(ip_widget, "action_key_column_pair", i_key, d->GetType("action_column")->GetItem(Value(i_column)));
+}
+
+void ActionSetToolBar::AddKeyPair(QWidget* ip_widget, const char* i_pairType, const QString& i_key, ItemPtr i_value)
+{
+    const ItemPtr widget = d->GetType("toolbar_action_widget")->HasItem(Value(ip_widget));
     if (!widget)
         return;
-    ItemPtr pair = T("action_key_column_pair")->NewItem();
+    ItemPtr pair = d->GetType(i_pairType)->NewItem();
     pair += widget;
-    pair += T("action_key")->GetItem(i_key);
-    pair += T("action_column")->GetItem(Value(i_column));
+    pair += d->GetType("action_key")->GetItem(i_key);
+    pair += i_value;
 }
 
 QString ActionSetToolBar::GetKey(const QString& i_key) const
 {
-    return T("active_action_key")->HasItem(i_key)["active_action_value"].AsString();
+    return d->GetType("active_action_key")->HasItem(i_key)["active_action_value"].AsString();
 }
 
 QList<QAction*> ActionSetToolBar::ShownActions(const ItemPtr& i_id) const
 {
     QList<QAction*> shown;
-    for (const ItemPtr& object : T("toolbar_action_object")->GetItems())
+    for (const ItemPtr& object : d->GetType("toolbar_action_object")->GetItems())
         if (object["toolbar_action"]["toolbar_action_id"] == i_id)
             shown.append(object.AsPointer<QAction>());
     return shown;
@@ -204,12 +193,12 @@ void ActionSetToolBar::SetWidgetActionText(QWidget* ip_widget, const QString& i_
 {
     if (g_showIsOver)
         return;
-    ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget));
-    const ItemPtr id = T("toolbar_action_id")->HasItem(i_id);
+    ItemPtr widget = d->GetType("toolbar_action_widget")->HasItem(Value(ip_widget));
+    const ItemPtr id = d->GetType("toolbar_action_id")->HasItem(i_id);
     if (!widget || !id)
         return;
     ItemPtr old = d->GetItem(widget, id, "widget_action_text");
-    ItemPtr text = T("widget_action_text")->GetItem(i_text);
+    ItemPtr text = d->GetType("widget_action_text")->GetItem(i_text);
     if (old != text)
     {
         widget -= old;
@@ -226,8 +215,8 @@ void ActionSetToolBar::SetWidgetActionText(QWidget* ip_widget, const QString& i_
 
 void ActionSetToolBar::SetWidgetActionHidden(QWidget* ip_widget, const QString& i_id, bool i_hidden)
 {
-    const ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget));
-    const ItemPtr id = T("toolbar_action_id")->HasItem(i_id);
+    const ItemPtr widget = d->GetType("toolbar_action_widget")->HasItem(Value(ip_widget));
+    const ItemPtr id = d->GetType("toolbar_action_id")->HasItem(i_id);
     if (!widget || !id)
         return;
     ItemPtr marker = d->GetItem(widget, id, "widget_action_hidden");
@@ -240,7 +229,7 @@ void ActionSetToolBar::SetWidgetActionHidden(QWidget* ip_widget, const QString& 
     }
     if (i_hidden)
     {
-        marker = T("widget_action_hidden")->NewItem();
+        marker = d->GetType("widget_action_hidden")->NewItem();
         marker += widget;
         marker += id;
     }
@@ -263,7 +252,7 @@ void ActionSetToolBar::ClearAndDeleteActions()
         action->deleteLater();
     }
     // No item may name an action that is going, or a text change would reach a deleted one.
-    for (ItemPtr object : T("toolbar_action_object")->GetItems())
+    for (ItemPtr object : d->GetType("toolbar_action_object")->GetItems())
         object.Remove();
 
     const bool available = ReadSetting(QStringLiteral("availability_status")) == QLatin1String("available");
@@ -315,7 +304,7 @@ void ActionSetToolBar::ChangeSet(QWidget* ip_widget, const QString& i_set)
     ClearAndDeleteActions();
 
     const ItemPtr widget = m_currentWidgetItem;
-    const ItemSet actions = T("toolbar_action_set")->GetItem(i_set).GetItems("toolbar_action");
+    const ItemSet actions = d->GetType("toolbar_action_set")->GetItem(i_set).GetItems("toolbar_action");
     for (ItemPtr action : actions.SortNumericBy("toolbar_action_order", true))
     {
         const ItemPtr id = action["toolbar_action_id"];
@@ -325,7 +314,7 @@ void ActionSetToolBar::ChangeSet(QWidget* ip_widget, const QString& i_set)
         if (d->GetItem(widget, id, "widget_action_hidden"))
             shown->setVisible(false);
         connect(shown, &QAction::triggered, this, &ActionSetToolBar::OnActionTriggered);
-        action += T("toolbar_action_object")->GetItem(Address(shown));
+        action += d->GetType("toolbar_action_object")->GetItem(Value(shown));
     }
     AddSupportVeltraneButton();
 }
@@ -354,7 +343,7 @@ void ActionSetToolBar::OnApplicationFocusChanged(QWidget*, QWidget* ip_widget)
     QWidget* widget = focused;
     for (; widget; widget = widget->parentWidget())
     {
-        registered = T("toolbar_action_widget")->HasItem(Address(widget));
+        registered = d->GetType("toolbar_action_widget")->HasItem(Value(widget));
         if (!mp_currentTree)
             mp_currentTree = qobject_cast<QTreeWidget*>(widget);
         if (registered)
@@ -379,7 +368,7 @@ void ActionSetToolBar::OnActionTriggered(bool)
 {
     if (g_showIsOver)
         return;
-    const ItemPtr action = T("toolbar_action_object")->HasItem(Address(sender()))["toolbar_action"];
+    const ItemPtr action = d->GetType("toolbar_action_object")->HasItem(Value(sender()))["toolbar_action"];
     if (!action)
         return;
     if (mp_currentTree)
@@ -417,7 +406,7 @@ void ActionSetToolBar::OnWidgetDestroyed(QObject* ip_widget)
     if (g_showIsOver)
         return;
     // A widget made later at the same address must not find this one's keys, texts or marks.
-    if (const ItemPtr widget = T("toolbar_action_widget")->HasItem(Address(ip_widget)))
+    if (const ItemPtr widget = d->GetType("toolbar_action_widget")->HasItem(Value(ip_widget)))
         Forget(widget);
     if (ip_widget == mp_currentWidget)
     {

@@ -87,6 +87,7 @@ private:
     void ChangeSet(QWidget* ip_widget, const QString& i_set);
     // Every action now on the bar that carries the id.
     QList<QAction*> ShownActions(const ItemPtr& i_id) const;
+    void AddKeyPair(QWidget* ip_widget, const char* i_pairType, const QString& i_key, ItemPtr i_value);
     void Forget(ItemPtr i_widget);
     // Loading an icon from its file is most of a rebuild's cost: each is loaded once.
     QIcon Icon(const QString& i_path);

@@ -10,19 +10,6 @@
 
 EventToolBar* eventToolBar = nullptr;
 
-namespace
-{
-Type* T(const char* i_name)
-{
-    return d->GetType(i_name);
-}
-
-Value Address(const QObject* ip_object)
-{
-    return Value(ip_object);
-}
-} // namespace
-
 EventToolBar::EventToolBar(QWidget* ip_parent)
     : QToolBar(ip_parent)
 {
@@ -77,7 +64,8 @@ void EventToolBar::AddEvent(const QString& i_text, const QString& i_icon, QWidge
     }
     QAction* action = addAction(QIcon(i_icon), i_text);
     connect(action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
-    T("event_toolbar_action")->GetItem(Address(action)) += T("event_toolbar_widget")->GetItem(Address(ip_widget));
+    d->GetType("event_toolbar_action")->GetItem(Value(action)) +=
+        d->GetType("event_toolbar_widget")->GetItem(Value(ip_widget));
     connect(ip_widget, &QObject::destroyed, this, &EventToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
     show();
 }
@@ -96,7 +84,7 @@ void EventToolBar::RemoveEvents(QWidget* ip_widget)
 
 void EventToolBar::RemoveEventsOf(const QObject* ip_widget)
 {
-    ItemPtr widget = T("event_toolbar_widget")->HasItem(Address(ip_widget));
+    ItemPtr widget = d->GetType("event_toolbar_widget")->HasItem(Value(ip_widget));
     if (!widget)
         return;
     for (ItemPtr event : widget.GetItems("event_toolbar_action"))
@@ -116,7 +104,7 @@ void EventToolBar::OnActionTriggered()
     if (g_showIsOver)
         return;
     auto* action = qobject_cast<QAction*>(sender());
-    ItemPtr event = T("event_toolbar_action")->HasItem(Address(action));
+    ItemPtr event = d->GetType("event_toolbar_action")->HasItem(Value(action));
     if (!event)
         return;
     ItemPtr widget = event["event_toolbar_widget"];

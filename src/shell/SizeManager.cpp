@@ -15,16 +15,6 @@ SizeManager* sizeManager = nullptr;
 
 namespace
 {
-Type* T(const char* i_name)
-{
-    return d->GetType(i_name);
-}
-
-Value Address(const QObject* ip_object)
-{
-    return Value(ip_object);
-}
-
 QByteArray Name(const QString& i_name)
 {
     return i_name.toUtf8();
@@ -43,7 +33,7 @@ std::optional<int> StoredNumber(const ItemPtr& i_item)
 void StoreNumber(ItemPtr i_holder, const char* i_type, int i_number)
 {
     ItemPtr old = i_holder[i_type];
-    const ItemPtr now = T(i_type)->GetItem(Value(i_number));
+    const ItemPtr now = d->GetType(i_type)->GetItem(Value(i_number));
     if (old == now)
         return;
     i_holder += now;
@@ -54,11 +44,11 @@ void StoreNumber(ItemPtr i_holder, const char* i_type, int i_number)
 // The column or pane item of a name for one index, made when missing.
 ItemPtr PartItem(const ItemPtr& i_named, const char* i_partType, const char* i_numberType, int i_index)
 {
-    const ItemPtr number = T(i_numberType)->GetItem(Value(i_index));
+    const ItemPtr number = d->GetType(i_numberType)->GetItem(Value(i_index));
     ItemPtr part = d->GetItem(i_named, number, i_partType);
     if (!part)
     {
-        part = T(i_partType)->NewItem();
+        part = d->GetType(i_partType)->NewItem();
         part += i_named;
         part += number;
     }
@@ -74,7 +64,7 @@ int StoredColumnCount(const QHeaderView* ip_header)
 // The named item that a registered widget's item belongs to.
 ItemPtr NamedItemOf(const char* i_widgetType, const QObject* ip_widget, const char* i_namedType)
 {
-    return T(i_widgetType)->HasItem(Address(ip_widget))[i_namedType];
+    return d->GetType(i_widgetType)->HasItem(Value(ip_widget))[i_namedType];
 }
 } // namespace
 
@@ -119,18 +109,18 @@ SizeManager::SizeManager(QObject* ip_parent)
         for (const auto& type : types)
             d->NewType(type.name, type.primacy, type.isNull, true);
 
-        Type* window = T("sizer_window");
-        window->RelateToType(T("sizer_window_widget"), One, One, false);
+        Type* window = d->GetType("sizer_window");
+        window->RelateToType(d->GetType("sizer_window_widget"), One, One, false);
         for (const char* value : {"sizer_x", "sizer_y", "sizer_width", "sizer_height"})
-            window->RelateToType(T(value), Many, One, false);
-        T("sizer_tree")->RelateToType(T("sizer_tree_widget"), One, Many, false);
-        T("sizer_tree")->RelateToType(T("sizer_tree_column"), One, Many, false);
-        T("sizer_tree_column")->RelateToType(T("sizer_tree_column_number"), Many, One, false);
-        T("sizer_tree_column")->RelateToType(T("sizer_size"), Many, One, false);
-        T("sizer_splitter")->RelateToType(T("sizer_splitter_widget"), One, Many, false);
-        T("sizer_splitter")->RelateToType(T("sizer_splitter_index"), One, Many, false);
-        T("sizer_splitter_index")->RelateToType(T("sizer_splitter_index_number"), Many, One, false);
-        T("sizer_splitter_index")->RelateToType(T("sizer_size"), Many, One, false);
+            window->RelateToType(d->GetType(value), Many, One, false);
+        d->GetType("sizer_tree")->RelateToType(d->GetType("sizer_tree_widget"), One, Many, false);
+        d->GetType("sizer_tree")->RelateToType(d->GetType("sizer_tree_column"), One, Many, false);
+        d->GetType("sizer_tree_column")->RelateToType(d->GetType("sizer_tree_column_number"), Many, One, false);
+        d->GetType("sizer_tree_column")->RelateToType(d->GetType("sizer_size"), Many, One, false);
+        d->GetType("sizer_splitter")->RelateToType(d->GetType("sizer_splitter_widget"), One, Many, false);
+        d->GetType("sizer_splitter")->RelateToType(d->GetType("sizer_splitter_index"), One, Many, false);
+        d->GetType("sizer_splitter_index")->RelateToType(d->GetType("sizer_splitter_index_number"), Many, One, false);
+        d->GetType("sizer_splitter_index")->RelateToType(d->GetType("sizer_size"), Many, One, false);
     }
     if (dataSaver)
         for (const char* type : saved)
@@ -145,7 +135,7 @@ SizeManager::~SizeManager()
 
 void SizeManager::RegisterResizableWindow(const QString& i_name, ResizableWindow* ip_window)
 {
-    ItemPtr window = T("sizer_window")->HasItem(Name(i_name));
+    ItemPtr window = d->GetType("sizer_window")->HasItem(Name(i_name));
     const std::optional<int> x = StoredNumber(window["sizer_x"]);
     const std::optional<int> y = StoredNumber(window["sizer_y"]);
     const std::optional<int> width = StoredNumber(window["sizer_width"]);
@@ -159,20 +149,20 @@ void SizeManager::RegisterResizableWindow(const QString& i_name, ResizableWindow
     }
     else
     {
-        window = T("sizer_window")->GetItem(Name(i_name));
+        window = d->GetType("sizer_window")->GetItem(Name(i_name));
         StoreNumber(window, "sizer_x", ip_window->GetX());
         StoreNumber(window, "sizer_y", ip_window->GetY());
         StoreNumber(window, "sizer_width", ip_window->GetWidth());
         StoreNumber(window, "sizer_height", ip_window->GetHeight());
     }
-    window += T("sizer_window_widget")->GetItem(Address(ip_window));
+    window += d->GetType("sizer_window_widget")->GetItem(Value(ip_window));
     connect(ip_window, &ResizableWindow::WindowMoved, this, &SizeManager::OnWindowMoved);
     connect(ip_window, &ResizableWindow::WindowResized, this, &SizeManager::OnWindowResized);
 }
 
 void SizeManager::RegisterSplitter(const QString& i_name, QSplitter* ip_splitter, const QList<int>& i_defaultSizes)
 {
-    ItemPtr splitter = T("sizer_splitter")->HasItem(Name(i_name));
+    ItemPtr splitter = d->GetType("sizer_splitter")->HasItem(Name(i_name));
     if (splitter)
     {
         QList<int> sizes;
@@ -193,13 +183,13 @@ void SizeManager::RegisterSplitter(const QString& i_name, QSplitter* ip_splitter
     }
     else
     {
-        splitter = T("sizer_splitter")->GetItem(Name(i_name));
+        splitter = d->GetType("sizer_splitter")->GetItem(Name(i_name));
         const QList<int> sizes = i_defaultSizes.isEmpty() ? ip_splitter->sizes() : i_defaultSizes;
         for (int index = 0; index < sizes.size(); ++index)
             StoreNumber(PartItem(splitter, "sizer_splitter_index", "sizer_splitter_index_number", index), "sizer_size",
                         sizes.at(index));
     }
-    splitter += T("sizer_splitter_widget")->GetItem(Address(ip_splitter));
+    splitter += d->GetType("sizer_splitter_widget")->GetItem(Value(ip_splitter));
     connect(ip_splitter, &QSplitter::splitterMoved, this, &SizeManager::OnSplitterMoved);
     connect(ip_splitter, &QObject::destroyed, this, &SizeManager::OnSplitterDestroyed);
 }
@@ -207,7 +197,7 @@ void SizeManager::RegisterSplitter(const QString& i_name, QSplitter* ip_splitter
 void SizeManager::RegisterTreeWidget(const QString& i_name, QTreeWidget* ip_tree)
 {
     QHeaderView* header = ip_tree->header();
-    ItemPtr tree = T("sizer_tree")->HasItem(Name(i_name));
+    ItemPtr tree = d->GetType("sizer_tree")->HasItem(Name(i_name));
     if (tree)
     {
         for (const ItemPtr& column : tree.GetItems("sizer_tree_column").SortNumericBy("sizer_tree_column_number", true))
@@ -220,12 +210,12 @@ void SizeManager::RegisterTreeWidget(const QString& i_name, QTreeWidget* ip_tree
     }
     else
     {
-        tree = T("sizer_tree")->GetItem(Name(i_name));
+        tree = d->GetType("sizer_tree")->GetItem(Name(i_name));
         for (int index = 0; index < StoredColumnCount(header); ++index)
             StoreNumber(PartItem(tree, "sizer_tree_column", "sizer_tree_column_number", index), "sizer_size",
                         header->sectionSize(index));
     }
-    tree += T("sizer_tree_widget")->GetItem(Address(ip_tree));
+    tree += d->GetType("sizer_tree_widget")->GetItem(Value(ip_tree));
     connect(header, &QHeaderView::sectionResized, this, &SizeManager::OnTreeColumnResizedMoved);
     connect(ip_tree, &QObject::destroyed, this, &SizeManager::OnTreeDestroyed);
 }
@@ -233,7 +223,7 @@ void SizeManager::RegisterTreeWidget(const QString& i_name, QTreeWidget* ip_tree
 void SizeManager::ForgetTreeWidget(const QString& i_name)
 {
     // Its columns are no longer reachable and go at the next collection.
-    if (ItemPtr tree = T("sizer_tree")->HasItem(Name(i_name)))
+    if (ItemPtr tree = d->GetType("sizer_tree")->HasItem(Name(i_name)))
         tree.Remove();
 }
 
@@ -305,12 +295,12 @@ void SizeManager::OnTreeColumnResizedMoved(int, int, int)
 
 void SizeManager::OnSplitterDestroyed(QObject* ip_splitter)
 {
-    if (ItemPtr widget = T("sizer_splitter_widget")->HasItem(Address(ip_splitter)))
+    if (ItemPtr widget = d->GetType("sizer_splitter_widget")->HasItem(Value(ip_splitter)))
         widget.Remove();
 }
 
 void SizeManager::OnTreeDestroyed(QObject* ip_tree)
 {
-    if (ItemPtr widget = T("sizer_tree_widget")->HasItem(Address(ip_tree)))
+    if (ItemPtr widget = d->GetType("sizer_tree_widget")->HasItem(Value(ip_tree)))
         widget.Remove();
 }

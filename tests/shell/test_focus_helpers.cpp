@@ -1,5 +1,5 @@
 #include "FocusHelpers.h"
-#include "ShellWidgets.h"
+#include "NestedTabs.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -77,37 +77,22 @@ private slots:
 
     void nestedTabs()
     {
-        QWidget window;
-        auto* outer = new QTabWidget;
-        (new QVBoxLayout(&window))->addWidget(outer);
-        auto* outside = new QLineEdit;
-        window.layout()->addWidget(outside);
-        outer->addTab(new QWidget, "o0");
-        auto* middle = new QTabWidget;
-        outer->addTab(middle, "middle");
-        middle->addTab(new QWidget, "m0");
-        auto* inner = new QTabWidget;
-        middle->addTab(inner, "inner");
-        inner->addTab(new QWidget, "i0");
-        auto* holder = new QWidget;
-        auto* target = new QLineEdit(holder);
-        inner->addTab(holder, "target");
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-
+        NestedTabs tabs;
+        tabs.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&tabs.window));
         int index = 7;
-        QCOMPARE(GetWidgetTabWidget(outside, index), nullptr);
+        QCOMPARE(GetWidgetTabWidget(tabs.outside, index), nullptr);
         QCOMPARE(index, 7);
-        QCOMPARE(GetWidgetTabWidget(target, index), inner);
+        QCOMPARE(GetWidgetTabWidget(tabs.target, index), tabs.inner);
         QCOMPARE(index, 1);
 
         QStringList order;
-        for (QTabWidget* tabs : {outer, middle, inner})
-            connect(tabs, &QTabWidget::currentChanged, this,
-                    [&order, tabs](int i_index) { order << tabs->tabText(i_index); });
-        FocusWidgetAndParents(target);
+        for (QTabWidget* tabWidget : {tabs.outer, tabs.middle, tabs.inner})
+            connect(tabWidget, &QTabWidget::currentChanged, this,
+                    [&order, tabWidget](int i_index) { order << tabWidget->tabText(i_index); });
+        FocusWidgetAndParents(tabs.target);
         QCOMPARE(order, QStringList({"target", "inner", "middle"}));
-        QCOMPARE(QApplication::focusWidget(), target);
+        QCOMPARE(QApplication::focusWidget(), tabs.target);
     }
 
     // A slot on KeyPressed still sees the row the key was pressed on.

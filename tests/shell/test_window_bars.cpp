@@ -1,8 +1,8 @@
 #include "ActionSetToolBar.h"
 #include "EventToolBar.h"
+#include "NestedTabs.h"
 #include "Screenshot.h"
 #include "ServerCodes.h"
-#include "ShellWidgets.h"
 #include "WindowFixture.h"
 #include "Wire.h"
 #include "ui_MainWindow.h"
@@ -10,7 +10,6 @@
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QUrlQuery>
-#include <QVBoxLayout>
 #include <QtTest>
 
 // The main window's two bars in a real run logged in to the loopback server: the status and
@@ -139,33 +138,20 @@ private slots:
     {
         QVERIFY(Start());
         // Three tab levels, none showing the target; the main window no longer active.
-        QWidget other;
-        auto* outer = new TabWidget;
-        (new QVBoxLayout(&other))->addWidget(outer);
-        QLineEdit* visible = new QLineEdit;
-        outer->addTab(visible, "visible");
-        auto* middle = new TabWidget;
-        outer->addTab(middle, "middle");
-        middle->addTab(new QWidget, "m0");
-        auto* inner = new TabWidget;
-        middle->addTab(inner, "inner");
-        inner->addTab(new QWidget, "i0");
-        auto* target = new QLineEdit;
-        inner->addTab(target, "target");
+        NestedTabs tabs;
+        QWidget* visible = tabs.outer->widget(0);
         auto* second = new QLineEdit;
-        outer->addTab(second, "second");
-        auto* elsewhere = new QLineEdit;
-        other.layout()->addWidget(elsewhere);
-        other.show();
-        other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
+        tabs.outer->addTab(second, "second");
+        tabs.window.show();
+        tabs.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&tabs.window));
         m_run->calls = {};
 
         eventToolBar->AddEvent("seen", ":/icons/room_icon", visible, "never shown");
         QVERIFY(eventToolBar->IsBlinking());
         QVERIFY(eventToolBar->isHidden());
-        eventToolBar->AddEvent("first", ":/icons/note_icon", target, "popup");
-        eventToolBar->AddEvent("again", ":/icons/note_icon", target, "");
+        eventToolBar->AddEvent("first", ":/icons/note_icon", tabs.target, "popup");
+        eventToolBar->AddEvent("again", ":/icons/note_icon", tabs.target, "");
         eventToolBar->AddEvent("other", ":/icons/browse_icon", second, "");
         QCOMPARE(m_run->calls.alerts, QStringList({"popup"}));
         QVERIFY(eventToolBar->isVisible());
@@ -177,20 +163,20 @@ private slots:
         QCOMPARE(m_run->calls.icons, QStringList({":/icons/browse_icon", ":/icons/note_icon", ":/icons/room_icon",
                                                   ":/icons/online_icon", ":/icons/browse_icon"}));
         m_run->calls.icons.clear();
-        elsewhere->setFocus();
+        tabs.outside->setFocus();
         QVERIFY(!eventToolBar->IsBlinking());
         QCOMPARE(m_run->calls.icons, QStringList({":/icons/online_icon"}));
         QCOMPARE(EventTexts().size(), 3);
 
         // A click brings the target forward through its three tabs and takes only its button.
         eventToolBar->actions().first()->trigger();
-        QCOMPARE(outer->currentWidget(), middle);
-        QCOMPARE(middle->currentWidget(), inner);
-        QCOMPARE(inner->currentWidget(), target);
-        QCOMPARE(QApplication::focusWidget(), target);
+        QCOMPARE(tabs.outer->currentWidget(), tabs.middle);
+        QCOMPARE(tabs.middle->currentWidget(), tabs.inner);
+        QCOMPARE(tabs.inner->currentIndex(), 1);
+        QCOMPARE(QApplication::focusWidget(), tabs.target);
         QCOMPARE(EventTexts(), QStringList({"again", "other"}));
-        eventToolBar->RemoveEvents(target);
-        eventToolBar->RemoveEvents(target);
+        eventToolBar->RemoveEvents(tabs.target);
+        eventToolBar->RemoveEvents(tabs.target);
         QCOMPARE(EventTexts(), QStringList({"other"}));
         delete second;
         QCOMPARE(EventTexts(), QStringList({""}));
