@@ -261,20 +261,28 @@ void TransferQueueManager::NoData()
     d->GetType("excluded_download_extension")->GetItem(".ini");
 }
 
+namespace
+{
+// Counted through the few active status items rather than every entry: the transfers window
+// asks at every status change, and a long queue would make that a walk per change.
+int CountActiveEntries(const char* i_statusType, const char* i_entryType)
+{
+    int count = 0;
+    for (const ItemPtr& status : d->GetType(i_statusType)->GetItems())
+        if (TransferQueueManager::IsActiveStatus(status))
+            count += static_cast<int>(status.GetItems(i_entryType).size());
+    return count;
+}
+} // namespace
+
 int TransferQueueManager::ActiveUploadCount()
 {
-    return static_cast<int>(d->GetType("upload_entry")
-                                ->GetItems()
-                                .Connected(d->GetType("upload_entry_status")->GetItems().Connected("is_active"))
-                                .size());
+    return CountActiveEntries("upload_entry_status", "upload_entry");
 }
 
 int TransferQueueManager::ActiveDownloadCount()
 {
-    return static_cast<int>(d->GetType("download_entry")
-                                ->GetItems()
-                                .Connected(d->GetType("download_entry_status")->GetItems().Connected("is_active"))
-                                .size());
+    return CountActiveEntries("download_entry_status", "download_entry");
 }
 
 void TransferQueueManager::StartTimerTest()

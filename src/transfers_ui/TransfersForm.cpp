@@ -1,23 +1,399 @@
+// The transfers tab's trees: their rows, view nodes, icons, places in line, the loaded
+// settings and the tab title.
 #include "TransfersForm.h"
+
+#include "ActionSetToolBar.h"
+#include "FocusHelpers.h"
+#include "SizeManager.h"
+#include "TextUtils.h"
+#include "TimerManager.h"
+#include "TransferQueueManager.h"
+#include "ui_TransfersForm.h"
+
+#include <QHeaderView>
+#include <QTabWidget>
 
 TransfersForm* transfersForm = nullptr;
 
+namespace
+{
+template<typename Arg>
+EventHandler<TransfersForm, Arg>* Handler(TransfersForm* ip_form, void (TransfersForm::*i_slot)(Arg))
+{
+    return new EventHandler<TransfersForm, Arg>(ip_form, i_slot);
+}
+
+QTreeWidgetItem* RowOf(const ItemPtr& i_node)
+{
+    return i_node.AsPointer<QTreeWidgetItem>();
+}
+
+void SetColumns(QTreeWidget* ip_list, int i_count, bool i_stretchLast)
+{
+    static const QStringList headers{QStringLiteral("User"),   QStringLiteral("Folder"),   QStringLiteral("File"),
+                                     QStringLiteral("Status"), QStringLiteral("Progress"), QStringLiteral("   ETA"),
+                                     QStringLiteral("Kbs"),    QStringLiteral("Size"),     QStringLiteral("Place")};
+    static const int widths[] = {100, 125, 125, 100, 140, 80, 40, 90, 40};
+    ip_list->setColumnCount(i_count);
+    ip_list->setHeaderLabels(headers.mid(0, i_count));
+    for (int column = 0; column < i_count; ++column)
+        ip_list->setColumnWidth(column, widths[column]);
+    ip_list->header()->setSectionsMovable(false);
+    ip_list->header()->setStretchLastSection(i_stretchLast);
+}
+
+// The tab widget whose page holds the widget, and that page's index.
+QTabWidget* EnclosingTab(QWidget* ip_widget, int& o_index)
+{
+    for (QWidget* page = ip_widget; page && page->parentWidget(); page = page->parentWidget())
+        if (auto* tabs = qobject_cast<QTabWidget*>(page->parentWidget()->parentWidget()))
+            if ((o_index = tabs->indexOf(page)) >= 0)
+                return tabs;
+    return nullptr;
+}
+} // namespace
+
 TransfersForm::TransfersForm(QWidget* ip_parent)
     : QWidget(ip_parent)
+    , ui(new Ui::TransfersForm)
+    , m_downloads{nullptr,
+                  "download_entry",
+                  "download_entry_status",
+                  "download_list_user_node",
+                  "download_list_folder_node",
+                  "download_list_node",
+                  "write_position",
+                  &m_expandDownloadUsers,
+                  &m_expandDownloadFolders,
+                  TransferTally(QStringLiteral("downloading"), "download_entry", "write_position")}
+    , m_uploads{nullptr,
+                "upload_entry",
+                "upload_entry_status",
+                "upload_list_user_node",
+                "upload_list_folder_node",
+                "upload_list_node",
+                "read_position",
+                &m_expandUploadUsers,
+                &m_expandUploadFolders,
+                TransferTally(QStringLiteral("uploading"), "upload_entry", "read_position")}
+    , m_onlineIcon(QStringLiteral(":/icons/online_icon"))
+    , m_offlineIcon(QStringLiteral(":/icons/offline_icon"))
 {
     transfersForm = this;
+    ui->setupUi(this);
+    m_downloads.list = ui->downloadsList;
+    m_uploads.list = ui->uploadsList;
+    SetColumns(ui->downloadsList, 9, true);
+    SetColumns(ui->uploadsList, 8, false);
+
+    connect(ui->downloadsList, &QWidget::customContextMenuRequested, this,
+            &TransfersForm::OnDownloadsContextMenuRequested);
+    connect(ui->uploadsList, &QWidget::customContextMenuRequested, this, &TransfersForm::OnUploadsContextMenuRequested);
+    connect(ui->transfersTabControl, &QTabWidget::currentChanged, this, &TransfersForm::OnCurrentTabChanged);
+    connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this, &TransfersForm::OnDownloadListItemDoubleClicked);
 }
 
 TransfersForm::~TransfersForm()
 {
+    delete ui;
     if (transfersForm == this)
         transfersForm = nullptr;
 }
 
-void TransfersForm::Init()
+void TransfersForm::DeclareNodeTypes(const Tree& i_tree, const char* i_folderType)
 {
-    dataSaver->AddListener(this);
-    m_initialised = true;
+    Type* userNode = d->NewType(i_tree.userNodeType, Primary, false, true);
+    Type* folderNode = d->NewType(i_tree.folderNodeType, Primary, false, true);
+    Type* fileNode = d->NewType(i_tree.fileNodeType, Primary, false, true);
+    userNode->RelateToType(d->GetType("user"), One, One);
+    folderNode->RelateToType(userNode, Many, One);
+    folderNode->RelateToType(d->GetType(i_folderType), Many, One);
+    folderNode->RelateToType(fileNode, One, Many);
+    fileNode->RelateToType(d->GetType(i_tree.entryType), One, One);
 }
 
-void TransfersForm::DataLoaded() {}
+void TransfersForm::Init()
+{
+    auto* downloadPath = new PathNode(d, "download_entry");
+    for (const char* child : {"user", "file_name", "file_size", "remote_folder"})
+        new PathNode(downloadPath, child, PathRequired);
+    d->AddPathEventHandler(downloadPath, Handler(this, &TransfersForm::OnDownloadEntryAdded));
+    DeclareNodeTypes(m_downloads, "remote_folder");
+
+    d->AddConnectionEventHandler(d->GetType("download_entry"), d->GetType("download_entry_status"),
+                                 Handler(this, &TransfersForm::OnDownloadEntryStatusChange));
+    d->AddConnectionEventHandler(d->GetType("upload_entry"), d->GetType("upload_entry_status"),
+                                 Handler(this, &TransfersForm::OnUploadEntryStatusChange));
+    connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this, &TransfersForm::OnDownloadProgress);
+    connect(transferQueueManager, &TransferQueueManager::UploadProgressed, this, &TransfersForm::OnUploadProgress);
+
+    auto* uploadPath = new PathNode(d, "upload_entry");
+    for (const char* child : {"user", "shared_file"})
+        new PathNode(uploadPath, child, PathRequired);
+    d->AddPathEventHandler(uploadPath, Handler(this, &TransfersForm::OnUploadEntryAdded));
+    DeclareNodeTypes(m_uploads, "shared_file_folder");
+
+    m_transfersLoaded = false;
+    connect(transferQueueManager, &TransferQueueManager::TransfersLoaded, this, &TransfersForm::OnTransfersLoaded);
+    d->GetType("download_entry")->m_itemRemoved.insert(Handler(this, &TransfersForm::OnDownloadEntryRemoved));
+    d->GetType("upload_entry")->m_itemRemoved.insert(Handler(this, &TransfersForm::OnUploadEntryRemoved));
+
+    const QString icon = QStringLiteral(":/icons/transfer_icon");
+    const auto addAction = [&icon](const char* i_set, const char* i_id, const char* i_text) {
+        actionBar->AddSetAction(QLatin1String(i_set), QLatin1String(i_id), QLatin1String(i_text), icon, false);
+    };
+    addAction("downloads", "expand_download_folders", "Expand Folders");
+    addAction("downloads", "expand_download_users", "Expand Users");
+    addAction("downloads", "clear_complete_downloads", "Clear Complete");
+    actionBar->RegisterWidget(ui->downloadsList, QStringLiteral("downloads"));
+    actionBar->SetWidgetActionText(ui->downloadsList, QStringLiteral("expand_download_folders"),
+                                   QStringLiteral("Expand Folders [on]"));
+    actionBar->SetWidgetActionText(ui->downloadsList, QStringLiteral("expand_download_users"),
+                                   QStringLiteral("Expand Users [on]"));
+    addAction("uploads", "expand_upload_folders", "Expand Folders");
+    addAction("uploads", "expand_upload_users", "Expand Users");
+    addAction("uploads", "clear_complete_and_aborted_uploads", "Clear Complete and Aborted");
+    actionBar->RegisterWidget(ui->uploadsList, QStringLiteral("uploads"));
+    actionBar->SetWidgetActionText(ui->uploadsList, QStringLiteral("expand_upload_folders"),
+                                   QStringLiteral("Expand Folders [on]"));
+    actionBar->SetWidgetActionText(ui->uploadsList, QStringLiteral("expand_upload_users"),
+                                   QStringLiteral("Expand Users [on]"));
+    connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &TransfersForm::OnActionBarTriggered);
+
+    auto* onlinePath = new PathNode(d, "user");
+    new PathNode(onlinePath, "is_online", PathOnConnect);
+    d->AddPathEventHandler(onlinePath, Handler(this, &TransfersForm::OnUserOnline));
+    auto* offlinePath = new PathNode(d, "user");
+    new PathNode(offlinePath, "is_online", PathOnDisconnect);
+    d->AddPathEventHandler(offlinePath, Handler(this, &TransfersForm::OnUserOffline));
+
+    auto* placePath = new PathNode(d, "download_entry");
+    new PathNode(placePath, "place_in_line", PathRequired);
+    d->AddPathEventHandler(placePath, Handler(this, &TransfersForm::OnDownloadPlaceInLine));
+
+    dataSaver->AddListener(this);
+    for (QTreeWidget* list : {ui->downloadsList, ui->uploadsList})
+    {
+        connect(list, &QTreeWidget::itemExpanded, this, &TransfersForm::OnItemExpanded);
+        connect(list, &QTreeWidget::itemCollapsed, this, &TransfersForm::OnItemCollapsed);
+    }
+    ui->downloadsList->setFocus();
+    connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &TransfersForm::EveryHalfMinute);
+    connect(this, &TransfersForm::DownloadComplete, this, &TransfersForm::OnDownloadComplete, Qt::QueuedConnection);
+    RegisterWidgetForTabFocus(ui->downloadsList, 1);
+    RegisterWidgetForTabFocus(ui->uploadsList, 1);
+
+    Type* alert = d->NewType("complete_download_alert", Primary, true, true);
+    alert->RelateToType(d->GetType("download_entry"), One, One);
+    alert->RelateToType(d->GetType("user"), Many, One);
+    alert->RelateToType(d->GetType("remote_folder"), Many, One);
+
+    UpdateActiveTransferCounts();
+}
+
+void TransfersForm::DataLoaded()
+{
+    LoadSettingsIntoWidgets();
+    connect(ui->uploadLimitSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &TransfersForm::OnUploadSpeedLimitSpinValueChanged);
+    connect(ui->uploadLimitCheckBox, &QCheckBox::stateChanged, this,
+            &TransfersForm::OnUploadSpeedLimitCheckStateChanged);
+    connect(ui->clearDownloadsCheckBox, &QCheckBox::stateChanged, this,
+            &TransfersForm::OnClearDownloadsCheckStateChanged);
+    connect(ui->clearUploadsCheckBox, &QCheckBox::stateChanged, this, &TransfersForm::OnClearUploadsCheckStateChanged);
+    connect(ui->uploadSlotsSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &TransfersForm::OnUploadSlotsSpinValueChanged);
+    sizeManager->RegisterTreeWidget(QStringLiteral("download_list"), ui->downloadsList);
+    sizeManager->RegisterTreeWidget(QStringLiteral("upload_list"), ui->uploadsList);
+}
+
+// Before the boxes' signals are connected, so that showing a value stores nothing back.
+void TransfersForm::LoadSettingsIntoWidgets()
+{
+    ui->uploadLimitSpinBox->setValue(int(GetSettingNumber(QStringLiteral("upload_speed_limit"))));
+    ui->uploadSlotsSpinBox->setValue(int(GetSettingNumber(QStringLiteral("upload_slots"))));
+    ui->uploadLimitCheckBox->setChecked(IsSettingOn(QStringLiteral("upload_speed_limit_enabled")));
+    ui->clearDownloadsCheckBox->setChecked(IsSettingOn(QStringLiteral("clear_complete_downloads")));
+    ui->clearUploadsCheckBox->setChecked(IsSettingOn(QStringLiteral("clear_complete_aborted_uploads")));
+}
+
+// ---- rows ----
+
+void TransfersForm::OnTransfersLoaded()
+{
+    m_transfersLoaded = true;
+    for (const ItemPtr& entry :
+         TransferQueueManager::ByOrder(d->GetType("download_entry")->GetItems(), "download_order"))
+        OnDownloadEntryAdded(entry);
+}
+
+void TransfersForm::OnDownloadEntryAdded(ItemPtr i_entry)
+{
+    if (!m_transfersLoaded)
+        return;
+    AddEntryRows(m_downloads, i_entry, i_entry["remote_folder"], i_entry["file_name"].AsString(),
+                 i_entry["file_size"].AsInt64());
+}
+
+void TransfersForm::OnUploadEntryAdded(ItemPtr i_entry)
+{
+    const ItemPtr file = i_entry["shared_file"];
+    AddEntryRows(m_uploads, i_entry, file["shared_file_folder"],
+                 QString::fromStdString(GetFileName(file["shared_file_name"].AsStdString())),
+                 file["shared_file_size"].AsInt64());
+}
+
+void TransfersForm::AddEntryRows(Tree& io_tree, const ItemPtr& i_entry, const ItemPtr& i_folder, const QString& i_name,
+                                 qint64 i_size)
+{
+    // A second firing for the same entry (one of its links replaced) keeps its one row: a second
+    // row would be left behind by the removal, which follows the entry's one node.
+    if (i_entry[io_tree.fileNodeType])
+        return;
+    ItemPtr userNode;
+    QTreeWidgetItem* userRow = UserRowFor(io_tree, i_entry["user"], userNode);
+    ItemPtr folderNode;
+    QTreeWidgetItem* folderRow = FolderRowFor(io_tree, userRow, userNode, i_folder, folderNode);
+
+    auto* fileRow = new QTreeWidgetItem(folderRow);
+    fileRow->setText(FileColumn, i_name);
+    fileRow->setText(SizeColumn, CommafyNumber(i_size));
+    ItemPtr fileNode = d->GetType(io_tree.fileNodeType)->GetItem(Value(fileRow));
+    fileNode.Connect(i_entry);
+    fileNode.Connect(folderNode);
+    io_tree.tally.Add(i_entry, i_size, folderRow, userRow);
+
+    // Uploads get their status link after their rows, downloads may have had it for long.
+    if (io_tree.list == ui->downloadsList)
+        if (ItemPtr status = i_entry["download_entry_status"])
+        {
+            ConnectionInfo info{i_entry, status};
+            OnDownloadEntryStatusChange(info);
+        }
+}
+
+QTreeWidgetItem* TransfersForm::UserRowFor(Tree& io_tree, const ItemPtr& i_user, ItemPtr& o_node)
+{
+    o_node = i_user[io_tree.userNodeType];
+    if (o_node)
+        return RowOf(o_node);
+    auto* row = new QTreeWidgetItem(io_tree.list);
+    o_node = d->GetType(io_tree.userNodeType)->GetItem(Value(row));
+    o_node.Connect(i_user);
+    row->setText(UserColumn, i_user.AsString());
+    row->setIcon(UserColumn, i_user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
+    if (*io_tree.expandUsers)
+        row->setExpanded(true);
+    return row;
+}
+
+QTreeWidgetItem* TransfersForm::FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_userRow, const ItemPtr& i_userNode,
+                                             const ItemPtr& i_folder, ItemPtr& o_node)
+{
+    // The same folder path of two users gives two rows: a folder row is found by both.
+    o_node = d->GetItem(i_userNode, i_folder, io_tree.folderNodeType);
+    if (o_node)
+        return RowOf(o_node);
+    auto* row = new QTreeWidgetItem(ip_userRow);
+    o_node = d->GetType(io_tree.folderNodeType)->GetItem(Value(row));
+    o_node.Connect(i_userNode);
+    o_node.Connect(i_folder);
+    row->setText(FolderColumn, ReversePathname(i_folder.AsString()));
+    if (*io_tree.expandFolders)
+        row->setExpanded(true);
+    return row;
+}
+
+void TransfersForm::OnDownloadEntryRemoved(ItemPtr i_entry)
+{
+    RemoveEntryRows(m_downloads, i_entry);
+}
+
+void TransfersForm::OnUploadEntryRemoved(ItemPtr i_entry)
+{
+    RemoveEntryRows(m_uploads, i_entry);
+}
+
+void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
+{
+    ItemPtr fileNode = i_entry[io_tree.fileNodeType];
+    if (!fileNode)
+        return;
+    QTreeWidgetItem* fileRow = RowOf(fileNode);
+    QTreeWidgetItem* folderRow = fileRow->parent();
+    QTreeWidgetItem* userRow = folderRow->parent();
+    io_tree.tally.Remove(i_entry);
+    delete fileRow;
+    fileNode.Remove();
+    if (folderRow->childCount() == 0)
+    {
+        d->GetType(io_tree.folderNodeType)->HasItem(Value(folderRow)).Remove();
+        delete folderRow;
+        folderRow = nullptr;
+        if (userRow->childCount() == 0)
+        {
+            d->GetType(io_tree.userNodeType)->HasItem(Value(userRow)).Remove();
+            delete userRow;
+            userRow = nullptr;
+        }
+    }
+    // The rows left above show what their remaining entries add up to.
+    for (QTreeWidgetItem* row : {folderRow, userRow})
+        if (row)
+            ShowGroupStatus(io_tree, row);
+    QMetaObject::invokeMethod(this, &TransfersForm::UpdateActiveTransferCounts, Qt::QueuedConnection);
+}
+
+QTreeWidgetItem* TransfersForm::UserRowOf(const Tree& i_tree, QTreeWidgetItem* ip_row) const
+{
+    const Value row(ip_row);
+    if (d->GetType(i_tree.userNodeType)->HasItem(row))
+        return ip_row;
+    if (d->GetType(i_tree.folderNodeType)->HasItem(row))
+        return ip_row->parent();
+    if (d->GetType(i_tree.fileNodeType)->HasItem(row))
+        return ip_row->parent()->parent();
+    return nullptr;
+}
+
+QTreeWidgetItem* TransfersForm::GetDownloadNodeUserNode(QTreeWidgetItem* ip_row)
+{
+    return UserRowOf(m_downloads, ip_row);
+}
+
+QTreeWidgetItem* TransfersForm::GetUploadNodeUserNode(QTreeWidgetItem* ip_row)
+{
+    return UserRowOf(m_uploads, ip_row);
+}
+
+void TransfersForm::OnDownloadPlaceInLine(ItemPtr i_entry)
+{
+    if (ItemPtr node = i_entry["download_list_node"])
+        RowOf(node)->setText(PlaceColumn, i_entry["place_in_line"].AsString());
+}
+
+void TransfersForm::SetUserIcon(const ItemPtr& i_user, const QIcon& i_icon)
+{
+    for (const char* type : {"download_list_user_node", "upload_list_user_node"})
+        if (ItemPtr node = i_user[type])
+            RowOf(node)->setIcon(UserColumn, i_icon);
+}
+
+void TransfersForm::OnUserOnline(ItemPtr ip_user)
+{
+    SetUserIcon(ip_user, m_onlineIcon);
+}
+
+void TransfersForm::OnUserOffline(ItemPtr ip_user)
+{
+    SetUserIcon(ip_user, m_offlineIcon);
+}
+
+void TransfersForm::UpdateActiveTransferCounts()
+{
+    int index = -1;
+    if (QTabWidget* tabs = EnclosingTab(this, index))
+        tabs->setTabText(index, QStringLiteral("Transfers [%1/%2]")
+                                    .arg(transferQueueManager->ActiveDownloadCount())
+                                    .arg(transferQueueManager->ActiveUploadCount()));
+}

@@ -1,27 +1,159 @@
 #pragma once
 
+#include "Data.h"
 #include "DataSaver.h"
+#include "TransferTally.h"
 
+#include <QIcon>
 #include <QWidget>
 
-// The transfers tab: downloads and uploads.
+namespace Ui
+{
+class TransfersForm;
+}
+
+class QKeyEvent;
+class QProgressBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The transfers tab: every download and upload entry of the transfer engine as a row, under
+// one row per folder and one per user. Each row is tied to the data model by a view-node item
+// whose value is the row's address, so the rest of the window goes from a row to its entries
+// and back.
 class TransfersForm
     : public QWidget
+    , public DataHandler
     , public DataLoadedEventHandler
 {
     Q_OBJECT
 
 public:
+    // Columns of both trees; the uploads tree has no place column.
+    enum Column
+    {
+        UserColumn,
+        FolderColumn,
+        FileColumn,
+        StatusColumn,
+        ProgressColumn,
+        TimeLeftColumn,
+        SpeedColumn,
+        SizeColumn,
+        PlaceColumn,
+    };
+
     explicit TransfersForm(QWidget* ip_parent = nullptr);
     ~TransfersForm() override;
 
-    // Finishes set-up once the managers exist; listens for the end of loading.
+    // Declares the view-node types and wires the form to the store and the engine; once, after
+    // the transfer engine exists and before the data file is loaded.
     void Init();
-    bool IsInitialised() const { return m_initialised; }
     void DataLoaded() override;
 
+    void OnDownloadEntryAdded(ItemPtr i_entry);
+    void OnUploadEntryAdded(ItemPtr i_entry);
+    void OnDownloadEntryRemoved(ItemPtr i_entry);
+    void OnUploadEntryRemoved(ItemPtr i_entry);
+    void OnDownloadPlaceInLine(ItemPtr i_entry);
+    void OnDownloadEntryStatusChange(ConnectionInfo& i_info);
+    void OnUploadEntryStatusChange(ConnectionInfo& i_info);
+
+    // The user row above any row of that tree.
+    QTreeWidgetItem* GetDownloadNodeUserNode(QTreeWidgetItem* ip_row);
+    QTreeWidgetItem* GetUploadNodeUserNode(QTreeWidgetItem* ip_row);
+    // The entries under a user, folder or file row; empty for any other row.
+    ItemSet GetNodeDownloadEntryItems(QTreeWidgetItem* ip_row);
+    ItemSet GetNodeUploadEntryItems(QTreeWidgetItem* ip_row);
+
+    void SetItemColorByStatus(QTreeWidgetItem* ip_row, const QString& i_status);
+    QString GetDownloadEntriesAggregateStatus(const ItemSet& i_entries);
+    QString GetUploadEntriesAggregateStatus(const ItemSet& i_entries);
+    // The same group status for a user or folder row, from what the form keeps as entries
+    // change: no walk over the row's entries.
+    QString GetDownloadRowAggregateStatus(QTreeWidgetItem* ip_row) const;
+    QString GetUploadRowAggregateStatus(QTreeWidgetItem* ip_row) const;
+
+    void GetDownloadsProgressStats(const ItemSet& i_entries, long long& o_done, long long& o_remaining,
+                                   long long& o_total);
+    void GetUploadsProgressStats(const ItemSet& i_entries, long long& o_done, long long& o_remaining,
+                                 long long& o_total);
+
+signals:
+    void DownloadComplete(ItemPtr i_download);
+
+public slots:
+    void OnTransfersLoaded();
+    void OnUserOnline(ItemPtr ip_user);
+    void OnUserOffline(ItemPtr ip_user);
+    void UpdateActiveTransferCounts();
+    void RecolorEntries();
+    void OnClearDownloadsCheckStateChanged(int i_state);
+    void OnClearUploadsCheckStateChanged(int i_state);
+    void OnDownloadProgress(ItemPtr i_download);
+    void OnUploadProgress(ItemPtr i_upload);
+
+    // Tool-bar actions, menus, expanding, alerts and upload settings (TransfersActions.cpp).
+    void OnActionBarTriggered(QWidget* ip_widget, QString i_action);
+    void OnUploadSpeedLimitCheckStateChanged(int i_state);
+    void OnUploadSpeedLimitSpinValueChanged(int i_value);
+    void OnUploadSlotsSpinValueChanged(int i_value);
+    void OnDownloadsContextMenuRequested(QPoint i_point);
+    void OnUploadsContextMenuRequested(QPoint i_point);
+    void OnItemExpanded(QTreeWidgetItem* ip_item);
+    void OnItemCollapsed(QTreeWidgetItem* ip_item);
+    void OnCurrentTabChanged(int i_tabIndex);
+    void EveryHalfMinute();
+    void OnDownloadComplete(ItemPtr i_download);
+    void OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnKeyPressedInDownloadList(QKeyEvent* ip_event);
+
 private:
-    bool m_initialised = false;
+    // What differs between the two trees.
+    struct Tree
+    {
+        QTreeWidget* list;
+        const char* entryType;
+        const char* statusType;
+        const char* userNodeType;
+        const char* folderNodeType;
+        const char* fileNodeType;
+        const char* positionType;
+        bool* expandUsers;
+        bool* expandFolders;
+        TransferTally tally;
+    };
+
+    void DeclareNodeTypes(const Tree& i_tree, const char* i_folderType);
+    // The rows of one entry: its user's row and folder row, found or made, and a file row.
+    void AddEntryRows(Tree& io_tree, const ItemPtr& i_entry, const ItemPtr& i_folder, const QString& i_name,
+                      qint64 i_size);
+    QTreeWidgetItem* UserRowFor(Tree& io_tree, const ItemPtr& i_user, ItemPtr& o_node);
+    QTreeWidgetItem* FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_userRow, const ItemPtr& i_userNode,
+                                  const ItemPtr& i_folder, ItemPtr& o_node);
+    void RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry);
+    void ShowStatus(Tree& io_tree, const ItemPtr& i_entry, const QString& i_status);
+    void ShowGroupStatus(Tree& io_tree, QTreeWidgetItem* ip_row);
+    void ShowProgress(Tree& io_tree, const ItemPtr& i_entry, qint64 i_size);
+    void ShowGroupProgress(QTreeWidget* ip_list, QTreeWidgetItem* ip_row, const ProgressSums& i_sums,
+                           qint64 i_bytesPerSecond);
+    void SetBar(QTreeWidget* ip_list, QTreeWidgetItem* ip_row, qint64 i_done, qint64 i_total);
+    QTreeWidgetItem* UserRowOf(const Tree& i_tree, QTreeWidgetItem* ip_row) const;
+    ItemSet EntriesUnder(const Tree& i_tree, QTreeWidgetItem* ip_row) const;
+    void SetUserIcon(const ItemPtr& i_user, const QIcon& i_icon);
+    void RecolorTree(Tree& io_tree);
+    void LoadSettingsIntoWidgets();
+
+    Ui::TransfersForm* ui;
+    bool m_transfersLoaded = false;
+    bool m_expandDownloadFolders = true;
+    bool m_expandDownloadUsers = true;
+    bool m_expandUploadFolders = true;
+    bool m_expandUploadUsers = true;
+    Tree m_downloads;
+    Tree m_uploads;
+    QIcon m_onlineIcon;
+    QIcon m_offlineIcon;
 };
 
 extern TransfersForm* transfersForm;
