@@ -91,14 +91,18 @@ void TransfersForm::ShowGroupProgress(QTreeWidget* ip_list, QTreeWidgetItem* ip_
 void TransfersForm::SetBar(QTreeWidget* ip_list, QTreeWidgetItem* ip_row, qint64 i_done, qint64 i_total)
 {
     auto* bar = qobject_cast<QProgressBar*>(ip_list->itemWidget(ip_row, ProgressColumn));
-    if (!bar)
+    const bool isNew = !bar;
+    if (isNew)
     {
         bar = new QProgressBar;
         bar->setMaximumHeight(14);
-        ip_list->setItemWidget(ip_row, ProgressColumn, bar);
     }
     bar->setFormat(ProgressText(i_done, i_total));
     bar->setValue(ProgressValue(i_done, i_total));
+    // Filled before it is shown: a shown bar repaints at once, and that paint would lay out every
+    // row of the tree again for each new bar.
+    if (isNew)
+        ip_list->setItemWidget(ip_row, ProgressColumn, bar);
 }
 
 ItemSet TransfersForm::EntriesUnder(const Tree& i_tree, QTreeWidgetItem* ip_row) const

@@ -1,0 +1,150 @@
+// The transfers tab with 10,000 download rows: how long start-up takes to show them (all under
+// one user and one folder, where each row's group status used to walk all rows before it, and
+// spread over 1,000 users), and how long the GUI thread makes other events wait while 50
+// transfers report their progress ten times a second each, as transfer threads do.
+#include "TransfersFixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace
+{
+constexpr int kRows = 10000;
+
+void Print(const char* i_name, double i_value, const char* i_unit)
+{
+    std::printf("%s: %.2f %s\n", i_name, i_value, i_unit);
+    std::fflush(stdout);
+}
+
+// Every fourth entry complete, the rest queued, as the data file leaves them.
+void AddEntries(TransfersFixture& io_f, int i_users)
+{
+    for (int n = 0; n < kRows; ++n)
+    {
+        const int user = n % i_users;
+        ItemPtr entry = io_f.Download(QStringLiteral("user%1").arg(user), QStringLiteral("music\\album%1").arg(user),
+                                      QStringLiteral("track%1.mp3").arg(n), 5000000);
+        if (n % 4 == 0)
+            io_f.SetStatus(entry, QStringLiteral("complete"));
+    }
+}
+
+// From the end of loading until the rows are built and the tab has been shown once.
+double OpenMs(int i_users)
+{
+    QElapsedTimer timer;
+    TransfersFixture f([&](TransfersFixture& io_f) {
+        AddEntries(io_f, i_users);
+        timer.start();
+    });
+    f.tabs.setCurrentIndex(1);
+    f.tabs.show();
+    QCoreApplication::processEvents();
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (f.downloads->topLevelItemCount() != i_users)
+        Print("transfers_window_open_wrong_rows", f.downloads->topLevelItemCount(), "rows");
+    return ms;
+}
+
+// Events posted from another thread every 5 ms; the longest any waited for the GUI thread.
+class LagProbe
+{
+public:
+    LagProbe()
+    {
+        m_clock.start();
+        m_poster = std::thread([this] {
+            while (m_running)
+            {
+                const qint64 posted = m_clock.nsecsElapsed();
+                QMetaObject::invokeMethod(
+                    &m_receiver, [this, posted] { m_worstNs = std::max(m_worstNs, m_clock.nsecsElapsed() - posted); },
+                    Qt::QueuedConnection);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    ~LagProbe() { Stop(); }
+    void Stop()
+    {
+        m_running = false;
+        if (m_poster.joinable())
+            m_poster.join();
+        QCoreApplication::processEvents();
+    }
+    double WorstMs() const { return m_worstNs / 1e6; }
+
+private:
+    QObject m_receiver;
+    QElapsedTimer m_clock;
+    std::thread m_poster;
+    std::atomic<bool> m_running{true};
+    qint64 m_worstNs = 0; // GUI thread only
+};
+
+double WorstDelayMs(int i_running, int i_seconds)
+{
+    TransfersFixture f([](TransfersFixture& io_f) { AddEntries(io_f, 1); });
+    f.tabs.setCurrentIndex(1);
+    f.tabs.show();
+    QCoreApplication::processEvents();
+
+    // The running transfers, each with the cells its thread would update.
+    std::vector<ItemPtr> running;
+    std::vector<PositionCell*> positions;
+    for (const ItemPtr& entry : d->GetType("download_entry")->GetItems())
+    {
+        if (int(running.size()) == i_running)
+            break;
+        if (entry["download_entry_status"].AsString() != QLatin1String("queued"))
+            continue;
+        f.SetStatus(entry, QStringLiteral("downloading"));
+        positions.push_back(NewTransferCell<PositionCell>(entry, "write_position"));
+        NewTransferCell<SpeedCell>(entry, "bytes_per_second", 250000);
+        running.push_back(entry);
+    }
+
+    TransferQueueManager* engine = f.engine;
+    std::atomic<bool> reporting{true};
+    LagProbe probe;
+    std::thread reporter([&] {
+        for (qint64 step = 1; reporting; ++step)
+        {
+            for (std::size_t n = 0; n < running.size(); ++n)
+            {
+                positions[n]->store(step * 25000);
+                const ItemPtr entry = running[n];
+                QMetaObject::invokeMethod(
+                    engine, [engine, entry] { emit engine->DownloadProgressed(entry); }, Qt::QueuedConnection);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < i_seconds * 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    reporting = false;
+    reporter.join();
+    probe.Stop();
+    return probe.WorstMs();
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const double oneFolder = OpenMs(1);
+    const double spread = OpenMs(1000);
+    Print("transfers_window_open_10000_rows", std::max(oneFolder, spread), "ms");
+    Print("transfers_window_open_10000_rows_one_folder", oneFolder, "ms");
+    Print("transfers_window_open_10000_rows_1000_users", spread, "ms");
+    Print("transfers_gui_worst_delay_50_running", WorstDelayMs(50, 3), "ms");
+    return 0;
+}
