@@ -47,9 +47,11 @@ class TransfersFixture : public QueueFixture
 {
 public:
     // i_beforeLoad runs after the form's set-up and before the end of loading, as the data file's
-    // entries would; the data file is read from i_dataFile, or it is a first start.
+    // entries would; the data file is read from i_dataFile, or it is a first start. Real
+    // transfers need the real clock.
     explicit TransfersFixture(const std::function<void(TransfersFixture&)>& i_beforeLoad = {},
-                              const QString& i_dataFile = QString())
+                              const QString& i_dataFile = QString(), bool i_testClock = true)
+        : QueueFixture(i_testClock)
     {
         m_toolBar = std::make_unique<ActionSetToolBar>();
         actionBar->Init();
