@@ -391,6 +391,8 @@ void TransfersForm::OnUserOffline(ItemPtr ip_user)
 
 void TransfersForm::UpdateActiveTransferCounts()
 {
+    if (!transferQueueManager)
+        return;
     int index = -1;
     if (QTabWidget* tabs = EnclosingTab(this, index))
         tabs->setTabText(index, QStringLiteral("Transfers [%1/%2]")
