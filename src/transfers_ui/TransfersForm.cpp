@@ -42,6 +42,22 @@ void SetColumns(QTreeWidget* ip_list, int i_count, bool i_stretchLast)
     ip_list->header()->setStretchLastSection(i_stretchLast);
 }
 
+// The tree's tool-bar set: its two expand switches, shown as on, and its clearing action.
+void DeclareTreeActions(QTreeWidget* ip_list, const char* i_set, const char* i_kind, const char* i_clearId,
+                        const char* i_clearText)
+{
+    const QString set = QLatin1String(i_set);
+    const QString icon = QStringLiteral(":/icons/transfer_icon");
+    const QString folders = QStringLiteral("expand_%1_folders").arg(QLatin1String(i_kind));
+    const QString users = QStringLiteral("expand_%1_users").arg(QLatin1String(i_kind));
+    actionBar->AddSetAction(set, folders, QStringLiteral("Expand Folders"), icon, false);
+    actionBar->AddSetAction(set, users, QStringLiteral("Expand Users"), icon, false);
+    actionBar->AddSetAction(set, QLatin1String(i_clearId), QLatin1String(i_clearText), icon, false);
+    actionBar->RegisterWidget(ip_list, set);
+    actionBar->SetWidgetActionText(ip_list, folders, QStringLiteral("Expand Folders [on]"));
+    actionBar->SetWidgetActionText(ip_list, users, QStringLiteral("Expand Users [on]"));
+}
+
 // The tab widget whose page holds the widget, and that page's index.
 QTabWidget* EnclosingTab(QWidget* ip_widget, int& o_index)
 {
@@ -138,26 +154,9 @@ void TransfersForm::Init()
     d->GetType("download_entry")->m_itemRemoved.insert(Handler(this, &TransfersForm::OnDownloadEntryRemoved));
     d->GetType("upload_entry")->m_itemRemoved.insert(Handler(this, &TransfersForm::OnUploadEntryRemoved));
 
-    const QString icon = QStringLiteral(":/icons/transfer_icon");
-    const auto addAction = [&icon](const char* i_set, const char* i_id, const char* i_text) {
-        actionBar->AddSetAction(QLatin1String(i_set), QLatin1String(i_id), QLatin1String(i_text), icon, false);
-    };
-    addAction("downloads", "expand_download_folders", "Expand Folders");
-    addAction("downloads", "expand_download_users", "Expand Users");
-    addAction("downloads", "clear_complete_downloads", "Clear Complete");
-    actionBar->RegisterWidget(ui->downloadsList, QStringLiteral("downloads"));
-    actionBar->SetWidgetActionText(ui->downloadsList, QStringLiteral("expand_download_folders"),
-                                   QStringLiteral("Expand Folders [on]"));
-    actionBar->SetWidgetActionText(ui->downloadsList, QStringLiteral("expand_download_users"),
-                                   QStringLiteral("Expand Users [on]"));
-    addAction("uploads", "expand_upload_folders", "Expand Folders");
-    addAction("uploads", "expand_upload_users", "Expand Users");
-    addAction("uploads", "clear_complete_and_aborted_uploads", "Clear Complete and Aborted");
-    actionBar->RegisterWidget(ui->uploadsList, QStringLiteral("uploads"));
-    actionBar->SetWidgetActionText(ui->uploadsList, QStringLiteral("expand_upload_folders"),
-                                   QStringLiteral("Expand Folders [on]"));
-    actionBar->SetWidgetActionText(ui->uploadsList, QStringLiteral("expand_upload_users"),
-                                   QStringLiteral("Expand Users [on]"));
+    DeclareTreeActions(ui->downloadsList, "downloads", "download", "clear_complete_downloads", "Clear Complete");
+    DeclareTreeActions(ui->uploadsList, "uploads", "upload", "clear_complete_and_aborted_uploads",
+                       "Clear Complete and Aborted");
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &TransfersForm::OnActionBarTriggered);
 
     auto* onlinePath = new PathNode(d, "user");
