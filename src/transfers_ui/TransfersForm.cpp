@@ -33,7 +33,8 @@ void SetColumns(QTreeWidget* ip_list, int i_count, bool i_stretchLast)
     static const QStringList headers{QStringLiteral("User"),   QStringLiteral("Folder"),   QStringLiteral("File"),
                                      QStringLiteral("Status"), QStringLiteral("Progress"), QStringLiteral("   ETA"),
                                      QStringLiteral("Kbs"),    QStringLiteral("Size"),     QStringLiteral("Place")};
-    static const int widths[] = {100, 125, 125, 100, 140, 80, 40, 90, 40};
+    // The speed column is wider than 40 so that a speed of three digits and a decimal fits.
+    static const int widths[] = {100, 125, 125, 100, 140, 80, 55, 90, 40};
     ip_list->setColumnCount(i_count);
     ip_list->setHeaderLabels(headers.mid(0, i_count));
     for (int column = 0; column < i_count; ++column)
