@@ -14,6 +14,9 @@ class TestTransfersRoad : public QObject
     Q_OBJECT
 
     static constexpr qint64 FileSize = 3 * 1024 * 1024;
+    // On a loaded machine a first connection attempt between the clients can wait for its
+    // time-out before the next one succeeds.
+    static constexpr int StartMs = 90000;
 
     // Waits until the row's status is "complete", noting every bar value seen on the way.
     static QSet<int> BarValuesUntilComplete(QTreeWidgetItem* ip_row)
@@ -21,7 +24,7 @@ class TestTransfersRoad : public QObject
         QSet<int> seen;
         QElapsedTimer timer;
         timer.start();
-        while (ip_row->text(TransfersForm::StatusColumn) != QLatin1String("complete") && timer.elapsed() < 60000)
+        while (ip_row->text(TransfersForm::StatusColumn) != QLatin1String("complete") && timer.elapsed() < 90000)
         {
             const QString bar = TransfersFixture::Bar(ip_row);
             if (!bar.isEmpty())
@@ -90,7 +93,7 @@ private slots:
 
         const QString path = f.ShareFiles({QStringLiteral("upload.bin")}, FileSize).first();
         bob.Send({"adddownload", "alice", QueueFixture::Remote(path), QString::number(FileSize)});
-        QTRY_VERIFY_WITH_TIMEOUT(f.uploads->topLevelItemCount() == 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.uploads->topLevelItemCount() == 1, StartMs);
         QTreeWidgetItem* uploadRow = f.uploads->topLevelItem(0)->child(0)->child(0);
         QCOMPARE(uploadRow->text(TransfersForm::FileColumn), QStringLiteral("upload.bin"));
         QVERIFY(SomeBetween(BarValuesUntilComplete(uploadRow), 0, 100));
