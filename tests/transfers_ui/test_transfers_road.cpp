@@ -24,7 +24,7 @@ class TestTransfersRoad : public QObject
         QSet<int> seen;
         QElapsedTimer timer;
         timer.start();
-        while (ip_row->text(TransfersForm::StatusColumn) != QLatin1String("complete") && timer.elapsed() < 90000)
+        while (ip_row->text(TransfersForm::StatusColumn) != QLatin1String("complete") && timer.elapsed() < StartMs)
         {
             const QString bar = TransfersFixture::Bar(ip_row);
             if (!bar.isEmpty())
@@ -84,7 +84,8 @@ private slots:
                                       QStringLiteral("bigfile.bin"), FileSize);
         QTreeWidgetItem* downloadRow = f.RowOf(download);
         QVERIFY(downloadRow);
-        QTRY_COMPARE_WITH_TIMEOUT(downloadRow->text(TransfersForm::StatusColumn), QStringLiteral("downloading"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(downloadRow->text(TransfersForm::StatusColumn), QStringLiteral("downloading"),
+                                  StartMs);
         QCOMPARE(f.Title(), QStringLiteral("Transfers [1/0]"));
         QVERIFY(SomeBetween(BarValuesUntilComplete(downloadRow), 0, 100));
         QCOMPARE(downloadRow->text(TransfersForm::StatusColumn), QStringLiteral("complete"));
