@@ -4,6 +4,7 @@
 
 #include "ActionSetToolBar.h"
 #include "FocusHelpers.h"
+#include "ShellWidgets.h"
 #include "SizeManager.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
@@ -11,6 +12,7 @@
 #include "ui_TransfersForm.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QTabWidget>
 
 TransfersForm* transfersForm = nullptr;
@@ -59,15 +61,6 @@ void DeclareTreeActions(QTreeWidget* ip_list, const char* i_set, const char* i_k
     actionBar->SetWidgetActionText(ip_list, users, QStringLiteral("Expand Users [on]"));
 }
 
-// The tab widget whose page holds the widget, and that page's index.
-QTabWidget* EnclosingTab(QWidget* ip_widget, int& o_index)
-{
-    for (QWidget* page = ip_widget; page && page->parentWidget(); page = page->parentWidget())
-        if (auto* tabs = qobject_cast<QTabWidget*>(page->parentWidget()->parentWidget()))
-            if ((o_index = tabs->indexOf(page)) >= 0)
-                return tabs;
-    return nullptr;
-}
 } // namespace
 
 TransfersForm::TransfersForm(QWidget* ip_parent)
@@ -108,6 +101,7 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
     connect(ui->uploadsList, &QWidget::customContextMenuRequested, this, &TransfersForm::OnUploadsContextMenuRequested);
     connect(ui->transfersTabControl, &QTabWidget::currentChanged, this, &TransfersForm::OnCurrentTabChanged);
     connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this, &TransfersForm::OnDownloadListItemDoubleClicked);
+    connect(ui->downloadsList, &TreeWidget::KeyPressed, this, &TransfersForm::OnKeyPressedInDownloadList);
 }
 
 TransfersForm::~TransfersForm()
@@ -172,7 +166,7 @@ void TransfersForm::Init()
     d->AddPathEventHandler(placePath, Handler(this, &TransfersForm::OnDownloadPlaceInLine));
 
     dataSaver->AddListener(this);
-    for (QTreeWidget* list : {ui->downloadsList, ui->uploadsList})
+    for (QTreeWidget* list : {static_cast<QTreeWidget*>(ui->downloadsList), ui->uploadsList})
     {
         connect(list, &QTreeWidget::itemExpanded, this, &TransfersForm::OnItemExpanded);
         connect(list, &QTreeWidget::itemCollapsed, this, &TransfersForm::OnItemCollapsed);
@@ -394,7 +388,7 @@ void TransfersForm::UpdateActiveTransferCounts()
     if (!transferQueueManager)
         return;
     int index = -1;
-    if (QTabWidget* tabs = EnclosingTab(this, index))
+    if (QTabWidget* tabs = GetWidgetTabWidget(this, index))
         tabs->setTabText(index, QStringLiteral("Transfers [%1/%2]")
                                     .arg(transferQueueManager->ActiveDownloadCount())
                                     .arg(transferQueueManager->ActiveUploadCount()));

@@ -1,8 +1,10 @@
+#include "Screenshot.h"
 #include "TransferDisplay.h"
 #include "TransfersFixture.h"
 
 #include <QCheckBox>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QtTest>
 
 // The transfers tab's rows over the real engine: their shape and order, their removal, their
@@ -41,6 +43,16 @@ class TestTransfersForm : public QObject
     template<class T> static T* Widget(TransfersFixture& i_f, const char* i_name)
     {
         return i_f.form->findChild<T*>(QLatin1String(i_name));
+    }
+
+    // The texts of the tool bar's action buttons.
+    static QStringList BarTexts()
+    {
+        QStringList texts;
+        for (QAction* action : actionBar->actions())
+            if (qobject_cast<QToolButton*>(actionBar->widgetForAction(action)) && !action->text().isEmpty())
+                texts << action->text();
+        return texts;
     }
 
 private slots:
@@ -253,6 +265,19 @@ private slots:
         QCOMPARE(spy->at(1).at(0).value<ItemPtr>(), waiting);
     }
 
+    void each_tree_shows_its_tool_bar_set()
+    {
+        TransfersFixture f;
+        f.tabs.setCurrentIndex(1);
+        f.tabs.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f.tabs));
+        f.downloads->setFocus();
+        QCOMPARE(BarTexts(), (QStringList{"Expand Folders [on]", "Expand Users [on]", "Clear Complete"}));
+        f.form->findChild<QTabWidget*>(QStringLiteral("transfersTabControl"))->setCurrentIndex(1);
+        f.uploads->setFocus();
+        QCOMPARE(BarTexts(), (QStringList{"Expand Folders [on]", "Expand Users [on]", "Clear Complete and Aborted"}));
+    }
+
     void new_colours_reach_every_row()
     {
         TransfersFixture f;
@@ -317,6 +342,35 @@ private slots:
         f.SetStatus(f.Upload("carol", "b", 5000), "requesting");
         f.Report(uploading, 500, 1024);
         QCOMPARE(f.Bar(f.RowOf(uploading)->parent()), QStringLiteral("500 (50.0%)|50"));
+    }
+
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        TransfersFixture f;
+        QList<ItemPtr> all;
+        for (const char* user : {"bob", "carol"})
+            for (int n = 0; n < 3; ++n)
+                all << f.Download(QLatin1String(user), QStringLiteral("music\\%1 live").arg(QLatin1String(user)),
+                                  QStringLiteral("track %1.mp3").arg(n + 1), 4000000 + n * 1234567);
+        f.SetOnline(QStringLiteral("bob"), true);
+        f.SetStatus(all[0], "complete");
+        f.SetStatus(all[1], "downloading");
+        f.Report(all[1], 1500000, 180000);
+        all[2].Connect(d->GetType("place_in_line")->GetItem("12"));
+        f.SetStatus(all[3], "downloading");
+        f.Report(all[3], 3000000, 90000);
+        all[5].Connect(d->GetType("denial_reason")->GetItem("File not shared."));
+        f.SetStatus(all[5], "denied");
+        ItemPtr upload = f.Upload("dave", "holiday.avi", 7000000);
+        f.SetStatus(upload, "uploading");
+        f.Report(upload, 2000000, 300000);
+        f.SetStatus(f.Upload("dave", "notes.txt", 3000), "queued");
+        f.tabs.resize(900, 330);
+        f.tabs.setCurrentIndex(1);
+        SAVE_SCREENSHOT(&f.tabs, "transfers_window");
+        f.form->findChild<QTabWidget*>(QStringLiteral("transfersTabControl"))->setCurrentIndex(1);
+        SAVE_SCREENSHOT(&f.tabs, "transfers_window_uploads");
     }
 
     void settings_fill_the_boxes_without_being_written_back()
