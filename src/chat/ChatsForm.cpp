@@ -18,3 +18,5 @@ void ChatsForm::Init()
 {
     m_initialised = true;
 }
+
+void ChatsForm::OpenChatForm(const QString&) {}

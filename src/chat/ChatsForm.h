@@ -15,6 +15,9 @@ public:
     void Init();
     bool IsInitialised() const { return m_initialised; }
 
+    // Opens the private chat with the user, or brings it forward.
+    void OpenChatForm(const QString& i_user);
+
 private:
     bool m_initialised = false;
 };

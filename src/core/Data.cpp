@@ -458,6 +458,18 @@ void ItemPtr::GetItems(const char* i_type, ItemSet& o_items) const
         o_items.insert(ItemPtr(table[*it]));
 }
 
+std::size_t ItemPtr::CountItems(const char* i_type) const
+{
+    Item* item = Live();
+    if (!item)
+        return 0;
+    Type* type = DataInternals::LookupType(item, i_type);
+    if (!DataInternals::CheckRelated(item, type))
+        return 0;
+    const auto range = DataInternals::LinksOfType(item, type->m_index);
+    return static_cast<std::size_t>(range.second - range.first);
+}
+
 bool ItemPtr::IsConnected(const char* i_type) const
 {
     Item* item = Live();

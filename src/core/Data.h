@@ -245,6 +245,8 @@ public:
     ItemPtr GetItem(const char* i_type) const;
     ItemSet GetItems(const char* i_type) const;
     void GetItems(const char* i_type, ItemSet& o_items) const;
+    // How many items of a named type are linked, without collecting them.
+    std::size_t CountItems(const char* i_type) const;
     bool IsConnected(const char* i_type) const;
     bool IsConnected(const ItemPtr& i_other) const;
     bool IsDisconnectedFromAll() const;

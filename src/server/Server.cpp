@@ -607,6 +607,7 @@ bool Server::HandleJoinRoom(InputStream& i_in)
         for (const std::string& name : operators)
             operatorNode += T("user")->GetItem(ToQString(name));
     }
+    emit RoomJoined(roomName);
     return true;
 }
 

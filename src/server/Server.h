@@ -122,6 +122,9 @@ signals:
     void ConnectionFailed(QString i_reason);
 
     void RoomChat(QString i_room, QString i_user, QString i_text);
+    // The server's answer to a join, after the room's items were updated; also for a room
+    // that was still marked as joined.
+    void RoomJoined(QString i_room);
     void PrivateChat(QString i_user, QString i_chat, time_t i_time, bool i_spontaneous);
     void PrivateChatSent(QString i_user, QString i_chat);
     void AdminMessage(QString i_message);

@@ -11,6 +11,7 @@
 #include "FocusHelpers.h"
 #include "Log.h"
 #include "PeerMessenger.h"
+#include "RoomForm.h"
 #include "SearchForm.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"
@@ -111,6 +112,10 @@ void MainWindow::Init()
     ui->roomList->sortByColumn(0, Qt::AscendingOrder);
     d->AddConnectionEventHandler(d->GetType("room"), d->GetType("in_room"),
                                  new EventHandler<MainWindow, ConnectionInfo&>(this, &MainWindow::OnEnteredRoom));
+    // A join answered for a room still marked as joined makes no link, yet may need its tab again.
+    connect(server, &Server::RoomJoined, this,
+            [this](QString i_room) { RoomForm::OpenTab(ui->roomsTabControl, i_room); });
+    connect(ui->roomsTabControl, &QTabWidget::tabCloseRequested, this, &MainWindow::OnRoomTabClosed);
 
     actionBar->Init();
     DeclareMainActionSets();

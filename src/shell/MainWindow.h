@@ -81,6 +81,7 @@ public slots:
     void OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason);
     void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
     void OnRoomListContextMenuRequested(QPoint i_point);
+    void OnRoomTabClosed(int i_index);
     void OnToolBarActionTriggered(QWidget* ip_widget, QString i_action);
     void OnFocusChanged(QWidget* ip_old, QWidget* ip_now);
     void OnLogRoomChatCheckBoxClicked(bool i_checked);

@@ -2,7 +2,9 @@
 // tool bar. Those windows come later; until then the slots are connected and accept the calls.
 #include "MainWindow.h"
 
+#include "RoomForm.h"
 #include "Server.h"
+#include "ui_MainWindow.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -121,7 +123,15 @@ void MainWindow::OnBecomingRoomMember(ItemPtr) {}
 
 void MainWindow::OnLosingRoomRole(ItemPtr) {}
 
-void MainWindow::OnEnteredRoom(ConnectionInfo&) {}
+void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)
+{
+    RoomForm::OpenTab(ui->roomsTabControl, i_info.first.AsString());
+}
+
+void MainWindow::OnRoomTabClosed(int i_index)
+{
+    delete ui->roomsTabControl->widget(i_index);
+}
 
 void MainWindow::OnSharedFolderAdded(ItemPtr) {}
 

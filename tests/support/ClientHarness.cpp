@@ -27,6 +27,8 @@
 //                            FOLDER FILES" (FILES: "name:size" joined by "|")
 //   count                    answers "count CONNECTIONS ATTEMPTS"
 //   search TEXT              a file search through the server; answers "searchtoken N"
+//   join ROOM | leave ROOM | say ROOM TEXT   room chat through the server; every line of a
+//                            joined room comes as "event RoomChat ROOM USER TEXT"
 //   dnet                     answers "dnet PARENT LEVEL ROOT CHILDREN"
 //   ping                     answers "pong" (everything before it has been handled)
 //   lag start|stop           start: a side thread posts an event to this (the GUI) thread every
@@ -352,6 +354,9 @@ private:
     {
         PeerMessenger* pm = peerMessenger;
         connect(gp_server, &Server::Connected, this, [] { Event("Connected", {}); });
+        connect(gp_server, &Server::RoomChat, this, [](QString r, QString u, QString text) {
+            Event("RoomChat", {Enc(r), Enc(u), Enc(text)});
+        });
         connect(gp_server, &Server::ConnectionFailed, this,
                 [](QString i_reason) { Event("ConnectionFailed", {Enc(i_reason)}); });
         connect(pm, &PeerMessenger::FileTransferRequested, this,
@@ -615,6 +620,12 @@ private:
             Say("count " + Num(pm->ConnectionCount()) + ' ' + Num(pm->AttemptCount()));
         else if (command == "search")
             Say("searchtoken " + Num(gp_server->FileSearch(arg(1), false)));
+        else if (command == "join")
+            gp_server->EnterRoom(arg(1), false);
+        else if (command == "leave")
+            gp_server->LeaveRoom(arg(1));
+        else if (command == "say")
+            gp_server->SendRoomChat(arg(1), arg(2));
         else if (command == "folder")
         {
             FolderAsker*& asker = m_askers[arg(1)];

@@ -1,0 +1,48 @@
+#pragma once
+
+// How a chat line becomes the HTML of a chat view and the text of a log line. Room and private
+// chat build their lines here, so both read the same.
+
+#include <QDateTime>
+#include <QString>
+
+// "15:07:22" and "Dec 6 3:07:22 pm".
+extern const QString kChatShortTimeFormat;
+extern const QString kChatLongTimeFormat;
+
+QString ChatShortTime(const QDateTime& i_time);
+QString ChatLongTime(const QDateTime& i_time);
+
+// The colours and timestamp mode a line is drawn with; read afresh for every line.
+struct ChatStyle
+{
+    QString timestamps; // "activity_based", "per_message_short", "per_message_long", ...
+    QString userColour;
+    QString timestampColour;
+    QString statusColour;
+
+    static ChatStyle FromSettings();
+    bool IsActivityBased() const;
+};
+
+// <font color="colour">content</font>; the content is taken as it is.
+QString ColouredSpan(const QString& i_colour, const QString& i_content);
+
+// "[15:07:22][alice] hello" with the time and name coloured, text escaped, links made.
+QString ChatLineHtml(const ChatStyle& i_style, const QDateTime& i_time, const QString& i_user, const QString& i_text);
+// "* " and the text in the status colour, escaped, links made.
+QString StatusLineHtml(const ChatStyle& i_style, const QString& i_text);
+
+// A trimmed text that begins with "/me " gives true and the rest after it, trimmed again.
+bool SplitMeLine(const QString& i_trimmedText, QString* op_rest);
+// "alice waves".
+QString MeStatusText(const QString& i_user, const QString& i_rest);
+
+// "[Dec 6 3:07:22 pm][alice] hello": the text as it came, unescaped.
+QString ChatLogLine(const QDateTime& i_time, const QString& i_user, const QString& i_text);
+// "[Dec 6 3:07:22 pm] * alice waves".
+QString ChatLogStatusLine(const QDateTime& i_time, const QString& i_statusText);
+
+// A view's serialised HTML longer than i_limit characters loses its first i_cut characters and
+// the rest of the line they end in: true, with what remains. False when nothing is to be cut.
+bool TrimChatHtml(const QString& i_html, int i_limit, int i_cut, QString* op_rest);

@@ -1,0 +1,104 @@
+#include "ChatView.h"
+
+#include "ChatClock.h"
+#include "ChatLines.h"
+
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
+
+ChatView::ChatView(QTextBrowser* ip_view, bool i_capped)
+    : mp_view(ip_view)
+    , m_capped(i_capped)
+    , m_lastActivity(ChatNow())
+{
+    // A read-only view needs no undo history, which would otherwise keep every line ever shown.
+    mp_view->document()->setUndoRedoEnabled(false);
+    if (m_capped)
+        m_htmlLength = mp_view->document()->toHtml().length();
+}
+
+void ChatView::AddStatusMessage(const QString& i_text)
+{
+    Append(StatusLineHtml(ChatStyle::FromSettings(), i_text));
+}
+
+void ChatView::AddChatLine(const QString& i_user, const QString& i_text)
+{
+    const QDateTime now = ChatNow();
+    const ChatStyle style = ChatStyle::FromSettings();
+    m_lastActivity = now;
+    if (!m_chatStarted)
+    {
+        m_chatStarted = true;
+        if (style.IsActivityBased())
+            Append(StatusLineHtml(style, QLatin1String("Chat started ") + ChatLongTime(now)));
+    }
+    const bool rebuilt = m_capped && TrimWhenFull();
+    Append(ChatLineHtml(style, now, i_user, i_text));
+    if (rebuilt)
+        mp_view->setUpdatesEnabled(true);
+}
+
+void ChatView::CheckInactivity()
+{
+    if (!m_chatStarted)
+        return;
+    const qint64 elapsed = m_lastActivity.msecsTo(ChatNow());
+    if (elapsed < kInactivityMs)
+        return;
+    m_chatStarted = false;
+    const ChatStyle style = ChatStyle::FromSettings();
+    if (style.IsActivityBased())
+        Append(StatusLineHtml(style, QLatin1String("Chat ended ") + ChatLongTime(m_lastActivity)));
+}
+
+void ChatView::Append(const QString& i_html)
+{
+    if (!m_capped)
+    {
+        mp_view->append(i_html);
+        return;
+    }
+    QTextDocument* document = mp_view->document();
+    const bool wasEmpty = document->isEmpty();
+    const int firstNewBlock = document->blockCount();
+    mp_view->append(i_html);
+    if (!wasEmpty && m_blockOverhead >= 0)
+    {
+        m_htmlLength += NewBlocksHtmlLength(firstNewBlock) - m_blockOverhead;
+        return;
+    }
+    // The first line replaces the empty document's paragraph, and the second teaches the overhead.
+    const int exact = document->toHtml().length();
+    if (!wasEmpty)
+        m_blockOverhead = NewBlocksHtmlLength(firstNewBlock) - (exact - m_htmlLength);
+    m_htmlLength = exact;
+}
+
+int ChatView::NewBlocksHtmlLength(int i_firstNewBlock) const
+{
+    QTextDocument* document = mp_view->document();
+    QTextCursor cursor(document);
+    cursor.setPosition(document->findBlockByNumber(i_firstNewBlock).position() - 1);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    return QTextDocumentFragment(cursor).toHtml().length();
+}
+
+bool ChatView::TrimWhenFull()
+{
+    if (m_htmlLength <= kHtmlLimit)
+        return false;
+    const QString html = mp_view->document()->toHtml();
+    m_htmlLength = html.length();
+    QString rest;
+    if (!TrimChatHtml(html, kHtmlLimit, kHtmlCut, &rest))
+        return false;
+    mp_view->setUpdatesEnabled(false);
+    mp_view->clear();
+    m_htmlLength = mp_view->document()->toHtml().length();
+    Append(rest);
+    return true;
+}

@@ -1,0 +1,40 @@
+#include "QRoomListItemWidget.h"
+
+#include "Data.h"
+
+namespace
+{
+// 0 owner, 1 operator, 2 member, 3 none.
+int RoleRank(const QString& i_room)
+{
+    const ItemPtr room = d->GetType("room")->HasItem(i_room);
+    if (!room)
+        return 3;
+    if (room.IsConnected("is_owner"))
+        return 0;
+    if (room.IsConnected("is_operator"))
+        return 1;
+    return room.IsConnected("is_member") ? 2 : 3;
+}
+} // namespace
+
+QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* ip_parent)
+    : QTreeWidgetItem(ip_parent)
+{
+}
+
+QRoomListItemWidget::~QRoomListItemWidget() = default;
+
+bool QRoomListItemWidget::operator<(const QTreeWidgetItem& i_other) const
+{
+    const QTreeWidget* tree = treeWidget();
+    if ((tree ? tree->sortColumn() : 0) != 0)
+        return text(1).toInt() < i_other.text(1).toInt();
+    const QString name = text(0);
+    const QString otherName = i_other.text(0);
+    const int rank = RoleRank(name);
+    const int otherRank = RoleRank(otherName);
+    if (rank != otherRank)
+        return rank < otherRank;
+    return name.compare(otherName, Qt::CaseInsensitive) < 0;
+}

@@ -1,0 +1,349 @@
+#include "RoomForm.h"
+
+#include "ActionSetToolBar.h"
+#include "ChatClock.h"
+#include "ChatLines.h"
+#include "ChatLog.h"
+#include "ChatsForm.h"
+#include "FocusHelpers.h"
+#include "QRoomUserListItemWidget.h"
+#include "Server.h"
+#include "SizeManager.h"
+#include "TextUtils.h"
+#include "TimerManager.h"
+#include "UserSeams.h"
+#include "ui_RoomForm.h"
+
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
+#include <QTabWidget>
+
+namespace
+{
+using Handler = EventHandler<RoomForm, ItemPtr>;
+
+const QString kNoteIcon = QStringLiteral(":/icons/note_icon");
+const QString kAutojoinAction = QStringLiteral("toggle_room_autojoin");
+} // namespace
+
+RoomForm::RoomForm(const QString& i_room, QWidget* ip_parent)
+    : QWidget(ip_parent)
+    , ui(new Ui::RoomForm)
+    , m_room(i_room)
+{
+    ui->setupUi(this);
+    ui->splitter->setSizes({280, 280});
+    ui->splitter->setStretchFactor(0, 1);
+    ui->splitter->setStretchFactor(1, 0);
+    ui->userList->setColumnCount(6);
+    ui->userList->setHeaderLabels(
+        {QString(), QString(), QStringLiteral("User"), QString(), QStringLiteral("Files"), QStringLiteral("K/s")});
+    const int widths[] = {20, 25, 90, 25, 50, 40};
+    for (int column = 0; column < 6; ++column)
+        ui->userList->setColumnWidth(column, widths[column]);
+    ui->userList->sortByColumn(2, Qt::AscendingOrder);
+    ui->userList->header()->setStretchLastSection(true);
+    ui->userList->headerItem()->setIcon(3, QIcon(kNoteIcon));
+    m_chatView = std::make_unique<ChatView>(ui->chatView, true);
+
+    m_roomItem = d->GetType("room")->GetItem(Value(m_room));
+    m_roomItem += d->GetType("room_form")->GetItem(Value(this));
+    RegisterHandlers();
+    if (gp_server)
+    {
+        connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
+        connect(gp_server, &Server::Connected, this, &RoomForm::OnConnected);
+        connect(gp_server, &Server::Disconnected, this, &RoomForm::OnDisconnected);
+    }
+    if (timerManager)
+        connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
+    SetUpToolBar();
+
+    connect(ui->chatEdit, &QLineEdit::returnPressed, this, &RoomForm::OnEnterPressed);
+    connect(ui->chatView, &QTextBrowser::anchorClicked, this, &RoomForm::OnURLClicked);
+    connect(ui->userList, &QTreeWidget::itemClicked, this, &RoomForm::OnUserItemClicked);
+    connect(ui->userList, &QTreeWidget::itemDoubleClicked, this, &RoomForm::OnUserItemDoubleClicked);
+    connect(ui->userList, &QWidget::customContextMenuRequested, this, &RoomForm::OnUserListContextMenuRequested);
+}
+
+RoomForm::~RoomForm()
+{
+    m_destroying = true;
+    if (!m_left && gp_server)
+        gp_server->LeaveRoom(m_room);
+    if (ItemPtr form = m_roomItem["room_form"]; form.AsPointer<RoomForm>() == this)
+        form.Remove();
+    delete ui;
+}
+
+void RoomForm::Init()
+{
+    if (sizeManager)
+    {
+        sizeManager->RegisterSplitter(QStringLiteral("room_splitter"), ui->splitter, {});
+        sizeManager->RegisterTreeWidget(QStringLiteral("room_user_list"), ui->userList);
+    }
+    RegisterWidgetForTabFocus(ui->chatEdit, 1);
+}
+
+RoomForm* RoomForm::OpenTab(QTabWidget* ip_tabs, const QString& i_room)
+{
+    const ItemPtr room = d->GetType("room")->HasItem(Value(i_room));
+    if (!room || !room.IsConnected("in_room"))
+        return nullptr;
+    if (RoomForm* form = room["room_form"].AsPointer<RoomForm>())
+        return form;
+    auto* form = new RoomForm(i_room, ip_tabs);
+    ip_tabs->addTab(form, QIcon(QStringLiteral(":/icons/room_icon")), i_room);
+    form->Init();
+    ip_tabs->setCurrentWidget(form);
+    form->ui->chatEdit->setFocus();
+    return form;
+}
+
+void RoomForm::RegisterHandlers()
+{
+    const auto userPath = [this](PathNodeRelation i_relation) {
+        auto* root = new PathNode(d, "user");
+        new PathNode(root, m_roomItem, i_relation);
+        return root;
+    };
+    PathNode* added = userPath(PathRequired);
+    for (const char* statistic : {"average_download_speed", "shared_files_count", "country_code"})
+        new PathNode(added, statistic, PathRequired);
+    d->AddPathEventHandler(added, new Handler(this, &RoomForm::OnUserAdded));
+    d->AddPathEventHandler(userPath(PathOnDisconnect), new Handler(this, &RoomForm::OnUserRemoved));
+
+    const auto operatorPath = [this](PathNodeRelation i_relation) {
+        auto* root = new PathNode(d, "user");
+        new PathNode(new PathNode(root, "room_operators", i_relation), m_roomItem, PathRequired);
+        return root;
+    };
+    d->AddPathEventHandler(operatorPath(PathRequired), new Handler(this, &RoomForm::OnOperatorAdded));
+    d->AddPathEventHandler(operatorPath(PathOnDisconnect), new Handler(this, &RoomForm::OnOperatorRemoved));
+
+    const auto roomPath = [this](const char* i_type, PathNodeRelation i_relation) {
+        return new PathNode(new PathNode(m_roomItem), i_type, i_relation);
+    };
+    d->AddPathEventHandler(roomPath("in_room", PathOnDisconnect), new Handler(this, &RoomForm::OnLeftRoom));
+    d->AddPathEventHandler(roomPath("room_autojoin", PathOnConnect), new Handler(this, &RoomForm::OnRoomAutojoinOn));
+    d->AddPathEventHandler(roomPath("room_autojoin", PathOnDisconnect),
+                           new Handler(this, &RoomForm::OnRoomAutojoinOff));
+
+    const auto notePath = [](PathNodeRelation i_relation) {
+        return new PathNode(new PathNode(d, "user"), "user_note", i_relation);
+    };
+    d->AddPathEventHandler(notePath(PathOnConnect), new Handler(this, &RoomForm::OnUserNoteChanged));
+    d->AddPathEventHandler(notePath(PathOnDisconnect), new Handler(this, &RoomForm::OnUserNoteRemoved));
+}
+
+void RoomForm::SetUpToolBar()
+{
+    if (!actionBar)
+        return;
+    actionBar->RegisterWidget(this, QStringLiteral("room"));
+    actionBar->AddWidgetKey(this, QStringLiteral("room"), m_room);
+    ShowAutojoin(m_roomItem.IsConnected("room_autojoin"));
+    // The roles at the tab's opening decide; a later change shows at the next opening.
+    const bool owner = m_roomItem.IsConnected("is_owner");
+    const bool member = m_roomItem.IsConnected("is_member");
+    actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_membership"), !member || owner);
+    actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_ownership"), !owner);
+}
+
+void RoomForm::ShowAutojoin(bool i_on)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(this, kAutojoinAction,
+                                       i_on ? QStringLiteral("Auto-Join Room [on]")
+                                            : QStringLiteral("Auto-Join Room [off]"));
+}
+
+// ---- the user list ----
+
+void RoomForm::OnUserAdded(ItemPtr i_user)
+{
+    const QString name = i_user.AsString();
+    if (m_rows.contains(name))
+        return;
+    // Filled before it joins the list, so the sorted list places it once.
+    auto* row = new QRoomUserListItemWidget(nullptr);
+    row->setText(2, name);
+    QFont font = row->font(2);
+    if (d->GetItem(i_user, m_roomItem, "room_operators") || d->GetItem(i_user, m_roomItem, "room_owner"))
+        font.setWeight(QFont::Bold);
+    if (d->GetItem(i_user, m_roomItem, "room_owner"))
+        font.setUnderline(true);
+    row->setFont(2, font);
+    const QString country = i_user["country_code"].AsString();
+    if (!country.isEmpty())
+        row->setIcon(1, QIcon(QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png")));
+    row->setText(4, CommafyNumber(i_user["shared_files_count"].AsInt64()));
+    const double speed = i_user["average_download_speed"].AsInt64() / 1024.0;
+    if (speed != 0)
+        row->setText(5, QString::number(speed, 'f', 1));
+    if (i_user.IsConnected("user_note"))
+        row->setIcon(3, QIcon(kNoteIcon));
+    ui->userList->addTopLevelItem(row);
+    m_rows.insert(name, row);
+    UpdateUserCount();
+}
+
+void RoomForm::OnUserRemoved(ItemPtr i_user)
+{
+    QTreeWidgetItem* row = m_rows.take(i_user.AsString());
+    if (!row)
+        return;
+    delete row;
+    UpdateUserCount();
+}
+
+void RoomForm::UpdateUserCount()
+{
+    m_roomItem += d->GetType("user_count")->GetItem(Value(static_cast<quint64>(m_roomItem.CountItems("user"))));
+}
+
+void RoomForm::SetOperatorWeight(const ItemPtr& i_user, int i_weight)
+{
+    QTreeWidgetItem* row = m_rows.value(i_user.AsString());
+    if (!row)
+        return;
+    QFont font = row->font(2);
+    font.setWeight(i_weight);
+    row->setFont(2, font);
+}
+
+void RoomForm::OnOperatorAdded(ItemPtr i_user)
+{
+    SetOperatorWeight(i_user, QFont::Bold);
+}
+
+void RoomForm::OnOperatorRemoved(ItemPtr i_user)
+{
+    SetOperatorWeight(i_user, QFont::Normal);
+}
+
+void RoomForm::OnUserNoteChanged(ItemPtr i_user)
+{
+    if (QTreeWidgetItem* row = m_rows.value(i_user.AsString()))
+        row->setIcon(3, QIcon(kNoteIcon));
+}
+
+void RoomForm::OnUserNoteRemoved(ItemPtr i_user)
+{
+    if (QTreeWidgetItem* row = m_rows.value(i_user.AsString()))
+        row->setIcon(3, QIcon());
+}
+
+void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)
+{
+    if (i_column != 3 || !ip_item)
+        return;
+    const QString user = ip_item->text(2);
+    if (d->GetType("user")->HasItem(Value(user)).IsConnected("user_note"))
+        OpenUserNoteDialog(user);
+}
+
+void RoomForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
+{
+    if (ip_item && chatsForm)
+        chatsForm->OpenChatForm(ip_item->text(2));
+}
+
+void RoomForm::OnUserListContextMenuRequested(QPoint i_point)
+{
+    QTreeWidgetItem* row = ui->userList->itemAt(i_point);
+    if (!row)
+        return;
+    QMenu menu;
+    const std::unique_ptr<QObject> options = FillUserMenu(&menu, row->text(2));
+    menu.exec(ui->userList->viewport()->mapToGlobal(i_point));
+}
+
+// ---- the room ----
+
+void RoomForm::OnLeftRoom(ItemPtr)
+{
+    if (m_destroying)
+        return;
+    m_left = true;
+    delete this;
+}
+
+void RoomForm::OnRoomAutojoinOn(ItemPtr)
+{
+    ShowAutojoin(true);
+}
+
+void RoomForm::OnRoomAutojoinOff(ItemPtr)
+{
+    ShowAutojoin(false);
+}
+
+void RoomForm::OnConnected()
+{
+    AddStatusMessage(QStringLiteral("Reconnected at %1.").arg(ChatShortTime(ChatNow())));
+    gp_server->EnterRoom(m_room, false);
+}
+
+void RoomForm::OnDisconnected()
+{
+    AddStatusMessage(QStringLiteral("Disconnected at %1.").arg(ChatShortTime(ChatNow())));
+}
+
+// ---- chat ----
+
+void RoomForm::OnEnterPressed()
+{
+    const QString text = ui->chatEdit->text();
+    if (text.isEmpty())
+        return;
+    // Nothing is queued while offline: the text stays for the user to send later.
+    if (!gp_server || !gp_server->IsConnected())
+    {
+        AddStatusMessage(QStringLiteral("Not connected: message not sent."));
+        return;
+    }
+    gp_server->SendRoomChat(m_room, text);
+    ui->chatEdit->clear();
+}
+
+void RoomForm::OnURLClicked(QUrl i_url)
+{
+    QDesktopServices::openUrl(i_url);
+    ui->chatEdit->setFocus(Qt::OtherFocusReason);
+}
+
+void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
+{
+    if (i_room != m_room)
+        return;
+    const QString text = i_chat.trimmed();
+    QString rest;
+    if (SplitMeLine(text, &rest))
+    {
+        const QString status = MeStatusText(i_user, rest);
+        AddStatusMessage(status);
+        LogChat(ChatLogStatusLine(ChatNow(), status));
+        return;
+    }
+    m_chatView->AddChatLine(i_user, text);
+    LogChat(ChatLogLine(ChatNow(), i_user, text));
+}
+
+void RoomForm::AddStatusMessage(const QString& i_text)
+{
+    m_chatView->AddStatusMessage(i_text);
+}
+
+void RoomForm::LogChat(const QString& i_line)
+{
+    AppendChatLog(ChatLogKind::Room, m_roomItem, i_line);
+}
+
+void RoomForm::CheckChatInactivity()
+{
+    m_chatView->CheckInactivity();
+}

@@ -1,0 +1,156 @@
+#include "ChatLines.h"
+#include "ChatLog.h"
+#include "ChatView.h"
+
+#include <QtTest>
+
+// The pure builders of chat lines: the view's HTML, the log lines, the cap's cut and log names.
+class TestChatLines : public QObject
+{
+    Q_OBJECT
+
+    const QDateTime m_time{QDate(2011, 12, 6), QTime(15, 7, 22)};
+
+private slots:
+    void chatLineHtml_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("html");
+        const QString alice = QStringLiteral("[<font color=\"#0033ff\">alice</font>] ");
+        QTest::newRow("activity") << "activity_based"
+                                  << "alice"
+                                  << "hello" << alice + "hello";
+        QTest::newRow("short") << "per_message_short"
+                               << "alice"
+                               << "hello"
+                               << "[<font color=\"#0066ff\">15:07:22</font>]" + alice + "hello";
+        QTest::newRow("long") << "per_message_long"
+                              << "alice"
+                              << "hello"
+                              << "[<font color=\"#0066ff\">Dec 6 3:07:22 pm</font>]" + alice + "hello";
+        QTest::newRow("unknown mode") << "sometimes"
+                                      << "alice"
+                                      << "hello" << alice + "hello";
+        QTest::newRow("empty text") << "no_timestamps"
+                                    << "alice"
+                                    << "" << alice;
+        QTest::newRow("markup shown literally")
+            << ""
+            << "<bob>"
+            << "<b>x</b> & \"y\""
+            << "[<font color=\"#0033ff\">&lt;bob&gt;</font>] &lt;b&gt;x&lt;/b&gt; &amp; \"y\"";
+        QTest::newRow("one link over the whole address")
+            << ""
+            << "alice"
+            << "see http://a.example/?a=1&b=2 now"
+            << alice + "see <a href=\"http://a.example/?a=1&amp;b=2\">http://a.example/?a=1&amp;b=2</a> now";
+        QTest::newRow("placeholders in names stay") << ""
+                                                    << "bob%2"
+                                                    << "%1 said"
+                                                    << "[<font color=\"#0033ff\">bob%2</font>] %1 said";
+    }
+
+    void chatLineHtml()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, user);
+        QFETCH(QString, text);
+        QFETCH(QString, html);
+        const ChatStyle style{mode, QStringLiteral("#0033ff"), QStringLiteral("#0066ff"), QStringLiteral("#339933")};
+        QCOMPARE(ChatLineHtml(style, m_time, user, text), html);
+    }
+
+    void statusAndLogLines()
+    {
+        const ChatStyle style{QString(), QString(), QString(), QStringLiteral("#339933")};
+        QCOMPARE(StatusLineHtml(style, QStringLiteral("a < b")),
+                 QStringLiteral("* <font color=\"#339933\">a &lt; b</font>"));
+        QCOMPARE(ChatLogLine(m_time, QStringLiteral("alice"), QStringLiteral("<b>hi</b> &")),
+                 QStringLiteral("[Dec 6 3:07:22 pm][alice] <b>hi</b> &"));
+        QCOMPARE(ChatLogLine(m_time, QStringLiteral("bob%3"), QStringLiteral("%2 %1")),
+                 QStringLiteral("[Dec 6 3:07:22 pm][bob%3] %2 %1"));
+        QCOMPARE(ChatLogStatusLine(m_time, MeStatusText(QStringLiteral("al%2"), QStringLiteral("waves"))),
+                 QStringLiteral("[Dec 6 3:07:22 pm] * al%2 waves"));
+    }
+
+    void meLines_data()
+    {
+        QTest::addColumn<QString>("trimmed");
+        QTest::addColumn<bool>("isMe");
+        QTest::addColumn<QString>("rest");
+        QTest::newRow("me") << "/me waves" << true << "waves";
+        QTest::newRow("blanks after") << "/me    waves" << true << "waves";
+        QTest::newRow("nothing after") << "/me " << true << "";
+        QTest::newRow("bare") << "/me" << false << "";
+        QTest::newRow("capitals") << "/ME waves" << false << "";
+        QTest::newRow("no blank") << "/mewaves" << false << "";
+    }
+
+    void meLines()
+    {
+        QFETCH(QString, trimmed);
+        QFETCH(bool, isMe);
+        QFETCH(QString, rest);
+        QString got;
+        QCOMPARE(SplitMeLine(trimmed, &got), isMe);
+        QCOMPARE(got, rest);
+    }
+
+    void cap_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("lineFeedAt"); // -1: none
+        QTest::addColumn<bool>("cut");
+        QTest::addColumn<int>("kept");
+        const int limit = ChatView::kHtmlLimit;
+        QTest::newRow("at the limit") << limit << 60000 << false << 0;
+        QTest::newRow("one over") << limit + 1 << 60000 << true << limit + 1 - 60001;
+        QTest::newRow("feed inside the cut counts not") << limit + 1 << 100 << true << limit + 1 - 50000;
+        QTest::newRow("feed right at the cut") << limit + 1 << 50000 << true << limit + 1 - 50001;
+    }
+
+    void cap()
+    {
+        QFETCH(int, length);
+        QFETCH(int, lineFeedAt);
+        QFETCH(bool, cut);
+        QFETCH(int, kept);
+        QString html(length, QLatin1Char('x'));
+        if (lineFeedAt >= 0)
+            html[lineFeedAt] = QLatin1Char('\n');
+        QString rest;
+        QCOMPARE(TrimChatHtml(html, ChatView::kHtmlLimit, ChatView::kHtmlCut, &rest), cut);
+        QCOMPARE(rest.length(), kept);
+    }
+
+    void logFileNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("ordinary") << "Indie Music"
+                                  << "Indie Music.log";
+        QTest::newRow("unusual but harmless") << "ünï \\ :*?\"<>|"
+                                              << "ünï \\ :*?\"<>|.log";
+        QTest::newRow("slashes") << "../../.bashrc"
+                                 << ".._.._.bashrc.log";
+        QTest::newRow("dots stay inside") << ".."
+                                          << "...log";
+        QTest::newRow("empty") << ""
+                               << ".log";
+        QTest::newRow("nul") << QStringLiteral("a") + QChar(0) + QStringLiteral("b") << "a_b.log";
+    }
+
+    void logFileNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QCOMPARE(ChatLogFileName(name), file);
+        QCOMPARE(QFileInfo(ChatLogPath(ChatLogKind::Room, name)).absolutePath() + '/',
+                 QDir::homePath() + QStringLiteral("/Veltrane Chat Logs/Rooms/"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestChatLines)
+#include "test_chat_lines.moc"
