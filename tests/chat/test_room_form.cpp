@@ -1,0 +1,359 @@
+#include "RoomFixture.h"
+
+#include "AdminMessageDialog.h"
+#include "ChatLog.h"
+#include "ChatLogForm.h"
+#include "CreateRoomDialog.h"
+#include "QRoomListItemWidget.h"
+#include "QRoomUserListItemWidget.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QtTest>
+
+// A room tab on the real data model and server connection, with the loopback test server.
+class TestRoomForm : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<RoomFixture> f;
+    const QString m_room = QStringLiteral("lobby");
+
+    static QTreeWidget* UserList(RoomForm* ip_form)
+    {
+        return ip_form->findChild<QTreeWidget*>(QStringLiteral("userList"));
+    }
+    static QLineEdit* ChatEdit(RoomForm* ip_form) { return ip_form->findChild<QLineEdit*>(QStringLiteral("chatEdit")); }
+
+    static QStringList Column(QTreeWidget* ip_list, int i_column)
+    {
+        QStringList texts;
+        for (int row = 0; row < ip_list->topLevelItemCount(); ++row)
+            texts << ip_list->topLevelItem(row)->text(i_column);
+        return texts;
+    }
+
+    QString UserCount() { return f->Room(m_room)["user_count"].AsString(); }
+
+    QString LogFile()
+    {
+        QFile file(ChatLogPath(ChatLogKind::Room, m_room));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("(none)");
+    }
+
+    // A chat line relayed by the server, as every room member receives it.
+    void Relay(const QString& i_room, const QString& i_user, const QString& i_text)
+    {
+        QSignalSpy relayed(gp_server, &Server::RoomChat);
+        QVERIFY(f->Push(SM_ROOM_CHAT, Body(i_room, i_user, i_text)));
+        QVERIFY(relayed.wait(5000));
+    }
+
+private slots:
+    void init()
+    {
+        f = std::make_unique<RoomFixture>();
+        QVERIFY(f->Login());
+        QDir(ChatLogFolder(ChatLogKind::Room)).removeRecursively();
+    }
+
+    void cleanup() { f.reset(); }
+
+    // Rows appear once all three statistics are known, once, with their cells; the room's count
+    // follows the users linked to it.
+    void userRows()
+    {
+        RoomForm* form = f->Enter(m_room);
+        QTreeWidget* list = UserList(form);
+        ItemPtr carol = f->User(QStringLiteral("carol"));
+        f->Room(m_room) += carol;
+        carol += d->GetType("shared_files_count")->GetItem(Value(5));
+        QCOMPARE(list->topLevelItemCount(), 0);
+        QCOMPARE(UserCount(), QString()); // not written before a row is made
+
+        f->AddUser(m_room, QStringLiteral("bob"), 12800, 1234567, QStringLiteral("DE"));
+        f->AddUser(m_room, QStringLiteral("bob"), 0, 0); // statistics again: no second row, no refresh
+        f->AddUser(m_room, QStringLiteral("dave"));
+        QCOMPARE(Column(list, 2), QStringList({"bob", "dave"}));
+        QCOMPARE(Column(list, 4), QStringList({"1,234,567", ""}));
+        QCOMPARE(Column(list, 5), QStringList({"12.5", ""}));
+        QCOMPARE(UserCount(), QStringLiteral("3")); // carol is in the room, without a row
+
+        f->Room(m_room) -= f->User(QStringLiteral("dave"));
+        QCOMPARE(Column(list, 2), QStringList({"bob"}));
+        QCOMPARE(UserCount(), QStringLiteral("2"));
+        f->Room(m_room) -= carol; // no row: the count stays as it was
+        QCOMPARE(UserCount(), QStringLiteral("2"));
+    }
+
+    void rolesAndNotes()
+    {
+        RoomForm* form = f->Enter(m_room);
+        ItemPtr room = f->Room(m_room);
+        room.NewItem("room_owner") += f->User(QStringLiteral("owner"));
+        ItemPtr operators = room.NewItem("room_operators");
+        operators += f->User(QStringLiteral("op"));
+        f->Note(QStringLiteral("noted"));
+        for (const char* name : {"owner", "op", "plain", "noted"})
+            f->AddUser(m_room, QString::fromLatin1(name));
+        QTreeWidget* list = UserList(form);
+        const auto row = [list](const char* i_name) {
+            return list->findItems(QString::fromLatin1(i_name), Qt::MatchExactly, 2).value(0);
+        };
+        QCOMPARE(row("owner")->font(2).weight(), int(QFont::Bold));
+        QVERIFY(row("owner")->font(2).underline());
+        QCOMPARE(row("op")->font(2).weight(), int(QFont::Bold));
+        QVERIFY(!row("op")->font(2).underline());
+        QCOMPARE(row("plain")->font(2).weight(), int(QFont::Normal));
+        QVERIFY(!row("noted")->icon(3).isNull());
+        QVERIFY(row("plain")->icon(3).isNull());
+
+        operators -= f->User(QStringLiteral("op"));
+        QCOMPARE(row("op")->font(2).weight(), int(QFont::Normal));
+        operators += f->User(QStringLiteral("plain"));
+        QCOMPARE(row("plain")->font(2).weight(), int(QFont::Bold));
+        f->User(QStringLiteral("noted")).Disconnect("user_note");
+        QVERIFY(row("noted")->icon(3).isNull());
+        f->Note(QStringLiteral("plain"));
+        QVERIFY(!row("plain")->icon(3).isNull());
+    }
+
+    // What the view shows and the log keeps for the lines of the tab's room.
+    void chatAndLog()
+    {
+        RoomForm* form = f->Enter(m_room);
+        Relay(QStringLiteral("elsewhere"), QStringLiteral("bob"), QStringLiteral("not here"));
+        Relay(m_room, QStringLiteral("alice"), QStringLiteral("  hello  "));
+        Relay(m_room, QStringLiteral("bob"), QStringLiteral("  /me   waves  "));
+        Relay(m_room, QStringLiteral("bob"), QStringLiteral("/ME shouts"));
+        Relay(m_room, QStringLiteral("bob"), QStringLiteral("<b>x</b> & http://a.example/?a=1&b=2"));
+        QCOMPARE(RoomFixture::Lines(form),
+                 QStringList({"* Chat started Dec 6 3:07:22 pm", "[alice] hello", "* bob waves", "[bob] /ME shouts",
+                              "[bob] <b>x</b> & http://a.example/?a=1&b=2"}));
+        QCOMPARE(LogFile(), QStringLiteral("[Dec 6 3:07:22 pm][alice] hello\n"
+                                           "[Dec 6 3:07:22 pm] * bob waves\n"
+                                           "[Dec 6 3:07:22 pm][bob] /ME shouts\n"
+                                           "[Dec 6 3:07:22 pm][bob] <b>x</b> & http://a.example/?a=1&b=2\n"));
+
+        // An open viewer gets each line; with logging off neither the file nor the viewer does.
+        ChatLogForm viewer(QString(), nullptr);
+        f->Room(m_room) += d->GetType("chat_log_form")->GetItem(Value(&viewer));
+        form->OnRoomChat(m_room, QStringLiteral("carol"), QStringLiteral("one"));
+        SetSetting(QStringLiteral("log_room_chat"), QStringLiteral("no"));
+        form->OnRoomChat(m_room, QStringLiteral("carol"), QStringLiteral("two"));
+        QCOMPARE(viewer.findChild<QTextEdit*>(QStringLiteral("logEdit"))->toPlainText(),
+                 QStringLiteral("[Dec 6 3:07:22 pm][carol] one"));
+        QVERIFY(LogFile().endsWith(QLatin1String("][carol] one\n")));
+
+        // A hostile room name writes inside the log folder.
+        SetSetting(QStringLiteral("log_room_chat"), QStringLiteral("yes"));
+        RoomForm* hostile = f->Enter(QStringLiteral("../../escape"));
+        hostile->OnRoomChat(QStringLiteral("../../escape"), QStringLiteral("eve"), QStringLiteral("x"));
+        QVERIFY(QFile::exists(ChatLogFolder(ChatLogKind::Room) + QStringLiteral(".._.._escape.log")));
+        QVERIFY(!QFile::exists(QDir::homePath() + QStringLiteral("/escape.log")));
+    }
+
+    void activityMarkers()
+    {
+        RoomForm* form = f->Enter(m_room);
+        form->OnRoomChat(m_room, QStringLiteral("bob"), QStringLiteral("/me arrives")); // starts nothing
+        form->OnRoomChat(m_room, QStringLiteral("bob"), QStringLiteral("one"));
+        f->SetClock(QTime(15, 12, 21));
+        form->CheckChatInactivity(); // 4:59 of silence
+        form->OnRoomChat(m_room, QStringLiteral("bob"), QStringLiteral("two"));
+        f->SetClock(QTime(15, 17, 21));
+        form->CheckChatInactivity();
+        SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("per_message_short"));
+        form->OnRoomChat(m_room, QStringLiteral("bob"), QStringLiteral("three"));
+        SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("activity_based"));
+        form->OnRoomChat(m_room, QStringLiteral("bob"), QStringLiteral("four")); // the period is still open
+        QCOMPARE(RoomFixture::Lines(form),
+                 QStringList({"* bob arrives", "* Chat started Dec 6 3:07:22 pm", "[bob] one", "[bob] two",
+                              "* Chat ended Dec 6 3:12:21 pm", "[15:17:21][bob] three", "[bob] four"}));
+    }
+
+    // A busy room keeps its view near the cap, and the length it keeps up is the view's own.
+    void cap()
+    {
+        QTextBrowser browser;
+        ChatView view(&browser, true);
+        const QString text = QStringLiteral("\"quoted\" & <tagged> ünïcode\u2029 http://a.example/x?y=1&z=2 ");
+        int maxLength = 0;
+        for (int n = 0; n < 3000; ++n)
+        {
+            if (n % 10 == 0)
+                view.AddStatusMessage(QStringLiteral("status %1").arg(n));
+            view.AddChatLine(QStringLiteral("user%1").arg(n % 7), text.repeated(1 + n % 3));
+            if (n % 50 == 0)
+            {
+                const int length = browser.toHtml().length();
+                QCOMPARE(view.HtmlLength(), length);
+                maxLength = qMax(maxLength, length);
+            }
+        }
+        QVERIFY2(maxLength <= ChatView::kHtmlLimit + 2000, qPrintable(QString::number(maxLength)));
+        QVERIFY(maxLength > ChatView::kHtmlLimit - ChatView::kHtmlCut);
+        QVERIFY(browser.toPlainText().contains(QLatin1String("* status 2990\n[user1] ")));
+    }
+
+    // Enter sends the text as typed and clears the line; offline the text stays.
+    void enter()
+    {
+        RoomForm* form = f->Enter(m_room);
+        QLineEdit* edit = ChatEdit(form);
+        f->testServer->ClearFrames();
+        edit->setText(QStringLiteral("  hi  "));
+        form->OnEnterPressed();
+        form->OnEnterPressed(); // empty now: nothing
+        QVERIFY(f->testServer->WaitForFrames(SM_ROOM_CHAT));
+        QCOMPARE(edit->text(), QString());
+        QCOMPARE(f->testServer->FramesWithCode(SM_ROOM_CHAT).size(), 1);
+        QCOMPARE(f->testServer->FramesWithCode(SM_ROOM_CHAT).first().m_body, Body(m_room, "  hi  "));
+
+        gp_server->Disconnect();
+        edit->setText(QStringLiteral("later"));
+        form->OnEnterPressed();
+        QCOMPARE(edit->text(), QStringLiteral("later"));
+        QCOMPARE(RoomFixture::Lines(form).last(), QStringLiteral("* Not connected: message not sent."));
+    }
+
+    // The server's leave reply closes the tab without a second leave; closing the tab leaves once;
+    // closing it offline leaves the room here.
+    void leaving()
+    {
+        QPointer<RoomForm> form = f->Enter(m_room);
+        QVERIFY(f->testServer->WaitForFrames(SM_JOIN_ROOM, 0));
+        f->testServer->ClearFrames();
+        QVERIFY(f->Push(SM_LEAVE_ROOM, Body(m_room)));
+        QTRY_VERIFY(form.isNull());
+        QCOMPARE(f->tabs.count(), 0);
+        QVERIFY(!f->Room(m_room).IsConnected("room_form"));
+
+        form = f->Enter(m_room);
+        delete form;
+        QVERIFY(f->testServer->WaitForFrames(SM_LEAVE_ROOM));
+        QTest::qWait(50);
+        QCOMPARE(f->testServer->FramesWithCode(SM_LEAVE_ROOM).size(), 1);
+
+        form = f->Enter(m_room);
+        gp_server->Disconnect();
+        delete form;
+        QVERIFY(!f->Room(m_room).IsConnected("in_room"));
+        QVERIFY(f->Enter(m_room)); // a later join gets its tab again
+    }
+
+    void userListOrder_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QStringList>("ascending");
+        QTest::addColumn<int>("decided"); // rows after these tie and may come in any order
+        QTest::newRow("user") << 2 << QStringList({"alice", "Bob", "carol", "dave"}) << 4;
+        QTest::newRow("flag, empty first, case ignored") << 1 << QStringList({"dave", "carol", "Bob", "alice"}) << 2;
+        QTest::newRow("note first") << 3 << QStringList({"carol", "dave", "Bob", "alice"}) << 1;
+        QTest::newRow("files, most first") << 4 << QStringList({"Bob", "alice", "carol", "dave"}) << 4;
+        QTest::newRow("speed, fastest first") << 5 << QStringList({"carol", "dave", "Bob", "alice"}) << 4;
+    }
+
+    void userListOrder()
+    {
+        QFETCH(int, column);
+        QFETCH(QStringList, ascending);
+        QFETCH(int, decided);
+        RoomForm* form = f->Enter(m_room);
+        f->AddUser(m_room, QStringLiteral("dave"), 150, 0, QString());
+        f->AddUser(m_room, QStringLiteral("carol"), 151, 20, QStringLiteral("at"));
+        f->AddUser(m_room, QStringLiteral("Bob"), 100, 5000, QStringLiteral("DE"));
+        f->AddUser(m_room, QStringLiteral("alice"), 99, 30, QStringLiteral("de"));
+        f->Note(QStringLiteral("carol"));
+        QTreeWidget* list = UserList(form);
+        list->sortByColumn(column, Qt::AscendingOrder);
+        const QStringList got = Column(list, 2);
+        QCOMPARE(got.mid(0, decided), ascending.mid(0, decided));
+        QCOMPARE(QSet<QString>(got.begin() + decided, got.end()),
+                 QSet<QString>(ascending.begin() + decided, ascending.end()));
+        list->sortByColumn(column, Qt::DescendingOrder);
+        if (decided == 4)
+        {
+            std::reverse(ascending.begin(), ascending.end());
+            QCOMPARE(Column(list, 2), ascending);
+        }
+    }
+
+    void roomListOrder_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QStringList>("ascending");
+        QTest::newRow("roles, then names")
+            << 0 << QStringList({"owned", "zed", "op", "member", "apple", "Banana", "cherry"});
+        QTest::newRow("users, as numbers") << 1 << QStringList({"cherry", "apple", "Banana"});
+    }
+
+    void roomListOrder()
+    {
+        QFETCH(int, column);
+        QFETCH(QStringList, ascending);
+        QTreeWidget list;
+        list.setColumnCount(2);
+        const QList<QPair<QString, QString>> rooms =
+            column == 0 ? QList<QPair<QString, QString>>{{"cherry", ""}, {"member", ""}, {"Banana", ""}, {"op", ""},
+                                                         {"apple", ""},  {"owned", ""},  {"zed", ""}}
+                        : QList<QPair<QString, QString>>{{"Banana", "10"}, {"apple", "9"}, {"cherry", ""}};
+        for (const auto& room : rooms)
+            (new QRoomListItemWidget(&list))->setText(0, room.first),
+                list.topLevelItem(list.topLevelItemCount() - 1)->setText(1, room.second);
+        f->Room(QStringLiteral("owned")) += FlagItem("is_owner");
+        f->Room(QStringLiteral("zed")) += FlagItem("is_owner");
+        f->Room(QStringLiteral("zed")) += FlagItem("is_operator");
+        f->Room(QStringLiteral("op")) += FlagItem("is_operator");
+        f->Room(QStringLiteral("member")) += FlagItem("is_member");
+        list.sortByColumn(column, Qt::AscendingOrder);
+        QCOMPARE(Column(&list, 0), ascending);
+        list.sortByColumn(column, Qt::DescendingOrder);
+        std::reverse(ascending.begin(), ascending.end());
+        QCOMPARE(Column(&list, 0), ascending);
+    }
+
+    void roomCreation()
+    {
+        auto* dialog = new CreateRoomDialog(nullptr);
+        QCOMPARE(::createRoomDialog, dialog);
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"));
+        auto* button = dialog->findChild<QPushButton*>(QStringLiteral("createRoomButton"));
+        dialog->show();
+        name->setText(QStringLiteral("   "));
+        button->click();
+        dialog->close(); // only hidden, with its text
+        QCOMPARE(::createRoomDialog, dialog);
+        name->setText(QStringLiteral("  secret club "));
+        dialog->findChild<QCheckBox*>(QStringLiteral("createPrivateCheckBox"))->setChecked(true);
+        f->testServer->ClearFrames();
+        button->click();
+        QCOMPARE(::createRoomDialog, nullptr);
+        QVERIFY(f->testServer->WaitForFrames(SM_JOIN_ROOM));
+        QCOMPARE(f->testServer->FramesWithCode(SM_JOIN_ROOM).first().m_body, Body("secret club", qint32(1)));
+        QPointer<CreateRoomDialog> gone = dialog;
+        QTRY_VERIFY(gone.isNull());
+    }
+
+    void adminMessages()
+    {
+        QPointer<AdminMessageDialog> first =
+            new AdminMessageDialog(QStringLiteral("<b>Maintenance</b> at noon"), nullptr);
+        f->SetClock(QTime(15, 8, 0));
+        QPointer<AdminMessageDialog> second = new AdminMessageDialog(QStringLiteral("plain"), nullptr);
+        QCOMPARE(first->findChild<QLineEdit*>(QStringLiteral("timeEdit"))->text(), QStringLiteral("Dec 6 3:07:22 pm"));
+        QCOMPARE(second->findChild<QLineEdit*>(QStringLiteral("timeEdit"))->text(), QStringLiteral("Dec 6 3:08:00 pm"));
+        QCOMPARE(first->findChild<QTextEdit*>(QStringLiteral("textEdit"))->toPlainText(),
+                 QStringLiteral("Maintenance at noon"));
+        first->show();
+        first->close();
+        QTRY_VERIFY(first.isNull());
+        delete second;
+    }
+};
+
+QTEST_MAIN(TestRoomForm)
+#include "test_room_form.moc"
