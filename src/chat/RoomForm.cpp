@@ -51,6 +51,11 @@ RoomForm::RoomForm(const QString& i_room, QWidget* ip_parent)
     m_roomItem = d->GetType("room")->GetItem(Value(m_room));
     m_roomItem += d->GetType("room_form")->GetItem(Value(this));
     RegisterHandlers();
+    // A tab opened by a join answered for a room still marked as joined finds its users linked.
+    for (const ItemPtr& user : m_roomItem.GetItems("user"))
+        if (user.IsConnected("average_download_speed") && user.IsConnected("shared_files_count")
+            && user.IsConnected("country_code"))
+            OnUserAdded(user);
     if (gp_server)
     {
         connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
