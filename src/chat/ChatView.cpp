@@ -91,14 +91,33 @@ bool ChatView::TrimWhenFull()
 {
     if (m_htmlLength <= kHtmlLimit)
         return false;
-    const QString html = mp_view->document()->toHtml();
+    QTextDocument* document = mp_view->document();
+    const QString html = document->toHtml();
     m_htmlLength = html.length();
     QString rest;
     if (!TrimChatHtml(html, kHtmlLimit, kHtmlCut, &rest))
         return false;
     mp_view->setUpdatesEnabled(false);
+    // Below the document's header each paragraph is one line of the HTML, so the cut drops whole
+    // paragraphs. Copying the kept ones into the cleared view gives what re-reading their HTML
+    // would, without parsing a quarter of a million characters again; clearing, unlike deleting
+    // in place, also lets go of the formats of every link the dropped lines held.
+    const int cut = html.length() - rest.length();
+    const int headerEnd = html.indexOf(QLatin1Char('\n'), html.indexOf(QLatin1String("<body"))) + 1;
+    if (headerEnd > 0 && headerEnd <= cut && html.at(cut - 1) == QLatin1Char('\n'))
+    {
+        const int dropped = html.midRef(headerEnd, cut - headerEnd).count(QLatin1Char('\n'));
+        QTextCursor cursor(document);
+        cursor.setPosition(document->findBlockByNumber(dropped).position());
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        const QTextDocumentFragment kept(cursor);
+        mp_view->clear();
+        QTextCursor(document).insertFragment(kept);
+        m_htmlLength = headerEnd + rest.length();
+        return true;
+    }
     mp_view->clear();
-    m_htmlLength = mp_view->document()->toHtml().length();
+    m_htmlLength = document->toHtml().length();
     Append(rest);
     return true;
 }
