@@ -15,6 +15,7 @@
 #include "ui_RoomForm.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
@@ -183,8 +184,9 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
         font.setUnderline(true);
     row->setFont(2, font);
     const QString country = i_user["country_code"].AsString();
-    if (!country.isEmpty())
-        row->setIcon(1, QIcon(QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png")));
+    const QString flag = QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png");
+    if (!country.isEmpty() && QFile::exists(flag))
+        row->setIcon(1, QIcon(flag));
     row->setText(4, CommafyNumber(i_user["shared_files_count"].AsInt64()));
     const double speed = i_user["average_download_speed"].AsInt64() / 1024.0;
     if (speed != 0)

@@ -14,6 +14,7 @@ struct RoomFixture : ServerFixture
 {
     RoomFixture()
     {
+        Q_INIT_RESOURCE(resources);
         Type* user = d->GetType("user");
         Type* room = d->GetType("room");
         user->RelateToType(d->NewType("user_note", Secondary, false, true), Many, One);

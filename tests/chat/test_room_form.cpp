@@ -80,7 +80,10 @@ private slots:
         QCOMPARE(Column(list, 2), QStringList({"bob", "dave"}));
         QCOMPARE(Column(list, 4), QStringList({"1,234,567", ""}));
         QCOMPARE(Column(list, 5), QStringList({"12.5", ""}));
-        QCOMPARE(UserCount(), QStringLiteral("3")); // carol is in the room, without a row
+        QCOMPARE(list->topLevelItem(0)->icon(1).pixmap(16, 11).toImage(),
+                 QIcon(QStringLiteral(":/resources/flags/de.png")).pixmap(16, 11).toImage());
+        QVERIFY(list->topLevelItem(1)->icon(1).isNull()); // XX has no flag
+        QCOMPARE(UserCount(), QStringLiteral("3"));       // carol is in the room, without a row
 
         f->Room(m_room) -= f->User(QStringLiteral("dave"));
         QCOMPARE(Column(list, 2), QStringList({"bob"}));
