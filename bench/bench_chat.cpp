@@ -2,11 +2,8 @@
 // its capped view (cost per line at the end against the start, worst line, resident memory).
 
 #include "ChatView.h"
-#include "Data.h"
-#include "DataSaver.h"
+#include "EngineStack.h"
 #include "RoomForm.h"
-#include "Server.h"
-#include "TimerManager.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -94,12 +91,7 @@ void HundredThousandLines()
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    d = new Data;
-    DeclareSettingTypes(d);
-    DataSaver saver;
-    TimerManager timers;
-    Server server;
-    server.CreateData();
+    EngineStack engines(EngineStack::ServerConnection);
     SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("per_message_short"));
     SetSetting(QStringLiteral("color_chat_username"), QStringLiteral("#0033ff"));
     SetSetting(QStringLiteral("color_chat_timestamp"), QStringLiteral("#0066ff"));
