@@ -202,27 +202,6 @@ private slots:
         QVERIFY(browser.toPlainText().contains(QLatin1String("* status 2990\n[user1] ")));
     }
 
-    // Enter sends the text as typed and clears the line; offline the text stays.
-    void enter()
-    {
-        RoomForm* form = f->Enter(m_room);
-        QLineEdit* edit = ChatEdit(form);
-        f->testServer->ClearFrames();
-        edit->setText(QStringLiteral("  hi  "));
-        form->OnEnterPressed();
-        form->OnEnterPressed(); // empty now: nothing
-        QVERIFY(f->testServer->WaitForFrames(SM_ROOM_CHAT));
-        QCOMPARE(edit->text(), QString());
-        QCOMPARE(f->testServer->FramesWithCode(SM_ROOM_CHAT).size(), 1);
-        QCOMPARE(f->testServer->FramesWithCode(SM_ROOM_CHAT).first().m_body, Body(m_room, "  hi  "));
-
-        gp_server->Disconnect();
-        edit->setText(QStringLiteral("later"));
-        form->OnEnterPressed();
-        QCOMPARE(edit->text(), QStringLiteral("later"));
-        QCOMPARE(RoomFixture::Lines(form).last(), QStringLiteral("* Not connected: message not sent."));
-    }
-
     // The server's leave reply closes the tab without a second leave; closing the tab leaves once;
     // closing it offline leaves the room here.
     void leaving()

@@ -72,13 +72,15 @@ private slots:
         QCOMPARE(tabs->tabText(0), m_room);
         QTRY_COMPARE(Users(form), QStringList({"alice", "bob"}));
 
-        // Chat both ways.
+        // Chat both ways: the text goes as typed, shown and logged trimmed when it comes back.
         auto* edit = form->findChild<QLineEdit*>(QStringLiteral("chatEdit"));
-        edit->setText(QStringLiteral("hello bob"));
+        QTest::keyClick(edit, Qt::Key_Return); // nothing typed: nothing sent
+        edit->setText(QStringLiteral(" hello bob "));
         QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(edit->text(), QString());
         QStringList fields;
         QVERIFY(bob.Take("event RoomChat", &fields));
-        QCOMPARE(fields, QStringList({m_room, "alice", "hello bob"}));
+        QCOMPARE(fields, QStringList({m_room, "alice", " hello bob "}));
         bob.Send({QStringLiteral("say"), m_room, QStringLiteral("/me waves")});
         bob.Send({QStringLiteral("say"), m_room, QStringLiteral("hi alice")});
         QTRY_VERIFY(View(form).endsWith(QLatin1String("[bob] hi alice")));
@@ -102,9 +104,14 @@ private slots:
         server.ClearFrames();
         server.DropConnection(QStringLiteral("alice"));
         QTRY_VERIFY(View(form).endsWith(QLatin1String("* Disconnected at 15:07:22.")));
+        edit->setText(QStringLiteral("later"));
+        QTest::keyClick(edit, Qt::Key_Return); // offline: kept, not sent
+        QCOMPARE(edit->text(), QStringLiteral("later"));
+        QVERIFY(View(form).endsWith(QLatin1String("* Not connected: message not sent.")));
         timerManager->TickHalfMinute();
         QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), 5000);
         QVERIFY(View(form).endsWith(QLatin1String("* Reconnected at 15:07:22.")));
+        QCOMPARE(server.FramesWithCode(SM_ROOM_CHAT, QStringLiteral("alice")).size(), 0);
         QVERIFY(server.WaitForFrames(SM_JOIN_ROOM, 1, QStringLiteral("alice")));
         QTRY_COMPARE(Users(form), QStringList({"alice", "bob"}));
         QCOMPARE(server.FramesWithCode(SM_JOIN_ROOM, QStringLiteral("alice")).size(), 1);
