@@ -41,7 +41,8 @@ RoomForm::RoomForm(const QString& i_room, QWidget* ip_parent)
     ui->userList->setColumnCount(6);
     ui->userList->setHeaderLabels(
         {QString(), QString(), QStringLiteral("User"), QString(), QStringLiteral("Files"), QStringLiteral("K/s")});
-    const int widths[] = {20, 25, 90, 25, 50, 40};
+    // "Files" is wider than 50 so that five digits and a separator stay readable.
+    const int widths[] = {20, 25, 90, 25, 60, 40};
     for (int column = 0; column < 6; ++column)
         ui->userList->setColumnWidth(column, widths[column]);
     ui->userList->sortByColumn(2, Qt::AscendingOrder);
@@ -104,8 +105,7 @@ RoomForm* RoomForm::OpenTab(QTabWidget* ip_tabs, const QString& i_room)
     auto* form = new RoomForm(i_room, ip_tabs);
     ip_tabs->addTab(form, QIcon(QStringLiteral(":/icons/room_icon")), i_room);
     form->Init();
-    ip_tabs->setCurrentWidget(form);
-    form->ui->chatEdit->setFocus();
+    FocusWidgetAndParents(form->ui->chatEdit);
     return form;
 }
 

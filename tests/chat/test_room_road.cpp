@@ -1,21 +1,24 @@
+#include "ActionSetToolBar.h"
 #include "ChatClock.h"
 #include "ChatLog.h"
 #include "HarnessProcess.h"
-#include "MainWindow.h"
-#include "PreparedHome.h"
 #include "RoomForm.h"
-#include "Server.h"
-#include "StartupFixture.h"
-#include "TestServer.h"
+#include "Screenshot.h"
 #include "TimerManager.h"
+#include "WindowFixture.h"
 #include "ui_MainWindow.h"
+
+#include "AdminMessageDialog.h"
+#include "CreateRoomDialog.h"
+#include "FocusHelpers.h"
 
 #include <QLineEdit>
 #include <QTextBrowser>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 
-// A room on the loopback test server between this process's whole client (alice, with its real
+// A room on the loopback test server between this process's whole client (tester, with its real
 // main window) and other client processes (bob, carol).
 class TestRoomRoad : public QObject
 {
@@ -37,27 +40,41 @@ class TestRoomRoad : public QObject
         return ip_form->findChild<QTextBrowser*>(QStringLiteral("chatView"))->toPlainText();
     }
 
+    // The texts of the tool bar's buttons shown for the widget with the focus.
+    static QStringList ShownButtons()
+    {
+        QStringList shown;
+        for (QAction* action : actionBar->actions())
+            if (qobject_cast<QToolButton*>(actionBar->widgetForAction(action)) && action->isVisible()
+                && !action->text().isEmpty())
+                shown << action->text();
+        return shown;
+    }
+
+    static RoomForm* Enter(const QString& i_room, std::initializer_list<const char*> i_roles)
+    {
+        ItemPtr room = d->GetType("room")->GetItem(Value(i_room));
+        for (const char* role : i_roles)
+            room += d->GetType(role)->GetGlobalNullItem();
+        room += d->GetType("in_room")->GetGlobalNullItem();
+        return room["room_form"].AsPointer<RoomForm>();
+    }
+
 private slots:
+    void init()
+    {
+        QDir(ChatLogFolder(ChatLogKind::Room)).removeRecursively();
+        SetChatClockForTest(QDateTime(QDate(2011, 12, 6), QTime(15, 7, 22)));
+    }
+
+    void cleanup() { SetChatClockForTest(QDateTime()); }
+
     void twoClientsInOneRoom()
     {
-        TestServer server;
-        QVERIFY(server.Listen());
-        QMap<QString, QString> settings = QuietSettings();
-        settings.insert(QStringLiteral("username"), QStringLiteral("alice"));
-        settings.insert(QStringLiteral("password"), QStringLiteral("secret"));
-        settings.insert(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
-        settings.insert(QStringLiteral("server_port"), QString::number(server.Port()));
-        QVERIFY(WriteDataFile(MainWindow::DataFilePath(), settings));
-        QDir(ChatLogFolder(ChatLogKind::Room)).removeRecursively();
-        ScriptedPrompts prompts;
-        StartupPrompts::Install(&prompts);
-        SetChatClockForTest(QDateTime(QDate(2011, 12, 6), QTime(15, 7, 22)));
-
-        auto window = std::make_unique<MainWindow>();
-        window->show();
-        window->Init();
-        QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), 5000);
-        QTabWidget* tabs = window->Form()->roomsTabControl;
+        WindowRun run;
+        QVERIFY(run.Start());
+        TestServer& server = run.server;
+        QTabWidget* tabs = run.window->Form()->roomsTabControl;
 
         HarnessProcess bob;
         QVERIFY(bob.Start());
@@ -65,12 +82,12 @@ private slots:
         bob.Send({QStringLiteral("join"), m_room});
         QVERIFY(bob.Sync());
 
-        // Alice enters; the tab lists both.
+        // The tester enters; the tab lists both.
         gp_server->EnterRoom(m_room, false);
         QTRY_COMPARE(tabs->count(), 1);
         auto* form = qobject_cast<RoomForm*>(tabs->widget(0));
         QCOMPARE(tabs->tabText(0), m_room);
-        QTRY_COMPARE(Users(form), QStringList({"alice", "bob"}));
+        QTRY_COMPARE(Users(form), QStringList({"bob", "tester"}));
 
         // Chat both ways: the text goes as typed, shown and logged trimmed when it comes back.
         auto* edit = form->findChild<QLineEdit*>(QStringLiteral("chatEdit"));
@@ -80,12 +97,12 @@ private slots:
         QCOMPARE(edit->text(), QString());
         QStringList fields;
         QVERIFY(bob.Take("event RoomChat", &fields));
-        QCOMPARE(fields, QStringList({m_room, "alice", " hello bob "}));
+        QCOMPARE(fields, QStringList({m_room, "tester", " hello bob "}));
         bob.Send({QStringLiteral("say"), m_room, QStringLiteral("/me waves")});
-        bob.Send({QStringLiteral("say"), m_room, QStringLiteral("hi alice")});
-        QTRY_VERIFY(View(form).endsWith(QLatin1String("[bob] hi alice")));
+        bob.Send({QStringLiteral("say"), m_room, QStringLiteral("hi tester")});
+        QTRY_VERIFY(View(form).endsWith(QLatin1String("[bob] hi tester")));
         QCOMPARE(View(form),
-                 QStringLiteral("* Chat started Dec 6 3:07:22 pm\n[alice] hello bob\n* bob waves\n[bob] hi alice"));
+                 QStringLiteral("* Chat started Dec 6 3:07:22 pm\n[tester] hello bob\n* bob waves\n[bob] hi tester"));
 
         // A third user comes and goes.
         {
@@ -93,16 +110,16 @@ private slots:
             QVERIFY(carol.Start());
             QVERIFY(carol.LogIn(QStringLiteral("carol"), server.Port(), FreePort()));
             carol.Send({QStringLiteral("join"), m_room});
-            QTRY_COMPARE(Users(form), QStringList({"alice", "bob", "carol"}));
+            QTRY_COMPARE(Users(form), QStringList({"bob", "carol", "tester"}));
             QCOMPARE(d->GetType("room")->HasItem(m_room)["user_count"].AsString(), QStringLiteral("3"));
             carol.Send({QStringLiteral("leave"), m_room});
-            QTRY_COMPARE(Users(form), QStringList({"alice", "bob"}));
+            QTRY_COMPARE(Users(form), QStringList({"bob", "tester"}));
             QCOMPARE(d->GetType("room")->HasItem(m_room)["user_count"].AsString(), QStringLiteral("2"));
         }
 
         // The connection drops and returns: the same tab enters the room again.
         server.ClearFrames();
-        server.DropConnection(QStringLiteral("alice"));
+        server.DropConnection(QStringLiteral("tester"));
         QTRY_VERIFY(View(form).endsWith(QLatin1String("* Disconnected at 15:07:22.")));
         edit->setText(QStringLiteral("later"));
         QTest::keyClick(edit, Qt::Key_Return); // offline: kept, not sent
@@ -111,33 +128,92 @@ private slots:
         timerManager->TickHalfMinute();
         QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), 5000);
         QVERIFY(View(form).endsWith(QLatin1String("* Reconnected at 15:07:22.")));
-        QCOMPARE(server.FramesWithCode(SM_ROOM_CHAT, QStringLiteral("alice")).size(), 0);
-        QVERIFY(server.WaitForFrames(SM_JOIN_ROOM, 1, QStringLiteral("alice")));
-        QTRY_COMPARE(Users(form), QStringList({"alice", "bob"}));
-        QCOMPARE(server.FramesWithCode(SM_JOIN_ROOM, QStringLiteral("alice")).size(), 1);
+        QCOMPARE(server.FramesWithCode(SM_ROOM_CHAT, QStringLiteral("tester")).size(), 0);
+        QVERIFY(server.WaitForFrames(SM_JOIN_ROOM, 1, QStringLiteral("tester")));
+        QTRY_COMPARE(Users(form), QStringList({"bob", "tester"}));
+        QCOMPARE(server.FramesWithCode(SM_JOIN_ROOM, QStringLiteral("tester")).size(), 1);
         QCOMPARE(tabs->count(), 1);
         bob.Send({QStringLiteral("say"), m_room, QStringLiteral("welcome back")});
         QTRY_VERIFY(View(form).endsWith(QLatin1String("[bob] welcome back")));
 
         QFile log(ChatLogPath(ChatLogKind::Room, m_room));
         QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(log.readAll()), QStringLiteral("[Dec 6 3:07:22 pm][alice] hello bob\n"
+        QCOMPARE(QString::fromUtf8(log.readAll()), QStringLiteral("[Dec 6 3:07:22 pm][tester] hello bob\n"
                                                                   "[Dec 6 3:07:22 pm] * bob waves\n"
-                                                                  "[Dec 6 3:07:22 pm][bob] hi alice\n"
+                                                                  "[Dec 6 3:07:22 pm][bob] hi tester\n"
                                                                   "[Dec 6 3:07:22 pm][bob] welcome back\n"));
 
         // A tab closed with no leave reply (the connection went first) comes back with the join.
         emit tabs->tabCloseRequested(0);
-        server.DropConnection(QStringLiteral("alice"));
+        server.DropConnection(QStringLiteral("tester"));
         QTRY_VERIFY(!gp_server->IsConnected());
         QCOMPARE(tabs->count(), 0);
         timerManager->TickHalfMinute();
         QTRY_COMPARE_WITH_TIMEOUT(tabs->count(), 1, 5000);
-        QTRY_COMPARE(Users(qobject_cast<RoomForm*>(tabs->widget(0))), QStringList({"alice", "bob"}));
+        QTRY_COMPARE(Users(qobject_cast<RoomForm*>(tabs->widget(0))), QStringList({"bob", "tester"}));
+    }
 
-        window.reset();
-        StartupPrompts::Install(nullptr);
-        SetChatClockForTest(QDateTime());
+    // The room set's buttons on a room tab: the auto-join text follows the room, and the give-up
+    // buttons show for the roles the room had when its tab opened.
+    void toolBar()
+    {
+        WindowRun run;
+        QVERIFY(run.Start());
+        QVERIFY(QTest::qWaitForWindowActive(run.window.get()));
+        const QList<QPair<RoomForm*, QStringList>> cases{
+            {Enter(QStringLiteral("plain"), {}), {"Auto-Join Room [off]", "Chat Log"}},
+            {Enter(QStringLiteral("owned"), {"is_owner", "is_member"}),
+             {"Auto-Join Room [off]", "Chat Log", "Give Up Room"}},
+            {Enter(QStringLiteral("joined"), {"is_member"}),
+             {"Auto-Join Room [off]", "Chat Log", "Give Up Membership"}}};
+        for (const auto& [form, buttons] : cases)
+        {
+            QVERIFY(form);
+            FocusWidgetAndParents(form->findChild<QLineEdit*>(QStringLiteral("chatEdit")));
+            QTRY_COMPARE(ShownButtons().join("|"), buttons.join("|"));
+        }
+        d->GetType("room")->HasItem(QStringLiteral("joined")) += d->GetType("room_autojoin")->GetGlobalNullItem();
+        QCOMPARE(ShownButtons().value(0), QStringLiteral("Auto-Join Room [on]"));
+    }
+
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        WindowRun run;
+        QVERIFY(run.Start());
+        RoomForm* form = Enter(m_room, {});
+        ItemPtr room = d->GetType("room")->HasItem(m_room);
+        const QList<std::tuple<const char*, int, int, const char*>> users{{"tester", 0, 0, "XX"},
+                                                                          {"Marlene", 1843200, 12480, "DE"},
+                                                                          {"jules", 51200, 873, "FR"},
+                                                                          {"kiwi_lover", 0, 52, "NZ"},
+                                                                          {"Owner", 734003, 2210, "US"}};
+        room.NewItem("room_owner") += d->GetType("user")->GetItem(Value("Owner"));
+        d->GetType("user")->GetItem(Value("jules")) += d->GetType("user_note")->GetItem(Value("met at the fair"));
+        for (const auto& [name, speed, files, country] : users)
+        {
+            ItemPtr user = d->GetType("user")->GetItem(Value(name));
+            room += user;
+            user += d->GetType("average_download_speed")->GetItem(Value(speed));
+            user += d->GetType("shared_files_count")->GetItem(Value(files));
+            user += d->GetType("country_code")->GetItem(Value(country));
+        }
+        form->OnRoomChat(m_room, QStringLiteral("Marlene"), QStringLiteral("morning all"));
+        form->OnRoomChat(m_room, QStringLiteral("jules"), QStringLiteral("/me waves"));
+        form->OnRoomChat(m_room, QStringLiteral("Owner"),
+                         QStringLiteral("new list at https://example.org/list?week=49&sort=new"));
+        form->OnRoomChat(m_room, QStringLiteral("tester"), QStringLiteral("thanks <3"));
+        form->OnDisconnected();
+        run.window->Form()->tabControl->setCurrentWidget(run.window->Form()->roomsTab);
+        run.window->resize(1100, 560);
+        SAVE_SCREENSHOT(run.window.get(), "room_tab");
+
+        auto* create = new CreateRoomDialog(run.window.get());
+        create->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->setText(QStringLiteral("Late Night Jazz"));
+        SAVE_SCREENSHOT(create, "create_room_dialog");
+        auto* message = new AdminMessageDialog(
+            QStringLiteral("The server restarts at <b>04:00 UTC</b> for about ten minutes."), run.window.get());
+        SAVE_SCREENSHOT(message, "admin_message");
     }
 };
 
