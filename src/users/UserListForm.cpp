@@ -1,23 +1,451 @@
 #include "UserListForm.h"
 
+#include "ActionSetToolBar.h"
+#include "FocusHelpers.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "SizeManager.h"
+#include "UserGroupConfigDialog.h"
+#include "UserInfoForm.h"
+#include "UserInfoReply.h"
+#include "UserMenuOptions.h"
+#include "UserTargets.h"
+#include "UserTypes.h"
+#include "ui_UserListForm.h"
+
+#include <QMenu>
+
 UserListForm* userListForm = nullptr;
+
+namespace
+{
+// The node type binding each list's rows to their users.
+const char* const UserListNode = "user_list_node";
+const char* const UnsharedListNode = "unshared_list_node";
+const char* const IgnoredListNode = "ignored_list_node";
+const char* const OnlineAlertListNode = "online_alert_list_node";
+
+bool IsOnline(const QString& i_user)
+{
+    return d->GetType("user")->HasItem(i_user).IsConnected("is_online");
+}
+
+QIcon StatusIcon(const ItemPtr& i_user)
+{
+    return QIcon(i_user.IsConnected("is_online") ? QStringLiteral(":/icons/online_icon")
+                                                 : QStringLiteral(":/icons/offline_icon"));
+}
+
+QTreeWidgetItem* RowOf(const ItemPtr& i_user, const char* ip_nodeType)
+{
+    return i_user[ip_nodeType].AsPointer<QTreeWidgetItem>();
+}
+
+void ShowNote(QTreeWidgetItem* ip_row, int i_column, const ItemPtr& i_user)
+{
+    if (!ip_row)
+        return;
+    const ItemPtr note = HasUserMark(i_user, "user_note") ? i_user["user_note"] : ItemPtr();
+    ip_row->setText(i_column, note.AsString());
+    ip_row->setIcon(i_column, note ? QIcon(QStringLiteral(":/icons/note_icon")) : QIcon());
+}
+
+ItemSet UsersMarked(const char* ip_markType)
+{
+    return d->HasType(ip_markType) ? d->GetType(ip_markType)->GetItems().GetItems("user") : ItemSet();
+}
+} // namespace
+
+bool UserListItemWidget::operator<(const QTreeWidgetItem& i_other) const
+{
+    const bool online = IsOnline(text(0));
+    if (online != IsOnline(i_other.text(0)))
+        return online;
+    return QString::compare(text(0), i_other.text(0), Qt::CaseInsensitive) < 0;
+}
 
 UserListForm::UserListForm(QWidget* ip_parent)
     : QWidget(ip_parent)
+    , m_ui(std::make_unique<Ui::UserListForm>())
 {
+    m_ui->setupUi(this);
     userListForm = this;
+    m_ui->userList->setColumnCount(3);
+    m_ui->userList->setHeaderLabels({tr("User"), tr("Groups"), tr("Note")});
+    m_ui->userList->setColumnWidth(0, 200);
+    m_ui->userList->setColumnWidth(1, 300);
+    for (QTreeWidget* list : {m_ui->unsharedList, m_ui->ignoredList})
+    {
+        list->setColumnCount(2);
+        list->setHeaderLabels({tr("User"), tr("Note")});
+        list->setColumnWidth(0, 200);
+    }
+    m_ui->onlineAlertList->setColumnCount(1);
+    m_ui->onlineAlertList->setHeaderLabels({tr("User")});
+    m_ui->onlineAlertList->setColumnWidth(0, 200);
+    for (QTreeWidget* list : {m_ui->userList, m_ui->unsharedList, m_ui->ignoredList, m_ui->onlineAlertList})
+        RegisterWidgetForTabFocus(list, 1);
+
+    connect(m_ui->userList, &QWidget::customContextMenuRequested, this, &UserListForm::OnUserListContextMenuRequested);
+    connect(m_ui->unsharedList, &QWidget::customContextMenuRequested, this,
+            &UserListForm::OnUnsharedListContextMenuRequested);
+    connect(m_ui->ignoredList, &QWidget::customContextMenuRequested, this,
+            &UserListForm::OnIgnoredListContextMenuRequested);
+    connect(m_ui->onlineAlertList, &QWidget::customContextMenuRequested, this,
+            &UserListForm::OnOnlineAlertListContextMenuRequested);
+    for (QTreeWidget* list : {m_ui->userList, m_ui->unsharedList, m_ui->ignoredList})
+        connect(list, &QTreeWidget::itemDoubleClicked, this, &UserListForm::OnUserItemDoubleClicked);
 }
 
 UserListForm::~UserListForm()
 {
     if (userListForm == this)
         userListForm = nullptr;
+    // The rows and pages go with the form; their records must not outlive them.
+    if (!d)
+        return;
+    for (const char* type : {UserListNode, UnsharedListNode, IgnoredListNode, OnlineAlertListNode, "user_info_form"})
+        if (d->HasType(type))
+            d->GetType(type)->GetItems().Remove();
 }
 
 void UserListForm::Init()
 {
+    Type* alert = d->NewType("user_online_alert", Tertiary, true, true);
+    alert->RelateToType(d->GetType("user"), One, Many);
+    dataSaver->AddSavedType("user_online_alert");
+    dataSaver->AddSavedByConnectionType("user", "user_online_alert");
     dataSaver->AddListener(this);
-    m_initialised = true;
 }
 
-void UserListForm::DataLoaded() {}
+void UserListForm::DataLoaded()
+{
+    Type* user = d->GetType("user");
+    for (const char* node : {UserListNode, UnsharedListNode, IgnoredListNode, OnlineAlertListNode})
+        d->NewType(node, Primary, false, true)->RelateToType(user, One, One);
+
+    for (const ItemPtr& listed : UsersMarked("in_user_list"))
+    {
+        QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, listed, UserListNode);
+        row->setIcon(0, StatusIcon(listed));
+        if (gp_server)
+            gp_server->TrackUser(listed.AsString());
+        UpdateUserGroupsDisplay(listed.AsString());
+        ShowNote(row, 2, listed);
+    }
+    m_ui->userList->sortItems(0, Qt::AscendingOrder);
+    for (const ItemPtr& unshared : UsersMarked("unshared"))
+        AddMarkedRow(m_ui->unsharedList, unshared, UnsharedListNode);
+    m_ui->unsharedList->setSortingEnabled(true);
+    for (const ItemPtr& ignored : UsersMarked("is_ignored"))
+        AddMarkedRow(m_ui->ignoredList, ignored, IgnoredListNode);
+    m_ui->ignoredList->setSortingEnabled(true);
+    const ItemSet alerted = UsersMarked("user_online_alert");
+    for (const ItemPtr& alert : alerted)
+        AddRow(m_ui->onlineAlertList, new QTreeWidgetItem, alert, OnlineAlertListNode)->setIcon(0, StatusIcon(alert));
+    m_ui->onlineAlertList->sortItems(0, Qt::AscendingOrder);
+
+    RegisterPathHandler("is_online", PathOnConnect, &UserListForm::OnUserOnline);
+    RegisterPathHandler("is_online", PathOnDisconnect, &UserListForm::OnUserOffline);
+    RegisterPathHandler("in_user_list", PathOnConnect, &UserListForm::OnUserAddedToList);
+    RegisterPathHandler("in_user_list", PathOnDisconnect, &UserListForm::OnUserRemovedFromList);
+    if (d->HasType("unshared"))
+    {
+        RegisterPathHandler("unshared", PathOnConnect, &UserListForm::OnUserUnshared);
+        RegisterPathHandler("unshared", PathOnDisconnect, &UserListForm::OnUserReshared);
+    }
+    RegisterPathHandler("is_ignored", PathOnConnect, &UserListForm::OnUserIgnored);
+    RegisterPathHandler("is_ignored", PathOnDisconnect, &UserListForm::OnUserUnignored);
+    if (d->HasType("user_note"))
+    {
+        RegisterPathHandler("user_note", PathOnConnect, &UserListForm::OnUserNoteChanged);
+        RegisterPathHandler("user_note", PathOnDisconnect, &UserListForm::OnUserNoteRemoved);
+    }
+    RegisterPathHandler("user_online_alert", PathOnConnect, &UserListForm::OnUserOnlineAlertAdded);
+    RegisterPathHandler("user_online_alert", PathOnDisconnect, &UserListForm::OnUserOnlineAlertRemoved);
+
+    if (actionBar)
+    {
+        const QString set = QStringLiteral("user_list");
+        actionBar->AddSetAction(set, QStringLiteral("manual_add_user"), tr("Add User"),
+                                QStringLiteral(":/icons/add_user_icon"), false);
+        actionBar->AddSetAction(set, QStringLiteral("configure_user_groups"), tr("Configure User Groups"),
+                                QStringLiteral(":/icons/users_icon"), false);
+        actionBar->RegisterWidget(m_ui->userListTab, set);
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &UserListForm::OnActionBarTriggered);
+    }
+
+    for (auto [relation, handler] : {std::make_pair(PathOnConnect, &UserListForm::OnUserGroupAdded),
+                                     std::make_pair(PathOnDisconnect, &UserListForm::OnUserGroupRemoved)})
+    {
+        auto* membership = new PathNode(new PathNode(d, "user"), "in_user_list", PathRequiredQuiet);
+        d->AddPathEventHandler(new PathNode(membership, "user_list_group", relation),
+                               new EventHandler<UserListForm, ItemPtr>(this, handler));
+    }
+
+    if (sizeManager)
+        sizeManager->RegisterTreeWidget(QStringLiteral("user_list"), m_ui->userList);
+    connect(m_ui->userInfoTabs, &QTabWidget::tabCloseRequested, this, &UserListForm::OnUserInfoTabCloseRequested);
+    d->NewType("user_info_form", Primary, false, true)->RelateToType(user, One, One);
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::UserInfoRequested, this, &UserListForm::OnUserInfoRequested);
+
+    if (gp_server)
+        for (const ItemPtr& alert : alerted)
+            gp_server->TrackUser(alert.AsString());
+}
+
+void UserListForm::RegisterPathHandler(const char* ip_mark, PathNodeRelation i_relation,
+                                       void (UserListForm::*i_handler)(ItemPtr))
+{
+    d->AddPathEventHandler(new PathNode(new PathNode(d, "user"), ip_mark, i_relation),
+                           new EventHandler<UserListForm, ItemPtr>(this, i_handler));
+}
+
+QTreeWidgetItem* UserListForm::AddRow(QTreeWidget* ip_list, QTreeWidgetItem* ip_row, const ItemPtr& i_user,
+                                      const char* ip_nodeType)
+{
+    ItemPtr user = i_user;
+    ip_row->setText(0, user.AsString());
+    ip_list->addTopLevelItem(ip_row);
+    user += d->GetType(ip_nodeType)->GetItem(Value(ip_row));
+    return ip_row;
+}
+
+void UserListForm::AddMarkedRow(QTreeWidget* ip_list, const ItemPtr& i_user, const char* ip_nodeType)
+{
+    ShowNote(AddRow(ip_list, new QTreeWidgetItem, i_user, ip_nodeType), 1, i_user);
+}
+
+void UserListForm::RemoveRow(const ItemPtr& i_user, const char* ip_nodeType)
+{
+    ItemPtr node = i_user[ip_nodeType];
+    if (!node)
+        return;
+    delete node.AsPointer<QTreeWidgetItem>();
+    node.Remove();
+}
+
+void UserListForm::PlaceUserListRow(QTreeWidgetItem* ip_row)
+{
+    QTreeWidget* list = m_ui->userList;
+    const int from = list->indexOfTopLevelItem(ip_row);
+    const int count = list->topLevelItemCount();
+    if (from < 0)
+        return;
+    const bool afterPrevious = from == 0 || !(*ip_row < *list->topLevelItem(from - 1));
+    const bool beforeNext = from == count - 1 || !(*list->topLevelItem(from + 1) < *ip_row);
+    if (afterPrevious && beforeNext)
+        return;
+
+    const bool selected = ip_row->isSelected();
+    const bool current = list->currentItem() == ip_row;
+    list->takeTopLevelItem(from);
+    // The first row the moved one sorts before; equal rows keep the moved one last among them.
+    int low = 0;
+    int high = count - 1;
+    while (low < high)
+    {
+        const int middle = (low + high) / 2;
+        if (*ip_row < *list->topLevelItem(middle))
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    list->insertTopLevelItem(low, ip_row);
+    if (current)
+        list->setCurrentItem(ip_row, 0, QItemSelectionModel::NoUpdate);
+    ip_row->setSelected(selected);
+}
+
+void UserListForm::UpdateUserGroupsDisplay(QString i_user)
+{
+    const ItemPtr user = d->GetType("user")->HasItem(i_user);
+    QTreeWidgetItem* row = RowOf(user, UserListNode);
+    if (!row)
+        return;
+    QStringList names;
+    for (const ItemPtr& group : user["in_user_list"].GetItems("user_list_group").SortAlphabetic(true))
+        names << group.AsString();
+    row->setText(1, names.join(QLatin1String(", ")));
+}
+
+void UserListForm::OnUserOnline(ItemPtr i_user)
+{
+    if (QTreeWidgetItem* row = RowOf(i_user, UserListNode))
+    {
+        row->setIcon(0, QIcon(QStringLiteral(":/icons/online_icon")));
+        PlaceUserListRow(row);
+    }
+    if (HasUserMark(i_user, "user_online_alert"))
+    {
+        PostOnlineAlert(i_user.AsString());
+    }
+    if (QTreeWidgetItem* row = RowOf(i_user, OnlineAlertListNode))
+        row->setIcon(0, QIcon(QStringLiteral(":/icons/online_icon")));
+}
+
+void UserListForm::PostOnlineAlert(const QString&) {}
+
+void UserListForm::OnUserOffline(ItemPtr i_user)
+{
+    for (const char* node : {UserListNode, OnlineAlertListNode})
+        if (QTreeWidgetItem* row = RowOf(i_user, node))
+            row->setIcon(0, QIcon(QStringLiteral(":/icons/offline_icon")));
+    if (QTreeWidgetItem* row = RowOf(i_user, UserListNode))
+        PlaceUserListRow(row);
+}
+
+void UserListForm::OnUserAddedToList(ItemPtr i_user)
+{
+    QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, i_user, UserListNode);
+    row->setIcon(0, QIcon(QStringLiteral(":/icons/offline_icon")));
+    const QString name = i_user.AsString();
+    if (i_user.IsConnected("is_online"))
+        OnUserOnline(i_user);
+    if (gp_server)
+        gp_server->TrackUser(name);
+    UpdateUserGroupsDisplay(name);
+    ShowNote(row, 2, i_user);
+    PlaceUserListRow(row);
+}
+
+void UserListForm::OnUserRemovedFromList(ItemPtr i_user)
+{
+    RemoveRow(i_user, UserListNode);
+}
+
+void UserListForm::OnUserUnshared(ItemPtr i_user)
+{
+    AddMarkedRow(m_ui->unsharedList, i_user, UnsharedListNode);
+}
+
+void UserListForm::OnUserReshared(ItemPtr i_user)
+{
+    RemoveRow(i_user, UnsharedListNode);
+}
+
+void UserListForm::OnUserIgnored(ItemPtr i_user)
+{
+    AddMarkedRow(m_ui->ignoredList, i_user, IgnoredListNode);
+}
+
+void UserListForm::OnUserUnignored(ItemPtr i_user)
+{
+    RemoveRow(i_user, IgnoredListNode);
+}
+
+void UserListForm::OnUserNoteChanged(ItemPtr i_user)
+{
+    ShowNote(RowOf(i_user, UserListNode), 2, i_user);
+    ShowNote(RowOf(i_user, UnsharedListNode), 1, i_user);
+    ShowNote(RowOf(i_user, IgnoredListNode), 1, i_user);
+}
+
+void UserListForm::OnUserNoteRemoved(ItemPtr i_user)
+{
+    OnUserNoteChanged(i_user);
+}
+
+void UserListForm::OnUserOnlineAlertAdded(ItemPtr i_user)
+{
+    AddRow(m_ui->onlineAlertList, new QTreeWidgetItem, i_user, OnlineAlertListNode)->setIcon(0, StatusIcon(i_user));
+    m_ui->onlineAlertList->sortItems(0, Qt::AscendingOrder);
+}
+
+void UserListForm::OnUserOnlineAlertRemoved(ItemPtr i_user)
+{
+    RemoveRow(i_user, OnlineAlertListNode);
+}
+
+void UserListForm::OnUserGroupAdded(ItemPtr i_user)
+{
+    UpdateUserGroupsDisplay(i_user.AsString());
+}
+
+void UserListForm::OnUserGroupRemoved(ItemPtr i_user)
+{
+    UpdateUserGroupsDisplay(i_user.AsString());
+}
+
+void UserListForm::OnActionBarTriggered(QWidget*, QString i_action)
+{
+    if (i_action == QLatin1String("manual_add_user"))
+        UserTargets::Open(UserTargets::AddUserDialog, QString());
+    else if (i_action == QLatin1String("configure_user_groups"))
+    {
+        if (userGroupConfigDialog)
+        {
+            userGroupConfigDialog->raise();
+            userGroupConfigDialog->activateWindow();
+            userGroupConfigDialog->setFocus();
+        }
+        else
+            (new UserGroupConfigDialog(this))->show();
+    }
+}
+
+void UserListForm::ShowContextMenu(QTreeWidget* ip_list, const QPoint& i_point)
+{
+    const QTreeWidgetItem* row = ip_list->itemAt(i_point);
+    if (!row)
+        return;
+    QMenu menu;
+    UserMenuOptions::Exec(menu, row->text(0), ip_list->viewport()->mapToGlobal(i_point));
+}
+
+void UserListForm::OnUserListContextMenuRequested(QPoint i_point)
+{
+    ShowContextMenu(m_ui->userList, i_point);
+}
+
+void UserListForm::OnUnsharedListContextMenuRequested(QPoint i_point)
+{
+    ShowContextMenu(m_ui->unsharedList, i_point);
+}
+
+void UserListForm::OnIgnoredListContextMenuRequested(QPoint i_point)
+{
+    ShowContextMenu(m_ui->ignoredList, i_point);
+}
+
+void UserListForm::OnOnlineAlertListContextMenuRequested(QPoint i_point)
+{
+    ShowContextMenu(m_ui->onlineAlertList, i_point);
+}
+
+void UserListForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
+{
+    if (ip_item)
+        UserTargets::Open(UserTargets::PrivateChat, ip_item->text(0));
+}
+
+UserInfoForm* UserListForm::GetUserInfoForm(QString i_user)
+{
+    ItemPtr user = UserItem(i_user);
+    if (const ItemPtr open = user["user_info_form"])
+        return open.AsPointer<UserInfoForm>();
+    auto* page = new UserInfoForm(this);
+    page->Init(i_user);
+    m_ui->userInfoTabs->addTab(page, QIcon(QStringLiteral(":/icons/info_icon")), i_user);
+    user += d->GetType("user_info_form")->GetItem(Value(page));
+    return page;
+}
+
+void UserListForm::OnUserInfoTabCloseRequested(int i_index)
+{
+    auto* page = qobject_cast<UserInfoForm*>(m_ui->userInfoTabs->widget(i_index));
+    if (!page)
+        return;
+    m_ui->userInfoTabs->removeTab(i_index);
+    if (ItemPtr record = d->GetType("user_info_form")->HasItem(Value(page)))
+        record.Remove();
+    page->deleteLater();
+}
+
+void UserListForm::OnUserInfoRequested(QString i_user)
+{
+    MemStream reply = UserInfoReply::BuildOwn();
+    if (peerMessenger)
+        peerMessenger->SendMessage(i_user, reply);
+}

@@ -1,0 +1,80 @@
+#include "UserInfoReply.h"
+
+#include "Data.h"
+#include "FrameCodec.h"
+#include "Log.h"
+#include "PeerMessages.h"
+#include "TransferQueueManager.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <limits>
+
+namespace UserInfoReply
+{
+namespace
+{
+const QString LogArea = QStringLiteral("Users");
+
+// Every field of the reply but the description's and the picture's bytes.
+constexpr qint64 FixedReplyBytes = 4 + 4 + 1 + 4 + 4 + 4 + 1;
+
+// The whole file, when it is a readable file that fits in the room.
+bool ReadPicture(const QString& i_path, qint64 i_room, QByteArray& o_bytes)
+{
+    if (i_path.isEmpty())
+        return false;
+    QFile file(i_path);
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
+    {
+        Log(LogArea, 1, QStringLiteral("The user picture %1 cannot be read; sent without it").arg(i_path));
+        return false;
+    }
+    const qint64 size = file.size();
+    if (size > i_room)
+    {
+        Log(LogArea, 1, QStringLiteral("The user picture %1 is too large to send (%2 bytes)").arg(i_path).arg(size));
+        return false;
+    }
+    o_bytes = file.read(size);
+    return o_bytes.size() == size;
+}
+} // namespace
+
+MemStream BuildOwn()
+{
+    const QString description = GetSetting(QStringLiteral("user_description"));
+    const qint64 room = qint64(FrameCodec::MaxFrameLength) - FixedReplyBytes - description.toUtf8().size();
+    QByteArray picture;
+    const bool hasPicture = ReadPicture(GetSetting(QStringLiteral("user_picture_file")), room, picture);
+    const qint64 slotSetting = GetSettingNumber(QStringLiteral("upload_slots"));
+    const qint32 uploadSlots =
+        qint32(qBound<qint64>(std::numeric_limits<qint32>::min(), slotSetting, std::numeric_limits<qint32>::max()));
+    const int queued = transferQueueManager ? transferQueueManager->QueuedUploadCount() : 0;
+    const bool free = transferQueueManager && transferQueueManager->IsFreeToUpload();
+    return PeerMessages::BuildUserInfoReply(description, hasPicture, picture, uploadSlots, queued, free);
+}
+
+QImage DecodePicture(const char* ip_bytes, int i_length)
+{
+    if (!ip_bytes || i_length <= 0)
+        return QImage();
+    QByteArray bytes = QByteArray::fromRawData(ip_bytes, i_length);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || qint64(size.width()) * size.height() > MaxPicturePixels)
+    {
+        Log(LogArea, 1,
+            QStringLiteral("A received user picture of %1 x %2 is not shown").arg(size.width()).arg(size.height()));
+        return QImage();
+    }
+    if (size.width() > PictureWidth || size.height() > PictureHeight)
+        reader.setScaledSize(size.scaled(PictureWidth, PictureHeight, Qt::KeepAspectRatio));
+    return reader.read();
+}
+} // namespace UserInfoReply

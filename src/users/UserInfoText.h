@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QImage>
+#include <QTextBrowser>
+
+// The text area of a user-information page. The description is another user's rich text: it may
+// show the picture of the reply ("UserImage") and nothing else, so it reads no local file, fetches
+// nothing and follows no link.
+class UserInfoText : public QTextBrowser
+{
+    Q_OBJECT
+
+public:
+    static const QString PictureName;
+
+    explicit UserInfoText(QWidget* ip_parent = nullptr);
+
+    void SetPicture(const QImage& i_picture);
+    QVariant loadResource(int i_type, const QUrl& i_name) override;
+
+private:
+    QImage m_picture;
+};
