@@ -25,15 +25,33 @@ const char* const UnsharedListNode = "unshared_list_node";
 const char* const IgnoredListNode = "ignored_list_node";
 const char* const OnlineAlertListNode = "online_alert_list_node";
 
+// Loaded once: making an icon from a file name looks the file's type up every time.
+const QIcon& OnlineIcon()
+{
+    static const QIcon icon(QStringLiteral(":/icons/online_icon"));
+    return icon;
+}
+
+const QIcon& OfflineIcon()
+{
+    static const QIcon icon(QStringLiteral(":/icons/offline_icon"));
+    return icon;
+}
+
+const QIcon& NoteIcon()
+{
+    static const QIcon icon(QStringLiteral(":/icons/note_icon"));
+    return icon;
+}
+
 bool IsOnline(const QString& i_user)
 {
     return d->GetType("user")->HasItem(i_user).IsConnected("is_online");
 }
 
-QIcon StatusIcon(const ItemPtr& i_user)
+const QIcon& StatusIcon(const ItemPtr& i_user)
 {
-    return QIcon(i_user.IsConnected("is_online") ? QStringLiteral(":/icons/online_icon")
-                                                 : QStringLiteral(":/icons/offline_icon"));
+    return i_user.IsConnected("is_online") ? OnlineIcon() : OfflineIcon();
 }
 
 QTreeWidgetItem* RowOf(const ItemPtr& i_user, const char* ip_nodeType)
@@ -47,7 +65,7 @@ void ShowNote(QTreeWidgetItem* ip_row, int i_column, const ItemPtr& i_user)
         return;
     const ItemPtr note = HasUserMark(i_user, "user_note") ? i_user["user_note"] : ItemPtr();
     ip_row->setText(i_column, note.AsString());
-    ip_row->setIcon(i_column, note ? QIcon(QStringLiteral(":/icons/note_icon")) : QIcon());
+    ip_row->setIcon(i_column, note ? NoteIcon() : QIcon());
 }
 
 ItemSet UsersMarked(const char* ip_markType)
@@ -70,6 +88,8 @@ UserListForm::UserListForm(QWidget* ip_parent)
 {
     m_ui->setupUi(this);
     userListForm = this;
+    // One line per row: the view need not measure every row after each move.
+    m_ui->userList->setUniformRowHeights(true);
     m_ui->userList->setColumnCount(3);
     m_ui->userList->setHeaderLabels({tr("User"), tr("Groups"), tr("Note")});
     m_ui->userList->setColumnWidth(0, 200);
@@ -274,7 +294,7 @@ void UserListForm::OnUserOnline(ItemPtr i_user)
 {
     if (QTreeWidgetItem* row = RowOf(i_user, UserListNode))
     {
-        row->setIcon(0, QIcon(QStringLiteral(":/icons/online_icon")));
+        row->setIcon(0, OnlineIcon());
         PlaceUserListRow(row);
     }
     if (HasUserMark(i_user, "user_online_alert"))
@@ -282,7 +302,7 @@ void UserListForm::OnUserOnline(ItemPtr i_user)
         PostOnlineAlert(i_user.AsString());
     }
     if (QTreeWidgetItem* row = RowOf(i_user, OnlineAlertListNode))
-        row->setIcon(0, QIcon(QStringLiteral(":/icons/online_icon")));
+        row->setIcon(0, OnlineIcon());
 }
 
 void UserListForm::PostOnlineAlert(const QString&) {}
@@ -291,7 +311,7 @@ void UserListForm::OnUserOffline(ItemPtr i_user)
 {
     for (const char* node : {UserListNode, OnlineAlertListNode})
         if (QTreeWidgetItem* row = RowOf(i_user, node))
-            row->setIcon(0, QIcon(QStringLiteral(":/icons/offline_icon")));
+            row->setIcon(0, OfflineIcon());
     if (QTreeWidgetItem* row = RowOf(i_user, UserListNode))
         PlaceUserListRow(row);
 }
@@ -299,7 +319,7 @@ void UserListForm::OnUserOffline(ItemPtr i_user)
 void UserListForm::OnUserAddedToList(ItemPtr i_user)
 {
     QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, i_user, UserListNode);
-    row->setIcon(0, QIcon(QStringLiteral(":/icons/offline_icon")));
+    row->setIcon(0, OfflineIcon());
     const QString name = i_user.AsString();
     if (i_user.IsConnected("is_online"))
         OnUserOnline(i_user);

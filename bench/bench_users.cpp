@@ -1,0 +1,137 @@
+// 2,000 users of the user list coming online in one burst of status messages from the loopback
+// server, through the real server connection, until the list is painted. The list must be in
+// order after every single event; that check runs inside each event and its time is left out.
+#include "Data.h"
+#include "DataSaver.h"
+#include "Server.h"
+#include "TestServer.h"
+#include "TimerManager.h"
+#include "UserListForm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace
+{
+constexpr int kUsers = 2000;
+
+QByteArray LittleEndian(quint32 i_value)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(i_value, bytes.data());
+    return bytes;
+}
+
+// Checks the order after every online event, timing itself so that the burst can leave it out.
+class OrderCheck : public DataHandler
+{
+public:
+    explicit OrderCheck(QTreeWidget* ip_list)
+        : mp_list(ip_list)
+    {
+    }
+
+    void OnOnline(ItemPtr)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        ++m_events;
+        for (int row = 1; row < mp_list->topLevelItemCount(); ++row)
+            if (*mp_list->topLevelItem(row) < *mp_list->topLevelItem(row - 1))
+                m_ordered = false;
+        m_checkNs += timer.nsecsElapsed();
+    }
+
+    QTreeWidget* mp_list;
+    int m_events = 0;
+    bool m_ordered = true;
+    qint64 m_checkNs = 0;
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    d = new Data;
+    DeclareSettingTypes(d);
+    dataSaver = new DataSaver;
+    new TimerManager;
+    new Server;
+    gp_server->CreateData();
+    d->NewType("user_note", Secondary, false, true)->RelateToType(d->GetType("user"), Many, One);
+
+    QStringList names;
+    for (int index = 0; index < kUsers; ++index)
+    {
+        names << QStringLiteral("%1user %2").arg(QChar('a' + index % 26)).arg(index);
+        d->GetType("user")->GetItem(names.last()).NewItem("in_user_list");
+    }
+    std::shuffle(names.begin(), names.end(), *QRandomGenerator::global());
+
+    TestServer server;
+    server.Listen();
+    SetSetting(QStringLiteral("use_upnp"), QStringLiteral("no"));
+    SetSetting(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
+    SetSettingNumber(QStringLiteral("server_port"), server.Port());
+    SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+    SetSetting(QStringLiteral("password"), QStringLiteral("secret"));
+
+    int status = 0;
+    {
+        auto form = std::make_unique<UserListForm>();
+        form->Init();
+        dataSaver->NotifyFirstStart();
+        form->resize(800, 600);
+        form->show();
+        const bool shown = QTest::qWaitForWindowExposed(form.get());
+        auto* list = form->findChild<QTreeWidget*>(QStringLiteral("userList"));
+        OrderCheck check(list);
+        d->AddPathEventHandler(new PathNode(new PathNode(d, "user"), "is_online", PathOnConnect),
+                               new EventHandler<OrderCheck, ItemPtr>(&check, &OrderCheck::OnOnline));
+
+        QSignalSpy connected(gp_server, &Server::Connected);
+        gp_server->Connect();
+        connected.wait(5000);
+        server.WaitForFrames(SM_WATCH_USER, kUsers, QStringLiteral("me"));
+        QApplication::processEvents();
+
+        QByteArray burst;
+        for (const QString& name : names)
+        {
+            const QByteArray user = name.toUtf8();
+            const QByteArray body = LittleEndian(SM_USER_STATUS) + LittleEndian(quint32(user.size())) + user
+                                    + LittleEndian(USER_STATUS_ONLINE) + QByteArray(1, '\0');
+            burst += LittleEndian(quint32(body.size())) + body;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        server.SendRaw(QStringLiteral("me"), burst);
+        const bool arrived = QTest::qWaitFor([&] { return check.m_events == kUsers; }, 60000);
+        QApplication::processEvents(); // the last paint
+        const qint64 elapsedMs = (timer.nsecsElapsed() - check.m_checkNs) / 1000000;
+
+        const bool done = shown && arrived && check.m_ordered && list->topLevelItemCount() == kUsers;
+        std::printf("users_2000_online_burst: %lld ms\n", static_cast<long long>(elapsedMs));
+        if (!done)
+        {
+            std::printf("users_2000_online_burst: %d events, %s\n", check.m_events,
+                        check.m_ordered ? "in order" : "out of order");
+            status = 1;
+        }
+    }
+    delete gp_server;
+    delete timerManager;
+    delete dataSaver;
+    delete d;
+    d = nullptr;
+    return status;
+}
