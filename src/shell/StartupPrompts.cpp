@@ -26,6 +26,13 @@ StartupPrompts* s_installed = nullptr;
 
 StartupPrompts::~StartupPrompts() = default;
 
+QMessageBox::StandardButton StartupPrompts::Ask(QWidget* ip_parent, const QString& i_title, const QString& i_text,
+                                                QMessageBox::StandardButtons i_buttons,
+                                                QMessageBox::StandardButton i_defaultButton)
+{
+    return QMessageBox::question(ip_parent, i_title, i_text, i_buttons, i_defaultButton);
+}
+
 StartupPrompts* StartupPrompts::Current()
 {
     static DialogPrompts dialogs;

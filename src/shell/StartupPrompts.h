@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 
 class QWidget;
 
-// The modal questions of the start-up, behind one seam so that tests can answer them.
+// The program's modal questions (those of the start-up and of the windows), behind one seam so
+// that tests can answer them.
 class StartupPrompts
 {
 public:
@@ -14,6 +16,10 @@ public:
     virtual void AskLogin(QWidget* ip_parent) = 0;
     // An information box with one OK button.
     virtual void Inform(QWidget* ip_parent, const QString& i_title, const QString& i_text) = 0;
+    // A question box with the buttons given; the button chosen (Escape gives the default).
+    virtual QMessageBox::StandardButton Ask(QWidget* ip_parent, const QString& i_title, const QString& i_text,
+                                            QMessageBox::StandardButtons i_buttons,
+                                            QMessageBox::StandardButton i_defaultButton);
 
     // The prompts in use; the real dialogs unless a test installed its own (not owned).
     static StartupPrompts* Current();

@@ -1,8 +1,7 @@
 #include "UserGroupConfigDialog.h"
 
+#include "StartupPrompts.h"
 #include "ui_UserGroupConfigDialog.h"
-
-#include <QMessageBox>
 
 UserGroupConfigDialog* userGroupConfigDialog = nullptr;
 
@@ -98,9 +97,9 @@ void UserGroupConfigDialog::OnDeleteClicked()
 {
     if (!m_ui->groupList->currentItem())
         return;
-    const auto answer =
-        QMessageBox::question(this, tr("Delete group?"), tr("Are you sure you want to delete this user group?"),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    const auto answer = StartupPrompts::Current()->Ask(this, tr("Delete group?"),
+                                                       tr("Are you sure you want to delete this user group?"),
+                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     if (ItemPtr group = CurrentGroup())

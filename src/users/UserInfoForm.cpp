@@ -1,5 +1,6 @@
 #include "UserInfoForm.h"
 
+#include "EventToolBar.h"
 #include "PeerMessenger.h"
 #include "UserInfoReply.h"
 #include "ui_UserInfoForm.h"
@@ -66,10 +67,13 @@ void UserInfoForm::OnConnectionToUserFailed(QString i_user, QString i_connection
 
 void UserInfoForm::PostEvent()
 {
-    // The notification bar comes with the shell's tool bars.
+    if (eventToolBar)
+        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/info_icon"), this, QString());
 }
 
 void UserInfoForm::showEvent(QShowEvent* ip_event)
 {
     QWidget::showEvent(ip_event);
+    if (eventToolBar)
+        eventToolBar->RemoveEvents(this);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QImage>
 #include <QTextBrowser>
 
 // The text area of a user-information page. The description is another user's rich text: it may
@@ -15,9 +14,6 @@ public:
 
     explicit UserInfoText(QWidget* ip_parent = nullptr);
 
+    // The picture the text may show; a null image for none.
     void SetPicture(const QImage& i_picture);
-    QVariant loadResource(int i_type, const QUrl& i_name) override;
-
-private:
-    QImage m_picture;
 };

@@ -1,6 +1,7 @@
 #include "UserListForm.h"
 
 #include "ActionSetToolBar.h"
+#include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
 #include "Server.h"
@@ -305,7 +306,12 @@ void UserListForm::OnUserOnline(ItemPtr i_user)
         row->setIcon(0, OnlineIcon());
 }
 
-void UserListForm::PostOnlineAlert(const QString&) {}
+void UserListForm::PostOnlineAlert(const QString& i_user)
+{
+    if (eventToolBar)
+        eventToolBar->AddEvent(tr("%1 online").arg(i_user), QStringLiteral(":/icons/online_icon"),
+                               m_ui->onlineAlertList, tr("%1 is online").arg(i_user));
+}
 
 void UserListForm::OnUserOffline(ItemPtr i_user)
 {

@@ -1,6 +1,7 @@
 #include "UserMenuOptions.h"
 
 #include "Data.h"
+#include "FocusHelpers.h"
 #include "ItemLogDialog.h"
 #include "Server.h"
 #include "TransferQueueManager.h"
@@ -13,7 +14,6 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QStackedWidget>
 
 namespace
 {
@@ -237,11 +237,7 @@ void UserMenuOptions::OnGetUserInfo()
 {
     if (!userListForm)
         return;
-    QWidget* page = userListForm->GetUserInfoForm(m_user);
-    for (QWidget* child = page; child; child = child->parentWidget())
-        if (auto* tabs = qobject_cast<QStackedWidget*>(child->parentWidget()))
-            tabs->setCurrentWidget(child);
-    page->window()->activateWindow();
+    FocusWidgetAndParents(userListForm->GetUserInfoForm(m_user));
 }
 
 void UserMenuOptions::OnGiftPrivileges()

@@ -2,7 +2,8 @@
 
 // A whole run of the main window for the window tests: the real start-up on a data file of quiet
 // settings (no UPnP, listening ports of its own), logged in to a loopback test server as
-// "tester". Modal questions go to `prompts`; the icon and tray calls land in `calls`.
+// "tester". Modal questions go to `prompts` (questions get its scripted answers, else the
+// default button); the icon and tray calls land in `calls`.
 //   WindowRun run;
 //   QVERIFY(run.Start());                          // `actionBar`, `eventToolBar`, `gp_server`...
 //   run.server.WaitForFrames(SM_SOME_CODE, 1, QStringLiteral("tester"));
@@ -31,9 +32,18 @@ public:
     {
         m_informed.append({i_title, i_text});
     }
+    // Answers with the next of m_answers, or the default button when none is left.
+    QMessageBox::StandardButton Ask(QWidget*, const QString& i_title, const QString& i_text,
+                                    QMessageBox::StandardButtons, QMessageBox::StandardButton i_defaultButton) override
+    {
+        m_asked.append({i_title, i_text});
+        return m_answers.isEmpty() ? i_defaultButton : m_answers.takeFirst();
+    }
 
     int m_logins = 0;
     QList<QPair<QString, QString>> m_informed;
+    QList<QPair<QString, QString>> m_asked;
+    QList<QMessageBox::StandardButton> m_answers;
 };
 
 struct WindowRun

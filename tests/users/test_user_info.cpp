@@ -1,0 +1,285 @@
+#include "EventToolBar.h"
+#include "FocusHelpers.h"
+#include "HarnessProcess.h"
+#include "PeerMessenger.h"
+#include "RawPeer.h"
+#include "Screenshot.h"
+#include "UserInfoForm.h"
+#include "UserInfoReply.h"
+#include "UsersKit.h"
+#include "WindowFixture.h"
+
+#include <QBuffer>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QtTest>
+
+// The user information reply as it goes out (exact bytes, read by another client process) and
+// the page that asks for it and shows it, in a real run logged in as "tester" beside "bob".
+class TestUserInfo : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<WindowRun> m_run;
+    std::unique_ptr<HarnessProcess> m_bob;
+    QTemporaryDir m_files;
+
+    bool Start(bool i_withBob = true)
+    {
+        m_run = std::make_unique<WindowRun>();
+        if (!m_run->Start({{"upload_slots", "2"}}))
+            return false;
+        if (!i_withBob)
+            return true;
+        m_bob = std::make_unique<HarnessProcess>();
+        return m_bob->Start() && m_bob->LogIn("bob", m_run->server.Port(), FreePortPair())
+               && m_run->server.WaitForFrames(2, 1, "bob");
+    }
+
+    QString File(const char* ip_name, const QByteArray& i_bytes, qint64 i_size = -1)
+    {
+        QFile file(m_files.filePath(QString::fromLatin1(ip_name)));
+        file.open(QIODevice::WriteOnly);
+        file.write(i_bytes);
+        if (i_size >= 0)
+            file.resize(i_size); // sparse: no disk is filled
+        return file.fileName();
+    }
+
+    static QByteArray Png(int i_width, int i_height)
+    {
+        QImage image(i_width, i_height, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
+    static QTextBrowser* Text(UserInfoForm* ip_page) { return ip_page->findChild<QTextBrowser*>("userInfoText"); }
+
+    static QSize Picture(UserInfoForm* ip_page)
+    {
+        const QVariant picture = Text(ip_page)->document()->resource(QTextDocument::ImageResource, QUrl("UserImage"));
+        return Text(ip_page)->toHtml().contains("UserImage") ? picture.value<QImage>().size() : QSize();
+    }
+
+    static void Reply(UserInfoForm* ip_page, const QString& i_description, QByteArray i_picture = QByteArray())
+    {
+        ip_page->OnUserInfoReceived(ip_page->User(), i_description, !i_picture.isEmpty(),
+                                    i_picture.isEmpty() ? nullptr : i_picture.data(), i_picture.size(), 3, 4, true);
+    }
+
+    static int Events(const QString& i_text)
+    {
+        int count = 0;
+        for (QAction* action : eventToolBar->actions())
+            count += action->text() == i_text ? 1 : 0;
+        return count;
+    }
+
+private slots:
+    void cleanup()
+    {
+        m_bob.reset();
+        m_run.reset();
+    }
+
+    void ownReplyBytes_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("picture");
+        QTest::addColumn<QByteArray>("hex");
+        const QByteArray tail = "02000000"
+                                "00000000"
+                                "01";
+        QTest::newRow("empty: 18 bytes") << ""
+                                         << ""
+                                         << "10000000"
+                                            "00000000"
+                                            "00"
+                                                + tail;
+        QTest::newRow("picture") << "hi"
+                                 << "small"
+                                 << "10000000"
+                                    "02000000"
+                                    "6869"
+                                    "01"
+                                    "03000000"
+                                    "504943"
+                                        + tail;
+        QTest::newRow("missing file") << ""
+                                      << "missing"
+                                      << "10000000"
+                                         "00000000"
+                                         "00"
+                                             + tail;
+        QTest::newRow("larger than a frame") << ""
+                                             << "huge"
+                                             << "10000000"
+                                                "00000000"
+                                                "00"
+                                                    + tail;
+    }
+
+    void ownReplyBytes()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, picture);
+        QFETCH(QByteArray, hex);
+        QVERIFY(Start(false));
+        SetSetting("user_description", description);
+        if (picture == "small")
+            SetSetting("user_picture_file", File("small", "PIC"));
+        else if (picture == "missing")
+            SetSetting("user_picture_file", m_files.filePath("nothing here"));
+        else if (picture == "huge")
+            SetSetting("user_picture_file", File("huge", "PIC", 64 * 1024 * 1024));
+        QCOMPARE(UserInfoReply::BuildOwn().ToByteArray().toHex(), hex);
+    }
+
+    // Every request is answered, and the other client reads the whole reply.
+    void anotherClientReadsTheReply()
+    {
+        QVERIFY(Start());
+        SetSetting("user_description", "hello\nworld");
+        SetSetting("user_picture_file", File("small", "PIC"));
+        Flag("bob", "is_ignored");
+        m_bob->Send({"userinfo", "tester"});
+        QStringList fields;
+        QVERIFY(m_bob->Take("event UserInfoReceived", &fields));
+        QCOMPARE(fields, QStringList({"tester", "hello\nworld", "1", "504943-", "2", "0", "1"}));
+    }
+
+    void pageShowsTheReply_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QByteArray>("picture");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QSize>("shown");
+        QTest::newRow("nothing") << "" << QByteArray() << "No user info." << QSize();
+        QTest::newRow("two lines") << "one\ntwo" << QByteArray() << "one\ntwo" << QSize();
+        QTest::newRow("markup is rich text") << "<b>bold</b> & <i>more</i>" << QByteArray() << "bold & more" << QSize();
+        QTest::newRow("wide picture") << "" << Png(1000, 300) << QChar::ObjectReplacementCharacter + QString("\n")
+                                      << QSize(800, 240);
+        QTest::newRow("picture that fits") << "me" << Png(800, 400) << QChar::ObjectReplacementCharacter + QString("\nme")
+                                           << QSize(800, 400);
+        QTest::newRow("undecodable picture") << "me" << QByteArray("not an image") << "me" << QSize();
+        // A PNG header declaring 40000 x 40000 pixels, with no pixels behind it.
+        QTest::newRow("picture too large") << "me" << Png(1, 1).left(16) + QByteArray::fromHex("00009c4000009c40") << "me"
+                                           << QSize();
+    }
+
+    void pageShowsTheReply()
+    {
+        QFETCH(QString, description);
+        QFETCH(QByteArray, picture);
+        QFETCH(QString, text);
+        QFETCH(QSize, shown);
+        QVERIFY(Start(false));
+        UserInfoForm* page = userListForm->GetUserInfoForm("bob");
+        QCOMPARE(Text(page)->toPlainText(), QStringLiteral("Requesting..."));
+        Reply(page, description, picture);
+        QCOMPARE(Text(page)->toPlainText(), text);
+        QCOMPARE(Picture(page), shown);
+        QCOMPARE(page->findChild<QLineEdit*>("freeToUploadEdit")->text(), QStringLiteral("Yes"));
+        Reply(page, "again", Png(100, 50));
+        QCOMPARE(Picture(page), QSize(100, 50));
+        Reply(page, description, picture);
+        QCOMPARE(Picture(page), shown);
+        // The page is out of view: the reply is announced, until the page is looked at.
+        QCOMPARE(Events("bob"), 3);
+        FocusWidgetAndParents(page);
+        QCOMPARE(Events("bob"), 0);
+    }
+
+    void descriptionLoadsNothing()
+    {
+        QVERIFY(Start(false));
+        const QUrl local = QUrl::fromLocalFile(File("local.png", Png(20, 20)));
+        UserInfoForm* page = userListForm->GetUserInfoForm("bob");
+        Reply(page, QStringLiteral("<img src=\"%1\"><a href=\"http://example.com/\">link</a>").arg(local.toString()));
+        QVERIFY(Text(page)->toHtml().contains(local.toString()));
+        QVERIFY(Text(page)->document()->resource(QTextDocument::ImageResource, local).isNull());
+        QVERIFY(!Text(page)->openLinks());
+    }
+
+    void failureWhileWaiting()
+    {
+        QVERIFY(Start(false));
+        UserInfoForm* page = userListForm->GetUserInfoForm("bob");
+        const QString failed = QStringLiteral("A connection could not be successfully formed to the user.");
+        for (const auto& [user, type] : {std::make_pair("bob", "F"), {"bob", "D"}, {"other", "P"}})
+            page->OnConnectionToUserFailed(user, type);
+        QCOMPARE(Text(page)->toPlainText(), QStringLiteral("Requesting..."));
+        page->OnConnectionToUserFailed("bob", "P");
+        QCOMPARE(Text(page)->toPlainText(), failed);
+        Reply(page, "late");
+        QCOMPARE(Text(page)->toPlainText(), QStringLiteral("late"));
+        page->OnConnectionToUserFailed("bob", "P");
+        QCOMPARE(Text(page)->toPlainText(), QStringLiteral("late"));
+    }
+
+    // One page, and one request, per user until its tab is closed.
+    void oneRequestPerOpenPage()
+    {
+        QVERIFY(Start());
+        UserInfoForm* page = userListForm->GetUserInfoForm("bob");
+        QCOMPARE(userListForm->GetUserInfoForm("bob"), page);
+        QVERIFY(m_bob->Take("event UserInfoRequested"));
+        QCOMPARE(m_bob->Count("event UserInfoRequested"), 0);
+
+        auto* tabs = userListForm->findChild<QTabWidget*>("userInfoTabs");
+        emit tabs->tabCloseRequested(tabs->indexOf(page));
+        QVERIFY(!User("bob")["user_info_form"]);
+        QVERIFY(userListForm->GetUserInfoForm("bob") != nullptr);
+        QVERIFY(m_bob->Take("event UserInfoRequested"));
+        QCOMPARE(tabs->count(), 1);
+    }
+
+    // Replies that cannot be read in full reach no page.
+    void brokenRepliesAreDropped()
+    {
+        QVERIFY(Start());
+        UserInfoForm* page = userListForm->GetUserInfoForm("bob");
+        QVERIFY(m_bob->Take("event UserInfoRequested"));
+        QSignalSpy replies(peerMessenger, &PeerMessenger::UserInfoReceived);
+        m_bob->Send({"send", "tester", "10000000" "05000000" "6869"});
+        m_bob->Send({"send", "tester", "10000000" "00000000" "01" "ffffffff" "02000000" "00000000" "01"});
+        m_bob->Send({"send", "tester", "10000000" "00000000" "01" "10000000" "5049" "02000000" "00000000" "01"});
+        m_bob->Send({"send", "tester", "10000000" "02000000" "6869" "00" "01000000" "00000000" "00"});
+        QTRY_COMPARE(replies.count(), 1);
+        QCOMPARE(Text(page)->toPlainText(), QStringLiteral("hi"));
+        QCOMPARE(page->findChild<QLineEdit*>("freeToUploadEdit")->text(), QStringLiteral("No"));
+    }
+
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        QVERIFY(Start(false));
+        UserInfoForm* page = userListForm->GetUserInfoForm("bob");
+        QImage picture(1200, 500, QImage::Format_RGB32);
+        QPainter painter(&picture);
+        QLinearGradient sky(0, 0, 0, 500);
+        sky.setColorAt(0, QColor("#3a6ea5"));
+        sky.setColorAt(1, QColor("#f0c987"));
+        painter.fillRect(picture.rect(), sky);
+        painter.setBrush(QColor("#2f4f2f"));
+        painter.drawEllipse(QRect(-200, 330, 1600, 400));
+        painter.end();
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "JPG");
+        Reply(page, "Collector of field recordings.\nAsk before queueing whole folders, please.", bytes);
+        FocusWidgetAndParents(page);
+        m_run->window->resize(900, 650);
+        SAVE_SCREENSHOT(m_run->window.get(), "user_info_page");
+    }
+};
+
+QTEST_MAIN(TestUserInfo)
+#include "test_user_info.moc"
