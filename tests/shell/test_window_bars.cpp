@@ -38,14 +38,6 @@ private:
         QCOMPARE(actionBar->CurrentWidget(), ui->roomList);
     }
 
-    static QStringList EventTexts()
-    {
-        QStringList texts;
-        for (QAction* action : eventToolBar->actions())
-            texts << action->text();
-        return texts;
-    }
-
 private slots:
     void OpenUrl(const QUrl& i_url) { m_opened << i_url; }
 

@@ -9,12 +9,14 @@
 //   run.server.WaitForFrames(SM_SOME_CODE, 1, QStringLiteral("tester"));
 // Link the test with shell and testserver.
 
+#include "EventToolBar.h"
 #include "MainWindow.h"
 #include "PreparedHome.h"
 #include "Server.h"
 #include "StartupPrompts.h"
 #include "TestServer.h"
 
+#include <QAction>
 #include <QFile>
 #include <QList>
 #include <QPair>
@@ -45,6 +47,15 @@ public:
     QList<QPair<QString, QString>> m_asked;
     QList<QMessageBox::StandardButton> m_answers;
 };
+
+// The texts of the notification bar's buttons, left to right.
+inline QStringList EventTexts()
+{
+    QStringList texts;
+    for (QAction* action : eventToolBar->actions())
+        texts << action->text();
+    return texts;
+}
 
 struct WindowRun
 {

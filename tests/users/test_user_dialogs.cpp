@@ -124,7 +124,8 @@ private slots:
         remove->click();
         QVERIFY(!Group("x"));
         QCOMPARE(m_run->prompts.m_asked.value(1),
-                 qMakePair(QStringLiteral("Delete group?"), QStringLiteral("Are you sure you want to delete this user group?")));
+                 qMakePair(QStringLiteral("Delete group?"),
+                           QStringLiteral("Are you sure you want to delete this user group?")));
         QCOMPARE(Rows(list), QStringList({"w", "y", "z"}));
         dialog->close();
         QTRY_VERIFY(!userGroupConfigDialog);
