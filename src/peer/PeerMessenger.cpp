@@ -23,6 +23,7 @@ const QString LogArea = QStringLiteral("Peer");
 constexpr qint64 MaxUnsentBytesPerUser = 64 * 1024 * 1024;
 // How long a peer address from the server is trusted for the direct way.
 constexpr qint64 AddressCacheMs = 60 * 1000;
+constexpr size_t MaxRetiredAttempts = 1024;
 
 bool IsConnectionType(const QString& i_type)
 {
@@ -264,6 +265,15 @@ void PeerMessenger::OnOpener(PeerConnection* ip_connection, quint8 i_code, const
             CompleteAttempt(token, ip_connection);
             return;
         }
+        auto retired = m_retiredAttempts.find(token);
+        if (retired != m_retiredAttempts.end())
+        {
+            ip_connection->SetUser(retired->second.user);
+            ip_connection->SetType(QStringLiteral("P"));
+            m_retiredAttempts.erase(retired);
+            Establish(ip_connection, true);
+            return;
+        }
         Log(LogArea, 2, QStringLiteral("Dropping a connect-back with an unknown token %1").arg(token));
     }
     else
@@ -316,6 +326,7 @@ void PeerMessenger::EstablishMessageConnection(PeerConnection* ip_connection)
                 direct->Close();
                 direct->deleteLater();
             }
+            RetireAttempt(it->first, it->second);
             it = m_attempts.erase(it);
         }
         else
@@ -452,6 +463,8 @@ void PeerMessenger::CompleteAttempt(quint32 i_token, PeerConnection* ip_connecti
         return;
     const Attempt attempt = found->second;
     m_attempts.erase(found);
+    if (attempt.direct == ip_connection)
+        RetireAttempt(i_token, attempt);
     if (attempt.direct && attempt.direct != ip_connection)
     {
         Forget(attempt.direct);
@@ -461,6 +474,24 @@ void PeerMessenger::CompleteAttempt(quint32 i_token, PeerConnection* ip_connecti
     ip_connection->SetUser(attempt.user);
     ip_connection->SetType(attempt.type);
     Establish(ip_connection, true);
+}
+
+void PeerMessenger::RetireAttempt(quint32 i_token, const Attempt& i_attempt)
+{
+    if (i_attempt.type != QLatin1String("P"))
+        return;
+    // Bounded: entries go at the half-minute tick, and a flood of attempts pushes out the oldest.
+    if (m_retiredAttempts.size() >= MaxRetiredAttempts)
+    {
+        auto oldest =
+            std::min_element(m_retiredAttempts.begin(), m_retiredAttempts.end(), [](const auto& a, const auto& b) {
+                return a.second.ended.msecsSinceReference() < b.second.ended.msecsSinceReference();
+            });
+        m_retiredAttempts.erase(oldest);
+    }
+    RetiredAttempt& retired = m_retiredAttempts[i_token];
+    retired.user = i_attempt.user;
+    retired.ended.start();
 }
 
 void PeerMessenger::CheckAttempt(quint32 i_token)
@@ -598,6 +629,8 @@ void PeerMessenger::EveryHalfMinute()
 
     for (auto it = m_addresses.begin(); it != m_addresses.end();)
         it = it->age.elapsed() >= AddressCacheMs ? m_addresses.erase(it) : std::next(it);
+    for (auto it = m_retiredAttempts.begin(); it != m_retiredAttempts.end();)
+        it = it->second.ended.elapsed() >= m_attemptTimeoutMs ? m_retiredAttempts.erase(it) : std::next(it);
 }
 
 // ---- messages ----

@@ -136,6 +136,15 @@ private:
         bool relayRefused = false;
     };
 
+    // A "P" attempt that ended because another connection to the user came up first. The user was
+    // still asked through the server and will connect back with the token; by then it sends on that
+    // connection, so it is taken rather than dropped.
+    struct RetiredAttempt
+    {
+        QString user;
+        QElapsedTimer ended;
+    };
+
     struct CachedAddress
     {
         QHostAddress address;
@@ -158,6 +167,7 @@ private:
     void CheckAttempt(quint32 i_token);
     void FailAttempt(quint32 i_token);
     bool HasAttempt(const QString& i_user, const QString& i_type) const;
+    void RetireAttempt(quint32 i_token, const Attempt& i_attempt);
 
     // A connection whose user and type are known and whose opener has gone either way.
     void Establish(PeerConnection* ip_connection, bool i_ourRequest);
@@ -188,6 +198,7 @@ private:
     std::map<PeerConnection*, Role> m_roles;
     QHash<QString, std::vector<PeerConnection*>> m_messageConnections;
     std::map<quint32, Attempt> m_attempts;
+    std::map<quint32, RetiredAttempt> m_retiredAttempts;
     QHash<QString, std::vector<QByteArray>> m_unsent;
     QHash<QString, qint64> m_unsentBytes;
     QHash<QString, CachedAddress> m_addresses;

@@ -1,10 +1,12 @@
 #include "HarnessProcess.h"
 #include "RawPeer.h"
 #include "TestServer.h"
+#include "Wire.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
@@ -17,14 +19,24 @@ class TestPeerNetwork : public QObject
     std::unique_ptr<TestServer> m_server;
     std::unique_ptr<HarnessProcess> m_alice;
     std::unique_ptr<HarnessProcess> m_bob;
+    quint16 m_alicePort = 0;
 
-    bool StartClient(std::unique_ptr<HarnessProcess>& o_client, const QString& i_user)
+    bool StartClient(std::unique_ptr<HarnessProcess>& o_client, const QString& i_user, quint16* o_port = nullptr)
     {
         o_client = std::make_unique<HarnessProcess>();
         if (!o_client->Start())
             return false;
-        return o_client->LogIn(i_user, m_server->Port(), FreePortPair())
+        const quint16 port = FreePortPair();
+        if (o_port)
+            *o_port = port;
+        return o_client->LogIn(i_user, m_server->Port(), port)
                && m_server->WaitForFrames(2, 1, i_user); // ports reported
+    }
+
+    // Server frames share the peer framing: the payload is the code and the body.
+    static QByteArray ServerPayload(quint32 i_code, const QByteArray& i_body)
+    {
+        return WireWriter().U32(i_code).Body() + i_body;
     }
 
     // The next event of the kind has exactly these fields.
@@ -42,7 +54,7 @@ private slots:
     {
         m_server = std::make_unique<TestServer>();
         QVERIFY(m_server->Listen());
-        QVERIFY(StartClient(m_alice, QStringLiteral("alice")));
+        QVERIFY(StartClient(m_alice, QStringLiteral("alice"), &m_alicePort));
         QVERIFY(StartClient(m_bob, QStringLiteral("bob")));
     }
 
@@ -141,6 +153,51 @@ private slots:
         QStringList counts;
         QVERIFY(m_alice->Take("count", &counts));
         QCOMPARE(counts, (QStringList{"0", "0"}));
+    }
+
+    // The user asked through the server connects back after our direct connection is up, and at once
+    // sends on the connection it made: what it sends must arrive.
+    void aLateConnectBackIsTakenAsTheUsersConnection()
+    {
+        QTcpServer bobListener;
+        QVERIFY(bobListener.listen(QHostAddress::LocalHost));
+        RawPeer bobAtServer;
+        QVERIFY(bobAtServer.Connect(m_server->Port()));
+        const QString digest = QString::fromLatin1(
+            QCryptographicHash::hash(QByteArrayLiteral("rawbobpw"), QCryptographicHash::Md5).toHex());
+        bobAtServer.SendFrame(
+            ServerPayload(1, WireWriter().Str("rawbob").Str("pw").U32(160).Str(digest).U32(1).Body()));
+        bobAtServer.SendFrame(ServerPayload(2, WireWriter().U32(bobListener.serverPort()).U32(0).Body()));
+        QVERIFY(m_server->WaitForFrames(2, 1, QStringLiteral("rawbob")));
+
+        m_alice->Send({"userinfo", "rawbob"});
+        QTRY_VERIFY(bobListener.hasPendingConnections());
+        RawPeer direct(false, bobListener.nextPendingConnection());
+        QByteArray payload;
+        QVERIFY(direct.ReadFrame(payload)); // the opener
+        QVERIFY(direct.ReadFrame(payload));
+        QCOMPARE(payload.toHex(), QByteArray("0f000000"));
+
+        quint32 token = 0;
+        while (bobAtServer.ReadFrame(payload))
+        {
+            WireReader relay(payload);
+            if (relay.U32() != 18)
+                continue;
+            relay.Str();
+            relay.Str();
+            relay.U32();
+            relay.U32();
+            token = relay.U32();
+            break;
+        }
+        QVERIFY(token != 0);
+
+        RawPeer connectBack;
+        QVERIFY(connectBack.Connect(m_alicePort));
+        connectBack.SendFrame(RawPeer::PierceFirewall(token));
+        connectBack.SendFrame(QByteArray::fromHex("0f000000"));
+        QVERIFY(Got(*m_alice, "UserInfoRequested", {"rawbob"}));
     }
 
     void fileBytesMoveOverHandedOverSockets_data()

@@ -14,9 +14,7 @@ class TestTransfersRoad : public QObject
     Q_OBJECT
 
     static constexpr qint64 FileSize = 3 * 1024 * 1024;
-    // On a loaded machine a first connection attempt between the clients can wait for its
-    // time-out before the next one succeeds.
-    static constexpr int StartMs = 90000;
+    static constexpr int StartMs = 30000;
 
     // Waits until the row's status is "complete", noting every bar value seen on the way.
     static QSet<int> BarValuesUntilComplete(QTreeWidgetItem* ip_row)
