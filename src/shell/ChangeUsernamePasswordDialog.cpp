@@ -1,38 +1,35 @@
 #include "ChangeUsernamePasswordDialog.h"
 
 #include "Data.h"
-
-#include <QDialogButtonBox>
-#include <QFormLayout>
-#include <QLabel>
-#include <QLineEdit>
+#include "ui_ChangeUsernamePasswordDialog.h"
 
 ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool i_firstRun, QWidget* ip_parent)
     : QDialog(ip_parent)
-    , mp_username(new QLineEdit(GetSetting(QStringLiteral("username")), this))
-    , mp_password(new QLineEdit(GetSetting(QStringLiteral("password")), this))
+    , ui(std::make_unique<Ui::ChangeUsernamePasswordDialog>())
+    , m_firstRun(i_firstRun)
 {
-    setWindowTitle(QStringLiteral("Login Settings"));
-    mp_password->setEchoMode(QLineEdit::Password);
-    auto* layout = new QFormLayout(this);
-    if (i_firstRun)
-        layout->addRow(new QLabel(QStringLiteral("Choose a user name and a password to log in with."), this));
-    layout->addRow(QStringLiteral("Username"), mp_username);
-    layout->addRow(QStringLiteral("Password"), mp_password);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    layout->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &ChangeUsernamePasswordDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &ChangeUsernamePasswordDialog::reject);
+    ui->setupUi(this);
+    connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &ChangeUsernamePasswordDialog::accept);
+    connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &ChangeUsernamePasswordDialog::reject);
+    ui->usernameEdit->setText(GetSetting(QStringLiteral("username")));
+    ui->passwordEdit->setText(GetSetting(QStringLiteral("password")));
+    if (m_firstRun)
+        setWindowTitle(QStringLiteral("Set Username/Password"));
+    else
+        // The start-up's dialog lives on its stack; only the tool bar's is ours to delete.
+        setAttribute(Qt::WA_DeleteOnClose);
+    activateWindow();
 }
 
 ChangeUsernamePasswordDialog::~ChangeUsernamePasswordDialog() = default;
 
 void ChangeUsernamePasswordDialog::accept()
 {
-    const QString username = mp_username->text().trimmed();
-    if (username.isEmpty() || mp_password->text().isEmpty())
+    const QString username = ui->usernameEdit->text().trimmed();
+    const QString password = ui->passwordEdit->text().trimmed();
+    if (username.isEmpty() || password.isEmpty())
         return;
-    SetSetting(QStringLiteral("username"), username);
-    SetSetting(QStringLiteral("password"), mp_password->text());
     QDialog::accept();
+    SetSetting(QStringLiteral("username"), username);
+    SetSetting(QStringLiteral("password"), password);
 }

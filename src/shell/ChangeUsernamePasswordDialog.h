@@ -2,9 +2,16 @@
 
 #include <QDialog>
 
-class QLineEdit;
+#include <memory>
 
-// The login dialog: stores `username` and `password` when the user confirms both.
+namespace Ui
+{
+class ChangeUsernamePasswordDialog;
+}
+
+// The user name and password the client logs in with. It only stores them; the next login uses
+// them. At the first start it runs modally on the caller's stack; otherwise it is a window of its
+// own that goes away when closed.
 class ChangeUsernamePasswordDialog : public QDialog
 {
     Q_OBJECT
@@ -13,9 +20,10 @@ public:
     ChangeUsernamePasswordDialog(bool i_firstRun, QWidget* ip_parent = nullptr);
     ~ChangeUsernamePasswordDialog() override;
 
+    // OK: stores both, trimmed, once neither is blank; until then does nothing.
     void accept() override;
 
 private:
-    QLineEdit* mp_username;
-    QLineEdit* mp_password;
+    std::unique_ptr<Ui::ChangeUsernamePasswordDialog> ui;
+    bool m_firstRun;
 };

@@ -64,6 +64,7 @@ MainWindow::MainWindow(QWidget* ip_parent)
     g_showIsOver = false;
     InitResources();
     ui->setupUi(this);
+    ConnectForm();
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 
     ui->roomList->setColumnWidth(0, 150);
@@ -115,7 +116,6 @@ void MainWindow::Init()
     // A join answered for a room still marked as joined makes no link, yet may need its tab again.
     connect(server, &Server::RoomJoined, this,
             [this](QString i_room) { RoomForm::OpenTab(ui->roomsTabControl, i_room); });
-    connect(ui->roomsTabControl, &QTabWidget::tabCloseRequested, this, &MainWindow::OnRoomTabClosed);
 
     actionBar->Init();
     DeclareMainActionSets();

@@ -95,11 +95,30 @@ public slots:
     void OnSaveEmptyShareWarningMessageButtonClicked();
     void OnSharedFoldersListContextMenuRequested(QPoint i_point);
 
+    // The Options pages' controls and the rooms page, connected as the form is set up.
+    void OnUPnPCheckboxToggled(bool i_toggled);
+    void OnMinimizeToTrayCheckboxToggled(bool i_toggled);
+    void OnExpandNewSharesCheckboxToggled(bool i_toggled);
+    void OnAcceptUserlistUploadsCheckboxToggled(bool i_toggled);
+    void OnChatTimestampsBoxIndexChanged(int i_index);
+    void OnSelectColors();
+    void OnSelectPictureClicked();
+    void OnUserInfoTextChanged();
+    void OnClearPictureClicked();
+    void OnCheckPortsClicked();
+    void OnShowAwayStatusClicked(bool i_checked);
+    void OnUserLevelLoggingClicked(bool i_checked);
+    void OnOpenGroupsOnUserAddClicked(bool i_checked);
+    void OnEditExcludedDownloadExtensionsClicked();
+    void OnOptionsTabSelectionChanged(int i_tabIndex);
+    void OnRoomListItemSelectionChanged();
+
 protected:
     void moveEvent(QMoveEvent* ip_event) override;
     void resizeEvent(QResizeEvent* ip_event) override;
 
 private:
+    void ConnectForm();
     void DeclareSettingsTypes();
     void RegisterRoomHandlers();
     void DeclareMainActionSets();

@@ -79,15 +79,11 @@ void MainWindow::OnPrivateChat(QString, QString, time_t, bool) {}
 
 void MainWindow::OnAdminMessage(QString) {}
 
-void MainWindow::OnNewVersion(qint64, QString, QStringList) {}
-
 void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason) {}
 
 void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem*, int) {}
 
 void MainWindow::OnRoomListContextMenuRequested(QPoint) {}
-
-void MainWindow::OnToolBarActionTriggered(QWidget*, QString) {}
 
 void MainWindow::OnFocusChanged(QWidget*, QWidget*) {}
 
@@ -146,3 +142,29 @@ void MainWindow::OnObfuscatedPortSet(ItemPtr) {}
 void MainWindow::OnNewListeningPortChanged(ItemPtr) {}
 
 void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr) {}
+
+void MainWindow::OnUPnPCheckboxToggled(bool) {}
+
+void MainWindow::OnMinimizeToTrayCheckboxToggled(bool) {}
+
+void MainWindow::OnExpandNewSharesCheckboxToggled(bool) {}
+
+void MainWindow::OnAcceptUserlistUploadsCheckboxToggled(bool) {}
+
+void MainWindow::OnChatTimestampsBoxIndexChanged(int) {}
+
+void MainWindow::OnSelectPictureClicked() {}
+
+void MainWindow::OnUserInfoTextChanged() {}
+
+void MainWindow::OnClearPictureClicked() {}
+
+void MainWindow::OnShowAwayStatusClicked(bool) {}
+
+void MainWindow::OnUserLevelLoggingClicked(bool) {}
+
+void MainWindow::OnOpenGroupsOnUserAddClicked(bool) {}
+
+void MainWindow::OnEditExcludedDownloadExtensionsClicked() {}
+
+void MainWindow::OnRoomListItemSelectionChanged() {}

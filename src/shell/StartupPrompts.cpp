@@ -2,6 +2,7 @@
 
 #include "ChangeUsernamePasswordDialog.h"
 
+#include <QColorDialog>
 #include <QMessageBox>
 
 namespace
@@ -42,4 +43,9 @@ StartupPrompts* StartupPrompts::Current()
 void StartupPrompts::Install(StartupPrompts* ip_prompts)
 {
     s_installed = ip_prompts;
+}
+
+QColor StartupPrompts::PickColor(QWidget* ip_parent, const QColor& i_initial)
+{
+    return QColorDialog::getColor(i_initial, ip_parent);
 }

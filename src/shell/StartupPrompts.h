@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QMessageBox>
 #include <QString>
 
@@ -24,4 +25,7 @@ public:
     // The prompts in use; the real dialogs unless a test installed its own (not owned).
     static StartupPrompts* Current();
     static void Install(StartupPrompts* ip_prompts);
+
+    // The colour picker, starting at the colour given; an invalid colour when cancelled.
+    virtual QColor PickColor(QWidget* ip_parent, const QColor& i_initial);
 };

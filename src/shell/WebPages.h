@@ -1,6 +1,6 @@
 #pragma once
 
-// The network's web host and the pages of it that the client opens in the browser.
+// The network's web hosts and the pages of them that the client fetches or opens in the browser.
 
 #include <QByteArray>
 #include <QString>
@@ -16,4 +16,25 @@ inline QByteArray WebHost()
 inline QUrl PrivilegesPage(const QString& i_user)
 {
     return QUrl::fromEncoded(WebHost() + QByteArrayLiteral("/qtlogin.php?username=") + QUrl::toPercentEncoding(i_user));
+}
+
+// The version file read once per run after the first login. VELTRANE_VERSION_FILE_URL replaces
+// it, so a test run or a private network can serve its own.
+inline QUrl VersionFileUrl()
+{
+    const QString configured = qEnvironmentVariable("VELTRANE_VERSION_FILE_URL");
+    return QUrl(configured.isEmpty() ? QString::fromLatin1(WebHost() + QByteArrayLiteral("/qtversion.txt"))
+                                     : configured);
+}
+
+inline QByteArray PortTestHost()
+{
+    return QByteArrayLiteral("http://tools.veltrane.net");
+}
+
+// The page that tells whether a port of this machine can be reached from outside.
+inline QUrl PortTestPage(int i_port)
+{
+    return QUrl(QString::fromLatin1(PortTestHost() + QByteArrayLiteral("/porttest.php?port="))
+                + QString::number(i_port));
 }

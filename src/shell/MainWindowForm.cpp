@@ -1,0 +1,81 @@
+// The main window's form: the connections its controls make as it is set up, and what opens the
+// dialogs of the Options pages and the tool bar.
+#include "MainWindow.h"
+
+#include "ChangeListeningPortDialog.h"
+#include "ChangeUsernamePasswordDialog.h"
+#include "ColorSelectionDialog.h"
+#include "NewVersionDialog.h"
+#include "Server.h"
+#include "StartupPrompts.h"
+#include "WebPages.h"
+#include "ui_MainWindow.h"
+
+#include <QDesktopServices>
+
+void MainWindow::ConnectForm()
+{
+    using Self = MainWindow;
+    connect(ui->roomList, &QTreeWidget::itemSelectionChanged, this, &Self::OnRoomListItemSelectionChanged);
+    connect(ui->roomsTabControl, &QTabWidget::tabCloseRequested, this, &Self::OnRoomTabClosed);
+    connect(ui->optionsTabControl, &QTabWidget::currentChanged, this, &Self::OnOptionsTabSelectionChanged);
+
+    connect(ui->uPnPCheckBox, &QCheckBox::toggled, this, &Self::OnUPnPCheckboxToggled);
+    connect(ui->minimizeToTrayCheckBox, &QCheckBox::toggled, this, &Self::OnMinimizeToTrayCheckboxToggled);
+    connect(ui->autoExpandSharesCheckBox, &QCheckBox::toggled, this, &Self::OnExpandNewSharesCheckboxToggled);
+    connect(ui->chatTimestampsBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &Self::OnChatTimestampsBoxIndexChanged);
+    connect(ui->selectColorsButton, &QPushButton::clicked, this, &Self::OnSelectColors);
+    connect(ui->acceptUserListUploadsCheckBox, &QCheckBox::toggled, this,
+            &Self::OnAcceptUserlistUploadsCheckboxToggled);
+    connect(ui->selectPictureButton, &QPushButton::clicked, this, &Self::OnSelectPictureClicked);
+    connect(ui->userDescriptionEdit, &QPlainTextEdit::textChanged, this, &Self::OnUserInfoTextChanged);
+    connect(ui->clearPictureButton, &QPushButton::clicked, this, &Self::OnClearPictureClicked);
+    connect(ui->checkPortsButton, &QPushButton::clicked, this, &Self::OnCheckPortsClicked);
+    connect(ui->showAwayStatusCheckBox, &QCheckBox::clicked, this, &Self::OnShowAwayStatusClicked);
+    connect(ui->userLevelLoggingCheckBox, &QCheckBox::clicked, this, &Self::OnUserLevelLoggingClicked);
+    connect(ui->openGroupsOnUserAddCheckBox, &QCheckBox::clicked, this, &Self::OnOpenGroupsOnUserAddClicked);
+    connect(ui->editExcludedExtensionsButton, &QPushButton::clicked, this,
+            &Self::OnEditExcludedDownloadExtensionsClicked);
+}
+
+void MainWindow::OnOptionsTabSelectionChanged(int i_tabIndex)
+{
+    // The shared folders' list takes the focus, so the tool bar offers their actions.
+    if (i_tabIndex >= 0 && ui->optionsTabControl->tabText(i_tabIndex) == QLatin1String("File Sharing"))
+        ui->sharedFoldersList->setFocus();
+}
+
+void MainWindow::OnCheckPortsClicked()
+{
+    QDesktopServices::openUrl(PortTestPage(static_cast<int>(GetSettingNumber(QStringLiteral("listening_port")))));
+    QDesktopServices::openUrl(
+        PortTestPage(static_cast<int>(GetSettingNumber(QStringLiteral("obfuscated_listening_port")))));
+}
+
+void MainWindow::OnSelectColors()
+{
+    (new ColorSelectionDialog(this))->show();
+}
+
+void MainWindow::OnNewVersion(qint64 i_version, QString i_downloadLink, QStringList i_description)
+{
+    auto* dialog = new NewVersionDialog(i_version, i_downloadLink, i_description, this);
+    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
+    dialog->show();
+}
+
+void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
+{
+    if (i_action == QLatin1String("set_user_pass"))
+    {
+        if (server && server->IsConnected())
+            StartupPrompts::Current()->Inform(
+                this, QStringLiteral("Cannot change username while online"),
+                QStringLiteral("You must be disconnected from the Veltrane server to change your username."));
+        else
+            (new ChangeUsernamePasswordDialog(false, this))->show();
+    }
+    else if (i_action == QLatin1String("set_listening_port"))
+        (new ChangeListeningPortDialog(this))->show();
+}
