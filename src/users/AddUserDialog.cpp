@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "Server.h"
+#include "UserTargets.h"
 #include "ui_AddUserDialog.h"
 
 namespace
@@ -24,6 +25,14 @@ AddUserDialog::AddUserDialog(QWidget* ip_parent)
 }
 
 AddUserDialog::~AddUserDialog() = default;
+
+void AddUserDialog::RegisterOpener(QWidget* ip_usersWindow)
+{
+    UserTargets::Register(UserTargets::AddUserDialog,
+                          [ip_usersWindow](const QString&) { (new AddUserDialog(ip_usersWindow))->show(); });
+    QObject::connect(ip_usersWindow, &QObject::destroyed,
+                     [] { UserTargets::Register(UserTargets::AddUserDialog, nullptr); });
+}
 
 void AddUserDialog::OnAddUserClicked()
 {

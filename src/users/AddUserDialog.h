@@ -21,6 +21,10 @@ public:
     explicit AddUserDialog(QWidget* ip_parent);
     ~AddUserDialog() override;
 
+    // From now on the users window's "Add User" opens one, a child of that window, while the
+    // window lasts.
+    static void RegisterOpener(QWidget* ip_usersWindow);
+
 public slots:
     void OnAddUserClicked();
     void OnAddUserResponse(QString i_user, bool i_exists);

@@ -2,6 +2,7 @@
 
 #include "Server.h"
 #include "StartupPrompts.h"
+#include "UserTargets.h"
 #include "ui_GiftPrivilegesDialog.h"
 
 GiftPrivilegesDialog::GiftPrivilegesDialog(QString i_user, QWidget* ip_parent)
@@ -17,6 +18,12 @@ GiftPrivilegesDialog::GiftPrivilegesDialog(QString i_user, QWidget* ip_parent)
 }
 
 GiftPrivilegesDialog::~GiftPrivilegesDialog() = default;
+
+void GiftPrivilegesDialog::RegisterOpener()
+{
+    UserTargets::Register(UserTargets::GiftPrivileges,
+                          [](const QString& i_user) { (new GiftPrivilegesDialog(i_user, nullptr))->show(); });
+}
 
 void GiftPrivilegesDialog::OnGiftClicked()
 {

@@ -20,6 +20,9 @@ public:
     GiftPrivilegesDialog(QString i_user, QWidget* ip_parent);
     ~GiftPrivilegesDialog() override;
 
+    // From now on the user menu's "Gift Privileges" opens one, a window of its own.
+    static void RegisterOpener();
+
 public slots:
     void OnGiftClicked();
 

@@ -1,8 +1,10 @@
 #include "UserListForm.h"
 
 #include "ActionSetToolBar.h"
+#include "AddUserDialog.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
+#include "GiftPrivilegesDialog.h"
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "SizeManager.h"
@@ -137,6 +139,8 @@ void UserListForm::Init()
     dataSaver->AddSavedType("user_online_alert");
     dataSaver->AddSavedByConnectionType("user", "user_online_alert");
     dataSaver->AddListener(this);
+    AddUserDialog::RegisterOpener(this);
+    GiftPrivilegesDialog::RegisterOpener();
 }
 
 void UserListForm::DataLoaded()
