@@ -40,7 +40,7 @@ void UpdateChecker::CheckForNewVersion()
     if (m_done)
         return;
     m_done = true;
-    QNetworkRequest request(VersionFileUrl());
+    QNetworkRequest request(VersionFileUrl(GetSetting(QStringLiteral("version_file_url"))));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     mp_request = mp_http->get(request);
     QNetworkReply* reply = mp_request;

@@ -18,13 +18,13 @@ inline QUrl PrivilegesPage(const QString& i_user)
     return QUrl::fromEncoded(WebHost() + QByteArrayLiteral("/qtlogin.php?username=") + QUrl::toPercentEncoding(i_user));
 }
 
-// The version file read once per run after the first login. VELTRANE_VERSION_FILE_URL replaces
-// it, so a test run or a private network can serve its own.
-inline QUrl VersionFileUrl()
+// The version file read once per run after the first login. The data file's setting
+// "version_file_url", when it holds one, replaces it, as "server_host" does the server, so a test
+// run or a private network can serve its own.
+inline QUrl VersionFileUrl(const QString& i_configured)
 {
-    const QString configured = qEnvironmentVariable("VELTRANE_VERSION_FILE_URL");
-    return QUrl(configured.isEmpty() ? QString::fromLatin1(WebHost() + QByteArrayLiteral("/qtversion.txt"))
-                                     : configured);
+    return QUrl(i_configured.isEmpty() ? QString::fromLatin1(WebHost() + QByteArrayLiteral("/qtversion.txt"))
+                                       : i_configured);
 }
 
 inline QByteArray PortTestHost()

@@ -108,11 +108,7 @@ private:
 
 private slots:
     void init() { m_prompts = Prompts(); }
-    void cleanup()
-    {
-        m_run.reset();
-        qunsetenv("VELTRANE_VERSION_FILE_URL");
-    }
+    void cleanup() { m_run.reset(); }
 
     // The form builds every tab's window, and the bar, before any manager exists.
     void formBeforeManagers()
@@ -347,8 +343,7 @@ private slots:
         HttpResponder web;
         QVERIFY(web.Listen());
         web.Answer(response);
-        qputenv("VELTRANE_VERSION_FILE_URL", web.Url("/qtversion.txt").toEncoded());
-        QVERIFY(Start());
+        QVERIFY(Start({{"version_file_url", QString::fromLatin1(web.Url("/qtversion.txt").toEncoded())}}));
         QTRY_VERIFY(!web.m_paths.isEmpty());
         QCOMPARE(web.m_paths.first(), QStringLiteral("/qtversion.txt"));
         if (QTest::currentDataTag() != QLatin1String("offer"))

@@ -5,7 +5,7 @@
 //   HttpResponder web;
 //   QVERIFY(web.Listen());
 //   web.Answer(HttpResponder::Ok("20120831\n..."));
-//   qputenv("VELTRANE_VERSION_FILE_URL", web.Url("/qtversion.txt").toEncoded());
+//   settings "version_file_url" = web.Url("/qtversion.txt")
 
 #include <QByteArray>
 #include <QHash>

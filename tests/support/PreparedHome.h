@@ -40,5 +40,7 @@ inline QMap<QString, QString> QuietSettings()
     const quint16 port = FreePort();
     return {{QStringLiteral("use_upnp"), QStringLiteral("no")},
             {QStringLiteral("listening_port"), QString::number(port)},
-            {QStringLiteral("obfuscated_listening_port"), QString::number(FreePort())}};
+            {QStringLiteral("obfuscated_listening_port"), QString::number(FreePort())},
+            // the version check asks a loopback port nobody serves, never the network's web host
+            {QStringLiteral("version_file_url"), QStringLiteral("http://127.0.0.1:1/qtversion.txt")}};
 }
