@@ -1,0 +1,188 @@
+// The rows of the results tabs: replies grouped by user and folder, the filter, the queue order.
+#include "SearchForm.h"
+
+#include "DelayedInvoker.h"
+#include "EventToolBar.h"
+#include "ResultFilter.h"
+#include "SearchResultListItem.h"
+#include "SearchResultsForm.h"
+#include "SharedFoldersManager.h"
+#include "TextUtils.h"
+
+#include <QLineEdit>
+
+namespace
+{
+// Replies of one burst are sorted once, this long after the first of them.
+constexpr int SortDelayMs = 1000;
+
+// The user row's "Free" cell: a free slot, else the queue length.
+QString FreeText(const ItemPtr& i_reply)
+{
+    if (i_reply["search_results_user_available"].AsString() == QLatin1String("yes"))
+        return QStringLiteral("Y");
+    return i_reply["search_results_uploads_in_queue"].AsString();
+}
+
+// The user row's "K/s" cell, empty for an unknown speed.
+QString SpeedText(const ItemPtr& i_reply)
+{
+    // The peer network keeps the reply's unsigned 32-bit speed as a signed number.
+    const quint32 speed = quint32(i_reply["search_results_user_speed"].AsInt64());
+    return speed == 0 ? QString() : QString::number(speed / 1024.0, 'f', 1);
+}
+} // namespace
+
+void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
+{
+    const ItemSet results = i_searchResults.GetItems("search_result");
+    const ItemPtr request = i_searchResults["search_request"];
+    if (!request.IsConnected("search_results_widget") && request.IsConnected("wishlist_search"))
+    {
+        // The first reply of an enabled wish-list search opens its tab, or joins the tab its
+        // earlier runs opened; its rows are then added like any other reply's.
+        const QString text = request["search_request_text"].AsString();
+        const ItemPtr wishListItem = d->GetType("wish_list_item")->HasItem(Value(text));
+        if (wishListItem && wishListItem.IsConnected("wish_list_item_enabled"))
+            CreateSearchForm(request.AsUInt(), text, WishListSearch);
+    }
+    const ItemPtr widgetItem = request["search_results_widget"];
+    // A search whose tab was closed, or a disabled or removed wish-list search.
+    if (!widgetItem || results.empty())
+        return;
+
+    auto* page = widgetItem.AsPointer<SearchResultsForm>();
+    QTreeWidgetItem* userRow = nullptr;
+    for (const ItemPtr& result : results)
+        userRow = AddSearchResult(widgetItem, result);
+    // All results of a reply come from one user: only that user's rows can have changed.
+    ResultFilter(page->filterEdit()->text()).Apply(userRow);
+    AlertWishListResults(widgetItem, page);
+    delayedInvoker->Invoke(page, QStringLiteral("1Sort()"), SortDelayMs);
+}
+
+void SearchForm::AlertWishListResults(ItemPtr i_widgetItem, SearchResultsForm* ip_page)
+{
+    const ItemPtr wishListItem = i_widgetItem["wish_list_item"];
+    if (!wishListItem || i_widgetItem.IsConnected("search_results_widget_alerted"))
+        return;
+    const QTreeWidget* tree = ip_page->searchResults();
+    for (int index = 0; index < tree->topLevelItemCount(); ++index)
+    {
+        if (tree->topLevelItem(index)->isHidden())
+            continue;
+        eventToolBar->AddEvent(wishListItem.AsString(), QStringLiteral(":/icons/wishlist_icon"), ip_page, QString());
+        i_widgetItem += d->GetType("search_results_widget_alerted")->GetGlobalNullItem();
+        return;
+    }
+}
+
+QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_result)
+{
+    auto* page = i_widgetItem.AsPointer<SearchResultsForm>();
+    QTreeWidget* tree = page->searchResults();
+    const ItemPtr reply = i_result["search_results"];
+    const ItemPtr user = reply["user"];
+
+    // Later replies of the user reuse the row and never change its cells.
+    ItemPtr userNode = d->GetItem(i_widgetItem, user, "search_results_user_node");
+    QTreeWidgetItem* userRow;
+    if (userNode)
+    {
+        userRow = userNode.AsPointer<QTreeWidgetItem>();
+    }
+    else
+    {
+        userRow = new SearchResultListItem;
+        userRow->setText(SearchResultListItem::UserColumn, user.AsString());
+        userRow->setText(SearchResultListItem::FreeColumn, FreeText(reply));
+        userRow->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignCenter);
+        userRow->setText(SearchResultListItem::SpeedColumn, SpeedText(reply));
+        tree->addTopLevelItem(userRow);
+        userNode = d->GetType("search_results_user_node")->GetItem(Value(userRow));
+        userNode += i_widgetItem;
+        userNode += user;
+    }
+
+    const ItemPtr folder = i_result["search_result_file_folder"];
+    ItemPtr folderNode = d->GetItem(userNode, folder, "search_results_folder_node");
+    QTreeWidgetItem* folderRow;
+    if (folderNode)
+    {
+        folderRow = folderNode.AsPointer<QTreeWidgetItem>();
+    }
+    else
+    {
+        folderRow = new SearchResultListItem;
+        folderRow->setText(SearchResultListItem::FolderColumn, ReversePathname(folder.AsString()));
+        userRow->addChild(folderRow);
+        folderNode = d->GetType("search_results_folder_node")->GetItem(Value(folderRow));
+        folderNode += userNode;
+        folderNode += folder;
+    }
+
+    // Every result gets a row of its own, also one equal to a row already there.
+    QTreeWidgetItem* fileRow = new SearchResultListItem;
+    fileRow->setText(SearchResultListItem::FileColumn, i_result["search_result_file_name"].AsString());
+    fileRow->setText(SearchResultListItem::SizeColumn, CommafyNumber(i_result["file_size"].AsInt64()));
+    fileRow->setText(SearchResultListItem::AttributesColumn, sharedFoldersManager->GetFileItemDisplayString(i_result));
+    folderRow->addChild(fileRow);
+
+    if (i_widgetItem["expand_users"].AsString() == QLatin1String("yes"))
+        userRow->setExpanded(true);
+    if (i_widgetItem["expand_folders"].AsString() == QLatin1String("yes"))
+        folderRow->setExpanded(true);
+
+    ItemPtr fileNode = d->GetType("search_result_node")->GetItem(Value(fileRow));
+    fileNode += i_result;
+    fileNode += folderNode;
+    return userRow;
+}
+
+QTreeWidgetItem* SearchForm::GetNodeUserNode(QTreeWidgetItem* ip_row)
+{
+    const Value address(ip_row);
+    if (d->GetType("search_results_user_node")->HasItem(address))
+        return ip_row;
+    if (d->GetType("search_results_folder_node")->HasItem(address))
+        return ip_row->parent();
+    if (d->GetType("search_result_node")->HasItem(address))
+        return ip_row->parent() ? ip_row->parent()->parent() : nullptr;
+    return nullptr;
+}
+
+bool SearchForm::CompareSearchResults(ItemPtr i_a, ItemPtr i_b)
+{
+    const QString folderA = i_a["search_result_file_folder"].AsString();
+    const QString folderB = i_b["search_result_file_folder"].AsString();
+    if (folderA != folderB)
+        return folderA < folderB;
+    return i_a["search_result_file_name"].AsString() < i_b["search_result_file_name"].AsString();
+}
+
+// ---- filtering ----
+
+void SearchForm::OnFilterTextChanged(QString i_text)
+{
+    for (QObject* object = sender(); object; object = object->parent())
+    {
+        if (auto* page = qobject_cast<SearchResultsForm*>(object))
+        {
+            FilterResultsTab(page, i_text);
+            return;
+        }
+    }
+}
+
+void SearchForm::FilterResultsTab(SearchResultsForm* ip_page, const QString& i_text)
+{
+    const ItemPtr widgetItem = d->GetType("search_results_widget")->HasItem(Value(ip_page));
+    // A wish-list tab gets its filter back when its search opens a tab again.
+    if (ItemPtr wishListItem = widgetItem["wish_list_item"])
+        wishListItem += d->GetType("wish_list_item_filter_text")->GetItem(Value(i_text));
+
+    const ResultFilter filter(i_text);
+    QTreeWidget* tree = ip_page->searchResults();
+    for (int index = 0; index < tree->topLevelItemCount(); ++index)
+        filter.Apply(tree->topLevelItem(index));
+}
