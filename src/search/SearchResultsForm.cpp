@@ -105,8 +105,15 @@ void SearchResultsForm::showEvent(QShowEvent* ip_event)
 
 void SearchResultsForm::OnFilterTextChanged(QString i_text)
 {
-    // The button's text is the only record of whether the current filter is saved.
-    const bool saved = !d->GetType("saved_filter")->HasItem(Value(SavedFilterKey(i_text))).IsNull();
+    ShowFilterState(i_text, ItemPtr());
+}
+
+void SearchResultsForm::ShowFilterState(const QString& i_text, const ItemPtr& i_removedFilter)
+{
+    // The button's text is the only record of whether the current filter is saved. A saved
+    // filter being removed can still be found while its removal is announced.
+    const ItemPtr filter = d->GetType("saved_filter")->HasItem(Value(SavedFilterKey(i_text)));
+    const bool saved = filter && filter != i_removedFilter;
     if (saved && ui->saveFilterButton->text() == SaveFilterText)
         ui->saveFilterButton->setText(RemoveFilterText);
     else if (!saved && ui->saveFilterButton->text() == RemoveFilterText)
@@ -145,7 +152,7 @@ void SearchResultsForm::OnSavedFilterRemoved(ItemPtr i_filter)
             break;
         }
     }
-    OnFilterTextChanged(ui->filterEdit->text());
+    ShowFilterState(ui->filterEdit->text(), i_filter);
 }
 
 void SearchResultsForm::OnSavedFiltersBoxIndexChanged(int i_index)

@@ -57,6 +57,8 @@ protected:
 private:
     void OnSavedFilterAdded(ItemPtr i_filter);
     void OnSavedFilterRemoved(ItemPtr i_filter);
+    // The save button and the default box for the filter text.
+    void ShowFilterState(const QString& i_text, const ItemPtr& i_removedFilter);
 
     Ui::SearchResultsForm* ui;
     int m_sortColumn = 1;
