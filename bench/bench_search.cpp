@@ -10,8 +10,11 @@
 #include "StartupPrompts.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -128,6 +131,13 @@ double ChecksPerSecond()
 
 int main(int argc, char** argv)
 {
+    // A home of its own: the window loads and saves its data file there.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    QDir(home.path()).mkdir(QStringLiteral("run"));
+    QFile::setPermissions(home.path() + QStringLiteral("/run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", (home.path() + QStringLiteral("/run")).toUtf8());
     QApplication app(argc, argv);
     QuietPrompts prompts;
     StartupPrompts::Install(&prompts);

@@ -5,6 +5,7 @@
 #include "SearchForm.h"
 #include "SearchReplies.h"
 #include "SearchResultsForm.h"
+#include "Screenshot.h"
 #include "Server.h"
 #include "Wire.h"
 #include "WindowFixture.h"
@@ -459,6 +460,27 @@ private slots:
         OpenTab(QStringLiteral("b"));
         QCOMPARE(Tabs()->count(), 1);
         QTRY_COMPARE(QApplication::focusWidget(), Page(0)->searchResults());
+    }
+
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        m_run->server.SetRelatedSearches(QStringLiteral("lackluster"),
+                                         {{"lackluster container", 40}, {"lackluster live", 12}});
+        OpenTab(QStringLiteral("container"));
+        const unsigned int token = OpenTab(QStringLiteral("lackluster"));
+        SendSearchReply(token, {"nightowl", true, 524288, 0},
+                        {File("Music\\Lackluster\\Container\\01 Container.mp3", 7340032, 320, "cbr"),
+                         File("Music\\Lackluster\\Container\\02 Zeal.mp3", 6291456, 320, "cbr"),
+                         File("Music\\Lackluster\\Live\\Session.ogg", 48234496, 192, "vbr")});
+        SendSearchReply(token, {"marble", false, 92160, 4},
+                        {File("shared\\lackluster - container (demo).mp3", 3145728, 128, "cbr")});
+        SendSearchReply(token, {"quietsea", false, 0, 11}, {File("docs\\Lackluster notes.txt", 5120)});
+        Page(1)->Sort();
+        Page(1)->Form()->filterEdit->setText(QStringLiteral("-notes"));
+        QTRY_VERIFY(Page(1)->CorrelationsWidget()->isVisible());
+        m_run->window->resize(1100, 560);
+        SAVE_SCREENSHOT(m_run->window.get(), "search_window");
     }
 
     // The whole road: a real client shares a file, answers the search, and its row appears.
