@@ -1,9 +1,9 @@
 // Start-up to the event loop and shutdown with a data file of 100,000 shared files and 10,000
 // downloads, against a plain walk of the same folder tree measured in the same run.
+#include "BenchWindow.h"
 #include "Data.h"
 #include "MainWindow.h"
 #include "SharedFoldersManager.h"
-#include "StartupPrompts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -22,13 +22,6 @@ constexpr int kFolders = 1000;
 constexpr int kFilesPerFolder = 100;
 constexpr int kDownloads = 10000;
 constexpr int kRuns = 3;
-
-class QuietPrompts : public StartupPrompts
-{
-public:
-    void AskLogin(QWidget*) override {}
-    void Inform(QWidget*, const QString&, const QString&) override {}
-};
 
 void MakeTree(const QString& i_root)
 {
@@ -83,11 +76,7 @@ int PlainWalk(const QString& i_root)
 int main(int argc, char* argv[])
 {
     QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    QDir(home.path()).mkdir(QStringLiteral("run"));
-    QFile::setPermissions(home.path() + QStringLiteral("/run"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", (home.path() + QStringLiteral("/run")).toUtf8());
+    UsePrivateHome(home);
     QApplication app(argc, argv);
     QuietPrompts prompts;
     StartupPrompts::Install(&prompts);

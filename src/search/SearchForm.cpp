@@ -218,8 +218,8 @@ void SearchForm::OnEnteredRoom(ItemPtr i_room)
 
 void SearchForm::OnLeftRoom(ItemPtr i_room)
 {
-    const int index = ui->searchTargetBox->findText(RoomKindPrefix + i_room.AsString(),
-                                                    Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int index =
+        ui->searchTargetBox->findText(RoomKindPrefix + i_room.AsString(), Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index >= 0)
         ui->searchTargetBox->removeItem(index);
 }
@@ -316,8 +316,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, QString i_
     sizeManager->RegisterTreeWidget(QStringLiteral("search_results"), tree);
     page->Init();
     connect(page->CorrelationsWidget(), &QTreeWidget::itemClicked, this, &SearchForm::OnCorrelationClicked);
-    connect(page->CorrelationsWidget(), &QTreeWidget::itemDoubleClicked, this,
-            &SearchForm::OnCorrelationDoubleClicked);
+    connect(page->CorrelationsWidget(), &QTreeWidget::itemDoubleClicked, this, &SearchForm::OnCorrelationDoubleClicked);
     return page;
 }
 

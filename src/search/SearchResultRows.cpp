@@ -31,6 +31,20 @@ QString SpeedText(const ItemPtr& i_reply)
     const quint32 speed = quint32(i_reply["search_results_user_speed"].AsInt64());
     return speed == 0 ? QString() : QString::number(speed / 1024.0, 'f', 1);
 }
+// The row named by the node of that type linked to both the owner and the key; else a row made
+// by i_addRow, with a new node linked to both.
+template<class AddRow> QTreeWidgetItem* RowOfNode(const char* i_nodeType, ItemPtr i_owner, const ItemPtr& i_key,
+                                                  ItemPtr& o_node, AddRow i_addRow)
+{
+    o_node = d->GetItem(i_owner, i_key, i_nodeType);
+    if (o_node)
+        return o_node.AsPointer<QTreeWidgetItem>();
+    QTreeWidgetItem* row = i_addRow();
+    o_node = d->GetType(i_nodeType)->GetItem(Value(row));
+    o_node += i_owner;
+    o_node += i_key;
+    return row;
+}
 } // namespace
 
 void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
@@ -85,41 +99,25 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_res
     const ItemPtr user = reply["user"];
 
     // Later replies of the user reuse the row and never change its cells.
-    ItemPtr userNode = d->GetItem(i_widgetItem, user, "search_results_user_node");
-    QTreeWidgetItem* userRow;
-    if (userNode)
-    {
-        userRow = userNode.AsPointer<QTreeWidgetItem>();
-    }
-    else
-    {
-        userRow = new SearchResultListItem;
-        userRow->setText(SearchResultListItem::UserColumn, user.AsString());
-        userRow->setText(SearchResultListItem::FreeColumn, FreeText(reply));
-        userRow->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignCenter);
-        userRow->setText(SearchResultListItem::SpeedColumn, SpeedText(reply));
-        tree->addTopLevelItem(userRow);
-        userNode = d->GetType("search_results_user_node")->GetItem(Value(userRow));
-        userNode += i_widgetItem;
-        userNode += user;
-    }
+    ItemPtr userNode;
+    QTreeWidgetItem* userRow = RowOfNode("search_results_user_node", i_widgetItem, user, userNode, [&] {
+        auto* row = new SearchResultListItem;
+        row->setText(SearchResultListItem::UserColumn, user.AsString());
+        row->setText(SearchResultListItem::FreeColumn, FreeText(reply));
+        row->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignCenter);
+        row->setText(SearchResultListItem::SpeedColumn, SpeedText(reply));
+        tree->addTopLevelItem(row);
+        return row;
+    });
 
     const ItemPtr folder = i_result["search_result_file_folder"];
-    ItemPtr folderNode = d->GetItem(userNode, folder, "search_results_folder_node");
-    QTreeWidgetItem* folderRow;
-    if (folderNode)
-    {
-        folderRow = folderNode.AsPointer<QTreeWidgetItem>();
-    }
-    else
-    {
-        folderRow = new SearchResultListItem;
-        folderRow->setText(SearchResultListItem::FolderColumn, ReversePathname(folder.AsString()));
-        userRow->addChild(folderRow);
-        folderNode = d->GetType("search_results_folder_node")->GetItem(Value(folderRow));
-        folderNode += userNode;
-        folderNode += folder;
-    }
+    ItemPtr folderNode;
+    QTreeWidgetItem* folderRow = RowOfNode("search_results_folder_node", userNode, folder, folderNode, [&] {
+        auto* row = new SearchResultListItem;
+        row->setText(SearchResultListItem::FolderColumn, ReversePathname(folder.AsString()));
+        userRow->addChild(row);
+        return row;
+    });
 
     // Every result gets a row of its own, also one equal to a row already there.
     QTreeWidgetItem* fileRow = new SearchResultListItem;

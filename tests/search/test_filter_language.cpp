@@ -43,17 +43,28 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("meaning");
-        QTest::newRow("blanks separate, tabs do not") << "  abc\tx   Def " << "abc\tx,Def||0 0 0|";
-        QTest::newRow("dash") << "-live - --x -isvbr" << "|live,-x,isvbr|0 0 0|";
-        QTest::newRow("case-sensitive tokens") << "Isvbr MBR:320 Mfs:1" << "Isvbr,MBR:320,Mfs:1||0 0 0|";
-        QTest::newRow("both modes") << "isvbr iscbr" << "||0 0 0|vca";
-        QTest::newRow("later wins, unreadable is 0") << "minbitrate:320 mbr:128 mfif:x" << "||128 0 0|a";
-        QTest::newRow("unreadable bitrate") << "mbr:abc" << "||0 0 0|a";
-        QTest::newRow("megabytes of 10^6 bytes") << "minfilesize:10" << "||0 10000000 0|a";
-        QTest::newRow("largest size that fits") << "mfs:9223372036854" << "||0 9223372036854000000 0|a";
-        QTest::newRow("size held above") << "mfs:9223372036855" << "||0 9223372036854775807 0|a";
-        QTest::newRow("size held below") << "mfs:-9223372036855" << "||0 -9223372036854775808 0|a";
-        QTest::newRow("files in folder need no file data") << "mfif:3 minfilesinfolder:4 w" << "w||0 0 4|";
+        QTest::newRow("blanks separate, tabs do not") << "  abc\tx   Def "
+                                                      << "abc\tx,Def||0 0 0|";
+        QTest::newRow("dash") << "-live - --x -isvbr"
+                              << "|live,-x,isvbr|0 0 0|";
+        QTest::newRow("case-sensitive tokens") << "Isvbr MBR:320 Mfs:1"
+                                               << "Isvbr,MBR:320,Mfs:1||0 0 0|";
+        QTest::newRow("both modes") << "isvbr iscbr"
+                                    << "||0 0 0|vca";
+        QTest::newRow("later wins, unreadable is 0") << "minbitrate:320 mbr:128 mfif:x"
+                                                     << "||128 0 0|a";
+        QTest::newRow("unreadable bitrate") << "mbr:abc"
+                                            << "||0 0 0|a";
+        QTest::newRow("megabytes of 10^6 bytes") << "minfilesize:10"
+                                                 << "||0 10000000 0|a";
+        QTest::newRow("largest size that fits") << "mfs:9223372036854"
+                                                << "||0 9223372036854000000 0|a";
+        QTest::newRow("size held above") << "mfs:9223372036855"
+                                         << "||0 9223372036854775807 0|a";
+        QTest::newRow("size held below") << "mfs:-9223372036855"
+                                         << "||0 -9223372036854775808 0|a";
+        QTest::newRow("files in folder need no file data") << "mfif:3 minfilesinfolder:4 w"
+                                                           << "w||0 0 4|";
     }
 
     void parse()
@@ -75,19 +86,45 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("result");
 
-        QTest::newRow("words ignore case") << "BEAT gold" << "Golden beats" << -1LL << "" << "" << 0;
-        QTest::newRow("a word missing") << "beat silver" << "Golden beats" << -1LL << "" << "" << 1;
-        QTest::newRow("excluded beats missing") << "silver -GOLD" << "golden" << -1LL << "" << "" << 2;
-        QTest::newRow("unread number limits nothing") << "minbitrate:abc" << "x" << 5LL << "" << "" << 0;
-        QTest::newRow("no bitrate under a minimum") << "minbitrate:1" << "x" << 5LL << "" << "" << 2;
-        QTest::newRow("bitrate at the minimum") << "mbr:320" << "x" << 5LL << "320" << "cbr" << 0;
-        QTest::newRow("size at 10 MB") << "minfilesize:10" << "x" << 10000000LL << "" << "" << 0;
-        QTest::newRow("size below 10 MB") << "minfilesize:10" << "x" << 9999999LL << "" << "" << 2;
-        QTest::newRow("held size") << "mfs:99999999999999" << "x" << 9000000000000000000LL << "" << "" << 2;
-        QTest::newRow("vbr wanted, cbr file") << "isvbr" << "x" << 5LL << "" << "cbr" << 2;
-        QTest::newRow("cbr wanted, no mode") << "iscbr" << "x" << 5LL << "" << "" << 2;
-        QTest::newRow("both modes") << "isvbr iscbr" << "x" << 5LL << "" << "vbr" << 2;
-        QTest::newRow("limits without a file") << "isvbr mbr:320 mfs:9" << "x" << -1LL << "" << "" << 0;
+        QTest::newRow("words ignore case") << "BEAT gold"
+                                           << "Golden beats" << -1LL << ""
+                                           << "" << 0;
+        QTest::newRow("a word missing") << "beat silver"
+                                        << "Golden beats" << -1LL << ""
+                                        << "" << 1;
+        QTest::newRow("excluded beats missing") << "silver -GOLD"
+                                                << "golden" << -1LL << ""
+                                                << "" << 2;
+        QTest::newRow("unread number limits nothing") << "minbitrate:abc"
+                                                      << "x" << 5LL << ""
+                                                      << "" << 0;
+        QTest::newRow("no bitrate under a minimum") << "minbitrate:1"
+                                                    << "x" << 5LL << ""
+                                                    << "" << 2;
+        QTest::newRow("bitrate at the minimum") << "mbr:320"
+                                                << "x" << 5LL << "320"
+                                                << "cbr" << 0;
+        QTest::newRow("size at 10 MB") << "minfilesize:10"
+                                       << "x" << 10000000LL << ""
+                                       << "" << 0;
+        QTest::newRow("size below 10 MB") << "minfilesize:10"
+                                          << "x" << 9999999LL << ""
+                                          << "" << 2;
+        QTest::newRow("held size") << "mfs:99999999999999"
+                                   << "x" << 9000000000000000000LL << ""
+                                   << "" << 2;
+        QTest::newRow("vbr wanted, cbr file") << "isvbr"
+                                              << "x" << 5LL << ""
+                                              << "cbr" << 2;
+        QTest::newRow("cbr wanted, no mode") << "iscbr"
+                                             << "x" << 5LL << ""
+                                             << "" << 2;
+        QTest::newRow("both modes") << "isvbr iscbr"
+                                    << "x" << 5LL << ""
+                                    << "vbr" << 2;
+        QTest::newRow("limits without a file") << "isvbr mbr:320 mfs:9"
+                                               << "x" << -1LL << ""
+                                               << "" << 0;
     }
 
     void match()

@@ -2,13 +2,13 @@
 #include "FilterHelpDialog.h"
 #include "HarnessProcess.h"
 #include "RawPeer.h"
+#include "Screenshot.h"
 #include "SearchForm.h"
 #include "SearchReplies.h"
 #include "SearchResultsForm.h"
-#include "Screenshot.h"
 #include "Server.h"
-#include "Wire.h"
 #include "WindowFixture.h"
+#include "Wire.h"
 #include "ui_SearchForm.h"
 #include "ui_SearchResultsForm.h"
 
@@ -218,8 +218,8 @@ private slots:
         QFETCH(QStringList, order);
         const unsigned int token = OpenTab(QStringLiteral("order"));
         // name, free slot, bytes per second, queue
-        const QList<ReplyUser> repliers{{"q10", false, 0, 10},     {"y2", true, 1024, 5},      {"q0", false, 921600, 0},
-                                     {"y1", true, 51712, 0},   {"q2", false, 51610, 2},    {"y3", true, 1024, 9}};
+        const QList<ReplyUser> repliers{{"q10", false, 0, 10},  {"y2", true, 1024, 5},   {"q0", false, 921600, 0},
+                                        {"y1", true, 51712, 0}, {"q2", false, 51610, 2}, {"y3", true, 1024, 9}};
         for (const ReplyUser& user : repliers)
             SendSearchReply(token, user, {File("d\\b.mp3"), File("d\\a.mp3"), File("d\\B.mp3")});
         Page(0)->SetSortingParamters(column, Qt::DescendingOrder);
@@ -286,10 +286,14 @@ private slots:
         QTest::addColumn<QString>("filter");
         // Rows u, b/Rock, one.mp3, two.mp3, Live, three.mp3: "~" hidden, "." shown.
         QTest::addColumn<QString>("hidden");
-        QTest::newRow("word in the folder only") << "rock" << "....~~";
-        QTest::newRow("files in folder") << "mfif:2" << "....~.";
-        QTest::newRow("megabytes") << "minfilesize:2" << "..~.~~";
-        QTest::newRow("nothing left") << "isvbr iscbr" << "~~~~~~";
+        QTest::newRow("word in the folder only") << "rock"
+                                                 << "....~~";
+        QTest::newRow("files in folder") << "mfif:2"
+                                         << "....~.";
+        QTest::newRow("megabytes") << "minfilesize:2"
+                                   << "..~.~~";
+        QTest::newRow("nothing left") << "isvbr iscbr"
+                                      << "~~~~~~";
     }
 
     void filterEdges()
@@ -297,9 +301,9 @@ private slots:
         QFETCH(QString, filter);
         QFETCH(QString, hidden);
         const unsigned int token = OpenTab(QStringLiteral("edges"));
-        SendSearchReply(token, {"u", true, 0, 0},
-                        {File("Rock\\b\\one.mp3", 1000000), File("Rock\\b\\two.mp3", 20000000),
-                         File("Live\\three.mp3", 1000000)});
+        SendSearchReply(
+            token, {"u", true, 0, 0},
+            {File("Rock\\b\\one.mp3", 1000000), File("Rock\\b\\two.mp3", 20000000), File("Live\\three.mp3", 1000000)});
         Page(0)->filterEdit()->setText(filter);
         QString marks;
         for (const QString& row : Rows(Page(0)))

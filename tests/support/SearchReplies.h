@@ -40,7 +40,8 @@ inline ItemPtr MakeSearchReply(unsigned int i_token, const ReplyUser& i_user, co
         ItemPtr result = d->GetType("search_result")->NewItem();
         const int split = file.m_path.lastIndexOf(QLatin1Char('\\'));
         result += reply;
-        result += d->GetType("search_result_file_folder")->GetItem(Value(split < 0 ? QString() : file.m_path.left(split)));
+        result +=
+            d->GetType("search_result_file_folder")->GetItem(Value(split < 0 ? QString() : file.m_path.left(split)));
         result += d->GetType("search_result_file_name")->GetItem(Value(file.m_path.mid(split + 1)));
         result += d->GetType("file_size")->GetItem(Value(static_cast<long long>(file.m_size)));
         if (file.m_bitrate)
