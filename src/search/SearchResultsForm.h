@@ -36,8 +36,6 @@ public:
     bool IsWishListSearch() const { return m_isWishListSearch; }
 
     void SetSortingParamters(int i_column, Qt::SortOrder i_order);
-    int SortColumn() const { return m_sortColumn; }
-    Qt::SortOrder SortOrder() const { return m_sortOrder; }
 
     void PopulateCorrelations();
 
