@@ -106,7 +106,7 @@ private slots:
 
     void cleanup()
     {
-        for (QTabWidget* tabs : {Tabs(), Form()->wishListTabControl})
+        for (QTabWidget* tabs : {Tabs(), static_cast<QTabWidget*>(Form()->wishListTabControl)})
             while (tabs->count() > 0)
                 emit tabs->tabCloseRequested(0);
         d->GetType("saved_filter")->GetItems().Remove();
