@@ -25,9 +25,9 @@ const QString WishListSet = QStringLiteral("wish_list");
 // The wish list keeps this much of the page's width beside its tabs.
 constexpr int WishListWidth = 200;
 
-Type* DeclareType(const char* i_name, Primacy i_primacy, bool i_isNull = false)
+void DeclareType(const char* i_name, Primacy i_primacy, bool i_isNull = false)
 {
-    return d->NewType(i_name, i_primacy, i_isNull, true);
+    d->NewType(i_name, i_primacy, i_isNull, true);
 }
 
 void Relate(const char* i_a, const char* i_b, OneOrMany i_aPerB, OneOrMany i_bPerA, bool i_aOwnsB = false)
