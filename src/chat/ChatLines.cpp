@@ -71,6 +71,13 @@ QString ChatLogStatusLine(const QDateTime& i_time, const QString& i_statusText)
     return QStringLiteral("[%1] * %2").arg(ChatLongTime(i_time), i_statusText);
 }
 
+QString ChatNoticeText(const QString& i_user, const QString& i_text)
+{
+    const int kShown = 100;
+    const QString shown = i_text.length() > kShown ? i_text.left(kShown) + QLatin1String(" ...") : i_text;
+    return QStringLiteral("[%1] %2").arg(i_user, shown);
+}
+
 bool TrimChatHtml(const QString& i_html, int i_limit, int i_cut, QString* op_rest)
 {
     if (i_html.length() <= i_limit)

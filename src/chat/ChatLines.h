@@ -43,6 +43,10 @@ QString ChatLogLine(const QDateTime& i_time, const QString& i_user, const QStrin
 // "[Dec 6 3:07:22 pm] * alice waves".
 QString ChatLogStatusLine(const QDateTime& i_time, const QString& i_statusText);
 
+// The pop-up of a private line's notice: "[alice] " and the text's first 100 characters, with
+// " ..." when there were more.
+QString ChatNoticeText(const QString& i_user, const QString& i_text);
+
 // A view's serialised HTML longer than i_limit characters loses its first i_cut characters and
 // the rest of the line they end in: true, with what remains. False when nothing is to be cut.
 bool TrimChatHtml(const QString& i_html, int i_limit, int i_cut, QString* op_rest);

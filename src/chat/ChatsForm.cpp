@@ -1,22 +1,113 @@
 #include "ChatsForm.h"
 
+#include "ChatForm.h"
+#include "FocusHelpers.h"
+#include "MessageListForm.h"
+#include "Server.h"
+#include "UserTargets.h"
+#include "ui_ChatsForm.h"
+
+#include <QIcon>
+#include <QTabBar>
+
 ChatsForm* chatsForm = nullptr;
+
+namespace
+{
+using Handler = EventHandler<ChatsForm, ItemPtr>;
+
+QIcon OnlineIcon(bool i_online)
+{
+    return QIcon(i_online ? QStringLiteral(":/icons/online_icon") : QStringLiteral(":/icons/offline_icon"));
+}
+} // namespace
 
 ChatsForm::ChatsForm(QWidget* ip_parent)
     : QWidget(ip_parent)
+    , ui(new Ui::ChatsForm)
+    , mp_messageList(new MessageListForm(this))
 {
+    ui->setupUi(this);
     chatsForm = this;
+    connect(ui->chatTabControl, &QTabWidget::tabCloseRequested, this, &ChatsForm::OnChatTabClosed);
+    // The message list stays: its tab has no close button.
+    ui->chatTabControl->addTab(mp_messageList, QIcon(QStringLiteral(":/icons/chat_icon")), QStringLiteral("Messages"));
+    QTabBar* bar = ui->chatTabControl->tabBar();
+    for (QTabBar::ButtonPosition side : {QTabBar::LeftSide, QTabBar::RightSide})
+        if (QWidget* button = bar->tabButton(0, side))
+        {
+            bar->setTabButton(0, side, nullptr);
+            button->deleteLater();
+        }
 }
 
 ChatsForm::~ChatsForm()
 {
     if (chatsForm == this)
+    {
         chatsForm = nullptr;
+        if (m_initialised)
+            UserTargets::Register(UserTargets::PrivateChat, {});
+    }
+    delete ui;
 }
 
 void ChatsForm::Init()
 {
+    const auto onlinePath = [](PathNodeRelation i_relation) {
+        auto* root = new PathNode(d, "user");
+        new PathNode(root, "is_online", i_relation);
+        return root;
+    };
+    d->AddPathEventHandler(onlinePath(PathOnConnect), new Handler(this, &ChatsForm::OnUserOnline));
+    d->AddPathEventHandler(onlinePath(PathExcluded), new Handler(this, &ChatsForm::OnUserOffline));
+    UserTargets::Register(UserTargets::PrivateChat, [this](const QString& i_user) { OpenChatForm(i_user); });
     m_initialised = true;
 }
 
-void ChatsForm::OpenChatForm(const QString&) {}
+QTabWidget* ChatsForm::Tabs() const
+{
+    return ui->chatTabControl;
+}
+
+ChatForm* ChatsForm::GetChatForm(const QString& i_user)
+{
+    const ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+    if (ChatForm* form = user["user_chat_widget"].AsPointer<ChatForm>())
+        return form;
+    auto* form = new ChatForm(i_user, ui->chatTabControl, this);
+    ui->chatTabControl->addTab(form, OnlineIcon(user.IsConnected("is_online")), i_user);
+    // The server then reports the user's status, which the icon and the away lines follow.
+    if (gp_server)
+        gp_server->TrackUser(i_user);
+    return form;
+}
+
+void ChatsForm::OpenChatForm(const QString& i_user)
+{
+    GetChatForm(i_user)->Focus();
+}
+
+void ChatsForm::OnChatTabClosed(int i_index)
+{
+    QWidget* page = ui->chatTabControl->widget(i_index);
+    if (page && page != mp_messageList)
+        delete page;
+}
+
+void ChatsForm::OnUserOnline(ItemPtr i_user)
+{
+    SetTabIcon(i_user, true);
+}
+
+void ChatsForm::OnUserOffline(ItemPtr i_user)
+{
+    SetTabIcon(i_user, false);
+}
+
+void ChatsForm::SetTabIcon(const ItemPtr& i_user, bool i_online)
+{
+    const int index = ui->chatTabControl->indexOf(i_user["user_chat_widget"].AsPointer<ChatForm>());
+    if (index >= 0)
+        ui->chatTabControl->setTabIcon(index, OnlineIcon(i_online));
+}

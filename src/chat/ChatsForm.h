@@ -1,9 +1,26 @@
 #pragma once
 
+#include "Data.h"
+
+#include <QString>
 #include <QWidget>
 
-// The chat tab: private chats.
-class ChatsForm : public QWidget
+namespace Ui
+{
+class ChatsForm;
+}
+
+class ChatForm;
+class MessageListForm;
+class QTabWidget;
+
+// The "Chat" page: one tab per private chat partner, the log viewers those tabs open, and the
+// message list as its first tab. Every way into a private chat goes through it (global
+// `chatsForm`). A partner's tab is found through the `user_chat_widget` link of the user; the
+// tab's icon follows the user's online state.
+class ChatsForm
+    : public QWidget
+    , public DataHandler
 {
     Q_OBJECT
 
@@ -11,14 +28,31 @@ public:
     explicit ChatsForm(QWidget* ip_parent = nullptr);
     ~ChatsForm() override;
 
-    // Finishes set-up once the managers exist.
+    // Follows the users' online state and opens chats for the users windows; once the data
+    // model's types exist.
     void Init();
     bool IsInitialised() const { return m_initialised; }
 
-    // Opens the private chat with the user, or brings it forward.
+    // The partner's chat, made as a new last tab when there is none (the current tab stays);
+    // never null.
+    ChatForm* GetChatForm(const QString& i_user);
+    // GetChatForm, brought forward: the page shown and the partner's tab current.
     void OpenChatForm(const QString& i_user);
 
+    // The list of messages, one row per partner. Its Init must run before the data file loads.
+    MessageListForm* MessageList() const { return mp_messageList; }
+    QTabWidget* Tabs() const;
+
+public slots:
+    void OnChatTabClosed(int i_index);
+
 private:
+    void OnUserOnline(ItemPtr i_user);
+    void OnUserOffline(ItemPtr i_user);
+    void SetTabIcon(const ItemPtr& i_user, bool i_online);
+
+    Ui::ChatsForm* ui;
+    MessageListForm* mp_messageList;
     bool m_initialised = false;
 };
 

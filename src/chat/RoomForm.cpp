@@ -11,7 +11,8 @@
 #include "SizeManager.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
-#include "UserSeams.h"
+#include "UserMenuOptions.h"
+#include "UserNoteDialog.h"
 #include "ui_RoomForm.h"
 
 #include <QDesktopServices>
@@ -250,7 +251,7 @@ void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)
         return;
     const QString user = ip_item->text(2);
     if (d->GetType("user")->HasItem(Value(user)).IsConnected("user_note"))
-        OpenUserNoteDialog(user);
+        UserNoteDialog::GetDialog(user)->show();
 }
 
 void RoomForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
@@ -265,8 +266,7 @@ void RoomForm::OnUserListContextMenuRequested(QPoint i_point)
     if (!row)
         return;
     QMenu menu;
-    const std::unique_ptr<QObject> options = FillUserMenu(&menu, row->text(2));
-    menu.exec(ui->userList->viewport()->mapToGlobal(i_point));
+    UserMenuOptions::Exec(menu, row->text(2), ui->userList->viewport()->mapToGlobal(i_point));
 }
 
 // ---- the room ----

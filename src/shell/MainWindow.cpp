@@ -10,6 +10,7 @@
 #include "ExtendedAsciiTranslator.h"
 #include "FocusHelpers.h"
 #include "Log.h"
+#include "MessageListForm.h"
 #include "PeerMessenger.h"
 #include "RoomForm.h"
 #include "SearchForm.h"
@@ -169,6 +170,7 @@ void MainWindow::Init()
     new ExtendedAsciiTranslator();
     FillCodePageBox();
     ui->userListForm->Init();
+    ui->chatsForm->MessageList()->Init();
 
     LoadDataFile();
 

@@ -2,6 +2,8 @@
 // tool bar. Those windows come later; until then the slots are connected and accept the calls.
 #include "MainWindow.h"
 
+#include "ChatForm.h"
+#include "ChatsForm.h"
 #include "RoomForm.h"
 #include "Server.h"
 #include "ui_MainWindow.h"
@@ -75,7 +77,10 @@ void MainWindow::OnDisconnected() {}
 
 void MainWindow::OnConnectionFailed(QString) {}
 
-void MainWindow::OnPrivateChat(QString, QString, time_t, bool) {}
+void MainWindow::OnPrivateChat(QString i_user, QString i_text, time_t, bool)
+{
+    ui->chatsForm->GetChatForm(i_user)->AddChat(i_user, i_text);
+}
 
 void MainWindow::OnAdminMessage(QString) {}
 

@@ -29,6 +29,8 @@
 //   search TEXT              a file search through the server; answers "searchtoken N"
 //   join ROOM | leave ROOM | say ROOM TEXT   room chat through the server; every line of a
 //                            joined room comes as "event RoomChat ROOM USER TEXT"
+//   pm USER TEXT             a private message; each one received comes as "event PrivateChat
+//                            USER TEXT NEW" (NEW: 1 when sent live, 0 when kept for this login)
 //   dnet                     answers "dnet PARENT LEVEL ROOT CHILDREN"
 //   ping                     answers "pong" (everything before it has been handled)
 //   lag start|stop           start: a side thread posts an event to this (the GUI) thread every
@@ -357,6 +359,9 @@ private:
         connect(gp_server, &Server::RoomChat, this, [](QString r, QString u, QString text) {
             Event("RoomChat", {Enc(r), Enc(u), Enc(text)});
         });
+        connect(gp_server, &Server::PrivateChat, this, [](QString u, QString text, time_t, bool isNew) {
+            Event("PrivateChat", {Enc(u), Enc(text), Num(isNew)});
+        });
         connect(gp_server, &Server::ConnectionFailed, this,
                 [](QString i_reason) { Event("ConnectionFailed", {Enc(i_reason)}); });
         connect(pm, &PeerMessenger::FileTransferRequested, this,
@@ -626,6 +631,8 @@ private:
             gp_server->LeaveRoom(arg(1));
         else if (command == "say")
             gp_server->SendRoomChat(arg(1), arg(2));
+        else if (command == "pm")
+            gp_server->SendPrivateChat(arg(1), arg(2));
         else if (command == "folder")
         {
             FolderAsker*& asker = m_askers[arg(1)];

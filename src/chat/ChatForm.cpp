@@ -1,0 +1,169 @@
+#include "ChatForm.h"
+
+#include "ActionSetToolBar.h"
+#include "ChatClock.h"
+#include "ChatLines.h"
+#include "ChatLog.h"
+#include "ChatLogForm.h"
+#include "EventToolBar.h"
+#include "FocusHelpers.h"
+#include "Server.h"
+#include "TimerManager.h"
+#include "UserMenuOptions.h"
+#include "ui_ChatForm.h"
+
+#include <QDesktopServices>
+#include <QMenu>
+#include <QTabWidget>
+
+namespace
+{
+using Handler = EventHandler<ChatForm, ItemPtr>;
+} // namespace
+
+ChatForm::ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, QWidget* ip_parent)
+    : QWidget(ip_parent)
+    , ui(new Ui::ChatForm)
+    , m_user(i_user)
+    , mp_tabWidget(ip_tabWidget)
+{
+    ui->setupUi(this);
+    m_userItem = d->GetType("user")->GetItem(Value(m_user));
+    m_userItem += d->GetType("user_chat_widget")->GetItem(Value(this));
+    RegisterWidgetForTabFocus(ui->chatEdit, 1);
+    m_chatView = std::make_unique<ChatView>(ui->chatView, false);
+    if (timerManager)
+        connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &ChatForm::CheckChatInactivity);
+    if (actionBar)
+    {
+        actionBar->RegisterWidget(this, QStringLiteral("user_chat"));
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &ChatForm::OnActionTriggered);
+    }
+    ShowSentWarning();
+
+    auto* away = new PathNode(m_userItem);
+    new PathNode(away, "is_away", PathOnConnect);
+    d->AddPathEventHandler(away, new Handler(this, &ChatForm::OnUserAway));
+    auto* back = new PathNode(m_userItem);
+    new PathNode(back, "is_away", PathOnDisconnect);
+    d->AddPathEventHandler(back, new Handler(this, &ChatForm::OnUserAvailable));
+    if (m_userItem.IsConnected("is_away"))
+        OnUserAway(m_userItem);
+
+    connect(ui->chatEdit, &QLineEdit::returnPressed, this, &ChatForm::OnEnter);
+    connect(ui->chatView, &QTextBrowser::anchorClicked, this, &ChatForm::OnURLClicked);
+    connect(ui->chatView, &QWidget::customContextMenuRequested, this, &ChatForm::OnContextMenuRequested);
+}
+
+ChatForm::~ChatForm()
+{
+    if (ItemPtr widget = m_userItem["user_chat_widget"]; widget.AsPointer<ChatForm>() == this)
+        widget.Remove();
+    delete ui;
+}
+
+void ChatForm::ShowSentWarning()
+{
+    if (!d->HasType("sent_empty_share_warning_message"))
+        return;
+    const ItemPtr warning = m_userItem["sent_empty_share_warning_message"];
+    if (!warning)
+        return;
+    AddChat(GetSetting(QStringLiteral("username")), warning.AsString());
+    // The warning was sent once; shown, logged and announced once. The item is one per text and
+    // shared by every user warned with it, so the user lets go of it rather than marking it.
+    m_userItem -= warning;
+}
+
+// ---- lines ----
+
+void ChatForm::AddChat(const QString& i_user, const QString& i_text)
+{
+    QString rest;
+    if (SplitMeLine(i_text.trimmed(), &rest))
+    {
+        const QString status = MeStatusText(i_user, rest);
+        AddStatusMessage(status);
+        LogChat(ChatLogStatusLine(ChatNow(), status));
+        return;
+    }
+    m_chatView->AddChatLine(i_user, i_text);
+    LogChat(ChatLogLine(ChatNow(), i_user, i_text));
+    if (eventToolBar)
+        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/chat_icon"), ui->chatEdit,
+                               ChatNoticeText(i_user, i_text));
+}
+
+void ChatForm::AddStatusMessage(const QString& i_text)
+{
+    m_chatView->AddStatusMessage(i_text);
+}
+
+void ChatForm::LogChat(const QString& i_line)
+{
+    AppendChatLog(ChatLogKind::User, m_userItem, i_line);
+}
+
+void ChatForm::CheckChatInactivity()
+{
+    m_chatView->CheckInactivity();
+}
+
+void ChatForm::OnEnter()
+{
+    const QString text = ui->chatEdit->text();
+    if (text.isEmpty())
+        return;
+    // Nothing is queued while offline: the text stays for the user to send later, and nothing
+    // shows or logs it as sent.
+    if (!gp_server || !gp_server->IsConnected())
+    {
+        AddStatusMessage(QStringLiteral("Not connected: message not sent."));
+        return;
+    }
+    AddChat(GetSetting(QStringLiteral("username")), text);
+    gp_server->SendPrivateChat(m_user, text);
+    ui->chatEdit->clear();
+}
+
+// ---- the partner ----
+
+void ChatForm::OnUserAway(ItemPtr)
+{
+    AddStatusMessage(m_user + QStringLiteral(" is away."));
+}
+
+void ChatForm::OnUserAvailable(ItemPtr)
+{
+    AddStatusMessage(m_user + QStringLiteral(" is available."));
+}
+
+void ChatForm::OnContextMenuRequested(QPoint i_point)
+{
+    QMenu menu;
+    UserMenuOptions::Exec(menu, m_user, ui->chatView->viewport()->mapToGlobal(i_point));
+}
+
+void ChatForm::OnURLClicked(QUrl i_url)
+{
+    QDesktopServices::openUrl(i_url);
+    ui->chatEdit->setFocus(Qt::OtherFocusReason);
+}
+
+void ChatForm::OnActionTriggered(QWidget* ip_widget, QString i_action)
+{
+    if (ip_widget == this && i_action == QLatin1String("user_chat_log"))
+        ChatLogForm::Open(mp_tabWidget, m_userItem, ChatLogKind::User);
+}
+
+void ChatForm::Focus()
+{
+    FocusWidgetAndParents(ui->chatEdit);
+}
+
+void ChatForm::showEvent(QShowEvent* ip_event)
+{
+    QWidget::showEvent(ip_event);
+    if (eventToolBar)
+        eventToolBar->RemoveEvents(ui->chatEdit);
+}

@@ -1,0 +1,113 @@
+#include "MessageListForm.h"
+
+#include "ChatClock.h"
+#include "ChatLines.h"
+#include "Server.h"
+#include "ui_MessageListForm.h"
+
+#include <QHash>
+#include <QHeaderView>
+
+MessageListForm::MessageListForm(QWidget* ip_parent)
+    : QWidget(ip_parent)
+    , ui(new Ui::MessageListForm)
+{
+    ui->setupUi(this);
+    ui->messageList->setColumnCount(3);
+    ui->messageList->setHeaderLabels({QString(), QStringLiteral("User"), QString()});
+    ui->messageList->setColumnWidth(0, 150);
+    ui->messageList->setColumnWidth(1, 200);
+    ui->messageList->header()->setStretchLastSection(true);
+    ui->messageList->header()->setSectionsMovable(false);
+}
+
+MessageListForm::~MessageListForm()
+{
+    delete ui;
+}
+
+void MessageListForm::Init()
+{
+    Type* message = d->NewType("private_message", Primary, true, true);
+    Type* user = d->GetType("user");
+    for (const char* value : {"private_message_time", "private_message_text", "private_message_direction"})
+        message->RelateToType(d->NewType(value, Tertiary, false, true), Many, One);
+    message->RelateToType(user, Many, One);
+    user->RelateToType(d->NewType("message_list_node", Primary, false, true), One, One);
+
+    dataSaver->AddSavedType("private_message");
+    dataSaver->AddSavedByConnectionType("private_message_time", "private_message");
+    dataSaver->AddSavedByConnectionType("private_message_text", "private_message");
+    dataSaver->AddSavedType("private_message_direction");
+    dataSaver->AddSavedByConnectionType("user", "private_message");
+    if (gp_server)
+    {
+        connect(gp_server, &Server::PrivateChat, this, &MessageListForm::OnPrivateChat);
+        connect(gp_server, &Server::PrivateChatSent, this, &MessageListForm::OnPrivateChatSent);
+    }
+    dataSaver->AddListener(this);
+}
+
+ItemPtr MessageListForm::Record(const QString& i_user, const QString& i_text, qint64 i_time, const char* ip_direction)
+{
+    ItemPtr message = d->GetType("private_message")->NewItem();
+    message += d->GetType("user")->GetItem(Value(i_user));
+    message += d->GetType("private_message_time")->GetItem(Value(i_time));
+    message += d->GetType("private_message_text")->GetItem(Value(i_text));
+    message += d->GetType("private_message_direction")->GetItem(Value(ip_direction));
+    return message;
+}
+
+void MessageListForm::OnPrivateChat(QString i_user, QString i_chat, time_t i_time, bool)
+{
+    AddMessageToList(Record(i_user, i_chat, static_cast<qint64>(i_time), "from"));
+}
+
+void MessageListForm::OnPrivateChatSent(QString i_user, QString i_chat)
+{
+    AddMessageToList(Record(i_user, i_chat, ChatNow().toSecsSinceEpoch(), "to"));
+}
+
+void MessageListForm::AddMessageToList(ItemPtr i_message)
+{
+    ItemPtr user = i_message["user"];
+    if (!user)
+        return;
+    QTreeWidget* list = ui->messageList;
+    QTreeWidgetItem* row = user["message_list_node"].AsPointer<QTreeWidgetItem>();
+    if (row)
+    {
+        const int index = list->indexOfTopLevelItem(row);
+        if (index > 0)
+            list->insertTopLevelItem(0, list->takeTopLevelItem(index));
+    }
+    else
+    {
+        row = new QTreeWidgetItem;
+        list->insertTopLevelItem(0, row);
+        row->setText(1, user.AsString());
+        user += d->GetType("message_list_node")->GetItem(Value(row));
+        if (gp_server)
+            gp_server->TrackUser(user.AsString());
+    }
+    const quint64 time = i_message["private_message_time"].AsUInt64();
+    row->setText(0, ChatLongTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(time))));
+    const bool received = i_message["private_message_direction"].AsString() == QLatin1String("from");
+    const QString sender = received ? user.AsString() : GetSetting(QStringLiteral("username"));
+    row->setText(2, QStringLiteral("[%1] ").arg(sender) + i_message["private_message_text"].AsString());
+}
+
+void MessageListForm::DataLoaded()
+{
+    // Replaying every message would move rows to the top again and again; only each partner's
+    // latest counts, so those alone are shown, oldest first, which leaves the same rows in the
+    // same order.
+    const QList<ItemPtr> messages =
+        d->GetType("private_message")->GetItems().SortNumericBy("private_message_time", true);
+    QHash<ItemPtr, int> latest;
+    for (int index = 0; index < messages.size(); ++index)
+        latest.insert(messages.at(index)["user"], index);
+    for (int index = 0; index < messages.size(); ++index)
+        if (latest.value(messages.at(index)["user"], -1) == index)
+            AddMessageToList(messages.at(index));
+}
