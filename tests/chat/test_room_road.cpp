@@ -14,7 +14,6 @@
 
 #include <QLineEdit>
 #include <QTextBrowser>
-#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -38,17 +37,6 @@ class TestRoomRoad : public QObject
     static QString View(RoomForm* ip_form)
     {
         return ip_form->findChild<QTextBrowser*>(QStringLiteral("chatView"))->toPlainText();
-    }
-
-    // The texts of the tool bar's buttons shown for the widget with the focus.
-    static QStringList ShownButtons()
-    {
-        QStringList shown;
-        for (QAction* action : actionBar->actions())
-            if (qobject_cast<QToolButton*>(actionBar->widgetForAction(action)) && action->isVisible()
-                && !action->text().isEmpty())
-                shown << action->text();
-        return shown;
     }
 
     static RoomForm* Enter(const QString& i_room, std::initializer_list<const char*> i_roles)

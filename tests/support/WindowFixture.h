@@ -9,6 +9,7 @@
 //   run.server.WaitForFrames(SM_SOME_CODE, 1, QStringLiteral("tester"));
 // Link the test with shell and testserver.
 
+#include "ActionSetToolBar.h"
 #include "EventToolBar.h"
 #include "MainWindow.h"
 #include "PreparedHome.h"
@@ -21,6 +22,7 @@
 #include <QList>
 #include <QPair>
 #include <QTest>
+#include <QToolButton>
 
 #include <memory>
 
@@ -55,6 +57,17 @@ inline QStringList EventTexts()
     for (QAction* action : eventToolBar->actions())
         texts << action->text();
     return texts;
+}
+
+// The texts of the context tool bar's buttons shown for the widget with the focus.
+inline QStringList ShownButtons()
+{
+    QStringList shown;
+    for (QAction* action : actionBar->actions())
+        if (qobject_cast<QToolButton*>(actionBar->widgetForAction(action)) && action->isVisible()
+            && !action->text().isEmpty())
+            shown << action->text();
+    return shown;
 }
 
 struct WindowRun

@@ -1,0 +1,183 @@
+#include "ChatClock.h"
+#include "ChatForm.h"
+#include "ChatLog.h"
+#include "ChatLogForm.h"
+#include "ChatsForm.h"
+#include "HarnessProcess.h"
+#include "MessageListForm.h"
+#include "Screenshot.h"
+#include "TimerManager.h"
+#include "UserTargets.h"
+#include "WindowFixture.h"
+#include "ui_MainWindow.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QtTest>
+
+// Private chat between this process's whole client (tester, with its real main window) and a
+// second client process (bob), through the loopback test server.
+class TestPrivateRoad : public QObject
+{
+    Q_OBJECT
+
+    static QStringList Lines(QWidget* ip_form, const char* ip_view)
+    {
+        return ip_form->findChild<QTextEdit*>(QLatin1String(ip_view))->toPlainText().split(QLatin1Char('\n'));
+    }
+    static QString Last(ChatForm* ip_form) { return Lines(ip_form, "chatView").constLast(); }
+
+    static void Type(ChatForm* ip_form, const QString& i_text)
+    {
+        auto* edit = ip_form->findChild<QLineEdit*>(QStringLiteral("chatEdit"));
+        edit->setText(i_text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
+    static void Trigger(const QString& i_button)
+    {
+        for (QAction* action : actionBar->actions())
+            if (action->text() == i_button && action->isVisible())
+                action->trigger();
+    }
+
+    static bool Reconnect(TestServer& io_server)
+    {
+        io_server.DropConnection(QStringLiteral("tester"));
+        if (!QTest::qWaitFor([] { return !gp_server->IsConnected(); }, 5000))
+            return false;
+        timerManager->TickHalfMinute();
+        return QTest::qWaitFor([] { return gp_server->IsConnected(); }, 5000);
+    }
+
+private slots:
+    void init()
+    {
+        QDir(ChatLogFolder(ChatLogKind::User)).removeRecursively();
+        SetChatClockForTest(QDateTime(QDate(2011, 12, 6), QTime(15, 7, 22)));
+    }
+
+    void cleanup() { SetChatClockForTest(QDateTime()); }
+
+    void twoClients()
+    {
+        WindowRun run;
+        QVERIFY(run.Start());
+        QVERIFY(QTest::qWaitForWindowActive(run.window.get()));
+        TestServer& server = run.server;
+        QTabWidget* tabs = chatsForm->Tabs();
+        const QString stamp = QStringLiteral("[Dec 6 3:07:22 pm]");
+
+        // Written before bob ever logged in: the server keeps it for bob's login, where it is
+        // acknowledged once.
+        QVERIFY(UserTargets::Open(UserTargets::PrivateChat, QStringLiteral("bob"))); // the users' menu entry
+        auto* form = qobject_cast<ChatForm*>(tabs->currentWidget());
+        QVERIFY(form && form->UserName() == QLatin1String("bob"));
+        Type(form, QStringLiteral("are you there?"));
+        QVERIFY(server.WaitForFrames(SM_PRIVATE_MESSAGE, 1, QStringLiteral("tester")));
+        HarnessProcess bob;
+        QVERIFY(bob.Start());
+        QVERIFY(bob.LogIn(QStringLiteral("bob"), server.Port(), FreePort()));
+        QStringList fields;
+        QVERIFY(bob.Take("event PrivateChat", &fields));
+        QCOMPARE(fields, QStringList({"tester", "are you there?", "0"}));
+        QVERIFY(server.WaitForFrames(SM_PRIVATE_MESSAGE_ACK, 1, QStringLiteral("bob")));
+
+        // With the Chat page out of sight, both bob's line and the own answer post a notice
+        // named after bob.
+        run.window->Form()->tabControl->setCurrentWidget(run.window->Form()->roomsTab);
+        bob.Send({QStringLiteral("pm"), QStringLiteral("tester"), QStringLiteral("yes, here")});
+        QTRY_COMPARE(Last(form), QStringLiteral("[bob] yes, here"));
+        Type(form, QStringLiteral("good"));
+        QVERIFY(bob.Take("event PrivateChat", &fields));
+        QCOMPARE(fields, QStringList({"tester", "good", "1"}));
+        QCOMPARE(EventTexts(), QStringList({"bob", "bob"}));
+        QCOMPARE(run.calls.alerts, QStringList({"[bob] yes, here", "[tester] good"}));
+        auto* list = chatsForm->MessageList()->findChild<QTreeWidget*>(QStringLiteral("messageList"));
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("[tester] good"));
+
+        // Offline, nothing typed shows as sent; bob's line waits for the next login, and comes
+        // once.
+        server.DropConnection(QStringLiteral("tester"));
+        QTRY_VERIFY(!gp_server->IsConnected());
+        Type(form, QStringLiteral("still there?"));
+        QCOMPARE(Last(form), QStringLiteral("* Not connected: message not sent."));
+        bob.Send({QStringLiteral("pm"), QStringLiteral("tester"), QStringLiteral("back soon")});
+        QVERIFY(bob.Sync());
+        timerManager->TickHalfMinute();
+        QTRY_COMPARE_WITH_TIMEOUT(Last(form), QStringLiteral("[bob] back soon"), 5000);
+        QVERIFY(server.WaitForFrames(SM_PRIVATE_MESSAGE_ACK, 2, QStringLiteral("tester")));
+        QVERIFY(Reconnect(server));
+        bob.Send({QStringLiteral("pm"), QStringLiteral("tester"), QStringLiteral("last")});
+        QTRY_COMPARE(Last(form), QStringLiteral("[bob] last"));
+        QCOMPARE(Lines(form, "chatView").filter(QStringLiteral("back soon")).size(), 1);
+        QCOMPARE(server.FramesWithCode(SM_PRIVATE_MESSAGE_ACK, QStringLiteral("tester")).size(), 3);
+        QCOMPARE(server.FramesWithCode(SM_PRIVATE_MESSAGE, QStringLiteral("tester")).size(), 2);
+
+        // The tab's "Chat Log" shows the saved log beside it, with the log's own actions, and
+        // follows the chat.
+        form->Focus();
+        QTRY_COMPARE(ShownButtons(), QStringList({"Chat Log"}));
+        Trigger(QStringLiteral("Chat Log"));
+        auto* viewer = qobject_cast<ChatLogForm*>(tabs->currentWidget());
+        QVERIFY(viewer);
+        QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("bob"));
+        const QStringList saved{stamp + "[tester] are you there?", stamp + "[bob] yes, here", stamp + "[tester] good",
+                                stamp + "[bob] back soon", stamp + "[bob] last"};
+        QFile log(ChatLogPath(ChatLogKind::User, QStringLiteral("bob")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(log.readAll()), saved.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        QCOMPARE(Lines(viewer, "logEdit"), saved);
+        QTRY_COMPARE(ShownButtons(), QStringList({"Clear Log", "Open Log Folder"}));
+        bob.Send({QStringLiteral("pm"), QStringLiteral("tester"), QStringLiteral("one more")});
+        QTRY_COMPARE(Lines(viewer, "logEdit").constLast(), stamp + "[bob] one more");
+
+        // A viewer of a log not yet written offers no log actions.
+        emit tabs->tabCloseRequested(tabs->indexOf(viewer));
+        QVERIFY(log.remove());
+        form->Focus();
+        Trigger(QStringLiteral("Chat Log"));
+        QVERIFY(qobject_cast<ChatLogForm*>(tabs->currentWidget()));
+        QTRY_COMPARE(ShownButtons(), QStringList());
+    }
+
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        WindowRun run;
+        QVERIFY(run.Start());
+        ItemPtr marlene = d->GetType("user")->GetItem(Value("Marlene"));
+        marlene += d->GetType("is_online")->GetGlobalNullItem();
+        const qint64 now = ChatNow().toSecsSinceEpoch();
+        emit gp_server->PrivateChat(QStringLiteral("jules"), QStringLiteral("thanks for the album!"), now - 7200, false);
+        emit gp_server->PrivateChat(QStringLiteral("Marlene"),
+                                    QStringLiteral("hi! are you the one sharing the 1970s jazz live recordings?"),
+                                    now, true);
+        ChatForm* form = chatsForm->GetChatForm(QStringLiteral("Marlene"));
+        form->AddChat(QStringLiteral("tester"), QStringLiteral("yes, that's me <- the whole Montreux set"));
+        emit gp_server->PrivateChatSent(QStringLiteral("Marlene"), QStringLiteral("yes, that's me"));
+        emit gp_server->PrivateChat(QStringLiteral("Marlene"), QStringLiteral("/me bows"), now, true);
+        emit gp_server->PrivateChat(QStringLiteral("Marlene"),
+                                    QStringLiteral("my list of wanted jazz is at https://example.org/jazz?year=1972&sort=date"),
+                                    now, true);
+        marlene += d->GetType("is_away")->GetGlobalNullItem();
+        form->Focus();
+        run.window->resize(900, 520);
+        SAVE_SCREENSHOT(run.window.get(), "private_chat_tab");
+
+        form->OnActionTriggered(form, QStringLiteral("user_chat_log"));
+        auto* viewer = qobject_cast<ChatLogForm*>(chatsForm->Tabs()->currentWidget());
+        QVERIFY(viewer);
+        viewer->findChild<QLineEdit*>(QStringLiteral("searchEdit"))->setText(QStringLiteral("jazz"));
+        viewer->findChild<QPushButton*>(QStringLiteral("searchForwardButton"))->click();
+        SAVE_SCREENSHOT(run.window.get(), "chat_log_viewer");
+
+        chatsForm->Tabs()->setCurrentIndex(0);
+        SAVE_SCREENSHOT(run.window.get(), "message_list");
+    }
+};
+
+QTEST_MAIN(TestPrivateRoad)
+#include "test_private_road.moc"
