@@ -1,14 +1,22 @@
-// A room tab under load: a join of 10,000 users into its user list, and 100,000 chat lines into
-// its capped view (cost per line at the end against the start, worst line, resident memory).
+// The chat windows under load: a join of 10,000 users into a room's user list; 100,000 chat lines
+// into a room's capped view and into a private chat's view, which keeps every line (cost per line
+// at the end against the start, worst line, resident memory); a log of 100,000 lines (about
+// 10 MB) opened in the log viewer, and one search step on it; 100,000 stored private messages
+// listed again at start.
 
+#include "ChatLogForm.h"
 #include "ChatView.h"
 #include "EngineStack.h"
+#include "MessageListForm.h"
 #include "RoomForm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTreeWidget>
 
@@ -59,10 +67,10 @@ void JoinTenThousand()
     std::printf("room_sort_10000_users_5_columns: %lld ms\n", timer.elapsed());
 }
 
-void HundredThousandLines()
+void HundredThousandLines(const char* ip_name, bool i_capped)
 {
     QTextBrowser browser;
-    ChatView view(&browser, true);
+    ChatView view(&browser, i_capped);
     const double before = ResidentMegabytes();
     const int lines = 100000;
     const int window = 10000;
@@ -82,20 +90,100 @@ void HundredThousandLines()
         else if (n >= lines - window)
             endNs += ns;
     }
-    std::printf("chat_line_cost_end_vs_start: %.2f ratio\n", double(endNs) / double(startNs));
-    std::printf("chat_line_worst: %.1f ms\n", worstNs / 1e6);
-    std::printf("chat_100k_lines_resident: %.1f MB\n", ResidentMegabytes() - before);
+    std::printf("%s_line_cost_end_vs_start: %.2f ratio\n", ip_name, double(endNs) / double(startNs));
+    std::printf("%s_line_mean: %.3f ms\n", ip_name, (startNs + endNs) / 2e6 / window);
+    std::printf("%s_line_worst: %.1f ms\n", ip_name, worstNs / 1e6);
+    std::printf("%s_100k_lines_resident: %.1f MB\n", ip_name, ResidentMegabytes() - before);
+}
+
+void LogViewer()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("big.log"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    for (int n = 0; n < 100000; ++n)
+        file.write(QStringLiteral(
+                       "[Dec 6 3:07:22 pm][user%1] line %2 of the log, an ordinary chat line between two friends %3\n")
+                       .arg(n % 50)
+                       .arg(n)
+                       .arg(n % 1000 == 0 ? QStringLiteral("with a needle") : QStringLiteral("of some length"))
+                       .toUtf8());
+    const qint64 megabytes = file.size() / (1024 * 1024);
+    file.close();
+
+    QElapsedTimer timer;
+    timer.start();
+    ChatLogForm viewer(path, nullptr);
+    viewer.resize(900, 600);
+    viewer.show();
+    QApplication::processEvents();
+    std::printf("chat_log_open_100k_lines_%lldMB: %lld ms\n", megabytes, timer.elapsed());
+
+    // A step: the find itself, then the two that set the buttons.
+    auto* forward = viewer.findChild<QPushButton*>(QStringLiteral("searchForwardButton"));
+    viewer.findChild<QLineEdit*>(QStringLiteral("searchEdit"))->setText(QStringLiteral("needle"));
+    qint64 worstNs = 0;
+    qint64 totalNs = 0;
+    int steps = 0;
+    while (forward->isEnabled())
+    {
+        timer.restart();
+        forward->click();
+        QApplication::processEvents();
+        const qint64 ns = timer.nsecsElapsed();
+        worstNs = qMax(worstNs, ns);
+        totalNs += ns;
+        ++steps;
+    }
+    if (steps != 99)
+        std::printf("chat_log_search_step: FAILED\n");
+    std::printf("chat_log_search_step_mean: %.1f ms\n", totalNs / 1e6 / qMax(steps, 1));
+    std::printf("chat_log_search_step_worst: %.1f ms\n", worstNs / 1e6);
+}
+
+// Stored messages over a number of partners, listed as at start.
+void MessageReplay(int i_partners)
+{
+    EngineStack engines(EngineStack::ServerConnection);
+    MessageListForm list;
+    list.Init();
+    Type* message = d->GetType("private_message");
+    for (int n = 0; n < 100000; ++n)
+    {
+        ItemPtr item = message->NewItem();
+        item += d->GetType("user")->GetItem(Value(QStringLiteral("user%1").arg(n % i_partners)));
+        item += d->GetType("private_message_time")->GetItem(Value(1300000000 + n));
+        item += d->GetType("private_message_text")->GetItem(Value(QStringLiteral("message %1").arg(n % 5000)));
+        item += d->GetType("private_message_direction")->GetItem(Value(n % 3 ? "from" : "to"));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    list.DataLoaded();
+    const qint64 elapsed = timer.elapsed();
+    auto* rows = list.findChild<QTreeWidget*>(QStringLiteral("messageList"));
+    if (rows->topLevelItemCount() != i_partners
+        || rows->topLevelItem(0)->text(1) != QStringLiteral("user%1").arg((100000 - 1) % i_partners))
+        std::printf("message_list_replay: FAILED\n");
+    std::printf("message_list_replay_100k_messages_%d_partners: %lld ms\n", i_partners, elapsed);
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    EngineStack engines(EngineStack::ServerConnection);
-    SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("per_message_short"));
-    SetSetting(QStringLiteral("color_chat_username"), QStringLiteral("#0033ff"));
-    SetSetting(QStringLiteral("color_chat_timestamp"), QStringLiteral("#0066ff"));
-    JoinTenThousand();
-    HundredThousandLines();
+    {
+        EngineStack engines(EngineStack::ServerConnection);
+        SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("per_message_short"));
+        SetSetting(QStringLiteral("color_chat_username"), QStringLiteral("#0033ff"));
+        SetSetting(QStringLiteral("color_chat_timestamp"), QStringLiteral("#0066ff"));
+        JoinTenThousand();
+        HundredThousandLines("chat", true);
+        HundredThousandLines("private_chat", false);
+        LogViewer();
+    }
+    MessageReplay(2000);
+    MessageReplay(100000);
     return 0;
 }

@@ -74,40 +74,54 @@ void MessageListForm::AddMessageToList(ItemPtr i_message)
     if (!user)
         return;
     QTreeWidget* list = ui->messageList;
-    QTreeWidgetItem* row = user["message_list_node"].AsPointer<QTreeWidgetItem>();
-    if (row)
-    {
-        const int index = list->indexOfTopLevelItem(row);
-        if (index > 0)
-            list->insertTopLevelItem(0, list->takeTopLevelItem(index));
-    }
-    else
-    {
-        row = new QTreeWidgetItem;
-        list->insertTopLevelItem(0, row);
-        row->setText(1, user.AsString());
-        user += d->GetType("message_list_node")->GetItem(Value(row));
-        if (gp_server)
-            gp_server->TrackUser(user.AsString());
-    }
+    QTreeWidgetItem* row = TakeRow(user);
+    list->insertTopLevelItem(0, row);
+    FillRow(row, i_message);
+}
+
+QTreeWidgetItem* MessageListForm::TakeRow(ItemPtr io_user)
+{
+    QTreeWidget* list = ui->messageList;
+    if (auto* row = io_user["message_list_node"].AsPointer<QTreeWidgetItem>())
+        return list->takeTopLevelItem(list->indexOfTopLevelItem(row));
+    auto* row = new QTreeWidgetItem;
+    row->setText(1, io_user.AsString());
+    io_user += d->GetType("message_list_node")->GetItem(Value(row));
+    if (gp_server)
+        gp_server->TrackUser(io_user.AsString());
+    return row;
+}
+
+void MessageListForm::FillRow(QTreeWidgetItem* ip_row, const ItemPtr& i_message)
+{
     const quint64 time = i_message["private_message_time"].AsUInt64();
-    row->setText(0, ChatLongTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(time))));
+    ip_row->setText(0, ChatLongTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(time))));
     const bool received = i_message["private_message_direction"].AsString() == QLatin1String("from");
-    const QString sender = received ? user.AsString() : GetSetting(QStringLiteral("username"));
-    row->setText(2, QStringLiteral("[%1] ").arg(sender) + i_message["private_message_text"].AsString());
+    const QString sender = received ? i_message["user"].AsString() : GetSetting(QStringLiteral("username"));
+    ip_row->setText(2, QStringLiteral("[%1] ").arg(sender) + i_message["private_message_text"].AsString());
 }
 
 void MessageListForm::DataLoaded()
 {
-    // Replaying every message would move rows to the top again and again; only each partner's
-    // latest counts, so those alone are shown, oldest first, which leaves the same rows in the
-    // same order.
+    // Replaying every message in turn would move rows to the top again and again: only each
+    // partner's latest message counts, and the rows go in at once, newest first, which leaves
+    // the rows and their order as the replay would.
     const QList<ItemPtr> messages =
         d->GetType("private_message")->GetItems().SortNumericBy("private_message_time", true);
     QHash<ItemPtr, int> latest;
     for (int index = 0; index < messages.size(); ++index)
         latest.insert(messages.at(index)["user"], index);
+    // Oldest first, as a replay would ask the server to track the users.
+    QList<QTreeWidgetItem*> rows;
     for (int index = 0; index < messages.size(); ++index)
-        if (latest.value(messages.at(index)["user"], -1) == index)
-            AddMessageToList(messages.at(index));
+    {
+        const ItemPtr& message = messages.at(index);
+        ItemPtr user = message["user"];
+        if (!user || latest.value(user) != index)
+            continue;
+        QTreeWidgetItem* row = TakeRow(user);
+        FillRow(row, message);
+        rows.prepend(row);
+    }
+    ui->messageList->insertTopLevelItems(0, rows);
 }

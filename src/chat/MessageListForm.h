@@ -7,6 +7,8 @@
 
 #include <ctime>
 
+class QTreeWidgetItem;
+
 namespace Ui
 {
 class MessageListForm;
@@ -38,6 +40,9 @@ public slots:
     void OnPrivateChatSent(QString i_user, QString i_chat);
 
 private:
+    // The user's row taken out of the list, or a new one for the user (who is then tracked).
+    QTreeWidgetItem* TakeRow(ItemPtr io_user);
+    void FillRow(QTreeWidgetItem* ip_row, const ItemPtr& i_message);
     ItemPtr Record(const QString& i_user, const QString& i_text, qint64 i_time, const char* ip_direction);
 
     Ui::MessageListForm* ui;

@@ -151,17 +151,18 @@ private slots:
         ItemPtr marlene = d->GetType("user")->GetItem(Value("Marlene"));
         marlene += d->GetType("is_online")->GetGlobalNullItem();
         const qint64 now = ChatNow().toSecsSinceEpoch();
-        emit gp_server->PrivateChat(QStringLiteral("jules"), QStringLiteral("thanks for the album!"), now - 7200, false);
+        emit gp_server->PrivateChat(QStringLiteral("jules"), QStringLiteral("thanks for the album!"), now - 7200,
+                                    false);
         emit gp_server->PrivateChat(QStringLiteral("Marlene"),
-                                    QStringLiteral("hi! are you the one sharing the 1970s jazz live recordings?"),
-                                    now, true);
+                                    QStringLiteral("hi! are you the one sharing the 1970s jazz live recordings?"), now,
+                                    true);
         ChatForm* form = chatsForm->GetChatForm(QStringLiteral("Marlene"));
         form->AddChat(QStringLiteral("tester"), QStringLiteral("yes, that's me <- the whole Montreux set"));
         emit gp_server->PrivateChatSent(QStringLiteral("Marlene"), QStringLiteral("yes, that's me"));
         emit gp_server->PrivateChat(QStringLiteral("Marlene"), QStringLiteral("/me bows"), now, true);
-        emit gp_server->PrivateChat(QStringLiteral("Marlene"),
-                                    QStringLiteral("my list of wanted jazz is at https://example.org/jazz?year=1972&sort=date"),
-                                    now, true);
+        emit gp_server->PrivateChat(
+            QStringLiteral("Marlene"),
+            QStringLiteral("my list of wanted jazz is at https://example.org/jazz?year=1972&sort=date"), now, true);
         marlene += d->GetType("is_away")->GetGlobalNullItem();
         form->Focus();
         run.window->resize(900, 520);
