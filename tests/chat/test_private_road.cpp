@@ -113,6 +113,7 @@ private slots:
         bob.Send({QStringLiteral("pm"), QStringLiteral("tester"), QStringLiteral("last")});
         QTRY_COMPARE(Last(form), QStringLiteral("[bob] last"));
         QCOMPARE(Lines(form, "chatView").filter(QStringLiteral("back soon")).size(), 1);
+        QVERIFY(server.WaitForFrames(SM_PRIVATE_MESSAGE_ACK, 3, QStringLiteral("tester")));
         QCOMPARE(server.FramesWithCode(SM_PRIVATE_MESSAGE_ACK, QStringLiteral("tester")).size(), 3);
         QCOMPARE(server.FramesWithCode(SM_PRIVATE_MESSAGE, QStringLiteral("tester")).size(), 2);
 
