@@ -1,7 +1,6 @@
 #include "ChatForm.h"
 
 #include "ActionSetToolBar.h"
-#include "ChatClock.h"
 #include "ChatLines.h"
 #include "ChatLog.h"
 #include "ChatLogForm.h"
@@ -79,17 +78,9 @@ void ChatForm::ShowSentWarning()
 
 void ChatForm::AddChat(const QString& i_user, const QString& i_text)
 {
-    QString rest;
-    if (SplitMeLine(i_text.trimmed(), &rest))
-    {
-        const QString status = MeStatusText(i_user, rest);
-        AddStatusMessage(status);
-        LogChat(ChatLogStatusLine(ChatNow(), status));
-        return;
-    }
-    m_chatView->AddChatLine(i_user, i_text);
-    LogChat(ChatLogLine(ChatNow(), i_user, i_text));
-    if (eventToolBar)
+    bool ordinary = false;
+    LogChat(m_chatView->AddWrittenLine(i_user, i_text, &ordinary));
+    if (ordinary && eventToolBar)
         eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/chat_icon"), ui->chatEdit,
                                ChatNoticeText(i_user, i_text));
 }
@@ -112,15 +103,9 @@ void ChatForm::CheckChatInactivity()
 void ChatForm::OnEnter()
 {
     const QString text = ui->chatEdit->text();
-    if (text.isEmpty())
+    // Offline nothing shows or logs the text as sent.
+    if (text.isEmpty() || !m_chatView->CanSend())
         return;
-    // Nothing is queued while offline: the text stays for the user to send later, and nothing
-    // shows or logs it as sent.
-    if (!gp_server || !gp_server->IsConnected())
-    {
-        AddStatusMessage(QStringLiteral("Not connected: message not sent."));
-        return;
-    }
     AddChat(GetSetting(QStringLiteral("username")), text);
     gp_server->SendPrivateChat(m_user, text);
     ui->chatEdit->clear();

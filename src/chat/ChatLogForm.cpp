@@ -159,27 +159,30 @@ void ChatLogForm::OnSearchTextChanged(QString i_text)
 
 void ChatLogForm::OnSearchForward()
 {
-    const QString text = ui->searchEdit->text();
-    if (text.isEmpty())
-        return;
-    const UpdatesOff off(ui->logEdit);
-    QTextCursor cursor = ui->logEdit->textCursor();
-    cursor.clearSelection();
-    cursor.movePosition(QTextCursor::NextCharacter);
-    ui->logEdit->setTextCursor(cursor);
-    if (ui->logEdit->find(text))
-        MarkFind();
-    else
-        RemoveMark();
+    Step(true);
 }
 
 void ChatLogForm::OnSearchBack()
+{
+    Step(false);
+}
+
+void ChatLogForm::Step(bool i_forward)
 {
     const QString text = ui->searchEdit->text();
     if (text.isEmpty())
         return;
     const UpdatesOff off(ui->logEdit);
-    if (ui->logEdit->find(text, QTextDocument::FindBackward))
+    QTextDocument::FindFlags direction = QTextDocument::FindBackward;
+    if (i_forward)
+    {
+        direction = {};
+        QTextCursor cursor = ui->logEdit->textCursor();
+        cursor.clearSelection();
+        cursor.movePosition(QTextCursor::NextCharacter);
+        ui->logEdit->setTextCursor(cursor);
+    }
+    if (ui->logEdit->find(text, direction))
         MarkFind();
     else
         RemoveMark();

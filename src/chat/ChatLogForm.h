@@ -44,6 +44,8 @@ public slots:
 private:
     void Load(const QString& i_path);
     void AppendParagraph(const QString& i_text);
+    // One press of the back or forward button.
+    void Step(bool i_forward);
     // The cursor selects a match: marks it, sets the buttons and scrolls it into sight.
     void MarkFind();
     void MarkSearchButtons();

@@ -2,6 +2,7 @@
 
 #include "ChatClock.h"
 #include "ChatLines.h"
+#include "Server.h"
 
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -40,6 +41,30 @@ void ChatView::AddChatLine(const QString& i_user, const QString& i_text)
     Append(ChatLineHtml(style, now, i_user, i_text));
     if (rebuilt)
         mp_view->setUpdatesEnabled(true);
+}
+
+QString ChatView::AddWrittenLine(const QString& i_user, const QString& i_text, bool* op_ordinary)
+{
+    QString rest;
+    const bool me = SplitMeLine(i_text.trimmed(), &rest);
+    if (op_ordinary)
+        *op_ordinary = !me;
+    if (me)
+    {
+        const QString status = MeStatusText(i_user, rest);
+        AddStatusMessage(status);
+        return ChatLogStatusLine(ChatNow(), status);
+    }
+    AddChatLine(i_user, i_text);
+    return ChatLogLine(ChatNow(), i_user, i_text);
+}
+
+bool ChatView::CanSend()
+{
+    if (gp_server && gp_server->IsConnected())
+        return true;
+    AddStatusMessage(QStringLiteral("Not connected: message not sent."));
+    return false;
 }
 
 void ChatView::CheckInactivity()

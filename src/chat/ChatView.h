@@ -24,8 +24,15 @@ public:
     void AddStatusMessage(const QString& i_text);
     // An ordinary line: opens a period of activity (with its marker), then shows the line.
     void AddChatLine(const QString& i_user, const QString& i_text);
+    // A line someone wrote: "/me ..." (told by the trimmed text) shows as a status line, any
+    // other as an ordinary line of the text as given. Returns the line for the chat log, and
+    // whether the line was an ordinary one.
+    QString AddWrittenLine(const QString& i_user, const QString& i_text, bool* op_ordinary = nullptr);
     // Closes the period of activity once its last ordinary line is five minutes old.
     void CheckInactivity();
+    // Whether typed text can go to the server now. Nothing is queued while offline: otherwise a
+    // status line says the text was not sent, and the caller keeps it for the user to send later.
+    bool CanSend();
 
     bool IsChatStarted() const { return m_chatStarted; }
     QDateTime LastActivity() const { return m_lastActivity; }

@@ -305,14 +305,8 @@ void RoomForm::OnDisconnected()
 void RoomForm::OnEnterPressed()
 {
     const QString text = ui->chatEdit->text();
-    if (text.isEmpty())
+    if (text.isEmpty() || !m_chatView->CanSend())
         return;
-    // Nothing is queued while offline: the text stays for the user to send later.
-    if (!gp_server || !gp_server->IsConnected())
-    {
-        AddStatusMessage(QStringLiteral("Not connected: message not sent."));
-        return;
-    }
     gp_server->SendRoomChat(m_room, text);
     ui->chatEdit->clear();
 }
@@ -327,17 +321,7 @@ void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
 {
     if (i_room != m_room)
         return;
-    const QString text = i_chat.trimmed();
-    QString rest;
-    if (SplitMeLine(text, &rest))
-    {
-        const QString status = MeStatusText(i_user, rest);
-        AddStatusMessage(status);
-        LogChat(ChatLogStatusLine(ChatNow(), status));
-        return;
-    }
-    m_chatView->AddChatLine(i_user, text);
-    LogChat(ChatLogLine(ChatNow(), i_user, text));
+    LogChat(m_chatView->AddWrittenLine(i_user, i_chat.trimmed()));
 }
 
 void RoomForm::AddStatusMessage(const QString& i_text)

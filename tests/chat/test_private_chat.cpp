@@ -1,11 +1,10 @@
-#include "ChatClock.h"
 #include "ChatForm.h"
 #include "ChatLines.h"
 #include "ChatLog.h"
 #include "ChatLogForm.h"
 #include "ChatsForm.h"
 #include "MessageListForm.h"
-#include "ServerFixture.h"
+#include "RoomFixture.h"
 #include "WindowFixture.h"
 
 #include <QDesktopServices>
@@ -16,29 +15,19 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-// A logged-in engine (alice) on the loopback test server, with the window types the main window
-// declares, and the private chats container.
-struct ChatFixture : ServerFixture
+// The room tabs' engine and window types, with those of private chats and their container.
+struct ChatFixture : RoomFixture
 {
     ChatFixture()
     {
         Type* user = d->GetType("user");
         user->RelateToType(d->NewType("user_chat_widget", Primary, false, true), One, One);
         user->RelateToType(d->NewType("sent_empty_share_warning_message", Tertiary, false, true), Many, One);
-        Type* viewer = d->NewType("chat_log_form", Primary, false, true);
-        viewer->RelateToType(user, One, One);
-        viewer->RelateToType(d->GetType("room"), One, One);
-        SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("activity_based"));
         SetSetting(QStringLiteral("log_private_chat"), QStringLiteral("yes"));
-        SetChatClockForTest(QDateTime(QDate(2011, 12, 6), QTime(15, 7, 22)));
         chats = std::make_unique<ChatsForm>();
         chats->Init();
     }
-    ~ChatFixture()
-    {
-        chats.reset();
-        SetChatClockForTest(QDateTime());
-    }
+    ~ChatFixture() { chats.reset(); }
 
     std::unique_ptr<ChatsForm> chats;
 };
@@ -92,8 +81,6 @@ class TestPrivateChat : public QObject
     }
 
 private slots:
-    void initTestCase() { Q_INIT_RESOURCE(resources); }
-
     void init()
     {
         f = std::make_unique<ChatFixture>();
