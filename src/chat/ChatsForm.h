@@ -31,7 +31,6 @@ public:
     // Follows the users' online state and opens chats for the users windows; once the data
     // model's types exist.
     void Init();
-    bool IsInitialised() const { return m_initialised; }
 
     // The partner's chat, made as a new last tab when there is none (the current tab stays);
     // never null.
