@@ -68,7 +68,8 @@ public:
     TransferOutbox& Outbox() { return *m_outbox; }
 
     // ---- upload admission ----
-    void AddUpload(QString i_user, QString i_file);
+    // Offers one of our files to the user; false when it is not shared with them.
+    bool AddUpload(QString i_user, QString i_file);
     bool CanAcceptUserInitiatedUploadsFrom(QString i_user);
     void UnshareUser(QString i_user);
     void ReshareUser(QString i_user);

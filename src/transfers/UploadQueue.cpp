@@ -125,7 +125,7 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
     StartNewUploads();
 }
 
-void TransferQueueManager::AddUpload(QString i_user, QString i_file)
+bool TransferQueueManager::AddUpload(QString i_user, QString i_file)
 {
     const ItemPtr user = GetType("user")->GetItem(i_user);
     Log(kArea, 1, QStringLiteral("Initiating upload to %1 of file %2").arg(i_user, i_file), user);
@@ -134,13 +134,14 @@ void TransferQueueManager::AddUpload(QString i_user, QString i_file)
     {
         Log(kArea, 2,
             QStringLiteral("Can't upload, file is either not shared or not shared with that particular user."), user);
-        return;
+        return false;
     }
     Outbox().QueueUpload(i_user, i_file, file["shared_file_size"].AsInt64());
     if (RequeueExistingUpload(user, file))
-        return;
+        return true;
     NewUploadEntry(user, file, i_file);
     StartNewUploads();
+    return true;
 }
 
 bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(QString i_user)

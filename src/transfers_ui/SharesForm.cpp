@@ -1,20 +1,224 @@
 #include "SharesForm.h"
 
+#include "ActionSetToolBar.h"
+#include "AttributeMap.h"
+#include "FocusHelpers.h"
+#include "PeerMessenger.h"
+#include "ShareForm.h"
+#include "SharedFoldersManager.h"
+#include "TextUtils.h"
+#include "UploadForm.h"
+#include "UserTargets.h"
+#include "ui_SharesForm.h"
+
+#include <unordered_map>
+
 SharesForm* sharesForm = nullptr;
+
+namespace
+{
+// Brings the tab forward with its folder tree focused once it shows one, so that the tree's
+// commands are on the tool bar.
+void FocusTab(ShareView* ip_tab)
+{
+    QWidget* tree = ip_tab->FolderTree();
+    FocusWidgetAndParents(tree->isVisibleTo(ip_tab) ? tree : ip_tab);
+}
+} // namespace
 
 SharesForm::SharesForm(QWidget* ip_parent)
     : QWidget(ip_parent)
+    , m_ui(new Ui::SharesForm)
 {
     sharesForm = this;
+    m_ui->setupUi(this);
 }
 
 SharesForm::~SharesForm()
 {
     if (sharesForm == this)
+    {
         sharesForm = nullptr;
+        UserTargets::Register(UserTargets::BrowseShares, {});
+        UserTargets::Register(UserTargets::UploadTo, {});
+    }
+    delete m_ui;
+}
+
+QTabWidget* SharesForm::Tabs() const
+{
+    return m_ui->tabControl;
 }
 
 void SharesForm::Init()
 {
+    Type* user = d->GetType("user");
+    for (const char* tab : {"user_share_tab", "upload_share_tab"})
+        d->NewType(tab, Primary, false, true)->RelateToType(user, One, One);
+    d->NewType("user_share_folder_node", Secondary, false, true)
+        ->RelateToType(d->GetType("user_share_folder"), One, One);
+    d->NewType("user_share_file_node", Secondary, false, true)->RelateToType(d->GetType("user_share_file"), One, One);
+
+    if (actionBar)
+    {
+        const QString browse = QStringLiteral(":/icons/browse_icon");
+        const QString transfer = QStringLiteral(":/icons/transfer_icon");
+        const auto addTreeCommands = [&browse](const QString& i_set) {
+            actionBar->AddSetAction(i_set, QStringLiteral("expand_level"), QStringLiteral("Expand Level"), browse,
+                                    false);
+            actionBar->AddSetAction(i_set, QStringLiteral("collapse_all"), QStringLiteral("Collapse All"), browse,
+                                    false);
+            actionBar->AddSetAction(i_set, QStringLiteral("expand_all"), QStringLiteral("Expand All"), browse, false);
+        };
+        addTreeCommands(QStringLiteral("share_folders"));
+        actionBar->AddSetAction(QStringLiteral("upload_folders"), QStringLiteral("upload_share_folder"),
+                                QStringLiteral("Upload Folder"), transfer, true);
+        addTreeCommands(QStringLiteral("upload_folders"));
+        actionBar->AddSetAction(QStringLiteral("upload_files"), QStringLiteral("upload_share_file"),
+                                QStringLiteral("Upload File"), transfer, true);
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &SharesForm::OnToolBarActionTriggered);
+    }
+    connect(m_ui->tabControl, &QTabWidget::tabCloseRequested, this, &SharesForm::OnTabCloseRequested);
+    // The list is lent for the call only.
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::UserShare, this, &SharesForm::OnUserShare, Qt::DirectConnection);
+
+    UserTargets::Register(UserTargets::BrowseShares, [this](const QString& i_user) { OpenShareBrowse(i_user); });
+    UserTargets::Register(UserTargets::UploadTo, [this](const QString& i_user) { OpenUploadBrowse(i_user); });
     m_initialised = true;
+}
+
+ItemPtr SharesForm::CreateUserShareData(const FileInfoMap& i_share, const AttributeTranslationTable&)
+{
+    Type* folderType = d->GetType("user_share_folder");
+    Type* folderNameType = d->GetType("user_share_folder_name");
+    Type* parentType = d->GetType("user_share_folder_parent");
+    Type* childType = d->GetType("user_share_folder_child");
+    Type* fileType = d->GetType("user_share_file");
+    Type* fileNameType = d->GetType("user_share_file_name");
+    Type* sizeType = d->GetType("file_size");
+    Type* bitrateType = d->GetType("bitrate");
+    Type* lengthType = d->GetType("length_seconds");
+    Type* modeType = d->GetType("bitrate_mode");
+    const ItemPtr vbr = modeType->GetItem(Value("vbr"));
+    const ItemPtr cbr = modeType->GetItem(Value("cbr"));
+
+    ItemPtr share = d->GetType("user_share")->NewItem();
+    // This share's folders by path: a parent path is a prefix of its child's, so in key order a
+    // parent is always built before its sub-folders.
+    std::unordered_map<std::string, ItemPtr> folders;
+    folders.reserve(i_share.size());
+    for (const auto& [path, files] : i_share)
+    {
+        ItemPtr folder = folderType->NewItem();
+        share.Connect(folder);
+        folder.Connect(folderNameType->GetItem(Value(path)));
+        folders.emplace(path, folder);
+        const std::string parentPath = GetParentFolder(path);
+        const auto parent = parentPath == path ? folders.end() : folders.find(parentPath);
+        if (parent != folders.end())
+        {
+            ItemPtr child = childType->NewItem();
+            parent->second.Connect(child);
+            folder.Connect(parentType->NewItem()).Connect(child);
+        }
+
+        for (const FileInfo& info : files)
+        {
+            ItemPtr file = fileType->NewItem();
+            folder.Connect(file);
+            file.Connect(fileNameType->GetItem(Value(info.m_name)));
+            file.Connect(sizeType->GetItem(Value(static_cast<long long>(info.m_size))));
+            for (const auto& [code, value] : info.m_attributes.m_attributes)
+            {
+                if (code == AttributeBitrate)
+                    file.Connect(bitrateType->GetItem(Value(value)));
+                else if (code == AttributeLength)
+                    file.Connect(lengthType->GetItem(Value(value)));
+                else if (code == AttributeVariableBitrate)
+                    file.Connect(value != 0 ? vbr : cbr);
+            }
+        }
+    }
+    return share;
+}
+
+ShareForm* SharesForm::OpenShareBrowse(QString i_user)
+{
+    const ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+    if (const ItemPtr tab = user["user_share_tab"])
+    {
+        auto* form = tab.AsPointer<ShareForm>();
+        FocusTab(form);
+        return form;
+    }
+    auto* form = new ShareForm(i_user, this);
+    m_ui->tabControl->addTab(form, i_user);
+    if (peerMessenger)
+        peerMessenger->GetUserSharedFiles(i_user);
+    FocusTab(form);
+    return form;
+}
+
+UploadForm* SharesForm::OpenUploadBrowse(QString i_user)
+{
+    const ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+    if (const ItemPtr tab = user["upload_share_tab"])
+    {
+        auto* form = tab.AsPointer<UploadForm>();
+        FocusTab(form);
+        return form;
+    }
+    auto* form = new UploadForm(i_user, this);
+    m_ui->tabControl->addTab(form, QStringLiteral("Upload to ") + i_user);
+    FileInfoMap folders;
+    AttributeTranslationTable table;
+    if (sharedFoldersManager)
+        sharedFoldersManager->GetSharedFilesAsUserShare(i_user, folders, table);
+    form->SetShare(CreateUserShareData(folders, table));
+    FocusTab(form);
+    return form;
+}
+
+void SharesForm::OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable)
+{
+    ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+    const ItemPtr tab = user["user_share_tab"];
+    if (!tab)
+        return;
+    // A later list replaces the one shown: its items go first, and the tab builds its rows anew.
+    if (sharedFoldersManager)
+        sharedFoldersManager->RemoveUserShare(i_user);
+    ItemPtr share = CreateUserShareData(i_share, i_translationTable);
+    share.Connect(user);
+    tab.AsPointer<ShareForm>()->SetShare(share);
+}
+
+void SharesForm::OnTabCloseRequested(int i_tabIndex)
+{
+    QWidget* page = m_ui->tabControl->widget(i_tabIndex);
+    if (auto* browse = qobject_cast<ShareForm*>(page))
+    {
+        m_ui->tabControl->removeTab(i_tabIndex);
+        browse->Delete();
+    }
+    else if (auto* upload = qobject_cast<UploadForm*>(page))
+    {
+        m_ui->tabControl->removeTab(i_tabIndex);
+        upload->Delete();
+    }
+}
+
+void SharesForm::OnToolBarActionTriggered(QWidget* ip_widget, QString i_action)
+{
+    // Only for a list of the tab in view: another window may use the same ids.
+    auto* view = qobject_cast<ShareView*>(m_ui->tabControl->currentWidget());
+    if (!view || !ip_widget || !view->isAncestorOf(ip_widget))
+        return;
+    if (i_action == QLatin1String("expand_level"))
+        view->ExpandLevel();
+    else if (i_action == QLatin1String("collapse_all"))
+        view->CollapseAll();
+    else if (i_action == QLatin1String("expand_all"))
+        view->ExpandAll();
 }

@@ -143,9 +143,9 @@ private slots:
         QCOMPARE(f->Take("50").size(), 1);
 
         // Our own offers ignore the limit and are told first; a missing file is only logged.
-        f->engine->AddUpload("bob", f->root + "/missing.mp3");
+        QVERIFY(!f->engine->AddUpload("bob", f->root + "/missing.mp3"));
         QCOMPARE(f->Kinds(), QStringList());
-        f->engine->AddUpload("bob", paths.at(300));
+        QVERIFY(f->engine->AddUpload("bob", paths.at(300)));
         QCOMPARE(f->One("60").number, qint64(1));
         QVERIFY(F::Upload("bob", paths.at(300)));
     }

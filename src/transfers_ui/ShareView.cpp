@@ -1,0 +1,320 @@
+#include "ShareView.h"
+
+#include "ActionSetToolBar.h"
+#include "FilterHelpDialog.h"
+#include "FilterParser.h"
+#include "FocusHelpers.h"
+#include "SharedFoldersManager.h"
+#include "SizeManager.h"
+#include "TextUtils.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <map>
+#include <unordered_map>
+
+namespace
+{
+ItemPtr NodeOfRow(const char* i_nodeType, QTreeWidgetItem* ip_row)
+{
+    return ip_row ? d->GetType(i_nodeType)->HasItem(Value(ip_row)) : ItemPtr();
+}
+
+// Ties a new row to its item.
+ItemPtr LinkRow(Type* ip_nodeType, QTreeWidgetItem* ip_row, const ItemPtr& i_item)
+{
+    ItemPtr node = ip_nodeType->GetItem(Value(ip_row));
+    node.Connect(i_item);
+    return node;
+}
+
+void RemoveNodes(std::vector<ItemPtr>& io_nodes)
+{
+    for (ItemPtr& node : io_nodes)
+        if (node)
+            node.Remove();
+    io_nodes.clear();
+}
+
+bool IsShownWithAncestors(QTreeWidgetItem* ip_row)
+{
+    for (; ip_row; ip_row = ip_row->parent())
+        if (ip_row->isHidden())
+            return false;
+    return true;
+}
+} // namespace
+
+ShareView::ShareView(QWidget* ip_parent)
+    : QWidget(ip_parent)
+{
+}
+
+void ShareView::SetUpWidgets(QTreeWidget* ip_folderTree, QTreeWidget* ip_fileList, QLineEdit* ip_filterEdit,
+                             QPushButton* ip_filterHelpButton)
+{
+    mp_folderTree = ip_folderTree;
+    mp_fileList = ip_fileList;
+    mp_filterEdit = ip_filterEdit;
+    mp_filterHelpButton = ip_filterHelpButton;
+
+    mp_fileList->setSortingEnabled(true);
+    mp_fileList->sortByColumn(0, Qt::AscendingOrder);
+    mp_folderTree->setHeaderLabels({QStringLiteral("Folder")});
+    mp_fileList->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Size"), QStringLiteral("Attributes")});
+    mp_fileList->setColumnWidth(0, 200);
+    // Wide enough for a size of hundreds of megabytes.
+    mp_fileList->setColumnWidth(1, 90);
+    mp_fileList->header()->setStretchLastSection(true);
+    ShowLists(false);
+    RegisterWidgetForTabFocus(mp_folderTree, 1);
+    if (sizeManager)
+        sizeManager->RegisterTreeWidget(QStringLiteral("share_file_list"), mp_fileList);
+
+    connect(mp_folderTree, &QTreeWidget::currentItemChanged, this, &ShareView::OnCurrentItemChanged);
+    connect(mp_filterEdit, &QLineEdit::textChanged, this, &ShareView::OnFilterTextChanged);
+    connect(mp_filterHelpButton, &QPushButton::clicked, this, &ShareView::OnFilterHelpClicked);
+}
+
+void ShareView::ShowLists(bool i_shown)
+{
+    for (QWidget* widget : {static_cast<QWidget*>(mp_folderTree), static_cast<QWidget*>(mp_fileList),
+                            static_cast<QWidget*>(mp_filterEdit), static_cast<QWidget*>(mp_filterHelpButton)})
+        widget->setVisible(i_shown);
+}
+
+ItemPtr ShareView::FolderOfRow(QTreeWidgetItem* ip_row)
+{
+    return NodeOfRow("user_share_folder_node", ip_row)["user_share_folder"];
+}
+
+ItemPtr ShareView::FileOfRow(QTreeWidgetItem* ip_row)
+{
+    return NodeOfRow("user_share_file_node", ip_row)["user_share_file"];
+}
+
+QTreeWidgetItem* ShareView::RowOfFile(const ItemPtr& i_file)
+{
+    return i_file["user_share_file_node"].AsPointer<QTreeWidgetItem>();
+}
+
+ItemSet ShareView::SubFolders(const ItemPtr& i_folder)
+{
+    return i_folder.GetItems("user_share_folder_child")
+        .GetItems("user_share_folder_parent")
+        .GetItems("user_share_folder");
+}
+
+void ShareView::ClearFileList()
+{
+    mp_fileList->clear();
+    RemoveNodes(m_fileNodes);
+}
+
+void ShareView::ClearRows()
+{
+    ClearFileList();
+    mp_folderTree->clear();
+    RemoveNodes(m_folderNodes);
+    m_maxDepth = 0;
+    m_expandLevel = 0;
+}
+
+void ShareView::BuildFolderTree(const ItemSet& i_folders)
+{
+    ClearRows();
+    SetExpandLevelText(QStringLiteral("Expand Level"));
+
+    // By the bytes of their paths, so that a parent's row exists before its children's; of two
+    // folders with one path the later one wins.
+    Type* nameType = d->GetType("user_share_folder_name");
+    std::map<std::string, ItemPtr> byPath;
+    for (const ItemPtr& folder : i_folders)
+        byPath[folder[nameType].AsStdString()] = folder;
+
+    Type* nodeType = d->GetType("user_share_folder_node");
+    struct Placed
+    {
+        QTreeWidgetItem* row;
+        int depth;
+    };
+    std::unordered_map<std::string, Placed> rows;
+    rows.reserve(byPath.size());
+    m_folderNodes.reserve(byPath.size());
+    QList<QTreeWidgetItem*> topLevel;
+    for (const auto& [path, folder] : byPath)
+    {
+        auto* row = new QTreeWidgetItem;
+        row->setText(0, ToQString(GetFileName(path)));
+        const std::string parent = GetParentFolder(path);
+        const auto above = parent == path ? rows.end() : rows.find(parent);
+        int depth = 0;
+        if (above == rows.end())
+            topLevel << row;
+        else
+        {
+            above->second.row->addChild(row);
+            depth = above->second.depth + 1;
+            m_maxDepth = std::max(m_maxDepth, depth);
+        }
+        rows[path] = {row, depth};
+        m_folderNodes.push_back(LinkRow(nodeType, row, folder));
+    }
+
+    mp_folderTree->setUpdatesEnabled(false);
+    mp_folderTree->addTopLevelItems(topLevel);
+    if (IsSettingOn(QStringLiteral("expand_new_shares")))
+        mp_folderTree->expandAll();
+    mp_folderTree->setUpdatesEnabled(true);
+}
+
+void ShareView::SetExpandLevelText(const QString& i_text)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(mp_folderTree, QStringLiteral("expand_level"), i_text);
+}
+
+void ShareView::ExpandLevel()
+{
+    if (m_expandLevel >= m_maxDepth)
+        return;
+    mp_folderTree->expandToDepth(m_expandLevel);
+    ++m_expandLevel;
+    SetExpandLevelText(QStringLiteral("Expand Level [%1]").arg(m_expandLevel));
+}
+
+void ShareView::ExpandAll()
+{
+    mp_folderTree->expandAll();
+    m_expandLevel = 0;
+    SetExpandLevelText(QStringLiteral("Expand Level"));
+}
+
+void ShareView::CollapseAll()
+{
+    mp_folderTree->collapseAll();
+    m_expandLevel = 0;
+    SetExpandLevelText(QStringLiteral("Expand Level"));
+}
+
+bool ShareView::HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterParser& i_parser)
+{
+    int needed = std::max(i_parser.MinFilesInFolder(), 1);
+    Type* nameType = d->GetType("user_share_file_name");
+    for (const ItemPtr& file : FolderOfRow(ip_row).GetItems("user_share_file"))
+        if (i_parser.IsMatching(file[nameType].AsString(), nullptr, file) == FilterParser::Matching && --needed == 0)
+            return true;
+    return false;
+}
+
+bool ShareView::FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& i_parser)
+{
+    // Walked with a stack of its own: the depth of a tree is the sender's to choose.
+    struct Frame
+    {
+        QTreeWidgetItem* row;
+        FilterParser remainder; // what the row's name left for the files and rows below it
+        bool shown;
+        int nextChild;
+    };
+    std::vector<Frame> stack;
+    const auto enter = [&stack](QTreeWidgetItem* ip_entered, const FilterParser& i_above) {
+        FilterParser remainder;
+        const int answer = i_above.IsMatching(ip_entered->text(0), &remainder, ItemPtr());
+        if (answer == FilterParser::Rejected)
+        {
+            // An excluded word in a name hides everything below it unvisited.
+            ip_entered->setHidden(true);
+            return false;
+        }
+        bool shown =
+            answer == FilterParser::Matching && !remainder.HasAttributes() && remainder.MinFilesInFolder() == 0;
+        if (!shown)
+            shown = HasEnoughMatchingFiles(ip_entered, remainder);
+        stack.push_back({ip_entered, std::move(remainder), shown, 0});
+        return true;
+    };
+
+    if (!enter(ip_row, i_parser))
+        return false;
+    bool shown = false;
+    while (!stack.empty())
+    {
+        Frame& top = stack.back();
+        if (top.nextChild < top.row->childCount())
+        {
+            QTreeWidgetItem* child = top.row->child(top.nextChild++);
+            enter(child, top.remainder);
+            continue;
+        }
+        shown = top.shown;
+        if (top.row->treeWidget() && top.row->isHidden() == shown)
+            top.row->setHidden(!shown);
+        stack.pop_back();
+        if (!stack.empty())
+            stack.back().shown = stack.back().shown || shown;
+    }
+    return shown;
+}
+
+void ShareView::OnFilterTextChanged(QString i_text)
+{
+    FilterParser parser;
+    parser.Parse(i_text);
+    for (int index = 0; index < mp_folderTree->topLevelItemCount(); ++index)
+        FilterFolderNode(mp_folderTree->topLevelItem(index), parser);
+    QTreeWidgetItem* current = mp_folderTree->currentItem();
+    if (!current)
+        return;
+    if (IsShownWithAncestors(current))
+        OnCurrentItemChanged(current, current);
+    else
+        ClearFileList();
+}
+
+void ShareView::OnFilterHelpClicked()
+{
+    FilterHelpDialog::ShowHelp(this);
+}
+
+void ShareView::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetItem*)
+{
+    ClearFileList();
+    const ItemPtr folder = FolderOfRow(ip_current);
+    if (!folder)
+        return;
+
+    // Words found in the folder's name or its ancestors' need not be found again in its files.
+    FilterParser parser;
+    parser.Parse(mp_filterEdit->text());
+    for (QTreeWidgetItem* row = ip_current; row; row = row->parent())
+    {
+        FilterParser remainder;
+        parser.IsMatching(row->text(0), &remainder, ItemPtr());
+        parser = remainder;
+    }
+
+    Type* nameType = d->GetType("user_share_file_name");
+    Type* sizeType = d->GetType("file_size");
+    Type* nodeType = d->GetType("user_share_file_node");
+    QList<QTreeWidgetItem*> rows;
+    for (const ItemPtr& file : folder.GetItems("user_share_file"))
+    {
+        const QString name = file[nameType].AsString();
+        if (parser.IsMatching(name, nullptr, file) != FilterParser::Matching)
+            continue;
+        auto* row = new QTreeWidgetItem;
+        row->setText(0, name);
+        row->setText(1, CommafyNumber(file[sizeType].AsInt64()));
+        row->setText(2, sharedFoldersManager ? sharedFoldersManager->GetFileItemDisplayString(file) : QString());
+        m_fileNodes.push_back(LinkRow(nodeType, row, file));
+        rows << row;
+    }
+    // One sort for the whole folder, not one per row.
+    mp_fileList->setSortingEnabled(false);
+    mp_fileList->addTopLevelItems(rows);
+    mp_fileList->setSortingEnabled(true);
+}

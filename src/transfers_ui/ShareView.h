@@ -1,0 +1,81 @@
+#pragma once
+
+#include "Data.h"
+
+#include <QWidget>
+
+#include <vector>
+
+class FilterParser;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// What the browse tab and the "Upload to" tab have in common: a `user_share` shown as a folder
+// tree, the file list of the chosen folder, the filter line and the tree's expand commands.
+// Rows hold display texts only; each is tied to its item by a node item whose value is the row's
+// address (`user_share_folder_node`, `user_share_file_node`).
+class ShareView
+    : public QWidget
+    , public DataHandler
+{
+    Q_OBJECT
+
+public:
+    ItemPtr Share() const { return m_share; }
+    QTreeWidget* FolderTree() const { return mp_folderTree; }
+    QTreeWidget* FileList() const { return mp_fileList; }
+    QLineEdit* FilterEdit() const { return mp_filterEdit; }
+    // Depth of the deepest folder row (top-level rows have depth 0).
+    int MaxDepth() const { return m_maxDepth; }
+
+    void ExpandLevel();
+    void ExpandAll();
+    void CollapseAll();
+
+    // Filters the row and everything below it; true when the row is shown.
+    bool FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& i_parser);
+
+    // The items behind rows, and the rows of items; null when there is none.
+    static ItemPtr FolderOfRow(QTreeWidgetItem* ip_row);
+    static ItemPtr FileOfRow(QTreeWidgetItem* ip_row);
+    static QTreeWidgetItem* RowOfFile(const ItemPtr& i_file);
+    // The folder's sub-folders, reached through its child and parent link items.
+    static ItemSet SubFolders(const ItemPtr& i_folder);
+
+public slots:
+    void OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetItem* ip_previous);
+    void OnFilterTextChanged(QString i_text);
+    void OnFilterHelpClicked();
+
+protected:
+    explicit ShareView(QWidget* ip_parent);
+
+    // Called once the form's widgets exist: the columns, sorting and connections both tabs share.
+    void SetUpWidgets(QTreeWidget* ip_folderTree, QTreeWidget* ip_fileList, QLineEdit* ip_filterEdit,
+                      QPushButton* ip_filterHelpButton);
+    // Replaces every row by the tree of the share's folders; m_share must be set.
+    void BuildFolderTree(const ItemSet& i_folders);
+    // Removes every row and its node, so that no row outlives the items it stands for.
+    void ClearRows();
+    void ClearFileList();
+    void ShowLists(bool i_shown);
+
+    ItemPtr m_share;
+    int m_maxDepth = 0;
+    int m_expandLevel = 0;
+
+private:
+    // At least max(minimum files, 1) of the folder's own files pass the parser.
+    static bool HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterParser& i_parser);
+    void SetExpandLevelText(const QString& i_text);
+
+    QTreeWidget* mp_folderTree = nullptr;
+    QTreeWidget* mp_fileList = nullptr;
+    QLineEdit* mp_filterEdit = nullptr;
+    QPushButton* mp_filterHelpButton = nullptr;
+    // The node items this view made, so that a refill never walks the whole share.
+    std::vector<ItemPtr> m_folderNodes;
+    std::vector<ItemPtr> m_fileNodes;
+};

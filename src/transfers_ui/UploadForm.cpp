@@ -1,0 +1,106 @@
+#include "UploadForm.h"
+
+#include "ActionSetToolBar.h"
+#include "TransferQueueManager.h"
+#include "ui_UploadForm.h"
+
+UploadForm::UploadForm(QString i_user, QWidget* ip_parent)
+    : ShareView(ip_parent)
+    , m_ui(new Ui::UploadForm)
+    , m_user(std::move(i_user))
+{
+    m_ui->setupUi(this);
+    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton);
+    if (actionBar)
+    {
+        actionBar->RegisterWidget(m_ui->folderTree, QStringLiteral("upload_folders"));
+        actionBar->RegisterWidget(m_ui->fileList, QStringLiteral("upload_files"));
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &UploadForm::OnActionBarTriggered);
+    }
+    d->GetType("upload_share_tab")->GetItem(Value(this)).Connect(d->GetType("user")->GetItem(Value(m_user)));
+}
+
+UploadForm::~UploadForm()
+{
+    // At shutdown the store is gone before the tabs.
+    if (d && !m_released)
+        ReleaseItems();
+    delete m_ui;
+}
+
+void UploadForm::SetShare(ItemPtr i_share)
+{
+    m_share = i_share;
+    BuildFolderTree(m_share.GetItems("user_share_folder"));
+    ShowLists(true);
+}
+
+void UploadForm::ReleaseItems()
+{
+    m_released = true;
+    if (ItemPtr tab = d->GetType("upload_share_tab")->HasItem(Value(this)))
+        tab.Remove();
+    if (m_share)
+    {
+        ItemSet folders = m_share.GetItems("user_share_folder");
+        folders.GetItems("user_share_file").Remove();
+        folders.Remove();
+        m_share.Remove();
+    }
+    m_share = ItemPtr();
+    d->RemoveDisconnectedItems();
+}
+
+void UploadForm::Delete()
+{
+    ReleaseItems();
+    deleteLater();
+}
+
+bool UploadForm::UploadFile(const ItemPtr& i_file)
+{
+    const QString path = i_file["user_share_folder"]["user_share_folder_name"].AsString() + QLatin1Char('\\')
+                         + i_file["user_share_file_name"].AsString();
+    return transferQueueManager && transferQueueManager->AddUpload(m_user, path);
+}
+
+void UploadForm::UploadFolder(ItemPtr i_folder)
+{
+    const QIcon icon(QStringLiteral(":/icons/upload_icon"));
+    // Depth first, a folder's own files before its sub-folders'.
+    std::vector<ItemPtr> stack{i_folder};
+    while (!stack.empty())
+    {
+        const ItemPtr folder = stack.back();
+        stack.pop_back();
+        for (const ItemPtr& file : folder.GetItems("user_share_file"))
+        {
+            QTreeWidgetItem* row = RowOfFile(file);
+            // Only what the engine took is marked: an offer it refused went nowhere.
+            if (UploadFile(file) && row)
+                row->setIcon(0, icon);
+        }
+        const ItemSet subFolders = SubFolders(folder);
+        stack.insert(stack.end(), std::make_reverse_iterator(subFolders.end()),
+                     std::make_reverse_iterator(subFolders.begin()));
+    }
+}
+
+void UploadForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)
+{
+    if (i_action == QLatin1String("upload_share_folder") && ip_widget == m_ui->folderTree)
+    {
+        for (QTreeWidgetItem* row : m_ui->folderTree->selectedItems())
+            if (const ItemPtr folder = FolderOfRow(row))
+                UploadFolder(folder);
+    }
+    else if (i_action == QLatin1String("upload_share_file") && ip_widget == m_ui->fileList)
+    {
+        for (QTreeWidgetItem* row : m_ui->fileList->selectedItems())
+        {
+            const ItemPtr file = FileOfRow(row);
+            if (file && UploadFile(file))
+                row->setIcon(0, QIcon(QStringLiteral(":/icons/upload_icon")));
+        }
+    }
+}

@@ -1,0 +1,415 @@
+#include "ActionSetToolBar.h"
+#include "FocusHelpers.h"
+#include "PeerMessenger.h"
+#include "Screenshot.h"
+#include "ShareForm.h"
+#include "SharedFoldersManager.h"
+#include "SharesForm.h"
+#include "TransferQueueManager.h"
+#include "UploadForm.h"
+#include "UserTargets.h"
+#include "WebPages.h"
+#include "WindowFixture.h"
+
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QtTest>
+
+// The Browse page of a real main window logged in as "tester": received lists as share items,
+// the browse tab's tree, filter, file list and downloads, the "Upload to" tab and the tabs' life.
+class TestSharesForm : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<WindowRun> m_run;
+    QTemporaryDir m_files;
+
+    static FileInfo File(const char* ip_name, qint64 i_size = 1000, QVector<QPair<int, int>> i_attributes = {})
+    {
+        FileInfo file(ip_name, i_size);
+        for (const auto& [code, value] : i_attributes)
+            file.m_attributes.Add(code, value);
+        return file;
+    }
+    static FileInfoMap List(const QMap<QString, QList<FileInfo>>& i_folders)
+    {
+        FileInfoMap list;
+        for (auto folder = i_folders.begin(); folder != i_folders.end(); ++folder)
+            list[folder.key().toStdString()].insert(folder.value().begin(), folder.value().end());
+        return list;
+    }
+    static ShareForm* Browse(const QString& i_user, FileInfoMap i_list)
+    {
+        ShareForm* form = sharesForm->OpenShareBrowse(i_user);
+        AttributeTranslationTable table;
+        sharesForm->OnUserShare(i_user, i_list, table);
+        return form;
+    }
+    // Every row in tree order, indented by depth; "-" marks a hidden one.
+    static QStringList Rows(QTreeWidget* ip_tree)
+    {
+        QStringList rows;
+        for (QTreeWidgetItemIterator it(ip_tree); *it; ++it)
+        {
+            int depth = 0;
+            for (QTreeWidgetItem* up = (*it)->parent(); up; up = up->parent())
+                ++depth;
+            rows << QString(depth, ' ') + (*it)->text(0) + ((*it)->isHidden() ? "-" : "");
+        }
+        return rows;
+    }
+    static QTreeWidgetItem* Row(QTreeWidget* ip_tree, const QString& i_text)
+    {
+        return ip_tree->findItems(i_text, Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    }
+    static QStringList Listed(QTreeWidget* ip_list, int i_column = 0)
+    {
+        QStringList texts;
+        for (int n = 0; n < ip_list->topLevelItemCount(); ++n)
+            texts << ip_list->topLevelItem(n)->text(i_column);
+        return texts;
+    }
+    // The download entries in the order they were queued: "folder/name level".
+    static QStringList Queued()
+    {
+        QStringList queued;
+        for (const ItemPtr& entry :
+             TransferQueueManager::ByOrder(d->GetType("download_entry")->GetItems(), "download_order"))
+            queued << entry["remote_folder"].AsString() + '/' + entry["file_name"].AsString() + ' '
+                          + entry["subfolder_save_level"].AsString();
+        return queued;
+    }
+    // Triggers the tool bar's button with that text for the widget, as a click would.
+    static void Click(QWidget* ip_widget, const QString& i_text)
+    {
+        FocusWidgetAndParents(ip_widget);
+        ip_widget->setFocus(); // once its tab is open: a tab focuses its folder tree when opened
+        for (QAction* action : actionBar->actions())
+            if (action->text().startsWith(i_text))
+                return action->trigger();
+        QFAIL(qPrintable("no button " + i_text));
+    }
+    static QStringList BarTexts(QWidget* ip_widget)
+    {
+        FocusWidgetAndParents(ip_widget);
+        QStringList texts;
+        for (QAction* action : actionBar->actions())
+            if (action->text().startsWith("Expand Level"))
+                texts << action->text();
+        return texts;
+    }
+    // The entries of the menu the widget opens at the point; chooses the first when asked to.
+    static QStringList Menu(QTreeWidget* ip_tree, const QPoint& i_point, bool i_choose)
+    {
+        QStringList entries;
+        QTimer::singleShot(0, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+            {
+                for (QAction* action : menu->actions())
+                    entries << action->text();
+                if (i_choose)
+                    menu->actions().first()->trigger();
+                menu->close();
+            }
+        });
+        emit ip_tree->customContextMenuRequested(i_point);
+        return entries;
+    }
+
+private slots:
+    void init()
+    {
+        m_run = std::make_unique<WindowRun>();
+        QVERIFY(m_run->Start());
+    }
+    void cleanup() { m_run.reset(); }
+
+    void listBecomesShareItems()
+    {
+        const FileInfoMap list = List({{"Music", {File("a.mp3", 5, {{2, 0}, {0, 128}, {3, 9}, {0, 320}})}},
+                                       {"Music\\Rock", {File("b.mp3", 6, {{2, 1}, {1, 245}})}},
+                                       {"Video\\Clips", {File("c.avi", 7, {{2, -1}})}}});
+        const ItemPtr share = SharesForm::CreateUserShareData(list, {});
+        const ItemPtr other = SharesForm::CreateUserShareData(list, {});
+        QStringList shape;
+        for (const ItemPtr& folder : share.GetItems("user_share_folder"))
+        {
+            const ItemPtr file = folder["user_share_file"];
+            shape << QStringList{folder["user_share_folder_name"].AsString(),
+                                 folder["user_share_folder_parent"]["user_share_folder_child"]["user_share_folder"]
+                                       ["user_share_folder_name"]
+                                           .AsString(),
+                                 file["user_share_file_name"].AsString(),
+                                 file["file_size"].AsString(),
+                                 file["bitrate"].AsString(),
+                                 file["length_seconds"].AsString(),
+                                 file["bitrate_mode"].AsString()}
+                         .join('|');
+        }
+        QCOMPARE(shape, (QStringList{"Music||a.mp3|5|320||cbr", "Music\\Rock|Music|b.mp3|6||245|vbr",
+                                     "Video\\Clips||c.avi|7|||vbr"}));
+        // One name item for both shares; each share finds its own folder through it.
+        const ItemPtr name = d->GetType("user_share_folder_name")->HasItem("Music");
+        QCOMPARE(name.GetItems("user_share_folder").size(), std::size_t(2));
+        QVERIFY(d->GetItem(name, other, "user_share_folder") != d->GetItem(name, share, "user_share_folder"));
+        QVERIFY(SharesForm::CreateUserShareData({}, {}).GetItems("user_share_folder").empty());
+    }
+
+    void treeAndExpandCommands()
+    {
+        ShareForm* form = Browse(
+            "ann",
+            List({{"music", {}}, {"music\\rock", {}}, {"music\\Rock", {}}, {"music\\Rock\\old", {}}, {"a\\b\\c", {}}}));
+        QCOMPARE(Rows(form->FolderTree()), (QStringList{"c", "music", " Rock", "  old", " rock"}));
+        QVERIFY(Row(form->FolderTree(), "Rock")->isExpanded());
+        QCOMPARE(form->MaxDepth(), 2);
+        QCOMPARE(sharesForm->Tabs()->tabText(0), QStringLiteral("ann"));
+        QStringList texts;
+        for (int press = 0; press < 3; ++press)
+        {
+            Click(form->FolderTree(), "Expand Level");
+            texts << BarTexts(form->FolderTree());
+        }
+        QCOMPARE(texts, (QStringList{"Expand Level [1]", "Expand Level [2]", "Expand Level [2]"}));
+        QVERIFY(Row(form->FolderTree(), "music")->isExpanded() && Row(form->FolderTree(), "Rock")->isExpanded());
+        Click(form->FolderTree(), "Collapse All");
+        QCOMPARE(BarTexts(form->FolderTree()), QStringList{"Expand Level"});
+        QVERIFY(!Row(form->FolderTree(), "music")->isExpanded());
+
+        SetSetting("expand_new_shares", "no");
+        ShareForm* closed = Browse("bob", List({{"music", {}}, {"music\\rock", {}}}));
+        QVERIFY(!Row(closed->FolderTree(), "music")->isExpanded());
+    }
+
+    void filter_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QStringList>("listed");
+        const QStringList all{"demos", " sub", "pop", "rock", " live", "three", "two"};
+        QTest::newRow("none") << "  "
+                              << "rock" << all << QStringList{"live1.mp3", "studio.mp3"};
+        QTest::newRow("words in names and files")
+            << "rock live"
+            << "rock" << QStringList{"demos-", " sub-", "pop-", "rock", " live", "three-", "two-"}
+            << QStringList{"live1.mp3"};
+        QTest::newRow("words left to files") << "rock live"
+                                             << "live" << QStringList() << QStringList{"x.mp3"};
+        QTest::newRow("excluded word") << "-demo"
+                                       << "pop" << QStringList{"demos-", " sub", "pop", "rock", " live", "three", "two"}
+                                       << QStringList();
+        QTest::newRow("files per folder")
+            << "mfif:3"
+            << "three" << QStringList{"demos-", " sub-", "pop-", "rock-", " live-", "three", "two-"}
+            << QStringList{"1", "2", "3"};
+        QTest::newRow("attributes") << "isvbr mbr:200 mfs:1"
+                                    << "two"
+                                    << QStringList{"demos-", " sub-", "pop-", "rock-", " live-", "three-", "two"}
+                                    << QStringList{"1"};
+    }
+
+    void filter()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, current);
+        QFETCH(QStringList, rows);
+        QFETCH(QStringList, listed);
+        ShareForm* form = Browse(
+            "ann", List({{"rock", {File("live1.mp3"), File("studio.mp3")}},
+                         {"rock\\live", {File("x.mp3")}},
+                         {"demos", {File("a")}},
+                         {"demos\\sub", {File("b")}},
+                         {"pop", {File("demo1.mp3"), File("demo2.mp3")}},
+                         {"two", {File("1", 2000000, {{0, 256}, {2, 1}}), File("2", 2000000, {{0, 320}, {2, 0}})}},
+                         {"three", {File("1"), File("2"), File("3")}}}));
+        form->FolderTree()->setCurrentItem(Row(form->FolderTree(), current));
+        form->FilterEdit()->setText(filter);
+        if (!rows.isEmpty())
+            QCOMPARE(Rows(form->FolderTree()), rows);
+        QCOMPARE(Listed(form->FileList()), listed);
+        QCOMPARE(d->GetType("user_share_file_node")->GetItemCount(), std::size_t(listed.size()));
+    }
+
+    void hiddenCurrentFolderEmptiesTheList()
+    {
+        ShareForm* form = Browse("ann", List({{"two", {File("1"), File("2")}}}));
+        form->FolderTree()->setCurrentItem(form->FolderTree()->topLevelItem(0));
+        form->FilterEdit()->setText("mfif:3");
+        QCOMPARE(Listed(form->FileList()), QStringList());
+        form->FilterEdit()->clear();
+        QCOMPARE(Listed(form->FileList()), (QStringList{"1", "2"}));
+    }
+
+    void fileListCellsAndSizeOrder()
+    {
+        ShareForm* form = Browse(
+            "ann",
+            List({{"A",
+                   {File("cbr", 512, {{0, 320}, {2, 0}, {1, 245}}), File("empty", 0), File("vbr", 1024, {{2, 1}})}}}));
+        QTreeWidget* files = form->FileList();
+        form->FolderTree()->setCurrentItem(form->FolderTree()->topLevelItem(0));
+        QCOMPARE(Listed(files, 1), (QStringList{"512", "", "1,024"}));
+        QCOMPARE(Listed(files, 2), (QStringList{"320 CBR, 4m5s", "", " VBR"}));
+        files->sortByColumn(1, Qt::AscendingOrder);
+        QCOMPARE(Listed(files), (QStringList{"empty", "vbr", "cbr"})); // "1,024" before "512": text
+    }
+
+    void downloadsKeepTheChosenFoldersTree()
+    {
+        d->GetType("excluded_download_extension")->GetItem(".ini");
+        ShareForm* form = Browse("ann", List({{"A", {File("x.mp3"), File("desktop.ini")}},
+                                              {"A\\B", {File("y.mp3")}},
+                                              {"A\\B\\C", {File("z.mp3")}},
+                                              {"Other", {File("o.mp3")}},
+                                              {"..\\..", {File("..")}}}));
+        QTreeWidget* tree = form->FolderTree();
+        tree->setCurrentItem(Row(tree, "A"));
+        QCOMPARE(Menu(tree, tree->visualItemRect(Row(tree, "A")).center(), true), QStringList{"Download Folder"});
+        QCOMPARE(Queued(), (QStringList{"A/x.mp3 0", "A\\B/y.mp3 1", "A\\B\\C/z.mp3 2"}));
+        QVERIFY(!Row(form->FileList(), "x.mp3")->icon(0).isNull());
+        QVERIFY(Row(form->FileList(), "desktop.ini")->icon(0).isNull());
+        QCOMPARE(Menu(tree, QPoint(5, tree->viewport()->height() - 2), true), QStringList());
+
+        emit form->FileList()->itemDoubleClicked(Row(form->FileList(), "desktop.ini"), 0);
+        QCOMPARE(Queued().last(), QStringLiteral("A/desktop.ini 0"));
+        form->FileList()->clearSelection();
+        QCOMPARE(Menu(form->FileList(), QPoint(5, 200), true), QStringList{"Download File(s)"});
+        QCOMPARE(Queued().size(), 4);
+        // A refill shows no icons, though the files are queued.
+        form->FilterEdit()->setText("mp3");
+        QVERIFY(Row(form->FileList(), "x.mp3")->icon(0).isNull());
+
+        // Names from the other user never lead out of the download folder.
+        emit tree->itemDoubleClicked(Row(tree, ".."), 0);
+        const ItemPtr hostile = transferQueueManager->GetDownloadEntry("ann", "..", "..\\..");
+        const QString target = transferQueueManager->GetDownloadTargetPath(hostile, true);
+        QVERIFY(QDir::cleanPath(TransferQueueManager::LocalPath(target))
+                    .startsWith(QDir::cleanPath(GetSetting("download_folder")) + "/complete/"));
+    }
+
+    void laterListsReplaceTheTree()
+    {
+        ShareForm* form = Browse("ann", List({{"old", {File("1")}}}));
+        form->FolderTree()->setCurrentItem(form->FolderTree()->topLevelItem(0));
+        Browse("ann", List({}));
+        QVERIFY(form->findChild<QTextBrowser*>("messageBrowser")->toPlainText().endsWith("privately."));
+        QVERIFY(!form->FolderTree()->isVisibleTo(form));
+        for (const char* name : {"new", "newer"})
+        {
+            Browse("ann", List({{name, {File("1")}}, {QString(name) + "\\sub", {}}}));
+            QCOMPARE(Rows(form->FolderTree()), (QStringList{name, QStringLiteral(" sub")}));
+            QCOMPARE(d->GetType("user_share_folder_node")->GetItemCount(), std::size_t(2));
+            QCOMPARE(Listed(form->FileList()), QStringList());
+        }
+        QCOMPARE(d->GetType("user_share")->GetItemCount(), std::size_t(1));
+        QCOMPARE(sharesForm->Tabs()->count(), 1);
+        QVERIFY(form->FolderTree()->isVisibleTo(form));
+        // Nothing is kept for a user without a tab.
+        FileInfoMap list = List({{"x", {}}});
+        AttributeTranslationTable table;
+        sharesForm->OnUserShare("nobody", list, table);
+        QCOMPARE(d->GetType("user_share")->GetItemCount(), std::size_t(1));
+    }
+
+    void browseToFolderAndConnectionFailure()
+    {
+        ShareForm* form = sharesForm->OpenShareBrowse("ann");
+        QCOMPARE(sharesForm->OpenShareBrowse("ann"), form);
+        form->BrowseToFolder("A\\B");
+        for (const auto& [user, type] :
+             QList<QPair<QString, QString>>{{"bob", "P"}, {"ann", "F"}, {"ann", "P"}, {"ann", "P"}})
+            emit peerMessenger->ConnectionToUserFailed(user, type);
+        auto* browser = form->findChild<QTextBrowser*>("messageBrowser");
+        QCOMPARE(browser->toPlainText().count("Check here"), 1);
+        const QString page = QString(WebHost()) + "/porttest.php?port=" + GetSetting("listening_port");
+        QVERIFY(browser->toHtml().contains(page));
+        Browse("ann", List({{"A", {}}, {"A\\B", {}}}));
+        QCOMPARE(form->FolderTree()->currentItem(), Row(form->FolderTree(), "B"));
+        form->BrowseToFolder("A\\nowhere");
+        QCOMPARE(form->FolderTree()->currentItem(), Row(form->FolderTree(), "B"));
+    }
+
+    void uploadToAndClosing()
+    {
+        const QString root = m_files.path() + "/Music";
+        QDir().mkpath(root + "/Rock");
+        for (const char* name : {"/song.ogg", "/b.ogg", "/Rock/r.ogg"})
+        {
+            QFile file(root + QLatin1String(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        sharedFoldersManager->AddSharedFolder(root).Connect(d->GetType("shared_public")->GetGlobalNullItem());
+        UploadForm* upload = sharesForm->OpenUploadBrowse("ann");
+        QCOMPARE(sharesForm->Tabs()->tabText(0), QStringLiteral("Upload to ann"));
+        ShareForm* browse = Browse("ann", List({{"A", {File("1")}}}));
+        QTreeWidget* tree = upload->FolderTree();
+        tree->setCurrentItem(Row(tree, "Music"));
+        Row(upload->FileList(), "song.ogg")->setSelected(true);
+        sharedFoldersManager->GetSharedFileItem(root + "/b.ogg").Remove(); // no longer shared
+        emit actionBar->ActionTriggered(tree, "upload_share_file");        // not its list
+        QVERIFY(d->GetType("upload_entry")->GetItems().empty());
+        Click(upload->FileList(), "Upload File");
+        Click(tree, "Upload Folder");
+        QStringList offered;
+        for (const ItemPtr& entry : d->GetType("upload_entry")->GetItems())
+            offered << entry["filename_as_requested"].AsString().remove(QString(root).replace('/', '\\'));
+        QCOMPARE(offered, (QStringList{"\\song.ogg", "\\Rock\\r.ogg"}));
+        QVERIFY(!Row(upload->FileList(), "song.ogg")->icon(0).isNull());
+        QVERIFY(Row(upload->FileList(), "b.ogg")->icon(0).isNull());
+        QCOMPARE(sharesForm->OpenUploadBrowse("ann"), upload);
+
+        // The browse tab takes only the received share; the upload tab keeps its own.
+        sharesForm->OnTabCloseRequested(sharesForm->Tabs()->indexOf(browse));
+        QCOMPARE(d->GetType("user_share")->GetItemCount(), std::size_t(1));
+        QVERIFY(!upload->Share().GetItems("user_share_folder").empty());
+        sharesForm->OnTabCloseRequested(0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(sharesForm->Tabs()->count(), 0);
+        for (const char* type :
+             {"user_share", "user_share_folder", "user_share_folder_name", "user_share_folder_parent",
+              "user_share_folder_child", "user_share_file", "user_share_file_name", "user_share_folder_node",
+              "user_share_file_node", "user_share_tab", "upload_share_tab"})
+            QVERIFY2(d->GetType(type)->GetItemCount() == 0, type);
+    }
+
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        const QVector<QPair<int, int>> mp3{{0, 320}, {2, 0}, {1, 337}};
+        ShareForm* form = Browse("ann", List({{"Music", {}},
+                                              {"Music\\Jazz", {File("blue in green.mp3", 5400321, mp3)}},
+                                              {"Music\\Rock",
+                                               {File("anthem.mp3", 7340032, {{0, 256}, {2, 1}, {1, 245}}),
+                                                File("cover.jpg", 81920), File("notes.txt", 512)}},
+                                              {"Photos", {}},
+                                              {"Photos\\2019", {File("beach.jpg", 2048000)}}}));
+        form->FolderTree()->setCurrentItem(Row(form->FolderTree(), "Rock"));
+        emit form->FileList()->itemDoubleClicked(Row(form->FileList(), "anthem.mp3"), 0);
+        FocusWidgetAndParents(form->FolderTree());
+        m_run->window->resize(900, 560);
+        SAVE_SCREENSHOT(m_run->window.get(), "browse_tab");
+
+        const QString root = m_files.filePath("Music");
+        for (const auto& [name, size] : QList<QPair<QString, qint64>>{
+                 {"/intro.ogg", 3100000}, {"/song.ogg", 4096000}, {"/Live/encore.ogg", 9000000}})
+        {
+            QDir().mkpath(QFileInfo(root + name).path());
+            QFile file(root + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+        }
+        sharedFoldersManager->AddSharedFolder(root).Connect(d->GetType("shared_public")->GetGlobalNullItem());
+        UploadForm* upload = sharesForm->OpenUploadBrowse("ann");
+        upload->FolderTree()->setCurrentItem(upload->FolderTree()->topLevelItem(0));
+        Row(upload->FileList(), "song.ogg")->setSelected(true);
+        Click(upload->FileList(), "Upload File");
+        SAVE_SCREENSHOT(m_run->window.get(), "upload_to_tab");
+    }
+};
+
+QTEST_MAIN(TestSharesForm)
+#include "test_shares_form.moc"
