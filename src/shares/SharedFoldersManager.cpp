@@ -483,14 +483,25 @@ void SharedFoldersManager::RemoveUserShare(QString i_user)
     const ItemPtr user = d->GetType("user")->HasItem(Value(i_user));
     if (!user)
         return;
-    ItemPtr share = user["user_share"];
-    if (!share)
-        return;
-    ItemSet folders = share.GetItems("user_share_folder");
-    ItemSet files = folders.GetItems("user_share_file");
-    files.Remove();
-    folders.Remove();
-    share.Remove();
+    if (ItemPtr share = user["user_share"])
+        RemoveShare(share);
+}
+
+void SharedFoldersManager::RemoveShare(ItemPtr i_share)
+{
+    // Newest first: an item that many files link to (a bitrate, "vbr", the share itself) then
+    // loses the last link of its list each time, instead of moving all the others up.
+    const auto removeNewestFirst = [](const ItemSet& i_items) {
+        for (auto item = i_items.end(); item != i_items.begin();)
+        {
+            ItemPtr removed = *--item;
+            removed.Remove();
+        }
+    };
+    const ItemSet folders = i_share.GetItems("user_share_folder");
+    removeNewestFirst(folders.GetItems("user_share_file"));
+    removeNewestFirst(folders);
+    i_share.Remove();
     d->RemoveDisconnectedItems();
 }
 

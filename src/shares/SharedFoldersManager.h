@@ -45,6 +45,8 @@ public:
     QString GetFileItemDisplayString(ItemPtr i_file);
     // Drops the tree of a browsed shares list; the user item stays.
     void RemoveUserShare(QString i_user);
+    // Drops a `user_share` with its folders and files, and whatever only they reached.
+    void RemoveShare(ItemPtr i_share);
 
     void OnSharedFileNameAdded(ItemPtr i_name);
     void OnSharedFileFolderAdded(ItemPtr i_folder);

@@ -1,6 +1,7 @@
 #include "UploadForm.h"
 
 #include "ActionSetToolBar.h"
+#include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
 #include "ui_UploadForm.h"
 
@@ -40,15 +41,9 @@ void UploadForm::ReleaseItems()
     m_released = true;
     if (ItemPtr tab = d->GetType("upload_share_tab")->HasItem(Value(this)))
         tab.Remove();
-    if (m_share)
-    {
-        ItemSet folders = m_share.GetItems("user_share_folder");
-        folders.GetItems("user_share_file").Remove();
-        folders.Remove();
-        m_share.Remove();
-    }
+    if (m_share && sharedFoldersManager)
+        sharedFoldersManager->RemoveShare(m_share);
     m_share = ItemPtr();
-    d->RemoveDisconnectedItems();
 }
 
 void UploadForm::Delete()
