@@ -131,8 +131,8 @@ void ShareForm::OnConnectionToUserFailed(QString i_user, QString i_connectionTyp
     if (m_listHandled || i_user != m_user || i_connectionType != QLatin1String("P"))
         return;
     m_listHandled = true;
-    const QString page = QString::fromLatin1(WebHost() + "/porttest.php?port=%1")
-                             .arg(GetSetting(QStringLiteral("listening_port")).toInt());
+    const QString page =
+        PortTestPage(GetSetting(QStringLiteral("listening_port")).toInt()).toString(QUrl::FullyEncoded);
     m_ui->messageBrowser->append(
         QStringLiteral("A connection could not be successfully formed to the user. If this is happening to you a "
                        "lot, <a href=\"%1\">Check here</a> to make sure that your port is open.")

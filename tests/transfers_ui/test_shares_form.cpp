@@ -326,8 +326,7 @@ private slots:
             emit peerMessenger->ConnectionToUserFailed(user, type);
         auto* browser = form->findChild<QTextBrowser*>("messageBrowser");
         QCOMPARE(browser->toPlainText().count("Check here"), 1);
-        const QString page = QString(WebHost()) + "/porttest.php?port=" + GetSetting("listening_port");
-        QVERIFY(browser->toHtml().contains(page));
+        QVERIFY(browser->toHtml().contains(PortTestPage(GetSetting("listening_port").toInt()).toString()));
         Browse("ann", List({{"A", {}}, {"A\\B", {}}}));
         QCOMPARE(form->FolderTree()->currentItem(), Row(form->FolderTree(), "B"));
         form->BrowseToFolder("A\\nowhere");
