@@ -921,10 +921,7 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
     Type* resultType = d->GetType("search_result");
     Type* folderType = d->GetType("search_result_file_folder");
     Type* nameType = d->GetType("search_result_file_name");
-    Type* sizeType = d->GetType("file_size");
-    Type* bitrateType = d->GetType("bitrate");
-    Type* bitrateModeType = d->GetType("bitrate_mode");
-    Type* lengthType = d->GetType("length_seconds");
+    const FileAttributeLinker attributes;
     for (const FileInfo& file : files)
     {
         ItemPtr result = resultType->NewItem();
@@ -934,17 +931,7 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
         result.Connect(results);
         result.Connect(folderType->GetItem(Value(folder)));
         result.Connect(nameType->GetItem(Value(name)));
-        result.Connect(sizeType->GetItem(Value(static_cast<long long>(file.m_size))));
-        // In message order, so a code given twice ends linked to its later value.
-        for (const auto& [code, value] : file.m_attributes.m_attributes)
-        {
-            if (code == AttributeBitrate)
-                result.Connect(bitrateType->GetItem(Value(value)));
-            else if (code == AttributeLength)
-                result.Connect(lengthType->GetItem(Value(value)));
-            else if (code == AttributeVariableBitrate)
-                result.Connect(bitrateModeType->GetItem(Value(value != 0 ? "vbr" : "cbr")));
-        }
+        attributes.Link(result, file);
     }
     request.Connect(results);
     emit SearchResults(results);
@@ -985,4 +972,27 @@ void PeerMessenger::ServerCantConnectToPeer(quint32 i_token, const QString& i_us
 {
     if (gp_server)
         gp_server->CantConnectToPeer(i_token, i_user);
+}
+
+FileAttributeLinker::FileAttributeLinker()
+    : mp_sizeType(d->GetType("file_size"))
+    , mp_bitrateType(d->GetType("bitrate"))
+    , mp_lengthType(d->GetType("length_seconds"))
+    , m_variable(d->GetType("bitrate_mode")->GetItem(Value("vbr")))
+    , m_constant(d->GetType("bitrate_mode")->GetItem(Value("cbr")))
+{
+}
+
+void FileAttributeLinker::Link(ItemPtr& io_file, const FileInfo& i_info) const
+{
+    io_file.Connect(mp_sizeType->GetItem(Value(static_cast<long long>(i_info.m_size))));
+    for (const auto& [code, value] : i_info.m_attributes.m_attributes)
+    {
+        if (code == AttributeBitrate)
+            io_file.Connect(mp_bitrateType->GetItem(Value(value)));
+        else if (code == AttributeLength)
+            io_file.Connect(mp_lengthType->GetItem(Value(value)));
+        else if (code == AttributeVariableBitrate)
+            io_file.Connect(value != 0 ? m_variable : m_constant);
+    }
 }

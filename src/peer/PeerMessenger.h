@@ -212,4 +212,21 @@ private:
     qint64 m_attemptTimeoutMs = 30000;
 };
 
+// Links the item of a file received in a list or a search reply to its `file_size` and to the
+// attribute items of its pairs, in list order, so that a code given twice ends linked to its
+// later value; other codes are skipped. The types are looked up once, for lists of many files.
+class FileAttributeLinker
+{
+public:
+    FileAttributeLinker();
+    void Link(ItemPtr& io_file, const FileInfo& i_info) const;
+
+private:
+    Type* mp_sizeType;
+    Type* mp_bitrateType;
+    Type* mp_lengthType;
+    ItemPtr m_variable;
+    ItemPtr m_constant;
+};
+
 extern PeerMessenger* peerMessenger;

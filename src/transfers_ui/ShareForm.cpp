@@ -25,13 +25,12 @@ ShareForm::ShareForm(QString i_user, QWidget* ip_parent)
     , m_user(std::move(i_user))
 {
     m_ui->setupUi(this);
-    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton);
+    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton, "user_share_tab", m_user);
     if (actionBar)
     {
         actionBar->RegisterWidget(m_ui->folderTree, QStringLiteral("share_folders"));
         actionBar->RegisterWidget(m_ui->fileList, QStringLiteral("share_files"));
     }
-    d->GetType("user_share_tab")->GetItem(Value(this)).Connect(d->GetType("user")->GetItem(Value(m_user)));
     m_ui->messageBrowser->append(QStringLiteral("Requesting file list..."));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &ShareForm::OnConnectionToUserFailed);
@@ -61,8 +60,7 @@ void ShareForm::ReleaseItems()
     m_share = ItemPtr();
     if (sharedFoldersManager)
         sharedFoldersManager->RemoveUserShare(m_user);
-    if (ItemPtr tab = d->GetType("user_share_tab")->HasItem(Value(this)))
-        tab.Remove();
+    ForgetTab();
 }
 
 void ShareForm::Delete()

@@ -54,12 +54,14 @@ ShareView::ShareView(QWidget* ip_parent)
 }
 
 void ShareView::SetUpWidgets(QTreeWidget* ip_folderTree, QTreeWidget* ip_fileList, QLineEdit* ip_filterEdit,
-                             QPushButton* ip_filterHelpButton)
+                             QPushButton* ip_filterHelpButton, const char* i_tabType, const QString& i_user)
 {
     mp_folderTree = ip_folderTree;
     mp_fileList = ip_fileList;
     mp_filterEdit = ip_filterEdit;
     mp_filterHelpButton = ip_filterHelpButton;
+    mp_tabType = i_tabType;
+    d->GetType(i_tabType)->GetItem(Value(this)).Connect(d->GetType("user")->GetItem(Value(i_user)));
 
     mp_fileList->setSortingEnabled(true);
     mp_fileList->sortByColumn(0, Qt::AscendingOrder);
@@ -77,6 +79,12 @@ void ShareView::SetUpWidgets(QTreeWidget* ip_folderTree, QTreeWidget* ip_fileLis
     connect(mp_folderTree, &QTreeWidget::currentItemChanged, this, &ShareView::OnCurrentItemChanged);
     connect(mp_filterEdit, &QLineEdit::textChanged, this, &ShareView::OnFilterTextChanged);
     connect(mp_filterHelpButton, &QPushButton::clicked, this, &ShareView::OnFilterHelpClicked);
+}
+
+void ShareView::ForgetTab()
+{
+    if (ItemPtr tab = d->GetType(mp_tabType)->HasItem(Value(this)))
+        tab.Remove();
 }
 
 void ShareView::ShowLists(bool i_shown)

@@ -52,9 +52,12 @@ public slots:
 protected:
     explicit ShareView(QWidget* ip_parent);
 
-    // Called once the form's widgets exist: the columns, sorting and connections both tabs share.
+    // Called once the form's widgets exist: the columns, sorting, connections and tool-bar sets of
+    // the lists, and the item of the tab's type (value: this widget) linked to its user.
     void SetUpWidgets(QTreeWidget* ip_folderTree, QTreeWidget* ip_fileList, QLineEdit* ip_filterEdit,
-                      QPushButton* ip_filterHelpButton);
+                      QPushButton* ip_filterHelpButton, const char* i_tabType, const QString& i_user);
+    // Removes the tab's item.
+    void ForgetTab();
     // Replaces every row by the tree of the share's folders; m_share must be set.
     void BuildFolderTree(const ItemSet& i_folders);
     // Removes every row and its node, so that no row outlives the items it stands for.
@@ -75,6 +78,7 @@ private:
     QTreeWidget* mp_fileList = nullptr;
     QLineEdit* mp_filterEdit = nullptr;
     QPushButton* mp_filterHelpButton = nullptr;
+    const char* mp_tabType = nullptr;
     // The node items this view made, so that a refill never walks the whole share.
     std::vector<ItemPtr> m_folderNodes;
     std::vector<ItemPtr> m_fileNodes;

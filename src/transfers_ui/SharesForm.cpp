@@ -1,7 +1,6 @@
 #include "SharesForm.h"
 
 #include "ActionSetToolBar.h"
-#include "AttributeMap.h"
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
 #include "ShareForm.h"
@@ -23,6 +22,15 @@ void FocusTab(ShareView* ip_tab)
 {
     QWidget* tree = ip_tab->FolderTree();
     FocusWidgetAndParents(tree->isVisibleTo(ip_tab) ? tree : ip_tab);
+}
+
+// The user's open tab of that kind, brought forward; null when there is none.
+template<class Form> Form* FocusOpenTab(const QString& i_user, const char* i_tabType)
+{
+    auto* form = d->GetType("user")->GetItem(Value(i_user))[i_tabType].AsPointer<Form>();
+    if (form)
+        FocusTab(form);
+    return form;
 }
 } // namespace
 
@@ -96,12 +104,7 @@ ItemPtr SharesForm::CreateUserShareData(const FileInfoMap& i_share, const Attrib
     Type* childType = d->GetType("user_share_folder_child");
     Type* fileType = d->GetType("user_share_file");
     Type* fileNameType = d->GetType("user_share_file_name");
-    Type* sizeType = d->GetType("file_size");
-    Type* bitrateType = d->GetType("bitrate");
-    Type* lengthType = d->GetType("length_seconds");
-    Type* modeType = d->GetType("bitrate_mode");
-    const ItemPtr vbr = modeType->GetItem(Value("vbr"));
-    const ItemPtr cbr = modeType->GetItem(Value("cbr"));
+    const FileAttributeLinker attributes;
 
     ItemPtr share = d->GetType("user_share")->NewItem();
     // This share's folders by path: a parent path is a prefix of its child's, so in key order a
@@ -128,16 +131,7 @@ ItemPtr SharesForm::CreateUserShareData(const FileInfoMap& i_share, const Attrib
             ItemPtr file = fileType->NewItem();
             folder.Connect(file);
             file.Connect(fileNameType->GetItem(Value(info.m_name)));
-            file.Connect(sizeType->GetItem(Value(static_cast<long long>(info.m_size))));
-            for (const auto& [code, value] : info.m_attributes.m_attributes)
-            {
-                if (code == AttributeBitrate)
-                    file.Connect(bitrateType->GetItem(Value(value)));
-                else if (code == AttributeLength)
-                    file.Connect(lengthType->GetItem(Value(value)));
-                else if (code == AttributeVariableBitrate)
-                    file.Connect(value != 0 ? vbr : cbr);
-            }
+            attributes.Link(file, info);
         }
     }
     return share;
@@ -145,13 +139,8 @@ ItemPtr SharesForm::CreateUserShareData(const FileInfoMap& i_share, const Attrib
 
 ShareForm* SharesForm::OpenShareBrowse(QString i_user)
 {
-    const ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
-    if (const ItemPtr tab = user["user_share_tab"])
-    {
-        auto* form = tab.AsPointer<ShareForm>();
-        FocusTab(form);
-        return form;
-    }
+    if (auto* open = FocusOpenTab<ShareForm>(i_user, "user_share_tab"))
+        return open;
     auto* form = new ShareForm(i_user, this);
     m_ui->tabControl->addTab(form, i_user);
     if (peerMessenger)
@@ -162,13 +151,8 @@ ShareForm* SharesForm::OpenShareBrowse(QString i_user)
 
 UploadForm* SharesForm::OpenUploadBrowse(QString i_user)
 {
-    const ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
-    if (const ItemPtr tab = user["upload_share_tab"])
-    {
-        auto* form = tab.AsPointer<UploadForm>();
-        FocusTab(form);
-        return form;
-    }
+    if (auto* open = FocusOpenTab<UploadForm>(i_user, "upload_share_tab"))
+        return open;
     auto* form = new UploadForm(i_user, this);
     m_ui->tabControl->addTab(form, QStringLiteral("Upload to ") + i_user);
     FileInfoMap folders;

@@ -11,14 +11,14 @@ UploadForm::UploadForm(QString i_user, QWidget* ip_parent)
     , m_user(std::move(i_user))
 {
     m_ui->setupUi(this);
-    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton);
+    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton, "upload_share_tab",
+                 m_user);
     if (actionBar)
     {
         actionBar->RegisterWidget(m_ui->folderTree, QStringLiteral("upload_folders"));
         actionBar->RegisterWidget(m_ui->fileList, QStringLiteral("upload_files"));
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &UploadForm::OnActionBarTriggered);
     }
-    d->GetType("upload_share_tab")->GetItem(Value(this)).Connect(d->GetType("user")->GetItem(Value(m_user)));
 }
 
 UploadForm::~UploadForm()
@@ -39,8 +39,7 @@ void UploadForm::SetShare(ItemPtr i_share)
 void UploadForm::ReleaseItems()
 {
     m_released = true;
-    if (ItemPtr tab = d->GetType("upload_share_tab")->HasItem(Value(this)))
-        tab.Remove();
+    ForgetTab();
     if (m_share && sharedFoldersManager)
         sharedFoldersManager->RemoveShare(m_share);
     m_share = ItemPtr();
