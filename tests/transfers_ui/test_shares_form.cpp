@@ -106,7 +106,10 @@ class TestSharesForm : public QObject
     static QStringList Menu(QTreeWidget* ip_tree, const QPoint& i_point, bool i_choose)
     {
         QStringList entries;
-        QTimer::singleShot(0, [&] {
+        QTimer opened; // gone with this call when no menu opened
+        opened.setSingleShot(true);
+        opened.start(0);
+        QObject::connect(&opened, &QTimer::timeout, [&] {
             if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
             {
                 for (QAction* action : menu->actions())
