@@ -989,10 +989,18 @@ void FileAttributeLinker::Link(ItemPtr& io_file, const FileInfo& i_info) const
     for (const auto& [code, value] : i_info.m_attributes.m_attributes)
     {
         if (code == AttributeBitrate)
-            io_file.Connect(mp_bitrateType->GetItem(Value(value)));
+            io_file.Connect(Cached(mp_bitrateType, m_bitrates, value));
         else if (code == AttributeLength)
-            io_file.Connect(mp_lengthType->GetItem(Value(value)));
+            io_file.Connect(Cached(mp_lengthType, m_lengths, value));
         else if (code == AttributeVariableBitrate)
             io_file.Connect(value != 0 ? m_variable : m_constant);
     }
+}
+
+ItemPtr FileAttributeLinker::Cached(Type* ip_type, std::unordered_map<qint32, ItemPtr>& io_cache, qint32 i_value) const
+{
+    ItemPtr& item = io_cache[i_value];
+    if (!item)
+        item = ip_type->GetItem(Value(i_value));
+    return item;
 }

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class QTcpServer;
@@ -222,11 +223,16 @@ public:
     void Link(ItemPtr& io_file, const FileInfo& i_info) const;
 
 private:
+    // A value item of the type, from the few a list uses over and over.
+    ItemPtr Cached(Type* ip_type, std::unordered_map<qint32, ItemPtr>& io_cache, qint32 i_value) const;
+
     Type* mp_sizeType;
     Type* mp_bitrateType;
     Type* mp_lengthType;
     ItemPtr m_variable;
     ItemPtr m_constant;
+    mutable std::unordered_map<qint32, ItemPtr> m_bitrates;
+    mutable std::unordered_map<qint32, ItemPtr> m_lengths;
 };
 
 extern PeerMessenger* peerMessenger;
