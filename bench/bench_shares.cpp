@@ -1,5 +1,6 @@
 // Share scanning on a generated tree of 100,000 files in 5,000 folders, the memory it takes,
-// and the audio header scanner against a plain read of the same file.
+// the audio header scanner against a plain read of the same file, and the first walk of an album
+// library, where every folder holds the same few names, against one of unique names.
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -15,8 +16,10 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <malloc.h>
 #include <random>
+#include <unistd.h>
 
 namespace
 {
@@ -71,6 +74,48 @@ QByteArray SyntheticMp3(int i_bytes)
             out += char(random() & 0xFF);
     }
     return out;
+}
+
+constexpr int kAlbums = 40000;
+constexpr int kTracks = 10;
+
+// kAlbums folders of cover.jpg, folder.jpg and "01 Track.mp3" to "10 Track.mp3", or, unique, the
+// same files with the album's number in every name. Empty files: a walk reads sizes only.
+bool MakeAlbums(const QString& i_root, bool i_unique)
+{
+    for (int album = 0; album < kAlbums; ++album)
+    {
+        const QString folder = QStringLiteral("%1/Artist %2/Album %3").arg(i_root).arg(album / 100).arg(album);
+        if (!QDir().mkpath(folder))
+            return false;
+        const QString tag = i_unique ? QStringLiteral(" %1").arg(album) : QString();
+        QStringList names{QStringLiteral("cover%1.jpg").arg(tag), QStringLiteral("folder%1.jpg").arg(tag)};
+        for (int track = 1; track <= kTracks; ++track)
+            names << QStringLiteral("%1 Track%2.mp3").arg(track, 2, 10, QLatin1Char('0')).arg(tag);
+        for (const QString& name : names)
+        {
+            const int fd = ::open(QFile::encodeName(folder + '/' + name).constData(), O_CREAT | O_WRONLY, 0644);
+            if (fd < 0)
+                return false;
+            ::close(fd);
+        }
+    }
+    return true;
+}
+
+double FirstScanSeconds(const QString& i_root, size_t& o_files)
+{
+    NewStore();
+    auto* manager = new SharedFoldersManager;
+    QElapsedTimer timer;
+    timer.start();
+    manager->AddSharedFolder(i_root);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    o_files = d->GetType("shared_file")->GetItemCount();
+    delete manager;
+    delete dataSaver;
+    delete d;
+    return seconds;
 }
 
 double ReadSeconds(const QString& i_path)
@@ -178,5 +223,23 @@ int main(int argc, char** argv)
     std::printf("mp3_scan: %.0f MiB/s\n", megabytes / scan);
     std::printf("mp3_scan_vs_plain_read: %.0f %%\n", 100.0 * read / scan);
     std::printf("mp3_scan_result: %d kbit/s %s\n", bitrate, vbr ? "vbr" : "cbr");
+    std::fflush(stdout);
+
+    const QString albums = dir.filePath("Albums");
+    const QString unique = dir.filePath("Unique");
+    if (!MakeAlbums(albums, false) || !MakeAlbums(unique, true))
+        return 1;
+    size_t albumFiles = 0;
+    size_t uniqueFiles = 0;
+    PlainWalkSeconds(albums, walked); // the same warm caches for both
+    PlainWalkSeconds(unique, walked);
+    const double albumScan = FirstScanSeconds(albums, albumFiles);
+    const double uniqueScan = FirstScanSeconds(unique, uniqueFiles);
+    if (albumFiles != uniqueFiles || albumFiles != size_t(kAlbums) * (kTracks + 2))
+        return 1;
+    std::printf("shares_album_library_files: %zu files\n", albumFiles);
+    std::printf("shares_album_library_first_scan: %.3f s\n", albumScan);
+    std::printf("shares_unique_names_first_scan: %.3f s\n", uniqueScan);
+    std::printf("shares_album_vs_unique_names: %.2f ratio\n", albumScan / uniqueScan);
     return 0;
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,39 +38,65 @@ bool EntryLess(const Entry& i_a, const Entry& i_b)
     return c != 0 ? c < 0 : i_a.name < i_b.name;
 }
 
+struct Listing
+{
+    std::vector<Entry> entries;
+    // Whether the folder could be opened; when not, the error of the attempt.
+    bool opened = false;
+    int error = 0;
+    SharedFoldersManager::FolderId id;
+};
+
 // Files and folders without hidden entries (a leading dot) and system entries (sockets, devices,
 // pipes, broken links); links are followed. Ordered by name ignoring case. Read straight from
 // the directory, so that the entry types come without a look at each file, and so that names
 // that are not valid UTF-8 (which the toolkit's listing leaves out silently) can be reported.
-std::vector<Entry> ListFolder(const QString& i_folder)
+Listing ListFolder(const QString& i_folder)
 {
-    std::vector<Entry> entries;
+    Listing listing;
     if (i_folder.isEmpty())
-        return entries;
-    const QByteArray folder = QFile::encodeName(i_folder);
-    DIR* dir = ::opendir(folder.constData());
+    {
+        listing.error = ENOENT;
+        return listing;
+    }
+    DIR* dir = ::opendir(QFile::encodeName(i_folder).constData());
     if (!dir)
-        return entries;
+    {
+        listing.error = errno;
+        return listing;
+    }
+    listing.opened = true;
+    struct stat own;
+    if (::fstat(::dirfd(dir), &own) == 0)
+        listing.id = {quint64(own.st_dev), quint64(own.st_ino)};
+    std::vector<Entry>& entries = listing.entries;
     while (const dirent* entry = ::readdir(dir))
     {
         const char* raw = entry->d_name;
         if (raw[0] == '.')
             continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        bool isFile = entry->d_type == DT_REG;
-        const bool isLink = entry->d_type == DT_LNK;
-        if (!isFolder && !isFile)
+        unsigned char type = entry->d_type;
+        struct stat info;
+        // Some network and older file systems tell no types: a look at the entry itself does,
+        // and the walk must know a link from a folder to put it off (see WalkFolder).
+        if (type == DT_UNKNOWN)
         {
-            if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            if (::fstatat(::dirfd(dir), raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
-            struct stat info;
+            type = S_ISLNK(info.st_mode) ? DT_LNK : S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : 0;
+        }
+        bool isFolder = type == DT_DIR;
+        bool isFile = type == DT_REG;
+        const bool isLink = type == DT_LNK;
+        if (isLink)
+        {
             if (::fstatat(::dirfd(dir), raw, &info, 0) != 0)
                 continue; // a broken link
             isFolder = S_ISDIR(info.st_mode);
             isFile = S_ISREG(info.st_mode);
-            if (!isFolder && !isFile)
-                continue;
         }
+        if (!isFolder && !isFile)
+            continue;
         QString name = QFile::decodeName(raw);
         if (QFile::encodeName(name) != QByteArray(raw))
         {
@@ -81,7 +108,7 @@ std::vector<Entry> ListFolder(const QString& i_folder)
     }
     ::closedir(dir);
     std::sort(entries.begin(), entries.end(), EntryLess);
-    return entries;
+    return listing;
 }
 
 QString JoinPath(const QString& i_folder, const QString& i_name)
@@ -94,11 +121,6 @@ QString JoinPath(const QString& i_folder, const QString& i_name)
 bool NeedsAudioScan(const QString& i_name)
 {
     return i_name.size() > 4 && (i_name.endsWith(QLatin1String(".mp3")) || i_name.endsWith(QLatin1String(".MP3")));
-}
-
-std::string Utf8(const QString& i_text)
-{
-    return i_text.toUtf8().toStdString();
 }
 } // namespace
 
@@ -282,15 +304,35 @@ void SharedFoldersManager::RescanShares()
 
 void SharedFoldersManager::AddSharedFiles(QString i_root, QString i_folder)
 {
-    m_walkAncestors.push_back(QFileInfo(i_folder).canonicalFilePath());
-    WalkFolder(i_root, i_folder, m_walkAncestors.back());
-    m_walkAncestors.pop_back();
+    // Each real folder once per shared folder: links that are not cycles can still reach one
+    // folder by ever more paths (two links to the next folder, fifteen deep, make 32,767 of
+    // them). Links come after the real tree, so a folder keeps its own path when it has one.
+    m_walkedFolders.clear();
+    m_linkedFolders.clear();
+    WalkFolder(i_root, i_folder);
+    while (!m_linkedFolders.empty())
+    {
+        const QString linked = std::move(m_linkedFolders.front());
+        m_linkedFolders.pop_front();
+        WalkFolder(i_root, linked);
+    }
+    m_walkedFolders.clear();
 }
 
-void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_folder, QString i_canonical)
+void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_folder)
 {
     if (m_foldersBeingAdded.count(i_folder))
         return;
+    const Listing listing = ListFolder(i_folder);
+    if (listing.opened)
+    {
+        const auto walked = m_walkedFolders.emplace(listing.id, i_folder);
+        if (!walked.second)
+        {
+            Log(kArea, 1, QStringLiteral("Not following %1: already shared as %2").arg(i_folder, walked.first->second));
+            return;
+        }
+    }
     m_foldersBeingAdded.insert(i_folder);
     Log(kArea, 1, QStringLiteral("Adding folder %1 as part of sharing %2").arg(i_folder, i_root));
 
@@ -305,35 +347,26 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
     const size_t folderWordCount = words.size();
     std::vector<ItemPtr> folderTokens;
 
-    const std::vector<Entry> entries = ListFolder(i_folder);
-    if (entries.empty())
+    // Every file known here is now dropped: say why.
+    if (!listing.opened)
     {
-        // Nothing listed: say why when it is not simply an empty folder, since every file known
-        // here is now dropped.
-        const QFileInfo info(i_folder);
-        if (!info.exists())
+        if (listing.error == ENOENT)
             Log(kArea, 2, QStringLiteral("Folder %1 does not exist").arg(i_folder));
-        else if (!info.isDir())
+        else if (listing.error == ENOTDIR)
             Log(kArea, 2, QStringLiteral("%1 is not a folder").arg(i_folder));
-        else if (!info.isReadable() || !info.isExecutable())
-            Log(kArea, 2, QStringLiteral("Folder %1 cannot be read").arg(i_folder));
+        else
+            Log(kArea, 2, QStringLiteral("Folder %1 cannot be read: %2").arg(i_folder, qt_error_string(listing.error)));
     }
+    const std::vector<Entry>& entries = listing.entries;
     for (const Entry& entry : entries)
     {
         const QString path = JoinPath(i_folder, entry.name);
         if (entry.isFolder)
         {
-            const QString canonical = entry.isLink
-                                          ? QFileInfo(path).canonicalFilePath()
-                                          : JoinPath(i_canonical.isEmpty() ? i_folder : i_canonical, entry.name);
-            if (std::find(m_walkAncestors.begin(), m_walkAncestors.end(), canonical) != m_walkAncestors.end())
-            {
-                Log(kArea, 1, QStringLiteral("Not following %1: it leads back to %2").arg(path, canonical));
-                continue;
-            }
-            m_walkAncestors.push_back(canonical);
-            WalkFolder(i_root, path, canonical);
-            m_walkAncestors.pop_back();
+            if (entry.isLink)
+                m_linkedFolders.push_back(path);
+            else
+                WalkFolder(i_root, path);
             continue;
         }
         const Value name(entry.name);
@@ -357,17 +390,21 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
                 if (std::binary_search(entries.begin(), entries.end(), probe, EntryLess))
                     continue;
             }
-            // The listing's record says the entry exists; only a fresh look tells whether it still does.
-            const QFileInfo now(path);
-            if (!now.exists())
+            // The listing's record says the entry exists; only a fresh look tells whether it still
+            // does, or whether it can be reached at all (a folder may be read but not entered).
+            struct stat now;
+            if (::stat(QFile::encodeName(path).constData(), &now) != 0)
             {
-                Log(kArea, 1, QStringLiteral("Not sharing %1: it went away during the scan").arg(path));
+                const int error = errno;
+                Log(kArea, 1,
+                    error == ENOENT ? QStringLiteral("Not sharing %1: it went away during the scan").arg(path)
+                                    : QStringLiteral("Not sharing %1: %2").arg(path, qt_error_string(error)));
                 continue;
             }
             file = mp_fileType->NewItem();
             file.Connect(folderItem);
             file.Connect(mp_nameType->GetItem(name));
-            file.Connect(mp_sizeType->GetItem(Value(now.size())));
+            file.Connect(mp_sizeType->GetItem(Value(static_cast<long long>(now.st_size))));
             ++m_filesAdded;
         }
 
@@ -403,13 +440,14 @@ ItemPtr SharedFoldersManager::FindSharedFile(const ItemPtr& i_lowerFolder, const
 {
     if (!i_lowerFolder || !i_lowerName)
         return ItemPtr();
+    // By pairs: a name such as cover.jpg has a file in every album folder, so walking the files
+    // of a name would make a walk quadratic. Both sets hold one or two items in practice.
     const ItemSet folders = i_lowerFolder.GetItems("shared_file_folder");
     const ItemSet names = i_lowerName.GetItems("shared_file_name");
-    // Both sides give the same files; walk the side that is usually smaller (a name has few files).
     ItemPtr best;
-    for (const ItemPtr& name : names)
-        for (const ItemPtr& file : name.GetItems("shared_file"))
-            if (folders.contains(file["shared_file_folder"]) && (!best || file < best))
+    for (const ItemPtr& folder : folders)
+        for (const ItemPtr& name : names)
+            if (const ItemPtr file = d->GetItem(folder, name, "shared_file"); file && (!best || file < best))
                 best = file;
     return best;
 }
@@ -446,11 +484,13 @@ void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr i_folder)
 
 ItemPtr SharedFoldersManager::GetSharedFileItem(QString i_path)
 {
-    const std::string key = Utf8(GetAbsoluteFileName(i_path));
-    const ItemPtr lowerFolder = mp_lowerFolderType->HasItem(Value(GetFolder(key)));
+    // A local path: "\" is an ordinary character of a name here; only "/" separates.
+    const QString key = GetAbsoluteFileName(i_path);
+    const int slash = key.lastIndexOf(QLatin1Char('/'));
+    const ItemPtr lowerFolder = mp_lowerFolderType->HasItem(Value(slash < 0 ? QString() : key.left(slash)));
     if (!lowerFolder)
         return ItemPtr();
-    return FindSharedFile(lowerFolder, mp_lowerNameType->HasItem(Value(GetFileName(key))));
+    return FindSharedFile(lowerFolder, mp_lowerNameType->HasItem(Value(key.mid(slash + 1))));
 }
 
 QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr i_file)

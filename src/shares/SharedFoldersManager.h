@@ -9,7 +9,9 @@
 #include <QString>
 #include <QThread>
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -83,6 +85,9 @@ public:
     // What a search reply says of our uploads: a free slot and an empty queue until a source is set.
     UploadState CurrentUploadState() const { return m_uploadStateSource ? m_uploadStateSource() : UploadState(); }
 
+    // A real folder, by device and inode number.
+    using FolderId = std::pair<quint64, quint64>;
+
     // The most results one reply carries: more than this is refused by the receiving clients.
     static constexpr quint32 MaxSearchResults = 131072;
 
@@ -102,7 +107,7 @@ public slots:
     void OnFilesInFoldersRequested(QString i_user, quint32 i_req, QString i_folder);
 
 private:
-    void WalkFolder(const QString& i_root, const QString& i_folder, QString i_canonical);
+    void WalkFolder(const QString& i_root, const QString& i_folder);
     // The oldest file linked to a folder item under one lower-case folder key and to a name item
     // under one lower-case name key.
     ItemPtr FindSharedFile(const ItemPtr& i_lowerFolder, const ItemPtr& i_lowerName) const;
@@ -118,8 +123,10 @@ private:
     qint32 m_filesRemoved = 0;
     std::set<QString> m_foldersBeingAdded;
 
-    // Canonical paths of the folders on the current descent; a link back to one of them is a cycle.
-    std::vector<QString> m_walkAncestors;
+    // The real folders (device, inode) the walk of the current shared folder has entered, with
+    // the path each was shared as, and the folders reached through links, walked last.
+    std::map<FolderId, QString> m_walkedFolders;
+    std::deque<QString> m_linkedFolders;
     std::vector<std::string> m_words;
     std::function<UploadState()> m_uploadStateSource;
 

@@ -3,11 +3,17 @@
 #include "Log.h"
 #include "SearchWords.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -31,6 +37,63 @@ QSet<QString> ExpectedWords(const ItemPtr& i_file)
         out << QString::fromStdString(w);
     return out;
 }
+// The lines the walk logs while i_work runs.
+template<typename F> QStringList SharedLog(F i_work)
+{
+    QStringList lines;
+    SetLogSink([&lines](const QString& i_area, const QString& i_line) {
+        if (i_area == "Shared")
+            lines << i_line;
+    });
+    i_work();
+    SetLogSink(LogSink());
+    return lines;
+}
+
+bool EntryTypesKnown(const QString& i_folder)
+{
+    DIR* dir = ::opendir(QFile::encodeName(i_folder).constData());
+    bool known = false;
+    while (const dirent* entry = dir ? ::readdir(dir) : nullptr)
+        known = known || entry->d_type != DT_UNKNOWN;
+    if (dir)
+        ::closedir(dir);
+    return known;
+}
+
+// Makes a chain of folders below i_root whose full path is longer than the system allows.
+bool MakeTooLongPath(const QString& i_root)
+{
+    int fd = ::open(QFile::encodeName(i_root).constData(), O_RDONLY | O_DIRECTORY);
+    const QByteArray name(250, 'n');
+    for (int level = 0; fd >= 0 && level < 20; ++level)
+    {
+        ::mkdirat(fd, name.constData(), 0755);
+        const int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0)
+        return false;
+    ::close(::openat(fd, "deep.txt", O_CREAT | O_WRONLY, 0644));
+    ::close(fd);
+    return true;
+}
+
+// Permissions bind root only under another identity: the walk then runs as nobody.
+class Unprivileged
+{
+public:
+    Unprivileged() { m_dropped = ::geteuid() == 0 && ::seteuid(65534) == 0; }
+    ~Unprivileged()
+    {
+        if (m_dropped && ::seteuid(0) != 0)
+            qFatal("cannot become root again");
+    }
+
+private:
+    bool m_dropped = false;
+};
 } // namespace
 
 class TestShareScanning : public QObject
@@ -150,6 +213,8 @@ private slots:
 
     void symbolicLinks()
     {
+        // Run once more with every entry type unknown, where links must be told by a look of their own.
+        QCOMPARE(EntryTypesKnown(m_dir->path()), !qEnvironmentVariableIsSet("VELTRANE_UNTYPED_ENTRIES"));
         const QString elsewhere = m_dir->path() + "/Elsewhere";
         QVERIFY(MakeFile(elsewhere, "far.txt"));
         QVERIFY(MakeFiles(m_root, {"real/near.txt"}) && MakeFiles(elsewhere, {"x/y.txt"}));
@@ -161,19 +226,31 @@ private slots:
         QVERIFY(QFile::link(m_root, m_root + "/real/up"));
         QVERIFY(QFile::link(m_root + "/real", elsewhere + "/x/back"));
 
-        m_manager->AddSharedFolder(m_root);
-        const QStringList paths = SharedPaths();
-        // linkA/x/back leads to real, which is not an ancestor on that descent, so it is walked once
-        // there; its "up" link then leads back to the shared folder and stops.
-        for (const char* p : {"/linkA/far.txt", "/linkB/far.txt", "/linkA/x/y.txt", "/filelink.txt", "/real/near.txt",
-                              "/linkA/x/back/near.txt"})
-            QVERIFY2(paths.contains(m_root + p), qPrintable(paths.join('\n')));
-        for (const QString& p : paths)
+        const QStringList lines = SharedLog([this] { m_manager->AddSharedFolder(m_root); });
+        // A real folder is shared once, under its own path when it has one, else under the first
+        // link that reaches it; links back to folders already shared end there.
+        QCOMPARE(SharedPaths(), (QStringList{m_root + "/filelink.txt", m_root + "/linkA/far.txt",
+                                             m_root + "/linkA/x/y.txt", m_root + "/real/near.txt"}));
+        for (const char* skipped :
+             {"/linkB: already shared as ", "/real/up: already shared as ", "/linkA/x/back: already shared as "})
+            QVERIFY2(!lines.filter(m_root + skipped).isEmpty(), skipped);
+        QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
+    }
+
+    // Two links to the next folder at each of a dozen levels: 4,095 paths, a dozen folders.
+    void linkFanOut()
+    {
+        const QString chain = m_dir->path() + "/chain";
+        const int depth = 12;
+        for (int level = 0; level < depth; ++level)
         {
-            QVERIFY2(!p.contains("/up/"), qPrintable(p));
-            QVERIFY2(p.count("/back/") <= 1, qPrintable(p));
-            QVERIFY2(!p.contains("broken"), qPrintable(p));
+            const QString folder = chain + QString("/f%1").arg(level);
+            QVERIFY(MakeFile(folder, QString("file%1.txt").arg(level)));
+            for (const char* link : {"/a", "/b"})
+                QVERIFY(level + 1 == depth || QFile::link(chain + QString("/f%1").arg(level + 1), folder + link));
         }
+        m_manager->AddSharedFolder(chain + "/f0");
+        QCOMPARE(int(d->GetType("shared_file")->GetItemCount()), depth);
         QCOMPARE(Rescan(m_manager), qMakePair(0, 0));
     }
 
@@ -263,18 +340,32 @@ private slots:
         d->GetType("shared_file_name")
             ->m_itemCreated.insert(new EventHandler<Deleter, ItemPtr>(&deleter, &Deleter::OnName));
 
-        QStringList lines;
-        SetLogSink([&lines](const QString& i_area, const QString& i_line) {
-            if (i_area == "Shared")
-                lines << i_line;
+        // A folder that can be read but not entered, and one whose path is longer than allowed:
+        // each is logged with the real reason.
+        QVERIFY(MakeFile(m_root, "locked/inside.txt") && MakeTooLongPath(m_root));
+        QFile::setPermissions(m_root + "/locked", QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                          | QFile::ReadOther | QFile::ExeOther;
+        QFile::setPermissions(m_dir->path(), open);
+        // The deleter below runs as nobody too.
+        QFile::setPermissions(m_root, open | QFile::WriteGroup | QFile::WriteOther);
+        const auto cleanUp = qScopeGuard([this] {
+            QFile::setPermissions(m_root + "/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QProcess::execute("rm", {"-rf", m_root + '/' + QString(250, 'n')}); // too deep for the toolkit
         });
-        m_manager->AddSharedFolder(m_root);
-        m_manager->AddSharedFolder(m_dir->path() + "/does-not-exist");
-        m_manager->AddSharedFolder(QString());
-        SetLogSink(LogSink());
+        const QStringList lines = SharedLog([this] {
+            Unprivileged unprivileged;
+            m_manager->AddSharedFolder(m_root);
+            m_manager->AddSharedFolder(m_dir->path() + "/does-not-exist");
+            m_manager->AddSharedFolder(QString());
+        });
         for (const char* text :
-             {"second.txt: it went away during the scan", "does-not-exist does not exist", "is not valid UTF-8"})
+             {"second.txt: it went away during the scan", "does-not-exist does not exist", "is not valid UTF-8",
+              "locked/inside.txt: Permission denied", "cannot be read: File name too long"})
             QVERIFY2(!lines.filter(text).isEmpty(), text);
+        // Neither is taken for a file or a folder that is gone.
+        QCOMPARE(lines.filter("went away").size(), 1);
+        QVERIFY(lines.filter("does not exist").filter(QString(250, 'n')).isEmpty());
         const QStringList paths = SharedPaths();
         QVERIFY(paths.contains(m_root + "/ok.txt"));
         QVERIFY(paths.contains(m_root + "/first.txt"));

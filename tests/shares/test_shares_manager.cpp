@@ -189,6 +189,8 @@ private slots:
         QTemporaryDir dir;
         const QString root = dir.path() + "/Share";
         QVERIFY(WriteFile(root + "/good.mp3", Mp3Bytes(100)) && WriteFile(root + "/gone.mp3", Mp3Bytes(100)));
+        // A backslash is part of a local name, not a separator.
+        QVERIFY(WriteFile(root + "/back\\slash.mp3", Mp3Bytes(100)));
         QVERIFY(WriteFile(root + "/junk.mp3", QByteArray(5000, 'x')));
         QVERIFY(MakeFiles(root, {"empty.mp3", "b.MP3", "c.Mp3", "d.mp3.bak", ".mp3", "e.ogg"}, 0));
 
@@ -211,7 +213,8 @@ private slots:
             return names;
         };
         m->AddSharedFolder(root);
-        QCOMPARE(requested(), (QStringList{"b.MP3", "empty.mp3", "gone.mp3", "good.mp3", "junk.mp3"}));
+        QCOMPARE(requested(),
+                 (QStringList{"b.MP3", "back\\slash.mp3", "empty.mp3", "gone.mp3", "good.mp3", "junk.mp3"}));
         // The item goes before its result arrives: the result is dropped.
         m->GetSharedFileItem(root + "/gone.mp3").Remove();
 
@@ -219,6 +222,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(good.IsConnected("is_scanned"), 10000);
         QCOMPARE(LinkedTypes(good), (QStringList{"1", "joint stereo", "0", "cbr", "192"}));
         QCOMPARE(m->GetFileItemDisplayString(good), QString("192 CBR"));
+        QVERIFY(m->GetSharedFileItem(root + "/back\\slash.mp3").IsConnected("is_scanned"));
         // Requests are answered in order, so the unshared file's result came first: logged, dropped.
         QVERIFY(lines.contains("Scanned " + root + "/gone.mp3"));
         // Failed scans store nothing and are asked for at the next rescan; a scanned file is not.
