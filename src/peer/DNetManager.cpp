@@ -409,7 +409,8 @@ void DNetManager::AdoptParent(const QString& i_user, quint32 i_parentLevel)
     found->second.connection = nullptr;
     m_candidates.erase(found);
     DropCandidates();
-    Log(LogArea, 1, QStringLiteral("%1 is the distributed parent, at level %2").arg(user).arg(i_parentLevel));
+    Log(LogArea, 1,
+        QStringLiteral("%1 is the distributed parent, at level %2").arg(user, QString::number(i_parentLevel)));
 
     if (gp_server)
         gp_server->HaveNoParent(false);
@@ -504,7 +505,8 @@ void DNetManager::OnParentFrame(const QByteArray& i_payload, bool i_embedded)
         OnParentFrame(i_payload.mid(1), true);
         break;
     default:
-        Log(LogArea, 2, QStringLiteral("Ignoring the distributed message %1 from %2").arg(code).arg(m_parentUser));
+        Log(LogArea, 2,
+            QStringLiteral("Ignoring the distributed message %1 from %2").arg(QString::number(code), m_parentUser));
         break;
     }
 }

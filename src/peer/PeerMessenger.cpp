@@ -122,7 +122,8 @@ void PeerMessenger::Listen()
         auto listener = std::make_unique<QTcpServer>();
         if (!listener->listen(QHostAddress::Any, ports[n]))
         {
-            Log(LogArea, 1, QStringLiteral("Cannot listen on port %1: %2").arg(ports[n]).arg(listener->errorString()));
+            Log(LogArea, 1,
+                QStringLiteral("Cannot listen on port %1: %2").arg(QString::number(ports[n]), listener->errorString()));
             listeners[n]->reset();
             continue;
         }
@@ -733,7 +734,8 @@ void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i
     quint32 code = 0;
     in.Read(code);
     const auto malformed = [&] {
-        Log(LogArea, 1, QStringLiteral("Dropping a malformed peer message %1 from %2").arg(code).arg(user));
+        Log(LogArea, 1,
+            QStringLiteral("Dropping a malformed peer message %1 from %2").arg(QString::number(code), user));
     };
 
     switch (code)
@@ -825,7 +827,10 @@ void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i
         emit QueueDownloadRequested(user, offer.file, offer.size);
         break;
     }
-    default: Log(LogArea, 3, QStringLiteral("Skipping the unknown peer message %1 from %2").arg(code).arg(user)); break;
+    default:
+        Log(LogArea, 3,
+            QStringLiteral("Skipping the unknown peer message %1 from %2").arg(QString::number(code), user));
+        break;
     }
 }
 
@@ -909,7 +914,8 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
     if (!request)
     {
         Log(LogArea, 3,
-            QStringLiteral("Dropping a search reply from %1 for the unknown search %2").arg(i_user).arg(token));
+            QStringLiteral("Dropping a search reply from %1 for the unknown search %2")
+                .arg(i_user, QString::number(token)));
         return;
     }
 

@@ -100,12 +100,11 @@ void PortForwarderWorker::MapPorts()
                                                portText.constData(), lanAddress.constData(), kMappingDescription, "TCP",
                                                nullptr, kLeaseSeconds);
         if (result == UPNPCOMMAND_SUCCESS)
-            emit Report(1, QStringLiteral("Mapped TCP port %1 to %2").arg(port).arg(m_lanAddress));
+            emit Report(1, QStringLiteral("Mapped TCP port %1 to %2").arg(QString::number(port), m_lanAddress));
         else
-            emit Report(1, QStringLiteral("Mapping TCP port %1 failed: %2 (%3)")
-                               .arg(port)
-                               .arg(QString::fromUtf8(strupnperror(result)))
-                               .arg(result));
+            emit Report(
+                1, QStringLiteral("Mapping TCP port %1 failed: %2 (%3)")
+                       .arg(QString::number(port), QString::fromUtf8(strupnperror(result)), QString::number(result)));
         emit PortMapped(port, result == UPNPCOMMAND_SUCCESS);
     }
 }

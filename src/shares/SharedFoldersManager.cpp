@@ -267,7 +267,7 @@ ItemPtr SharedFoldersManager::AddSharedFolder(QString i_path)
 
     const qint64 n = GetSettingNumber(QStringLiteral("shared_folder_counter"));
     SetSettingNumber(QStringLiteral("shared_folder_counter"), n + 1);
-    const QString label = QStringLiteral("[%1]%2").arg(n).arg(QDir(i_path).dirName());
+    const QString label = QStringLiteral("[%1]%2").arg(QString::number(n), QDir(i_path).dirName());
     folder.Connect(d->GetType("shared_folder_id")->GetItem(Value(label)));
 
     const QString path = folder.AsString();

@@ -142,7 +142,9 @@ bool TransferQueueManager::IsPartialFileInUse(const ItemPtr& i_entry, const QStr
 void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socket, uint i_requestID)
 {
     const ItemPtr user = GetType("user")->HasItem(i_user);
-    Log(kArea, 1, QStringLiteral("File connection created by user %1 for req %2").arg(i_user).arg(i_requestID), user);
+    Log(kArea, 1,
+        QStringLiteral("File connection created by user %1 for req %2").arg(i_user, QString::number(i_requestID)),
+        user);
     const ItemPtr req = GetType("remote_transfer_req")->HasItem(QString::number(i_requestID));
     ItemPtr entry;
     if (user && req)

@@ -25,7 +25,8 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
 
     const ItemPtr user = GetType("user")->GetItem(i_user);
     Log(kArea, 1,
-        QStringLiteral("Received upload request from %1 for file %2, req %3").arg(i_user, ToQString(i_file)).arg(i_req),
+        QStringLiteral("Received upload request from %1 for file %2, req %3")
+            .arg(i_user, ToQString(i_file), QString::number(i_req)),
         user);
     const std::string name = GetFileName(i_file);
     const std::string folder = GetFolder(i_file);
@@ -77,9 +78,8 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bo
     const ItemPtr user = GetType("user")->HasItem(i_user);
     Log(kArea, 1,
         QStringLiteral("Received file transfer response from user %1 for req %2, transfer %3")
-            .arg(i_user)
-            .arg(i_req)
-            .arg(i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
+            .arg(i_user, QString::number(i_req),
+                 i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
         user);
     const ItemPtr token = GetType("transfer_req")->HasItem(Value(i_req));
     if (!token)

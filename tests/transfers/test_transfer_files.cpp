@@ -1,4 +1,7 @@
+#include "Compression.h"
+#include "Log.h"
 #include "QueueFixture.h"
+#include "RawPeer.h"
 #include "TransferCells.h"
 #include "TransferSockets.h"
 
@@ -67,6 +70,17 @@ private:
         {
         }
         return offset;
+    }
+
+    // A search reply without results, as message 9 carries it.
+    static QByteArray CompressedSearchReply(quint32 i_token)
+    {
+        MemStream body;
+        OutputStream(body).WriteFields(std::string("someone"), i_token, quint32(0), quint8(1), quint32(0), quint32(0),
+                                       quint32(0));
+        MemStream message = StreamOf(quint32(9));
+        CompressBody(body, message);
+        return message.ToByteArray();
     }
 
     static bool WaitForClose(QTcpSocket* ip_socket)
@@ -170,6 +184,53 @@ private slots:
         QVERIFY(!entry["download_thread"]);
         QVERIFY(ReadFile(existing) == Pattern(2000));
         delete uploaderEnd;
+    }
+
+    void log_lines_keep_peer_text_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("upload request") << "40"
+                                        << "from ann%1 for file %2\\x.mp3, req 77";
+        QTest::newRow("transfer response") << "41"
+                                           << "from user ann%1 for req 77, transfer accepted";
+        QTest::newRow("file connection") << "F"
+                                         << "by user ann%1 for req 77";
+        QTest::newRow("reply to an unknown search") << "9"
+                                                    << "from ann%1 for the unknown search 77";
+        QTest::newRow("malformed message") << "43"
+                                           << "message 43 from ann%1";
+    }
+
+    // A user name or path holding "%1" is logged as it came, never taken for a place holder.
+    void log_lines_keep_peer_text()
+    {
+        QFETCH(QString, route);
+        QFETCH(QString, expected);
+        QStringList lines;
+        SetLogSink([&lines](const QString&, const QString& i_line) { lines << i_line; });
+        const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+        const QString user = QStringLiteral("ann%1");
+        if (route == "40")
+            f->engine->OnFileTransferRequest(user, 1, 77, "%2\\x.mp3", 5);
+        else if (route == "41")
+            f->engine->OnFileTransferResponse(user, 77, true, false, 0, QString());
+        else if (route == "F")
+        {
+            auto [uploaderEnd, downloaderEnd] = LoopbackPair();
+            f->engine->OnFileConnection(user, downloaderEnd, 77);
+            delete uploaderEnd;
+        }
+        else
+        {
+            SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
+            peerMessenger->DataLoaded();
+            RawPeer peer;
+            QVERIFY(peer.Connect(peerMessenger->ListeningPort()));
+            peer.SendFrame(RawPeer::PeerInit(user.toUtf8(), "P"));
+            peer.SendFrame(route == "9" ? CompressedSearchReply(77) : RawPeer::UInt32(43));
+        }
+        QTRY_VERIFY2(!lines.filter(expected).isEmpty(), qPrintable(lines.join('\n')));
     }
 
     void aborted_and_denied_downloads_are_served()
