@@ -1,7 +1,9 @@
-// Stream round trip of a large shares list, bounded inflate against plain zlib, and text decoding.
+// Stream round trip of a large shares list, bounded inflate against plain zlib, text decoding, and
+// log lines kept while no window shows them against lines handed to one.
 
 #include "Compression.h"
 #include "FileInfo.h"
+#include "Log.h"
 #include "MemStream.h"
 #include "TextUtils.h"
 
@@ -120,6 +122,29 @@ void TextDecoding()
     if (total == 0)
         std::printf("to_qstring_1M_names: decoded nothing\n");
 }
+
+// Before a window exists, a quiet area's full share of lines waits while a busy area logs on.
+void WaitingLogLines()
+{
+    const int lines = 100000;
+    for (int n = 0; n < kMaxLogLines; ++n)
+        Log(QStringLiteral("quiet"), 1, QStringLiteral("waiting"));
+    QElapsedTimer timer;
+    timer.start();
+    for (int n = 0; n < lines; ++n)
+        Log(QStringLiteral("busy"), 1, QString::number(n));
+    const double waiting = timer.nsecsElapsed() / 1e9;
+    qint64 delivered = 0;
+    SetLogSink([&delivered](const QString&, const QString&) { ++delivered; });
+    delivered = 0;
+    timer.restart();
+    for (int n = 0; n < lines; ++n)
+        Log(QStringLiteral("busy"), 1, QString::number(n));
+    const double shown = timer.nsecsElapsed() / 1e9;
+    SetLogSink(LogSink());
+    std::printf("log_waiting_100k_lines: %.1f ms\n", waiting * 1e3);
+    std::printf("log_waiting_vs_delivered: %.2f ratio%s\n", waiting / shown, delivered == lines ? "" : " (lost lines)");
+}
 } // namespace
 
 int main()
@@ -127,5 +152,6 @@ int main()
     StreamRoundTrip();
     BoundedInflate();
     TextDecoding();
+    WaitingLogLines();
     return 0;
 }

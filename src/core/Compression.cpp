@@ -144,6 +144,8 @@ bool InflateBody(const void* ip_data, size_t i_length, MemStream& o_out, size_t 
     size_t produced = 0;
     // Start near what a typical ratio gives and double; realloc grows large blocks in place.
     size_t chunk = std::clamp<size_t>(i_length * 4, 64 * 1024, 4 * 1024 * 1024);
+    // Doubling would take a body just under the cap to twice the cap.
+    const size_t ceiling = i_limit < SIZE_MAX - startLength - 1 ? startLength + i_limit + 1 : SIZE_MAX;
     int result = Z_OK;
 
     while (result != Z_STREAM_END)
@@ -152,7 +154,7 @@ bool InflateBody(const void* ip_data, size_t i_length, MemStream& o_out, size_t 
         // saturated, so that an unlimited cap does not wrap to no room at all.
         const size_t headroom = i_limit - produced;
         const size_t room = std::min(chunk, headroom == SIZE_MAX ? headroom : headroom + 1);
-        char* target = o_out.ReserveForWrite(room);
+        char* target = o_out.ReserveForWrite(room, ceiling);
         zs.next_out = reinterpret_cast<Bytef*>(target);
         zs.avail_out = static_cast<uInt>(std::min<size_t>(room, UINT_MAX));
         const uInt offered = zs.avail_out;

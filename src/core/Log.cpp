@@ -7,10 +7,12 @@
 #include <QHash>
 #include <QThread>
 
+#include <algorithm>
 #include <deque>
 #include <set>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace
 {
@@ -74,12 +76,21 @@ private:
     std::unordered_map<std::uint64_t, ItemRecord> m_records;
 };
 
+struct PendingLine
+{
+    quint64 order;
+    QString area;
+    QString line;
+};
+
 struct LogState
 {
     LogSink m_sink;
-    // Lines waiting for a window, oldest first, at most kMaxLogLines per area.
-    std::deque<std::pair<QString, QString>> m_pending;
-    QHash<QString, int> m_pendingPerArea;
+    // Lines waiting for a window: the newest kMaxLogLines of each area, in a ring of the area's
+    // own, so that a full area drops its oldest line at once. Numbered to be handed over in the
+    // order they were logged.
+    QHash<QString, std::deque<PendingLine>> m_pending;
+    quint64 m_nextOrder = 0;
     ItemLogBook m_book;
     bool m_delivering = false;
 };
@@ -108,6 +119,28 @@ void AppendToFile(const QString& i_area, const QString& i_line)
     file.write((i_line + QLatin1Char('\n')).toUtf8());
 }
 
+void Keep(PendingLine i_line)
+{
+    std::deque<PendingLine>& ring = State().m_pending[i_line.area];
+    ring.push_back(std::move(i_line));
+    if (ring.size() > static_cast<size_t>(kMaxLogLines))
+        ring.pop_front();
+}
+
+// Every waiting line, oldest first; none waits afterwards.
+std::vector<PendingLine> TakePending()
+{
+    LogState& state = State();
+    std::vector<PendingLine> lines;
+    for (std::deque<PendingLine>& ring : state.m_pending)
+        for (PendingLine& line : ring)
+            lines.push_back(std::move(line));
+    state.m_pending.clear();
+    std::sort(lines.begin(), lines.end(),
+              [](const PendingLine& i_a, const PendingLine& i_b) { return i_a.order < i_b.order; });
+    return lines;
+}
+
 void Deliver(const QString& i_area, const QString& i_line)
 {
     LogState& state = State();
@@ -115,29 +148,30 @@ void Deliver(const QString& i_area, const QString& i_line)
     {
         state.m_delivering = true;
         state.m_sink(i_area, i_line);
-        // Lines logged while the window handled this one were kept; hand them over now.
-        while (state.m_sink && !state.m_pending.empty())
+        // Lines logged while the window handled this one were kept; hand them over now, or keep
+        // them again, ahead of newer ones, should the window go meanwhile.
+        while (state.m_sink && !state.m_pending.isEmpty())
         {
-            const std::pair<QString, QString> next = state.m_pending.front();
-            state.m_pending.pop_front();
-            --state.m_pendingPerArea[next.first];
-            state.m_sink(next.first, next.second);
+            std::vector<PendingLine> lines = TakePending();
+            for (size_t n = 0; n < lines.size(); ++n)
+            {
+                if (!state.m_sink)
+                {
+                    std::vector<PendingLine> newer = TakePending();
+                    for (size_t rest = n; rest < lines.size(); ++rest)
+                        Keep(std::move(lines[rest]));
+                    for (PendingLine& line : newer)
+                        Keep(std::move(line));
+                    break;
+                }
+                state.m_sink(lines[n].area, lines[n].line);
+            }
         }
         state.m_delivering = false;
         return;
     }
     // No window yet (or a line logged from inside the window's own handling): keep it.
-    state.m_pending.emplace_back(i_area, i_line);
-    if (++state.m_pendingPerArea[i_area] > kMaxLogLines)
-    {
-        for (auto it = state.m_pending.begin(); it != state.m_pending.end(); ++it)
-            if (it->first == i_area)
-            {
-                state.m_pending.erase(it);
-                --state.m_pendingPerArea[i_area];
-                break;
-            }
-    }
+    Keep({state.m_nextOrder++, i_area, i_line});
 }
 
 void LogOnGuiThread(const QString& i_area, const QString& i_line, const ItemPtr& i_item)
@@ -203,11 +237,8 @@ void SetLogSink(LogSink i_sink)
     state.m_sink = std::move(i_sink);
     if (!state.m_sink)
         return;
-    std::deque<std::pair<QString, QString>> pending;
-    pending.swap(state.m_pending);
-    state.m_pendingPerArea.clear();
-    for (const auto& entry : pending)
-        Deliver(entry.first, entry.second);
+    for (const PendingLine& line : TakePending())
+        Deliver(line.area, line.line);
 }
 
 void RegisterLoggableItemType(const std::string& i_type)

@@ -11,7 +11,7 @@ MemStream::Buffer::~Buffer()
     std::free(m_data);
 }
 
-void MemStream::Buffer::Grow(size_t i_extra)
+void MemStream::Buffer::Grow(size_t i_extra, size_t i_ceiling)
 {
     const size_t needed = m_length + i_extra;
     if (needed <= m_capacity)
@@ -19,6 +19,7 @@ void MemStream::Buffer::Grow(size_t i_extra)
     size_t capacity = m_capacity ? m_capacity : 256;
     while (capacity < needed)
         capacity *= 2;
+    capacity = std::max(needed, std::min(capacity, i_ceiling));
     char* data = static_cast<char*>(std::realloc(m_data, capacity));
     if (!data)
         throw std::bad_alloc();
@@ -50,9 +51,9 @@ bool MemStream::SkipBuffer(size_t i_length)
     return true;
 }
 
-char* MemStream::ReserveForWrite(size_t i_length)
+char* MemStream::ReserveForWrite(size_t i_length, size_t i_ceiling)
 {
-    m_buffer->Grow(i_length);
+    m_buffer->Grow(i_length, i_ceiling);
     return m_buffer->m_data + m_buffer->m_length;
 }
 

@@ -56,9 +56,11 @@ public:
     bool SkipBuffer(size_t i_length);
 
     // Room for i_length bytes at the end, filled by the caller and then committed; lets zlib
-    // write straight into the buffer.
-    char* ReserveForWrite(size_t i_length);
+    // write straight into the buffer. The buffer grows by doubling, but not past i_ceiling bytes
+    // in all unless the room itself needs more.
+    char* ReserveForWrite(size_t i_length, size_t i_ceiling = SIZE_MAX);
     void CommitWrite(size_t i_length);
+    size_t GetCapacity() const { return m_buffer->m_capacity; }
 
     const char* GetBuffer() const; // every byte written
     size_t GetLength() const;      // number of bytes written
@@ -84,7 +86,7 @@ private:
         Buffer(const Buffer&) = delete;
         Buffer& operator=(const Buffer&) = delete;
         ~Buffer();
-        void Grow(size_t i_extra);
+        void Grow(size_t i_extra, size_t i_ceiling = SIZE_MAX);
     };
     std::shared_ptr<Buffer> m_buffer;
 };

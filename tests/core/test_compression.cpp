@@ -155,6 +155,16 @@ private slots:
         // A small cap stops early: the buffer never grows far past the cap.
         MemStream small;
         QVERIFY(!InflateBody(bomb, small, 1000));
+
+        // A body just under a cap: the buffer holds the cap and the one byte that tells it is
+        // reached, never the power of two beyond.
+        const size_t cap = 3000000;
+        MemStream under;
+        QVERIFY(CompressBody(zeros.data(), cap - 1, under));
+        MemStream inflated;
+        QVERIFY(InflateBody(under, inflated, cap));
+        QCOMPARE(inflated.GetLength(), cap - 1);
+        QVERIFY2(inflated.GetCapacity() <= cap + 1, qPrintable(QString::number(inflated.GetCapacity())));
     }
 };
 

@@ -86,16 +86,18 @@ private slots:
     void pendingLinesAreCappedAndKept()
     {
         SetLogSink(LogSink());
+        Log(QStringLiteral("quiet"), 1, QStringLiteral("first"));
         for (int n = 0; n < kMaxLogLines + 10; ++n)
             Log(QStringLiteral("busy"), 1, QString::number(n));
-        Log(QStringLiteral("quiet"), 1, QStringLiteral("only"));
+        Log(QStringLiteral("quiet"), 1, QStringLiteral("last"));
         Capture();
-        QCOMPARE(m_lines.size(), size_t(kMaxLogLines + 1));
-        QCOMPARE(LogBody(m_lines.front().second), QStringLiteral("10"));
-        QCOMPARE(LogBody(m_lines[kMaxLogLines - 1].second), QString::number(kMaxLogLines + 9));
-        QCOMPARE(m_lines.back().first, QStringLiteral("quiet"));
+        QCOMPARE(m_lines.size(), size_t(kMaxLogLines + 2));
+        QCOMPARE(LogBody(m_lines.front().second), QStringLiteral("first"));
+        QCOMPARE(LogBody(m_lines[1].second), QStringLiteral("10"));
+        QCOMPARE(LogBody(m_lines[kMaxLogLines].second), QString::number(kMaxLogLines + 9));
+        QCOMPARE(LogBody(m_lines.back().second), QStringLiteral("last"));
         Capture();
-        QCOMPARE(m_lines.size(), size_t(kMaxLogLines + 1));
+        QCOMPARE(m_lines.size(), size_t(kMaxLogLines + 2));
 
         // No store, no settings, no window: nothing may crash or be lost.
         SetLogSink(LogSink());
