@@ -1,5 +1,7 @@
-// Stream round trip of a large shares list, bounded inflate against plain zlib, text decoding, and
-// log lines kept while no window shows them against lines handed to one.
+// Stream round trip of a large shares list, bounded inflate against plain zlib, text decoding, log
+// lines kept while no window shows them against lines handed to one, and the memory that reading a
+// received shares list takes: a hostile one of millions of bare records and a real one of a
+// million files.
 
 #include "Compression.h"
 #include "FileInfo.h"
@@ -8,10 +10,12 @@
 #include "TextUtils.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <zlib.h>
 
 #include <cstdio>
+#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -145,6 +149,98 @@ void WaitingLogLines()
     std::printf("log_waiting_100k_lines: %.1f ms\n", waiting * 1e3);
     std::printf("log_waiting_vs_delivered: %.2f ratio%s\n", waiting / shown, delivered == lines ? "" : " (lost lines)");
 }
+
+// The process's peak resident memory since the last reset, in MB. The figures below are what
+// reading adds to what the process held before it.
+double PeakMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Gives freed memory back first, so that the peak counts what is in use.
+void ResetPeak()
+{
+    malloc_trim(0);
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
+}
+
+// The payload of a shares-list message (code 5, then the compressed body): i_folders folders of
+// i_files records each, bare (empty name, no attributes, 21 bytes) or named as a real share's.
+QByteArray SharesListMessage(quint32 i_folders, quint32 i_files, bool i_named)
+{
+    MemStream body;
+    OutputStream out(body);
+    out.Write(i_folders);
+    qint64 size = 0;
+    for (quint32 folder = 0; folder < i_folders; ++folder)
+    {
+        out.WriteFields("@@music\\Artist\\Album " + std::to_string(folder), i_files);
+        for (quint32 file = 0; file < i_files; ++file)
+        {
+            out.WriteFields(quint8(1), i_named ? std::to_string(file) + " Some Track Title.mp3" : std::string(),
+                            ++size);
+            if (i_named)
+                out.WriteFields("mp3", quint32(2), qint32(AttributeBitrate), qint32(192),
+                                qint32(AttributeVariableBitrate), qint32(0));
+            else
+                out.WriteFields("", quint32(0));
+        }
+    }
+    out.Write(quint32(0));
+    MemStream message = StreamOf(quint32(5));
+    CompressBody(body, message);
+    return message.ToByteArray();
+}
+
+// As the peer network reads a received list: a copy of the frame's payload, inflated, then read.
+SharesListRead ReceiveSharesList(const QByteArray& i_payload, size_t& o_files)
+{
+    MemStream stream(i_payload);
+    stream.SkipBuffer(4);
+    MemStream inflated;
+    if (!InflateBody(stream, inflated))
+        return SharesListRead::Unreadable;
+    FileInfoMap share;
+    AttributeTranslationTable table;
+    const SharesListRead read = ReadSharesList(inflated, share, table);
+    o_files = 0;
+    for (const auto& folder : share)
+        o_files += folder.second.size();
+    return read;
+}
+
+void ReceivedSharesLists()
+{
+    // 97 folders of 131,072 bare records: 267 MB inflated from about 25 MB.
+    const QByteArray hostile = SharesListMessage(97, kMaxStreamCount, false);
+    ResetPeak();
+    double baseline = PeakMegabytes();
+    size_t files = 0;
+    const SharesListRead refused = ReceiveSharesList(hostile, files);
+    const double hostilePeak = PeakMegabytes() - baseline;
+    std::printf("shares_list_hostile_message: %.1f MB\n", hostile.size() / 1e6);
+    std::printf("shares_list_hostile_refused: %s\n", refused == SharesListRead::TooManyFiles ? "yes" : "NO");
+    std::printf("shares_list_hostile_read_peak: %.0f MB\n", hostilePeak);
+
+    const QByteArray real = SharesListMessage(10000, 100, true);
+    ResetPeak();
+    baseline = PeakMegabytes();
+    QElapsedTimer timer;
+    timer.start();
+    const SharesListRead read = ReceiveSharesList(real, files);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    std::printf("shares_list_1m_files_read: %.2f s%s\n", seconds,
+                read == SharesListRead::Read && files == 1000000 ? "" : " (NOT read)");
+    std::printf("shares_list_1m_files_read_peak: %.0f MB\n", PeakMegabytes() - baseline);
+}
 } // namespace
 
 int main()
@@ -153,5 +249,6 @@ int main()
     BoundedInflate();
     TextDecoding();
     WaitingLogLines();
+    ReceivedSharesLists();
     return 0;
 }

@@ -58,3 +58,13 @@ bool AttributeMap::Write(OutputStream& i_stream) const
     }
     return true;
 }
+
+bool InputStream::Read(AttributeMap& o_attributes)
+{
+    return o_attributes.Read(*this);
+}
+
+bool OutputStream::Write(const AttributeMap& i_attributes)
+{
+    return i_attributes.Write(*this);
+}

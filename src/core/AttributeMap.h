@@ -17,8 +17,9 @@ enum AttributeCode : qint32
 };
 
 // A file's extension and its numbered attribute pairs. The pairs are a list: a code may occur
-// twice, and readers keep what they receive.
-class AttributeMap : public Persistent
+// twice, and readers keep what they receive. No virtual functions: a received shares list holds
+// one per file, millions of them.
+class AttributeMap
 {
 public:
     std::string m_extension;
@@ -31,8 +32,8 @@ public:
 
     // Replaces the extension and the pairs. On failure the pairs read so far stay and the
     // stream position is left where it was.
-    bool Read(InputStream& i_stream) override;
-    bool Write(OutputStream& i_stream) const override;
+    bool Read(InputStream& i_stream);
+    bool Write(OutputStream& i_stream) const;
 
     bool operator==(const AttributeMap& i_other) const
     {

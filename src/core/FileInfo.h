@@ -9,8 +9,9 @@
 #include <set>
 #include <string>
 
-// One file in a peer message: its name, its size and its attributes.
-class FileInfo : public Persistent
+// One file in a peer message: its name, its size and its attributes. No virtual functions: a
+// received shares list holds millions.
+class FileInfo
 {
 public:
     std::string m_name;
@@ -25,8 +26,8 @@ public:
     }
 
     // A record with flag byte 0 reads as success with nothing more read.
-    bool Read(InputStream& i_stream) override;
-    bool Write(OutputStream& i_stream) const override;
+    bool Read(InputStream& i_stream);
+    bool Write(OutputStream& i_stream) const;
     // As Read; o_present tells a real record from an empty one (flag byte 0).
     bool ReadRecord(InputStream& i_stream, bool& o_present);
 
@@ -45,6 +46,18 @@ using FileInfoSet = std::set<FileInfo>;
 using FileInfoMap = std::map<std::string, FileInfoSet>;
 // Attribute code to name. This system always writes it empty.
 using AttributeTranslationTable = std::map<qint32, std::string>;
+
+enum class SharesListRead
+{
+    Read,
+    Unreadable,
+    TooManyFiles
+};
+
+// Reads a shares-list body: the folders with their files, then the attribute table. The files
+// are counted in a pass over the bytes before any is built, so a list of more than
+// kMaxStreamFiles (a peer's few megabytes can announce millions) costs no memory.
+SharesListRead ReadSharesList(MemStream& i_body, FileInfoMap& o_share, AttributeTranslationTable& o_table);
 
 Q_DECLARE_METATYPE(FileInfoMap)
 Q_DECLARE_METATYPE(AttributeTranslationTable)

@@ -20,6 +20,9 @@
 
 // No count read from a stream (string length, element count) may exceed this.
 constexpr quint32 kMaxStreamCount = 131072;
+// The most file records one stream (one message) may hold in all: far above any real share. The
+// count limit holds per list, and a list of lists would otherwise multiply it.
+constexpr quint64 kMaxStreamFiles = 2000000;
 
 class MemStream
 {
@@ -94,6 +97,7 @@ private:
 class InputStream;
 class OutputStream;
 class FileInfo;
+class AttributeMap;
 
 class StreamReadable
 {
@@ -144,9 +148,19 @@ public:
     bool Read(StreamReadable& o_value) { return o_value.Read(*this); }
     // The records of a folder; empty records add nothing (defined with FileInfo).
     bool Read(std::set<FileInfo>& o_files);
+    bool Read(FileInfo& o_file);
+    bool Read(AttributeMap& o_attributes);
 
     // A uint32 count, refused above kMaxStreamCount.
     bool ReadCount(quint32& o_count);
+    // Takes one file record from the stream's budget; false once it is spent.
+    bool TakeFileRecord()
+    {
+        if (m_filesLeft == 0)
+            return false;
+        --m_filesLeft;
+        return true;
+    }
     bool ReadRaw(void* op_data, size_t i_length) { return m_stream.ReadBuffer(op_data, i_length); }
 
     template<typename T> bool Read(std::vector<T>& o_items);
@@ -160,6 +174,7 @@ private:
     template<typename T, typename Begin, typename Add> bool ReadElements(Begin i_begin, Add i_add);
 
     MemStream& m_stream;
+    quint64 m_filesLeft = kMaxStreamFiles;
 };
 
 class OutputStream
@@ -186,6 +201,8 @@ public:
     bool Write(const QString& i_value);    // as UTF-8
     bool Write(const QByteArray& i_value); // as a byte string with its count
     bool Write(const StreamWritable& i_value) { return i_value.Write(*this); }
+    bool Write(const FileInfo& i_file);
+    bool Write(const AttributeMap& i_attributes);
     bool WriteRaw(const void* ip_data, size_t i_length);
 
     template<typename T> bool Write(const std::vector<T>& i_items);

@@ -854,15 +854,22 @@ void PeerMessenger::ReadSharesList(const QString& i_user, MemStream& i_body)
         Log(LogArea, 1, QStringLiteral("Dropping a shares list from %1 that does not inflate").arg(i_user));
         return;
     }
-    InputStream in(inflated);
     FileInfoMap share;
     AttributeTranslationTable table;
-    if (!in.Read(share) || !in.Read(table))
+    const SharesListRead read = ::ReadSharesList(inflated, share, table);
+    inflated = MemStream(); // the body may be large, and the receivers build more from the list
+    switch (read)
     {
+    case SharesListRead::Read: emit UserShare(i_user, share, table); break;
+    case SharesListRead::Unreadable:
         Log(LogArea, 1, QStringLiteral("Dropping an unreadable shares list from %1").arg(i_user));
-        return;
+        break;
+    case SharesListRead::TooManyFiles:
+        Log(LogArea, 1,
+            QStringLiteral("Dropping a shares list from %1 with more than %2 files")
+                .arg(i_user, QString::number(kMaxStreamFiles)));
+        break;
     }
-    emit UserShare(i_user, share, table);
 }
 
 void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
