@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -27,14 +28,14 @@ std::unique_ptr<FrameCodec> FrameCodec::Create(bool i_scrambled)
     return std::make_unique<PlainFrameCodec>();
 }
 
-FrameCodec::Status FrameCodec::Read(QIODevice& i_device, QByteArray& o_payload)
+FrameCodec::Status FrameCodec::Read(QIODevice& i_device, QByteArray& o_payload, quint32 i_maxLength)
 {
     const int headerSize = HeaderSize();
     char header[8];
     if (i_device.bytesAvailable() < headerSize || i_device.peek(header, headerSize) != headerSize)
         return Status::Incomplete;
     const quint32 length = PayloadLength(header);
-    if (length > MaxFrameLength)
+    if (length > std::min(i_maxLength, MaxFrameLength))
         return Status::Oversized;
     if (i_device.bytesAvailable() < headerSize + qint64(length))
         return Status::Incomplete;

@@ -37,8 +37,9 @@ public:
     }
 
     // Takes exactly one complete frame off the device. Nothing beyond the frame is ever read,
-    // so raw bytes that follow (the file bytes of a file connection) stay in the device.
-    Status Read(QIODevice& i_device, QByteArray& o_payload);
+    // so raw bytes that follow (the file bytes of a file connection) stay in the device. A frame
+    // longer than i_maxLength is Oversized as soon as its length is known.
+    Status Read(QIODevice& i_device, QByteArray& o_payload, quint32 i_maxLength = MaxFrameLength);
 
     // The same over a buffer: on Complete, io_pos is advanced past the frame.
     Status Take(const QByteArray& i_buffer, int& io_pos, QByteArray& o_payload);

@@ -127,7 +127,8 @@ void PeerConnection::OnReadyRead()
     {
         if (m_state == State::AwaitingOpener || m_state == State::Open)
         {
-            const FrameCodec::Status status = m_codec->Read(*m_socket, m_payload);
+            const FrameCodec::Status status = m_codec->Read(
+                *m_socket, m_payload, m_state == State::AwaitingOpener ? MaxOpenerLength : FrameCodec::MaxFrameLength);
             if (status == FrameCodec::Status::Incomplete)
                 break;
             if (status == FrameCodec::Status::Oversized)

@@ -32,6 +32,9 @@ public:
     // Opener codes.
     static constexpr quint8 PierceFirewall = 0;
     static constexpr quint8 PeerInit = 1;
+    // An opener is a few dozen bytes and a user name; until it has come, nobody is known to
+    // whom a larger frame could be allowed.
+    static constexpr quint32 MaxOpenerLength = 4096;
 
     // Takes ownership of an accepted socket; it waits for the opener.
     PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject* ip_parent = nullptr);

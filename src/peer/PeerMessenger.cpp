@@ -24,6 +24,8 @@ constexpr qint64 MaxUnsentBytesPerUser = 64 * 1024 * 1024;
 // How long a peer address from the server is trusted for the direct way.
 constexpr qint64 AddressCacheMs = 60 * 1000;
 constexpr size_t MaxRetiredAttempts = 1024;
+// Incoming connections that have not said who they are; past this the oldest goes.
+constexpr int MaxConnectionsAwaitingOpener = 256;
 
 bool IsConnectionType(const QString& i_type)
 {
@@ -206,6 +208,29 @@ void PeerMessenger::OnNewConnection(QTcpServer* ip_server, bool i_scrambled)
         connect(connection, &PeerConnection::OpenerReceived, this,
                 [this, connection](quint8 i_code, const QByteArray& i_body) { OnOpener(connection, i_code, i_body); });
     }
+
+    // Connections are kept in the order they came: the first ones found are the oldest.
+    std::vector<PeerConnection*> waiting;
+    for (PeerConnection* connection : m_connections)
+        if (IsAwaitingOpener(connection))
+            waiting.push_back(connection);
+    if (waiting.size() <= size_t(MaxConnectionsAwaitingOpener))
+        return;
+    const size_t dropped = waiting.size() - MaxConnectionsAwaitingOpener;
+    Log(LogArea, 2, QStringLiteral("Too many connections without an opener; dropping the oldest %1").arg(dropped));
+    for (size_t n = 0; n < dropped; ++n)
+    {
+        Forget(waiting[n]);
+        waiting[n]->Close();
+        waiting[n]->deleteLater();
+    }
+}
+
+bool PeerMessenger::IsAwaitingOpener(PeerConnection* ip_connection) const
+{
+    const auto role = m_roles.find(ip_connection);
+    return role != m_roles.end() && role->second == Role::Incoming
+           && ip_connection->GetState() == PeerConnection::State::AwaitingOpener;
 }
 
 void PeerMessenger::OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason)

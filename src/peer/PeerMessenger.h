@@ -156,6 +156,7 @@ private:
 
     void Listen();
     void OnNewConnection(QTcpServer* ip_server, bool i_scrambled);
+    bool IsAwaitingOpener(PeerConnection* ip_connection) const;
     PeerConnection* Track(PeerConnection* ip_connection, Role i_role);
     void Forget(PeerConnection* ip_connection);
     void OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason);

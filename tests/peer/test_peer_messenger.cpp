@@ -367,9 +367,9 @@ private slots:
         stranger->SendFrame(RawPeer::PierceFirewall(12345));
         QVERIFY(stranger->WaitForClose());
 
-        // A burst that never sends an opener is closed by the tick once the limit has passed, while
-        // an introduced peer stays until it has been idle too long. In batches, so the listen
-        // backlog does not hold connections back.
+        // A burst that never sends an opener keeps its newest 256 and is closed by the tick once
+        // the limit has passed, while an introduced peer stays until it has been idle too long.
+        // In batches, so the listen backlog does not hold connections back.
         auto peer = Introduce("kim");
         QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
         std::vector<std::unique_ptr<QTcpSocket>> silent;
@@ -381,21 +381,54 @@ private slots:
                 silent.back()->connectToHost(QHostAddress::LocalHost, n % 2 ? peerMessenger->ListeningPort()
                                                                             : peerMessenger->ScrambledListeningPort());
             }
-            QTRY_COMPARE_WITH_TIMEOUT(peerMessenger->ConnectionCount(), 1 + batch * 100, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(peerMessenger->ConnectionCount(), 1 + std::min(batch * 100, 256), 10000);
         }
+        const auto closed = [](const std::unique_ptr<QTcpSocket>& i_socket) {
+            return i_socket->state() == QAbstractSocket::UnconnectedState;
+        };
+        // The first two batches were all in before any was dropped: they were the oldest. A byte
+        // sent makes a closed end answer at once.
+        for (const auto& socket : silent)
+            socket->write("\0", 1);
+        QTRY_COMPARE_WITH_TIMEOUT(std::count_if(silent.begin(), silent.end(), closed), 1000 - 256, 10000);
+        QVERIFY(std::all_of(silent.begin(), silent.begin() + 200, closed));
         timerManager->TickHalfMinute();
-        QCOMPARE(peerMessenger->ConnectionCount(), 1001); // younger than 30 s
+        QCOMPARE(peerMessenger->ConnectionCount(), 257); // younger than 30 s
         peerMessenger->SetTimeouts(0, 300000, 30000);
         timerManager->TickHalfMinute();
         QCOMPARE(peerMessenger->ConnectionCount(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            std::all_of(silent.begin(), silent.end(),
-                        [](const auto& s) { return s->state() == QAbstractSocket::UnconnectedState; }),
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(silent.begin(), silent.end(), closed), 10000);
         peerMessenger->SetTimeouts(30000, 0, 30000);
         timerManager->TickHalfMinute();
         QCOMPARE(peerMessenger->ConnectionCount(), 0);
         QVERIFY(peer->WaitForClose());
+    }
+
+    void openersOverFourKibibytesCloseTheConnection_data()
+    {
+        QTest::addColumn<bool>("scrambled");
+        QTest::addColumn<int>("length");
+        QTest::newRow("plain, 4097") << false << 4097;
+        QTest::newRow("scrambled, 4097") << true << 4097;
+        QTest::newRow("plain, just under the message limit") << false << (64 << 20) - 1;
+    }
+
+    // Closed once the length is known, so a connection that never says who it is cannot make us
+    // hold a message's worth of bytes; an opener of 4096 bytes is taken.
+    void openersOverFourKibibytesCloseTheConnection()
+    {
+        QFETCH(bool, scrambled);
+        QFETCH(int, length);
+        RawPeer hostile(scrambled);
+        QVERIFY(hostile.Connect(scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort()));
+        hostile.SendRaw(scrambled ? hostile.Frame(QByteArray(length, '\1')).left(8) : RawPeer::UInt32(quint32(length)));
+        QVERIFY(hostile.WaitForClose());
+
+        QSignalSpy requests(peerMessenger, &PeerMessenger::UserInfoRequested);
+        auto largest = Introduce(QByteArray(4096 - 14, 'u'), "P", scrambled);
+        QVERIFY(largest);
+        largest->SendFrame(Payload(PeerMessages::BuildUserInfoRequest()));
+        QVERIFY(requests.wait(5000));
     }
 
     void sharesListRequestsAreAnswered()
