@@ -158,6 +158,12 @@ void PeerMessenger::SetTimeouts(qint64 i_openerMs, qint64 i_idleMs, qint64 i_att
     m_attemptTimeoutMs = i_attemptMs;
 }
 
+void PeerMessenger::SetSearchReplyLimits(int i_repliesPerUser, quint64 i_resultsPerSearch)
+{
+    m_repliesPerUserAndSearch = i_repliesPerUser;
+    m_resultsPerSearch = i_resultsPerSearch;
+}
+
 void PeerMessenger::SetSharedFilesMessageProvider(SharedFilesMessageProvider i_provider)
 {
     m_sharedFilesProvider = std::move(i_provider);
@@ -948,6 +954,26 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
         Log(LogArea, 3,
             QStringLiteral("Dropping a search reply from %1 for the unknown search %2")
                 .arg(i_user, QString::number(token)));
+        return;
+    }
+
+    // Every reply becomes a set of results of its own, so repeats would pile up without end.
+    const ItemPtr replier = d->GetType("user")->HasItem(Value(i_user));
+    if (replier && d->GetItems(request, replier, "search_results").size() >= size_t(m_repliesPerUserAndSearch))
+    {
+        Log(LogArea, 2,
+            QStringLiteral("Dropping a search reply from %1: %2 replies to search %3 already")
+                .arg(i_user, QString::number(m_repliesPerUserAndSearch), QString::number(token)));
+        return;
+    }
+    quint64 held = 0;
+    for (const ItemPtr& earlier : request.GetItems("search_results"))
+        held += earlier.GetItems("search_result").size();
+    if (held + files.size() > m_resultsPerSearch)
+    {
+        Log(LogArea, 2,
+            QStringLiteral("Dropping a search reply from %1: search %2 would hold more than %3 results")
+                .arg(i_user, QString::number(token), QString::number(m_resultsPerSearch)));
         return;
     }
 

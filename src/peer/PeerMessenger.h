@@ -78,6 +78,12 @@ public:
     // Time limits in milliseconds: opener, idle "P" connection, connection attempt.
     void SetTimeouts(qint64 i_openerMs, qint64 i_idleMs, qint64 i_attemptMs);
 
+    // A user may answer one search twice (through the server and through the distributed
+    // network), but no more than this; and one search holds no more results than this.
+    static constexpr int DefaultRepliesPerUserAndSearch = 4;
+    static constexpr quint64 DefaultResultsPerSearch = 1000000;
+    void SetSearchReplyLimits(int i_repliesPerUser, quint64 i_resultsPerSearch);
+
     // Connections and attempts this object still holds; lets tests see that nothing leaks.
     int ConnectionCount() const { return int(m_connections.size()); }
     int AttemptCount() const { return int(m_attempts.size()); }
@@ -212,6 +218,8 @@ private:
     qint64 m_openerTimeoutMs = 30000;
     qint64 m_idleTimeoutMs = 5 * 60 * 1000;
     qint64 m_attemptTimeoutMs = 30000;
+    int m_repliesPerUserAndSearch = DefaultRepliesPerUserAndSearch;
+    quint64 m_resultsPerSearch = DefaultResultsPerSearch;
 };
 
 // Links the item of a file received in a list or a search reply to its `file_size` and to the

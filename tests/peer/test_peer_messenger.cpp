@@ -505,6 +505,22 @@ private slots:
         QVERIFY(results.wait(5000));
         QCOMPARE(results.count(), 2);
         QCOMPARE(d->GetType("search_results")->GetItemCount(), before + 1);
+
+        // A user's replies to one search stop at four; a search's results at the limit in all.
+        for (int n = 0; n < 3; ++n)
+            peer->SendFrame(reply(55, 2, {song, bare}));
+        QTRY_COMPARE(results.count(), 4);
+        peerMessenger->SetSearchReplyLimits(PeerMessenger::DefaultRepliesPerUserAndSearch, 10);
+        auto other = Introduce("omar");
+        other->SendFrame(reply(55, 2, {song, bare})); // 7 results held, 9 with these
+        other->SendFrame(reply(55, 2, {song, bare}));
+        other->SendFrame(reply(55, 1, {bare}));
+        QTRY_COMPARE(results.count(), 6);
+        QVERIFY(!results.wait(200));
+        const ItemPtr search = d->GetType("search_request")->HasItem(Value(55u));
+        for (const auto& [user, replies] : {std::make_pair("nina", 4), std::make_pair("omar", 2)})
+            QCOMPARE(int(d->GetItems(search, d->GetType("user")->HasItem(Value(user)), "search_results").size()),
+                     replies);
     }
 
     void transferTokensComeFromTheCounter()
