@@ -12,7 +12,10 @@
 
 namespace
 {
-// Bodies up to this size go through one compress2 call; larger ones are split over the cores.
+// Bodies up to this size go through one compress2 call; larger ones are split over the cores, so
+// that a large shares list does not hold the thread that answers peers for seconds. Receivers
+// inflate exactly the body one compress2 call would have packed and cannot tell the difference
+// (docs/compressed-messages.md).
 constexpr size_t kParallelThreshold = size_t(1) << 20;
 constexpr size_t kBlockSize = size_t(256) << 10;
 constexpr size_t kWindow = size_t(32) << 10;
