@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 #include "SingleInstance.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 
@@ -13,10 +14,11 @@ int main(int argc, char* argv[])
         return 0;
 
     QApplication app(argc, argv);
+    TerminationSignals termination;
     auto window = std::make_unique<MainWindow>();
     window->show();
     window->Init();
-    const int status = app.exec();
+    const int status = termination.Received() ? 0 : app.exec();
     window.reset();
     return status;
 }

@@ -1,4 +1,5 @@
 #include "PreparedHome.h"
+#include "RawPeer.h"
 #include "TestServer.h"
 
 #include <QDir>
@@ -6,6 +7,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 // The real program, started in a home folder of the test's own.
 class TestProgramRun : public QObject
@@ -87,6 +90,64 @@ private slots:
         QFile file(dataPath);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("written before the first run"));
+    }
+
+    void terminationSignalsSaveFirst_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+
+    // A signal ends the program as closing the window does: a download queued a moment before is
+    // saved, and the next start has it.
+    void terminationSignalsSaveFirst()
+    {
+        QFETCH(int, signal);
+        TestServer server;
+        QVERIFY(server.Listen());
+        server.AddAccount(QStringLiteral("runner"), QStringLiteral("pass"));
+        QMap<QString, QString> settings = QuietSettings();
+        settings.insert({{"username", "runner"},
+                         {"password", "pass"},
+                         {"server_host", "127.0.0.1"},
+                         {"server_port", QString::number(server.Port())},
+                         {"accept_userlist_uploads", "yes"}});
+        QVERIFY(WriteDataFile(m_home.path() + QStringLiteral("/.Veltrane"), settings, {QStringLiteral("friend")}));
+        const auto watched = [&server] {
+            for (const TestServer::Frame& frame : server.FramesWithCode(5, QStringLiteral("runner")))
+                if (frame.m_body.contains("friend"))
+                    return true;
+            return false;
+        };
+
+        QProcess program;
+        Start(program);
+        QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn(QStringLiteral("runner")), 20000);
+        // The friend offers a file, which the client queues as a download and asks the server about.
+        RawPeer friendPeer;
+        QVERIFY(friendPeer.Connect(quint16(settings.value("listening_port").toUInt())));
+        friendPeer.SendFrame(RawPeer::PeerInit("friend", "P"));
+        QByteArray offer = RawPeer::UInt32(60) + RawPeer::String("music\\offered.mp3");
+        offer += QByteArray::fromHex("d204000000000000"); // 1234 bytes
+        friendPeer.SendFrame(offer);
+        QTRY_VERIFY_WITH_TIMEOUT(watched(), 10000);
+
+        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+
+        server.ClearFrames();
+        Start(program);
+        QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn(QStringLiteral("runner")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(watched(), 10000);
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QFile file(m_home.path() + QStringLiteral("/.Veltrane"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("offered.mp3"));
     }
 };
 

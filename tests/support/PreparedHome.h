@@ -17,8 +17,10 @@ inline quint16 FreePort()
     return probe.serverPort();
 }
 
-// Writes a data file holding the given settings, as a previous run would have saved it.
-inline bool WriteDataFile(const QString& i_path, const QMap<QString, QString>& i_settings)
+// Writes a data file holding the given settings and users in the user list, as a previous run
+// would have saved them.
+inline bool WriteDataFile(const QString& i_path, const QMap<QString, QString>& i_settings,
+                          const QStringList& i_listedUsers = {})
 {
     Data* previous = d;
     auto store = std::make_unique<Data>();
@@ -29,6 +31,12 @@ inline bool WriteDataFile(const QString& i_path, const QMap<QString, QString>& i
     saver.AddSavedByConnectionType("global_value", "global");
     for (auto setting = i_settings.cbegin(); setting != i_settings.cend(); ++setting)
         SetSetting(setting.key(), setting.value());
+    Type* listed = d->NewType("in_user_list", Secondary, true, true);
+    listed->RelateToType(d->NewType("user", Primary, false, true), One, One);
+    saver.AddSavedType("in_user_list");
+    saver.AddSavedByConnectionType("user", "in_user_list");
+    for (const QString& user : i_listedUsers)
+        d->GetType("user")->GetItem(Value(user)).Connect(listed->NewItem());
     const bool written = saver.SaveFile(i_path);
     d = previous;
     return written;
