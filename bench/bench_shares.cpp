@@ -103,18 +103,31 @@ bool MakeAlbums(const QString& i_root, bool i_unique)
     return true;
 }
 
-double FirstScanSeconds(const QString& i_root, size_t& o_files)
+// A fresh store and shares engine that has shared i_root; the first walk's time in o_seconds.
+SharedFoldersManager* FirstScan(const QString& i_root, double& o_seconds)
 {
     NewStore();
     auto* manager = new SharedFoldersManager;
     QElapsedTimer timer;
     timer.start();
     manager->AddSharedFolder(i_root);
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    o_files = d->GetType("shared_file")->GetItemCount();
-    delete manager;
+    o_seconds = timer.nsecsElapsed() / 1e9;
+    return manager;
+}
+
+void EndStore(SharedFoldersManager* ip_manager)
+{
+    delete ip_manager;
     delete dataSaver;
     delete d;
+}
+
+double FirstScanSeconds(const QString& i_root, size_t& o_files)
+{
+    double seconds = 0;
+    SharedFoldersManager* manager = FirstScan(i_root, seconds);
+    o_files = d->GetType("shared_file")->GetItemCount();
+    EndStore(manager);
     return seconds;
 }
 
@@ -155,16 +168,14 @@ int main(int argc, char** argv)
 
     const long rssBefore = ResidentKiB();
     const size_t heapBefore = mallinfo2().uordblks;
-    NewStore();
-    auto* manager = new SharedFoldersManager;
-    QElapsedTimer timer;
-    timer.start();
-    manager->AddSharedFolder(root);
-    const double firstScan = timer.nsecsElapsed() / 1e9;
+    double firstScan = 0;
+    SharedFoldersManager* manager = FirstScan(root, firstScan);
     const size_t shared = d->GetType("shared_file")->GetItemCount();
     const long rssAfter = ResidentKiB();
     const size_t heapInUse = mallinfo2().uordblks - heapBefore;
 
+    QElapsedTimer timer;
+    timer.start();
     double rescan = 1e9;
     for (int i = 0; i < 3; ++i)
     {
@@ -193,9 +204,7 @@ int main(int argc, char** argv)
     std::printf("shares_heap_in_use_per_file: %.0f bytes\n", double(heapInUse) / qMax<size_t>(shared, 1));
     std::fflush(stdout);
 
-    delete manager;
-    delete dataSaver;
-    delete d;
+    EndStore(manager);
 
     const QString mp3 = dir.filePath("long.mp3");
     {

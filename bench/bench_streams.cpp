@@ -5,6 +5,7 @@
 
 #include "Compression.h"
 #include "FileInfo.h"
+#include "FolderLists.h"
 #include "Log.h"
 #include "MemStream.h"
 #include "TextUtils.h"
@@ -172,31 +173,11 @@ void ResetPeak()
         refs.write("5");
 }
 
-// The payload of a shares-list message (code 5, then the compressed body): i_folders folders of
-// i_files records each, bare (empty name, no attributes, 21 bytes) or named as a real share's.
+// The payload of a shares-list message: code 5, then the compressed body.
 QByteArray SharesListMessage(quint32 i_folders, quint32 i_files, bool i_named)
 {
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_folders);
-    qint64 size = 0;
-    for (quint32 folder = 0; folder < i_folders; ++folder)
-    {
-        out.WriteFields("@@music\\Artist\\Album " + std::to_string(folder), i_files);
-        for (quint32 file = 0; file < i_files; ++file)
-        {
-            out.WriteFields(quint8(1), i_named ? std::to_string(file) + " Some Track Title.mp3" : std::string(),
-                            ++size);
-            if (i_named)
-                out.WriteFields("mp3", quint32(2), qint32(AttributeBitrate), qint32(192),
-                                qint32(AttributeVariableBitrate), qint32(0));
-            else
-                out.WriteFields("", quint32(0));
-        }
-    }
-    out.Write(quint32(0));
     MemStream message = StreamOf(quint32(5));
-    CompressBody(body, message);
+    CompressBody(FolderListBody(i_folders, i_files, i_named), message);
     return message.ToByteArray();
 }
 

@@ -1,5 +1,6 @@
 #include "AttributeMap.h"
 #include "FileInfo.h"
+#include "FolderLists.h"
 #include "MemStream.h"
 #include "SharedFolderInfo.h"
 #include "TCPAddress.h"
@@ -21,32 +22,6 @@ MemStream CountOnly(quint32 i_count)
     OutputStream out(stream);
     out.Write(i_count);
     return stream;
-}
-// i_folders folders of i_files records each, distinct in size so that none merge: bare records
-// as a hostile peer packs them, or named ones as a real share has. Folder contents end each folder
-// with the trailer of their folder record; a shares list ends with its (empty) attribute table.
-MemStream Folders(quint32 i_folders, quint32 i_files, bool i_named, bool i_folderContents)
-{
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_folders);
-    qint64 size = 0;
-    for (quint32 folder = 0; folder < i_folders; ++folder)
-    {
-        out.WriteFields("\\music\\album " + std::to_string(folder), i_files);
-        for (quint32 file = 0; file < i_files; ++file)
-        {
-            out.WriteFields(quint8(1), i_named ? std::to_string(file) + " Track.mp3" : std::string(), ++size);
-            out.WriteFields(i_named ? "mp3" : "", quint32(i_named ? 1 : 0));
-            if (i_named)
-                out.WriteFields(qint32(AttributeBitrate), qint32(192));
-        }
-        if (i_folderContents)
-            out.Write(quint32(0));
-    }
-    if (!i_folderContents)
-        out.Write(quint32(0));
-    return body;
 }
 } // namespace
 
@@ -370,18 +345,18 @@ private slots:
     {
         const quint32 perFolder = kMaxStreamCount;
         const quint32 folders = quint32(kMaxStreamFiles / perFolder + 1);
-        MemStream hostile = Folders(folders, perFolder, false, false);
+        MemStream hostile = FolderListBody(folders, perFolder, false);
         FileInfoMap share;
         AttributeTranslationTable table;
         QCOMPARE(int(ReadSharesList(hostile, share, table)), int(SharesListRead::TooManyFiles));
         QVERIFY(share.empty());
         QCOMPARE(hostile.GetReadPos(), size_t(0));
 
-        MemStream contents = Folders(folders, perFolder, false, true);
+        MemStream contents = FolderListBody(folders, perFolder, false, true);
         std::map<std::string, SharedFolderInfo> entries;
         QVERIFY(!InputStream(contents).Read(entries));
 
-        MemStream real = Folders(10000, 100, true, false);
+        MemStream real = FolderListBody(10000, 100, true);
         QCOMPARE(int(ReadSharesList(real, share, table)), int(SharesListRead::Read));
         size_t files = 0;
         for (const auto& folder : share)

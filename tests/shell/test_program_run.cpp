@@ -32,6 +32,18 @@ private:
         QVERIFY(io_program.waitForStarted(5000));
     }
 
+    // The settings of a user "runner" with an account on the server, as a previous run left them.
+    static QMap<QString, QString> Runner(TestServer& io_server)
+    {
+        io_server.AddAccount(QStringLiteral("runner"), QStringLiteral("pass"));
+        QMap<QString, QString> settings = QuietSettings();
+        settings.insert({{"username", "runner"},
+                         {"password", "pass"},
+                         {"server_host", "127.0.0.1"},
+                         {"server_port", QString::number(io_server.Port())}});
+        return settings;
+    }
+
     static void Kill(QProcess& io_program)
     {
         io_program.kill();
@@ -67,13 +79,8 @@ private slots:
     {
         TestServer server;
         QVERIFY(server.Listen());
-        server.AddAccount(QStringLiteral("runner"), QStringLiteral("pass"));
-        QMap<QString, QString> settings = QuietSettings();
-        settings.insert({{"username", "runner"},
-                         {"password", "pass"},
-                         {"server_host", "127.0.0.1"},
-                         {"server_port", QString::number(server.Port())},
-                         {"user_description", "written before the first run"}});
+        QMap<QString, QString> settings = Runner(server);
+        settings.insert("user_description", "written before the first run");
         const QString dataPath = m_home.path() + QStringLiteral("/.Veltrane");
         QVERIFY(WriteDataFile(dataPath, settings));
 
@@ -107,13 +114,8 @@ private slots:
         QFETCH(int, signal);
         TestServer server;
         QVERIFY(server.Listen());
-        server.AddAccount(QStringLiteral("runner"), QStringLiteral("pass"));
-        QMap<QString, QString> settings = QuietSettings();
-        settings.insert({{"username", "runner"},
-                         {"password", "pass"},
-                         {"server_host", "127.0.0.1"},
-                         {"server_port", QString::number(server.Port())},
-                         {"accept_userlist_uploads", "yes"}});
+        QMap<QString, QString> settings = Runner(server);
+        settings.insert("accept_userlist_uploads", "yes");
         QVERIFY(WriteDataFile(m_home.path() + QStringLiteral("/.Veltrane"), settings, {QStringLiteral("friend")}));
         const auto watched = [&server] {
             for (const TestServer::Frame& frame : server.FramesWithCode(5, QStringLiteral("runner")))

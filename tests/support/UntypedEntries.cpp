@@ -4,20 +4,24 @@
 #include <dirent.h>
 #include <dlfcn.h>
 
-extern "C" dirent* readdir(DIR* ip_dir)
+namespace
 {
-    static const auto next = reinterpret_cast<dirent* (*)(DIR*)>(dlsym(RTLD_NEXT, "readdir"));
-    dirent* entry = next(ip_dir);
+template<typename Entry> Entry* Untyped(const char* ip_name, DIR* ip_dir)
+{
+    const auto next = reinterpret_cast<Entry* (*)(DIR*)>(dlsym(RTLD_NEXT, ip_name));
+    Entry* entry = next(ip_dir);
     if (entry)
         entry->d_type = DT_UNKNOWN;
     return entry;
 }
+} // namespace
+
+extern "C" dirent* readdir(DIR* ip_dir)
+{
+    return Untyped<dirent>("readdir", ip_dir);
+}
 
 extern "C" dirent64* readdir64(DIR* ip_dir)
 {
-    static const auto next = reinterpret_cast<dirent64* (*)(DIR*)>(dlsym(RTLD_NEXT, "readdir64"));
-    dirent64* entry = next(ip_dir);
-    if (entry)
-        entry->d_type = DT_UNKNOWN;
-    return entry;
+    return Untyped<dirent64>("readdir64", ip_dir);
 }
