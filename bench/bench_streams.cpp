@@ -174,10 +174,10 @@ void ResetPeak()
 }
 
 // The payload of a shares-list message: code 5, then the compressed body.
-QByteArray SharesListMessage(quint32 i_folders, quint32 i_files, bool i_named)
+QByteArray SharesListMessage(quint32 i_folders, quint32 i_files, ListRecords i_records)
 {
     MemStream message = StreamOf(quint32(5));
-    CompressBody(FolderListBody(i_folders, i_files, i_named), message);
+    CompressBody(FolderListBody(i_folders, i_files, i_records), message);
     return message.ToByteArray();
 }
 
@@ -201,7 +201,7 @@ SharesListRead ReceiveSharesList(const QByteArray& i_payload, size_t& o_files)
 void ReceivedSharesLists()
 {
     // 97 folders of 131,072 bare records: 267 MB inflated from about 25 MB.
-    const QByteArray hostile = SharesListMessage(97, kMaxStreamCount, false);
+    const QByteArray hostile = SharesListMessage(97, kMaxStreamCount, ListRecords::Bare);
     ResetPeak();
     double baseline = PeakMegabytes();
     size_t files = 0;
@@ -211,7 +211,7 @@ void ReceivedSharesLists()
     std::printf("shares_list_hostile_refused: %s\n", refused == SharesListRead::TooManyFiles ? "yes" : "NO");
     std::printf("shares_list_hostile_read_peak: %.0f MB\n", hostilePeak);
 
-    const QByteArray real = SharesListMessage(10000, 100, true);
+    const QByteArray real = SharesListMessage(10000, 100, ListRecords::Named);
     ResetPeak();
     baseline = PeakMegabytes();
     QElapsedTimer timer;

@@ -345,18 +345,19 @@ private slots:
     {
         const quint32 perFolder = kMaxStreamCount;
         const quint32 folders = quint32(kMaxStreamFiles / perFolder + 1);
-        MemStream hostile = FolderListBody(folders, perFolder, false);
+        MemStream hostile = FolderListBody(folders, perFolder, ListRecords::Bare);
         FileInfoMap share;
         AttributeTranslationTable table;
         QCOMPARE(int(ReadSharesList(hostile, share, table)), int(SharesListRead::TooManyFiles));
         QVERIFY(share.empty());
         QCOMPARE(hostile.GetReadPos(), size_t(0));
 
-        MemStream contents = FolderListBody(folders, perFolder, false, true);
+        // Alike records merge, but each counts as read.
+        MemStream contents = FolderListBody(folders, perFolder, ListRecords::BareAlike, true);
         std::map<std::string, SharedFolderInfo> entries;
         QVERIFY(!InputStream(contents).Read(entries));
 
-        MemStream real = FolderListBody(10000, 100, true);
+        MemStream real = FolderListBody(10000, 100, ListRecords::Named);
         QCOMPARE(int(ReadSharesList(real, share, table)), int(SharesListRead::Read));
         size_t files = 0;
         for (const auto& folder : share)
