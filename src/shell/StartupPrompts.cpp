@@ -3,6 +3,7 @@
 #include "ChangeUsernamePasswordDialog.h"
 
 #include <QColorDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace
@@ -48,4 +49,13 @@ void StartupPrompts::Install(StartupPrompts* ip_prompts)
 QColor StartupPrompts::PickColor(QWidget* ip_parent, const QColor& i_initial)
 {
     return QColorDialog::getColor(i_initial, ip_parent);
+}
+
+QString StartupPrompts::ChooseFolder(QWidget* ip_parent, const QString& i_caption)
+{
+    QFileDialog dialog(ip_parent, i_caption);
+    dialog.setFileMode(QFileDialog::Directory);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
 }

@@ -28,4 +28,6 @@ public:
 
     // The colour picker, starting at the colour given; an invalid colour when cancelled.
     virtual QColor PickColor(QWidget* ip_parent, const QColor& i_initial);
+    // A folder chooser with that caption; the chosen folder, or "" when cancelled.
+    virtual QString ChooseFolder(QWidget* ip_parent, const QString& i_caption);
 };

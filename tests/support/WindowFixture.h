@@ -43,11 +43,18 @@ public:
         m_asked.append({i_title, i_text});
         return m_answers.isEmpty() ? i_defaultButton : m_answers.takeFirst();
     }
+    // The next of m_folders, or "" (cancelled) when none is left.
+    QString ChooseFolder(QWidget*, const QString& i_caption) override
+    {
+        m_asked.append({i_caption, QString()});
+        return m_folders.isEmpty() ? QString() : m_folders.takeFirst();
+    }
 
     int m_logins = 0;
     QList<QPair<QString, QString>> m_informed;
     QList<QPair<QString, QString>> m_asked;
     QList<QMessageBox::StandardButton> m_answers;
+    QStringList m_folders;
 };
 
 // The texts of the notification bar's buttons, left to right.
