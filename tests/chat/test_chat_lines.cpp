@@ -71,6 +71,23 @@ private slots:
                  QStringLiteral("[Dec 6 3:07:22 pm] * al%2 waves"));
     }
 
+    // A private line's pop-up shows at most 100 characters, then " ...".
+    void noticeText_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("exactly 100") << 100 << "";
+        QTest::newRow("101") << 101 << " ...";
+    }
+
+    void noticeText()
+    {
+        QFETCH(int, length);
+        QFETCH(QString, suffix);
+        const QString text = QStringLiteral("0123456789").repeated(11).left(length);
+        QCOMPARE(ChatNoticeText(QStringLiteral("bob%1"), text), "[bob%1] " + text.left(100) + suffix);
+    }
+
     void cap_data()
     {
         QTest::addColumn<int>("length");

@@ -318,6 +318,15 @@ private slots:
         QCOMPARE(f->testServer->FramesWithCode(SM_JOIN_ROOM).first().m_body, Body("secret club", qint32(1)));
         QPointer<CreateRoomDialog> gone = dialog;
         QTRY_VERIFY(gone.isNull());
+
+        // Offline a join would go nowhere: the dialog stays with the name typed.
+        dialog = new CreateRoomDialog(nullptr);
+        dialog->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->setText(QStringLiteral("later"));
+        gp_server->Disconnect();
+        dialog->findChild<QPushButton*>(QStringLiteral("createRoomButton"))->click();
+        QCOMPARE(::createRoomDialog, dialog);
+        QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->text(), QStringLiteral("later"));
+        delete dialog;
     }
 
     void adminMessages()

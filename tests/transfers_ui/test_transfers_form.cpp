@@ -101,6 +101,31 @@ private slots:
         QCOMPARE(f.Title(), QStringLiteral("Transfers [0/0]"));
     }
 
+    // A user's rows in both trees show whether the user is online; users without rows change nothing.
+    void user_rows_follow_the_online_state()
+    {
+        Q_INIT_RESOURCE(resources);
+        TransfersFixture f;
+        const QImage online = QIcon(QStringLiteral(":/icons/online_icon")).pixmap(16).toImage();
+        QVERIFY(online != QIcon(QStringLiteral(":/icons/offline_icon")).pixmap(16).toImage());
+        f.SetOnline(QStringLiteral("carol"), true);
+        QList<QTreeWidgetItem*> users;
+        for (const ItemPtr& entry :
+             {f.Download("bob", "music", "a"), f.Upload("bob", "b"), f.Download("carol", "c", "c")})
+            users << f.RowOf(entry)->parent()->parent();
+        const auto shown = [&users, &online] {
+            QString marks;
+            for (QTreeWidgetItem* row : users)
+                marks += row->icon(F::UserColumn).pixmap(16).toImage() == online ? '+' : '-';
+            return marks;
+        };
+        QCOMPARE(shown(), QStringLiteral("--+"));
+        f.SetOnline(QStringLiteral("bob"), true);
+        f.SetOnline(QStringLiteral("carol"), false);
+        f.SetOnline(QStringLiteral("dave"), true);
+        QCOMPARE(shown(), QStringLiteral("++-"));
+    }
+
     void a_status_shows_its_text_and_colour_data()
     {
         QTest::addColumn<bool>("upload");
