@@ -469,6 +469,7 @@ private slots:
         QTRY_VERIFY(Page(1)->CorrelationsWidget()->isVisible());
         m_run->window->resize(1100, 560);
         SAVE_SCREENSHOT(m_run->window.get(), "search_window");
+        SAVE_SCREENSHOT(FilterHelpDialog::ShowHelp(Page(1)), "filter_help_dialog");
     }
 
     // The whole road: a real client shares a file, answers the search, and its row appears.

@@ -372,6 +372,15 @@ private slots:
         QTRY_VERIFY(gp_server->IsConnected());
         QTest::qWait(200);
         QCOMPARE(web.m_paths.size(), 1);
+
+        // The skipped build stays skipped after a restart, though the file is read again.
+        m_run->window.reset();
+        m_run->window = std::make_unique<MainWindow>();
+        m_run->window->show();
+        m_run->window->Init();
+        QTRY_COMPARE(web.m_paths.size(), 2);
+        QTest::qWait(300);
+        QVERIFY(!Shown<NewVersionDialog>());
     }
 
     void screenshots()

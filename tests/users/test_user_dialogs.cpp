@@ -1,4 +1,5 @@
 #include "DataFixture.h"
+#include "Screenshot.h"
 #include "UserGroupConfigDialog.h"
 #include "UserGroupsDialog.h"
 #include "UserNoteDialog.h"
@@ -157,6 +158,29 @@ private slots:
         editor->findChild<QPushButton*>("saveButton")->click();
         QVERIFY(!User("ann")["user_note"]);
         QCOMPARE(User("bob")["user_note"].AsString(), QStringLiteral("<b>likes</b> jazz"));
+    }
+
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        User("ann").NewItem("in_user_list");
+        for (const char* name : {"Crew", "friends", "night shift"})
+            d->GetType("user_list_group")->GetItem(name);
+        User("ann")["in_user_list"] += d->GetType("user_list_group")->GetItem("friends");
+        auto* groups = new UserGroupsDialog("ann");
+        SAVE_SCREENSHOT(groups, "user_groups_dialog");
+        groups->close();
+
+        d->GetType("user_list_group")->GetItem("friends") += d->GetType("group_download_priority")->GetItem("3");
+        auto* settings = new UserGroupConfigDialog(userListForm);
+        settings->findChild<QListWidget*>("groupList")->setCurrentRow(1);
+        SAVE_SCREENSHOT(settings, "user_group_settings_dialog");
+        settings->close();
+
+        UserNoteDialog* note = UserNoteDialog::GetDialog("ann");
+        note->findChild<QPlainTextEdit*>("noteEdit")->setPlainText("Shares old maps.\nAsk about the 1930s atlas.");
+        SAVE_SCREENSHOT(note, "user_note_dialog");
+        note->close();
     }
 };
 
