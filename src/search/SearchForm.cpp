@@ -4,6 +4,7 @@
 #include "ActionSetToolBar.h"
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
+#include "ReceivedSearchesForm.h"
 #include "SearchResultListItem.h"
 #include "SearchResultsForm.h"
 #include "Server.h"
@@ -142,6 +143,7 @@ void SearchForm::Init()
                            new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnEnteredRoom));
     d->AddPathEventHandler(new PathNode(new PathNode(d, "room"), "in_room", PathOnDisconnect),
                            new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnLeftRoom));
+    ui->receivedSearchesForm->Init();
 
     connect(ui->wishList, &QTreeWidget::itemChanged, this, &SearchForm::OnWishListItemChanged);
     // The wish list deletes its rows through queued calls.

@@ -93,6 +93,12 @@ private:
     // Closes a results tab of either tab control with everything its search holds.
     void CloseResultsTab(QTabWidget* ip_tabs, int i_tabIndex);
     void FilterResultsTab(SearchResultsForm* ip_page, const QString& i_text);
+    // "add_remove_wishlist" on the tab the user looks at.
+    void AddOrRemoveWishListItem();
+    // Makes the wish-list items follow the rows' texts after an edit.
+    void ReconcileWishList();
+    // DeleteNode of the node's row once the event loop turns, if the node is still there then.
+    void QueueDeleteNode(const ItemPtr& i_node);
     void AlertWishListResults(ItemPtr i_widgetItem, SearchResultsForm* ip_page);
 
     Ui::SearchForm* ui;

@@ -1,0 +1,77 @@
+#include "ResultDownloads.h"
+
+#include "SearchResultListItem.h"
+#include "TransferQueueManager.h"
+
+#include <QIcon>
+#include <QTreeWidgetItem>
+
+ResultRowKind KindOfResultRow(QTreeWidgetItem* ip_row)
+{
+    if (!ip_row)
+        return ResultRowKind::None;
+    const Value address(ip_row);
+    if (d->GetType("search_result_node")->HasItem(address))
+        return ResultRowKind::File;
+    if (d->GetType("search_results_folder_node")->HasItem(address))
+        return ResultRowKind::Folder;
+    if (d->GetType("search_results_user_node")->HasItem(address))
+        return ResultRowKind::User;
+    return ResultRowKind::None;
+}
+
+namespace
+{
+void AddFolderResults(const ItemPtr& i_folderNode, std::vector<ItemPtr>& o_results)
+{
+    for (const ItemPtr& fileNode : i_folderNode.GetItems("search_result_node"))
+        if (const ItemPtr result = fileNode["search_result"])
+            o_results.push_back(result);
+}
+} // namespace
+
+std::vector<ItemPtr> ResultsOfRow(QTreeWidgetItem* ip_row)
+{
+    std::vector<ItemPtr> results;
+    const Value address(ip_row);
+    switch (KindOfResultRow(ip_row))
+    {
+    case ResultRowKind::File:
+        if (const ItemPtr result = d->GetType("search_result_node")->HasItem(address)["search_result"])
+            results.push_back(result);
+        break;
+    case ResultRowKind::Folder:
+        AddFolderResults(d->GetType("search_results_folder_node")->HasItem(address), results);
+        break;
+    case ResultRowKind::User:
+        for (const ItemPtr& folderNode :
+             d->GetType("search_results_user_node")->HasItem(address).GetItems("search_results_folder_node"))
+            AddFolderResults(folderNode, results);
+        break;
+    case ResultRowKind::None: break;
+    }
+    return results;
+}
+
+ItemPtr SearchTextOfResult(const ItemPtr& i_result)
+{
+    return i_result["search_results"]["search_request"]["search_request_text"];
+}
+
+ItemPtr QueueResultDownload(const ItemPtr& i_result, const ItemPtr& i_searchText)
+{
+    const ItemPtr user = i_result["search_results"]["user"];
+    if (!user)
+        return ItemPtr();
+    ItemPtr entry = transferQueueManager->AddDownload(
+        user.AsString(), i_result["search_result_file_name"].AsStdString(),
+        i_result["search_result_file_folder"].AsStdString(), i_result["file_size"].AsInt64(), 0);
+    if (entry && i_searchText)
+        entry += i_searchText;
+    if (auto* row = i_result["search_result_node"].AsPointer<QTreeWidgetItem>())
+    {
+        static const QIcon queued(QStringLiteral(":/icons/download_icon"));
+        row->setIcon(SearchResultListItem::FileColumn, queued);
+    }
+    return entry;
+}

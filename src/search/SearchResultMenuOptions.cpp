@@ -1,0 +1,113 @@
+#include "SearchResultMenuOptions.h"
+
+#include "Log.h"
+#include "ResultDownloads.h"
+#include "ShareForm.h"
+#include "SharesForm.h"
+#include "TransferQueueManager.h"
+
+#include <QMenu>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <set>
+
+namespace
+{
+ItemPtr SearchTextItem(const QString& i_text)
+{
+    return i_text.isEmpty() ? ItemPtr() : d->GetType("search_request_text")->GetItem(Value(i_text));
+}
+} // namespace
+
+SearchResultMenuOptions::SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem* ip_row, QObject* ip_parent)
+    : QObject(ip_parent)
+    , mp_row(ip_row)
+    , mp_tree(ip_row ? ip_row->treeWidget() : nullptr)
+{
+    const ResultRowKind kind = KindOfResultRow(ip_row);
+    if (kind == ResultRowKind::File)
+    {
+        const ItemPtr result = d->GetType("search_result_node")->HasItem(Value(ip_row))["search_result"];
+        const ItemPtr reply = result["search_results"];
+        m_searchText = reply["search_request"]["search_request_text"].AsString();
+        m_folder = result["search_result_file_folder"].AsString();
+        m_user = reply["user"].AsString();
+        ip_menu->addAction(QIcon(QStringLiteral(":/icons/download_icon")), QStringLiteral("Download File(s)"), this,
+                           &SearchResultMenuOptions::OnDownloadFile);
+    }
+    else if (kind == ResultRowKind::Folder)
+    {
+        // Through the row's own nodes: the folder text item is shared by every user with a folder
+        // of that path, so it cannot tell whose folder this is.
+        const ItemPtr folderNode = d->GetType("search_results_folder_node")->HasItem(Value(ip_row));
+        const ItemPtr userNode = folderNode["search_results_user_node"];
+        m_folder = folderNode["search_result_file_folder"].AsString();
+        m_user = userNode["user"].AsString();
+        m_searchText = userNode["search_results_widget"]["search_request"]["search_request_text"].AsString();
+    }
+    else
+    {
+        return;
+    }
+    ip_menu->addAction(QIcon(QStringLiteral(":/icons/downloads_icon")), QStringLiteral("Download Folder(s)"), this,
+                       &SearchResultMenuOptions::OnDownloadFolder);
+    ip_menu->addAction(QIcon(QStringLiteral(":/icons/browse_icon")), QStringLiteral("Browse Folder"), this,
+                       &SearchResultMenuOptions::OnBrowseFolder);
+}
+
+QList<QTreeWidgetItem*> SearchResultMenuOptions::SelectedRows() const
+{
+    // The tab may have been closed while the menu was open.
+    return mp_tree ? mp_tree->selectedItems() : QList<QTreeWidgetItem*>();
+}
+
+void SearchResultMenuOptions::OnDownloadFile()
+{
+    const ItemPtr searchText = SearchTextItem(m_searchText);
+    Type* fileNodes = d->GetType("search_result_node");
+    for (QTreeWidgetItem* row : SelectedRows())
+    {
+        const ItemPtr fileNode = fileNodes->HasItem(Value(row));
+        if (!fileNode)
+            return;
+        QueueResultDownload(fileNode["search_result"], searchText);
+    }
+}
+
+void SearchResultMenuOptions::OnDownloadFolder()
+{
+    // One set, so a folder chosen through several of its rows is queued once.
+    std::set<ItemPtr> gathered;
+    for (QTreeWidgetItem* row : SelectedRows())
+    {
+        const ResultRowKind kind = KindOfResultRow(row);
+        if (kind != ResultRowKind::File && kind != ResultRowKind::Folder)
+            return;
+        QTreeWidgetItem* folderRow = kind == ResultRowKind::File ? row->parent() : row;
+        const std::vector<ItemPtr> results = ResultsOfRow(folderRow);
+        gathered.insert(results.begin(), results.end());
+    }
+
+    std::vector<ItemPtr> ordered(gathered.begin(), gathered.end());
+    std::stable_sort(ordered.begin(), ordered.end(), [](const ItemPtr& i_a, const ItemPtr& i_b) {
+        return i_a["search_result_file_name"].AsString() < i_b["search_result_file_name"].AsString();
+    });
+    const ItemPtr searchText = SearchTextItem(m_searchText);
+    for (const ItemPtr& result : ordered)
+    {
+        if (!transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString()))
+            QueueResultDownload(result, searchText);
+    }
+}
+
+void SearchResultMenuOptions::OnBrowseFolder()
+{
+    if (!sharesForm || m_user.isEmpty())
+    {
+        Log(QStringLiteral("Search"), 1, QStringLiteral("The shares of %1 cannot be browsed now.").arg(m_user));
+        return;
+    }
+    if (ShareForm* tab = sharesForm->OpenShareBrowse(m_user))
+        tab->BrowseToFolder(m_folder);
+}
