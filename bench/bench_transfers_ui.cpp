@@ -1,10 +1,15 @@
 // The transfers tab with 10,000 download rows: how long start-up takes to show them (all under
 // one user and one folder, where each row's group status used to walk all rows before it, and
 // spread over 1,000 users), and how long the GUI thread makes other events wait while 50
-// transfers report their progress ten times a second each, as transfer threads do.
+// transfers report their progress ten times a second each, as transfer threads do. Then the
+// tab's actions on many rows: clearing 10,000 complete downloads, and the completed downloads
+// list of 10,000 records, opened and then told of one more.
+#include "ActionSetToolBar.h"
+#include "CompleteDownloadsForm.h"
 #include "TransfersFixture.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 
 #include <atomic>
@@ -135,6 +140,71 @@ double WorstDelayMs(int i_running, int i_seconds)
     probe.Stop();
     return probe.WorstMs();
 }
+// From the click on "Clear Complete" until the rows are gone and the title counted again.
+double ClearCompleteMs()
+{
+    TransfersFixture f([](TransfersFixture& io_f) {
+        for (int n = 0; n < kRows; ++n)
+            io_f.SetStatus(io_f.Download(QStringLiteral("user%1").arg(n % 100),
+                                         QStringLiteral("music\\album%1").arg(n % 100),
+                                         QStringLiteral("track%1.mp3").arg(n), 5000000),
+                           QStringLiteral("complete"));
+    });
+    f.tabs.setCurrentIndex(1);
+    f.tabs.show();
+    QCoreApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    emit actionBar->ActionTriggered(f.downloads, QStringLiteral("clear_complete_downloads"));
+    QCoreApplication::processEvents();
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (f.downloads->topLevelItemCount() != 0)
+        Print("transfers_clear_complete_rows_left", f.downloads->topLevelItemCount(), "rows");
+    return ms;
+}
+
+// A finished download's record as the engine writes it, completed i_second seconds into a day.
+ItemPtr CompleteRecord(int i_n, int i_second)
+{
+    ItemPtr record = d->GetType("complete_download")->NewItem();
+    record.Connect(d->GetType("complete_download_filename")->GetItem(QStringLiteral("track%1.mp3").arg(i_n)));
+    record.Connect(d->GetType("complete_download_relative_folder")->GetItem(QStringLiteral("album%1").arg(i_n % 500)));
+    record.Connect(d->GetType("user")->GetItem(QStringLiteral("user%1").arg(i_n % 100)));
+    record.Connect(d->GetType("complete_download_file_size")->GetItem(Value(5000000 + i_n)));
+    const QDateTime time = QDateTime(QDate(2024, 5, 1), QTime(0, 0)).addSecs(i_second);
+    record.Connect(d->GetType("complete_download_completion_time")->GetItem(time.toString(Qt::TextDate)));
+    return record;
+}
+
+// Opening the list over 10,000 saved records, in no order of time; then the mean cost of one
+// more record, told by the engine as a download finishes.
+void CompletedList(double& o_openMs, double& o_addMs)
+{
+    TransfersFixture f([](TransfersFixture&) {
+        for (int n = 0; n < kRows; ++n)
+            CompleteRecord(n, (n * 7919) % 86400);
+    });
+    f.tabs.setCurrentIndex(1);
+    f.tabs.show();
+    QCoreApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    emit actionBar->ActionTriggered(f.downloads, QStringLiteral("complete_downloads"));
+    QCoreApplication::processEvents();
+    o_openMs = timer.nsecsElapsed() / 1e6;
+    auto* list = completeDownloadsForm->findChild<QTreeWidget*>();
+    if (list->topLevelItemCount() != kRows)
+        Print("completed_list_wrong_rows", list->topLevelItemCount(), "rows");
+
+    constexpr int kAdded = 200;
+    timer.restart();
+    for (int n = 0; n < kAdded; ++n)
+    {
+        emit f.engine->CompleteDownloadAdded(CompleteRecord(kRows + n, (n * 4099) % 86400));
+        QCoreApplication::processEvents();
+    }
+    o_addMs = timer.nsecsElapsed() / 1e6 / kAdded;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -146,5 +216,11 @@ int main(int argc, char** argv)
     Print("transfers_window_open_10000_rows_one_folder", oneFolder, "ms");
     Print("transfers_window_open_10000_rows_1000_users", spread, "ms");
     Print("transfers_gui_worst_delay_50_running", WorstDelayMs(50, 3), "ms");
+    Print("transfers_clear_complete_10000", ClearCompleteMs(), "ms");
+    double openMs = 0;
+    double addMs = 0;
+    CompletedList(openMs, addMs);
+    Print("completed_list_open_10000", openMs, "ms");
+    Print("completed_list_add_one", addMs, "ms");
     return 0;
 }

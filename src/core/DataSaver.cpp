@@ -474,6 +474,7 @@ void DataSaver::NotifyFirstStart()
 
 void DataSaver::NotifyLoaded(bool i_noData)
 {
+    m_loaded = true;
     // A listener may delete another from inside its call; only those still registered are told.
     const std::vector<DataLoadedEventHandler*> listeners(m_listeners.begin(), m_listeners.end());
     for (DataLoadedEventHandler* listener : listeners)

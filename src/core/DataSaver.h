@@ -71,12 +71,16 @@ public:
     void NotifyFirstStart();
 
     void AddListener(DataLoadedEventHandler* ip_listener) { m_listeners.insert(ip_listener); }
+    // Whether the listeners have been told that loading finished: one that registers later is
+    // not told, and reads the store itself.
+    bool HasLoaded() const { return m_loaded; }
 
     DataLoadedListenerSet m_listeners;
 
 private:
     void NotifyLoaded(bool i_noData);
 
+    bool m_loaded = false;
     std::set<std::string> m_savedTypes;
     std::map<std::string, std::set<std::string>> m_savedByConnection;
 };

@@ -1,18 +1,350 @@
-// What the user does in the transfers tab: tool-bar actions, menus, opening and collapsing
-// rows, completion notices and the upload settings. The connections are made by the form's
-// set-up; the actions themselves are not built yet, so these slots do nothing for now.
+// What the user does in the transfers tab: tool-bar actions, the Delete key, opening a finished
+// file, the context menus, opening and collapsing rows, completion notices, clearing finished
+// transfers and the upload settings.
+#include "ActionSetToolBar.h"
+#include "CompleteDownloadsForm.h"
+#include "DownloadMenuOptions.h"
+#include "EngineClock.h"
+#include "EventToolBar.h"
+#include "TextUtils.h"
+#include "TransferCells.h"
+#include "TransferQueueManager.h"
 #include "TransfersForm.h"
+#include "UserMenuOptions.h"
+#include "ui_TransfersForm.h"
 
-void TransfersForm::OnActionBarTriggered(QWidget*, QString) {}
-void TransfersForm::OnUploadSpeedLimitCheckStateChanged(int) {}
-void TransfersForm::OnUploadSpeedLimitSpinValueChanged(int) {}
-void TransfersForm::OnUploadSlotsSpinValueChanged(int) {}
-void TransfersForm::OnDownloadsContextMenuRequested(QPoint) {}
-void TransfersForm::OnUploadsContextMenuRequested(QPoint) {}
-void TransfersForm::OnItemExpanded(QTreeWidgetItem*) {}
-void TransfersForm::OnItemCollapsed(QTreeWidgetItem*) {}
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QUrl>
+
+#include <algorithm>
+#include <optional>
+
+namespace
+{
+QTreeWidgetItem* RowOf(const ItemPtr& i_node)
+{
+    return i_node.AsPointer<QTreeWidgetItem>();
+}
+
+const char kDownloadIcon[] = ":/icons/download_icon";
+
+// An upload silent this long is cleared when the switch is on.
+constexpr qint64 kUploadClearMs = 300000;
+} // namespace
+
+// ---- tool bar ----
+
+void TransfersForm::OnActionBarTriggered(QWidget*, QString i_action)
+{
+    if (i_action == QLatin1String("remove_download"))
+        DeleteSelectedDownloads();
+    else if (i_action == QLatin1String("dl_add_user"))
+        AddSelectedUsersToUserList();
+    else if (i_action == QLatin1String("expand_download_folders"))
+        ToggleExpand(m_downloads, false);
+    else if (i_action == QLatin1String("expand_download_users"))
+        ToggleExpand(m_downloads, true);
+    else if (i_action == QLatin1String("expand_upload_folders"))
+        ToggleExpand(m_uploads, false);
+    else if (i_action == QLatin1String("expand_upload_users"))
+        ToggleExpand(m_uploads, true);
+    else if (i_action == QLatin1String("complete_downloads"))
+        ShowCompleteDownloads();
+    else if (i_action == QLatin1String("clear_complete_downloads"))
+        ClearCompleteDownloads();
+    else if (i_action == QLatin1String("clear_complete_and_aborted_uploads"))
+        ClearCompleteAndAbortedUploads();
+}
+
+void TransfersForm::ToggleExpand(Tree& io_tree, bool i_users)
+{
+    bool& flag = i_users ? *io_tree.expandUsers : *io_tree.expandFolders;
+    flag = !flag;
+    const char* kind = io_tree.list == ui->downloadsList ? "download" : "upload";
+    const QString id =
+        QStringLiteral("expand_%1_%2").arg(QLatin1String(kind), QLatin1String(i_users ? "users" : "folders"));
+    actionBar->SetWidgetActionText(
+        io_tree.list, id,
+        QStringLiteral("Expand %1 [%2]")
+            .arg(QLatin1String(i_users ? "Users" : "Folders"), QLatin1String(flag ? "on" : "off")));
+    for (int user = 0; user < io_tree.list->topLevelItemCount(); ++user)
+    {
+        QTreeWidgetItem* userRow = io_tree.list->topLevelItem(user);
+        if (i_users)
+            userRow->setExpanded(flag);
+        else
+            for (int folder = 0; folder < userRow->childCount(); ++folder)
+                userRow->child(folder)->setExpanded(flag);
+    }
+}
+
+void TransfersForm::AddSelectedUsersToUserList()
+{
+    for (QTreeWidgetItem* row : ui->downloadsList->selectedItems())
+        if (QTreeWidgetItem* userRow = GetDownloadNodeUserNode(row))
+        {
+            const QString name = d->GetType("download_list_user_node")->HasItem(Value(userRow))["user"].AsString();
+            d->GetType("user")->GetItem(name).NewItem("in_user_list");
+        }
+}
+
+void TransfersForm::ShowCompleteDownloads()
+{
+    if (!completeDownloadsForm)
+    {
+        auto* form = new CompleteDownloadsForm(this);
+        ui->transfersTabControl->addTab(form, QStringLiteral("Complete"));
+        form->Init();
+    }
+    // A page of a tab widget shows only as its current page.
+    ui->transfersTabControl->setCurrentWidget(completeDownloadsForm);
+}
+
+void TransfersForm::ClearCompleteDownloads()
+{
+    const ItemPtr complete = d->GetType("download_entry_status")->HasItem("complete");
+    for (const ItemPtr& entry : complete.GetItems("download_entry"))
+        if (entry)
+            transferQueueManager->RemoveDownload(entry);
+}
+
+void TransfersForm::ClearCompleteAndAbortedUploads()
+{
+    ItemSet finished;
+    for (const ItemPtr& status : d->GetType("upload_entry_status")->GetItems())
+        if (!TransferQueueManager::IsActiveStatus(status) && status.AsString() != QLatin1String("queued"))
+            finished.Add(status.GetItems("upload_entry"));
+    for (const ItemPtr& entry : finished)
+        if (entry)
+            transferQueueManager->RemoveUpload(entry);
+}
+
+// ---- removing, opening ----
+
+void TransfersForm::DeleteSelectedDownloads()
+{
+    Type* userNodes = d->GetType("download_list_user_node");
+    Type* folderNodes = d->GetType("download_list_folder_node");
+    Type* fileNodes = d->GetType("download_list_node");
+    // Removing an entry takes its file row, and an emptied folder and user row, with their nodes:
+    // each loop ends when its row's node has gone.
+    auto removeFirstOf = [&](const ItemPtr& i_folderNode) {
+        const ItemPtr entry = fileNodes->HasItem(Value(RowOf(i_folderNode)->child(0)))["download_entry"];
+        if (!entry)
+            return false;
+        transferQueueManager->RemoveDownload(entry);
+        return true;
+    };
+    for (QTreeWidgetItem* row : ui->downloadsList->selectedItems())
+    {
+        const Value key(row);
+        if (const ItemPtr fileNode = fileNodes->HasItem(key))
+        {
+            transferQueueManager->RemoveDownload(fileNode["download_entry"]);
+            return;
+        }
+        if (const ItemPtr folderNode = folderNodes->HasItem(key))
+        {
+            while (folderNode && removeFirstOf(folderNode))
+            {
+            }
+            return;
+        }
+        if (const ItemPtr userNode = userNodes->HasItem(key))
+        {
+            while (userNode)
+            {
+                const ItemPtr folderNode = folderNodes->HasItem(Value(row->child(0)));
+                if (!folderNode)
+                    return;
+                while (folderNode && removeFirstOf(folderNode))
+                {
+                }
+                if (folderNode)
+                    return; // a row that no entry stands behind: nothing more can go
+            }
+            return;
+        }
+    }
+}
+
+void TransfersForm::OnKeyPressedInDownloadList(QKeyEvent* ip_event)
+{
+    if (ip_event->key() == Qt::Key_Delete)
+        DeleteSelectedDownloads();
+}
+
+void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int)
+{
+    if (!ip_item)
+        return;
+    const ItemPtr entry = d->GetType("download_list_node")->HasItem(Value(ip_item))["download_entry"];
+    if (!entry)
+        return;
+    const QString path = transferQueueManager->GetDownloadTargetPath(entry, true);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+}
+
+// ---- context menus ----
+
+void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
+{
+    QTreeWidgetItem* row = ui->downloadsList->itemAt(i_point);
+    QTreeWidgetItem* userRow = row ? GetDownloadNodeUserNode(row) : nullptr;
+    if (!userRow)
+        return;
+    const QString user = d->GetType("download_list_user_node")->HasItem(Value(userRow))["user"].AsString();
+    QMenu menu;
+    DownloadMenuOptions downloadOptions(&menu, GetNodeDownloadEntryItems(row), nullptr);
+    UserMenuOptions userOptions(&menu, user, nullptr);
+    menu.exec(ui->downloadsList->viewport()->mapToGlobal(i_point));
+}
+
+void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
+{
+    QTreeWidgetItem* row = ui->uploadsList->itemAt(i_point);
+    QTreeWidgetItem* userRow = row ? GetUploadNodeUserNode(row) : nullptr;
+    if (!userRow)
+        return;
+    const QString user = d->GetType("upload_list_user_node")->HasItem(Value(userRow))["user"].AsString();
+    QMenu menu;
+    UserMenuOptions userOptions(&menu, user, nullptr);
+    menu.exec(ui->uploadsList->viewport()->mapToGlobal(i_point));
+}
+
+// ---- opening and collapsing rows ----
+
+TransfersForm::Tree* TransfersForm::TreeOfGroupRow(QTreeWidgetItem* ip_row)
+{
+    for (Tree* tree : {&m_downloads, &m_uploads})
+        if (ip_row->treeWidget() == tree->list)
+        {
+            const Value key(ip_row);
+            if (d->GetType(tree->userNodeType)->HasItem(key) || d->GetType(tree->folderNodeType)->HasItem(key))
+                return tree;
+        }
+    return nullptr;
+}
+
+void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_item)
+{
+    Tree* tree = TreeOfGroupRow(ip_item);
+    if (!tree)
+        return;
+    // The rows under it show their own state now; the group's comes back when it closes.
+    for (int column : {StatusColumn, TimeLeftColumn, SpeedColumn})
+        ip_item->setText(column, QString());
+    if (tree->list->itemWidget(ip_item, ProgressColumn))
+        tree->list->removeItemWidget(ip_item, ProgressColumn);
+}
+
+void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)
+{
+    if (Tree* tree = TreeOfGroupRow(ip_item))
+        ip_item->setText(StatusColumn, tree->tally.GroupStatusOf(ip_item));
+}
+
 void TransfersForm::OnCurrentTabChanged(int) {}
-void TransfersForm::EveryHalfMinute() {}
-void TransfersForm::OnDownloadComplete(ItemPtr) {}
-void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem*, int) {}
-void TransfersForm::OnKeyPressedInDownloadList(QKeyEvent*) {}
+
+// ---- completion notices ----
+
+void TransfersForm::OnDownloadComplete(ItemPtr i_download)
+{
+    // Queued: a download removed in the meantime reads as null.
+    if (!i_download)
+        return;
+    const ItemPtr user = i_download["user"];
+    const ItemPtr folder = i_download["remote_folder"];
+    const ItemPtr fileNode = i_download["download_list_node"];
+
+    if (ItemPtr alert = i_download["complete_download_alert"])
+    {
+        const QString name = i_download["file_name"].AsString();
+        eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
+                               QStringLiteral("Download of file %1 complete").arg(name));
+        if (fileNode)
+            RowOf(fileNode)->setIcon(FileColumn, QIcon());
+        alert.Remove();
+    }
+
+    // The few alerts are looked at before the many entries: at start-up every complete download
+    // comes through here.
+    const auto pending = [](const ItemSet& i_entries) {
+        return !i_entries.NotConnected("download_entry_status", Value("complete")).empty();
+    };
+
+    ItemPtr folderAlert = d->GetItem(user, folder, "complete_download_alert");
+    if (folderAlert && !pending(folder.GetItems("download_entry").Connected(user)))
+    {
+        const QString name = QString::fromStdString(GetFileName(folder.AsStdString()));
+        eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
+                               QStringLiteral("Download of folder %1 complete").arg(name));
+        if (const ItemPtr folderNode = fileNode["download_list_folder_node"])
+            RowOf(folderNode)->setIcon(FolderColumn, QIcon());
+        folderAlert.Remove();
+    }
+
+    ItemSet userAlerts = user.GetItems("complete_download_alert").NotConnected("remote_folder");
+    if (!userAlerts.empty() && !pending(user.GetItems("download_entry")))
+    {
+        const QString name = user.AsString();
+        eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
+                               QStringLiteral("All download from user %1 complete").arg(name));
+        if (const ItemPtr userNode = user["download_list_user_node"])
+            RowOf(userNode)->setIcon(UserColumn, QIcon());
+        userAlerts.Remove();
+    }
+
+    if (IsSettingOn(QStringLiteral("clear_complete_downloads")))
+        transferQueueManager->RemoveDownload(i_download);
+}
+
+// ---- clearing finished uploads ----
+
+void TransfersForm::EveryHalfMinute()
+{
+    if (!IsSettingOn(QStringLiteral("clear_complete_aborted_uploads")))
+        return;
+    const qint64 now = EngineClock::NowMs();
+    ItemSet silent;
+    for (const ItemPtr& entry : d->GetType("upload_entry")->GetItems())
+    {
+        if (entry["upload_entry_status"].AsString() == QLatin1String("queued"))
+            continue;
+        // Both in engine-clock milliseconds: the engine's stamp of the last status change, and
+        // the cell of the last progress report while a transfer thread runs.
+        std::optional<qint64> last = transferQueueManager->TransferTime(entry, "last_status_change_time");
+        const TimeCell* receipt = TransferCell<TimeCell>(entry, "last_receipt_time");
+        if (receipt && receipt->load() > 0)
+            last = std::max(last.value_or(0), receipt->load());
+        if (last && now - *last >= kUploadClearMs)
+            silent.insert(entry);
+    }
+    for (const ItemPtr& entry : silent)
+        if (entry)
+            transferQueueManager->RemoveUpload(entry);
+}
+
+// ---- upload settings ----
+
+void TransfersForm::OnUploadSlotsSpinValueChanged(int i_value)
+{
+    transferQueueManager->SetUploadSlots(i_value);
+}
+
+void TransfersForm::OnUploadSpeedLimitSpinValueChanged(int i_value)
+{
+    // The box follows the number first, and stores its own switch as it changes.
+    ui->uploadLimitCheckBox->setChecked(i_value != 0);
+    transferQueueManager->SetUploadSpeedLimit(i_value);
+}
+
+void TransfersForm::OnUploadSpeedLimitCheckStateChanged(int i_state)
+{
+    if (i_state == Qt::Checked)
+        transferQueueManager->EnableUploadSpeedLimit(true);
+    else if (i_state == Qt::Unchecked)
+        transferQueueManager->EnableUploadSpeedLimit(false);
+}

@@ -150,6 +150,9 @@ void TransfersForm::Init()
     d->GetType("upload_entry")->m_itemRemoved.insert(Handler(this, &TransfersForm::OnUploadEntryRemoved));
 
     DeclareTreeActions(ui->downloadsList, "downloads", "download", "clear_complete_downloads", "Clear Complete");
+    // The completed downloads list opens from here only.
+    actionBar->AddSetAction(QStringLiteral("downloads"), QStringLiteral("complete_downloads"),
+                            QStringLiteral("Completed Downloads"), QStringLiteral(":/icons/download_icon"), false);
     DeclareTreeActions(ui->uploadsList, "uploads", "upload", "clear_complete_and_aborted_uploads",
                        "Clear Complete and Aborted");
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &TransfersForm::OnActionBarTriggered);
@@ -335,7 +338,12 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
     for (QTreeWidgetItem* row : {folderRow, userRow})
         if (row)
             ShowGroupStatus(io_tree, row);
-    QMetaObject::invokeMethod(this, &TransfersForm::UpdateActiveTransferCounts, Qt::QueuedConnection);
+    // One count for a burst of removals ("Clear Complete" of thousands).
+    if (!m_countsUpdatePending)
+    {
+        m_countsUpdatePending = true;
+        QMetaObject::invokeMethod(this, &TransfersForm::UpdateActiveTransferCounts, Qt::QueuedConnection);
+    }
 }
 
 QTreeWidgetItem* TransfersForm::UserRowOf(const Tree& i_tree, QTreeWidgetItem* ip_row) const
@@ -385,6 +393,7 @@ void TransfersForm::OnUserOffline(ItemPtr ip_user)
 
 void TransfersForm::UpdateActiveTransferCounts()
 {
+    m_countsUpdatePending = false;
     if (!transferQueueManager)
         return;
     int index = -1;

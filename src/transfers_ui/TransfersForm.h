@@ -108,6 +108,9 @@ public slots:
     void OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
     void OnKeyPressedInDownloadList(QKeyEvent* ip_event);
 
+    // Removes the downloads of the first selected row: a file, or all of a folder or a user.
+    void DeleteSelectedDownloads();
+
 private:
     // What differs between the two trees.
     struct Tree
@@ -143,9 +146,18 @@ private:
     void SetUserIcon(const ItemPtr& i_user, const QIcon& i_icon);
     void RecolorTree(Tree& io_tree);
     void LoadSettingsIntoWidgets();
+    // Tool-bar actions (TransfersActions.cpp).
+    void ToggleExpand(Tree& io_tree, bool i_users);
+    void AddSelectedUsersToUserList();
+    void ShowCompleteDownloads();
+    void ClearCompleteDownloads();
+    void ClearCompleteAndAbortedUploads();
+    // The tree of a user or folder row; null for any other row.
+    Tree* TreeOfGroupRow(QTreeWidgetItem* ip_row);
 
     Ui::TransfersForm* ui;
     bool m_transfersLoaded = false;
+    bool m_countsUpdatePending = false;
     bool m_expandDownloadFolders = true;
     bool m_expandDownloadUsers = true;
     bool m_expandUploadFolders = true;

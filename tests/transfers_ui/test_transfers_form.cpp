@@ -297,7 +297,8 @@ private slots:
         f.tabs.show();
         QVERIFY(QTest::qWaitForWindowActive(&f.tabs));
         f.downloads->setFocus();
-        QCOMPARE(BarTexts(), (QStringList{"Expand Folders [on]", "Expand Users [on]", "Clear Complete"}));
+        QCOMPARE(BarTexts(),
+                 (QStringList{"Expand Folders [on]", "Expand Users [on]", "Clear Complete", "Completed Downloads"}));
         f.form->findChild<QTabWidget*>(QStringLiteral("transfersTabControl"))->setCurrentIndex(1);
         f.uploads->setFocus();
         QCOMPARE(BarTexts(), (QStringList{"Expand Folders [on]", "Expand Users [on]", "Clear Complete and Aborted"}));

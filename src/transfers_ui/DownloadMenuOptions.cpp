@@ -1,0 +1,186 @@
+#include "DownloadMenuOptions.h"
+
+#include "SearchForm.h"
+#include "Server.h"
+#include "StartupPrompts.h"
+#include "TransferQueueManager.h"
+#include "TransfersForm.h"
+
+#include <QDesktopServices>
+#include <QIcon>
+#include <QMenu>
+#include <QTreeWidgetItem>
+#include <QUrl>
+
+namespace
+{
+bool IsComplete(const ItemPtr& i_entry)
+{
+    return i_entry["download_entry_status"].AsString() == QLatin1String("complete");
+}
+
+bool IsActive(const ItemPtr& i_entry)
+{
+    return TransferQueueManager::IsActiveStatus(i_entry["download_entry_status"]);
+}
+
+ItemSet Unfinished(const ItemSet& i_entries)
+{
+    return i_entries.NotConnected("download_entry_status", Value("complete"));
+}
+
+// The one item of the type linked to the entries, or null when they link to none or several.
+ItemPtr OnlyOne(const ItemSet& i_entries, const char* i_type)
+{
+    const ItemSet linked = i_entries.GetItems(i_type);
+    return linked.size() == 1 ? linked.First() : ItemPtr();
+}
+
+QTreeWidgetItem* RowOf(const ItemPtr& i_node)
+{
+    return i_node.AsPointer<QTreeWidgetItem>();
+}
+
+// Downloads' paths are kept with "\" between components.
+void OpenLocal(const QString& i_path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString(i_path).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+}
+
+QString SearchTextOf(const ItemPtr& i_entry)
+{
+    // The search windows relate downloads to the searches that found them.
+    if (!d->HasType("search_request_text")
+        || !d->GetType("download_entry")->IsRelatedTo(d->GetType("search_request_text")))
+        return QString();
+    return i_entry["search_request_text"].AsString();
+}
+
+const char kAlert[] = ":/icons/alert_icon";
+} // namespace
+
+DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject* ip_parent)
+    : QObject(ip_parent)
+    , m_entries(std::move(i_entries))
+{
+    if (m_entries.empty())
+        return;
+    if (!ip_menu->actions().isEmpty())
+        ip_menu->addSeparator();
+    const ItemPtr first = m_entries.First();
+    const bool several = m_entries.size() > 1;
+    const QIcon transferIcon(QStringLiteral(":/icons/transfer_icon"));
+    if (!several && IsComplete(first))
+        ip_menu->addAction(QStringLiteral("Open File"), this, &DownloadMenuOptions::OnOpenFile);
+    ip_menu->addAction(QStringLiteral("Open Folder"), this, &DownloadMenuOptions::OnOpenFolder);
+    if (several)
+        ip_menu->addAction(transferIcon, QStringLiteral("Retry downloads"), this,
+                           &DownloadMenuOptions::OnRetryDownloads);
+    else if (!IsComplete(first) && !IsActive(first))
+        ip_menu->addAction(transferIcon, QStringLiteral("Retry download"), this,
+                           &DownloadMenuOptions::OnRetryDownloads);
+    ip_menu->addSeparator();
+    ip_menu->addAction(transferIcon, several ? QStringLiteral("Remove downloads") : QStringLiteral("Remove download"),
+                       this, &DownloadMenuOptions::OnRemoveDownloads);
+
+    m_user = OnlyOne(m_entries, "user");
+    m_folder = OnlyOne(m_entries, "remote_folder");
+    AddAlertEntries(ip_menu);
+
+    m_searchText = SearchTextOf(first);
+    if (!m_searchText.isEmpty())
+        ip_menu->addAction(QIcon(QStringLiteral(":/icons/search_icon")),
+                           QStringLiteral("Re-run Search: ") + m_searchText, this, &DownloadMenuOptions::OnRerunSearch);
+}
+
+void DownloadMenuOptions::AddAlertEntries(QMenu* ip_menu)
+{
+    QMenu* notify = ip_menu->addMenu(QIcon(QLatin1String(kAlert)), QStringLiteral("Notify me when..."));
+    const ItemPtr first = m_entries.First();
+    if (m_entries.size() == 1 && !first.IsConnected("complete_download_alert") && !IsComplete(first))
+        notify->addAction(QStringLiteral("File download completes"), this,
+                          &DownloadMenuOptions::OnSetFileDownloadAlert);
+    if (m_folder && m_user && !d->GetItem(m_user, m_folder, "complete_download_alert")
+        && !Unfinished(m_folder.GetItems("download_entry").Connected(m_user)).empty())
+        notify->addAction(QStringLiteral("Folder download completes"), this,
+                          &DownloadMenuOptions::OnSetFolderDownloadAlert);
+    if (m_user && m_user["download_list_user_node"].CountItems("download_list_folder_node") > 1
+        && m_user.GetItems("complete_download_alert").NotConnected("remote_folder").empty()
+        && !Unfinished(m_user.GetItems("download_entry")).empty())
+        notify->addAction(QStringLiteral("All downloads from user complete"), this,
+                          &DownloadMenuOptions::OnSetUserDownloadAlert);
+    if (notify->actions().isEmpty())
+        delete notify;
+}
+
+void DownloadMenuOptions::OnOpenFile()
+{
+    if (const ItemPtr entry = m_entries.First())
+        OpenLocal(transferQueueManager->GetDownloadTargetPath(entry, true));
+}
+
+void DownloadMenuOptions::OnOpenFolder()
+{
+    if (const ItemPtr entry = m_entries.First())
+        OpenLocal(transferQueueManager->GetDownloadTargetFolder(entry, true));
+}
+
+// Entries removed while the menu was open read as null and are passed over.
+void DownloadMenuOptions::OnRetryDownloads()
+{
+    for (const ItemPtr& entry : m_entries)
+        if (entry)
+            transferQueueManager->RequeueDownload(entry);
+}
+
+void DownloadMenuOptions::OnRemoveDownloads()
+{
+    for (const ItemPtr& entry : m_entries)
+        if (entry)
+            transferQueueManager->RemoveDownload(entry);
+}
+
+void DownloadMenuOptions::OnSetFileDownloadAlert()
+{
+    const ItemPtr entry = m_entries.First();
+    const ItemPtr node = entry["download_list_node"];
+    if (!node)
+        return;
+    RowOf(node)->setIcon(TransfersForm::FileColumn, QIcon(QLatin1String(kAlert)));
+    d->GetType("complete_download_alert")->NewItem().Connect(entry);
+}
+
+void DownloadMenuOptions::OnSetFolderDownloadAlert()
+{
+    const ItemPtr node = d->GetItem(m_folder, m_user["download_list_user_node"], "download_list_folder_node");
+    if (!node)
+        return;
+    RowOf(node)->setIcon(TransfersForm::FolderColumn, QIcon(QLatin1String(kAlert)));
+    ItemPtr alert = d->GetType("complete_download_alert")->NewItem();
+    alert.Connect(m_user);
+    alert.Connect(m_folder);
+}
+
+void DownloadMenuOptions::OnSetUserDownloadAlert()
+{
+    const ItemPtr node = m_user["download_list_user_node"];
+    if (!node)
+        return;
+    RowOf(node)->setIcon(TransfersForm::UserColumn, QIcon(QLatin1String(kAlert)));
+    d->GetType("complete_download_alert")->NewItem().Connect(m_user);
+}
+
+void DownloadMenuOptions::OnRerunSearch()
+{
+    // A search sent while not logged in is dropped without a word; an empty tab would read as
+    // "nothing found".
+    if (!gp_server->IsConnected())
+    {
+        StartupPrompts::Current()->Inform(nullptr, QStringLiteral("Not connected"),
+                                          QStringLiteral("You must be connected to search."));
+        return;
+    }
+    const unsigned int token = gp_server->FileSearch(m_searchText, false);
+    if (searchForm)
+        searchForm->CreateSearchForm(token, m_searchText, NetworkSearch);
+}

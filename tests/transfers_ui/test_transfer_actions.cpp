@@ -1,0 +1,353 @@
+#include "CompleteDownloadsForm.h"
+#include "DataFixture.h"
+#include "DownloadMenuOptions.h"
+#include "EngineClock.h"
+#include "Screenshot.h"
+#include "TransfersFixture.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QMenu>
+#include <QSpinBox>
+#include <QtTest>
+
+// What the user does in the transfers tab over the real engine and store: the tool-bar actions,
+// the Delete key, the download menu's entries, clearing finished uploads by the engine's clock,
+// the upload settings and the completed downloads list.
+class TestTransferActions : public QObject
+{
+    Q_OBJECT
+
+    using F = TransfersForm;
+
+    static void Trigger(const char* i_action) { emit actionBar->ActionTriggered(nullptr, QLatin1String(i_action)); }
+
+    static QString ActionText(QWidget* ip_widget, const char* i_prefix)
+    {
+        ip_widget->setFocus();
+        for (QAction* action : actionBar->actions())
+            if (action->text().startsWith(QLatin1String(i_prefix)))
+                return action->text();
+        return QString();
+    }
+    // The menu as text: "-" for separators, "title[entry|entry]" for submenus.
+    static QStringList Entries(const QMenu* ip_menu)
+    {
+        QStringList entries;
+        for (QAction* action : ip_menu->actions())
+            entries << (action->isSeparator() ? QStringLiteral("-")
+                        : action->menu()      ? action->text() + '[' + Entries(action->menu()).join('|') + ']'
+                                              : action->text());
+        return entries;
+    }
+    // "user/folder/file" of every file row.
+    static QStringList Files(QTreeWidget* ip_tree)
+    {
+        QStringList files;
+        for (QTreeWidgetItemIterator it(ip_tree); *it; ++it)
+            if (!(*it)->text(F::FileColumn).isEmpty())
+                files << (*it)->parent()->parent()->text(F::UserColumn) + '/' + (*it)->parent()->text(F::FolderColumn)
+                             + '/' + (*it)->text(F::FileColumn);
+        return files;
+    }
+    static QList<ItemPtr> Downloads(TransfersFixture& io_f, const QStringList& i_specs)
+    {
+        QList<ItemPtr> entries;
+        for (const QString& spec : i_specs) // "user/folder/file status"
+        {
+            const QStringList parts = spec.section(' ', 0, 0).split('/');
+            entries << io_f.Download(parts[0], parts[1], parts[2]);
+            io_f.SetStatus(entries.last(), spec.section(' ', 1));
+        }
+        return entries;
+    }
+    static ItemPtr CompleteRecord(const QString& i_file, const QString& i_time, const char* i_size = "1000")
+    {
+        ItemPtr record = d->GetType("complete_download")->NewItem();
+        record.Connect(d->GetType("complete_download_filename")->GetItem(i_file));
+        record.Connect(d->GetType("complete_download_relative_folder")->GetItem("music"));
+        record.Connect(d->GetType("user")->GetItem("bob"));
+        record.Connect(d->GetType("complete_download_file_size")->GetItem(i_size));
+        const QDateTime time = QDateTime::fromString("2024-05-01T" + i_time, Qt::ISODate);
+        record.Connect(d->GetType("complete_download_completion_time")->GetItem(time.toString(Qt::TextDate)));
+        return record;
+    }
+    static QStringList Listed(int i_column)
+    {
+        QStringList texts;
+        auto* list = completeDownloadsForm->findChild<QTreeWidget*>("downloadList");
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
+            texts << list->topLevelItem(row)->text(i_column);
+        return texts;
+    }
+
+private slots:
+    void expand_toggles_flip_their_text_and_rows()
+    {
+        TransfersFixture f;
+        f.tabs.setCurrentIndex(1);
+        f.tabs.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f.tabs));
+        const QList<ItemPtr> entries = Downloads(f, {"bob/music/a queued", "bob/music/b downloading",
+                                                     "bob/films/c"
+                                                     " complete"});
+        f.Report(entries[1], 500, 1024);
+        QTreeWidgetItem* music = f.RowOf(entries[0])->parent();
+        QTreeWidgetItem* bob = music->parent();
+        QCOMPARE(ActionText(f.downloads, "Expand Folders"), QString("Expand Folders [on]"));
+
+        Trigger("expand_download_folders");
+        QCOMPARE(ActionText(f.downloads, "Expand Folders"), QString("Expand Folders [off]"));
+        QVERIFY(!music->isExpanded() && bob->isExpanded());
+        QCOMPARE(music->text(F::StatusColumn) + '|' + f.RowOf(entries[2])->parent()->text(F::StatusColumn),
+                 QString("downloading|complete"));
+        // A new folder row starts closed.
+        QVERIFY(!f.RowOf(f.Download("bob", "docs", "d"))->parent()->isExpanded());
+
+        f.Report(entries[1], 600, 2048);
+        Trigger("expand_download_folders");
+        QVERIFY(music->isExpanded());
+        QCOMPARE(music->text(F::StatusColumn) + music->text(F::TimeLeftColumn) + music->text(F::SpeedColumn),
+                 QString());
+        QCOMPARE(f.Bar(music), QString());
+        f.Report(entries[1], 700, 2048); // the group's progress comes back with the next report
+        QCOMPARE(f.Bar(music), QString("700 (35.0%)|35"));
+
+        Trigger("expand_download_users");
+        QVERIFY(!bob->isExpanded());
+        QCOMPARE(bob->text(F::StatusColumn), QString("downloading"));
+        QCOMPARE(ActionText(f.downloads, "Expand Users"), QString("Expand Users [off]"));
+        // The uploads tree keeps its own switches.
+        f.form->findChild<QTabWidget*>("transfersTabControl")->setCurrentIndex(1);
+        QCOMPARE(ActionText(f.uploads, "Expand Users"), QString("Expand Users [on]"));
+    }
+
+    void delete_key_removes_the_first_selected_rows_downloads_data()
+    {
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QStringList>("left");
+        const QStringList all{"bob/music/a", "bob/music/b", "bob/films/c", "carol/music/d"};
+        QTest::newRow("nothing") << "" << all;
+        QTest::newRow("file") << "b" << QStringList{"bob/music/a", "bob/films/c", "carol/music/d"};
+        QTest::newRow("folder") << "music" << QStringList{"bob/films/c", "carol/music/d"};
+        QTest::newRow("user") << "bob" << QStringList{"carol/music/d"};
+    }
+    void delete_key_removes_the_first_selected_rows_downloads()
+    {
+        QFETCH(QString, selected);
+        QFETCH(QStringList, left);
+        TransfersFixture f;
+        Downloads(f, {"bob/music/a queued", "bob/music/b complete", "bob/films/c downloading", "carol/music/d queued"});
+        if (!selected.isEmpty())
+            f.downloads
+                ->findItems(selected, Qt::MatchExactly | Qt::MatchRecursive,
+                            selected.size() == 1  ? F::FileColumn
+                            : selected == "music" ? F::FolderColumn
+                                                  : F::UserColumn)
+                .first()
+                ->setSelected(true);
+        QTest::keyClick(f.downloads, Qt::Key_Delete);
+        QCOMPARE(Files(f.downloads), left);
+        QCOMPARE(int(d->GetType("download_entry")->GetItemCount()), left.size());
+    }
+
+    void clearing_takes_what_has_finished()
+    {
+        TransfersFixture f;
+        const QList<ItemPtr> entries =
+            Downloads(f, {"bob/music/a complete", "bob/music/b queued", "carol/films/c complete"});
+        f.RowOf(entries[2])->parent()->parent()->setExpanded(false);
+        Trigger("clear_complete_downloads");
+        QCOMPARE(Files(f.downloads), QStringList{"bob/music/b"});
+        QCOMPARE(f.downloads->topLevelItemCount(), 1);
+
+        const char* statuses[] = {"queued", "requesting", "uploading", "complete", "aborted", "denied", "local error"};
+        for (const char* status : statuses)
+            f.SetStatus(f.Upload("dave", QLatin1String(status)), QLatin1String(status));
+        Trigger("clear_complete_and_aborted_uploads");
+        QCOMPARE(Files(f.uploads).replaceInStrings(QRegularExpression("/.*/"), "/"),
+                 (QStringList{"dave/queued", "dave/requesting", "dave/uploading"}));
+    }
+
+    void finished_uploads_go_after_five_silent_minutes()
+    {
+        TransfersFixture f;
+        ItemPtr done = f.Upload("bob", "done");
+        ItemPtr running = f.Upload("bob", "running");
+        ItemPtr waiting = f.Upload("bob", "waiting");
+        f.SetStatus(done, "complete");
+        f.SetStatus(running, "uploading");
+        f.SetStatus(waiting, "queued");
+        auto* receipt = NewTransferCell<TimeCell>(running, "last_receipt_time", EngineClock::NowMs());
+        EngineClock::AdvanceForTest(299000);
+        f.form->EveryHalfMinute(); // switched off
+        QVERIFY(done);
+        f.form->findChild<QCheckBox*>("clearUploadsCheckBox")->setChecked(true);
+        receipt->store(EngineClock::NowMs()); // the running one reports on
+        f.form->EveryHalfMinute();
+        QVERIFY(done);
+        EngineClock::AdvanceForTest(1000);
+        f.form->EveryHalfMinute();
+        QVERIFY(!done && running && waiting);
+        EngineClock::AdvanceForTest(300000); // silent for five minutes, whatever its status
+        f.form->EveryHalfMinute();
+        QVERIFY(!running && waiting);
+        QCOMPARE(f.uploads->topLevelItem(0)->child(0)->childCount(), 1);
+    }
+
+    void upload_settings_reach_the_engine()
+    {
+        TransfersFixture f;
+        Recorder writes;
+        d->AddConnectionEventHandler(d->GetType("global"), d->GetType("global_value"),
+                                     new EventHandler<Recorder, ConnectionInfo&>(&writes, &Recorder::Connected));
+        auto* limit = f.form->findChild<QSpinBox*>("uploadLimitSpinBox");
+        limit->setValue(50);
+        limit->setValue(0);
+        QCOMPARE(writes.log.filter("upload_speed_limit"),
+                 (QStringList{"+ upload_speed_limit_enabled yes", "+ upload_speed_limit 50",
+                              "+ upload_speed_limit_enabled no", "+ upload_speed_limit 0"}));
+
+        for (const char* user : {"ann", "bob", "carol"})
+        {
+            f.SetOnline(QLatin1String(user), true);
+            f.Upload(QLatin1String(user), QLatin1String(user));
+        }
+        QCOMPARE(f.Take("40").size(), 1);
+        auto* slotBox = f.form->findChild<QSpinBox*>("uploadSlotsSpinBox");
+        slotBox->setValue(3);
+        QCOMPARE(f.Take("40").size(), 2);
+        slotBox->setValue(1);
+        QCOMPARE(GetSetting("upload_slots"), QString("1"));
+        QCOMPARE(f.engine->ActiveUploadCount(), 3);
+    }
+
+    void download_menu_offers_what_applies_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("alerts");
+        QTest::addColumn<QString>("menu");
+        const QString notify = "Notify me when...[%1]";
+        QTest::newRow("finished file") << "f"
+                                       << ""
+                                       << "Open File,Open Folder,-,Remove download";
+        QTest::newRow("downloading file") << "b"
+                                          << ""
+                                          << "Open Folder,-,Remove download,"
+                                                 + notify.arg("File download completes|Folder download completes|"
+                                                              "All downloads from user complete");
+        QTest::newRow("queued file, alerts set") << "c"
+                                                 << "c,folder,user"
+                                                 << "Open Folder,Retry download,-,Remove download";
+        QTest::newRow("folder") << "a,b,c"
+                                << ""
+                                << "Open Folder,Retry downloads,-,Remove downloads,"
+                                       + notify.arg("Folder download completes|All downloads from user complete");
+        QTest::newRow("user, two folders")
+            << "a,b,c,d"
+            << ""
+            << "Open Folder,Retry downloads,-,Remove downloads," + notify.arg("All downloads from user complete");
+        QTest::newRow("two users") << "c,e"
+                                   << ""
+                                   << "Open Folder,Retry downloads,-,Remove downloads";
+    }
+    void download_menu_offers_what_applies()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, alerts);
+        TransfersFixture f;
+        const QList<ItemPtr> entries =
+            Downloads(f, {"bob/music/a complete", "bob/music/b downloading", "bob/music/c queued",
+                          "bob/films/d aborted", "carol/music/e queued", "dave/docs/f complete"});
+        for (const QString& alert : alerts.split(',', Qt::SkipEmptyParts))
+        {
+            // Set through the menu's own entries, as a user would.
+            QMenu setter;
+            DownloadMenuOptions setterOptions(&setter, ItemSet{entries[2]});
+            if (alert == "c")
+                setterOptions.OnSetFileDownloadAlert();
+            else if (alert == "folder")
+                setterOptions.OnSetFolderDownloadAlert();
+            else
+                setterOptions.OnSetUserDownloadAlert();
+        }
+        if (!alerts.isEmpty())
+            for (QTreeWidgetItem* row = f.RowOf(entries[2]); row; row = row->parent())
+                QVERIFY(!row->icon(row->parent() ? row->parent()->parent() ? F::FileColumn : F::FolderColumn
+                                                 : F::UserColumn)
+                             .isNull());
+        ItemSet set;
+        for (const QString& name : chosen.split(','))
+            set.insert(entries.at(name.at(0).unicode() - 'a'));
+        QMenu menu;
+        DownloadMenuOptions options(&menu, set);
+        QTEST(Entries(&menu).join(','), "menu");
+    }
+
+    void opening_a_finished_file()
+    {
+        TransfersFixture f;
+        const QList<ItemPtr> entries = Downloads(f, {"bob/music\\live/song.mp3 complete"});
+        emit f.downloads->itemDoubleClicked(f.RowOf(entries[0])->parent(), 0); // not a file row
+        emit f.downloads->itemDoubleClicked(f.RowOf(entries[0]), 0);
+        QMenu menu;
+        DownloadMenuOptions options(&menu, ItemSet{entries[0]});
+        options.OnOpenFolder();
+        const QString complete = GetSetting("download_folder") + "/complete/live";
+        QCOMPARE(f.urls.urls,
+                 (QList<QUrl>{QUrl::fromLocalFile(complete + "/song.mp3"), QUrl::fromLocalFile(complete)}));
+    }
+
+    void complete_downloads_are_cleared_at_start_when_asked()
+    {
+        TransfersFixture f([](TransfersFixture& f) {
+            SetSetting("clear_complete_downloads", "yes");
+            Downloads(f, {"bob/music/a complete", "bob/music/b queued"});
+        });
+        QCOMPARE(Files(f.downloads).size(), 2);
+        QTRY_COMPARE(Files(f.downloads), QStringList{"bob/music/b"});
+    }
+
+    void completed_list_newest_first()
+    {
+        TransfersFixture f([](TransfersFixture&) {
+            for (const char* time : {"10:00:00", "10:05:00", "09:59:59"})
+                CompleteRecord(QString("saved %1").arg(QLatin1String(time)), QLatin1String(time));
+        });
+        QVERIFY(!completeDownloadsForm);
+        Trigger("complete_downloads");
+        QVERIFY(completeDownloadsForm);
+        auto* tabs = f.form->findChild<QTabWidget*>("transfersTabControl");
+        QCOMPARE(tabs->tabText(2) + tabs->currentWidget()->objectName(), QString("CompleteCompleteDownloadsForm"));
+        QCOMPARE(Listed(0), (QStringList{"saved 10:05:00", "saved 10:00:00", "saved 09:59:59"}));
+        QCOMPARE(Listed(3).first(), QString("1000"));
+
+        // Sorted by any column, the rows keep their order by time; new records go in place,
+        // after the rows of their second.
+        completeDownloadsForm->findChild<QTreeWidget*>()->sortByColumn(2, Qt::DescendingOrder);
+        QCOMPARE(Listed(0), (QStringList{"saved 10:05:00", "saved 10:00:00", "saved 09:59:59"}));
+        for (const auto& [file, time] : {std::pair{"later", "11:00:00"}, {"same", "10:00:00"}, {"early", "08:00:00"}})
+            emit f.engine->CompleteDownloadAdded(CompleteRecord(QLatin1String(file), QLatin1String(time)));
+        QCOMPARE(Listed(0),
+                 (QStringList{"later", "saved 10:05:00", "saved 10:00:00", "same", "saved 09:59:59", "early"}));
+        Trigger("complete_downloads"); // the one list, shown again
+        QCOMPARE(tabs->count(), 3);
+    }
+
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        TransfersFixture f([](TransfersFixture&) {
+            int n = 0;
+            for (const char* time : {"09:12:40", "10:01:03", "10:45:31", "11:20:00"})
+                CompleteRecord(QString("track %1.mp3").arg(++n), QLatin1String(time), "4812345");
+        });
+        Trigger("complete_downloads");
+        f.tabs.resize(900, 300);
+        f.tabs.setCurrentIndex(1);
+        SAVE_SCREENSHOT(&f.tabs, "completed_downloads");
+    }
+};
+
+QTEST_MAIN(TestTransferActions)
+#include "test_transfer_actions.moc"

@@ -1,0 +1,187 @@
+#include "DownloadMenuOptions.h"
+#include "FocusHelpers.h"
+#include "SearchForm.h"
+#include "ServerCodes.h"
+#include "SharedFoldersManager.h"
+#include "TransferQueueManager.h"
+#include "TransfersForm.h"
+#include "WindowFixture.h"
+#include "Wire.h"
+#include "ui_SearchForm.h"
+
+#include <QMenu>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QtTest>
+
+// The transfers tab's context menus and completion notices in a whole running client logged in
+// to the loopback server: retrying and cancelling a download from its row, the notices a
+// finished file, folder or user posts, and running a download's search again.
+class TestTransferMenus : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<WindowRun> m_run;
+
+    static QTreeWidget* Tree(const char* i_name) { return transfersForm->findChild<QTreeWidget*>(i_name); }
+    static ItemPtr Download(const char* i_folder, const char* i_file, const char* i_status = "queued")
+    {
+        ItemPtr entry = transferQueueManager->AddDownload("bob", i_file, i_folder, 1000, 0);
+        transferQueueManager->SetDownloadEntryStatus(entry, QLatin1String(i_status));
+        return entry;
+    }
+    static QTreeWidgetItem* RowOf(const ItemPtr& i_entry)
+    {
+        return i_entry["download_list_node"].AsPointer<QTreeWidgetItem>();
+    }
+    static QString Status(const ItemPtr& i_entry) { return i_entry["download_entry_status"].AsString(); }
+    // Shows the transfers tab, or another one so that notices are posted.
+    static void ShowTransfers(bool i_shown)
+    {
+        int index = 0;
+        QTabWidget* tabs = GetWidgetTabWidget(transfersForm, index);
+        tabs->setCurrentIndex(i_shown ? index : (index + 1) % tabs->count());
+    }
+    // The entries of the menu the tree opens at the point ("-" separators); triggers the entry
+    // with the text given.
+    static QStringList MenuAt(QTreeWidget* ip_tree, const QPoint& i_point, const QString& i_choose = QString())
+    {
+        QStringList entries;
+        QTimer opened; // gone with this call when no menu opened
+        opened.setSingleShot(true);
+        opened.start(0);
+        QObject::connect(&opened, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            QAction* chosen = nullptr;
+            for (QAction* action : menu->actions())
+            {
+                entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+                if (action->text() == i_choose)
+                    chosen = action;
+            }
+            menu->close();
+            if (chosen)
+                chosen->trigger();
+        });
+        emit ip_tree->customContextMenuRequested(i_point);
+        return entries;
+    }
+    static QStringList MenuOn(QTreeWidgetItem* ip_row, const QString& i_choose = QString())
+    {
+        QTreeWidget* tree = ip_row->treeWidget();
+        return MenuAt(tree, tree->visualItemRect(ip_row).center(), i_choose);
+    }
+
+private slots:
+    void init()
+    {
+        m_run = std::make_unique<WindowRun>();
+        QVERIFY(m_run->Start());
+    }
+    void cleanup() { m_run.reset(); }
+
+    void a_download_is_retried_and_cancelled_from_its_row()
+    {
+        ShowTransfers(true);
+        const ItemPtr failed = Download("music", "a.mp3", "aborted");
+        const ItemPtr done = Download("music", "b.mp3", "complete");
+        const ItemPtr running = Download("music", "c.mp3", "downloading");
+        const QStringList menu = MenuOn(RowOf(failed), "Retry download");
+        QCOMPARE(menu.mid(0, 7), (QStringList{"Open Folder", "Retry download", "-", "Remove download",
+                                              "Notify me when...", "-", "Message user"}));
+        QCOMPARE(Status(failed), QString("queued"));
+
+        transferQueueManager->SetDownloadEntryStatus(failed, "aborted");
+        MenuOn(RowOf(failed)->parent(), "Retry downloads");
+        QCOMPARE(Status(failed) + Status(done) + Status(running), QString("queuedcompletedownloading"));
+
+        QTreeWidgetItem* folder = RowOf(failed)->parent();
+        MenuOn(RowOf(failed), "Remove download");
+        QVERIFY(!failed && done);
+        QCOMPARE(folder->childCount(), 2);
+
+        // Beside the rows, nothing; an upload's row offers only the actions on its user.
+        QCOMPARE(MenuAt(Tree("downloadsList"), QPoint(5, Tree("downloadsList")->viewport()->height() - 5)),
+                 QStringList());
+        QTemporaryDir shared;
+        QFile file(shared.filePath("song.ogg"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(10));
+        file.close();
+        sharedFoldersManager->AddSharedFolder(shared.path()).NewItem("shared_public");
+        transferQueueManager->OnQueueUploadRequested("carol", QString(shared.filePath("song.ogg")).replace('/', '\\'));
+        QTreeWidget* uploads = Tree("uploadsList");
+        uploads->window()->activateWindow();
+        FocusWidgetAndParents(uploads);
+        QTRY_COMPARE(uploads->topLevelItemCount(), 1);
+        QCOMPARE(MenuOn(uploads->topLevelItem(0)->child(0)->child(0)).first(), QString("Message user"));
+    }
+
+    void finished_downloads_post_the_notices_asked_for()
+    {
+        ShowTransfers(false);
+        const ItemPtr a = Download("share\\music", "a.mp3");
+        const ItemPtr b = Download("share\\music", "b.mp3");
+        const ItemPtr c = Download("films", "c.avi");
+        QMenu menu;
+        DownloadMenuOptions fileAndFolder(&menu, ItemSet{b});
+        fileAndFolder.OnSetFileDownloadAlert();
+        fileAndFolder.OnSetFolderDownloadAlert();
+        fileAndFolder.OnSetUserDownloadAlert();
+        QVERIFY(!RowOf(b)->icon(TransfersForm::FileColumn).isNull());
+
+        transferQueueManager->SetDownloadEntryStatus(a, "complete");
+        QCoreApplication::processEvents(); // b is still to come: no notice
+        transferQueueManager->SetDownloadEntryStatus(b, "complete");
+        QTRY_COMPARE(m_run->calls.alerts,
+                     (QStringList{"Download of file b.mp3 complete", "Download of folder music complete"}));
+        QCOMPARE(EventTexts(), (QStringList{"b.mp3", "music"}));
+        QVERIFY(RowOf(b)->icon(TransfersForm::FileColumn).isNull());
+        QVERIFY(RowOf(b)->parent()->icon(TransfersForm::FolderColumn).isNull());
+        QVERIFY(!RowOf(b)->parent()->parent()->icon(TransfersForm::UserColumn).isNull());
+        QCOMPARE(d->GetType("complete_download_alert")->GetItemCount(), std::size_t(1));
+
+        transferQueueManager->SetDownloadEntryStatus(c, "complete");
+        QTRY_COMPARE(m_run->calls.alerts.size(), 3);
+        QCOMPARE(m_run->calls.alerts.last(), QString("All download from user bob complete"));
+        QVERIFY(RowOf(c)->parent()->parent()->icon(TransfersForm::UserColumn).isNull());
+        QCOMPARE(d->GetType("complete_download_alert")->GetItemCount(), std::size_t(0));
+
+        // With clearing on, the notice first, then the row goes; a download removed before its
+        // notice was due posts none.
+        SetSetting("clear_complete_downloads", "yes");
+        const ItemPtr cleared = Download("docs", "d.txt");
+        const ItemPtr removed = Download("docs", "e.txt");
+        for (const ItemPtr& entry : {cleared, removed})
+        {
+            QMenu entryMenu;
+            DownloadMenuOptions(&entryMenu, ItemSet{entry}).OnSetFileDownloadAlert();
+            transferQueueManager->SetDownloadEntryStatus(entry, "complete");
+        }
+        transferQueueManager->RemoveDownload(removed);
+        QTRY_VERIFY(!cleared);
+        QCOMPARE(m_run->calls.alerts.mid(3), QStringList{"Download of file d.txt complete"});
+    }
+
+    void a_downloads_search_runs_again()
+    {
+        ShowTransfers(true);
+        ItemPtr entry = Download("music", "a.mp3");
+        entry.Connect(d->GetType("search_request_text")->GetItem("abc"));
+        const int tabs = searchForm->Form()->searchTabControl->count();
+        QCOMPARE(MenuOn(RowOf(entry), "Re-run Search: abc").filter("Re-run"), QStringList{"Re-run Search: abc"});
+        QVERIFY(m_run->server.WaitForFrames(SM_FILE_SEARCH, 1, "tester"));
+        WireReader reader(m_run->server.FramesWithCode(SM_FILE_SEARCH, "tester").first().m_body);
+        const quint32 token = reader.U32();
+        QCOMPARE(reader.Str(), QString("abc"));
+        QCOMPARE(searchForm->Form()->searchTabControl->count(), tabs + 1);
+        QCOMPARE(d->GetType("search_results_widget")
+                     ->HasItem(Value(searchForm->Form()->searchTabControl->widget(0)))["search_request"]
+                     .AsUInt(),
+                 token);
+    }
+};
+
+QTEST_MAIN(TestTransferMenus)
+#include "test_transfer_menus.moc"
