@@ -117,6 +117,7 @@ void SearchForm::Init()
     ui->wishList->setColumnWidth(0, 20);
     ui->wishList->header()->setSectionResizeMode(QHeaderView::Fixed);
     ui->wishList->setHeaderLabels({QString(), QStringLiteral("Wish List Search")});
+    HideWishListSortTexts();
 
     DeclareWishListTypes();
     actionBar->AddSetAction(WishListSet, QStringLiteral("enable_all_wish_list_items"),

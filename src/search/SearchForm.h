@@ -93,6 +93,7 @@ private:
     // Closes a results tab of either tab control with everything its search holds.
     void CloseResultsTab(QTabWidget* ip_tabs, int i_tabIndex);
     void FilterResultsTab(SearchResultsForm* ip_page, const QString& i_text);
+    void HideWishListSortTexts();
     // "add_remove_wishlist" on the tab the user looks at.
     void AddOrRemoveWishListItem();
     // Makes the wish-list items follow the rows' texts after an edit.

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QMenu>
 #include <QSet>
+#include <QStyledItemDelegate>
 
 namespace
 {
@@ -17,7 +18,26 @@ ItemPtr EnabledFlag()
 {
     return d->GetType("wish_list_item_enabled")->GetGlobalNullItem();
 }
+
+// The check box column sorts by its text, which the box stands for and which is never drawn.
+class CheckColumnDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* op_option, const QModelIndex& i_index) const override
+    {
+        QStyledItemDelegate::initStyleOption(op_option, i_index);
+        op_option->text.clear();
+    }
+};
 } // namespace
+
+void SearchForm::HideWishListSortTexts()
+{
+    ui->wishList->setItemDelegateForColumn(CheckColumn, new CheckColumnDelegate(ui->wishList));
+}
 
 void SearchForm::OnWishListItemAdded(ItemPtr i_item)
 {
@@ -26,10 +46,8 @@ void SearchForm::OnWishListItemAdded(ItemPtr i_item)
     row->setText(TextColumn, i_item.AsString());
     row->setFlags(row->flags() | Qt::ItemIsEditable);
     const bool enabled = i_item.IsConnected("wish_list_item_enabled");
-    // The sort text of the check box column; the box covers it.
     row->setText(CheckColumn, enabled ? QStringLiteral("Y") : QString());
     row->setTextAlignment(CheckColumn, Qt::AlignHCenter);
-    row->setForeground(CheckColumn, Qt::transparent);
     ui->wishList->addTopLevelItem(row);
     auto* box = new QCheckBox;
     box->setChecked(enabled);

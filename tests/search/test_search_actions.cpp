@@ -1,6 +1,7 @@
 #include "ActionSetToolBar.h"
 #include "FocusHelpers.h"
 #include "SearchForm.h"
+#include "SearchKit.h"
 #include "SearchReplies.h"
 #include "SearchResultMenuOptions.h"
 #include "SearchResultsForm.h"
@@ -85,26 +86,7 @@ class TestSearchActions : public QObject
     QStringList Menu(QTreeWidgetItem* ip_row, const QString& i_choose = QString(), QPoint i_point = QPoint())
     {
         QTreeWidget* tree = m_page->searchResults();
-        if (ip_row)
-            i_point = tree->visualItemRect(ip_row).center();
-        QStringList entries;
-        QTimer opened;
-        opened.setSingleShot(true);
-        opened.start(0);
-        connect(&opened, &QTimer::timeout, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            for (QAction* action : menu->actions())
-            {
-                entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
-                if (!i_choose.isEmpty() && action->text() == i_choose)
-                    action->trigger();
-            }
-            menu->close();
-        });
-        emit tree->customContextMenuRequested(i_point);
-        return entries;
+        return RunContextMenu(tree, ip_row ? tree->visualItemRect(ip_row).center() : i_point, i_choose);
     }
 
     void Select(const QStringList& i_rows)
@@ -114,16 +96,7 @@ class TestSearchActions : public QObject
             Row(path)->setSelected(true);
     }
 
-    // Presses the tool bar's button that starts with the text, as shown for the focused tab.
-    void Press(const QString& i_text)
-    {
-        FocusWidgetAndParents(m_page->searchResults());
-        m_page->searchResults()->setFocus();
-        for (QAction* action : actionBar->actions())
-            if (action->text().startsWith(i_text))
-                return action->trigger();
-        QFAIL(qPrintable("no button " + i_text));
-    }
+    void Press(const QString& i_text) { QVERIFY(PressToolBarButton(m_page->searchResults(), i_text)); }
 
 private slots:
     void initTestCase()
