@@ -236,8 +236,12 @@ void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_item)
     // The rows under it show their own state now; the group's comes back when it closes.
     for (int column : {StatusColumn, TimeLeftColumn, SpeedColumn})
         ip_item->setText(column, QString());
-    if (tree->list->itemWidget(ip_item, ProgressColumn))
+    // Taking a widget out of its cell leaves it on the view: it is deleted here.
+    if (QWidget* bar = tree->list->itemWidget(ip_item, ProgressColumn))
+    {
         tree->list->removeItemWidget(ip_item, ProgressColumn);
+        bar->deleteLater();
+    }
 }
 
 void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)

@@ -1,5 +1,6 @@
 #include "AddSharedFolderDialog.h"
 #include "ExcludedExtensionsDialog.h"
+#include "MenuProbe.h"
 #include "Screenshot.h"
 #include "SharedFilesRescannedDialog.h"
 #include "SharedFoldersManager.h"
@@ -10,7 +11,6 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -103,26 +103,6 @@ class TestShareDialogs : public QObject
         endings.sort();
         return endings;
     }
-    // The entries of the menu the list opens at the point, choosing the first.
-    static QStringList MenuAt(QListWidget* ip_list, const QPoint& i_point)
-    {
-        QStringList entries;
-        QTimer opened; // gone with this call when no menu opened
-        opened.setSingleShot(true);
-        opened.start(0);
-        QObject::connect(&opened, &QTimer::timeout, [&] {
-            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
-            {
-                for (QAction* action : menu->actions())
-                    entries << action->text();
-                menu->actions().first()->trigger();
-                menu->close();
-            }
-        });
-        emit ip_list->customContextMenuRequested(i_point);
-        return entries;
-    }
-
 private slots:
     void init()
     {
@@ -138,43 +118,50 @@ private slots:
         m_dir.reset();
     }
 
-    void opening_shows_the_folders_links_data()
+    void boxes_show_the_links_and_follow_each_other_data()
     {
         QTest::addColumn<QString>("links");
+        QTest::addColumn<QString>("toggles"); // e: everyone, u: user list; + on, - off, ~ partly
         QTest::addColumn<QString>("state");
         QTest::newRow("new") << ""
+                             << ""
                              << "everyone+ userlist+! groups! a b c";
         QTest::newRow("public") << "public,b"
+                                << ""
                                 << "everyone+ userlist+! groups! a b+ c";
         QTest::newRow("user list") << "userlist"
+                                   << ""
                                    << "everyone userlist+ groups! a b c";
         QTest::newRow("groups") << "a,c"
+                                << ""
                                 << "everyone userlist groups a+ b c+";
+        QTest::newRow("everyone off") << ""
+                                      << "e-"
+                                      << "everyone userlist+ groups! a b c";
+        QTest::newRow("both off") << ""
+                                  << "e-,u-"
+                                  << "everyone userlist groups a b c";
+        QTest::newRow("partly changes nothing") << ""
+                                                << "e-,u-,e~"
+                                                << "everyone+ userlist groups a b c";
+        QTest::newRow("everyone on") << "a,c"
+                                     << "e+"
+                                     << "everyone+ userlist+! groups! a+ b c+";
     }
-    void opening_shows_the_folders_links()
+    void boxes_show_the_links_and_follow_each_other()
     {
         QFETCH(QString, links);
-        auto* dialog = new AddSharedFolderDialog(links.isEmpty() ? ItemPtr() : Folder(links));
+        QFETCH(QString, toggles);
+        QPointer<AddSharedFolderDialog> dialog = new AddSharedFolderDialog(links.isEmpty() ? ItemPtr() : Folder(links));
+        for (const QString& toggle : toggles.split(',', Qt::SkipEmptyParts))
+            Child<QCheckBox>(dialog, toggle[0] == 'e' ? "everyoneCheckBox" : "userListCheckBox")
+                ->setCheckState(toggle[1] == '+'   ? Qt::Checked
+                                : toggle[1] == '-' ? Qt::Unchecked
+                                                   : Qt::PartiallyChecked);
         QTEST(State(dialog), "state");
         const bool editing = !links.isEmpty();
         QCOMPARE(Child<QPushButton>(dialog, "selectFolderButton")->isEnabled(), !editing);
         QCOMPARE(Child<QLineEdit>(dialog, "selectedFolderEdit")->text(), editing ? m_dir->path() : QString());
-        dialog->close();
-    }
-
-    void boxes_follow_each_other()
-    {
-        QPointer<AddSharedFolderDialog> dialog = new AddSharedFolderDialog(ItemPtr());
-        auto* everyone = Child<QCheckBox>(dialog, "everyoneCheckBox");
-        auto* userList = Child<QCheckBox>(dialog, "userListCheckBox");
-        everyone->setChecked(false);
-        QCOMPARE(State(dialog), QString("everyone userlist+ groups! a b c"));
-        userList->setChecked(false);
-        QCOMPARE(State(dialog), QString("everyone userlist groups a b c"));
-        everyone->setCheckState(Qt::PartiallyChecked); // changes nothing
-        QCOMPARE(State(dialog), QString("everyone+ userlist groups a b c"));
-        everyone->setChecked(true);
-        QCOMPARE(State(dialog), QString("everyone+ userlist+! groups! a b c"));
         dialog->close();
         QTRY_VERIFY(!dialog); // deleted on close
     }
@@ -185,13 +172,18 @@ private slots:
         QTest::addColumn<bool>("everyone");
         QTest::addColumn<bool>("userList");
         QTest::addColumn<QStringList>("groups");
+        QTest::addColumn<QStringList>("deleted"); // while the dialog is open
         QTest::addColumn<QString>("after");
-        QTest::newRow("new, defaults") << "" << true << true << QStringList() << "public";
-        QTest::newRow("new, user list") << "" << false << true << QStringList() << "userlist";
-        QTest::newRow("new, two groups") << "" << false << false << QStringList{"a", "c"} << "a,c";
-        QTest::newRow("groups rewritten") << "public,userlist,b" << false << false << QStringList{"a", "c"} << "a,c";
-        QTest::newRow("public keeps groups") << "a,b" << true << true << QStringList() << "public,a,b";
-        QTest::newRow("user list keeps groups") << "public,a" << false << true << QStringList() << "userlist,a";
+        const QStringList none;
+        QTest::newRow("new, defaults") << "" << true << true << none << none << "public";
+        QTest::newRow("new, user list") << "" << false << true << none << none << "userlist";
+        QTest::newRow("new, two groups") << "" << false << false << QStringList{"a", "c"} << none << "a,c";
+        QTest::newRow("groups rewritten")
+            << "public,userlist,b" << false << false << QStringList{"a", "c"} << none << "a,c";
+        QTest::newRow("public keeps groups") << "a,b" << true << true << none << none << "public,a,b";
+        QTest::newRow("user list keeps groups") << "public,a" << false << true << none << none << "userlist,a";
+        QTest::newRow("deleted groups stay deleted")
+            << "b" << false << false << QStringList{"a", "b"} << QStringList{"a", "c"} << "b";
     }
     void ok_writes_the_links()
     {
@@ -199,6 +191,7 @@ private slots:
         QFETCH(bool, everyone);
         QFETCH(bool, userList);
         QFETCH(QStringList, groups);
+        QFETCH(QStringList, deleted);
         AddSharedFolderDialog* dialog;
         if (before.isEmpty())
         {
@@ -212,12 +205,16 @@ private slots:
         Child<QCheckBox>(dialog, "everyoneCheckBox")->setChecked(everyone);
         Child<QCheckBox>(dialog, "userListCheckBox")->setChecked(userList);
         SetGroups(dialog, groups);
+        for (const QString& group : deleted)
+            Group(group).Remove();
         if (before.isEmpty()) // nothing is shared before OK
             QVERIFY(!d->GetType("shared_folder")->HasItem(m_dir->path()));
         Press(dialog, QDialogButtonBox::Ok);
         const ItemPtr folder = d->GetType("shared_folder")->HasItem(m_dir->path());
         QVERIFY(folder);
         QTEST(Links(folder), "after");
+        for (const QString& group : deleted)
+            QVERIFY(!Group(group));
     }
 
     void ok_without_a_folder_or_after_cancel_stores_nothing()
@@ -236,18 +233,6 @@ private slots:
         QVERIFY(dialog && dialog->isVisible());
         QCOMPARE(d->GetType("shared_folder")->GetItemCount(), std::size_t(0));
         dialog->close();
-    }
-
-    void a_group_deleted_while_open_stays_deleted()
-    {
-        const ItemPtr folder = Folder("b");
-        auto* dialog = new AddSharedFolderDialog(folder);
-        SetGroups(dialog, {"a", "b"});
-        Group("a").Remove();
-        Group("c").Remove();
-        Press(dialog, QDialogButtonBox::Ok);
-        QVERIFY(!Group("a") && !Group("c"));
-        QCOMPARE(Links(folder), QString("b"));
     }
 
     void exclusions_are_stored_as_typed()
@@ -270,9 +255,9 @@ private slots:
         QVERIFY(transferQueueManager->HasExcludedDownloadExtension("setup.ini"));
 
         const QRect below = list->visualItemRect(list->item(list->count() - 1)).translated(0, 40);
-        QCOMPARE(MenuAt(list, below.center()), QStringList());
+        QCOMPARE(OpenMenu(list, below.center()), QStringList());
         list->item(0)->setSelected(true);
-        QCOMPARE(MenuAt(list, list->visualItemRect(list->item(0)).center()), QStringList{"Remove"});
+        QCOMPARE(OpenMenu(list, list->visualItemRect(list->item(0)).center(), "Remove"), QStringList{"Remove"});
         QCOMPARE(Rows(list), (QStringList{".mp4", ".nfo", "INI"}));
         QCOMPARE(Endings(), (QStringList{".mp4", ".nfo", "INI"}));
         QVERIFY(!transferQueueManager->HasExcludedDownloadExtension("setup.ini"));

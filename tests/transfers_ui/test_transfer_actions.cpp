@@ -2,6 +2,7 @@
 #include "DataFixture.h"
 #include "DownloadMenuOptions.h"
 #include "EngineClock.h"
+#include "MenuProbe.h"
 #include "Screenshot.h"
 #include "TransfersFixture.h"
 
@@ -30,15 +31,10 @@ class TestTransferActions : public QObject
                 return action->text();
         return QString();
     }
-    // The menu as text: "-" for separators, "title[entry|entry]" for submenus.
     static QStringList Entries(const QMenu* ip_menu)
     {
-        QStringList entries;
-        for (QAction* action : ip_menu->actions())
-            entries << (action->isSeparator() ? QStringLiteral("-")
-                        : action->menu()      ? action->text() + '[' + Entries(action->menu()).join('|') + ']'
-                                              : action->text());
-        return entries;
+        QAction* none = nullptr;
+        return MenuEntries(ip_menu, QString(), none);
     }
     // "user/folder/file" of every file row.
     static QStringList Files(QTreeWidget* ip_tree)
@@ -105,11 +101,14 @@ private slots:
         QVERIFY(!f.RowOf(f.Download("bob", "docs", "d"))->parent()->isExpanded());
 
         f.Report(entries[1], 600, 2048);
+        QPointer<QWidget> bar = f.downloads->itemWidget(music, F::ProgressColumn);
+        QVERIFY(bar);
         Trigger("expand_download_folders");
         QVERIFY(music->isExpanded());
         QCOMPARE(music->text(F::StatusColumn) + music->text(F::TimeLeftColumn) + music->text(F::SpeedColumn),
                  QString());
         QCOMPARE(f.Bar(music), QString());
+        QTRY_VERIFY(!bar);
         f.Report(entries[1], 700, 2048); // the group's progress comes back with the next report
         QCOMPARE(f.Bar(music), QString("700 (35.0%)|35"));
 

@@ -1,5 +1,6 @@
 #include "DownloadMenuOptions.h"
 #include "FocusHelpers.h"
+#include "MenuProbe.h"
 #include "SearchForm.h"
 #include "ServerCodes.h"
 #include "SharedFoldersManager.h"
@@ -42,36 +43,10 @@ class TestTransferMenus : public QObject
         QTabWidget* tabs = GetWidgetTabWidget(transfersForm, index);
         tabs->setCurrentIndex(i_shown ? index : (index + 1) % tabs->count());
     }
-    // The entries of the menu the tree opens at the point ("-" separators); triggers the entry
-    // with the text given.
-    static QStringList MenuAt(QTreeWidget* ip_tree, const QPoint& i_point, const QString& i_choose = QString())
-    {
-        QStringList entries;
-        QTimer opened; // gone with this call when no menu opened
-        opened.setSingleShot(true);
-        opened.start(0);
-        QObject::connect(&opened, &QTimer::timeout, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            QAction* chosen = nullptr;
-            for (QAction* action : menu->actions())
-            {
-                entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
-                if (action->text() == i_choose)
-                    chosen = action;
-            }
-            menu->close();
-            if (chosen)
-                chosen->trigger();
-        });
-        emit ip_tree->customContextMenuRequested(i_point);
-        return entries;
-    }
     static QStringList MenuOn(QTreeWidgetItem* ip_row, const QString& i_choose = QString())
     {
         QTreeWidget* tree = ip_row->treeWidget();
-        return MenuAt(tree, tree->visualItemRect(ip_row).center(), i_choose);
+        return OpenMenu(tree, tree->visualItemRect(ip_row).center(), i_choose);
     }
 
 private slots:
@@ -90,7 +65,8 @@ private slots:
         const ItemPtr running = Download("music", "c.mp3", "downloading");
         const QStringList menu = MenuOn(RowOf(failed), "Retry download");
         QCOMPARE(menu.mid(0, 7), (QStringList{"Open Folder", "Retry download", "-", "Remove download",
-                                              "Notify me when...", "-", "Message user"}));
+                                              "Notify me when...[File download completes|Folder download completes]",
+                                              "-", "Message user"}));
         QCOMPARE(Status(failed), QString("queued"));
 
         transferQueueManager->SetDownloadEntryStatus(failed, "aborted");
@@ -103,7 +79,7 @@ private slots:
         QCOMPARE(folder->childCount(), 2);
 
         // Beside the rows, nothing; an upload's row offers only the actions on its user.
-        QCOMPARE(MenuAt(Tree("downloadsList"), QPoint(5, Tree("downloadsList")->viewport()->height() - 5)),
+        QCOMPARE(OpenMenu(Tree("downloadsList"), QPoint(5, Tree("downloadsList")->viewport()->height() - 5)),
                  QStringList());
         QTemporaryDir shared;
         QFile file(shared.filePath("song.ogg"));
