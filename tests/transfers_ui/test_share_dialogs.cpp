@@ -118,47 +118,32 @@ private slots:
         m_dir.reset();
     }
 
+    // "links;toggles;state": the folder's links ("" for a new folder), the boxes then changed
+    // (e: everyone, u: user list; + on, - off, ~ partly), and State() after.
     void boxes_show_the_links_and_follow_each_other_data()
     {
-        QTest::addColumn<QString>("links");
-        QTest::addColumn<QString>("toggles"); // e: everyone, u: user list; + on, - off, ~ partly
-        QTest::addColumn<QString>("state");
-        QTest::newRow("new") << ""
-                             << ""
-                             << "everyone+ userlist+! groups! a b c";
-        QTest::newRow("public") << "public,b"
-                                << ""
-                                << "everyone+ userlist+! groups! a b+ c";
-        QTest::newRow("user list") << "userlist"
-                                   << ""
-                                   << "everyone userlist+ groups! a b c";
-        QTest::newRow("groups") << "a,c"
-                                << ""
-                                << "everyone userlist groups a+ b c+";
-        QTest::newRow("everyone off") << ""
-                                      << "e-"
-                                      << "everyone userlist+ groups! a b c";
-        QTest::newRow("both off") << ""
-                                  << "e-,u-"
-                                  << "everyone userlist groups a b c";
-        QTest::newRow("partly changes nothing") << ""
-                                                << "e-,u-,e~"
-                                                << "everyone+ userlist groups a b c";
-        QTest::newRow("everyone on") << "a,c"
-                                     << "e+"
-                                     << "everyone+ userlist+! groups! a+ b c+";
+        QTest::addColumn<QString>("spec");
+        QTest::newRow("new") << ";;everyone+ userlist+! groups! a b c";
+        QTest::newRow("public") << "public,b;;everyone+ userlist+! groups! a b+ c";
+        QTest::newRow("user list") << "userlist;;everyone userlist+ groups! a b c";
+        QTest::newRow("groups") << "a,c;;everyone userlist groups a+ b c+";
+        QTest::newRow("everyone off") << ";e-;everyone userlist+ groups! a b c";
+        QTest::newRow("both off") << ";e-,u-;everyone userlist groups a b c";
+        QTest::newRow("partly changes nothing") << ";e-,u-,e~;everyone+ userlist groups a b c";
+        QTest::newRow("everyone on") << "a,c;e+;everyone+ userlist+! groups! a+ b c+";
     }
     void boxes_show_the_links_and_follow_each_other()
     {
-        QFETCH(QString, links);
-        QFETCH(QString, toggles);
+        QFETCH(QString, spec);
+        const QStringList parts = spec.split(';');
+        const QString links = parts[0];
         QPointer<AddSharedFolderDialog> dialog = new AddSharedFolderDialog(links.isEmpty() ? ItemPtr() : Folder(links));
-        for (const QString& toggle : toggles.split(',', Qt::SkipEmptyParts))
+        for (const QString& toggle : parts[1].split(',', Qt::SkipEmptyParts))
             Child<QCheckBox>(dialog, toggle[0] == 'e' ? "everyoneCheckBox" : "userListCheckBox")
                 ->setCheckState(toggle[1] == '+'   ? Qt::Checked
                                 : toggle[1] == '-' ? Qt::Unchecked
                                                    : Qt::PartiallyChecked);
-        QTEST(State(dialog), "state");
+        QCOMPARE(State(dialog), parts[2]);
         const bool editing = !links.isEmpty();
         QCOMPARE(Child<QPushButton>(dialog, "selectFolderButton")->isEnabled(), !editing);
         QCOMPARE(Child<QLineEdit>(dialog, "selectedFolderEdit")->text(), editing ? m_dir->path() : QString());
@@ -166,34 +151,26 @@ private slots:
         QTRY_VERIFY(!dialog); // deleted on close
     }
 
+    // "before;boxes;groups;deleted;after": the folder's links ("" for a new folder), the boxes
+    // checked (e, u), the group rows checked, the groups deleted while the dialog is open, and
+    // the links after OK.
     void ok_writes_the_links_data()
     {
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<bool>("everyone");
-        QTest::addColumn<bool>("userList");
-        QTest::addColumn<QStringList>("groups");
-        QTest::addColumn<QStringList>("deleted"); // while the dialog is open
-        QTest::addColumn<QString>("after");
-        const QStringList none;
-        QTest::newRow("new, defaults") << "" << true << true << none << none << "public";
-        QTest::newRow("new, user list") << "" << false << true << none << none << "userlist";
-        QTest::newRow("new, two groups") << "" << false << false << QStringList{"a", "c"} << none << "a,c";
-        QTest::newRow("groups rewritten")
-            << "public,userlist,b" << false << false << QStringList{"a", "c"} << none << "a,c";
-        QTest::newRow("public keeps groups") << "a,b" << true << true << none << none << "public,a,b";
-        QTest::newRow("user list keeps groups") << "public,a" << false << true << none << none << "userlist,a";
-        QTest::newRow("deleted groups stay deleted")
-            << "b" << false << false << QStringList{"a", "b"} << QStringList{"a", "c"} << "b";
+        QTest::addColumn<QString>("spec");
+        QTest::newRow("new, defaults") << ";eu;;;public";
+        QTest::newRow("new, user list") << ";u;;;userlist";
+        QTest::newRow("new, two groups") << ";;a,c;;a,c";
+        QTest::newRow("groups rewritten") << "public,userlist,b;;a,c;;a,c";
+        QTest::newRow("public keeps groups") << "a,b;eu;;;public,a,b";
+        QTest::newRow("user list keeps groups") << "public,a;u;;;userlist,a";
+        QTest::newRow("deleted groups stay deleted") << "b;;a,b;a,c;b";
     }
     void ok_writes_the_links()
     {
-        QFETCH(QString, before);
-        QFETCH(bool, everyone);
-        QFETCH(bool, userList);
-        QFETCH(QStringList, groups);
-        QFETCH(QStringList, deleted);
+        QFETCH(QString, spec);
+        const QStringList parts = spec.split(';');
         AddSharedFolderDialog* dialog;
-        if (before.isEmpty())
+        if (parts[0].isEmpty())
         {
             dialog = new AddSharedFolderDialog(ItemPtr());
             m_run->prompts.m_folders << m_dir->path();
@@ -201,18 +178,19 @@ private slots:
             QCOMPARE(m_run->prompts.m_asked.last().first, QString("Select Folder to Share"));
         }
         else
-            dialog = new AddSharedFolderDialog(Folder(before));
-        Child<QCheckBox>(dialog, "everyoneCheckBox")->setChecked(everyone);
-        Child<QCheckBox>(dialog, "userListCheckBox")->setChecked(userList);
-        SetGroups(dialog, groups);
+            dialog = new AddSharedFolderDialog(Folder(parts[0]));
+        Child<QCheckBox>(dialog, "everyoneCheckBox")->setChecked(parts[1].contains('e'));
+        Child<QCheckBox>(dialog, "userListCheckBox")->setChecked(parts[1].contains('u'));
+        SetGroups(dialog, parts[2].split(','));
+        const QStringList deleted = parts[3].split(',', Qt::SkipEmptyParts);
         for (const QString& group : deleted)
             Group(group).Remove();
-        if (before.isEmpty()) // nothing is shared before OK
+        if (parts[0].isEmpty()) // nothing is shared before OK
             QVERIFY(!d->GetType("shared_folder")->HasItem(m_dir->path()));
         Press(dialog, QDialogButtonBox::Ok);
         const ItemPtr folder = d->GetType("shared_folder")->HasItem(m_dir->path());
         QVERIFY(folder);
-        QTEST(Links(folder), "after");
+        QCOMPARE(Links(folder), parts[4]);
         for (const QString& group : deleted)
             QVERIFY(!Group(group));
     }

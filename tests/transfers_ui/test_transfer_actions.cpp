@@ -121,20 +121,20 @@ private slots:
         QCOMPARE(ActionText(f.uploads, "Expand Users"), QString("Expand Users [on]"));
     }
 
+    // "selected row;downloads left".
     void delete_key_removes_the_first_selected_rows_downloads_data()
     {
-        QTest::addColumn<QString>("selected");
-        QTest::addColumn<QStringList>("left");
-        const QStringList all{"bob/music/a", "bob/music/b", "bob/films/c", "carol/music/d"};
-        QTest::newRow("nothing") << "" << all;
-        QTest::newRow("file") << "b" << QStringList{"bob/music/a", "bob/films/c", "carol/music/d"};
-        QTest::newRow("folder") << "music" << QStringList{"bob/films/c", "carol/music/d"};
-        QTest::newRow("user") << "bob" << QStringList{"carol/music/d"};
+        QTest::addColumn<QString>("spec");
+        QTest::newRow("nothing") << ";bob/music/a,bob/music/b,bob/films/c,carol/music/d";
+        QTest::newRow("file") << "b;bob/music/a,bob/films/c,carol/music/d";
+        QTest::newRow("folder") << "music;bob/films/c,carol/music/d";
+        QTest::newRow("user") << "bob;carol/music/d";
     }
     void delete_key_removes_the_first_selected_rows_downloads()
     {
-        QFETCH(QString, selected);
-        QFETCH(QStringList, left);
+        QFETCH(QString, spec);
+        const QString selected = spec.section(';', 0, 0);
+        const QStringList left = spec.section(';', 1).split(',');
         TransfersFixture f;
         Downloads(f, {"bob/music/a queued", "bob/music/b complete", "bob/films/c downloading", "carol/music/d queued"});
         if (!selected.isEmpty())
@@ -221,39 +221,27 @@ private slots:
         QCOMPARE(f.engine->ActiveUploadCount(), 3);
     }
 
+    // "chosen;alerts;menu": the entries the menu is for, the alerts set before on c (file, folder,
+    // user) and the menu's entries.
     void download_menu_offers_what_applies_data()
     {
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("alerts");
-        QTest::addColumn<QString>("menu");
-        const QString notify = "Notify me when...[%1]";
-        QTest::newRow("finished file") << "f"
-                                       << ""
-                                       << "Open File,Open Folder,-,Remove download";
-        QTest::newRow("downloading file") << "b"
-                                          << ""
-                                          << "Open Folder,-,Remove download,"
-                                                 + notify.arg("File download completes|Folder download completes|"
-                                                              "All downloads from user complete");
-        QTest::newRow("queued file, alerts set") << "c"
-                                                 << "c,folder,user"
-                                                 << "Open Folder,Retry download,-,Remove download";
-        QTest::newRow("folder") << "a,b,c"
-                                << ""
-                                << "Open Folder,Retry downloads,-,Remove downloads,"
-                                       + notify.arg("Folder download completes|All downloads from user complete");
-        QTest::newRow("user, two folders")
-            << "a,b,c,d"
-            << ""
-            << "Open Folder,Retry downloads,-,Remove downloads," + notify.arg("All downloads from user complete");
-        QTest::newRow("two users") << "c,e"
-                                   << ""
-                                   << "Open Folder,Retry downloads,-,Remove downloads";
+        QTest::addColumn<QString>("spec");
+        const QString all = "Notify me when...[File download completes|Folder download completes|"
+                            "All downloads from user complete]";
+        QTest::newRow("finished file") << "f;;Open File,Open Folder,-,Remove download";
+        QTest::newRow("downloading file") << "b;;Open Folder,-,Remove download," + all;
+        QTest::newRow("queued file, alerts set") << "c;c,folder,user;Open Folder,Retry download,-,Remove download";
+        QTest::newRow("folder") << "a,b,c;;Open Folder,Retry downloads,-,Remove downloads,Notify me when...[Folder "
+                                   "download completes|All downloads from user complete]";
+        QTest::newRow("user, two folders") << "a,b,c,d;;Open Folder,Retry downloads,-,Remove downloads,Notify me "
+                                              "when...[All downloads from user complete]";
+        QTest::newRow("two users") << "c,e;;Open Folder,Retry downloads,-,Remove downloads";
     }
     void download_menu_offers_what_applies()
     {
-        QFETCH(QString, chosen);
-        QFETCH(QString, alerts);
+        QFETCH(QString, spec);
+        const QString chosen = spec.section(';', 0, 0);
+        const QString alerts = spec.section(';', 1, 1);
         TransfersFixture f;
         const QList<ItemPtr> entries =
             Downloads(f, {"bob/music/a complete", "bob/music/b downloading", "bob/music/c queued",
@@ -280,7 +268,7 @@ private slots:
             set.insert(entries.at(name.at(0).unicode() - 'a'));
         QMenu menu;
         DownloadMenuOptions options(&menu, set);
-        QTEST(Entries(&menu).join(','), "menu");
+        QCOMPARE(Entries(&menu).join(','), spec.section(';', 2));
     }
 
     void opening_a_finished_file()
