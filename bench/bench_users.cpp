@@ -1,3 +1,6 @@
+// Also: the worst of a few hostile user-information descriptions, from the reply to the painted
+// page.
+//
 // 2,000 users of the user list coming online in one burst of status messages from the loopback
 // server, through the real server connection, until the list is painted. The list must be in
 // order after every single event; that check runs inside each event and its time is left out.
@@ -6,6 +9,7 @@
 #include "Server.h"
 #include "TestServer.h"
 #include "TimerManager.h"
+#include "UserInfoForm.h"
 #include "UserListForm.h"
 
 #include <QApplication>
@@ -56,6 +60,39 @@ public:
     bool m_ordered = true;
     qint64 m_checkNs = 0;
 };
+// Each description of the corpus shown on a page and painted; the slowest one's time.
+qint64 WorstHostileDescriptionMs()
+{
+    QStringList corpus;
+    corpus << QStringLiteral("<table><tr><td>").repeated(40) + QStringLiteral("deep");
+    corpus << QStringLiteral("<ul><li>").repeated(2000) + QStringLiteral("deep");
+    corpus << QString(64 * 1024, QLatin1Char('w'));
+    QString images;
+    for (int n = 0; n < 1000; ++n)
+        images += QStringLiteral("<img src=\"picture%1.png\" width=\"4000\" height=\"4000\">").arg(n);
+    corpus << images;
+    QStringList tags;
+    for (int n = 0; n < 5000; ++n)
+        tags << QStringLiteral("<b><i><u><a href=\"http://example.com/%1\">x").arg(n);
+    corpus << tags.join(QString());
+
+    UserInfoForm page;
+    page.resize(800, 600);
+    page.show();
+    if (!QTest::qWaitForWindowExposed(&page))
+        return -1;
+    qint64 worst = 0;
+    for (const QString& description : corpus)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        page.OnUserInfoReceived(page.User(), description, false, nullptr, 0, 1, 0, true);
+        page.repaint();
+        QApplication::processEvents();
+        worst = std::max(worst, timer.elapsed());
+    }
+    return worst;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -84,6 +121,8 @@ int main(int argc, char** argv)
     SetSettingNumber(QStringLiteral("server_port"), server.Port());
     SetSetting(QStringLiteral("username"), QStringLiteral("me"));
     SetSetting(QStringLiteral("password"), QStringLiteral("secret"));
+
+    std::printf("user_info_hostile_description_worst: %lld ms\n", static_cast<long long>(WorstHostileDescriptionMs()));
 
     int status = 0;
     {

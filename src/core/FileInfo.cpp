@@ -1,5 +1,7 @@
 #include "FileInfo.h"
 
+#include "Log.h"
+
 bool FileInfo::ReadRecord(InputStream& i_stream, bool& o_present)
 {
     MemStream& stream = i_stream.GetStream();
@@ -21,6 +23,13 @@ bool FileInfo::ReadRecord(InputStream& i_stream, bool& o_present)
     qint64 size = 0;
     if (!i_stream.Read(name) || !i_stream.Read(size))
     {
+        stream.SetReadPos(start);
+        return false;
+    }
+    if (size < 0)
+    {
+        Log(QStringLiteral("Peers"), 1,
+            QStringLiteral("A received file record of negative size (%1) was refused").arg(size));
         stream.SetReadPos(start);
         return false;
     }

@@ -121,7 +121,8 @@ bool TransferRequest::Read(InputStream& i_in)
         if (!i_in.Read(direction) || !i_in.Read(token) || !i_in.Read(file))
             return false;
         size = 0;
-        return direction != 1 || i_in.Read(size);
+        // A negative size is no file's: the request is malformed.
+        return direction != 1 || (i_in.Read(size) && size >= 0);
     });
 }
 
@@ -140,7 +141,7 @@ bool TransferResponse::Read(InputStream& i_in)
         if (i_in.GetStream().BytesLeft() == 0)
             return true;
         // Anything after the flag must be a whole int64.
-        receivedFileSize = i_in.Read(size);
+        receivedFileSize = i_in.Read(size) && size >= 0;
         return receivedFileSize;
     });
 }
@@ -157,7 +158,7 @@ bool UploadDenied::Read(InputStream& i_in)
 
 bool UploadOffer::Read(InputStream& i_in)
 {
-    return ReadAll(i_in, [&] { return i_in.Read(file) && i_in.Read(size); });
+    return ReadAll(i_in, [&] { return i_in.Read(file) && i_in.Read(size) && size >= 0; });
 }
 
 bool FolderRequest::Read(InputStream& i_in)

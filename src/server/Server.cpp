@@ -561,8 +561,8 @@ void Server::LinkRoomUser(ItemPtr i_room, const QString& i_user, quint32 i_statu
     i_room += user;
     user += T("average_download_speed")->GetItem(Value(i_stats.m_averageSpeed));
     user += T("shared_files_count")->GetItem(Value(i_stats.m_fileCount));
-    if (!i_countryCode.isEmpty())
-        user += T("country_code")->GetItem(i_countryCode);
+    // An unknown country is the empty code: the room shows the user all the same.
+    user += T("country_code")->GetItem(i_countryCode);
     if (i_status != USER_STATUS_OFFLINE)
     {
         SetFlag(user, "is_online", true);
@@ -596,8 +596,7 @@ bool Server::HandleJoinRoom(InputStream& i_in)
     ItemPtr room = T("room")->GetItem(roomName);
     room += Flag("in_room");
     room.Disconnect("user");
-    for (size_t index = 0; index < count; ++index)
-        LinkRoomUser(room, ToQString(users[index]), statuses[index], stats[index], ToQString(countries[index]));
+    // The owner and operators first, so that a room tab already open draws their rows as theirs.
     if (isPrivate)
     {
         ItemPtr ownerNode = room.NewItem("room_owner");
@@ -607,6 +606,8 @@ bool Server::HandleJoinRoom(InputStream& i_in)
         for (const std::string& name : operators)
             operatorNode += T("user")->GetItem(ToQString(name));
     }
+    for (size_t index = 0; index < count; ++index)
+        LinkRoomUser(room, ToQString(users[index]), statuses[index], stats[index], ToQString(countries[index]));
     emit RoomJoined(roomName);
     return true;
 }
@@ -669,10 +670,16 @@ bool Server::HandlePrivateMessage(InputStream& i_in)
     quint32 id = 0, time = 0;
     QString user, text;
     quint8 isNew = 0;
-    if (!i_in.Read(id) || !i_in.Read(time) || !i_in.Read(user) || !i_in.Read(text) || !i_in.Read(isNew))
+    if (!i_in.Read(id))
         return false;
-    // Acknowledged also for an ignored sender, or the server would replay it at every login.
+    // Acknowledged also for an ignored sender or an unreadable message, or the server would
+    // replay it at every login.
     Send(SM_PRIVATE_MESSAGE_ACK, StreamOf(id));
+    if (!i_in.Read(time) || !i_in.Read(user) || !i_in.Read(text) || !i_in.Read(isNew))
+    {
+        Log(kArea, 1, QStringLiteral("Private message %1 cannot be read; acknowledged and dropped").arg(id));
+        return true;
+    }
     ItemPtr sender = T("user")->HasItem(user);
     if (sender && sender.IsConnected("is_ignored"))
         return true;

@@ -38,8 +38,9 @@ struct TallyCounts
 {
     int entries = 0;
     int kinds[TallyKindCount] = {};
-    qint64 completeBytes = 0; // sizes of the complete entries
-    qint64 countedBytes = 0;  // sizes of the entries the progress counts
+    // Sums of sizes up to 2^63 - 1 each, wider than any one size so that they never overflow.
+    __int128 completeBytes = 0; // sizes of the complete entries
+    __int128 countedBytes = 0;  // sizes of the entries the progress counts
 
     int Count(TallyKind i_kind) const { return kinds[int(i_kind)]; }
 };

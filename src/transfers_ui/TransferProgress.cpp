@@ -7,6 +7,8 @@
 
 #include <QProgressBar>
 
+#include <limits>
+
 namespace
 {
 // A row outside a tree counts as closed.
@@ -15,22 +17,30 @@ bool IsOpen(const QTreeWidgetItem* ip_row)
     return ip_row->treeWidget() && ip_row->isExpanded();
 }
 
+// Sizes are at most 2^63 - 1 each; their sums stop there.
+void Add(long long& io_sum, qint64 i_bytes)
+{
+    io_sum = i_bytes > 0 && io_sum > std::numeric_limits<long long>::max() - i_bytes
+                 ? std::numeric_limits<long long>::max()
+                 : io_sum + i_bytes;
+}
+
 void AddProgress(const ItemPtr& i_entry, const QString& i_status, qint64 i_size, const char* i_positionType,
                  const QString& i_runningStatus, long long& io_done, long long& io_remaining, long long& io_total)
 {
     const TallyKind kind = KindOfStatus(i_status, i_runningStatus);
     if (kind == TallyKind::Complete)
     {
-        io_done += i_size;
-        io_total += i_size;
+        Add(io_done, i_size);
+        Add(io_total, i_size);
     }
     else if (CountsPosition(kind))
     {
         const PositionCell* cell = TransferCell<PositionCell>(i_entry, i_positionType);
         const qint64 position = cell ? cell->load() : 0;
-        io_done += position;
-        io_remaining += i_size - position;
-        io_total += i_size;
+        Add(io_done, position);
+        Add(io_remaining, i_size - position);
+        Add(io_total, i_size);
     }
 }
 } // namespace

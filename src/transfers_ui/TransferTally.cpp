@@ -2,6 +2,24 @@
 
 #include "TransferCells.h"
 
+#include <algorithm>
+#include <limits>
+
+namespace
+{
+constexpr qint64 kMaxBytes = std::numeric_limits<qint64>::max();
+
+qint64 Clamped(__int128 i_bytes)
+{
+    return i_bytes > kMaxBytes ? kMaxBytes : i_bytes < 0 ? 0 : qint64(i_bytes);
+}
+
+qint64 SaturatedSum(qint64 i_a, qint64 i_b)
+{
+    return i_a > kMaxBytes - i_b ? kMaxBytes : i_a + i_b;
+}
+} // namespace
+
 TransferTally::TransferTally(const QString& i_runningStatus, const char* i_entryType, const char* i_positionType)
     : m_runningStatus(i_runningStatus)
     , m_entryType(i_entryType)
@@ -48,9 +66,9 @@ void TransferTally::CountIn(const void* i_row, const Record& i_record, int i_sig
     counts.entries += i_sign;
     counts.kinds[int(i_record.kind)] += i_sign;
     if (i_record.kind == TallyKind::Complete)
-        counts.completeBytes += i_sign * i_record.size;
+        counts.completeBytes += __int128(i_sign) * i_record.size;
     if (CountsSize(i_record.kind))
-        counts.countedBytes += i_sign * i_record.size;
+        counts.countedBytes += __int128(i_sign) * i_record.size;
     if (counts.entries == 0)
         m_groups.erase(i_row);
 }
@@ -67,8 +85,8 @@ ProgressSums TransferTally::Base(const void* i_row) const
     const auto found = m_groups.find(i_row);
     if (found != m_groups.end())
     {
-        sums.done = found->second.completeBytes;
-        sums.total = found->second.countedBytes;
+        sums.done = Clamped(found->second.completeBytes);
+        sums.total = Clamped(found->second.countedBytes);
     }
     return sums;
 }
@@ -89,12 +107,12 @@ void TransferTally::Sums(const void* i_folder, const void* i_user, ProgressSums&
         if (found == m_records.end() || !CountsPosition(found->second.kind))
             continue;
         const PositionCell* position = cell.AsPointer<PositionCell>();
-        const qint64 done = position ? position->load() : 0;
+        const qint64 done = position ? std::max<qint64>(0, position->load()) : 0;
         if (found->second.folder == i_folder)
-            o_folder.done += done;
+            o_folder.done = SaturatedSum(o_folder.done, done);
         if (found->second.user == i_user)
-            o_user.done += done;
+            o_user.done = SaturatedSum(o_user.done, done);
     }
-    o_folder.remaining = o_folder.total - o_folder.done;
-    o_user.remaining = o_user.total - o_user.done;
+    o_folder.remaining = std::max<qint64>(0, o_folder.total - o_folder.done);
+    o_user.remaining = std::max<qint64>(0, o_user.total - o_user.done);
 }

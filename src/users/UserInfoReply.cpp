@@ -66,6 +66,17 @@ QImage DecodePicture(const char* ip_bytes, int i_length)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
+    // Only formats whose header gives the real size and that name no other file: an icon can
+    // hold a larger picture than its directory says, and a vector picture can name local files.
+    static const QList<QByteArray> raster = {"png", "jpeg", "jpg", "gif", "bmp"};
+    const QByteArray format = reader.format().toLower();
+    if (!raster.contains(format))
+    {
+        Log(LogArea, 1,
+            QStringLiteral("A received user picture in the format \"%1\" is not shown")
+                .arg(QString::fromLatin1(format)));
+        return QImage();
+    }
     const QSize size = reader.size();
     if (!size.isValid() || qint64(size.width()) * size.height() > MaxPicturePixels)
     {
@@ -73,8 +84,18 @@ QImage DecodePicture(const char* ip_bytes, int i_length)
             QStringLiteral("A received user picture of %1 x %2 is not shown").arg(size.width()).arg(size.height()));
         return QImage();
     }
+    QSize shown = size;
     if (size.width() > PictureWidth || size.height() > PictureHeight)
-        reader.setScaledSize(size.scaled(PictureWidth, PictureHeight, Qt::KeepAspectRatio));
-    return reader.read();
+    {
+        shown = size.scaled(PictureWidth, PictureHeight, Qt::KeepAspectRatio);
+        reader.setScaledSize(shown);
+    }
+    QImage image = reader.read();
+    if (!image.isNull() && qint64(image.width()) * image.height() > qint64(shown.width()) * shown.height())
+    {
+        Log(LogArea, 1, QStringLiteral("A received user picture is larger than its header said; not shown"));
+        return QImage();
+    }
+    return image;
 }
 } // namespace UserInfoReply

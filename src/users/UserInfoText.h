@@ -16,4 +16,10 @@ public:
 
     // The picture the text may show; a null image for none.
     void SetPicture(const QImage& i_picture);
+
+    // The description as rich text the page can lay out at once: its text, line breaks,
+    // paragraphs, bold, italic, underline and http(s) links, nested a few levels at most. Every
+    // other tag (tables, lists, images, styles) and every other attribute is dropped, so nothing
+    // in it names a file or costs more than its length to lay out.
+    static QString SafeDescription(const QString& i_html);
 };

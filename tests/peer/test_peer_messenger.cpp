@@ -449,6 +449,37 @@ private slots:
         QCOMPARE(askedFor, QStringLiteral("lee"));
     }
 
+    // A size is signed on the wire; a negative one is no file's, and the message holding it is
+    // dropped where it is read. The largest size passes.
+    void negativeSizesAreMalformed()
+    {
+        QList<qint64> sizes;
+        const QMetaObject::Connection lists =
+            connect(peerMessenger, &PeerMessenger::UserShare, this,
+                    [&sizes](QString, FileInfoMap& i_share, AttributeTranslationTable&) {
+                        for (const auto& [folder, files] : i_share)
+                            for (const FileInfo& file : files)
+                                sizes << file.m_size;
+                    });
+        QSignalSpy requests(peerMessenger, &PeerMessenger::FileTransferRequested);
+        const auto list = [](qint64 i_size) {
+            MemStream body;
+            OutputStream(body).WriteFields(quint32(1), std::string("@@music"), quint32(1), quint8(1),
+                                           std::string("song.mp3"), i_size, std::string("mp3"), quint32(0), quint32(0));
+            return Compressed(5, body.ToByteArray());
+        };
+        auto peer = Introduce("mallory");
+        peer->SendFrame(list(std::numeric_limits<qint64>::min()));
+        peer->SendFrame(list(-1));
+        peer->SendFrame(Payload(PeerMessages::BuildTransferRequest(1, 7, "x", -5)));
+        peer->SendFrame(Payload(PeerMessages::BuildTransferRequest(1, 8, "x", std::numeric_limits<qint64>::max())));
+        peer->SendFrame(list(std::numeric_limits<qint64>::max()));
+        QTRY_COMPARE(sizes, QList<qint64>{std::numeric_limits<qint64>::max()});
+        disconnect(lists);
+        QCOMPARE(requests.count(), 1);
+        QCOMPARE(requests.at(0).at(2).toUInt(), 8u);
+    }
+
     void searchRepliesBecomeItems()
     {
         QSignalSpy results(peerMessenger, &PeerMessenger::SearchResults);

@@ -213,6 +213,26 @@ private slots:
         QCOMPARE(admin.at(0).at(0).toString(), QStringLiteral("maintenance"));
     }
 
+    // A private message whose id can be read is acknowledged even when the rest cannot be, or the
+    // server would send it again at every login; it reaches no window.
+    void unreadablePrivateMessagesAreAcknowledged()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        QSignalSpy privateChat(f.server.get(), &Server::PrivateChat);
+        f.Push(SM_PRIVATE_MESSAGE,
+               Body(51, 1700000000, "bob", QString(kMaxStreamCount + 1, QLatin1Char('x')), quint8(1)));
+        f.Push(SM_PRIVATE_MESSAGE, Body(52, 1700000000));
+        f.Push(SM_PRIVATE_MESSAGE, QByteArray("\x35\x00", 2));
+        f.Push(SM_PRIVATE_MESSAGE, Body(53, 1700000001, "bob", "hi", quint8(0)));
+        QVERIFY(f.testServer->WaitForFrames(SM_PRIVATE_MESSAGE_ACK, 3, kMe));
+        QTRY_COMPARE(privateChat.count(), 1);
+        const QList<TestServer::Frame> acks = f.testServer->FramesWithCode(SM_PRIVATE_MESSAGE_ACK, kMe);
+        QCOMPARE(acks.size(), 3);
+        for (int n = 0; n < 3; ++n)
+            QCOMPARE(acks.at(n).m_body, Body(51 + n));
+    }
+
     void statusPrivilegesListsAndAnswers()
     {
         ServerFixture f;

@@ -1,4 +1,5 @@
 #include "Screenshot.h"
+#include "TextUtils.h"
 #include "TransferDisplay.h"
 #include "TransfersFixture.h"
 
@@ -329,6 +330,28 @@ private slots:
                  QStringLiteral("   59s   1m:0s   1h:2m:5s   25h:1m:1s"));
         QCOMPARE(TimeLeftText(SecondsLeft(1000, 0)) + TimeLeftText(SecondsLeft(1500000, 10240)),
                  QStringLiteral("   0s   2m:26s"));
+    }
+
+    // The largest size a peer can give, three times in one folder and once removed: the folder's
+    // and user's sums stop at the largest number instead of wrapping round (the sanitizer build
+    // reports any overflow).
+    void the_largest_sizes_sum_without_overflow()
+    {
+        TransfersFixture f;
+        const qint64 largest = std::numeric_limits<qint64>::max();
+        ItemPtr first = f.Download("bob", "huge", "a", largest);
+        ItemPtr second = f.Download("bob", "huge", "b", largest);
+        ItemPtr running = f.Download("bob", "huge", "c", largest);
+        f.SetStatus(first, "complete");
+        f.SetStatus(second, "complete");
+        f.SetStatus(running, "downloading");
+        QTreeWidgetItem* folder = f.RowOf(running)->parent();
+        folder->setExpanded(false);
+        f.Report(running, largest, 1024);
+        QCOMPARE(f.Bar(folder), QStringLiteral("%1 (100.0%)|100").arg(CommafyNumber(largest)));
+        f.engine->RemoveDownload(first);
+        f.Report(running, largest / 2, 1024);
+        QVERIFY(!f.Bar(folder).startsWith(QLatin1Char('-')));
     }
 
     void progress_fills_the_deepest_open_row_and_the_sums_above()

@@ -13,7 +13,15 @@
 #include <QPainter>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QtEndian>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The user information reply as it goes out (exact bytes, read by another client process) and
 // the page that asks for it and shows it, in a real run logged in as "tester" beside "bob".
@@ -79,6 +87,61 @@ class TestUserInfo : public QObject
         ip_page->OnUserInfoReceived(ip_page->User(), i_description, !i_picture.isEmpty(),
                                     i_picture.isEmpty() ? nullptr : i_picture.data(), i_picture.size(), 3, 4, true);
     }
+
+    static QByteArray Le(quint32 i_value)
+    {
+        QByteArray bytes(4, '\0');
+        qToLittleEndian(i_value, bytes.data());
+        return bytes;
+    }
+
+    // A user information reply as another client writes it.
+    static QByteArray ReplyBody(const QString& i_description, const QByteArray& i_picture)
+    {
+        const QByteArray text = i_description.toUtf8();
+        QByteArray body = Le(16) + Le(text.size()) + text + char(i_picture.isEmpty() ? 0 : 1);
+        if (!i_picture.isEmpty())
+            body += Le(i_picture.size()) + i_picture;
+        return body + Le(1) + Le(0) + char(1);
+    }
+
+    // An icon whose directory says 16 x 16 and whose entry is a PNG of another size.
+    static QByteArray IconHolding(const QByteArray& i_png)
+    {
+        return Hex("0000 0100 0100 10 10 00 00 0100 2000") + Le(i_png.size()) + Le(22) + i_png;
+    }
+
+    // Notes whether anything opens a FIFO for reading while it runs: such an open would block
+    // until a writer comes, and the watcher's non-blocking write open succeeds only then.
+    struct FifoWatch
+    {
+        explicit FifoWatch(const QString& i_path)
+            : m_path(QFile::encodeName(i_path))
+        {
+            mkfifo(m_path.constData(), 0600);
+            m_thread = std::thread([this] {
+                while (!m_stop)
+                {
+                    const int fd = ::open(m_path.constData(), O_WRONLY | O_NONBLOCK);
+                    if (fd >= 0)
+                    {
+                        m_opened = true;
+                        ::close(fd);
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+            });
+        }
+        ~FifoWatch()
+        {
+            m_stop = true;
+            m_thread.join();
+        }
+        QByteArray m_path;
+        std::atomic<bool> m_stop{false};
+        std::atomic<bool> m_opened{false};
+        std::thread m_thread;
+    };
 
 private slots:
     void cleanup()
@@ -146,6 +209,8 @@ private slots:
         QTest::newRow("undecodable picture") << "me" << QByteArray("not an image") << "me" << QSize();
         // A PNG header declaring 40000 x 40000 pixels, with no pixels behind it.
         QTest::newRow("picture too large") << "me" << Png(1, 1).left(16) + Hex("00009c40 00009c40") << "me" << QSize();
+        // An icon's directory does not bound the picture it holds.
+        QTest::newRow("icon") << "me" << IconHolding(Png(32, 32)) << "me" << QSize();
     }
 
     void pageShowsTheReply()
@@ -175,9 +240,60 @@ private slots:
         const QUrl local = QUrl::fromLocalFile(File("local.png", Png(20, 20)));
         UserInfoForm* page = userListForm->GetUserInfoForm("bob");
         Reply(page, QStringLiteral("<img src=\"%1\"><a href=\"http://example.com/\">link</a>").arg(local.toString()));
-        QVERIFY(Text(page)->toHtml().contains(local.toString()));
-        QVERIFY(Text(page)->document()->resource(QTextDocument::ImageResource, local).isNull());
+        QVERIFY(!Text(page)->toHtml().contains(local.toString()));
+        QVERIFY(Text(page)->toHtml().contains("http://example.com/"));
+        // Any other name is a blank pixel, never the file's picture.
+        QCOMPARE(Text(page)->document()->resource(QTextDocument::ImageResource, local).value<QImage>().size(),
+                 QSize(1, 1));
         QVERIFY(!Text(page)->openLinks());
+    }
+
+    // Another client's description and picture, sent whole, name local files in every way the
+    // text layout or a picture decoder reads them, or nest tables that take the layout minutes:
+    // nothing is opened, no picture shows, and the text shows at once.
+    void hostileRepliesThroughThePeer_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("svg");
+        QTest::newRow("absolute image") << "<img src=\"FIFO\">end"
+                                        << "";
+        QTest::newRow("relative image") << "<img src=\"fifo\">end"
+                                        << "";
+        QTest::newRow("file url image") << "<img src=\"file://FIFO\">end"
+                                        << "";
+        QTest::newRow("style background") << "<p style=\"background-image: url(FIFO)\">end</p>"
+                                          << "";
+        QTest::newRow("table background") << "<table background=\"FIFO\"><tr><td>end</td></tr></table>"
+                                          << "";
+        QTest::newRow("svg picture") << "end"
+                                     << "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                                        "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"20\" height=\"20\">"
+                                        "<image xlink:href=\"FIFO\" width=\"20\" height=\"20\"/></svg>";
+        QTest::newRow("nested tables") << QString("<table><tr><td>").repeated(40) + "end"
+                                       << "";
+    }
+
+    void hostileRepliesThroughThePeer()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, svg);
+        QVERIFY(Start());
+        const QString fifo = m_files.filePath("fifo");
+        FifoWatch watch(fifo);
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(m_files.path());
+        UserInfoForm* page = userListForm->GetUserInfoForm("bob");
+        QVERIFY(m_bob->Take("event UserInfoRequested"));
+        description.replace("FIFO", fifo);
+        const QByteArray body = ReplyBody(description, QString(svg).replace("FIFO", fifo).toUtf8());
+        m_bob->Send({"send", "tester", QString::fromLatin1(body.toHex())});
+        QTRY_VERIFY(Text(page)->toPlainText().contains("end"));
+        FocusWidgetAndParents(page);
+        page->grab();
+        QDir::setCurrent(previous);
+        QVERIFY(!watch.m_opened);
+        QVERIFY(!Text(page)->toHtml().contains("<img"));
+        QVERIFY(!Text(page)->toHtml().contains("<table"));
     }
 
     void failureWhileWaiting()
