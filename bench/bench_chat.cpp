@@ -96,6 +96,28 @@ void HundredThousandLines(const char* ip_name, bool i_capped)
     std::printf("%s_100k_lines_resident: %.1f MB\n", ip_name, ResidentMegabytes() - before);
 }
 
+// Lines of 131,000 characters without a blank, the longest a room or private message can hold,
+// each shown and painted in a visible view; the slowest line's time.
+void LongLines(const char* ip_name, bool i_capped)
+{
+    QTextBrowser browser;
+    browser.resize(700, 500);
+    browser.show();
+    QApplication::processEvents();
+    ChatView view(&browser, i_capped);
+    qint64 worstMs = 0;
+    QElapsedTimer line;
+    for (int n = 0; n < 12; ++n)
+    {
+        line.start();
+        view.AddChatLine(QStringLiteral("flooder"), QString(131000, QLatin1Char('a' + n)));
+        browser.repaint();
+        QApplication::processEvents();
+        worstMs = qMax(worstMs, line.elapsed());
+    }
+    std::printf("chat_line_131k_no_blanks_%s: %lld ms\n", ip_name, worstMs);
+}
+
 void LogViewer()
 {
     QTemporaryDir folder;
@@ -181,6 +203,8 @@ int main(int argc, char** argv)
         JoinTenThousand();
         HundredThousandLines("chat", true);
         HundredThousandLines("private_chat", false);
+        LongLines("room", true);
+        LongLines("private", false);
         LogViewer();
     }
     MessageReplay(2000);

@@ -7,6 +7,7 @@
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "Server.h"
+#include "TextUtils.h"
 #include "TimerManager.h"
 #include "UserMenuOptions.h"
 #include "ui_ChatForm.h"
@@ -81,7 +82,7 @@ void ChatForm::AddChat(const QString& i_user, const QString& i_text)
     bool ordinary = false;
     LogChat(m_chatView->AddWrittenLine(i_user, i_text, &ordinary));
     if (ordinary && eventToolBar)
-        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/chat_icon"), ui->chatEdit,
+        eventToolBar->AddEvent(MnemonicText(m_user), QStringLiteral(":/icons/chat_icon"), ui->chatEdit,
                                ChatNoticeText(i_user, i_text));
 }
 
@@ -131,7 +132,9 @@ void ChatForm::OnContextMenuRequested(QPoint i_point)
 
 void ChatForm::OnURLClicked(QUrl i_url)
 {
-    QDesktopServices::openUrl(i_url);
+    // Only web addresses: a line is another user's text, whatever its escaping let through.
+    if (IsWebLink(i_url))
+        QDesktopServices::openUrl(i_url);
     ui->chatEdit->setFocus(Qt::OtherFocusReason);
 }
 

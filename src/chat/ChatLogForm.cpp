@@ -3,6 +3,7 @@
 #include "ActionSetToolBar.h"
 #include "FocusHelpers.h"
 #include "StartupPrompts.h"
+#include "TextUtils.h"
 #include "ui_ChatLogForm.h"
 
 #include <QDesktopServices>
@@ -83,7 +84,7 @@ ChatLogForm* ChatLogForm::Open(QTabWidget* ip_tabs, ItemPtr io_owner, ChatLogKin
     if (!viewer)
     {
         viewer = new ChatLogForm(ChatLogPath(i_kind, io_owner.AsString()), ip_tabs);
-        ip_tabs->addTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), io_owner.AsString());
+        ip_tabs->addTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), MnemonicText(io_owner.AsString()));
         io_owner += d->GetType("chat_log_form")->GetItem(Value(viewer));
     }
     FocusWidgetAndParents(viewer->ui->searchEdit);

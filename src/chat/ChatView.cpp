@@ -3,6 +3,7 @@
 #include "ChatClock.h"
 #include "ChatLines.h"
 #include "Server.h"
+#include "TextUtils.h"
 
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -18,7 +19,17 @@ ChatView::ChatView(QTextBrowser* ip_view, bool i_capped)
     // A read-only view needs no undo history, which would otherwise keep every line ever shown.
     mp_view->document()->setUndoRedoEnabled(false);
     if (m_capped)
-        m_htmlLength = mp_view->document()->toHtml().length();
+        MeasureEmptyView();
+}
+
+void ChatView::MeasureEmptyView()
+{
+    const QString html = mp_view->document()->toHtml();
+    m_htmlLength = html.length();
+    m_headerLength = html.indexOf(QLatin1Char('\n'), html.indexOf(QLatin1String("<body"))) + 1;
+    m_emptyParagraphLength = html.lastIndexOf(QLatin1String("</body>")) - m_headerLength;
+    m_lines.clear();
+    m_emptyHead = false;
 }
 
 void ChatView::AddStatusMessage(const QString& i_text)
@@ -51,9 +62,8 @@ QString ChatView::AddWrittenLine(const QString& i_user, const QString& i_text, b
         *op_ordinary = !me;
     if (me)
     {
-        const QString status = MeStatusText(i_user, rest);
-        AddStatusMessage(status);
-        return ChatLogStatusLine(ChatNow(), status);
+        AddStatusMessage(MeStatusText(IsolatedName(i_user), rest));
+        return ChatLogStatusLine(ChatNow(), MeStatusText(i_user, rest));
     }
     AddChatLine(i_user, i_text);
     return ChatLogLine(ChatNow(), i_user, i_text);
@@ -89,18 +99,21 @@ void ChatView::Append(const QString& i_html)
     }
     QTextDocument* document = mp_view->document();
     const bool wasEmpty = document->isEmpty();
-    const int firstNewBlock = document->blockCount();
+    const int firstNewBlock = wasEmpty ? 0 : document->blockCount();
     mp_view->append(i_html);
+    const int blocks = document->blockCount() - firstNewBlock;
+    int added = 0;
     if (!wasEmpty && m_blockOverhead >= 0)
+        added = NewBlocksHtmlLength(firstNewBlock) - m_blockOverhead;
+    else
     {
-        m_htmlLength += NewBlocksHtmlLength(firstNewBlock) - m_blockOverhead;
-        return;
+        // The first line replaces the empty view's paragraph, and the second teaches the overhead.
+        added = document->toHtml().length() - m_htmlLength;
+        if (!wasEmpty)
+            m_blockOverhead = NewBlocksHtmlLength(firstNewBlock) - added;
     }
-    // The first line replaces the empty document's paragraph, and the second teaches the overhead.
-    const int exact = document->toHtml().length();
-    if (!wasEmpty)
-        m_blockOverhead = NewBlocksHtmlLength(firstNewBlock) - (exact - m_htmlLength);
-    m_htmlLength = exact;
+    m_htmlLength += added;
+    m_lines.push_back({blocks, wasEmpty ? added + m_emptyParagraphLength : added});
 }
 
 int ChatView::NewBlocksHtmlLength(int i_firstNewBlock) const
@@ -116,33 +129,54 @@ bool ChatView::TrimWhenFull()
 {
     if (m_htmlLength <= kHtmlLimit)
         return false;
-    QTextDocument* document = mp_view->document();
-    const QString html = document->toHtml();
-    m_htmlLength = html.length();
-    QString rest;
-    if (!TrimChatHtml(html, kHtmlLimit, kHtmlCut, &rest))
-        return false;
-    mp_view->setUpdatesEnabled(false);
-    // Below the document's header each paragraph is one line of the HTML, so the cut drops whole
-    // paragraphs. Copying the kept ones into the cleared view gives what re-reading their HTML
-    // would, without parsing a quarter of a million characters again; clearing, unlike deleting
-    // in place, also lets go of the formats of every link the dropped lines held.
-    const int cut = html.length() - rest.length();
-    const int headerEnd = html.indexOf(QLatin1Char('\n'), html.indexOf(QLatin1String("<body"))) + 1;
-    if (headerEnd > 0 && headerEnd <= cut && html.at(cut - 1) == QLatin1Char('\n'))
+    // The lines that hold the first kHtmlCut characters of the view's HTML go, each whole.
+    size_t droppedLines = 0;
+    int droppedBlocks = 0;
+    int droppedLength = 0;
+    while (droppedLines < m_lines.size() && m_headerLength + droppedLength < kHtmlCut)
     {
-        const int dropped = html.midRef(headerEnd, cut - headerEnd).count(QLatin1Char('\n'));
-        QTextCursor cursor(document);
-        cursor.setPosition(document->findBlockByNumber(dropped).position());
+        droppedBlocks += m_lines[droppedLines].blocks;
+        droppedLength += m_lines[droppedLines].htmlLength;
+        ++droppedLines;
+    }
+    mp_view->setUpdatesEnabled(false);
+    QTextDocument* document = mp_view->document();
+    if (droppedLines == m_lines.size())
+    {
+        mp_view->clear();
+        MeasureEmptyView();
+        return true;
+    }
+    const int firstKept = (m_emptyHead ? 1 : 0) + droppedBlocks;
+    m_lines.erase(m_lines.begin(), m_lines.begin() + droppedLines);
+    QTextCursor cursor(document);
+    cursor.setPosition(document->findBlockByNumber(firstKept).position());
+    if (document->allFormats().size() > kMaxFormats)
+    {
+        // A dropped line's formats stay in the document until it is cleared: once they pile up,
+        // the kept lines are copied into the cleared view, which lets go of them.
         cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         const QTextDocumentFragment kept(cursor);
         mp_view->clear();
         QTextCursor(document).insertFragment(kept);
-        m_htmlLength = headerEnd + rest.length();
+        m_emptyHead = false;
+        m_lines.front().htmlLength -= 1; // first now: no line feed before it
+        m_htmlLength = document->toHtml().length();
         return true;
     }
-    mp_view->clear();
-    m_htmlLength = document->toHtml().length();
-    Append(rest);
+    // Deleting up to the end of the last dropped paragraph, but not the paragraph break after
+    // it, leaves the kept paragraphs and their layout as they are: a paragraph joined with
+    // another is laid out again, which costs as much as its text is long. An empty paragraph
+    // stays at the top of the view.
+    cursor.setPosition(cursor.position() - 1);
+    cursor.setPosition(0, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    if (m_emptyHead)
+        m_htmlLength -= droppedLength;
+    else
+    {
+        m_emptyHead = true;
+        m_htmlLength = document->toHtml().length();
+    }
     return true;
 }

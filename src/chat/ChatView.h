@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <deque>
+
 class QTextBrowser;
 
 class ChatView
@@ -14,6 +16,8 @@ public:
     // A room view past this many characters of serialised HTML drops its oldest lines.
     static constexpr int kHtmlLimit = 250000;
     static constexpr int kHtmlCut = 50000;
+    // Formats a room view may pile up from dropped lines before it is rebuilt without them.
+    static constexpr int kMaxFormats = 4096;
     // Silence that ends a period of activity.
     static constexpr qint64 kInactivityMs = 300000;
 
@@ -41,6 +45,7 @@ public:
 
 private:
     void Append(const QString& i_html);
+    void MeasureEmptyView();
     // Drops the oldest lines when the view is past the cap; the view is then left unpainted.
     bool TrimWhenFull();
     int NewBlocksHtmlLength(int i_firstNewBlock) const;
@@ -54,4 +59,16 @@ private:
     // the block (learnt from the view's second line), and measured in full only near the cap.
     int m_htmlLength = 0;
     int m_blockOverhead = -1;
+    // Each shown line's paragraphs and the HTML they add, oldest first, so that the cap drops the
+    // oldest lines without serialising the view; and what the view's HTML holds besides them.
+    struct Line
+    {
+        int blocks;
+        int htmlLength;
+    };
+    std::deque<Line> m_lines;
+    int m_headerLength = 0;
+    int m_emptyParagraphLength = 0;
+    // Once lines were dropped, an empty paragraph heads the view.
+    bool m_emptyHead = false;
 };

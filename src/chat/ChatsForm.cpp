@@ -4,6 +4,7 @@
 #include "FocusHelpers.h"
 #include "MessageListForm.h"
 #include "Server.h"
+#include "TextUtils.h"
 #include "UserTargets.h"
 #include "ui_ChatsForm.h"
 
@@ -76,7 +77,7 @@ ChatForm* ChatsForm::GetChatForm(const QString& i_user)
     if (ChatForm* form = user["user_chat_widget"].AsPointer<ChatForm>())
         return form;
     auto* form = new ChatForm(i_user, ui->chatTabControl, this);
-    ui->chatTabControl->addTab(form, OnlineIcon(user.IsConnected("is_online")), i_user);
+    ui->chatTabControl->addTab(form, OnlineIcon(user.IsConnected("is_online")), MnemonicText(i_user));
     // The server then reports the user's status, which the icon and the away lines follow.
     if (gp_server)
         gp_server->TrackUser(i_user);

@@ -3,6 +3,7 @@
 #include "ChatClock.h"
 #include "ChatLines.h"
 #include "Server.h"
+#include "ShellWidgets.h"
 #include "ui_MessageListForm.h"
 
 #include <QHash>
@@ -13,6 +14,7 @@ MessageListForm::MessageListForm(QWidget* ip_parent)
     , ui(new Ui::MessageListForm)
 {
     ui->setupUi(this);
+    IsolatingDelegate::Install(ui->messageList);
     ui->messageList->setColumnCount(3);
     ui->messageList->setHeaderLabels({QString(), QStringLiteral("User"), QString()});
     ui->messageList->setColumnWidth(0, 150);

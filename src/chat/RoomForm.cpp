@@ -8,6 +8,7 @@
 #include "FocusHelpers.h"
 #include "QRoomUserListItemWidget.h"
 #include "Server.h"
+#include "ShellWidgets.h"
 #include "SizeManager.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
@@ -36,6 +37,7 @@ RoomForm::RoomForm(const QString& i_room, QWidget* ip_parent)
     , m_room(i_room)
 {
     ui->setupUi(this);
+    IsolatingDelegate::Install(ui->userList);
     ui->splitter->setSizes({280, 280});
     ui->splitter->setStretchFactor(0, 1);
     ui->splitter->setStretchFactor(1, 0);
@@ -104,7 +106,7 @@ RoomForm* RoomForm::OpenTab(QTabWidget* ip_tabs, const QString& i_room)
     if (RoomForm* form = room["room_form"].AsPointer<RoomForm>())
         return form;
     auto* form = new RoomForm(i_room, ip_tabs);
-    ip_tabs->addTab(form, QIcon(QStringLiteral(":/icons/room_icon")), i_room);
+    ip_tabs->addTab(form, QIcon(QStringLiteral(":/icons/room_icon")), MnemonicText(i_room));
     form->Init();
     FocusWidgetAndParents(form->ui->chatEdit);
     return form;
@@ -313,7 +315,9 @@ void RoomForm::OnEnterPressed()
 
 void RoomForm::OnURLClicked(QUrl i_url)
 {
-    QDesktopServices::openUrl(i_url);
+    // Only web addresses: a line is another user's text, whatever its escaping let through.
+    if (IsWebLink(i_url))
+        QDesktopServices::openUrl(i_url);
     ui->chatEdit->setFocus(Qt::OtherFocusReason);
 }
 

@@ -5,7 +5,9 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTextCodec>
+#include <QUrl>
 
+#include <algorithm>
 #include <cstring>
 
 std::string StringReplace(std::string i_text, const std::string& i_from, const std::string& i_to)
@@ -163,10 +165,101 @@ QString EscapeHTML(const QString& i_text)
     return text;
 }
 
-QString ConvertLinks(const QString& i_text)
+namespace
+{
+const QRegularExpression& WebLink()
 {
     static const QRegularExpression link(
         QStringLiteral("(\\bhttps?://[-a-zA-Z0-9+&@#/%?=~_|!:,.;]*[a-zA-Z0-9+&@#/%=~_|])"));
+    return link;
+}
+} // namespace
+
+QString BreakableText(const QString& i_text)
+{
+    constexpr int kLongestRun = 64;
+    QString text;
+    int run = 0;
+    for (const QChar c : i_text)
+    {
+        if (c.isSpace())
+            run = 0;
+        else if (++run > kLongestRun)
+        {
+            text += QChar(0x200B);
+            run = 1;
+        }
+        text += c;
+    }
+    return text;
+}
+
+QString EscapeWithLinks(const QString& i_text)
+{
+    QString html;
+    int done = 0;
+    QRegularExpressionMatchIterator links = WebLink().globalMatch(i_text);
+    while (links.hasNext())
+    {
+        const QRegularExpressionMatch match = links.next();
+        const QString address = match.captured(1);
+        html += EscapeHTML(BreakableText(i_text.mid(done, match.capturedStart(1) - done)));
+        html += QStringLiteral("<a href=\"%1\">%2</a>").arg(EscapeHTML(address), EscapeHTML(BreakableText(address)));
+        done = match.capturedEnd(1);
+    }
+    return html + EscapeHTML(BreakableText(i_text.mid(done)));
+}
+
+bool IsWebLink(const QUrl& i_url)
+{
+    const QString scheme = i_url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+QString IsolatedName(const QString& i_name)
+{
+    // Names of left-to-right letters, digits and punctuation only cannot reorder anything, and
+    // stay as they are. Isolates the name opens itself are closed before its own.
+    bool reorders = false;
+    int openIsolates = 0;
+    for (const QChar c : i_name)
+    {
+        switch (c.direction())
+        {
+        case QChar::DirLRI:
+        case QChar::DirRLI:
+        case QChar::DirFSI:
+            ++openIsolates;
+            reorders = true;
+            break;
+        case QChar::DirPDI:
+            openIsolates = std::max(0, openIsolates - 1);
+            reorders = true;
+            break;
+        case QChar::DirR:
+        case QChar::DirAL:
+        case QChar::DirAN:
+        case QChar::DirLRE:
+        case QChar::DirLRO:
+        case QChar::DirRLE:
+        case QChar::DirRLO:
+        case QChar::DirPDF: reorders = true; break;
+        default: break;
+        }
+    }
+    if (!reorders)
+        return i_name;
+    return QChar(0x2068) + i_name + QString(openIsolates + 1, QChar(0x2069));
+}
+
+QString MnemonicText(const QString& i_name)
+{
+    return QString(IsolatedName(i_name)).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+QString ConvertLinks(const QString& i_text)
+{
+    const QRegularExpression& link = WebLink();
     QString text = i_text;
     text.replace(link, QStringLiteral("<a href=\"\\1\">\\1</a>"));
     return text;

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QUrl;
+
 #include <string>
 
 std::string StringReplace(std::string i_text, const std::string& i_from, const std::string& i_to);
@@ -34,3 +36,18 @@ QString ToQString(const char* ip_bytes, size_t i_length);
 QString EscapeHTML(const QString& i_text);
 // Turns every http(s) address into an anchor.
 QString ConvertLinks(const QString& i_text);
+// The text with a zero-width space in every run of more than 64 characters without a blank, where
+// a view may break the line: laying out one long unbroken run costs time that grows with its
+// square.
+QString BreakableText(const QString& i_text);
+// Escapes a raw text and makes its http(s) addresses anchors: the addresses are found in the text
+// as it came, so each opens as written. The shown text is breakable (BreakableText).
+QString EscapeWithLinks(const QString& i_text);
+// Whether a clicked anchor may be handed to the desktop: http and https only.
+bool IsWebLink(const QUrl& i_url);
+// A name from the network shown among other text: isolated, so that its direction controls
+// cannot reorder what follows it.
+QString IsolatedName(const QString& i_name);
+// A name as the text of a tab, a menu entry or a button, which read "&" as a shortcut mark:
+// isolated, with "&" doubled.
+QString MnemonicText(const QString& i_name);

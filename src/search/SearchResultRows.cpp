@@ -85,7 +85,8 @@ void SearchForm::AlertWishListResults(ItemPtr i_widgetItem, SearchResultsForm* i
     {
         if (tree->topLevelItem(index)->isHidden())
             continue;
-        eventToolBar->AddEvent(wishListItem.AsString(), QStringLiteral(":/icons/wishlist_icon"), ip_page, QString());
+        eventToolBar->AddEvent(MnemonicText(wishListItem.AsString()), QStringLiteral(":/icons/wishlist_icon"), ip_page,
+                               QString());
         i_widgetItem += d->GetType("search_results_widget_alerted")->GetGlobalNullItem();
         return;
     }

@@ -4,6 +4,7 @@
 #include "FilterHelpDialog.h"
 #include "FocusHelpers.h"
 #include "Server.h"
+#include "ShellWidgets.h"
 #include "ui_SearchResultsForm.h"
 
 #include <QShowEvent>
@@ -29,6 +30,7 @@ SearchResultsForm::SearchResultsForm(QString i_searchText, bool i_isWishListSear
     , m_isWishListSearch(i_isWishListSearch)
 {
     ui->setupUi(this);
+    IsolatingDelegate::Install(ui->searchResultsTreeWidget);
     // Rows are ordered only on request; a sorted tree would re-sort on every row.
     ui->searchResultsTreeWidget->setSortingEnabled(false);
     ui->correlationsWidget->hide();

@@ -1,6 +1,7 @@
 #include "ShellWidgets.h"
 
 #include "FocusHelpers.h"
+#include "TextUtils.h"
 
 #include <QTabBar>
 
@@ -33,4 +34,14 @@ void TreeWidget::keyPressEvent(QKeyEvent* ip_event)
 {
     emit KeyPressed(ip_event);
     QTreeWidget::keyPressEvent(ip_event);
+}
+
+QString IsolatingDelegate::displayText(const QVariant& i_value, const QLocale& i_locale) const
+{
+    return IsolatedName(QStyledItemDelegate::displayText(i_value, i_locale));
+}
+
+void IsolatingDelegate::Install(QAbstractItemView* ip_view)
+{
+    ip_view->setItemDelegate(new IsolatingDelegate(ip_view));
 }

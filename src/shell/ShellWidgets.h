@@ -3,6 +3,7 @@
 // Small widget classes the forms promote their tab widgets and lists to.
 
 #include <QProxyStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTreeWidget>
 
@@ -60,4 +61,19 @@ public:
         : QProxyStyle(i_baseStyle)
     {
     }
+};
+
+// Shows each cell's text isolated from the text around it, so direction controls in a name from
+// the network cannot reorder what the cell shows; the rows keep their texts as they came.
+class IsolatingDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QString displayText(const QVariant& i_value, const QLocale& i_locale) const override;
+
+    // Gives the view this delegate.
+    static void Install(QAbstractItemView* ip_view);
 };

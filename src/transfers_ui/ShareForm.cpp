@@ -4,6 +4,8 @@
 #include "EventToolBar.h"
 #include "PeerMessenger.h"
 #include "SharedFoldersManager.h"
+#include "ShellWidgets.h"
+#include "TextUtils.h"
 #include "TransferQueueManager.h"
 #include "WebPages.h"
 #include "ui_ShareForm.h"
@@ -25,6 +27,8 @@ ShareForm::ShareForm(QString i_user, QWidget* ip_parent)
     , m_user(std::move(i_user))
 {
     m_ui->setupUi(this);
+    IsolatingDelegate::Install(m_ui->folderTree);
+    IsolatingDelegate::Install(m_ui->fileList);
     SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton, "user_share_tab", m_user);
     if (actionBar)
     {
@@ -72,7 +76,7 @@ void ShareForm::Delete()
 void ShareForm::PostNotice(QWidget* ip_widget)
 {
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, BrowseIcon(), ip_widget, QString());
+        eventToolBar->AddEvent(MnemonicText(m_user), BrowseIcon(), ip_widget, QString());
 }
 
 void ShareForm::SetShare(ItemPtr i_share)

@@ -142,7 +142,7 @@ ShareForm* SharesForm::OpenShareBrowse(QString i_user)
     if (auto* open = FocusOpenTab<ShareForm>(i_user, "user_share_tab"))
         return open;
     auto* form = new ShareForm(i_user, this);
-    m_ui->tabControl->addTab(form, i_user);
+    m_ui->tabControl->addTab(form, MnemonicText(i_user));
     if (peerMessenger)
         peerMessenger->GetUserSharedFiles(i_user);
     FocusTab(form);
@@ -154,7 +154,7 @@ UploadForm* SharesForm::OpenUploadBrowse(QString i_user)
     if (auto* open = FocusOpenTab<UploadForm>(i_user, "upload_share_tab"))
         return open;
     auto* form = new UploadForm(i_user, this);
-    m_ui->tabControl->addTab(form, QStringLiteral("Upload to ") + i_user);
+    m_ui->tabControl->addTab(form, QStringLiteral("Upload to ") + MnemonicText(i_user));
     FileInfoMap folders;
     AttributeTranslationTable table;
     if (sharedFoldersManager)

@@ -91,6 +91,8 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
 {
     transfersForm = this;
     ui->setupUi(this);
+    IsolatingDelegate::Install(ui->downloadsList);
+    IsolatingDelegate::Install(ui->uploadsList);
     m_downloads.list = ui->downloadsList;
     m_uploads.list = ui->uploadsList;
     SetColumns(ui->downloadsList, 9, true);

@@ -2,6 +2,7 @@
 
 #include "ActionSetToolBar.h"
 #include "SharedFoldersManager.h"
+#include "ShellWidgets.h"
 #include "TransferQueueManager.h"
 #include "ui_UploadForm.h"
 
@@ -11,6 +12,8 @@ UploadForm::UploadForm(QString i_user, QWidget* ip_parent)
     , m_user(std::move(i_user))
 {
     m_ui->setupUi(this);
+    IsolatingDelegate::Install(m_ui->folderTree);
+    IsolatingDelegate::Install(m_ui->fileList);
     SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton, "upload_share_tab",
                  m_user);
     if (actionBar)

@@ -2,6 +2,7 @@
 
 #include "EventToolBar.h"
 #include "PeerMessenger.h"
+#include "TextUtils.h"
 #include "UserInfoReply.h"
 #include "ui_UserInfoForm.h"
 
@@ -50,7 +51,7 @@ void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, boo
     if (i_description.isEmpty() && picture.isNull())
         text += tr("No user info.");
     else
-        text += QString(i_description).replace(QLatin1Char('\n'), QLatin1String("<br>"));
+        text += UserInfoText::SafeDescription(QString(i_description).replace(QLatin1Char('\n'), QLatin1String("<br>")));
     m_ui->userInfoText->setHtml(text);
     m_ui->userInfoText->moveCursor(QTextCursor::Start);
     PostEvent();
@@ -68,7 +69,7 @@ void UserInfoForm::OnConnectionToUserFailed(QString i_user, QString i_connection
 void UserInfoForm::PostEvent()
 {
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, QStringLiteral(":/icons/info_icon"), this, QString());
+        eventToolBar->AddEvent(MnemonicText(m_user), QStringLiteral(":/icons/info_icon"), this, QString());
 }
 
 void UserInfoForm::showEvent(QShowEvent* ip_event)

@@ -7,7 +7,9 @@
 #include "GiftPrivilegesDialog.h"
 #include "PeerMessenger.h"
 #include "Server.h"
+#include "ShellWidgets.h"
 #include "SizeManager.h"
+#include "TextUtils.h"
 #include "UserGroupConfigDialog.h"
 #include "UserInfoForm.h"
 #include "UserInfoReply.h"
@@ -90,6 +92,8 @@ UserListForm::UserListForm(QWidget* ip_parent)
     , m_ui(std::make_unique<Ui::UserListForm>())
 {
     m_ui->setupUi(this);
+    for (QAbstractItemView* list : {m_ui->userList, m_ui->unsharedList, m_ui->ignoredList, m_ui->onlineAlertList})
+        IsolatingDelegate::Install(list);
     userListForm = this;
     // One line per row: the view need not measure every row after each move.
     m_ui->userList->setUniformRowHeights(true);
@@ -313,7 +317,7 @@ void UserListForm::OnUserOnline(ItemPtr i_user)
 void UserListForm::PostOnlineAlert(const QString& i_user)
 {
     if (eventToolBar)
-        eventToolBar->AddEvent(tr("%1 online").arg(i_user), QStringLiteral(":/icons/online_icon"),
+        eventToolBar->AddEvent(tr("%1 online").arg(MnemonicText(i_user)), QStringLiteral(":/icons/online_icon"),
                                m_ui->onlineAlertList, tr("%1 is online").arg(i_user));
 }
 
@@ -457,7 +461,7 @@ UserInfoForm* UserListForm::GetUserInfoForm(QString i_user)
         return open.AsPointer<UserInfoForm>();
     auto* page = new UserInfoForm(this);
     page->Init(i_user);
-    m_ui->userInfoTabs->addTab(page, QIcon(QStringLiteral(":/icons/info_icon")), i_user);
+    m_ui->userInfoTabs->addTab(page, QIcon(QStringLiteral(":/icons/info_icon")), MnemonicText(i_user));
     user += d->GetType("user_info_form")->GetItem(Value(page));
     return page;
 }

@@ -120,7 +120,7 @@ private slots:
         QCOMPARE(LogFile(QStringLiteral("bob")), QStringLiteral("[Dec 6 3:07:22 pm] * alice waves\n"
                                                                 "[Dec 6 3:07:22 pm][alice] /me\n"
                                                                 "[Dec 6 3:07:22 pm][alice]    \n"
-                                                                "[Dec 6 3:07:22 pm][alice] two\nlines\n"
+                                                                "[Dec 6 3:07:22 pm][alice] two lines\n"
                                                                 "[Dec 6 3:07:22 pm][bob]  <b>hi</b> \n"
                                                                 "[Dec 6 3:07:22 pm][bob] seen\n"));
         QCOMPARE(LogLines(viewer).last(), QStringLiteral("[Dec 6 3:07:22 pm][bob] seen"));

@@ -8,11 +8,25 @@
 #include "QRoomUserListItemWidget.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QtTest>
+
+class OpenedUrls : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void Open(const QUrl& i_url) { urls << i_url.toString(); }
+
+public:
+    QStringList urls;
+};
 
 // A room tab on the real data model and server connection, with the loopback test server.
 class TestRoomForm : public QObject
@@ -157,6 +171,41 @@ private slots:
         hostile->OnRoomChat(QStringLiteral("../../escape"), QStringLiteral("eve"), QStringLiteral("x"));
         QVERIFY(QFile::exists(ChatLogFolder(ChatLogKind::Room) + QStringLiteral(".._.._escape.log")));
         QVERIFY(!QFile::exists(QDir::homePath() + QStringLiteral("/escape.log")));
+    }
+
+    // Addresses are found in the text as it came, so a link opens as written and ends where the
+    // address does; a click opens web addresses only.
+    void linksOpenAsWritten_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("links");
+        QTest::newRow("ends in an ampersand")
+            << "see http://example.com/a?x=1&" << QStringList{"http://example.com/a?x=1&"};
+        QTest::newRow("markup after it") << "http://example.com/<b>x</b>" << QStringList{"http://example.com/"};
+        QTest::newRow("two") << "https://a.example/?a=1&b=2 or http://b.example/"
+                             << QStringList{"https://a.example/?a=1&b=2", "http://b.example/"};
+    }
+
+    void linksOpenAsWritten()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, links);
+        OpenedUrls opened;
+        for (const char* scheme : {"http", "https", "file", "ftp"})
+            QDesktopServices::setUrlHandler(scheme, &opened, "Open");
+        RoomForm* form = f->Enter(m_room);
+        Relay(m_room, QStringLiteral("bob"), text);
+        QCOMPARE(RoomFixture::Lines(form).last(), QStringLiteral("[bob] ") + text);
+        auto* view = form->findChild<QTextBrowser*>(QStringLiteral("chatView"));
+        for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next())
+            for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment)
+                if (fragment.fragment().charFormat().isAnchor())
+                    emit view->anchorClicked(QUrl(fragment.fragment().charFormat().anchorHref()));
+        emit view->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
+        emit view->anchorClicked(QUrl(QStringLiteral("ftp://example.com/")));
+        for (const char* scheme : {"http", "https", "file", "ftp"})
+            QDesktopServices::unsetUrlHandler(scheme);
+        QCOMPARE(opened.urls, links);
     }
 
     void activityMarkers()

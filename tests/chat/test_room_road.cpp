@@ -143,6 +143,71 @@ private slots:
 
     // The room set's buttons on a room tab: the auto-join text follows the room, and the give-up
     // buttons show for the roles the room had when its tab opened.
+    // The first join reply of a room lists a user the server knows no country of, and a private
+    // room's owner: the tab, open since the join began, shows the one and marks the other.
+    void firstJoinRows_data()
+    {
+        QTest::addColumn<bool>("isPrivate");
+        QTest::addColumn<QString>("country");
+        QTest::addColumn<bool>("owner");
+        QTest::newRow("public, no country") << false << "" << false;
+        QTest::newRow("private, owner") << true << "DE" << true;
+        QTest::newRow("private, owner without country") << true << "" << true;
+    }
+
+    void firstJoinRows()
+    {
+        QFETCH(bool, isPrivate);
+        QFETCH(QString, country);
+        QFETCH(bool, owner);
+        WindowRun run;
+        QVERIFY(run.Start());
+        run.server.AccountOf(QStringLiteral("tester")).m_country = country;
+        QTabWidget* tabs = run.window->Form()->roomsTabControl;
+        gp_server->EnterRoom(QStringLiteral("den"), isPrivate);
+        QTRY_COMPARE(tabs->count(), 1);
+        auto* form = qobject_cast<RoomForm*>(tabs->widget(0));
+        QTRY_COMPARE(Users(form), QStringList({"tester"}));
+        const QFont font = form->findChild<QTreeWidget*>(QStringLiteral("userList"))->topLevelItem(0)->font(2);
+        QCOMPARE(font.bold(), owner);
+        QCOMPARE(font.underline(), owner);
+    }
+
+    // A peer's line holding line breaks is one line of the room's or the private chat's log.
+    void forgedLogLines_data()
+    {
+        QTest::addColumn<bool>("room");
+        QTest::newRow("room") << true;
+        QTest::newRow("private") << false;
+    }
+
+    void forgedLogLines()
+    {
+        QFETCH(bool, room);
+        QDir(ChatLogFolder(ChatLogKind::User)).removeRecursively();
+        WindowRun run;
+        QVERIFY(run.Start({{"log_room_chat", "yes"}, {"log_private_chat", "yes"}}));
+        HarnessProcess bob;
+        QVERIFY(bob.Start());
+        QVERIFY(bob.LogIn(QStringLiteral("bob"), run.server.Port(), FreePort()));
+        const QString forged = QStringLiteral("hi\n2026/12/07 10:00:00 [admin] forged\rmore");
+        if (room)
+        {
+            bob.Send({QStringLiteral("join"), m_room});
+            QVERIFY(bob.Sync());
+            gp_server->EnterRoom(m_room, false);
+            QTRY_COMPARE(run.window->Form()->roomsTabControl->count(), 1);
+            bob.Send({QStringLiteral("say"), m_room, forged});
+        }
+        else // a client sending it would have replaced the breaks: the server delivers it as stored
+            run.server.QueuePrivateMessage(QStringLiteral("bob"), QStringLiteral("tester"), forged, 1323184042);
+        QFile log(room ? ChatLogPath(ChatLogKind::Room, m_room) : ChatLogPath(ChatLogKind::User, "bob"));
+        QTRY_VERIFY(log.exists() && log.size() > 0);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(log.readAll()),
+                 QStringLiteral("[Dec 6 3:07:22 pm][bob] hi 2026/12/07 10:00:00 [admin] forged more\n"));
+    }
+
     void toolBar()
     {
         WindowRun run;
