@@ -3,7 +3,9 @@
 #include "Data.h"
 #include "FocusHelpers.h"
 #include "ItemLogDialog.h"
+#include "MainWindow.h"
 #include "Server.h"
+#include "TextUtils.h"
 #include "TransferQueueManager.h"
 #include "UserGroupsDialog.h"
 #include "UserInfoForm.h"
@@ -113,7 +115,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
 
     for (ItemPtr room : owned)
     {
-        QMenu* roomMenu = rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")), room.AsString());
+        QMenu* roomMenu = rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")), MnemonicText(room.AsString()));
         QFont font = roomMenu->menuAction()->font();
         font.setWeight(QFont::Bold);
         font.setUnderline(true);
@@ -131,7 +133,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
     {
         if (room.IsConnected("is_owner"))
             continue;
-        addMembership(rooms->addMenu(room.AsString()), room);
+        addMembership(rooms->addMenu(MnemonicText(room.AsString())), room);
     }
 }
 
@@ -154,7 +156,7 @@ void UserMenuOptions::OnMessageUser()
 
 void UserMenuOptions::OnSetUserGroups()
 {
-    (new UserGroupsDialog(m_user, nullptr))->show();
+    (new UserGroupsDialog(m_user, mainWindow))->show();
 }
 
 void UserMenuOptions::OnAddUser()
@@ -183,7 +185,7 @@ void UserMenuOptions::OnUploadToUser()
 
 void UserMenuOptions::OnUserLog()
 {
-    (new ItemLogDialog(UserItem(m_user), nullptr))->show();
+    (new ItemLogDialog(UserItem(m_user), mainWindow))->show();
 }
 
 void UserMenuOptions::OnUnshareFilesFromUser()

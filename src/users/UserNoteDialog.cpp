@@ -1,6 +1,7 @@
 #include "UserNoteDialog.h"
 
 #include "Data.h"
+#include "MainWindow.h"
 #include "UserTypes.h"
 #include "ui_UserNoteDialog.h"
 
@@ -20,7 +21,8 @@ UserNoteDialog* UserNoteDialog::GetDialog(QString i_user)
         dialog->activateWindow();
         return dialog;
     }
-    auto* dialog = new UserNoteDialog(i_user, nullptr);
+    // A child of the main window, so that closing that window ends the program with it open.
+    auto* dialog = new UserNoteDialog(i_user, mainWindow);
     user += d->GetType("user_note_dialog")->GetItem(Value(dialog));
     return dialog;
 }

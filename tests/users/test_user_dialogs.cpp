@@ -2,6 +2,7 @@
 #include "Screenshot.h"
 #include "UserGroupConfigDialog.h"
 #include "UserGroupsDialog.h"
+#include "UserMenuOptions.h"
 #include "UserNoteDialog.h"
 #include "UsersKit.h"
 #include "WindowFixture.h"
@@ -10,6 +11,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -51,6 +53,35 @@ private slots:
     }
 
     void cleanup() { m_run.reset(); }
+
+    // The note editor, the groups dialog and the user log, each left open, do not keep the
+    // program running once the main window is closed: the event loop ends as it does alone.
+    void closingTheMainWindowEndsTheProgram_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("note") << "note";
+        QTest::newRow("groups") << "groups";
+        QTest::newRow("log") << "log";
+    }
+
+    void closingTheMainWindowEndsTheProgram()
+    {
+        QFETCH(QString, dialog);
+        QMenu menu;
+        UserMenuOptions options(&menu, "ann");
+        if (dialog == "note")
+            options.OnUserNote();
+        else if (dialog == "groups")
+            options.OnSetUserGroups();
+        else
+            options.OnUserLog();
+        QTimer::singleShot(0, m_run->window.get(), &QWidget::close);
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, qApp, [] { qApp->exit(1); });
+        guard.start(10000);
+        QCOMPARE(qApp->exec(), 0);
+    }
 
     void membership()
     {
