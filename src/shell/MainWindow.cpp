@@ -128,7 +128,7 @@ void MainWindow::Init()
     new DelayedInvoker();
     new DNetManager();
     new SharedFoldersManager(this);
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (HasTray())
         trayIcon.setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
     DeclareWindowTypes();
     connect(server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
@@ -235,7 +235,7 @@ void MainWindow::Init()
 
     Type* excluded = d->GetType("excluded_download_extension");
     excluded->m_itemCreated.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
-    excluded->m_itemRemoved.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
+    excluded->m_itemRemoved.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionRemoved));
     OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr());
 }
 
@@ -268,6 +268,8 @@ MainWindow::~MainWindow()
     dataSaver = nullptr;
     delete timerManager;
     timerManager = nullptr;
+    // The room rows order themselves by the store, which goes below.
+    ui->roomList->clear();
     delete ui;
     ui = nullptr;
     delete sizeManager;

@@ -58,11 +58,19 @@ public:
     // A tray balloon, where the desktop has a tray.
     void PopupAlert(const QString& i_text);
 
+    // Whether the desktop has a system tray (or a test says it has one).
+    bool HasTray() const;
+
     // What the three calls above did, for tests: the offscreen platform has no tray to show it.
     struct CallRecorder
     {
         QStringList icons;
         QStringList alerts;
+        // With `tray` set, the window behaves as on a desktop with a tray, and records what it
+        // gave the tray: its icons and its balloons.
+        bool tray = false;
+        QStringList trayIcons;
+        QStringList balloons;
     };
     // Not owned; null stops recording.
     static void InstallRecorder(CallRecorder* ip_recorder);
@@ -81,6 +89,7 @@ public slots:
     void OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason);
     void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
     void OnRoomListContextMenuRequested(QPoint i_point);
+    void OnEnterRoom();
     void OnRoomTabClosed(int i_index);
     void OnToolBarActionTriggered(QWidget* ip_widget, QString i_action);
     void OnFocusChanged(QWidget* ip_old, QWidget* ip_now);
@@ -94,6 +103,8 @@ public slots:
     void OnEmptyShareWarningEditEdited(QString i_text);
     void OnSaveEmptyShareWarningMessageButtonClicked();
     void OnSharedFoldersListContextMenuRequested(QPoint i_point);
+    void OnSetFolderPermissions();
+    void OnUnshareFolder();
 
     // The Options pages' controls and the rooms page, connected as the form is set up.
     void OnUPnPCheckboxToggled(bool i_toggled);
@@ -135,6 +146,20 @@ private:
     void ShowSecondSettingsGroup();
     void ShowThirdSettingsGroup();
 
+    void SetConnectButtonText(const QString& i_text);
+    void ShowPrivateRoomAddEnabled(bool i_enabled);
+    void ApplyRoomFont(const ItemPtr& i_room, int i_italic, int i_underline, int i_weight);
+    void ResortRoomList();
+    QTreeWidgetItem* SharedFolderRow(const QString& i_path) const;
+    void ShowExcludedExtensions(const ItemPtr& i_leaving);
+    void OnExcludedDownloadExtensionRemoved(ItemPtr i_extension);
+    void OpenRoomChatLog(const QString& i_room);
+    void GiveUpMembership(const QString& i_room);
+    void GiveUpOwnership(const QString& i_room);
+    void SetDownloadFolder();
+    // Who may see a folder; a new folder to share for a null item.
+    void OpenSharedFolderDialog(ItemPtr i_folder);
+
     void OnRoomAdded(ItemPtr i_room);
     void OnRoomUserCountChanged(ItemPtr i_room);
     void OnBecomingRoomOwner(ItemPtr i_room);
@@ -155,6 +180,7 @@ private:
     SizeProxy sizeProxy;
     QSystemTrayIcon trayIcon;
     std::unique_ptr<UpdateChecker> updateChecker;
+    bool m_roomListSortPending = false;
     // The store, when this window made it; it outlives every manager.
     std::unique_ptr<Data> m_data;
 };

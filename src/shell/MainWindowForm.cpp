@@ -3,11 +3,8 @@
 #include "MainWindow.h"
 
 #include "ChangeListeningPortDialog.h"
-#include "ChangeUsernamePasswordDialog.h"
 #include "ColorSelectionDialog.h"
 #include "NewVersionDialog.h"
-#include "Server.h"
-#include "StartupPrompts.h"
 #include "WebPages.h"
 #include "ui_MainWindow.h"
 
@@ -63,19 +60,4 @@ void MainWindow::OnNewVersion(qint64 i_version, QString i_downloadLink, QStringL
     auto* dialog = new NewVersionDialog(i_version, i_downloadLink, i_description, this);
     dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
     dialog->show();
-}
-
-void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
-{
-    if (i_action == QLatin1String("set_user_pass"))
-    {
-        if (server && server->IsConnected())
-            StartupPrompts::Current()->Inform(
-                this, QStringLiteral("Cannot change username while online"),
-                QStringLiteral("You must be disconnected from the Veltrane server to change your username."));
-        else
-            (new ChangeUsernamePasswordDialog(false, this))->show();
-    }
-    else if (i_action == QLatin1String("set_listening_port"))
-        (new ChangeListeningPortDialog(this))->show();
 }

@@ -210,11 +210,9 @@ void MainWindow::ShowFirstSettingsGroup()
     ui->downloadFolderEdit->setText(GetSetting("download_folder"));
     ui->uPnPCheckBox->setChecked(IsSettingOn("use_upnp"));
     ui->autoExpandSharesCheckBox->setChecked(IsSettingOn("expand_new_shares"));
+    // Checking the box shows the tray icon, where there is a tray.
     if (IsSettingOn("minimize_to_tray"))
-    {
         ui->minimizeToTrayCheckBox->setChecked(true);
-        trayIcon.show();
-    }
     ui->listeningPortEdit->setText(GetSetting("listening_port"));
 }
 

@@ -1,11 +1,13 @@
-// The main window's answers to the connection state, rooms, Options pages, shared folders and
-// tool bar. Those windows come later; until then the slots are connected and accept the calls.
+// The main window's answers to the connection state: the Connect button's text, the application
+// and tray icons, login failures, and the messages that arrive for their own windows.
 #include "MainWindow.h"
 
+#include "ActionSetToolBar.h"
+#include "AdminMessageDialog.h"
 #include "ChatForm.h"
 #include "ChatsForm.h"
-#include "RoomForm.h"
 #include "Server.h"
+#include "StartupPrompts.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -14,11 +16,18 @@
 namespace
 {
 MainWindow::CallRecorder* gp_recorder = nullptr;
+
+const QString kOfflineIcon = QStringLiteral(":/icons/offline_icon");
 } // namespace
 
 void MainWindow::InstallRecorder(CallRecorder* ip_recorder)
 {
     gp_recorder = ip_recorder;
+}
+
+bool MainWindow::HasTray() const
+{
+    return (gp_recorder && gp_recorder->tray) || QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void MainWindow::SetApplicationIcon(const QString& i_icon)
@@ -28,14 +37,17 @@ void MainWindow::SetApplicationIcon(const QString& i_icon)
     const QIcon icon(i_icon);
     QApplication::setWindowIcon(icon);
     setWindowIcon(icon);
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        trayIcon.setIcon(icon);
+    if (!HasTray())
+        return;
+    trayIcon.setIcon(icon);
+    if (gp_recorder)
+        gp_recorder->trayIcons.append(i_icon);
 }
 
 void MainWindow::ResetApplicationIcon()
 {
     if (!gp_server || !gp_server->IsConnected())
-        SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
+        SetApplicationIcon(kOfflineIcon);
     else if (GetSetting(QStringLiteral("availability_status")) != QLatin1String("available")
              && IsSettingOn(QStringLiteral("show_away_status_in_application_icon")))
         SetApplicationIcon(QStringLiteral(":/icons/away_icon"));
@@ -47,8 +59,11 @@ void MainWindow::PopupAlert(const QString& i_text)
 {
     if (gp_recorder)
         gp_recorder->alerts.append(i_text);
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        trayIcon.showMessage(QString(), i_text, QSystemTrayIcon::Information, 10000);
+    if (!HasTray())
+        return;
+    trayIcon.showMessage(QString(), i_text, QSystemTrayIcon::Information, 10000);
+    if (gp_recorder)
+        gp_recorder->balloons.append(i_text);
 }
 
 void SetApplicationIcon(const QString& i_icon)
@@ -69,107 +84,75 @@ void PopupAlert(const QString& i_text)
         mainWindow->PopupAlert(i_text);
 }
 
-void MainWindow::OnConnected() {}
+void MainWindow::SetConnectButtonText(const QString& i_text)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(ui->loginOptionsTab, QStringLiteral("connect_disconnect"), i_text);
+}
 
-void MainWindow::OnConnecting() {}
+void MainWindow::OnConnecting()
+{
+    SetConnectButtonText(QStringLiteral("Connecting..."));
+}
 
-void MainWindow::OnDisconnected() {}
+void MainWindow::OnConnected()
+{
+    SetConnectButtonText(QStringLiteral("Disconnect"));
+    ResetApplicationIcon();
+    server->GetOwnPrivilegesStatus();
+    // The server forgets the choice at each login; the button follows the setting.
+    ShowPrivateRoomAddEnabled(false);
+}
 
-void MainWindow::OnConnectionFailed(QString) {}
+void MainWindow::OnDisconnected()
+{
+    SetConnectButtonText(QStringLiteral("Connect"));
+    SetApplicationIcon(kOfflineIcon);
+}
+
+void MainWindow::OnConnectionFailed(QString i_reason)
+{
+    const QString advice =
+        QStringLiteral(" Please change your login settings in the Options tab and try reconnecting.");
+    if (i_reason == QLatin1String("INVALIDPASS"))
+        StartupPrompts::Current()->Inform(
+            this, QStringLiteral("Login Failure: Wrong Password"),
+            QStringLiteral("Login failed. The password you supplied does not match your username.") + advice);
+    else if (i_reason == QLatin1String("INVALIDUSERNAME"))
+        StartupPrompts::Current()->Inform(this, QStringLiteral("Login Failure: Username is Invalid"),
+                                          QStringLiteral("Login failed. The username you supplied is invalid.")
+                                              + advice);
+    // The reconnection attempts after a lost connection fail quietly.
+    else if (!server || !server->IsAbruptlyDisconnected())
+        StartupPrompts::Current()->Inform(this, QStringLiteral("Login Failure"),
+                                          QStringLiteral("Login failed. Reported failure reason: %1.").arg(i_reason)
+                                              + advice);
+    SetConnectButtonText(QStringLiteral("Connect"));
+}
 
 void MainWindow::OnPrivateChat(QString i_user, QString i_text, time_t, bool)
 {
     ui->chatsForm->GetChatForm(i_user)->AddChat(i_user, i_text);
 }
 
-void MainWindow::OnAdminMessage(QString) {}
+void MainWindow::OnAdminMessage(QString i_text)
+{
+    auto* dialog = new AdminMessageDialog(i_text, this);
+    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
+    dialog->show();
+}
 
-void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason) {}
+void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason)
+{
+    if (i_reason != QSystemTrayIcon::Trigger)
+        return;
+    showNormal();
+    activateWindow();
+}
 
-void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem*, int) {}
-
-void MainWindow::OnRoomListContextMenuRequested(QPoint) {}
+void MainWindow::OnUsernameChanged(ItemPtr i_username)
+{
+    ui->usernameEdit->setText(i_username["global_value"].AsString());
+}
 
 void MainWindow::OnFocusChanged(QWidget*, QWidget*) {}
-
-void MainWindow::OnLogRoomChatCheckBoxClicked(bool) {}
-
-void MainWindow::OnLogPrivateChatCheckBoxClicked(bool) {}
-
-void MainWindow::OnEmptyShareWarningMessageCheckBoxClicked(bool) {}
-
-void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int) {}
-
-void MainWindow::OnCodePageSelected(int) {}
-
-void MainWindow::OnSharedFilesRescanned(int, int) {}
-
-void MainWindow::OnPrivateRoomAddEnabled(bool) {}
-
-void MainWindow::OnEmptyShareWarningEditEdited(QString) {}
-
-void MainWindow::OnSaveEmptyShareWarningMessageButtonClicked() {}
-
-void MainWindow::OnSharedFoldersListContextMenuRequested(QPoint) {}
-
-void MainWindow::OnRoomAdded(ItemPtr) {}
-
-void MainWindow::OnRoomUserCountChanged(ItemPtr) {}
-
-void MainWindow::OnBecomingRoomOwner(ItemPtr) {}
-
-void MainWindow::OnBecomingRoomOperator(ItemPtr) {}
-
-void MainWindow::OnBecomingRoomMember(ItemPtr) {}
-
-void MainWindow::OnLosingRoomRole(ItemPtr) {}
-
-void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)
-{
-    RoomForm::OpenTab(ui->roomsTabControl, i_info.first.AsString());
-}
-
-void MainWindow::OnRoomTabClosed(int i_index)
-{
-    delete ui->roomsTabControl->widget(i_index);
-}
-
-void MainWindow::OnSharedFolderAdded(ItemPtr) {}
-
-void MainWindow::OnSharedFolderRemoved(ItemPtr) {}
-
-void MainWindow::OnSharedFolderChange(ConnectionInfo) {}
-
-void MainWindow::OnUsernameChanged(ItemPtr) {}
-
-void MainWindow::OnObfuscatedPortSet(ItemPtr) {}
-
-void MainWindow::OnNewListeningPortChanged(ItemPtr) {}
-
-void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr) {}
-
-void MainWindow::OnUPnPCheckboxToggled(bool) {}
-
-void MainWindow::OnMinimizeToTrayCheckboxToggled(bool) {}
-
-void MainWindow::OnExpandNewSharesCheckboxToggled(bool) {}
-
-void MainWindow::OnAcceptUserlistUploadsCheckboxToggled(bool) {}
-
-void MainWindow::OnChatTimestampsBoxIndexChanged(int) {}
-
-void MainWindow::OnSelectPictureClicked() {}
-
-void MainWindow::OnUserInfoTextChanged() {}
-
-void MainWindow::OnClearPictureClicked() {}
-
-void MainWindow::OnShowAwayStatusClicked(bool) {}
-
-void MainWindow::OnUserLevelLoggingClicked(bool) {}
-
-void MainWindow::OnOpenGroupsOnUserAddClicked(bool) {}
-
-void MainWindow::OnEditExcludedDownloadExtensionsClicked() {}
-
-void MainWindow::OnRoomListItemSelectionChanged() {}

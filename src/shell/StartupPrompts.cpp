@@ -59,3 +59,8 @@ QString StartupPrompts::ChooseFolder(QWidget* ip_parent, const QString& i_captio
         return QString();
     return dialog.selectedFiles().first();
 }
+
+QString StartupPrompts::PickFile(QWidget* ip_parent, const QString& i_title)
+{
+    return QFileDialog::getOpenFileName(ip_parent, i_title);
+}

@@ -30,4 +30,6 @@ public:
     virtual QColor PickColor(QWidget* ip_parent, const QColor& i_initial);
     // A folder chooser with that caption; the chosen folder, or "" when cancelled.
     virtual QString ChooseFolder(QWidget* ip_parent, const QString& i_caption);
+    // A file dialog for one existing file, with no start folder and no filter; "" when cancelled.
+    virtual QString PickFile(QWidget* ip_parent, const QString& i_title);
 };

@@ -65,6 +65,8 @@ private slots:
         QFETCH(QString, text);
         QVERIFY(Start());
         Rebuild();
+        // The login's own question is answered first.
+        QVERIFY(m_run->server.WaitForFrames(SM_CHECK_PRIVILEGES, 1, "tester"));
         QVERIFY(m_run->server.SendFrame("tester", SM_CHECK_PRIVILEGES, WireWriter().U32(seconds).Body()));
         QTRY_COMPARE(actionBar->SupportButton()->text(), text);
         Rebuild();
@@ -182,6 +184,7 @@ private slots:
     {
         SKIP_UNLESS_SCREENSHOTS();
         QVERIFY(Start());
+        QVERIFY(m_run->server.WaitForFrames(SM_CHECK_PRIVILEGES, 1, "tester"));
         QVERIFY(m_run->server.SendFrame("tester", SM_CHECK_PRIVILEGES, WireWriter().U32(12 * 86400).Body()));
         QTRY_COMPARE(GetSetting("privileges_time_left"), QStringLiteral("1036800"));
         Ui::MainWindow* ui = m_run->window->Form();

@@ -50,6 +50,14 @@ public:
         return m_folders.isEmpty() ? QString() : m_folders.takeFirst();
     }
 
+    // The next of m_picked, or "" (cancelled) when none is left.
+    QString PickFile(QWidget*, const QString& i_title) override
+    {
+        m_pickTitles.append(i_title);
+        return m_picked.isEmpty() ? QString() : m_picked.takeFirst();
+    }
+
+    QStringList m_picked, m_pickTitles;
     int m_logins = 0;
     QList<QPair<QString, QString>> m_informed;
     QList<QPair<QString, QString>> m_asked;

@@ -1,0 +1,153 @@
+// The Options pages: each control writes its setting the moment it changes.
+#include "MainWindow.h"
+
+#include "ActionSetToolBar.h"
+#include "ExtendedAsciiTranslator.h"
+#include "PortForwarder.h"
+#include "Server.h"
+#include "StartupPrompts.h"
+#include "ui_MainWindow.h"
+
+namespace
+{
+QString ObfuscatedPortText(const QString& i_port)
+{
+    return QStringLiteral("Obfuscated port is %1, if you're manually forwarding your ports be sure to open it as well.")
+        .arg(i_port);
+}
+} // namespace
+
+void MainWindow::OnUPnPCheckboxToggled(bool i_toggled)
+{
+    SetSettingOn(QStringLiteral("use_upnp"), i_toggled);
+    // Unchecking leaves the mappings made to their lease.
+    if (i_toggled && server)
+        server->GetPortForwarder()->Init();
+}
+
+void MainWindow::OnAcceptUserlistUploadsCheckboxToggled(bool i_toggled)
+{
+    SetSettingOn(QStringLiteral("accept_userlist_uploads"), i_toggled);
+}
+
+void MainWindow::OnEmptyShareWarningMessageCheckBoxClicked(bool i_checked)
+{
+    SetSettingOn(QStringLiteral("check_for_empty_shares"), i_checked);
+}
+
+void MainWindow::OnEmptyShareWarningEditEdited(QString i_text)
+{
+    ui->saveEmptyShareWarningMessageButton->setEnabled(!i_text.trimmed().isEmpty());
+}
+
+void MainWindow::OnSaveEmptyShareWarningMessageButtonClicked()
+{
+    SetSetting(QStringLiteral("empty_share_message"), ui->emptyShareWarningEdit->text());
+    ui->emptyShareWarningEdit->setCursorPosition(0);
+    ui->saveEmptyShareWarningMessageButton->setEnabled(false);
+}
+
+void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int i_value)
+{
+    SetSettingNumber(QStringLiteral("max_queued_uploads_per_user"), i_value);
+}
+
+void MainWindow::OnMinimizeToTrayCheckboxToggled(bool i_toggled)
+{
+    SetSettingOn(QStringLiteral("minimize_to_tray"), i_toggled);
+    // Without a tray there is nothing to show, and the toolkit would only warn.
+    if (HasTray())
+        trayIcon.setVisible(i_toggled);
+}
+
+void MainWindow::OnExpandNewSharesCheckboxToggled(bool i_toggled)
+{
+    SetSettingOn(QStringLiteral("expand_new_shares"), i_toggled);
+}
+
+void MainWindow::OnChatTimestampsBoxIndexChanged(int i_index)
+{
+    static const char* const kStyles[] = {"activity_based", "per_message_short", "per_message_long"};
+    SetSetting(QStringLiteral("chat_timestamps"),
+               QLatin1String(i_index >= 0 && i_index < 3 ? kStyles[i_index] : "no_timestamps"));
+}
+
+void MainWindow::OnLogRoomChatCheckBoxClicked(bool i_checked)
+{
+    SetSettingOn(QStringLiteral("log_room_chat"), i_checked);
+}
+
+void MainWindow::OnLogPrivateChatCheckBoxClicked(bool i_checked)
+{
+    SetSettingOn(QStringLiteral("log_private_chat"), i_checked);
+}
+
+void MainWindow::OnCodePageSelected(int i_index)
+{
+    if (!extendedAsciiTranslator || i_index < 0)
+        return;
+    extendedAsciiTranslator->SetCodePage(i_index == 0 ? std::string()
+                                                      : ui->codePageBox->itemText(i_index).toLatin1().toStdString());
+}
+
+void MainWindow::OnShowAwayStatusClicked(bool i_checked)
+{
+    SetSettingOn(QStringLiteral("show_away_status_in_application_icon"), i_checked);
+    ResetApplicationIcon();
+}
+
+void MainWindow::OnUserLevelLoggingClicked(bool i_checked)
+{
+    SetSettingOn(QStringLiteral("user_level_logging"), i_checked);
+}
+
+void MainWindow::OnOpenGroupsOnUserAddClicked(bool i_checked)
+{
+    SetSettingOn(QStringLiteral("open_groups_on_user_add"), i_checked);
+}
+
+void MainWindow::OnSelectPictureClicked()
+{
+    const QString path = StartupPrompts::Current()->PickFile(this, QStringLiteral("Select Picture"));
+    if (path.isEmpty())
+        return;
+    SetSetting(QStringLiteral("user_picture_file"), path);
+    ui->userPictureFilenameEdit->setText(path);
+}
+
+void MainWindow::OnClearPictureClicked()
+{
+    ClearSetting(QStringLiteral("user_picture_file"));
+    ui->userPictureFilenameEdit->clear();
+}
+
+void MainWindow::OnUserInfoTextChanged()
+{
+    SetSetting(QStringLiteral("user_description"), ui->userDescriptionEdit->toPlainText());
+}
+
+void MainWindow::ShowPrivateRoomAddEnabled(bool i_enabled)
+{
+    SetSettingOn(QStringLiteral("enable_private_room_add"), i_enabled);
+    if (actionBar)
+        actionBar->SetWidgetActionText(ui->roomList, QStringLiteral("enable_private_room_add"),
+                                       i_enabled ? QStringLiteral("Reject Private Room Invitations")
+                                                 : QStringLiteral("Accept Private Room Invitations"));
+}
+
+void MainWindow::OnPrivateRoomAddEnabled(bool i_enabled)
+{
+    ShowPrivateRoomAddEnabled(i_enabled);
+}
+
+void MainWindow::OnNewListeningPortChanged(ItemPtr i_port)
+{
+    const QString port = i_port["global_value"].AsString();
+    ui->listeningPortEdit->setText(port);
+    ui->obfuscatedPortLabel->setText(ObfuscatedPortText(QString::number(port.toLongLong() + 1)));
+}
+
+void MainWindow::OnObfuscatedPortSet(ItemPtr i_port)
+{
+    ui->obfuscatedPortLabel->setText(ObfuscatedPortText(i_port["global_value"].AsString()));
+}

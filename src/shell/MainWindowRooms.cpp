@@ -1,0 +1,125 @@
+// The room list of the Rooms tab: one row per room with its user count and a font for the own
+// role in it, entering rooms from it, and the tabs of the joined rooms.
+#include "MainWindow.h"
+
+#include "QRoomListItemWidget.h"
+#include "RoomForm.h"
+#include "Server.h"
+#include "ui_MainWindow.h"
+
+#include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
+#include <QTimer>
+
+namespace
+{
+// What a role change does to one attribute of the row's font.
+constexpr int kKeep = -1;
+} // namespace
+
+void MainWindow::OnRoomAdded(ItemPtr i_room)
+{
+    if (i_room.IsConnected("room_node"))
+        return;
+    // Named before it joins the list, so the sorted list places it once.
+    auto* row = new QRoomListItemWidget(nullptr);
+    row->setText(0, i_room.AsString());
+    ui->roomList->addTopLevelItem(row);
+    i_room += d->GetType("room_node")->GetItem(Value(row));
+}
+
+void MainWindow::OnRoomUserCountChanged(ItemPtr i_room)
+{
+    auto* row = i_room["room_node"].AsPointer<QRoomListItemWidget>();
+    if (!row)
+        return;
+    const ItemPtr count = i_room["user_count"];
+    row->setText(1, count.AsInt64() != 0 ? count.AsString() : QString());
+}
+
+void MainWindow::ApplyRoomFont(const ItemPtr& i_room, int i_italic, int i_underline, int i_weight)
+{
+    auto* row = i_room["room_node"].AsPointer<QRoomListItemWidget>();
+    if (!row)
+        return;
+    QFont font = row->font(0);
+    if (i_italic != kKeep)
+        font.setItalic(i_italic != 0);
+    if (i_underline != kKeep)
+        font.setUnderline(i_underline != 0);
+    if (i_weight != kKeep)
+        font.setWeight(i_weight);
+    row->setFont(0, font);
+    ResortRoomList();
+}
+
+// The rows order by the own roles too, which the list cannot see change. One room-list answer
+// changes many roles at once: the list is sorted once, when the event loop next turns.
+void MainWindow::ResortRoomList()
+{
+    if (m_roomListSortPending)
+        return;
+    m_roomListSortPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_roomListSortPending = false;
+        ui->roomList->sortItems(ui->roomList->sortColumn(), ui->roomList->header()->sortIndicatorOrder());
+    });
+}
+
+void MainWindow::OnBecomingRoomOwner(ItemPtr i_room)
+{
+    ApplyRoomFont(i_room, 1, 1, QFont::Bold);
+}
+
+void MainWindow::OnBecomingRoomOperator(ItemPtr i_room)
+{
+    ApplyRoomFont(i_room, 1, kKeep, QFont::Bold);
+}
+
+void MainWindow::OnBecomingRoomMember(ItemPtr i_room)
+{
+    if (!i_room.IsConnected("is_owner") && !i_room.IsConnected("is_operator"))
+        ApplyRoomFont(i_room, 1, kKeep, kKeep);
+}
+
+void MainWindow::OnLosingRoomRole(ItemPtr i_room)
+{
+    ApplyRoomFont(i_room, i_room.IsConnected("is_member") ? 1 : 0, i_room.IsConnected("is_owner") ? 1 : 0,
+                  i_room.IsConnected("is_operator") ? QFont::Bold : QFont::Normal);
+}
+
+void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)
+{
+    RoomForm::OpenTab(ui->roomsTabControl, i_info.first.AsString());
+}
+
+void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column)
+{
+    if (ip_item && i_column == 0 && server)
+        server->EnterRoom(ip_item->text(0), false);
+}
+
+void MainWindow::OnRoomListContextMenuRequested(QPoint i_point)
+{
+    if (!ui->roomList->itemAt(i_point))
+        return;
+    QMenu menu;
+    menu.addAction(QIcon(QStringLiteral(":/icons/room_icon")), QStringLiteral("Enter Room"), this,
+                   &MainWindow::OnEnterRoom);
+    menu.exec(ui->roomList->viewport()->mapToGlobal(i_point));
+}
+
+void MainWindow::OnEnterRoom()
+{
+    const QList<QTreeWidgetItem*> selected = ui->roomList->selectedItems();
+    if (!selected.isEmpty() && server)
+        server->EnterRoom(selected.first()->text(0), false);
+}
+
+void MainWindow::OnRoomTabClosed(int i_index)
+{
+    delete ui->roomsTabControl->widget(i_index);
+}
+
+void MainWindow::OnRoomListItemSelectionChanged() {}
