@@ -108,8 +108,7 @@ void MainWindow::OnUnshareFolder()
 
 void MainWindow::OnSharedFilesRescanned(int i_filesAdded, int i_filesRemoved)
 {
-    ShowRescanReport(
-        {QStringLiteral("%1 files added.").arg(i_filesAdded), QStringLiteral("%1 files removed.").arg(i_filesRemoved)});
+    SharedFilesRescannedDialog::ShowReport(this, i_filesAdded, i_filesRemoved);
 }
 
 void MainWindow::OnEditExcludedDownloadExtensionsClicked()

@@ -1,10 +1,13 @@
+#include "AddSharedFolderDialog.h"
 #include "AdminMessageDialog.h"
 #include "ChatLog.h"
 #include "ChatLogForm.h"
+#include "ExcludedExtensionsDialog.h"
 #include "FocusHelpers.h"
 #include "PortForwarder.h"
 #include "RoomForm.h"
 #include "Screenshot.h"
+#include "SharedFilesRescannedDialog.h"
 #include "SharedFoldersManager.h"
 #include "TimerManager.h"
 #include "WindowFixture.h"
@@ -15,6 +18,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -461,6 +465,38 @@ private slots:
         QCOMPARE(list->topLevelItemCount(), 1);
         QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("/data/Music"));
 
+        // Permissions of the selected folder; a new folder from the tool bar.
+        list->setFocus();
+        list->topLevelItem(0)->setSelected(true);
+        QVERIFY(Click("Share Folder"));
+        Menu(list, CellPoint(list, list->topLevelItem(0), 0), "Set Folder Permissions");
+        QCOMPARE(m_run->window->findChildren<AddSharedFolderDialog*>().size(), 2);
+
+        // Only rescans after the start report, each in a window of its own.
+        QTemporaryDir folder;
+        QFile(folder.filePath("one.mp3")).open(QIODevice::WriteOnly);
+        QCOMPARE(m_run->window->findChildren<SharedFilesRescannedDialog*>().size(), 0);
+        sharedFoldersManager->AddSharedFolder(folder.path());
+        QFile(folder.filePath("two.mp3")).open(QIODevice::WriteOnly);
+        QFile::remove(folder.filePath("one.mp3"));
+        const auto reports = [this] {
+            QStringList texts;
+            for (auto* report : m_run->window->findChildren<SharedFilesRescannedDialog*>())
+                texts << report->windowTitle() + ": " + report->findChild<QPlainTextEdit*>()->toPlainText();
+            return texts;
+        };
+        sharedFoldersManager->RescanShares();
+        QTRY_COMPARE(reports(), QStringList("Shared Files Rescanned: 1 files added.\n1 files removed."));
+        sharedFoldersManager->RescanShares();
+        QTRY_COMPARE(reports().size(), 2);
+        QCOMPARE(reports().constLast(), QStringLiteral("Shared Files Rescanned: 0 files added.\n0 files removed."));
+
+        // One editor of the endings, however often "Edit" is pressed.
+        Form()->editExcludedExtensionsButton->click();
+        Form()->editExcludedExtensionsButton->click();
+        QCOMPARE(m_run->window->findChildren<ExcludedExtensionsDialog*>().size(), 1);
+        QVERIFY(excludedExtensionsDialog->isVisible());
+
         Type* endings = d->GetType("excluded_download_extension");
         for (const ItemPtr& ending : endings->GetItems())
             ItemPtr(ending).Remove();
@@ -494,6 +530,10 @@ private slots:
                               "set_listening_port", "clear_chat_log", "open_log_folder", "user_chat_log"}));
         Form()->sharedFoldersList->setFocus();
         QCOMPARE(ShownButtons(), QStringList({"Set Download Folder", "Share Folder", "Rescan Shares"}));
+        QVERIFY(Click("Rescan Shares"));
+        QTRY_COMPARE(m_run->window->findChildren<SharedFilesRescannedDialog*>().size(), 1);
+        Form()->sharedFoldersList->activateWindow();
+        Form()->sharedFoldersList->setFocus();
 
         // A cancelled folder dialog changes nothing.
         QVERIFY(Click("Set Download Folder"));
