@@ -2,20 +2,13 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "FreePorts.h"
 
 #include <QMap>
 #include <QString>
 #include <QTcpServer>
 
 #include <memory>
-
-// A free port for the listening sockets, so tests running side by side do not meet.
-inline quint16 FreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // Writes a data file holding the given settings and users in the user list, as a previous run
 // would have saved them.

@@ -4,6 +4,7 @@
 // a real client would never send.
 
 #include "FrameCodec.h"
+#include "FreePorts.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -126,21 +127,3 @@ private:
     std::unique_ptr<FrameCodec> m_codec;
     QByteArray m_buffer;
 };
-
-// A free pair of adjacent ports (plain, plain + 1) on loopback, for a client's two listeners.
-inline quint16 FreePortPair()
-{
-    for (int tries = 0; tries < 50; ++tries)
-    {
-        QTcpServer first;
-        if (!first.listen(QHostAddress::Any, 0))
-            continue;
-        const quint16 port = first.serverPort();
-        if (port >= 65535)
-            continue;
-        QTcpServer second;
-        if (second.listen(QHostAddress::Any, quint16(port + 1)))
-            return port;
-    }
-    return 0;
-}
