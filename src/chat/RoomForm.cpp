@@ -49,6 +49,8 @@ RoomForm::RoomForm(const QString& i_room, QWidget* ip_parent)
     for (int column = 0; column < 6; ++column)
         ui->userList->setColumnWidth(column, widths[column]);
     ui->userList->sortByColumn(2, Qt::AscendingOrder);
+    // One line per row: a sort of a large room need not measure every row again.
+    ui->userList->setUniformRowHeights(true);
     ui->userList->header()->setStretchLastSection(true);
     ui->userList->headerItem()->setIcon(3, QIcon(kNoteIcon));
     m_chatView = std::make_unique<ChatView>(ui->chatView, true);
@@ -179,7 +181,7 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
         return;
     // Filled before it joins the list, so the sorted list places it once.
     auto* row = new QRoomUserListItemWidget(nullptr);
-    row->setText(2, name);
+    row->SetUser(i_user);
     QFont font = row->font(2);
     if (d->GetItem(i_user, m_roomItem, "room_operators") || d->GetItem(i_user, m_roomItem, "room_owner"))
         font.setWeight(QFont::Bold);
