@@ -513,6 +513,12 @@ std::string ItemPtr::AsStdString() const
     return item ? std::string(item->Bytes()) : std::string();
 }
 
+std::string_view ItemPtr::AsBytes() const
+{
+    Item* item = Live();
+    return item ? item->Bytes() : std::string_view();
+}
+
 int ItemPtr::AsInt() const
 {
     Item* item = Live();

@@ -253,6 +253,8 @@ public:
 
     QString AsString() const;
     std::string AsStdString() const;
+    // The value's bytes without a copy: valid while the item lives and keeps its value.
+    std::string_view AsBytes() const;
     int AsInt() const;
     unsigned int AsUInt() const;
     qint64 AsInt64() const;

@@ -14,7 +14,11 @@
 #include <QTreeWidget>
 
 #include <map>
+#include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -38,6 +42,65 @@ void RemoveNodes(std::vector<ItemPtr>& io_nodes)
             node.Remove();
     io_nodes.clear();
 }
+
+// A parser's words as lower-case ASCII bytes, when every word is ASCII and no token asks for a
+// file's attributes: a file name of ASCII bytes is then matched without decoding it, as the
+// parser would match it. Other names go to the parser.
+class AsciiWords
+{
+public:
+    explicit AsciiWords(const FilterParser& i_parser)
+        : m_usable(!i_parser.HasAttributes())
+    {
+        const auto take = [this](const QStringList& i_words, std::vector<std::string>& o_words) {
+            for (const QString& word : i_words)
+            {
+                for (const QChar c : word)
+                    if (c.unicode() >= 0x80)
+                        m_usable = false;
+                o_words.push_back(word.toLower().toStdString());
+            }
+        };
+        take(i_parser.IncludedWords(), m_included);
+        take(i_parser.ExcludedWords(), m_excluded);
+    }
+
+    bool IsUsable() const { return m_usable; }
+
+    // For a name already lower-case ASCII.
+    bool MatchesLower(std::string_view i_lower) const
+    {
+        for (const std::string& word : m_excluded)
+            if (i_lower.find(word) != std::string_view::npos)
+                return false;
+        for (const std::string& word : m_included)
+            if (i_lower.find(word) == std::string_view::npos)
+                return false;
+        return true;
+    }
+
+    // Matching, not matching, or -1 when the parser must decide.
+    int Matches(std::string_view i_name)
+    {
+        if (!m_usable)
+            return -1;
+        m_lower.assign(i_name.data(), i_name.size());
+        for (char& c : m_lower)
+        {
+            if (static_cast<unsigned char>(c) >= 0x80)
+                return -1;
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        }
+        return MatchesLower(m_lower) ? 1 : 0;
+    }
+
+private:
+    bool m_usable;
+    std::vector<std::string> m_included;
+    std::vector<std::string> m_excluded;
+    std::string m_lower;
+};
 
 bool IsShownWithAncestors(QTreeWidgetItem* ip_row)
 {
@@ -127,6 +190,7 @@ void ShareView::ClearRows()
     ClearFileList();
     mp_folderTree->clear();
     RemoveNodes(m_folderNodes);
+    m_lowerFileNames.clear();
     m_maxDepth = 0;
     m_expandLevel = 0;
 }
@@ -170,6 +234,7 @@ void ShareView::BuildFolderTree(const ItemSet& i_folders)
         }
         rows[path] = {row, depth};
         m_folderNodes.push_back(LinkRow(nodeType, row, folder));
+        KeepLowerFileNames(row, folder);
     }
 
     mp_folderTree->setUpdatesEnabled(false);
@@ -177,6 +242,26 @@ void ShareView::BuildFolderTree(const ItemSet& i_folders)
     if (IsSettingOn(QStringLiteral("expand_new_shares")))
         mp_folderTree->expandAll();
     mp_folderTree->setUpdatesEnabled(true);
+}
+
+void ShareView::KeepLowerFileNames(const QTreeWidgetItem* ip_row, const ItemPtr& i_folder)
+{
+    Type* nameType = d->GetType("user_share_file_name");
+    LowerNames& names = m_lowerFileNames[ip_row];
+    for (const ItemPtr& file : i_folder.GetItems("user_share_file"))
+    {
+        for (const char c : file[nameType].AsBytes())
+        {
+            if (static_cast<unsigned char>(c) >= 0x80)
+            {
+                names.ascii = false;
+                names.lower.clear();
+                return;
+            }
+            names.lower += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        }
+        names.lower += '\0';
+    }
 }
 
 void ShareView::SetExpandLevelText(const QString& i_text)
@@ -208,13 +293,36 @@ void ShareView::CollapseAll()
     SetExpandLevelText(QStringLiteral("Expand Level"));
 }
 
-bool ShareView::HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterParser& i_parser)
+bool ShareView::HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterParser& i_parser) const
 {
     int needed = std::max(i_parser.MinFilesInFolder(), 1);
+    AsciiWords words(i_parser);
+    if (words.IsUsable())
+    {
+        const auto names = m_lowerFileNames.find(ip_row);
+        if (names != m_lowerFileNames.end() && names->second.ascii)
+        {
+            const std::string_view all = names->second.lower;
+            for (size_t start = 0; start < all.size();)
+            {
+                const size_t end = all.find('\0', start);
+                if (words.MatchesLower(all.substr(start, end - start)) && --needed == 0)
+                    return true;
+                start = end + 1;
+            }
+            return false;
+        }
+    }
     Type* nameType = d->GetType("user_share_file_name");
     for (const ItemPtr& file : FolderOfRow(ip_row).GetItems("user_share_file"))
-        if (i_parser.IsMatching(file[nameType].AsString(), nullptr, file) == FilterParser::Matching && --needed == 0)
+    {
+        const ItemPtr name = file[nameType];
+        int matching = words.Matches(name.AsBytes());
+        if (matching < 0)
+            matching = i_parser.IsMatching(name.AsString(), nullptr, file) == FilterParser::Matching;
+        if (matching && --needed == 0)
             return true;
+    }
     return false;
 }
 
@@ -227,22 +335,28 @@ bool ShareView::FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& i_parser
         FilterParser remainder; // what the row's name left for the files and rows below it
         bool shown;
         int nextChild;
+        // The children's states, set only when this row shows: below a hidden row they cannot
+        // be seen, and hiding rows one by one costs more than matching them.
+        std::vector<std::pair<QTreeWidgetItem*, bool>> children;
     };
     std::vector<Frame> stack;
-    const auto enter = [&stack](QTreeWidgetItem* ip_entered, const FilterParser& i_above) {
+    const auto enter = [this, &stack](QTreeWidgetItem* ip_entered, const FilterParser& i_above) {
         FilterParser remainder;
         const int answer = i_above.IsMatching(ip_entered->text(0), &remainder, ItemPtr());
         if (answer == FilterParser::Rejected)
         {
             // An excluded word in a name hides everything below it unvisited.
-            ip_entered->setHidden(true);
+            if (stack.empty())
+                ip_entered->setHidden(true);
+            else
+                stack.back().children.emplace_back(ip_entered, false);
             return false;
         }
         bool shown =
             answer == FilterParser::Matching && !remainder.HasAttributes() && remainder.MinFilesInFolder() == 0;
         if (!shown)
             shown = HasEnoughMatchingFiles(ip_entered, remainder);
-        stack.push_back({ip_entered, std::move(remainder), shown, 0});
+        stack.push_back({ip_entered, std::move(remainder), shown, 0, {}});
         return true;
     };
 
@@ -259,11 +373,22 @@ bool ShareView::FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& i_parser
             continue;
         }
         shown = top.shown;
-        if (top.row->treeWidget() && top.row->isHidden() == shown)
-            top.row->setHidden(!shown);
+        if (shown)
+            for (const auto& [child, childShown] : top.children)
+                if (child->isHidden() == childShown)
+                    child->setHidden(!childShown);
+        QTreeWidgetItem* row = top.row;
         stack.pop_back();
-        if (!stack.empty())
+        if (stack.empty())
+        {
+            if (row->treeWidget() && row->isHidden() == shown)
+                row->setHidden(!shown);
+        }
+        else
+        {
             stack.back().shown = stack.back().shown || shown;
+            stack.back().children.emplace_back(row, shown);
+        }
     }
     return shown;
 }

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 class FilterParser;
@@ -71,8 +73,18 @@ protected:
 
 private:
     // At least max(minimum files, 1) of the folder's own files pass the parser.
-    static bool HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterParser& i_parser);
+    bool HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterParser& i_parser) const;
+    // The folder's file names, lower-case, each ended by a NUL, when all are ASCII: a keystroke
+    // in the filter then matches a million files without reading the data model.
+    void KeepLowerFileNames(const QTreeWidgetItem* ip_row, const ItemPtr& i_folder);
     void SetExpandLevelText(const QString& i_text);
+
+    struct LowerNames
+    {
+        bool ascii = true;
+        std::string lower;
+    };
+    std::unordered_map<const QTreeWidgetItem*, LowerNames> m_lowerFileNames;
 
     QTreeWidget* mp_folderTree = nullptr;
     QTreeWidget* mp_fileList = nullptr;
