@@ -90,6 +90,25 @@ void TransfersForm::ShowProgress(Tree& io_tree, const ItemPtr& i_entry, qint64 i
         ShowGroupProgress(io_tree.list, folderRow, folderSums, bytesPerSecond);
 }
 
+// Without this a bar above a removed entry would go on counting its bytes until the next report,
+// which never comes when nothing else under it runs.
+void TransfersForm::RefreshGroupProgress(Tree& io_tree, QTreeWidgetItem* ip_folderRow, QTreeWidgetItem* ip_userRow)
+{
+    ProgressSums folderSums;
+    ProgressSums userSums;
+    io_tree.tally.Sums(ip_folderRow, ip_userRow, folderSums, userSums);
+    const std::pair<QTreeWidgetItem*, const ProgressSums*> rows[] = {{ip_folderRow, &folderSums},
+                                                                     {ip_userRow, &userSums}};
+    for (const auto& [row, sums] : rows)
+    {
+        if (!row || !io_tree.list->itemWidget(row, ProgressColumn))
+            continue;
+        SetBar(io_tree.list, row, sums->done, sums->total);
+        // The speed that timed the rest is not known here: the next report tells it.
+        row->setText(TimeLeftColumn, sums->remaining > 0 ? QString() : TimeLeftText(0));
+    }
+}
+
 // The time left of a group is its remaining bytes at the speed of the transfer that reported.
 void TransfersForm::ShowGroupProgress(QTreeWidget* ip_list, QTreeWidgetItem* ip_row, const ProgressSums& i_sums,
                                       qint64 i_bytesPerSecond)

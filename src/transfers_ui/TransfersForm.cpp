@@ -340,6 +340,7 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
     for (QTreeWidgetItem* row : {folderRow, userRow})
         if (row)
             ShowGroupStatus(io_tree, row);
+    RefreshGroupProgress(io_tree, folderRow, userRow);
     // One count for a burst of removals ("Clear Complete" of thousands).
     if (!m_countsUpdatePending)
     {

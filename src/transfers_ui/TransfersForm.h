@@ -138,6 +138,7 @@ private:
     void ShowStatus(Tree& io_tree, const ItemPtr& i_entry, const QString& i_status);
     void ShowGroupStatus(Tree& io_tree, QTreeWidgetItem* ip_row);
     void ShowProgress(Tree& io_tree, const ItemPtr& i_entry, qint64 i_size);
+    void RefreshGroupProgress(Tree& io_tree, QTreeWidgetItem* ip_folderRow, QTreeWidgetItem* ip_userRow);
     void ShowGroupProgress(QTreeWidget* ip_list, QTreeWidgetItem* ip_row, const ProgressSums& i_sums,
                            qint64 i_bytesPerSecond);
     void SetBar(QTreeWidget* ip_list, QTreeWidgetItem* ip_row, qint64 i_done, qint64 i_total);

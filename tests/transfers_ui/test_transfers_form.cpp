@@ -393,6 +393,28 @@ private slots:
         QCOMPARE(f.Bar(f.RowOf(uploading)->parent()), QStringLiteral("500 (50.0%)|50"));
     }
 
+    // A removed transfer's bytes leave the sums above it at once, not at a next report that may
+    // never come.
+    void removal_takes_its_bytes_out_of_the_sums_above()
+    {
+        TransfersFixture f;
+        ItemPtr done = f.Download("bob", "music", "done", 100);
+        ItemPtr queued = f.Download("bob", "docs", "queued", 300);
+        ItemPtr running = f.Download("bob", "docs", "running", 600);
+        f.SetStatus(done, "complete");
+        f.SetStatus(running, "downloading");
+        QTreeWidgetItem* folder = f.RowOf(running)->parent();
+        QTreeWidgetItem* user = folder->parent();
+        f.Report(running, 300, 100);
+        QCOMPARE(f.Bar(user) + user->text(F::TimeLeftColumn), QStringLiteral("400 (40.0%)|40   6s"));
+
+        f.engine->RemoveDownload(running);
+        QCOMPARE(f.Bar(user) + user->text(F::TimeLeftColumn), QStringLiteral("100 (25.0%)|25"));
+        QCOMPARE(f.Bar(folder) + folder->text(F::TimeLeftColumn), QStringLiteral(" (0.0%)|0"));
+        f.engine->RemoveDownload(queued);
+        QCOMPARE(f.Bar(user) + user->text(F::TimeLeftColumn), QStringLiteral("100 (100.0%)|100   0s"));
+    }
+
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();
