@@ -73,6 +73,7 @@ void TransfersForm::ShowStatus(Tree& io_tree, const ItemPtr& i_entry, const QStr
 
     ShowGroupStatus(io_tree, folderRow);
     ShowGroupStatus(io_tree, userRow);
+    RefreshGroupProgress(io_tree, folderRow, userRow);
     UpdateActiveTransferCounts();
 }
 

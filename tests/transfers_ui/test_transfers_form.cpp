@@ -393,9 +393,9 @@ private slots:
         QCOMPARE(f.Bar(f.RowOf(uploading)->parent()), QStringLiteral("500 (50.0%)|50"));
     }
 
-    // A removed transfer's bytes leave the sums above it at once, not at a next report that may
-    // never come.
-    void removal_takes_its_bytes_out_of_the_sums_above()
+    // A removed or added transfer's bytes leave or join the sums above it at once, not at a next
+    // report that may never come.
+    void the_sums_above_follow_removals_and_additions()
     {
         TransfersFixture f;
         ItemPtr done = f.Download("bob", "music", "done", 100);
@@ -413,6 +413,8 @@ private slots:
         QCOMPARE(f.Bar(folder) + folder->text(F::TimeLeftColumn), QStringLiteral(" (0.0%)|0"));
         f.engine->RemoveDownload(queued);
         QCOMPARE(f.Bar(user) + user->text(F::TimeLeftColumn), QStringLiteral("100 (100.0%)|100   0s"));
+        f.Download("bob", "music", "added", 300);
+        QCOMPARE(f.Bar(user) + user->text(F::TimeLeftColumn), QStringLiteral("100 (25.0%)|25"));
     }
 
     void screenshots()
