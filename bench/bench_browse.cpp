@@ -139,5 +139,29 @@ int main(int argc, char** argv)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
     Print("browse_close", timer.nsecsElapsed() / 1e6, "ms");
+
+    // A share one folder wide and 16,000 deep, one file in each, downloaded from its top folder.
+    {
+        constexpr int kDepth = 16000;
+        FileInfoMap deep;
+        std::string path = "d";
+        for (int level = 0; level < kDepth; ++level)
+        {
+            deep[path].insert(FileInfo("f.bin", 1000));
+            path += "\\d";
+        }
+        AttributeTranslationTable table;
+        ShareForm* deepTab = page.OpenShareBrowse(QStringLiteral("deep"));
+        page.OnUserShare(QStringLiteral("deep"), deep, table);
+        deep.clear();
+        QCoreApplication::processEvents();
+        const std::size_t before = d->GetType("download_entry")->GetItemCount();
+        timer.restart();
+        deepTab->DownloadFolder(ShareView::FolderOfRow(deepTab->FolderTree()->topLevelItem(0)), 0);
+        Print("browse_deep_folder_download_16000", timer.nsecsElapsed() / 1e9, "s");
+        if (d->GetType("download_entry")->GetItemCount() - before != std::size_t(kDepth))
+            Print("browse_deep_wrong_downloads", double(d->GetType("download_entry")->GetItemCount() - before),
+                  "entries");
+    }
     return 0;
 }

@@ -7,6 +7,73 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
+namespace
+{
+bool IsSeparator(QChar i_c)
+{
+    return i_c == QLatin1Char('\\') || i_c == QLatin1Char('/');
+}
+
+// Appends "\" and each kept component of the remote folder, made safe, in one pass over the
+// text: a folder thousands of levels deep is a long text, and splitting it into a list for
+// every file of a folder download made the download's cost grow with the square of the depth.
+void AppendKeptComponents(const QString& i_remoteFolder, int i_level, QString& io_folder)
+{
+    // A level deeper than the folder keeps the whole folder, nothing above it.
+    const qint64 keep = qint64(std::max(0, i_level)) + 1;
+    int start = i_remoteFolder.size();
+    qint64 found = 0;
+    for (int end = start; end > 0 && found < keep;)
+    {
+        while (end > 0 && IsSeparator(i_remoteFolder.at(end - 1)))
+            --end;
+        if (end == 0)
+            break;
+        int begin = end;
+        while (begin > 0 && !IsSeparator(i_remoteFolder.at(begin - 1)))
+            --begin;
+        start = begin;
+        ++found;
+        end = begin;
+    }
+    // Written in place: each component adds a separator and at most its own length, and the
+    // source has a separator before every component but the first.
+    const int length = i_remoteFolder.size();
+    const int written = io_folder.size();
+    io_folder.resize(written + (length - start) + 1);
+    const QChar* in = i_remoteFolder.constData();
+    QChar* const first = io_folder.data();
+    QChar* out = first + written;
+    for (int pos = start; pos < length;)
+    {
+        if (IsSeparator(in[pos]))
+        {
+            ++pos;
+            continue;
+        }
+        *out++ = QLatin1Char('\\');
+        QChar* const component = out;
+        bool hasNul = false;
+        for (; pos < length && !IsSeparator(in[pos]); ++pos)
+        {
+            hasNul = hasNul || in[pos].isNull();
+            *out++ = in[pos];
+        }
+        const qint64 size = out - component;
+        const bool dots =
+            (size == 1 || size == 2) && component[0] == QLatin1Char('.') && component[size - 1] == QLatin1Char('.');
+        if (hasNul || dots)
+        {
+            out = component;
+            *out++ = QLatin1Char('_');
+        }
+    }
+    io_folder.truncate(int(out - first));
+}
+} // namespace
+
 QString TransferQueueManager::LocalPath(QString i_internal)
 {
     return i_internal.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -38,8 +105,7 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_entry, bool i_co
     QString folder = GetSetting(QStringLiteral("download_folder"));
     folder.replace(QLatin1Char('/'), QLatin1Char('\\'));
     folder += i_complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
-    for (const QString& component : KeptFolderComponents(i_entry))
-        folder += Backslashed(component);
+    AppendKeptComponents(i_entry["remote_folder"].AsString(), i_entry["subfolder_save_level"].AsInt(), folder);
     return folder;
 }
 
