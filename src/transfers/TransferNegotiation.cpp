@@ -168,6 +168,13 @@ void TransferQueueManager::OnUploadDeniedNotification(QString i_user, std::strin
         Log(kArea, 2, QStringLiteral("Download not found."), user);
         return;
     }
+    // The file is here already: a peer that stops sharing it later (it denies every entry it
+    // still lists for us) must not turn the finished download into a failed one.
+    if (entry["download_entry_status"].AsString() == QLatin1String("complete"))
+    {
+        Log(kArea, 2, QStringLiteral("Download already complete, denial ignored."), user);
+        return;
+    }
     Log(kArea, 2, QStringLiteral("Download found, marking as denied."), user);
     entry.Connect(GetType("denial_reason")->GetItem(i_reason));
     SetDownloadEntryStatus(entry, QStringLiteral("denied"));

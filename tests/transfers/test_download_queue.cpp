@@ -177,10 +177,13 @@ private slots:
         f->engine->EveryHalfMinute();
         QCOMPARE(f->Kinds(), QStringList());
 
-        // A complete file is never asked for again.
+        // A complete file is never asked for again, nor turned into a failed one by a denial.
         f->engine->SetDownloadEntryStatus(entry, "complete");
         f->engine->OnUploadFailedNotification("ann", "music\\a.mp3");
         QCOMPARE(f->Take("43").size(), 0);
+        f->engine->OnUploadDeniedNotification("ann", "music\\a.mp3", "File not shared.");
+        QCOMPARE(F::Status(entry), QStringLiteral("complete"));
+        QVERIFY(!entry["denial_reason"]);
 
         f->engine->OnUploadDeniedNotification("ann", "music\\gone.mp3", "File not shared.");
         f->engine->OnUploadFailedNotification("ann", "music\\gone.mp3");
