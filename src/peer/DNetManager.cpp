@@ -273,6 +273,14 @@ void DNetManager::OnDistributedConnectionReceived(QString i_user, PeerConnection
     Child& child = m_children[i_user];
     child.connections.push_back(ip_connection);
     Attach(ip_connection);
+    // A second connection may have crossed one of the child's own; each more one only holds a
+    // descriptor and takes every search again, so the oldest goes.
+    if (child.connections.size() > size_t(MaxConnectionsPerChild))
+    {
+        Log(LogArea, 2, QStringLiteral("Closing the oldest distributed connection of %1").arg(i_user));
+        Discard(child.connections.front());
+        child.connections.erase(child.connections.begin());
+    }
     SendBranchTo(ip_connection);
     if (known)
         return;

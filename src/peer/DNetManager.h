@@ -40,6 +40,7 @@ class DNetManager
 
 public:
     static constexpr int MaxChildren = 10;
+    static constexpr int MaxConnectionsPerChild = 2;
     // Candidate connections open at once.
     static constexpr int MaxCandidateAttempts = 10;
     // Candidates kept beyond those being tried; a longer offer is cut.

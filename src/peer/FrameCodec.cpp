@@ -47,6 +47,23 @@ FrameCodec::Status FrameCodec::Read(QIODevice& i_device, QByteArray& o_payload, 
     return Status::Complete;
 }
 
+bool FrameCodec::Peek(QIODevice& i_device, quint32& o_length, bool& o_hasLead, quint32& o_lead) const
+{
+    const int headerSize = HeaderSize();
+    char bytes[12];
+    const qint64 peeked = i_device.peek(bytes, headerSize + 4);
+    if (peeked < headerSize)
+        return false;
+    o_length = PayloadLength(bytes);
+    o_hasLead = o_length >= 4 && peeked == headerSize + 4;
+    if (o_hasLead)
+    {
+        DecodePayload(bytes, bytes + headerSize, 4);
+        o_lead = ReadLE32(bytes + headerSize);
+    }
+    return true;
+}
+
 FrameCodec::Status FrameCodec::Take(const QByteArray& i_buffer, int& io_pos, QByteArray& o_payload)
 {
     const int headerSize = HeaderSize();

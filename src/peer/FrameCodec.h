@@ -41,6 +41,11 @@ public:
     // longer than i_maxLength is Oversized as soon as its length is known.
     Status Read(QIODevice& i_device, QByteArray& o_payload, quint32 i_maxLength = MaxFrameLength);
 
+    // The frame at the front of the device, left there: its payload length, and, once they have
+    // come, its first four payload bytes as a little-endian number (a peer message's code).
+    // False while the header is incomplete; o_hasLead false while those four bytes are.
+    bool Peek(QIODevice& i_device, quint32& o_length, bool& o_hasLead, quint32& o_lead) const;
+
     // The same over a buffer: on Complete, io_pos is advanced past the frame.
     Status Take(const QByteArray& i_buffer, int& io_pos, QByteArray& o_payload);
 

@@ -3,8 +3,13 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace
 {
+qint64 g_partialFrameBudget = PeerConnection::DefaultPartialFrameBudget;
+qint64 g_partialFrameBytes = 0;
+
 void AppendUInt32(QByteArray& io_bytes, quint32 i_value)
 {
     char raw[4];
@@ -19,6 +24,7 @@ PeerConnection::PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject*
     , m_codec(FrameCodec::Create(i_scrambled))
     , m_state(State::AwaitingOpener)
     , m_incoming(true)
+    , m_address(ip_socket->peerAddress())
 {
     m_created.start();
     m_lastActivity.start();
@@ -35,6 +41,7 @@ PeerConnection::PeerConnection(const QHostAddress& i_address, quint16 i_port, bo
     , m_codec(FrameCodec::Create(i_scrambled))
     , m_state(State::Connecting)
     , m_incoming(false)
+    , m_address(i_address)
 {
     m_created.start();
     m_lastActivity.start();
@@ -45,6 +52,43 @@ PeerConnection::PeerConnection(const QHostAddress& i_address, quint16 i_port, bo
 PeerConnection::~PeerConnection()
 {
     Close();
+}
+
+void PeerConnection::SetPartialFrameBudget(qint64 i_bytes)
+{
+    g_partialFrameBudget = i_bytes;
+}
+
+qint64 PeerConnection::PartialFrameBytes()
+{
+    return g_partialFrameBytes;
+}
+
+void PeerConnection::ExpectFrames(std::vector<quint32> i_largeCodes)
+{
+    m_largeCodes = std::move(i_largeCodes);
+    Expect(State::Open);
+}
+
+quint32 PeerConnection::FrameLimit() const
+{
+    if (m_state == State::AwaitingOpener)
+        return MaxOpenerLength;
+    quint32 length = 0;
+    bool hasLead = false;
+    quint32 lead = 0;
+    if (!m_codec->Peek(*m_socket, length, hasLead, lead) || length <= MaxSmallFrameLength || !hasLead)
+        return FrameCodec::MaxFrameLength; // a frame longer than small always waits for its code
+    return std::find(m_largeCodes.begin(), m_largeCodes.end(), lead) != m_largeCodes.end() ? FrameCodec::MaxFrameLength
+                                                                                           : MaxSmallFrameLength;
+}
+
+bool PeerConnection::Hold(qint64 i_bytes)
+{
+    const bool grows = i_bytes > m_held;
+    g_partialFrameBytes += i_bytes - m_held;
+    m_held = i_bytes;
+    return !grows || g_partialFrameBytes <= g_partialFrameBudget;
 }
 
 void PeerConnection::Attach()
@@ -127,8 +171,7 @@ void PeerConnection::OnReadyRead()
     {
         if (m_state == State::AwaitingOpener || m_state == State::Open)
         {
-            const FrameCodec::Status status = m_codec->Read(
-                *m_socket, m_payload, m_state == State::AwaitingOpener ? MaxOpenerLength : FrameCodec::MaxFrameLength);
+            const FrameCodec::Status status = m_codec->Read(*m_socket, m_payload, FrameLimit());
             if (status == FrameCodec::Status::Incomplete)
                 break;
             if (status == FrameCodec::Status::Oversized)
@@ -141,6 +184,8 @@ void PeerConnection::OnReadyRead()
             if (m_state == State::Open)
             {
                 emit FrameReceived(m_payload);
+                if (m_payload.capacity() > int(MaxSmallFrameLength))
+                    m_payload = QByteArray(); // a large message's room is not kept for small ones
                 continue;
             }
             if (m_payload.isEmpty())
@@ -177,6 +222,11 @@ void PeerConnection::OnReadyRead()
     if (progressed)
         m_lastActivity.restart();
     m_inReadLoop = false;
+    // What is left is part of one frame: held against what all connections may hold.
+    const bool framed = m_state == State::AwaitingOpener || m_state == State::Open;
+    if (!Hold(m_socket && framed ? m_socket->bytesAvailable() : 0))
+        Fail(QStringLiteral("partly received messages of all peers would pass %1 MB")
+                 .arg(g_partialFrameBudget / 1000000));
 }
 
 void PeerConnection::OnDisconnected()
@@ -198,6 +248,7 @@ void PeerConnection::Fail(const QString& i_reason)
 
 QTcpSocket* PeerConnection::TakeSocket()
 {
+    Hold(0);
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     m_state = State::HandedOver;
@@ -211,6 +262,7 @@ QTcpSocket* PeerConnection::TakeSocket()
 
 void PeerConnection::Close()
 {
+    Hold(0);
     if (m_state != State::HandedOver)
         m_state = State::Closed;
     if (!m_socket)

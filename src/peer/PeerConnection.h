@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class QTcpSocket;
 
@@ -35,6 +36,14 @@ public:
     // An opener is a few dozen bytes and a user name; until it has come, nobody is known to
     // whom a larger frame could be allowed.
     static constexpr quint32 MaxOpenerLength = 4096;
+    // Any frame but those of the codes allowed to be large (ExpectFrames) fits in this: no other
+    // message holds more than three strings of at most 128 KiB.
+    static constexpr quint32 MaxSmallFrameLength = 1u << 20;
+    // What all connections together may hold of frames not yet received whole; the connection
+    // whose bytes would pass it is closed.
+    static constexpr qint64 DefaultPartialFrameBudget = qint64(256) << 20;
+    static void SetPartialFrameBudget(qint64 i_bytes);
+    static qint64 PartialFrameBytes();
 
     // Takes ownership of an accepted socket; it waits for the opener.
     PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject* ip_parent = nullptr);
@@ -56,6 +65,9 @@ public:
     quint64 Serial() const { return m_serial; }
     void SetSerial(quint64 i_serial) { m_serial = i_serial; }
 
+    // The other end; null until an outgoing connection is up.
+    QHostAddress PeerAddress() const { return m_address; }
+
     qint64 AgeMs() const { return m_created.elapsed(); }
     qint64 IdleMs() const { return m_lastActivity.elapsed(); }
     // Bytes written but not yet sent; lets a forwarder skip a reader that does not keep up.
@@ -69,8 +81,9 @@ public:
     void SendFrame(const char* ip_payload, int i_size);
     void SendFrame(const QByteArray& i_payload) { SendFrame(i_payload.constData(), i_payload.size()); }
 
-    // What comes next on the wire; called by the owner, also from inside OpenerReceived.
-    void ExpectFrames() { Expect(State::Open); }
+    // What comes next on the wire; called by the owner, also from inside OpenerReceived. Frames
+    // may be large only when their first four bytes (a peer message's code) are in the list.
+    void ExpectFrames(std::vector<quint32> i_largeCodes = {});
     void ExpectToken() { Expect(State::AwaitingToken); }
 
     // Cuts every signal connection of the socket and gives it away; the connection is then inert.
@@ -95,6 +108,9 @@ private:
     void OnDisconnected();
     void Fail(const QString& i_reason);
     void WriteWire(const QByteArray& i_wire);
+    quint32 FrameLimit() const;
+    // Counts what the socket holds of a frame still coming; false when that passes the budget.
+    bool Hold(qint64 i_bytes);
 
     QTcpSocket* m_socket = nullptr;
     std::unique_ptr<FrameCodec> m_codec;
@@ -109,4 +125,7 @@ private:
     QElapsedTimer m_lastActivity;
     QByteArray m_payload;
     QByteArray m_wire;
+    QHostAddress m_address;
+    std::vector<quint32> m_largeCodes;
+    qint64 m_held = 0;
 };

@@ -11,8 +11,11 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
+
+#include <sys/resource.h>
 
 PeerMessenger* peerMessenger = nullptr;
 
@@ -26,6 +29,34 @@ constexpr qint64 AddressCacheMs = 60 * 1000;
 constexpr size_t MaxRetiredAttempts = 1024;
 // Incoming connections that have not said who they are; past this the oldest goes.
 constexpr int MaxConnectionsAwaitingOpener = 256;
+// Incoming connections from one address: a household behind one router holds a few users, each
+// with a few connections.
+constexpr int MaxIncomingPerAddress = 64;
+// Incoming connections in all, however many descriptors the system gives.
+constexpr int MaxIncomingConnections = 4096;
+// Descriptors no incoming peer connection may take: the server connection, the data file, the
+// transfers with their files, outgoing connections and the logs.
+constexpr int DescriptorReserve = 256;
+// A failed accept (no descriptor left) is tried again this much later, not at once.
+constexpr int AcceptRetryMs = 1000;
+
+// Raises the soft limit of open files to the hard one where the system allows; the soft limit
+// after that.
+int RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    const rlim_t wanted = limit.rlim_max == RLIM_INFINITY ? rlim_t(1) << 20 : limit.rlim_max;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted)
+    {
+        rlimit raised = limit;
+        raised.rlim_cur = wanted;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > rlim_t(1) << 20 ? 1 << 20 : int(limit.rlim_cur);
+}
 
 bool IsConnectionType(const QString& i_type)
 {
@@ -67,6 +98,8 @@ void PeerMessenger::DeclareRelations()
     if (m_relationsDeclared || !d->HasType("user") || !d->HasType("search_request"))
         return;
     m_relationsDeclared = true;
+    d->GetType("search_request")
+        ->m_itemRemoved.insert(new EventHandler<PeerMessenger, ItemPtr>(this, &PeerMessenger::OnSearchRequestRemoved));
     Type* results = d->GetType("search_results");
     Type* result = d->GetType("search_result");
     const auto relate = [](Type* ip_type, Type* ip_other, OneOrMany i_thisPerOther, OneOrMany i_otherPerThis,
@@ -116,6 +149,11 @@ void PeerMessenger::DataLoaded()
 
 void PeerMessenger::Listen()
 {
+    const int descriptors = RaiseDescriptorLimit();
+    m_maxIncoming = std::clamp(descriptors - DescriptorReserve, 16, MaxIncomingConnections);
+    Log(LogArea, 2,
+        QStringLiteral("Up to %1 open files: at most %2 incoming peer connections")
+            .arg(QString::number(descriptors), QString::number(m_maxIncoming)));
     const quint16 ports[2] = {quint16(GetSettingNumber(QStringLiteral("listening_port"))),
                               quint16(GetSettingNumber(QStringLiteral("obfuscated_listening_port")))};
     std::unique_ptr<QTcpServer>* listeners[2] = {&m_listener, &m_scrambledListener};
@@ -133,6 +171,7 @@ void PeerMessenger::Listen()
         const bool scrambled = n == 1;
         connect(server, &QTcpServer::newConnection, this,
                 [this, server, scrambled] { OnNewConnection(server, scrambled); });
+        connect(server, &QTcpServer::acceptError, this, [this, server] { OnAcceptError(server); });
         Log(LogArea, 1,
             QStringLiteral("Listening on port %1%2")
                 .arg(ports[n])
@@ -215,28 +254,94 @@ void PeerMessenger::OnNewConnection(QTcpServer* ip_server, bool i_scrambled)
                 [this, connection](quint8 i_code, const QByteArray& i_body) { OnOpener(connection, i_code, i_body); });
     }
 
+    LimitIncoming();
+}
+
+void PeerMessenger::LimitIncoming()
+{
     // Connections are kept in the order they came: the first ones found are the oldest.
     std::vector<PeerConnection*> waiting;
+    std::vector<PeerConnection*> incoming;
+    QHash<QHostAddress, std::vector<PeerConnection*>> byAddress;
     for (PeerConnection* connection : m_connections)
-        if (IsAwaitingOpener(connection))
-            waiting.push_back(connection);
-    if (waiting.size() <= size_t(MaxConnectionsAwaitingOpener))
-        return;
-    const size_t dropped = waiting.size() - MaxConnectionsAwaitingOpener;
-    Log(LogArea, 2, QStringLiteral("Too many connections without an opener; dropping the oldest %1").arg(dropped));
-    for (size_t n = 0; n < dropped; ++n)
     {
-        Forget(waiting[n]);
-        waiting[n]->Close();
-        waiting[n]->deleteLater();
+        const auto role = m_roles.find(connection);
+        if (role == m_roles.end() || role->second != Role::Incoming)
+            continue;
+        incoming.push_back(connection);
+        byAddress[connection->PeerAddress()].push_back(connection);
+        if (connection->GetState() == PeerConnection::State::AwaitingOpener)
+            waiting.push_back(connection);
+    }
+    std::vector<PeerConnection*> dropped;
+    if (waiting.size() > size_t(MaxConnectionsAwaitingOpener))
+    {
+        const size_t count = waiting.size() - MaxConnectionsAwaitingOpener;
+        Log(LogArea, 2, QStringLiteral("Too many connections without an opener; dropping the oldest %1").arg(count));
+        dropped.insert(dropped.end(), waiting.begin(), waiting.begin() + std::ptrdiff_t(count));
+    }
+    for (auto it = byAddress.begin(); it != byAddress.end(); ++it)
+        if (it->size() > size_t(MaxIncomingPerAddress))
+        {
+            const size_t count = it->size() - MaxIncomingPerAddress;
+            Log(LogArea, 2,
+                QStringLiteral("Too many connections from %1; dropping the %2 idle longest")
+                    .arg(it.key().toString(), QString::number(count)));
+            DropIdleLongest(*it, count, dropped);
+        }
+    const auto isDropped = [&dropped](PeerConnection* ip_connection) {
+        return std::find(dropped.begin(), dropped.end(), ip_connection) != dropped.end();
+    };
+    incoming.erase(std::remove_if(incoming.begin(), incoming.end(), isDropped), incoming.end());
+    if (incoming.size() > size_t(m_maxIncoming))
+    {
+        const size_t count = incoming.size() - size_t(m_maxIncoming);
+        Log(LogArea, 2, QStringLiteral("Too many incoming connections; dropping the %1 idle longest").arg(count));
+        DropIdleLongest(incoming, count, dropped);
+    }
+    for (PeerConnection* connection : dropped)
+    {
+        Forget(connection);
+        connection->Close();
+        connection->deleteLater();
     }
 }
 
-bool PeerMessenger::IsAwaitingOpener(PeerConnection* ip_connection) const
+void PeerMessenger::DropIdleLongest(std::vector<PeerConnection*> i_connections, size_t i_count,
+                                    std::vector<PeerConnection*>& io_dropped) const
 {
-    const auto role = m_roles.find(ip_connection);
-    return role != m_roles.end() && role->second == Role::Incoming
-           && ip_connection->GetState() == PeerConnection::State::AwaitingOpener;
+    // Stable: of connections idle alike, the oldest goes first.
+    std::stable_sort(i_connections.begin(), i_connections.end(),
+                     [](PeerConnection* i_a, PeerConnection* i_b) { return i_a->IdleMs() > i_b->IdleMs(); });
+    for (PeerConnection* connection : i_connections)
+    {
+        if (i_count == 0)
+            break;
+        if (std::find(io_dropped.begin(), io_dropped.end(), connection) != io_dropped.end())
+            continue;
+        io_dropped.push_back(connection);
+        --i_count;
+    }
+}
+
+void PeerMessenger::OnAcceptError(QTcpServer* ip_server)
+{
+    // The toolkit has stopped accepting on this port; trying again at once would only fail again,
+    // so a descriptor is freed and the port listens again a little later.
+    Log(LogArea, 1, QStringLiteral("Cannot accept a connection: %1").arg(ip_server->errorString()));
+    std::vector<PeerConnection*> incoming;
+    for (PeerConnection* connection : m_connections)
+        if (m_roles[connection] == Role::Incoming)
+            incoming.push_back(connection);
+    std::vector<PeerConnection*> dropped;
+    DropIdleLongest(incoming, 1, dropped);
+    for (PeerConnection* connection : dropped)
+    {
+        Forget(connection);
+        connection->Close();
+        connection->deleteLater();
+    }
+    QTimer::singleShot(AcceptRetryMs, ip_server, [ip_server] { ip_server->resumeAccepting(); });
 }
 
 void PeerMessenger::OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason)
@@ -345,7 +450,9 @@ void PeerMessenger::EstablishMessageConnection(PeerConnection* ip_connection)
     m_messageConnections[user].push_back(ip_connection);
     connect(ip_connection, &PeerConnection::FrameReceived, this,
             [this, ip_connection](const QByteArray& i_payload) { OnMessage(ip_connection, i_payload); });
-    ip_connection->ExpectFrames();
+    // Lists and search replies come compressed and may be large, as may a user's picture.
+    ip_connection->ExpectFrames(
+        {PM_SHARED_FILE_LIST, PM_FILE_SEARCH_RESULT, PM_USER_INFO_REPLY, PM_SHARED_FILES_IN_FOLDER});
 
     // One connection to this user is enough; a pending attempt of ours would only add a second.
     for (auto it = m_attempts.begin(); it != m_attempts.end();)
@@ -754,7 +861,12 @@ void PeerMessenger::RequestDistributedConnectionToUser(QString i_user, const QHo
 
 void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i_payload)
 {
-    const QString user = ip_connection->User();
+    ReadMessage(ip_connection->User(), i_payload);
+}
+
+void PeerMessenger::ReadMessage(const QString& i_user, const QByteArray& i_payload)
+{
+    const QString& user = i_user;
     if (i_payload.size() < 4)
     {
         Log(LogArea, 1, QStringLiteral("Dropping a peer message without a code from %1").arg(user));
@@ -958,23 +1070,29 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
     }
 
     // Every reply becomes a set of results of its own, so repeats would pile up without end.
-    const ItemPtr replier = d->GetType("user")->HasItem(Value(i_user));
-    if (replier && d->GetItems(request, replier, "search_results").size() >= size_t(m_repliesPerUserAndSearch))
+    // Results go only with their search, so counts kept since it started stay true.
+    if (m_repliesPerUserAndSearch > 0 || m_resultsPerSearch > 0)
     {
-        Log(LogArea, 2,
-            QStringLiteral("Dropping a search reply from %1: %2 replies to search %3 already")
-                .arg(i_user, QString::number(m_repliesPerUserAndSearch), QString::number(token)));
-        return;
-    }
-    quint64 held = 0;
-    for (const ItemPtr& earlier : request.GetItems("search_results"))
-        held += earlier.GetItems("search_result").size();
-    if (held + files.size() > m_resultsPerSearch)
-    {
-        Log(LogArea, 2,
-            QStringLiteral("Dropping a search reply from %1: search %2 would hold more than %3 results")
-                .arg(i_user, QString::number(token), QString::number(m_resultsPerSearch)));
-        return;
+        SearchTally& tally = m_searchTallies[token];
+        if (tally.request != request)
+            tally = SearchTally{request, 0, {}};
+        int& replies = tally.replies[i_user];
+        if (m_repliesPerUserAndSearch > 0 && replies >= m_repliesPerUserAndSearch)
+        {
+            Log(LogArea, 2,
+                QStringLiteral("Dropping a search reply from %1: %2 replies to search %3 already")
+                    .arg(i_user, QString::number(m_repliesPerUserAndSearch), QString::number(token)));
+            return;
+        }
+        if (m_resultsPerSearch > 0 && tally.results + files.size() > m_resultsPerSearch)
+        {
+            Log(LogArea, 2,
+                QStringLiteral("Dropping a search reply from %1: search %2 would hold more than %3 results")
+                    .arg(i_user, QString::number(token), QString::number(m_resultsPerSearch)));
+            return;
+        }
+        ++replies;
+        tally.results += files.size();
     }
 
     ItemPtr results = d->GetType("search_results")->NewItem();
@@ -999,6 +1117,12 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
     }
     request.Connect(results);
     emit SearchResults(results);
+}
+
+void PeerMessenger::OnSearchRequestRemoved(ItemPtr i_request)
+{
+    for (auto it = m_searchTallies.begin(); it != m_searchTallies.end();)
+        it = it->second.request == i_request ? m_searchTallies.erase(it) : std::next(it);
 }
 
 quint32 PeerMessenger::TakeTransferToken()

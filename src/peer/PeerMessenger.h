@@ -82,10 +82,17 @@ public:
     // network), but no more than this; and one search holds no more results than this.
     static constexpr int DefaultRepliesPerUserAndSearch = 4;
     static constexpr quint64 DefaultResultsPerSearch = 1000000;
+    // 0 is no limit; with both 0 nothing is counted.
     void SetSearchReplyLimits(int i_repliesPerUser, quint64 i_resultsPerSearch);
+
+    // Reads one message as if it had come from the user on a "P" connection: the seam through
+    // which tests, benchmarks and fuzz targets reach the message readers without a socket.
+    void ReadMessage(const QString& i_user, const QByteArray& i_payload);
 
     // Connections and attempts this object still holds; lets tests see that nothing leaks.
     int ConnectionCount() const { return int(m_connections.size()); }
+    // The most incoming connections held at once, from the open-file limit.
+    int IncomingConnectionLimit() const { return m_maxIncoming; }
     int AttemptCount() const { return int(m_attempts.size()); }
 
 public slots:
@@ -152,6 +159,15 @@ private:
         QElapsedTimer ended;
     };
 
+    // What one search holds, counted as replies come, so that a reply costs the same however
+    // many came before it.
+    struct SearchTally
+    {
+        ItemPtr request;
+        quint64 results = 0;
+        QHash<QString, int> replies;
+    };
+
     struct CachedAddress
     {
         QHostAddress address;
@@ -162,7 +178,12 @@ private:
 
     void Listen();
     void OnNewConnection(QTcpServer* ip_server, bool i_scrambled);
-    bool IsAwaitingOpener(PeerConnection* ip_connection) const;
+    // Holds incoming connections to their caps: those awaiting an opener, those of one address,
+    // and all of them.
+    void LimitIncoming();
+    void DropIdleLongest(std::vector<PeerConnection*> i_connections, size_t i_count,
+                         std::vector<PeerConnection*>& io_dropped) const;
+    void OnAcceptError(QTcpServer* ip_server);
     PeerConnection* Track(PeerConnection* ip_connection, Role i_role);
     void Forget(PeerConnection* ip_connection);
     void OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason);
@@ -189,6 +210,7 @@ private:
     void ReadSharesList(const QString& i_user, MemStream& i_body);
     void ReadSearchReply(const QString& i_user, MemStream& i_body);
     void AnswerSharesListRequest(const QString& i_user);
+    void OnSearchRequestRemoved(ItemPtr i_request);
 
     quint32 NextToken();
     void DeclareRelations();
@@ -210,6 +232,7 @@ private:
     QHash<QString, std::vector<QByteArray>> m_unsent;
     QHash<QString, qint64> m_unsentBytes;
     QHash<QString, CachedAddress> m_addresses;
+    std::unordered_map<quint32, SearchTally> m_searchTallies;
     SharedFilesMessageProvider m_sharedFilesProvider;
     quint32 m_nextToken;
     quint64 m_nextSerial = 1;
@@ -218,6 +241,7 @@ private:
     qint64 m_openerTimeoutMs = 30000;
     qint64 m_idleTimeoutMs = 5 * 60 * 1000;
     qint64 m_attemptTimeoutMs = 30000;
+    int m_maxIncoming = 768;
     int m_repliesPerUserAndSearch = DefaultRepliesPerUserAndSearch;
     quint64 m_resultsPerSearch = DefaultResultsPerSearch;
 };

@@ -36,7 +36,8 @@ bool ReadPicture(const QString& i_path, qint64 i_room, QByteArray& o_bytes)
     const qint64 size = file.size();
     if (size > i_room)
     {
-        Log(LogArea, 1, QStringLiteral("The user picture %1 is too large to send (%2 bytes)").arg(i_path).arg(size));
+        Log(LogArea, 1,
+            QStringLiteral("The user picture %1 is too large to send (%2 bytes)").arg(i_path, QString::number(size)));
         return false;
     }
     o_bytes = file.read(size);

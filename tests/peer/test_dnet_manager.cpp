@@ -339,10 +339,28 @@ private slots:
         QVERIFY(Expect(*child, search));
         QTRY_COMPARE(requests.count(), 1);
 
+        // A child may hold a second connection, crossed with one of its own, but each more one
+        // closes its oldest: a child with hundreds would hold as many descriptors.
+        auto twin = Child("down");
+        QVERIFY(twin->ReadFrame(payload));
+        std::vector<std::unique_ptr<RawPeer>> more;
+        for (int n = 0; n < 3; ++n)
+        {
+            more.push_back(Child("down"));
+            QVERIFY(more.back()->ReadFrame(payload));
+        }
+        QVERIFY(child->WaitForClose());
+        QVERIFY(twin->WaitForClose());
+        QVERIFY(more[0]->WaitForClose());
+        child = std::move(more[2]);
+        QCOMPARE(more[1]->Socket().state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(dnetManager->ChildCount(), 1);
+
         // The server's reset drops the whole neighbourhood and starts looking again.
         const int asked = ReportCount(SM_HAVE_NO_PARENT);
         QVERIFY(m_testServer->SendFrame("me", SM_RESET_DISTRIBUTED, QByteArray()));
         QVERIFY(child->WaitForClose());
+        QVERIFY(more[1]->WaitForClose());
         QVERIFY(parent.peer->WaitForClose());
         QTRY_VERIFY(ReportCount(SM_HAVE_NO_PARENT) > asked);
         QCOMPARE(dnetManager->ChildCount(), 0);

@@ -378,6 +378,8 @@ private slots:
             for (int n = 0; n < 100; ++n)
             {
                 silent.push_back(std::make_unique<QTcpSocket>());
+                // From many addresses, as a crowd would come.
+                silent.back()->bind(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + n % 20)));
                 silent.back()->connectToHost(QHostAddress::LocalHost, n % 2 ? peerMessenger->ListeningPort()
                                                                             : peerMessenger->ScrambledListeningPort());
             }
@@ -429,6 +431,75 @@ private slots:
         QVERIFY(largest);
         largest->SendFrame(Payload(PeerMessages::BuildUserInfoRequest()));
         QVERIFY(requests.wait(5000));
+    }
+
+    void partlyReceivedFramesHaveABudget_data()
+    {
+        QTest::addColumn<bool>("scrambled");
+        QTest::newRow("plain") << false;
+        QTest::newRow("scrambled") << true;
+    }
+
+    // A message that is never large may not announce more than 1 MiB; the large ones may, but
+    // what all connections hold of frames still coming has a budget, and the connection whose
+    // bytes would pass it is the one that goes.
+    void partlyReceivedFramesHaveABudget()
+    {
+        QFETCH(bool, scrambled);
+        const qint64 budget = 3000000;
+        PeerConnection::SetPartialFrameBudget(budget);
+        const auto restore =
+            qScopeGuard([] { PeerConnection::SetPartialFrameBudget(PeerConnection::DefaultPartialFrameBudget); });
+        // The first bytes of a frame: its header and code, as the codec scrambles them.
+        const auto start = [](RawPeer& io_peer, quint32 i_length, quint32 i_code, int i_more) {
+            const QByteArray whole = io_peer.Frame(RawPeer::UInt32(i_code) + QByteArray(int(i_length) - 4, 'x'));
+            io_peer.SendRaw(whole.left(whole.size() - int(i_length) + 4 + i_more));
+        };
+        auto small = Introduce("sam", "P", scrambled);
+        QVERIFY(small);
+        start(*small, PeerConnection::MaxSmallFrameLength + 1, PM_QUEUE_UPLOAD, 0);
+        QVERIFY(small->WaitForClose());
+
+        const int part = 1400000;
+        const quint32 length = 1500000; // past the small limit: its code lets it be large
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (const char* user : {"ann", "bea", "cid"})
+        {
+            peers.push_back(Introduce(user, "P", scrambled));
+            start(*peers.back(), length, PM_SHARED_FILE_LIST, part);
+            if (peers.size() < 3)
+                QTRY_VERIFY(PeerConnection::PartialFrameBytes() >= qint64(peers.size()) * part);
+        }
+        QVERIFY(peers[2]->WaitForClose());
+        QVERIFY(PeerConnection::PartialFrameBytes() <= budget);
+        peers[0]->SendRaw(QByteArray(int(length) - 4 - part, 'x')); // the rest of one: held no more
+        QTRY_VERIFY(PeerConnection::PartialFrameBytes() < 2 * part);
+        for (size_t n = 0; n < 2; ++n)
+            QCOMPARE(peers[n]->Socket().state(), QAbstractSocket::ConnectedState);
+    }
+
+    // One address holds at most 64 incoming connections; the idle longest go first.
+    void connectionsPerAddressAreCapped()
+    {
+        auto quiet = std::make_unique<RawPeer>();
+        QVERIFY(quiet->Connect(peerMessenger->ListeningPort(), QHostAddress("127.0.0.2")));
+        quiet->SendFrame(RawPeer::PeerInit("quiet", "P"));
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        std::vector<std::unique_ptr<RawPeer>> busy;
+        for (int n = 0; n < 66; ++n)
+        {
+            busy.push_back(std::make_unique<RawPeer>());
+            QVERIFY(busy.back()->Connect(peerMessenger->ListeningPort(), QHostAddress("127.0.0.2")));
+            busy.back()->SendFrame(RawPeer::PeerInit("busy" + QByteArray::number(n), "P"));
+            // In batches, so the listen backlog does not hold connections back.
+            if (n % 20 == 19)
+                QTRY_COMPARE(peerMessenger->ConnectionCount(), std::min(n + 2, 64));
+        }
+        auto elsewhere = Introduce("elsewhere"); // from 127.0.0.1
+        QVERIFY(quiet->WaitForClose());
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 65);
+        QCOMPARE(elsewhere->Socket().state(), QAbstractSocket::ConnectedState);
+        QVERIFY(peerMessenger->IncomingConnectionLimit() >= 64);
     }
 
     void sharesListRequestsAreAnswered()
@@ -552,6 +623,16 @@ private slots:
         for (const auto& [user, replies] : {std::make_pair("nina", 4), std::make_pair("omar", 2)})
             QCOMPARE(int(d->GetItems(search, d->GetType("user")->HasItem(Value(user)), "search_results").size()),
                      replies);
+
+        // A search closed and started again under its token counts afresh.
+        peerMessenger->SetSearchReplyLimits(PeerMessenger::DefaultRepliesPerUserAndSearch,
+                                            PeerMessenger::DefaultResultsPerSearch);
+        search.GetItems("search_results").Remove();
+        d->GetType("search_request")->HasItem(Value(55u)).Remove();
+        d->RemoveDisconnectedItems();
+        d->GetType("search_request")->NewItem(Value(55u));
+        peer->SendFrame(reply(55, 1, {bare}));
+        QTRY_COMPARE(results.count(), 7);
     }
 
     void transferTokensComeFromTheCounter()

@@ -585,6 +585,10 @@ private:
             pm->SetTimeouts(num(1), num(2), num(3));
         else if (command == "tick")
             timerManager->TickHalfMinute();
+        else if (command == "save")
+            Say("saved " + Num(dataSaver->SaveFile(arg(1)) ? 1 : 0));
+        else if (command == "connections")
+            Say("connections " + Num(pm->ConnectionCount()) + ' ' + Num(pm->IncomingConnectionLimit()));
         else if (command == "send")
         {
             MemStream message(QByteArray::fromHex(i_words.value(2)));

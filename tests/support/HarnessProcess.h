@@ -31,9 +31,21 @@ public:
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
         m_process.setStandardErrorFile(m_home.filePath(QStringLiteral("stderr.txt")));
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Collect(); });
-        m_process.start(QStringLiteral(VELTRANE_HARNESS), i_arguments);
+        if (m_openFiles > 0)
+            // Soft and hard limit alike, as a system with the usual limits gives them.
+            m_process.start(QStringLiteral("/bin/sh"),
+                            QStringList{QStringLiteral("-c"),
+                                        QStringLiteral("ulimit -n %1 && exec \"$0\" \"$@\"").arg(m_openFiles),
+                                        QStringLiteral(VELTRANE_HARNESS)}
+                                + i_arguments);
+        else
+            m_process.start(QStringLiteral(VELTRANE_HARNESS), i_arguments);
         return m_process.waitForStarted(5000);
     }
+
+    // The open-file limit the next Start gives the process; 0 keeps this process's.
+    void SetOpenFileLimit(int i_files) { m_openFiles = i_files; }
+    qint64 ProcessId() const { return m_process.processId(); }
 
     QString Home() const { return m_home.path(); }
 
@@ -148,4 +160,5 @@ private:
     QProcess m_process;
     QByteArray m_buffer;
     QList<QByteArray> m_lines;
+    int m_openFiles = 0;
 };

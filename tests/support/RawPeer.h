@@ -24,8 +24,11 @@ public:
     {
     }
 
-    bool Connect(quint16 i_port)
+    // From i_from when given: any 127.x.y.z is this machine, so one test can be many addresses.
+    bool Connect(quint16 i_port, const QHostAddress& i_from = QHostAddress())
     {
+        if (!i_from.isNull() && !m_socket->bind(i_from))
+            return false;
         m_socket->connectToHost(QHostAddress::LocalHost, i_port);
         return m_socket->waitForConnected(5000);
     }

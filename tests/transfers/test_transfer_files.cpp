@@ -1,12 +1,16 @@
 #include "Compression.h"
+#include "FolderLists.h"
 #include "Log.h"
 #include "QueueFixture.h"
 #include "RawPeer.h"
 #include "TransferCells.h"
 #include "TransferSockets.h"
+#include "UserInfoReply.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 // The engine's side of file connections on a real store, real loopback connections and real
 // files: taking the socket over, the download's path into the complete folder, the upload's
@@ -80,6 +84,16 @@ private:
                                        quint32(0));
         MemStream message = StreamOf(quint32(9));
         CompressBody(body, message);
+        return message.ToByteArray();
+    }
+
+    // A shares list announcing more files than a list may hold: alike records, cheap to pack.
+    static QByteArray SharesListPastTheBudget()
+    {
+        MemStream message = StreamOf(quint32(5));
+        CompressBody(
+            FolderListBody(quint32(kMaxStreamFiles / kMaxStreamCount + 1), kMaxStreamCount, ListRecords::BareAlike),
+            message);
         return message.ToByteArray();
     }
 
@@ -198,8 +212,11 @@ private slots:
                                          << "by user ann%1 for req 77";
         QTest::newRow("reply to an unknown search") << "9"
                                                     << "from ann%1 for the unknown search 77";
-        QTest::newRow("malformed message") << "43"
-                                           << "message 43 from ann%1";
+        // Refused as past the budget of files: the user's text comes before the number.
+        QTest::newRow("malformed message") << "5"
+                                           << "from ann%1 with more than 2000000 files";
+        QTest::newRow("own picture too large") << "picture"
+                                               << "picture %1/ann%1.png is too large to send (67108865 bytes)";
     }
 
     // A user name or path holding "%1" is logged as it came, never taken for a place holder.
@@ -215,6 +232,15 @@ private slots:
             f->engine->OnFileTransferRequest(user, 1, 77, "%2\\x.mp3", 5);
         else if (route == "41")
             f->engine->OnFileTransferResponse(user, 77, true, false, 0, QString());
+        else if (route == "picture")
+        {
+            QTemporaryDir dir;
+            QFile picture(dir.filePath(user + ".png"));
+            QVERIFY(picture.open(QIODevice::WriteOnly) && picture.resize(qint64(FrameCodec::MaxFrameLength) + 1));
+            SetSetting(QStringLiteral("user_picture_file"), picture.fileName());
+            expected.replace(QStringLiteral("%1/"), dir.path() + '/');
+            UserInfoReply::BuildOwn();
+        }
         else if (route == "F")
         {
             auto [uploaderEnd, downloaderEnd] = LoopbackPair();
@@ -228,7 +254,7 @@ private slots:
             RawPeer peer;
             QVERIFY(peer.Connect(peerMessenger->ListeningPort()));
             peer.SendFrame(RawPeer::PeerInit(user.toUtf8(), "P"));
-            peer.SendFrame(route == "9" ? CompressedSearchReply(77) : RawPeer::UInt32(43));
+            peer.SendFrame(route == "9" ? CompressedSearchReply(77) : SharesListPastTheBudget());
         }
         QTRY_VERIFY2(!lines.filter(expected).isEmpty(), qPrintable(lines.join('\n')));
     }

@@ -1,0 +1,114 @@
+#include "HarnessProcess.h"
+#include "RawPeer.h"
+#include "TestServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+// A client with the usual limit of 1,024 open files under a flood of connections that each say
+// who they are: it keeps its server connection, serves a download, saves its data file and
+// stays quiet.
+class TestDescriptorFlood : public QObject
+{
+    Q_OBJECT
+
+    static constexpr int FloodConnections = 1200;
+    static constexpr int FloodAddresses = 40;
+
+    // Clock ticks the process has run, user and system.
+    static qint64 CpuTicks(qint64 i_pid)
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(i_pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        return fields.value(11).toLongLong() + fields.value(12).toLongLong();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // This process holds the flood's ends.
+        rlimit limit{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &limit) == 0);
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < rlim_t(FloodConnections + 400))
+            QSKIP("this system allows too few open files for the flood's own ends");
+    }
+
+    void aFloodOfOpenersLeavesRoomForRealWork()
+    {
+        TestServer server;
+        QVERIFY(server.Listen());
+        QTemporaryDir files;
+        const QString shared = files.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkpath(shared));
+        QByteArray content(3 * 1024 * 1024, '\0');
+        for (int n = 0; n < content.size(); ++n)
+            content[n] = char(n * 7 + n / 4099);
+        QFile song(shared + QStringLiteral("/floodsong.bin"));
+        QVERIFY(song.open(QIODevice::WriteOnly) && song.write(content) == content.size());
+        song.close();
+        const QString downloads = files.filePath(QStringLiteral("downloads"));
+
+        HarnessProcess bob;
+        bob.SetOpenFileLimit(1024);
+        QVERIFY(bob.Start({"full"}));
+        const quint16 bobPort = FreePortPair();
+        QVERIFY(bob.LogIn(QStringLiteral("bob"), server.Port(), bobPort));
+        bob.Send({"share", shared});
+        QVERIFY(bob.Take("shared"));
+        HarnessProcess alice;
+        QVERIFY(alice.Start({"full"}));
+        QVERIFY(alice.LogIn(QStringLiteral("alice"), server.Port(), FreePortPair(), {{"download_folder", downloads}}));
+
+        // Every connection says who it is, from one of many addresses, so that only the cap on
+        // all of them holds the flood.
+        std::vector<std::unique_ptr<RawPeer>> flood;
+        for (int n = 0; n < FloodConnections; ++n)
+        {
+            flood.push_back(std::make_unique<RawPeer>());
+            const QHostAddress from(QStringLiteral("127.0.1.%1").arg(1 + n % FloodAddresses));
+            QVERIFY2(flood.back()->Connect(bobPort, from), qPrintable(QString::number(n)));
+            flood.back()->SendFrame(RawPeer::PeerInit("flood" + QByteArray::number(n), "P"));
+        }
+        QStringList counts;
+        bob.Send({"connections"});
+        QVERIFY(bob.Take("connections", &counts));
+        QCOMPARE(counts.value(1), QStringLiteral("768")); // 1,024 files less the reserve
+        QVERIFY2(counts.value(0).toInt() <= 768, qPrintable(counts.join(' ')));
+
+        // Meanwhile Alice finds and downloads Bob's file.
+        alice.Send({"search", "floodsong"});
+        QStringList result;
+        QVERIFY(alice.Take("event Result", &result, 20000));
+        alice.Send({"adddownload", "bob", result.value(1), result.value(2)});
+        QStringList complete;
+        QVERIFY(alice.Take("event Complete", &complete, 60000));
+        QFile downloaded(downloads + QStringLiteral("/complete/shared/floodsong.bin"));
+        QVERIFY(downloaded.open(QIODevice::ReadOnly));
+        QVERIFY(downloaded.readAll() == content);
+        QVERIFY(server.IsLoggedIn(QStringLiteral("bob")));
+
+        // Quiet while the flood holds on, and the data file still saves.
+        const qint64 before = CpuTicks(bob.ProcessId());
+        QTest::qWait(2000);
+        const qint64 used = CpuTicks(bob.ProcessId()) - before;
+        QVERIFY2(used * 1000 / ::sysconf(_SC_CLK_TCK) < 500, qPrintable(QString::number(used)));
+        QStringList saved;
+        bob.Send({"save", bob.Home() + QStringLiteral("/saved")});
+        QVERIFY(bob.Take("saved", &saved));
+        QCOMPARE(saved.value(0), QStringLiteral("1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDescriptorFlood)
+#include "test_descriptor_flood.moc"
