@@ -1,12 +1,14 @@
 # Two commands set everything up on a fresh Debian 12 machine: `make run` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
-PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zlib1g-dev libminiupnpc-dev lame espeak-ng iproute2 nftables miniupnpd clang-format xvfb xauth
+PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zlib1g-dev libminiupnpc-dev lame espeak-ng iproute2 nftables miniupnpd clang-format xvfb xauth clang-14 libclang-rt-14-dev
 WERROR     := $(if $(CI),ON,OFF)
 SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: deps configure build run test bench asan clean format format-check
+.PHONY: deps configure build run test bench asan fuzz clean format format-check
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -40,7 +42,23 @@ asan: deps
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen LC_ALL=C ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
 
-FORMAT_FILES = git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h'
+# Every fuzz target for FUZZ_SECONDS, from its seeds and its kept corpus, with no single allocation
+# above the reader's own cap; new inputs gather in $(FUZZ_BUILD)/fuzz/runs, faults there too.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 -DVELTRANE_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@while read -r target limit; do \
+		[ -n "$$target" ] || continue; \
+		runs=$(FUZZ_BUILD)/fuzz/runs/$$target; mkdir -p $$runs/corpus $$runs/faults; \
+		VELTRANE_FUZZ_SEEDS=$$runs/corpus ./$(FUZZ_BUILD)/fuzz/$$target || exit 1; \
+		dict=""; [ -f fuzz/dict/$$target.dict ] && dict="-dict=fuzz/dict/$$target.dict"; \
+		echo "== $$target for $(FUZZ_SECONDS) s, allocations up to $$limit MB"; \
+		HOME=$$runs QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+			./$(FUZZ_BUILD)/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -malloc_limit_mb=$$limit -rss_limit_mb=2048 \
+			-print_final_stats=1 -artifact_prefix=$$runs/faults/ $$dict $$runs/corpus fuzz/corpus/$$target || exit 1; \
+	done < $(FUZZ_BUILD)/fuzz/fuzzers.txt
+
+FORMAT_FILES = git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h'
 
 format: deps
 	$(FORMAT_FILES) | xargs clang-format -i
@@ -49,4 +67,4 @@ format-check: deps
 	$(FORMAT_FILES) | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-bench
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-bench

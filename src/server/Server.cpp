@@ -309,7 +309,21 @@ bool Server::Send(quint32 i_code, const MemStream& i_body)
 
 void Server::OnReadyRead()
 {
-    m_inBuffer.append(mp_socket->readAll());
+    ReadBytes(mp_socket->readAll());
+}
+
+void Server::ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn)
+{
+    if (m_state == StateIdle || m_state == StateConnecting)
+        m_state = i_loggedIn ? StateLoggedIn : StateLoggingIn;
+    ReadBytes(i_bytes);
+    if (m_state != StateIdle)
+        EndConnection();
+}
+
+void Server::ReadBytes(const QByteArray& i_bytes)
+{
+    m_inBuffer.append(i_bytes);
     while (m_state == StateLoggingIn || m_state == StateLoggedIn)
     {
         const int available = m_inBuffer.size() - m_inOffset;

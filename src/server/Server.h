@@ -111,6 +111,11 @@ public:
     void SendChildDepth(quint32 i_depth);
 
 public slots:
+    // Reads bytes as if they had come from the server while logging in or logged in, then ends
+    // the connection: the seam through which tests and fuzz targets reach the message readers
+    // without a socket.
+    void ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn);
+
     void EveryHalfMinute();
     void EveryFiveMinutes();
     void EveryHour();
@@ -152,6 +157,7 @@ private:
     void OnSocketError(QAbstractSocket::SocketError i_error);
     void OnSocketDisconnected();
     void OnReadyRead();
+    void ReadBytes(const QByteArray& i_bytes);
 
     void SendLogin();
     bool WriteFrame(quint32 i_code, const MemStream& i_body);

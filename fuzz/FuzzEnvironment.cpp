@@ -1,0 +1,36 @@
+#include "FuzzTarget.h"
+
+#include "Log.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+void Quiet(QtMsgType i_type, const QMessageLogContext&, const QString& i_text)
+{
+    if (i_type == QtFatalMsg)
+    {
+        std::fprintf(stderr, "%s\n", qPrintable(i_text));
+        std::abort();
+    }
+}
+} // namespace
+
+void FuzzEnvironment()
+{
+    // Lives as long as the process: the engine's objects outlive any order of destruction.
+    static QCoreApplication* s_app = nullptr;
+    if (s_app)
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int s_argc = 1;
+    static char s_name[] = "fuzz";
+    static char* s_argv[] = {s_name, nullptr};
+    s_app = new QCoreApplication(s_argc, s_argv);
+    qInstallMessageHandler(Quiet);
+    // Log lines go nowhere: a sink takes them, so none wait in memory for a window.
+    SetLogSink([](const QString&, const QString&) {});
+}
