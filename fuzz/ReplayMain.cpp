@@ -31,6 +31,8 @@ int main(int argc, char** argv)
     for (int n = 1; n < argc; ++n)
     {
         const QFileInfo place(QFile::decodeName(argv[n]));
+        if (!place.exists())
+            continue; // no input kept for this target yet
         const QFileInfoList files =
             place.isDir() ? QDir(place.filePath()).entryInfoList(QDir::Files, QDir::Name) : QFileInfoList{place};
         for (const QFileInfo& file : files)
