@@ -43,7 +43,10 @@ asan: deps
 		ctest --output-on-failure -j $(JOBS)
 
 # Every fuzz target for FUZZ_SECONDS, from its seeds and its kept corpus, with no single allocation
-# above the reader's own cap; new inputs gather in $(FUZZ_BUILD)/fuzz/runs, faults there too.
+# above the reader's own cap; new inputs gather in $(FUZZ_BUILD)/fuzz/runs, faults there too. Each
+# runs in a network namespace of its own: the targets that open thousands of loopback connections
+# a second would otherwise fill the machine's port range with closed connections.
+FUZZ_ISOLATE := $(if $(filter 0,$(shell id -u)),unshare --net,$(SUDO) unshare --net)
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 -DVELTRANE_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
@@ -54,6 +57,7 @@ fuzz: deps
 		dict=""; [ -f fuzz/dict/$$target.dict ] && dict="-dict=fuzz/dict/$$target.dict"; \
 		echo "== $$target for $(FUZZ_SECONDS) s, allocations up to $$limit MB"; \
 		HOME=$$runs QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+			$(FUZZ_ISOLATE) sh -c 'ip link set lo up 2>/dev/null; exec "$$@"' fuzz \
 			./$(FUZZ_BUILD)/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -malloc_limit_mb=$$limit -rss_limit_mb=2048 \
 			-print_final_stats=1 -artifact_prefix=$$runs/faults/ $$dict $$runs/corpus fuzz/corpus/$$target || exit 1; \
 	done < $(FUZZ_BUILD)/fuzz/fuzzers.txt
