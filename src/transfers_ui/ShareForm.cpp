@@ -145,8 +145,10 @@ void ShareForm::OnConnectionToUserFailed(QString i_user, QString i_connectionTyp
 void ShareForm::showEvent(QShowEvent* ip_event)
 {
     QWidget::showEvent(ip_event);
+    // Both places a notice can be tied to: the list's arrival and the failures on the message view.
     if (eventToolBar)
-        eventToolBar->RemoveEvents(m_ui->folderTree);
+        for (QWidget* noticed : {static_cast<QWidget*>(m_ui->folderTree), static_cast<QWidget*>(m_ui->messageBrowser)})
+            eventToolBar->RemoveEvents(noticed);
 }
 
 // ---- downloads ----

@@ -144,6 +144,30 @@ private slots:
         QTRY_COMPARE(ShownButtons(), QStringList());
     }
 
+    // A line out of sight pops up with at most its first 100 characters, then " ...".
+    void noticeOfALongLine_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("100 characters") << 100 << "";
+        QTest::newRow("101 characters") << 101 << " ...";
+    }
+
+    void noticeOfALongLine()
+    {
+        QFETCH(int, length);
+        QFETCH(QString, ending);
+        WindowRun run;
+        QVERIFY(run.Start());
+        ChatForm* form = chatsForm->GetChatForm(QStringLiteral("bob"));
+        run.window->Form()->tabControl->setCurrentWidget(run.window->Form()->roomsTab);
+        QString text;
+        for (int n = 0; n < length; ++n)
+            text += QChar('a' + n % 26);
+        form->AddChat(QStringLiteral("bob"), text);
+        QCOMPARE(run.calls.alerts, QStringList{"[bob] " + text.left(100) + ending});
+    }
+
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();

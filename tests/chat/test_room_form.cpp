@@ -358,6 +358,8 @@ private slots:
         button->click();
         dialog->close(); // only hidden, with its text
         QCOMPARE(::createRoomDialog, dialog);
+        dialog->show();
+        QCOMPARE(name->text(), QStringLiteral("   "));
         name->setText(QStringLiteral("  secret club "));
         dialog->findChild<QCheckBox*>(QStringLiteral("createPrivateCheckBox"))->setChecked(true);
         f->testServer->ClearFrames();

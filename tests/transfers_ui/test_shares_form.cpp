@@ -9,7 +9,9 @@
 #include "UploadForm.h"
 #include "WebPages.h"
 #include "WindowFixture.h"
+#include "ui_MainWindow.h"
 
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTabWidget>
@@ -19,6 +21,23 @@
 
 // The Browse page of a real main window logged in as "tester": received lists as share items,
 // the browse tab's tree, filter, file list and downloads, the "Upload to" tab and the tabs' life.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit UrlRecorder(QStringList* op_urls)
+        : mp_urls(op_urls)
+    {
+    }
+
+public slots:
+    void Open(const QUrl& i_url) { *mp_urls << i_url.toString(); }
+
+private:
+    QStringList* mp_urls;
+};
+
 class TestSharesForm : public QObject
 {
     Q_OBJECT
@@ -189,6 +208,9 @@ private slots:
         }
         QCOMPARE(texts, (QStringList{"Expand Level [1]", "Expand Level [2]", "Expand Level [2]"}));
         QVERIFY(Row(form->FolderTree(), "music")->isExpanded() && Row(form->FolderTree(), "Rock")->isExpanded());
+        Click(form->FolderTree(), "Expand All");
+        QCOMPARE(ExpandLevelText(form->FolderTree()), QStringLiteral("Expand Level"));
+        QVERIFY(Row(form->FolderTree(), "old")->isExpanded());
         Click(form->FolderTree(), "Collapse All");
         QCOMPARE(ExpandLevelText(form->FolderTree()), QStringLiteral("Expand Level"));
         QVERIFY(!Row(form->FolderTree(), "music")->isExpanded());
@@ -216,6 +238,8 @@ private slots:
         row("files per folder", "mfif:3", "three", "demos-| sub-|pop-|rock-| live-|three|two-", "1|2|3");
         row("current folder hidden", "mfif:3", "two", "", "");
         row("attributes", "isvbr mbr:200 mfs:1", "two", "demos-| sub-|pop-|rock-| live-|three-|two", "1");
+        row("minimum bitrate", "mbr:300", "two", "demos-| sub-|pop-|rock-| live-|three-|two", "2");
+        row("minimum file size", "mfs:1", "two", "demos-| sub-|pop-|rock-| live-|three-|two", "1|2");
     }
 
     void filter()
@@ -331,6 +355,38 @@ private slots:
         QCOMPARE(form->FolderTree()->currentItem(), Row(form->FolderTree(), "B"));
         form->BrowseToFolder("A\\nowhere");
         QCOMPARE(form->FolderTree()->currentItem(), Row(form->FolderTree(), "B"));
+    }
+
+    // A tab out of sight announces its list on the folder tree and its failures on the message
+    // view; looking at the tab takes both notices away. The failure's link opens the port test.
+    void noticesAndTheirLink()
+    {
+        ShareForm* form = sharesForm->OpenShareBrowse("ann");
+        m_run->window->Form()->tabControl->setCurrentWidget(m_run->window->Form()->roomsTab);
+        emit peerMessenger->ConnectionToUserFailed("ann", "P");
+        QCOMPARE(EventTexts(), QStringList{"ann"});
+        ShareForm* other = sharesForm->OpenShareBrowse("bob");
+        m_run->window->Form()->tabControl->setCurrentWidget(m_run->window->Form()->roomsTab);
+        FileInfoMap list = List({{"A", {File("1")}}});
+        AttributeTranslationTable table;
+        sharesForm->OnUserShare("bob", list, table);
+        QCOMPARE(EventTexts(), (QStringList{"ann", "bob"}));
+        FocusWidgetAndParents(other);
+        QCOMPARE(EventTexts(), QStringList{"ann"});
+        FocusWidgetAndParents(form);
+        QCOMPARE(EventTexts().count("ann"), 0);
+
+        QStringList opened;
+        UrlRecorder recorder(&opened);
+        QDesktopServices::setUrlHandler("http", &recorder, "Open");
+        auto* browser = form->findChild<QTextBrowser*>("messageBrowser");
+        QTextCursor link = browser->document()->find("Check here");
+        QVERIFY(!link.isNull());
+        link.setPosition(link.selectionStart() + 2);
+        const QPoint at = browser->cursorRect(link).center();
+        QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, at);
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(opened, QStringList{PortTestPage(GetSetting("listening_port").toInt()).toString()});
     }
 
     void uploadToAndClosing()
