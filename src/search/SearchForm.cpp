@@ -265,9 +265,12 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, QString i_
     tree->setHeaderLabels({QStringLiteral("User"), QStringLiteral("Free"), QStringLiteral("K/s"),
                            QStringLiteral("Folder"), QStringLiteral("File"), QStringLiteral("Size"),
                            QStringLiteral("Attributes")});
-    const int widths[] = {100, 40, 40, 150, 170, 70};
+    const int widths[] = {100, 40, 40, 150, 170};
     for (int column = 0; column < int(std::size(widths)); ++column)
         tree->setColumnWidth(column, widths[column]);
+    // Sizes of hundreds of megabytes are read whole, whatever the font.
+    tree->setColumnWidth(SearchResultListItem::SizeColumn,
+                         tree->fontMetrics().horizontalAdvance(QStringLiteral("999,999,999")) + 16);
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionsMovable(false);
     // The order is chosen by the tool bar's actions only.

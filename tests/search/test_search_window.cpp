@@ -192,6 +192,9 @@ private slots:
                                              "amy|Y", " Album/Artist/Music", "  a.mp3|1"}));
         QCOMPARE(Rows(Page(1)), (QStringList{"bob|Y|2.5", " x", "  z.txt|2"}));
         QVERIFY(Page(0)->searchResults()->topLevelItem(0)->child(0)->isExpanded());
+        // A size of hundreds of megabytes is read whole, not cut short.
+        QTreeWidget* tree = Page(0)->searchResults();
+        QVERIFY(tree->columnWidth(5) > tree->fontMetrics().horizontalAdvance(QStringLiteral("999,999,999")) + 8);
 
         // A late reply for a closed search adds nothing anywhere; a sort still pending for the
         // closed tab never runs on it.
