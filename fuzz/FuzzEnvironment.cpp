@@ -3,6 +3,7 @@
 #include "Log.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,12 @@ void Quiet(QtMsgType i_type, const QMessageLogContext&, const QString& i_text)
 }
 } // namespace
 
+// Most targets need no screen; one that does defines its own.
+__attribute__((weak)) bool FuzzWantsGui()
+{
+    return false;
+}
+
 void FuzzEnvironment()
 {
     // Lives as long as the process: the engine's objects outlive any order of destruction.
@@ -29,7 +36,7 @@ void FuzzEnvironment()
     static int s_argc = 1;
     static char s_name[] = "fuzz";
     static char* s_argv[] = {s_name, nullptr};
-    s_app = new QCoreApplication(s_argc, s_argv);
+    s_app = FuzzWantsGui() ? new QGuiApplication(s_argc, s_argv) : new QCoreApplication(s_argc, s_argv);
     qInstallMessageHandler(Quiet);
     // Log lines go nowhere: a sink takes them, so none wait in memory for a window.
     SetLogSink([](const QString&, const QString&) {});

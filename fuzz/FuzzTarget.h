@@ -14,8 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* ip_data, size_t i_size);
 
 void FuzzSeeds(std::vector<QByteArray>& o_seeds);
 
-// The application object, log sink and quiet message handler every target runs under; made once.
+// The application object, log sink and quiet message handler every target runs under; made once,
+// with fonts and a screen (offscreen) for a target whose FuzzWantsGui says so (it lays out text).
 void FuzzEnvironment();
+bool FuzzWantsGui();
 
 // The input as bytes without a copy.
 inline QByteArray FuzzBytes(const uint8_t* ip_data, size_t i_size)

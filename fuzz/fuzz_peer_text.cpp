@@ -1,0 +1,73 @@
+// Text from other users as the windows show it: a user's description as rich text, and chat
+// lines, long ones included, laid out as the views lay them out. The first byte picks the
+// reader and how often the rest repeats, for lines far longer than one input.
+
+#include "ChatLines.h"
+#include "FuzzTarget.h"
+#include "UserInfoText.h"
+
+#include <QDateTime>
+#include <QTextDocument>
+
+namespace
+{
+void LayOut(const QString& i_html)
+{
+    QTextDocument document;
+    document.setTextWidth(600);
+    document.setHtml(i_html);
+    document.size();
+}
+} // namespace
+
+bool FuzzWantsGui()
+{
+    return true;
+}
+
+void FuzzSeeds(std::vector<QByteArray>& o_seeds)
+{
+    o_seeds.push_back(QByteArray(1, '\0')
+                      + "<b>Hello</b> <a href=\"https://example.org\">me</a><br><img "
+                        "src=\"file:///etc/passwd\"><table><tr><td>x</td></tr></table>");
+    o_seeds.push_back(QByteArray(1, '\0') + QByteArray("<i>").repeated(50) + "deep" + QByteArray("</i>").repeated(50));
+    o_seeds.push_back(QByteArray(1, '\1') + "hello http://example.org/x?y=1 &amp; <b>not bold</b> /me waves");
+    o_seeds.push_back(QByteArray(1, char(0x81)) + QByteArray("averyveryverylongwordwithoutanyspaces"));
+    o_seeds.push_back(QByteArray(1, '\2') + "/me dances %1 %2");
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* ip_data, size_t i_size)
+{
+    if (i_size == 0)
+        return 0;
+    FuzzEnvironment();
+    const QString text = QString::fromUtf8(FuzzBytes(ip_data + 1, i_size - 1).repeated(1 + (ip_data[0] >> 4)));
+    ChatStyle style;
+    style.timestamps = QStringLiteral("per_message_short");
+    style.userColour = QStringLiteral("#202080");
+    style.timestampColour = QStringLiteral("#808080");
+    style.statusColour = QStringLiteral("#208020");
+    const QDateTime time = QDateTime::fromSecsSinceEpoch(1700000000);
+    switch (ip_data[0] % 3)
+    {
+    case 0: LayOut(UserInfoText::SafeDescription(text)); break;
+    case 1:
+    {
+        const QString html = ChatLineHtml(style, time, QStringLiteral("ann%1<b>"), text);
+        LayOut(html);
+        QString rest;
+        TrimChatHtml(html + html, html.size() + 10, html.size() / 2 + 1, &rest);
+        ChatNoticeText(QStringLiteral("ann"), text);
+        ChatLogLine(time, QStringLiteral("ann"), text);
+        break;
+    }
+    default:
+    {
+        QString rest;
+        if (SplitMeLine(text.trimmed(), &rest))
+            LayOut(StatusLineHtml(style, MeStatusText(QStringLiteral("ann"), rest)));
+        break;
+    }
+    }
+    return 0;
+}
