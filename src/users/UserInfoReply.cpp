@@ -78,7 +78,16 @@ QImage DecodePicture(const char* ip_bytes, int i_length)
                 .arg(QString::fromLatin1(format)));
         return QImage();
     }
-    const QSize size = reader.size();
+    QSize size = reader.size();
+    // A GIF is decoded into a canvas of its logical screen, which its header gives apart from the
+    // frame the reader reports: 27 bytes can ask for hundreds of megabytes.
+    if (format == "gif" && size.isValid() && i_length >= 10)
+    {
+        const auto le16 = [ip_bytes](int i_at) {
+            return int(uchar(ip_bytes[i_at])) | int(uchar(ip_bytes[i_at + 1])) << 8;
+        };
+        size = size.expandedTo(QSize(le16(6), le16(8)));
+    }
     if (!size.isValid() || qint64(size.width()) * size.height() > MaxPicturePixels)
     {
         Log(LogArea, 1,

@@ -108,7 +108,7 @@ class TestUserInfo : public QObject
     // An icon whose directory says 16 x 16 and whose entry is a PNG of another size.
     static QByteArray IconHolding(const QByteArray& i_png)
     {
-        return Hex("0000 0100 0100 10 10 00 00 0100 2000") + Le(i_png.size()) + Le(22) + i_png;
+        return QByteArray::fromHex(Hex("0000 0100 0100 10 10 00 00 0100 2000")) + Le(i_png.size()) + Le(22) + i_png;
     }
 
     // Notes whether anything opens a FIFO for reading while it runs: such an open would block
@@ -208,7 +208,8 @@ private slots:
         QTest::newRow("picture that fits") << "me" << Png(800, 400) << image + "\nme" << QSize(800, 400);
         QTest::newRow("undecodable picture") << "me" << QByteArray("not an image") << "me" << QSize();
         // A PNG header declaring 40000 x 40000 pixels, with no pixels behind it.
-        QTest::newRow("picture too large") << "me" << Png(1, 1).left(16) + Hex("00009c40 00009c40") << "me" << QSize();
+        QTest::newRow("picture too large")
+            << "me" << Png(1, 1).left(16) + QByteArray::fromHex(Hex("00009c40 00009c40")) << "me" << QSize();
         // An icon's directory does not bound the picture it holds.
         QTest::newRow("icon") << "me" << IconHolding(Png(32, 32)) << "me" << QSize();
     }
@@ -232,6 +233,29 @@ private slots:
         QCOMPARE(EventTexts().count("bob"), 2);
         FocusWidgetAndParents(page);
         QCOMPARE(EventTexts().count("bob"), 0);
+    }
+
+    // A GIF's canvas is its logical screen, which the header gives apart from the frame: a few
+    // bytes asking for 8000 x 8000 pixels are refused before anything is allocated.
+    void gifScreenIsBounded()
+    {
+        const QByteArray gif =
+            QByteArray("GIF89a")
+            + QByteArray::fromHex(Hex("401f 401f 80 00 00 000000 ffffff 2c 0000 0000 0100 0100 00 02 02 4401 00 3b"));
+        const auto peak = [] {
+            QFile status(QStringLiteral("/proc/self/status"));
+            status.open(QIODevice::ReadOnly);
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    return line.mid(6).trimmed().split(' ').value(0).toLongLong() / 1024;
+            return -1LL;
+        };
+        QFile refs(QStringLiteral("/proc/self/clear_refs"));
+        QVERIFY(refs.open(QIODevice::WriteOnly) && refs.write("5") == 1);
+        refs.close();
+        const qint64 before = peak();
+        QVERIFY(UserInfoReply::DecodePicture(gif.constData(), gif.size()).isNull());
+        QVERIFY2(peak() - before < 64, qPrintable(QString::number(peak() - before)));
     }
 
     void descriptionLoadsNothing()
