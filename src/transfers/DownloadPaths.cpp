@@ -1,6 +1,8 @@
 // Where a download lives on disk. Paths are built with "\" and turned into "/" at each file
 // operation; every component that came from a peer is made safe first, so no remote name can
 // reach outside the download folder.
+#include "DownloadPaths.h"
+
 #include "TransferQueueManager.h"
 
 #include <QDir>
@@ -15,11 +17,12 @@ bool IsSeparator(QChar i_c)
 {
     return i_c == QLatin1Char('\\') || i_c == QLatin1Char('/');
 }
+} // namespace
 
-// Appends "\" and each kept component of the remote folder, made safe, in one pass over the
-// text: a folder thousands of levels deep is a long text, and splitting it into a list for
-// every file of a folder download made the download's cost grow with the square of the depth.
-void AppendKeptComponents(const QString& i_remoteFolder, int i_level, QString& io_folder)
+// One pass over the text: a folder thousands of levels deep is a long text, and splitting it into
+// a list for every file of a folder download made the download's cost grow with the square of
+// the depth.
+void DownloadPaths::AppendKeptComponents(const QString& i_remoteFolder, int i_level, QString& io_folder)
 {
     // A level deeper than the folder keeps the whole folder, nothing above it.
     const qint64 keep = qint64(std::max(0, i_level)) + 1;
@@ -72,14 +75,13 @@ void AppendKeptComponents(const QString& i_remoteFolder, int i_level, QString& i
     }
     io_folder.truncate(int(out - first));
 }
-} // namespace
 
-QString TransferQueueManager::LocalPath(QString i_internal)
+QString DownloadPaths::LocalPath(QString i_internal)
 {
     return i_internal.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
-QString TransferQueueManager::SafePathComponent(const QString& i_name)
+QString DownloadPaths::SafePathComponent(const QString& i_name)
 {
     if (i_name.isEmpty() || i_name == QLatin1String(".") || i_name == QLatin1String("..") || i_name.contains(QChar(0))
         || i_name.contains(QLatin1Char('/')) || i_name.contains(QLatin1Char('\\')))
@@ -87,11 +89,11 @@ QString TransferQueueManager::SafePathComponent(const QString& i_name)
     return i_name;
 }
 
-QStringList TransferQueueManager::KeptFolderComponents(const ItemPtr& i_entry)
+QStringList DownloadPaths::KeptFolderComponents(const QString& i_remoteFolder, int i_subfolderSaveLevel)
 {
     static const QRegularExpression separators(QStringLiteral("[\\\\/]"));
-    const QStringList all = i_entry["remote_folder"].AsString().split(separators, Qt::SkipEmptyParts);
-    const int level = std::max(0, i_entry["subfolder_save_level"].AsInt());
+    const QStringList all = i_remoteFolder.split(separators, Qt::SkipEmptyParts);
+    const int level = std::max(0, i_subfolderSaveLevel);
     // A level deeper than the folder keeps the whole folder, nothing above it.
     const int keep = static_cast<int>(std::min<qint64>(all.size(), qint64(level) + 1));
     QStringList kept;
@@ -100,19 +102,26 @@ QStringList TransferQueueManager::KeptFolderComponents(const ItemPtr& i_entry)
     return kept;
 }
 
+QStringList TransferQueueManager::KeptFolderComponents(const ItemPtr& i_entry)
+{
+    return DownloadPaths::KeptFolderComponents(i_entry["remote_folder"].AsString(),
+                                               i_entry["subfolder_save_level"].AsInt());
+}
+
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_entry, bool i_complete)
 {
     QString folder = GetSetting(QStringLiteral("download_folder"));
     folder.replace(QLatin1Char('/'), QLatin1Char('\\'));
     folder += i_complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
-    AppendKeptComponents(i_entry["remote_folder"].AsString(), i_entry["subfolder_save_level"].AsInt(), folder);
+    DownloadPaths::AppendKeptComponents(i_entry["remote_folder"].AsString(), i_entry["subfolder_save_level"].AsInt(),
+                                        folder);
     return folder;
 }
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_entry, bool i_complete)
 {
     return GetDownloadTargetFolder(i_entry, i_complete)
-           + Backslashed(SafePathComponent(i_entry["file_name"].AsString()));
+           + Backslashed(DownloadPaths::SafePathComponent(i_entry["file_name"].AsString()));
 }
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_entry)
@@ -122,7 +131,7 @@ QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_entry)
 
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_entry)
 {
-    return QFileInfo::exists(LocalPath(GetDownloadTargetPath(i_entry, true)));
+    return QFileInfo::exists(DownloadPaths::LocalPath(GetDownloadTargetPath(i_entry, true)));
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_entry)
@@ -136,7 +145,7 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
     const int levels = KeptFolderComponents(i_entry).size();
     for (int level = 0; level < levels; ++level)
     {
-        QDir().rmdir(LocalPath(folder));
+        QDir().rmdir(DownloadPaths::LocalPath(folder));
         folder.truncate(folder.lastIndexOf(QLatin1Char('\\')));
     }
 }

@@ -2,6 +2,7 @@
 // what the engine does with their reports.
 #include "TransferQueueManager.h"
 
+#include "DownloadPaths.h"
 #include "DownloadThread.h"
 #include "EngineClock.h"
 #include "Log.h"
@@ -77,7 +78,7 @@ void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* 
 
     const quint32 token = entry["transfer_req"].AsUInt();
     ip_socket->disconnect();
-    auto* thread = new UploadThread(ip_socket, file, token, this);
+    auto* thread = new UploadThread(ip_socket, file, token, m_uploadLimit);
     entry.Connect(GetType("upload_thread")->GetItem(Value(static_cast<TransferThread*>(thread))));
     connect(thread, &UploadThread::UploadError, this, &TransferQueueManager::OnUploadError);
     connect(thread, &UploadThread::UploadProgress, this, &TransferQueueManager::OnUploadProgress);
@@ -133,7 +134,8 @@ bool TransferQueueManager::IsPartialFileInUse(const ItemPtr& i_entry, const QStr
         return false;
     for (const ItemPtr& other : downloading.GetItems("download_entry"))
     {
-        if (other != i_entry && QDir::cleanPath(LocalPath(GetDownloadTargetPath(other, false))) == i_path)
+        if (other != i_entry
+            && QDir::cleanPath(DownloadPaths::LocalPath(GetDownloadTargetPath(other, false))) == i_path)
             return true;
     }
     return false;
@@ -165,8 +167,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         return;
     }
 
-    const QString folder = LocalPath(GetDownloadTargetFolder(entry, false));
-    const QString path = QDir::cleanPath(LocalPath(GetDownloadTargetPath(entry, false)));
+    const QString folder = DownloadPaths::LocalPath(GetDownloadTargetFolder(entry, false));
+    const QString path = QDir::cleanPath(DownloadPaths::LocalPath(GetDownloadTargetPath(entry, false)));
     if (IsPartialFileInUse(entry, path))
     {
         DropSocket(ip_socket);
@@ -262,12 +264,12 @@ void TransferQueueManager::OnDownloadComplete()
         return;
     thread->wait();
 
-    const QString from = LocalPath(GetDownloadTargetPath(entry, false));
+    const QString from = DownloadPaths::LocalPath(GetDownloadTargetPath(entry, false));
     const QString completeFolder = GetDownloadTargetFolder(entry, true);
-    const QString folder = LocalPath(completeFolder);
+    const QString folder = DownloadPaths::LocalPath(completeFolder);
     QDir().mkpath(folder);
     // The name made safe as for the partial file: a peer's "../x" stays inside the folder.
-    const QString to = LocalPath(GetDownloadTargetPath(entry, true));
+    const QString to = DownloadPaths::LocalPath(GetDownloadTargetPath(entry, true));
     const ItemPtr user = entry["user"];
     if (!QFile::rename(from, to))
     {
@@ -283,7 +285,7 @@ void TransferQueueManager::OnDownloadComplete()
     const ItemPtr folderItem = GetType("complete_download_folder")->GetItem(completeFolder);
     // The record names the file as it lies on disk.
     const ItemPtr nameItem =
-        GetType("complete_download_filename")->GetItem(SafePathComponent(entry["file_name"].AsString()));
+        GetType("complete_download_filename")->GetItem(DownloadPaths::SafePathComponent(entry["file_name"].AsString()));
     ItemSet atUser = user.GetItems("complete_download");
     for (const ItemPtr& record : atUser)
     {

@@ -346,11 +346,6 @@ QString TransferQueueManager::Backslashed(const QString& i_text)
     return QLatin1Char('\\') + i_text;
 }
 
-void TransferQueueManager::SetExitRequested(QString& o_error)
-{
-    o_error = QStringLiteral("Exit requested.");
-}
-
 bool TransferQueueManager::IsActiveStatus(const ItemPtr& i_status)
 {
     return i_status && i_status.IsConnected("is_active");

@@ -3,9 +3,9 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileInfo.h"
+#include "SharedUploadLimit.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -48,11 +48,8 @@ public:
     void SetUploadSlots(int i_slots);
     void SetUploadSpeedLimit(int i_limit);
     void EnableUploadSpeedLimit(bool i_on);
-    // For the upload threads: each takes the limit mutex alone, briefly.
-    int PerUploadSpeedLimit();
-    void PayFromUploadBudget(qint64& io_unpaid);
-    void AddToUploadBudget(qint64 i_surplus);
-    qint64 UploadBudget();
+    // What the upload threads share of the limit; they see nothing else of the engine.
+    SharedUploadLimit& UploadLimit() { return m_uploadLimit; }
 
     // ---- file connections and teardown ----
     // Stops a running transfer first; the partial file stays, nothing is sent.
@@ -110,15 +107,10 @@ public:
     bool DoesDownloadItemCompleteFilenameExist(ItemPtr i_entry);
     void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_entry);
     bool HasExcludedDownloadExtension(QString i_fileName);
-    // The internal form turned into a local file-system path.
-    static QString LocalPath(QString i_internal);
-    // A remote name made safe as one local path component.
-    static QString SafePathComponent(const QString& i_name);
 
     // Shared helpers of the engine.
     static Type* GetType(const char* i_name);
     static QString Backslashed(const QString& i_text);
-    static void SetExitRequested(QString& o_error);
     // A status item that stands for a transfer under way.
     static bool IsActiveStatus(const ItemPtr& i_status);
     // Entries ascending by the number linked under i_orderType; those without one are left out.
@@ -187,10 +179,7 @@ private:
 
     QTimer m_timer;
     QElapsedTimer m_clock;
-    qint64 m_uploadBudget = 0;
-    int m_uploadSpeedLimit = 0;
-    int m_perUploadSpeedLimit = 0;
-    QMutex m_uploadLimitMutex;
+    SharedUploadLimit m_uploadLimit;
     ItemPtr m_lastOrderedUpload;
     std::unique_ptr<TransferOutbox> m_outbox;
     struct StampedTime

@@ -1,7 +1,5 @@
 #include "TransferWorker.h"
 
-#include "TransferQueueManager.h"
-
 #include <QMutexLocker>
 #include <QTcpSocket>
 
@@ -113,7 +111,7 @@ bool TransferWorker::Fail(const QString& i_reason)
 
 bool TransferWorker::FailOnExit()
 {
-    TransferQueueManager::SetExitRequested(m_error);
+    m_error = QStringLiteral("Exit requested.");
     return false;
 }
 

@@ -4,8 +4,6 @@
 #include "EngineClock.h"
 #include "TransferCells.h"
 
-#include <QMutexLocker>
-
 namespace
 {
 ItemSet ActiveUploads()
@@ -24,22 +22,14 @@ void TransferQueueManager::DetermineUploadSpeedLimit()
         total = 0;
     if (total < 1 || !IsSettingOn(QStringLiteral("upload_speed_limit_enabled")))
     {
-        QMutexLocker lock(&m_uploadLimitMutex);
-        m_uploadSpeedLimit = 0;
-        m_perUploadSpeedLimit = 0;
+        m_uploadLimit.Clear();
         return;
     }
 
     const ItemSet active = ActiveUploads();
     const int count = static_cast<int>(active.size());
-    {
-        QMutexLocker lock(&m_uploadLimitMutex);
-        m_uploadSpeedLimit = total;
-        m_perUploadSpeedLimit = count > 0 ? total / count : total;
-        if (m_perUploadSpeedLimit == 0)
-            m_perUploadSpeedLimit = 1;
-        m_uploadBudget = 0;
-    }
+    const int share = count > 0 ? total / count : total;
+    m_uploadLimit.Set(total, share == 0 ? 1 : share);
 
     const qint64 now = EngineClock::NowMs();
     for (const ItemPtr& entry : active)
@@ -53,41 +43,7 @@ void TransferQueueManager::DetermineUploadSpeedLimit()
 
 int TransferQueueManager::GetUploadSpeed()
 {
-    QMutexLocker lock(&m_uploadLimitMutex);
-    return m_uploadSpeedLimit;
-}
-
-int TransferQueueManager::PerUploadSpeedLimit()
-{
-    QMutexLocker lock(&m_uploadLimitMutex);
-    return m_perUploadSpeedLimit;
-}
-
-void TransferQueueManager::PayFromUploadBudget(qint64& io_unpaid)
-{
-    QMutexLocker lock(&m_uploadLimitMutex);
-    if (io_unpaid < m_uploadBudget)
-    {
-        m_uploadBudget -= io_unpaid;
-        io_unpaid = 0;
-    }
-    else
-    {
-        io_unpaid -= m_uploadBudget;
-        m_uploadBudget = 0;
-    }
-}
-
-void TransferQueueManager::AddToUploadBudget(qint64 i_surplus)
-{
-    QMutexLocker lock(&m_uploadLimitMutex);
-    m_uploadBudget += i_surplus;
-}
-
-qint64 TransferQueueManager::UploadBudget()
-{
-    QMutexLocker lock(&m_uploadLimitMutex);
-    return m_uploadBudget;
+    return m_uploadLimit.Total();
 }
 
 void TransferQueueManager::SetUploadSlots(int i_slots)

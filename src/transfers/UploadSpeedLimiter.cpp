@@ -1,9 +1,9 @@
 #include "UploadSpeedLimiter.h"
 
-#include "TransferQueueManager.h"
+#include "SharedUploadLimit.h"
 
-UploadSpeedLimiter::UploadSpeedLimiter(TransferQueueManager* ip_engine, Clock i_clock, Sleeper i_sleep)
-    : m_engine(ip_engine)
+UploadSpeedLimiter::UploadSpeedLimiter(SharedUploadLimit& i_shared, Clock i_clock, Sleeper i_sleep)
+    : m_shared(i_shared)
     , m_clock(std::move(i_clock))
     , m_sleep(std::move(i_sleep))
 {
@@ -11,7 +11,7 @@ UploadSpeedLimiter::UploadSpeedLimiter(TransferQueueManager* ip_engine, Clock i_
 
 void UploadSpeedLimiter::Start()
 {
-    m_lastSeen = m_engine ? m_engine->GetUploadSpeed() : 0;
+    m_lastSeen = m_shared.Total();
     m_limit = m_lastSeen;
     m_windowStartNs = m_clock();
     m_unpaid = 0;
@@ -25,7 +25,7 @@ qint64 UploadSpeedLimiter::WindowMs() const
 bool UploadSpeedLimiter::Step(bool& o_limitChanged)
 {
     m_lastSleepMs = 0;
-    const int limit = m_engine ? m_engine->PerUploadSpeedLimit() : 0;
+    const int limit = m_shared.PerUpload();
     o_limitChanged = limit != m_lastSeen;
     if (o_limitChanged && m_lastSeen == 0)
     {
@@ -42,7 +42,7 @@ bool UploadSpeedLimiter::Step(bool& o_limitChanged)
         return true;
     }
 
-    m_engine->PayFromUploadBudget(m_unpaid);
+    m_shared.Pay(m_unpaid);
     const qint64 target = WindowMs() + m_unpaid / limit;
     for (qint64 elapsed = WindowMs(); elapsed < target; elapsed = WindowMs())
     {
@@ -59,6 +59,6 @@ bool UploadSpeedLimiter::Step(bool& o_limitChanged)
     const qint64 surplus = allowance - m_unpaid;
     m_unpaid = 0;
     if (surplus > 0)
-        m_engine->AddToUploadBudget(surplus);
+        m_shared.Add(surplus);
     return true;
 }

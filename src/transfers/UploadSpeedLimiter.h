@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class TransferQueueManager;
+class SharedUploadLimit;
 
 // One upload's share of the total speed limit, kept on the upload's thread between chunks.
 // Before each chunk it pays the bytes sent since the last step, first from the budget the
@@ -18,7 +18,7 @@ public:
     using Clock = std::function<qint64()>;
     using Sleeper = std::function<bool(qint64 i_ms)>;
 
-    UploadSpeedLimiter(TransferQueueManager* ip_engine, Clock i_clock, Sleeper i_sleep);
+    UploadSpeedLimiter(SharedUploadLimit& i_shared, Clock i_clock, Sleeper i_sleep);
 
     // Before the first chunk.
     void Start();
@@ -37,7 +37,7 @@ public:
 private:
     qint64 WindowMs() const;
 
-    TransferQueueManager* m_engine;
+    SharedUploadLimit& m_shared;
     Clock m_clock;
     Sleeper m_sleep;
     int m_lastSeen = 0;

@@ -1,6 +1,5 @@
 #include "UploadThread.h"
 
-#include "TransferQueueManager.h"
 #include "UploadSpeedLimiter.h"
 
 #include <QElapsedTimer>
@@ -8,12 +7,11 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
-UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq,
-                           TransferQueueManager* ip_engine)
+UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq, SharedUploadLimit& i_limit)
     : TransferWorker(ip_socket)
     , m_file(ip_file)
     , m_transferReq(i_transferReq)
-    , m_engine(ip_engine)
+    , m_limit(i_limit)
 {
 }
 
@@ -93,7 +91,7 @@ bool UploadThread::PerformUpload()
     QElapsedTimer window;
     window.start();
     UploadSpeedLimiter limiter(
-        m_engine, [&window] { return window.nsecsElapsed(); }, [this](qint64 i_ms) { return Sleep(i_ms); });
+        m_limit, [&window] { return window.nsecsElapsed(); }, [this](qint64 i_ms) { return Sleep(i_ms); });
     limiter.Start();
 
     qint64 position = offset;

@@ -5,7 +5,7 @@
 #include <array>
 
 class QFile;
-class TransferQueueManager;
+class SharedUploadLimit;
 
 // Sends one shared file over a file connection: the token, then, from the offset the
 // downloader answers, the file's bytes in chunks, within the engine's speed limit.
@@ -14,9 +14,9 @@ class UploadThread : public TransferWorker
     Q_OBJECT
 
 public:
-    // The socket and the open file stay the engine's. Without an engine there is no limit.
-    UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq,
-                 TransferQueueManager* ip_engine = nullptr);
+    // The socket and the open file stay the engine's; of the engine the thread sees only the
+    // shared part of the speed limit, which outlives it.
+    UploadThread(QTcpSocket* ip_socket, QFile* ip_file, quint32 i_transferReq, SharedUploadLimit& i_limit);
 
 signals:
     void UploadError(QString i_reason);
@@ -34,6 +34,6 @@ private:
 
     QFile* m_file;
     quint32 m_transferReq;
-    TransferQueueManager* m_engine;
+    SharedUploadLimit& m_limit;
     std::array<char, ChunkSize> m_buffer{};
 };

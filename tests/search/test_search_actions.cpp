@@ -1,4 +1,5 @@
 #include "DiagnosticsForm.h"
+#include "DownloadPaths.h"
 #include "FocusHelpers.h"
 #include "HarnessProcess.h"
 #include "RawPeer.h"
@@ -532,7 +533,7 @@ private slots:
         const ItemPtr entry = d->GetType("download_entry")->GetItems().First();
         QCOMPARE(entry["search_request_text"].AsString(), QStringLiteral("wanted"));
         QTRY_COMPARE_WITH_TIMEOUT(entry["download_entry_status"].AsString(), QStringLiteral("complete"), 30000);
-        QFile arrived(TransferQueueManager::LocalPath(transferQueueManager->GetDownloadTargetPath(entry, true)));
+        QFile arrived(DownloadPaths::LocalPath(transferQueueManager->GetDownloadTargetPath(entry, true)));
         QVERIFY(arrived.open(QIODevice::ReadOnly));
         QCOMPARE(arrived.readAll(), QByteArray("wanted bytes"));
         arrived.remove();

@@ -2,6 +2,7 @@
 #include "ChatForm.h"
 #include "ChatLogForm.h"
 #include "ChatsForm.h"
+#include "DownloadPaths.h"
 #include "FocusHelpers.h"
 #include "HarnessProcess.h"
 #include "RawPeer.h"
@@ -116,8 +117,7 @@ QList<QByteArray> Arrived(const QString& i_name)
     QList<QByteArray> arrived;
     for (const ItemPtr& entry : d->GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
         if (entry["file_name"].AsString() == i_name && entry["download_entry_status"].AsString() == "complete")
-            arrived << Contents(
-                TransferQueueManager::LocalPath(transferQueueManager->GetDownloadTargetPath(entry, true)));
+            arrived << Contents(DownloadPaths::LocalPath(transferQueueManager->GetDownloadTargetPath(entry, true)));
     return arrived;
 }
 

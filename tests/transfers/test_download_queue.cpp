@@ -1,3 +1,4 @@
+#include "DownloadPaths.h"
 #include "QueueFixture.h"
 
 #include "TransferCells.h"
@@ -237,7 +238,7 @@ private slots:
         QString complete = partial;
         complete.replace("\\downloading", "\\complete");
         QCOMPARE(f->engine->GetDownloadTargetPath(entry, true), base + complete);
-        const QString local = TransferQueueManager::LocalPath(f->engine->GetDownloadTargetPath(entry, false));
+        const QString local = DownloadPaths::LocalPath(f->engine->GetDownloadTargetPath(entry, false));
         QVERIFY(QDir::cleanPath(local).startsWith(Downloads() + "/downloading/"));
         QCOMPARE(f->engine->GetDownloadRelativeDownloadFolder(entry),
                  QString(partial).remove("\\downloading\\").section('\\', 0, -2));
@@ -247,7 +248,7 @@ private slots:
     {
         ItemPtr a = f->engine->AddDownload("ann", "a.mp3", "music\\albums\\one", 1, 1);
         ItemPtr b = f->engine->AddDownload("bob", "b.mp3", "music\\albums\\one", 1, 1);
-        const QString partial = TransferQueueManager::LocalPath(f->engine->GetDownloadTargetFolder(a, false));
+        const QString partial = DownloadPaths::LocalPath(f->engine->GetDownloadTargetFolder(a, false));
         QVERIFY(QDir().mkpath(partial));
         f->engine->SetDownloadEntryStatus(a, "complete");
         f->engine->RemoveDownloadDownloadingFolderIfAppropriate(a);

@@ -1,4 +1,5 @@
 #include "DownloadThread.h"
+#include "SharedUploadLimit.h"
 #include "TransferSockets.h"
 #include "UploadThread.h"
 
@@ -16,6 +17,7 @@ class TestTransferThreads : public QObject
 
 private:
     QTemporaryDir m_dir;
+    SharedUploadLimit m_noLimit; // never set: no limit
 
     QString Path(const QString& i_name) const { return m_dir.filePath(i_name); }
 
@@ -54,7 +56,7 @@ private slots:
 
         auto [uploaderEnd, downloaderEnd] = LoopbackPair();
         QVERIFY(uploaderEnd && downloaderEnd);
-        UploadThread upload(uploaderEnd, &shared, 0xDEADBEEFu);
+        UploadThread upload(uploaderEnd, &shared, 0xDEADBEEFu, m_noLimit);
         QSignalSpy uploaded(&upload, &UploadThread::UploadComplete);
         QSignalSpy uploadFailed(&upload, &UploadThread::UploadError);
         QSignalSpy uploadProgress(&upload, &UploadThread::UploadProgress);
@@ -114,7 +116,7 @@ private slots:
         QFile shared(Path("shared"));
         QVERIFY(shared.open(QIODevice::ReadOnly));
         auto [uploaderEnd, downloaderEnd] = LoopbackPair();
-        UploadThread upload(uploaderEnd, &shared, 7);
+        UploadThread upload(uploaderEnd, &shared, 7, m_noLimit);
         QSignalSpy failed(&upload, &UploadThread::UploadError);
         upload.start();
 
@@ -211,7 +213,7 @@ private slots:
             peerEnd->setReadBufferSize(64 * 1024);
         std::unique_ptr<TransferWorker> thread;
         if (uploading)
-            thread = std::make_unique<UploadThread>(ourEnd, &file, 1);
+            thread = std::make_unique<UploadThread>(ourEnd, &file, 1, m_noLimit);
         else
             thread = std::make_unique<DownloadThread>(ourEnd, &target, size, 0);
         QSignalSpy progress(thread.get(),

@@ -33,7 +33,7 @@ private:
     static UploadSpeedLimiter Limiter(FakeTime& io_time)
     {
         return UploadSpeedLimiter(
-            transferQueueManager, [&io_time] { return io_time.ns; },
+            transferQueueManager->UploadLimit(), [&io_time] { return io_time.ns; },
             [&io_time](qint64 i_ms) {
                 io_time.ns += i_ms * 1000000;
                 io_time.slept += i_ms;
@@ -106,15 +106,15 @@ private slots:
             NewTransferCell<TimeCell>(active.back(), "last_speed_measurement_time", 5);
             NewTransferCell<CounterCell>(active.back(), "bytes_since_last_receipt", 1234);
         }
-        f->engine->AddToUploadBudget(777);
+        f->engine->UploadLimit().Add(777);
 
         SetSetting(QStringLiteral("upload_speed_limit"), limit);
         SetSetting(QStringLiteral("upload_speed_limit_enabled"), enabled);
         f->engine->DetermineUploadSpeedLimit();
 
         QCOMPARE(f->engine->GetUploadSpeed(), total);
-        QCOMPARE(f->engine->PerUploadSpeedLimit(), share);
-        QCOMPARE(f->engine->UploadBudget(), budgetReset ? 0 : 777);
+        QCOMPARE(f->engine->UploadLimit().PerUpload(), share);
+        QCOMPARE(f->engine->UploadLimit().Budget(), budgetReset ? 0 : 777);
         for (const ItemPtr& entry : active)
         {
             QCOMPARE(TransferCell<TimeCell>(entry, "last_speed_measurement_time")->load() != 5, budgetReset);
@@ -131,8 +131,8 @@ private slots:
         limiter.ChunkDone();
 
         QVERIFY(limiter.Step(changed));
-        QCOMPARE(time.slept, qint64(81));                 // 8192 bytes at 100 bytes per ms
-        QCOMPARE(f->engine->UploadBudget(), qint64(102)); // 100 KB/s allow 8294 bytes in 81 ms
+        QCOMPARE(time.slept, qint64(81));                         // 8192 bytes at 100 bytes per ms
+        QCOMPARE(f->engine->UploadLimit().Budget(), qint64(102)); // 100 KB/s allow 8294 bytes in 81 ms
 
         // Steady state: the budget comes back at the next step, and the limit holds exactly.
         qint64 sent = 8192;
@@ -153,11 +153,11 @@ private slots:
         FakeTime time;
         UploadSpeedLimiter limiter = StartedAt100(time);
         bool changed = false;
-        f->engine->AddToUploadBudget(10000); // a slow upload's unused allowance
+        f->engine->UploadLimit().Add(10000); // a slow upload's unused allowance
         limiter.Sent(8192);
         QVERIFY(limiter.Step(changed));
         QCOMPARE(time.slept, qint64(0));
-        QCOMPARE(f->engine->UploadBudget(), qint64(10000 - 8192));
+        QCOMPARE(f->engine->UploadLimit().Budget(), qint64(10000 - 8192));
     }
 
     void limit_change_restarts_the_measurement()
@@ -179,7 +179,7 @@ private slots:
         QVERIFY(limiter.Step(changed));
         QVERIFY(changed);
         QCOMPARE(time.slept, qint64(0)); // what was sent without a limit is not paid for
-        QCOMPARE(f->engine->UploadBudget(), qint64(0));
+        QCOMPARE(f->engine->UploadLimit().Budget(), qint64(0));
         limiter.ChunkDone();
         QVERIFY(limiter.Step(changed));
         QVERIFY(!changed);
@@ -226,7 +226,8 @@ private slots:
             auto [a, b] = LoopbackPair();
             sockets.push_back(a);
             sockets.push_back(b);
-            ups.push_back(std::make_unique<UploadThread>(a, files[files.size() - 2].get(), quint32(i), f->engine));
+            ups.push_back(
+                std::make_unique<UploadThread>(a, files[files.size() - 2].get(), quint32(i), f->engine->UploadLimit()));
             connect(ups.back().get(), &UploadThread::UploadComplete, this, [&done] { ++done; });
             ups.back()->start();
             QCOMPARE(ReadExactly(b, 4).size(), 4);

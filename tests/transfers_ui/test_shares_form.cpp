@@ -1,4 +1,5 @@
 #include "ActionSetToolBar.h"
+#include "DownloadPaths.h"
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
 #include "Screenshot.h"
@@ -312,7 +313,7 @@ private slots:
         emit tree->itemDoubleClicked(Row(tree, ".."), 0);
         const ItemPtr hostile = transferQueueManager->GetDownloadEntry("ann", "..", "..\\..");
         const QString target = transferQueueManager->GetDownloadTargetPath(hostile, true);
-        QVERIFY(QDir::cleanPath(TransferQueueManager::LocalPath(target))
+        QVERIFY(QDir::cleanPath(DownloadPaths::LocalPath(target))
                     .startsWith(QDir::cleanPath(GetSetting("download_folder")) + "/complete/"));
     }
 
