@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
+#include <QImage>
 #include <QtTest>
 
 // The program's start-up, saves and shutdown, each test a whole run of the main window on a
@@ -131,6 +133,30 @@ private slots:
         QCOMPARE(ui->maxUploadsPerUserSpinBox->value(), 200);
         QCOMPARE(ui->emptyShareWarningEdit->cursorPosition(), 0);
         QVERIFY(!QFile::exists(DataPath()));
+    }
+
+    // Every icon the program ships is a 16 x 16 picture on a clear ground, no two alike, and
+    // every button the context tool bar can show finds its picture.
+    void iconsLoad()
+    {
+        Run();
+        const QStringList names = QDir(QStringLiteral(":/icons")).entryList();
+        QCOMPARE(names.size(), 23);
+        QHash<QByteArray, QString> seen;
+        for (const QString& name : names)
+        {
+            const QImage image(":/icons/" + name);
+            QVERIFY2(image.size() == QSize(16, 16) && image.hasAlphaChannel(), qPrintable(name));
+            QVERIFY2(qAlpha(image.pixel(0, 0)) == 0 && qAlpha(image.pixel(15, 0)) == 0, qPrintable(name));
+            const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+            const QByteArray bits(reinterpret_cast<const char*>(argb.constBits()), int(argb.sizeInBytes()));
+            QVERIFY2(!seen.contains(bits), qPrintable(name + " looks like " + seen.value(bits)));
+            seen.insert(bits, name);
+        }
+        const ItemSet paths = d->GetType("toolbar_action_icon")->GetItems();
+        QVERIFY(paths.size() > 5);
+        for (const ItemPtr& path : paths)
+            QVERIFY2(!QIcon(path.AsString()).pixmap(16).isNull(), qPrintable(path.AsString()));
     }
 
     void storedSettingsWin_data()
