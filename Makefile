@@ -56,7 +56,7 @@ fuzz: deps
 		VELTRANE_FUZZ_SEEDS=$$runs/corpus ./$(FUZZ_BUILD)/fuzz/$$target || exit 1; \
 		dict=""; [ -f fuzz/dict/$$target.dict ] && dict="-dict=fuzz/dict/$$target.dict"; \
 		echo "== $$target for $(FUZZ_SECONDS) s, allocations up to $$limit MB"; \
-		HOME=$$runs QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		HOME=$$runs QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 \
 			$(FUZZ_ISOLATE) sh -c 'ip link set lo up 2>/dev/null; exec "$$@"' fuzz \
 			./$(FUZZ_BUILD)/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -malloc_limit_mb=$$limit -rss_limit_mb=2048 \
 			-print_final_stats=1 -artifact_prefix=$$runs/faults/ $$dict $$runs/corpus fuzz/corpus/$$target || exit 1; \
