@@ -2,8 +2,6 @@
 
 #include "Log.h"
 #include "ResultDownloads.h"
-#include "ShareForm.h"
-#include "SharesForm.h"
 #include "TransferQueueManager.h"
 
 #include <QMenu>
@@ -14,6 +12,12 @@
 
 namespace
 {
+SearchResultMenuOptions::FolderBrowser& Browser()
+{
+    static SearchResultMenuOptions::FolderBrowser browser;
+    return browser;
+}
+
 ItemPtr SearchTextItem(const QString& i_text)
 {
     return i_text.isEmpty() ? ItemPtr() : d->GetType("search_request_text")->GetItem(Value(i_text));
@@ -103,11 +107,17 @@ void SearchResultMenuOptions::OnDownloadFolder()
 
 void SearchResultMenuOptions::OnBrowseFolder()
 {
-    if (!sharesForm || m_user.isEmpty())
+    if (!Browser() || m_user.isEmpty())
     {
         Log(QStringLiteral("Search"), 1, QStringLiteral("The shares of %1 cannot be browsed now.").arg(m_user));
         return;
     }
-    if (ShareForm* tab = sharesForm->OpenShareBrowse(m_user))
-        tab->BrowseToFolder(m_folder);
+    // A copy, so the browser may clear its own registration.
+    const FolderBrowser browser = Browser();
+    browser(m_user, m_folder);
+}
+
+void SearchResultMenuOptions::RegisterFolderBrowser(FolderBrowser i_browser)
+{
+    Browser() = std::move(i_browser);
 }

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+
 class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -17,6 +19,11 @@ class SearchResultMenuOptions : public QObject
 
 public:
     SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem* ip_row, QObject* ip_parent = nullptr);
+
+    // "Browse Folder" opens the user's shares at the folder in a tab built above this library;
+    // that tab registers how, and clears it when it goes. An empty browser clears it.
+    using FolderBrowser = std::function<void(const QString& i_user, const QString& i_folder)>;
+    static void RegisterFolderBrowser(FolderBrowser i_browser);
 
     QString SearchText() const { return m_searchText; }
     QString User() const { return m_user; }

@@ -1,9 +1,9 @@
 // The context tool bar: its sets, widgets and keys are items of the data model, never saved.
 #include "ActionSetToolBar.h"
 
-#include "MainWindow.h"
 #include "Server.h"
 #include "WebPages.h"
+#include "WindowHost.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -3,7 +3,7 @@
 #include "EventToolBar.h"
 
 #include "FocusHelpers.h"
-#include "MainWindow.h"
+#include "WindowHost.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,7 +40,7 @@ EventToolBar::~EventToolBar()
 void EventToolBar::AddEvent(const QString& i_text, const QString& i_icon, QWidget* ip_widget,
                             const QString& i_popupText)
 {
-    if (!mainWindow || !mainWindow->isActiveWindow())
+    if (!IsMainWindowActive())
     {
         if (m_alertIcons.empty())
         {

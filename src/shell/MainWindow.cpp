@@ -37,7 +37,6 @@
 #include <QTextCodec>
 
 MainWindow* mainWindow = nullptr;
-bool g_showIsOver = false;
 QPalette defaultPalette;
 const qint64 g_currentVersion = 20120830;
 
@@ -61,6 +60,7 @@ MainWindow::MainWindow(QWidget* ip_parent)
     , updateChecker(std::make_unique<UpdateChecker>())
 {
     mainWindow = this;
+    WindowHost::Install(this);
     // A window made after an earlier one ended (tests) starts its run afresh.
     g_showIsOver = false;
     InitResources();
@@ -287,4 +287,6 @@ MainWindow::~MainWindow()
         child->disconnect(this);
     if (mainWindow == this)
         mainWindow = nullptr;
+    if (WindowHost::Current() == this)
+        WindowHost::Install(nullptr);
 }

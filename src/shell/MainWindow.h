@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "ResizableWindow.h"
+#include "WindowHost.h"
 
 #include <QMainWindow>
 #include <QPalette>
@@ -23,6 +24,7 @@ class UpdateChecker;
 class MainWindow
     : public QMainWindow
     , public DataHandler
+    , public WindowHost
 {
     Q_OBJECT
 
@@ -51,12 +53,10 @@ public:
     SizeProxy* GetSizeProxy() { return &sizeProxy; }
     QSystemTrayIcon* TrayIcon() { return &trayIcon; }
 
-    // The icon of the application, this window and the tray, from a resource path.
-    void SetApplicationIcon(const QString& i_icon);
-    // The icon for the present state: offline, away (when so chosen) or online.
-    void ResetApplicationIcon();
-    // A tray balloon, where the desktop has a tray.
-    void PopupAlert(const QString& i_text);
+    QWidget* HostWidget() override { return this; }
+    void SetApplicationIcon(const QString& i_icon) override;
+    void ResetApplicationIcon() override;
+    void PopupAlert(const QString& i_text) override;
 
     // Whether the desktop has a system tray (or a test says it has one).
     bool HasTray() const;
@@ -185,12 +185,6 @@ private:
     std::unique_ptr<Data> m_data;
 };
 
-// The same on the one main window; nothing when there is none.
-void SetApplicationIcon(const QString& i_icon);
-void ResetApplicationIcon();
-void PopupAlert(const QString& i_text);
-
 extern MainWindow* mainWindow;
-extern bool g_showIsOver;
 extern QPalette defaultPalette;
 extern const qint64 g_currentVersion;

@@ -66,24 +66,6 @@ void MainWindow::PopupAlert(const QString& i_text)
         gp_recorder->balloons.append(i_text);
 }
 
-void SetApplicationIcon(const QString& i_icon)
-{
-    if (mainWindow)
-        mainWindow->SetApplicationIcon(i_icon);
-}
-
-void ResetApplicationIcon()
-{
-    if (mainWindow)
-        mainWindow->ResetApplicationIcon();
-}
-
-void PopupAlert(const QString& i_text)
-{
-    if (mainWindow)
-        mainWindow->PopupAlert(i_text);
-}
-
 void MainWindow::SetConnectButtonText(const QString& i_text)
 {
     if (actionBar)

@@ -3,6 +3,7 @@
 #include "ActionSetToolBar.h"
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
+#include "SearchResultMenuOptions.h"
 #include "ShareForm.h"
 #include "SharedFoldersManager.h"
 #include "TextUtils.h"
@@ -40,6 +41,10 @@ SharesForm::SharesForm(QWidget* ip_parent)
 {
     sharesForm = this;
     m_ui->setupUi(this);
+    SearchResultMenuOptions::RegisterFolderBrowser([this](const QString& i_user, const QString& i_folder) {
+        if (ShareForm* tab = OpenShareBrowse(i_user))
+            tab->BrowseToFolder(i_folder);
+    });
 }
 
 SharesForm::~SharesForm()
@@ -47,6 +52,7 @@ SharesForm::~SharesForm()
     if (sharesForm == this)
     {
         sharesForm = nullptr;
+        SearchResultMenuOptions::RegisterFolderBrowser({});
         UserTargets::Register(UserTargets::BrowseShares, {});
         UserTargets::Register(UserTargets::UploadTo, {});
     }

@@ -3,7 +3,6 @@
 #include "Data.h"
 #include "FocusHelpers.h"
 #include "ItemLogDialog.h"
-#include "MainWindow.h"
 #include "Server.h"
 #include "TextUtils.h"
 #include "TransferQueueManager.h"
@@ -13,6 +12,7 @@
 #include "UserNoteDialog.h"
 #include "UserTargets.h"
 #include "UserTypes.h"
+#include "WindowHost.h"
 
 #include <QAction>
 #include <QMenu>
@@ -156,7 +156,7 @@ void UserMenuOptions::OnMessageUser()
 
 void UserMenuOptions::OnSetUserGroups()
 {
-    (new UserGroupsDialog(m_user, mainWindow))->show();
+    (new UserGroupsDialog(m_user, MainWindowWidget()))->show();
 }
 
 void UserMenuOptions::OnAddUser()
@@ -185,7 +185,7 @@ void UserMenuOptions::OnUploadToUser()
 
 void UserMenuOptions::OnUserLog()
 {
-    (new ItemLogDialog(UserItem(m_user), mainWindow))->show();
+    (new ItemLogDialog(UserItem(m_user), MainWindowWidget()))->show();
 }
 
 void UserMenuOptions::OnUnshareFilesFromUser()

@@ -1,8 +1,8 @@
 #include "UserNoteDialog.h"
 
 #include "Data.h"
-#include "MainWindow.h"
 #include "UserTypes.h"
+#include "WindowHost.h"
 #include "ui_UserNoteDialog.h"
 
 void UserNoteDialog::Init()
@@ -22,7 +22,7 @@ UserNoteDialog* UserNoteDialog::GetDialog(QString i_user)
         return dialog;
     }
     // A child of the main window, so that closing that window ends the program with it open.
-    auto* dialog = new UserNoteDialog(i_user, mainWindow);
+    auto* dialog = new UserNoteDialog(i_user, MainWindowWidget());
     user += d->GetType("user_note_dialog")->GetItem(Value(dialog));
     return dialog;
 }
