@@ -122,7 +122,7 @@ private slots:
     // (e: everyone, u: user list; + on, - off, ~ partly), and State() after.
     void boxes_show_the_links_and_follow_each_other_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("layout");
         QTest::newRow("new") << ";;everyone+ userlist+! groups! a b c";
         QTest::newRow("public") << "public,b;;everyone+ userlist+! groups! a b+ c";
         QTest::newRow("user list") << "userlist;;everyone userlist+ groups! a b c";
@@ -134,8 +134,8 @@ private slots:
     }
     void boxes_show_the_links_and_follow_each_other()
     {
-        QFETCH(QString, spec);
-        const QStringList parts = spec.split(';');
+        QFETCH(QString, layout);
+        const QStringList parts = layout.split(';');
         const QString links = parts[0];
         QPointer<AddSharedFolderDialog> dialog = new AddSharedFolderDialog(links.isEmpty() ? ItemPtr() : Folder(links));
         for (const QString& toggle : parts[1].split(',', Qt::SkipEmptyParts))
@@ -156,7 +156,7 @@ private slots:
     // the links after OK.
     void ok_writes_the_links_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("layout");
         QTest::newRow("new, defaults") << ";eu;;;public";
         QTest::newRow("new, user list") << ";u;;;userlist";
         QTest::newRow("new, two groups") << ";;a,c;;a,c";
@@ -167,8 +167,8 @@ private slots:
     }
     void ok_writes_the_links()
     {
-        QFETCH(QString, spec);
-        const QStringList parts = spec.split(';');
+        QFETCH(QString, layout);
+        const QStringList parts = layout.split(';');
         AddSharedFolderDialog* dialog;
         if (parts[0].isEmpty())
         {

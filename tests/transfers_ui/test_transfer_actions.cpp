@@ -46,14 +46,14 @@ class TestTransferActions : public QObject
                              + '/' + (*it)->text(F::FileColumn);
         return files;
     }
-    static QList<ItemPtr> Downloads(TransfersFixture& io_f, const QStringList& i_specs)
+    static QList<ItemPtr> Downloads(TransfersFixture& io_f, const QStringList& i_layouts)
     {
         QList<ItemPtr> entries;
-        for (const QString& spec : i_specs) // "user/folder/file status"
+        for (const QString& layout : i_layouts) // "user/folder/file status"
         {
-            const QStringList parts = spec.section(' ', 0, 0).split('/');
+            const QStringList parts = layout.section(' ', 0, 0).split('/');
             entries << io_f.Download(parts[0], parts[1], parts[2]);
-            io_f.SetStatus(entries.last(), spec.section(' ', 1));
+            io_f.SetStatus(entries.last(), layout.section(' ', 1));
         }
         return entries;
     }
@@ -124,7 +124,7 @@ private slots:
     // "selected row;downloads left".
     void delete_key_removes_the_first_selected_rows_downloads_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("layout");
         QTest::newRow("nothing") << ";bob/music/a,bob/music/b,bob/films/c,carol/music/d";
         QTest::newRow("file") << "b;bob/music/a,bob/films/c,carol/music/d";
         QTest::newRow("folder") << "music;bob/films/c,carol/music/d";
@@ -132,9 +132,9 @@ private slots:
     }
     void delete_key_removes_the_first_selected_rows_downloads()
     {
-        QFETCH(QString, spec);
-        const QString selected = spec.section(';', 0, 0);
-        const QStringList left = spec.section(';', 1).split(',');
+        QFETCH(QString, layout);
+        const QString selected = layout.section(';', 0, 0);
+        const QStringList left = layout.section(';', 1).split(',');
         TransfersFixture f;
         Downloads(f, {"bob/music/a queued", "bob/music/b complete", "bob/films/c downloading", "carol/music/d queued"});
         if (!selected.isEmpty())
@@ -225,7 +225,7 @@ private slots:
     // user) and the menu's entries.
     void download_menu_offers_what_applies_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("layout");
         const QString all = "Notify me when...[File download completes|Folder download completes|"
                             "All downloads from user complete]";
         QTest::newRow("finished file") << "f;;Open File,Open Folder,-,Remove download";
@@ -239,9 +239,9 @@ private slots:
     }
     void download_menu_offers_what_applies()
     {
-        QFETCH(QString, spec);
-        const QString chosen = spec.section(';', 0, 0);
-        const QString alerts = spec.section(';', 1, 1);
+        QFETCH(QString, layout);
+        const QString chosen = layout.section(';', 0, 0);
+        const QString alerts = layout.section(';', 1, 1);
         TransfersFixture f;
         const QList<ItemPtr> entries =
             Downloads(f, {"bob/music/a complete", "bob/music/b downloading", "bob/music/c queued",
@@ -268,7 +268,7 @@ private slots:
             set.insert(entries.at(name.at(0).unicode() - 'a'));
         QMenu menu;
         DownloadMenuOptions options(&menu, set);
-        QCOMPARE(Entries(&menu).join(','), spec.section(';', 2));
+        QCOMPARE(Entries(&menu).join(','), layout.section(';', 2));
     }
 
     void opening_a_finished_file()
