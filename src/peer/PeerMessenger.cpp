@@ -1,6 +1,7 @@
 #include "PeerMessenger.h"
 
 #include "Compression.h"
+#include "ListeningPorts.h"
 #include "Log.h"
 #include "PeerMessages.h"
 #include "Server.h"
@@ -122,13 +123,14 @@ void PeerMessenger::DeclareRelations()
 void PeerMessenger::DataLoaded()
 {
     DeclareRelations();
-    const int port = int(GetSettingNumber(QStringLiteral("listening_port")));
-    if (port <= 0 || port > 65535)
-        SetSettingNumber(QStringLiteral("listening_port"), DefaultListeningPort);
-    const int scrambledPort = int(GetSettingNumber(QStringLiteral("obfuscated_listening_port")));
-    if (scrambledPort <= 0 || scrambledPort > 65535)
-        SetSettingNumber(QStringLiteral("obfuscated_listening_port"),
-                         GetSettingNumber(QStringLiteral("listening_port")) + 1);
+    const qint64 port = GetSettingNumber(QStringLiteral("listening_port"));
+    const quint16 plain = ListeningPorts::Plain(port);
+    if (plain != port)
+        SetSettingNumber(QStringLiteral("listening_port"), plain);
+    const qint64 scrambledPort = GetSettingNumber(QStringLiteral("obfuscated_listening_port"));
+    const quint16 scrambled = ListeningPorts::Scrambled(scrambledPort, plain);
+    if (scrambled != scrambledPort)
+        SetSettingNumber(QStringLiteral("obfuscated_listening_port"), scrambled);
     const QString newPort = GetSetting(QStringLiteral("new_listening_port"));
     if (!newPort.isEmpty())
     {

@@ -34,8 +34,6 @@ class PeerMessenger
     Q_OBJECT
 
 public:
-    static constexpr quint16 DefaultListeningPort = 2235;
-
     explicit PeerMessenger(QObject* ip_parent = nullptr);
     ~PeerMessenger() override;
 

@@ -1,6 +1,7 @@
 #include "PortForwarder.h"
 
 #include "Data.h"
+#include "ListeningPorts.h"
 #include "Log.h"
 
 #include <miniupnpc/miniupnpc.h>
@@ -13,7 +14,6 @@ const char* const kUpnpArea = "UPnP";
 const char* const kMappingDescription = "VeltraneQt";
 const char* const kLeaseSeconds = "3600";
 const int kDiscoveryMilliseconds = 2000;
-const quint16 kDefaultListeningPort = 2235;
 } // namespace
 
 PortForwarderWorker::PortForwarderWorker(std::atomic<bool>* ip_stopping)
@@ -136,14 +136,9 @@ PortForwarder::~PortForwarder()
 
 void PortForwarder::Init()
 {
-    qint64 port = GetSettingNumber(QStringLiteral("listening_port"));
-    if (port <= 0 || port > 65535)
-        port = kDefaultListeningPort;
-    qint64 scrambledPort = GetSettingNumber(QStringLiteral("obfuscated_listening_port"));
-    if (scrambledPort <= 0 || scrambledPort > 65535)
-        scrambledPort = port < 65535 ? port + 1 : 0;
-    const quint16 plain = static_cast<quint16>(port);
-    const quint16 scrambled = static_cast<quint16>(scrambledPort);
+    const quint16 plain = ListeningPorts::Plain(GetSettingNumber(QStringLiteral("listening_port")));
+    const quint16 scrambled =
+        ListeningPorts::Scrambled(GetSettingNumber(QStringLiteral("obfuscated_listening_port")), plain);
     PortForwarderWorker* worker = mp_worker;
     QMetaObject::invokeMethod(
         worker, [worker, plain, scrambled] { worker->DiscoverAndMap(plain, scrambled); }, Qt::QueuedConnection);

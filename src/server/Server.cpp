@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include "ListeningPorts.h"
 #include "Log.h"
 #include "PortForwarder.h"
 #include "TextUtils.h"
@@ -18,7 +19,6 @@ const char* const kDefaultServerHost = "server.veltrane.net";
 namespace
 {
 const char* const kArea = "server";
-const quint16 kDefaultListeningPort = 2235;
 
 Type* T(const char* i_name)
 {
@@ -260,13 +260,10 @@ void Server::SendLogin()
 
 void Server::AfterLogin()
 {
-    qint64 port = GetSettingNumber(QStringLiteral("listening_port"));
-    if (port <= 0 || port > 65535)
-        port = kDefaultListeningPort;
-    qint64 scrambledPort = GetSettingNumber(QStringLiteral("obfuscated_listening_port"));
-    if (scrambledPort <= 0 || scrambledPort > 65535)
-        scrambledPort = port + 1;
-    Send(SM_SET_LISTEN_PORT, StreamOf(static_cast<quint32>(port), quint32(1), static_cast<quint32>(scrambledPort)));
+    const quint16 port = ListeningPorts::Plain(GetSettingNumber(QStringLiteral("listening_port")));
+    const quint16 scrambledPort =
+        ListeningPorts::Scrambled(GetSettingNumber(QStringLiteral("obfuscated_listening_port")), port);
+    Send(SM_SET_LISTEN_PORT, StreamOf(quint32(port), quint32(1), quint32(scrambledPort)));
     if (GetSetting(QStringLiteral("availability_status")) == QLatin1String("away"))
     {
         Send(SM_SET_STATUS, StreamOf(qint32(USER_STATUS_AWAY)));
@@ -324,29 +321,27 @@ void Server::ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn)
 void Server::ReadBytes(const QByteArray& i_bytes)
 {
     m_inBuffer.append(i_bytes);
+    QByteArray frame;
     while (m_state == StateLoggingIn || m_state == StateLoggedIn)
     {
-        const int available = m_inBuffer.size() - m_inOffset;
-        if (available < 4)
+        const FrameCodec::Status status = m_frames.Take(m_inBuffer, m_inOffset, frame);
+        if (status == FrameCodec::Status::Incomplete)
             break;
-        const quint32 length = qFromLittleEndian<quint32>(m_inBuffer.constData() + m_inOffset);
-        if (length > kServerMaxFrameLength)
+        if (status == FrameCodec::Status::Oversized)
         {
-            Log(kArea, 1, QStringLiteral("Frame of %1 bytes exceeds the limit; closing the connection").arg(length));
+            Log(kArea, 1,
+                QStringLiteral("Frame over the limit of %1 bytes; closing the connection")
+                    .arg(FrameCodec::MaxFrameLength));
             ConnectionLost(QStringLiteral("Oversized message from the server"));
             return;
         }
-        if (static_cast<quint32>(available - 4) < length)
-            break;
-        const char* frame = m_inBuffer.constData() + m_inOffset + 4;
-        m_inOffset += 4 + static_cast<int>(length);
-        if (length < 4)
+        if (frame.size() < 4)
         {
-            Log(kArea, 1, QStringLiteral("Frame of %1 bytes has no code; dropped").arg(length));
+            Log(kArea, 1, QStringLiteral("Frame of %1 bytes has no code; dropped").arg(frame.size()));
             continue;
         }
-        const quint32 code = qFromLittleEndian<quint32>(frame);
-        MemStream body(frame + 4, length - 4);
+        const quint32 code = qFromLittleEndian<quint32>(frame.constData());
+        MemStream body(frame.constData() + 4, size_t(frame.size()) - 4);
         HandleMessage(code, body);
     }
     if (m_state == StateIdle)

@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "FrameCodec.h"
 #include "MemStream.h"
 #include "ServerCodes.h"
 #include "TCPAddress.h"
@@ -205,6 +206,9 @@ private:
     bool m_abruptlyDisconnected = false;
     // Set by a lost login, cleared by a login, a refusal, Relogged or Disconnect().
     bool m_reconnect = false;
+    // A frame is uint32 length (of code and body), uint32 code, body; one longer than the codec's
+    // cap closes the connection before a byte of it is kept.
+    PlainFrameCodec m_frames;
     QByteArray m_inBuffer;
     int m_inOffset = 0;
     unsigned int m_nextSearchToken;

@@ -63,10 +63,6 @@ enum ServerCode : quint32
     SM_CANT_CREATE_ROOM = 1003,
 };
 
-// A frame is uint32 length (of code and body), uint32 code, body. Anything longer closes the
-// connection before a byte of it is kept.
-constexpr quint32 kServerMaxFrameLength = 64u * 1024u * 1024u;
-
 constexpr quint32 kLoginVersion = 160;
 constexpr quint32 kLoginMinorVersion = 1;
 

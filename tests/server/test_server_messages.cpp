@@ -400,7 +400,7 @@ private slots:
         QVERIFY(f.server->IsConnected());
 
         // A length over the cap is a loss, before anything is allocated for it.
-        f.testServer->SendRaw(kMe, Body(kServerMaxFrameLength + 1, SM_ADMIN_MESSAGE));
+        f.testServer->SendRaw(kMe, Body(FrameCodec::MaxFrameLength + 1, SM_ADMIN_MESSAGE));
         QVERIFY(disconnected.wait(5000));
         QVERIFY(f.server->IsAbruptlyDisconnected());
     }

@@ -12,6 +12,10 @@
 
 namespace
 {
+// The protocol's cap on one frame, kept here apart from the client's own, as the rest of this
+// server is written from the protocol table alone.
+constexpr quint32 kMaxFrameLength = 64u * 1024u * 1024u;
+
 QString Md5Hex(const QString& i_text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(i_text.toUtf8(), QCryptographicHash::Md5).toHex());
@@ -217,7 +221,7 @@ void TestServer::OnReadyRead(Client* ip_client)
         if (buffer.size() - offset < 4)
             break;
         const quint32 length = qFromLittleEndian<quint32>(buffer.constData() + offset);
-        if (length > kServerMaxFrameLength || length < 4)
+        if (length > kMaxFrameLength || length < 4)
         {
             RemoveClient(id);
             return;

@@ -7,9 +7,9 @@
 
 class QIODevice;
 
-// One frame on a peer connection is a uint32 length followed by that many payload bytes
+// One frame on a server or peer connection is a uint32 length followed by that many payload bytes
 // (the payload starts with the message code). The codec turns payloads into wire bytes and
-// back; the scrambled variant hides every frame behind a per-frame random key.
+// back; the scrambled variant of the peer network hides every frame behind a per-frame random key.
 class FrameCodec
 {
 public:
