@@ -76,7 +76,10 @@ FrameCodec::Status FrameCodec::Take(const QByteArray& i_buffer, int& io_pos, QBy
         return Status::Oversized;
     if (available < headerSize + qint64(length))
         return Status::Incomplete;
-    o_payload = QByteArray(header + headerSize, int(length));
+    // Into the caller's buffer, whose room is kept from frame to frame.
+    o_payload.resize(int(length));
+    if (length > 0)
+        std::memcpy(o_payload.data(), header + headerSize, length);
     DecodePayload(header, o_payload.data(), int(length));
     io_pos += headerSize + int(length);
     return Status::Complete;

@@ -46,7 +46,8 @@ public:
     // False while the header is incomplete; o_hasLead false while those four bytes are.
     bool Peek(QIODevice& i_device, quint32& o_length, bool& o_hasLead, quint32& o_lead) const;
 
-    // The same over a buffer: on Complete, io_pos is advanced past the frame.
+    // The same over a buffer: on Complete, io_pos is advanced past the frame. o_payload keeps its
+    // room, so a caller that passes the same one for every frame allocates once.
     Status Take(const QByteArray& i_buffer, int& io_pos, QByteArray& o_payload);
 
 protected:

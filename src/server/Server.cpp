@@ -321,7 +321,8 @@ void Server::ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn)
 void Server::ReadBytes(const QByteArray& i_bytes)
 {
     m_inBuffer.append(i_bytes);
-    QByteArray frame;
+    // The frame's room is kept between reads; a handler that ends the connection leaves it alone.
+    QByteArray& frame = m_frame;
     while (m_state == StateLoggingIn || m_state == StateLoggedIn)
     {
         const FrameCodec::Status status = m_frames.Take(m_inBuffer, m_inOffset, frame);

@@ -209,6 +209,7 @@ private:
     // A frame is uint32 length (of code and body), uint32 code, body; one longer than the codec's
     // cap closes the connection before a byte of it is kept.
     PlainFrameCodec m_frames;
+    QByteArray m_frame;
     QByteArray m_inBuffer;
     int m_inOffset = 0;
     unsigned int m_nextSearchToken;
