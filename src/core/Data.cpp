@@ -229,9 +229,43 @@ struct DataInternals
 
     static void FireConnected(Item* ip_a, Item* ip_b);
     static void FireDisconnected(Item* ip_a, Item* ip_b);
+    // Whether a disconnection of the two would reach any handler.
+    static bool HearsDisconnect(const Item* ip_a, const Item* ip_b);
     static void Unlink(Item* ip_a, Item* ip_b);
     static void Link(Item* ip_a, Item* ip_b);
     static void RemoveItem(Item* ip_item);
+    // Removes the items in the given order, as one Remove() after the other would.
+    // Returns how many of them were still there when their turn came. i_resolve turns an element
+    // into its item while listed, else null; i_peek gives an address worth fetching early, which
+    // may be stale and is never read.
+    template<class It, class Peek, class Resolver>
+    static int RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve);
+    template<class It> static int RemoveEach(It i_first, It i_last)
+    {
+        return RemoveEach(
+            i_first, i_last, [](const ItemPtr& i_item) { return i_item.mp_item; },
+            [](const ItemPtr& i_item) { return i_item.Live(); });
+    }
+    // Names an item without holding it: the id finds it while listed, the serial tells it from a
+    // later item that reuses the id.
+    struct WeakRef
+    {
+        std::uint32_t id;
+        std::uint64_t serial;
+    };
+    static Item* Resolve(const Data* ip_data, const WeakRef& i_ref)
+    {
+        Item* item = ip_data->m_itemsById[i_ref.id];
+        return item && item->m_serial == i_ref.serial && !item->m_removed ? item : nullptr;
+    }
+    static void Prefetch(const void* ip_address)
+    {
+#if defined(__GNUC__)
+        __builtin_prefetch(ip_address);
+#else
+        (void)ip_address;
+#endif
+    }
 
     static bool Satisfied(const PathNode* ip_node, const Item* ip_item);
     static bool MatchesSatisfied(const PathNode* ip_node, const Item* ip_item)
@@ -688,8 +722,30 @@ void DataInternals::FireDisconnected(Item* ip_a, Item* ip_b)
         PathEvent(ip_a, ip_b, false);
 }
 
+bool DataInternals::HearsDisconnect(const Item* ip_a, const Item* ip_b)
+{
+    if (!ip_a->m_type->m_itemDisconnected.empty() || !ip_b->m_type->m_itemDisconnected.empty())
+        return true;
+    const Data* data = ip_a->m_type->mp_data;
+    if (data->m_pathEdges.empty())
+        return false;
+    const auto onPath = [data](const Item* ip_item) {
+        return ip_item->m_typeIndex < data->m_pathTypes.size() && data->m_pathTypes[ip_item->m_typeIndex];
+    };
+    return onPath(ip_a) && onPath(ip_b);
+}
+
 void DataInternals::Unlink(Item* ip_a, Item* ip_b)
 {
+    // Nobody hears most unlinks (a large share's files going away): nothing can then run between
+    // here and the caller, whose references keep both items, so the handles are skipped.
+    if (!HearsDisconnect(ip_a, ip_b))
+    {
+        EraseLink(ip_a, ip_b);
+        EraseLink(ip_b, ip_a);
+        --ip_a->m_type->mp_data->m_linkCount;
+        return;
+    }
     ItemPtr keepA(ip_a);
     ItemPtr keepB(ip_b);
     EraseLink(ip_a, ip_b);
@@ -732,12 +788,16 @@ void DataInternals::Link(Item* ip_a, Item* ip_b)
 
 void DataInternals::RemoveItem(Item* ip_item)
 {
-    ItemPtr self(ip_item);
     Type* type = ip_item->m_type;
     Data* data = type->mp_data;
     ip_item->m_removing = true;
-    type->m_itemRemoved.Fire(self);
-    data->m_itemRemoved.Fire(self);
+    // The store's own reference keeps the item until the end; a handle is taken only for handlers.
+    if (!type->m_itemRemoved.empty() || !data->m_itemRemoved.empty())
+    {
+        ItemPtr self(ip_item);
+        type->m_itemRemoved.Fire(self);
+        data->m_itemRemoved.Fire(self);
+    }
     while (!ip_item->m_links.empty())
     {
         Item* other = data->m_itemsById[ip_item->m_links.back()];
@@ -749,6 +809,59 @@ void DataInternals::RemoveItem(Item* ip_item)
     data->ReleaseId(ip_item);
     --data->m_itemCount;
     ip_item->Unref(); // the store's reference
+}
+
+// A large share's removal walks millions of items scattered over the heap and waits on memory
+// for each. Fetching ahead in stages (the item, its link block, its linked items, their link
+// blocks and its value index slot) lets those waits overlap. Each stage reads only what the
+// previous one fetched; a handler that changes the store meanwhile only wastes a fetch.
+template<class It, class Peek, class Resolver>
+int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve)
+{
+    constexpr std::ptrdiff_t kAhead = 4;
+    const auto heapBlock = [](const Item* ip_item) {
+        const LinkList& links = ip_item->m_links;
+        return links.size() > 2 ? static_cast<const void*>(links.begin()) : nullptr;
+    };
+    int removed = 0;
+    const std::ptrdiff_t count = i_last - i_first;
+    for (std::ptrdiff_t k = 0; k < count; ++k)
+    {
+        if (k + 4 * kAhead < count)
+            Prefetch(i_peek(i_first[k + 4 * kAhead]));
+        if (k + 3 * kAhead < count)
+            if (const Item* ahead = i_resolve(i_first[k + 3 * kAhead]))
+                Prefetch(heapBlock(ahead));
+        if (k + 2 * kAhead < count)
+        {
+            if (const Item* ahead = i_resolve(i_first[k + 2 * kAhead]))
+            {
+                Item* const* table = Table(ahead);
+                for (const std::uint32_t id : ahead->m_links)
+                    Prefetch(table[id]);
+            }
+        }
+        if (k + kAhead < count)
+        {
+            if (const Item* ahead = i_resolve(i_first[k + kAhead]))
+            {
+                Item* const* table = Table(ahead);
+                for (const std::uint32_t id : ahead->m_links)
+                    if (const void* block = heapBlock(table[id]))
+                        Prefetch(block);
+                const Type* type = ahead->m_type;
+                if (!type->m_valueIndex.empty())
+                    Prefetch(&type->m_valueIndex[HashBytes(ahead->Bytes()) & (type->m_valueIndex.size() - 1)]);
+            }
+        }
+        Item* item = i_resolve(i_first[k]);
+        if (!item)
+            continue;
+        ++removed;
+        if (!item->m_removing)
+            RemoveItem(item);
+    }
+    return removed;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1223,8 +1336,62 @@ ItemSet ItemSet::Common(const ItemSet& i_other) const
 void ItemSet::Remove()
 {
     const std::vector<ItemPtr> members = m_items;
-    for (ItemPtr item : members)
-        item.Remove();
+    DataInternals::RemoveEach(members.begin(), members.end());
+}
+
+void ItemSet::RemoveNewestFirst() const
+{
+    const std::vector<ItemPtr> members = m_items;
+    DataInternals::RemoveEach(members.rbegin(), members.rend());
+}
+
+void ItemSet::RemoveItemsNewestFirst(const char* i_type) const
+{
+    // As GetItems(i_type).RemoveNewestFirst(), but the items are named by their ids alone: a
+    // share's million files then cost no counted handles and no look at each file beforehand.
+    // An id whose item went away may be taken by an item created later; such an item is newer
+    // than the mark, so it is told apart from the one the id named here.
+    std::vector<std::uint32_t> linked;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs; // oldest and newest serial of each run
+    Data* data = nullptr;
+    for (const ItemPtr& member : m_items)
+    {
+        const Item* item = member.Live();
+        if (!item)
+            continue;
+        const Type* type = DataInternals::LookupType(item, i_type);
+        if (!item->m_type->FindRelation(type->m_index))
+            throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
+        data = type->mp_data;
+        Item* const* table = DataInternals::Table(item);
+        const auto range = DataInternals::LinksOfType(item, type->m_index);
+        if (range.first == range.second)
+            continue;
+        runs.emplace_back(table[*range.first]->m_serial, table[*(range.second - 1)]->m_serial);
+        linked.insert(linked.end(), range.first, range.second);
+    }
+    if (!data)
+        return;
+    // Each member's run is oldest first; the runs usually follow one another too.
+    bool ordered = true;
+    for (std::size_t k = 1; k < runs.size() && ordered; ++k)
+        ordered = runs[k - 1].second < runs[k].first;
+    Item* const* table = data->m_itemsById.data();
+    if (!ordered)
+    {
+        const auto older = [table](std::uint32_t i_a, std::uint32_t i_b) {
+            return table[i_a]->m_serial < table[i_b]->m_serial;
+        };
+        std::sort(linked.begin(), linked.end(), older);
+        linked.erase(std::unique(linked.begin(), linked.end()), linked.end());
+    }
+    const std::uint64_t mark = data->m_nextSerial;
+    DataInternals::RemoveEach(
+        linked.rbegin(), linked.rend(), [data](std::uint32_t i_id) { return data->m_itemsById[i_id]; },
+        [data, mark](std::uint32_t i_id) -> Item* {
+            Item* item = data->m_itemsById[i_id];
+            return item && item->m_serial < mark && !item->m_removed ? item : nullptr;
+        });
 }
 
 ItemSet ItemSet::Connected(const ItemSet& i_other) const
@@ -1595,26 +1762,44 @@ int Data::RemoveDisconnectedItems()
                 stack.push_back(other);
         }
     }
-    std::vector<ItemPtr> unreached;
+    // A type lists its items oldest first, so each type gives a sorted run; merging the runs
+    // orders them all by age without a full sort.
+    // Unreached items are named by weak references: millions of counted handles would cost as
+    // much as the removal itself.
+    using WeakRef = DataInternals::WeakRef;
+    std::vector<WeakRef> unreached;
+    std::vector<std::size_t> runs{0};
     for (Type* type : m_types)
     {
         if (type->m_primacy == Primary)
             continue;
-        for (Item* item : type->m_items)
+        const std::vector<Item*>& items = type->m_items;
+        for (std::size_t k = 0; k < items.size(); ++k)
+        {
+            if (k + 16 < items.size())
+                DataInternals::Prefetch(items[k + 16]);
+            const Item* item = items[k];
             if (item && !reached[item->m_id])
-                unreached.push_back(ItemPtr(item));
+                unreached.push_back(WeakRef{item->m_id, item->m_serial});
+        }
+        if (unreached.size() != runs.back())
+            runs.push_back(unreached.size());
     }
-    // Newest first: later items usually hang on older ones, and cutting the newest end of a link
-    // list is cheap.
-    std::sort(unreached.begin(), unreached.end(), SerialLess);
-    for (auto it = unreached.rbegin(); it != unreached.rend(); ++it)
+    const auto older = [](const WeakRef& i_a, const WeakRef& i_b) { return i_a.serial < i_b.serial; };
+    for (std::size_t width = 1; width + 1 < runs.size(); width *= 2)
     {
-        if (it->IsNull())
-            continue;
-        it->Remove();
-        ++removed;
+        for (std::size_t first = 0; first + width + 1 < runs.size(); first += 2 * width)
+        {
+            const std::size_t last = std::min(first + 2 * width, runs.size() - 1);
+            std::inplace_merge(unreached.begin() + static_cast<std::ptrdiff_t>(runs[first]),
+                               unreached.begin() + static_cast<std::ptrdiff_t>(runs[first + width]),
+                               unreached.begin() + static_cast<std::ptrdiff_t>(runs[last]), older);
+        }
     }
-    return removed;
+    return removed
+           + DataInternals::RemoveEach(
+               unreached.rbegin(), unreached.rend(), [this](const WeakRef& i_ref) { return m_itemsById[i_ref.id]; },
+               [this](const WeakRef& i_ref) { return DataInternals::Resolve(this, i_ref); });
 }
 
 void Data::RemoveAllItems()

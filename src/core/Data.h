@@ -192,7 +192,8 @@ private:
     void Ref() { m_refs.fetch_add(1, std::memory_order_relaxed); }
     void Unref()
     {
-        if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        // A sole owner needs no locked decrement: no other handle exists to copy the item from.
+        if (m_refs.load(std::memory_order_acquire) == 1 || m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
             Destroy();
     }
 
@@ -328,6 +329,11 @@ public:
     void Add(const ItemSet& i_other);
     ItemSet Common(const ItemSet& i_other) const;
     void Remove();
+    // Newest first suits items linked to many others (a share's files): each then gives up the
+    // newest end of the others' link lists.
+    void RemoveNewestFirst() const;
+    // The same for the items of a type linked to the members: GetItems(i_type).RemoveNewestFirst().
+    void RemoveItemsNewestFirst(const char* i_type) const;
 
     ItemSet Connected(const ItemSet& i_other) const;
     ItemSet Connected(const char* i_type) const;

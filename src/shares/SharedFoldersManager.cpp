@@ -531,16 +531,9 @@ void SharedFoldersManager::RemoveShare(ItemPtr i_share)
 {
     // Newest first: an item that many files link to (a bitrate, "vbr", the share itself) then
     // loses the last link of its list each time, instead of moving all the others up.
-    const auto removeNewestFirst = [](const ItemSet& i_items) {
-        for (auto item = i_items.end(); item != i_items.begin();)
-        {
-            ItemPtr removed = *--item;
-            removed.Remove();
-        }
-    };
     const ItemSet folders = i_share.GetItems("user_share_folder");
-    removeNewestFirst(folders.GetItems("user_share_file"));
-    removeNewestFirst(folders);
+    folders.RemoveItemsNewestFirst("user_share_file");
+    folders.RemoveNewestFirst();
     i_share.Remove();
     d->RemoveDisconnectedItems();
 }

@@ -359,6 +359,80 @@ private slots:
         QCOMPARE(d->RemoveDisconnectedItems(), 0);
     }
 
+    // Removing a members' linked items at once must tell handlers exactly what one removal after
+    // the other tells them, also when a handler removes or creates items on the way.
+    void batchRemovalMatchesOneByOne()
+    {
+        const auto run = [](bool i_batch) {
+            Type *share = NewValued("share", Primary), *folder = NewValued("folder"), *file = NewValued("file");
+            share->RelateToType(folder, Many, One);
+            folder->RelateToType(file, Many, Many);
+            ItemPtr s = share->GetItem("s");
+            ItemPtr a = folder->GetItem("A"), b = folder->GetItem("B");
+            s += a;
+            s += b;
+            // Interleaved runs, and one file in both folders.
+            for (const char* name : {"a1", "b1", "a2", "b2", "ab"})
+            {
+                ItemPtr f = file->GetItem(name);
+                if (name[0] == 'a')
+                    f += a;
+                if (name[0] == 'b' || name[1] == 'b')
+                    f += b;
+            }
+            Recorder recorder;
+            d->m_itemRemoved.insert(On(&recorder, &Recorder::Removed));
+            file->m_itemDisconnected.insert(On(&recorder, &Recorder::Disconnected));
+            // Removing b2 takes a2 along, and a new file may reuse a2's slot.
+            recorder.onRemoved = [&](ItemPtr i_item) {
+                if (i_item.AsString() == "b2")
+                {
+                    file->HasItem("a2").Remove();
+                    file->GetItem("fresh") += a;
+                }
+            };
+            const ItemSet folders = s.GetItems("folder");
+            if (i_batch)
+                folders.RemoveItemsNewestFirst("file");
+            else
+                folders.GetItems("file").RemoveNewestFirst();
+            recorder.log << QString::number(file->GetItemCount()) << file->GetItems().First().AsString()
+                         << QString::number(d->GetLinkCount());
+            return recorder.log;
+        };
+        const QStringList oneByOne = run(false);
+        m_fixture.End();
+        m_fixture.Begin();
+        const QStringList batch = run(true);
+        QCOMPARE(batch, oneByOne);
+        QCOMPARE(oneByOne.mid(0, 3), QStringList({"removed ab links=1", "- ab B", "- ab A"}));
+        QCOMPARE(oneByOne.mid(oneByOne.size() - 3), QStringList({"1", "fresh", "3"}));
+    }
+
+    // The collector removes newest first across types and skips what a handler took meanwhile.
+    void collectorRemovesNewestFirst()
+    {
+        Type *x = NewValued("x"), *y = NewValued("y"), *z = d->NewType("z", Tertiary, false, true);
+        for (const auto& [type, value] : {std::pair{x, "x1"}, {y, "y1"}, {z, "z1"}, {x, "x2"}, {y, "y2"}})
+            type->GetItem(value);
+        Recorder removed;
+        d->m_itemRemoved.insert(On(&removed, &Recorder::Removed));
+        ItemPtr fresh;
+        removed.onRemoved = [&](ItemPtr i_item) {
+            if (i_item.AsString() == "x2")
+            {
+                y->HasItem("y1").Remove();
+                fresh = y->GetItem("fresh"); // may take y1's slot; not one of this round's items
+            }
+        };
+        QCOMPARE(d->RemoveDisconnectedItems(), 4);
+        QCOMPARE(removed.log, QStringList({"removed y2 links=0", "removed x2 links=0", "removed y1 links=0",
+                                           "removed z1 links=0", "removed x1 links=0"}));
+        QVERIFY(!fresh.IsNull());
+        QCOMPARE(d->RemoveDisconnectedItems(), 1);
+        QVERIFY(fresh.IsNull());
+    }
+
     void collectorTertiaryAndOwnership()
     {
         Type *root = NewValued("root", Primary), *middle = NewValued("middle");
