@@ -365,7 +365,7 @@ private slots:
     {
         const auto run = [](bool i_batch) {
             Type *share = NewValued("share", Primary), *folder = NewValued("folder"), *file = NewValued("file");
-            share->RelateToType(folder, Many, One);
+            share->RelateToType(folder, One, Many);
             folder->RelateToType(file, Many, Many);
             ItemPtr s = share->GetItem("s");
             ItemPtr a = folder->GetItem("A"), b = folder->GetItem("B");
@@ -383,11 +383,11 @@ private slots:
             Recorder recorder;
             d->m_itemRemoved.insert(On(&recorder, &Recorder::Removed));
             file->m_itemDisconnected.insert(On(&recorder, &Recorder::Disconnected));
-            // Removing b2 takes a2 along, and a new file may reuse a2's slot.
+            // Removing b1 takes a1 along, and a new file may reuse a1's slot.
             recorder.onRemoved = [&](ItemPtr i_item) {
-                if (i_item.AsString() == "b2")
+                if (i_item.AsString() == "b1")
                 {
-                    file->HasItem("a2").Remove();
+                    file->HasItem("a1").Remove();
                     file->GetItem("fresh") += a;
                 }
             };
