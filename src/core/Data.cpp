@@ -813,15 +813,16 @@ void DataInternals::RemoveItem(Item* ip_item)
 
 // A large share's removal walks millions of items scattered over the heap and waits on memory
 // for each. Fetching ahead in stages (the item, its link block, its linked items, their link
-// blocks and its value index slot) lets those waits overlap. Each stage reads only what the
+// blocks' newest ends and its value index slot) lets those waits overlap. Each stage reads only what the
 // previous one fetched; a handler that changes the store meanwhile only wastes a fetch.
 template<class It, class Peek, class Resolver>
 int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve)
 {
     constexpr std::ptrdiff_t kAhead = 4;
+    // Links are taken off at the newest end, so that end of a long list is what will be read.
     const auto heapBlock = [](const Item* ip_item) {
         const LinkList& links = ip_item->m_links;
-        return links.size() > 2 ? static_cast<const void*>(links.begin()) : nullptr;
+        return links.size() > 2 ? static_cast<const void*>(links.end() - 1) : nullptr;
     };
     int removed = 0;
     const std::ptrdiff_t count = i_last - i_first;
