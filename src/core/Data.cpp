@@ -812,13 +812,14 @@ void DataInternals::RemoveItem(Item* ip_item)
 }
 
 // A large share's removal walks millions of items scattered over the heap and waits on memory
-// for each. Fetching ahead in stages (the item, its link block, its linked items, their link
-// blocks' newest ends and its value index slot) lets those waits overlap. Each stage reads only what the
-// previous one fetched; a handler that changes the store meanwhile only wastes a fetch.
+// for each. Fetching ahead in stages (the item, its link block, the table slots of its links,
+// its linked items, their link blocks' newest ends and its value index slot) lets those waits
+// overlap. Each stage reads only what the previous one fetched; a handler that changes the store
+// meanwhile only wastes a fetch.
 template<class It, class Peek, class Resolver>
 int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve)
 {
-    constexpr std::ptrdiff_t kAhead = 4;
+    constexpr std::ptrdiff_t kAhead = 3;
     // Links are taken off at the newest end, so that end of a long list is what will be read.
     const auto heapBlock = [](const Item* ip_item) {
         const LinkList& links = ip_item->m_links;
@@ -828,11 +829,20 @@ int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_res
     const std::ptrdiff_t count = i_last - i_first;
     for (std::ptrdiff_t k = 0; k < count; ++k)
     {
+        if (k + 5 * kAhead < count)
+            Prefetch(i_peek(i_first[k + 5 * kAhead]));
         if (k + 4 * kAhead < count)
-            Prefetch(i_peek(i_first[k + 4 * kAhead]));
-        if (k + 3 * kAhead < count)
-            if (const Item* ahead = i_resolve(i_first[k + 3 * kAhead]))
+            if (const Item* ahead = i_resolve(i_first[k + 4 * kAhead]))
                 Prefetch(heapBlock(ahead));
+        if (k + 3 * kAhead < count)
+        {
+            if (const Item* ahead = i_resolve(i_first[k + 3 * kAhead]))
+            {
+                Item* const* table = Table(ahead);
+                for (const std::uint32_t id : ahead->m_links)
+                    Prefetch(table + id);
+            }
+        }
         if (k + 2 * kAhead < count)
         {
             if (const Item* ahead = i_resolve(i_first[k + 2 * kAhead]))
@@ -1736,6 +1746,7 @@ int Data::RemoveDisconnectedItems()
     // Then reachability from the Primary items, through Secondary ones; Tertiary ones are kept
     // when next to a reached item but not walked through.
     std::vector<bool> reached(m_itemsById.size(), false);
+    std::size_t reachedCount = 0;
     std::vector<Item*> stack;
     for (Type* type : m_types)
     {
@@ -1746,6 +1757,7 @@ int Data::RemoveDisconnectedItems()
             if (!item)
                 continue;
             reached[item->m_id] = true;
+            ++reachedCount;
             stack.push_back(item);
         }
     }
@@ -1758,6 +1770,7 @@ int Data::RemoveDisconnectedItems()
             if (reached[id])
                 continue;
             reached[id] = true;
+            ++reachedCount;
             Item* other = m_itemsById[id];
             if (other->m_type->m_primacy == Secondary)
                 stack.push_back(other);
@@ -1769,6 +1782,7 @@ int Data::RemoveDisconnectedItems()
     // much as the removal itself.
     using WeakRef = DataInternals::WeakRef;
     std::vector<WeakRef> unreached;
+    unreached.reserve(m_itemCount - std::min(reachedCount, m_itemCount));
     std::vector<std::size_t> runs{0};
     for (Type* type : m_types)
     {
