@@ -6,6 +6,7 @@
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
+#include "Engines.h"
 #include "EventToolBar.h"
 #include "ExtendedAsciiTranslator.h"
 #include "FocusHelpers.h"
@@ -58,6 +59,7 @@ MainWindow::MainWindow(QWidget* ip_parent)
     : QMainWindow(ip_parent, Qt::WindowFlags())
     , ui(new Ui::MainWindow)
     , updateChecker(std::make_unique<UpdateChecker>())
+    , m_engines(std::make_unique<Engines>())
 {
     mainWindow = this;
     WindowHost::Install(this);
@@ -98,9 +100,10 @@ void MainWindow::Init()
         m_data = std::make_unique<Data>();
         d = m_data.get();
     }
-    new TimerManager();
-    new DataSaver();
-    server = new Server();
+    m_engines->timers = std::make_unique<TimerManager>();
+    m_engines->saver = std::make_unique<DataSaver>();
+    m_engines->server = std::make_unique<Server>();
+    server = m_engines->server.get();
     DeclareSettingsTypes();
     server->CreateData();
     qRegisterMetaType<ItemPtr>("ItemPtr");
@@ -123,11 +126,11 @@ void MainWindow::Init()
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &MainWindow::OnToolBarActionTriggered);
     connect(qApp, &QApplication::focusChanged, this, &MainWindow::OnFocusChanged);
 
-    new PeerMessenger();
+    m_engines->peers = std::make_unique<PeerMessenger>();
     DeclareUserTypes();
-    new DelayedInvoker();
-    new DNetManager();
-    new SharedFoldersManager(this);
+    m_engines->invoker = std::make_unique<DelayedInvoker>();
+    m_engines->dnet = std::make_unique<DNetManager>();
+    m_engines->shares = std::make_unique<SharedFoldersManager>();
     if (HasTray())
         trayIcon.setIcon(QIcon(QStringLiteral(":/icons/offline_icon")));
     DeclareWindowTypes();
@@ -138,7 +141,7 @@ void MainWindow::Init()
     ui->diagnosticsForm->Init();
     DiagnosticsForm::RegisterLoggableItemType("user");
 
-    new TransferQueueManager();
+    m_engines->transfers = std::make_unique<TransferQueueManager>();
     ui->transfersForm->Init();
     ui->sharesForm->Init();
     ui->searchForm->Init();
@@ -167,7 +170,7 @@ void MainWindow::Init()
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
 
-    new ExtendedAsciiTranslator();
+    m_translator = std::make_unique<ExtendedAsciiTranslator>();
     FillCodePageBox();
     ui->userListForm->Init();
     ui->chatsForm->MessageList()->Init();
@@ -250,24 +253,9 @@ MainWindow::~MainWindow()
         dataSaver->Save(DataFilePath());
     }
 
-    // The transfer engine goes first: its threads use the sockets and files of the others.
-    delete transferQueueManager;
-    transferQueueManager = nullptr;
-    delete sharedFoldersManager;
-    sharedFoldersManager = nullptr;
-    delete delayedInvoker;
-    delayedInvoker = nullptr;
-    delete dnetManager;
-    dnetManager = nullptr;
-    delete peerMessenger;
-    peerMessenger = nullptr;
-    delete server;
+    // In the order Engines declares: the transfer engine first, the timers last.
     server = nullptr;
-    gp_server = nullptr;
-    delete dataSaver;
-    dataSaver = nullptr;
-    delete timerManager;
-    timerManager = nullptr;
+    m_engines.reset();
     // The room rows order themselves by the store, which goes below.
     ui->roomList->clear();
     delete ui;
@@ -279,6 +267,11 @@ MainWindow::~MainWindow()
         d = nullptr;
         m_data.reset();
     }
+    // Its handlers live in the store: it goes with a store of this window's own, and stays with
+    // one that outlives the window (tests).
+    if (d)
+        m_translator.release();
+    m_translator.reset();
 
     // The window base destroys and hides the children after this body; nothing they or the
     // application signal then may reach the half-destroyed window.

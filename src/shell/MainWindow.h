@@ -17,6 +17,8 @@ namespace Ui
 class MainWindow;
 }
 
+class Engines;
+class ExtendedAsciiTranslator;
 class QTreeWidgetItem;
 class Server;
 class UpdateChecker;
@@ -183,6 +185,8 @@ private:
     bool m_roomListSortPending = false;
     // The store, when this window made it; it outlives every manager.
     std::unique_ptr<Data> m_data;
+    std::unique_ptr<ExtendedAsciiTranslator> m_translator;
+    std::unique_ptr<Engines> m_engines;
 };
 
 extern MainWindow* mainWindow;

@@ -5,6 +5,7 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "Engines.h"
 #include "Server.h"
 #include "TestServer.h"
 #include "TimerManager.h"
@@ -26,9 +27,9 @@ struct ServerFixture
     {
         d = new Data;
         DeclareSettingTypes(d);
-        saver.reset(new DataSaver);
-        timers.reset(new TimerManager);
-        server.reset(new Server);
+        saver = std::make_unique<DataSaver>();
+        timers = std::make_unique<TimerManager>();
+        server = std::make_unique<Server>();
         server->CreateData();
         saver->NotifyFirstStart();
         testServer.reset(new TestServer);
@@ -44,10 +45,8 @@ struct ServerFixture
 
     ~ServerFixture()
     {
-        server.reset();
+        engines.reset();
         testServer.reset();
-        timers.reset();
-        saver.reset();
         delete d;
         d = nullptr;
     }
@@ -76,8 +75,10 @@ struct ServerFixture
     ItemPtr User(const QString& i_name) { return d->GetType("user")->GetItem(i_name); }
     ItemPtr Room(const QString& i_name) { return d->GetType("room")->GetItem(i_name); }
 
-    std::unique_ptr<DataSaver> saver;
-    std::unique_ptr<TimerManager> timers;
-    std::unique_ptr<Server> server;
+    // Owned as the client owns its engines; the names below are the tests' way in.
+    std::unique_ptr<Engines> engines = std::make_unique<Engines>();
+    std::unique_ptr<DataSaver>& saver = engines->saver;
+    std::unique_ptr<TimerManager>& timers = engines->timers;
+    std::unique_ptr<Server>& server = engines->server;
     std::unique_ptr<TestServer> testServer;
 };

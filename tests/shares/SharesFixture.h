@@ -3,6 +3,7 @@
 #include "Compression.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "Engines.h"
 #include "MemStream.h"
 #include "PeerMessenger.h"
 #include "Server.h"
@@ -28,14 +29,15 @@ public:
     explicit SharesStore(bool i_engines = false)
     {
         d = new Data;
-        dataSaver = new DataSaver;
+        m_engines->saver = std::make_unique<DataSaver>();
         DeclareSettingTypes(d);
         if (i_engines)
         {
-            m_timers = std::make_unique<TimerManager>();
-            m_server = std::make_unique<Server>();
-            m_server->CreateData();
-            peer = new PeerMessenger;
+            m_engines->timers = std::make_unique<TimerManager>();
+            m_engines->server = std::make_unique<Server>();
+            m_engines->server->CreateData();
+            m_engines->peers = std::make_unique<PeerMessenger>();
+            peer = peerMessenger;
         }
         else
         {
@@ -47,16 +49,12 @@ public:
                                  "audio_frequency", "bitrate_mode", "bitrate", "length_seconds"})
             if (!d->HasType(type))
                 d->NewType(type, QByteArray(type).startsWith("user") ? Primary : Tertiary, false, true);
-        manager = new SharedFoldersManager;
+        m_engines->shares = std::make_unique<SharedFoldersManager>();
+        manager = sharedFoldersManager;
     }
     ~SharesStore()
     {
-        delete manager;
-        delete peer;
-        m_server.reset();
-        m_timers.reset();
-        delete dataSaver;
-        dataSaver = nullptr;
+        m_engines.reset();
         delete d;
         d = nullptr;
     }
@@ -67,8 +65,7 @@ public:
     PeerMessenger* peer = nullptr;
 
 private:
-    std::unique_ptr<TimerManager> m_timers;
-    std::unique_ptr<Server> m_server;
+    std::unique_ptr<Engines> m_engines = std::make_unique<Engines>();
 };
 
 // Creates a file (and its folders) of the given size under the root.

@@ -2,13 +2,14 @@
 
 // The client engine in this process: a fresh store with the settings types, the saver and the
 // timers, then the managers a caller asks for, built in the order the client builds them at start
-// and deleted in the order it deletes them at exit. They reach each other through their global
+// and owned by one `Engines`, which deletes them in the order the client does at exit. They reach each other through their global
 // pointers, as in the client. Callers link `transfers`, which brings every engine library.
 
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
+#include "Engines.h"
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "SharedFoldersManager.h"
@@ -33,40 +34,39 @@ public:
     {
         d = new Data;
         DeclareSettingTypes(d);
-        dataSaver = new DataSaver;
-        new TimerManager;
+        m_engines->saver = std::make_unique<DataSaver>();
+        m_engines->timers = std::make_unique<TimerManager>();
         if (i_parts & ServerConnection)
         {
-            new Server;
+            m_engines->server = std::make_unique<Server>();
             gp_server->CreateData();
         }
         if (i_parts & NoUpnp)
             SetSetting(QStringLiteral("use_upnp"), QStringLiteral("no"));
         if (i_parts & Peers)
-            new PeerMessenger;
+            m_engines->peers = std::make_unique<PeerMessenger>();
         if (i_parts & Invoker)
-            new DelayedInvoker;
+            m_engines->invoker = std::make_unique<DelayedInvoker>();
         if (i_parts & DNet)
-            new DNetManager;
+            m_engines->dnet = std::make_unique<DNetManager>();
         if (i_parts & Shares)
-            new SharedFoldersManager;
+            m_engines->shares = std::make_unique<SharedFoldersManager>();
         if (i_parts & Transfers)
-            new TransferQueueManager;
+            m_engines->transfers = std::make_unique<TransferQueueManager>();
     }
-    // Each manager clears its own global pointer.
+    // The engines go in the order Engines declares, then the store.
     ~EngineStack()
     {
-        delete transferQueueManager;
-        delete sharedFoldersManager;
-        delete delayedInvoker;
-        delete dnetManager;
-        delete peerMessenger;
-        delete gp_server;
-        delete dataSaver;
-        delete timerManager;
+        m_engines.reset();
         delete d;
         d = nullptr;
     }
     EngineStack(const EngineStack&) = delete;
     EngineStack& operator=(const EngineStack&) = delete;
+
+    // What the stack owns; a test that ends one engine early resets it here.
+    Engines& Owned() { return *m_engines; }
+
+private:
+    std::unique_ptr<Engines> m_engines = std::make_unique<Engines>();
 };

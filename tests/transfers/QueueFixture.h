@@ -237,6 +237,13 @@ public:
         return kinds;
     }
 
+    // The transfer engine goes as at shutdown, before the others.
+    void DeleteEngine()
+    {
+        m_engines->Owned().transfers.reset();
+        engine = nullptr;
+    }
+
     QTemporaryDir dir;
     QString root;
     QList<Sent> sent;

@@ -348,8 +348,7 @@ private slots:
 
         QElapsedTimer stopping;
         stopping.start();
-        delete f->engine;
-        f->engine = nullptr;
+        f->DeleteEngine();
         QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
         for (QTcpSocket* peer : peers)
             delete peer;
