@@ -338,4 +338,16 @@ void TransferQueueManager::StopTransferThreads()
         thread->SignalExit();
     for (TransferThread* thread : threads)
         thread->wait();
+    // Then every entry lets go of its thread, file and socket: the engine owned them.
+    for (const char* side : {"upload", "download"})
+    {
+        const QByteArray prefix(side);
+        const QByteArray thread = prefix + "_thread", file = prefix + "_file", socket = prefix + "_socket";
+        const QByteArray entryType = prefix + "_entry";
+        ItemSet entries;
+        for (const QByteArray& held : {thread, file, socket})
+            entries.Add(GetType(held.constData())->GetItems().GetItems(entryType.constData()));
+        for (const ItemPtr& entry : entries)
+            ReleaseTransferObjects(entry, thread.constData(), file.constData(), socket.constData(), true);
+    }
 }

@@ -368,7 +368,7 @@ std::vector<ItemPtr> TransferQueueManager::ByOrder(const ItemSet& i_entries, con
 }
 
 void TransferQueueManager::ReleaseTransferObjects(ItemPtr i_entry, const char* i_threadType, const char* i_fileType,
-                                                  const char* i_socketType)
+                                                  const char* i_socketType, bool i_deleteNow)
 {
     if (ItemPtr item = i_entry[i_threadType])
     {
@@ -379,7 +379,10 @@ void TransferQueueManager::ReleaseTransferObjects(ItemPtr i_entry, const char* i
             // Without the stop request the wait would last until the whole file has moved.
             thread->SignalExit();
             thread->wait();
-            thread->deleteLater();
+            if (i_deleteNow)
+                delete thread;
+            else
+                thread->deleteLater();
         }
     }
     if (ItemPtr item = i_entry[i_fileType])
@@ -399,7 +402,10 @@ void TransferQueueManager::ReleaseTransferObjects(ItemPtr i_entry, const char* i
         if (socket)
         {
             socket->close();
-            socket->deleteLater();
+            if (i_deleteNow)
+                delete socket;
+            else
+                socket->deleteLater();
         }
     }
 }

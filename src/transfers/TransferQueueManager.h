@@ -168,9 +168,11 @@ private:
     void TearDownUpload(ItemPtr i_entry);
     // Releases what a running download held and drops its transfer cells; the entry stays.
     void TearDownDownload(ItemPtr i_entry);
-    // Stops the entry's thread and closes its file and socket, dropping their items.
+    // Stops the entry's thread and closes its file and socket, dropping their items. The thread and
+    // socket are deleted later, since a report of the thread may be what called this, or at once
+    // when no event loop may run again (shutdown).
     void ReleaseTransferObjects(ItemPtr i_entry, const char* i_threadType, const char* i_fileType,
-                                const char* i_socketType);
+                                const char* i_socketType, bool i_deleteNow = false);
     // Removes the entry with what it held; true when it was running.
     bool DropUploadEntry(ItemPtr i_entry);
     // The remote folder's last components kept locally, each made safe, nearest last.
