@@ -6,7 +6,9 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileInfo.h"
+#include "PeakMemory.h"
 #include "PeerMessenger.h"
+#include "PeerOnlyEngine.h"
 #include "RawPeer.h"
 #include "TimerManager.h"
 
@@ -28,14 +30,7 @@ namespace
 {
 void StartEngine()
 {
-    d = new Data;
-    DeclareSettingTypes(d);
-    dataSaver = new DataSaver;
-    new TimerManager;
-    d->NewType("user", Primary, false, true);
-    d->NewType("search_request", Secondary, false, false);
-    new PeerMessenger;
-    SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+    StartPeerOnlyEngine();
     SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
     dataSaver->NotifyFirstStart();
 }
@@ -48,25 +43,6 @@ void StopEngine()
     dataSaver = nullptr;
     delete d;
     d = nullptr;
-}
-
-double PeakMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
-void ResetPeak()
-{
-    malloc_trim(0);
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    if (refs.open(QIODevice::WriteOnly))
-        refs.write("5");
 }
 
 QByteArray Le32(quint32 i_value)

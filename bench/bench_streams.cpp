@@ -8,6 +8,7 @@
 #include "FolderLists.h"
 #include "Log.h"
 #include "MemStream.h"
+#include "PeakMemory.h"
 #include "TextUtils.h"
 
 #include <QElapsedTimer>
@@ -149,28 +150,6 @@ void WaitingLogLines()
     SetLogSink(LogSink());
     std::printf("log_waiting_100k_lines: %.1f ms\n", waiting * 1e3);
     std::printf("log_waiting_vs_delivered: %.2f ratio%s\n", waiting / shown, delivered == lines ? "" : " (lost lines)");
-}
-
-// The process's peak resident memory since the last reset, in MB. The figures below are what
-// reading adds to what the process held before it.
-double PeakMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
-// Gives freed memory back first, so that the peak counts what is in use.
-void ResetPeak()
-{
-    malloc_trim(0);
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    if (refs.open(QIODevice::WriteOnly))
-        refs.write("5");
 }
 
 // The payload of a shares-list message: code 5, then the compressed body.

@@ -10,6 +10,7 @@
 #include "FuzzTarget.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "PeerOnlyEngine.h"
 #include "SharedFolderInfo.h"
 #include "TimerManager.h"
 
@@ -30,14 +31,7 @@ void StartEngine()
 {
     if (peerMessenger)
         return;
-    d = new Data;
-    DeclareSettingTypes(d);
-    dataSaver = new DataSaver;
-    new TimerManager;
-    d->NewType("user", Primary, false, true);
-    d->NewType("search_request", Secondary, false, false);
-    new PeerMessenger;
-    SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+    StartPeerOnlyEngine();
 }
 
 QByteArray Seed(quint32 i_code, const MemStream& i_message)

@@ -7,6 +7,7 @@
 #include "FuzzTarget.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "PeerOnlyEngine.h"
 #include "RawPeer.h"
 #include "TimerManager.h"
 
@@ -20,14 +21,7 @@ void StartEngine()
 {
     if (peerMessenger)
         return;
-    d = new Data;
-    DeclareSettingTypes(d);
-    dataSaver = new DataSaver;
-    new TimerManager;
-    d->NewType("user", Primary, false, true);
-    d->NewType("search_request", Secondary, false, false);
-    new PeerMessenger;
-    SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+    StartPeerOnlyEngine();
     SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
     dataSaver->NotifyFirstStart();
     // A file connection handed over goes nowhere else.

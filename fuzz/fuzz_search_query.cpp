@@ -6,7 +6,7 @@
 #include "DataSaver.h"
 #include "FilterParser.h"
 #include "FuzzTarget.h"
-#include "PeerMessenger.h"
+#include "PeerOnlyEngine.h"
 #include "SearchParser.h"
 #include "TimerManager.h"
 
@@ -17,13 +17,7 @@ ItemPtr File()
     static ItemPtr s_file;
     if (s_file)
         return s_file;
-    d = new Data;
-    DeclareSettingTypes(d);
-    dataSaver = new DataSaver;
-    new TimerManager;
-    d->NewType("user", Primary, false, true);
-    d->NewType("search_request", Secondary, false, false);
-    new PeerMessenger; // declares the result types the filter reads
+    StartPeerOnlyEngine(); // the peer network declares the result types the filter reads
     s_file = d->GetType("search_result")->NewItem();
     s_file.Connect(d->GetType("search_result_file_folder")->GetItem(Value("music\\Some Artist\\Album")));
     s_file.Connect(d->GetType("search_result_file_name")->GetItem(Value("01 Song Title.mp3")));

@@ -1,6 +1,7 @@
 #include "Compression.h"
 #include "FolderLists.h"
 #include "HarnessProcess.h"
+#include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
 #include "TestServer.h"
@@ -42,13 +43,7 @@ class TestHostilePeers : public QObject
 
     double PeakMegabytes() const
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(m_victim.ProcessId()));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-        return -1;
+        return ::PeakMegabytes(m_victim.ProcessId());
     }
 
     // The well-behaved peer asks for the shares list and gets it whole.

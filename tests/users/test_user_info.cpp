@@ -1,5 +1,6 @@
 #include "FocusHelpers.h"
 #include "HarnessProcess.h"
+#include "PeakMemory.h"
 #include "PeerMessenger.h"
 #include "RawPeer.h"
 #include "Screenshot.h"
@@ -242,20 +243,10 @@ private slots:
         const QByteArray gif =
             QByteArray("GIF89a")
             + QByteArray::fromHex(Hex("401f 401f 80 00 00 000000 ffffff 2c 0000 0000 0100 0100 00 02 02 4401 00 3b"));
-        const auto peak = [] {
-            QFile status(QStringLiteral("/proc/self/status"));
-            status.open(QIODevice::ReadOnly);
-            for (const QByteArray& line : status.readAll().split('\n'))
-                if (line.startsWith("VmHWM:"))
-                    return line.mid(6).trimmed().split(' ').value(0).toLongLong() / 1024;
-            return -1LL;
-        };
-        QFile refs(QStringLiteral("/proc/self/clear_refs"));
-        QVERIFY(refs.open(QIODevice::WriteOnly) && refs.write("5") == 1);
-        refs.close();
-        const qint64 before = peak();
+        QVERIFY(ResetPeak());
+        const double before = PeakMegabytes();
         QVERIFY(UserInfoReply::DecodePicture(gif.constData(), gif.size()).isNull());
-        QVERIFY2(peak() - before < 64, qPrintable(QString::number(peak() - before)));
+        QVERIFY2(PeakMegabytes() - before < 64, qPrintable(QString::number(PeakMegabytes() - before)));
     }
 
     void descriptionLoadsNothing()
