@@ -7,8 +7,11 @@
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
+#include "TransfersSchema.h"
 #include "UserMenuOptions.h"
 #include "ui_ChatForm.h"
 
@@ -28,8 +31,8 @@ ChatForm::ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, QWidget* ip_
     , mp_tabWidget(ip_tabWidget)
 {
     ui->setupUi(this);
-    m_userItem = d->GetType("user")->GetItem(Value(m_user));
-    m_userItem += d->GetType("user_chat_widget")->GetItem(Value(this));
+    m_userItem = d->GetType(types::kUser)->GetItem(Value(m_user));
+    m_userItem += d->GetType(types::kUserChatWidget)->GetItem(Value(this));
     RegisterWidgetForTabFocus(ui->chatEdit, 1);
     m_chatView = std::make_unique<ChatView>(ui->chatView, false);
     if (timerManager)
@@ -42,12 +45,12 @@ ChatForm::ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, QWidget* ip_
     ShowSentWarning();
 
     auto* away = new PathNode(m_userItem);
-    new PathNode(away, "is_away", PathOnConnect);
+    new PathNode(away, types::kIsAway, PathOnConnect);
     d->AddPathEventHandler(away, new Handler(this, &ChatForm::OnUserAway));
     auto* back = new PathNode(m_userItem);
-    new PathNode(back, "is_away", PathOnDisconnect);
+    new PathNode(back, types::kIsAway, PathOnDisconnect);
     d->AddPathEventHandler(back, new Handler(this, &ChatForm::OnUserAvailable));
-    if (m_userItem.IsConnected("is_away"))
+    if (m_userItem.IsConnected(types::kIsAway))
         OnUserAway(m_userItem);
 
     connect(ui->chatEdit, &QLineEdit::returnPressed, this, &ChatForm::OnEnter);
@@ -57,19 +60,19 @@ ChatForm::ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, QWidget* ip_
 
 ChatForm::~ChatForm()
 {
-    if (ItemPtr widget = m_userItem["user_chat_widget"]; widget.AsPointer<ChatForm>() == this)
+    if (ItemPtr widget = m_userItem[types::kUserChatWidget]; widget.AsPointer<ChatForm>() == this)
         widget.Remove();
     delete ui;
 }
 
 void ChatForm::ShowSentWarning()
 {
-    if (!d->HasType("sent_empty_share_warning_message"))
+    if (!d->HasType(types::kSentEmptyShareWarningMessage))
         return;
-    const ItemPtr warning = m_userItem["sent_empty_share_warning_message"];
+    const ItemPtr warning = m_userItem[types::kSentEmptyShareWarningMessage];
     if (!warning)
         return;
-    AddChat(GetSetting(QStringLiteral("username")), warning.AsString());
+    AddChat(GetSetting(settings::kUsername), warning.AsString());
     // The warning was sent once; shown, logged and announced once. The item is one per text and
     // shared by every user warned with it, so the user lets go of it rather than marking it.
     m_userItem -= warning;
@@ -107,7 +110,7 @@ void ChatForm::OnEnter()
     // Offline nothing shows or logs the text as sent.
     if (text.isEmpty() || !m_chatView->CanSend())
         return;
-    AddChat(GetSetting(QStringLiteral("username")), text);
+    AddChat(GetSetting(settings::kUsername), text);
     gp_server->SendPrivateChat(m_user, text);
     ui->chatEdit->clear();
 }

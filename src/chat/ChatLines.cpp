@@ -1,6 +1,7 @@
 #include "ChatLines.h"
 
 #include "Data.h"
+#include "ShellSchema.h"
 #include "TextUtils.h"
 
 const QString kChatShortTimeFormat = QStringLiteral("h:mm:ss");
@@ -18,8 +19,8 @@ QString ChatLongTime(const QDateTime& i_time)
 
 ChatStyle ChatStyle::FromSettings()
 {
-    return {GetSetting(QStringLiteral("chat_timestamps")), GetSetting(QStringLiteral("color_chat_username")),
-            GetSetting(QStringLiteral("color_chat_timestamp")), GetSetting(QStringLiteral("color_chat_status"))};
+    return {GetSetting(settings::kChatTimestamps), GetSetting(settings::kColorChatUsername),
+            GetSetting(settings::kColorChatTimestamp), GetSetting(settings::kColorChatStatus)};
 }
 
 bool ChatStyle::IsActivityBased() const

@@ -1,6 +1,7 @@
 #include "ChatLog.h"
 
 #include "ChatLogForm.h"
+#include "ShellSchema.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,8 +42,7 @@ QString OneLogLine(QString i_line)
 
 void AppendChatLog(ChatLogKind i_kind, const ItemPtr& i_owner, const QString& i_line)
 {
-    if (!IsSettingOn(i_kind == ChatLogKind::Room ? QStringLiteral("log_room_chat")
-                                                 : QStringLiteral("log_private_chat")))
+    if (!IsSettingOn(i_kind == ChatLogKind::Room ? settings::kLogRoomChat : settings::kLogPrivateChat))
         return;
     const QString line = OneLogLine(i_line);
     const QString folder = ChatLogFolder(i_kind);
@@ -50,6 +50,6 @@ void AppendChatLog(ChatLogKind i_kind, const ItemPtr& i_owner, const QString& i_
     QFile file(folder + ChatLogFileName(i_owner.AsString()));
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))
         file.write(line.toUtf8() + '\n');
-    if (ChatLogForm* viewer = i_owner["chat_log_form"].AsPointer<ChatLogForm>())
+    if (ChatLogForm* viewer = i_owner[types::kChatLogForm].AsPointer<ChatLogForm>())
         viewer->AddLine(line);
 }

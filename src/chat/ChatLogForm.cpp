@@ -2,6 +2,7 @@
 
 #include "ActionSetToolBar.h"
 #include "FocusHelpers.h"
+#include "ShellSchema.h"
 #include "StartupPrompts.h"
 #include "TextUtils.h"
 #include "ui_ChatLogForm.h"
@@ -73,19 +74,19 @@ ChatLogForm::ChatLogForm(const QString& i_path, QWidget* ip_parent)
 ChatLogForm::~ChatLogForm()
 {
     delete ui;
-    if (d && d->HasType("chat_log_form"))
-        if (ItemPtr record = d->GetType("chat_log_form")->HasItem(Value(this)))
+    if (d && d->HasType(types::kChatLogForm))
+        if (ItemPtr record = d->GetType(types::kChatLogForm)->HasItem(Value(this)))
             record.Remove();
 }
 
 ChatLogForm* ChatLogForm::Open(QTabWidget* ip_tabs, ItemPtr io_owner, ChatLogKind i_kind)
 {
-    ChatLogForm* viewer = io_owner["chat_log_form"].AsPointer<ChatLogForm>();
+    ChatLogForm* viewer = io_owner[types::kChatLogForm].AsPointer<ChatLogForm>();
     if (!viewer)
     {
         viewer = new ChatLogForm(ChatLogPath(i_kind, io_owner.AsString()), ip_tabs);
         ip_tabs->addTab(viewer, QIcon(QStringLiteral(":/icons/note_icon")), MnemonicText(io_owner.AsString()));
-        io_owner += d->GetType("chat_log_form")->GetItem(Value(viewer));
+        io_owner += d->GetType(types::kChatLogForm)->GetItem(Value(viewer));
     }
     FocusWidgetAndParents(viewer->ui->searchEdit);
     return viewer;
@@ -202,9 +203,8 @@ void ChatLogForm::MarkFind()
     mark.cursor.setKeepPositionOnInsert(true);
     // The input colours swapped, so the mark reads like selected text in any colour scheme.
     const QPalette& palette = ui->logEdit->palette();
-    mark.format.setForeground(
-        QBrush(SettingColour(QStringLiteral("color_input_background"), palette.color(QPalette::Base))));
-    mark.format.setBackground(SettingColour(QStringLiteral("color_input_text"), palette.color(QPalette::Text)));
+    mark.format.setForeground(QBrush(SettingColour(settings::kColorInputBackground, palette.color(QPalette::Base))));
+    mark.format.setBackground(SettingColour(settings::kColorInputText, palette.color(QPalette::Text)));
     ui->logEdit->setExtraSelections({mark});
     MarkSearchButtons();
 

@@ -4,6 +4,8 @@
 #include "FocusHelpers.h"
 #include "MessageListForm.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "TextUtils.h"
 #include "UserTargets.h"
 #include "ui_ChatsForm.h"
@@ -56,8 +58,8 @@ ChatsForm::~ChatsForm()
 void ChatsForm::Init()
 {
     const auto onlinePath = [](PathNodeRelation i_relation) {
-        auto* root = new PathNode(d, "user");
-        new PathNode(root, "is_online", i_relation);
+        auto* root = new PathNode(d, types::kUser);
+        new PathNode(root, types::kIsOnline, i_relation);
         return root;
     };
     d->AddPathEventHandler(onlinePath(PathOnConnect), new Handler(this, &ChatsForm::OnUserOnline));
@@ -73,11 +75,11 @@ QTabWidget* ChatsForm::Tabs() const
 
 ChatForm* ChatsForm::GetChatForm(const QString& i_user)
 {
-    const ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
-    if (ChatForm* form = user["user_chat_widget"].AsPointer<ChatForm>())
+    const ItemPtr user = d->GetType(types::kUser)->GetItem(Value(i_user));
+    if (ChatForm* form = user[types::kUserChatWidget].AsPointer<ChatForm>())
         return form;
     auto* form = new ChatForm(i_user, ui->chatTabControl, this);
-    ui->chatTabControl->addTab(form, OnlineIcon(user.IsConnected("is_online")), MnemonicText(i_user));
+    ui->chatTabControl->addTab(form, OnlineIcon(user.IsConnected(types::kIsOnline)), MnemonicText(i_user));
     // The server then reports the user's status, which the icon and the away lines follow.
     if (gp_server)
         gp_server->TrackUser(i_user);
@@ -108,7 +110,7 @@ void ChatsForm::OnUserOffline(ItemPtr i_user)
 
 void ChatsForm::SetTabIcon(const ItemPtr& i_user, bool i_online)
 {
-    const int index = ui->chatTabControl->indexOf(i_user["user_chat_widget"].AsPointer<ChatForm>());
+    const int index = ui->chatTabControl->indexOf(i_user[types::kUserChatWidget].AsPointer<ChatForm>());
     if (index >= 0)
         ui->chatTabControl->setTabIcon(index, OnlineIcon(i_online));
 }

@@ -3,6 +3,7 @@
 #include "ChatClock.h"
 #include "ChatLines.h"
 #include "Server.h"
+#include "ServerSchema.h"
 #include "ShellWidgets.h"
 #include "ui_MessageListForm.h"
 
@@ -31,7 +32,7 @@ MessageListForm::~MessageListForm()
 void MessageListForm::Init()
 {
     Type* message = d->NewType("private_message", Primary, true, true);
-    Type* user = d->GetType("user");
+    Type* user = d->GetType(types::kUser);
     for (const char* value : {"private_message_time", "private_message_text", "private_message_direction"})
         message->RelateToType(d->NewType(value, Tertiary, false, true), Many, One);
     message->RelateToType(user, Many, One);
@@ -41,7 +42,7 @@ void MessageListForm::Init()
     dataSaver->AddSavedByConnectionType("private_message_time", "private_message");
     dataSaver->AddSavedByConnectionType("private_message_text", "private_message");
     dataSaver->AddSavedType("private_message_direction");
-    dataSaver->AddSavedByConnectionType("user", "private_message");
+    dataSaver->AddSavedByConnectionType(types::kUser, "private_message");
     if (gp_server)
     {
         connect(gp_server, &Server::PrivateChat, this, &MessageListForm::OnPrivateChat);
@@ -53,7 +54,7 @@ void MessageListForm::Init()
 ItemPtr MessageListForm::Record(const QString& i_user, const QString& i_text, qint64 i_time, const char* ip_direction)
 {
     ItemPtr message = d->GetType("private_message")->NewItem();
-    message += d->GetType("user")->GetItem(Value(i_user));
+    message += d->GetType(types::kUser)->GetItem(Value(i_user));
     message += d->GetType("private_message_time")->GetItem(Value(i_time));
     message += d->GetType("private_message_text")->GetItem(Value(i_text));
     message += d->GetType("private_message_direction")->GetItem(Value(ip_direction));
@@ -72,7 +73,7 @@ void MessageListForm::OnPrivateChatSent(QString i_user, QString i_chat)
 
 void MessageListForm::AddMessageToList(ItemPtr i_message)
 {
-    ItemPtr user = i_message["user"];
+    ItemPtr user = i_message[types::kUser];
     if (!user)
         return;
     QTreeWidget* list = ui->messageList;
@@ -99,7 +100,7 @@ void MessageListForm::FillRow(QTreeWidgetItem* ip_row, const ItemPtr& i_message)
     const quint64 time = i_message["private_message_time"].AsUInt64();
     ip_row->setText(0, ChatLongTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(time))));
     const bool received = i_message["private_message_direction"].AsString() == QLatin1String("from");
-    const QString sender = received ? i_message["user"].AsString() : GetSetting(QStringLiteral("username"));
+    const QString sender = received ? i_message[types::kUser].AsString() : GetSetting(settings::kUsername);
     ip_row->setText(2, QStringLiteral("[%1] ").arg(sender) + i_message["private_message_text"].AsString());
 }
 
@@ -112,13 +113,13 @@ void MessageListForm::DataLoaded()
         d->GetType("private_message")->GetItems().SortNumericBy("private_message_time", true);
     QHash<ItemPtr, int> latest;
     for (int index = 0; index < messages.size(); ++index)
-        latest.insert(messages.at(index)["user"], index);
+        latest.insert(messages.at(index)[types::kUser], index);
     // Oldest first, as a replay would ask the server to track the users.
     QList<QTreeWidgetItem*> rows;
     for (int index = 0; index < messages.size(); ++index)
     {
         const ItemPtr& message = messages.at(index);
-        ItemPtr user = message["user"];
+        ItemPtr user = message[types::kUser];
         if (!user || latest.value(user) != index)
             continue;
         QTreeWidgetItem* row = TakeRow(user);

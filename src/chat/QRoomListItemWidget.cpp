@@ -1,20 +1,21 @@
 #include "QRoomListItemWidget.h"
 
 #include "Data.h"
+#include "ServerSchema.h"
 
 namespace
 {
 // 0 owner, 1 operator, 2 member, 3 none.
 int RoleRank(const QString& i_room)
 {
-    const ItemPtr room = d->GetType("room")->HasItem(i_room);
+    const ItemPtr room = d->GetType(types::kRoom)->HasItem(i_room);
     if (!room)
         return 3;
-    if (room.IsConnected("is_owner"))
+    if (room.IsConnected(types::kIsOwner))
         return 0;
-    if (room.IsConnected("is_operator"))
+    if (room.IsConnected(types::kIsOperator))
         return 1;
-    return room.IsConnected("is_member") ? 2 : 3;
+    return room.IsConnected(types::kIsMember) ? 2 : 3;
 }
 } // namespace
 

@@ -1,5 +1,8 @@
 #include "QRoomUserListItemWidget.h"
 
+#include "ServerSchema.h"
+#include "ShellSchema.h"
+
 #include <algorithm>
 
 namespace
@@ -49,13 +52,13 @@ bool QRoomUserListItemWidget::operator<(const QTreeWidgetItem& i_other) const
     if (column != 1 && column != 3 && column != 4 && column != 5)
         return name.compare(otherName, Qt::CaseInsensitive) < 0;
 
-    ::Type* users = ::d->GetType("user");
+    ::Type* users = ::d->GetType(types::kUser);
     const ItemPtr user = m_user ? m_user : users->HasItem(name);
     const ItemPtr otherUser = other && other->m_user ? other->m_user : users->HasItem(otherName);
-    ::Type* key = ::d->GetType(column == 1   ? "country_code"
-                               : column == 3 ? "user_note"
-                               : column == 4 ? "shared_files_count"
-                                             : "average_download_speed");
+    ::Type* key = ::d->GetType(column == 1   ? types::kCountryCode
+                               : column == 3 ? types::kUserNote
+                               : column == 4 ? types::kSharedFilesCount
+                                             : types::kAverageDownloadSpeed);
     switch (column)
     {
     case 1: return CodeLess(user[key], otherUser[key]);

@@ -8,6 +8,8 @@
 #include "FocusHelpers.h"
 #include "QRoomUserListItemWidget.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "ShellWidgets.h"
 #include "SizeManager.h"
 #include "TextUtils.h"
@@ -55,13 +57,13 @@ RoomForm::RoomForm(const QString& i_room, QWidget* ip_parent)
     ui->userList->headerItem()->setIcon(3, QIcon(kNoteIcon));
     m_chatView = std::make_unique<ChatView>(ui->chatView, true);
 
-    m_roomItem = d->GetType("room")->GetItem(Value(m_room));
-    m_roomItem += d->GetType("room_form")->GetItem(Value(this));
+    m_roomItem = d->GetType(types::kRoom)->GetItem(Value(m_room));
+    m_roomItem += d->GetType(types::kRoomForm)->GetItem(Value(this));
     RegisterHandlers();
     // A tab opened by a join answered for a room still marked as joined finds its users linked.
-    for (const ItemPtr& user : m_roomItem.GetItems("user"))
-        if (user.IsConnected("average_download_speed") && user.IsConnected("shared_files_count")
-            && user.IsConnected("country_code"))
+    for (const ItemPtr& user : m_roomItem.GetItems(types::kUser))
+        if (user.IsConnected(types::kAverageDownloadSpeed) && user.IsConnected(types::kSharedFilesCount)
+            && user.IsConnected(types::kCountryCode))
             OnUserAdded(user);
     if (gp_server)
     {
@@ -85,7 +87,7 @@ RoomForm::~RoomForm()
     m_destroying = true;
     if (!m_left && gp_server)
         gp_server->LeaveRoom(m_room);
-    if (ItemPtr form = m_roomItem["room_form"]; form.AsPointer<RoomForm>() == this)
+    if (ItemPtr form = m_roomItem[types::kRoomForm]; form.AsPointer<RoomForm>() == this)
         form.Remove();
     delete ui;
 }
@@ -102,10 +104,10 @@ void RoomForm::Init()
 
 RoomForm* RoomForm::OpenTab(QTabWidget* ip_tabs, const QString& i_room)
 {
-    const ItemPtr room = d->GetType("room")->HasItem(Value(i_room));
-    if (!room || !room.IsConnected("in_room"))
+    const ItemPtr room = d->GetType(types::kRoom)->HasItem(Value(i_room));
+    if (!room || !room.IsConnected(types::kInRoom))
         return nullptr;
-    if (RoomForm* form = room["room_form"].AsPointer<RoomForm>())
+    if (RoomForm* form = room[types::kRoomForm].AsPointer<RoomForm>())
         return form;
     auto* form = new RoomForm(i_room, ip_tabs);
     ip_tabs->addTab(form, QIcon(QStringLiteral(":/icons/room_icon")), MnemonicText(i_room));
@@ -117,19 +119,19 @@ RoomForm* RoomForm::OpenTab(QTabWidget* ip_tabs, const QString& i_room)
 void RoomForm::RegisterHandlers()
 {
     const auto userPath = [this](PathNodeRelation i_relation) {
-        auto* root = new PathNode(d, "user");
+        auto* root = new PathNode(d, types::kUser);
         new PathNode(root, m_roomItem, i_relation);
         return root;
     };
     PathNode* added = userPath(PathRequired);
-    for (const char* statistic : {"average_download_speed", "shared_files_count", "country_code"})
+    for (const char* statistic : {types::kAverageDownloadSpeed, types::kSharedFilesCount, types::kCountryCode})
         new PathNode(added, statistic, PathRequired);
     d->AddPathEventHandler(added, new Handler(this, &RoomForm::OnUserAdded));
     d->AddPathEventHandler(userPath(PathOnDisconnect), new Handler(this, &RoomForm::OnUserRemoved));
 
     const auto operatorPath = [this](PathNodeRelation i_relation) {
-        auto* root = new PathNode(d, "user");
-        new PathNode(new PathNode(root, "room_operators", i_relation), m_roomItem, PathRequired);
+        auto* root = new PathNode(d, types::kUser);
+        new PathNode(new PathNode(root, types::kRoomOperators, i_relation), m_roomItem, PathRequired);
         return root;
     };
     d->AddPathEventHandler(operatorPath(PathRequired), new Handler(this, &RoomForm::OnOperatorAdded));
@@ -138,13 +140,14 @@ void RoomForm::RegisterHandlers()
     const auto roomPath = [this](const char* i_type, PathNodeRelation i_relation) {
         return new PathNode(new PathNode(m_roomItem), i_type, i_relation);
     };
-    d->AddPathEventHandler(roomPath("in_room", PathOnDisconnect), new Handler(this, &RoomForm::OnLeftRoom));
-    d->AddPathEventHandler(roomPath("room_autojoin", PathOnConnect), new Handler(this, &RoomForm::OnRoomAutojoinOn));
-    d->AddPathEventHandler(roomPath("room_autojoin", PathOnDisconnect),
+    d->AddPathEventHandler(roomPath(types::kInRoom, PathOnDisconnect), new Handler(this, &RoomForm::OnLeftRoom));
+    d->AddPathEventHandler(roomPath(types::kRoomAutojoin, PathOnConnect),
+                           new Handler(this, &RoomForm::OnRoomAutojoinOn));
+    d->AddPathEventHandler(roomPath(types::kRoomAutojoin, PathOnDisconnect),
                            new Handler(this, &RoomForm::OnRoomAutojoinOff));
 
     const auto notePath = [](PathNodeRelation i_relation) {
-        return new PathNode(new PathNode(d, "user"), "user_note", i_relation);
+        return new PathNode(new PathNode(d, types::kUser), types::kUserNote, i_relation);
     };
     d->AddPathEventHandler(notePath(PathOnConnect), new Handler(this, &RoomForm::OnUserNoteChanged));
     d->AddPathEventHandler(notePath(PathOnDisconnect), new Handler(this, &RoomForm::OnUserNoteRemoved));
@@ -156,10 +159,10 @@ void RoomForm::SetUpToolBar()
         return;
     actionBar->RegisterWidget(this, QStringLiteral("room"));
     actionBar->AddWidgetKey(this, QStringLiteral("room"), m_room);
-    ShowAutojoin(m_roomItem.IsConnected("room_autojoin"));
+    ShowAutojoin(m_roomItem.IsConnected(types::kRoomAutojoin));
     // The roles at the tab's opening decide; a later change shows at the next opening.
-    const bool owner = m_roomItem.IsConnected("is_owner");
-    const bool member = m_roomItem.IsConnected("is_member");
+    const bool owner = m_roomItem.IsConnected(types::kIsOwner);
+    const bool member = m_roomItem.IsConnected(types::kIsMember);
     actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_membership"), !member || owner);
     actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_ownership"), !owner);
 }
@@ -183,20 +186,20 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
     auto* row = new QRoomUserListItemWidget(nullptr);
     row->SetUser(i_user);
     QFont font = row->font(2);
-    if (d->GetItem(i_user, m_roomItem, "room_operators") || d->GetItem(i_user, m_roomItem, "room_owner"))
+    if (d->GetItem(i_user, m_roomItem, types::kRoomOperators) || d->GetItem(i_user, m_roomItem, types::kRoomOwner))
         font.setWeight(QFont::Bold);
-    if (d->GetItem(i_user, m_roomItem, "room_owner"))
+    if (d->GetItem(i_user, m_roomItem, types::kRoomOwner))
         font.setUnderline(true);
     row->setFont(2, font);
-    const QString country = i_user["country_code"].AsString();
+    const QString country = i_user[types::kCountryCode].AsString();
     const QString flag = QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png");
     if (!country.isEmpty() && QFile::exists(flag))
         row->setIcon(1, QIcon(flag));
-    row->setText(4, CommafyNumber(i_user["shared_files_count"].AsInt64()));
-    const double speed = i_user["average_download_speed"].AsInt64() / 1024.0;
+    row->setText(4, CommafyNumber(i_user[types::kSharedFilesCount].AsInt64()));
+    const double speed = i_user[types::kAverageDownloadSpeed].AsInt64() / 1024.0;
     if (speed != 0)
         row->setText(5, QString::number(speed, 'f', 1));
-    if (i_user.IsConnected("user_note"))
+    if (i_user.IsConnected(types::kUserNote))
         row->setIcon(3, QIcon(kNoteIcon));
     ui->userList->addTopLevelItem(row);
     m_rows.insert(name, row);
@@ -214,7 +217,8 @@ void RoomForm::OnUserRemoved(ItemPtr i_user)
 
 void RoomForm::UpdateUserCount()
 {
-    m_roomItem += d->GetType("user_count")->GetItem(Value(static_cast<quint64>(m_roomItem.CountItems("user"))));
+    m_roomItem +=
+        d->GetType(types::kUserCount)->GetItem(Value(static_cast<quint64>(m_roomItem.CountItems(types::kUser))));
 }
 
 void RoomForm::SetOperatorWeight(const ItemPtr& i_user, int i_weight)
@@ -254,7 +258,7 @@ void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)
     if (i_column != 3 || !ip_item)
         return;
     const QString user = ip_item->text(2);
-    if (d->GetType("user")->HasItem(Value(user)).IsConnected("user_note"))
+    if (d->GetType(types::kUser)->HasItem(Value(user)).IsConnected(types::kUserNote))
         UserNoteDialog::GetDialog(user)->show();
 }
 

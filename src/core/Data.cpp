@@ -1,5 +1,6 @@
 #include "Data.h"
 
+#include "CoreSchema.h"
 #include "Log.h"
 
 #include <algorithm>
@@ -1890,12 +1891,12 @@ Data::TextDecoder Data::GetTextDecoder()
 
 void DeclareSettingTypes(Data* ip_data)
 {
-    Type* global =
-        ip_data->HasType("global") ? ip_data->GetType("global") : ip_data->NewType("global", Primary, false, true);
-    Type* vglobal =
-        ip_data->HasType("vglobal") ? ip_data->GetType("vglobal") : ip_data->NewType("vglobal", Primary, false, true);
-    Type* value = ip_data->HasType("global_value") ? ip_data->GetType("global_value")
-                                                   : ip_data->NewType("global_value", Tertiary, false, true);
+    Type* global = ip_data->HasType(types::kGlobal) ? ip_data->GetType(types::kGlobal)
+                                                    : ip_data->NewType(types::kGlobal, Primary, false, true);
+    Type* vglobal = ip_data->HasType(types::kVglobal) ? ip_data->GetType(types::kVglobal)
+                                                      : ip_data->NewType(types::kVglobal, Primary, false, true);
+    Type* value = ip_data->HasType(types::kGlobalValue) ? ip_data->GetType(types::kGlobalValue)
+                                                        : ip_data->NewType(types::kGlobalValue, Tertiary, false, true);
     if (!global->IsRelatedTo(value))
         global->RelateToType(value, Many, One, false);
     if (!vglobal->IsRelatedTo(value))
@@ -1913,29 +1914,29 @@ ItemPtr KeyItem(const char* i_type, const QString& i_key)
 // Reading never creates a key, so asking leaves nothing behind in the data file.
 QString ReadKey(const char* i_type, const QString& i_key)
 {
-    return d->GetType(i_type)->HasItem(Value(i_key))["global_value"].AsString();
+    return d->GetType(i_type)->HasItem(Value(i_key))[types::kGlobalValue].AsString();
 }
 
 void WriteKey(const char* i_type, const QString& i_key, const QString& i_value)
 {
-    KeyItem(i_type, i_key).Connect(d->GetType("global_value")->GetItem(Value(i_value)));
+    KeyItem(i_type, i_key).Connect(d->GetType(types::kGlobalValue)->GetItem(Value(i_value)));
 }
 
 void ClearKey(const char* i_type, const QString& i_key)
 {
-    KeyItem(i_type, i_key).Disconnect("global_value");
+    KeyItem(i_type, i_key).Disconnect(types::kGlobalValue);
 }
 
 } // namespace
 
 QString GetSetting(const QString& i_key)
 {
-    return ReadKey("global", i_key);
+    return ReadKey(types::kGlobal, i_key);
 }
 
 void SetSetting(const QString& i_key, const QString& i_value)
 {
-    WriteKey("global", i_key, i_value);
+    WriteKey(types::kGlobal, i_key, i_value);
 }
 
 void SetDefaultSetting(const QString& i_key, const QString& i_value)
@@ -1946,13 +1947,13 @@ void SetDefaultSetting(const QString& i_key, const QString& i_value)
 
 void ClearSetting(const QString& i_key)
 {
-    ClearKey("global", i_key);
+    ClearKey(types::kGlobal, i_key);
 }
 
 bool HasSetting(const QString& i_key)
 {
-    ItemPtr key = d->GetType("global")->HasItem(Value(i_key));
-    return !key.IsNull() && key.IsConnected("global_value");
+    ItemPtr key = d->GetType(types::kGlobal)->HasItem(Value(i_key));
+    return !key.IsNull() && key.IsConnected(types::kGlobalValue);
 }
 
 bool IsSettingOn(const QString& i_key)
@@ -1967,7 +1968,7 @@ void SetSettingOn(const QString& i_key, bool i_on)
 
 qint64 GetSettingNumber(const QString& i_key)
 {
-    return d->GetType("global")->HasItem(Value(i_key))["global_value"].AsInt64();
+    return d->GetType(types::kGlobal)->HasItem(Value(i_key))[types::kGlobalValue].AsInt64();
 }
 
 void SetSettingNumber(const QString& i_key, qint64 i_value)
@@ -1977,22 +1978,22 @@ void SetSettingNumber(const QString& i_key, qint64 i_value)
 
 ItemPtr GetSettingItem(const QString& i_key)
 {
-    return KeyItem("global", i_key);
+    return KeyItem(types::kGlobal, i_key);
 }
 
 QString GetVolatileSetting(const QString& i_key)
 {
-    return ReadKey("vglobal", i_key);
+    return ReadKey(types::kVglobal, i_key);
 }
 
 void SetVolatileSetting(const QString& i_key, const QString& i_value)
 {
-    WriteKey("vglobal", i_key, i_value);
+    WriteKey(types::kVglobal, i_key, i_value);
 }
 
 void ClearVolatileSetting(const QString& i_key)
 {
-    ClearKey("vglobal", i_key);
+    ClearKey(types::kVglobal, i_key);
 }
 
 bool IsVolatileSettingOn(const QString& i_key)
@@ -2002,5 +2003,5 @@ bool IsVolatileSettingOn(const QString& i_key)
 
 ItemPtr GetVolatileSettingItem(const QString& i_key)
 {
-    return KeyItem("vglobal", i_key);
+    return KeyItem(types::kVglobal, i_key);
 }

@@ -1,10 +1,10 @@
 #include "ExtendedAsciiTranslator.h"
 
+#include "CoreSchema.h"
+
 #include <QTextCodec>
 
 ExtendedAsciiTranslator* extendedAsciiTranslator = nullptr;
-
-static const char kCodePageKey[] = "extended_ascii_codepage";
 
 ExtendedAsciiTranslator::ExtendedAsciiTranslator()
 {
@@ -17,25 +17,25 @@ ExtendedAsciiTranslator::ExtendedAsciiTranslator()
 // emptied by a failed load and filled again.
 void ExtendedAsciiTranslator::FollowSetting()
 {
-    if (m_following || !d || !d->HasType("global") || !d->HasType("global_value"))
+    if (m_following || !d || !d->HasType(types::kGlobal) || !d->HasType(types::kGlobalValue))
         return;
     m_following = true;
-    auto* onConnect = new PathNode(d, "global");
-    new PathNode(onConnect, "global_value", PathOnConnect);
+    auto* onConnect = new PathNode(d, types::kGlobal);
+    new PathNode(onConnect, types::kGlobalValue, PathOnConnect);
     d->AddPathEventHandler(onConnect, new EventHandler<ExtendedAsciiTranslator, ItemPtr>(
                                           this, &ExtendedAsciiTranslator::OnSettingChanged));
-    auto* onDisconnect = new PathNode(d, "global");
-    new PathNode(onDisconnect, "global_value", PathOnDisconnect);
+    auto* onDisconnect = new PathNode(d, types::kGlobal);
+    new PathNode(onDisconnect, types::kGlobalValue, PathOnDisconnect);
     d->AddPathEventHandler(onDisconnect, new EventHandler<ExtendedAsciiTranslator, ItemPtr>(
                                              this, &ExtendedAsciiTranslator::OnSettingChanged));
-    ApplyCodePage(GetSetting(QLatin1String(kCodePageKey)).toStdString());
+    ApplyCodePage(GetSetting(settings::kExtendedAsciiCodepage).toStdString());
 }
 
 void ExtendedAsciiTranslator::OnSettingChanged(ItemPtr i_global)
 {
-    if (i_global.AsStdString() != kCodePageKey)
+    if (i_global.AsStdString() != settings::kExtendedAsciiCodepage)
         return;
-    ApplyCodePage(GetSetting(QLatin1String(kCodePageKey)).toStdString());
+    ApplyCodePage(GetSetting(settings::kExtendedAsciiCodepage).toStdString());
 }
 
 ExtendedAsciiTranslator::~ExtendedAsciiTranslator()
@@ -51,7 +51,7 @@ void ExtendedAsciiTranslator::SetCodePage(const std::string& i_name)
 {
     FollowSetting();
     if (m_following)
-        SetSetting(QLatin1String(kCodePageKey), QString::fromStdString(i_name));
+        SetSetting(settings::kExtendedAsciiCodepage, QString::fromStdString(i_name));
     else
         ApplyCodePage(i_name);
 }

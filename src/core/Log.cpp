@@ -1,5 +1,7 @@
 #include "Log.h"
 
+#include "CoreSchema.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -103,9 +105,9 @@ LogState& State()
 
 bool UserLevelLoggingOn()
 {
-    if (!d || !d->HasType("global") || !d->HasType("global_value"))
+    if (!d || !d->HasType(types::kGlobal) || !d->HasType(types::kGlobalValue))
         return false;
-    return IsSettingOn(QStringLiteral("user_level_logging"));
+    return IsSettingOn(settings::kUserLevelLogging);
 }
 
 void AppendToFile(const QString& i_area, const QString& i_line)

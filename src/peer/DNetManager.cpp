@@ -1,9 +1,12 @@
 #include "DNetManager.h"
 
+#include "CoreSchema.h"
 #include "Log.h"
 #include "MemStream.h"
 #include "PeerConnection.h"
 #include "PeerMessenger.h"
+#include "PeerSchema.h"
+#include "ServerSchema.h"
 #include "TimerManager.h"
 
 #include <QTimer>
@@ -15,7 +18,6 @@ DNetManager* dnetManager = nullptr;
 namespace
 {
 const QString LogArea = QStringLiteral("Distributed");
-const char kUploadSpeedKey[] = "upload_speed";
 
 QByteArray Message(quint8 i_code, const MemStream& i_body = MemStream())
 {
@@ -94,13 +96,12 @@ QStringList DNetManager::Children() const
 
 bool DNetManager::CanAcceptChildren() const
 {
-    return GetSettingNumber(QLatin1String(kUploadSpeedKey)) >= qint64(m_minSpeed)
-           && int(m_children.size()) < MaxChildren;
+    return GetSettingNumber(settings::kUploadSpeed) >= qint64(m_minSpeed) && int(m_children.size()) < MaxChildren;
 }
 
 QString DNetManager::OwnUser() const
 {
-    return GetSetting(QStringLiteral("username"));
+    return GetSetting(settings::kUsername);
 }
 
 void DNetManager::UpdateAcceptChildren()
@@ -119,17 +120,17 @@ void DNetManager::UpdateAcceptChildren()
 // emptied by a failed load and filled again.
 void DNetManager::FollowUploadSpeed()
 {
-    if (m_followingSettings || !d || !d->HasType("global") || !d->HasType("global_value"))
+    if (m_followingSettings || !d || !d->HasType(types::kGlobal) || !d->HasType(types::kGlobalValue))
         return;
     m_followingSettings = true;
-    auto* root = new PathNode(d, "global");
-    new PathNode(root, "global_value", PathOnConnect);
+    auto* root = new PathNode(d, types::kGlobal);
+    new PathNode(root, types::kGlobalValue, PathOnConnect);
     d->AddPathEventHandler(root, new EventHandler<DNetManager, ItemPtr>(this, &DNetManager::OnSettingChanged));
 }
 
 void DNetManager::OnSettingChanged(ItemPtr i_global)
 {
-    if (i_global.AsStdString() == kUploadSpeedKey)
+    if (i_global.AsStdString() == settings::kUploadSpeed)
         UpdateAcceptChildren();
 }
 

@@ -4,7 +4,9 @@
 #include "ListeningPorts.h"
 #include "Log.h"
 #include "PeerMessages.h"
+#include "PeerSchema.h"
 #include "Server.h"
+#include "ServerSchema.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
 
@@ -73,12 +75,13 @@ PeerMessenger::PeerMessenger(QObject* ip_parent)
     dataSaver->AddListener(this);
     ConnectToServer();
 
-    for (const char* type : {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate",
-                             "length_seconds", "search_results_user_available", "search_results_user_speed",
-                             "search_results_uploads_in_queue", "search_result_file_folder", "search_result_file_name"})
+    for (const char* type :
+         {types::kFileSize, types::kMpegVersion, types::kChannelMode, types::kAudioFrequency, types::kBitrateMode,
+          types::kBitrate, types::kLengthSeconds, types::kSearchResultsUserAvailable, types::kSearchResultsUserSpeed,
+          types::kSearchResultsUploadsInQueue, types::kSearchResultFileFolder, types::kSearchResultFileName})
         d->NewType(type, Tertiary, false, true);
-    d->NewType("search_results", Secondary, true, false);
-    d->NewType("search_result", Secondary, true, false);
+    d->NewType(types::kSearchResults, Secondary, true, false);
+    d->NewType(types::kSearchResult, Secondary, true, false);
     DeclareRelations();
 
     peerMessenger = this;
@@ -96,55 +99,55 @@ PeerMessenger::~PeerMessenger()
 void PeerMessenger::DeclareRelations()
 {
     // `user` and `search_request` belong to the server connection, which may declare them later.
-    if (m_relationsDeclared || !d->HasType("user") || !d->HasType("search_request"))
+    if (m_relationsDeclared || !d->HasType(types::kUser) || !d->HasType(types::kSearchRequest))
         return;
     m_relationsDeclared = true;
-    d->GetType("search_request")
+    d->GetType(types::kSearchRequest)
         ->m_itemRemoved.insert(new EventHandler<PeerMessenger, ItemPtr>(this, &PeerMessenger::OnSearchRequestRemoved));
-    Type* results = d->GetType("search_results");
-    Type* result = d->GetType("search_result");
+    Type* results = d->GetType(types::kSearchResults);
+    Type* result = d->GetType(types::kSearchResult);
     const auto relate = [](Type* ip_type, Type* ip_other, OneOrMany i_thisPerOther, OneOrMany i_otherPerThis,
                            bool i_owns) {
         if (!ip_type->IsRelatedTo(ip_other))
             ip_type->RelateToType(ip_other, i_thisPerOther, i_otherPerThis, i_owns);
     };
     // A reply is kept through its request and its files through the reply.
-    relate(d->GetType("search_request"), results, One, Many, true);
-    relate(results, d->GetType("user"), Many, One, false);
+    relate(d->GetType(types::kSearchRequest), results, One, Many, true);
+    relate(results, d->GetType(types::kUser), Many, One, false);
     for (const char* type :
-         {"search_results_user_available", "search_results_user_speed", "search_results_uploads_in_queue"})
+         {types::kSearchResultsUserAvailable, types::kSearchResultsUserSpeed, types::kSearchResultsUploadsInQueue})
         relate(results, d->GetType(type), Many, One, false);
     relate(results, result, One, Many, true);
-    for (const char* type : {"search_result_file_folder", "search_result_file_name", "file_size", "bitrate",
-                             "bitrate_mode", "length_seconds"})
+    for (const char* type : {types::kSearchResultFileFolder, types::kSearchResultFileName, types::kFileSize,
+                             types::kBitrate, types::kBitrateMode, types::kLengthSeconds})
         relate(result, d->GetType(type), Many, One, false);
 }
 
 void PeerMessenger::DataLoaded()
 {
     DeclareRelations();
-    const qint64 port = GetSettingNumber(QStringLiteral("listening_port"));
+    const qint64 port = GetSettingNumber(settings::kListeningPort);
     const quint16 plain = ListeningPorts::Plain(port);
     if (plain != port)
-        SetSettingNumber(QStringLiteral("listening_port"), plain);
-    const qint64 scrambledPort = GetSettingNumber(QStringLiteral("obfuscated_listening_port"));
+        SetSettingNumber(settings::kListeningPort, plain);
+    const qint64 scrambledPort = GetSettingNumber(settings::kObfuscatedListeningPort);
     const quint16 scrambled = ListeningPorts::Scrambled(scrambledPort, plain);
     if (scrambled != scrambledPort)
-        SetSettingNumber(QStringLiteral("obfuscated_listening_port"), scrambled);
-    const QString newPort = GetSetting(QStringLiteral("new_listening_port"));
+        SetSettingNumber(settings::kObfuscatedListeningPort, scrambled);
+    const QString newPort = GetSetting(settings::kNewListeningPort);
     if (!newPort.isEmpty())
     {
         const int value = newPort.toInt();
         if (value > 0 && value < 65535)
         {
-            SetSettingNumber(QStringLiteral("listening_port"), value);
-            SetSettingNumber(QStringLiteral("obfuscated_listening_port"), value + 1);
+            SetSettingNumber(settings::kListeningPort, value);
+            SetSettingNumber(settings::kObfuscatedListeningPort, value + 1);
         }
         else
         {
             Log(LogArea, 1, QStringLiteral("Ignoring the unusable new listening port \"%1\"").arg(newPort));
         }
-        ClearSetting(QStringLiteral("new_listening_port"));
+        ClearSetting(settings::kNewListeningPort);
     }
     Listen();
 }
@@ -156,8 +159,8 @@ void PeerMessenger::Listen()
     Log(LogArea, 2,
         QStringLiteral("Up to %1 open files: at most %2 incoming peer connections")
             .arg(QString::number(descriptors), QString::number(m_maxIncoming)));
-    const quint16 ports[2] = {quint16(GetSettingNumber(QStringLiteral("listening_port"))),
-                              quint16(GetSettingNumber(QStringLiteral("obfuscated_listening_port")))};
+    const quint16 ports[2] = {quint16(GetSettingNumber(settings::kListeningPort)),
+                              quint16(GetSettingNumber(settings::kObfuscatedListeningPort))};
     std::unique_ptr<QTcpServer>* listeners[2] = {&m_listener, &m_scrambledListener};
     for (int n = 0; n < 2; ++n)
     {
@@ -592,7 +595,7 @@ void PeerMessenger::StartDirect(quint32 i_token, const QHostAddress& i_address, 
     found->second.direct = connection;
     found->second.awaitingAddress = false;
     connect(connection, &PeerConnection::Connected, this, [this, connection, i_token] {
-        connection->SendPeerInit(GetSetting(QStringLiteral("username")), connection->Type(), 0);
+        connection->SendPeerInit(GetSetting(settings::kUsername), connection->Type(), 0);
         CompleteAttempt(i_token, connection);
     });
 }
@@ -1062,7 +1065,7 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
     DeclareRelations();
     if (!m_relationsDeclared)
         return;
-    ItemPtr request = d->GetType("search_request")->HasItem(Value(token));
+    ItemPtr request = d->GetType(types::kSearchRequest)->HasItem(Value(token));
     if (!request)
     {
         Log(LogArea, 3,
@@ -1097,14 +1100,14 @@ void PeerMessenger::ReadSearchReply(const QString& i_user, MemStream& i_body)
         tally.results += files.size();
     }
 
-    ItemPtr results = d->GetType("search_results")->NewItem();
-    results.Connect(d->GetType("user")->GetItem(Value(i_user)));
-    results.Connect(d->GetType("search_results_user_available")->GetItem(Value(freeSlot != 0 ? "yes" : "no")));
-    results.Connect(d->GetType("search_results_user_speed")->GetItem(Value(int(qint32(speed)))));
-    results.Connect(d->GetType("search_results_uploads_in_queue")->GetItem(Value(queued)));
-    Type* resultType = d->GetType("search_result");
-    Type* folderType = d->GetType("search_result_file_folder");
-    Type* nameType = d->GetType("search_result_file_name");
+    ItemPtr results = d->GetType(types::kSearchResults)->NewItem();
+    results.Connect(d->GetType(types::kUser)->GetItem(Value(i_user)));
+    results.Connect(d->GetType(types::kSearchResultsUserAvailable)->GetItem(Value(freeSlot != 0 ? "yes" : "no")));
+    results.Connect(d->GetType(types::kSearchResultsUserSpeed)->GetItem(Value(int(qint32(speed)))));
+    results.Connect(d->GetType(types::kSearchResultsUploadsInQueue)->GetItem(Value(queued)));
+    Type* resultType = d->GetType(types::kSearchResult);
+    Type* folderType = d->GetType(types::kSearchResultFileFolder);
+    Type* nameType = d->GetType(types::kSearchResultFileName);
     const FileAttributeLinker attributes;
     for (const FileInfo& file : files)
     {
@@ -1129,7 +1132,7 @@ void PeerMessenger::OnSearchRequestRemoved(ItemPtr i_request)
 
 quint32 PeerMessenger::TakeTransferToken()
 {
-    const QString key = QStringLiteral("transfer_req_counter");
+    const QString key = settings::kTransferReqCounter;
     const quint32 token = quint32(GetSettingNumber(key));
     SetSettingNumber(key, qint64(quint32(token + 1)));
     return token;
@@ -1165,11 +1168,11 @@ void PeerMessenger::ServerCantConnectToPeer(quint32 i_token, const QString& i_us
 }
 
 FileAttributeLinker::FileAttributeLinker()
-    : mp_sizeType(d->GetType("file_size"))
-    , mp_bitrateType(d->GetType("bitrate"))
-    , mp_lengthType(d->GetType("length_seconds"))
-    , m_variable(d->GetType("bitrate_mode")->GetItem(Value("vbr")))
-    , m_constant(d->GetType("bitrate_mode")->GetItem(Value("cbr")))
+    : mp_sizeType(d->GetType(types::kFileSize))
+    , mp_bitrateType(d->GetType(types::kBitrate))
+    , mp_lengthType(d->GetType(types::kLengthSeconds))
+    , m_variable(d->GetType(types::kBitrateMode)->GetItem(Value("vbr")))
+    , m_constant(d->GetType(types::kBitrateMode)->GetItem(Value("cbr")))
 {
 }
 

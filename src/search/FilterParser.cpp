@@ -1,5 +1,7 @@
 #include "FilterParser.h"
 
+#include "PeerSchema.h"
+
 #include <QVector>
 
 #include <limits>
@@ -94,15 +96,15 @@ bool FilterParser::IsFileRejected(const ItemPtr& i_file) const
 {
     if (m_variableBitrateOnly || m_constantBitrateOnly)
     {
-        const QString mode = Attribute(i_file, "bitrate_mode").AsString();
+        const QString mode = Attribute(i_file, types::kBitrateMode).AsString();
         if (m_variableBitrateOnly && mode != QLatin1String("vbr"))
             return true;
         if (m_constantBitrateOnly && mode != QLatin1String("cbr"))
             return true;
     }
-    if (m_minBitrate != 0 && Attribute(i_file, "bitrate").AsInt() < m_minBitrate)
+    if (m_minBitrate != 0 && Attribute(i_file, types::kBitrate).AsInt() < m_minBitrate)
         return true;
-    return m_minFileSize != 0 && Attribute(i_file, "file_size").AsInt64() < m_minFileSize;
+    return m_minFileSize != 0 && Attribute(i_file, types::kFileSize).AsInt64() < m_minFileSize;
 }
 
 int FilterParser::IsMatching(const QString& i_text, FilterParser* op_remainder, const ItemPtr& i_file) const

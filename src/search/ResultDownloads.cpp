@@ -1,6 +1,8 @@
 #include "ResultDownloads.h"
 
+#include "PeerSchema.h"
 #include "SearchResultListItem.h"
+#include "ServerSchema.h"
 #include "TransferQueueManager.h"
 
 #include <QIcon>
@@ -25,7 +27,7 @@ namespace
 void AddFolderResults(const ItemPtr& i_folderNode, std::vector<ItemPtr>& o_results)
 {
     for (const ItemPtr& fileNode : i_folderNode.GetItems("search_result_node"))
-        if (const ItemPtr result = fileNode["search_result"])
+        if (const ItemPtr result = fileNode[types::kSearchResult])
             o_results.push_back(result);
 }
 } // namespace
@@ -37,7 +39,7 @@ std::vector<ItemPtr> ResultsOfRow(QTreeWidgetItem* ip_row)
     switch (KindOfResultRow(ip_row))
     {
     case ResultRowKind::File:
-        if (const ItemPtr result = d->GetType("search_result_node")->HasItem(address)["search_result"])
+        if (const ItemPtr result = d->GetType("search_result_node")->HasItem(address)[types::kSearchResult])
             results.push_back(result);
         break;
     case ResultRowKind::Folder:
@@ -55,17 +57,17 @@ std::vector<ItemPtr> ResultsOfRow(QTreeWidgetItem* ip_row)
 
 ItemPtr SearchTextOfResult(const ItemPtr& i_result)
 {
-    return i_result["search_results"]["search_request"]["search_request_text"];
+    return i_result[types::kSearchResults][types::kSearchRequest][types::kSearchRequestText];
 }
 
 ItemPtr QueueResultDownload(const ItemPtr& i_result, const ItemPtr& i_searchText)
 {
-    const ItemPtr user = i_result["search_results"]["user"];
+    const ItemPtr user = i_result[types::kSearchResults][types::kUser];
     if (!user)
         return ItemPtr();
     ItemPtr entry = transferQueueManager->AddDownload(
-        user.AsString(), i_result["search_result_file_name"].AsStdString(),
-        i_result["search_result_file_folder"].AsStdString(), i_result["file_size"].AsInt64(), 0);
+        user.AsString(), i_result[types::kSearchResultFileName].AsStdString(),
+        i_result[types::kSearchResultFileFolder].AsStdString(), i_result[types::kFileSize].AsInt64(), 0);
     if (entry && i_searchText)
         entry += i_searchText;
     if (auto* row = i_result["search_result_node"].AsPointer<QTreeWidgetItem>())

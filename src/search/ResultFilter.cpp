@@ -1,5 +1,6 @@
 #include "ResultFilter.h"
 
+#include "PeerSchema.h"
 #include "SearchResultListItem.h"
 
 ResultFilter::ResultFilter(const QString& i_text)
@@ -19,7 +20,7 @@ ItemPtr ResultFilter::FileOfRow(QTreeWidgetItem* ip_fileRow) const
 {
     if (!mp_fileNodeType)
         return ItemPtr();
-    return mp_fileNodeType->HasItem(Value(ip_fileRow))["search_result"];
+    return mp_fileNodeType->HasItem(Value(ip_fileRow))[types::kSearchResult];
 }
 
 bool ResultFilter::Apply(QTreeWidgetItem* ip_userRow) const

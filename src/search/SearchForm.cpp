@@ -4,12 +4,16 @@
 #include "ActionSetToolBar.h"
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
+#include "PeerSchema.h"
 #include "ReceivedSearchesForm.h"
 #include "SearchResultListItem.h"
 #include "SearchResultsForm.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "SizeManager.h"
 #include "StartupPrompts.h"
+#include "TransfersSchema.h"
 #include "ui_SearchForm.h"
 
 #include <QHeaderView>
@@ -66,16 +70,16 @@ void SearchForm::DeclareTypes()
     DeclareType("search_results_folder_node", Secondary);
     DeclareType("search_result_node", Secondary);
 
-    Relate("search_results_widget", "search_request", One, Many);
-    Relate("search_results_widget", "wish_list_item", One, One);
+    Relate("search_results_widget", types::kSearchRequest, One, Many);
+    Relate("search_results_widget", types::kWishListItem, One, One);
     Relate("search_results_widget", "search_results_widget_alerted", Many, One);
     Relate("search_results_widget", "expand_folders", Many, One);
     Relate("search_results_widget", "expand_users", Many, One);
     Relate("search_results_widget", "search_results_user_node", One, Many, true);
-    Relate("search_results_user_node", "user", Many, One);
+    Relate("search_results_user_node", types::kUser, Many, One);
     Relate("search_results_user_node", "search_results_folder_node", One, Many, true);
-    Relate("search_results_folder_node", "search_result_file_folder", Many, One);
-    Relate("search_result_node", "search_result", One, One);
+    Relate("search_results_folder_node", types::kSearchResultFileFolder, Many, One);
+    Relate("search_result_node", types::kSearchResult, One, One);
     Relate("search_result_node", "search_results_folder_node", Many, One);
 }
 
@@ -84,9 +88,9 @@ void SearchForm::DeclareWishListTypes()
     DeclareType("wish_list_node", Primary);
     DeclareType("wish_list_node_checkbox", Primary);
     DeclareType("wish_list_item_filter_text", Tertiary);
-    Relate("wish_list_item", "wish_list_node", One, One);
+    Relate(types::kWishListItem, "wish_list_node", One, One);
     Relate("wish_list_node", "wish_list_node_checkbox", One, One);
-    Relate("wish_list_item", "wish_list_item_filter_text", Many, One);
+    Relate(types::kWishListItem, "wish_list_item_filter_text", Many, One);
     dataSaver->AddSavedType("wish_list_item_filter_text");
 }
 
@@ -94,7 +98,7 @@ void SearchForm::Init()
 {
     connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
     DeclareTypes();
-    d->GetType("wish_list_item")
+    d->GetType(types::kWishListItem)
         ->m_itemRemoved.insert(new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnWishListItemRemoved));
     connect(ui->searchTabControl, &QTabWidget::tabCloseRequested, this, &SearchForm::OnTabCloseRequested);
     connect(ui->wishListTabControl, &QTabWidget::tabCloseRequested, this, &SearchForm::OnWishTabCloseRequested);
@@ -129,8 +133,8 @@ void SearchForm::Init()
     ui->wishList->sortByColumn(1, Qt::AscendingOrder);
 
     // A download remembers the text of the search it came from.
-    Relate("search_request_text", "download_entry", One, Many);
-    dataSaver->AddSavedByConnectionType("search_request_text", "download_entry");
+    Relate(types::kSearchRequestText, types::kDownloadEntry, One, Many);
+    dataSaver->AddSavedByConnectionType(types::kSearchRequestText, types::kDownloadEntry);
     dataSaver->AddListener(this);
 
     RegisterWidgetForTabFocus(ui->searchEdit, 1);
@@ -140,9 +144,9 @@ void SearchForm::Init()
     dataSaver->AddSavedType("saved_filter");
 
     ui->searchTargetBox->addItems({QStringLiteral("All"), QStringLiteral("User List")});
-    d->AddPathEventHandler(new PathNode(new PathNode(d, "room"), "in_room", PathOnConnect),
+    d->AddPathEventHandler(new PathNode(new PathNode(d, types::kRoom), types::kInRoom, PathOnConnect),
                            new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnEnteredRoom));
-    d->AddPathEventHandler(new PathNode(new PathNode(d, "room"), "in_room", PathOnDisconnect),
+    d->AddPathEventHandler(new PathNode(new PathNode(d, types::kRoom), types::kInRoom, PathOnDisconnect),
                            new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnLeftRoom));
     ui->receivedSearchesForm->Init();
 
@@ -153,7 +157,7 @@ void SearchForm::Init()
 
 void SearchForm::DataLoaded()
 {
-    for (const ItemPtr& item : d->GetType("wish_list_item")->GetItems())
+    for (const ItemPtr& item : d->GetType(types::kWishListItem)->GetItems())
         OnWishListItemAdded(item);
 
     QList<int> sizes = ui->searchSplitter->sizes();
@@ -244,11 +248,11 @@ void SearchForm::OnCorrelationDoubleClicked(QTreeWidgetItem* ip_item, int)
 
 SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, QString i_text, SearchType i_type)
 {
-    const ItemPtr request = d->GetType("search_request")->GetItem(Value(i_token));
+    const ItemPtr request = d->GetType(types::kSearchRequest)->GetItem(Value(i_token));
     ItemPtr wishListItem;
     if (i_type == WishListSearch)
     {
-        wishListItem = d->GetType("wish_list_item")->HasItem(Value(i_text));
+        wishListItem = d->GetType(types::kWishListItem)->HasItem(Value(i_text));
         if (!wishListItem)
             return nullptr;
         // Every run of one wish-list search gathers in one tab.
@@ -292,7 +296,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, QString i_
         if (const ItemPtr filterText = wishListItem["wish_list_item_filter_text"])
             page->filterEdit()->setText(filterText.AsString());
     }
-    const QString defaultFilter = GetSetting(QStringLiteral("default_search_filter"));
+    const QString defaultFilter = GetSetting(settings::kDefaultSearchFilter);
     if (!defaultFilter.isEmpty() && page->filterEdit()->text().isEmpty())
         page->filterEdit()->setText(defaultFilter);
 
@@ -339,7 +343,7 @@ void SearchForm::CloseResultsTab(QTabWidget* ip_tabs, int i_tabIndex)
     ItemPtr widgetItem = d->GetType("search_results_widget")->HasItem(Value(page));
     if (!widgetItem)
         return;
-    const ItemSet requests = widgetItem.GetItems("search_request");
+    const ItemSet requests = widgetItem.GetItems(types::kSearchRequest);
     widgetItem.Remove();
     ip_tabs->removeTab(i_tabIndex);
     // A sort still pending for the page is dropped with it.
@@ -347,7 +351,7 @@ void SearchForm::CloseResultsTab(QTabWidget* ip_tabs, int i_tabIndex)
     // Late replies for these tokens then find no request and are dropped.
     for (ItemPtr request : requests)
     {
-        request.GetItems("search_results").Remove();
+        request.GetItems(types::kSearchResults).Remove();
         request.Remove();
     }
     d->RemoveDisconnectedItems();

@@ -1,6 +1,8 @@
 // What the user does to results beyond searching and filtering: the tool bar's toggles and
 // orders, downloads by double-click and the result rows' context menu.
+#include "PeerSchema.h"
 #include "SearchForm.h"
+#include "ShellSchema.h"
 
 #include "ActionSetToolBar.h"
 #include "ResultDownloads.h"
@@ -40,7 +42,7 @@ void SearchForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)
         if (!enable && i_action != QLatin1String("disable_all_wish_list_items"))
             return;
         // Each box that changes enables or disables its item through its own handler.
-        for (const ItemPtr& item : d->GetType("wish_list_item")->GetItems())
+        for (const ItemPtr& item : d->GetType(types::kWishListItem)->GetItems())
             if (auto* box = item["wish_list_node"]["wish_list_node_checkbox"].AsPointer<QCheckBox>())
                 box->setChecked(enable);
         return;
@@ -99,7 +101,7 @@ void SearchForm::OnResultDoubleClicked(QTreeWidgetItem* ip_result, int)
     for (const ItemPtr& result : results)
     {
         if (!oneFile
-            && transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString()))
+            && transferQueueManager->HasExcludedDownloadExtension(result[types::kSearchResultFileName].AsString()))
             continue;
         QueueResultDownload(result, SearchTextOfResult(result));
     }

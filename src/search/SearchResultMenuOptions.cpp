@@ -1,7 +1,9 @@
 #include "SearchResultMenuOptions.h"
 
 #include "Log.h"
+#include "PeerSchema.h"
 #include "ResultDownloads.h"
+#include "ServerSchema.h"
 #include "TransferQueueManager.h"
 
 #include <QMenu>
@@ -20,7 +22,7 @@ SearchResultMenuOptions::FolderBrowser& Browser()
 
 ItemPtr SearchTextItem(const QString& i_text)
 {
-    return i_text.isEmpty() ? ItemPtr() : d->GetType("search_request_text")->GetItem(Value(i_text));
+    return i_text.isEmpty() ? ItemPtr() : d->GetType(types::kSearchRequestText)->GetItem(Value(i_text));
 }
 } // namespace
 
@@ -32,11 +34,11 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem
     const ResultRowKind kind = KindOfResultRow(ip_row);
     if (kind == ResultRowKind::File)
     {
-        const ItemPtr result = d->GetType("search_result_node")->HasItem(Value(ip_row))["search_result"];
-        const ItemPtr reply = result["search_results"];
-        m_searchText = reply["search_request"]["search_request_text"].AsString();
-        m_folder = result["search_result_file_folder"].AsString();
-        m_user = reply["user"].AsString();
+        const ItemPtr result = d->GetType("search_result_node")->HasItem(Value(ip_row))[types::kSearchResult];
+        const ItemPtr reply = result[types::kSearchResults];
+        m_searchText = reply[types::kSearchRequest][types::kSearchRequestText].AsString();
+        m_folder = result[types::kSearchResultFileFolder].AsString();
+        m_user = reply[types::kUser].AsString();
         ip_menu->addAction(QIcon(QStringLiteral(":/icons/download_icon")), QStringLiteral("Download File(s)"), this,
                            &SearchResultMenuOptions::OnDownloadFile);
     }
@@ -46,9 +48,9 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem
         // of that path, so it cannot tell whose folder this is.
         const ItemPtr folderNode = d->GetType("search_results_folder_node")->HasItem(Value(ip_row));
         const ItemPtr userNode = folderNode["search_results_user_node"];
-        m_folder = folderNode["search_result_file_folder"].AsString();
-        m_user = userNode["user"].AsString();
-        m_searchText = userNode["search_results_widget"]["search_request"]["search_request_text"].AsString();
+        m_folder = folderNode[types::kSearchResultFileFolder].AsString();
+        m_user = userNode[types::kUser].AsString();
+        m_searchText = userNode["search_results_widget"][types::kSearchRequest][types::kSearchRequestText].AsString();
     }
     else
     {
@@ -75,7 +77,7 @@ void SearchResultMenuOptions::OnDownloadFile()
         const ItemPtr fileNode = fileNodes->HasItem(Value(row));
         if (!fileNode)
             return;
-        QueueResultDownload(fileNode["search_result"], searchText);
+        QueueResultDownload(fileNode[types::kSearchResult], searchText);
     }
 }
 
@@ -95,12 +97,12 @@ void SearchResultMenuOptions::OnDownloadFolder()
 
     std::vector<ItemPtr> ordered(gathered.begin(), gathered.end());
     std::stable_sort(ordered.begin(), ordered.end(), [](const ItemPtr& i_a, const ItemPtr& i_b) {
-        return i_a["search_result_file_name"].AsString() < i_b["search_result_file_name"].AsString();
+        return i_a[types::kSearchResultFileName].AsString() < i_b[types::kSearchResultFileName].AsString();
     });
     const ItemPtr searchText = SearchTextItem(m_searchText);
     for (const ItemPtr& result : ordered)
     {
-        if (!transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString()))
+        if (!transferQueueManager->HasExcludedDownloadExtension(result[types::kSearchResultFileName].AsString()))
             QueueResultDownload(result, searchText);
     }
 }

@@ -1,5 +1,8 @@
 // The rows of the results tabs: replies grouped by user and folder, the filter, the queue order.
+#include "PeerSchema.h"
 #include "SearchForm.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 
 #include "DelayedInvoker.h"
 #include "EventToolBar.h"
@@ -19,16 +22,16 @@ constexpr int SortDelayMs = 1000;
 // The user row's "Free" cell: a free slot, else the queue length.
 QString FreeText(const ItemPtr& i_reply)
 {
-    if (i_reply["search_results_user_available"].AsString() == QLatin1String("yes"))
+    if (i_reply[types::kSearchResultsUserAvailable].AsString() == QLatin1String("yes"))
         return QStringLiteral("Y");
-    return i_reply["search_results_uploads_in_queue"].AsString();
+    return i_reply[types::kSearchResultsUploadsInQueue].AsString();
 }
 
 // The user row's "K/s" cell, empty for an unknown speed.
 QString SpeedText(const ItemPtr& i_reply)
 {
     // The peer network keeps the reply's unsigned 32-bit speed as a signed number.
-    const quint32 speed = quint32(i_reply["search_results_user_speed"].AsInt64());
+    const quint32 speed = quint32(i_reply[types::kSearchResultsUserSpeed].AsInt64());
     return speed == 0 ? QString() : QString::number(speed / 1024.0, 'f', 1);
 }
 // The row named by the node of that type linked to both the owner and the key; else a row made
@@ -49,15 +52,15 @@ template<class AddRow> QTreeWidgetItem* RowOfNode(const char* i_nodeType, ItemPt
 
 void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
 {
-    const ItemSet results = i_searchResults.GetItems("search_result");
-    const ItemPtr request = i_searchResults["search_request"];
-    if (!request.IsConnected("search_results_widget") && request.IsConnected("wishlist_search"))
+    const ItemSet results = i_searchResults.GetItems(types::kSearchResult);
+    const ItemPtr request = i_searchResults[types::kSearchRequest];
+    if (!request.IsConnected("search_results_widget") && request.IsConnected(types::kWishlistSearch))
     {
         // The first reply of an enabled wish-list search opens its tab, or joins the tab its
         // earlier runs opened; its rows are then added like any other reply's.
-        const QString text = request["search_request_text"].AsString();
-        const ItemPtr wishListItem = d->GetType("wish_list_item")->HasItem(Value(text));
-        if (wishListItem && wishListItem.IsConnected("wish_list_item_enabled"))
+        const QString text = request[types::kSearchRequestText].AsString();
+        const ItemPtr wishListItem = d->GetType(types::kWishListItem)->HasItem(Value(text));
+        if (wishListItem && wishListItem.IsConnected(types::kWishListItemEnabled))
             CreateSearchForm(request.AsUInt(), text, WishListSearch);
     }
     const ItemPtr widgetItem = request["search_results_widget"];
@@ -77,7 +80,7 @@ void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
 
 void SearchForm::AlertWishListResults(ItemPtr i_widgetItem, SearchResultsForm* ip_page)
 {
-    const ItemPtr wishListItem = i_widgetItem["wish_list_item"];
+    const ItemPtr wishListItem = i_widgetItem[types::kWishListItem];
     if (!wishListItem || i_widgetItem.IsConnected("search_results_widget_alerted"))
         return;
     const QTreeWidget* tree = ip_page->searchResults();
@@ -96,8 +99,8 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_res
 {
     auto* page = i_widgetItem.AsPointer<SearchResultsForm>();
     QTreeWidget* tree = page->searchResults();
-    const ItemPtr reply = i_result["search_results"];
-    const ItemPtr user = reply["user"];
+    const ItemPtr reply = i_result[types::kSearchResults];
+    const ItemPtr user = reply[types::kUser];
 
     // Later replies of the user reuse the row and never change its cells.
     ItemPtr userNode;
@@ -111,7 +114,7 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_res
         return row;
     });
 
-    const ItemPtr folder = i_result["search_result_file_folder"];
+    const ItemPtr folder = i_result[types::kSearchResultFileFolder];
     ItemPtr folderNode;
     QTreeWidgetItem* folderRow = RowOfNode("search_results_folder_node", userNode, folder, folderNode, [&] {
         auto* row = new SearchResultListItem;
@@ -122,8 +125,8 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_res
 
     // Every result gets a row of its own, also one equal to a row already there.
     QTreeWidgetItem* fileRow = new SearchResultListItem;
-    fileRow->setText(SearchResultListItem::FileColumn, i_result["search_result_file_name"].AsString());
-    fileRow->setText(SearchResultListItem::SizeColumn, CommafyNumber(i_result["file_size"].AsInt64()));
+    fileRow->setText(SearchResultListItem::FileColumn, i_result[types::kSearchResultFileName].AsString());
+    fileRow->setText(SearchResultListItem::SizeColumn, CommafyNumber(i_result[types::kFileSize].AsInt64()));
     fileRow->setText(SearchResultListItem::AttributesColumn, sharedFoldersManager->GetFileItemDisplayString(i_result));
     folderRow->addChild(fileRow);
 
@@ -152,11 +155,11 @@ QTreeWidgetItem* SearchForm::GetNodeUserNode(QTreeWidgetItem* ip_row)
 
 bool SearchForm::CompareSearchResults(ItemPtr i_a, ItemPtr i_b)
 {
-    const QString folderA = i_a["search_result_file_folder"].AsString();
-    const QString folderB = i_b["search_result_file_folder"].AsString();
+    const QString folderA = i_a[types::kSearchResultFileFolder].AsString();
+    const QString folderB = i_b[types::kSearchResultFileFolder].AsString();
     if (folderA != folderB)
         return folderA < folderB;
-    return i_a["search_result_file_name"].AsString() < i_b["search_result_file_name"].AsString();
+    return i_a[types::kSearchResultFileName].AsString() < i_b[types::kSearchResultFileName].AsString();
 }
 
 // ---- filtering ----
@@ -177,7 +180,7 @@ void SearchForm::FilterResultsTab(SearchResultsForm* ip_page, const QString& i_t
 {
     const ItemPtr widgetItem = d->GetType("search_results_widget")->HasItem(Value(ip_page));
     // A wish-list tab gets its filter back when its search opens a tab again.
-    if (ItemPtr wishListItem = widgetItem["wish_list_item"])
+    if (ItemPtr wishListItem = widgetItem[types::kWishListItem])
         wishListItem += d->GetType("wish_list_item_filter_text")->GetItem(Value(i_text));
 
     const ResultFilter filter(i_text);

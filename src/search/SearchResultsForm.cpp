@@ -4,6 +4,8 @@
 #include "FilterHelpDialog.h"
 #include "FocusHelpers.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "ShellWidgets.h"
 #include "ui_SearchResultsForm.h"
 
@@ -13,7 +15,7 @@ namespace
 {
 const QString SaveFilterText = QStringLiteral("Save Filter");
 const QString RemoveFilterText = QStringLiteral("Remove Filter");
-const QString DefaultFilterKey = QStringLiteral("default_search_filter");
+const QString DefaultFilterKey = settings::kDefaultSearchFilter;
 // The related searches take this much of the page's width when there are any.
 constexpr int CorrelationsWidth = 150;
 } // namespace
@@ -199,12 +201,13 @@ void SearchResultsForm::PopulateCorrelations()
     QTreeWidget* list = ui->correlationsWidget;
     list->clear();
     list->hide();
-    const ItemPtr text = d->GetType("search_request_text")->GetItem(Value(m_searchText));
-    const QList<ItemPtr> related = text.GetItems("search_correlation").SortNumericBy("correlation_rank", false);
+    const ItemPtr text = d->GetType(types::kSearchRequestText)->GetItem(Value(m_searchText));
+    const QList<ItemPtr> related =
+        text.GetItems(types::kSearchCorrelation).SortNumericBy(types::kCorrelationRank, false);
     if (related.isEmpty())
         return;
     for (const ItemPtr& correlation : related)
-        new QTreeWidgetItem(list, {correlation["correlation_text"].AsString()});
+        new QTreeWidgetItem(list, {correlation[types::kCorrelationText].AsString()});
     list->show();
     ui->splitter->setSizes({qMax(0, width() - CorrelationsWidth), CorrelationsWidth});
 }

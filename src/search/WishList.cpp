@@ -1,5 +1,7 @@
 // The wish list: its rows, their check boxes and in-place edits, and the tabs of its searches.
 #include "SearchForm.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 
 #include "SearchResultsForm.h"
 #include "ui_SearchForm.h"
@@ -16,7 +18,7 @@ constexpr int TextColumn = 1;
 
 ItemPtr EnabledFlag()
 {
-    return d->GetType("wish_list_item_enabled")->GetGlobalNullItem();
+    return d->GetType(types::kWishListItemEnabled)->GetGlobalNullItem();
 }
 
 // The check box column sorts by its text, which the box stands for and which is never drawn.
@@ -45,7 +47,7 @@ void SearchForm::OnWishListItemAdded(ItemPtr i_item)
     auto* row = new QTreeWidgetItem;
     row->setText(TextColumn, i_item.AsString());
     row->setFlags(row->flags() | Qt::ItemIsEditable);
-    const bool enabled = i_item.IsConnected("wish_list_item_enabled");
+    const bool enabled = i_item.IsConnected(types::kWishListItemEnabled);
     row->setText(CheckColumn, enabled ? QStringLiteral("Y") : QString());
     row->setTextAlignment(CheckColumn, Qt::AlignHCenter);
     ui->wishList->addTopLevelItem(row);
@@ -64,7 +66,7 @@ void SearchForm::OnWishListItemAdded(ItemPtr i_item)
 void SearchForm::OnWishListItemCheckStateChanged(int i_state)
 {
     const ItemPtr node = d->GetType("wish_list_node_checkbox")->HasItem(Value(sender()))["wish_list_node"];
-    ItemPtr item = node["wish_list_item"];
+    ItemPtr item = node[types::kWishListItem];
     auto* row = node.AsPointer<QTreeWidgetItem>();
     if (!item || !row)
         return;
@@ -98,7 +100,7 @@ void SearchForm::ReconcileWishList()
     }
 
     // Items whose text no row shows any more go; their rows stay for the passes below.
-    Type* items = d->GetType("wish_list_item");
+    Type* items = d->GetType(types::kWishListItem);
     for (ItemPtr item : items->GetItems())
     {
         if (rowTexts.contains(item.AsString()))
@@ -135,7 +137,7 @@ void SearchForm::ReconcileWishList()
 
     // Rows left without an item repeat another row's text.
     for (const ItemPtr& node : nodes->GetItems())
-        if (!node.IsConnected("wish_list_item"))
+        if (!node.IsConnected(types::kWishListItem))
             QueueDeleteNode(node);
 }
 
@@ -186,7 +188,7 @@ void SearchForm::OnRemoveWishListItemRequested()
     ItemSet chosen;
     Type* nodes = d->GetType("wish_list_node");
     for (QTreeWidgetItem* row : ui->wishList->selectedItems())
-        if (const ItemPtr item = nodes->HasItem(Value(row))["wish_list_item"])
+        if (const ItemPtr item = nodes->HasItem(Value(row))[types::kWishListItem])
             chosen.insert(item);
     for (ItemPtr item : chosen)
         if (item)
@@ -198,12 +200,12 @@ void SearchForm::AddOrRemoveWishListItem()
     SearchResultsForm* page = GetCurrentSearchResultsForm();
     if (!page)
         return;
-    const ItemPtr request = d->GetType("search_results_widget")->HasItem(Value(page))["search_request"];
+    const ItemPtr request = d->GetType("search_results_widget")->HasItem(Value(page))[types::kSearchRequest];
     if (!request)
         return;
-    const Value text(request["search_request_text"].AsString());
-    Type* items = d->GetType("wish_list_item");
-    if (request.IsConnected("wishlist_search"))
+    const Value text(request[types::kSearchRequestText].AsString());
+    Type* items = d->GetType(types::kWishListItem);
+    if (request.IsConnected(types::kWishlistSearch))
     {
         if (ItemPtr item = items->HasItem(text))
             item.Remove();

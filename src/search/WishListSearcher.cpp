@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "Log.h"
 #include "Server.h"
+#include "ShellSchema.h"
 
 #include <algorithm>
 #include <limits>
@@ -40,7 +41,7 @@ int WishListSearcher::IntervalMs(uint i_waitPeriod)
 
 void WishListSearcher::OnWishListWait(uint i_waitPeriod)
 {
-    SetVolatileSetting(QStringLiteral("wish_list_wait"), QString::number(i_waitPeriod));
+    SetVolatileSetting(settings::kWishListWait, QString::number(i_waitPeriod));
     m_timer.stop();
     const int interval = IntervalMs(i_waitPeriod);
     if (interval == 0)
@@ -59,7 +60,8 @@ void WishListSearcher::OnSearchTimerTimeout()
 {
     const qint64 index = GetVolatileSetting(IndexKey).toLongLong();
     QStringList texts;
-    for (const ItemPtr& item : d->GetType("wish_list_item_enabled")->GetGlobalNullItem().GetItems("wish_list_item"))
+    for (const ItemPtr& item :
+         d->GetType(types::kWishListItemEnabled)->GetGlobalNullItem().GetItems(types::kWishListItem))
         texts << item.AsString();
     // By UTF-16 code units: capitals before lower case.
     std::sort(texts.begin(), texts.end());

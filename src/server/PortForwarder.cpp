@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "ListeningPorts.h"
 #include "Log.h"
+#include "ServerSchema.h"
 
 #include <miniupnpc/miniupnpc.h>
 #include <miniupnpc/upnpcommands.h>
@@ -136,9 +137,8 @@ PortForwarder::~PortForwarder()
 
 void PortForwarder::Init()
 {
-    const quint16 plain = ListeningPorts::Plain(GetSettingNumber(QStringLiteral("listening_port")));
-    const quint16 scrambled =
-        ListeningPorts::Scrambled(GetSettingNumber(QStringLiteral("obfuscated_listening_port")), plain);
+    const quint16 plain = ListeningPorts::Plain(GetSettingNumber(settings::kListeningPort));
+    const quint16 scrambled = ListeningPorts::Scrambled(GetSettingNumber(settings::kObfuscatedListeningPort), plain);
     PortForwarderWorker* worker = mp_worker;
     QMetaObject::invokeMethod(
         worker, [worker, plain, scrambled] { worker->DiscoverAndMap(plain, scrambled); }, Qt::QueuedConnection);

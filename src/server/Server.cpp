@@ -3,6 +3,7 @@
 #include "ListeningPorts.h"
 #include "Log.h"
 #include "PortForwarder.h"
+#include "ServerSchema.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
 
@@ -99,76 +100,78 @@ void Server::CreateData()
     auto declare = [](const char* i_name, Primacy i_primacy, bool i_isNull) {
         return d->NewType(i_name, i_primacy, i_isNull, true);
     };
-    Type* user = declare("user", Primary, false);
-    Type* inUserList = declare("in_user_list", Secondary, true);
-    Type* group = declare("user_list_group", Primary, false);
-    Type* groupPriority = declare("group_download_priority", Tertiary, false);
-    Type* acceptUploads = declare("accept_uploads", Tertiary, true);
+    Type* user = declare(types::kUser, Primary, false);
+    Type* inUserList = declare(types::kInUserList, Secondary, true);
+    Type* group = declare(types::kUserListGroup, Primary, false);
+    Type* groupPriority = declare(types::kGroupDownloadPriority, Tertiary, false);
+    Type* acceptUploads = declare(types::kAcceptUploads, Tertiary, true);
     inUserList->RelateToType(user, One, One);
     inUserList->RelateToType(group, Many, Many);
     groupPriority->RelateToType(group, One, Many);
     acceptUploads->RelateToType(group, One, Many);
 
-    for (const char* flag : {"is_online", "is_away", "is_tracked", "is_ignored", "is_privileged"})
+    for (const char* flag :
+         {types::kIsOnline, types::kIsAway, types::kIsTracked, types::kIsIgnored, types::kIsPrivileged})
         declare(flag, Tertiary, true)->RelateToType(user, One, Many);
-    for (const char* stat : {"average_download_speed", "shared_files_count", "country_code"})
+    for (const char* stat : {types::kAverageDownloadSpeed, types::kSharedFilesCount, types::kCountryCode})
         declare(stat, Tertiary, false)->RelateToType(user, One, Many);
 
-    Type* room = declare("room", Primary, false);
+    Type* room = declare(types::kRoom, Primary, false);
     room->RelateToType(user, Many, Many);
-    for (const char* flag : {"in_room", "room_autojoin", "is_owner", "is_operator", "is_member"})
+    for (const char* flag :
+         {types::kInRoom, types::kRoomAutojoin, types::kIsOwner, types::kIsOperator, types::kIsMember})
         declare(flag, Tertiary, true)->RelateToType(room, One, Many);
-    declare("user_count", Tertiary, false)->RelateToType(room, One, Many);
-    for (const char* node : {"room_members", "room_operators"})
+    declare(types::kUserCount, Tertiary, false)->RelateToType(room, One, Many);
+    for (const char* node : {types::kRoomMembers, types::kRoomOperators})
     {
         Type* type = declare(node, Secondary, true);
         type->RelateToType(room, One, One);
         type->RelateToType(user, Many, Many);
     }
-    Type* roomOwner = declare("room_owner", Secondary, true);
+    Type* roomOwner = declare(types::kRoomOwner, Secondary, true);
     roomOwner->RelateToType(room, One, One);
     roomOwner->RelateToType(user, Many, One);
 
-    Type* request = declare("search_request", Primary, false);
-    Type* requestText = declare("search_request_text", Secondary, false);
+    Type* request = declare(types::kSearchRequest, Primary, false);
+    Type* requestText = declare(types::kSearchRequestText, Secondary, false);
     requestText->RelateToType(request, One, Many);
-    declare("wishlist_search", Tertiary, true)->RelateToType(request, One, Many);
-    Type* correlation = declare("search_correlation", Secondary, true);
+    declare(types::kWishlistSearch, Tertiary, true)->RelateToType(request, One, Many);
+    Type* correlation = declare(types::kSearchCorrelation, Secondary, true);
     requestText->RelateToType(correlation, One, Many);
-    declare("correlation_text", Tertiary, false)->RelateToType(correlation, One, Many);
-    declare("correlation_rank", Tertiary, false)->RelateToType(correlation, One, Many);
+    declare(types::kCorrelationText, Tertiary, false)->RelateToType(correlation, One, Many);
+    declare(types::kCorrelationRank, Tertiary, false)->RelateToType(correlation, One, Many);
 
     if (dataSaver)
     {
-        dataSaver->AddSavedType("in_user_list");
-        dataSaver->AddSavedByConnectionType("user", "in_user_list");
-        dataSaver->AddSavedType("user_list_group");
-        dataSaver->AddSavedType("group_download_priority");
-        dataSaver->AddSavedType("accept_uploads");
+        dataSaver->AddSavedType(types::kInUserList);
+        dataSaver->AddSavedByConnectionType(types::kUser, types::kInUserList);
+        dataSaver->AddSavedType(types::kUserListGroup);
+        dataSaver->AddSavedType(types::kGroupDownloadPriority);
+        dataSaver->AddSavedType(types::kAcceptUploads);
         // The ignored list and the autojoin rooms would otherwise be lost at every restart.
-        dataSaver->AddSavedType("is_ignored");
-        dataSaver->AddSavedByConnectionType("user", "is_ignored");
-        dataSaver->AddSavedType("room_autojoin");
-        dataSaver->AddSavedByConnectionType("room", "room_autojoin");
+        dataSaver->AddSavedType(types::kIsIgnored);
+        dataSaver->AddSavedByConnectionType(types::kUser, types::kIsIgnored);
+        dataSaver->AddSavedType(types::kRoomAutojoin);
+        dataSaver->AddSavedByConnectionType(types::kRoom, types::kRoomAutojoin);
     }
     m_typesReady = true;
 }
 
 void Server::DataLoaded()
 {
-    SetDefaultSetting(QStringLiteral("use_upnp"), QStringLiteral("yes"));
+    SetDefaultSetting(settings::kUseUpnp, QStringLiteral("yes"));
 }
 
 // ---- connection state ----
 
 void Server::Connect()
 {
-    if (m_state != StateIdle || GetSetting(QStringLiteral("username")).isEmpty())
+    if (m_state != StateIdle || GetSetting(settings::kUsername).isEmpty())
         return;
-    QString host = GetSetting(QStringLiteral("server_host"));
+    QString host = GetSetting(settings::kServerHost);
     if (host.isEmpty())
         host = QString::fromLatin1(kDefaultServerHost);
-    qint64 port = GetSettingNumber(QStringLiteral("server_port"));
+    qint64 port = GetSettingNumber(settings::kServerPort);
     if (port <= 0 || port > 65535)
         port = kDefaultServerPort;
 
@@ -227,8 +230,8 @@ void Server::ClearUserStatuses()
 {
     if (!m_typesReady)
         return;
-    for (const char* flag : {"is_online", "is_away"})
-        for (ItemPtr user : T(flag)->GetItems().GetItems("user"))
+    for (const char* flag : {types::kIsOnline, types::kIsAway})
+        for (ItemPtr user : T(flag)->GetItems().GetItems(types::kUser))
             user.Disconnect(flag);
 }
 
@@ -252,19 +255,18 @@ void Server::OnSocketDisconnected()
 
 void Server::SendLogin()
 {
-    const QString user = GetSetting(QStringLiteral("username"));
-    const QString password = GetSetting(QStringLiteral("password"));
+    const QString user = GetSetting(settings::kUsername);
+    const QString password = GetSetting(settings::kPassword);
     WriteFrame(SM_LOGIN, StreamOf(user, password, kLoginVersion, Md5Hex(user + password), kLoginMinorVersion));
     m_abruptlyDisconnected = false;
 }
 
 void Server::AfterLogin()
 {
-    const quint16 port = ListeningPorts::Plain(GetSettingNumber(QStringLiteral("listening_port")));
-    const quint16 scrambledPort =
-        ListeningPorts::Scrambled(GetSettingNumber(QStringLiteral("obfuscated_listening_port")), port);
+    const quint16 port = ListeningPorts::Plain(GetSettingNumber(settings::kListeningPort));
+    const quint16 scrambledPort = ListeningPorts::Scrambled(GetSettingNumber(settings::kObfuscatedListeningPort), port);
     Send(SM_SET_LISTEN_PORT, StreamOf(quint32(port), quint32(1), quint32(scrambledPort)));
-    if (GetSetting(QStringLiteral("availability_status")) == QLatin1String("away"))
+    if (GetSetting(settings::kAvailabilityStatus) == QLatin1String("away"))
     {
         Send(SM_SET_STATUS, StreamOf(qint32(USER_STATUS_AWAY)));
     }
@@ -272,12 +274,12 @@ void Server::AfterLogin()
     if (m_typesReady)
     {
         // The server's watch list and room membership last one login only.
-        for (ItemPtr user : T("is_tracked")->GetItems().GetItems("user"))
+        for (ItemPtr user : T(types::kIsTracked)->GetItems().GetItems(types::kUser))
             AddUser(user.AsString());
-        ItemSet rooms = T("in_room")->GetItems().GetItems("room");
-        rooms.Add(T("room_autojoin")->GetItems().GetItems("room"));
+        ItemSet rooms = T(types::kInRoom)->GetItems().GetItems(types::kRoom);
+        rooms.Add(T(types::kRoomAutojoin)->GetItems().GetItems(types::kRoom));
         for (ItemPtr room : rooms)
-            EnterRoom(room.AsString(), room.IsConnected("is_owner") || room.IsConnected("is_member"));
+            EnterRoom(room.AsString(), room.IsConnected(types::kIsOwner) || room.IsConnected(types::kIsMember));
     }
     HaveNoParent(m_haveNoParent);
     AcceptChildren(m_acceptChildren);
@@ -406,16 +408,16 @@ void Server::HandleMessage(quint32 i_code, MemStream& i_body)
     case SM_EMBEDDED_MESSAGE: ok = HandleEmbeddedMessage(in); break;
     case SM_POSSIBLE_PARENTS: ok = HandlePossibleParents(in); break;
     case SM_RESET_DISTRIBUTED: emit ResetDistributed(); break;
-    case SM_PRIVATE_ROOM_USERS: ok = HandleMemberList(in, "room_members"); break;
-    case SM_PRIVATE_ROOM_OPERATORS: ok = HandleMemberList(in, "room_operators"); break;
-    case SM_PRIVATE_ROOM_ADD_USER: ok = HandleMemberChange(in, "room_members", true); break;
-    case SM_PRIVATE_ROOM_REMOVE_USER: ok = HandleMemberChange(in, "room_members", false); break;
-    case SM_PRIVATE_ROOM_ADD_OPERATOR: ok = HandleMemberChange(in, "room_operators", true); break;
-    case SM_PRIVATE_ROOM_REMOVE_OPERATOR: ok = HandleMemberChange(in, "room_operators", false); break;
-    case SM_PRIVATE_ROOM_ADDED: ok = HandleOwnRoomFlag(in, "is_member", true); break;
-    case SM_PRIVATE_ROOM_REMOVED: ok = HandleOwnRoomFlag(in, "is_member", false); break;
-    case SM_PRIVATE_ROOM_OPERATOR_ADDED: ok = HandleOwnRoomFlag(in, "is_operator", true); break;
-    case SM_PRIVATE_ROOM_OPERATOR_REMOVED: ok = HandleOwnRoomFlag(in, "is_operator", false); break;
+    case SM_PRIVATE_ROOM_USERS: ok = HandleMemberList(in, types::kRoomMembers); break;
+    case SM_PRIVATE_ROOM_OPERATORS: ok = HandleMemberList(in, types::kRoomOperators); break;
+    case SM_PRIVATE_ROOM_ADD_USER: ok = HandleMemberChange(in, types::kRoomMembers, true); break;
+    case SM_PRIVATE_ROOM_REMOVE_USER: ok = HandleMemberChange(in, types::kRoomMembers, false); break;
+    case SM_PRIVATE_ROOM_ADD_OPERATOR: ok = HandleMemberChange(in, types::kRoomOperators, true); break;
+    case SM_PRIVATE_ROOM_REMOVE_OPERATOR: ok = HandleMemberChange(in, types::kRoomOperators, false); break;
+    case SM_PRIVATE_ROOM_ADDED: ok = HandleOwnRoomFlag(in, types::kIsMember, true); break;
+    case SM_PRIVATE_ROOM_REMOVED: ok = HandleOwnRoomFlag(in, types::kIsMember, false); break;
+    case SM_PRIVATE_ROOM_OPERATOR_ADDED: ok = HandleOwnRoomFlag(in, types::kIsOperator, true); break;
+    case SM_PRIVATE_ROOM_OPERATOR_REMOVED: ok = HandleOwnRoomFlag(in, types::kIsOperator, false); break;
     case SM_PRIVATE_ROOM_TOGGLE:
     {
         quint8 enabled = 0;
@@ -529,8 +531,8 @@ bool Server::HandleUserStatus(InputStream& i_in)
         m_privilegedUsers.insert(user);
     else
         m_privilegedUsers.remove(user);
-    if (ItemPtr item = T("user")->HasItem(user))
-        SetFlag(item, "is_privileged", privileged != 0);
+    if (ItemPtr item = T(types::kUser)->HasItem(user))
+        SetFlag(item, types::kIsPrivileged, privileged != 0);
     return true;
 }
 
@@ -539,16 +541,16 @@ void Server::SetUserStatus(const QString& i_user, quint32 i_status)
     if (i_status == USER_STATUS_OFFLINE)
     {
         // An offline report must not create the user.
-        if (ItemPtr user = T("user")->HasItem(i_user))
+        if (ItemPtr user = T(types::kUser)->HasItem(i_user))
         {
-            SetFlag(user, "is_online", false);
-            SetFlag(user, "is_away", false);
+            SetFlag(user, types::kIsOnline, false);
+            SetFlag(user, types::kIsAway, false);
         }
         return;
     }
-    ItemPtr user = T("user")->GetItem(i_user);
-    SetFlag(user, "is_online", true);
-    SetFlag(user, "is_away", i_status == USER_STATUS_AWAY);
+    ItemPtr user = T(types::kUser)->GetItem(i_user);
+    SetFlag(user, types::kIsOnline, true);
+    SetFlag(user, types::kIsAway, i_status == USER_STATUS_AWAY);
 }
 
 bool Server::HandleRoomChat(InputStream& i_in)
@@ -557,8 +559,8 @@ bool Server::HandleRoomChat(InputStream& i_in)
     if (!i_in.Read(room) || !i_in.Read(user) || !i_in.Read(text))
         return false;
     // The check must not create the sender.
-    ItemPtr sender = T("user")->HasItem(user);
-    if (sender && sender.IsConnected("is_ignored"))
+    ItemPtr sender = T(types::kUser)->HasItem(user);
+    if (sender && sender.IsConnected(types::kIsIgnored))
         return true;
     emit RoomChat(room, user, text);
     return true;
@@ -567,19 +569,19 @@ bool Server::HandleRoomChat(InputStream& i_in)
 void Server::LinkRoomUser(ItemPtr i_room, const QString& i_user, quint32 i_status, const UserStats& i_stats,
                           const QString& i_countryCode)
 {
-    ItemPtr user = T("user")->GetItem(i_user);
+    ItemPtr user = T(types::kUser)->GetItem(i_user);
     i_room += user;
-    user += T("average_download_speed")->GetItem(Value(i_stats.m_averageSpeed));
-    user += T("shared_files_count")->GetItem(Value(i_stats.m_fileCount));
+    user += T(types::kAverageDownloadSpeed)->GetItem(Value(i_stats.m_averageSpeed));
+    user += T(types::kSharedFilesCount)->GetItem(Value(i_stats.m_fileCount));
     // An unknown country is the empty code: the room shows the user all the same.
-    user += T("country_code")->GetItem(i_countryCode);
+    user += T(types::kCountryCode)->GetItem(i_countryCode);
     if (i_status != USER_STATUS_OFFLINE)
     {
-        SetFlag(user, "is_online", true);
-        SetFlag(user, "is_away", i_status == USER_STATUS_AWAY);
+        SetFlag(user, types::kIsOnline, true);
+        SetFlag(user, types::kIsAway, i_status == USER_STATUS_AWAY);
     }
     if (m_privilegedUsers.contains(i_user))
-        SetFlag(user, "is_privileged", true);
+        SetFlag(user, types::kIsPrivileged, true);
 }
 
 bool Server::HandleJoinRoom(InputStream& i_in)
@@ -603,18 +605,18 @@ bool Server::HandleJoinRoom(InputStream& i_in)
     if (isPrivate && (!i_in.Read(owner) || !ReadList(i_in, operators)))
         return false;
 
-    ItemPtr room = T("room")->GetItem(roomName);
-    room += Flag("in_room");
-    room.Disconnect("user");
+    ItemPtr room = T(types::kRoom)->GetItem(roomName);
+    room += Flag(types::kInRoom);
+    room.Disconnect(types::kUser);
     // The owner and operators first, so that a room tab already open draws their rows as theirs.
     if (isPrivate)
     {
-        ItemPtr ownerNode = room.NewItem("room_owner");
-        ownerNode += T("user")->GetItem(owner);
-        ItemPtr operatorNode = room.NewItem("room_operators");
-        operatorNode.Disconnect("user");
+        ItemPtr ownerNode = room.NewItem(types::kRoomOwner);
+        ownerNode += T(types::kUser)->GetItem(owner);
+        ItemPtr operatorNode = room.NewItem(types::kRoomOperators);
+        operatorNode.Disconnect(types::kUser);
         for (const std::string& name : operators)
-            operatorNode += T("user")->GetItem(ToQString(name));
+            operatorNode += T(types::kUser)->GetItem(ToQString(name));
     }
     for (size_t index = 0; index < count; ++index)
         LinkRoomUser(room, ToQString(users[index]), statuses[index], stats[index], ToQString(countries[index]));
@@ -628,9 +630,9 @@ bool Server::HandleLeaveRoom(InputStream& i_in)
     if (!i_in.Read(roomName))
         return false;
     m_joinsSent.remove(roomName);
-    ItemPtr room = T("room")->HasItem(roomName);
-    if (room && room.IsConnected("in_room"))
-        room.Disconnect("in_room");
+    ItemPtr room = T(types::kRoom)->HasItem(roomName);
+    if (room && room.IsConnected(types::kInRoom))
+        room.Disconnect(types::kInRoom);
     return true;
 }
 
@@ -642,7 +644,7 @@ bool Server::HandleUserJoinedRoom(InputStream& i_in)
     if (!i_in.Read(roomName) || !i_in.Read(user) || !i_in.Read(status) || !ReadStats(i_in, stats)
         || !i_in.Read(freeSlots) || !i_in.Read(country))
         return false;
-    if (ItemPtr room = T("room")->HasItem(roomName))
+    if (ItemPtr room = T(types::kRoom)->HasItem(roomName))
         LinkRoomUser(room, user, status, stats, country);
     return true;
 }
@@ -652,8 +654,8 @@ bool Server::HandleUserLeftRoom(InputStream& i_in)
     QString roomName, userName;
     if (!i_in.Read(roomName) || !i_in.Read(userName))
         return false;
-    ItemPtr room = T("room")->HasItem(roomName);
-    ItemPtr user = T("user")->HasItem(userName);
+    ItemPtr room = T(types::kRoom)->HasItem(roomName);
+    ItemPtr user = T(types::kUser)->HasItem(userName);
     if (room && user && room.IsConnected(user))
         room -= user;
     return true;
@@ -690,8 +692,8 @@ bool Server::HandlePrivateMessage(InputStream& i_in)
         Log(kArea, 1, QStringLiteral("Private message %1 cannot be read; acknowledged and dropped").arg(id));
         return true;
     }
-    ItemPtr sender = T("user")->HasItem(user);
-    if (sender && sender.IsConnected("is_ignored"))
+    ItemPtr sender = T(types::kUser)->HasItem(user);
+    if (sender && sender.IsConnected(types::kIsIgnored))
         return true;
     emit PrivateChat(user, text, static_cast<time_t>(time), isNew != 0);
     return true;
@@ -740,25 +742,26 @@ bool Server::HandleRoomList(InputStream& i_in)
     if (!ReadList(i_in, operated))
         return false;
 
-    Type* roomType = T("room");
+    Type* roomType = T(types::kRoom);
     for (int list = 0; list < 3; ++list)
         for (size_t index = 0; index < names[list].size(); ++index)
-            roomType->GetItem(ToQString(names[list][index])) += T("user_count")->GetItem(Value(counts[list][index]));
+            roomType->GetItem(ToQString(names[list][index])) +=
+                T(types::kUserCount)->GetItem(Value(counts[list][index]));
 
     // Each list is the whole truth about the own roles, so rooms missing from it lose the role.
     auto applyRole = [roomType](const char* i_flag, const std::vector<std::string>& i_rooms) {
         QSet<QString> listed;
         for (const std::string& name : i_rooms)
             listed.insert(ToQString(name));
-        for (ItemPtr room : T(i_flag)->GetItems().GetItems("room"))
+        for (ItemPtr room : T(i_flag)->GetItems().GetItems(types::kRoom))
             if (!listed.contains(room.AsString()))
                 room.Disconnect(i_flag);
         for (const QString& name : listed)
             roomType->GetItem(name) += Flag(i_flag);
     };
-    applyRole("is_owner", names[1]);
-    applyRole("is_member", names[2]);
-    applyRole("is_operator", operated);
+    applyRole(types::kIsOwner, names[1]);
+    applyRole(types::kIsMember, names[2]);
+    applyRole(types::kIsOperator, operated);
     return true;
 }
 
@@ -780,12 +783,12 @@ bool Server::HandlePrivilegedUsers(InputStream& i_in)
     for (const std::string& name : users)
         m_privilegedUsers.insert(ToQString(name));
     // Only users already known get the flag; the rest get it when they turn up.
-    for (ItemPtr user : T("is_privileged")->GetItems().GetItems("user"))
+    for (ItemPtr user : T(types::kIsPrivileged)->GetItems().GetItems(types::kUser))
         if (!m_privilegedUsers.contains(user.AsString()))
-            user.Disconnect("is_privileged");
+            user.Disconnect(types::kIsPrivileged);
     for (const QString& name : m_privilegedUsers)
-        if (ItemPtr user = T("user")->HasItem(name))
-            user += Flag("is_privileged");
+        if (ItemPtr user = T(types::kUser)->HasItem(name))
+            user += Flag(types::kIsPrivileged);
     return true;
 }
 
@@ -821,7 +824,7 @@ bool Server::HandleCheckPrivileges(InputStream& i_in)
     quint32 seconds = 0;
     if (!i_in.Read(seconds))
         return false;
-    SetSettingNumber(QStringLiteral("privileges_time_left"), seconds);
+    SetSettingNumber(settings::kPrivilegesTimeLeft, seconds);
     emit ReceivedOwnPrivilegesStatus(static_cast<int>(seconds));
     return true;
 }
@@ -832,10 +835,10 @@ bool Server::HandleMemberList(InputStream& i_in, const char* i_nodeType)
     std::vector<std::string> users;
     if (!i_in.Read(roomName) || !ReadList(i_in, users))
         return false;
-    ItemPtr node = T("room")->GetItem(roomName).NewItem(i_nodeType);
-    node.Disconnect("user");
+    ItemPtr node = T(types::kRoom)->GetItem(roomName).NewItem(i_nodeType);
+    node.Disconnect(types::kUser);
     for (const std::string& name : users)
-        node += T("user")->GetItem(ToQString(name));
+        node += T(types::kUser)->GetItem(ToQString(name));
     return true;
 }
 
@@ -844,10 +847,10 @@ bool Server::HandleMemberChange(InputStream& i_in, const char* i_nodeType, bool 
     QString roomName, userName;
     if (!i_in.Read(roomName) || !i_in.Read(userName))
         return false;
-    ItemPtr node = T("room")->GetItem(roomName).NewItem(i_nodeType);
+    ItemPtr node = T(types::kRoom)->GetItem(roomName).NewItem(i_nodeType);
     if (i_add)
-        node += T("user")->GetItem(userName);
-    else if (ItemPtr user = T("user")->HasItem(userName))
+        node += T(types::kUser)->GetItem(userName);
+    else if (ItemPtr user = T(types::kUser)->HasItem(userName))
         node -= user;
     return true;
 }
@@ -858,8 +861,8 @@ bool Server::HandleOwnRoomFlag(InputStream& i_in, const char* i_flagType, bool i
     if (!i_in.Read(roomName))
         return false;
     if (i_add)
-        T("room")->GetItem(roomName) += Flag(i_flagType);
-    else if (ItemPtr room = T("room")->HasItem(roomName))
+        T(types::kRoom)->GetItem(roomName) += Flag(i_flagType);
+    else if (ItemPtr room = T(types::kRoom)->HasItem(roomName))
         SetFlag(room, i_flagType, false);
     return true;
 }
@@ -870,14 +873,14 @@ bool Server::HandleRelatedSearches(InputStream& i_in)
     std::vector<std::pair<std::string, quint32>> related;
     if (!i_in.Read(query) || !ReadList(i_in, related))
         return false;
-    ItemPtr text = T("search_request_text")->GetItem(query);
-    text.GetItems("search_correlation").Remove();
+    ItemPtr text = T(types::kSearchRequestText)->GetItem(query);
+    text.GetItems(types::kSearchCorrelation).Remove();
     for (const auto& entry : related)
     {
-        ItemPtr correlation = T("search_correlation")->NewItem();
+        ItemPtr correlation = T(types::kSearchCorrelation)->NewItem();
         text += correlation;
-        correlation += T("correlation_text")->GetItem(ToQString(entry.first));
-        correlation += T("correlation_rank")->GetItem(Value(entry.second));
+        correlation += T(types::kCorrelationText)->GetItem(ToQString(entry.first));
+        correlation += T(types::kCorrelationRank)->GetItem(Value(entry.second));
     }
     emit SearchCorrelations(query);
     return true;
@@ -887,7 +890,7 @@ bool Server::HandleRelatedSearches(InputStream& i_in)
 
 void Server::GetRoomList()
 {
-    SetSetting(QStringLiteral("accept_room_list"), QStringLiteral("yes"));
+    SetSetting(settings::kAcceptRoomList, QStringLiteral("yes"));
     Send(SM_ROOM_LIST, MemStream());
 }
 
@@ -901,13 +904,13 @@ void Server::EnterRoom(QString i_room, bool i_isPrivate)
 
 void Server::LeaveRoom(QString i_room)
 {
-    ItemPtr room = T("room")->HasItem(i_room);
-    if (!room || !room.IsConnected("in_room"))
+    ItemPtr room = T(types::kRoom)->HasItem(i_room);
+    if (!room || !room.IsConnected(types::kInRoom))
         return;
     if (m_state != StateLoggedIn)
     {
         // Nothing will answer, so the room is left here; otherwise its tab and search entry stay.
-        room.Disconnect("in_room");
+        room.Disconnect(types::kInRoom);
         return;
     }
     Send(SM_LEAVE_ROOM, StreamOf(i_room));
@@ -970,10 +973,10 @@ void Server::AddUser(QString i_user)
 
 void Server::TrackUser(QString i_user)
 {
-    ItemPtr user = T("user")->GetItem(i_user);
-    if (user.IsConnected("is_tracked"))
+    ItemPtr user = T(types::kUser)->GetItem(i_user);
+    if (user.IsConnected(types::kIsTracked))
         return;
-    user += Flag("is_tracked");
+    user += Flag(types::kIsTracked);
     AddUser(i_user);
 }
 
@@ -994,8 +997,7 @@ void Server::GetOwnPrivilegesStatus()
 
 void Server::SetAvailabilityStatus(bool i_available)
 {
-    SetSetting(QStringLiteral("availability_status"),
-               i_available ? QStringLiteral("available") : QStringLiteral("away"));
+    SetSetting(settings::kAvailabilityStatus, i_available ? QStringLiteral("available") : QStringLiteral("away"));
     Send(SM_SET_STATUS, StreamOf(qint32(i_available ? USER_STATUS_ONLINE : USER_STATUS_AWAY)));
 }
 
@@ -1014,10 +1016,10 @@ void Server::SendUploadSpeed(int i_speed)
 unsigned int Server::NextSearchToken(const QString& i_text, bool i_wishList)
 {
     const unsigned int token = m_nextSearchToken++;
-    ItemPtr request = T("search_request")->GetItem(Value(token));
-    request += T("search_request_text")->GetItem(i_text);
+    ItemPtr request = T(types::kSearchRequest)->GetItem(Value(token));
+    request += T(types::kSearchRequestText)->GetItem(i_text);
     if (i_wishList)
-        request += Flag("wishlist_search");
+        request += Flag(types::kWishlistSearch);
     return token;
 }
 
@@ -1033,9 +1035,9 @@ unsigned int Server::SearchUserList(QString i_text)
     const unsigned int token = NextSearchToken(i_text, false);
     if (m_state != StateLoggedIn)
         return token;
-    for (ItemPtr user : T("is_online")->GetItems().GetItems("user"))
+    for (ItemPtr user : T(types::kIsOnline)->GetItems().GetItems(types::kUser))
     {
-        if (!user.IsConnected("in_user_list"))
+        if (!user.IsConnected(types::kInUserList))
             continue;
         Send(SM_USER_SEARCH, StreamOf(user.AsString(), quint32(token), i_text));
     }
@@ -1111,6 +1113,6 @@ void Server::EveryFiveMinutes()
 
 void Server::EveryHour()
 {
-    if (IsSettingOn(QStringLiteral("use_upnp")) && mp_portForwarder)
+    if (IsSettingOn(settings::kUseUpnp) && mp_portForwarder)
         mp_portForwarder->Renew();
 }

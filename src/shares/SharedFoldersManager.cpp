@@ -3,8 +3,11 @@
 #include "DataSaver.h"
 #include "Log.h"
 #include "PeerMessenger.h"
+#include "PeerSchema.h"
 #include "SearchWords.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
 #include "TextUtils.h"
 #include "UserStats.h"
 
@@ -138,78 +141,78 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
         d->GetType(i_type)->RelateToType(d->GetType(i_other), i_otherHolds, i_typeHolds, false);
     };
 
-    declare("shared_folder", Primary, false);
-    dataSaver->AddSavedType("shared_folder");
-    declare("shared_file", Secondary, true);
-    declare("shared_file_name", Secondary, false);
-    declare("shared_file_lowercase_name", Tertiary, false);
-    declare("shared_file_folder", Secondary, false);
-    declare("shared_file_folder_lowercase_name", Tertiary, false);
-    declare("shared_file_size", Tertiary, false);
-    declare("shared_public", Tertiary, true);
-    declare("shared_userlist", Tertiary, true);
-    declare("is_scanned", Tertiary, true);
-    declare("shared_folder_id", Tertiary, false);
+    declare(types::kSharedFolder, Primary, false);
+    dataSaver->AddSavedType(types::kSharedFolder);
+    declare(types::kSharedFile, Secondary, true);
+    declare(types::kSharedFileName, Secondary, false);
+    declare(types::kSharedFileLowercaseName, Tertiary, false);
+    declare(types::kSharedFileFolder, Secondary, false);
+    declare(types::kSharedFileFolderLowercaseName, Tertiary, false);
+    declare(types::kSharedFileSize, Tertiary, false);
+    declare(types::kSharedPublic, Tertiary, true);
+    declare(types::kSharedUserlist, Tertiary, true);
+    declare(types::kIsScanned, Tertiary, true);
+    declare(types::kSharedFolderId, Tertiary, false);
 
-    relate("shared_folder", "shared_file_folder", Many, Many);
-    relate("shared_file", "shared_file_folder", One, Many);
-    relate("shared_file_folder", "shared_file_folder_lowercase_name", One, Many);
-    relate("shared_file", "shared_file_name", One, Many);
-    relate("shared_file_name", "shared_file_lowercase_name", One, Many);
-    relate("shared_file", "shared_file_size", One, Many);
-    relate("shared_folder", "shared_public", One, Many);
-    relate("shared_folder", "shared_userlist", One, Many);
-    relate("shared_folder", "user_list_group", Many, Many);
-    relate("shared_folder", "shared_folder_id", One, One);
+    relate(types::kSharedFolder, types::kSharedFileFolder, Many, Many);
+    relate(types::kSharedFile, types::kSharedFileFolder, One, Many);
+    relate(types::kSharedFileFolder, types::kSharedFileFolderLowercaseName, One, Many);
+    relate(types::kSharedFile, types::kSharedFileName, One, Many);
+    relate(types::kSharedFileName, types::kSharedFileLowercaseName, One, Many);
+    relate(types::kSharedFile, types::kSharedFileSize, One, Many);
+    relate(types::kSharedFolder, types::kSharedPublic, One, Many);
+    relate(types::kSharedFolder, types::kSharedUserlist, One, Many);
+    relate(types::kSharedFolder, types::kUserListGroup, Many, Many);
+    relate(types::kSharedFolder, types::kSharedFolderId, One, One);
 
-    dataSaver->AddSavedByConnectionType("shared_public", "shared_folder");
-    dataSaver->AddSavedByConnectionType("shared_userlist", "shared_folder");
-    dataSaver->AddSavedByConnectionType("shared_folder_id", "shared_folder");
+    dataSaver->AddSavedByConnectionType(types::kSharedPublic, types::kSharedFolder);
+    dataSaver->AddSavedByConnectionType(types::kSharedUserlist, types::kSharedFolder);
+    dataSaver->AddSavedByConnectionType(types::kSharedFolderId, types::kSharedFolder);
 
-    d->GetType("shared_file_name")
+    d->GetType(types::kSharedFileName)
         ->m_itemCreated.insert(
             new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
-    d->GetType("shared_file_folder")
+    d->GetType(types::kSharedFileFolder)
         ->m_itemCreated.insert(
             new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
 
-    declare("user_share", Primary, true);
-    declare("user_share_folder", Secondary, true);
-    declare("user_share_folder_parent", Secondary, true);
-    declare("user_share_folder_child", Secondary, true);
-    declare("user_share_folder_name", Tertiary, false);
-    declare("user_share_file", Secondary, true);
-    declare("user_share_file_name", Tertiary, false);
-    relate("user_share", "user", One, One);
-    relate("user_share", "user_share_folder", Many, One);
-    relate("user_share_folder", "user_share_folder_name", One, Many);
-    relate("user_share_folder", "user_share_file", Many, One);
-    relate("user_share_folder", "user_share_folder_parent", One, One);
-    relate("user_share_folder", "user_share_folder_child", Many, One);
-    relate("user_share_folder_parent", "user_share_folder_child", One, One);
-    relate("user_share_file", "user_share_file_name", One, Many);
-    relate("user_share_file", "file_size", One, Many);
+    declare(types::kUserShare, Primary, true);
+    declare(types::kUserShareFolder, Secondary, true);
+    declare(types::kUserShareFolderParent, Secondary, true);
+    declare(types::kUserShareFolderChild, Secondary, true);
+    declare(types::kUserShareFolderName, Tertiary, false);
+    declare(types::kUserShareFile, Secondary, true);
+    declare(types::kUserShareFileName, Tertiary, false);
+    relate(types::kUserShare, types::kUser, One, One);
+    relate(types::kUserShare, types::kUserShareFolder, Many, One);
+    relate(types::kUserShareFolder, types::kUserShareFolderName, One, Many);
+    relate(types::kUserShareFolder, types::kUserShareFile, Many, One);
+    relate(types::kUserShareFolder, types::kUserShareFolderParent, One, One);
+    relate(types::kUserShareFolder, types::kUserShareFolderChild, Many, One);
+    relate(types::kUserShareFolderParent, types::kUserShareFolderChild, One, One);
+    relate(types::kUserShareFile, types::kUserShareFileName, One, Many);
+    relate(types::kUserShareFile, types::kFileSize, One, Many);
 
-    declare("search_token", Tertiary, false);
-    relate("search_token", "shared_file", Many, Many);
+    declare(types::kSearchToken, Tertiary, false);
+    relate(types::kSearchToken, types::kSharedFile, Many, Many);
 
-    relate("shared_file", "mpeg_version", One, Many);
-    relate("shared_file", "channel_mode", One, Many);
-    relate("shared_file", "audio_frequency", One, Many);
-    relate("shared_file", "bitrate_mode", One, Many);
-    relate("shared_file", "bitrate", One, Many);
-    relate("shared_file", "is_scanned", One, Many);
+    relate(types::kSharedFile, types::kMpegVersion, One, Many);
+    relate(types::kSharedFile, types::kChannelMode, One, Many);
+    relate(types::kSharedFile, types::kAudioFrequency, One, Many);
+    relate(types::kSharedFile, types::kBitrateMode, One, Many);
+    relate(types::kSharedFile, types::kBitrate, One, Many);
+    relate(types::kSharedFile, types::kIsScanned, One, Many);
 
-    dataSaver->AddSavedType("is_scanned");
-    dataSaver->AddSavedByConnectionType("shared_file", "shared_file_folder");
-    dataSaver->AddSavedByConnectionType("shared_file_folder", "shared_folder");
-    for (const char* type : {"shared_file_name", "shared_file_size", "mpeg_version", "channel_mode", "audio_frequency",
-                             "bitrate_mode", "bitrate"})
-        dataSaver->AddSavedByConnectionType(type, "shared_file");
+    dataSaver->AddSavedType(types::kIsScanned);
+    dataSaver->AddSavedByConnectionType(types::kSharedFile, types::kSharedFileFolder);
+    dataSaver->AddSavedByConnectionType(types::kSharedFileFolder, types::kSharedFolder);
+    for (const char* type : {types::kSharedFileName, types::kSharedFileSize, types::kMpegVersion, types::kChannelMode,
+                             types::kAudioFrequency, types::kBitrateMode, types::kBitrate})
+        dataSaver->AddSavedByConnectionType(type, types::kSharedFile);
 
-    relate("user_share_file", "bitrate_mode", One, Many);
-    relate("user_share_file", "bitrate", One, Many);
-    relate("user_share_file", "length_seconds", One, Many);
+    relate(types::kUserShareFile, types::kBitrateMode, One, Many);
+    relate(types::kUserShareFile, types::kBitrate, One, Many);
+    relate(types::kUserShareFile, types::kLengthSeconds, One, Many);
 
     m_mp3ScannerThread.start();
     m_mp3Scanner.moveToThread(&m_mp3ScannerThread);
@@ -221,21 +224,21 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
         connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
     }
 
-    declare("unshared", Tertiary, true);
-    relate("user", "unshared", One, Many);
-    dataSaver->AddSavedType("unshared");
-    dataSaver->AddSavedByConnectionType("user", "unshared");
+    declare(types::kUnshared, Tertiary, true);
+    relate(types::kUser, types::kUnshared, One, Many);
+    dataSaver->AddSavedType(types::kUnshared);
+    dataSaver->AddSavedByConnectionType(types::kUser, types::kUnshared);
 
-    SetSetting(QStringLiteral("shared_folder_counter"), QStringLiteral("1"));
+    SetSetting(settings::kSharedFolderCounter, QStringLiteral("1"));
 
-    mp_folderType = d->GetType("shared_folder");
-    mp_fileType = d->GetType("shared_file");
-    mp_nameType = d->GetType("shared_file_name");
-    mp_lowerNameType = d->GetType("shared_file_lowercase_name");
-    mp_fileFolderType = d->GetType("shared_file_folder");
-    mp_lowerFolderType = d->GetType("shared_file_folder_lowercase_name");
-    mp_sizeType = d->GetType("shared_file_size");
-    mp_tokenType = d->GetType("search_token");
+    mp_folderType = d->GetType(types::kSharedFolder);
+    mp_fileType = d->GetType(types::kSharedFile);
+    mp_nameType = d->GetType(types::kSharedFileName);
+    mp_lowerNameType = d->GetType(types::kSharedFileLowercaseName);
+    mp_fileFolderType = d->GetType(types::kSharedFileFolder);
+    mp_lowerFolderType = d->GetType(types::kSharedFileFolderLowercaseName);
+    mp_sizeType = d->GetType(types::kSharedFileSize);
+    mp_tokenType = d->GetType(types::kSearchToken);
 
     ConnectAnswers();
 }
@@ -265,10 +268,10 @@ ItemPtr SharedFoldersManager::AddSharedFolder(QString i_path)
         return folder;
     folder = mp_folderType->GetItem(Value(i_path));
 
-    const qint64 n = GetSettingNumber(QStringLiteral("shared_folder_counter"));
-    SetSettingNumber(QStringLiteral("shared_folder_counter"), n + 1);
+    const qint64 n = GetSettingNumber(settings::kSharedFolderCounter);
+    SetSettingNumber(settings::kSharedFolderCounter, n + 1);
     const QString label = QStringLiteral("[%1]%2").arg(QString::number(n), QDir(i_path).dirName());
-    folder.Connect(d->GetType("shared_folder_id")->GetItem(Value(label)));
+    folder.Connect(d->GetType(types::kSharedFolderId)->GetItem(Value(label)));
 
     const QString path = folder.AsString();
     AddSharedFiles(path, path);
@@ -284,7 +287,7 @@ void SharedFoldersManager::RescanShares()
     {
         if (!folder)
             continue;
-        folder.Disconnect("shared_file_folder");
+        folder.Disconnect(types::kSharedFileFolder);
         const QString path = folder.AsString();
         AddSharedFiles(path, path);
     }
@@ -292,8 +295,8 @@ void SharedFoldersManager::RescanShares()
     // Folders no shared folder reached any more go with their files. Removing them outright,
     // rather than leaving them to the collector, keeps a file name shared with a reachable file
     // from holding them (and their counts) in the store for ever.
-    ItemSet orphans = mp_fileFolderType->GetItems().NotConnected("shared_folder");
-    ItemSet orphanFiles = orphans.GetItems("shared_file");
+    ItemSet orphans = mp_fileFolderType->GetItems().NotConnected(types::kSharedFolder);
+    ItemSet orphanFiles = orphans.GetItems(types::kSharedFile);
     m_filesRemoved += static_cast<qint32>(orphanFiles.size());
     orphanFiles.Remove();
     orphans.Remove();
@@ -338,8 +341,8 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
 
     ItemPtr folderItem = mp_fileFolderType->GetItem(Value(i_folder));
     folderItem.Connect(mp_folderType->GetItem(Value(i_root)));
-    ItemSet known = folderItem.GetItems("shared_file");
-    const ItemPtr lowerFolder = folderItem["shared_file_folder_lowercase_name"];
+    ItemSet known = folderItem.GetItems(types::kSharedFile);
+    const ItemPtr lowerFolder = folderItem[types::kSharedFileFolderLowercaseName];
 
     // Every file of the folder shares the folder's words; look them up once, when first needed.
     std::vector<std::string> words;
@@ -372,7 +375,7 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
         const Value name(entry.name);
         ItemPtr file;
         if (const ItemPtr nameItem = mp_nameType->HasItem(name))
-            file = d->GetItem(folderItem, nameItem, "shared_file");
+            file = d->GetItem(folderItem, nameItem, types::kSharedFile);
         if (file)
             known.erase(file);
         else
@@ -385,7 +388,7 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
                 // renamed in letter case only and takes the old one's place.
                 if (!known.contains(other))
                     continue;
-                const QString otherName = other["shared_file_name"].AsString();
+                const QString otherName = other[types::kSharedFileName].AsString();
                 const Entry probe{otherName, otherName.toLower(), false, false};
                 if (std::binary_search(entries.begin(), entries.end(), probe, EntryLess))
                     continue;
@@ -408,11 +411,11 @@ void SharedFoldersManager::WalkFolder(const QString& i_root, const QString& i_fo
             ++m_filesAdded;
         }
 
-        if (NeedsAudioScan(entry.name) && !file.IsConnected("is_scanned"))
+        if (NeedsAudioScan(entry.name) && !file.IsConnected(types::kIsScanned))
             emit MP3ScanRequired(path);
 
         // Words are only ever added all at once, so a file with words has all of them already.
-        if (!file.IsConnected("search_token"))
+        if (!file.IsConnected(types::kSearchToken))
         {
             if (folderTokens.empty())
                 for (size_t w = 0; w < folderWordCount; ++w)
@@ -442,12 +445,12 @@ ItemPtr SharedFoldersManager::FindSharedFile(const ItemPtr& i_lowerFolder, const
         return ItemPtr();
     // By pairs: a name such as cover.jpg has a file in every album folder, so walking the files
     // of a name would make a walk quadratic. Both sets hold one or two items in practice.
-    const ItemSet folders = i_lowerFolder.GetItems("shared_file_folder");
-    const ItemSet names = i_lowerName.GetItems("shared_file_name");
+    const ItemSet folders = i_lowerFolder.GetItems(types::kSharedFileFolder);
+    const ItemSet names = i_lowerName.GetItems(types::kSharedFileName);
     ItemPtr best;
     for (const ItemPtr& folder : folders)
         for (const ItemPtr& name : names)
-            if (const ItemPtr file = d->GetItem(folder, name, "shared_file"); file && (!best || file < best))
+            if (const ItemPtr file = d->GetItem(folder, name, types::kSharedFile); file && (!best || file < best))
                 best = file;
     return best;
 }
@@ -461,7 +464,7 @@ void SharedFoldersManager::LinkWords(ItemPtr i_file, const std::vector<std::stri
 void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
 {
     const QString text =
-        i_file["shared_file_folder"].AsString() + QLatin1Char('\\') + i_file["shared_file_name"].AsString();
+        i_file[types::kSharedFileFolder].AsString() + QLatin1Char('\\') + i_file[types::kSharedFileName].AsString();
     m_words.clear();
     SplitSearchWords(text.toLower(), m_words);
     LinkWords(i_file, m_words);
@@ -503,9 +506,9 @@ QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr i_file)
         return fileType && fileType->IsRelatedTo(type) ? i_file[i_type] : ItemPtr();
     };
     QString text;
-    if (const ItemPtr bitrate = attribute("bitrate"))
+    if (const ItemPtr bitrate = attribute(types::kBitrate))
         text += QString::number(bitrate.AsInt());
-    Type* modes = d->GetType("bitrate_mode");
+    Type* modes = d->GetType(types::kBitrateMode);
     if (fileType && fileType->IsRelatedTo(modes))
     {
         if (i_file.IsConnected(modes->GetItem(Value("vbr"))))
@@ -513,17 +516,17 @@ QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr i_file)
         else if (i_file.IsConnected(modes->GetItem(Value("cbr"))))
             text += QStringLiteral(" CBR");
     }
-    if (const ItemPtr length = attribute("length_seconds"))
+    if (const ItemPtr length = attribute(types::kLengthSeconds))
         text += QStringLiteral(", ") + FormatSeconds(length.AsInt());
     return text;
 }
 
 void SharedFoldersManager::RemoveUserShare(QString i_user)
 {
-    const ItemPtr user = d->GetType("user")->HasItem(Value(i_user));
+    const ItemPtr user = d->GetType(types::kUser)->HasItem(Value(i_user));
     if (!user)
         return;
-    if (ItemPtr share = user["user_share"])
+    if (ItemPtr share = user[types::kUserShare])
         RemoveShare(share);
 }
 
@@ -531,8 +534,8 @@ void SharedFoldersManager::RemoveShare(ItemPtr i_share)
 {
     // Newest first: an item that many files link to (a bitrate, "vbr", the share itself) then
     // loses the last link of its list each time, instead of moving all the others up.
-    const ItemSet folders = i_share.GetItems("user_share_folder");
-    folders.RemoveItemsNewestFirst("user_share_file");
+    const ItemSet folders = i_share.GetItems(types::kUserShareFolder);
+    folders.RemoveItemsNewestFirst(types::kUserShareFile);
     folders.RemoveNewestFirst();
     i_share.Remove();
     d->RemoveDisconnectedItems();
@@ -545,12 +548,12 @@ void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QStri
     ItemPtr file = GetSharedFileItem(i_file);
     if (!file)
         return;
-    file.Connect(d->GetType("mpeg_version")->GetItem(Value(i_mpegVersion)));
-    file.Connect(d->GetType("channel_mode")->GetItem(Value(i_channelMode)));
-    file.Connect(d->GetType("audio_frequency")->GetItem(Value(i_frequency)));
-    file.Connect(d->GetType("bitrate_mode")->GetItem(Value(i_isVBR ? "vbr" : "cbr")));
-    file.Connect(d->GetType("bitrate")->GetItem(Value(i_bitrate)));
-    file.Connect(d->GetType("is_scanned")->GetGlobalNullItem());
+    file.Connect(d->GetType(types::kMpegVersion)->GetItem(Value(i_mpegVersion)));
+    file.Connect(d->GetType(types::kChannelMode)->GetItem(Value(i_channelMode)));
+    file.Connect(d->GetType(types::kAudioFrequency)->GetItem(Value(i_frequency)));
+    file.Connect(d->GetType(types::kBitrateMode)->GetItem(Value(i_isVBR ? "vbr" : "cbr")));
+    file.Connect(d->GetType(types::kBitrate)->GetItem(Value(i_bitrate)));
+    file.Connect(d->GetType(types::kIsScanned)->GetGlobalNullItem());
 }
 
 void SharedFoldersManager::OnConnectedToServer()
@@ -560,12 +563,12 @@ void SharedFoldersManager::OnConnectedToServer()
     // Every folder and file the scan reached, whoever may see them; sent at login only.
     gp_server->SendFilesFolders(static_cast<int>(mp_fileFolderType->GetItemCount()),
                                 static_cast<int>(mp_fileType->GetItemCount()));
-    gp_server->GetUserStats(GetSetting(QStringLiteral("username")));
+    gp_server->GetUserStats(GetSetting(settings::kUsername));
 }
 
 void SharedFoldersManager::OnReceivedUserStats(QString i_user, UserStats i_stats)
 {
-    if (i_user != GetSetting(QStringLiteral("username")))
+    if (i_user != GetSetting(settings::kUsername))
         return;
-    SetSettingNumber(QStringLiteral("upload_speed"), i_stats.m_averageSpeed);
+    SetSettingNumber(settings::kUploadSpeed, i_stats.m_averageSpeed);
 }

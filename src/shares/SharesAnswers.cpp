@@ -1,7 +1,10 @@
 // What other users get from the shares: the visibility rule, search replies, the shares list
 // and the contents of one folder.
 
+#include "PeerSchema.h"
+#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
+#include "SharesSchema.h"
 
 #include "Compression.h"
 
@@ -50,8 +53,8 @@ class OwnFileAttributes
 {
 public:
     OwnFileAttributes()
-        : mp_bitrate(d->GetType("bitrate"))
-        , mp_mode(d->GetType("bitrate_mode"))
+        : mp_bitrate(d->GetType(types::kBitrate))
+        , mp_mode(d->GetType(types::kBitrateMode))
     {
     }
 
@@ -116,43 +119,43 @@ bool SharedFoldersManager::SendToUser(const QString& i_user, MemStream& i_messag
 ItemSet SharedFoldersManager::GetUserSharedFolders(QString i_user)
 {
     ItemSet folders;
-    const ItemPtr user = d->GetType("user")->HasItem(Value(i_user));
-    if (user && user.IsConnected("unshared"))
+    const ItemPtr user = d->GetType(types::kUser)->HasItem(Value(i_user));
+    if (user && user.IsConnected(types::kUnshared))
         return folders;
 
-    folders.Add(d->GetType("shared_public")->GetItems().GetItems("shared_folder"));
+    folders.Add(d->GetType(types::kSharedPublic)->GetItems().GetItems(types::kSharedFolder));
     if (!user)
         return folders;
-    const ItemPtr listed = user["in_user_list"];
+    const ItemPtr listed = user[types::kInUserList];
     if (!listed)
         return folders;
 
-    folders.Add(d->GetType("shared_userlist")->GetItems().GetItems("shared_folder"));
-    for (const ItemPtr& group : listed.GetItems("user_list_group"))
-        folders.Add(group.GetItems("shared_folder"));
+    folders.Add(d->GetType(types::kSharedUserlist)->GetItems().GetItems(types::kSharedFolder));
+    for (const ItemPtr& group : listed.GetItems(types::kUserListGroup))
+        folders.Add(group.GetItems(types::kSharedFolder));
     return folders;
 }
 
 bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr i_file, QString i_user)
 {
-    const ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
-    if (user.IsConnected("unshared"))
+    const ItemPtr user = d->GetType(types::kUser)->GetItem(Value(i_user));
+    if (user.IsConnected(types::kUnshared))
         return false;
 
-    const ItemSet folders = i_file["shared_file_folder"].GetItems("shared_folder");
+    const ItemSet folders = i_file[types::kSharedFileFolder].GetItems(types::kSharedFolder);
     for (const ItemPtr& folder : folders)
-        if (folder.IsConnected("shared_public"))
+        if (folder.IsConnected(types::kSharedPublic))
             return true;
 
-    const ItemPtr listed = user["in_user_list"];
+    const ItemPtr listed = user[types::kInUserList];
     if (!listed)
         return false;
     for (const ItemPtr& folder : folders)
-        if (folder.IsConnected("shared_userlist"))
+        if (folder.IsConnected(types::kSharedUserlist))
             return true;
 
-    const ItemSet userGroups = listed.GetItems("user_list_group");
-    for (const ItemPtr& group : folders.GetItems("user_list_group"))
+    const ItemSet userGroups = listed.GetItems(types::kUserListGroup);
+    for (const ItemPtr& group : folders.GetItems(types::kUserListGroup))
         if (userGroups.contains(group))
             return true;
     return false;
@@ -173,7 +176,7 @@ void SharedFoldersManager::OnDNetSearchRequest(QString i_user, quint32 i_req, QS
 void SharedFoldersManager::AnswerSearch(const QString& i_user, quint32 i_req, const QString& i_search)
 {
     // Our own searches come back to us through the network; they are not answered or shown.
-    if (i_user == GetSetting(QStringLiteral("username")))
+    if (i_user == GetSetting(settings::kUsername))
         return;
     const bool replied = ProcessSearch(i_user, i_req, i_search);
     emit SearchProcessed(i_search, replied);
@@ -207,11 +210,11 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
             return false;
         words.insert(word);
     }
-    const ItemSet candidates = d->GetItemSubset(words, "shared_file");
+    const ItemSet candidates = d->GetItemSubset(words, types::kSharedFile);
     if (candidates.empty())
         return false;
 
-    const ItemSet visibleFolders = GetUserSharedFolders(i_user).GetItems("shared_file_folder");
+    const ItemSet visibleFolders = GetUserSharedFolders(i_user).GetItems(types::kSharedFileFolder);
     if (visibleFolders.empty())
         return false;
 
@@ -295,13 +298,13 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
     MemStream body;
     OutputStream out(body);
     body.ReserveForWrite(results.size() * (results.front().m_name.size() + 40));
-    out.Write(GetSetting(QStringLiteral("username")));
+    out.Write(GetSetting(settings::kUsername));
     out.Write(quint32(i_req));
     out.Write(quint32(order.size()));
     for (std::uint32_t index : order)
         results[index].Write(out);
     out.Write(quint8(uploads.freeSlot ? 1 : 0));
-    out.Write(quint32(GetSetting(QStringLiteral("upload_speed")).toInt()));
+    out.Write(quint32(GetSetting(settings::kUploadSpeed).toInt()));
     out.Write(quint32(uploads.queuedUploads));
     out.Write(quint32(0));
 
@@ -319,13 +322,13 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
 void SharedFoldersManager::GetSharedFilesAsUserShare(QString i_user, FileInfoMap& o_share,
                                                      AttributeTranslationTable& /*o_table*/)
 {
-    const ItemSet folders = GetUserSharedFolders(i_user).GetItems("shared_file_folder");
+    const ItemSet folders = GetUserSharedFolders(i_user).GetItems(types::kSharedFileFolder);
     const OwnFileAttributes attributes;
     for (const ItemPtr& folder : folders)
     {
         // Every folder the walk reached is an entry of its own, also without files.
         FileInfoSet& files = o_share[RemotePath(folder.AsStdString())];
-        for (const ItemPtr& file : folder.GetItems("shared_file"))
+        for (const ItemPtr& file : folder.GetItems(types::kSharedFile))
         {
             FileInfo info(file[mp_nameType].AsStdString(), file[mp_sizeType].AsInt64());
             attributes.Set(file, IsMp3(info.m_name), info.m_attributes);
@@ -373,13 +376,13 @@ bool SharedFoldersManager::BuildFolderContentsReply(const QString& i_user, quint
     const ItemPtr folder = mp_fileFolderType->HasItem(Value(local));
     if (!folder)
         return false;
-    const ItemSet visible = GetUserSharedFolders(i_user).Common(folder.GetItems("shared_folder"));
+    const ItemSet visible = GetUserSharedFolders(i_user).Common(folder.GetItems(types::kSharedFolder));
     if (visible.empty())
         return false;
 
     // Only the folder's own files; no audio attributes here.
     SharedFolderInfo contents;
-    for (const ItemPtr& file : folder.GetItems("shared_file"))
+    for (const ItemPtr& file : folder.GetItems(types::kSharedFile))
         contents.m_files.insert(FileInfo(file[mp_nameType].AsStdString(), file[mp_sizeType].AsInt64()));
 
     MemStream body;

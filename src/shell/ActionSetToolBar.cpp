@@ -1,7 +1,10 @@
 // The context tool bar: its sets, widgets and keys are items of the data model, never saved.
 #include "ActionSetToolBar.h"
 
+#include "CoreSchema.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "WebPages.h"
 #include "WindowHost.h"
 
@@ -20,7 +23,7 @@ namespace
 // A setting, or "" while the settings are not declared yet.
 QString ReadSetting(const QString& i_key)
 {
-    return d && d->HasType("global") ? GetSetting(i_key) : QString();
+    return d && d->HasType(types::kGlobal) ? GetSetting(i_key) : QString();
 }
 
 // Gives the key its value; the value it had goes when nothing else holds it.
@@ -127,8 +130,8 @@ void ActionSetToolBar::Init()
     DeclareTypes();
     // The server hears "away" at login only for a stored "away": a first start is available, and
     // the button must say so.
-    if (d->HasType("global"))
-        SetDefaultSetting(QStringLiteral("availability_status"), QStringLiteral("available"));
+    if (d->HasType(types::kGlobal))
+        SetDefaultSetting(settings::kAvailabilityStatus, QStringLiteral("available"));
     if (gp_server)
         connect(gp_server, &Server::ReceivedOwnPrivilegesStatus, this,
                 &ActionSetToolBar::OnReceivedOwnPrivilegesStatus);
@@ -255,7 +258,7 @@ void ActionSetToolBar::ClearAndDeleteActions()
     for (ItemPtr object : d->GetType("toolbar_action_object")->GetItems())
         object.Remove();
 
-    const bool available = ReadSetting(QStringLiteral("availability_status")) == QLatin1String("available");
+    const bool available = ReadSetting(settings::kAvailabilityStatus) == QLatin1String("available");
     mp_statusButton = new QPushButton(Icon(StatusIcon(available)), StatusText(available), this);
     mp_statusButton->setObjectName(QStringLiteral("statusButton"));
     // A button that took the focus would clear the set it is shown with.
@@ -271,7 +274,7 @@ void ActionSetToolBar::AddSupportVeltraneButton()
     auto* spacer = new QWidget(this);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     addWidget(spacer);
-    const qint64 seconds = ReadSetting(QStringLiteral("privileges_time_left")).toLongLong();
+    const qint64 seconds = ReadSetting(settings::kPrivilegesTimeLeft).toLongLong();
     mp_supportButton = new QPushButton(SupportText(seconds), this);
     mp_supportButton->setObjectName(QStringLiteral("supportButton"));
     mp_supportButton->setFocusPolicy(Qt::NoFocus);
@@ -419,7 +422,7 @@ void ActionSetToolBar::OnWidgetDestroyed(QObject* ip_widget)
 
 void ActionSetToolBar::OnSupportVeltraneButtonClicked()
 {
-    QDesktopServices::openUrl(PrivilegesPage(ReadSetting(QStringLiteral("username"))));
+    QDesktopServices::openUrl(PrivilegesPage(ReadSetting(settings::kUsername)));
 }
 
 void ActionSetToolBar::OnReceivedOwnPrivilegesStatus(int i_seconds)
@@ -432,7 +435,7 @@ void ActionSetToolBar::OnStatusButtonClicked()
 {
     if (!gp_server)
         return;
-    const bool available = ReadSetting(QStringLiteral("availability_status")) != QLatin1String("available");
+    const bool available = ReadSetting(settings::kAvailabilityStatus) != QLatin1String("available");
     gp_server->SetAvailabilityStatus(available);
     if (mp_statusButton)
     {
@@ -443,6 +446,6 @@ void ActionSetToolBar::OnStatusButtonClicked()
         return;
     if (available)
         SetApplicationIcon(StatusIcon(true));
-    else if (IsSettingOn(QStringLiteral("show_away_status_in_application_icon")))
+    else if (IsSettingOn(settings::kShowAwayStatusInApplicationIcon))
         SetApplicationIcon(StatusIcon(false));
 }

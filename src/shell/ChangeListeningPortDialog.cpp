@@ -1,6 +1,8 @@
 #include "ChangeListeningPortDialog.h"
 
 #include "Data.h"
+#include "PeerSchema.h"
+#include "ServerSchema.h"
 #include "StartupPrompts.h"
 #include "ui_ChangeListeningPortDialog.h"
 
@@ -19,7 +21,7 @@ ChangeListeningPortDialog::ChangeListeningPortDialog(QWidget* ip_parent)
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &ChangeListeningPortDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &ChangeListeningPortDialog::reject);
     ui->portEdit->setInputMask(QStringLiteral("D9999"));
-    ui->portEdit->setText(GetSetting(QStringLiteral("listening_port")));
+    ui->portEdit->setText(GetSetting(settings::kListeningPort));
 }
 
 ChangeListeningPortDialog::~ChangeListeningPortDialog() = default;
@@ -34,7 +36,7 @@ void ChangeListeningPortDialog::accept()
                         QStringLiteral("Port number must be in the range of 1 to %1.").arg(kHighestPort));
         return;
     }
-    if (port == GetSettingNumber(QStringLiteral("listening_port")))
+    if (port == GetSettingNumber(settings::kListeningPort))
     {
         prompts->Inform(this, QStringLiteral("Port Number Not Changed"),
                         QStringLiteral("Port number has not been changed."));
@@ -42,7 +44,7 @@ void ChangeListeningPortDialog::accept()
     }
     // Closing only schedules the deletion, which waits until the box below is dismissed.
     QDialog::accept();
-    SetSettingNumber(QStringLiteral("new_listening_port"), port);
+    SetSettingNumber(settings::kNewListeningPort, port);
     prompts->Inform(this, QStringLiteral("Change to Listening Port Pending"),
                     QStringLiteral("Changes to the listening port will take effect after a client restart."));
 }

@@ -1,6 +1,7 @@
 #include "ChangeUsernamePasswordDialog.h"
 
 #include "Data.h"
+#include "ServerSchema.h"
 #include "ui_ChangeUsernamePasswordDialog.h"
 
 ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool i_firstRun, QWidget* ip_parent)
@@ -11,8 +12,8 @@ ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool i_firstRun, QWid
     ui->setupUi(this);
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &ChangeUsernamePasswordDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &ChangeUsernamePasswordDialog::reject);
-    ui->usernameEdit->setText(GetSetting(QStringLiteral("username")));
-    ui->passwordEdit->setText(GetSetting(QStringLiteral("password")));
+    ui->usernameEdit->setText(GetSetting(settings::kUsername));
+    ui->passwordEdit->setText(GetSetting(settings::kPassword));
     if (m_firstRun)
         setWindowTitle(QStringLiteral("Set Username/Password"));
     else
@@ -30,6 +31,6 @@ void ChangeUsernamePasswordDialog::accept()
     if (username.isEmpty() || password.isEmpty())
         return;
     QDialog::accept();
-    SetSetting(QStringLiteral("username"), username);
-    SetSetting(QStringLiteral("password"), password);
+    SetSetting(settings::kUsername, username);
+    SetSetting(settings::kPassword, password);
 }

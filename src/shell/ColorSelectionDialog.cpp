@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "MainWindow.h"
+#include "ShellSchema.h"
 #include "StartupPrompts.h"
 #include "TransfersForm.h"
 #include "ui_ColorSelectionDialog.h"
@@ -38,10 +39,11 @@ QColor StoredColor(const char* i_key, const QColor& i_fallback)
 } // namespace
 
 const char* const ColorSelectionDialog::kKeys[14] = {
-    "color_window_background", "color_window_text",     "color_input_background",     "color_input_text",
-    "color_button_background", "color_button_text",     "color_chat_username",        "color_chat_timestamp",
-    "color_chat_status",       "color_transfer_queued", "color_transfer_in_progress", "color_transfer_complete",
-    "color_transfer_failed",   "color_transfer_other"};
+    settings::kColorWindowBackground, settings::kColorWindowText,         settings::kColorInputBackground,
+    settings::kColorInputText,        settings::kColorButtonBackground,   settings::kColorButtonText,
+    settings::kColorChatUsername,     settings::kColorChatTimestamp,      settings::kColorChatStatus,
+    settings::kColorTransferQueued,   settings::kColorTransferInProgress, settings::kColorTransferComplete,
+    settings::kColorTransferFailed,   settings::kColorTransferOther};
 
 ColorSelectionDialog::ColorSelectionDialog(QWidget* ip_parent)
     : QDialog(ip_parent)

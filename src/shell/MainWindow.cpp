@@ -2,6 +2,7 @@
 
 #include "ActionSetToolBar.h"
 #include "ChatsForm.h"
+#include "CoreSchema.h"
 #include "DNetManager.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
@@ -13,16 +14,20 @@
 #include "Log.h"
 #include "MessageListForm.h"
 #include "PeerMessenger.h"
+#include "PeerSchema.h"
 #include "RoomForm.h"
 #include "SearchForm.h"
 #include "Server.h"
+#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
 #include "SharesForm.h"
+#include "ShellSchema.h"
 #include "SizeManager.h"
 #include "StartupPrompts.h"
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
+#include "TransfersSchema.h"
 #include "UpdateChecker.h"
 #include "UserListForm.h"
 #include "UserNoteDialog.h"
@@ -115,7 +120,7 @@ void MainWindow::Init()
 
     RegisterRoomHandlers();
     ui->roomList->sortByColumn(0, Qt::AscendingOrder);
-    d->AddConnectionEventHandler(d->GetType("room"), d->GetType("in_room"),
+    d->AddConnectionEventHandler(d->GetType(types::kRoom), d->GetType(types::kInRoom),
                                  new EventHandler<MainWindow, ConnectionInfo&>(this, &MainWindow::OnEnteredRoom));
     // A join answered for a room still marked as joined makes no link, yet may need its tab again.
     connect(server, &Server::RoomJoined, this,
@@ -139,7 +144,7 @@ void MainWindow::Init()
     new SizeManager();
 
     ui->diagnosticsForm->Init();
-    DiagnosticsForm::RegisterLoggableItemType("user");
+    DiagnosticsForm::RegisterLoggableItemType(types::kUser);
 
     m_engines->transfers = std::make_unique<TransferQueueManager>();
     ui->transfersForm->Init();
@@ -153,7 +158,7 @@ void MainWindow::Init()
     addToolBar(Qt::TopToolBarArea, eventToolBar);
 
     d->AddPathEventHandler(
-        new PathNode(new PathNode(GetSettingItem(QStringLiteral("username"))), "global_value", PathRequired),
+        new PathNode(new PathNode(GetSettingItem(settings::kUsername)), types::kGlobalValue, PathRequired),
         Handler(this, &MainWindow::OnUsernameChanged));
     connect(server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
 
@@ -164,8 +169,8 @@ void MainWindow::Init()
     connect(ui->logPrivateChatCheckBox, &QCheckBox::clicked, this, &MainWindow::OnLogPrivateChatCheckBoxClicked);
     connect(ui->emptyShareWarningCheckBox, &QCheckBox::clicked, this,
             &MainWindow::OnEmptyShareWarningMessageCheckBoxClicked);
-    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(QStringLiteral("obfuscated_listening_port"))),
-                                        "global_value", PathOnConnect),
+    d->AddPathEventHandler(new PathNode(new PathNode(GetSettingItem(settings::kObfuscatedListeningPort)),
+                                        types::kGlobalValue, PathOnConnect),
                            Handler(this, &MainWindow::OnObfuscatedPortSet));
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
@@ -179,15 +184,15 @@ void MainWindow::Init()
 
     ShowCodePage();
     ApplyColours();
-    SetSetting("data_version", "1");
-    if (!GetSettingItem(QStringLiteral("username")).IsConnected("global_value"))
+    SetSetting(settings::kDataVersion, "1");
+    if (!GetSettingItem(settings::kUsername).IsConnected(types::kGlobalValue))
         StartupPrompts::Current()->AskLogin(nullptr);
-    if (!GetSetting(QStringLiteral("username")).isEmpty())
+    if (!GetSetting(settings::kUsername).isEmpty())
         server->Connect();
 
     ShowFirstSettingsGroup();
     d->AddPathEventHandler(
-        new PathNode(new PathNode(GetSettingItem(QStringLiteral("new_listening_port"))), "global_value", PathRequired),
+        new PathNode(new PathNode(GetSettingItem(settings::kNewListeningPort)), types::kGlobalValue, PathRequired),
         Handler(this, &MainWindow::OnNewListeningPortChanged));
     ShowChatTimestamps();
 
@@ -211,9 +216,9 @@ void MainWindow::Init()
     connect(server, &Server::PrivateRoomAddEnabled, this, &MainWindow::OnPrivateRoomAddEnabled);
     ui->chatsForm->Init();
 
-    d->NewType("chat_log_form", Primary, false, true);
-    d->GetType("chat_log_form")->RelateToType(d->GetType("room"), One, One, false);
-    d->GetType("chat_log_form")->RelateToType(d->GetType("user"), One, One, false);
+    d->NewType(types::kChatLogForm, Primary, false, true);
+    d->GetType(types::kChatLogForm)->RelateToType(d->GetType(types::kRoom), One, One, false);
+    d->GetType(types::kChatLogForm)->RelateToType(d->GetType(types::kUser), One, One, false);
     actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("clear_chat_log"), QStringLiteral("Clear Log"),
                             QStringLiteral(":/icons/empty_note_icon"), false);
     actionBar->AddSetAction(QStringLiteral("chat_log"), QStringLiteral("open_log_folder"),
@@ -229,14 +234,14 @@ void MainWindow::Init()
     updateChecker->Init();
     connect(updateChecker.get(), &UpdateChecker::NewVersion, this, &MainWindow::OnNewVersion);
 
-    ui->maxUploadsPerUserSpinBox->setValue(GetSetting(QStringLiteral("max_queued_uploads_per_user")).toInt());
+    ui->maxUploadsPerUserSpinBox->setValue(GetSetting(settings::kMaxQueuedUploadsPerUser).toInt());
     ui->sharedFoldersList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->sharedFoldersList, &QWidget::customContextMenuRequested, this,
             &MainWindow::OnSharedFoldersListContextMenuRequested);
     ShowThirdSettingsGroup();
     connect(server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
 
-    Type* excluded = d->GetType("excluded_download_extension");
+    Type* excluded = d->GetType(types::kExcludedDownloadExtension);
     excluded->m_itemCreated.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
     excluded->m_itemRemoved.insert(Handler(this, &MainWindow::OnExcludedDownloadExtensionRemoved));
     OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr());

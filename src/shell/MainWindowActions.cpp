@@ -1,6 +1,9 @@
 // What the main window's tool bar actions do: those of the room list, a room tab, the File
 // Sharing page and the Login page.
 #include "MainWindow.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
+#include "TransfersSchema.h"
 
 #include "ActionSetToolBar.h"
 #include "ChangeListeningPortDialog.h"
@@ -26,7 +29,7 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
     }
     else if (i_action == QLatin1String("enable_private_room_add"))
         // The stored state changes only when the server confirms.
-        server->EnablePrivateRoomAdd(!IsSettingOn(QStringLiteral("enable_private_room_add")));
+        server->EnablePrivateRoomAdd(!IsSettingOn(settings::kEnablePrivateRoomAdd));
     else if (i_action == QLatin1String("share_folder"))
         OpenSharedFolderDialog(ItemPtr());
     else if (i_action == QLatin1String("set_download_folder"))
@@ -35,13 +38,13 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
         sharedFoldersManager->RescanShares();
     else if (i_action == QLatin1String("toggle_room_autojoin"))
     {
-        ItemPtr item = d->GetType("room")->HasItem(Value(room));
+        ItemPtr item = d->GetType(types::kRoom)->HasItem(Value(room));
         if (!item)
             return;
-        if (item.IsConnected("room_autojoin"))
-            item.Disconnect("room_autojoin");
+        if (item.IsConnected(types::kRoomAutojoin))
+            item.Disconnect(types::kRoomAutojoin);
         else
-            item.NewItem("room_autojoin");
+            item.NewItem(types::kRoomAutojoin);
     }
     else if (i_action == QLatin1String("room_chat_log"))
         OpenRoomChatLog(room);
@@ -74,21 +77,21 @@ void MainWindow::SetDownloadFolder()
     const QString folder = StartupPrompts::Current()->ChooseFolder(this, QStringLiteral("Set Download Folder"));
     if (folder.isEmpty())
         return;
-    SetSetting(QStringLiteral("download_folder"), folder);
+    SetSetting(settings::kDownloadFolder, folder);
     ui->downloadFolderEdit->setText(folder);
 }
 
 // The log's file name comes from the one function that also names the file the room tab writes.
 void MainWindow::OpenRoomChatLog(const QString& i_room)
 {
-    if (const ItemPtr room = d->GetType("room")->HasItem(Value(i_room)))
+    if (const ItemPtr room = d->GetType(types::kRoom)->HasItem(Value(i_room)))
         ChatLogForm::Open(ui->roomsTabControl, room, ChatLogKind::Room);
 }
 
 void MainWindow::GiveUpMembership(const QString& i_room)
 {
-    const ItemPtr item = d->GetType("room")->HasItem(Value(i_room));
-    if (!item.IsConnected("is_member") || item.IsConnected("is_owner"))
+    const ItemPtr item = d->GetType(types::kRoom)->HasItem(Value(i_room));
+    if (!item.IsConnected(types::kIsMember) || item.IsConnected(types::kIsOwner))
         return;
     if (StartupPrompts::Current()->Ask(
             nullptr, QStringLiteral("Give up membership?"),
@@ -100,8 +103,8 @@ void MainWindow::GiveUpMembership(const QString& i_room)
 
 void MainWindow::GiveUpOwnership(const QString& i_room)
 {
-    const ItemPtr item = d->GetType("room")->HasItem(Value(i_room));
-    if (!item.IsConnected("is_owner"))
+    const ItemPtr item = d->GetType(types::kRoom)->HasItem(Value(i_room));
+    if (!item.IsConnected(types::kIsOwner))
         return;
     StartupPrompts* prompts = StartupPrompts::Current();
     if (prompts->Ask(

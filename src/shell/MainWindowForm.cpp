@@ -1,6 +1,7 @@
 // The main window's form: the connections its controls make as it is set up, and what opens the
 // dialogs of the Options pages and the tool bar.
 #include "MainWindow.h"
+#include "ServerSchema.h"
 
 #include "ChangeListeningPortDialog.h"
 #include "ColorSelectionDialog.h"
@@ -45,9 +46,8 @@ void MainWindow::OnOptionsTabSelectionChanged(int i_tabIndex)
 
 void MainWindow::OnCheckPortsClicked()
 {
-    QDesktopServices::openUrl(PortTestPage(static_cast<int>(GetSettingNumber(QStringLiteral("listening_port")))));
-    QDesktopServices::openUrl(
-        PortTestPage(static_cast<int>(GetSettingNumber(QStringLiteral("obfuscated_listening_port")))));
+    QDesktopServices::openUrl(PortTestPage(static_cast<int>(GetSettingNumber(settings::kListeningPort))));
+    QDesktopServices::openUrl(PortTestPage(static_cast<int>(GetSettingNumber(settings::kObfuscatedListeningPort))));
 }
 
 void MainWindow::OnSelectColors()

@@ -1,5 +1,9 @@
 // The Options pages: each control writes its setting the moment it changes.
+#include "CoreSchema.h"
 #include "MainWindow.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
+#include "TransfersSchema.h"
 
 #include "ActionSetToolBar.h"
 #include "ExtendedAsciiTranslator.h"
@@ -19,7 +23,7 @@ QString ObfuscatedPortText(const QString& i_port)
 
 void MainWindow::OnUPnPCheckboxToggled(bool i_toggled)
 {
-    SetSettingOn(QStringLiteral("use_upnp"), i_toggled);
+    SetSettingOn(settings::kUseUpnp, i_toggled);
     // Unchecking leaves the mappings made to their lease.
     if (i_toggled && server)
         server->GetPortForwarder()->Init();
@@ -27,12 +31,12 @@ void MainWindow::OnUPnPCheckboxToggled(bool i_toggled)
 
 void MainWindow::OnAcceptUserlistUploadsCheckboxToggled(bool i_toggled)
 {
-    SetSettingOn(QStringLiteral("accept_userlist_uploads"), i_toggled);
+    SetSettingOn(settings::kAcceptUserlistUploads, i_toggled);
 }
 
 void MainWindow::OnEmptyShareWarningMessageCheckBoxClicked(bool i_checked)
 {
-    SetSettingOn(QStringLiteral("check_for_empty_shares"), i_checked);
+    SetSettingOn(settings::kCheckForEmptyShares, i_checked);
 }
 
 void MainWindow::OnEmptyShareWarningEditEdited(QString i_text)
@@ -42,19 +46,19 @@ void MainWindow::OnEmptyShareWarningEditEdited(QString i_text)
 
 void MainWindow::OnSaveEmptyShareWarningMessageButtonClicked()
 {
-    SetSetting(QStringLiteral("empty_share_message"), ui->emptyShareWarningEdit->text());
+    SetSetting(settings::kEmptyShareMessage, ui->emptyShareWarningEdit->text());
     ui->emptyShareWarningEdit->setCursorPosition(0);
     ui->saveEmptyShareWarningMessageButton->setEnabled(false);
 }
 
 void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int i_value)
 {
-    SetSettingNumber(QStringLiteral("max_queued_uploads_per_user"), i_value);
+    SetSettingNumber(settings::kMaxQueuedUploadsPerUser, i_value);
 }
 
 void MainWindow::OnMinimizeToTrayCheckboxToggled(bool i_toggled)
 {
-    SetSettingOn(QStringLiteral("minimize_to_tray"), i_toggled);
+    SetSettingOn(settings::kMinimizeToTray, i_toggled);
     // Without a tray there is nothing to show, and the toolkit would only warn.
     if (HasTray())
         trayIcon.setVisible(i_toggled);
@@ -62,24 +66,24 @@ void MainWindow::OnMinimizeToTrayCheckboxToggled(bool i_toggled)
 
 void MainWindow::OnExpandNewSharesCheckboxToggled(bool i_toggled)
 {
-    SetSettingOn(QStringLiteral("expand_new_shares"), i_toggled);
+    SetSettingOn(settings::kExpandNewShares, i_toggled);
 }
 
 void MainWindow::OnChatTimestampsBoxIndexChanged(int i_index)
 {
     static const char* const kStyles[] = {"activity_based", "per_message_short", "per_message_long"};
-    SetSetting(QStringLiteral("chat_timestamps"),
+    SetSetting(settings::kChatTimestamps,
                QLatin1String(i_index >= 0 && i_index < 3 ? kStyles[i_index] : "no_timestamps"));
 }
 
 void MainWindow::OnLogRoomChatCheckBoxClicked(bool i_checked)
 {
-    SetSettingOn(QStringLiteral("log_room_chat"), i_checked);
+    SetSettingOn(settings::kLogRoomChat, i_checked);
 }
 
 void MainWindow::OnLogPrivateChatCheckBoxClicked(bool i_checked)
 {
-    SetSettingOn(QStringLiteral("log_private_chat"), i_checked);
+    SetSettingOn(settings::kLogPrivateChat, i_checked);
 }
 
 void MainWindow::OnCodePageSelected(int i_index)
@@ -92,18 +96,18 @@ void MainWindow::OnCodePageSelected(int i_index)
 
 void MainWindow::OnShowAwayStatusClicked(bool i_checked)
 {
-    SetSettingOn(QStringLiteral("show_away_status_in_application_icon"), i_checked);
+    SetSettingOn(settings::kShowAwayStatusInApplicationIcon, i_checked);
     ResetApplicationIcon();
 }
 
 void MainWindow::OnUserLevelLoggingClicked(bool i_checked)
 {
-    SetSettingOn(QStringLiteral("user_level_logging"), i_checked);
+    SetSettingOn(settings::kUserLevelLogging, i_checked);
 }
 
 void MainWindow::OnOpenGroupsOnUserAddClicked(bool i_checked)
 {
-    SetSettingOn(QStringLiteral("open_groups_on_user_add"), i_checked);
+    SetSettingOn(settings::kOpenGroupsOnUserAdd, i_checked);
 }
 
 void MainWindow::OnSelectPictureClicked()
@@ -111,24 +115,24 @@ void MainWindow::OnSelectPictureClicked()
     const QString path = StartupPrompts::Current()->PickFile(this, QStringLiteral("Select Picture"));
     if (path.isEmpty())
         return;
-    SetSetting(QStringLiteral("user_picture_file"), path);
+    SetSetting(settings::kUserPictureFile, path);
     ui->userPictureFilenameEdit->setText(path);
 }
 
 void MainWindow::OnClearPictureClicked()
 {
-    ClearSetting(QStringLiteral("user_picture_file"));
+    ClearSetting(settings::kUserPictureFile);
     ui->userPictureFilenameEdit->clear();
 }
 
 void MainWindow::OnUserInfoTextChanged()
 {
-    SetSetting(QStringLiteral("user_description"), ui->userDescriptionEdit->toPlainText());
+    SetSetting(settings::kUserDescription, ui->userDescriptionEdit->toPlainText());
 }
 
 void MainWindow::ShowPrivateRoomAddEnabled(bool i_enabled)
 {
-    SetSettingOn(QStringLiteral("enable_private_room_add"), i_enabled);
+    SetSettingOn(settings::kEnablePrivateRoomAdd, i_enabled);
     if (actionBar)
         actionBar->SetWidgetActionText(ui->roomList, QStringLiteral("enable_private_room_add"),
                                        i_enabled ? QStringLiteral("Reject Private Room Invitations")
@@ -142,12 +146,12 @@ void MainWindow::OnPrivateRoomAddEnabled(bool i_enabled)
 
 void MainWindow::OnNewListeningPortChanged(ItemPtr i_port)
 {
-    const QString port = i_port["global_value"].AsString();
+    const QString port = i_port[types::kGlobalValue].AsString();
     ui->listeningPortEdit->setText(port);
     ui->obfuscatedPortLabel->setText(ObfuscatedPortText(QString::number(port.toLongLong() + 1)));
 }
 
 void MainWindow::OnObfuscatedPortSet(ItemPtr i_port)
 {
-    ui->obfuscatedPortLabel->setText(ObfuscatedPortText(i_port["global_value"].AsString()));
+    ui->obfuscatedPortLabel->setText(ObfuscatedPortText(i_port[types::kGlobalValue].AsString()));
 }

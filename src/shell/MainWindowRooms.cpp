@@ -1,6 +1,8 @@
 // The room list of the Rooms tab: one row per room with its user count and a font for the own
 // role in it, entering rooms from it, and the tabs of the joined rooms.
 #include "MainWindow.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 
 #include "QRoomListItemWidget.h"
 #include "RoomForm.h"
@@ -20,27 +22,27 @@ constexpr int kKeep = -1;
 
 void MainWindow::OnRoomAdded(ItemPtr i_room)
 {
-    if (i_room.IsConnected("room_node"))
+    if (i_room.IsConnected(types::kRoomNode))
         return;
     // Named before it joins the list, so the sorted list places it once.
     auto* row = new QRoomListItemWidget(nullptr);
     row->setText(0, i_room.AsString());
     ui->roomList->addTopLevelItem(row);
-    i_room += d->GetType("room_node")->GetItem(Value(row));
+    i_room += d->GetType(types::kRoomNode)->GetItem(Value(row));
 }
 
 void MainWindow::OnRoomUserCountChanged(ItemPtr i_room)
 {
-    auto* row = i_room["room_node"].AsPointer<QRoomListItemWidget>();
+    auto* row = i_room[types::kRoomNode].AsPointer<QRoomListItemWidget>();
     if (!row)
         return;
-    const ItemPtr count = i_room["user_count"];
+    const ItemPtr count = i_room[types::kUserCount];
     row->setText(1, count.AsInt64() != 0 ? count.AsString() : QString());
 }
 
 void MainWindow::ApplyRoomFont(const ItemPtr& i_room, int i_italic, int i_underline, int i_weight)
 {
-    auto* row = i_room["room_node"].AsPointer<QRoomListItemWidget>();
+    auto* row = i_room[types::kRoomNode].AsPointer<QRoomListItemWidget>();
     if (!row)
         return;
     QFont font = row->font(0);
@@ -79,14 +81,14 @@ void MainWindow::OnBecomingRoomOperator(ItemPtr i_room)
 
 void MainWindow::OnBecomingRoomMember(ItemPtr i_room)
 {
-    if (!i_room.IsConnected("is_owner") && !i_room.IsConnected("is_operator"))
+    if (!i_room.IsConnected(types::kIsOwner) && !i_room.IsConnected(types::kIsOperator))
         ApplyRoomFont(i_room, 1, kKeep, kKeep);
 }
 
 void MainWindow::OnLosingRoomRole(ItemPtr i_room)
 {
-    ApplyRoomFont(i_room, i_room.IsConnected("is_member") ? 1 : 0, i_room.IsConnected("is_owner") ? 1 : 0,
-                  i_room.IsConnected("is_operator") ? QFont::Bold : QFont::Normal);
+    ApplyRoomFont(i_room, i_room.IsConnected(types::kIsMember) ? 1 : 0, i_room.IsConnected(types::kIsOwner) ? 1 : 0,
+                  i_room.IsConnected(types::kIsOperator) ? QFont::Bold : QFont::Normal);
 }
 
 void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)

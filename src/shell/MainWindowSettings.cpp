@@ -1,6 +1,11 @@
 // The shell's data types, its data-model handlers, the settings defaults and how the
 // stored settings are shown on the Options pages.
+#include "CoreSchema.h"
 #include "MainWindow.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
+#include "ShellSchema.h"
+#include "TransfersSchema.h"
 
 #include "ActionSetToolBar.h"
 #include "DataSaver.h"
@@ -25,30 +30,32 @@ template<typename Slot> EventHandler<MainWindow, ItemPtr>* Handler(MainWindow* i
 
 PathNode* RoomPath(const char* i_attribute, PathNodeRelation i_relation)
 {
-    return new PathNode(new PathNode(d, "room"), i_attribute, i_relation);
+    return new PathNode(new PathNode(d, types::kRoom), i_attribute, i_relation);
 }
 } // namespace
 
 void MainWindow::DeclareSettingsTypes()
 {
     DeclareSettingTypes(d);
-    dataSaver->AddSavedType("global");
-    dataSaver->AddSavedByConnectionType("global_value", "global");
+    dataSaver->AddSavedType(types::kGlobal);
+    dataSaver->AddSavedByConnectionType(types::kGlobalValue, types::kGlobal);
 }
 
 void MainWindow::RegisterRoomHandlers()
 {
-    Type* roomNode = d->NewType("room_node", Primary, false, true);
-    d->GetType("room")->RelateToType(roomNode, One, One, false);
+    Type* roomNode = d->NewType(types::kRoomNode, Primary, false, true);
+    d->GetType(types::kRoom)->RelateToType(roomNode, One, One, false);
 
-    d->GetType("room")->m_itemCreated.insert(Handler(this, &MainWindow::OnRoomAdded));
-    d->AddPathEventHandler(RoomPath("user_count", PathRequired), Handler(this, &MainWindow::OnRoomUserCountChanged));
-    d->AddPathEventHandler(RoomPath("is_owner", PathRequired), Handler(this, &MainWindow::OnBecomingRoomOwner));
-    d->AddPathEventHandler(RoomPath("is_operator", PathRequired), Handler(this, &MainWindow::OnBecomingRoomOperator));
-    d->AddPathEventHandler(RoomPath("is_member", PathRequired), Handler(this, &MainWindow::OnBecomingRoomMember));
-    d->AddPathEventHandler(RoomPath("is_member", PathExcluded), Handler(this, &MainWindow::OnLosingRoomRole));
-    d->AddPathEventHandler(RoomPath("is_operator", PathExcluded), Handler(this, &MainWindow::OnLosingRoomRole));
-    d->AddPathEventHandler(RoomPath("is_owner", PathExcluded), Handler(this, &MainWindow::OnLosingRoomRole));
+    d->GetType(types::kRoom)->m_itemCreated.insert(Handler(this, &MainWindow::OnRoomAdded));
+    d->AddPathEventHandler(RoomPath(types::kUserCount, PathRequired),
+                           Handler(this, &MainWindow::OnRoomUserCountChanged));
+    d->AddPathEventHandler(RoomPath(types::kIsOwner, PathRequired), Handler(this, &MainWindow::OnBecomingRoomOwner));
+    d->AddPathEventHandler(RoomPath(types::kIsOperator, PathRequired),
+                           Handler(this, &MainWindow::OnBecomingRoomOperator));
+    d->AddPathEventHandler(RoomPath(types::kIsMember, PathRequired), Handler(this, &MainWindow::OnBecomingRoomMember));
+    d->AddPathEventHandler(RoomPath(types::kIsMember, PathExcluded), Handler(this, &MainWindow::OnLosingRoomRole));
+    d->AddPathEventHandler(RoomPath(types::kIsOperator, PathExcluded), Handler(this, &MainWindow::OnLosingRoomRole));
+    d->AddPathEventHandler(RoomPath(types::kIsOwner, PathExcluded), Handler(this, &MainWindow::OnLosingRoomRole));
 }
 
 void MainWindow::DeclareMainActionSets()
@@ -94,28 +101,28 @@ void MainWindow::DeclareMainActionSets()
 
 void MainWindow::DeclareUserTypes()
 {
-    Type* wish = d->NewType("wish_list_item", Primary, false, true);
-    Type* wishEnabled = d->NewType("wish_list_item_enabled", Tertiary, true, true);
-    Type* note = d->NewType("user_note", Secondary, false, true);
+    Type* wish = d->NewType(types::kWishListItem, Primary, false, true);
+    Type* wishEnabled = d->NewType(types::kWishListItemEnabled, Tertiary, true, true);
+    Type* note = d->NewType(types::kUserNote, Secondary, false, true);
     wish->RelateToType(wishEnabled, Many, One, false);
-    d->GetType("user")->RelateToType(note, Many, One, false);
-    dataSaver->AddSavedType("wish_list_item");
-    dataSaver->AddSavedType("wish_list_item_enabled");
-    dataSaver->AddSavedType("user_note");
-    dataSaver->AddSavedByConnectionType("user", "user_note");
+    d->GetType(types::kUser)->RelateToType(note, Many, One, false);
+    dataSaver->AddSavedType(types::kWishListItem);
+    dataSaver->AddSavedType(types::kWishListItemEnabled);
+    dataSaver->AddSavedType(types::kUserNote);
+    dataSaver->AddSavedByConnectionType(types::kUser, types::kUserNote);
 }
 
 void MainWindow::DeclareWindowTypes()
 {
-    Type* chatWidget = d->NewType("user_chat_widget", Primary, false, true);
-    Type* roomForm = d->NewType("room_form", Primary, false, true);
-    d->GetType("user")->RelateToType(chatWidget, One, One, false);
-    d->GetType("room")->RelateToType(roomForm, One, One, false);
+    Type* chatWidget = d->NewType(types::kUserChatWidget, Primary, false, true);
+    Type* roomForm = d->NewType(types::kRoomForm, Primary, false, true);
+    d->GetType(types::kUser)->RelateToType(chatWidget, One, One, false);
+    d->GetType(types::kRoom)->RelateToType(roomForm, One, One, false);
 }
 
 void MainWindow::RegisterSharedFolderHandlers()
 {
-    Type* folder = d->GetType("shared_folder");
+    Type* folder = d->GetType(types::kSharedFolder);
     folder->m_itemCreated.insert(Handler(this, &MainWindow::OnSharedFolderAdded));
     folder->m_itemRemoved.insert(Handler(this, &MainWindow::OnSharedFolderRemoved));
     folder->m_itemConnected.insert(
@@ -129,25 +136,25 @@ void MainWindow::WriteSettingsDefaults()
     const QPalette palette = QApplication::palette();
     const auto colour = [&palette](QPalette::ColorRole i_role) { return palette.color(i_role).name(); };
 
-    SetSetting("minimize_to_tray", "yes");
-    SetSetting("expand_new_shares", "yes");
-    SetSetting("chat_timestamps", "activity_based");
-    SetSetting("color_window_background", colour(QPalette::Window));
-    SetSetting("color_window_text", colour(QPalette::WindowText));
-    SetSetting("color_input_background", colour(QPalette::Base));
-    SetSetting("color_input_text", colour(QPalette::Text));
-    SetSetting("color_button_background", colour(QPalette::Button));
-    SetSetting("color_button_text", colour(QPalette::ButtonText));
-    SetSetting("color_transfer_queued", QColor(51, 102, 255).name());
-    SetSetting("color_transfer_complete", QColor(0, 100, 0).name());
-    SetSetting("color_transfer_in_progress", QColor(0, 0, 255).name());
-    SetSetting("color_transfer_failed", QColor(255, 10, 71).name());
-    SetSetting("color_transfer_other", QColor(0, 0, 0).name());
-    SetSetting("color_chat_username", QColor(0, 51, 255).name());
-    SetSetting("color_chat_timestamp", QColor(0, 102, 255).name());
-    SetSetting("color_chat_status", QColor(51, 153, 51).name());
-    SetSetting("log_room_chat", "yes");
-    SetSetting("log_private_chat", "yes");
+    SetSetting(settings::kMinimizeToTray, "yes");
+    SetSetting(settings::kExpandNewShares, "yes");
+    SetSetting(settings::kChatTimestamps, "activity_based");
+    SetSetting(settings::kColorWindowBackground, colour(QPalette::Window));
+    SetSetting(settings::kColorWindowText, colour(QPalette::WindowText));
+    SetSetting(settings::kColorInputBackground, colour(QPalette::Base));
+    SetSetting(settings::kColorInputText, colour(QPalette::Text));
+    SetSetting(settings::kColorButtonBackground, colour(QPalette::Button));
+    SetSetting(settings::kColorButtonText, colour(QPalette::ButtonText));
+    SetSetting(settings::kColorTransferQueued, QColor(51, 102, 255).name());
+    SetSetting(settings::kColorTransferComplete, QColor(0, 100, 0).name());
+    SetSetting(settings::kColorTransferInProgress, QColor(0, 0, 255).name());
+    SetSetting(settings::kColorTransferFailed, QColor(255, 10, 71).name());
+    SetSetting(settings::kColorTransferOther, QColor(0, 0, 0).name());
+    SetSetting(settings::kColorChatUsername, QColor(0, 51, 255).name());
+    SetSetting(settings::kColorChatTimestamp, QColor(0, 102, 255).name());
+    SetSetting(settings::kColorChatStatus, QColor(51, 153, 51).name());
+    SetSetting(settings::kLogRoomChat, "yes");
+    SetSetting(settings::kLogPrivateChat, "yes");
 }
 
 void MainWindow::FillCodePageBox()
@@ -182,7 +189,7 @@ void MainWindow::LoadDataFile()
 
 void MainWindow::ShowCodePage()
 {
-    const QString codePage = GetSetting("extended_ascii_codepage");
+    const QString codePage = GetSetting(settings::kExtendedAsciiCodepage);
     if (codePage.isEmpty())
         return;
     const int index = ui->codePageBox->findText(codePage, Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -196,29 +203,29 @@ void MainWindow::ApplyColours()
     const auto set = [&palette](QPalette::ColorRole i_role, const char* i_key) {
         palette.setBrush(QPalette::All, i_role, QBrush(QColor(GetSetting(i_key))));
     };
-    set(QPalette::Window, "color_window_background");
-    set(QPalette::WindowText, "color_window_text");
-    set(QPalette::Base, "color_input_background");
-    set(QPalette::Text, "color_input_text");
-    set(QPalette::Button, "color_button_background");
-    set(QPalette::ButtonText, "color_button_text");
+    set(QPalette::Window, settings::kColorWindowBackground);
+    set(QPalette::WindowText, settings::kColorWindowText);
+    set(QPalette::Base, settings::kColorInputBackground);
+    set(QPalette::Text, settings::kColorInputText);
+    set(QPalette::Button, settings::kColorButtonBackground);
+    set(QPalette::ButtonText, settings::kColorButtonText);
     QApplication::setPalette(palette);
 }
 
 void MainWindow::ShowFirstSettingsGroup()
 {
-    ui->downloadFolderEdit->setText(GetSetting("download_folder"));
-    ui->uPnPCheckBox->setChecked(IsSettingOn("use_upnp"));
-    ui->autoExpandSharesCheckBox->setChecked(IsSettingOn("expand_new_shares"));
+    ui->downloadFolderEdit->setText(GetSetting(settings::kDownloadFolder));
+    ui->uPnPCheckBox->setChecked(IsSettingOn(settings::kUseUpnp));
+    ui->autoExpandSharesCheckBox->setChecked(IsSettingOn(settings::kExpandNewShares));
     // Checking the box shows the tray icon, where there is a tray.
-    if (IsSettingOn("minimize_to_tray"))
+    if (IsSettingOn(settings::kMinimizeToTray))
         ui->minimizeToTrayCheckBox->setChecked(true);
-    ui->listeningPortEdit->setText(GetSetting("listening_port"));
+    ui->listeningPortEdit->setText(GetSetting(settings::kListeningPort));
 }
 
 void MainWindow::ShowChatTimestamps()
 {
-    const QString style = GetSetting("chat_timestamps");
+    const QString style = GetSetting(settings::kChatTimestamps);
     int index = 3;
     if (style == QLatin1String("activity_based"))
         index = 0;
@@ -231,21 +238,21 @@ void MainWindow::ShowChatTimestamps()
 
 void MainWindow::ShowSecondSettingsGroup()
 {
-    ui->logRoomChatCheckBox->setChecked(IsSettingOn("log_room_chat"));
-    ui->logPrivateChatCheckBox->setChecked(IsSettingOn("log_private_chat"));
-    ui->emptyShareWarningCheckBox->setChecked(IsSettingOn("check_for_empty_shares"));
-    ui->emptyShareWarningEdit->setText(GetSetting("empty_share_message"));
+    ui->logRoomChatCheckBox->setChecked(IsSettingOn(settings::kLogRoomChat));
+    ui->logPrivateChatCheckBox->setChecked(IsSettingOn(settings::kLogPrivateChat));
+    ui->emptyShareWarningCheckBox->setChecked(IsSettingOn(settings::kCheckForEmptyShares));
+    ui->emptyShareWarningEdit->setText(GetSetting(settings::kEmptyShareMessage));
     ui->emptyShareWarningEdit->setCursorPosition(0);
-    ui->acceptUserListUploadsCheckBox->setChecked(IsSettingOn("accept_userlist_uploads"));
+    ui->acceptUserListUploadsCheckBox->setChecked(IsSettingOn(settings::kAcceptUserlistUploads));
 }
 
 void MainWindow::ShowThirdSettingsGroup()
 {
-    ui->userPictureFilenameEdit->setText(GetSetting("user_picture_file"));
-    ui->userDescriptionEdit->setPlainText(GetSetting("user_description"));
-    ui->showAwayStatusCheckBox->setChecked(IsSettingOn("show_away_status_in_application_icon"));
-    ui->userLevelLoggingCheckBox->setChecked(IsSettingOn("user_level_logging"));
-    ui->openGroupsOnUserAddCheckBox->setChecked(IsSettingOn("open_groups_on_user_add"));
+    ui->userPictureFilenameEdit->setText(GetSetting(settings::kUserPictureFile));
+    ui->userDescriptionEdit->setPlainText(GetSetting(settings::kUserDescription));
+    ui->showAwayStatusCheckBox->setChecked(IsSettingOn(settings::kShowAwayStatusInApplicationIcon));
+    ui->userLevelLoggingCheckBox->setChecked(IsSettingOn(settings::kUserLevelLogging));
+    ui->openGroupsOnUserAddCheckBox->setChecked(IsSettingOn(settings::kOpenGroupsOnUserAdd));
 }
 
 void MainWindow::EveryFiveMinutes()

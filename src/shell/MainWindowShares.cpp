@@ -1,6 +1,9 @@
 // The File Sharing page: the shared folders with who may see each, the endings excluded from
 // folder downloads, and the report after a rescan.
 #include "MainWindow.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
+#include "TransfersSchema.h"
 
 #include "AddSharedFolderDialog.h"
 #include "ExcludedExtensionsDialog.h"
@@ -15,12 +18,12 @@ namespace
 // "Everyone", else "User List", else the groups' names in order, joined with ", ".
 QString AccessibleTo(const ItemPtr& i_folder)
 {
-    if (i_folder.IsConnected("shared_public"))
+    if (i_folder.IsConnected(types::kSharedPublic))
         return QStringLiteral("Everyone");
-    if (i_folder.IsConnected("shared_userlist"))
+    if (i_folder.IsConnected(types::kSharedUserlist))
         return QStringLiteral("User List");
     QStringList groups;
-    for (const ItemPtr& group : i_folder.GetItems("user_list_group").SortAlphabetic(true))
+    for (const ItemPtr& group : i_folder.GetItems(types::kUserListGroup).SortAlphabetic(true))
         groups << group.AsString();
     return groups.join(QStringLiteral(", "));
 }
@@ -48,7 +51,7 @@ void MainWindow::OnSharedFolderRemoved(ItemPtr i_folder)
 void MainWindow::OnSharedFolderChange(ConnectionInfo i_info)
 {
     const std::string& type = i_info.second.GetType()->GetName();
-    if (type != "shared_public" && type != "shared_userlist" && type != "user_list_group")
+    if (type != types::kSharedPublic && type != types::kSharedUserlist && type != types::kUserListGroup)
         return;
     if (QTreeWidgetItem* row = SharedFolderRow(i_info.first.AsString()))
         row->setText(1, AccessibleTo(i_info.first));
@@ -57,7 +60,7 @@ void MainWindow::OnSharedFolderChange(ConnectionInfo i_info)
 void MainWindow::ShowExcludedExtensions(const ItemPtr& i_leaving)
 {
     QStringList endings;
-    for (const ItemPtr& ending : d->GetType("excluded_download_extension")->GetItems())
+    for (const ItemPtr& ending : d->GetType(types::kExcludedDownloadExtension)->GetItems())
         if (ending != i_leaving)
             endings << ending.AsString();
     ui->excludedExtensionsEdit->setText(endings.join(QLatin1Char(' ')));
@@ -90,7 +93,7 @@ void MainWindow::OnSetFolderPermissions()
     const QList<QTreeWidgetItem*> selected = ui->sharedFoldersList->selectedItems();
     if (selected.isEmpty())
         return;
-    if (const ItemPtr folder = d->GetType("shared_folder")->HasItem(Value(selected.first()->text(0))))
+    if (const ItemPtr folder = d->GetType(types::kSharedFolder)->HasItem(Value(selected.first()->text(0))))
         OpenSharedFolderDialog(folder);
 }
 
@@ -99,7 +102,7 @@ void MainWindow::OnUnshareFolder()
     const QList<QTreeWidgetItem*> selected = ui->sharedFoldersList->selectedItems();
     if (selected.isEmpty())
         return;
-    ItemPtr folder = d->GetType("shared_folder")->HasItem(Value(selected.first()->text(0)));
+    ItemPtr folder = d->GetType(types::kSharedFolder)->HasItem(Value(selected.first()->text(0)));
     if (!folder)
         return;
     folder.Remove();

@@ -1,6 +1,9 @@
 // The main window's answers to the connection state: the Connect button's text, the application
 // and tray icons, login failures, and the messages that arrive for their own windows.
+#include "CoreSchema.h"
 #include "MainWindow.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 
 #include "ActionSetToolBar.h"
 #include "AdminMessageDialog.h"
@@ -48,8 +51,8 @@ void MainWindow::ResetApplicationIcon()
 {
     if (!gp_server || !gp_server->IsConnected())
         SetApplicationIcon(kOfflineIcon);
-    else if (GetSetting(QStringLiteral("availability_status")) != QLatin1String("available")
-             && IsSettingOn(QStringLiteral("show_away_status_in_application_icon")))
+    else if (GetSetting(settings::kAvailabilityStatus) != QLatin1String("available")
+             && IsSettingOn(settings::kShowAwayStatusInApplicationIcon))
         SetApplicationIcon(QStringLiteral(":/icons/away_icon"));
     else
         SetApplicationIcon(QStringLiteral(":/icons/online_icon"));
@@ -134,7 +137,7 @@ void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason)
 
 void MainWindow::OnUsernameChanged(ItemPtr i_username)
 {
-    ui->usernameEdit->setText(i_username["global_value"].AsString());
+    ui->usernameEdit->setText(i_username[types::kGlobalValue].AsString());
 }
 
 void MainWindow::OnFocusChanged(QWidget*, QWidget*) {}

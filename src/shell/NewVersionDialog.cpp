@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "MainWindow.h"
+#include "ShellSchema.h"
 #include "ui_NewVersionDialog.h"
 
 #include <QDesktopServices>
@@ -46,6 +47,6 @@ void NewVersionDialog::OnDownloadButtonClicked()
 
 void NewVersionDialog::OnSkipButtonClicked()
 {
-    SetSettingNumber(QStringLiteral("skip_version"), m_version);
+    SetSettingNumber(settings::kSkipVersion, m_version);
     close();
 }

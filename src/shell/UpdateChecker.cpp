@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "MainWindow.h"
 #include "Server.h"
+#include "ShellSchema.h"
 #include "WebPages.h"
 
 #include <QNetworkAccessManager>
@@ -40,7 +41,7 @@ void UpdateChecker::CheckForNewVersion()
     if (m_done)
         return;
     m_done = true;
-    QNetworkRequest request(VersionFileUrl(GetSetting(QStringLiteral("version_file_url"))));
+    QNetworkRequest request(VersionFileUrl(GetSetting(settings::kVersionFileUrl)));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     mp_request = mp_http->get(request);
     QNetworkReply* reply = mp_request;
@@ -59,8 +60,8 @@ void UpdateChecker::OnRequestFinished(QNetworkReply* ip_reply)
     if (ip_reply->error() != QNetworkReply::NoError
         || ip_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
         return;
-    const Offer offer =
-        ParseVersionFile(ip_reply->read(kMaxVersionFileBytes), g_currentVersion, GetSettingNumber("skip_version"));
+    const Offer offer = ParseVersionFile(ip_reply->read(kMaxVersionFileBytes), g_currentVersion,
+                                         GetSettingNumber(settings::kSkipVersion));
     if (offer.m_version != 0)
         emit NewVersion(offer.m_version, offer.m_downloadLink, offer.m_description);
 }

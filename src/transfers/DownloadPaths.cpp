@@ -4,6 +4,7 @@
 #include "DownloadPaths.h"
 
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -104,24 +105,24 @@ QStringList DownloadPaths::KeptFolderComponents(const QString& i_remoteFolder, i
 
 QStringList TransferQueueManager::KeptFolderComponents(const ItemPtr& i_entry)
 {
-    return DownloadPaths::KeptFolderComponents(i_entry["remote_folder"].AsString(),
-                                               i_entry["subfolder_save_level"].AsInt());
+    return DownloadPaths::KeptFolderComponents(i_entry[types::kRemoteFolder].AsString(),
+                                               i_entry[types::kSubfolderSaveLevel].AsInt());
 }
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr i_entry, bool i_complete)
 {
-    QString folder = GetSetting(QStringLiteral("download_folder"));
+    QString folder = GetSetting(settings::kDownloadFolder);
     folder.replace(QLatin1Char('/'), QLatin1Char('\\'));
     folder += i_complete ? QStringLiteral("\\complete") : QStringLiteral("\\downloading");
-    DownloadPaths::AppendKeptComponents(i_entry["remote_folder"].AsString(), i_entry["subfolder_save_level"].AsInt(),
-                                        folder);
+    DownloadPaths::AppendKeptComponents(i_entry[types::kRemoteFolder].AsString(),
+                                        i_entry[types::kSubfolderSaveLevel].AsInt(), folder);
     return folder;
 }
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr i_entry, bool i_complete)
 {
     return GetDownloadTargetFolder(i_entry, i_complete)
-           + Backslashed(DownloadPaths::SafePathComponent(i_entry["file_name"].AsString()));
+           + Backslashed(DownloadPaths::SafePathComponent(i_entry[types::kFileName].AsString()));
 }
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_entry)
@@ -136,8 +137,8 @@ bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_entry
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_entry)
 {
-    const ItemPtr complete = GetType("download_entry_status")->GetItem("complete");
-    for (const ItemPtr& entry : i_entry["remote_folder"].GetItems("download_entry"))
+    const ItemPtr complete = GetType(types::kDownloadEntryStatus)->GetItem("complete");
+    for (const ItemPtr& entry : i_entry[types::kRemoteFolder].GetItems(types::kDownloadEntry))
         if (!entry.IsConnected(complete))
             return;
     // Only the recreated levels go, deepest first; "downloading" itself stays.
@@ -152,7 +153,7 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
 
 bool TransferQueueManager::HasExcludedDownloadExtension(QString i_fileName)
 {
-    for (const ItemPtr& extension : GetType("excluded_download_extension")->GetItems())
+    for (const ItemPtr& extension : GetType(types::kExcludedDownloadExtension)->GetItems())
     {
         const QString ending = extension.AsString();
         // An empty ending would exclude every file.

@@ -1,6 +1,10 @@
 // The download queue: entries, their statuses, re-queues and place-in-line requests, and the
 // half-minute housekeeping of both directions.
+#include "PeerSchema.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 
 #include "EngineClock.h"
 #include "Log.h"
@@ -22,24 +26,24 @@ constexpr qint64 kPlaceInLineAfterRequeueMs = 30000;
 
 QString StatusOf(const ItemPtr& i_entry)
 {
-    return i_entry["download_entry_status"].AsString();
+    return i_entry[types::kDownloadEntryStatus].AsString();
 }
 
 } // namespace
 
 std::string TransferQueueManager::RemotePath(const ItemPtr& i_entry)
 {
-    return i_entry["remote_folder"].AsStdString() + "\\" + i_entry["file_name"].AsStdString();
+    return i_entry[types::kRemoteFolder].AsStdString() + "\\" + i_entry[types::kFileName].AsStdString();
 }
 
 ItemPtr TransferQueueManager::GetDownloadEntry(QString i_user, std::string i_fileName, std::string i_remoteFolder)
 {
-    const ItemPtr user = GetType("user")->HasItem(i_user);
-    const ItemPtr name = GetType("file_name")->HasItem(Value(std::move(i_fileName)));
-    const ItemPtr folder = GetType("remote_folder")->HasItem(Value(std::move(i_remoteFolder)));
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
+    const ItemPtr name = GetType(types::kFileName)->HasItem(Value(std::move(i_fileName)));
+    const ItemPtr folder = GetType(types::kRemoteFolder)->HasItem(Value(std::move(i_remoteFolder)));
     if (!user || !name || !folder)
         return ItemPtr();
-    return d->GetItemSubset(ItemSet{user, name, folder}, "download_entry").First();
+    return d->GetItemSubset(ItemSet{user, name, folder}, types::kDownloadEntry).First();
 }
 
 ItemPtr TransferQueueManager::AddDownload(QString i_user, std::string i_fileName, std::string i_remoteFolder,
@@ -48,14 +52,14 @@ ItemPtr TransferQueueManager::AddDownload(QString i_user, std::string i_fileName
     if (ItemPtr existing = GetDownloadEntry(i_user, i_fileName, i_remoteFolder))
         return existing;
 
-    ItemPtr user = GetType("user")->GetItem(i_user);
-    ItemPtr entry = GetType("download_entry")->NewItem();
+    ItemPtr user = GetType(types::kUser)->GetItem(i_user);
+    ItemPtr entry = GetType(types::kDownloadEntry)->NewItem();
     entry.Connect(user);
-    entry.Connect(GetType("file_name")->GetItem(Value(i_fileName)));
-    entry.Connect(GetType("remote_folder")->GetItem(Value(i_remoteFolder)));
-    entry.Connect(GetType("file_size")->GetItem(Value(i_size)));
-    entry.Connect(GetType("subfolder_save_level")->GetItem(Value(std::max(0, i_subfolderSaveLevel))));
-    entry.Connect(GetType("download_order")->GetItem(Value(TakeOrderNumber())));
+    entry.Connect(GetType(types::kFileName)->GetItem(Value(i_fileName)));
+    entry.Connect(GetType(types::kRemoteFolder)->GetItem(Value(i_remoteFolder)));
+    entry.Connect(GetType(types::kFileSize)->GetItem(Value(i_size)));
+    entry.Connect(GetType(types::kSubfolderSaveLevel)->GetItem(Value(std::max(0, i_subfolderSaveLevel))));
+    entry.Connect(GetType(types::kDownloadOrder)->GetItem(Value(TakeOrderNumber())));
     Outbox().TrackUser(i_user);
 
     if (DoesDownloadItemCompleteFilenameExist(entry))
@@ -64,9 +68,9 @@ ItemPtr TransferQueueManager::AddDownload(QString i_user, std::string i_fileName
         return entry;
     }
     SetDownloadEntryStatus(entry, QStringLiteral("queued"));
-    if (user.IsConnected("is_online"))
+    if (user.IsConnected(types::kIsOnline))
         Outbox().QueueDownload(i_user, i_remoteFolder + "\\" + i_fileName);
-    SetTransferTime(user, "next_place_in_line_request_time", kFirstPlaceInLineDelayMs);
+    SetTransferTime(user, types::kNextPlaceInLineRequestTime, kFirstPlaceInLineDelayMs);
     return entry;
 }
 
@@ -79,20 +83,20 @@ void TransferQueueManager::OnQueueDownloadRequested(QString i_user, std::string 
 
 void TransferQueueManager::SetDownloadEntryStatus(ItemPtr i_entry, QString i_status)
 {
-    const bool wasActive = IsActiveStatus(i_entry["download_entry_status"]);
-    const ItemPtr status = GetType("download_entry_status")->GetItem(i_status);
+    const bool wasActive = IsActiveStatus(i_entry[types::kDownloadEntryStatus]);
+    const ItemPtr status = GetType(types::kDownloadEntryStatus)->GetItem(i_status);
     i_entry.Connect(status);
-    SetTransferTime(i_entry, "last_status_change_time");
+    SetTransferTime(i_entry, types::kLastStatusChangeTime);
     if (!wasActive || IsActiveStatus(status))
         return;
 
     TearDownDownload(i_entry);
-    SetTransferTime(i_entry["user"], "last_queue_request_time");
+    SetTransferTime(i_entry[types::kUser], types::kLastQueueRequestTime);
 }
 
 void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_entry)
 {
-    const ItemPtr user = i_entry["user"];
+    const ItemPtr user = i_entry[types::kUser];
     const std::string path = RemotePath(i_entry);
     const QString status = StatusOf(i_entry);
     // A complete file needs no new request, whatever the uploader says.
@@ -100,7 +104,7 @@ void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_entry)
     {
         Log(kArea, 1, QStringLiteral("Download status %1, not re-queueing %2").arg(status, ToQString(path)), user);
     }
-    else if (user.IsConnected("is_online"))
+    else if (user.IsConnected(types::kIsOnline))
     {
         Log(kArea, 1,
             QStringLiteral("User %1 appears to still be online, re-queueing %2").arg(user.AsString(), ToQString(path)),
@@ -116,7 +120,7 @@ void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr i_entry)
 
 void TransferQueueManager::RequeueDownload(ItemPtr i_entry)
 {
-    const ItemPtr status = i_entry["download_entry_status"];
+    const ItemPtr status = i_entry[types::kDownloadEntryStatus];
     if (status.AsString() == QLatin1String("complete") || IsActiveStatus(status))
         return;
     if (DoesDownloadItemCompleteFilenameExist(i_entry))
@@ -124,18 +128,18 @@ void TransferQueueManager::RequeueDownload(ItemPtr i_entry)
         SetDownloadEntryStatus(i_entry, QStringLiteral("complete"));
         return;
     }
-    const ItemPtr user = i_entry["user"];
+    const ItemPtr user = i_entry[types::kUser];
     Outbox().QueueDownload(user.AsString(), RemotePath(i_entry));
     SetDownloadEntryStatus(i_entry, QStringLiteral("queued"));
-    Log(kArea, 2, QStringLiteral("Queueing %1").arg(i_entry["file_name"].AsString()), user);
+    Log(kArea, 2, QStringLiteral("Queueing %1").arg(i_entry[types::kFileName].AsString()), user);
 }
 
 void TransferQueueManager::RequeueUserDownloads(ItemPtr i_user)
 {
-    const ItemSet entries = i_user.GetItems("download_entry");
+    const ItemSet entries = i_user.GetItems(types::kDownloadEntry);
     if (!entries.empty())
         Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(i_user.AsString()), i_user);
-    const std::vector<ItemPtr> ordered = ByOrder(entries, "download_order");
+    const std::vector<ItemPtr> ordered = ByOrder(entries, types::kDownloadOrder);
     for (const ItemPtr& entry : ordered)
     {
         const QString status = StatusOf(entry);
@@ -144,8 +148,8 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr i_user)
     }
     if (!ordered.empty())
     {
-        SetTransferTime(i_user, "last_queue_request_time");
-        SetTransferTime(i_user, "next_place_in_line_request_time", kPlaceInLineAfterRequeueMs);
+        SetTransferTime(i_user, types::kLastQueueRequestTime);
+        SetTransferTime(i_user, types::kNextPlaceInLineRequestTime, kPlaceInLineAfterRequeueMs);
     }
 }
 
@@ -158,10 +162,10 @@ void TransferQueueManager::OnUserOnline(ItemPtr i_user)
 
 void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr i_entry)
 {
-    const ItemPtr user = i_entry["user"];
+    const ItemPtr user = i_entry[types::kUser];
     Log(kArea, 1,
         QStringLiteral("Requesting place in line for download of %1 from %2")
-            .arg(i_entry["file_name"].AsString(), user.AsString()),
+            .arg(i_entry[types::kFileName].AsString(), user.AsString()),
         user);
     // The path goes out as the bytes the uploader gave, not re-encoded through text.
     MemStream message = StreamOf(quint32(PM_UPLOAD_PLACE_IN_LINE_REQUEST), RemotePath(i_entry));
@@ -172,13 +176,13 @@ void TransferQueueManager::OnDownloadPlaceInLine(QString i_user, std::string i_f
 {
     ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
     if (entry)
-        entry.Connect(GetType("place_in_line")->GetItem(Value(i_place)));
+        entry.Connect(GetType(types::kPlaceInLine)->GetItem(Value(i_place)));
 }
 
 bool TransferQueueManager::IsActivelyDownloadingFromUser(QString i_user)
 {
-    const ItemPtr downloading = GetType("download_entry_status")->GetItem("downloading");
-    for (const ItemPtr& entry : GetType("user")->HasItem(i_user).GetItems("download_entry"))
+    const ItemPtr downloading = GetType(types::kDownloadEntryStatus)->GetItem("downloading");
+    for (const ItemPtr& entry : GetType(types::kUser)->HasItem(i_user).GetItems(types::kDownloadEntry))
         if (entry.IsConnected(downloading))
             return true;
     return false;
@@ -188,20 +192,20 @@ void TransferQueueManager::EveryHalfMinute()
 {
     const qint64 now = EngineClock::NowMs();
 
-    Type* uploadStatuses = GetType("upload_entry_status");
+    Type* uploadStatuses = GetType(types::kUploadEntryStatus);
     ItemSet starting;
     for (const char* status : {"requesting", "connecting", "waiting for offset"})
-        starting.Add(uploadStatuses->GetItem(status).GetItems("upload_entry"));
+        starting.Add(uploadStatuses->GetItem(status).GetItems(types::kUploadEntry));
     bool aborted = false;
     for (const ItemPtr& entry : starting)
     {
-        const std::optional<qint64> since = TransferTime(entry, "last_status_change_time");
+        const std::optional<qint64> since = TransferTime(entry, types::kLastStatusChangeTime);
         if (!since || now - *since < kUploadStartTimeoutMs)
             continue;
         Log(kArea, 1,
             QStringLiteral("Upload of %1 to %2 timed out in %3 phase, aborting")
-                .arg(entry["shared_file"]["shared_file_name"].AsString(), entry["user"].AsString(),
-                     entry["upload_entry_status"].AsString()));
+                .arg(entry[types::kSharedFile][types::kSharedFileName].AsString(), entry[types::kUser].AsString(),
+                     entry[types::kUploadEntryStatus].AsString()));
         SetUploadEntryStatus(entry, QStringLiteral("aborted"));
         aborted = true;
     }
@@ -210,31 +214,31 @@ void TransferQueueManager::EveryHalfMinute()
 
     ItemSet users;
     for (const ItemPtr& user :
-         GetType("download_entry_status")->GetItem("queued").GetItems("download_entry").GetItems("user"))
-        if (user.IsConnected("is_online"))
+         GetType(types::kDownloadEntryStatus)->GetItem("queued").GetItems(types::kDownloadEntry).GetItems(types::kUser))
+        if (user.IsConnected(types::kIsOnline))
             users.insert(user);
 
     for (const ItemPtr& user : users)
     {
         if (IsActivelyDownloadingFromUser(user.AsString()))
             continue;
-        const std::optional<qint64> last = TransferTime(user, "last_queue_request_time");
+        const std::optional<qint64> last = TransferTime(user, types::kLastQueueRequestTime);
         if (!last || now - *last >= kRequeueIntervalMs)
             RequeueUserDownloads(user);
     }
 
-    const ItemPtr queued = GetType("download_entry_status")->GetItem("queued");
+    const ItemPtr queued = GetType(types::kDownloadEntryStatus)->GetItem("queued");
     for (const ItemPtr& user : users)
     {
         if (IsActivelyDownloadingFromUser(user.AsString()))
             continue;
-        const std::optional<qint64> next = TransferTime(user, "next_place_in_line_request_time");
+        const std::optional<qint64> next = TransferTime(user, types::kNextPlaceInLineRequestTime);
         if (next && *next > now)
             continue;
-        for (const ItemPtr& entry : ByOrder(user.GetItems("download_entry"), "download_order"))
+        for (const ItemPtr& entry : ByOrder(user.GetItems(types::kDownloadEntry), types::kDownloadOrder))
             if (entry.IsConnected(queued))
                 RequestDownloadPlaceInLine(entry);
-        SetTransferTime(user, "next_place_in_line_request_time", kPlaceInLineIntervalMs);
+        SetTransferTime(user, types::kNextPlaceInLineRequestTime, kPlaceInLineIntervalMs);
     }
 }
 
@@ -242,22 +246,22 @@ void TransferQueueManager::EveryHalfMinute()
 
 void TransferQueueManager::OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable&)
 {
-    ItemPtr user = GetType("user")->HasItem(i_user);
-    if (!user || user["empty_share_check_status"].AsString() != QLatin1String("requested"))
+    ItemPtr user = GetType(types::kUser)->HasItem(i_user);
+    if (!user || user[types::kEmptyShareCheckStatus].AsString() != QLatin1String("requested"))
         return;
-    Type* statusType = GetType("empty_share_check_status");
+    Type* statusType = GetType(types::kEmptyShareCheckStatus);
     if (!i_share.empty())
     {
         user.Connect(statusType->GetItem("not_empty"));
         return;
     }
     user.Connect(statusType->GetItem("empty"));
-    if (!IsSettingOn(QStringLiteral("check_for_empty_shares")) || user.IsConnected("in_user_list"))
+    if (!IsSettingOn(settings::kCheckForEmptyShares) || user.IsConnected(types::kInUserList))
         return;
-    const QString message = GetSetting(QStringLiteral("empty_share_message"));
+    const QString message = GetSetting(settings::kEmptyShareMessage);
     if (message.isEmpty())
         return;
     Outbox().SendPrivateChat(i_user, message);
     Log(QStringLiteral("Shared"), 1, QStringLiteral("Sent empty share warning message to user %1").arg(i_user));
-    user.Connect(GetType("sent_empty_share_warning_message")->GetItem(message));
+    user.Connect(GetType(types::kSentEmptyShareWarningMessage)->GetItem(message));
 }

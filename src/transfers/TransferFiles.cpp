@@ -1,6 +1,10 @@
 // File connections taken over from the peer network, the threads that move the bytes, and
 // what the engine does with their reports.
+#include "PeerSchema.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 
 #include "DownloadPaths.h"
 #include "DownloadThread.h"
@@ -31,9 +35,9 @@ void UpdateProgressCells(ItemPtr i_entry, const char* i_positionType, qint64 i_o
 {
     if (PositionCell* position = TransferCell<PositionCell>(i_entry, i_positionType))
         position->store(i_offset);
-    if (SpeedCell* speed = TransferCell<SpeedCell>(i_entry, "bytes_per_second"))
+    if (SpeedCell* speed = TransferCell<SpeedCell>(i_entry, types::kBytesPerSecond))
         speed->store(i_bytesPerSecond);
-    if (TimeCell* receipt = TransferCell<TimeCell>(i_entry, "last_receipt_time"))
+    if (TimeCell* receipt = TransferCell<TimeCell>(i_entry, types::kLastReceiptTime))
         receipt->store(EngineClock::NowMs());
 }
 } // namespace
@@ -50,12 +54,12 @@ ItemPtr TransferQueueManager::EntryOfThread(QObject* ip_sender, const char* i_th
 
 void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket)
 {
-    const ItemPtr user = GetType("user")->HasItem(i_user);
-    const ItemPtr connecting = GetType("upload_entry_status")->HasItem(QStringLiteral("connecting"));
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
+    const ItemPtr connecting = GetType(types::kUploadEntryStatus)->HasItem(QStringLiteral("connecting"));
     ItemPtr entry;
     if (user && connecting)
-        entry = d->GetItem(user, connecting, "upload_entry");
-    auto* file = entry ? entry["upload_file"].AsPointer<QFile>() : nullptr;
+        entry = d->GetItem(user, connecting, types::kUploadEntry);
+    auto* file = entry ? entry[types::kUploadFile].AsPointer<QFile>() : nullptr;
     if (!file)
     {
         ip_socket->disconnect();
@@ -63,23 +67,23 @@ void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* 
         return;
     }
 
-    entry.Connect(GetType("upload_socket")->GetItem(Value(ip_socket)));
+    entry.Connect(GetType(types::kUploadSocket)->GetItem(Value(ip_socket)));
     const qint64 now = EngineClock::NowMs();
     auto* receipt = new TimeCell(now);
     auto* measurement = new TimeCell(now);
     auto* speed = new SpeedCell(0);
     auto* sinceReceipt = new CounterCell(0);
     SetUploadEntryStatus(entry, QStringLiteral("uploading"));
-    entry.Connect(GetType("last_receipt_time")->GetItem(Value(receipt)));
-    entry.Connect(GetType("last_speed_measurement_time")->GetItem(Value(measurement)));
-    entry.Connect(GetType("bytes_per_second")->GetItem(Value(speed)));
-    entry.Connect(GetType("bytes_since_last_receipt")->GetItem(Value(sinceReceipt)));
-    NewTransferCell<PositionCell>(entry, "read_position", 0);
+    entry.Connect(GetType(types::kLastReceiptTime)->GetItem(Value(receipt)));
+    entry.Connect(GetType(types::kLastSpeedMeasurementTime)->GetItem(Value(measurement)));
+    entry.Connect(GetType(types::kBytesPerSecond)->GetItem(Value(speed)));
+    entry.Connect(GetType(types::kBytesSinceLastReceipt)->GetItem(Value(sinceReceipt)));
+    NewTransferCell<PositionCell>(entry, types::kReadPosition, 0);
 
-    const quint32 token = entry["transfer_req"].AsUInt();
+    const quint32 token = entry[types::kTransferReq].AsUInt();
     ip_socket->disconnect();
     auto* thread = new UploadThread(ip_socket, file, token, m_uploadLimit);
-    entry.Connect(GetType("upload_thread")->GetItem(Value(static_cast<TransferThread*>(thread))));
+    entry.Connect(GetType(types::kUploadThread)->GetItem(Value(static_cast<TransferThread*>(thread))));
     connect(thread, &UploadThread::UploadError, this, &TransferQueueManager::OnUploadError);
     connect(thread, &UploadThread::UploadProgress, this, &TransferQueueManager::OnUploadProgress);
     connect(thread, &UploadThread::UploadComplete, this, &TransferQueueManager::OnUploadComplete);
@@ -88,22 +92,22 @@ void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* 
 
 void TransferQueueManager::OnUploadProgress(qint64 i_offset, int i_bytesPerSecond)
 {
-    const ItemPtr entry = EntryOfThread(sender(), "upload_thread", "upload_entry");
+    const ItemPtr entry = EntryOfThread(sender(), types::kUploadThread, types::kUploadEntry);
     if (!entry)
         return;
-    UpdateProgressCells(entry, "read_position", i_offset, i_bytesPerSecond);
+    UpdateProgressCells(entry, types::kReadPosition, i_offset, i_bytesPerSecond);
     emit UploadProgressed(entry);
 }
 
 void TransferQueueManager::OnUploadComplete()
 {
-    const ItemPtr entry = EntryOfThread(sender(), "upload_thread", "upload_entry");
+    const ItemPtr entry = EntryOfThread(sender(), types::kUploadThread, types::kUploadEntry);
     if (!entry)
         return;
-    const SpeedCell* speed = TransferCell<SpeedCell>(entry, "bytes_per_second");
+    const SpeedCell* speed = TransferCell<SpeedCell>(entry, types::kBytesPerSecond);
     const int bytesPerSecond = speed ? speed->load() : 0;
     Log(kArea, 1, QStringLiteral("Recording upload speed of %1").arg(bytesPerSecond));
-    if (entry["shared_file"]["shared_file_size"].AsInt64() > 1048576 && bytesPerSecond > 0 && gp_server)
+    if (entry[types::kSharedFile][types::kSharedFileSize].AsInt64() > 1048576 && bytesPerSecond > 0 && gp_server)
         gp_server->SendUploadSpeed(bytesPerSecond);
     SetUploadEntryStatus(entry, QStringLiteral("complete"));
     StartNewUploads();
@@ -111,14 +115,14 @@ void TransferQueueManager::OnUploadComplete()
 
 void TransferQueueManager::OnUploadError(QString i_reason)
 {
-    const ItemPtr entry = EntryOfThread(sender(), "upload_thread", "upload_entry");
+    const ItemPtr entry = EntryOfThread(sender(), types::kUploadThread, types::kUploadEntry);
     if (!entry)
         return;
-    const ItemPtr file = entry["shared_file"];
-    const ItemPtr user = entry["user"];
+    const ItemPtr file = entry[types::kSharedFile];
+    const ItemPtr user = entry[types::kUser];
     Log(kArea, 1,
         QStringLiteral("Error uploading %1 to %2. %3")
-            .arg(file["shared_file_folder"].AsString() + QLatin1Char('/') + file["shared_file_name"].AsString(),
+            .arg(file[types::kSharedFileFolder].AsString() + QLatin1Char('/') + file[types::kSharedFileName].AsString(),
                  user.AsString(), i_reason),
         user);
     SetUploadEntryStatus(entry, QStringLiteral("aborted"));
@@ -129,10 +133,10 @@ void TransferQueueManager::OnUploadError(QString i_reason)
 
 bool TransferQueueManager::IsPartialFileInUse(const ItemPtr& i_entry, const QString& i_path)
 {
-    const ItemPtr downloading = GetType("download_entry_status")->HasItem(QStringLiteral("downloading"));
+    const ItemPtr downloading = GetType(types::kDownloadEntryStatus)->HasItem(QStringLiteral("downloading"));
     if (!downloading)
         return false;
-    for (const ItemPtr& other : downloading.GetItems("download_entry"))
+    for (const ItemPtr& other : downloading.GetItems(types::kDownloadEntry))
     {
         if (other != i_entry
             && QDir::cleanPath(DownloadPaths::LocalPath(GetDownloadTargetPath(other, false))) == i_path)
@@ -143,14 +147,14 @@ bool TransferQueueManager::IsPartialFileInUse(const ItemPtr& i_entry, const QStr
 
 void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socket, uint i_requestID)
 {
-    const ItemPtr user = GetType("user")->HasItem(i_user);
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
     Log(kArea, 1,
         QStringLiteral("File connection created by user %1 for req %2").arg(i_user, QString::number(i_requestID)),
         user);
-    const ItemPtr req = GetType("remote_transfer_req")->HasItem(QString::number(i_requestID));
+    const ItemPtr req = GetType(types::kRemoteTransferReq)->HasItem(QString::number(i_requestID));
     ItemPtr entry;
     if (user && req)
-        entry = d->GetItem(user, req, "download_entry");
+        entry = d->GetItem(user, req, types::kDownloadEntry);
     if (!entry)
     {
         DropSocket(ip_socket);
@@ -159,7 +163,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     }
 
     // A second writer on a running download, or on a file that is done, would corrupt it.
-    const QString status = entry["download_entry_status"].AsString();
+    const QString status = entry[types::kDownloadEntryStatus].AsString();
     if (status == QLatin1String("downloading") || status == QLatin1String("complete"))
     {
         DropSocket(ip_socket);
@@ -188,7 +192,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     }
 
     const qint64 offset = file->pos();
-    const qint64 size = entry["file_size"].AsInt64();
+    const qint64 size = entry[types::kFileSize].AsInt64();
     // Resuming past the end would never finish; the partial file is kept for the user to see.
     if (offset > size)
     {
@@ -215,18 +219,18 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     auto* measurement = new TimeCell(now);
     auto* speed = new SpeedCell(0);
     auto* sinceReceipt = new CounterCell(0);
-    entry.Connect(GetType("download_socket")->GetItem(Value(ip_socket)));
-    entry.Connect(GetType("download_file")->GetItem(Value(file)));
-    entry.Connect(GetType("write_position")->GetItem(Value(position)));
+    entry.Connect(GetType(types::kDownloadSocket)->GetItem(Value(ip_socket)));
+    entry.Connect(GetType(types::kDownloadFile)->GetItem(Value(file)));
+    entry.Connect(GetType(types::kWritePosition)->GetItem(Value(position)));
     SetDownloadEntryStatus(entry, QStringLiteral("downloading"));
-    entry.Connect(GetType("last_receipt_time")->GetItem(Value(receipt)));
-    entry.Connect(GetType("last_speed_measurement_time")->GetItem(Value(measurement)));
-    entry.Connect(GetType("bytes_per_second")->GetItem(Value(speed)));
-    entry.Connect(GetType("bytes_since_last_receipt")->GetItem(Value(sinceReceipt)));
+    entry.Connect(GetType(types::kLastReceiptTime)->GetItem(Value(receipt)));
+    entry.Connect(GetType(types::kLastSpeedMeasurementTime)->GetItem(Value(measurement)));
+    entry.Connect(GetType(types::kBytesPerSecond)->GetItem(Value(speed)));
+    entry.Connect(GetType(types::kBytesSinceLastReceipt)->GetItem(Value(sinceReceipt)));
 
     ip_socket->disconnect();
     auto* thread = new DownloadThread(ip_socket, file, size, offset);
-    entry.Connect(GetType("download_thread")->GetItem(Value(static_cast<TransferThread*>(thread))));
+    entry.Connect(GetType(types::kDownloadThread)->GetItem(Value(static_cast<TransferThread*>(thread))));
     connect(thread, &DownloadThread::DownloadError, this, &TransferQueueManager::OnDownloadError);
     connect(thread, &DownloadThread::DownloadProgress, this, &TransferQueueManager::OnDownloadProgress);
     connect(thread, &DownloadThread::DownloadComplete, this, &TransferQueueManager::OnDownloadComplete);
@@ -236,22 +240,22 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
 
 void TransferQueueManager::OnDownloadProgress(qint64 i_offset, int i_bytesPerSecond)
 {
-    const ItemPtr entry = EntryOfThread(sender(), "download_thread", "download_entry");
+    const ItemPtr entry = EntryOfThread(sender(), types::kDownloadThread, types::kDownloadEntry);
     if (!entry)
         return;
-    UpdateProgressCells(entry, "write_position", i_offset, i_bytesPerSecond);
+    UpdateProgressCells(entry, types::kWritePosition, i_offset, i_bytesPerSecond);
     emit DownloadProgressed(entry);
 }
 
 void TransferQueueManager::OnDownloadError(QString i_reason)
 {
-    const ItemPtr entry = EntryOfThread(sender(), "download_thread", "download_entry");
+    const ItemPtr entry = EntryOfThread(sender(), types::kDownloadThread, types::kDownloadEntry);
     if (!entry)
         return;
-    const ItemPtr user = entry["user"];
+    const ItemPtr user = entry[types::kUser];
     Log(kArea, 1,
         QStringLiteral("Error downloading %1 from %2. %3")
-            .arg(entry["file_name"].AsString(), user.AsString(), i_reason),
+            .arg(entry[types::kFileName].AsString(), user.AsString(), i_reason),
         user);
     SetDownloadEntryStatus(entry, QStringLiteral("aborted"));
 }
@@ -259,7 +263,7 @@ void TransferQueueManager::OnDownloadError(QString i_reason)
 void TransferQueueManager::OnDownloadComplete()
 {
     auto* thread = dynamic_cast<TransferThread*>(sender());
-    const ItemPtr entry = EntryOfThread(sender(), "download_thread", "download_entry");
+    const ItemPtr entry = EntryOfThread(sender(), types::kDownloadThread, types::kDownloadEntry);
     if (!entry)
         return;
     thread->wait();
@@ -270,7 +274,7 @@ void TransferQueueManager::OnDownloadComplete()
     QDir().mkpath(folder);
     // The name made safe as for the partial file: a peer's "../x" stays inside the folder.
     const QString to = DownloadPaths::LocalPath(GetDownloadTargetPath(entry, true));
-    const ItemPtr user = entry["user"];
+    const ItemPtr user = entry[types::kUser];
     if (!QFile::rename(from, to))
     {
         // The bytes stay where they are; a retry finds them, or the complete file once the
@@ -282,28 +286,28 @@ void TransferQueueManager::OnDownloadComplete()
     SetDownloadEntryStatus(entry, QStringLiteral("complete"));
     RemoveDownloadDownloadingFolderIfAppropriate(entry);
 
-    const ItemPtr folderItem = GetType("complete_download_folder")->GetItem(completeFolder);
+    const ItemPtr folderItem = GetType(types::kCompleteDownloadFolder)->GetItem(completeFolder);
     // The record names the file as it lies on disk.
-    const ItemPtr nameItem =
-        GetType("complete_download_filename")->GetItem(DownloadPaths::SafePathComponent(entry["file_name"].AsString()));
-    ItemSet atUser = user.GetItems("complete_download");
+    const ItemPtr nameItem = GetType(types::kCompleteDownloadFilename)
+                                 ->GetItem(DownloadPaths::SafePathComponent(entry[types::kFileName].AsString()));
+    ItemSet atUser = user.GetItems(types::kCompleteDownload);
     for (const ItemPtr& record : atUser)
     {
         if (record.IsConnected(folderItem) && record.IsConnected(nameItem))
             return;
     }
-    ItemPtr record = GetType("complete_download")->NewItem();
+    ItemPtr record = GetType(types::kCompleteDownload)->NewItem();
     record.Connect(user);
     record.Connect(folderItem);
-    record.Connect(GetType("complete_download_relative_folder")->GetItem(GetDownloadRelativeDownloadFolder(entry)));
+    record.Connect(GetType(types::kCompleteDownloadRelativeFolder)->GetItem(GetDownloadRelativeDownloadFolder(entry)));
     record.Connect(nameItem);
-    record.Connect(GetType("complete_download_file_size")->GetItem(entry["file_size"].AsString()));
+    record.Connect(GetType(types::kCompleteDownloadFileSize)->GetItem(entry[types::kFileSize].AsString()));
     record.Connect(
-        GetType("complete_download_completion_time")->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate)));
+        GetType(types::kCompleteDownloadCompletionTime)->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate)));
     // The search windows relate a download to the search it came from; without them there is none.
-    Type* searchType = d->HasType("search_request_text") ? GetType("search_request_text") : nullptr;
-    if (searchType && GetType("download_entry")->IsRelatedTo(searchType))
-        if (const ItemPtr search = entry["search_request_text"])
+    Type* searchType = d->HasType(types::kSearchRequestText) ? GetType(types::kSearchRequestText) : nullptr;
+    if (searchType && GetType(types::kDownloadEntry)->IsRelatedTo(searchType))
+        if (const ItemPtr search = entry[types::kSearchRequestText])
             record.Connect(search);
     emit CompleteDownloadAdded(record);
 }
@@ -312,8 +316,9 @@ void TransferQueueManager::OnDownloadComplete()
 
 void TransferQueueManager::TearDownDownload(ItemPtr i_entry)
 {
-    ReleaseTransferObjects(i_entry, "download_thread", "download_file", "download_socket");
-    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
+    ReleaseTransferObjects(i_entry, types::kDownloadThread, types::kDownloadFile, types::kDownloadSocket);
+    for (const char* type :
+         {types::kWritePosition, types::kLastReceiptTime, types::kLastSpeedMeasurementTime, types::kBytesPerSecond})
         if (ItemPtr item = i_entry[type])
             item.Remove();
 }
@@ -330,7 +335,7 @@ void TransferQueueManager::StopTransferThreads()
 {
     // Every thread is asked first, so they all wind down together.
     std::vector<TransferThread*> threads;
-    for (const char* type : {"upload_thread", "download_thread"})
+    for (const char* type : {types::kUploadThread, types::kDownloadThread})
         for (const ItemPtr& item : GetType(type)->GetItems())
             if (auto* thread = item.AsPointer<TransferThread>())
                 threads.push_back(thread);

@@ -1,6 +1,10 @@
 // Whether a transfer starts: transfer requests from other users, the answers to ours, and the
 // uploader's denial and failure notices.
+#include "PeerSchema.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 
 #include "Log.h"
 #include "TextUtils.h"
@@ -23,7 +27,7 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
         return;
     }
 
-    const ItemPtr user = GetType("user")->GetItem(i_user);
+    const ItemPtr user = GetType(types::kUser)->GetItem(i_user);
     Log(kArea, 1,
         QStringLiteral("Received upload request from %1 for file %2, req %3")
             .arg(i_user, ToQString(i_file), QString::number(i_req)),
@@ -39,31 +43,31 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
             Outbox().DenyTransferRequest(i_user, i_req, QStringLiteral("Cancelled"));
             return;
         }
-        entry = GetType("download_entry")->NewItem();
+        entry = GetType(types::kDownloadEntry)->NewItem();
         entry.Connect(user);
-        entry.Connect(GetType("file_name")->GetItem(Value(name)));
-        entry.Connect(GetType("remote_folder")->GetItem(Value(folder)));
-        entry.Connect(GetType("file_size")->GetItem(Value(i_fileSize)));
-        entry.Connect(GetType("subfolder_save_level")->GetItem(Value(0)));
-        entry.Connect(GetType("download_order")->GetItem(Value(TakeOrderNumber())));
+        entry.Connect(GetType(types::kFileName)->GetItem(Value(name)));
+        entry.Connect(GetType(types::kRemoteFolder)->GetItem(Value(folder)));
+        entry.Connect(GetType(types::kFileSize)->GetItem(Value(i_fileSize)));
+        entry.Connect(GetType(types::kSubfolderSaveLevel)->GetItem(Value(0)));
+        entry.Connect(GetType(types::kDownloadOrder)->GetItem(Value(TakeOrderNumber())));
         Outbox().TrackUser(i_user);
         SetDownloadEntryStatus(entry, QStringLiteral("queued"));
     }
 
-    if (entry["download_entry_status"].AsString() == QLatin1String("complete"))
+    if (entry[types::kDownloadEntryStatus].AsString() == QLatin1String("complete"))
     {
         Log(kArea, 2, QStringLiteral("Denied, Complete"), user);
         Outbox().DenyTransferRequest(i_user, i_req, QStringLiteral("Complete"));
         return;
     }
 
-    ItemPtr token = GetType("remote_transfer_req")->GetItem(Value(i_req));
-    for (ItemPtr holder : token.GetItems("download_entry"))
-        if (holder["user"] == user)
+    ItemPtr token = GetType(types::kRemoteTransferReq)->GetItem(Value(i_req));
+    for (ItemPtr holder : token.GetItems(types::kDownloadEntry))
+        if (holder[types::kUser] == user)
             holder.Disconnect(token);
     entry.Connect(token);
 
-    if (entry["download_entry_status"].AsString() == QLatin1String("downloading"))
+    if (entry[types::kDownloadEntryStatus].AsString() == QLatin1String("downloading"))
     {
         Log(kArea, 2, QStringLiteral("Transfer is already downloading, cancelling..."), user);
         SetDownloadEntryStatus(entry, QStringLiteral("aborted"));
@@ -75,47 +79,47 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
 void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool, qint64,
                                                   QString i_denialReason)
 {
-    const ItemPtr user = GetType("user")->HasItem(i_user);
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
     Log(kArea, 1,
         QStringLiteral("Received file transfer response from user %1 for req %2, transfer %3")
             .arg(i_user, QString::number(i_req),
                  i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
         user);
-    const ItemPtr token = GetType("transfer_req")->HasItem(Value(i_req));
+    const ItemPtr token = GetType(types::kTransferReq)->HasItem(Value(i_req));
     if (!token)
     {
         Log(kArea, 2, QStringLiteral("req not found"), user);
         return;
     }
-    if (token["download_entry"])
+    if (token[types::kDownloadEntry])
     {
         Log(kArea, 2, QStringLiteral("Found download, not processing"), user);
         return;
     }
-    ItemPtr entry = token["upload_entry"];
+    ItemPtr entry = token[types::kUploadEntry];
     if (!entry)
     {
         Log(kArea, 2, QStringLiteral("Neither upload or download attached to req, weird"), user);
         return;
     }
     Log(kArea, 2, QStringLiteral("Found upload"), user);
-    if (entry["user"].AsString() != i_user)
+    if (entry[types::kUser].AsString() != i_user)
     {
         Log(kArea, 2,
             QStringLiteral("Upload user %1 not the same as user who opened the connection, not doing anything")
-                .arg(entry["user"].AsString()),
+                .arg(entry[types::kUser].AsString()),
             user);
         return;
     }
     if (!i_accepted)
     {
         Log(kArea, 2, QStringLiteral("Upload was not accepted, marking denied. Reason: %1").arg(i_denialReason), user);
-        entry.Connect(GetType("denial_reason")->GetItem(i_denialReason));
+        entry.Connect(GetType(types::kDenialReason)->GetItem(i_denialReason));
         SetUploadEntryStatus(entry, QStringLiteral("denied"));
         StartNewUploads();
         return;
     }
-    const QString status = entry["upload_entry_status"].AsString();
+    const QString status = entry[types::kUploadEntryStatus].AsString();
     if (status != QLatin1String("requesting"))
     {
         Log(kArea, 2,
@@ -130,9 +134,10 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bo
 // a file connection is asked for; OnFileConnectionAccepted takes it from there.
 void TransferQueueManager::BeginUploadConnection(ItemPtr i_entry)
 {
-    const ItemPtr user = i_entry["user"];
-    const ItemPtr shared = i_entry["shared_file"];
-    QString path = shared["shared_file_folder"].AsString() + QLatin1Char('/') + shared["shared_file_name"].AsString();
+    const ItemPtr user = i_entry[types::kUser];
+    const ItemPtr shared = i_entry[types::kSharedFile];
+    QString path =
+        shared[types::kSharedFileFolder].AsString() + QLatin1Char('/') + shared[types::kSharedFileName].AsString();
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     auto* file = new QFile(path);
     if (!file->open(QIODevice::ReadOnly))
@@ -143,7 +148,7 @@ void TransferQueueManager::BeginUploadConnection(ItemPtr i_entry)
                            "have done this before we requested the transfer?"),
             user);
         // The peer finds its download by the path it asked for, not by our local one.
-        Outbox().DenyUpload(user.AsString(), i_entry["filename_as_requested"].AsString(),
+        Outbox().DenyUpload(user.AsString(), i_entry[types::kFilenameAsRequested].AsString(),
                             QStringLiteral("File read error."));
         SetUploadEntryStatus(i_entry, QStringLiteral("local error"));
         StartNewUploads();
@@ -151,13 +156,13 @@ void TransferQueueManager::BeginUploadConnection(ItemPtr i_entry)
     }
     Log(kArea, 2, QStringLiteral("Requesting file connection to user"), user);
     Outbox().RequestFileConnectionToUser(user.AsString());
-    i_entry.Connect(GetType("upload_file")->GetItem(Value(file)));
+    i_entry.Connect(GetType(types::kUploadFile)->GetItem(Value(file)));
     SetUploadEntryStatus(i_entry, QStringLiteral("connecting"));
 }
 
 void TransferQueueManager::OnUploadDeniedNotification(QString i_user, std::string i_file, QString i_reason)
 {
-    const ItemPtr user = GetType("user")->HasItem(i_user);
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
     Log(kArea, 1,
         QStringLiteral("Received peer notification from %1 that upload of %2 was denied, reason: %3")
             .arg(i_user, ToQString(i_file), i_reason),
@@ -170,19 +175,19 @@ void TransferQueueManager::OnUploadDeniedNotification(QString i_user, std::strin
     }
     // The file is here already: a peer that stops sharing it later (it denies every entry it
     // still lists for us) must not turn the finished download into a failed one.
-    if (entry["download_entry_status"].AsString() == QLatin1String("complete"))
+    if (entry[types::kDownloadEntryStatus].AsString() == QLatin1String("complete"))
     {
         Log(kArea, 2, QStringLiteral("Download already complete, denial ignored."), user);
         return;
     }
     Log(kArea, 2, QStringLiteral("Download found, marking as denied."), user);
-    entry.Connect(GetType("denial_reason")->GetItem(i_reason));
+    entry.Connect(GetType(types::kDenialReason)->GetItem(i_reason));
     SetDownloadEntryStatus(entry, QStringLiteral("denied"));
 }
 
 void TransferQueueManager::OnUploadFailedNotification(QString i_user, std::string i_file)
 {
-    const ItemPtr user = GetType("user")->HasItem(i_user);
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
     Log(kArea, 1,
         QStringLiteral("Received peer notification from %1 that upload of %2 failed").arg(i_user, ToQString(i_file)),
         user);
@@ -194,5 +199,5 @@ void TransferQueueManager::OnUploadFailedNotification(QString i_user, std::strin
     }
     Log(kArea, 2, QStringLiteral("Download found!"), user);
     QueueDownloadIfUserOnline(entry);
-    SetTransferTime(entry["user"], "last_queue_request_time");
+    SetTransferTime(entry[types::kUser], types::kLastQueueRequestTime);
 }

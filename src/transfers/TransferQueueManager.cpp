@@ -3,12 +3,16 @@
 #include "EngineClock.h"
 #include "Log.h"
 #include "PeerMessenger.h"
+#include "PeerSchema.h"
 #include "Server.h"
+#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
+#include "SharesSchema.h"
 #include "TimerManager.h"
 #include "TransferCells.h"
 #include "TransferOutbox.h"
 #include "TransferThread.h"
+#include "TransfersSchema.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -61,91 +65,95 @@ TransferQueueManager::TransferQueueManager()
             return SharedFoldersManager::UploadState{IsFreeToUpload(), quint32(QueuedUploadCount())};
         });
 
-    NewTransferType("download_entry", Primary, true);
-    NewTransferType("file_name", Tertiary);
-    NewTransferType("remote_folder", Secondary);
-    NewTransferType("download_folder", Secondary);
-    NewTransferType("transfer_req", Tertiary);
-    NewTransferType("remote_transfer_req", Tertiary);
-    NewTransferType("download_socket", Primary);
-    NewTransferType("download_file", Primary);
-    NewTransferType("write_position", Tertiary);
-    NewTransferType("download_entry_status", Primary);
-    NewTransferType("download_order", Tertiary);
-    NewTransferType("upload_socket", Primary);
-    NewTransferType("upload_file", Primary);
-    NewTransferType("read_position", Tertiary);
-    NewTransferType("upload_entry_status", Primary);
-    NewTransferType("upload_order", Tertiary);
-    NewTransferType("is_active", Tertiary, true);
-    NewTransferType("last_receipt_time", Tertiary);
-    NewTransferType("last_speed_measurement_time", Tertiary);
-    NewTransferType("bytes_per_second", Tertiary);
-    NewTransferType("bytes_since_last_receipt", Tertiary);
-    NewTransferType("place_in_line", Tertiary);
-    NewTransferType("last_queue_request_time", Tertiary);
-    NewTransferType("next_place_in_line_request_time", Tertiary);
-    NewTransferType("download_thread", Primary);
-    NewTransferType("subfolder_save_level", Tertiary);
-    NewTransferType("last_status_change_time", Tertiary);
+    NewTransferType(types::kDownloadEntry, Primary, true);
+    NewTransferType(types::kFileName, Tertiary);
+    NewTransferType(types::kRemoteFolder, Secondary);
+    NewTransferType(types::kDownloadFolder, Secondary);
+    NewTransferType(types::kTransferReq, Tertiary);
+    NewTransferType(types::kRemoteTransferReq, Tertiary);
+    NewTransferType(types::kDownloadSocket, Primary);
+    NewTransferType(types::kDownloadFile, Primary);
+    NewTransferType(types::kWritePosition, Tertiary);
+    NewTransferType(types::kDownloadEntryStatus, Primary);
+    NewTransferType(types::kDownloadOrder, Tertiary);
+    NewTransferType(types::kUploadSocket, Primary);
+    NewTransferType(types::kUploadFile, Primary);
+    NewTransferType(types::kReadPosition, Tertiary);
+    NewTransferType(types::kUploadEntryStatus, Primary);
+    NewTransferType(types::kUploadOrder, Tertiary);
+    NewTransferType(types::kIsActive, Tertiary, true);
+    NewTransferType(types::kLastReceiptTime, Tertiary);
+    NewTransferType(types::kLastSpeedMeasurementTime, Tertiary);
+    NewTransferType(types::kBytesPerSecond, Tertiary);
+    NewTransferType(types::kBytesSinceLastReceipt, Tertiary);
+    NewTransferType(types::kPlaceInLine, Tertiary);
+    NewTransferType(types::kLastQueueRequestTime, Tertiary);
+    NewTransferType(types::kNextPlaceInLineRequestTime, Tertiary);
+    NewTransferType(types::kDownloadThread, Primary);
+    NewTransferType(types::kSubfolderSaveLevel, Tertiary);
+    NewTransferType(types::kLastStatusChangeTime, Tertiary);
 
-    Relate("download_entry",
-           {"user", "file_name", "remote_folder", "file_size", "download_folder", "remote_transfer_req",
-            "write_position", "download_entry_status", "place_in_line", "subfolder_save_level",
-            "last_status_change_time"},
+    Relate(types::kDownloadEntry,
+           {types::kUser, types::kFileName, types::kRemoteFolder, types::kFileSize, types::kDownloadFolder,
+            types::kRemoteTransferReq, types::kWritePosition, types::kDownloadEntryStatus, types::kPlaceInLine,
+            types::kSubfolderSaveLevel, types::kLastStatusChangeTime},
            Many, One);
-    Relate("download_entry",
-           {"transfer_req", "download_socket", "download_thread", "download_file", "download_order",
-            "last_receipt_time", "last_speed_measurement_time", "bytes_per_second", "bytes_since_last_receipt"},
+    Relate(types::kDownloadEntry,
+           {types::kTransferReq, types::kDownloadSocket, types::kDownloadThread, types::kDownloadFile,
+            types::kDownloadOrder, types::kLastReceiptTime, types::kLastSpeedMeasurementTime, types::kBytesPerSecond,
+            types::kBytesSinceLastReceipt},
            One, One);
-    Relate("download_entry_status", {"is_active"}, Many, One);
-    Relate("user", {"last_queue_request_time", "next_place_in_line_request_time"}, Many, One);
+    Relate(types::kDownloadEntryStatus, {types::kIsActive}, Many, One);
+    Relate(types::kUser, {types::kLastQueueRequestTime, types::kNextPlaceInLineRequestTime}, Many, One);
 
-    FreeCellsWithItems<PositionCell>("write_position");
-    FreeCellsWithItems<TimeCell>("last_receipt_time");
-    FreeCellsWithItems<TimeCell>("last_speed_measurement_time");
-    FreeCellsWithItems<SpeedCell>("bytes_per_second");
-    FreeCellsWithItems<CounterCell>("bytes_since_last_receipt");
+    FreeCellsWithItems<PositionCell>(types::kWritePosition);
+    FreeCellsWithItems<TimeCell>(types::kLastReceiptTime);
+    FreeCellsWithItems<TimeCell>(types::kLastSpeedMeasurementTime);
+    FreeCellsWithItems<SpeedCell>(types::kBytesPerSecond);
+    FreeCellsWithItems<CounterCell>(types::kBytesSinceLastReceipt);
 
-    dataSaver->AddSavedType("download_entry");
-    SaveByEntry("download_entry", {"user", "file_name", "remote_folder", "file_size", "download_folder",
-                                   "download_entry_status", "download_order", "subfolder_save_level"});
+    dataSaver->AddSavedType(types::kDownloadEntry);
+    SaveByEntry(types::kDownloadEntry,
+                {types::kUser, types::kFileName, types::kRemoteFolder, types::kFileSize, types::kDownloadFolder,
+                 types::kDownloadEntryStatus, types::kDownloadOrder, types::kSubfolderSaveLevel});
 
-    NewTransferType("upload_entry", Primary, true);
-    NewTransferType("filename_as_requested", Tertiary);
-    NewTransferType("upload_start_time", Tertiary);
-    NewTransferType("bytes_uploaded", Tertiary);
-    NewTransferType("upload_thread", Primary);
-    NewTransferType("effective_upload_order", Tertiary);
-    FreeCellsWithItems<CounterCell>("bytes_uploaded");
-    Relate("upload_entry",
-           {"user", "shared_file", "read_position", "upload_entry_status", "filename_as_requested", "upload_start_time",
-            "bytes_uploaded", "last_status_change_time", "effective_upload_order"},
+    NewTransferType(types::kUploadEntry, Primary, true);
+    NewTransferType(types::kFilenameAsRequested, Tertiary);
+    NewTransferType(types::kUploadStartTime, Tertiary);
+    NewTransferType(types::kBytesUploaded, Tertiary);
+    NewTransferType(types::kUploadThread, Primary);
+    NewTransferType(types::kEffectiveUploadOrder, Tertiary);
+    FreeCellsWithItems<CounterCell>(types::kBytesUploaded);
+    Relate(types::kUploadEntry,
+           {types::kUser, types::kSharedFile, types::kReadPosition, types::kUploadEntryStatus,
+            types::kFilenameAsRequested, types::kUploadStartTime, types::kBytesUploaded, types::kLastStatusChangeTime,
+            types::kEffectiveUploadOrder},
            Many, One);
-    Relate("upload_entry",
-           {"upload_socket", "upload_file", "upload_order", "transfer_req", "last_receipt_time",
-            "last_speed_measurement_time", "bytes_per_second", "bytes_since_last_receipt", "upload_thread"},
+    Relate(types::kUploadEntry,
+           {types::kUploadSocket, types::kUploadFile, types::kUploadOrder, types::kTransferReq, types::kLastReceiptTime,
+            types::kLastSpeedMeasurementTime, types::kBytesPerSecond, types::kBytesSinceLastReceipt,
+            types::kUploadThread},
            One, One);
-    Relate("upload_entry_status", {"is_active"}, Many, One);
+    Relate(types::kUploadEntryStatus, {types::kIsActive}, Many, One);
 
     // Times kept beside removed entries would only grow; they go with their entry.
-    d->GetType("download_entry")
+    d->GetType(types::kDownloadEntry)
         ->m_itemRemoved.insert(
             new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnEntryRemoved));
-    d->GetType("upload_entry")
+    d->GetType(types::kUploadEntry)
         ->m_itemRemoved.insert(
             new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnEntryRemoved));
 
     // The store takes the root of the path; the child hangs on it.
-    auto* onlinePath = new PathNode(d, "user");
-    new PathNode(onlinePath, "is_online", PathOnConnect);
+    auto* onlinePath = new PathNode(d, types::kUser);
+    new PathNode(onlinePath, types::kIsOnline, PathOnConnect);
     d->AddPathEventHandler(onlinePath,
                            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnUserOnline));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::FileTransferRequested, this,
                 &TransferQueueManager::OnFileTransferRequest);
 
-    SetDefaultSetting(QStringLiteral("download_folder"), QDir::homePath() + QStringLiteral("/Veltrane Downloads"));
+    SetDefaultSetting(settings::kDownloadFolder, QDir::homePath() + QStringLiteral("/Veltrane Downloads"));
     if (peerMessenger)
     {
         connect(peerMessenger, &PeerMessenger::FileConnectionRequested, this, &TransferQueueManager::OnFileConnection);
@@ -163,13 +171,13 @@ TransferQueueManager::TransferQueueManager()
                 &TransferQueueManager::OnUploadPlaceInLineRequested);
     }
 
-    SetDefaultSetting(QStringLiteral("transfer_order_counter"), QStringLiteral("1"));
-    SetSetting(QStringLiteral("transfer_req_counter"), QStringLiteral("1"));
+    SetDefaultSetting(settings::kTransferOrderCounter, QStringLiteral("1"));
+    SetSetting(settings::kTransferReqCounter, QStringLiteral("1"));
 
-    ItemPtr active = d->GetType("is_active")->GetGlobalNullItem();
-    d->GetType("download_entry_status")->GetItem("downloading").Connect(active);
+    ItemPtr active = d->GetType(types::kIsActive)->GetGlobalNullItem();
+    d->GetType(types::kDownloadEntryStatus)->GetItem("downloading").Connect(active);
     for (const char* status : {"connecting", "uploading", "requesting", "waiting for offset"})
-        d->GetType("upload_entry_status")->GetItem(status).Connect(active);
+        d->GetType(types::kUploadEntryStatus)->GetItem(status).Connect(active);
 
     dataSaver->AddListener(this);
     if (timerManager)
@@ -178,46 +186,47 @@ TransferQueueManager::TransferQueueManager()
         connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
     }
 
-    if (!HasSetting(QStringLiteral("upload_speed_limit")))
+    if (!HasSetting(settings::kUploadSpeedLimit))
     {
-        SetSetting(QStringLiteral("upload_speed_limit"), QStringLiteral("0"));
-        SetSetting(QStringLiteral("upload_speed_limit_enabled"), QStringLiteral("no"));
+        SetSetting(settings::kUploadSpeedLimit, QStringLiteral("0"));
+        SetSetting(settings::kUploadSpeedLimitEnabled, QStringLiteral("no"));
     }
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
 
-    NewTransferType("denial_reason", Tertiary);
-    Relate("denial_reason", {"download_entry", "upload_entry"}, One, Many);
-    SetSetting(QStringLiteral("upload_slots"), QStringLiteral("1"));
+    NewTransferType(types::kDenialReason, Tertiary);
+    Relate(types::kDenialReason, {types::kDownloadEntry, types::kUploadEntry}, One, Many);
+    SetSetting(settings::kUploadSlots, QStringLiteral("1"));
 
-    NewTransferType("complete_download", Primary, true);
-    NewTransferType("complete_download_folder", Secondary);
-    NewTransferType("complete_download_relative_folder", Secondary);
-    NewTransferType("complete_download_filename", Tertiary);
-    NewTransferType("complete_download_file_size", Tertiary);
-    NewTransferType("complete_download_completion_time", Tertiary);
-    Relate("complete_download",
-           {"user", "complete_download_folder", "complete_download_relative_folder", "complete_download_filename",
-            "complete_download_completion_time", "complete_download_file_size", "search_request_text"},
+    NewTransferType(types::kCompleteDownload, Primary, true);
+    NewTransferType(types::kCompleteDownloadFolder, Secondary);
+    NewTransferType(types::kCompleteDownloadRelativeFolder, Secondary);
+    NewTransferType(types::kCompleteDownloadFilename, Tertiary);
+    NewTransferType(types::kCompleteDownloadFileSize, Tertiary);
+    NewTransferType(types::kCompleteDownloadCompletionTime, Tertiary);
+    Relate(types::kCompleteDownload,
+           {types::kUser, types::kCompleteDownloadFolder, types::kCompleteDownloadRelativeFolder,
+            types::kCompleteDownloadFilename, types::kCompleteDownloadCompletionTime, types::kCompleteDownloadFileSize,
+            types::kSearchRequestText},
            Many, One);
-    dataSaver->AddSavedType("complete_download");
-    SaveByEntry("complete_download",
-                {"user", "complete_download_folder", "complete_download_relative_folder", "complete_download_filename",
-                 "complete_download_file_size", "complete_download_completion_time"});
+    dataSaver->AddSavedType(types::kCompleteDownload);
+    SaveByEntry(types::kCompleteDownload, {types::kUser, types::kCompleteDownloadFolder,
+                                           types::kCompleteDownloadRelativeFolder, types::kCompleteDownloadFilename,
+                                           types::kCompleteDownloadFileSize, types::kCompleteDownloadCompletionTime});
 
-    NewTransferType("empty_share_check_status", Tertiary);
-    NewTransferType("sent_empty_share_warning_message", Tertiary);
-    Relate("user", {"empty_share_check_status", "sent_empty_share_warning_message"}, Many, One);
+    NewTransferType(types::kEmptyShareCheckStatus, Tertiary);
+    NewTransferType(types::kSentEmptyShareWarningMessage, Tertiary);
+    Relate(types::kUser, {types::kEmptyShareCheckStatus, types::kSentEmptyShareWarningMessage}, Many, One);
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::UserShare, this, &TransferQueueManager::OnUserShare);
-    SetSetting(QStringLiteral("check_for_empty_shares"), QStringLiteral("no"));
-    SetSetting(QStringLiteral("empty_share_message"),
+    SetSetting(settings::kCheckForEmptyShares, QStringLiteral("no"));
+    SetSetting(settings::kEmptyShareMessage,
                QStringLiteral("It looks like you're not sharing any files. Please share something before "
                               "downloading anything from my own shares. Thanks."));
-    SetSetting(QStringLiteral("max_queued_uploads_per_user"), QStringLiteral("200"));
+    SetSetting(settings::kMaxQueuedUploadsPerUser, QStringLiteral("200"));
 
-    NewTransferType("excluded_download_extension", Primary);
-    dataSaver->AddSavedType("excluded_download_extension");
+    NewTransferType(types::kExcludedDownloadExtension, Primary);
+    dataSaver->AddSavedType(types::kExcludedDownloadExtension);
 }
 
 TransferQueueManager::~TransferQueueManager()
@@ -227,8 +236,8 @@ TransferQueueManager::~TransferQueueManager()
         sharedFoldersManager->SetUploadStateSource({});
     // Cells of transfers still running at shutdown go with their items while our removal
     // handlers still live; the threads that wrote them have stopped.
-    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
-                             "bytes_since_last_receipt", "bytes_uploaded"})
+    for (const char* type : {types::kWritePosition, types::kLastReceiptTime, types::kLastSpeedMeasurementTime,
+                             types::kBytesPerSecond, types::kBytesSinceLastReceipt, types::kBytesUploaded})
         if (d && d->HasType(type))
             d->GetType(type)->GetItems().Remove();
     if (transferQueueManager == this)
@@ -237,15 +246,15 @@ TransferQueueManager::~TransferQueueManager()
 
 void TransferQueueManager::DataLoaded()
 {
-    ItemPtr queued = d->GetType("download_entry_status")->GetItem("queued");
-    const ItemSet entries = d->GetType("download_entry")->GetItems();
+    ItemPtr queued = d->GetType(types::kDownloadEntryStatus)->GetItem("queued");
+    const ItemSet entries = d->GetType(types::kDownloadEntry)->GetItems();
     for (ItemPtr entry : entries)
     {
-        if (entry["download_entry_status"].AsString() != QLatin1String("complete"))
+        if (entry[types::kDownloadEntryStatus].AsString() != QLatin1String("complete"))
             entry.Connect(queued);
     }
 
-    const ItemSet users = entries.GetItems("user");
+    const ItemSet users = entries.GetItems(types::kUser);
     if (gp_server)
     {
         for (const ItemPtr& user : users)
@@ -258,7 +267,7 @@ void TransferQueueManager::DataLoaded()
 
 void TransferQueueManager::NoData()
 {
-    d->GetType("excluded_download_extension")->GetItem(".ini");
+    d->GetType(types::kExcludedDownloadExtension)->GetItem(".ini");
 }
 
 namespace
@@ -277,12 +286,12 @@ int CountActiveEntries(const char* i_statusType, const char* i_entryType)
 
 int TransferQueueManager::ActiveUploadCount()
 {
-    return CountActiveEntries("upload_entry_status", "upload_entry");
+    return CountActiveEntries(types::kUploadEntryStatus, types::kUploadEntry);
 }
 
 int TransferQueueManager::ActiveDownloadCount()
 {
-    return CountActiveEntries("download_entry_status", "download_entry");
+    return CountActiveEntries(types::kDownloadEntryStatus, types::kDownloadEntry);
 }
 
 void TransferQueueManager::StartTimerTest()
@@ -348,7 +357,7 @@ QString TransferQueueManager::Backslashed(const QString& i_text)
 
 bool TransferQueueManager::IsActiveStatus(const ItemPtr& i_status)
 {
-    return i_status && i_status.IsConnected("is_active");
+    return i_status && i_status.IsConnected(types::kIsActive);
 }
 
 std::vector<ItemPtr> TransferQueueManager::ByOrder(const ItemSet& i_entries, const char* i_orderType)

@@ -1,6 +1,9 @@
 // The upload queue: which requests enter it, in what order they wait, when they start, and what
 // a status change releases.
+#include "ServerSchema.h"
+#include "SharesSchema.h"
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 
 #include "Log.h"
 #include "PeerMessages.h"
@@ -19,12 +22,12 @@ const QString kArea = QStringLiteral("Transfer Queue");
 
 int GroupPriorityOf(const ItemPtr& i_user)
 {
-    const ItemPtr inList = i_user["in_user_list"];
+    const ItemPtr inList = i_user[types::kInUserList];
     if (!inList)
         return 0;
     int best = 0;
-    for (const ItemPtr& group : inList.GetItems("user_list_group"))
-        best = std::max(best, group["group_download_priority"].AsInt());
+    for (const ItemPtr& group : inList.GetItems(types::kUserListGroup))
+        best = std::max(best, group[types::kGroupDownloadPriority].AsInt());
     return best;
 }
 
@@ -51,10 +54,10 @@ ItemPtr TransferQueueManager::FindSharedFileFor(const QString& i_user, const QSt
 
 bool TransferQueueManager::RequeueExistingUpload(const ItemPtr& i_user, const ItemPtr& i_file)
 {
-    const ItemPtr entry = d->GetItem(i_user, i_file, "upload_entry");
+    const ItemPtr entry = d->GetItem(i_user, i_file, types::kUploadEntry);
     if (!entry)
         return false;
-    const ItemPtr status = entry["upload_entry_status"];
+    const ItemPtr status = entry[types::kUploadEntryStatus];
     if (status.AsString() == QLatin1String("queued") || IsActiveStatus(status))
     {
         Log(kArea, 2, QStringLiteral("Already queued"), i_user);
@@ -68,20 +71,20 @@ bool TransferQueueManager::RequeueExistingUpload(const ItemPtr& i_user, const It
 
 qint64 TransferQueueManager::TakeOrderNumber()
 {
-    const qint64 number = GetSettingNumber(QStringLiteral("transfer_order_counter"));
-    SetSettingNumber(QStringLiteral("transfer_order_counter"), number + 1);
+    const qint64 number = GetSettingNumber(settings::kTransferOrderCounter);
+    SetSettingNumber(settings::kTransferOrderCounter, number + 1);
     return number;
 }
 
 ItemPtr TransferQueueManager::NewUploadEntry(const ItemPtr& i_user, const ItemPtr& i_file,
                                              const QString& i_file_as_requested)
 {
-    ItemPtr entry = GetType("upload_entry")->NewItem();
+    ItemPtr entry = GetType(types::kUploadEntry)->NewItem();
     entry.Connect(i_user);
     entry.Connect(i_file);
-    entry.Connect(GetType("filename_as_requested")->GetItem(i_file_as_requested));
+    entry.Connect(GetType(types::kFilenameAsRequested)->GetItem(i_file_as_requested));
     SetUploadEntryStatus(entry, QStringLiteral("queued"));
-    entry.Connect(GetType("upload_order")->GetItem(Value(TakeOrderNumber())));
+    entry.Connect(GetType(types::kUploadOrder)->GetItem(Value(TakeOrderNumber())));
     OrderNewUpload(entry);
     Log(kArea, 2, QStringLiteral("Queued"), i_user);
     Outbox().TrackUser(i_user.AsString());
@@ -90,7 +93,7 @@ ItemPtr TransferQueueManager::NewUploadEntry(const ItemPtr& i_user, const ItemPt
 
 void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file)
 {
-    ItemPtr user = GetType("user")->GetItem(i_user);
+    ItemPtr user = GetType(types::kUser)->GetItem(i_user);
     Log(kArea, 1, QStringLiteral("Queue upload requested by %1 for file %2").arg(i_user, i_file), user);
 
     const ItemPtr file = FindSharedFileFor(i_user, i_file);
@@ -103,11 +106,11 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
     if (RequeueExistingUpload(user, file))
         return;
 
-    const ItemPtr queued = GetType("upload_entry_status")->GetItem("queued");
+    const ItemPtr queued = GetType(types::kUploadEntryStatus)->GetItem("queued");
     qint64 queuedCount = 0;
-    for (const ItemPtr& entry : user.GetItems("upload_entry"))
+    for (const ItemPtr& entry : user.GetItems(types::kUploadEntry))
         queuedCount += entry.IsConnected(queued) ? 1 : 0;
-    if (queuedCount >= GetSettingNumber(QStringLiteral("max_queued_uploads_per_user")))
+    if (queuedCount >= GetSettingNumber(settings::kMaxQueuedUploadsPerUser))
     {
         Log(kArea, 2, QStringLiteral("Denied, too many files already queued by user"), user);
         Outbox().DenyUpload(i_user, i_file, QStringLiteral("Too many files"));
@@ -116,18 +119,18 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
 
     NewUploadEntry(user, file, i_file);
 
-    if (IsSettingOn(QStringLiteral("check_for_empty_shares")) && !user.IsConnected("empty_share_check_status")
-        && !user.IsConnected("in_user_list"))
+    if (IsSettingOn(settings::kCheckForEmptyShares) && !user.IsConnected(types::kEmptyShareCheckStatus)
+        && !user.IsConnected(types::kInUserList))
     {
         Outbox().GetUserSharedFiles(i_user);
-        user.Connect(GetType("empty_share_check_status")->GetItem("requested"));
+        user.Connect(GetType(types::kEmptyShareCheckStatus)->GetItem("requested"));
     }
     StartNewUploads();
 }
 
 bool TransferQueueManager::AddUpload(QString i_user, QString i_file)
 {
-    const ItemPtr user = GetType("user")->GetItem(i_user);
+    const ItemPtr user = GetType(types::kUser)->GetItem(i_user);
     Log(kArea, 1, QStringLiteral("Initiating upload to %1 of file %2").arg(i_user, i_file), user);
     const ItemPtr file = FindSharedFileFor(i_user, i_file);
     if (!file)
@@ -136,7 +139,7 @@ bool TransferQueueManager::AddUpload(QString i_user, QString i_file)
             QStringLiteral("Can't upload, file is either not shared or not shared with that particular user."), user);
         return false;
     }
-    Outbox().QueueUpload(i_user, i_file, file["shared_file_size"].AsInt64());
+    Outbox().QueueUpload(i_user, i_file, file[types::kSharedFileSize].AsInt64());
     if (RequeueExistingUpload(user, file))
         return true;
     NewUploadEntry(user, file, i_file);
@@ -146,27 +149,27 @@ bool TransferQueueManager::AddUpload(QString i_user, QString i_file)
 
 bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(QString i_user)
 {
-    const ItemPtr user = GetType("user")->HasItem(i_user);
-    const ItemPtr inList = user["in_user_list"];
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
+    const ItemPtr inList = user[types::kInUserList];
     if (!inList)
         return false;
-    if (IsSettingOn(QStringLiteral("accept_userlist_uploads")))
+    if (IsSettingOn(settings::kAcceptUserlistUploads))
         return true;
-    for (const ItemPtr& group : inList.GetItems("user_list_group"))
-        if (group.IsConnected("accept_uploads"))
+    for (const ItemPtr& group : inList.GetItems(types::kUserListGroup))
+        if (group.IsConnected(types::kAcceptUploads))
             return true;
     return false;
 }
 
 void TransferQueueManager::UnshareUser(QString i_user)
 {
-    ItemPtr user = GetType("user")->GetItem(i_user);
-    user.Connect(GetType("unshared")->GetGlobalNullItem());
-    const ItemSet entries = user.GetItems("upload_entry");
+    ItemPtr user = GetType(types::kUser)->GetItem(i_user);
+    user.Connect(GetType(types::kUnshared)->GetGlobalNullItem());
+    const ItemSet entries = user.GetItems(types::kUploadEntry);
     bool freedSlot = false;
     for (const ItemPtr& entry : entries)
     {
-        Outbox().DenyUpload(i_user, entry["filename_as_requested"].AsString(), QStringLiteral("File not shared."));
+        Outbox().DenyUpload(i_user, entry[types::kFilenameAsRequested].AsString(), QStringLiteral("File not shared."));
         freedSlot = DropUploadEntry(entry) || freedSlot;
     }
     // Only once all are gone, or a slot freed here would go to this user's next entry.
@@ -179,38 +182,38 @@ void TransferQueueManager::UnshareUser(QString i_user)
 
 void TransferQueueManager::ReshareUser(QString i_user)
 {
-    GetType("user")->GetItem(i_user).Disconnect("unshared");
+    GetType(types::kUser)->GetItem(i_user).Disconnect(types::kUnshared);
 }
 
 // ---- order and start ----
 
 int TransferQueueManager::GetUserGroupDownloadPriority(QString i_user)
 {
-    return GroupPriorityOf(GetType("user")->HasItem(i_user));
+    return GroupPriorityOf(GetType(types::kUser)->HasItem(i_user));
 }
 
 bool TransferQueueManager::UploadEntrySortCompare(ItemPtr i_a, ItemPtr i_b)
 {
-    const ItemPtr userA = i_a["user"];
-    const ItemPtr userB = i_b["user"];
+    const ItemPtr userA = i_a[types::kUser];
+    const ItemPtr userB = i_b[types::kUser];
     const int priorityA = GroupPriorityOf(userA);
     const int priorityB = GroupPriorityOf(userB);
     if (priorityA != priorityB)
         return priorityA > priorityB;
-    const bool privilegedA = userA && userA.IsConnected("is_privileged");
-    const bool privilegedB = userB && userB.IsConnected("is_privileged");
+    const bool privilegedA = userA && userA.IsConnected(types::kIsPrivileged);
+    const bool privilegedB = userB && userB.IsConnected(types::kIsPrivileged);
     if (privilegedA != privilegedB)
         return privilegedA;
-    return i_a["upload_order"].AsInt64() < i_b["upload_order"].AsInt64();
+    return i_a[types::kUploadOrder].AsInt64() < i_b[types::kUploadOrder].AsInt64();
 }
 
 void TransferQueueManager::OrderNewUpload(ItemPtr i_entry)
 {
-    Type* orderType = GetType("effective_upload_order");
+    Type* orderType = GetType(types::kEffectiveUploadOrder);
     std::vector<ItemPtr> list;
     bool loaded = false;
     const auto load = [&] {
-        list = ByOrder(GetType("upload_entry")->GetItems(), "effective_upload_order");
+        list = ByOrder(GetType(types::kUploadEntry)->GetItems(), types::kEffectiveUploadOrder);
         list.erase(std::remove(list.begin(), list.end(), i_entry), list.end());
         loaded = true;
         m_lastOrderedUpload = list.empty() ? ItemPtr() : list.back();
@@ -228,7 +231,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr i_entry)
     }
     if (UploadEntrySortCompare(m_lastOrderedUpload, i_entry))
     {
-        const qint64 next = m_lastOrderedUpload["effective_upload_order"].AsInt64() + 1;
+        const qint64 next = m_lastOrderedUpload[types::kEffectiveUploadOrder].AsInt64() + 1;
         i_entry.Connect(orderType->GetItem(Value(next)));
         m_lastOrderedUpload = i_entry;
         return;
@@ -246,19 +249,19 @@ void TransferQueueManager::OrderNewUpload(ItemPtr i_entry)
 
 void TransferQueueManager::StartNewUploads()
 {
-    Type* statusType = GetType("upload_entry_status");
-    const ItemSet runningStatuses = GetType("is_active")->GetGlobalNullItem().GetItems("upload_entry_status");
+    Type* statusType = GetType(types::kUploadEntryStatus);
+    const ItemSet runningStatuses = GetType(types::kIsActive)->GetGlobalNullItem().GetItems(types::kUploadEntryStatus);
     std::unordered_set<std::uint64_t> busyUsers;
     qint64 running = 0;
     for (const ItemPtr& status : runningStatuses)
     {
-        for (const ItemPtr& entry : status.GetItems("upload_entry"))
+        for (const ItemPtr& entry : status.GetItems(types::kUploadEntry))
         {
             ++running;
-            busyUsers.insert(entry["user"].GetSerial());
+            busyUsers.insert(entry[types::kUser].GetSerial());
         }
     }
-    qint64 freeSlots = GetSettingNumber(QStringLiteral("upload_slots")) - running;
+    qint64 freeSlots = GetSettingNumber(settings::kUploadSlots) - running;
     if (freeSlots <= 0)
         return;
 
@@ -272,13 +275,13 @@ void TransferQueueManager::StartNewUploads()
         std::uint32_t entry;
     };
     std::vector<Candidate> candidates;
-    const ItemSet queued = statusType->GetItem("queued").GetItems("upload_entry");
+    const ItemSet queued = statusType->GetItem("queued").GetItems(types::kUploadEntry);
     candidates.reserve(queued.size());
     std::unordered_map<std::uint64_t, bool> online;
     online.reserve(std::min<std::size_t>(queued.size(), 4096));
-    Type* userType = GetType("user");
-    Type* onlineType = GetType("is_online");
-    Type* orderType = GetType("effective_upload_order");
+    Type* userType = GetType(types::kUser);
+    Type* onlineType = GetType(types::kIsOnline);
+    Type* orderType = GetType(types::kEffectiveUploadOrder);
     std::uint32_t position = 0;
     for (auto entry = queued.begin(); entry != queued.end(); ++entry, ++position)
     {
@@ -316,7 +319,7 @@ void TransferQueueManager::StartNewUploads()
         return walkIsRanked ? candidates[i_rank] : candidates[ranks[i_rank].second];
     };
 
-    Type* tokenType = GetType("transfer_req");
+    Type* tokenType = GetType(types::kTransferReq);
     // When entries left the queue the rest move up: the number an entry gets is mostly one that a
     // later-ranked entry held, so the old numbers, ascending like the new ones, are walked beside
     // them before the store's value index is asked.
@@ -338,8 +341,8 @@ void TransferQueueManager::StartNewUploads()
         if (freeSlots > 0 && busyUsers.count(candidate.user) == 0)
         {
             const ItemPtr user = entry[userType];
-            const uint token = Outbox().RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
-                                                      entry["shared_file"]["shared_file_size"].AsInt64());
+            const uint token = Outbox().RequestUpload(user.AsString(), entry[types::kFilenameAsRequested].AsString(),
+                                                      entry[types::kSharedFile][types::kSharedFileSize].AsInt64());
             SetUploadEntryStatus(entry, QStringLiteral("requesting"));
             entry.Connect(tokenType->GetItem(Value(token)));
             --freeSlots;
@@ -351,12 +354,12 @@ void TransferQueueManager::StartNewUploads()
 
 void TransferQueueManager::OnUploadPlaceInLineRequested(QString i_user, QString i_fileName)
 {
-    const ItemPtr user = GetType("user")->HasItem(i_user);
-    const ItemPtr name = GetType("filename_as_requested")->HasItem(i_fileName);
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
+    const ItemPtr name = GetType(types::kFilenameAsRequested)->HasItem(i_fileName);
     if (!user || !name)
         return;
-    const ItemPtr entry = d->GetItem(user, name, "upload_entry");
-    const ItemPtr order = entry["effective_upload_order"];
+    const ItemPtr entry = d->GetItem(user, name, types::kUploadEntry);
+    const ItemPtr order = entry[types::kEffectiveUploadOrder];
     if (!order)
         return;
     Outbox().SendUploadPlaceInLine(i_user, i_fileName, order.AsInt());
@@ -364,22 +367,22 @@ void TransferQueueManager::OnUploadPlaceInLineRequested(QString i_user, QString 
 
 int TransferQueueManager::QueuedUploadCount()
 {
-    return static_cast<int>(GetType("upload_entry_status")->GetItem("queued").GetItems("upload_entry").size());
+    return static_cast<int>(GetType(types::kUploadEntryStatus)->GetItem("queued").GetItems(types::kUploadEntry).size());
 }
 
 bool TransferQueueManager::IsFreeToUpload()
 {
-    return GetSetting(QStringLiteral("upload_slots")).toUInt() > static_cast<uint>(ActiveUploadCount());
+    return GetSetting(settings::kUploadSlots).toUInt() > static_cast<uint>(ActiveUploadCount());
 }
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
     std::vector<ItemPtr> entries;
-    for (const ItemPtr& entry : GetType("upload_entry")->GetItems())
+    for (const ItemPtr& entry : GetType(types::kUploadEntry)->GetItems())
         entries.push_back(entry);
     std::stable_sort(entries.begin(), entries.end(),
                      [this](const ItemPtr& i_a, const ItemPtr& i_b) { return UploadEntrySortCompare(i_a, i_b); });
-    Type* orderType = GetType("effective_upload_order");
+    Type* orderType = GetType(types::kEffectiveUploadOrder);
     qint64 number = 0;
     for (ItemPtr& entry : entries)
         entry.Connect(orderType->GetItem(Value(number++)));
@@ -388,7 +391,7 @@ void TransferQueueManager::DetermineUploadsEffectiveOrder()
 void TransferQueueManager::AssertNoExtraUploads()
 {
     const int running = ActiveUploadCount();
-    const qint64 slotCount = GetSettingNumber(QStringLiteral("upload_slots"));
+    const qint64 slotCount = GetSettingNumber(settings::kUploadSlots);
     // More can run for a while after the setting was lowered; worth a line, not a stop.
     if (running > slotCount)
         Log(kArea, 1, QStringLiteral("%1 uploads running with %2 slots").arg(running).arg(slotCount));
@@ -398,22 +401,23 @@ void TransferQueueManager::AssertNoExtraUploads()
 
 void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_status)
 {
-    const bool wasRunning = IsActiveStatus(i_entry["upload_entry_status"]);
-    const ItemPtr status = GetType("upload_entry_status")->GetItem(i_status);
+    const bool wasRunning = IsActiveStatus(i_entry[types::kUploadEntryStatus]);
+    const ItemPtr status = GetType(types::kUploadEntryStatus)->GetItem(i_status);
     i_entry.Connect(status);
-    SetTransferTime(i_entry, "last_status_change_time");
+    SetTransferTime(i_entry, types::kLastStatusChangeTime);
     if (!wasRunning || IsActiveStatus(status))
         return;
 
     TearDownUpload(i_entry);
     if (i_status == QLatin1String("aborted"))
     {
-        const ItemPtr user = i_entry["user"];
+        const ItemPtr user = i_entry[types::kUser];
         Log(kArea, 1,
             QStringLiteral("Upload of %1 to %2 aborted, sending upload failed notification.")
-                .arg(i_entry["shared_file"]["shared_file_name"].AsString(), user.AsString()),
+                .arg(i_entry[types::kSharedFile][types::kSharedFileName].AsString(), user.AsString()),
             user);
-        MemStream message = PeerMessages::BuildUploadFailed(i_entry["filename_as_requested"].AsString().toStdString());
+        MemStream message =
+            PeerMessages::BuildUploadFailed(i_entry[types::kFilenameAsRequested].AsString().toStdString());
         Outbox().SendMessage(user.AsString(), message);
     }
     DetermineUploadSpeedLimit();
@@ -421,13 +425,13 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
 
 void TransferQueueManager::TearDownUpload(ItemPtr i_entry)
 {
-    ReleaseTransferObjects(i_entry, "upload_thread", "upload_file", "upload_socket");
-    if (ItemPtr item = i_entry["read_position"])
+    ReleaseTransferObjects(i_entry, types::kUploadThread, types::kUploadFile, types::kUploadSocket);
+    if (ItemPtr item = i_entry[types::kReadPosition])
     {
         delete item.AsPointer<PositionCell>();
         i_entry.Disconnect(item);
     }
-    for (const char* type : {"last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
+    for (const char* type : {types::kLastReceiptTime, types::kLastSpeedMeasurementTime, types::kBytesPerSecond})
         if (ItemPtr item = i_entry[type])
             item.Remove();
 }
@@ -442,7 +446,7 @@ bool TransferQueueManager::DropUploadEntry(ItemPtr i_entry)
 {
     if (!i_entry)
         return false;
-    const bool wasRunning = IsActiveStatus(i_entry["upload_entry_status"]);
+    const bool wasRunning = IsActiveStatus(i_entry[types::kUploadEntryStatus]);
     TearDownUpload(i_entry);
     ForgetOrderedUpload(i_entry);
     i_entry.Remove();

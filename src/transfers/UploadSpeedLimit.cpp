@@ -1,5 +1,6 @@
 // The total upload speed limit, shared out among the running uploads.
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 
 #include "EngineClock.h"
 #include "TransferCells.h"
@@ -8,19 +9,19 @@ namespace
 {
 ItemSet ActiveUploads()
 {
-    return d->GetType("upload_entry")
+    return d->GetType(types::kUploadEntry)
         ->GetItems()
-        .Connected(d->GetType("upload_entry_status")->GetItems().Connected("is_active"));
+        .Connected(d->GetType(types::kUploadEntryStatus)->GetItems().Connected(types::kIsActive));
 }
 } // namespace
 
 void TransferQueueManager::DetermineUploadSpeedLimit()
 {
     bool isNumber = false;
-    int total = GetSetting(QStringLiteral("upload_speed_limit")).toInt(&isNumber);
+    int total = GetSetting(settings::kUploadSpeedLimit).toInt(&isNumber);
     if (!isNumber)
         total = 0;
-    if (total < 1 || !IsSettingOn(QStringLiteral("upload_speed_limit_enabled")))
+    if (total < 1 || !IsSettingOn(settings::kUploadSpeedLimitEnabled))
     {
         m_uploadLimit.Clear();
         return;
@@ -34,9 +35,9 @@ void TransferQueueManager::DetermineUploadSpeedLimit()
     const qint64 now = EngineClock::NowMs();
     for (const ItemPtr& entry : active)
     {
-        if (TimeCell* cell = TransferCell<TimeCell>(entry, "last_speed_measurement_time"))
+        if (TimeCell* cell = TransferCell<TimeCell>(entry, types::kLastSpeedMeasurementTime))
             cell->store(now);
-        if (CounterCell* cell = TransferCell<CounterCell>(entry, "bytes_since_last_receipt"))
+        if (CounterCell* cell = TransferCell<CounterCell>(entry, types::kBytesSinceLastReceipt))
             cell->store(0);
     }
 }
@@ -50,20 +51,20 @@ void TransferQueueManager::SetUploadSlots(int i_slots)
 {
     if (i_slots < 1 || i_slots > 99)
         return;
-    const qint64 old = GetSettingNumber(QStringLiteral("upload_slots"));
-    SetSetting(QStringLiteral("upload_slots"), QString::number(i_slots));
+    const qint64 old = GetSettingNumber(settings::kUploadSlots);
+    SetSetting(settings::kUploadSlots, QString::number(i_slots));
     if (i_slots > old)
         StartNewUploads();
 }
 
 void TransferQueueManager::SetUploadSpeedLimit(int i_limit)
 {
-    SetSetting(QStringLiteral("upload_speed_limit"), QString::number(i_limit));
+    SetSetting(settings::kUploadSpeedLimit, QString::number(i_limit));
     DetermineUploadSpeedLimit();
 }
 
 void TransferQueueManager::EnableUploadSpeedLimit(bool i_on)
 {
-    SetSettingOn(QStringLiteral("upload_speed_limit_enabled"), i_on);
+    SetSettingOn(settings::kUploadSpeedLimitEnabled, i_on);
     DetermineUploadSpeedLimit();
 }

@@ -1,7 +1,9 @@
 #include "AddSharedFolderDialog.h"
 
 #include "Log.h"
+#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
+#include "SharesSchema.h"
 #include "StartupPrompts.h"
 #include "ui_AddSharedFolderDialog.h"
 
@@ -27,11 +29,11 @@ AddSharedFolderDialog::AddSharedFolderDialog(ItemPtr i_folder, QWidget* ip_paren
         ui->selectFolderButton->setEnabled(false);
         ui->selectedFolderEdit->setEnabled(false);
         ui->selectedFolderEdit->setText(m_folder.AsString());
-        const bool isPublic = m_folder.IsConnected("shared_public");
+        const bool isPublic = m_folder.IsConnected(types::kSharedPublic);
         ui->everyoneCheckBox->setChecked(isPublic);
-        ui->userListCheckBox->setChecked(isPublic || m_folder.IsConnected("shared_userlist"));
+        ui->userListCheckBox->setChecked(isPublic || m_folder.IsConnected(types::kSharedUserlist));
     }
-    for (const ItemPtr& group : d->GetType("user_list_group")->GetItems())
+    for (const ItemPtr& group : d->GetType(types::kUserListGroup)->GetItems())
     {
         auto* row = new QListWidgetItem(group.AsString());
         row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
@@ -89,19 +91,19 @@ void AddSharedFolderDialog::accept()
     if (ui->everyoneCheckBox->isChecked())
     {
         // Public overrides the other links, which stay for when it is made private again.
-        folder.NewItem("shared_public");
+        folder.NewItem(types::kSharedPublic);
     }
     else
     {
-        folder.Disconnect("shared_public");
+        folder.Disconnect(types::kSharedPublic);
         if (ui->userListCheckBox->isChecked())
         {
-            folder.NewItem("shared_userlist");
+            folder.NewItem(types::kSharedUserlist);
         }
         else
         {
-            folder.Disconnect("shared_userlist");
-            Type* groups = d->GetType("user_list_group");
+            folder.Disconnect(types::kSharedUserlist);
+            Type* groups = d->GetType(types::kUserListGroup);
             for (int index = 0; index < ui->groupsListWidget->count(); ++index)
             {
                 const QListWidgetItem* row = ui->groupsListWidget->item(index);

@@ -1,6 +1,8 @@
 #include "CompleteDownloadsForm.h"
 
+#include "ServerSchema.h"
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 #include "ui_CompleteDownloadsForm.h"
 
 #include <QDateTime>
@@ -16,7 +18,7 @@ namespace
 qint64 CompletedMs(const ItemPtr& i_record)
 {
     const QDateTime time =
-        QDateTime::fromString(i_record["complete_download_completion_time"].AsString(), Qt::TextDate);
+        QDateTime::fromString(i_record[types::kCompleteDownloadCompletionTime].AsString(), Qt::TextDate);
     return time.isValid() ? time.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
 }
 
@@ -64,7 +66,7 @@ void CompleteDownloadsForm::Init()
 {
     if (!d->HasType("complete_download_node"))
         d->NewType("complete_download_node", Primary, false, true)
-            ->RelateToType(d->GetType("complete_download"), One, One);
+            ->RelateToType(d->GetType(types::kCompleteDownload), One, One);
     connect(transferQueueManager, &TransferQueueManager::CompleteDownloadAdded, this,
             &CompleteDownloadsForm::OnCompleteDownloadAdded);
     // Opened after the data file has loaded, the saver would not tell this form.
@@ -82,11 +84,11 @@ void CompleteDownloadsForm::DataLoaded()
 CompleteDownloadItem* CompleteDownloadsForm::NewRow(const ItemPtr& i_record)
 {
     auto* row = new CompleteDownloadItem(CompletedMs(i_record));
-    row->setText(0, i_record["complete_download_filename"].AsString());
-    row->setText(1, i_record["complete_download_relative_folder"].AsString());
-    row->setText(2, i_record["user"].AsString());
-    row->setText(3, i_record["complete_download_file_size"].AsString());
-    row->setText(4, i_record["complete_download_completion_time"].AsString());
+    row->setText(0, i_record[types::kCompleteDownloadFilename].AsString());
+    row->setText(1, i_record[types::kCompleteDownloadRelativeFolder].AsString());
+    row->setText(2, i_record[types::kUser].AsString());
+    row->setText(3, i_record[types::kCompleteDownloadFileSize].AsString());
+    row->setText(4, i_record[types::kCompleteDownloadCompletionTime].AsString());
     d->GetType("complete_download_node")->GetItem(Value(static_cast<QTreeWidgetItem*>(row))).Connect(i_record);
     return row;
 }
@@ -95,7 +97,7 @@ CompleteDownloadItem* CompleteDownloadsForm::NewRow(const ItemPtr& i_record)
 void CompleteDownloadsForm::AddAll()
 {
     std::vector<CompleteDownloadItem*> rows;
-    for (const ItemPtr& record : d->GetType("complete_download")->GetItems())
+    for (const ItemPtr& record : d->GetType(types::kCompleteDownload)->GetItems())
         if (!record["complete_download_node"])
             rows.push_back(NewRow(record));
     std::stable_sort(rows.begin(), rows.end(), Newer);

@@ -2,9 +2,11 @@
 
 #include "SearchForm.h"
 #include "Server.h"
+#include "ServerSchema.h"
 #include "StartupPrompts.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
+#include "TransfersSchema.h"
 
 #include <QDesktopServices>
 #include <QIcon>
@@ -16,17 +18,17 @@ namespace
 {
 bool IsComplete(const ItemPtr& i_entry)
 {
-    return i_entry["download_entry_status"].AsString() == QLatin1String("complete");
+    return i_entry[types::kDownloadEntryStatus].AsString() == QLatin1String("complete");
 }
 
 bool IsActive(const ItemPtr& i_entry)
 {
-    return TransferQueueManager::IsActiveStatus(i_entry["download_entry_status"]);
+    return TransferQueueManager::IsActiveStatus(i_entry[types::kDownloadEntryStatus]);
 }
 
 ItemSet Unfinished(const ItemSet& i_entries)
 {
-    return i_entries.NotConnected("download_entry_status", Value("complete"));
+    return i_entries.NotConnected(types::kDownloadEntryStatus, Value("complete"));
 }
 
 // The one item of the type linked to the entries, or null when they link to none or several.
@@ -50,10 +52,10 @@ void OpenLocal(const QString& i_path)
 QString SearchTextOf(const ItemPtr& i_entry)
 {
     // The search windows relate downloads to the searches that found them.
-    if (!d->HasType("search_request_text")
-        || !d->GetType("download_entry")->IsRelatedTo(d->GetType("search_request_text")))
+    if (!d->HasType(types::kSearchRequestText)
+        || !d->GetType(types::kDownloadEntry)->IsRelatedTo(d->GetType(types::kSearchRequestText)))
         return QString();
-    return i_entry["search_request_text"].AsString();
+    return i_entry[types::kSearchRequestText].AsString();
 }
 
 const char kAlert[] = ":/icons/alert_icon";
@@ -83,8 +85,8 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObj
     ip_menu->addAction(transferIcon, several ? QStringLiteral("Remove downloads") : QStringLiteral("Remove download"),
                        this, &DownloadMenuOptions::OnRemoveDownloads);
 
-    m_user = OnlyOne(m_entries, "user");
-    m_folder = OnlyOne(m_entries, "remote_folder");
+    m_user = OnlyOne(m_entries, types::kUser);
+    m_folder = OnlyOne(m_entries, types::kRemoteFolder);
     AddAlertEntries(ip_menu);
 
     m_searchText = SearchTextOf(first);
@@ -101,12 +103,12 @@ void DownloadMenuOptions::AddAlertEntries(QMenu* ip_menu)
         notify->addAction(QStringLiteral("File download completes"), this,
                           &DownloadMenuOptions::OnSetFileDownloadAlert);
     if (m_folder && m_user && !d->GetItem(m_user, m_folder, "complete_download_alert")
-        && !Unfinished(m_folder.GetItems("download_entry").Connected(m_user)).empty())
+        && !Unfinished(m_folder.GetItems(types::kDownloadEntry).Connected(m_user)).empty())
         notify->addAction(QStringLiteral("Folder download completes"), this,
                           &DownloadMenuOptions::OnSetFolderDownloadAlert);
     if (m_user && m_user["download_list_user_node"].CountItems("download_list_folder_node") > 1
-        && m_user.GetItems("complete_download_alert").NotConnected("remote_folder").empty()
-        && !Unfinished(m_user.GetItems("download_entry")).empty())
+        && m_user.GetItems("complete_download_alert").NotConnected(types::kRemoteFolder).empty()
+        && !Unfinished(m_user.GetItems(types::kDownloadEntry)).empty())
         notify->addAction(QStringLiteral("All downloads from user complete"), this,
                           &DownloadMenuOptions::OnSetUserDownloadAlert);
     if (notify->actions().isEmpty())

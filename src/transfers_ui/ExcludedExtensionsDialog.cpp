@@ -1,5 +1,6 @@
 #include "ExcludedExtensionsDialog.h"
 
+#include "TransfersSchema.h"
 #include "ui_ExcludedExtensionsDialog.h"
 
 #include <QMenu>
@@ -13,7 +14,7 @@ ExcludedExtensionsDialog::ExcludedExtensionsDialog(QWidget* ip_parent)
     ui->setupUi(this);
     excludedExtensionsDialog = this;
     setAttribute(Qt::WA_DeleteOnClose);
-    Type* extensions = d->GetType("excluded_download_extension");
+    Type* extensions = d->GetType(types::kExcludedDownloadExtension);
     // Whoever adds an ending, this dialog included, adds its row through here.
     extensions->m_itemCreated.insert(
         new EventHandler<ExcludedExtensionsDialog, ItemPtr>(this, &ExcludedExtensionsDialog::OnExtensionAdded));
@@ -54,7 +55,7 @@ void ExcludedExtensionsDialog::OnNewExtensionButtonClicked()
     if (extension.isEmpty())
         return;
     // A new ending announces itself; one that exists adds nothing.
-    d->GetType("excluded_download_extension")->GetItem(extension);
+    d->GetType(types::kExcludedDownloadExtension)->GetItem(extension);
 }
 
 void ExcludedExtensionsDialog::OnExtensionListContextMenuRequested(QPoint i_point)
@@ -68,7 +69,7 @@ void ExcludedExtensionsDialog::OnExtensionListContextMenuRequested(QPoint i_poin
 
 void ExcludedExtensionsDialog::OnRemoveExcludedExtension()
 {
-    Type* extensions = d->GetType("excluded_download_extension");
+    Type* extensions = d->GetType(types::kExcludedDownloadExtension);
     for (QListWidgetItem* row : ui->extensionListWidget->selectedItems())
     {
         // Looked up without creating: an ending already gone is not brought back.

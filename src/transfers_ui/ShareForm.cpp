@@ -3,7 +3,10 @@
 #include "ActionSetToolBar.h"
 #include "EventToolBar.h"
 #include "PeerMessenger.h"
+#include "PeerSchema.h"
+#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
+#include "SharesSchema.h"
 #include "ShellWidgets.h"
 #include "TextUtils.h"
 #include "TransferQueueManager.h"
@@ -46,7 +49,7 @@ ShareForm::ShareForm(QString i_user, QWidget* ip_parent)
     // Once for the tab's life, however many lists it is handed.
     connect(m_ui->folderTree, &QTreeWidget::itemDoubleClicked, this, &ShareForm::OnFolderDoubleClicked);
     connect(m_ui->fileList, &QTreeWidget::itemDoubleClicked, this, &ShareForm::OnFileDoubleClicked);
-    d->GetType("user_share")
+    d->GetType(types::kUserShare)
         ->m_itemRemoved.insert(new EventHandler<ShareForm, ItemPtr>(this, &ShareForm::OnUserShareItemRemoved));
 }
 
@@ -83,7 +86,7 @@ void ShareForm::SetShare(ItemPtr i_share)
 {
     m_listHandled = true;
     m_share = i_share;
-    const ItemSet folders = m_share.GetItems("user_share_folder");
+    const ItemSet folders = m_share.GetItems(types::kUserShareFolder);
     if (folders.empty())
     {
         ClearRows();
@@ -119,8 +122,8 @@ void ShareForm::BrowseToFolder(QString i_folder)
         m_pendingFolder = i_folder;
         return;
     }
-    const ItemPtr name = d->GetType("user_share_folder_name")->HasItem(Value(i_folder));
-    const ItemPtr folder = name ? d->GetItem(name, m_share, "user_share_folder") : ItemPtr();
+    const ItemPtr name = d->GetType(types::kUserShareFolderName)->HasItem(Value(i_folder));
+    const ItemPtr folder = name ? d->GetItem(name, m_share, types::kUserShareFolder) : ItemPtr();
     auto* row = folder["user_share_folder_node"].AsPointer<QTreeWidgetItem>();
     if (!row)
         return;
@@ -133,8 +136,7 @@ void ShareForm::OnConnectionToUserFailed(QString i_user, QString i_connectionTyp
     if (m_listHandled || i_user != m_user || i_connectionType != QLatin1String("P"))
         return;
     m_listHandled = true;
-    const QString page =
-        PortTestPage(GetSetting(QStringLiteral("listening_port")).toInt()).toString(QUrl::FullyEncoded);
+    const QString page = PortTestPage(GetSetting(settings::kListeningPort).toInt()).toString(QUrl::FullyEncoded);
     m_ui->messageBrowser->append(
         QStringLiteral("A connection could not be successfully formed to the user. If this is happening to you a "
                        "lot, <a href=\"%1\">Check here</a> to make sure that your port is open.")
@@ -156,22 +158,23 @@ void ShareForm::showEvent(QShowEvent* ip_event)
 void ShareForm::DownloadFileOfRow(QTreeWidgetItem* ip_row)
 {
     const ItemPtr file = FileOfRow(ip_row);
-    const ItemPtr folder = file["user_share_folder"];
-    const ItemPtr user = folder["user_share"]["user"];
+    const ItemPtr folder = file[types::kUserShareFolder];
+    const ItemPtr user = folder[types::kUserShare][types::kUser];
     if (!user || !transferQueueManager)
         return;
-    transferQueueManager->AddDownload(user.AsString(), file["user_share_file_name"].AsStdString(),
-                                      folder["user_share_folder_name"].AsStdString(), file["file_size"].AsInt64(), 0);
+    transferQueueManager->AddDownload(user.AsString(), file[types::kUserShareFileName].AsStdString(),
+                                      folder[types::kUserShareFolderName].AsStdString(),
+                                      file[types::kFileSize].AsInt64(), 0);
     ip_row->setIcon(0, QIcon(QStringLiteral(":/icons/download_icon")));
 }
 
 void ShareForm::DownloadFolder(ItemPtr i_folder, int i_level)
 {
-    const QString user = i_folder["user_share"]["user"].AsString();
+    const QString user = i_folder[types::kUserShare][types::kUser].AsString();
     if (user.isEmpty() || !transferQueueManager)
         return;
-    Type* nameType = d->GetType("user_share_file_name");
-    Type* sizeType = d->GetType("file_size");
+    Type* nameType = d->GetType(types::kUserShareFileName);
+    Type* sizeType = d->GetType(types::kFileSize);
     const QIcon icon(QStringLiteral(":/icons/download_icon"));
     // Depth first, a folder's own files before its sub-folders'; a stack of its own, since the
     // depth of the tree is the sender's to choose.
@@ -180,8 +183,8 @@ void ShareForm::DownloadFolder(ItemPtr i_folder, int i_level)
     {
         const auto [folder, level] = stack.back();
         stack.pop_back();
-        const std::string remoteFolder = folder["user_share_folder_name"].AsStdString();
-        for (const ItemPtr& file : folder.GetItems("user_share_file"))
+        const std::string remoteFolder = folder[types::kUserShareFolderName].AsStdString();
+        for (const ItemPtr& file : folder.GetItems(types::kUserShareFile))
         {
             const ItemPtr name = file[nameType];
             if (transferQueueManager->HasExcludedDownloadExtension(name.AsString()))

@@ -4,7 +4,11 @@
 #include "FilterHelpDialog.h"
 #include "FilterParser.h"
 #include "FocusHelpers.h"
+#include "PeerSchema.h"
+#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
+#include "SharesSchema.h"
+#include "ShellSchema.h"
 #include "SizeManager.h"
 #include "TextUtils.h"
 
@@ -124,7 +128,7 @@ void ShareView::SetUpWidgets(QTreeWidget* ip_folderTree, QTreeWidget* ip_fileLis
     mp_filterEdit = ip_filterEdit;
     mp_filterHelpButton = ip_filterHelpButton;
     mp_tabType = i_tabType;
-    d->GetType(i_tabType)->GetItem(Value(this)).Connect(d->GetType("user")->GetItem(Value(i_user)));
+    d->GetType(i_tabType)->GetItem(Value(this)).Connect(d->GetType(types::kUser)->GetItem(Value(i_user)));
 
     mp_fileList->setSortingEnabled(true);
     mp_fileList->sortByColumn(0, Qt::AscendingOrder);
@@ -159,12 +163,12 @@ void ShareView::ShowLists(bool i_shown)
 
 ItemPtr ShareView::FolderOfRow(QTreeWidgetItem* ip_row)
 {
-    return NodeOfRow("user_share_folder_node", ip_row)["user_share_folder"];
+    return NodeOfRow("user_share_folder_node", ip_row)[types::kUserShareFolder];
 }
 
 ItemPtr ShareView::FileOfRow(QTreeWidgetItem* ip_row)
 {
-    return NodeOfRow("user_share_file_node", ip_row)["user_share_file"];
+    return NodeOfRow("user_share_file_node", ip_row)[types::kUserShareFile];
 }
 
 QTreeWidgetItem* ShareView::RowOfFile(const ItemPtr& i_file)
@@ -174,9 +178,9 @@ QTreeWidgetItem* ShareView::RowOfFile(const ItemPtr& i_file)
 
 ItemSet ShareView::SubFolders(const ItemPtr& i_folder)
 {
-    return i_folder.GetItems("user_share_folder_child")
-        .GetItems("user_share_folder_parent")
-        .GetItems("user_share_folder");
+    return i_folder.GetItems(types::kUserShareFolderChild)
+        .GetItems(types::kUserShareFolderParent)
+        .GetItems(types::kUserShareFolder);
 }
 
 void ShareView::ClearFileList()
@@ -202,7 +206,7 @@ void ShareView::BuildFolderTree(const ItemSet& i_folders)
 
     // By the bytes of their paths, so that a parent's row exists before its children's; of two
     // folders with one path the later one wins.
-    Type* nameType = d->GetType("user_share_folder_name");
+    Type* nameType = d->GetType(types::kUserShareFolderName);
     std::map<std::string, ItemPtr> byPath;
     for (const ItemPtr& folder : i_folders)
         byPath[folder[nameType].AsStdString()] = folder;
@@ -239,16 +243,16 @@ void ShareView::BuildFolderTree(const ItemSet& i_folders)
 
     mp_folderTree->setUpdatesEnabled(false);
     mp_folderTree->addTopLevelItems(topLevel);
-    if (IsSettingOn(QStringLiteral("expand_new_shares")))
+    if (IsSettingOn(settings::kExpandNewShares))
         mp_folderTree->expandAll();
     mp_folderTree->setUpdatesEnabled(true);
 }
 
 void ShareView::KeepLowerFileNames(const QTreeWidgetItem* ip_row, const ItemPtr& i_folder)
 {
-    Type* nameType = d->GetType("user_share_file_name");
+    Type* nameType = d->GetType(types::kUserShareFileName);
     LowerNames& names = m_lowerFileNames[ip_row];
-    for (const ItemPtr& file : i_folder.GetItems("user_share_file"))
+    for (const ItemPtr& file : i_folder.GetItems(types::kUserShareFile))
     {
         for (const char c : file[nameType].AsBytes())
         {
@@ -313,8 +317,8 @@ bool ShareView::HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterPars
             return false;
         }
     }
-    Type* nameType = d->GetType("user_share_file_name");
-    for (const ItemPtr& file : FolderOfRow(ip_row).GetItems("user_share_file"))
+    Type* nameType = d->GetType(types::kUserShareFileName);
+    for (const ItemPtr& file : FolderOfRow(ip_row).GetItems(types::kUserShareFile))
     {
         const ItemPtr name = file[nameType];
         int matching = words.Matches(name.AsBytes());
@@ -430,11 +434,11 @@ void ShareView::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetIte
         parser = remainder;
     }
 
-    Type* nameType = d->GetType("user_share_file_name");
-    Type* sizeType = d->GetType("file_size");
+    Type* nameType = d->GetType(types::kUserShareFileName);
+    Type* sizeType = d->GetType(types::kFileSize);
     Type* nodeType = d->GetType("user_share_file_node");
     QList<QTreeWidgetItem*> rows;
-    for (const ItemPtr& file : folder.GetItems("user_share_file"))
+    for (const ItemPtr& file : folder.GetItems(types::kUserShareFile))
     {
         const QString name = file[nameType].AsString();
         if (parser.IsMatching(name, nullptr, file) != FilterParser::Matching)

@@ -4,8 +4,10 @@
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
 #include "SearchResultMenuOptions.h"
+#include "ServerSchema.h"
 #include "ShareForm.h"
 #include "SharedFoldersManager.h"
+#include "SharesSchema.h"
 #include "TextUtils.h"
 #include "UploadForm.h"
 #include "UserTargets.h"
@@ -28,7 +30,7 @@ void FocusTab(ShareView* ip_tab)
 // The user's open tab of that kind, brought forward; null when there is none.
 template<class Form> Form* FocusOpenTab(const QString& i_user, const char* i_tabType)
 {
-    auto* form = d->GetType("user")->GetItem(Value(i_user))[i_tabType].AsPointer<Form>();
+    auto* form = d->GetType(types::kUser)->GetItem(Value(i_user))[i_tabType].AsPointer<Form>();
     if (form)
         FocusTab(form);
     return form;
@@ -66,12 +68,13 @@ QTabWidget* SharesForm::Tabs() const
 
 void SharesForm::Init()
 {
-    Type* user = d->GetType("user");
+    Type* user = d->GetType(types::kUser);
     for (const char* tab : {"user_share_tab", "upload_share_tab"})
         d->NewType(tab, Primary, false, true)->RelateToType(user, One, One);
     d->NewType("user_share_folder_node", Secondary, false, true)
-        ->RelateToType(d->GetType("user_share_folder"), One, One);
-    d->NewType("user_share_file_node", Secondary, false, true)->RelateToType(d->GetType("user_share_file"), One, One);
+        ->RelateToType(d->GetType(types::kUserShareFolder), One, One);
+    d->NewType("user_share_file_node", Secondary, false, true)
+        ->RelateToType(d->GetType(types::kUserShareFile), One, One);
 
     if (actionBar)
     {
@@ -104,15 +107,15 @@ void SharesForm::Init()
 
 ItemPtr SharesForm::CreateUserShareData(const FileInfoMap& i_share, const AttributeTranslationTable&)
 {
-    Type* folderType = d->GetType("user_share_folder");
-    Type* folderNameType = d->GetType("user_share_folder_name");
-    Type* parentType = d->GetType("user_share_folder_parent");
-    Type* childType = d->GetType("user_share_folder_child");
-    Type* fileType = d->GetType("user_share_file");
-    Type* fileNameType = d->GetType("user_share_file_name");
+    Type* folderType = d->GetType(types::kUserShareFolder);
+    Type* folderNameType = d->GetType(types::kUserShareFolderName);
+    Type* parentType = d->GetType(types::kUserShareFolderParent);
+    Type* childType = d->GetType(types::kUserShareFolderChild);
+    Type* fileType = d->GetType(types::kUserShareFile);
+    Type* fileNameType = d->GetType(types::kUserShareFileName);
     const FileAttributeLinker attributes;
 
-    ItemPtr share = d->GetType("user_share")->NewItem();
+    ItemPtr share = d->GetType(types::kUserShare)->NewItem();
     // This share's folders by path: a parent path is a prefix of its child's, so in key order a
     // parent is always built before its sub-folders.
     std::unordered_map<std::string, ItemPtr> folders;
@@ -172,7 +175,7 @@ UploadForm* SharesForm::OpenUploadBrowse(QString i_user)
 
 void SharesForm::OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable)
 {
-    ItemPtr user = d->GetType("user")->GetItem(Value(i_user));
+    ItemPtr user = d->GetType(types::kUser)->GetItem(Value(i_user));
     const ItemPtr tab = user["user_share_tab"];
     if (!tab)
         return;

@@ -1,5 +1,6 @@
 #include "TransferDisplay.h"
 
+#include "ShellSchema.h"
 #include "TextUtils.h"
 
 namespace
@@ -44,16 +45,16 @@ QString TimeLeftText(qint64 i_seconds)
 QString StatusColorSetting(const QString& i_status)
 {
     if (i_status == QLatin1String("complete"))
-        return QStringLiteral("color_transfer_complete");
+        return settings::kColorTransferComplete;
     if (i_status == QLatin1String("downloading") || i_status == QLatin1String("uploading")
         || i_status == QLatin1String("connecting"))
-        return QStringLiteral("color_transfer_in_progress");
+        return settings::kColorTransferInProgress;
     if (i_status == QLatin1String("queued"))
-        return QStringLiteral("color_transfer_queued");
+        return settings::kColorTransferQueued;
     if (i_status == QLatin1String("denied") || i_status == QLatin1String("aborted")
         || i_status == QLatin1String("local error"))
-        return QStringLiteral("color_transfer_failed");
-    return QStringLiteral("color_transfer_other");
+        return settings::kColorTransferFailed;
+    return settings::kColorTransferOther;
 }
 
 TallyKind KindOfStatus(const QString& i_status, const QString& i_runningStatus)

@@ -1,8 +1,11 @@
 // Progress of the transfers tab: the bar, the time left and the speed of each running
 // transfer's rows, and the sums of the folder and user rows above it.
+#include "PeerSchema.h"
+#include "SharesSchema.h"
 #include "TransferCells.h"
 #include "TransferDisplay.h"
 #include "TransfersForm.h"
+#include "TransfersSchema.h"
 #include "ui_TransfersForm.h"
 
 #include <QProgressBar>
@@ -47,12 +50,12 @@ void AddProgress(const ItemPtr& i_entry, const QString& i_status, qint64 i_size,
 
 void TransfersForm::OnDownloadProgress(ItemPtr i_download)
 {
-    ShowProgress(m_downloads, i_download, i_download["file_size"].AsInt64());
+    ShowProgress(m_downloads, i_download, i_download[types::kFileSize].AsInt64());
 }
 
 void TransfersForm::OnUploadProgress(ItemPtr i_upload)
 {
-    ShowProgress(m_uploads, i_upload, i_upload["shared_file"]["shared_file_size"].AsInt64());
+    ShowProgress(m_uploads, i_upload, i_upload[types::kSharedFile][types::kSharedFileSize].AsInt64());
 }
 
 void TransfersForm::ShowProgress(Tree& io_tree, const ItemPtr& i_entry, qint64 i_size)
@@ -66,7 +69,7 @@ void TransfersForm::ShowProgress(Tree& io_tree, const ItemPtr& i_entry, qint64 i
 
     const PositionCell* positionCell = TransferCell<PositionCell>(i_entry, io_tree.positionType);
     const qint64 position = positionCell ? positionCell->load() : 0;
-    const SpeedCell* speedCell = TransferCell<SpeedCell>(i_entry, "bytes_per_second");
+    const SpeedCell* speedCell = TransferCell<SpeedCell>(i_entry, types::kBytesPerSecond);
     const qint64 bytesPerSecond = speedCell ? speedCell->load() : 0;
 
     // A file of no bytes has none left, whatever the speed.
@@ -161,8 +164,8 @@ void TransfersForm::GetDownloadsProgressStats(const ItemSet& i_entries, long lon
 {
     o_done = o_remaining = o_total = 0;
     for (const ItemPtr& entry : i_entries)
-        AddProgress(entry, entry["download_entry_status"].AsString(), entry["file_size"].AsInt64(), "write_position",
-                    QStringLiteral("downloading"), o_done, o_remaining, o_total);
+        AddProgress(entry, entry[types::kDownloadEntryStatus].AsString(), entry[types::kFileSize].AsInt64(),
+                    types::kWritePosition, QStringLiteral("downloading"), o_done, o_remaining, o_total);
 }
 
 void TransfersForm::GetUploadsProgressStats(const ItemSet& i_entries, long long& o_done, long long& o_remaining,
@@ -170,6 +173,7 @@ void TransfersForm::GetUploadsProgressStats(const ItemSet& i_entries, long long&
 {
     o_done = o_remaining = o_total = 0;
     for (const ItemPtr& entry : i_entries)
-        AddProgress(entry, entry["upload_entry_status"].AsString(), entry["shared_file"]["shared_file_size"].AsInt64(),
-                    "read_position", QStringLiteral("uploading"), o_done, o_remaining, o_total);
+        AddProgress(entry, entry[types::kUploadEntryStatus].AsString(),
+                    entry[types::kSharedFile][types::kSharedFileSize].AsInt64(), types::kReadPosition,
+                    QStringLiteral("uploading"), o_done, o_remaining, o_total);
 }

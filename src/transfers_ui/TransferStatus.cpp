@@ -1,7 +1,9 @@
 // Statuses of the transfers tab: the status text and colour of each row, the group status of
 // folder and user rows, and the switches that clear finished transfers.
+#include "ShellSchema.h"
 #include "TransferDisplay.h"
 #include "TransfersForm.h"
+#include "TransfersSchema.h"
 #include "ui_TransfersForm.h"
 
 #include <QBrush>
@@ -68,7 +70,7 @@ void TransfersForm::ShowStatus(Tree& io_tree, const ItemPtr& i_entry, const QStr
     }
     if (downloads)
         fileRow->setText(PlaceColumn, QString());
-    const QString shown = i_status == QLatin1String("denied") ? i_entry["denial_reason"].AsString() : i_status;
+    const QString shown = i_status == QLatin1String("denied") ? i_entry[types::kDenialReason].AsString() : i_status;
     fileRow->setText(StatusColumn, shown.toLower());
 
     ShowGroupStatus(io_tree, folderRow);
@@ -95,12 +97,12 @@ void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_row, const QString&
 
 QString TransfersForm::GetDownloadEntriesAggregateStatus(const ItemSet& i_entries)
 {
-    return AggregateStatus(i_entries, "download_entry_status", QStringLiteral("downloading"));
+    return AggregateStatus(i_entries, types::kDownloadEntryStatus, QStringLiteral("downloading"));
 }
 
 QString TransfersForm::GetUploadEntriesAggregateStatus(const ItemSet& i_entries)
 {
-    return AggregateStatus(i_entries, "upload_entry_status", QStringLiteral("uploading"));
+    return AggregateStatus(i_entries, types::kUploadEntryStatus, QStringLiteral("uploading"));
 }
 
 QString TransfersForm::GetDownloadRowAggregateStatus(QTreeWidgetItem* ip_row) const
@@ -132,10 +134,10 @@ void TransfersForm::RecolorEntries()
 
 void TransfersForm::OnClearDownloadsCheckStateChanged(int i_state)
 {
-    StoreSwitch(QStringLiteral("clear_complete_downloads"), i_state);
+    StoreSwitch(settings::kClearCompleteDownloads, i_state);
 }
 
 void TransfersForm::OnClearUploadsCheckStateChanged(int i_state)
 {
-    StoreSwitch(QStringLiteral("clear_complete_aborted_uploads"), i_state);
+    StoreSwitch(settings::kClearCompleteAbortedUploads, i_state);
 }

@@ -6,10 +6,13 @@
 #include "DownloadMenuOptions.h"
 #include "EngineClock.h"
 #include "EventToolBar.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "TextUtils.h"
 #include "TransferCells.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
+#include "TransfersSchema.h"
 #include "UserMenuOptions.h"
 #include "ui_TransfersForm.h"
 
@@ -85,8 +88,9 @@ void TransfersForm::AddSelectedUsersToUserList()
     for (QTreeWidgetItem* row : ui->downloadsList->selectedItems())
         if (QTreeWidgetItem* userRow = GetDownloadNodeUserNode(row))
         {
-            const QString name = d->GetType("download_list_user_node")->HasItem(Value(userRow))["user"].AsString();
-            d->GetType("user")->GetItem(name).NewItem("in_user_list");
+            const QString name =
+                d->GetType("download_list_user_node")->HasItem(Value(userRow))[types::kUser].AsString();
+            d->GetType(types::kUser)->GetItem(name).NewItem(types::kInUserList);
         }
 }
 
@@ -104,8 +108,8 @@ void TransfersForm::ShowCompleteDownloads()
 
 void TransfersForm::ClearCompleteDownloads()
 {
-    const ItemPtr complete = d->GetType("download_entry_status")->HasItem("complete");
-    for (const ItemPtr& entry : complete.GetItems("download_entry"))
+    const ItemPtr complete = d->GetType(types::kDownloadEntryStatus)->HasItem("complete");
+    for (const ItemPtr& entry : complete.GetItems(types::kDownloadEntry))
         if (entry)
             transferQueueManager->RemoveDownload(entry);
 }
@@ -113,9 +117,9 @@ void TransfersForm::ClearCompleteDownloads()
 void TransfersForm::ClearCompleteAndAbortedUploads()
 {
     ItemSet finished;
-    for (const ItemPtr& status : d->GetType("upload_entry_status")->GetItems())
+    for (const ItemPtr& status : d->GetType(types::kUploadEntryStatus)->GetItems())
         if (!TransferQueueManager::IsActiveStatus(status) && status.AsString() != QLatin1String("queued"))
-            finished.Add(status.GetItems("upload_entry"));
+            finished.Add(status.GetItems(types::kUploadEntry));
     for (const ItemPtr& entry : finished)
         if (entry)
             transferQueueManager->RemoveUpload(entry);
@@ -131,7 +135,7 @@ void TransfersForm::DeleteSelectedDownloads()
     // Removing an entry takes its file row, and an emptied folder and user row, with their nodes:
     // each loop ends when its row's node has gone.
     auto removeFirstOf = [&](const ItemPtr& i_folderNode) {
-        const ItemPtr entry = fileNodes->HasItem(Value(RowOf(i_folderNode)->child(0)))["download_entry"];
+        const ItemPtr entry = fileNodes->HasItem(Value(RowOf(i_folderNode)->child(0)))[types::kDownloadEntry];
         if (!entry)
             return false;
         transferQueueManager->RemoveDownload(entry);
@@ -142,7 +146,7 @@ void TransfersForm::DeleteSelectedDownloads()
         const Value key(row);
         if (const ItemPtr fileNode = fileNodes->HasItem(key))
         {
-            transferQueueManager->RemoveDownload(fileNode["download_entry"]);
+            transferQueueManager->RemoveDownload(fileNode[types::kDownloadEntry]);
             return;
         }
         if (const ItemPtr folderNode = folderNodes->HasItem(key))
@@ -180,7 +184,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, in
 {
     if (!ip_item)
         return;
-    const ItemPtr entry = d->GetType("download_list_node")->HasItem(Value(ip_item))["download_entry"];
+    const ItemPtr entry = d->GetType("download_list_node")->HasItem(Value(ip_item))[types::kDownloadEntry];
     if (!entry)
         return;
     const QString path = transferQueueManager->GetDownloadTargetPath(entry, true);
@@ -195,7 +199,7 @@ void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
     QTreeWidgetItem* userRow = row ? GetDownloadNodeUserNode(row) : nullptr;
     if (!userRow)
         return;
-    const QString user = d->GetType("download_list_user_node")->HasItem(Value(userRow))["user"].AsString();
+    const QString user = d->GetType("download_list_user_node")->HasItem(Value(userRow))[types::kUser].AsString();
     QMenu menu;
     DownloadMenuOptions downloadOptions(&menu, GetNodeDownloadEntryItems(row), nullptr);
     UserMenuOptions userOptions(&menu, user, nullptr);
@@ -208,7 +212,7 @@ void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
     QTreeWidgetItem* userRow = row ? GetUploadNodeUserNode(row) : nullptr;
     if (!userRow)
         return;
-    const QString user = d->GetType("upload_list_user_node")->HasItem(Value(userRow))["user"].AsString();
+    const QString user = d->GetType("upload_list_user_node")->HasItem(Value(userRow))[types::kUser].AsString();
     QMenu menu;
     UserMenuOptions userOptions(&menu, user, nullptr);
     menu.exec(ui->uploadsList->viewport()->mapToGlobal(i_point));
@@ -259,13 +263,13 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
     // Queued: a download removed in the meantime reads as null.
     if (!i_download)
         return;
-    const ItemPtr user = i_download["user"];
-    const ItemPtr folder = i_download["remote_folder"];
+    const ItemPtr user = i_download[types::kUser];
+    const ItemPtr folder = i_download[types::kRemoteFolder];
     const ItemPtr fileNode = i_download["download_list_node"];
 
     if (ItemPtr alert = i_download["complete_download_alert"])
     {
-        const QString name = i_download["file_name"].AsString();
+        const QString name = i_download[types::kFileName].AsString();
         eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
                                QStringLiteral("Download of file %1 complete").arg(name));
         if (fileNode)
@@ -276,11 +280,11 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
     // The few alerts are looked at before the many entries: at start-up every complete download
     // comes through here.
     const auto pending = [](const ItemSet& i_entries) {
-        return !i_entries.NotConnected("download_entry_status", Value("complete")).empty();
+        return !i_entries.NotConnected(types::kDownloadEntryStatus, Value("complete")).empty();
     };
 
     ItemPtr folderAlert = d->GetItem(user, folder, "complete_download_alert");
-    if (folderAlert && !pending(folder.GetItems("download_entry").Connected(user)))
+    if (folderAlert && !pending(folder.GetItems(types::kDownloadEntry).Connected(user)))
     {
         const QString name = QString::fromStdString(GetFileName(folder.AsStdString()));
         eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
@@ -290,8 +294,8 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
         folderAlert.Remove();
     }
 
-    ItemSet userAlerts = user.GetItems("complete_download_alert").NotConnected("remote_folder");
-    if (!userAlerts.empty() && !pending(user.GetItems("download_entry")))
+    ItemSet userAlerts = user.GetItems("complete_download_alert").NotConnected(types::kRemoteFolder);
+    if (!userAlerts.empty() && !pending(user.GetItems(types::kDownloadEntry)))
     {
         const QString name = user.AsString();
         eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
@@ -301,7 +305,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
         userAlerts.Remove();
     }
 
-    if (IsSettingOn(QStringLiteral("clear_complete_downloads")))
+    if (IsSettingOn(settings::kClearCompleteDownloads))
         transferQueueManager->RemoveDownload(i_download);
 }
 
@@ -309,18 +313,18 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
 
 void TransfersForm::EveryHalfMinute()
 {
-    if (!IsSettingOn(QStringLiteral("clear_complete_aborted_uploads")))
+    if (!IsSettingOn(settings::kClearCompleteAbortedUploads))
         return;
     const qint64 now = EngineClock::NowMs();
     ItemSet silent;
-    for (const ItemPtr& entry : d->GetType("upload_entry")->GetItems())
+    for (const ItemPtr& entry : d->GetType(types::kUploadEntry)->GetItems())
     {
-        if (entry["upload_entry_status"].AsString() == QLatin1String("queued"))
+        if (entry[types::kUploadEntryStatus].AsString() == QLatin1String("queued"))
             continue;
         // Both in engine-clock milliseconds: the engine's stamp of the last status change, and
         // the cell of the last progress report while a transfer thread runs.
-        std::optional<qint64> last = transferQueueManager->TransferTime(entry, "last_status_change_time");
-        const TimeCell* receipt = TransferCell<TimeCell>(entry, "last_receipt_time");
+        std::optional<qint64> last = transferQueueManager->TransferTime(entry, types::kLastStatusChangeTime);
+        const TimeCell* receipt = TransferCell<TimeCell>(entry, types::kLastReceiptTime);
         if (receipt && receipt->load() > 0)
             last = std::max(last.value_or(0), receipt->load());
         if (last && now - *last >= kUploadClearMs)

@@ -4,11 +4,16 @@
 
 #include "ActionSetToolBar.h"
 #include "FocusHelpers.h"
+#include "PeerSchema.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
+#include "ShellSchema.h"
 #include "ShellWidgets.h"
 #include "SizeManager.h"
 #include "TextUtils.h"
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 #include "ui_TransfersForm.h"
 
 #include <QHeaderView>
@@ -67,25 +72,25 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
     : QWidget(ip_parent)
     , ui(new Ui::TransfersForm)
     , m_downloads{nullptr,
-                  "download_entry",
-                  "download_entry_status",
+                  types::kDownloadEntry,
+                  types::kDownloadEntryStatus,
                   "download_list_user_node",
                   "download_list_folder_node",
                   "download_list_node",
-                  "write_position",
+                  types::kWritePosition,
                   &m_expandDownloadUsers,
                   &m_expandDownloadFolders,
-                  TransferTally(QStringLiteral("downloading"), "download_entry", "write_position")}
+                  TransferTally(QStringLiteral("downloading"), types::kDownloadEntry, types::kWritePosition)}
     , m_uploads{nullptr,
-                "upload_entry",
-                "upload_entry_status",
+                types::kUploadEntry,
+                types::kUploadEntryStatus,
                 "upload_list_user_node",
                 "upload_list_folder_node",
                 "upload_list_node",
-                "read_position",
+                types::kReadPosition,
                 &m_expandUploadUsers,
                 &m_expandUploadFolders,
-                TransferTally(QStringLiteral("uploading"), "upload_entry", "read_position")}
+                TransferTally(QStringLiteral("uploading"), types::kUploadEntry, types::kReadPosition)}
     , m_onlineIcon(QStringLiteral(":/icons/online_icon"))
     , m_offlineIcon(QStringLiteral(":/icons/offline_icon"))
 {
@@ -118,7 +123,7 @@ void TransfersForm::DeclareNodeTypes(const Tree& i_tree, const char* i_folderTyp
     Type* userNode = d->NewType(i_tree.userNodeType, Primary, false, true);
     Type* folderNode = d->NewType(i_tree.folderNodeType, Primary, false, true);
     Type* fileNode = d->NewType(i_tree.fileNodeType, Primary, false, true);
-    userNode->RelateToType(d->GetType("user"), One, One);
+    userNode->RelateToType(d->GetType(types::kUser), One, One);
     folderNode->RelateToType(userNode, Many, One);
     folderNode->RelateToType(d->GetType(i_folderType), Many, One);
     folderNode->RelateToType(fileNode, One, Many);
@@ -127,29 +132,29 @@ void TransfersForm::DeclareNodeTypes(const Tree& i_tree, const char* i_folderTyp
 
 void TransfersForm::Init()
 {
-    auto* downloadPath = new PathNode(d, "download_entry");
-    for (const char* child : {"user", "file_name", "file_size", "remote_folder"})
+    auto* downloadPath = new PathNode(d, types::kDownloadEntry);
+    for (const char* child : {types::kUser, types::kFileName, types::kFileSize, types::kRemoteFolder})
         new PathNode(downloadPath, child, PathRequired);
     d->AddPathEventHandler(downloadPath, Handler(this, &TransfersForm::OnDownloadEntryAdded));
-    DeclareNodeTypes(m_downloads, "remote_folder");
+    DeclareNodeTypes(m_downloads, types::kRemoteFolder);
 
-    d->AddConnectionEventHandler(d->GetType("download_entry"), d->GetType("download_entry_status"),
+    d->AddConnectionEventHandler(d->GetType(types::kDownloadEntry), d->GetType(types::kDownloadEntryStatus),
                                  Handler(this, &TransfersForm::OnDownloadEntryStatusChange));
-    d->AddConnectionEventHandler(d->GetType("upload_entry"), d->GetType("upload_entry_status"),
+    d->AddConnectionEventHandler(d->GetType(types::kUploadEntry), d->GetType(types::kUploadEntryStatus),
                                  Handler(this, &TransfersForm::OnUploadEntryStatusChange));
     connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this, &TransfersForm::OnDownloadProgress);
     connect(transferQueueManager, &TransferQueueManager::UploadProgressed, this, &TransfersForm::OnUploadProgress);
 
-    auto* uploadPath = new PathNode(d, "upload_entry");
-    for (const char* child : {"user", "shared_file"})
+    auto* uploadPath = new PathNode(d, types::kUploadEntry);
+    for (const char* child : {types::kUser, types::kSharedFile})
         new PathNode(uploadPath, child, PathRequired);
     d->AddPathEventHandler(uploadPath, Handler(this, &TransfersForm::OnUploadEntryAdded));
-    DeclareNodeTypes(m_uploads, "shared_file_folder");
+    DeclareNodeTypes(m_uploads, types::kSharedFileFolder);
 
     m_transfersLoaded = false;
     connect(transferQueueManager, &TransferQueueManager::TransfersLoaded, this, &TransfersForm::OnTransfersLoaded);
-    d->GetType("download_entry")->m_itemRemoved.insert(Handler(this, &TransfersForm::OnDownloadEntryRemoved));
-    d->GetType("upload_entry")->m_itemRemoved.insert(Handler(this, &TransfersForm::OnUploadEntryRemoved));
+    d->GetType(types::kDownloadEntry)->m_itemRemoved.insert(Handler(this, &TransfersForm::OnDownloadEntryRemoved));
+    d->GetType(types::kUploadEntry)->m_itemRemoved.insert(Handler(this, &TransfersForm::OnUploadEntryRemoved));
 
     DeclareTreeActions(ui->downloadsList, "downloads", "download", "clear_complete_downloads", "Clear Complete");
     // The completed downloads list opens from here only.
@@ -159,15 +164,15 @@ void TransfersForm::Init()
                        "Clear Complete and Aborted");
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &TransfersForm::OnActionBarTriggered);
 
-    auto* onlinePath = new PathNode(d, "user");
-    new PathNode(onlinePath, "is_online", PathOnConnect);
+    auto* onlinePath = new PathNode(d, types::kUser);
+    new PathNode(onlinePath, types::kIsOnline, PathOnConnect);
     d->AddPathEventHandler(onlinePath, Handler(this, &TransfersForm::OnUserOnline));
-    auto* offlinePath = new PathNode(d, "user");
-    new PathNode(offlinePath, "is_online", PathOnDisconnect);
+    auto* offlinePath = new PathNode(d, types::kUser);
+    new PathNode(offlinePath, types::kIsOnline, PathOnDisconnect);
     d->AddPathEventHandler(offlinePath, Handler(this, &TransfersForm::OnUserOffline));
 
-    auto* placePath = new PathNode(d, "download_entry");
-    new PathNode(placePath, "place_in_line", PathRequired);
+    auto* placePath = new PathNode(d, types::kDownloadEntry);
+    new PathNode(placePath, types::kPlaceInLine, PathRequired);
     d->AddPathEventHandler(placePath, Handler(this, &TransfersForm::OnDownloadPlaceInLine));
 
     dataSaver->AddListener(this);
@@ -183,9 +188,9 @@ void TransfersForm::Init()
     RegisterWidgetForTabFocus(ui->uploadsList, 1);
 
     Type* alert = d->NewType("complete_download_alert", Primary, true, true);
-    alert->RelateToType(d->GetType("download_entry"), One, One);
-    alert->RelateToType(d->GetType("user"), Many, One);
-    alert->RelateToType(d->GetType("remote_folder"), Many, One);
+    alert->RelateToType(d->GetType(types::kDownloadEntry), One, One);
+    alert->RelateToType(d->GetType(types::kUser), Many, One);
+    alert->RelateToType(d->GetType(types::kRemoteFolder), Many, One);
 
     UpdateActiveTransferCounts();
 }
@@ -209,11 +214,11 @@ void TransfersForm::DataLoaded()
 // Before the boxes' signals are connected, so that showing a value stores nothing back.
 void TransfersForm::LoadSettingsIntoWidgets()
 {
-    ui->uploadLimitSpinBox->setValue(int(GetSettingNumber(QStringLiteral("upload_speed_limit"))));
-    ui->uploadSlotsSpinBox->setValue(int(GetSettingNumber(QStringLiteral("upload_slots"))));
-    ui->uploadLimitCheckBox->setChecked(IsSettingOn(QStringLiteral("upload_speed_limit_enabled")));
-    ui->clearDownloadsCheckBox->setChecked(IsSettingOn(QStringLiteral("clear_complete_downloads")));
-    ui->clearUploadsCheckBox->setChecked(IsSettingOn(QStringLiteral("clear_complete_aborted_uploads")));
+    ui->uploadLimitSpinBox->setValue(int(GetSettingNumber(settings::kUploadSpeedLimit)));
+    ui->uploadSlotsSpinBox->setValue(int(GetSettingNumber(settings::kUploadSlots)));
+    ui->uploadLimitCheckBox->setChecked(IsSettingOn(settings::kUploadSpeedLimitEnabled));
+    ui->clearDownloadsCheckBox->setChecked(IsSettingOn(settings::kClearCompleteDownloads));
+    ui->clearUploadsCheckBox->setChecked(IsSettingOn(settings::kClearCompleteAbortedUploads));
 }
 
 // ---- rows ----
@@ -222,7 +227,7 @@ void TransfersForm::OnTransfersLoaded()
 {
     m_transfersLoaded = true;
     for (const ItemPtr& entry :
-         TransferQueueManager::ByOrder(d->GetType("download_entry")->GetItems(), "download_order"))
+         TransferQueueManager::ByOrder(d->GetType(types::kDownloadEntry)->GetItems(), types::kDownloadOrder))
         OnDownloadEntryAdded(entry);
 }
 
@@ -230,16 +235,16 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr i_entry)
 {
     if (!m_transfersLoaded)
         return;
-    AddEntryRows(m_downloads, i_entry, i_entry["remote_folder"], i_entry["file_name"].AsString(),
-                 i_entry["file_size"].AsInt64());
+    AddEntryRows(m_downloads, i_entry, i_entry[types::kRemoteFolder], i_entry[types::kFileName].AsString(),
+                 i_entry[types::kFileSize].AsInt64());
 }
 
 void TransfersForm::OnUploadEntryAdded(ItemPtr i_entry)
 {
-    const ItemPtr file = i_entry["shared_file"];
-    AddEntryRows(m_uploads, i_entry, file["shared_file_folder"],
-                 QString::fromStdString(GetFileName(file["shared_file_name"].AsStdString())),
-                 file["shared_file_size"].AsInt64());
+    const ItemPtr file = i_entry[types::kSharedFile];
+    AddEntryRows(m_uploads, i_entry, file[types::kSharedFileFolder],
+                 QString::fromStdString(GetFileName(file[types::kSharedFileName].AsStdString())),
+                 file[types::kSharedFileSize].AsInt64());
 }
 
 void TransfersForm::AddEntryRows(Tree& io_tree, const ItemPtr& i_entry, const ItemPtr& i_folder, const QString& i_name,
@@ -250,7 +255,7 @@ void TransfersForm::AddEntryRows(Tree& io_tree, const ItemPtr& i_entry, const It
     if (i_entry[io_tree.fileNodeType])
         return;
     ItemPtr userNode;
-    QTreeWidgetItem* userRow = UserRowFor(io_tree, i_entry["user"], userNode);
+    QTreeWidgetItem* userRow = UserRowFor(io_tree, i_entry[types::kUser], userNode);
     ItemPtr folderNode;
     QTreeWidgetItem* folderRow = FolderRowFor(io_tree, userRow, userNode, i_folder, folderNode);
 
@@ -264,7 +269,7 @@ void TransfersForm::AddEntryRows(Tree& io_tree, const ItemPtr& i_entry, const It
 
     // Uploads get their status link after their rows, downloads may have had it for long.
     if (io_tree.list == ui->downloadsList)
-        if (ItemPtr status = i_entry["download_entry_status"])
+        if (ItemPtr status = i_entry[types::kDownloadEntryStatus])
         {
             ConnectionInfo info{i_entry, status};
             OnDownloadEntryStatusChange(info);
@@ -280,7 +285,7 @@ QTreeWidgetItem* TransfersForm::UserRowFor(Tree& io_tree, const ItemPtr& i_user,
     o_node = d->GetType(io_tree.userNodeType)->GetItem(Value(row));
     o_node.Connect(i_user);
     row->setText(UserColumn, i_user.AsString());
-    row->setIcon(UserColumn, i_user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
+    row->setIcon(UserColumn, i_user.IsConnected(types::kIsOnline) ? m_onlineIcon : m_offlineIcon);
     if (*io_tree.expandUsers)
         row->setExpanded(true);
     return row;
@@ -374,7 +379,7 @@ QTreeWidgetItem* TransfersForm::GetUploadNodeUserNode(QTreeWidgetItem* ip_row)
 void TransfersForm::OnDownloadPlaceInLine(ItemPtr i_entry)
 {
     if (ItemPtr node = i_entry["download_list_node"])
-        RowOf(node)->setText(PlaceColumn, i_entry["place_in_line"].AsString());
+        RowOf(node)->setText(PlaceColumn, i_entry[types::kPlaceInLine].AsString());
 }
 
 void TransfersForm::SetUserIcon(const ItemPtr& i_user, const QIcon& i_icon)

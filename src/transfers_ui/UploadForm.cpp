@@ -2,6 +2,7 @@
 
 #include "ActionSetToolBar.h"
 #include "SharedFoldersManager.h"
+#include "SharesSchema.h"
 #include "ShellWidgets.h"
 #include "TransferQueueManager.h"
 #include "ui_UploadForm.h"
@@ -35,7 +36,7 @@ UploadForm::~UploadForm()
 void UploadForm::SetShare(ItemPtr i_share)
 {
     m_share = i_share;
-    BuildFolderTree(m_share.GetItems("user_share_folder"));
+    BuildFolderTree(m_share.GetItems(types::kUserShareFolder));
     ShowLists(true);
 }
 
@@ -56,8 +57,8 @@ void UploadForm::Delete()
 
 bool UploadForm::UploadFile(const ItemPtr& i_file)
 {
-    const QString path = i_file["user_share_folder"]["user_share_folder_name"].AsString() + QLatin1Char('\\')
-                         + i_file["user_share_file_name"].AsString();
+    const QString path = i_file[types::kUserShareFolder][types::kUserShareFolderName].AsString() + QLatin1Char('\\')
+                         + i_file[types::kUserShareFileName].AsString();
     return transferQueueManager && transferQueueManager->AddUpload(m_user, path);
 }
 
@@ -70,7 +71,7 @@ void UploadForm::UploadFolder(ItemPtr i_folder)
     {
         const ItemPtr folder = stack.back();
         stack.pop_back();
-        for (const ItemPtr& file : folder.GetItems("user_share_file"))
+        for (const ItemPtr& file : folder.GetItems(types::kUserShareFile))
         {
             QTreeWidgetItem* row = RowOfFile(file);
             // Only what the engine took is marked: an offer it refused went nowhere.

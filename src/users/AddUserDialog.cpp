@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "Server.h"
+#include "ServerSchema.h"
 #include "UserTargets.h"
 #include "ui_AddUserDialog.h"
 
@@ -47,8 +48,8 @@ void AddUserDialog::OnAddUserClicked()
         ui->statusEdit->setText(kMustBeOnline);
         return;
     }
-    const ItemPtr user = d->GetType("user")->HasItem(Value(name));
-    if (user && user.IsConnected("in_user_list"))
+    const ItemPtr user = d->GetType(types::kUser)->HasItem(Value(name));
+    if (user && user.IsConnected(types::kInUserList))
     {
         ui->statusEdit->setText(QStringLiteral("User already in list."));
         return;
@@ -69,7 +70,7 @@ void AddUserDialog::OnAddUserResponse(QString i_user, bool i_exists)
         Release(QStringLiteral("User name does not exist."));
         return;
     }
-    d->GetType("user")->GetItem(Value(i_user)).NewItem("in_user_list");
+    d->GetType(types::kUser)->GetItem(Value(i_user)).NewItem(types::kInUserList);
     Release(QStringLiteral("User added to list."));
 }
 

@@ -1,5 +1,6 @@
 #include "UserGroupConfigDialog.h"
 
+#include "ServerSchema.h"
 #include "StartupPrompts.h"
 #include "ui_UserGroupConfigDialog.h"
 
@@ -13,7 +14,7 @@ UserGroupConfigDialog::UserGroupConfigDialog(QWidget* ip_parent)
     setAttribute(Qt::WA_DeleteOnClose);
     userGroupConfigDialog = this;
 
-    Type* groups = d->GetType("user_list_group");
+    Type* groups = d->GetType(types::kUserListGroup);
     groups->m_itemCreated.insert(
         new EventHandler<UserGroupConfigDialog, ItemPtr>(this, &UserGroupConfigDialog::OnUserGroupAdded));
     groups->m_itemRemoved.insert(
@@ -52,7 +53,7 @@ void UserGroupConfigDialog::OnUserGroupRemoved(ItemPtr i_group)
 ItemPtr UserGroupConfigDialog::CurrentGroup() const
 {
     const QListWidgetItem* row = m_ui->groupList->currentItem();
-    return row ? d->GetType("user_list_group")->GetItem(row->text()) : ItemPtr();
+    return row ? d->GetType(types::kUserListGroup)->GetItem(row->text()) : ItemPtr();
 }
 
 void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* ip_current, QListWidgetItem*)
@@ -66,8 +67,8 @@ void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* ip_curren
         return;
     const ItemPtr group = CurrentGroup();
     // These fire the change slots, which write the same values back: selecting changes nothing.
-    m_ui->prioritySpinBox->setValue(group["group_download_priority"].AsInt());
-    m_ui->acceptUploadsCheckBox->setChecked(group.IsConnected("accept_uploads"));
+    m_ui->prioritySpinBox->setValue(group[types::kGroupDownloadPriority].AsInt());
+    m_ui->acceptUploadsCheckBox->setChecked(group.IsConnected(types::kAcceptUploads));
 }
 
 void UserGroupConfigDialog::OnPrioritySpinValueChanged(int i_value)
@@ -76,9 +77,9 @@ void UserGroupConfigDialog::OnPrioritySpinValueChanged(int i_value)
     if (!group)
         return;
     if (i_value > 0)
-        group += d->GetType("group_download_priority")->GetItem(i_value);
+        group += d->GetType(types::kGroupDownloadPriority)->GetItem(i_value);
     else
-        group.Disconnect("group_download_priority");
+        group.Disconnect(types::kGroupDownloadPriority);
 }
 
 void UserGroupConfigDialog::OnAcceptUploadsCheckboxToggled(bool i_checked)
@@ -86,7 +87,7 @@ void UserGroupConfigDialog::OnAcceptUploadsCheckboxToggled(bool i_checked)
     ItemPtr group = CurrentGroup();
     if (!group)
         return;
-    ItemPtr flag = d->GetType("accept_uploads")->GetGlobalNullItem();
+    ItemPtr flag = d->GetType(types::kAcceptUploads)->GetGlobalNullItem();
     if (i_checked)
         group += flag;
     else

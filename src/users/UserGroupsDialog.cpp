@@ -1,6 +1,7 @@
 #include "UserGroupsDialog.h"
 
 #include "Log.h"
+#include "ServerSchema.h"
 #include "UserTypes.h"
 #include "ui_UserGroupsDialog.h"
 
@@ -13,7 +14,7 @@ UserGroupsDialog::UserGroupsDialog(QString i_user, QWidget* ip_parent)
 {
     m_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    Type* groups = d->GetType("user_list_group");
+    Type* groups = d->GetType(types::kUserListGroup);
     groups->m_itemCreated.insert(
         new EventHandler<UserGroupsDialog, ItemPtr>(this, &UserGroupsDialog::OnUserGroupAdded));
     // A deleted group's row goes, so that checking it cannot bring the group back.
@@ -21,7 +22,7 @@ UserGroupsDialog::UserGroupsDialog(QString i_user, QWidget* ip_parent)
         new EventHandler<UserGroupsDialog, ItemPtr>(this, &UserGroupsDialog::OnUserGroupRemoved));
     setWindowTitle(tr("User Groups for [%1]").arg(m_user));
 
-    const ItemPtr membership = UserItem(m_user)["in_user_list"];
+    const ItemPtr membership = UserItem(m_user)[types::kInUserList];
     for (const ItemPtr& group : groups->GetItems())
         AddRow(group.AsString(), membership.IsConnected(group));
     // Connected only now, so that filling the list stores nothing.
@@ -59,15 +60,15 @@ void UserGroupsDialog::OnNewGroupButtonClicked()
     if (name.isEmpty())
         return;
     // A new group announces itself to every open dialog, this one included.
-    d->GetType("user_list_group")->GetItem(name);
+    d->GetType(types::kUserListGroup)->GetItem(name);
 }
 
 void UserGroupsDialog::OnGroupItemChanged(QListWidgetItem* ip_row)
 {
     if (ip_row->checkState() == Qt::PartiallyChecked || ip_row->text().isEmpty())
         return;
-    const ItemPtr membership = UserItem(m_user)["in_user_list"];
-    const ItemPtr group = d->GetType("user_list_group")->HasItem(ip_row->text());
+    const ItemPtr membership = UserItem(m_user)[types::kInUserList];
+    const ItemPtr group = d->GetType(types::kUserListGroup)->HasItem(ip_row->text());
     if (!membership || !group)
     {
         // The user left the list (or the group went) while the dialog was open: the mark would

@@ -4,7 +4,9 @@
 #include "FrameCodec.h"
 #include "Log.h"
 #include "PeerMessages.h"
+#include "ShellSchema.h"
 #include "TransferQueueManager.h"
+#include "TransfersSchema.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -47,11 +49,11 @@ bool ReadPicture(const QString& i_path, qint64 i_room, QByteArray& o_bytes)
 
 MemStream BuildOwn()
 {
-    const QString description = GetSetting(QStringLiteral("user_description"));
+    const QString description = GetSetting(settings::kUserDescription);
     const qint64 room = qint64(FrameCodec::MaxFrameLength) - FixedReplyBytes - description.toUtf8().size();
     QByteArray picture;
-    const bool hasPicture = ReadPicture(GetSetting(QStringLiteral("user_picture_file")), room, picture);
-    const qint64 slotSetting = GetSettingNumber(QStringLiteral("upload_slots"));
+    const bool hasPicture = ReadPicture(GetSetting(settings::kUserPictureFile), room, picture);
+    const qint64 slotSetting = GetSettingNumber(settings::kUploadSlots);
     const qint32 uploadSlots =
         qint32(qBound<qint64>(std::numeric_limits<qint32>::min(), slotSetting, std::numeric_limits<qint32>::max()));
     const int queued = transferQueueManager ? transferQueueManager->QueuedUploadCount() : 0;

@@ -7,6 +7,9 @@
 #include "GiftPrivilegesDialog.h"
 #include "PeerMessenger.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
+#include "ShellSchema.h"
 #include "ShellWidgets.h"
 #include "SizeManager.h"
 #include "TextUtils.h"
@@ -51,12 +54,12 @@ const QIcon& NoteIcon()
 
 bool IsOnline(const QString& i_user)
 {
-    return d->GetType("user")->HasItem(i_user).IsConnected("is_online");
+    return d->GetType(types::kUser)->HasItem(i_user).IsConnected(types::kIsOnline);
 }
 
 const QIcon& StatusIcon(const ItemPtr& i_user)
 {
-    return i_user.IsConnected("is_online") ? OnlineIcon() : OfflineIcon();
+    return i_user.IsConnected(types::kIsOnline) ? OnlineIcon() : OfflineIcon();
 }
 
 QTreeWidgetItem* RowOf(const ItemPtr& i_user, const char* ip_nodeType)
@@ -68,14 +71,14 @@ void ShowNote(QTreeWidgetItem* ip_row, int i_column, const ItemPtr& i_user)
 {
     if (!ip_row)
         return;
-    const ItemPtr note = HasUserMark(i_user, "user_note") ? i_user["user_note"] : ItemPtr();
+    const ItemPtr note = HasUserMark(i_user, types::kUserNote) ? i_user[types::kUserNote] : ItemPtr();
     ip_row->setText(i_column, note.AsString());
     ip_row->setIcon(i_column, note ? NoteIcon() : QIcon());
 }
 
 ItemSet UsersMarked(const char* ip_markType)
 {
-    return d->HasType(ip_markType) ? d->GetType(ip_markType)->GetItems().GetItems("user") : ItemSet();
+    return d->HasType(ip_markType) ? d->GetType(ip_markType)->GetItems().GetItems(types::kUser) : ItemSet();
 }
 } // namespace
 
@@ -139,9 +142,9 @@ UserListForm::~UserListForm()
 void UserListForm::Init()
 {
     Type* alert = d->NewType("user_online_alert", Tertiary, true, true);
-    alert->RelateToType(d->GetType("user"), One, Many);
+    alert->RelateToType(d->GetType(types::kUser), One, Many);
     dataSaver->AddSavedType("user_online_alert");
-    dataSaver->AddSavedByConnectionType("user", "user_online_alert");
+    dataSaver->AddSavedByConnectionType(types::kUser, "user_online_alert");
     dataSaver->AddListener(this);
     AddUserDialog::RegisterOpener(this);
     GiftPrivilegesDialog::RegisterOpener();
@@ -149,11 +152,11 @@ void UserListForm::Init()
 
 void UserListForm::DataLoaded()
 {
-    Type* user = d->GetType("user");
+    Type* user = d->GetType(types::kUser);
     for (const char* node : {UserListNode, UnsharedListNode, IgnoredListNode, OnlineAlertListNode})
         d->NewType(node, Primary, false, true)->RelateToType(user, One, One);
 
-    for (const ItemPtr& listed : UsersMarked("in_user_list"))
+    for (const ItemPtr& listed : UsersMarked(types::kInUserList))
     {
         QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, listed, UserListNode);
         row->setIcon(0, StatusIcon(listed));
@@ -163,10 +166,10 @@ void UserListForm::DataLoaded()
         ShowNote(row, 2, listed);
     }
     m_ui->userList->sortItems(0, Qt::AscendingOrder);
-    for (const ItemPtr& unshared : UsersMarked("unshared"))
+    for (const ItemPtr& unshared : UsersMarked(types::kUnshared))
         AddMarkedRow(m_ui->unsharedList, unshared, UnsharedListNode);
     m_ui->unsharedList->setSortingEnabled(true);
-    for (const ItemPtr& ignored : UsersMarked("is_ignored"))
+    for (const ItemPtr& ignored : UsersMarked(types::kIsIgnored))
         AddMarkedRow(m_ui->ignoredList, ignored, IgnoredListNode);
     m_ui->ignoredList->setSortingEnabled(true);
     const ItemSet alerted = UsersMarked("user_online_alert");
@@ -174,21 +177,21 @@ void UserListForm::DataLoaded()
         AddRow(m_ui->onlineAlertList, new QTreeWidgetItem, alert, OnlineAlertListNode)->setIcon(0, StatusIcon(alert));
     m_ui->onlineAlertList->sortItems(0, Qt::AscendingOrder);
 
-    RegisterPathHandler("is_online", PathOnConnect, &UserListForm::OnUserOnline);
-    RegisterPathHandler("is_online", PathOnDisconnect, &UserListForm::OnUserOffline);
-    RegisterPathHandler("in_user_list", PathOnConnect, &UserListForm::OnUserAddedToList);
-    RegisterPathHandler("in_user_list", PathOnDisconnect, &UserListForm::OnUserRemovedFromList);
-    if (d->HasType("unshared"))
+    RegisterPathHandler(types::kIsOnline, PathOnConnect, &UserListForm::OnUserOnline);
+    RegisterPathHandler(types::kIsOnline, PathOnDisconnect, &UserListForm::OnUserOffline);
+    RegisterPathHandler(types::kInUserList, PathOnConnect, &UserListForm::OnUserAddedToList);
+    RegisterPathHandler(types::kInUserList, PathOnDisconnect, &UserListForm::OnUserRemovedFromList);
+    if (d->HasType(types::kUnshared))
     {
-        RegisterPathHandler("unshared", PathOnConnect, &UserListForm::OnUserUnshared);
-        RegisterPathHandler("unshared", PathOnDisconnect, &UserListForm::OnUserReshared);
+        RegisterPathHandler(types::kUnshared, PathOnConnect, &UserListForm::OnUserUnshared);
+        RegisterPathHandler(types::kUnshared, PathOnDisconnect, &UserListForm::OnUserReshared);
     }
-    RegisterPathHandler("is_ignored", PathOnConnect, &UserListForm::OnUserIgnored);
-    RegisterPathHandler("is_ignored", PathOnDisconnect, &UserListForm::OnUserUnignored);
-    if (d->HasType("user_note"))
+    RegisterPathHandler(types::kIsIgnored, PathOnConnect, &UserListForm::OnUserIgnored);
+    RegisterPathHandler(types::kIsIgnored, PathOnDisconnect, &UserListForm::OnUserUnignored);
+    if (d->HasType(types::kUserNote))
     {
-        RegisterPathHandler("user_note", PathOnConnect, &UserListForm::OnUserNoteChanged);
-        RegisterPathHandler("user_note", PathOnDisconnect, &UserListForm::OnUserNoteRemoved);
+        RegisterPathHandler(types::kUserNote, PathOnConnect, &UserListForm::OnUserNoteChanged);
+        RegisterPathHandler(types::kUserNote, PathOnDisconnect, &UserListForm::OnUserNoteRemoved);
     }
     RegisterPathHandler("user_online_alert", PathOnConnect, &UserListForm::OnUserOnlineAlertAdded);
     RegisterPathHandler("user_online_alert", PathOnDisconnect, &UserListForm::OnUserOnlineAlertRemoved);
@@ -207,8 +210,8 @@ void UserListForm::DataLoaded()
     for (auto [relation, handler] : {std::make_pair(PathOnConnect, &UserListForm::OnUserGroupAdded),
                                      std::make_pair(PathOnDisconnect, &UserListForm::OnUserGroupRemoved)})
     {
-        auto* membership = new PathNode(new PathNode(d, "user"), "in_user_list", PathRequiredQuiet);
-        d->AddPathEventHandler(new PathNode(membership, "user_list_group", relation),
+        auto* membership = new PathNode(new PathNode(d, types::kUser), types::kInUserList, PathRequiredQuiet);
+        d->AddPathEventHandler(new PathNode(membership, types::kUserListGroup, relation),
                                new EventHandler<UserListForm, ItemPtr>(this, handler));
     }
 
@@ -227,7 +230,7 @@ void UserListForm::DataLoaded()
 void UserListForm::RegisterPathHandler(const char* ip_mark, PathNodeRelation i_relation,
                                        void (UserListForm::*i_handler)(ItemPtr))
 {
-    d->AddPathEventHandler(new PathNode(new PathNode(d, "user"), ip_mark, i_relation),
+    d->AddPathEventHandler(new PathNode(new PathNode(d, types::kUser), ip_mark, i_relation),
                            new EventHandler<UserListForm, ItemPtr>(this, i_handler));
 }
 
@@ -289,12 +292,12 @@ void UserListForm::PlaceUserListRow(QTreeWidgetItem* ip_row)
 
 void UserListForm::UpdateUserGroupsDisplay(QString i_user)
 {
-    const ItemPtr user = d->GetType("user")->HasItem(i_user);
+    const ItemPtr user = d->GetType(types::kUser)->HasItem(i_user);
     QTreeWidgetItem* row = RowOf(user, UserListNode);
     if (!row)
         return;
     QStringList names;
-    for (const ItemPtr& group : user["in_user_list"].GetItems("user_list_group").SortAlphabetic(true))
+    for (const ItemPtr& group : user[types::kInUserList].GetItems(types::kUserListGroup).SortAlphabetic(true))
         names << group.AsString();
     row->setText(1, names.join(QLatin1String(", ")));
 }
@@ -335,7 +338,7 @@ void UserListForm::OnUserAddedToList(ItemPtr i_user)
     QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, i_user, UserListNode);
     row->setIcon(0, OfflineIcon());
     const QString name = i_user.AsString();
-    if (i_user.IsConnected("is_online"))
+    if (i_user.IsConnected(types::kIsOnline))
         OnUserOnline(i_user);
     if (gp_server)
         gp_server->TrackUser(name);

@@ -1,9 +1,13 @@
 #include "UserMenuOptions.h"
 
+#include "CoreSchema.h"
 #include "Data.h"
 #include "FocusHelpers.h"
 #include "ItemLogDialog.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
+#include "ShellSchema.h"
 #include "TextUtils.h"
 #include "TransferQueueManager.h"
 #include "UserGroupsDialog.h"
@@ -37,7 +41,7 @@ void AddTargetEntry(QMenu* ip_menu, const QString& i_text, const char* ip_icon, 
 
 QList<ItemPtr> RoomsFlagged(const char* ip_flag)
 {
-    return d->GetType(ip_flag)->GetItems().GetItems("room").SortAlphabetic(true);
+    return d->GetType(ip_flag)->GetItems().GetItems(types::kRoom).SortAlphabetic(true);
 }
 } // namespace
 
@@ -51,7 +55,7 @@ UserMenuOptions::UserMenuOptions(QMenu* ip_menu, QString i_user, QObject* ip_par
 
     AddTargetEntry(ip_menu, tr("Message user"), ":/icons/chat_icon", this, &UserMenuOptions::OnMessageUser,
                    UserTargets::PrivateChat);
-    if (user.IsConnected("in_user_list"))
+    if (user.IsConnected(types::kInUserList))
     {
         AddEntry(ip_menu, tr("Set user's groups"), ":/icons/users_icon", this, &UserMenuOptions::OnSetUserGroups);
         AddEntry(ip_menu, tr("Remove user from list"), ":/icons/remove_user_icon", this,
@@ -65,30 +69,30 @@ UserMenuOptions::UserMenuOptions(QMenu* ip_menu, QString i_user, QObject* ip_par
                    UserTargets::UploadTo);
     AddEntry(ip_menu, tr("Get User Info"), ":/icons/info_icon", this, &UserMenuOptions::OnGetUserInfo)
         ->setEnabled(userListForm != nullptr);
-    AddEntry(ip_menu, HasUserMark(user, "user_note") ? tr("Edit user note") : tr("Add user note"), ":/icons/note_icon",
-             this, &UserMenuOptions::OnUserNote);
+    AddEntry(ip_menu, HasUserMark(user, types::kUserNote) ? tr("Edit user note") : tr("Add user note"),
+             ":/icons/note_icon", this, &UserMenuOptions::OnUserNote);
     AddEntry(ip_menu,
              HasUserMark(user, "user_online_alert") ? tr("Remove online status alert")
                                                     : tr("Alert when user goes online"),
              ":/icons/alert_icon", this, &UserMenuOptions::OnAddRemoveOnlineAlert);
-    if (GetSettingNumber(QStringLiteral("privileges_time_left")) > 0)
+    if (GetSettingNumber(settings::kPrivilegesTimeLeft) > 0)
         AddTargetEntry(ip_menu, tr("Gift Privileges"), ":/icons/gift_icon", this, &UserMenuOptions::OnGiftPrivileges,
                        UserTargets::GiftPrivileges);
     ip_menu->addSeparator();
-    if (HasUserMark(user, "unshared"))
+    if (HasUserMark(user, types::kUnshared))
         AddEntry(ip_menu, tr("Re-share files with user"), ":/icons/browse_icon", this,
                  &UserMenuOptions::OnReshareFilesWithUser);
     else
         AddEntry(ip_menu, tr("Unshare files from user"), ":/icons/browse_icon", this,
                  &UserMenuOptions::OnUnshareFilesFromUser);
-    if (user.IsConnected("is_ignored"))
+    if (user.IsConnected(types::kIsIgnored))
         AddEntry(ip_menu, tr("Receive chat from user"), ":/icons/chat_icon", this, &UserMenuOptions::OnUnignoreUser);
     else
         AddEntry(ip_menu, tr("Ignore chat from user"), ":/icons/chat_icon", this, &UserMenuOptions::OnIgnoreUser);
 
     AddPrivateRooms(ip_menu);
 
-    if (GetSetting(QStringLiteral("user_level_logging")) == QLatin1String("yes"))
+    if (GetSetting(settings::kUserLevelLogging) == QLatin1String("yes"))
     {
         ip_menu->addSeparator();
         AddEntry(ip_menu, tr("See User Log"), nullptr, this, &UserMenuOptions::OnUserLog)->setData(m_user);
@@ -97,8 +101,8 @@ UserMenuOptions::UserMenuOptions(QMenu* ip_menu, QString i_user, QObject* ip_par
 
 void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
 {
-    const QList<ItemPtr> owned = RoomsFlagged("is_owner");
-    const QList<ItemPtr> operated = RoomsFlagged("is_operator");
+    const QList<ItemPtr> owned = RoomsFlagged(types::kIsOwner);
+    const QList<ItemPtr> operated = RoomsFlagged(types::kIsOperator);
     if (owned.isEmpty() && operated.isEmpty())
         return;
     ip_menu->addSeparator();
@@ -106,7 +110,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
     const ItemPtr user = UserItem(m_user);
 
     const auto addMembership = [&](QMenu* ip_roomMenu, ItemPtr i_room) {
-        const bool member = i_room.NewItem("room_members").IsConnected(user);
+        const bool member = i_room.NewItem(types::kRoomMembers).IsConnected(user);
         AddEntry(ip_roomMenu, member ? tr("Remove User's Membership") : tr("Give User Membership"), nullptr, this,
                  member ? &UserMenuOptions::OnRemoveUserMembership : &UserMenuOptions::OnAddUserMembership)
             ->setData(i_room.AsString());
@@ -121,7 +125,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
         font.setUnderline(true);
         roomMenu->menuAction()->setFont(font);
         const bool member = addMembership(roomMenu, room);
-        const bool roomOperator = room.NewItem("room_operators").IsConnected(user);
+        const bool roomOperator = room.NewItem(types::kRoomOperators).IsConnected(user);
         if (!roomOperator && !member)
             continue;
         roomMenu->addSeparator();
@@ -131,7 +135,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* ip_menu)
     }
     for (const ItemPtr& room : operated)
     {
-        if (room.IsConnected("is_owner"))
+        if (room.IsConnected(types::kIsOwner))
             continue;
         addMembership(rooms->addMenu(MnemonicText(room.AsString())), room);
     }
@@ -161,8 +165,8 @@ void UserMenuOptions::OnSetUserGroups()
 
 void UserMenuOptions::OnAddUser()
 {
-    UserItem(m_user).NewItem("in_user_list");
-    if (IsSettingOn(QStringLiteral("open_groups_on_user_add")))
+    UserItem(m_user).NewItem(types::kInUserList);
+    if (IsSettingOn(settings::kOpenGroupsOnUserAdd))
         OnSetUserGroups();
 }
 
@@ -170,7 +174,7 @@ void UserMenuOptions::OnRemoveUser()
 {
     // The membership item goes with its group links; left behind, a group would keep it (and its
     // links) in the data file for ever.
-    UserItem(m_user).GetItems("in_user_list").Remove();
+    UserItem(m_user).GetItems(types::kInUserList).Remove();
 }
 
 void UserMenuOptions::OnBrowseUser()
@@ -202,12 +206,12 @@ void UserMenuOptions::OnReshareFilesWithUser()
 
 void UserMenuOptions::OnIgnoreUser()
 {
-    UserItem(m_user) += d->GetType("is_ignored")->GetGlobalNullItem();
+    UserItem(m_user) += d->GetType(types::kIsIgnored)->GetGlobalNullItem();
 }
 
 void UserMenuOptions::OnUnignoreUser()
 {
-    UserItem(m_user).Disconnect("is_ignored");
+    UserItem(m_user).Disconnect(types::kIsIgnored);
 }
 
 void UserMenuOptions::OnAddUserMembership()

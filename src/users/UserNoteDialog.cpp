@@ -1,6 +1,8 @@
 #include "UserNoteDialog.h"
 
 #include "Data.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "UserTypes.h"
 #include "WindowHost.h"
 #include "ui_UserNoteDialog.h"
@@ -8,7 +10,7 @@
 void UserNoteDialog::Init()
 {
     Type* dialog = d->NewType("user_note_dialog", Primary, false, true);
-    dialog->RelateToType(d->GetType("user"), One, One, false);
+    dialog->RelateToType(d->GetType(types::kUser), One, One, false);
 }
 
 UserNoteDialog* UserNoteDialog::GetDialog(QString i_user)
@@ -35,7 +37,7 @@ UserNoteDialog::UserNoteDialog(QString i_user, QWidget* ip_parent)
     m_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     // Plain text both ways: a note that looks like markup is kept as the user typed it.
-    if (const ItemPtr note = UserItem(m_user)["user_note"])
+    if (const ItemPtr note = UserItem(m_user)[types::kUserNote])
         m_ui->noteEdit->setPlainText(note.AsString());
     setWindowIcon(QIcon(QStringLiteral(":/icons/note_icon")));
     setWindowTitle(m_user);
@@ -55,9 +57,9 @@ void UserNoteDialog::OnSaveNote()
     const QString text = m_ui->noteEdit->toPlainText().trimmed();
     ItemPtr user = UserItem(m_user);
     if (text.isEmpty())
-        user.Disconnect("user_note");
+        user.Disconnect(types::kUserNote);
     else
-        user += d->GetType("user_note")->GetItem(text);
+        user += d->GetType(types::kUserNote)->GetItem(text);
     accept();
 }
 

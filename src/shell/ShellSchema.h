@@ -1,0 +1,51 @@
+#pragma once
+
+// Names of the data model types that the main window declares for more than one window library
+// (MainWindowSettings.cpp), and of the settings only windows read.
+// The texts are stored in the data file, so they never change; code names them only here, so a
+// misspelt name fails to compile.
+
+namespace types
+{
+inline constexpr char kRoomNode[] = "room_node";
+inline constexpr char kWishListItem[] = "wish_list_item";
+inline constexpr char kWishListItemEnabled[] = "wish_list_item_enabled";
+inline constexpr char kUserNote[] = "user_note";
+inline constexpr char kUserChatWidget[] = "user_chat_widget";
+inline constexpr char kRoomForm[] = "room_form";
+inline constexpr char kChatLogForm[] = "chat_log_form";
+} // namespace types
+
+namespace settings
+{
+inline constexpr char kChatTimestamps[] = "chat_timestamps";
+inline constexpr char kClearCompleteAbortedUploads[] = "clear_complete_aborted_uploads";
+inline constexpr char kClearCompleteDownloads[] = "clear_complete_downloads";
+inline constexpr char kDefaultSearchFilter[] = "default_search_filter";
+inline constexpr char kEnablePrivateRoomAdd[] = "enable_private_room_add";
+inline constexpr char kExpandNewShares[] = "expand_new_shares";
+inline constexpr char kLogPrivateChat[] = "log_private_chat";
+inline constexpr char kLogRoomChat[] = "log_room_chat";
+inline constexpr char kMinimizeToTray[] = "minimize_to_tray";
+inline constexpr char kOpenGroupsOnUserAdd[] = "open_groups_on_user_add";
+inline constexpr char kShowAwayStatusInApplicationIcon[] = "show_away_status_in_application_icon";
+inline constexpr char kSkipVersion[] = "skip_version";
+inline constexpr char kUserDescription[] = "user_description";
+inline constexpr char kUserPictureFile[] = "user_picture_file";
+inline constexpr char kVersionFileUrl[] = "version_file_url";
+inline constexpr char kWishListWait[] = "wish_list_wait";
+inline constexpr char kColorButtonBackground[] = "color_button_background";
+inline constexpr char kColorButtonText[] = "color_button_text";
+inline constexpr char kColorChatStatus[] = "color_chat_status";
+inline constexpr char kColorChatTimestamp[] = "color_chat_timestamp";
+inline constexpr char kColorChatUsername[] = "color_chat_username";
+inline constexpr char kColorInputBackground[] = "color_input_background";
+inline constexpr char kColorInputText[] = "color_input_text";
+inline constexpr char kColorTransferComplete[] = "color_transfer_complete";
+inline constexpr char kColorTransferFailed[] = "color_transfer_failed";
+inline constexpr char kColorTransferInProgress[] = "color_transfer_in_progress";
+inline constexpr char kColorTransferOther[] = "color_transfer_other";
+inline constexpr char kColorTransferQueued[] = "color_transfer_queued";
+inline constexpr char kColorWindowBackground[] = "color_window_background";
+inline constexpr char kColorWindowText[] = "color_window_text";
+} // namespace settings
