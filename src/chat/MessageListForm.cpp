@@ -2,6 +2,7 @@
 
 #include "ChatClock.h"
 #include "ChatLines.h"
+#include "ChatSchema.h"
 #include "Server.h"
 #include "ServerSchema.h"
 #include "ShellWidgets.h"
@@ -31,18 +32,18 @@ MessageListForm::~MessageListForm()
 
 void MessageListForm::Init()
 {
-    Type* message = d->NewType("private_message", Primary, true, true);
+    Type* message = d->NewType(types::kPrivateMessage, Primary, true, true);
     Type* user = d->GetType(types::kUser);
-    for (const char* value : {"private_message_time", "private_message_text", "private_message_direction"})
+    for (const char* value : {types::kPrivateMessageTime, types::kPrivateMessageText, types::kPrivateMessageDirection})
         message->RelateToType(d->NewType(value, Tertiary, false, true), Many, One);
     message->RelateToType(user, Many, One);
-    user->RelateToType(d->NewType("message_list_node", Primary, false, true), One, One);
+    user->RelateToType(d->NewType(types::kMessageListNode, Primary, false, true), One, One);
 
-    dataSaver->AddSavedType("private_message");
-    dataSaver->AddSavedByConnectionType("private_message_time", "private_message");
-    dataSaver->AddSavedByConnectionType("private_message_text", "private_message");
-    dataSaver->AddSavedType("private_message_direction");
-    dataSaver->AddSavedByConnectionType(types::kUser, "private_message");
+    dataSaver->AddSavedType(types::kPrivateMessage);
+    dataSaver->AddSavedByConnectionType(types::kPrivateMessageTime, types::kPrivateMessage);
+    dataSaver->AddSavedByConnectionType(types::kPrivateMessageText, types::kPrivateMessage);
+    dataSaver->AddSavedType(types::kPrivateMessageDirection);
+    dataSaver->AddSavedByConnectionType(types::kUser, types::kPrivateMessage);
     if (gp_server)
     {
         connect(gp_server, &Server::PrivateChat, this, &MessageListForm::OnPrivateChat);
@@ -53,11 +54,11 @@ void MessageListForm::Init()
 
 ItemPtr MessageListForm::Record(const QString& i_user, const QString& i_text, qint64 i_time, const char* ip_direction)
 {
-    ItemPtr message = d->GetType("private_message")->NewItem();
+    ItemPtr message = d->GetType(types::kPrivateMessage)->NewItem();
     message += d->GetType(types::kUser)->GetItem(Value(i_user));
-    message += d->GetType("private_message_time")->GetItem(Value(i_time));
-    message += d->GetType("private_message_text")->GetItem(Value(i_text));
-    message += d->GetType("private_message_direction")->GetItem(Value(ip_direction));
+    message += d->GetType(types::kPrivateMessageTime)->GetItem(Value(i_time));
+    message += d->GetType(types::kPrivateMessageText)->GetItem(Value(i_text));
+    message += d->GetType(types::kPrivateMessageDirection)->GetItem(Value(ip_direction));
     return message;
 }
 
@@ -85,11 +86,11 @@ void MessageListForm::AddMessageToList(ItemPtr i_message)
 QTreeWidgetItem* MessageListForm::TakeRow(ItemPtr io_user)
 {
     QTreeWidget* list = ui->messageList;
-    if (auto* row = io_user["message_list_node"].AsPointer<QTreeWidgetItem>())
+    if (auto* row = io_user[types::kMessageListNode].AsPointer<QTreeWidgetItem>())
         return list->takeTopLevelItem(list->indexOfTopLevelItem(row));
     auto* row = new QTreeWidgetItem;
     row->setText(1, io_user.AsString());
-    io_user += d->GetType("message_list_node")->GetItem(Value(row));
+    io_user += d->GetType(types::kMessageListNode)->GetItem(Value(row));
     if (gp_server)
         gp_server->TrackUser(io_user.AsString());
     return row;
@@ -97,11 +98,11 @@ QTreeWidgetItem* MessageListForm::TakeRow(ItemPtr io_user)
 
 void MessageListForm::FillRow(QTreeWidgetItem* ip_row, const ItemPtr& i_message)
 {
-    const quint64 time = i_message["private_message_time"].AsUInt64();
+    const quint64 time = i_message[types::kPrivateMessageTime].AsUInt64();
     ip_row->setText(0, ChatLongTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(time))));
-    const bool received = i_message["private_message_direction"].AsString() == QLatin1String("from");
+    const bool received = i_message[types::kPrivateMessageDirection].AsString() == QLatin1String("from");
     const QString sender = received ? i_message[types::kUser].AsString() : GetSetting(settings::kUsername);
-    ip_row->setText(2, QStringLiteral("[%1] ").arg(sender) + i_message["private_message_text"].AsString());
+    ip_row->setText(2, QStringLiteral("[%1] ").arg(sender) + i_message[types::kPrivateMessageText].AsString());
 }
 
 void MessageListForm::DataLoaded()
@@ -110,7 +111,7 @@ void MessageListForm::DataLoaded()
     // partner's latest message counts, and the rows go in at once, newest first, which leaves
     // the rows and their order as the replay would.
     const QList<ItemPtr> messages =
-        d->GetType("private_message")->GetItems().SortNumericBy("private_message_time", true);
+        d->GetType(types::kPrivateMessage)->GetItems().SortNumericBy(types::kPrivateMessageTime, true);
     QHash<ItemPtr, int> latest;
     for (int index = 0; index < messages.size(); ++index)
         latest.insert(messages.at(index)[types::kUser], index);

@@ -2,6 +2,7 @@
 
 #include "PeerSchema.h"
 #include "SearchResultListItem.h"
+#include "SearchSchema.h"
 #include "ServerSchema.h"
 #include "TransferQueueManager.h"
 
@@ -13,11 +14,11 @@ ResultRowKind KindOfResultRow(QTreeWidgetItem* ip_row)
     if (!ip_row)
         return ResultRowKind::None;
     const Value address(ip_row);
-    if (d->GetType("search_result_node")->HasItem(address))
+    if (d->GetType(types::kSearchResultNode)->HasItem(address))
         return ResultRowKind::File;
-    if (d->GetType("search_results_folder_node")->HasItem(address))
+    if (d->GetType(types::kSearchResultsFolderNode)->HasItem(address))
         return ResultRowKind::Folder;
-    if (d->GetType("search_results_user_node")->HasItem(address))
+    if (d->GetType(types::kSearchResultsUserNode)->HasItem(address))
         return ResultRowKind::User;
     return ResultRowKind::None;
 }
@@ -26,7 +27,7 @@ namespace
 {
 void AddFolderResults(const ItemPtr& i_folderNode, std::vector<ItemPtr>& o_results)
 {
-    for (const ItemPtr& fileNode : i_folderNode.GetItems("search_result_node"))
+    for (const ItemPtr& fileNode : i_folderNode.GetItems(types::kSearchResultNode))
         if (const ItemPtr result = fileNode[types::kSearchResult])
             o_results.push_back(result);
 }
@@ -39,15 +40,15 @@ std::vector<ItemPtr> ResultsOfRow(QTreeWidgetItem* ip_row)
     switch (KindOfResultRow(ip_row))
     {
     case ResultRowKind::File:
-        if (const ItemPtr result = d->GetType("search_result_node")->HasItem(address)[types::kSearchResult])
+        if (const ItemPtr result = d->GetType(types::kSearchResultNode)->HasItem(address)[types::kSearchResult])
             results.push_back(result);
         break;
     case ResultRowKind::Folder:
-        AddFolderResults(d->GetType("search_results_folder_node")->HasItem(address), results);
+        AddFolderResults(d->GetType(types::kSearchResultsFolderNode)->HasItem(address), results);
         break;
     case ResultRowKind::User:
         for (const ItemPtr& folderNode :
-             d->GetType("search_results_user_node")->HasItem(address).GetItems("search_results_folder_node"))
+             d->GetType(types::kSearchResultsUserNode)->HasItem(address).GetItems(types::kSearchResultsFolderNode))
             AddFolderResults(folderNode, results);
         break;
     case ResultRowKind::None: break;
@@ -70,7 +71,7 @@ ItemPtr QueueResultDownload(const ItemPtr& i_result, const ItemPtr& i_searchText
         i_result[types::kSearchResultFileFolder].AsStdString(), i_result[types::kFileSize].AsInt64(), 0);
     if (entry && i_searchText)
         entry += i_searchText;
-    if (auto* row = i_result["search_result_node"].AsPointer<QTreeWidgetItem>())
+    if (auto* row = i_result[types::kSearchResultNode].AsPointer<QTreeWidgetItem>())
     {
         static const QIcon queued(QStringLiteral(":/icons/download_icon"));
         row->setIcon(SearchResultListItem::FileColumn, queued);

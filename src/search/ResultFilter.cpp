@@ -2,12 +2,13 @@
 
 #include "PeerSchema.h"
 #include "SearchResultListItem.h"
+#include "SearchSchema.h"
 
 ResultFilter::ResultFilter(const QString& i_text)
 {
     m_parser.Parse(i_text);
-    if (m_parser.HasAttributes() && d && d->HasType("search_result_node"))
-        mp_fileNodeType = d->GetType("search_result_node");
+    if (m_parser.HasAttributes() && d && d->HasType(types::kSearchResultNode))
+        mp_fileNodeType = d->GetType(types::kSearchResultNode);
 }
 
 void SetRowHidden(QTreeWidgetItem* ip_row, bool i_hidden)

@@ -8,6 +8,7 @@
 #include "ReceivedSearchesForm.h"
 #include "SearchResultListItem.h"
 #include "SearchResultsForm.h"
+#include "SearchSchema.h"
 #include "Server.h"
 #include "ServerSchema.h"
 #include "ShellSchema.h"
@@ -62,36 +63,36 @@ SearchForm::~SearchForm()
 
 void SearchForm::DeclareTypes()
 {
-    DeclareType("search_results_widget", Primary);
-    DeclareType("search_results_widget_alerted", Tertiary, true);
-    DeclareType("expand_folders", Tertiary);
-    DeclareType("expand_users", Tertiary);
-    DeclareType("search_results_user_node", Secondary);
-    DeclareType("search_results_folder_node", Secondary);
-    DeclareType("search_result_node", Secondary);
+    DeclareType(types::kSearchResultsWidget, Primary);
+    DeclareType(types::kSearchResultsWidgetAlerted, Tertiary, true);
+    DeclareType(types::kExpandFolders, Tertiary);
+    DeclareType(types::kExpandUsers, Tertiary);
+    DeclareType(types::kSearchResultsUserNode, Secondary);
+    DeclareType(types::kSearchResultsFolderNode, Secondary);
+    DeclareType(types::kSearchResultNode, Secondary);
 
-    Relate("search_results_widget", types::kSearchRequest, One, Many);
-    Relate("search_results_widget", types::kWishListItem, One, One);
-    Relate("search_results_widget", "search_results_widget_alerted", Many, One);
-    Relate("search_results_widget", "expand_folders", Many, One);
-    Relate("search_results_widget", "expand_users", Many, One);
-    Relate("search_results_widget", "search_results_user_node", One, Many, true);
-    Relate("search_results_user_node", types::kUser, Many, One);
-    Relate("search_results_user_node", "search_results_folder_node", One, Many, true);
-    Relate("search_results_folder_node", types::kSearchResultFileFolder, Many, One);
-    Relate("search_result_node", types::kSearchResult, One, One);
-    Relate("search_result_node", "search_results_folder_node", Many, One);
+    Relate(types::kSearchResultsWidget, types::kSearchRequest, One, Many);
+    Relate(types::kSearchResultsWidget, types::kWishListItem, One, One);
+    Relate(types::kSearchResultsWidget, types::kSearchResultsWidgetAlerted, Many, One);
+    Relate(types::kSearchResultsWidget, types::kExpandFolders, Many, One);
+    Relate(types::kSearchResultsWidget, types::kExpandUsers, Many, One);
+    Relate(types::kSearchResultsWidget, types::kSearchResultsUserNode, One, Many, true);
+    Relate(types::kSearchResultsUserNode, types::kUser, Many, One);
+    Relate(types::kSearchResultsUserNode, types::kSearchResultsFolderNode, One, Many, true);
+    Relate(types::kSearchResultsFolderNode, types::kSearchResultFileFolder, Many, One);
+    Relate(types::kSearchResultNode, types::kSearchResult, One, One);
+    Relate(types::kSearchResultNode, types::kSearchResultsFolderNode, Many, One);
 }
 
 void SearchForm::DeclareWishListTypes()
 {
-    DeclareType("wish_list_node", Primary);
-    DeclareType("wish_list_node_checkbox", Primary);
-    DeclareType("wish_list_item_filter_text", Tertiary);
-    Relate(types::kWishListItem, "wish_list_node", One, One);
-    Relate("wish_list_node", "wish_list_node_checkbox", One, One);
-    Relate(types::kWishListItem, "wish_list_item_filter_text", Many, One);
-    dataSaver->AddSavedType("wish_list_item_filter_text");
+    DeclareType(types::kWishListNode, Primary);
+    DeclareType(types::kWishListNodeCheckbox, Primary);
+    DeclareType(types::kWishListItemFilterText, Tertiary);
+    Relate(types::kWishListItem, types::kWishListNode, One, One);
+    Relate(types::kWishListNode, types::kWishListNodeCheckbox, One, One);
+    Relate(types::kWishListItem, types::kWishListItemFilterText, Many, One);
+    dataSaver->AddSavedType(types::kWishListItemFilterText);
 }
 
 void SearchForm::Init()
@@ -140,8 +141,8 @@ void SearchForm::Init()
     RegisterWidgetForTabFocus(ui->searchEdit, 1);
     RegisterWidgetForTabFocus(ui->wishList, 1);
 
-    DeclareType("saved_filter", Primary);
-    dataSaver->AddSavedType("saved_filter");
+    DeclareType(types::kSavedFilter, Primary);
+    dataSaver->AddSavedType(types::kSavedFilter);
 
     ui->searchTargetBox->addItems({QStringLiteral("All"), QStringLiteral("User List")});
     d->AddPathEventHandler(new PathNode(new PathNode(d, types::kRoom), types::kInRoom, PathOnConnect),
@@ -256,7 +257,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, QString i_
         if (!wishListItem)
             return nullptr;
         // Every run of one wish-list search gathers in one tab.
-        if (ItemPtr widgetItem = wishListItem["search_results_widget"])
+        if (ItemPtr widgetItem = wishListItem[types::kSearchResultsWidget])
         {
             widgetItem += request;
             return widgetItem.AsPointer<SearchResultsForm>();
@@ -288,12 +289,12 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, QString i_
                                                   : ":/icons/search_icon";
     tabs->addTab(page, QIcon(QString::fromLatin1(icon)), i_text);
 
-    ItemPtr widgetItem = d->GetType("search_results_widget")->GetItem(Value(page));
+    ItemPtr widgetItem = d->GetType(types::kSearchResultsWidget)->GetItem(Value(page));
     widgetItem += request;
     if (wishListItem)
     {
         widgetItem += wishListItem;
-        if (const ItemPtr filterText = wishListItem["wish_list_item_filter_text"])
+        if (const ItemPtr filterText = wishListItem[types::kWishListItemFilterText])
             page->filterEdit()->setText(filterText.AsString());
     }
     const QString defaultFilter = GetSetting(settings::kDefaultSearchFilter);
@@ -312,8 +313,8 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, QString i_
     actionBar->SetWidgetActionText(page, QStringLiteral("expand_folders"), QStringLiteral("Expand Folders [on]"));
     actionBar->SetWidgetActionText(page, QStringLiteral("expand_users"), QStringLiteral("Expand Users [on]"));
 
-    widgetItem += d->GetType("expand_folders")->GetItem(Value("yes"));
-    widgetItem += d->GetType("expand_users")->GetItem(Value("yes"));
+    widgetItem += d->GetType(types::kExpandFolders)->GetItem(Value("yes"));
+    widgetItem += d->GetType(types::kExpandUsers)->GetItem(Value("yes"));
     page->SetSortingParamters(SearchResultListItem::FreeColumn, Qt::DescendingOrder);
 
     // A search the user started is shown at once; a wish-list tab opens in the background.
@@ -340,7 +341,7 @@ void SearchForm::CloseResultsTab(QTabWidget* ip_tabs, int i_tabIndex)
     QWidget* page = ip_tabs->widget(i_tabIndex);
     if (!page)
         return;
-    ItemPtr widgetItem = d->GetType("search_results_widget")->HasItem(Value(page));
+    ItemPtr widgetItem = d->GetType(types::kSearchResultsWidget)->HasItem(Value(page));
     if (!widgetItem)
         return;
     const ItemSet requests = widgetItem.GetItems(types::kSearchRequest);

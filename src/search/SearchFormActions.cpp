@@ -2,6 +2,7 @@
 // orders, downloads by double-click and the result rows' context menu.
 #include "PeerSchema.h"
 #include "SearchForm.h"
+#include "SearchSchema.h"
 #include "ShellSchema.h"
 
 #include "ActionSetToolBar.h"
@@ -43,19 +44,19 @@ void SearchForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)
             return;
         // Each box that changes enables or disables its item through its own handler.
         for (const ItemPtr& item : d->GetType(types::kWishListItem)->GetItems())
-            if (auto* box = item["wish_list_node"]["wish_list_node_checkbox"].AsPointer<QCheckBox>())
+            if (auto* box = item[types::kWishListNode][types::kWishListNodeCheckbox].AsPointer<QCheckBox>())
                 box->setChecked(enable);
         return;
     }
 
-    ItemPtr widgetItem = d->GetType("search_results_widget")->HasItem(Value(ip_widget));
+    ItemPtr widgetItem = d->GetType(types::kSearchResultsWidget)->HasItem(Value(ip_widget));
     if (!widgetItem)
         return;
     auto* page = static_cast<SearchResultsForm*>(ip_widget);
     QTreeWidget* tree = page->searchResults();
     if (i_action == QLatin1String("expand_folders"))
     {
-        const bool on = Toggle(widgetItem, "expand_folders");
+        const bool on = Toggle(widgetItem, types::kExpandFolders);
         actionBar->SetWidgetActionText(page, i_action, ToggleText(QStringLiteral("Expand Folders"), on));
         for (int user = 0; user < tree->topLevelItemCount(); ++user)
         {
@@ -66,7 +67,7 @@ void SearchForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)
     }
     else if (i_action == QLatin1String("expand_users"))
     {
-        const bool on = Toggle(widgetItem, "expand_users");
+        const bool on = Toggle(widgetItem, types::kExpandUsers);
         actionBar->SetWidgetActionText(page, i_action, ToggleText(QStringLiteral("Expand Users"), on));
         for (int user = 0; user < tree->topLevelItemCount(); ++user)
             tree->topLevelItem(user)->setExpanded(on);

@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "PeerSchema.h"
 #include "ResultDownloads.h"
+#include "SearchSchema.h"
 #include "ServerSchema.h"
 #include "TransferQueueManager.h"
 
@@ -34,7 +35,7 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem
     const ResultRowKind kind = KindOfResultRow(ip_row);
     if (kind == ResultRowKind::File)
     {
-        const ItemPtr result = d->GetType("search_result_node")->HasItem(Value(ip_row))[types::kSearchResult];
+        const ItemPtr result = d->GetType(types::kSearchResultNode)->HasItem(Value(ip_row))[types::kSearchResult];
         const ItemPtr reply = result[types::kSearchResults];
         m_searchText = reply[types::kSearchRequest][types::kSearchRequestText].AsString();
         m_folder = result[types::kSearchResultFileFolder].AsString();
@@ -46,11 +47,12 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem
     {
         // Through the row's own nodes: the folder text item is shared by every user with a folder
         // of that path, so it cannot tell whose folder this is.
-        const ItemPtr folderNode = d->GetType("search_results_folder_node")->HasItem(Value(ip_row));
-        const ItemPtr userNode = folderNode["search_results_user_node"];
+        const ItemPtr folderNode = d->GetType(types::kSearchResultsFolderNode)->HasItem(Value(ip_row));
+        const ItemPtr userNode = folderNode[types::kSearchResultsUserNode];
         m_folder = folderNode[types::kSearchResultFileFolder].AsString();
         m_user = userNode[types::kUser].AsString();
-        m_searchText = userNode["search_results_widget"][types::kSearchRequest][types::kSearchRequestText].AsString();
+        m_searchText =
+            userNode[types::kSearchResultsWidget][types::kSearchRequest][types::kSearchRequestText].AsString();
     }
     else
     {
@@ -71,7 +73,7 @@ QList<QTreeWidgetItem*> SearchResultMenuOptions::SelectedRows() const
 void SearchResultMenuOptions::OnDownloadFile()
 {
     const ItemPtr searchText = SearchTextItem(m_searchText);
-    Type* fileNodes = d->GetType("search_result_node");
+    Type* fileNodes = d->GetType(types::kSearchResultNode);
     for (QTreeWidgetItem* row : SelectedRows())
     {
         const ItemPtr fileNode = fileNodes->HasItem(Value(row));

@@ -1,6 +1,7 @@
 // The rows of the results tabs: replies grouped by user and folder, the filter, the queue order.
 #include "PeerSchema.h"
 #include "SearchForm.h"
+#include "SearchSchema.h"
 #include "ServerSchema.h"
 #include "ShellSchema.h"
 
@@ -54,7 +55,7 @@ void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
 {
     const ItemSet results = i_searchResults.GetItems(types::kSearchResult);
     const ItemPtr request = i_searchResults[types::kSearchRequest];
-    if (!request.IsConnected("search_results_widget") && request.IsConnected(types::kWishlistSearch))
+    if (!request.IsConnected(types::kSearchResultsWidget) && request.IsConnected(types::kWishlistSearch))
     {
         // The first reply of an enabled wish-list search opens its tab, or joins the tab its
         // earlier runs opened; its rows are then added like any other reply's.
@@ -63,7 +64,7 @@ void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
         if (wishListItem && wishListItem.IsConnected(types::kWishListItemEnabled))
             CreateSearchForm(request.AsUInt(), text, WishListSearch);
     }
-    const ItemPtr widgetItem = request["search_results_widget"];
+    const ItemPtr widgetItem = request[types::kSearchResultsWidget];
     // A search whose tab was closed, or a disabled or removed wish-list search.
     if (!widgetItem || results.empty())
         return;
@@ -81,7 +82,7 @@ void SearchForm::OnUserSearchResults(ItemPtr i_searchResults)
 void SearchForm::AlertWishListResults(ItemPtr i_widgetItem, SearchResultsForm* ip_page)
 {
     const ItemPtr wishListItem = i_widgetItem[types::kWishListItem];
-    if (!wishListItem || i_widgetItem.IsConnected("search_results_widget_alerted"))
+    if (!wishListItem || i_widgetItem.IsConnected(types::kSearchResultsWidgetAlerted))
         return;
     const QTreeWidget* tree = ip_page->searchResults();
     for (int index = 0; index < tree->topLevelItemCount(); ++index)
@@ -90,7 +91,7 @@ void SearchForm::AlertWishListResults(ItemPtr i_widgetItem, SearchResultsForm* i
             continue;
         eventToolBar->AddEvent(MnemonicText(wishListItem.AsString()), QStringLiteral(":/icons/wishlist_icon"), ip_page,
                                QString());
-        i_widgetItem += d->GetType("search_results_widget_alerted")->GetGlobalNullItem();
+        i_widgetItem += d->GetType(types::kSearchResultsWidgetAlerted)->GetGlobalNullItem();
         return;
     }
 }
@@ -104,7 +105,7 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_res
 
     // Later replies of the user reuse the row and never change its cells.
     ItemPtr userNode;
-    QTreeWidgetItem* userRow = RowOfNode("search_results_user_node", i_widgetItem, user, userNode, [&] {
+    QTreeWidgetItem* userRow = RowOfNode(types::kSearchResultsUserNode, i_widgetItem, user, userNode, [&] {
         auto* row = new SearchResultListItem;
         row->setText(SearchResultListItem::UserColumn, user.AsString());
         row->setText(SearchResultListItem::FreeColumn, FreeText(reply));
@@ -116,7 +117,7 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_res
 
     const ItemPtr folder = i_result[types::kSearchResultFileFolder];
     ItemPtr folderNode;
-    QTreeWidgetItem* folderRow = RowOfNode("search_results_folder_node", userNode, folder, folderNode, [&] {
+    QTreeWidgetItem* folderRow = RowOfNode(types::kSearchResultsFolderNode, userNode, folder, folderNode, [&] {
         auto* row = new SearchResultListItem;
         row->setText(SearchResultListItem::FolderColumn, ReversePathname(folder.AsString()));
         userRow->addChild(row);
@@ -130,12 +131,12 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_res
     fileRow->setText(SearchResultListItem::AttributesColumn, sharedFoldersManager->GetFileItemDisplayString(i_result));
     folderRow->addChild(fileRow);
 
-    if (i_widgetItem["expand_users"].AsString() == QLatin1String("yes"))
+    if (i_widgetItem[types::kExpandUsers].AsString() == QLatin1String("yes"))
         userRow->setExpanded(true);
-    if (i_widgetItem["expand_folders"].AsString() == QLatin1String("yes"))
+    if (i_widgetItem[types::kExpandFolders].AsString() == QLatin1String("yes"))
         folderRow->setExpanded(true);
 
-    ItemPtr fileNode = d->GetType("search_result_node")->GetItem(Value(fileRow));
+    ItemPtr fileNode = d->GetType(types::kSearchResultNode)->GetItem(Value(fileRow));
     fileNode += i_result;
     fileNode += folderNode;
     return userRow;
@@ -144,11 +145,11 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr i_widgetItem, ItemPtr i_res
 QTreeWidgetItem* SearchForm::GetNodeUserNode(QTreeWidgetItem* ip_row)
 {
     const Value address(ip_row);
-    if (d->GetType("search_results_user_node")->HasItem(address))
+    if (d->GetType(types::kSearchResultsUserNode)->HasItem(address))
         return ip_row;
-    if (d->GetType("search_results_folder_node")->HasItem(address))
+    if (d->GetType(types::kSearchResultsFolderNode)->HasItem(address))
         return ip_row->parent();
-    if (d->GetType("search_result_node")->HasItem(address))
+    if (d->GetType(types::kSearchResultNode)->HasItem(address))
         return ip_row->parent() ? ip_row->parent()->parent() : nullptr;
     return nullptr;
 }
@@ -178,10 +179,10 @@ void SearchForm::OnFilterTextChanged(QString i_text)
 
 void SearchForm::FilterResultsTab(SearchResultsForm* ip_page, const QString& i_text)
 {
-    const ItemPtr widgetItem = d->GetType("search_results_widget")->HasItem(Value(ip_page));
+    const ItemPtr widgetItem = d->GetType(types::kSearchResultsWidget)->HasItem(Value(ip_page));
     // A wish-list tab gets its filter back when its search opens a tab again.
     if (ItemPtr wishListItem = widgetItem[types::kWishListItem])
-        wishListItem += d->GetType("wish_list_item_filter_text")->GetItem(Value(i_text));
+        wishListItem += d->GetType(types::kWishListItemFilterText)->GetItem(Value(i_text));
 
     const ResultFilter filter(i_text);
     QTreeWidget* tree = ip_page->searchResults();

@@ -3,6 +3,7 @@
 #include "EventToolBar.h"
 #include "FilterHelpDialog.h"
 #include "FocusHelpers.h"
+#include "SearchSchema.h"
 #include "Server.h"
 #include "ServerSchema.h"
 #include "ShellSchema.h"
@@ -62,7 +63,7 @@ SearchResultsForm::~SearchResultsForm()
 void SearchResultsForm::Init()
 {
     RegisterWidgetForTabFocus(ui->searchResultsTreeWidget, 2);
-    Type* savedFilters = d->GetType("saved_filter");
+    Type* savedFilters = d->GetType(types::kSavedFilter);
     for (const ItemPtr& filter : savedFilters->GetItems())
         ui->savedFiltersBox->addItem(filter.AsString());
     savedFilters->m_itemCreated.insert(
@@ -116,7 +117,7 @@ void SearchResultsForm::ShowFilterState(const QString& i_text, const ItemPtr& i_
 {
     // The button's text is the only record of whether the current filter is saved. A saved
     // filter being removed can still be found while its removal is announced.
-    const ItemPtr filter = d->GetType("saved_filter")->HasItem(Value(SavedFilterKey(i_text)));
+    const ItemPtr filter = d->GetType(types::kSavedFilter)->HasItem(Value(SavedFilterKey(i_text)));
     const bool saved = filter && filter != i_removedFilter;
     if (saved && ui->saveFilterButton->text() == SaveFilterText)
         ui->saveFilterButton->setText(RemoveFilterText);
@@ -131,7 +132,7 @@ void SearchResultsForm::OnSaveFilterClicked()
 {
     // The boxes and buttons of every page follow through the item events.
     const QString key = SavedFilterKey(ui->filterEdit->text());
-    Type* savedFilters = d->GetType("saved_filter");
+    Type* savedFilters = d->GetType(types::kSavedFilter);
     if (ItemPtr filter = savedFilters->HasItem(Value(key)))
         filter.Remove();
     else if (!key.isEmpty())

@@ -1,5 +1,6 @@
 // The wish list: its rows, their check boxes and in-place edits, and the tabs of its searches.
 #include "SearchForm.h"
+#include "SearchSchema.h"
 #include "ServerSchema.h"
 #include "ShellSchema.h"
 
@@ -55,9 +56,9 @@ void SearchForm::OnWishListItemAdded(ItemPtr i_item)
     box->setChecked(enabled);
     ui->wishList->setItemWidget(row, CheckColumn, box);
 
-    ItemPtr node = d->GetType("wish_list_node")->GetItem(Value(row));
+    ItemPtr node = d->GetType(types::kWishListNode)->GetItem(Value(row));
     node += i_item;
-    node += d->GetType("wish_list_node_checkbox")->GetItem(Value(box));
+    node += d->GetType(types::kWishListNodeCheckbox)->GetItem(Value(box));
     // Only now, so that setting the initial state changed nothing.
     connect(box, &QCheckBox::stateChanged, this, &SearchForm::OnWishListItemCheckStateChanged);
     m_buildingWishListRow = false;
@@ -65,7 +66,7 @@ void SearchForm::OnWishListItemAdded(ItemPtr i_item)
 
 void SearchForm::OnWishListItemCheckStateChanged(int i_state)
 {
-    const ItemPtr node = d->GetType("wish_list_node_checkbox")->HasItem(Value(sender()))["wish_list_node"];
+    const ItemPtr node = d->GetType(types::kWishListNodeCheckbox)->HasItem(Value(sender()))[types::kWishListNode];
     ItemPtr item = node[types::kWishListItem];
     auto* row = node.AsPointer<QTreeWidgetItem>();
     if (!item || !row)
@@ -105,11 +106,11 @@ void SearchForm::ReconcileWishList()
     {
         if (rowTexts.contains(item.AsString()))
             continue;
-        item.Disconnect("wish_list_node");
+        item.Disconnect(types::kWishListNode);
         item.Remove();
     }
 
-    Type* nodes = d->GetType("wish_list_node");
+    Type* nodes = d->GetType(types::kWishListNode);
     for (QTreeWidgetItem* row : rows)
     {
         ItemPtr node = nodes->HasItem(Value(row));
@@ -124,7 +125,7 @@ void SearchForm::ReconcileWishList()
             continue;
         ItemPtr item = items->GetItem(Value(text));
         item += node;
-        if (auto* box = node["wish_list_node_checkbox"].AsPointer<QCheckBox>(); box && box->isChecked())
+        if (auto* box = node[types::kWishListNodeCheckbox].AsPointer<QCheckBox>(); box && box->isChecked())
             item += EnabledFlag();
         // The row shows what the item holds, so that later edits find it by its exact text.
         if (row->text(TextColumn) != text)
@@ -156,11 +157,11 @@ void SearchForm::QueueDeleteNode(const ItemPtr& i_node)
 
 void SearchForm::DeleteNode(QTreeWidgetItem* ip_item)
 {
-    ItemPtr node = d->GetType("wish_list_node")->HasItem(Value(ip_item));
+    ItemPtr node = d->GetType(types::kWishListNode)->HasItem(Value(ip_item));
     if (!node)
         return;
     delete ip_item;
-    if (ItemPtr box = node["wish_list_node_checkbox"])
+    if (ItemPtr box = node[types::kWishListNodeCheckbox])
         box.Remove();
     node.Remove();
 }
@@ -168,7 +169,7 @@ void SearchForm::DeleteNode(QTreeWidgetItem* ip_item)
 void SearchForm::OnWishListItemRemoved(ItemPtr i_item)
 {
     // Its results tab, if open, stays.
-    if (const ItemPtr node = i_item["wish_list_node"])
+    if (const ItemPtr node = i_item[types::kWishListNode])
         DeleteNode(node.AsPointer<QTreeWidgetItem>());
 }
 
@@ -186,7 +187,7 @@ void SearchForm::OnRemoveWishListItemRequested()
 {
     // Each removal deletes its row, so the items are gathered first.
     ItemSet chosen;
-    Type* nodes = d->GetType("wish_list_node");
+    Type* nodes = d->GetType(types::kWishListNode);
     for (QTreeWidgetItem* row : ui->wishList->selectedItems())
         if (const ItemPtr item = nodes->HasItem(Value(row))[types::kWishListItem])
             chosen.insert(item);
@@ -200,7 +201,7 @@ void SearchForm::AddOrRemoveWishListItem()
     SearchResultsForm* page = GetCurrentSearchResultsForm();
     if (!page)
         return;
-    const ItemPtr request = d->GetType("search_results_widget")->HasItem(Value(page))[types::kSearchRequest];
+    const ItemPtr request = d->GetType(types::kSearchResultsWidget)->HasItem(Value(page))[types::kSearchRequest];
     if (!request)
         return;
     const Value text(request[types::kSearchRequestText].AsString());

@@ -29,9 +29,9 @@ QString ReadSetting(const QString& i_key)
 // Gives the key its value; the value it had goes when nothing else holds it.
 void SetActiveKey(const QString& i_key, const QString& i_value)
 {
-    ItemPtr key = d->GetType("active_action_key")->GetItem(i_key);
-    ItemPtr old = key["active_action_value"];
-    key += d->GetType("active_action_value")->GetItem(i_value);
+    ItemPtr key = d->GetType(types::kActiveActionKey)->GetItem(i_key);
+    ItemPtr old = key[types::kActiveActionValue];
+    key += d->GetType(types::kActiveActionValue)->GetItem(i_value);
     if (old && old.IsDisconnectedFromAll())
         old.Remove();
 }
@@ -67,32 +67,23 @@ ActionSetToolBar::~ActionSetToolBar()
 void ActionSetToolBar::DeclareTypes()
 {
     // The main window's form builds the bar before the store exists; Init declares them then.
-    if (!d || d->HasType("toolbar_action_set"))
+    if (!d || d->HasType(types::kToolbarActionSet))
         return;
     const struct
     {
         const char* name;
         Primacy primacy;
         bool isNull;
-    } types[] = {{"toolbar_action_set", Primary, false},
-                 {"toolbar_action", Primary, true},
-                 {"toolbar_action_id", Primary, false},
-                 {"toolbar_action_order", Tertiary, false},
-                 {"toolbar_action_widget", Primary, false},
-                 {"action_key_value_pair", Primary, true},
-                 {"action_key", Secondary, false},
-                 {"action_value", Tertiary, false},
-                 {"action_key_column_pair", Primary, true},
-                 {"action_column", Tertiary, false},
-                 {"active_action_key", Primary, false},
-                 {"active_action_value", Tertiary, false},
-                 {"widget_action_text", Tertiary, false},
-                 {"widget_action_hidden", Tertiary, true},
-                 {"toolbar_action_object", Secondary, false},
-                 {"toolbar_action_icon", Tertiary, false},
-                 {"toolbar_action_text", Tertiary, false},
-                 {"needs_list_selection", Tertiary, true}};
-    for (const auto& type : types)
+    } declared[] = {{types::kToolbarActionSet, Primary, false},      {types::kToolbarAction, Primary, true},
+                    {types::kToolbarActionId, Primary, false},       {types::kToolbarActionOrder, Tertiary, false},
+                    {types::kToolbarActionWidget, Primary, false},   {types::kActionKeyValuePair, Primary, true},
+                    {types::kActionKey, Secondary, false},           {types::kActionValue, Tertiary, false},
+                    {types::kActionKeyColumnPair, Primary, true},    {types::kActionColumn, Tertiary, false},
+                    {types::kActiveActionKey, Primary, false},       {types::kActiveActionValue, Tertiary, false},
+                    {types::kWidgetActionText, Tertiary, false},     {types::kWidgetActionHidden, Tertiary, true},
+                    {types::kToolbarActionObject, Secondary, false}, {types::kToolbarActionIcon, Tertiary, false},
+                    {types::kToolbarActionText, Tertiary, false},    {types::kNeedsListSelection, Tertiary, true}};
+    for (const auto& type : declared)
         d->NewType(type.name, type.primacy, type.isNull, true);
 
     // Each row: A, B, how many B one A holds, how many A one B holds.
@@ -102,25 +93,25 @@ void ActionSetToolBar::DeclareTypes()
         const char* b;
         OneOrMany bPerA;
         OneOrMany aPerB;
-    } relations[] = {{"toolbar_action_set", "toolbar_action", Many, One},
-                     {"toolbar_action", "toolbar_action_id", One, Many},
-                     {"toolbar_action", "toolbar_action_order", One, Many},
-                     {"toolbar_action", "toolbar_action_icon", One, Many},
-                     {"toolbar_action", "toolbar_action_text", One, Many},
-                     {"toolbar_action", "needs_list_selection", One, Many},
-                     {"toolbar_action_set", "toolbar_action_widget", Many, One},
-                     {"action_key_value_pair", "toolbar_action_widget", One, Many},
-                     {"action_key_value_pair", "action_key", One, Many},
-                     {"action_key_value_pair", "action_value", One, Many},
-                     {"action_key_column_pair", "toolbar_action_widget", One, Many},
-                     {"action_key_column_pair", "action_key", One, Many},
-                     {"action_key_column_pair", "action_column", One, Many},
-                     {"active_action_key", "active_action_value", One, Many},
-                     {"widget_action_text", "toolbar_action_widget", Many, Many},
-                     {"widget_action_text", "toolbar_action_id", Many, Many},
-                     {"widget_action_hidden", "toolbar_action_widget", One, Many},
-                     {"widget_action_hidden", "toolbar_action_id", One, Many},
-                     {"toolbar_action", "toolbar_action_object", One, One}};
+    } relations[] = {{types::kToolbarActionSet, types::kToolbarAction, Many, One},
+                     {types::kToolbarAction, types::kToolbarActionId, One, Many},
+                     {types::kToolbarAction, types::kToolbarActionOrder, One, Many},
+                     {types::kToolbarAction, types::kToolbarActionIcon, One, Many},
+                     {types::kToolbarAction, types::kToolbarActionText, One, Many},
+                     {types::kToolbarAction, types::kNeedsListSelection, One, Many},
+                     {types::kToolbarActionSet, types::kToolbarActionWidget, Many, One},
+                     {types::kActionKeyValuePair, types::kToolbarActionWidget, One, Many},
+                     {types::kActionKeyValuePair, types::kActionKey, One, Many},
+                     {types::kActionKeyValuePair, types::kActionValue, One, Many},
+                     {types::kActionKeyColumnPair, types::kToolbarActionWidget, One, Many},
+                     {types::kActionKeyColumnPair, types::kActionKey, One, Many},
+                     {types::kActionKeyColumnPair, types::kActionColumn, One, Many},
+                     {types::kActiveActionKey, types::kActiveActionValue, One, Many},
+                     {types::kWidgetActionText, types::kToolbarActionWidget, Many, Many},
+                     {types::kWidgetActionText, types::kToolbarActionId, Many, Many},
+                     {types::kWidgetActionHidden, types::kToolbarActionWidget, One, Many},
+                     {types::kWidgetActionHidden, types::kToolbarActionId, One, Many},
+                     {types::kToolbarAction, types::kToolbarActionObject, One, One}};
     for (const auto& relation : relations)
         d->GetType(relation.a)->RelateToType(d->GetType(relation.b), relation.aPerB, relation.bPerA, false);
 }
@@ -141,53 +132,55 @@ void ActionSetToolBar::Init()
 void ActionSetToolBar::AddSetAction(const QString& i_set, const QString& i_id, const QString& i_text,
                                     const QString& i_icon, bool i_needsListSelection)
 {
-    ItemPtr action = d->GetType("toolbar_action")->NewItem();
-    d->GetType("toolbar_action_set")->GetItem(i_set) += action;
-    action += d->GetType("toolbar_action_id")->GetItem(i_id);
-    action += d->GetType("toolbar_action_icon")->GetItem(i_icon);
-    action += d->GetType("toolbar_action_text")->GetItem(i_text);
-    action += d->GetType("toolbar_action_order")->GetItem(Value(static_cast<unsigned long long>(m_actionOrder++)));
+    ItemPtr action = d->GetType(types::kToolbarAction)->NewItem();
+    d->GetType(types::kToolbarActionSet)->GetItem(i_set) += action;
+    action += d->GetType(types::kToolbarActionId)->GetItem(i_id);
+    action += d->GetType(types::kToolbarActionIcon)->GetItem(i_icon);
+    action += d->GetType(types::kToolbarActionText)->GetItem(i_text);
+    action += d->GetType(types::kToolbarActionOrder)->GetItem(Value(static_cast<unsigned long long>(m_actionOrder++)));
     if (i_needsListSelection)
-        action += d->GetType("needs_list_selection")->GetGlobalNullItem();
+        action += d->GetType(types::kNeedsListSelection)->GetGlobalNullItem();
 }
 
 void ActionSetToolBar::RegisterWidget(QWidget* ip_widget, const QString& i_set)
 {
-    d->GetType("toolbar_action_set")->GetItem(i_set) += d->GetType("toolbar_action_widget")->GetItem(Value(ip_widget));
+    d->GetType(types::kToolbarActionSet)->GetItem(i_set) +=
+        d->GetType(types::kToolbarActionWidget)->GetItem(Value(ip_widget));
     connect(ip_widget, &QObject::destroyed, this, &ActionSetToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
 }
 
 void ActionSetToolBar::AddWidgetKey(QWidget* ip_widget, const QString& i_key, const QString& i_value)
 {
-    AddKeyPair(ip_widget, "action_key_value_pair", i_key, d->GetType("action_value")->GetItem(i_value));
+    AddKeyPair(ip_widget, types::kActionKeyValuePair, i_key, d->GetType(types::kActionValue)->GetItem(i_value));
 }
 
 void ActionSetToolBar::AddWidgetColumnKey(QWidget* ip_widget, const QString& i_key, int i_column)
 {
-    AddKeyPair(ip_widget, "action_key_column_pair", i_key, d->GetType("action_column")->GetItem(Value(i_column)));
+    AddKeyPair(ip_widget, types::kActionKeyColumnPair, i_key,
+               d->GetType(types::kActionColumn)->GetItem(Value(i_column)));
 }
 
 void ActionSetToolBar::AddKeyPair(QWidget* ip_widget, const char* i_pairType, const QString& i_key, ItemPtr i_value)
 {
-    const ItemPtr widget = d->GetType("toolbar_action_widget")->HasItem(Value(ip_widget));
+    const ItemPtr widget = d->GetType(types::kToolbarActionWidget)->HasItem(Value(ip_widget));
     if (!widget)
         return;
     ItemPtr pair = d->GetType(i_pairType)->NewItem();
     pair += widget;
-    pair += d->GetType("action_key")->GetItem(i_key);
+    pair += d->GetType(types::kActionKey)->GetItem(i_key);
     pair += i_value;
 }
 
 QString ActionSetToolBar::GetKey(const QString& i_key) const
 {
-    return d->GetType("active_action_key")->HasItem(i_key)["active_action_value"].AsString();
+    return d->GetType(types::kActiveActionKey)->HasItem(i_key)[types::kActiveActionValue].AsString();
 }
 
 QList<QAction*> ActionSetToolBar::ShownActions(const ItemPtr& i_id) const
 {
     QList<QAction*> shown;
-    for (const ItemPtr& object : d->GetType("toolbar_action_object")->GetItems())
-        if (object["toolbar_action"]["toolbar_action_id"] == i_id)
+    for (const ItemPtr& object : d->GetType(types::kToolbarActionObject)->GetItems())
+        if (object[types::kToolbarAction][types::kToolbarActionId] == i_id)
             shown.append(object.AsPointer<QAction>());
     return shown;
 }
@@ -196,19 +189,19 @@ void ActionSetToolBar::SetWidgetActionText(QWidget* ip_widget, const QString& i_
 {
     if (g_showIsOver)
         return;
-    ItemPtr widget = d->GetType("toolbar_action_widget")->HasItem(Value(ip_widget));
-    const ItemPtr id = d->GetType("toolbar_action_id")->HasItem(i_id);
+    ItemPtr widget = d->GetType(types::kToolbarActionWidget)->HasItem(Value(ip_widget));
+    const ItemPtr id = d->GetType(types::kToolbarActionId)->HasItem(i_id);
     if (!widget || !id)
         return;
-    ItemPtr old = d->GetItem(widget, id, "widget_action_text");
-    ItemPtr text = d->GetType("widget_action_text")->GetItem(i_text);
+    ItemPtr old = d->GetItem(widget, id, types::kWidgetActionText);
+    ItemPtr text = d->GetType(types::kWidgetActionText)->GetItem(i_text);
     if (old != text)
     {
         widget -= old;
         text += widget;
         text += id;
         // A text no widget shows any more is of no use; counts in titles would pile up.
-        if (old && !old.IsConnected("toolbar_action_widget"))
+        if (old && !old.IsConnected(types::kToolbarActionWidget))
             old.Remove();
     }
     if (ip_widget == mp_currentWidget)
@@ -218,11 +211,11 @@ void ActionSetToolBar::SetWidgetActionText(QWidget* ip_widget, const QString& i_
 
 void ActionSetToolBar::SetWidgetActionHidden(QWidget* ip_widget, const QString& i_id, bool i_hidden)
 {
-    const ItemPtr widget = d->GetType("toolbar_action_widget")->HasItem(Value(ip_widget));
-    const ItemPtr id = d->GetType("toolbar_action_id")->HasItem(i_id);
+    const ItemPtr widget = d->GetType(types::kToolbarActionWidget)->HasItem(Value(ip_widget));
+    const ItemPtr id = d->GetType(types::kToolbarActionId)->HasItem(i_id);
     if (!widget || !id)
         return;
-    ItemPtr marker = d->GetItem(widget, id, "widget_action_hidden");
+    ItemPtr marker = d->GetItem(widget, id, types::kWidgetActionHidden);
     if (marker)
     {
         // Unhiding leaves a button now on the bar as it is until the next rebuild.
@@ -232,7 +225,7 @@ void ActionSetToolBar::SetWidgetActionHidden(QWidget* ip_widget, const QString& 
     }
     if (i_hidden)
     {
-        marker = d->GetType("widget_action_hidden")->NewItem();
+        marker = d->GetType(types::kWidgetActionHidden)->NewItem();
         marker += widget;
         marker += id;
     }
@@ -255,7 +248,7 @@ void ActionSetToolBar::ClearAndDeleteActions()
         action->deleteLater();
     }
     // No item may name an action that is going, or a text change would reach a deleted one.
-    for (ItemPtr object : d->GetType("toolbar_action_object")->GetItems())
+    for (ItemPtr object : d->GetType(types::kToolbarActionObject)->GetItems())
         object.Remove();
 
     const bool available = ReadSetting(settings::kAvailabilityStatus) == QLatin1String("available");
@@ -307,17 +300,17 @@ void ActionSetToolBar::ChangeSet(QWidget* ip_widget, const QString& i_set)
     ClearAndDeleteActions();
 
     const ItemPtr widget = m_currentWidgetItem;
-    const ItemSet actions = d->GetType("toolbar_action_set")->GetItem(i_set).GetItems("toolbar_action");
-    for (ItemPtr action : actions.SortNumericBy("toolbar_action_order", true))
+    const ItemSet actions = d->GetType(types::kToolbarActionSet)->GetItem(i_set).GetItems(types::kToolbarAction);
+    for (ItemPtr action : actions.SortNumericBy(types::kToolbarActionOrder, true))
     {
-        const ItemPtr id = action["toolbar_action_id"];
-        const ItemPtr ownText = d->GetItem(widget, id, "widget_action_text");
-        QAction* shown = addAction(Icon(action["toolbar_action_icon"].AsString()),
-                                   ownText ? ownText.AsString() : action["toolbar_action_text"].AsString());
-        if (d->GetItem(widget, id, "widget_action_hidden"))
+        const ItemPtr id = action[types::kToolbarActionId];
+        const ItemPtr ownText = d->GetItem(widget, id, types::kWidgetActionText);
+        QAction* shown = addAction(Icon(action[types::kToolbarActionIcon].AsString()),
+                                   ownText ? ownText.AsString() : action[types::kToolbarActionText].AsString());
+        if (d->GetItem(widget, id, types::kWidgetActionHidden))
             shown->setVisible(false);
         connect(shown, &QAction::triggered, this, &ActionSetToolBar::OnActionTriggered);
-        action += d->GetType("toolbar_action_object")->GetItem(Value(shown));
+        action += d->GetType(types::kToolbarActionObject)->GetItem(Value(shown));
     }
     AddSupportVeltraneButton();
 }
@@ -346,7 +339,7 @@ void ActionSetToolBar::OnApplicationFocusChanged(QWidget*, QWidget* ip_widget)
     QWidget* widget = focused;
     for (; widget; widget = widget->parentWidget())
     {
-        registered = d->GetType("toolbar_action_widget")->HasItem(Value(widget));
+        registered = d->GetType(types::kToolbarActionWidget)->HasItem(Value(widget));
         if (!mp_currentTree)
             mp_currentTree = qobject_cast<QTreeWidget*>(widget);
         if (registered)
@@ -361,9 +354,9 @@ void ActionSetToolBar::OnApplicationFocusChanged(QWidget*, QWidget* ip_widget)
     }
 
     m_currentWidgetItem = registered;
-    ChangeSet(widget, registered["toolbar_action_set"].AsString());
-    for (const ItemPtr& pair : registered.GetItems("action_key_value_pair"))
-        SetActiveKey(pair["action_key"].AsString(), pair["action_value"].AsString());
+    ChangeSet(widget, registered[types::kToolbarActionSet].AsString());
+    for (const ItemPtr& pair : registered.GetItems(types::kActionKeyValuePair))
+        SetActiveKey(pair[types::kActionKey].AsString(), pair[types::kActionValue].AsString());
     m_inFocusChange = false;
 }
 
@@ -371,7 +364,7 @@ void ActionSetToolBar::OnActionTriggered(bool)
 {
     if (g_showIsOver)
         return;
-    const ItemPtr action = d->GetType("toolbar_action_object")->HasItem(Value(sender()))["toolbar_action"];
+    const ItemPtr action = d->GetType(types::kToolbarActionObject)->HasItem(Value(sender()))[types::kToolbarAction];
     if (!action)
         return;
     if (mp_currentTree)
@@ -380,27 +373,28 @@ void ActionSetToolBar::OnActionTriggered(bool)
         const QList<QTreeWidgetItem*> selected = mp_currentTree->selectedItems();
         if (selected.isEmpty())
         {
-            if (action.IsConnected("needs_list_selection"))
+            if (action.IsConnected(types::kNeedsListSelection))
                 return;
         }
         else
         {
-            for (const ItemPtr& pair : m_currentWidgetItem.GetItems("action_key_column_pair"))
-                SetActiveKey(pair["action_key"].AsString(), selected.first()->text(pair["action_column"].AsInt()));
+            for (const ItemPtr& pair : m_currentWidgetItem.GetItems(types::kActionKeyColumnPair))
+                SetActiveKey(pair[types::kActionKey].AsString(),
+                             selected.first()->text(pair[types::kActionColumn].AsInt()));
         }
     }
-    emit ActionTriggered(mp_currentWidget, action["toolbar_action_id"].AsString());
+    emit ActionTriggered(mp_currentWidget, action[types::kToolbarActionId].AsString());
 }
 
 void ActionSetToolBar::Forget(ItemPtr i_widget)
 {
-    i_widget.GetItems("action_key_value_pair").Remove();
-    i_widget.GetItems("action_key_column_pair").Remove();
-    i_widget.GetItems("widget_action_hidden").Remove();
-    const ItemSet texts = i_widget.GetItems("widget_action_text");
+    i_widget.GetItems(types::kActionKeyValuePair).Remove();
+    i_widget.GetItems(types::kActionKeyColumnPair).Remove();
+    i_widget.GetItems(types::kWidgetActionHidden).Remove();
+    const ItemSet texts = i_widget.GetItems(types::kWidgetActionText);
     i_widget.Remove();
     for (ItemPtr text : texts)
-        if (!text.IsConnected("toolbar_action_widget"))
+        if (!text.IsConnected(types::kToolbarActionWidget))
             text.Remove();
 }
 
@@ -409,7 +403,7 @@ void ActionSetToolBar::OnWidgetDestroyed(QObject* ip_widget)
     if (g_showIsOver)
         return;
     // A widget made later at the same address must not find this one's keys, texts or marks.
-    if (const ItemPtr widget = d->GetType("toolbar_action_widget")->HasItem(Value(ip_widget)))
+    if (const ItemPtr widget = d->GetType(types::kToolbarActionWidget)->HasItem(Value(ip_widget)))
         Forget(widget);
     if (ip_widget == mp_currentWidget)
     {

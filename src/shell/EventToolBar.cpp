@@ -3,6 +3,7 @@
 #include "EventToolBar.h"
 
 #include "FocusHelpers.h"
+#include "ShellSchema.h"
 #include "WindowHost.h"
 
 #include <QAction>
@@ -16,10 +17,10 @@ EventToolBar::EventToolBar(QWidget* ip_parent)
     eventToolBar = this;
     setObjectName(QStringLiteral("eventToolBar"));
     setMovable(false);
-    if (!d->HasType("event_toolbar_action"))
+    if (!d->HasType(types::kEventToolbarAction))
     {
-        Type* action = d->NewType("event_toolbar_action", Primary, false, true);
-        Type* widget = d->NewType("event_toolbar_widget", Primary, false, true);
+        Type* action = d->NewType(types::kEventToolbarAction, Primary, false, true);
+        Type* widget = d->NewType(types::kEventToolbarWidget, Primary, false, true);
         action->RelateToType(widget, Many, One, false);
     }
     setIconSize(QSize(16, 16));
@@ -64,8 +65,8 @@ void EventToolBar::AddEvent(const QString& i_text, const QString& i_icon, QWidge
     }
     QAction* action = addAction(QIcon(i_icon), i_text);
     connect(action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
-    d->GetType("event_toolbar_action")->GetItem(Value(action)) +=
-        d->GetType("event_toolbar_widget")->GetItem(Value(ip_widget));
+    d->GetType(types::kEventToolbarAction)->GetItem(Value(action)) +=
+        d->GetType(types::kEventToolbarWidget)->GetItem(Value(ip_widget));
     connect(ip_widget, &QObject::destroyed, this, &EventToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
     show();
 }
@@ -84,10 +85,10 @@ void EventToolBar::RemoveEvents(QWidget* ip_widget)
 
 void EventToolBar::RemoveEventsOf(const QObject* ip_widget)
 {
-    ItemPtr widget = d->GetType("event_toolbar_widget")->HasItem(Value(ip_widget));
+    ItemPtr widget = d->GetType(types::kEventToolbarWidget)->HasItem(Value(ip_widget));
     if (!widget)
         return;
-    for (ItemPtr event : widget.GetItems("event_toolbar_action"))
+    for (ItemPtr event : widget.GetItems(types::kEventToolbarAction))
     {
         QAction* action = event.AsPointer<QAction>();
         removeAction(action);
@@ -104,17 +105,17 @@ void EventToolBar::OnActionTriggered()
     if (g_showIsOver)
         return;
     auto* action = qobject_cast<QAction*>(sender());
-    ItemPtr event = d->GetType("event_toolbar_action")->HasItem(Value(action));
+    ItemPtr event = d->GetType(types::kEventToolbarAction)->HasItem(Value(action));
     if (!event)
         return;
-    ItemPtr widget = event["event_toolbar_widget"];
+    ItemPtr widget = event[types::kEventToolbarWidget];
     removeAction(action);
     action->deleteLater();
     if (actions().isEmpty())
         ShowPlaceholder();
     event.Remove();
     QWidget* shown = widget.AsPointer<QWidget>();
-    if (widget && !widget.IsConnected("event_toolbar_action"))
+    if (widget && !widget.IsConnected(types::kEventToolbarAction))
         widget.Remove();
     if (shown)
         FocusWidgetAndParents(shown);

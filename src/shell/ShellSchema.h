@@ -14,6 +14,43 @@ inline constexpr char kUserNote[] = "user_note";
 inline constexpr char kUserChatWidget[] = "user_chat_widget";
 inline constexpr char kRoomForm[] = "room_form";
 inline constexpr char kChatLogForm[] = "chat_log_form";
+
+// The machinery every window uses: tool bars and size memory.
+inline constexpr char kToolbarActionSet[] = "toolbar_action_set";
+inline constexpr char kToolbarAction[] = "toolbar_action";
+inline constexpr char kToolbarActionId[] = "toolbar_action_id";
+inline constexpr char kToolbarActionOrder[] = "toolbar_action_order";
+inline constexpr char kToolbarActionWidget[] = "toolbar_action_widget";
+inline constexpr char kActionKeyValuePair[] = "action_key_value_pair";
+inline constexpr char kActionKey[] = "action_key";
+inline constexpr char kActionValue[] = "action_value";
+inline constexpr char kActionKeyColumnPair[] = "action_key_column_pair";
+inline constexpr char kActionColumn[] = "action_column";
+inline constexpr char kActiveActionKey[] = "active_action_key";
+inline constexpr char kActiveActionValue[] = "active_action_value";
+inline constexpr char kWidgetActionText[] = "widget_action_text";
+inline constexpr char kWidgetActionHidden[] = "widget_action_hidden";
+inline constexpr char kToolbarActionObject[] = "toolbar_action_object";
+inline constexpr char kToolbarActionIcon[] = "toolbar_action_icon";
+inline constexpr char kToolbarActionText[] = "toolbar_action_text";
+inline constexpr char kNeedsListSelection[] = "needs_list_selection";
+inline constexpr char kSizerWindow[] = "sizer_window";
+inline constexpr char kSizerWindowWidget[] = "sizer_window_widget";
+inline constexpr char kSizerX[] = "sizer_x";
+inline constexpr char kSizerY[] = "sizer_y";
+inline constexpr char kSizerWidth[] = "sizer_width";
+inline constexpr char kSizerHeight[] = "sizer_height";
+inline constexpr char kSizerTree[] = "sizer_tree";
+inline constexpr char kSizerTreeWidget[] = "sizer_tree_widget";
+inline constexpr char kSizerTreeColumn[] = "sizer_tree_column";
+inline constexpr char kSizerTreeColumnNumber[] = "sizer_tree_column_number";
+inline constexpr char kSizerSplitter[] = "sizer_splitter";
+inline constexpr char kSizerSplitterWidget[] = "sizer_splitter_widget";
+inline constexpr char kSizerSplitterIndex[] = "sizer_splitter_index";
+inline constexpr char kSizerSplitterIndexNumber[] = "sizer_splitter_index_number";
+inline constexpr char kSizerSize[] = "sizer_size";
+inline constexpr char kEventToolbarAction[] = "event_toolbar_action";
+inline constexpr char kEventToolbarWidget[] = "event_toolbar_widget";
 } // namespace types
 
 namespace settings

@@ -4,6 +4,7 @@
 
 #include "DataSaver.h"
 #include "ResizableWindow.h"
+#include "ShellSchema.h"
 
 #include <QHeaderView>
 #include <QSplitter>
@@ -72,55 +73,56 @@ SizeManager::SizeManager(QObject* ip_parent)
     : QObject(ip_parent)
 {
     sizeManager = this;
-    const char* const saved[] = {"sizer_window",
-                                 "sizer_x",
-                                 "sizer_y",
-                                 "sizer_width",
-                                 "sizer_height",
-                                 "sizer_tree",
-                                 "sizer_tree_column",
-                                 "sizer_tree_column_number",
-                                 "sizer_splitter",
-                                 "sizer_splitter_index",
-                                 "sizer_splitter_index_number",
-                                 "sizer_size"};
-    if (!d->HasType("sizer_window"))
+    const char* const saved[] = {types::kSizerWindow,
+                                 types::kSizerX,
+                                 types::kSizerY,
+                                 types::kSizerWidth,
+                                 types::kSizerHeight,
+                                 types::kSizerTree,
+                                 types::kSizerTreeColumn,
+                                 types::kSizerTreeColumnNumber,
+                                 types::kSizerSplitter,
+                                 types::kSizerSplitterIndex,
+                                 types::kSizerSplitterIndexNumber,
+                                 types::kSizerSize};
+    if (!d->HasType(types::kSizerWindow))
     {
         const struct
         {
             const char* name;
             Primacy primacy;
             bool isNull;
-        } types[] = {{"sizer_window", Primary, false},
-                     {"sizer_window_widget", Primary, false},
-                     {"sizer_x", Tertiary, false},
-                     {"sizer_y", Tertiary, false},
-                     {"sizer_width", Tertiary, false},
-                     {"sizer_height", Tertiary, false},
-                     {"sizer_tree", Primary, false},
-                     {"sizer_tree_widget", Primary, false},
-                     {"sizer_tree_column", Secondary, true},
-                     {"sizer_tree_column_number", Tertiary, false},
-                     {"sizer_splitter", Primary, false},
-                     {"sizer_splitter_widget", Primary, false},
-                     {"sizer_splitter_index", Secondary, true},
-                     {"sizer_splitter_index_number", Tertiary, false},
-                     {"sizer_size", Tertiary, false}};
-        for (const auto& type : types)
+        } declared[] = {{types::kSizerWindow, Primary, false},
+                        {types::kSizerWindowWidget, Primary, false},
+                        {types::kSizerX, Tertiary, false},
+                        {types::kSizerY, Tertiary, false},
+                        {types::kSizerWidth, Tertiary, false},
+                        {types::kSizerHeight, Tertiary, false},
+                        {types::kSizerTree, Primary, false},
+                        {types::kSizerTreeWidget, Primary, false},
+                        {types::kSizerTreeColumn, Secondary, true},
+                        {types::kSizerTreeColumnNumber, Tertiary, false},
+                        {types::kSizerSplitter, Primary, false},
+                        {types::kSizerSplitterWidget, Primary, false},
+                        {types::kSizerSplitterIndex, Secondary, true},
+                        {types::kSizerSplitterIndexNumber, Tertiary, false},
+                        {types::kSizerSize, Tertiary, false}};
+        for (const auto& type : declared)
             d->NewType(type.name, type.primacy, type.isNull, true);
 
-        Type* window = d->GetType("sizer_window");
-        window->RelateToType(d->GetType("sizer_window_widget"), One, One, false);
-        for (const char* value : {"sizer_x", "sizer_y", "sizer_width", "sizer_height"})
+        Type* window = d->GetType(types::kSizerWindow);
+        window->RelateToType(d->GetType(types::kSizerWindowWidget), One, One, false);
+        for (const char* value : {types::kSizerX, types::kSizerY, types::kSizerWidth, types::kSizerHeight})
             window->RelateToType(d->GetType(value), Many, One, false);
-        d->GetType("sizer_tree")->RelateToType(d->GetType("sizer_tree_widget"), One, Many, false);
-        d->GetType("sizer_tree")->RelateToType(d->GetType("sizer_tree_column"), One, Many, false);
-        d->GetType("sizer_tree_column")->RelateToType(d->GetType("sizer_tree_column_number"), Many, One, false);
-        d->GetType("sizer_tree_column")->RelateToType(d->GetType("sizer_size"), Many, One, false);
-        d->GetType("sizer_splitter")->RelateToType(d->GetType("sizer_splitter_widget"), One, Many, false);
-        d->GetType("sizer_splitter")->RelateToType(d->GetType("sizer_splitter_index"), One, Many, false);
-        d->GetType("sizer_splitter_index")->RelateToType(d->GetType("sizer_splitter_index_number"), Many, One, false);
-        d->GetType("sizer_splitter_index")->RelateToType(d->GetType("sizer_size"), Many, One, false);
+        d->GetType(types::kSizerTree)->RelateToType(d->GetType(types::kSizerTreeWidget), One, Many, false);
+        d->GetType(types::kSizerTree)->RelateToType(d->GetType(types::kSizerTreeColumn), One, Many, false);
+        d->GetType(types::kSizerTreeColumn)->RelateToType(d->GetType(types::kSizerTreeColumnNumber), Many, One, false);
+        d->GetType(types::kSizerTreeColumn)->RelateToType(d->GetType(types::kSizerSize), Many, One, false);
+        d->GetType(types::kSizerSplitter)->RelateToType(d->GetType(types::kSizerSplitterWidget), One, Many, false);
+        d->GetType(types::kSizerSplitter)->RelateToType(d->GetType(types::kSizerSplitterIndex), One, Many, false);
+        d->GetType(types::kSizerSplitterIndex)
+            ->RelateToType(d->GetType(types::kSizerSplitterIndexNumber), Many, One, false);
+        d->GetType(types::kSizerSplitterIndex)->RelateToType(d->GetType(types::kSizerSize), Many, One, false);
     }
     if (dataSaver)
         for (const char* type : saved)
@@ -135,11 +137,11 @@ SizeManager::~SizeManager()
 
 void SizeManager::RegisterResizableWindow(const QString& i_name, ResizableWindow* ip_window)
 {
-    ItemPtr window = d->GetType("sizer_window")->HasItem(Name(i_name));
-    const std::optional<int> x = StoredNumber(window["sizer_x"]);
-    const std::optional<int> y = StoredNumber(window["sizer_y"]);
-    const std::optional<int> width = StoredNumber(window["sizer_width"]);
-    const std::optional<int> height = StoredNumber(window["sizer_height"]);
+    ItemPtr window = d->GetType(types::kSizerWindow)->HasItem(Name(i_name));
+    const std::optional<int> x = StoredNumber(window[types::kSizerX]);
+    const std::optional<int> y = StoredNumber(window[types::kSizerY]);
+    const std::optional<int> width = StoredNumber(window[types::kSizerWidth]);
+    const std::optional<int> height = StoredNumber(window[types::kSizerHeight]);
     // A geometry with a part missing or unreadable would collapse the window: it is stored
     // anew instead. Zero and negative positions are valid.
     if (x && y && width && *width > 0 && height && *height > 0)
@@ -149,27 +151,27 @@ void SizeManager::RegisterResizableWindow(const QString& i_name, ResizableWindow
     }
     else
     {
-        window = d->GetType("sizer_window")->GetItem(Name(i_name));
-        StoreNumber(window, "sizer_x", ip_window->GetX());
-        StoreNumber(window, "sizer_y", ip_window->GetY());
-        StoreNumber(window, "sizer_width", ip_window->GetWidth());
-        StoreNumber(window, "sizer_height", ip_window->GetHeight());
+        window = d->GetType(types::kSizerWindow)->GetItem(Name(i_name));
+        StoreNumber(window, types::kSizerX, ip_window->GetX());
+        StoreNumber(window, types::kSizerY, ip_window->GetY());
+        StoreNumber(window, types::kSizerWidth, ip_window->GetWidth());
+        StoreNumber(window, types::kSizerHeight, ip_window->GetHeight());
     }
-    window += d->GetType("sizer_window_widget")->GetItem(Value(ip_window));
+    window += d->GetType(types::kSizerWindowWidget)->GetItem(Value(ip_window));
     connect(ip_window, &ResizableWindow::WindowMoved, this, &SizeManager::OnWindowMoved);
     connect(ip_window, &ResizableWindow::WindowResized, this, &SizeManager::OnWindowResized);
 }
 
 void SizeManager::RegisterSplitter(const QString& i_name, QSplitter* ip_splitter, const QList<int>& i_defaultSizes)
 {
-    ItemPtr splitter = d->GetType("sizer_splitter")->HasItem(Name(i_name));
+    ItemPtr splitter = d->GetType(types::kSizerSplitter)->HasItem(Name(i_name));
     if (splitter)
     {
         QList<int> sizes;
         for (const ItemPtr& pane :
-             splitter.GetItems("sizer_splitter_index").SortNumericBy("sizer_splitter_index_number", true))
+             splitter.GetItems(types::kSizerSplitterIndex).SortNumericBy(types::kSizerSplitterIndexNumber, true))
         {
-            const std::optional<int> size = StoredNumber(pane["sizer_size"]);
+            const std::optional<int> size = StoredNumber(pane[types::kSizerSize]);
             // An unreadable pane size would collapse the pane: the present sizes stay.
             if (!size)
             {
@@ -183,13 +185,13 @@ void SizeManager::RegisterSplitter(const QString& i_name, QSplitter* ip_splitter
     }
     else
     {
-        splitter = d->GetType("sizer_splitter")->GetItem(Name(i_name));
+        splitter = d->GetType(types::kSizerSplitter)->GetItem(Name(i_name));
         const QList<int> sizes = i_defaultSizes.isEmpty() ? ip_splitter->sizes() : i_defaultSizes;
         for (int index = 0; index < sizes.size(); ++index)
-            StoreNumber(PartItem(splitter, "sizer_splitter_index", "sizer_splitter_index_number", index), "sizer_size",
-                        sizes.at(index));
+            StoreNumber(PartItem(splitter, types::kSizerSplitterIndex, types::kSizerSplitterIndexNumber, index),
+                        types::kSizerSize, sizes.at(index));
     }
-    splitter += d->GetType("sizer_splitter_widget")->GetItem(Value(ip_splitter));
+    splitter += d->GetType(types::kSizerSplitterWidget)->GetItem(Value(ip_splitter));
     connect(ip_splitter, &QSplitter::splitterMoved, this, &SizeManager::OnSplitterMoved);
     connect(ip_splitter, &QObject::destroyed, this, &SizeManager::OnSplitterDestroyed);
 }
@@ -197,25 +199,26 @@ void SizeManager::RegisterSplitter(const QString& i_name, QSplitter* ip_splitter
 void SizeManager::RegisterTreeWidget(const QString& i_name, QTreeWidget* ip_tree)
 {
     QHeaderView* header = ip_tree->header();
-    ItemPtr tree = d->GetType("sizer_tree")->HasItem(Name(i_name));
+    ItemPtr tree = d->GetType(types::kSizerTree)->HasItem(Name(i_name));
     if (tree)
     {
-        for (const ItemPtr& column : tree.GetItems("sizer_tree_column").SortNumericBy("sizer_tree_column_number", true))
+        for (const ItemPtr& column :
+             tree.GetItems(types::kSizerTreeColumn).SortNumericBy(types::kSizerTreeColumnNumber, true))
         {
-            const int number = column["sizer_tree_column_number"].AsInt();
+            const int number = column[types::kSizerTreeColumnNumber].AsInt();
             // A column without a readable width keeps its own rather than collapsing.
-            if (const std::optional<int> width = StoredNumber(column["sizer_size"]))
+            if (const std::optional<int> width = StoredNumber(column[types::kSizerSize]))
                 header->resizeSection(number, *width);
         }
     }
     else
     {
-        tree = d->GetType("sizer_tree")->GetItem(Name(i_name));
+        tree = d->GetType(types::kSizerTree)->GetItem(Name(i_name));
         for (int index = 0; index < StoredColumnCount(header); ++index)
-            StoreNumber(PartItem(tree, "sizer_tree_column", "sizer_tree_column_number", index), "sizer_size",
-                        header->sectionSize(index));
+            StoreNumber(PartItem(tree, types::kSizerTreeColumn, types::kSizerTreeColumnNumber, index),
+                        types::kSizerSize, header->sectionSize(index));
     }
-    tree += d->GetType("sizer_tree_widget")->GetItem(Value(ip_tree));
+    tree += d->GetType(types::kSizerTreeWidget)->GetItem(Value(ip_tree));
     connect(header, &QHeaderView::sectionResized, this, &SizeManager::OnTreeColumnResizedMoved);
     connect(ip_tree, &QObject::destroyed, this, &SizeManager::OnTreeDestroyed);
 }
@@ -223,13 +226,13 @@ void SizeManager::RegisterTreeWidget(const QString& i_name, QTreeWidget* ip_tree
 void SizeManager::ForgetTreeWidget(const QString& i_name)
 {
     // Its columns are no longer reachable and go at the next collection.
-    if (ItemPtr tree = d->GetType("sizer_tree")->HasItem(Name(i_name)))
+    if (ItemPtr tree = d->GetType(types::kSizerTree)->HasItem(Name(i_name)))
         tree.Remove();
 }
 
 void SizeManager::StoreWindowPair(const char* i_firstType, int i_first, const char* i_secondType, int i_second)
 {
-    const ItemPtr window = NamedItemOf("sizer_window_widget", sender(), "sizer_window");
+    const ItemPtr window = NamedItemOf(types::kSizerWindowWidget, sender(), types::kSizerWindow);
     if (!window)
         return;
     StoreNumber(window, i_firstType, i_first);
@@ -239,13 +242,13 @@ void SizeManager::StoreWindowPair(const char* i_firstType, int i_first, const ch
 void SizeManager::OnWindowMoved(int, int)
 {
     auto* window = static_cast<ResizableWindow*>(sender());
-    StoreWindowPair("sizer_x", window->GetX(), "sizer_y", window->GetY());
+    StoreWindowPair(types::kSizerX, window->GetX(), types::kSizerY, window->GetY());
 }
 
 void SizeManager::OnWindowResized(int, int)
 {
     auto* window = static_cast<ResizableWindow*>(sender());
-    StoreWindowPair("sizer_width", window->GetWidth(), "sizer_height", window->GetHeight());
+    StoreWindowPair(types::kSizerWidth, window->GetWidth(), types::kSizerHeight, window->GetHeight());
 }
 
 void SizeManager::OnSplitterMoved(int, int)
@@ -253,17 +256,17 @@ void SizeManager::OnSplitterMoved(int, int)
     if (m_busy)
         return;
     auto* moved = static_cast<QSplitter*>(sender());
-    const ItemPtr splitter = NamedItemOf("sizer_splitter_widget", moved, "sizer_splitter");
+    const ItemPtr splitter = NamedItemOf(types::kSizerSplitterWidget, moved, types::kSizerSplitter);
     if (!splitter)
         return;
     const QList<int> sizes = moved->sizes();
     for (int index = 0; index < sizes.size(); ++index)
-        StoreNumber(PartItem(splitter, "sizer_splitter_index", "sizer_splitter_index_number", index), "sizer_size",
-                    sizes.at(index));
+        StoreNumber(PartItem(splitter, types::kSizerSplitterIndex, types::kSizerSplitterIndexNumber, index),
+                    types::kSizerSize, sizes.at(index));
 
     // The other splitters of the name follow; their own signals find the flag set.
     m_busy = true;
-    for (const ItemPtr& widget : splitter.GetItems("sizer_splitter_widget"))
+    for (const ItemPtr& widget : splitter.GetItems(types::kSizerSplitterWidget))
         if (auto* other = widget.AsPointer<QSplitter>(); other != moved)
             other->setSizes(sizes);
     m_busy = false;
@@ -275,18 +278,19 @@ void SizeManager::OnTreeColumnResizedMoved(int, int, int)
         return;
     auto* header = static_cast<QHeaderView*>(sender());
     auto* resized = static_cast<QTreeWidget*>(header->parent());
-    const ItemPtr tree = NamedItemOf("sizer_tree_widget", resized, "sizer_tree");
+    const ItemPtr tree = NamedItemOf(types::kSizerTreeWidget, resized, types::kSizerTree);
     if (!tree)
         return;
     m_busy = true;
     QList<QHeaderView*> others;
-    for (const ItemPtr& widget : tree.GetItems("sizer_tree_widget"))
+    for (const ItemPtr& widget : tree.GetItems(types::kSizerTreeWidget))
         if (auto* other = widget.AsPointer<QTreeWidget>(); other != resized)
             others.append(other->header());
     for (int index = 0; index < StoredColumnCount(header); ++index)
     {
         const int width = header->sectionSize(index);
-        StoreNumber(PartItem(tree, "sizer_tree_column", "sizer_tree_column_number", index), "sizer_size", width);
+        StoreNumber(PartItem(tree, types::kSizerTreeColumn, types::kSizerTreeColumnNumber, index), types::kSizerSize,
+                    width);
         for (QHeaderView* other : others)
             other->resizeSection(index, width);
     }
@@ -295,12 +299,12 @@ void SizeManager::OnTreeColumnResizedMoved(int, int, int)
 
 void SizeManager::OnSplitterDestroyed(QObject* ip_splitter)
 {
-    if (ItemPtr widget = d->GetType("sizer_splitter_widget")->HasItem(Value(ip_splitter)))
+    if (ItemPtr widget = d->GetType(types::kSizerSplitterWidget)->HasItem(Value(ip_splitter)))
         widget.Remove();
 }
 
 void SizeManager::OnTreeDestroyed(QObject* ip_tree)
 {
-    if (ItemPtr widget = d->GetType("sizer_tree_widget")->HasItem(Value(ip_tree)))
+    if (ItemPtr widget = d->GetType(types::kSizerTreeWidget)->HasItem(Value(ip_tree)))
         widget.Remove();
 }

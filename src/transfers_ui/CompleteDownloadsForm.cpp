@@ -3,6 +3,7 @@
 #include "ServerSchema.h"
 #include "TransferQueueManager.h"
 #include "TransfersSchema.h"
+#include "TransfersUiSchema.h"
 #include "ui_CompleteDownloadsForm.h"
 
 #include <QDateTime>
@@ -64,8 +65,8 @@ CompleteDownloadsForm::~CompleteDownloadsForm()
 
 void CompleteDownloadsForm::Init()
 {
-    if (!d->HasType("complete_download_node"))
-        d->NewType("complete_download_node", Primary, false, true)
+    if (!d->HasType(types::kCompleteDownloadNode))
+        d->NewType(types::kCompleteDownloadNode, Primary, false, true)
             ->RelateToType(d->GetType(types::kCompleteDownload), One, One);
     connect(transferQueueManager, &TransferQueueManager::CompleteDownloadAdded, this,
             &CompleteDownloadsForm::OnCompleteDownloadAdded);
@@ -89,7 +90,7 @@ CompleteDownloadItem* CompleteDownloadsForm::NewRow(const ItemPtr& i_record)
     row->setText(2, i_record[types::kUser].AsString());
     row->setText(3, i_record[types::kCompleteDownloadFileSize].AsString());
     row->setText(4, i_record[types::kCompleteDownloadCompletionTime].AsString());
-    d->GetType("complete_download_node")->GetItem(Value(static_cast<QTreeWidgetItem*>(row))).Connect(i_record);
+    d->GetType(types::kCompleteDownloadNode)->GetItem(Value(static_cast<QTreeWidgetItem*>(row))).Connect(i_record);
     return row;
 }
 
@@ -98,7 +99,7 @@ void CompleteDownloadsForm::AddAll()
 {
     std::vector<CompleteDownloadItem*> rows;
     for (const ItemPtr& record : d->GetType(types::kCompleteDownload)->GetItems())
-        if (!record["complete_download_node"])
+        if (!record[types::kCompleteDownloadNode])
             rows.push_back(NewRow(record));
     std::stable_sort(rows.begin(), rows.end(), Newer);
     QList<QTreeWidgetItem*> sorted;
@@ -110,7 +111,7 @@ void CompleteDownloadsForm::AddAll()
 
 void CompleteDownloadsForm::OnCompleteDownloadAdded(ItemPtr i_download)
 {
-    if (!i_download || i_download["complete_download_node"])
+    if (!i_download || i_download[types::kCompleteDownloadNode])
         return;
     CompleteDownloadItem* row = NewRow(i_download);
     // In place: after every row that is as new or newer.

@@ -7,6 +7,7 @@
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "TransfersSchema.h"
+#include "TransfersUiSchema.h"
 
 #include <QDesktopServices>
 #include <QIcon>
@@ -99,15 +100,15 @@ void DownloadMenuOptions::AddAlertEntries(QMenu* ip_menu)
 {
     QMenu* notify = ip_menu->addMenu(QIcon(QLatin1String(kAlert)), QStringLiteral("Notify me when..."));
     const ItemPtr first = m_entries.First();
-    if (m_entries.size() == 1 && !first.IsConnected("complete_download_alert") && !IsComplete(first))
+    if (m_entries.size() == 1 && !first.IsConnected(types::kCompleteDownloadAlert) && !IsComplete(first))
         notify->addAction(QStringLiteral("File download completes"), this,
                           &DownloadMenuOptions::OnSetFileDownloadAlert);
-    if (m_folder && m_user && !d->GetItem(m_user, m_folder, "complete_download_alert")
+    if (m_folder && m_user && !d->GetItem(m_user, m_folder, types::kCompleteDownloadAlert)
         && !Unfinished(m_folder.GetItems(types::kDownloadEntry).Connected(m_user)).empty())
         notify->addAction(QStringLiteral("Folder download completes"), this,
                           &DownloadMenuOptions::OnSetFolderDownloadAlert);
-    if (m_user && m_user["download_list_user_node"].CountItems("download_list_folder_node") > 1
-        && m_user.GetItems("complete_download_alert").NotConnected(types::kRemoteFolder).empty()
+    if (m_user && m_user[types::kDownloadListUserNode].CountItems(types::kDownloadListFolderNode) > 1
+        && m_user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder).empty()
         && !Unfinished(m_user.GetItems(types::kDownloadEntry)).empty())
         notify->addAction(QStringLiteral("All downloads from user complete"), this,
                           &DownloadMenuOptions::OnSetUserDownloadAlert);
@@ -145,31 +146,31 @@ void DownloadMenuOptions::OnRemoveDownloads()
 void DownloadMenuOptions::OnSetFileDownloadAlert()
 {
     const ItemPtr entry = m_entries.First();
-    const ItemPtr node = entry["download_list_node"];
+    const ItemPtr node = entry[types::kDownloadListNode];
     if (!node)
         return;
     RowOf(node)->setIcon(TransfersForm::FileColumn, QIcon(QLatin1String(kAlert)));
-    d->GetType("complete_download_alert")->NewItem().Connect(entry);
+    d->GetType(types::kCompleteDownloadAlert)->NewItem().Connect(entry);
 }
 
 void DownloadMenuOptions::OnSetFolderDownloadAlert()
 {
-    const ItemPtr node = d->GetItem(m_folder, m_user["download_list_user_node"], "download_list_folder_node");
+    const ItemPtr node = d->GetItem(m_folder, m_user[types::kDownloadListUserNode], types::kDownloadListFolderNode);
     if (!node)
         return;
     RowOf(node)->setIcon(TransfersForm::FolderColumn, QIcon(QLatin1String(kAlert)));
-    ItemPtr alert = d->GetType("complete_download_alert")->NewItem();
+    ItemPtr alert = d->GetType(types::kCompleteDownloadAlert)->NewItem();
     alert.Connect(m_user);
     alert.Connect(m_folder);
 }
 
 void DownloadMenuOptions::OnSetUserDownloadAlert()
 {
-    const ItemPtr node = m_user["download_list_user_node"];
+    const ItemPtr node = m_user[types::kDownloadListUserNode];
     if (!node)
         return;
     RowOf(node)->setIcon(TransfersForm::UserColumn, QIcon(QLatin1String(kAlert)));
-    d->GetType("complete_download_alert")->NewItem().Connect(m_user);
+    d->GetType(types::kCompleteDownloadAlert)->NewItem().Connect(m_user);
 }
 
 void DownloadMenuOptions::OnRerunSearch()

@@ -10,6 +10,7 @@
 #include "ShellWidgets.h"
 #include "TextUtils.h"
 #include "TransferQueueManager.h"
+#include "TransfersUiSchema.h"
 #include "WebPages.h"
 #include "ui_ShareForm.h"
 
@@ -32,7 +33,8 @@ ShareForm::ShareForm(QString i_user, QWidget* ip_parent)
     m_ui->setupUi(this);
     IsolatingDelegate::Install(m_ui->folderTree);
     IsolatingDelegate::Install(m_ui->fileList);
-    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton, "user_share_tab", m_user);
+    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton, types::kUserShareTab,
+                 m_user);
     if (actionBar)
     {
         actionBar->RegisterWidget(m_ui->folderTree, QStringLiteral("share_folders"));
@@ -124,7 +126,7 @@ void ShareForm::BrowseToFolder(QString i_folder)
     }
     const ItemPtr name = d->GetType(types::kUserShareFolderName)->HasItem(Value(i_folder));
     const ItemPtr folder = name ? d->GetItem(name, m_share, types::kUserShareFolder) : ItemPtr();
-    auto* row = folder["user_share_folder_node"].AsPointer<QTreeWidgetItem>();
+    auto* row = folder[types::kUserShareFolderNode].AsPointer<QTreeWidgetItem>();
     if (!row)
         return;
     m_ui->folderTree->scrollToItem(row, QAbstractItemView::PositionAtTop);

@@ -11,6 +11,7 @@
 #include "ShellSchema.h"
 #include "SizeManager.h"
 #include "TextUtils.h"
+#include "TransfersUiSchema.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -163,17 +164,17 @@ void ShareView::ShowLists(bool i_shown)
 
 ItemPtr ShareView::FolderOfRow(QTreeWidgetItem* ip_row)
 {
-    return NodeOfRow("user_share_folder_node", ip_row)[types::kUserShareFolder];
+    return NodeOfRow(types::kUserShareFolderNode, ip_row)[types::kUserShareFolder];
 }
 
 ItemPtr ShareView::FileOfRow(QTreeWidgetItem* ip_row)
 {
-    return NodeOfRow("user_share_file_node", ip_row)[types::kUserShareFile];
+    return NodeOfRow(types::kUserShareFileNode, ip_row)[types::kUserShareFile];
 }
 
 QTreeWidgetItem* ShareView::RowOfFile(const ItemPtr& i_file)
 {
-    return i_file["user_share_file_node"].AsPointer<QTreeWidgetItem>();
+    return i_file[types::kUserShareFileNode].AsPointer<QTreeWidgetItem>();
 }
 
 ItemSet ShareView::SubFolders(const ItemPtr& i_folder)
@@ -211,7 +212,7 @@ void ShareView::BuildFolderTree(const ItemSet& i_folders)
     for (const ItemPtr& folder : i_folders)
         byPath[folder[nameType].AsStdString()] = folder;
 
-    Type* nodeType = d->GetType("user_share_folder_node");
+    Type* nodeType = d->GetType(types::kUserShareFolderNode);
     struct Placed
     {
         QTreeWidgetItem* row;
@@ -436,7 +437,7 @@ void ShareView::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetIte
 
     Type* nameType = d->GetType(types::kUserShareFileName);
     Type* sizeType = d->GetType(types::kFileSize);
-    Type* nodeType = d->GetType("user_share_file_node");
+    Type* nodeType = d->GetType(types::kUserShareFileNode);
     QList<QTreeWidgetItem*> rows;
     for (const ItemPtr& file : folder.GetItems(types::kUserShareFile))
     {

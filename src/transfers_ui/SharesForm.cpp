@@ -9,6 +9,7 @@
 #include "SharedFoldersManager.h"
 #include "SharesSchema.h"
 #include "TextUtils.h"
+#include "TransfersUiSchema.h"
 #include "UploadForm.h"
 #include "UserTargets.h"
 #include "ui_SharesForm.h"
@@ -69,11 +70,11 @@ QTabWidget* SharesForm::Tabs() const
 void SharesForm::Init()
 {
     Type* user = d->GetType(types::kUser);
-    for (const char* tab : {"user_share_tab", "upload_share_tab"})
+    for (const char* tab : {types::kUserShareTab, types::kUploadShareTab})
         d->NewType(tab, Primary, false, true)->RelateToType(user, One, One);
-    d->NewType("user_share_folder_node", Secondary, false, true)
+    d->NewType(types::kUserShareFolderNode, Secondary, false, true)
         ->RelateToType(d->GetType(types::kUserShareFolder), One, One);
-    d->NewType("user_share_file_node", Secondary, false, true)
+    d->NewType(types::kUserShareFileNode, Secondary, false, true)
         ->RelateToType(d->GetType(types::kUserShareFile), One, One);
 
     if (actionBar)
@@ -148,7 +149,7 @@ ItemPtr SharesForm::CreateUserShareData(const FileInfoMap& i_share, const Attrib
 
 ShareForm* SharesForm::OpenShareBrowse(QString i_user)
 {
-    if (auto* open = FocusOpenTab<ShareForm>(i_user, "user_share_tab"))
+    if (auto* open = FocusOpenTab<ShareForm>(i_user, types::kUserShareTab))
         return open;
     auto* form = new ShareForm(i_user, this);
     m_ui->tabControl->addTab(form, MnemonicText(i_user));
@@ -160,7 +161,7 @@ ShareForm* SharesForm::OpenShareBrowse(QString i_user)
 
 UploadForm* SharesForm::OpenUploadBrowse(QString i_user)
 {
-    if (auto* open = FocusOpenTab<UploadForm>(i_user, "upload_share_tab"))
+    if (auto* open = FocusOpenTab<UploadForm>(i_user, types::kUploadShareTab))
         return open;
     auto* form = new UploadForm(i_user, this);
     m_ui->tabControl->addTab(form, QStringLiteral("Upload to ") + MnemonicText(i_user));
@@ -176,7 +177,7 @@ UploadForm* SharesForm::OpenUploadBrowse(QString i_user)
 void SharesForm::OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable)
 {
     ItemPtr user = d->GetType(types::kUser)->GetItem(Value(i_user));
-    const ItemPtr tab = user["user_share_tab"];
+    const ItemPtr tab = user[types::kUserShareTab];
     if (!tab)
         return;
     // A later list replaces the one shown: its items go first, and the tab builds its rows anew.

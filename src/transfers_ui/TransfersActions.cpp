@@ -13,6 +13,7 @@
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "TransfersSchema.h"
+#include "TransfersUiSchema.h"
 #include "UserMenuOptions.h"
 #include "ui_TransfersForm.h"
 
@@ -89,7 +90,7 @@ void TransfersForm::AddSelectedUsersToUserList()
         if (QTreeWidgetItem* userRow = GetDownloadNodeUserNode(row))
         {
             const QString name =
-                d->GetType("download_list_user_node")->HasItem(Value(userRow))[types::kUser].AsString();
+                d->GetType(types::kDownloadListUserNode)->HasItem(Value(userRow))[types::kUser].AsString();
             d->GetType(types::kUser)->GetItem(name).NewItem(types::kInUserList);
         }
 }
@@ -129,9 +130,9 @@ void TransfersForm::ClearCompleteAndAbortedUploads()
 
 void TransfersForm::DeleteSelectedDownloads()
 {
-    Type* userNodes = d->GetType("download_list_user_node");
-    Type* folderNodes = d->GetType("download_list_folder_node");
-    Type* fileNodes = d->GetType("download_list_node");
+    Type* userNodes = d->GetType(types::kDownloadListUserNode);
+    Type* folderNodes = d->GetType(types::kDownloadListFolderNode);
+    Type* fileNodes = d->GetType(types::kDownloadListNode);
     // Removing an entry takes its file row, and an emptied folder and user row, with their nodes:
     // each loop ends when its row's node has gone.
     auto removeFirstOf = [&](const ItemPtr& i_folderNode) {
@@ -184,7 +185,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, in
 {
     if (!ip_item)
         return;
-    const ItemPtr entry = d->GetType("download_list_node")->HasItem(Value(ip_item))[types::kDownloadEntry];
+    const ItemPtr entry = d->GetType(types::kDownloadListNode)->HasItem(Value(ip_item))[types::kDownloadEntry];
     if (!entry)
         return;
     const QString path = transferQueueManager->GetDownloadTargetPath(entry, true);
@@ -199,7 +200,7 @@ void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
     QTreeWidgetItem* userRow = row ? GetDownloadNodeUserNode(row) : nullptr;
     if (!userRow)
         return;
-    const QString user = d->GetType("download_list_user_node")->HasItem(Value(userRow))[types::kUser].AsString();
+    const QString user = d->GetType(types::kDownloadListUserNode)->HasItem(Value(userRow))[types::kUser].AsString();
     QMenu menu;
     DownloadMenuOptions downloadOptions(&menu, GetNodeDownloadEntryItems(row), nullptr);
     UserMenuOptions userOptions(&menu, user, nullptr);
@@ -212,7 +213,7 @@ void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
     QTreeWidgetItem* userRow = row ? GetUploadNodeUserNode(row) : nullptr;
     if (!userRow)
         return;
-    const QString user = d->GetType("upload_list_user_node")->HasItem(Value(userRow))[types::kUser].AsString();
+    const QString user = d->GetType(types::kUploadListUserNode)->HasItem(Value(userRow))[types::kUser].AsString();
     QMenu menu;
     UserMenuOptions userOptions(&menu, user, nullptr);
     menu.exec(ui->uploadsList->viewport()->mapToGlobal(i_point));
@@ -265,9 +266,9 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
         return;
     const ItemPtr user = i_download[types::kUser];
     const ItemPtr folder = i_download[types::kRemoteFolder];
-    const ItemPtr fileNode = i_download["download_list_node"];
+    const ItemPtr fileNode = i_download[types::kDownloadListNode];
 
-    if (ItemPtr alert = i_download["complete_download_alert"])
+    if (ItemPtr alert = i_download[types::kCompleteDownloadAlert])
     {
         const QString name = i_download[types::kFileName].AsString();
         eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
@@ -283,24 +284,24 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
         return !i_entries.NotConnected(types::kDownloadEntryStatus, Value("complete")).empty();
     };
 
-    ItemPtr folderAlert = d->GetItem(user, folder, "complete_download_alert");
+    ItemPtr folderAlert = d->GetItem(user, folder, types::kCompleteDownloadAlert);
     if (folderAlert && !pending(folder.GetItems(types::kDownloadEntry).Connected(user)))
     {
         const QString name = QString::fromStdString(GetFileName(folder.AsStdString()));
         eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
                                QStringLiteral("Download of folder %1 complete").arg(name));
-        if (const ItemPtr folderNode = fileNode["download_list_folder_node"])
+        if (const ItemPtr folderNode = fileNode[types::kDownloadListFolderNode])
             RowOf(folderNode)->setIcon(FolderColumn, QIcon());
         folderAlert.Remove();
     }
 
-    ItemSet userAlerts = user.GetItems("complete_download_alert").NotConnected(types::kRemoteFolder);
+    ItemSet userAlerts = user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder);
     if (!userAlerts.empty() && !pending(user.GetItems(types::kDownloadEntry)))
     {
         const QString name = user.AsString();
         eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
                                QStringLiteral("All download from user %1 complete").arg(name));
-        if (const ItemPtr userNode = user["download_list_user_node"])
+        if (const ItemPtr userNode = user[types::kDownloadListUserNode])
             RowOf(userNode)->setIcon(UserColumn, QIcon());
         userAlerts.Remove();
     }

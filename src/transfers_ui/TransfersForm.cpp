@@ -14,6 +14,7 @@
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
 #include "TransfersSchema.h"
+#include "TransfersUiSchema.h"
 #include "ui_TransfersForm.h"
 
 #include <QHeaderView>
@@ -74,9 +75,9 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
     , m_downloads{nullptr,
                   types::kDownloadEntry,
                   types::kDownloadEntryStatus,
-                  "download_list_user_node",
-                  "download_list_folder_node",
-                  "download_list_node",
+                  types::kDownloadListUserNode,
+                  types::kDownloadListFolderNode,
+                  types::kDownloadListNode,
                   types::kWritePosition,
                   &m_expandDownloadUsers,
                   &m_expandDownloadFolders,
@@ -84,9 +85,9 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
     , m_uploads{nullptr,
                 types::kUploadEntry,
                 types::kUploadEntryStatus,
-                "upload_list_user_node",
-                "upload_list_folder_node",
-                "upload_list_node",
+                types::kUploadListUserNode,
+                types::kUploadListFolderNode,
+                types::kUploadListNode,
                 types::kReadPosition,
                 &m_expandUploadUsers,
                 &m_expandUploadFolders,
@@ -187,7 +188,7 @@ void TransfersForm::Init()
     RegisterWidgetForTabFocus(ui->downloadsList, 1);
     RegisterWidgetForTabFocus(ui->uploadsList, 1);
 
-    Type* alert = d->NewType("complete_download_alert", Primary, true, true);
+    Type* alert = d->NewType(types::kCompleteDownloadAlert, Primary, true, true);
     alert->RelateToType(d->GetType(types::kDownloadEntry), One, One);
     alert->RelateToType(d->GetType(types::kUser), Many, One);
     alert->RelateToType(d->GetType(types::kRemoteFolder), Many, One);
@@ -378,13 +379,13 @@ QTreeWidgetItem* TransfersForm::GetUploadNodeUserNode(QTreeWidgetItem* ip_row)
 
 void TransfersForm::OnDownloadPlaceInLine(ItemPtr i_entry)
 {
-    if (ItemPtr node = i_entry["download_list_node"])
+    if (ItemPtr node = i_entry[types::kDownloadListNode])
         RowOf(node)->setText(PlaceColumn, i_entry[types::kPlaceInLine].AsString());
 }
 
 void TransfersForm::SetUserIcon(const ItemPtr& i_user, const QIcon& i_icon)
 {
-    for (const char* type : {"download_list_user_node", "upload_list_user_node"})
+    for (const char* type : {types::kDownloadListUserNode, types::kUploadListUserNode})
         if (ItemPtr node = i_user[type])
             RowOf(node)->setIcon(UserColumn, i_icon);
 }

@@ -5,6 +5,7 @@
 #include "SharesSchema.h"
 #include "ShellWidgets.h"
 #include "TransferQueueManager.h"
+#include "TransfersUiSchema.h"
 #include "ui_UploadForm.h"
 
 UploadForm::UploadForm(QString i_user, QWidget* ip_parent)
@@ -15,7 +16,7 @@ UploadForm::UploadForm(QString i_user, QWidget* ip_parent)
     m_ui->setupUi(this);
     IsolatingDelegate::Install(m_ui->folderTree);
     IsolatingDelegate::Install(m_ui->fileList);
-    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton, "upload_share_tab",
+    SetUpWidgets(m_ui->folderTree, m_ui->fileList, m_ui->filterEdit, m_ui->filterHelpButton, types::kUploadShareTab,
                  m_user);
     if (actionBar)
     {

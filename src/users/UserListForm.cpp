@@ -19,6 +19,7 @@
 #include "UserMenuOptions.h"
 #include "UserTargets.h"
 #include "UserTypes.h"
+#include "UsersSchema.h"
 #include "ui_UserListForm.h"
 
 #include <QMenu>
@@ -27,12 +28,6 @@ UserListForm* userListForm = nullptr;
 
 namespace
 {
-// The node type binding each list's rows to their users.
-const char* const UserListNode = "user_list_node";
-const char* const UnsharedListNode = "unshared_list_node";
-const char* const IgnoredListNode = "ignored_list_node";
-const char* const OnlineAlertListNode = "online_alert_list_node";
-
 // Loaded once: making an icon from a file name looks the file's type up every time.
 const QIcon& OnlineIcon()
 {
@@ -134,17 +129,18 @@ UserListForm::~UserListForm()
     // The rows and pages go with the form; their records must not outlive them.
     if (!d)
         return;
-    for (const char* type : {UserListNode, UnsharedListNode, IgnoredListNode, OnlineAlertListNode, "user_info_form"})
+    for (const char* type : {types::kUserListNode, types::kUnsharedListNode, types::kIgnoredListNode,
+                             types::kOnlineAlertListNode, types::kUserInfoForm})
         if (d->HasType(type))
             d->GetType(type)->GetItems().Remove();
 }
 
 void UserListForm::Init()
 {
-    Type* alert = d->NewType("user_online_alert", Tertiary, true, true);
+    Type* alert = d->NewType(types::kUserOnlineAlert, Tertiary, true, true);
     alert->RelateToType(d->GetType(types::kUser), One, Many);
-    dataSaver->AddSavedType("user_online_alert");
-    dataSaver->AddSavedByConnectionType(types::kUser, "user_online_alert");
+    dataSaver->AddSavedType(types::kUserOnlineAlert);
+    dataSaver->AddSavedByConnectionType(types::kUser, types::kUserOnlineAlert);
     dataSaver->AddListener(this);
     AddUserDialog::RegisterOpener(this);
     GiftPrivilegesDialog::RegisterOpener();
@@ -153,12 +149,13 @@ void UserListForm::Init()
 void UserListForm::DataLoaded()
 {
     Type* user = d->GetType(types::kUser);
-    for (const char* node : {UserListNode, UnsharedListNode, IgnoredListNode, OnlineAlertListNode})
+    for (const char* node :
+         {types::kUserListNode, types::kUnsharedListNode, types::kIgnoredListNode, types::kOnlineAlertListNode})
         d->NewType(node, Primary, false, true)->RelateToType(user, One, One);
 
     for (const ItemPtr& listed : UsersMarked(types::kInUserList))
     {
-        QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, listed, UserListNode);
+        QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, listed, types::kUserListNode);
         row->setIcon(0, StatusIcon(listed));
         if (gp_server)
             gp_server->TrackUser(listed.AsString());
@@ -167,14 +164,15 @@ void UserListForm::DataLoaded()
     }
     m_ui->userList->sortItems(0, Qt::AscendingOrder);
     for (const ItemPtr& unshared : UsersMarked(types::kUnshared))
-        AddMarkedRow(m_ui->unsharedList, unshared, UnsharedListNode);
+        AddMarkedRow(m_ui->unsharedList, unshared, types::kUnsharedListNode);
     m_ui->unsharedList->setSortingEnabled(true);
     for (const ItemPtr& ignored : UsersMarked(types::kIsIgnored))
-        AddMarkedRow(m_ui->ignoredList, ignored, IgnoredListNode);
+        AddMarkedRow(m_ui->ignoredList, ignored, types::kIgnoredListNode);
     m_ui->ignoredList->setSortingEnabled(true);
-    const ItemSet alerted = UsersMarked("user_online_alert");
+    const ItemSet alerted = UsersMarked(types::kUserOnlineAlert);
     for (const ItemPtr& alert : alerted)
-        AddRow(m_ui->onlineAlertList, new QTreeWidgetItem, alert, OnlineAlertListNode)->setIcon(0, StatusIcon(alert));
+        AddRow(m_ui->onlineAlertList, new QTreeWidgetItem, alert, types::kOnlineAlertListNode)
+            ->setIcon(0, StatusIcon(alert));
     m_ui->onlineAlertList->sortItems(0, Qt::AscendingOrder);
 
     RegisterPathHandler(types::kIsOnline, PathOnConnect, &UserListForm::OnUserOnline);
@@ -193,8 +191,8 @@ void UserListForm::DataLoaded()
         RegisterPathHandler(types::kUserNote, PathOnConnect, &UserListForm::OnUserNoteChanged);
         RegisterPathHandler(types::kUserNote, PathOnDisconnect, &UserListForm::OnUserNoteRemoved);
     }
-    RegisterPathHandler("user_online_alert", PathOnConnect, &UserListForm::OnUserOnlineAlertAdded);
-    RegisterPathHandler("user_online_alert", PathOnDisconnect, &UserListForm::OnUserOnlineAlertRemoved);
+    RegisterPathHandler(types::kUserOnlineAlert, PathOnConnect, &UserListForm::OnUserOnlineAlertAdded);
+    RegisterPathHandler(types::kUserOnlineAlert, PathOnDisconnect, &UserListForm::OnUserOnlineAlertRemoved);
 
     if (actionBar)
     {
@@ -218,7 +216,7 @@ void UserListForm::DataLoaded()
     if (sizeManager)
         sizeManager->RegisterTreeWidget(QStringLiteral("user_list"), m_ui->userList);
     connect(m_ui->userInfoTabs, &QTabWidget::tabCloseRequested, this, &UserListForm::OnUserInfoTabCloseRequested);
-    d->NewType("user_info_form", Primary, false, true)->RelateToType(user, One, One);
+    d->NewType(types::kUserInfoForm, Primary, false, true)->RelateToType(user, One, One);
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::UserInfoRequested, this, &UserListForm::OnUserInfoRequested);
 
@@ -293,7 +291,7 @@ void UserListForm::PlaceUserListRow(QTreeWidgetItem* ip_row)
 void UserListForm::UpdateUserGroupsDisplay(QString i_user)
 {
     const ItemPtr user = d->GetType(types::kUser)->HasItem(i_user);
-    QTreeWidgetItem* row = RowOf(user, UserListNode);
+    QTreeWidgetItem* row = RowOf(user, types::kUserListNode);
     if (!row)
         return;
     QStringList names;
@@ -304,16 +302,16 @@ void UserListForm::UpdateUserGroupsDisplay(QString i_user)
 
 void UserListForm::OnUserOnline(ItemPtr i_user)
 {
-    if (QTreeWidgetItem* row = RowOf(i_user, UserListNode))
+    if (QTreeWidgetItem* row = RowOf(i_user, types::kUserListNode))
     {
         row->setIcon(0, OnlineIcon());
         PlaceUserListRow(row);
     }
-    if (HasUserMark(i_user, "user_online_alert"))
+    if (HasUserMark(i_user, types::kUserOnlineAlert))
     {
         PostOnlineAlert(i_user.AsString());
     }
-    if (QTreeWidgetItem* row = RowOf(i_user, OnlineAlertListNode))
+    if (QTreeWidgetItem* row = RowOf(i_user, types::kOnlineAlertListNode))
         row->setIcon(0, OnlineIcon());
 }
 
@@ -326,16 +324,16 @@ void UserListForm::PostOnlineAlert(const QString& i_user)
 
 void UserListForm::OnUserOffline(ItemPtr i_user)
 {
-    for (const char* node : {UserListNode, OnlineAlertListNode})
+    for (const char* node : {types::kUserListNode, types::kOnlineAlertListNode})
         if (QTreeWidgetItem* row = RowOf(i_user, node))
             row->setIcon(0, OfflineIcon());
-    if (QTreeWidgetItem* row = RowOf(i_user, UserListNode))
+    if (QTreeWidgetItem* row = RowOf(i_user, types::kUserListNode))
         PlaceUserListRow(row);
 }
 
 void UserListForm::OnUserAddedToList(ItemPtr i_user)
 {
-    QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, i_user, UserListNode);
+    QTreeWidgetItem* row = AddRow(m_ui->userList, new UserListItemWidget, i_user, types::kUserListNode);
     row->setIcon(0, OfflineIcon());
     const QString name = i_user.AsString();
     if (i_user.IsConnected(types::kIsOnline))
@@ -349,34 +347,34 @@ void UserListForm::OnUserAddedToList(ItemPtr i_user)
 
 void UserListForm::OnUserRemovedFromList(ItemPtr i_user)
 {
-    RemoveRow(i_user, UserListNode);
+    RemoveRow(i_user, types::kUserListNode);
 }
 
 void UserListForm::OnUserUnshared(ItemPtr i_user)
 {
-    AddMarkedRow(m_ui->unsharedList, i_user, UnsharedListNode);
+    AddMarkedRow(m_ui->unsharedList, i_user, types::kUnsharedListNode);
 }
 
 void UserListForm::OnUserReshared(ItemPtr i_user)
 {
-    RemoveRow(i_user, UnsharedListNode);
+    RemoveRow(i_user, types::kUnsharedListNode);
 }
 
 void UserListForm::OnUserIgnored(ItemPtr i_user)
 {
-    AddMarkedRow(m_ui->ignoredList, i_user, IgnoredListNode);
+    AddMarkedRow(m_ui->ignoredList, i_user, types::kIgnoredListNode);
 }
 
 void UserListForm::OnUserUnignored(ItemPtr i_user)
 {
-    RemoveRow(i_user, IgnoredListNode);
+    RemoveRow(i_user, types::kIgnoredListNode);
 }
 
 void UserListForm::OnUserNoteChanged(ItemPtr i_user)
 {
-    ShowNote(RowOf(i_user, UserListNode), 2, i_user);
-    ShowNote(RowOf(i_user, UnsharedListNode), 1, i_user);
-    ShowNote(RowOf(i_user, IgnoredListNode), 1, i_user);
+    ShowNote(RowOf(i_user, types::kUserListNode), 2, i_user);
+    ShowNote(RowOf(i_user, types::kUnsharedListNode), 1, i_user);
+    ShowNote(RowOf(i_user, types::kIgnoredListNode), 1, i_user);
 }
 
 void UserListForm::OnUserNoteRemoved(ItemPtr i_user)
@@ -386,13 +384,14 @@ void UserListForm::OnUserNoteRemoved(ItemPtr i_user)
 
 void UserListForm::OnUserOnlineAlertAdded(ItemPtr i_user)
 {
-    AddRow(m_ui->onlineAlertList, new QTreeWidgetItem, i_user, OnlineAlertListNode)->setIcon(0, StatusIcon(i_user));
+    AddRow(m_ui->onlineAlertList, new QTreeWidgetItem, i_user, types::kOnlineAlertListNode)
+        ->setIcon(0, StatusIcon(i_user));
     m_ui->onlineAlertList->sortItems(0, Qt::AscendingOrder);
 }
 
 void UserListForm::OnUserOnlineAlertRemoved(ItemPtr i_user)
 {
-    RemoveRow(i_user, OnlineAlertListNode);
+    RemoveRow(i_user, types::kOnlineAlertListNode);
 }
 
 void UserListForm::OnUserGroupAdded(ItemPtr i_user)
@@ -460,12 +459,12 @@ void UserListForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
 UserInfoForm* UserListForm::GetUserInfoForm(QString i_user)
 {
     ItemPtr user = UserItem(i_user);
-    if (const ItemPtr open = user["user_info_form"])
+    if (const ItemPtr open = user[types::kUserInfoForm])
         return open.AsPointer<UserInfoForm>();
     auto* page = new UserInfoForm(this);
     page->Init(i_user);
     m_ui->userInfoTabs->addTab(page, QIcon(QStringLiteral(":/icons/info_icon")), MnemonicText(i_user));
-    user += d->GetType("user_info_form")->GetItem(Value(page));
+    user += d->GetType(types::kUserInfoForm)->GetItem(Value(page));
     return page;
 }
 
@@ -475,7 +474,7 @@ void UserListForm::OnUserInfoTabCloseRequested(int i_index)
     if (!page)
         return;
     m_ui->userInfoTabs->removeTab(i_index);
-    if (ItemPtr record = d->GetType("user_info_form")->HasItem(Value(page)))
+    if (ItemPtr record = d->GetType(types::kUserInfoForm)->HasItem(Value(page)))
         record.Remove();
     page->deleteLater();
 }

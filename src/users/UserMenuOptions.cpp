@@ -16,6 +16,7 @@
 #include "UserNoteDialog.h"
 #include "UserTargets.h"
 #include "UserTypes.h"
+#include "UsersSchema.h"
 #include "WindowHost.h"
 
 #include <QAction>
@@ -72,8 +73,8 @@ UserMenuOptions::UserMenuOptions(QMenu* ip_menu, QString i_user, QObject* ip_par
     AddEntry(ip_menu, HasUserMark(user, types::kUserNote) ? tr("Edit user note") : tr("Add user note"),
              ":/icons/note_icon", this, &UserMenuOptions::OnUserNote);
     AddEntry(ip_menu,
-             HasUserMark(user, "user_online_alert") ? tr("Remove online status alert")
-                                                    : tr("Alert when user goes online"),
+             HasUserMark(user, types::kUserOnlineAlert) ? tr("Remove online status alert")
+                                                        : tr("Alert when user goes online"),
              ":/icons/alert_icon", this, &UserMenuOptions::OnAddRemoveOnlineAlert);
     if (GetSettingNumber(settings::kPrivilegesTimeLeft) > 0)
         AddTargetEntry(ip_menu, tr("Gift Privileges"), ":/icons/gift_icon", this, &UserMenuOptions::OnGiftPrivileges,
@@ -254,11 +255,11 @@ void UserMenuOptions::OnGiftPrivileges()
 void UserMenuOptions::OnAddRemoveOnlineAlert()
 {
     ItemPtr user = UserItem(m_user);
-    if (HasUserMark(user, "user_online_alert"))
+    if (HasUserMark(user, types::kUserOnlineAlert))
     {
-        user.Disconnect("user_online_alert");
+        user.Disconnect(types::kUserOnlineAlert);
         return;
     }
-    user += d->GetType("user_online_alert")->GetGlobalNullItem();
+    user += d->GetType(types::kUserOnlineAlert)->GetGlobalNullItem();
     gp_server->TrackUser(m_user);
 }

@@ -4,19 +4,20 @@
 #include "ServerSchema.h"
 #include "ShellSchema.h"
 #include "UserTypes.h"
+#include "UsersSchema.h"
 #include "WindowHost.h"
 #include "ui_UserNoteDialog.h"
 
 void UserNoteDialog::Init()
 {
-    Type* dialog = d->NewType("user_note_dialog", Primary, false, true);
+    Type* dialog = d->NewType(types::kUserNoteDialog, Primary, false, true);
     dialog->RelateToType(d->GetType(types::kUser), One, One, false);
 }
 
 UserNoteDialog* UserNoteDialog::GetDialog(QString i_user)
 {
     ItemPtr user = UserItem(i_user);
-    if (const ItemPtr open = user["user_note_dialog"])
+    if (const ItemPtr open = user[types::kUserNoteDialog])
     {
         UserNoteDialog* dialog = open.AsPointer<UserNoteDialog>();
         dialog->raise();
@@ -25,7 +26,7 @@ UserNoteDialog* UserNoteDialog::GetDialog(QString i_user)
     }
     // A child of the main window, so that closing that window ends the program with it open.
     auto* dialog = new UserNoteDialog(i_user, MainWindowWidget());
-    user += d->GetType("user_note_dialog")->GetItem(Value(dialog));
+    user += d->GetType(types::kUserNoteDialog)->GetItem(Value(dialog));
     return dialog;
 }
 
@@ -47,8 +48,8 @@ UserNoteDialog::UserNoteDialog(QString i_user, QWidget* ip_parent)
 
 UserNoteDialog::~UserNoteDialog()
 {
-    if (d && d->HasType("user_note_dialog"))
-        if (ItemPtr record = d->GetType("user_note_dialog")->HasItem(Value(this)))
+    if (d && d->HasType(types::kUserNoteDialog))
+        if (ItemPtr record = d->GetType(types::kUserNoteDialog)->HasItem(Value(this)))
             record.Remove();
 }
 
