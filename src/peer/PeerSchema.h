@@ -2,8 +2,8 @@
 
 // Names of the data model types that the peer network declares (PeerMessenger.cpp, DNetManager.cpp)
 // and the settings it reads.
-// The texts are stored in the data file, so they never change; code names them only here, so a
-// misspelt name fails to compile.
+// Saved types and settings are kept in the data file under these texts, so a text must not change;
+// code names them only here, so a misspelt name fails to compile.
 
 namespace types
 {

@@ -272,10 +272,7 @@ MainWindow::~MainWindow()
         d = nullptr;
         m_data.reset();
     }
-    // Its handlers live in the store: it goes with a store of this window's own, and stays with
-    // one that outlives the window (tests).
-    if (d)
-        m_translator.release();
+    // Its handlers in a store that outlives the window (tests) end with it.
     m_translator.reset();
 
     // The window base destroys and hides the children after this body; nothing they or the
