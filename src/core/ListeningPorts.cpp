@@ -15,7 +15,10 @@ quint16 ListeningPorts::Plain(qint64 i_setting)
 
 quint16 ListeningPorts::Scrambled(qint64 i_setting, quint16 i_plain)
 {
-    if (IsPort(i_setting))
-        return quint16(i_setting);
+    return IsPort(i_setting) ? quint16(i_setting) : ScrambledFor(i_plain);
+}
+
+quint16 ListeningPorts::ScrambledFor(quint16 i_plain)
+{
     return i_plain < 65535 ? quint16(i_plain + 1) : quint16(0);
 }

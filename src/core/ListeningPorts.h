@@ -10,6 +10,8 @@ constexpr quint16 kDefaultPort = 2235;
 
 // A valid port, else the default.
 quint16 Plain(qint64 i_setting);
-// A valid port, else the plain port + 1; 0 (none) when the plain port is the last one.
+// A valid port, else the one that goes with the plain port.
 quint16 Scrambled(qint64 i_setting, quint16 i_plain);
+// The scrambled port that goes with a plain one: the next port, 0 (none) after the last one.
+quint16 ScrambledFor(quint16 i_plain);
 } // namespace ListeningPorts

@@ -141,7 +141,7 @@ void PeerMessenger::DataLoaded()
         if (value > 0 && value < 65535)
         {
             SetSettingNumber(settings::kListeningPort, value);
-            SetSettingNumber(settings::kObfuscatedListeningPort, value + 1);
+            SetSettingNumber(settings::kObfuscatedListeningPort, ListeningPorts::ScrambledFor(quint16(value)));
         }
         else
         {

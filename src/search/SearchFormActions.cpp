@@ -1,15 +1,15 @@
 // What the user does to results beyond searching and filtering: the tool bar's toggles and
 // orders, downloads by double-click and the result rows' context menu.
-#include "PeerSchema.h"
 #include "SearchForm.h"
-#include "SearchSchema.h"
-#include "ShellSchema.h"
 
 #include "ActionSetToolBar.h"
+#include "PeerSchema.h"
 #include "ResultDownloads.h"
 #include "SearchResultListItem.h"
 #include "SearchResultMenuOptions.h"
 #include "SearchResultsForm.h"
+#include "SearchSchema.h"
+#include "ShellSchema.h"
 #include "TransferQueueManager.h"
 #include "UserMenuOptions.h"
 #include "ui_SearchForm.h"

@@ -1,16 +1,16 @@
 // The rows of the results tabs: replies grouped by user and folder, the filter, the queue order.
-#include "PeerSchema.h"
 #include "SearchForm.h"
-#include "SearchSchema.h"
-#include "ServerSchema.h"
-#include "ShellSchema.h"
 
 #include "DelayedInvoker.h"
 #include "EventToolBar.h"
+#include "PeerSchema.h"
 #include "ResultFilter.h"
 #include "SearchResultListItem.h"
 #include "SearchResultsForm.h"
+#include "SearchSchema.h"
+#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
+#include "ShellSchema.h"
 #include "TextUtils.h"
 
 #include <QLineEdit>

@@ -1,19 +1,18 @@
 // What other users get from the shares: the visibility rule, search replies, the shares list
 // and the contents of one folder.
 
-#include "PeerSchema.h"
-#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
-#include "SharesSchema.h"
 
 #include "Compression.h"
-
 #include "DNetManager.h"
 #include "Log.h"
 #include "PeerMessenger.h"
+#include "PeerSchema.h"
 #include "SearchParser.h"
 #include "Server.h"
+#include "ServerSchema.h"
 #include "SharedFolderInfo.h"
+#include "SharesSchema.h"
 #include "TextUtils.h"
 
 #include <algorithm>

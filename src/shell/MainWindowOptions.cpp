@@ -1,15 +1,16 @@
 // The Options pages: each control writes its setting the moment it changes.
-#include "CoreSchema.h"
 #include "MainWindow.h"
-#include "ServerSchema.h"
-#include "ShellSchema.h"
-#include "TransfersSchema.h"
 
 #include "ActionSetToolBar.h"
+#include "CoreSchema.h"
 #include "ExtendedAsciiTranslator.h"
+#include "ListeningPorts.h"
 #include "PortForwarder.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "StartupPrompts.h"
+#include "TransfersSchema.h"
 #include "ui_MainWindow.h"
 
 namespace
@@ -148,7 +149,8 @@ void MainWindow::OnNewListeningPortChanged(ItemPtr i_port)
 {
     const QString port = i_port[types::kGlobalValue].AsString();
     ui->listeningPortEdit->setText(port);
-    ui->obfuscatedPortLabel->setText(ObfuscatedPortText(QString::number(port.toLongLong() + 1)));
+    ui->obfuscatedPortLabel->setText(
+        ObfuscatedPortText(QString::number(ListeningPorts::ScrambledFor(ListeningPorts::Plain(port.toLongLong())))));
 }
 
 void MainWindow::OnObfuscatedPortSet(ItemPtr i_port)

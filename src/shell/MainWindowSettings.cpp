@@ -1,16 +1,16 @@
 // The shell's data types, its data-model handlers, the settings defaults and how the
 // stored settings are shown on the Options pages.
-#include "CoreSchema.h"
 #include "MainWindow.h"
+
+#include "ActionSetToolBar.h"
+#include "CoreSchema.h"
+#include "DataSaver.h"
+#include "Log.h"
 #include "ServerSchema.h"
 #include "SharesSchema.h"
 #include "ShellSchema.h"
-#include "TransfersSchema.h"
-
-#include "ActionSetToolBar.h"
-#include "DataSaver.h"
-#include "Log.h"
 #include "StartupPrompts.h"
+#include "TransfersSchema.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>

@@ -1,15 +1,15 @@
 // The main window's answers to the connection state: the Connect button's text, the application
 // and tray icons, login failures, and the messages that arrive for their own windows.
-#include "CoreSchema.h"
 #include "MainWindow.h"
-#include "ServerSchema.h"
-#include "ShellSchema.h"
 
 #include "ActionSetToolBar.h"
 #include "AdminMessageDialog.h"
 #include "ChatForm.h"
 #include "ChatsForm.h"
+#include "CoreSchema.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "ShellSchema.h"
 #include "StartupPrompts.h"
 #include "ui_MainWindow.h"
 

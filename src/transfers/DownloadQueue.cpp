@@ -1,16 +1,16 @@
 // The download queue: entries, their statuses, re-queues and place-in-line requests, and the
 // half-minute housekeeping of both directions.
-#include "PeerSchema.h"
-#include "ServerSchema.h"
-#include "SharesSchema.h"
 #include "TransferQueueManager.h"
-#include "TransfersSchema.h"
 
 #include "EngineClock.h"
 #include "Log.h"
 #include "PeerMessages.h"
+#include "PeerSchema.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
 #include "TextUtils.h"
 #include "TransferOutbox.h"
+#include "TransfersSchema.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,17 +1,17 @@
 // File connections taken over from the peer network, the threads that move the bytes, and
 // what the engine does with their reports.
-#include "PeerSchema.h"
-#include "ServerSchema.h"
-#include "SharesSchema.h"
 #include "TransferQueueManager.h"
-#include "TransfersSchema.h"
 
 #include "DownloadPaths.h"
 #include "DownloadThread.h"
 #include "EngineClock.h"
 #include "Log.h"
+#include "PeerSchema.h"
 #include "Server.h"
+#include "ServerSchema.h"
+#include "SharesSchema.h"
 #include "TransferCells.h"
+#include "TransfersSchema.h"
 #include "UploadThread.h"
 
 #include <QDateTime>

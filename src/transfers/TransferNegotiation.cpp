@@ -1,14 +1,14 @@
 // Whether a transfer starts: transfer requests from other users, the answers to ours, and the
 // uploader's denial and failure notices.
+#include "TransferQueueManager.h"
+
+#include "Log.h"
 #include "PeerSchema.h"
 #include "ServerSchema.h"
 #include "SharesSchema.h"
-#include "TransferQueueManager.h"
-#include "TransfersSchema.h"
-
-#include "Log.h"
 #include "TextUtils.h"
 #include "TransferOutbox.h"
+#include "TransfersSchema.h"
 
 #include <QFile>
 

@@ -1,15 +1,15 @@
 // The upload queue: which requests enter it, in what order they wait, when they start, and what
 // a status change releases.
-#include "ServerSchema.h"
-#include "SharesSchema.h"
 #include "TransferQueueManager.h"
-#include "TransfersSchema.h"
 
 #include "Log.h"
 #include "PeerMessages.h"
+#include "ServerSchema.h"
 #include "SharedFoldersManager.h"
+#include "SharesSchema.h"
 #include "TransferCells.h"
 #include "TransferOutbox.h"
+#include "TransfersSchema.h"
 
 #include <algorithm>
 #include <unordered_map>
