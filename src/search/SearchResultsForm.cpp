@@ -16,7 +16,6 @@ namespace
 {
 const QString SaveFilterText = QStringLiteral("Save Filter");
 const QString RemoveFilterText = QStringLiteral("Remove Filter");
-const QString DefaultFilterKey = settings::kDefaultSearchFilter;
 // The related searches take this much of the page's width when there are any.
 constexpr int CorrelationsWidth = 150;
 } // namespace
@@ -124,8 +123,8 @@ void SearchResultsForm::ShowFilterState(const QString& i_text, const ItemPtr& i_
     else if (!saved && ui->saveFilterButton->text() == RemoveFilterText)
         ui->saveFilterButton->setText(SaveFilterText);
 
-    ui->defaultFilterBox->setChecked(!i_text.isEmpty() && HasSetting(DefaultFilterKey)
-                                     && i_text == GetSetting(DefaultFilterKey));
+    ui->defaultFilterBox->setChecked(!i_text.isEmpty() && HasSetting(settings::kDefaultSearchFilter)
+                                     && i_text == GetSetting(settings::kDefaultSearchFilter));
 }
 
 void SearchResultsForm::OnSaveFilterClicked()
@@ -177,11 +176,11 @@ void SearchResultsForm::OnDefaultFilterBoxToggled(bool i_checked)
 {
     const QString text = ui->filterEdit->text();
     if (!i_checked)
-        ClearSetting(DefaultFilterKey);
+        ClearSetting(settings::kDefaultSearchFilter);
     else if (text.isEmpty())
         ui->defaultFilterBox->setChecked(false);
     else
-        SetSetting(DefaultFilterKey, text);
+        SetSetting(settings::kDefaultSearchFilter, text);
 }
 
 void SearchResultsForm::OnFilterHelpClicked()

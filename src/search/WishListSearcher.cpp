@@ -13,7 +13,6 @@ WishListSearcher* wishListSearcher = nullptr;
 namespace
 {
 const QString LogArea = QStringLiteral("Wish List");
-const QString IndexKey = QStringLiteral("wish_list_search_index");
 } // namespace
 
 WishListSearcher::WishListSearcher(QObject* ip_parent)
@@ -22,7 +21,7 @@ WishListSearcher::WishListSearcher(QObject* ip_parent)
     wishListSearcher = this;
     if (gp_server)
         connect(gp_server, &Server::WishListWait, this, &WishListSearcher::OnWishListWait);
-    SetVolatileSetting(IndexKey, QStringLiteral("0"));
+    SetVolatileSetting(settings::kWishListSearchIndex, QStringLiteral("0"));
     connect(&m_timer, &QTimer::timeout, this, &WishListSearcher::OnSearchTimerTimeout);
 }
 
@@ -58,7 +57,7 @@ void WishListSearcher::OnWishListWait(uint i_waitPeriod)
 
 void WishListSearcher::OnSearchTimerTimeout()
 {
-    const qint64 index = GetVolatileSetting(IndexKey).toLongLong();
+    const qint64 index = GetVolatileSetting(settings::kWishListSearchIndex).toLongLong();
     QStringList texts;
     for (const ItemPtr& item :
          d->GetType(types::kWishListItemEnabled)->GetGlobalNullItem().GetItems(types::kWishListItem))
@@ -73,5 +72,5 @@ void WishListSearcher::OnSearchTimerTimeout()
     qint64 next = index + 1;
     if (quint64(next) >= quint64(texts.size()))
         next = 0;
-    SetVolatileSetting(IndexKey, QString::number(next));
+    SetVolatileSetting(settings::kWishListSearchIndex, QString::number(next));
 }

@@ -71,6 +71,7 @@ inline constexpr char kUserDescription[] = "user_description";
 inline constexpr char kUserPictureFile[] = "user_picture_file";
 inline constexpr char kVersionFileUrl[] = "version_file_url";
 inline constexpr char kWishListWait[] = "wish_list_wait";
+inline constexpr char kWishListSearchIndex[] = "wish_list_search_index";
 inline constexpr char kColorButtonBackground[] = "color_button_background";
 inline constexpr char kColorButtonText[] = "color_button_text";
 inline constexpr char kColorChatStatus[] = "color_chat_status";
