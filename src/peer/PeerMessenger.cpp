@@ -1132,9 +1132,8 @@ void PeerMessenger::OnSearchRequestRemoved(ItemPtr i_request)
 
 quint32 PeerMessenger::TakeTransferToken()
 {
-    const QString key = settings::kTransferReqCounter;
-    const quint32 token = quint32(GetSettingNumber(key));
-    SetSettingNumber(key, qint64(quint32(token + 1)));
+    const quint32 token = quint32(GetSettingNumber(settings::kTransferReqCounter));
+    SetSettingNumber(settings::kTransferReqCounter, qint64(quint32(token + 1)));
     return token;
 }
 
