@@ -147,8 +147,9 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
 
 void PeerConnection::WriteWire(const QByteArray& i_wire)
 {
+    // Only what the peer sends keeps a connection alive: answers to a peer that never reads would.
     m_socket->write(i_wire);
-    m_lastActivity.restart();
+    m_bytesQueued += i_wire.size();
 }
 
 void PeerConnection::Expect(State i_state)
@@ -277,4 +278,24 @@ void PeerConnection::Close()
 qint64 PeerConnection::BytesToWrite() const
 {
     return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+void PeerConnection::NoteAnswer(quint32 i_code)
+{
+    for (auto& [code, end] : m_answerEnds)
+        if (code == i_code)
+        {
+            end = m_bytesQueued;
+            return;
+        }
+    m_answerEnds.emplace_back(i_code, m_bytesQueued);
+}
+
+bool PeerConnection::AnswerWaiting(quint32 i_code) const
+{
+    const qint64 sent = m_bytesQueued - BytesToWrite();
+    for (const auto& [code, end] : m_answerEnds)
+        if (code == i_code)
+            return sent < end;
+    return false;
 }

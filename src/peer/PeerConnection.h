@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QTcpSocket;
@@ -72,6 +73,10 @@ public:
     qint64 IdleMs() const { return m_lastActivity.elapsed(); }
     // Bytes written but not yet sent; lets a forwarder skip a reader that does not keep up.
     qint64 BytesToWrite() const;
+    // The frame just sent is the answer of this code; AnswerWaiting holds while part of it has not
+    // left, so that a repeated request need not build the same answer again.
+    void NoteAnswer(quint32 i_code);
+    bool AnswerWaiting(quint32 i_code) const;
 
     // Opener frames.
     void SendPeerInit(const QString& i_ownUser, const QString& i_type, quint32 i_token);
@@ -128,4 +133,7 @@ private:
     QHostAddress m_address;
     std::vector<quint32> m_largeCodes;
     qint64 m_held = 0;
+    // Bytes handed to the socket so far, and where the last answer of each noted code ends in them.
+    qint64 m_bytesQueued = 0;
+    std::vector<std::pair<quint32, qint64>> m_answerEnds;
 };

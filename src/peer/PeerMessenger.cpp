@@ -15,6 +15,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QtEndian>
 
 #include <algorithm>
 
@@ -40,6 +41,11 @@ constexpr int MaxIncomingConnections = 4096;
 // Descriptors no incoming peer connection may take: the server connection, the data file, the
 // transfers with their files, outgoing connections and the logs.
 constexpr int DescriptorReserve = 256;
+// Bytes waiting to be sent on one connection, and on all of them with the messages waiting for a
+// connection. Past either, requests are dropped rather than answered: a peer that asks and never
+// reads would otherwise hold any amount. One answer of the largest frame always fits.
+constexpr qint64 MaxWaitingBytesPerConnection = qint64(64) << 20;
+constexpr qint64 MaxWaitingBytes = qint64(256) << 20;
 // A failed accept (no descriptor left) is tried again this much later, not at once.
 constexpr int AcceptRetryMs = 1000;
 
@@ -64,6 +70,37 @@ int RaiseDescriptorLimit()
 bool IsConnectionType(const QString& i_type)
 {
     return i_type == QLatin1String("P") || i_type == QLatin1String("F") || i_type == QLatin1String("D");
+}
+
+// Messages that make us answer, and so add to what waits for the peer to read.
+bool IsRequest(quint32 i_code)
+{
+    switch (i_code)
+    {
+    case PM_GET_SHARED_FILE_LIST:
+    case PM_USER_INFO_REQUEST:
+    case PM_GET_SHARED_FILES_IN_FOLDER:
+    case PM_TRANSFER_REQUEST:
+    case PM_QUEUE_UPLOAD:
+    case PM_UPLOAD_PLACE_IN_LINE_REQUEST: return true;
+    default: return false;
+    }
+}
+
+// The answer a request with no fields of its own gets: the same for every repeat.
+quint32 SameAnswerTo(quint32 i_request)
+{
+    switch (i_request)
+    {
+    case PM_GET_SHARED_FILE_LIST: return PM_SHARED_FILE_LIST;
+    case PM_USER_INFO_REQUEST: return PM_USER_INFO_REPLY;
+    default: return 0;
+    }
+}
+
+quint32 MessageCode(const char* ip_message, qint64 i_length)
+{
+    return i_length >= 4 ? qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(ip_message)) : 0;
 }
 } // namespace
 
@@ -781,11 +818,18 @@ void PeerMessenger::EveryHalfMinute()
 
 void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
 {
+    const quint32 code = MessageCode(i_message.GetBuffer(), qint64(i_message.GetLength()));
     if (PeerConnection* connection = NewestMessageConnection(i_user))
     {
+        if (!HasRoomToSend(connection, QStringLiteral("a message %1 to %2").arg(QString::number(code), i_user)))
+            return;
         connection->SendFrame(i_message.GetBuffer(), int(i_message.GetLength()));
+        if (code == PM_SHARED_FILE_LIST || code == PM_USER_INFO_REPLY)
+            connection->NoteAnswer(code);
         return;
     }
+    if (!HasRoomToSend(nullptr, QStringLiteral("a message %1 to %2").arg(QString::number(code), i_user)))
+        return;
     qint64& bytes = m_unsentBytes[i_user];
     if (bytes + qint64(i_message.GetLength()) > MaxUnsentBytesPerUser)
     {
@@ -864,9 +908,58 @@ void PeerMessenger::RequestDistributedConnectionToUser(QString i_user, const QHo
     StartAttempt(i_user, QStringLiteral("D"), i_address, i_port);
 }
 
+qint64 PeerMessenger::WaitingBytes() const
+{
+    qint64 bytes = 0;
+    for (PeerConnection* connection : m_connections)
+        bytes += connection->BytesToWrite();
+    for (qint64 unsent : m_unsentBytes)
+        bytes += unsent;
+    return bytes;
+}
+
+bool PeerMessenger::HasRoomToSend(PeerConnection* ip_connection, const QString& i_what) const
+{
+    const qint64 waiting = ip_connection ? ip_connection->BytesToWrite() : 0;
+    if (waiting > MaxWaitingBytesPerConnection)
+    {
+        Log(LogArea, 1,
+            QStringLiteral("Dropping %1: %2 bytes wait for the peer to read them")
+                .arg(i_what, QString::number(waiting)));
+        return false;
+    }
+    const qint64 all = WaitingBytes();
+    if (all > MaxWaitingBytes)
+    {
+        Log(LogArea, 1,
+            QStringLiteral("Dropping %1: %2 bytes wait for peers to read them").arg(i_what, QString::number(all)));
+        return false;
+    }
+    return true;
+}
+
 void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i_payload)
 {
-    ReadMessage(ip_connection->User(), i_payload);
+    const QString user = ip_connection->User();
+    const quint32 code = MessageCode(i_payload.constData(), i_payload.size());
+    if (IsRequest(code))
+    {
+        // Checked before the answer is built: it goes out on the user's newest connection.
+        PeerConnection* answers = NewestMessageConnection(user);
+        if (!answers)
+            answers = ip_connection;
+        const quint32 answer = SameAnswerTo(code);
+        if (answer != 0 && answers->AnswerWaiting(answer))
+        {
+            Log(LogArea, 2,
+                QStringLiteral("Skipping a repeated request %1 from %2: the last answer still waits to be sent")
+                    .arg(QString::number(code), user));
+            return;
+        }
+        if (!HasRoomToSend(answers, QStringLiteral("a request %1 from %2").arg(QString::number(code), user)))
+            return;
+    }
+    ReadMessage(user, i_payload);
 }
 
 void PeerMessenger::ReadMessage(const QString& i_user, const QByteArray& i_payload)

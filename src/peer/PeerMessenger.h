@@ -91,6 +91,8 @@ public:
     int ConnectionCount() const { return int(m_connections.size()); }
     // The most incoming connections held at once, from the open-file limit.
     int IncomingConnectionLimit() const { return m_maxIncoming; }
+    // Bytes waiting to be sent: on the connections and in messages waiting for one.
+    qint64 WaitingBytes() const;
     int AttemptCount() const { return int(m_attempts.size()); }
 
 public slots:
@@ -182,6 +184,9 @@ private:
     void DropIdleLongest(std::vector<PeerConnection*> i_connections, size_t i_count,
                          std::vector<PeerConnection*>& io_dropped) const;
     void OnAcceptError(QTcpServer* ip_server);
+    // False, with a log line naming i_what, when a message to the connection (none: one waiting
+    // for a connection) would pass what may wait to be sent.
+    bool HasRoomToSend(PeerConnection* ip_connection, const QString& i_what) const;
     PeerConnection* Track(PeerConnection* ip_connection, Role i_role);
     void Forget(PeerConnection* ip_connection);
     void OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason);

@@ -26,6 +26,7 @@
 //                            its own to PORT; the reply comes as "event FolderContents USER TOKEN
 //                            FOLDER FILES" (FILES: "name:size" joined by "|")
 //   count                    answers "count CONNECTIONS ATTEMPTS"
+//   waiting                  answers "waiting BYTES", the bytes waiting to be sent to peers
 //   search TEXT              a file search through the server; answers "searchtoken N"
 //   join ROOM | leave ROOM | say ROOM TEXT   room chat through the server; every line of a
 //                            joined room comes as "event RoomChat ROOM USER TEXT"
@@ -36,12 +37,16 @@
 //   lag start|stop           start: a side thread posts an event to this (the GUI) thread every
 //                            5 ms; stop: answers "lag WORST_US", the longest any of them waited
 //   mute                     events are only counted from now on; "tally NAME" answers "tally N"
-//   flood USER N             sends N small messages (44) to the user at once
+//   flood USER N [BYTES]     sends N small messages (44) to the user at once; each names a file
+//                            of BYTES characters when given
 //   setupbench USER N        N file connections to the user one after the other; answers
 //                            "setup MEDIAN_US" (the time from the request to the accepted socket)
 //   quit
 // Peer-network build only:
-//   serveshares HEX          the answer to shares-list requests
+//   serveshares HEX [MS]     the answer to shares-list requests; building each one holds this
+//                            thread MS ms, as a large share does
+//   serveinfo BYTES          user-information requests are answered, each with a reply built
+//                            afresh around a picture of BYTES bytes, as the users window does
 //   upload TOKEN PATH        the next accepted file connection sends the token, reads the
 //                            offset, then the file from there; "uploaded TOKEN BYTES OK" at the end
 //   download TOKEN PATH SIZE the requested file connection with that token gets the size of
@@ -619,7 +624,22 @@ private:
         else if (!m_full && command == "serveshares")
         {
             const QByteArray bytes = QByteArray::fromHex(i_words.value(1));
-            pm->SetSharedFilesMessageProvider([bytes](const QString&) { return MemStream(bytes); });
+            const qint64 buildMs = num(2);
+            pm->SetSharedFilesMessageProvider([bytes, buildMs](const QString&) {
+                QThread::msleep(ulong(buildMs));
+                return MemStream(bytes);
+            });
+        }
+        else if (!m_full && command == "serveinfo")
+        {
+            const int pictureBytes = int(num(1));
+            connect(pm, &PeerMessenger::UserInfoRequested, this, [pictureBytes](QString i_user) {
+                const QByteArray picture(pictureBytes, 'p');
+                MemStream reply =
+                    PeerMessages::BuildUserInfoReply(QStringLiteral("harness"), true, picture, 1, 0, true);
+                if (peerMessenger)
+                    peerMessenger->SendMessage(i_user, reply);
+            });
         }
         else if (!m_full && command == "upload")
             m_uploads.append({quint32(num(1)), arg(2)});
@@ -627,6 +647,8 @@ private:
             m_downloads[quint32(num(1))] = {arg(2), num(3)};
         else if (command == "count")
             Say("count " + Num(pm->ConnectionCount()) + ' ' + Num(pm->AttemptCount()));
+        else if (command == "waiting")
+            Say("waiting " + Num(pm->WaitingBytes()));
         else if (command == "search")
             Say("searchtoken " + Num(gp_server->FileSearch(arg(1), false)));
         else if (command == "join")
@@ -660,8 +682,9 @@ private:
             Say("tally " + Num(g_tally.value(i_words.value(1))));
         else if (command == "flood")
         {
+            const QString file = i_words.size() > 3 ? QString(int(num(3)), QLatin1Char('f')) : QStringLiteral("f");
             for (qint64 n = num(2); n > 0; --n)
-                pm->SendUploadPlaceInLine(arg(1), QStringLiteral("f"), int(n));
+                pm->SendUploadPlaceInLine(arg(1), file, int(n));
         }
         else if (command == "setupbench")
         {

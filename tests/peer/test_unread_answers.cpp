@@ -1,0 +1,134 @@
+#include "HarnessProcess.h"
+#include "PeakMemory.h"
+#include "PeerMessages.h"
+#include "RawPeer.h"
+
+#include <QtTest>
+
+#include <memory>
+
+// Peers that ask and never read: what waits to be sent to them stays within its bound, the same
+// large answer is not built again while it waits, and their connections are not kept alive by
+// our own writes.
+class TestUnreadAnswers : public QObject
+{
+    Q_OBJECT
+
+    // One connection may hold 64 MiB waiting and the answer that passes it; the sanitizers'
+    // quarantine of freed memory comes on top in such a build.
+#if defined(__SANITIZE_ADDRESS__)
+    static constexpr double GrowthBoundMb = 900;
+#else
+    static constexpr double GrowthBoundMb = 300;
+#endif
+
+    std::unique_ptr<HarnessProcess> m_client;
+    quint16 m_port = 0;
+
+    // A peer that says who it is and then reads nothing: its socket takes a byte at most.
+    std::unique_ptr<RawPeer> NonReader(const QByteArray& i_user)
+    {
+        auto peer = std::make_unique<RawPeer>();
+        if (!peer->Connect(m_port))
+            return nullptr;
+        peer->Socket().setReadBufferSize(1);
+        peer->SendFrame(RawPeer::PeerInit(i_user, "P"));
+        return peer;
+    }
+
+    // The same request i_count times, in one write.
+    static void Ask(RawPeer& io_peer, const MemStream& i_request, int i_count)
+    {
+        QByteArray wire;
+        for (int n = 0; n < i_count; ++n)
+            wire += io_peer.Frame(i_request.ToByteArray());
+        io_peer.SendRaw(wire);
+    }
+
+    qint64 Waiting()
+    {
+        QStringList fields;
+        m_client->Send({"waiting"});
+        return m_client->Take("waiting", &fields) ? fields.value(0).toLongLong() : -1;
+    }
+
+private slots:
+    void init()
+    {
+        m_client = std::make_unique<HarnessProcess>();
+        QVERIFY(m_client->Start());
+        m_port = FreePortPair();
+        QVERIFY(m_client->StartEngine(QStringLiteral("client"), 1, m_port));
+    }
+
+    void cleanup()
+    {
+        m_client.reset();
+    }
+
+    void user_information_never_read_stays_within_the_bound_and_is_freed_when_the_peer_goes()
+    {
+        m_client->Send({"serveinfo", QString::number(20 * 1000 * 1000)});
+        QVERIFY(m_client->Sync());
+        const double baseline = PeakMegabytes(m_client->ProcessId());
+        std::unique_ptr<RawPeer> peer = NonReader("asker");
+        QVERIFY(peer);
+        Ask(*peer, PeerMessages::BuildUserInfoRequest(), 100);
+        QTRY_VERIFY_WITH_TIMEOUT(Waiting() > 0, 10000);
+        QTest::qWait(1000); // every request read and answered, or dropped
+        QVERIFY(m_client->Sync());
+        const double growth = PeakMegabytes(m_client->ProcessId()) - baseline;
+        QVERIFY2(growth < GrowthBoundMb, qPrintable(QString::number(growth)));
+        // Messages that are not repeats of one waiting stop at the bound too.
+        m_client->Send({"flood", "asker", "100", QString::number(2 * 1000 * 1000)});
+        QVERIFY(m_client->Sync());
+        QVERIFY2(Waiting() <= qint64(128) << 20, qPrintable(QString::number(Waiting())));
+
+        peer.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(Waiting(), qint64(0), 10000);
+        QStringList counts;
+        m_client->Send({"count"});
+        QVERIFY(m_client->Take("count", &counts));
+        QCOMPARE(counts.value(0), QStringLiteral("0"));
+    }
+
+    void repeated_shares_list_requests_build_the_list_once()
+    {
+        // Each list takes a quarter of a second to build, as a share of some 200,000 files does.
+        const QByteArray list = RawPeer::UInt32(5) + QByteArray(4096, 'l');
+        m_client->Send({"serveshares", QString::fromLatin1(list.toHex()), "250"});
+        m_client->Send({"lag", "start"});
+        QVERIFY(m_client->Sync());
+        std::unique_ptr<RawPeer> peer = NonReader("browser");
+        QVERIFY(peer);
+        Ask(*peer, PeerMessages::BuildGetSharedFileList(), 40);
+        QTest::qWait(2000);
+        QVERIFY(m_client->Sync());
+        m_client->Send({"lag", "stop"});
+        QStringList lag;
+        QVERIFY(m_client->Take("lag", &lag, 30000));
+        QVERIFY2(lag.value(0).toLongLong() < 1000000, qPrintable(lag.value(0)));
+    }
+
+    void own_writes_do_not_keep_a_connection_alive()
+    {
+        m_client->Send({"timeouts", "30000", "1000", "30000"});
+        RawPeer peer;
+        QVERIFY(peer.Connect(m_port));
+        peer.SendFrame(RawPeer::PeerInit("quiet", "P"));
+        const QString message =
+            QString::fromLatin1(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("a"), 1).ToByteArray().toHex());
+        QByteArray payload;
+        for (int n = 0; n < 8; ++n)
+        {
+            m_client->Send({"send", "quiet", message});
+            QVERIFY(peer.ReadFrame(payload));
+            QTest::qWait(200);
+        }
+        m_client->Send({"tick"});
+        QVERIFY(peer.WaitForClose());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUnreadAnswers)
+#include "test_unread_answers.moc"
