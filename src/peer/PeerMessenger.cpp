@@ -36,11 +36,14 @@ constexpr int MaxConnectionsAwaitingOpener = 256;
 // Incoming connections from one address: a household behind one router holds a few users, each
 // with a few connections.
 constexpr int MaxIncomingPerAddress = 64;
-// Incoming connections in all, however many descriptors the system gives.
+// Peer connections in all, incoming and outgoing, however many descriptors the system gives.
 constexpr int MaxIncomingConnections = 4096;
-// Descriptors no incoming peer connection may take: the server connection, the data file, the
-// transfers with their files, outgoing connections and the logs.
+// Descriptors no peer connection may take: the server connection, the data file, the transfers
+// with their files and the logs.
 constexpr int DescriptorReserve = 256;
+// Connections the server asks us to open back to one user: one for messages, one to the
+// distributed network and a few for files are all a user needs at once.
+constexpr int MaxConnectBacksPerUser = 8;
 // Bytes waiting to be sent on one connection, and on all of them with the messages waiting for a
 // connection. Past either, requests are dropped rather than answered: a peer that asks and never
 // reads would otherwise hold any amount. One answer of the largest frame always fits.
@@ -194,8 +197,8 @@ void PeerMessenger::Listen()
     const int descriptors = RaiseDescriptorLimit();
     m_maxIncoming = std::clamp(descriptors - DescriptorReserve, 16, MaxIncomingConnections);
     Log(LogArea, 2,
-        QStringLiteral("Up to %1 open files: at most %2 incoming peer connections")
-            .arg(QString::number(descriptors), QString::number(m_maxIncoming)));
+        QStringLiteral("Up to %1 open files: at most %2 peer connections, %3 of them outgoing")
+            .arg(QString::number(descriptors), QString::number(m_maxIncoming), QString::number(MaxOutgoing())));
     const quint16 ports[2] = {quint16(GetSettingNumber(settings::kListeningPort)),
                               quint16(GetSettingNumber(settings::kObfuscatedListeningPort))};
     std::unique_ptr<QTcpServer>* listeners[2] = {&m_listener, &m_scrambledListener};
@@ -335,9 +338,11 @@ void PeerMessenger::LimitIncoming()
         return std::find(dropped.begin(), dropped.end(), ip_connection) != dropped.end();
     };
     incoming.erase(std::remove_if(incoming.begin(), incoming.end(), isDropped), incoming.end());
-    if (incoming.size() > size_t(m_maxIncoming))
+    // Outgoing connections hold descriptors of the same budget.
+    const size_t room = size_t(m_maxIncoming - OutgoingCount());
+    if (incoming.size() > room)
     {
-        const size_t count = incoming.size() - size_t(m_maxIncoming);
+        const size_t count = incoming.size() - room;
         Log(LogArea, 2, QStringLiteral("Too many incoming connections; dropping the %1 idle longest").arg(count));
         DropIdleLongest(incoming, count, dropped);
     }
@@ -364,6 +369,21 @@ void PeerMessenger::DropIdleLongest(std::vector<PeerConnection*> i_connections, 
         io_dropped.push_back(connection);
         --i_count;
     }
+}
+
+int PeerMessenger::MaxOutgoing() const
+{
+    return m_maxIncoming / 2;
+}
+
+int PeerMessenger::OutgoingCount(const QString& i_connectBacksOf) const
+{
+    int count = 0;
+    for (const auto& [connection, role] : m_roles)
+        if (i_connectBacksOf.isNull() ? role != Role::Incoming
+                                      : role == Role::ConnectBack && connection->User() == i_connectBacksOf)
+            ++count;
+    return count;
 }
 
 void PeerMessenger::OnAcceptError(QTcpServer* ip_server)
@@ -623,6 +643,16 @@ void PeerMessenger::StartDirect(quint32 i_token, const QHostAddress& i_address, 
     auto found = m_attempts.find(i_token);
     if (found == m_attempts.end())
         return;
+    if (OutgoingCount() >= MaxOutgoing())
+    {
+        // The way through the server needs no descriptor of ours until the user connects.
+        Log(LogArea, 1,
+            QStringLiteral("Too many outgoing connections; reaching %1 through the server only")
+                .arg(found->second.user));
+        found->second.awaitingAddress = false;
+        found->second.directFailed = true;
+        return;
+    }
     const bool scrambled = m_preferScrambledPort && i_scrambledPort != 0;
     PeerConnection* connection =
         Track(new PeerConnection(i_address, scrambled ? i_scrambledPort : i_port, scrambled), Role::Direct);
@@ -748,6 +778,17 @@ void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, TCP
     {
         Log(LogArea, 1,
             QStringLiteral("Ignoring a relayed request of unknown type \"%1\" from %2").arg(i_type, i_user));
+        return;
+    }
+    const bool userFull = OutgoingCount(i_user) >= MaxConnectBacksPerUser;
+    if (userFull || OutgoingCount() >= MaxOutgoing())
+    {
+        Log(LogArea, 1,
+            QStringLiteral("Not connecting back to %1: %2")
+                .arg(i_user, userFull
+                                 ? QStringLiteral("%1 connections to this user already").arg(MaxConnectBacksPerUser)
+                                 : QStringLiteral("too many outgoing connections")));
+        ServerCantConnectToPeer(i_token, i_user);
         return;
     }
     const bool scrambled = m_preferScrambledPort && i_scrambledPort != 0;

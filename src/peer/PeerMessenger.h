@@ -89,7 +89,8 @@ public:
 
     // Connections and attempts this object still holds; lets tests see that nothing leaks.
     int ConnectionCount() const { return int(m_connections.size()); }
-    // The most incoming connections held at once, from the open-file limit.
+    // The most peer connections held at once, incoming and outgoing, from the open-file limit;
+    // incoming ones may take all that outgoing ones leave.
     int IncomingConnectionLimit() const { return m_maxIncoming; }
     // Bytes waiting to be sent: on the connections and in messages waiting for one.
     qint64 WaitingBytes() const;
@@ -184,6 +185,10 @@ private:
     void DropIdleLongest(std::vector<PeerConnection*> i_connections, size_t i_count,
                          std::vector<PeerConnection*>& io_dropped) const;
     void OnAcceptError(QTcpServer* ip_server);
+    // Outgoing connections held (ours and those the server asked for), at most MaxOutgoing(); with
+    // a user, only the connections back to that user.
+    int OutgoingCount(const QString& i_connectBacksOf = QString()) const;
+    int MaxOutgoing() const;
     // False, with a log line naming i_what, when a message to the connection (none: one waiting
     // for a connection) would pass what may wait to be sent.
     bool HasRoomToSend(PeerConnection* ip_connection, const QString& i_what) const;

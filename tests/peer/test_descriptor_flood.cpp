@@ -1,9 +1,12 @@
 #include "HarnessProcess.h"
+#include "PeerMessages.h"
 #include "RawPeer.h"
 #include "TestServer.h"
+#include "Wire.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
@@ -30,6 +33,13 @@ class TestDescriptorFlood : public QObject
         const QByteArray line = stat.readAll();
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
         return fields.value(11).toLongLong() + fields.value(12).toLongLong();
+    }
+
+    static int Descriptors(qint64 i_pid)
+    {
+        return QDir(QStringLiteral("/proc/%1/fd").arg(i_pid))
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+            .size();
     }
 
 private slots:
@@ -107,6 +117,81 @@ private slots:
         bob.Send({"save", bob.Home() + QStringLiteral("/saved")});
         QVERIFY(bob.Take("saved", &saved));
         QCOMPARE(saved.value(0), QStringLiteral("1"));
+    }
+
+    // One user has the server ask the client 2,000 times to connect back to an address that takes
+    // every connection, then 2,000 users once each: the client opens a few to the one user and no
+    // more than its outgoing share to all, still answers a well-behaved peer, and closes those
+    // that only idle.
+    void connect_back_requests_stay_within_the_bound()
+    {
+        TestServer server;
+        QVERIFY(server.Listen());
+        HarnessProcess client;
+        client.SetOpenFileLimit(1024);
+        QVERIFY(client.Start());
+        const quint16 port = FreePortPair();
+        QVERIFY(client.LogIn(QStringLiteral("client"), server.Port(), port));
+        client.Send({"serveinfo", "1000"});
+        QVERIFY(client.Sync());
+        const int before = Descriptors(client.ProcessId());
+
+        QTcpServer hog;
+        QVERIFY(hog.listen(QHostAddress::LocalHost));
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        connect(&hog, &QTcpServer::newConnection, this, [&hog, &held] {
+            while (QTcpSocket* socket = hog.nextPendingConnection())
+                held.emplace_back(socket);
+        });
+        const auto askForConnections = [&](bool i_oneUser) {
+            for (quint32 token = 1; token <= 2000; ++token)
+                server.SendFrame(QStringLiteral("client"), 18,
+                                 WireWriter()
+                                     .Str(i_oneUser ? QStringLiteral("hog") : QStringLiteral("hog%1").arg(token))
+                                     .Str(QStringLiteral("P"))
+                                     .Ip(0x7f000001)
+                                     .U32(hog.serverPort())
+                                     .U32(token)
+                                     .U8(0)
+                                     .U32(0)
+                                     .U32(0)
+                                     .Body());
+        };
+        const auto answersTheGoodPeer = [port] {
+            RawPeer good;
+            if (!good.Connect(port))
+                return false;
+            good.SendFrame(RawPeer::PeerInit("good", "P"));
+            good.SendFrame(PeerMessages::BuildUserInfoRequest().ToByteArray());
+            QByteArray payload;
+            while (good.ReadFrame(payload, 20000))
+                if (payload.left(4) == RawPeer::UInt32(16))
+                    return true;
+            return false;
+        };
+
+        askForConnections(true);
+        QVERIFY(answersTheGoodPeer());
+        QTest::qWait(1000);
+        int during = Descriptors(client.ProcessId());
+        // At most 8 connections back to one user.
+        QVERIFY2(during <= before + 8, qPrintable(QStringLiteral("%1 then %2").arg(before).arg(during)));
+        QVERIFY2(held.size() <= 8, qPrintable(QString::number(held.size())));
+
+        client.Send({"timeouts", "30000", "1000", "30000"});
+        QTest::qWait(1500);
+        client.Send({"tick"});
+        QVERIFY(client.Sync());
+        QTRY_VERIFY_WITH_TIMEOUT(Descriptors(client.ProcessId()) <= before, 5000);
+
+        // Outgoing connections in all take at most half of the 768 the open-file limit leaves.
+        client.Send({"timeouts", "30000", "300000", "30000"});
+        askForConnections(false);
+        QVERIFY(answersTheGoodPeer());
+        QTest::qWait(1000);
+        during = Descriptors(client.ProcessId());
+        QVERIFY2(during <= before + 384, qPrintable(QStringLiteral("%1 then %2").arg(before).arg(during)));
+        QVERIFY(answersTheGoodPeer());
     }
 };
 
