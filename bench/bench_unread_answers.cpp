@@ -1,0 +1,168 @@
+// Peers that ask and never read: the memory 100 user-information requests cost against a 20 MB
+// picture, and the time on this (the GUI) thread that 40 shares-list requests cost against a share
+// of 480,000 files, next to building that list once.
+
+#include "EngineStack.h"
+#include "FreePorts.h"
+#include "PeakMemory.h"
+#include "PeerMessages.h"
+#include "RawPeer.h"
+#include "SharesSchema.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+constexpr unsigned kEngines =
+    EngineStack::ServerConnection | EngineStack::NoUpnp | EngineStack::Peers | EngineStack::Shares;
+constexpr int kFolders = 24000;
+constexpr int kFilesPerFolder = 20; // 480,000 files
+
+// A peer on a plain blocking socket that says who it is, sends its bytes, and never reads.
+class NonReader
+{
+public:
+    NonReader(quint16 i_port, const QByteArray& i_user, const QByteArray& i_bytes)
+        : m_thread([this, i_port, i_user, i_bytes] {
+            m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(i_port);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            RawPeer framer;
+            const QByteArray wire = framer.Frame(RawPeer::PeerInit(i_user, "P")) + i_bytes;
+            if (m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+                ::send(m_fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
+            m_sent = true;
+        })
+    {
+    }
+    ~NonReader()
+    {
+        m_thread.join();
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool Sent() const { return m_sent; }
+
+private:
+    int m_fd = -1;
+    std::atomic<bool> m_sent{false};
+    std::thread m_thread;
+};
+
+QByteArray Repeated(const QByteArray& i_payload, int i_count)
+{
+    RawPeer framer;
+    QByteArray wire;
+    for (int n = 0; n < i_count; ++n)
+        wire += framer.Frame(i_payload);
+    return wire;
+}
+
+void RunFor(qint64 i_ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < i_ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void UnreadAnswers()
+{
+    // Built afresh for each request, as the users window reads the picture file each time.
+    const QMetaObject::Connection answering =
+        QObject::connect(peerMessenger, &PeerMessenger::UserInfoRequested, [](QString i_user) {
+            MemStream reply = PeerMessages::BuildUserInfoReply(QStringLiteral("me"), true,
+                                                               QByteArray(20 * 1000 * 1000, 'p'), 1, 0, true);
+            peerMessenger->SendMessage(i_user, reply);
+        });
+    ResetPeak();
+    const double baseline = PeakMegabytes();
+    {
+        NonReader peer(peerMessenger->ListeningPort(), "asker",
+                       Repeated(PeerMessages::BuildUserInfoRequest().ToByteArray(), 100));
+        QElapsedTimer timer;
+        timer.start();
+        while (!peer.Sent() && timer.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        RunFor(3000);
+        std::printf("peer_unread_answers_waiting: %.0f MB\n", peerMessenger->WaitingBytes() / 1e6);
+        std::printf("peer_unread_answers_peak: %.0f MB\n", PeakMegabytes() - baseline);
+    }
+    RunFor(500);
+    std::printf("peer_unread_answers_after_the_peer_left: %.0f MB waiting\n", peerMessenger->WaitingBytes() / 1e6);
+    QObject::disconnect(answering);
+    std::fflush(stdout);
+}
+
+// The share as a scan leaves it in the data model, without files on disk.
+void MakeShare()
+{
+    ItemPtr root = d->GetType(types::kSharedFolder)->GetItem(Value("/share"));
+    root.Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
+    Type* folders = d->GetType(types::kSharedFileFolder);
+    Type* files = d->GetType(types::kSharedFile);
+    Type* names = d->GetType(types::kSharedFileName);
+    Type* sizes = d->GetType(types::kSharedFileSize);
+    for (int f = 0; f < kFolders; ++f)
+    {
+        ItemPtr folder = folders->GetItem(Value(QStringLiteral("/share/artist %1/album %2").arg(f / 10).arg(f % 10)));
+        folder.Connect(root);
+        for (int n = 0; n < kFilesPerFolder; ++n)
+        {
+            ItemPtr file = files->NewItem();
+            file.Connect(folder);
+            file.Connect(names->GetItem(Value(QStringLiteral("%1 track number %2 of the album.flac").arg(n).arg(f))));
+            file.Connect(sizes->GetItem(Value(static_cast<long long>(1000000 + f * 31 + n))));
+        }
+    }
+}
+
+void RepeatedSharesList()
+{
+    MakeShare();
+    QElapsedTimer timer;
+    timer.start();
+    const MemStream list = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone"));
+    const double oneMs = timer.nsecsElapsed() / 1e6;
+    std::printf("peer_shares_list_480000_files: %.0f ms (%.1f MB)\n", oneMs, list.GetLength() / 1e6);
+
+    // A message after the requests tells when they have all been read.
+    bool done = false;
+    QObject::connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, [&done] { done = true; });
+    const QByteArray wire = Repeated(PeerMessages::BuildGetSharedFileList().ToByteArray(), 40)
+                            + Repeated(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray(), 1);
+    NonReader peer(peerMessenger->ListeningPort(), "browser", wire);
+    while (!peer.Sent())
+        std::this_thread::yield();
+    timer.start();
+    while (!done && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const double totalMs = timer.nsecsElapsed() / 1e6;
+    std::printf("peer_repeated_shares_list_gui_total: %.0f ms\n", totalMs);
+    std::printf("peer_repeated_shares_list_vs_one: %.2f ratio\n", totalMs / oneMs);
+    std::fflush(stdout);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    EngineStack engines(kEngines);
+    SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+    SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
+    dataSaver->NotifyFirstStart();
+    UnreadAnswers();
+    RepeatedSharesList();
+    return 0;
+}
