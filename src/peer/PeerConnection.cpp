@@ -147,7 +147,8 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
 
 void PeerConnection::WriteWire(const QByteArray& i_wire)
 {
-    // Only what the peer sends keeps a connection alive: answers to a peer that never reads would.
+    // Only what the peer sends keeps a connection alive; else answers to a peer that never reads
+    // would keep it for ever.
     m_socket->write(i_wire);
     m_bytesQueued += i_wire.size();
 }

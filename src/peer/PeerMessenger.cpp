@@ -862,14 +862,14 @@ void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
     const quint32 code = MessageCode(i_message.GetBuffer(), qint64(i_message.GetLength()));
     if (PeerConnection* connection = NewestMessageConnection(i_user))
     {
-        if (!HasRoomToSend(connection, QStringLiteral("a message %1 to %2").arg(QString::number(code), i_user)))
+        if (!HasRoomToSend(connection, code, i_user, false))
             return;
         connection->SendFrame(i_message.GetBuffer(), int(i_message.GetLength()));
         if (code == PM_SHARED_FILE_LIST || code == PM_USER_INFO_REPLY)
             connection->NoteAnswer(code);
         return;
     }
-    if (!HasRoomToSend(nullptr, QStringLiteral("a message %1 to %2").arg(QString::number(code), i_user)))
+    if (!HasRoomToSend(nullptr, code, i_user, false))
         return;
     qint64& bytes = m_unsentBytes[i_user];
     if (bytes + qint64(i_message.GetLength()) > MaxUnsentBytesPerUser)
@@ -959,24 +959,20 @@ qint64 PeerMessenger::WaitingBytes() const
     return bytes;
 }
 
-bool PeerMessenger::HasRoomToSend(PeerConnection* ip_connection, const QString& i_what) const
+bool PeerMessenger::HasRoomToSend(PeerConnection* ip_connection, quint32 i_code, const QString& i_user,
+                                  bool i_request) const
 {
     const qint64 waiting = ip_connection ? ip_connection->BytesToWrite() : 0;
-    if (waiting > MaxWaitingBytesPerConnection)
-    {
-        Log(LogArea, 1,
-            QStringLiteral("Dropping %1: %2 bytes wait for the peer to read them")
-                .arg(i_what, QString::number(waiting)));
-        return false;
-    }
-    const qint64 all = WaitingBytes();
-    if (all > MaxWaitingBytes)
-    {
-        Log(LogArea, 1,
-            QStringLiteral("Dropping %1: %2 bytes wait for peers to read them").arg(i_what, QString::number(all)));
-        return false;
-    }
-    return true;
+    const bool connectionFull = waiting > MaxWaitingBytesPerConnection;
+    const qint64 all = connectionFull ? waiting : WaitingBytes();
+    if (!connectionFull && all <= MaxWaitingBytes)
+        return true;
+    Log(LogArea, 1,
+        QStringLiteral("Dropping %1 %2 %3 %4: %5 bytes wait for %6 to read them")
+            .arg(i_request ? QStringLiteral("a request") : QStringLiteral("a message"), QString::number(i_code),
+                 i_request ? QStringLiteral("from") : QStringLiteral("to"), i_user, QString::number(all),
+                 connectionFull ? QStringLiteral("the peer") : QStringLiteral("peers")));
+    return false;
 }
 
 void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i_payload)
@@ -997,7 +993,7 @@ void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i
                     .arg(QString::number(code), user));
             return;
         }
-        if (!HasRoomToSend(answers, QStringLiteral("a request %1 from %2").arg(QString::number(code), user)))
+        if (!HasRoomToSend(answers, code, user, true))
             return;
     }
     ReadMessage(user, i_payload);

@@ -189,9 +189,9 @@ private:
     // a user, only the connections back to that user.
     int OutgoingCount(const QString& i_connectBacksOf = QString()) const;
     int MaxOutgoing() const;
-    // False, with a log line naming i_what, when a message to the connection (none: one waiting
-    // for a connection) would pass what may wait to be sent.
-    bool HasRoomToSend(PeerConnection* ip_connection, const QString& i_what) const;
+    // False, with a log line, when a message to the user on the connection (none: one waiting for
+    // a connection), or the answer to a request from the user, would pass what may wait to be sent.
+    bool HasRoomToSend(PeerConnection* ip_connection, quint32 i_code, const QString& i_user, bool i_request) const;
     PeerConnection* Track(PeerConnection* ip_connection, Role i_role);
     void Forget(PeerConnection* ip_connection);
     void OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason);
