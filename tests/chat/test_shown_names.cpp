@@ -5,6 +5,7 @@
 #include "FocusHelpers.h"
 #include "MessageListForm.h"
 #include "RoomForm.h"
+#include "Screenshot.h"
 #include "SearchForm.h"
 #include "SearchReplies.h"
 #include "ShareForm.h"
@@ -310,6 +311,27 @@ private slots:
         QVERIFY(!shown(QStringLiteral("plain")).contains(QChar(0x2068) + QStringLiteral("plain")));
         const QString ampersand = shown(QStringLiteral("R&B"));
         QVERIFY2(ampersand.contains(shortcuts ? QStringLiteral("R&&B") : QStringLiteral("R&B")), qPrintable(ampersand));
+        s_run = nullptr;
+    }
+
+    // The names of this file's table as a user meets them: a search tab, notification buttons of
+    // chats and of a finished download.
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        WindowRun run;
+        QVERIFY(run.Start());
+        s_run = &run;
+        Ui::MainWindow* ui = run.window->Form();
+        ui->tabControl->setCurrentWidget(ui->roomsTab);
+        for (const char* name : {"x...y", "R&B", "\u202Eecila"})
+            chatsForm->GetChatForm(QString::fromUtf8(name))->AddChat(QString::fromUtf8(name), QStringLiteral("hi"));
+        QVERIFY(CompleteDownload(QStringLiteral("x&y"), QStringLiteral("Rock&Roll"), QStringLiteral("R&B.mp3")));
+        ui->tabControl->setCurrentWidget(ui->searchTab);
+        searchForm->Form()->searchEdit->setText(QStringLiteral("R&B"));
+        QTest::keyClick(searchForm->Form()->searchEdit, Qt::Key_Return);
+        run.window->resize(1000, 500);
+        SAVE_SCREENSHOT(run.window.get(), "shown_names");
         s_run = nullptr;
     }
 

@@ -244,6 +244,17 @@ private slots:
         eventToolBar->AddEvent("Private message from bob", ":/icons/note_icon", ui->chatTab, "");
         eventToolBar->AddEvent("Search results for \"blue train\"", ":/icons/browse_icon", ui->searchTab, "");
         SAVE_SCREENSHOT(m_run->window.get(), "main_window_bars");
+
+        // A peer's flood of lines beside a few quiet chats: the bar ends with its "N more" button.
+        for (int line = 0; line < 30; ++line)
+            eventToolBar->AddEvent("x...y", ":/icons/chat_icon", ui->roomsTab, "");
+        for (const char* name : {"R&&B", "carol", "dave"})
+            eventToolBar->AddEvent(name, ":/icons/chat_icon", new QWidget(ui->chatTab), "");
+        m_run->window->resize(1900, 300);
+        SAVE_SCREENSHOT(m_run->window.get(), "main_window_bars_flood");
+        QMenu* waiting = eventToolBar->actions().last()->menu();
+        QVERIFY(waiting);
+        SAVE_SCREENSHOT(waiting, "main_window_bars_waiting");
     }
 };
 
