@@ -21,6 +21,7 @@
 #include "ui_SearchForm.h"
 
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QStyledItemDelegate>
@@ -97,6 +98,19 @@ class TestShownNames : public QObject
         if (!i_button)
             return s_run->calls.alerts.value(s_run->calls.alerts.size() - 3 + i_which);
         return ButtonTexts();
+    }
+
+    // The question a room's tool bar action asks about the room, from its tab.
+    static QString RoomQuestion(const char* ip_role, const char* ip_action, const QString& i_name)
+    {
+        ItemPtr room = d->GetType("room")->GetItem(i_name);
+        room += d->GetType(ip_role)->GetGlobalNullItem();
+        room += d->GetType("in_room")->GetGlobalNullItem();
+        FocusWidgetAndParents(room["room_form"].AsPointer<RoomForm>()->findChild<QLineEdit*>("chatEdit"));
+        s_run->prompts.m_asked.clear();
+        s_run->window->OnToolBarActionTriggered(nullptr, QLatin1String(ip_action));
+        return s_run->prompts.m_asked.isEmpty() ? QStringLiteral("(no question)")
+                                                : s_run->prompts.m_asked.first().second;
     }
 
     static QString LastLine(QWidget* ip_form)
@@ -222,6 +236,10 @@ class TestShownNames : public QObject
                  const QList<QTreeWidgetItem*> rows = list->findItems(i_name, Qt::MatchExactly, 1);
                  return rows.isEmpty() ? QStringLiteral("(no row)") : rows.first()->text(2);
              }},
+            {"membership question",
+             [](const QString& i_name) { return RoomQuestion("is_member", "give_up_membership", i_name); }},
+            {"ownership question",
+             [](const QString& i_name) { return RoomQuestion("is_owner", "give_up_ownership", i_name); }},
             {"file complete button", [](const QString& i_name) { return DownloadNotice(0, true, i_name); }},
             {"folder complete button", [](const QString& i_name) { return DownloadNotice(1, true, i_name); }},
             {"user complete button", [](const QString& i_name) { return DownloadNotice(2, true, i_name); }},
@@ -284,9 +302,9 @@ private slots:
                                   "file complete button", "folder complete button", "user complete button",
                                   "wish list notice", "search tab", "re-run search entry", "group box title"})
             QTest::newRow(place) << place << true;
-        for (const char* place :
-             {"online pop-up", "private chat pop-up", "partner away line", "message list row", "file complete pop-up",
-              "folder complete pop-up", "user complete pop-up", "user groups title"})
+        for (const char* place : {"online pop-up", "private chat pop-up", "partner away line", "message list row",
+                                  "membership question", "ownership question", "file complete pop-up",
+                                  "folder complete pop-up", "user complete pop-up", "user groups title"})
             QTest::newRow(place) << place << false;
     }
 
