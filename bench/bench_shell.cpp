@@ -1,8 +1,10 @@
 // The shell machinery on every focus move and every column drag: a tool bar rebuild for a set of
-// seven actions, focus moves inside one widget, and column resizes followed by the size memory.
+// seven actions, focus moves inside one widget, column resizes followed by the size memory, and
+// one new button on the notification bar with many pending.
 #include "ActionSetToolBar.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "EventToolBar.h"
 #include "SizeManager.h"
 
 #include <QApplication>
@@ -14,7 +16,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace
 {
@@ -115,6 +120,63 @@ void ColumnResizes()
     std::printf("column_resize_store_growth: %lld items\n",
                 static_cast<long long>(d->GetItemCount()) - static_cast<long long>(items));
 }
+// The median time of one new button, laid out: for a widget of its own (taken away again after
+// each), and, where given, for one that already holds its most; the slower of the two.
+double NotificationBarAddMs(EventToolBar* ip_bar, QWidget* ip_fresh, QWidget* ip_full)
+{
+    constexpr int kRounds = 101;
+    double slowest = 0;
+    for (QWidget* target : {ip_fresh, ip_full})
+    {
+        if (!target)
+            continue;
+        std::vector<qint64> times;
+        for (int round = 0; round < kRounds; ++round)
+        {
+            QElapsedTimer timer;
+            timer.start();
+            ip_bar->AddEvent(QStringLiteral("Private message from someone"), QStringLiteral(":/icons/chat_icon"),
+                             target, QStringLiteral("someone: hi"));
+            QCoreApplication::processEvents();
+            times.push_back(timer.nsecsElapsed());
+            ip_bar->RemoveEvents(ip_fresh);
+            QCoreApplication::processEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        std::nth_element(times.begin(), times.begin() + kRounds / 2, times.end());
+        slowest = std::max(slowest, static_cast<double>(times[kRounds / 2]) / 1e6);
+    }
+    return slowest;
+}
+
+// A peer's lines while its chat is out of sight: each one is a button, so the cost of one must not
+// grow with those already pending (1,000 here: 50 chats at their most).
+void NotificationBar()
+{
+    QMainWindow window;
+    auto* bar = new EventToolBar(&window);
+    window.addToolBar(bar);
+    window.setCentralWidget(new QWidget);
+    window.resize(1200, 600);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        std::printf("notification bar: the window never showed\n");
+    // Never shown: their events make buttons.
+    std::vector<std::unique_ptr<QWidget>> chats;
+    for (int chat = 0; chat < 51; ++chat)
+        chats.push_back(std::make_unique<QWidget>());
+    const double none = NotificationBarAddMs(bar, chats[0].get(), nullptr);
+    for (int chat = 1; chat < 51; ++chat)
+        for (int line = 0; line < EventToolBar::kButtonsPerWidget; ++line)
+            bar->AddEvent(QStringLiteral("Private message from chat %1").arg(chat), QStringLiteral(":/icons/chat_icon"),
+                          chats[chat].get(), QString());
+    QCoreApplication::processEvents();
+    const double pending = NotificationBarAddMs(bar, chats[0].get(), chats[1].get());
+    std::printf("notification_bar_add_with_none_pending: %.3f ms\n", none);
+    std::printf("notification_bar_add_with_1000_pending: %.3f ms\n", pending);
+    std::printf("notification_bar_add_with_1000_pending_vs_none: %.2f ratio\n", pending / none);
+    chats.clear();
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -126,6 +188,7 @@ int main(int argc, char* argv[])
     DeclareSettingTypes(d);
     ToolBar();
     ColumnResizes();
+    NotificationBar();
     d = nullptr;
     return 0;
 }

@@ -86,7 +86,7 @@ void ChatForm::AddChat(const QString& i_user, const QString& i_text)
     LogChat(m_chatView->AddWrittenLine(i_user, i_text, &ordinary));
     if (ordinary && eventToolBar)
         eventToolBar->AddEvent(MnemonicText(m_user), QStringLiteral(":/icons/chat_icon"), ui->chatEdit,
-                               ChatNoticeText(i_user, i_text));
+                               ChatNoticeText(IsolatedName(i_user), i_text));
 }
 
 void ChatForm::AddStatusMessage(const QString& i_text)
@@ -119,12 +119,12 @@ void ChatForm::OnEnter()
 
 void ChatForm::OnUserAway(ItemPtr)
 {
-    AddStatusMessage(m_user + QStringLiteral(" is away."));
+    AddStatusMessage(IsolatedName(m_user) + QStringLiteral(" is away."));
 }
 
 void ChatForm::OnUserAvailable(ItemPtr)
 {
-    AddStatusMessage(m_user + QStringLiteral(" is available."));
+    AddStatusMessage(IsolatedName(m_user) + QStringLiteral(" is available."));
 }
 
 void ChatForm::OnContextMenuRequested(QPoint i_point)

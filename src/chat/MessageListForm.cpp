@@ -6,6 +6,7 @@
 #include "Server.h"
 #include "ServerSchema.h"
 #include "ShellWidgets.h"
+#include "TextUtils.h"
 #include "ui_MessageListForm.h"
 
 #include <QHash>
@@ -102,7 +103,8 @@ void MessageListForm::FillRow(QTreeWidgetItem* ip_row, const ItemPtr& i_message)
     ip_row->setText(0, ChatLongTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(time))));
     const bool received = i_message[types::kPrivateMessageDirection].AsString() == QLatin1String("from");
     const QString sender = received ? i_message[types::kUser].AsString() : GetSetting(settings::kUsername);
-    ip_row->setText(2, QStringLiteral("[%1] ").arg(sender) + i_message[types::kPrivateMessageText].AsString());
+    ip_row->setText(2, QStringLiteral("[%1] ").arg(IsolatedName(sender))
+                           + i_message[types::kPrivateMessageText].AsString());
 }
 
 void MessageListForm::DataLoaded()

@@ -14,6 +14,7 @@
 #include "ShellSchema.h"
 #include "SizeManager.h"
 #include "StartupPrompts.h"
+#include "TextUtils.h"
 #include "TransfersSchema.h"
 #include "ui_SearchForm.h"
 
@@ -287,7 +288,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int i_token, QString i_
                        : i_type == UserListSearch ? ":/icons/users_icon"
                        : i_type == RoomSearch     ? ":/icons/room_icon"
                                                   : ":/icons/search_icon";
-    tabs->addTab(page, QIcon(QString::fromLatin1(icon)), i_text);
+    tabs->addTab(page, QIcon(QString::fromLatin1(icon)), MnemonicText(i_text));
 
     ItemPtr widgetItem = d->GetType(types::kSearchResultsWidget)->GetItem(Value(page));
     widgetItem += request;

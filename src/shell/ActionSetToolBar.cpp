@@ -285,10 +285,7 @@ QString ActionSetToolBar::SupportText(qint64 i_seconds)
 
 QIcon ActionSetToolBar::Icon(const QString& i_path)
 {
-    auto known = m_icons.find(i_path);
-    if (known == m_icons.end())
-        known = m_icons.insert(i_path, QIcon(i_path));
-    return known.value();
+    return m_icons.Get(i_path);
 }
 
 void ActionSetToolBar::ChangeSet(QWidget* ip_widget, const QString& i_set)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Data.h"
+#include "IconCache.h"
 
 #include <QHash>
 #include <QIcon>
@@ -101,7 +102,7 @@ private:
     QPointer<QPushButton> mp_supportButton;
     QPointer<QPushButton> mp_statusButton;
     bool m_initialised = false;
-    QHash<QString, QIcon> m_icons;
+    IconCache m_icons;
 };
 
 extern ActionSetToolBar* actionBar;

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QToolButton>
 
 EventToolBar* eventToolBar = nullptr;
 
@@ -63,12 +64,75 @@ void EventToolBar::AddEvent(const QString& i_text, const QString& i_icon, QWidge
         }
         m_placeholderOnly = false;
     }
-    QAction* action = addAction(QIcon(i_icon), i_text);
+    auto* action = new QAction(m_icons.Get(i_icon), i_text, this);
+    // A button made from an action would show its text without "..." and with "&" read.
+    action->setIconText(i_text);
+    action->setData(m_nextEvent++);
     connect(action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
-    d->GetType(types::kEventToolbarAction)->GetItem(Value(action)) +=
-        d->GetType(types::kEventToolbarWidget)->GetItem(Value(ip_widget));
+    if (actions().size() < kButtonsOnBar)
+    {
+        addAction(action);
+    }
+    else
+    {
+        m_waiting.addAction(action);
+        ShowWaitingCount();
+    }
+    ItemPtr widget = d->GetType(types::kEventToolbarWidget)->GetItem(Value(ip_widget));
+    d->GetType(types::kEventToolbarAction)->GetItem(Value(action)) += widget;
     connect(ip_widget, &QObject::destroyed, this, &EventToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
+    const ItemSet events = widget.GetItems(types::kEventToolbarAction);
+    if (events.size() > static_cast<std::size_t>(kButtonsPerWidget))
+    {
+        ItemPtr oldest;
+        for (const ItemPtr& event : events)
+            if (!oldest
+                || event.AsPointer<QAction>()->data().toULongLong() < oldest.AsPointer<QAction>()->data().toULongLong())
+                oldest = event;
+        DropAction(oldest.AsPointer<QAction>());
+        oldest.Remove();
+    }
     show();
+}
+
+void EventToolBar::DropAction(QAction* ip_action)
+{
+    const bool onBar = actions().contains(ip_action);
+    removeAction(ip_action);
+    m_waiting.removeAction(ip_action);
+    ip_action->deleteLater();
+    const QList<QAction*> waiting = m_waiting.actions();
+    if (onBar && !waiting.isEmpty())
+    {
+        m_waiting.removeAction(waiting.first());
+        insertAction(mp_moreAction, waiting.first());
+    }
+    ShowWaitingCount();
+}
+
+void EventToolBar::ShowWaitingCount()
+{
+    const int waiting = m_waiting.actions().size();
+    if (waiting == 0)
+    {
+        if (mp_moreAction)
+            removeAction(mp_moreAction);
+        return;
+    }
+    if (!mp_moreAction)
+    {
+        mp_moreAction = new QAction(this);
+        mp_moreAction->setMenu(&m_waiting);
+    }
+    const QString text = QStringLiteral("%1 more").arg(waiting);
+    mp_moreAction->setText(text);
+    mp_moreAction->setIconText(text);
+    if (!actions().contains(mp_moreAction))
+    {
+        addAction(mp_moreAction);
+        if (auto* button = qobject_cast<QToolButton*>(widgetForAction(mp_moreAction)))
+            button->setPopupMode(QToolButton::InstantPopup);
+    }
 }
 
 void EventToolBar::ShowPlaceholder()
@@ -90,9 +154,7 @@ void EventToolBar::RemoveEventsOf(const QObject* ip_widget)
         return;
     for (ItemPtr event : widget.GetItems(types::kEventToolbarAction))
     {
-        QAction* action = event.AsPointer<QAction>();
-        removeAction(action);
-        action->deleteLater();
+        DropAction(event.AsPointer<QAction>());
         event.Remove();
     }
     if (actions().isEmpty())
@@ -109,8 +171,7 @@ void EventToolBar::OnActionTriggered()
     if (!event)
         return;
     ItemPtr widget = event[types::kEventToolbarWidget];
-    removeAction(action);
-    action->deleteLater();
+    DropAction(action);
     if (actions().isEmpty())
         ShowPlaceholder();
     event.Remove();

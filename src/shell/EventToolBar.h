@@ -1,7 +1,9 @@
 #pragma once
 
 #include "Data.h"
+#include "IconCache.h"
 
+#include <QMenu>
 #include <QTimer>
 #include <QToolBar>
 
@@ -18,6 +20,11 @@
 // pop-up text other than "", a tray balloon. In the widget's showEvent:
 //   eventToolBar->RemoveEvents(this);
 // clears its pending buttons once the user looks at it. A destroyed widget loses its buttons.
+//
+// What a peer can make it hold is bounded: a widget keeps its newest kButtonsPerWidget buttons,
+// the older ones go. The bar itself holds at most kButtonsOnBar of them; the newer ones wait in
+// the menu of a last button, "N more", and move up as buttons before them go, so that adding one
+// costs the same however many are pending.
 class EventToolBar : public QToolBar
 {
     Q_OBJECT
@@ -32,6 +39,9 @@ public:
 
     bool IsBlinking() const { return m_iconAlertTimer.isActive(); }
 
+    static constexpr int kButtonsPerWidget = 20;
+    static constexpr int kButtonsOnBar = 20;
+
 public slots:
     void OnActionTriggered();
     void OnWidgetDestroyed(QObject* ip_widget);
@@ -42,11 +52,20 @@ private:
     // After the last button went: the empty placeholder, and the bar hidden.
     void ShowPlaceholder();
     void RemoveEventsOf(const QObject* ip_widget);
+    // Takes the event's button off the bar or out of the waiting menu, and moves the first
+    // waiting one up when a place on the bar came free.
+    void DropAction(QAction* ip_action);
+    void ShowWaitingCount();
 
     bool m_placeholderOnly = true;
     std::set<QString> m_alertIcons;
     int m_nextAlertIcon = 0;
     QTimer m_iconAlertTimer;
+    IconCache m_icons;
+    QMenu m_waiting;
+    QAction* mp_moreAction = nullptr;
+    // Orders each widget's events, so that the oldest goes first.
+    qulonglong m_nextEvent = 0;
 };
 
 extern EventToolBar* eventToolBar;

@@ -14,6 +14,7 @@
 #include "Server.h"
 #include "SharedFoldersManager.h"
 #include "StartupPrompts.h"
+#include "TextUtils.h"
 #include "ui_MainWindow.h"
 
 void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
@@ -95,7 +96,8 @@ void MainWindow::GiveUpMembership(const QString& i_room)
         return;
     if (StartupPrompts::Current()->Ask(
             nullptr, QStringLiteral("Give up membership?"),
-            QStringLiteral("Are you sure you want to give up your membership to the %1 private room?").arg(i_room),
+            QStringLiteral("Are you sure you want to give up your membership to the %1 private room?")
+                .arg(IsolatedName(i_room)),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         == QMessageBox::Yes)
         server->GiveUpPrivateRoomMembership(i_room);
@@ -107,10 +109,10 @@ void MainWindow::GiveUpOwnership(const QString& i_room)
     if (!item.IsConnected(types::kIsOwner))
         return;
     StartupPrompts* prompts = StartupPrompts::Current();
-    if (prompts->Ask(
-            nullptr, QStringLiteral("Give up membership?"),
-            QStringLiteral("Are you SURE you want to give up your ownership of the %1 private room?").arg(i_room),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+    if (prompts->Ask(nullptr, QStringLiteral("Give up membership?"),
+                     QStringLiteral("Are you SURE you want to give up your ownership of the %1 private room?")
+                         .arg(IsolatedName(i_room)),
+                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes
         || prompts->Ask(nullptr, QStringLiteral("REALLY?"), QStringLiteral("REALLY?"),
                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No)

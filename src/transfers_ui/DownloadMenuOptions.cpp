@@ -4,6 +4,7 @@
 #include "Server.h"
 #include "ServerSchema.h"
 #include "StartupPrompts.h"
+#include "TextUtils.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "TransfersSchema.h"
@@ -93,7 +94,8 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObj
     m_searchText = SearchTextOf(first);
     if (!m_searchText.isEmpty())
         ip_menu->addAction(QIcon(QStringLiteral(":/icons/search_icon")),
-                           QStringLiteral("Re-run Search: ") + m_searchText, this, &DownloadMenuOptions::OnRerunSearch);
+                           QStringLiteral("Re-run Search: ") + MnemonicText(m_searchText), this,
+                           &DownloadMenuOptions::OnRerunSearch);
 }
 
 void DownloadMenuOptions::AddAlertEntries(QMenu* ip_menu)

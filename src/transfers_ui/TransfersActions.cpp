@@ -271,8 +271,8 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
     if (ItemPtr alert = i_download[types::kCompleteDownloadAlert])
     {
         const QString name = i_download[types::kFileName].AsString();
-        eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
-                               QStringLiteral("Download of file %1 complete").arg(name));
+        eventToolBar->AddEvent(MnemonicText(name), QLatin1String(kDownloadIcon), ui->downloadsList,
+                               QStringLiteral("Download of file %1 complete").arg(IsolatedName(name)));
         if (fileNode)
             RowOf(fileNode)->setIcon(FileColumn, QIcon());
         alert.Remove();
@@ -288,8 +288,8 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
     if (folderAlert && !pending(folder.GetItems(types::kDownloadEntry).Connected(user)))
     {
         const QString name = QString::fromStdString(GetFileName(folder.AsStdString()));
-        eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
-                               QStringLiteral("Download of folder %1 complete").arg(name));
+        eventToolBar->AddEvent(MnemonicText(name), QLatin1String(kDownloadIcon), ui->downloadsList,
+                               QStringLiteral("Download of folder %1 complete").arg(IsolatedName(name)));
         if (const ItemPtr folderNode = fileNode[types::kDownloadListFolderNode])
             RowOf(folderNode)->setIcon(FolderColumn, QIcon());
         folderAlert.Remove();
@@ -299,8 +299,8 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
     if (!userAlerts.empty() && !pending(user.GetItems(types::kDownloadEntry)))
     {
         const QString name = user.AsString();
-        eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
-                               QStringLiteral("All download from user %1 complete").arg(name));
+        eventToolBar->AddEvent(MnemonicText(name), QLatin1String(kDownloadIcon), ui->downloadsList,
+                               QStringLiteral("All download from user %1 complete").arg(IsolatedName(name)));
         if (const ItemPtr userNode = user[types::kDownloadListUserNode])
             RowOf(userNode)->setIcon(UserColumn, QIcon());
         userAlerts.Remove();

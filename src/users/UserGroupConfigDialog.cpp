@@ -2,6 +2,7 @@
 
 #include "ServerSchema.h"
 #include "StartupPrompts.h"
+#include "TextUtils.h"
 #include "ui_UserGroupConfigDialog.h"
 
 UserGroupConfigDialog* userGroupConfigDialog = nullptr;
@@ -62,7 +63,7 @@ void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* ip_curren
     m_ui->prioritySpinBox->setEnabled(enabled);
     m_ui->acceptUploadsCheckBox->setEnabled(enabled);
     m_ui->deleteButton->setEnabled(enabled);
-    m_ui->groupBox->setTitle(enabled ? ip_current->text() : QString());
+    m_ui->groupBox->setTitle(enabled ? MnemonicText(ip_current->text()) : QString());
     if (!enabled)
         return;
     const ItemPtr group = CurrentGroup();

@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "ServerSchema.h"
+#include "TextUtils.h"
 #include "UserTypes.h"
 #include "ui_UserGroupsDialog.h"
 
@@ -20,7 +21,7 @@ UserGroupsDialog::UserGroupsDialog(QString i_user, QWidget* ip_parent)
     // A deleted group's row goes, so that checking it cannot bring the group back.
     groups->m_itemRemoved.insert(
         new EventHandler<UserGroupsDialog, ItemPtr>(this, &UserGroupsDialog::OnUserGroupRemoved));
-    setWindowTitle(tr("User Groups for [%1]").arg(m_user));
+    setWindowTitle(tr("User Groups for [%1]").arg(IsolatedName(m_user)));
 
     const ItemPtr membership = UserItem(m_user)[types::kInUserList];
     for (const ItemPtr& group : groups->GetItems())

@@ -319,7 +319,7 @@ void UserListForm::PostOnlineAlert(const QString& i_user)
 {
     if (eventToolBar)
         eventToolBar->AddEvent(tr("%1 online").arg(MnemonicText(i_user)), QStringLiteral(":/icons/online_icon"),
-                               m_ui->onlineAlertList, tr("%1 is online").arg(i_user));
+                               m_ui->onlineAlertList, tr("%1 is online").arg(IsolatedName(i_user)));
 }
 
 void UserListForm::OnUserOffline(ItemPtr i_user)

@@ -9,6 +9,7 @@
 
 #include <QDesktopServices>
 #include <QLineEdit>
+#include <QMenu>
 #include <QUrlQuery>
 #include <QtTest>
 
@@ -179,6 +180,54 @@ private slots:
         QCOMPARE(d->GetType("event_toolbar_widget")->GetItemCount(), 0u);
     }
 
+    // A peer's lines cost a bounded bar: each widget keeps its newest buttons, and past the bar's
+    // own bound new buttons wait in the menu of a last "N more" button, moving up as buttons
+    // before them go; every one stays reachable.
+    void notificationBarBounds()
+    {
+        QVERIFY(Start());
+        NestedTabs tabs;
+        auto* quiet = new QLineEdit;
+        tabs.outer->addTab(quiet, "quiet");
+        tabs.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tabs.window));
+        const int perWidget = EventToolBar::kButtonsPerWidget;
+        const int onBar = EventToolBar::kButtonsOnBar;
+        for (int line = 0; line < 3; ++line)
+            eventToolBar->AddEvent(QString("quiet %1").arg(line), ":/icons/chat_icon", quiet, "");
+        const int lines = perWidget + 5;
+        for (int line = 0; line < lines; ++line)
+            eventToolBar->AddEvent(QString("line %1").arg(line), ":/icons/chat_icon", tabs.target, "");
+
+        // The chatty widget's oldest five went; the bar holds the oldest of the rest.
+        QStringList pending{"quiet 0", "quiet 1", "quiet 2"};
+        for (int line = lines - perWidget; line < lines; ++line)
+            pending << QString("line %1").arg(line);
+        const int waiting = pending.size() - onBar;
+        QCOMPARE(EventTexts(), pending.mid(0, onBar) + QStringList{QString("%1 more").arg(waiting)});
+        QCOMPARE(d->GetType("event_toolbar_action")->GetItemCount(), std::size_t(pending.size()));
+        QAction* more = eventToolBar->actions().last();
+        QVERIFY(more->menu());
+        QStringList menu;
+        for (QAction* action : more->menu()->actions())
+            menu << action->text();
+        QCOMPARE(menu, pending.mid(onBar));
+
+        // A waiting button leads to its widget as one on the bar does.
+        more->menu()->actions().last()->trigger();
+        QCOMPARE(QApplication::focusWidget(), tabs.target);
+        pending.removeLast();
+        QCOMPARE(EventTexts().last(), QString("%1 more").arg(waiting - 1));
+        // The quiet widget's buttons go; the waiting ones move up, and the last button with them.
+        eventToolBar->RemoveEvents(quiet);
+        pending = pending.mid(3);
+        QCOMPARE(EventTexts(), pending);
+        eventToolBar->RemoveEvents(tabs.target);
+        QCOMPARE(EventTexts(), QStringList({""}));
+        QVERIFY(eventToolBar->isHidden());
+        QCOMPARE(d->GetType("event_toolbar_action")->GetItemCount(), 0u);
+    }
+
     // The main window with the login options' set on the tool bar and two events pending.
     void screenshots()
     {
@@ -195,6 +244,17 @@ private slots:
         eventToolBar->AddEvent("Private message from bob", ":/icons/note_icon", ui->chatTab, "");
         eventToolBar->AddEvent("Search results for \"blue train\"", ":/icons/browse_icon", ui->searchTab, "");
         SAVE_SCREENSHOT(m_run->window.get(), "main_window_bars");
+
+        // A peer's flood of lines beside a few quiet chats: the bar ends with its "N more" button.
+        for (int line = 0; line < 30; ++line)
+            eventToolBar->AddEvent("x...y", ":/icons/chat_icon", ui->roomsTab, "");
+        for (const char* name : {"R&&B", "carol", "dave"})
+            eventToolBar->AddEvent(name, ":/icons/chat_icon", new QWidget(ui->chatTab), "");
+        m_run->window->resize(1900, 300);
+        SAVE_SCREENSHOT(m_run->window.get(), "main_window_bars_flood");
+        QMenu* waiting = eventToolBar->actions().last()->menu();
+        QVERIFY(waiting);
+        SAVE_SCREENSHOT(waiting, "main_window_bars_waiting");
     }
 };
 
