@@ -338,6 +338,45 @@ private slots:
         QCOMPARE(F::Order(again), F::Order(Entry("ben", paths[2])) + 1);
     }
 
+    void access_taken_away_while_queued_is_denied_at_start()
+    {
+        // Bob may see the folder through his group, ann as everyone may; both wait offline.
+        const QString file = f->ShareFiles({"a.mp3"}).first();
+        ItemPtr folder = d->GetType("shared_folder")->GetItem(f->root);
+        ItemPtr friends = d->GetType("user_list_group")->GetItem("friends");
+        F::AddToGroup("bob", "friends", 0);
+        Ask("bob", file);
+        Ask("ann", file);
+        QCOMPARE(F::Status(Entry("bob", file)), QStringLiteral("queued"));
+        QCOMPARE(F::Status(Entry("ann", file)), QStringLiteral("queued"));
+
+        // The folder goes from everyone to the group, and bob out of the group.
+        folder.Disconnect(d->GetType("shared_public")->GetGlobalNullItem());
+        folder.Connect(friends);
+        F::InUserList("bob").Disconnect(friends);
+        for (const char* user : {"bob", "ann"})
+        {
+            F::SetOnline(user, true);
+            QVERIFY(f->Take("40").isEmpty());
+            const Sent denial = f->One("50");
+            QCOMPARE(denial.user, QString::fromLatin1(user));
+            QCOMPARE(denial.file, F::Remote(file));
+            QCOMPARE(denial.reason, QStringLiteral("File not shared."));
+            QVERIFY(!Entry(user, file));
+        }
+
+        // Unshared and rescanned while carol waits: no request for a file that is gone.
+        folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
+        Ask("carol", file);
+        QVERIFY(Entry("carol", file));
+        folder.Remove();
+        d->RemoveDisconnectedItems();
+        sharedFoldersManager->RescanShares();
+        F::SetOnline("carol", true);
+        QVERIFY(f->Take("40").isEmpty());
+        QCOMPARE(f->One("50").reason, QStringLiteral("File not shared."));
+    }
+
     void emptyShareCheckIsAskedOnce()
     {
         const QStringList paths = f->ShareFiles({"a.mp3", "b.mp3"});
