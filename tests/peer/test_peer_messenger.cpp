@@ -252,8 +252,11 @@ private slots:
         QVERIFY(ivy);
         ivy->SendFrame(request);
         QVERIFY(!asked.wait(300));
+        // What waits meanwhile is held against the budget of partly received frames.
+        QCOMPARE(PeerConnection::PartialFrameBytes(), qint64(ivy->Frame(request).size()));
         Place("ivy");
         QVERIFY(asked.wait(5000));
+        QCOMPARE(PeerConnection::PartialFrameBytes(), qint64(0));
         QCOMPARE(asked.takeFirst().at(0).toString(), QStringLiteral("ivy"));
 
         // Elsewhere than the server says, or offline: closed, unread, and nothing sent to it.
