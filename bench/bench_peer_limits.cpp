@@ -90,6 +90,8 @@ void PartialFrames()
     const double baseline = PeakMegabytes();
     std::vector<std::thread> floods;
     for (int n = 0; n < kConnections; ++n)
+        peerMessenger->OnPeerAddress(QStringLiteral("flood%1").arg(n), TCPAddress(0x7f000001u, 0), 0);
+    for (int n = 0; n < kConnections; ++n)
         floods.emplace_back(Flood, peerMessenger->ListeningPort(), n, std::cref(chunk), kBytes, std::ref(done),
                             std::ref(stop));
     QElapsedTimer timer;

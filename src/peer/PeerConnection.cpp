@@ -224,8 +224,10 @@ void PeerConnection::OnReadyRead()
     if (progressed)
         m_lastActivity.restart();
     m_inReadLoop = false;
-    // What is left is part of one frame: held against what all connections may hold.
-    const bool framed = m_state == State::AwaitingOpener || m_state == State::Open;
+    // What is left is part of one frame, or all that came after the opener while the owner has
+    // not yet said what follows: held against what all connections may hold.
+    const bool framed =
+        m_state == State::AwaitingOpener || m_state == State::Open || (m_incoming && m_state == State::Connecting);
     if (!Hold(m_socket && framed ? m_socket->bytesAvailable() : 0))
         Fail(QStringLiteral("partly received messages of all peers would pass %1 MB")
                  .arg(g_partialFrameBudget / 1000000));

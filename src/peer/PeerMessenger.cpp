@@ -109,7 +109,6 @@ quint32 MessageCode(const char* ip_message, qint64 i_length)
 
 PeerMessenger::PeerMessenger(QObject* ip_parent)
     : QObject(ip_parent)
-    , m_nextToken(QRandomGenerator::global()->bounded(1u << 30) + 1)
 {
     connect(timerManager->halfMinuteTimer(), &QTimer::timeout, this, &PeerMessenger::EveryHalfMinute);
     dataSaver->AddListener(this);
@@ -255,9 +254,12 @@ void PeerMessenger::SetSharedFilesMessageProvider(SharedFilesMessageProvider i_p
 
 quint32 PeerMessenger::NextToken()
 {
-    if (++m_nextToken == 0)
-        ++m_nextToken;
-    return m_nextToken;
+    // Drawn anew for each attempt from the system's source: whoever learnt one token (the server
+    // relays them to the other side) must not be able to tell any other.
+    quint32 token = 0;
+    while (token == 0 || m_attempts.count(token) != 0 || m_retiredAttempts.count(token) != 0)
+        token = QRandomGenerator::system()->generate();
+    return token;
 }
 
 // ---- connections ----
@@ -283,6 +285,14 @@ void PeerMessenger::Forget(PeerConnection* ip_connection)
         list.erase(std::remove(list.begin(), list.end(), ip_connection), list.end());
         if (list.empty())
             m_messageConnections.erase(found);
+    }
+    auto held = m_unconfirmed.find(ip_connection->User());
+    if (held != m_unconfirmed.end())
+    {
+        std::vector<PeerConnection*>& list = held.value();
+        list.erase(std::remove(list.begin(), list.end(), ip_connection), list.end());
+        if (list.empty())
+            m_unconfirmed.erase(held);
     }
     for (auto& [token, attempt] : m_attempts)
         if (attempt.direct == ip_connection)
@@ -446,31 +456,27 @@ void PeerMessenger::OnOpener(PeerConnection* ip_connection, quint8 i_code, const
         if (!in.Read(user) || !in.Read(type) || !in.Read(token) || user.isEmpty() || !IsConnectionType(type))
         {
             Log(LogArea, 1, QStringLiteral("Dropping a connection with a malformed opener"));
-            Forget(ip_connection);
-            ip_connection->Close();
-            ip_connection->deleteLater();
+            Drop(ip_connection);
             return;
         }
         ip_connection->SetUser(user);
         ip_connection->SetType(type);
-        Establish(ip_connection, false);
+        CheckIdentity(ip_connection);
         return;
     }
     if (i_code == PeerConnection::PierceFirewall)
     {
         quint32 token = 0;
-        if (in.Read(token) && m_attempts.count(token) != 0)
+        const bool read = in.Read(token);
+        const auto attempt = m_attempts.find(token);
+        const auto retired = m_retiredAttempts.find(token);
+        if (read && (attempt != m_attempts.end() || retired != m_retiredAttempts.end()))
         {
-            CompleteAttempt(token, ip_connection);
-            return;
-        }
-        auto retired = m_retiredAttempts.find(token);
-        if (retired != m_retiredAttempts.end())
-        {
-            ip_connection->SetUser(retired->second.user);
-            ip_connection->SetType(QStringLiteral("P"));
-            m_retiredAttempts.erase(retired);
-            Establish(ip_connection, true);
+            // The token names the user the attempt was for; the connection still has to come from there.
+            ip_connection->SetUser(attempt != m_attempts.end() ? attempt->second.user : retired->second.user);
+            ip_connection->SetType(attempt != m_attempts.end() ? attempt->second.type : QStringLiteral("P"));
+            ip_connection->SetToken(token);
+            CheckIdentity(ip_connection);
             return;
         }
         Log(LogArea, 2, QStringLiteral("Dropping a connect-back with an unknown token %1").arg(token));
@@ -479,9 +485,60 @@ void PeerMessenger::OnOpener(PeerConnection* ip_connection, quint8 i_code, const
     {
         Log(LogArea, 1, QStringLiteral("Dropping a connection with the unknown opener code %1").arg(i_code));
     }
+    Drop(ip_connection);
+}
+
+void PeerMessenger::Drop(PeerConnection* ip_connection)
+{
     Forget(ip_connection);
     ip_connection->Close();
     ip_connection->deleteLater();
+}
+
+void PeerMessenger::CheckIdentity(PeerConnection* ip_connection)
+{
+    const QString user = ip_connection->User();
+    const auto known = m_addresses.constFind(user);
+    if (known == m_addresses.constEnd() || known->age.elapsed() >= AddressCacheMs)
+    {
+        // Nothing is read from it meanwhile; the half-minute tick ends a wait the server never answers.
+        std::vector<PeerConnection*>& held = m_unconfirmed[user];
+        if (held.empty())
+            ServerGetPeerAddress(user);
+        held.push_back(ip_connection);
+        return;
+    }
+    const QHostAddress from = ip_connection->PeerAddress();
+    if (!known->address.isEqual(from, QHostAddress::ConvertV4MappedToIPv4) || from.isNull())
+    {
+        Log(LogArea, 1,
+            QStringLiteral("Closing a connection from %1 that claims to be %2, whom the server places at %3")
+                .arg(from.toString(), user, known->address.toString()));
+        Drop(ip_connection);
+        return;
+    }
+    const quint32 token = ip_connection->Token();
+    if (token == 0)
+    {
+        Establish(ip_connection, false);
+        return;
+    }
+    const auto attempt = m_attempts.find(token);
+    if (attempt != m_attempts.end() && attempt->second.user == user)
+    {
+        CompleteAttempt(token, ip_connection);
+        return;
+    }
+    const auto retired = m_retiredAttempts.find(token);
+    if (retired != m_retiredAttempts.end() && retired->second.user == user)
+    {
+        m_retiredAttempts.erase(retired);
+        ip_connection->SetType(QStringLiteral("P"));
+        Establish(ip_connection, true);
+        return;
+    }
+    Log(LogArea, 2, QStringLiteral("Dropping a connect-back of %1 for an attempt that has ended").arg(user));
+    Drop(ip_connection);
 }
 
 void PeerMessenger::Establish(PeerConnection* ip_connection, bool i_ourRequest)
@@ -769,6 +826,11 @@ void PeerMessenger::OnPeerAddress(QString i_user, TCPAddress i_address, quint16 
         else
             StartDirect(token, address, port, i_scrambledPort);
     }
+
+    const std::vector<PeerConnection*> held = m_unconfirmed.take(i_user);
+    for (PeerConnection* connection : held)
+        if (m_roles.count(connection) != 0)
+            CheckIdentity(connection);
 }
 
 void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, TCPAddress i_address, quint32 i_token,

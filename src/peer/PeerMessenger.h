@@ -196,6 +196,11 @@ private:
     void Forget(PeerConnection* ip_connection);
     void OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason);
     void OnOpener(PeerConnection* ip_connection, quint8 i_code, const QByteArray& i_body);
+    void Drop(PeerConnection* ip_connection);
+    // An incoming connection is taken as the user it names (or its token's attempt was for) only
+    // when it comes from the address the server gives for that user; until the server has said,
+    // it is held and nothing of it is read.
+    void CheckIdentity(PeerConnection* ip_connection);
 
     quint32 StartAttempt(const QString& i_user, const QString& i_type, const QHostAddress& i_address = QHostAddress(),
                          quint16 i_port = 0);
@@ -240,9 +245,9 @@ private:
     QHash<QString, std::vector<QByteArray>> m_unsent;
     QHash<QString, qint64> m_unsentBytes;
     QHash<QString, CachedAddress> m_addresses;
+    QHash<QString, std::vector<PeerConnection*>> m_unconfirmed;
     std::unordered_map<quint32, SearchTally> m_searchTallies;
     SharedFilesMessageProvider m_sharedFilesProvider;
-    quint32 m_nextToken;
     quint64 m_nextSerial = 1;
     bool m_preferScrambledPort = false;
     bool m_relationsDeclared = false;

@@ -1,12 +1,11 @@
 #include "MP3Scanner.h"
 
+#include "RegularFile.h"
+
 #include <QFile>
 #include <QMutexLocker>
 
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -208,21 +207,9 @@ bool MP3Scanner::ScanMP3(QString i_file, int& o_mpegVersion, QString& o_channelM
 
     // Without blocking: a pipe put where a shared file was, or a device a link points at, would
     // hold this thread, every later request and the shutdown that waits for it.
-    const int fd = ::open(QFile::encodeName(i_file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-    {
-        ::close(fd);
-        return false;
-    }
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
-    {
-        ::close(fd);
+    if (!OpenRegularFile(i_file, file, QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
-    }
     const qint64 size = file.size();
     if (size <= 0)
         return false;

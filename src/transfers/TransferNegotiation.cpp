@@ -4,6 +4,7 @@
 
 #include "Log.h"
 #include "PeerSchema.h"
+#include "RegularFile.h"
 #include "ServerSchema.h"
 #include "SharesSchema.h"
 #include "TextUtils.h"
@@ -139,8 +140,10 @@ void TransferQueueManager::BeginUploadConnection(ItemPtr i_entry)
     QString path =
         shared[types::kSharedFileFolder].AsString() + QLatin1Char('/') + shared[types::kSharedFileName].AsString();
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    auto* file = new QFile(path);
-    if (!file->open(QIODevice::ReadOnly))
+    // A path that is no regular file any more (a pipe put in its place) is refused without
+    // waiting on it, as a file that cannot be read.
+    auto* file = new QFile;
+    if (!OpenRegularFile(path, *file))
     {
         delete file;
         Log(kArea, 2,

@@ -37,7 +37,7 @@ int GroupPriorityOf(const ItemPtr& i_user)
 
 bool TransferQueueManager::IsFileVisibleTo(const ItemPtr& i_file, const QString& i_user)
 {
-    return sharedFoldersManager->IsFileSharedWithUser(i_file, i_user);
+    return sharedFoldersManager && sharedFoldersManager->IsFileSharedWithUser(i_file, i_user);
 }
 
 ItemPtr TransferQueueManager::FindSharedFileFor(const QString& i_user, const QString& i_file)
@@ -320,6 +320,7 @@ void TransferQueueManager::StartNewUploads()
     };
 
     Type* tokenType = GetType(types::kTransferReq);
+    std::vector<ItemPtr> revoked;
     // When entries left the queue the rest move up: the number an entry gets is mostly one that a
     // later-ranked entry held, so the old numbers, ascending like the new ones, are walked beside
     // them before the store's value index is asked.
@@ -341,6 +342,14 @@ void TransferQueueManager::StartNewUploads()
         if (freeSlots > 0 && busyUsers.count(candidate.user) == 0)
         {
             const ItemPtr user = entry[userType];
+            // Access may have been taken away while the entry waited (folder unshared, user out of
+            // the folder's group): asked now, the file would be refused.
+            const ItemPtr file = entry[types::kSharedFile];
+            if (!file || !IsFileVisibleTo(file, user.AsString()))
+            {
+                revoked.push_back(entry);
+                continue;
+            }
             const uint token = Outbox().RequestUpload(user.AsString(), entry[types::kFilenameAsRequested].AsString(),
                                                       entry[types::kSharedFile][types::kSharedFileSize].AsInt64());
             SetUploadEntryStatus(entry, QStringLiteral("requesting"));
@@ -349,6 +358,15 @@ void TransferQueueManager::StartNewUploads()
             busyUsers.insert(candidate.user);
             DetermineUploadSpeedLimit();
         }
+    }
+    // Denied as a new request for the file would be, once the walk no longer holds the entries.
+    for (const ItemPtr& entry : revoked)
+    {
+        const ItemPtr user = entry[userType];
+        Log(kArea, 2, QStringLiteral("Denied at start, file no longer shared with the user"), user);
+        Outbox().DenyUpload(user.AsString(), entry[types::kFilenameAsRequested].AsString(),
+                            QStringLiteral("File not shared."));
+        DropUploadEntry(entry);
     }
 }
 

@@ -131,6 +131,7 @@ private slots:
             std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::Peers | EngineStack::DNet);
         m_testServer = std::make_unique<TestServer>();
         QVERIFY(m_testServer->Listen());
+        m_testServer->SetAddressOfAbsentUsers(0x7f000001); // children and parents are raw peers here
         SetSetting(QStringLiteral("server_host"), QStringLiteral("127.0.0.1"));
         SetSettingNumber(QStringLiteral("server_port"), m_testServer->Port());
         SetSetting(QStringLiteral("username"), QStringLiteral("me"));

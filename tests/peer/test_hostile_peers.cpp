@@ -94,6 +94,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_server.Listen());
+        // The attackers are raw peers on this machine, taken for the names they give.
+        m_server.SetAddressOfAbsentUsers(0x7f000001);
         const QString shared = m_files.filePath(QStringLiteral("shared"));
         QVERIFY(QDir().mkpath(shared));
         QFile song(shared + QStringLiteral("/hostilesong.bin"));

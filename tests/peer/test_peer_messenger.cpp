@@ -41,10 +41,19 @@ class TestPeerMessenger : public QObject
         dataSaver->NotifyFirstStart();
     }
 
-    // A raw peer on the plain or the scrambled port, introduced as a user.
-    std::unique_ptr<RawPeer> Introduce(const QByteArray& i_user, const QByteArray& i_type = "P",
-                                       bool i_scrambled = false)
+    // What the server would say: the user is at this address. There is no server here to ask.
+    static void Place(const QByteArray& i_user, quint32 i_ip = 0x7f000001u)
     {
+        peerMessenger->OnPeerAddress(QString::fromUtf8(i_user), TCPAddress(i_ip, 0), 0);
+    }
+
+    // A raw peer on the plain or the scrambled port, introduced as a user the server places here
+    // (or, unplaced, one whose address nobody has given yet).
+    std::unique_ptr<RawPeer> Introduce(const QByteArray& i_user, const QByteArray& i_type = "P",
+                                       bool i_scrambled = false, bool i_placed = true)
+    {
+        if (i_placed)
+            Place(i_user);
         auto peer = std::make_unique<RawPeer>(i_scrambled);
         if (!peer->Connect(i_scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort()))
             return nullptr;
@@ -234,6 +243,39 @@ private slots:
         QVERIFY(!older->ReadFrame(payload, 200));
     }
 
+    void a_claimed_name_counts_only_from_where_the_server_places_the_user()
+    {
+        QSignalSpy asked(peerMessenger, &PeerMessenger::UserInfoRequested);
+        const QByteArray request = Payload(PeerMessages::BuildUserInfoRequest());
+        // Held, unread, until the server has said where ivy is; then read as hers.
+        auto ivy = Introduce("ivy", "P", false, false);
+        QVERIFY(ivy);
+        ivy->SendFrame(request);
+        QVERIFY(!asked.wait(300));
+        // What waits meanwhile is held against the budget of partly received frames.
+        QCOMPARE(PeerConnection::PartialFrameBytes(), qint64(ivy->Frame(request).size()));
+        Place("ivy");
+        QVERIFY(asked.wait(5000));
+        QCOMPARE(PeerConnection::PartialFrameBytes(), qint64(0));
+        QCOMPARE(asked.takeFirst().at(0).toString(), QStringLiteral("ivy"));
+
+        // Elsewhere than the server says, or offline: closed, unread, and nothing sent to it.
+        Place("jay", 0x7f000002u);
+        peerMessenger->OnPeerAddress(QStringLiteral("kim"), TCPAddress(), 0);
+        for (const QByteArray& user : {QByteArray("jay"), QByteArray("kim")})
+        {
+            auto stranger = Introduce(user, "P", false, false);
+            QVERIFY(stranger);
+            stranger->SendFrame(request);
+            QVERIFY(stranger->WaitForClose());
+            peerMessenger->GetUserInfo(QString::fromUtf8(user));
+            QByteArray payload;
+            QVERIFY(!stranger->ReadFrame(payload, 100));
+        }
+        QVERIFY(!asked.wait(300));
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+    }
+
     void aFailedAttemptIsReportedOnceAndDropsItsQueue_data()
     {
         QTest::addColumn<QString>("type");
@@ -288,6 +330,7 @@ private slots:
         QVERIFY(uploader.Connect(scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort()));
         // Opener, token and the first file bytes in one write: nothing past the token may be eaten.
         const QByteArray after = QByteArray::fromHex("0001020304") + QByteArray(20000, 'z');
+        Place("gina");
         uploader.SendRaw(uploader.Frame(RawPeer::PeerInit("gina", "F")) + RawPeer::UInt32(0xa1b2c3d4) + after);
         QVERIFY(requested.wait(5000));
         QCOMPARE(requested.at(0).at(0).toString(), QStringLiteral("gina"));
@@ -483,6 +526,7 @@ private slots:
     {
         auto quiet = std::make_unique<RawPeer>();
         QVERIFY(quiet->Connect(peerMessenger->ListeningPort(), QHostAddress("127.0.0.2")));
+        Place("quiet", 0x7f000002u);
         quiet->SendFrame(RawPeer::PeerInit("quiet", "P"));
         QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
         std::vector<std::unique_ptr<RawPeer>> busy;
@@ -490,6 +534,7 @@ private slots:
         {
             busy.push_back(std::make_unique<RawPeer>());
             QVERIFY(busy.back()->Connect(peerMessenger->ListeningPort(), QHostAddress("127.0.0.2")));
+            Place("busy" + QByteArray::number(n), 0x7f000002u);
             busy.back()->SendFrame(RawPeer::PeerInit("busy" + QByteArray::number(n), "P"));
             // In batches, so the listen backlog does not hold connections back.
             if (n % 20 == 19)

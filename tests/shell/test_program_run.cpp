@@ -114,6 +114,7 @@ private slots:
         QFETCH(int, signal);
         TestServer server;
         QVERIFY(server.Listen());
+        server.SetAddressOfAbsentUsers(0x7f000001); // the friend is a raw peer on this machine
         QMap<QString, QString> settings = Runner(server);
         settings.insert("accept_userlist_uploads", "yes");
         QVERIFY(WriteDataFile(m_home.path() + QStringLiteral("/.Veltrane"), settings, {QStringLiteral("friend")}));
@@ -134,6 +135,11 @@ private slots:
         QByteArray offer = RawPeer::UInt32(60) + RawPeer::String("music\\offered.mp3");
         offer += QByteArray::fromHex("d204000000000000"); // 1234 bytes
         friendPeer.SendFrame(offer);
+        // The answer to a request sent after the offer shows that the offer was read (the
+        // connection is read only once the server has placed the friend here).
+        friendPeer.SendFrame(RawPeer::UInt32(15));
+        QByteArray answer;
+        QVERIFY(friendPeer.ReadFrame(answer, 10000));
         QTRY_VERIFY_WITH_TIMEOUT(watched(), 10000);
 
         QCOMPARE(::kill(pid_t(program.processId()), signal), 0);

@@ -84,6 +84,9 @@ public:
     // Others asking for the user's address get a port nobody listens on, and no scrambled port.
     void MakeUnreachable(const QString& i_user);
     bool HasAccount(const QString& i_user) const { return m_accounts.contains(i_user); }
+    // Others asking for the address of a user not logged in get this one (with the user's port,
+    // if any) instead of none: raw peers stand for clients of this machine. 0 answers as offline.
+    void SetAddressOfAbsentUsers(quint32 i_ip) { m_absentAddress = i_ip; }
 
     // ---- presets answered or pushed by the server ----
     void SetUserStats(const QString& i_user, quint32 i_speed, quint64 i_uploads, quint32 i_files, quint32 i_folders);
@@ -166,6 +169,7 @@ private:
     QString m_refusal;
     const QString m_greeting = QStringLiteral("Welcome to the test server");
     quint32 m_parentMinSpeed = 0;
+    quint32 m_absentAddress = 0;
     int m_nextClientId = 1;
     int m_acceptedConnections = 0;
     quint32 m_nextMessageId = 1;

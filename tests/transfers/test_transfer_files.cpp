@@ -253,6 +253,7 @@ private slots:
             peerMessenger->DataLoaded();
             RawPeer peer;
             QVERIFY(peer.Connect(peerMessenger->ListeningPort()));
+            peerMessenger->OnPeerAddress(user, TCPAddress(0x7f000001u, 0), 0); // where the server has the user
             peer.SendFrame(RawPeer::PeerInit(user.toUtf8(), "P"));
             peer.SendFrame(route == "9" ? CompressedSearchReply(77) : SharesListPastTheBudget());
         }

@@ -5,6 +5,14 @@
 
 #include <QTcpSocket>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using F = QueueFixture;
 
 // Upload admission, order, start and the upload status machine, driven through the engine's
@@ -336,6 +344,80 @@ private slots:
         ItemPtr again = Entry("ann", paths[0]);
         QCOMPARE(F::Status(again), QStringLiteral("queued"));
         QCOMPARE(F::Order(again), F::Order(Entry("ben", paths[2])) + 1);
+    }
+
+    void access_taken_away_while_queued_is_denied_at_start()
+    {
+        // Bob may see the folder through his group, ann as everyone may; both wait offline.
+        const QString file = f->ShareFiles({"a.mp3"}).first();
+        ItemPtr folder = d->GetType("shared_folder")->GetItem(f->root);
+        ItemPtr friends = d->GetType("user_list_group")->GetItem("friends");
+        F::AddToGroup("bob", "friends", 0);
+        Ask("bob", file);
+        Ask("ann", file);
+        QCOMPARE(F::Status(Entry("bob", file)), QStringLiteral("queued"));
+        QCOMPARE(F::Status(Entry("ann", file)), QStringLiteral("queued"));
+
+        // The folder goes from everyone to the group, and bob out of the group.
+        folder.Disconnect(d->GetType("shared_public")->GetGlobalNullItem());
+        folder.Connect(friends);
+        F::InUserList("bob").Disconnect(friends);
+        for (const char* user : {"bob", "ann"})
+        {
+            F::SetOnline(user, true);
+            QVERIFY(f->Take("40").isEmpty());
+            const Sent denial = f->One("50");
+            QCOMPARE(denial.user, QString::fromLatin1(user));
+            QCOMPARE(denial.file, F::Remote(file));
+            QCOMPARE(denial.reason, QStringLiteral("File not shared."));
+            QVERIFY(!Entry(user, file));
+        }
+
+        // Unshared and rescanned while carol waits: no request for a file that is gone.
+        folder.Connect(d->GetType("shared_public")->GetGlobalNullItem());
+        Ask("carol", file);
+        QVERIFY(Entry("carol", file));
+        folder.Remove();
+        d->RemoveDisconnectedItems();
+        sharedFoldersManager->RescanShares();
+        F::SetOnline("carol", true);
+        QVERIFY(f->Take("40").isEmpty());
+        QCOMPARE(f->One("50").reason, QStringLiteral("File not shared."));
+    }
+
+    void a_file_replaced_by_a_pipe_is_denied_without_waiting_on_it()
+    {
+        const QStringList paths = QueueOneFileEach();
+        f->Take();
+        const QByteArray pipe = QFile::encodeName(paths[0]);
+        QVERIFY(QFile::remove(paths[0]));
+        QVERIFY(::mkfifo(pipe.constData(), 0600) == 0);
+
+        // Should the open wait for a writer, one comes after a while: the test fails, never hangs.
+        std::atomic<bool> returned{false};
+        std::atomic<bool> rescued{false};
+        std::thread writer([&] {
+            for (int n = 0; n < 500 && !returned; ++n)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            while (!returned)
+            {
+                const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                {
+                    rescued = true;
+                    ::close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        f->engine->OnFileTransferResponse("ann", 100, true, false, 0, QString());
+        returned = true;
+        writer.join();
+        QVERIFY(!rescued);
+        QCOMPARE(F::Status(Entry("ann", paths[0])), QStringLiteral("local error"));
+        const Sent denial = f->One("50");
+        QCOMPARE(denial.file, F::Remote(paths[0]));
+        QCOMPARE(denial.reason, QStringLiteral("File read error."));
     }
 
     void emptyShareCheckIsAskedOnce()

@@ -1,0 +1,228 @@
+#include "HarnessProcess.h"
+#include "PeerMessages.h"
+#include "RawPeer.h"
+#include "ServerCodes.h"
+#include "TestServer.h"
+#include "Wire.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+// Who a peer is: a real client (the whole engine) and the users the loopback server knows. The
+// users log in from 127.0.0.1 with bare server connections and play their peer side with raw
+// peers from there too; a stranger uses their names from 127.0.1.5.
+class TestPeerIdentity : public QObject
+{
+    Q_OBJECT
+
+    TestServer m_server;
+    HarnessProcess m_victim;
+    QTemporaryDir m_files;
+    quint16 m_port = 0;
+    QString m_secret; // the path of a file shared only to alice's group, as peers name it
+    std::vector<std::unique_ptr<QTcpSocket>> m_logins;
+
+    const QHostAddress m_home{QStringLiteral("127.0.0.1")};
+    const QHostAddress m_elsewhere{QStringLiteral("127.0.1.5")};
+
+    bool LogInBare(const QString& i_user)
+    {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(m_home, m_server.Port());
+        if (!socket->waitForConnected(5000))
+            return false;
+        const QByteArray digest = QCryptographicHash::hash((i_user + "pw").toUtf8(), QCryptographicHash::Md5).toHex();
+        socket->write(WireWriter().Str(i_user).Str(QStringLiteral("pw")).U32(160).Bytes(digest).U32(1).Frame(SM_LOGIN));
+        m_logins.push_back(std::move(socket));
+        return QTest::qWaitFor([&] { return m_server.IsLoggedIn(i_user); }, 5000);
+    }
+
+    std::unique_ptr<RawPeer> Peer(const QHostAddress& i_from, const QByteArray& i_opener)
+    {
+        auto peer = std::make_unique<RawPeer>();
+        if (!peer->Connect(m_port, i_from))
+            return nullptr;
+        peer->SendFrame(i_opener);
+        return peer;
+    }
+
+    static quint32 CodeOf(const QByteArray& i_payload)
+    {
+        return i_payload.size() < 4 ? 0 : qFromLittleEndian<quint32>(i_payload.constData());
+    }
+
+    // The client closes the connection without having sent a single frame on it.
+    static bool ClosedUnanswered(RawPeer& io_peer)
+    {
+        QByteArray payload;
+        if (io_peer.ReadFrame(payload, 3000))
+        {
+            qWarning("A frame of code %u reached the stranger", CodeOf(payload));
+            return false;
+        }
+        return io_peer.WaitForClose();
+    }
+
+    // The next frame of the code, skipping others.
+    static bool Receives(RawPeer& io_peer, quint32 i_code, QByteArray* o_payload = nullptr)
+    {
+        QByteArray payload;
+        while (io_peer.ReadFrame(payload))
+            if (CodeOf(payload) == i_code)
+            {
+                if (o_payload)
+                    *o_payload = payload;
+                return true;
+            }
+        return false;
+    }
+
+    // The token of the connection the client asked the server to relay to the user; 0 when none came.
+    quint32 RelayToken(const QString& i_user)
+    {
+        quint32 token = 0;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const TestServer::Frame& frame :
+                     m_server.FramesWithCode(SM_CONNECT_TO_PEER, QStringLiteral("victim")))
+                {
+                    WireReader in(frame.m_body);
+                    const quint32 candidate = in.U32();
+                    if (in.Str() == i_user)
+                        token = candidate;
+                }
+                return token != 0;
+            },
+            5000);
+        return token;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.Listen());
+        const QString friends = m_files.filePath(QStringLiteral("friends"));
+        QVERIFY(QDir().mkpath(friends));
+        QFile secret(friends + QStringLiteral("/secret.bin"));
+        QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write(QByteArray(5000, 's')) == 5000);
+        secret.close();
+        m_secret = QDir::toNativeSeparators(secret.fileName()).replace(QLatin1Char('/'), QLatin1Char('\\'));
+
+        // Every address the stranger might come from is this machine, or the test means nothing.
+        RawPeer probe;
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::Any));
+        QVERIFY2(probe.Connect(listener.serverPort(), m_elsewhere), "cannot bind 127.0.1.5");
+        QVERIFY(listener.waitForNewConnection(5000));
+        QCOMPARE(listener.nextPendingConnection()->peerAddress().toIPv4Address(), m_elsewhere.toIPv4Address());
+
+        QVERIFY(m_victim.Start({"full"}));
+        m_port = FreePortPair();
+        QVERIFY(m_victim.LogIn(QStringLiteral("victim"), m_server.Port(), m_port,
+                               {{"download_folder", m_files.filePath(QStringLiteral("downloads"))}}));
+        m_victim.Send({"listuser", "alice", "friends"});
+        m_victim.Send({"share", friends, "group", "friends"});
+        QVERIFY(m_victim.Take("shared"));
+        for (const char* user : {"alice", "bob", "carol"})
+            QVERIFY(LogInBare(QString::fromLatin1(user)));
+    }
+
+    void connection_tokens_are_drawn_at_random()
+    {
+        // The server relays each token to the other side; none may tell the next one.
+        std::vector<quint32> tokens;
+        for (int n = 0; n < 5; ++n)
+        {
+            m_victim.Send({"fileconn", QStringLiteral("nobody%1").arg(n)});
+            tokens.push_back(RelayToken(QStringLiteral("nobody%1").arg(n)));
+            QVERIFY(tokens.back() != 0);
+        }
+        for (size_t n = 1; n < tokens.size(); ++n)
+            QVERIFY2(tokens[n] != tokens[n - 1] + 1 && tokens[n] != tokens[n - 1],
+                     qPrintable(QStringLiteral("%1 after %2").arg(tokens[n]).arg(tokens[n - 1])));
+    }
+
+    void a_name_claimed_from_elsewhere_gets_nothing_of_that_user()
+    {
+        // Alice herself, from where the server has her: her shares list holds her group's folder.
+        auto alice = Peer(m_home, RawPeer::PeerInit("alice", "P"));
+        QVERIFY(alice);
+        alice->SendFrame(PeerMessages::BuildGetSharedFileList().ToByteArray());
+        QVERIFY(Receives(*alice, PM_SHARED_FILE_LIST));
+
+        // The stranger under her name asks for all she may see, and gets nothing.
+        auto stranger = Peer(m_elsewhere, RawPeer::PeerInit("alice", "P"));
+        QVERIFY(stranger);
+        using namespace PeerMessages;
+        for (const MemStream& message :
+             {BuildGetSharedFileList(), BuildGetSharedFilesInFolder(1, m_secret.left(m_secret.lastIndexOf('\\'))),
+              BuildTransferRequest(0, 2, m_secret, 0), BuildQueueUpload(m_secret.toStdString())})
+            stranger->SendFrame(message.ToByteArray());
+        QVERIFY(ClosedUnanswered(*stranger));
+
+        // What the client sends to alice goes to her, not to a newer connection under her name.
+        auto second = Peer(m_elsewhere, RawPeer::PeerInit("alice", "P"));
+        QVERIFY(second);
+        alice->SendFrame(BuildGetSharedFileList().ToByteArray());
+        QVERIFY(Receives(*alice, PM_SHARED_FILE_LIST));
+        QVERIFY(ClosedUnanswered(*second));
+    }
+
+    void a_connect_back_with_a_known_token_from_elsewhere_is_refused()
+    {
+        // Carol listens nowhere: only her connect-back can bring the client's message to her.
+        m_victim.Send({"userinfo", "carol"});
+        const quint32 token = RelayToken(QStringLiteral("carol"));
+        QVERIFY(token != 0);
+        auto stranger = Peer(m_elsewhere, RawPeer::PierceFirewall(token));
+        QVERIFY(stranger);
+        QVERIFY(ClosedUnanswered(*stranger));
+
+        auto carol = Peer(m_home, RawPeer::PierceFirewall(token));
+        QVERIFY(carol);
+        QVERIFY(Receives(*carol, PM_USER_INFO_REQUEST));
+    }
+
+    void a_name_claimed_from_elsewhere_cannot_fill_that_users_download()
+    {
+        const QString path = QStringLiteral("music\\song.bin");
+        m_victim.Send({"adddownload", "bob", path, "1000"});
+        QVERIFY(m_victim.Sync());
+        using namespace PeerMessages;
+        auto stranger = Peer(m_elsewhere, RawPeer::PeerInit("bob", "P"));
+        QVERIFY(stranger);
+        stranger->SendFrame(BuildTransferRequest(1, 9, path, 1000).ToByteArray());
+        const bool accepted = Receives(*stranger, PM_TRANSFER_RESPONSE);
+        auto bytes = Peer(m_elsewhere, RawPeer::PeerInit("bob", "F"));
+        QVERIFY(bytes);
+        bytes->SendRaw(RawPeer::UInt32(9));
+        QByteArray offset;
+        if (bytes->ReadRaw(offset, 8, 3000))
+            bytes->SendRaw(QByteArray(1000, 'x'));
+        QVERIFY(bytes->WaitForClose());
+        m_victim.Send({"status", "bob", path});
+        QStringList status;
+        QVERIFY(m_victim.Take("status", &status));
+        QVERIFY2(status.value(0) != QLatin1String("complete") && status.value(1).toLongLong() <= 0,
+                 qPrintable(status.join(' ')));
+        QVERIFY(!accepted);
+        QVERIFY(ClosedUnanswered(*stranger));
+
+        // Bob himself gets the client's queue request and may send the file.
+        auto bob = Peer(m_home, RawPeer::PeerInit("bob", "P"));
+        QVERIFY(bob);
+        QVERIFY(Receives(*bob, PM_QUEUE_UPLOAD));
+        bob->SendFrame(BuildTransferRequest(1, 9, path, 1000).ToByteArray());
+        QByteArray answer;
+        QVERIFY(Receives(*bob, PM_TRANSFER_RESPONSE, &answer));
+        QCOMPARE(answer.mid(4, 5), RawPeer::UInt32(9) + QByteArray(1, '\1'));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeerIdentity)
+#include "test_peer_identity.moc"
