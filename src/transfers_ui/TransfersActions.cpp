@@ -302,7 +302,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
         eventToolBar->AddEvent(name, QLatin1String(kDownloadIcon), ui->downloadsList,
                                QStringLiteral("All download from user %1 complete").arg(name));
         if (const ItemPtr userNode = user[types::kDownloadListUserNode])
-            RowOf(userNode)->setIcon(UserColumn, QIcon());
+            RowOf(userNode)->setIcon(UserColumn, StatusIconOf(user));
         userAlerts.Remove();
     }
 
