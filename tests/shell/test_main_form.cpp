@@ -144,6 +144,25 @@ private slots:
         QCOMPARE(browser.m_urls, QStringList({page, page}));
     }
 
+    // The plain port's page first, then the scrambled one's; where the desktop opens neither, one
+    // message names both.
+    void checkPortsOpensEachPortsPage()
+    {
+        QVERIFY(Start({{"listening_port", "40001"}, {"obfuscated_listening_port", "40005"}}, false));
+        const QString plain = QStringLiteral("http://tools.veltrane.net/porttest.php?port=40001");
+        const QString scrambled = QStringLiteral("http://tools.veltrane.net/porttest.php?port=40005");
+        {
+            Browser browser;
+            QTest::mouseClick(Form()->checkPortsButton, Qt::LeftButton);
+            QCOMPARE(browser.m_urls, QStringList({plain, scrambled}));
+        }
+        QVERIFY(m_prompts.m_informed.isEmpty());
+        QTest::mouseClick(Form()->checkPortsButton, Qt::LeftButton);
+        QCOMPARE(m_prompts.m_informed,
+                 (QList<QPair<QString, QString>>{
+                     {"Cannot open", "The desktop could not open:\n" + plain + '\n' + scrambled}}));
+    }
+
     void loginDialog_data()
     {
         QTest::addColumn<QString>("username");

@@ -1,4 +1,5 @@
 #include "DownloadMenuOptions.h"
+#include "DownloadPaths.h"
 #include "FocusHelpers.h"
 #include "MenuProbe.h"
 #include "SearchForm.h"
@@ -10,6 +11,7 @@
 #include "Wire.h"
 #include "ui_SearchForm.h"
 
+#include <QDir>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -181,6 +183,18 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(m_run->calls.alerts,
                  (QStringList{"Download of file b.mp3 complete", "Download of file e.txt complete"}));
+    }
+
+    // Where the desktop opens no folder, the user learns which one.
+    void a_folder_the_desktop_cannot_open_is_named()
+    {
+        ShowTransfers(true);
+        const ItemPtr done = Download("music", "b.mp3", "complete");
+        MenuOn(RowOf(done), "Open Folder");
+        const QString folder = QDir::toNativeSeparators(
+            DownloadPaths::LocalPath(transferQueueManager->GetDownloadTargetFolder(done, true)));
+        QCOMPARE(m_run->prompts.m_informed,
+                 (QList<QPair<QString, QString>>{{"Cannot open", "The desktop could not open:\n" + folder}}));
     }
 
     void a_downloads_search_runs_again()
