@@ -178,14 +178,17 @@ private slots:
         f.SetStatus(running, "uploading");
         f.SetStatus(waiting, "queued");
         auto* receipt = NewTransferCell<TimeCell>(running, "last_receipt_time", EngineClock::NowMs());
+        QCheckBox* clear = f.form->findChild<QCheckBox*>("clearUploadsCheckBox");
         EngineClock::AdvanceForTest(299000);
-        f.form->EveryHalfMinute(); // switched off
-        QVERIFY(done);
-        f.form->findChild<QCheckBox*>("clearUploadsCheckBox")->setChecked(true);
+        clear->setChecked(true);
         receipt->store(EngineClock::NowMs()); // the running one reports on
         f.form->EveryHalfMinute();
         QVERIFY(done);
         EngineClock::AdvanceForTest(1000);
+        clear->setChecked(false);
+        f.form->EveryHalfMinute(); // switched off, when the finished one would go
+        QVERIFY(done);
+        clear->setChecked(true);
         f.form->EveryHalfMinute();
         QVERIFY(!done && running && waiting);
         EngineClock::AdvanceForTest(300000); // silent for five minutes, whatever its status
