@@ -18,9 +18,11 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeWidgetItemIterator>
 #include <QtTest>
 
@@ -423,6 +425,23 @@ private slots:
                                                 {"Faster searches", "Fixed a crash when closing a room tab"}, window),
                            "new_version_dialog");
         QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        // The real message where the desktop has no browser for Check Ports.
+        StartupPrompts::Install(nullptr);
+        QString shown = QStringLiteral("no message was shown");
+        QTimer grab;
+        grab.setSingleShot(true);
+        connect(&grab, &QTimer::timeout, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            {
+                shown = SaveScreenshot(box, "cannot_open_message");
+                box->accept();
+            }
+        });
+        grab.start(200);
+        QTest::mouseClick(Form()->checkPortsButton, Qt::LeftButton);
+        StartupPrompts::Install(&m_prompts);
+        QVERIFY2(shown.isEmpty(), qPrintable(shown));
     }
 };
 
