@@ -7,7 +7,6 @@
 #include "TextUtils.h"
 #include "ui_ChatLogForm.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QScrollBar>
@@ -247,7 +246,7 @@ void ChatLogForm::OnActionTriggered(QWidget* ip_widget, QString i_action)
     if (i_action == QLatin1String("clear_chat_log"))
         ClearLog();
     else if (i_action == QLatin1String("open_log_folder"))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_path).absolutePath()));
+        OpenOnDesktop(this, {QUrl::fromLocalFile(QFileInfo(m_path).absolutePath())});
 }
 
 void ChatLogForm::ClearLog()

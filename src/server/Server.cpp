@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <tuple>
 #include <vector>
 
 Server* gp_server = nullptr;
@@ -270,6 +271,8 @@ void Server::AfterLogin()
     {
         Send(SM_SET_STATUS, StreamOf(qint32(USER_STATUS_AWAY)));
     }
+    if (m_sharedCountsSource)
+        std::tie(m_sharedFolders, m_sharedFiles) = m_sharedCountsSource();
     SendFilesFolders(m_sharedFolders, m_sharedFiles);
     if (m_typesReady)
     {
@@ -1006,6 +1009,11 @@ void Server::SendFilesFolders(int i_folders, int i_files)
     m_sharedFolders = i_folders;
     m_sharedFiles = i_files;
     Send(SM_SHARED_FOLDERS_FILES, StreamOf(static_cast<quint32>(i_folders), static_cast<quint32>(i_files)));
+}
+
+void Server::SetSharedCountsSource(SharedCountsSource i_source)
+{
+    m_sharedCountsSource = std::move(i_source);
 }
 
 void Server::SendUploadSpeed(int i_speed)

@@ -17,6 +17,8 @@
 #include <QVector>
 
 #include <ctime>
+#include <functional>
+#include <utility>
 
 class PortForwarder;
 class QTcpSocket;
@@ -90,6 +92,10 @@ public:
 
     // Own statistics.
     void SendFilesFolders(int i_folders, int i_files);
+    // Where the login reads the own folder and file counts from, before it joins any room, so the
+    // rooms list the user with them; without one the counts last sent go again. Empty to clear.
+    using SharedCountsSource = std::function<std::pair<int, int>()>;
+    void SetSharedCountsSource(SharedCountsSource i_source);
     void SendUploadSpeed(int i_speed);
 
     // Searches; each returns its token, also when the message is dropped.
@@ -215,6 +221,7 @@ private:
     unsigned int m_nextSearchToken;
     int m_sharedFolders = 0;
     int m_sharedFiles = 0;
+    SharedCountsSource m_sharedCountsSource;
     bool m_haveNoParent = true;
     bool m_acceptChildren = false;
     // Rooms a join was sent for during this login, so a second join request is not repeated.

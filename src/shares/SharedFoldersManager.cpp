@@ -222,6 +222,11 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
     {
         connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
         connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
+        // Every folder and file the scan reached, whoever may see them; sent at login only.
+        gp_server->SetSharedCountsSource([this] {
+            return std::make_pair(static_cast<int>(mp_fileFolderType->GetItemCount()),
+                                  static_cast<int>(mp_fileType->GetItemCount()));
+        });
     }
 
     declare(types::kUnshared, Tertiary, true);
@@ -252,6 +257,8 @@ SharedFoldersManager::~SharedFoldersManager()
     // The peer network outlives us and must not call back into a deleted engine.
     if (peerMessenger)
         peerMessenger->SetSharedFilesMessageProvider({});
+    if (gp_server)
+        gp_server->SetSharedCountsSource({});
     if (sharedFoldersManager == this)
         sharedFoldersManager = nullptr;
 }
@@ -560,9 +567,6 @@ void SharedFoldersManager::OnConnectedToServer()
 {
     if (!gp_server)
         return;
-    // Every folder and file the scan reached, whoever may see them; sent at login only.
-    gp_server->SendFilesFolders(static_cast<int>(mp_fileFolderType->GetItemCount()),
-                                static_cast<int>(mp_fileType->GetItemCount()));
     gp_server->GetUserStats(GetSetting(settings::kUsername));
 }
 

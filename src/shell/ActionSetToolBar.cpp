@@ -5,11 +5,11 @@
 #include "Server.h"
 #include "ServerSchema.h"
 #include "ShellSchema.h"
+#include "StartupPrompts.h"
 #include "WebPages.h"
 #include "WindowHost.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabBar>
@@ -413,7 +413,7 @@ void ActionSetToolBar::OnWidgetDestroyed(QObject* ip_widget)
 
 void ActionSetToolBar::OnSupportVeltraneButtonClicked()
 {
-    QDesktopServices::openUrl(PrivilegesPage(ReadSetting(settings::kUsername)));
+    OpenOnDesktop(this, {PrivilegesPage(ReadSetting(settings::kUsername))});
 }
 
 void ActionSetToolBar::OnReceivedOwnPrivilegesStatus(int i_seconds)

@@ -6,10 +6,9 @@
 #include "ChangeListeningPortDialog.h"
 #include "ColorSelectionDialog.h"
 #include "NewVersionDialog.h"
+#include "StartupPrompts.h"
 #include "WebPages.h"
 #include "ui_MainWindow.h"
-
-#include <QDesktopServices>
 
 void MainWindow::ConnectForm()
 {
@@ -46,8 +45,8 @@ void MainWindow::OnOptionsTabSelectionChanged(int i_tabIndex)
 
 void MainWindow::OnCheckPortsClicked()
 {
-    QDesktopServices::openUrl(PortTestPage(static_cast<int>(GetSettingNumber(settings::kListeningPort))));
-    QDesktopServices::openUrl(PortTestPage(static_cast<int>(GetSettingNumber(settings::kObfuscatedListeningPort))));
+    OpenOnDesktop(this, {PortTestPage(static_cast<int>(GetSettingNumber(settings::kListeningPort))),
+                         PortTestPage(static_cast<int>(GetSettingNumber(settings::kObfuscatedListeningPort)))});
 }
 
 void MainWindow::OnSelectColors()

@@ -3,8 +3,11 @@
 #include "ChangeUsernamePasswordDialog.h"
 
 #include <QColorDialog>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QStringList>
 
 namespace
 {
@@ -63,4 +66,18 @@ QString StartupPrompts::ChooseFolder(QWidget* ip_parent, const QString& i_captio
 QString StartupPrompts::PickFile(QWidget* ip_parent, const QString& i_title)
 {
     return QFileDialog::getOpenFileName(ip_parent, i_title);
+}
+
+bool OpenOnDesktop(QWidget* ip_parent, const QList<QUrl>& i_urls)
+{
+    QStringList failed;
+    for (const QUrl& url : i_urls)
+        if (!QDesktopServices::openUrl(url))
+            failed << (url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toString());
+    if (failed.isEmpty())
+        return true;
+    StartupPrompts::Current()->Inform(
+        ip_parent, QStringLiteral("Cannot open"),
+        QStringLiteral("The desktop could not open:\n%1").arg(failed.join(QLatin1Char('\n'))));
+    return false;
 }

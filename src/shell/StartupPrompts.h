@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 #include <QMessageBox>
 #include <QString>
+#include <QUrl>
 
 class QWidget;
 
@@ -33,3 +35,8 @@ public:
     // A file dialog for one existing file, with no start folder and no filter; "" when cancelled.
     virtual QString PickFile(QWidget* ip_parent, const QString& i_title);
 };
+
+// Hands the addresses or local files to the desktop in turn, and tells the user in one message
+// which of them it could not open (a desktop without a browser or file manager says nothing
+// itself). False when any failed.
+bool OpenOnDesktop(QWidget* ip_parent, const QList<QUrl>& i_urls);

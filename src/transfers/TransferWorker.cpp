@@ -3,6 +3,9 @@
 #include <QMutexLocker>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <limits>
+
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #endif
@@ -163,7 +166,11 @@ qint64 TransferWorker::ReceiveNow(char* o_data, qint64 i_length)
 
 int BytesPerSecond(qint64 i_bytes, qint64 i_elapsedMs)
 {
-    if (i_elapsedMs <= 0)
+    if (i_elapsedMs <= 0 || i_bytes <= 0)
         return 0;
-    return static_cast<int>(i_bytes * 1000 / i_elapsedMs);
+    // A fast loopback moves more than an int holds per second; the figure goes to the server too.
+    constexpr qint64 kFastest = std::numeric_limits<qint32>::max();
+    if (i_bytes > std::numeric_limits<qint64>::max() / 1000)
+        return static_cast<int>(kFastest);
+    return static_cast<int>(std::min(i_bytes * 1000 / i_elapsedMs, kFastest));
 }

@@ -75,5 +75,5 @@ private:
     QElapsedTimer m_sinceReport;
 };
 
-// Bytes since a start, as the speed of a transfer in bytes per second.
+// Bytes since a start, as the speed of a transfer in bytes per second, at most the largest int.
 int BytesPerSecond(qint64 i_bytes, qint64 i_elapsedMs);

@@ -9,8 +9,8 @@
 #include "TransfersForm.h"
 #include "TransfersSchema.h"
 #include "TransfersUiSchema.h"
+#include "WindowHost.h"
 
-#include <QDesktopServices>
 #include <QIcon>
 #include <QMenu>
 #include <QTreeWidgetItem>
@@ -48,7 +48,8 @@ QTreeWidgetItem* RowOf(const ItemPtr& i_node)
 // Downloads' paths are kept with "\" between components.
 void OpenLocal(const QString& i_path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString(i_path).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+    OpenOnDesktop(MainWindowWidget(),
+                  {QUrl::fromLocalFile(QString(i_path).replace(QLatin1Char('\\'), QLatin1Char('/')))});
 }
 
 QString SearchTextOf(const ItemPtr& i_entry)

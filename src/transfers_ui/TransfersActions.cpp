@@ -8,6 +8,7 @@
 #include "EventToolBar.h"
 #include "ServerSchema.h"
 #include "ShellSchema.h"
+#include "StartupPrompts.h"
 #include "TextUtils.h"
 #include "TransferCells.h"
 #include "TransferQueueManager.h"
@@ -189,7 +190,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, in
     if (!entry)
         return;
     const QString path = transferQueueManager->GetDownloadTargetPath(entry, true);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+    OpenOnDesktop(this, {QUrl::fromLocalFile(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/')))});
 }
 
 // ---- context menus ----
@@ -302,7 +303,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
         eventToolBar->AddEvent(MnemonicText(name), QLatin1String(kDownloadIcon), ui->downloadsList,
                                QStringLiteral("All download from user %1 complete").arg(IsolatedName(name)));
         if (const ItemPtr userNode = user[types::kDownloadListUserNode])
-            RowOf(userNode)->setIcon(UserColumn, QIcon());
+            RowOf(userNode)->setIcon(UserColumn, StatusIconOf(user));
         userAlerts.Remove();
     }
 

@@ -21,6 +21,8 @@
 #include <QKeyEvent>
 #include <QTabWidget>
 
+#include <algorithm>
+
 TransfersForm* transfersForm = nullptr;
 
 namespace
@@ -286,7 +288,7 @@ QTreeWidgetItem* TransfersForm::UserRowFor(Tree& io_tree, const ItemPtr& i_user,
     o_node = d->GetType(io_tree.userNodeType)->GetItem(Value(row));
     o_node.Connect(i_user);
     row->setText(UserColumn, i_user.AsString());
-    row->setIcon(UserColumn, i_user.IsConnected(types::kIsOnline) ? m_onlineIcon : m_offlineIcon);
+    row->setIcon(UserColumn, StatusIconOf(i_user));
     if (*io_tree.expandUsers)
         row->setExpanded(true);
     return row;
@@ -312,6 +314,28 @@ QTreeWidgetItem* TransfersForm::FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr i_entry)
 {
     RemoveEntryRows(m_downloads, i_entry);
+    RemoveAlertsOfLastDownload(i_entry);
+}
+
+// An alert watches the downloads there are when it is set: one queued later into the same folder,
+// or from the same user, must not raise it.
+void TransfersForm::RemoveAlertsOfLastDownload(const ItemPtr& i_entry)
+{
+    if (ItemPtr alert = i_entry[types::kCompleteDownloadAlert])
+        alert.Remove();
+    const ItemPtr user = i_entry[types::kUser];
+    if (!user)
+        return;
+    const auto othersIn = [&i_entry](const ItemSet& i_entries) {
+        return std::any_of(i_entries.begin(), i_entries.end(),
+                           [&i_entry](const ItemPtr& i_other) { return i_other != i_entry; });
+    };
+    const ItemPtr folder = i_entry[types::kRemoteFolder];
+    if (folder && !othersIn(folder.GetItems(types::kDownloadEntry).Connected(user)))
+        if (ItemPtr alert = d->GetItem(user, folder, types::kCompleteDownloadAlert))
+            alert.Remove();
+    if (!othersIn(user.GetItems(types::kDownloadEntry)))
+        user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder).Remove();
 }
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr i_entry)
@@ -388,6 +412,11 @@ void TransfersForm::SetUserIcon(const ItemPtr& i_user, const QIcon& i_icon)
     for (const char* type : {types::kDownloadListUserNode, types::kUploadListUserNode})
         if (ItemPtr node = i_user[type])
             RowOf(node)->setIcon(UserColumn, i_icon);
+}
+
+QIcon TransfersForm::StatusIconOf(const ItemPtr& i_user) const
+{
+    return i_user.IsConnected(types::kIsOnline) ? m_onlineIcon : m_offlineIcon;
 }
 
 void TransfersForm::OnUserOnline(ItemPtr ip_user)

@@ -145,6 +145,9 @@ private:
     QTreeWidgetItem* UserRowOf(const Tree& i_tree, QTreeWidgetItem* ip_row) const;
     ItemSet EntriesUnder(const Tree& i_tree, QTreeWidgetItem* ip_row) const;
     void SetUserIcon(const ItemPtr& i_user, const QIcon& i_icon);
+    // The online or offline icon of the user's rows, which a user alert's icon takes the place of.
+    QIcon StatusIconOf(const ItemPtr& i_user) const;
+    void RemoveAlertsOfLastDownload(const ItemPtr& i_entry);
     void RecolorTree(Tree& io_tree);
     void LoadSettingsIntoWidgets();
     // Tool-bar actions (TransfersActions.cpp).

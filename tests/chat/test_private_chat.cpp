@@ -305,6 +305,11 @@ private slots:
         QCOMPARE(catcher.urls,
                  QList<QUrl>({QUrl::fromLocalFile(QDir(ChatLogFolder(ChatLogKind::User)).absolutePath())}));
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        // Where the desktop opens no folder, the user learns which one.
+        viewer.OnActionTriggered(&viewer, QStringLiteral("open_log_folder"));
+        const QString folder = QDir::toNativeSeparators(QDir(ChatLogFolder(ChatLogKind::User)).absolutePath());
+        QCOMPARE(prompts.m_informed.constLast(),
+                 qMakePair(QStringLiteral("Cannot open"), QString("The desktop could not open:\n" + folder)));
         StartupPrompts::Install(nullptr);
     }
 

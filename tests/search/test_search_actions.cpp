@@ -9,6 +9,7 @@
 #include "SearchReplies.h"
 #include "SearchResultMenuOptions.h"
 #include "SearchResultsForm.h"
+#include "ShareForm.h"
 #include "SharedFoldersManager.h"
 #include "SharesForm.h"
 #include "TransferQueueManager.h"
@@ -254,6 +255,15 @@ private slots:
                  (QStringList{"w", "b", "actions"}));
         RowMenu("w/b", "Browse Folder");
         QCOMPARE(sharesForm->Tabs()->tabText(sharesForm->Tabs()->currentIndex()), QStringLiteral("w"));
+        // The tab goes to the row's folder once w's list arrives.
+        FileInfoMap list;
+        for (const char* folder : {"a", "b", "c"})
+            list[folder].insert(FileInfo("f.mp3", 10));
+        AttributeTranslationTable table;
+        sharesForm->OnUserShare("w", list, table);
+        auto* browse = qobject_cast<ShareForm*>(sharesForm->Tabs()->currentWidget());
+        QVERIFY(browse && browse->FolderTree()->currentItem());
+        QCOMPARE(browse->FolderTree()->currentItem()->text(0), QStringLiteral("b"));
         emit sharesForm->Tabs()->tabCloseRequested(sharesForm->Tabs()->currentIndex());
     }
 
@@ -310,6 +320,7 @@ private slots:
             Press(qobject_cast<SearchResultsForm*>(WishTabs()->widget(0))->searchResults(), "Remove from Wish List"));
         QCOMPARE(Wishes(), QString());
         QCOMPARE(WishTabs()->count(), 1);
+        QVERIFY(ShownButtons().contains(QStringLiteral("Remove from Wish List")));
     }
 
     void wishEdits_data()
@@ -338,6 +349,11 @@ private slots:
         WishRow(edit.section('>', 0, 0))->setText(1, edit.section('>', 1));
         QTest::qWait(0);
         QCOMPARE(Wishes(), wishes);
+        // The rows not edited keep their filter texts.
+        for (const char* other : {"alpha", "beta", "gamma"})
+            if (edit.section('>', 0, 0) != QLatin1String(other))
+                if (const ItemPtr item = d->GetType("wish_list_item")->HasItem(Value(other)))
+                    QCOMPARE(item["wish_list_item_filter_text"].AsString(), "f " + QLatin1String(other));
 
         // An edit of another row keeps every other item with its filter text.
         for (ItemPtr item : d->GetType("wish_list_item")->GetItems())
@@ -354,6 +370,7 @@ private slots:
         List()->topLevelItem(0)->setText(1, QStringLiteral("  "));
         QTest::qWait(0);
         QCOMPARE(d->GetType("wish_list_node")->GetItemCount(), size_t(List()->topLevelItemCount()));
+        QCOMPARE(d->GetType("wish_list_node_checkbox")->GetItemCount(), size_t(List()->topLevelItemCount()));
     }
 
     void wishBoxesAndMenu()
@@ -393,7 +410,9 @@ private slots:
         QCOMPARE(notices(), 1);
         page->filterEdit()->setText(QStringLiteral("song"));
         emit WishTabs()->tabCloseRequested(0);
+        QCOMPARE(notices(), 0);
         WishRun("wish", "d\\song.mp3");
+        QCOMPARE(WishTabs()->count(), 1);
         QCOMPARE(qobject_cast<SearchResultsForm*>(WishTabs()->widget(0))->filterEdit()->text(), QStringLiteral("song"));
         QCOMPARE(notices(), 1);
 
@@ -458,7 +477,12 @@ private slots:
         QTRY_COMPARE(GetVolatileSetting("wish_list_wait"), QString::number(seconds));
         QCOMPARE(wishListSearcher->Timer().isActive(), interval > 0);
         if (interval > 0)
+        {
+            QCOMPARE(wishListSearcher->Timer().interval(), interval);
             QCOMPARE(LastLog(), QStringLiteral("Wish list wait period set to %1 milliseconds").arg(interval));
+        }
+        else
+            QCOMPARE(LastLog(), QStringLiteral("Wish list wait period of 0 seconds; no wish list searches are sent"));
         Wish("a", true);
         QTest::qWait(50);
         QCOMPARE(SentWishes(), QStringList());

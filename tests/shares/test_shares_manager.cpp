@@ -402,6 +402,36 @@ private slots:
         QCOMPARE(testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").size(), reports);
         QCOMPARE(lastCounts(), qMakePair(2u, 3u));
     }
+
+    // After a restart the rooms joined at login list the user with what the server last heard:
+    // the real counts go once, ahead of the joins.
+    void the_login_reports_the_real_counts_once_before_joining_rooms()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/Music";
+        QVERIFY(MakeFiles(root, {"a.txt", "sub/b.txt", "sub/c.txt"}));
+        SharesStore store(true);
+        SetSettingNumber("new_listening_port", FreePortPair());
+        dataSaver->NotifyFirstStart();
+        TestServer testServer;
+        QVERIFY(testServer.Listen());
+        SetSetting("server_host", "127.0.0.1");
+        SetSettingNumber("server_port", testServer.Port());
+        SetSetting("username", "alice");
+        SetSetting("password", "secret");
+        store.manager->AddSharedFolder(root);
+        store.manager->RescanShares();
+        d->GetType("room")->GetItem(Value("lobby")) += d->GetType("room_autojoin")->GetGlobalNullItem();
+
+        gp_server->Connect();
+        QVERIFY(testServer.WaitForFrames(SM_GET_USER_STATS, 1, "alice"));
+        const QList<quint32> codes = testServer.Codes("alice");
+        QCOMPARE(codes.count(SM_SHARED_FOLDERS_FILES), 1);
+        QVERIFY(codes.indexOf(SM_JOIN_ROOM) > codes.indexOf(SM_SHARED_FOLDERS_FILES));
+        WireReader counts(testServer.FramesWithCode(SM_SHARED_FOLDERS_FILES, "alice").at(0).m_body);
+        const quint32 folders = counts.U32();
+        QCOMPARE(qMakePair(folders, counts.U32()), qMakePair(2u, 3u));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSharesManager)

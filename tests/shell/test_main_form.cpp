@@ -18,9 +18,11 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeWidgetItemIterator>
 #include <QtTest>
 
@@ -142,6 +144,25 @@ private slots:
         QTest::mouseClick(Form()->checkPortsButton, Qt::LeftButton);
         const QString page = QStringLiteral("http://tools.veltrane.net/porttest.php?port=40001");
         QCOMPARE(browser.m_urls, QStringList({page, page}));
+    }
+
+    // The plain port's page first, then the scrambled one's; where the desktop opens neither, one
+    // message names both.
+    void checkPortsOpensEachPortsPage()
+    {
+        QVERIFY(Start({{"listening_port", "40001"}, {"obfuscated_listening_port", "40005"}}, false));
+        const QString plain = QStringLiteral("http://tools.veltrane.net/porttest.php?port=40001");
+        const QString scrambled = QStringLiteral("http://tools.veltrane.net/porttest.php?port=40005");
+        {
+            Browser browser;
+            QTest::mouseClick(Form()->checkPortsButton, Qt::LeftButton);
+            QCOMPARE(browser.m_urls, QStringList({plain, scrambled}));
+        }
+        QVERIFY(m_prompts.m_informed.isEmpty());
+        QTest::mouseClick(Form()->checkPortsButton, Qt::LeftButton);
+        QCOMPARE(m_prompts.m_informed,
+                 (QList<QPair<QString, QString>>{
+                     {"Cannot open", "The desktop could not open:\n" + plain + '\n' + scrambled}}));
     }
 
     void loginDialog_data()
@@ -404,6 +425,23 @@ private slots:
                                                 {"Faster searches", "Fixed a crash when closing a room tab"}, window),
                            "new_version_dialog");
         QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        // The real message where the desktop has no browser for Check Ports.
+        StartupPrompts::Install(nullptr);
+        QString shown = QStringLiteral("no message was shown");
+        QTimer grab;
+        grab.setSingleShot(true);
+        connect(&grab, &QTimer::timeout, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            {
+                shown = SaveScreenshot(box, "cannot_open_message");
+                box->accept();
+            }
+        });
+        grab.start(200);
+        QTest::mouseClick(Form()->checkPortsButton, Qt::LeftButton);
+        StartupPrompts::Install(&m_prompts);
+        QVERIFY2(shown.isEmpty(), qPrintable(shown));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "ExcludedExtensionsDialog.h"
 #include "FocusHelpers.h"
 #include "MenuProbe.h"
+#include "PortForwarder.h"
 #include "RoomForm.h"
 #include "Screenshot.h"
 #include "SharedFilesRescannedDialog.h"
@@ -282,6 +283,11 @@ private slots:
         QVERIFY(Click("Refresh Room List"));
         QTRY_COMPARE(list->topLevelItemCount() > 4 ? list->topLevelItem(4)->text(1) : "", QString());
         QCOMPARE(list->topLevelItemCount(), 6);
+
+        // Ownership lost (the next list no longer names the room as owned) takes the underline.
+        Server().RoomOf("owned").m_owner = QStringLiteral("bob");
+        QVERIFY(Click("Refresh Room List"));
+        QTRY_VERIFY(Rows(list).contains("owned||"));
     }
 
     // Entering from the list: a double click on the name only, or "Enter Room" of the menu for
@@ -336,6 +342,19 @@ private slots:
                       false));
         QCOMPARE(m_run->calls.icons, QStringList(":/icons/offline_icon")); // no click ran at start
         Ui::MainWindow* ui = Form();
+        // The Login page shows the name stored, also when the login dialog stores a new one.
+        QCOMPARE(ui->usernameEdit->text(), QString());
+        SetSetting("username", "someone");
+        QCOMPARE(ui->usernameEdit->text(), QStringLiteral("someone"));
+
+        // Turning UPnP on maps the ports again: a discovery runs; turning it off starts none.
+        QVERIFY(!ui->uPnPCheckBox->isChecked());
+        QSignalSpy discovered(gp_server->GetPortForwarder(), &PortForwarder::DiscoveryFinished);
+        ui->uPnPCheckBox->click();
+        QCOMPARE(GetSetting("use_upnp"), QStringLiteral("yes"));
+        QVERIFY(discovered.wait(10000));
+        ui->uPnPCheckBox->click();
+        QCOMPARE(GetSetting("use_upnp"), QStringLiteral("no"));
         QCOMPARE(ui->saveEmptyShareWarningMessageButton->isEnabled(), false);
         const QList<QPair<QCheckBox*, const char*>> boxes{
             {ui->acceptUserListUploadsCheckBox, "accept_userlist_uploads"},
@@ -498,9 +517,10 @@ private slots:
         Form()->sharedFoldersList->setFocus();
 
         // A cancelled folder dialog changes nothing.
-        QVERIFY(Click("Set Download Folder"));
         const QString before = GetSetting("download_folder");
-        QCOMPARE(Form()->downloadFolderEdit->text(), before);
+        QVERIFY(!before.isEmpty());
+        QVERIFY(Click("Set Download Folder"));
+        QCOMPARE(GetSetting("download_folder") + ' ' + Form()->downloadFolderEdit->text(), before + ' ' + before);
         m_run->prompts.m_folders = QStringList("/data/incoming");
         QVERIFY(Click("Set Download Folder"));
         QCOMPARE(GetSetting("download_folder") + ' ' + Form()->downloadFolderEdit->text(),

@@ -1,3 +1,4 @@
+#include "AddSharedFolderDialog.h"
 #include "ChangeUsernamePasswordDialog.h"
 #include "ChatForm.h"
 #include "ChatLogForm.h"
@@ -17,6 +18,7 @@
 #include "WindowFixture.h"
 #include "ui_MainWindow.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -153,7 +155,12 @@ class TestWholeRoad : public QObject
         const QList<QPair<QString, QByteArray>> songs{{"Album/Alpha Song.mp3", Mp3('\x11')},
                                                       {"Album/Beta Song.mp3", Mp3('\x22')},
                                                       {"Album/Disc 2/Gamma Song.mp3", Mp3('\x33')}};
-        for (const auto& [path, bytes] : songs)
+        // Long enough at bob's upload limit to be caught running.
+        QByteArray mix(3 * 1024 * 1024, '\0');
+        for (int at = 0; at < mix.size(); ++at)
+            mix[at] = char(at * 7 + at / 4099);
+        QVERIFY(QDir().mkpath(music.filePath("Mix")));
+        for (const auto& [path, bytes] : songs + QList<QPair<QString, QByteArray>>{{"Mix/Long Song.flac", mix}})
         {
             QFile file(music.filePath(path));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
@@ -170,9 +177,11 @@ class TestWholeRoad : public QObject
 
         HarnessProcess bob;
         QVERIFY(bob.Start({"full"}));
-        QVERIFY(bob.LogIn("bob", server.Port(), FreePortPair()));
+        QVERIFY(bob.LogIn("bob", server.Port(), FreePortPair(),
+                          {{"upload_speed_limit", "512"}, {"upload_speed_limit_enabled", "yes"}}));
         bob.Send({"share", music.path()});
         QVERIFY(bob.Take("shared"));
+        bob.Send({"limit"});
         bob.Send({"join", "lobby"});
         QVERIFY(bob.Sync());
 
@@ -216,6 +225,22 @@ class TestWholeRoad : public QObject
         FocusWidgetAndParents(downloads);
         Shot("road_4_transfers");
 
+        // A long download cancelled while it runs, then tried again from the results: it ends whole.
+        results->filterEdit()->clear();
+        Enter(results->filterEdit(), "long");
+        QTRY_VERIFY(!Find(tree, "Long Song.flac", 4)->isHidden());
+        DoubleClick(tree, Find(tree, "Long Song.flac", 4), 4);
+        QTRY_VERIFY(Find(downloads, "Long Song.flac", 2));
+        QTRY_COMPARE_WITH_TIMEOUT(Find(downloads, "Long Song.flac", 2)->text(3), QStringLiteral("downloading"), WaitMs);
+        FocusWidgetAndParents(downloads);
+        ChooseFromMenu(downloads, Find(downloads, "Long Song.flac", 2), "Remove download");
+        QVERIFY(!Find(downloads, "Long Song.flac", 2));
+        for (const ItemPtr& entry : d->GetType("download_entry")->GetItems())
+            QVERIFY(entry["file_name"].AsString() != QLatin1String("Long Song.flac"));
+        DoubleClick(tree, Find(tree, "Long Song.flac", 4), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(Arrived("Long Song.flac"), QList<QByteArray>{mix}, 2 * WaitMs);
+        QCOMPARE(Find(downloads, "Long Song.flac", 2)->text(3), QStringLiteral("complete"));
+
         // bob's shares, browsed from the room's user list; the album downloaded whole.
         auto* users = room->findChild<QTreeWidget*>("userList");
         QTRY_VERIFY(Find(users, "bob", 2));
@@ -241,7 +266,13 @@ class TestWholeRoad : public QObject
         QTRY_VERIFY(View(chat).contains("hush"));
         Shot("road_6_private_chat");
 
-        // Quit, and start again: the completed downloads, the room and both logs as they were.
+        // An Option changed on its page, to be found so after the restart.
+        Form()->tabControl->setCurrentWidget(Form()->optionsTab);
+        const int perUser = Form()->maxUploadsPerUserSpinBox->value() + 3;
+        Form()->maxUploadsPerUserSpinBox->setValue(perUser);
+
+        // Quit, and start again: the completed downloads, the room, both logs and the Option as
+        // they were.
         m_run->window->close();
         m_run->window.reset();
         m_run->window = std::make_unique<MainWindow>();
@@ -249,6 +280,7 @@ class TestWholeRoad : public QObject
         m_run->window->Init();
         QTRY_VERIFY_WITH_TIMEOUT(gp_server->IsConnected(), 10000);
         QTRY_COMPARE(Form()->roomsTabControl->count(), 1);
+        QCOMPARE(Form()->maxUploadsPerUserSpinBox->value(), perUser);
         room = qobject_cast<RoomForm*>(Form()->roomsTabControl->widget(0));
         QVERIFY(Press(room->findChild<QLineEdit*>("chatEdit"), "Chat Log"));
         auto* log = qobject_cast<ChatLogForm*>(Form()->roomsTabControl->currentWidget());
@@ -267,7 +299,7 @@ class TestWholeRoad : public QObject
             names.sort();
             return names;
         };
-        QTRY_COMPARE(names(), QStringList({"Alpha Song.mp3", "Beta Song.mp3", "Gamma Song.mp3"}));
+        QTRY_COMPARE(names(), QStringList({"Alpha Song.mp3", "Beta Song.mp3", "Gamma Song.mp3", "Long Song.flac"}));
         Shot("road_7_restarted");
 
         chatsForm->OpenChatForm("bob");
@@ -277,6 +309,28 @@ class TestWholeRoad : public QObject
         const QString privateLog =
             chatsForm->findChild<ChatLogForm*>()->findChild<QTextEdit*>("logEdit")->toPlainText();
         QVERIFY2(privateLog.contains("psst") && privateLog.contains("hush"), qPrintable(privateLog));
+
+        // A folder shared from the Options page, for everyone: bob's search finds its file.
+        QTemporaryDir mine;
+        QFile tune(mine.filePath("Omega Tune.mp3"));
+        QVERIFY(tune.open(QIODevice::WriteOnly) && tune.write(Mp3('\x44')) > 0);
+        tune.close();
+        Form()->tabControl->setCurrentWidget(Form()->optionsTab);
+        Form()->optionsTabControl->setCurrentWidget(Form()->fileSharingOptionsTab);
+        QVERIFY(Press(Form()->sharedFoldersList, "Share Folder"));
+        auto* sharing = m_run->window->findChild<AddSharedFolderDialog*>();
+        QVERIFY(sharing && sharing->isVisible());
+        m_prompts.m_folders = QStringList(mine.path());
+        sharing->findChild<QPushButton*>("selectFolderButton")->click();
+        sharing->findChild<QCheckBox*>("everyoneCheckBox")->setChecked(true);
+        sharing->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        QTRY_COMPARE(Form()->sharedFoldersList->topLevelItemCount(), 1);
+        Shot("road_8_shared");
+        bob.Send({"search", "omega tune"});
+        QVERIFY(bob.Take("searchtoken"));
+        QVERIFY(bob.Take("event Result", &fields, WaitMs));
+        QCOMPARE(fields.value(0), QStringLiteral("tester"));
+        QVERIFY2(fields.value(1).endsWith("\\Omega Tune.mp3"), qPrintable(fields.join(' ')));
     }
 
 private slots:

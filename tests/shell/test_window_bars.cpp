@@ -86,6 +86,13 @@ private slots:
         QCOMPARE(m_opened.first().toEncoded(),
                  QByteArray("http://www.veltrane.net/qtlogin.php?username=a%2Bb%26c%23d%20e%3Df%25g"));
         QCOMPARE(QUrlQuery(m_opened.first()).queryItemValue("username", QUrl::FullyDecoded), name);
+
+        // Where the desktop opens no browser, the user learns which page.
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        actionBar->SupportButton()->click();
+        QCOMPARE(m_run->prompts.m_informed,
+                 (QList<QPair<QString, QString>>{
+                     {"Cannot open", "The desktop could not open:\n" + m_opened.first().toString()}}));
     }
 
     void statusButton_data()

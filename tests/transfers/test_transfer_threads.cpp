@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <limits>
+
 // The upload and download threads on real loopback connections and real files, against each
 // other and against a scripted peer on the test's own thread.
 class TestTransferThreads : public QObject
@@ -263,6 +265,31 @@ private slots:
         thread.reset();
         delete ourEnd;
         delete peerEnd;
+    }
+
+    void speeds_are_bounded_to_an_int_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<int>("speed");
+        QTest::newRow("no time yet") << qint64(5000) << qint64(0) << 0;
+        QTest::newRow("nothing moved") << qint64(0) << qint64(10) << 0;
+        QTest::newRow("a plain figure") << qint64(3000) << qint64(1500) << 2000;
+        QTest::newRow("just below the largest int") << qint64(2147483) << qint64(1) << 2147483000;
+        QTest::newRow("50 MB on loopback in 20 ms") << qint64(52428800) << qint64(20) << INT32_MAX;
+        QTest::newRow("5 GiB in a second wraps to a positive figure")
+            << qint64(5) * 1024 * 1024 * 1024 << qint64(1000) << INT32_MAX;
+        QTest::newRow("bytes times 1000 past 64 bits")
+            << std::numeric_limits<qint64>::max() / 10 << qint64(1) << INT32_MAX;
+    }
+
+    // The speed is shown in the transfers window and reported to the server.
+    void speeds_are_bounded_to_an_int()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(qint64, ms);
+        QFETCH(int, speed);
+        QCOMPARE(BytesPerSecond(bytes, ms), speed);
     }
 };
 

@@ -178,14 +178,17 @@ private slots:
         f.SetStatus(running, "uploading");
         f.SetStatus(waiting, "queued");
         auto* receipt = NewTransferCell<TimeCell>(running, "last_receipt_time", EngineClock::NowMs());
+        QCheckBox* clear = f.form->findChild<QCheckBox*>("clearUploadsCheckBox");
         EngineClock::AdvanceForTest(299000);
-        f.form->EveryHalfMinute(); // switched off
-        QVERIFY(done);
-        f.form->findChild<QCheckBox*>("clearUploadsCheckBox")->setChecked(true);
+        clear->setChecked(true);
         receipt->store(EngineClock::NowMs()); // the running one reports on
         f.form->EveryHalfMinute();
         QVERIFY(done);
         EngineClock::AdvanceForTest(1000);
+        clear->setChecked(false);
+        f.form->EveryHalfMinute(); // switched off, when the finished one would go
+        QVERIFY(done);
+        clear->setChecked(true);
         f.form->EveryHalfMinute();
         QVERIFY(!done && running && waiting);
         EngineClock::AdvanceForTest(300000); // silent for five minutes, whatever its status
@@ -324,15 +327,30 @@ private slots:
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();
-        TransfersFixture f([](TransfersFixture&) {
-            int n = 0;
-            for (const char* time : {"09:12:40", "10:01:03", "10:45:31", "11:20:00"})
-                CompleteRecord(QString("track %1.mp3").arg(++n), QLatin1String(time), "4812345");
-        });
-        Trigger("complete_downloads");
+        {
+            TransfersFixture f([](TransfersFixture&) {
+                int n = 0;
+                for (const char* time : {"09:12:40", "10:01:03", "10:45:31", "11:20:00"})
+                    CompleteRecord(QString("track %1.mp3").arg(++n), QLatin1String(time), "4812345");
+            });
+            Trigger("complete_downloads");
+            f.tabs.resize(900, 300);
+            f.tabs.setCurrentIndex(1);
+            SAVE_SCREENSHOT(&f.tabs, "completed_downloads");
+        }
+        // bob's user alert has fired: his row shows him online again, beside carol's offline one.
+        TransfersFixture f;
+        f.SetOnline("bob", true);
+        const QList<ItemPtr> entries =
+            Downloads(f, {"bob/music/a.mp3 queued", "bob/films/b.avi queued", "carol/docs/c.txt queued"});
+        QMenu menu;
+        DownloadMenuOptions(&menu, ItemSet{entries[0]}).OnSetUserDownloadAlert();
+        for (const ItemPtr& entry : entries.mid(0, 2))
+            f.SetStatus(entry, "complete");
+        QTest::qWait(50);
         f.tabs.resize(900, 300);
         f.tabs.setCurrentIndex(1);
-        SAVE_SCREENSHOT(&f.tabs, "completed_downloads");
+        SAVE_SCREENSHOT(&f.tabs, "downloads_after_user_alert");
     }
 };
 

@@ -1,4 +1,5 @@
 #include "DownloadMenuOptions.h"
+#include "DownloadPaths.h"
 #include "FocusHelpers.h"
 #include "MenuProbe.h"
 #include "SearchForm.h"
@@ -10,6 +11,7 @@
 #include "Wire.h"
 #include "ui_SearchForm.h"
 
+#include <QDir>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -36,6 +38,8 @@ class TestTransferMenus : public QObject
         return i_entry["download_list_node"].AsPointer<QTreeWidgetItem>();
     }
     static QString Status(const ItemPtr& i_entry) { return i_entry["download_entry_status"].AsString(); }
+    static QImage Image(const QIcon& i_icon) { return i_icon.pixmap(16).toImage(); }
+    static QTreeWidgetItem* UserRowOf(const ItemPtr& i_entry) { return RowOf(i_entry)->parent()->parent(); }
     // Shows the transfers tab, or another one so that notices are posted.
     static void ShowTransfers(bool i_shown)
     {
@@ -100,6 +104,9 @@ private slots:
         const ItemPtr a = Download("share\\music", "a.mp3");
         const ItemPtr b = Download("share\\music", "b.mp3");
         const ItemPtr c = Download("films", "c.avi");
+        // Another user's download in a folder of the same path holds back no notice of bob's.
+        transferQueueManager->AddDownload("carol", "d.mp3", "share\\music", 1000, 0);
+        d->GetType("user")->GetItem(Value("bob")) += d->GetType("is_online")->GetGlobalNullItem();
         QMenu menu;
         DownloadMenuOptions fileAndFolder(&menu, ItemSet{b});
         fileAndFolder.OnSetFileDownloadAlert();
@@ -121,7 +128,8 @@ private slots:
         transferQueueManager->SetDownloadEntryStatus(c, "complete");
         QTRY_COMPARE(m_run->calls.alerts.size(), 3);
         QCOMPARE(m_run->calls.alerts.last(), QString("All download from user bob complete"));
-        QVERIFY(RowOf(c)->parent()->parent()->icon(TransfersForm::UserColumn).isNull());
+        // The alert's icon gives the cell back to the user's status.
+        QCOMPARE(Image(UserRowOf(c)->icon(TransfersForm::UserColumn)), Image(QIcon(":/icons/online_icon")));
         QCOMPARE(d->GetType("complete_download_alert")->GetItemCount(), std::size_t(0));
 
         // With clearing on, the notice first, then the row goes; a download removed before its
@@ -138,6 +146,55 @@ private slots:
         transferQueueManager->RemoveDownload(removed);
         QTRY_VERIFY(!cleared);
         QCOMPARE(m_run->calls.alerts.mid(3), QStringList{"Download of file d.txt complete"});
+    }
+
+    // An alert goes with the last download it watches: a download queued later into the same
+    // folder, or from the same user, raises none of it.
+    void alerts_end_with_the_last_download_they_watch()
+    {
+        ShowTransfers(false);
+        const ItemPtr first = Download("share\\music", "a.mp3");
+        const ItemPtr film = Download("films", "c.avi");
+        {
+            QMenu menu;
+            DownloadMenuOptions options(&menu, ItemSet{first});
+            options.OnSetFileDownloadAlert();
+            options.OnSetFolderDownloadAlert();
+            options.OnSetUserDownloadAlert();
+        }
+        QVERIFY(!Image(UserRowOf(film)->icon(TransfersForm::UserColumn)).isNull());
+        transferQueueManager->RemoveDownload(first);
+        QCOMPARE(d->GetType("complete_download_alert")->GetItemCount(), std::size_t(1)); // the user's
+
+        // A notice of its own on each later file tells when its completion has been handled.
+        const auto complete = [](const ItemPtr& i_entry) {
+            QMenu menu;
+            DownloadMenuOptions(&menu, ItemSet{i_entry}).OnSetFileDownloadAlert();
+            transferQueueManager->SetDownloadEntryStatus(i_entry, "complete");
+        };
+        const ItemPtr second = Download("share\\music", "b.mp3");
+        complete(second);
+        QTRY_COMPARE(m_run->calls.alerts.size(), 1);
+        transferQueueManager->RemoveDownload(film);
+        transferQueueManager->RemoveDownload(second);
+        QCOMPARE(d->GetType("complete_download_alert")->GetItemCount(), std::size_t(0));
+        complete(Download("docs", "e.txt"));
+        QTRY_COMPARE(m_run->calls.alerts.size(), 2);
+        QTest::qWait(50);
+        QCOMPARE(m_run->calls.alerts,
+                 (QStringList{"Download of file b.mp3 complete", "Download of file e.txt complete"}));
+    }
+
+    // Where the desktop opens no folder, the user learns which one.
+    void a_folder_the_desktop_cannot_open_is_named()
+    {
+        ShowTransfers(true);
+        const ItemPtr done = Download("music", "b.mp3", "complete");
+        MenuOn(RowOf(done), "Open Folder");
+        const QString folder = QDir::toNativeSeparators(
+            DownloadPaths::LocalPath(transferQueueManager->GetDownloadTargetFolder(done, true)));
+        QCOMPARE(m_run->prompts.m_informed,
+                 (QList<QPair<QString, QString>>{{"Cannot open", "The desktop could not open:\n" + folder}}));
     }
 
     void a_downloads_search_runs_again()
