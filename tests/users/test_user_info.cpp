@@ -249,6 +249,41 @@ private slots:
         QVERIFY2(PeakMegabytes() - before < 64, qPrintable(QString::number(PeakMegabytes() - before)));
     }
 
+    // A picture's format is told by its first bytes, and only PNG, JPEG, GIF and BMP are read: an
+    // XBM header of 76 bytes declaring 32767 x 32767 pixels allocates nothing of them.
+    void pictures_are_told_by_their_first_bytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("shown");
+        for (const char* format : {"PNG", "JPEG", "BMP"})
+        {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QImage(30, 20, QImage::Format_RGB32).save(&buffer, format);
+            QTest::newRow(format) << bytes << QSize(30, 20);
+        }
+        QTest::newRow("GIF") << QByteArray("GIF89a")
+                                    + QByteArray::fromHex(Hex(
+                                        "0100 0100 80 00 00 000000 ffffff 2c 0000 0000 0100 0100 00 02 02 4401 00 3b"))
+                             << QSize(1, 1);
+        QTest::newRow("XBM") << QByteArray(
+            "#define a_width 32767\n#define a_height 32767\nstatic char a_bits[] = {0x00};\n")
+                             << QSize();
+        QTest::newRow("PBM") << QByteArray("P4\n32767 32767\n") + QByteArray(16, '\0') << QSize();
+    }
+
+    void pictures_are_told_by_their_first_bytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, shown);
+        QVERIFY(ResetPeak());
+        const double before = PeakMegabytes();
+        const QImage picture = UserInfoReply::DecodePicture(bytes.constData(), bytes.size());
+        QCOMPARE(picture.isNull() ? QSize() : picture.size(), shown);
+        QVERIFY2(PeakMegabytes() - before < 64, qPrintable(QString::number(PeakMegabytes() - before)));
+    }
+
     void descriptionLoadsNothing()
     {
         QVERIFY(Start(false));
