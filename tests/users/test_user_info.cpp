@@ -4,8 +4,11 @@
 #include "PeerMessenger.h"
 #include "RawPeer.h"
 #include "Screenshot.h"
+#include "ShownTextChecks.h"
+#include "TextUtils.h"
 #include "UserInfoForm.h"
 #include "UserInfoReply.h"
+#include "UserInfoText.h"
 #include "UsersKit.h"
 #include "WindowFixture.h"
 
@@ -14,6 +17,7 @@
 #include <QPainter>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QtEndian>
 #include <QtTest>
 
@@ -282,6 +286,42 @@ private slots:
         const QImage picture = UserInfoReply::DecodePicture(bytes.constData(), bytes.size());
         QCOMPARE(picture.isNull() ? QSize() : picture.size(), shown);
         QVERIFY2(PeakMegabytes() - before < 64, qPrintable(QString::number(PeakMegabytes() - before)));
+    }
+
+    // What the page holds of any description: no run it cannot break longer than a few dozen
+    // characters, no more than eight marks on a letter, no break inside a character; the text of
+    // a well-behaved one as written.
+    void description_text_is_bounded_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("text"); // without the break points; empty: only bounded
+        QTest::newRow("ordinary") << "<b>bold</b> &amp; <i>more</i> caf&eacute; &#233;<br>x > y & z"
+                                  << QString::fromUtf8("bold & more caf\xc3\xa9 \xc3\xa9\xe2\x80\xa8x > y & z");
+        QTest::newRow("less-than run") << QString(3000, '<') << QString(3000, '<');
+        QTest::newRow("ampersand run") << QString(3000, '&') << QString(3000, '&');
+        QTest::newRow("greater-than run") << QString(3000, '>') << QString(3000, '>');
+        QTest::newRow("entity run") << QString("&amp;").repeated(1000) << QString(1000, '&');
+        QTest::newRow("marks") << "a" + QString(3000, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
+        QTest::newRow("marks as entities") << "a" + QString("&#769;").repeated(500) << "a" + QString(8, QChar(0x0301));
+        QTest::newRow("marks across tags") << "a" + QString("<b>&#x301;</b>").repeated(100) << "";
+        QTest::newRow("emoji") << "a" + QString::fromUcs4(U"\U0001F600").repeated(100)
+                               << "a" + QString::fromUcs4(U"\U0001F600").repeated(100);
+        QTest::newRow("no-break spaces") << QString("a&nbsp;").repeated(1000) << "";
+    }
+
+    void description_text_is_bounded()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, text);
+        QTextDocument document;
+        document.setHtml(UserInfoText::SafeDescription(description));
+        const QString shown = document.toRawText();
+        QVERIFY2(LongestUnbrokenRun(shown) <= kLongestUnbrokenRun + kShownClusterUnits,
+                 qPrintable(QString::number(LongestUnbrokenRun(shown))));
+        QVERIFY(MostMarksInARow(shown) <= kShownMarks);
+        QVERIFY(BreaksBetweenCharacters(shown));
+        if (!text.isEmpty())
+            QCOMPARE(QString(shown).remove(QChar(0x200B)), text);
     }
 
     void descriptionLoadsNothing()
