@@ -240,17 +240,66 @@ private:
 };
 } // namespace
 
-ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths)
+namespace
 {
-    const int length = i_text.size();
-    ShownPlan plan;
-    plan.units.assign(size_t(length), ShownUnit::Kept);
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, i_text);
-    // A run ends where the view may break the line itself: after a blank, around most wide
-    // letters, after a hyphen; a no-break space or a word joiner ends none.
-    QTextBoundaryFinder lines(QTextBoundaryFinder::Line, i_text);
+// What one character costs the view against a plain letter: the scripts broken into words by a
+// dictionary most, those shaped by rules more.
+int CharacterCost(uint i_code)
+{
+    switch (QChar::script(i_code))
+    {
+    case QChar::Script_Common:
+    case QChar::Script_Inherited:
+    case QChar::Script_Latin: return 1;
+    case QChar::Script_Thai:
+    case QChar::Script_Lao:
+    case QChar::Script_Khmer:
+    case QChar::Script_Myanmar: return 5;
+    default: return 2;
+    }
+}
+
+// How much of the text the view is given: the units before the first one that would bring the
+// cost past kShownCost. Marks past kShownMarks in a row cost nothing, as they are dropped.
+int AffordableLength(const QString& i_text)
+{
     RunCounter pieces;
     qint64 cost = 0;
+    int marks = 0;
+    for (int at = 0; at < i_text.size();)
+    {
+        const bool pair =
+            at + 1 < i_text.size() && i_text.at(at).isHighSurrogate() && i_text.at(at + 1).isLowSurrogate();
+        const uint code = pair ? QChar::surrogateToUcs4(i_text.at(at), i_text.at(at + 1)) : i_text.at(at).unicode();
+        marks = IsMark(code) ? marks + 1 : 0;
+        if (marks <= kShownMarks)
+        {
+            // A line or paragraph break (in a description) costs the view as a change of piece does.
+            const bool lineBreak = code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator;
+            cost += CharacterCost(code) + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            if (cost > kShownCost)
+                return at;
+        }
+        at += pair ? 2 : 1;
+    }
+    return i_text.size();
+}
+} // namespace
+
+ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths)
+{
+    ShownPlan plan;
+    plan.units.assign(size_t(i_text.size()), ShownUnit::Dropped);
+    // The boundaries are looked for in what is shown only: finding them costs as much as a layout
+    // in some scripts.
+    const QString shown = i_text.left(AffordableLength(i_text));
+    plan.cut = shown.size() < i_text.size();
+    const int length = shown.size();
+    std::fill_n(plan.units.begin(), length, ShownUnit::Kept);
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, shown);
+    // A run ends where the view may break the line itself: after a blank, around most wide
+    // letters, after a hyphen; a no-break space or a word joiner ends none.
+    QTextBoundaryFinder lines(QTextBoundaryFinder::Line, shown);
     int run = 0;
     int start = 0;
     while (start < length)
@@ -264,27 +313,20 @@ ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths
         int marks = 0;
         for (int at = start; at < end;)
         {
-            const bool pair = at + 1 < end && i_text.at(at).isHighSurrogate() && i_text.at(at + 1).isLowSurrogate();
+            const bool pair = at + 1 < end && shown.at(at).isHighSurrogate() && shown.at(at + 1).isLowSurrogate();
             const int units = pair ? 2 : 1;
-            const uint code = pair ? QChar::surrogateToUcs4(i_text.at(at), i_text.at(at + 1)) : i_text.at(at).unicode();
-            const bool mark = IsMark(code);
+            const bool mark =
+                IsMark(pair ? QChar::surrogateToUcs4(shown.at(at), shown.at(at + 1)) : shown.at(at).unicode());
             const bool keep = at == start || (kept + units <= kShownClusterUnits && (!mark || marks < kShownMarks));
             if (keep)
             {
                 kept += units;
                 width += ip_widths ? (*ip_widths)[size_t(at)] : units;
                 marks += mark && at != start ? 1 : 0;
-                cost += units + (pieces.Changes(code) ? kShownRunCost : 0);
             }
             else
                 std::fill_n(plan.units.begin() + at, units, ShownUnit::Dropped);
             at += units;
-        }
-        if (cost > kShownCost)
-        {
-            std::fill(plan.units.begin() + start, plan.units.end(), ShownUnit::Dropped);
-            plan.cut = true;
-            break;
         }
         lines.setPosition(start);
         if (lines.isAtBoundary())

@@ -46,9 +46,10 @@ QString OneLine(QString i_text);
 // kShownMarks combining marks and kShownClusterUnits units, the rest is dropped; a break point
 // goes before a character that would make a run the view cannot break longer than
 // kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
-// and each change of script or direction costs the view as much as kShownRunCost characters, so
-// the text is cut where the characters and changes come to kShownCost. Break points fall between
-// characters only, never inside one.
+// and the text is cut where its cost comes to kShownCost, a plain letter costing one, a letter of
+// another script two, of Thai, Lao, Khmer or Myanmar five, and each change of script or
+// direction and each line break kShownRunCost more. Break points fall between characters only,
+// never inside one.
 enum class ShownUnit : char
 {
     Dropped,
@@ -59,7 +60,8 @@ constexpr int kShownMarks = 8;
 constexpr int kShownClusterUnits = 32;
 constexpr int kLongestUnbrokenRun = 64;
 constexpr int kShownRunCost = 16;
-constexpr int kShownCost = 131072;
+// Twice the longest line a chat entry field takes (32,767 characters).
+constexpr int kShownCost = 65536;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;
