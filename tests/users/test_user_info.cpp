@@ -443,6 +443,11 @@ private slots:
         FocusWidgetAndParents(page);
         m_run->window->resize(900, 650);
         SAVE_SCREENSHOT(m_run->window.get(), "user_info_page");
+
+        Reply(page, "<b>Hello</b> &amp; welcome: " + QString(2000, '<') + "<br>a" + QString("&#769;").repeated(3000)
+                        + "<br>" + QString::fromUcs4(U"e\u0301\U0001F600").repeated(200) + "<br>"
+                        + QString(QChar(0x0E20)).append(QChar(0x0E32)).repeated(40000));
+        SAVE_SCREENSHOT(m_run->window.get(), "user_info_hostile_description");
     }
 };
 
