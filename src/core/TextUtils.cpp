@@ -261,7 +261,7 @@ int CharacterCost(uint i_code)
 
 // How much of the text the view is given: the units before the first one that would bring the
 // cost past kShownCost. Marks past kShownMarks in a row cost nothing, as they are dropped.
-int AffordableLength(const QString& i_text)
+int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths)
 {
     RunCounter pieces;
     qint64 cost = 0;
@@ -276,7 +276,8 @@ int AffordableLength(const QString& i_text)
         {
             // A line or paragraph break (in a description) costs the view as a change of piece does.
             const bool lineBreak = code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator;
-            cost += CharacterCost(code) + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
+            cost += CharacterCost(code) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
             if (cost > kShownCost)
                 return at;
         }
@@ -292,7 +293,7 @@ ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths
     plan.units.assign(size_t(i_text.size()), ShownUnit::Dropped);
     // The boundaries are looked for in what is shown only: finding them costs as much as a layout
     // in some scripts.
-    const QString shown = i_text.left(AffordableLength(i_text));
+    const QString shown = i_text.left(AffordableLength(i_text, ip_widths));
     plan.cut = shown.size() < i_text.size();
     const int length = shown.size();
     std::fill_n(plan.units.begin(), length, ShownUnit::Kept);

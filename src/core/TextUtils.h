@@ -69,7 +69,8 @@ struct ShownPlan
     bool cut = false;
 };
 // ip_widths, when given, holds for each unit the characters it stands for in the view (a
-// caller showing markup lets one unit stand for an entity); each unit counts one otherwise.
+// caller showing markup lets one unit stand for an entity), counted in runs and in the cost;
+// each unit counts one otherwise.
 ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr);
 // The text as PlanShownText shows it, with a zero-width space at each break point.
 QString BreakableText(const QString& i_text);

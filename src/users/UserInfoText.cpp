@@ -39,6 +39,7 @@ protected:
 };
 
 constexpr int kMaxDepth = 8;
+constexpr int kMaxKeptTags = 500;
 // The longest entity name or number read as one; the view's own reader takes no longer ones.
 constexpr int kLongestEntity = 16;
 
@@ -126,19 +127,19 @@ struct ShownDescription
     static constexpr int kGreaterThan = -2;
     static constexpr int kNothing = -3;
 
-    void Add(uint i_code, int i_at, int i_length)
+    void Add(uint i_code, int i_at, int i_length, int i_width = 1)
     {
         if (QChar::requiresSurrogates(i_code))
         {
             text += QChar(QChar::highSurrogate(i_code));
             text += QChar(QChar::lowSurrogate(i_code));
-            widths.insert(widths.end(), {1, 0});
+            widths.insert(widths.end(), {i_width, 0});
             sourceAt.insert(sourceAt.end(), {i_at, kNothing});
             sourceLength.insert(sourceLength.end(), {i_length, 0});
             return;
         }
         text += QChar(char16_t(i_code));
-        widths.push_back(1);
+        widths.push_back(i_width);
         sourceAt.push_back(i_at);
         sourceLength.push_back(i_length);
     }
@@ -190,6 +191,7 @@ QString UserInfoText::SafeDescription(const QString& i_html)
 {
     ShownDescription shown;
     QStringList open;
+    int keptTags = 0;
     const int length = i_html.size();
     int nextClose = -2; // where the next ">" is, once looked for; -1 for none
     int pos = 0;
@@ -204,13 +206,15 @@ QString UserInfoText::SafeDescription(const QString& i_html)
         }
         if (c == QLatin1Char('&'))
         {
-            // An entity is one character, never broken inside; a named one stands for some
-            // letter, which is all its place among the clusters needs.
+            // An entity is never broken inside. A numeric one is the character it stands for; a
+            // named one stands for some letter, which is all its place among the clusters needs,
+            // and counts as wide as it is written, since the view shows one it does not know as
+            // it is.
             const int entity = EntityLength(i_html, pos);
             if (entity > 0)
             {
                 const uint code = EntityCode(i_html.midRef(pos, entity));
-                shown.Add(code != 0 ? code : 'x', pos, entity);
+                shown.Add(code != 0 ? code : 'x', pos, entity, code != 0 ? 1 : entity);
                 pos += entity;
                 continue;
             }
@@ -257,7 +261,9 @@ QString UserInfoText::SafeDescription(const QString& i_html)
             shown.AddBreak(QStringLiteral("<br>"));
             continue;
         }
-        if (!IsKeptTag(tag))
+        // Each kept tag is a change of format the view lays out as a piece of its own: past the
+        // first few hundred the text goes on in the format it has.
+        if (!IsKeptTag(tag) || (!closing && keptTags >= kMaxKeptTags))
             continue;
         const bool paragraph = tag == QLatin1String("p");
         if (closing)
@@ -276,6 +282,7 @@ QString UserInfoText::SafeDescription(const QString& i_html)
         }
         if (open.size() >= kMaxDepth)
             continue;
+        ++keptTags;
         if (tag == QLatin1String("a"))
         {
             const QString href = HttpHref(inside.mid(nameEnd).toString());

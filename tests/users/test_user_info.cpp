@@ -301,6 +301,9 @@ private slots:
         QTest::newRow("ampersand run") << QString(3000, '&') << QString(3000, '&');
         QTest::newRow("greater-than run") << QString(3000, '>') << QString(3000, '>');
         QTest::newRow("entity run") << QString("&amp;").repeated(1000) << QString(1000, '&');
+        // The view shows an entity it does not know as written.
+        QTest::newRow("unknown entities")
+            << QString("&abcdefghijklmno;").repeated(200) << QString("&abcdefghijklmno;").repeated(200);
         QTest::newRow("marks") << "a" + QString(3000, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
         QTest::newRow("marks as entities") << "a" + QString("&#769;").repeated(500) << "a" + QString(8, QChar(0x0301));
         QTest::newRow("marks across tags") << "a" + QString("<b>&#x301;</b>").repeated(100) << "";
@@ -322,6 +325,17 @@ private slots:
         QVERIFY(BreaksBetweenCharacters(shown));
         if (!text.isEmpty())
             QCOMPARE(QString(shown).remove(QChar(0x200B)), text);
+    }
+
+    // Every tag kept is a piece of text the view lays out apart: the first 500 are kept, and the
+    // text after them still shows.
+    void description_keeps_its_first_tags_only()
+    {
+        const QString html = UserInfoText::SafeDescription(QStringLiteral("<b>a</b><p>b</p>").repeated(2000));
+        QCOMPARE(html.count("<b>") + html.count("<p>"), 500);
+        QTextDocument document;
+        document.setHtml(html);
+        QCOMPARE(document.toPlainText().count('a'), 2000);
     }
 
     void descriptionLoadsNothing()
