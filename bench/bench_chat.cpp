@@ -2,11 +2,13 @@
 // into a room's capped view and into a private chat's view, which keeps every line (cost per line
 // at the end against the start, worst line, resident memory); a log of 100,000 lines (about
 // 10 MB) opened in the log viewer, and one search step on it; 100,000 stored private messages
-// listed again at start.
+// listed again at start; the slowest of the hostile lines (HostileTexts.h) in a room and a
+// private chat.
 
 #include "ChatLogForm.h"
 #include "ChatView.h"
 #include "EngineStack.h"
+#include "HostileTexts.h"
 #include "MessageListForm.h"
 #include "RoomForm.h"
 
@@ -125,6 +127,38 @@ void LongLines(const char* ip_name, bool i_capped)
     std::printf("chat_line_131k_no_blanks_%s: %lld ms\n", ip_name, worstMs);
 }
 
+// Each hostile shape written three times into one visible view, alone and as "/me" lines, each
+// line shown and painted; the slowest line's time (and, on the error output, its shape).
+void HostileLines(const char* ip_name, bool i_capped)
+{
+    QTextBrowser browser;
+    browser.resize(700, 500);
+    browser.show();
+    QApplication::processEvents();
+    ChatView view(&browser, i_capped);
+    qint64 worstMs = 0;
+    QString worstShape;
+    QElapsedTimer line;
+    auto shapes = hostile::TextShapes();
+    for (const auto& [name, text] : hostile::MarkupShapes())
+        shapes.emplace_back(name, text);
+    for (const auto& [name, text] : shapes)
+        for (const QString& written : {text, text, QString(QStringLiteral("/me ") + text.left(text.size() - 4))})
+        {
+            line.start();
+            view.AddWrittenLine(QStringLiteral("flooder"), written);
+            browser.repaint();
+            QApplication::processEvents();
+            if (line.elapsed() > worstMs)
+            {
+                worstMs = line.elapsed();
+                worstShape = name;
+            }
+        }
+    std::printf("chat_line_hostile_worst_%s: %lld ms\n", ip_name, worstMs);
+    std::fprintf(stderr, "(the slowest %s line: %s)\n", ip_name, qPrintable(worstShape));
+}
+
 void LogViewer()
 {
     QTemporaryDir folder;
@@ -212,6 +246,8 @@ int main(int argc, char** argv)
         HundredThousandLines("private_chat", false);
         LongLines("room", true);
         LongLines("private", false);
+        HostileLines("room", true);
+        HostileLines("private", false);
         LogViewer();
     }
     MessageReplay(2000);

@@ -2,6 +2,7 @@
 
 #include "ChatLogForm.h"
 #include "ShellSchema.h"
+#include "TextUtils.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,25 +27,13 @@ QString ChatLogPath(ChatLogKind i_kind, const QString& i_name)
     return ChatLogFolder(i_kind) + ChatLogFileName(i_name);
 }
 
-namespace
-{
-// One chat line is one log line: a line break in a peer's text or name would start what reads as
-// a line of the peer's making.
-QString OneLogLine(QString i_line)
-{
-    for (QChar& c : i_line)
-        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\v') || c == QLatin1Char('\f')
-            || c == QChar(0x85) || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            c = QLatin1Char(' ');
-    return i_line;
-}
-} // namespace
-
 void AppendChatLog(ChatLogKind i_kind, const ItemPtr& i_owner, const QString& i_line)
 {
     if (!IsSettingOn(i_kind == ChatLogKind::Room ? settings::kLogRoomChat : settings::kLogPrivateChat))
         return;
-    const QString line = OneLogLine(i_line);
+    // One chat line is one log line: a line break in a peer's text or name would start what reads
+    // as a line of the peer's making.
+    const QString line = OneLine(i_line);
     const QString folder = ChatLogFolder(i_kind);
     QDir().mkpath(folder);
     QFile file(folder + ChatLogFileName(i_owner.AsString()));

@@ -18,6 +18,9 @@ ChatView::ChatView(QTextBrowser* ip_view, bool i_capped)
 {
     // A read-only view needs no undo history, which would otherwise keep every line ever shown.
     mp_view->document()->setUndoRedoEnabled(false);
+    // A scroll bar that appears once the lines fill the view narrows it, and every line shown is
+    // laid out again.
+    mp_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     if (m_capped)
         MeasureEmptyView();
 }

@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTextBoundaryFinder>
 #include <QTextCodec>
 #include <QUrl>
 
@@ -175,39 +176,238 @@ const QRegularExpression& WebLink()
 }
 } // namespace
 
+QString OneLine(QString i_text)
+{
+    for (QChar& c : i_text)
+    {
+        const char16_t u = c.unicode();
+        if (u == '\n' || u == '\r' || u == '\v' || u == '\f' || (u >= 0x1C && u <= 0x1E) || u == 0x85
+            || u == QChar::LineSeparator || u == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    return i_text;
+}
+
+namespace
+{
+bool IsMark(uint i_code)
+{
+    const QChar::Category category = QChar::category(i_code);
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+           || category == QChar::Mark_Enclosing;
+}
+
+// Follows the script and the direction of a text's characters, as the view splits it into
+// pieces it shapes one by one: shared characters (blanks, punctuation, digits in left-to-right
+// text) go with the piece they stand in.
+class RunCounter
+{
+public:
+    // Whether the character starts another piece.
+    bool Changes(uint i_code)
+    {
+        bool changed = false;
+        const QChar::Script script = QChar::script(i_code);
+        if (script != QChar::Script_Common && script != QChar::Script_Inherited)
+        {
+            changed = m_script != QChar::Script_Unknown && script != m_script;
+            m_script = script;
+        }
+        int direction = 0;
+        switch (QChar::direction(i_code))
+        {
+        case QChar::DirL: direction = 1; break;
+        case QChar::DirR:
+        case QChar::DirAL: direction = 2; break;
+        case QChar::DirEN:
+        case QChar::DirAN: direction = m_strong == 2 ? 3 : 0; break;
+        default: break;
+        }
+        if (direction != 0)
+        {
+            changed = changed || (m_direction != 0 && direction != m_direction);
+            m_direction = direction;
+            if (direction != 3)
+                m_strong = direction;
+        }
+        return changed;
+    }
+
+private:
+    QChar::Script m_script = QChar::Script_Unknown;
+    int m_direction = 0;
+    int m_strong = 0;
+};
+} // namespace
+
+namespace
+{
+// What one character costs the view against a plain letter: the scripts broken into words by a
+// dictionary most, those shaped by rules more.
+int CharacterCost(uint i_code)
+{
+    switch (QChar::script(i_code))
+    {
+    case QChar::Script_Common:
+    case QChar::Script_Inherited:
+    case QChar::Script_Latin: return 1;
+    case QChar::Script_Thai:
+    case QChar::Script_Lao:
+    case QChar::Script_Khmer:
+    case QChar::Script_Myanmar: return 5;
+    default: return 2;
+    }
+}
+
+// How much of the text the view is given: the units before the first one that would bring the
+// cost past kShownCost. Marks past kShownMarks in a row cost nothing, as they are dropped.
+int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths)
+{
+    RunCounter pieces;
+    qint64 cost = 0;
+    int marks = 0;
+    for (int at = 0; at < i_text.size();)
+    {
+        const bool pair =
+            at + 1 < i_text.size() && i_text.at(at).isHighSurrogate() && i_text.at(at + 1).isLowSurrogate();
+        const uint code = pair ? QChar::surrogateToUcs4(i_text.at(at), i_text.at(at + 1)) : i_text.at(at).unicode();
+        marks = IsMark(code) ? marks + 1 : 0;
+        if (marks <= kShownMarks)
+        {
+            // A line or paragraph break (in a description) costs the view as a change of piece does.
+            const bool lineBreak = code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator;
+            const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
+            cost += CharacterCost(code) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            if (cost > kShownCost)
+                return at;
+        }
+        at += pair ? 2 : 1;
+    }
+    return i_text.size();
+}
+} // namespace
+
+ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths)
+{
+    ShownPlan plan;
+    plan.units.assign(size_t(i_text.size()), ShownUnit::Dropped);
+    // The boundaries are looked for in what is shown only: finding them costs as much as a layout
+    // in some scripts.
+    const QString shown = i_text.left(AffordableLength(i_text, ip_widths));
+    plan.cut = shown.size() < i_text.size();
+    const int length = shown.size();
+    std::fill_n(plan.units.begin(), length, ShownUnit::Kept);
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, shown);
+    // A run ends where the view may break the line itself: after a blank, around most wide
+    // letters, after a hyphen; a no-break space or a word joiner ends none.
+    QTextBoundaryFinder lines(QTextBoundaryFinder::Line, shown);
+    int run = 0;
+    int start = 0;
+    while (start < length)
+    {
+        int end = clusters.toNextBoundary();
+        if (end <= start)
+            end = length;
+        // The first code point is the base; what follows it in the cluster is kept up to the caps.
+        int kept = 0;
+        int width = 0;
+        int marks = 0;
+        for (int at = start; at < end;)
+        {
+            const bool pair = at + 1 < end && shown.at(at).isHighSurrogate() && shown.at(at + 1).isLowSurrogate();
+            const int units = pair ? 2 : 1;
+            const bool mark =
+                IsMark(pair ? QChar::surrogateToUcs4(shown.at(at), shown.at(at + 1)) : shown.at(at).unicode());
+            const bool keep = at == start || (kept + units <= kShownClusterUnits && (!mark || marks < kShownMarks));
+            if (keep)
+            {
+                kept += units;
+                width += ip_widths ? (*ip_widths)[size_t(at)] : units;
+                marks += mark && at != start ? 1 : 0;
+            }
+            else
+                std::fill_n(plan.units.begin() + at, units, ShownUnit::Dropped);
+            at += units;
+        }
+        lines.setPosition(start);
+        if (lines.isAtBoundary())
+            run = 0;
+        else if (run + width > kLongestUnbrokenRun)
+        {
+            plan.units[size_t(start)] = ShownUnit::BreakBefore;
+            run = 0;
+        }
+        run += width;
+        start = end;
+    }
+    return plan;
+}
+
+namespace
+{
+// The kept units of a text, each with whether a break point goes before it.
+struct ShownLine
+{
+    QString text;
+    std::vector<bool> breakBefore;
+    bool cut = false;
+
+    explicit ShownLine(const QString& i_text)
+    {
+        const ShownPlan plan = PlanShownText(i_text);
+        text.reserve(i_text.size());
+        for (int at = 0; at < i_text.size(); ++at)
+            if (plan.units[size_t(at)] != ShownUnit::Dropped)
+            {
+                text += i_text.at(at);
+                breakBefore.push_back(plan.units[size_t(at)] == ShownUnit::BreakBefore);
+            }
+        cut = plan.cut;
+    }
+
+    // The units from i_from up to i_to, with a zero-width space at each break point.
+    QString Breakable(int i_from, int i_to) const
+    {
+        QString part;
+        part.reserve(i_to - i_from + (i_to - i_from) / kLongestUnbrokenRun + 1);
+        for (int at = i_from; at < i_to; ++at)
+        {
+            if (breakBefore[size_t(at)])
+                part += QChar(0x200B);
+            part += text.at(at);
+        }
+        return part;
+    }
+};
+
+const QChar kEllipsis(0x2026);
+} // namespace
+
 QString BreakableText(const QString& i_text)
 {
-    constexpr int kLongestRun = 64;
-    QString text;
-    int run = 0;
-    for (const QChar c : i_text)
-    {
-        if (c.isSpace())
-            run = 0;
-        else if (++run > kLongestRun)
-        {
-            text += QChar(0x200B);
-            run = 1;
-        }
-        text += c;
-    }
-    return text;
+    const ShownLine line(i_text);
+    return line.Breakable(0, line.text.size()) + (line.cut ? QString(kEllipsis) : QString());
 }
 
 QString EscapeWithLinks(const QString& i_text)
 {
+    // The line is planned whole, so that its links and the text between them share one budget.
+    const ShownLine line(OneLine(i_text));
     QString html;
     int done = 0;
-    QRegularExpressionMatchIterator links = WebLink().globalMatch(i_text);
-    while (links.hasNext())
+    int links = 0;
+    QRegularExpressionMatchIterator found = WebLink().globalMatch(line.text);
+    while (links < kMaxLinksPerLine && found.hasNext())
     {
-        const QRegularExpressionMatch match = links.next();
-        const QString address = match.captured(1);
-        html += EscapeHTML(BreakableText(i_text.mid(done, match.capturedStart(1) - done)));
-        html += QStringLiteral("<a href=\"%1\">%2</a>").arg(EscapeHTML(address), EscapeHTML(BreakableText(address)));
+        const QRegularExpressionMatch match = found.next();
+        html += EscapeHTML(line.Breakable(done, match.capturedStart(1)));
+        html += QStringLiteral("<a href=\"%1\">%2</a>")
+                    .arg(EscapeHTML(match.captured(1)),
+                         EscapeHTML(line.Breakable(match.capturedStart(1), match.capturedEnd(1))));
         done = match.capturedEnd(1);
+        ++links;
     }
-    return html + EscapeHTML(BreakableText(i_text.mid(done)));
+    return html + EscapeHTML(line.Breakable(done, line.text.size())) + (line.cut ? QString(kEllipsis) : QString());
 }
 
 bool IsWebLink(const QUrl& i_url)
@@ -219,37 +419,41 @@ bool IsWebLink(const QUrl& i_url)
 QString IsolatedName(const QString& i_name)
 {
     // Names of left-to-right letters, digits and punctuation only cannot reorder anything, and
-    // stay as they are. Isolates the name opens itself are closed before its own.
+    // stay as they are. A direction control is dropped wherever it stands: one that closes an
+    // isolate would close the one around the name, and one that marks a direction has no use
+    // in a name but to make it read as another.
     bool reorders = false;
-    int openIsolates = 0;
-    for (const QChar c : i_name)
+    QString name;
+    name.reserve(i_name.size());
+    for (const QChar c : OneLine(i_name))
     {
         switch (c.direction())
         {
         case QChar::DirLRI:
         case QChar::DirRLI:
         case QChar::DirFSI:
-            ++openIsolates;
-            reorders = true;
-            break;
         case QChar::DirPDI:
-            openIsolates = std::max(0, openIsolates - 1);
-            reorders = true;
-            break;
-        case QChar::DirR:
-        case QChar::DirAL:
-        case QChar::DirAN:
         case QChar::DirLRE:
         case QChar::DirLRO:
         case QChar::DirRLE:
         case QChar::DirRLO:
-        case QChar::DirPDF: reorders = true; break;
+        case QChar::DirPDF: reorders = true; continue;
+        case QChar::DirR:
+        case QChar::DirAL:
+        case QChar::DirAN: reorders = true; break;
         default: break;
         }
+        const char16_t u = c.unicode();
+        if (u == 0x200E || u == 0x200F || u == 0x061C)
+        {
+            reorders = true;
+            continue;
+        }
+        name += c;
     }
     if (!reorders)
-        return i_name;
-    return QChar(0x2068) + i_name + QString(openIsolates + 1, QChar(0x2069));
+        return name;
+    return QChar(0x2068) + name + QChar(0x2069);
 }
 
 QString MnemonicText(const QString& i_name)

@@ -7,6 +7,7 @@
 class QUrl;
 
 #include <string>
+#include <vector>
 
 std::string StringReplace(std::string i_text, const std::string& i_from, const std::string& i_to);
 
@@ -36,17 +37,55 @@ QString ToQString(const char* ip_bytes, size_t i_length);
 QString EscapeHTML(const QString& i_text);
 // Turns every http(s) address into an anchor.
 QString ConvertLinks(const QString& i_text);
-// The text with a zero-width space in every run of more than 64 characters without a blank, where
-// a view may break the line: laying out one long unbroken run costs time that grows with its
-// square.
+// Every character that ends a line or a paragraph in a view or a log (line feed, carriage return,
+// U+000B, U+000C, U+001C-U+001E, U+0085, U+2028, U+2029) as a blank: one message is one line.
+QString OneLine(QString i_text);
+
+// What a view shows of each UTF-16 unit of a text, so that laying the text out costs at most what
+// the longest plain line costs: a user's character (a grapheme cluster) keeps at most
+// kShownMarks combining marks and kShownClusterUnits units, the rest is dropped; a break point
+// goes before a character that would make a run the view cannot break longer than
+// kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
+// and the text is cut where its cost comes to kShownCost, a plain letter costing one, a letter of
+// another script two, of Thai, Lao, Khmer or Myanmar five, and each change of script or
+// direction and each line break kShownRunCost more. Break points fall between characters only,
+// never inside one.
+enum class ShownUnit : char
+{
+    Dropped,
+    Kept,
+    BreakBefore
+};
+constexpr int kShownMarks = 8;
+constexpr int kShownClusterUnits = 32;
+constexpr int kLongestUnbrokenRun = 64;
+constexpr int kShownRunCost = 16;
+// Twice the longest line a chat entry field takes (32,767 characters).
+constexpr int kShownCost = 65536;
+struct ShownPlan
+{
+    std::vector<ShownUnit> units;
+    // Whether the text was cut: the view shows an ellipsis after what it keeps.
+    bool cut = false;
+};
+// ip_widths, when given, holds for each unit the characters it stands for in the view (a
+// caller showing markup lets one unit stand for an entity), counted in runs and in the cost;
+// each unit counts one otherwise.
+ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr);
+// The text as PlanShownText shows it, with a zero-width space at each break point.
 QString BreakableText(const QString& i_text);
-// Escapes a raw text and makes its http(s) addresses anchors: the addresses are found in the text
-// as it came, so each opens as written. The shown text is breakable (BreakableText).
+// Links a line makes at most; the addresses after them stay text, since every anchor costs the
+// view as much as a short line.
+constexpr int kMaxLinksPerLine = 300;
+// Escapes a raw text and makes its first kMaxLinksPerLine http(s) addresses anchors: the
+// addresses are found in the text as it came, so each opens as written. The text is shown on one
+// line (OneLine) and breakable (BreakableText).
 QString EscapeWithLinks(const QString& i_text);
 // Whether a clicked anchor may be handed to the desktop: http and https only.
 bool IsWebLink(const QUrl& i_url);
-// A name from the network shown among other text: isolated, so that its direction controls
-// cannot reorder what follows it.
+// A name from the network shown among other text: its direction controls (U+202A-U+202E,
+// U+2066-U+2069, U+200E, U+200F, U+061C) dropped, and the name isolated when it holds any or a
+// right-to-left letter, so that nothing in it reorders the text around it.
 QString IsolatedName(const QString& i_name);
 // A name as the text of a tab, a menu entry or a button, which read "&" as a shortcut mark:
 // isolated, with "&" doubled.

@@ -45,6 +45,19 @@ bool ReadPicture(const QString& i_path, qint64 i_room, QByteArray& o_bytes)
     o_bytes = file.read(size);
     return o_bytes.size() == size;
 }
+// "png", "jpeg", "gif" or "bmp" as the bytes begin; empty for anything else.
+QByteArray PictureFormat(const QByteArray& i_bytes)
+{
+    if (i_bytes.startsWith("\x89PNG\r\n\x1a\n"))
+        return "png";
+    if (i_bytes.startsWith("\xff\xd8\xff"))
+        return "jpeg";
+    if (i_bytes.startsWith("GIF87a") || i_bytes.startsWith("GIF89a"))
+        return "gif";
+    if (i_bytes.startsWith("BM"))
+        return "bmp";
+    return QByteArray();
+}
 } // namespace
 
 MemStream BuildOwn()
@@ -65,21 +78,23 @@ QImage DecodePicture(const char* ip_bytes, int i_length)
 {
     if (!ip_bytes || i_length <= 0)
         return QImage();
-    QByteArray bytes = QByteArray::fromRawData(ip_bytes, i_length);
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
     // Only formats whose header gives the real size and that name no other file: an icon can
     // hold a larger picture than its directory says, and a vector picture can name local files.
-    static const QList<QByteArray> raster = {"png", "jpeg", "jpg", "gif", "bmp"};
-    const QByteArray format = reader.format().toLower();
-    if (!raster.contains(format))
+    // The format is told by the first bytes, before any decoder is asked: asking them which
+    // reads the bytes can make one decode a whole picture of another format first.
+    QByteArray bytes = QByteArray::fromRawData(ip_bytes, i_length);
+    const QByteArray format = PictureFormat(bytes);
+    if (format.isEmpty())
     {
         Log(LogArea, 1,
-            QStringLiteral("A received user picture in the format \"%1\" is not shown")
-                .arg(QString::fromLatin1(format)));
+            QStringLiteral("A received user picture that is no PNG, JPEG, GIF or BMP is not shown (it begins %1)")
+                .arg(QString::fromLatin1(bytes.left(8).toHex())));
         return QImage();
     }
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
     QSize size = reader.size();
     // A GIF is decoded into a canvas of its logical screen, which its header gives apart from the
     // frame the reader reports: 27 bytes can ask for hundreds of megabytes.

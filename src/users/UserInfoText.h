@@ -18,7 +18,8 @@ public:
     void SetPicture(const QImage& i_picture);
 
     // The description as rich text the page can lay out at once: its text, line breaks,
-    // paragraphs, bold, italic, underline and http(s) links, nested a few levels at most. Every
+    // paragraphs, bold, italic, underline and http(s) links, nested a few levels at most and the
+    // first 500 of them only, and its text as PlanShownText shows it (TextUtils.h). Every
     // other tag (tables, lists, images, styles) and every other attribute is dropped, so nothing
     // in it names a file or costs more than its length to lay out.
     static QString SafeDescription(const QString& i_html);

@@ -173,6 +173,26 @@ private slots:
         QVERIFY(!QFile::exists(QDir::homePath() + QStringLiteral("/escape.log")));
     }
 
+    // A line break in a line or a name would start what reads as a line of the sender's making:
+    // every message shows as one line in the view and is one line in the log.
+    void every_line_shows_as_one()
+    {
+        RoomForm* form = f->Enter(m_room);
+        const QString breaks = QStringLiteral("\n\r\v\f\x1c\x1d\x1e") + QChar(0x85) + QChar(0x2028) + QChar(0x2029);
+        for (const QChar c : breaks)
+            Relay(m_room, "eve" + QString(c) + "x", "hi" + QString(c) + "[15:07:22][alice] send me your password");
+        Relay(m_room, QStringLiteral("eve"), "/me waves" + QString(QChar(0x2029)) + "[alice] bye");
+        const QStringList lines = RoomFixture::Lines(form);
+        QCOMPARE(lines.size(), 1 + breaks.size() + 1);
+        QCOMPARE(lines.at(1), QStringLiteral("[eve x] hi [15:07:22][alice] send me your password"));
+        QCOMPARE(lines.last(), QStringLiteral("* eve waves [alice] bye"));
+        const QStringList logged = LogFile().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(logged.size(), breaks.size() + 1);
+        for (const QString& line : logged)
+            QVERIFY2(line.startsWith(QLatin1String("[Dec 6 3:07:22 pm]")), qPrintable(line));
+        QVERIFY(!LogFile().contains(QChar(0x1c)) && !LogFile().contains(QChar(0x1e)));
+    }
+
     // Addresses are found in the text as it came, so a link opens as written and ends where the
     // address does; a click opens web addresses only.
     void linksOpenAsWritten_data()

@@ -261,6 +261,16 @@ private slots:
         run.window->resize(1100, 560);
         SAVE_SCREENSHOT(run.window.get(), "room_tab");
 
+        // Lines meant to freeze the view or to pass for others' lines, as they show.
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString(300, '<') + QString(300, '&'));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString(QChar(0x05D0)).append('a').repeated(200));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\U0001F600").repeated(90));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), "a" + QString(65000, QChar(0x0301)) + " zalgo");
+        form->OnRoomChat(m_room, QStringLiteral("jules"),
+                         QStringLiteral("hi\u2029[15:07:22][Marlene] please send me your password"));
+        form->OnRoomChat(m_room, QStringLiteral("\u2069\u202E123 dlrow olleh"), QStringLiteral("hi"));
+        SAVE_SCREENSHOT(run.window.get(), "room_tab_hostile_lines");
+
         auto* create = new CreateRoomDialog(run.window.get());
         create->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->setText(QStringLiteral("Late Night Jazz"));
         SAVE_SCREENSHOT(create, "create_room_dialog");

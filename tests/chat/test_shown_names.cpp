@@ -32,8 +32,8 @@
 
 #include <functional>
 
-// Names from the network in every place the windows show them, in a real run: a name holding a
-// right-to-left override is isolated from the text around it, and where the text is read for a
+// Names from the network in every place the windows show them, in a real run: a name holding
+// direction controls shows without them, isolated from the text around it, and where the text is read for a
 // shortcut mark ("&"), the name's "&" shows as itself.
 class TestShownNames : public QObject
 {
@@ -321,8 +321,10 @@ private slots:
         QVERIFY(Room()["room_form"].AsPointer<RoomForm>());
         const Shown shown = Places().value(place);
 
-        const QString disguised = QStringLiteral("\u202E") + QStringLiteral("ecila");
-        const QString isolated = QChar(0x2068) + disguised + QChar(0x2069);
+        // A name that closes the isolate around it and then overrides the direction: its controls
+        // are dropped and what is left is isolated.
+        const QString disguised = QStringLiteral("\u2069\u202E") + QStringLiteral("ecila");
+        const QString isolated = QChar(0x2068) + QStringLiteral("ecila") + QChar(0x2069);
         QVERIFY2(shown(disguised).contains(isolated), qPrintable(shown(disguised)));
         // A name with nothing to reorder shows as it is.
         QVERIFY(shown(QStringLiteral("plain")).contains(QStringLiteral("plain")));

@@ -1,4 +1,5 @@
 #include "ExtendedAsciiTranslator.h"
+#include "ShownTextChecks.h"
 #include "TextUtils.h"
 
 #include <QtTest>
@@ -223,6 +224,93 @@ private slots:
             {"links", [](const QString& i_text) { return ConvertLinks(i_text); }},
         };
         QTEST(helpers.at(helper)(input), "expected");
+    }
+
+    // Nothing in a name acts on the text around it: each direction control is dropped, and a name
+    // that held one or that reads right to left is isolated once.
+    void names_cannot_act_outside_their_isolate_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        const QChar open(0x2068);
+        const QChar close(0x2069);
+        QTest::newRow("plain") << "alice"
+                               << "alice";
+        QTest::newRow("shortcut mark stays") << "R&B"
+                                             << "R&B";
+        QTest::newRow("closing isolate then override")
+            << QString(QChar(0x2069)) + QChar(0x202E) + "321 dlrow olleh" << open + QString("321 dlrow olleh") + close;
+        QTest::newRow("right to left letters")
+            << QString(QChar(0x05D0)) + QChar(0x05D1) << open + QString(QChar(0x05D0)) + QChar(0x05D1) + close;
+        for (const ushort control :
+             {0x202A, 0x202B, 0x202C, 0x202D, 0x202E, 0x2066, 0x2067, 0x2068, 0x2069, 0x200E, 0x200F, 0x061C})
+            QTest::newRow(qPrintable(QString::number(control, 16)))
+                << "a" + QString(QChar(control)) + "b" << open + QString("ab") + close;
+        QTest::newRow("paragraph separator") << QString("a") + QChar(0x2029) + "b"
+                                             << "a b";
+    }
+
+    void names_cannot_act_outside_their_isolate()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QCOMPARE(IsolatedName(name), shown);
+        QCOMPARE(MnemonicText(name), QString(shown).replace("&", "&&"));
+    }
+
+    // One message is one line in a view and in a log.
+    void every_line_break_folds_to_a_blank()
+    {
+        const QString breaks = QStringLiteral("\n\r\v\f\x1c\x1d\x1e") + QChar(0x85) + QChar(0x2028) + QChar(0x2029);
+        QCOMPARE(OneLine("a" + breaks + "b\tc"), "a" + QString(breaks.size(), ' ') + "b\tc");
+    }
+
+    // What a view shows of any text: no run it cannot break longer than a few dozen characters,
+    // no more than eight marks on a letter, no break inside a character; ordinary text as it is.
+    void shown_text_is_bounded_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown"); // empty: only bounded
+        const QString emoji = QString::fromUcs4(U"\U0001F600");
+        QTest::newRow("ordinary") << QString::fromUtf8("h\xc3\xa9llo w\xc3\xb6rld, see you at 10:30!")
+                                  << QString::fromUtf8("h\xc3\xa9llo w\xc3\xb6rld, see you at 10:30!");
+        QTest::newRow("accents kept") << QString("e\u0301\u0300 ").repeated(20)
+                                      << QString("e\u0301\u0300 ").repeated(20);
+        QTest::newRow("marks dropped") << "a" + QString(65000, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
+        QTest::newRow("no blanks") << QString(1000, 'a') << "";
+        QTest::newRow("emoji") << "a" + emoji.repeated(40) << "";
+        QTest::newRow("accented word") << QString("e\u0301").repeated(200) << "";
+        QTest::newRow("no-break spaces") << QString("a\u00a0").repeated(500) << "";
+        QTest::newRow("word joiners") << QString("a\u2060").repeated(500) << "";
+        QTest::newRow("joined emoji") << QString::fromUcs4(U"\U0001F468\u200D").repeated(500) << "";
+        QTest::newRow("conjoining jamo") << QString(1000, QChar(0x1100)) << "";
+        QTest::newRow("many marks on many letters") << QString("a" + QString(20, QChar(0x20DD))).repeated(100) << "";
+    }
+
+    void shown_text_is_bounded()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        const QString breakable = BreakableText(text);
+        QVERIFY2(LongestUnbrokenRun(breakable) <= kLongestUnbrokenRun + kShownClusterUnits,
+                 qPrintable(QString::number(LongestUnbrokenRun(breakable))));
+        QVERIFY(MostMarksInARow(breakable) <= kShownMarks);
+        QVERIFY(BreaksBetweenCharacters(breakable));
+        QVERIFY(!breakable.contains(QChar::ReplacementCharacter));
+        if (!shown.isEmpty())
+            QCOMPARE(breakable, shown);
+        // A text of whole characters keeps each of them.
+        if (MostMarksInARow(text) <= kShownMarks && !text.startsWith(QChar(0x1100)) && !text.contains(QChar(0x200D)))
+            QCOMPARE(QString(breakable).remove(QChar(0x200B)), text);
+    }
+
+    // Anchors cost a view as much as short lines: a line makes links of its first few hundred
+    // addresses, and the rest shows as text.
+    void links_are_made_of_the_first_few_hundred_addresses()
+    {
+        const QString html = EscapeWithLinks(QStringLiteral("http://a.b ").repeated(2000));
+        QCOMPARE(html.count("<a href"), kMaxLinksPerLine);
+        QCOMPARE(html.count("http://a.b"), 2000 + kMaxLinksPerLine);
     }
 
     void toQStringWithoutCodePage()

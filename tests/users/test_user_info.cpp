@@ -4,8 +4,11 @@
 #include "PeerMessenger.h"
 #include "RawPeer.h"
 #include "Screenshot.h"
+#include "ShownTextChecks.h"
+#include "TextUtils.h"
 #include "UserInfoForm.h"
 #include "UserInfoReply.h"
+#include "UserInfoText.h"
 #include "UsersKit.h"
 #include "WindowFixture.h"
 
@@ -14,6 +17,7 @@
 #include <QPainter>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QtEndian>
 #include <QtTest>
 
@@ -249,6 +253,91 @@ private slots:
         QVERIFY2(PeakMegabytes() - before < 64, qPrintable(QString::number(PeakMegabytes() - before)));
     }
 
+    // A picture's format is told by its first bytes, and only PNG, JPEG, GIF and BMP are read: an
+    // XBM header of 76 bytes declaring 32767 x 32767 pixels allocates nothing of them.
+    void pictures_are_told_by_their_first_bytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("shown");
+        for (const char* format : {"PNG", "JPEG", "BMP"})
+        {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QImage(30, 20, QImage::Format_RGB32).save(&buffer, format);
+            QTest::newRow(format) << bytes << QSize(30, 20);
+        }
+        QTest::newRow("GIF") << QByteArray("GIF89a")
+                                    + QByteArray::fromHex(Hex(
+                                        "0100 0100 80 00 00 000000 ffffff 2c 0000 0000 0100 0100 00 02 02 4401 00 3b"))
+                             << QSize(1, 1);
+        QTest::newRow("XBM") << QByteArray(
+            "#define a_width 32767\n#define a_height 32767\nstatic char a_bits[] = {0x00};\n")
+                             << QSize();
+        QTest::newRow("PBM") << QByteArray("P4\n32767 32767\n") + QByteArray(16, '\0') << QSize();
+    }
+
+    void pictures_are_told_by_their_first_bytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, shown);
+        QVERIFY(ResetPeak());
+        const double before = PeakMegabytes();
+        const QImage picture = UserInfoReply::DecodePicture(bytes.constData(), bytes.size());
+        QCOMPARE(picture.isNull() ? QSize() : picture.size(), shown);
+        QVERIFY2(PeakMegabytes() - before < 64, qPrintable(QString::number(PeakMegabytes() - before)));
+    }
+
+    // What the page holds of any description: no run it cannot break longer than a few dozen
+    // characters, no more than eight marks on a letter, no break inside a character; the text of
+    // a well-behaved one as written.
+    void description_text_is_bounded_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("text"); // without the break points; empty: only bounded
+        QTest::newRow("ordinary") << "<b>bold</b> &amp; <i>more</i> caf&eacute; &#233;<br>x > y & z"
+                                  << QString::fromUtf8("bold & more caf\xc3\xa9 \xc3\xa9\xe2\x80\xa8x > y & z");
+        QTest::newRow("less-than run") << QString(3000, '<') << QString(3000, '<');
+        QTest::newRow("ampersand run") << QString(3000, '&') << QString(3000, '&');
+        QTest::newRow("greater-than run") << QString(3000, '>') << QString(3000, '>');
+        QTest::newRow("entity run") << QString("&amp;").repeated(1000) << QString(1000, '&');
+        // The view shows an entity it does not know as written.
+        QTest::newRow("unknown entities")
+            << QString("&abcdefghijklmno;").repeated(200) << QString("&abcdefghijklmno;").repeated(200);
+        QTest::newRow("marks") << "a" + QString(3000, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
+        QTest::newRow("marks as entities") << "a" + QString("&#769;").repeated(500) << "a" + QString(8, QChar(0x0301));
+        QTest::newRow("marks across tags") << "a" + QString("<b>&#x301;</b>").repeated(100) << "";
+        QTest::newRow("emoji") << "a" + QString::fromUcs4(U"\U0001F600").repeated(100)
+                               << "a" + QString::fromUcs4(U"\U0001F600").repeated(100);
+        QTest::newRow("no-break spaces") << QString("a&nbsp;").repeated(1000) << "";
+    }
+
+    void description_text_is_bounded()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, text);
+        QTextDocument document;
+        document.setHtml(UserInfoText::SafeDescription(description));
+        const QString shown = document.toRawText();
+        QVERIFY2(LongestUnbrokenRun(shown) <= kLongestUnbrokenRun + kShownClusterUnits,
+                 qPrintable(QString::number(LongestUnbrokenRun(shown))));
+        QVERIFY(MostMarksInARow(shown) <= kShownMarks);
+        QVERIFY(BreaksBetweenCharacters(shown));
+        if (!text.isEmpty())
+            QCOMPARE(QString(shown).remove(QChar(0x200B)), text);
+    }
+
+    // Every tag kept is a piece of text the view lays out apart: the first 500 are kept, and the
+    // text after them still shows.
+    void description_keeps_its_first_tags_only()
+    {
+        const QString html = UserInfoText::SafeDescription(QStringLiteral("<b>a</b><p>b</p>").repeated(2000));
+        QCOMPARE(html.count("<b>") + html.count("<p>"), 500);
+        QTextDocument document;
+        document.setHtml(html);
+        QCOMPARE(document.toPlainText().count('a'), 2000);
+    }
+
     void descriptionLoadsNothing()
     {
         QVERIFY(Start(false));
@@ -368,6 +457,11 @@ private slots:
         FocusWidgetAndParents(page);
         m_run->window->resize(900, 650);
         SAVE_SCREENSHOT(m_run->window.get(), "user_info_page");
+
+        Reply(page, "<b>Hello</b> &amp; welcome: " + QString(2000, '<') + "<br>a" + QString("&#769;").repeated(3000)
+                        + "<br>" + QString::fromUcs4(U"e\u0301\U0001F600").repeated(200) + "<br>"
+                        + QString(QChar(0x0E20)).append(QChar(0x0E32)).repeated(40000));
+        SAVE_SCREENSHOT(m_run->window.get(), "user_info_hostile_description");
     }
 };
 

@@ -1,0 +1,79 @@
+#pragma once
+
+// The costliest texts found for a window to lay out, each within the 128 KiB a string of a
+// message may hold in UTF-8: runs that cannot break, characters heavy with marks, markup that
+// is not closed, links by the thousand, wide and joined scripts.
+
+#include <QString>
+#include <QStringList>
+
+#include <utility>
+#include <vector>
+
+namespace hostile
+{
+constexpr int kStringBytes = 131072;
+
+// The unit repeated as often as its UTF-8 fits, after the head.
+inline QString Filled(const QString& i_unit, const QString& i_head = QString())
+{
+    const int room = kStringBytes - 16 - i_head.toUtf8().size();
+    return i_head + i_unit.repeated(room / i_unit.toUtf8().size());
+}
+
+// Shapes that hurt a chat line and a description alike: named, for the bench's report.
+inline std::vector<std::pair<QString, QString>> TextShapes()
+{
+    return {
+        {"no blanks", Filled(QStringLiteral("a"))},
+        {"less-than run", Filled(QStringLiteral("<"))},
+        {"ampersand run", Filled(QStringLiteral("&"))},
+        {"greater-than run", Filled(QStringLiteral(">"))},
+        {"combining marks", Filled(QString(QChar(0x0301)), QStringLiteral("a"))},
+        {"marks on many letters", Filled(QStringLiteral("a") + QString(QChar(0x0301)).repeated(40))},
+        {"enclosing marks", Filled(QString(QChar(0x20DD)), QStringLiteral("a"))},
+        {"short links", Filled(QStringLiteral("http://a.b "))},
+        {"links without blanks", Filled(QStringLiteral("http://a.b,"))},
+        {"wide script", Filled(QString(QChar(0x4E2D)))},
+        {"emoji", Filled(QString::fromUcs4(U"\U0001F600"))},
+        {"joined emoji", Filled(QString::fromUcs4(U"\U0001F468\u200D"))},
+        {"skin tones", Filled(QString::fromUcs4(U"\U0001F44B\U0001F3FD"))},
+        {"flags", Filled(QString::fromUcs4(U"\U0001F1E9\U0001F1EA"))},
+        {"conjoining jamo", Filled(QString(QChar(0x1100)))},
+        {"arabic word", Filled(QString(QChar(0x0628)))},
+        {"hebrew and latin", Filled(QString(QChar(0x05D0)) + QStringLiteral("a"))},
+        {"direction controls", Filled(QString(QChar(0x202E)) + QStringLiteral("a") + QChar(0x2069))},
+        {"devanagari conjuncts", Filled(QString(QChar(0x0915)) + QChar(0x094D))},
+        {"thai", Filled(QString::fromUcs4(U"\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22"))},
+        {"symbols", Filled(QString(QChar(0x2605)) + QChar(0x2211))},
+        {"no-break spaces", Filled(QStringLiteral("a") + QChar(0x00A0))},
+        {"word joiners", Filled(QStringLiteral("a") + QChar(0x2060))},
+        {"digits", Filled(QStringLiteral("1234567890"))},
+        {"hyphens", Filled(QStringLiteral("-"))},
+        {"slashes and dots", Filled(QStringLiteral("a/b.c"))},
+        {"zero-width spaces", Filled(QString(QChar(0x200B)))},
+        {"paragraph separators", Filled(QStringLiteral("a") + QChar(0x2029))},
+        {"tabs", Filled(QStringLiteral("\t"))},
+        {"replacement characters", Filled(QString(QChar(0xFFFD)))},
+        {"lone surrogates", Filled(QString(QChar(0xD800)) + QStringLiteral("a"))},
+    };
+}
+
+// Shapes of markup only a description is read for.
+inline std::vector<std::pair<QString, QString>> MarkupShapes()
+{
+    return {
+        {"marks as entities", Filled(QStringLiteral("&#769;"), QStringLiteral("a"))},
+        {"entities", Filled(QStringLiteral("&amp;"))},
+        {"unknown entities", Filled(QStringLiteral("&abcdefghijklmno;"))},
+        {"unclosed tags", Filled(QStringLiteral("<b"))},
+        {"unclosed comment", QStringLiteral("<!--") + Filled(QStringLiteral("<!--"))},
+        {"sequential anchors", Filled(QStringLiteral("<a href=\"http://a.b\">x</a>"))},
+        {"nested tables", QStringLiteral("<table><tr><td>").repeated(2000) + QStringLiteral("deep")},
+        {"bold letters", Filled(QStringLiteral("<b>a</b>"))},
+        {"marks across tags", Filled(QStringLiteral("<b>&#769;</b>"), QStringLiteral("a"))},
+        {"line breaks", Filled(QStringLiteral("<br>"))},
+        {"paragraphs", Filled(QStringLiteral("<p>a</p>"))},
+    };
+}
+} // namespace hostile
