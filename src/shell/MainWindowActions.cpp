@@ -94,7 +94,7 @@ void MainWindow::GiveUpMembership(const QString& i_room)
     if (!item.IsConnected(types::kIsMember) || item.IsConnected(types::kIsOwner))
         return;
     if (StartupPrompts::Current()->Ask(
-            nullptr, QStringLiteral("Give up membership?"),
+            this, QStringLiteral("Give up membership?"),
             QStringLiteral("Are you sure you want to give up your membership to the %1 private room?").arg(i_room),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         == QMessageBox::Yes)
@@ -108,12 +108,12 @@ void MainWindow::GiveUpOwnership(const QString& i_room)
         return;
     StartupPrompts* prompts = StartupPrompts::Current();
     if (prompts->Ask(
-            nullptr, QStringLiteral("Give up membership?"),
+            this, QStringLiteral("Give up membership?"),
             QStringLiteral("Are you SURE you want to give up your ownership of the %1 private room?").arg(i_room),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes
-        || prompts->Ask(nullptr, QStringLiteral("REALLY?"), QStringLiteral("REALLY?"),
-                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        || prompts->Ask(this, QStringLiteral("REALLY?"), QStringLiteral("REALLY?"), QMessageBox::Yes | QMessageBox::No,
+                        QMessageBox::No)
                != QMessageBox::Yes)
         return;
     server->GiveUpPrivateRoom(i_room);

@@ -8,6 +8,7 @@
 #include "TransfersForm.h"
 #include "TransfersSchema.h"
 #include "TransfersUiSchema.h"
+#include "WindowHost.h"
 
 #include <QDesktopServices>
 #include <QIcon>
@@ -179,7 +180,7 @@ void DownloadMenuOptions::OnRerunSearch()
     // "nothing found".
     if (!gp_server->IsConnected())
     {
-        StartupPrompts::Current()->Inform(nullptr, QStringLiteral("Not connected"),
+        StartupPrompts::Current()->Inform(MainWindowWidget(), QStringLiteral("Not connected"),
                                           QStringLiteral("You must be connected to search."));
         return;
     }
