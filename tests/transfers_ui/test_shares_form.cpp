@@ -480,6 +480,21 @@ private slots:
         m_run->window->resize(900, 560);
         SAVE_SCREENSHOT(m_run->window.get(), "browse_tab");
 
+        // Accented names under a filter typed in another case.
+        FileInfoMap accented;
+        accented["Musique\\\xC3\x89t\xC3\xA9"] = {FileInfo("Caf\xC3\xA9 de l'\xC3\xA9t\xC3\xA9.mp3", 4200000),
+                                                  FileInfo("Na\xC3\xAFve.mp3", 3900000)};
+        accented["Musique\\Hiver"] = {FileInfo("\xC3\x89t\xC3\xA9 indien.mp3", 5100000),
+                                      FileInfo("Neige.mp3", 2800000)};
+        accented["Musique\\Printemps"] = {FileInfo("Pluie.mp3", 3300000)};
+        ShareForm* filtered = Browse(QString::fromUtf8("l\xC3\xA9"
+                                                       "a"),
+                                     accented);
+        filtered->FilterEdit()->setText(QString::fromUtf8("\xC3\x89T\xC3\x89"));
+        filtered->FolderTree()->setCurrentItem(Row(filtered->FolderTree(), "Hiver"));
+        FocusWidgetAndParents(filtered->FolderTree());
+        SAVE_SCREENSHOT(m_run->window.get(), "browse_tab_filtered");
+
         ShareOwnFiles({{"/intro.ogg", 3100000}, {"/song.ogg", 4096000}, {"/Live/encore.ogg", 9000000}});
         UploadForm* upload = sharesForm->OpenUploadBrowse("ann");
         upload->FolderTree()->setCurrentItem(upload->FolderTree()->topLevelItem(0));
