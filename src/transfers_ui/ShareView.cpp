@@ -108,6 +108,35 @@ public:
 
     bool IsUsable() const { return m_usable; }
 
+    // How many of the folded names, each ended by kNameEnd, match; counted up to i_needed. With a
+    // word to include, only the names holding the longest one are looked at: one search of the
+    // folder's text finds them, and a word cannot span two names.
+    int CountMatching(std::string_view i_names, int i_needed) const
+    {
+        const std::string* key = nullptr;
+        for (const std::string& word : m_included)
+            if (!key || word.size() > key->size())
+                key = &word;
+        int found = 0;
+        for (size_t start = 0; start < i_names.size() && found < i_needed;)
+        {
+            size_t begin = start;
+            if (key && !key->empty())
+            {
+                const size_t hit = i_names.find(*key, start);
+                if (hit == std::string_view::npos)
+                    break;
+                const size_t before = i_names.rfind(kNameEnd, hit);
+                begin = before == std::string_view::npos || before < start ? start : before + 1;
+            }
+            const size_t end = i_names.find(kNameEnd, begin);
+            if (MatchesFolded(i_names.substr(begin, end - begin)))
+                ++found;
+            start = end + 1;
+        }
+        return found;
+    }
+
     // For a name already folded.
     bool MatchesFolded(std::string_view i_folded) const
     {
@@ -335,15 +364,7 @@ bool ShareView::HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterPars
         const auto names = m_foldedFileNames.find(ip_row);
         if (names != m_foldedFileNames.end() && names->second.usable)
         {
-            const std::string_view all = names->second.text;
-            for (size_t start = 0; start < all.size();)
-            {
-                const size_t end = all.find(kNameEnd, start);
-                if (words.MatchesFolded(all.substr(start, end - start)) && --needed == 0)
-                    return true;
-                start = end + 1;
-            }
-            return false;
+            return words.CountMatching(names->second.text, needed) >= needed;
         }
     }
     Type* nameType = d->GetType(types::kUserShareFileName);

@@ -281,6 +281,10 @@ private slots:
                                              << "d1-|d2|d3|d4-|d5";
         QTest::newRow("words on both sides of a NUL") << "a b"
                                                       << "d1|d2-|d3-|d4-|d5-";
+        QTest::newRow("a word in two names") << "rock mfif:2"
+                                             << "d1-|d2-|d3-|d4-|d5";
+        QTest::newRow("a word in one name of two") << "mp3 mfif:2"
+                                                   << "d1-|d2|d3-|d4-|d5";
         QTest::newRow("accents in another case") << QString::fromUtf8("ÉTÉ") << "d1-|d2|d3-|d4-|d5-";
         QTest::newRow("signs folding to ASCII") << "k"
                                                 << "d1-|d2-|d3|d4|d5";
