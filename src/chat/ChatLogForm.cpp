@@ -252,7 +252,7 @@ void ChatLogForm::OnActionTriggered(QWidget* ip_widget, QString i_action)
 void ChatLogForm::ClearLog()
 {
     StartupPrompts* prompts = StartupPrompts::Current();
-    if (prompts->Ask(nullptr, QStringLiteral("Clear log?"),
+    if (prompts->Ask(this, QStringLiteral("Clear log?"),
                      QStringLiteral("Are you sure you want to erase the contents of this log?"),
                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         != QMessageBox::Yes)
@@ -261,7 +261,7 @@ void ChatLogForm::ClearLog()
     // A log that stays on disk stays in view too, so what is shown is what is kept.
     if (file.exists() && !file.remove())
     {
-        prompts->Inform(nullptr, QStringLiteral("Clear log"),
+        prompts->Inform(this, QStringLiteral("Clear log"),
                         QStringLiteral("The log %1 could not be erased: %2").arg(m_path, file.errorString()));
         return;
     }

@@ -1154,7 +1154,7 @@ void Type::IndexErase(const Item* ip_item)
     }
 }
 
-Item* Type::CreateItem(std::string_view i_bytes)
+Item* Type::CreateItem(std::string_view i_bytes, std::uint32_t i_hash)
 {
     const std::uint32_t id = mp_data->TakeId();
     Item* item = Item::Create(this, mp_data->m_nextSerial++, id, i_bytes);
@@ -1164,7 +1164,7 @@ Item* Type::CreateItem(std::string_view i_bytes)
     ++m_liveCount;
     ++mp_data->m_itemCount;
     if (!m_isNull)
-        IndexInsert(IndexSlot{id, HashBytes(i_bytes)});
+        IndexInsert(IndexSlot{id, i_hash});
     return item;
 }
 
@@ -1198,11 +1198,12 @@ ItemPtr Type::GetItem(const Value& i_value)
     if (m_isNull)
         return ItemPtr();
     const std::string_view bytes = i_value.Bytes();
-    if (Item* item = FindByValue(bytes, HashBytes(bytes)))
+    const std::uint32_t hash = HashBytes(bytes);
+    if (Item* item = FindByValue(bytes, hash))
         return ItemPtr(item);
     if (!m_createOnGet)
         return ItemPtr();
-    return NewItem(i_value);
+    return CreateValueItem(bytes, hash);
 }
 
 ItemPtr Type::HasItem(const Value& i_value) const
@@ -1228,9 +1229,15 @@ ItemPtr Type::NewItem(const Value& i_value)
     if (m_isNull)
         return NewItem();
     const std::string_view bytes = i_value.Bytes();
-    if (Item* existing = FindByValue(bytes, HashBytes(bytes)))
+    const std::uint32_t hash = HashBytes(bytes);
+    if (Item* existing = FindByValue(bytes, hash))
         return ItemPtr(existing);
-    ItemPtr item(CreateItem(bytes));
+    return CreateValueItem(bytes, hash);
+}
+
+ItemPtr Type::CreateValueItem(std::string_view i_bytes, std::uint32_t i_hash)
+{
+    ItemPtr item(CreateItem(i_bytes, i_hash));
     m_itemCreated.Fire(item);
     mp_data->m_itemCreated.Fire(item);
     return item;

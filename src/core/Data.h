@@ -592,7 +592,10 @@ private:
     };
 
     Item* FindByValue(std::string_view i_bytes, std::uint32_t i_hash) const;
-    Item* CreateItem(std::string_view i_bytes);
+    // i_hash: the value's hash, for a type that carries values.
+    Item* CreateItem(std::string_view i_bytes, std::uint32_t i_hash = 0);
+    // A new item of a value not yet held, whose hash is known: a long value is hashed once.
+    ItemPtr CreateValueItem(std::string_view i_bytes, std::uint32_t i_hash);
     void IndexInsert(IndexSlot i_slot);
     void IndexErase(const Item* ip_item);
     void IndexGrow();

@@ -186,7 +186,7 @@ void MainWindow::Init()
     ApplyColours();
     SetSetting(settings::kDataVersion, "1");
     if (!GetSettingItem(settings::kUsername).IsConnected(types::kGlobalValue))
-        StartupPrompts::Current()->AskLogin(nullptr);
+        StartupPrompts::Current()->AskLogin(this);
     if (!GetSetting(settings::kUsername).isEmpty())
         server->Connect();
 

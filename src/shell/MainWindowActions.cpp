@@ -95,7 +95,7 @@ void MainWindow::GiveUpMembership(const QString& i_room)
     if (!item.IsConnected(types::kIsMember) || item.IsConnected(types::kIsOwner))
         return;
     if (StartupPrompts::Current()->Ask(
-            nullptr, QStringLiteral("Give up membership?"),
+            this, QStringLiteral("Give up membership?"),
             QStringLiteral("Are you sure you want to give up your membership to the %1 private room?")
                 .arg(IsolatedName(i_room)),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
@@ -109,13 +109,13 @@ void MainWindow::GiveUpOwnership(const QString& i_room)
     if (!item.IsConnected(types::kIsOwner))
         return;
     StartupPrompts* prompts = StartupPrompts::Current();
-    if (prompts->Ask(nullptr, QStringLiteral("Give up membership?"),
+    if (prompts->Ask(this, QStringLiteral("Give up membership?"),
                      QStringLiteral("Are you SURE you want to give up your ownership of the %1 private room?")
                          .arg(IsolatedName(i_room)),
                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes
-        || prompts->Ask(nullptr, QStringLiteral("REALLY?"), QStringLiteral("REALLY?"),
-                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        || prompts->Ask(this, QStringLiteral("REALLY?"), QStringLiteral("REALLY?"), QMessageBox::Yes | QMessageBox::No,
+                        QMessageBox::No)
                != QMessageBox::Yes)
         return;
     server->GiveUpPrivateRoom(i_room);

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <climits>
 
 namespace
 {
@@ -77,6 +78,27 @@ void DownloadPaths::AppendKeptComponents(const QString& i_remoteFolder, int i_le
     io_folder.truncate(int(out - first));
 }
 
+bool DownloadPaths::KeepsMoreComponentsThan(std::string_view i_remoteFolder, int i_subfolderSaveLevel, int i_most)
+{
+    if (qint64(std::max(0, i_subfolderSaveLevel)) + 1 <= i_most)
+        return false;
+    const auto isSeparator = [](char i_c) { return i_c == '\\' || i_c == '/'; };
+    int found = 0;
+    for (std::size_t end = i_remoteFolder.size(); end > 0;)
+    {
+        if (isSeparator(i_remoteFolder[end - 1]))
+        {
+            --end;
+            continue;
+        }
+        if (++found > i_most)
+            return true;
+        while (end > 0 && !isSeparator(i_remoteFolder[end - 1]))
+            --end;
+    }
+    return false;
+}
+
 QString DownloadPaths::LocalPath(QString i_internal)
 {
     return i_internal.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -132,6 +154,12 @@ QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr i_entry)
 
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_entry)
 {
+    // No file has a path longer than the system takes, and each kept folder adds a separator and
+    // a character to it. Told from the stored bytes, so that a folder download thousands of
+    // levels deep does not decode and build a path that grows with the depth for every file.
+    if (DownloadPaths::KeepsMoreComponentsThan(i_entry[types::kRemoteFolder].AsBytes(),
+                                               i_entry[types::kSubfolderSaveLevel].AsInt(), PATH_MAX / 2))
+        return false;
     return QFileInfo::exists(DownloadPaths::LocalPath(GetDownloadTargetPath(i_entry, true)));
 }
 

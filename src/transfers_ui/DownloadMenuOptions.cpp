@@ -182,7 +182,7 @@ void DownloadMenuOptions::OnRerunSearch()
     // "nothing found".
     if (!gp_server->IsConnected())
     {
-        StartupPrompts::Current()->Inform(nullptr, QStringLiteral("Not connected"),
+        StartupPrompts::Current()->Inform(MainWindowWidget(), QStringLiteral("Not connected"),
                                           QStringLiteral("You must be connected to search."));
         return;
     }

@@ -48,22 +48,58 @@ void RemoveNodes(std::vector<ItemPtr>& io_nodes)
     io_nodes.clear();
 }
 
-// A parser's words as lower-case ASCII bytes, when every word is ASCII and no token asks for a
-// file's attributes: a file name of ASCII bytes is then matched without decoding it, as the
-// parser would match it. Other names go to the parser.
-class AsciiWords
+// Ends each name in the cache of folded names: no UTF-8 text holds it, so no word matches
+// across two names, whatever bytes a name holds.
+constexpr char kNameEnd = '\xff';
+
+bool IsAscii(std::string_view i_bytes)
+{
+    for (const char c : i_bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Appends the text folded as QString::contains folds it when it ignores case, one UTF-16 unit at
+// a time, in UTF-8. False for a text with a surrogate, whose folding depends on its neighbour.
+bool AppendFolded(const QString& i_text, std::string& io_folded)
+{
+    QString folded = i_text;
+    for (QChar& c : folded)
+    {
+        if (c.isSurrogate())
+            return false;
+        c = c.toCaseFolded();
+    }
+    const QByteArray bytes = folded.toUtf8();
+    io_folded.append(bytes.constData(), size_t(bytes.size()));
+    return true;
+}
+
+// The same for a name's bytes; ASCII ones, most of a share, fold without being decoded.
+bool AppendFoldedName(const ItemPtr& i_name, std::string& io_folded)
+{
+    const std::string_view bytes = i_name.AsBytes();
+    if (!IsAscii(bytes))
+        return AppendFolded(i_name.AsString(), io_folded);
+    for (const char c : bytes)
+        io_folded += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    return true;
+}
+
+// A parser's words folded as names are, when no word has a surrogate and no token asks for a
+// file's attributes: a folded name then matches as the parser would match the name itself.
+class FoldedWords
 {
 public:
-    explicit AsciiWords(const FilterParser& i_parser)
+    explicit FoldedWords(const FilterParser& i_parser)
         : m_usable(!i_parser.HasAttributes())
     {
         const auto take = [this](const QStringList& i_words, std::vector<std::string>& o_words) {
             for (const QString& word : i_words)
             {
-                for (const QChar c : word)
-                    if (c.unicode() >= 0x80)
-                        m_usable = false;
-                o_words.push_back(word.toLower().toStdString());
+                o_words.emplace_back();
+                m_usable = m_usable && AppendFolded(word, o_words.back());
             }
         };
         take(i_parser.IncludedWords(), m_included);
@@ -72,39 +108,63 @@ public:
 
     bool IsUsable() const { return m_usable; }
 
-    // For a name already lower-case ASCII.
-    bool MatchesLower(std::string_view i_lower) const
+    // How many of the folded names, each ended by kNameEnd, match; counted up to i_needed. With a
+    // word to include, only the names holding the longest one are looked at: one search of the
+    // folder's text finds them, and a word cannot span two names.
+    int CountMatching(std::string_view i_names, int i_needed) const
+    {
+        const std::string* key = nullptr;
+        for (const std::string& word : m_included)
+            if (!key || word.size() > key->size())
+                key = &word;
+        int found = 0;
+        for (size_t start = 0; start < i_names.size() && found < i_needed;)
+        {
+            size_t begin = start;
+            if (key && !key->empty())
+            {
+                const size_t hit = i_names.find(*key, start);
+                if (hit == std::string_view::npos)
+                    break;
+                const size_t before = i_names.rfind(kNameEnd, hit);
+                begin = before == std::string_view::npos || before < start ? start : before + 1;
+            }
+            const size_t end = i_names.find(kNameEnd, begin);
+            if (MatchesFolded(i_names.substr(begin, end - begin)))
+                ++found;
+            start = end + 1;
+        }
+        return found;
+    }
+
+    // For a name already folded.
+    bool MatchesFolded(std::string_view i_folded) const
     {
         for (const std::string& word : m_excluded)
-            if (i_lower.find(word) != std::string_view::npos)
+            if (i_folded.find(word) != std::string_view::npos)
                 return false;
         for (const std::string& word : m_included)
-            if (i_lower.find(word) == std::string_view::npos)
+            if (i_folded.find(word) == std::string_view::npos)
                 return false;
         return true;
     }
 
     // Matching, not matching, or -1 when the parser must decide.
-    int Matches(std::string_view i_name)
+    int Matches(const ItemPtr& i_name)
     {
         if (!m_usable)
             return -1;
-        m_lower.assign(i_name.data(), i_name.size());
-        for (char& c : m_lower)
-        {
-            if (static_cast<unsigned char>(c) >= 0x80)
-                return -1;
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-        }
-        return MatchesLower(m_lower) ? 1 : 0;
+        m_folded.clear();
+        if (!AppendFoldedName(i_name, m_folded))
+            return -1;
+        return MatchesFolded(m_folded) ? 1 : 0;
     }
 
 private:
     bool m_usable;
     std::vector<std::string> m_included;
     std::vector<std::string> m_excluded;
-    std::string m_lower;
+    std::string m_folded;
 };
 
 bool IsShownWithAncestors(QTreeWidgetItem* ip_row)
@@ -195,7 +255,7 @@ void ShareView::ClearRows()
     ClearFileList();
     mp_folderTree->clear();
     RemoveNodes(m_folderNodes);
-    m_lowerFileNames.clear();
+    m_foldedFileNames.clear();
     m_maxDepth = 0;
     m_expandLevel = 0;
 }
@@ -239,7 +299,7 @@ void ShareView::BuildFolderTree(const ItemSet& i_folders)
         }
         rows[path] = {row, depth};
         m_folderNodes.push_back(LinkRow(nodeType, row, folder));
-        KeepLowerFileNames(row, folder);
+        KeepFoldedFileNames(row, folder);
     }
 
     mp_folderTree->setUpdatesEnabled(false);
@@ -249,23 +309,20 @@ void ShareView::BuildFolderTree(const ItemSet& i_folders)
     mp_folderTree->setUpdatesEnabled(true);
 }
 
-void ShareView::KeepLowerFileNames(const QTreeWidgetItem* ip_row, const ItemPtr& i_folder)
+void ShareView::KeepFoldedFileNames(const QTreeWidgetItem* ip_row, const ItemPtr& i_folder)
 {
     Type* nameType = d->GetType(types::kUserShareFileName);
-    LowerNames& names = m_lowerFileNames[ip_row];
+    FoldedNames& names = m_foldedFileNames[ip_row];
     for (const ItemPtr& file : i_folder.GetItems(types::kUserShareFile))
     {
-        for (const char c : file[nameType].AsBytes())
+        if (!AppendFoldedName(file[nameType], names.text))
         {
-            if (static_cast<unsigned char>(c) >= 0x80)
-            {
-                names.ascii = false;
-                names.lower.clear();
-                return;
-            }
-            names.lower += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+            names.usable = false;
+            names.text.clear();
+            names.text.shrink_to_fit();
+            return;
         }
-        names.lower += '\0';
+        names.text += kNameEnd;
     }
 }
 
@@ -301,28 +358,20 @@ void ShareView::CollapseAll()
 bool ShareView::HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterParser& i_parser) const
 {
     int needed = std::max(i_parser.MinFilesInFolder(), 1);
-    AsciiWords words(i_parser);
+    FoldedWords words(i_parser);
     if (words.IsUsable())
     {
-        const auto names = m_lowerFileNames.find(ip_row);
-        if (names != m_lowerFileNames.end() && names->second.ascii)
+        const auto names = m_foldedFileNames.find(ip_row);
+        if (names != m_foldedFileNames.end() && names->second.usable)
         {
-            const std::string_view all = names->second.lower;
-            for (size_t start = 0; start < all.size();)
-            {
-                const size_t end = all.find('\0', start);
-                if (words.MatchesLower(all.substr(start, end - start)) && --needed == 0)
-                    return true;
-                start = end + 1;
-            }
-            return false;
+            return words.CountMatching(names->second.text, needed) >= needed;
         }
     }
     Type* nameType = d->GetType(types::kUserShareFileName);
     for (const ItemPtr& file : FolderOfRow(ip_row).GetItems(types::kUserShareFile))
     {
         const ItemPtr name = file[nameType];
-        int matching = words.Matches(name.AsBytes());
+        int matching = words.Matches(name);
         if (matching < 0)
             matching = i_parser.IsMatching(name.AsString(), nullptr, file) == FilterParser::Matching;
         if (matching && --needed == 0)

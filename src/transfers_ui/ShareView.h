@@ -74,17 +74,19 @@ protected:
 private:
     // At least max(minimum files, 1) of the folder's own files pass the parser.
     bool HasEnoughMatchingFiles(QTreeWidgetItem* ip_row, const FilterParser& i_parser) const;
-    // The folder's file names, lower-case, each ended by a NUL, when all are ASCII: a keystroke
-    // in the filter then matches a million files without reading the data model.
-    void KeepLowerFileNames(const QTreeWidgetItem* ip_row, const ItemPtr& i_folder);
+    // The folder's file names folded as the filter compares them: a keystroke in the filter then
+    // matches a million files without reading the data model or decoding a name.
+    void KeepFoldedFileNames(const QTreeWidgetItem* ip_row, const ItemPtr& i_folder);
     void SetExpandLevelText(const QString& i_text);
 
-    struct LowerNames
+    // Each name folded, in UTF-8 and ended by a byte UTF-8 never holds; not usable when a name has
+    // a character beyond the basic plane, whose folding the filter does by pairs of units.
+    struct FoldedNames
     {
-        bool ascii = true;
-        std::string lower;
+        bool usable = true;
+        std::string text;
     };
-    std::unordered_map<const QTreeWidgetItem*, LowerNames> m_lowerFileNames;
+    std::unordered_map<const QTreeWidgetItem*, FoldedNames> m_foldedFileNames;
 
     QTreeWidget* mp_folderTree = nullptr;
     QTreeWidget* mp_fileList = nullptr;

@@ -3,6 +3,7 @@
 #include "Server.h"
 #include "StartupPrompts.h"
 #include "UserTargets.h"
+#include "WindowHost.h"
 #include "ui_GiftPrivilegesDialog.h"
 
 GiftPrivilegesDialog::GiftPrivilegesDialog(QString i_user, QWidget* ip_parent)
@@ -21,8 +22,10 @@ GiftPrivilegesDialog::~GiftPrivilegesDialog() = default;
 
 void GiftPrivilegesDialog::RegisterOpener()
 {
-    UserTargets::Register(UserTargets::GiftPrivileges,
-                          [](const QString& i_user) { (new GiftPrivilegesDialog(i_user, nullptr))->show(); });
+    // A child of the main window, so that closing that window ends the program with it open.
+    UserTargets::Register(UserTargets::GiftPrivileges, [](const QString& i_user) {
+        (new GiftPrivilegesDialog(i_user, MainWindowWidget()))->show();
+    });
 }
 
 void GiftPrivilegesDialog::OnGiftClicked()

@@ -2,6 +2,7 @@
 #include "RawPeer.h"
 #include "TestServer.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -20,7 +21,7 @@ private:
 
     QString Run() const { return m_home.path() + QStringLiteral("/run"); }
 
-    void Start(QProcess& io_program)
+    void Start(QProcess& io_program, const QString& i_program = QStringLiteral(VELTRANE_PROGRAM))
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), m_home.path());
@@ -28,7 +29,7 @@ private:
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         io_program.setProcessEnvironment(environment);
         io_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        io_program.start(QStringLiteral(VELTRANE_PROGRAM), {});
+        io_program.start(i_program, {});
         QVERIFY(io_program.waitForStarted(5000));
     }
 
@@ -156,6 +157,49 @@ private slots:
         QFile file(m_home.path() + QStringLiteral("/.Veltrane"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("offered.mp3"));
+    }
+
+    void closing_the_main_window_ends_the_program_whatever_is_open_data()
+    {
+        QTest::addColumn<QString>("window");
+        for (const char* window :
+             {"gift_privileges", "add_user", "user_groups", "user_note", "user_log", "group_config", "filter_help",
+              "excluded_extensions", "rescan_report", "colours", "admin_message", "new_version", "create_room",
+              "share_folder", "listening_port", "download_folder", "login_while_online"})
+            QTest::newRow(window) << window;
+    }
+
+    // With any window the program opens left open, logged in, closing the main window ends the
+    // program as it does alone, and the data file is written on the way out.
+    void closing_the_main_window_ends_the_program_whatever_is_open()
+    {
+        QFETCH(QString, window);
+        TestServer server;
+        QVERIFY(server.Listen());
+        const QString dataPath = m_home.path() + QStringLiteral("/.Veltrane");
+        QVERIFY(WriteDataFile(dataPath, Runner(server)));
+        const QDateTime written = QDateTime::currentDateTime().addSecs(-3600);
+        {
+            QFile file(dataPath);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(written, QFileDevice::FileModificationTime));
+        }
+
+        QProcess program;
+        Start(program, QStringLiteral(VELTRANE_DRIVEN));
+        QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn(QStringLiteral("runner")), 20000);
+        program.write("open " + window.toUtf8() + '\n');
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += program.readAllStandardOutput()).contains('\n'), 10000);
+        QCOMPARE(answer, "opened " + window.toUtf8() + " 1\n");
+
+        program.write("close\n");
+        QVERIFY2(program.waitForFinished(10000), "still running with no main window");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.IsLoggedIn(QStringLiteral("runner")), 10000);
+        QVERIFY(QFileInfo(dataPath).lastModified() > written.addSecs(60));
+        QVERIFY(!QFile::exists(dataPath + QStringLiteral(".bad")));
     }
 };
 

@@ -60,6 +60,12 @@ private slots:
         QString appended = QStringLiteral("base");
         DownloadPaths::AppendKeptComponents(folder, level, appended);
         QCOMPARE(appended, (QStringList{QStringLiteral("base")} + parts).join(QLatin1Char('\\')));
+        // The count told from the bytes, which spares a deep folder's path being built.
+        const QByteArray bytes = folder.toUtf8();
+        for (int most = 0; most < 4; ++most)
+            QCOMPARE(DownloadPaths::KeepsMoreComponentsThan(std::string_view(bytes.constData(), size_t(bytes.size())),
+                                                            level, most),
+                     parts.size() > most);
         parts << DownloadPaths::SafePathComponent(file);
         const QString path = DownloadPaths::LocalPath(parts.join(QLatin1Char('\\')));
         QCOMPARE(path, local);

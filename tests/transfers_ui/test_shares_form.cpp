@@ -270,6 +270,47 @@ private slots:
                  ShareView::FolderOfRow(form->FolderTree()->currentItem()).GetItems("user_share_file").size());
     }
 
+    // Names of any bytes and any letters, from the cache of folded names or the parser alike: a
+    // name holding a NUL is one file, and folding is the filter's own (the Kelvin sign is a "k",
+    // the long s an "s").
+    void filter_on_names_of_any_bytes_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("rows");
+        QTest::newRow("one file with a NUL") << "mfif:2"
+                                             << "d1-|d2|d3|d4-|d5";
+        QTest::newRow("words on both sides of a NUL") << "a b"
+                                                      << "d1|d2-|d3-|d4-|d5-";
+        QTest::newRow("a word in two names") << "rock mfif:2"
+                                             << "d1-|d2-|d3-|d4-|d5";
+        QTest::newRow("a word in one name of two") << "mp3 mfif:2"
+                                                   << "d1-|d2|d3-|d4-|d5";
+        QTest::newRow("accents in another case") << QString::fromUtf8("ÉTÉ") << "d1-|d2|d3-|d4-|d5-";
+        QTest::newRow("signs folding to ASCII") << "k"
+                                                << "d1-|d2-|d3|d4|d5";
+        QTest::newRow("long s") << "S"
+                                << "d1-|d2-|d3|d4-|d5-";
+        QTest::newRow("excluded accent") << QString::fromUtf8("-ï") << "d1|d2|d3|d4|d5";
+        QTest::newRow("word beyond the basic plane") << QString::fromUtf8("\xF0\x9F\x98\x80") << "d1-|d2-|d3-|d4|d5-";
+        QTest::newRow("excluded beyond the basic plane")
+            << QString::fromUtf8("rock -\xF0\x9F\x98\x80") << "d1-|d2-|d3-|d4-|d5";
+    }
+
+    void filter_on_names_of_any_bytes()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, rows);
+        FileInfoMap list;
+        list["d1"].insert(FileInfo(std::string("a\0b", 3), 1000));
+        list["d2"] = {FileInfo("\xC3\x89t\xC3\xA9.mp3", 1000), FileInfo("na\xC3\xAFve.mp3", 1000)};
+        list["d3"] = {FileInfo("\xE2\x84\xAA.mp3", 1000), FileInfo("\xC5\xBF.txt", 1000)};
+        list["d4"] = {FileInfo("\xF0\x9F\x98\x80 Rock.mp3", 1000)};
+        list["d5"] = {FileInfo("Rock.mp3", 1000), FileInfo("rock2.mp3", 1000)};
+        ShareForm* form = Browse("ann", list);
+        form->FilterEdit()->setText(filter);
+        QCOMPARE(Rows(form->FolderTree()).join('|'), rows);
+    }
+
     void fileListCellsAndSizeOrder()
     {
         ShareForm* form = Browse(
@@ -442,6 +483,21 @@ private slots:
         FocusWidgetAndParents(form->FolderTree());
         m_run->window->resize(900, 560);
         SAVE_SCREENSHOT(m_run->window.get(), "browse_tab");
+
+        // Accented names under a filter typed in another case.
+        FileInfoMap accented;
+        accented["Musique\\\xC3\x89t\xC3\xA9"] = {FileInfo("Caf\xC3\xA9 de l'\xC3\xA9t\xC3\xA9.mp3", 4200000),
+                                                  FileInfo("Na\xC3\xAFve.mp3", 3900000)};
+        accented["Musique\\Hiver"] = {FileInfo("\xC3\x89t\xC3\xA9 indien.mp3", 5100000),
+                                      FileInfo("Neige.mp3", 2800000)};
+        accented["Musique\\Printemps"] = {FileInfo("Pluie.mp3", 3300000)};
+        ShareForm* filtered = Browse(QString::fromUtf8("l\xC3\xA9"
+                                                       "a"),
+                                     accented);
+        filtered->FilterEdit()->setText(QString::fromUtf8("\xC3\x89T\xC3\x89"));
+        filtered->FolderTree()->setCurrentItem(Row(filtered->FolderTree(), "Hiver"));
+        FocusWidgetAndParents(filtered->FolderTree());
+        SAVE_SCREENSHOT(m_run->window.get(), "browse_tab_filtered");
 
         ShareOwnFiles({{"/intro.ogg", 3100000}, {"/song.ogg", 4096000}, {"/Live/encore.ogg", 9000000}});
         UploadForm* upload = sharesForm->OpenUploadBrowse("ann");
