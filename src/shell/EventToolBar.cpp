@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QTextDocument>
 #include <QToolButton>
 
 EventToolBar* eventToolBar = nullptr;
@@ -67,6 +68,9 @@ void EventToolBar::AddEvent(const QString& i_text, const QString& i_icon, QWidge
     auto* action = new QAction(m_icons.Get(i_icon), i_text, this);
     // A button made from an action would show its text without "..." and with "&" read.
     action->setIconText(i_text);
+    // Its tooltip would otherwise drop "..." too, and read a name such as "<img src=...>" as markup.
+    action->setToolTip(Qt::convertFromPlainText(QString(i_text).replace(QLatin1String("&&"), QLatin1String("&")),
+                                                Qt::WhiteSpaceNoWrap));
     action->setData(m_nextEvent++);
     connect(action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     if (actions().size() < kButtonsOnBar)

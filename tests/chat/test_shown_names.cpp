@@ -10,6 +10,7 @@
 #include "SearchReplies.h"
 #include "ShareForm.h"
 #include "SharesForm.h"
+#include "TextUtils.h"
 #include "TransferQueueManager.h"
 #include "UserGroupConfigDialog.h"
 #include "UserGroupsDialog.h"
@@ -363,6 +364,21 @@ private slots:
         run.window->Form()->tabControl->setCurrentWidget(run.window->Form()->roomsTab);
         chatsForm->GetChatForm(QStringLiteral("x...y"))->AddChat(QStringLiteral("x...y"), QStringLiteral("hi"));
         QCOMPARE(ButtonTexts(), QStringLiteral("x...y"));
+    }
+
+    // A tooltip reads markup: a name must show as the text it is, never load what it names.
+    void tooltipsShowNamesAsText()
+    {
+        WindowRun run;
+        QVERIFY(run.Start());
+        run.window->Form()->tabControl->setCurrentWidget(run.window->Form()->roomsTab);
+        const QString name = QStringLiteral("x...y&<img src=\"/etc/hostname\">");
+        chatsForm->GetChatForm(name)->AddChat(name, QStringLiteral("hi"));
+        const QList<QAction*> actions = eventToolBar->actions();
+        QVERIFY(!actions.isEmpty());
+        QTextDocument shown;
+        shown.setHtml(actions.last()->toolTip());
+        QCOMPARE(shown.toPlainText(), IsolatedName(name));
     }
 };
 
