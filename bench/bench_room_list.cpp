@@ -1,17 +1,22 @@
 // The room list of the real main window filled from one room-list answer of 20,000 rooms (thirty
-// of them with own roles), from the request until every row stands in its order.
+// of them with own roles), from the request until every row stands in its order. Then twelve
+// answers of 131,072 new rooms each, every one replacing the list before: the last must cost
+// about what the first did.
 #include "BenchWindow.h"
 #include "MainWindow.h"
 #include "PreparedHome.h"
 #include "Server.h"
 #include "TestServer.h"
+#include "Wire.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace
 {
@@ -41,6 +46,53 @@ bool InOrder(QTreeWidget* ip_list)
             return false;
     }
     return true;
+}
+constexpr int kListRooms = 131072;
+constexpr int kLists = 12;
+
+// One answer of public rooms only, named after the list so that each brings new ones, in no order.
+QByteArray RoomList(int i_list)
+{
+    WireWriter body;
+    body.U32(kListRooms);
+    for (int room = 0; room < kListRooms; ++room)
+        body.Str(QStringLiteral("list %1 room %2").arg(i_list).arg(room * 7919 % kListRooms));
+    body.U32(kListRooms);
+    for (int room = 0; room < kListRooms; ++room)
+        body.U32(quint32(room % 50));
+    return body.U32(0).U32(0).U32(0).U32(0).U32(0).Body();
+}
+
+// From the answer's sending until its rows stand sorted; -1 when the list is not the answer's.
+double ListMs(TestServer& io_server, QTreeWidget* ip_list, int i_list)
+{
+    const QByteArray body = RoomList(i_list);
+    const QString last = QStringLiteral("list %1 room %2").arg(i_list).arg((kListRooms - 1) * 7919 % kListRooms);
+    QElapsedTimer timer;
+    timer.start();
+    io_server.SendFrame(QStringLiteral("tester"), SM_ROOM_LIST, body);
+    while (!d->GetType("room")->HasItem(Value(last)) && timer.elapsed() < 600000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    // The rows that went and the sort wait for the event loop's next turn.
+    QApplication::processEvents();
+    QApplication::processEvents();
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    const QString first = QStringLiteral("list %1 room 0").arg(i_list);
+    return ip_list->topLevelItemCount() == kListRooms && ip_list->topLevelItem(0)->text(0) == first ? ms : -1;
+}
+
+void ReplacedLists(TestServer& io_server, QTreeWidget* ip_list)
+{
+    std::vector<double> times;
+    for (int list = 0; list < kLists; ++list)
+        times.push_back(ListMs(io_server, ip_list, list));
+    const bool whole = std::all_of(times.begin(), times.end(), [](double i_ms) { return i_ms >= 0; });
+    std::printf("room_list_12_lists_131072_rooms_first: %.0f ms%s\n", times.front(),
+                whole ? "" : " (list not replaced)");
+    std::printf("room_list_12_lists_131072_rooms_last: %.0f ms\n", times.back());
+    std::printf("room_list_12_lists_131072_rooms_last_vs_first: %.2f ratio\n", times.back() / times.front());
+    // The second is the first to replace a list as large: from there on nothing may grow.
+    std::printf("room_list_12_lists_131072_rooms_last_vs_second: %.2f ratio\n", times.back() / times[1]);
 }
 } // namespace
 
@@ -104,6 +156,8 @@ int main(int argc, char** argv)
     if (list->topLevelItemCount() != rooms || !InOrder(list) || list->topLevelItem(0)->text(0) != "owned 0")
         std::printf("room_list_20000_fill: FAILED\n");
     std::printf("room_list_20000_fill: %.0f ms\n", ms);
+    std::fflush(stdout);
+    ReplacedLists(server, list);
     StartupPrompts::Install(nullptr);
     return 0;
 }

@@ -3,22 +3,6 @@
 #include "Data.h"
 #include "ServerSchema.h"
 
-namespace
-{
-// 0 owner, 1 operator, 2 member, 3 none.
-int RoleRank(const QString& i_room)
-{
-    const ItemPtr room = d->GetType(types::kRoom)->HasItem(i_room);
-    if (!room)
-        return 3;
-    if (room.IsConnected(types::kIsOwner))
-        return 0;
-    if (room.IsConnected(types::kIsOperator))
-        return 1;
-    return room.IsConnected(types::kIsMember) ? 2 : 3;
-}
-} // namespace
-
 QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* ip_parent)
     : QTreeWidgetItem(ip_parent)
 {
@@ -26,16 +10,57 @@ QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* ip_parent)
 
 QRoomListItemWidget::~QRoomListItemWidget() = default;
 
+void QRoomListItemWidget::setData(int i_column, int i_role, const QVariant& i_value)
+{
+    // Before the base, which may move the row by the new key.
+    if (i_role == Qt::DisplayRole || i_role == Qt::EditRole)
+    {
+        if (i_column == 0)
+        {
+            m_name = i_value.toString();
+            m_rank = kUnread;
+        }
+        else if (i_column == 1)
+            m_userCount = i_value.toString().toLongLong();
+    }
+    QTreeWidgetItem::setData(i_column, i_role, i_value);
+}
+
+void QRoomListItemWidget::ReadRole(const ItemPtr& i_room)
+{
+    m_rank = RankOf(i_room);
+}
+
+// 0 owner, 1 operator, 2 member, 3 none.
+int QRoomListItemWidget::RankOf(const ItemPtr& i_room)
+{
+    if (!i_room)
+        return 3;
+    if (i_room.IsConnected(types::kIsOwner))
+        return 0;
+    if (i_room.IsConnected(types::kIsOperator))
+        return 1;
+    return i_room.IsConnected(types::kIsMember) ? 2 : 3;
+}
+
+int QRoomListItemWidget::Rank() const
+{
+    // A row nobody told of its role reads it by name, once.
+    if (m_rank == kUnread)
+        m_rank = RankOf(::d->GetType(types::kRoom)->HasItem(m_name));
+    return m_rank;
+}
+
 bool QRoomListItemWidget::operator<(const QTreeWidgetItem& i_other) const
 {
+    // The room list holds no other rows; a cast checked per comparison would cost the sort.
+    const auto* other = static_cast<const QRoomListItemWidget*>(&i_other);
     const QTreeWidget* tree = treeWidget();
     if ((tree ? tree->sortColumn() : 0) != 0)
-        return text(1).toInt() < i_other.text(1).toInt();
-    const QString name = text(0);
-    const QString otherName = i_other.text(0);
-    const int rank = RoleRank(name);
-    const int otherRank = RoleRank(otherName);
+        return m_userCount < other->m_userCount;
+    const int rank = Rank();
+    const int otherRank = other->Rank();
     if (rank != otherRank)
         return rank < otherRank;
-    return name.compare(otherName, Qt::CaseInsensitive) < 0;
+    return m_name.compare(other->m_name, Qt::CaseInsensitive) < 0;
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "Data.h"
+
+#include <QString>
 #include <QTreeWidgetItem>
 
 // One row of the main window's room list: column 0 the room name, column 1 its user count.
 // Rooms where the own user is owner, operator or member come first, then the rest by name.
+// A sort compares each row many times, so the row keeps its keys: the texts as they are set,
+// the own role as read last.
 class QRoomListItemWidget : public QTreeWidgetItem
 {
 public:
@@ -11,4 +16,17 @@ public:
     ~QRoomListItemWidget() override;
 
     bool operator<(const QTreeWidgetItem& i_other) const override;
+    void setData(int i_column, int i_role, const QVariant& i_value) override;
+
+    // Reads the own role in the room, before the row is shown it (its font), which may move it.
+    void ReadRole(const ItemPtr& i_room);
+
+private:
+    static constexpr int kUnread = -1;
+    static int RankOf(const ItemPtr& i_room);
+    int Rank() const;
+
+    QString m_name;
+    qint64 m_userCount = 0;
+    mutable int m_rank = kUnread;
 };

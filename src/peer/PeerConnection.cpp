@@ -1,5 +1,6 @@
 #include "PeerConnection.h"
 
+#include <QHash>
 #include <QTcpSocket>
 #include <QtEndian>
 
@@ -9,6 +10,25 @@ namespace
 {
 qint64 g_partialFrameBudget = PeerConnection::DefaultPartialFrameBudget;
 qint64 g_partialFrameBytes = 0;
+// Connections holding part of a frame, in the order their frames began: the first has held longest.
+std::vector<PeerConnection*> g_holders;
+QHash<QHostAddress, qint64> g_heldByAddress;
+qint64 g_clockSkewMs = 0;
+
+qint64 PartialFrameClockMs()
+{
+    static const QElapsedTimer s_clock = [] {
+        QElapsedTimer clock;
+        clock.start();
+        return clock;
+    }();
+    return s_clock.elapsed() + g_clockSkewMs;
+}
+
+QString Megabytes(qint64 i_bytes)
+{
+    return QString::number(i_bytes / 1000000);
+}
 
 void AppendUInt32(QByteArray& io_bytes, quint32 i_value)
 {
@@ -64,6 +84,40 @@ qint64 PeerConnection::PartialFrameBytes()
     return g_partialFrameBytes;
 }
 
+qint64 PeerConnection::PartialFrameShareOfAddress()
+{
+    // Room for one frame at the cap and a third more: a friend's largest list always fits.
+    return g_partialFrameBudget / 8 * 3;
+}
+
+void PeerConnection::AdvancePartialFrameClockForTest(qint64 i_ms)
+{
+    g_clockSkewMs += i_ms;
+}
+
+void PeerConnection::DropSlowPartialFrames()
+{
+    const qint64 now = PartialFrameClockMs();
+    std::vector<PeerConnection*> slow;
+    for (PeerConnection* holder : g_holders)
+    {
+        if (now - holder->m_heldSinceMs < PartialFrameGraceMs)
+            continue;
+        // The pace since the last look, not since the start: a burst does not buy a stall.
+        if ((holder->m_held - holder->m_markBytes) * 1000 < MinPartialFrameBytesPerSecond * (now - holder->m_markMs))
+        {
+            slow.push_back(holder);
+            continue;
+        }
+        holder->m_markMs = now;
+        holder->m_markBytes = holder->m_held;
+    }
+    for (PeerConnection* connection : slow)
+        if (std::find(g_holders.begin(), g_holders.end(), connection) != g_holders.end())
+            connection->Fail(QStringLiteral("a partly received message came slower than %1 KiB/s")
+                                 .arg(MinPartialFrameBytesPerSecond / 1024));
+}
+
 void PeerConnection::ExpectFrames(std::vector<quint32> i_largeCodes)
 {
     m_largeCodes = std::move(i_largeCodes);
@@ -83,12 +137,52 @@ quint32 PeerConnection::FrameLimit() const
                                                                                            : MaxSmallFrameLength;
 }
 
-bool PeerConnection::Hold(qint64 i_bytes)
+void PeerConnection::Hold(qint64 i_bytes, bool i_frameBegins)
 {
-    const bool grows = i_bytes > m_held;
+    const bool held = m_held > 0;
+    const bool holds = i_bytes > 0;
+    if (held && (!holds || i_frameBegins))
+        g_holders.erase(std::find(g_holders.begin(), g_holders.end(), this));
+    if (holds && (!held || i_frameBegins))
+    {
+        g_holders.push_back(this);
+        m_heldSinceMs = m_markMs = PartialFrameClockMs();
+        m_markBytes = 0;
+    }
+    if (i_bytes == m_held)
+        return;
     g_partialFrameBytes += i_bytes - m_held;
+    const auto address = g_heldByAddress.insert(m_address, g_heldByAddress.value(m_address) + i_bytes - m_held);
+    if (address.value() == 0)
+        g_heldByAddress.erase(address);
     m_held = i_bytes;
-    return !grows || g_partialFrameBytes <= g_partialFrameBudget;
+}
+
+void PeerConnection::MakeRoom()
+{
+    const auto giveWay = [](PeerConnection* ip_connection, const QString& i_reason) {
+        if (ip_connection->m_state == State::Closed || ip_connection->m_state == State::HandedOver)
+            ip_connection->Hold(0); // counted no more in any case
+        else
+            ip_connection->Fail(i_reason);
+    };
+    // The address's own oldest frames go first; then, past the budget, whoever has held longest.
+    const QHostAddress address = m_address;
+    const qint64 share = PartialFrameShareOfAddress();
+    while (g_heldByAddress.value(address) > share)
+    {
+        const auto oldest = std::find_if(g_holders.begin(), g_holders.end(), [&address](PeerConnection* ip_holder) {
+            return ip_holder->m_address == address;
+        });
+        if (oldest == g_holders.end())
+            break;
+        giveWay(*oldest, QStringLiteral("partly received messages from %1 would pass its share of %2 MB")
+                             .arg(address.toString(), Megabytes(share)));
+    }
+    while (g_partialFrameBytes > g_partialFrameBudget && !g_holders.empty())
+        giveWay(g_holders.front(),
+                QStringLiteral("partly received messages of all peers would pass %1 MB; this one waited longest")
+                    .arg(Megabytes(g_partialFrameBudget)));
 }
 
 void PeerConnection::Attach()
@@ -228,9 +322,10 @@ void PeerConnection::OnReadyRead()
     // not yet said what follows: held against what all connections may hold.
     const bool framed =
         m_state == State::AwaitingOpener || m_state == State::Open || (m_incoming && m_state == State::Connecting);
-    if (!Hold(m_socket && framed ? m_socket->bytesAvailable() : 0))
-        Fail(QStringLiteral("partly received messages of all peers would pass %1 MB")
-                 .arg(g_partialFrameBudget / 1000000));
+    const qint64 held = m_held;
+    Hold(m_socket && framed ? m_socket->bytesAvailable() : 0, progressed);
+    if (m_held > held)
+        MakeRoom();
 }
 
 void PeerConnection::OnDisconnected()

@@ -40,11 +40,20 @@ public:
     // Any frame but those of the codes allowed to be large (ExpectFrames) fits in this: no other
     // message holds more than three strings of at most 128 KiB.
     static constexpr quint32 MaxSmallFrameLength = 1u << 20;
-    // What all connections together may hold of frames not yet received whole; the connection
-    // whose bytes would pass it is closed.
+    // What all connections together may hold of frames not yet received whole. Past it the
+    // connection that has held its partial frame longest goes, so a few slow senders cannot keep
+    // everyone else's large messages out; one address may hold no more than its share.
     static constexpr qint64 DefaultPartialFrameBudget = qint64(256) << 20;
     static void SetPartialFrameBudget(qint64 i_bytes);
     static qint64 PartialFrameBytes();
+    static qint64 PartialFrameShareOfAddress();
+    // A partial frame older than the grace must have come at least this fast since it was last
+    // looked at, or it is dropped (DropSlowPartialFrames, every half minute).
+    static constexpr qint64 PartialFrameGraceMs = 30000;
+    static constexpr qint64 MinPartialFrameBytesPerSecond = 64 * 1024;
+    static void DropSlowPartialFrames();
+    // Moves the clock of partial frames ahead, so tests need not wait for the grace.
+    static void AdvancePartialFrameClockForTest(qint64 i_ms);
 
     // Takes ownership of an accepted socket; it waits for the opener.
     PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject* ip_parent = nullptr);
@@ -114,8 +123,12 @@ private:
     void Fail(const QString& i_reason);
     void WriteWire(const QByteArray& i_wire);
     quint32 FrameLimit() const;
-    // Counts what the socket holds of a frame still coming; false when that passes the budget.
-    bool Hold(qint64 i_bytes);
+    // Counts what the socket holds of a frame still coming; a frame that begins counts its time
+    // from now.
+    void Hold(qint64 i_bytes, bool i_frameBegins = false);
+    // Closes the connections that must give way for this one's grown frame, this one included
+    // when it is the one.
+    void MakeRoom();
 
     QTcpSocket* m_socket = nullptr;
     std::unique_ptr<FrameCodec> m_codec;
@@ -136,4 +149,8 @@ private:
     // Bytes handed to the socket so far, and where the last answer of each noted code ends in them.
     qint64 m_bytesQueued = 0;
     std::vector<std::pair<quint32, qint64>> m_answerEnds;
+    qint64 m_heldSinceMs = 0;
+    // What the frame held when its pace was last looked at, and when.
+    qint64 m_markMs = 0;
+    qint64 m_markBytes = 0;
 };

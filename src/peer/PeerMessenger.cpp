@@ -878,6 +878,8 @@ void PeerMessenger::OnCantConnectToPeer(quint32 i_token)
 
 void PeerMessenger::EveryHalfMinute()
 {
+    // Every connection's, the distributed ones' too: they share one budget.
+    PeerConnection::DropSlowPartialFrames();
     std::vector<PeerConnection*> expired;
     for (PeerConnection* connection : m_connections)
     {

@@ -608,6 +608,18 @@ bool Server::HandleJoinRoom(InputStream& i_in)
     if (isPrivate && (!i_in.Read(owner) || !ReadList(i_in, operators)))
         return false;
 
+    // Only an answer to our own request opens a room: the server cannot push one, with all its
+    // users, on us.
+    if (!m_joinsSent.contains(roomName))
+    {
+        const ItemPtr joined = T(types::kRoom)->HasItem(roomName);
+        if (!joined || !joined.IsConnected(types::kInRoom))
+        {
+            Log(kArea, 1,
+                QStringLiteral("Ignoring a join answer for the room %1, which was not asked for").arg(roomName));
+            return true;
+        }
+    }
     ItemPtr room = T(types::kRoom)->GetItem(roomName);
     room += Flag(types::kInRoom);
     room.Disconnect(types::kUser);
@@ -745,7 +757,28 @@ bool Server::HandleRoomList(InputStream& i_in)
     if (!ReadList(i_in, operated))
         return false;
 
+    // The list is the whole list: the rooms it no longer names go, but not one the user is in,
+    // enters by itself or has asked to enter. They go first, so the room list's rows that went are
+    // gone before the new ones come.
+    QSet<QString> named;
+    for (int list = 0; list < 3; ++list)
+        for (const std::string& name : names[list])
+            named.insert(ToQString(name));
+    for (const std::string& name : operated)
+        named.insert(ToQString(name));
     Type* roomType = T(types::kRoom);
+    ItemSet gone;
+    for (const ItemPtr& room : roomType->GetItems())
+        if (!room.IsConnected(types::kInRoom) && !room.IsConnected(types::kRoomAutojoin))
+        {
+            const QString name = room.AsString();
+            if (!named.contains(name) && !m_joinsSent.contains(name))
+                gone.insert(room);
+        }
+    if (!gone.empty())
+        Log(kArea, 3, QStringLiteral("%1 rooms are no longer listed").arg(gone.size()));
+    gone.RemoveNewestFirst();
+
     for (int list = 0; list < 3; ++list)
         for (size_t index = 0; index < names[list].size(); ++index)
             roomType->GetItem(ToQString(names[list][index])) +=

@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <memory>
+#include <vector>
 
 namespace Ui
 {
@@ -19,6 +20,7 @@ class MainWindow;
 
 class Engines;
 class ExtendedAsciiTranslator;
+class QRoomListItemWidget;
 class QTreeWidgetItem;
 class Server;
 class UpdateChecker;
@@ -163,6 +165,8 @@ private:
     void OpenSharedFolderDialog(ItemPtr i_folder);
 
     void OnRoomAdded(ItemPtr i_room);
+    void OnRoomRemoved(ItemPtr i_room);
+    void DropGoneRoomRows();
     void OnRoomUserCountChanged(ItemPtr i_room);
     void OnBecomingRoomOwner(ItemPtr i_room);
     void OnBecomingRoomOperator(ItemPtr i_room);
@@ -183,6 +187,7 @@ private:
     QSystemTrayIcon trayIcon;
     std::unique_ptr<UpdateChecker> updateChecker;
     bool m_roomListSortPending = false;
+    std::vector<QRoomListItemWidget*> m_goneRoomRows;
     // The store, when this window made it; it outlives every manager.
     std::unique_ptr<Data> m_data;
     std::unique_ptr<ExtendedAsciiTranslator> m_translator;

@@ -12,7 +12,10 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
+#include <QSet>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace
 {
@@ -24,11 +27,53 @@ void MainWindow::OnRoomAdded(ItemPtr i_room)
 {
     if (i_room.IsConnected(types::kRoomNode))
         return;
-    // Named before it joins the list, so the sorted list places it once.
+    ResortRoomList();
+    // Those of a room list that went are taken out before the new list's rows come.
+    DropGoneRoomRows();
+    // Named before it joins the list, so the list places it once.
     auto* row = new QRoomListItemWidget(nullptr);
     row->setText(0, i_room.AsString());
+    row->ReadRole(i_room);
     ui->roomList->addTopLevelItem(row);
     i_room += d->GetType(types::kRoomNode)->GetItem(Value(row));
+}
+
+// A room list from the server replaces the one before, so rooms go by the thousand: their rows
+// are dropped together, before new rows come or when the event loop next turns; each alone would
+// search the list.
+void MainWindow::OnRoomRemoved(ItemPtr i_room)
+{
+    ItemPtr node = i_room[types::kRoomNode];
+    auto* row = node.AsPointer<QRoomListItemWidget>();
+    if (!row)
+        return;
+    node.Remove();
+    m_goneRoomRows.push_back(row);
+    ResortRoomList();
+}
+
+void MainWindow::DropGoneRoomRows()
+{
+    if (m_goneRoomRows.empty())
+        return;
+    QTreeWidgetItem* root = ui->roomList->invisibleRootItem();
+    // A few go one by one, which keeps the selection; many, by taking the list apart once.
+    if (m_goneRoomRows.size() < 64)
+    {
+        for (QRoomListItemWidget* row : m_goneRoomRows)
+            delete row;
+    }
+    else
+    {
+        const QSet<QTreeWidgetItem*> gone(m_goneRoomRows.begin(), m_goneRoomRows.end());
+        QList<QTreeWidgetItem*> rows = root->takeChildren();
+        const auto kept = std::stable_partition(rows.begin(), rows.end(),
+                                                [&gone](QTreeWidgetItem* ip_row) { return !gone.contains(ip_row); });
+        qDeleteAll(kept, rows.end());
+        rows.erase(kept, rows.end());
+        root->addChildren(rows);
+    }
+    m_goneRoomRows.clear();
 }
 
 void MainWindow::OnRoomUserCountChanged(ItemPtr i_room)
@@ -45,6 +90,8 @@ void MainWindow::ApplyRoomFont(const ItemPtr& i_room, int i_italic, int i_underl
     auto* row = i_room[types::kRoomNode].AsPointer<QRoomListItemWidget>();
     if (!row)
         return;
+    ResortRoomList();
+    row->ReadRole(i_room);
     QFont font = row->font(0);
     if (i_italic != kKeep)
         font.setItalic(i_italic != 0);
@@ -53,19 +100,25 @@ void MainWindow::ApplyRoomFont(const ItemPtr& i_room, int i_italic, int i_underl
     if (i_weight != kKeep)
         font.setWeight(i_weight);
     row->setFont(0, font);
-    ResortRoomList();
 }
 
 // The rows order by the own roles too, which the list cannot see change. One room-list answer
-// changes many roles at once: the list is sorted once, when the event loop next turns.
+// adds, removes and changes rows by the thousand: the list stops sorting until the event loop
+// next turns, then drops the rows that went and sorts once.
 void MainWindow::ResortRoomList()
 {
     if (m_roomListSortPending)
         return;
     m_roomListSortPending = true;
-    QTimer::singleShot(0, this, [this] {
+    const bool sorting = ui->roomList->isSortingEnabled();
+    ui->roomList->setSortingEnabled(false);
+    QTimer::singleShot(0, this, [this, sorting] {
         m_roomListSortPending = false;
-        ui->roomList->sortItems(ui->roomList->sortColumn(), ui->roomList->header()->sortIndicatorOrder());
+        DropGoneRoomRows();
+        if (sorting)
+            ui->roomList->setSortingEnabled(true); // which sorts
+        else
+            ui->roomList->sortItems(ui->roomList->sortColumn(), ui->roomList->header()->sortIndicatorOrder());
     });
 }
 

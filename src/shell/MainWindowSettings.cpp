@@ -47,6 +47,7 @@ void MainWindow::RegisterRoomHandlers()
     d->GetType(types::kRoom)->RelateToType(roomNode, One, One, false);
 
     d->GetType(types::kRoom)->m_itemCreated.insert(Handler(this, &MainWindow::OnRoomAdded));
+    d->GetType(types::kRoom)->m_itemRemoved.insert(Handler(this, &MainWindow::OnRoomRemoved));
     d->AddPathEventHandler(RoomPath(types::kUserCount, PathRequired),
                            Handler(this, &MainWindow::OnRoomUserCountChanged));
     d->AddPathEventHandler(RoomPath(types::kIsOwner, PathRequired), Handler(this, &MainWindow::OnBecomingRoomOwner));

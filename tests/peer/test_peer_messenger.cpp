@@ -6,6 +6,7 @@
 #include "RawPeer.h"
 #include "TimerManager.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QtTest>
@@ -47,15 +48,18 @@ class TestPeerMessenger : public QObject
         peerMessenger->OnPeerAddress(QString::fromUtf8(i_user), TCPAddress(i_ip, 0), 0);
     }
 
-    // A raw peer on the plain or the scrambled port, introduced as a user the server places here
-    // (or, unplaced, one whose address nobody has given yet).
+    // A raw peer on the plain or the scrambled port, from an address of its own or this one,
+    // introduced as a user the server places there (or, unplaced, one whose address nobody has
+    // given yet).
     std::unique_ptr<RawPeer> Introduce(const QByteArray& i_user, const QByteArray& i_type = "P",
-                                       bool i_scrambled = false, bool i_placed = true)
+                                       bool i_scrambled = false, const QHostAddress& i_from = QHostAddress(),
+                                       bool i_placed = true)
     {
         if (i_placed)
-            Place(i_user);
+            Place(i_user, i_from.isNull() ? 0x7f000001u : i_from.toIPv4Address());
         auto peer = std::make_unique<RawPeer>(i_scrambled);
-        if (!peer->Connect(i_scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort()))
+        if (!peer->Connect(i_scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort(),
+                           i_from))
             return nullptr;
         peer->SendFrame(RawPeer::PeerInit(i_user, i_type));
         return peer;
@@ -248,7 +252,7 @@ private slots:
         QSignalSpy asked(peerMessenger, &PeerMessenger::UserInfoRequested);
         const QByteArray request = Payload(PeerMessages::BuildUserInfoRequest());
         // Held, unread, until the server has said where ivy is; then read as hers.
-        auto ivy = Introduce("ivy", "P", false, false);
+        auto ivy = Introduce("ivy", "P", false, QHostAddress(), false);
         QVERIFY(ivy);
         ivy->SendFrame(request);
         QVERIFY(!asked.wait(300));
@@ -264,7 +268,7 @@ private slots:
         peerMessenger->OnPeerAddress(QStringLiteral("kim"), TCPAddress(), 0);
         for (const QByteArray& user : {QByteArray("jay"), QByteArray("kim")})
         {
-            auto stranger = Introduce(user, "P", false, false);
+            auto stranger = Introduce(user, "P", false, QHostAddress(), false);
             QVERIFY(stranger);
             stranger->SendFrame(request);
             QVERIFY(stranger->WaitForClose());
@@ -484,8 +488,8 @@ private slots:
     }
 
     // A message that is never large may not announce more than 1 MiB; the large ones may, but
-    // what all connections hold of frames still coming has a budget, and the connection whose
-    // bytes would pass it is the one that goes.
+    // what all connections hold of frames still coming has a budget, and past it the connection
+    // that has held its frame longest goes, not the one whose bytes came last.
     void partlyReceivedFramesHaveABudget()
     {
         QFETCH(bool, scrambled);
@@ -503,22 +507,124 @@ private slots:
         start(*small, PeerConnection::MaxSmallFrameLength + 1, PM_QUEUE_UPLOAD, 0);
         QVERIFY(small->WaitForClose());
 
-        const int part = 1400000;
+        const int part = 1100000;       // within the share of one address, three of them past the budget
         const quint32 length = 1500000; // past the small limit: its code lets it be large
         std::vector<std::unique_ptr<RawPeer>> peers;
         for (const char* user : {"ann", "bea", "cid"})
         {
-            peers.push_back(Introduce(user, "P", scrambled));
+            peers.push_back(
+                Introduce(user, "P", scrambled, QHostAddress(QStringLiteral("127.0.0.%1").arg(peers.size() + 2))));
             start(*peers.back(), length, PM_SHARED_FILE_LIST, part);
             if (peers.size() < 3)
                 QTRY_VERIFY(PeerConnection::PartialFrameBytes() >= qint64(peers.size()) * part);
         }
-        QVERIFY(peers[2]->WaitForClose());
+        QVERIFY(peers[0]->WaitForClose());
         QVERIFY(PeerConnection::PartialFrameBytes() <= budget);
-        peers[0]->SendRaw(QByteArray(int(length) - 4 - part, 'x')); // the rest of one: held no more
+        peers[2]->SendRaw(QByteArray(int(length) - 4 - part, 'x')); // the rest of one: held no more
         QTRY_VERIFY(PeerConnection::PartialFrameBytes() < 2 * part);
-        for (size_t n = 0; n < 2; ++n)
+        for (size_t n = 1; n < 3; ++n)
             QCOMPARE(peers[n]->Socket().state(), QAbstractSocket::ConnectedState);
+    }
+
+    void aFullBudgetStillTakesAWellBehavedList_data()
+    {
+        QTest::addColumn<QStringList>("hogs");
+        QTest::addColumn<int>("kept"); // hogs the budget leaves holding their frames
+        QTest::newRow("four addresses") << QStringList{"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"} << 4;
+        QTest::newRow("one address") << QStringList{"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.2"} << 1;
+    }
+
+    // Four connections each send most of a frame announced at the cap and stop, leaving next to
+    // nothing of the budget; another peer's list of over a megabyte still arrives whole. One
+    // address keeps only its share, and the hog that has waited longest gives way.
+    void aFullBudgetStillTakesAWellBehavedList()
+    {
+        QFETCH(QStringList, hogs);
+        QFETCH(int, kept);
+        const qint64 budget = 4000000;
+        PeerConnection::SetPartialFrameBudget(budget);
+        const auto restore =
+            qScopeGuard([] { PeerConnection::SetPartialFrameBudget(PeerConnection::DefaultPartialFrameBudget); });
+        const QByteArray part(999000, 'x');
+        const qint64 held = 8 + part.size(); // the length and the code come first
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (const QString& from : hogs)
+        {
+            peers.push_back(Introduce("hog" + QByteArray::number(int(peers.size())), "P", false, QHostAddress(from)));
+            QVERIFY(peers.back());
+            peers.back()->SendRaw(RawPeer::UInt32(FrameCodec::MaxFrameLength - 1) + RawPeer::UInt32(PM_SHARED_FILE_LIST)
+                                  + part);
+            if (peers.size() > size_t(kept)) // the address's older frame goes for the new one
+                QVERIFY(peers[peers.size() - 1 - size_t(kept)]->WaitForClose());
+            QTRY_COMPARE(PeerConnection::PartialFrameBytes(), std::min(int(peers.size()), kept) * held);
+        }
+
+        // Names that barely compress, so the list is as large on the wire as it looks.
+        QRandomGenerator random(38);
+        MemStream body;
+        OutputStream out(body);
+        const quint32 files = 30000;
+        out.WriteFields(quint32(1), std::string("@@music"), files);
+        for (quint32 file = 0; file < files; ++file)
+        {
+            QByteArray name(32, '\0');
+            random.fillRange(reinterpret_cast<quint32*>(name.data()), 8);
+            out.WriteFields(quint8(1), name.toBase64().toStdString(), qint64(file) + 1, std::string(), quint32(0));
+        }
+        out.Write(quint32(0));
+        const QByteArray list = Compressed(PM_SHARED_FILE_LIST, body.ToByteArray());
+        QVERIFY(list.size() > 1000000);
+        int received = -1;
+        const QMetaObject::Connection lists =
+            connect(peerMessenger, &PeerMessenger::UserShare, this,
+                    [&received](QString, FileInfoMap& i_share, AttributeTranslationTable&) {
+                        received = 0;
+                        for (const auto& [folder, folderFiles] : i_share)
+                            received += int(folderFiles.size());
+                    });
+        const auto unhook = qScopeGuard([&lists] { disconnect(lists); });
+        auto good = Introduce("good");
+        QVERIFY(good);
+        good->SendFrame(list);
+        QTRY_COMPARE_WITH_TIMEOUT(received, int(files), 10000);
+        QCOMPARE(good->Socket().state(), QAbstractSocket::ConnectedState);
+        QVERIFY(PeerConnection::PartialFrameBytes() <= budget);
+        // The newest hog still holds its frame; the ones that went had waited longer.
+        QCOMPARE(peers.back()->Socket().state(), QAbstractSocket::ConnectedState);
+        if (kept == 4)
+            QVERIFY(peers.front()->WaitForClose());
+    }
+
+    // A partial frame that is past its grace must have come at 64 KiB/s since it was last looked
+    // at: a slow one goes, and so does one that came fast once and then stopped.
+    void partialFramesMustKeepComing()
+    {
+        const auto start = [this](const char* i_user, const char* i_from, const QByteArray& i_part) {
+            auto peer = Introduce(i_user, "P", false, QHostAddress(QLatin1String(i_from)));
+            if (peer)
+                peer->SendRaw(RawPeer::UInt32(FrameCodec::MaxFrameLength - 1) + RawPeer::UInt32(PM_SHARED_FILE_LIST)
+                              + i_part);
+            return peer;
+        };
+        // After 31 s, 64 KiB/s is 2,031,616 bytes.
+        const QByteArray slowPart(1900000, 'x');
+        const QByteArray fastPart(2100000, 'x');
+        auto slow = start("slow", "127.0.0.2", slowPart);
+        auto burst = start("burst", "127.0.0.3", fastPart);
+        auto steady = start("steady", "127.0.0.4", fastPart);
+        QVERIFY(slow && burst && steady);
+        QTRY_COMPARE(PeerConnection::PartialFrameBytes(), qint64(3 * 8 + slowPart.size() + 2 * fastPart.size()));
+        timerManager->TickHalfMinute(); // within the grace: nobody goes
+        PeerConnection::AdvancePartialFrameClockForTest(31000);
+        timerManager->TickHalfMinute();
+        QVERIFY(slow->WaitForClose());
+        steady->SendRaw(fastPart);
+        QTRY_COMPARE(PeerConnection::PartialFrameBytes(), qint64(2 * 8 + 3 * fastPart.size()));
+        PeerConnection::AdvancePartialFrameClockForTest(31000);
+        timerManager->TickHalfMinute();
+        QVERIFY(burst->WaitForClose());
+        QCOMPARE(steady->Socket().state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(PeerConnection::PartialFrameBytes(), qint64(8 + 2 * fastPart.size()));
     }
 
     // One address holds at most 64 incoming connections; the idle longest go first.

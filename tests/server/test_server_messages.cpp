@@ -135,6 +135,9 @@ private slots:
             new EventHandler<ConnectionCounter, ConnectionInfo&>(&counter, &ConnectionCounter::On));
         QVERIFY(f.Login());
         ItemPtr lobby = f.Room("lobby");
+        // Answers only to our own request count; the server's own comes first.
+        f.server->EnterRoom("lobby", false);
+        QTRY_VERIFY(lobby.IsConnected("in_room"));
         f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"bob", "carol"}, 1000));
         QTRY_COMPARE(lobby.GetItems("user").size(), size_t(2));
         QCOMPARE(counter.count, 1);
@@ -170,11 +173,53 @@ private slots:
         QTRY_VERIFY(!lobby.IsConnected("in_room"));
 
         // A private room's reply carries its owner and operators.
-        f.Push(SM_JOIN_ROOM, JoinReply("club", {"bob"}, 1) + Body("bob", 1, "carol"));
+        TestServer::Room& served = f.testServer->RoomOf("club");
+        served.m_private = true;
+        served.m_owner = "bob";
+        served.m_operators = QStringList{"carol"};
+        f.server->EnterRoom("club", true);
         ItemPtr club = f.Room("club");
         QTRY_VERIFY(club.IsConnected("in_room"));
         QCOMPARE(club["room_owner"]["user"].AsString(), QStringLiteral("bob"));
         QCOMPARE(club["room_operators"]["user"].AsString(), QStringLiteral("carol"));
+    }
+
+    // A room list is the whole list: the rooms a later one no longer names go, but not the one the
+    // user is in nor one entered by itself.
+    void aRoomListIsTheWholeList()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        f.server->EnterRoom("inside", false);
+        QTRY_VERIFY(f.Room("inside").IsConnected("in_room"));
+        f.Room("auto") += FlagItem("room_autojoin");
+        const auto rooms = [] {
+            QStringList names;
+            for (const ItemPtr& room : d->GetType("room")->GetItems())
+                names << room.AsString();
+            names.sort();
+            return names;
+        };
+        f.Push(SM_ROOM_LIST, Body(2, "lobby", "music", 2, 5, 6) + Body(1, "mine", 1, 1) + Body(0, 0) + Body(0));
+        QTRY_COMPARE(rooms(), QStringList({"auto", "inside", "lobby", "mine", "music"}));
+        f.Push(SM_ROOM_LIST, Body(1, "lobby", 1, 4) + Body(0, 0) + Body(0, 0) + Body(0));
+        QTRY_COMPARE(rooms(), QStringList({"auto", "inside", "lobby"}));
+        QCOMPARE(f.Room("lobby")["user_count"].AsString(), QStringLiteral("4"));
+    }
+
+    // The server cannot open a room, with all its users, that we never asked to enter.
+    void joinAnswersNobodyAskedForAreIgnored()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        QSignalSpy joined(f.server.get(), &Server::RoomJoined);
+        f.Push(SM_JOIN_ROOM, JoinReply("trap", {"bob", "carol"}, 1));
+        f.server->EnterRoom("lobby", false); // answered after the trap
+        QVERIFY(joined.wait(5000));
+        QCOMPARE(joined.count(), 1);
+        QCOMPARE(joined.at(0).at(0).toString(), QStringLiteral("lobby"));
+        const ItemPtr trap = d->GetType("room")->HasItem(Value(QStringLiteral("trap")));
+        QVERIFY(!trap || (!trap.IsConnected("in_room") && trap.GetItems("user").empty()));
     }
 
     void chatSearchesAndPrivateMessages()

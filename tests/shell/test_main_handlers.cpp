@@ -290,6 +290,37 @@ private slots:
         QTRY_VERIFY(Rows(list).contains("owned||"));
     }
 
+    // A later room list replaces the rows: the rooms it no longer names leave, thousands or one
+    // at a time, the others keep their order, and the room the user is in stays.
+    void roomListFollowsTheLatestList()
+    {
+        QVERIFY(Start());
+        QTreeWidget* list = Form()->roomList;
+        const auto send = [this](const QStringList& i_rooms) {
+            WireWriter body;
+            body.U32(quint32(i_rooms.size()));
+            for (const QString& room : i_rooms)
+                body.Str(room);
+            body.U32(quint32(i_rooms.size()));
+            for (int n = 0; n < i_rooms.size(); ++n)
+                body.U32(1);
+            return Server().SendFrame("tester", SM_ROOM_LIST, body.U32(0).U32(0).U32(0).U32(0).U32(0).Body());
+        };
+        gp_server->EnterRoom("beta", false);
+        QTRY_VERIFY(RoomTab("beta"));
+        QStringList many;
+        for (int n = 0; n < 2000; ++n)
+            many << QStringLiteral("room %1").arg(n, 4, 10, QLatin1Char('0'));
+        QVERIFY(send(QStringList{"zeta", "beta", "Alpha"} + many));
+        QTRY_COMPARE(list->topLevelItemCount(), 2003);
+        QVERIFY(send({"zeta", "room 0007", "Alpha"}));
+        QTRY_COMPARE(Rows(list), QStringList({"Alpha|1|", "beta|1|", "room 0007|1|", "zeta|1|"}));
+        list->setCurrentItem(list->topLevelItem(3));
+        QVERIFY(send({"zeta", "room 0007"}));
+        QTRY_COMPARE(Rows(list), QStringList({"beta|1|", "room 0007|1|", "zeta|1|"}));
+        QCOMPARE(list->currentItem()->text(0), QStringLiteral("zeta"));
+    }
+
     // Entering from the list: a double click on the name only, or "Enter Room" of the menu for
     // the selected row; one tab per room, and closing it leaves the row.
     void enterRooms()
