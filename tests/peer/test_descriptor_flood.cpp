@@ -127,6 +127,7 @@ private slots:
     {
         TestServer server;
         QVERIFY(server.Listen());
+        server.SetAddressOfAbsentUsers(0x7f000001); // the good peer is a raw peer on this machine
         HarnessProcess client;
         client.SetOpenFileLimit(1024);
         QVERIFY(client.Start());
