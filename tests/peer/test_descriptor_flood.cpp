@@ -80,13 +80,14 @@ private slots:
         QVERIFY(alice.Start({"full"}));
         QVERIFY(alice.LogIn(QStringLiteral("alice"), server.Port(), FreePortPair(), {{"download_folder", downloads}}));
 
-        // Every connection says who it is, from one of many addresses, so that only the cap on
-        // all of them holds the flood.
+        // Every connection says who it is, from one of many addresses where the server places that
+        // user, so that only the cap on all of them holds the flood.
         std::vector<std::unique_ptr<RawPeer>> flood;
         for (int n = 0; n < FloodConnections; ++n)
         {
             flood.push_back(std::make_unique<RawPeer>());
             const QHostAddress from(QStringLiteral("127.0.1.%1").arg(1 + n % FloodAddresses));
+            server.SetAddressOfAbsentUser(QStringLiteral("flood%1").arg(n), from.toIPv4Address());
             QVERIFY2(flood.back()->Connect(bobPort, from), qPrintable(QString::number(n)));
             flood.back()->SendFrame(RawPeer::PeerInit("flood" + QByteArray::number(n), "P"));
         }
@@ -107,6 +108,9 @@ private slots:
         QVERIFY(downloaded.open(QIODevice::ReadOnly));
         QVERIFY(downloaded.readAll() == content);
         QVERIFY(server.IsLoggedIn(QStringLiteral("bob")));
+        bob.Send({"connections"});
+        QVERIFY(bob.Take("connections", &counts));
+        QVERIFY2(counts.value(0).toInt() > 700, qPrintable(counts.join(' '))); // the flood still holds on
 
         // Quiet while the flood holds on, and the data file still saves.
         const qint64 before = CpuTicks(bob.ProcessId());
@@ -127,6 +131,7 @@ private slots:
     {
         TestServer server;
         QVERIFY(server.Listen());
+        server.SetAddressOfAbsentUsers(0x7f000001); // the good peer is a raw peer on this machine
         HarnessProcess client;
         client.SetOpenFileLimit(1024);
         QVERIFY(client.Start());

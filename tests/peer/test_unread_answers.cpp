@@ -2,6 +2,7 @@
 #include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
+#include "TestServer.h"
 
 #include <QtTest>
 
@@ -22,6 +23,7 @@ class TestUnreadAnswers : public QObject
     static constexpr double GrowthBoundMb = 300;
 #endif
 
+    TestServer m_server;
     std::unique_ptr<HarnessProcess> m_client;
     quint16 m_port = 0;
 
@@ -53,12 +55,19 @@ class TestUnreadAnswers : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.Listen());
+        // The askers are raw peers on this machine, taken for the names they give.
+        m_server.SetAddressOfAbsentUsers(0x7f000001);
+    }
+
     void init()
     {
         m_client = std::make_unique<HarnessProcess>();
         QVERIFY(m_client->Start());
         m_port = FreePortPair();
-        QVERIFY(m_client->StartEngine(QStringLiteral("client"), 1, m_port));
+        QVERIFY(m_client->LogIn(QStringLiteral("client"), m_server.Port(), m_port));
     }
 
     void cleanup()
@@ -107,6 +116,8 @@ private slots:
         m_client->Send({"lag", "stop"});
         QStringList lag;
         QVERIFY(m_client->Take("lag", &lag, 30000));
+        // One list was built, so the requests were read at all.
+        QVERIFY2(lag.value(0).toLongLong() >= 200000, qPrintable(lag.value(0)));
         QVERIFY2(lag.value(0).toLongLong() < 1000000, qPrintable(lag.value(0)));
     }
 
@@ -116,6 +127,10 @@ private slots:
         RawPeer peer;
         QVERIFY(peer.Connect(m_port));
         peer.SendFrame(RawPeer::PeerInit("quiet", "P"));
+        // Taken as the user before our writes start: until then a message opens an attempt of its own,
+        // which the server, having no such user online, refuses.
+        peer.SendFrame(PeerMessages::BuildUserInfoRequest().ToByteArray());
+        QVERIFY(m_client->Take("event UserInfoRequested"));
         const QString message =
             QString::fromLatin1(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("a"), 1).ToByteArray().toHex());
         QByteArray payload;

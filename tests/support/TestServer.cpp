@@ -415,11 +415,12 @@ void TestServer::Handle(Client* ip_client, quint32 i_code, const QByteArray& i_b
         const QString user = in.Str();
         const Account target = m_accounts.value(user);
         const bool online = Online(user) != nullptr;
-        const bool absentHere = !online && m_absentAddress != 0;
+        const quint32 absentAddress = m_absentAddresses.value(user, m_absentAddress);
+        const bool absentHere = !online && absentAddress != 0;
         Write(ip_client, SM_GET_PEER_ADDRESS,
               WireWriter()
                   .Str(user)
-                  .Ip(online ? AddressOf(user) : m_absentAddress)
+                  .Ip(online ? AddressOf(user) : absentAddress)
                   .U32(online || absentHere ? target.m_port : 0)
                   .U32(online && target.m_scrambledPort ? 1 : 0)
                   .U16(online ? static_cast<quint16>(target.m_scrambledPort) : 0)

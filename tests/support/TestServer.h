@@ -87,6 +87,8 @@ public:
     // Others asking for the address of a user not logged in get this one (with the user's port,
     // if any) instead of none: raw peers stand for clients of this machine. 0 answers as offline.
     void SetAddressOfAbsentUsers(quint32 i_ip) { m_absentAddress = i_ip; }
+    // The same for one user, at an address of its own.
+    void SetAddressOfAbsentUser(const QString& i_user, quint32 i_ip) { m_absentAddresses[i_user] = i_ip; }
 
     // ---- presets answered or pushed by the server ----
     void SetUserStats(const QString& i_user, quint32 i_speed, quint64 i_uploads, quint32 i_files, quint32 i_folders);
@@ -170,6 +172,7 @@ private:
     const QString m_greeting = QStringLiteral("Welcome to the test server");
     quint32 m_parentMinSpeed = 0;
     quint32 m_absentAddress = 0;
+    QHash<QString, quint32> m_absentAddresses;
     int m_nextClientId = 1;
     int m_acceptedConnections = 0;
     quint32 m_nextMessageId = 1;
