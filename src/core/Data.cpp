@@ -3,6 +3,10 @@
 #include "CoreSchema.h"
 #include "Log.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -234,7 +238,9 @@ struct DataInternals
     static bool HearsDisconnect(const Item* ip_a, const Item* ip_b);
     static void Unlink(Item* ip_a, Item* ip_b);
     static void Link(Item* ip_a, Item* ip_b);
-    static void RemoveItem(Item* ip_item);
+    // i_freeLater (Data::CanFreeLater checked): the store's reference, when it is the last, goes
+    // to the store's list of items freed in slices at idle time (see Data::FreeSlice).
+    static void RemoveItem(Item* ip_item, bool i_freeLater = false);
     // Removes the items in the given order, as one Remove() after the other would.
     // Returns how many of them were still there when their turn came. i_resolve turns an element
     // into its item while listed, else null; i_peek gives an address worth fetching early, which
@@ -787,7 +793,7 @@ void DataInternals::Link(Item* ip_a, Item* ip_b)
     FireConnected(ip_a, ip_b);
 }
 
-void DataInternals::RemoveItem(Item* ip_item)
+void DataInternals::RemoveItem(Item* ip_item, bool i_freeLater)
 {
     Type* type = ip_item->m_type;
     Data* data = type->mp_data;
@@ -806,9 +812,16 @@ void DataInternals::RemoveItem(Item* ip_item)
     }
     type->Unlist(ip_item);
     ip_item->m_removed = true;
-    ip_item->m_links.Release();
     data->ReleaseId(ip_item);
     --data->m_itemCount;
+    // A sole reference has no other handle to be copied from, on any thread: the item is then
+    // the store's alone until it is freed, with its link block.
+    if (i_freeLater && ip_item->m_refs.load(std::memory_order_acquire) == 1)
+    {
+        data->m_unfreed.push_back(ip_item);
+        return;
+    }
+    ip_item->m_links.Release();
     ip_item->Unref(); // the store's reference
 }
 
@@ -828,6 +841,8 @@ int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_res
     };
     int removed = 0;
     const std::ptrdiff_t count = i_last - i_first;
+    Data* data = nullptr;
+    bool freeLater = false;
     for (std::ptrdiff_t k = 0; k < count; ++k)
     {
         if (k + 5 * kAhead < count)
@@ -870,9 +885,19 @@ int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_res
         if (!item)
             continue;
         ++removed;
-        if (!item->m_removing)
-            RemoveItem(item);
+        if (item->m_removing)
+            continue;
+        if (!data)
+        {
+            data = item->m_type->mp_data;
+            freeLater = data->CanFreeLater();
+            if (freeLater)
+                data->m_unfreed.reserve(data->m_unfreed.size() + static_cast<std::size_t>(count - k));
+        }
+        RemoveItem(item, freeLater);
     }
+    if (freeLater)
+        data->ScheduleFreeing();
     return removed;
 }
 
@@ -1586,6 +1611,7 @@ Data::~Data()
         for (Item* item : type->m_items)
             if (item)
                 item->Unref();
+    FreeSlice(m_unfreed.size());
     m_paths.clear();
     for (ConnectionHandler& handler : m_connectionHandlers)
         delete handler.handler;
@@ -1620,6 +1646,49 @@ Type* Data::GetType(const char* i_name) const
     if (found == m_typesByName.end())
         throw TypeNotFoundException("type " + std::string(i_name ? i_name : "") + " is not declared");
     return found->second;
+}
+
+bool Data::CanFreeLater() const
+{
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application && application->thread() == QThread::currentThread();
+}
+
+void Data::ScheduleFreeing()
+{
+    if (m_unfreed.empty() || (mp_freeTimer && mp_freeTimer->isActive()))
+        return;
+    if (!mp_freeTimer)
+    {
+        mp_freeTimer = std::make_unique<QTimer>();
+        mp_freeTimer->setInterval(0);
+        QObject::connect(mp_freeTimer.get(), &QTimer::timeout, [this] {
+            FreeSlice(kFreeSlice);
+            if (m_unfreed.empty())
+                mp_freeTimer->stop();
+        });
+    }
+    mp_freeTimer->start();
+}
+
+void Data::FreeSlice(std::size_t i_count)
+{
+    const std::size_t count = std::min(i_count, m_unfreed.size());
+    const std::size_t first = m_unfreed.size() - count;
+    for (std::size_t k = first; k < m_unfreed.size(); ++k)
+    {
+        if (k + 8 < m_unfreed.size())
+            DataInternals::Prefetch(m_unfreed[k + 8]);
+        m_unfreed[k]->Destroy();
+    }
+    m_unfreed.resize(first);
+    if (m_unfreed.empty())
+        std::vector<Item*>().swap(m_unfreed);
+#if defined(__GLIBC__)
+    // The allocator merges small freed blocks only when a larger block is asked for: asked here,
+    // it merges this slice's now instead of a whole share's at once at some later request.
+    std::free(std::malloc(4096));
+#endif
 }
 
 std::uint32_t Data::TakeId()

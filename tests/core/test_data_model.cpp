@@ -409,6 +409,38 @@ private slots:
         QCOMPARE(oneByOne.mid(oneByOne.size() - 3), QStringList({"1", "fresh", "3"}));
     }
 
+    // A large batch's items are gone from the store at once, but their memory comes back in slices
+    // while the event loop runs; a held handle keeps its item as before; a store closed meanwhile
+    // frees the rest.
+    void batchRemovalFreesAtIdleTime()
+    {
+        Type *share = NewValued("share", Primary), *folder = NewNull("folder"), *file = NewNull("file");
+        share->RelateToType(folder, One, Many);
+        folder->RelateToType(file, One, Many);
+        constexpr std::size_t kFiles = 100000;
+        const auto fill = [&] {
+            ItemPtr f = share->GetItem("s").NewItem("folder");
+            for (std::size_t k = 0; k < kFiles; ++k)
+                f.NewItem("file");
+            return ItemSet{f};
+        };
+        const ItemSet folders = fill();
+        const ItemPtr held = folders.First().GetItems("file").First();
+        folders.RemoveItemsNewestFirst("file");
+        QCOMPARE(file->GetItemCount(), std::size_t(0));
+        QVERIFY(held.IsNull() && folders.First().CountItems("file") == 0);
+        QCOMPARE(d->GetUnfreedCount(), kFiles - 1);
+        QCoreApplication::processEvents();
+        QVERIFY(d->GetUnfreedCount() < kFiles - 1);
+        QTRY_COMPARE(d->GetUnfreedCount(), std::size_t(0));
+        QVERIFY(held.IsNull());
+
+        share->GetItem("t").NewItem("folder").Remove(); // one at a time: freed there and then
+        QCOMPARE(d->GetUnfreedCount(), std::size_t(0));
+        fill().RemoveItemsNewestFirst("file");
+        QCOMPARE(d->GetUnfreedCount(), kFiles);
+    }
+
     // The collector removes newest first across types and skips what a handler took meanwhile.
     void collectorRemovesNewestFirst()
     {
