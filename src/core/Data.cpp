@@ -260,6 +260,10 @@ struct DataInternals
         std::uint32_t id;
         std::uint64_t serial;
     };
+    // The collector's removal of unreached items when no handler can hear it; i_runs bound each
+    // type's run of i_unreached, oldest first, and i_runTypes names the runs' types.
+    static int RemoveSilently(Data* ip_data, const std::vector<WeakRef>& i_unreached,
+                              const std::vector<std::size_t>& i_runs, const std::vector<Type*>& i_runTypes);
     static Item* Resolve(const Data* ip_data, const WeakRef& i_ref)
     {
         Item* item = ip_data->m_itemsById[i_ref.id];
@@ -1861,6 +1865,10 @@ int Data::RemoveDisconnectedItems()
     std::vector<WeakRef> unreached;
     unreached.reserve(m_itemCount - std::min(reachedCount, m_itemCount));
     std::vector<std::size_t> runs{0};
+    std::vector<Type*> runTypes;
+    // Whether no handler can run while the unreached items go: none hears a removal, and none of
+    // them holds a link whose end someone may hear.
+    bool silent = m_itemRemoved.empty();
     for (Type* type : m_types)
     {
         if (type->m_primacy == Primary)
@@ -1872,11 +1880,20 @@ int Data::RemoveDisconnectedItems()
                 DataInternals::Prefetch(items[k + 16]);
             const Item* item = items[k];
             if (item && !reached[item->m_id])
+            {
                 unreached.push_back(WeakRef{item->m_id, item->m_serial});
+                silent = silent && item->m_links.empty() && !item->m_removing;
+            }
         }
         if (unreached.size() != runs.back())
+        {
             runs.push_back(unreached.size());
+            runTypes.push_back(type);
+            silent = silent && type->m_itemRemoved.empty();
+        }
     }
+    if (silent)
+        return removed + DataInternals::RemoveSilently(this, unreached, runs, runTypes);
     const auto older = [](const WeakRef& i_a, const WeakRef& i_b) { return i_a.serial < i_b.serial; };
     for (std::size_t width = 1; width + 1 < runs.size(); width *= 2)
     {
@@ -1892,6 +1909,57 @@ int Data::RemoveDisconnectedItems()
            + DataInternals::RemoveEach(
                unreached.rbegin(), unreached.rend(), [this](const WeakRef& i_ref) { return m_itemsById[i_ref.id]; },
                [this](const WeakRef& i_ref) { return DataInternals::Resolve(this, i_ref); });
+}
+
+// Unheard, the removals need no order across types and no counted handles; a type whose every
+// item goes empties its value index at once instead of slot by slot. Within a type the items go
+// newest first, as they would one by one, so its item list ends the same.
+int DataInternals::RemoveSilently(Data* ip_data, const std::vector<WeakRef>& i_unreached,
+                                  const std::vector<std::size_t>& i_runs, const std::vector<Type*>& i_runTypes)
+{
+    const bool freeLater = ip_data->CanFreeLater();
+    if (freeLater)
+        ip_data->m_unfreed.reserve(ip_data->m_unfreed.size() + i_unreached.size());
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t run = 0; run < i_runTypes.size(); ++run)
+    {
+        Type* type = i_runTypes[run];
+        const std::size_t first = i_runs[run];
+        const std::size_t last = i_runs[run + 1];
+        const bool whole = last - first == type->m_liveCount;
+        for (std::size_t k = last; k-- > first;)
+        {
+            if (k >= first + 2 * kAhead)
+                Prefetch(&ip_data->m_itemsById[i_unreached[k - 2 * kAhead].id]);
+            if (k >= first + kAhead)
+                Prefetch(ip_data->m_itemsById[i_unreached[k - kAhead].id]);
+            Item* item = ip_data->m_itemsById[i_unreached[k].id];
+            item->m_removing = true;
+            if (!whole)
+                type->Unlist(item);
+            item->m_removed = true;
+            ip_data->ReleaseId(item);
+            --ip_data->m_itemCount;
+            if (freeLater && item->m_refs.load(std::memory_order_acquire) == 1)
+            {
+                ip_data->m_unfreed.push_back(item);
+                continue;
+            }
+            item->m_links.Release();
+            item->Unref();
+        }
+        if (whole)
+        {
+            type->m_items.clear();
+            type->m_liveCount = 0;
+            std::fill(type->m_valueIndex.begin(), type->m_valueIndex.end(), Type::IndexSlot());
+            type->m_indexUsed = 0;
+            type->mp_globalNullItem = nullptr;
+        }
+    }
+    if (freeLater)
+        ip_data->ScheduleFreeing();
+    return static_cast<int>(i_unreached.size());
 }
 
 void Data::RemoveAllItems()
