@@ -1866,8 +1866,8 @@ int Data::RemoveDisconnectedItems()
     unreached.reserve(m_itemCount - std::min(reachedCount, m_itemCount));
     std::vector<std::size_t> runs{0};
     std::vector<Type*> runTypes;
-    // Whether no handler can run while the unreached items go: none hears a removal, and none of
-    // them holds a link whose end someone may hear.
+    // Whether no handler can run while the unreached items go: none hears a removal, and none
+    // hears the end of a link they hold.
     bool silent = m_itemRemoved.empty();
     for (Type* type : m_types)
     {
@@ -1882,7 +1882,9 @@ int Data::RemoveDisconnectedItems()
             if (item && !reached[item->m_id])
             {
                 unreached.push_back(WeakRef{item->m_id, item->m_serial});
-                silent = silent && item->m_links.empty() && !item->m_removing;
+                silent = silent && !item->m_removing;
+                for (std::size_t link = 0; silent && link < item->m_links.size(); ++link)
+                    silent = !DataInternals::HearsDisconnect(item, m_itemsById[item->m_links.begin()[link]]);
             }
         }
         if (unreached.size() != runs.back())
@@ -1911,9 +1913,10 @@ int Data::RemoveDisconnectedItems()
                [this](const WeakRef& i_ref) { return DataInternals::Resolve(this, i_ref); });
 }
 
-// Unheard, the removals need no order across types and no counted handles; a type whose every
-// item goes empties its value index at once instead of slot by slot. Within a type the items go
-// newest first, as they would one by one, so its item list ends the same.
+// Unheard, the removals need no order across types and no counted handles, and links among the
+// items end as they would one by one; a type whose every item goes empties its value index at
+// once instead of slot by slot. Within a type the items go newest first, as they would one by
+// one, so its item list ends the same.
 int DataInternals::RemoveSilently(Data* ip_data, const std::vector<WeakRef>& i_unreached,
                                   const std::vector<std::size_t>& i_runs, const std::vector<Type*>& i_runTypes)
 {
@@ -1935,6 +1938,8 @@ int DataInternals::RemoveSilently(Data* ip_data, const std::vector<WeakRef>& i_u
                 Prefetch(ip_data->m_itemsById[i_unreached[k - kAhead].id]);
             Item* item = ip_data->m_itemsById[i_unreached[k].id];
             item->m_removing = true;
+            while (!item->m_links.empty())
+                Unlink(item, ip_data->m_itemsById[item->m_links.back()]);
             if (!whole)
                 type->Unlist(item);
             item->m_removed = true;
