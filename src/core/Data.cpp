@@ -3,6 +3,10 @@
 #include "CoreSchema.h"
 #include "Log.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -234,7 +238,9 @@ struct DataInternals
     static bool HearsDisconnect(const Item* ip_a, const Item* ip_b);
     static void Unlink(Item* ip_a, Item* ip_b);
     static void Link(Item* ip_a, Item* ip_b);
-    static void RemoveItem(Item* ip_item);
+    // i_freeLater (Data::CanFreeLater checked): the store's reference, when it is the last, goes
+    // to the store's list of items freed in slices at idle time (see Data::FreeSlice).
+    static void RemoveItem(Item* ip_item, bool i_freeLater = false);
     // Removes the items in the given order, as one Remove() after the other would.
     // Returns how many of them were still there when their turn came. i_resolve turns an element
     // into its item while listed, else null; i_peek gives an address worth fetching early, which
@@ -254,6 +260,10 @@ struct DataInternals
         std::uint32_t id;
         std::uint64_t serial;
     };
+    // The collector's removal of unreached items when no handler can hear it; i_runs bound each
+    // type's run of i_unreached, oldest first, and i_runTypes names the runs' types.
+    static int RemoveSilently(Data* ip_data, const std::vector<WeakRef>& i_unreached,
+                              const std::vector<std::size_t>& i_runs, const std::vector<Type*>& i_runTypes);
     static Item* Resolve(const Data* ip_data, const WeakRef& i_ref)
     {
         Item* item = ip_data->m_itemsById[i_ref.id];
@@ -787,7 +797,7 @@ void DataInternals::Link(Item* ip_a, Item* ip_b)
     FireConnected(ip_a, ip_b);
 }
 
-void DataInternals::RemoveItem(Item* ip_item)
+void DataInternals::RemoveItem(Item* ip_item, bool i_freeLater)
 {
     Type* type = ip_item->m_type;
     Data* data = type->mp_data;
@@ -806,9 +816,16 @@ void DataInternals::RemoveItem(Item* ip_item)
     }
     type->Unlist(ip_item);
     ip_item->m_removed = true;
-    ip_item->m_links.Release();
     data->ReleaseId(ip_item);
     --data->m_itemCount;
+    // A sole reference has no other handle to be copied from, on any thread: the item is then
+    // the store's alone until it is freed, with its link block.
+    if (i_freeLater && ip_item->m_refs.load(std::memory_order_acquire) == 1)
+    {
+        data->m_unfreed.push_back(ip_item);
+        return;
+    }
+    ip_item->m_links.Release();
     ip_item->Unref(); // the store's reference
 }
 
@@ -828,6 +845,8 @@ int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_res
     };
     int removed = 0;
     const std::ptrdiff_t count = i_last - i_first;
+    Data* data = nullptr;
+    bool freeLater = false;
     for (std::ptrdiff_t k = 0; k < count; ++k)
     {
         if (k + 5 * kAhead < count)
@@ -870,9 +889,19 @@ int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_res
         if (!item)
             continue;
         ++removed;
-        if (!item->m_removing)
-            RemoveItem(item);
+        if (item->m_removing)
+            continue;
+        if (!data)
+        {
+            data = item->m_type->mp_data;
+            freeLater = data->CanFreeLater();
+            if (freeLater)
+                data->m_unfreed.reserve(data->m_unfreed.size() + static_cast<std::size_t>(count - k));
+        }
+        RemoveItem(item, freeLater);
     }
+    if (freeLater)
+        data->ScheduleFreeing();
     return removed;
 }
 
@@ -1586,6 +1615,7 @@ Data::~Data()
         for (Item* item : type->m_items)
             if (item)
                 item->Unref();
+    FreeSlice(m_unfreed.size());
     m_paths.clear();
     for (ConnectionHandler& handler : m_connectionHandlers)
         delete handler.handler;
@@ -1620,6 +1650,49 @@ Type* Data::GetType(const char* i_name) const
     if (found == m_typesByName.end())
         throw TypeNotFoundException("type " + std::string(i_name ? i_name : "") + " is not declared");
     return found->second;
+}
+
+bool Data::CanFreeLater() const
+{
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application && application->thread() == QThread::currentThread();
+}
+
+void Data::ScheduleFreeing()
+{
+    if (m_unfreed.empty() || (mp_freeTimer && mp_freeTimer->isActive()))
+        return;
+    if (!mp_freeTimer)
+    {
+        mp_freeTimer = std::make_unique<QTimer>();
+        mp_freeTimer->setInterval(0);
+        QObject::connect(mp_freeTimer.get(), &QTimer::timeout, [this] {
+            FreeSlice(kFreeSlice);
+            if (m_unfreed.empty())
+                mp_freeTimer->stop();
+        });
+    }
+    mp_freeTimer->start();
+}
+
+void Data::FreeSlice(std::size_t i_count)
+{
+    const std::size_t count = std::min(i_count, m_unfreed.size());
+    const std::size_t first = m_unfreed.size() - count;
+    for (std::size_t k = first; k < m_unfreed.size(); ++k)
+    {
+        if (k + 8 < m_unfreed.size())
+            DataInternals::Prefetch(m_unfreed[k + 8]);
+        m_unfreed[k]->Destroy();
+    }
+    m_unfreed.resize(first);
+    if (m_unfreed.empty())
+        std::vector<Item*>().swap(m_unfreed);
+#if defined(__GLIBC__)
+    // The allocator merges small freed blocks only when a larger block is asked for: asked here,
+    // it merges this slice's now instead of a whole share's at once at some later request.
+    std::free(std::malloc(4096));
+#endif
 }
 
 std::uint32_t Data::TakeId()
@@ -1792,6 +1865,10 @@ int Data::RemoveDisconnectedItems()
     std::vector<WeakRef> unreached;
     unreached.reserve(m_itemCount - std::min(reachedCount, m_itemCount));
     std::vector<std::size_t> runs{0};
+    std::vector<Type*> runTypes;
+    // Whether no handler can run while the unreached items go: none hears a removal, and none
+    // hears the end of a link they hold.
+    bool silent = m_itemRemoved.empty();
     for (Type* type : m_types)
     {
         if (type->m_primacy == Primary)
@@ -1803,11 +1880,22 @@ int Data::RemoveDisconnectedItems()
                 DataInternals::Prefetch(items[k + 16]);
             const Item* item = items[k];
             if (item && !reached[item->m_id])
+            {
                 unreached.push_back(WeakRef{item->m_id, item->m_serial});
+                silent = silent && !item->m_removing;
+                for (std::size_t link = 0; silent && link < item->m_links.size(); ++link)
+                    silent = !DataInternals::HearsDisconnect(item, m_itemsById[item->m_links.begin()[link]]);
+            }
         }
         if (unreached.size() != runs.back())
+        {
             runs.push_back(unreached.size());
+            runTypes.push_back(type);
+            silent = silent && type->m_itemRemoved.empty();
+        }
     }
+    if (silent)
+        return removed + DataInternals::RemoveSilently(this, unreached, runs, runTypes);
     const auto older = [](const WeakRef& i_a, const WeakRef& i_b) { return i_a.serial < i_b.serial; };
     for (std::size_t width = 1; width + 1 < runs.size(); width *= 2)
     {
@@ -1823,6 +1911,60 @@ int Data::RemoveDisconnectedItems()
            + DataInternals::RemoveEach(
                unreached.rbegin(), unreached.rend(), [this](const WeakRef& i_ref) { return m_itemsById[i_ref.id]; },
                [this](const WeakRef& i_ref) { return DataInternals::Resolve(this, i_ref); });
+}
+
+// Unheard, the removals need no order across types and no counted handles, and links among the
+// items end as they would one by one; a type whose every item goes empties its value index at
+// once instead of slot by slot. Within a type the items go newest first, as they would one by
+// one, so its item list ends the same.
+int DataInternals::RemoveSilently(Data* ip_data, const std::vector<WeakRef>& i_unreached,
+                                  const std::vector<std::size_t>& i_runs, const std::vector<Type*>& i_runTypes)
+{
+    const bool freeLater = ip_data->CanFreeLater();
+    if (freeLater)
+        ip_data->m_unfreed.reserve(ip_data->m_unfreed.size() + i_unreached.size());
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t run = 0; run < i_runTypes.size(); ++run)
+    {
+        Type* type = i_runTypes[run];
+        const std::size_t first = i_runs[run];
+        const std::size_t last = i_runs[run + 1];
+        const bool whole = last - first == type->m_liveCount;
+        for (std::size_t k = last; k-- > first;)
+        {
+            if (k >= first + 2 * kAhead)
+                Prefetch(&ip_data->m_itemsById[i_unreached[k - 2 * kAhead].id]);
+            if (k >= first + kAhead)
+                Prefetch(ip_data->m_itemsById[i_unreached[k - kAhead].id]);
+            Item* item = ip_data->m_itemsById[i_unreached[k].id];
+            item->m_removing = true;
+            while (!item->m_links.empty())
+                Unlink(item, ip_data->m_itemsById[item->m_links.back()]);
+            if (!whole)
+                type->Unlist(item);
+            item->m_removed = true;
+            ip_data->ReleaseId(item);
+            --ip_data->m_itemCount;
+            if (freeLater && item->m_refs.load(std::memory_order_acquire) == 1)
+            {
+                ip_data->m_unfreed.push_back(item);
+                continue;
+            }
+            item->m_links.Release();
+            item->Unref();
+        }
+        if (whole)
+        {
+            type->m_items.clear();
+            type->m_liveCount = 0;
+            std::fill(type->m_valueIndex.begin(), type->m_valueIndex.end(), Type::IndexSlot());
+            type->m_indexUsed = 0;
+            type->mp_globalNullItem = nullptr;
+        }
+    }
+    if (freeLater)
+        ip_data->ScheduleFreeing();
+    return static_cast<int>(i_unreached.size());
 }
 
 void Data::RemoveAllItems()

@@ -24,6 +24,7 @@ class ItemPtr;
 class ItemSet;
 class PathNode;
 struct PathRegistration;
+class QTimer;
 
 enum Primacy
 {
@@ -679,6 +680,8 @@ public:
 
     std::size_t GetItemCount() const { return m_itemCount; }
     std::size_t GetLinkCount() const { return m_linkCount; }
+    // Removed items whose memory is still to be given back (see FreeSlice).
+    std::size_t GetUnfreedCount() const { return m_unfreed.size(); }
 
     // Decoder for value bytes that are not valid UTF-8 (the chosen code page); Latin-1 when unset.
     using TextDecoder = QString (*)(const std::string& i_bytes);
@@ -706,6 +709,12 @@ private:
 
     std::uint32_t TakeId();
     void ReleaseId(Item* ip_item);
+    // Items removed many at a time are freed later in slices, with the event loop running
+    // between them: freeing a large share's millions of items at once would freeze the window.
+    static constexpr std::size_t kFreeSlice = 32768;
+    bool CanFreeLater() const;
+    void ScheduleFreeing();
+    void FreeSlice(std::size_t i_count);
 
     std::vector<Type*> m_types;
     // Keyed by views of the types' own names, so a lookup by a literal allocates nothing.
@@ -724,6 +733,8 @@ private:
     // Types that stand on some path, by type index: a link between other types skips the look-up.
     std::vector<char> m_pathTypes;
     int m_pathDepth = 0;
+    std::vector<Item*> m_unfreed;
+    std::unique_ptr<QTimer> mp_freeTimer;
 };
 
 extern Data* d;
