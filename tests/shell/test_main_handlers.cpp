@@ -725,6 +725,30 @@ private slots:
         Form()->roomList->setFocus();
         m_run->window->resize(1000, 520);
         SAVE_SCREENSHOT(m_run->window.get(), "room_list");
+
+        // The same list again after one of 80 other rooms: its rows served the rooms back.
+        const auto send = [this](const QList<QPair<QString, int>>& i_rooms) {
+            WireWriter body;
+            body.U32(quint32(i_rooms.size()));
+            for (const auto& room : i_rooms)
+                body.Str(room.first);
+            body.U32(quint32(i_rooms.size()));
+            for (const auto& room : i_rooms)
+                body.U32(quint32(room.second));
+            body.U32(1).Str("My Private Room").U32(1).U32(0);
+            return Server().SendFrame("tester", SM_ROOM_LIST, body.U32(0).U32(0).U32(0).Body());
+        };
+        QList<QPair<QString, int>> others;
+        for (int room = 0; room < 80; ++room)
+            others << qMakePair(QStringLiteral("Other %1").arg(room), room);
+        QVERIFY(send(others));
+        QTRY_COMPARE(Form()->roomList->topLevelItemCount(), 82);
+        QList<QPair<QString, int>> again;
+        for (const auto& [name, users] : rooms)
+            again << qMakePair(QString(name), users);
+        QVERIFY(send(again));
+        QTRY_COMPARE(Form()->roomList->topLevelItemCount(), 6);
+        SAVE_SCREENSHOT(m_run->window.get(), "room_list_replaced");
     }
 };
 
