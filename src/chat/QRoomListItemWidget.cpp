@@ -31,6 +31,18 @@ void QRoomListItemWidget::ReadRole(const ItemPtr& i_room)
     m_rank = RankOf(i_room);
 }
 
+void QRoomListItemWidget::Clear()
+{
+    // The count and the own role's font are the only texts and roles a row gets besides its name.
+    if (data(1, Qt::DisplayRole).isValid())
+        setData(1, Qt::DisplayRole, QVariant());
+    if (data(0, Qt::FontRole).isValid())
+        setData(0, Qt::FontRole, QVariant());
+    m_userCount = 0;
+    m_rank = kUnread;
+    m_gone = false;
+}
+
 // 0 owner, 1 operator, 2 member, 3 none.
 int QRoomListItemWidget::RankOf(const ItemPtr& i_room)
 {

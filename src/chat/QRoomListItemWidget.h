@@ -20,6 +20,11 @@ public:
 
     // Reads the own role in the room, before the row is shown it (its font), which may move it.
     void ReadRole(const ItemPtr& i_room);
+    // Out of the list only: back to a row as new, for another room.
+    void Clear();
+    // Marks the row of a room that went, while the list takes such rows out together.
+    void SetGone(bool i_gone) { m_gone = i_gone; }
+    bool IsGone() const { return m_gone; }
 
 private:
     static constexpr int kUnread = -1;
@@ -29,4 +34,5 @@ private:
     QString m_name;
     qint64 m_userCount = 0;
     mutable int m_rank = kUnread;
+    bool m_gone = false;
 };

@@ -262,6 +262,7 @@ MainWindow::~MainWindow()
     server = nullptr;
     m_engines.reset();
     // The room rows order themselves by the store, which goes below.
+    DeleteSpareRoomRows();
     ui->roomList->clear();
     delete ui;
     ui = nullptr;

@@ -167,6 +167,7 @@ private:
     void OnRoomAdded(ItemPtr i_room);
     void OnRoomRemoved(ItemPtr i_room);
     void DropGoneRoomRows();
+    void DeleteSpareRoomRows();
     void OnRoomUserCountChanged(ItemPtr i_room);
     void OnBecomingRoomOwner(ItemPtr i_room);
     void OnBecomingRoomOperator(ItemPtr i_room);
@@ -188,6 +189,8 @@ private:
     std::unique_ptr<UpdateChecker> updateChecker;
     bool m_roomListSortPending = false;
     std::vector<QRoomListItemWidget*> m_goneRoomRows;
+    // Rows of rooms that went, out of the list, which the rooms of the same answer take over.
+    std::vector<QRoomListItemWidget*> m_spareRoomRows;
     // The store, when this window made it; it outlives every manager.
     std::unique_ptr<Data> m_data;
     std::unique_ptr<ExtendedAsciiTranslator> m_translator;

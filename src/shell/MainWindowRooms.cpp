@@ -12,7 +12,6 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
-#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -30,8 +29,17 @@ void MainWindow::OnRoomAdded(ItemPtr i_room)
     ResortRoomList();
     // Those of a room list that went are taken out before the new list's rows come.
     DropGoneRoomRows();
-    // Named before it joins the list, so the list places it once.
-    auto* row = new QRoomListItemWidget(nullptr);
+    // Named before it joins the list, so the list places it once. A row out of the list is
+    // renamed without the list searching for it.
+    QRoomListItemWidget* row = nullptr;
+    if (m_spareRoomRows.empty())
+        row = new QRoomListItemWidget(nullptr);
+    else
+    {
+        row = m_spareRoomRows.back();
+        m_spareRoomRows.pop_back();
+        row->Clear();
+    }
     row->setText(0, i_room.AsString());
     row->ReadRole(i_room);
     ui->roomList->addTopLevelItem(row);
@@ -65,15 +73,39 @@ void MainWindow::DropGoneRoomRows()
     }
     else
     {
-        const QSet<QTreeWidgetItem*> gone(m_goneRoomRows.begin(), m_goneRoomRows.end());
+        // The rows that went are spared for the rooms that come: freeing a whole list's rows and
+        // making as many again costs more than the rest of the answer.
+        for (QRoomListItemWidget* row : m_goneRoomRows)
+            row->SetGone(true);
+        QTreeWidget* list = ui->roomList;
+        QTreeWidgetItem* current = list->currentItem();
+        const int currentColumn = list->currentColumn();
+        QList<QTreeWidgetItem*> selected = list->selectedItems();
         QList<QTreeWidgetItem*> rows = root->takeChildren();
-        const auto kept = std::stable_partition(rows.begin(), rows.end(),
-                                                [&gone](QTreeWidgetItem* ip_row) { return !gone.contains(ip_row); });
-        qDeleteAll(kept, rows.end());
+        const auto kept = std::stable_partition(rows.begin(), rows.end(), [](QTreeWidgetItem* ip_row) {
+            return !static_cast<QRoomListItemWidget*>(ip_row)->IsGone();
+        });
         rows.erase(kept, rows.end());
         root->addChildren(rows);
+        m_spareRoomRows.insert(m_spareRoomRows.end(), m_goneRoomRows.begin(), m_goneRoomRows.end());
+        // Taking the rows out cleared the current row and the selection; a room that stays keeps them.
+        const auto stays = [](QTreeWidgetItem* ip_row) {
+            return ip_row && !static_cast<QRoomListItemWidget*>(ip_row)->IsGone();
+        };
+        if (stays(current))
+            list->setCurrentItem(current, currentColumn, QItemSelectionModel::NoUpdate);
+        for (QTreeWidgetItem* row : selected)
+            if (stays(row))
+                row->setSelected(true);
     }
     m_goneRoomRows.clear();
+}
+
+void MainWindow::DeleteSpareRoomRows()
+{
+    for (QRoomListItemWidget* row : m_spareRoomRows)
+        delete row;
+    m_spareRoomRows.clear();
 }
 
 void MainWindow::OnRoomUserCountChanged(ItemPtr i_room)
@@ -115,6 +147,8 @@ void MainWindow::ResortRoomList()
     QTimer::singleShot(0, this, [this, sorting] {
         m_roomListSortPending = false;
         DropGoneRoomRows();
+        // The answer is in: what its rooms did not take over goes.
+        DeleteSpareRoomRows();
         if (sorting)
             ui->roomList->setSortingEnabled(true); // which sorts
         else

@@ -323,6 +323,50 @@ private slots:
         QCOMPARE(list->currentItem()->text(0), QStringLiteral("zeta"));
     }
 
+    // A list that replaces most rows: the rows of the rooms that went serve the new rooms with
+    // nothing of the old ones (the own role's font, the count), and the current, selected room
+    // that stays keeps both.
+    void roomListReplacedWholesale()
+    {
+        QVERIFY(Start());
+        QTreeWidget* list = Form()->roomList;
+        const auto send = [this](const QStringList& i_rooms, quint32 i_count, const QStringList& i_owned) {
+            WireWriter body;
+            body.U32(quint32(i_rooms.size()));
+            for (const QString& room : i_rooms)
+                body.Str(room);
+            body.U32(quint32(i_rooms.size()));
+            for (int n = 0; n < i_rooms.size(); ++n)
+                body.U32(n == 0 ? 5 : i_count);
+            body.U32(quint32(i_owned.size()));
+            for (const QString& room : i_owned)
+                body.Str(room);
+            body.U32(quint32(i_owned.size()));
+            for (int n = 0; n < i_owned.size(); ++n)
+                body.U32(1);
+            return Server().SendFrame("tester", SM_ROOM_LIST, body.U32(0).U32(0).U32(0).Body());
+        };
+        const auto named = [](const char* i_prefix) {
+            QStringList rooms;
+            for (int n = 0; n < 100; ++n)
+                rooms << QStringLiteral("%1 %2").arg(i_prefix).arg(n, 3, 10, QLatin1Char('0'));
+            return rooms;
+        };
+        QVERIFY(send(QStringList("keep") + named("old"), 3, {"mine"}));
+        QTRY_COMPARE(list->topLevelItemCount(), 102);
+        QCOMPARE(Rows(list).mid(0, 3), QStringList({"mine|1|iub", "keep|5|", "old 000|3|"}));
+        list->setCurrentItem(list->topLevelItem(1));
+        QVERIFY(send(QStringList("keep") + named("new") + QStringList("new 100"), 0, {}));
+        QTRY_COMPARE(list->topLevelItemCount(), 102);
+        QTRY_VERIFY(list->topLevelItem(0)->text(0) == "keep");
+        QStringList rows = QStringList("keep|5|") + named("new") + QStringList("new 100");
+        for (int n = 1; n < rows.size(); ++n)
+            rows[n] += "||";
+        QCOMPARE(Rows(list), rows);
+        QCOMPARE(list->currentItem(), list->topLevelItem(0));
+        QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem*>({list->topLevelItem(0)}));
+    }
+
     // Entering from the list: a double click on the name only, or "Enter Room" of the menu for
     // the selected row; one tab per room, and closing it leaves the row.
     void enterRooms()
@@ -683,6 +727,30 @@ private slots:
         Form()->roomList->setFocus();
         m_run->window->resize(1000, 520);
         SAVE_SCREENSHOT(m_run->window.get(), "room_list");
+
+        // The same list again after one of 80 other rooms: its rows served the rooms back.
+        const auto send = [this](const QList<QPair<QString, int>>& i_rooms) {
+            WireWriter body;
+            body.U32(quint32(i_rooms.size()));
+            for (const auto& room : i_rooms)
+                body.Str(room.first);
+            body.U32(quint32(i_rooms.size()));
+            for (const auto& room : i_rooms)
+                body.U32(quint32(room.second));
+            body.U32(1).Str("My Private Room").U32(1).U32(0);
+            return Server().SendFrame("tester", SM_ROOM_LIST, body.U32(0).U32(0).U32(0).Body());
+        };
+        QList<QPair<QString, int>> others;
+        for (int room = 0; room < 80; ++room)
+            others << qMakePair(QStringLiteral("Other %1").arg(room), room);
+        QVERIFY(send(others));
+        QTRY_COMPARE(Form()->roomList->topLevelItemCount(), 82);
+        QList<QPair<QString, int>> again;
+        for (const auto& [name, users] : rooms)
+            again << qMakePair(QString(name), users);
+        QVERIFY(send(again));
+        QTRY_COMPARE(Form()->roomList->topLevelItemCount(), 6);
+        SAVE_SCREENSHOT(m_run->window.get(), "room_list_replaced");
     }
 };
 
