@@ -70,6 +70,20 @@ class TestShownNames : public QObject
         return texts.join('|');
     }
 
+    // The rooms a user's menu offers, for a room the user holds in this role.
+    static QString RoomSubmenus(const QString& i_room, const char* ip_role)
+    {
+        d->GetType("room")->GetItem(i_room) += d->GetType(ip_role)->GetGlobalNullItem();
+        QMenu menu;
+        UserMenuOptions options(&menu, QStringLiteral("bob"));
+        QStringList rooms;
+        for (QAction* action : menu.actions())
+            if (action->menu())
+                for (QAction* room : action->menu()->actions())
+                    rooms << room->text();
+        return rooms.join('|');
+    }
+
     static QString LastAlert() { return s_run->calls.alerts.isEmpty() ? QString() : s_run->calls.alerts.last(); }
 
     // Completes a download of a file of i_user in i_folder with the three notices asked for.
@@ -165,18 +179,7 @@ class TestShownNames : public QObject
                  d->GetType("user")->GetItem(i_name).NewItem("in_user_list");
                  return RowText(userListForm->findChild<QTreeWidget*>(QStringLiteral("userList")), 0, i_name);
              }},
-            {"private room menu",
-             [](const QString& i_name) {
-                 d->GetType("room")->GetItem(i_name) += d->GetType("is_owner")->GetGlobalNullItem();
-                 QMenu menu;
-                 UserMenuOptions options(&menu, QStringLiteral("bob"));
-                 QStringList rooms;
-                 for (QAction* action : menu.actions())
-                     if (action->menu())
-                         for (QAction* room : action->menu()->actions())
-                             rooms << room->text();
-                 return rooms.join('|');
-             }},
+            {"private room menu", [](const QString& i_name) { return RoomSubmenus(i_name, "is_owner"); }},
             {"room tab",
              [](const QString& i_name) {
                  ItemPtr room = d->GetType("room")->GetItem(i_name);
@@ -185,18 +188,7 @@ class TestShownNames : public QObject
                  QTabWidget* tabs = GetWidgetTabWidget(room["room_form"].AsPointer<RoomForm>(), index);
                  return tabs ? tabs->tabText(index) : QString();
              }},
-            {"operated room menu",
-             [](const QString& i_name) {
-                 d->GetType("room")->GetItem(i_name) += d->GetType("is_operator")->GetGlobalNullItem();
-                 QMenu menu;
-                 UserMenuOptions options(&menu, QStringLiteral("bob"));
-                 QStringList rooms;
-                 for (QAction* action : menu.actions())
-                     if (action->menu())
-                         for (QAction* room : action->menu()->actions())
-                             rooms << room->text();
-                 return rooms.join('|');
-             }},
+            {"operated room menu", [](const QString& i_name) { return RoomSubmenus(i_name, "is_operator"); }},
             {"chat log tab",
              [](const QString& i_name) {
                  auto* tabs = new QTabWidget;

@@ -44,6 +44,22 @@ bool Click(const QString& i_text)
     return action;
 }
 
+// A room list answer: the public rooms and the rooms the user owns, each with its user count.
+QByteArray RoomListBody(const QList<QPair<QString, int>>& i_rooms, const QList<QPair<QString, int>>& i_owned = {})
+{
+    WireWriter body;
+    for (const auto* rooms : {&i_rooms, &i_owned})
+    {
+        body.U32(quint32(rooms->size()));
+        for (const auto& room : *rooms)
+            body.Str(room.first);
+        body.U32(quint32(rooms->size()));
+        for (const auto& room : *rooms)
+            body.U32(quint32(room.second));
+    }
+    return body.U32(0).U32(0).U32(0).Body();
+}
+
 // Each row as "name|users|" with i, u and b for italic, underline and bold.
 QStringList Rows(QTreeWidget* ip_list)
 {
@@ -299,14 +315,10 @@ private slots:
         QVERIFY(Start());
         QTreeWidget* list = Form()->roomList;
         const auto send = [this](const QStringList& i_rooms) {
-            WireWriter body;
-            body.U32(quint32(i_rooms.size()));
+            QList<QPair<QString, int>> rooms;
             for (const QString& room : i_rooms)
-                body.Str(room);
-            body.U32(quint32(i_rooms.size()));
-            for (int n = 0; n < i_rooms.size(); ++n)
-                body.U32(1);
-            return Server().SendFrame("tester", SM_ROOM_LIST, body.U32(0).U32(0).U32(0).U32(0).U32(0).Body());
+                rooms << qMakePair(room, 1);
+            return Server().SendFrame("tester", SM_ROOM_LIST, RoomListBody(rooms));
         };
         gp_server->EnterRoom("beta", false);
         QTRY_VERIFY(RoomTab("beta"));
@@ -330,21 +342,14 @@ private slots:
     {
         QVERIFY(Start());
         QTreeWidget* list = Form()->roomList;
-        const auto send = [this](const QStringList& i_rooms, quint32 i_count, const QStringList& i_owned) {
-            WireWriter body;
-            body.U32(quint32(i_rooms.size()));
+        const auto send = [this](const QStringList& i_rooms, int i_count, const QStringList& i_owned) {
+            QList<QPair<QString, int>> rooms;
             for (const QString& room : i_rooms)
-                body.Str(room);
-            body.U32(quint32(i_rooms.size()));
-            for (int n = 0; n < i_rooms.size(); ++n)
-                body.U32(n == 0 ? 5 : i_count);
-            body.U32(quint32(i_owned.size()));
+                rooms << qMakePair(room, rooms.isEmpty() ? 5 : i_count);
+            QList<QPair<QString, int>> owned;
             for (const QString& room : i_owned)
-                body.Str(room);
-            body.U32(quint32(i_owned.size()));
-            for (int n = 0; n < i_owned.size(); ++n)
-                body.U32(1);
-            return Server().SendFrame("tester", SM_ROOM_LIST, body.U32(0).U32(0).U32(0).Body());
+                owned << qMakePair(room, 1);
+            return Server().SendFrame("tester", SM_ROOM_LIST, RoomListBody(rooms, owned));
         };
         const auto named = [](const char* i_prefix) {
             QStringList rooms;
@@ -730,15 +735,8 @@ private slots:
 
         // The same list again after one of 80 other rooms: its rows served the rooms back.
         const auto send = [this](const QList<QPair<QString, int>>& i_rooms) {
-            WireWriter body;
-            body.U32(quint32(i_rooms.size()));
-            for (const auto& room : i_rooms)
-                body.Str(room.first);
-            body.U32(quint32(i_rooms.size()));
-            for (const auto& room : i_rooms)
-                body.U32(quint32(room.second));
-            body.U32(1).Str("My Private Room").U32(1).U32(0);
-            return Server().SendFrame("tester", SM_ROOM_LIST, body.U32(0).U32(0).U32(0).Body());
+            return Server().SendFrame("tester", SM_ROOM_LIST,
+                                      RoomListBody(i_rooms, {qMakePair(QStringLiteral("My Private Room"), 0)}));
         };
         QList<QPair<QString, int>> others;
         for (int room = 0; room < 80; ++room)
