@@ -105,14 +105,20 @@ void HundredThousandLines(const char* ip_name, bool i_capped)
     std::printf("%s_100k_lines_resident: %.1f MB\n", ip_name, ResidentMegabytes() - before);
 }
 
+// A chat view's browser at a window's size, shown, so that lines are laid out and painted.
+void ShowBrowser(QTextBrowser& i_browser)
+{
+    i_browser.resize(700, 500);
+    i_browser.show();
+    QApplication::processEvents();
+}
+
 // Lines of 131,000 characters without a blank, the longest a room or private message can hold,
 // each shown and painted in a visible view; the slowest line's time.
 void LongLines(const char* ip_name, bool i_capped)
 {
     QTextBrowser browser;
-    browser.resize(700, 500);
-    browser.show();
-    QApplication::processEvents();
+    ShowBrowser(browser);
     ChatView view(&browser, i_capped);
     qint64 worstMs = 0;
     QElapsedTimer line;
@@ -132,9 +138,7 @@ void LongLines(const char* ip_name, bool i_capped)
 void HostileLines(const char* ip_name, bool i_capped)
 {
     QTextBrowser browser;
-    browser.resize(700, 500);
-    browser.show();
-    QApplication::processEvents();
+    ShowBrowser(browser);
     ChatView view(&browser, i_capped);
     qint64 worstMs = 0;
     QString worstShape;

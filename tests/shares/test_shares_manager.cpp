@@ -348,6 +348,17 @@ private slots:
         QCOMPARE(Values(d->GetType("file_size")->GetItems()), QSet<QString>{"5000"});
     }
 
+    // Settings to log in as alice to this loopback server, on free listening ports.
+    static void LogInTo(const TestServer& i_server)
+    {
+        SetSettingNumber("new_listening_port", FreePortPair());
+        dataSaver->NotifyFirstStart();
+        SetSetting("server_host", "127.0.0.1");
+        SetSettingNumber("server_port", i_server.Port());
+        SetSetting("username", "alice");
+        SetSetting("password", "secret");
+    }
+
     void serverStatistics()
     {
         QTemporaryDir dir;
@@ -356,14 +367,9 @@ private slots:
 
         SharesStore store(true);
         SharedFoldersManager* manager = store.manager;
-        SetSettingNumber("new_listening_port", FreePortPair());
-        dataSaver->NotifyFirstStart();
         TestServer testServer;
         QVERIFY(testServer.Listen());
-        SetSetting("server_host", "127.0.0.1");
-        SetSettingNumber("server_port", testServer.Port());
-        SetSetting("username", "alice");
-        SetSetting("password", "secret");
+        LogInTo(testServer);
         testServer.SetUserStats("alice", 4321, 7, 3, 2);
         manager->AddSharedFolder(root);
         manager->RescanShares();
@@ -411,14 +417,9 @@ private slots:
         const QString root = dir.path() + "/Music";
         QVERIFY(MakeFiles(root, {"a.txt", "sub/b.txt", "sub/c.txt"}));
         SharesStore store(true);
-        SetSettingNumber("new_listening_port", FreePortPair());
-        dataSaver->NotifyFirstStart();
         TestServer testServer;
         QVERIFY(testServer.Listen());
-        SetSetting("server_host", "127.0.0.1");
-        SetSettingNumber("server_port", testServer.Port());
-        SetSetting("username", "alice");
-        SetSetting("password", "secret");
+        LogInTo(testServer);
         store.manager->AddSharedFolder(root);
         store.manager->RescanShares();
         d->GetType("room")->GetItem(Value("lobby")) += d->GetType("room_autojoin")->GetGlobalNullItem();
