@@ -241,6 +241,9 @@ struct DataInternals
     // i_freeLater (Data::CanFreeLater checked): the store's reference, when it is the last, goes
     // to the store's list of items freed in slices at idle time (see Data::FreeSlice).
     static void RemoveItem(Item* ip_item, bool i_freeLater = false);
+    // The end of a removal once the item is unlinked and unlisted: its id and count go, and the
+    // store's reference is dropped or, with i_freeLater, kept for the idle-time freeing.
+    static void Retire(Data* ip_data, Item* ip_item, bool i_freeLater);
     // Removes the items in the given order, as one Remove() after the other would.
     // Returns how many of them were still there when their turn came. i_resolve turns an element
     // into its item while listed, else null; i_peek gives an address worth fetching early, which
@@ -815,14 +818,19 @@ void DataInternals::RemoveItem(Item* ip_item, bool i_freeLater)
         Unlink(ip_item, other);
     }
     type->Unlist(ip_item);
+    Retire(data, ip_item, i_freeLater);
+}
+
+void DataInternals::Retire(Data* ip_data, Item* ip_item, bool i_freeLater)
+{
     ip_item->m_removed = true;
-    data->ReleaseId(ip_item);
-    --data->m_itemCount;
+    ip_data->ReleaseId(ip_item);
+    --ip_data->m_itemCount;
     // A sole reference has no other handle to be copied from, on any thread: the item is then
     // the store's alone until it is freed, with its link block.
     if (i_freeLater && ip_item->m_refs.load(std::memory_order_acquire) == 1)
     {
-        data->m_unfreed.push_back(ip_item);
+        ip_data->m_unfreed.push_back(ip_item);
         return;
     }
     ip_item->m_links.Release();
@@ -1942,16 +1950,7 @@ int DataInternals::RemoveSilently(Data* ip_data, const std::vector<WeakRef>& i_u
                 Unlink(item, ip_data->m_itemsById[item->m_links.back()]);
             if (!whole)
                 type->Unlist(item);
-            item->m_removed = true;
-            ip_data->ReleaseId(item);
-            --ip_data->m_itemCount;
-            if (freeLater && item->m_refs.load(std::memory_order_acquire) == 1)
-            {
-                ip_data->m_unfreed.push_back(item);
-                continue;
-            }
-            item->m_links.Release();
-            item->Unref();
+            Retire(ip_data, item, freeLater);
         }
         if (whole)
         {
