@@ -4,6 +4,7 @@
 #include "Log.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -250,6 +251,8 @@ struct DataInternals
     // may be stale and is never read.
     template<class It, class Peek, class Resolver>
     static int RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve);
+    // The batch's items from i_first to i_last, in its order.
+    static void RemoveBatch(const RemovalBatch& i_batch, std::size_t i_first, std::size_t i_last);
     template<class It> static int RemoveEach(It i_first, It i_last)
     {
         return RemoveEach(
@@ -914,6 +917,90 @@ int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_res
 }
 
 // ---------------------------------------------------------------------------------------------
+// Removal batches
+
+void RemovalBatch::Note(const Item* ip_item)
+{
+    mp_data = ip_item->m_type->mp_data;
+    m_mark = mp_data->m_nextSerial;
+}
+
+void RemovalBatch::AddItemsNewestFirst(const ItemSet& i_items, const char* i_type)
+{
+    const std::size_t start = m_ids.size();
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs; // oldest and newest serial of each run
+    for (const ItemPtr& member : i_items)
+    {
+        const Item* item = member.Live();
+        if (!item)
+            continue;
+        const Type* type = DataInternals::LookupType(item, i_type);
+        if (!item->m_type->FindRelation(type->m_index))
+            throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
+        Note(item);
+        Item* const* table = DataInternals::Table(item);
+        const auto range = DataInternals::LinksOfType(item, type->m_index);
+        if (range.first == range.second)
+            continue;
+        runs.emplace_back(table[*range.first]->m_serial, table[*(range.second - 1)]->m_serial);
+        m_ids.insert(m_ids.end(), range.first, range.second);
+    }
+    if (!mp_data)
+        return;
+    // Each member's run is oldest first; the runs usually follow one another too.
+    bool ordered = true;
+    for (std::size_t k = 1; k < runs.size() && ordered; ++k)
+        ordered = runs[k - 1].second < runs[k].first;
+    const auto first = m_ids.begin() + static_cast<std::ptrdiff_t>(start);
+    if (!ordered)
+    {
+        Item* const* table = mp_data->m_itemsById.data();
+        const auto older = [table](std::uint32_t i_a, std::uint32_t i_b) {
+            return table[i_a]->m_serial < table[i_b]->m_serial;
+        };
+        std::sort(first, m_ids.end(), older);
+        m_ids.erase(std::unique(first, m_ids.end()), m_ids.end());
+    }
+    std::reverse(first, m_ids.end());
+}
+
+void RemovalBatch::AddNewestFirst(const ItemSet& i_items)
+{
+    for (auto it = i_items.m_items.rbegin(); it != i_items.m_items.rend(); ++it)
+        Add(*it);
+}
+
+void RemovalBatch::Add(const ItemPtr& i_item)
+{
+    if (const Item* item = i_item.Live())
+    {
+        Note(item);
+        m_ids.push_back(item->m_id);
+    }
+}
+
+void RemovalBatch::Remove() const
+{
+    DataInternals::RemoveBatch(*this, 0, m_ids.size());
+}
+
+void DataInternals::RemoveBatch(const RemovalBatch& i_batch, std::size_t i_first, std::size_t i_last)
+{
+    Data* data = i_batch.mp_data;
+    if (!data || i_first >= i_last)
+        return;
+    const std::uint64_t mark = i_batch.m_mark;
+    const auto ids = i_batch.m_ids.begin();
+    RemoveEach(
+        ids + static_cast<std::ptrdiff_t>(i_first), ids + static_cast<std::ptrdiff_t>(i_last),
+        [data](std::uint32_t i_id) { return data->m_itemsById[i_id]; },
+        [data, mark](std::uint32_t i_id) -> Item* {
+            Item* item = data->m_itemsById[i_id];
+            return item && item->m_serial < mark && !item->m_removed ? item : nullptr;
+        });
+}
+
+// ---------------------------------------------------------------------------------------------
 // Path subscriptions
 
 PathNode::PathNode(Data* ip_data, const char* i_type)
@@ -1403,51 +1490,9 @@ void ItemSet::RemoveNewestFirst() const
 
 void ItemSet::RemoveItemsNewestFirst(const char* i_type) const
 {
-    // As GetItems(i_type).RemoveNewestFirst(), but the items are named by their ids alone: a
-    // share's million files then cost no counted handles and no look at each file beforehand.
-    // An id whose item went away may be taken by an item created later; such an item is newer
-    // than the mark, so it is told apart from the one the id named here.
-    std::vector<std::uint32_t> linked;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs; // oldest and newest serial of each run
-    Data* data = nullptr;
-    for (const ItemPtr& member : m_items)
-    {
-        const Item* item = member.Live();
-        if (!item)
-            continue;
-        const Type* type = DataInternals::LookupType(item, i_type);
-        if (!item->m_type->FindRelation(type->m_index))
-            throw NotRelatedException("type " + item->m_type->m_name + " is not related to " + type->m_name);
-        data = type->mp_data;
-        Item* const* table = DataInternals::Table(item);
-        const auto range = DataInternals::LinksOfType(item, type->m_index);
-        if (range.first == range.second)
-            continue;
-        runs.emplace_back(table[*range.first]->m_serial, table[*(range.second - 1)]->m_serial);
-        linked.insert(linked.end(), range.first, range.second);
-    }
-    if (!data)
-        return;
-    // Each member's run is oldest first; the runs usually follow one another too.
-    bool ordered = true;
-    for (std::size_t k = 1; k < runs.size() && ordered; ++k)
-        ordered = runs[k - 1].second < runs[k].first;
-    Item* const* table = data->m_itemsById.data();
-    if (!ordered)
-    {
-        const auto older = [table](std::uint32_t i_a, std::uint32_t i_b) {
-            return table[i_a]->m_serial < table[i_b]->m_serial;
-        };
-        std::sort(linked.begin(), linked.end(), older);
-        linked.erase(std::unique(linked.begin(), linked.end()), linked.end());
-    }
-    const std::uint64_t mark = data->m_nextSerial;
-    DataInternals::RemoveEach(
-        linked.rbegin(), linked.rend(), [data](std::uint32_t i_id) { return data->m_itemsById[i_id]; },
-        [data, mark](std::uint32_t i_id) -> Item* {
-            Item* item = data->m_itemsById[i_id];
-            return item && item->m_serial < mark && !item->m_removed ? item : nullptr;
-        });
+    RemovalBatch batch;
+    batch.AddItemsNewestFirst(*this, i_type);
+    batch.Remove();
 }
 
 ItemSet ItemSet::Connected(const ItemSet& i_other) const
@@ -1681,6 +1726,84 @@ void Data::ScheduleFreeing()
         });
     }
     mp_freeTimer->start();
+}
+
+void Data::RemoveLater(RemovalBatch i_batch)
+{
+    if (i_batch.m_ids.empty())
+        return;
+    if (i_batch.mp_data != this)
+    {
+        Log(kArea, 1, QStringLiteral("Removal handed to another store, ignored"));
+        return;
+    }
+    FinishRemovals();
+    m_removals.push_back({std::move(i_batch), 0});
+    if (!CanFreeLater())
+    {
+        FinishRemovals();
+        return;
+    }
+    if (!mp_removeTimer)
+    {
+        mp_removeTimer = std::make_unique<QTimer>();
+        mp_removeTimer->setInterval(0);
+        QObject::connect(mp_removeTimer.get(), &QTimer::timeout, [this] {
+            if (RemoveSlice(kRemoveSliceMs))
+                mp_removeTimer->stop();
+        });
+    }
+    mp_removeTimer->start();
+}
+
+void Data::FinishRemovals()
+{
+    // Inside a slice, the slice under way goes on from the event loop.
+    if (m_inRemoveSlice || !RemoveSlice(-1))
+        return;
+    if (mp_removeTimer)
+        mp_removeTimer->stop();
+}
+
+bool Data::RemoveSlice(int i_ms)
+{
+    // Steps small enough that a slice ends near its time, large enough to keep fetching ahead.
+    constexpr std::size_t kStep = 4096;
+    if (m_inRemoveSlice)
+        return false;
+    struct Guard
+    {
+        bool& flag;
+        ~Guard() { flag = false; }
+    } guard{m_inRemoveSlice};
+    m_inRemoveSlice = true;
+    QElapsedTimer clock;
+    clock.start();
+    const auto timeUp = [&] { return i_ms >= 0 && clock.elapsed() >= i_ms; };
+    while (!m_removals.empty())
+    {
+        // A handler may queue another batch: a deque keeps this one in place meanwhile.
+        PendingRemoval& removal = m_removals.front();
+        const std::size_t total = removal.batch.m_ids.size();
+        bool stepped = false;
+        while (removal.done < total)
+        {
+            const std::size_t first = removal.done;
+            removal.done = std::min(total, first + kStep);
+            DataInternals::RemoveBatch(removal.batch, first, removal.done);
+            stepped = true;
+            if (timeUp())
+                return false;
+        }
+        // The collection that follows walks the whole store: it gets a turn of its own.
+        if (stepped && i_ms >= 0)
+            return false;
+        m_removals.pop_front();
+        RemoveDisconnectedItems();
+        if (timeUp())
+            return m_removals.empty();
+    }
+    return true;
 }
 
 void Data::FreeSlice(std::size_t i_count)

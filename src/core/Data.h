@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <string>
@@ -22,6 +23,7 @@ class Type;
 class Item;
 class ItemPtr;
 class ItemSet;
+class RemovalBatch;
 class PathNode;
 struct PathRegistration;
 class QTimer;
@@ -182,6 +184,7 @@ private:
     friend class DataSaver;
     friend class PathNode;
     friend struct DataInternals;
+    friend class RemovalBatch;
 
     static Item* Create(Type* ip_type, std::uint64_t i_serial, std::uint32_t i_id, std::string_view i_value);
     Item(Type* ip_type, std::uint64_t i_serial, std::uint32_t i_id, std::uint32_t i_valueSize);
@@ -282,6 +285,7 @@ private:
     friend class DataSaver;
     friend class PathNode;
     friend struct DataInternals;
+    friend class RemovalBatch;
     friend uint qHash(const ItemPtr& i_item, uint i_seed);
 
     explicit ItemPtr(Item* ip_item)
@@ -356,6 +360,7 @@ private:
     friend class Type;
     friend class ItemPtr;
     friend struct DataInternals;
+    friend class RemovalBatch;
 
     // Appends an item known to be newer than every member.
     void AppendNewest(ItemPtr i_item) { m_items.push_back(std::move(i_item)); }
@@ -566,6 +571,7 @@ private:
     friend class DataSaver;
     friend class PathNode;
     friend struct DataInternals;
+    friend class RemovalBatch;
 
     struct Relation
     {
@@ -646,6 +652,35 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
+// RemovalBatch: items named for removal, in the order they are to go (see Data::RemoveLater).
+// Items are named by id alone, so a share's million files cost no counted handles. Build a batch
+// in one go: an id whose item goes before the batch is done may be taken by a newer item, which
+// is told apart by being newer than every item the batch names.
+
+class RemovalBatch
+{
+public:
+    // The items of a type linked to the set's members, newest first. Newest first suits items
+    // linked to many others (a share's files): each then gives up the newest end of their lists.
+    void AddItemsNewestFirst(const ItemSet& i_items, const char* i_type);
+    void AddNewestFirst(const ItemSet& i_items);
+    void Add(const ItemPtr& i_item);
+    std::size_t size() const { return m_ids.size(); }
+    // Removes the items now, as one Remove() after the other would.
+    void Remove() const;
+
+private:
+    friend class Data;
+    friend struct DataInternals;
+
+    void Note(const Item* ip_item);
+
+    Data* mp_data = nullptr;
+    std::vector<std::uint32_t> m_ids;
+    std::uint64_t m_mark = 0; // newer than every item named
+};
+
+// ---------------------------------------------------------------------------------------------
 // Data: the store.
 
 class Data
@@ -671,6 +706,14 @@ public:
     // Removes owned items without an owner, then items no Primary item reaches; returns the count.
     int RemoveDisconnectedItems();
     void RemoveAllItems();
+    // Removes the batch's items in short slices with the event loop running between them, then
+    // what they leave unreached (RemoveDisconnectedItems); handlers hear each removal as with
+    // Remove(). A batch still waiting is finished first, so at most one waits. Without an event
+    // loop on this thread, all of it is done at once.
+    void RemoveLater(RemovalBatch i_batch);
+    // Ends the waiting removals now (not from inside one of their handlers).
+    void FinishRemovals();
+    bool HasRemovalsPending() const { return !m_removals.empty(); }
 
     // Takes ownership of the handler. Called on every link of a first-type item to a second-type
     // item, with first = the first type's item.
@@ -699,6 +742,7 @@ private:
     friend class DataSaver;
     friend class PathNode;
     friend struct DataInternals;
+    friend class RemovalBatch;
 
     struct ConnectionHandler
     {
@@ -715,6 +759,9 @@ private:
     bool CanFreeLater() const;
     void ScheduleFreeing();
     void FreeSlice(std::size_t i_count);
+    // A slice of the waiting removals, of about i_ms (all of them when negative); true when done.
+    static constexpr int kRemoveSliceMs = 20;
+    bool RemoveSlice(int i_ms);
 
     std::vector<Type*> m_types;
     // Keyed by views of the types' own names, so a lookup by a literal allocates nothing.
@@ -735,6 +782,14 @@ private:
     int m_pathDepth = 0;
     std::vector<Item*> m_unfreed;
     std::unique_ptr<QTimer> mp_freeTimer;
+    struct PendingRemoval
+    {
+        RemovalBatch batch;
+        std::size_t done = 0;
+    };
+    std::deque<PendingRemoval> m_removals;
+    bool m_inRemoveSlice = false;
+    std::unique_ptr<QTimer> mp_removeTimer;
 };
 
 extern Data* d;

@@ -537,15 +537,43 @@ void SharedFoldersManager::RemoveUserShare(QString i_user)
         RemoveShare(share);
 }
 
+namespace
+{
+// Files first, newest first: an item that many files link to (a bitrate, "vbr", the share itself)
+// then loses the last link of its list each time, instead of moving all the others up.
+RemovalBatch ShareRemoval(const ItemPtr& i_share)
+{
+    RemovalBatch batch;
+    const ItemSet folders = i_share.GetItems(types::kUserShareFolder);
+    batch.AddItemsNewestFirst(folders, types::kUserShareFile);
+    batch.AddNewestFirst(folders);
+    batch.Add(i_share);
+    return batch;
+}
+} // namespace
+
 void SharedFoldersManager::RemoveShare(ItemPtr i_share)
 {
-    // Newest first: an item that many files link to (a bitrate, "vbr", the share itself) then
-    // loses the last link of its list each time, instead of moving all the others up.
-    const ItemSet folders = i_share.GetItems(types::kUserShareFolder);
-    folders.RemoveItemsNewestFirst(types::kUserShareFile);
-    folders.RemoveNewestFirst();
-    i_share.Remove();
+    ShareRemoval(i_share).Remove();
     d->RemoveDisconnectedItems();
+}
+
+void SharedFoldersManager::RemoveUserShareLater(QString i_user)
+{
+    const ItemPtr user = d->GetType(types::kUser)->HasItem(Value(i_user));
+    if (!user)
+        return;
+    if (ItemPtr share = user[types::kUserShare])
+        RemoveShareLater(share);
+}
+
+void SharedFoldersManager::RemoveShareLater(ItemPtr i_share)
+{
+    if (!i_share)
+        return;
+    // A list asked for again meanwhile gets a share of its own.
+    i_share.Disconnect(types::kUser);
+    d->RemoveLater(ShareRemoval(i_share));
 }
 
 void SharedFoldersManager::OnMP3Scanned(QString i_file, int i_mpegVersion, QString i_channelMode, int i_frequency,

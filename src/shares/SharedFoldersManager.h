@@ -49,6 +49,10 @@ public:
     void RemoveUserShare(QString i_user);
     // Drops a `user_share` with its folders and files, and whatever only they reached.
     void RemoveShare(ItemPtr i_share);
+    // The same for a closed tab: the share leaves its user at once and its items go at idle time,
+    // so closing a large share does not hold the window.
+    void RemoveUserShareLater(QString i_user);
+    void RemoveShareLater(ItemPtr i_share);
 
     void OnSharedFileNameAdded(ItemPtr i_name);
     void OnSharedFileFolderAdded(ItemPtr i_folder);

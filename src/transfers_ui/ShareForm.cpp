@@ -68,7 +68,7 @@ void ShareForm::ReleaseItems()
     m_released = true;
     m_share = ItemPtr();
     if (sharedFoldersManager)
-        sharedFoldersManager->RemoveUserShare(m_user);
+        sharedFoldersManager->RemoveUserShareLater(m_user);
     ForgetTab();
 }
 

@@ -46,7 +46,7 @@ void UploadForm::ReleaseItems()
     m_released = true;
     ForgetTab();
     if (m_share && sharedFoldersManager)
-        sharedFoldersManager->RemoveShare(m_share);
+        sharedFoldersManager->RemoveShareLater(m_share);
     m_share = ItemPtr();
 }
 

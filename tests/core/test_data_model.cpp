@@ -499,6 +499,78 @@ private slots:
         QCOMPARE(d->GetUnfreedCount(), kFiles);
     }
 
+    // A removal left for idle time is heard as one by one, in the batch's order, and then collects
+    // what it left unreached; an item that takes a removed one's id meanwhile stays; a second
+    // batch first ends the one waiting.
+    void removalAtIdleTime()
+    {
+        Type *share = NewValued("share", Primary), *folder = NewNull("folder"), *file = NewValued("file"),
+             *size = d->NewType("size", Tertiary, false, true);
+        share->RelateToType(folder, One, Many);
+        folder->RelateToType(file, One, Many);
+        file->RelateToType(size, Many, One);
+        const auto fill = [&](const char* i_share, std::initializer_list<const char*> i_files) {
+            ItemPtr f = share->GetItem(i_share).NewItem("folder");
+            for (const char* name : i_files)
+                f.Connect(file->GetItem(name)).Connect(size->GetItem(name));
+            return ItemSet{f};
+        };
+        const ItemSet folders = fill("s", {"a", "b", "c"});
+        RemovalBatch batch;
+        batch.AddItemsNewestFirst(folders, "file");
+        batch.AddNewestFirst(folders);
+        batch.Add(share->HasItem("s"));
+        Recorder recorder;
+        d->m_itemRemoved.insert(On(&recorder, &Recorder::Removed));
+        d->RemoveLater(std::move(batch));
+        QVERIFY(d->HasRemovalsPending());
+        QCOMPARE(file->GetItemCount(), std::size_t(3));
+
+        file->HasItem("b").Remove();
+        ItemPtr fresh = fill("t", {"fresh"}).First()["file"]; // takes b's id
+        recorder.log.clear();
+        QTRY_VERIFY(!d->HasRemovalsPending());
+        QCOMPARE(recorder.log,
+                 QStringList({"removed c links=1", "removed a links=1", "removed  links=1", "removed s links=0",
+                              "removed c links=0", "removed b links=0", "removed a links=0"}));
+        QVERIFY(fresh && fresh["folder"] && fresh["size"]);
+        QCOMPARE(size->GetItemCount(), std::size_t(1));
+
+        RemovalBatch first;
+        first.Add(fresh);
+        RemovalBatch second;
+        second.Add(share->HasItem("t"));
+        d->RemoveLater(std::move(first));
+        d->RemoveLater(std::move(second));
+        QVERIFY(fresh.IsNull() && size->GetItems().empty());
+        QVERIFY(share->HasItem("t") && d->HasRemovalsPending());
+        QTRY_VERIFY(!share->HasItem("t"));
+    }
+
+    // A large batch goes in slices with the event loop running between them; a store closed
+    // with a batch waiting drops it.
+    void largeRemovalInSlices()
+    {
+        Type *share = NewValued("share", Primary), *folder = NewNull("folder"), *file = NewNull("file");
+        share->RelateToType(folder, One, Many);
+        folder->RelateToType(file, One, Many);
+        constexpr std::size_t kFiles = 300000;
+        const auto fill = [&](const char* i_share) {
+            ItemPtr f = share->GetItem(i_share).NewItem("folder");
+            for (std::size_t k = 0; k < kFiles; ++k)
+                f.NewItem("file");
+            RemovalBatch batch;
+            batch.AddItemsNewestFirst(ItemSet{f}, "file");
+            return batch;
+        };
+        d->RemoveLater(fill("s"));
+        QCOMPARE(file->GetItemCount(), kFiles);
+        QCoreApplication::processEvents();
+        QVERIFY(file->GetItemCount() > 0 && file->GetItemCount() < kFiles);
+        QTRY_COMPARE(file->GetItemCount(), std::size_t(0));
+        d->RemoveLater(fill("t"));
+    }
+
     // The collector removes newest first across types and skips what a handler took meanwhile.
     void collectorRemovesNewestFirst()
     {

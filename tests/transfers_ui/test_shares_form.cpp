@@ -382,6 +382,24 @@ private slots:
         QCOMPARE(d->GetType("user_share")->GetItemCount(), std::size_t(1));
     }
 
+    // A closed tab's items go at idle time: the user browsed again meanwhile gets a tree of its own,
+    // which the old items' removal leaves whole.
+    void browsedAgainBeforeTheClosedTabsItemsGo()
+    {
+        const FileInfoMap list = List({{"A", {File("1", 5), File("2", 6)}}, {"A\\B", {File("3", 7)}}});
+        ShareForm* form = Browse("ann", list);
+        sharesForm->OnTabCloseRequested(sharesForm->Tabs()->indexOf(form));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(d->HasRemovalsPending());
+        form = Browse("ann", list);
+        QTRY_VERIFY(!d->HasRemovalsPending());
+        QCOMPARE(d->GetType("user_share_file")->GetItemCount(), std::size_t(3));
+        QCOMPARE(Rows(form->FolderTree()), (QStringList{"A", " B"}));
+        form->FolderTree()->setCurrentItem(Row(form->FolderTree(), "A"));
+        QCOMPARE(Listed(form->FileList()), (QStringList{"1", "2"}));
+        QCOMPARE(Listed(form->FileList(), 1), (QStringList{"5", "6"}));
+    }
+
     void browseToFolderAndConnectionFailure()
     {
         ShareForm* form = sharesForm->OpenShareBrowse("ann");
@@ -454,12 +472,15 @@ private slots:
         QCOMPARE(sharesForm->OpenUploadBrowse("ann"), upload);
 
         // The browse tab takes only the received share; the upload tab keeps its own.
+        // Its items go at idle time; the user no longer has it at once.
         sharesForm->OnTabCloseRequested(sharesForm->Tabs()->indexOf(browse));
-        QCOMPARE(d->GetType("user_share")->GetItemCount(), std::size_t(1));
+        QVERIFY(!d->GetType("user")->HasItem(Value("ann"))["user_share"]);
+        QTRY_COMPARE(d->GetType("user_share")->GetItemCount(), std::size_t(1));
         QVERIFY(!upload->Share().GetItems("user_share_folder").empty());
         sharesForm->OnTabCloseRequested(0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(sharesForm->Tabs()->count(), 0);
+        QTRY_VERIFY(!d->HasRemovalsPending());
         for (const char* type :
              {"user_share", "user_share_folder", "user_share_folder_name", "user_share_folder_parent",
               "user_share_folder_child", "user_share_file", "user_share_file_name", "user_share_folder_node",
