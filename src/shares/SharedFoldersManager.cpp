@@ -528,17 +528,15 @@ QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr i_file)
     return text;
 }
 
-void SharedFoldersManager::RemoveUserShare(QString i_user)
-{
-    const ItemPtr user = d->GetType(types::kUser)->HasItem(Value(i_user));
-    if (!user)
-        return;
-    if (ItemPtr share = user[types::kUserShare])
-        RemoveShare(share);
-}
-
 namespace
 {
+// The browsed share of a user; null when none, without making the user.
+ItemPtr UserShareOf(const QString& i_user)
+{
+    const ItemPtr user = d->GetType(types::kUser)->HasItem(Value(i_user));
+    return user ? user[types::kUserShare] : ItemPtr();
+}
+
 // Files first, newest first: an item that many files link to (a bitrate, "vbr", the share itself)
 // then loses the last link of its list each time, instead of moving all the others up.
 RemovalBatch ShareRemoval(const ItemPtr& i_share)
@@ -552,6 +550,12 @@ RemovalBatch ShareRemoval(const ItemPtr& i_share)
 }
 } // namespace
 
+void SharedFoldersManager::RemoveUserShare(QString i_user)
+{
+    if (ItemPtr share = UserShareOf(i_user))
+        RemoveShare(share);
+}
+
 void SharedFoldersManager::RemoveShare(ItemPtr i_share)
 {
     ShareRemoval(i_share).Remove();
@@ -560,10 +564,7 @@ void SharedFoldersManager::RemoveShare(ItemPtr i_share)
 
 void SharedFoldersManager::RemoveUserShareLater(QString i_user)
 {
-    const ItemPtr user = d->GetType(types::kUser)->HasItem(Value(i_user));
-    if (!user)
-        return;
-    if (ItemPtr share = user[types::kUserShare])
+    if (ItemPtr share = UserShareOf(i_user))
         RemoveShareLater(share);
 }
 
