@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -117,7 +118,7 @@ double Keystroke(ShareForm* ip_tab)
 }
 
 // A share one folder wide and i_depth deep, one file in each, downloaded from its top folder; ms.
-double DeepFolderDownload(SharesForm& io_page, int i_depth)
+double DeepFolderDownload(SharesForm& io_page, int i_depth, int i_run)
 {
     FileInfoMap deep;
     std::string path = "d";
@@ -126,7 +127,7 @@ double DeepFolderDownload(SharesForm& io_page, int i_depth)
         deep[path].insert(FileInfo("f.bin", 1000));
         path += "\\d";
     }
-    ShareForm* tab = Show(io_page, QStringLiteral("deep%1").arg(i_depth), deep);
+    ShareForm* tab = Show(io_page, QStringLiteral("deep%1 run %2").arg(i_depth).arg(i_run), deep);
     deep.clear();
     const std::size_t before = d->GetType("download_entry")->GetItemCount();
     QElapsedTimer timer;
@@ -218,11 +219,22 @@ int main(int argc, char** argv)
         Print("browse_filter_keystroke_accented", Keystroke(accented), "ms");
         page.OnTabCloseRequested(0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
+        while (d->HasRemovalsPending() || d->GetUnfreedCount() != 0)
+            QCoreApplication::processEvents();
     }
 
-    const double deep2000 = DeepFolderDownload(page, 2000);
-    const double deep16000 = DeepFolderDownload(page, 16000);
+    // The best of a few runs: a single run of a tenth of a second is at the mercy of the machine.
+    const auto best = [&page](int i_depth, int i_runs) {
+        double fastest = 0;
+        for (int run = 0; run < i_runs; ++run)
+        {
+            const double ms = DeepFolderDownload(page, i_depth, run);
+            fastest = run == 0 ? ms : std::min(fastest, ms);
+        }
+        return fastest;
+    };
+    const double deep2000 = best(2000, 5);
+    const double deep16000 = best(16000, 3);
     Print("browse_deep_folder_download_2000", deep2000, "ms");
     Print("browse_deep_folder_download_16000", deep16000 / 1e3, "s");
     Print("browse_deep_folder_download_16000_vs_2000", deep16000 / deep2000, "ratio");

@@ -20,7 +20,7 @@ QStringList KeptFolderComponents(const QString& i_remoteFolder, int i_subfolderS
 // The same components appended to io_folder, each after a "\", at a cost that grows with the
 // folder's length alone.
 void AppendKeptComponents(const QString& i_remoteFolder, int i_subfolderSaveLevel, QString& io_folder);
-// Whether more than i_most components are kept, read from the folder's stored bytes; only the
-// last i_most + 1 components are looked at.
+// Whether more than i_most components are kept, read from the folder's stored bytes, only until
+// more than i_most components are found.
 bool KeepsMoreComponentsThan(std::string_view i_remoteFolder, int i_subfolderSaveLevel, int i_most);
 } // namespace DownloadPaths

@@ -36,27 +36,43 @@ std::string TransferQueueManager::RemotePath(const ItemPtr& i_entry)
     return i_entry[types::kRemoteFolder].AsStdString() + "\\" + i_entry[types::kFileName].AsStdString();
 }
 
+namespace
+{
+ItemPtr DownloadEntryOf(const ItemPtr& i_user, const ItemPtr& i_name, const ItemPtr& i_folder)
+{
+    if (!i_user || !i_name || !i_folder)
+        return ItemPtr();
+    return d->GetItemSubset(ItemSet{i_user, i_name, i_folder}, types::kDownloadEntry).First();
+}
+} // namespace
+
 ItemPtr TransferQueueManager::GetDownloadEntry(QString i_user, std::string i_fileName, std::string i_remoteFolder)
 {
-    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
-    const ItemPtr name = GetType(types::kFileName)->HasItem(Value(std::move(i_fileName)));
-    const ItemPtr folder = GetType(types::kRemoteFolder)->HasItem(Value(std::move(i_remoteFolder)));
-    if (!user || !name || !folder)
-        return ItemPtr();
-    return d->GetItemSubset(ItemSet{user, name, folder}, types::kDownloadEntry).First();
+    return DownloadEntryOf(GetType(types::kUser)->HasItem(i_user),
+                           GetType(types::kFileName)->HasItem(Value(std::move(i_fileName))),
+                           GetType(types::kRemoteFolder)->HasItem(Value(std::move(i_remoteFolder))));
 }
 
 ItemPtr TransferQueueManager::AddDownload(QString i_user, std::string i_fileName, std::string i_remoteFolder,
                                           qint64 i_size, int i_subfolderSaveLevel)
 {
-    if (ItemPtr existing = GetDownloadEntry(i_user, i_fileName, i_remoteFolder))
+    // A folder download thousands of levels deep hands over paths as long as the depth: each is
+    // made a value once and looked up once before the entry exists.
+    const Value fileName(std::move(i_fileName));
+    const Value remoteFolder(std::move(i_remoteFolder));
+    Type* nameType = GetType(types::kFileName);
+    Type* folderType = GetType(types::kRemoteFolder);
+    const ItemPtr knownName = nameType->HasItem(fileName);
+    const ItemPtr knownFolder = folderType->HasItem(remoteFolder);
+    if (ItemPtr existing = DownloadEntryOf(GetType(types::kUser)->HasItem(i_user), knownName, knownFolder))
         return existing;
 
     ItemPtr user = GetType(types::kUser)->GetItem(i_user);
     ItemPtr entry = GetType(types::kDownloadEntry)->NewItem();
     entry.Connect(user);
-    entry.Connect(GetType(types::kFileName)->GetItem(Value(i_fileName)));
-    entry.Connect(GetType(types::kRemoteFolder)->GetItem(Value(i_remoteFolder)));
+    // A handler may have removed a known one meanwhile: it then reads as null.
+    entry.Connect(knownName ? knownName : nameType->GetItem(fileName));
+    entry.Connect(knownFolder ? knownFolder : folderType->GetItem(remoteFolder));
     entry.Connect(GetType(types::kFileSize)->GetItem(Value(i_size)));
     entry.Connect(GetType(types::kSubfolderSaveLevel)->GetItem(Value(std::max(0, i_subfolderSaveLevel))));
     entry.Connect(GetType(types::kDownloadOrder)->GetItem(Value(TakeOrderNumber())));
@@ -69,7 +85,7 @@ ItemPtr TransferQueueManager::AddDownload(QString i_user, std::string i_fileName
     }
     SetDownloadEntryStatus(entry, QStringLiteral("queued"));
     if (user.IsConnected(types::kIsOnline))
-        Outbox().QueueDownload(i_user, i_remoteFolder + "\\" + i_fileName);
+        Outbox().QueueDownload(i_user, remoteFolder.Bytes() + "\\" + fileName.Bytes());
     SetTransferTime(user, types::kNextPlaceInLineRequestTime, kFirstPlaceInLineDelayMs);
     return entry;
 }

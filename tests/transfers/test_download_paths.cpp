@@ -72,6 +72,21 @@ private slots:
         QVERIFY(!QDir::isAbsolutePath(path));
         QVERIFY(QDir::cleanPath(QStringLiteral("/downloads/") + path).startsWith(QStringLiteral("/downloads/")));
     }
+
+    // Deep folders, with doubled and mixed separators at every place a block of bytes may end.
+    void deepFolderComponentCount()
+    {
+        for (const char* separator : {"\\", "/", "\\/", "//\\"})
+        {
+            std::string folder = "\\";
+            const int components = 1500;
+            for (int n = 0; n < components; ++n)
+                folder += std::string(1 + n % 3, 'd') + separator;
+            QVERIFY(DownloadPaths::KeepsMoreComponentsThan(folder, components, components - 1));
+            QVERIFY(!DownloadPaths::KeepsMoreComponentsThan(folder, components, components));
+            QVERIFY(!DownloadPaths::KeepsMoreComponentsThan(folder, 10, 11));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDownloadPaths)
