@@ -526,6 +526,11 @@ private slots:
         Row(upload->FileList(), "song.ogg")->setSelected(true);
         Click(upload->FileList(), "Upload File");
         SAVE_SCREENSHOT(m_run->window.get(), "upload_to_tab");
+
+        // A closed tab goes at once; its items follow at idle time.
+        sharesForm->OnTabCloseRequested(sharesForm->Tabs()->indexOf(form));
+        FocusWidgetAndParents(upload->FolderTree());
+        SAVE_SCREENSHOT(m_run->window.get(), "browse_tab_closed");
     }
 };
 
