@@ -249,10 +249,14 @@ struct DataInternals
     // Returns how many of them were still there when their turn came. i_resolve turns an element
     // into its item while listed, else null; i_peek gives an address worth fetching early, which
     // may be stale and is never read.
+    // With i_orphans, an item that a removal leaves without links goes too, when no handler can
+    // hear it and no Primary item is it: the collector would take it anyway, and now it is still
+    // in the cache.
     template<class It, class Peek, class Resolver>
-    static int RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve);
+    static int RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve, bool i_orphans = false);
     // The batch's items from i_first to i_last, in its order.
-    static void RemoveBatch(const RemovalBatch& i_batch, std::size_t i_first, std::size_t i_last);
+    static void RemoveBatch(const RemovalBatch& i_batch, std::size_t i_first, std::size_t i_last,
+                            bool i_orphans = false);
     template<class It> static int RemoveEach(It i_first, It i_last)
     {
         return RemoveEach(
@@ -846,7 +850,7 @@ void DataInternals::Retire(Data* ip_data, Item* ip_item, bool i_freeLater)
 // overlap. Each stage reads only what the previous one fetched; a handler that changes the store
 // meanwhile only wastes a fetch.
 template<class It, class Peek, class Resolver>
-int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve)
+int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_resolve, bool i_orphans)
 {
     constexpr std::ptrdiff_t kAhead = 3;
     // Links are taken off at the newest end, so that end of a long list is what will be read.
@@ -858,6 +862,7 @@ int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_res
     const std::ptrdiff_t count = i_last - i_first;
     Data* data = nullptr;
     bool freeLater = false;
+    std::vector<WeakRef> partners;
     for (std::ptrdiff_t k = 0; k < count; ++k)
     {
         if (k + 5 * kAhead < count)
@@ -909,7 +914,23 @@ int DataInternals::RemoveEach(It i_first, It i_last, Peek i_peek, Resolver i_res
             if (freeLater)
                 data->m_unfreed.reserve(data->m_unfreed.size() + static_cast<std::size_t>(count - k));
         }
+        if (!i_orphans)
+        {
+            RemoveItem(item, freeLater);
+            continue;
+        }
+        partners.clear();
+        Item* const* table = Table(item);
+        for (const std::uint32_t id : item->m_links)
+            partners.push_back({id, table[id]->m_serial});
         RemoveItem(item, freeLater);
+        for (const WeakRef& partner : partners)
+        {
+            Item* other = Resolve(data, partner);
+            if (other && other->m_links.empty() && !other->m_removing && other->m_type->m_primacy != Primary
+                && other->m_type->m_itemRemoved.empty() && data->m_itemRemoved.empty())
+                RemoveItem(other, freeLater);
+        }
     }
     if (freeLater)
         data->ScheduleFreeing();
@@ -984,7 +1005,7 @@ void RemovalBatch::Remove() const
     DataInternals::RemoveBatch(*this, 0, m_ids.size());
 }
 
-void DataInternals::RemoveBatch(const RemovalBatch& i_batch, std::size_t i_first, std::size_t i_last)
+void DataInternals::RemoveBatch(const RemovalBatch& i_batch, std::size_t i_first, std::size_t i_last, bool i_orphans)
 {
     Data* data = i_batch.mp_data;
     if (!data || i_first >= i_last)
@@ -997,7 +1018,8 @@ void DataInternals::RemoveBatch(const RemovalBatch& i_batch, std::size_t i_first
         [data, mark](std::uint32_t i_id) -> Item* {
             Item* item = data->m_itemsById[i_id];
             return item && item->m_serial < mark && !item->m_removed ? item : nullptr;
-        });
+        },
+        i_orphans);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1768,7 +1790,7 @@ void Data::FinishRemovals()
 bool Data::RemoveSlice(int i_ms)
 {
     // Steps small enough that a slice ends near its time, large enough to keep fetching ahead.
-    constexpr std::size_t kStep = 4096;
+    constexpr std::size_t kStep = 1024;
     if (m_inRemoveSlice)
         return false;
     struct Guard
@@ -1790,7 +1812,8 @@ bool Data::RemoveSlice(int i_ms)
         {
             const std::size_t first = removal.done;
             removal.done = std::min(total, first + kStep);
-            DataInternals::RemoveBatch(removal.batch, first, removal.done);
+            // The collection follows: what these leave alone may go with them.
+            DataInternals::RemoveBatch(removal.batch, first, removal.done, true);
             stepped = true;
             if (timeUp())
                 return false;
