@@ -278,21 +278,15 @@ void PeerMessenger::Forget(PeerConnection* ip_connection)
 {
     m_connections.erase(std::remove(m_connections.begin(), m_connections.end(), ip_connection), m_connections.end());
     m_roles.erase(ip_connection);
-    auto found = m_messageConnections.find(ip_connection->User());
-    if (found != m_messageConnections.end())
+    for (QHash<QString, std::vector<PeerConnection*>>* byUser : {&m_messageConnections, &m_unconfirmed})
     {
+        auto found = byUser->find(ip_connection->User());
+        if (found == byUser->end())
+            continue;
         std::vector<PeerConnection*>& list = found.value();
         list.erase(std::remove(list.begin(), list.end(), ip_connection), list.end());
         if (list.empty())
-            m_messageConnections.erase(found);
-    }
-    auto held = m_unconfirmed.find(ip_connection->User());
-    if (held != m_unconfirmed.end())
-    {
-        std::vector<PeerConnection*>& list = held.value();
-        list.erase(std::remove(list.begin(), list.end(), ip_connection), list.end());
-        if (list.empty())
-            m_unconfirmed.erase(held);
+            byUser->erase(found);
     }
     for (auto& [token, attempt] : m_attempts)
         if (attempt.direct == ip_connection)
