@@ -180,8 +180,12 @@ void RoomForm::ShowAutojoin(bool i_on)
 void RoomForm::OnUserAdded(ItemPtr i_user)
 {
     const QString name = i_user.AsString();
-    if (m_rows.contains(name))
+    // A user already listed comes here again when the server reports new statistics.
+    if (QTreeWidgetItem* listed = m_rows.value(name))
+    {
+        ShowStatistics(listed, i_user);
         return;
+    }
     // Filled before it joins the list, so the sorted list places it once.
     auto* row = new QRoomUserListItemWidget(nullptr);
     row->SetUser(i_user);
@@ -191,19 +195,22 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
     if (d->GetItem(i_user, m_roomItem, types::kRoomOwner))
         font.setUnderline(true);
     row->setFont(2, font);
-    const QString country = i_user[types::kCountryCode].AsString();
-    const QString flag = QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png");
-    if (!country.isEmpty() && QFile::exists(flag))
-        row->setIcon(1, QIcon(flag));
-    row->setText(4, CommafyNumber(i_user[types::kSharedFilesCount].AsInt64()));
-    const double speed = i_user[types::kAverageDownloadSpeed].AsInt64() / 1024.0;
-    if (speed != 0)
-        row->setText(5, QString::number(speed, 'f', 1));
+    ShowStatistics(row, i_user);
     if (i_user.IsConnected(types::kUserNote))
         row->setIcon(3, QIcon(kNoteIcon));
     ui->userList->addTopLevelItem(row);
     m_rows.insert(name, row);
     UpdateUserCount();
+}
+
+void RoomForm::ShowStatistics(QTreeWidgetItem* ip_row, const ItemPtr& i_user)
+{
+    const QString country = i_user[types::kCountryCode].AsString();
+    const QString flag = QStringLiteral(":/resources/flags/") + country.toLower() + QStringLiteral(".png");
+    ip_row->setIcon(1, !country.isEmpty() && QFile::exists(flag) ? QIcon(flag) : QIcon());
+    ip_row->setText(4, CommafyNumber(i_user[types::kSharedFilesCount].AsInt64()));
+    const double speed = i_user[types::kAverageDownloadSpeed].AsInt64() / 1024.0;
+    ip_row->setText(5, speed != 0 ? QString::number(speed, 'f', 1) : QString());
 }
 
 void RoomForm::OnUserRemoved(ItemPtr i_user)

@@ -68,6 +68,8 @@ private:
     void OnUserNoteChanged(ItemPtr i_user);
     void OnUserNoteRemoved(ItemPtr i_user);
 
+    // The country's flag, the file count and the speed, as the user holds them now.
+    static void ShowStatistics(QTreeWidgetItem* ip_row, const ItemPtr& i_user);
     void UpdateUserCount();
     void SetOperatorWeight(const ItemPtr& i_user, int i_weight);
 

@@ -50,6 +50,13 @@ bool ReadStats(InputStream& i_in, UserStats& o_stats)
     return i_in.Read(o_stats);
 }
 
+// The statistics a room's row shows, as the server last reported them.
+void SetStats(ItemPtr i_user, const UserStats& i_stats)
+{
+    i_user += T(types::kAverageDownloadSpeed)->GetItem(Value(i_stats.m_averageSpeed));
+    i_user += T(types::kSharedFilesCount)->GetItem(Value(i_stats.m_fileCount));
+}
+
 // Reads "uint32 n, n × T" into a vector whose size the reader checks against the body, so a
 // hostile count allocates nothing.
 template<class T> bool ReadList(InputStream& i_in, std::vector<T>& o_items)
@@ -517,6 +524,8 @@ bool Server::HandleWatchUser(InputStream& i_in)
         if (status != USER_STATUS_OFFLINE && !i_in.Read(country))
             return false;
         SetUserStatus(user, status);
+        if (ItemPtr item = T(types::kUser)->HasItem(user))
+            SetStats(item, stats);
     }
     emit AddUserResponse(user, exists != 0);
     return true;
@@ -573,9 +582,7 @@ void Server::LinkRoomUser(ItemPtr i_room, const QString& i_user, quint32 i_statu
                           const QString& i_countryCode)
 {
     ItemPtr user = T(types::kUser)->GetItem(i_user);
-    i_room += user;
-    user += T(types::kAverageDownloadSpeed)->GetItem(Value(i_stats.m_averageSpeed));
-    user += T(types::kSharedFilesCount)->GetItem(Value(i_stats.m_fileCount));
+    SetStats(user, i_stats);
     // An unknown country is the empty code: the room shows the user all the same.
     user += T(types::kCountryCode)->GetItem(i_countryCode);
     if (i_status != USER_STATUS_OFFLINE)
@@ -585,6 +592,8 @@ void Server::LinkRoomUser(ItemPtr i_room, const QString& i_user, quint32 i_statu
     }
     if (m_privilegedUsers.contains(i_user))
         SetFlag(user, types::kIsPrivileged, true);
+    // Linked last: a room tab fills the row from what the user holds at this moment.
+    i_room += user;
 }
 
 bool Server::HandleJoinRoom(InputStream& i_in)
@@ -730,6 +739,9 @@ bool Server::HandleUserStats(InputStream& i_in)
     UserStats stats;
     if (!i_in.Read(user) || !ReadStats(i_in, stats))
         return false;
+    // A report must not create the user.
+    if (ItemPtr item = T(types::kUser)->HasItem(user))
+        SetStats(item, stats);
     emit ReceivedUserStats(user, stats);
     return true;
 }

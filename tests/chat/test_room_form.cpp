@@ -89,7 +89,7 @@ private slots:
         QCOMPARE(UserCount(), QString()); // not written before a row is made
 
         f->AddUser(m_room, QStringLiteral("bob"), 12800, 1234567, QStringLiteral("DE"));
-        f->AddUser(m_room, QStringLiteral("bob"), 0, 0); // statistics again: no second row, no refresh
+        f->AddUser(m_room, QStringLiteral("bob"), 12800, 1234567, QStringLiteral("DE")); // again: no second row
         f->AddUser(m_room, QStringLiteral("dave"));
         QCOMPARE(Column(list, 2), QStringList({"bob", "dave"}));
         QCOMPARE(Column(list, 4), QStringList({"1,234,567", ""}));
@@ -104,6 +104,47 @@ private slots:
         QCOMPARE(UserCount(), QStringLiteral("2"));
         f->Room(m_room) -= carol; // no row: the count stays as it was
         QCOMPARE(UserCount(), QStringLiteral("2"));
+    }
+
+    // A row shows the statistics the server reported last: in the join after the connection came
+    // back (the own files counted anew at login), when a user joins again, and about a user who
+    // stays. A report about a stranger makes no user.
+    void rows_follow_the_reported_statistics()
+    {
+        int files = 9;
+        gp_server->SetSharedCountsSource([&files] { return std::make_pair(1, files); });
+        QVERIFY(f->Drop() && f->Login());
+        f->testServer->RoomOf(m_room).m_present << QStringLiteral("bob");
+        f->testServer->SetUserStats(QStringLiteral("bob"), 0, 0, 4, 1);
+        QSignalSpy joined(gp_server, &Server::RoomJoined);
+        gp_server->EnterRoom(m_room, false);
+        QVERIFY(joined.wait(5000));
+        QTreeWidget* list = UserList(RoomForm::OpenTab(&f->tabs, m_room));
+        QCOMPARE(Column(list, 2), QStringList({"alice", "bob"}));
+        QCOMPARE(Column(list, 4), QStringList({"9", "4"}));
+
+        files = 10;
+        QVERIFY(f->Drop() && f->Login());
+        QVERIFY(joined.wait(5000));
+        QCOMPARE(Column(list, 4), QStringList({"10", "4"}));
+
+        QVERIFY(f->Push(SM_USER_LEFT_ROOM, Body(m_room, "bob")));
+        QVERIFY(f->Push(SM_USER_JOINED_ROOM, Body(m_room, "bob", quint32(2), Stats{2048, 0, 5, 1}, quint32(0), "DE")));
+        QTRY_COMPARE(Column(list, 4), QStringList({"10", "5"}));
+        QCOMPARE(Column(list, 5), QStringList({"", "2.0"}));
+        QVERIFY(!list->topLevelItem(1)->icon(1).isNull());
+
+        QSignalSpy reported(gp_server, &Server::ReceivedUserStats);
+        QVERIFY(f->Push(SM_GET_USER_STATS, Body("bob", Stats{5120, 0, 6, 1})));
+        QVERIFY(f->Push(SM_GET_USER_STATS, Body("nobody", Stats{5120, 0, 6, 1})));
+        QTRY_COMPARE(reported.count(), 2);
+        QCOMPARE(Column(list, 4), QStringList({"10", "6"}));
+        QCOMPARE(Column(list, 5), QStringList({"", "5.0"}));
+        QVERIFY(!d->GetType("user")->HasItem(QStringLiteral("nobody")));
+        QSignalSpy watched(gp_server, &Server::AddUserResponse);
+        QVERIFY(f->Push(SM_WATCH_USER, Body("bob", quint8(1), quint32(2), Stats{5120, 0, 7, 1}, "DE")));
+        QVERIFY(watched.wait(5000));
+        QCOMPARE(Column(list, 4), QStringList({"10", "7"}));
     }
 
     void rolesAndNotes()
