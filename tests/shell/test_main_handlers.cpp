@@ -11,6 +11,7 @@
 #include "SharedFilesRescannedDialog.h"
 #include "SharedFoldersManager.h"
 #include "TimerManager.h"
+#include "UpnpGateway.h"
 #include "WindowFixture.h"
 #include "Wire.h"
 #include "ui_MainWindow.h"
@@ -22,6 +23,8 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <atomic>
 
 Q_DECLARE_METATYPE(QList<QMessageBox::StandardButton>)
 
@@ -497,6 +500,47 @@ private slots:
         QCOMPARE(ui->listeningPortEdit->text() + ' ' + ui->obfuscatedPortLabel->text(), "40300 " + label.arg(40301));
     }
 
+    // Against a real gateway: ticking the box maps both listening ports, unticking maps nothing.
+    void upnp_box_maps_the_ports_only_when_ticked()
+    {
+        const QString reason = UpnpGateway::Unavailable();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        UpnpGateway gateway;
+        QString error;
+        QVERIFY2(gateway.Start(&error), qPrintable(error));
+        QVERIFY(gateway.EnterClientNamespace());
+        QVERIFY(Start());
+        PortForwarder* forwarder = gp_server->GetPortForwarder();
+        QSignalSpy mapped(forwarder, &PortForwarder::PortMapped);
+        Form()->uPnPCheckBox->click();
+        QTRY_COMPARE_WITH_TIMEOUT(mapped.count(), 2, 10000);
+        const QList<quint16> ports{mapped.at(0).at(0).value<quint16>(), mapped.at(1).at(0).value<quint16>()};
+        for (quint16 port : ports)
+            QVERIFY(gateway.HasMapping(port));
+
+        gateway.ClearMappings();
+        Form()->uPnPCheckBox->click();
+        QCOMPARE(GetSetting("use_upnp"), QStringLiteral("no"));
+        // The mapper works through its queue in order: once this marker ran, so did anything the
+        // unticking queued.
+        std::atomic<bool> drained{false};
+        auto* marker = new QObject;
+        marker->moveToThread(forwarder->GetThread());
+        QMetaObject::invokeMethod(
+            marker,
+            [marker, &drained] {
+                drained = true;
+                marker->deleteLater();
+            },
+            Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(drained, 10000);
+        QCOMPARE(mapped.count(), 2);
+        for (quint16 port : ports)
+            QVERIFY(!gateway.HasMapping(port));
+        m_run.reset();
+    }
+
     // "Accessible to" follows the folder's links; the menu unshares the selected folder; the
     // excluded endings are listed in item order, without the one being removed.
     void sharedFolders()
@@ -671,6 +715,7 @@ private slots:
         QVERIFY(Click(owner ? "Give Up Room" : "Give Up Membership"));
         QCOMPARE(m_run->prompts.m_asked.size(), owner ? answers.size() : 1);
         QCOMPARE(m_run->prompts.m_asked.first().first, QStringLiteral("Give up membership?"));
+        QVERIFY(m_run->prompts.AllOver(m_run->window.get()));
         if (!sent.isEmpty())
             QVERIFY(Server().WaitForFrames(sent.constLast(), 1, "tester"));
         QTest::qWait(100);
@@ -706,6 +751,11 @@ private slots:
         QVERIFY(viewer);
         QCOMPARE(tabs->tabText(1), room);
         QCOMPARE(viewer->Path(), file.fileName());
+        // Asked over the main window; the default answer keeps the log.
+        viewer->OnActionTriggered(viewer, QStringLiteral("clear_chat_log"));
+        QCOMPARE(m_run->prompts.m_asked.value(0).first, QStringLiteral("Clear log?"));
+        QVERIFY(m_run->prompts.AllOver(m_run->window.get()));
+        QVERIFY(file.exists());
         emit tabs->tabCloseRequested(1);
         QVERIFY(!d->GetType("room")->HasItem(Value(room)).IsConnected("chat_log_form"));
         QFile::remove(file.fileName());

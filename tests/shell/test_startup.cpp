@@ -115,6 +115,7 @@ private slots:
                                   + QStringLiteral("/.Veltrane"),
                               QStringLiteral("Data loaded successfully.")}));
         QCOMPARE(m_prompts.m_logins, 1);
+        QVERIFY(m_prompts.AllOver(m_window.get()));
         QVERIFY(m_prompts.m_informed.isEmpty());
         QCOMPARE(gp_server->GetState(), Server::StateIdle);
         QVERIFY(d->GetType("excluded_download_extension")->HasItem(".ini"));

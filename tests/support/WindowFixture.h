@@ -21,40 +21,59 @@
 #include <QFile>
 #include <QList>
 #include <QPair>
+#include <QPointer>
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 // Answers the modal questions as a user who closes the login dialog would, and keeps what the
-// information boxes said.
+// information boxes said and the parent every prompt was given.
 class ScriptedPrompts : public StartupPrompts
 {
 public:
-    void AskLogin(QWidget*) override { ++m_logins; }
-    void Inform(QWidget*, const QString& i_title, const QString& i_text) override
+    void AskLogin(QWidget* ip_parent) override
+    {
+        ++m_logins;
+        m_parents.append(ip_parent);
+    }
+    void Inform(QWidget* ip_parent, const QString& i_title, const QString& i_text) override
     {
         m_informed.append({i_title, i_text});
+        m_parents.append(ip_parent);
     }
     // Answers with the next of m_answers, or the default button when none is left.
-    QMessageBox::StandardButton Ask(QWidget*, const QString& i_title, const QString& i_text,
+    QMessageBox::StandardButton Ask(QWidget* ip_parent, const QString& i_title, const QString& i_text,
                                     QMessageBox::StandardButtons, QMessageBox::StandardButton i_defaultButton) override
     {
         m_asked.append({i_title, i_text});
+        m_parents.append(ip_parent);
         return m_answers.isEmpty() ? i_defaultButton : m_answers.takeFirst();
     }
     // The next of m_folders, or "" (cancelled) when none is left.
-    QString ChooseFolder(QWidget*, const QString& i_caption) override
+    QString ChooseFolder(QWidget* ip_parent, const QString& i_caption) override
     {
         m_asked.append({i_caption, QString()});
+        m_parents.append(ip_parent);
         return m_folders.isEmpty() ? QString() : m_folders.takeFirst();
     }
 
     // The next of m_picked, or "" (cancelled) when none is left.
-    QString PickFile(QWidget*, const QString& i_title) override
+    QString PickFile(QWidget* ip_parent, const QString& i_title) override
     {
         m_pickTitles.append(i_title);
+        m_parents.append(ip_parent);
         return m_picked.isEmpty() ? QString() : m_picked.takeFirst();
+    }
+
+    // Whether every prompt so far sat over this window: its parent was the window or a widget in
+    // it. A prompt without a parent floats free of the window and fails.
+    bool AllOver(const QWidget* ip_window) const
+    {
+        return std::all_of(m_parents.begin(), m_parents.end(), [ip_window](const QPointer<QWidget>& i_parent) {
+            return i_parent && i_parent->window() == ip_window;
+        });
     }
 
     QStringList m_picked, m_pickTitles;
@@ -63,6 +82,7 @@ public:
     QList<QPair<QString, QString>> m_asked;
     QList<QMessageBox::StandardButton> m_answers;
     QStringList m_folders;
+    QList<QPointer<QWidget>> m_parents;
 };
 
 // The texts of the notification bar's buttons, left to right.

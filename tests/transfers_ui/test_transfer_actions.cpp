@@ -347,7 +347,12 @@ private slots:
         DownloadMenuOptions(&menu, ItemSet{entries[0]}).OnSetUserDownloadAlert();
         for (const ItemPtr& entry : entries.mid(0, 2))
             f.SetStatus(entry, "complete");
-        QTest::qWait(50);
+        const auto userIcon = [&f](const ItemPtr& i_entry) {
+            return f.RowOf(i_entry)->parent()->parent()->icon(F::UserColumn).pixmap(16).toImage();
+        };
+        QTRY_COMPARE(d->GetType("complete_download_alert")->GetItemCount(), std::size_t(0));
+        QCOMPARE(userIcon(entries[0]), QIcon(":/icons/online_icon").pixmap(16).toImage());
+        QCOMPARE(userIcon(entries[2]), QIcon(":/icons/offline_icon").pixmap(16).toImage());
         f.tabs.resize(900, 300);
         f.tabs.setCurrentIndex(1);
         SAVE_SCREENSHOT(&f.tabs, "downloads_after_user_alert");

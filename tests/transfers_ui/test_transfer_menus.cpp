@@ -214,6 +214,23 @@ private slots:
                      .AsUInt(),
                  token);
     }
+
+    // Offline, the search is not sent into a tab that would stay empty: the user is told, over
+    // the main window.
+    void a_downloads_search_waits_for_the_connection()
+    {
+        ShowTransfers(true);
+        ItemPtr entry = Download("music", "a.mp3");
+        entry.Connect(d->GetType("search_request_text")->GetItem("abc"));
+        const int tabs = searchForm->Form()->searchTabControl->count();
+        gp_server->Disconnect();
+        MenuOn(RowOf(entry), "Re-run Search: abc");
+        QCOMPARE(m_run->prompts.m_informed,
+                 (QList<QPair<QString, QString>>{{"Not connected", "You must be connected to search."}}));
+        QVERIFY(m_run->prompts.AllOver(m_run->window.get()));
+        QCOMPARE(searchForm->Form()->searchTabControl->count(), tabs);
+        QCOMPARE(m_run->server.FramesWithCode(SM_FILE_SEARCH, "tester").size(), 0);
+    }
 };
 
 QTEST_MAIN(TestTransferMenus)
