@@ -281,10 +281,8 @@ private slots:
         QTest::addColumn<QByteArray>("rest");
         QTest::addColumn<QString>("made");
         QTest::newRow("members") << quint32(SM_PRIVATE_ROOM_USERS) << Body(1, "bob") << "room_members";
-        QTest::newRow("operators") << quint32(SM_PRIVATE_ROOM_OPERATORS) << Body(1, "bob") << "room_operators";
         QTest::newRow("member added") << quint32(SM_PRIVATE_ROOM_ADD_USER) << Body("bob") << "room_members";
         QTest::newRow("member removed") << quint32(SM_PRIVATE_ROOM_REMOVE_USER) << Body("bob") << "room_members";
-        QTest::newRow("operator added") << quint32(SM_PRIVATE_ROOM_ADD_OPERATOR) << Body("bob") << "room_operators";
         QTest::newRow("we are a member") << quint32(SM_PRIVATE_ROOM_ADDED) << QByteArray() << "is_member";
         QTest::newRow("we are an operator") << quint32(SM_PRIVATE_ROOM_OPERATOR_ADDED) << QByteArray() << "is_operator";
     }
@@ -565,8 +563,10 @@ private slots:
         bool endOnA = true;
         connect(f.server.get(), &Server::AdminMessage, this, [&](const QString& i_text) {
             seen << i_text.left(1);
+            // The user disconnects while the frames after it wait for their turn.
             if (endOnA && seen.constLast() == "A")
-                f.server->Disconnect();
+                QMetaObject::invokeMethod(
+                    this, [&] { f.server->Disconnect(); }, Qt::QueuedConnection);
         });
         connect(f.server.get(), &Server::Disconnected, this, [&] { seenAtTheLoss = seen; });
         const QByteArray burst = LargeAdminFrame('A') + LargeAdminFrame('B') + AdminFrame("c");
