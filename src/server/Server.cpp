@@ -257,19 +257,20 @@ void Server::OnSocketConnected()
 
 void Server::OnSocketError(QAbstractSocket::SocketError)
 {
-    if (m_framesPending && m_lossPending.isEmpty())
-        m_lossPending = mp_socket->errorString();
+    // Frames that came before the loss still have their turns; the loss is told after them.
     if (!m_framesPending)
         ConnectionLost(mp_socket->errorString());
+    else if (m_lossPending.isEmpty())
+        m_lossPending = mp_socket->errorString();
 }
 
 void Server::OnSocketDisconnected()
 {
     const QString reason = QStringLiteral("The server closed the connection");
-    if (m_framesPending && m_lossPending.isEmpty())
-        m_lossPending = reason;
     if (!m_framesPending)
         ConnectionLost(reason);
+    else if (m_lossPending.isEmpty())
+        m_lossPending = reason;
 }
 
 void Server::SendLogin()
