@@ -1,7 +1,8 @@
 // The room list of the real main window filled from one room-list answer of 20,000 rooms (thirty
 // of them with own roles), from the request until every row stands in its order. Then twelve
 // answers of 131,072 new rooms each, every one replacing the list before: the last must cost
-// about what the first did.
+// about what the first did. Then ten such answers at once from a server that writes as fast as the
+// client reads: the event loop turns between them, so the window waits about as long as for one.
 #include "BenchWindow.h"
 #include "MainWindow.h"
 #include "PreparedHome.h"
@@ -12,10 +13,17 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 namespace
@@ -81,7 +89,7 @@ double ListMs(TestServer& io_server, QTreeWidget* ip_list, int i_list)
     return ip_list->topLevelItemCount() == kListRooms && ip_list->topLevelItem(0)->text(0) == first ? ms : -1;
 }
 
-void ReplacedLists(TestServer& io_server, QTreeWidget* ip_list)
+double ReplacedLists(TestServer& io_server, QTreeWidget* ip_list)
 {
     std::vector<double> times;
     for (int list = 0; list < kLists; ++list)
@@ -93,6 +101,100 @@ void ReplacedLists(TestServer& io_server, QTreeWidget* ip_list)
     std::printf("room_list_12_lists_131072_rooms_last_vs_first: %.2f ratio\n", times.back() / times.front());
     // The second is the first to replace a list as large: from there on nothing may grow.
     std::printf("room_list_12_lists_131072_rooms_last_vs_second: %.2f ratio\n", times.back() / times[1]);
+    std::fflush(stdout);
+    return times.back();
+}
+
+// A server on a thread of its own that logs the client in, then writes its flood as fast as the
+// client takes it, as a hostile server would; it ends when the client leaves.
+class FloodServer
+{
+public:
+    explicit FloodServer(const QByteArray& i_flood)
+        : m_listener(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::listen(m_listener, 1) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        const QByteArray wire = WireWriter()
+                                    .U8(1)
+                                    .Str(QStringLiteral("welcome"))
+                                    .Ip(0x7f000001)
+                                    .Str(QStringLiteral("5ebe2294ecd0e0f08eab7690d2a6ee69"))
+                                    .U8(0)
+                                    .Frame(SM_LOGIN)
+                                + i_flood;
+        m_thread = std::thread([this, wire] {
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            if (client < 0)
+                return;
+            ::send(client, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
+            char buffer[4096];
+            while (::recv(client, buffer, sizeof buffer, 0) > 0)
+            {
+            }
+            ::close(client);
+        });
+    }
+    ~FloodServer()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_listener >= 0)
+            ::close(m_listener);
+    }
+    quint16 Port() const { return m_port; }
+
+private:
+    int m_listener;
+    quint16 m_port = 0;
+    std::thread m_thread;
+};
+
+// Ten answers of 131,072 rooms at once: the longest the event loop waits for its next turn
+// meanwhile, against what one answer alone takes.
+void ListsAtOnce(double i_oneListMs)
+{
+    constexpr int kAtOnce = 10;
+    QByteArray flood;
+    for (int list = kLists; list < kLists + kAtOnce; ++list)
+        flood += WireWriter().Append(RoomList(list)).Frame(SM_ROOM_LIST);
+    const QString last =
+        QStringLiteral("list %1 room %2").arg(kLists + kAtOnce - 1).arg((kListRooms - 1) * 7919 % kListRooms);
+    FloodServer server(flood);
+    gp_server->Disconnect();
+    SetSettingNumber(QStringLiteral("server_port"), server.Port());
+
+    QElapsedTimer sinceTurn;
+    qint64 longestTurnNs = 0;
+    QTimer turns;
+    turns.setInterval(0);
+    QObject::connect(&turns, &QTimer::timeout, [&sinceTurn, &longestTurnNs] {
+        longestTurnNs = std::max(longestTurnNs, sinceTurn.nsecsElapsed());
+        sinceTurn.restart();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    sinceTurn.start();
+    turns.start();
+    gp_server->Connect();
+    while (!d->GetType("room")->HasItem(Value(last)) && timer.elapsed() < 900000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    turns.stop();
+    const double totalMs = double(timer.nsecsElapsed()) / 1e6;
+    const double longestMs = double(longestTurnNs) / 1e6;
+    gp_server->Disconnect();
+    std::printf("room_list_10_lists_at_once_total: %.0f ms\n", totalMs);
+    std::printf("room_list_10_lists_at_once_longest_wait: %.0f ms\n", longestMs);
+    std::printf("room_list_10_lists_at_once_longest_wait_vs_one_list: %.2f ratio\n", longestMs / i_oneListMs);
 }
 } // namespace
 
@@ -157,7 +259,7 @@ int main(int argc, char** argv)
         std::printf("room_list_20000_fill: FAILED\n");
     std::printf("room_list_20000_fill: %.0f ms\n", ms);
     std::fflush(stdout);
-    ReplacedLists(server, list);
+    ListsAtOnce(ReplacedLists(server, list));
     StartupPrompts::Install(nullptr);
     return 0;
 }

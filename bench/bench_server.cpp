@@ -111,16 +111,11 @@ int main(int argc, char** argv)
     for (int n = 0; n < users; ++n)
         join.Str(QStringLiteral("C%1").arg(n % 100));
     const QByteArray joinFrame = join.Frame(SM_JOIN_ROOM);
-    // Only an answer to our own request opens a room: ask, let the loopback server's short answer
-    // open it, then time the large answer that replaces its members.
+    // A room takes one answer per join asked: the large answer goes out before the loopback server
+    // reads the request, so the server's own short answer comes second and is not taken.
     ItemPtr room = d->GetType("room")->GetItem(QStringLiteral("big"));
-    server->EnterRoom(QStringLiteral("big"), false);
-    if (!RunUntil([&room] { return room.IsConnected("in_room"); }))
-    {
-        std::fprintf(stderr, "no join reply\n");
-        return 1;
-    }
     timer.restart();
+    server->EnterRoom(QStringLiteral("big"), false);
     testServer.SendRaw(kMe, joinFrame);
     if (!RunUntil([&room, users] { return room.CountItems("user") == std::size_t(users); }))
     {

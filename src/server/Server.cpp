@@ -8,6 +8,7 @@
 #include "TimerManager.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QtEndian>
@@ -21,6 +22,11 @@ const char* const kDefaultServerHost = "server.veltrane.net";
 namespace
 {
 const char* const kArea = "server";
+// A slice of incoming frames ends after the frame that takes it past either bound; no frame is cut.
+constexpr int kSliceBytes = 64 * 1024;
+constexpr qint64 kSliceMs = 20;
+// What the socket keeps beyond the frames waiting for their turn.
+constexpr qint64 kSocketReadBuffer = 1024 * 1024;
 
 Type* T(const char* i_name)
 {
@@ -81,6 +87,7 @@ Server::Server()
     connect(mp_socket, &QTcpSocket::errorOccurred, this, &Server::OnSocketError);
     connect(mp_socket, &QTcpSocket::disconnected, this, &Server::OnSocketDisconnected);
     connect(mp_socket, &QTcpSocket::readyRead, this, &Server::OnReadyRead);
+    mp_socket->setReadBufferSize(kSocketReadBuffer);
 
     if (timerManager)
     {
@@ -210,7 +217,11 @@ void Server::EndConnection()
     mp_socket->abort();
     m_inBuffer.clear();
     m_inOffset = 0;
+    m_framesPending = false;
+    m_lossPending.clear();
+    ++m_connectionSerial;
     m_joinsSent.clear();
+    m_joinAnswersDue.clear();
 }
 
 void Server::ConnectionLost(const QString& i_reason)
@@ -253,12 +264,20 @@ void Server::OnSocketConnected()
 
 void Server::OnSocketError(QAbstractSocket::SocketError)
 {
-    ConnectionLost(mp_socket->errorString());
+    // Frames that came before the loss still have their turns; the loss is told after them.
+    if (!m_framesPending)
+        ConnectionLost(mp_socket->errorString());
+    else if (m_lossPending.isEmpty())
+        m_lossPending = mp_socket->errorString();
 }
 
 void Server::OnSocketDisconnected()
 {
-    ConnectionLost(QStringLiteral("The server closed the connection"));
+    const QString reason = QStringLiteral("The server closed the connection");
+    if (!m_framesPending)
+        ConnectionLost(reason);
+    else if (m_lossPending.isEmpty())
+        m_lossPending = reason;
 }
 
 void Server::SendLogin()
@@ -318,28 +337,64 @@ bool Server::Send(quint32 i_code, const MemStream& i_body)
 
 void Server::OnReadyRead()
 {
-    ReadBytes(mp_socket->readAll());
+    // Frames still waiting take what came after them when their turn ends.
+    if (m_framesPending)
+        return;
+    m_inBuffer.append(mp_socket->readAll());
+    HandleFrames(true);
 }
 
 void Server::ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn)
 {
     if (m_state == StateIdle || m_state == StateConnecting)
         m_state = i_loggedIn ? StateLoggedIn : StateLoggingIn;
-    ReadBytes(i_bytes);
+    m_inBuffer.append(i_bytes);
+    HandleFrames(false);
     if (m_state != StateIdle)
         EndConnection();
 }
 
-void Server::ReadBytes(const QByteArray& i_bytes)
+void Server::HandleFramesLater()
 {
-    m_inBuffer.append(i_bytes);
+    m_framesPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, serial = m_connectionSerial] {
+            if (serial != m_connectionSerial || !m_framesPending)
+                return;
+            m_framesPending = false;
+            HandleFrames(true);
+        },
+        Qt::QueuedConnection);
+}
+
+// A read may bring many frames, each as large as a whole room list: handled at once, they would
+// hold the window for as long as all of them take.
+void Server::HandleFrames(bool i_sliced)
+{
+    QElapsedTimer slice;
+    slice.start();
+    qint64 sliceBytes = 0;
     // The frame's room is kept between reads; a handler that ends the connection leaves it alone.
     QByteArray& frame = m_frame;
     while (m_state == StateLoggingIn || m_state == StateLoggedIn)
     {
+        if (i_sliced && (sliceBytes >= kSliceBytes || slice.elapsed() >= kSliceMs))
+        {
+            HandleFramesLater();
+            return;
+        }
         const FrameCodec::Status status = m_frames.Take(m_inBuffer, m_inOffset, frame);
         if (status == FrameCodec::Status::Incomplete)
-            break;
+        {
+            const QByteArray more = i_sliced ? mp_socket->readAll() : QByteArray();
+            if (more.isEmpty())
+                break;
+            m_inBuffer.remove(0, m_inOffset);
+            m_inOffset = 0;
+            m_inBuffer.append(more);
+            continue;
+        }
         if (status == FrameCodec::Status::Oversized)
         {
             Log(kArea, 1,
@@ -355,6 +410,7 @@ void Server::ReadBytes(const QByteArray& i_bytes)
         }
         const quint32 code = qFromLittleEndian<quint32>(frame.constData());
         MemStream body(frame.constData() + 4, size_t(frame.size()) - 4);
+        sliceBytes += frame.size();
         HandleMessage(code, body);
     }
     if (m_state == StateIdle)
@@ -365,6 +421,8 @@ void Server::ReadBytes(const QByteArray& i_bytes)
         m_inBuffer.remove(0, m_inOffset);
         m_inOffset = 0;
     }
+    if (!m_lossPending.isEmpty())
+        ConnectionLost(QString(m_lossPending));
 }
 
 void Server::HandleMessage(quint32 i_code, MemStream& i_body)
@@ -418,16 +476,16 @@ void Server::HandleMessage(quint32 i_code, MemStream& i_body)
     case SM_EMBEDDED_MESSAGE: ok = HandleEmbeddedMessage(in); break;
     case SM_POSSIBLE_PARENTS: ok = HandlePossibleParents(in); break;
     case SM_RESET_DISTRIBUTED: emit ResetDistributed(); break;
-    case SM_PRIVATE_ROOM_USERS: ok = HandleMemberList(in, types::kRoomMembers); break;
-    case SM_PRIVATE_ROOM_OPERATORS: ok = HandleMemberList(in, types::kRoomOperators); break;
-    case SM_PRIVATE_ROOM_ADD_USER: ok = HandleMemberChange(in, types::kRoomMembers, true); break;
-    case SM_PRIVATE_ROOM_REMOVE_USER: ok = HandleMemberChange(in, types::kRoomMembers, false); break;
-    case SM_PRIVATE_ROOM_ADD_OPERATOR: ok = HandleMemberChange(in, types::kRoomOperators, true); break;
-    case SM_PRIVATE_ROOM_REMOVE_OPERATOR: ok = HandleMemberChange(in, types::kRoomOperators, false); break;
-    case SM_PRIVATE_ROOM_ADDED: ok = HandleOwnRoomFlag(in, types::kIsMember, true); break;
-    case SM_PRIVATE_ROOM_REMOVED: ok = HandleOwnRoomFlag(in, types::kIsMember, false); break;
-    case SM_PRIVATE_ROOM_OPERATOR_ADDED: ok = HandleOwnRoomFlag(in, types::kIsOperator, true); break;
-    case SM_PRIVATE_ROOM_OPERATOR_REMOVED: ok = HandleOwnRoomFlag(in, types::kIsOperator, false); break;
+    case SM_PRIVATE_ROOM_USERS: ok = HandleMemberList(in, i_code, types::kRoomMembers); break;
+    case SM_PRIVATE_ROOM_OPERATORS: ok = HandleMemberList(in, i_code, types::kRoomOperators); break;
+    case SM_PRIVATE_ROOM_ADD_USER: ok = HandleMemberChange(in, i_code, types::kRoomMembers, true); break;
+    case SM_PRIVATE_ROOM_REMOVE_USER: ok = HandleMemberChange(in, i_code, types::kRoomMembers, false); break;
+    case SM_PRIVATE_ROOM_ADD_OPERATOR: ok = HandleMemberChange(in, i_code, types::kRoomOperators, true); break;
+    case SM_PRIVATE_ROOM_REMOVE_OPERATOR: ok = HandleMemberChange(in, i_code, types::kRoomOperators, false); break;
+    case SM_PRIVATE_ROOM_ADDED: ok = HandleOwnRoomFlag(in, i_code, types::kIsMember, true); break;
+    case SM_PRIVATE_ROOM_REMOVED: ok = HandleOwnRoomFlag(in, i_code, types::kIsMember, false); break;
+    case SM_PRIVATE_ROOM_OPERATOR_ADDED: ok = HandleOwnRoomFlag(in, i_code, types::kIsOperator, true); break;
+    case SM_PRIVATE_ROOM_OPERATOR_REMOVED: ok = HandleOwnRoomFlag(in, i_code, types::kIsOperator, false); break;
     case SM_PRIVATE_ROOM_TOGGLE:
     {
         quint8 enabled = 0;
@@ -452,6 +510,10 @@ void Server::HandleMessage(quint32 i_code, MemStream& i_body)
         if (ok)
         {
             m_joinsSent.remove(room);
+            // That join is answered.
+            const auto due = m_joinAnswersDue.find(room);
+            if (due != m_joinAnswersDue.end() && --due.value() == 0)
+                m_joinAnswersDue.erase(due);
             Log(kArea, 1, QStringLiteral("The room %1 could not be created").arg(room));
         }
         break;
@@ -599,13 +661,26 @@ void Server::LinkRoomUser(ItemPtr i_room, const QString& i_user, quint32 i_statu
 bool Server::HandleJoinRoom(InputStream& i_in)
 {
     QString roomName;
+    if (!i_in.Read(roomName))
+        return false;
+    // One answer per join sent: the server cannot open a room we never asked for, nor fill one
+    // we are in with answer after answer. An unasked one is not even read.
+    const auto due = m_joinAnswersDue.find(roomName);
+    if (due == m_joinAnswersDue.end())
+    {
+        Log(kArea, 1, QStringLiteral("Ignoring a join answer for the room %1, which was not asked for").arg(roomName));
+        return true;
+    }
+    if (--due.value() == 0)
+        m_joinAnswersDue.erase(due);
+
     std::vector<std::string> users;
     std::vector<quint32> statuses;
     std::vector<UserStats> stats;
     std::vector<quint32> freeSlots;
     std::vector<std::string> countries;
-    if (!i_in.Read(roomName) || !ReadList(i_in, users) || !ReadList(i_in, statuses) || !ReadList(i_in, stats)
-        || !ReadList(i_in, freeSlots) || !ReadList(i_in, countries))
+    if (!ReadList(i_in, users) || !ReadList(i_in, statuses) || !ReadList(i_in, stats) || !ReadList(i_in, freeSlots)
+        || !ReadList(i_in, countries))
         return false;
     const size_t count = users.size();
     if (statuses.size() != count || stats.size() != count || freeSlots.size() != count || countries.size() != count)
@@ -617,18 +692,6 @@ bool Server::HandleJoinRoom(InputStream& i_in)
     if (isPrivate && (!i_in.Read(owner) || !ReadList(i_in, operators)))
         return false;
 
-    // Only an answer to our own request opens a room: the server cannot push one, with all its
-    // users, on us.
-    if (!m_joinsSent.contains(roomName))
-    {
-        const ItemPtr joined = T(types::kRoom)->HasItem(roomName);
-        if (!joined || !joined.IsConnected(types::kInRoom))
-        {
-            Log(kArea, 1,
-                QStringLiteral("Ignoring a join answer for the room %1, which was not asked for").arg(roomName));
-            return true;
-        }
-    }
     ItemPtr room = T(types::kRoom)->GetItem(roomName);
     room += Flag(types::kInRoom);
     room.Disconnect(types::kUser);
@@ -877,25 +940,43 @@ bool Server::HandleCheckPrivileges(InputStream& i_in)
     return true;
 }
 
-bool Server::HandleMemberList(InputStream& i_in, const char* i_nodeType)
+// The rooms held are those of the latest room list and those the user is in, enters by itself
+// (all of them in the store) or has asked to enter; the server makes no other with its row.
+ItemPtr Server::HeldRoom(const QString& i_room, quint32 i_code)
+{
+    if (ItemPtr room = T(types::kRoom)->HasItem(i_room))
+        return room;
+    if (m_joinsSent.contains(i_room) || m_joinAnswersDue.contains(i_room))
+        return T(types::kRoom)->GetItem(i_room);
+    Log(kArea, 1, QStringLiteral("Message %1 names the room %2, which is not listed; ignored").arg(i_code).arg(i_room));
+    return ItemPtr();
+}
+
+bool Server::HandleMemberList(InputStream& i_in, quint32 i_code, const char* i_nodeType)
 {
     QString roomName;
     std::vector<std::string> users;
     if (!i_in.Read(roomName) || !ReadList(i_in, users))
         return false;
-    ItemPtr node = T(types::kRoom)->GetItem(roomName).NewItem(i_nodeType);
+    ItemPtr room = HeldRoom(roomName, i_code);
+    if (!room)
+        return true;
+    ItemPtr node = room.NewItem(i_nodeType);
     node.Disconnect(types::kUser);
     for (const std::string& name : users)
         node += T(types::kUser)->GetItem(ToQString(name));
     return true;
 }
 
-bool Server::HandleMemberChange(InputStream& i_in, const char* i_nodeType, bool i_add)
+bool Server::HandleMemberChange(InputStream& i_in, quint32 i_code, const char* i_nodeType, bool i_add)
 {
     QString roomName, userName;
     if (!i_in.Read(roomName) || !i_in.Read(userName))
         return false;
-    ItemPtr node = T(types::kRoom)->GetItem(roomName).NewItem(i_nodeType);
+    ItemPtr room = HeldRoom(roomName, i_code);
+    if (!room)
+        return true;
+    ItemPtr node = room.NewItem(i_nodeType);
     if (i_add)
         node += T(types::kUser)->GetItem(userName);
     else if (ItemPtr user = T(types::kUser)->HasItem(userName))
@@ -903,15 +984,18 @@ bool Server::HandleMemberChange(InputStream& i_in, const char* i_nodeType, bool 
     return true;
 }
 
-bool Server::HandleOwnRoomFlag(InputStream& i_in, const char* i_flagType, bool i_add)
+bool Server::HandleOwnRoomFlag(InputStream& i_in, quint32 i_code, const char* i_flagType, bool i_add)
 {
     QString roomName;
     if (!i_in.Read(roomName))
         return false;
-    if (i_add)
-        T(types::kRoom)->GetItem(roomName) += Flag(i_flagType);
-    else if (ItemPtr room = T(types::kRoom)->HasItem(roomName))
-        SetFlag(room, i_flagType, false);
+    if (!i_add)
+    {
+        if (ItemPtr room = T(types::kRoom)->HasItem(roomName))
+            SetFlag(room, i_flagType, false);
+    }
+    else if (ItemPtr room = HeldRoom(roomName, i_code))
+        room += Flag(i_flagType);
     return true;
 }
 
@@ -947,7 +1031,10 @@ void Server::EnterRoom(QString i_room, bool i_isPrivate)
     if (m_state != StateLoggedIn || m_joinsSent.contains(i_room))
         return;
     if (Send(SM_JOIN_ROOM, StreamOf(i_room, qint32(i_isPrivate ? 1 : 0))))
+    {
         m_joinsSent.insert(i_room);
+        ++m_joinAnswersDue[i_room];
+    }
 }
 
 void Server::LeaveRoom(QString i_room)

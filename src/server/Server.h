@@ -10,6 +10,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHash>
 #include <QMetaType>
 #include <QObject>
 #include <QSet>
@@ -164,7 +165,8 @@ private:
     void OnSocketError(QAbstractSocket::SocketError i_error);
     void OnSocketDisconnected();
     void OnReadyRead();
-    void ReadBytes(const QByteArray& i_bytes);
+    void HandleFrames(bool i_sliced);
+    void HandleFramesLater();
 
     void SendLogin();
     bool WriteFrame(quint32 i_code, const MemStream& i_body);
@@ -197,10 +199,12 @@ private:
     bool HandleEmbeddedMessage(InputStream& i_in);
     bool HandleCheckPrivileges(InputStream& i_in);
     bool HandleWishlistInterval(InputStream& i_in);
-    bool HandleMemberList(InputStream& i_in, const char* i_nodeType);
-    bool HandleMemberChange(InputStream& i_in, const char* i_nodeType, bool i_add);
-    bool HandleOwnRoomFlag(InputStream& i_in, const char* i_flagType, bool i_add);
+    bool HandleMemberList(InputStream& i_in, quint32 i_code, const char* i_nodeType);
+    bool HandleMemberChange(InputStream& i_in, quint32 i_code, const char* i_nodeType, bool i_add);
+    bool HandleOwnRoomFlag(InputStream& i_in, quint32 i_code, const char* i_flagType, bool i_add);
     bool HandleRelatedSearches(InputStream& i_in);
+
+    ItemPtr HeldRoom(const QString& i_room, quint32 i_code);
 
     void SetUserStatus(const QString& i_user, quint32 i_status);
     void LinkRoomUser(ItemPtr i_room, const QString& i_user, quint32 i_status, const UserStats& i_stats,
@@ -218,6 +222,14 @@ private:
     QByteArray m_frame;
     QByteArray m_inBuffer;
     int m_inOffset = 0;
+    // Frames of one read are handled in slices with the event loop running between them; while
+    // some wait for a later turn, what comes stays in the socket, whose buffer is bounded.
+    bool m_framesPending = false;
+    // Set when the server closed the connection while frames were still waiting: the loss is
+    // told once they were handled, as it was when they were all handled at once.
+    QString m_lossPending;
+    // Ends a slice posted for an earlier connection.
+    quint64 m_connectionSerial = 0;
     unsigned int m_nextSearchToken;
     int m_sharedFolders = 0;
     int m_sharedFiles = 0;
@@ -226,6 +238,8 @@ private:
     bool m_acceptChildren = false;
     // Rooms a join was sent for during this login, so a second join request is not repeated.
     QSet<QString> m_joinsSent;
+    // Join answers still owed, one per join sent during this login: no answer beyond them is taken.
+    QHash<QString, int> m_joinAnswersDue;
     QSet<QString> m_privilegedUsers;
     bool m_typesReady = false;
 };

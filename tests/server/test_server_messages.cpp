@@ -17,6 +17,25 @@ struct ConnectionCounter : DataHandler
     void On(ConnectionInfo&) { ++count; }
 };
 
+// Frames come in order: once an answer to a message sent now is in, all before it were handled.
+bool RoundTrip(ServerFixture& io_f)
+{
+    QSignalSpy admin(io_f.server.get(), &Server::AdminMessage);
+    io_f.Push(SM_ADMIN_MESSAGE, Body("sync"));
+    return admin.wait(5000);
+}
+
+// An administrator message past the 64 KiB after which the frames of one read wait for the event loop.
+QByteArray LargeAdminFrame(char i_letter)
+{
+    return WireWriter().Str(QLatin1Char(i_letter) + QString(66000, QLatin1Char('.'))).Frame(SM_ADMIN_MESSAGE);
+}
+
+QByteArray AdminFrame(const char* ip_text)
+{
+    return WireWriter().Str(QString::fromLatin1(ip_text)).Frame(SM_ADMIN_MESSAGE);
+}
+
 QByteArray JoinReply(const QString& i_room, const QStringList& i_users, quint32 i_speed)
 {
     WireWriter body;
@@ -135,11 +154,13 @@ private slots:
             new EventHandler<ConnectionCounter, ConnectionInfo&>(&counter, &ConnectionCounter::On));
         QVERIFY(f.Login());
         ItemPtr lobby = f.Room("lobby");
-        // Answers only to our own request count; the server's own comes first.
+        // One answer per join: this one goes out before the server reads the request, so the
+        // server's own answer comes second and is not taken.
         f.server->EnterRoom("lobby", false);
-        QTRY_VERIFY(lobby.IsConnected("in_room"));
         f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"bob", "carol"}, 1000));
-        QTRY_COMPARE(lobby.GetItems("user").size(), size_t(2));
+        QVERIFY(f.testServer->WaitForFrames(SM_JOIN_ROOM, 1, kMe));
+        QVERIFY(RoundTrip(f));
+        QCOMPARE(lobby.GetItems("user").size(), size_t(2));
         QCOMPARE(counter.count, 1);
         ItemPtr bob = f.User("bob");
         QCOMPARE(bob["average_download_speed"].AsString(), QStringLiteral("1000"));
@@ -151,14 +172,16 @@ private slots:
         // After a reconnection the same room answers again with other users.
         QVERIFY(f.Drop());
         QVERIFY(lobby.IsConnected("in_room"));
+        f.testServer->RoomOf("lobby").m_present = QStringList{"dave"};
+        f.testServer->AccountOf("dave").m_status = 2;
+        f.testServer->AccountOf("dave").m_averageSpeed = 2000;
         QSignalSpy connected(f.server.get(), &Server::Connected);
         f.server->EveryHalfMinute();
         QVERIFY(connected.wait(5000));
-        // The room is entered again by itself; its answer comes first.
+        // The room is entered again by itself.
         QVERIFY(f.testServer->WaitForFrames(SM_JOIN_ROOM, 1, kMe));
         QTRY_VERIFY(lobby.IsConnected(f.User(kMe)));
-        f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"dave"}, 2000));
-        QTRY_VERIFY(lobby.IsConnected(f.User("dave")));
+        QVERIFY(lobby.IsConnected(f.User("dave")));
         QCOMPARE(counter.count, 1);
         QVERIFY(!lobby.IsConnected(bob));
         QCOMPARE(f.User("dave")["average_download_speed"].AsString(), QStringLiteral("2000"));
@@ -220,6 +243,66 @@ private slots:
         QCOMPARE(joined.at(0).at(0).toString(), QStringLiteral("lobby"));
         const ItemPtr trap = d->GetType("room")->HasItem(Value(QStringLiteral("trap")));
         QVERIFY(!trap || (!trap.IsConnected("in_room") && trap.GetItems("user").empty()));
+    }
+
+    // A room takes one join answer per join sent: not another while the user is in it, nor one
+    // after a leave the server has not confirmed yet.
+    void aJoinedRoomTakesOneAnswerPerJoin()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        QSignalSpy joined(f.server.get(), &Server::RoomJoined);
+        ItemPtr lobby = f.Room("lobby");
+        f.server->EnterRoom("lobby", false);
+        QTRY_VERIFY(lobby.IsConnected("in_room"));
+        f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"mallory"}, 1));
+        QVERIFY(RoundTrip(f));
+        // Pushed before the server reads the leave: the room is still marked as joined.
+        f.server->LeaveRoom("lobby");
+        f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"trudy"}, 1));
+        QTRY_VERIFY(!lobby.IsConnected("in_room"));
+        QVERIFY(RoundTrip(f));
+        QCOMPARE(joined.count(), 1);
+        for (const char* name : {"mallory", "trudy"})
+            QVERIFY2(!d->GetType("user")->HasItem(QString::fromLatin1(name)), name);
+
+        // Entered again, the room takes the answer to that join.
+        f.server->EnterRoom("lobby", false);
+        QTRY_COMPARE(joined.count(), 2);
+        QVERIFY(lobby.IsConnected("in_room"));
+        QVERIFY(lobby.IsConnected(f.User(kMe)));
+    }
+
+    // Private-room messages keep to the rooms held, those listed and those asked for; a room
+    // outside them is not made, nor its row.
+    void privateRoomMessagesKeepToTheRoomsHeld_data()
+    {
+        QTest::addColumn<quint32>("code");
+        QTest::addColumn<QByteArray>("rest");
+        QTest::addColumn<QString>("made");
+        QTest::newRow("members") << quint32(SM_PRIVATE_ROOM_USERS) << Body(1, "bob") << "room_members";
+        QTest::newRow("member added") << quint32(SM_PRIVATE_ROOM_ADD_USER) << Body("bob") << "room_members";
+        QTest::newRow("member removed") << quint32(SM_PRIVATE_ROOM_REMOVE_USER) << Body("bob") << "room_members";
+        QTest::newRow("we are a member") << quint32(SM_PRIVATE_ROOM_ADDED) << QByteArray() << "is_member";
+        QTest::newRow("we are an operator") << quint32(SM_PRIVATE_ROOM_OPERATOR_ADDED) << QByteArray() << "is_operator";
+    }
+
+    void privateRoomMessagesKeepToTheRoomsHeld()
+    {
+        QFETCH(quint32, code);
+        QFETCH(QByteArray, rest);
+        QFETCH(QString, made);
+        ServerFixture f;
+        QVERIFY(f.Login());
+        f.Push(SM_ROOM_LIST, Body(1, "listed", 1, 3) + Body(0, 0) + Body(0, 0) + Body(0));
+        // Asked for and not answered yet: the messages go out before the server reads the join.
+        f.server->EnterRoom("asked", true);
+        for (const char* room : {"listed", "asked", "elsewhere"})
+            f.Push(code, Body(room) + rest);
+        QVERIFY(RoundTrip(f));
+        QVERIFY(!d->GetType("room")->HasItem(QStringLiteral("elsewhere")));
+        for (const char* room : {"listed", "asked"})
+            QVERIFY2(f.Room(room).IsConnected(made.toLatin1().constData()), room);
     }
 
     void chatSearchesAndPrivateMessages()
@@ -447,6 +530,57 @@ private slots:
         // A length over the cap is a loss, before anything is allocated for it.
         f.testServer->SendRaw(kMe, Body(FrameCodec::MaxFrameLength + 1, SM_ADMIN_MESSAGE));
         QVERIFY(disconnected.wait(5000));
+        QVERIFY(f.server->IsAbruptlyDisconnected());
+    }
+
+    // The frames of one read take turns with the event loop, in their order: what waits behind a
+    // large frame does not wait for every other one too.
+    void framesOfOneReadTakeTurnsWithTheEventLoop()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        QStringList seen;
+        int seenWhenTheLoopTurned = -1;
+        connect(f.server.get(), &Server::AdminMessage, this, [&](const QString& i_text) {
+            if (seen.isEmpty())
+                QMetaObject::invokeMethod(
+                    this, [&] { seenWhenTheLoopTurned = seen.size(); }, Qt::QueuedConnection);
+            seen << i_text.left(1);
+        });
+        f.testServer->SendRaw(kMe, LargeAdminFrame('A') + AdminFrame("B") + AdminFrame("c"));
+        QTRY_COMPARE(seen, QStringList({"A", "B", "c"}));
+        QCOMPARE(seenWhenTheLoopTurned, 1);
+    }
+
+    // Frames still waiting when the connection ends: the client's own end drops them, and the next
+    // connection reads as before; the server's close comes after the frames it sent first.
+    void framesWaitingWhenTheConnectionEnds()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        QStringList seen;
+        QStringList seenAtTheLoss{"none"};
+        bool endOnA = true;
+        connect(f.server.get(), &Server::AdminMessage, this, [&](const QString& i_text) {
+            seen << i_text.left(1);
+            // The user disconnects while the frames after it wait for their turn.
+            if (endOnA && seen.constLast() == "A")
+                QMetaObject::invokeMethod(
+                    this, [&] { f.server->Disconnect(); }, Qt::QueuedConnection);
+        });
+        connect(f.server.get(), &Server::Disconnected, this, [&] { seenAtTheLoss = seen; });
+        const QByteArray burst = LargeAdminFrame('A') + LargeAdminFrame('B') + AdminFrame("c");
+        f.testServer->SendRaw(kMe, burst);
+        QTRY_COMPARE(seenAtTheLoss, QStringList({"A"}));
+        QVERIFY(f.Login());
+        f.Push(SM_ADMIN_MESSAGE, Body("d"));
+        QTRY_COMPARE(seen, QStringList({"A", "d"}));
+
+        endOnA = false;
+        seen.clear();
+        f.testServer->SendRaw(kMe, burst);
+        f.testServer->CloseConnection(kMe);
+        QTRY_COMPARE(seenAtTheLoss, QStringList({"A", "B", "c"}));
         QVERIFY(f.server->IsAbruptlyDisconnected());
     }
 };

@@ -122,6 +122,12 @@ void TestServer::DropConnection(const QString& i_user)
         RemoveClient(client->m_id);
 }
 
+void TestServer::CloseConnection(const QString& i_user)
+{
+    if (Client* client = Online(i_user))
+        client->mp_socket->disconnectFromHost();
+}
+
 QList<TestServer::Frame> TestServer::Frames(const QString& i_user) const
 {
     if (i_user.isEmpty())

@@ -109,6 +109,8 @@ public:
     bool SendEmbeddedSearch(const QString& i_user, const QString& i_searcher, quint32 i_token, const QString& i_query);
     // Closes the user's connection at once, without a goodbye.
     void DropConnection(const QString& i_user);
+    // Closes the user's connection once what was written to it has gone.
+    void CloseConnection(const QString& i_user);
 
     QList<Frame> Frames(const QString& i_user = QString()) const;
     QList<Frame> FramesWithCode(quint32 i_code, const QString& i_user = QString()) const;
