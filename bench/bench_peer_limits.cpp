@@ -1,5 +1,5 @@
 // What hostile peers can still cost: the memory held by connections that each send most of a
-// large frame and stop, and the time of search replies as a search fills up, against the same
+// large frame and stop, from one address (its share) and from sixteen (the budget of all), and the time of search replies as a search fills up, against the same
 // replies with nothing counted.
 
 #include "Compression.h"
@@ -50,17 +50,21 @@ QByteArray Le32(quint32 i_value)
     return RawPeer::UInt32(i_value);
 }
 
-// One hostile peer on a plain blocking socket: an opener, then most of a frame that announces a
-// shares list just under the frame cap, then silence until told to go.
-void Flood(quint16 i_port, int i_index, const std::vector<char>& i_chunk, qint64 i_bytes, std::atomic<int>& io_done,
-           std::atomic<bool>& i_stop)
+// One hostile peer on a plain blocking socket from the loopback address given: an opener, then most
+// of a frame that announces a shares list just under the frame cap, then silence until told to go.
+void Flood(quint16 i_port, quint32 i_from, int i_index, const std::vector<char>& i_chunk, qint64 i_bytes,
+           std::atomic<int>& io_done, std::atomic<bool>& i_stop)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(i_from);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(i_port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0
+              && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     const QByteArray opener = RawPeer::PeerInit("flood" + QByteArray::number(i_index), "P");
     const QByteArray head = Le32(quint32(opener.size())) + opener + Le32(FrameCodec::MaxFrameLength - 1) + Le32(5);
     ok = ok && ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) == head.size();
@@ -78,7 +82,9 @@ void Flood(quint16 i_port, int i_index, const std::vector<char>& i_chunk, qint64
         ::close(fd);
 }
 
-void PartialFrames()
+// 16 connections, from one address or from 16 (127.0.0.2 to 127.0.0.17: loopback is all of
+// 127.0.0.0/8).
+void PartialFrames(bool i_manyAddresses)
 {
     StartEngine();
     constexpr int kConnections = 16;
@@ -89,10 +95,13 @@ void PartialFrames()
     ResetPeak();
     const double baseline = PeakMegabytes();
     std::vector<std::thread> floods;
+    const auto from = [i_manyAddresses](int i_index) {
+        return i_manyAddresses ? 0x7f000002u + quint32(i_index) : 0x7f000001u;
+    };
     for (int n = 0; n < kConnections; ++n)
-        peerMessenger->OnPeerAddress(QStringLiteral("flood%1").arg(n), TCPAddress(0x7f000001u, 0), 0);
+        peerMessenger->OnPeerAddress(QStringLiteral("flood%1").arg(n), TCPAddress(from(n), 0), 0);
     for (int n = 0; n < kConnections; ++n)
-        floods.emplace_back(Flood, peerMessenger->ListeningPort(), n, std::cref(chunk), kBytes, std::ref(done),
+        floods.emplace_back(Flood, peerMessenger->ListeningPort(), from(n), n, std::cref(chunk), kBytes, std::ref(done),
                             std::ref(stop));
     QElapsedTimer timer;
     timer.start();
@@ -110,8 +119,9 @@ void PartialFrames()
     for (std::thread& flood : floods)
         flood.join();
     StopEngine();
-    std::printf("peer_partial_frames_16_connections_kept: %d connections (%.0f MB)\n", held, heldMegabytes);
-    std::printf("peer_partial_frames_16_connections_peak: %.0f MB\n", peak);
+    const char* name = i_manyAddresses ? "16_addresses" : "16_connections";
+    std::printf("peer_partial_frames_%s_kept: %d connections (%.0f MB)\n", name, held, heldMegabytes);
+    std::printf("peer_partial_frames_%s_peak: %.0f MB\n", name, peak);
     std::fflush(stdout);
 }
 
@@ -174,7 +184,8 @@ void SearchReplies()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    PartialFrames();
+    PartialFrames(false);
+    PartialFrames(true);
     SearchReplies();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 
 namespace
 {
@@ -14,6 +15,9 @@ qint64 g_partialFrameBytes = 0;
 std::vector<PeerConnection*> g_holders;
 QHash<QHostAddress, qint64> g_heldByAddress;
 qint64 g_clockSkewMs = 0;
+// Every connection, for what waits to be sent on all of them.
+std::vector<PeerConnection*> g_connections;
+std::atomic<qint64> g_fileConnectionBytes{0};
 
 qint64 PartialFrameClockMs()
 {
@@ -46,6 +50,7 @@ PeerConnection::PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject*
     , m_incoming(true)
     , m_address(ip_socket->peerAddress())
 {
+    g_connections.push_back(this);
     m_created.start();
     m_lastActivity.start();
     m_socket->setParent(nullptr);
@@ -63,6 +68,7 @@ PeerConnection::PeerConnection(const QHostAddress& i_address, quint16 i_port, bo
     , m_incoming(false)
     , m_address(i_address)
 {
+    g_connections.push_back(this);
     m_created.start();
     m_lastActivity.start();
     Attach();
@@ -72,6 +78,33 @@ PeerConnection::PeerConnection(const QHostAddress& i_address, quint16 i_port, bo
 PeerConnection::~PeerConnection()
 {
     Close();
+    g_connections.erase(std::find(g_connections.begin(), g_connections.end(), this));
+}
+
+qint64 PeerConnection::WaitingBytesOfAll()
+{
+    qint64 bytes = g_fileConnectionBytes;
+    for (const PeerConnection* connection : g_connections)
+        bytes += connection->BytesToWrite();
+    return bytes;
+}
+
+PeerConnection* PeerConnection::MostWaiting()
+{
+    PeerConnection* most = nullptr;
+    qint64 mostBytes = 0;
+    for (PeerConnection* connection : g_connections)
+        if (const qint64 bytes = connection->BytesToWrite(); bytes > mostBytes)
+        {
+            most = connection;
+            mostBytes = bytes;
+        }
+    return most;
+}
+
+void PeerConnection::CountFileConnectionBytes(qint64 i_delta)
+{
+    g_fileConnectionBytes += i_delta;
 }
 
 void PeerConnection::SetPartialFrameBudget(qint64 i_bytes)
@@ -98,13 +131,23 @@ void PeerConnection::AdvancePartialFrameClockForTest(qint64 i_ms)
 void PeerConnection::DropSlowPartialFrames()
 {
     const qint64 now = PartialFrameClockMs();
+    // Whether the room is wanted is judged once, before anyone goes.
+    QHash<QHostAddress, int> holdersByAddress;
+    for (const PeerConnection* holder : g_holders)
+        ++holdersByAddress[holder->m_address];
+    const qint64 share = PartialFrameShareOfAddress();
+    const bool budgetTight = g_partialFrameBudget - g_partialFrameBytes < g_partialFrameBudget / 4;
     std::vector<PeerConnection*> slow;
     for (PeerConnection* holder : g_holders)
     {
         if (now - holder->m_heldSinceMs < PartialFrameGraceMs)
             continue;
+        const bool wanted = (budgetTight && g_holders.size() > 1)
+                            || (share - g_heldByAddress.value(holder->m_address) < share / 4
+                                && holdersByAddress[holder->m_address] > 1);
         // The pace since the last look, not since the start: a burst does not buy a stall.
-        if ((holder->m_held - holder->m_markBytes) * 1000 < MinPartialFrameBytesPerSecond * (now - holder->m_markMs))
+        if (wanted
+            && (holder->m_held - holder->m_markBytes) * 1000 < MinPartialFrameBytesPerSecond * (now - holder->m_markMs))
         {
             slow.push_back(holder);
             continue;
@@ -114,7 +157,8 @@ void PeerConnection::DropSlowPartialFrames()
     }
     for (PeerConnection* connection : slow)
         if (std::find(g_holders.begin(), g_holders.end(), connection) != g_holders.end())
-            connection->Fail(QStringLiteral("a partly received message came slower than %1 KiB/s")
+            connection->Fail(QStringLiteral("a partly received message came slower than %1 KiB/s while others wanted "
+                                            "its room")
                                  .arg(MinPartialFrameBytesPerSecond / 1024));
 }
 
@@ -315,8 +359,6 @@ void PeerConnection::OnReadyRead()
             break;
         }
     }
-    if (progressed)
-        m_lastActivity.restart();
     m_inReadLoop = false;
     // What is left is part of one frame, or all that came after the opener while the owner has
     // not yet said what follows: held against what all connections may hold.
@@ -324,6 +366,9 @@ void PeerConnection::OnReadyRead()
         m_state == State::AwaitingOpener || m_state == State::Open || (m_incoming && m_state == State::Connecting);
     const qint64 held = m_held;
     Hold(m_socket && framed ? m_socket->bytesAvailable() : 0, progressed);
+    // A large message that is still coming is no idle peer, however slow its link.
+    if (progressed || m_held > held)
+        m_lastActivity.restart();
     if (m_held > held)
         MakeRoom();
 }

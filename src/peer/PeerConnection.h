@@ -48,12 +48,22 @@ public:
     static qint64 PartialFrameBytes();
     static qint64 PartialFrameShareOfAddress();
     // A partial frame older than the grace must have come at least this fast since it was last
-    // looked at, or it is dropped (DropSlowPartialFrames, every half minute).
+    // looked at, or it is dropped (DropSlowPartialFrames, every half minute) when another
+    // connection wants the room: less than a quarter of the budget, or of the address's share, is
+    // left, and someone else holds part of a frame there. Alone, a slow uplink takes its time.
     static constexpr qint64 PartialFrameGraceMs = 30000;
     static constexpr qint64 MinPartialFrameBytesPerSecond = 64 * 1024;
     static void DropSlowPartialFrames();
     // Moves the clock of partial frames ahead, so tests need not wait for the grace.
     static void AdvancePartialFrameClockForTest(qint64 i_ms);
+
+    // Bytes waiting to be sent on every connection that exists, whoever owns it (the messenger,
+    // the distributed network), and on the file connections the transfers write to.
+    static qint64 WaitingBytesOfAll();
+    // The connection with the most bytes waiting to be sent; null when none waits.
+    static PeerConnection* MostWaiting();
+    // Upload threads say what their sockets hold; callable from any thread.
+    static void CountFileConnectionBytes(qint64 i_delta);
 
     // Takes ownership of an accepted socket; it waits for the opener.
     PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject* ip_parent = nullptr);
@@ -104,6 +114,8 @@ public:
     QTcpSocket* TakeSocket();
     // Closes the socket at once; no Closed() signal follows.
     void Close();
+    // Closes the connection for a bound it passed; Closed() follows with the reason.
+    void GiveWay(const QString& i_reason) { Fail(i_reason); }
 
 signals:
     void Connected();

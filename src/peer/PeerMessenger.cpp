@@ -44,11 +44,6 @@ constexpr int DescriptorReserve = 256;
 // Connections the server asks us to open back to one user: one for messages, one to the
 // distributed network and a few for files are all a user needs at once.
 constexpr int MaxConnectBacksPerUser = 8;
-// Bytes waiting to be sent on one connection, and on all of them with the messages waiting for a
-// connection. Past either, requests are dropped rather than answered: a peer that asks and never
-// reads would otherwise hold any amount. One answer of the largest frame always fits.
-constexpr qint64 MaxWaitingBytesPerConnection = qint64(64) << 20;
-constexpr qint64 MaxWaitingBytes = qint64(256) << 20;
 // A failed accept (no descriptor left) is tried again this much later, not at once.
 constexpr int AcceptRetryMs = 1000;
 
@@ -1009,28 +1004,61 @@ void PeerMessenger::RequestDistributedConnectionToUser(QString i_user, const QHo
 
 qint64 PeerMessenger::WaitingBytes() const
 {
-    qint64 bytes = 0;
-    for (PeerConnection* connection : m_connections)
-        bytes += connection->BytesToWrite();
+    qint64 bytes = PeerConnection::WaitingBytesOfAll();
     for (qint64 unsent : m_unsentBytes)
         bytes += unsent;
     return bytes;
 }
 
-bool PeerMessenger::HasRoomToSend(PeerConnection* ip_connection, quint32 i_code, const QString& i_user,
-                                  bool i_request) const
+bool PeerMessenger::HasRoomToSend(PeerConnection* ip_connection, quint32 i_code, const QString& i_user, bool i_request)
 {
+    const auto drop = [&](qint64 i_waiting, const QString& i_for) {
+        Log(LogArea, 1,
+            QStringLiteral("Dropping %1 %2 %3 %4: %5 bytes wait for %6 to read them")
+                .arg(i_request ? QStringLiteral("a request") : QStringLiteral("a message"), QString::number(i_code),
+                     i_request ? QStringLiteral("from") : QStringLiteral("to"), i_user, QString::number(i_waiting),
+                     i_for));
+        return false;
+    };
+    // A peer that asks and never reads would otherwise hold any amount; one answer of the largest
+    // frame always fits.
     const qint64 waiting = ip_connection ? ip_connection->BytesToWrite() : 0;
-    const bool connectionFull = waiting > MaxWaitingBytesPerConnection;
-    const qint64 all = connectionFull ? waiting : WaitingBytes();
-    if (!connectionFull && all <= MaxWaitingBytes)
-        return true;
-    Log(LogArea, 1,
-        QStringLiteral("Dropping %1 %2 %3 %4: %5 bytes wait for %6 to read them")
-            .arg(i_request ? QStringLiteral("a request") : QStringLiteral("a message"), QString::number(i_code),
-                 i_request ? QStringLiteral("from") : QStringLiteral("to"), i_user, QString::number(all),
-                 connectionFull ? QStringLiteral("the peer") : QStringLiteral("peers")));
-    return false;
+    if (waiting > m_waitingBudget / 4)
+        return drop(waiting, QStringLiteral("the peer"));
+    // Past the bound of all peers those holding the most give way, as with partly received frames,
+    // so that peers who never read cannot keep everyone else unanswered.
+    for (qint64 all = WaitingBytes(); all > m_waitingBudget; all = WaitingBytes())
+    {
+        PeerConnection* most = PeerConnection::MostWaiting();
+        const qint64 mostBytes = most ? most->BytesToWrite() : 0;
+        QString queued;
+        qint64 queuedBytes = 0;
+        for (auto it = m_unsentBytes.cbegin(); it != m_unsentBytes.cend(); ++it)
+            if (it.value() > queuedBytes)
+            {
+                queued = it.key();
+                queuedBytes = it.value();
+            }
+        if (mostBytes == 0 && queuedBytes == 0)
+            return drop(all, QStringLiteral("peers")); // what is left waits on file connections
+        const QString reason = QStringLiteral("%1 bytes wait for it, %2 for all peers, more than %3 MB")
+                                   .arg(QString::number(std::max(mostBytes, queuedBytes)), QString::number(all),
+                                        QString::number(m_waitingBudget / 1000000));
+        if (mostBytes >= queuedBytes)
+        {
+            Log(LogArea, 1, QStringLiteral("Closing the connection %1 %2: %3").arg(most->Type(), most->User(), reason));
+            most->GiveWay(reason);
+            if (most == ip_connection)
+                return false;
+            continue;
+        }
+        Log(LogArea, 1, QStringLiteral("Dropping the messages waiting for a connection to %1: %2").arg(queued, reason));
+        m_unsent.remove(queued);
+        m_unsentBytes.remove(queued);
+        if (!ip_connection && queued == i_user)
+            return false;
+    }
+    return true;
 }
 
 void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i_payload)

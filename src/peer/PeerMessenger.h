@@ -92,8 +92,13 @@ public:
     // The most peer connections held at once, incoming and outgoing, from the open-file limit;
     // incoming ones may take all that outgoing ones leave.
     int IncomingConnectionLimit() const { return m_maxIncoming; }
-    // Bytes waiting to be sent: on the connections and in messages waiting for one.
+    // Bytes waiting to be sent: on every peer connection, the distributed and file ones too, and
+    // in messages waiting for a connection.
     qint64 WaitingBytes() const;
+    // What may wait in all; a quarter of it on one connection, and the one answer that passes
+    // either. Past it, whoever holds the most gives way.
+    static constexpr qint64 DefaultWaitingBytesBudget = qint64(256) << 20;
+    void SetWaitingBytesBudget(qint64 i_bytes) { m_waitingBudget = i_bytes; }
     int AttemptCount() const { return int(m_attempts.size()); }
 
 public slots:
@@ -190,8 +195,9 @@ private:
     int OutgoingCount(const QString& i_connectBacksOf = QString()) const;
     int MaxOutgoing() const;
     // False, with a log line, when a message to the user on the connection (none: one waiting for
-    // a connection), or the answer to a request from the user, would pass what may wait to be sent.
-    bool HasRoomToSend(PeerConnection* ip_connection, quint32 i_code, const QString& i_user, bool i_request) const;
+    // a connection), or the answer to a request from the user, would pass what may wait to be sent
+    // on it. Past what may wait in all, the connections or queues holding the most give way first.
+    bool HasRoomToSend(PeerConnection* ip_connection, quint32 i_code, const QString& i_user, bool i_request);
     PeerConnection* Track(PeerConnection* ip_connection, Role i_role);
     void Forget(PeerConnection* ip_connection);
     void OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason);
@@ -255,6 +261,7 @@ private:
     qint64 m_idleTimeoutMs = 5 * 60 * 1000;
     qint64 m_attemptTimeoutMs = 30000;
     int m_maxIncoming = 768;
+    qint64 m_waitingBudget = DefaultWaitingBytesBudget;
     int m_repliesPerUserAndSearch = DefaultRepliesPerUserAndSearch;
     quint64 m_resultsPerSearch = DefaultResultsPerSearch;
 };

@@ -245,6 +245,18 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
     mp_sizeType = d->GetType(types::kSharedFileSize);
     mp_tokenType = d->GetType(types::kSearchToken);
 
+    for (Type* type : {mp_folderType, mp_fileFolderType, mp_fileType})
+    {
+        type->m_itemCreated.insert(
+            new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::ForgetSharesLists));
+        type->m_itemRemoved.insert(
+            new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::ForgetSharesLists));
+        type->m_itemConnected.insert(new EventHandler<SharedFoldersManager, ConnectionInfo>(
+            this, &SharedFoldersManager::ForgetSharesListsOnLink));
+        type->m_itemDisconnected.insert(new EventHandler<SharedFoldersManager, ConnectionInfo>(
+            this, &SharedFoldersManager::ForgetSharesListsOnLink));
+    }
+
     ConnectAnswers();
 }
 

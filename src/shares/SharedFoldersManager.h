@@ -9,6 +9,7 @@
 #include <QString>
 #include <QThread>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -120,6 +121,9 @@ private:
     void ConnectAnswers();
     void AnswerSearch(const QString& i_user, quint32 i_req, const QString& i_search);
     bool SendToUser(const QString& i_user, MemStream& i_message);
+    // Any change to what is shared, or to who may see it, makes every kept shares list stale.
+    void ForgetSharesLists(ItemPtr);
+    void ForgetSharesListsOnLink(ConnectionInfo);
 
     QThread m_mp3ScannerThread;
     MP3Scanner m_mp3Scanner;
@@ -133,6 +137,9 @@ private:
     std::deque<QString> m_linkedFolders;
     std::vector<std::string> m_words;
     std::function<UploadState()> m_uploadStateSource;
+    // The shares-list message of each visibility (the shared folders a user may see, by serial),
+    // built once: peers may ask again as soon as they have read it.
+    std::map<std::vector<std::uint64_t>, QByteArray> m_sharesLists;
 
     // Looked up once: the walk touches these for every file.
     Type* mp_folderType = nullptr;

@@ -339,6 +339,14 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(QString i_user, FileInfoMap
 MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
 {
     Log(kSharedArea, 1, QStringLiteral("Shared file list requested by user %1").arg(i_user));
+    std::vector<std::uint64_t> visibility;
+    for (const ItemPtr& folder : GetUserSharedFolders(i_user))
+        visibility.push_back(folder.GetSerial());
+    std::sort(visibility.begin(), visibility.end());
+    const auto kept = m_sharesLists.find(visibility);
+    if (kept != m_sharesLists.end())
+        return MemStream(kept->second);
+
     FileInfoMap share;
     AttributeTranslationTable table;
     GetSharedFilesAsUserShare(i_user, share, table);
@@ -354,7 +362,18 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
         Log(kSharedArea, 1, QStringLiteral("Could not compress the shared file list for user %1").arg(i_user));
         return MemStream();
     }
+    m_sharesLists.emplace(std::move(visibility), message.ToByteArray());
     return message;
+}
+
+void SharedFoldersManager::ForgetSharesLists(ItemPtr)
+{
+    m_sharesLists.clear();
+}
+
+void SharedFoldersManager::ForgetSharesListsOnLink(ConnectionInfo)
+{
+    m_sharesLists.clear();
 }
 
 // ---- Folder contents ----

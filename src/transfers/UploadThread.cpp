@@ -1,9 +1,11 @@
 #include "UploadThread.h"
 
+#include "PeerConnection.h"
 #include "UploadSpeedLimiter.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QtEndian>
 
@@ -57,6 +59,10 @@ bool UploadThread::WriteChunk(qint64 i_length, bool i_more)
         accepted += written;
         // Straight into the kernel where it has room; only a full buffer is waited for.
         m_socket->flush();
+        // Counted with what waits for all peers while it waits here.
+        const qint64 waiting = m_socket->bytesToWrite();
+        PeerConnection::CountFileConnectionBytes(waiting);
+        const auto uncount = qScopeGuard([waiting] { PeerConnection::CountFileConnectionBytes(-waiting); });
         while (m_socket->bytesToWrite() > 0)
             if (!Await(WaitForBytesWritten(),
                        QStringLiteral("Waiting for bytes to be written to socket failed. Error string: ")))

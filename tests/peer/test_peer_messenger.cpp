@@ -83,6 +83,58 @@ class TestPeerMessenger : public QObject
         return out.ToByteArray();
     }
 
+    // A shares list of one folder whose names barely compress, so it is as large on the wire as it looks.
+    static QByteArray IncompressibleList(quint32 i_files)
+    {
+        QRandomGenerator random(38);
+        MemStream body;
+        OutputStream out(body);
+        out.WriteFields(quint32(1), std::string("@@music"), i_files);
+        for (quint32 file = 0; file < i_files; ++file)
+        {
+            QByteArray name(32, '\0');
+            random.fillRange(reinterpret_cast<quint32*>(name.data()), 8);
+            out.WriteFields(quint8(1), name.toBase64().toStdString(), qint64(file) + 1, std::string(), quint32(0));
+        }
+        out.Write(quint32(0));
+        return Compressed(PM_SHARED_FILE_LIST, body.ToByteArray());
+    }
+
+    // Files in the shares lists that arrive whole.
+    void ListenForLists(QMetaObject::Connection& o_connection, int& o_files)
+    {
+        o_files = -1;
+        o_connection = connect(peerMessenger, &PeerMessenger::UserShare, this,
+                               [&o_files](QString, FileInfoMap& i_share, AttributeTranslationTable&) {
+                                   o_files = 0;
+                                   for (const auto& [folder, folderFiles] : i_share)
+                                       o_files += int(folderFiles.size());
+                               });
+    }
+
+    // The first bytes of a frame announced at the cap as a shares list, from an address of its own.
+    std::unique_ptr<RawPeer> Hold(const char* i_user, const char* i_from, const QByteArray& i_part)
+    {
+        auto peer = Introduce(i_user, "P", false, QHostAddress(QLatin1String(i_from)));
+        if (peer)
+            peer->SendRaw(RawPeer::UInt32(FrameCodec::MaxFrameLength - 1) + RawPeer::UInt32(PM_SHARED_FILE_LIST)
+                          + i_part);
+        return peer;
+    }
+
+    // A peer that reads nothing: its socket takes a byte at most, and the system's buffers little.
+    std::unique_ptr<RawPeer> NonReader(const QByteArray& i_user, const char* i_from)
+    {
+        Place(i_user, QHostAddress(QLatin1String(i_from)).toIPv4Address());
+        auto peer = std::make_unique<RawPeer>();
+        peer->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        peer->Socket().setReadBufferSize(1);
+        if (!peer->Connect(peerMessenger->ListeningPort(), QHostAddress(QLatin1String(i_from))))
+            return nullptr;
+        peer->SendFrame(RawPeer::PeerInit(i_user, "P"));
+        return peer;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -559,29 +611,12 @@ private slots:
             QTRY_COMPARE(PeerConnection::PartialFrameBytes(), std::min(int(peers.size()), kept) * held);
         }
 
-        // Names that barely compress, so the list is as large on the wire as it looks.
-        QRandomGenerator random(38);
-        MemStream body;
-        OutputStream out(body);
         const quint32 files = 30000;
-        out.WriteFields(quint32(1), std::string("@@music"), files);
-        for (quint32 file = 0; file < files; ++file)
-        {
-            QByteArray name(32, '\0');
-            random.fillRange(reinterpret_cast<quint32*>(name.data()), 8);
-            out.WriteFields(quint8(1), name.toBase64().toStdString(), qint64(file) + 1, std::string(), quint32(0));
-        }
-        out.Write(quint32(0));
-        const QByteArray list = Compressed(PM_SHARED_FILE_LIST, body.ToByteArray());
+        const QByteArray list = IncompressibleList(files);
         QVERIFY(list.size() > 1000000);
         int received = -1;
-        const QMetaObject::Connection lists =
-            connect(peerMessenger, &PeerMessenger::UserShare, this,
-                    [&received](QString, FileInfoMap& i_share, AttributeTranslationTable&) {
-                        received = 0;
-                        for (const auto& [folder, folderFiles] : i_share)
-                            received += int(folderFiles.size());
-                    });
+        QMetaObject::Connection lists;
+        ListenForLists(lists, received);
         const auto unhook = qScopeGuard([&lists] { disconnect(lists); });
         auto good = Introduce("good");
         QVERIFY(good);
@@ -596,35 +631,197 @@ private slots:
     }
 
     // A partial frame that is past its grace must have come at 64 KiB/s since it was last looked
-    // at: a slow one goes, and so does one that came fast once and then stopped.
+    // at while others want the room: a slow one goes, and so does one that came fast once and then
+    // stopped, though on average since it began it still comes fast enough.
     void partialFramesMustKeepComing()
     {
-        const auto start = [this](const char* i_user, const char* i_from, const QByteArray& i_part) {
-            auto peer = Introduce(i_user, "P", false, QHostAddress(QLatin1String(i_from)));
-            if (peer)
-                peer->SendRaw(RawPeer::UInt32(FrameCodec::MaxFrameLength - 1) + RawPeer::UInt32(PM_SHARED_FILE_LIST)
-                              + i_part);
-            return peer;
-        };
-        // After 31 s, 64 KiB/s is 2,031,616 bytes.
+        const qint64 budget = 16000000; // a quarter is 4 MB, an address's share 6 MB
+        PeerConnection::SetPartialFrameBudget(budget);
+        const auto restore =
+            qScopeGuard([] { PeerConnection::SetPartialFrameBudget(PeerConnection::DefaultPartialFrameBudget); });
+        // After 31 s, 64 KiB/s is 2,031,616 bytes; after 62 s, 4,063,232.
         const QByteArray slowPart(1900000, 'x');
-        const QByteArray fastPart(2100000, 'x');
-        auto slow = start("slow", "127.0.0.2", slowPart);
-        auto burst = start("burst", "127.0.0.3", fastPart);
-        auto steady = start("steady", "127.0.0.4", fastPart);
-        QVERIFY(slow && burst && steady);
-        QTRY_COMPARE(PeerConnection::PartialFrameBytes(), qint64(3 * 8 + slowPart.size() + 2 * fastPart.size()));
+        const QByteArray burstPart(4500000, 'x');
+        const QByteArray steadyPart(2200000, 'x');
+        auto slow = Hold("slow", "127.0.0.2", slowPart);
+        auto burst = Hold("burst", "127.0.0.3", burstPart);
+        auto steady = Hold("steady", "127.0.0.4", steadyPart);
+        auto hog = Hold("hog", "127.0.0.5", QByteArray(3500000, 'x')); // less than 4 MB of the budget is left
+        QVERIFY(slow && burst && steady && hog);
+        QTRY_COMPARE(PeerConnection::PartialFrameBytes(), qint64(4 * 8 + 12100000));
         timerManager->TickHalfMinute(); // within the grace: nobody goes
         PeerConnection::AdvancePartialFrameClockForTest(31000);
         timerManager->TickHalfMinute();
         QVERIFY(slow->WaitForClose());
-        steady->SendRaw(fastPart);
-        QTRY_COMPARE(PeerConnection::PartialFrameBytes(), qint64(2 * 8 + 3 * fastPart.size()));
+        steady->SendRaw(steadyPart);
+        hog->SendRaw(QByteArray(2400000, 'x'));
+        QTRY_COMPARE(PeerConnection::PartialFrameBytes(), qint64(3 * 8 + 14800000));
         PeerConnection::AdvancePartialFrameClockForTest(31000);
         timerManager->TickHalfMinute();
         QVERIFY(burst->WaitForClose());
         QCOMPARE(steady->Socket().state(), QAbstractSocket::ConnectedState);
-        QCOMPARE(PeerConnection::PartialFrameBytes(), qint64(8 + 2 * fastPart.size()));
+        QCOMPARE(hog->Socket().state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(PeerConnection::PartialFrameBytes(), qint64(2 * 8 + 10300000));
+    }
+
+    void a_slow_large_message_is_dropped_only_when_others_want_its_room_data()
+    {
+        QTest::addColumn<int>("hogs");
+        QTest::newRow("nobody else holds a partial frame") << 0;
+        QTest::newRow("hogs hold the budget") << 3;
+    }
+
+    // A 3 MB shares list at 32 KiB/s, half the pace the rule asks for, arrives whole when nobody
+    // else wants the budget; while others hold most of it, it goes at the first look.
+    void a_slow_large_message_is_dropped_only_when_others_want_its_room()
+    {
+        QFETCH(int, hogs);
+        const qint64 budget = 10000000; // a quarter is 2.5 MB, an address's share 3.75 MB
+        PeerConnection::SetPartialFrameBudget(hogs > 0 ? budget : PeerConnection::DefaultPartialFrameBudget);
+        const auto restore =
+            qScopeGuard([] { PeerConnection::SetPartialFrameBudget(PeerConnection::DefaultPartialFrameBudget); });
+        std::vector<std::unique_ptr<RawPeer>> held;
+        for (int n = 0; n < hogs; ++n)
+        {
+            held.push_back(Hold(QByteArray("hog" + QByteArray::number(n)).constData(),
+                                QByteArray("127.0.0." + QByteArray::number(3 + n)).constData(),
+                                QByteArray(2500000, 'x')));
+            QVERIFY(held.back());
+        }
+        const qint64 hogBytes = hogs * qint64(8 + 2500000);
+        QTRY_COMPARE(PeerConnection::PartialFrameBytes(), hogBytes);
+
+        const quint32 files = 90000;
+        const QByteArray wire = RawPeer().Frame(IncompressibleList(files));
+        QVERIFY(wire.size() > 3000000);
+        int received = -1;
+        QMetaObject::Connection lists;
+        ListenForLists(lists, received);
+        const auto unhook = qScopeGuard([&lists] { disconnect(lists); });
+        auto sender = Introduce("uplink", "P", false, QHostAddress(QStringLiteral("127.0.0.2")));
+        QVERIFY(sender);
+        const int perLook = 32 * 1024 * 30;
+        for (int sent = 0; sent < wire.size() && sender->Socket().state() == QAbstractSocket::ConnectedState;)
+        {
+            const QByteArray chunk = wire.mid(sent, perLook);
+            sender->SendRaw(chunk);
+            sent += chunk.size();
+            if (sent < wire.size())
+                QTRY_COMPARE(PeerConnection::PartialFrameBytes(), hogBytes + sent);
+            PeerConnection::AdvancePartialFrameClockForTest(30000);
+            timerManager->TickHalfMinute();
+            QTest::qWait(20);
+        }
+        if (hogs == 0)
+        {
+            QTRY_COMPARE_WITH_TIMEOUT(received, int(files), 10000);
+            QCOMPARE(sender->Socket().state(), QAbstractSocket::ConnectedState);
+        }
+        else
+        {
+            QVERIFY(sender->WaitForClose());
+            QCOMPARE(received, -1);
+        }
+    }
+
+    // Peers that never read ask for answers of 2 MB each: what waits for all peers stays within the
+    // bound and its one answer, the connection holding the most gives way, and a peer that reads
+    // is still answered.
+    void answers_waiting_for_all_peers_give_way_past_the_bound()
+    {
+        const qint64 budget = 16000000; // 4 MB on one connection
+        peerMessenger->SetWaitingBytesBudget(budget);
+        const QByteArray answer = RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(2000000, 'a');
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, [&answer](QString i_user) {
+            MemStream message(answer);
+            peerMessenger->SendMessage(i_user, message);
+        });
+        QByteArray requests;
+        for (quint32 n = 0; n < 6; ++n)
+            requests += RawPeer().Frame(Payload(PeerMessages::BuildGetSharedFilesInFolder(n, QStringLiteral("f"))));
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (int n = 0; n < 5; ++n)
+        {
+            peers.push_back(NonReader("never" + QByteArray::number(n),
+                                      QByteArray("127.0.0." + QByteArray::number(2 + n)).constData()));
+            QVERIFY(peers.back());
+            // Twice: the second time the system's buffers are full.
+            for (int round = 0; round < 2; ++round)
+            {
+                peers.back()->SendRaw(requests);
+                QTest::qWait(200);
+                QVERIFY2(peerMessenger->WaitingBytes() <= budget + answer.size(),
+                         qPrintable(QString::number(peerMessenger->WaitingBytes())));
+            }
+        }
+        auto reader = Introduce("reader", "P", false, QHostAddress(QStringLiteral("127.0.0.9")));
+        QVERIFY(reader);
+        reader->SendFrame(Payload(PeerMessages::BuildGetSharedFilesInFolder(7, QStringLiteral("f"))));
+        QByteArray payload;
+        QVERIFY(reader->ReadFrame(payload));
+        QCOMPARE(payload.size(), answer.size());
+        QVERIFY(peerMessenger->ConnectionCount() < 6);
+    }
+
+    // Messages for users not yet connected count too: past the bound the largest queue goes.
+    void messages_waiting_for_a_connection_count_against_the_bound()
+    {
+        const qint64 budget = 4000000;
+        peerMessenger->SetWaitingBytesBudget(budget);
+        const QByteArray message = RawPeer::UInt32(PM_UPLOAD_OFFER) + QByteArray(1000000, 'm');
+        for (int n = 0; n < 12; ++n)
+        {
+            MemStream stream(message);
+            peerMessenger->SendMessage(QStringLiteral("absent%1").arg(n % 4), stream);
+            QVERIFY2(peerMessenger->WaitingBytes() <= budget + message.size(),
+                     qPrintable(QString::number(peerMessenger->WaitingBytes())));
+        }
+        QVERIFY(peerMessenger->WaitingBytes() >= budget - message.size());
+    }
+
+    // What waits on a distributed connection, handed over to the distributed network, counts too.
+    void distributed_connections_count_in_what_waits()
+    {
+        QSignalSpy received(peerMessenger, &PeerMessenger::DistributedConnectionReceived);
+        auto child = Introduce("jill", "D");
+        QVERIFY(received.wait(5000));
+        std::unique_ptr<PeerConnection> connection(received.at(0).at(1).value<PeerConnection*>());
+        connection->SendFrame(QByteArray(3000000, 'd'));
+        QVERIFY(connection->BytesToWrite() > 0);
+        QCOMPARE(peerMessenger->WaitingBytes(), connection->BytesToWrite());
+    }
+
+    void a_repeated_request_is_skipped_while_its_answer_waits_data()
+    {
+        QTest::addColumn<quint32>("request");
+        QTest::newRow("shares list") << quint32(PM_GET_SHARED_FILE_LIST);
+        QTest::newRow("user information") << quint32(PM_USER_INFO_REQUEST);
+    }
+
+    // Ten requests in one write against an answer of 2 MB that the peer never reads: built once.
+    void a_repeated_request_is_skipped_while_its_answer_waits()
+    {
+        QFETCH(quint32, request);
+        int built = 0;
+        peerMessenger->SetSharedFilesMessageProvider([&built](const QString&) {
+            ++built;
+            return MemStream(RawPeer::UInt32(PM_SHARED_FILE_LIST) + QByteArray(2000000, 'l'));
+        });
+        connect(peerMessenger, &PeerMessenger::UserInfoRequested, this, [&built](QString i_user) {
+            ++built;
+            MemStream reply =
+                PeerMessages::BuildUserInfoReply(QStringLiteral("me"), true, QByteArray(2000000, 'p'), 1, 0, true);
+            peerMessenger->SendMessage(i_user, reply);
+        });
+        QSignalSpy end(peerMessenger, &PeerMessenger::DownloadPlaceInLine);
+        auto peer = NonReader("asker", "127.0.0.2");
+        QVERIFY(peer);
+        QByteArray wire;
+        for (int n = 0; n < 10; ++n)
+            wire += peer->Frame(RawPeer::UInt32(request));
+        peer->SendRaw(wire + peer->Frame(Payload(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1))));
+        QVERIFY(end.wait(5000));
+        QCOMPARE(built, 1);
     }
 
     // One address holds at most 64 incoming connections; the idle longest go first.

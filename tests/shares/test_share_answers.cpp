@@ -445,6 +445,61 @@ private slots:
                                      "\\Public|abba gold.mp3 1000 mp3", "\\Public|abbamania.txt 1000 "}));
     }
 
+    void a_kept_shares_list_follows_every_change_data()
+    {
+        QTest::addColumn<QString>("change");
+        for (const char* change : {"file added", "file removed", "bitrate found", "folder unshared",
+                                   "folder shared with the group", "user joins a group", "rescan"})
+            QTest::newRow(change) << QString::fromLatin1(change);
+    }
+
+    // The list is kept for each visibility between requests; whatever changes what a user may see,
+    // the next request gets the list as it is now.
+    void a_kept_shares_list_follows_every_change()
+    {
+        QFETCH(QString, change);
+        const auto fresh = [this](const char* i_user) {
+            FileInfoMap share;
+            AttributeTranslationTable table;
+            m_manager->GetSharedFilesAsUserShare(i_user, share, table);
+            MemStream body;
+            OutputStream out(body);
+            out.Write(share);
+            out.Write(table);
+            return body.ToByteArray();
+        };
+        MemStream body;
+        for (const char* user : {"alice", "friend"})
+        {
+            QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(user), 5, body = MemStream()));
+            QCOMPARE(body.ToByteArray(), fresh(user));
+        }
+        ItemPtr gold = m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3");
+        if (change == QLatin1String("file added"))
+            FakeFile(gold["shared_file_folder"], QStringLiteral("new.txt"), 5);
+        else if (change == QLatin1String("file removed"))
+            gold.Remove();
+        else if (change == QLatin1String("bitrate found"))
+            gold.Connect(d->GetType("bitrate")->GetItem(Value(320)));
+        else if (change == QLatin1String("folder unshared"))
+            m_manager->GetSharedFileItem(m_root + "/Friends/abba friends.ogg")["shared_file_folder"]["shared_folder"]
+                .Disconnect("shared_userlist");
+        else if (change == QLatin1String("folder shared with the group"))
+            MarkGroup(Share("Hidden"), "A");
+        else if (change == QLatin1String("user joins a group"))
+            ListUser("friend", {"A"});
+        else
+        {
+            QVERIFY(MakeFile(m_root, "Public/later.txt", 7));
+            m_manager->RescanShares();
+        }
+        for (const char* user : {"alice", "friend"})
+        {
+            QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(user), 5, body = MemStream()));
+            QCOMPARE(body.ToByteArray(), fresh(user));
+        }
+    }
+
     void folderContents()
     {
         m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3")

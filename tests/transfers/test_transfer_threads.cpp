@@ -1,4 +1,5 @@
 #include "DownloadThread.h"
+#include "PeerConnection.h"
 #include "SharedUploadLimit.h"
 #include "TransferSockets.h"
 #include "UploadThread.h"
@@ -244,6 +245,8 @@ private slots:
         }
         // Long enough for the thread to be inside its wait, far short of the wait's own limit.
         QTest::qWait(300);
+        // What waits for the downloader counts with what waits for all peers, until the thread ends.
+        const qint64 waiting = PeerConnection::WaitingBytesOfAll();
 
         QElapsedTimer stopping;
         stopping.start();
@@ -251,6 +254,8 @@ private slots:
         QVERIFY(thread->wait(10000));
         const qint64 took = stopping.elapsed();
         QVERIFY2(took < 2000, qPrintable(QString::number(took)));
+        QCOMPARE(PeerConnection::WaitingBytesOfAll(), qint64(0));
+        QCOMPARE(waiting > 0, peer == QLatin1String("upload stalled"));
         QCoreApplication::processEvents();
         if (peer == QLatin1String("upload open"))
         {
