@@ -352,6 +352,20 @@ private slots:
         dataSaver->Load(dataFile);
         QCOMPARE(rows(), live);
     }
+
+    // A row shows one line of a message, a line's worth at most; the message is kept whole.
+    void message_list_row_shows_the_start_of_a_message()
+    {
+        MessageListForm* list = f->chats->MessageList();
+        list->Init();
+        const QString flood = "hi" + QString(QChar(0x2029)) + "[12:00:00][alice] " + QString(131000, QChar(0xAC00));
+        list->OnPrivateChat(QStringLiteral("mallory"), flood, 1000, true);
+        const QString row =
+            chatsForm->MessageList()->findChild<QTreeWidget*>(QStringLiteral("messageList"))->topLevelItem(0)->text(2);
+        QVERIFY(row.startsWith(QStringLiteral("[mallory] hi [12:00:00][alice] ") + QChar(0xAC00)));
+        QCOMPARE(row.size(), 10 + 1000 + 1);
+        QVERIFY(d->GetType("private_message_text")->HasItem(Value(flood)));
+    }
 };
 
 QTEST_MAIN(TestPrivateChat)
