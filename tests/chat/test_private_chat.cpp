@@ -3,6 +3,7 @@
 #include "ChatLog.h"
 #include "ChatLogForm.h"
 #include "ChatsForm.h"
+#include "EventToolBar.h"
 #include "MessageListForm.h"
 #include "RoomFixture.h"
 #include "WindowFixture.h"
@@ -180,6 +181,33 @@ private slots:
         QVERIFY(f->testServer->WaitForFrames(SM_WATCH_USER, 2, QStringLiteral("alice")));
         QTest::qWait(50);
         QCOMPARE(Sent(SM_WATCH_USER), QStringList({"bob", "carol"}));
+    }
+
+    // Past 100 tabs a new partner's chat waits off the bar, with its lines and its notice; the
+    // notice's button, or opening the chat, gives it its tab, current.
+    void chats_past_a_full_bar_get_their_tabs_when_brought_forward()
+    {
+        EventToolBar bar;
+        QTabWidget* tabs = f->chats->Tabs();
+        for (int n = 1; n < 120; ++n)
+            f->chats->GetChatForm(QStringLiteral("user%1").arg(n));
+        QCOMPARE(tabs->count(), 100);
+        ChatForm* carol = f->chats->GetChatForm(QStringLiteral("carol"));
+        QCOMPARE(f->chats->GetChatForm(QStringLiteral("carol")), carol);
+        QCOMPARE(tabs->indexOf(carol), -1);
+        carol->AddChat(QStringLiteral("carol"), QStringLiteral("hi"));
+        QCOMPARE(ChatLines(carol).last(), QStringLiteral("[carol] hi"));
+        QCOMPARE(bar.actions().size(), 1);
+        bar.actions().first()->trigger();
+        QCOMPARE(tabs->currentWidget(), carol);
+        QCOMPARE(tabs->tabText(100), QStringLiteral("carol"));
+
+        f->chats->OpenChatForm(QStringLiteral("user110"));
+        QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("user110"));
+        QCOMPARE(tabs->count(), 102);
+        f->chats->OpenChatForm(QStringLiteral("user5"));
+        QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("user5"));
+        QCOMPARE(tabs->count(), 102);
     }
 
     void loading_data()
