@@ -122,7 +122,7 @@ QString ChatNoticeText(const QString& i_user, const QString& i_text)
 QString MessageListText(const QString& i_text)
 {
     bool cut = false;
-    const QString shown = ShownStart(i_text, 1000, &cut);
+    const QString shown = ShownStart(i_text, 500, &cut);
     return cut ? shown + QChar(0x2026) : shown;
 }
 

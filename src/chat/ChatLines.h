@@ -52,7 +52,7 @@ QString ShownStart(const QString& i_text, int i_units, bool* op_cut);
 // The pop-up of a private line's notice: "[alice] " and the text's first 100 units (ShownStart),
 // with " ..." when there were more.
 QString ChatNoticeText(const QString& i_user, const QString& i_text);
-// A message in its partner's row of the message list: its first 1,000 units (ShownStart), with
+// A message in its partner's row of the message list: its first 500 units (ShownStart), with
 // "…" when there were more.
 QString MessageListText(const QString& i_text);
 
