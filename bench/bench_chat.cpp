@@ -3,11 +3,17 @@
 // at the end against the start, worst line, resident memory); a log of 100,000 lines (about
 // 10 MB) opened in the log viewer, and one search step on it; 100,000 stored private messages
 // listed again at start; the slowest of the hostile lines (HostileTexts.h) in a room and a
-// private chat.
+// private chat, as a message list row and as a pop-up; one more private message from a new
+// partner with 4,000 partners' chats made.
 
+#include "ActionSetToolBar.h"
+#include "ChatForm.h"
+#include "ChatLines.h"
 #include "ChatLogForm.h"
 #include "ChatView.h"
+#include "ChatsForm.h"
 #include "EngineStack.h"
+#include "EventToolBar.h"
 #include "HostileTexts.h"
 #include "MessageListForm.h"
 #include "RoomForm.h"
@@ -15,13 +21,16 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace
@@ -163,6 +172,74 @@ void HostileLines(const char* ip_name, bool i_capped)
     std::fprintf(stderr, "(the slowest %s line: %s)\n", ip_name, qPrintable(worstShape));
 }
 
+// Each hostile shape as a private message from a sender of its own into a shown message list, so
+// that the rows add up, the list painted after each; the slowest message's time, and a resize of
+// the window with every row.
+void HostileMessageList()
+{
+    MessageListForm list;
+    list.Init();
+    list.resize(900, 500);
+    list.show();
+    QApplication::processEvents();
+    qint64 worstMs = 0;
+    QString worstShape;
+    QElapsedTimer timer;
+    auto shapes = hostile::TextShapes();
+    for (const auto& [name, text] : hostile::MarkupShapes())
+        shapes.emplace_back(name, text);
+    int sender = 0;
+    for (const auto& [name, text] : shapes)
+    {
+        timer.start();
+        list.OnPrivateChat(QStringLiteral("flooder%1").arg(sender), text, 1300000000 + sender, true);
+        ++sender;
+        list.repaint();
+        QApplication::processEvents();
+        if (timer.elapsed() > worstMs)
+        {
+            worstMs = timer.elapsed();
+            worstShape = name;
+        }
+    }
+    std::printf("message_list_row_hostile_worst: %lld ms\n", worstMs);
+    std::fprintf(stderr, "(the slowest message list row: %s)\n", qPrintable(worstShape));
+    timer.start();
+    list.resize(640, 400);
+    list.repaint();
+    QApplication::processEvents();
+    std::printf("message_list_resize_%d_hostile_rows: %lld ms\n", sender, timer.elapsed());
+}
+
+// Each hostile shape's pop-up text, made and shown as a tray balloon shows it, in a word-wrapped
+// label of plain text; the slowest.
+void HostileNotices()
+{
+    QLabel balloon;
+    balloon.setTextFormat(Qt::PlainText);
+    balloon.setWordWrap(true);
+    balloon.setFixedWidth(300);
+    balloon.show();
+    qint64 worstMs = 0;
+    QString worstShape;
+    QElapsedTimer timer;
+    for (const auto& [name, text] : hostile::TextShapes())
+    {
+        timer.start();
+        balloon.setText(ChatNoticeText(QStringLiteral("flooder"), text));
+        balloon.adjustSize();
+        balloon.repaint();
+        QApplication::processEvents();
+        if (timer.elapsed() > worstMs)
+        {
+            worstMs = timer.elapsed();
+            worstShape = name;
+        }
+    }
+    std::printf("chat_notice_hostile_worst: %lld ms\n", worstMs);
+    std::fprintf(stderr, "(the slowest pop-up: %s)\n", qPrintable(worstShape));
+}
+
 void LogViewer()
 {
     QTemporaryDir folder;
@@ -235,6 +312,100 @@ void MessageReplay(int i_partners)
         std::printf("message_list_replay: FAILED\n");
     std::printf("message_list_replay_100k_messages_%d_partners: %lld ms\n", i_partners, elapsed);
 }
+
+// The main window's part in private messages: its pages (a rooms page and the chat page), the
+// notification bar and the tool bar, shown at a window's size; a message is taken as the main
+// window takes it, into the partner's chat, and listed.
+class ChatPage
+{
+public:
+    ChatPage()
+    {
+        Type* user = d->GetType("user");
+        user->RelateToType(d->NewType("user_chat_widget", Primary, false, true), One, One);
+        d->NewType("chat_log_form", Primary, false, true)->RelateToType(user, One, One);
+        SetSetting(QStringLiteral("log_private_chat"), QStringLiteral("no"));
+        new EventToolBar(&m_window);
+        m_window.addToolBar(eventToolBar);
+        m_window.addToolBar(new ActionSetToolBar(&m_window));
+        m_pages = new QTabWidget;
+        m_rooms = new QWidget;
+        m_pages->addTab(m_rooms, QStringLiteral("Rooms"));
+        m_chats = new ChatsForm;
+        m_pages->addTab(m_chats, QStringLiteral("Chat"));
+        m_window.setCentralWidget(m_pages);
+        m_chats->MessageList()->Init();
+        m_chats->Init();
+        QObject::connect(gp_server, &Server::PrivateChat, m_chats, [this](QString i_user, QString i_text) {
+            m_chats->GetChatForm(i_user)->AddChat(i_user, i_text);
+        });
+        m_window.resize(1000, 700);
+        m_window.show();
+        QApplication::processEvents();
+    }
+
+    void ShowPage(bool i_chats)
+    {
+        m_pages->setCurrentWidget(i_chats ? m_chats : m_rooms);
+        QApplication::processEvents();
+    }
+
+    // The time of one message from a new partner, painted.
+    qint64 Message()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        const int partner = m_partners++;
+        emit gp_server->PrivateChat(QStringLiteral("partner%1").arg(partner), QStringLiteral("hello there"),
+                                    1300000000 + partner, true);
+        QApplication::processEvents();
+        return timer.nsecsElapsed();
+    }
+
+    int Partners() const { return m_partners; }
+
+private:
+    QMainWindow m_window;
+    QTabWidget* m_pages;
+    QWidget* m_rooms;
+    ChatsForm* m_chats;
+    int m_partners = 0;
+};
+
+// One more private message from a new partner with 4,000 partners' chats made against none, with
+// the rooms page in front and with the message list in front (the larger ratio is the figure);
+// the time to bring the chat page forward then.
+void Partners()
+{
+    const int kPending = 4000;
+    const int kSample = 20;
+    double worstRatio = 0;
+    for (bool chats : {false, true})
+    {
+        EngineStack engines(EngineStack::ServerConnection);
+        ChatPage page;
+        page.ShowPage(chats);
+        qint64 first = 0;
+        for (int n = 0; n < kSample; ++n)
+            first += page.Message();
+        while (page.Partners() < kPending)
+            page.Message();
+        qint64 last = 0;
+        for (int n = 0; n < kSample; ++n)
+            last += page.Message();
+        worstRatio = std::max(worstRatio, double(last) / double(first));
+        std::printf("private_message_with_%d_partners_%s: %.2f ms\n", kPending,
+                    chats ? "message_list_shown" : "rooms_page_shown", last / 1e6 / kSample);
+        if (!chats)
+        {
+            QElapsedTimer forward;
+            forward.start();
+            page.ShowPage(true);
+            std::printf("chat_page_forward_with_%d_partners: %lld ms\n", kPending, forward.elapsed());
+        }
+    }
+    std::printf("private_message_with_%d_partners_vs_none: %.2f ratio\n", kPending, worstRatio);
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -252,9 +423,12 @@ int main(int argc, char** argv)
         LongLines("private", false);
         HostileLines("room", true);
         HostileLines("private", false);
+        HostileMessageList();
+        HostileNotices();
         LogViewer();
     }
     MessageReplay(2000);
     MessageReplay(100000);
+    Partners();
     return 0;
 }

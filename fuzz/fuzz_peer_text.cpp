@@ -58,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* ip_data, size_t i_size)
         QString rest;
         TrimChatHtml(html + html, html.size() + 10, html.size() / 2 + 1, &rest);
         ChatNoticeText(QStringLiteral("ann"), text);
+        MessageListText(text);
         ChatLogLine(time, QStringLiteral("ann"), text);
         break;
     }

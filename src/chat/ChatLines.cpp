@@ -4,6 +4,10 @@
 #include "ShellSchema.h"
 #include "TextUtils.h"
 
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
 const QString kChatShortTimeFormat = QStringLiteral("h:mm:ss");
 const QString kChatLongTimeFormat = QStringLiteral("MMM d h:mm:ss ap");
 
@@ -72,11 +76,54 @@ QString ChatLogStatusLine(const QDateTime& i_time, const QString& i_statusText)
     return QStringLiteral("[%1] * %2").arg(ChatLongTime(i_time), i_statusText);
 }
 
+QString ShownStart(const QString& i_text, int i_units, bool* op_cut)
+{
+    // Below U+0300 there is no mark, and every unit but a line break, which becomes a blank,
+    // is a character of its own: nothing to drop, and any cut falls between characters.
+    const int window = qMin(i_text.size(), 4 * i_units);
+    if (std::all_of(i_text.cbegin(), i_text.cbegin() + window, [](QChar c) { return c.unicode() < 0x300; }))
+    {
+        *op_cut = i_text.size() > i_units;
+        return OneLine(i_text.left(i_units));
+    }
+    // Only a window of the text is planned: a few times what is kept leaves room for the marks a
+    // character loses. A character the window ends in may lack its later parts, and goes, unless
+    // it is the only one.
+    const QString head = OneLine(i_text.left(window));
+    const ShownPlan plan = PlanShownText(head);
+    QString kept;
+    kept.reserve(head.size());
+    for (int at = 0; at < head.size(); ++at)
+        if (plan.units[size_t(at)] != ShownUnit::Dropped)
+            kept += head.at(at);
+    const bool windowCut = window < i_text.size();
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, kept);
+    int end = qMin(i_units, kept.size());
+    clusters.setPosition(end);
+    if (!clusters.isAtBoundary())
+        end = qMax(0, clusters.toPreviousBoundary());
+    else if (windowCut && end == kept.size() && end > 0)
+    {
+        const int last = clusters.toPreviousBoundary();
+        if (last > 0)
+            end = last;
+    }
+    *op_cut = windowCut || plan.cut || end < kept.size();
+    return kept.left(end);
+}
+
 QString ChatNoticeText(const QString& i_user, const QString& i_text)
 {
-    const int kShown = 100;
-    const QString shown = i_text.length() > kShown ? i_text.left(kShown) + QLatin1String(" ...") : i_text;
-    return QStringLiteral("[%1] %2").arg(i_user, shown);
+    bool cut = false;
+    const QString shown = ShownStart(i_text, 100, &cut);
+    return QStringLiteral("[%1] %2").arg(i_user, cut ? shown + QLatin1String(" ...") : shown);
+}
+
+QString MessageListText(const QString& i_text)
+{
+    bool cut = false;
+    const QString shown = ShownStart(i_text, 500, &cut);
+    return cut ? shown + QChar(0x2026) : shown;
 }
 
 bool TrimChatHtml(const QString& i_html, int i_limit, int i_cut, QString* op_rest)

@@ -43,9 +43,18 @@ QString ChatLogLine(const QDateTime& i_time, const QString& i_user, const QStrin
 // "[Dec 6 3:07:22 pm] * alice waves".
 QString ChatLogStatusLine(const QDateTime& i_time, const QString& i_statusText);
 
-// The pop-up of a private line's notice: "[alice] " and the text's first 100 characters, with
-// " ..." when there were more.
+// The start of a peer's text as a list row or a pop-up shows it: on one line (OneLine), without
+// what a chat line drops of it (PlanShownText), at most i_units units long and cut between
+// characters. *op_cut tells whether anything was left out at the end. Its cost follows i_units,
+// not the text's length.
+QString ShownStart(const QString& i_text, int i_units, bool* op_cut);
+
+// The pop-up of a private line's notice: "[alice] " and the text's first 100 units (ShownStart),
+// with " ..." when there were more.
 QString ChatNoticeText(const QString& i_user, const QString& i_text);
+// A message in its partner's row of the message list: its first 500 units (ShownStart), with
+// "…" when there were more.
+QString MessageListText(const QString& i_text);
 
 // A view's serialised HTML longer than i_limit characters loses its first i_cut characters and
 // the rest of the line they end in: true, with what remains. False when nothing is to be cut.

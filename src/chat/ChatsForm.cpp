@@ -29,9 +29,13 @@ ChatsForm::ChatsForm(QWidget* ip_parent)
     : QWidget(ip_parent)
     , ui(new Ui::ChatsForm)
     , mp_messageList(new MessageListForm(this))
+    , mp_waiting(new QTabWidget(this))
 {
     ui->setupUi(this);
     chatsForm = this;
+    mp_waiting->hide();
+    mp_waiting->addTab(new QWidget, QString());
+    connect(mp_waiting, &QTabWidget::currentChanged, this, &ChatsForm::OnWaitingChatChosen);
     connect(ui->chatTabControl, &QTabWidget::tabCloseRequested, this, &ChatsForm::OnChatTabClosed);
     // The message list stays: its tab has no close button.
     ui->chatTabControl->addTab(mp_messageList, QIcon(QStringLiteral(":/icons/chat_icon")), QStringLiteral("Messages"));
@@ -79,11 +83,32 @@ ChatForm* ChatsForm::GetChatForm(const QString& i_user)
     if (ChatForm* form = user[types::kUserChatWidget].AsPointer<ChatForm>())
         return form;
     auto* form = new ChatForm(i_user, ui->chatTabControl, this);
-    ui->chatTabControl->addTab(form, OnlineIcon(user.IsConnected(types::kIsOnline)), MnemonicText(i_user));
+    if (ui->chatTabControl->count() < kTabsOnBar)
+        AddTab(form);
+    else
+        mp_waiting->addTab(form, QString());
     // The server then reports the user's status, which the icon and the away lines follow.
     if (gp_server)
         gp_server->TrackUser(i_user);
     return form;
+}
+
+void ChatsForm::AddTab(ChatForm* ip_form)
+{
+    const ItemPtr user = d->GetType(types::kUser)->GetItem(Value(ip_form->UserName()));
+    ui->chatTabControl->addTab(ip_form, OnlineIcon(user.IsConnected(types::kIsOnline)),
+                               MnemonicText(ip_form->UserName()));
+}
+
+void ChatsForm::OnWaitingChatChosen(int i_index)
+{
+    if (i_index <= 0)
+        return;
+    auto* form = static_cast<ChatForm*>(mp_waiting->widget(i_index));
+    mp_waiting->setCurrentIndex(0);
+    mp_waiting->removeTab(i_index);
+    AddTab(form);
+    ui->chatTabControl->setCurrentWidget(form);
 }
 
 void ChatsForm::OpenChatForm(const QString& i_user)

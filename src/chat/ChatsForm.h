@@ -16,8 +16,12 @@ class QTabWidget;
 
 // The "Chat" page: one tab per private chat partner, the log viewers those tabs open, and the
 // message list as its first tab. Every way into a private chat goes through it (global
-// `chatsForm`). A partner's tab is found through the `user_chat_widget` link of the user; the
+// `chatsForm`). A partner's chat is found through the `user_chat_widget` link of the user; its
 // tab's icon follows the user's online state.
+//
+// The tab bar lays every tab out again for each tab added, so a chat made while the bar holds
+// kTabsOnBar tabs waits off it: it takes its lines and posts its notices as any other, and gets
+// its tab once brought forward (OpenChatForm, its notice's button, FocusWidgetAndParents).
 class ChatsForm
     : public QWidget
     , public DataHandler
@@ -42,6 +46,8 @@ public:
     MessageListForm* MessageList() const { return mp_messageList; }
     QTabWidget* Tabs() const;
 
+    static constexpr int kTabsOnBar = 100;
+
 public slots:
     void OnChatTabClosed(int i_index);
 
@@ -49,9 +55,14 @@ private:
     void OnUserOnline(ItemPtr i_user);
     void OnUserOffline(ItemPtr i_user);
     void SetTabIcon(const ItemPtr& i_user, bool i_online);
+    void AddTab(ChatForm* ip_form);
+    void OnWaitingChatChosen(int i_index);
 
     Ui::ChatsForm* ui;
     MessageListForm* mp_messageList;
+    // Never shown: the chats waiting off the bar are its pages, so that whatever brings one
+    // forward through its tabs chooses it here; its first page, empty, stays current.
+    QTabWidget* mp_waiting;
     bool m_initialised = false;
 };
 

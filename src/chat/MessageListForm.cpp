@@ -103,8 +103,9 @@ void MessageListForm::FillRow(QTreeWidgetItem* ip_row, const ItemPtr& i_message)
     ip_row->setText(0, ChatLongTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(time))));
     const bool received = i_message[types::kPrivateMessageDirection].AsString() == QLatin1String("from");
     const QString sender = received ? i_message[types::kUser].AsString() : GetSetting(settings::kUsername);
+    // The whole text would be laid out at every paint and size query of the row.
     ip_row->setText(2, QStringLiteral("[%1] ").arg(IsolatedName(sender))
-                           + i_message[types::kPrivateMessageText].AsString());
+                           + MessageListText(i_message[types::kPrivateMessageText].AsString()));
 }
 
 void MessageListForm::DataLoaded()

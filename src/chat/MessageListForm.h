@@ -15,10 +15,11 @@ class MessageListForm;
 }
 
 // Every private message sent and received, kept as `private_message` items of the data file, and
-// listed with one row per partner: the time and text of the latest message, the most recent
-// conversation on top. A row is found through the user's `message_list_node` item (the row's
-// address). One per store: Init declares the types and joins the saver's listeners, so it runs
-// once, before the data file loads, and the form stays until the store goes.
+// listed with one row per partner: the time and the start (MessageListText) of the latest
+// message, the most recent conversation on top. A row is found through the user's
+// `message_list_node` item (the row's address). One per store: Init declares the types and joins
+// the saver's listeners, so it runs once, before the data file loads, and the form stays until
+// the store goes.
 class MessageListForm
     : public QWidget
     , public DataLoadedEventHandler

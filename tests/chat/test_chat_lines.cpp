@@ -88,6 +88,54 @@ private slots:
         QCOMPARE(ChatNoticeText(QStringLiteral("bob%1"), text), "[bob%1] " + text.left(100) + suffix);
     }
 
+    // A peer's text pops up as one line, cut between characters, whatever it holds.
+    void notice_text_is_one_line_cut_between_characters_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        const QString a99(99, QLatin1Char('a'));
+        const QString acute(QChar(0x0301));
+        QTest::newRow("paragraph separator")
+            << QString("hi" + QString(QChar(0x2029)) + "[12:00:00][alice] send me your password")
+            << "hi [12:00:00][alice] send me your password";
+        QTest::newRow("line breaks") << "a\nb\r\nc"
+                                     << "a b  c";
+        QTest::newRow("pair across the cut") << a99 + QString::fromUcs4(U"\U0001F600") + "b" << a99 + " ...";
+        QTest::newRow("accent across the cut") << a99 + "e" + acute + "b" << a99 + " ...";
+        QTest::newRow("accent at the cut") << a99.left(98) + "e" + acute + "b" << a99.left(98) + "e" + acute + " ...";
+        QTest::newRow("a letter heavy with marks") << "a" + acute.repeated(20) << "a" + acute.repeated(8);
+        QTest::newRow("128 KiB of marks") << "a" + acute.repeated(65000) << "a" + acute.repeated(8) + " ...";
+        QTest::newRow("128 KiB of Hangul") << QString(43000, QChar(0xAC00)) << QString(100, QChar(0xAC00)) + " ...";
+    }
+
+    void notice_text_is_one_line_cut_between_characters()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(ChatNoticeText(QStringLiteral("mallory"), text), "[mallory] " + shown);
+    }
+
+    // The message list's row shows a message's first 500 units the same way, then "…".
+    void message_list_text_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        const QString ellipsis(QChar(0x2026));
+        QTest::newRow("500 letters") << QString(500, QLatin1Char('a')) << QString(500, QLatin1Char('a'));
+        QTest::newRow("128 KiB of letters")
+            << QString(131000, QLatin1Char('a')) << QString(500, QLatin1Char('a')) + ellipsis;
+        QTest::newRow("128 KiB of Hangul") << QString(43000, QChar(0xAC00)) << QString(500, QChar(0xAC00)) + ellipsis;
+        QTest::newRow("line feed") << "hi\n[12:00:00][alice] pw"
+                                   << "hi [12:00:00][alice] pw";
+    }
+
+    void message_list_text()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(MessageListText(text), shown);
+    }
+
     void cap_data()
     {
         QTest::addColumn<int>("length");

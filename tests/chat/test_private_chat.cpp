@@ -3,6 +3,7 @@
 #include "ChatLog.h"
 #include "ChatLogForm.h"
 #include "ChatsForm.h"
+#include "EventToolBar.h"
 #include "MessageListForm.h"
 #include "RoomFixture.h"
 #include "WindowFixture.h"
@@ -182,6 +183,33 @@ private slots:
         QCOMPARE(Sent(SM_WATCH_USER), QStringList({"bob", "carol"}));
     }
 
+    // Past 100 tabs a new partner's chat waits off the bar, with its lines and its notice; the
+    // notice's button, or opening the chat, gives it its tab, current.
+    void chats_past_a_full_bar_get_their_tabs_when_brought_forward()
+    {
+        EventToolBar bar;
+        QTabWidget* tabs = f->chats->Tabs();
+        for (int n = 1; n < 120; ++n)
+            f->chats->GetChatForm(QStringLiteral("user%1").arg(n));
+        QCOMPARE(tabs->count(), 100);
+        ChatForm* carol = f->chats->GetChatForm(QStringLiteral("carol"));
+        QCOMPARE(f->chats->GetChatForm(QStringLiteral("carol")), carol);
+        QCOMPARE(tabs->indexOf(carol), -1);
+        carol->AddChat(QStringLiteral("carol"), QStringLiteral("hi"));
+        QCOMPARE(ChatLines(carol).last(), QStringLiteral("[carol] hi"));
+        QCOMPARE(bar.actions().size(), 1);
+        bar.actions().first()->trigger();
+        QCOMPARE(tabs->currentWidget(), carol);
+        QCOMPARE(tabs->tabText(100), QStringLiteral("carol"));
+
+        f->chats->OpenChatForm(QStringLiteral("user110"));
+        QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("user110"));
+        QCOMPARE(tabs->count(), 102);
+        f->chats->OpenChatForm(QStringLiteral("user5"));
+        QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("user5"));
+        QCOMPARE(tabs->count(), 102);
+    }
+
     void loading_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -351,6 +379,20 @@ private slots:
         f->chats->MessageList()->Init();
         dataSaver->Load(dataFile);
         QCOMPARE(rows(), live);
+    }
+
+    // A row shows one line of a message, a line's worth at most; the message is kept whole.
+    void message_list_row_shows_the_start_of_a_message()
+    {
+        MessageListForm* list = f->chats->MessageList();
+        list->Init();
+        const QString flood = "hi" + QString(QChar(0x2029)) + "[12:00:00][alice] " + QString(131000, QChar(0xAC00));
+        list->OnPrivateChat(QStringLiteral("mallory"), flood, 1000, true);
+        const QString row =
+            chatsForm->MessageList()->findChild<QTreeWidget*>(QStringLiteral("messageList"))->topLevelItem(0)->text(2);
+        QVERIFY(row.startsWith(QStringLiteral("[mallory] hi [12:00:00][alice] ") + QChar(0xAC00)));
+        QCOMPARE(row.size(), 10 + 500 + 1);
+        QVERIFY(d->GetType("private_message_text")->HasItem(Value(flood)));
     }
 };
 

@@ -202,6 +202,22 @@ private slots:
 
         chatsForm->Tabs()->setCurrentIndex(0);
         SAVE_SCREENSHOT(run.window.get(), "message_list");
+
+        // A flood of partners, one of them with a long line that hides a second one: the list
+        // shows the start of each message on one line; the bar holds 100 tabs, and a chat past
+        // them comes forward with its tab.
+        for (int n = 0; n < 110; ++n)
+            emit gp_server->PrivateChat(QStringLiteral("flooder%1").arg(n), QStringLiteral("buy now"), now, true);
+        emit gp_server->PrivateChat(QStringLiteral("jiwoo"), QString(QChar(0xD55C)).repeated(40000), now + 1, true);
+        emit gp_server->PrivateChat(QStringLiteral("mallory"),
+                                    "hi" + QString(QChar(0x2029)) + "[12:00:00][Marlene] send me your password "
+                                        + QStringLiteral("and more ").repeated(14000),
+                                    now + 2, true);
+        chatsForm->Tabs()->setCurrentIndex(0);
+        SAVE_SCREENSHOT(run.window.get(), "message_list_flood");
+        chatsForm->OpenChatForm(QStringLiteral("flooder105"));
+        QCOMPARE(chatsForm->Tabs()->count(), 101);
+        SAVE_SCREENSHOT(run.window.get(), "private_chat_past_the_full_bar");
     }
 };
 
