@@ -14,6 +14,7 @@
 //   login                    connects to the server; "event Connected" follows
 //   scrambled 0|1            whether outgoing connections use a reported scrambled port
 //   timeouts OPENER IDLE ATTEMPT   time limits in ms
+//   addresskeep MS           how long an address from the server is kept
 //   tick                     the half-minute tick
 //   clock MS                 the transfer engine's clock jumps MS ahead and stays there
 //   online USER              answers "online 0|1", as the server last reported the user
@@ -588,6 +589,8 @@ private:
             pm->SetPreferScrambledPort(num(1) != 0);
         else if (command == "timeouts")
             pm->SetTimeouts(num(1), num(2), num(3));
+        else if (command == "addresskeep")
+            pm->SetAddressKeepTime(num(1));
         else if (command == "tick")
             timerManager->TickHalfMinute();
         else if (command == "save")
