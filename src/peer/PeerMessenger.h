@@ -94,6 +94,8 @@ public:
     // The most peer connections held at once, incoming and outgoing, from the open-file limit;
     // incoming ones may take all that outgoing ones leave.
     int IncomingConnectionLimit() const { return m_maxIncoming; }
+    // Of those, the ones we opened: ours and those the server asked for.
+    int OutgoingConnectionCount() const { return OutgoingCount(); }
     // Bytes waiting to be sent: on the connections and in messages waiting for one.
     qint64 WaitingBytes() const;
     int AttemptCount() const { return int(m_attempts.size()); }

@@ -329,7 +329,7 @@ private slots:
         QVERIFY(LogInBare(QStringLiteral("hana")));
         QVERIFY(Served(m_home, "hana"));
         QVERIFY(LogInBare(QStringLiteral("hana"), m_elsewhere));
-        QTRY_VERIFY_WITH_TIMEOUT(Served(m_elsewhere, "hana"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(Served(m_elsewhere, "hana"), 10000);
         auto old = Peer(m_home, RawPeer::PeerInit("hana", "P"));
         QVERIFY(old);
         QVERIFY(ClosedUnanswered(*old));

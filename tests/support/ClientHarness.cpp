@@ -27,6 +27,8 @@
 //                            its own to PORT; the reply comes as "event FolderContents USER TOKEN
 //                            FOLDER FILES" (FILES: "name:size" joined by "|")
 //   count                    answers "count CONNECTIONS ATTEMPTS"
+//   connections              answers "connections CONNECTIONS LIMIT OUTGOING", peer connections
+//                            held, the most that may be, and how many of them are outgoing
 //   waiting                  answers "waiting BYTES", the bytes waiting to be sent to peers
 //   search TEXT              a file search through the server; answers "searchtoken N"
 //   join ROOM | leave ROOM | say ROOM TEXT   room chat through the server; every line of a
@@ -596,7 +598,8 @@ private:
         else if (command == "save")
             Say("saved " + Num(dataSaver->SaveFile(arg(1)) ? 1 : 0));
         else if (command == "connections")
-            Say("connections " + Num(pm->ConnectionCount()) + ' ' + Num(pm->IncomingConnectionLimit()));
+            Say("connections " + Num(pm->ConnectionCount()) + ' ' + Num(pm->IncomingConnectionLimit()) + ' '
+                + Num(pm->OutgoingConnectionCount()));
         else if (command == "send")
         {
             MemStream message(QByteArray::fromHex(i_words.value(2)));
