@@ -35,7 +35,7 @@ class TestPeerIdentity : public QObject
     static constexpr quint32 FarAddress = 0xc6336404;    // 198.51.100.4
 
     // Returns once the server has answered the login, a second one of the user too.
-    bool LogInBare(const QString& i_user, const QHostAddress& i_from = QHostAddress())
+    bool LogInBare(const QString& i_user, const QHostAddress& i_from = QHostAddress(), quint16 i_listening = 0)
     {
         auto socket = std::make_unique<QTcpSocket>();
         if (!i_from.isNull() && !socket->bind(i_from))
@@ -45,6 +45,8 @@ class TestPeerIdentity : public QObject
             return false;
         const QByteArray digest = QCryptographicHash::hash((i_user + "pw").toUtf8(), QCryptographicHash::Md5).toHex();
         socket->write(WireWriter().Str(i_user).Str(QStringLiteral("pw")).U32(160).Bytes(digest).U32(1).Frame(SM_LOGIN));
+        if (i_listening != 0)
+            socket->write(WireWriter().U32(i_listening).U32(0).Frame(SM_SET_LISTEN_PORT));
         QTcpSocket* login = socket.get();
         m_logins.push_back(std::move(socket));
         return QTest::qWaitFor([&] { return login->bytesAvailable() > 0; }, 5000) && m_server.IsLoggedIn(i_user);
@@ -319,6 +321,26 @@ private slots:
         auto old = Peer(m_home, RawPeer::PeerInit("gina", "P"));
         QVERIFY(old);
         QVERIFY(ClosedUnanswered(*old));
+    }
+
+    void our_connections_follow_a_user_who_logs_in_again_elsewhere()
+    {
+        // Ivan listens where he logs in, and a download from him has the client watch him.
+        QTcpServer first;
+        QTcpServer second;
+        QVERIFY(first.listen(m_home));
+        QVERIFY(second.listen(m_elsewhere));
+        QVERIFY(LogInBare(QStringLiteral("ivan"), QHostAddress(), first.serverPort()));
+        m_victim.Send({"adddownload", "ivan", "music\\ivan.bin", "1000"});
+        QTRY_VERIFY(first.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> messages(first.nextPendingConnection());
+
+        QVERIFY(LogInBare(QStringLiteral("ivan"), m_elsewhere, second.serverPort()));
+        m_server.QueuePrivateMessage(QStringLiteral("ivan"), QStringLiteral("victim"), QStringLiteral("moved"), 0);
+        QVERIFY(m_victim.Take("event PrivateChat ivan moved"));
+        m_victim.Send({"fileconn", "ivan"});
+        QTRY_VERIFY(second.hasPendingConnections());
+        QVERIFY(!first.hasPendingConnections());
     }
 
     void a_kept_address_expires()
