@@ -28,8 +28,9 @@ namespace
 const QString LogArea = QStringLiteral("Peer");
 // Messages kept for one user while connecting; more than this is a runaway sender.
 constexpr qint64 MaxUnsentBytesPerUser = 64 * 1024 * 1024;
-// How long a peer address from the server is trusted for the direct way.
-constexpr qint64 AddressCacheMs = 60 * 1000;
+// Questions to the server about where a user is that may wait for their answers at once: each
+// name a peer claims costs one, and they must not pile up on the server connection.
+constexpr int MaxAddressRequests = 128;
 constexpr size_t MaxRetiredAttempts = 1024;
 // Incoming connections that have not said who they are; past this the oldest goes.
 constexpr int MaxConnectionsAwaitingOpener = 256;
@@ -63,6 +64,17 @@ int RaiseDescriptorLimit()
             limit = raised;
     }
     return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > rlim_t(1) << 20 ? 1 << 20 : int(limit.rlim_cur);
+}
+
+// Loopback (127/8), private (10/8, 172.16/12, 192.168/16) or link-local (169.254/16): a machine of
+// our own network, which the server sees at our own public address.
+bool IsLocalAddress(const QHostAddress& i_address)
+{
+    bool isIPv4 = false;
+    const quint32 ip = i_address.toIPv4Address(&isIPv4);
+    if (!isIPv4)
+        return i_address.isLoopback() || i_address.isUniqueLocalUnicast() || i_address.isLinkLocal();
+    return (ip >> 24) == 127 || (ip >> 24) == 10 || (ip >> 20) == 0xac1 || (ip >> 16) == 0xc0a8 || (ip >> 16) == 0xa9fe;
 }
 
 bool IsConnectionType(const QString& i_type)
@@ -337,7 +349,8 @@ void PeerMessenger::LimitIncoming()
         return std::find(dropped.begin(), dropped.end(), ip_connection) != dropped.end();
     };
     incoming.erase(std::remove_if(incoming.begin(), incoming.end(), isDropped), incoming.end());
-    // Outgoing connections hold descriptors of the same budget.
+    // Outgoing connections hold descriptors of the same budget; a new one of ours takes the place
+    // of the incoming one idle longest.
     const size_t room = size_t(m_maxIncoming - OutgoingCount());
     if (incoming.size() > room)
     {
@@ -488,21 +501,45 @@ void PeerMessenger::CheckIdentity(PeerConnection* ip_connection)
 {
     const QString user = ip_connection->User();
     const auto known = m_addresses.constFind(user);
-    if (known == m_addresses.constEnd() || known->age.elapsed() >= AddressCacheMs)
+    if (known != m_addresses.constEnd() && known->age.elapsed() < m_addressKeepMs)
     {
-        // Nothing is read from it meanwhile; the half-minute tick ends a wait the server never answers.
-        std::vector<PeerConnection*>& held = m_unconfirmed[user];
-        if (held.empty())
-            ServerGetPeerAddress(user);
-        held.push_back(ip_connection);
+        Judge(ip_connection, known->address);
         return;
     }
+    // Nothing is read from it meanwhile; the half-minute tick ends a wait the server never answers.
+    m_unconfirmed[user].push_back(ip_connection);
+    AskAddress(user);
+}
+
+bool PeerMessenger::ComesFrom(const QHostAddress& i_from, const QHostAddress& i_placed) const
+{
+    if (i_from.isNull() || i_placed.isNull())
+        return false;
+    if (i_placed.isEqual(i_from, QHostAddress::ConvertV4MappedToIPv4))
+        return true;
+    // Two clients behind one router: the server places both at the router, and one reaches the
+    // other from inside the network they share.
+    const QHostAddress own = ServerPublicAddress();
+    return !own.isNull() && own.isEqual(i_placed, QHostAddress::ConvertV4MappedToIPv4) && IsLocalAddress(i_from);
+}
+
+void PeerMessenger::Judge(PeerConnection* ip_connection, const QHostAddress& i_placed)
+{
+    const QString user = ip_connection->User();
     const QHostAddress from = ip_connection->PeerAddress();
-    if (!known->address.isEqual(from, QHostAddress::ConvertV4MappedToIPv4) || from.isNull())
+    if (i_placed.isNull())
+    {
+        Log(LogArea, 1,
+            QStringLiteral("Closing a connection from %1 that claims to be %2, whom the server says is offline")
+                .arg(from.toString(), user));
+        Drop(ip_connection);
+        return;
+    }
+    if (!ComesFrom(from, i_placed))
     {
         Log(LogArea, 1,
             QStringLiteral("Closing a connection from %1 that claims to be %2, whom the server places at %3")
-                .arg(from.toString(), user, known->address.toString()));
+                .arg(from.toString(), user, i_placed.toString()));
         Drop(ip_connection);
         return;
     }
@@ -671,7 +708,7 @@ quint32 PeerMessenger::StartAttempt(const QString& i_user, const QString& i_type
         return token;
     }
     auto cached = m_addresses.constFind(i_user);
-    if (cached != m_addresses.constEnd() && cached->age.elapsed() < AddressCacheMs)
+    if (cached != m_addresses.constEnd() && cached->age.elapsed() < m_addressKeepMs)
     {
         if (cached->port == 0)
             attempt.directFailed = true;
@@ -680,7 +717,7 @@ quint32 PeerMessenger::StartAttempt(const QString& i_user, const QString& i_type
         return token;
     }
     attempt.awaitingAddress = true;
-    ServerGetPeerAddress(i_user);
+    AskAddress(i_user);
     return token;
 }
 
@@ -711,6 +748,7 @@ void PeerMessenger::StartDirect(quint32 i_token, const QHostAddress& i_address, 
         connection->SendPeerInit(GetSetting(settings::kUsername), connection->Type(), 0);
         CompleteAttempt(i_token, connection);
     });
+    LimitIncoming();
 }
 
 void PeerMessenger::CompleteAttempt(quint32 i_token, PeerConnection* ip_connection)
@@ -788,16 +826,21 @@ void PeerMessenger::FailAttempt(quint32 i_token)
 
 void PeerMessenger::OnPeerAddress(QString i_user, TCPAddress i_address, quint16 i_scrambledPort)
 {
+    m_addressRequests.remove(i_user);
     const QHostAddress address = i_address.ToHostAddress();
     const quint16 port = i_address.m_port;
-    CachedAddress& cached = m_addresses[i_user];
-    cached.address = address;
-    cached.port = port;
-    cached.scrambledPort = i_scrambledPort;
-    cached.age.start();
-    const bool offline = port == 0 || i_address.m_ip == 0;
+    // An offline answer is not kept: the user may log in the next moment.
+    const bool offline = i_address.m_ip == 0;
     if (offline)
-        cached.port = 0;
+        m_addresses.remove(i_user);
+    else
+    {
+        CachedAddress& cached = m_addresses[i_user];
+        cached.address = address;
+        cached.port = port;
+        cached.scrambledPort = i_scrambledPort;
+        cached.age.start();
+    }
 
     std::vector<quint32> waiting;
     for (const auto& [token, attempt] : m_attempts)
@@ -807,7 +850,7 @@ void PeerMessenger::OnPeerAddress(QString i_user, TCPAddress i_address, quint16 
     {
         Attempt& attempt = m_attempts[token];
         attempt.awaitingAddress = false;
-        if (offline)
+        if (offline || port == 0)
         {
             attempt.directFailed = true;
             CheckAttempt(token);
@@ -819,7 +862,41 @@ void PeerMessenger::OnPeerAddress(QString i_user, TCPAddress i_address, quint16 
     const std::vector<PeerConnection*> held = m_unconfirmed.take(i_user);
     for (PeerConnection* connection : held)
         if (m_roles.count(connection) != 0)
-            CheckIdentity(connection);
+            Judge(connection, offline ? QHostAddress() : address);
+    AskWaitingAddresses();
+}
+
+bool PeerMessenger::AskAddress(const QString& i_user)
+{
+    if (m_addressRequests.contains(i_user))
+        return true;
+    if (m_addressRequests.size() >= MaxAddressRequests)
+    {
+        Log(LogArea, 3, QStringLiteral("Asking where %1 is once fewer questions wait").arg(i_user));
+        return false;
+    }
+    if (ServerGetPeerAddress(i_user))
+        m_addressRequests[i_user].start();
+    return true;
+}
+
+void PeerMessenger::AskWaitingAddresses()
+{
+    // Our own attempts first: claims of strangers must not keep them waiting.
+    std::vector<QString> users;
+    for (const auto& [token, attempt] : m_attempts)
+        if (attempt.awaitingAddress)
+            users.push_back(attempt.user);
+    for (auto it = m_unconfirmed.constBegin(); it != m_unconfirmed.constEnd(); ++it)
+        users.push_back(it.key());
+    for (const QString& user : users)
+        if (!AskAddress(user))
+            return;
+}
+
+void PeerMessenger::OnUserStatus(QString i_user)
+{
+    m_addresses.remove(i_user);
 }
 
 void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, TCPAddress i_address, quint32 i_token,
@@ -854,6 +931,7 @@ void PeerMessenger::OnConnectToPeerRequested(QString i_user, QString i_type, TCP
         connection->SetSerial(m_nextSerial++);
         Establish(connection, false);
     });
+    LimitIncoming();
 }
 
 void PeerMessenger::OnCantConnectToPeer(quint32 i_token)
@@ -903,7 +981,11 @@ void PeerMessenger::EveryHalfMinute()
         CheckAttempt(token);
 
     for (auto it = m_addresses.begin(); it != m_addresses.end();)
-        it = it->age.elapsed() >= AddressCacheMs ? m_addresses.erase(it) : std::next(it);
+        it = it->age.elapsed() >= m_addressKeepMs ? m_addresses.erase(it) : std::next(it);
+    // An answer that has not come by now is not coming.
+    for (auto it = m_addressRequests.begin(); it != m_addressRequests.end();)
+        it = it->elapsed() >= m_attemptTimeoutMs ? m_addressRequests.erase(it) : std::next(it);
+    AskWaitingAddresses();
     for (auto it = m_retiredAttempts.begin(); it != m_retiredAttempts.end();)
         it = it->second.ended.elapsed() >= m_attemptTimeoutMs ? m_retiredAttempts.erase(it) : std::next(it);
 }
@@ -1362,12 +1444,25 @@ void PeerMessenger::ConnectToServer()
     connect(gp_server, &Server::PeerAddressReceived, this, &PeerMessenger::OnPeerAddress);
     connect(gp_server, &Server::ConnectToPeerRequested, this, &PeerMessenger::OnConnectToPeerRequested);
     connect(gp_server, &Server::CantConnectToPeerReceived, this, &PeerMessenger::OnCantConnectToPeer);
+    connect(gp_server, &Server::UserStatusReported, this, &PeerMessenger::OnUserStatus);
+    // Questions of an earlier login have no answers coming.
+    connect(gp_server, &Server::Connected, this, [this] {
+        m_addressRequests.clear();
+        AskWaitingAddresses();
+    });
 }
 
-void PeerMessenger::ServerGetPeerAddress(const QString& i_user)
+bool PeerMessenger::ServerGetPeerAddress(const QString& i_user)
 {
-    if (gp_server)
-        gp_server->GetPeerAddress(i_user);
+    if (!gp_server || !gp_server->IsConnected())
+        return false;
+    gp_server->GetPeerAddress(i_user);
+    return true;
+}
+
+QHostAddress PeerMessenger::ServerPublicAddress() const
+{
+    return gp_server ? gp_server->PublicAddress() : QHostAddress();
 }
 
 void PeerMessenger::ServerConnectToPeer(quint32 i_token, const QString& i_user, const QString& i_type)

@@ -75,6 +75,8 @@ public:
 
     // Time limits in milliseconds: opener, idle "P" connection, connection attempt.
     void SetTimeouts(qint64 i_openerMs, qint64 i_idleMs, qint64 i_attemptMs);
+    // How long an address from the server is kept, in milliseconds.
+    void SetAddressKeepTime(qint64 i_ms) { m_addressKeepMs = i_ms; }
 
     // A user may answer one search twice (through the server and through the distributed
     // network), but no more than this; and one search holds no more results than this.
@@ -92,6 +94,8 @@ public:
     // The most peer connections held at once, incoming and outgoing, from the open-file limit;
     // incoming ones may take all that outgoing ones leave.
     int IncomingConnectionLimit() const { return m_maxIncoming; }
+    // Of those, the ones we opened: ours and those the server asked for.
+    int OutgoingConnectionCount() const { return OutgoingCount(); }
     // Bytes waiting to be sent: on every peer connection, the distributed and file ones too, and
     // in messages waiting for a connection.
     qint64 WaitingBytes() const;
@@ -109,6 +113,8 @@ public slots:
     void OnConnectToPeerRequested(QString i_user, QString i_type, TCPAddress i_address, quint32 i_token,
                                   bool i_privileged, quint16 i_scrambledPort);
     void OnCantConnectToPeer(quint32 i_token);
+    // The user's status changed: where the server placed the user may no longer hold.
+    void OnUserStatus(QString i_user);
 
 signals:
     void FileTransferRequested(QString i_user, int i_direction, uint i_req, std::string i_file, qint64 i_fileSize);
@@ -207,6 +213,13 @@ private:
     // when it comes from the address the server gives for that user; until the server has said,
     // it is held and nothing of it is read.
     void CheckIdentity(PeerConnection* ip_connection);
+    // The same once the server has placed the user (a null address: offline).
+    void Judge(PeerConnection* ip_connection, const QHostAddress& i_placed);
+    bool ComesFrom(const QHostAddress& i_from, const QHostAddress& i_placed) const;
+    // Asks the server where the user is, unless that question already waits for its answer; false
+    // when too many wait, and the question is asked once one of them has its answer.
+    bool AskAddress(const QString& i_user);
+    void AskWaitingAddresses();
 
     quint32 StartAttempt(const QString& i_user, const QString& i_type, const QHostAddress& i_address = QHostAddress(),
                          quint16 i_port = 0);
@@ -237,7 +250,9 @@ private:
 
     // The server connection, reached only through these.
     void ConnectToServer();
-    void ServerGetPeerAddress(const QString& i_user);
+    // False when nothing went, so that no answer is to be waited for.
+    bool ServerGetPeerAddress(const QString& i_user);
+    QHostAddress ServerPublicAddress() const;
     void ServerConnectToPeer(quint32 i_token, const QString& i_user, const QString& i_type);
     void ServerCantConnectToPeer(quint32 i_token, const QString& i_user);
 
@@ -251,6 +266,8 @@ private:
     QHash<QString, std::vector<QByteArray>> m_unsent;
     QHash<QString, qint64> m_unsentBytes;
     QHash<QString, CachedAddress> m_addresses;
+    // Users whose address the server was asked for, and since when.
+    QHash<QString, QElapsedTimer> m_addressRequests;
     QHash<QString, std::vector<PeerConnection*>> m_unconfirmed;
     std::unordered_map<quint32, SearchTally> m_searchTallies;
     SharedFilesMessageProvider m_sharedFilesProvider;
@@ -260,6 +277,7 @@ private:
     qint64 m_openerTimeoutMs = 30000;
     qint64 m_idleTimeoutMs = 5 * 60 * 1000;
     qint64 m_attemptTimeoutMs = 30000;
+    qint64 m_addressKeepMs = 60 * 1000;
     int m_maxIncoming = 768;
     qint64 m_waitingBudget = DefaultWaitingBytesBudget;
     int m_repliesPerUserAndSearch = DefaultRepliesPerUserAndSearch;

@@ -546,7 +546,12 @@ void Server::HandleLoginReply(InputStream& i_in)
         return;
     }
     QString greeting;
-    i_in.Read(greeting);
+    quint32 publicAddress = 0;
+    // Where the server sees us: our router's address when we are behind one.
+    if (i_in.Read(greeting) && i_in.Read(publicAddress) && publicAddress != 0)
+        m_publicAddress = QHostAddress(publicAddress);
+    else
+        m_publicAddress.clear();
     m_state = StateLoggedIn;
     m_reconnect = false;
     m_joinsSent.clear();
@@ -601,6 +606,7 @@ bool Server::HandleUserStatus(InputStream& i_in)
     if (!i_in.Read(user) || !i_in.Read(status) || !i_in.Read(privileged))
         return false;
     SetUserStatus(user, status);
+    emit UserStatusReported(user, status);
     if (privileged)
         m_privilegedUsers.insert(user);
     else

@@ -11,6 +11,7 @@
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QMetaType>
 #include <QObject>
 #include <QSet>
@@ -110,6 +111,8 @@ public:
     void GetPeerAddress(QString i_user);
     void ConnectToPeer(quint32 i_token, QString i_user, QString i_type);
     void CantConnectToPeer(quint32 i_token, QString i_user);
+    // Our own address as the last login's answer gave it; null when it gave none.
+    QHostAddress PublicAddress() const { return m_publicAddress; }
 
     // Distributed network. The two flags are also sent again after every login.
     void HaveNoParent(bool i_haveNoParent);
@@ -153,6 +156,8 @@ signals:
     void ConnectToPeerRequested(QString i_user, QString i_type, TCPAddress i_address, quint32 i_token,
                                 bool i_privileged, quint16 i_scrambledPort);
     void CantConnectToPeerReceived(quint32 i_token);
+    // The server reported a change of a watched user's status (UserStatus).
+    void UserStatusReported(QString i_user, quint32 i_status);
 
     void PossibleParents(QVector<ParentCandidate> i_parents);
     void ParentMinSpeed(quint32 i_bytesPerSecond);
@@ -242,6 +247,7 @@ private:
     QHash<QString, int> m_joinAnswersDue;
     QSet<QString> m_privilegedUsers;
     bool m_typesReady = false;
+    QHostAddress m_publicAddress;
 };
 
 extern Server* gp_server;

@@ -9,7 +9,9 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
+#include <set>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -177,6 +179,21 @@ private slots:
 
         askForConnections(true);
         QVERIFY(answersTheGoodPeer());
+        // The server hears of every request past the first 8, so that the user's attempts end.
+        const auto refusedTokens = [&server](bool i_oneUser) {
+            std::set<quint32> tokens;
+            for (const TestServer::Frame& frame :
+                 server.FramesWithCode(SM_CANT_CONNECT_TO_PEER, QStringLiteral("client")))
+            {
+                WireReader in(frame.m_body);
+                const quint32 token = in.U32();
+                if ((in.Str() == QLatin1String("hog")) == i_oneUser)
+                    tokens.insert(token);
+            }
+            return tokens;
+        };
+        QTRY_COMPARE(refusedTokens(true).size(), size_t(1992));
+        QCOMPARE(*refusedTokens(true).begin(), quint32(9));
         QTest::qWait(1000);
         int during = Descriptors(client.ProcessId());
         // At most 8 connections back to one user; a log file or the good peer's going connection
@@ -198,6 +215,101 @@ private slots:
         during = Descriptors(client.ProcessId());
         QVERIFY2(during <= before + 384 + 2, qPrintable(QStringLiteral("%1 then %2").arg(before).arg(during)));
         QVERIFY(answersTheGoodPeer());
+        QTRY_COMPARE(refusedTokens(false).size(), size_t(2000 - 384));
+    }
+
+    // Our own connections to 500 users who take every connection, and 768 incoming ones that say
+    // who they are, one kind after the other: the client holds 768 peer connections in all (1,024
+    // open files less the reserve), 384 of them its own, and the incoming ones give way.
+    void peer_connections_in_all_stay_within_the_bound_data()
+    {
+        QTest::addColumn<bool>("ownFirst");
+        QTest::newRow("own connections first") << true;
+        QTest::newRow("incoming connections first") << false;
+    }
+
+    void peer_connections_in_all_stay_within_the_bound()
+    {
+        QFETCH(bool, ownFirst);
+        TestServer server;
+        QVERIFY(server.Listen());
+        QTcpServer hog;
+        QVERIFY(hog.listen(QHostAddress::LocalHost));
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        connect(&hog, &QTcpServer::newConnection, this, [&hog, &held] {
+            while (QTcpSocket* socket = hog.nextPendingConnection())
+                held.emplace_back(socket);
+        });
+        HarnessProcess client;
+        client.SetOpenFileLimit(1024);
+        QVERIFY(client.Start());
+        const quint16 port = FreePortPair();
+        QVERIFY(client.LogIn(QStringLiteral("client"), server.Port(), port));
+        const auto counts = [&client] {
+            QStringList fields;
+            client.Send({"connections"});
+            client.Take("connections", &fields);
+            return fields; // all, the limit, outgoing
+        };
+
+        const auto openOwn = [&] {
+            for (int n = 0; n < 500; ++n)
+            {
+                const QString user = QStringLiteral("own%1").arg(n);
+                server.SetAddressOfAbsentUser(user, 0x7f000001);
+                server.AccountOf(user).m_port = hog.serverPort();
+                client.Send({"userinfo", user});
+            }
+            const auto asked = [&server] {
+                int count = 0;
+                for (const TestServer::Frame& frame :
+                     server.FramesWithCode(SM_GET_PEER_ADDRESS, QStringLiteral("client")))
+                    count += WireReader(frame.m_body).Str().startsWith(QLatin1String("own")) ? 1 : 0;
+                return count;
+            };
+            if (!QTest::qWaitFor([&] { return asked() == 500; }, 20000))
+                return false;
+            // Behind the answers: once it shows, the client has read them all.
+            server.QueuePrivateMessage(QStringLiteral("server"), QStringLiteral("client"), QStringLiteral("answered"),
+                                       0);
+            return client.Take("event PrivateChat server answered");
+        };
+        std::vector<std::unique_ptr<RawPeer>> flood;
+        const auto floodIn = [&] {
+            for (int n = 0; n < 768; ++n)
+            {
+                const QHostAddress from(QStringLiteral("127.0.1.%1").arg(1 + n % 16));
+                const QString user = QStringLiteral("in%1").arg(n);
+                server.SetAddressOfAbsentUser(user, from.toIPv4Address());
+                flood.push_back(std::make_unique<RawPeer>());
+                if (!flood.back()->Connect(port, from))
+                    return false;
+                flood.back()->SendFrame(RawPeer::PeerInit(user.toUtf8(), "P"));
+            }
+            return true;
+        };
+        const auto floodClosed = [&flood] {
+            return int(std::count_if(flood.begin(), flood.end(), [](const std::unique_ptr<RawPeer>& i_peer) {
+                return i_peer->Socket().state() != QAbstractSocket::ConnectedState;
+            }));
+        };
+
+        if (ownFirst)
+        {
+            QVERIFY(openOwn());
+            QCOMPARE(counts().value(2), QStringLiteral("384"));
+            QVERIFY(floodIn());
+        }
+        else
+        {
+            QVERIFY(floodIn());
+            QTRY_COMPARE_WITH_TIMEOUT(counts().value(0), QStringLiteral("768"), 20000);
+            QVERIFY(openOwn());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(floodClosed(), 384, 20000);
+        const QStringList after = counts();
+        QCOMPARE(after.value(0), QStringLiteral("768"));
+        QCOMPARE(after.value(2), QStringLiteral("384"));
     }
 };
 

@@ -11,11 +11,13 @@
 #include <QtTest>
 
 #include <memory>
+#include <set>
 #include <vector>
 
 // Who a peer is: a real client (the whole engine) and the users the loopback server knows. The
 // users log in from 127.0.0.1 with bare server connections and play their peer side with raw
-// peers from there too; a stranger uses their names from 127.0.1.5.
+// peers from there too; a stranger uses their names from 127.0.1.5. The server sees the client at
+// a router's address, which nothing ever reaches: every user it tries to reach listens nowhere.
 class TestPeerIdentity : public QObject
 {
     Q_OBJECT
@@ -29,17 +31,35 @@ class TestPeerIdentity : public QObject
 
     const QHostAddress m_home{QStringLiteral("127.0.0.1")};
     const QHostAddress m_elsewhere{QStringLiteral("127.0.1.5")};
+    static constexpr quint32 RouterAddress = 0xcb007109; // 203.0.113.9
+    static constexpr quint32 FarAddress = 0xc6336404;    // 198.51.100.4
 
-    bool LogInBare(const QString& i_user)
+    // Returns once the server has answered the login, a second one of the user too.
+    bool LogInBare(const QString& i_user, const QHostAddress& i_from = QHostAddress(), quint16 i_listening = 0)
     {
         auto socket = std::make_unique<QTcpSocket>();
+        if (!i_from.isNull() && !socket->bind(i_from))
+            return false;
         socket->connectToHost(m_home, m_server.Port());
         if (!socket->waitForConnected(5000))
             return false;
         const QByteArray digest = QCryptographicHash::hash((i_user + "pw").toUtf8(), QCryptographicHash::Md5).toHex();
         socket->write(WireWriter().Str(i_user).Str(QStringLiteral("pw")).U32(160).Bytes(digest).U32(1).Frame(SM_LOGIN));
+        if (i_listening != 0)
+            socket->write(WireWriter().U32(i_listening).U32(0).Frame(SM_SET_LISTEN_PORT));
+        QTcpSocket* login = socket.get();
         m_logins.push_back(std::move(socket));
-        return QTest::qWaitFor([&] { return m_server.IsLoggedIn(i_user); }, 5000);
+        return QTest::qWaitFor([&] { return login->bytesAvailable() > 0; }, 5000) && m_server.IsLoggedIn(i_user);
+    }
+
+    // The client answers a shares-list request on a connection from there in the user's name.
+    bool Served(const QHostAddress& i_from, const QByteArray& i_user)
+    {
+        auto peer = Peer(i_from, RawPeer::PeerInit(i_user, "P"));
+        if (!peer)
+            return false;
+        peer->SendFrame(PeerMessages::BuildGetSharedFileList().ToByteArray());
+        return Receives(*peer, PM_SHARED_FILE_LIST);
     }
 
     std::unique_ptr<RawPeer> Peer(const QHostAddress& i_from, const QByteArray& i_opener)
@@ -122,6 +142,7 @@ private slots:
         QCOMPARE(listener.nextPendingConnection()->peerAddress().toIPv4Address(), m_elsewhere.toIPv4Address());
 
         QVERIFY(m_victim.Start({"full"}));
+        m_server.SetPublicAddress(QStringLiteral("victim"), RouterAddress);
         m_port = FreePortPair();
         QVERIFY(m_victim.LogIn(QStringLiteral("victim"), m_server.Port(), m_port,
                                {{"download_folder", m_files.filePath(QStringLiteral("downloads"))}}));
@@ -132,19 +153,31 @@ private slots:
             QVERIFY(LogInBare(QString::fromLatin1(user)));
     }
 
+    void cleanup()
+    {
+        m_server.HoldPeerAddressAnswers(false);
+        m_server.AnswerHeldPeerAddresses(1000);
+    }
+
     void connection_tokens_are_drawn_at_random()
     {
         // The server relays each token to the other side; none may tell the next one.
         std::vector<quint32> tokens;
-        for (int n = 0; n < 5; ++n)
+        for (int n = 0; n < 12; ++n)
         {
             m_victim.Send({"fileconn", QStringLiteral("nobody%1").arg(n)});
             tokens.push_back(RelayToken(QStringLiteral("nobody%1").arg(n)));
             QVERIFY(tokens.back() != 0);
         }
+        std::set<quint32> steps;
         for (size_t n = 1; n < tokens.size(); ++n)
+        {
             QVERIFY2(tokens[n] != tokens[n - 1] + 1 && tokens[n] != tokens[n - 1],
                      qPrintable(QStringLiteral("%1 after %2").arg(tokens[n]).arg(tokens[n - 1])));
+            steps.insert(tokens[n] - tokens[n - 1]);
+        }
+        // No step, however large, comes back: 11 random ones repeat once in some 10^8 runs.
+        QCOMPARE(steps.size(), tokens.size() - 1);
     }
 
     void a_name_claimed_from_elsewhere_gets_nothing_of_that_user()
@@ -221,6 +254,145 @@ private slots:
         QByteArray answer;
         QVERIFY(Receives(*bob, PM_TRANSFER_RESPONSE, &answer));
         QCOMPARE(answer.mid(4, 5), RawPeer::UInt32(9) + QByteArray(1, '\1'));
+    }
+
+    void a_user_behind_our_own_router_is_taken_from_inside_it()
+    {
+        // Dan shares our router: the server places him where it sees us, and he reaches us from
+        // an address of the network behind it. Eve is placed elsewhere.
+        m_server.SetPublicAddress(QStringLiteral("dan"), RouterAddress);
+        m_server.SetPublicAddress(QStringLiteral("eve"), FarAddress);
+        QVERIFY(LogInBare(QStringLiteral("dan")));
+        QVERIFY(LogInBare(QStringLiteral("eve")));
+
+        m_victim.Send({"userinfo", "dan"});
+        const quint32 token = RelayToken(QStringLiteral("dan"));
+        QVERIFY(token != 0);
+        auto back = Peer(m_home, RawPeer::PierceFirewall(token));
+        QVERIFY(back);
+        QVERIFY(Receives(*back, PM_USER_INFO_REQUEST));
+        QVERIFY(Served(m_elsewhere, "dan"));
+
+        auto eve = Peer(m_home, RawPeer::PeerInit("eve", "P"));
+        QVERIFY(eve);
+        eve->SendFrame(PeerMessages::BuildGetSharedFileList().ToByteArray());
+        QVERIFY(ClosedUnanswered(*eve));
+    }
+
+    void a_user_who_has_just_logged_in_is_taken_at_once()
+    {
+        // While frank is away a stranger claims his name and we try to reach him.
+        auto stranger = Peer(m_elsewhere, RawPeer::PeerInit("frank", "P"));
+        QVERIFY(stranger);
+        QVERIFY(ClosedUnanswered(*stranger));
+        m_victim.Send({"userinfo", "frank"});
+        QVERIFY(m_victim.Take("event ConnectionToUserFailed frank"));
+
+        QVERIFY(LogInBare(QStringLiteral("frank")));
+        m_server.ClearFrames();
+        m_victim.Send({"userinfo", "frank"});
+        const quint32 token = RelayToken(QStringLiteral("frank"));
+        QVERIFY(token != 0);
+        auto back = Peer(m_home, RawPeer::PierceFirewall(token));
+        QVERIFY(back);
+        QVERIFY(Receives(*back, PM_USER_INFO_REQUEST));
+        QVERIFY(Served(m_home, "frank"));
+    }
+
+    void a_user_who_logs_in_again_elsewhere_is_placed_anew()
+    {
+        // A download from gina has the client watch her, so it hears when she leaves and comes back.
+        QVERIFY(LogInBare(QStringLiteral("gina")));
+        m_victim.Send({"adddownload", "gina", "music\\tune.bin", "1000"});
+        QTRY_VERIFY(!m_server.FramesWithCode(SM_WATCH_USER, QStringLiteral("victim")).isEmpty()
+                    && WireReader(m_server.FramesWithCode(SM_WATCH_USER, QStringLiteral("victim")).last().m_body).Str()
+                           == QLatin1String("gina"));
+        {
+            auto gina = Peer(m_home, RawPeer::PeerInit("gina", "P"));
+            QVERIFY(gina);
+            QVERIFY(Receives(*gina, PM_QUEUE_UPLOAD));
+        }
+
+        QVERIFY(LogInBare(QStringLiteral("gina"), m_elsewhere));
+        // Comes after her status changes, so the client has read them once it shows.
+        m_server.QueuePrivateMessage(QStringLiteral("gina"), QStringLiteral("victim"), QStringLiteral("moved"), 0);
+        QVERIFY(m_victim.Take("event PrivateChat gina moved"));
+        QVERIFY(Served(m_elsewhere, "gina"));
+        auto old = Peer(m_home, RawPeer::PeerInit("gina", "P"));
+        QVERIFY(old);
+        QVERIFY(ClosedUnanswered(*old));
+    }
+
+    void our_connections_follow_a_user_who_logs_in_again_elsewhere()
+    {
+        // Ivan listens where he logs in, and a download from him has the client watch him.
+        QTcpServer first;
+        QTcpServer second;
+        QVERIFY(first.listen(m_home));
+        QVERIFY(second.listen(m_elsewhere));
+        QVERIFY(LogInBare(QStringLiteral("ivan"), QHostAddress(), first.serverPort()));
+        m_victim.Send({"adddownload", "ivan", "music\\ivan.bin", "1000"});
+        QTRY_VERIFY(first.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> messages(first.nextPendingConnection());
+
+        QVERIFY(LogInBare(QStringLiteral("ivan"), m_elsewhere, second.serverPort()));
+        m_server.QueuePrivateMessage(QStringLiteral("ivan"), QStringLiteral("victim"), QStringLiteral("moved"), 0);
+        QVERIFY(m_victim.Take("event PrivateChat ivan moved"));
+        m_victim.Send({"fileconn", "ivan"});
+        QTRY_VERIFY(second.hasPendingConnections());
+        QVERIFY(!first.hasPendingConnections());
+    }
+
+    void a_kept_address_expires()
+    {
+        // Hana moves unwatched: where the server placed her holds only as long as an address is kept.
+        m_victim.Send({"addresskeep", "1000"});
+        QVERIFY(m_victim.Sync());
+        QVERIFY(LogInBare(QStringLiteral("hana")));
+        QVERIFY(Served(m_home, "hana"));
+        QVERIFY(LogInBare(QStringLiteral("hana"), m_elsewhere));
+        QTRY_VERIFY_WITH_TIMEOUT(Served(m_elsewhere, "hana"), 10000);
+        auto old = Peer(m_home, RawPeer::PeerInit("hana", "P"));
+        QVERIFY(old);
+        QVERIFY(ClosedUnanswered(*old));
+        m_victim.Send({"addresskeep", "60000"});
+    }
+
+    void questions_about_claimed_names_wait_their_turn()
+    {
+        // A crowd claims 160 names while the server is slow to answer: at most 128 questions wait
+        // at once, one of our own goes ahead of the crowd, and each name is asked about once.
+        m_server.ClearFrames();
+        m_server.HoldPeerAddressAnswers(true);
+        std::vector<std::unique_ptr<RawPeer>> crowd;
+        for (int n = 0; n < 160; ++n)
+        {
+            crowd.push_back(Peer(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + n % 4)),
+                                 RawPeer::PeerInit("crowd" + QByteArray::number(n), "P")));
+            QVERIFY(crowd.back());
+        }
+        QTRY_COMPARE(m_server.HeldPeerAddressRequests(), 128);
+        m_victim.Send({"userinfo", "olga"});
+        QVERIFY(m_victim.Sync());
+        for (int n = 0; n < 33; ++n)
+        {
+            m_server.AnswerHeldPeerAddresses(1);
+            QTRY_COMPARE(m_server.HeldPeerAddressRequests(), 128);
+        }
+        m_server.AnswerHeldPeerAddresses(128);
+
+        QStringList asked;
+        for (const TestServer::Frame& frame : m_server.FramesWithCode(SM_GET_PEER_ADDRESS, QStringLiteral("victim")))
+            asked << WireReader(frame.m_body).Str();
+        QStringList crowdAsked = asked.filter(QRegularExpression(QStringLiteral("^crowd")));
+        QCOMPARE(crowdAsked.size(), 160);
+        QCOMPARE(crowdAsked.removeDuplicates(), 0);
+        QCOMPARE(asked.mid(0, asked.indexOf(QStringLiteral("olga")))
+                     .filter(QRegularExpression(QStringLiteral("^crowd")))
+                     .size(),
+                 128);
+        for (const auto& peer : crowd)
+            QVERIFY(peer->WaitForClose());
     }
 };
 

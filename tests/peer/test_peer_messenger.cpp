@@ -315,14 +315,19 @@ private slots:
         QCOMPARE(PeerConnection::PartialFrameBytes(), qint64(0));
         QCOMPARE(asked.takeFirst().at(0).toString(), QStringLiteral("ivy"));
 
-        // Elsewhere than the server says, or offline: closed, unread, and nothing sent to it.
+        // Elsewhere than the server says, or offline: closed, unread, and nothing sent to it. An
+        // offline answer is not kept, so it comes for the held connection.
         Place("jay", 0x7f000002u);
-        peerMessenger->OnPeerAddress(QStringLiteral("kim"), TCPAddress(), 0);
         for (const QByteArray& user : {QByteArray("jay"), QByteArray("kim")})
         {
             auto stranger = Introduce(user, "P", false, QHostAddress(), false);
             QVERIFY(stranger);
             stranger->SendFrame(request);
+            if (user == "kim")
+            {
+                QTRY_VERIFY(PeerConnection::PartialFrameBytes() > 0);
+                peerMessenger->OnPeerAddress(QStringLiteral("kim"), TCPAddress(), 0);
+            }
             QVERIFY(stranger->WaitForClose());
             peerMessenger->GetUserInfo(QString::fromUtf8(user));
             QByteArray payload;

@@ -14,6 +14,7 @@
 //   login                    connects to the server; "event Connected" follows
 //   scrambled 0|1            whether outgoing connections use a reported scrambled port
 //   timeouts OPENER IDLE ATTEMPT   time limits in ms
+//   addresskeep MS           how long an address from the server is kept
 //   tick                     the half-minute tick
 //   clock MS                 the transfer engine's clock jumps MS ahead and stays there
 //   online USER              answers "online 0|1", as the server last reported the user
@@ -26,6 +27,8 @@
 //                            its own to PORT; the reply comes as "event FolderContents USER TOKEN
 //                            FOLDER FILES" (FILES: "name:size" joined by "|")
 //   count                    answers "count CONNECTIONS ATTEMPTS"
+//   connections              answers "connections CONNECTIONS LIMIT OUTGOING", peer connections
+//                            held, the most that may be, and how many of them are outgoing
 //   waiting                  answers "waiting BYTES", the bytes waiting to be sent to peers
 //   search TEXT              a file search through the server; answers "searchtoken N"
 //   join ROOM | leave ROOM | say ROOM TEXT   room chat through the server; every line of a
@@ -588,12 +591,15 @@ private:
             pm->SetPreferScrambledPort(num(1) != 0);
         else if (command == "timeouts")
             pm->SetTimeouts(num(1), num(2), num(3));
+        else if (command == "addresskeep")
+            pm->SetAddressKeepTime(num(1));
         else if (command == "tick")
             timerManager->TickHalfMinute();
         else if (command == "save")
             Say("saved " + Num(dataSaver->SaveFile(arg(1)) ? 1 : 0));
         else if (command == "connections")
-            Say("connections " + Num(pm->ConnectionCount()) + ' ' + Num(pm->IncomingConnectionLimit()));
+            Say("connections " + Num(pm->ConnectionCount()) + ' ' + Num(pm->IncomingConnectionLimit()) + ' '
+                + Num(pm->OutgoingConnectionCount()));
         else if (command == "send")
         {
             MemStream message(QByteArray::fromHex(i_words.value(2)));

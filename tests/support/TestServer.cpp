@@ -263,7 +263,35 @@ QByteArray TestServer::StatsOf(const QString& i_user) const
 quint32 TestServer::AddressOf(const QString& i_user) const
 {
     Client* client = Online(i_user);
-    return client ? client->mp_socket->peerAddress().toIPv4Address() : 0;
+    if (!client)
+        return 0;
+    return m_publicAddresses.value(i_user, client->mp_socket->peerAddress().toIPv4Address());
+}
+
+void TestServer::AnswerPeerAddress(Client* ip_client, const QString& i_user)
+{
+    const Account target = m_accounts.value(i_user);
+    const bool online = Online(i_user) != nullptr;
+    const quint32 absentAddress = m_absentAddresses.value(i_user, m_absentAddress);
+    const bool absentHere = !online && absentAddress != 0;
+    Write(ip_client, SM_GET_PEER_ADDRESS,
+          WireWriter()
+              .Str(i_user)
+              .Ip(online ? AddressOf(i_user) : absentAddress)
+              .U32(online || absentHere ? target.m_port : 0)
+              .U32(online && target.m_scrambledPort ? 1 : 0)
+              .U16(online ? static_cast<quint16>(target.m_scrambledPort) : 0)
+              .Body());
+}
+
+void TestServer::AnswerHeldPeerAddresses(int i_count)
+{
+    for (; i_count > 0 && !m_heldAddressRequests.isEmpty(); --i_count)
+    {
+        const QPair<int, QString> request = m_heldAddressRequests.takeFirst();
+        if (Client* client = m_clients.value(request.first))
+            AnswerPeerAddress(client, request.second);
+    }
 }
 
 void TestServer::NotifyWatchers(const QString& i_user)
@@ -330,13 +358,7 @@ void TestServer::HandleLogin(Client* ip_client, const QByteArray& i_body)
     m_online.insert(user, ip_client->m_id);
 
     Write(ip_client, SM_LOGIN,
-          WireWriter()
-              .U8(1)
-              .Str(m_greeting)
-              .Ip(ip_client->mp_socket->peerAddress().toIPv4Address())
-              .Str(Md5Hex(password))
-              .U8(0)
-              .Body());
+          WireWriter().U8(1).Str(m_greeting).Ip(AddressOf(user)).Str(Md5Hex(password)).U8(0).Body());
     if (m_parentMinSpeed)
         Write(ip_client, SM_PARENT_MIN_SPEED, WireWriter().U32(m_parentMinSpeed).Body());
     for (const StoredMessage& message : qAsConst(m_messages))
@@ -417,22 +439,11 @@ void TestServer::Handle(Client* ip_client, quint32 i_code, const QByteArray& i_b
             account.m_scrambledPort = in.U32();
         break;
     case SM_GET_PEER_ADDRESS:
-    {
-        const QString user = in.Str();
-        const Account target = m_accounts.value(user);
-        const bool online = Online(user) != nullptr;
-        const quint32 absentAddress = m_absentAddresses.value(user, m_absentAddress);
-        const bool absentHere = !online && absentAddress != 0;
-        Write(ip_client, SM_GET_PEER_ADDRESS,
-              WireWriter()
-                  .Str(user)
-                  .Ip(online ? AddressOf(user) : absentAddress)
-                  .U32(online || absentHere ? target.m_port : 0)
-                  .U32(online && target.m_scrambledPort ? 1 : 0)
-                  .U16(online ? static_cast<quint16>(target.m_scrambledPort) : 0)
-                  .Body());
+        if (m_holdAddressAnswers)
+            m_heldAddressRequests.append({ip_client->m_id, in.Str()});
+        else
+            AnswerPeerAddress(ip_client, in.Str());
         break;
-    }
     case SM_WATCH_USER:
     {
         const QString user = in.Str();

@@ -89,6 +89,15 @@ public:
     void SetAddressOfAbsentUsers(quint32 i_ip) { m_absentAddress = i_ip; }
     // The same for one user, at an address of its own.
     void SetAddressOfAbsentUser(const QString& i_user, quint32 i_ip) { m_absentAddresses[i_user] = i_ip; }
+    // Where the server says it sees a logged-in user (the login answer, GetPeerAddress,
+    // ConnectToPeer), as if the user came from behind a router there; by default the address the
+    // user connects from.
+    void SetPublicAddress(const QString& i_user, quint32 i_ip) { m_publicAddresses[i_user] = i_ip; }
+    // While held, questions for a user's address (GetPeerAddress) wait unanswered, in order.
+    void HoldPeerAddressAnswers(bool i_hold) { m_holdAddressAnswers = i_hold; }
+    int HeldPeerAddressRequests() const { return m_heldAddressRequests.size(); }
+    // Answers the oldest held questions, as many as given, as they would have been answered.
+    void AnswerHeldPeerAddresses(int i_count);
 
     // ---- presets answered or pushed by the server ----
     void SetUserStats(const QString& i_user, quint32 i_speed, quint64 i_uploads, quint32 i_files, quint32 i_folders);
@@ -160,6 +169,7 @@ private:
     void LeaveRoom(const QString& i_user, const QString& i_room, bool i_reply);
     QByteArray StatsOf(const QString& i_user) const;
     quint32 AddressOf(const QString& i_user) const;
+    void AnswerPeerAddress(Client* ip_client, const QString& i_user);
 
     QTcpServer* mp_listener;
     QHash<int, Client*> m_clients;
@@ -175,6 +185,9 @@ private:
     quint32 m_parentMinSpeed = 0;
     quint32 m_absentAddress = 0;
     QHash<QString, quint32> m_absentAddresses;
+    QHash<QString, quint32> m_publicAddresses;
+    bool m_holdAddressAnswers = false;
+    QList<QPair<int, QString>> m_heldAddressRequests; // connection, user asked for
     int m_nextClientId = 1;
     int m_acceptedConnections = 0;
     quint32 m_nextMessageId = 1;
