@@ -3,7 +3,7 @@
 // at the end against the start, worst line, resident memory); a log of 100,000 lines (about
 // 10 MB) opened in the log viewer, and one search step on it; 100,000 stored private messages
 // listed again at start; the slowest of the hostile lines (HostileTexts.h) in a room and a
-// private chat.
+// private chat, and of the hostile names on a tab, a button and a chat line.
 
 #include "ChatLogForm.h"
 #include "ChatView.h"
@@ -11,16 +11,21 @@
 #include "HostileTexts.h"
 #include "MessageListForm.h"
 #include "RoomForm.h"
+#include "TextUtils.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -163,6 +168,49 @@ void HostileLines(const char* ip_name, bool i_capped)
     std::fprintf(stderr, "(the slowest %s line: %s)\n", ip_name, qPrintable(worstShape));
 }
 
+// Each hostile shape as a name, the way the windows show one: the text of a tab, of a button
+// of the notification bar, and the sender of a room's chat line, in a window of their own, shown
+// and painted; the slowest name's time (and, on the error output, its shape).
+void HostileNames()
+{
+    qint64 worstMs = 0;
+    QString worstShape;
+    QElapsedTimer shown;
+    for (const auto& [shape, name] : hostile::TextShapes())
+    {
+        QMainWindow window;
+        window.resize(900, 500);
+        QToolBar* bar = window.addToolBar(QStringLiteral("events"));
+        auto* central = new QWidget;
+        auto* layout = new QVBoxLayout(central);
+        auto* tabs = new QTabWidget;
+        auto* browser = new QTextBrowser;
+        layout->addWidget(tabs);
+        layout->addWidget(browser);
+        window.setCentralWidget(central);
+        tabs->addTab(new QWidget, QStringLiteral("Messages"));
+        ChatView view(browser, true);
+        view.AddChatLine(QStringLiteral("bob"), QStringLiteral("hi"));
+        window.show();
+        QApplication::processEvents();
+        shown.start();
+        tabs->addTab(new QWidget, MnemonicText(name));
+        auto* button = new QToolButton;
+        button->setText(MnemonicText(name));
+        bar->addWidget(button);
+        view.AddChatLine(name, QStringLiteral("hi"));
+        window.repaint();
+        QApplication::processEvents();
+        if (shown.elapsed() > worstMs)
+        {
+            worstMs = shown.elapsed();
+            worstShape = shape;
+        }
+    }
+    std::printf("chat_name_hostile_worst: %lld ms\n", worstMs);
+    std::fprintf(stderr, "(the slowest name: %s)\n", qPrintable(worstShape));
+}
+
 void LogViewer()
 {
     QTemporaryDir folder;
@@ -252,6 +300,7 @@ int main(int argc, char** argv)
         LongLines("private", false);
         HostileLines("room", true);
         HostileLines("private", false);
+        HostileNames();
         LogViewer();
     }
     MessageReplay(2000);

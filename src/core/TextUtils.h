@@ -62,8 +62,8 @@ constexpr int kLongestUnbrokenRun = 64;
 constexpr int kShownRunCost = 16;
 // Twice the longest line a chat entry field takes (32,767 characters).
 constexpr int kShownCost = 65536;
-// A name's cost: far more than any user, room or file name needs.
-constexpr int kShownNameCost = 2048;
+// A name's cost: more than any user or room name, or an ordinary file name, needs.
+constexpr int kShownNameCost = 1024;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;
