@@ -3,7 +3,8 @@
 // at the end against the start, worst line, resident memory); a log of 100,000 lines (about
 // 10 MB) opened in the log viewer, and one search step on it; 100,000 stored private messages
 // listed again at start; the slowest of the hostile lines (HostileTexts.h) in a room and a
-// private chat, and of the hostile names on a tab, a button and a chat line.
+// private chat, of the hostile names on a tab, a button and a chat line, and of the text
+// fuzzer's corpus as room lines.
 
 #include "ChatLogForm.h"
 #include "ChatView.h"
@@ -14,6 +15,7 @@
 #include "TextUtils.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -27,7 +29,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace
 {
@@ -211,6 +215,49 @@ void HostileNames()
     std::fprintf(stderr, "(the slowest name: %s)\n", qPrintable(worstShape));
 }
 
+// Each text the text fuzzer keeps (fuzz/corpus/fuzz_peer_text, after the byte that picks the
+// reader), repeated to fill a message's string, as a line of a visible room view, written twice;
+// the slowest text's better time (and, on the error output, its file).
+void FuzzCorpusLines()
+{
+    QTextBrowser browser;
+    ShowBrowser(browser);
+    ChatView view(&browser, true);
+    qint64 worstMs = 0;
+    QString worstFile;
+    QElapsedTimer line;
+    const QDir corpus(QStringLiteral(VELTRANE_TEXT_CORPUS));
+    const QStringList files = corpus.entryList(QDir::Files, QDir::Name);
+    for (const QString& name : files)
+    {
+        QFile file(corpus.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString text = QString::fromUtf8(file.readAll().mid(1));
+        if (text.isEmpty())
+            continue;
+        // The better of two tries: a machine shared with others stalls a line now and then.
+        qint64 bestMs = std::numeric_limits<qint64>::max();
+        for (int attempt = 0; attempt < 2; ++attempt)
+        {
+            line.start();
+            view.AddChatLine(QStringLiteral("flooder"), hostile::Filled(text));
+            browser.repaint();
+            QApplication::processEvents();
+            bestMs = std::min(bestMs, line.elapsed());
+        }
+        if (bestMs > worstMs)
+        {
+            worstMs = bestMs;
+            worstFile = name;
+        }
+    }
+    if (files.isEmpty())
+        std::printf("chat_line_fuzz_corpus_worst: FAILED\n");
+    std::printf("chat_line_fuzz_corpus_worst: %lld ms\n", worstMs);
+    std::fprintf(stderr, "(the slowest corpus line: %s)\n", qPrintable(worstFile));
+}
+
 void LogViewer()
 {
     QTemporaryDir folder;
@@ -301,6 +348,7 @@ int main(int argc, char** argv)
         HostileLines("room", true);
         HostileLines("private", false);
         HostileNames();
+        FuzzCorpusLines();
         LogViewer();
     }
     MessageReplay(2000);
