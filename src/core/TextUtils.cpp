@@ -496,6 +496,7 @@ QString IsolatedName(const QString& i_name)
     // isolate would close the one around the name, and one that marks a direction has no use
     // in a name but to make it read as another.
     bool reorders = false;
+    int marks = 0;
     const QString line = OneLine(i_name);
     QString name;
     name.reserve(line.size());
@@ -509,12 +510,19 @@ QString IsolatedName(const QString& i_name)
         reorders =
             reorders || control || direction == QChar::DirR || direction == QChar::DirAL || direction == QChar::DirAN;
         if (!control)
+        {
             name += line.midRef(at, units);
+            marks += IsMark(code) ? 1 : 0;
+        }
         at += units;
     }
-    // A name is one short line in a tab or on a button, which measure it whole.
-    const ShownLine shown(name, kShownNameCost);
-    name = shown.cut ? shown.text + kEllipsis : shown.text;
+    // A name is one short line in a tab or on a button, which measure it whole. One no longer
+    // than a character may be, with no more marks than a character keeps, is within every bound.
+    if (name.size() > kShownClusterUnits || marks > kShownMarks)
+    {
+        const ShownLine shown(name, kShownNameCost);
+        name = shown.cut ? shown.text + kEllipsis : shown.text;
+    }
     if (!reorders)
         return name;
     return QChar(0x2068) + name + QChar(0x2069);

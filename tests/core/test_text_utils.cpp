@@ -263,6 +263,7 @@ private slots:
         QTest::newRow("ordinary long name") << QString("Grand Orchestra of the Southern Valley ").repeated(10)
                                             << QString("Grand Orchestra of the Southern Valley ").repeated(10);
         QTest::newRow("marks in a name") << "a" + QString(100, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
+        QTest::newRow("joiners in a name") << "a" + QString(40, QChar(0x200D)) << "a" + QString(31, QChar(0x200D));
     }
 
     void names_cannot_act_outside_their_isolate()
