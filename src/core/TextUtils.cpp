@@ -345,10 +345,7 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
     }
     return i_text.size();
 }
-} // namespace
 
-namespace
-{
 ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, int i_budget)
 {
     ShownPlan plan;
