@@ -56,6 +56,15 @@ inline std::vector<std::pair<QString, QString>> TextShapes()
         {"tabs", Filled(QStringLiteral("\t"))},
         {"replacement characters", Filled(QString(QChar(0xFFFD)))},
         {"lone surrogates", Filled(QString(QChar(0xD800)) + QStringLiteral("a"))},
+        {"syllables of jamo", Filled(QString::fromUcs4(U"\u1100\u1161\u11A8"))},
+        {"isolated letters", Filled(QString::fromUcs4(U"\u2067a\u2069"))},
+        {"isolated right-to-left letters", Filled(QString::fromUcs4(U"\u2066\u05D0\u2069"))},
+        {"embedded letters", Filled(QString::fromUcs4(U"\u202Ba\u202C"))},
+        {"ideographic commas", Filled(QString::fromUcs4(U"a\u3001"))},
+        {"fullwidth digits", Filled(QString::fromUcs4(U"a\uFF11"))},
+        {"prolonged sound marks", Filled(QString::fromUcs4(U"a\u30FC"))},
+        {"right-to-left letters beyond the first plane", Filled(QString::fromUcs4(U"\U0001E900a"))},
+        {"devanagari vowel signs", Filled(QString::fromUcs4(U"\u0915\u093F"))},
     };
 }
 

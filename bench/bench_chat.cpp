@@ -3,8 +3,9 @@
 // at the end against the start, worst line, resident memory); a log of 100,000 lines (about
 // 10 MB) opened in the log viewer, and one search step on it; 100,000 stored private messages
 // listed again at start; the slowest of the hostile lines (HostileTexts.h) in a room and a
-// private chat, as a message list row and as a pop-up; one more private message from a new
-// partner with 4,000 partners' chats made.
+// private chat, as a message list row and as a pop-up, of the hostile names on a tab, a button
+// and a chat line, and of the text fuzzer's corpus as room lines; one more private message from
+// a new partner with 4,000 partners' chats made.
 
 #include "ActionSetToolBar.h"
 #include "ChatForm.h"
@@ -17,8 +18,10 @@
 #include "HostileTexts.h"
 #include "MessageListForm.h"
 #include "RoomForm.h"
+#include "TextUtils.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -28,10 +31,14 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace
 {
@@ -240,6 +247,92 @@ void HostileNotices()
     std::fprintf(stderr, "(the slowest pop-up: %s)\n", qPrintable(worstShape));
 }
 
+// Each hostile shape as a name, the way the windows show one: the text of a tab, of a button
+// of the notification bar, and the sender of a room's chat line, in a window of their own, shown
+// and painted; the slowest name's time (and, on the error output, its shape).
+void HostileNames()
+{
+    qint64 worstMs = 0;
+    QString worstShape;
+    QElapsedTimer shown;
+    for (const auto& [shape, name] : hostile::TextShapes())
+    {
+        QMainWindow window;
+        window.resize(900, 500);
+        QToolBar* bar = window.addToolBar(QStringLiteral("events"));
+        auto* central = new QWidget;
+        auto* layout = new QVBoxLayout(central);
+        auto* tabs = new QTabWidget;
+        auto* browser = new QTextBrowser;
+        layout->addWidget(tabs);
+        layout->addWidget(browser);
+        window.setCentralWidget(central);
+        tabs->addTab(new QWidget, QStringLiteral("Messages"));
+        ChatView view(browser, true);
+        view.AddChatLine(QStringLiteral("bob"), QStringLiteral("hi"));
+        window.show();
+        QApplication::processEvents();
+        shown.start();
+        tabs->addTab(new QWidget, MnemonicText(name));
+        auto* button = new QToolButton;
+        button->setText(MnemonicText(name));
+        bar->addWidget(button);
+        view.AddChatLine(name, QStringLiteral("hi"));
+        window.repaint();
+        QApplication::processEvents();
+        if (shown.elapsed() > worstMs)
+        {
+            worstMs = shown.elapsed();
+            worstShape = shape;
+        }
+    }
+    std::printf("chat_name_hostile_worst: %lld ms\n", worstMs);
+    std::fprintf(stderr, "(the slowest name: %s)\n", qPrintable(worstShape));
+}
+
+// Each text the text fuzzer keeps (fuzz/corpus/fuzz_peer_text, after the byte that picks the
+// reader), repeated to fill a message's string, as a line of a visible room view, written twice;
+// the slowest text's better time (and, on the error output, its file).
+void FuzzCorpusLines()
+{
+    QTextBrowser browser;
+    ShowBrowser(browser);
+    ChatView view(&browser, true);
+    qint64 worstMs = 0;
+    QString worstFile;
+    QElapsedTimer line;
+    const QDir corpus(QStringLiteral(VELTRANE_TEXT_CORPUS));
+    const QStringList files = corpus.entryList(QDir::Files, QDir::Name);
+    for (const QString& name : files)
+    {
+        QFile file(corpus.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString text = QString::fromUtf8(file.readAll().mid(1));
+        if (text.isEmpty())
+            continue;
+        // The better of two tries: a machine shared with others stalls a line now and then.
+        qint64 bestMs = std::numeric_limits<qint64>::max();
+        for (int attempt = 0; attempt < 2; ++attempt)
+        {
+            line.start();
+            view.AddChatLine(QStringLiteral("flooder"), hostile::Filled(text));
+            browser.repaint();
+            QApplication::processEvents();
+            bestMs = std::min(bestMs, line.elapsed());
+        }
+        if (bestMs > worstMs)
+        {
+            worstMs = bestMs;
+            worstFile = name;
+        }
+    }
+    if (files.isEmpty())
+        std::printf("chat_line_fuzz_corpus_worst: FAILED\n");
+    std::printf("chat_line_fuzz_corpus_worst: %lld ms\n", worstMs);
+    std::fprintf(stderr, "(the slowest corpus line: %s)\n", qPrintable(worstFile));
+}
+
 void LogViewer()
 {
     QTemporaryDir folder;
@@ -425,6 +518,8 @@ int main(int argc, char** argv)
         HostileLines("private", false);
         HostileMessageList();
         HostileNotices();
+        HostileNames();
+        FuzzCorpusLines();
         LogViewer();
     }
     MessageReplay(2000);

@@ -10,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QTextOption>
 
 ChatView::ChatView(QTextBrowser* ip_view, bool i_capped)
     : mp_view(ip_view)
@@ -21,6 +22,11 @@ ChatView::ChatView(QTextBrowser* ip_view, bool i_capped)
     // A scroll bar that appears once the lines fill the view narrows it, and every line shown is
     // laid out again.
     mp_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Every line reads in the view's direction: a line's first letter, which may be a peer's, would
+    // otherwise turn it around, with its time and name at the other end.
+    QTextOption option = mp_view->document()->defaultTextOption();
+    option.setTextDirection(mp_view->layoutDirection());
+    mp_view->document()->setDefaultTextOption(option);
     if (m_capped)
         MeasureEmptyView();
 }

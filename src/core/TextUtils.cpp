@@ -197,15 +197,64 @@ bool IsMark(uint i_code)
            || category == QChar::Mark_Enclosing;
 }
 
-// Follows the script and the direction of a text's characters, as the view splits it into
-// pieces it shapes one by one: shared characters (blanks, punctuation, digits in left-to-right
-// text) go with the piece they stand in.
+bool IsDirectionControl(QChar::Direction i_direction)
+{
+    switch (i_direction)
+    {
+    case QChar::DirLRI:
+    case QChar::DirRLI:
+    case QChar::DirFSI:
+    case QChar::DirPDI:
+    case QChar::DirLRE:
+    case QChar::DirLRO:
+    case QChar::DirRLE:
+    case QChar::DirRLO:
+    case QChar::DirPDF: return true;
+    default: return false;
+    }
+}
+
+// The font a character is drawn from, as far as the text tells: the letters of one script share
+// one, as do the East Asian scripts with their wide punctuation and forms; a shared character of
+// those forms, or a symbol or pictograph, comes from a font other than a Latin letter's.
+// 0: any font, the one of the characters around it.
+int FontGroup(uint i_code, QChar::Script i_script)
+{
+    constexpr int kEastAsian = -1;
+    constexpr int kSymbols = -2;
+    switch (i_script)
+    {
+    case QChar::Script_Han:
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana:
+    case QChar::Script_Hangul:
+    case QChar::Script_Bopomofo: return kEastAsian;
+    case QChar::Script_Common:
+    case QChar::Script_Inherited:
+        if ((i_code >= 0x2E80 && i_code <= 0x33FF) || (i_code >= 0xFE10 && i_code <= 0xFE1F)
+            || (i_code >= 0xFE30 && i_code <= 0xFE6F) || (i_code >= 0xFF00 && i_code <= 0xFFEF)
+            || (i_code >= 0x1F200 && i_code <= 0x1F2FF))
+            return kEastAsian;
+        if ((i_code >= 0x2190 && i_code <= 0x2BFF) || (i_code >= 0x1F000 && i_code <= 0x1FBFF))
+            return kSymbols;
+        return 0;
+    default: return int(i_script) + 1;
+    }
+}
+
+// Follows the script, the font and the direction of a text's characters, as the view splits it
+// into pieces it shapes one by one: shared characters (blanks, punctuation, digits in
+// left-to-right text) go with the piece they stand in; each isolate, embedding or override, and
+// the end of one, starts a piece.
 class RunCounter
 {
 public:
     // Whether the character starts another piece.
     bool Changes(uint i_code)
     {
+        const QChar::Direction bidi = QChar::direction(i_code);
+        if (IsDirectionControl(bidi))
+            return true;
         bool changed = false;
         const QChar::Script script = QChar::script(i_code);
         if (script != QChar::Script_Common && script != QChar::Script_Inherited)
@@ -213,8 +262,14 @@ public:
             changed = m_script != QChar::Script_Unknown && script != m_script;
             m_script = script;
         }
+        const int font = FontGroup(i_code, script);
+        if (font != 0)
+        {
+            changed = changed || (m_font != 0 && font != m_font);
+            m_font = font;
+        }
         int direction = 0;
-        switch (QChar::direction(i_code))
+        switch (bidi)
         {
         case QChar::DirL: direction = 1; break;
         case QChar::DirR:
@@ -235,6 +290,7 @@ public:
 
 private:
     QChar::Script m_script = QChar::Script_Unknown;
+    int m_font = 0;
     int m_direction = 0;
     int m_strong = 0;
 };
@@ -246,6 +302,10 @@ namespace
 // dictionary most, those shaped by rules more.
 int CharacterCost(uint i_code)
 {
+    // Conjoining jamo are put together into syllables as they are shaped.
+    if ((i_code >= 0x1100 && i_code <= 0x11FF) || (i_code >= 0xA960 && i_code <= 0xA97F)
+        || (i_code >= 0xD7B0 && i_code <= 0xD7FF))
+        return 5;
     switch (QChar::script(i_code))
     {
     case QChar::Script_Common:
@@ -260,8 +320,8 @@ int CharacterCost(uint i_code)
 }
 
 // How much of the text the view is given: the units before the first one that would bring the
-// cost past kShownCost. Marks past kShownMarks in a row cost nothing, as they are dropped.
-int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths)
+// cost past the budget. Marks past kShownMarks in a row cost nothing, as they are dropped.
+int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, int i_budget)
 {
     RunCounter pieces;
     qint64 cost = 0;
@@ -278,26 +338,30 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths)
             const bool lineBreak = code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator;
             const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
             cost += CharacterCost(code) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
-            if (cost > kShownCost)
+            if (cost > i_budget)
                 return at;
         }
         at += pair ? 2 : 1;
     }
     return i_text.size();
 }
-} // namespace
 
-ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths)
+ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, int i_budget)
 {
     ShownPlan plan;
     plan.units.assign(size_t(i_text.size()), ShownUnit::Dropped);
     // The boundaries are looked for in what is shown only: finding them costs as much as a layout
-    // in some scripts.
-    const QString shown = i_text.left(AffordableLength(i_text, ip_widths));
-    plan.cut = shown.size() < i_text.size();
-    const int length = shown.size();
+    // in some scripts. The unit after the cut tells whether the cut falls inside a character,
+    // which then goes whole.
+    const int affordable = AffordableLength(i_text, ip_widths, i_budget);
+    plan.cut = affordable < i_text.size();
+    const int next = plan.cut && i_text.at(affordable).isHighSurrogate() ? 2 : 1;
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, plan.cut ? i_text.left(affordable + next) : i_text);
+    clusters.setPosition(affordable);
+    const int length = clusters.isAtBoundary() ? affordable : std::max(0, clusters.toPreviousBoundary());
+    const QString shown = i_text.left(length);
     std::fill_n(plan.units.begin(), length, ShownUnit::Kept);
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, shown);
+    clusters.toStart();
     // A run ends where the view may break the line itself: after a blank, around most wide
     // letters, after a hyphen; a no-break space or a word joiner ends none.
     QTextBoundaryFinder lines(QTextBoundaryFinder::Line, shown);
@@ -342,6 +406,12 @@ ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths
     }
     return plan;
 }
+} // namespace
+
+ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths)
+{
+    return PlanShown(i_text, ip_widths, kShownCost);
+}
 
 namespace
 {
@@ -352,9 +422,9 @@ struct ShownLine
     std::vector<bool> breakBefore;
     bool cut = false;
 
-    explicit ShownLine(const QString& i_text)
+    explicit ShownLine(const QString& i_text, int i_budget = kShownCost)
     {
-        const ShownPlan plan = PlanShownText(i_text);
+        const ShownPlan plan = PlanShown(i_text, nullptr, i_budget);
         text.reserve(i_text.size());
         for (int at = 0; at < i_text.size(); ++at)
             if (plan.units[size_t(at)] != ShownUnit::Dropped)
@@ -423,33 +493,32 @@ QString IsolatedName(const QString& i_name)
     // isolate would close the one around the name, and one that marks a direction has no use
     // in a name but to make it read as another.
     bool reorders = false;
+    int marks = 0;
+    const QString line = OneLine(i_name);
     QString name;
-    name.reserve(i_name.size());
-    for (const QChar c : OneLine(i_name))
+    name.reserve(line.size());
+    for (int at = 0; at < line.size();)
     {
-        switch (c.direction())
+        const bool pair = at + 1 < line.size() && line.at(at).isHighSurrogate() && line.at(at + 1).isLowSurrogate();
+        const int units = pair ? 2 : 1;
+        const uint code = pair ? QChar::surrogateToUcs4(line.at(at), line.at(at + 1)) : line.at(at).unicode();
+        const QChar::Direction direction = QChar::direction(code);
+        const bool control = IsDirectionControl(direction) || code == 0x200E || code == 0x200F || code == 0x061C;
+        reorders =
+            reorders || control || direction == QChar::DirR || direction == QChar::DirAL || direction == QChar::DirAN;
+        if (!control)
         {
-        case QChar::DirLRI:
-        case QChar::DirRLI:
-        case QChar::DirFSI:
-        case QChar::DirPDI:
-        case QChar::DirLRE:
-        case QChar::DirLRO:
-        case QChar::DirRLE:
-        case QChar::DirRLO:
-        case QChar::DirPDF: reorders = true; continue;
-        case QChar::DirR:
-        case QChar::DirAL:
-        case QChar::DirAN: reorders = true; break;
-        default: break;
+            name += line.midRef(at, units);
+            marks += IsMark(code) ? 1 : 0;
         }
-        const char16_t u = c.unicode();
-        if (u == 0x200E || u == 0x200F || u == 0x061C)
-        {
-            reorders = true;
-            continue;
-        }
-        name += c;
+        at += units;
+    }
+    // A name is one short line in a tab or on a button, which measure it whole. One no longer
+    // than a character may be, with no more marks than a character keeps, is within every bound.
+    if (name.size() > kShownClusterUnits || marks > kShownMarks)
+    {
+        const ShownLine shown(name, kShownNameCost);
+        name = shown.cut ? shown.text + kEllipsis : shown.text;
     }
     if (!reorders)
         return name;

@@ -46,10 +46,10 @@ QString OneLine(QString i_text);
 // kShownMarks combining marks and kShownClusterUnits units, the rest is dropped; a break point
 // goes before a character that would make a run the view cannot break longer than
 // kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
-// and the text is cut where its cost comes to kShownCost, a plain letter costing one, a letter of
-// another script two, of Thai, Lao, Khmer or Myanmar five, and each change of script or
-// direction and each line break kShownRunCost more. Break points fall between characters only,
-// never inside one.
+// and the text is cut between two characters where its cost comes to kShownCost, a plain letter
+// costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar and a conjoining
+// jamo five, and each change of script, font or direction, each direction control and each line
+// break kShownRunCost more. Break points fall between characters only, never inside one.
 enum class ShownUnit : char
 {
     Dropped,
@@ -62,6 +62,8 @@ constexpr int kLongestUnbrokenRun = 64;
 constexpr int kShownRunCost = 16;
 // Twice the longest line a chat entry field takes (32,767 characters).
 constexpr int kShownCost = 65536;
+// A name's cost: more than any user or room name, or an ordinary file name, needs.
+constexpr int kShownNameCost = 1024;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;
@@ -83,9 +85,11 @@ constexpr int kMaxLinksPerLine = 300;
 QString EscapeWithLinks(const QString& i_text);
 // Whether a clicked anchor may be handed to the desktop: http and https only.
 bool IsWebLink(const QUrl& i_url);
-// A name from the network shown among other text: its direction controls (U+202A-U+202E,
-// U+2066-U+2069, U+200E, U+200F, U+061C) dropped, and the name isolated when it holds any or a
-// right-to-left letter, so that nothing in it reorders the text around it.
+// A name from the network shown among other text: on one line, its direction controls
+// (U+202A-U+202E, U+2066-U+2069, U+200E, U+200F, U+061C) dropped, its characters bounded as
+// PlanShownText bounds them and the whole cut, with "…", where its cost comes to kShownNameCost,
+// and the name isolated when it holds any control or a right-to-left letter, so that nothing in
+// it reorders the text around it.
 QString IsolatedName(const QString& i_name);
 // A name as the text of a tab, a menu entry or a button, which read "&" as a shortcut mark:
 // isolated, with "&" doubled.

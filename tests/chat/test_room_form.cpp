@@ -234,6 +234,29 @@ private slots:
         QVERIFY(!LogFile().contains(QChar(0x1c)) && !LogFile().contains(QChar(0x1e)));
     }
 
+    // A line's first letter, a right-to-left name's or a text's, does not turn the line around:
+    // each line reads in the view's direction, after the view drops its first lines too.
+    void lines_read_in_the_views_direction()
+    {
+        RoomForm* form = f->Enter(m_room);
+        Relay(m_room, QString::fromUtf8("אבי"), QStringLiteral("pay 10 then 20 to bob"));
+        Relay(m_room, QString::fromUcs4(U"\U0001E900\U0001E901"), QStringLiteral("pay 10 then 20 to bob"));
+        Relay(m_room, QStringLiteral("123"), QString(QChar(0x200F)) + QStringLiteral("pay 10 then 20 to bob"));
+        Relay(m_room, QStringLiteral("bob"), QString::fromUtf8("/me שלום"));
+        auto* view = form->findChild<QTextBrowser*>(QStringLiteral("chatView"));
+        QCOMPARE(view->document()->blockCount(), 5);
+        for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next())
+            QCOMPARE(block.textDirection(), Qt::LeftToRight);
+
+        QTextBrowser browser;
+        ChatView capped(&browser, true);
+        for (int n = 0; n < 3000; ++n)
+            capped.AddChatLine(QString::fromUtf8("אבי%1").arg(n % 50),
+                               QString("<b>%1</b> ").arg(n).repeated(1 + n % 9));
+        QVERIFY(browser.document()->blockCount() < 3000);
+        QCOMPARE(browser.document()->lastBlock().textDirection(), Qt::LeftToRight);
+    }
+
     // Addresses are found in the text as it came, so a link opens as written and ends where the
     // address does; a click opens web addresses only.
     void linksOpenAsWritten_data()

@@ -271,6 +271,19 @@ private slots:
         form->OnRoomChat(m_room, QStringLiteral("\u2069\u202E123 dlrow olleh"), QStringLiteral("hi"));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_hostile_lines");
 
+        // A line of jamo past the cost of a line, then right-to-left names, a line that starts with
+        // a right-to-left mark and a short line of jamo: each line reads left to right, time and
+        // name first, and the long one ends, after whole syllables, in "…".
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"),
+                         QString::fromUcs4(U"\u1112\u1161\u11AB").repeated(20000));
+        form->OnRoomChat(m_room, QString::fromUtf8("אבי"), QStringLiteral("pay 10 then 20 to bob"));
+        form->OnRoomChat(m_room, QString::fromUcs4(U"\U0001E900\U0001E922\U0001E910"),
+                         QStringLiteral("pay 10 then 20 to bob"));
+        form->OnRoomChat(m_room, QStringLiteral("jules"), QString(QChar(0x200F)) + QStringLiteral("pay 10 then 20"));
+        form->OnRoomChat(m_room, QStringLiteral("Marlene"),
+                         QString::fromUcs4(U"\u1112\u1161\u11AB\u1100\u1173\u11AF ").repeated(10));
+        SAVE_SCREENSHOT(run.window.get(), "room_tab_right_to_left_names");
+
         auto* create = new CreateRoomDialog(run.window.get());
         create->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->setText(QStringLiteral("Late Night Jazz"));
         SAVE_SCREENSHOT(create, "create_room_dialog");

@@ -324,6 +324,14 @@ private slots:
         QVERIFY(!shown(QStringLiteral("plain")).contains(QChar(0x2068) + QStringLiteral("plain")));
         const QString ampersand = shown(QStringLiteral("R&B"));
         QVERIFY2(ampersand.contains(shortcuts ? QStringLiteral("R&&B") : QStringLiteral("R&B")), qPrintable(ampersand));
+        // Right-to-left letters beyond the first plane (Adlam) are isolated too.
+        const QString adlam = QString::fromUcs4(U"\U0001E900\U0001E922\U0001E910");
+        QVERIFY(shown(adlam).contains(QChar(0x2068) + adlam + QChar(0x2069)));
+        // A name is measured whole where it shows: past a cost of 1,024 it is cut (a chat line may
+        // break it).
+        const QString shownLong = shown(QString(60000, 'w')).remove(QChar(0x200B));
+        QVERIFY2(shownLong.contains(QString(1024, 'w') + QChar(0x2026)) && !shownLong.contains(QString(1025, 'w')),
+                 qPrintable(QString::number(shownLong.size())));
         s_run = nullptr;
     }
 

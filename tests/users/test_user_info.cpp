@@ -319,9 +319,9 @@ private slots:
         QTextDocument document;
         document.setHtml(UserInfoText::SafeDescription(description));
         const QString shown = document.toRawText();
-        QVERIFY2(LongestUnbrokenRun(shown) <= kLongestUnbrokenRun + kShownClusterUnits,
-                 qPrintable(QString::number(LongestUnbrokenRun(shown))));
-        QVERIFY(MostMarksInARow(shown) <= kShownMarks);
+        // 64 units and the break point before them.
+        QVERIFY2(LongestUnbrokenRun(shown) <= 65, qPrintable(QString::number(LongestUnbrokenRun(shown))));
+        QVERIFY(MostMarksInARow(shown) <= 8);
         QVERIFY(BreaksBetweenCharacters(shown));
         if (!text.isEmpty())
             QCOMPARE(QString(shown).remove(QChar(0x200B)), text);
@@ -336,6 +336,19 @@ private slots:
         QTextDocument document;
         document.setHtml(html);
         QCOMPARE(document.toPlainText().count('a'), 2000);
+    }
+
+    // Past the cut only the tags still open are closed: a paragraph or a link the text does not
+    // reach would still be laid out.
+    void description_ends_where_it_is_cut()
+    {
+        const QString html =
+            UserInfoText::SafeDescription("<i>" + QString(70000, 'a') + QString("<p>b</p><b>c</b>").repeated(100));
+        QCOMPARE(html.count("<p>") + html.count("<b>"), 0);
+        QVERIFY(html.endsWith(QChar(0x2026) + QString("</i>")));
+        QTextDocument document;
+        document.setHtml(html);
+        QCOMPARE(document.toPlainText().remove(QChar(0x200B)), QString(65536, 'a') + QChar(0x2026));
     }
 
     void descriptionLoadsNothing()
