@@ -6,6 +6,7 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileInfo.h"
+#include "LoopbackSocket.h"
 #include "PeakMemory.h"
 #include "PeerMessenger.h"
 #include "PeerOnlyEngine.h"
@@ -55,16 +56,8 @@ QByteArray Le32(quint32 i_value)
 void Flood(quint16 i_port, quint32 i_from, int i_index, const std::vector<char>& i_chunk, qint64 i_bytes,
            std::atomic<int>& io_done, std::atomic<bool>& i_stop)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(i_from);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(i_port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0
-              && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const int fd = ConnectFrom(i_from, i_port);
+    bool ok = fd >= 0;
     const QByteArray opener = RawPeer::PeerInit("flood" + QByteArray::number(i_index), "P");
     const QByteArray head = Le32(quint32(opener.size())) + opener + Le32(FrameCodec::MaxFrameLength - 1) + Le32(5);
     ok = ok && ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) == head.size();

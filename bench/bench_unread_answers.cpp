@@ -5,6 +5,7 @@
 
 #include "EngineStack.h"
 #include "FreePorts.h"
+#include "LoopbackSocket.h"
 #include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
@@ -167,21 +168,13 @@ public:
 private:
     int Run(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        from.sin_addr.s_addr = htonl(i_from);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(i_port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_fd = ConnectFrom(i_from, i_port);
         int read = 0;
         RawPeer framer;
         const QByteArray request = framer.Frame(PeerMessages::BuildGetSharedFileList().ToByteArray());
         QByteArray wire = framer.Frame(RawPeer::PeerInit(i_user, "P"));
         std::vector<char> answer;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0
-            && ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        if (m_fd >= 0)
             for (; read < i_times; ++read)
             {
                 wire += request;

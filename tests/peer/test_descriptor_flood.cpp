@@ -16,6 +16,19 @@
 #include <unistd.h>
 #include <vector>
 
+// A user's listening port that takes every connection the client opens to it and holds it.
+struct Hog : QTcpServer
+{
+    Hog()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection())
+                m_held.emplace_back(socket);
+        });
+    }
+    std::vector<std::unique_ptr<QTcpSocket>> m_held;
+};
+
 // A client with the usual limit of 1,024 open files under a flood of connections that each say
 // who they are: it keeps its server connection, serves a download, saves its data file and
 // stays quiet.
@@ -143,13 +156,8 @@ private slots:
         QVERIFY(client.Sync());
         const int before = Descriptors(client.ProcessId());
 
-        QTcpServer hog;
+        Hog hog;
         QVERIFY(hog.listen(QHostAddress::LocalHost));
-        std::vector<std::unique_ptr<QTcpSocket>> held;
-        connect(&hog, &QTcpServer::newConnection, this, [&hog, &held] {
-            while (QTcpSocket* socket = hog.nextPendingConnection())
-                held.emplace_back(socket);
-        });
         const auto askForConnections = [&](bool i_oneUser) {
             for (quint32 token = 1; token <= 2000; ++token)
                 server.SendFrame(QStringLiteral("client"), 18,
@@ -199,7 +207,7 @@ private slots:
         // At most 8 connections back to one user; a log file or the good peer's going connection
         // may still be open.
         QVERIFY2(during <= before + 8 + 2, qPrintable(QStringLiteral("%1 then %2").arg(before).arg(during)));
-        QVERIFY2(held.size() <= 8, qPrintable(QString::number(held.size())));
+        QVERIFY2(hog.m_held.size() <= 8, qPrintable(QString::number(hog.m_held.size())));
 
         client.Send({"timeouts", "30000", "1000", "30000"});
         QTest::qWait(1500);
@@ -233,13 +241,8 @@ private slots:
         QFETCH(bool, ownFirst);
         TestServer server;
         QVERIFY(server.Listen());
-        QTcpServer hog;
+        Hog hog;
         QVERIFY(hog.listen(QHostAddress::LocalHost));
-        std::vector<std::unique_ptr<QTcpSocket>> held;
-        connect(&hog, &QTcpServer::newConnection, this, [&hog, &held] {
-            while (QTcpSocket* socket = hog.nextPendingConnection())
-                held.emplace_back(socket);
-        });
         HarnessProcess client;
         client.SetOpenFileLimit(1024);
         QVERIFY(client.Start());

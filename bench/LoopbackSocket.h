@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// A plain blocking socket connected to a loopback port from the loopback address given, so that
+// one process can stand for many peers at addresses of their own; -1 when it cannot be had.
+inline int ConnectFrom(quint32 i_from, quint16 i_port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(i_from);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(i_port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0
+        || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
