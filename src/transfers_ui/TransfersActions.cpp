@@ -281,12 +281,8 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
 
     // The few alerts are looked at before the many entries: at start-up every complete download
     // comes through here.
-    const auto pending = [](const ItemSet& i_entries) {
-        return !i_entries.NotConnected(types::kDownloadEntryStatus, Value("complete")).empty();
-    };
-
     ItemPtr folderAlert = d->GetItem(user, folder, types::kCompleteDownloadAlert);
-    if (folderAlert && !pending(folder.GetItems(types::kDownloadEntry).Connected(user)))
+    if (folderAlert && !HasUnfinishedDownloads(i_download, true, false))
     {
         const QString name = QString::fromStdString(GetFileName(folder.AsStdString()));
         eventToolBar->AddEvent(MnemonicText(name), QLatin1String(kDownloadIcon), ui->downloadsList,
@@ -297,7 +293,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
     }
 
     ItemSet userAlerts = user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder);
-    if (!userAlerts.empty() && !pending(user.GetItems(types::kDownloadEntry)))
+    if (!userAlerts.empty() && !HasUnfinishedDownloads(i_download, false, false))
     {
         const QString name = user.AsString();
         eventToolBar->AddEvent(MnemonicText(name), QLatin1String(kDownloadIcon), ui->downloadsList,

@@ -22,6 +22,7 @@
 #include <QTabWidget>
 
 #include <algorithm>
+#include <string_view>
 
 TransfersForm* transfersForm = nullptr;
 
@@ -36,6 +37,42 @@ EventHandler<TransfersForm, Arg>* Handler(TransfersForm* ip_form, void (Transfer
 QTreeWidgetItem* RowOf(const ItemPtr& i_node)
 {
     return i_node.AsPointer<QTreeWidgetItem>();
+}
+
+// The longest folder row text, in characters: the path's deepest components first, then "…".
+constexpr int kFolderTextLength = 256;
+
+// What ReversePathname makes of the folder's path, cut after kFolderTextLength characters: only the
+// components the row shows are read, so that a row costs the same however deep its folder lies.
+QString FolderText(const ItemPtr& i_folder)
+{
+    const std::string_view path = i_folder.AsBytes();
+    if (path.size() <= std::size_t(kFolderTextLength))
+        return ReversePathname(i_folder.AsString());
+    const auto separator = [](char i_c) { return i_c == '/' || i_c == '\\'; };
+    std::size_t end = path.size();
+    while (end > 0 && separator(path[end - 1]))
+        --end;
+    QString text;
+    while (text.size() <= kFolderTextLength)
+    {
+        std::size_t start = end;
+        while (start > 0 && !separator(path[start - 1]))
+            --start;
+        text += ToQString(path.data() + start, end - start);
+        if (start == 0)
+            break;
+        text += QLatin1Char('/');
+        end = start - 1;
+    }
+    if (text.size() > kFolderTextLength)
+    {
+        text.truncate(kFolderTextLength);
+        if (text.at(text.size() - 1).isHighSurrogate())
+            text.chop(1);
+        text += QChar(0x2026);
+    }
+    return text;
 }
 
 void SetColumns(QTreeWidget* ip_list, int i_count, bool i_stretchLast)
@@ -305,7 +342,7 @@ QTreeWidgetItem* TransfersForm::FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_
     o_node = d->GetType(io_tree.folderNodeType)->GetItem(Value(row));
     o_node.Connect(i_userNode);
     o_node.Connect(i_folder);
-    row->setText(FolderColumn, ReversePathname(i_folder.AsString()));
+    row->setText(FolderColumn, FolderText(i_folder));
     if (*io_tree.expandFolders)
         row->setExpanded(true);
     return row;
@@ -313,29 +350,53 @@ QTreeWidgetItem* TransfersForm::FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_
 
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr i_entry)
 {
-    RemoveEntryRows(m_downloads, i_entry);
     RemoveAlertsOfLastDownload(i_entry);
+    RemoveEntryRows(m_downloads, i_entry);
 }
 
-// An alert watches the downloads there are when it is set: one queued later into the same folder,
-// or from the same user, must not raise it.
+// An alert goes when no download it watches is left unfinished: one queued later into the same
+// folder, or from the same user, must not raise it. The few alerts are looked at before the many
+// entries, while the entry's rows are still there to count them.
 void TransfersForm::RemoveAlertsOfLastDownload(const ItemPtr& i_entry)
 {
     if (ItemPtr alert = i_entry[types::kCompleteDownloadAlert])
         alert.Remove();
     const ItemPtr user = i_entry[types::kUser];
-    if (!user)
+    if (!user || !user.IsConnected(types::kCompleteDownloadAlert))
         return;
-    const auto othersIn = [&i_entry](const ItemSet& i_entries) {
-        return std::any_of(i_entries.begin(), i_entries.end(),
-                           [&i_entry](const ItemPtr& i_other) { return i_other != i_entry; });
-    };
-    const ItemPtr folder = i_entry[types::kRemoteFolder];
-    if (folder && !othersIn(folder.GetItems(types::kDownloadEntry).Connected(user)))
-        if (ItemPtr alert = d->GetItem(user, folder, types::kCompleteDownloadAlert))
-            alert.Remove();
-    if (!othersIn(user.GetItems(types::kDownloadEntry)))
-        user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder).Remove();
+    const ItemPtr fileNode = i_entry[types::kDownloadListNode];
+    QTreeWidgetItem* folderRow = fileNode ? RowOf(fileNode)->parent() : nullptr;
+    ItemPtr folderAlert = d->GetItem(user, i_entry[types::kRemoteFolder], types::kCompleteDownloadAlert);
+    if (folderAlert && !HasUnfinishedDownloads(i_entry, true, true))
+    {
+        folderAlert.Remove();
+        if (folderRow)
+            folderRow->setIcon(FolderColumn, QIcon());
+    }
+    ItemSet userAlerts = user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder);
+    if (!userAlerts.empty() && !HasUnfinishedDownloads(i_entry, false, true))
+    {
+        userAlerts.Remove();
+        if (folderRow)
+            folderRow->parent()->setIcon(UserColumn, StatusIconOf(user));
+    }
+}
+
+bool TransfersForm::HasUnfinishedDownloads(const ItemPtr& i_entry, bool i_inFolder, bool i_besidesEntry) const
+{
+    const ItemPtr except = i_besidesEntry ? i_entry : ItemPtr();
+    // The rows' tally counts them without a walk over the user's entries.
+    if (const ItemPtr fileNode = i_entry[types::kDownloadListNode])
+    {
+        const QTreeWidgetItem* folderRow = RowOf(fileNode)->parent();
+        return m_downloads.tally.UnfinishedIn(i_inFolder ? folderRow : folderRow->parent(), except) > 0;
+    }
+    const ItemPtr user = i_entry[types::kUser];
+    const ItemSet entries = i_inFolder ? i_entry[types::kRemoteFolder].GetItems(types::kDownloadEntry).Connected(user)
+                                       : user.GetItems(types::kDownloadEntry);
+    return std::any_of(entries.begin(), entries.end(), [&except](const ItemPtr& i_other) {
+        return i_other != except && i_other[types::kDownloadEntryStatus].AsString() != QLatin1String("complete");
+    });
 }
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr i_entry)

@@ -148,6 +148,9 @@ private:
     // The online or offline icon of the user's rows, which a user alert's icon takes the place of.
     QIcon StatusIconOf(const ItemPtr& i_user) const;
     void RemoveAlertsOfLastDownload(const ItemPtr& i_entry);
+    // Whether a download of the entry's user, in the entry's folder or in any, is not complete;
+    // the entry itself left out when i_besidesEntry.
+    bool HasUnfinishedDownloads(const ItemPtr& i_entry, bool i_inFolder, bool i_besidesEntry) const;
     void RecolorTree(Tree& io_tree);
     void LoadSettingsIntoWidgets();
     // Tool-bar actions (TransfersActions.cpp).

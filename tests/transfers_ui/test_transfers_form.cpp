@@ -332,6 +332,35 @@ private slots:
                  QStringLiteral("   0s   2m:26s"));
     }
 
+    // A folder row shows its path deepest component first, cut after 256 characters with "…",
+    // without a lone half of a character.
+    void folder_rows_show_the_deepest_components_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("shown");
+        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+        QStringList components;
+        for (int n = 0; n < 300; ++n)
+            components << QStringLiteral("c%1").arg(n);
+        QStringList reversed = components;
+        std::reverse(reversed.begin(), reversed.end());
+        QTest::newRow("short") << "music\\live\\"
+                               << "live/music";
+        QTest::newRow("256 characters, whole") << QString(256, 'x') << QString(256, 'x');
+        QTest::newRow("300 components") << components.join('\\') << reversed.join('/').left(256) + QChar(0x2026);
+        QTest::newRow("2,000 levels") << QString("d\\").repeated(2000).chopped(1)
+                                      << QString("d/").repeated(128) + QChar(0x2026);
+        QTest::newRow("no half character")
+            << "top\\a" + smile.repeated(200) << "a" + smile.repeated(127) + QChar(0x2026);
+    }
+    void folder_rows_show_the_deepest_components()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, shown);
+        TransfersFixture f;
+        QCOMPARE(f.RowOf(f.Download("bob", path, "a"))->parent()->text(F::FolderColumn), shown);
+    }
+
     // The largest size a peer can give, three times in one folder and once removed: the folder's
     // and user's sums stop at the largest number instead of wrapping round (the sanitizer build
     // reports any overflow).
