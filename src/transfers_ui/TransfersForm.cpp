@@ -19,6 +19,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QSignalBlocker>
 #include <QTabWidget>
 
 #include <algorithm>
@@ -38,6 +39,9 @@ QTreeWidgetItem* RowOf(const ItemPtr& i_node)
 {
     return i_node.AsPointer<QTreeWidgetItem>();
 }
+
+// A tree with this many folder rows closes them all for a burst of removals.
+constexpr std::size_t kManyFolderRows = 256;
 
 // The longest folder row text, in characters: the path's deepest components first, then "…".
 constexpr int kFolderTextLength = 256;
@@ -120,7 +124,9 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
                   types::kWritePosition,
                   &m_expandDownloadUsers,
                   &m_expandDownloadFolders,
-                  TransferTally(QStringLiteral("downloading"), types::kDownloadEntry, types::kWritePosition)}
+                  TransferTally(QStringLiteral("downloading"), types::kDownloadEntry, types::kWritePosition),
+                  {},
+                  false}
     , m_uploads{nullptr,
                 types::kUploadEntry,
                 types::kUploadEntryStatus,
@@ -130,7 +136,9 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
                 types::kReadPosition,
                 &m_expandUploadUsers,
                 &m_expandUploadFolders,
-                TransferTally(QStringLiteral("uploading"), types::kUploadEntry, types::kReadPosition)}
+                TransferTally(QStringLiteral("uploading"), types::kUploadEntry, types::kReadPosition),
+                {},
+                false}
     , m_onlineIcon(QStringLiteral(":/icons/online_icon"))
     , m_offlineIcon(QStringLiteral(":/icons/offline_icon"))
 {
@@ -409,6 +417,7 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
     ItemPtr fileNode = i_entry[io_tree.fileNodeType];
     if (!fileNode)
         return;
+    CloseRowsForRemovals(io_tree);
     QTreeWidgetItem* fileRow = RowOf(fileNode);
     QTreeWidgetItem* folderRow = fileRow->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
@@ -438,6 +447,39 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
         m_countsUpdatePending = true;
         QMetaObject::invokeMethod(this, &TransfersForm::UpdateActiveTransferCounts, Qt::QueuedConnection);
     }
+}
+
+// The view keeps an index of each open row, and every row taken out of the tree walks them all: with
+// thousands of open rows (a deep folder's) a burst of removals took time that grew with the square
+// of the rows. The burst's first removal closes every row; the ones it leaves are opened again at
+// the next turn of the event loop, before the view paints.
+void TransfersForm::CloseRowsForRemovals(Tree& io_tree)
+{
+    if (io_tree.removing || d->GetType(io_tree.folderNodeType)->GetItemCount() < kManyFolderRows)
+        return;
+    io_tree.removing = true;
+    // Folder rows first: under a closed user row the view opens them without laying anything out.
+    for (const char* type : {io_tree.folderNodeType, io_tree.userNodeType})
+        for (const ItemPtr& node : d->GetType(type)->GetItems())
+            if (RowOf(node)->isExpanded())
+                io_tree.closedForRemovals.push_back(node);
+    {
+        const QSignalBlocker quiet(io_tree.list);
+        io_tree.list->collapseAll();
+    }
+    QMetaObject::invokeMethod(
+        this, [this, &io_tree] { ReopenRows(io_tree); }, Qt::QueuedConnection);
+}
+
+// Opened as the user opens a row: its group status and bar give way to the rows under it.
+void TransfersForm::ReopenRows(Tree& io_tree)
+{
+    io_tree.removing = false;
+    const std::vector<ItemPtr> rows = std::move(io_tree.closedForRemovals);
+    io_tree.closedForRemovals.clear();
+    for (const ItemPtr& node : rows)
+        if (node)
+            RowOf(node)->setExpanded(true);
 }
 
 QTreeWidgetItem* TransfersForm::UserRowOf(const Tree& i_tree, QTreeWidgetItem* ip_row) const

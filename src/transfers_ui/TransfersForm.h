@@ -7,6 +7,8 @@
 #include <QIcon>
 #include <QWidget>
 
+#include <vector>
+
 namespace Ui
 {
 class TransfersForm;
@@ -125,6 +127,9 @@ private:
         bool* expandUsers;
         bool* expandFolders;
         TransferTally tally;
+        // The open rows a burst of removals closed, opened again once it is over.
+        std::vector<ItemPtr> closedForRemovals;
+        bool removing = false;
     };
 
     void DeclareNodeTypes(const Tree& i_tree, const char* i_folderType);
@@ -135,6 +140,8 @@ private:
     QTreeWidgetItem* FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_userRow, const ItemPtr& i_userNode,
                                   const ItemPtr& i_folder, ItemPtr& o_node);
     void RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry);
+    void CloseRowsForRemovals(Tree& io_tree);
+    void ReopenRows(Tree& io_tree);
     void ShowStatus(Tree& io_tree, const ItemPtr& i_entry, const QString& i_status);
     void ShowGroupStatus(Tree& io_tree, QTreeWidgetItem* ip_row);
     void ShowProgress(Tree& io_tree, const ItemPtr& i_entry, qint64 i_size);
