@@ -361,6 +361,30 @@ private slots:
         QCOMPARE(f.RowOf(f.Download("bob", path, "a"))->parent()->text(F::FolderColumn), shown);
     }
 
+    // Removals among hundreds of folder rows leave the rest as they were: the open rows open,
+    // without a group status, and a row the user closed closed, with its own.
+    void removals_among_many_folders_leave_the_other_rows_as_they_were()
+    {
+        TransfersFixture f;
+        QList<ItemPtr> entries;
+        for (int n = 0; n < 300; ++n)
+        {
+            entries << f.Download("bob", QStringLiteral("music\\%1").arg(n), "a");
+            f.SetStatus(entries.last(), n == 1 ? "queued" : "complete");
+        }
+        QTreeWidgetItem* closed = f.RowOf(entries[1])->parent();
+        closed->setExpanded(false);
+        for (int n = 299; n >= 100; --n)
+            f.engine->RemoveDownload(entries[n]);
+        QTreeWidgetItem* bob = closed->parent();
+        QTRY_VERIFY(bob->isExpanded());
+        QCOMPARE(bob->childCount(), 100);
+        for (int n : {0, 2, 99})
+            QVERIFY(f.RowOf(entries[n])->parent()->isExpanded());
+        QCOMPARE(bob->text(F::StatusColumn) + '|' + closed->text(F::StatusColumn), QStringLiteral("|queued"));
+        QVERIFY(!closed->isExpanded());
+    }
+
     // The largest size a peer can give, three times in one folder and once removed: the folder's
     // and user's sums stop at the largest number instead of wrapping round (the sanitizer build
     // reports any overflow).
