@@ -43,6 +43,24 @@ QTreeWidgetItem* RowOf(const ItemPtr& i_node)
 // A tree with this many folder rows closes them all for a burst of removals.
 constexpr std::size_t kManyFolderRows = 256;
 
+// A row deleted as it is looks for its place from the first of its siblings on: a burst of
+// removals from the last row up took time that grew with the square of the rows. Its place is
+// looked for at both ends first.
+void DeleteRow(QTreeWidgetItem* ip_row)
+{
+    QTreeWidgetItem* parent = ip_row->parent();
+    if (!parent)
+    {
+        delete ip_row;
+        return;
+    }
+    const int last = parent->childCount() - 1;
+    const int index = parent->child(last) == ip_row ? last
+                      : parent->child(0) == ip_row  ? 0
+                                                    : parent->indexOfChild(ip_row);
+    delete parent->takeChild(index);
+}
+
 // The longest folder row text, in characters: the path's deepest components first, then "…".
 constexpr int kFolderTextLength = 256;
 
@@ -367,6 +385,8 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr i_entry)
 // entries, while the entry's rows are still there to count them.
 void TransfersForm::RemoveAlertsOfLastDownload(const ItemPtr& i_entry)
 {
+    if (d->GetType(types::kCompleteDownloadAlert)->GetItemCount() == 0)
+        return;
     if (ItemPtr alert = i_entry[types::kCompleteDownloadAlert])
         alert.Remove();
     const ItemPtr user = i_entry[types::kUser];
@@ -422,20 +442,24 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
     QTreeWidgetItem* folderRow = fileRow->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
     io_tree.tally.Remove(i_entry);
-    delete fileRow;
-    fileNode.Remove();
-    if (folderRow->childCount() == 0)
+    // A row left empty goes with the one under it, in one step of the view.
+    QTreeWidgetItem* gone = fileRow;
+    if (folderRow->childCount() == 1)
     {
-        d->GetType(io_tree.folderNodeType)->HasItem(Value(folderRow)).Remove();
-        delete folderRow;
+        ItemPtr folderNode = fileNode[io_tree.folderNodeType];
+        ItemPtr userNode = folderNode[io_tree.userNodeType];
+        folderNode.Remove();
+        gone = folderRow;
         folderRow = nullptr;
-        if (userRow->childCount() == 0)
+        if (userRow->childCount() == 1)
         {
-            d->GetType(io_tree.userNodeType)->HasItem(Value(userRow)).Remove();
-            delete userRow;
+            userNode.Remove();
+            gone = userRow;
             userRow = nullptr;
         }
     }
+    fileNode.Remove();
+    DeleteRow(gone);
     // The rows left above show what their remaining entries add up to.
     for (QTreeWidgetItem* row : {folderRow, userRow})
         if (row)
