@@ -61,6 +61,22 @@ void DeleteRow(QTreeWidgetItem* ip_row)
     delete parent->takeChild(index);
 }
 
+// The folder rows of every user row, then the user rows: the order in which closed rows open again
+// without the view laying out anything but the user rows.
+std::vector<QTreeWidgetItem*> GroupRows(QTreeWidget* ip_list)
+{
+    std::vector<QTreeWidgetItem*> rows;
+    for (int user = 0; user < ip_list->topLevelItemCount(); ++user)
+    {
+        QTreeWidgetItem* userRow = ip_list->topLevelItem(user);
+        for (int folder = 0; folder < userRow->childCount(); ++folder)
+            rows.push_back(userRow->child(folder));
+    }
+    for (int user = 0; user < ip_list->topLevelItemCount(); ++user)
+        rows.push_back(ip_list->topLevelItem(user));
+    return rows;
+}
+
 // The longest folder row text, in characters: the path's deepest components first, then "…".
 constexpr int kFolderTextLength = 256;
 
@@ -482,11 +498,11 @@ void TransfersForm::CloseRowsForRemovals(Tree& io_tree)
     if (io_tree.removing || d->GetType(io_tree.folderNodeType)->GetItemCount() < kManyFolderRows)
         return;
     io_tree.removing = true;
-    // Folder rows first: under a closed user row the view opens them without laying anything out.
-    for (const char* type : {io_tree.folderNodeType, io_tree.userNodeType})
-        for (const ItemPtr& node : d->GetType(type)->GetItems())
-            if (RowOf(node)->isExpanded())
-                io_tree.closedForRemovals.push_back(node);
+    std::vector<const QTreeWidgetItem*>& open = io_tree.closedForRemovals;
+    for (QTreeWidgetItem* userRow : GroupRows(io_tree.list))
+        if (userRow->isExpanded())
+            open.push_back(userRow);
+    std::sort(open.begin(), open.end());
     {
         const QSignalBlocker quiet(io_tree.list);
         io_tree.list->collapseAll();
@@ -495,15 +511,16 @@ void TransfersForm::CloseRowsForRemovals(Tree& io_tree)
         this, [this, &io_tree] { ReopenRows(io_tree); }, Qt::QueuedConnection);
 }
 
-// Opened as the user opens a row: its group status and bar give way to the rows under it.
+// Opened as the user opens a row: its group status and bar give way to the rows under it. Rows are
+// looked for among those left, since those closed may have gone since.
 void TransfersForm::ReopenRows(Tree& io_tree)
 {
     io_tree.removing = false;
-    const std::vector<ItemPtr> rows = std::move(io_tree.closedForRemovals);
+    const std::vector<const QTreeWidgetItem*> open = std::move(io_tree.closedForRemovals);
     io_tree.closedForRemovals.clear();
-    for (const ItemPtr& node : rows)
-        if (node)
-            RowOf(node)->setExpanded(true);
+    for (QTreeWidgetItem* row : GroupRows(io_tree.list))
+        if (std::binary_search(open.begin(), open.end(), row))
+            row->setExpanded(true);
 }
 
 QTreeWidgetItem* TransfersForm::UserRowOf(const Tree& i_tree, QTreeWidgetItem* ip_row) const

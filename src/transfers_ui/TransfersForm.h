@@ -127,8 +127,8 @@ private:
         bool* expandUsers;
         bool* expandFolders;
         TransferTally tally;
-        // The open rows a burst of removals closed, opened again once it is over.
-        std::vector<ItemPtr> closedForRemovals;
+        // The open rows a burst of removals closed, in address order, opened again once it is over.
+        std::vector<const QTreeWidgetItem*> closedForRemovals;
         bool removing = false;
     };
 
