@@ -473,30 +473,48 @@ private slots:
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();
-        TransfersFixture f;
-        QList<ItemPtr> all;
-        for (const char* user : {"bob", "carol"})
-            for (int n = 0; n < 3; ++n)
-                all << f.Download(QLatin1String(user), QStringLiteral("music\\%1 live").arg(QLatin1String(user)),
-                                  QStringLiteral("track %1.mp3").arg(n + 1), 4000000 + n * 1234567);
-        f.SetOnline(QStringLiteral("bob"), true);
-        f.SetStatus(all[0], "complete");
-        f.SetStatus(all[1], "downloading");
-        f.Report(all[1], 1500000, 180000);
-        all[2].Connect(d->GetType("place_in_line")->GetItem("12"));
-        f.SetStatus(all[3], "downloading");
-        f.Report(all[3], 3000000, 90000);
-        all[5].Connect(d->GetType("denial_reason")->GetItem("File not shared."));
-        f.SetStatus(all[5], "denied");
-        ItemPtr upload = f.Upload("dave", "holiday.avi", 7000000);
-        f.SetStatus(upload, "uploading");
-        f.Report(upload, 2000000, 300000);
-        f.SetStatus(f.Upload("dave", "notes.txt", 3000), "queued");
-        f.tabs.resize(900, 330);
-        f.tabs.setCurrentIndex(1);
-        SAVE_SCREENSHOT(&f.tabs, "transfers_window");
-        f.form->findChild<QTabWidget*>(QStringLiteral("transfersTabControl"))->setCurrentIndex(1);
-        SAVE_SCREENSHOT(&f.tabs, "transfers_window_uploads");
+        {
+            TransfersFixture f;
+            QList<ItemPtr> all;
+            for (const char* user : {"bob", "carol"})
+                for (int n = 0; n < 3; ++n)
+                    all << f.Download(QLatin1String(user), QStringLiteral("music\\%1 live").arg(QLatin1String(user)),
+                                      QStringLiteral("track %1.mp3").arg(n + 1), 4000000 + n * 1234567);
+            f.SetOnline(QStringLiteral("bob"), true);
+            f.SetStatus(all[0], "complete");
+            f.SetStatus(all[1], "downloading");
+            f.Report(all[1], 1500000, 180000);
+            all[2].Connect(d->GetType("place_in_line")->GetItem("12"));
+            f.SetStatus(all[3], "downloading");
+            f.Report(all[3], 3000000, 90000);
+            all[5].Connect(d->GetType("denial_reason")->GetItem("File not shared."));
+            f.SetStatus(all[5], "denied");
+            ItemPtr upload = f.Upload("dave", "holiday.avi", 7000000);
+            f.SetStatus(upload, "uploading");
+            f.Report(upload, 2000000, 300000);
+            f.SetStatus(f.Upload("dave", "notes.txt", 3000), "queued");
+            f.tabs.resize(900, 330);
+            f.tabs.setCurrentIndex(1);
+            SAVE_SCREENSHOT(&f.tabs, "transfers_window");
+            f.form->findChild<QTabWidget*>(QStringLiteral("transfersTabControl"))->setCurrentIndex(1);
+            SAVE_SCREENSHOT(&f.tabs, "transfers_window_uploads");
+        }
+        // A deep folder's download, with its folder column widened: each row shows the deepest
+        // components of its path first, cut with "…" after 256 characters.
+        {
+            TransfersFixture f;
+            QString path = QStringLiteral("shared\\deep");
+            for (int level = 1; level <= 60; ++level)
+            {
+                path += QStringLiteral("\\level %1").arg(level);
+                f.Download(QStringLiteral("dave"), path, QStringLiteral("part %1.bin").arg(level), 1000 + level);
+            }
+            f.downloads->setColumnWidth(F::FolderColumn, 620);
+            f.tabs.resize(1100, 400);
+            f.tabs.setCurrentIndex(1);
+            f.downloads->scrollToBottom();
+            SAVE_SCREENSHOT(&f.tabs, "transfers_deep_folder");
+        }
     }
 
     void settings_fill_the_boxes_without_being_written_back()
