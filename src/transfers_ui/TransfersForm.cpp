@@ -499,9 +499,9 @@ void TransfersForm::CloseRowsForRemovals(Tree& io_tree)
         return;
     io_tree.removing = true;
     std::vector<const QTreeWidgetItem*>& open = io_tree.closedForRemovals;
-    for (QTreeWidgetItem* userRow : GroupRows(io_tree.list))
-        if (userRow->isExpanded())
-            open.push_back(userRow);
+    for (QTreeWidgetItem* row : GroupRows(io_tree.list))
+        if (row->isExpanded())
+            open.push_back(row);
     std::sort(open.begin(), open.end());
     {
         const QSignalBlocker quiet(io_tree.list);
