@@ -2,8 +2,9 @@
 // one user and one folder, where each row's group status used to walk all rows before it, and
 // spread over 1,000 users), and how long the GUI thread makes other events wait while 50
 // transfers report their progress ten times a second each, as transfer threads do. Then the
-// tab's actions on many rows: clearing 10,000 complete downloads, and the completed downloads
-// list of 10,000 records, opened and then told of one more.
+// tab's actions on many rows: clearing 10,000 complete downloads, and 20,000 of one user in one
+// folder against as many of 100 users, and the completed downloads list of 10,000 records, opened
+// and then told of one more.
 #include "ActionSetToolBar.h"
 #include "CompleteDownloadsForm.h"
 #include "TransfersFixture.h"
@@ -140,27 +141,33 @@ double WorstDelayMs(int i_running, int i_seconds)
     probe.Stop();
     return probe.WorstMs();
 }
-// From the click on "Clear Complete" until the rows are gone and the title counted again.
-double ClearCompleteMs()
+// From the click on "Clear Complete" until the rows are gone and the title counted again, the best
+// of i_runs: i_rows complete downloads of i_users users, each user in a folder of its own.
+double ClearCompleteMs(int i_rows, int i_users, int i_runs = 1)
 {
-    TransfersFixture f([](TransfersFixture& io_f) {
-        for (int n = 0; n < kRows; ++n)
-            io_f.SetStatus(io_f.Download(QStringLiteral("user%1").arg(n % 100),
-                                         QStringLiteral("music\\album%1").arg(n % 100),
-                                         QStringLiteral("track%1.mp3").arg(n), 5000000),
-                           QStringLiteral("complete"));
-    });
-    f.tabs.setCurrentIndex(1);
-    f.tabs.show();
-    QCoreApplication::processEvents();
-    QElapsedTimer timer;
-    timer.start();
-    emit actionBar->ActionTriggered(f.downloads, QStringLiteral("clear_complete_downloads"));
-    QCoreApplication::processEvents();
-    const double ms = timer.nsecsElapsed() / 1e6;
-    if (f.downloads->topLevelItemCount() != 0)
-        Print("transfers_clear_complete_rows_left", f.downloads->topLevelItemCount(), "rows");
-    return ms;
+    double best = 0;
+    for (int run = 0; run < i_runs; ++run)
+    {
+        TransfersFixture f([&](TransfersFixture& io_f) {
+            for (int n = 0; n < i_rows; ++n)
+                io_f.SetStatus(io_f.Download(QStringLiteral("user%1").arg(n % i_users),
+                                             QStringLiteral("music\\album%1").arg(n % i_users),
+                                             QStringLiteral("track%1.mp3").arg(n), 5000000),
+                               QStringLiteral("complete"));
+        });
+        f.tabs.setCurrentIndex(1);
+        f.tabs.show();
+        QCoreApplication::processEvents();
+        QElapsedTimer timer;
+        timer.start();
+        emit actionBar->ActionTriggered(f.downloads, QStringLiteral("clear_complete_downloads"));
+        QCoreApplication::processEvents();
+        const double ms = timer.nsecsElapsed() / 1e6;
+        if (f.downloads->topLevelItemCount() != 0)
+            Print("transfers_clear_complete_rows_left", f.downloads->topLevelItemCount(), "rows");
+        best = run == 0 ? ms : std::min(best, ms);
+    }
+    return best;
 }
 
 // A finished download's record as the engine writes it, completed i_second seconds into a day.
@@ -216,7 +223,12 @@ int main(int argc, char** argv)
     Print("transfers_window_open_10000_rows_one_folder", oneFolder, "ms");
     Print("transfers_window_open_10000_rows_1000_users", spread, "ms");
     Print("transfers_gui_worst_delay_50_running", WorstDelayMs(50, 3), "ms");
-    Print("transfers_clear_complete_10000", ClearCompleteMs(), "ms");
+    Print("transfers_clear_complete_10000", ClearCompleteMs(kRows, 100), "ms");
+    // One user's downloads in one folder, against as many spread over 100 users.
+    const double oneUser = ClearCompleteMs(20000, 1, 3);
+    const double hundredUsers = ClearCompleteMs(20000, 100, 3);
+    Print("transfers_clear_complete_20000_one_user", oneUser, "ms");
+    Print("transfers_clear_complete_one_user_vs_100_users", oneUser / hundredUsers, "ratio");
     double openMs = 0;
     double addMs = 0;
     CompletedList(openMs, addMs);

@@ -139,11 +139,12 @@ void DownloadMenuOptions::OnRetryDownloads()
             transferQueueManager->RequeueDownload(entry);
 }
 
+// Newest first, as the rows stand from the last up: nothing then moves down behind a removed one.
 void DownloadMenuOptions::OnRemoveDownloads()
 {
-    for (const ItemPtr& entry : m_entries)
-        if (entry)
-            transferQueueManager->RemoveDownload(entry);
+    for (auto entry = m_entries.end(); entry != m_entries.begin();)
+        if (*--entry)
+            transferQueueManager->RemoveDownload(*entry);
 }
 
 void DownloadMenuOptions::OnSetFileDownloadAlert()

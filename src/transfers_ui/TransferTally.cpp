@@ -79,6 +79,19 @@ QString TransferTally::GroupStatusOf(const void* i_row) const
     return GroupStatus(found == m_groups.end() ? TallyCounts() : found->second, m_runningStatus);
 }
 
+int TransferTally::UnfinishedIn(const void* i_row, const ItemPtr& i_except) const
+{
+    const auto group = m_groups.find(i_row);
+    if (group == m_groups.end())
+        return 0;
+    int unfinished = group->second.entries - group->second.Count(TallyKind::Complete);
+    const auto except = i_except ? m_records.find(i_except.GetSerial()) : m_records.end();
+    if (except != m_records.end() && except->second.kind != TallyKind::Complete
+        && (except->second.folder == i_row || except->second.user == i_row))
+        --unfinished;
+    return unfinished;
+}
+
 ProgressSums TransferTally::Base(const void* i_row) const
 {
     ProgressSums sums;

@@ -29,6 +29,8 @@ public:
     void Remove(const ItemPtr& i_entry);
 
     QString GroupStatusOf(const void* i_row) const;
+    // The row's entries whose status is not "complete", i_except left out.
+    int UnfinishedIn(const void* i_row, const ItemPtr& i_except = ItemPtr()) const;
     // The sums of both rows; positions are read from the cells of the transfers under way.
     void Sums(const void* i_folder, const void* i_user, ProgressSums& o_folder, ProgressSums& o_user) const;
 

@@ -135,9 +135,11 @@ void TransfersForm::DeleteSelectedDownloads()
     Type* folderNodes = d->GetType(types::kDownloadListFolderNode);
     Type* fileNodes = d->GetType(types::kDownloadListNode);
     // Removing an entry takes its file row, and an emptied folder and user row, with their nodes:
-    // each loop ends when its row's node has gone.
-    auto removeFirstOf = [&](const ItemPtr& i_folderNode) {
-        const ItemPtr entry = fileNodes->HasItem(Value(RowOf(i_folderNode)->child(0)))[types::kDownloadEntry];
+    // each loop ends when its row's node has gone. From the last row up: what follows a removed row,
+    // in the tree and in the store's lists of links, moves down, and nothing follows the last.
+    const auto last = [](QTreeWidgetItem* ip_row) { return ip_row->child(ip_row->childCount() - 1); };
+    auto removeLastOf = [&](const ItemPtr& i_folderNode) {
+        const ItemPtr entry = fileNodes->HasItem(Value(last(RowOf(i_folderNode))))[types::kDownloadEntry];
         if (!entry)
             return false;
         transferQueueManager->RemoveDownload(entry);
@@ -153,7 +155,7 @@ void TransfersForm::DeleteSelectedDownloads()
         }
         if (const ItemPtr folderNode = folderNodes->HasItem(key))
         {
-            while (folderNode && removeFirstOf(folderNode))
+            while (folderNode && removeLastOf(folderNode))
             {
             }
             return;
@@ -162,10 +164,10 @@ void TransfersForm::DeleteSelectedDownloads()
         {
             while (userNode)
             {
-                const ItemPtr folderNode = folderNodes->HasItem(Value(row->child(0)));
+                const ItemPtr folderNode = folderNodes->HasItem(Value(last(row)));
                 if (!folderNode)
                     return;
-                while (folderNode && removeFirstOf(folderNode))
+                while (folderNode && removeLastOf(folderNode))
                 {
                 }
                 if (folderNode)
@@ -281,12 +283,8 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
 
     // The few alerts are looked at before the many entries: at start-up every complete download
     // comes through here.
-    const auto pending = [](const ItemSet& i_entries) {
-        return !i_entries.NotConnected(types::kDownloadEntryStatus, Value("complete")).empty();
-    };
-
     ItemPtr folderAlert = d->GetItem(user, folder, types::kCompleteDownloadAlert);
-    if (folderAlert && !pending(folder.GetItems(types::kDownloadEntry).Connected(user)))
+    if (folderAlert && !HasUnfinishedDownloads(i_download, true, false))
     {
         const QString name = QString::fromStdString(GetFileName(folder.AsStdString()));
         eventToolBar->AddEvent(MnemonicText(name), QLatin1String(kDownloadIcon), ui->downloadsList,
@@ -297,7 +295,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr i_download)
     }
 
     ItemSet userAlerts = user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder);
-    if (!userAlerts.empty() && !pending(user.GetItems(types::kDownloadEntry)))
+    if (!userAlerts.empty() && !HasUnfinishedDownloads(i_download, false, false))
     {
         const QString name = user.AsString();
         eventToolBar->AddEvent(MnemonicText(name), QLatin1String(kDownloadIcon), ui->downloadsList,

@@ -19,9 +19,11 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QSignalBlocker>
 #include <QTabWidget>
 
 #include <algorithm>
+#include <string_view>
 
 TransfersForm* transfersForm = nullptr;
 
@@ -36,6 +38,79 @@ EventHandler<TransfersForm, Arg>* Handler(TransfersForm* ip_form, void (Transfer
 QTreeWidgetItem* RowOf(const ItemPtr& i_node)
 {
     return i_node.AsPointer<QTreeWidgetItem>();
+}
+
+// A tree with this many folder rows closes them all for a burst of removals.
+constexpr std::size_t kManyFolderRows = 256;
+
+// A row deleted as it is looks for its place from the first of its siblings on: a burst of
+// removals from the last row up took time that grew with the square of the rows. Its place is
+// looked for at both ends first.
+void DeleteRow(QTreeWidgetItem* ip_row)
+{
+    QTreeWidgetItem* parent = ip_row->parent();
+    if (!parent)
+    {
+        delete ip_row;
+        return;
+    }
+    const int last = parent->childCount() - 1;
+    const int index = parent->child(last) == ip_row ? last
+                      : parent->child(0) == ip_row  ? 0
+                                                    : parent->indexOfChild(ip_row);
+    delete parent->takeChild(index);
+}
+
+// The folder rows of every user row, then the user rows: the order in which closed rows open again
+// without the view laying out anything but the user rows.
+std::vector<QTreeWidgetItem*> GroupRows(QTreeWidget* ip_list)
+{
+    std::vector<QTreeWidgetItem*> rows;
+    for (int user = 0; user < ip_list->topLevelItemCount(); ++user)
+    {
+        QTreeWidgetItem* userRow = ip_list->topLevelItem(user);
+        for (int folder = 0; folder < userRow->childCount(); ++folder)
+            rows.push_back(userRow->child(folder));
+    }
+    for (int user = 0; user < ip_list->topLevelItemCount(); ++user)
+        rows.push_back(ip_list->topLevelItem(user));
+    return rows;
+}
+
+// The longest folder row text, in characters: the path's deepest components first, then "…".
+constexpr int kFolderTextLength = 256;
+
+// What ReversePathname makes of the folder's path, cut after kFolderTextLength characters: only the
+// components the row shows are read, so that a row costs the same however deep its folder lies.
+QString FolderText(const ItemPtr& i_folder)
+{
+    const std::string_view path = i_folder.AsBytes();
+    if (path.size() <= std::size_t(kFolderTextLength))
+        return ReversePathname(i_folder.AsString());
+    const auto separator = [](char i_c) { return i_c == '/' || i_c == '\\'; };
+    std::size_t end = path.size();
+    while (end > 0 && separator(path[end - 1]))
+        --end;
+    QString text;
+    while (text.size() <= kFolderTextLength)
+    {
+        std::size_t start = end;
+        while (start > 0 && !separator(path[start - 1]))
+            --start;
+        text += ToQString(path.data() + start, end - start);
+        if (start == 0)
+            break;
+        text += QLatin1Char('/');
+        end = start - 1;
+    }
+    if (text.size() > kFolderTextLength)
+    {
+        text.truncate(kFolderTextLength);
+        if (text.at(text.size() - 1).isHighSurrogate())
+            text.chop(1);
+        text += QChar(0x2026);
+    }
+    return text;
 }
 
 void SetColumns(QTreeWidget* ip_list, int i_count, bool i_stretchLast)
@@ -83,7 +158,9 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
                   types::kWritePosition,
                   &m_expandDownloadUsers,
                   &m_expandDownloadFolders,
-                  TransferTally(QStringLiteral("downloading"), types::kDownloadEntry, types::kWritePosition)}
+                  TransferTally(QStringLiteral("downloading"), types::kDownloadEntry, types::kWritePosition),
+                  {},
+                  false}
     , m_uploads{nullptr,
                 types::kUploadEntry,
                 types::kUploadEntryStatus,
@@ -93,7 +170,9 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
                 types::kReadPosition,
                 &m_expandUploadUsers,
                 &m_expandUploadFolders,
-                TransferTally(QStringLiteral("uploading"), types::kUploadEntry, types::kReadPosition)}
+                TransferTally(QStringLiteral("uploading"), types::kUploadEntry, types::kReadPosition),
+                {},
+                false}
     , m_onlineIcon(QStringLiteral(":/icons/online_icon"))
     , m_offlineIcon(QStringLiteral(":/icons/offline_icon"))
 {
@@ -305,7 +384,7 @@ QTreeWidgetItem* TransfersForm::FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_
     o_node = d->GetType(io_tree.folderNodeType)->GetItem(Value(row));
     o_node.Connect(i_userNode);
     o_node.Connect(i_folder);
-    row->setText(FolderColumn, ReversePathname(i_folder.AsString()));
+    row->setText(FolderColumn, FolderText(i_folder));
     if (*io_tree.expandFolders)
         row->setExpanded(true);
     return row;
@@ -313,29 +392,55 @@ QTreeWidgetItem* TransfersForm::FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_
 
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr i_entry)
 {
-    RemoveEntryRows(m_downloads, i_entry);
     RemoveAlertsOfLastDownload(i_entry);
+    RemoveEntryRows(m_downloads, i_entry);
 }
 
-// An alert watches the downloads there are when it is set: one queued later into the same folder,
-// or from the same user, must not raise it.
+// An alert goes when no download it watches is left unfinished: one queued later into the same
+// folder, or from the same user, must not raise it. The few alerts are looked at before the many
+// entries, while the entry's rows are still there to count them.
 void TransfersForm::RemoveAlertsOfLastDownload(const ItemPtr& i_entry)
 {
+    if (d->GetType(types::kCompleteDownloadAlert)->GetItemCount() == 0)
+        return;
     if (ItemPtr alert = i_entry[types::kCompleteDownloadAlert])
         alert.Remove();
     const ItemPtr user = i_entry[types::kUser];
-    if (!user)
+    if (!user || !user.IsConnected(types::kCompleteDownloadAlert))
         return;
-    const auto othersIn = [&i_entry](const ItemSet& i_entries) {
-        return std::any_of(i_entries.begin(), i_entries.end(),
-                           [&i_entry](const ItemPtr& i_other) { return i_other != i_entry; });
-    };
-    const ItemPtr folder = i_entry[types::kRemoteFolder];
-    if (folder && !othersIn(folder.GetItems(types::kDownloadEntry).Connected(user)))
-        if (ItemPtr alert = d->GetItem(user, folder, types::kCompleteDownloadAlert))
-            alert.Remove();
-    if (!othersIn(user.GetItems(types::kDownloadEntry)))
-        user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder).Remove();
+    const ItemPtr fileNode = i_entry[types::kDownloadListNode];
+    QTreeWidgetItem* folderRow = fileNode ? RowOf(fileNode)->parent() : nullptr;
+    ItemPtr folderAlert = d->GetItem(user, i_entry[types::kRemoteFolder], types::kCompleteDownloadAlert);
+    if (folderAlert && !HasUnfinishedDownloads(i_entry, true, true))
+    {
+        folderAlert.Remove();
+        if (folderRow)
+            folderRow->setIcon(FolderColumn, QIcon());
+    }
+    ItemSet userAlerts = user.GetItems(types::kCompleteDownloadAlert).NotConnected(types::kRemoteFolder);
+    if (!userAlerts.empty() && !HasUnfinishedDownloads(i_entry, false, true))
+    {
+        userAlerts.Remove();
+        if (folderRow)
+            folderRow->parent()->setIcon(UserColumn, StatusIconOf(user));
+    }
+}
+
+bool TransfersForm::HasUnfinishedDownloads(const ItemPtr& i_entry, bool i_inFolder, bool i_besidesEntry) const
+{
+    const ItemPtr except = i_besidesEntry ? i_entry : ItemPtr();
+    // The rows' tally counts them without a walk over the user's entries.
+    if (const ItemPtr fileNode = i_entry[types::kDownloadListNode])
+    {
+        const QTreeWidgetItem* folderRow = RowOf(fileNode)->parent();
+        return m_downloads.tally.UnfinishedIn(i_inFolder ? folderRow : folderRow->parent(), except) > 0;
+    }
+    const ItemPtr user = i_entry[types::kUser];
+    const ItemSet entries = i_inFolder ? i_entry[types::kRemoteFolder].GetItems(types::kDownloadEntry).Connected(user)
+                                       : user.GetItems(types::kDownloadEntry);
+    return std::any_of(entries.begin(), entries.end(), [&except](const ItemPtr& i_other) {
+        return i_other != except && i_other[types::kDownloadEntryStatus].AsString() != QLatin1String("complete");
+    });
 }
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr i_entry)
@@ -348,24 +453,29 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
     ItemPtr fileNode = i_entry[io_tree.fileNodeType];
     if (!fileNode)
         return;
+    CloseRowsForRemovals(io_tree);
     QTreeWidgetItem* fileRow = RowOf(fileNode);
     QTreeWidgetItem* folderRow = fileRow->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
     io_tree.tally.Remove(i_entry);
-    delete fileRow;
-    fileNode.Remove();
-    if (folderRow->childCount() == 0)
+    // A row left empty goes with the one under it, in one step of the view.
+    QTreeWidgetItem* gone = fileRow;
+    if (folderRow->childCount() == 1)
     {
-        d->GetType(io_tree.folderNodeType)->HasItem(Value(folderRow)).Remove();
-        delete folderRow;
+        ItemPtr folderNode = fileNode[io_tree.folderNodeType];
+        ItemPtr userNode = folderNode[io_tree.userNodeType];
+        folderNode.Remove();
+        gone = folderRow;
         folderRow = nullptr;
-        if (userRow->childCount() == 0)
+        if (userRow->childCount() == 1)
         {
-            d->GetType(io_tree.userNodeType)->HasItem(Value(userRow)).Remove();
-            delete userRow;
+            userNode.Remove();
+            gone = userRow;
             userRow = nullptr;
         }
     }
+    fileNode.Remove();
+    DeleteRow(gone);
     // The rows left above show what their remaining entries add up to.
     for (QTreeWidgetItem* row : {folderRow, userRow})
         if (row)
@@ -377,6 +487,40 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
         m_countsUpdatePending = true;
         QMetaObject::invokeMethod(this, &TransfersForm::UpdateActiveTransferCounts, Qt::QueuedConnection);
     }
+}
+
+// The view keeps an index of each open row, and every row taken out of the tree walks them all: with
+// thousands of open rows (a deep folder's) a burst of removals took time that grew with the square
+// of the rows. The burst's first removal closes every row; the ones it leaves are opened again at
+// the next turn of the event loop, before the view paints.
+void TransfersForm::CloseRowsForRemovals(Tree& io_tree)
+{
+    if (io_tree.removing || d->GetType(io_tree.folderNodeType)->GetItemCount() < kManyFolderRows)
+        return;
+    io_tree.removing = true;
+    std::vector<const QTreeWidgetItem*>& open = io_tree.closedForRemovals;
+    for (QTreeWidgetItem* row : GroupRows(io_tree.list))
+        if (row->isExpanded())
+            open.push_back(row);
+    std::sort(open.begin(), open.end());
+    {
+        const QSignalBlocker quiet(io_tree.list);
+        io_tree.list->collapseAll();
+    }
+    QMetaObject::invokeMethod(
+        this, [this, &io_tree] { ReopenRows(io_tree); }, Qt::QueuedConnection);
+}
+
+// Opened as the user opens a row: its group status and bar give way to the rows under it. Rows are
+// looked for among those left, since those closed may have gone since.
+void TransfersForm::ReopenRows(Tree& io_tree)
+{
+    io_tree.removing = false;
+    const std::vector<const QTreeWidgetItem*> open = std::move(io_tree.closedForRemovals);
+    io_tree.closedForRemovals.clear();
+    for (QTreeWidgetItem* row : GroupRows(io_tree.list))
+        if (std::binary_search(open.begin(), open.end(), row))
+            row->setExpanded(true);
 }
 
 QTreeWidgetItem* TransfersForm::UserRowOf(const Tree& i_tree, QTreeWidgetItem* ip_row) const

@@ -7,6 +7,8 @@
 #include <QIcon>
 #include <QWidget>
 
+#include <vector>
+
 namespace Ui
 {
 class TransfersForm;
@@ -125,6 +127,9 @@ private:
         bool* expandUsers;
         bool* expandFolders;
         TransferTally tally;
+        // The open rows a burst of removals closed, in address order, opened again once it is over.
+        std::vector<const QTreeWidgetItem*> closedForRemovals;
+        bool removing = false;
     };
 
     void DeclareNodeTypes(const Tree& i_tree, const char* i_folderType);
@@ -135,6 +140,8 @@ private:
     QTreeWidgetItem* FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_userRow, const ItemPtr& i_userNode,
                                   const ItemPtr& i_folder, ItemPtr& o_node);
     void RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry);
+    void CloseRowsForRemovals(Tree& io_tree);
+    void ReopenRows(Tree& io_tree);
     void ShowStatus(Tree& io_tree, const ItemPtr& i_entry, const QString& i_status);
     void ShowGroupStatus(Tree& io_tree, QTreeWidgetItem* ip_row);
     void ShowProgress(Tree& io_tree, const ItemPtr& i_entry, qint64 i_size);
@@ -148,6 +155,9 @@ private:
     // The online or offline icon of the user's rows, which a user alert's icon takes the place of.
     QIcon StatusIconOf(const ItemPtr& i_user) const;
     void RemoveAlertsOfLastDownload(const ItemPtr& i_entry);
+    // Whether a download of the entry's user, in the entry's folder or in any, is not complete;
+    // the entry itself left out when i_besidesEntry.
+    bool HasUnfinishedDownloads(const ItemPtr& i_entry, bool i_inFolder, bool i_besidesEntry) const;
     void RecolorTree(Tree& io_tree);
     void LoadSettingsIntoWidgets();
     // Tool-bar actions (TransfersActions.cpp).

@@ -274,6 +274,45 @@ private slots:
         QCOMPARE(Entries(&menu).join(','), layout.section(';', 2));
     }
 
+    // "downloads;alerts left": the folder and user alerts are set on a, which is then removed.
+    void an_alert_goes_when_nothing_it_watches_is_left_unfinished_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::newRow("the rest complete elsewhere") << "bob/music/a queued,bob/films/b complete;";
+        QTest::newRow("the rest complete beside it") << "bob/music/a queued,bob/music/b complete,bob/films/c complete;";
+        QTest::newRow("another user's beside it") << "bob/music/a queued,carol/music/b queued,bob/films/c complete;";
+        QTest::newRow("one left elsewhere") << "bob/music/a queued,bob/films/b aborted;user";
+        QTest::newRow("one left beside it") << "bob/music/a queued,bob/music/b queued;folder,user";
+    }
+    void an_alert_goes_when_nothing_it_watches_is_left_unfinished()
+    {
+        QFETCH(QString, layout);
+        const QStringList left = layout.section(';', 1).split(',', Qt::SkipEmptyParts);
+        TransfersFixture f;
+        const QList<ItemPtr> entries = Downloads(f, layout.section(';', 0, 0).split(','));
+        {
+            QMenu menu;
+            DownloadMenuOptions options(&menu, ItemSet{entries[0]});
+            options.OnSetFolderDownloadAlert();
+            options.OnSetUserDownloadAlert();
+        }
+        f.engine->RemoveDownload(entries[0]);
+        QStringList alerts;
+        for (const ItemPtr& alert : d->GetType("complete_download_alert")->GetItems())
+            alerts << (alert.IsConnected("remote_folder") ? "folder" : "user");
+        QCOMPARE(alerts, left);
+        QTreeWidgetItem* bob = f.downloads->findItems("bob", Qt::MatchExactly, F::UserColumn).value(0);
+        QVERIFY(bob);
+        const auto image = [](const QIcon& i_icon) { return i_icon.pixmap(16).toImage(); };
+        const QImage alert = image(QIcon(":/icons/alert_icon"));
+        QVERIFY(!alert.isNull());
+        QCOMPARE(image(bob->icon(F::UserColumn)) == alert, left.contains("user"));
+        QVERIFY(!image(bob->icon(F::UserColumn)).isNull());
+        for (int folder = 0; folder < bob->childCount(); ++folder)
+            if (bob->child(folder)->text(F::FolderColumn) == "music")
+                QCOMPARE(image(bob->child(folder)->icon(F::FolderColumn)) == alert, left.contains("folder"));
+    }
+
     void opening_a_finished_file()
     {
         TransfersFixture f;

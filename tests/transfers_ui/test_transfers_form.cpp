@@ -332,6 +332,59 @@ private slots:
                  QStringLiteral("   0s   2m:26s"));
     }
 
+    // A folder row shows its path deepest component first, cut after 256 characters with "…",
+    // without a lone half of a character.
+    void folder_rows_show_the_deepest_components_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("shown");
+        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+        QStringList components;
+        for (int n = 0; n < 300; ++n)
+            components << QStringLiteral("c%1").arg(n);
+        QStringList reversed = components;
+        std::reverse(reversed.begin(), reversed.end());
+        QTest::newRow("short") << "music\\live\\"
+                               << "live/music";
+        QTest::newRow("256 characters, whole") << QString(256, 'x') << QString(256, 'x');
+        QTest::newRow("300 components") << components.join('\\') << reversed.join('/').left(256) + QChar(0x2026);
+        QTest::newRow("2,000 levels") << QString("d\\").repeated(2000).chopped(1)
+                                      << QString("d/").repeated(128) + QChar(0x2026);
+        QTest::newRow("no half character")
+            << "top\\a" + smile.repeated(200) << "a" + smile.repeated(127) + QChar(0x2026);
+    }
+    void folder_rows_show_the_deepest_components()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, shown);
+        TransfersFixture f;
+        QCOMPARE(f.RowOf(f.Download("bob", path, "a"))->parent()->text(F::FolderColumn), shown);
+    }
+
+    // Removals among hundreds of folder rows leave the rest as they were: the open rows open,
+    // without a group status, and a row the user closed closed, with its own.
+    void removals_among_many_folders_leave_the_other_rows_as_they_were()
+    {
+        TransfersFixture f;
+        QList<ItemPtr> entries;
+        for (int n = 0; n < 300; ++n)
+        {
+            entries << f.Download("bob", QStringLiteral("music\\%1").arg(n), "a");
+            f.SetStatus(entries.last(), n == 1 ? "queued" : "complete");
+        }
+        QTreeWidgetItem* closed = f.RowOf(entries[1])->parent();
+        closed->setExpanded(false);
+        for (int n = 299; n >= 100; --n)
+            f.engine->RemoveDownload(entries[n]);
+        QTreeWidgetItem* bob = closed->parent();
+        QTRY_VERIFY(bob->isExpanded());
+        QCOMPARE(bob->childCount(), 100);
+        for (int n : {0, 2, 99})
+            QVERIFY(f.RowOf(entries[n])->parent()->isExpanded());
+        QCOMPARE(bob->text(F::StatusColumn) + '|' + closed->text(F::StatusColumn), QStringLiteral("|queued"));
+        QVERIFY(!closed->isExpanded());
+    }
+
     // The largest size a peer can give, three times in one folder and once removed: the folder's
     // and user's sums stop at the largest number instead of wrapping round (the sanitizer build
     // reports any overflow).
@@ -420,30 +473,48 @@ private slots:
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();
-        TransfersFixture f;
-        QList<ItemPtr> all;
-        for (const char* user : {"bob", "carol"})
-            for (int n = 0; n < 3; ++n)
-                all << f.Download(QLatin1String(user), QStringLiteral("music\\%1 live").arg(QLatin1String(user)),
-                                  QStringLiteral("track %1.mp3").arg(n + 1), 4000000 + n * 1234567);
-        f.SetOnline(QStringLiteral("bob"), true);
-        f.SetStatus(all[0], "complete");
-        f.SetStatus(all[1], "downloading");
-        f.Report(all[1], 1500000, 180000);
-        all[2].Connect(d->GetType("place_in_line")->GetItem("12"));
-        f.SetStatus(all[3], "downloading");
-        f.Report(all[3], 3000000, 90000);
-        all[5].Connect(d->GetType("denial_reason")->GetItem("File not shared."));
-        f.SetStatus(all[5], "denied");
-        ItemPtr upload = f.Upload("dave", "holiday.avi", 7000000);
-        f.SetStatus(upload, "uploading");
-        f.Report(upload, 2000000, 300000);
-        f.SetStatus(f.Upload("dave", "notes.txt", 3000), "queued");
-        f.tabs.resize(900, 330);
-        f.tabs.setCurrentIndex(1);
-        SAVE_SCREENSHOT(&f.tabs, "transfers_window");
-        f.form->findChild<QTabWidget*>(QStringLiteral("transfersTabControl"))->setCurrentIndex(1);
-        SAVE_SCREENSHOT(&f.tabs, "transfers_window_uploads");
+        {
+            TransfersFixture f;
+            QList<ItemPtr> all;
+            for (const char* user : {"bob", "carol"})
+                for (int n = 0; n < 3; ++n)
+                    all << f.Download(QLatin1String(user), QStringLiteral("music\\%1 live").arg(QLatin1String(user)),
+                                      QStringLiteral("track %1.mp3").arg(n + 1), 4000000 + n * 1234567);
+            f.SetOnline(QStringLiteral("bob"), true);
+            f.SetStatus(all[0], "complete");
+            f.SetStatus(all[1], "downloading");
+            f.Report(all[1], 1500000, 180000);
+            all[2].Connect(d->GetType("place_in_line")->GetItem("12"));
+            f.SetStatus(all[3], "downloading");
+            f.Report(all[3], 3000000, 90000);
+            all[5].Connect(d->GetType("denial_reason")->GetItem("File not shared."));
+            f.SetStatus(all[5], "denied");
+            ItemPtr upload = f.Upload("dave", "holiday.avi", 7000000);
+            f.SetStatus(upload, "uploading");
+            f.Report(upload, 2000000, 300000);
+            f.SetStatus(f.Upload("dave", "notes.txt", 3000), "queued");
+            f.tabs.resize(900, 330);
+            f.tabs.setCurrentIndex(1);
+            SAVE_SCREENSHOT(&f.tabs, "transfers_window");
+            f.form->findChild<QTabWidget*>(QStringLiteral("transfersTabControl"))->setCurrentIndex(1);
+            SAVE_SCREENSHOT(&f.tabs, "transfers_window_uploads");
+        }
+        // A deep folder's download, with its folder column widened: each row shows the deepest
+        // components of its path first, cut with "…" after 256 characters.
+        {
+            TransfersFixture f;
+            QString path = QStringLiteral("shared\\deep");
+            for (int level = 1; level <= 60; ++level)
+            {
+                path += QStringLiteral("\\level %1").arg(level);
+                f.Download(QStringLiteral("dave"), path, QStringLiteral("part %1.bin").arg(level), 1000 + level);
+            }
+            f.downloads->setColumnWidth(F::FolderColumn, 620);
+            f.tabs.resize(1100, 400);
+            f.tabs.setCurrentIndex(1);
+            f.downloads->scrollToBottom();
+            SAVE_SCREENSHOT(&f.tabs, "transfers_deep_folder");
+        }
     }
 
     void settings_fill_the_boxes_without_being_written_back()
