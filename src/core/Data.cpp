@@ -1842,10 +1842,17 @@ void Data::FreeSlice(std::size_t i_count)
     m_unfreed.resize(first);
     if (m_unfreed.empty())
         std::vector<Item*>().swap(m_unfreed);
+    // Merged now, this slice's instead of a whole share's at once at some later request.
+    MergeFreedBlocks();
+}
+
+void Data::MergeFreedBlocks()
+{
 #if defined(__GLIBC__)
-    // The allocator merges small freed blocks only when a larger block is asked for: asked here,
-    // it merges this slice's now instead of a whole share's at once at some later request.
-    std::free(std::malloc(4096));
+    // The allocator merges small freed blocks only when a larger block is asked for. The request
+    // goes through a volatile pointer: the compiler drops an allocation whose block nothing uses.
+    void* volatile block = std::malloc(4096);
+    std::free(block);
 #endif
 }
 

@@ -725,6 +725,10 @@ public:
     std::size_t GetLinkCount() const { return m_linkCount; }
     // Removed items whose memory is still to be given back (see FreeSlice).
     std::size_t GetUnfreedCount() const { return m_unfreed.size(); }
+    // Has the C library's allocator merge the small blocks freed since it last did, while they are
+    // still in the cache. Left to its next large request, a burst of removals' blocks are merged all
+    // at once and out of the cache, at a cost that grows faster than the burst.
+    static void MergeFreedBlocks();
 
     // Decoder for value bytes that are not valid UTF-8 (the chosen code page); Latin-1 when unset.
     using TextDecoder = QString (*)(const std::string& i_bytes);

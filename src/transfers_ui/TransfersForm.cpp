@@ -43,6 +43,9 @@ QTreeWidgetItem* RowOf(const ItemPtr& i_node)
 // A tree with this many folder rows closes them all for a burst of removals.
 constexpr std::size_t kManyFolderRows = 256;
 
+// Rows removed between two merges of the blocks they freed (see Data::MergeFreedBlocks).
+constexpr int kRemovalsPerMerge = 64;
+
 // A row deleted as it is looks for its place from the first of its siblings on: a burst of
 // removals from the last row up took time that grew with the square of the rows. Its place is
 // looked for at both ends first.
@@ -476,6 +479,11 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
     }
     fileNode.Remove();
     DeleteRow(gone);
+    if (++m_removalsSinceMerge == kRemovalsPerMerge)
+    {
+        m_removalsSinceMerge = 0;
+        Data::MergeFreedBlocks();
+    }
     // The rows left above show what their remaining entries add up to.
     for (QTreeWidgetItem* row : {folderRow, userRow})
         if (row)

@@ -172,6 +172,7 @@ private:
     Ui::TransfersForm* ui;
     bool m_transfersLoaded = false;
     bool m_countsUpdatePending = false;
+    int m_removalsSinceMerge = 0;
     bool m_expandDownloadFolders = true;
     bool m_expandDownloadUsers = true;
     bool m_expandUploadFolders = true;
