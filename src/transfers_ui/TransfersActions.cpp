@@ -162,16 +162,30 @@ void TransfersForm::DeleteSelectedDownloads()
         }
         if (const ItemPtr userNode = userNodes->HasItem(key))
         {
+            // Out of the tree, the user's rows go in one step of the view rather than one each, and
+            // no other row is closed for them. The last entry's removal deletes the user row.
+            QTreeWidget* list = ui->downloadsList;
+            const int place = list->indexOfTopLevelItem(row);
+            list->takeTopLevelItem(place);
+            m_downloads.rowsTakenOut = true;
             while (userNode)
             {
                 const ItemPtr folderNode = folderNodes->HasItem(Value(last(row)));
                 if (!folderNode)
-                    return;
+                    break;
                 while (folderNode && removeLastOf(folderNode))
                 {
                 }
                 if (folderNode)
-                    return; // a row that no entry stands behind: nothing more can go
+                    break; // a row that no entry stands behind: nothing more can go
+            }
+            m_downloads.rowsTakenOut = false;
+            if (userNode)
+            {
+                list->insertTopLevelItem(place, row);
+                row->setExpanded(m_expandDownloadUsers);
+                for (int folder = 0; folder < row->childCount(); ++folder)
+                    row->child(folder)->setExpanded(m_expandDownloadFolders);
             }
             return;
         }

@@ -43,25 +43,25 @@ QTreeWidgetItem* RowOf(const ItemPtr& i_node)
 // A tree with this many folder rows closes them all for a burst of removals.
 constexpr std::size_t kManyFolderRows = 256;
 
-// Rows removed between two merges of the blocks they freed (see Data::MergeFreedBlocks).
+// Rows removed or deleted between two merges of the blocks they freed (see Data::MergeFreedBlocks).
 constexpr int kRemovalsPerMerge = 64;
 
-// A row deleted as it is looks for its place from the first of its siblings on: a burst of
+// Taken-out rows deleted in one turn of the event loop: a few milliseconds.
+constexpr std::size_t kRowsPerDeleteSlice = 512;
+
+// A row taken out as it is looks for its place from the first of its siblings on: a burst of
 // removals from the last row up took time that grew with the square of the rows. Its place is
-// looked for at both ends first.
-void DeleteRow(QTreeWidgetItem* ip_row)
+// looked for at both ends first. A row without a parent is returned as it is.
+QTreeWidgetItem* TakeRow(QTreeWidgetItem* ip_row)
 {
     QTreeWidgetItem* parent = ip_row->parent();
     if (!parent)
-    {
-        delete ip_row;
-        return;
-    }
+        return ip_row;
     const int last = parent->childCount() - 1;
     const int index = parent->child(last) == ip_row ? last
                       : parent->child(0) == ip_row  ? 0
                                                     : parent->indexOfChild(ip_row);
-    delete parent->takeChild(index);
+    return parent->takeChild(index);
 }
 
 // The folder rows of every user row, then the user rows: the order in which closed rows open again
@@ -163,6 +163,7 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
                   &m_expandDownloadFolders,
                   TransferTally(QStringLiteral("downloading"), types::kDownloadEntry, types::kWritePosition),
                   {},
+                  false,
                   false}
     , m_uploads{nullptr,
                 types::kUploadEntry,
@@ -175,12 +176,15 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
                 &m_expandUploadFolders,
                 TransferTally(QStringLiteral("uploading"), types::kUploadEntry, types::kReadPosition),
                 {},
+                false,
                 false}
     , m_onlineIcon(QStringLiteral(":/icons/online_icon"))
     , m_offlineIcon(QStringLiteral(":/icons/offline_icon"))
 {
     transfersForm = this;
     ui->setupUi(this);
+    m_rowDeleteTimer.setInterval(0);
+    connect(&m_rowDeleteTimer, &QTimer::timeout, this, &TransfersForm::DeleteRowsSlice);
     IsolatingDelegate::Install(ui->downloadsList);
     IsolatingDelegate::Install(ui->uploadsList);
     m_downloads.list = ui->downloadsList;
@@ -198,6 +202,8 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
 
 TransfersForm::~TransfersForm()
 {
+    for (QTreeWidgetItem* row : m_rowsToDelete)
+        delete row;
     delete ui;
     if (transfersForm == this)
         transfersForm = nullptr;
@@ -478,12 +484,11 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
         }
     }
     fileNode.Remove();
-    DeleteRow(gone);
-    if (++m_removalsSinceMerge == kRemovalsPerMerge)
-    {
-        m_removalsSinceMerge = 0;
-        Data::MergeFreedBlocks();
-    }
+    if (io_tree.rowsTakenOut)
+        DeleteLater(TakeRow(gone));
+    else
+        delete TakeRow(gone);
+    NoteRowsFreed();
     // The rows left above show what their remaining entries add up to.
     for (QTreeWidgetItem* row : {folderRow, userRow})
         if (row)
@@ -497,13 +502,47 @@ void TransfersForm::RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry)
     }
 }
 
+void TransfersForm::NoteRowsFreed()
+{
+    if (++m_removalsSinceMerge < kRemovalsPerMerge)
+        return;
+    m_removalsSinceMerge = 0;
+    Data::MergeFreedBlocks();
+}
+
+// Out of the tree, the rows are gone for the user; freeing thousands of them, scattered over the
+// heap, is left to the event loop's idle turns.
+void TransfersForm::DeleteLater(QTreeWidgetItem* ip_row)
+{
+    m_rowsToDelete.push_back(ip_row);
+    if (!m_rowDeleteTimer.isActive())
+        m_rowDeleteTimer.start();
+}
+
+void TransfersForm::DeleteRowsSlice()
+{
+    const std::size_t count = std::min(kRowsPerDeleteSlice, m_rowsToDelete.size());
+    const std::size_t first = m_rowsToDelete.size() - count;
+    for (std::size_t k = first; k < m_rowsToDelete.size(); ++k)
+    {
+        delete m_rowsToDelete[k];
+        NoteRowsFreed();
+    }
+    m_rowsToDelete.resize(first);
+    if (!m_rowsToDelete.empty())
+        return;
+    m_rowDeleteTimer.stop();
+    std::vector<QTreeWidgetItem*>().swap(m_rowsToDelete);
+}
+
 // The view keeps an index of each open row, and every row taken out of the tree walks them all: with
 // thousands of open rows (a deep folder's) a burst of removals took time that grew with the square
 // of the rows. The burst's first removal closes every row; the ones it leaves are opened again at
 // the next turn of the event loop, before the view paints.
 void TransfersForm::CloseRowsForRemovals(Tree& io_tree)
 {
-    if (io_tree.removing || d->GetType(io_tree.folderNodeType)->GetItemCount() < kManyFolderRows)
+    if (io_tree.removing || io_tree.rowsTakenOut
+        || d->GetType(io_tree.folderNodeType)->GetItemCount() < kManyFolderRows)
         return;
     io_tree.removing = true;
     std::vector<const QTreeWidgetItem*>& open = io_tree.closedForRemovals;

@@ -5,6 +5,7 @@
 #include "TransferTally.h"
 
 #include <QIcon>
+#include <QTimer>
 #include <QWidget>
 
 #include <vector>
@@ -130,6 +131,8 @@ private:
         // The open rows a burst of removals closed, in address order, opened again once it is over.
         std::vector<const QTreeWidgetItem*> closedForRemovals;
         bool removing = false;
+        // While a user's rows, taken out of the tree, go: the view sees none of their removals.
+        bool rowsTakenOut = false;
     };
 
     void DeclareNodeTypes(const Tree& i_tree, const char* i_folderType);
@@ -140,6 +143,11 @@ private:
     QTreeWidgetItem* FolderRowFor(Tree& io_tree, QTreeWidgetItem* ip_userRow, const ItemPtr& i_userNode,
                                   const ItemPtr& i_folder, ItemPtr& o_node);
     void RemoveEntryRows(Tree& io_tree, const ItemPtr& i_entry);
+    // A row taken out with a user's rows, deleted in slices at idle time with what is under it.
+    void DeleteLater(QTreeWidgetItem* ip_row);
+    void DeleteRowsSlice();
+    // Has the blocks freed by the last few rows merged (see Data::MergeFreedBlocks).
+    void NoteRowsFreed();
     void CloseRowsForRemovals(Tree& io_tree);
     void ReopenRows(Tree& io_tree);
     void ShowStatus(Tree& io_tree, const ItemPtr& i_entry, const QString& i_status);
@@ -173,6 +181,8 @@ private:
     bool m_transfersLoaded = false;
     bool m_countsUpdatePending = false;
     int m_removalsSinceMerge = 0;
+    std::vector<QTreeWidgetItem*> m_rowsToDelete;
+    QTimer m_rowDeleteTimer;
     bool m_expandDownloadFolders = true;
     bool m_expandDownloadUsers = true;
     bool m_expandUploadFolders = true;
