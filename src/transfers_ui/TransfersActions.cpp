@@ -163,7 +163,7 @@ void TransfersForm::DeleteSelectedDownloads()
         if (const ItemPtr userNode = userNodes->HasItem(key))
         {
             // Out of the tree, the user's rows go in one step of the view rather than one each, and
-            // no other row is closed for them. The last entry's removal deletes the user row.
+            // no other row is closed for them. The last entry's removal takes the user row with it.
             QTreeWidget* list = ui->downloadsList;
             const int place = list->indexOfTopLevelItem(row);
             list->takeTopLevelItem(place);
