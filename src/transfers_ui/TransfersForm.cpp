@@ -19,6 +19,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTabWidget>
 
@@ -164,7 +165,8 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
                   TransferTally(QStringLiteral("downloading"), types::kDownloadEntry, types::kWritePosition),
                   {},
                   false,
-                  false}
+                  false,
+                  0}
     , m_uploads{nullptr,
                 types::kUploadEntry,
                 types::kUploadEntryStatus,
@@ -177,7 +179,8 @@ TransfersForm::TransfersForm(QWidget* ip_parent)
                 TransferTally(QStringLiteral("uploading"), types::kUploadEntry, types::kReadPosition),
                 {},
                 false,
-                false}
+                false,
+                0}
     , m_onlineIcon(QStringLiteral(":/icons/online_icon"))
     , m_offlineIcon(QStringLiteral(":/icons/offline_icon"))
 {
@@ -550,6 +553,7 @@ void TransfersForm::CloseRowsForRemovals(Tree& io_tree)
         if (row->isExpanded())
             open.push_back(row);
     std::sort(open.begin(), open.end());
+    io_tree.scrolledTo = io_tree.list->verticalScrollBar()->value();
     {
         const QSignalBlocker quiet(io_tree.list);
         io_tree.list->collapseAll();
@@ -568,6 +572,9 @@ void TransfersForm::ReopenRows(Tree& io_tree)
     for (QTreeWidgetItem* row : GroupRows(io_tree.list))
         if (std::binary_search(open.begin(), open.end(), row))
             row->setExpanded(true);
+    // Closed, the rows left the view at its top: the user stays where they were.
+    io_tree.list->doItemsLayout();
+    io_tree.list->verticalScrollBar()->setValue(io_tree.scrolledTo);
 }
 
 QTreeWidgetItem* TransfersForm::UserRowOf(const Tree& i_tree, QTreeWidgetItem* ip_row) const

@@ -133,6 +133,8 @@ private:
         bool removing = false;
         // While a user's rows, taken out of the tree, go: the view sees none of their removals.
         bool rowsTakenOut = false;
+        // Where the view was scrolled to when a burst of removals closed its rows.
+        int scrolledTo = 0;
     };
 
     void DeclareNodeTypes(const Tree& i_tree, const char* i_folderType);

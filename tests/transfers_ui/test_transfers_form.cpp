@@ -4,6 +4,7 @@
 #include "TransfersFixture.h"
 
 #include <QCheckBox>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QToolButton>
 #include <QtTest>
@@ -383,6 +384,36 @@ private slots:
             QVERIFY(f.RowOf(entries[n])->parent()->isExpanded());
         QCOMPARE(bob->text(F::StatusColumn) + '|' + closed->text(F::StatusColumn), QStringLiteral("|queued"));
         QVERIFY(!closed->isExpanded());
+    }
+
+    // The burst's closing of every row must not move the user: the view stays scrolled where it
+    // was, and the chosen row stays chosen.
+    void a_removal_among_many_folders_keeps_the_view_where_it_was()
+    {
+        TransfersFixture f;
+        QList<ItemPtr> entries;
+        for (int n = 0; n < 400; ++n)
+        {
+            entries << f.Download("bob", QStringLiteral("music\\%1").arg(n), "a");
+            f.SetStatus(entries.last(), "complete");
+        }
+        f.tabs.setCurrentIndex(1);
+        f.tabs.resize(900, 500);
+        f.tabs.show();
+        QCoreApplication::processEvents();
+        QScrollBar* bar = f.downloads->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        QTreeWidgetItem* chosen = f.RowOf(entries[200]);
+        f.downloads->setCurrentItem(chosen);
+        QCoreApplication::processEvents();
+        const int before = bar->value();
+        QVERIFY(before > 100);
+
+        f.engine->RemoveDownload(entries[390]);
+        QTRY_VERIFY(chosen->parent()->isExpanded());
+        QCOMPARE(bar->value(), before);
+        QCOMPARE(f.downloads->currentItem(), chosen);
+        QVERIFY(chosen->isSelected());
     }
 
     // The largest size a peer can give, three times in one folder and once removed: the folder's
