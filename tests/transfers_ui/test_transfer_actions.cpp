@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 // Rides in the data of every row: its copies alive count the rows not yet freed.
 using RowMark = std::shared_ptr<int>;
@@ -340,33 +341,61 @@ private slots:
         QCOMPARE(Entries(&menu).join(','), layout.section(';', 2));
     }
 
-    // "downloads;alerts left": the folder and user alerts are set on a, which is then removed.
+    // "downloads;alerts left": the folder and user alerts are set on a, which is then removed, with
+    // its rows or before the transfers are loaded, when it has none.
     void an_alert_goes_when_nothing_it_watches_is_left_unfinished_data()
     {
         QTest::addColumn<QString>("layout");
-        QTest::newRow("the rest complete elsewhere") << "bob/music/a queued,bob/films/b complete;";
-        QTest::newRow("the rest complete beside it") << "bob/music/a queued,bob/music/b complete,bob/films/c complete;";
-        QTest::newRow("another user's beside it") << "bob/music/a queued,carol/music/b queued,bob/films/c complete;";
-        QTest::newRow("one left elsewhere") << "bob/music/a queued,bob/films/b aborted;user";
-        QTest::newRow("one left beside it") << "bob/music/a queued,bob/music/b queued;folder,user";
+        QTest::addColumn<bool>("rowless");
+        const std::pair<const char*, const char*> layouts[] = {
+            {"the rest complete elsewhere", "bob/music/a queued,bob/films/b complete;"},
+            {"the rest complete beside it", "bob/music/a queued,bob/music/b complete,bob/films/c complete;"},
+            {"another user's beside it", "bob/music/a queued,carol/music/b queued,bob/films/c complete;"},
+            {"one left elsewhere", "bob/music/a queued,bob/films/b aborted;user"},
+            {"one left beside it", "bob/music/a queued,bob/music/b queued;folder,user"}};
+        for (const auto& [name, layout] : layouts)
+        {
+            QTest::newRow(name) << QString(layout) << false;
+            QTest::addRow("%s, without rows", name) << QString(layout) << true;
+        }
     }
     void an_alert_goes_when_nothing_it_watches_is_left_unfinished()
     {
         QFETCH(QString, layout);
+        QFETCH(bool, rowless);
         const QStringList left = layout.section(';', 1).split(',', Qt::SkipEmptyParts);
-        TransfersFixture f;
-        const QList<ItemPtr> entries = Downloads(f, layout.section(';', 0, 0).split(','));
-        {
-            QMenu menu;
-            DownloadMenuOptions options(&menu, ItemSet{entries[0]});
-            options.OnSetFolderDownloadAlert();
-            options.OnSetUserDownloadAlert();
-        }
-        f.engine->RemoveDownload(entries[0]);
+        const auto removeWithAlerts = [&layout](TransfersFixture& f) {
+            const QList<ItemPtr> entries = Downloads(f, layout.section(';', 0, 0).split(','));
+            const ItemPtr user = entries[0]["user"];
+            if (entries[0]["download_list_node"])
+            {
+                QMenu menu;
+                DownloadMenuOptions options(&menu, ItemSet{entries[0]});
+                options.OnSetFolderDownloadAlert();
+                options.OnSetUserDownloadAlert();
+            }
+            else
+            {
+                ItemPtr folderAlert = d->GetType("complete_download_alert")->NewItem();
+                folderAlert.Connect(user);
+                folderAlert.Connect(entries[0]["remote_folder"]);
+                d->GetType("complete_download_alert")->NewItem().Connect(user);
+            }
+            QCOMPARE(d->GetType("complete_download_alert")->GetItemCount(), std::size_t(2));
+            f.engine->RemoveDownload(entries[0]);
+        };
+        std::optional<TransfersFixture> fixture;
+        if (rowless)
+            fixture.emplace(removeWithAlerts);
+        else
+            removeWithAlerts(fixture.emplace());
+        TransfersFixture& f = *fixture;
         QStringList alerts;
         for (const ItemPtr& alert : d->GetType("complete_download_alert")->GetItems())
             alerts << (alert.IsConnected("remote_folder") ? "folder" : "user");
         QCOMPARE(alerts, left);
+        if (rowless)
+            return; // rows made after the alerts show none of them
         QTreeWidgetItem* bob = f.downloads->findItems("bob", Qt::MatchExactly, F::UserColumn).value(0);
         QVERIFY(bob);
         const auto image = [](const QIcon& i_icon) { return i_icon.pixmap(16).toImage(); };
