@@ -166,6 +166,10 @@ void TransfersForm::DeleteSelectedDownloads()
             // no other row is closed for them. The last entry's removal takes the user row with it.
             QTreeWidget* list = ui->downloadsList;
             const int place = list->indexOfTopLevelItem(row);
+            // Out of the tree, a row loses its state in the view: kept for a row put back.
+            const bool open = row->isExpanded();
+            const bool current = list->currentItem() == row;
+            const bool chosen = row->isSelected();
             list->takeTopLevelItem(place);
             m_downloads.rowsTakenOut = true;
             while (userNode)
@@ -183,9 +187,13 @@ void TransfersForm::DeleteSelectedDownloads()
             if (userNode)
             {
                 list->insertTopLevelItem(place, row);
-                row->setExpanded(m_expandDownloadUsers);
+                row->setExpanded(open);
                 for (int folder = 0; folder < row->childCount(); ++folder)
                     row->child(folder)->setExpanded(m_expandDownloadFolders);
+                // Taken out, it handed its choice to a neighbour.
+                if (current || chosen)
+                    list->setCurrentItem(row, 0,
+                                         chosen ? QItemSelectionModel::ClearAndSelect : QItemSelectionModel::NoUpdate);
             }
             return;
         }

@@ -12,6 +12,13 @@
 #include <QSpinBox>
 #include <QtTest>
 
+#include <memory>
+#include <optional>
+
+// Rides in the data of every row: its copies alive count the rows not yet freed.
+using RowMark = std::shared_ptr<int>;
+Q_DECLARE_METATYPE(RowMark)
+
 // What the user does in the transfers tab over the real engine and store: the tool-bar actions,
 // the Delete key, the download menu's entries, clearing finished uploads by the engine's clock,
 // the upload settings and the completed downloads list.
@@ -45,6 +52,21 @@ class TestTransferActions : public QObject
                 files << (*it)->parent()->parent()->text(F::UserColumn) + '/' + (*it)->parent()->text(F::FolderColumn)
                              + '/' + (*it)->text(F::FileColumn);
         return files;
+    }
+    static RowMark MarkRows(QTreeWidget* ip_tree)
+    {
+        const RowMark mark = std::make_shared<int>();
+        for (QTreeWidgetItemIterator it(ip_tree); *it; ++it)
+            (*it)->setData(F::UserColumn, Qt::UserRole, QVariant::fromValue(mark));
+        return mark;
+    }
+    // The marked rows not yet freed, besides those still in the tree.
+    static long RowsLeftToFree(const RowMark& i_mark, QTreeWidget* ip_tree)
+    {
+        long rows = 0;
+        for (QTreeWidgetItemIterator it(ip_tree); *it; ++it)
+            ++rows;
+        return i_mark.use_count() - 1 - rows;
     }
     static QList<ItemPtr> Downloads(TransfersFixture& io_f, const QStringList& i_layouts)
     {
@@ -121,22 +143,29 @@ private slots:
         QCOMPARE(ActionText(f.uploads, "Expand Users"), QString("Expand Users [on]"));
     }
 
-    // "selected row;downloads left".
+    // "selected row;downloads left", and bob's downloads besides the four, in folders of their own.
     void delete_key_removes_the_first_selected_rows_downloads_data()
     {
         QTest::addColumn<QString>("layout");
-        QTest::newRow("nothing") << ";bob/music/a,bob/music/b,bob/films/c,carol/music/d";
-        QTest::newRow("file") << "b;bob/music/a,bob/films/c,carol/music/d";
-        QTest::newRow("folder") << "music;bob/films/c,carol/music/d";
-        QTest::newRow("user") << "bob;carol/music/d";
+        QTest::addColumn<int>("more");
+        QTest::newRow("nothing") << ";bob/music/a,bob/music/b,bob/films/c,carol/music/d" << 0;
+        QTest::newRow("file") << "b;bob/music/a,bob/films/c,carol/music/d" << 0;
+        QTest::newRow("folder") << "music;bob/films/c,carol/music/d" << 0;
+        QTest::newRow("user") << "bob;carol/music/d" << 0;
+        // More rows than one idle turn frees.
+        QTest::newRow("user of many rows") << "bob;carol/music/d" << 1500;
     }
     void delete_key_removes_the_first_selected_rows_downloads()
     {
         QFETCH(QString, layout);
+        QFETCH(int, more);
         const QString selected = layout.section(';', 0, 0);
         const QStringList left = layout.section(';', 1).split(',');
         TransfersFixture f;
         Downloads(f, {"bob/music/a queued", "bob/music/b complete", "bob/films/c downloading", "carol/music/d queued"});
+        for (int n = 0; n < more; ++n)
+            f.Download("bob", QString("more%1").arg(n % 50), QString("e%1").arg(n));
+        const RowMark mark = MarkRows(f.downloads);
         if (!selected.isEmpty())
             f.downloads
                 ->findItems(selected, Qt::MatchExactly | Qt::MatchRecursive,
@@ -148,6 +177,44 @@ private slots:
         QTest::keyClick(f.downloads, Qt::Key_Delete);
         QCOMPARE(Files(f.downloads), left);
         QCOMPARE(int(d->GetType("download_entry")->GetItemCount()), left.size());
+        // A user's rows, out of the tree, are freed at idle time, each once.
+        QCOMPARE(RowsLeftToFree(mark, f.downloads) > 0, selected == "bob");
+        QTRY_COMPARE(RowsLeftToFree(mark, f.downloads), 0L);
+    }
+
+    // Bob's row as the Expand Users switch and the user left it.
+    void delete_key_stopped_early_puts_the_user_row_back_as_it_was_data()
+    {
+        QTest::addColumn<bool>("switchOn");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("open as the switch") << true << true;
+        QTest::newRow("closed, the switch on") << true << false;
+        QTest::newRow("opened, the switch off") << false << true;
+        QTest::newRow("closed as the switch") << false << false;
+    }
+    void delete_key_stopped_early_puts_the_user_row_back_as_it_was()
+    {
+        QFETCH(bool, switchOn);
+        QFETCH(bool, open);
+        TransfersFixture f;
+        Downloads(f, {"ann/music/x queued", "bob/music/a queued", "bob/music/b complete", "bob/films/c downloading",
+                      "carol/music/d queued"});
+        QTreeWidgetItem* bob = f.downloads->topLevelItem(1);
+        // Last in bob's first folder, a row that no entry stands behind: the key goes no further.
+        new QTreeWidgetItem(bob->child(0));
+        if (!switchOn)
+            Trigger("expand_download_users");
+        bob->setExpanded(open);
+        f.downloads->setCurrentItem(bob);
+        const RowMark mark = MarkRows(f.downloads);
+        QTest::keyClick(f.downloads, Qt::Key_Delete);
+        QCOMPARE(Files(f.downloads), (QStringList{"ann/music/x", "bob/music/a", "bob/music/b", "carol/music/d"}));
+        QCOMPARE(f.downloads->topLevelItem(1), bob);
+        QCOMPARE(bob->isExpanded(), open);
+        QCOMPARE(f.downloads->selectedItems().size(), 1);
+        QCOMPARE(f.downloads->selectedItems().first(), bob);
+        QCOMPARE(f.downloads->currentItem(), bob);
+        QTRY_COMPARE(RowsLeftToFree(mark, f.downloads), 0L);
     }
 
     void clearing_takes_what_has_finished()
@@ -274,33 +341,61 @@ private slots:
         QCOMPARE(Entries(&menu).join(','), layout.section(';', 2));
     }
 
-    // "downloads;alerts left": the folder and user alerts are set on a, which is then removed.
+    // "downloads;alerts left": the folder and user alerts are set on a, which is then removed, with
+    // its rows or before the transfers are loaded, when it has none.
     void an_alert_goes_when_nothing_it_watches_is_left_unfinished_data()
     {
         QTest::addColumn<QString>("layout");
-        QTest::newRow("the rest complete elsewhere") << "bob/music/a queued,bob/films/b complete;";
-        QTest::newRow("the rest complete beside it") << "bob/music/a queued,bob/music/b complete,bob/films/c complete;";
-        QTest::newRow("another user's beside it") << "bob/music/a queued,carol/music/b queued,bob/films/c complete;";
-        QTest::newRow("one left elsewhere") << "bob/music/a queued,bob/films/b aborted;user";
-        QTest::newRow("one left beside it") << "bob/music/a queued,bob/music/b queued;folder,user";
+        QTest::addColumn<bool>("rowless");
+        const std::pair<const char*, const char*> layouts[] = {
+            {"the rest complete elsewhere", "bob/music/a queued,bob/films/b complete;"},
+            {"the rest complete beside it", "bob/music/a queued,bob/music/b complete,bob/films/c complete;"},
+            {"another user's beside it", "bob/music/a queued,carol/music/b queued,bob/films/c complete;"},
+            {"one left elsewhere", "bob/music/a queued,bob/films/b aborted;user"},
+            {"one left beside it", "bob/music/a queued,bob/music/b queued;folder,user"}};
+        for (const auto& [name, layout] : layouts)
+        {
+            QTest::newRow(name) << QString(layout) << false;
+            QTest::addRow("%s, without rows", name) << QString(layout) << true;
+        }
     }
     void an_alert_goes_when_nothing_it_watches_is_left_unfinished()
     {
         QFETCH(QString, layout);
+        QFETCH(bool, rowless);
         const QStringList left = layout.section(';', 1).split(',', Qt::SkipEmptyParts);
-        TransfersFixture f;
-        const QList<ItemPtr> entries = Downloads(f, layout.section(';', 0, 0).split(','));
-        {
-            QMenu menu;
-            DownloadMenuOptions options(&menu, ItemSet{entries[0]});
-            options.OnSetFolderDownloadAlert();
-            options.OnSetUserDownloadAlert();
-        }
-        f.engine->RemoveDownload(entries[0]);
+        const auto removeWithAlerts = [&layout](TransfersFixture& f) {
+            const QList<ItemPtr> entries = Downloads(f, layout.section(';', 0, 0).split(','));
+            const ItemPtr user = entries[0]["user"];
+            if (entries[0]["download_list_node"])
+            {
+                QMenu menu;
+                DownloadMenuOptions options(&menu, ItemSet{entries[0]});
+                options.OnSetFolderDownloadAlert();
+                options.OnSetUserDownloadAlert();
+            }
+            else
+            {
+                ItemPtr folderAlert = d->GetType("complete_download_alert")->NewItem();
+                folderAlert.Connect(user);
+                folderAlert.Connect(entries[0]["remote_folder"]);
+                d->GetType("complete_download_alert")->NewItem().Connect(user);
+            }
+            QCOMPARE(d->GetType("complete_download_alert")->GetItemCount(), std::size_t(2));
+            f.engine->RemoveDownload(entries[0]);
+        };
+        std::optional<TransfersFixture> fixture;
+        if (rowless)
+            fixture.emplace(removeWithAlerts);
+        else
+            removeWithAlerts(fixture.emplace());
+        TransfersFixture& f = *fixture;
         QStringList alerts;
         for (const ItemPtr& alert : d->GetType("complete_download_alert")->GetItems())
             alerts << (alert.IsConnected("remote_folder") ? "folder" : "user");
         QCOMPARE(alerts, left);
+        if (rowless)
+            return; // rows made after the alerts show none of them
         QTreeWidgetItem* bob = f.downloads->findItems("bob", Qt::MatchExactly, F::UserColumn).value(0);
         QVERIFY(bob);
         const auto image = [](const QIcon& i_icon) { return i_icon.pixmap(16).toImage(); };
