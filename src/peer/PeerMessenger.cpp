@@ -511,8 +511,7 @@ void PeerMessenger::CheckIdentity(PeerConnection* ip_connection)
     AskAddress(user);
 }
 
-bool PeerMessenger::ComesFrom(const QHostAddress& i_from, const QHostAddress& i_placed,
-                              const QHostAddress& i_ownPublic)
+bool PeerMessenger::ComesFrom(const QHostAddress& i_from, const QHostAddress& i_placed, const QHostAddress& i_ownPublic)
 {
     if (i_from.isNull() || i_placed.isNull())
         return false;

@@ -72,6 +72,22 @@ class TestPeerIdentity : public QObject
         return peer;
     }
 
+    // Connections from four addresses of this machine claiming the names i_prefix0, i_prefix1, ...;
+    // they stop at the first that cannot connect.
+    std::vector<std::unique_ptr<RawPeer>> Claim(const QByteArray& i_prefix, int i_count)
+    {
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (int n = 0; n < i_count; ++n)
+        {
+            auto peer = Peer(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + n % 4)),
+                             RawPeer::PeerInit(i_prefix + QByteArray::number(n), "P"));
+            if (!peer)
+                break;
+            peers.push_back(std::move(peer));
+        }
+        return peers;
+    }
+
     static quint32 CodeOf(const QByteArray& i_payload)
     {
         return i_payload.size() < 4 ? 0 : qFromLittleEndian<quint32>(i_payload.constData());
@@ -365,13 +381,8 @@ private slots:
         // at once, one of our own goes ahead of the crowd, and each name is asked about once.
         m_server.ClearFrames();
         m_server.HoldPeerAddressAnswers(true);
-        std::vector<std::unique_ptr<RawPeer>> crowd;
-        for (int n = 0; n < 160; ++n)
-        {
-            crowd.push_back(Peer(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + n % 4)),
-                                 RawPeer::PeerInit("crowd" + QByteArray::number(n), "P")));
-            QVERIFY(crowd.back());
-        }
+        const std::vector<std::unique_ptr<RawPeer>> crowd = Claim("crowd", 160);
+        QCOMPARE(int(crowd.size()), 160);
         QTRY_COMPARE(m_server.HeldPeerAddressRequests(), 128);
         m_victim.Send({"userinfo", "olga"});
         QVERIFY(m_victim.Sync());
@@ -417,13 +428,8 @@ private slots:
         m_server.ClearFrames();
         m_server.HoldPeerAddressAnswers(true);
         const int before = connections();
-        std::vector<std::unique_ptr<RawPeer>> unanswered;
-        for (int n = 0; n < 128; ++n)
-        {
-            unanswered.push_back(Peer(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + n % 4)),
-                                      RawPeer::PeerInit("unanswered" + QByteArray::number(n), "P")));
-            QVERIFY(unanswered.back());
-        }
+        const std::vector<std::unique_ptr<RawPeer>> unanswered = Claim("unanswered", 128);
+        QCOMPARE(int(unanswered.size()), 128);
         QTRY_COMPARE(m_server.HeldPeerAddressRequests(), 128);
         QTest::qWait(1600); // past the time-out of those questions
         auto late = Peer(m_elsewhere, RawPeer::PeerInit("latecomer", "P"));
@@ -442,20 +448,18 @@ private slots:
     {
         QTest::addColumn<QString>("from");
         QTest::addColumn<bool>("own"); // a machine of our own network
-        const auto row = [](const char* ip_from, bool i_own) {
-            QTest::newRow(ip_from) << QString::fromLatin1(ip_from) << i_own;
-        };
-        for (const char* from : {"127.0.0.1", "127.255.255.254", "10.0.0.1", "10.255.255.255", "172.16.0.1",
-                                 "172.31.255.254", "192.168.0.1", "192.168.255.254", "169.254.0.1", "169.254.255.254",
-                                 "::ffff:127.0.0.1", "::ffff:10.1.2.3", "::ffff:172.20.0.1", "::ffff:192.168.1.1",
-                                 "::ffff:169.254.3.4", "::1", "fe80::1", "febf:ffff::1", "fc00::1", "fdff:ffff::1"})
-            row(from, true);
-        for (const char* from : {"0.0.0.0", "9.255.255.255", "11.0.0.0", "172.15.255.255", "172.32.0.0",
-                                 "172.0.0.1", "192.167.255.255", "192.169.0.0", "169.253.255.255", "169.255.0.0",
-                                 "100.64.0.1", "100.127.255.254", "126.255.255.255", "128.0.0.1", "198.51.100.7",
-                                 "::ffff:172.32.0.1", "::ffff:100.64.0.1", "::ffff:198.51.100.7", "::", "fec0::1",
-                                 "fe00::1", "fe7f::1", "2001:db8::1"})
-            row(from, false);
+        const QString own = QStringLiteral(
+            "127.0.0.1 127.255.255.254 10.0.0.1 10.255.255.255 172.16.0.1 172.31.255.254 192.168.0.1 "
+            "192.168.255.254 169.254.0.1 169.254.255.254 ::ffff:127.0.0.1 ::ffff:10.1.2.3 ::ffff:172.20.0.1 "
+            "::ffff:192.168.1.1 ::ffff:169.254.3.4 ::1 fe80::1 febf:ffff::1 fc00::1 fdff:ffff::1");
+        const QString others = QStringLiteral(
+            "0.0.0.0 9.255.255.255 11.0.0.0 172.15.255.255 172.32.0.0 172.0.0.1 192.167.255.255 192.169.0.0 "
+            "169.253.255.255 169.255.0.0 100.64.0.1 100.127.255.254 126.255.255.255 128.0.0.1 198.51.100.7 "
+            "::ffff:172.32.0.1 ::ffff:100.64.0.1 ::ffff:198.51.100.7 :: fec0::1 fe00::1 fe7f::1 2001:db8::1");
+        for (const QString& from : own.split(QLatin1Char(' ')))
+            QTest::newRow(qPrintable(from)) << from << true;
+        for (const QString& from : others.split(QLatin1Char(' ')))
+            QTest::newRow(qPrintable(from)) << from << false;
     }
 
     // A user the server places at our own public address is taken from any machine of our own
@@ -476,7 +480,8 @@ private slots:
         for (const QHostAddress& placed : {router, far})
         {
             QVERIFY(PeerMessenger::ComesFrom(placed, placed, router));
-            QVERIFY(PeerMessenger::ComesFrom(QHostAddress(QStringLiteral("::ffff:") + placed.toString()), placed, router));
+            QVERIFY(
+                PeerMessenger::ComesFrom(QHostAddress(QStringLiteral("::ffff:") + placed.toString()), placed, router));
         }
     }
 };

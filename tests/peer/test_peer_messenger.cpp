@@ -782,11 +782,10 @@ private slots:
     {
         peerMessenger->SetWaitingBytesBudget(qint64(64) << 20);
         // The request's token says how many thousand bytes its answer holds.
-        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
-                [](QString i_user, quint32 i_token) {
-                    MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(int(i_token) * 1000, 'a'));
-                    peerMessenger->SendMessage(i_user, message);
-                });
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, [](QString i_user, quint32 i_token) {
+            MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(int(i_token) * 1000, 'a'));
+            peerMessenger->SendMessage(i_user, message);
+        });
         const quint32 fill = 4500; // more than the system buffers for one connection
         // The first answer fills what the system takes of it; the second waits with us whole. What
         // then waits for the peer, or 0 when either did not come out so.
@@ -795,7 +794,9 @@ private slots:
             io_peer.SendFrame(Payload(PeerMessages::BuildGetSharedFilesInFolder(fill, QStringLiteral("f"))));
             const qint64 frame = 8 + qint64(fill) * 1000;
             if (!QTest::qWaitFor(
-                    [&] { return peerMessenger->WaitingBytes() > before && peerMessenger->WaitingBytes() < before + frame; },
+                    [&] {
+                        return peerMessenger->WaitingBytes() > before && peerMessenger->WaitingBytes() < before + frame;
+                    },
                     5000))
                 return 0;
             const qint64 filled = peerMessenger->WaitingBytes();
@@ -813,8 +814,9 @@ private slots:
         std::vector<qint64> held;
         for (quint32 kilobytes : {2000u, 3500u, 2500u, 3000u})
         {
-            holders.push_back(NonReader("holder" + QByteArray::number(int(holders.size())),
-                                        QByteArray("127.0.0." + QByteArray::number(2 + int(holders.size()))).constData()));
+            holders.push_back(
+                NonReader("holder" + QByteArray::number(int(holders.size())),
+                          QByteArray("127.0.0." + QByteArray::number(2 + int(holders.size()))).constData()));
             QVERIFY(holders.back());
             held.push_back(hold(*holders.back(), kilobytes));
             QVERIFY(held.back() > small);
