@@ -511,7 +511,7 @@ void PeerMessenger::CheckIdentity(PeerConnection* ip_connection)
     AskAddress(user);
 }
 
-bool PeerMessenger::ComesFrom(const QHostAddress& i_from, const QHostAddress& i_placed) const
+bool PeerMessenger::ComesFrom(const QHostAddress& i_from, const QHostAddress& i_placed, const QHostAddress& i_ownPublic)
 {
     if (i_from.isNull() || i_placed.isNull())
         return false;
@@ -519,8 +519,8 @@ bool PeerMessenger::ComesFrom(const QHostAddress& i_from, const QHostAddress& i_
         return true;
     // Two clients behind one router: the server places both at the router, and one reaches the
     // other from inside the network they share.
-    const QHostAddress own = ServerPublicAddress();
-    return !own.isNull() && own.isEqual(i_placed, QHostAddress::ConvertV4MappedToIPv4) && IsLocalAddress(i_from);
+    return !i_ownPublic.isNull() && i_ownPublic.isEqual(i_placed, QHostAddress::ConvertV4MappedToIPv4)
+           && IsLocalAddress(i_from);
 }
 
 void PeerMessenger::Judge(PeerConnection* ip_connection, const QHostAddress& i_placed)
@@ -535,7 +535,7 @@ void PeerMessenger::Judge(PeerConnection* ip_connection, const QHostAddress& i_p
         Drop(ip_connection);
         return;
     }
-    if (!ComesFrom(from, i_placed))
+    if (!ComesFrom(from, i_placed, ServerPublicAddress()))
     {
         Log(LogArea, 1,
             QStringLiteral("Closing a connection from %1 that claims to be %2, whom the server places at %3")

@@ -105,6 +105,11 @@ public:
     void SetWaitingBytesBudget(qint64 i_bytes) { m_waitingBudget = i_bytes; }
     int AttemptCount() const { return int(m_attempts.size()); }
 
+    // Whether a connection from i_from may be the user the server places at i_placed, we being at
+    // i_ownPublic: from that address, or, for a user at our own public address, from any machine of
+    // our own network (loopback, private, link-local).
+    static bool ComesFrom(const QHostAddress& i_from, const QHostAddress& i_placed, const QHostAddress& i_ownPublic);
+
 public slots:
     void EveryHalfMinute();
 
@@ -215,7 +220,6 @@ private:
     void CheckIdentity(PeerConnection* ip_connection);
     // The same once the server has placed the user (a null address: offline).
     void Judge(PeerConnection* ip_connection, const QHostAddress& i_placed);
-    bool ComesFrom(const QHostAddress& i_from, const QHostAddress& i_placed) const;
     // Asks the server where the user is, unless that question already waits for its answer; false
     // when too many wait, and the question is asked once one of them has its answer.
     bool AskAddress(const QString& i_user);

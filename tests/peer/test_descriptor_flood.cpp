@@ -226,19 +226,23 @@ private slots:
         QTRY_COMPARE(refusedTokens(false).size(), size_t(2000 - 384));
     }
 
-    // Our own connections to 500 users who take every connection, and 768 incoming ones that say
-    // who they are, one kind after the other: the client holds 768 peer connections in all (1,024
-    // open files less the reserve), 384 of them its own, and the incoming ones give way.
+    // Our own connections to 500 users who take every connection (opened by us, or back to them
+    // when the server asks), and 768 incoming ones that say who they are, one kind after the other:
+    // the client holds 768 peer connections in all (1,024 open files less the reserve), 384 of them
+    // its own, and the incoming ones give way at once.
     void peer_connections_in_all_stay_within_the_bound_data()
     {
         QTest::addColumn<bool>("ownFirst");
-        QTest::newRow("own connections first") << true;
-        QTest::newRow("incoming connections first") << false;
+        QTest::addColumn<bool>("connectBacks");
+        QTest::newRow("own connections first") << true << false;
+        QTest::newRow("incoming connections first") << false << false;
+        QTest::newRow("incoming connections, then connections back") << false << true;
     }
 
     void peer_connections_in_all_stay_within_the_bound()
     {
         QFETCH(bool, ownFirst);
+        QFETCH(bool, connectBacks);
         TestServer server;
         QVERIFY(server.Listen());
         Hog hog;
@@ -259,6 +263,21 @@ private slots:
             for (int n = 0; n < 500; ++n)
             {
                 const QString user = QStringLiteral("own%1").arg(n);
+                if (connectBacks)
+                {
+                    server.SendFrame(QStringLiteral("client"), SM_CONNECT_TO_PEER,
+                                     WireWriter()
+                                         .Str(user)
+                                         .Str(QStringLiteral("P"))
+                                         .Ip(0x7f000001)
+                                         .U32(hog.serverPort())
+                                         .U32(quint32(n + 1))
+                                         .U8(0)
+                                         .U32(0)
+                                         .U32(0)
+                                         .Body());
+                    continue;
+                }
                 server.SetAddressOfAbsentUser(user, 0x7f000001);
                 server.AccountOf(user).m_port = hog.serverPort();
                 client.Send({"userinfo", user});
@@ -270,9 +289,9 @@ private slots:
                     count += WireReader(frame.m_body).Str().startsWith(QLatin1String("own")) ? 1 : 0;
                 return count;
             };
-            if (!QTest::qWaitFor([&] { return asked() == 500; }, 20000))
+            if (!connectBacks && !QTest::qWaitFor([&] { return asked() == 500; }, 20000))
                 return false;
-            // Behind the answers: once it shows, the client has read them all.
+            // Behind the answers or requests: once it shows, the client has read them all.
             server.QueuePrivateMessage(QStringLiteral("server"), QStringLiteral("client"), QStringLiteral("answered"),
                                        0);
             return client.Take("event PrivateChat server answered");

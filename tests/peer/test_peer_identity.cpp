@@ -1,5 +1,6 @@
 #include "HarnessProcess.h"
 #include "PeerMessages.h"
+#include "PeerMessenger.h"
 #include "RawPeer.h"
 #include "ServerCodes.h"
 #include "TestServer.h"
@@ -69,6 +70,22 @@ class TestPeerIdentity : public QObject
             return nullptr;
         peer->SendFrame(i_opener);
         return peer;
+    }
+
+    // Connections from four addresses of this machine claiming the names i_prefix0, i_prefix1, ...;
+    // they stop at the first that cannot connect.
+    std::vector<std::unique_ptr<RawPeer>> Claim(const QByteArray& i_prefix, int i_count)
+    {
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (int n = 0; n < i_count; ++n)
+        {
+            auto peer = Peer(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + n % 4)),
+                             RawPeer::PeerInit(i_prefix + QByteArray::number(n), "P"));
+            if (!peer)
+                break;
+            peers.push_back(std::move(peer));
+        }
+        return peers;
     }
 
     static quint32 CodeOf(const QByteArray& i_payload)
@@ -364,13 +381,8 @@ private slots:
         // at once, one of our own goes ahead of the crowd, and each name is asked about once.
         m_server.ClearFrames();
         m_server.HoldPeerAddressAnswers(true);
-        std::vector<std::unique_ptr<RawPeer>> crowd;
-        for (int n = 0; n < 160; ++n)
-        {
-            crowd.push_back(Peer(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + n % 4)),
-                                 RawPeer::PeerInit("crowd" + QByteArray::number(n), "P")));
-            QVERIFY(crowd.back());
-        }
+        const std::vector<std::unique_ptr<RawPeer>> crowd = Claim("crowd", 160);
+        QCOMPARE(int(crowd.size()), 160);
         QTRY_COMPARE(m_server.HeldPeerAddressRequests(), 128);
         m_victim.Send({"userinfo", "olga"});
         QVERIFY(m_victim.Sync());
@@ -393,6 +405,84 @@ private slots:
                  128);
         for (const auto& peer : crowd)
             QVERIFY(peer->WaitForClose());
+    }
+
+    void an_unanswered_question_stops_counting_after_the_time_out()
+    {
+        // The server never answers about 128 claimed names; once their questions have waited
+        // longer than an attempt may, a name claimed after them is asked about at the tick.
+        const auto connections = [this] {
+            QStringList fields;
+            m_victim.Send({"count"});
+            return m_victim.Take("count", &fields) ? fields.value(0).toInt() : -1;
+        };
+        const auto asked = [this](const QString& i_user) {
+            for (const TestServer::Frame& frame :
+                 m_server.FramesWithCode(SM_GET_PEER_ADDRESS, QStringLiteral("victim")))
+                if (WireReader(frame.m_body).Str() == i_user)
+                    return true;
+            return false;
+        };
+        const auto restore = qScopeGuard([this] { m_victim.Send({"timeouts", "30000", "300000", "30000"}); });
+        m_victim.Send({"timeouts", "30000", "300000", "1500"});
+        m_server.ClearFrames();
+        m_server.HoldPeerAddressAnswers(true);
+        const int before = connections();
+        const std::vector<std::unique_ptr<RawPeer>> unanswered = Claim("unanswered", 128);
+        QCOMPARE(int(unanswered.size()), 128);
+        QTRY_COMPARE(m_server.HeldPeerAddressRequests(), 128);
+        QTest::qWait(1600); // past the time-out of those questions
+        auto late = Peer(m_elsewhere, RawPeer::PeerInit("latecomer", "P"));
+        QVERIFY(late);
+        QTRY_COMPARE(connections(), before + 129);
+        QVERIFY(!asked(QStringLiteral("latecomer")));
+        m_victim.Send({"tick"});
+        QTRY_VERIFY(asked(QStringLiteral("latecomer")));
+        // Their connections waited as long, and went.
+        for (const auto& peer : unanswered)
+            QVERIFY(peer->WaitForClose());
+        QCOMPARE(late->Socket().state(), QAbstractSocket::ConnectedState);
+    }
+
+    void the_own_network_is_loopback_private_and_link_local_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("own"); // a machine of our own network
+        const QString own = QStringLiteral(
+            "127.0.0.1 127.255.255.254 10.0.0.1 10.255.255.255 172.16.0.1 172.31.255.254 192.168.0.1 "
+            "192.168.255.254 169.254.0.1 169.254.255.254 ::ffff:127.0.0.1 ::ffff:10.1.2.3 ::ffff:172.20.0.1 "
+            "::ffff:192.168.1.1 ::ffff:169.254.3.4 ::1 fe80::1 febf:ffff::1 fc00::1 fdff:ffff::1");
+        const QString others = QStringLiteral(
+            "0.0.0.0 9.255.255.255 11.0.0.0 172.15.255.255 172.32.0.0 172.0.0.1 192.167.255.255 192.169.0.0 "
+            "169.253.255.255 169.255.0.0 100.64.0.1 100.127.255.254 126.255.255.255 128.0.0.1 198.51.100.7 "
+            "::ffff:172.32.0.1 ::ffff:100.64.0.1 ::ffff:198.51.100.7 :: fec0::1 fe00::1 fe7f::1 2001:db8::1");
+        for (const QString& from : own.split(QLatin1Char(' ')))
+            QTest::newRow(qPrintable(from)) << from << true;
+        for (const QString& from : others.split(QLatin1Char(' ')))
+            QTest::newRow(qPrintable(from)) << from << false;
+    }
+
+    // A user the server places at our own public address is taken from any machine of our own
+    // network, and from nowhere else but the address itself; a user placed elsewhere never from
+    // our network.
+    void the_own_network_is_loopback_private_and_link_local()
+    {
+        QFETCH(QString, from);
+        QFETCH(bool, own);
+        const QHostAddress address(from);
+        QVERIFY(!address.isNull());
+        const QHostAddress router(RouterAddress);
+        const QHostAddress far(FarAddress);
+        QCOMPARE(PeerMessenger::ComesFrom(address, router, router), own);
+        QVERIFY(!PeerMessenger::ComesFrom(address, far, router));
+        QVERIFY(!PeerMessenger::ComesFrom(address, router, QHostAddress())); // where we are is not known yet
+        // The address the server gives is always taken, in either form.
+        for (const QHostAddress& placed : {router, far})
+        {
+            QVERIFY(PeerMessenger::ComesFrom(placed, placed, router));
+            QVERIFY(
+                PeerMessenger::ComesFrom(QHostAddress(QStringLiteral("::ffff:") + placed.toString()), placed, router));
+        }
     }
 };
 

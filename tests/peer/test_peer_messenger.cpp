@@ -672,8 +672,12 @@ private slots:
     void a_slow_large_message_is_dropped_only_when_others_want_its_room_data()
     {
         QTest::addColumn<int>("hogs");
-        QTest::newRow("nobody else holds a partial frame") << 0;
-        QTest::newRow("hogs hold the budget") << 3;
+        QTest::addColumn<qint64>("budget");
+        QTest::newRow("nobody else holds a partial frame") << 0 << PeerConnection::DefaultPartialFrameBudget;
+        // A quarter is 2.5 MB, an address's share 3.75 MB: the list alone fills most of its
+        // address's share, which nobody else at that address wants.
+        QTest::newRow("alone at its address, near its share") << 0 << qint64(10000000);
+        QTest::newRow("hogs hold the budget") << 3 << qint64(10000000);
     }
 
     // A 3 MB shares list at 32 KiB/s, half the pace the rule asks for, arrives whole when nobody
@@ -681,8 +685,8 @@ private slots:
     void a_slow_large_message_is_dropped_only_when_others_want_its_room()
     {
         QFETCH(int, hogs);
-        const qint64 budget = 10000000; // a quarter is 2.5 MB, an address's share 3.75 MB
-        PeerConnection::SetPartialFrameBudget(hogs > 0 ? budget : PeerConnection::DefaultPartialFrameBudget);
+        QFETCH(qint64, budget);
+        PeerConnection::SetPartialFrameBudget(budget);
         const auto restore =
             qScopeGuard([] { PeerConnection::SetPartialFrameBudget(PeerConnection::DefaultPartialFrameBudget); });
         std::vector<std::unique_ptr<RawPeer>> held;
@@ -698,7 +702,7 @@ private slots:
 
         const quint32 files = 90000;
         const QByteArray wire = RawPeer().Frame(IncompressibleList(files));
-        QVERIFY(wire.size() > 3000000);
+        QVERIFY(wire.size() > 3000000 && wire.size() < PeerConnection::PartialFrameShareOfAddress());
         int received = -1;
         QMetaObject::Connection lists;
         ListenForLists(lists, received);
@@ -706,13 +710,17 @@ private slots:
         auto sender = Introduce("uplink", "P", false, QHostAddress(QStringLiteral("127.0.0.2")));
         QVERIFY(sender);
         const int perLook = 32 * 1024 * 30;
+        int mostLookedAt = 0;
         for (int sent = 0; sent < wire.size() && sender->Socket().state() == QAbstractSocket::ConnectedState;)
         {
             const QByteArray chunk = wire.mid(sent, perLook);
             sender->SendRaw(chunk);
             sent += chunk.size();
             if (sent < wire.size())
+            {
                 QTRY_COMPARE(PeerConnection::PartialFrameBytes(), hogBytes + sent);
+                mostLookedAt = sent;
+            }
             PeerConnection::AdvancePartialFrameClockForTest(30000);
             timerManager->TickHalfMinute();
             QTest::qWait(20);
@@ -721,11 +729,122 @@ private slots:
         {
             QTRY_COMPARE_WITH_TIMEOUT(received, int(files), 10000);
             QCOMPARE(sender->Socket().state(), QAbstractSocket::ConnectedState);
+            if (budget < PeerConnection::DefaultPartialFrameBudget) // looked at with less than a quarter left
+                QVERIFY(mostLookedAt > PeerConnection::PartialFrameShareOfAddress() / 4 * 3);
         }
         else
         {
             QVERIFY(sender->WaitForClose());
             QCOMPARE(received, -1);
+        }
+    }
+
+    // A large message still arriving is the peer's activity: a slow uplink's list that takes longer
+    // than the idle time-out is not cut, and the peer idles out only once it has stopped sending.
+    void a_message_still_arriving_keeps_its_connection_alive()
+    {
+        const qint64 idleMs = 600;
+        peerMessenger->SetTimeouts(30000, idleMs, 30000);
+        const quint32 files = 3000;
+        const QByteArray wire = RawPeer().Frame(IncompressibleList(files));
+        int received = -1;
+        QMetaObject::Connection lists;
+        ListenForLists(lists, received);
+        const auto unhook = qScopeGuard([&lists] { disconnect(lists); });
+        auto sender = Introduce("uplink");
+        QVERIFY(sender);
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        QElapsedTimer since;
+        since.start();
+        const int parts = 8;
+        const int part = wire.size() / parts + 1;
+        // The tick comes just after each part, so only the growing frame can have kept it busy.
+        for (int sent = 0; sent + part < wire.size(); sent += part)
+        {
+            QTest::qWait(int(idleMs) / 3);
+            sender->SendRaw(wire.mid(sent, part));
+            QTRY_COMPARE(PeerConnection::PartialFrameBytes(), qint64(sent + part));
+            timerManager->TickHalfMinute();
+            QCOMPARE(peerMessenger->ConnectionCount(), 1);
+        }
+        QVERIFY(since.elapsed() > 2 * idleMs);
+        sender->SendRaw(wire.mid(wire.size() / part * part));
+        QTRY_COMPARE(received, int(files));
+        QTest::qWait(int(idleMs) + 50);
+        timerManager->TickHalfMinute();
+        QVERIFY(sender->WaitForClose());
+    }
+
+    // Peers that never read hold answers of different sizes while a reader's small answer is
+    // still under way: past the bound the one holding the most gives way, neither the oldest nor
+    // the newest, and the reader gets its answer whole.
+    void the_largest_holder_gives_way_past_the_bound()
+    {
+        peerMessenger->SetWaitingBytesBudget(qint64(64) << 20);
+        // The request's token says how many thousand bytes its answer holds.
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, [](QString i_user, quint32 i_token) {
+            MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(int(i_token) * 1000, 'a'));
+            peerMessenger->SendMessage(i_user, message);
+        });
+        const quint32 fill = 4500; // more than the system buffers for one connection
+        // The first answer fills what the system takes of it; the second waits with us whole. What
+        // then waits for the peer, or 0 when either did not come out so.
+        const auto hold = [fill](RawPeer& io_peer, quint32 i_kilobytes) -> qint64 {
+            const qint64 before = peerMessenger->WaitingBytes();
+            io_peer.SendFrame(Payload(PeerMessages::BuildGetSharedFilesInFolder(fill, QStringLiteral("f"))));
+            const qint64 frame = 8 + qint64(fill) * 1000;
+            if (!QTest::qWaitFor(
+                    [&] {
+                        return peerMessenger->WaitingBytes() > before && peerMessenger->WaitingBytes() < before + frame;
+                    },
+                    5000))
+                return 0;
+            const qint64 filled = peerMessenger->WaitingBytes();
+            io_peer.SendFrame(Payload(PeerMessages::BuildGetSharedFilesInFolder(i_kilobytes, QStringLiteral("f"))));
+            const qint64 held = filled - before + 8 + qint64(i_kilobytes) * 1000;
+            if (!QTest::qWaitFor([&] { return peerMessenger->WaitingBytes() == before + held; }, 5000))
+                return 0;
+            return held;
+        };
+        auto reader = NonReader("reader", "127.0.0.9");
+        QVERIFY(reader);
+        const qint64 small = hold(*reader, 300);
+        QVERIFY(small > 0);
+        std::vector<std::unique_ptr<RawPeer>> holders;
+        std::vector<qint64> held;
+        for (quint32 kilobytes : {2000u, 3500u, 2500u, 3000u})
+        {
+            holders.push_back(
+                NonReader("holder" + QByteArray::number(int(holders.size())),
+                          QByteArray("127.0.0." + QByteArray::number(2 + int(holders.size()))).constData()));
+            QVERIFY(holders.back());
+            held.push_back(hold(*holders.back(), kilobytes));
+            QVERIFY(held.back() > small);
+        }
+        QCOMPARE(std::max_element(held.begin(), held.end()) - held.begin(), 1);
+        // Within the bound while the largest is there, past it without.
+        const qint64 budget = peerMessenger->WaitingBytes() - held[1] / 2;
+        peerMessenger->SetWaitingBytesBudget(budget);
+        auto asker = Introduce("asker", "P", false, QHostAddress(QStringLiteral("127.0.0.8")));
+        QVERIFY(asker);
+        asker->SendFrame(Payload(PeerMessages::BuildGetSharedFilesInFolder(100, QStringLiteral("f"))));
+        QByteArray payload;
+        QVERIFY(asker->ReadFrame(payload));
+        QCOMPARE(payload.size(), 4 + 100000);
+        // A peer that reads nothing does not see its end closed; our side tells who is left.
+        QStringList open;
+        for (const PeerConnection* connection : peerMessenger->findChildren<PeerConnection*>())
+            if (connection->GetState() == PeerConnection::State::Open)
+                open << connection->User();
+        open.sort();
+        QCOMPARE(open, QStringList({"asker", "holder0", "holder2", "holder3", "reader"}));
+        QVERIFY(peerMessenger->WaitingBytes() <= budget);
+        reader->Socket().setReadBufferSize(0);
+        reader->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
+        for (quint32 kilobytes : {fill, 300u})
+        {
+            QVERIFY(reader->ReadFrame(payload, 20000));
+            QCOMPARE(payload.size(), 4 + int(kilobytes) * 1000);
         }
     }
 
