@@ -279,7 +279,8 @@ void TransferQueueManager::SendPlaceInLineRequests()
     if (m_placeRequests.empty())
         return;
     m_placeRequestsScheduled = true;
-    QMetaObject::invokeMethod(this, [this] { SendPlaceInLineRequests(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { SendPlaceInLineRequests(); }, Qt::QueuedConnection);
 }
 
 // ---- empty-share check ----

@@ -416,6 +416,9 @@ private slots:
             const QString name = "options_" + Form()->optionsTabControl->tabText(page).toLower().replace(' ', '_');
             QVERIFY(SaveScreenshot(m_run->window.get(), name).isEmpty());
         }
+        // The log lines of start-up, shown a turn after they were written.
+        Form()->tabControl->setCurrentWidget(Form()->tab);
+        QVERIFY(SaveScreenshot(m_run->window.get(), "diagnostics").isEmpty());
         MainWindow* window = m_run->window.get();
         QString error = SaveScreenshot(new ChangeUsernamePasswordDialog(false, window), "login_dialog");
         error += SaveScreenshot(new ChangeListeningPortDialog(window), "port_dialog");

@@ -137,8 +137,8 @@ private slots:
         for (const Sent& ask : asked)
         {
             paths << ask.file;
-            lines << QStringLiteral("Requesting place in line for download of %1 from %2")
-                         .arg(ask.file.mid(6), ask.user);
+            lines
+                << QStringLiteral("Requesting place in line for download of %1 from %2").arg(ask.file.mid(6), ask.user);
         }
         QCOMPARE(paths, expected);
         QCOMPARE(logged, lines);
