@@ -6,67 +6,26 @@
 #include "Data.h"
 #include "DiagnosticsForm.h"
 #include "EngineClock.h"
+#include "LagProbe.h"
 #include "MainWindow.h"
 #include "TransferQueueManager.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTabWidget>
 #include <QTimer>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <memory>
-#include <thread>
 
 namespace
 {
 constexpr int kQueued = 20000;
 constexpr int kRoundMs = 4000;
 
-// Events posted from another thread every millisecond; the longest any waited for the GUI thread.
-class LagProbe
-{
-public:
-    LagProbe()
-    {
-        m_clock.start();
-        m_poster = std::thread([this] {
-            while (m_running)
-            {
-                const qint64 posted = m_clock.nsecsElapsed();
-                QMetaObject::invokeMethod(
-                    &m_receiver, [this, posted] { m_worstNs = std::max(m_worstNs, m_clock.nsecsElapsed() - posted); },
-                    Qt::QueuedConnection);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-    }
-    ~LagProbe() { Stop(); }
-    void Stop()
-    {
-        m_running = false;
-        if (m_poster.joinable())
-            m_poster.join();
-        QCoreApplication::processEvents();
-    }
-    double WorstMs() const { return m_worstNs / 1e6; }
-
-private:
-    QObject m_receiver;
-    QElapsedTimer m_clock;
-    std::thread m_poster;
-    std::atomic<bool> m_running{true};
-    qint64 m_worstNs = 0; // GUI thread only
-};
-
 // The engine's tick, run from a plain event loop that goes on until the round has long ended.
 double TickStallMs()
 {
-    LagProbe probe;
+    LagProbe probe(1);
     QEventLoop loop;
     QTimer::singleShot(0, transferQueueManager, [] { transferQueueManager->EveryHalfMinute(); });
     QTimer::singleShot(kRoundMs, &loop, &QEventLoop::quit);
