@@ -7,6 +7,7 @@
 // and then told of one more.
 #include "ActionSetToolBar.h"
 #include "CompleteDownloadsForm.h"
+#include "LagProbe.h"
 #include "TransfersFixture.h"
 
 #include <QCoreApplication>
@@ -57,42 +58,6 @@ double OpenMs(int i_users)
         Print("transfers_window_open_wrong_rows", f.downloads->topLevelItemCount(), "rows");
     return ms;
 }
-
-// Events posted from another thread every 5 ms; the longest any waited for the GUI thread.
-class LagProbe
-{
-public:
-    LagProbe()
-    {
-        m_clock.start();
-        m_poster = std::thread([this] {
-            while (m_running)
-            {
-                const qint64 posted = m_clock.nsecsElapsed();
-                QMetaObject::invokeMethod(
-                    &m_receiver, [this, posted] { m_worstNs = std::max(m_worstNs, m_clock.nsecsElapsed() - posted); },
-                    Qt::QueuedConnection);
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        });
-    }
-    ~LagProbe() { Stop(); }
-    void Stop()
-    {
-        m_running = false;
-        if (m_poster.joinable())
-            m_poster.join();
-        QCoreApplication::processEvents();
-    }
-    double WorstMs() const { return m_worstNs / 1e6; }
-
-private:
-    QObject m_receiver;
-    QElapsedTimer m_clock;
-    std::thread m_poster;
-    std::atomic<bool> m_running{true};
-    qint64 m_worstNs = 0; // GUI thread only
-};
 
 double WorstDelayMs(int i_running, int i_seconds)
 {

@@ -46,6 +46,7 @@ QStringList DiagnosticsForm::AreaNames() const
 
 QStringList DiagnosticsForm::AreaLines(const QString& i_area) const
 {
+    ShowWaitingLines();
     auto it = m_areaViews.find(i_area);
     if (it == m_areaViews.end())
         return QStringList();
@@ -67,5 +68,30 @@ void DiagnosticsForm::AddLine(const QString& i_area, const QString& i_line)
         title.replace(QLatin1Char('&'), QLatin1String("&&"));
         m_ui->areaTabs->addTab(view, title);
     }
-    view->appendPlainText(i_line);
+    // A page laid out again for every line of a burst of thousands would hold the window up: the
+    // lines of one turn are appended together when it ends.
+    m_waitingLines[view].append(i_line);
+    if (m_showScheduled)
+        return;
+    m_showScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_showScheduled = false;
+            ShowWaitingLines();
+        },
+        Qt::QueuedConnection);
+}
+
+void DiagnosticsForm::ShowWaitingLines() const
+{
+    std::map<QPlainTextEdit*, QStringList> waiting;
+    waiting.swap(m_waitingLines);
+    for (auto& [view, lines] : waiting)
+    {
+        // The page keeps only the newest lines anyway.
+        if (lines.size() > kMaxLogLines)
+            lines.erase(lines.begin(), lines.end() - kMaxLogLines);
+        view->appendPlainText(lines.join(QLatin1Char('\n')));
+    }
 }

@@ -253,9 +253,34 @@ void TransferQueueManager::EveryHalfMinute()
             continue;
         for (const ItemPtr& entry : ByOrder(user.GetItems(types::kDownloadEntry), types::kDownloadOrder))
             if (entry.IsConnected(queued))
-                RequestDownloadPlaceInLine(entry);
+                m_placeRequests.push_back(entry);
         SetTransferTime(user, types::kNextPlaceInLineRequestTime, kPlaceInLineIntervalMs);
     }
+    if (!m_placeRequestsScheduled)
+        SendPlaceInLineRequests();
+}
+
+void TransferQueueManager::SendPlaceInLineRequests()
+{
+    // A folder of thousands of files asks thousands of places, each with its log line: asked in
+    // slices, one per turn, the window answers in between.
+    m_placeRequestsScheduled = false;
+    const ItemPtr queued = GetType(types::kDownloadEntryStatus)->GetItem("queued");
+    for (int sent = 0; sent < kPlaceInLineRequestsPerTurn && !m_placeRequests.empty();)
+    {
+        const ItemPtr entry = std::move(m_placeRequests.front());
+        m_placeRequests.pop_front();
+        // Gone, started or failed since the round began: no place to ask.
+        if (!entry.IsConnected(queued))
+            continue;
+        RequestDownloadPlaceInLine(entry);
+        ++sent;
+    }
+    if (m_placeRequests.empty())
+        return;
+    m_placeRequestsScheduled = true;
+    QMetaObject::invokeMethod(
+        this, [this] { SendPlaceInLineRequests(); }, Qt::QueuedConnection);
 }
 
 // ---- empty-share check ----

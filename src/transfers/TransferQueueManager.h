@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -96,6 +97,8 @@ public:
     void RequeueDownload(ItemPtr i_entry);
     void RequeueUserDownloads(ItemPtr i_user);
     void RequestDownloadPlaceInLine(ItemPtr i_entry);
+    // A round asks at most this many places in one turn of the event loop.
+    static constexpr int kPlaceInLineRequestsPerTurn = 200;
     bool IsActivelyDownloadingFromUser(QString i_user);
     // remote_folder + "\" + file_name: the path peers exchange for a download.
     static std::string RemotePath(const ItemPtr& i_entry);
@@ -178,12 +181,17 @@ private:
     // The remote folder's last components kept locally, each made safe, nearest last.
     QStringList KeptFolderComponents(const ItemPtr& i_entry);
     void BeginUploadConnection(ItemPtr i_entry);
+    // Sends the next slice of the round's place-in-line requests and leaves the rest for a later turn.
+    void SendPlaceInLineRequests();
 
     QTimer m_timer;
     QElapsedTimer m_clock;
     SharedUploadLimit m_uploadLimit;
     ItemPtr m_lastOrderedUpload;
     std::unique_ptr<TransferOutbox> m_outbox;
+    // Queued entries whose place the round has yet to ask, in the order they are asked.
+    std::deque<ItemPtr> m_placeRequests;
+    bool m_placeRequestsScheduled = false;
     struct StampedTime
     {
         ItemPtr item;

@@ -4,9 +4,13 @@
 #include "Log.h"
 #include "LogStore.h"
 
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTabWidget>
 #include <QtTest>
+
+#include <algorithm>
+#include <utility>
 
 class TestDiagnostics : public QObject
 {
@@ -44,6 +48,48 @@ private slots:
         QCOMPARE(lines.size(), kMaxLogLines);
         QCOMPARE(LogBody(lines.first()), QStringLiteral("20"));
         QCOMPARE(LogBody(lines.last()), QString::number(kMaxLogLines + 19));
+    }
+
+    void burstOfLinesIsAppendedOncePerTurn_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::newRow("a few hundred") << 300;
+        QTest::newRow("more than a page keeps") << kMaxLogLines + 20;
+    }
+    void burstOfLinesIsAppendedOncePerTurn()
+    {
+        QFETCH(int, lines);
+        DiagnosticsForm form;
+        form.show();
+        const QString queue = QStringLiteral("Transfer Queue");
+        const QString peers = QStringLiteral("Peer");
+        Log(queue, 1, QStringLiteral("first"));
+        Log(peers, 1, QStringLiteral("first"));
+        QCoreApplication::processEvents();
+        QList<QSignalSpy*> spies;
+        for (QPlainTextEdit* view : form.findChildren<QPlainTextEdit*>())
+            spies << new QSignalSpy(view->document(), &QTextDocument::contentsChange);
+        const auto freeSpies = qScopeGuard([&spies] { qDeleteAll(spies); });
+        QCOMPARE(spies.size(), 2);
+
+        // One turn's burst, the two pages' lines interleaved.
+        for (int n = 0; n < lines; ++n)
+            Log(n % 3 == 0 ? peers : queue, 1, QString::number(n));
+        QCoreApplication::processEvents();
+        for (QSignalSpy* spy : spies)
+            QVERIFY2(spy->count() <= 2, qPrintable(QString::number(spy->count())));
+
+        QStringList expectedQueue{QStringLiteral("first")};
+        QStringList expectedPeers{QStringLiteral("first")};
+        for (int n = 0; n < lines; ++n)
+            (n % 3 == 0 ? expectedPeers : expectedQueue) << QString::number(n);
+        for (auto [area, expected] : {std::pair(queue, expectedQueue), std::pair(peers, expectedPeers)})
+        {
+            QStringList shown;
+            for (const QString& line : form.AreaLines(area))
+                shown << LogBody(line);
+            QCOMPARE(shown, expected.mid(std::max(0, int(expected.size()) - kMaxLogLines)));
+        }
     }
 
     void linesBeforeTheFormAreShown()

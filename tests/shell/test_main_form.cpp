@@ -3,6 +3,7 @@
 #include "ChangeUsernamePasswordDialog.h"
 #include "ColorSelectionDialog.h"
 #include "HttpResponder.h"
+#include "Log.h"
 #include "NewVersionDialog.h"
 #include "PeerMessenger.h"
 #include "Screenshot.h"
@@ -21,6 +22,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidgetItemIterator>
@@ -416,6 +418,16 @@ private slots:
             const QString name = "options_" + Form()->optionsTabControl->tabText(page).toLower().replace(' ', '_');
             QVERIFY(SaveScreenshot(m_run->window.get(), name).isEmpty());
         }
+        // The log lines of start-up, shown a turn after they were written.
+        Form()->tabControl->setCurrentWidget(Form()->tab);
+        QVERIFY(SaveScreenshot(m_run->window.get(), "diagnostics").isEmpty());
+        // A round's burst of lines in one turn: the page follows the newest.
+        for (int n = 0; n < 300; ++n)
+            Log(QStringLiteral("Transfer Queue"), 1,
+                QStringLiteral("Requesting place in line for download of track %1.mp3 from uploader").arg(n));
+        auto* pages = Form()->diagnosticsForm->findChild<QTabWidget*>();
+        pages->setCurrentIndex(pages->count() - 1);
+        QVERIFY(SaveScreenshot(m_run->window.get(), "diagnostics_burst").isEmpty());
         MainWindow* window = m_run->window.get();
         QString error = SaveScreenshot(new ChangeUsernamePasswordDialog(false, window), "login_dialog");
         error += SaveScreenshot(new ChangeListeningPortDialog(window), "port_dialog");

@@ -1,6 +1,7 @@
 #include "DownloadPaths.h"
 #include "QueueFixture.h"
 
+#include "LogStore.h"
 #include "TransferCells.h"
 
 using F = QueueFixture;
@@ -85,6 +86,64 @@ private slots:
         f->engine->EveryHalfMinute();
         QCOMPARE(f->Take("43").size(), 2);
         Q_UNUSED(first);
+    }
+
+    void placeRoundAsksInSlicesPerTurn()
+    {
+        // Two users' folders, more than two turns' worth of places together.
+        const int perTurn = TransferQueueManager::kPlaceInLineRequestsPerTurn;
+        QStringList expected;
+        QList<ItemPtr> entries;
+        for (const QString& user : {QStringLiteral("ann"), QStringLiteral("bob")})
+            for (int n = 0; n < perTurn + perTurn / 2; ++n)
+            {
+                const QString name = QStringLiteral("%1 track %2.mp3").arg(user).arg(n);
+                entries << f->engine->AddDownload(user, name.toStdString(), "music", 1, 0);
+                expected << QStringLiteral("music\\") + name;
+            }
+        F::SetOnline("ann", true);
+        F::SetOnline("bob", true);
+        QStringList logged;
+        SetLogSink([&logged](const QString&, const QString& i_line) {
+            if (i_line.contains(QLatin1String("Requesting place in line")))
+                logged << LogBody(i_line);
+        });
+        const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+        logged.clear(); // the lines kept from before
+        f->Take();
+
+        EngineClock::AdvanceForTest(30000);
+        f->engine->EveryHalfMinute();
+        QList<Sent> asked = f->Take("51");
+        QCOMPARE(asked.size(), perTurn);
+        // An entry that stops waiting before its turn is not asked.
+        f->engine->SetDownloadEntryStatus(entries.last(), "downloading");
+        expected.removeLast();
+        int turns = 1;
+        while (asked.size() < expected.size() && turns < 10)
+        {
+            QCoreApplication::processEvents();
+            const QList<Sent> turn = f->Take("51");
+            QVERIFY(!turn.isEmpty() && turn.size() <= perTurn);
+            asked << turn;
+            ++turns;
+        }
+        QCOMPARE(turns, 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(f->Take("51").size(), 0);
+
+        QStringList paths;
+        QStringList lines;
+        for (const Sent& ask : asked)
+        {
+            paths << ask.file;
+            lines
+                << QStringLiteral("Requesting place in line for download of %1 from %2").arg(ask.file.mid(6), ask.user);
+        }
+        QCOMPARE(paths, expected);
+        QCOMPARE(logged, lines);
+        QCOMPARE(asked.first().user, QStringLiteral("ann"));
+        QCOMPARE(asked.last().user, QStringLiteral("bob"));
     }
 
     void leavingDownloadingStopsTheThreadFirst()
