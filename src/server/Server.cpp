@@ -344,6 +344,11 @@ void Server::OnReadyRead()
     HandleFrames(true);
 }
 
+qint64 Server::BytesHeld() const
+{
+    return m_inBuffer.size() - m_inOffset + mp_socket->bytesAvailable();
+}
+
 void Server::ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn)
 {
     if (m_state == StateIdle || m_state == StateConnecting)
