@@ -614,7 +614,9 @@ private slots:
         auto* socket = f.server->findChild<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
         QVERIFY(socket);
         int seenAtTheClose = -1;
-        connect(socket, &QTcpSocket::disconnected, this, [&] { seenAtTheClose = seen.size(); });
+        // Goes before what it counts: the fixture's end closes the socket again.
+        QObject closeWatch;
+        connect(socket, &QTcpSocket::disconnected, &closeWatch, [&] { seenAtTheClose = seen.size(); });
         f.testServer->SendRaw(kMe, longBurst);
         f.testServer->CloseConnection(kMe);
         QTRY_COMPARE(seenAtTheLoss, sent);
