@@ -4,6 +4,9 @@
 // 2,000 users of the user list coming online in one burst of status messages from the loopback
 // server, through the real server connection, until the list is painted. The list must be in
 // order after every single event; that check runs inside each event and its time is left out.
+// The event loop turns without sleeping, as the application's does. Beside it, the same messages
+// handled in a single turn: the turns the burst is handed out in must cost little more (the
+// limits: 1,000 ms, and 1.3 for the ratio).
 #include "Data.h"
 #include "DataSaver.h"
 #include "HostileTexts.h"
@@ -45,6 +48,12 @@ public:
     {
     }
 
+    void Reset()
+    {
+        m_events = 0;
+        m_checkNs = 0;
+    }
+
     void OnOnline(ItemPtr)
     {
         QElapsedTimer timer;
@@ -61,6 +70,27 @@ public:
     bool m_ordered = true;
     qint64 m_checkNs = 0;
 };
+// Turns the event loop without sleeping between turns (QTest::qWaitFor sleeps 10 ms a turn) until
+// the condition holds; false when the time is up.
+template<class Condition> bool SpinUntil(Condition i_done, int i_timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!i_done())
+    {
+        if (timer.elapsed() > i_timeoutMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents);
+    }
+    return true;
+}
+
+qint64 Median(std::vector<qint64> i_values)
+{
+    std::sort(i_values.begin(), i_values.end());
+    return i_values.empty() ? 0 : i_values[i_values.size() / 2];
+}
+
 // Each description of the corpus shown on a page and painted; the slowest one's time and shape.
 qint64 WorstHostileDescriptionMs(QString& o_shape)
 {
@@ -148,12 +178,6 @@ int main(int argc, char** argv)
         d->AddPathEventHandler(new PathNode(new PathNode(d, "user"), "is_online", PathOnConnect),
                                new EventHandler<OrderCheck, ItemPtr>(&check, &OrderCheck::OnOnline));
 
-        QSignalSpy connected(gp_server, &Server::Connected);
-        gp_server->Connect();
-        connected.wait(5000);
-        server.WaitForFrames(SM_WATCH_USER, kUsers, QStringLiteral("me"));
-        QApplication::processEvents();
-
         QByteArray burst;
         for (const QString& name : names)
         {
@@ -162,15 +186,51 @@ int main(int argc, char** argv)
                                     + LittleEndian(USER_STATUS_ONLINE) + QByteArray(1, '\0');
             burst += LittleEndian(quint32(body.size())) + body;
         }
-        QElapsedTimer timer;
-        timer.start();
-        server.SendRaw(QStringLiteral("me"), burst);
-        const bool arrived = QTest::qWaitFor([&] { return check.m_events == kUsers; }, 60000);
-        QApplication::processEvents(); // the last paint
-        const qint64 elapsedMs = (timer.nsecsElapsed() - check.m_checkNs) / 1000000;
 
-        const bool done = shown && arrived && check.m_ordered && list->topLevelItemCount() == kUsers;
-        std::printf("users_2000_online_burst: %lld ms\n", static_cast<long long>(elapsedMs));
+        // Each way three times, from the list with every user offline; the median of each.
+        std::vector<qint64> inTurns;
+        std::vector<qint64> inOneTurn;
+        bool done = shown;
+        for (int round = 0; round < 3 && done; ++round)
+        {
+            QSignalSpy connected(gp_server, &Server::Connected);
+            gp_server->Connect();
+            connected.wait(5000);
+            server.WaitForFrames(SM_ACCEPT_CHILDREN, round + 1, QStringLiteral("me"));
+            QApplication::processEvents();
+
+            // Through the socket, the frames of the read handed out in turns.
+            check.Reset();
+            QElapsedTimer timer;
+            timer.start();
+            server.SendRaw(QStringLiteral("me"), burst);
+            const bool arrived = SpinUntil([&] { return check.m_events == kUsers; }, 60000);
+            QApplication::processEvents(); // the last paint
+            inTurns.push_back((timer.nsecsElapsed() - check.m_checkNs) / 1000000);
+            done = arrived && check.m_ordered && list->topLevelItemCount() == kUsers;
+
+            // The same messages in a single turn; the login's end takes the users offline again.
+            gp_server->Disconnect();
+            QApplication::processEvents();
+            check.Reset();
+            timer.start();
+            gp_server->ReceiveForTest(burst, true);
+            QApplication::processEvents();
+            inOneTurn.push_back((timer.nsecsElapsed() - check.m_checkNs) / 1000000);
+            done = done && check.m_events == kUsers && check.m_ordered;
+            QSignalSpy again(gp_server, &Server::Connected);
+            gp_server->Connect();
+            again.wait(5000);
+            server.WaitForFrames(SM_ACCEPT_CHILDREN, round + 2, QStringLiteral("me"));
+            gp_server->Disconnect();
+            QApplication::processEvents();
+        }
+        const qint64 turns = Median(inTurns);
+        const qint64 oneTurn = Median(inOneTurn);
+        std::printf("users_2000_online_burst: %lld ms\n", static_cast<long long>(turns));
+        std::printf("users_2000_online_burst_vs_one_turn: %.2f ratio\n",
+                    double(turns) / double(std::max<qint64>(oneTurn, 1)));
+        std::fprintf(stderr, "(in one turn: %lld ms)\n", static_cast<long long>(oneTurn));
         if (!done)
         {
             std::printf("users_2000_online_burst: %d events, %s\n", check.m_events,

@@ -22,8 +22,12 @@ const char* const kDefaultServerHost = "server.veltrane.net";
 namespace
 {
 const char* const kArea = "server";
-// A slice of incoming frames ends after the frame that takes it past either bound; no frame is cut.
+// A slice of incoming frames ends after the frame that takes it past kSliceBytes, so that a large
+// frame has a turn of its own, or past the time budget once it holds kSliceMinBytes: every turn
+// lays out and paints the views again, and a turn of small frames must carry enough of them for
+// that to cost little against them. No frame is cut.
 constexpr int kSliceBytes = 64 * 1024;
+constexpr int kSliceMinBytes = 16 * 1024;
 constexpr qint64 kSliceMs = 20;
 // What the socket keeps beyond the frames waiting for their turn.
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
@@ -344,6 +348,11 @@ void Server::OnReadyRead()
     HandleFrames(true);
 }
 
+qint64 Server::BytesHeld() const
+{
+    return m_inBuffer.size() - m_inOffset + mp_socket->bytesAvailable();
+}
+
 void Server::ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn)
 {
     if (m_state == StateIdle || m_state == StateConnecting)
@@ -379,7 +388,7 @@ void Server::HandleFrames(bool i_sliced)
     QByteArray& frame = m_frame;
     while (m_state == StateLoggingIn || m_state == StateLoggedIn)
     {
-        if (i_sliced && (sliceBytes >= kSliceBytes || slice.elapsed() >= kSliceMs))
+        if (i_sliced && (sliceBytes >= kSliceBytes || (sliceBytes >= kSliceMinBytes && slice.elapsed() >= kSliceMs)))
         {
             HandleFramesLater();
             return;

@@ -68,6 +68,8 @@ public:
     bool IsConnected() const { return m_state == StateLoggedIn; }
     bool IsAbruptlyDisconnected() const { return m_abruptlyDisconnected; }
     State GetState() const { return m_state; }
+    // What the connection holds of the server's bytes not handled yet, in the socket and out of it.
+    qint64 BytesHeld() const;
     PortForwarder* GetPortForwarder() const { return mp_portForwarder; }
 
     // Rooms.

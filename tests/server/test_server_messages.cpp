@@ -3,6 +3,8 @@
 #include "ServerFixture.h"
 #include "Wire.h"
 
+#include <QTcpSocket>
+
 #include <functional>
 
 namespace
@@ -10,6 +12,8 @@ namespace
 const QString kMe = QStringLiteral("alice");
 // Stands for the token a search call returns.
 constexpr quint32 kToken = 0xdeadbeefu;
+// Large frames enough that the socket holds them all, and the server's close, long before their turns end.
+constexpr int kLongBurst = 12;
 
 struct ConnectionCounter : DataHandler
 {
@@ -271,6 +275,26 @@ private slots:
         QTRY_COMPARE(joined.count(), 2);
         QVERIFY(lobby.IsConnected("in_room"));
         QVERIFY(lobby.IsConnected(f.User(kMe)));
+    }
+
+    // A join answer still owed when the connection ends is owed no more: after the reconnection the
+    // server cannot fill the room with an answer nobody asked for on this connection.
+    void joinAnswersOwedEndWithTheConnection()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        QSignalSpy joined(f.server.get(), &Server::RoomJoined);
+        // The connection goes before the server reads the join.
+        f.server->EnterRoom("lobby", false);
+        QVERIFY(f.Drop());
+        QSignalSpy connected(f.server.get(), &Server::Connected);
+        f.server->EveryHalfMinute();
+        QVERIFY(connected.wait(5000));
+        f.Push(SM_JOIN_ROOM, JoinReply("lobby", {"mallory"}, 1));
+        QVERIFY(RoundTrip(f));
+        QCOMPARE(joined.count(), 0);
+        QVERIFY(!d->GetType("user")->HasItem(QStringLiteral("mallory")));
+        QVERIFY(f.testServer->FramesWithCode(SM_JOIN_ROOM).isEmpty());
     }
 
     // Private-room messages keep to the rooms held, those listed and those asked for; a room
@@ -576,12 +600,52 @@ private slots:
         f.Push(SM_ADMIN_MESSAGE, Body("d"));
         QTRY_COMPARE(seen, QStringList({"A", "d"}));
 
+        // The server's close comes while most of a long burst still waits for its turns: the loss is
+        // told after every frame before it, and the client tries again on the tick.
         endOnA = false;
         seen.clear();
-        f.testServer->SendRaw(kMe, burst);
+        QByteArray longBurst;
+        QStringList sent;
+        for (char letter = 'A'; letter < 'A' + kLongBurst; ++letter)
+        {
+            longBurst += LargeAdminFrame(letter);
+            sent << QString(QLatin1Char(letter));
+        }
+        auto* socket = f.server->findChild<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(socket);
+        int seenAtTheClose = -1;
+        // Goes before what it counts: the fixture's end closes the socket again.
+        QObject closeWatch;
+        connect(socket, &QTcpSocket::disconnected, &closeWatch, [&] { seenAtTheClose = seen.size(); });
+        f.testServer->SendRaw(kMe, longBurst);
         f.testServer->CloseConnection(kMe);
-        QTRY_COMPARE(seenAtTheLoss, QStringList({"A", "B", "c"}));
+        QTRY_COMPARE(seenAtTheLoss, sent);
+        QVERIFY2(seenAtTheClose >= 0 && seenAtTheClose < kLongBurst, qPrintable(QString::number(seenAtTheClose)));
         QVERIFY(f.server->IsAbruptlyDisconnected());
+        QSignalSpy connected(f.server.get(), &Server::Connected);
+        f.server->EveryHalfMinute();
+        QVERIFY(connected.wait(5000));
+    }
+
+    // While frames wait for their turn nothing more is read, and the socket keeps a bounded part of
+    // what follows: a flood costs the client that much, however long it goes on.
+    void aFloodWhileFramesWaitHoldsABoundedPart()
+    {
+        ServerFixture f;
+        QVERIFY(f.Login());
+        const QByteArray frame = WireWriter().U8(3).Append(QByteArray(64 * 1024, 'x')).Frame(SM_EMBEDDED_MESSAGE);
+        constexpr int kFrames = 256;
+        int handled = 0;
+        qint64 mostHeld = 0;
+        connect(f.server.get(), &Server::EmbeddedMessage, this, [&] {
+            ++handled;
+            mostHeld = qMax(mostHeld, f.server->BytesHeld());
+        });
+        f.testServer->SendRaw(kMe, frame.repeated(kFrames));
+        QTRY_COMPARE_WITH_TIMEOUT(handled, kFrames, 60000);
+        // The socket's 1 MiB, at most as much again taken from it, and a frame cut by the read.
+        QVERIFY2(mostHeld <= 2 * 1024 * 1024 + frame.size(), qPrintable(QString::number(mostHeld)));
+        QVERIFY(f.server->IsConnected());
     }
 };
 

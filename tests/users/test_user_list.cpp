@@ -12,6 +12,46 @@
 
 #include <QtTest>
 
+namespace
+{
+// At every user coming online: whether the user list is in order, and as long again as the work
+// of a busy window's other views takes at each status.
+class OrderAtEveryStatus : public DataHandler
+{
+public:
+    void OnOnline(ItemPtr)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        ++m_events;
+        QTreeWidget* list = List("userList");
+        for (int row = 1; row < list->topLevelItemCount(); ++row)
+            if (*list->topLevelItem(row) < *list->topLevelItem(row - 1))
+                m_ordered = false;
+        while (timer.nsecsElapsed() < 500000)
+        {
+        }
+    }
+
+    int m_events = 0;
+    bool m_ordered = true;
+};
+
+// Counts the paints of a widget, each of which follows a layout of the rows that moved.
+class PaintCounter : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* ip_event) override
+    {
+        if (ip_event->type() == QEvent::Paint)
+            ++m_paints;
+        return false;
+    }
+
+    int m_paints = 0;
+};
+} // namespace
+
 // The users window in a real run logged in to the loopback server: its lists follow the marks
 // live and across a restart, in their order; the context menu's entries and effects.
 class TestUserList : public QObject
@@ -19,6 +59,7 @@ class TestUserList : public QObject
     Q_OBJECT
 
     std::unique_ptr<WindowRun> m_run;
+    OrderAtEveryStatus m_order;
 
     bool Status(const QString& i_user, quint32 i_status)
     {
@@ -114,6 +155,41 @@ private slots:
         User("alice").Disconnect("user_note");
         QCOMPARE(notes(), QStringList({"", "", ""}));
         QVERIFY(List("ignoredList")->topLevelItem(0)->icon(1).isNull());
+    }
+
+    // A burst of status messages in one read: the list is in order after every one, and however
+    // long the window takes over each, the burst is laid out and painted a few times, not once per
+    // slice of the time the statuses took.
+    void aBurstOfStatusesCostsTheListFewPaints()
+    {
+        QTreeWidget* list = List("userList");
+        constexpr int kUsers = 600;
+        QByteArray burst;
+        for (int n = 0; n < kUsers; ++n)
+        {
+            const QString name = QStringLiteral("user %1").arg((n * 7919) % kUsers, 3, 10, QLatin1Char('0'));
+            User(name).NewItem("in_user_list");
+            burst += WireWriter().Str(name).U32(USER_STATUS_ONLINE).U8(0).Frame(SM_USER_STATUS);
+        }
+        QCOMPARE(list->topLevelItemCount(), kUsers);
+        FocusWidgetAndParents(list);
+        QVERIFY(QTest::qWaitForWindowExposed(list->window()));
+        QTRY_VERIFY(list->viewport()->isVisible());
+        d->AddPathEventHandler(new PathNode(new PathNode(d, "user"), "is_online", PathOnConnect),
+                               new EventHandler<OrderAtEveryStatus, ItemPtr>(&m_order, &OrderAtEveryStatus::OnOnline));
+        PaintCounter paints;
+        list->viewport()->installEventFilter(&paints);
+        list->viewport()->repaint();
+        QTRY_VERIFY(paints.m_paints > 0);
+        QCoreApplication::processEvents();
+        paints.m_paints = 0;
+
+        QVERIFY(m_run->server.SendRaw("tester", burst));
+        QTRY_COMPARE_WITH_TIMEOUT(m_order.m_events, kUsers, 30000);
+        QTRY_VERIFY(paints.m_paints > 0);
+        QVERIFY(m_order.m_ordered);
+        QVERIFY2(paints.m_paints <= 3, qPrintable(QString::number(paints.m_paints)));
+        QCOMPARE(Column(list).first(), QStringLiteral("user 000"));
     }
 
     // An alert user's coming online is posted, and posted again when an online user is added;
