@@ -57,6 +57,8 @@ ChatsForm::~ChatsForm()
         if (m_initialised)
             UserTargets::Register(UserTargets::PrivateChat, {});
     }
+    // The tabs go with the widget's children, after the form: their changes are no uses.
+    disconnect(ui->chatTabControl, nullptr, this, nullptr);
     delete ui;
 }
 
@@ -121,6 +123,7 @@ void ChatsForm::OnWaitingChatChosen(int i_index)
 ChatForm* ChatsForm::LeastUsedTab() const
 {
     ChatForm* least = nullptr;
+    // The current tab is in sight: in use now.
     const QWidget* current = ui->chatTabControl->currentWidget();
     for (int index = 0; index < ui->chatTabControl->count(); ++index)
     {

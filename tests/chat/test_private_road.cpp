@@ -315,7 +315,7 @@ private slots:
 
         // A flood of partners, one of them with a long line that hides a second one: the list
         // shows the start of each message on one line; the bar holds 100 tabs, and a chat past
-        // them comes forward with its tab.
+        // them comes forward with its tab in place of the chat used longest ago.
         for (int n = 0; n < 110; ++n)
             emit gp_server->PrivateChat(QStringLiteral("flooder%1").arg(n), QStringLiteral("buy now"), now, true);
         emit gp_server->PrivateChat(QStringLiteral("jiwoo"), QString(QChar(0xD55C)).repeated(40000), now + 1, true);
@@ -326,8 +326,12 @@ private slots:
         chatsForm->Tabs()->setCurrentIndex(0);
         SAVE_SCREENSHOT(run.window.get(), "message_list_flood");
         chatsForm->OpenChatForm(QStringLiteral("flooder105"));
-        QCOMPARE(chatsForm->Tabs()->count(), 101);
+        QCOMPARE(chatsForm->Tabs()->count(), 100);
         SAVE_SCREENSHOT(run.window.get(), "private_chat_past_the_full_bar");
+        // jules, sent off the bar for flooder105, comes back through the notice.
+        QVERIFY(TriggerIn(eventToolBar->actions(), QStringLiteral("jules")));
+        QCOMPARE(chatsForm->Tabs()->count(), 100);
+        SAVE_SCREENSHOT(run.window.get(), "private_chat_back_on_the_bar");
     }
 };
 
