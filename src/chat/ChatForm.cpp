@@ -22,6 +22,8 @@
 namespace
 {
 using Handler = EventHandler<ChatForm, ItemPtr>;
+
+quint64 g_uses = 0;
 } // namespace
 
 ChatForm::ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, QWidget* ip_parent)
@@ -31,6 +33,7 @@ ChatForm::ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, QWidget* ip_
     , mp_tabWidget(ip_tabWidget)
 {
     ui->setupUi(this);
+    MarkUsed();
     m_userItem = d->GetType(types::kUser)->GetItem(Value(m_user));
     m_userItem += d->GetType(types::kUserChatWidget)->GetItem(Value(this));
     RegisterWidgetForTabFocus(ui->chatEdit, 1);
@@ -82,11 +85,17 @@ void ChatForm::ShowSentWarning()
 
 void ChatForm::AddChat(const QString& i_user, const QString& i_text)
 {
+    MarkUsed();
     bool ordinary = false;
     LogChat(m_chatView->AddWrittenLine(i_user, i_text, &ordinary));
     if (ordinary && eventToolBar)
         eventToolBar->AddEvent(MnemonicText(m_user), QStringLiteral(":/icons/chat_icon"), ui->chatEdit,
                                ChatNoticeText(IsolatedName(i_user), i_text));
+}
+
+void ChatForm::MarkUsed()
+{
+    m_lastUse = ++g_uses;
 }
 
 void ChatForm::AddStatusMessage(const QString& i_text)

@@ -39,6 +39,10 @@ public:
     void LogChat(const QString& i_line);
     // The input line takes the focus, its tabs and window brought forward.
     void Focus();
+    // The order of the chats' last uses (a line written or received, or the tab shown): a later
+    // use is larger.
+    quint64 LastUse() const { return m_lastUse; }
+    void MarkUsed();
 
 public slots:
     void OnEnter();
@@ -60,4 +64,5 @@ private:
     ItemPtr m_userItem;
     QTabWidget* mp_tabWidget;
     std::unique_ptr<ChatView> m_chatView;
+    quint64 m_lastUse = 0;
 };

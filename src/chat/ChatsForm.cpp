@@ -37,6 +37,7 @@ ChatsForm::ChatsForm(QWidget* ip_parent)
     mp_waiting->addTab(new QWidget, QString());
     connect(mp_waiting, &QTabWidget::currentChanged, this, &ChatsForm::OnWaitingChatChosen);
     connect(ui->chatTabControl, &QTabWidget::tabCloseRequested, this, &ChatsForm::OnChatTabClosed);
+    connect(ui->chatTabControl, &QTabWidget::currentChanged, this, &ChatsForm::OnCurrentTabChanged);
     // The message list stays: its tab has no close button.
     ui->chatTabControl->addTab(mp_messageList, QIcon(QStringLiteral(":/icons/chat_icon")), QStringLiteral("Messages"));
     QTabBar* bar = ui->chatTabControl->tabBar();
@@ -56,6 +57,8 @@ ChatsForm::~ChatsForm()
         if (m_initialised)
             UserTargets::Register(UserTargets::PrivateChat, {});
     }
+    // The tabs go with the widget's children, after the form: their changes are no uses.
+    disconnect(ui->chatTabControl, nullptr, this, nullptr);
     delete ui;
 }
 
@@ -83,7 +86,7 @@ ChatForm* ChatsForm::GetChatForm(const QString& i_user)
     if (ChatForm* form = user[types::kUserChatWidget].AsPointer<ChatForm>())
         return form;
     auto* form = new ChatForm(i_user, ui->chatTabControl, this);
-    if (ui->chatTabControl->count() < kTabsOnBar)
+    if (ui->chatTabControl->count() < kTabsOnBar && mp_waiting->count() == 1)
         AddTab(form);
     else
         mp_waiting->addTab(form, QString());
@@ -107,8 +110,47 @@ void ChatsForm::OnWaitingChatChosen(int i_index)
     auto* form = static_cast<ChatForm*>(mp_waiting->widget(i_index));
     mp_waiting->setCurrentIndex(0);
     mp_waiting->removeTab(i_index);
+    if (ui->chatTabControl->count() >= kTabsOnBar)
+        if (ChatForm* leaving = LeastUsedTab())
+        {
+            ui->chatTabControl->removeTab(ui->chatTabControl->indexOf(leaving));
+            mp_waiting->addTab(leaving, QString());
+        }
     AddTab(form);
     ui->chatTabControl->setCurrentWidget(form);
+}
+
+ChatForm* ChatsForm::LeastUsedTab() const
+{
+    ChatForm* least = nullptr;
+    // The current tab is in sight: in use now.
+    const QWidget* current = ui->chatTabControl->currentWidget();
+    for (int index = 0; index < ui->chatTabControl->count(); ++index)
+    {
+        auto* form = qobject_cast<ChatForm*>(ui->chatTabControl->widget(index));
+        if (form && form != current && (!least || form->LastUse() < least->LastUse()))
+            least = form;
+    }
+    return least;
+}
+
+void ChatsForm::OnCurrentTabChanged()
+{
+    if (mp_shown)
+        mp_shown->MarkUsed();
+    mp_shown = qobject_cast<ChatForm*>(ui->chatTabControl->currentWidget());
+    if (mp_shown)
+        mp_shown->MarkUsed();
+}
+
+void ChatsForm::TakeWaitingChats()
+{
+    while (ui->chatTabControl->count() < kTabsOnBar && mp_waiting->count() > 1)
+    {
+        auto* form = static_cast<ChatForm*>(mp_waiting->widget(1));
+        mp_waiting->removeTab(1);
+        AddTab(form);
+    }
 }
 
 void ChatsForm::OpenChatForm(const QString& i_user)
@@ -120,7 +162,10 @@ void ChatsForm::OnChatTabClosed(int i_index)
 {
     QWidget* page = ui->chatTabControl->widget(i_index);
     if (page && page != mp_messageList)
+    {
         delete page;
+        TakeWaitingChats();
+    }
 }
 
 void ChatsForm::OnUserOnline(ItemPtr i_user)

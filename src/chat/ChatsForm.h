@@ -2,6 +2,7 @@
 
 #include "Data.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -19,9 +20,11 @@ class QTabWidget;
 // `chatsForm`). A partner's chat is found through the `user_chat_widget` link of the user; its
 // tab's icon follows the user's online state.
 //
-// The tab bar lays every tab out again for each tab added, so a chat made while the bar holds
-// kTabsOnBar tabs waits off it: it takes its lines and posts its notices as any other, and gets
-// its tab once brought forward (OpenChatForm, its notice's button, FocusWidgetAndParents).
+// The tab bar lays every tab out again for each tab added, so it holds at most kTabsOnBar tabs. A
+// chat made while it is full, or while others wait, waits off it: it takes its lines and posts its
+// notices as any other, and gets its tab once brought forward (OpenChatForm, its notice's button,
+// FocusWidgetAndParents), which sends the chat used longest ago off the bar to wait in its turn;
+// a place freed on the bar goes to the chat that has waited longest.
 class ChatsForm
     : public QWidget
     , public DataHandler
@@ -57,12 +60,18 @@ private:
     void SetTabIcon(const ItemPtr& i_user, bool i_online);
     void AddTab(ChatForm* ip_form);
     void OnWaitingChatChosen(int i_index);
+    void OnCurrentTabChanged();
+    // The chat tab used longest ago, the current one aside; null when there is none.
+    ChatForm* LeastUsedTab() const;
+    void TakeWaitingChats();
 
     Ui::ChatsForm* ui;
     MessageListForm* mp_messageList;
     // Never shown: the chats waiting off the bar are its pages, so that whatever brings one
     // forward through its tabs chooses it here; its first page, empty, stays current.
     QTabWidget* mp_waiting;
+    // The chat tab last current: it was in use until another took its place.
+    QPointer<ChatForm> mp_shown;
     bool m_initialised = false;
 };
 

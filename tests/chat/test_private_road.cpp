@@ -3,17 +3,23 @@
 #include "ChatLog.h"
 #include "ChatLogForm.h"
 #include "ChatsForm.h"
+#include "EventToolBar.h"
 #include "HarnessProcess.h"
 #include "MessageListForm.h"
+#include "RoomForm.h"
 #include "Screenshot.h"
 #include "TimerManager.h"
+#include "UserListForm.h"
+#include "UserMenuOptions.h"
 #include "UserTargets.h"
 #include "WindowFixture.h"
 #include "ui_MainWindow.h"
 
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTreeWidget>
 #include <QtTest>
 
 // Private chat between this process's whole client (tester, with its real main window) and a
@@ -40,6 +46,52 @@ class TestPrivateRoad : public QObject
         for (QAction* action : actionBar->actions())
             if (action->text() == i_button && action->isVisible())
                 action->trigger();
+    }
+
+    // Triggers the first action of that text, among the menu's actions and those of its submenus.
+    static bool TriggerIn(const QList<QAction*>& i_actions, const QString& i_text)
+    {
+        for (QAction* action : i_actions)
+        {
+            if (action->text() == i_text)
+            {
+                action->trigger();
+                return true;
+            }
+            if (action->menu() && TriggerIn(action->menu()->actions(), i_text))
+                return true;
+        }
+        return false;
+    }
+
+    // Double-clicks a row of the list that names the user in that column.
+    static void DoubleClickRow(QTreeWidget* ip_list, int i_column, const QString& i_user)
+    {
+        auto* row = new QTreeWidgetItem(ip_list);
+        row->setText(i_column, i_user);
+        emit ip_list->itemDoubleClicked(row, i_column);
+        delete row;
+    }
+
+    // Brings the user's chat forward the way a user would.
+    static bool BringForward(const QString& i_way, const QString& i_user)
+    {
+        if (i_way == QLatin1String("notice"))
+            return TriggerIn(eventToolBar->actions(), i_user);
+        if (i_way == QLatin1String("menu"))
+        {
+            QMenu menu;
+            UserMenuOptions options(&menu, i_user);
+            return TriggerIn(menu.actions(), QStringLiteral("Message user"));
+        }
+        if (i_way == QLatin1String("users"))
+            DoubleClickRow(userListForm->findChild<QTreeWidget*>(QStringLiteral("userList")), 0, i_user);
+        else
+        {
+            RoomForm room(QStringLiteral("jazz"), nullptr);
+            DoubleClickRow(room.findChild<QTreeWidget*>(QStringLiteral("userList")), 2, i_user);
+        }
+        return true;
     }
 
     static bool Reconnect(TestServer& io_server)
@@ -168,6 +220,64 @@ private slots:
         QCOMPARE(run.calls.alerts, QStringList{"[bob] " + text.left(100) + ending});
     }
 
+    // With 150 partners the bar holds 100 tabs. Each way of bringing a waiting chat forward gives
+    // it a tab and sends off the chat used longest ago (a line received or sent, or its tab shown
+    // count as uses), which keeps its lines; a closed tab's place goes to the chat that waited
+    // longest, before a new partner's.
+    void chats_past_a_full_bar_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("its notice") << "notice";
+        QTest::newRow("Message user") << "menu";
+        QTest::newRow("a double-click on the users page") << "users";
+        QTest::newRow("a double-click in a room") << "room";
+    }
+
+    void chats_past_a_full_bar()
+    {
+        QFETCH(QString, way);
+        WindowRun run;
+        QVERIFY(run.Start());
+        Ui::MainWindow* page = run.window->Form();
+        QTabWidget* tabs = chatsForm->Tabs();
+        const auto chat = [](int i_partner) {
+            return chatsForm->GetChatForm(QStringLiteral("partner%1").arg(i_partner));
+        };
+        const qint64 now = ChatNow().toSecsSinceEpoch();
+        for (int n = 0; n < 150; ++n)
+            emit gp_server->PrivateChat(QStringLiteral("partner%1").arg(n), QStringLiteral("hello %1").arg(n), now,
+                                        true);
+        QCOMPARE(tabs->count(), 100);
+        emit gp_server->PrivateChat(QStringLiteral("partner0"), QStringLiteral("again"), now, true);
+        Type(chat(1), QStringLiteral("a reply"));
+        page->tabControl->setCurrentWidget(page->chatTab);
+        tabs->setCurrentWidget(chat(2));
+        tabs->setCurrentIndex(0);
+        page->tabControl->setCurrentWidget(page->roomsTab);
+        chat(3)->findChild<QLineEdit*>(QStringLiteral("chatEdit"))->setText(QStringLiteral("half typed"));
+
+        QVERIFY(BringForward(way, QStringLiteral("partner120")));
+        QCOMPARE(tabs->currentWidget(), chat(120));
+        QCOMPARE(tabs->count(), 100);
+        QCOMPARE(tabs->indexOf(chat(3)), -1);
+        QVERIFY(tabs->indexOf(chat(0)) > 0 && tabs->indexOf(chat(1)) > 0 && tabs->indexOf(chat(2)) > 0);
+
+        page->tabControl->setCurrentWidget(page->roomsTab);
+        QVERIFY(BringForward(way, QStringLiteral("partner3")));
+        QCOMPARE(tabs->currentWidget(), chat(3));
+        QCOMPARE(tabs->count(), 100);
+        QCOMPARE(tabs->indexOf(chat(4)), -1);
+        QCOMPARE(Lines(chat(3), "chatView").mid(1), QStringList({"[partner3] hello 3"}));
+        QCOMPARE(chat(3)->findChild<QLineEdit*>(QStringLiteral("chatEdit"))->text(), QStringLiteral("half typed"));
+
+        emit tabs->tabCloseRequested(tabs->indexOf(chat(5)));
+        emit gp_server->PrivateChat(QStringLiteral("newcomer"), QStringLiteral("hi"), now, true);
+        QCOMPARE(tabs->count(), 100);
+        QCOMPARE(tabs->tabText(99), QStringLiteral("partner99"));
+        QCOMPARE(tabs->indexOf(chatsForm->GetChatForm(QStringLiteral("newcomer"))), -1);
+        QCOMPARE(tabs->currentWidget(), chat(3));
+    }
+
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();
@@ -205,7 +315,7 @@ private slots:
 
         // A flood of partners, one of them with a long line that hides a second one: the list
         // shows the start of each message on one line; the bar holds 100 tabs, and a chat past
-        // them comes forward with its tab.
+        // them comes forward with its tab in place of the chat used longest ago.
         for (int n = 0; n < 110; ++n)
             emit gp_server->PrivateChat(QStringLiteral("flooder%1").arg(n), QStringLiteral("buy now"), now, true);
         emit gp_server->PrivateChat(QStringLiteral("jiwoo"), QString(QChar(0xD55C)).repeated(40000), now + 1, true);
@@ -216,8 +326,12 @@ private slots:
         chatsForm->Tabs()->setCurrentIndex(0);
         SAVE_SCREENSHOT(run.window.get(), "message_list_flood");
         chatsForm->OpenChatForm(QStringLiteral("flooder105"));
-        QCOMPARE(chatsForm->Tabs()->count(), 101);
+        QCOMPARE(chatsForm->Tabs()->count(), 100);
         SAVE_SCREENSHOT(run.window.get(), "private_chat_past_the_full_bar");
+        // jules, sent off the bar for flooder105, comes back through the notice.
+        QVERIFY(TriggerIn(eventToolBar->actions(), QStringLiteral("jules")));
+        QCOMPARE(chatsForm->Tabs()->count(), 100);
+        SAVE_SCREENSHOT(run.window.get(), "private_chat_back_on_the_bar");
     }
 };
 
