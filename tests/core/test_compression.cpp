@@ -138,8 +138,8 @@ private slots:
 
         // A prefix too long for one stored block, or a stream that is none, gives nothing.
         MemStream refused;
-        QVERIFY(!CompressBehindPrefix(QByteArray(0x10000, 'p').constData(), 0x10000, kept.GetBuffer(),
-                                      kept.GetLength(), size_t(body.size()), refused));
+        QVERIFY(!CompressBehindPrefix(QByteArray(0x10000, 'p').constData(), 0x10000, kept.GetBuffer(), kept.GetLength(),
+                                      size_t(body.size()), refused));
         const QByteArray garbage("this is not a zlib stream");
         QVERIFY(!CompressBehindPrefix(prefix.constData(), size_t(prefix.size()), garbage.constData(),
                                       size_t(garbage.size()), size_t(body.size()), refused));

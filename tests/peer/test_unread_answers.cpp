@@ -149,7 +149,8 @@ private slots:
             peer->Socket().setReadBufferSize(0);
         QByteArray wire;
         for (int n = 1; n <= kRequests; ++n)
-            wire += peer->Frame(PeerMessages::BuildGetSharedFilesInFolder(quint32(n), QStringLiteral("a\\b")).ToByteArray());
+            wire += peer->Frame(
+                PeerMessages::BuildGetSharedFilesInFolder(quint32(n), QStringLiteral("a\\b")).ToByteArray());
         // Other messages are not held behind them.
         wire += peer->Frame(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray());
         peer->SendRaw(wire);
