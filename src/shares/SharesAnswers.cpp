@@ -371,9 +371,9 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
 
 void SharedFoldersManager::ForgetSharesLists(ItemPtr)
 {
-    m_sharesLists.clear();
     m_folderContents.clear();
     m_folderContentsBytes = 0;
+    m_sharesLists.clear();
 }
 
 void SharedFoldersManager::ForgetSharesListsOnLink(ConnectionInfo)
