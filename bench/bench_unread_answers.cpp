@@ -1,9 +1,7 @@
 // Peers that ask and never read: the memory 100 user-information requests cost against a 20 MB
 // picture, and the time on this (the GUI) thread that 40 shares-list requests cost against a share
 // of 480,000 files, next to building that list once. And peers that read: 8 from 8 addresses that
-// each ask for the same list 20 times, each time once they have read the last one. Last, how long
-// a peer waits for its user information while five others ask 33 times each for the contents of a
-// folder of 60,000 files and read nothing.
+// each ask for the same list 20 times, each time once they have read the last one.
 
 #include "EngineStack.h"
 #include "FreePorts.h"
@@ -309,6 +307,8 @@ QString MakeLargeFolder()
     return remote.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
+// How long a peer waits for its user information while five others ask 33 times each for the
+// contents of that folder and read nothing.
 bool FolderContentsLeeches()
 {
     const QString folder = MakeLargeFolder();
