@@ -153,12 +153,14 @@ void MakeShare()
 }
 
 // A peer on a plain blocking socket from a loopback address of its own that asks for the shares list
-// i_times times, reading each answer whole before it asks again.
+// (or sends another request) i_times times, reading each answer whole before it asks again.
 class Reader
 {
 public:
-    Reader(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times)
-        : m_thread([this, i_port, i_from, i_user, i_times] { m_read = Run(i_port, i_from, i_user, i_times); })
+    Reader(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times,
+           const QByteArray& i_request = PeerMessages::BuildGetSharedFileList().ToByteArray())
+        : m_request(i_request)
+        , m_thread([this, i_port, i_from, i_user, i_times] { m_read = Run(i_port, i_from, i_user, i_times); })
     {
     }
     ~Reader() { m_thread.join(); }
@@ -169,9 +171,13 @@ private:
     int Run(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times)
     {
         m_fd = ConnectFrom(i_from, i_port);
+        // A peer left unanswered gives up, as a user would, rather than hold the bench for ever.
+        const timeval patience{120, 0};
+        if (m_fd >= 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         int read = 0;
         RawPeer framer;
-        const QByteArray request = framer.Frame(PeerMessages::BuildGetSharedFileList().ToByteArray());
+        const QByteArray request = framer.Frame(m_request);
         QByteArray wire = framer.Frame(RawPeer::PeerInit(i_user, "P"));
         std::vector<char> answer;
         if (m_fd >= 0)
@@ -205,6 +211,7 @@ private:
         return true;
     }
 
+    const QByteArray m_request;
     int m_fd = -1;
     std::atomic<bool> m_done{false};
     std::atomic<int> m_read{0};
@@ -273,6 +280,86 @@ bool RepeatedSharesList()
         std::fprintf(stderr, "The shares-list requests were not all read\n");
     return done && read;
 }
+
+// A folder of 60,000 files whose names hardly compress: its contents answer is some 1.9 MB.
+QString MakeLargeFolder()
+{
+    const QString path = QStringLiteral("/share/leeched");
+    ItemPtr folder = d->GetType(types::kSharedFileFolder)->GetItem(Value(path));
+    folder.Connect(ShareRoot());
+    Type* files = d->GetType(types::kSharedFile);
+    Type* names = d->GetType(types::kSharedFileName);
+    Type* sizes = d->GetType(types::kSharedFileSize);
+    quint64 seed = 0x9e3779b97f4a7c15ull;
+    for (int n = 0; n < 60000; ++n)
+    {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        ItemPtr file = files->NewItem();
+        file.Connect(folder);
+        const quint64 more = seed * 0x2545f4914f6cdd1dull;
+        file.Connect(names->GetItem(Value(QStringLiteral("%1 %2 %3.flac")
+                                              .arg(seed, 16, 16, QLatin1Char('0'))
+                                              .arg(more, 16, 16, QLatin1Char('0'))
+                                              .arg((seed ^ more) >> 36, 7, 16, QLatin1Char('0')))));
+        file.Connect(sizes->GetItem(Value(static_cast<long long>(seed >> 24))));
+    }
+    QString remote = path;
+    return remote.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+// How long a peer waits for its user information while five others ask 33 times each for the
+// contents of that folder and read nothing.
+bool FolderContentsLeeches()
+{
+    const QString folder = MakeLargeFolder();
+    QElapsedTimer timer;
+    timer.start();
+    MemStream one;
+    sharedFoldersManager->BuildFolderContentsReply(QStringLiteral("someone"), 1, folder, one);
+    std::printf("peer_folder_contents_60000_files: %.0f ms (%.1f MB)\n", timer.nsecsElapsed() / 1e6,
+                one.GetLength() / 1e6);
+    // Nothing kept from the build above.
+    ShareRoot().Disconnect(types::kSharedPublic);
+    ShareRoot().Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
+
+    const QMetaObject::Connection answering =
+        QObject::connect(peerMessenger, &PeerMessenger::UserInfoRequested, [](QString i_user) {
+            MemStream reply = PeerMessages::BuildUserInfoReply(QStringLiteral("me"), false, QByteArray(), 1, 0, true);
+            peerMessenger->SendMessage(i_user, reply);
+        });
+    constexpr int kLeeches = 5;
+    std::vector<std::unique_ptr<NonReader>> leeches;
+    for (int n = 0; n < kLeeches; ++n)
+    {
+        QByteArray wire;
+        RawPeer framer;
+        for (quint32 request = 1; request <= 33; ++request)
+            wire += framer.Frame(PeerMessages::BuildGetSharedFilesInFolder(request, folder).ToByteArray());
+        const QByteArray user = "leech" + QByteArray::number(n);
+        Place(QString::fromLatin1(user));
+        leeches.push_back(std::make_unique<NonReader>(peerMessenger->ListeningPort(), user, wire));
+    }
+    const auto sent = [&leeches] {
+        return std::all_of(leeches.begin(), leeches.end(), [](const auto& i_leech) { return i_leech->Sent(); });
+    };
+    while (!sent())
+        std::this_thread::yield();
+    peerMessenger->OnPeerAddress(QStringLiteral("pinger"), TCPAddress(0x7f0000f0u, 0), 0);
+    timer.start();
+    Reader pinger(peerMessenger->ListeningPort(), 0x7f0000f0u, "pinger", 1,
+                  PeerMessages::BuildUserInfoRequest().ToByteArray());
+    while (!pinger.Done() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const double pingMs = timer.nsecsElapsed() / 1e6;
+    std::printf("peer_folder_contents_5_leeches_ping: %.0f ms\n", pingMs);
+    std::fflush(stdout);
+    leeches.clear();
+    RunFor(500);
+    QObject::disconnect(answering);
+    if (pinger.Read() != 1)
+        std::fprintf(stderr, "The user information was not read\n");
+    return pinger.Read() == 1;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -283,5 +370,6 @@ int main(int argc, char** argv)
     SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
     dataSaver->NotifyFirstStart();
     const bool answered = UnreadAnswers();
-    return RepeatedSharesList() && answered ? 0 : 1;
+    const bool shares = RepeatedSharesList();
+    return FolderContentsLeeches() && shares && answered ? 0 : 1;
 }

@@ -135,6 +135,37 @@ bool CompressBody(const MemStream& i_body, MemStream& o_out, int i_level)
     return CompressBody(i_body.GetBuffer(), i_body.GetLength(), o_out, i_level);
 }
 
+bool CompressBehindPrefix(const void* ip_prefix, size_t i_prefixLength, const void* ip_stream, size_t i_streamLength,
+                          size_t i_bodyLength, MemStream& o_out)
+{
+    const Bytef* stream = static_cast<const Bytef*>(ip_stream);
+    // Two header bytes (deflate, no preset dictionary), deflate data, four bytes of Adler-32.
+    if (i_prefixLength > 0xffff || i_streamLength < 7 || (stream[0] & 0x0f) != Z_DEFLATED || (stream[1] & 0x20) != 0
+        || ((unsigned(stream[0]) << 8) | stream[1]) % 31 != 0)
+        return false;
+    const Bytef* tail = stream + i_streamLength - 4;
+    const uLong bodyAdler = (uLong(tail[0]) << 24) | (uLong(tail[1]) << 16) | (uLong(tail[2]) << 8) | uLong(tail[3]);
+    const uLong adler = adler32_combine(adler32(1, static_cast<const Bytef*>(ip_prefix), uInt(i_prefixLength)),
+                                        bodyAdler, static_cast<z_off_t>(i_bodyLength));
+
+    const size_t total = i_streamLength + 5 + i_prefixLength;
+    Bytef* p = reinterpret_cast<Bytef*>(o_out.ReserveForWrite(total));
+    p = std::copy(stream, stream + 2, p);
+    // A stored block that is not the last: its header ends on a byte boundary, as does its data,
+    // so the body's blocks follow as they are.
+    *p++ = 0;
+    *p++ = Bytef(i_prefixLength & 0xff);
+    *p++ = Bytef(i_prefixLength >> 8);
+    *p++ = Bytef(~i_prefixLength & 0xff);
+    *p++ = Bytef((~i_prefixLength >> 8) & 0xff);
+    p = std::copy(static_cast<const Bytef*>(ip_prefix), static_cast<const Bytef*>(ip_prefix) + i_prefixLength, p);
+    p = std::copy(stream + 2, tail, p);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        *p++ = Bytef(adler >> shift);
+    o_out.CommitWrite(total);
+    return true;
+}
+
 bool InflateBody(const void* ip_data, size_t i_length, MemStream& o_out, size_t i_limit)
 {
     z_stream zs{};

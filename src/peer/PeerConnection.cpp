@@ -234,6 +234,7 @@ void PeerConnection::Attach()
     connect(m_socket, &QTcpSocket::connected, this, &PeerConnection::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnDisconnected);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &PeerConnection::Written);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError i_error) {
         if (i_error == QAbstractSocket::RemoteHostClosedError)
             return; // disconnected() follows and drains what is left
@@ -441,4 +442,29 @@ bool PeerConnection::AnswerWaiting(quint32 i_code) const
         if (code == i_code)
             return sent < end;
     return false;
+}
+
+bool PeerConnection::Defer(const QByteArray& i_payload)
+{
+    if (m_deferredBytes + i_payload.size() > MaxDeferredBytes)
+        return false;
+    m_deferredBytes += i_payload.size();
+    m_deferred.push_back(i_payload);
+    return true;
+}
+
+QByteArray PeerConnection::TakeDeferred()
+{
+    QByteArray payload = std::move(m_deferred.front());
+    m_deferred.pop_front();
+    m_deferredBytes -= payload.size();
+    return payload;
+}
+
+void PeerConnection::PassDeferredTo(PeerConnection& o_to)
+{
+    o_to.m_deferred.insert(o_to.m_deferred.begin(), m_deferred.begin(), m_deferred.end());
+    o_to.m_deferredBytes += m_deferredBytes;
+    m_deferred.clear();
+    m_deferredBytes = 0;
 }

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -96,6 +97,14 @@ public:
     // left, so that a repeated request need not build the same answer again.
     void NoteAnswer(quint32 i_code);
     bool AnswerWaiting(quint32 i_code) const;
+    // Requests held unread until the answer before them has left, oldest first. False, and the
+    // request is not held, past MaxDeferredBytes: a peer that asks and never reads holds no more.
+    static constexpr qint64 MaxDeferredBytes = 64 * 1024;
+    bool Defer(const QByteArray& i_payload);
+    bool HasDeferred() const { return !m_deferred.empty(); }
+    QByteArray TakeDeferred();
+    // Puts the requests held here ahead of those held by o_to, which now answers this peer.
+    void PassDeferredTo(PeerConnection& o_to);
 
     // Opener frames.
     void SendPeerInit(const QString& i_ownUser, const QString& i_type, quint32 i_token);
@@ -122,6 +131,8 @@ signals:
     void OpenerReceived(quint8 i_code, const QByteArray& i_body);
     void FrameReceived(const QByteArray& i_payload);
     void TokenReceived(quint32 i_token);
+    // Some of what waited to be sent has left.
+    void Written();
     // The connection ended by itself: the peer left, a socket error, or a frame over the limit.
     void Closed(const QString& i_reason);
 
@@ -161,6 +172,8 @@ private:
     // Bytes handed to the socket so far, and where the last answer of each noted code ends in them.
     qint64 m_bytesQueued = 0;
     std::vector<std::pair<quint32, qint64>> m_answerEnds;
+    std::deque<QByteArray> m_deferred;
+    qint64 m_deferredBytes = 0;
     qint64 m_heldSinceMs = 0;
     // What the frame held when its pace was last looked at, and when.
     qint64 m_markMs = 0;

@@ -11,6 +11,7 @@
 #include "TimerManager.h"
 
 #include <QMetaMethod>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -595,6 +596,7 @@ void PeerMessenger::EstablishMessageConnection(PeerConnection* ip_connection)
     m_messageConnections[user].push_back(ip_connection);
     connect(ip_connection, &PeerConnection::FrameReceived, this,
             [this, ip_connection](const QByteArray& i_payload) { OnMessage(ip_connection, i_payload); });
+    connect(ip_connection, &PeerConnection::Written, this, [this, ip_connection] { ReadDeferred(ip_connection); });
     // Lists and search replies come compressed and may be large, as may a user's picture.
     ip_connection->ExpectFrames(
         {PM_SHARED_FILE_LIST, PM_FILE_SEARCH_RESULT, PM_USER_INFO_REPLY, PM_SHARED_FILES_IN_FOLDER});
@@ -1000,7 +1002,7 @@ void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
         if (!HasRoomToSend(connection, code, i_user, false))
             return;
         connection->SendFrame(i_message.GetBuffer(), int(i_message.GetLength()));
-        if (code == PM_SHARED_FILE_LIST || code == PM_USER_INFO_REPLY)
+        if (code == PM_SHARED_FILE_LIST || code == PM_USER_INFO_REPLY || code == PM_SHARED_FILES_IN_FOLDER)
             connection->NoteAnswer(code);
         return;
     }
@@ -1161,10 +1163,43 @@ void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i
                     .arg(QString::number(code), user));
             return;
         }
+        // Each folder request has an answer of its own, so none is skipped; it waits unread until
+        // the answer before it has left, and a peer that never reads costs one answer, not one a request.
+        if (code == PM_GET_SHARED_FILES_IN_FOLDER
+            && (answers->HasDeferred() || answers->AnswerWaiting(PM_SHARED_FILES_IN_FOLDER)))
+        {
+            if (!answers->Defer(i_payload))
+                Log(LogArea, 1,
+                    QStringLiteral("Dropping a request %1 from %2: more than %3 bytes of requests wait for its "
+                                   "answers to be read")
+                        .arg(QString::number(code), user, QString::number(PeerConnection::MaxDeferredBytes)));
+            return;
+        }
         if (!HasRoomToSend(answers, code, user, true))
             return;
     }
     ReadMessage(user, i_payload);
+}
+
+void PeerMessenger::ReadDeferred(PeerConnection* ip_connection)
+{
+    QPointer<PeerConnection> connection(ip_connection);
+    while (connection && connection->GetState() == PeerConnection::State::Open && connection->HasDeferred())
+    {
+        const QString user = connection->User();
+        PeerConnection* answers = NewestMessageConnection(user);
+        if (answers && answers != connection)
+        {
+            connection->PassDeferredTo(*answers);
+            connection = answers;
+            continue;
+        }
+        if (connection->AnswerWaiting(PM_SHARED_FILES_IN_FOLDER))
+            return;
+        const QByteArray payload = connection->TakeDeferred();
+        if (HasRoomToSend(connection, PM_GET_SHARED_FILES_IN_FOLDER, user, true))
+            ReadMessage(user, payload);
+    }
 }
 
 void PeerMessenger::ReadMessage(const QString& i_user, const QByteArray& i_payload)

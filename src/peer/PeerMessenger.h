@@ -243,6 +243,8 @@ private:
     PeerConnection* NewestMessageConnection(const QString& i_user) const;
 
     void OnMessage(PeerConnection* ip_connection, const QByteArray& i_payload);
+    // Reads the requests the connection holds unread, in turn, while no answer of theirs waits.
+    void ReadDeferred(PeerConnection* ip_connection);
     void ReadSharesList(const QString& i_user, MemStream& i_body);
     void ReadSearchReply(const QString& i_user, MemStream& i_body);
     void AnswerSharesListRequest(const QString& i_user);

@@ -137,6 +137,15 @@ private:
     std::deque<QString> m_linkedFolders;
     std::vector<std::string> m_words;
     std::function<UploadState()> m_uploadStateSource;
+    // The folder-contents answer of each folder as asked, its body after the request number
+    // compressed once (with its inflated length); who may see the folder is checked every time.
+    struct KeptFolderContents
+    {
+        QByteArray stream;
+        size_t bodyLength = 0;
+    };
+    std::map<QString, KeptFolderContents> m_folderContents;
+    qint64 m_folderContentsBytes = 0;
     // The shares-list message of each visibility (the shared folders a user may see, by serial),
     // built once: peers may ask again as soon as they have read it.
     std::map<std::vector<std::uint64_t>, QByteArray> m_sharesLists;

@@ -73,11 +73,14 @@ private:
     Type* mp_mode;
 };
 
-// A search is answered on the thread that answers every other search; past a megabyte of
-// results, level 5 takes an eighth of level 9's time for some 11 % more bytes. The searcher
-// inflates the same body either way (docs/compressed-messages.md).
+// A search, like a folder's contents, is answered on the thread that answers every other
+// request; past a megabyte of body, level 5 takes an eighth of level 9's time for some 11 % more
+// bytes. The asker inflates the same body either way (docs/compressed-messages.md).
 constexpr size_t kLargeSearchReply = size_t(1) << 20;
 constexpr int kLargeSearchReplyLevel = 5;
+
+// The folder-contents answers kept in all; past it the kept ones are forgotten.
+constexpr qint64 kKeptFolderContentsBytes = qint64(32) << 20;
 
 // The message code followed by the body's zlib stream. False when zlib fails; the message then
 // holds nothing worth sending.
@@ -368,15 +371,31 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
 
 void SharedFoldersManager::ForgetSharesLists(ItemPtr)
 {
+    m_folderContents.clear();
+    m_folderContentsBytes = 0;
     m_sharesLists.clear();
 }
 
 void SharedFoldersManager::ForgetSharesListsOnLink(ConnectionInfo)
 {
-    m_sharesLists.clear();
+    ForgetSharesLists(ItemPtr());
 }
 
 // ---- Folder contents ----
+
+namespace
+{
+// The answer's code, then the body's zlib stream: the request number ahead of the kept body.
+bool FolderContentsMessage(quint32 i_req, const QByteArray& i_stream, size_t i_bodyLength, MemStream& o_message)
+{
+    MemStream request;
+    OutputStream(request).Write(i_req);
+    o_message = MemStream();
+    OutputStream(o_message).Write(PM_SHARED_FILES_IN_FOLDER);
+    return CompressBehindPrefix(request.GetBuffer(), request.GetLength(), i_stream.constData(), size_t(i_stream.size()),
+                                i_bodyLength, o_message);
+}
+} // namespace
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString i_user, quint32 i_req, QString i_folder)
 {
@@ -398,23 +417,42 @@ bool SharedFoldersManager::BuildFolderContentsReply(const QString& i_user, quint
     if (visible.empty())
         return false;
 
-    // Only the folder's own files; no audio attributes here.
-    SharedFolderInfo contents;
-    for (const ItemPtr& file : folder.GetItems(types::kSharedFile))
-        contents.m_files.insert(FileInfo(file[mp_nameType].AsStdString(), file[mp_sizeType].AsInt64()));
-
-    MemStream body;
-    OutputStream out(body);
-    out.Write(i_req);
-    out.Write(i_folder);
-    out.Write(quint32(1));
-    out.Write(i_folder);
-    contents.Write(out);
-
-    if (!CompressMessage(PM_SHARED_FILES_IN_FOLDER, body, o_message))
+    auto kept = m_folderContents.find(i_folder);
+    if (kept == m_folderContents.end())
     {
-        Log(kSharedArea, 1, QStringLiteral("Could not compress the contents of %1 for user %2").arg(i_folder, i_user));
-        return false;
+        Log(kSharedArea, 2, QStringLiteral("Building the contents of %1 for user %2").arg(i_folder, i_user));
+        // Only the folder's own files; no audio attributes here.
+        SharedFolderInfo contents;
+        for (const ItemPtr& file : folder.GetItems(types::kSharedFile))
+            contents.m_files.insert(FileInfo(file[mp_nameType].AsStdString(), file[mp_sizeType].AsInt64()));
+
+        MemStream body;
+        OutputStream out(body);
+        out.Write(i_folder);
+        out.Write(quint32(1));
+        out.Write(i_folder);
+        contents.Write(out);
+
+        MemStream stream;
+        const int level = body.GetLength() > kLargeSearchReply ? kLargeSearchReplyLevel : kBodyCompressionLevel;
+        if (!CompressBody(body, stream, level))
+        {
+            Log(kSharedArea, 1,
+                QStringLiteral("Could not compress the contents of %1 for user %2").arg(i_folder, i_user));
+            return false;
+        }
+        // What is kept stays within its bound, whatever folders peers ask for.
+        const qint64 bytes = qint64(stream.GetLength());
+        if (m_folderContentsBytes + bytes > kKeptFolderContentsBytes)
+        {
+            m_folderContents.clear();
+            m_folderContentsBytes = 0;
+        }
+        KeptFolderContents answer{stream.ToByteArray(), body.GetLength()};
+        if (bytes > kKeptFolderContentsBytes)
+            return FolderContentsMessage(i_req, answer.stream, answer.bodyLength, o_message);
+        m_folderContentsBytes += bytes;
+        kept = m_folderContents.emplace(i_folder, std::move(answer)).first;
     }
-    return true;
+    return FolderContentsMessage(i_req, kept->second.stream, kept->second.bodyLength, o_message);
 }

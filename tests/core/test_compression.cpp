@@ -107,6 +107,45 @@ private slots:
         QCOMPARE(QByteArray(plain.data(), int(plainLength)), body);
     }
 
+    // A body compressed once goes out behind a prefix that changes: plain zlib reads the prefix and
+    // the body whole, with a right checksum, whichever way the body was compressed.
+    void prefixAheadOfAKeptBody_data()
+    {
+        QTest::addColumn<QByteArray>("prefix");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("request number, small body") << QByteArray("\x78\x56\x34\x12", 4) << QByteArray("folder\\a");
+        QTest::newRow("nothing ahead, empty body") << QByteArray() << QByteArray();
+        QTest::newRow("largest prefix, body in blocks") << QByteArray(0xffff, 'p') << MixedBody(3 * 1024 * 1024 + 5);
+    }
+
+    void prefixAheadOfAKeptBody()
+    {
+        QFETCH(QByteArray, prefix);
+        QFETCH(QByteArray, body);
+        MemStream kept;
+        QVERIFY(CompressBody(body.constData(), size_t(body.size()), kept));
+        MemStream packed;
+        OutputStream(packed).Write(quint32(37));
+        QVERIFY(CompressBehindPrefix(prefix.constData(), size_t(prefix.size()), kept.GetBuffer(), kept.GetLength(),
+                                     size_t(body.size()), packed));
+        const QByteArray whole = prefix + body;
+        std::vector<char> plain(size_t(whole.size()) + 1);
+        uLongf plainLength = static_cast<uLongf>(plain.size());
+        QCOMPARE(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainLength,
+                            reinterpret_cast<const Bytef*>(packed.GetBuffer()) + 4, packed.GetLength() - 4),
+                 Z_OK);
+        QCOMPARE(QByteArray(plain.data(), int(plainLength)), whole);
+
+        // A prefix too long for one stored block, or a stream that is none, gives nothing.
+        MemStream refused;
+        QVERIFY(!CompressBehindPrefix(QByteArray(0x10000, 'p').constData(), 0x10000, kept.GetBuffer(), kept.GetLength(),
+                                      size_t(body.size()), refused));
+        const QByteArray garbage("this is not a zlib stream");
+        QVERIFY(!CompressBehindPrefix(prefix.constData(), size_t(prefix.size()), garbage.constData(),
+                                      size_t(garbage.size()), size_t(body.size()), refused));
+        QCOMPARE(refused.GetLength(), size_t(0));
+    }
+
     void refusesBrokenStreams_data()
     {
         QTest::addColumn<QByteArray>("data");

@@ -856,13 +856,16 @@ private slots:
         const qint64 budget = 16000000; // 4 MB on one connection
         peerMessenger->SetWaitingBytesBudget(budget);
         const QByteArray answer = RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(2000000, 'a');
-        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, [&answer](QString i_user) {
+        const auto answering = [&answer](QString i_user) {
             MemStream message(answer);
             peerMessenger->SendMessage(i_user, message);
-        });
+        };
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, answering);
+        // Requests whose answers pile up: folder requests wait unread behind the answer before them.
+        connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this, answering);
         QByteArray requests;
         for (quint32 n = 0; n < 6; ++n)
-            requests += RawPeer().Frame(Payload(PeerMessages::BuildGetSharedFilesInFolder(n, QStringLiteral("f"))));
+            requests += RawPeer().Frame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QString::number(n))));
         std::vector<std::unique_ptr<RawPeer>> peers;
         for (int n = 0; n < 5; ++n)
         {

@@ -121,6 +121,59 @@ private slots:
         QVERIFY2(lag.value(0).toLongLong() < 1000000, qPrintable(lag.value(0)));
     }
 
+    void folder_requests_wait_unread_while_an_answer_waits_data()
+    {
+        QTest::addColumn<bool>("reads");
+        QTest::newRow("a peer that reads nothing until all are asked") << false;
+        QTest::newRow("a peer that reads as answers come") << true;
+    }
+
+    // Each folder request has an answer of its own, built afresh here: one that waits unread holds the
+    // requests after it unbuilt, and they are all answered, in order, once the peer reads.
+    void folder_requests_wait_unread_while_an_answer_waits()
+    {
+        QFETCH(bool, reads);
+        constexpr int kRequests = 33;
+        constexpr int kAnswerBytes = 6 * 1000 * 1000; // more than the sockets between us take
+        m_client->Send({"servefolder", QString::number(kAnswerBytes)});
+        m_client->Send({"mute"});
+        QVERIFY(m_client->Sync());
+        const auto tally = [this](const QString& i_event) {
+            QStringList fields;
+            m_client->Send({"tally", i_event});
+            return m_client->Take("tally", &fields) ? fields.value(0).toInt() : -1;
+        };
+        std::unique_ptr<RawPeer> peer = NonReader("leech");
+        QVERIFY(peer);
+        if (reads)
+            peer->Socket().setReadBufferSize(0);
+        QByteArray wire;
+        for (int n = 1; n <= kRequests; ++n)
+            wire += peer->Frame(
+                PeerMessages::BuildGetSharedFilesInFolder(quint32(n), QStringLiteral("a\\b")).ToByteArray());
+        // Other messages are not held behind them.
+        wire += peer->Frame(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray());
+        peer->SendRaw(wire);
+        if (!reads)
+        {
+            QTRY_COMPARE_WITH_TIMEOUT(tally("DownloadPlaceInLine"), 1, 10000);
+            QVERIFY(m_client->Sync());
+            const int built = tally("SharedFilesInFolderRequested");
+            QVERIFY2(built >= 1 && built <= 2, qPrintable(QString::number(built)));
+            QVERIFY2(Waiting() < 2 * kAnswerBytes, qPrintable(QString::number(Waiting())));
+            peer->Socket().setReadBufferSize(0);
+        }
+        QByteArray payload;
+        for (quint32 n = 1; n <= quint32(kRequests); ++n)
+        {
+            QVERIFY2(peer->ReadFrame(payload, 20000), qPrintable(QString::number(n)));
+            QCOMPARE(payload.size(), 8 + kAnswerBytes);
+            QCOMPARE(payload.left(8), RawPeer::UInt32(37) + RawPeer::UInt32(n));
+        }
+        QCOMPARE(tally("SharedFilesInFolderRequested"), kRequests);
+        QCOMPARE(tally("DownloadPlaceInLine"), 1);
+    }
+
     void own_writes_do_not_keep_a_connection_alive()
     {
         m_client->Send({"timeouts", "30000", "1000", "30000"});

@@ -531,6 +531,76 @@ private slots:
         QVERIFY(m_manager->BuildFolderContentsReply("bea", 1, Asked("/Mixed/Deep"), message));
     }
 
+    void a_kept_folder_answer_follows_every_change_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("files");
+        const QStringList before{"ABBA Zebra.txt 1000", "Abba LIVE.mp3 1000", "abba gold.mp3 1000",
+                                 "abbamania.txt 1000"};
+        QTest::newRow("none") << "none" << before;
+        QTest::newRow("file added") << "file added" << QStringList(before) + QStringList{"new.txt 5"};
+        QTest::newRow("file removed") << "file removed"
+                                      << QStringList{"ABBA Zebra.txt 1000", "Abba LIVE.mp3 1000", "abbamania.txt 1000"};
+        QTest::newRow("rescan") << "rescan" << QStringList(before) + QStringList{"later.txt 7"};
+        QTest::newRow("folder unshared") << "folder unshared" << QStringList();
+    }
+
+    // Two users who may see a folder get its answer built once, each with its own request number;
+    // whatever changes the folder or who may see it, the next request gets the folder as it is now.
+    void a_kept_folder_answer_follows_every_change()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, files);
+        int builds = 0;
+        SetLogSink([&builds](const QString&, const QString& i_line) {
+            builds += i_line.contains(QLatin1String("Building the contents of")) ? 1 : 0;
+        });
+        const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+        builds = 0; // the sink is handed every line kept so far
+        const auto ask = [this](const char* i_user, quint32 i_token) {
+            MemStream message, body;
+            if (!m_manager->BuildFolderContentsReply(i_user, i_token, Asked("/Public"), message))
+                return QStringList();
+            if (!InflateMessage(message, 37, body))
+                return QStringList{"<does not inflate>"};
+            InputStream in(body);
+            quint32 token = 0, entries = 0;
+            QString folder, again;
+            SharedFolderInfo contents;
+            if (!in.Read(token) || !in.Read(folder) || !in.Read(entries) || !in.Read(again) || !in.Read(contents)
+                || body.BytesLeft() != 0 || token != i_token || folder != Asked("/Public") || again != folder
+                || entries != 1)
+                return QStringList{"<unreadable>"};
+            QStringList names;
+            for (const FileInfo& file : contents.m_files)
+                names << Describe(file).trimmed();
+            return names;
+        };
+        const QStringList before{"ABBA Zebra.txt 1000", "Abba LIVE.mp3 1000", "abba gold.mp3 1000",
+                                 "abbamania.txt 1000"};
+        QCOMPARE(ask("outsider", 3), before);
+        QCOMPARE(ask("friend", 0xfedcba98), before);
+        QCOMPARE(ask("outsider", 0), before);
+        QCOMPARE(builds, 1);
+
+        ItemPtr gold = m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3");
+        if (change == QLatin1String("file added"))
+            FakeFile(gold["shared_file_folder"], QStringLiteral("new.txt"), 5);
+        else if (change == QLatin1String("file removed"))
+            gold.Remove();
+        else if (change == QLatin1String("folder unshared"))
+            gold["shared_file_folder"]["shared_folder"].Disconnect("shared_public");
+        else if (change == QLatin1String("rescan"))
+        {
+            QVERIFY(MakeFile(m_root, "Public/later.txt", 7));
+            m_manager->RescanShares();
+        }
+        builds = 0;
+        QCOMPARE(ask("friend", 9), files);
+        QCOMPARE(ask("outsider", 10), files);
+        QCOMPARE(builds, change == QLatin1String("none") || files.isEmpty() ? 0 : 1);
+    }
+
     void folderContentsRefused_data()
     {
         QTest::addColumn<QString>("user");

@@ -50,6 +50,8 @@
 //                            thread MS ms, as a large share does
 //   serveinfo BYTES          user-information requests are answered, each with a reply built
 //                            afresh around a picture of BYTES bytes, as the users window does
+//   servefolder BYTES        folder-contents requests are answered, each with a reply built
+//                            afresh: code 37, the request's token, then BYTES filler bytes
 //   upload TOKEN PATH        the next accepted file connection sends the token, reads the
 //                            offset, then the file from there; "uploaded TOKEN BYTES OK" at the end
 //   download TOKEN PATH SIZE the requested file connection with that token gets the size of
@@ -646,6 +648,21 @@ private:
                 if (peerMessenger)
                     peerMessenger->SendMessage(i_user, reply);
             });
+        }
+        else if (!m_full && command == "servefolder")
+        {
+            const int fillerBytes = int(num(1));
+            connect(pm, &PeerMessenger::SharedFilesInFolderRequested, this,
+                    [fillerBytes](QString i_user, quint32 i_req, QString) {
+                        MemStream reply;
+                        OutputStream out(reply);
+                        out.Write(quint32(37));
+                        out.Write(i_req);
+                        const QByteArray filler(fillerBytes, 'f');
+                        reply.WriteBuffer(filler.constData(), size_t(filler.size()));
+                        if (peerMessenger)
+                            peerMessenger->SendMessage(i_user, reply);
+                    });
         }
         else if (!m_full && command == "upload")
             m_uploads.append({quint32(num(1)), arg(2)});
