@@ -781,17 +781,21 @@ private slots:
     void the_largest_holder_gives_way_past_the_bound()
     {
         peerMessenger->SetWaitingBytesBudget(qint64(64) << 20);
-        // The request's token says how many thousand bytes its answer holds.
-        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, [](QString i_user, quint32 i_token) {
-            MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(int(i_token) * 1000, 'a'));
+        // The request's file name says how many thousand bytes its answer holds. Place-in-line
+        // requests, since a folder request waits unread behind the answer before it.
+        connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this, [](QString i_user, QString i_file) {
+            MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(i_file.toInt() * 1000, 'a'));
             peerMessenger->SendMessage(i_user, message);
         });
+        const auto ask = [](quint32 i_kilobytes) {
+            return Payload(PeerMessages::BuildUploadPlaceInLineRequest(QString::number(i_kilobytes)));
+        };
         const quint32 fill = 4500; // more than the system buffers for one connection
         // The first answer fills what the system takes of it; the second waits with us whole. What
         // then waits for the peer, or 0 when either did not come out so.
-        const auto hold = [fill](RawPeer& io_peer, quint32 i_kilobytes) -> qint64 {
+        const auto hold = [fill, &ask](RawPeer& io_peer, quint32 i_kilobytes) -> qint64 {
             const qint64 before = peerMessenger->WaitingBytes();
-            io_peer.SendFrame(Payload(PeerMessages::BuildGetSharedFilesInFolder(fill, QStringLiteral("f"))));
+            io_peer.SendFrame(ask(fill));
             const qint64 frame = 8 + qint64(fill) * 1000;
             if (!QTest::qWaitFor(
                     [&] {
@@ -800,7 +804,7 @@ private slots:
                     5000))
                 return 0;
             const qint64 filled = peerMessenger->WaitingBytes();
-            io_peer.SendFrame(Payload(PeerMessages::BuildGetSharedFilesInFolder(i_kilobytes, QStringLiteral("f"))));
+            io_peer.SendFrame(ask(i_kilobytes));
             const qint64 held = filled - before + 8 + qint64(i_kilobytes) * 1000;
             if (!QTest::qWaitFor([&] { return peerMessenger->WaitingBytes() == before + held; }, 5000))
                 return 0;
@@ -827,7 +831,7 @@ private slots:
         peerMessenger->SetWaitingBytesBudget(budget);
         auto asker = Introduce("asker", "P", false, QHostAddress(QStringLiteral("127.0.0.8")));
         QVERIFY(asker);
-        asker->SendFrame(Payload(PeerMessages::BuildGetSharedFilesInFolder(100, QStringLiteral("f"))));
+        asker->SendFrame(ask(100));
         QByteArray payload;
         QVERIFY(asker->ReadFrame(payload));
         QCOMPARE(payload.size(), 4 + 100000);
