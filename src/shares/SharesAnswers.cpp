@@ -362,18 +362,40 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
         Log(kSharedArea, 1, QStringLiteral("Could not compress the shared file list for user %1").arg(i_user));
         return MemStream();
     }
+    ++m_sharesListsBuilt;
     m_sharesLists.emplace(std::move(visibility), message.ToByteArray());
+    WatchSharedItems();
     return message;
 }
 
-void SharedFoldersManager::ForgetSharesLists(ItemPtr)
+void SharedFoldersManager::ForgetSharesLists()
 {
     m_sharesLists.clear();
+    for (const auto& [events, handler] : m_watch)
+        events->erase(handler);
+    m_watch.clear();
 }
 
-void SharedFoldersManager::ForgetSharesListsOnLink(ConnectionInfo)
+void SharedFoldersManager::WatchSharedItems()
 {
-    m_sharesLists.clear();
+    if (!m_watch.empty())
+        return;
+    for (Type* type : {mp_folderType, mp_fileFolderType, mp_fileType})
+        for (EventHandlerSet<ConnectionInfo&>* events : {&type->m_itemConnected, &type->m_itemDisconnected})
+        {
+            auto* handler =
+                new EventHandler<SharedFoldersManager, ConnectionInfo&>(this, &SharedFoldersManager::OnSharedItemLink);
+            events->insert(handler);
+            m_watch.emplace_back(events, handler);
+        }
+}
+
+// Upload entries, search words and lower-case keys link to shared items too, but no answer holds
+// them.
+void SharedFoldersManager::OnSharedItemLink(ConnectionInfo& i_link)
+{
+    if (std::find(m_answerTypes.begin(), m_answerTypes.end(), i_link.second.GetType()) != m_answerTypes.end())
+        ForgetSharesLists();
 }
 
 // ---- Folder contents ----
