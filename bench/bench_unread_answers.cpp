@@ -1,7 +1,8 @@
 // Peers that ask and never read: the memory 100 user-information requests cost against a 20 MB
 // picture, and the time on this (the GUI) thread that 40 shares-list requests cost against a share
 // of 480,000 files, next to building that list once. And peers that read: 8 from 8 addresses that
-// each ask for the same list 20 times, each time once they have read the last one.
+// each ask for the same list 20 times, each time once they have read the last one, and 8 more that
+// queue a file before each ask.
 
 #include "EngineStack.h"
 #include "FreePorts.h"
@@ -10,6 +11,7 @@
 #include "PeerMessages.h"
 #include "RawPeer.h"
 #include "SharesSchema.h"
+#include "TransfersSchema.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -152,15 +154,30 @@ void MakeShare()
     }
 }
 
+// A remote path of the share, different for each (n, f).
+std::string SharedFilePath(int i_n, int i_f)
+{
+    return QStringLiteral("\\share\\artist %1\\album %2\\%3 track number %4 of the album.flac")
+        .arg(i_f / 10)
+        .arg(i_f % 10)
+        .arg(i_n)
+        .arg(i_f)
+        .toStdString();
+}
+
 // A peer on a plain blocking socket from a loopback address of its own that asks for the shares list
-// (or sends another request) i_times times, reading each answer whole before it asks again.
+// (or sends another request) i_times times, reading each answer whole before it asks again. A
+// queueing one first queues a file of the share each time, as a busy client's peers do; the
+// messages the upload side then sends it are read and passed over until its list comes.
 class Reader
 {
 public:
     Reader(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times,
-           const QByteArray& i_request = PeerMessages::BuildGetSharedFileList().ToByteArray())
+           const QByteArray& i_request = PeerMessages::BuildGetSharedFileList().ToByteArray(), int i_queueing = -1)
         : m_request(i_request)
-        , m_thread([this, i_port, i_from, i_user, i_times] { m_read = Run(i_port, i_from, i_user, i_times); })
+        , m_thread([this, i_port, i_from, i_user, i_times, i_queueing] {
+            m_read = Run(i_port, i_from, i_user, i_times, i_queueing);
+        })
     {
     }
     ~Reader() { m_thread.join(); }
@@ -168,8 +185,9 @@ public:
     int Read() const { return m_read; }
 
 private:
-    int Run(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times)
+    int Run(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times, int i_queueing)
     {
+        constexpr quint32 kSharesList = 5;
         m_fd = ConnectFrom(i_from, i_port);
         // A peer left unanswered gives up, as a user would, rather than hold the bench for ever.
         const timeval patience{120, 0};
@@ -183,14 +201,27 @@ private:
         if (m_fd >= 0)
             for (; read < i_times; ++read)
             {
+                if (i_queueing >= 0)
+                    wire +=
+                        framer.Frame(PeerMessages::BuildQueueUpload(SharedFilePath(read, i_queueing)).ToByteArray());
                 wire += request;
-                quint32 length = 0;
-                if (::send(m_fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL) != wire.size()
-                    || !Receive(reinterpret_cast<char*>(&length), sizeof length))
+                if (::send(m_fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL) != wire.size())
                     break;
                 wire.clear();
-                answer.resize(qFromLittleEndian(length));
-                if (!Receive(answer.data(), answer.size()))
+                bool answered = false;
+                while (!answered)
+                {
+                    quint32 length = 0;
+                    quint32 code = 0;
+                    if (!Receive(reinterpret_cast<char*>(&length), sizeof length))
+                        break;
+                    answer.resize(qFromLittleEndian(length));
+                    if (answer.size() < sizeof code || !Receive(answer.data(), answer.size()))
+                        break;
+                    code = qFromLittleEndian<quint32>(answer.data());
+                    answered = i_queueing < 0 || code == kSharesList;
+                }
+                if (!answered)
                     break;
             }
         if (m_fd >= 0)
@@ -218,18 +249,31 @@ private:
     std::thread m_thread;
 };
 
-bool ReadSharesLists(double i_oneMs)
+// The list kept from an earlier build would spare the readers every build: they start from none.
+void ForgetKeptList()
+{
+    ShareRoot().Disconnect(types::kSharedPublic);
+    ShareRoot().Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
+}
+
+// 8 readers that each read the list 20 times; queueing ones queue a file of the share before each ask.
+bool ReadSharesLists(double i_oneMs, bool i_queueing)
 {
     constexpr int kPeers = 8;
     constexpr int kTimes = 20;
+    const QString name = i_queueing ? QStringLiteral("queuer") : QStringLiteral("reader");
+    const quint32 first = i_queueing ? 0x7f000002u + kPeers : 0x7f000002u;
     for (int n = 0; n < kPeers; ++n)
-        peerMessenger->OnPeerAddress(QStringLiteral("reader%1").arg(n), TCPAddress(0x7f000002u + quint32(n), 0), 0);
+        peerMessenger->OnPeerAddress(name + QString::number(n), TCPAddress(first + quint32(n), 0), 0);
+    ForgetKeptList();
     QElapsedTimer timer;
     timer.start();
     std::vector<std::unique_ptr<Reader>> readers;
     for (int n = 0; n < kPeers; ++n)
-        readers.push_back(std::make_unique<Reader>(peerMessenger->ListeningPort(), 0x7f000002u + quint32(n),
-                                                   "reader" + QByteArray::number(n), kTimes));
+        readers.push_back(std::make_unique<Reader>(peerMessenger->ListeningPort(), first + quint32(n),
+                                                   name.toUtf8() + QByteArray::number(n), kTimes,
+                                                   PeerMessages::BuildGetSharedFileList().ToByteArray(),
+                                                   i_queueing ? n : -1));
     const auto done = [&readers] {
         return std::all_of(readers.begin(), readers.end(), [](const auto& i_reader) { return i_reader->Done(); });
     };
@@ -239,8 +283,24 @@ bool ReadSharesLists(double i_oneMs)
     int read = 0;
     for (const auto& reader : readers)
         read += reader->Done() ? reader->Read() : 0;
-    std::printf("peer_read_shares_list_8_peers_gui_total: %.0f ms (%d lists read)\n", totalMs, read);
-    std::printf("peer_read_shares_list_8_peers_vs_one: %.2f ratio\n", totalMs / i_oneMs);
+    if (i_queueing)
+    {
+        const std::size_t queued = d->GetType(types::kUploadEntry)->GetItemCount();
+        std::printf("peer_read_shares_list_8_queueing_peers_gui_total: %.0f ms (%d lists read, %zu uploads "
+                    "queued)\n",
+                    totalMs, read, queued);
+        std::printf("peer_read_shares_list_8_queueing_peers_vs_one: %.2f ratio\n", totalMs / i_oneMs);
+        if (queued != std::size_t(kPeers * kTimes))
+        {
+            std::fprintf(stderr, "%zu of %d uploads were queued\n", queued, kPeers * kTimes);
+            return false;
+        }
+    }
+    else
+    {
+        std::printf("peer_read_shares_list_8_peers_gui_total: %.0f ms (%d lists read)\n", totalMs, read);
+        std::printf("peer_read_shares_list_8_peers_vs_one: %.2f ratio\n", totalMs / i_oneMs);
+    }
     std::fflush(stdout);
     if (read != kPeers * kTimes)
         std::fprintf(stderr, "%d of %d shares lists were read\n", read, kPeers * kTimes);
@@ -255,10 +315,7 @@ bool RepeatedSharesList()
     const MemStream list = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone"));
     const double oneMs = timer.nsecsElapsed() / 1e6;
     std::printf("peer_shares_list_480000_files: %.0f ms (%.1f MB)\n", oneMs, list.GetLength() / 1e6);
-    // The list kept from the build above would spare the readers every build: they start from none.
-    ShareRoot().Disconnect(types::kSharedPublic);
-    ShareRoot().Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
-    const bool read = ReadSharesLists(oneMs);
+    const bool read = ReadSharesLists(oneMs, false);
 
     // A message after the requests tells when they have all been read.
     bool done = false;
@@ -278,7 +335,11 @@ bool RepeatedSharesList()
     std::fflush(stdout);
     if (!done)
         std::fprintf(stderr, "The shares-list requests were not all read\n");
-    return done && read;
+
+    // Last, as the upload side it needs stays for the rest of the run.
+    TransferQueueManager uploads;
+    const bool readQueueing = ReadSharesLists(oneMs, true);
+    return done && read && readQueueing;
 }
 
 // A folder of 60,000 files whose names hardly compress: its contents answer is some 1.9 MB.

@@ -484,6 +484,25 @@ public:
                 return;
         m_handlers.push_back(ip_handler);
     }
+    // Takes the handler out and deletes it; during a notification it is only ended, and goes when
+    // the notification is done.
+    void erase(EventHandlerBase<Arg>* ip_handler)
+    {
+        for (std::size_t index = 0; index < m_handlers.size(); ++index)
+        {
+            if (m_handlers[index] != ip_handler)
+                continue;
+            if (m_depth > 0)
+            {
+                ip_handler->End();
+                m_hasEnded = true;
+                return;
+            }
+            m_handlers.erase(m_handlers.begin() + static_cast<std::ptrdiff_t>(index));
+            delete ip_handler;
+            return;
+        }
+    }
     std::size_t size() const { return m_handlers.size(); }
     bool empty() const { return m_handlers.empty(); }
 

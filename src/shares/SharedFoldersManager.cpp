@@ -245,17 +245,19 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
     mp_sizeType = d->GetType(types::kSharedFileSize);
     mp_tokenType = d->GetType(types::kSearchToken);
 
-    for (Type* type : {mp_folderType, mp_fileFolderType, mp_fileType})
-    {
-        type->m_itemCreated.insert(
-            new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::ForgetSharesLists));
-        type->m_itemRemoved.insert(
-            new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::ForgetSharesLists));
-        type->m_itemConnected.insert(new EventHandler<SharedFoldersManager, ConnectionInfo>(
-            this, &SharedFoldersManager::ForgetSharesListsOnLink));
-        type->m_itemDisconnected.insert(new EventHandler<SharedFoldersManager, ConnectionInfo>(
-            this, &SharedFoldersManager::ForgetSharesListsOnLink));
-    }
+    m_answerTypes = {mp_folderType,
+                     mp_fileFolderType,
+                     mp_fileType,
+                     mp_nameType,
+                     mp_sizeType,
+                     d->GetType(types::kSharedPublic),
+                     d->GetType(types::kSharedUserlist),
+                     d->GetType(types::kUserListGroup),
+                     d->GetType(types::kMpegVersion),
+                     d->GetType(types::kChannelMode),
+                     d->GetType(types::kAudioFrequency),
+                     d->GetType(types::kBitrateMode),
+                     d->GetType(types::kBitrate)};
 
     ConnectAnswers();
 }

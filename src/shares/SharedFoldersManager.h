@@ -75,6 +75,9 @@ public:
     void GetSharedFilesAsUserShare(QString i_user, FileInfoMap& o_share, AttributeTranslationTable& o_table);
     // The shares-list message (code 5 and the compressed body); empty when compression failed.
     MemStream GetSharedFilesMessage(QString i_user);
+    // How many shares lists have been built: a kept one serves every request until what it holds
+    // changes.
+    std::size_t SharesListsBuilt() const { return m_sharesListsBuilt; }
     // The folder-contents message (code 37 and the compressed body); false when the folder is
     // unknown or hidden from the user, or compression failed.
     bool BuildFolderContentsReply(const QString& i_user, quint32 i_req, const QString& i_folder, MemStream& o_message);
@@ -121,9 +124,12 @@ private:
     void ConnectAnswers();
     void AnswerSearch(const QString& i_user, quint32 i_req, const QString& i_search);
     bool SendToUser(const QString& i_user, MemStream& i_message);
-    // Any change to what is shared, or to who may see it, makes every kept shares list stale.
-    void ForgetSharesLists(ItemPtr);
-    void ForgetSharesListsOnLink(ConnectionInfo);
+    // Any change to what is shared, or to who may see it, makes every kept answer stale.
+    void ForgetSharesLists();
+    // The links of the shared items are heard only while an answer is kept: loading the data file
+    // and scanning pay nothing for answers nobody has asked for.
+    void WatchSharedItems();
+    void OnSharedItemLink(ConnectionInfo& i_link);
 
     QThread m_mp3ScannerThread;
     MP3Scanner m_mp3Scanner;
@@ -149,6 +155,10 @@ private:
     // The shares-list message of each visibility (the shared folders a user may see, by serial),
     // built once: peers may ask again as soon as they have read it.
     std::map<std::vector<std::uint64_t>, QByteArray> m_sharesLists;
+    std::size_t m_sharesListsBuilt = 0;
+    // The link events heard while an answer is kept, and the types whose links make up an answer.
+    std::vector<std::pair<EventHandlerSet<ConnectionInfo&>*, EventHandlerBase<ConnectionInfo&>*>> m_watch;
+    std::vector<Type*> m_answerTypes;
 
     // Looked up once: the walk touches these for every file.
     Type* mp_folderType = nullptr;

@@ -365,20 +365,42 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
         Log(kSharedArea, 1, QStringLiteral("Could not compress the shared file list for user %1").arg(i_user));
         return MemStream();
     }
+    ++m_sharesListsBuilt;
     m_sharesLists.emplace(std::move(visibility), message.ToByteArray());
+    WatchSharedItems();
     return message;
 }
 
-void SharedFoldersManager::ForgetSharesLists(ItemPtr)
+void SharedFoldersManager::ForgetSharesLists()
 {
     m_folderContents.clear();
     m_folderContentsBytes = 0;
     m_sharesLists.clear();
+    for (const auto& [events, handler] : m_watch)
+        events->erase(handler);
+    m_watch.clear();
 }
 
-void SharedFoldersManager::ForgetSharesListsOnLink(ConnectionInfo)
+void SharedFoldersManager::WatchSharedItems()
 {
-    ForgetSharesLists(ItemPtr());
+    if (!m_watch.empty())
+        return;
+    for (Type* type : {mp_folderType, mp_fileFolderType, mp_fileType})
+        for (EventHandlerSet<ConnectionInfo&>* events : {&type->m_itemConnected, &type->m_itemDisconnected})
+        {
+            auto* handler =
+                new EventHandler<SharedFoldersManager, ConnectionInfo&>(this, &SharedFoldersManager::OnSharedItemLink);
+            events->insert(handler);
+            m_watch.emplace_back(events, handler);
+        }
+}
+
+// Upload entries, search words and lower-case keys link to shared items too, but no answer holds
+// them.
+void SharedFoldersManager::OnSharedItemLink(ConnectionInfo& i_link)
+{
+    if (std::find(m_answerTypes.begin(), m_answerTypes.end(), i_link.second.GetType()) != m_answerTypes.end())
+        ForgetSharesLists();
 }
 
 // ---- Folder contents ----
@@ -453,6 +475,7 @@ bool SharedFoldersManager::BuildFolderContentsReply(const QString& i_user, quint
             return FolderContentsMessage(i_req, answer.stream, answer.bodyLength, o_message);
         m_folderContentsBytes += bytes;
         kept = m_folderContents.emplace(i_folder, std::move(answer)).first;
+        WatchSharedItems();
     }
     return FolderContentsMessage(i_req, kept->second.stream, kept->second.bodyLength, o_message);
 }

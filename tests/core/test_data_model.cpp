@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <vector>
+
 // Deletes itself from inside its own handler, as a window closing on an event does.
 class SelfDeleting : public DataHandler
 {
@@ -202,6 +204,42 @@ private slots:
             room->m_itemCreated.insert(On(&gone, &Recorder::Created));
         }
         room->GetItem("five"); // the ended handler is skipped, not called
+    }
+
+    // A handler taken out leaves the set empty again, so the store's unheard shortcuts apply; one
+    // taken out during a notification, itself or a later one, is not called and goes after it.
+    void handlersTakenOut()
+    {
+        Type* room = NewValued("room", Primary);
+        Recorder recorder;
+        auto* recording = On(&recorder, &Recorder::Created);
+        room->m_itemCreated.insert(recording);
+        room->m_itemCreated.erase(recording);
+        room->m_itemCreated.erase(recording);
+        QVERIFY(room->m_itemCreated.empty());
+        room->GetItem("one");
+        QVERIFY(recorder.log.isEmpty());
+
+        struct Taker : DataHandler
+        {
+            EventHandlerSet<ItemPtr>* events = nullptr;
+            std::vector<EventHandlerBase<ItemPtr>*> handlers;
+            int calls = 0;
+            void Take(ItemPtr)
+            {
+                ++calls;
+                for (EventHandlerBase<ItemPtr>* handler : handlers)
+                    events->erase(handler);
+            }
+        } taker;
+        taker.events = &room->m_itemCreated;
+        taker.handlers = {On(&taker, &Taker::Take), On(&recorder, &Recorder::Created)};
+        for (EventHandlerBase<ItemPtr>* handler : taker.handlers)
+            room->m_itemCreated.insert(handler);
+        room->GetItem("two");
+        QCOMPARE(taker.calls, 1);
+        QVERIFY(recorder.log.isEmpty());
+        QVERIFY(room->m_itemCreated.empty());
     }
 
     void connectionHandlerOrder()

@@ -3,6 +3,7 @@
 #include "Log.h"
 
 #include "SharedFolderInfo.h"
+#include "TransferQueueManager.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -448,8 +449,10 @@ private slots:
     void a_kept_shares_list_follows_every_change_data()
     {
         QTest::addColumn<QString>("change");
-        for (const char* change : {"file added", "file removed", "bitrate found", "folder unshared",
-                                   "folder shared with the group", "user joins a group", "rescan"})
+        for (const char* change :
+             {"file added", "file removed", "bitrate found", "folder unshared", "folder shared with the group",
+              "user joins a group", "rescan", "file leaves its folder", "file renamed", "size changed", "bitrate lost",
+              "bitrate mode lost", "sub-folder leaves its share", "folder no longer public"})
             QTest::newRow(change) << QString::fromLatin1(change);
     }
 
@@ -468,13 +471,16 @@ private slots:
             out.Write(table);
             return body.ToByteArray();
         };
+        ItemPtr gold = m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3");
+        gold.Connect(d->GetType("bitrate")->GetItem(Value(192)));
+        gold.Connect(d->GetType("bitrate_mode")->GetItem(Value("vbr")));
         MemStream body;
         for (const char* user : {"alice", "friend"})
         {
             QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(user), 5, body = MemStream()));
             QCOMPARE(body.ToByteArray(), fresh(user));
         }
-        ItemPtr gold = m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3");
+        const std::size_t built = m_manager->SharesListsBuilt();
         if (change == QLatin1String("file added"))
             FakeFile(gold["shared_file_folder"], QStringLiteral("new.txt"), 5);
         else if (change == QLatin1String("file removed"))
@@ -488,6 +494,21 @@ private slots:
             MarkGroup(Share("Hidden"), "A");
         else if (change == QLatin1String("user joins a group"))
             ListUser("friend", {"A"});
+        // Losses that leave every user's folders as they were: only the unlink tells.
+        else if (change == QLatin1String("file leaves its folder"))
+            gold.Disconnect("shared_file_folder");
+        else if (change == QLatin1String("file renamed"))
+            gold.Connect(d->GetType("shared_file_name")->GetItem(Value("renamed.mp3")));
+        else if (change == QLatin1String("size changed"))
+            gold.Connect(d->GetType("shared_file_size")->GetItem(Value(1234)));
+        else if (change == QLatin1String("bitrate lost"))
+            gold.Disconnect("bitrate");
+        else if (change == QLatin1String("bitrate mode lost"))
+            gold.Disconnect("bitrate_mode");
+        else if (change == QLatin1String("sub-folder leaves its share"))
+            d->GetType("shared_file_folder")->HasItem(Value(m_root + "/Public/live")).Disconnect("shared_folder");
+        else if (change == QLatin1String("folder no longer public"))
+            gold["shared_file_folder"]["shared_folder"].Disconnect("shared_public");
         else
         {
             QVERIFY(MakeFile(m_root, "Public/later.txt", 7));
@@ -498,6 +519,47 @@ private slots:
             QVERIFY(InflateMessage(m_manager->GetSharedFilesMessage(user), 5, body = MemStream()));
             QCOMPARE(body.ToByteArray(), fresh(user));
         }
+        // Who joins a group may find the list of its new visibility kept already.
+        if (change != QLatin1String("user joins a group"))
+            QVERIFY(m_manager->SharesListsBuilt() > built);
+    }
+
+    void a_kept_shares_list_outlives_links_it_does_not_hold_data()
+    {
+        QTest::addColumn<QString>("link");
+        for (const char* link : {"upload queued", "upload removed", "search word", "scan mark"})
+            QTest::newRow(link) << QString::fromLatin1(link);
+    }
+
+    // Upload entries, search words and scan marks link to shared files, yet no list holds them: a
+    // peer that queues a file before each ask still gets the kept list, and the next real change
+    // is still heard.
+    void a_kept_shares_list_outlives_links_it_does_not_hold()
+    {
+        QFETCH(QString, link);
+        TransferQueueManager queue;
+        const QString goldPath = Asked("/Public/abba gold.mp3");
+        ItemPtr gold = m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3");
+        if (link == QLatin1String("upload removed"))
+            queue.OnQueueUploadRequested("alice", goldPath);
+        const QByteArray kept = m_manager->GetSharedFilesMessage("alice").ToByteArray();
+        const std::size_t built = m_manager->SharesListsBuilt();
+
+        if (link == QLatin1String("upload queued"))
+            queue.OnQueueUploadRequested("alice", goldPath);
+        else if (link == QLatin1String("upload removed"))
+            queue.RemoveUpload(gold["upload_entry"]);
+        else if (link == QLatin1String("search word"))
+            gold.Connect(d->GetType("search_token")->GetItem(Value("newword")));
+        else
+            gold.Connect(d->GetType("is_scanned")->GetGlobalNullItem());
+        QCOMPARE(gold.IsConnected("upload_entry"), link == QLatin1String("upload queued"));
+
+        QCOMPARE(m_manager->GetSharedFilesMessage("alice").ToByteArray(), kept);
+        QCOMPARE(m_manager->SharesListsBuilt(), built);
+        gold.Connect(d->GetType("shared_file_size")->GetItem(Value(77)));
+        QVERIFY(m_manager->GetSharedFilesMessage("alice").ToByteArray() != kept);
+        QCOMPARE(m_manager->SharesListsBuilt(), built + 1);
     }
 
     void folderContents()
