@@ -108,7 +108,7 @@ private slots:
 
     // A row shows the statistics the server reported last: in the join after the connection came
     // back (the own files counted anew at login), when a user joins again, and about a user who
-    // stays. A report about a stranger makes no user.
+    // stays, a speed that drops to 0 included. A report about a stranger makes no user.
     void rows_follow_the_reported_statistics()
     {
         int files = 9;
@@ -145,6 +145,9 @@ private slots:
         QVERIFY(f->Push(SM_WATCH_USER, Body("bob", quint8(1), quint32(2), Stats{5120, 0, 7, 1}, "DE")));
         QVERIFY(watched.wait(5000));
         QCOMPARE(Column(list, 4), QStringList({"10", "7"}));
+        QVERIFY(f->Push(SM_GET_USER_STATS, Body("bob", Stats{0, 0, 7, 1})));
+        QVERIFY(reported.wait(5000));
+        QCOMPARE(Column(list, 5), QStringList({"", ""}));
     }
 
     void rolesAndNotes()

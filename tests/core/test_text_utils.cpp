@@ -264,6 +264,13 @@ private slots:
                                             << QString("Grand Orchestra of the Southern Valley ").repeated(10);
         QTest::newRow("marks in a name") << "a" + QString(100, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
         QTest::newRow("joiners in a name") << "a" + QString(40, QChar(0x200D)) << "a" + QString(31, QChar(0x200D));
+        // As short as one character may be, yet heavier with marks than one is shown.
+        QTest::newRow("marks in a short name") << "a" + QString(20, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
+        QTest::newRow("marks on each letter of a short name")
+            << "a" + QString(12, QChar(0x20DD)) + "b" + QString(12, QChar(0x20DD))
+            << "a" + QString(8, QChar(0x20DD)) + "b" + QString(8, QChar(0x20DD));
+        QTest::newRow("an accent on each letter of a short name") << QString("e\u0301").repeated(12)
+                                                                  << QString("e\u0301").repeated(12);
     }
 
     void names_cannot_act_outside_their_isolate()
