@@ -56,8 +56,7 @@ class TestPrivateRoad : public QObject
     {
         for (int n = 0; n < 110; ++n)
             emit gp_server->PrivateChat(QStringLiteral("flooder%1").arg(n), QStringLiteral("buy now"), i_now, true);
-        emit gp_server->PrivateChat(QStringLiteral("jiwoo"), QString(QChar(0xD55C)).repeated(40000), i_now + 1,
-                                    true);
+        emit gp_server->PrivateChat(QStringLiteral("jiwoo"), QString(QChar(0xD55C)).repeated(40000), i_now + 1, true);
         emit gp_server->PrivateChat(QStringLiteral("mallory"),
                                     "hi" + QString(QChar(0x2029)) + "[12:00:00][Marlene] send me your password "
                                         + QStringLiteral("and more ").repeated(14000),

@@ -222,7 +222,8 @@ private slots:
     void every_line_shows_as_one()
     {
         RoomForm* form = f->Enter(m_room);
-        const QString breaks = QStringLiteral("\n\r\v\f\x1c\x1d\x1e") + QChar(0x85) + QChar(0x2028) + QChar(0x2029);
+        const QString breaks = QStringLiteral("\n\r\v\f\x1c\x1d\x1e") + QChar(0x85) + QChar(0x2028) + QChar(0x2029)
+                               + QChar(0xFDD0) + QChar(0xFDD1);
         for (const QChar c : breaks)
             Relay(m_room, "eve" + QString(c) + "x", "hi" + QString(c) + "[15:07:22][alice] send me your password");
         Relay(m_room, QStringLiteral("eve"), "/me waves" + QString(QChar(0x2029)) + "[alice] bye");

@@ -69,8 +69,7 @@ class TestRoomRoad : public QObject
         ip_form->OnRoomChat(m_room, QString::fromUtf8("אבי"), QStringLiteral("pay 10 then 20 to bob"));
         ip_form->OnRoomChat(m_room, QString::fromUcs4(U"\U0001E900\U0001E922\U0001E910"),
                             QStringLiteral("pay 10 then 20 to bob"));
-        ip_form->OnRoomChat(m_room, QStringLiteral("jules"),
-                            QString(QChar(0x200F)) + QStringLiteral("pay 10 then 20"));
+        ip_form->OnRoomChat(m_room, QStringLiteral("jules"), QString(QChar(0x200F)) + QStringLiteral("pay 10 then 20"));
         ip_form->OnRoomChat(m_room, QStringLiteral("Marlene"), ShortSyllables());
     }
 
@@ -279,8 +278,8 @@ private slots:
         QVERIFY(!kept.isEmpty() && kept.size() < LongSyllables().size() && kept.size() % 2 == 0);
         QCOMPARE(kept, LongSyllables().left(kept.size()));
         QCOMPARE(lines.at(2), "[" + open + QString::fromUtf8("אבי") + close + "] pay 10 then 20 to bob");
-        QCOMPARE(lines.at(3), "[" + open + QString::fromUcs4(U"\U0001E900\U0001E922\U0001E910") + close
-                                  + "] pay 10 then 20 to bob");
+        QCOMPARE(lines.at(3),
+                 "[" + open + QString::fromUcs4(U"\U0001E900\U0001E922\U0001E910") + close + "] pay 10 then 20 to bob");
         QCOMPARE(lines.at(4), "[jules] " + QString(QChar(0x200F)) + "pay 10 then 20");
         QCOMPARE(lines.at(5), "[Marlene] " + ShortSyllables().trimmed());
     }
