@@ -329,6 +329,17 @@ private slots:
         WriteJamoAndRightToLeftLines(form);
         SAVE_SCREENSHOT(run.window.get(), "room_tab_right_to_left_names");
 
+        // Lines whose font changes at every character or that no font draws, then names that are
+        // one character each, past the cost of a name.
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"1\uFF11").repeated(30000));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString(QChar(0)).append('a').repeated(30000));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"),
+                         "hi" + QString::fromUcs4(U"\uFFFE\uFFFF\uFDD0\U0010FFFF").repeated(10000));
+        for (const char* name : {"x", "y"})
+            form->OnRoomChat(m_room, name + QString(1100, QChar(0x200D)), QStringLiteral("who am I?"));
+        form->OnRoomChat(m_room, QString(205, QChar(0x1100)), QStringLiteral("and I?"));
+        SAVE_SCREENSHOT(run.window.get(), "room_tab_long_characters");
+
         auto* create = new CreateRoomDialog(run.window.get());
         create->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->setText(QStringLiteral("Late Night Jazz"));
         SAVE_SCREENSHOT(create, "create_room_dialog");
