@@ -2,7 +2,8 @@
 
 // The costliest texts found for a window to lay out, each within the 128 KiB a string of a
 // message may hold in UTF-8: runs that cannot break, characters heavy with marks, markup that
-// is not closed, links by the thousand, wide and joined scripts.
+// is not closed, links by the thousand, wide and joined scripts, a change of font at every
+// character, characters no font draws, one character as long as the string ("conjoining jamo").
 
 #include <QString>
 #include <QStringList>
@@ -65,6 +66,14 @@ inline std::vector<std::pair<QString, QString>> TextShapes()
         {"prolonged sound marks", Filled(QString::fromUcs4(U"a\u30FC"))},
         {"right-to-left letters beyond the first plane", Filled(QString::fromUcs4(U"\U0001E900a"))},
         {"devanagari vowel signs", Filled(QString::fromUcs4(U"\u0915\u093F"))},
+        {"digits and fullwidth digits", Filled(QString::fromUcs4(U"1\uFF11"))},
+        {"hangul syllables and digits", Filled(QString::fromUcs4(U"\uAC001"))},
+        {"noncharacter U+FFFE", Filled(QString(QChar(0xFFFE)))},
+        {"noncharacter U+FFFF", Filled(QString(QChar(0xFFFF)))},
+        {"noncharacter U+FDD0", Filled(QString(QChar(0xFDD0)))},
+        {"noncharacter U+10FFFF", Filled(QString::fromUcs4(U"\U0010FFFF"))},
+        {"noncharacters", Filled(QString::fromUcs4(U"\uFFFE\uFFFF\uFDD0\U0010FFFF"))},
+        {"nul and letters", Filled(QString(QChar(0)) + QLatin1Char('a'))},
     };
 }
 

@@ -35,10 +35,13 @@ void FuzzSeeds(std::vector<QByteArray>& o_seeds)
     o_seeds.push_back(QByteArray(1, char(0x81)) + QByteArray("averyveryverylongwordwithoutanyspaces"));
     o_seeds.push_back(QByteArray(1, '\2') + "/me dances %1 %2");
     // Shapes the layout pays for beyond their length: jamo put together into syllables, isolates
-    // and embeddings, a change of font at every other character.
-    for (const char32_t* unit : {U"\u1100\u1161\u11A8", U"\u2067a\u2069", U"\u2066\u05D0\u2069", U"\u202Ba\u202C",
-                                 U"a\u3001", U"a\uFF11", U"\U0001E900a"})
+    // and embeddings, a change of font at every other character, characters no font draws, one
+    // character as long as the text.
+    for (const char32_t* unit :
+         {U"\u1100\u1161\u11A8", U"\u2067a\u2069", U"\u2066\u05D0\u2069", U"\u202Ba\u202C", U"a\u3001", U"a\uFF11",
+          U"\U0001E900a", U"1\uFF11", U"\uAC001", U"\uFFFE\uFFFF\uFDD0\U0010FFFF", U"\u1100"})
         o_seeds.push_back(QByteArray(1, char(0xF1)) + QString::fromUcs4(unit).repeated(200).toUtf8());
+    o_seeds.push_back(QByteArray(1, char(0xF1)) + QByteArray("\0a", 2).repeated(200));
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* ip_data, size_t i_size)

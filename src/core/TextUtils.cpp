@@ -176,13 +176,23 @@ const QRegularExpression& WebLink()
 }
 } // namespace
 
+namespace
+{
+// The two noncharacters a text view takes for the start and the end of a frame, and so ends a
+// paragraph at.
+bool IsFrameMark(uint i_code)
+{
+    return i_code == 0xFDD0 || i_code == 0xFDD1;
+}
+} // namespace
+
 QString OneLine(QString i_text)
 {
     for (QChar& c : i_text)
     {
         const char16_t u = c.unicode();
         if (u == '\n' || u == '\r' || u == '\v' || u == '\f' || (u >= 0x1C && u <= 0x1E) || u == 0x85
-            || u == QChar::LineSeparator || u == QChar::ParagraphSeparator)
+            || u == QChar::LineSeparator || u == QChar::ParagraphSeparator || IsFrameMark(u))
             c = QLatin1Char(' ');
     }
     return i_text;
@@ -218,10 +228,10 @@ bool IsDirectionControl(QChar::Direction i_direction)
 // one, as do the East Asian scripts with their wide punctuation and forms; a shared character of
 // those forms, or a symbol or pictograph, comes from a font other than a Latin letter's.
 // 0: any font, the one of the characters around it.
+constexpr int kEastAsian = -1;
+constexpr int kSymbols = -2;
 int FontGroup(uint i_code, QChar::Script i_script)
 {
-    constexpr int kEastAsian = -1;
-    constexpr int kSymbols = -2;
     switch (i_script)
     {
     case QChar::Script_Han:
@@ -262,7 +272,12 @@ public:
             changed = m_script != QChar::Script_Unknown && script != m_script;
             m_script = script;
         }
-        const int font = FontGroup(i_code, script);
+        int font = FontGroup(i_code, script);
+        // A digit, a sign or a punctuation mark of the Latin-1 range, drawn from the font of the
+        // Latin letters, leaves the font of the East Asian forms or the symbols before it.
+        if (font == 0 && (m_font == kEastAsian || m_font == kSymbols) && i_code > 0x20 && i_code < 0x100
+            && !QChar::isSpace(i_code))
+            font = int(QChar::Script_Latin) + 1;
         if (font != 0)
         {
             changed = changed || (m_font != 0 && font != m_font);
@@ -299,9 +314,18 @@ private:
 namespace
 {
 // What one character costs the view against a plain letter: the scripts broken into words by a
-// dictionary most, those shaped by rules more.
+// dictionary most, those shaped by rules more; a control, a noncharacter, a code point not yet
+// assigned or a lone surrogate, which no font draws, as much, since the view looks for it in
+// every font it has.
 int CharacterCost(uint i_code)
 {
+    switch (QChar::category(i_code))
+    {
+    case QChar::Other_Control:
+    case QChar::Other_NotAssigned:
+    case QChar::Other_Surrogate: return 5;
+    default: break;
+    }
     // Conjoining jamo are put together into syllables as they are shaped.
     if ((i_code >= 0x1100 && i_code <= 0x11FF) || (i_code >= 0xA960 && i_code <= 0xA97F)
         || (i_code >= 0xD7B0 && i_code <= 0xD7FF))
@@ -335,7 +359,8 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
         if (marks <= kShownMarks)
         {
             // A line or paragraph break (in a description) costs the view as a change of piece does.
-            const bool lineBreak = code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator;
+            const bool lineBreak =
+                code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator || IsFrameMark(code);
             const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
             cost += CharacterCost(code) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
             if (cost > i_budget)
@@ -352,13 +377,21 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     plan.units.assign(size_t(i_text.size()), ShownUnit::Dropped);
     // The boundaries are looked for in what is shown only: finding them costs as much as a layout
     // in some scripts. The unit after the cut tells whether the cut falls inside a character,
-    // which then goes whole.
+    // which then goes whole, unless all that a character shows (its first kShownClusterUnits
+    // units) is within the budget: then that shows, and a text that is one long character is not
+    // shown as nothing.
     const int affordable = AffordableLength(i_text, ip_widths, i_budget);
     plan.cut = affordable < i_text.size();
     const int next = plan.cut && i_text.at(affordable).isHighSurrogate() ? 2 : 1;
     QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, plan.cut ? i_text.left(affordable + next) : i_text);
     clusters.setPosition(affordable);
-    const int length = clusters.isAtBoundary() ? affordable : std::max(0, clusters.toPreviousBoundary());
+    int length = affordable;
+    if (!clusters.isAtBoundary())
+    {
+        const int character = std::max(0, clusters.toPreviousBoundary());
+        if (affordable - character < kShownClusterUnits)
+            length = character;
+    }
     const QString shown = i_text.left(length);
     std::fill_n(plan.units.begin(), length, ShownUnit::Kept);
     clusters.toStart();
@@ -369,7 +402,7 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     int start = 0;
     while (start < length)
     {
-        int end = clusters.toNextBoundary();
+        int end = std::min(clusters.toNextBoundary(), length);
         if (end <= start)
             end = length;
         // The first code point is the base; what follows it in the cluster is kept up to the caps.

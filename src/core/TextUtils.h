@@ -38,7 +38,8 @@ QString EscapeHTML(const QString& i_text);
 // Turns every http(s) address into an anchor.
 QString ConvertLinks(const QString& i_text);
 // Every character that ends a line or a paragraph in a view or a log (line feed, carriage return,
-// U+000B, U+000C, U+001C-U+001E, U+0085, U+2028, U+2029) as a blank: one message is one line.
+// U+000B, U+000C, U+001C-U+001E, U+0085, U+2028, U+2029, and U+FDD0 and U+FDD1, which a view's
+// document takes for the edges of a frame) as a blank: one message is one line.
 QString OneLine(QString i_text);
 
 // What a view shows of each UTF-16 unit of a text, so that laying the text out costs at most what
@@ -47,9 +48,12 @@ QString OneLine(QString i_text);
 // goes before a character that would make a run the view cannot break longer than
 // kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
 // and the text is cut between two characters where its cost comes to kShownCost, a plain letter
-// costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar and a conjoining
-// jamo five, and each change of script, font or direction, each direction control and each line
-// break kShownRunCost more. Break points fall between characters only, never inside one.
+// costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar, a conjoining jamo
+// and a character no font draws (a control, a noncharacter, an unassigned code point) five, and
+// each change of script, font or direction (a digit or a sign next to East Asian forms or symbols
+// included), each direction control and each line break kShownRunCost more; a character whose
+// first kShownClusterUnits units are within the cost is cut after them instead. Break points fall
+// between characters only, never inside one.
 enum class ShownUnit : char
 {
     Dropped,

@@ -103,6 +103,18 @@ class TestPrivateRoad : public QObject
         return QTest::qWaitFor([] { return gp_server->IsConnected(); }, 5000);
     }
 
+    // A flood of partners, one of them with a long line that hides a second one.
+    static void FloodOfPartners(qint64 i_now)
+    {
+        for (int n = 0; n < 110; ++n)
+            emit gp_server->PrivateChat(QStringLiteral("flooder%1").arg(n), QStringLiteral("buy now"), i_now, true);
+        emit gp_server->PrivateChat(QStringLiteral("jiwoo"), QString(QChar(0xD55C)).repeated(40000), i_now + 1, true);
+        emit gp_server->PrivateChat(QStringLiteral("mallory"),
+                                    "hi" + QString(QChar(0x2029)) + "[12:00:00][Marlene] send me your password "
+                                        + QStringLiteral("and more ").repeated(14000),
+                                    i_now + 2, true);
+    }
+
 private slots:
     void init()
     {
@@ -278,6 +290,26 @@ private slots:
         QCOMPARE(tabs->currentWidget(), chat(3));
     }
 
+    // After a flood of partners the list shows the start of each message on one line; the bar
+    // holds 100 tabs, and a chat past them comes forward with its tab.
+    void floodOfPartners()
+    {
+        WindowRun run;
+        QVERIFY(run.Start());
+        FloodOfPartners(ChatNow().toSecsSinceEpoch());
+        auto* list = chatsForm->MessageList()->findChild<QTreeWidget*>(QStringLiteral("messageList"));
+        QCOMPARE(list->topLevelItemCount(), 112);
+        const QString start = QStringLiteral("hi [12:00:00][Marlene] send me your password ");
+        const QString shown = start + QStringLiteral("and more ").repeated(14000).left(500 - start.size());
+        QCOMPARE(list->topLevelItem(0)->text(2), "[mallory] " + shown + QChar(0x2026));
+        QCOMPARE(list->topLevelItem(1)->text(2), "[jiwoo] " + QString(QChar(0xD55C)).repeated(500) + QChar(0x2026));
+        QCOMPARE(list->topLevelItem(2)->text(2), QStringLiteral("[flooder109] buy now"));
+        QCOMPARE(chatsForm->Tabs()->count(), 100);
+        chatsForm->OpenChatForm(QStringLiteral("flooder105"));
+        QCOMPARE(chatsForm->Tabs()->count(), 100);
+        QCOMPARE(qobject_cast<ChatForm*>(chatsForm->Tabs()->currentWidget())->UserName(), QStringLiteral("flooder105"));
+    }
+
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();
@@ -313,20 +345,10 @@ private slots:
         chatsForm->Tabs()->setCurrentIndex(0);
         SAVE_SCREENSHOT(run.window.get(), "message_list");
 
-        // A flood of partners, one of them with a long line that hides a second one: the list
-        // shows the start of each message on one line; the bar holds 100 tabs, and a chat past
-        // them comes forward with its tab in place of the chat used longest ago.
-        for (int n = 0; n < 110; ++n)
-            emit gp_server->PrivateChat(QStringLiteral("flooder%1").arg(n), QStringLiteral("buy now"), now, true);
-        emit gp_server->PrivateChat(QStringLiteral("jiwoo"), QString(QChar(0xD55C)).repeated(40000), now + 1, true);
-        emit gp_server->PrivateChat(QStringLiteral("mallory"),
-                                    "hi" + QString(QChar(0x2029)) + "[12:00:00][Marlene] send me your password "
-                                        + QStringLiteral("and more ").repeated(14000),
-                                    now + 2, true);
+        FloodOfPartners(now);
         chatsForm->Tabs()->setCurrentIndex(0);
         SAVE_SCREENSHOT(run.window.get(), "message_list_flood");
         chatsForm->OpenChatForm(QStringLiteral("flooder105"));
-        QCOMPARE(chatsForm->Tabs()->count(), 100);
         SAVE_SCREENSHOT(run.window.get(), "private_chat_past_the_full_bar");
         // jules, sent off the bar for flooder105, comes back through the notice.
         QVERIFY(TriggerIn(eventToolBar->actions(), QStringLiteral("jules")));

@@ -108,7 +108,7 @@ private slots:
 
     // A row shows the statistics the server reported last: in the join after the connection came
     // back (the own files counted anew at login), when a user joins again, and about a user who
-    // stays. A report about a stranger makes no user.
+    // stays, a speed that drops to 0 included. A report about a stranger makes no user.
     void rows_follow_the_reported_statistics()
     {
         int files = 9;
@@ -145,6 +145,9 @@ private slots:
         QVERIFY(f->Push(SM_WATCH_USER, Body("bob", quint8(1), quint32(2), Stats{5120, 0, 7, 1}, "DE")));
         QVERIFY(watched.wait(5000));
         QCOMPARE(Column(list, 4), QStringList({"10", "7"}));
+        QVERIFY(f->Push(SM_GET_USER_STATS, Body("bob", Stats{0, 0, 7, 1})));
+        QVERIFY(reported.wait(5000));
+        QCOMPARE(Column(list, 5), QStringList({"", ""}));
     }
 
     void rolesAndNotes()
@@ -219,7 +222,8 @@ private slots:
     void every_line_shows_as_one()
     {
         RoomForm* form = f->Enter(m_room);
-        const QString breaks = QStringLiteral("\n\r\v\f\x1c\x1d\x1e") + QChar(0x85) + QChar(0x2028) + QChar(0x2029);
+        const QString breaks = QStringLiteral("\n\r\v\f\x1c\x1d\x1e") + QChar(0x85) + QChar(0x2028) + QChar(0x2029)
+                               + QChar(0xFDD0) + QChar(0xFDD1);
         for (const QChar c : breaks)
             Relay(m_room, "eve" + QString(c) + "x", "hi" + QString(c) + "[15:07:22][alice] send me your password");
         Relay(m_room, QStringLiteral("eve"), "/me waves" + QString(QChar(0x2029)) + "[alice] bye");

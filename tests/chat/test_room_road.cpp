@@ -13,6 +13,7 @@
 #include "FocusHelpers.h"
 
 #include <QLineEdit>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include <QtTest>
@@ -46,6 +47,30 @@ class TestRoomRoad : public QObject
             room += d->GetType(role)->GetGlobalNullItem();
         room += d->GetType("in_room")->GetGlobalNullItem();
         return room["room_form"].AsPointer<RoomForm>();
+    }
+
+    static const QString& LongSyllables()
+    {
+        // Syllables of two jamo: the cost runs out inside one.
+        static const QString syllables = QString::fromUcs4(U"\u1112\u1161").repeated(30000);
+        return syllables;
+    }
+    static const QString& ShortSyllables()
+    {
+        static const QString syllables = QString::fromUcs4(U"\u1112\u1161\u11AB\u1100\u1173\u11AF ").repeated(10);
+        return syllables;
+    }
+
+    // A line of jamo past the cost of a line, then right-to-left names, a line that starts with a
+    // right-to-left mark and a short line of jamo.
+    void WriteJamoAndRightToLeftLines(RoomForm* ip_form)
+    {
+        ip_form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), LongSyllables());
+        ip_form->OnRoomChat(m_room, QString::fromUtf8("אבי"), QStringLiteral("pay 10 then 20 to bob"));
+        ip_form->OnRoomChat(m_room, QString::fromUcs4(U"\U0001E900\U0001E922\U0001E910"),
+                            QStringLiteral("pay 10 then 20 to bob"));
+        ip_form->OnRoomChat(m_room, QStringLiteral("jules"), QString(QChar(0x200F)) + QStringLiteral("pay 10 then 20"));
+        ip_form->OnRoomChat(m_room, QStringLiteral("Marlene"), ShortSyllables());
     }
 
 private slots:
@@ -229,6 +254,36 @@ private slots:
         QCOMPARE(ShownButtons().value(0), QStringLiteral("Auto-Join Room [on]"));
     }
 
+    // Each of those lines reads left to right, name first; the long one ends, after whole
+    // syllables, in "…", and the short one shows whole.
+    void jamoAndRightToLeftNames()
+    {
+        WindowRun run;
+        QVERIFY(run.Start());
+        RoomForm* form = Enter(m_room, {});
+        WriteJamoAndRightToLeftLines(form);
+        const QTextDocument* document = form->findChild<QTextBrowser*>(QStringLiteral("chatView"))->document();
+        QStringList lines;
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        {
+            QCOMPARE(block.textDirection(), Qt::LeftToRight);
+            lines << block.text().remove(QChar(0x200B));
+        }
+        QCOMPARE(lines.size(), 6);
+        const QString open(QChar(0x2068));
+        const QString close(QChar(0x2069));
+        QVERIFY(lines.at(1).startsWith(QLatin1String("[kiwi_lover] ")));
+        QVERIFY(lines.at(1).endsWith(QChar(0x2026)));
+        const QString kept = lines.at(1).mid(13).chopped(1);
+        QVERIFY(!kept.isEmpty() && kept.size() < LongSyllables().size() && kept.size() % 2 == 0);
+        QCOMPARE(kept, LongSyllables().left(kept.size()));
+        QCOMPARE(lines.at(2), "[" + open + QString::fromUtf8("אבי") + close + "] pay 10 then 20 to bob");
+        QCOMPARE(lines.at(3),
+                 "[" + open + QString::fromUcs4(U"\U0001E900\U0001E922\U0001E910") + close + "] pay 10 then 20 to bob");
+        QCOMPARE(lines.at(4), "[jules] " + QString(QChar(0x200F)) + "pay 10 then 20");
+        QCOMPARE(lines.at(5), "[Marlene] " + ShortSyllables().trimmed());
+    }
+
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();
@@ -271,18 +326,19 @@ private slots:
         form->OnRoomChat(m_room, QStringLiteral("\u2069\u202E123 dlrow olleh"), QStringLiteral("hi"));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_hostile_lines");
 
-        // A line of jamo past the cost of a line, then right-to-left names, a line that starts with
-        // a right-to-left mark and a short line of jamo: each line reads left to right, time and
-        // name first, and the long one ends, after whole syllables, in "…".
-        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"),
-                         QString::fromUcs4(U"\u1112\u1161\u11AB").repeated(20000));
-        form->OnRoomChat(m_room, QString::fromUtf8("אבי"), QStringLiteral("pay 10 then 20 to bob"));
-        form->OnRoomChat(m_room, QString::fromUcs4(U"\U0001E900\U0001E922\U0001E910"),
-                         QStringLiteral("pay 10 then 20 to bob"));
-        form->OnRoomChat(m_room, QStringLiteral("jules"), QString(QChar(0x200F)) + QStringLiteral("pay 10 then 20"));
-        form->OnRoomChat(m_room, QStringLiteral("Marlene"),
-                         QString::fromUcs4(U"\u1112\u1161\u11AB\u1100\u1173\u11AF ").repeated(10));
+        WriteJamoAndRightToLeftLines(form);
         SAVE_SCREENSHOT(run.window.get(), "room_tab_right_to_left_names");
+
+        // Lines whose font changes at every character or that no font draws, then names that are
+        // one character each, past the cost of a name.
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"1\uFF11").repeated(30000));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString(QChar(0)).append('a').repeated(30000));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"),
+                         "hi" + QString::fromUcs4(U"\uFFFE\uFFFF\uFDD0\U0010FFFF").repeated(10000));
+        for (const char* name : {"x", "y"})
+            form->OnRoomChat(m_room, name + QString(1100, QChar(0x200D)), QStringLiteral("who am I?"));
+        form->OnRoomChat(m_room, QString(205, QChar(0x1100)), QStringLiteral("and I?"));
+        SAVE_SCREENSHOT(run.window.get(), "room_tab_long_characters");
 
         auto* create = new CreateRoomDialog(run.window.get());
         create->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->setText(QStringLiteral("Late Night Jazz"));

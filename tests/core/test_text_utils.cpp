@@ -264,6 +264,19 @@ private slots:
                                             << QString("Grand Orchestra of the Southern Valley ").repeated(10);
         QTest::newRow("marks in a name") << "a" + QString(100, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
         QTest::newRow("joiners in a name") << "a" + QString(40, QChar(0x200D)) << "a" + QString(31, QChar(0x200D));
+        // A name that is one character past the cost of a name: what a character shows, so that
+        // two such names read apart.
+        QTest::newRow("one long character")
+            << QString(205, QChar(0x1100)) << QString(32, QChar(0x1100)) + QChar(0x2026);
+        QTest::newRow("another long character") << QString(QChar(0x1101)) + QString(300, QChar(0x1100))
+                                                << QString(QChar(0x1101)) + QString(31, QChar(0x1100)) + QChar(0x2026);
+        // As short as one character may be, yet heavier with marks than one is shown.
+        QTest::newRow("marks in a short name") << "a" + QString(20, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
+        QTest::newRow("marks on each letter of a short name")
+            << "a" + QString(12, QChar(0x20DD)) + "b" + QString(12, QChar(0x20DD))
+            << "a" + QString(8, QChar(0x20DD)) + "b" + QString(8, QChar(0x20DD));
+        QTest::newRow("an accent on each letter of a short name")
+            << QString("e\u0301").repeated(12) << QString("e\u0301").repeated(12);
     }
 
     void names_cannot_act_outside_their_isolate()
@@ -277,7 +290,9 @@ private slots:
     // One message is one line in a view and in a log.
     void every_line_break_folds_to_a_blank()
     {
-        const QString breaks = QStringLiteral("\n\r\v\f\x1c\x1d\x1e") + QChar(0x85) + QChar(0x2028) + QChar(0x2029);
+        // U+FDD0 and U+FDD1 start and end a frame in a view's document, and so end a paragraph.
+        const QString breaks = QStringLiteral("\n\r\v\f\x1c\x1d\x1e") + QChar(0x85) + QChar(0x2028) + QChar(0x2029)
+                               + QChar(0xFDD0) + QChar(0xFDD1);
         QCOMPARE(OneLine("a" + breaks + "b\tc"), "a" + QString(breaks.size(), ' ') + "b\tc");
     }
 
@@ -342,6 +357,17 @@ private slots:
         QTest::newRow("fullwidth digits") << text(U"a\uFF11", 40000) << 3856;
         QTest::newRow("prolonged sound marks") << text(U"a\u30FC", 40000) << 3856;
         QTest::newRow("emoji between letters") << text(U"a\U0001F600", 40000) << 5784;
+        // The font changes at every character, inside one script.
+        QTest::newRow("digits and fullwidth digits") << text(U"1\uFF11", 40000) << 3856;
+        QTest::newRow("hangul syllables and digits") << text(U"\uAC001", 40000) << 3745;
+        QTest::newRow("pictographs and signs") << text(U"\U0001F600!", 40000) << 5784;
+        // No font draws these, and the view looks in every font for each.
+        QTest::newRow("noncharacters") << text(U"\uFFFE\uFFFF\uFDD0\U0010FFFF", 20000) << 9102;
+        QTest::newRow("nul and letters") << QString(QChar(0)).append(QLatin1Char('a')).repeated(40000) << 21844;
+        QTest::newRow("unassigned code points") << text(U"\u0378", 70000) << 13107;
+        // A text that is one character past the cost shows what a character shows at most.
+        QTest::newRow("one long character") << text(U"\u1100", 43690) << 32;
+        QTest::newRow("one long character after letters") << "abc" + text(U"\u1100", 43690) << 35;
         // The budget runs out inside the last character, which goes whole.
         QTest::newRow("syllable of jamo at the cut") << text(U"a", 65514) + text(U"\u1100\u1161\u11A8", 2) << 65514;
         QTest::newRow("devanagari vowel sign at the cut") << text(U"a", 65518) + text(U"\u0915\u093F", 2) << 65518;
