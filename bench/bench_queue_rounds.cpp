@@ -81,6 +81,7 @@ int main(int argc, char* argv[])
         if (!LastLineIs(QStringLiteral("Requesting place in line for download of %1 from uploader").arg(lastName)))
             std::printf("place_in_line_round_incomplete: 1 round\n");
 
+        // Each round may hold the window at most 100 ms at a time.
         std::printf("place_in_line_round_20000_queued_longest_stall: %.1f ms\n", places);
         std::printf("requeue_round_20000_queued_longest_stall: %.1f ms\n", requeue);
     }

@@ -152,21 +152,49 @@ void TransferQueueManager::RequeueDownload(ItemPtr i_entry)
 
 void TransferQueueManager::RequeueUserDownloads(ItemPtr i_user)
 {
+    QueueRequeueRound(i_user);
+    StartRoundSteps();
+}
+
+void TransferQueueManager::QueueRequeueRound(const ItemPtr& i_user)
+{
     const ItemSet entries = i_user.GetItems(types::kDownloadEntry);
-    if (!entries.empty())
-        Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(i_user.AsString()), i_user);
+    if (entries.empty())
+        return;
+    Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(i_user.AsString()), i_user);
     const std::vector<ItemPtr> ordered = ByOrder(entries, types::kDownloadOrder);
+    // A round still under way for the user ends here: this one goes through every entry again.
+    const quint64 round = ++m_lastRequeueRound;
+    m_requeueRounds[i_user.GetSerial()] = round;
     for (const ItemPtr& entry : ordered)
-    {
-        const QString status = StatusOf(entry);
-        if (status != QLatin1String("complete") && status != QLatin1String("denied"))
-            RequeueDownload(entry);
-    }
+        m_roundSteps.push_back({entry, round});
     if (!ordered.empty())
     {
         SetTransferTime(i_user, types::kLastQueueRequestTime);
         SetTransferTime(i_user, types::kNextPlaceInLineRequestTime, kPlaceInLineAfterRequeueMs);
     }
+}
+
+bool TransferQueueManager::TakeRequeueStep(const RoundStep& i_step)
+{
+    if (!i_step.entry)
+        return false;
+    const ItemPtr user = i_step.entry[types::kUser];
+    const auto round = m_requeueRounds.find(user.GetSerial());
+    if (round == m_requeueRounds.end() || round->second != i_step.requeueRound)
+        return false;
+    // Going online again re-queues everything; until then the user hears nothing.
+    if (!user.IsConnected(types::kIsOnline))
+    {
+        m_requeueRounds.erase(round);
+        Log(kArea, 1, QStringLiteral("User %1 went offline, not re-queueing the rest").arg(user.AsString()), user);
+        return false;
+    }
+    const QString status = StatusOf(i_step.entry);
+    if (status == QLatin1String("complete") || status == QLatin1String("denied"))
+        return false;
+    RequeueDownload(i_step.entry);
+    return true;
 }
 
 void TransferQueueManager::OnUserOnline(ItemPtr i_user)
@@ -240,7 +268,7 @@ void TransferQueueManager::EveryHalfMinute()
             continue;
         const std::optional<qint64> last = TransferTime(user, types::kLastQueueRequestTime);
         if (!last || now - *last >= kRequeueIntervalMs)
-            RequeueUserDownloads(user);
+            QueueRequeueRound(user);
     }
 
     const ItemPtr queued = GetType(types::kDownloadEntryStatus)->GetItem("queued");
@@ -253,34 +281,47 @@ void TransferQueueManager::EveryHalfMinute()
             continue;
         for (const ItemPtr& entry : ByOrder(user.GetItems(types::kDownloadEntry), types::kDownloadOrder))
             if (entry.IsConnected(queued))
-                m_placeRequests.push_back(entry);
+                m_roundSteps.push_back({entry, 0});
         SetTransferTime(user, types::kNextPlaceInLineRequestTime, kPlaceInLineIntervalMs);
     }
-    if (!m_placeRequestsScheduled)
-        SendPlaceInLineRequests();
+    StartRoundSteps();
 }
 
-void TransferQueueManager::SendPlaceInLineRequests()
+void TransferQueueManager::StartRoundSteps()
 {
-    // A folder of thousands of files asks thousands of places, each with its log line: asked in
-    // slices, one per turn, the window answers in between.
-    m_placeRequestsScheduled = false;
+    if (!m_roundStepsBusy)
+        RunRoundSteps();
+}
+
+void TransferQueueManager::RunRoundSteps()
+{
+    // A folder of thousands of files re-queues or asks thousands of places, each with its log line:
+    // done in slices, one per turn, the window answers in between.
+    m_roundStepsBusy = true;
     const ItemPtr queued = GetType(types::kDownloadEntryStatus)->GetItem("queued");
-    for (int sent = 0; sent < kPlaceInLineRequestsPerTurn && !m_placeRequests.empty();)
+    for (int done = 0; done < kRoundStepsPerTurn && !m_roundSteps.empty();)
     {
-        const ItemPtr entry = std::move(m_placeRequests.front());
-        m_placeRequests.pop_front();
-        // Gone, started or failed since the round began: no place to ask.
-        if (!entry.IsConnected(queued))
+        const RoundStep step = std::move(m_roundSteps.front());
+        m_roundSteps.pop_front();
+        if (step.requeueRound != 0)
+        {
+            done += TakeRequeueStep(step) ? 1 : 0;
             continue;
-        RequestDownloadPlaceInLine(entry);
-        ++sent;
+        }
+        // Gone, started or failed since the round began, or its user offline: no place to ask.
+        if (!step.entry.IsConnected(queued) || !step.entry[types::kUser].IsConnected(types::kIsOnline))
+            continue;
+        RequestDownloadPlaceInLine(step.entry);
+        ++done;
     }
-    if (m_placeRequests.empty())
+    if (m_roundSteps.empty())
+    {
+        m_requeueRounds.clear();
+        m_roundStepsBusy = false;
         return;
-    m_placeRequestsScheduled = true;
+    }
     QMetaObject::invokeMethod(
-        this, [this] { SendPlaceInLineRequests(); }, Qt::QueuedConnection);
+        this, [this] { RunRoundSteps(); }, Qt::QueuedConnection);
 }
 
 // ---- empty-share check ----

@@ -97,8 +97,8 @@ public:
     void RequeueDownload(ItemPtr i_entry);
     void RequeueUserDownloads(ItemPtr i_user);
     void RequestDownloadPlaceInLine(ItemPtr i_entry);
-    // A round asks at most this many places in one turn of the event loop.
-    static constexpr int kPlaceInLineRequestsPerTurn = 200;
+    // The rounds re-queue or ask the places of at most this many entries in one turn of the event loop.
+    static constexpr int kRoundStepsPerTurn = 200;
     bool IsActivelyDownloadingFromUser(QString i_user);
     // remote_folder + "\" + file_name: the path peers exchange for a download.
     static std::string RemotePath(const ItemPtr& i_entry);
@@ -181,17 +181,31 @@ private:
     // The remote folder's last components kept locally, each made safe, nearest last.
     QStringList KeptFolderComponents(const ItemPtr& i_entry);
     void BeginUploadConnection(ItemPtr i_entry);
-    // Sends the next slice of the round's place-in-line requests and leaves the rest for a later turn.
-    void SendPlaceInLineRequests();
+    // One entry a round has yet to re-queue (requeueRound: the user's round) or ask the place of (0).
+    struct RoundStep
+    {
+        ItemPtr entry;
+        quint64 requeueRound = 0;
+    };
+    // Lays out the user's re-queue round and stamps its times; the steps run with the rounds' others.
+    void QueueRequeueRound(const ItemPtr& i_user);
+    // False when the step was skipped: its round was ended, or the entry wants no request.
+    bool TakeRequeueStep(const RoundStep& i_step);
+    // Runs a slice of the rounds' steps now, unless a slice is under way or due in a later turn.
+    void StartRoundSteps();
+    void RunRoundSteps();
 
     QTimer m_timer;
     QElapsedTimer m_clock;
     SharedUploadLimit m_uploadLimit;
     ItemPtr m_lastOrderedUpload;
     std::unique_ptr<TransferOutbox> m_outbox;
-    // Queued entries whose place the round has yet to ask, in the order they are asked.
-    std::deque<ItemPtr> m_placeRequests;
-    bool m_placeRequestsScheduled = false;
+    // The rounds' steps left for later turns, in the order they are taken.
+    std::deque<RoundStep> m_roundSteps;
+    bool m_roundStepsBusy = false;
+    // User serial -> the user's re-queue round under way; a newer round or going offline ends it.
+    std::map<std::uint64_t, quint64> m_requeueRounds;
+    quint64 m_lastRequeueRound = 0;
     struct StampedTime
     {
         ItemPtr item;

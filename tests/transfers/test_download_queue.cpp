@@ -91,7 +91,7 @@ private slots:
     void placeRoundAsksInSlicesPerTurn()
     {
         // Two users' folders, more than two turns' worth of places together.
-        const int perTurn = TransferQueueManager::kPlaceInLineRequestsPerTurn;
+        const int perTurn = TransferQueueManager::kRoundStepsPerTurn;
         QStringList expected;
         QList<ItemPtr> entries;
         for (const QString& user : {QStringLiteral("ann"), QStringLiteral("bob")})
@@ -103,6 +103,9 @@ private slots:
             }
         F::SetOnline("ann", true);
         F::SetOnline("bob", true);
+        // The re-queue rounds that coming online started run out first.
+        int requeued = 0;
+        QTRY_COMPARE(requeued += f->Take("43").size(), int(entries.size()));
         QStringList logged;
         SetLogSink([&logged](const QString&, const QString& i_line) {
             if (i_line.contains(QLatin1String("Requesting place in line")))
@@ -144,6 +147,114 @@ private slots:
         QCOMPARE(logged, lines);
         QCOMPARE(asked.first().user, QStringLiteral("ann"));
         QCOMPARE(asked.last().user, QStringLiteral("bob"));
+    }
+
+    void requeueRoundGoesInSlicesPerTurn_data()
+    {
+        const int perTurn = TransferQueueManager::kRoundStepsPerTurn;
+        QTest::addColumn<int>("queued");
+        QTest::addColumn<QString>("between"); // what happens after the tick's slice
+        QTest::addColumn<int>("turns");
+        QTest::newRow("under one slice") << perTurn / 2 << "nothing" << 1;
+        QTest::newRow("a folder") << perTurn * 2 + perTurn / 2 << "nothing" << 3;
+        QTest::newRow("entries change before their slice") << perTurn * 2 << "entries change" << 2;
+        QTest::newRow("user goes offline") << perTurn * 2 << "offline" << 1;
+        QTest::newRow("offline and back before the next slice") << perTurn * 2 << "offline and back" << 3;
+    }
+    void requeueRoundGoesInSlicesPerTurn()
+    {
+        QFETCH(int, queued);
+        QFETCH(QString, between);
+        QFETCH(int, turns);
+        const int perTurn = TransferQueueManager::kRoundStepsPerTurn;
+        F::SetOnline("ann", true);
+        QStringList names;
+        QList<ItemPtr> entries;
+        for (int n = 0; n < queued; ++n)
+        {
+            names << QStringLiteral("track %1.mp3").arg(n);
+            entries << f->engine->AddDownload("ann", names.last().toStdString(), "music", 1, 0);
+        }
+        QStringList logged;
+        SetLogSink([&logged](const QString&, const QString& i_line) {
+            const QString body = LogBody(i_line).trimmed();
+            for (const char* start : {"Queueing ", "Requeueing ", "User ann went"})
+                if (body.startsWith(QLatin1String(start)))
+                    logged << body;
+        });
+        const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+        f->Take();
+        logged.clear();
+
+        // The first tick after the folder was queued re-queues it.
+        EngineClock::AdvanceForTest(30000);
+        f->engine->EveryHalfMinute();
+        QList<Sent> sent = f->Take("43");
+        QCOMPARE(sent.size(), std::min(queued, perTurn));
+        const ItemPtr ann = F::User("ann");
+        QCOMPARE(*f->engine->TransferTime(ann, "last_queue_request_time"), EngineClock::NowMs());
+        QCOMPARE(*f->engine->TransferTime(ann, "next_place_in_line_request_time"), EngineClock::NowMs() + 30000);
+
+        const auto lines = [](const QStringList& i_names) {
+            QStringList expected{QStringLiteral("Requeueing downloads from user ann")};
+            for (const QString& name : i_names)
+                expected << QStringLiteral("Queueing ") + name;
+            return expected;
+        };
+        QStringList expectedNames = names;
+        QStringList expectedLines = lines(names);
+        if (between == QLatin1String("entries change"))
+        {
+            // Started, complete, denied or removed before their slice: not re-queued.
+            f->engine->SetDownloadEntryStatus(entries[perTurn], "downloading");
+            f->engine->SetDownloadEntryStatus(entries[perTurn + 1], "complete");
+            f->engine->OnUploadDeniedNotification("ann", "music\\" + names[perTurn + 2].toStdString(), "Banned");
+            f->engine->RemoveDownload(entries[perTurn + 3]);
+            for (int n = 3; n >= 0; --n)
+            {
+                expectedNames.removeAt(perTurn + n);
+                expectedLines.removeAt(perTurn + n + 1);
+            }
+        }
+        else if (between.startsWith(QLatin1String("offline")))
+        {
+            F::SetOnline("ann", false);
+            expectedNames = names.mid(0, perTurn);
+            expectedLines = lines(expectedNames);
+            if (between == QLatin1String("offline"))
+            {
+                expectedLines << QStringLiteral("User ann went offline, not re-queueing the rest");
+            }
+            else
+            {
+                // The round that coming back starts takes over the rest: each entry once more.
+                F::SetOnline("ann", true);
+                expectedNames << names;
+                expectedLines << QStringLiteral("User ann went online") << lines(names);
+            }
+        }
+        f->Take("41-");
+
+        int sendingTurns = 1;
+        for (int turn = 1; turn < 10; ++turn)
+        {
+            QCoreApplication::processEvents();
+            const QList<Sent> more = f->Take("43");
+            QVERIFY2(more.size() <= perTurn, qPrintable(QString::number(more.size())));
+            sendingTurns += more.isEmpty() ? 0 : 1;
+            sent << more;
+        }
+        QCOMPARE(sendingTurns, turns);
+        QCOMPARE(f->Kinds(), QStringList());
+
+        QStringList paths;
+        for (const Sent& message : sent)
+        {
+            QCOMPARE(message.user, QStringLiteral("ann"));
+            paths << message.file.mid(6);
+        }
+        QCOMPARE(paths, expectedNames);
+        QCOMPARE(logged, expectedLines);
     }
 
     void leavingDownloadingStopsTheThreadFirst()
