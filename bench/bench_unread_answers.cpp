@@ -270,10 +270,9 @@ bool ReadSharesLists(double i_oneMs, bool i_queueing)
     timer.start();
     std::vector<std::unique_ptr<Reader>> readers;
     for (int n = 0; n < kPeers; ++n)
-        readers.push_back(std::make_unique<Reader>(peerMessenger->ListeningPort(), first + quint32(n),
-                                                   name.toUtf8() + QByteArray::number(n), kTimes,
-                                                   PeerMessages::BuildGetSharedFileList().ToByteArray(),
-                                                   i_queueing ? n : -1));
+        readers.push_back(std::make_unique<Reader>(
+            peerMessenger->ListeningPort(), first + quint32(n), name.toUtf8() + QByteArray::number(n), kTimes,
+            PeerMessages::BuildGetSharedFileList().ToByteArray(), i_queueing ? n : -1));
     const auto done = [&readers] {
         return std::all_of(readers.begin(), readers.end(), [](const auto& i_reader) { return i_reader->Done(); });
     };
