@@ -282,7 +282,8 @@ private slots:
         list->setFocus();
         QVERIFY(Click("Refresh Room List"));
         // The list sorts when the event loop next turns after the answer.
-        QTRY_COMPARE(Rows(list), QStringList({"owned||iub", "operated||ib", "member||i", "Alpha|2|", "beta|1|", "zeta||"}));
+        QTRY_COMPARE(Rows(list),
+                     QStringList({"owned||iub", "operated||ib", "member||i", "Alpha|2|", "beta|1|", "zeta||"}));
 
         const auto push = [this](quint32 i_code, const char* i_room) {
             return Server().SendFrame("tester", i_code, WireWriter().Str(i_room).Body());
