@@ -5,6 +5,7 @@
 
 #include "StartupPrompts.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,12 +17,34 @@ public:
     void Inform(QWidget*, const QString&, const QString&) override {}
 };
 
-// Makes the folder the home and runtime folder; call before the application object exists.
-inline void UsePrivateHome(const QTemporaryDir& i_home)
+// A temporary folder made the home and runtime folder; it must exist before the application object.
+struct PrivateHome
 {
-    qputenv("HOME", i_home.path().toUtf8());
-    QDir(i_home.path()).mkdir(QStringLiteral("run"));
-    QFile::setPermissions(i_home.path() + QStringLiteral("/run"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", (i_home.path() + QStringLiteral("/run")).toUtf8());
-}
+    PrivateHome()
+    {
+        qputenv("HOME", dir.path().toUtf8());
+        QDir(dir.path()).mkdir(QStringLiteral("run"));
+        QFile::setPermissions(dir.path() + QStringLiteral("/run"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", (dir.path() + QStringLiteral("/run")).toUtf8());
+    }
+    QTemporaryDir dir;
+};
+
+// The application of a benchmark that runs the main window, in a home of its own.
+class BenchApplication
+{
+public:
+    BenchApplication(int& argc, char** argv)
+        : m_app(argc, argv)
+    {
+        StartupPrompts::Install(&m_prompts);
+    }
+    ~BenchApplication() { StartupPrompts::Install(nullptr); }
+    QString HomePath() const { return m_home.dir.path(); }
+
+private:
+    PrivateHome m_home;
+    QApplication m_app;
+    QuietPrompts m_prompts;
+};

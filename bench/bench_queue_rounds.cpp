@@ -51,17 +51,13 @@ bool LastLineIs(const QString& i_text)
 
 int main(int argc, char* argv[])
 {
-    QTemporaryDir home;
-    UsePrivateHome(home);
-    QApplication app(argc, argv);
-    QuietPrompts prompts;
-    StartupPrompts::Install(&prompts);
+    BenchApplication app(argc, argv);
     EngineClock::SetNowForTest(1700000000000);
     {
         MainWindow window;
         window.show();
         window.Init();
-        SetSetting(QStringLiteral("download_folder"), home.path() + QStringLiteral("/Downloads"));
+        SetSetting(QStringLiteral("download_folder"), app.HomePath() + QStringLiteral("/Downloads"));
         ShowDiagnostics(diagnosticsForm);
         QCoreApplication::processEvents();
 
@@ -86,6 +82,5 @@ int main(int argc, char* argv[])
         std::printf("requeue_round_20000_queued_longest_stall: %.1f ms\n", requeue);
     }
     EngineClock::ResetForTest();
-    StartupPrompts::Install(nullptr);
     return 0;
 }

@@ -200,11 +200,7 @@ void ListsAtOnce(double i_oneListMs)
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    UsePrivateHome(home);
-    QApplication app(argc, argv);
-    QuietPrompts prompts;
-    StartupPrompts::Install(&prompts);
+    BenchApplication app(argc, argv);
 
     TestServer server;
     server.Listen();
@@ -260,6 +256,5 @@ int main(int argc, char** argv)
     std::printf("room_list_20000_fill: %.0f ms\n", ms);
     std::fflush(stdout);
     ListsAtOnce(ReplacedLists(server, list));
-    StartupPrompts::Install(nullptr);
     return 0;
 }

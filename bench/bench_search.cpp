@@ -140,11 +140,7 @@ double ReceivedSearchesMs()
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    UsePrivateHome(home);
-    QApplication app(argc, argv);
-    QuietPrompts prompts;
-    StartupPrompts::Install(&prompts);
+    BenchApplication app(argc, argv);
     MainWindow window;
     window.show();
     window.Init();
@@ -177,6 +173,5 @@ int main(int argc, char** argv)
     std::printf("search_filter_bitrate_keystroke: %.0f ms\n", Median(bitrateKeys));
     std::printf("search_filter_checks_per_second: %.0f checks/s\n", ChecksPerSecond());
     std::printf("received_searches_10k: %.0f ms\n", ReceivedSearchesMs());
-    StartupPrompts::Install(nullptr);
     return 0;
 }

@@ -75,13 +75,9 @@ int PlainWalk(const QString& i_root)
 
 int main(int argc, char* argv[])
 {
-    QTemporaryDir home;
-    UsePrivateHome(home);
-    QApplication app(argc, argv);
-    QuietPrompts prompts;
-    StartupPrompts::Install(&prompts);
+    BenchApplication app(argc, argv);
 
-    const QString share = home.path() + QStringLiteral("/share");
+    const QString share = app.HomePath() + QStringLiteral("/share");
     MakeTree(share);
     Prepare(share);
 
@@ -124,6 +120,5 @@ int main(int argc, char* argv[])
     std::printf("shutdown: %lld ms\n", static_cast<long long>(bestStop));
     std::printf("plain_tree_walk: %lld ms\n", static_cast<long long>(bestWalk));
     std::printf("startup_vs_plain_walk: %.1f ratio\n", bestWalk > 0 ? double(bestStart) / double(bestWalk) : 0.0);
-    StartupPrompts::Install(nullptr);
     return 0;
 }
