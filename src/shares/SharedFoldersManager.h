@@ -126,8 +126,9 @@ private:
     void ConnectAnswers();
     void AnswerSearch(const QString& i_user, quint32 i_req, const QString& i_search);
     bool SendToUser(const QString& i_user, MemStream& i_message);
-    // Any change to what is shared, or to who may see it, makes every kept answer stale.
-    void ForgetSharesLists();
+    // Any change to what is shared, or to who may see it, makes every kept answer stale: the shares
+    // lists and the folder listings go, and the links are no longer heard.
+    void ForgetKeptAnswers();
     // The links of the shared items are heard only while an answer is kept: loading the data file
     // and scanning pay nothing for answers nobody has asked for.
     void WatchSharedItems();

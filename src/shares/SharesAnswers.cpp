@@ -371,7 +371,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
     return message;
 }
 
-void SharedFoldersManager::ForgetSharesLists()
+void SharedFoldersManager::ForgetKeptAnswers()
 {
     m_folderContents.clear();
     m_folderContentsUse.clear();
@@ -401,7 +401,7 @@ void SharedFoldersManager::WatchSharedItems()
 void SharedFoldersManager::OnSharedItemLink(ConnectionInfo& i_link)
 {
     if (std::find(m_answerTypes.begin(), m_answerTypes.end(), i_link.second.GetType()) != m_answerTypes.end())
-        ForgetSharesLists();
+        ForgetKeptAnswers();
 }
 
 // ---- Folder contents ----
