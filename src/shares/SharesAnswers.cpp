@@ -73,11 +73,16 @@ private:
     Type* mp_mode;
 };
 
-// A search, like a folder's contents, is answered on the thread that answers every other
-// request; past a megabyte of body, level 5 takes an eighth of level 9's time for some 11 % more
-// bytes. The asker inflates the same body either way (docs/compressed-messages.md).
-constexpr size_t kLargeSearchReply = size_t(1) << 20;
-constexpr int kLargeSearchReplyLevel = 5;
+// The level of a search reply and of a folder's contents. Both are answered on the thread that
+// answers every other request; past a megabyte of body, level 5 takes an eighth of level 9's
+// time for some 11 % more bytes. The asker inflates the same body either way
+// (docs/compressed-messages.md).
+int AnswerLevel(size_t i_bodyLength)
+{
+    constexpr size_t kLargeBody = size_t(1) << 20;
+    constexpr int kLargeBodyLevel = 5;
+    return i_bodyLength > kLargeBody ? kLargeBodyLevel : kBodyCompressionLevel;
+}
 
 // The folder listings kept in all; past it the one used longest ago gives way.
 constexpr qint64 kKeptFolderContentsBytes = qint64(32) << 20;
@@ -310,8 +315,7 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
     out.Write(quint32(uploads.queuedUploads));
     out.Write(quint32(0));
 
-    const int level = body.GetLength() > kLargeSearchReply ? kLargeSearchReplyLevel : kBodyCompressionLevel;
-    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, o_message, level))
+    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, o_message, AnswerLevel(body.GetLength())))
     {
         Log(kSearchArea, 1, QStringLiteral("Could not compress the search results for user %1").arg(i_user));
         return false;
@@ -476,12 +480,11 @@ bool SharedFoldersManager::BuildFolderContentsReply(const QString& i_user, quint
     if (head.GetLength() > kLongestStoredHead)
     {
         head.WriteBuffer(listing.GetBuffer(), listing.GetLength());
-        const int level = head.GetLength() > kLargeSearchReply ? kLargeSearchReplyLevel : kBodyCompressionLevel;
-        return CompressMessage(PM_SHARED_FILES_IN_FOLDER, head, o_message, level) || cannotCompress();
+        return CompressMessage(PM_SHARED_FILES_IN_FOLDER, head, o_message, AnswerLevel(head.GetLength()))
+               || cannotCompress();
     }
     MemStream stream;
-    const int level = listing.GetLength() > kLargeSearchReply ? kLargeSearchReplyLevel : kBodyCompressionLevel;
-    if (!CompressBody(listing, stream, level))
+    if (!CompressBody(listing, stream, AnswerLevel(listing.GetLength())))
         return cannotCompress();
 
     KeptFolderContents answer{stream.ToByteArray(), listing.GetLength(), {}};
