@@ -279,7 +279,7 @@ private slots:
 
     // A join answer still owed when the connection ends is owed no more: after the reconnection the
     // server cannot fill the room with an answer nobody asked for on this connection.
-    void joinAnswersOwedEndWithTheConnection()
+    void join_answers_owed_end_with_the_connection()
     {
         ServerFixture f;
         QVERIFY(f.Login());
@@ -629,7 +629,7 @@ private slots:
 
     // While frames wait for their turn nothing more is read, and the socket keeps a bounded part of
     // what follows: a flood costs the client that much, however long it goes on.
-    void aFloodWhileFramesWaitHoldsABoundedPart()
+    void a_flood_while_frames_wait_holds_a_bounded_part()
     {
         ServerFixture f;
         QVERIFY(f.Login());
