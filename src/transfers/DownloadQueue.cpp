@@ -167,7 +167,7 @@ void TransferQueueManager::QueueRequeueRound(const ItemPtr& i_user)
     const quint64 round = ++m_lastRequeueRound;
     m_requeueRounds[i_user.GetSerial()] = round;
     for (const ItemPtr& entry : ordered)
-        m_roundSteps.push_back({entry, round});
+        m_roundSteps.push_back({RoundStep::Kind::Requeue, entry, round});
     if (!ordered.empty())
     {
         SetTransferTime(i_user, types::kLastQueueRequestTime);
@@ -281,7 +281,7 @@ void TransferQueueManager::EveryHalfMinute()
             continue;
         for (const ItemPtr& entry : ByOrder(user.GetItems(types::kDownloadEntry), types::kDownloadOrder))
             if (entry.IsConnected(queued))
-                m_roundSteps.push_back({entry, 0});
+                m_roundSteps.push_back({RoundStep::Kind::PlaceInLine, entry});
         SetTransferTime(user, types::kNextPlaceInLineRequestTime, kPlaceInLineIntervalMs);
     }
     StartRoundSteps();
@@ -303,7 +303,7 @@ void TransferQueueManager::RunRoundSteps()
     {
         const RoundStep step = std::move(m_roundSteps.front());
         m_roundSteps.pop_front();
-        if (step.requeueRound != 0)
+        if (step.kind == RoundStep::Kind::Requeue)
         {
             done += TakeRequeueStep(step) ? 1 : 0;
             continue;

@@ -181,10 +181,17 @@ private:
     // The remote folder's last components kept locally, each made safe, nearest last.
     QStringList KeptFolderComponents(const ItemPtr& i_entry);
     void BeginUploadConnection(ItemPtr i_entry);
-    // One entry a round has yet to re-queue (requeueRound: the user's round) or ask the place of (0).
+    // One entry a round has yet to re-queue or ask the place of.
     struct RoundStep
     {
+        enum class Kind
+        {
+            Requeue,
+            PlaceInLine
+        };
+        Kind kind = Kind::Requeue;
         ItemPtr entry;
+        // A re-queue step's user round.
         quint64 requeueRound = 0;
     };
     // Lays out the user's re-queue round and stamps its times; the steps run with the rounds' others.
