@@ -17,7 +17,14 @@ password=demo
 for program in "$client" "$server" "$home_tool"; do
     [ -x "$program" ] || { echo "demo: $program is missing; build first (make demo does)" >&2; exit 2; }
 done
-# Only a folder this script made is emptied.
+# Only a folder this script made is emptied, and never under a demo still running from it.
+for lock in "$demo"/*/run/VeltraneQt.lock; do
+    pid=$(head -n 1 "$lock" 2>/dev/null)
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+        echo "demo: a demo from $demo is still running (client process $pid); close it first" >&2
+        exit 2
+    fi
+done
 if [ -e "$demo" ] && [ ! -e "$demo/.veltrane-demo" ] && [ -n "$(ls -A "$demo" 2>/dev/null)" ]; then
     echo "demo: $demo is not empty and was not made by this script; not touching it" >&2
     exit 2
