@@ -85,5 +85,6 @@ echo "of files with \"demo\" in their names. Their homes: $demo/alice and $demo/
 echo "Close both windows, or press Ctrl-C, to stop the demo."
 
 # Returns when both clients have ended; a signal's trap ends the script first.
+# shellcheck disable=SC2086 # one word per process
 wait $client_pids
 client_pids=
