@@ -277,7 +277,7 @@ public:
         // Latin letters, leaves the font of the East Asian forms or the symbols before it.
         if (font == 0 && (m_font == kEastAsian || m_font == kSymbols) && i_code > 0x20 && i_code < 0x100
             && !QChar::isSpace(i_code))
-            font = int(QChar::Script_Latin) + 1;
+            font = FontGroup(i_code, QChar::Script_Latin);
         if (font != 0)
         {
             changed = changed || (m_font != 0 && font != m_font);
