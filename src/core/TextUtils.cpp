@@ -320,14 +320,13 @@ bool IsPrintableLatin1(uint i_code)
     return (i_code >= 0x20 && i_code < 0x7F) || (i_code >= 0xA0 && i_code <= 0xFF);
 }
 
-// A character that goes with any script, so that no font of the text's script is sure to draw
-// it: a mark or a selector of any script, a format character, a letter or sign beyond the first
-// plane of no script.
-bool IsOutsideEveryScript(uint i_code)
+// A character of a script of its own in the first plane, not a format character: drawn from the
+// font of its script's letters.
+bool IsOfAScript(uint i_code)
 {
     const QChar::Script script = QChar::script(i_code);
-    return script == QChar::Script_Inherited || QChar::category(i_code) == QChar::Other_Format
-           || (i_code > 0xFFFF && script == QChar::Script_Common);
+    return i_code <= 0xFFFF && script != QChar::Script_Common && script != QChar::Script_Inherited
+           && script != QChar::Script_Unknown && QChar::category(i_code) != QChar::Other_Format;
 }
 
 // What one character costs the view against a plain letter: the scripts broken into words by a
@@ -368,7 +367,7 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
     qint64 cost = 0;
     int marks = 0;
     // What the view is handed, in units, and where that passes each bound of units: the cut of a
-    // text that holds a character outside Latin-1, or one no font of a script is sure to draw.
+    // text that holds a character outside Latin-1, or one that is not of a script either.
     int units = 0;
     int unitsCut = -1;
     int anyUnitsCut = -1;
@@ -395,7 +394,7 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
             if (units > kShownUnitsOfAnyText && anyUnitsCut < 0)
                 anyUnitsCut = at;
             latin1 = latin1 && IsPrintableLatin1(code);
-            anyText = anyText || IsOutsideEveryScript(code);
+            anyText = anyText || !(IsPrintableLatin1(code) || IsOfAScript(code));
             if (anyUnitsCut >= 0 && anyText)
                 return anyUnitsCut;
             if (unitsCut >= 0 && !latin1)
