@@ -344,6 +344,13 @@ private slots:
         form->OnRoomChat(m_room, QString(205, QChar(0x1100)), QStringLiteral("and I?"));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_long_characters");
 
+        // The longest line of a Hangul syllable beside a sign, in short paragraphs and cut, a line
+        // of U+FFFC, and a plain line after them.
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\uAC00\u2030").repeated(21845));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString(20, QChar(0xFFFC)));
+        form->OnRoomChat(m_room, QStringLiteral("Marlene"), QStringLiteral("still there?"));
+        SAVE_SCREENSHOT(run.window.get(), "room_tab_long_hangul_line");
+
         auto* create = new CreateRoomDialog(run.window.get());
         create->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->setText(QStringLiteral("Late Night Jazz"));
         SAVE_SCREENSHOT(create, "create_room_dialog");
