@@ -320,15 +320,6 @@ bool IsPrintableLatin1(uint i_code)
     return (i_code >= 0x20 && i_code < 0x7F) || (i_code >= 0xA0 && i_code <= 0xFF);
 }
 
-// A character of a script of its own in the first plane, not a format character: drawn from the
-// font of its script's letters.
-bool IsOfAScript(uint i_code)
-{
-    const QChar::Script script = QChar::script(i_code);
-    return i_code <= 0xFFFF && script != QChar::Script_Common && script != QChar::Script_Inherited
-           && script != QChar::Script_Unknown && QChar::category(i_code) != QChar::Other_Format;
-}
-
 // What one character costs the view against a plain letter: the scripts broken into words by a
 // dictionary most, those shaped by rules more; a control, a noncharacter, a code point not yet
 // assigned or a lone surrogate, which no font draws, as much, since the view looks for it in
@@ -366,13 +357,11 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
     RunCounter pieces;
     qint64 cost = 0;
     int marks = 0;
-    // What the view is handed, in units, and where that passes each bound of units: the cut of a
-    // text that holds a character outside Latin-1, or one that is not of a script either.
+    // What the view is handed, in units, and where that passes kShownUnits: the cut of a text that
+    // holds a character outside Latin-1.
     int units = 0;
     int unitsCut = -1;
-    int anyUnitsCut = -1;
     bool latin1 = true;
-    bool anyText = false;
     for (int at = 0; at < i_text.size();)
     {
         const bool pair =
@@ -391,12 +380,7 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
             units += width + (pair ? 1 : 0);
             if (units > kShownUnits && unitsCut < 0)
                 unitsCut = at;
-            if (units > kShownUnitsOfAnyText && anyUnitsCut < 0)
-                anyUnitsCut = at;
             latin1 = latin1 && IsPrintableLatin1(code);
-            anyText = anyText || !(IsPrintableLatin1(code) || IsOfAScript(code));
-            if (anyUnitsCut >= 0 && anyText)
-                return anyUnitsCut;
             if (unitsCut >= 0 && !latin1)
                 return unitsCut;
         }

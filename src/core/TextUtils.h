@@ -52,8 +52,7 @@ QString OneLine(QString i_text);
 // and a character no font draws (a control, a noncharacter, an unassigned code point) five, and
 // each change of script, font or direction (a digit or a sign next to East Asian forms or symbols
 // included), each direction control and each line break kShownRunCost more, and, when it holds a
-// character outside printable Latin-1, where it comes to kShownUnits units (kShownUnitsOfAnyText
-// when it holds one of no script either); a character whose
+// character outside printable Latin-1, where it comes to kShownUnits units; a character whose
 // first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
 // starts before a character that would make the paragraph longer than kLongestShownParagraph
 // units, at the last place a line may break when that is in the paragraph's second half: the
@@ -75,15 +74,12 @@ constexpr int kShownRunCost = 16;
 // Twice the longest line a chat entry field takes (32,767 characters).
 constexpr int kShownCost = 65536;
 // The most units a view is handed of a text that holds a character outside printable Latin-1,
-// whatever they cost: about the longest line a chat entry field takes, when each of its other
-// characters is of a script of its own in the first plane (a letter, a digit or a mark of that
-// script, not a format character); half as many otherwise (a sign, a blank or a mark shared by
-// scripts, outside Latin-1; a character beyond the first plane; a control). The view's time per
-// unit differs several times between texts that cost alike, as their characters come from one
-// font or alternate between several, and these bounds hold the costliest of them within the
-// time of the longest plain line.
-constexpr int kShownUnits = 32768;
-constexpr int kShownUnitsOfAnyText = 16384;
+// whatever they cost: half the longest line a chat entry field takes. The view's time per unit
+// differs several times between texts that cost alike, as their characters come from one font or
+// alternate between several (a Hangul syllable beside a blank, a sign or a mark), and this bound
+// holds the costliest of them within the time of the longest plain line; printable Latin-1 comes
+// from one font.
+constexpr int kShownUnits = 16384;
 // A name's cost: more than any user or room name, or an ordinary file name, needs.
 constexpr int kShownNameCost = 1024;
 struct ShownPlan
