@@ -310,6 +310,8 @@ private slots:
         QTest::newRow("emoji") << "a" + QString::fromUcs4(U"\U0001F600").repeated(100)
                                << "a" + QString::fromUcs4(U"\U0001F600").repeated(100);
         QTest::newRow("no-break spaces") << QString("a&nbsp;").repeated(1000) << "";
+        // U+FFFC would show as nothing.
+        QTest::newRow("object replacement") << QString(QChar(0xFFFC)) + "&#xFFFC;" << QString(2, QChar(0xFFFD));
     }
 
     void description_text_is_bounded()
