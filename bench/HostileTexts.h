@@ -74,6 +74,8 @@ inline std::vector<std::pair<QString, QString>> TextShapes()
         {"noncharacter U+10FFFF", Filled(QString::fromUcs4(U"\U0010FFFF"))},
         {"noncharacters", Filled(QString::fromUcs4(U"\uFFFE\uFFFF\uFDD0\U0010FFFF"))},
         {"nul and letters", Filled(QString(QChar(0)) + QLatin1Char('a'))},
+        {"hangul syllables and a sign outside latin-1", Filled(QString::fromUcs4(U"\uAC00\u2030"))},
+        {"object replacement characters", Filled(QString(QChar(0xFFFC)))},
     };
 }
 

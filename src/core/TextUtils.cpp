@@ -277,7 +277,7 @@ public:
         // Latin letters, leaves the font of the East Asian forms or the symbols before it.
         if (font == 0 && (m_font == kEastAsian || m_font == kSymbols) && i_code > 0x20 && i_code < 0x100
             && !QChar::isSpace(i_code))
-            font = int(QChar::Script_Latin) + 1;
+            font = FontGroup(i_code, QChar::Script_Latin);
         if (font != 0)
         {
             changed = changed || (m_font != 0 && font != m_font);
@@ -313,6 +313,13 @@ private:
 
 namespace
 {
+// The characters one font draws for the Latin letters, without a mark: a text of them costs the
+// view the least per unit of any.
+bool IsPrintableLatin1(uint i_code)
+{
+    return (i_code >= 0x20 && i_code < 0x7F) || (i_code >= 0xA0 && i_code <= 0xFF);
+}
+
 // What one character costs the view against a plain letter: the scripts broken into words by a
 // dictionary most, those shaped by rules more; a control, a noncharacter, a code point not yet
 // assigned or a lone surrogate, which no font draws, as much, since the view looks for it in
@@ -350,6 +357,11 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
     RunCounter pieces;
     qint64 cost = 0;
     int marks = 0;
+    // What the view is handed, in units, and where that passes kShownUnits: the cut of a text that
+    // holds a character outside Latin-1.
+    int units = 0;
+    int unitsCut = -1;
+    bool latin1 = true;
     for (int at = 0; at < i_text.size();)
     {
         const bool pair =
@@ -365,6 +377,12 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
             cost += CharacterCost(code) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
             if (cost > i_budget)
                 return at;
+            units += width + (pair ? 1 : 0);
+            if (units > kShownUnits && unitsCut < 0)
+                unitsCut = at;
+            latin1 = latin1 && IsPrintableLatin1(code);
+            if (unitsCut >= 0 && !latin1)
+                return unitsCut;
         }
         at += pair ? 2 : 1;
     }
@@ -399,6 +417,12 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     // letters, after a hyphen; a no-break space or a word joiner ends none.
     QTextBoundaryFinder lines(QTextBoundaryFinder::Line, shown);
     int run = 0;
+    // The view lays a paragraph out in time that grows faster than its length in some scripts, so
+    // a long text goes to it in paragraphs of at most kLongestShownParagraph, each starting where
+    // a line may break, when one is in the second half of it.
+    int paragraph = 0;
+    int lastBreak = -1;
+    int widthBeforeBreak = 0;
     int start = 0;
     while (start < length)
     {
@@ -427,19 +451,46 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
             at += units;
         }
         lines.setPosition(start);
-        if (lines.isAtBoundary())
+        const bool mayBreak = start > 0 && lines.isAtBoundary();
+        if (mayBreak)
             run = 0;
         else if (run + width > kLongestUnbrokenRun)
         {
             plan.units[size_t(start)] = ShownUnit::BreakBefore;
             run = 0;
         }
+        if (mayBreak || plan.units[size_t(start)] == ShownUnit::BreakBefore)
+        {
+            lastBreak = start;
+            widthBeforeBreak = paragraph;
+        }
+        if (paragraph + width > kLongestShownParagraph)
+        {
+            if (lastBreak >= 0 && widthBeforeBreak >= kLongestShownParagraph / 2)
+            {
+                plan.units[size_t(lastBreak)] = ShownUnit::ParagraphBefore;
+                paragraph -= widthBeforeBreak;
+            }
+            else
+            {
+                plan.units[size_t(start)] = ShownUnit::ParagraphBefore;
+                paragraph = 0;
+                run = 0;
+            }
+            lastBreak = -1;
+        }
         run += width;
+        paragraph += width;
         start = end;
     }
     return plan;
 }
 } // namespace
+
+QChar ShownCharacter(QChar i_unit)
+{
+    return i_unit == QChar::ObjectReplacementCharacter ? QChar(QChar::ReplacementCharacter) : i_unit;
+}
 
 ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths)
 {
@@ -452,7 +503,7 @@ namespace
 struct ShownLine
 {
     QString text;
-    std::vector<bool> breakBefore;
+    std::vector<ShownUnit> before;
     bool cut = false;
 
     explicit ShownLine(const QString& i_text, int i_budget = kShownCost)
@@ -462,21 +513,24 @@ struct ShownLine
         for (int at = 0; at < i_text.size(); ++at)
             if (plan.units[size_t(at)] != ShownUnit::Dropped)
             {
-                text += i_text.at(at);
-                breakBefore.push_back(plan.units[size_t(at)] == ShownUnit::BreakBefore);
+                text += ShownCharacter(i_text.at(at));
+                before.push_back(plan.units[size_t(at)]);
             }
         cut = plan.cut;
     }
 
-    // The units from i_from up to i_to, with a zero-width space at each break point.
+    // The units from i_from up to i_to, with a zero-width space at each break point and a
+    // paragraph separator where a paragraph starts.
     QString Breakable(int i_from, int i_to) const
     {
         QString part;
         part.reserve(i_to - i_from + (i_to - i_from) / kLongestUnbrokenRun + 1);
         for (int at = i_from; at < i_to; ++at)
         {
-            if (breakBefore[size_t(at)])
+            if (before[size_t(at)] == ShownUnit::BreakBefore)
                 part += QChar(0x200B);
+            else if (before[size_t(at)] == ShownUnit::ParagraphBefore)
+                part += QChar(QChar::ParagraphSeparator);
             part += text.at(at);
         }
         return part;

@@ -51,21 +51,35 @@ QString OneLine(QString i_text);
 // costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar, a conjoining jamo
 // and a character no font draws (a control, a noncharacter, an unassigned code point) five, and
 // each change of script, font or direction (a digit or a sign next to East Asian forms or symbols
-// included), each direction control and each line break kShownRunCost more; a character whose
-// first kShownClusterUnits units are within the cost is cut after them instead. Break points fall
-// between characters only, never inside one.
+// included), each direction control and each line break kShownRunCost more, and, when it holds a
+// character outside printable Latin-1, where it comes to kShownUnits units; a character whose
+// first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
+// starts before a character that would make the paragraph longer than kLongestShownParagraph
+// units, at the last place a line may break when that is in the paragraph's second half: the
+// view lays a paragraph out in time that grows faster than its length in some scripts (Hangul
+// among them), and lays the last paragraph out again when a line follows it. Break points and
+// paragraph starts fall between characters only, never inside one.
 enum class ShownUnit : char
 {
     Dropped,
     Kept,
-    BreakBefore
+    BreakBefore,
+    ParagraphBefore
 };
 constexpr int kShownMarks = 8;
 constexpr int kShownClusterUnits = 32;
 constexpr int kLongestUnbrokenRun = 64;
+constexpr int kLongestShownParagraph = 2048;
 constexpr int kShownRunCost = 16;
 // Twice the longest line a chat entry field takes (32,767 characters).
 constexpr int kShownCost = 65536;
+// The most units a view is handed of a text that holds a character outside printable Latin-1,
+// whatever they cost: half the longest line a chat entry field takes. The view's time per unit
+// differs several times between texts that cost alike, as their characters come from one font or
+// alternate between several (a Hangul syllable beside a blank, a sign or a mark), and this bound
+// holds the costliest of them within the time of the longest plain line; printable Latin-1 comes
+// from one font.
+constexpr int kShownUnits = 16384;
 // A name's cost: more than any user or room name, or an ordinary file name, needs.
 constexpr int kShownNameCost = 1024;
 struct ShownPlan
@@ -78,8 +92,12 @@ struct ShownPlan
 // caller showing markup lets one unit stand for an entity), counted in runs and in the cost;
 // each unit counts one otherwise.
 ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr);
-// The text as PlanShownText shows it, with a zero-width space at each break point.
+// The text as PlanShownText shows it, with a zero-width space at each break point and a
+// paragraph separator (U+2029) where a paragraph starts.
 QString BreakableText(const QString& i_text);
+// A unit as a view shows it: U+FFFC, which a view draws as the object it stands for and so as
+// nothing, shows as U+FFFD.
+QChar ShownCharacter(QChar i_unit);
 // Links a line makes at most; the addresses after them stay text, since every anchor costs the
 // view as much as a short line.
 constexpr int kMaxLinksPerLine = 300;

@@ -321,8 +321,12 @@ QString UserInfoText::SafeDescription(const QString& i_html)
             continue;
         if (plan.units[size_t(unit)] == ShownUnit::BreakBefore)
             out += QChar(0x200B);
+        else if (plan.units[size_t(unit)] == ShownUnit::ParagraphBefore)
+            out += QChar(QChar::ParagraphSeparator);
         const int at = shown.sourceAt[size_t(unit)];
-        if (at >= 0)
+        if (shown.text.at(unit) != ShownCharacter(shown.text.at(unit)))
+            out += ShownCharacter(shown.text.at(unit));
+        else if (at >= 0)
             out += i_html.midRef(at, shown.sourceLength[size_t(unit)]);
         else if (at == ShownDescription::kLessThan)
             out += QLatin1String("&lt;");

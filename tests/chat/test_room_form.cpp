@@ -3,6 +3,7 @@
 #include "AdminMessageDialog.h"
 #include "ChatLog.h"
 #include "ChatLogForm.h"
+#include "ChatView.h"
 #include "CreateRoomDialog.h"
 #include "QRoomListItemWidget.h"
 #include "QRoomUserListItemWidget.h"
@@ -236,6 +237,58 @@ private slots:
         for (const QString& line : logged)
             QVERIFY2(line.startsWith(QLatin1String("[Dec 6 3:07:22 pm]")), qPrintable(line));
         QVERIFY(!LogFile().contains(QChar(0x1c)) && !LogFile().contains(QChar(0x1e)));
+    }
+
+    // The view lays out again the paragraph before a line it takes: after the longest line a peer
+    // can send, that is a short paragraph of its end, and the next line is a paragraph of its own.
+    void the_line_after_a_long_line_lays_out_again_only_a_short_paragraph_data()
+    {
+        QTest::addColumn<bool>("capped");
+        QTest::newRow("room") << true;
+        QTest::newRow("private chat") << false;
+    }
+
+    void the_line_after_a_long_line_lays_out_again_only_a_short_paragraph()
+    {
+        QFETCH(bool, capped);
+        QTextBrowser browser;
+        ChatView view(&browser, capped);
+        view.AddChatLine(QStringLiteral("eve"), QString::fromUcs4(U"\uAC00\u2030").repeated(21845));
+        view.AddChatLine(QStringLiteral("bob"), QStringLiteral("hi"));
+        const QTextBlock line = browser.document()->lastBlock();
+        QCOMPARE(line.text(), QStringLiteral("[bob] hi"));
+        // 2,048 units at most, and the "…" of the cut.
+        QVERIFY(line.previous().text().remove(QChar(0x200B)).size() <= 2049);
+        QVERIFY(browser.toPlainText()
+                    .remove(QChar(0x200B))
+                    .remove(QLatin1Char('\n'))
+                    .contains(QString::fromUcs4(U"\uAC00\u2030").repeated(8192)));
+    }
+
+    // U+FFFC stands for an object the view holds, and shows as nothing: in a peer's line it shows as
+    // U+FFFD, so that a line of them is not blank.
+    void an_object_replacement_character_shows_visibly_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        const QString objects(3, QChar(0xFFFC));
+        const QString replacements(3, QChar(0xFFFD));
+        QTest::newRow("line") << objects << "[eve] " + replacements;
+        QTest::newRow("status") << "/me " + objects << "* eve " + replacements;
+        QTest::newRow("long line") << QString(40000, QChar(0xFFFC)) << "[eve] " + QString(1000, QChar(0xFFFD));
+    }
+
+    void an_object_replacement_character_shows_visibly()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        RoomForm* form = f->Enter(m_room);
+        Relay(m_room, QStringLiteral("eve"), text);
+        auto* view = form->findChild<QTextBrowser*>(QStringLiteral("chatView"));
+        QVERIFY(!view->toPlainText().contains(QChar(0xFFFC)));
+        QCOMPARE(
+            RoomFixture::Lines(form).filter(QStringLiteral("eve")).value(0).remove(QChar(0x200B)).left(shown.size()),
+            shown);
     }
 
     // A line's first letter, a right-to-left name's or a text's, does not turn the line around:

@@ -269,6 +269,10 @@ private slots:
             QCOMPARE(block.textDirection(), Qt::LeftToRight);
             lines << block.text().remove(QChar(0x200B));
         }
+        // The long line goes to the view in paragraphs of at most kLongestShownParagraph units.
+        QVERIFY(lines.size() >= 6);
+        lines =
+            QStringList{lines.first(), lines.mid(1, lines.size() - 5).join(QString())} + lines.mid(lines.size() - 4);
         QCOMPARE(lines.size(), 6);
         const QString open(QChar(0x2068));
         const QString close(QChar(0x2069));
@@ -339,6 +343,13 @@ private slots:
             form->OnRoomChat(m_room, name + QString(1100, QChar(0x200D)), QStringLiteral("who am I?"));
         form->OnRoomChat(m_room, QString(205, QChar(0x1100)), QStringLiteral("and I?"));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_long_characters");
+
+        // The longest line of a Hangul syllable beside a sign, in short paragraphs and cut, a line
+        // of U+FFFC, and a plain line after them.
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\uAC00\u2030").repeated(21845));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString(20, QChar(0xFFFC)));
+        form->OnRoomChat(m_room, QStringLiteral("Marlene"), QStringLiteral("still there?"));
+        SAVE_SCREENSHOT(run.window.get(), "room_tab_long_hangul_line");
 
         auto* create = new CreateRoomDialog(run.window.get());
         create->findChild<QLineEdit*>(QStringLiteral("roomNameEdit"))->setText(QStringLiteral("Late Night Jazz"));

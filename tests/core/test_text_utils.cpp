@@ -363,16 +363,29 @@ private slots:
         QTest::newRow("pictographs and signs") << text(U"\U0001F600!", 40000) << 5784;
         // No font draws these, and the view looks in every font for each.
         QTest::newRow("noncharacters") << text(U"\uFFFE\uFFFF\uFDD0\U0010FFFF", 20000) << 9102;
-        QTest::newRow("nul and letters") << QString(QChar(0)).append(QLatin1Char('a')).repeated(40000) << 21844;
+        QTest::newRow("nul and letters") << QString(QChar(0)).append(QLatin1Char('a')).repeated(40000) << 16384;
         QTest::newRow("unassigned code points") << text(U"\u0378", 70000) << 13107;
         // A text that is one character past the cost shows what a character shows at most.
         QTest::newRow("one long character") << text(U"\u1100", 43690) << 32;
         QTest::newRow("one long character after letters") << "abc" + text(U"\u1100", 43690) << 35;
         // The budget runs out inside the last character, which goes whole.
-        QTest::newRow("syllable of jamo at the cut") << text(U"a", 65514) + text(U"\u1100\u1161\u11A8", 2) << 65514;
-        QTest::newRow("devanagari vowel sign at the cut") << text(U"a", 65518) + text(U"\u0915\u093F", 2) << 65518;
+        QTest::newRow("thai vowel sign at the cut") << text(U"\u0E01", 13106) + text(U"\u0E01\u0E31", 2) << 13106;
+        // A text that holds a character outside Latin-1 is handed to the view up to 16,384 units,
+        // whatever they cost, since the view's time per unit differs several times between them;
+        // there too the last character goes whole.
+        QTest::newRow("syllable of jamo at the cut")
+            << text(U"\u0430", 16382) + text(U"\u1100\u1161\u11A8", 2) << 16382;
+        QTest::newRow("devanagari vowel sign at the cut") << text(U"\u0430", 16383) + text(U"\u0915\u093F", 2) << 16383;
         QTest::newRow("marks at the cut")
-            << text(U"a", 65530) + text(U"e\u0301\u0301\u0301\u0301\u0301\u0301", 2) << 65530;
+            << text(U"\u0430", 16382) + text(U"e\u0301\u0301\u0301\u0301\u0301\u0301", 2) << 16382;
+        QTest::newRow("cyrillic letters") << text(U"\u0434", 40000) << 16384;
+        QTest::newRow("hangul and no-break spaces") << text(U"\uAC00\u00A0", 30000) << 16384;
+        QTest::newRow("hangul and a sign") << text(U"\uAC00\u2030", 21845) << 16384;
+        QTest::newRow("letters and enclosing marks") << text(U"a\u20DD", 40000) << 16384;
+        QTest::newRow("letters and math letters") << text(U"a\U0001D400", 30000) << 16384;
+        QTest::newRow("letters and format characters") << text(U"a\u200D", 40000) << 16384;
+        QTest::newRow("letters and a sign after them") << text(U"a", 40000) + text(U"\u2030", 1) << 16384;
+        QTest::newRow("latin-1 letters and signs") << text(U"\u00E9\u00B1 ", 30000) << 65536;
         const QStringList ordinary{
             QString::fromUtf8("今日は、ラーメンを食べに行きましょう！　ＯＫ？ １２時に駅で。"),
             QString::fromUtf8("안녕하세요, 오늘 저녁에 같이 영화 보러 갈래요? 7시에 만나요."),
@@ -389,7 +402,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(int, kept);
-        QString shown = BreakableText(text).remove(QChar(0x200B));
+        QString shown = BreakableText(text).remove(QChar(0x200B)).remove(QChar::ParagraphSeparator);
         if (kept < text.size())
         {
             QVERIFY(shown.endsWith(QChar(0x2026)));
@@ -397,6 +410,45 @@ private slots:
         }
         QCOMPARE(shown.size(), kept);
         QCOMPARE(shown, text.left(kept));
+    }
+
+    // A view lays a paragraph out in time that grows faster than its length for some texts: any
+    // text goes to it in paragraphs of at most kLongestShownParagraph units, each starting where
+    // a line may break when that is in the second half of it, and keeps all it shows.
+    void texts_go_to_the_view_in_short_paragraphs_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("start"); // what each paragraph after the first starts with
+        const auto text = [](const char32_t* ip_unit) { return QString::fromUcs4(ip_unit); };
+        QTest::newRow("hangul and a sign") << text(U"\uAC00\u2030") << "";
+        QTest::newRow("hangul and a no-break space") << text(U"\uAC00\u00A0") << "";
+        QTest::newRow("hangul") << text(U"\uAC00") << "";
+        QTest::newRow("object replacement") << text(U"\uFFFC") << "";
+        QTest::newRow("no blanks") << text(U"a") << "";
+        QTest::newRow("pictographs and signs") << text(U"\U0001F600!") << "";
+        QTest::newRow("marks") << text(U"a\u0301\u0301") << "";
+        QTest::newRow("words") << text(U"word ") << "word";
+        QTest::newRow("cyrillic words") << text(U"\u043F\u0440\u0438\u0432\u0435\u0442 ") << text(U"\u043F");
+    }
+
+    void texts_go_to_the_view_in_short_paragraphs()
+    {
+        QFETCH(QString, unit);
+        QFETCH(QString, start);
+        const QString text = unit.repeated(131070 / unit.toUtf8().size());
+        QString breakable = BreakableText(text).remove(QChar(0x200B));
+        if (breakable.endsWith(QChar(0x2026)))
+            breakable.chop(1);
+        const QStringList paragraphs = breakable.split(QChar::ParagraphSeparator);
+        QVERIFY(paragraphs.size() > 1);
+        for (const QString& paragraph : paragraphs)
+        {
+            QVERIFY2(paragraph.size() <= kLongestShownParagraph, qPrintable(QString::number(paragraph.size())));
+            QVERIFY(paragraph.size() >= kLongestShownParagraph / 2 || &paragraph == &paragraphs.last());
+            if (!start.isEmpty() && &paragraph != &paragraphs.first())
+                QVERIFY(paragraph.startsWith(start));
+        }
+        QVERIFY(QString(text).replace(QChar(0xFFFC), QChar(0xFFFD)).startsWith(paragraphs.join(QString())));
     }
 
     // Anchors cost a view as much as short lines: a line makes links of its first few hundred
