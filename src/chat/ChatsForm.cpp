@@ -6,6 +6,7 @@
 #include "Server.h"
 #include "ServerSchema.h"
 #include "ShellSchema.h"
+#include "ShellWidgets.h"
 #include "TextUtils.h"
 #include "UserTargets.h"
 #include "ui_ChatsForm.h"
@@ -72,6 +73,8 @@ void ChatsForm::Init()
     d->AddPathEventHandler(onlinePath(PathOnConnect), new Handler(this, &ChatsForm::OnUserOnline));
     d->AddPathEventHandler(onlinePath(PathExcluded), new Handler(this, &ChatsForm::OnUserOffline));
     UserTargets::Register(UserTargets::PrivateChat, [this](const QString& i_user) { OpenChatForm(i_user); });
+    // A burst of messages from new partners adds tabs in every turn it is handled in.
+    ServerBurstPaints::Install(ui->chatTabControl);
     m_initialised = true;
 }
 

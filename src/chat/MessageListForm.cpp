@@ -49,6 +49,8 @@ void MessageListForm::Init()
     {
         connect(gp_server, &Server::PrivateChat, this, &MessageListForm::OnPrivateChat);
         connect(gp_server, &Server::PrivateChatSent, this, &MessageListForm::OnPrivateChatSent);
+        // A burst of messages moves rows to the top in every turn it is handled in.
+        ServerBurstPaints::Install(ui->messageList);
     }
     dataSaver->AddListener(this);
 }

@@ -22,12 +22,11 @@ const char* const kDefaultServerHost = "server.veltrane.net";
 namespace
 {
 const char* const kArea = "server";
-// A slice of incoming frames ends after the frame that takes it past kSliceBytes, so that a large
-// frame has a turn of its own, or past the time budget once it holds kSliceMinBytes: every turn
-// lays out and paints the views again, and a turn of small frames must carry enough of them for
-// that to cost little against them. No frame is cut.
+// A slice of incoming frames ends after the frame that takes it past either bound, so that a large
+// frame has a turn of its own and small ones that cost much to handle hold the window no longer
+// than the budget. No frame is cut. The views that would lay out and paint a long list again
+// after every turn wait for the burst's end (FramesWaiting, FramesHandled).
 constexpr int kSliceBytes = 64 * 1024;
-constexpr int kSliceMinBytes = 16 * 1024;
 constexpr qint64 kSliceMs = 20;
 // What the socket keeps beyond the frames waiting for their turn.
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
@@ -224,6 +223,7 @@ void Server::EndConnection()
     m_framesPending = false;
     m_lossPending.clear();
     ++m_connectionSerial;
+    EndBurst();
     m_joinsSent.clear();
     m_joinAnswersDue.clear();
 }
@@ -366,6 +366,8 @@ void Server::ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn)
 void Server::HandleFramesLater()
 {
     m_framesPending = true;
+    m_burst = true;
+    emit FramesWaiting();
     QMetaObject::invokeMethod(
         this,
         [this, serial = m_connectionSerial] {
@@ -388,7 +390,7 @@ void Server::HandleFrames(bool i_sliced)
     QByteArray& frame = m_frame;
     while (m_state == StateLoggingIn || m_state == StateLoggedIn)
     {
-        if (i_sliced && (sliceBytes >= kSliceBytes || (sliceBytes >= kSliceMinBytes && slice.elapsed() >= kSliceMs)))
+        if (i_sliced && (sliceBytes >= kSliceBytes || slice.elapsed() >= kSliceMs))
         {
             HandleFramesLater();
             return;
@@ -430,8 +432,17 @@ void Server::HandleFrames(bool i_sliced)
         m_inBuffer.remove(0, m_inOffset);
         m_inOffset = 0;
     }
+    EndBurst();
     if (!m_lossPending.isEmpty())
         ConnectionLost(QString(m_lossPending));
+}
+
+void Server::EndBurst()
+{
+    if (!m_burst)
+        return;
+    m_burst = false;
+    emit FramesHandled();
 }
 
 void Server::HandleMessage(quint32 i_code, MemStream& i_body)

@@ -167,6 +167,12 @@ signals:
     void EmbeddedMessage(quint8 i_code, QByteArray i_body);
     void ResetDistributed();
 
+    // A turn of the frames of one read ended with some left for later turns; FramesHandled follows
+    // once none waits, or the connection ended. A view that follows each message can leave its
+    // paint till then, and a burst costs it one paint, not one a turn.
+    void FramesWaiting();
+    void FramesHandled();
+
 private:
     void OnSocketConnected();
     void OnSocketError(QAbstractSocket::SocketError i_error);
@@ -174,6 +180,7 @@ private:
     void OnReadyRead();
     void HandleFrames(bool i_sliced);
     void HandleFramesLater();
+    void EndBurst();
 
     void SendLogin();
     bool WriteFrame(quint32 i_code, const MemStream& i_body);
@@ -232,6 +239,8 @@ private:
     // Frames of one read are handled in slices with the event loop running between them; while
     // some wait for a later turn, what comes stays in the socket, whose buffer is bounded.
     bool m_framesPending = false;
+    // Set from the first turn a burst was cut into until FramesHandled told its end.
+    bool m_burst = false;
     // Set when the server closed the connection while frames were still waiting: the loss is
     // told once they were handled, as it was when they were all handled at once.
     QString m_lossPending;

@@ -1,8 +1,11 @@
 #include "ShellWidgets.h"
 
 #include "FocusHelpers.h"
+#include "Server.h"
 #include "TextUtils.h"
 
+#include <QAbstractItemView>
+#include <QEvent>
 #include <QTabBar>
 
 TabWidget::TabWidget(QWidget* ip_parent)
@@ -44,4 +47,53 @@ QString IsolatingDelegate::displayText(const QVariant& i_value, const QLocale& i
 void IsolatingDelegate::Install(QAbstractItemView* ip_view)
 {
     ip_view->setItemDelegate(new IsolatingDelegate(ip_view));
+}
+
+namespace
+{
+// The longest a burst keeps a held widget unpainted.
+constexpr qint64 kLongestHoldMs = 1000;
+} // namespace
+
+void ServerBurstPaints::Install(QWidget* ip_widget)
+{
+    if (gp_server)
+        new ServerBurstPaints(ip_widget);
+}
+
+ServerBurstPaints::ServerBurstPaints(QWidget* ip_widget)
+    : QObject(ip_widget)
+    , mp_widget(ip_widget)
+{
+    connect(gp_server, &Server::FramesWaiting, this, &ServerBurstPaints::OnFramesWaiting);
+    connect(gp_server, &Server::FramesHandled, this, &ServerBurstPaints::Release);
+    connect(gp_server, &QObject::destroyed, this, &ServerBurstPaints::Release);
+    if (qobject_cast<QAbstractItemView*>(ip_widget))
+        ip_widget->installEventFilter(this);
+}
+
+bool ServerBurstPaints::eventFilter(QObject*, QEvent* ip_event)
+{
+    // A timer that waits fires again at the next turn, and after the release.
+    return m_held.isValid() && ip_event->type() == QEvent::Timer;
+}
+
+void ServerBurstPaints::OnFramesWaiting()
+{
+    if (!m_held.isValid())
+    {
+        mp_widget->setUpdatesEnabled(false);
+        m_held.start();
+    }
+    else if (m_held.elapsed() >= kLongestHoldMs)
+        // Painted in this turn; held again at the next.
+        Release();
+}
+
+void ServerBurstPaints::Release()
+{
+    if (!m_held.isValid())
+        return;
+    m_held.invalidate();
+    mp_widget->setUpdatesEnabled(true);
 }

@@ -2,6 +2,7 @@
 
 // Small widget classes the forms promote their tab widgets and lists to.
 
+#include <QElapsedTimer>
 #include <QProxyStyle>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
@@ -76,4 +77,27 @@ public:
 
     // Gives the view this delegate.
     static void Install(QAbstractItemView* ip_view);
+};
+
+// Holds a widget's paints while the server's frames of one read wait for later turns, so that a
+// long list that follows each message is laid out and painted once for a burst, not once a turn.
+// A burst that goes on is still painted about once a second.
+class ServerBurstPaints : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Owned by the widget; follows the server there is, if any.
+    static void Install(QWidget* ip_widget);
+
+    // An item view's own timers, its posted layout among them, wait with its paints.
+    bool eventFilter(QObject* ip_watched, QEvent* ip_event) override;
+
+private:
+    explicit ServerBurstPaints(QWidget* ip_widget);
+    void OnFramesWaiting();
+    void Release();
+
+    QWidget* mp_widget;
+    QElapsedTimer m_held;
 };

@@ -163,6 +163,8 @@ void UserListForm::DataLoaded()
         ShowNote(row, 2, listed);
     }
     m_ui->userList->sortItems(0, Qt::AscendingOrder);
+    // A burst of status messages moves rows in every turn it is handled in.
+    ServerBurstPaints::Install(m_ui->userList);
     for (const ItemPtr& unshared : UsersMarked(types::kUnshared))
         AddMarkedRow(m_ui->unsharedList, unshared, types::kUnsharedListNode);
     m_ui->unsharedList->setSortingEnabled(true);
