@@ -73,8 +73,7 @@ void ChatsForm::Init()
     d->AddPathEventHandler(onlinePath(PathOnConnect), new Handler(this, &ChatsForm::OnUserOnline));
     d->AddPathEventHandler(onlinePath(PathExcluded), new Handler(this, &ChatsForm::OnUserOffline));
     UserTargets::Register(UserTargets::PrivateChat, [this](const QString& i_user) { OpenChatForm(i_user); });
-    // A burst of messages from new partners adds tabs in every turn it is handled in.
-    ServerBurstPaints::Install(ui->chatTabControl);
+    mp_tabPaints = new ServerBurstPaints(ui->chatTabControl);
     m_initialised = true;
 }
 
@@ -85,6 +84,8 @@ QTabWidget* ChatsForm::Tabs() const
 
 ChatForm* ChatsForm::GetChatForm(const QString& i_user)
 {
+    if (mp_tabPaints)
+        mp_tabPaints->Changing();
     const ItemPtr user = d->GetType(types::kUser)->GetItem(Value(i_user));
     if (ChatForm* form = user[types::kUserChatWidget].AsPointer<ChatForm>())
         return form;

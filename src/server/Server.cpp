@@ -25,7 +25,7 @@ const char* const kArea = "server";
 // A slice of incoming frames ends after the frame that takes it past either bound, so that a large
 // frame has a turn of its own and small ones that cost much to handle hold the window no longer
 // than the budget. No frame is cut. The views that would lay out and paint a long list again
-// after every turn wait for the burst's end (FramesWaiting, FramesHandled).
+// after every turn wait for the last (FramesTurnEnded).
 constexpr int kSliceBytes = 64 * 1024;
 constexpr qint64 kSliceMs = 20;
 // What the socket keeps beyond the frames waiting for their turn.
@@ -220,10 +220,13 @@ void Server::EndConnection()
     mp_socket->abort();
     m_inBuffer.clear();
     m_inOffset = 0;
+    const bool framesWaited = m_framesPending;
     m_framesPending = false;
     m_lossPending.clear();
     ++m_connectionSerial;
-    EndBurst();
+    // Inside a turn, its end tells it.
+    if (framesWaited && !m_inTurn)
+        emit FramesTurnEnded(false);
     m_joinsSent.clear();
     m_joinAnswersDue.clear();
 }
@@ -366,8 +369,6 @@ void Server::ReceiveForTest(const QByteArray& i_bytes, bool i_loggedIn)
 void Server::HandleFramesLater()
 {
     m_framesPending = true;
-    m_burst = true;
-    emit FramesWaiting();
     QMetaObject::invokeMethod(
         this,
         [this, serial = m_connectionSerial] {
@@ -379,9 +380,23 @@ void Server::HandleFramesLater()
         Qt::QueuedConnection);
 }
 
+void Server::HandleFrames(bool i_sliced)
+{
+    if (!i_sliced)
+    {
+        HandleSlice(false);
+        return;
+    }
+    const bool outer = m_inTurn;
+    m_inTurn = true;
+    HandleSlice(true);
+    m_inTurn = outer;
+    emit FramesTurnEnded(m_framesPending);
+}
+
 // A read may bring many frames, each as large as a whole room list: handled at once, they would
 // hold the window for as long as all of them take.
-void Server::HandleFrames(bool i_sliced)
+void Server::HandleSlice(bool i_sliced)
 {
     QElapsedTimer slice;
     slice.start();
@@ -432,17 +447,8 @@ void Server::HandleFrames(bool i_sliced)
         m_inBuffer.remove(0, m_inOffset);
         m_inOffset = 0;
     }
-    EndBurst();
     if (!m_lossPending.isEmpty())
         ConnectionLost(QString(m_lossPending));
-}
-
-void Server::EndBurst()
-{
-    if (!m_burst)
-        return;
-    m_burst = false;
-    emit FramesHandled();
 }
 
 void Server::HandleMessage(quint32 i_code, MemStream& i_body)

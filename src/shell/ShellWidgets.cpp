@@ -52,24 +52,30 @@ void IsolatingDelegate::Install(QAbstractItemView* ip_view)
 namespace
 {
 // The longest a burst keeps a held widget unpainted.
-constexpr qint64 kLongestHoldMs = 1000;
+constexpr qint64 kLongestHoldMs = 3000;
 } // namespace
-
-void ServerBurstPaints::Install(QWidget* ip_widget)
-{
-    if (gp_server)
-        new ServerBurstPaints(ip_widget);
-}
 
 ServerBurstPaints::ServerBurstPaints(QWidget* ip_widget)
     : QObject(ip_widget)
     , mp_widget(ip_widget)
+    , mp_server(gp_server)
 {
-    connect(gp_server, &Server::FramesWaiting, this, &ServerBurstPaints::OnFramesWaiting);
-    connect(gp_server, &Server::FramesHandled, this, &ServerBurstPaints::Release);
-    connect(gp_server, &QObject::destroyed, this, &ServerBurstPaints::Release);
+    if (!mp_server)
+        return;
+    connect(mp_server, &Server::FramesTurnEnded, this, &ServerBurstPaints::OnTurnEnded);
+    connect(mp_server, &QObject::destroyed, this, &ServerBurstPaints::Release);
     if (qobject_cast<QAbstractItemView*>(ip_widget))
         ip_widget->installEventFilter(this);
+}
+
+void ServerBurstPaints::Changing()
+{
+    // A change made before the hold would be painted at the end of the first turn.
+    if (!m_held.isValid() && mp_server && mp_server->IsHandlingFrames())
+    {
+        mp_widget->setUpdatesEnabled(false);
+        m_held.start();
+    }
 }
 
 bool ServerBurstPaints::eventFilter(QObject*, QEvent* ip_event)
@@ -78,15 +84,10 @@ bool ServerBurstPaints::eventFilter(QObject*, QEvent* ip_event)
     return m_held.isValid() && ip_event->type() == QEvent::Timer;
 }
 
-void ServerBurstPaints::OnFramesWaiting()
+void ServerBurstPaints::OnTurnEnded(bool i_framesWaiting)
 {
-    if (!m_held.isValid())
-    {
-        mp_widget->setUpdatesEnabled(false);
-        m_held.start();
-    }
-    else if (m_held.elapsed() >= kLongestHoldMs)
-        // Painted in this turn; held again at the next.
+    // After a long hold, painted now and held again from the next change.
+    if (!i_framesWaiting || (m_held.isValid() && m_held.elapsed() >= kLongestHoldMs))
         Release();
 }
 
