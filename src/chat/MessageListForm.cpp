@@ -49,6 +49,7 @@ void MessageListForm::Init()
     {
         connect(gp_server, &Server::PrivateChat, this, &MessageListForm::OnPrivateChat);
         connect(gp_server, &Server::PrivateChatSent, this, &MessageListForm::OnPrivateChatSent);
+        mp_listPaints = new ServerBurstPaints(ui->messageList);
     }
     dataSaver->AddListener(this);
 }
@@ -78,6 +79,8 @@ void MessageListForm::AddMessageToList(ItemPtr i_message)
     ItemPtr user = i_message[types::kUser];
     if (!user)
         return;
+    if (mp_listPaints)
+        mp_listPaints->Changing();
     QTreeWidget* list = ui->messageList;
     QTreeWidgetItem* row = TakeRow(user);
     list->insertTopLevelItem(0, row);

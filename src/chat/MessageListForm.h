@@ -8,6 +8,7 @@
 #include <ctime>
 
 class QTreeWidgetItem;
+class ServerBurstPaints;
 
 namespace Ui
 {
@@ -47,4 +48,6 @@ private:
     ItemPtr Record(const QString& i_user, const QString& i_text, qint64 i_time, const char* ip_direction);
 
     Ui::MessageListForm* ui;
+    // A burst of messages moves rows to the top in every turn it is handled in.
+    ServerBurstPaints* mp_listPaints = nullptr;
 };

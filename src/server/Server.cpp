@@ -22,12 +22,11 @@ const char* const kDefaultServerHost = "server.veltrane.net";
 namespace
 {
 const char* const kArea = "server";
-// A slice of incoming frames ends after the frame that takes it past kSliceBytes, so that a large
-// frame has a turn of its own, or past the time budget once it holds kSliceMinBytes: every turn
-// lays out and paints the views again, and a turn of small frames must carry enough of them for
-// that to cost little against them. No frame is cut.
+// A slice of incoming frames ends after the frame that takes it past either bound, so that a large
+// frame has a turn of its own and small ones that cost much to handle hold the window no longer
+// than the budget. No frame is cut. The views that would lay out and paint a long list again
+// after every turn wait for the last (FramesTurnEnded).
 constexpr int kSliceBytes = 64 * 1024;
-constexpr int kSliceMinBytes = 16 * 1024;
 constexpr qint64 kSliceMs = 20;
 // What the socket keeps beyond the frames waiting for their turn.
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
@@ -221,9 +220,13 @@ void Server::EndConnection()
     mp_socket->abort();
     m_inBuffer.clear();
     m_inOffset = 0;
+    const bool framesWaited = m_framesPending;
     m_framesPending = false;
     m_lossPending.clear();
     ++m_connectionSerial;
+    // Inside a turn, its end tells it.
+    if (framesWaited && !m_inTurn)
+        emit FramesTurnEnded(false);
     m_joinsSent.clear();
     m_joinAnswersDue.clear();
 }
@@ -377,9 +380,23 @@ void Server::HandleFramesLater()
         Qt::QueuedConnection);
 }
 
+void Server::HandleFrames(bool i_sliced)
+{
+    if (!i_sliced)
+    {
+        HandleSlice(false);
+        return;
+    }
+    const bool outer = m_inTurn;
+    m_inTurn = true;
+    HandleSlice(true);
+    m_inTurn = outer;
+    emit FramesTurnEnded(m_framesPending);
+}
+
 // A read may bring many frames, each as large as a whole room list: handled at once, they would
 // hold the window for as long as all of them take.
-void Server::HandleFrames(bool i_sliced)
+void Server::HandleSlice(bool i_sliced)
 {
     QElapsedTimer slice;
     slice.start();
@@ -388,7 +405,7 @@ void Server::HandleFrames(bool i_sliced)
     QByteArray& frame = m_frame;
     while (m_state == StateLoggingIn || m_state == StateLoggedIn)
     {
-        if (i_sliced && (sliceBytes >= kSliceBytes || (sliceBytes >= kSliceMinBytes && slice.elapsed() >= kSliceMs)))
+        if (i_sliced && (sliceBytes >= kSliceBytes || slice.elapsed() >= kSliceMs))
         {
             HandleFramesLater();
             return;

@@ -71,6 +71,8 @@ public:
     // What the connection holds of the server's bytes not handled yet, in the socket and out of it.
     qint64 BytesHeld() const;
     PortForwarder* GetPortForwarder() const { return mp_portForwarder; }
+    // Whether a turn of the frames of a read is being handled; FramesTurnEnded tells its end.
+    bool IsHandlingFrames() const { return m_inTurn; }
 
     // Rooms.
     void GetRoomList();
@@ -167,12 +169,18 @@ signals:
     void EmbeddedMessage(quint8 i_code, QByteArray i_body);
     void ResetDistributed();
 
+    // A turn of the frames of one read ended, i_framesWaiting when some are left for later turns;
+    // also told when the connection ends while some wait. A view that follows each message can
+    // leave its paint till the last turn, and a burst costs it one paint, not one a turn.
+    void FramesTurnEnded(bool i_framesWaiting);
+
 private:
     void OnSocketConnected();
     void OnSocketError(QAbstractSocket::SocketError i_error);
     void OnSocketDisconnected();
     void OnReadyRead();
     void HandleFrames(bool i_sliced);
+    void HandleSlice(bool i_sliced);
     void HandleFramesLater();
 
     void SendLogin();
@@ -232,6 +240,7 @@ private:
     // Frames of one read are handled in slices with the event loop running between them; while
     // some wait for a later turn, what comes stays in the socket, whose buffer is bounded.
     bool m_framesPending = false;
+    bool m_inTurn = false;
     // Set when the server closed the connection while frames were still waiting: the loss is
     // told once they were handled, as it was when they were all handled at once.
     QString m_lossPending;

@@ -1,8 +1,11 @@
 #include "ShellWidgets.h"
 
 #include "FocusHelpers.h"
+#include "Server.h"
 #include "TextUtils.h"
 
+#include <QAbstractItemView>
+#include <QEvent>
 #include <QTabBar>
 
 TabWidget::TabWidget(QWidget* ip_parent)
@@ -44,4 +47,54 @@ QString IsolatingDelegate::displayText(const QVariant& i_value, const QLocale& i
 void IsolatingDelegate::Install(QAbstractItemView* ip_view)
 {
     ip_view->setItemDelegate(new IsolatingDelegate(ip_view));
+}
+
+namespace
+{
+// The longest a burst keeps a held widget unpainted.
+constexpr qint64 kLongestHoldMs = 3000;
+} // namespace
+
+ServerBurstPaints::ServerBurstPaints(QWidget* ip_widget)
+    : QObject(ip_widget)
+    , mp_widget(ip_widget)
+    , mp_server(gp_server)
+{
+    if (!mp_server)
+        return;
+    connect(mp_server, &Server::FramesTurnEnded, this, &ServerBurstPaints::OnTurnEnded);
+    connect(mp_server, &QObject::destroyed, this, &ServerBurstPaints::Release);
+    if (qobject_cast<QAbstractItemView*>(ip_widget))
+        ip_widget->installEventFilter(this);
+}
+
+void ServerBurstPaints::Changing()
+{
+    // A change made before the hold would be painted at the end of the first turn.
+    if (!m_held.isValid() && mp_server && mp_server->IsHandlingFrames())
+    {
+        mp_widget->setUpdatesEnabled(false);
+        m_held.start();
+    }
+}
+
+bool ServerBurstPaints::eventFilter(QObject*, QEvent* ip_event)
+{
+    // A timer that waits fires again at the next turn, and after the release.
+    return m_held.isValid() && ip_event->type() == QEvent::Timer;
+}
+
+void ServerBurstPaints::OnTurnEnded(bool i_framesWaiting)
+{
+    // After a long hold, painted now and held again from the next change.
+    if (!i_framesWaiting || (m_held.isValid() && m_held.elapsed() >= kLongestHoldMs))
+        Release();
+}
+
+void ServerBurstPaints::Release()
+{
+    if (!m_held.isValid())
+        return;
+    m_held.invalidate();
+    mp_widget->setUpdatesEnabled(true);
 }

@@ -2,12 +2,15 @@
 
 // Small widget classes the forms promote their tab widgets and lists to.
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTreeWidget>
 
 class QKeyEvent;
+class Server;
 
 // A tab widget that, when a tab is opened, focuses the page's widget of highest "get_focus"
 // (see RegisterWidgetForTabFocus) and takes the activity mark off the tab's title.
@@ -76,4 +79,31 @@ public:
 
     // Gives the view this delegate.
     static void Install(QAbstractItemView* ip_view);
+};
+
+// Holds a widget's paints while the server's frames of one read wait for later turns, so that a
+// long list that follows each message is laid out and painted once for a burst, not once a turn.
+// A burst that goes on is still painted every few seconds.
+class ServerBurstPaints : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Owned by the widget; follows the server there is when made, if any.
+    explicit ServerBurstPaints(QWidget* ip_widget);
+
+    // Told before each change of the widget: a change while the server's frames are handled holds
+    // the paints till their last turn.
+    void Changing();
+
+    // An item view's own timers, its posted layout among them, wait with its paints.
+    bool eventFilter(QObject* ip_watched, QEvent* ip_event) override;
+
+private:
+    void OnTurnEnded(bool i_framesWaiting);
+    void Release();
+
+    QWidget* mp_widget;
+    QPointer<Server> mp_server;
+    QElapsedTimer m_held;
 };

@@ -163,6 +163,7 @@ void UserListForm::DataLoaded()
         ShowNote(row, 2, listed);
     }
     m_ui->userList->sortItems(0, Qt::AscendingOrder);
+    mp_listPaints = new ServerBurstPaints(m_ui->userList);
     for (const ItemPtr& unshared : UsersMarked(types::kUnshared))
         AddMarkedRow(m_ui->unsharedList, unshared, types::kUnsharedListNode);
     m_ui->unsharedList->setSortingEnabled(true);
@@ -304,6 +305,7 @@ void UserListForm::OnUserOnline(ItemPtr i_user)
 {
     if (QTreeWidgetItem* row = RowOf(i_user, types::kUserListNode))
     {
+        mp_listPaints->Changing();
         row->setIcon(0, OnlineIcon());
         PlaceUserListRow(row);
     }
@@ -324,11 +326,14 @@ void UserListForm::PostOnlineAlert(const QString& i_user)
 
 void UserListForm::OnUserOffline(ItemPtr i_user)
 {
+    QTreeWidgetItem* listed = RowOf(i_user, types::kUserListNode);
+    if (listed)
+        mp_listPaints->Changing();
     for (const char* node : {types::kUserListNode, types::kOnlineAlertListNode})
         if (QTreeWidgetItem* row = RowOf(i_user, node))
             row->setIcon(0, OfflineIcon());
-    if (QTreeWidgetItem* row = RowOf(i_user, types::kUserListNode))
-        PlaceUserListRow(row);
+    if (listed)
+        PlaceUserListRow(listed);
 }
 
 void UserListForm::OnUserAddedToList(ItemPtr i_user)

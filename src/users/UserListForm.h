@@ -11,6 +11,7 @@
 #include <memory>
 
 class QTreeWidget;
+class ServerBurstPaints;
 class UserInfoForm;
 
 namespace Ui
@@ -86,6 +87,8 @@ private:
                              void (UserListForm::*i_handler)(ItemPtr));
 
     std::unique_ptr<Ui::UserListForm> m_ui;
+    // A burst of status messages moves rows in every turn it is handled in.
+    ServerBurstPaints* mp_listPaints = nullptr;
 };
 
 extern UserListForm* userListForm;

@@ -3,7 +3,9 @@
 #include "ServerFixture.h"
 #include "Wire.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <functional>
 
@@ -599,6 +601,42 @@ private slots:
         f.testServer->SendRaw(kMe, LargeAdminFrame('A') + AdminFrame("B") + AdminFrame("c"));
         QTRY_COMPARE(seen, QStringList({"A", "B", "c"}));
         QCOMPARE(seenWhenTheLoopTurned, 1);
+    }
+
+    void costly_small_messages_of_one_read_take_turns_with_the_event_loop_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("searches") << WireWriter().Str("searcher").U32(7).Str("song").Frame(SM_FILE_SEARCH);
+        QTest::newRow("private messages")
+            << WireWriter().U32(1).U32(1700000000).Str("partner").Str("hello").U8(1).Frame(SM_PRIVATE_MESSAGE);
+    }
+
+    // Small messages that each take long to handle, as searches answered from a large share or
+    // messages from new partners do: their turn ends on its time as well, however few bytes it
+    // handled, so the window does not wait for the whole read.
+    void costly_small_messages_of_one_read_take_turns_with_the_event_loop()
+    {
+        QFETCH(QByteArray, frame);
+        ServerFixture f;
+        QVERIFY(f.Login());
+        constexpr int kMessages = 100;
+        int handled = 0;
+        int handledWhenTheLoopTurned = -1;
+        const auto costly = [&] {
+            if (handled++ == 0)
+                QTimer::singleShot(0, this, [&] { handledWhenTheLoopTurned = handled; });
+            QElapsedTimer cost;
+            cost.start();
+            while (cost.elapsed() < 2)
+            {
+            }
+        };
+        connect(f.server.get(), &Server::DirectFileSearch, this, costly);
+        connect(f.server.get(), &Server::PrivateChat, this, costly);
+        QVERIFY(f.testServer->SendRaw(kMe, frame.repeated(kMessages)));
+        QTRY_COMPARE(handled, kMessages);
+        QTRY_VERIFY(handledWhenTheLoopTurned > 0);
+        QVERIFY2(handledWhenTheLoopTurned < kMessages, qPrintable(QString::number(handledWhenTheLoopTurned)));
     }
 
     // Frames still waiting when the connection ends: the client's own end drops them, and the next
