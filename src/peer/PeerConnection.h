@@ -60,7 +60,7 @@ public:
 
     // What the system may take into its send queue of a connection that carries messages; the rest
     // waits in our own buffer. The system doubles it for its bookkeeping.
-    static constexpr int SystemSendBufferBytes = 64 * 1024;
+    static constexpr int SystemSendBufferBytes = 128 * 1024;
     // Bytes waiting to be sent on every connection that exists, whoever owns it (the messenger,
     // the distributed network), and on the file connections the transfers write to. The system is
     // asked what its queues hold only when what they may hold passes i_askAbove (WaitingBytes).
