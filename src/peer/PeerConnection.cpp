@@ -175,16 +175,17 @@ void PeerConnection::DropSlowPartialFrames()
                                  .arg(MinPartialFrameBytesPerSecond / 1024));
 }
 
-void PeerConnection::ExpectFrames(std::vector<quint32> i_largeCodes)
+void PeerConnection::LimitSystemSendQueue()
 {
 #ifdef Q_OS_UNIX
-    // What the system takes of a peer that never reads is held for it all the same: kept small, so
-    // that the rest waits in our buffer, where the bounds count it. File connections keep the
-    // system's own sizing, for the speed of transfers.
     if (m_socket && m_socket->socketDescriptor() >= 0)
         ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &SystemSendBufferBytes,
                      sizeof SystemSendBufferBytes);
 #endif
+}
+
+void PeerConnection::ExpectFrames(std::vector<quint32> i_largeCodes)
+{
     m_largeCodes = std::move(i_largeCodes);
     Expect(State::Open);
 }

@@ -58,8 +58,8 @@ public:
     // Moves the clock of partial frames ahead, so tests need not wait for the grace.
     static void AdvancePartialFrameClockForTest(qint64 i_ms);
 
-    // What the system may take into its send queue of a connection that carries messages; the rest
-    // waits in our own buffer. The system doubles it for its bookkeeping.
+    // What the system may take into the send queue of a message connection (LimitSystemSendQueue);
+    // the rest waits in our own buffer. The system doubles it for its bookkeeping.
     static constexpr int SystemSendBufferBytes = 128 * 1024;
     // Bytes waiting to be sent on every connection that exists, whoever owns it (the messenger,
     // the distributed network), and on the file connections the transfers write to. The system is
@@ -123,6 +123,12 @@ public:
     // One frame whose payload starts with the message code.
     void SendFrame(const char* ip_payload, int i_size);
     void SendFrame(const QByteArray& i_payload) { SendFrame(i_payload.constData(), i_payload.size()); }
+
+    // What the system takes of a peer that never reads is held for it all the same: kept small, so
+    // that the rest waits in our buffer, where the bounds count it. Message connections only: there
+    // may be thousands of them, while file and distributed connections keep the system's own sizing
+    // for their speed, and their numbers have bounds of their own.
+    void LimitSystemSendQueue();
 
     // What comes next on the wire; called by the owner, also from inside OpenerReceived. Frames
     // may be large only when their first four bytes (a peer message's code) are in the list.

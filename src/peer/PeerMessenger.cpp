@@ -598,6 +598,7 @@ void PeerMessenger::EstablishMessageConnection(PeerConnection* ip_connection)
     connect(ip_connection, &PeerConnection::FrameReceived, this,
             [this, ip_connection](const QByteArray& i_payload) { OnMessage(ip_connection, i_payload); });
     connect(ip_connection, &PeerConnection::Written, this, [this, ip_connection] { ReadDeferred(ip_connection); });
+    ip_connection->LimitSystemSendQueue();
     // Lists and search replies come compressed and may be large, as may a user's picture.
     ip_connection->ExpectFrames(
         {PM_SHARED_FILE_LIST, PM_FILE_SEARCH_RESULT, PM_USER_INFO_REPLY, PM_SHARED_FILES_IN_FOLDER});
