@@ -1,4 +1,5 @@
-# Two commands set everything up on a fresh Debian 12 machine: `make run` and `make test`.
+# Three commands set everything up on a fresh Debian 12 machine: `make run`, `make demo` (two clients
+# and a loopback server, tests/support/demo.sh) and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
@@ -8,7 +9,7 @@ PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zli
 WERROR     := $(if $(CI),ON,OFF)
 SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: deps configure build run test bench asan fuzz clean format format-check
+.PHONY: deps configure build run demo test bench asan fuzz clean format format-check
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -27,6 +28,9 @@ build: configure
 
 run: build
 	./$(BUILD)/src/veltrane
+
+demo: build
+	sh tests/support/demo.sh $(BUILD)
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen LC_ALL=C ctest --output-on-failure -j $(JOBS)

@@ -1,6 +1,7 @@
 // What hostile peers can still cost: the memory held by connections that each send most of a
 // large frame and stop, from one address (its share) and from sixteen (the budget of all), and the time of search replies as a search fills up, against the same
-// replies with nothing counted.
+// replies with nothing counted; and the memory folder requests held behind an unread answer keep
+// when each comes after a large message.
 
 #include "Compression.h"
 #include "Data.h"
@@ -8,6 +9,7 @@
 #include "FileInfo.h"
 #include "LoopbackSocket.h"
 #include "PeakMemory.h"
+#include "PeerMessages.h"
 #include "PeerMessenger.h"
 #include "PeerOnlyEngine.h"
 #include "RawPeer.h"
@@ -118,6 +120,89 @@ void PartialFrames(bool i_manyAddresses)
     std::fflush(stdout);
 }
 
+double ResidentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+// A peer that asks for a folder and reads nothing, so that its answer waits, then sends 300 times
+// a message of 1 MB, dropped for its unknown code, and a folder request of 17 bytes, held behind
+// that answer: how much the process holds once they are read, more than when the answer waited.
+void HeldFolderRequests()
+{
+    StartEngine();
+    constexpr int kRequests = 300;
+    int asked = 0;
+    bool placed = false;
+    QObject::connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested,
+                     [&asked](QString i_user, quint32 i_token, QString) {
+                         ++asked;
+                         MemStream reply;
+                         OutputStream out(reply);
+                         out.Write(quint32(37));
+                         out.Write(i_token);
+                         const QByteArray filler(4 * 1000 * 1000, 'f'); // more than the sockets between us take
+                         reply.WriteBuffer(filler.constData(), size_t(filler.size()));
+                         peerMessenger->SendMessage(i_user, reply);
+                     });
+    QObject::connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, [&placed] { placed = true; });
+    peerMessenger->OnPeerAddress(QStringLiteral("holder"), TCPAddress(0x7f000001u, 0), 0);
+    RawPeer framer;
+    const QByteArray large = framer.Frame(Le32(9999) + QByteArray(1000 * 1000 - 4, 'm'));
+    std::vector<QByteArray> requests;
+    for (int n = 0; n <= kRequests; ++n)
+        requests.push_back(framer.Frame(
+            PeerMessages::BuildGetSharedFilesInFolder(quint32(n), QStringLiteral("a\\bcd")).ToByteArray()));
+    const QByteArray end = framer.Frame(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray());
+    std::atomic<bool> go{false};
+    std::atomic<bool> stop{false};
+    std::thread peer([&, port = peerMessenger->ListeningPort()] {
+        const int fd = ConnectFrom(0x7f000001u, port);
+        // A client that stops reading does not hold the bench for ever.
+        const timeval patience{60, 0};
+        if (fd >= 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+        const auto put = [fd](const QByteArray& i_bytes) {
+            return fd >= 0 && ::send(fd, i_bytes.constData(), size_t(i_bytes.size()), MSG_NOSIGNAL) == i_bytes.size();
+        };
+        bool ok = put(framer.Frame(RawPeer::PeerInit("holder", "P"))) && put(requests[0]);
+        while (ok && !go && !stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (int n = 1; ok && n <= kRequests; ++n)
+            ok = put(large) && put(requests[size_t(n)]);
+        ok = ok && put(end);
+        while (ok && !stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (fd >= 0)
+            ::close(fd);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while ((asked == 0 || peerMessenger->WaitingBytes() == 0) && timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    malloc_trim(0);
+    const double baseline = ResidentMegabytes();
+    go = true;
+    while (!placed && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    malloc_trim(0); // what is in use, not what the allocator kept of the messages read
+    const double growth = ResidentMegabytes() - baseline;
+    const bool held = asked == 1 && peerMessenger->WaitingBytes() > 0;
+    stop = true;
+    peer.join();
+    StopEngine();
+    std::printf("peer_held_folder_requests_300_after_large_frames: %.0f MB\n", growth);
+    std::fflush(stdout);
+    if (!placed || !held)
+        std::fprintf(stderr, "The folder requests were not all read and held (%d answered)\n", asked);
+}
+
 // A search reply of i_files results from one user.
 QByteArray SearchReply(quint32 i_token, int i_user, int i_files)
 {
@@ -180,5 +265,6 @@ int main(int argc, char** argv)
     PartialFrames(false);
     PartialFrames(true);
     SearchReplies();
+    HeldFolderRequests();
     return 0;
 }

@@ -2,11 +2,13 @@
 // picture, and the time on this (the GUI) thread that 40 shares-list requests cost against a share
 // of 480,000 files, next to building that list once. And peers that read: 8 from 8 addresses that
 // each ask for the same list 20 times, each time once they have read the last one, and 8 more that
-// queue a file before each ask. And peers that ask once each, under 250 new names, and read nothing:
-// what the process and the system's send queues hold for them.
+// queue a file before each ask. Then a peer's wait for its user information while others ask for
+// one folder's contents, each under a spelling of its own. Last, peers that ask once each, under 250
+// new names, and read nothing: what the process and the system's send queues hold for them.
 
 #include "EngineStack.h"
 #include "FreePorts.h"
+#include "Log.h"
 #include "LoopbackSocket.h"
 #include "PeakMemory.h"
 #include "PeerMessages.h"
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <netinet/in.h>
@@ -343,11 +346,11 @@ bool RepeatedSharesList()
     return done && read && readQueueing;
 }
 
-// A folder of 60,000 files whose names hardly compress: its contents answer is some 1.9 MB.
-QString MakeLargeFolder()
+// A folder of 60,000 files whose names hardly compress: its contents answer is some 1.9 MB. Its
+// remote path is returned.
+QString MakeLargeFolder(const QString& i_path = QStringLiteral("/share/leeched"))
 {
-    const QString path = QStringLiteral("/share/leeched");
-    ItemPtr folder = d->GetType(types::kSharedFileFolder)->GetItem(Value(path));
+    ItemPtr folder = d->GetType(types::kSharedFileFolder)->GetItem(Value(i_path));
     folder.Connect(ShareRoot());
     Type* files = d->GetType(types::kSharedFile);
     Type* names = d->GetType(types::kSharedFileName);
@@ -365,7 +368,7 @@ QString MakeLargeFolder()
                                               .arg((seed ^ more) >> 36, 7, 16, QLatin1Char('0')))));
         file.Connect(sizes->GetItem(Value(static_cast<long long>(seed >> 24))));
     }
-    QString remote = path;
+    QString remote = i_path;
     return remote.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
@@ -421,6 +424,155 @@ bool FolderContentsLeeches()
     if (pinger.Read() != 1)
         std::fprintf(stderr, "The user information was not read\n");
     return pinger.Read() == 1;
+}
+// A peer that asks for our user information every 20 ms from an address of its own, each time
+// once it has read the last answer, and notes how long each answer took.
+class Pinger
+{
+public:
+    Pinger(quint16 i_port, quint32 i_from, const QByteArray& i_user)
+        : m_thread([this, i_port, i_from, i_user] { Run(i_port, i_from, i_user); })
+    {
+    }
+    ~Pinger()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    void Stop() { m_stop = true; }
+    bool Done() const { return m_done; }
+    // The waits in milliseconds, once Done.
+    const std::vector<double>& Waits() const { return m_waits; }
+
+private:
+    void Run(quint16 i_port, quint32 i_from, const QByteArray& i_user)
+    {
+        constexpr quint32 kUserInfoReply = 16;
+        const int fd = ConnectFrom(i_from, i_port);
+        const timeval patience{120, 0};
+        if (fd >= 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        RawPeer framer;
+        const QByteArray request = framer.Frame(PeerMessages::BuildUserInfoRequest().ToByteArray());
+        QByteArray wire = framer.Frame(RawPeer::PeerInit(i_user, "P")) + request;
+        std::vector<char> answer;
+        const auto receive = [fd](char* o_bytes, size_t i_size) {
+            for (size_t have = 0; have < i_size;)
+            {
+                const ssize_t n = ::recv(fd, o_bytes + have, i_size - have, 0);
+                if (n <= 0)
+                    return false;
+                have += size_t(n);
+            }
+            return true;
+        };
+        while (fd >= 0 && !m_stop)
+        {
+            QElapsedTimer timer;
+            timer.start();
+            if (::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL) != wire.size())
+                break;
+            wire = request;
+            quint32 code = 0;
+            while (code != kUserInfoReply)
+            {
+                quint32 length = 0;
+                if (!receive(reinterpret_cast<char*>(&length), sizeof length))
+                    break;
+                answer.resize(qFromLittleEndian(length));
+                if (answer.size() < sizeof code || !receive(answer.data(), answer.size()))
+                    break;
+                code = qFromLittleEndian<quint32>(answer.data());
+            }
+            if (code != kUserInfoReply)
+                break;
+            m_waits.push_back(timer.nsecsElapsed() / 1e6);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (fd >= 0)
+            ::close(fd);
+        m_done = true;
+    }
+
+    std::vector<double> m_waits;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+// The folder's remote path with its separators i_bits (one bit each, first separator lowest)
+// spelt "/": the client finds the folder under any of them.
+QString Spelling(QString i_remote, unsigned i_bits)
+{
+    for (int at = 0, bit = 0; (at = int(i_remote.indexOf(QLatin1Char('\\'), at))) >= 0; ++at, ++bit)
+        if (i_bits & (1u << bit))
+            i_remote[at] = QLatin1Char('/');
+    return i_remote;
+}
+
+// How long a well-behaved peer waits for its user information (the median of its asks) while
+// 20 new names a second, for three seconds, each ask once for the contents of a 60,000-file folder
+// five levels deep, under one of 20 spellings, and read the answer.
+bool FolderContentsSpellings()
+{
+    constexpr int kSpellings = 20;
+    constexpr int kAskers = 60;
+    const QString folder = MakeLargeFolder(QStringLiteral("/share/one/two/three/four"));
+    ForgetKeptList();
+    const QMetaObject::Connection answering =
+        QObject::connect(peerMessenger, &PeerMessenger::UserInfoRequested, [](QString i_user) {
+            MemStream reply = PeerMessages::BuildUserInfoReply(QStringLiteral("me"), false, QByteArray(), 1, 0, true);
+            peerMessenger->SendMessage(i_user, reply);
+        });
+    int builds = 0;
+    SetLogSink([&builds](const QString&, const QString& i_line) {
+        builds += i_line.contains(QLatin1String("Building the contents of")) ? 1 : 0;
+    });
+    builds = 0; // the sink is handed every line kept so far
+    const quint16 port = peerMessenger->ListeningPort();
+    peerMessenger->OnPeerAddress(QStringLiteral("spelling pinger"), TCPAddress(0x7f0000f1u, 0), 0);
+    Pinger pinger(port, 0x7f0000f1u, "spelling pinger");
+    std::vector<std::unique_ptr<Reader>> askers;
+    const auto done = [&askers] {
+        return askers.size() == kAskers
+               && std::all_of(askers.begin(), askers.end(), [](const auto& i_asker) { return i_asker->Done(); });
+    };
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 300000)
+    {
+        if (askers.size() < kAskers && timer.elapsed() >= qint64(askers.size()) * 1000 / 20)
+        {
+            const int n = int(askers.size());
+            const QByteArray user = "speller" + QByteArray::number(n);
+            const quint32 from = 0x7f000200u + quint32(n);
+            peerMessenger->OnPeerAddress(QString::fromLatin1(user), TCPAddress(from, 0), 0);
+            askers.push_back(std::make_unique<Reader>(
+                port, from, user, 1,
+                PeerMessages::BuildGetSharedFilesInFolder(quint32(n), Spelling(folder, unsigned(n % kSpellings)))
+                    .ToByteArray()));
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    const double askedMs = timer.nsecsElapsed() / 1e6;
+    pinger.Stop();
+    while (!pinger.Done() && timer.elapsed() < 420000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QObject::disconnect(answering);
+    SetLogSink(LogSink());
+    int read = 0;
+    for (const auto& asker : askers)
+        read += asker->Done() ? asker->Read() : 0;
+    std::vector<double> waits = pinger.Done() ? pinger.Waits() : std::vector<double>();
+    std::sort(waits.begin(), waits.end());
+    const double median = waits.empty() ? 0 : waits[waits.size() / 2];
+    std::printf("peer_folder_contents_20_spellings_ping: %.1f ms (worst %.0f ms of %zu; %d answers read in %.0f ms, "
+                "%d built)\n",
+                median, waits.empty() ? 0 : waits.back(), waits.size(), read, askedMs, builds);
+    std::fflush(stdout);
+    if (read != kAskers || waits.empty())
+        std::fprintf(stderr, "%d of %d folder answers read, %zu pings answered\n", read, kAskers, waits.size());
+    return read == kAskers && !waits.empty();
 }
 
 // 250 connections under new names, 50 from each of five addresses, that each ask once for the
@@ -488,7 +640,8 @@ int main(int argc, char** argv)
     dataSaver->NotifyFirstStart();
     const bool answered = UnreadAnswers();
     const bool shares = RepeatedSharesList();
-    const bool leeched = FolderContentsLeeches();
+    const bool leeches = FolderContentsLeeches();
+    const bool spellings = FolderContentsSpellings();
     const bool renamed = NeverReadersUnderNewNames(QStringLiteral("\\share\\leeched"));
-    return leeched && renamed && shares && answered ? 0 : 1;
+    return renamed && spellings && leeches && shares && answered ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include "ChatLines.h"
 #include "ChatLog.h"
 #include "ChatLogForm.h"
+#include "ChatsForm.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "Server.h"
@@ -22,15 +23,14 @@
 namespace
 {
 using Handler = EventHandler<ChatForm, ItemPtr>;
-
-quint64 g_uses = 0;
 } // namespace
 
-ChatForm::ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, QWidget* ip_parent)
-    : QWidget(ip_parent)
+ChatForm::ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, ChatsForm* ip_chats)
+    : QWidget(ip_chats)
     , ui(new Ui::ChatForm)
     , m_user(i_user)
     , mp_tabWidget(ip_tabWidget)
+    , mp_chats(ip_chats)
 {
     ui->setupUi(this);
     MarkUsed();
@@ -95,7 +95,7 @@ void ChatForm::AddChat(const QString& i_user, const QString& i_text)
 
 void ChatForm::MarkUsed()
 {
-    m_lastUse = ++g_uses;
+    m_lastUse = mp_chats->NextUse();
 }
 
 void ChatForm::AddStatusMessage(const QString& i_text)

@@ -14,6 +14,7 @@ namespace Ui
 class ChatForm;
 }
 
+class ChatsForm;
 class QTabWidget;
 
 // The private chat with one other user: the lines received from them and typed to them, sent to
@@ -27,8 +28,8 @@ class ChatForm
     Q_OBJECT
 
 public:
-    // ip_tabWidget: where the log viewer opens; ip_parent: the private chats container.
-    ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, QWidget* ip_parent);
+    // ip_tabWidget: where the log viewer opens; ip_chats: the private chats container, its parent.
+    ChatForm(const QString& i_user, QTabWidget* ip_tabWidget, ChatsForm* ip_chats);
     ~ChatForm() override;
 
     QString UserName() const { return m_user; }
@@ -63,6 +64,7 @@ private:
     QString m_user;
     ItemPtr m_userItem;
     QTabWidget* mp_tabWidget;
+    ChatsForm* mp_chats;
     std::unique_ptr<ChatView> m_chatView;
     quint64 m_lastUse = 0;
 };

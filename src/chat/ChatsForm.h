@@ -50,6 +50,8 @@ public:
     QTabWidget* Tabs() const;
 
     static constexpr int kTabsOnBar = 100;
+    // Orders its chats' uses: each number is larger than the last.
+    quint64 NextUse() { return ++m_uses; }
 
 public slots:
     void OnChatTabClosed(int i_index);
@@ -73,6 +75,7 @@ private:
     // The chat tab last current: it was in use until another took its place.
     QPointer<ChatForm> mp_shown;
     bool m_initialised = false;
+    quint64 m_uses = 0;
 };
 
 extern ChatsForm* chatsForm;

@@ -46,11 +46,17 @@ QStringList DiagnosticsForm::AreaNames() const
 
 QStringList DiagnosticsForm::AreaLines(const QString& i_area) const
 {
-    ShowWaitingLines();
     auto it = m_areaViews.find(i_area);
     if (it == m_areaViews.end())
         return QStringList();
-    return it->second->toPlainText().split(QLatin1Char('\n'));
+    // The page as it will read once this turn's lines are on it.
+    QString text = it->second->toPlainText();
+    if (auto waiting = m_waitingLines.find(it->second); waiting != m_waitingLines.end())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + waiting->second.join(QLatin1Char('\n'));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (lines.size() > kMaxLogLines)
+        lines.erase(lines.begin(), lines.end() - kMaxLogLines);
+    return lines;
 }
 
 void DiagnosticsForm::AddLine(const QString& i_area, const QString& i_line)
@@ -83,7 +89,7 @@ void DiagnosticsForm::AddLine(const QString& i_area, const QString& i_line)
         Qt::QueuedConnection);
 }
 
-void DiagnosticsForm::ShowWaitingLines() const
+void DiagnosticsForm::ShowWaitingLines()
 {
     std::map<QPlainTextEdit*, QStringList> waiting;
     waiting.swap(m_waitingLines);

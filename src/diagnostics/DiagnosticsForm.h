@@ -37,12 +37,12 @@ public:
 private:
     void AddLine(const QString& i_area, const QString& i_line);
     // Appends the lines logged since the last call, each page's in one go.
-    void ShowWaitingLines() const;
+    void ShowWaitingLines();
 
     std::unique_ptr<Ui::DiagnosticsForm> m_ui;
     std::map<QString, QPlainTextEdit*> m_areaViews;
     // Lines logged in this turn of the event loop, per page, oldest first.
-    mutable std::map<QPlainTextEdit*, QStringList> m_waitingLines;
+    std::map<QPlainTextEdit*, QStringList> m_waitingLines;
     bool m_showScheduled = false;
     bool m_initialized = false;
 };

@@ -490,10 +490,13 @@ bool PeerConnection::AnswerWaiting(quint32 i_code) const
 
 bool PeerConnection::Defer(const QByteArray& i_payload)
 {
-    if (m_deferredBytes + i_payload.size() > MaxDeferredBytes)
+    const qint64 cost = i_payload.size() + DeferredOverhead;
+    if (m_deferredBytes + cost > MaxDeferredBytes)
         return false;
-    m_deferredBytes += i_payload.size();
-    m_deferred.push_back(i_payload);
+    m_deferredBytes += cost;
+    // A copy of the request alone: the payload shares the read buffer, which keeps the room of a
+    // frame of up to 1 MiB.
+    m_deferred.emplace_back(i_payload.constData(), i_payload.size());
     return true;
 }
 
@@ -501,14 +504,22 @@ QByteArray PeerConnection::TakeDeferred()
 {
     QByteArray payload = std::move(m_deferred.front());
     m_deferred.pop_front();
-    m_deferredBytes -= payload.size();
+    m_deferredBytes -= payload.size() + DeferredOverhead;
     return payload;
 }
 
-void PeerConnection::PassDeferredTo(PeerConnection& o_to)
+int PeerConnection::PassDeferredTo(PeerConnection& o_to)
 {
     o_to.m_deferred.insert(o_to.m_deferred.begin(), m_deferred.begin(), m_deferred.end());
     o_to.m_deferredBytes += m_deferredBytes;
     m_deferred.clear();
     m_deferredBytes = 0;
+    int dropped = 0;
+    while (o_to.m_deferredBytes > MaxDeferredBytes)
+    {
+        o_to.m_deferredBytes -= o_to.m_deferred.back().size() + DeferredOverhead;
+        o_to.m_deferred.pop_back();
+        ++dropped;
+    }
+    return dropped;
 }

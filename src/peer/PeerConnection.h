@@ -109,12 +109,16 @@ public:
     bool AnswerWaiting(quint32 i_code) const;
     // Requests held unread until the answer before them has left, oldest first. False, and the
     // request is not held, past MaxDeferredBytes: a peer that asks and never reads holds no more.
+    // Each counts its bytes and DeferredOverhead more: its place in the queue, its array's header
+    // and the allocator's rounding.
     static constexpr qint64 MaxDeferredBytes = 64 * 1024;
+    static constexpr qint64 DeferredOverhead = 64;
     bool Defer(const QByteArray& i_payload);
     bool HasDeferred() const { return !m_deferred.empty(); }
     QByteArray TakeDeferred();
-    // Puts the requests held here ahead of those held by o_to, which now answers this peer.
-    void PassDeferredTo(PeerConnection& o_to);
+    // Puts the requests held here ahead of those held by o_to, which now answers this peer; the
+    // newest of them that pass MaxDeferredBytes there are dropped. Returns how many were dropped.
+    int PassDeferredTo(PeerConnection& o_to);
 
     // Opener frames.
     void SendPeerInit(const QString& i_ownUser, const QString& i_type, quint32 i_token);

@@ -99,6 +99,13 @@ bool IsRequest(quint32 i_code)
     }
 }
 
+void LogHeldRequestDropped(quint32 i_code, const QString& i_user)
+{
+    Log(LogArea, 1,
+        QStringLiteral("Dropping a request %1 from %2: more than %3 bytes of requests wait for its answers to be read")
+            .arg(QString::number(i_code), i_user, QString::number(PeerConnection::MaxDeferredBytes)));
+}
+
 // The answer a request with no fields of its own gets: the same for every repeat.
 quint32 SameAnswerTo(quint32 i_request)
 {
@@ -1171,10 +1178,7 @@ void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i
             && (answers->HasDeferred() || answers->AnswerWaiting(PM_SHARED_FILES_IN_FOLDER)))
         {
             if (!answers->Defer(i_payload))
-                Log(LogArea, 1,
-                    QStringLiteral("Dropping a request %1 from %2: more than %3 bytes of requests wait for its "
-                                   "answers to be read")
-                        .arg(QString::number(code), user, QString::number(PeerConnection::MaxDeferredBytes)));
+                LogHeldRequestDropped(code, user);
             return;
         }
         if (!HasRoomToSend(answers, code, user, true))
@@ -1192,7 +1196,8 @@ void PeerMessenger::ReadDeferred(PeerConnection* ip_connection)
         PeerConnection* answers = NewestMessageConnection(user);
         if (answers && answers != connection)
         {
-            connection->PassDeferredTo(*answers);
+            for (int dropped = connection->PassDeferredTo(*answers); dropped > 0; --dropped)
+                LogHeldRequestDropped(PM_GET_SHARED_FILES_IN_FOLDER, user);
             connection = answers;
             continue;
         }

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <list>
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The local shares engine: the shared folders, the files found in them, the word index over
@@ -124,8 +126,9 @@ private:
     void ConnectAnswers();
     void AnswerSearch(const QString& i_user, quint32 i_req, const QString& i_search);
     bool SendToUser(const QString& i_user, MemStream& i_message);
-    // Any change to what is shared, or to who may see it, makes every kept answer stale.
-    void ForgetSharesLists();
+    // Any change to what is shared, or to who may see it, makes every kept answer stale: the shares
+    // lists and the folder listings go, and the links are no longer heard.
+    void ForgetKeptAnswers();
     // The links of the shared items are heard only while an answer is kept: loading the data file
     // and scanning pay nothing for answers nobody has asked for.
     void WatchSharedItems();
@@ -143,14 +146,18 @@ private:
     std::deque<QString> m_linkedFolders;
     std::vector<std::string> m_words;
     std::function<UploadState()> m_uploadStateSource;
-    // The folder-contents answer of each folder as asked, its body after the request number
-    // compressed once (with its inflated length); who may see the folder is checked every time.
+    // The listing of each folder answered, by the folder's serial, compressed once (with its
+    // inflated length): a folder has many spellings, and the answer echoes the one asked ahead of
+    // the listing. Who may see the folder is checked every time. The bound gives way to a new
+    // listing one at a time, the least recently used first.
     struct KeptFolderContents
     {
         QByteArray stream;
         size_t bodyLength = 0;
+        std::list<std::uint64_t>::iterator use;
     };
-    std::map<QString, KeptFolderContents> m_folderContents;
+    std::unordered_map<std::uint64_t, KeptFolderContents> m_folderContents;
+    std::list<std::uint64_t> m_folderContentsUse; // least recently used first
     qint64 m_folderContentsBytes = 0;
     // The shares-list message of each visibility (the shared folders a user may see, by serial),
     // built once: peers may ask again as soon as they have read it.

@@ -73,13 +73,18 @@ private:
     Type* mp_mode;
 };
 
-// A search, like a folder's contents, is answered on the thread that answers every other
-// request; past a megabyte of body, level 5 takes an eighth of level 9's time for some 11 % more
-// bytes. The asker inflates the same body either way (docs/compressed-messages.md).
-constexpr size_t kLargeSearchReply = size_t(1) << 20;
-constexpr int kLargeSearchReplyLevel = 5;
+// The level of a search reply and of a folder's contents. Both are answered on the thread that
+// answers every other request; past a megabyte of body, level 5 takes an eighth of level 9's
+// time for some 11 % more bytes. The asker inflates the same body either way
+// (docs/compressed-messages.md).
+int AnswerLevel(size_t i_bodyLength)
+{
+    constexpr size_t kLargeBody = size_t(1) << 20;
+    constexpr int kLargeBodyLevel = 5;
+    return i_bodyLength > kLargeBody ? kLargeBodyLevel : kBodyCompressionLevel;
+}
 
-// The folder-contents answers kept in all; past it the kept ones are forgotten.
+// The folder listings kept in all; past it the one used longest ago gives way.
 constexpr qint64 kKeptFolderContentsBytes = qint64(32) << 20;
 
 // The message code followed by the body's zlib stream. False when zlib fails; the message then
@@ -310,8 +315,7 @@ bool SharedFoldersManager::BuildSearchReply(const QString& i_user, quint32 i_req
     out.Write(quint32(uploads.queuedUploads));
     out.Write(quint32(0));
 
-    const int level = body.GetLength() > kLargeSearchReply ? kLargeSearchReplyLevel : kBodyCompressionLevel;
-    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, o_message, level))
+    if (!CompressMessage(PM_FILE_SEARCH_RESULT, body, o_message, AnswerLevel(body.GetLength())))
     {
         Log(kSearchArea, 1, QStringLiteral("Could not compress the search results for user %1").arg(i_user));
         return false;
@@ -371,9 +375,10 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString i_user)
     return message;
 }
 
-void SharedFoldersManager::ForgetSharesLists()
+void SharedFoldersManager::ForgetKeptAnswers()
 {
     m_folderContents.clear();
+    m_folderContentsUse.clear();
     m_folderContentsBytes = 0;
     m_sharesLists.clear();
     for (const auto& [events, handler] : m_watch)
@@ -400,21 +405,23 @@ void SharedFoldersManager::WatchSharedItems()
 void SharedFoldersManager::OnSharedItemLink(ConnectionInfo& i_link)
 {
     if (std::find(m_answerTypes.begin(), m_answerTypes.end(), i_link.second.GetType()) != m_answerTypes.end())
-        ForgetSharesLists();
+        ForgetKeptAnswers();
 }
 
 // ---- Folder contents ----
 
 namespace
 {
-// The answer's code, then the body's zlib stream: the request number ahead of the kept body.
-bool FolderContentsMessage(quint32 i_req, const QByteArray& i_stream, size_t i_bodyLength, MemStream& o_message)
+// A stored block of a zlib stream holds at most this many bytes.
+constexpr size_t kLongestStoredHead = 0xffff;
+
+// The answer's code, then one zlib stream: the head, stored, ahead of the kept listing.
+bool FolderContentsMessage(const MemStream& i_head, const QByteArray& i_stream, size_t i_bodyLength,
+                           MemStream& o_message)
 {
-    MemStream request;
-    OutputStream(request).Write(i_req);
     o_message = MemStream();
     OutputStream(o_message).Write(PM_SHARED_FILES_IN_FOLDER);
-    return CompressBehindPrefix(request.GetBuffer(), request.GetLength(), i_stream.constData(), size_t(i_stream.size()),
+    return CompressBehindPrefix(i_head.GetBuffer(), i_head.GetLength(), i_stream.constData(), size_t(i_stream.size()),
                                 i_bodyLength, o_message);
 }
 } // namespace
@@ -439,43 +446,63 @@ bool SharedFoldersManager::BuildFolderContentsReply(const QString& i_user, quint
     if (visible.empty())
         return false;
 
-    auto kept = m_folderContents.find(i_folder);
-    if (kept == m_folderContents.end())
+    // The body's head echoes the folder as asked, once as the folder and once as its one entry;
+    // only the listing after it is kept, so every spelling of a folder shares one build.
+    MemStream head;
+    OutputStream out(head);
+    out.Write(i_req);
+    out.Write(i_folder);
+    out.Write(quint32(1));
+    out.Write(i_folder);
+
+    const std::uint64_t serial = folder.GetSerial();
+    auto kept = m_folderContents.find(serial);
+    if (kept != m_folderContents.end())
     {
-        Log(kSharedArea, 2, QStringLiteral("Building the contents of %1 for user %2").arg(i_folder, i_user));
-        // Only the folder's own files; no audio attributes here.
-        SharedFolderInfo contents;
-        for (const ItemPtr& file : folder.GetItems(types::kSharedFile))
-            contents.m_files.insert(FileInfo(file[mp_nameType].AsStdString(), file[mp_sizeType].AsInt64()));
-
-        MemStream body;
-        OutputStream out(body);
-        out.Write(i_folder);
-        out.Write(quint32(1));
-        out.Write(i_folder);
-        contents.Write(out);
-
-        MemStream stream;
-        const int level = body.GetLength() > kLargeSearchReply ? kLargeSearchReplyLevel : kBodyCompressionLevel;
-        if (!CompressBody(body, stream, level))
-        {
-            Log(kSharedArea, 1,
-                QStringLiteral("Could not compress the contents of %1 for user %2").arg(i_folder, i_user));
-            return false;
-        }
-        // What is kept stays within its bound, whatever folders peers ask for.
-        const qint64 bytes = qint64(stream.GetLength());
-        if (m_folderContentsBytes + bytes > kKeptFolderContentsBytes)
-        {
-            m_folderContents.clear();
-            m_folderContentsBytes = 0;
-        }
-        KeptFolderContents answer{stream.ToByteArray(), body.GetLength()};
-        if (bytes > kKeptFolderContentsBytes)
-            return FolderContentsMessage(i_req, answer.stream, answer.bodyLength, o_message);
-        m_folderContentsBytes += bytes;
-        kept = m_folderContents.emplace(i_folder, std::move(answer)).first;
-        WatchSharedItems();
+        m_folderContentsUse.splice(m_folderContentsUse.end(), m_folderContentsUse, kept->second.use);
+        return FolderContentsMessage(head, kept->second.stream, kept->second.bodyLength, o_message);
     }
-    return FolderContentsMessage(i_req, kept->second.stream, kept->second.bodyLength, o_message);
+
+    Log(kSharedArea, 2, QStringLiteral("Building the contents of %1 for user %2").arg(i_folder, i_user));
+    // Only the folder's own files; no audio attributes here.
+    SharedFolderInfo contents;
+    for (const ItemPtr& file : folder.GetItems(types::kSharedFile))
+        contents.m_files.insert(FileInfo(file[mp_nameType].AsStdString(), file[mp_sizeType].AsInt64()));
+    MemStream listing;
+    OutputStream listingOut(listing);
+    contents.Write(listingOut);
+
+    const auto cannotCompress = [&] {
+        Log(kSharedArea, 1, QStringLiteral("Could not compress the contents of %1 for user %2").arg(i_folder, i_user));
+        return false;
+    };
+    // A head too long for one stored block goes out compressed with its listing, which is not kept.
+    if (head.GetLength() > kLongestStoredHead)
+    {
+        head.WriteBuffer(listing.GetBuffer(), listing.GetLength());
+        return CompressMessage(PM_SHARED_FILES_IN_FOLDER, head, o_message, AnswerLevel(head.GetLength()))
+               || cannotCompress();
+    }
+    MemStream stream;
+    if (!CompressBody(listing, stream, AnswerLevel(listing.GetLength())))
+        return cannotCompress();
+
+    KeptFolderContents answer{stream.ToByteArray(), listing.GetLength(), {}};
+    const qint64 bytes = qint64(answer.stream.size());
+    if (bytes > kKeptFolderContentsBytes)
+        return FolderContentsMessage(head, answer.stream, answer.bodyLength, o_message);
+    // What is kept stays within its bound, whatever folders peers ask for: the listings used
+    // longest ago make room, one at a time.
+    while (m_folderContentsBytes + bytes > kKeptFolderContentsBytes)
+    {
+        const auto oldest = m_folderContents.find(m_folderContentsUse.front());
+        m_folderContentsBytes -= qint64(oldest->second.stream.size());
+        m_folderContents.erase(oldest);
+        m_folderContentsUse.pop_front();
+    }
+    m_folderContentsBytes += bytes;
+    answer.use = m_folderContentsUse.insert(m_folderContentsUse.end(), serial);
+    kept = m_folderContents.emplace(serial, std::move(answer)).first;
+    WatchSharedItems();
+    return FolderContentsMessage(head, kept->second.stream, kept->second.bodyLength, o_message);
 }

@@ -162,13 +162,13 @@ void TransferQueueManager::QueueRequeueRound(const ItemPtr& i_user)
     if (entries.empty())
         return;
     Log(kArea, 1, QStringLiteral("Requeueing downloads from user %1").arg(i_user.AsString()), i_user);
-    const std::vector<ItemPtr> ordered = ByOrder(entries, types::kDownloadOrder);
     // A round still under way for the user ends here: this one goes through every entry again.
     const quint64 round = ++m_lastRequeueRound;
     m_requeueRounds[i_user.GetSerial()] = round;
-    for (const ItemPtr& entry : ordered)
-        m_roundSteps.push_back({entry, round});
-    if (!ordered.empty())
+    m_roundLayouts.push_back({RoundStep::Kind::Requeue, round, entries, 0, {}});
+    // A round none of whose entries has an order number re-queues nothing, and stamps nothing.
+    if (std::any_of(entries.begin(), entries.end(),
+                    [](const ItemPtr& i_entry) { return bool(i_entry[types::kDownloadOrder]); }))
     {
         SetTransferTime(i_user, types::kLastQueueRequestTime);
         SetTransferTime(i_user, types::kNextPlaceInLineRequestTime, kPlaceInLineAfterRequeueMs);
@@ -225,9 +225,13 @@ void TransferQueueManager::OnDownloadPlaceInLine(QString i_user, std::string i_f
 
 bool TransferQueueManager::IsActivelyDownloadingFromUser(QString i_user)
 {
-    const ItemPtr downloading = GetType(types::kDownloadEntryStatus)->GetItem("downloading");
-    for (const ItemPtr& entry : GetType(types::kUser)->HasItem(i_user).GetItems(types::kDownloadEntry))
-        if (entry.IsConnected(downloading))
+    // The downloads under way are few; a user's entries may be tens of thousands.
+    const ItemPtr user = GetType(types::kUser)->HasItem(i_user);
+    if (!user)
+        return false;
+    for (const ItemPtr& entry :
+         GetType(types::kDownloadEntryStatus)->GetItem("downloading").GetItems(types::kDownloadEntry))
+        if (entry[types::kUser] == user)
             return true;
     return false;
 }
@@ -271,7 +275,6 @@ void TransferQueueManager::EveryHalfMinute()
             QueueRequeueRound(user);
     }
 
-    const ItemPtr queued = GetType(types::kDownloadEntryStatus)->GetItem("queued");
     for (const ItemPtr& user : users)
     {
         if (IsActivelyDownloadingFromUser(user.AsString()))
@@ -279,9 +282,7 @@ void TransferQueueManager::EveryHalfMinute()
         const std::optional<qint64> next = TransferTime(user, types::kNextPlaceInLineRequestTime);
         if (next && *next > now)
             continue;
-        for (const ItemPtr& entry : ByOrder(user.GetItems(types::kDownloadEntry), types::kDownloadOrder))
-            if (entry.IsConnected(queued))
-                m_roundSteps.push_back({entry, 0});
+        m_roundLayouts.push_back({RoundStep::Kind::PlaceInLine, 0, user.GetItems(types::kDownloadEntry), 0, {}});
         SetTransferTime(user, types::kNextPlaceInLineRequestTime, kPlaceInLineIntervalMs);
     }
     StartRoundSteps();
@@ -298,12 +299,16 @@ void TransferQueueManager::RunRoundSteps()
     // A folder of thousands of files re-queues or asks thousands of places, each with its log line:
     // done in slices, one per turn, the window answers in between.
     m_roundStepsBusy = true;
+    // A folder's entries are put in order in slices too, so the round's first turn walks no more
+    // of them than a later one.
+    for (int walked = 0; walked < kRoundEntriesOrderedPerTurn && !m_roundLayouts.empty();)
+        walked += OrderRoundEntries(kRoundEntriesOrderedPerTurn - walked);
     const ItemPtr queued = GetType(types::kDownloadEntryStatus)->GetItem("queued");
     for (int done = 0; done < kRoundStepsPerTurn && !m_roundSteps.empty();)
     {
         const RoundStep step = std::move(m_roundSteps.front());
         m_roundSteps.pop_front();
-        if (step.requeueRound != 0)
+        if (step.kind == RoundStep::Kind::Requeue)
         {
             done += TakeRequeueStep(step) ? 1 : 0;
             continue;
@@ -314,7 +319,7 @@ void TransferQueueManager::RunRoundSteps()
         RequestDownloadPlaceInLine(step.entry);
         ++done;
     }
-    if (m_roundSteps.empty())
+    if (m_roundSteps.empty() && m_roundLayouts.empty())
     {
         m_requeueRounds.clear();
         m_roundStepsBusy = false;
@@ -322,6 +327,28 @@ void TransferQueueManager::RunRoundSteps()
     }
     QMetaObject::invokeMethod(
         this, [this] { RunRoundSteps(); }, Qt::QueuedConnection);
+}
+
+int TransferQueueManager::OrderRoundEntries(int i_most)
+{
+    RoundLayout& layout = m_roundLayouts.front();
+    const ItemPtr queued = GetType(types::kDownloadEntryStatus)->GetItem("queued");
+    const std::size_t end = std::min(layout.entries.size(), layout.walked + std::size_t(i_most));
+    const int walked = int(end - layout.walked);
+    for (auto entry = layout.entries.begin() + std::ptrdiff_t(layout.walked);
+         entry != layout.entries.begin() + std::ptrdiff_t(end); ++entry)
+        if (layout.kind == RoundStep::Kind::Requeue || entry->IsConnected(queued))
+            if (const ItemPtr order = (*entry)[types::kDownloadOrder])
+                layout.keyed.emplace_back(order.AsInt64(), *entry);
+    layout.walked = end;
+    if (end < layout.entries.size())
+        return walked;
+    std::stable_sort(layout.keyed.begin(), layout.keyed.end(),
+                     [](const auto& i_a, const auto& i_b) { return i_a.first < i_b.first; });
+    for (auto& [order, entry] : layout.keyed)
+        m_roundSteps.push_back({layout.kind, std::move(entry), layout.requeueRound});
+    m_roundLayouts.pop_front();
+    return walked;
 }
 
 // ---- empty-share check ----

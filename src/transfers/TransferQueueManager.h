@@ -99,6 +99,8 @@ public:
     void RequestDownloadPlaceInLine(ItemPtr i_entry);
     // The rounds re-queue or ask the places of at most this many entries in one turn of the event loop.
     static constexpr int kRoundStepsPerTurn = 200;
+    // They put at most this many of a user's entries in order in one turn, before taking their steps.
+    static constexpr int kRoundEntriesOrderedPerTurn = 5000;
     bool IsActivelyDownloadingFromUser(QString i_user);
     // remote_folder + "\" + file_name: the path peers exchange for a download.
     static std::string RemotePath(const ItemPtr& i_entry);
@@ -181,14 +183,35 @@ private:
     // The remote folder's last components kept locally, each made safe, nearest last.
     QStringList KeptFolderComponents(const ItemPtr& i_entry);
     void BeginUploadConnection(ItemPtr i_entry);
-    // One entry a round has yet to re-queue (requeueRound: the user's round) or ask the place of (0).
+    // One entry a round has yet to re-queue or ask the place of.
     struct RoundStep
     {
+        enum class Kind
+        {
+            Requeue,
+            PlaceInLine
+        };
+        Kind kind = Kind::Requeue;
         ItemPtr entry;
+        // A re-queue step's user round.
         quint64 requeueRound = 0;
     };
-    // Lays out the user's re-queue round and stamps its times; the steps run with the rounds' others.
+    // A user's round whose entries are put in order a slice a turn; its steps then follow those
+    // already waiting.
+    struct RoundLayout
+    {
+        RoundStep::Kind kind = RoundStep::Kind::Requeue;
+        quint64 requeueRound = 0;
+        ItemSet entries;
+        std::size_t walked = 0;
+        // A place-in-line round keys only the entries queued when it walks them.
+        std::vector<std::pair<qint64, ItemPtr>> keyed;
+    };
+    // Starts the user's re-queue round and stamps its times; its steps run with the rounds' others.
     void QueueRequeueRound(const ItemPtr& i_user);
+    // Walks at most i_most entries of the first round being laid out, and lays out its steps once
+    // every entry is walked; returns the entries walked.
+    int OrderRoundEntries(int i_most);
     // False when the step was skipped: its round was ended, or the entry wants no request.
     bool TakeRequeueStep(const RoundStep& i_step);
     // Runs a slice of the rounds' steps now, unless a slice is under way or due in a later turn.
@@ -202,6 +225,8 @@ private:
     std::unique_ptr<TransferOutbox> m_outbox;
     // The rounds' steps left for later turns, in the order they are taken.
     std::deque<RoundStep> m_roundSteps;
+    // The rounds not yet laid out, oldest first: their steps go behind those above.
+    std::deque<RoundLayout> m_roundLayouts;
     bool m_roundStepsBusy = false;
     // User serial -> the user's re-queue round under way; a newer round or going offline ends it.
     std::map<std::uint64_t, quint64> m_requeueRounds;

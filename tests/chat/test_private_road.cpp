@@ -292,7 +292,7 @@ private slots:
 
     // After a flood of partners the list shows the start of each message on one line; the bar
     // holds 100 tabs, and a chat past them comes forward with its tab.
-    void floodOfPartners()
+    void a_flood_of_partners_fills_the_list_one_line_each_and_the_bar_to_100()
     {
         WindowRun run;
         QVERIFY(run.Start());

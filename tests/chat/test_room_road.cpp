@@ -256,7 +256,7 @@ private slots:
 
     // Each of those lines reads left to right, name first; the long one ends, after whole
     // syllables, in "…", and the short one shows whole.
-    void jamoAndRightToLeftNames()
+    void jamo_and_right_to_left_names_read_left_to_right_name_first()
     {
         WindowRun run;
         QVERIFY(run.Start());

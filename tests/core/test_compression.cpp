@@ -109,7 +109,7 @@ private slots:
 
     // A body compressed once goes out behind a prefix that changes: plain zlib reads the prefix and
     // the body whole, with a right checksum, whichever way the body was compressed.
-    void prefixAheadOfAKeptBody_data()
+    void a_kept_body_reads_whole_behind_any_prefix_data()
     {
         QTest::addColumn<QByteArray>("prefix");
         QTest::addColumn<QByteArray>("body");
@@ -118,7 +118,7 @@ private slots:
         QTest::newRow("largest prefix, body in blocks") << QByteArray(0xffff, 'p') << MixedBody(3 * 1024 * 1024 + 5);
     }
 
-    void prefixAheadOfAKeptBody()
+    void a_kept_body_reads_whole_behind_any_prefix()
     {
         QFETCH(QByteArray, prefix);
         QFETCH(QByteArray, body);

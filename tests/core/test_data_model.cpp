@@ -208,7 +208,7 @@ private slots:
 
     // A handler taken out leaves the set empty again, so the store's unheard shortcuts apply; one
     // taken out during a notification, itself or a later one, is not called and goes after it.
-    void handlersTakenOut()
+    void a_handler_taken_out_is_not_called_again()
     {
         Type* room = NewValued("room", Primary);
         Recorder recorder;

@@ -50,13 +50,13 @@ private slots:
         QCOMPARE(LogBody(lines.last()), QString::number(kMaxLogLines + 19));
     }
 
-    void burstOfLinesIsAppendedOncePerTurn_data()
+    void a_burst_of_lines_is_appended_once_per_turn_data()
     {
         QTest::addColumn<int>("lines");
         QTest::newRow("a few hundred") << 300;
         QTest::newRow("more than a page keeps") << kMaxLogLines + 20;
     }
-    void burstOfLinesIsAppendedOncePerTurn()
+    void a_burst_of_lines_is_appended_once_per_turn()
     {
         QFETCH(int, lines);
         DiagnosticsForm form;

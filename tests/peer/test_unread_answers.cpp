@@ -15,12 +15,15 @@ class TestUnreadAnswers : public QObject
 {
     Q_OBJECT
 
-    // One connection may hold 64 MiB waiting and the answer that passes it; the sanitizers'
-    // quarantine of freed memory comes on top in such a build.
+    // One connection may hold 64 MiB waiting and the answer that passes it; held folder requests
+    // hold their own bytes beside the answer that waits, not the 300 MB read past them. The
+    // sanitizers' quarantine of freed memory (256 MB) comes on top in such a build.
 #if defined(__SANITIZE_ADDRESS__)
     static constexpr double GrowthBoundMb = 900;
+    static constexpr double HeldGrowthBoundMb = 450;
 #else
     static constexpr double GrowthBoundMb = 300;
+    static constexpr double HeldGrowthBoundMb = 100;
 #endif
 
     TestServer m_server;
@@ -172,6 +175,80 @@ private slots:
         }
         QCOMPARE(tally("SharedFilesInFolderRequested"), kRequests);
         QCOMPARE(tally("DownloadPlaceInLine"), 1);
+    }
+
+    void held_folder_requests_keep_no_more_than_their_bound_data()
+    {
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<int>("requests"); // held on each connection behind its first, answered one
+        QTest::addColumn<int>("folderLength");
+        QTest::addColumn<int>("messageBefore"); // bytes of a message of no known code before each request
+        QTest::addColumn<int>("dropped");
+        // Requests of 17 bytes, each read into the room a message of 1 MB left.
+        QTest::newRow("each after a large message") << 1 << 300 << 5 << 1000000 << 0;
+        // Four requests of 16 KB fill one connection's bound; passed to a newer connection that
+        // holds four of its own, the newest four go.
+        QTest::newRow("passed to a newer connection that holds its own") << 2 << 4 << 16000 << 0 << 4;
+    }
+
+    // Held folder requests keep what their bound counts, and the bound holds for the requests a
+    // connection passes to the newer one that answers the peer.
+    void held_folder_requests_keep_no_more_than_their_bound()
+    {
+        QFETCH(int, connections);
+        QFETCH(int, requests);
+        QFETCH(int, folderLength);
+        QFETCH(int, messageBefore);
+        QFETCH(int, dropped);
+        m_client->Send({"servefolder", QString::number(6 * 1000 * 1000)});
+        m_client->Send({"set", "user_level_logging", "yes"});
+        m_client->Send({"mute"});
+        QVERIFY(m_client->Sync());
+        const auto tally = [this](const QString& i_event) {
+            QStringList fields;
+            m_client->Send({"tally", i_event});
+            return m_client->Take("tally", &fields) ? fields.value(0).toInt() : -1;
+        };
+        const auto drops = [this] {
+            QFile log(m_client->Home() + QStringLiteral("/Veltrane Logs/Peer.log"));
+            return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("Dropping a request 36 from leech")) : 0;
+        };
+        const double baseline = PeakMegabytes(m_client->ProcessId());
+        const QString folder(folderLength, QLatin1Char('f'));
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (int c = 0; c < connections; ++c)
+        {
+            peers.push_back(NonReader("leech"));
+            RawPeer& peer = *peers.back();
+            // The first is answered, and its answer waits unread.
+            peer.SendFrame(PeerMessages::BuildGetSharedFilesInFolder(0, folder).ToByteArray());
+            QTRY_COMPARE_WITH_TIMEOUT(tally("SharedFilesInFolderRequested"), c + 1, 10000);
+            for (int n = 1; n <= requests; ++n)
+            {
+                QByteArray wire;
+                if (messageBefore > 0)
+                    wire += peer.Frame(RawPeer::UInt32(9999) + QByteArray(messageBefore - 4, 'm'));
+                wire += peer.Frame(PeerMessages::BuildGetSharedFilesInFolder(quint32(n), folder).ToByteArray());
+                peer.SendRaw(wire);
+                // Out before the next, so that this process holds one message at a time.
+                while (peer.Socket().bytesToWrite() > 0)
+                    QVERIFY(peer.Socket().waitForBytesWritten(10000));
+            }
+            peer.SendFrame(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray());
+            QTRY_COMPARE_WITH_TIMEOUT(tally("DownloadPlaceInLine"), c + 1, 30000);
+        }
+        QVERIFY(m_client->Sync());
+        const double growth = PeakMegabytes(m_client->ProcessId()) - baseline;
+        QVERIFY2(growth < HeldGrowthBoundMb, qPrintable(QString::number(growth)));
+        QCOMPARE(drops(), 0);
+        if (connections > 1)
+        {
+            // Its answer read, the first connection's held requests go to the newer one.
+            peers.front()->Socket().setReadBufferSize(0);
+            QByteArray payload;
+            QVERIFY(peers.front()->ReadFrame(payload, 20000));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(drops(), dropped, 10000);
     }
 
     void own_writes_do_not_keep_a_connection_alive()

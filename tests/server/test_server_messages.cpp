@@ -279,7 +279,7 @@ private slots:
 
     // A join answer still owed when the connection ends is owed no more: after the reconnection the
     // server cannot fill the room with an answer nobody asked for on this connection.
-    void joinAnswersOwedEndWithTheConnection()
+    void join_answers_owed_end_with_the_connection()
     {
         ServerFixture f;
         QVERIFY(f.Login());
@@ -363,6 +363,31 @@ private slots:
         QCOMPARE(search.count(), 1);
         QCOMPARE(search.at(0), (QList<QVariant>{QStringLiteral("bob"), 0xfffffff0u, QStringLiteral("song")}));
         QCOMPARE(admin.at(0).at(0).toString(), QStringLiteral("maintenance"));
+    }
+
+    // The test server passes a text on as the client reads it, whole past a NUL: tests of such
+    // texts through it see what the client does with them.
+    void texts_with_nul_reach_the_client_whole_through_the_test_server_data()
+    {
+        QTest::addColumn<QString>("room");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("line") << QStringLiteral("lobby") << QString::fromUtf8("before\0after", 12);
+        QTest::newRow("room name") << QString::fromUtf8("lob\0by", 6) << QStringLiteral("hey");
+    }
+
+    void texts_with_nul_reach_the_client_whole_through_the_test_server()
+    {
+        QFETCH(QString, room);
+        QFETCH(QString, line);
+        ServerFixture f;
+        QVERIFY(f.Login());
+        QSignalSpy joined(f.server.get(), &Server::RoomJoined);
+        QSignalSpy chat(f.server.get(), &Server::RoomChat);
+        f.server->EnterRoom(room, false);
+        QVERIFY(joined.wait(5000));
+        f.server->SendRoomChat(room, line);
+        QVERIFY(chat.wait(5000));
+        QCOMPARE(chat.at(0), (QList<QVariant>{room, kMe, line}));
     }
 
     // A private message whose id can be read is acknowledged even when the rest cannot be, or the
@@ -629,7 +654,7 @@ private slots:
 
     // While frames wait for their turn nothing more is read, and the socket keeps a bounded part of
     // what follows: a flood costs the client that much, however long it goes on.
-    void aFloodWhileFramesWaitHoldsABoundedPart()
+    void a_flood_while_frames_wait_holds_a_bounded_part()
     {
         ServerFixture f;
         QVERIFY(f.Login());

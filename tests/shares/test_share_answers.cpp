@@ -9,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <map>
 #include <memory>
+#include <random>
 
 namespace
 {
@@ -661,6 +663,79 @@ private slots:
         QCOMPARE(ask("friend", 9), files);
         QCOMPARE(ask("outsider", 10), files);
         QCOMPARE(builds, change == QLatin1String("none") || files.isEmpty() ? 0 : 1);
+    }
+
+    void kept_folder_answers_are_keyed_by_folder_and_give_way_one_at_a_time_data()
+    {
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<QStringList>("built");
+        const QString deep = "\\deep\\one\\two\\three\\four";
+        QTest::newRow("every spelling of a folder is one build")
+            << QStringList{deep, "/deep/one/two/three/four", "\\deep/one\\two/three\\four",
+                           "/deep\\one/two\\three/four", deep}
+            << QStringList{deep};
+        // Three of the large listings fit in the bound, a fourth does not.
+        QTest::newRow("the folder used longest ago gives way, and only it")
+            << QStringList{"\\big\\a", "\\big\\b", "\\big\\c", "\\big\\a",
+                           "\\big\\d", "\\big\\a", "\\big\\c", "\\big\\b"}
+            << QStringList{"\\big\\a", "\\big\\b", "\\big\\c", "\\big\\d", "\\big\\b"};
+        QTest::newRow("an answer under another spelling is a use of its folder")
+            << QStringList{"\\big\\a", "\\big\\b", "\\big\\c", "/big/a", "\\big\\d", "/big\\a", "\\big\\c"}
+            << QStringList{"\\big\\a", "\\big\\b", "\\big\\c", "\\big\\d"};
+    }
+
+    // A folder's listing is built once whatever its spelling, while each answer echoes the folder
+    // as asked; past the 32 MiB bound the listing used longest ago makes room, not every one.
+    void kept_folder_answers_are_keyed_by_folder_and_give_way_one_at_a_time()
+    {
+        QFETCH(QStringList, asked);
+        QFETCH(QStringList, built);
+        std::map<QString, size_t> files{{"/deep/one/two/three/four", 2}};
+        const ItemPtr deep = FakeFolder("/deep/one/two/three/four");
+        FakeFile(deep, "song.mp3", 5);
+        FakeFile(deep, "cover.jpg", 6);
+        // Names that hardly compress: some 9.2 MB of compressed listing a folder.
+        constexpr size_t kLargeFolderFiles = 2800;
+        std::mt19937 random(7);
+        if (asked.join('|').contains(QLatin1String("big")))
+            for (const char* path : {"/big/a", "/big/b", "/big/c", "/big/d"})
+            {
+                const ItemPtr folder = FakeFolder(path);
+                files[path] = kLargeFolderFiles;
+                for (size_t n = 0; n < kLargeFolderFiles; ++n)
+                {
+                    QString name(2048, Qt::Uninitialized);
+                    for (QChar& letter : name)
+                        letter = QChar(ushort(0x100 + random() % 0x700));
+                    FakeFile(folder, name, int(n));
+                }
+            }
+        QStringList builds;
+        SetLogSink([&builds](const QString&, const QString& i_line) {
+            if (i_line.contains(QLatin1String("Building the contents of ")))
+                builds << i_line.section(QLatin1String("Building the contents of "), 1).section(" for user ", 0, 0);
+        });
+        const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+        builds.clear(); // the sink is handed every line kept so far
+
+        for (quint32 n = 0; n < quint32(asked.size()); ++n)
+        {
+            MemStream message, body;
+            QVERIFY(m_manager->BuildFolderContentsReply("outsider", n, asked[n], message));
+            QVERIFY(InflateMessage(message, 37, body));
+            InputStream in(body);
+            quint32 token = 0, entries = 0;
+            QString folder, again;
+            SharedFolderInfo contents;
+            QVERIFY(in.Read(token) && in.Read(folder) && in.Read(entries) && in.Read(again) && in.Read(contents));
+            QCOMPARE(body.BytesLeft(), size_t(0));
+            QCOMPARE(token, n);
+            QCOMPARE(folder, asked[n]);
+            QCOMPARE(entries, 1u);
+            QCOMPARE(again, asked[n]);
+            QCOMPARE(contents.m_files.size(), files[QString(asked[n]).replace('\\', '/')]);
+        }
+        QCOMPARE(builds, built);
     }
 
     void folderContentsRefused_data()

@@ -365,6 +365,7 @@ void TestServer::HandleLogin(Client* ip_client, const QByteArray& i_body)
         if (message.m_to == user)
             DeliverMessage(ip_client, message, false);
     NotifyWatchers(user);
+    emit LoggedIn(user);
 }
 
 void TestServer::SendJoinReply(Client* ip_client, const QString& i_room)

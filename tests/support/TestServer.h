@@ -136,6 +136,7 @@ public:
 signals:
     void FrameReceived(int i_connection, QString i_user, quint32 i_code, QByteArray i_body);
     void ConnectionClosed(int i_connection, QString i_user);
+    void LoggedIn(QString i_user);
 
 private:
     struct Client

@@ -85,7 +85,12 @@ public:
         }
         return Take(static_cast<int>(length));
     }
-    QString Str() { return QString::fromUtf8(Bytes()); }
+    // The whole length, as the client reads it: QString::fromUtf8(QByteArray) stops at a NUL.
+    QString Str()
+    {
+        const QByteArray bytes = Bytes();
+        return QString::fromUtf8(bytes.constData(), bytes.size());
+    }
     bool AtEnd() const { return m_pos == m_bytes.size(); }
     bool Failed() const { return m_failed; }
     int Remaining() const { return m_bytes.size() - m_pos; }

@@ -88,7 +88,7 @@ private slots:
         Q_UNUSED(first);
     }
 
-    void placeRoundAsksInSlicesPerTurn()
+    void the_place_in_line_round_asks_in_slices_per_turn()
     {
         // Two users' folders, more than two turns' worth of places together.
         const int perTurn = TransferQueueManager::kRoundStepsPerTurn;
@@ -149,7 +149,7 @@ private slots:
         QCOMPARE(asked.last().user, QStringLiteral("bob"));
     }
 
-    void requeueRoundGoesInSlicesPerTurn_data()
+    void the_requeue_round_goes_in_slices_per_turn_data()
     {
         const int perTurn = TransferQueueManager::kRoundStepsPerTurn;
         QTest::addColumn<int>("queued");
@@ -161,7 +161,7 @@ private slots:
         QTest::newRow("user goes offline") << perTurn * 2 << "offline" << 1;
         QTest::newRow("offline and back before the next slice") << perTurn * 2 << "offline and back" << 3;
     }
-    void requeueRoundGoesInSlicesPerTurn()
+    void the_requeue_round_goes_in_slices_per_turn()
     {
         QFETCH(int, queued);
         QFETCH(QString, between);

@@ -160,7 +160,7 @@ private slots:
     // A burst of status messages in one read: the list is in order after every one, and however
     // long the window takes over each, the burst is laid out and painted a few times, not once per
     // slice of the time the statuses took.
-    void aBurstOfStatusesCostsTheListFewPaints()
+    void a_burst_of_statuses_costs_the_list_few_paints()
     {
         QTreeWidget* list = List("userList");
         constexpr int kUsers = 600;
