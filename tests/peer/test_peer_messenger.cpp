@@ -925,7 +925,7 @@ private slots:
             peerMessenger->SendMessage(i_user, message);
         });
         ResetPeak();
-        const double baseline = PeakMegabytes();
+        [[maybe_unused]] const double baseline = PeakMegabytes();
         std::vector<std::unique_ptr<RawPeer>> never;
         for (int n = 0; n < peers; ++n)
         {
