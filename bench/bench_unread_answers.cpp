@@ -2,8 +2,9 @@
 // picture, and the time on this (the GUI) thread that 40 shares-list requests cost against a share
 // of 480,000 files, next to building that list once. And peers that read: 8 from 8 addresses that
 // each ask for the same list 20 times, each time once they have read the last one, and 8 more that
-// queue a file before each ask. Last, a peer's wait for its user information while others ask for
-// one folder's contents, each under a spelling of its own.
+// queue a file before each ask. Then a peer's wait for its user information while others ask for
+// one folder's contents, each under a spelling of its own. Last, peers that ask once each, under 250
+// new names, and read nothing: what the process and the system's send queues hold for them.
 
 #include "EngineStack.h"
 #include "FreePorts.h"
@@ -12,6 +13,7 @@
 #include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
+#include "SendQueues.h"
 #include "SharesSchema.h"
 #include "TransfersSchema.h"
 
@@ -572,6 +574,61 @@ bool FolderContentsSpellings()
         std::fprintf(stderr, "%d of %d folder answers read, %zu pings answered\n", read, kAskers, waits.size());
     return read == kAskers && !waits.empty();
 }
+
+// 250 connections under new names, 50 from each of five addresses, that each ask once for the
+// contents of the folder of 60,000 files and read nothing: what the process and the system then
+// hold for them.
+bool NeverReadersUnderNewNames(const QString& i_folder)
+{
+    constexpr int kAddresses = 5;
+    constexpr int kNames = 250;
+    constexpr quint32 kFirstAddress = 0x7f000301u; // 127.0.3.1
+    int asked = 0;
+    const QMetaObject::Connection counting =
+        QObject::connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, [&asked] { ++asked; });
+    for (int n = 0; n < kNames; ++n)
+        peerMessenger->OnPeerAddress(QStringLiteral("renamed%1").arg(n),
+                                     TCPAddress(kFirstAddress + quint32(n % kAddresses), 0), 0);
+    RunFor(500);
+    ResetPeak();
+    const double baseline = PeakMegabytes();
+    const quint16 port = peerMessenger->ListeningPort();
+    std::vector<int> peers;
+    std::atomic<bool> sent{false};
+    std::thread asking([&] {
+        RawPeer framer;
+        const QByteArray request = framer.Frame(PeerMessages::BuildGetSharedFilesInFolder(1, i_folder).ToByteArray());
+        for (int n = 0; n < kNames; ++n)
+        {
+            const int fd = ConnectFrom(kFirstAddress + quint32(n % kAddresses), port);
+            if (fd < 0)
+                continue;
+            const QByteArray wire = framer.Frame(RawPeer::PeerInit("renamed" + QByteArray::number(n), "P")) + request;
+            ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
+            peers.push_back(fd);
+        }
+        sent = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while ((!sent || asked < kNames) && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    asking.join();
+    RunFor(2000);
+    int kept = 0;
+    const qint64 queued = SendQueues(port, &kept);
+    std::printf("peer_never_readers_250_new_names_growth: %.0f MB (%d connections asked, %d kept)\n",
+                PeakMegabytes() - baseline, asked, kept);
+    std::printf("peer_never_readers_250_new_names_send_queues: %.0f MB\n", queued / 1e6);
+    std::fflush(stdout);
+    for (const int fd : peers)
+        ::close(fd);
+    RunFor(500);
+    QObject::disconnect(counting);
+    if (asked < kNames)
+        std::fprintf(stderr, "%d of %d folder requests were read\n", asked, kNames);
+    return asked == kNames;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -584,5 +641,7 @@ int main(int argc, char** argv)
     const bool answered = UnreadAnswers();
     const bool shares = RepeatedSharesList();
     const bool leeches = FolderContentsLeeches();
-    return FolderContentsSpellings() && leeches && shares && answered ? 0 : 1;
+    const bool spellings = FolderContentsSpellings();
+    const bool renamed = NeverReadersUnderNewNames(QStringLiteral("\\share\\leeched"));
+    return renamed && spellings && leeches && shares && answered ? 0 : 1;
 }

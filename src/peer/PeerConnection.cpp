@@ -6,6 +6,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/sockios.h>
+#endif
 
 namespace
 {
@@ -81,12 +90,16 @@ PeerConnection::~PeerConnection()
     g_connections.erase(std::find(g_connections.begin(), g_connections.end(), this));
 }
 
-qint64 PeerConnection::WaitingBytesOfAll()
+qint64 PeerConnection::WaitingBytesOfAll(qint64 i_askAbove)
 {
-    qint64 bytes = g_fileConnectionBytes;
-    for (const PeerConnection* connection : g_connections)
-        bytes += connection->BytesToWrite();
-    return bytes;
+    const auto sum = [](qint64 i_connectionAskAbove) {
+        qint64 bytes = g_fileConnectionBytes;
+        for (const PeerConnection* connection : g_connections)
+            bytes += connection->WaitingBytes(i_connectionAskAbove);
+        return bytes;
+    };
+    const qint64 atMost = sum(std::numeric_limits<qint64>::max());
+    return atMost > i_askAbove ? sum(0) : atMost;
 }
 
 PeerConnection* PeerConnection::MostWaiting()
@@ -94,7 +107,7 @@ PeerConnection* PeerConnection::MostWaiting()
     PeerConnection* most = nullptr;
     qint64 mostBytes = 0;
     for (PeerConnection* connection : g_connections)
-        if (const qint64 bytes = connection->BytesToWrite(); bytes > mostBytes)
+        if (const qint64 bytes = connection->WaitingBytes(std::numeric_limits<qint64>::max()); bytes > mostBytes)
         {
             most = connection;
             mostBytes = bytes;
@@ -160,6 +173,15 @@ void PeerConnection::DropSlowPartialFrames()
             connection->Fail(QStringLiteral("a partly received message came slower than %1 KiB/s while others wanted "
                                             "its room")
                                  .arg(MinPartialFrameBytesPerSecond / 1024));
+}
+
+void PeerConnection::LimitSystemSendQueue()
+{
+#ifdef Q_OS_UNIX
+    if (m_socket && m_socket->socketDescriptor() >= 0)
+        ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &SystemSendBufferBytes,
+                     sizeof SystemSendBufferBytes);
+#endif
 }
 
 void PeerConnection::ExpectFrames(std::vector<quint32> i_largeCodes)
@@ -279,9 +301,10 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
 {
     if (!m_socket)
         return;
-    m_wire.clear();
-    m_codec->Encode(ip_payload, i_size, m_wire);
-    WriteWire(m_wire);
+    // The socket keeps a copy of its own: a wire kept here would hold the last answer for ever.
+    QByteArray wire;
+    m_codec->Encode(ip_payload, i_size, wire);
+    WriteWire(wire);
 }
 
 void PeerConnection::WriteWire(const QByteArray& i_wire)
@@ -378,7 +401,9 @@ void PeerConnection::OnDisconnected()
 {
     if (!m_socket)
         return;
-    OnReadyRead();
+    // A connection reset with our answers unread has nothing left to read.
+    if (m_socket->isReadable())
+        OnReadyRead();
     if (m_socket && m_state != State::HandedOver)
         Fail(QStringLiteral("the peer closed the connection"));
 }
@@ -422,6 +447,25 @@ void PeerConnection::Close()
 qint64 PeerConnection::BytesToWrite() const
 {
     return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+qint64 PeerConnection::WaitingBytes(qint64 i_askAbove) const
+{
+    if (!m_socket)
+        return 0;
+    const qint64 own = m_socket->bytesToWrite();
+    const qint64 handed = m_bytesQueued - own;
+    const qint64 atMost = own + m_systemQueued + handed - m_handedAtAsk;
+    if (atMost == own || atMost <= i_askAbove)
+        return atMost;
+    int queued = 0;
+#ifdef Q_OS_LINUX
+    if (m_socket->socketDescriptor() < 0 || ::ioctl(int(m_socket->socketDescriptor()), SIOCOUTQ, &queued) != 0)
+        queued = 0;
+#endif
+    m_systemQueued = std::max(queued, 0);
+    m_handedAtAsk = handed;
+    return own + m_systemQueued;
 }
 
 void PeerConnection::NoteAnswer(quint32 i_code)

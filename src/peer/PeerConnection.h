@@ -58,10 +58,15 @@ public:
     // Moves the clock of partial frames ahead, so tests need not wait for the grace.
     static void AdvancePartialFrameClockForTest(qint64 i_ms);
 
+    // What the system may take into the send queue of a message connection (LimitSystemSendQueue);
+    // the rest waits in our own buffer. The system doubles it for its bookkeeping.
+    static constexpr int SystemSendBufferBytes = 128 * 1024;
     // Bytes waiting to be sent on every connection that exists, whoever owns it (the messenger,
-    // the distributed network), and on the file connections the transfers write to.
-    static qint64 WaitingBytesOfAll();
-    // The connection with the most bytes waiting to be sent; null when none waits.
+    // the distributed network), and on the file connections the transfers write to. The system is
+    // asked what its queues hold only when what they may hold passes i_askAbove (WaitingBytes).
+    static qint64 WaitingBytesOfAll(qint64 i_askAbove = 0);
+    // The connection with the most bytes waiting to be sent, the system's queues as last asked;
+    // null when none waits.
     static PeerConnection* MostWaiting();
     // Upload threads say what their sockets hold; callable from any thread.
     static void CountFileConnectionBytes(qint64 i_delta);
@@ -93,6 +98,11 @@ public:
     qint64 IdleMs() const { return m_lastActivity.elapsed(); }
     // Bytes written but not yet sent; lets a forwarder skip a reader that does not keep up.
     qint64 BytesToWrite() const;
+    // Those and what the system has taken but the peer not yet: all this connection holds for the
+    // peer. The system's part is what it held when last asked and all handed to it since; it is
+    // asked again only when the sum passes i_askAbove, so that a count costs no call for each
+    // connection.
+    qint64 WaitingBytes(qint64 i_askAbove = 0) const;
     // The frame just sent is the answer of this code; AnswerWaiting holds while part of it has not
     // left, so that a repeated request need not build the same answer again.
     void NoteAnswer(quint32 i_code);
@@ -117,6 +127,12 @@ public:
     // One frame whose payload starts with the message code.
     void SendFrame(const char* ip_payload, int i_size);
     void SendFrame(const QByteArray& i_payload) { SendFrame(i_payload.constData(), i_payload.size()); }
+
+    // What the system takes of a peer that never reads is held for it all the same: kept small, so
+    // that the rest waits in our buffer, where the bounds count it. Message connections only: there
+    // may be thousands of them, while file and distributed connections keep the system's own sizing
+    // for their speed, and their numbers have bounds of their own.
+    void LimitSystemSendQueue();
 
     // What comes next on the wire; called by the owner, also from inside OpenerReceived. Frames
     // may be large only when their first four bytes (a peer message's code) are in the list.
@@ -169,13 +185,15 @@ private:
     QElapsedTimer m_created;
     QElapsedTimer m_lastActivity;
     QByteArray m_payload;
-    QByteArray m_wire;
     QHostAddress m_address;
     std::vector<quint32> m_largeCodes;
     qint64 m_held = 0;
     // Bytes handed to the socket so far, and where the last answer of each noted code ends in them.
     qint64 m_bytesQueued = 0;
     std::vector<std::pair<quint32, qint64>> m_answerEnds;
+    // What the system's send queue held when last asked, and the bytes handed to it by then.
+    mutable qint64 m_systemQueued = 0;
+    mutable qint64 m_handedAtAsk = 0;
     std::deque<QByteArray> m_deferred;
     qint64 m_deferredBytes = 0;
     qint64 m_heldSinceMs = 0;

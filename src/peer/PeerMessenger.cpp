@@ -19,6 +19,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <limits>
 
 #include <sys/resource.h>
 
@@ -604,6 +605,7 @@ void PeerMessenger::EstablishMessageConnection(PeerConnection* ip_connection)
     connect(ip_connection, &PeerConnection::FrameReceived, this,
             [this, ip_connection](const QByteArray& i_payload) { OnMessage(ip_connection, i_payload); });
     connect(ip_connection, &PeerConnection::Written, this, [this, ip_connection] { ReadDeferred(ip_connection); });
+    ip_connection->LimitSystemSendQueue();
     // Lists and search replies come compressed and may be large, as may a user's picture.
     ip_connection->ExpectFrames(
         {PM_SHARED_FILE_LIST, PM_FILE_SEARCH_RESULT, PM_USER_INFO_REPLY, PM_SHARED_FILES_IN_FOLDER});
@@ -1093,12 +1095,12 @@ void PeerMessenger::RequestDistributedConnectionToUser(QString i_user, const QHo
     StartAttempt(i_user, QStringLiteral("D"), i_address, i_port);
 }
 
-qint64 PeerMessenger::WaitingBytes() const
+qint64 PeerMessenger::WaitingBytes(qint64 i_askAbove) const
 {
-    qint64 bytes = PeerConnection::WaitingBytesOfAll();
+    qint64 bytes = 0;
     for (qint64 unsent : m_unsentBytes)
         bytes += unsent;
-    return bytes;
+    return bytes + PeerConnection::WaitingBytesOfAll(i_askAbove - bytes);
 }
 
 bool PeerMessenger::HasRoomToSend(PeerConnection* ip_connection, quint32 i_code, const QString& i_user, bool i_request)
@@ -1113,15 +1115,15 @@ bool PeerMessenger::HasRoomToSend(PeerConnection* ip_connection, quint32 i_code,
     };
     // A peer that asks and never reads would otherwise hold any amount; one answer of the largest
     // frame always fits.
-    const qint64 waiting = ip_connection ? ip_connection->BytesToWrite() : 0;
+    const qint64 waiting = ip_connection ? ip_connection->WaitingBytes(m_waitingBudget / 4) : 0;
     if (waiting > m_waitingBudget / 4)
         return drop(waiting, QStringLiteral("the peer"));
     // Past the bound of all peers those holding the most give way, as with partly received frames,
     // so that peers who never read cannot keep everyone else unanswered.
-    for (qint64 all = WaitingBytes(); all > m_waitingBudget; all = WaitingBytes())
+    for (qint64 all = WaitingBytes(m_waitingBudget); all > m_waitingBudget; all = WaitingBytes(m_waitingBudget))
     {
         PeerConnection* most = PeerConnection::MostWaiting();
-        const qint64 mostBytes = most ? most->BytesToWrite() : 0;
+        const qint64 mostBytes = most ? most->WaitingBytes(std::numeric_limits<qint64>::max()) : 0;
         QString queued;
         qint64 queuedBytes = 0;
         for (auto it = m_unsentBytes.cbegin(); it != m_unsentBytes.cend(); ++it)

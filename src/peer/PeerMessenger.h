@@ -96,9 +96,10 @@ public:
     int IncomingConnectionLimit() const { return m_maxIncoming; }
     // Of those, the ones we opened: ours and those the server asked for.
     int OutgoingConnectionCount() const { return OutgoingCount(); }
-    // Bytes waiting to be sent: on every peer connection, the distributed and file ones too, and
-    // in messages waiting for a connection.
-    qint64 WaitingBytes() const;
+    // Bytes waiting to be sent: on every peer connection, the distributed and file ones too, what
+    // the system has taken of them but the peers not yet, and messages waiting for a connection.
+    // The system is asked only when what it may hold passes i_askAbove.
+    qint64 WaitingBytes(qint64 i_askAbove = 0) const;
     // What may wait in all; a quarter of it on one connection, and the one answer that passes
     // either. Past it, whoever holds the most gives way.
     static constexpr qint64 DefaultWaitingBytesBudget = qint64(256) << 20;
