@@ -17,6 +17,7 @@
 #include "EventToolBar.h"
 #include "HostileTexts.h"
 #include "MessageListForm.h"
+#include "PeakMemory.h"
 #include "RoomForm.h"
 #include "TextUtils.h"
 
@@ -42,17 +43,6 @@
 
 namespace
 {
-double ResidentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
-
 void JoinTenThousand()
 {
     Type* user = d->GetType("user");

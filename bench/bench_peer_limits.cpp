@@ -120,17 +120,6 @@ void PartialFrames(bool i_manyAddresses)
     std::fflush(stdout);
 }
 
-double ResidentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
-
 // A peer that asks for a folder and reads nothing, so that its answer waits, then sends 300 times
 // a message of 1 MB, dropped for its unknown code, and a folder request of 17 bytes, held behind
 // that answer: how much the process holds once they are read, more than when the answer waited.

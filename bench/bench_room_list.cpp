@@ -3,6 +3,7 @@
 // answers of 131,072 new rooms each, every one replacing the list before: the last must cost
 // about what the first did. Then ten such answers at once from a server that writes as fast as the
 // client reads: the event loop turns between them, so the window waits about as long as for one.
+#include "BenchLogin.h"
 #include "BenchWindow.h"
 #include "MainWindow.h"
 #include "PreparedHome.h"
@@ -226,20 +227,12 @@ int main(int argc, char** argv)
         member.m_owner = QStringLiteral("someone");
         member.m_members = QStringList(QStringLiteral("tester"));
     }
-    QMap<QString, QString> settings = QuietSettings();
-    settings.insert({{"server_host", "127.0.0.1"},
-                     {"server_port", QString::number(server.Port())},
-                     {"username", "tester"},
-                     {"password", "secret"}});
-    WriteDataFile(MainWindow::DataFilePath(), settings);
+    WriteLoginDataFile(server.Port(), QStringLiteral("tester"), QStringLiteral("secret"));
 
     MainWindow window;
     window.show();
     window.Init();
-    QElapsedTimer wait;
-    wait.start();
-    while (!gp_server->IsConnected() && wait.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    WaitForLogin();
 
     QTreeWidget* list = window.Form()->roomList;
     const int rooms = kPublicRooms + 3 * kRoleRooms;

@@ -3,6 +3,7 @@
 // while the client shares 3,000 files that match them, and 400 private messages from as many new
 // partners. The figure is the longest an event posted to the window waits while the burst is
 // handled and the views follow it, as a user's input would wait; the median of three runs.
+#include "BenchLogin.h"
 #include "BenchWindow.h"
 #include "LagProbe.h"
 #include "MainWindow.h"
@@ -136,21 +137,12 @@ int main(int argc, char** argv)
     TestServer server;
     server.Listen();
     server.AddAccount(kMe, QStringLiteral("secret"));
-    QMap<QString, QString> settings = QuietSettings();
-    settings.insert({{"server_host", "127.0.0.1"},
-                     {"server_port", QString::number(server.Port())},
-                     {"username", kMe},
-                     {"password", "secret"}});
-    WriteDataFile(MainWindow::DataFilePath(), settings);
+    WriteLoginDataFile(server.Port(), kMe, QStringLiteral("secret"));
 
     MainWindow window;
     window.show();
     window.Init();
-    QElapsedTimer wait;
-    wait.start();
-    while (!gp_server->IsConnected() && wait.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    if (!gp_server->IsConnected())
+    if (!WaitForLogin())
     {
         std::printf("server_bursts: no login\n");
         return 1;
