@@ -57,6 +57,14 @@ class TestUnreadAnswers : public QObject
         return m_client->Take("waiting", &fields) ? fields.value(0).toLongLong() : -1;
     }
 
+    // How many times the client has heard i_event.
+    int Tally(const QString& i_event)
+    {
+        QStringList fields;
+        m_client->Send({"tally", i_event});
+        return m_client->Take("tally", &fields) ? fields.value(0).toInt() : -1;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -141,11 +149,6 @@ private slots:
         m_client->Send({"servefolder", QString::number(kAnswerBytes)});
         m_client->Send({"mute"});
         QVERIFY(m_client->Sync());
-        const auto tally = [this](const QString& i_event) {
-            QStringList fields;
-            m_client->Send({"tally", i_event});
-            return m_client->Take("tally", &fields) ? fields.value(0).toInt() : -1;
-        };
         std::unique_ptr<RawPeer> peer = NonReader("leech");
         QVERIFY(peer);
         if (reads)
@@ -159,9 +162,9 @@ private slots:
         peer->SendRaw(wire);
         if (!reads)
         {
-            QTRY_COMPARE_WITH_TIMEOUT(tally("DownloadPlaceInLine"), 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(Tally("DownloadPlaceInLine"), 1, 10000);
             QVERIFY(m_client->Sync());
-            const int built = tally("SharedFilesInFolderRequested");
+            const int built = Tally("SharedFilesInFolderRequested");
             QVERIFY2(built >= 1 && built <= 2, qPrintable(QString::number(built)));
             QVERIFY2(Waiting() < 2 * kAnswerBytes, qPrintable(QString::number(Waiting())));
             peer->Socket().setReadBufferSize(0);
@@ -173,8 +176,8 @@ private slots:
             QCOMPARE(payload.size(), 8 + kAnswerBytes);
             QCOMPARE(payload.left(8), RawPeer::UInt32(37) + RawPeer::UInt32(n));
         }
-        QCOMPARE(tally("SharedFilesInFolderRequested"), kRequests);
-        QCOMPARE(tally("DownloadPlaceInLine"), 1);
+        QCOMPARE(Tally("SharedFilesInFolderRequested"), kRequests);
+        QCOMPARE(Tally("DownloadPlaceInLine"), 1);
     }
 
     void held_folder_requests_keep_no_more_than_their_bound_data()
@@ -204,11 +207,6 @@ private slots:
         m_client->Send({"set", "user_level_logging", "yes"});
         m_client->Send({"mute"});
         QVERIFY(m_client->Sync());
-        const auto tally = [this](const QString& i_event) {
-            QStringList fields;
-            m_client->Send({"tally", i_event});
-            return m_client->Take("tally", &fields) ? fields.value(0).toInt() : -1;
-        };
         const auto drops = [this] {
             QFile log(m_client->Home() + QStringLiteral("/Veltrane Logs/Peer.log"));
             return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("Dropping a request 36 from leech")) : 0;
@@ -222,7 +220,7 @@ private slots:
             RawPeer& peer = *peers.back();
             // The first is answered, and its answer waits unread.
             peer.SendFrame(PeerMessages::BuildGetSharedFilesInFolder(0, folder).ToByteArray());
-            QTRY_COMPARE_WITH_TIMEOUT(tally("SharedFilesInFolderRequested"), c + 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(Tally("SharedFilesInFolderRequested"), c + 1, 10000);
             for (int n = 1; n <= requests; ++n)
             {
                 QByteArray wire;
@@ -235,7 +233,7 @@ private slots:
                     QVERIFY(peer.Socket().waitForBytesWritten(10000));
             }
             peer.SendFrame(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray());
-            QTRY_COMPARE_WITH_TIMEOUT(tally("DownloadPlaceInLine"), c + 1, 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(Tally("DownloadPlaceInLine"), c + 1, 30000);
         }
         QVERIFY(m_client->Sync());
         const double growth = PeakMegabytes(m_client->ProcessId()) - baseline;
