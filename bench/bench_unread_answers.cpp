@@ -170,6 +170,19 @@ std::string SharedFilePath(int i_n, int i_f)
         .toStdString();
 }
 
+// Reads exactly i_size bytes of a blocking socket; false when it closes or times out first.
+bool Receive(int i_fd, char* o_bytes, size_t i_size)
+{
+    for (size_t have = 0; have < i_size;)
+    {
+        const ssize_t n = ::recv(i_fd, o_bytes + have, i_size - have, 0);
+        if (n <= 0)
+            return false;
+        have += size_t(n);
+    }
+    return true;
+}
+
 // A peer on a plain blocking socket from a loopback address of its own that asks for the shares list
 // (or sends another request) i_times times, reading each answer whole before it asks again. A
 // queueing one first queues a file of the share each time, as a busy client's peers do; the
@@ -218,10 +231,10 @@ private:
                 {
                     quint32 length = 0;
                     quint32 code = 0;
-                    if (!Receive(reinterpret_cast<char*>(&length), sizeof length))
+                    if (!Receive(m_fd, reinterpret_cast<char*>(&length), sizeof length))
                         break;
                     answer.resize(qFromLittleEndian(length));
-                    if (answer.size() < sizeof code || !Receive(answer.data(), answer.size()))
+                    if (answer.size() < sizeof code || !Receive(m_fd, answer.data(), answer.size()))
                         break;
                     code = qFromLittleEndian<quint32>(answer.data());
                     answered = i_queueing < 0 || code == kSharesList;
@@ -233,18 +246,6 @@ private:
             ::close(m_fd);
         m_done = true;
         return read;
-    }
-
-    bool Receive(char* o_bytes, size_t i_size)
-    {
-        for (size_t have = 0; have < i_size;)
-        {
-            const ssize_t n = ::recv(m_fd, o_bytes + have, i_size - have, 0);
-            if (n <= 0)
-                return false;
-            have += size_t(n);
-        }
-        return true;
     }
 
     const QByteArray m_request;
@@ -456,16 +457,6 @@ private:
         const QByteArray request = framer.Frame(PeerMessages::BuildUserInfoRequest().ToByteArray());
         QByteArray wire = framer.Frame(RawPeer::PeerInit(i_user, "P")) + request;
         std::vector<char> answer;
-        const auto receive = [fd](char* o_bytes, size_t i_size) {
-            for (size_t have = 0; have < i_size;)
-            {
-                const ssize_t n = ::recv(fd, o_bytes + have, i_size - have, 0);
-                if (n <= 0)
-                    return false;
-                have += size_t(n);
-            }
-            return true;
-        };
         while (fd >= 0 && !m_stop)
         {
             QElapsedTimer timer;
@@ -477,10 +468,10 @@ private:
             while (code != kUserInfoReply)
             {
                 quint32 length = 0;
-                if (!receive(reinterpret_cast<char*>(&length), sizeof length))
+                if (!Receive(fd, reinterpret_cast<char*>(&length), sizeof length))
                     break;
                 answer.resize(qFromLittleEndian(length));
-                if (answer.size() < sizeof code || !receive(answer.data(), answer.size()))
+                if (answer.size() < sizeof code || !Receive(fd, answer.data(), answer.size()))
                     break;
                 code = qFromLittleEndian<quint32>(answer.data());
             }

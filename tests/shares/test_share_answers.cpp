@@ -39,6 +39,29 @@ struct SearchReply
     QStringList Files(const std::string& i_prefix = std::string()) const;
 };
 
+// A folder-contents answer as a peer reads it.
+struct FolderReply
+{
+    quint32 token = 0;
+    QString folder;
+    quint32 entries = 0;
+    QString again;
+    SharedFolderInfo contents;
+};
+
+// Builds the folder-contents answer and reads it back; false when none was built or it does not
+// decode whole.
+bool AskFolder(const QString& i_user, quint32 i_token, const QString& i_folder, FolderReply& o_reply)
+{
+    MemStream message, body;
+    if (!sharedFoldersManager->BuildFolderContentsReply(i_user, i_token, i_folder, message)
+        || !InflateMessage(message, 37, body))
+        return false;
+    InputStream in(body);
+    return in.Read(o_reply.token) && in.Read(o_reply.folder) && in.Read(o_reply.entries) && in.Read(o_reply.again)
+           && in.Read(o_reply.contents) && body.BytesLeft() == 0;
+}
+
 // Builds the reply and reads it back; false when none was built or it does not decode whole.
 bool Ask(const QString& i_user, quint32 i_token, const QString& i_query, SearchReply& o_reply)
 {
@@ -568,29 +591,23 @@ private slots:
     {
         m_manager->GetSharedFileItem(m_root + "/Public/abba gold.mp3")
             .Connect(d->GetType("bitrate")->GetItem(Value(192)));
-        MemStream message, body;
-        QVERIFY(m_manager->BuildFolderContentsReply("outsider", 77, Asked("/Public"), message));
-        QVERIFY(InflateMessage(message, 37, body));
-        InputStream in(body);
-        quint32 token = 0, entries = 0;
-        QString folder, again;
-        SharedFolderInfo files;
-        QVERIFY(in.Read(token) && in.Read(folder) && in.Read(entries) && in.Read(again) && in.Read(files));
-        QCOMPARE(body.BytesLeft(), size_t(0));
-        QCOMPARE(token, 77u);
-        QCOMPARE(folder, Asked("/Public"));
-        QCOMPARE(again, Asked("/Public"));
-        QCOMPARE(entries, 1u);
+        FolderReply reply;
+        QVERIFY(AskFolder("outsider", 77, Asked("/Public"), reply));
+        QCOMPARE(reply.token, 77u);
+        QCOMPARE(reply.folder, Asked("/Public"));
+        QCOMPARE(reply.again, Asked("/Public"));
+        QCOMPARE(reply.entries, 1u);
         // The folder's own files only, without attributes, in name order.
         QStringList names;
-        for (const FileInfo& file : files.m_files)
+        for (const FileInfo& file : reply.contents.m_files)
             names << Describe(file);
         QCOMPARE(names, (QStringList{"ABBA Zebra.txt 1000 ", "Abba LIVE.mp3 1000 ", "abba gold.mp3 1000 ",
                                      "abbamania.txt 1000 "}));
 
         // An empty folder is answered with no files; a sub-folder of a visible group folder too.
+        MemStream message, body;
         QVERIFY(m_manager->BuildFolderContentsReply("outsider", 1, Asked("/Public/empty"), message));
-        QVERIFY(InflateMessage(message, 37, body = MemStream()));
+        QVERIFY(InflateMessage(message, 37, body));
         QCOMPARE(body.ToByteArray().right(8), QByteArray(8, '\0'));
         QVERIFY(m_manager->BuildFolderContentsReply("bea", 1, Asked("/Mixed/Deep"), message));
     }
@@ -720,20 +737,13 @@ private slots:
 
         for (quint32 n = 0; n < quint32(asked.size()); ++n)
         {
-            MemStream message, body;
-            QVERIFY(m_manager->BuildFolderContentsReply("outsider", n, asked[n], message));
-            QVERIFY(InflateMessage(message, 37, body));
-            InputStream in(body);
-            quint32 token = 0, entries = 0;
-            QString folder, again;
-            SharedFolderInfo contents;
-            QVERIFY(in.Read(token) && in.Read(folder) && in.Read(entries) && in.Read(again) && in.Read(contents));
-            QCOMPARE(body.BytesLeft(), size_t(0));
-            QCOMPARE(token, n);
-            QCOMPARE(folder, asked[n]);
-            QCOMPARE(entries, 1u);
-            QCOMPARE(again, asked[n]);
-            QCOMPARE(contents.m_files.size(), files[QString(asked[n]).replace('\\', '/')]);
+            FolderReply reply;
+            QVERIFY(AskFolder("outsider", n, asked[n], reply));
+            QCOMPARE(reply.token, n);
+            QCOMPARE(reply.folder, asked[n]);
+            QCOMPARE(reply.entries, 1u);
+            QCOMPARE(reply.again, asked[n]);
+            QCOMPARE(reply.contents.m_files.size(), files[QString(asked[n]).replace('\\', '/')]);
         }
         QCOMPARE(builds, built);
     }
