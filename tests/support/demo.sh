@@ -48,6 +48,8 @@ trap stop EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
+# Made before the server starts, so that the first look for its port finds a file.
+: >"$demo/server.log"
 "$server" 0 >"$demo/server.log" 2>&1 &
 server_pid=$!
 port=
