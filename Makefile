@@ -26,10 +26,13 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# run and demo build only the programs they start; test builds everything.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target veltrane
 	./$(BUILD)/src/veltrane
 
-demo: build
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target veltrane veltrane-testserver veltrane-demo-home
 	sh tests/support/demo.sh $(BUILD)
 
 test: build

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 // make demo's script, headless: its server and its two real clients, reached by a third client
@@ -57,6 +58,7 @@ private slots:
     {
         QVERIFY(m_folder.isValid());
         QVERIFY(QDir(Demo()).removeRecursively());
+        m_demo.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
     }
 
     // A case that failed half-way stops the demo as a user would, so that nothing is left running.
@@ -130,6 +132,43 @@ private slots:
             QVERIFY(QFile::exists(Demo() + QLatin1Char('/') + user + QStringLiteral("/.Veltrane")));
         }
         QVERIFY(!QFile::exists(QDir::homePath() + QStringLiteral("/.Veltrane")));
+    }
+
+    void a_demo_whose_clients_cannot_start_names_each_with_its_output_and_fails_data()
+    {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("no display") << QStringLiteral("xcb") << QByteArray("could not connect to display");
+        QTest::newRow("no such platform")
+            << QStringLiteral("none") << QByteArray("Could not find the Qt platform plugin \"none\"");
+    }
+
+    void a_demo_whose_clients_cannot_start_names_each_with_its_output_and_fails()
+    {
+        QFETCH(QString, platform);
+        QFETCH(QByteArray, reason);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        m_demo.setProcessEnvironment(environment);
+        m_demo.setProcessChannelMode(QProcess::SeparateChannels);
+        m_demo.start(QStringLiteral("sh"),
+                     {QStringLiteral(VELTRANE_DEMO_SCRIPT), QStringLiteral(VELTRANE_BUILD_DIR), Demo()});
+        QVERIFY(m_demo.waitForFinished(30000));
+        QCOMPARE(m_demo.exitCode(), 1);
+        const QList<QByteArray> errors = m_demo.readAllStandardError().split('\n');
+        for (const QString& user : {QStringLiteral("alice"), QStringLiteral("bob")})
+        {
+            const QString output = Demo() + QLatin1Char('/') + user + QStringLiteral("/client.log");
+            const auto named = std::find_if(errors.cbegin(), errors.cend(), [&](const QByteArray& i_line) {
+                return i_line.startsWith("demo: " + user.toUtf8() + "'s client failed")
+                       && i_line.endsWith("its output: " + output.toUtf8());
+            });
+            QVERIFY2(named != errors.cend(), errors.join('\n').constData());
+            QVERIFY(Read(output).contains(reason));
+        }
+        QVERIFY(!Listening(ServerPort()));
     }
 };
 

@@ -33,20 +33,23 @@ rm -rf "$demo" && mkdir -p "$demo" && : >"$demo/.veltrane-demo" || exit 1
 demo=$(cd "$demo" && pwd)
 
 server_pid=
-client_pids=
+clients= # pid:user of each client still running
+# shellcheck disable=SC2317 # run by the traps
 stop() {
     # The clients first, as closing their windows would: they save their data files and leave.
-    for pid in $client_pids $server_pid; do
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
+    for process in $clients $server_pid; do
+        kill "${process%%:*}" 2>/dev/null
+        wait "${process%%:*}" 2>/dev/null
     done
-    client_pids=
+    clients=
     server_pid=
 }
 trap stop EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
+# Made before the server starts, so that the first look for its port finds a file.
+: >"$demo/server.log"
 "$server" 0 >"$demo/server.log" 2>&1 &
 server_pid=$!
 port=
@@ -78,13 +81,33 @@ case "${WAYLAND_DISPLAY:-}" in
 esac
 for user in alice bob; do
     HOME="$demo/$user" XDG_RUNTIME_DIR="$demo/$user/run" "$client" >"$demo/$user/client.log" 2>&1 &
-    client_pids="$client_pids $!"
+    clients="$clients $!:$user"
 done
 echo "alice and bob (password \"$password\") log in and join the room \"$room\"; each shares a folder"
 echo "of files with \"demo\" in their names. Their homes: $demo/alice and $demo/bob."
 echo "Close both windows, or press Ctrl-C, to stop the demo."
 
-# Returns when both clients have ended; a signal's trap ends the script first.
-# shellcheck disable=SC2086 # one word per process
-wait $client_pids
-client_pids=
+# Returns when both clients have ended; a signal's trap ends the script first. A client that fails
+# (one with no display to open its window on ends at once) is named as it ends, with its output,
+# and the demo ends with a failure once the other has ended too.
+status=0
+while [ -n "$clients" ]; do
+    running=
+    for entry in $clients; do
+        pid=${entry%%:*}
+        user=${entry#*:}
+        if kill -0 "$pid" 2>/dev/null; then
+            running="$running $entry"
+            continue
+        fi
+        wait "$pid"
+        code=$?
+        if [ "$code" -ne 0 ]; then
+            echo "demo: $user's client failed (exit status $code); its output: $demo/$user/client.log" >&2
+            status=1
+        fi
+    done
+    clients=$running
+    [ -z "$clients" ] || sleep 0.2
+done
+exit "$status"
