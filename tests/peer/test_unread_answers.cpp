@@ -323,6 +323,56 @@ private slots:
         QVERIFY2(lines <= 2 * floods + int(floodingMs / 1000), qPrintable(QString::number(lines)));
     }
 
+    void held_folder_requests_are_all_answered_over_a_connection_life_data()
+    {
+        QTest::addColumn<int>("rounds");
+        QTest::addColumn<int>("requests"); // held in each round behind its first, large answer
+        QTest::addColumn<int>("folderLength");
+        QTest::newRow("many tiny requests at a time") << 3 << 500 << 1;
+        QTest::newRow("a few longer requests at a time") << 40 << 30 << 1000;
+    }
+
+    // What a connection counts for its held requests comes back as they are answered: a peer that
+    // reads its answers may ask as often as it likes.
+    void held_folder_requests_are_all_answered_over_a_connection_life()
+    {
+        QFETCH(int, rounds);
+        QFETCH(int, requests);
+        QFETCH(int, folderLength);
+        const QString folder(folderLength, QLatin1Char('s'));
+        m_client->Send({"servefolder", QString::number(2 * 1000 * 1000), folder, "8"});
+        m_client->Send({"set", "user_level_logging", "yes"});
+        m_client->Send({"mute"});
+        QVERIFY(m_client->Sync());
+        std::unique_ptr<RawPeer> peer = NonReader("reader");
+        QVERIFY(peer);
+        // A window the answer passes, however much the peer has read before.
+        peer->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
+        quint32 token = 0;
+        for (int r = 0; r < rounds; ++r)
+        {
+            QByteArray wire =
+                peer->Frame(PeerMessages::BuildGetSharedFilesInFolder(token, QStringLiteral("big")).ToByteArray());
+            for (int n = 1; n <= requests; ++n)
+                wire +=
+                    peer->Frame(PeerMessages::BuildGetSharedFilesInFolder(token + quint32(n), folder).ToByteArray());
+            wire += peer->Frame(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray());
+            peer->SendRaw(wire);
+            QTRY_COMPARE_WITH_TIMEOUT(Tally("DownloadPlaceInLine"), r + 1, 10000);
+            // Only the large answer is built: the rest are held behind it, none dropped.
+            QCOMPARE(Tally("SharedFilesInFolderRequested"), r * (requests + 1) + 1);
+            QVERIFY2(HeldDrops(QStringLiteral("reader")).first == 0, qPrintable(QString::number(r)));
+            peer->Socket().setReadBufferSize(0);
+            QByteArray payload;
+            for (int n = 0; n <= requests; ++n, ++token)
+            {
+                QVERIFY2(peer->ReadFrame(payload, 20000), qPrintable(QStringLiteral("%1 %2").arg(r).arg(n)));
+                QCOMPARE(payload.left(8), RawPeer::UInt32(37) + RawPeer::UInt32(token));
+            }
+            peer->Socket().setReadBufferSize(1);
+        }
+    }
+
     void own_writes_do_not_keep_a_connection_alive()
     {
         m_client->Send({"timeouts", "30000", "1000", "30000"});
