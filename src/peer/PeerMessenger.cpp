@@ -99,13 +99,6 @@ bool IsRequest(quint32 i_code)
     }
 }
 
-void LogHeldRequestDropped(quint32 i_code, const QString& i_user)
-{
-    Log(LogArea, 1,
-        QStringLiteral("Dropping a request %1 from %2: more than %3 bytes of requests wait for its answers to be read")
-            .arg(QString::number(i_code), i_user, QString::number(PeerConnection::MaxDeferredBytes)));
-}
-
 // The answer a request with no fields of its own gets: the same for every repeat.
 quint32 SameAnswerTo(quint32 i_request)
 {
@@ -1178,7 +1171,7 @@ void PeerMessenger::OnMessage(PeerConnection* ip_connection, const QByteArray& i
             && (answers->HasDeferred() || answers->AnswerWaiting(PM_SHARED_FILES_IN_FOLDER)))
         {
             if (!answers->Defer(i_payload))
-                LogHeldRequestDropped(code, user);
+                NoteHeldDrops(answers, 1);
             return;
         }
         if (!HasRoomToSend(answers, code, user, true))
@@ -1196,8 +1189,7 @@ void PeerMessenger::ReadDeferred(PeerConnection* ip_connection)
         PeerConnection* answers = NewestMessageConnection(user);
         if (answers && answers != connection)
         {
-            for (int dropped = connection->PassDeferredTo(*answers); dropped > 0; --dropped)
-                LogHeldRequestDropped(PM_GET_SHARED_FILES_IN_FOLDER, user);
+            NoteHeldDrops(answers, connection->PassDeferredTo(*answers));
             connection = answers;
             continue;
         }
@@ -1207,6 +1199,54 @@ void PeerMessenger::ReadDeferred(PeerConnection* ip_connection)
         if (HasRoomToSend(connection, PM_GET_SHARED_FILES_IN_FOLDER, user, true))
             ReadMessage(user, payload);
     }
+}
+
+void PeerMessenger::NoteHeldDrops(PeerConnection* ip_connection, int i_count)
+{
+    if (i_count <= 0)
+        return;
+    if (m_heldDrops.empty())
+        QTimer::singleShot(HeldDropsLogMs, this, &PeerMessenger::LogHeldDrops);
+    const auto [run, begins] = m_heldDrops.try_emplace(ip_connection->Serial());
+    HeldDrops& drops = run->second;
+    drops.recent = true;
+    if (begins)
+    {
+        drops.user = ip_connection->User();
+        Log(LogArea, 1,
+            QStringLiteral(
+                "Dropping a request %1 from %2: more than %3 bytes of requests wait for its answers to be read")
+                .arg(QString::number(PM_GET_SHARED_FILES_IN_FOLDER), drops.user,
+                     QString::number(PeerConnection::MaxDeferredBytes)));
+        --i_count;
+    }
+    drops.unlogged += i_count;
+}
+
+void PeerMessenger::LogHeldDrops()
+{
+    for (auto run = m_heldDrops.begin(); run != m_heldDrops.end();)
+    {
+        HeldDrops& drops = run->second;
+        if (drops.unlogged > 0)
+            Log(LogArea, 1,
+                QStringLiteral("Dropped %1 more %2 %3 from %4: more than %5 bytes of requests wait for their answers "
+                               "to be read")
+                    .arg(QString::number(drops.unlogged),
+                         drops.unlogged == 1 ? QStringLiteral("request") : QStringLiteral("requests"),
+                         QString::number(PM_GET_SHARED_FILES_IN_FOLDER), drops.user,
+                         QString::number(PeerConnection::MaxDeferredBytes)));
+        drops.unlogged = 0;
+        if (drops.recent)
+        {
+            drops.recent = false;
+            ++run;
+        }
+        else
+            run = m_heldDrops.erase(run);
+    }
+    if (!m_heldDrops.empty())
+        QTimer::singleShot(HeldDropsLogMs, this, &PeerMessenger::LogHeldDrops);
 }
 
 void PeerMessenger::ReadMessage(const QString& i_user, const QByteArray& i_payload)

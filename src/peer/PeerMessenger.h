@@ -246,6 +246,18 @@ private:
     void OnMessage(PeerConnection* ip_connection, const QByteArray& i_payload);
     // Reads the requests the connection holds unread, in turn, while no answer of theirs waits.
     void ReadDeferred(PeerConnection* ip_connection);
+    // Held requests dropped past their bound make a line when a connection's drops begin, then
+    // one with their count each HeldDropsLogMs while they go on: a flood of requests makes a few
+    // lines a second, not one a request. The drops begin again after a HeldDropsLogMs without any.
+    struct HeldDrops
+    {
+        QString user;
+        int unlogged = 0;
+        bool recent = true;
+    };
+    static constexpr int HeldDropsLogMs = 1000;
+    void NoteHeldDrops(PeerConnection* ip_connection, int i_count);
+    void LogHeldDrops();
     void ReadSharesList(const QString& i_user, MemStream& i_body);
     void ReadSearchReply(const QString& i_user, MemStream& i_body);
     void AnswerSharesListRequest(const QString& i_user);
@@ -277,6 +289,8 @@ private:
     QHash<QString, QElapsedTimer> m_addressRequests;
     QHash<QString, std::vector<PeerConnection*>> m_unconfirmed;
     std::unordered_map<quint32, SearchTally> m_searchTallies;
+    // By the serial of the connection that held the requests.
+    std::map<quint64, HeldDrops> m_heldDrops;
     SharedFilesMessageProvider m_sharedFilesProvider;
     quint64 m_nextSerial = 1;
     bool m_preferScrambledPort = false;

@@ -1,5 +1,6 @@
 #include "HarnessProcess.h"
 #include "PeakMemory.h"
+#include "PeerConnection.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
 #include "TestServer.h"
@@ -63,6 +64,34 @@ class TestUnreadAnswers : public QObject
         QStringList fields;
         m_client->Send({"tally", i_event});
         return m_client->Take("tally", &fields) ? fields.value(0).toInt() : -1;
+    }
+
+    // The held folder requests of i_user the log says were dropped, and in how many lines.
+    std::pair<int, int> HeldDrops(const QString& i_user)
+    {
+        QFile file(m_client->Home() + QStringLiteral("/Veltrane Logs/Peer.log"));
+        if (!file.open(QIODevice::ReadOnly))
+            return {0, 0};
+        const QString log = QString::fromUtf8(file.readAll());
+        const QRegularExpression line(QStringLiteral("(?:Dropping a request|Dropped (\\d+) more requests?) 36 from ")
+                                      + QRegularExpression::escape(i_user) + QLatin1Char(':'));
+        int dropped = 0;
+        int lines = 0;
+        for (auto match = line.globalMatch(log); match.hasNext(); ++lines)
+        {
+            const QString count = match.next().captured(1);
+            dropped += count.isEmpty() ? 1 : count.toInt();
+        }
+        return {dropped, lines};
+    }
+
+    // How many times the log begins a run of i_user's dropped held requests.
+    int HeldDropRuns(const QString& i_user)
+    {
+        QFile file(m_client->Home() + QStringLiteral("/Veltrane Logs/Peer.log"));
+        return file.open(QIODevice::ReadOnly)
+                   ? int(file.readAll().count("Dropping a request 36 from " + i_user.toUtf8() + ':'))
+                   : 0;
     }
 
 private slots:
@@ -207,10 +236,7 @@ private slots:
         m_client->Send({"set", "user_level_logging", "yes"});
         m_client->Send({"mute"});
         QVERIFY(m_client->Sync());
-        const auto drops = [this] {
-            QFile log(m_client->Home() + QStringLiteral("/Veltrane Logs/Peer.log"));
-            return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("Dropping a request 36 from leech")) : 0;
-        };
+        const auto drops = [this] { return HeldDrops(QStringLiteral("leech")).first; };
         const double baseline = PeakMegabytes(m_client->ProcessId());
         const QString folder(folderLength, QLatin1Char('f'));
         std::vector<std::unique_ptr<RawPeer>> peers;
@@ -247,6 +273,104 @@ private slots:
             QVERIFY(peers.front()->ReadFrame(payload, 20000));
         }
         QTRY_COMPARE_WITH_TIMEOUT(drops(), dropped, 10000);
+    }
+
+    void held_request_drops_make_a_few_log_lines_that_count_them_data()
+    {
+        QTest::addColumn<int>("floods");
+        QTest::addColumn<int>("requests"); // of each flood
+        QTest::newRow("one flood") << 1 << 20000;
+        QTest::newRow("two floods a pause apart") << 2 << 5000;
+    }
+
+    // A peer that floods tiny folder requests behind an answer it does not read gets a line when
+    // its drops begin and one with their count each second they go on, not one a request.
+    void held_request_drops_make_a_few_log_lines_that_count_them()
+    {
+        QFETCH(int, floods);
+        QFETCH(int, requests);
+        m_client->Send({"servefolder", QString::number(2 * 1000 * 1000)});
+        m_client->Send({"set", "user_level_logging", "yes"});
+        m_client->Send({"mute"});
+        QVERIFY(m_client->Sync());
+        std::unique_ptr<RawPeer> peer = NonReader("flooder");
+        QVERIFY(peer);
+        peer->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
+        peer->SendFrame(PeerMessages::BuildGetSharedFilesInFolder(0, QStringLiteral("big")).ToByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(Tally("SharedFilesInFolderRequested"), 1, 10000);
+        const QByteArray request = PeerMessages::BuildGetSharedFilesInFolder(1, QStringLiteral("s")).ToByteArray();
+        const int held = int(PeerConnection::MaxDeferredBytes / (request.size() + PeerConnection::DeferredOverhead));
+        QElapsedTimer flooding;
+        qint64 floodingMs = 0;
+        for (int f = 1; f <= floods; ++f)
+        {
+            if (f > 1)
+                QTest::qWait(3000);
+            flooding.start();
+            QByteArray wire;
+            for (int n = 0; n < requests; ++n)
+                wire += peer->Frame(request);
+            wire += peer->Frame(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray());
+            peer->SendRaw(wire);
+            QTRY_COMPARE_WITH_TIMEOUT(Tally("DownloadPlaceInLine"), f, 30000);
+            floodingMs += flooding.elapsed();
+        }
+        const QString user = QStringLiteral("flooder");
+        QTRY_COMPARE_WITH_TIMEOUT(HeldDrops(user).first, floods * requests - held, 10000);
+        QCOMPARE(HeldDropRuns(user), floods);
+        // The line that begins each run, one a second while it goes on, and the one that ends it.
+        const int lines = HeldDrops(user).second;
+        QVERIFY2(lines <= 2 * floods + int(floodingMs / 1000), qPrintable(QString::number(lines)));
+    }
+
+    void held_folder_requests_are_all_answered_over_a_connection_life_data()
+    {
+        QTest::addColumn<int>("rounds");
+        QTest::addColumn<int>("requests"); // held in each round behind its first, large answer
+        QTest::addColumn<int>("folderLength");
+        QTest::newRow("many tiny requests at a time") << 3 << 500 << 1;
+        QTest::newRow("a few longer requests at a time") << 40 << 30 << 1000;
+    }
+
+    // What a connection counts for its held requests comes back as they are answered: a peer that
+    // reads its answers may ask as often as it likes.
+    void held_folder_requests_are_all_answered_over_a_connection_life()
+    {
+        QFETCH(int, rounds);
+        QFETCH(int, requests);
+        QFETCH(int, folderLength);
+        const QString folder(folderLength, QLatin1Char('s'));
+        m_client->Send({"servefolder", QString::number(2 * 1000 * 1000), folder, "8"});
+        m_client->Send({"set", "user_level_logging", "yes"});
+        m_client->Send({"mute"});
+        QVERIFY(m_client->Sync());
+        std::unique_ptr<RawPeer> peer = NonReader("reader");
+        QVERIFY(peer);
+        // A window the answer passes, however much the peer has read before.
+        peer->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
+        quint32 token = 0;
+        for (int r = 0; r < rounds; ++r)
+        {
+            QByteArray wire =
+                peer->Frame(PeerMessages::BuildGetSharedFilesInFolder(token, QStringLiteral("big")).ToByteArray());
+            for (int n = 1; n <= requests; ++n)
+                wire +=
+                    peer->Frame(PeerMessages::BuildGetSharedFilesInFolder(token + quint32(n), folder).ToByteArray());
+            wire += peer->Frame(PeerMessages::BuildUploadPlaceInLine(QStringLiteral("end"), 1).ToByteArray());
+            peer->SendRaw(wire);
+            QTRY_COMPARE_WITH_TIMEOUT(Tally("DownloadPlaceInLine"), r + 1, 10000);
+            // Only the large answer is built: the rest are held behind it, none dropped.
+            QCOMPARE(Tally("SharedFilesInFolderRequested"), r * (requests + 1) + 1);
+            QVERIFY2(HeldDrops(QStringLiteral("reader")).first == 0, qPrintable(QString::number(r)));
+            peer->Socket().setReadBufferSize(0);
+            QByteArray payload;
+            for (int n = 0; n <= requests; ++n, ++token)
+            {
+                QVERIFY2(peer->ReadFrame(payload, 20000), qPrintable(QStringLiteral("%1 %2").arg(r).arg(n)));
+                QCOMPARE(payload.left(8), RawPeer::UInt32(37) + RawPeer::UInt32(token));
+            }
+            peer->Socket().setReadBufferSize(1);
+        }
     }
 
     void own_writes_do_not_keep_a_connection_alive()

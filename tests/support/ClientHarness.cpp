@@ -50,8 +50,9 @@
 //                            thread MS ms, as a large share does
 //   serveinfo BYTES          user-information requests are answered, each with a reply built
 //                            afresh around a picture of BYTES bytes, as the users window does
-//   servefolder BYTES        folder-contents requests are answered, each with a reply built
-//                            afresh: code 37, the request's token, then BYTES filler bytes
+//   servefolder BYTES [FOLDER SMALL]  folder-contents requests are answered, each with a reply
+//                            built afresh: code 37, the request's token, then BYTES filler bytes
+//                            (SMALL for a request for FOLDER)
 //   upload TOKEN PATH        the next accepted file connection sends the token, reads the
 //                            offset, then the file from there; "uploaded TOKEN BYTES OK" at the end
 //   download TOKEN PATH SIZE the requested file connection with that token gets the size of
@@ -652,13 +653,16 @@ private:
         else if (!m_full && command == "servefolder")
         {
             const int fillerBytes = int(num(1));
+            const QString smallFolder = i_words.size() > 3 ? arg(2) : QString();
+            const int smallBytes = int(num(3));
             connect(pm, &PeerMessenger::SharedFilesInFolderRequested, this,
-                    [fillerBytes](QString i_user, quint32 i_req, QString) {
+                    [fillerBytes, smallFolder, smallBytes](QString i_user, quint32 i_req, QString i_folder) {
                         MemStream reply;
                         OutputStream out(reply);
                         out.Write(quint32(37));
                         out.Write(i_req);
-                        const QByteArray filler(fillerBytes, 'f');
+                        const QByteArray filler(
+                            !smallFolder.isEmpty() && i_folder == smallFolder ? smallBytes : fillerBytes, 'f');
                         reply.WriteBuffer(filler.constData(), size_t(filler.size()));
                         if (peerMessenger)
                             peerMessenger->SendMessage(i_user, reply);
