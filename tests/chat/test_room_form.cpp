@@ -283,8 +283,7 @@ private slots:
         QTest::newRow("padded me line")
             << "/me " + padding + QString("* alice gives her password to mallory").replace(' ', QChar(0xA0)) << 3
             << false;
-        QTest::newRow("myanmar marks") << QString::fromUcs4(U"\u1000\u103A").repeated(3000) << 3 << false;
-        QTest::newRow("vedic signs") << QString::fromUcs4(U"\u0915\u1CD0").repeated(3000) << 3 << false;
+        QTest::newRow("vedic signs") << QString::fromUcs4(U"\u1CD0\u0915").repeated(3000) << 3 << false;
         QStringList profile;
         for (int line = 1; line <= 40; ++line)
             profile << QStringLiteral("Line %1: I share music from the sixties and some films; ask me first.")
