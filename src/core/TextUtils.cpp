@@ -418,8 +418,8 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     QTextBoundaryFinder lines(QTextBoundaryFinder::Line, shown);
     int run = 0;
     // The view lays a paragraph out in time that grows faster than its length in some scripts, so
-    // a long text goes to it in paragraphs of at most kLongestShownParagraph, each starting where
-    // a line may break, when one is in the second half of it.
+    // a long text goes to it in paragraphs of at most kLongestShownParagraph, each starting at the
+    // text's own line break, else where a line may break in the second half of it.
     int paragraph = 0;
     int lastBreak = -1;
     int widthBeforeBreak = 0;
