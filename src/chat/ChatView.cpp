@@ -166,10 +166,13 @@ void ChatView::IndentLine(int i_firstBlock)
     format.setTextIndent(-indent);
     format.clearProperty(kContinuation);
     QTextCursor(block).setBlockFormat(format);
+    if (!block.next().isValid())
+        return;
     format.setTextIndent(0);
     format.setProperty(kContinuation, true);
-    for (block = block.next(); block.isValid(); block = block.next())
-        QTextCursor(block).setBlockFormat(format);
+    QTextCursor rest(block.next());
+    rest.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    rest.setBlockFormat(format);
 }
 
 int ChatView::NewBlocksHtmlLength(int i_firstNewBlock) const
