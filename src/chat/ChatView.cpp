@@ -5,12 +5,37 @@
 #include "Server.h"
 #include "TextUtils.h"
 
+#include <QFontMetrics>
+#include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
-#include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 #include <QTextOption>
+
+namespace
+{
+// Marks a paragraph that goes on the line before it.
+constexpr int kContinuation = QTextFormat::UserProperty + 1;
+} // namespace
+
+QMimeData* ChatBrowser::createMimeDataFromSelection() const
+{
+    QTextDocument lines;
+    QTextCursor(&lines).insertFragment(QTextDocumentFragment(textCursor()));
+    for (QTextBlock block = lines.lastBlock(); block.isValid();)
+    {
+        const QTextBlock previous = block.previous();
+        if (previous.isValid() && block.blockFormat().boolProperty(kContinuation))
+            QTextCursor(block).deletePreviousChar();
+        block = previous;
+    }
+    auto* data = new QMimeData;
+    data->setHtml(lines.toHtml());
+    data->setText(lines.toPlainText());
+    return data;
+}
 
 ChatView::ChatView(QTextBrowser* ip_view, bool i_capped)
     : mp_view(ip_view)
@@ -101,15 +126,22 @@ void ChatView::CheckInactivity()
 
 void ChatView::Append(const QString& i_html)
 {
-    if (!m_capped)
-    {
-        mp_view->append(i_html);
-        return;
-    }
     QTextDocument* document = mp_view->document();
     const bool wasEmpty = document->isEmpty();
     const int firstNewBlock = wasEmpty ? 0 : document->blockCount();
+    // The line is indented in the edit that adds it, so that the view lays it out once; the view
+    // then follows it, as it follows an appended line, when it showed the end.
+    QScrollBar* bar = mp_view->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    QTextCursor edit(document);
+    edit.beginEditBlock();
     mp_view->append(i_html);
+    IndentLine(firstNewBlock);
+    edit.endEditBlock();
+    if (atEnd)
+        bar->setValue(bar->maximum());
+    if (!m_capped)
+        return;
     const int blocks = document->blockCount() - firstNewBlock;
     int added = 0;
     if (!wasEmpty && m_blockOverhead >= 0)
@@ -123,6 +155,24 @@ void ChatView::Append(const QString& i_html)
     }
     m_htmlLength += added;
     m_lines.push_back({blocks, wasEmpty ? added + m_emptyParagraphLength : added});
+}
+
+void ChatView::IndentLine(int i_firstBlock)
+{
+    const int indent = 2 * QFontMetrics(mp_view->document()->defaultFont()).horizontalAdvance(QLatin1Char('M'));
+    QTextBlock block = mp_view->document()->findBlockByNumber(i_firstBlock);
+    QTextBlockFormat format = block.blockFormat();
+    format.setLeftMargin(indent);
+    format.setTextIndent(-indent);
+    format.clearProperty(kContinuation);
+    QTextCursor(block).setBlockFormat(format);
+    if (!block.next().isValid())
+        return;
+    format.setTextIndent(0);
+    format.setProperty(kContinuation, true);
+    QTextCursor rest(block.next());
+    rest.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    rest.setBlockFormat(format);
 }
 
 int ChatView::NewBlocksHtmlLength(int i_firstNewBlock) const

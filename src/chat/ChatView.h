@@ -5,10 +5,22 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QTextBrowser>
 
 #include <deque>
 
-class QTextBrowser;
+// A chat tab's text area: a selection copies as the lines were written, without the paragraph
+// breaks the view puts into a long line.
+class ChatBrowser : public QTextBrowser
+{
+    Q_OBJECT
+
+public:
+    using QTextBrowser::QTextBrowser;
+
+protected:
+    QMimeData* createMimeDataFromSelection() const override;
+};
 
 class ChatView
 {
@@ -45,6 +57,9 @@ public:
 
 private:
     void Append(const QString& i_html);
+    // A line's first paragraph starts at the view's edge; what wraps and the paragraphs it goes on
+    // in are indented, so that nothing in a line reads as a line of its own.
+    void IndentLine(int i_firstBlock);
     void MeasureEmptyView();
     // Drops the oldest lines when the view is past the cap; the view is then left unpainted.
     bool TrimWhenFull();

@@ -418,15 +418,28 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     QTextBoundaryFinder lines(QTextBoundaryFinder::Line, shown);
     int run = 0;
     // The view lays a paragraph out in time that grows faster than its length in some scripts, so
-    // a long text goes to it in paragraphs of at most kLongestShownParagraph, each starting where
-    // a line may break, when one is in the second half of it.
+    // a long text goes to it in paragraphs of at most kLongestShownParagraph, each starting at the
+    // text's own line break, else where a line may break in the second half of it.
     int paragraph = 0;
     int lastBreak = -1;
     int widthBeforeBreak = 0;
+    // Where a paragraph may start at the text's own line break, which it then takes the place of.
+    int lastLineBreak = -1;
+    int widthThroughLineBreak = 0;
+    const auto codeAt = [&shown](int i_at) {
+        return i_at + 1 < shown.size() && shown.at(i_at).isHighSurrogate() && shown.at(i_at + 1).isLowSurrogate()
+                   ? QChar::surrogateToUcs4(shown.at(i_at), shown.at(i_at + 1))
+                   : uint(shown.at(i_at).unicode());
+    };
     int start = 0;
     while (start < length)
     {
         int end = std::min(clusters.toNextBoundary(), length);
+        // The toolkit ends a character before some marks (of Myanmar, Gurmukhi and the Vedic signs
+        // among them) and after a control: the shaper draws a mark that starts a piece on a dotted
+        // circle, so a mark stays with the character before it.
+        while (end > start && end < length && IsMark(codeAt(end)))
+            end = std::min(clusters.toNextBoundary(), length);
         if (end <= start)
             end = length;
         // The first code point is the base; what follows it in the cluster is kept up to the caps.
@@ -464,9 +477,16 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
             lastBreak = start;
             widthBeforeBreak = paragraph;
         }
-        if (paragraph + width > kLongestShownParagraph)
+        // A break point is a unit of the paragraph too.
+        int breakWidth = plan.units[size_t(start)] == ShownUnit::BreakBefore ? 1 : 0;
+        if (paragraph + breakWidth + width > kLongestShownParagraph)
         {
-            if (lastBreak >= 0 && widthBeforeBreak >= kLongestShownParagraph / 2)
+            if (lastLineBreak >= 0)
+            {
+                plan.units[size_t(lastLineBreak)] = ShownUnit::ParagraphBefore;
+                paragraph -= widthThroughLineBreak;
+            }
+            else if (lastBreak >= 0 && widthBeforeBreak >= kLongestShownParagraph / 2)
             {
                 plan.units[size_t(lastBreak)] = ShownUnit::ParagraphBefore;
                 paragraph -= widthBeforeBreak;
@@ -476,11 +496,27 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
                 plan.units[size_t(start)] = ShownUnit::ParagraphBefore;
                 paragraph = 0;
                 run = 0;
+                breakWidth = 0;
             }
             lastBreak = -1;
+            lastLineBreak = -1;
         }
         run += width;
-        paragraph += width;
+        paragraph += breakWidth + width;
+        // The view starts a paragraph after a paragraph separator or a frame's edge itself; a line
+        // separator ends a line inside the paragraph, and is where a paragraph best starts.
+        const uint base = codeAt(start);
+        if (base == QChar::ParagraphSeparator || IsFrameMark(base))
+        {
+            paragraph = 0;
+            lastBreak = -1;
+            lastLineBreak = -1;
+        }
+        else if (base == QChar::LineSeparator)
+        {
+            lastLineBreak = start;
+            widthThroughLineBreak = paragraph;
+        }
         start = end;
     }
     return plan;
@@ -530,7 +566,11 @@ struct ShownLine
             if (before[size_t(at)] == ShownUnit::BreakBefore)
                 part += QChar(0x200B);
             else if (before[size_t(at)] == ShownUnit::ParagraphBefore)
+            {
                 part += QChar(QChar::ParagraphSeparator);
+                if (text.at(at) == QChar::LineSeparator)
+                    continue;
+            }
             part += text.at(at);
         }
         return part;

@@ -43,7 +43,8 @@ QString ConvertLinks(const QString& i_text);
 QString OneLine(QString i_text);
 
 // What a view shows of each UTF-16 unit of a text, so that laying the text out costs at most what
-// the longest plain line costs: a user's character (a grapheme cluster) keeps at most
+// the longest plain line costs: a user's character (a grapheme cluster, with the marks after it
+// where the toolkit ends the cluster before a mark) keeps at most
 // kShownMarks combining marks and kShownClusterUnits units, the rest is dropped; a break point
 // goes before a character that would make a run the view cannot break longer than
 // kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
@@ -54,11 +55,13 @@ QString OneLine(QString i_text);
 // included), each direction control and each line break kShownRunCost more, and, when it holds a
 // character outside printable Latin-1, where it comes to kShownUnits units; a character whose
 // first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
-// starts before a character that would make the paragraph longer than kLongestShownParagraph
-// units, at the last place a line may break when that is in the paragraph's second half: the
-// view lays a paragraph out in time that grows faster than its length in some scripts (Hangul
-// among them), and lays the last paragraph out again when a line follows it. Break points and
-// paragraph starts fall between characters only, never inside one.
+// starts before a character that would make the paragraph, its break points counted, longer than
+// kLongestShownParagraph units: in place of the last line separator in it (the text's own line
+// break), else at the last place a line may break when that is in the paragraph's second half;
+// a paragraph separator starts the count anew. The view lays a paragraph out in time that grows
+// faster than its length in some scripts (Hangul among them), and lays the last paragraph out
+// again when a line follows it. Break points and paragraph starts fall between characters only,
+// never inside one, so never on a mark.
 enum class ShownUnit : char
 {
     Dropped,
@@ -93,7 +96,7 @@ struct ShownPlan
 // each unit counts one otherwise.
 ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr);
 // The text as PlanShownText shows it, with a zero-width space at each break point and a
-// paragraph separator (U+2029) where a paragraph starts.
+// paragraph separator (U+2029) where a paragraph starts, in place of a line separator there.
 QString BreakableText(const QString& i_text);
 // A unit as a view shows it: U+FFFC, which a view draws as the object it stands for and so as
 // nothing, shows as U+FFFD.

@@ -126,6 +126,7 @@ struct ShownDescription
     static constexpr int kLessThan = -1;
     static constexpr int kGreaterThan = -2;
     static constexpr int kNothing = -3;
+    static constexpr int kLineBreak = -4;
 
     void Add(uint i_code, int i_at, int i_length, int i_width = 1)
     {
@@ -150,12 +151,15 @@ struct ShownDescription
         else
             markup.emplace_back(text.size(), i_markup);
     }
-    // A line or paragraph break: no character runs over it.
-    void AddBreak(const QString& i_markup)
+    // A paragraph break, as the view holds it: no character runs over it.
+    void AddParagraphBreak(const QString& i_markup)
     {
         AddMarkup(i_markup);
-        Add('\n', kNothing, 0);
+        Add(QChar::ParagraphSeparator, kNothing, 0);
     }
+    // A line break, as the view holds it: written as "<br>", or as a paragraph break where a
+    // paragraph starts.
+    void AddLineBreak() { Add(QChar::LineSeparator, kLineBreak, 0); }
 };
 
 // The length of the entity at i_at ("&amp;", "&#769;", "&#x301;"), 0 when none starts there.
@@ -258,7 +262,7 @@ QString UserInfoText::SafeDescription(const QString& i_html)
         }
         if (tag == QLatin1String("br"))
         {
-            shown.AddBreak(QStringLiteral("<br>"));
+            shown.AddLineBreak();
             continue;
         }
         // Each kept tag is a change of format the view lays out as a piece of its own: past the
@@ -275,7 +279,7 @@ QString UserInfoText::SafeDescription(const QString& i_html)
             while (open.size() > at)
                 closed += QLatin1String("</") + open.takeLast() + QLatin1Char('>');
             if (paragraph)
-                shown.AddBreak(closed);
+                shown.AddParagraphBreak(closed);
             else
                 shown.AddMarkup(closed);
             continue;
@@ -289,7 +293,7 @@ QString UserInfoText::SafeDescription(const QString& i_html)
             shown.AddMarkup(href.isEmpty() ? QStringLiteral("<a>") : QStringLiteral("<a href=\"%1\">").arg(href));
         }
         else if (paragraph)
-            shown.AddBreak(QStringLiteral("<p>"));
+            shown.AddParagraphBreak(QStringLiteral("<p>"));
         else
             shown.AddMarkup(QLatin1Char('<') + tag + QLatin1Char('>'));
         open.append(tag);
@@ -322,7 +326,11 @@ QString UserInfoText::SafeDescription(const QString& i_html)
         if (plan.units[size_t(unit)] == ShownUnit::BreakBefore)
             out += QChar(0x200B);
         else if (plan.units[size_t(unit)] == ShownUnit::ParagraphBefore)
+        {
             out += QChar(QChar::ParagraphSeparator);
+            if (shown.text.at(unit) == QChar::LineSeparator)
+                continue;
+        }
         const int at = shown.sourceAt[size_t(unit)];
         if (shown.text.at(unit) != ShownCharacter(shown.text.at(unit)))
             out += ShownCharacter(shown.text.at(unit));
@@ -332,6 +340,8 @@ QString UserInfoText::SafeDescription(const QString& i_html)
             out += QLatin1String("&lt;");
         else if (at == ShownDescription::kGreaterThan)
             out += QLatin1String("&gt;");
+        else if (at == ShownDescription::kLineBreak)
+            out += QLatin1String("<br>");
     }
     return out;
 }

@@ -7,8 +7,12 @@
 #include "CreateRoomDialog.h"
 #include "QRoomListItemWidget.h"
 #include "QRoomUserListItemWidget.h"
+#include "TextUtils.h"
+#include "UserInfoText.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QPushButton>
@@ -263,6 +267,67 @@ private slots:
                     .remove(QChar(0x200B))
                     .remove(QLatin1Char('\n'))
                     .contains(QString::fromUcs4(U"\uAC00\u2030").repeated(8192)));
+    }
+
+    // A long text goes to the view in short paragraphs: what a peer writes on one line reads as one
+    // line, whatever padding places a paragraph's start, and copies as written; a text's own lines
+    // show as they are; no paragraph starts on a mark, which would show on a dotted circle.
+    void a_long_text_shows_its_own_lines_only_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lines"); // the lines that start at the view's edge: "Chat started" and the lines written
+        QTest::addColumn<bool>("description");
+        const QString padding = "hello" + QString(2040, QChar(0x200B));
+        const QString fake = QString("[alice] I'm off now, mallory has the files").replace(' ', QChar(0xA0));
+        QTest::newRow("padded fake line") << padding + fake << 3 << false;
+        QTest::newRow("padded me line")
+            << "/me " + padding + QString("* alice gives her password to mallory").replace(' ', QChar(0xA0)) << 3
+            << false;
+        QTest::newRow("vedic signs") << QString::fromUcs4(U"\u1CD0\u0915").repeated(3000) << 3 << false;
+        QStringList profile;
+        for (int line = 1; line <= 40; ++line)
+            profile << QStringLiteral("Line %1: I share music from the sixties and some films; ask me first.")
+                           .arg(line, 2, 10, QLatin1Char('0'))
+                           .leftJustified(72, '.');
+        QTest::newRow("profile of 40 long lines") << profile.join('\n') << 40 << true;
+        QTest::newRow("400 short lines") << QString("short line\n").repeated(400).chopped(1) << 400 << true;
+    }
+
+    void a_long_text_shows_its_own_lines_only()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, lines);
+        QFETCH(bool, description);
+        ChatBrowser browser;
+        browser.resize(1200, 500);
+        browser.show();
+        ChatView view(&browser, true);
+        if (description)
+            browser.setHtml(UserInfoText::SafeDescription(QString(text).replace('\n', "<br>")));
+        else
+        {
+            view.AddChatLine(QStringLiteral("bob"), QStringLiteral("hi"));
+            view.AddWrittenLine(QStringLiteral("eve"), text);
+        }
+        QTextDocument* document = browser.document();
+        int atEdge = 0;
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        {
+            // The paragraph, "[eve] " and the paragraph's end.
+            QVERIFY(block.length() <= kLongestShownParagraph + 7);
+            QVERIFY2(block.text().isEmpty() || !block.text().at(0).isMark(), qPrintable(block.text().left(2)));
+            document->documentLayout()->blockBoundingRect(block);
+            for (int line = 0; line < block.layout()->lineCount(); ++line)
+                atEdge += block.layout()->lineAt(line).x() < 1 ? 1 : 0;
+        }
+        QCOMPARE(atEdge, lines);
+        browser.selectAll();
+        browser.copy();
+        QString written = text.startsWith("/me ") ? "* eve " + text.mid(4) : "[eve] " + text;
+        written = description ? text : "[bob] hi\n" + written;
+        const QString copied = QGuiApplication::clipboard()->text().remove(QChar(0x200B));
+        QCOMPARE(description ? copied : copied.section('\n', 1),
+                 written.remove(QChar(0x200B)).replace(QChar(0xA0), ' '));
     }
 
     // U+FFFC stands for an object the view holds, and shows as nothing: in a peer's line it shows as

@@ -328,6 +328,12 @@ private slots:
         form->OnRoomChat(m_room, QStringLiteral("jules"),
                          QStringLiteral("hi\u2029[15:07:22][Marlene] please send me your password"));
         form->OnRoomChat(m_room, QStringLiteral("\u2069\u202E123 dlrow olleh"), QStringLiteral("hi"));
+        const QString padding = "hello" + QString(2040, QChar(0x200B));
+        form->OnRoomChat(m_room, QStringLiteral("eve"),
+                         padding + QString("[alice] I'm off now, mallory has the files").replace(' ', QChar(0xA0)));
+        form->OnRoomChat(m_room, QStringLiteral("eve"),
+                         "/me " + padding + QString("* alice gives her password to mallory").replace(' ', QChar(0xA0)));
+        form->OnRoomChat(m_room, QStringLiteral("Marlene"), QStringLiteral("a long line ").repeated(20));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_hostile_lines");
 
         WriteJamoAndRightToLeftLines(form);
