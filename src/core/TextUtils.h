@@ -49,10 +49,12 @@ QString OneLine(QString i_text);
 // kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
 // and the text is cut between two characters where its cost comes to kShownCost, a plain letter
 // costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar, a conjoining jamo
-// and a character no font draws (a control, a noncharacter, an unassigned code point) five, and
-// each change of script, font or direction (a digit or a sign next to East Asian forms or symbols
-// included), each direction control and each line break kShownRunCost more, and, when it holds a
-// character outside printable Latin-1, where it comes to kShownUnits units; a character whose
+// and a character no font draws (a control, a noncharacter, an unassigned code point) five, a
+// pictograph, a regional indicator or a skin tone kShownPictographCost, of which the text shows
+// at most kShownPictographs, and each change of script, font or direction (a digit or a sign
+// next to East Asian forms or symbols included), each direction control and each line break
+// kShownRunCost more, and, when it holds a character outside printable Latin-1, where it comes to
+// kShownUnits units; a character whose
 // first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
 // starts before a character that would make the paragraph longer than kLongestShownParagraph
 // units, at the last place a line may break when that is in the paragraph's second half: the
@@ -82,6 +84,12 @@ constexpr int kShownCost = 65536;
 constexpr int kShownUnits = 16384;
 // A name's cost: more than any user or room name, or an ordinary file name, needs.
 constexpr int kShownNameCost = 1024;
+// What a regional indicator, a skin tone or a pictograph costs, and how many of them a text
+// shows: the colour emoji font makes each take some 150 times the time of a letter wherever it
+// stands, which the cost of a text would let grow to a second. A name, measured and drawn
+// several times over in a tab or on a button, holds 32 of them, 16 flags.
+constexpr int kShownPictographCost = 32;
+constexpr int kShownPictographs = 64;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;
