@@ -90,6 +90,10 @@ constexpr int kShownNameCost = 1024;
 // several times over in a tab or on a button, holds 32 of them, 16 flags.
 constexpr int kShownPictographCost = 32;
 constexpr int kShownPictographs = 64;
+// How many characters no font draws a text shows: the view looks through every font the machine
+// has for each, at some 15 times the time of a letter, and lays the last paragraph of a line out
+// again when a line follows it.
+constexpr int kShownUndrawn = 512;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;
@@ -98,8 +102,10 @@ struct ShownPlan
 };
 // ip_widths, when given, holds for each unit the characters it stands for in the view (a
 // caller showing markup lets one unit stand for an entity), counted in runs and in the cost;
-// each unit counts one otherwise.
-ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr);
+// each unit counts one otherwise. i_pictographs: the most pictographs, regional indicators and
+// skin tones shown, for a view that lays the text out more often than a chat view does.
+ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr,
+                        int i_pictographs = kShownPictographs);
 // The text as PlanShownText shows it, with a zero-width space at each break point and a
 // paragraph separator (U+2029) where a paragraph starts.
 QString BreakableText(const QString& i_text);

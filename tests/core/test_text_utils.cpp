@@ -343,8 +343,8 @@ private slots:
     // costs 1, one of another script 2, of a script broken by a dictionary and a conjoining jamo
     // 5, a pictograph, a regional indicator or a skin tone 32, and each change of script, font or
     // direction and each direction control 16 more, up to 65,536, and 64 pictographs, regional
-    // indicators and skin tones at most. The cut falls between characters. Ordinary lines in any
-    // script stay whole.
+    // indicators and skin tones and 512 characters no font draws at most. The cut falls between
+    // characters. Ordinary lines in any script stay whole.
     void texts_are_cut_by_cost_data()
     {
         QTest::addColumn<QString>("text");
@@ -380,9 +380,10 @@ private slots:
                    + QString(3000, 'a')
             << 3043;
         // No font draws these, and the view looks in every font for each.
-        QTest::newRow("noncharacters") << text(U"\uFFFE\uFFFF\uFDD0\U0010FFFF", 20000) << 9102;
+        QTest::newRow("noncharacters") << text(U"\uFFFE\uFFFF\uFDD0\U0010FFFF", 20000) << 640;
         QTest::newRow("nul and letters") << QString(QChar(0)).append(QLatin1Char('a')).repeated(40000) << 16384;
-        QTest::newRow("unassigned code points") << text(U"\u0378", 70000) << 13107;
+        QTest::newRow("unassigned code points") << text(U"\u0378", 70000) << 512;
+        QTest::newRow("private use") << text(U"a\uE000", 1000) << 1025;
         // A text that is one character past the cost shows what a character shows at most.
         QTest::newRow("one long character") << text(U"\u1100", 43690) << 32;
         QTest::newRow("one long character after letters") << "abc" + text(U"\u1100", 43690) << 35;
