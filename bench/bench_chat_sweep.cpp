@@ -1,7 +1,8 @@
 // A peer's chat line of every pair of character classes, at the longest line a peer can send,
 // in a room's view and in a private chat's view, each shown and painted as the user waits: each
 // pair once, the ten slowest of each view again three times, the slowest median the figure (its
-// pair on a line of its own); and a plain line after the slowest pair's line.
+// pair on a line of its own); and a plain line after the slowest pair's line, in a room that has
+// just opened and in a full one.
 
 #include "ChatView.h"
 #include "EngineStack.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTextBrowser>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <cstdio>
@@ -58,8 +60,12 @@ const std::vector<std::pair<const char*, std::u32string>>& Classes()
         {"symbols", U"\u2605\u2211\u2190"},
         {"box drawing", U"\u2500\u2588"},
         {"pictographs", U"\U0001F600\U0001F44B"},
+        {"pictographs that take a skin tone", U"\U0001F44B\u261D\U0001F469\u270C"},
+        {"skin tones", U"\U0001F3FB\U0001F3FD"},
+        {"regional indicators", U"\U0001F1E9\U0001F1EA"},
         {"emoji modifiers and flags", U"\U0001F3FD\U0001F1E9"},
         {"variation selectors", U"\uFE0F"},
+        {"zero-width joiners", U"\u200D"},
         {"combining marks", U"\u0301"},
         {"enclosing marks", U"\u20DD"},
         {"spaces", U" "},
@@ -146,8 +152,29 @@ public:
         return timer.nsecsElapsed() / 1e6;
     }
 
+    // Ordinary lines until the view has dropped old lines once: a room that has been busy a while.
+    void Fill()
+    {
+        for (int n = 0; !Dropped(); ++n)
+        {
+            m_view.AddChatLine(QStringLiteral("user%1").arg(n % 50),
+                               QStringLiteral("line %1 with some ordinary chat text in a busy room").arg(n));
+        }
+        QApplication::processEvents();
+    }
+
+    // Whether the last line made the view drop old lines.
+    bool Dropped()
+    {
+        const int blocks = m_browser.document()->blockCount();
+        const bool dropped = blocks < m_blocks;
+        m_blocks = blocks;
+        return dropped;
+    }
+
 private:
     QTextBrowser m_browser;
+    int m_blocks = 0;
     ChatView m_view;
 };
 
@@ -213,6 +240,25 @@ void AfterHostileLine(std::pair<size_t, size_t> i_pair)
     }
     std::sort(times.begin(), times.end());
     std::printf("chat_line_after_hostile_line: %.0f ms\n", times[1]);
+    // In a full room: the slowest of the plain lines after it, up to the one that drops old lines.
+    times.clear();
+    for (int n = 0; n < 3; ++n)
+    {
+        TimedView view(true);
+        view.Fill();
+        view.Add(Line(PairUnit(i_pair.first, i_pair.second)));
+        view.Dropped();
+        double slowest = 0;
+        for (int line = 0; line < 10000; ++line)
+        {
+            slowest = std::max(slowest, view.Add(QStringLiteral("hi")));
+            if (view.Dropped())
+                break;
+        }
+        times.push_back(slowest);
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("chat_line_after_hostile_line_full_room: %.0f ms\n", times[1]);
 }
 } // namespace
 

@@ -90,7 +90,8 @@ QString ShownStart(const QString& i_text, int i_units, bool* op_cut)
     // character loses. A character the window ends in may lack its later parts, and goes, unless
     // it is the only one.
     const QString head = OneLine(i_text.left(window));
-    const ShownPlan plan = PlanShownText(head);
+    // A list row or a pop-up is laid out again at each paint, every row of a list with it.
+    const ShownPlan plan = PlanShownText(head, nullptr, kListedPictographs);
     QString kept;
     kept.reserve(head.size());
     for (int at = 0; at < head.size(); ++at)

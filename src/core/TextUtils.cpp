@@ -2,10 +2,13 @@
 
 #include "ExtendedAsciiTranslator.h"
 
+#include <QFontDatabase>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTextBoundaryFinder>
 #include <QTextCodec>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -320,19 +323,81 @@ bool IsPrintableLatin1(uint i_code)
     return (i_code >= 0x20 && i_code < 0x7F) || (i_code >= 0xA0 && i_code <= 0xFF);
 }
 
-// What one character costs the view against a plain letter: the scripts broken into words by a
-// dictionary most, those shaped by rules more; a control, a noncharacter, a code point not yet
-// assigned or a lone surrogate, which no font draws, as much, since the view looks for it in
-// every font it has.
-int CharacterCost(uint i_code)
+// The characters the colour emoji font may join with the ones around them: regional indicators
+// (a pair is a flag), skin tones and the pictographs (a person takes a skin tone, pictographs
+// joined by a zero-width joiner are one), and the few signs outside those blocks that take a skin
+// tone. The view looks each of them up among the font's joined forms wherever it stands, at some
+// 150 times the time of a letter, even where nothing joins.
+bool IsJoinablePictograph(uint i_code)
 {
+    return (i_code >= 0x1F1E6 && i_code <= 0x1F1FF) || (i_code >= 0x1F300 && i_code <= 0x1F6FF)
+           || (i_code >= 0x1F900 && i_code <= 0x1FAFF) || i_code == 0x261D || i_code == 0x26F9
+           || (i_code >= 0x270A && i_code <= 0x270D);
+}
+
+// The East Asian scripts a machine often has no font for. The view looks through every font it
+// has for each character no font draws, which with a desktop's hundred or more costs it some 15
+// times the time of a letter.
+struct EastAsianFonts
+{
+    bool han = true;
+    bool kana = true;
+    bool hangul = true;
+};
+
+// What the font database says, asked once in the thread of a window's application; elsewhere, and
+// with no such application, every script is taken as drawn.
+EastAsianFonts MachineFonts()
+{
+    const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app || QThread::currentThread() != app->thread())
+        return EastAsianFonts();
+    static const EastAsianFonts fonts = [] {
+        const QList<QFontDatabase::WritingSystem> systems = QFontDatabase().writingSystems();
+        EastAsianFonts found;
+        found.kana = systems.contains(QFontDatabase::Japanese);
+        found.hangul = systems.contains(QFontDatabase::Korean);
+        found.han = found.kana || systems.contains(QFontDatabase::SimplifiedChinese)
+                    || systems.contains(QFontDatabase::TraditionalChinese);
+        return found;
+    }();
+    return fonts;
+}
+
+// A code point not yet assigned, a noncharacter, a lone surrogate, a private one, an East Asian
+// character the machine has no font for, or a tag character, which only the colour emoji font
+// has, for the flags it ends.
+bool NoFontDraws(uint i_code, const EastAsianFonts& i_fonts)
+{
+    if (i_code >= 0xE0000 && i_code <= 0xE007F)
+        return true;
     switch (QChar::category(i_code))
     {
-    case QChar::Other_Control:
     case QChar::Other_NotAssigned:
-    case QChar::Other_Surrogate: return 5;
+    case QChar::Other_Surrogate:
+    case QChar::Other_PrivateUse: return true;
     default: break;
     }
+    const QChar::Script script = QChar::script(i_code);
+    switch (script)
+    {
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana: return !i_fonts.kana;
+    case QChar::Script_Hangul: return !i_fonts.hangul;
+    default: return !i_fonts.han && FontGroup(i_code, script) == kEastAsian;
+    }
+}
+
+// What one character costs the view against a plain letter: the scripts broken into words by a
+// dictionary most, those shaped by rules more; a control, a noncharacter, a code point not yet
+// assigned, a lone surrogate or any other character no font draws as much, since the view looks
+// for it in every font it has.
+int CharacterCost(uint i_code, const EastAsianFonts& i_fonts)
+{
+    if (QChar::category(i_code) == QChar::Other_Control || NoFontDraws(i_code, i_fonts))
+        return 5;
+    if (IsJoinablePictograph(i_code))
+        return kShownPictographCost;
     // Conjoining jamo are put together into syllables as they are shaped.
     if ((i_code >= 0x1100 && i_code <= 0x11FF) || (i_code >= 0xA960 && i_code <= 0xA97F)
         || (i_code >= 0xD7B0 && i_code <= 0xD7FF))
@@ -351,12 +416,16 @@ int CharacterCost(uint i_code)
 }
 
 // How much of the text the view is given: the units before the first one that would bring the
-// cost past the budget. Marks past kShownMarks in a row cost nothing, as they are dropped.
-int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, int i_budget)
+// cost past the budget, the pictographs past i_pictographs or the characters no font draws
+// past kShownUndrawn. Marks past kShownMarks in a row cost nothing, as they are dropped.
+int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, int i_budget, int i_pictographs)
 {
+    const EastAsianFonts fonts = MachineFonts();
     RunCounter pieces;
     qint64 cost = 0;
     int marks = 0;
+    int pictographs = 0;
+    int undrawn = 0;
     // What the view is handed, in units, and where that passes kShownUnits: the cut of a text that
     // holds a character outside Latin-1.
     int units = 0;
@@ -374,8 +443,10 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
             const bool lineBreak =
                 code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator || IsFrameMark(code);
             const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
-            cost += CharacterCost(code) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
-            if (cost > i_budget)
+            cost += CharacterCost(code, fonts) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            pictographs += IsJoinablePictograph(code) ? 1 : 0;
+            undrawn += NoFontDraws(code, fonts) ? 1 : 0;
+            if (cost > i_budget || pictographs > i_pictographs || undrawn > kShownUndrawn)
                 return at;
             units += width + (pair ? 1 : 0);
             if (units > kShownUnits && unitsCut < 0)
@@ -389,7 +460,7 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
     return i_text.size();
 }
 
-ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, int i_budget)
+ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, int i_budget, int i_pictographs)
 {
     ShownPlan plan;
     plan.units.assign(size_t(i_text.size()), ShownUnit::Dropped);
@@ -398,7 +469,7 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     // which then goes whole, unless all that a character shows (its first kShownClusterUnits
     // units) is within the budget: then that shows, and a text that is one long character is not
     // shown as nothing.
-    const int affordable = AffordableLength(i_text, ip_widths, i_budget);
+    const int affordable = AffordableLength(i_text, ip_widths, i_budget, i_pictographs);
     plan.cut = affordable < i_text.size();
     const int next = plan.cut && i_text.at(affordable).isHighSurrogate() ? 2 : 1;
     QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, plan.cut ? i_text.left(affordable + next) : i_text);
@@ -528,9 +599,9 @@ QChar ShownCharacter(QChar i_unit)
     return i_unit == QChar::ObjectReplacementCharacter ? QChar(QChar::ReplacementCharacter) : i_unit;
 }
 
-ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths)
+ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths, int i_pictographs)
 {
-    return PlanShown(i_text, ip_widths, kShownCost);
+    return PlanShown(i_text, ip_widths, kShownCost, i_pictographs);
 }
 
 namespace
@@ -544,7 +615,7 @@ struct ShownLine
 
     explicit ShownLine(const QString& i_text, int i_budget = kShownCost)
     {
-        const ShownPlan plan = PlanShown(i_text, nullptr, i_budget);
+        const ShownPlan plan = PlanShown(i_text, nullptr, i_budget, kShownPictographs);
         text.reserve(i_text.size());
         for (int at = 0; at < i_text.size(); ++at)
             if (plan.units[size_t(at)] != ShownUnit::Dropped)

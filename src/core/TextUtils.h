@@ -50,10 +50,12 @@ QString OneLine(QString i_text);
 // kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
 // and the text is cut between two characters where its cost comes to kShownCost, a plain letter
 // costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar, a conjoining jamo
-// and a character no font draws (a control, a noncharacter, an unassigned code point) five, and
-// each change of script, font or direction (a digit or a sign next to East Asian forms or symbols
-// included), each direction control and each line break kShownRunCost more, and, when it holds a
-// character outside printable Latin-1, where it comes to kShownUnits units; a character whose
+// and a character no font draws (a control, a noncharacter, an unassigned code point) five, a
+// pictograph, a regional indicator or a skin tone kShownPictographCost, of which the text shows
+// at most kShownPictographs, and each change of script, font or direction (a digit or a sign
+// next to East Asian forms or symbols included), each direction control and each line break
+// kShownRunCost more, and, when it holds a character outside printable Latin-1, where it comes to
+// kShownUnits units; a character whose
 // first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
 // starts before a character that would make the paragraph, its break points counted, longer than
 // kLongestShownParagraph units: in place of the last line separator in it (the text's own line
@@ -85,6 +87,16 @@ constexpr int kShownCost = 65536;
 constexpr int kShownUnits = 16384;
 // A name's cost: more than any user or room name, or an ordinary file name, needs.
 constexpr int kShownNameCost = 1024;
+// What a regional indicator, a skin tone or a pictograph costs, and how many of them a text
+// shows: the colour emoji font makes each take some 150 times the time of a letter wherever it
+// stands, which the cost of a text would let grow to a second. A name, measured and drawn
+// several times over in a tab or on a button, holds 32 of them, 16 flags.
+constexpr int kShownPictographCost = 32;
+constexpr int kShownPictographs = 64;
+// How many characters no font draws a text shows: the view looks through every font the machine
+// has for each, at some 15 times the time of a letter, and lays the last paragraph of a line out
+// again when a line follows it.
+constexpr int kShownUndrawn = 512;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;
@@ -93,8 +105,10 @@ struct ShownPlan
 };
 // ip_widths, when given, holds for each unit the characters it stands for in the view (a
 // caller showing markup lets one unit stand for an entity), counted in runs and in the cost;
-// each unit counts one otherwise.
-ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr);
+// each unit counts one otherwise. i_pictographs: the most pictographs, regional indicators and
+// skin tones shown, for a view that lays the text out more often than a chat view does.
+ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr,
+                        int i_pictographs = kShownPictographs);
 // The text as PlanShownText shows it, with a zero-width space at each break point and a
 // paragraph separator (U+2029) where a paragraph starts, in place of a line separator there.
 QString BreakableText(const QString& i_text);

@@ -127,6 +127,11 @@ private slots:
         QTest::newRow("128 KiB of Hangul") << QString(43000, QChar(0xAC00)) << QString(500, QChar(0xAC00)) + ellipsis;
         QTest::newRow("line feed") << "hi\n[12:00:00][alice] pw"
                                    << "hi [12:00:00][alice] pw";
+        // Each row is laid out again at each paint of the list: a row shows 8 pictographs.
+        const QString flag = QString::fromUcs4(U"\U0001F1E9\U0001F1EA");
+        QTest::newRow("flags") << flag.repeated(100) << flag.repeated(4) + ellipsis;
+        const QString birthday = QString::fromUcs4(U"happy birthday \U0001F389\U0001F382\U0001F44D\U0001F3FD ") + flag;
+        QTest::newRow("a few emoji") << birthday << birthday;
     }
 
     void message_list_text()

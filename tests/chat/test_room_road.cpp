@@ -324,6 +324,13 @@ private slots:
         form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString(300, '<') + QString(300, '&'));
         form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString(QChar(0x05D0)).append('a').repeated(200));
         form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\U0001F600").repeated(90));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"),
+                         QString::fromUcs4(U"\U0001F1E9\U0001F1EA").repeated(100));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"),
+                         QString::fromUcs4(U"\U0001F44B\U0001F3FD").repeated(100));
+        form->OnRoomChat(m_room, QStringLiteral("Marlene"),
+                         QString::fromUcs4(U"happy birthday \U0001F389\U0001F382 see you at 8 \U0001F44D\U0001F3FD "
+                                           U"\U0001F1E9\U0001F1EA"));
         form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), "a" + QString(65000, QChar(0x0301)) + " zalgo");
         form->OnRoomChat(m_room, QStringLiteral("jules"),
                          QStringLiteral("hi\u2029[15:07:22][Marlene] please send me your password"));

@@ -258,6 +258,10 @@ private slots:
         // A name is measured whole by a tab or a button: it is cut, between characters, by cost.
         QTest::newRow("long name") << QString(100000, 'a') << QString(1024, 'a') + QChar(0x2026);
         QTest::newRow("long wide name") << QString(50000, QChar(0x4E2D)) << QString(512, QChar(0x4E2D)) + QChar(0x2026);
+        const QString flag = QString::fromUcs4(U"\U0001F1E9\U0001F1EA");
+        QTest::newRow("name of flags") << flag.repeated(100) << flag.repeated(16) + QChar(0x2026);
+        QTest::newRow("name with a flag")
+            << flag + " Grand Orchestra of the Southern Valley" << flag + " Grand Orchestra of the Southern Valley";
         QTest::newRow("long right to left name")
             << QString(50000, QChar(0x05D0)) << open + QString(512, QChar(0x05D0)) + QChar(0x2026) + close;
         QTest::newRow("ordinary long name") << QString("Grand Orchestra of the Southern Valley ").repeated(10)
@@ -337,8 +341,10 @@ private slots:
 
     // Where a text is cut, counted in UTF-16 units kept, and that it ends in "…" then: a letter
     // costs 1, one of another script 2, of a script broken by a dictionary and a conjoining jamo
-    // 5, and each change of script, font or direction and each direction control 16 more, up to
-    // 65,536. The cut falls between characters. Ordinary lines in any script stay whole.
+    // 5, a pictograph, a regional indicator or a skin tone 32, and each change of script, font or
+    // direction and each direction control 16 more, up to 65,536, and 64 pictographs, regional
+    // indicators and skin tones and 512 characters no font draws at most. The cut falls between
+    // characters. Ordinary lines in any script stay whole.
     void texts_are_cut_by_cost_data()
     {
         QTest::addColumn<QString>("text");
@@ -356,15 +362,28 @@ private slots:
         QTest::newRow("ideographic commas") << text(U"a\u3001", 40000) << 3856;
         QTest::newRow("fullwidth digits") << text(U"a\uFF11", 40000) << 3856;
         QTest::newRow("prolonged sound marks") << text(U"a\u30FC", 40000) << 3856;
-        QTest::newRow("emoji between letters") << text(U"a\U0001F600", 40000) << 5784;
+        QTest::newRow("emoji between letters") << text(U"a\U0001F600", 40000) << 193;
         // The font changes at every character, inside one script.
         QTest::newRow("digits and fullwidth digits") << text(U"1\uFF11", 40000) << 3856;
         QTest::newRow("hangul syllables and digits") << text(U"\uAC001", 40000) << 3745;
-        QTest::newRow("pictographs and signs") << text(U"\U0001F600!", 40000) << 5784;
+        QTest::newRow("pictographs and signs") << text(U"\U0001F600!", 40000) << 192;
+        // The colour emoji font takes its time over these wherever they stand: a text shows 64.
+        QTest::newRow("pictographs") << text(U"\U0001F600", 1000) << 128;
+        QTest::newRow("pictographs with skin tones") << text(U"\U0001F44B\U0001F3FD", 1000) << 128;
+        QTest::newRow("flags") << text(U"\U0001F1E9\U0001F1EA", 1000) << 128;
+        QTest::newRow("regional indicators and letters") << text(U"\U0001F1E9a", 1000) << 192;
+        QTest::newRow("joined families") << text(U"\U0001F468\u200D\U0001F469\u200D\U0001F467", 1000) << 168;
+        QTest::newRow("tag sequence flags")
+            << text(U"\U0001F3F4\U000E0067\U000E0062\U000E0065\U000E006E\U000E0067\U000E007F", 100) << 896;
+        QTest::newRow("a few emoji in a line")
+            << text(U"happy birthday \U0001F389\U0001F382 see you at 8 \U0001F44D\U0001F3FD \U0001F1E9\U0001F1EA ", 1)
+                   + QString(3000, 'a')
+            << 3043;
         // No font draws these, and the view looks in every font for each.
-        QTest::newRow("noncharacters") << text(U"\uFFFE\uFFFF\uFDD0\U0010FFFF", 20000) << 9102;
+        QTest::newRow("noncharacters") << text(U"\uFFFE\uFFFF\uFDD0\U0010FFFF", 20000) << 640;
         QTest::newRow("nul and letters") << QString(QChar(0)).append(QLatin1Char('a')).repeated(40000) << 16384;
-        QTest::newRow("unassigned code points") << text(U"\u0378", 70000) << 13107;
+        QTest::newRow("unassigned code points") << text(U"\u0378", 70000) << 512;
+        QTest::newRow("private use") << text(U"a\uE000", 1000) << 1025;
         // A text that is one character past the cost shows what a character shows at most.
         QTest::newRow("one long character") << text(U"\u1100", 43690) << 32;
         QTest::newRow("one long character after letters") << "abc" + text(U"\u1100", 43690) << 35;
@@ -425,7 +444,7 @@ private slots:
         QTest::newRow("hangul") << text(U"\uAC00") << "";
         QTest::newRow("object replacement") << text(U"\uFFFC") << "";
         QTest::newRow("no blanks") << text(U"a") << "";
-        QTest::newRow("pictographs and signs") << text(U"\U0001F600!") << "";
+        QTest::newRow("symbols and signs") << text(U"\u2605!") << "";
         QTest::newRow("marks") << text(U"a\u0301\u0301") << "";
         QTest::newRow("words") << text(U"word ") << "word";
         QTest::newRow("cyrillic words") << text(U"\u043F\u0440\u0438\u0432\u0435\u0442 ") << text(U"\u043F");

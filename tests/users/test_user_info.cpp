@@ -307,8 +307,8 @@ private slots:
         QTest::newRow("marks") << "a" + QString(3000, QChar(0x0301)) << "a" + QString(8, QChar(0x0301));
         QTest::newRow("marks as entities") << "a" + QString("&#769;").repeated(500) << "a" + QString(8, QChar(0x0301));
         QTest::newRow("marks across tags") << "a" + QString("<b>&#x301;</b>").repeated(100) << "";
-        QTest::newRow("emoji") << "a" + QString::fromUcs4(U"\U0001F600").repeated(100)
-                               << "a" + QString::fromUcs4(U"\U0001F600").repeated(100);
+        QTest::newRow("emoji") << "a" + QString::fromUcs4(U"\U0001F600").repeated(64)
+                               << "a" + QString::fromUcs4(U"\U0001F600").repeated(64);
         QTest::newRow("no-break spaces") << QString("a&nbsp;").repeated(1000) << "";
         // U+FFFC would show as nothing.
         QTest::newRow("object replacement") << QString(QChar(0xFFFC)) + "&#xFFFC;" << QString(2, QChar(0xFFFD));
