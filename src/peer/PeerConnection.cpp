@@ -14,6 +14,8 @@
 #endif
 #ifdef Q_OS_LINUX
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #endif
 
 namespace
@@ -27,6 +29,7 @@ qint64 g_clockSkewMs = 0;
 // Every connection, for what waits to be sent on all of them.
 std::vector<PeerConnection*> g_connections;
 std::atomic<qint64> g_fileConnectionBytes{0};
+int g_systemUnsentBytes = PeerConnection::SystemUnsentBytes;
 
 qint64 PartialFrameClockMs()
 {
@@ -62,6 +65,7 @@ PeerConnection::PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject*
     g_connections.push_back(this);
     m_created.start();
     m_lastActivity.start();
+    m_moved.start();
     m_socket->setParent(nullptr);
     Attach();
     if (m_socket->bytesAvailable() > 0)
@@ -80,6 +84,7 @@ PeerConnection::PeerConnection(const QHostAddress& i_address, quint16 i_port, bo
     g_connections.push_back(this);
     m_created.start();
     m_lastActivity.start();
+    m_moved.start();
     Attach();
     m_socket->connectToHost(i_address, i_port);
 }
@@ -104,15 +109,24 @@ qint64 PeerConnection::WaitingBytesOfAll(qint64 i_askAbove)
 
 PeerConnection* PeerConnection::MostWaiting()
 {
+    // A reading peer's answer may well be the largest: it goes only when nobody else's can.
     PeerConnection* most = nullptr;
     qint64 mostBytes = 0;
+    PeerConnection* longest = nullptr;
     for (PeerConnection* connection : g_connections)
-        if (const qint64 bytes = connection->WaitingBytes(std::numeric_limits<qint64>::max()); bytes > mostBytes)
+    {
+        const qint64 bytes = connection->WaitingBytes(std::numeric_limits<qint64>::max());
+        if (bytes == 0)
+            continue;
+        if (connection->StalledMs() >= StalledAfterMs && bytes > mostBytes)
         {
             most = connection;
             mostBytes = bytes;
         }
-    return most;
+        if (!longest || connection->StalledMs() > longest->StalledMs())
+            longest = connection;
+    }
+    return most ? most : longest;
 }
 
 void PeerConnection::CountFileConnectionBytes(qint64 i_delta)
@@ -175,12 +189,19 @@ void PeerConnection::DropSlowPartialFrames()
                                  .arg(MinPartialFrameBytesPerSecond / 1024));
 }
 
+void PeerConnection::SetSystemUnsentBytes(int i_bytes)
+{
+    g_systemUnsentBytes = i_bytes;
+}
+
 void PeerConnection::LimitSystemSendQueue()
 {
-#ifdef Q_OS_UNIX
-    if (m_socket && m_socket->socketDescriptor() >= 0)
-        ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &SystemSendBufferBytes,
-                     sizeof SystemSendBufferBytes);
+#ifdef Q_OS_LINUX
+    // The send buffer itself is left to the system: fixing it would stop its sizing for a reader
+    // far away, whose speed it bounds by its size over the round trip.
+    if (g_systemUnsentBytes > 0 && m_socket && m_socket->socketDescriptor() >= 0)
+        ::setsockopt(int(m_socket->socketDescriptor()), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &g_systemUnsentBytes,
+                     sizeof g_systemUnsentBytes);
 #endif
 }
 
@@ -256,7 +277,10 @@ void PeerConnection::Attach()
     connect(m_socket, &QTcpSocket::connected, this, &PeerConnection::OnConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnDisconnected);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &PeerConnection::Written);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
+        m_moved.restart();
+        emit Written();
+    });
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError i_error) {
         if (i_error == QAbstractSocket::RemoteHostClosedError)
             return; // disconnected() follows and drains what is left
@@ -301,18 +325,26 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
 {
     if (!m_socket)
         return;
-    // The socket keeps a copy of its own: a wire kept here would hold the last answer for ever.
-    QByteArray wire;
-    m_codec->Encode(ip_payload, i_size, wire);
-    WriteWire(wire);
-}
-
-void PeerConnection::WriteWire(const QByteArray& i_wire)
-{
+    if (WaitingBytes(std::numeric_limits<qint64>::max()) == 0)
+        m_moved.restart(); // a stall counts from when bytes begin to wait
     // Only what the peer sends keeps a connection alive; else answers to a peer that never reads
     // would keep it for ever.
-    m_socket->write(i_wire);
-    m_bytesQueued += i_wire.size();
+    if (!m_codec->IsScrambled())
+    {
+        // The socket keeps a copy of its own: the payload goes to it as it is, not copied into a
+        // frame first, so that a large answer is not held twice while it is handed over.
+        char length[4];
+        qToLittleEndian<quint32>(quint32(i_size), reinterpret_cast<uchar*>(length));
+        m_socket->write(length, sizeof length);
+        m_socket->write(ip_payload, i_size);
+        m_bytesQueued += qint64(sizeof length) + i_size;
+        return;
+    }
+    // A wire kept here would hold the last answer for ever.
+    QByteArray wire;
+    m_codec->Encode(ip_payload, i_size, wire);
+    m_socket->write(wire);
+    m_bytesQueued += wire.size();
 }
 
 void PeerConnection::Expect(State i_state)
@@ -463,6 +495,8 @@ qint64 PeerConnection::WaitingBytes(qint64 i_askAbove) const
     if (m_socket->socketDescriptor() < 0 || ::ioctl(int(m_socket->socketDescriptor()), SIOCOUTQ, &queued) != 0)
         queued = 0;
 #endif
+    if (queued < m_systemQueued + handed - m_handedAtAsk)
+        m_moved.restart(); // the peer has taken some
     m_systemQueued = std::max(queued, 0);
     m_handedAtAsk = handed;
     return own + m_systemQueued;

@@ -58,15 +58,22 @@ public:
     // Moves the clock of partial frames ahead, so tests need not wait for the grace.
     static void AdvancePartialFrameClockForTest(qint64 i_ms);
 
-    // What the system may take into the send queue of a message connection (LimitSystemSendQueue);
-    // the rest waits in our own buffer. The system doubles it for its bookkeeping.
-    static constexpr int SystemSendBufferBytes = 128 * 1024;
+    // What the system may hold of a message connection's bytes not yet sent (LimitSystemSendQueue);
+    // the rest waits in our own buffer. A peer that reads nothing closes its window, so this and
+    // the segment being filled is all the system keeps for it, while what is under way to a peer
+    // that reads follows the system's own sizing.
+    static constexpr int SystemUnsentBytes = 128 * 1024;
+    // Zero leaves it to the system, as for file connections; for benchmarks, before connections come.
+    static void SetSystemUnsentBytes(int i_bytes);
+    // A connection on which nothing has moved for this long, though bytes wait, has a peer that
+    // does not read: a reading peer's system takes bytes at least once a round trip.
+    static constexpr qint64 StalledAfterMs = 1000;
     // Bytes waiting to be sent on every connection that exists, whoever owns it (the messenger,
     // the distributed network), and on the file connections the transfers write to. The system is
     // asked what its queues hold only when what they may hold passes i_askAbove (WaitingBytes).
     static qint64 WaitingBytesOfAll(qint64 i_askAbove = 0);
-    // The connection with the most bytes waiting to be sent, the system's queues as last asked;
-    // null when none waits.
+    // The connection with the most bytes waiting to be sent, the system's queues as last asked,
+    // among the stalled ones (StalledMs); failing those, the one stalled longest. Null when none waits.
     static PeerConnection* MostWaiting();
     // Upload threads say what their sockets hold; callable from any thread.
     static void CountFileConnectionBytes(qint64 i_delta);
@@ -103,6 +110,9 @@ public:
     // asked again only when the sum passes i_askAbove, so that a count costs no call for each
     // connection.
     qint64 WaitingBytes(qint64 i_askAbove = 0) const;
+    // How long since the system last took bytes of this connection, or its queue was last seen to
+    // shrink, or bytes began to wait on it.
+    qint64 StalledMs() const { return m_moved.elapsed(); }
     // The frame just sent is the answer of this code; AnswerWaiting holds while part of it has not
     // left, so that a repeated request need not build the same answer again.
     void NoteAnswer(quint32 i_code);
@@ -128,10 +138,10 @@ public:
     void SendFrame(const char* ip_payload, int i_size);
     void SendFrame(const QByteArray& i_payload) { SendFrame(i_payload.constData(), i_payload.size()); }
 
-    // What the system takes of a peer that never reads is held for it all the same: kept small, so
-    // that the rest waits in our buffer, where the bounds count it. Message connections only: there
-    // may be thousands of them, while file and distributed connections keep the system's own sizing
-    // for their speed, and their numbers have bounds of their own.
+    // What the system takes of a peer that never reads is held for it all the same: its unsent part
+    // is kept small (SystemUnsentBytes), so that the rest waits in our buffer, where the bounds count
+    // it. Message connections only: there may be thousands of them, while file and distributed
+    // connections have bounds on their numbers of their own.
     void LimitSystemSendQueue();
 
     // What comes next on the wire; called by the owner, also from inside OpenerReceived. Frames
@@ -164,7 +174,6 @@ private:
     void OnReadyRead();
     void OnDisconnected();
     void Fail(const QString& i_reason);
-    void WriteWire(const QByteArray& i_wire);
     quint32 FrameLimit() const;
     // Counts what the socket holds of a frame still coming; a frame that begins counts its time
     // from now.
@@ -194,6 +203,7 @@ private:
     // What the system's send queue held when last asked, and the bytes handed to it by then.
     mutable qint64 m_systemQueued = 0;
     mutable qint64 m_handedAtAsk = 0;
+    mutable QElapsedTimer m_moved;
     std::deque<QByteArray> m_deferred;
     qint64 m_deferredBytes = 0;
     qint64 m_heldSinceMs = 0;

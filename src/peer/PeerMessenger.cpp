@@ -1112,7 +1112,7 @@ bool PeerMessenger::HasRoomToSend(PeerConnection* ip_connection, quint32 i_code,
     if (waiting > m_waitingBudget / 4)
         return drop(waiting, QStringLiteral("the peer"));
     // Past the bound of all peers those holding the most give way, as with partly received frames,
-    // so that peers who never read cannot keep everyone else unanswered.
+    // so that peers who never read cannot keep everyone else unanswered; a peer that reads goes last.
     for (qint64 all = WaitingBytes(m_waitingBudget); all > m_waitingBudget; all = WaitingBytes(m_waitingBudget))
     {
         PeerConnection* most = PeerConnection::MostWaiting();

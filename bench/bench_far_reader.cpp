@@ -1,0 +1,331 @@
+// A peer far away, at a round trip of 100 ms over a delaying link (DelayingLink.h), that reads a
+// shares list: how long it waits, against the same with the system's queues left to the system's
+// own sizing; and how many lists it reads whole, 20 times, while 250 peers under new names ask once
+// each for a large folder and read nothing.
+
+#include "DelayingLink.h"
+#include "EngineStack.h"
+#include "FreePorts.h"
+#include "Log.h"
+#include "LoopbackSocket.h"
+#include "PeakMemory.h"
+#include "PeerMessages.h"
+#include "RawPeer.h"
+#include "SendQueues.h"
+#include "SharesSchema.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QtEndian>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace
+{
+constexpr unsigned kEngines =
+    EngineStack::ServerConnection | EngineStack::NoUpnp | EngineStack::Peers | EngineStack::Shares;
+constexpr int kRoundTripMs = 100;
+
+ItemPtr ShareRoot()
+{
+    return d->GetType(types::kSharedFolder)->GetItem(Value("/share"));
+}
+
+// i_files files under i_path, 20 to a folder, whose names of 240 random letters and digits hardly
+// compress: some 180 bytes each in a shares list.
+void AddFiles(const QString& i_path, int i_files, unsigned i_seed)
+{
+    ItemPtr root = ShareRoot();
+    root.Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
+    Type* folders = d->GetType(types::kSharedFileFolder);
+    Type* files = d->GetType(types::kSharedFile);
+    Type* names = d->GetType(types::kSharedFileName);
+    Type* sizes = d->GetType(types::kSharedFileSize);
+    std::mt19937 random(i_seed);
+    const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_";
+    std::uniform_int_distribution<int> letter(0, 63);
+    ItemPtr folder;
+    for (int n = 0; n < i_files; ++n)
+    {
+        if (n % 20 == 0)
+        {
+            folder = folders->GetItem(Value(QStringLiteral("%1/folder %2").arg(i_path).arg(n / 20)));
+            folder.Connect(root);
+        }
+        QString name(240, QLatin1Char(' '));
+        for (QChar& c : name)
+            c = QLatin1Char(letters[letter(random)]);
+        ItemPtr file = files->NewItem();
+        file.Connect(folder);
+        file.Connect(names->GetItem(Value(name + QStringLiteral(".flac"))));
+        file.Connect(sizes->GetItem(Value(static_cast<long long>(random()))));
+    }
+}
+
+// A folder of 60,000 files whose names hardly compress: its contents answer is some 1.9 MB (as in
+// bench_unread_answers). Its remote path is returned.
+QString MakeLargeFolder()
+{
+    const QString path = QStringLiteral("/share/leeched");
+    ItemPtr folder = d->GetType(types::kSharedFileFolder)->GetItem(Value(path));
+    folder.Connect(ShareRoot());
+    Type* files = d->GetType(types::kSharedFile);
+    Type* names = d->GetType(types::kSharedFileName);
+    Type* sizes = d->GetType(types::kSharedFileSize);
+    quint64 seed = 0x9e3779b97f4a7c15ull;
+    for (int n = 0; n < 60000; ++n)
+    {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        ItemPtr file = files->NewItem();
+        file.Connect(folder);
+        const quint64 more = seed * 0x2545f4914f6cdd1dull;
+        file.Connect(names->GetItem(Value(QStringLiteral("%1 %2 %3.flac")
+                                              .arg(seed, 16, 16, QLatin1Char('0'))
+                                              .arg(more, 16, 16, QLatin1Char('0'))
+                                              .arg((seed ^ more) >> 36, 7, 16, QLatin1Char('0')))));
+        file.Connect(sizes->GetItem(Value(static_cast<long long>(seed >> 24))));
+    }
+    return QStringLiteral("\\share\\leeched");
+}
+
+void RunFor(qint64 i_ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < i_ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool Receive(int i_fd, char* o_bytes, size_t i_size)
+{
+    for (size_t have = 0; have < i_size;)
+    {
+        const ssize_t n = ::recv(i_fd, o_bytes + have, i_size - have, 0);
+        if (n <= 0)
+            return false;
+        have += size_t(n);
+    }
+    return true;
+}
+
+// A peer across the link that asks for the shares list i_times times, each once it has read the
+// last one whole, and notes how long each took from its connection (or its ask) to the list's last
+// byte. A connection closed under it is made again for the next try, as a user would.
+class FarReader
+{
+public:
+    FarReader(const DelayingLink& i_link, quint16 i_port, const QByteArray& i_user, int i_times)
+        : m_thread([this, &i_link, i_port, i_user, i_times] { Run(i_link, i_port, i_user, i_times); })
+    {
+    }
+    ~FarReader() { m_thread.join(); }
+    bool Done() const { return m_done; }
+    int Completed() const { return m_completed; }
+    // Milliseconds of each completed read, once Done.
+    const std::vector<double>& Times() const { return m_times; }
+
+private:
+    void Run(const DelayingLink& i_link, quint16 i_port, const QByteArray& i_user, int i_times)
+    {
+        constexpr quint32 kSharesList = 5;
+        RawPeer framer;
+        const QByteArray request = framer.Frame(PeerMessages::BuildGetSharedFileList().ToByteArray());
+        std::vector<char> chunk(65536);
+        int fd = -1;
+        for (int n = 0; n < i_times; ++n)
+        {
+            QElapsedTimer timer;
+            timer.start();
+            QByteArray wire = request;
+            if (fd < 0)
+            {
+                fd = i_link.ConnectFromFar(i_port);
+                const timeval patience{120, 0};
+                if (fd >= 0)
+                    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+                wire.prepend(framer.Frame(RawPeer::PeerInit(i_user, "P")));
+            }
+            bool read = false;
+            if (fd >= 0 && ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL) == wire.size())
+                while (!read)
+                {
+                    // The list is passed over, not kept: what this process grows by is the client's.
+                    quint32 header[2] = {};
+                    if (!Receive(fd, reinterpret_cast<char*>(header), sizeof header))
+                        break;
+                    size_t left = qFromLittleEndian(header[0]) - 4;
+                    for (size_t n = 0; left > 0; left -= n)
+                    {
+                        n = std::min(left, chunk.size());
+                        if (!Receive(fd, chunk.data(), n))
+                            break;
+                    }
+                    if (left > 0)
+                        break;
+                    read = qFromLittleEndian(header[1]) == kSharesList;
+                }
+            if (read)
+            {
+                ++m_completed;
+                m_times.push_back(timer.nsecsElapsed() / 1e6);
+            }
+            else if (fd >= 0)
+            {
+                ::close(fd);
+                fd = -1;
+            }
+        }
+        if (fd >= 0)
+            ::close(fd);
+        m_done = true;
+    }
+
+    std::vector<double> m_times;
+    std::atomic<int> m_completed{0};
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+double Median(std::vector<double> i_values)
+{
+    std::sort(i_values.begin(), i_values.end());
+    return i_values.empty() ? 0 : i_values[i_values.size() / 2];
+}
+
+// One read of the list over a new connection under a new name; its milliseconds, or 0.
+double ReadOnce(const DelayingLink& i_link, int i_try)
+{
+    const QByteArray user = "far" + QByteArray::number(i_try);
+    peerMessenger->OnPeerAddress(QString::fromLatin1(user), TCPAddress(DelayingLink::FarAddress, 0), 0);
+    FarReader reader(i_link, peerMessenger->ListeningPort(), user, 1);
+    while (!reader.Done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return reader.Completed() == 1 ? reader.Times().front() : 0;
+}
+
+// The list's time with the system's queue of unsent bytes bounded as the client bounds it, against
+// the same left to the system, alternately.
+bool ListVsSystemSizing(const DelayingLink& i_link)
+{
+    AddFiles(QStringLiteral("/share/many"), 51000, 59);
+    const double listMb = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone")).GetLength() / 1e6;
+    ReadOnce(i_link, 0); // the list is built once and kept
+    std::vector<double> bounded;
+    std::vector<double> system;
+    for (int n = 1; n <= 10; ++n)
+    {
+        const bool left = n % 2 == 0;
+        PeerConnection::SetSystemUnsentBytes(left ? 0 : PeerConnection::SystemUnsentBytes);
+        const double ms = ReadOnce(i_link, n);
+        PeerConnection::SetSystemUnsentBytes(PeerConnection::SystemUnsentBytes);
+        if (ms <= 0)
+        {
+            std::fprintf(stderr, "The shares list was not read\n");
+            return false;
+        }
+        (left ? system : bounded).push_back(ms);
+        RunFor(200);
+    }
+    std::printf("peer_far_reader_10mb_list_rtt100: %.0f ms (%.1f MB; with the system's sizing %.0f ms)\n",
+                Median(bounded), listMb, Median(system));
+    std::printf("peer_far_reader_10mb_list_rtt100_vs_system_sizing: %.2f ratio\n", Median(bounded) / Median(system));
+    std::fflush(stdout);
+    return true;
+}
+
+// The far peer reads a 12 MB list 20 times while 250 connections under new names, 50 from each of
+// five loopback addresses, ask once each for the folder and read nothing, staying until it is done.
+bool BesideNeverReaders(const DelayingLink& i_link)
+{
+    constexpr int kTimes = 20;
+    constexpr int kAddresses = 5;
+    constexpr int kNames = 250;
+    constexpr quint32 kFirstAddress = 0x7f000301u; // 127.0.3.1
+    const QString folder = MakeLargeFolder();
+    const double listMb = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone")).GetLength() / 1e6;
+    for (int n = 0; n < kNames; ++n)
+        peerMessenger->OnPeerAddress(QStringLiteral("renamed%1").arg(n),
+                                     TCPAddress(kFirstAddress + quint32(n % kAddresses), 0), 0);
+    peerMessenger->OnPeerAddress(QStringLiteral("far reader"), TCPAddress(DelayingLink::FarAddress, 0), 0);
+    int closed = 0;
+    int farClosed = 0;
+    SetLogSink([&closed, &farClosed](const QString&, const QString& i_line) {
+        closed += i_line.contains(QLatin1String("Closing the connection P renamed")) ? 1 : 0;
+        farClosed += i_line.contains(QLatin1String("Closing the connection P far reader")) ? 1 : 0;
+    });
+    closed = farClosed = 0; // the sink is handed every line kept so far
+    RunFor(500);
+    ResetPeak();
+    const double baseline = PeakMegabytes();
+    const quint16 port = peerMessenger->ListeningPort();
+    FarReader reader(i_link, port, "far reader", kTimes);
+    // The never-readers come once the far peer's first list is under way.
+    RunFor(500);
+    std::vector<int> peers;
+    std::atomic<bool> sent{false};
+    std::thread asking([&] {
+        RawPeer framer;
+        const QByteArray request = framer.Frame(PeerMessages::BuildGetSharedFilesInFolder(1, folder).ToByteArray());
+        for (int n = 0; n < kNames; ++n)
+        {
+            const int fd = ConnectFrom(kFirstAddress + quint32(n % kAddresses), port);
+            if (fd < 0)
+                continue;
+            const QByteArray wire = framer.Frame(RawPeer::PeerInit("renamed" + QByteArray::number(n), "P")) + request;
+            ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
+            peers.push_back(fd);
+        }
+        sent = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    qint64 queued = 0;
+    while (!reader.Done())
+    {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (sent && timer.elapsed() > 3000 && queued == 0)
+            queued = std::max<qint64>(SendQueues(port), 1);
+    }
+    asking.join();
+    const double growth = PeakMegabytes() - baseline;
+    SetLogSink(LogSink());
+    std::printf("peer_far_reader_beside_never_readers_completed: %d of %d (a %.1f MB list; %zu never-readers, %d of "
+                "them closed, the far reader's connection %d times; median %.0f ms a list)\n",
+                reader.Completed(), kTimes, listMb, peers.size(), closed, farClosed, Median(reader.Times()));
+    std::printf("peer_far_reader_beside_never_readers_growth: %.0f MB (send queues %.0f MB)\n", growth, queued / 1e6);
+    std::fflush(stdout);
+    for (const int fd : peers)
+        ::close(fd);
+    RunFor(500);
+    return reader.Completed() > 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!DelayingLink::Isolate())
+    {
+        std::fprintf(stderr, "A network namespace of its own needs root\n");
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    EngineStack engines(kEngines);
+    SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+    SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
+    dataSaver->NotifyFirstStart();
+    const DelayingLink link(kRoundTripMs);
+    if (!link.Up())
+    {
+        std::fprintf(stderr, "The delaying link is not up\n");
+        return 1;
+    }
+    const bool list = ListVsSystemSizing(link);
+    const bool beside = BesideNeverReaders(link);
+    return list && beside ? 0 : 1;
+}
