@@ -29,3 +29,16 @@ inline int ConnectFrom(quint32 i_from, quint16 i_port)
     }
     return fd;
 }
+
+// Reads exactly i_size bytes of a blocking socket; false when it closes or times out first.
+inline bool Receive(int i_fd, char* o_bytes, size_t i_size)
+{
+    for (size_t have = 0; have < i_size;)
+    {
+        const ssize_t n = ::recv(i_fd, o_bytes + have, i_size - have, 0);
+        if (n <= 0)
+            return false;
+        have += size_t(n);
+    }
+    return true;
+}

@@ -102,18 +102,6 @@ void RunFor(qint64 i_ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-bool Receive(int i_fd, char* o_bytes, size_t i_size)
-{
-    for (size_t have = 0; have < i_size;)
-    {
-        const ssize_t n = ::recv(i_fd, o_bytes + have, i_size - have, 0);
-        if (n <= 0)
-            return false;
-        have += size_t(n);
-    }
-    return true;
-}
-
 // A peer across the link that asks for the shares list i_times times, each once it has read the
 // last one whole, and notes how long each took from its connection (or its ask) to the list's last
 // byte. A connection closed under it is made again for the next try, as a user would.

@@ -170,19 +170,6 @@ std::string SharedFilePath(int i_n, int i_f)
         .toStdString();
 }
 
-// Reads exactly i_size bytes of a blocking socket; false when it closes or times out first.
-bool Receive(int i_fd, char* o_bytes, size_t i_size)
-{
-    for (size_t have = 0; have < i_size;)
-    {
-        const ssize_t n = ::recv(i_fd, o_bytes + have, i_size - have, 0);
-        if (n <= 0)
-            return false;
-        have += size_t(n);
-    }
-    return true;
-}
-
 // A peer on a plain blocking socket from a loopback address of its own that asks for the shares list
 // (or sends another request) i_times times, reading each answer whole before it asks again. A
 // queueing one first queues a file of the share each time, as a busy client's peers do; the
