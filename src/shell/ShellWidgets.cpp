@@ -102,7 +102,12 @@ bool ServerBurstPaints::eventFilter(QObject* ip_watched, QEvent* ip_event)
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:
-    case QEvent::ContextMenu: Release(); break;
+    case QEvent::ContextMenu:
+        // What a person did shows with the next paint, even when the view was not held.
+        if (mp_view->isVisible())
+            m_paintDue.start();
+        Release();
+        break;
     default: break;
     }
     return false;

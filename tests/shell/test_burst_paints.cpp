@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -183,6 +184,41 @@ private slots:
         QVERIFY2(paint.m_paintTurn - paint.m_actTurn <= turns,
                  qPrintable(QStringLiteral("painted after %1 turns").arg(paint.m_paintTurn - paint.m_actTurn)));
         QVERIFY(watched->updatesEnabled());
+    }
+
+    // The chat, users and messages pages brought forward in the middle of a burst, as the screen
+    // shows them.
+    void screenshots()
+    {
+        SKIP_UNLESS_SCREENSHOTS();
+        chatsForm->OpenChatForm(QStringLiteral("partner"));
+        QWidget* chat = chatsForm->Tabs()->currentWidget();
+        PaintAfterAct turns(chat);
+        QByteArray burst = Message(1, "hello, are you there?");
+        for (int part = 0; part < 8; ++part)
+            burst += Statuses(part * 1000, 1000)
+                     + Message(quint32(2 + part), QStringLiteral("line %1 of the burst").arg(part));
+        QVERIFY(m_run->server.SendRaw("tester", burst));
+        const std::vector<std::pair<QWidget*, const char*>> pages{
+            {chat, "burst_chat"}, {Form()->tab_2, "burst_users"}, {chatsForm->Tabs()->widget(0), "burst_messages"}};
+        for (const auto& [page, name] : pages)
+        {
+            QTRY_VERIFY(turns.m_turns >= 10);
+            if (page == Form()->tab_2)
+                Form()->tabControl->setCurrentWidget(page);
+            else
+            {
+                Form()->tabControl->setCurrentWidget(Form()->chatTab);
+                chatsForm->Tabs()->setCurrentWidget(page);
+            }
+            const int from = turns.m_turns;
+            QTRY_VERIFY(turns.m_turns >= from + 5);
+            QVERIFY(!turns.m_burstOver);
+            QDir().mkpath(ScreenshotFolder());
+            const QString path = QDir(ScreenshotFolder()).filePath(QString::fromLatin1(name) + ".png");
+            QVERIFY(m_run->window->screen()->grabWindow(m_run->window->winId()).save(path));
+            qInfo("screenshot: %s", qPrintable(path));
+        }
     }
 };
 
