@@ -3,10 +3,10 @@
 // while the client shares 3,000 files that match them, and 400 private messages from as many new
 // partners. The figure is the longest an event posted to the window waits while the burst is
 // handled and the views follow it, as a user's input would wait; the median of three runs.
-// Then floods of 10 s, each written in a small write every millisecond from a server thread of its
-// own, during which a person types, brings pages forward and waits for one message: from the key
-// posted, the page chosen or the message written until the widgets that show it got their paint;
-// the longest of each flood, the median of three floods.
+// Then floods, each written in a small write every millisecond from a server thread of its own,
+// during which a person types, brings pages forward and waits for a message: from the key posted,
+// the page chosen or the message handled until the widgets that show it got their paint; the
+// longest of each flood, the median of three floods.
 #include "BenchLogin.h"
 #include "BenchWindow.h"
 #include "ChatForm.h"
@@ -28,6 +28,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -93,11 +94,12 @@ private:
     TestServer m_server;
 };
 
-// What one flood writes: m_perSecond frames a second made by m_frame, for kFloodMs, and the frames
-// of m_marked each once its time (ms from the start) has come.
+// What one flood writes: m_perSecond frames a second made by m_frame, for m_ms, and the frames of
+// m_marked each once its time (ms from the start) has come.
 struct Flood
 {
     int m_perSecond = 0;
+    qint64 m_ms = 10000;
     std::function<QByteArray(int)> m_frame;
     std::map<qint64, QByteArray> m_marked;
 };
@@ -116,7 +118,7 @@ void StartFlood(ServerThread& io_server, Flood& io_flood, const QElapsedTimer& i
         auto sent = std::make_shared<qint64>(0);
         auto marked = std::make_shared<std::map<qint64, QByteArray>>(io_flood.m_marked);
         QObject::connect(tick, &QTimer::timeout, [&io_server, &io_flood, &i_clock, i_end, tick, start, sent, marked] {
-            const qint64 now = std::min(i_clock.elapsed() - start, kFloodMs);
+            const qint64 now = std::min(i_clock.elapsed() - start, io_flood.m_ms);
             QByteArray chunk;
             const qint64 due = io_flood.m_perSecond * now / 1000;
             for (; *sent < due; ++*sent)
@@ -126,7 +128,7 @@ void StartFlood(ServerThread& io_server, Flood& io_flood, const QElapsedTimer& i
                 chunk += marked->begin()->second;
                 marked->erase(marked->begin());
             }
-            if (now >= kFloodMs)
+            if (now >= io_flood.m_ms)
             {
                 chunk += i_end;
                 tick->deleteLater();
@@ -320,7 +322,7 @@ public:
             });
         for (const auto& step : m_steps)
             QTimer::singleShot(int(step.first), &loop, step.second);
-        QTimer::singleShot(int(kFloodMs * 12), &loop, &QEventLoop::quit);
+        QTimer::singleShot(int(io_flood.m_ms * 12), &loop, &QEventLoop::quit);
         StartFlood(*mp_server, io_flood, m_clock, PrivateMessage(kPartner, end));
         loop.exec();
         QObject::disconnect(ending);
@@ -436,18 +438,22 @@ double UsersPage(ServerThread& io_server, const Pages& i_pages, const QElapsedTi
     return run.Run(flood) ? run.Longest(page) : -1;
 }
 
-// Private messages from the partner whose chat is in front, one every half second inside 200,000
-// statuses of listed users over the flood: the longest from a message handled till its chat painted
-// it, so that what the window took to read the statuses before it does not count.
+// Private messages from the partner whose chat is in front, one every 200 ms inside 200,000 statuses
+// of listed users written in 2 s, more than the window reads meanwhile: the longest from a message
+// handled till its chat painted it, so that the statuses read before it do not count.
 double MessageInStatuses(ServerThread& io_server, const Pages& i_pages, const QElapsedTimer& i_clock)
 {
     ChatForm* chat = ShownChat(i_pages);
+    // A line added below the view, as to a chat read further up, is not painted.
+    QScrollBar* scroll = chat->findChild<QAbstractScrollArea*>(QStringLiteral("chatView"))->verticalScrollBar();
+    scroll->setValue(scroll->maximum());
     PaintWatch shown(i_clock, {ChatViewport(chat)});
     FloodRun run(io_server, i_clock);
     Flood flood;
-    flood.m_perSecond = 20000;
+    flood.m_perSecond = 100000;
+    flood.m_ms = 2000;
     flood.m_frame = Status;
-    for (qint64 ms = 500; ms < kFloodMs; ms += 500)
+    for (qint64 ms = 200; ms < flood.m_ms; ms += 200)
         flood.m_marked[ms] = PrivateMessage(kPartner, QStringLiteral("marked %1").arg(ms));
     const QMetaObject::Connection arriving =
         QObject::connect(gp_server, &Server::PrivateChat, [&](QString, QString i_text, time_t, bool) {
