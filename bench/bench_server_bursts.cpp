@@ -171,12 +171,18 @@ public:
         {
             m_painted.insert(ip_watched);
             if (m_painted.size() == m_widgets.size())
+            {
                 m_doneNs = m_clock.nsecsElapsed();
+                if (m_then)
+                    QTimer::singleShot(0, this, m_then);
+            }
         }
         return false;
     }
 
     std::function<bool()> m_counts;
+    // What follows once the paints came.
+    std::function<void()> m_then;
 
 private:
     const QElapsedTimer& m_clock;
@@ -378,8 +384,9 @@ QWidget* ChatViewport(ChatForm* ip_chat)
     return ip_chat->findChild<QAbstractScrollArea*>(QStringLiteral("chatView"))->viewport();
 }
 
-// A key typed into the open chat each second, and the chat page brought forward each second,
-// during 20,000 private messages a second from another partner: the longest wait of each.
+// A key typed into the open chat, then the chat page brought forward from another, over and over
+// during 20,000 private messages a second from another partner: the longest wait of each. Each act
+// waits for the paint of the one before, so that a late one cannot hide what it waits for.
 std::pair<double, double> TypingAndChatPage(ServerThread& io_server, const Pages& i_pages, const QElapsedTimer& i_clock)
 {
     chatsForm->OpenChatForm(kFlooder);
@@ -392,20 +399,27 @@ std::pair<double, double> TypingAndChatPage(ServerThread& io_server, const Pages
     typed.m_counts = [&] { return entry->text().size() > length; };
     PaintWatch page(i_clock, {chatsForm->Tabs()->tabBar(), ChatViewport(chat), entry});
     FloodRun run(io_server, i_clock);
-    for (qint64 second = 1; second < kFloodMs / 1000; ++second)
-    {
-        run.At(second * 1000, [&] {
-            length = entry->text().size();
-            run.Wait(typed, i_clock.nsecsElapsed());
-            QCoreApplication::postEvent(entry, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
-            QCoreApplication::postEvent(entry, new QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"));
+    QObject acts;
+    const qint64 endNs = i_clock.nsecsElapsed() + kFloodMs * 1000000;
+    std::function<void()> type = [&] {
+        if (i_clock.nsecsElapsed() > endNs)
+            return;
+        length = entry->text().size();
+        run.Wait(typed, i_clock.nsecsElapsed());
+        QCoreApplication::postEvent(entry, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
+        QCoreApplication::postEvent(entry, new QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"));
+    };
+    typed.m_then = [&] {
+        QTimer::singleShot(200, &acts, [&] {
+            i_pages.mp_tabs->setCurrentWidget(i_pages.mp_other);
+            QTimer::singleShot(300, &acts, [&] {
+                run.Wait(page, i_clock.nsecsElapsed());
+                i_pages.mp_tabs->setCurrentWidget(i_pages.mp_chat);
+            });
         });
-        run.At(second * 1000 + 300, [&] { i_pages.mp_tabs->setCurrentWidget(i_pages.mp_other); });
-        run.At(second * 1000 + 600, [&] {
-            run.Wait(page, i_clock.nsecsElapsed());
-            i_pages.mp_tabs->setCurrentWidget(i_pages.mp_chat);
-        });
-    }
+    };
+    page.m_then = [&] { QTimer::singleShot(300, &acts, type); };
+    run.At(1000, type);
     Flood flood;
     flood.m_perSecond = 20000;
     flood.m_frame = [](int i_n) { return PrivateMessage(kFlooder, QStringLiteral("line %1").arg(i_n)); };
@@ -414,7 +428,8 @@ std::pair<double, double> TypingAndChatPage(ServerThread& io_server, const Pages
     return {run.Longest(typed), run.Longest(page)};
 }
 
-// The users page brought forward each second during 100,000 statuses a second of listed users.
+// The users page brought forward from another, over and over during 100,000 statuses a second of
+// listed users, each time once the last was painted.
 double UsersPage(ServerThread& io_server, const Pages& i_pages, const QElapsedTimer& i_clock)
 {
     auto* list = i_pages.mp_users->findChild<QTreeWidget*>(QStringLiteral("userList"));
@@ -424,14 +439,19 @@ double UsersPage(ServerThread& io_server, const Pages& i_pages, const QElapsedTi
         whole.push_back(tabs->tabBar());
     PaintWatch page(i_clock, whole);
     FloodRun run(io_server, i_clock);
-    for (qint64 second = 1; second < kFloodMs / 1000; ++second)
-    {
-        run.At(second * 1000, [&] { i_pages.mp_tabs->setCurrentWidget(i_pages.mp_other); });
-        run.At(second * 1000 + 500, [&] {
+    QObject acts;
+    const qint64 endNs = i_clock.nsecsElapsed() + kFloodMs * 1000000;
+    std::function<void()> leave = [&] {
+        if (i_clock.nsecsElapsed() > endNs)
+            return;
+        i_pages.mp_tabs->setCurrentWidget(i_pages.mp_other);
+        QTimer::singleShot(500, &acts, [&] {
             run.Wait(page, i_clock.nsecsElapsed());
             i_pages.mp_tabs->setCurrentWidget(i_pages.mp_users);
         });
-    }
+    };
+    page.m_then = [&] { QTimer::singleShot(500, &acts, leave); };
+    run.At(1000, leave);
     Flood flood;
     flood.m_perSecond = 100000;
     flood.m_frame = Status;
