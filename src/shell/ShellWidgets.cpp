@@ -115,9 +115,15 @@ bool ServerBurstPaints::eventFilter(QObject* ip_watched, QEvent* ip_event)
 
 void ServerBurstPaints::OnTurnEnded(bool i_framesWaiting)
 {
-    // After a long hold, painted now and held again from the first change after that paint.
-    if (!i_framesWaiting || (m_held.isValid() && m_held.elapsed() >= kLongestHoldMs))
+    if (!i_framesWaiting)
         Release();
+    // After a long hold, painted now and held again from the first change after that paint.
+    else if (m_held.isValid() && m_held.elapsed() >= kLongestHoldMs)
+    {
+        if (mp_view->isVisible())
+            m_paintDue.start();
+        Release();
+    }
 }
 
 void ServerBurstPaints::Release()
@@ -125,8 +131,6 @@ void ServerBurstPaints::Release()
     if (!m_held.isValid())
         return;
     m_held.invalidate();
-    if (mp_view->isVisible())
-        m_paintDue.start();
     // The paint lays out first what the held timers kept waiting.
     mp_view->viewport()->setUpdatesEnabled(true);
 }
