@@ -6,7 +6,6 @@
 #include "Server.h"
 #include "ServerSchema.h"
 #include "ShellSchema.h"
-#include "ShellWidgets.h"
 #include "TextUtils.h"
 #include "UserTargets.h"
 #include "ui_ChatsForm.h"
@@ -73,7 +72,6 @@ void ChatsForm::Init()
     d->AddPathEventHandler(onlinePath(PathOnConnect), new Handler(this, &ChatsForm::OnUserOnline));
     d->AddPathEventHandler(onlinePath(PathExcluded), new Handler(this, &ChatsForm::OnUserOffline));
     UserTargets::Register(UserTargets::PrivateChat, [this](const QString& i_user) { OpenChatForm(i_user); });
-    mp_tabPaints = new ServerBurstPaints(ui->chatTabControl);
     m_initialised = true;
 }
 
@@ -84,8 +82,6 @@ QTabWidget* ChatsForm::Tabs() const
 
 ChatForm* ChatsForm::GetChatForm(const QString& i_user)
 {
-    if (mp_tabPaints)
-        mp_tabPaints->Changing();
     const ItemPtr user = d->GetType(types::kUser)->GetItem(Value(i_user));
     if (ChatForm* form = user[types::kUserChatWidget].AsPointer<ChatForm>())
         return form;

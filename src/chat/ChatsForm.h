@@ -14,7 +14,6 @@ class ChatsForm;
 class ChatForm;
 class MessageListForm;
 class QTabWidget;
-class ServerBurstPaints;
 
 // The "Chat" page: one tab per private chat partner, the log viewers those tabs open, and the
 // message list as its first tab. Every way into a private chat goes through it (global
@@ -75,8 +74,6 @@ private:
     QTabWidget* mp_waiting;
     // The chat tab last current: it was in use until another took its place.
     QPointer<ChatForm> mp_shown;
-    // A burst of messages from new partners adds tabs in every turn it is handled in.
-    ServerBurstPaints* mp_tabPaints = nullptr;
     bool m_initialised = false;
     quint64 m_uses = 0;
 };

@@ -51,44 +51,79 @@ void IsolatingDelegate::Install(QAbstractItemView* ip_view)
 
 namespace
 {
-// The longest a burst keeps a held widget unpainted.
-constexpr qint64 kLongestHoldMs = 3000;
+// The longest a burst keeps a held view unpainted, and the longest a view released for a paint
+// waits for it before it may be held again.
+constexpr qint64 kLongestHoldMs = 500;
 } // namespace
 
-ServerBurstPaints::ServerBurstPaints(QWidget* ip_widget)
-    : QObject(ip_widget)
-    , mp_widget(ip_widget)
+ServerBurstPaints::ServerBurstPaints(QAbstractItemView* ip_view)
+    : QObject(ip_view)
+    , mp_view(ip_view)
     , mp_server(gp_server)
 {
     if (!mp_server)
         return;
     connect(mp_server, &Server::FramesTurnEnded, this, &ServerBurstPaints::OnTurnEnded);
     connect(mp_server, &QObject::destroyed, this, &ServerBurstPaints::Release);
-    if (qobject_cast<QAbstractItemView*>(ip_widget))
-        ip_widget->installEventFilter(this);
+    ip_view->installEventFilter(this);
+    ip_view->viewport()->installEventFilter(this);
 }
 
 void ServerBurstPaints::Changing()
 {
     // A change made before the hold would be painted at the end of the first turn.
-    if (!m_held.isValid() && mp_server && mp_server->IsHandlingFrames())
-    {
-        mp_widget->setUpdatesEnabled(false);
-        m_held.start();
-    }
+    if (m_held.isValid() || !mp_server || !mp_server->IsHandlingFrames())
+        return;
+    if (m_paintDue.isValid() && m_paintDue.elapsed() < kLongestHoldMs)
+        return;
+    m_paintDue.invalidate();
+    // The viewport's own flag, which nothing else sets.
+    mp_view->viewport()->setUpdatesEnabled(false);
+    m_held.start();
 }
 
-bool ServerBurstPaints::eventFilter(QObject*, QEvent* ip_event)
+bool ServerBurstPaints::eventFilter(QObject* ip_watched, QEvent* ip_event)
 {
-    // A timer that waits fires again at the next turn, and after the release.
-    return m_held.isValid() && ip_event->type() == QEvent::Timer;
+    switch (ip_event->type())
+    {
+    case QEvent::Timer:
+        // A timer that waits fires again at the next turn, and after the release.
+        return m_held.isValid() && ip_watched == mp_view;
+    case QEvent::Paint:
+        if (ip_watched == mp_view->viewport())
+            m_paintDue.invalidate();
+        break;
+    case QEvent::Hide:
+        if (ip_watched == mp_view)
+            m_paintDue.invalidate();
+        break;
+    case QEvent::Show:
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+        // What a person did shows with the next paint, even when the view was not held.
+        if (mp_view->isVisible())
+            m_paintDue.start();
+        Release();
+        break;
+    default: break;
+    }
+    return false;
 }
 
 void ServerBurstPaints::OnTurnEnded(bool i_framesWaiting)
 {
-    // After a long hold, painted now and held again from the next change.
-    if (!i_framesWaiting || (m_held.isValid() && m_held.elapsed() >= kLongestHoldMs))
+    if (!i_framesWaiting)
         Release();
+    // After a long hold, painted now and held again from the first change after that paint.
+    else if (m_held.isValid() && m_held.elapsed() >= kLongestHoldMs)
+    {
+        if (mp_view->isVisible())
+            m_paintDue.start();
+        Release();
+    }
 }
 
 void ServerBurstPaints::Release()
@@ -96,5 +131,6 @@ void ServerBurstPaints::Release()
     if (!m_held.isValid())
         return;
     m_held.invalidate();
-    mp_widget->setUpdatesEnabled(true);
+    // The paint lays out first what the held timers kept waiting.
+    mp_view->viewport()->setUpdatesEnabled(true);
 }

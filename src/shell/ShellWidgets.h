@@ -9,6 +9,7 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+class QAbstractItemView;
 class QKeyEvent;
 class Server;
 
@@ -81,29 +82,34 @@ public:
     static void Install(QAbstractItemView* ip_view);
 };
 
-// Holds a widget's paints while the server's frames of one read wait for later turns, so that a
-// long list that follows each message is laid out and painted once for a burst, not once a turn.
-// A burst that goes on is still painted every few seconds.
+// Holds an item view's layouts and paints while the server's frames of one read wait for later
+// turns, so that a long list that follows each message is laid out and painted a few times for a
+// burst, not once a turn. Only the rows are held: a burst that goes on is painted every half
+// second, and a view shown or given input is painted at once; after each release the view is held
+// again only once that paint is done, so that a turn queued before it cannot hold it back.
 class ServerBurstPaints : public QObject
 {
     Q_OBJECT
 
 public:
-    // Owned by the widget; follows the server there is when made, if any.
-    explicit ServerBurstPaints(QWidget* ip_widget);
+    // Owned by the view; follows the server there is when made, if any.
+    explicit ServerBurstPaints(QAbstractItemView* ip_view);
 
-    // Told before each change of the widget: a change while the server's frames are handled holds
-    // the paints till their last turn.
+    // Told before each change of the view: a change while the server's frames are handled holds
+    // the view till their last turn.
     void Changing();
 
-    // An item view's own timers, its posted layout among them, wait with its paints.
+    // The view's own timers, its posted layout among them, wait with its paints; showing the view,
+    // a person's input and its paints end the hold.
     bool eventFilter(QObject* ip_watched, QEvent* ip_event) override;
 
 private:
     void OnTurnEnded(bool i_framesWaiting);
     void Release();
 
-    QWidget* mp_widget;
+    QAbstractItemView* mp_view;
     QPointer<Server> mp_server;
     QElapsedTimer m_held;
+    // Since a release whose paint is still to come.
+    QElapsedTimer m_paintDue;
 };
