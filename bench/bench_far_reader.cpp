@@ -8,6 +8,7 @@
 #include "FreePorts.h"
 #include "Log.h"
 #include "LoopbackSocket.h"
+#include "NeverReaders.h"
 #include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
@@ -232,14 +233,9 @@ bool ListVsSystemSizing(const DelayingLink& i_link)
 bool BesideNeverReaders(const DelayingLink& i_link)
 {
     constexpr int kTimes = 20;
-    constexpr int kAddresses = 5;
-    constexpr int kNames = 250;
-    constexpr quint32 kFirstAddress = 0x7f000301u; // 127.0.3.1
     const QString folder = MakeLargeFolder();
     const double listMb = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone")).GetLength() / 1e6;
-    for (int n = 0; n < kNames; ++n)
-        peerMessenger->OnPeerAddress(QStringLiteral("renamed%1").arg(n),
-                                     TCPAddress(kFirstAddress + quint32(n % kAddresses), 0), 0);
+    NeverReaders::Place(*peerMessenger);
     peerMessenger->OnPeerAddress(QStringLiteral("far reader"), TCPAddress(DelayingLink::FarAddress, 0), 0);
     int closed = 0;
     int farClosed = 0;
@@ -255,41 +251,26 @@ bool BesideNeverReaders(const DelayingLink& i_link)
     FarReader reader(i_link, port, "far reader", kTimes);
     // The never-readers come once the far peer's first list is under way.
     RunFor(500);
-    std::vector<int> peers;
-    std::atomic<bool> sent{false};
-    std::thread asking([&] {
-        RawPeer framer;
-        const QByteArray request = framer.Frame(PeerMessages::BuildGetSharedFilesInFolder(1, folder).ToByteArray());
-        for (int n = 0; n < kNames; ++n)
-        {
-            const int fd = ConnectFrom(kFirstAddress + quint32(n % kAddresses), port);
-            if (fd < 0)
-                continue;
-            const QByteArray wire = framer.Frame(RawPeer::PeerInit("renamed" + QByteArray::number(n), "P")) + request;
-            ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
-            peers.push_back(fd);
-        }
-        sent = true;
-    });
+    NeverReaders neverReaders(port, folder);
     QElapsedTimer timer;
     timer.start();
     qint64 queued = 0;
     while (!reader.Done())
     {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (sent && timer.elapsed() > 3000 && queued == 0)
+        if (neverReaders.Sent() && timer.elapsed() > 3000 && queued == 0)
             queued = std::max<qint64>(SendQueues(port), 1);
     }
-    asking.join();
+    neverReaders.Wait();
     const double growth = PeakMegabytes() - baseline;
     SetLogSink(LogSink());
     std::printf("peer_far_reader_beside_never_readers_completed: %d of %d (a %.1f MB list; %zu never-readers, %d of "
                 "them closed, the far reader's connection %d times; median %.0f ms a list)\n",
-                reader.Completed(), kTimes, listMb, peers.size(), closed, farClosed, Median(reader.Times()));
+                reader.Completed(), kTimes, listMb, neverReaders.Connected(), closed, farClosed,
+                Median(reader.Times()));
     std::printf("peer_far_reader_beside_never_readers_growth: %.0f MB (send queues %.0f MB)\n", growth, queued / 1e6);
     std::fflush(stdout);
-    for (const int fd : peers)
-        ::close(fd);
+    neverReaders.Close();
     RunFor(500);
     return reader.Completed() > 0;
 }

@@ -10,6 +10,7 @@
 #include "FreePorts.h"
 #include "Log.h"
 #include "LoopbackSocket.h"
+#include "NeverReaders.h"
 #include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
@@ -558,40 +559,20 @@ bool FolderContentsSpellings()
 // hold for them.
 bool NeverReadersUnderNewNames(const QString& i_folder)
 {
-    constexpr int kAddresses = 5;
-    constexpr int kNames = 250;
-    constexpr quint32 kFirstAddress = 0x7f000301u; // 127.0.3.1
     int asked = 0;
     const QMetaObject::Connection counting =
         QObject::connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, [&asked] { ++asked; });
-    for (int n = 0; n < kNames; ++n)
-        peerMessenger->OnPeerAddress(QStringLiteral("renamed%1").arg(n),
-                                     TCPAddress(kFirstAddress + quint32(n % kAddresses), 0), 0);
+    NeverReaders::Place(*peerMessenger);
     RunFor(500);
     ResetPeak();
     const double baseline = PeakMegabytes();
     const quint16 port = peerMessenger->ListeningPort();
-    std::vector<int> peers;
-    std::atomic<bool> sent{false};
-    std::thread asking([&] {
-        RawPeer framer;
-        const QByteArray request = framer.Frame(PeerMessages::BuildGetSharedFilesInFolder(1, i_folder).ToByteArray());
-        for (int n = 0; n < kNames; ++n)
-        {
-            const int fd = ConnectFrom(kFirstAddress + quint32(n % kAddresses), port);
-            if (fd < 0)
-                continue;
-            const QByteArray wire = framer.Frame(RawPeer::PeerInit("renamed" + QByteArray::number(n), "P")) + request;
-            ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
-            peers.push_back(fd);
-        }
-        sent = true;
-    });
+    NeverReaders neverReaders(port, i_folder);
     QElapsedTimer timer;
     timer.start();
-    while ((!sent || asked < kNames) && timer.elapsed() < 120000)
+    while ((!neverReaders.Sent() || asked < NeverReaders::Names) && timer.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    asking.join();
+    neverReaders.Wait();
     RunFor(2000);
     int kept = 0;
     const qint64 queued = SendQueues(port, &kept);
@@ -599,13 +580,12 @@ bool NeverReadersUnderNewNames(const QString& i_folder)
                 PeakMegabytes() - baseline, asked, kept);
     std::printf("peer_never_readers_250_new_names_send_queues: %.0f MB\n", queued / 1e6);
     std::fflush(stdout);
-    for (const int fd : peers)
-        ::close(fd);
+    neverReaders.Close();
     RunFor(500);
     QObject::disconnect(counting);
-    if (asked < kNames)
-        std::fprintf(stderr, "%d of %d folder requests were read\n", asked, kNames);
-    return asked == kNames;
+    if (asked < NeverReaders::Names)
+        std::fprintf(stderr, "%d of %d folder requests were read\n", asked, NeverReaders::Names);
+    return asked == NeverReaders::Names;
 }
 } // namespace
 
