@@ -49,13 +49,6 @@ void IsolatingDelegate::Install(QAbstractItemView* ip_view)
     ip_view->setItemDelegate(new IsolatingDelegate(ip_view));
 }
 
-namespace
-{
-// The longest a burst keeps a held view unpainted, and the longest a view released for a paint
-// waits for it before it may be held again.
-constexpr qint64 kLongestHoldMs = 500;
-} // namespace
-
 ServerBurstPaints::ServerBurstPaints(QAbstractItemView* ip_view)
     : QObject(ip_view)
     , mp_view(ip_view)
@@ -74,7 +67,7 @@ void ServerBurstPaints::Changing()
     // A change made before the hold would be painted at the end of the first turn.
     if (m_held.isValid() || !mp_server || !mp_server->IsHandlingFrames())
         return;
-    if (m_paintDue.isValid() && m_paintDue.elapsed() < kLongestHoldMs)
+    if (m_paintDue.isValid() && m_paintDue.elapsed() < LongestHoldMs)
         return;
     m_paintDue.invalidate();
     // The viewport's own flag, which nothing else sets.
@@ -118,7 +111,7 @@ void ServerBurstPaints::OnTurnEnded(bool i_framesWaiting)
     if (!i_framesWaiting)
         Release();
     // After a long hold, painted now and held again from the first change after that paint.
-    else if (m_held.isValid() && m_held.elapsed() >= kLongestHoldMs)
+    else if (m_held.isValid() && m_held.elapsed() >= LongestHoldMs)
     {
         if (mp_view->isVisible())
             m_paintDue.start();

@@ -92,6 +92,10 @@ class ServerBurstPaints : public QObject
     Q_OBJECT
 
 public:
+    // The longest a burst keeps a held view unpainted, and the longest a view released for a paint
+    // waits for it before it may be held again.
+    static constexpr qint64 LongestHoldMs = 500;
+
     // Owned by the view; follows the server there is when made, if any.
     explicit ServerBurstPaints(QAbstractItemView* ip_view);
 

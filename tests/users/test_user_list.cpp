@@ -3,6 +3,7 @@
 #include "FocusHelpers.h"
 #include "Screenshot.h"
 #include "ServerCodes.h"
+#include "ShellWidgets.h"
 #include "UserGroupConfigDialog.h"
 #include "UserMenuOptions.h"
 #include "UserTargets.h"
@@ -158,8 +159,8 @@ private slots:
     }
 
     // A burst of status messages in one read: the list is in order after every one, and however
-    // long the window takes over each, the burst is laid out and painted a few times, not once per
-    // slice of the time the statuses took.
+    // long the window takes over each, the burst is laid out and painted a few times and once every
+    // half second it lasts, not once per slice of the time the statuses took.
     void a_burst_of_statuses_costs_the_list_few_paints()
     {
         QTreeWidget* list = List("userList");
@@ -184,11 +185,16 @@ private slots:
         QCoreApplication::processEvents();
         paints.m_paints = 0;
 
+        QElapsedTimer burstTime;
+        burstTime.start();
         QVERIFY(m_run->server.SendRaw("tester", burst));
         QTRY_COMPARE_WITH_TIMEOUT(m_order.m_events, kUsers, 30000);
+        // A slow machine's longer burst is also painted every so often while it lasts.
+        const qint64 releases = burstTime.elapsed() / ServerBurstPaints::LongestHoldMs;
         QTRY_VERIFY(paints.m_paints > 0);
         QVERIFY(m_order.m_ordered);
-        QVERIFY2(paints.m_paints <= 3, qPrintable(QString::number(paints.m_paints)));
+        QVERIFY2(paints.m_paints <= 3 + releases,
+                 qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints.m_paints).arg(burstTime.elapsed())));
         QCOMPARE(Column(list).first(), QStringLiteral("user 000"));
     }
 
