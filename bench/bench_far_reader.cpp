@@ -13,6 +13,7 @@
 #include "PeerMessages.h"
 #include "RawPeer.h"
 #include "SendQueues.h"
+#include "ShareItems.h"
 #include "SharesSchema.h"
 
 #include <QCoreApplication>
@@ -32,11 +33,6 @@ namespace
 constexpr unsigned kEngines =
     EngineStack::ServerConnection | EngineStack::NoUpnp | EngineStack::Peers | EngineStack::Shares;
 constexpr int kRoundTripMs = 100;
-
-ItemPtr ShareRoot()
-{
-    return d->GetType(types::kSharedFolder)->GetItem(Value("/share"));
-}
 
 // i_files files under i_path, 20 to a folder, whose names of 240 random letters and digits hardly
 // compress: some 180 bytes each in a shares list.
@@ -67,32 +63,6 @@ void AddFiles(const QString& i_path, int i_files, unsigned i_seed)
         file.Connect(names->GetItem(Value(name + QStringLiteral(".flac"))));
         file.Connect(sizes->GetItem(Value(static_cast<long long>(random()))));
     }
-}
-
-// A folder of 60,000 files whose names hardly compress: its contents answer is some 1.9 MB (as in
-// bench_unread_answers). Its remote path is returned.
-QString MakeLargeFolder()
-{
-    const QString path = QStringLiteral("/share/leeched");
-    ItemPtr folder = d->GetType(types::kSharedFileFolder)->GetItem(Value(path));
-    folder.Connect(ShareRoot());
-    Type* files = d->GetType(types::kSharedFile);
-    Type* names = d->GetType(types::kSharedFileName);
-    Type* sizes = d->GetType(types::kSharedFileSize);
-    quint64 seed = 0x9e3779b97f4a7c15ull;
-    for (int n = 0; n < 60000; ++n)
-    {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        ItemPtr file = files->NewItem();
-        file.Connect(folder);
-        const quint64 more = seed * 0x2545f4914f6cdd1dull;
-        file.Connect(names->GetItem(Value(QStringLiteral("%1 %2 %3.flac")
-                                              .arg(seed, 16, 16, QLatin1Char('0'))
-                                              .arg(more, 16, 16, QLatin1Char('0'))
-                                              .arg((seed ^ more) >> 36, 7, 16, QLatin1Char('0')))));
-        file.Connect(sizes->GetItem(Value(static_cast<long long>(seed >> 24))));
-    }
-    return QStringLiteral("\\share\\leeched");
 }
 
 void RunFor(qint64 i_ms)
