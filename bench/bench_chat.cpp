@@ -32,8 +32,6 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
-#include <QToolBar>
-#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -249,7 +247,8 @@ void HostileNames()
     {
         QMainWindow window;
         window.resize(900, 500);
-        QToolBar* bar = window.addToolBar(QStringLiteral("events"));
+        new EventToolBar(&window);
+        window.addToolBar(eventToolBar);
         auto* central = new QWidget;
         auto* layout = new QVBoxLayout(central);
         auto* tabs = new QTabWidget;
@@ -263,10 +262,9 @@ void HostileNames()
         window.show();
         QApplication::processEvents();
         shown.start();
-        tabs->addTab(new QWidget, MnemonicText(name));
-        auto* button = new QToolButton;
-        button->setText(MnemonicText(name));
-        bar->addWidget(button);
+        auto* page = new QWidget;
+        tabs->addTab(page, MnemonicText(name));
+        eventToolBar->AddEvent(MnemonicText(name), QStringLiteral(":/icons/chat_icon"), page, QString());
         view.AddChatLine(name, QStringLiteral("hi"));
         window.repaint();
         QApplication::processEvents();

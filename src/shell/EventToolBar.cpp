@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QTextDocument>
 #include <QToolButton>
 
@@ -66,8 +67,12 @@ void EventToolBar::AddEvent(const QString& i_text, const QString& i_icon, QWidge
         m_placeholderOnly = false;
     }
     auto* action = new QAction(m_icons.Get(i_icon), i_text, this);
-    // A button made from an action would show its text without "..." and with "&" read.
-    action->setIconText(i_text);
+    // A button made from an action would show its text without "..." and with "&" read. The bar
+    // is at least as wide as its first button, and the main window as the bar: a long name (a
+    // peer's, a file's) is cut to what a button holds, the tooltip shows it whole.
+    const QFontMetrics metrics(font());
+    action->setIconText(metrics.elidedText(i_text, Qt::ElideRight, metrics.averageCharWidth() * kButtonTextChars,
+                                           Qt::TextShowMnemonic));
     // Its tooltip would otherwise drop "..." too, and read a name such as "<img src=...>" as markup.
     action->setToolTip(Qt::convertFromPlainText(QString(i_text).replace(QLatin1String("&&"), QLatin1String("&")),
                                                 Qt::WhiteSpaceNoWrap));
