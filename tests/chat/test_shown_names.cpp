@@ -70,6 +70,31 @@ class TestShownNames : public QObject
         return texts.join('|');
     }
 
+    // The tooltips of the notification bar's buttons, as text.
+    static QString TooltipTexts()
+    {
+        QStringList texts;
+        for (QAction* action : eventToolBar->actions())
+        {
+            QTextDocument tooltip;
+            tooltip.setHtml(action->toolTip());
+            texts << tooltip.toPlainText();
+        }
+        return texts.join('|');
+    }
+
+    // Starts the window with the chat page out of sight, so that a line posts its notice, in a
+    // room.
+    static bool StartOutOfChat(WindowRun& io_run)
+    {
+        if (!io_run.Start())
+            return false;
+        s_run = &io_run;
+        io_run.window->Form()->tabControl->setCurrentWidget(io_run.window->Form()->roomsTab);
+        Room() += d->GetType("in_room")->GetGlobalNullItem();
+        return Room()["room_form"].AsPointer<RoomForm>() != nullptr;
+    }
+
     // The rooms a user's menu offers, for a room the user holds in this role.
     static QString RoomSubmenus(const QString& i_room, const char* ip_role)
     {
@@ -306,12 +331,7 @@ private slots:
         QFETCH(QString, place);
         QFETCH(bool, shortcuts);
         WindowRun run;
-        QVERIFY(run.Start());
-        s_run = &run;
-        // The chat page out of sight, so that a line posts its notice.
-        run.window->Form()->tabControl->setCurrentWidget(run.window->Form()->roomsTab);
-        Room() += d->GetType("in_room")->GetGlobalNullItem();
-        QVERIFY(Room()["room_form"].AsPointer<RoomForm>());
+        QVERIFY(StartOutOfChat(run));
         const Shown shown = Places().value(place);
 
         // A name that closes the isolate around it and then overrides the direction: its controls
@@ -348,23 +368,13 @@ private slots:
     {
         QFETCH(QString, place);
         WindowRun run;
-        QVERIFY(run.Start());
-        s_run = &run;
-        run.window->Form()->tabControl->setCurrentWidget(run.window->Form()->roomsTab);
-        Room() += d->GetType("in_room")->GetGlobalNullItem();
+        QVERIFY(StartOutOfChat(run));
         QApplication::processEvents();
         const int width = run.window->width();
         Places().value(place)(QString(60000, QChar(0xFFFD)));
         QApplication::processEvents();
         QCOMPARE(run.window->width(), width);
-        QString tooltips;
-        for (QAction* action : eventToolBar->actions())
-        {
-            QTextDocument tooltip;
-            tooltip.setHtml(action->toolTip());
-            tooltips += tooltip.toPlainText();
-        }
-        QVERIFY(tooltips.contains(QString(1024, QChar(0xFFFD)) + QChar(0x2026)));
+        QVERIFY(TooltipTexts().contains(QString(1024, QChar(0xFFFD)) + QChar(0x2026)));
         s_run = nullptr;
     }
 
@@ -404,15 +414,11 @@ private slots:
     void tooltipsShowNamesAsText()
     {
         WindowRun run;
-        QVERIFY(run.Start());
-        run.window->Form()->tabControl->setCurrentWidget(run.window->Form()->roomsTab);
+        QVERIFY(StartOutOfChat(run));
         const QString name = QStringLiteral("x...y&<img src=\"/etc/hostname\">");
         chatsForm->GetChatForm(name)->AddChat(name, QStringLiteral("hi"));
-        const QList<QAction*> actions = eventToolBar->actions();
-        QVERIFY(!actions.isEmpty());
-        QTextDocument shown;
-        shown.setHtml(actions.last()->toolTip());
-        QCOMPARE(shown.toPlainText(), IsolatedName(name));
+        QCOMPARE(TooltipTexts(), IsolatedName(name));
+        s_run = nullptr;
     }
 };
 
