@@ -70,9 +70,14 @@ void EventToolBar::AddEvent(const QString& i_text, const QString& i_icon, QWidge
     // A button made from an action would show its text without "..." and with "&" read. The bar
     // is at least as wide as its first button, and the main window as the bar: a long name (a
     // peer's, a file's) is cut to what a button holds, the tooltip shows it whole.
-    const QFontMetrics metrics(font());
-    action->setIconText(metrics.elidedText(i_text, Qt::ElideRight, metrics.averageCharWidth() * kButtonTextChars,
-                                           Qt::TextShowMnemonic));
+    if (i_text.size() > kButtonTextChars)
+    {
+        const QFontMetrics metrics(font());
+        action->setIconText(metrics.elidedText(i_text, Qt::ElideRight, metrics.averageCharWidth() * kButtonTextChars,
+                                               Qt::TextShowMnemonic));
+    }
+    else
+        action->setIconText(i_text);
     // Its tooltip would otherwise drop "..." too, and read a name such as "<img src=...>" as markup.
     action->setToolTip(Qt::convertFromPlainText(QString(i_text).replace(QLatin1String("&&"), QLatin1String("&")),
                                                 Qt::WhiteSpaceNoWrap));

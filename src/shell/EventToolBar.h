@@ -41,7 +41,8 @@ public:
 
     static constexpr int kButtonsPerWidget = 20;
     static constexpr int kButtonsOnBar = 20;
-    // The widest text a button shows, in average characters of its font.
+    // A button's text of more characters is cut to the width of that many average characters of
+    // its font.
     static constexpr int kButtonTextChars = 40;
 
 public slots:
