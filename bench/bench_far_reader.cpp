@@ -12,6 +12,7 @@
 #include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
+#include "RunFor.h"
 #include "SendQueues.h"
 #include "ShareItems.h"
 #include "SharesSchema.h"
@@ -38,12 +39,8 @@ constexpr int kRoundTripMs = 100;
 // compress: some 180 bytes each in a shares list.
 void AddFiles(const QString& i_path, int i_files, unsigned i_seed)
 {
-    ItemPtr root = ShareRoot();
-    root.Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
+    const ItemPtr root = PublicShareRoot();
     Type* folders = d->GetType(types::kSharedFileFolder);
-    Type* files = d->GetType(types::kSharedFile);
-    Type* names = d->GetType(types::kSharedFileName);
-    Type* sizes = d->GetType(types::kSharedFileSize);
     std::mt19937 random(i_seed);
     const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_";
     std::uniform_int_distribution<int> letter(0, 63);
@@ -58,19 +55,8 @@ void AddFiles(const QString& i_path, int i_files, unsigned i_seed)
         QString name(240, QLatin1Char(' '));
         for (QChar& c : name)
             c = QLatin1Char(letters[letter(random)]);
-        ItemPtr file = files->NewItem();
-        file.Connect(folder);
-        file.Connect(names->GetItem(Value(name + QStringLiteral(".flac"))));
-        file.Connect(sizes->GetItem(Value(static_cast<long long>(random()))));
+        AddSharedFile(folder, name + QStringLiteral(".flac"), static_cast<long long>(random()));
     }
-}
-
-void RunFor(qint64 i_ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < i_ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 // A peer across the link that asks for the shares list i_times times, each once it has read the

@@ -14,6 +14,7 @@
 #include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "RawPeer.h"
+#include "RunFor.h"
 #include "SendQueues.h"
 #include "ShareItems.h"
 #include "SharesSchema.h"
@@ -91,14 +92,6 @@ void Place(const QString& i_user)
     peerMessenger->OnPeerAddress(i_user, TCPAddress(0x7f000001u, 0), 0);
 }
 
-void RunFor(qint64 i_ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < i_ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
 bool UnreadAnswers()
 {
     // Built afresh for each request, as the users window reads the picture file each time.
@@ -136,22 +129,16 @@ bool UnreadAnswers()
 // The share as a scan leaves it in the data model, without files on disk.
 void MakeShare()
 {
-    ItemPtr root = ShareRoot();
-    root.Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
+    const ItemPtr root = PublicShareRoot();
     Type* folders = d->GetType(types::kSharedFileFolder);
-    Type* files = d->GetType(types::kSharedFile);
-    Type* names = d->GetType(types::kSharedFileName);
-    Type* sizes = d->GetType(types::kSharedFileSize);
     for (int f = 0; f < kFolders; ++f)
     {
         ItemPtr folder = folders->GetItem(Value(QStringLiteral("/share/artist %1/album %2").arg(f / 10).arg(f % 10)));
         folder.Connect(root);
         for (int n = 0; n < kFilesPerFolder; ++n)
         {
-            ItemPtr file = files->NewItem();
-            file.Connect(folder);
-            file.Connect(names->GetItem(Value(QStringLiteral("%1 track number %2 of the album.flac").arg(n).arg(f))));
-            file.Connect(sizes->GetItem(Value(static_cast<long long>(1000000 + f * 31 + n))));
+            AddSharedFile(folder, QStringLiteral("%1 track number %2 of the album.flac").arg(n).arg(f),
+                          1000000 + f * 31 + n);
         }
     }
 }
@@ -177,9 +164,8 @@ public:
     Reader(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times,
            const QByteArray& i_request = PeerMessages::BuildGetSharedFileList().ToByteArray(), int i_queueing = -1)
         : m_request(i_request)
-        , m_thread([this, i_port, i_from, i_user, i_times, i_queueing] {
-            m_read = Run(i_port, i_from, i_user, i_times, i_queueing);
-        })
+        , m_thread(
+              [this, i_port, i_from, i_user, i_times, i_queueing] { Run(i_port, i_from, i_user, i_times, i_queueing); })
     {
     }
     ~Reader() { m_thread.join(); }
@@ -187,7 +173,8 @@ public:
     int Read() const { return m_read; }
 
 private:
-    int Run(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times, int i_queueing)
+    // Notes the lists read before it says it is done, which the bench's thread reads then.
+    void Run(quint16 i_port, quint32 i_from, const QByteArray& i_user, int i_times, int i_queueing)
     {
         constexpr quint32 kSharesList = 5;
         m_fd = ConnectFrom(i_from, i_port);
@@ -228,8 +215,8 @@ private:
             }
         if (m_fd >= 0)
             ::close(m_fd);
+        m_read = read;
         m_done = true;
-        return read;
     }
 
     const QByteArray m_request;
@@ -342,9 +329,7 @@ bool FolderContentsLeeches()
     sharedFoldersManager->BuildFolderContentsReply(QStringLiteral("someone"), 1, folder, one);
     std::printf("peer_folder_contents_60000_files: %.0f ms (%.1f MB)\n", timer.nsecsElapsed() / 1e6,
                 one.GetLength() / 1e6);
-    // Nothing kept from the build above.
-    ShareRoot().Disconnect(types::kSharedPublic);
-    ShareRoot().Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
+    ForgetKeptList(); // of the build above
 
     const QMetaObject::Connection answering =
         QObject::connect(peerMessenger, &PeerMessenger::UserInfoRequested, [](QString i_user) {
