@@ -31,6 +31,17 @@ class TestUnreadAnswers : public QObject
     std::unique_ptr<HarnessProcess> m_client;
     quint16 m_port = 0;
 
+    // The client answers folder requests as the harness's "servefolder" i_serve says, with a log
+    // line of its own for each user when asked, and its log kept off the test's output.
+    bool ServeFolders(const QStringList& i_serve, bool i_userLogging = true)
+    {
+        m_client->Send(QStringList{"servefolder"} + i_serve);
+        if (i_userLogging)
+            m_client->Send({"set", "user_level_logging", "yes"});
+        m_client->Send({"mute"});
+        return m_client->Sync();
+    }
+
     // A peer that says who it is and then reads nothing: its socket takes a byte at most.
     std::unique_ptr<RawPeer> NonReader(const QByteArray& i_user)
     {
@@ -175,9 +186,7 @@ private slots:
         QFETCH(bool, reads);
         constexpr int kRequests = 33;
         constexpr int kAnswerBytes = 6 * 1000 * 1000; // more than the sockets between us take
-        m_client->Send({"servefolder", QString::number(kAnswerBytes)});
-        m_client->Send({"mute"});
-        QVERIFY(m_client->Sync());
+        QVERIFY(ServeFolders({QString::number(kAnswerBytes)}, false));
         std::unique_ptr<RawPeer> peer = NonReader("leech");
         QVERIFY(peer);
         if (reads)
@@ -232,10 +241,7 @@ private slots:
         QFETCH(int, folderLength);
         QFETCH(int, messageBefore);
         QFETCH(int, dropped);
-        m_client->Send({"servefolder", QString::number(6 * 1000 * 1000)});
-        m_client->Send({"set", "user_level_logging", "yes"});
-        m_client->Send({"mute"});
-        QVERIFY(m_client->Sync());
+        QVERIFY(ServeFolders({QString::number(6 * 1000 * 1000)}));
         const auto drops = [this] { return HeldDrops(QStringLiteral("leech")).first; };
         const double baseline = PeakMegabytes(m_client->ProcessId());
         const QString folder(folderLength, QLatin1Char('f'));
@@ -289,10 +295,7 @@ private slots:
     {
         QFETCH(int, floods);
         QFETCH(int, requests);
-        m_client->Send({"servefolder", QString::number(2 * 1000 * 1000)});
-        m_client->Send({"set", "user_level_logging", "yes"});
-        m_client->Send({"mute"});
-        QVERIFY(m_client->Sync());
+        QVERIFY(ServeFolders({QString::number(2 * 1000 * 1000)}));
         std::unique_ptr<RawPeer> peer = NonReader("flooder");
         QVERIFY(peer);
         peer->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
@@ -340,10 +343,7 @@ private slots:
         QFETCH(int, requests);
         QFETCH(int, folderLength);
         const QString folder(folderLength, QLatin1Char('s'));
-        m_client->Send({"servefolder", QString::number(2 * 1000 * 1000), folder, "8"});
-        m_client->Send({"set", "user_level_logging", "yes"});
-        m_client->Send({"mute"});
-        QVERIFY(m_client->Sync());
+        QVERIFY(ServeFolders({QString::number(2 * 1000 * 1000), folder, "8"}));
         std::unique_ptr<RawPeer> peer = NonReader("reader");
         QVERIFY(peer);
         // A window the answer passes, however much the peer has read before.
