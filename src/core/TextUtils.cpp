@@ -550,9 +550,13 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
         }
         // A break point is a unit of the paragraph too.
         int breakWidth = plan.units[size_t(start)] == ShownUnit::BreakBefore ? 1 : 0;
-        if (paragraph + breakWidth + width > kLongestShownParagraph)
+        // The view starts a paragraph after a paragraph separator or a frame's edge itself; a line
+        // separator ends a line inside the paragraph, and is where a paragraph best starts.
+        const uint base = codeAt(start);
+        const bool endsParagraph = base == QChar::ParagraphSeparator || IsFrameMark(base);
+        if (!endsParagraph && paragraph + breakWidth + width > kLongestShownParagraph)
         {
-            if (lastLineBreak >= 0)
+            if (lastLineBreak >= 0 && widthThroughLineBreak >= kLongestShownParagraph / 2)
             {
                 plan.units[size_t(lastLineBreak)] = ShownUnit::ParagraphBefore;
                 paragraph -= widthThroughLineBreak;
@@ -574,10 +578,7 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
         }
         run += width;
         paragraph += breakWidth + width;
-        // The view starts a paragraph after a paragraph separator or a frame's edge itself; a line
-        // separator ends a line inside the paragraph, and is where a paragraph best starts.
-        const uint base = codeAt(start);
-        if (base == QChar::ParagraphSeparator || IsFrameMark(base))
+        if (endsParagraph)
         {
             paragraph = 0;
             lastBreak = -1;
