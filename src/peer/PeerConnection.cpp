@@ -9,13 +9,13 @@
 #include <limits>
 
 #ifdef Q_OS_UNIX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <linux/sockios.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #endif
 
 namespace
@@ -196,7 +196,7 @@ void PeerConnection::SetSystemUnsentBytes(int i_bytes)
 
 void PeerConnection::LimitSystemSendQueue()
 {
-#ifdef Q_OS_LINUX
+#if defined(Q_OS_UNIX) && defined(TCP_NOTSENT_LOWAT)
     // The send buffer itself is left to the system: fixing it would stop its sizing for a reader
     // far away, whose speed it bounds by its size over the round trip.
     if (g_systemUnsentBytes > 0 && m_socket && m_socket->socketDescriptor() >= 0)
