@@ -88,10 +88,15 @@ FrameCodec::Status FrameCodec::Take(const QByteArray& i_buffer, int& io_pos, QBy
 void PlainFrameCodec::Encode(const char* ip_payload, int i_size, QByteArray& o_wire)
 {
     const int start = o_wire.size();
-    o_wire.resize(start + 4 + i_size);
-    qToLittleEndian<quint32>(quint32(i_size), reinterpret_cast<uchar*>(o_wire.data() + start));
+    o_wire.resize(start + kHeaderSize + i_size);
+    EncodeHeader(i_size, o_wire.data() + start);
     if (i_size > 0)
-        std::memcpy(o_wire.data() + start + 4, ip_payload, size_t(i_size));
+        std::memcpy(o_wire.data() + start + kHeaderSize, ip_payload, size_t(i_size));
+}
+
+void PlainFrameCodec::EncodeHeader(int i_size, char* op_header)
+{
+    qToLittleEndian<quint32>(quint32(i_size), reinterpret_cast<uchar*>(op_header));
 }
 
 quint32 PlainFrameCodec::PayloadLength(const char* ip_header) const

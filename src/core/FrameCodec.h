@@ -61,12 +61,16 @@ protected:
 class PlainFrameCodec : public FrameCodec
 {
 public:
+    static constexpr int kHeaderSize = 4;
+
     bool IsScrambled() const override { return false; }
     void Encode(const char* ip_payload, int i_size, QByteArray& o_wire) override;
     using FrameCodec::Encode;
+    // The header of a plain frame of i_size bytes, for a caller that writes the payload itself.
+    static void EncodeHeader(int i_size, char* op_header);
 
 protected:
-    int HeaderSize() const override { return 4; }
+    int HeaderSize() const override { return kHeaderSize; }
     quint32 PayloadLength(const char* ip_header) const override;
     void DecodePayload(const char*, char*, int) const override {}
 };

@@ -333,11 +333,11 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
     {
         // The socket keeps a copy of its own: the payload goes to it as it is, not copied into a
         // frame first, so that a large answer is not held twice while it is handed over.
-        char length[4];
-        qToLittleEndian<quint32>(quint32(i_size), reinterpret_cast<uchar*>(length));
-        m_socket->write(length, sizeof length);
+        char header[PlainFrameCodec::kHeaderSize];
+        PlainFrameCodec::EncodeHeader(i_size, header);
+        m_socket->write(header, sizeof header);
         m_socket->write(ip_payload, i_size);
-        m_bytesQueued += qint64(sizeof length) + i_size;
+        m_bytesQueued += qint64(sizeof header) + i_size;
         return;
     }
     // A wire kept here would hold the last answer for ever.
