@@ -391,12 +391,13 @@ bool NoFontDraws(uint i_code, const EastAsianFonts& i_fonts)
 // What one character costs the view against a plain letter: the scripts broken into words by a
 // dictionary most, those shaped by rules more; a control, a noncharacter, a code point not yet
 // assigned, a lone surrogate or any other character no font draws as much, since the view looks
-// for it in every font it has.
-int CharacterCost(uint i_code, const EastAsianFonts& i_fonts)
+// for it in every font it has. i_undrawn and i_pictograph: whether no font draws it, and whether
+// it is a pictograph, a regional indicator or a skin tone, which the caller counts too.
+int CharacterCost(uint i_code, bool i_undrawn, bool i_pictograph)
 {
-    if (QChar::category(i_code) == QChar::Other_Control || NoFontDraws(i_code, i_fonts))
+    if (i_undrawn || QChar::category(i_code) == QChar::Other_Control)
         return 5;
-    if (IsJoinablePictograph(i_code))
+    if (i_pictograph)
         return kShownPictographCost;
     // Conjoining jamo are put together into syllables as they are shaped.
     if ((i_code >= 0x1100 && i_code <= 0x11FF) || (i_code >= 0xA960 && i_code <= 0xA97F)
@@ -443,9 +444,12 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
             const bool lineBreak =
                 code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator || IsFrameMark(code);
             const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
-            cost += CharacterCost(code, fonts) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
-            pictographs += IsJoinablePictograph(code) ? 1 : 0;
-            undrawn += NoFontDraws(code, fonts) ? 1 : 0;
+            const bool isUndrawn = NoFontDraws(code, fonts);
+            const bool isPictograph = IsJoinablePictograph(code);
+            cost += CharacterCost(code, isUndrawn, isPictograph) * width
+                    + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            pictographs += isPictograph ? 1 : 0;
+            undrawn += isUndrawn ? 1 : 0;
             if (cost > i_budget || pictographs > i_pictographs || undrawn > kShownUndrawn)
                 return at;
             units += width + (pair ? 1 : 0);
