@@ -478,8 +478,9 @@ FontAnswers* MachineFonts()
     const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app || QThread::currentThread() != app->thread())
         return nullptr;
-    static FontAnswers answers;
-    return &answers;
+    // Kept to the end: the fonts it holds go with the application.
+    static FontAnswers* const answers = new FontAnswers;
+    return answers;
 }
 
 CharacterFont FontOf(uint i_code, FontAnswers* ip_fonts)
