@@ -385,10 +385,6 @@ public:
         : m_font(QGuiApplication::font())
         , m_metrics(m_font)
     {
-        // Every colour emoji font has the regional indicators, and few other fonts do.
-        m_colour = DrawingFont(0x1F1E6);
-        if (!IsColourFont(m_colour))
-            m_colour = QRawFont();
     }
 
     CharacterFont Of(uint i_code)
@@ -430,12 +426,27 @@ private:
         }
         const bool priv = category == QChar::Other_PrivateUse;
         font.undrawn = !m_metrics.inFontUcs4(i_code);
-        if (!font.undrawn && (priv || IsEmoji(i_code)) && m_colour.isValid() && m_colour.supportsCharacter(i_code))
+        if (!font.undrawn && (priv || IsEmoji(i_code)) && ColourFont().isValid()
+            && ColourFont().supportsCharacter(i_code))
             font.pictograph = IsColourFont(DrawingFont(i_code));
         // Another private character, whatever font has it, still counts as undrawn.
         if (priv)
             font.undrawn = !font.pictograph;
         return font;
+    }
+
+    // Found when first needed: every colour emoji font has the regional indicators, and few other
+    // fonts do.
+    const QRawFont& ColourFont()
+    {
+        if (!m_colourKnown)
+        {
+            m_colourKnown = true;
+            m_colour = DrawingFont(0x1F1E6);
+            if (!IsColourFont(m_colour))
+                m_colour = QRawFont();
+        }
+        return m_colour;
     }
 
     // The font the view draws the character from on its own.
@@ -466,6 +477,7 @@ private:
     QFont m_font;
     QFontMetrics m_metrics;
     QRawFont m_colour;
+    bool m_colourKnown = false;
     QHash<QString, bool> m_colourFamilies;
     // Per 256 code points, each known character's answer: bit 1 known, 2 undrawn, 4 pictograph.
     std::unique_ptr<quint8[]> m_pages[0x110000 >> 8];
@@ -569,12 +581,22 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
 }
 
 // A text's characters (grapheme clusters) as ICU finds them: the toolkit's finder sees a boundary
-// between a flag's two letters after a pictograph. One finder per thread, handed each text in turn.
+// between a flag's two letters after a pictograph. A text of Latin-1 holds none of the characters
+// it mistakes, and goes to it, at no more than it cost. One ICU finder per thread, handed each
+// text in turn.
 class Characters
 {
 public:
     explicit Characters(const QString& i_text)
+        : m_size(i_text.size())
     {
+        const bool latin1 =
+            std::all_of(i_text.cbegin(), i_text.cend(), [](QChar i_c) { return i_c.unicode() < 0x100; });
+        if (latin1)
+        {
+            m_toolkit.reset(new QTextBoundaryFinder(QTextBoundaryFinder::Grapheme, i_text));
+            return;
+        }
         thread_local struct Finder
         {
             UBreakIterator* p_iterator = nullptr;
@@ -597,31 +619,48 @@ public:
             ubrk_setText(mp_iterator, reinterpret_cast<const UChar*>(i_text.utf16()), i_text.size(), &error);
         if (U_FAILURE(error))
             mp_iterator = nullptr;
-        m_size = i_text.size();
+        if (!mp_iterator)
+            m_toolkit.reset(new QTextBoundaryFinder(QTextBoundaryFinder::Grapheme, i_text));
     }
     Characters(const Characters&) = delete;
     Characters& operator=(const Characters&) = delete;
 
-    bool IsBoundary(int i_at) { return !mp_iterator || ubrk_isBoundary(mp_iterator, i_at); }
-    int Previous(int i_at) { return mp_iterator ? std::max(0, ubrk_preceding(mp_iterator, i_at)) : i_at - 1; }
+    bool IsBoundary(int i_at)
+    {
+        if (m_toolkit)
+        {
+            m_toolkit->setPosition(i_at);
+            return m_toolkit->isAtBoundary();
+        }
+        return ubrk_isBoundary(mp_iterator, i_at);
+    }
+    int Previous(int i_at)
+    {
+        if (m_toolkit)
+        {
+            m_toolkit->setPosition(i_at);
+            return std::max(0, m_toolkit->toPreviousBoundary());
+        }
+        return std::max(0, ubrk_preceding(mp_iterator, i_at));
+    }
     void ToStart()
     {
-        if (mp_iterator)
+        if (m_toolkit)
+            m_toolkit->toStart();
+        else
             ubrk_first(mp_iterator);
-        m_at = 0;
     }
     // The next boundary, the text's end after the last.
     int Next()
     {
-        const int next = mp_iterator ? ubrk_next(mp_iterator) : m_at + 1;
-        m_at = next == UBRK_DONE ? m_size : std::min(next, m_size);
-        return m_at;
+        const int next = m_toolkit ? m_toolkit->toNextBoundary() : ubrk_next(mp_iterator);
+        return next < 0 || next == UBRK_DONE ? m_size : std::min(next, m_size);
     }
 
 private:
-    UBreakIterator* mp_iterator = nullptr;
     int m_size = 0;
-    int m_at = 0;
+    std::unique_ptr<QTextBoundaryFinder> m_toolkit;
+    UBreakIterator* mp_iterator = nullptr;
 };
 
 ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, int i_budget, int i_pictographs)
