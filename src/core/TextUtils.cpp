@@ -561,7 +561,14 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
             const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
             const CharacterFont font = FontOf(code, fonts);
             const bool isUndrawn = font.undrawn;
-            const bool isPictograph = font.pictograph;
+            // A character a skin tone follows costs the view as much as one the colour emoji font
+            // draws, whichever font draws it.
+            const int next = at + (pair ? 2 : 1);
+            const bool toned = !font.pictograph && code >= 0x100 && next + 1 < i_text.size()
+                               && i_text.at(next) == QChar(0xD83C) && i_text.at(next + 1).unicode() >= 0xDFFB
+                               && i_text.at(next + 1).unicode() <= 0xDFFF
+                               && u_hasBinaryProperty(UChar32(code), UCHAR_EMOJI_MODIFIER_BASE);
+            const bool isPictograph = font.pictograph || toned;
             cost += CharacterCost(code, isUndrawn, isPictograph) * width
                     + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
             pictographs += isPictograph ? 1 : 0;

@@ -23,6 +23,8 @@ private slots:
         QTest::newRow("crosses and blanks") << text(U"\u274C ", 1000) << 128;
         QTest::newRow("alarm clocks") << text(U"\u23F0", 1000) << 64;
         QTest::newRow("the colour font's private glyphs") << text(U"\U000FE4E5", 1000) << 128;
+        // A text font draws the hand, but a skin tone after it costs the view as much again.
+        QTest::newRow("skin-toned hands a text font draws") << text(U"\U0001F44D\U0001F3FB", 1000) << 128;
         // A text font draws these, at a letter's cost.
         QTest::newRow("faces a text font draws") << text(U"\U0001F600", 1000) << 2000;
         const QString prices = text(U"Widget\u2122 \u00A92024 \u2192 5\u20AC\u203C\n", 300);
