@@ -89,6 +89,11 @@ inline std::vector<std::pair<QString, QString>> TextShapes()
         {"nul and letters", Filled(QString(QChar(0)) + QLatin1Char('a'))},
         {"hangul syllables and a sign outside latin-1", Filled(QString::fromUcs4(U"\uAC00\u2030"))},
         {"object replacement characters", Filled(QString(QChar(0xFFFC)))},
+        {"check marks", Filled(QString(QChar(0x2705)))},
+        {"check marks and blanks", Filled(QString(QChar(0x2705)) + QLatin1Char(' '))},
+        {"the colour emoji font's private glyphs", Filled(QString::fromUcs4(U"\U000FE4E5"))},
+        {"ideographs no font has", Filled(QString::fromUcs4(U"\U00020000"))},
+        {"ideographic description sequences", Filled(QString::fromUcs4(U"\u2FF0\u4E00\u4E01"))},
     };
 }
 

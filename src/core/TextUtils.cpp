@@ -2,17 +2,25 @@
 
 #include "ExtendedAsciiTranslator.h"
 
-#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGlyphRun>
 #include <QGuiApplication>
+#include <QHash>
+#include <QRawFont>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTextBoundaryFinder>
 #include <QTextCodec>
+#include <QTextLayout>
 #include <QThread>
 #include <QUrl>
 
+#include <unicode/ubrk.h>
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 std::string StringReplace(std::string i_text, const std::string& i_from, const std::string& i_to)
 {
@@ -323,76 +331,183 @@ bool IsPrintableLatin1(uint i_code)
     return (i_code >= 0x20 && i_code < 0x7F) || (i_code >= 0xA0 && i_code <= 0xFF);
 }
 
-// The characters the colour emoji font may join with the ones around them: regional indicators
-// (a pair is a flag), skin tones and the pictographs (a person takes a skin tone, pictographs
-// joined by a zero-width joiner are one), and the few signs outside those blocks that take a skin
-// tone. The view looks each of them up among the font's joined forms wherever it stands, at some
-// 150 times the time of a letter, even where nothing joins.
-bool IsJoinablePictograph(uint i_code)
+// What the machine's fonts make of a character: whether no font draws it, in which case the view
+// looks through every font the machine has for it, which with a desktop's hundred or more costs
+// it some 15 times the time of a letter; and whether the colour emoji font draws it (a pictograph,
+// a regional indicator, a skin tone), which makes the view look it up among the font's joined
+// forms wherever it stands, at some 150 times the time of a letter, even where nothing joins.
+struct CharacterFont
 {
-    return (i_code >= 0x1F1E6 && i_code <= 0x1F1FF) || (i_code >= 0x1F300 && i_code <= 0x1F6FF)
-           || (i_code >= 0x1F900 && i_code <= 0x1FAFF) || i_code == 0x261D || i_code == 0x26F9
-           || (i_code >= 0x270A && i_code <= 0x270D);
-}
-
-// The East Asian scripts a machine often has no font for. The view looks through every font it
-// has for each character no font draws, which with a desktop's hundred or more costs it some 15
-// times the time of a letter.
-struct EastAsianFonts
-{
-    bool han = true;
-    bool kana = true;
-    bool hangul = true;
+    bool undrawn = false;
+    bool pictograph = false;
 };
 
-// What the font database says, asked once in the thread of a window's application; elsewhere, and
-// with no such application, every script is taken as drawn.
-EastAsianFonts MachineFonts()
+bool IsEmoji(uint i_code)
+{
+    const UChar32 code = UChar32(i_code);
+    return u_hasBinaryProperty(code, UCHAR_EXTENDED_PICTOGRAPHIC) || u_hasBinaryProperty(code, UCHAR_EMOJI_PRESENTATION)
+           || u_hasBinaryProperty(code, UCHAR_REGIONAL_INDICATOR) || u_hasBinaryProperty(code, UCHAR_EMOJI_MODIFIER);
+}
+
+// A code point not yet assigned, a noncharacter, a lone surrogate, or a tag character, which only
+// the colour emoji font has, for the flags it ends: no font draws them as characters.
+bool NeverDrawn(uint i_code, QChar::Category i_category)
+{
+    return (i_code >= 0xE0000 && i_code <= 0xE007F) || i_category == QChar::Other_NotAssigned
+           || i_category == QChar::Other_Surrogate;
+}
+
+// What the characters' properties tell, where no font can be asked: every private character is
+// taken as undrawn, every other assigned one as drawn, and the colour emoji font as drawing each
+// character shown as an emoji by default.
+CharacterFont ByProperties(uint i_code)
+{
+    CharacterFont font;
+    const QChar::Category category = QChar::category(i_code);
+    font.undrawn = NeverDrawn(i_code, category) || category == QChar::Other_PrivateUse;
+    const UChar32 code = UChar32(i_code);
+    font.pictograph =
+        !font.undrawn
+        && (u_hasBinaryProperty(code, UCHAR_EMOJI_PRESENTATION) || u_hasBinaryProperty(code, UCHAR_REGIONAL_INDICATOR)
+            || u_hasBinaryProperty(code, UCHAR_EMOJI_MODIFIER));
+    return font;
+}
+
+// What the fonts answer, asked once per character: whether any font has it (a font that claims a
+// writing system may lack many of its characters, as the East Asian fonts lack most of the
+// ideographs beyond the first plane), and, for an emoji or a private character the colour emoji
+// font has, whether that font is the first of the view's fonts to have it, since a text font that
+// has one draws it at a letter's cost.
+class FontAnswers
+{
+public:
+    FontAnswers()
+        : m_font(QGuiApplication::font())
+        , m_metrics(m_font)
+    {
+    }
+
+    CharacterFont Of(uint i_code)
+    {
+        std::unique_ptr<quint8[]>& page = m_pages[i_code >> 8];
+        if (!page)
+            page.reset(new quint8[256]());
+        quint8& known = page[i_code & 0xFF];
+        if (known == 0)
+        {
+            const CharacterFont font = Ask(i_code);
+            known = quint8(1 | (font.undrawn ? 2 : 0) | (font.pictograph ? 4 : 0));
+        }
+        CharacterFont font;
+        font.undrawn = (known & 2) != 0;
+        font.pictograph = (known & 4) != 0;
+        return font;
+    }
+
+private:
+    CharacterFont Ask(uint i_code)
+    {
+        CharacterFont font;
+        const QChar::Category category = QChar::category(i_code);
+        if (NeverDrawn(i_code, category))
+        {
+            font.undrawn = true;
+            return font;
+        }
+        // The view draws no glyph for a control, a format character or a separator.
+        switch (category)
+        {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Space:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph: return font;
+        default: break;
+        }
+        const bool priv = category == QChar::Other_PrivateUse;
+        font.undrawn = !m_metrics.inFontUcs4(i_code);
+        if (!font.undrawn && (priv || IsEmoji(i_code)) && ColourFont().isValid()
+            && ColourFont().supportsCharacter(i_code))
+            font.pictograph = IsColourFont(DrawingFont(i_code));
+        // Another private character, whatever font has it, still counts as undrawn.
+        if (priv)
+            font.undrawn = !font.pictograph;
+        return font;
+    }
+
+    // Found when first needed: every colour emoji font has the regional indicators, and few other
+    // fonts do.
+    const QRawFont& ColourFont()
+    {
+        if (!m_colourKnown)
+        {
+            m_colourKnown = true;
+            m_colour = DrawingFont(0x1F1E6);
+            if (!IsColourFont(m_colour))
+                m_colour = QRawFont();
+        }
+        return m_colour;
+    }
+
+    // The font the view draws the character from on its own.
+    QRawFont DrawingFont(uint i_code) const
+    {
+        QTextLayout layout(QString::fromUcs4(&i_code, 1), m_font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        return runs.isEmpty() ? QRawFont() : runs.first().rawFont();
+    }
+
+    bool IsColourFont(const QRawFont& i_font)
+    {
+        if (!i_font.isValid())
+            return false;
+        const QString family = i_font.familyName();
+        const auto found = m_colourFamilies.constFind(family);
+        if (found != m_colourFamilies.constEnd())
+            return *found;
+        const bool colour = !i_font.fontTable("CBLC").isEmpty() || !i_font.fontTable("COLR").isEmpty()
+                            || !i_font.fontTable("sbix").isEmpty();
+        m_colourFamilies.insert(family, colour);
+        return colour;
+    }
+
+    QFont m_font;
+    QFontMetrics m_metrics;
+    QRawFont m_colour;
+    bool m_colourKnown = false;
+    QHash<QString, bool> m_colourFamilies;
+    // Per 256 code points, each known character's answer: bit 1 known, 2 undrawn, 4 pictograph.
+    std::unique_ptr<quint8[]> m_pages[0x110000 >> 8];
+};
+
+// The fonts' answers, in the thread of a window's application only, where fonts may be asked;
+// elsewhere, and with no such application, nothing.
+FontAnswers* MachineFonts()
 {
     const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app || QThread::currentThread() != app->thread())
-        return EastAsianFonts();
-    static const EastAsianFonts fonts = [] {
-        const QList<QFontDatabase::WritingSystem> systems = QFontDatabase().writingSystems();
-        EastAsianFonts found;
-        found.kana = systems.contains(QFontDatabase::Japanese);
-        found.hangul = systems.contains(QFontDatabase::Korean);
-        found.han = found.kana || systems.contains(QFontDatabase::SimplifiedChinese)
-                    || systems.contains(QFontDatabase::TraditionalChinese);
-        return found;
-    }();
-    return fonts;
+        return nullptr;
+    // Kept to the end: the fonts it holds go with the application.
+    static FontAnswers* const answers = new FontAnswers;
+    return answers;
 }
 
-// A code point not yet assigned, a noncharacter, a lone surrogate, a private one, an East Asian
-// character the machine has no font for, or a tag character, which only the colour emoji font
-// has, for the flags it ends.
-bool NoFontDraws(uint i_code, const EastAsianFonts& i_fonts)
+CharacterFont FontOf(uint i_code, FontAnswers* ip_fonts)
 {
-    if (i_code >= 0xE0000 && i_code <= 0xE007F)
-        return true;
-    switch (QChar::category(i_code))
-    {
-    case QChar::Other_NotAssigned:
-    case QChar::Other_Surrogate:
-    case QChar::Other_PrivateUse: return true;
-    default: break;
-    }
-    const QChar::Script script = QChar::script(i_code);
-    switch (script)
-    {
-    case QChar::Script_Hiragana:
-    case QChar::Script_Katakana: return !i_fonts.kana;
-    case QChar::Script_Hangul: return !i_fonts.hangul;
-    default: return !i_fonts.han && FontGroup(i_code, script) == kEastAsian;
-    }
+    // Latin-1 comes from the view's own font.
+    if (i_code < 0x100)
+        return CharacterFont();
+    return ip_fonts ? ip_fonts->Of(i_code) : ByProperties(i_code);
 }
 
 // What one character costs the view against a plain letter: the scripts broken into words by a
 // dictionary most, those shaped by rules more; a control, a noncharacter, a code point not yet
 // assigned, a lone surrogate or any other character no font draws as much, since the view looks
 // for it in every font it has. i_undrawn and i_pictograph: whether no font draws it, and whether
-// it is a pictograph, a regional indicator or a skin tone, which the caller counts too.
+// the colour emoji font does, which the caller counts too.
 int CharacterCost(uint i_code, bool i_undrawn, bool i_pictograph)
 {
     if (i_undrawn || QChar::category(i_code) == QChar::Other_Control)
@@ -421,7 +536,7 @@ int CharacterCost(uint i_code, bool i_undrawn, bool i_pictograph)
 // past kShownUndrawn. Marks past kShownMarks in a row cost nothing, as they are dropped.
 int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, int i_budget, int i_pictographs)
 {
-    const EastAsianFonts fonts = MachineFonts();
+    FontAnswers* fonts = MachineFonts();
     RunCounter pieces;
     qint64 cost = 0;
     int marks = 0;
@@ -444,8 +559,16 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
             const bool lineBreak =
                 code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator || IsFrameMark(code);
             const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
-            const bool isUndrawn = NoFontDraws(code, fonts);
-            const bool isPictograph = IsJoinablePictograph(code);
+            const CharacterFont font = FontOf(code, fonts);
+            const bool isUndrawn = font.undrawn;
+            // A character a skin tone follows costs the view as much as one the colour emoji font
+            // draws, whichever font draws it.
+            const int next = at + (pair ? 2 : 1);
+            const bool toned = !font.pictograph && code >= 0x100 && next + 1 < i_text.size()
+                               && i_text.at(next) == QChar(0xD83C) && i_text.at(next + 1).unicode() >= 0xDFFB
+                               && i_text.at(next + 1).unicode() <= 0xDFFF
+                               && u_hasBinaryProperty(UChar32(code), UCHAR_EMOJI_MODIFIER_BASE);
+            const bool isPictograph = font.pictograph || toned;
             cost += CharacterCost(code, isUndrawn, isPictograph) * width
                     + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
             pictographs += isPictograph ? 1 : 0;
@@ -464,6 +587,89 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
     return i_text.size();
 }
 
+// A text's characters (grapheme clusters) as ICU finds them: the toolkit's finder sees a boundary
+// between a flag's two letters after a pictograph. A text of Latin-1 holds none of the characters
+// it mistakes, and goes to it, at no more than it cost. One ICU finder per thread, handed each
+// text in turn.
+class Characters
+{
+public:
+    explicit Characters(const QString& i_text)
+        : m_size(i_text.size())
+    {
+        const bool latin1 =
+            std::all_of(i_text.cbegin(), i_text.cend(), [](QChar i_c) { return i_c.unicode() < 0x100; });
+        if (latin1)
+        {
+            m_toolkit.reset(new QTextBoundaryFinder(QTextBoundaryFinder::Grapheme, i_text));
+            return;
+        }
+        thread_local struct Finder
+        {
+            UBreakIterator* p_iterator = nullptr;
+            Finder()
+            {
+                UErrorCode error = U_ZERO_ERROR;
+                p_iterator = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &error);
+                if (U_FAILURE(error))
+                    p_iterator = nullptr;
+            }
+            ~Finder()
+            {
+                if (p_iterator)
+                    ubrk_close(p_iterator);
+            }
+        } finder;
+        UErrorCode error = U_ZERO_ERROR;
+        mp_iterator = finder.p_iterator;
+        if (mp_iterator)
+            ubrk_setText(mp_iterator, reinterpret_cast<const UChar*>(i_text.utf16()), i_text.size(), &error);
+        if (U_FAILURE(error))
+            mp_iterator = nullptr;
+        if (!mp_iterator)
+            m_toolkit.reset(new QTextBoundaryFinder(QTextBoundaryFinder::Grapheme, i_text));
+    }
+    Characters(const Characters&) = delete;
+    Characters& operator=(const Characters&) = delete;
+
+    bool IsBoundary(int i_at)
+    {
+        if (m_toolkit)
+        {
+            m_toolkit->setPosition(i_at);
+            return m_toolkit->isAtBoundary();
+        }
+        return ubrk_isBoundary(mp_iterator, i_at);
+    }
+    int Previous(int i_at)
+    {
+        if (m_toolkit)
+        {
+            m_toolkit->setPosition(i_at);
+            return std::max(0, m_toolkit->toPreviousBoundary());
+        }
+        return std::max(0, ubrk_preceding(mp_iterator, i_at));
+    }
+    void ToStart()
+    {
+        if (m_toolkit)
+            m_toolkit->toStart();
+        else
+            ubrk_first(mp_iterator);
+    }
+    // The next boundary, the text's end after the last.
+    int Next()
+    {
+        const int next = m_toolkit ? m_toolkit->toNextBoundary() : ubrk_next(mp_iterator);
+        return next < 0 || next == UBRK_DONE ? m_size : std::min(next, m_size);
+    }
+
+private:
+    int m_size = 0;
+    std::unique_ptr<QTextBoundaryFinder> m_toolkit;
+    UBreakIterator* mp_iterator = nullptr;
+};
+
 ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, int i_budget, int i_pictographs)
 {
     ShownPlan plan;
@@ -475,19 +681,23 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     // shown as nothing.
     const int affordable = AffordableLength(i_text, ip_widths, i_budget, i_pictographs);
     plan.cut = affordable < i_text.size();
-    const int next = plan.cut && i_text.at(affordable).isHighSurrogate() ? 2 : 1;
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, plan.cut ? i_text.left(affordable + next) : i_text);
-    clusters.setPosition(affordable);
     int length = affordable;
-    if (!clusters.isAtBoundary())
+    if (plan.cut)
     {
-        const int character = std::max(0, clusters.toPreviousBoundary());
-        if (affordable - character < kShownClusterUnits)
-            length = character;
+        const int next = i_text.at(affordable).isHighSurrogate() ? 2 : 1;
+        const QString prefix = i_text.left(affordable + next);
+        Characters around(prefix);
+        if (!around.IsBoundary(affordable))
+        {
+            const int character = around.Previous(affordable);
+            if (affordable - character < kShownClusterUnits)
+                length = character;
+        }
     }
     const QString shown = i_text.left(length);
     std::fill_n(plan.units.begin(), length, ShownUnit::Kept);
-    clusters.toStart();
+    Characters clusters(shown);
+    clusters.ToStart();
     // A run ends where the view may break the line itself: after a blank, around most wide
     // letters, after a hyphen; a no-break space or a word joiner ends none.
     QTextBoundaryFinder lines(QTextBoundaryFinder::Line, shown);
@@ -509,12 +719,12 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     int start = 0;
     while (start < length)
     {
-        int end = std::min(clusters.toNextBoundary(), length);
-        // The toolkit ends a character before some marks (of Myanmar, Gurmukhi and the Vedic signs
-        // among them) and after a control: the shaper draws a mark that starts a piece on a dotted
-        // circle, so a mark stays with the character before it.
+        int end = clusters.Next();
+        // A character ends after a control, and some finders end one before a mark: the shaper
+        // draws a mark that starts a piece on a dotted circle, so a mark stays with the character
+        // before it.
         while (end > start && end < length && IsMark(codeAt(end)))
-            end = std::min(clusters.toNextBoundary(), length);
+            end = clusters.Next();
         if (end <= start)
             end = length;
         // The first code point is the base; what follows it in the cluster is kept up to the caps.

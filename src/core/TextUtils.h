@@ -44,15 +44,16 @@ QString OneLine(QString i_text);
 
 // What a view shows of each UTF-16 unit of a text, so that laying the text out costs at most what
 // the longest plain line costs: a user's character (a grapheme cluster, with the marks after it
-// where the toolkit ends the cluster before a mark) keeps at most
+// where the cluster ends before a mark, as after a control) keeps at most
 // kShownMarks combining marks and kShownClusterUnits units, the rest is dropped; a break point
 // goes before a character that would make a run the view cannot break longer than
 // kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
 // and the text is cut between two characters where its cost comes to kShownCost, a plain letter
 // costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar, a conjoining jamo
-// and a character no font draws (a control, a noncharacter, an unassigned code point) five, a
-// pictograph, a regional indicator or a skin tone kShownPictographCost, of which the text shows
-// at most kShownPictographs, and each change of script, font or direction (a digit or a sign
+// and a character no font draws (a control, a noncharacter, an unassigned code point, one the
+// machine's fonts lack) five, a character the colour emoji font draws (a pictograph, a regional
+// indicator, a skin tone) kShownPictographCost, of which the text shows at most
+// kShownPictographs, and each change of script, font or direction (a digit or a sign
 // next to East Asian forms or symbols included), each direction control and each line break
 // kShownRunCost more, and, when it holds a character outside printable Latin-1, where it comes to
 // kShownUnits units; a character whose
@@ -87,9 +88,10 @@ constexpr int kShownCost = 65536;
 constexpr int kShownUnits = 16384;
 // A name's cost: more than any user or room name, or an ordinary file name, needs.
 constexpr int kShownNameCost = 1024;
-// What a regional indicator, a skin tone or a pictograph costs, and how many of them a text
-// shows: the colour emoji font makes each take some 150 times the time of a letter wherever it
-// stands, which the cost of a text would let grow to a second. A name, measured and drawn
+// What a character the colour emoji font draws costs, and how many of them a text shows: that
+// font makes each take some 150 times the time of a letter wherever it stands, which the cost of
+// a text would let grow to a second. Without a window's application, whose fonts can be asked,
+// each character shown as an emoji by default, each regional indicator and each skin tone counts. A name, measured and drawn
 // several times over in a tab or on a button, holds 32 of them, 16 flags.
 constexpr int kShownPictographCost = 32;
 constexpr int kShownPictographs = 64;
@@ -105,8 +107,9 @@ struct ShownPlan
 };
 // ip_widths, when given, holds for each unit the characters it stands for in the view (a
 // caller showing markup lets one unit stand for an entity), counted in runs and in the cost;
-// each unit counts one otherwise. i_pictographs: the most pictographs, regional indicators and
-// skin tones shown, for a view that lays the text out more often than a chat view does.
+// each unit counts one otherwise. i_pictographs: the most characters the colour emoji font draws
+// shown, for a view that lays the text out more often than a chat view does. The machine's fonts
+// are asked once per character, in the thread of a window's application only.
 ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr,
                         int i_pictographs = kShownPictographs);
 // The text as PlanShownText shows it, with a zero-width space at each break point and a
