@@ -179,11 +179,20 @@ double TenthRow(const Block& i_block)
         ms = list.Add(QStringLiteral("partner%1").arg(partner), text, 1300000000 + partner);
     return ms;
 }
+
+// The offscreen platform warns of each window whose size hints change: a line for each name shown.
+QtMessageHandler gp_shownMessages = nullptr;
+void WithoutSizeHintWarnings(QtMsgType i_type, const QMessageLogContext& i_context, const QString& i_message)
+{
+    if (!i_message.contains(QLatin1String("propagateSizeHints")))
+        gp_shownMessages(i_type, i_context, i_message);
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    gp_shownMessages = qInstallMessageHandler(WithoutSizeHintWarnings);
     const std::vector<Block> blocks = Blocks();
     std::printf("# %zu blocks with assigned characters\n", blocks.size());
     {
