@@ -4,13 +4,10 @@
 // pair on a line of its own); and a plain line after the slowest pair's line, in a room that has
 // just opened and in a full one.
 
-#include "ChatView.h"
 #include "EngineStack.h"
+#include "TimedViews.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QTextBrowser>
-#include <QTextDocument>
 
 #include <algorithm>
 #include <cstdio>
@@ -122,61 +119,12 @@ QString PairUnit(size_t i_first, size_t i_second)
     return unit;
 }
 
-// The longest line a peer can send: 131,070 bytes of UTF-8.
+// The longest line a peer can send of the unit.
 QString Line(const QString& i_unit)
 {
     const int size = i_unit.toUtf8().size();
-    return i_unit.repeated(131070 / size);
+    return i_unit.repeated(kLongestLineBytes / size);
 }
-
-// A line shown as the user waits for it, in a view at a window's size, after a plain line.
-class TimedView
-{
-public:
-    explicit TimedView(bool i_capped)
-        : m_view(&m_browser, i_capped)
-    {
-        m_browser.resize(700, 500);
-        m_browser.show();
-        m_view.AddChatLine(QStringLiteral("bob"), QStringLiteral("hi"));
-        QApplication::processEvents();
-    }
-
-    double Add(const QString& i_text)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        m_view.AddChatLine(QStringLiteral("flooder"), i_text);
-        m_browser.repaint();
-        QApplication::processEvents();
-        return timer.nsecsElapsed() / 1e6;
-    }
-
-    // Ordinary lines until the view has dropped old lines once: a room that has been busy a while.
-    void Fill()
-    {
-        for (int n = 0; !Dropped(); ++n)
-        {
-            m_view.AddChatLine(QStringLiteral("user%1").arg(n % 50),
-                               QStringLiteral("line %1 with some ordinary chat text in a busy room").arg(n));
-        }
-        QApplication::processEvents();
-    }
-
-    // Whether the last line made the view drop old lines.
-    bool Dropped()
-    {
-        const int blocks = m_browser.document()->blockCount();
-        const bool dropped = blocks < m_blocks;
-        m_blocks = blocks;
-        return dropped;
-    }
-
-private:
-    QTextBrowser m_browser;
-    int m_blocks = 0;
-    ChatView m_view;
-};
 
 double Once(size_t i_first, size_t i_second, bool i_capped)
 {
