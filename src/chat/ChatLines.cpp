@@ -91,7 +91,7 @@ QString ShownStart(const QString& i_text, int i_units, bool* op_cut)
     // it is the only one.
     const QString head = OneLine(i_text.left(window));
     // A list row or a pop-up is laid out again at each paint, every row of a list with it.
-    const ShownPlan plan = PlanShownText(head, nullptr, kListedPictographs);
+    const ShownPlan plan = PlanShownText(head, nullptr, kListedPictographs, i_units * kListedUnitCost);
     QString kept;
     kept.reserve(head.size());
     for (int at = 0; at < head.size(); ++at)
