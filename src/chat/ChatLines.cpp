@@ -88,10 +88,10 @@ QString ShownStart(const QString& i_text, int i_units, bool* op_cut)
     }
     // Only a window of the text is planned: a few times what is kept leaves room for the marks a
     // character loses. A character the window ends in may lack its later parts, and goes, unless
-    // it is the only one.
+    // it is the only one; a cut for the cost falls between characters.
     const QString head = OneLine(i_text.left(window));
     // A list row or a pop-up is laid out again at each paint, every row of a list with it.
-    const ShownPlan plan = PlanShownText(head, nullptr, kListedPictographs);
+    const ShownPlan plan = PlanShownText(head, nullptr, kListedPictographs, i_units * kListedUnitCost);
     QString kept;
     kept.reserve(head.size());
     for (int at = 0; at < head.size(); ++at)
@@ -103,7 +103,7 @@ QString ShownStart(const QString& i_text, int i_units, bool* op_cut)
     clusters.setPosition(end);
     if (!clusters.isAtBoundary())
         end = qMax(0, clusters.toPreviousBoundary());
-    else if (windowCut && end == kept.size() && end > 0)
+    else if (windowCut && !plan.cut && end == kept.size() && end > 0)
     {
         const int last = clusters.toPreviousBoundary();
         if (last > 0)

@@ -45,10 +45,13 @@ QString ChatLogStatusLine(const QDateTime& i_time, const QString& i_statusText);
 
 // The start of a peer's text as a list row or a pop-up shows it: on one line (OneLine), without
 // what a chat line drops of it (PlanShownText), at most i_units units long and cut between
-// characters, with at most kListedPictographs pictographs, regional indicators and skin tones.
+// characters, with at most kListedPictographs pictographs, regional indicators and skin tones,
+// and cut where its cost (PlanShownText) comes to kListedUnitCost for each of i_units: a script
+// that costs at most that a character shows i_units units, one the view takes longer over fewer.
 // *op_cut tells whether anything was left out at the end. Its cost follows i_units, not the
 // text's length.
 constexpr int kListedPictographs = 8;
+constexpr int kListedUnitCost = 2;
 QString ShownStart(const QString& i_text, int i_units, bool* op_cut);
 
 // The pop-up of a private line's notice: "[alice] " and the text's first 100 units (ShownStart),

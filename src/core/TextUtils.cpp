@@ -503,22 +503,66 @@ CharacterFont FontOf(uint i_code, FontAnswers* ip_fonts)
     return ip_fonts ? ip_fonts->Of(i_code) : ByProperties(i_code);
 }
 
-// What one character costs the view against a plain letter: the scripts broken into words by a
-// dictionary most, those shaped by rules more; a control, a noncharacter, a code point not yet
-// assigned, a lone surrogate or any other character no font draws as much, since the view looks
-// for it in every font it has. i_undrawn and i_pictograph: whether no font draws it, and whether
-// the colour emoji font does, which the caller counts too.
-int CharacterCost(uint i_code, bool i_undrawn, bool i_pictograph)
+// Whether the font matcher finds the font of a script's letters at once: the view asks it for a
+// font of a language written in the script, and it knows such a language for these. For the
+// letters of any other script the view goes through the machine's fonts one by one, each
+// character again, until one has it, at some ten times the time of a letter with a desktop's few
+// hundred fonts, however many characters of the script came before.
+bool FoundByLanguage(QChar::Script i_script)
 {
-    if (i_undrawn || QChar::category(i_code) == QChar::Other_Control)
-        return 5;
-    if (i_pictograph)
-        return kShownPictographCost;
-    // Conjoining jamo are put together into syllables as they are shaped.
+    switch (i_script)
+    {
+    case QChar::Script_Common:
+    case QChar::Script_Inherited:
+    case QChar::Script_Latin:
+    case QChar::Script_Greek:
+    case QChar::Script_Cyrillic:
+    case QChar::Script_Armenian:
+    case QChar::Script_Georgian:
+    case QChar::Script_Hebrew:
+    case QChar::Script_Arabic:
+    case QChar::Script_Syriac:
+    case QChar::Script_Thaana:
+    case QChar::Script_Nko:
+    case QChar::Script_Devanagari:
+    case QChar::Script_Bengali:
+    case QChar::Script_Gurmukhi:
+    case QChar::Script_Gujarati:
+    case QChar::Script_Oriya:
+    case QChar::Script_Tamil:
+    case QChar::Script_Telugu:
+    case QChar::Script_Kannada:
+    case QChar::Script_Malayalam:
+    case QChar::Script_Sinhala:
+    case QChar::Script_Tibetan:
+    case QChar::Script_Thai:
+    case QChar::Script_Lao:
+    case QChar::Script_Khmer:
+    case QChar::Script_Myanmar:
+    case QChar::Script_Ethiopic:
+    case QChar::Script_Cherokee:
+    case QChar::Script_Han:
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana:
+    case QChar::Script_Hangul:
+    case QChar::Script_Bopomofo:
+    case QChar::Script_Yi: return true;
+    default: return false;
+    }
+}
+
+// What a character of its script costs the view against a plain letter: the scripts broken into
+// words by a dictionary and conjoining jamo, put together into syllables as they are shaped, more
+// than other scripts; a script whose font the view looks for character by character
+// kShownSearchedCost; Grantha, whose fonts position every letter against the one before it
+// through hundreds of tables, kShownGranthaCost.
+int ScriptCost(uint i_code)
+{
     if ((i_code >= 0x1100 && i_code <= 0x11FF) || (i_code >= 0xA960 && i_code <= 0xA97F)
         || (i_code >= 0xD7B0 && i_code <= 0xD7FF))
         return 5;
-    switch (QChar::script(i_code))
+    const QChar::Script script = QChar::script(i_code);
+    switch (script)
     {
     case QChar::Script_Common:
     case QChar::Script_Inherited:
@@ -527,8 +571,32 @@ int CharacterCost(uint i_code, bool i_undrawn, bool i_pictograph)
     case QChar::Script_Lao:
     case QChar::Script_Khmer:
     case QChar::Script_Myanmar: return 5;
-    default: return 2;
+    case QChar::Script_Grantha: return kShownGranthaCost;
+    default: return FoundByLanguage(script) ? 2 : kShownSearchedCost;
     }
+}
+
+// What one character costs the view against a plain letter: its script's cost; a control, a
+// noncharacter, a code point not yet assigned, a lone surrogate or any other character no font
+// draws 5, since the view looks for it in every font it has. i_undrawn and i_pictograph: whether
+// no font draws it, and whether the colour emoji font does, which the caller counts too.
+int CharacterCost(uint i_code, bool i_undrawn, bool i_pictograph)
+{
+    if (i_undrawn || QChar::category(i_code) == QChar::Other_Control)
+        return 5;
+    if (i_pictograph)
+        return kShownPictographCost;
+    return ScriptCost(i_code);
+}
+
+// What a character counts in the length of a paragraph, which the view lays out again when a line
+// follows it: its units, times its script's cost over that of the costliest script of ordinary
+// text (a script broken by a dictionary), where it costs more.
+int ParagraphWidth(uint i_code, int i_width)
+{
+    if (i_code < 0x100)
+        return i_width;
+    return i_width * std::max(1, ScriptCost(i_code) / 5);
 }
 
 // How much of the text the view is given: the units before the first one that would bring the
@@ -748,6 +816,8 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
                 std::fill_n(plan.units.begin() + at, units, ShownUnit::Dropped);
             at += units;
         }
+        // The paragraph counts a character at what it costs the view to lay out again.
+        const int paragraphWidth = ParagraphWidth(codeAt(start), width);
         lines.setPosition(start);
         const bool mayBreak = start > 0 && lines.isAtBoundary();
         if (mayBreak)
@@ -768,7 +838,7 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
         // separator ends a line inside the paragraph, and is where a paragraph best starts.
         const uint base = codeAt(start);
         const bool endsParagraph = base == QChar::ParagraphSeparator || IsFrameMark(base);
-        if (!endsParagraph && paragraph + breakWidth + width > kLongestShownParagraph)
+        if (!endsParagraph && paragraph + breakWidth + paragraphWidth > kLongestShownParagraph)
         {
             if (lastLineBreak >= 0 && widthThroughLineBreak >= kLongestShownParagraph / 2)
             {
@@ -791,7 +861,7 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
             lastLineBreak = -1;
         }
         run += width;
-        paragraph += breakWidth + width;
+        paragraph += breakWidth + paragraphWidth;
         if (endsParagraph)
         {
             paragraph = 0;
@@ -814,9 +884,9 @@ QChar ShownCharacter(QChar i_unit)
     return i_unit == QChar::ObjectReplacementCharacter ? QChar(QChar::ReplacementCharacter) : i_unit;
 }
 
-ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths, int i_pictographs)
+ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths, int i_pictographs, int i_budget)
 {
-    return PlanShown(i_text, ip_widths, kShownCost, i_pictographs);
+    return PlanShown(i_text, ip_widths, i_budget, i_pictographs);
 }
 
 namespace

@@ -51,15 +51,17 @@ QString OneLine(QString i_text);
 // and the text is cut between two characters where its cost comes to kShownCost, a plain letter
 // costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar, a conjoining jamo
 // and a character no font draws (a control, a noncharacter, an unassigned code point, one the
-// machine's fonts lack) five, a character the colour emoji font draws (a pictograph, a regional
-// indicator, a skin tone) kShownPictographCost, of which the text shows at most
-// kShownPictographs, and each change of script, font or direction (a digit or a sign
+// machine's fonts lack) five, of a script whose font the view looks for character by character
+// kShownSearchedCost, of Grantha kShownGranthaCost, a character the colour emoji font draws (a
+// pictograph, a regional indicator, a skin tone) kShownPictographCost, of which the text shows at
+// most kShownPictographs, and each change of script, font or direction (a digit or a sign
 // next to East Asian forms or symbols included), each direction control and each line break
 // kShownRunCost more, and, when it holds a character outside printable Latin-1, where it comes to
 // kShownUnits units; a character whose
 // first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
 // starts before a character that would make the paragraph, its break points counted, longer than
-// kLongestShownParagraph units: in place of the last line separator in it (the text's own line
+// kLongestShownParagraph units, a character costing more than five counting its units times a
+// fifth of its cost: in place of the last line separator in it (the text's own line
 // break), else at the last place a line may break when that is in the paragraph's second half;
 // a paragraph separator starts the count anew. The view lays a paragraph out in time that grows
 // faster than its length in some scripts (Hangul among them), and lays the last paragraph out
@@ -95,6 +97,14 @@ constexpr int kShownNameCost = 1024;
 // several times over in a tab or on a button, holds 32 of them, 16 flags.
 constexpr int kShownPictographCost = 32;
 constexpr int kShownPictographs = 64;
+// What a letter of a script costs whose font the font matcher cannot find by a language written in
+// it, so that the view looks through the machine's fonts for each of its characters: some ten to
+// twenty times the time of a letter, wherever it stands.
+constexpr int kShownSearchedCost = 16;
+// What a letter of Grantha costs: its fonts position each letter against the one before it through
+// hundreds of kerning tables, which the shaper goes through at every letter, at some 60 times the
+// time of a Latin letter.
+constexpr int kShownGranthaCost = 64;
 // How many characters no font draws a text shows: the view looks through every font the machine
 // has for each, at some 15 times the time of a letter, and lays the last paragraph of a line out
 // again when a line follows it.
@@ -108,10 +118,11 @@ struct ShownPlan
 // ip_widths, when given, holds for each unit the characters it stands for in the view (a
 // caller showing markup lets one unit stand for an entity), counted in runs and in the cost;
 // each unit counts one otherwise. i_pictographs: the most characters the colour emoji font draws
-// shown, for a view that lays the text out more often than a chat view does. The machine's fonts
-// are asked once per character, in the thread of a window's application only.
+// shown, for a view that lays the text out more often than a chat view does; i_budget: the cost
+// the text is cut at. The machine's fonts are asked once per character, in the thread of a
+// window's application only.
 ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr,
-                        int i_pictographs = kShownPictographs);
+                        int i_pictographs = kShownPictographs, int i_budget = kShownCost);
 // The text as PlanShownText shows it, with a zero-width space at each break point and a
 // paragraph separator (U+2029) where a paragraph starts, in place of a line separator there.
 QString BreakableText(const QString& i_text);

@@ -434,6 +434,37 @@ private slots:
         QCOMPARE(shown, text.left(kept));
     }
 
+    // The view looks through the machine's fonts, character by character, for a script whose font
+    // the font matcher finds by no language, and Grantha's fonts kern every pair of letters: such
+    // a text shows fewer characters, in shorter paragraphs. The scripts of ordinary text do not.
+    void letters_the_view_takes_longer_over_cost_more_data()
+    {
+        QTest::addColumn<QString>("letter");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("longestParagraph");
+        const auto text = [](const char32_t* ip_unit) { return QString::fromUcs4(ip_unit); };
+        QTest::newRow("runic") << text(U"\u16A0") << 4096 << 683;
+        QTest::newRow("javanese") << text(U"\uA98F") << 4096 << 683;
+        QTest::newRow("mongolian") << text(U"\u1820") << 4096 << 683;
+        QTest::newRow("grantha") << text(U"\U00011315") << 2048 << 171;
+        QTest::newRow("devanagari") << text(U"\u0915") << 16384 << kLongestShownParagraph;
+        QTest::newRow("tibetan") << text(U"\u0F40") << 16384 << kLongestShownParagraph;
+        QTest::newRow("ethiopic") << text(U"\u1200") << 16384 << kLongestShownParagraph;
+    }
+
+    void letters_the_view_takes_longer_over_cost_more()
+    {
+        QFETCH(QString, letter);
+        QFETCH(int, kept);
+        QFETCH(int, longestParagraph);
+        const QString breakable = BreakableText(letter.repeated(20000)).remove(QChar(0x200B));
+        QVERIFY(breakable.endsWith(QChar(0x2026)));
+        const QStringList paragraphs = breakable.chopped(1).split(QChar::ParagraphSeparator);
+        QCOMPARE(paragraphs.join(QString()).size(), kept);
+        for (const QString& paragraph : paragraphs)
+            QVERIFY2(paragraph.size() <= longestParagraph, qPrintable(QString::number(paragraph.size())));
+    }
+
     // A view lays a paragraph out in time that grows faster than its length for some texts: any
     // text goes to it in paragraphs of at most kLongestShownParagraph units, each starting where
     // a line may break when that is in the second half of it, and keeps all it shows.
