@@ -121,6 +121,7 @@ private slots:
         QTest::newRow("a click on a user list row") << "click" << kTurnsToPaint;
         QTest::newRow("a click in the user list's scroll bar trough") << "trough" << kTurnsToPaint;
         QTest::newRow("page down on the user list's scroll bar") << "bar key" << kTurnsToPaint;
+        // Its paint comes after the turn queued before it, which must not hold the list again.
         QTest::newRow("a resize of the window") << "resize" << kTurnsToPaint;
         QTest::newRow("a search in a chat log viewer") << "log" << kTurnsToPaint;
         QTest::newRow("a message from the chat in front") << "message" << kTurnsToPaint;
