@@ -10,7 +10,7 @@ PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zli
 WERROR     := $(if $(CI),ON,OFF)
 SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: deps configure build run demo test bench asan fuzz clean format format-check
+.PHONY: deps configure build run demo test screenshots bench asan fuzz clean format format-check
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -38,6 +38,11 @@ demo: configure
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen LC_ALL=C ctest --output-on-failure -j $(JOBS)
+
+# Builds the tests that take screenshots, which run and demo leave unbuilt, and runs them.
+screenshots: configure
+	cmake --build $(BUILD) -j $(JOBS) --target screenshot_tests
+	cd $(BUILD) && LC_ALL=C ctest --output-on-failure -R _screenshots
 
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release

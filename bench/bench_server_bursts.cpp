@@ -4,9 +4,10 @@
 // partners. The figure is the longest an event posted to the window waits while the burst is
 // handled and the views follow it, as a user's input would wait; the median of three runs.
 // Then floods, each written in a small write every millisecond from a server thread of its own,
-// during which a person types, brings pages forward and waits for a message: from the key posted,
-// the page chosen or the message handled until the widgets that show it got their paint; the
-// longest of each flood, the median of three floods.
+// during which a person types, brings pages forward, waits for a message, clicks in a scroll bar
+// and resizes the window: from the key or click posted, the page chosen, the message handled or the
+// resize until the widgets that show it got their paint; the longest of each flood, the median of
+// three floods.
 #include "BenchLogin.h"
 #include "BenchWindow.h"
 #include "ChatForm.h"
@@ -28,6 +29,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -458,6 +460,64 @@ double UsersPage(ServerThread& io_server, const Pages& i_pages, const QElapsedTi
     return run.Run(flood) ? run.Longest(page) : -1;
 }
 
+// On the users page during 100,000 statuses a second of listed users, over and over, each once the
+// last was painted: a click in the list's scroll-bar trough, till the rows scrolled to are painted,
+// and a resize of the window, till the strip the list gains is painted; the window is then made
+// small again. The longest wait of each.
+std::pair<double, double> ScrollBarAndResize(ServerThread& io_server, const Pages& i_pages,
+                                             const QElapsedTimer& i_clock)
+{
+    i_pages.mp_tabs->setCurrentWidget(i_pages.mp_users);
+    QApplication::processEvents();
+    auto* list = i_pages.mp_users->findChild<QTreeWidget*>(QStringLiteral("userList"));
+    QScrollBar* bar = list->verticalScrollBar();
+    QWidget* window = list->window();
+    const QSize small = window->size();
+    PaintWatch scrolled(i_clock, {list->viewport()});
+    int before = 0;
+    scrolled.m_counts = [&] { return bar->value() != before; };
+    PaintWatch widened(i_clock, {list->viewport()});
+    int narrow = 0;
+    widened.m_counts = [&] { return list->viewport()->width() > narrow; };
+    FloodRun run(io_server, i_clock);
+    QObject acts;
+    const qint64 endNs = i_clock.nsecsElapsed() + kFloodMs * 1000000;
+    std::function<void()> click = [&] {
+        if (i_clock.nsecsElapsed() > endNs)
+            return;
+        before = bar->value();
+        // In the trough above the bottom arrow, or below the top one once past half-way.
+        const int y = before < bar->maximum() / 2 ? bar->height() - bar->width() - 2 : bar->width() + 2;
+        const QPoint at(bar->width() / 2, y);
+        run.Wait(scrolled, i_clock.nsecsElapsed());
+        QCoreApplication::postEvent(
+            bar, new QMouseEvent(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+        QCoreApplication::postEvent(
+            bar, new QMouseEvent(QEvent::MouseButtonRelease, at, Qt::LeftButton, {}, Qt::NoModifier));
+    };
+    scrolled.m_then = [&] {
+        QTimer::singleShot(300, &acts, [&] {
+            narrow = list->viewport()->width();
+            run.Wait(widened, i_clock.nsecsElapsed());
+            window->resize(small + QSize(120, 80));
+        });
+    };
+    widened.m_then = [&] {
+        QTimer::singleShot(300, &acts, [&] {
+            window->resize(small);
+            QTimer::singleShot(500, &acts, click);
+        });
+    };
+    run.At(1000, click);
+    Flood flood;
+    flood.m_perSecond = 100000;
+    flood.m_frame = Status;
+    const bool ended = run.Run(flood);
+    window->resize(small);
+    QApplication::processEvents();
+    return ended ? std::make_pair(run.Longest(scrolled), run.Longest(widened)) : std::make_pair(-1.0, -1.0);
+}
+
 // Private messages from the partner whose chat is in front, one every 200 ms inside 200,000 statuses
 // of listed users written in 2 s, more than the window reads meanwhile: the longest from a message
 // handled till its chat painted it, so that the statuses read before it do not count.
@@ -490,7 +550,7 @@ void Floods(ServerThread& io_server, const Pages& i_pages)
 {
     QElapsedTimer clock;
     clock.start();
-    std::vector<double> keys, pages, messages;
+    std::vector<double> keys, pages, messages, scrollBars, resizes;
     for (int run = 0; run < kRuns; ++run)
     {
         const auto [key, chatPage] = TypingAndChatPage(io_server, i_pages, clock);
@@ -498,12 +558,19 @@ void Floods(ServerThread& io_server, const Pages& i_pages)
         keys.push_back(key);
         pages.push_back(key < 0 || usersPage < 0 ? -1 : std::max(chatPage, usersPage));
         messages.push_back(MessageInStatuses(io_server, i_pages, clock));
-        std::fprintf(stderr, "(flood %d: key %.0f ms, chat page %.0f ms, users page %.0f ms, message %.0f ms)\n", run,
-                     key, chatPage, usersPage, messages.back());
+        const auto [scrollBar, resize] = ScrollBarAndResize(io_server, i_pages, clock);
+        scrollBars.push_back(scrollBar);
+        resizes.push_back(resize);
+        std::fprintf(stderr,
+                     "(flood %d: key %.0f ms, chat page %.0f ms, users page %.0f ms, message %.0f ms, scroll bar %.0f "
+                     "ms, resize %.0f ms)\n",
+                     run, key, chatPage, usersPage, messages.back(), scrollBar, resize);
     }
     std::printf("server_flood_keystroke_shown_longest: %.0f ms\n", Median(keys));
     std::printf("server_flood_page_shown_longest: %.0f ms\n", Median(pages));
     std::printf("server_flood_message_shown_longest: %.0f ms\n", Median(messages));
+    std::printf("server_flood_scrollbar_shown_longest: %.0f ms\n", Median(scrollBars));
+    std::printf("server_flood_resize_shown_longest: %.0f ms\n", Median(resizes));
 }
 } // namespace
 

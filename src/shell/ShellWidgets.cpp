@@ -6,6 +6,7 @@
 
 #include <QAbstractItemView>
 #include <QEvent>
+#include <QScrollBar>
 #include <QTabBar>
 
 TabWidget::TabWidget(QWidget* ip_parent)
@@ -60,6 +61,9 @@ ServerBurstPaints::ServerBurstPaints(QAbstractItemView* ip_view)
     connect(mp_server, &QObject::destroyed, this, &ServerBurstPaints::Release);
     ip_view->installEventFilter(this);
     ip_view->viewport()->installEventFilter(this);
+    // A click, key, drag or wheel on a scroll bar, each step of a held click too.
+    for (QScrollBar* bar : {ip_view->horizontalScrollBar(), ip_view->verticalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this, &ServerBurstPaints::ShowInput);
 }
 
 void ServerBurstPaints::Changing()
@@ -90,20 +94,28 @@ bool ServerBurstPaints::eventFilter(QObject* ip_watched, QEvent* ip_event)
         if (ip_watched == mp_view)
             m_paintDue.invalidate();
         break;
+    case QEvent::Resize:
+        // The view's own size, which its rows do not change: the strip it gains shows at once.
+        if (ip_watched == mp_view)
+            ShowInput();
+        break;
     case QEvent::Show:
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:
-    case QEvent::ContextMenu:
-        // What a person did shows with the next paint, even when the view was not held.
-        if (mp_view->isVisible())
-            m_paintDue.start();
-        Release();
-        break;
+    case QEvent::ContextMenu: ShowInput(); break;
     default: break;
     }
     return false;
+}
+
+void ServerBurstPaints::ShowInput()
+{
+    // What a person did shows with the next paint, even when the view was not held.
+    if (mp_view->isVisible())
+        m_paintDue.start();
+    Release();
 }
 
 void ServerBurstPaints::OnTurnEnded(bool i_framesWaiting)

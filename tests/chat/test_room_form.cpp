@@ -272,27 +272,29 @@ private slots:
     }
 
     // A long text goes to the view in short paragraphs: what a peer writes on one line reads as one
-    // line, whatever padding places a paragraph's start, and copies as written; a text's own lines
-    // show as they are; no paragraph starts on a mark, which would show on a dotted circle.
+    // line, whatever padding places a paragraph's start, and copies as written, in a room as in a
+    // private chat; a text's own lines show as they are; no paragraph starts on a mark, which would show on a dotted circle.
     void a_long_text_shows_its_own_lines_only_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("lines"); // the lines that start at the view's edge: "Chat started" and the lines written
         QTest::addColumn<bool>("description");
+        QTest::addColumn<bool>("capped");
         const QString padding = "hello" + QString(2040, QChar(0x200B));
         const QString fake = QString("[alice] I'm off now, mallory has the files").replace(' ', QChar(0xA0));
-        QTest::newRow("padded fake line") << padding + fake << 3 << false;
+        QTest::newRow("padded fake line") << padding + fake << 3 << false << true;
+        QTest::newRow("padded fake line in a private chat") << padding + fake << 3 << false << false;
         QTest::newRow("padded me line")
             << "/me " + padding + QString("* alice gives her password to mallory").replace(' ', QChar(0xA0)) << 3
-            << false;
-        QTest::newRow("vedic signs") << QString::fromUcs4(U"\u1CD0\u0915").repeated(3000) << 3 << false;
+            << false << true;
+        QTest::newRow("vedic signs") << QString::fromUcs4(U"\u1CD0\u0915").repeated(3000) << 3 << false << true;
         QStringList profile;
         for (int line = 1; line <= 40; ++line)
             profile << QStringLiteral("Line %1: I share music from the sixties and some films; ask me first.")
                            .arg(line, 2, 10, QLatin1Char('0'))
                            .leftJustified(72, '.');
-        QTest::newRow("profile of 40 long lines") << profile.join('\n') << 40 << true;
-        QTest::newRow("400 short lines") << QString("short line\n").repeated(400).chopped(1) << 400 << true;
+        QTest::newRow("profile of 40 long lines") << profile.join('\n') << 40 << true << true;
+        QTest::newRow("400 short lines") << QString("short line\n").repeated(400).chopped(1) << 400 << true << true;
     }
 
     void a_long_text_shows_its_own_lines_only()
@@ -300,10 +302,11 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, lines);
         QFETCH(bool, description);
+        QFETCH(bool, capped);
         ChatBrowser browser;
         browser.resize(1200, 500);
         browser.show();
-        ChatView view(&browser, true);
+        ChatView view(&browser, capped);
         if (description)
             browser.setHtml(UserInfoText::SafeDescription(QString(text).replace('\n', "<br>")));
         else

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -118,6 +119,10 @@ private slots:
         QTest::newRow("a page brought forward") << "page" << kTurnsToPaint;
         QTest::newRow("a key typed into a chat") << "key" << kTurnsToPaint;
         QTest::newRow("a click on a user list row") << "click" << kTurnsToPaint;
+        QTest::newRow("a click in the user list's scroll bar trough") << "trough" << kTurnsToPaint;
+        QTest::newRow("page down on the user list's scroll bar") << "bar key" << kTurnsToPaint;
+        // Its paint comes after the turn queued before it, which must not hold the list again.
+        QTest::newRow("a resize of the window") << "resize" << kTurnsToPaint;
         QTest::newRow("a search in a chat log viewer") << "log" << kTurnsToPaint;
         QTest::newRow("a message from the chat in front") << "message" << kTurnsToPaint;
         QTest::newRow("the user list in front") << "list" << kTurnsOfHold;
@@ -131,7 +136,7 @@ private slots:
         QVERIFY(chat);
         auto* entry = chat->findChild<QLineEdit*>("chatEdit");
         auto* list = Form()->tab_2->findChild<QTreeWidget*>("userList");
-        const bool onUsers = act == "page" || act == "click" || act == "list";
+        const bool onUsers = act != "key" && act != "log" && act != "message";
         Form()->tabControl->setCurrentWidget(act == "page" ? Form()->searchTab
                                              : onUsers     ? Form()->tab_2
                                                            : Form()->chatTab);
@@ -151,6 +156,12 @@ private slots:
         PaintAfterAct paint(watched);
         if (act == "key")
             paint.m_shows = [entry] { return entry->text() == "a"; };
+        QScrollBar* bar = list->verticalScrollBar();
+        if (act == "trough" || act == "bar key")
+            paint.m_shows = [bar] { return bar->value() > 0; };
+        const int width = list->viewport()->width();
+        if (act == "resize")
+            paint.m_shows = [list, width] { return list->viewport()->width() > width; };
 
         // A message opens the burst, one comes half-way: each would hold the chat page.
         const int half = 3000;
@@ -162,6 +173,9 @@ private slots:
         QVERIFY(m_run->server.SendRaw("tester", Message(1, "first") + Statuses(0, half) + Message(2, middle)
                                                     + Statuses(half, half)));
         QTRY_VERIFY(paint.m_turns >= 40);
+        // A scroll may paint at once.
+        if (act != "message")
+            paint.Act();
         if (act == "page")
             Form()->tabControl->setCurrentWidget(Form()->tab_2);
         else if (act == "key")
@@ -173,8 +187,13 @@ private slots:
                               list->visualItemRect(list->topLevelItem(5)).center());
         else if (act == "log")
             chatsForm->Tabs()->currentWidget()->findChild<QLineEdit*>("searchEdit")->setText("first");
-        if (act != "message")
-            paint.Act();
+        else if (act == "trough")
+            // Above the arrow at the bottom, below the slider at the top.
+            QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() - bar->width() - 2));
+        else if (act == "bar key")
+            QTest::keyClick(bar, Qt::Key_PageDown);
+        else if (act == "resize")
+            m_run->window->resize(1000, 760);
 
         QTRY_VERIFY_WITH_TIMEOUT(paint.m_burstOver, 30000);
         QVERIFY2(paint.m_paintTurn >= 0 && paint.m_paintedInBurst,
@@ -186,8 +205,8 @@ private slots:
         QVERIFY(watched->updatesEnabled());
     }
 
-    // The chat, users and messages pages brought forward in the middle of a burst, as the screen
-    // shows them.
+    // The chat, users and messages pages brought forward in the middle of a burst, and the users
+    // page scrolled a page down and widened, as the screen shows them.
     void screenshots()
     {
         SKIP_UNLESS_SCREENSHOTS();
@@ -199,8 +218,10 @@ private slots:
             burst += Statuses(part * 1000, 1000)
                      + Message(quint32(2 + part), QStringLiteral("line %1 of the burst").arg(part));
         QVERIFY(m_run->server.SendRaw("tester", burst));
-        const std::vector<std::pair<QWidget*, const char*>> pages{
-            {chat, "burst_chat"}, {Form()->tab_2, "burst_users"}, {chatsForm->Tabs()->widget(0), "burst_messages"}};
+        const std::vector<std::pair<QWidget*, const char*>> pages{{chat, "burst_chat"},
+                                                                  {Form()->tab_2, "burst_users"},
+                                                                  {chatsForm->Tabs()->widget(0), "burst_messages"},
+                                                                  {Form()->tab_2, "burst_users_scrolled_widened"}};
         for (const auto& [page, name] : pages)
         {
             QTRY_VERIFY(turns.m_turns >= 10);
@@ -210,6 +231,12 @@ private slots:
             {
                 Form()->tabControl->setCurrentWidget(Form()->chatTab);
                 chatsForm->Tabs()->setCurrentWidget(page);
+            }
+            if (QByteArray(name).endsWith("widened"))
+            {
+                QTest::keyClick(Form()->tab_2->findChild<QTreeWidget*>("userList")->verticalScrollBar(),
+                                Qt::Key_PageDown);
+                m_run->window->resize(1100, 700);
             }
             const int from = turns.m_turns;
             QTRY_VERIFY(turns.m_turns >= from + 5);
