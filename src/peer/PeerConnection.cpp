@@ -184,9 +184,9 @@ void PeerConnection::DropSlowPartialFrames()
     }
     for (PeerConnection* connection : slow)
         if (std::find(g_holders.begin(), g_holders.end(), connection) != g_holders.end())
-            connection->Fail(QStringLiteral("a partly received message came slower than %1 KiB/s while others wanted "
-                                            "its room")
-                                 .arg(MinPartialFrameBytesPerSecond / 1024));
+            connection->GiveWay(QStringLiteral("a partly received message came slower than %1 KiB/s while others "
+                                               "wanted its room")
+                                    .arg(MinPartialFrameBytesPerSecond / 1024));
 }
 
 void PeerConnection::SetSystemUnsentBytes(int i_bytes)
@@ -251,7 +251,7 @@ void PeerConnection::MakeRoom()
         if (ip_connection->m_state == State::Closed || ip_connection->m_state == State::HandedOver)
             ip_connection->Hold(0); // counted no more in any case
         else
-            ip_connection->Fail(i_reason);
+            ip_connection->GiveWay(i_reason);
     };
     // The address's own oldest frames go first; then, past the budget, whoever has held longest.
     const QHostAddress address = m_address;
@@ -373,7 +373,7 @@ void PeerConnection::OnReadyRead()
             if (status == FrameCodec::Status::Oversized)
             {
                 m_inReadLoop = false;
-                Fail(QStringLiteral("frame over the size limit"));
+                GiveWay(QStringLiteral("frame over the size limit"));
                 return;
             }
             progressed = true;
@@ -448,6 +448,14 @@ void PeerConnection::Fail(const QString& i_reason)
     emit Closed(i_reason);
 }
 
+void PeerConnection::GiveWay(const QString& i_reason)
+{
+    if (m_state == State::Closed || m_state == State::HandedOver)
+        return;
+    Reset();
+    emit Closed(i_reason);
+}
+
 QTcpSocket* PeerConnection::TakeSocket()
 {
     Hold(0);
@@ -474,6 +482,18 @@ void PeerConnection::Close()
     socket->disconnect();
     socket->abort();
     socket->deleteLater();
+}
+
+void PeerConnection::Reset()
+{
+#ifdef Q_OS_UNIX
+    if (m_socket && m_socket->socketDescriptor() >= 0)
+    {
+        const linger now{1, 0};
+        ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+#endif
+    Close();
 }
 
 qint64 PeerConnection::BytesToWrite() const
