@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtEndian>
 
 #include <algorithm>
@@ -17,6 +18,9 @@
 #ifdef Q_OS_LINUX
 #include <linux/sockios.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace
 {
@@ -30,6 +34,32 @@ qint64 g_clockSkewMs = 0;
 std::vector<PeerConnection*> g_connections;
 std::atomic<qint64> g_fileConnectionBytes{0};
 int g_systemUnsentBytes = PeerConnection::SystemUnsentBytes;
+// What closed connections freed of bytes they had not sent, since the heap was last given back.
+qint64 g_freedUnsentBytes = 0;
+bool g_giveBackPending = false;
+// The answers of peers that close unread are freed between what was allocated meanwhile, and the
+// allocator gives the system back only the top of its heap: the freed pages are given back once a
+// burst of closes has freed this much, shortly after, once for the burst.
+constexpr qint64 GiveBackAfterFreedBytes = qint64(16) << 20;
+constexpr int GiveBackDelayMs = 200;
+
+void GiveBackFreedUnsent(qint64 i_bytes)
+{
+#ifdef __GLIBC__
+    g_freedUnsentBytes += i_bytes;
+    if (g_giveBackPending || g_freedUnsentBytes < GiveBackAfterFreedBytes)
+        return;
+    g_giveBackPending = true;
+    // After the sockets' deferred deletion.
+    QTimer::singleShot(GiveBackDelayMs, [] {
+        g_giveBackPending = false;
+        g_freedUnsentBytes = 0;
+        malloc_trim(0);
+    });
+#else
+    Q_UNUSED(i_bytes);
+#endif
+}
 
 qint64 PartialFrameClockMs()
 {
@@ -479,9 +509,11 @@ void PeerConnection::Close()
         return;
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
+    const qint64 unsent = socket->bytesToWrite();
     socket->disconnect();
     socket->abort();
     socket->deleteLater();
+    GiveBackFreedUnsent(unsent);
 }
 
 void PeerConnection::Reset()
