@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <memory>
 #include <netinet/in.h>
+#include <random>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -528,12 +529,19 @@ bool NeverReadersUnderNewNames(const QString& i_folder)
     while ((!neverReaders.Sent() || asked < NeverReaders::Names) && timer.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     neverReaders.Wait();
-    RunFor(2000);
+    // The budget closes connections while the last requests are answered: a second after, the
+    // system holds nothing more for them.
+    RunFor(1000);
+    int closedLeft = 0;
+    const qint64 closedQueued = ClosedSendQueues(port, &closedLeft);
+    RunFor(1000);
     int kept = 0;
     const qint64 queued = SendQueues(port, &kept);
     std::printf("peer_never_readers_250_new_names_growth: %.0f MB (%d connections asked, %d kept)\n",
                 PeakMegabytes() - baseline, asked, kept);
     std::printf("peer_never_readers_250_new_names_send_queues: %.0f MB\n", queued / 1e6);
+    std::printf("peer_budget_closed_left_in_system: %.1f MB (%d of %d closed connections left)\n", closedQueued / 1e6,
+                closedLeft, NeverReaders::Names - kept);
     std::fflush(stdout);
     neverReaders.Close();
     RunFor(500);
@@ -541,6 +549,92 @@ bool NeverReadersUnderNewNames(const QString& i_folder)
     if (asked < NeverReaders::Names)
         std::fprintf(stderr, "%d of %d folder requests were read\n", asked, NeverReaders::Names);
     return asked == NeverReaders::Names;
+}
+// In place of the benches' share, one of its own whose shares list is some 1 MB: 5,500 files whose
+// names of 240 random letters hardly compress.
+void ShareOnlyAMegabyteList()
+{
+    ShareRoot().Disconnect(types::kSharedPublic);
+    ItemPtr root = d->GetType(types::kSharedFolder)->GetItem(Value(QStringLiteral("/small")));
+    root.Connect(d->GetType(types::kSharedPublic)->GetGlobalNullItem());
+    Type* folders = d->GetType(types::kSharedFileFolder);
+    std::mt19937 random(61);
+    std::uniform_int_distribution<int> letter(0, 25);
+    ItemPtr folder;
+    for (int n = 0; n < 5500; ++n)
+    {
+        if (n % 20 == 0)
+        {
+            folder = folders->GetItem(Value(QStringLiteral("/small/folder %1").arg(n / 20)));
+            folder.Connect(root);
+        }
+        QString name(240, QLatin1Char(' '));
+        for (QChar& c : name)
+            c = QLatin1Char(char('a' + letter(random)));
+        AddSharedFile(folder, name + QStringLiteral(".flac"), static_cast<long long>(random()));
+    }
+}
+
+// 100 peers under new names, 20 from each of five addresses, that each ask once for a shares list
+// of some 1 MB, read nothing and then close, four times over: what the process holds after each
+// burst more than before the first came.
+bool NeverReadersKeptAfterClose()
+{
+    constexpr int kPeers = 100;
+    constexpr int kRounds = 4;
+    constexpr quint32 kFirstAddress = 0x7f000401u; // 127.0.4.1
+    ShareOnlyAMegabyteList();
+    const double listMb = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone")).GetLength() / 1e6;
+    const quint16 port = peerMessenger->ListeningPort();
+    RawPeer framer;
+    const QByteArray request = framer.Frame(PeerMessages::BuildGetSharedFileList().ToByteArray());
+    std::vector<double> kept;
+    double before = 0;
+    for (int round = 0; round < kRounds; ++round)
+    {
+        for (int n = 0; n < kPeers; ++n)
+            peerMessenger->OnPeerAddress(QStringLiteral("leaver%1").arg(round * kPeers + n),
+                                         TCPAddress(kFirstAddress + quint32(n % 5), 0), 0);
+        RunFor(500);
+        if (round == 0)
+        {
+            ResetPeak();
+            before = ResidentMegabytes();
+        }
+        std::vector<int> peers;
+        std::atomic<bool> sent{false};
+        std::thread connecting([&] {
+            for (int n = 0; n < kPeers; ++n)
+            {
+                const int fd = ConnectFrom(kFirstAddress + quint32(n % 5), port);
+                if (fd < 0)
+                    continue;
+                const QByteArray wire =
+                    framer.Frame(RawPeer::PeerInit("leaver" + QByteArray::number(round * kPeers + n), "P")) + request;
+                ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
+                peers.push_back(fd);
+            }
+            sent = true;
+        });
+        QElapsedTimer timer;
+        timer.start();
+        while (!sent && timer.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        connecting.join();
+        RunFor(2000);
+        for (const int fd : peers)
+            ::close(fd);
+        RunFor(1000);
+        kept.push_back(ResidentMegabytes() - before);
+    }
+    QString rounds;
+    for (const double megabytes : kept)
+        rounds +=
+            QStringLiteral("%1%2").arg(rounds.isEmpty() ? QString() : QStringLiteral(", ")).arg(megabytes, 0, 'f', 0);
+    std::printf("peer_never_readers_kept_after_close: %.0f MB (a %.1f MB list; after each of %d bursts of %d: %s)\n",
+                *std::max_element(kept.begin(), kept.end()), listMb, kRounds, kPeers, qPrintable(rounds));
+    std::fflush(stdout);
+    return true;
 }
 } // namespace
 
@@ -556,5 +650,6 @@ int main(int argc, char** argv)
     const bool leeches = FolderContentsLeeches();
     const bool spellings = FolderContentsSpellings();
     const bool renamed = NeverReadersUnderNewNames(QStringLiteral("\\share\\leeched"));
-    return renamed && spellings && leeches && shares && answered ? 0 : 1;
+    const bool left = NeverReadersKeptAfterClose();
+    return left && renamed && spellings && leeches && shares && answered ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtEndian>
 
 #include <algorithm>
@@ -17,6 +18,9 @@
 #ifdef Q_OS_LINUX
 #include <linux/sockios.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace
 {
@@ -30,6 +34,32 @@ qint64 g_clockSkewMs = 0;
 std::vector<PeerConnection*> g_connections;
 std::atomic<qint64> g_fileConnectionBytes{0};
 int g_systemUnsentBytes = PeerConnection::SystemUnsentBytes;
+// What closed connections freed of bytes they had not sent, since the heap was last given back.
+qint64 g_freedUnsentBytes = 0;
+bool g_giveBackPending = false;
+// The answers of peers that close unread are freed between what was allocated meanwhile, and the
+// allocator gives the system back only the top of its heap: the freed pages are given back once a
+// burst of closes has freed this much, shortly after, once for the burst.
+constexpr qint64 GiveBackAfterFreedBytes = qint64(16) << 20;
+constexpr int GiveBackDelayMs = 200;
+
+void GiveBackFreedUnsent(qint64 i_bytes)
+{
+#ifdef __GLIBC__
+    g_freedUnsentBytes += i_bytes;
+    if (g_giveBackPending || g_freedUnsentBytes < GiveBackAfterFreedBytes)
+        return;
+    g_giveBackPending = true;
+    // After the sockets' deferred deletion.
+    QTimer::singleShot(GiveBackDelayMs, [] {
+        g_giveBackPending = false;
+        g_freedUnsentBytes = 0;
+        malloc_trim(0);
+    });
+#else
+    Q_UNUSED(i_bytes);
+#endif
+}
 
 qint64 PartialFrameClockMs()
 {
@@ -184,9 +214,9 @@ void PeerConnection::DropSlowPartialFrames()
     }
     for (PeerConnection* connection : slow)
         if (std::find(g_holders.begin(), g_holders.end(), connection) != g_holders.end())
-            connection->Fail(QStringLiteral("a partly received message came slower than %1 KiB/s while others wanted "
-                                            "its room")
-                                 .arg(MinPartialFrameBytesPerSecond / 1024));
+            connection->GiveWay(QStringLiteral("a partly received message came slower than %1 KiB/s while others "
+                                               "wanted its room")
+                                    .arg(MinPartialFrameBytesPerSecond / 1024));
 }
 
 void PeerConnection::SetSystemUnsentBytes(int i_bytes)
@@ -251,7 +281,7 @@ void PeerConnection::MakeRoom()
         if (ip_connection->m_state == State::Closed || ip_connection->m_state == State::HandedOver)
             ip_connection->Hold(0); // counted no more in any case
         else
-            ip_connection->Fail(i_reason);
+            ip_connection->GiveWay(i_reason);
     };
     // The address's own oldest frames go first; then, past the budget, whoever has held longest.
     const QHostAddress address = m_address;
@@ -373,7 +403,7 @@ void PeerConnection::OnReadyRead()
             if (status == FrameCodec::Status::Oversized)
             {
                 m_inReadLoop = false;
-                Fail(QStringLiteral("frame over the size limit"));
+                GiveWay(QStringLiteral("frame over the size limit"));
                 return;
             }
             progressed = true;
@@ -448,6 +478,14 @@ void PeerConnection::Fail(const QString& i_reason)
     emit Closed(i_reason);
 }
 
+void PeerConnection::GiveWay(const QString& i_reason)
+{
+    if (m_state == State::Closed || m_state == State::HandedOver)
+        return;
+    Reset();
+    emit Closed(i_reason);
+}
+
 QTcpSocket* PeerConnection::TakeSocket()
 {
     Hold(0);
@@ -471,9 +509,23 @@ void PeerConnection::Close()
         return;
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
+    const qint64 unsent = socket->bytesToWrite();
     socket->disconnect();
     socket->abort();
     socket->deleteLater();
+    GiveBackFreedUnsent(unsent);
+}
+
+void PeerConnection::Reset()
+{
+#ifdef Q_OS_UNIX
+    if (m_socket && m_socket->socketDescriptor() >= 0)
+    {
+        const linger now{1, 0};
+        ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+#endif
+    Close();
 }
 
 qint64 PeerConnection::BytesToWrite() const

@@ -151,10 +151,15 @@ public:
 
     // Cuts every signal connection of the socket and gives it away; the connection is then inert.
     QTcpSocket* TakeSocket();
-    // Closes the socket at once; no Closed() signal follows.
+    // Closes the socket at once; no Closed() signal follows. What the system holds unsent still
+    // goes to the peer, as in the normal course.
     void Close();
-    // Closes the connection for a bound it passed; Closed() follows with the reason.
-    void GiveWay(const QString& i_reason) { Fail(i_reason); }
+    // Closes the socket at once for a bound it passed, and the system drops what it holds for the
+    // peer (a reset): a peer that keeps its window shut would otherwise have the system keep a
+    // closed connection and its unsent bytes for minutes, counted by no bound. No Closed() follows.
+    void Reset();
+    // Closes the connection for a bound it passed, as Reset; Closed() follows with the reason.
+    void GiveWay(const QString& i_reason);
 
 signals:
     void Connected();

@@ -363,7 +363,7 @@ void PeerMessenger::LimitIncoming()
     for (PeerConnection* connection : dropped)
     {
         Forget(connection);
-        connection->Close();
+        connection->Reset();
         connection->deleteLater();
     }
 }
@@ -414,7 +414,7 @@ void PeerMessenger::OnAcceptError(QTcpServer* ip_server)
     for (PeerConnection* connection : dropped)
     {
         Forget(connection);
-        connection->Close();
+        connection->Reset();
         connection->deleteLater();
     }
     QTimer::singleShot(AcceptRetryMs, ip_server, [ip_server] { ip_server->resumeAccepting(); });

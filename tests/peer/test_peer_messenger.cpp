@@ -1018,6 +1018,68 @@ private slots:
         QVERIFY2(sendBuffer > 4 * 128 * 1024, qPrintable(QString::number(sendBuffer)));
     }
 
+    void a_connection_closed_for_a_bound_is_reset_and_one_closed_in_the_normal_course_is_not_data()
+    {
+        QTest::addColumn<QString>("closing");
+        QTest::addColumn<int>("answerBytes");
+        QTest::newRow("the bound of all peers") << QStringLiteral("budget") << 4000000;
+        QTest::newRow("a frame over the size limit") << QStringLiteral("oversized") << 4000000;
+        QTest::newRow("idle too long, its answer all with the system")
+            << QStringLiteral("idle") << PeerConnection::SystemUnsentBytes / 2;
+    }
+
+    // A peer that keeps its window shut has the system keep a closed connection, and what it holds
+    // unsent, for minutes unless it is reset: one closed for a bound leaves nothing there at once.
+    // One closed in the normal course still has all the system took reach its peer.
+    void a_connection_closed_for_a_bound_is_reset_and_one_closed_in_the_normal_course_is_not()
+    {
+        QFETCH(QString, closing);
+        QFETCH(int, answerBytes);
+        peerMessenger->SetWaitingBytesBudget(answerBytes * 3 / 4);
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, [answerBytes](QString i_user) {
+            MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(answerBytes, 'a'));
+            peerMessenger->SendMessage(i_user, message);
+        });
+        bool closed = false;
+        SetLogSink([&closed](const QString&, const QString& i_line) {
+            closed = closed || i_line.contains(QLatin1String("Connection P never closed"));
+        });
+        const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+        const QByteArray request = Payload(PeerMessages::BuildGetSharedFilesInFolder(1, QStringLiteral("f")));
+        const quint16 port = peerMessenger->ListeningPort();
+        auto never = NonReader("never", "127.0.0.2");
+        QVERIFY(never);
+        never->SendFrame(request);
+        // The system takes what it will, less the few kilobytes the peer's window had room for.
+        QTRY_VERIFY(SendQueues(port) >= std::min(answerBytes, PeerConnection::SystemUnsentBytes) / 2);
+        std::unique_ptr<RawPeer> other;
+        if (closing == QLatin1String("budget"))
+        {
+            other = NonReader("other", "127.0.0.3");
+            QVERIFY(other);
+            other->SendFrame(request);
+        }
+        else if (closing == QLatin1String("oversized"))
+        {
+            never->SendRaw(RawPeer::UInt32(FrameCodec::MaxFrameLength + 1));
+        }
+        else
+        {
+            peerMessenger->SetTimeouts(30000, 0, 30000);
+            timerManager->TickHalfMinute();
+        }
+        QTRY_VERIFY(closed);
+        if (closing == QLatin1String("idle"))
+        {
+            never->Socket().setReadBufferSize(0);
+            QByteArray payload;
+            QVERIFY(never->ReadFrame(payload, 20000));
+            QCOMPARE(payload.size(), 4 + answerBytes);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(ClosedSendQueues(port), qint64(0), 1000);
+    }
+
     void a_peer_that_reads_keeps_its_answer_while_peers_that_never_read_give_way_data()
     {
         QTest::addColumn<int>("chunk");

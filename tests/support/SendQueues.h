@@ -8,13 +8,15 @@
 #include <QList>
 #include <QString>
 
-// Bytes sent on the established connections of the local port that their peers have not yet taken
-// (the send queues), and how many such connections there are.
-inline qint64 SendQueues(quint16 i_localPort, int* o_established = nullptr)
+#include <algorithm>
+#include <initializer_list>
+
+// Bytes sent on the connections of the local port in the given states that their peers have not
+// yet taken (the send queues), and how many such connections there are.
+inline qint64 SendQueuesIn(quint16 i_localPort, std::initializer_list<int> i_states, int* o_connections = nullptr)
 {
-    constexpr int kEstablished = 1;
     qint64 bytes = 0;
-    int established = 0;
+    int connections = 0;
     // A listening socket of both families takes IPv4 connections as IPv6 ones.
     for (const QString& name : {QStringLiteral("/proc/net/tcp"), QStringLiteral("/proc/net/tcp6")})
     {
@@ -27,13 +29,30 @@ inline qint64 SendQueues(quint16 i_localPort, int* o_established = nullptr)
             const QList<QByteArray> fields = line.simplified().split(' ');
             const QList<QByteArray> local = fields.value(1).split(':');
             if (fields.size() < 5 || local.size() != 2 || local.at(1).toUInt(nullptr, 16) != i_localPort
-                || fields.at(3).toInt(nullptr, 16) != kEstablished)
+                || std::find(i_states.begin(), i_states.end(), fields.at(3).toInt(nullptr, 16)) == i_states.end())
                 continue;
-            ++established;
+            ++connections;
             bytes += fields.at(4).split(':').value(0).toLongLong(nullptr, 16);
         }
     }
-    if (o_established)
-        *o_established = established;
+    if (o_connections)
+        *o_connections = connections;
     return bytes;
+}
+
+// The send queues of the established connections of the local port.
+inline qint64 SendQueues(quint16 i_localPort, int* o_established = nullptr)
+{
+    constexpr int kEstablished = 1;
+    return SendQueuesIn(i_localPort, {kEstablished}, o_established);
+}
+
+// What the system still holds for connections of the local port that this side has closed while
+// their peers had not taken all it sent.
+inline qint64 ClosedSendQueues(quint16 i_localPort, int* o_closed = nullptr)
+{
+    constexpr int kFinWait1 = 4;
+    constexpr int kLastAck = 9;
+    constexpr int kClosing = 11;
+    return SendQueuesIn(i_localPort, {kFinWait1, kLastAck, kClosing}, o_closed);
 }
