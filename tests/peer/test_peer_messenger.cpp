@@ -1032,7 +1032,8 @@ private slots:
     {
         QFETCH(int, chunk);
         QFETCH(int, pauseMs);
-        // The reader's answer counts whole while part of it waits with us, with what the system took.
+        // The reader's answer counts whole while part of it waits with us, with what the system took:
+        // the bound binds once its pace is known.
         peerMessenger->SetWaitingBytesBudget(16000000);
         connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this, [](QString i_user, QString i_file) {
             MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(i_file.toInt() * 1000, 'a'));
