@@ -121,13 +121,18 @@ qint64 PeerConnection::WaitingBytesOfAll(qint64 i_askAbove)
 PeerConnection* PeerConnection::MostWaiting()
 {
     // A reading peer's answer may well be the largest: it goes only when nobody else's can. Of those
-    // whose pace is not known yet, the one still longest goes, as a reader pauses less than a peer
-    // that stopped.
+    // whose pace is not known yet, one that has been still for half its wait or more goes first, as a
+    // peer that reads nothing is still from its first moment; one that moves goes last, as we know
+    // nothing yet against it.
     PeerConnection* most = nullptr;
     qint64 mostBytes = 0;
-    PeerConnection* unknown = nullptr;
+    PeerConnection* still = nullptr;
+    PeerConnection* moving = nullptr;
     PeerConnection* slowest = nullptr;
     double slowestSeconds = -1;
+    const auto stiller = [](PeerConnection* ip_first, PeerConnection* ip_second) {
+        return !ip_first || ip_second->StalledMs() > ip_first->StalledMs() ? ip_second : ip_first;
+    };
     for (PeerConnection* connection : g_connections)
     {
         const qint64 bytes = connection->WaitingBytes(std::numeric_limits<qint64>::max());
@@ -142,18 +147,21 @@ PeerConnection* PeerConnection::MostWaiting()
                 mostBytes = bytes;
             }
         }
-        else if (std::isinf(seconds))
+        else if (!std::isinf(seconds))
         {
-            if (!unknown || connection->StalledMs() > unknown->StalledMs())
-                unknown = connection;
+            if (seconds > slowestSeconds)
+            {
+                slowest = connection;
+                slowestSeconds = seconds;
+            }
         }
-        else if (seconds > slowestSeconds)
-        {
-            slowest = connection;
-            slowestSeconds = seconds;
-        }
+        else if (const qint64 waited = ClockMs() - connection->m_waitingSinceMs;
+                 waited < PaceWindowMs && 2 * connection->StalledMs() < waited)
+            moving = stiller(moving, connection);
+        else
+            still = stiller(still, connection);
     }
-    return most ? most : unknown ? unknown : slowest;
+    return most ? most : still ? still : slowest ? slowest : moving;
 }
 
 void PeerConnection::CountFileConnectionBytes(qint64 i_delta)

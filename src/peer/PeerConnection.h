@@ -73,8 +73,10 @@ public:
     // asked what its queues hold only when what they may hold passes i_askAbove (WaitingBytes).
     static qint64 WaitingBytesOfAll(qint64 i_askAbove = 0);
     // The connection that should give way first, of those on which bytes wait: among the stalled
-    // ones (StalledMs), the one with the most bytes waiting; failing those, the one that would take
-    // longest to be done (SecondsToGo). Null when none waits.
+    // ones (StalledMs), the one with the most bytes waiting; then, of those whose pace is not known,
+    // the one still longest that has been still for half its wait; then the one that would take
+    // longest to be done (SecondsToGo); last, one still moving in its first PaceWindowMs. Null when
+    // none waits.
     static PeerConnection* MostWaiting();
     // A rate is judged over at least this long, so that a peer that reads between pauses, or a far
     // one between round trips, is not taken for one that stopped.

@@ -1125,22 +1125,29 @@ private slots:
     {
         QTest::addColumn<int>("chunk");
         QTest::addColumn<int>("pauses");
-        QTest::newRow("256 KiB every 0.3 s") << 262144 << 3;
-        QTest::newRow("768 KiB every 0.9 s") << 786432 << 9;
+        QTest::addColumn<bool>("young");
+        QTest::newRow("256 KiB every 0.3 s") << 262144 << 3 << false;
+        QTest::newRow("768 KiB every 0.9 s") << 786432 << 9 << false;
+        QTest::newRow("256 KiB every 0.1 s, in its first second") << 262144 << 1 << true;
     }
 
     // Peers that read 4 KiB every tenth of a second are never still for long, but would take far
     // longer to be done than a reader that takes more between longer pauses, as a far one does
-    // between round trips: they give way first.
+    // between round trips: they give way first. So they do before a reader whose pace is not known
+    // yet, in its first second.
     void the_peer_that_would_take_longest_to_be_done_gives_way_not_the_one_still_longest()
     {
         QFETCH(int, chunk);
         QFETCH(int, pauses);
+        QFETCH(bool, young);
         AnswerInThousands();
         auto reader = NonReader("reader", "127.0.0.2");
         QVERIFY(reader);
         reader->Socket().setReadBufferSize(chunk);
-        reader->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("8000"))));
+        const QByteArray request = Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("8000")));
+        const int ask = young ? 15 : 0; // in tenths; the trickles' pace is known by then
+        if (!young)
+            reader->SendFrame(request);
         std::vector<std::unique_ptr<RawPeer>> trickles;
         for (int n = 0; n < 3; ++n)
         {
@@ -1156,10 +1163,14 @@ private slots:
             QTest::qWait(100);
             for (auto& trickle : trickles)
                 trickle->Socket().read(4096);
-            if (tenth % pauses != 0)
+            if (tenth == ask)
+                reader->SendFrame(request);
+            if (tenth <= ask || (tenth - ask) % pauses != 0)
                 continue;
             // Just before the reader reads, when it has been still longest.
-            if (tenth * 100 > 2 * PeerConnection::PaceWindowMs)
+            const qint64 since = (tenth - ask) * 100;
+            if (young ? since > PeerConnection::PaceWindowMs / 2 && since < PeerConnection::PaceWindowMs
+                      : since > 2 * PeerConnection::PaceWindowMs)
                 chosen << PeerConnection::MostWaiting()->User();
             reader->Socket().read(chunk);
         }
