@@ -120,19 +120,11 @@ qint64 PeerConnection::WaitingBytesOfAll(qint64 i_askAbove)
 
 PeerConnection* PeerConnection::MostWaiting()
 {
-    // A reading peer's answer may well be the largest: it goes only when nobody else's can. Of those
-    // whose pace is not known yet, one that has been still for half its wait or more goes first, as a
-    // peer that reads nothing is still from its first moment; one that moves goes last, as we know
-    // nothing yet against it.
+    // A reading peer's answer may well be the largest: it goes only when nobody else's can.
     PeerConnection* most = nullptr;
     qint64 mostBytes = 0;
-    PeerConnection* still = nullptr;
-    PeerConnection* moving = nullptr;
     PeerConnection* slowest = nullptr;
-    double slowestSeconds = -1;
-    const auto stiller = [](PeerConnection* ip_first, PeerConnection* ip_second) {
-        return !ip_first || ip_second->StalledMs() > ip_first->StalledMs() ? ip_second : ip_first;
-    };
+    double slowestSeconds = -2;
     for (PeerConnection* connection : g_connections)
     {
         const qint64 bytes = connection->WaitingBytes(std::numeric_limits<qint64>::max());
@@ -147,21 +139,14 @@ PeerConnection* PeerConnection::MostWaiting()
                 mostBytes = bytes;
             }
         }
-        else if (!std::isinf(seconds))
+        else if (seconds > slowestSeconds
+                 || (seconds == slowestSeconds && connection->StalledMs() > slowest->StalledMs()))
         {
-            if (seconds > slowestSeconds)
-            {
-                slowest = connection;
-                slowestSeconds = seconds;
-            }
+            slowest = connection;
+            slowestSeconds = seconds;
         }
-        else if (const qint64 waited = ClockMs() - connection->m_waitingSinceMs;
-                 waited < PaceWindowMs && 2 * connection->StalledMs() < waited)
-            moving = stiller(moving, connection);
-        else
-            still = stiller(still, connection);
     }
-    return most ? most : still ? still : slowest ? slowest : moving;
+    return most ? most : slowest;
 }
 
 void PeerConnection::CountFileConnectionBytes(qint64 i_delta)
@@ -599,17 +584,23 @@ double PeerConnection::SecondsToGo() const
     const qint64 toGo = m_socket->bytesToWrite() + m_systemQueued;
     if (toGo == 0)
         return 0;
-    // Over the last window, or since the wait began when that is shorter.
+    if (m_pace.slowStartWindow > 0 && m_pace.roundTripUs > 0)
+        return m_pace.roundTripUs / 1e6 * std::log2(1 + double(toGo) / double(m_pace.slowStartWindow));
+    // Over the last window or, when the wait is younger, from a quarter second into it: what the
+    // peer's side takes at once, read or not, says little of its pace. Before that, since the wait
+    // began, and a peer that took nothing yet is not judged.
     const Pace* base = &m_paces.front();
+    if (m_paces.size() > 1 && m_pace.ms - m_paces[1].ms >= PaceLookMs)
+        base = &m_paces[1];
     for (const Pace& pace : m_paces)
         if (m_pace.ms - pace.ms >= PaceWindowMs)
             base = &pace;
-    if (m_pace.slowStartWindow > 0 && m_pace.roundTripUs > 0)
-        return m_pace.roundTripUs / 1e6 * std::log2(1 + double(toGo) / double(m_pace.slowStartWindow));
     const qint64 taken = m_pace.taken - base->taken;
-    if (m_pace.ms - m_waitingSinceMs < PaceWindowMs || taken <= 0)
-        return std::numeric_limits<double>::infinity();
-    return double(toGo) * double(m_pace.ms - base->ms) / 1000 / double(taken);
+    if (taken <= 0)
+        return base == &m_paces.front() && m_pace.ms - base->ms < PaceWindowMs
+                   ? -1
+                   : std::numeric_limits<double>::infinity();
+    return double(toGo) * double(std::max<qint64>(m_pace.ms - base->ms, 1)) / 1000 / double(taken);
 }
 
 void PeerConnection::NoteAnswer(quint32 i_code)

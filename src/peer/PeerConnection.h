@@ -73,10 +73,8 @@ public:
     // asked what its queues hold only when what they may hold passes i_askAbove (WaitingBytes).
     static qint64 WaitingBytesOfAll(qint64 i_askAbove = 0);
     // The connection that should give way first, of those on which bytes wait: among the stalled
-    // ones (StalledMs), the one with the most bytes waiting; then, of those whose pace is not known,
-    // the one still longest that has been still for half its wait; then the one that would take
-    // longest to be done (SecondsToGo); last, one still moving in its first PaceWindowMs. Null when
-    // none waits.
+    // ones (StalledMs), the one with the most bytes waiting; failing those, the one that would take
+    // longest to be done (SecondsToGo), one whose peer took nothing yet last. Null when none waits.
     static PeerConnection* MostWaiting();
     // A rate is judged over at least this long, so that a peer that reads between pauses, or a far
     // one between round trips, is not taken for one that stopped.
@@ -122,8 +120,8 @@ public:
     // How long what waits here would take to be done, from what waits for the peer and what it has
     // taken of late. A peer that takes all the system sends, while the system still doubles what it
     // sends each round trip (slow start), is reckoned as that doubling goes: a far reader's first
-    // seconds. One whose wait began less than PaceWindowMs ago has no pace yet, nor one that took
-    // nothing of late: infinity. The system is asked afresh.
+    // seconds. One that took nothing of late: infinity; nothing yet, in the first PaceWindowMs of
+    // its wait: -1. The system is asked afresh.
     double SecondsToGo() const;
     // The frame just sent is the answer of this code; AnswerWaiting holds while part of it has not
     // left, so that a repeated request need not build the same answer again.
