@@ -41,7 +41,10 @@ public:
                 framer.Frame(PeerMessages::BuildGetSharedFilesInFolder(1, i_folder).ToByteArray());
             for (int n = 0; n < Names; ++n)
             {
-                const int fd = ConnectFrom(FirstAddress + quint32(n % Addresses), i_port);
+                // Segments as over a real network, not loopback's 64 KiB: a peer's window then opens
+                // as it reads, not once it has read 64 KiB.
+                const int fd =
+                    ConnectFrom(FirstAddress + quint32(n % Addresses), i_port, i_bytesEachTenth > 0 ? 1448 : 0);
                 if (fd < 0)
                     continue;
                 const QByteArray wire =
