@@ -33,29 +33,40 @@ public:
                                        TCPAddress(FirstAddress + quint32(n % Addresses), 0), 0);
     }
 
+    // Those that read come i_msApart after one another, when not 0; the others all at once.
     NeverReaders(quint16 i_port, const QString& i_folder, const QByteArray& i_prefix = "renamed",
-                 int i_bytesEachTenth = 0)
-        : m_thread([this, i_port, i_folder, i_prefix, i_bytesEachTenth] {
+                 int i_bytesEachTenth = 0, int i_msApart = 0)
+        : m_thread([this, i_port, i_folder, i_prefix, i_bytesEachTenth, i_msApart] {
             RawPeer framer;
             const QByteArray request =
                 framer.Frame(PeerMessages::BuildGetSharedFilesInFolder(1, i_folder).ToByteArray());
-            for (int n = 0; n < Names; ++n)
+            const auto start = std::chrono::steady_clock::now();
+            int n = 0;
+            for (auto next = start; !m_stop; next += std::chrono::milliseconds(100))
             {
-                // Segments as over a real network, not loopback's 64 KiB: a peer's window then opens
-                // as it reads, not once it has read 64 KiB.
-                const int fd =
-                    ConnectFrom(FirstAddress + quint32(n % Addresses), i_port, i_bytesEachTenth > 0 ? 1448 : 0);
-                if (fd < 0)
-                    continue;
-                const QByteArray wire =
-                    framer.Frame(RawPeer::PeerInit(i_prefix + QByteArray::number(n), "P")) + request;
-                ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
-                m_peers.push_back(fd);
+                for (; n < Names
+                       && (i_bytesEachTenth == 0
+                           || std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(n * i_msApart));
+                     ++n)
+                {
+                    // Segments as over a real network, not loopback's 64 KiB: a peer's window then
+                    // opens as it reads, not once it has read 64 KiB.
+                    const int fd =
+                        ConnectFrom(FirstAddress + quint32(n % Addresses), i_port, i_bytesEachTenth > 0 ? 1448 : 0);
+                    if (fd < 0)
+                        continue;
+                    const QByteArray wire =
+                        framer.Frame(RawPeer::PeerInit(i_prefix + QByteArray::number(n), "P")) + request;
+                    ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
+                    m_peers.push_back(fd);
+                }
+                m_connected = m_peers.size();
+                m_sent = n == Names;
+                if (i_bytesEachTenth == 0)
+                    break;
+                Read(i_bytesEachTenth);
+                std::this_thread::sleep_until(next);
             }
-            m_connected = m_peers.size();
-            m_sent = true;
-            if (i_bytesEachTenth > 0)
-                Trickle(i_bytesEachTenth);
         })
     {
     }
@@ -83,26 +94,21 @@ public:
     }
 
 private:
-    // Each peer reads what it is given of its answer, at most i_bytes every tenth of a second,
-    // until the connection is closed under it or the bench is done.
-    void Trickle(int i_bytes)
+    // Each peer reads what it is given of its answer, at most i_bytes, until the connection is
+    // closed under it.
+    void Read(int i_bytes)
     {
         std::vector<char> chunk(static_cast<size_t>(i_bytes));
-        for (auto next = std::chrono::steady_clock::now(); !m_stop;)
-        {
-            for (int& fd : m_peers)
-                if (fd >= 0)
+        for (int& fd : m_peers)
+            if (fd >= 0)
+            {
+                const ssize_t n = ::recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
                 {
-                    const ssize_t n = ::recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
-                    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
-                    {
-                        ::close(fd);
-                        fd = -1;
-                    }
+                    ::close(fd);
+                    fd = -1;
                 }
-            next += std::chrono::milliseconds(100);
-            std::this_thread::sleep_until(next);
-        }
+            }
     }
 
     std::vector<int> m_peers;

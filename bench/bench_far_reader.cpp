@@ -2,7 +2,8 @@
 // shares list: how long it waits, against the same with the system's queues left to the system's
 // own sizing; and how many lists it reads whole, 20 times, while 250 peers under new names ask once
 // each for a large folder and read nothing. Then, at a round trip of 300 ms, each list on a new
-// connection, while 250 more ask for the folder and read 4 KiB of it every tenth of a second.
+// connection, while 250 more, one every 0.1 s, ask for the folder and read 4 KiB of it every tenth
+// of a second.
 
 #include "DelayingLink.h"
 #include "EngineStack.h"
@@ -238,9 +239,9 @@ bool BesideNeverReaders(const DelayingLink& i_link)
 }
 
 // The far peer, at a round trip of 300 ms, reads the list 20 times, each over a new connection and
-// so from the start of the system's slow start, while 250 peers under new names ask once each for
-// the folder and read 4 KiB of it every tenth of a second: never still for long, and with most of
-// their answers still to take for as long as the far peer reads.
+// so from the start of the system's slow start, while 250 peers under new names come one every 0.1 s,
+// ask once each for the folder and read 4 KiB of it every tenth of a second: never still for long,
+// with most of their answers still to take, and the bound binding while the far peer reads.
 bool BesideTrickleReaders(DelayingLink& io_link, const QString& i_folder)
 {
     constexpr int kTimes = 20;
@@ -261,7 +262,7 @@ bool BesideTrickleReaders(DelayingLink& io_link, const QString& i_folder)
     const quint16 port = peerMessenger->ListeningPort();
     FarReader reader(io_link, port, "far reader", kTimes, true);
     RunFor(500);
-    NeverReaders trickleReaders(port, i_folder, "trickle", 4096);
+    NeverReaders trickleReaders(port, i_folder, "trickle", 4096, 100);
     // The client keeps what the server says of an address for a minute; it would ask again.
     QElapsedTimer placed;
     for (placed.start(); !reader.Done();)
