@@ -37,7 +37,7 @@ public:
     static bool Isolate() { return ::unshare(CLONE_NEWNET) == 0 && Configure("lo", 0, 0); }
 
     explicit DelayingLink(int i_roundTripMs)
-        : m_halfTrip(std::chrono::microseconds(i_roundTripMs * 500))
+        : m_halfTripUs(i_roundTripMs * 500)
     {
         m_near = Tun("near0", NearAddress);
         std::thread far([this] {
@@ -60,6 +60,8 @@ public:
                 ::close(fd);
     }
     bool Up() const { return m_near >= 0 && m_far >= 0 && m_farNamespace >= 0; }
+    // Packets already under way keep the delay they came with.
+    void SetRoundTrip(int i_roundTripMs) { m_halfTripUs = i_roundTripMs * 500; }
 
     // A blocking socket of the far side connected to i_port on the near side; -1 on failure.
     int ConnectFromFar(quint16 i_port) const
@@ -168,11 +170,12 @@ private:
             const Clock::time_point arrived = Clock::now();
             for (int side = 0; side < 2; ++side)
                 for (ssize_t n; (n = ::read(fds[side], buffer.data(), buffer.size())) > 0;)
-                    held[side].push_back({arrived + m_halfTrip, std::vector<char>(buffer.begin(), buffer.begin() + n)});
+                    held[side].push_back({arrived + std::chrono::microseconds(m_halfTripUs.load()),
+                                          std::vector<char>(buffer.begin(), buffer.begin() + n)});
         }
     }
 
-    const std::chrono::microseconds m_halfTrip;
+    std::atomic<int> m_halfTripUs;
     int m_near = -1;
     int m_far = -1;
     int m_farNamespace = -1;

@@ -1,7 +1,9 @@
 // A peer far away, at a round trip of 100 ms over a delaying link (DelayingLink.h), that reads a
 // shares list: how long it waits, against the same with the system's queues left to the system's
 // own sizing; and how many lists it reads whole, 20 times, while 250 peers under new names ask once
-// each for a large folder and read nothing.
+// each for a large folder and read nothing. Then, at a round trip of 300 ms, each list on a new
+// connection, while 250 more, one every 0.1 s, ask for the folder and read 4 KiB of it every tenth
+// of a second.
 
 #include "DelayingLink.h"
 #include "EngineStack.h"
@@ -34,6 +36,7 @@ namespace
 constexpr unsigned kEngines =
     EngineStack::ServerConnection | EngineStack::NoUpnp | EngineStack::Peers | EngineStack::Shares;
 constexpr int kRoundTripMs = 100;
+constexpr int kFarRoundTripMs = 300;
 
 // i_files files under i_path, 20 to a folder, whose names of 240 random letters and digits hardly
 // compress: some 180 bytes each in a shares list.
@@ -61,12 +64,16 @@ void AddFiles(const QString& i_path, int i_files, unsigned i_seed)
 
 // A peer across the link that asks for the shares list i_times times, each once it has read the
 // last one whole, and notes how long each took from its connection (or its ask) to the list's last
-// byte. A connection closed under it is made again for the next try, as a user would.
+// byte. A connection closed under it is made again for the next try, as a user would; a new one
+// for each, when asked.
 class FarReader
 {
 public:
-    FarReader(const DelayingLink& i_link, quint16 i_port, const QByteArray& i_user, int i_times)
-        : m_thread([this, &i_link, i_port, i_user, i_times] { Run(i_link, i_port, i_user, i_times); })
+    FarReader(const DelayingLink& i_link, quint16 i_port, const QByteArray& i_user, int i_times,
+              bool i_newConnections = false)
+        : m_thread([this, &i_link, i_port, i_user, i_times, i_newConnections] {
+            Run(i_link, i_port, i_user, i_times, i_newConnections);
+        })
     {
     }
     ~FarReader() { m_thread.join(); }
@@ -76,7 +83,7 @@ public:
     const std::vector<double>& Times() const { return m_times; }
 
 private:
-    void Run(const DelayingLink& i_link, quint16 i_port, const QByteArray& i_user, int i_times)
+    void Run(const DelayingLink& i_link, quint16 i_port, const QByteArray& i_user, int i_times, bool i_newConnections)
     {
         constexpr quint32 kSharesList = 5;
         RawPeer framer;
@@ -120,7 +127,7 @@ private:
                 ++m_completed;
                 m_times.push_back(timer.nsecsElapsed() / 1e6);
             }
-            else if (fd >= 0)
+            if ((!read || i_newConnections) && fd >= 0)
             {
                 ::close(fd);
                 fd = -1;
@@ -230,6 +237,58 @@ bool BesideNeverReaders(const DelayingLink& i_link)
     RunFor(500);
     return reader.Completed() > 0;
 }
+
+// The far peer, at a round trip of 300 ms, reads the list 20 times, each over a new connection and
+// so from the start of the system's slow start, while 250 peers under new names come one every 0.1 s,
+// ask once each for the folder and read 4 KiB of it every tenth of a second: never still for long,
+// with most of their answers still to take, and the bound binding while the far peer reads.
+bool BesideTrickleReaders(DelayingLink& io_link, const QString& i_folder)
+{
+    constexpr int kTimes = 20;
+    io_link.SetRoundTrip(kFarRoundTripMs);
+    const double listMb = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone")).GetLength() / 1e6;
+    NeverReaders::Place(*peerMessenger, QStringLiteral("trickle"));
+    peerMessenger->OnPeerAddress(QStringLiteral("far reader"), TCPAddress(DelayingLink::FarAddress, 0), 0);
+    int closed = 0;
+    int farClosed = 0;
+    SetLogSink([&closed, &farClosed](const QString&, const QString& i_line) {
+        closed += i_line.contains(QLatin1String("Closing the connection P trickle")) ? 1 : 0;
+        farClosed += i_line.contains(QLatin1String("Closing the connection P far reader")) ? 1 : 0;
+    });
+    closed = farClosed = 0;
+    RunFor(500);
+    ResetPeak();
+    const double baseline = PeakMegabytes();
+    const quint16 port = peerMessenger->ListeningPort();
+    FarReader reader(io_link, port, "far reader", kTimes, true);
+    RunFor(500);
+    NeverReaders trickleReaders(port, i_folder, "trickle", 4096, 100);
+    // The client keeps what the server says of an address for a minute; it would ask again.
+    QElapsedTimer placed;
+    for (placed.start(); !reader.Done();)
+    {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (placed.elapsed() >= 10000)
+        {
+            peerMessenger->OnPeerAddress(QStringLiteral("far reader"), TCPAddress(DelayingLink::FarAddress, 0), 0);
+            placed.restart();
+        }
+    }
+    const double growth = PeakMegabytes() - baseline;
+    trickleReaders.Wait();
+    SetLogSink(LogSink());
+    std::printf("peer_far_reader_beside_trickle_readers_completed: %d of %d (a %.1f MB list at a %d ms round trip; "
+                "%zu trickle readers, %d of them closed, the far reader's connection %d times; median %.0f ms a "
+                "list)\n",
+                reader.Completed(), kTimes, listMb, kFarRoundTripMs, trickleReaders.Connected(), closed, farClosed,
+                Median(reader.Times()));
+    std::printf("peer_far_reader_beside_trickle_readers_growth: %.0f MB\n", growth);
+    std::fflush(stdout);
+    trickleReaders.Close();
+    RunFor(500);
+    io_link.SetRoundTrip(kRoundTripMs);
+    return reader.Completed() > 0;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -244,7 +303,7 @@ int main(int argc, char** argv)
     SetSetting(QStringLiteral("username"), QStringLiteral("me"));
     SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
     dataSaver->NotifyFirstStart();
-    const DelayingLink link(kRoundTripMs);
+    DelayingLink link(kRoundTripMs);
     if (!link.Up())
     {
         std::fprintf(stderr, "The delaying link is not up\n");
@@ -252,5 +311,6 @@ int main(int argc, char** argv)
     }
     const bool list = ListVsSystemSizing(link);
     const bool beside = BesideNeverReaders(link);
-    return list && beside ? 0 : 1;
+    const bool trickle = BesideTrickleReaders(link, QStringLiteral("\\share\\leeched"));
+    return list && beside && trickle ? 0 : 1;
 }

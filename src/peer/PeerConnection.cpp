@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <limits>
 
 #ifdef Q_OS_UNIX
@@ -69,6 +70,16 @@ qint64 PartialFrameClockMs()
         return clock;
     }();
     return s_clock.elapsed() + g_clockSkewMs;
+}
+
+qint64 ClockMs()
+{
+    static const QElapsedTimer s_clock = [] {
+        QElapsedTimer clock;
+        clock.start();
+        return clock;
+    }();
+    return s_clock.elapsed();
 }
 
 QString Megabytes(qint64 i_bytes)
@@ -142,21 +153,30 @@ PeerConnection* PeerConnection::MostWaiting()
     // A reading peer's answer may well be the largest: it goes only when nobody else's can.
     PeerConnection* most = nullptr;
     qint64 mostBytes = 0;
-    PeerConnection* longest = nullptr;
+    PeerConnection* slowest = nullptr;
+    double slowestSeconds = -2;
     for (PeerConnection* connection : g_connections)
     {
         const qint64 bytes = connection->WaitingBytes(std::numeric_limits<qint64>::max());
         if (bytes == 0)
             continue;
-        if (connection->StalledMs() >= StalledAfterMs && bytes > mostBytes)
+        const double seconds = connection->SecondsToGo(); // sees the system's queue shrink
+        if (connection->StalledMs() >= StalledAfterMs)
         {
-            most = connection;
-            mostBytes = bytes;
+            if (bytes > mostBytes)
+            {
+                most = connection;
+                mostBytes = bytes;
+            }
         }
-        if (!longest || connection->StalledMs() > longest->StalledMs())
-            longest = connection;
+        else if (seconds > slowestSeconds
+                 || (seconds == slowestSeconds && connection->StalledMs() > slowest->StalledMs()))
+        {
+            slowest = connection;
+            slowestSeconds = seconds;
+        }
     }
-    return most ? most : longest;
+    return most ? most : slowest;
 }
 
 void PeerConnection::CountFileConnectionBytes(qint64 i_delta)
@@ -309,6 +329,8 @@ void PeerConnection::Attach()
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnDisconnected);
     connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
         m_moved.restart();
+        if (ClockMs() - m_pace.ms >= PaceLookMs)
+            Ask(); // the peer's pace, seen over time, for when the bound must choose
         emit Written();
     });
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError i_error) {
@@ -356,7 +378,14 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
     if (!m_socket)
         return;
     if (WaitingBytes(std::numeric_limits<qint64>::max()) == 0)
-        m_moved.restart(); // a stall counts from when bytes begin to wait
+    {
+        m_moved.restart(); // a stall, and the peer's pace, count from when bytes begin to wait
+        m_waitingSinceMs = ClockMs();
+        Pace start = m_pace;
+        start.ms = m_waitingSinceMs;
+        start.taken = m_bytesQueued;
+        m_paces.assign(1, start);
+    }
     // Only what the peer sends keeps a connection alive; else answers to a peer that never reads
     // would keep it for ever.
     if (!m_codec->IsScrambled())
@@ -367,14 +396,28 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
         PlainFrameCodec::EncodeHeader(i_size, header);
         m_socket->write(header, sizeof header);
         m_socket->write(ip_payload, i_size);
-        m_bytesQueued += qint64(sizeof header) + i_size;
+        Queued(qint64(sizeof header) + i_size);
         return;
     }
     // A wire kept here would hold the last answer for ever.
     QByteArray wire;
     m_codec->Encode(ip_payload, i_size, wire);
     m_socket->write(wire);
-    m_bytesQueued += wire.size();
+    Queued(wire.size());
+}
+
+void PeerConnection::Queued(qint64 i_bytes)
+{
+    if (i_bytes >= LargeFrameBytes)
+        m_largeFrames.emplace_back(m_bytesQueued, m_bytesQueued + i_bytes);
+    m_bytesQueued += i_bytes;
+}
+
+qint64 PeerConnection::KeptOfSent(qint64 i_sent) const
+{
+    while (!m_largeFrames.empty() && m_largeFrames.front().second <= i_sent)
+        m_largeFrames.pop_front();
+    return !m_largeFrames.empty() && m_largeFrames.front().first < i_sent ? i_sent - m_largeFrames.front().first : 0;
 }
 
 void PeerConnection::Expect(State i_state)
@@ -537,21 +580,79 @@ qint64 PeerConnection::WaitingBytes(qint64 i_askAbove) const
 {
     if (!m_socket)
         return 0;
+    // The socket keeps a large frame's room until all of it has gone, not only what is left of it.
     const qint64 own = m_socket->bytesToWrite();
     const qint64 handed = m_bytesQueued - own;
-    const qint64 atMost = own + m_systemQueued + handed - m_handedAtAsk;
-    if (atMost == own || atMost <= i_askAbove)
+    const qint64 kept = own + KeptOfSent(handed);
+    const qint64 atMost = kept + m_systemQueued + handed - m_handedAtAsk;
+    if (atMost == kept || atMost <= i_askAbove)
         return atMost;
+    Ask();
+    return kept + m_systemQueued;
+}
+
+void PeerConnection::Ask() const
+{
+    const qint64 handed = m_bytesQueued - m_socket->bytesToWrite();
+    const int fd = int(m_socket->socketDescriptor());
     int queued = 0;
 #ifdef Q_OS_LINUX
-    if (m_socket->socketDescriptor() < 0 || ::ioctl(int(m_socket->socketDescriptor()), SIOCOUTQ, &queued) != 0)
+    if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &queued) != 0)
         queued = 0;
 #endif
-    if (queued < m_systemQueued + handed - m_handedAtAsk)
+    // Only against an earlier look: a peer that reads nothing has still taken what its side holds.
+    if (m_handedAtAsk > 0 && queued < m_systemQueued + handed - m_handedAtAsk)
         m_moved.restart(); // the peer has taken some
     m_systemQueued = std::max(queued, 0);
     m_handedAtAsk = handed;
-    return own + m_systemQueued;
+    Pace pace = m_pace;
+    pace.ms = ClockMs();
+    pace.taken = handed - m_systemQueued;
+    pace.slowStartWindow = pace.roundTripUs = 0;
+#if defined(Q_OS_LINUX) && defined(TCP_INFO)
+    // Sending all its congestion window allows, as the system does while the peer's window is open.
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (fd >= 0 && ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0
+        && info.tcpi_snd_cwnd < info.tcpi_snd_ssthresh && 2 * info.tcpi_unacked >= info.tcpi_snd_cwnd)
+    {
+        pace.slowStartWindow = qint64(info.tcpi_snd_cwnd) * info.tcpi_snd_mss;
+        pace.roundTripUs = info.tcpi_rtt;
+    }
+#endif
+    m_pace = pace;
+    if (m_paces.empty() || pace.ms - m_paces.back().ms >= PaceLookMs)
+        m_paces.push_back(pace);
+    if (m_paces.size() > size_t(2 * PaceWindowMs / PaceLookMs))
+        m_paces.pop_front();
+}
+
+double PeerConnection::SecondsToGo() const
+{
+    if (!m_socket)
+        return 0;
+    if (m_paces.empty() || ClockMs() - m_pace.ms >= PaceFreshMs)
+        Ask();
+    const qint64 toGo = m_socket->bytesToWrite() + m_systemQueued;
+    if (toGo == 0)
+        return 0;
+    if (m_pace.slowStartWindow > 0 && m_pace.roundTripUs > 0)
+        return m_pace.roundTripUs / 1e6 * std::log2(1 + double(toGo) / double(m_pace.slowStartWindow));
+    // Over the last window or, when the wait is younger, from a quarter second into it: what the
+    // peer's side takes at once, read or not, says little of its pace. Before that, since the wait
+    // began, and a peer that took nothing yet is not judged.
+    const Pace* base = &m_paces.front();
+    if (m_paces.size() > 1 && m_pace.ms - m_paces[1].ms >= PaceLookMs)
+        base = &m_paces[1];
+    for (const Pace& pace : m_paces)
+        if (m_pace.ms - pace.ms >= PaceWindowMs)
+            base = &pace;
+    const qint64 taken = m_pace.taken - base->taken;
+    if (taken <= 0)
+        return base == &m_paces.front() && m_pace.ms - base->ms < PaceWindowMs
+                   ? -1
+                   : std::numeric_limits<double>::infinity();
+    return double(toGo) * double(std::max<qint64>(m_pace.ms - base->ms, 1)) / 1000 / double(taken);
 }
 
 void PeerConnection::NoteAnswer(quint32 i_code)

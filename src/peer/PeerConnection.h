@@ -72,9 +72,13 @@ public:
     // the distributed network), and on the file connections the transfers write to. The system is
     // asked what its queues hold only when what they may hold passes i_askAbove (WaitingBytes).
     static qint64 WaitingBytesOfAll(qint64 i_askAbove = 0);
-    // The connection with the most bytes waiting to be sent, the system's queues as last asked,
-    // among the stalled ones (StalledMs); failing those, the one stalled longest. Null when none waits.
+    // The connection that should give way first, of those on which bytes wait: among the stalled
+    // ones (StalledMs), the one with the most bytes waiting; failing those, the one that would take
+    // longest to be done (SecondsToGo), one whose peer took nothing yet last. Null when none waits.
     static PeerConnection* MostWaiting();
+    // A rate is judged over at least this long, so that a peer that reads between pauses, or a far
+    // one between round trips, is not taken for one that stopped.
+    static constexpr qint64 PaceWindowMs = 1000;
     // Upload threads say what their sockets hold; callable from any thread.
     static void CountFileConnectionBytes(qint64 i_delta);
 
@@ -113,6 +117,12 @@ public:
     // How long since the system last took bytes of this connection, or its queue was last seen to
     // shrink, or bytes began to wait on it.
     qint64 StalledMs() const { return m_moved.elapsed(); }
+    // How long what waits here would take to be done, from what waits for the peer and what it has
+    // taken of late. A peer that takes all the system sends, while the system still doubles what it
+    // sends each round trip (slow start), is reckoned as that doubling goes: a far reader's first
+    // seconds. One that took nothing of late: infinity; nothing yet, in the first PaceWindowMs of
+    // its wait: -1. The system is asked afresh.
+    double SecondsToGo() const;
     // The frame just sent is the answer of this code; AnswerWaiting holds while part of it has not
     // left, so that a repeated request need not build the same answer again.
     void NoteAnswer(quint32 i_code);
@@ -209,6 +219,34 @@ private:
     mutable qint64 m_systemQueued = 0;
     mutable qint64 m_handedAtAsk = 0;
     mutable QElapsedTimer m_moved;
+    // Where each frame of at least LargeFrameBytes begins and ends in the bytes handed to the socket,
+    // while part of it has not left: the socket keeps such a frame's room whole until it has all gone.
+    static constexpr qint64 LargeFrameBytes = 64 * 1024;
+    mutable std::deque<std::pair<qint64, qint64>> m_largeFrames;
+    // What the peer had taken (of all handed to the system, what it no longer holds) when the system
+    // was asked: the last look, and looks at least a quarter of a second apart since bytes began to
+    // wait, the oldest first.
+    struct Pace
+    {
+        qint64 ms = 0;
+        qint64 taken = 0;
+        // The congestion window in bytes and the round trip, while the system is in slow start and
+        // has that window under way.
+        qint64 slowStartWindow = 0;
+        qint64 roundTripUs = 0;
+    };
+    static constexpr qint64 PaceLookMs = 250;
+    // A look this recent stands for now.
+    static constexpr qint64 PaceFreshMs = 20;
+    mutable Pace m_pace;
+    mutable std::deque<Pace> m_paces;
+    qint64 m_waitingSinceMs = 0;
+    // Asks the system what its queue holds of this connection, and how the peer has taken it.
+    void Ask() const;
+    // Bytes of the socket's own buffer that are kept though sent: the sent part of a large frame.
+    qint64 KeptOfSent(qint64 i_sent) const;
+    // Notes the frame just handed to the socket, i_bytes long with its header.
+    void Queued(qint64 i_bytes);
     std::deque<QByteArray> m_deferred;
     qint64 m_deferredBytes = 0;
     qint64 m_heldSinceMs = 0;
