@@ -350,10 +350,13 @@ bool IsEmoji(uint i_code)
 }
 
 // A code point not yet assigned, a noncharacter, a lone surrogate, or a tag character, which only
-// the colour emoji font has, for the flags it ends: no font draws them as characters.
+// the colour emoji font has, for the flags it ends: no font draws them as characters. A character
+// newer than the toolkit's tables, which ICU knows, the view still draws from a font that has it,
+// the colour emoji font for the newest emoji.
 bool NeverDrawn(uint i_code, QChar::Category i_category)
 {
-    return (i_code >= 0xE0000 && i_code <= 0xE007F) || i_category == QChar::Other_NotAssigned
+    return (i_code >= 0xE0000 && i_code <= 0xE007F)
+           || (i_category == QChar::Other_NotAssigned && u_charType(UChar32(i_code)) == U_UNASSIGNED)
            || i_category == QChar::Other_Surrogate;
 }
 

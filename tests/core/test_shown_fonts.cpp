@@ -23,6 +23,9 @@ private slots:
         QTest::newRow("crosses and blanks") << text(U"\u274C ", 1000) << 128;
         QTest::newRow("alarm clocks") << text(U"\u23F0", 1000) << 64;
         QTest::newRow("the colour font's private glyphs") << text(U"\U000FE4E5", 1000) << 128;
+        // Newer than the toolkit's tables, which take them as unassigned; the colour font draws them.
+        QTest::newRow("melting faces") << text(U"\U0001FAE0", 1000) << 128;
+        QTest::newRow("hamsas and blanks") << text(U"\U0001FAAC ", 1000) << 192;
         // A text font draws the hand, but a skin tone after it costs the view as much again.
         QTest::newRow("skin-toned hands a text font draws") << text(U"\U0001F44D\U0001F3FB", 1000) << 128;
         // A text font draws these, at a letter's cost.

@@ -374,6 +374,7 @@ private slots:
         QTest::newRow("regional indicators and letters") << text(U"\U0001F1E9a", 1000) << 192;
         QTest::newRow("joined families") << text(U"\U0001F468\u200D\U0001F469\u200D\U0001F467", 1000) << 168;
         QTest::newRow("check marks") << text(U"\u2705", 1000) << 64;
+        QTest::newRow("emoji newer than the toolkit") << text(U"\U0001FAE0", 1000) << 128;
         QTest::newRow("a flag at the cut") << text(U"\U0001F600", 63) + text(U"\U0001F1E9\U0001F1EA see you", 1) << 126;
         QTest::newRow("a skin tone at the cut") << text(U"\U0001F600", 63) + text(U"\U0001F44B\U0001F3FD", 1) << 126;
         QTest::newRow("tag sequence flags")
