@@ -58,3 +58,14 @@ inline bool BreaksBetweenCharacters(const QString& i_text)
         return clusters.isAtBoundary();
     });
 }
+
+// What a view shows of a text, without its break points and paragraph starts, and without the
+// "…" that ends a cut text; op_cut tells whether it had one.
+inline QString ShownWithoutBreaks(const QString& i_shown, bool* op_cut)
+{
+    QString shown = QString(i_shown).remove(QChar(0x200B)).remove(QChar::ParagraphSeparator);
+    *op_cut = shown.endsWith(QChar(0x2026));
+    if (*op_cut)
+        shown.chop(1);
+    return shown;
+}
