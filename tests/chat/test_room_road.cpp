@@ -357,6 +357,14 @@ private slots:
         form->OnRoomChat(m_room, QString(205, QChar(0x1100)), QStringLiteral("and I?"));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_long_characters");
 
+        // A script whose font the view searches for, and emoji the colour font draws, the newest
+        // among them: each cut at what it costs.
+        form->OnRoomChat(m_room, QStringLiteral("jules"),
+                         QString::fromUcs4(U"\u16A0\u16A2\u16A6\u16A8\u16B1 ").repeated(3000));
+        form->OnRoomChat(m_room, QStringLiteral("Marlene"), QString::fromUcs4(U"\u2705 done ").repeated(100));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\U0001FAE0").repeated(1000));
+        SAVE_SCREENSHOT(run.window.get(), "room_tab_emoji_and_searched_scripts");
+
         // The longest line of a Hangul syllable beside a sign, in short paragraphs and cut, a line
         // of U+FFFC, and a plain line after them.
         form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\uAC00\u2030").repeated(21845));
