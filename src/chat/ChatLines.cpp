@@ -4,8 +4,6 @@
 #include "ShellSchema.h"
 #include "TextUtils.h"
 
-#include <QTextBoundaryFinder>
-
 #include <algorithm>
 
 const QString kChatShortTimeFormat = QStringLiteral("h:mm:ss");
@@ -98,14 +96,10 @@ QString ShownStart(const QString& i_text, int i_units, bool* op_cut)
         if (plan.units[size_t(at)] != ShownUnit::Dropped)
             kept += head.at(at);
     const bool windowCut = window < i_text.size();
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, kept);
-    int end = qMin(i_units, kept.size());
-    clusters.setPosition(end);
-    if (!clusters.isAtBoundary())
-        end = qMax(0, clusters.toPreviousBoundary());
-    else if (windowCut && !plan.cut && end == kept.size() && end > 0)
+    int end = CharacterStart(kept, qMin(i_units, kept.size()));
+    if (windowCut && !plan.cut && end == kept.size() && end > 0)
     {
-        const int last = clusters.toPreviousBoundary();
+        const int last = CharacterStart(kept, end - 1);
         if (last > 0)
             end = last;
     }

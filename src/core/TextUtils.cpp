@@ -892,6 +892,15 @@ ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths
     return PlanShown(i_text, ip_widths, i_budget, i_pictographs);
 }
 
+int CharacterStart(const QString& i_text, int i_at)
+{
+    if (i_at <= 0 || i_at >= i_text.size())
+        return qBound(0, i_at, int(i_text.size()));
+    Characters characters(i_text);
+    // The last start before the next unit: ICU takes a place inside a surrogate pair for the pair's.
+    return characters.IsBoundary(i_at) ? i_at : characters.Previous(i_at + 1);
+}
+
 namespace
 {
 // The kept units of a text, each with whether a break point goes before it.

@@ -123,6 +123,9 @@ struct ShownPlan
 // window's application only.
 ShownPlan PlanShownText(const QString& i_text, const std::vector<int>* ip_widths = nullptr,
                         int i_pictographs = kShownPictographs, int i_budget = kShownCost);
+// Where the character (grapheme cluster) that holds the unit at i_at starts, found as PlanShownText
+// finds characters: i_at itself where a character starts there, and at either end of the text.
+int CharacterStart(const QString& i_text, int i_at);
 // The text as PlanShownText shows it, with a zero-width space at each break point and a
 // paragraph separator (U+2029) where a paragraph starts, in place of a line separator there.
 QString BreakableText(const QString& i_text);

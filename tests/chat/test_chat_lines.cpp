@@ -106,6 +106,10 @@ private slots:
         QTest::newRow("a letter heavy with marks") << "a" + acute.repeated(20) << "a" + acute.repeated(8);
         QTest::newRow("128 KiB of marks") << "a" + acute.repeated(65000) << "a" + acute.repeated(8) + " ...";
         QTest::newRow("128 KiB of Hangul") << QString(43000, QChar(0xAC00)) << QString(100, QChar(0xAC00)) + " ...";
+        const QString tick = QString::fromUcs4(U"\u2705");
+        QTest::newRow("a flag after a pictograph across the cut")
+            << QString(97, QChar(0x200B)) + tick + QString::fromUcs4(U"\U0001F1E9\U0001F1EA tail")
+            << QString(97, QChar(0x200B)) + tick + " ...";
     }
 
     void notice_text_is_one_line_cut_between_characters()
@@ -132,6 +136,9 @@ private slots:
         QTest::newRow("flags") << flag.repeated(100) << flag.repeated(4) + ellipsis;
         const QString birthday = QString::fromUcs4(U"happy birthday \U0001F389\U0001F382\U0001F44D\U0001F3FD ") + flag;
         QTest::newRow("a few emoji") << birthday << birthday;
+        const QString tick = QString::fromUcs4(U"\u2705");
+        QTest::newRow("a flag after a pictograph across the cut")
+            << QString(497, QChar(0x200B)) + tick + flag + " tail" << QString(497, QChar(0x200B)) + tick + ellipsis;
     }
 
     void message_list_text()
