@@ -42,13 +42,14 @@ QString ChatLineHtml(const ChatStyle& i_style, const QDateTime& i_time, const QS
         prefix = QLatin1Char('[') + ColouredSpan(i_style.timestampColour, ChatShortTime(i_time)) + QLatin1Char(']');
     else if (i_style.timestamps == QLatin1String("per_message_long"))
         prefix = QLatin1Char('[') + ColouredSpan(i_style.timestampColour, ChatLongTime(i_time)) + QLatin1Char(']');
-    return prefix + QLatin1Char('[') + ColouredSpan(i_style.userColour, EscapeWithLinks(IsolatedName(i_user)))
-           + QLatin1String("] ") + EscapeWithLinks(i_text);
+    return prefix + QLatin1Char('[')
+           + ColouredSpan(i_style.userColour, EscapeWithLinks(IsolatedName(i_user), kChatBreakPoint))
+           + QLatin1String("] ") + EscapeWithLinks(i_text, kChatBreakPoint);
 }
 
 QString StatusLineHtml(const ChatStyle& i_style, const QString& i_text)
 {
-    return QLatin1String("* ") + ColouredSpan(i_style.statusColour, EscapeWithLinks(i_text));
+    return QLatin1String("* ") + ColouredSpan(i_style.statusColour, EscapeWithLinks(i_text, kChatBreakPoint));
 }
 
 bool SplitMeLine(const QString& i_trimmedText, QString* op_rest)

@@ -28,6 +28,11 @@ struct ChatStyle
 // <font color="colour">content</font>; the content is taken as it is.
 QString ColouredSpan(const QString& i_colour, const QString& i_content);
 
+// Where a chat view may break a long run of a line's text, in the HTML below: U+FFFC, which no
+// shown text holds (ShownCharacter), so that the view tells its own break points from the
+// zero-width spaces a text holds.
+constexpr char16_t kChatBreakPoint = 0xFFFC;
+
 // "[15:07:22][alice] hello" with the time and name coloured, text escaped, links made.
 QString ChatLineHtml(const ChatStyle& i_style, const QDateTime& i_time, const QString& i_user, const QString& i_text);
 // "* " and the text in the status colour, escaped, links made.

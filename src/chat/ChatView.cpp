@@ -14,16 +14,44 @@
 #include <QTextDocumentFragment>
 #include <QTextOption>
 
+#include <vector>
+
 namespace
 {
 // Marks a paragraph that goes on the line before it.
 constexpr int kContinuation = QTextFormat::UserProperty + 1;
+
+// Where in its paragraph the view put a break point, a zero-width space that is not the text's.
+struct BreakPoints : QTextBlockUserData
+{
+    explicit BreakPoints(std::vector<int> i_at)
+        : at(std::move(i_at))
+    {
+    }
+    std::vector<int> at;
+};
 } // namespace
 
 QMimeData* ChatBrowser::createMimeDataFromSelection() const
 {
+    const QTextCursor selection = textCursor();
+    const int from = selection.selectionStart();
+    const int to = selection.selectionEnd();
     QTextDocument lines;
-    QTextCursor(&lines).insertFragment(QTextDocumentFragment(textCursor()));
+    QTextCursor(&lines).insertFragment(QTextDocumentFragment(selection));
+    // The view's break points go, the last first, so that each keeps its place till it goes.
+    std::vector<int> breaks;
+    for (QTextBlock block = document()->findBlock(from); block.isValid() && block.position() < to; block = block.next())
+        if (const auto* points = dynamic_cast<const BreakPoints*>(block.userData()))
+            for (const int at : points->at)
+                if (block.position() + at >= from && block.position() + at < to)
+                    breaks.push_back(block.position() + at - from);
+    for (auto at = breaks.crbegin(); at != breaks.crend(); ++at)
+    {
+        QTextCursor point(&lines);
+        point.setPosition(*at);
+        point.deleteChar();
+    }
     for (QTextBlock block = lines.lastBlock(); block.isValid();)
     {
         const QTextBlock previous = block.previous();
@@ -136,6 +164,7 @@ void ChatView::Append(const QString& i_html)
     QTextCursor edit(document);
     edit.beginEditBlock();
     mp_view->append(i_html);
+    PlaceBreakPoints(firstNewBlock);
     IndentLine(firstNewBlock);
     edit.endEditBlock();
     if (atEnd)
@@ -155,6 +184,25 @@ void ChatView::Append(const QString& i_html)
     }
     m_htmlLength += added;
     m_lines.push_back({blocks, wasEmpty ? added + m_emptyParagraphLength : added});
+}
+
+void ChatView::PlaceBreakPoints(int i_firstBlock)
+{
+    for (QTextBlock block = mp_view->document()->findBlockByNumber(i_firstBlock); block.isValid(); block = block.next())
+    {
+        const QString text = block.text();
+        std::vector<int> points;
+        for (int at = text.indexOf(QChar(kChatBreakPoint)); at >= 0; at = text.indexOf(QChar(kChatBreakPoint), at + 1))
+        {
+            QTextCursor point(block);
+            point.setPosition(block.position() + at);
+            point.setPosition(block.position() + at + 1, QTextCursor::KeepAnchor);
+            point.insertText(QString(QChar(0x200B)));
+            points.push_back(at);
+        }
+        if (!points.empty())
+            block.setUserData(new BreakPoints(std::move(points)));
+    }
 }
 
 void ChatView::IndentLine(int i_firstBlock)
@@ -216,8 +264,19 @@ bool ChatView::TrimWhenFull()
         // the kept lines are copied into the cleared view, which lets go of them.
         cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         const QTextDocumentFragment kept(cursor);
+        // A fragment keeps no paragraph's break points: they go over with their paragraphs.
+        std::vector<std::vector<int>> points;
+        for (QTextBlock block = document->findBlockByNumber(firstKept); block.isValid(); block = block.next())
+        {
+            const auto* data = dynamic_cast<const BreakPoints*>(block.userData());
+            points.push_back(data ? data->at : std::vector<int>());
+        }
         mp_view->clear();
         QTextCursor(document).insertFragment(kept);
+        QTextBlock block = document->begin();
+        for (size_t n = 0; n < points.size() && block.isValid(); ++n, block = block.next())
+            if (!points[n].empty())
+                block.setUserData(new BreakPoints(std::move(points[n])));
         m_emptyHead = false;
         m_lines.front().htmlLength -= 1; // first now: no line feed before it
         m_htmlLength = document->toHtml().length();
@@ -230,6 +289,8 @@ bool ChatView::TrimWhenFull()
     cursor.setPosition(cursor.position() - 1);
     cursor.setPosition(0, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+    // The empty paragraph left keeps a dropped line's break points otherwise.
+    document->begin().setUserData(nullptr);
     if (m_emptyHead)
         m_htmlLength -= droppedLength;
     else

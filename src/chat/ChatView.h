@@ -9,8 +9,8 @@
 
 #include <deque>
 
-// A chat tab's text area: a selection copies as the lines were written, without the paragraph
-// breaks the view puts into a long line.
+// A chat tab's text area: a selection copies (or drags) as the lines were written, without the
+// paragraph breaks and break points the view puts into a long line.
 class ChatBrowser : public QTextBrowser
 {
     Q_OBJECT
@@ -57,6 +57,9 @@ public:
 
 private:
     void Append(const QString& i_html);
+    // Shows a zero-width space at each of the line's break points (kChatBreakPoint), noted in its
+    // paragraph so that a copy leaves it out, where a zero-width space of the text stays.
+    void PlaceBreakPoints(int i_firstBlock);
     // A line's first paragraph starts at the view's edge; what wraps and the paragraphs it goes on
     // in are indented, so that nothing in a line reads as a line of its own.
     void IndentLine(int i_firstBlock);

@@ -923,16 +923,16 @@ struct ShownLine
         cut = plan.cut;
     }
 
-    // The units from i_from up to i_to, with a zero-width space at each break point and a
-    // paragraph separator where a paragraph starts.
-    QString Breakable(int i_from, int i_to) const
+    // The units from i_from up to i_to, with i_breakPoint at each break point and a paragraph
+    // separator where a paragraph starts.
+    QString Breakable(int i_from, int i_to, QChar i_breakPoint = QChar(0x200B)) const
     {
         QString part;
         part.reserve(i_to - i_from + (i_to - i_from) / kLongestUnbrokenRun + 1);
         for (int at = i_from; at < i_to; ++at)
         {
             if (before[size_t(at)] == ShownUnit::BreakBefore)
-                part += QChar(0x200B);
+                part += i_breakPoint;
             else if (before[size_t(at)] == ShownUnit::ParagraphBefore)
             {
                 part += QChar(QChar::ParagraphSeparator);
@@ -954,7 +954,7 @@ QString BreakableText(const QString& i_text)
     return line.Breakable(0, line.text.size()) + (line.cut ? QString(kEllipsis) : QString());
 }
 
-QString EscapeWithLinks(const QString& i_text)
+QString EscapeWithLinks(const QString& i_text, QChar i_breakPoint)
 {
     // The line is planned whole, so that its links and the text between them share one budget.
     const ShownLine line(OneLine(i_text));
@@ -965,14 +965,15 @@ QString EscapeWithLinks(const QString& i_text)
     while (links < kMaxLinksPerLine && found.hasNext())
     {
         const QRegularExpressionMatch match = found.next();
-        html += EscapeHTML(line.Breakable(done, match.capturedStart(1)));
+        html += EscapeHTML(line.Breakable(done, match.capturedStart(1), i_breakPoint));
         html += QStringLiteral("<a href=\"%1\">%2</a>")
                     .arg(EscapeHTML(match.captured(1)),
-                         EscapeHTML(line.Breakable(match.capturedStart(1), match.capturedEnd(1))));
+                         EscapeHTML(line.Breakable(match.capturedStart(1), match.capturedEnd(1), i_breakPoint)));
         done = match.capturedEnd(1);
         ++links;
     }
-    return html + EscapeHTML(line.Breakable(done, line.text.size())) + (line.cut ? QString(kEllipsis) : QString());
+    return html + EscapeHTML(line.Breakable(done, line.text.size(), i_breakPoint))
+           + (line.cut ? QString(kEllipsis) : QString());
 }
 
 bool IsWebLink(const QUrl& i_url)

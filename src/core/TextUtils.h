@@ -137,8 +137,8 @@ QChar ShownCharacter(QChar i_unit);
 constexpr int kMaxLinksPerLine = 300;
 // Escapes a raw text and makes its first kMaxLinksPerLine http(s) addresses anchors: the
 // addresses are found in the text as it came, so each opens as written. The text is shown on one
-// line (OneLine) and breakable (BreakableText).
-QString EscapeWithLinks(const QString& i_text);
+// line (OneLine) and breakable (BreakableText), with i_breakPoint at each break point.
+QString EscapeWithLinks(const QString& i_text, QChar i_breakPoint = QChar(0x200B));
 // Whether a clicked anchor may be handed to the desktop: http and https only.
 bool IsWebLink(const QUrl& i_url);
 // A name from the network shown among other text: on one line, its direction controls

@@ -335,6 +335,54 @@ private slots:
                  written.remove(QChar(0x200B)).replace(QChar(0xA0), ' '));
     }
 
+    // A line copied from any place in it is its text as it came: without the break points the view
+    // puts into a long run, with the zero-width spaces of its own.
+    void a_copy_gives_the_text_as_received_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("capped");
+        QTest::addColumn<bool>("rebuilt"); // the room's view rebuilt after the line, to let go of formats
+        const QString hash = QString("cf83e1357eefb8bdf1542850d66d8007d620e4050b5715dc83f4a921d36ce9ce").repeated(2);
+        QTest::newRow("a hash") << hash << true << false;
+        QTest::newRow("a long address") << "at https://example.org/" + hash + "/" + hash + " now" << true << false;
+        const QString space(QChar(0x200B));
+        QTest::newRow("zero-width spaces of its own") << hash + space + hash + space + space << true << false;
+        QTest::newRow("a line of many paragraphs in a private chat") << hash.repeated(40) << false << false;
+        QTest::newRow("a line kept when a full room's view was rebuilt") << hash << true << true;
+    }
+
+    void a_copy_gives_the_text_as_received()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, capped);
+        QFETCH(bool, rebuilt);
+        ChatBrowser browser;
+        ChatView view(&browser, capped);
+        view.AddChatLine(QStringLiteral("bob"), QStringLiteral("hi"));
+        // Each link a format of its own: the line comes just before they are too many.
+        const auto link = [&view](int i_n) { view.AddChatLine("bob", QStringLiteral("http://a.example/%1").arg(i_n)); };
+        int links = 0;
+        while (rebuilt && browser.document()->allFormats().size() < ChatView::kMaxFormats)
+            link(links++);
+        view.AddChatLine(QStringLiteral("eve"), text);
+        for (int formats = browser.document()->allFormats().size(); rebuilt;)
+        {
+            link(links++);
+            rebuilt = browser.document()->allFormats().size() >= formats;
+            formats = browser.document()->allFormats().size();
+        }
+        QTextCursor line = browser.document()->find(QStringLiteral("[eve] "));
+        const QTextCursor next = browser.document()->find(QStringLiteral("[bob] "), line.selectionEnd());
+        line.setPosition(line.selectionEnd());
+        if (next.isNull())
+            line.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        else
+            line.setPosition(next.selectionStart() - 1, QTextCursor::KeepAnchor);
+        browser.setTextCursor(line);
+        browser.copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+    }
+
     // U+FFFC stands for an object the view holds, and shows as nothing: in a peer's line it shows as
     // U+FFFD, so that a line of them is not blank.
     void an_object_replacement_character_shows_visibly_data()
