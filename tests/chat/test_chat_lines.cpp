@@ -139,6 +139,9 @@ private slots:
         const QString tick = QString::fromUcs4(U"\u2705");
         QTest::newRow("a flag after a pictograph across the cut")
             << QString(497, QChar(0x200B)) + tick + flag + " tail" << QString(497, QChar(0x200B)) + tick + ellipsis;
+        // Each isolate costs the view a run of its own: the row is cut by its cost, not at 500 units.
+        const QString isolated = QString::fromUcs4(U"\u2067a\u2069");
+        QTest::newRow("isolated letters") << isolated.repeated(1000) << isolated.repeated(29).left(86) + ellipsis;
     }
 
     void message_list_text()

@@ -4,13 +4,21 @@
 #include <QGuiApplication>
 #include <QtTest>
 
-// What a text shows with a window application and the fonts of the set-up: a character costs what
-// the font that draws it costs the view, and counts as drawn only where some font has it.
+// What a text shows with a window application and the fonts of the set-up, a text font first and
+// the colour emoji font next: a character costs what the font that draws it costs the view, and
+// counts as drawn only where some font has it.
 class TestShownFonts : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        QFont font;
+        font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Color Emoji")});
+        QGuiApplication::setFont(font);
+    }
+
     // Kept UTF-16 units: 64 characters the colour emoji font draws, 512 no font has; the rest whole.
     void characters_are_priced_by_the_font_that_draws_them_data()
     {
@@ -20,29 +28,26 @@ private slots:
             return QString::fromUcs4(ip_unit).repeated(i_times);
         };
         QTest::newRow("check marks") << text(U"\u2705", 1000) << 64;
-        QTest::newRow("sparkles") << text(U"\u2728", 1000) << 64;
         QTest::newRow("crosses and blanks") << text(U"\u274C ", 1000) << 128;
-        QTest::newRow("alarm clocks") << text(U"\u23F0", 1000) << 64;
+        // Shown as text by default, but only the colour font has it.
+        QTest::newRow("thermometers") << text(U"\U0001F321", 1000) << 128;
         QTest::newRow("the colour font's private glyphs") << text(U"\U000FE4E5", 1000) << 128;
+        // A private character means what a font makes of it, and no two agree.
+        QTest::newRow("a private character a text font draws") << text(U"\uF6C5", 1000) << 512;
         // Newer than the toolkit's tables, which take them as unassigned; the colour font draws them.
         QTest::newRow("melting faces") << text(U"\U0001FAE0", 1000) << 128;
-        QTest::newRow("hamsas and blanks") << text(U"\U0001FAAC ", 1000) << 192;
         // A text font draws the hand, but a skin tone after it costs the view as much again.
-        QTest::newRow("skin-toned hands a text font draws") << text(U"\U0001F44D\U0001F3FB", 1000) << 128;
+        QTest::newRow("skin-toned hands a text font draws") << text(U"\u270C\U0001F3FB", 1000) << 96;
         // A text font draws these, at a letter's cost.
         QTest::newRow("faces a text font draws") << text(U"\U0001F600", 1000) << 2000;
         const QString prices = text(U"Widget\u2122 \u00A92024 \u2192 5\u20AC\u203C\n", 300);
         QTest::newRow("a price list") << prices << prices.size();
         // A CJK font claims the writing system, but has none of these.
         QTest::newRow("ideographs beyond the first plane") << text(U"\U00020000", 1000) << 1024;
-        QTest::newRow("ideographs of extension g") << text(U"\U00030000", 1000) << 1024;
         QTest::newRow("khitan") << text(U"\U00018B00", 1000) << 1024;
-        QTest::newRow("chorasmian") << text(U"\U00010FB0", 1000) << 1024;
-        QTest::newRow("dives akuru") << text(U"\U00011900", 1000) << 1024;
         QTest::newRow("ideographs a font has") << text(U"\u4E2D\u6587", 1000) << 2000;
         // A cut falls before the character whose part would pass the cap, not inside it.
         QTest::newRow("a flag at the cut") << text(U"\u2705", 63) + text(U"\U0001F1E9\U0001F1EA see you", 1) << 63;
-        QTest::newRow("a skin tone at the cut") << text(U"\u2705", 63) + text(U"\U0001F44B\U0001F3FD!", 1) << 63;
         QTest::newRow("a joined emoji at the cut")
             << text(U"\u2705", 63) + text(U"\U0001F468\u200D\U0001F469", 1) << 63;
         const QString checklist = text(U"\u2705 done: the item of this line\n", 40);

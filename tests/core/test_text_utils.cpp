@@ -388,6 +388,8 @@ private slots:
         QTest::newRow("nul and letters") << QString(QChar(0)).append(QLatin1Char('a')).repeated(40000) << 16384;
         QTest::newRow("unassigned code points") << text(U"\u0378", 70000) << 512;
         QTest::newRow("private use") << text(U"a\uE000", 1000) << 1025;
+        // Only the colour emoji font has them, for the flags they end.
+        QTest::newRow("letters with tag characters") << text(U"a\U000E0041", 1000) << 1536;
         // A text that is one character past the cost shows what a character shows at most.
         QTest::newRow("one long character") << text(U"\u1100", 43690) << 32;
         QTest::newRow("one long character after letters") << "abc" + text(U"\u1100", 43690) << 35;
