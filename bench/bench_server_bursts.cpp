@@ -4,10 +4,10 @@
 // partners. The figure is the longest an event posted to the window waits while the burst is
 // handled and the views follow it, as a user's input would wait; the median of three runs.
 // Then floods, each written in a small write every millisecond from a server thread of its own,
-// during which a person types, brings pages forward, waits for a message, clicks in a scroll bar
-// and resizes the window: from the key or click posted, the page chosen, the message handled or the
-// resize until the widgets that show it got their paint; the longest of each flood, the median of
-// three floods.
+// during which a person types, brings pages forward, waits for a message, clicks in a scroll bar,
+// resizes the window, drags a column's edge and drags over rows: from the key, click or move posted,
+// the page chosen, the message handled or the resize until the widgets that show it got their
+// paint; the longest of each flood, the median of three floods.
 #include "BenchLogin.h"
 #include "BenchWindow.h"
 #include "ChatForm.h"
@@ -518,6 +518,77 @@ std::pair<double, double> ScrollBarAndResize(ServerThread& io_server, const Page
     return ended ? std::make_pair(run.Longest(scrolled), run.Longest(widened)) : std::make_pair(-1.0, -1.0);
 }
 
+// A mouse event on i_widget at i_at with the left button: pressed, moved with it held, released.
+void PostLeftButton(QWidget* ip_widget, QEvent::Type i_type, const QPoint& i_at)
+{
+    const Qt::MouseButton button = i_type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held = i_type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QCoreApplication::postEvent(ip_widget, new QMouseEvent(i_type, i_at, button, held, Qt::NoModifier));
+}
+
+// On the users page during 100,000 statuses a second of listed users, over and over, each once the
+// last was painted: the edge of the list's first column pressed in its header and dragged, till the
+// rows are painted at the column's new width, and a press on a row moved five rows down, till the
+// selection the move makes is painted. From the move, the longest wait of each.
+std::pair<double, double> HeaderAndDrag(ServerThread& io_server, const Pages& i_pages, const QElapsedTimer& i_clock)
+{
+    i_pages.mp_tabs->setCurrentWidget(i_pages.mp_users);
+    QApplication::processEvents();
+    auto* list = i_pages.mp_users->findChild<QTreeWidget*>(QStringLiteral("userList"));
+    QHeaderView* header = list->header();
+    PaintWatch resized(i_clock, {list->viewport()});
+    int width = 0;
+    resized.m_counts = [&] { return list->columnWidth(0) != width; };
+    PaintWatch selected(i_clock, {list->viewport()});
+    bool moved = false;
+    selected.m_counts = [&] { return moved; };
+    FloodRun run(io_server, i_clock);
+    QObject acts;
+    const qint64 endNs = i_clock.nsecsElapsed() + kFloodMs * 1000000;
+    int grow = 40;
+    QPoint at;
+    std::function<void()> drag = [&] {
+        if (i_clock.nsecsElapsed() > endNs)
+            return;
+        at = QPoint(header->sectionViewportPosition(0) + header->sectionSize(0) - 1, header->height() / 2);
+        PostLeftButton(header->viewport(), QEvent::MouseButtonPress, at);
+        QTimer::singleShot(300, &acts, [&] {
+            width = list->columnWidth(0);
+            grow = -grow;
+            at += QPoint(grow, 0);
+            run.Wait(resized, i_clock.nsecsElapsed());
+            PostLeftButton(header->viewport(), QEvent::MouseMove, at);
+        });
+    };
+    resized.m_then = [&] {
+        PostLeftButton(header->viewport(), QEvent::MouseButtonRelease, at);
+        QTimer::singleShot(300, &acts, [&] {
+            const int row = list->visualItemRect(list->topLevelItem(0)).height();
+            at = QPoint(list->viewport()->width() / 2, row * 3 / 2);
+            PostLeftButton(list->viewport(), QEvent::MouseButtonPress, at);
+            QTimer::singleShot(300, &acts, [&, row] {
+                moved = false;
+                at += QPoint(0, 5 * row);
+                run.Wait(selected, i_clock.nsecsElapsed());
+                PostLeftButton(list->viewport(), QEvent::MouseMove, at);
+                // Posted after the move, so handled after it, and before the paint that shows it.
+                QMetaObject::invokeMethod(
+                    &acts, [&] { moved = true; }, Qt::QueuedConnection);
+            });
+        });
+    };
+    selected.m_then = [&] {
+        PostLeftButton(list->viewport(), QEvent::MouseButtonRelease, at);
+        QTimer::singleShot(500, &acts, drag);
+    };
+    run.At(1000, drag);
+    Flood flood;
+    flood.m_perSecond = 100000;
+    flood.m_frame = Status;
+    const bool ended = run.Run(flood);
+    return ended ? std::make_pair(run.Longest(resized), run.Longest(selected)) : std::make_pair(-1.0, -1.0);
+}
+
 // Private messages from the partner whose chat is in front, one every 200 ms inside 200,000 statuses
 // of listed users written in 2 s, more than the window reads meanwhile: the longest from a message
 // handled till its chat painted it, so that the statuses read before it do not count.
@@ -545,12 +616,15 @@ double MessageInStatuses(ServerThread& io_server, const Pages& i_pages, const QE
     return ended ? run.Longest(shown) : -1;
 }
 
-// The median of three floods of each figure.
-void Floods(ServerThread& io_server, const Pages& i_pages)
+// The longest a person's drag in a held list may wait for its paint.
+constexpr double kDragShownLimitMs = 150;
+
+// The median of three floods of each figure; false when a drag's figure is over its limit.
+bool Floods(ServerThread& io_server, const Pages& i_pages)
 {
     QElapsedTimer clock;
     clock.start();
-    std::vector<double> keys, pages, messages, scrollBars, resizes;
+    std::vector<double> keys, pages, messages, scrollBars, resizes, headerResizes, dragSelects;
     for (int run = 0; run < kRuns; ++run)
     {
         const auto [key, chatPage] = TypingAndChatPage(io_server, i_pages, clock);
@@ -561,16 +635,28 @@ void Floods(ServerThread& io_server, const Pages& i_pages)
         const auto [scrollBar, resize] = ScrollBarAndResize(io_server, i_pages, clock);
         scrollBars.push_back(scrollBar);
         resizes.push_back(resize);
+        const auto [headerResize, dragSelect] = HeaderAndDrag(io_server, i_pages, clock);
+        headerResizes.push_back(headerResize);
+        dragSelects.push_back(dragSelect);
         std::fprintf(stderr,
                      "(flood %d: key %.0f ms, chat page %.0f ms, users page %.0f ms, message %.0f ms, scroll bar %.0f "
-                     "ms, resize %.0f ms)\n",
-                     run, key, chatPage, usersPage, messages.back(), scrollBar, resize);
+                     "ms, resize %.0f ms, header drag %.0f ms, drag select %.0f ms)\n",
+                     run, key, chatPage, usersPage, messages.back(), scrollBar, resize, headerResize, dragSelect);
     }
     std::printf("server_flood_keystroke_shown_longest: %.0f ms\n", Median(keys));
     std::printf("server_flood_page_shown_longest: %.0f ms\n", Median(pages));
     std::printf("server_flood_message_shown_longest: %.0f ms\n", Median(messages));
     std::printf("server_flood_scrollbar_shown_longest: %.0f ms\n", Median(scrollBars));
     std::printf("server_flood_resize_shown_longest: %.0f ms\n", Median(resizes));
+    bool within = true;
+    for (const auto& [name, values] : {std::make_pair("server_flood_header_resize_shown_longest", headerResizes),
+                                       std::make_pair("server_flood_drag_select_shown_longest", dragSelects)})
+    {
+        const double figure = Median(values);
+        within = within && figure >= 0 && figure <= kDragShownLimitMs;
+        std::printf("%s: %.0f ms\n", name, figure);
+    }
+    return within;
 }
 } // namespace
 
@@ -612,6 +698,7 @@ int main(int argc, char** argv)
     for (int user = 0; user < kListedUsers; ++user)
         d->GetType("user")->GetItem(QStringLiteral("listed %1").arg(user)).NewItem("in_user_list");
     QApplication::processEvents();
-    Floods(server, {window.Form()->tabControl, window.Form()->chatTab, window.Form()->tab_2, window.Form()->searchTab});
-    return 0;
+    const bool within = Floods(
+        server, {window.Form()->tabControl, window.Form()->chatTab, window.Form()->tab_2, window.Form()->searchTab});
+    return within ? 0 : 1;
 }

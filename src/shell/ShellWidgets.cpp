@@ -6,6 +6,7 @@
 
 #include <QAbstractItemView>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTabBar>
 
@@ -59,9 +60,11 @@ ServerBurstPaints::ServerBurstPaints(QAbstractItemView* ip_view)
         return;
     connect(mp_server, &Server::FramesTurnEnded, this, &ServerBurstPaints::OnTurnEnded);
     connect(mp_server, &QObject::destroyed, this, &ServerBurstPaints::Release);
+    // Input to any part of the view: its viewport, its header, its scroll bars.
     ip_view->installEventFilter(this);
-    ip_view->viewport()->installEventFilter(this);
-    // A click, key, drag or wheel on a scroll bar, each step of a held click too.
+    for (QWidget* part : ip_view->findChildren<QWidget*>())
+        part->installEventFilter(this);
+    // Each step of a held click on a scroll bar too.
     for (QScrollBar* bar : {ip_view->horizontalScrollBar(), ip_view->verticalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, &ServerBurstPaints::ShowInput);
 }
@@ -100,8 +103,17 @@ bool ServerBurstPaints::eventFilter(QObject* ip_watched, QEvent* ip_event)
             ShowInput();
         break;
     case QEvent::Show:
+        if (ip_watched == mp_view || ip_watched == mp_view->viewport())
+            ShowInput();
+        break;
+    case QEvent::MouseMove:
+        // A drag: a column's edge, or a selection over the rows.
+        if (static_cast<QMouseEvent*>(ip_event)->buttons() != Qt::NoButton)
+            ShowInput();
+        break;
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:
     case QEvent::ContextMenu: ShowInput(); break;

@@ -85,10 +85,10 @@ public:
 // Holds an item view's layouts and paints while the server's frames of one read wait for later
 // turns, so that a long list that follows each message is laid out and painted a few times for a
 // burst, not once a turn. Only the rows are held: a burst that goes on is painted every half
-// second, and a view shown, resized or given input, to its scroll bars too, is painted at once;
-// after such a release the view is held again only once that paint is done, so that a turn queued
-// before it cannot hold it back. A view released as a burst ends may be held by the next burst at
-// once.
+// second, and a view shown, resized or given input, to any of its parts too (its header, its
+// scroll bars; a pointer moved with a button held among it), is painted at once; after such a
+// release the view is held again only once that paint is done, so that a turn queued before it
+// cannot hold it back. A view released as a burst ends may be held by the next burst at once.
 class ServerBurstPaints : public QObject
 {
     Q_OBJECT

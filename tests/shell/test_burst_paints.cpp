@@ -8,6 +8,7 @@
 
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScreen>
@@ -121,6 +122,8 @@ private slots:
         QTest::newRow("a click on a user list row") << "click" << kTurnsToPaint;
         QTest::newRow("a click in the user list's scroll bar trough") << "trough" << kTurnsToPaint;
         QTest::newRow("page down on the user list's scroll bar") << "bar key" << kTurnsToPaint;
+        QTest::newRow("a drag of a column's edge in the user list's header") << "header drag" << kTurnsToPaint;
+        QTest::newRow("a press on a user list row moved over others") << "row drag" << kTurnsToPaint;
         // Its paint comes after the turn queued before it, which must not hold the list again.
         QTest::newRow("a resize of the window") << "resize" << kTurnsToPaint;
         QTest::newRow("a search in a chat log viewer") << "log" << kTurnsToPaint;
@@ -162,6 +165,16 @@ private slots:
         const int width = list->viewport()->width();
         if (act == "resize")
             paint.m_shows = [list, width] { return list->viewport()->width() > width; };
+        // A drag is pressed before the act, and moved, the button held, once the list is held again.
+        QWidget* pressed = act == "header drag" ? list->header()->viewport() : list->viewport();
+        QPoint at = act == "header drag" ? QPoint(list->columnWidth(0) - 1, list->header()->height() / 2)
+                                         : list->visualItemRect(list->topLevelItem(2)).center();
+        const int column = list->columnWidth(0);
+        if (act == "header drag")
+            paint.m_shows = [list, column] { return list->columnWidth(0) > column; };
+        QTreeWidgetItem* first = nullptr;
+        if (act == "row drag")
+            paint.m_shows = [list, &first] { return list->selectedItems().value(0, first) != first; };
 
         // A message opens the burst, one comes half-way: each would hold the chat page.
         const int half = 3000;
@@ -173,6 +186,14 @@ private slots:
         QVERIFY(m_run->server.SendRaw("tester", Message(1, "first") + Statuses(0, half) + Message(2, middle)
                                                     + Statuses(half, half)));
         QTRY_VERIFY(paint.m_turns >= 40);
+        if (act.endsWith("drag"))
+        {
+            QMouseEvent press(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(pressed, &press);
+            first = list->selectedItems().value(0);
+            QTRY_VERIFY(paint.m_turns >= 45);
+            at += act == "header drag" ? QPoint(60, 0) : QPoint(0, 5 * list->visualItemRect(first).height());
+        }
         // A scroll may paint at once.
         if (act != "message")
             paint.Act();
@@ -194,6 +215,11 @@ private slots:
             QTest::keyClick(bar, Qt::Key_PageDown);
         else if (act == "resize")
             m_run->window->resize(1000, 760);
+        else if (act.endsWith("drag"))
+        {
+            QMouseEvent move(QEvent::MouseMove, at, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(pressed, &move);
+        }
 
         QTRY_VERIFY_WITH_TIMEOUT(paint.m_burstOver, 30000);
         QVERIFY2(paint.m_paintTurn >= 0 && paint.m_paintedInBurst,
