@@ -342,6 +342,13 @@ private slots:
         viewer->findChild<QPushButton*>(QStringLiteral("searchForwardButton"))->click();
         SAVE_SCREENSHOT(run.window.get(), "chat_log_viewer");
 
+        // Rows that end in a flag after a check mark: one whole, one cut before the flag.
+        emit gp_server->PrivateChat(
+            QStringLiteral("kai"), QString::fromUcs4(U"packed and ready, see you in Berlin \u2705\U0001F1E9\U0001F1EA"),
+            now, true);
+        emit gp_server->PrivateChat(QStringLiteral("p5"),
+                                    QString(497, QChar(0x200B)) + QString::fromUcs4(U"\u2705\U0001F1E9\U0001F1EA tail"),
+                                    now, true);
         chatsForm->Tabs()->setCurrentIndex(0);
         SAVE_SCREENSHOT(run.window.get(), "message_list");
 
