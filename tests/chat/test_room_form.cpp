@@ -330,9 +330,8 @@ private slots:
         browser.copy();
         QString written = text.startsWith("/me ") ? "* eve " + text.mid(4) : "[eve] " + text;
         written = description ? text : "[bob] hi\n" + written;
-        const QString copied = QGuiApplication::clipboard()->text().remove(QChar(0x200B));
-        QCOMPARE(description ? copied : copied.section('\n', 1),
-                 written.remove(QChar(0x200B)).replace(QChar(0xA0), ' '));
+        const QString copied = QGuiApplication::clipboard()->text();
+        QCOMPARE(description ? copied : copied.section('\n', 1), written.replace(QChar(0xA0), ' '));
     }
 
     // A line copied from any place in it is its text as it came: without the break points the view
