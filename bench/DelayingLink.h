@@ -2,8 +2,10 @@
 
 // A link with a round trip, for peers far away: the process moves into a network namespace of its
 // own, and a second one holds the far side; two TUN devices join them, and a thread of ours holds
-// each packet half the round trip each way. Root only (or what a namespace needs). Every address
-// lives in these namespaces: nothing leaves the machine.
+// each packet half the round trip each way. It may lose a share of the packets, drawn from a seeded
+// generator, and carry at most so many bytes a second each way, as a slow line with a queue of its
+// own. Root only (or what a namespace needs). Every address lives in these namespaces: nothing
+// leaves the machine.
 
 #include <QtGlobal>
 
@@ -11,15 +13,20 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/if.h>
 #include <linux/if_tun.h>
 #include <net/route.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <random>
 #include <sched.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -62,6 +69,52 @@ public:
     bool Up() const { return m_near >= 0 && m_far >= 0 && m_farNamespace >= 0; }
     // Packets already under way keep the delay they came with.
     void SetRoundTrip(int i_roundTripMs) { m_halfTripUs = i_roundTripMs * 500; }
+    // Each packet, either way, is lost with i_share's chance, drawn afresh from i_seed.
+    void SetLoss(double i_share, unsigned i_seed = 67)
+    {
+        m_lossSeed = i_seed;
+        m_lossPerMillion = int(i_share * 1e6);
+        ++m_lossDraws;
+    }
+    // Each way carries at most i_bytesPerSecond (0: as fast as the thread forwards), a packet at a
+    // time; what waits for the line beyond i_queueBytes is dropped, as a modem's queue would.
+    void SetRate(int i_bytesPerSecond, int i_queueBytes = 64 * 1024)
+    {
+        m_queueBytes = i_queueBytes;
+        m_bytesPerSecond = i_bytesPerSecond;
+    }
+
+    // The congestion control of the connections the listening socket of i_port (of this process)
+    // accepts from now on: an accepted connection takes its listener's. A namespace other than the
+    // first may not make cubic its default; a socket of its own may have it.
+    static bool SetCongestionControl(quint16 i_port, const std::string& i_name)
+    {
+        bool set = false;
+        DIR* fds = ::opendir("/proc/self/fd");
+        for (const dirent* entry; fds && (entry = ::readdir(fds));)
+        {
+            const int fd = std::atoi(entry->d_name);
+            sockaddr_storage address{};
+            socklen_t size = sizeof address;
+            int listening = 0;
+            socklen_t flagSize = sizeof listening;
+            if (fd <= 2 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0
+                || ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagSize) != 0 || !listening)
+                continue;
+            const quint16 port =
+                ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
+                                                    : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+            if (port != i_port
+                || ::setsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, i_name.c_str(), socklen_t(i_name.size())) != 0)
+                continue;
+            char now[16] = {};
+            socklen_t nowSize = sizeof now;
+            set = ::getsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, now, &nowSize) == 0 && i_name == now;
+        }
+        if (fds)
+            ::closedir(fds);
+        return set;
+    }
 
     // A blocking socket of the far side connected to i_port on the near side; -1 on failure.
     int ConnectFromFar(quint16 i_port) const
@@ -145,6 +198,10 @@ private:
     {
         const int fds[2] = {m_near, m_far};
         std::deque<Packet> held[2]; // by the device they came from
+        Clock::time_point lineFree[2] = {Clock::now(), Clock::now()};
+        std::mt19937 random;
+        std::uniform_int_distribution<int> draw(0, 999999);
+        int lossDraws = -1;
         std::vector<char> buffer(65536);
         while (!m_stop)
         {
@@ -168,14 +225,40 @@ private:
             pollfd polled[2] = {{m_near, POLLIN, 0}, {m_far, POLLIN, 0}};
             ::poll(polled, 2, std::max(waitMs, 0));
             const Clock::time_point arrived = Clock::now();
+            if (lossDraws != m_lossDraws)
+            {
+                lossDraws = m_lossDraws;
+                random.seed(m_lossSeed);
+            }
+            const int lossPerMillion = m_lossPerMillion;
+            const int bytesPerSecond = m_bytesPerSecond;
             for (int side = 0; side < 2; ++side)
                 for (ssize_t n; (n = ::read(fds[side], buffer.data(), buffer.size())) > 0;)
-                    held[side].push_back({arrived + std::chrono::microseconds(m_halfTripUs.load()),
+                {
+                    if (lossPerMillion > 0 && draw(random) < lossPerMillion)
+                        continue;
+                    Clock::time_point sent = arrived;
+                    if (bytesPerSecond > 0)
+                    {
+                        // The line sends one packet after another; what would wait past its queue is lost.
+                        const Clock::time_point start = std::max(arrived, lineFree[side]);
+                        if (start - arrived
+                            > std::chrono::microseconds(qint64(m_queueBytes) * 1000000 / bytesPerSecond))
+                            continue;
+                        sent = lineFree[side] = start + std::chrono::microseconds(qint64(n) * 1000000 / bytesPerSecond);
+                    }
+                    held[side].push_back({sent + std::chrono::microseconds(m_halfTripUs.load()),
                                           std::vector<char>(buffer.begin(), buffer.begin() + n)});
+                }
         }
     }
 
     std::atomic<int> m_halfTripUs;
+    std::atomic<int> m_lossPerMillion{0};
+    std::atomic<unsigned> m_lossSeed{0};
+    std::atomic<int> m_lossDraws{0};
+    std::atomic<int> m_bytesPerSecond{0};
+    std::atomic<int> m_queueBytes{0};
     int m_near = -1;
     int m_far = -1;
     int m_farNamespace = -1;
