@@ -615,22 +615,18 @@ void PeerConnection::Ask() const
         look.busyUs = qint64(hold.busyUs);
         look.windowLimitedUs = qint64(hold.windowLimitedUs);
         look.windowBytes = hold.windowBytes;
-        m_roundTripUs = hold.roundTripUs;
-        m_segmentBytes = hold.segmentBytes;
         // The time its window held the system back since the last look counts as shut when the window
         // was narrow at either end of it.
-        const bool shut =
-            std::min(m_look.windowBytes, look.windowBytes) <= ShutWindowSegments * std::max<qint64>(m_segmentBytes, 1);
+        const bool shut = std::min(m_look.windowBytes, look.windowBytes)
+                          <= ShutWindowSegments * std::max<qint64>(hold.segmentBytes, 1);
         look.shutUs =
             m_look.shutUs
             + (m_look.busyUs >= 0 && shut ? std::max<qint64>(look.windowLimitedUs - m_look.windowLimitedUs, 0) : 0);
     }
     m_look = look;
-    if (m_looks.empty() || look.ms - m_looks.back().ms >= LookMs)
-        m_looks.push_back(look);
+    m_looks.push_back(look);
     // Those before the newest one old enough to judge by are needed no more.
-    const qint64 span = std::max(HoldWindowMs, HoldRoundTrips * m_roundTripUs / 1000);
-    while (m_looks.size() > 2 && look.ms - m_looks[1].ms >= span)
+    while (m_looks.size() > 2 && look.ms - m_looks[1].ms >= HoldWindowMs)
         m_looks.pop_front();
 }
 
@@ -644,16 +640,13 @@ PeerConnection::Holder PeerConnection::HeldBy() const
     AskIfStale();
     if (m_looks.empty() || m_look.busyUs < 0)
         return Holder::Unknown;
-    const qint64 span = std::max(HoldWindowMs, HoldRoundTrips * m_roundTripUs / 1000);
+    // Over the last window, or since the first look when the connection is younger.
     const Look* base = &m_looks.front();
     for (const Look& look : m_looks)
-        if (m_look.ms - look.ms >= span)
+        if (m_look.ms - look.ms >= HoldWindowMs)
             base = &look;
     const qint64 busyUs = m_look.busyUs - base->busyUs;
-    // Over the last span, or since the first look when the connection is younger, but never over fewer
-    // than a few round trips: a far peer's window may be shut for one between batches.
-    if (base->busyUs < 0 || busyUs <= 0 || (m_look.ms - base->ms) * 1000 < HoldRoundTrips * m_roundTripUs
-        || m_look.ms - base->ms < LookMs)
+    if (base->busyUs < 0 || busyUs <= 0)
         return Holder::Unknown;
     return 2 * (m_look.shutUs - base->shutUs) >= busyUs ? Holder::Window : Holder::Network;
 }

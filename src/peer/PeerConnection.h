@@ -77,11 +77,9 @@ public:
     // their windows shut, the one with the most bytes waiting; then, stalled longest first, those not
     // judged yet, and last those the network holds back. Null when none waits.
     static PeerConnection* MostWaiting();
-    // Why the system sends no faster, judged over at least this long and a few of the connection's
-    // round trips, so that a peer that reads between pauses, or a far one between round trips, is
-    // judged by what holds it back most of the time.
+    // Why the system sends no faster, judged over this long, so that a peer that reads between
+    // pauses, or a far one between round trips, is judged by what holds it back most of the time.
     static constexpr qint64 HoldWindowMs = 1000;
-    static constexpr int HoldRoundTrips = 4;
     // A window of this many segments or fewer is one the peer keeps (nearly) shut; a wider one that
     // holds the system back is the size of a far peer's link.
     static constexpr int ShutWindowSegments = 8;
@@ -235,9 +233,9 @@ private:
     // while part of it has not left: the socket keeps such a frame's room whole until it has all gone.
     static constexpr qint64 LargeFrameBytes = 64 * 1024;
     mutable std::deque<std::pair<qint64, qint64>> m_largeFrames;
-    // What the system said when asked: the last look, and looks at least LookMs apart that span
-    // what HeldBy judges over, the oldest first. A look older than LookMs is taken again when needed,
-    // so that a choice among many connections asks the system little.
+    // What the system said when asked: the last look, and the looks that span what HeldBy judges over,
+    // the oldest first. The system is asked again only when the last look is LookMs old, so that a
+    // choice among many connections asks it little.
     struct Look
     {
         qint64 ms = -LookMs;
@@ -251,8 +249,6 @@ private:
     static constexpr qint64 LookMs = 100;
     mutable Look m_look;
     mutable std::deque<Look> m_looks;
-    mutable qint64 m_roundTripUs = 0;
-    mutable qint64 m_segmentBytes = 0;
     // Asks the system what its queue holds of this connection, and what holds its sending back.
     void Ask() const;
     void AskIfStale() const;

@@ -38,7 +38,6 @@ void AskSendHold(int i_fd, SendHold& o_hold)
     o_hold.windowLimitedUs = info.tcpi_rwnd_limited;
     o_hold.windowBytes = info.tcpi_snd_wnd;
     o_hold.segmentBytes = info.tcpi_snd_mss;
-    o_hold.roundTripUs = info.tcpi_rtt;
 #else
     Q_UNUSED(i_fd);
     Q_UNUSED(o_hold);

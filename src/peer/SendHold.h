@@ -4,8 +4,8 @@
 
 // What the system says of a connection's sending: how long ago it last sent the peer bytes; how long
 // it has had bytes to send, and how long of that its peer's receive window held it back (both counted
-// since the connection began), the window the peer advertises now, its segment size and the round
-// trip. Linux says when it last sent; 5.4 on, all of it; elsewhere the system says nothing.
+// since the connection began), the window the peer advertises now and its segment size. Linux says
+// when it last sent; 5.4 on, all of it; elsewhere the system says nothing.
 struct SendHold
 {
     qint64 sentAgoMs = -1;
@@ -14,7 +14,6 @@ struct SendHold
     quint64 windowLimitedUs = 0;
     quint32 windowBytes = 0;
     quint32 segmentBytes = 0;
-    quint32 roundTripUs = 0;
 };
 
 // What the system does not say keeps its value.
