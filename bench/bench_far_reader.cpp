@@ -4,6 +4,14 @@
 // each for a large folder and read nothing. Then, at a round trip of 300 ms, each list on a new
 // connection, while 250 more, one every 0.1 s, ask for the folder and read 4 KiB of it every tenth
 // of a second.
+//
+// Then who gives way past the bound of all peers while peers keep coming under new names, so that it
+// chooses all along: a far reader at 300 ms, under bbr and under cubic, beside peers that read 4 KiB
+// every tenth of a second through a fixed 8 KiB buffer, and beside peers that read all they can for
+// 0.2 s and then nothing for 0.7 s; a far reader whose path loses 1 % of its packets and a reader
+// behind a line of 100 KB/s, at once; and peers that read steadily at 40 KiB/s while bursts of
+// never-readers come. Each figure counts the answers read whole, and the bound's closes are told by
+// the kind of peer they fell on.
 
 #include "ArrivingReaders.h"
 #include "DelayingLink.h"
@@ -445,52 +453,80 @@ bool BesideTrickleReaders(DelayingLink& io_link, const QString& i_folder)
     return Within(reader.Completed() == kTimes, "peer_far_reader_beside_trickle_readers_completed")
            & Within(growth <= kGrowthLimitMb, "peer_far_reader_beside_trickle_readers_growth");
 }
-// What one run of tries came to.
+// A reader across the link: its name, the kind the bench tells its closes by, how many times it asks
+// and for what, and the first of the far side's ports its connections come from (0: any).
+struct AcrossTheLink
+{
+    QByteArray user;
+    const char* kind;
+    int tries;
+    QByteArray request;
+    quint32 answerCode;
+    quint16 firstPort = 0;
+};
+
+// What one reader's tries came to.
 struct Tries
 {
     int completed = 0;
-    int tries = 0;
-    double growthMb = 0;
     double medianMs = 0;
-    int came = 0;
     int closed = 0;
-    int readerClosed = 0;
 };
 
-// A reader across the link asks i_tries times for an answer, each over a new connection and so from
-// the start of the system's slow start, while peers of a kind under new names keep coming, ask for the
+// What a run beside peers that keep coming came to.
+struct Beside
+{
+    double growthMb = 0;
+    int came = 0;
+    int closed = 0;
+    std::vector<Tries> readers;
+};
+
+// Readers across the link ask for their answers, each try over a new connection and so from the
+// start of the system's slow start, while peers of a kind under new names keep coming, ask for the
 // folder and read it in their way (ArrivingReaders.h): the bound of all peers binds before the
-// reader's first ask and goes on choosing while it reads. The link is set by the caller.
-Tries ReaderBesideArriving(const DelayingLink& i_link, const QString& i_folder, ArrivingReaders::Reading i_reading,
-                           const QByteArray& i_prefix, const char* i_kind, const QByteArray& i_reader,
-                           const char* i_readerKind, int i_tries, const QByteArray& i_request, quint32 i_answerCode)
+// readers' first asks and goes on choosing while they read. The link is set by the caller.
+Beside ReadersBesideArriving(const DelayingLink& i_link, const QString& i_folder, ArrivingReaders::Reading i_reading,
+                             const QByteArray& i_prefix, const char* i_kind,
+                             const std::vector<AcrossTheLink>& i_readers)
 {
     const quint16 port = peerMessenger->ListeningPort();
-    const auto place = [&i_reader] {
-        peerMessenger->OnPeerAddress(QString::fromLatin1(i_reader), TCPAddress(DelayingLink::FarAddress, 0), 0);
+    // The client keeps what the server says of an address for a minute; it would ask again.
+    const auto place = [&i_readers] {
+        for (const AcrossTheLink& reader : i_readers)
+            peerMessenger->OnPeerAddress(QString::fromLatin1(reader.user), TCPAddress(DelayingLink::FarAddress, 0), 0);
     };
     place();
     RunFor(500);
     ResetPeak();
     const double baseline = PeakMegabytes();
     const int closedBefore = budgetCloses->Of(i_kind);
-    const int readerClosedBefore = budgetCloses->Of(i_readerKind);
-    ArrivingReaders readers(port, i_folder, i_prefix, i_reading);
+    std::vector<int> readerClosedBefore;
+    for (const AcrossTheLink& reader : i_readers)
+        readerClosedBefore.push_back(budgetCloses->Of(reader.kind));
+    ArrivingReaders arriving(port, i_folder, i_prefix, i_reading);
     QElapsedTimer timer;
     for (timer.start(); budgetCloses->Of(i_kind) == closedBefore && timer.elapsed() < 60000;)
     {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        readers.PlaceAhead(*peerMessenger);
+        arriving.PlaceAhead(*peerMessenger);
     }
-    FarReader reader([&i_link, port] { return i_link.ConnectFromFar(port); }, i_reader, i_tries, true, i_request,
-                     i_answerCode);
-    // The client keeps what the server says of an address for a minute; it would ask again.
+    std::vector<std::unique_ptr<FarReader>> readers;
+    for (const AcrossTheLink& reader : i_readers)
+        readers.push_back(std::make_unique<FarReader>(
+            [&i_link, port, first = reader.firstPort, next = 0]() mutable {
+                return i_link.ConnectFromFar(port, first ? quint16(first + next++) : 0);
+            },
+            reader.user, reader.tries, true, reader.request, reader.answerCode));
+    const auto done = [&readers] {
+        return std::all_of(readers.begin(), readers.end(), [](const auto& i_reader) { return i_reader->Done(); });
+    };
     QElapsedTimer placed;
     QElapsedTimer looked;
-    for (placed.start(), looked.start(); !reader.Done();)
+    for (placed.start(), looked.start(); !done();)
     {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        readers.PlaceAhead(*peerMessenger);
+        arriving.PlaceAhead(*peerMessenger);
         if (placed.elapsed() >= 10000)
         {
             place();
@@ -502,17 +538,25 @@ Tries ReaderBesideArriving(const DelayingLink& i_link, const QString& i_folder, 
             looked.restart();
         }
     }
-    Tries tries;
-    tries.growthMb = PeakMegabytes() - baseline;
-    readers.Close();
-    tries.completed = reader.Completed();
-    tries.tries = i_tries;
-    tries.medianMs = Median(reader.Times());
-    tries.came = readers.Came();
-    tries.closed = budgetCloses->Of(i_kind) - closedBefore;
-    tries.readerClosed = budgetCloses->Of(i_readerKind) - readerClosedBefore;
+    Beside beside;
+    beside.growthMb = PeakMegabytes() - baseline;
+    arriving.Close();
+    beside.came = arriving.Came();
+    beside.closed = budgetCloses->Of(i_kind) - closedBefore;
+    for (size_t n = 0; n < readers.size(); ++n)
+        beside.readers.push_back({readers[n]->Completed(), Median(readers[n]->Times()),
+                                  budgetCloses->Of(i_readers[n].kind) - readerClosedBefore[n]});
     RunFor(1000);
-    return tries;
+    return beside;
+}
+
+// The folders of the first 9,200 of the many files leave the share, so that with the large folder the
+// shares list is some 10 MB.
+void ShareATenMegabyteList()
+{
+    Type* folders = d->GetType(types::kSharedFileFolder);
+    for (int n = 0; n < 9200 / 20; ++n)
+        folders->GetItem(Value(QStringLiteral("/share/many/folder %1").arg(n))).Disconnect(ShareRoot());
 }
 
 QByteArray SharesListRequest()
@@ -528,7 +572,7 @@ bool FarReaderBesideUnderEach(DelayingLink& io_link, const QString& i_folder, Ar
     constexpr int kTries = 20;
     const double listMb = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone")).GetLength() / 1e6;
     io_link.SetRoundTrip(kFarRoundTripMs);
-    std::map<std::string, Tries> under;
+    std::map<std::string, Beside> under;
     for (const std::string control : {"bbr", "cubic"})
     {
         if (!DelayingLink::SetCongestionControl(peerMessenger->ListeningPort(), control))
@@ -536,20 +580,20 @@ bool FarReaderBesideUnderEach(DelayingLink& io_link, const QString& i_folder, Ar
             std::fprintf(stderr, "The congestion control %s is not to be had\n", control.c_str());
             return false;
         }
-        under[control] = ReaderBesideArriving(io_link, i_folder, i_reading,
-                                              QByteArray(i_prefix) + "-" + control.c_str() + "-", i_kind, "far reader",
-                                              "far readers", kTries, SharesListRequest(), FarReader::kSharesList);
+        under[control] = ReadersBesideArriving(
+            io_link, i_folder, i_reading, QByteArray(i_prefix) + "-" + control.c_str() + "-", i_kind,
+            {{"far reader", "far readers", kTries, SharesListRequest(), FarReader::kSharesList}});
     }
-    const Tries& bbr = under["bbr"];
-    const Tries& cubic = under["cubic"];
-    const int completed = std::min(bbr.completed, cubic.completed);
+    const Beside& bbr = under["bbr"];
+    const Beside& cubic = under["cubic"];
+    const int completed = std::min(bbr.readers[0].completed, cubic.readers[0].completed);
     const double growth = std::max(bbr.growthMb, cubic.growthMb);
     std::printf("%s_completed: %d of %d (bbr %d, cubic %d; a %.1f MB list at a %d ms round trip, each on a new "
                 "connection; %d and %d %s came, %d and %d closed, the far reader's connection %d and %d times; "
                 "median %.0f and %.0f ms a list)\n",
-                i_figure, completed, kTries, bbr.completed, cubic.completed, listMb, kFarRoundTripMs, bbr.came,
-                cubic.came, i_kind, bbr.closed, cubic.closed, bbr.readerClosed, cubic.readerClosed, bbr.medianMs,
-                cubic.medianMs);
+                i_figure, completed, kTries, bbr.readers[0].completed, cubic.readers[0].completed, listMb,
+                kFarRoundTripMs, bbr.came, cubic.came, i_kind, bbr.closed, cubic.closed, bbr.readers[0].closed,
+                cubic.readers[0].closed, bbr.readers[0].medianMs, cubic.readers[0].medianMs);
     std::printf("%s_growth: %.0f MB (bbr %.0f, cubic %.0f)\n", i_figure, growth, bbr.growthMb, cubic.growthMb);
     std::fflush(stdout);
     DelayingLink::SetCongestionControl(peerMessenger->ListeningPort(), "bbr");
@@ -557,55 +601,49 @@ bool FarReaderBesideUnderEach(DelayingLink& io_link, const QString& i_folder, Ar
     return Within(completed == kTries, i_figure) & Within(growth <= kGrowthLimitMb, i_figure);
 }
 
-// The far reader at a round trip of 300 ms, its link losing 1 % of the packets each way, beside
-// trickle readers that keep coming, each reading through a fixed 8 KiB buffer.
-bool LossyFarReader(DelayingLink& io_link, const QString& i_folder)
+// At once, beside trickle readers that keep coming, each reading through a fixed 8 KiB buffer: the
+// far reader at a round trip of 300 ms, its path losing 1 % of the packets each way, reads the list
+// 20 times; and a reader behind a line of 100 KB/s at a round trip of 100 ms asks for the 1.9 MB
+// folder answer 5 times, which alone it would read in some 20 s each. Both under bbr.
+bool LossyAndSlowLinkReaders(DelayingLink& io_link, const QString& i_folder)
 {
-    constexpr int kTries = 20;
+    constexpr int kLossyTries = 20;
+    constexpr int kSlowTries = 5;
+    constexpr int kLossy = 1;
+    constexpr int kSlow = 2;
     const double listMb = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone")).GetLength() / 1e6;
-    io_link.SetRoundTrip(kFarRoundTripMs);
-    io_link.SetLoss(0.01);
-    const Tries tries = ReaderBesideArriving(io_link, i_folder, ArrivingReaders::Reading::Window, "trickle-lossy-",
-                                             "trickle readers", "lossy far reader", "lossy far readers", kTries,
-                                             SharesListRequest(), FarReader::kSharesList);
-    io_link.SetLoss(0);
-    io_link.SetRoundTrip(kRoundTripMs);
+    MemStream one;
+    sharedFoldersManager->BuildFolderContentsReply(QStringLiteral("someone"), 1, i_folder, one);
+    io_link.SetRoundTrip(kFarRoundTripMs, kLossy);
+    io_link.SetLoss(0.01, 67, kLossy);
+    io_link.SetPorts(kLossy, 40000, 1000);
+    io_link.SetRoundTrip(100, kSlow);
+    io_link.SetRate(100000, 64 * 1024, kSlow);
+    io_link.SetPorts(kSlow, 41000, 1000);
+    const Beside beside = ReadersBesideArriving(
+        io_link, i_folder, ArrivingReaders::Reading::Window, "trickle-", "trickle readers",
+        {{"lossy far reader", "lossy far readers", kLossyTries, SharesListRequest(), FarReader::kSharesList, 40000},
+         {"slow-link reader", "slow-link readers", kSlowTries,
+          PeerMessages::BuildGetSharedFilesInFolder(1, i_folder).ToByteArray(), FarReader::kFolderContents, 41000}});
+    io_link.SetPorts(kLossy, 0, 0);
+    io_link.SetPorts(kSlow, 0, 0);
+    const Tries& lossy = beside.readers[0];
+    const Tries& slow = beside.readers[1];
     std::printf("peer_far_reader_lossy_beside_trickle_readers_completed: %d of %d (a %.1f MB list at a %d ms round "
                 "trip, 1 %% of the packets lost each way, bbr, each on a new connection; %d trickle readers (8 KiB "
                 "buffers) came, %d closed, the far reader's connection %d times; median %.0f ms a list)\n",
-                tries.completed, kTries, listMb, kFarRoundTripMs, tries.came, tries.closed, tries.readerClosed,
-                tries.medianMs);
-    std::printf("peer_far_reader_lossy_beside_trickle_readers_growth: %.0f MB\n", tries.growthMb);
+                lossy.completed, kLossyTries, listMb, kFarRoundTripMs, beside.came, beside.closed, lossy.closed,
+                lossy.medianMs);
+    std::printf("peer_slow_link_reader_beside_trickle_readers_completed: %d of %d (a %.1f MB folder answer over a "
+                "100 KB/s line at a 100 ms round trip, bbr, each on a new connection, beside the above; the reader's "
+                "connection closed %d times; median %.0f ms an answer)\n",
+                slow.completed, kSlowTries, one.GetLength() / 1e6, slow.closed, slow.medianMs);
+    std::printf("peer_lossy_and_slow_link_readers_beside_trickle_readers_growth: %.0f MB\n", beside.growthMb);
     std::fflush(stdout);
-    return Within(tries.completed == kTries, "peer_far_reader_lossy_beside_trickle_readers_completed")
-           & Within(tries.growthMb <= kGrowthLimitMb, "peer_far_reader_lossy_beside_trickle_readers_growth");
-}
-
-// A reader behind a line of 100 KB/s at a round trip of 100 ms that asks for the 1.9 MB folder
-// answer, 5 times, beside trickle readers that keep coming (as above): alone it would read each in
-// some 20 s.
-bool SlowLinkReader(DelayingLink& io_link, const QString& i_folder)
-{
-    constexpr int kTries = 5;
-    MemStream one;
-    sharedFoldersManager->BuildFolderContentsReply(QStringLiteral("someone"), 1, i_folder, one);
-    io_link.SetRoundTrip(100);
-    io_link.SetRate(100000);
-    const Tries tries = ReaderBesideArriving(io_link, i_folder, ArrivingReaders::Reading::Window, "trickle-slow-",
-                                             "trickle readers", "slow-link reader", "slow-link readers", kTries,
-                                             PeerMessages::BuildGetSharedFilesInFolder(1, i_folder).ToByteArray(),
-                                             FarReader::kFolderContents);
-    io_link.SetRate(0);
-    io_link.SetRoundTrip(kRoundTripMs);
-    std::printf(
-        "peer_slow_link_reader_beside_trickle_readers_completed: %d of %d (a %.1f MB folder answer over a "
-        "100 KB/s line at a 100 ms round trip, bbr, each on a new connection; %d trickle readers (8 KiB buffers) came, "
-        "%d closed, the reader's connection %d times; median %.0f ms an answer)\n",
-        tries.completed, kTries, one.GetLength() / 1e6, tries.came, tries.closed, tries.readerClosed, tries.medianMs);
-    std::printf("peer_slow_link_reader_beside_trickle_readers_growth: %.0f MB\n", tries.growthMb);
-    std::fflush(stdout);
-    return Within(tries.completed == kTries, "peer_slow_link_reader_beside_trickle_readers_completed")
-           & Within(tries.growthMb <= kGrowthLimitMb, "peer_slow_link_reader_beside_trickle_readers_growth");
+    return Within(lossy.completed == kLossyTries, "peer_far_reader_lossy_beside_trickle_readers_completed")
+           & Within(slow.completed == kSlowTries, "peer_slow_link_reader_beside_trickle_readers_completed")
+           & Within(beside.growthMb <= kGrowthLimitMb,
+                    "peer_lossy_and_slow_link_readers_beside_trickle_readers_growth");
 }
 
 // 10 peers of this machine, one every 6.5 s, each taking a 1.5 MB folder answer at 40 KiB/s (4 KiB
@@ -705,12 +743,12 @@ int main(int argc, char** argv)
     bool held = ListVsSystemSizing(link);
     held &= BesideNeverReaders(link);
     held &= BesideTrickleReaders(link, folder);
+    ShareATenMegabyteList();
     held &= FarReaderBesideUnderEach(link, folder, ArrivingReaders::Reading::Window,
                                      "peer_far_reader_beside_window_readers", "window", "window readers");
     held &= FarReaderBesideUnderEach(link, folder, ArrivingReaders::Reading::Burst,
                                      "peer_far_reader_beside_burst_readers", "burst", "burst readers");
-    held &= LossyFarReader(link, folder);
-    held &= SlowLinkReader(link, folder);
+    held &= LossyAndSlowLinkReaders(link, folder);
     held &= SteadyReadersBesideNeverReaderBursts(folder);
     held &= ChoicesAndWhatTheyLeft();
     budgetCloses = nullptr;
