@@ -10,14 +10,16 @@
 
 // A plain blocking socket connected to a loopback port from the loopback address given, so that
 // one process can stand for many peers at addresses of their own, with segments of at most
-// i_segmentBytes when not 0; -1 when it cannot be had.
-inline int ConnectFrom(quint32 i_from, quint16 i_port, int i_segmentBytes = 0)
+// i_segmentBytes and a receive buffer fixed at i_receiveBytes when not 0; -1 when it cannot be had.
+inline int ConnectFrom(quint32 i_from, quint16 i_port, int i_segmentBytes = 0, int i_receiveBytes = 0)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return -1;
     if (i_segmentBytes > 0)
         ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &i_segmentBytes, sizeof i_segmentBytes);
+    if (i_receiveBytes > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &i_receiveBytes, sizeof i_receiveBytes);
     sockaddr_in from{};
     from.sin_family = AF_INET;
     from.sin_addr.s_addr = htonl(i_from);

@@ -33,21 +33,22 @@ public:
                                        TCPAddress(FirstAddress + quint32(n % Addresses), 0), 0);
     }
 
-    // Those that read come i_msApart after one another, when not 0; the others all at once.
+    // They come i_msApart after one another, when not 0; else all at once.
     NeverReaders(quint16 i_port, const QString& i_folder, const QByteArray& i_prefix = "renamed",
                  int i_bytesEachTenth = 0, int i_msApart = 0)
         : m_thread([this, i_port, i_folder, i_prefix, i_bytesEachTenth, i_msApart] {
             RawPeer framer;
             const QByteArray request =
                 framer.Frame(PeerMessages::BuildGetSharedFilesInFolder(1, i_folder).ToByteArray());
-            const auto start = std::chrono::steady_clock::now();
+            using Clock = std::chrono::steady_clock;
+            const auto start = Clock::now();
+            const auto due = [start, i_msApart](int i_peer) {
+                return start + std::chrono::milliseconds(i_peer * i_msApart);
+            };
             int n = 0;
-            for (auto next = start; !m_stop; next += std::chrono::milliseconds(100))
+            for (auto nextRead = start; !m_stop;)
             {
-                for (; n < Names
-                       && (i_bytesEachTenth == 0
-                           || std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(n * i_msApart));
-                     ++n)
+                for (const auto now = Clock::now(); n < Names && due(n) <= now; ++n)
                 {
                     // Segments as over a real network, not loopback's 64 KiB: a peer's window then
                     // opens as it reads, not once it has read 64 KiB.
@@ -62,10 +63,19 @@ public:
                 }
                 m_connected = m_peers.size();
                 m_sent = n == Names;
-                if (i_bytesEachTenth == 0)
+                if (i_bytesEachTenth == 0 && m_sent)
                     break;
-                Read(i_bytesEachTenth);
-                std::this_thread::sleep_until(next);
+                auto until = n < Names ? due(n) : Clock::time_point::max();
+                if (i_bytesEachTenth > 0)
+                {
+                    if (Clock::now() >= nextRead)
+                    {
+                        Read(i_bytesEachTenth);
+                        nextRead += std::chrono::milliseconds(100);
+                    }
+                    until = std::min(until, nextRead);
+                }
+                std::this_thread::sleep_until(until);
             }
         })
     {

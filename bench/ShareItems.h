@@ -28,14 +28,14 @@ inline void AddSharedFile(const ItemPtr& i_folder, const QString& i_name, long l
     file.Connect(d->GetType(types::kSharedFileSize)->GetItem(Value(i_size)));
 }
 
-// A folder of 60,000 files whose names hardly compress: its contents answer is some 1.9 MB. Its
-// remote path is returned.
-inline QString MakeLargeFolder(const QString& i_path = QStringLiteral("/share/leeched"))
+// A folder of 60,000 files (or i_files) whose names hardly compress: its contents answer is some
+// 1.9 MB (32 bytes a file). Its remote path is returned.
+inline QString MakeLargeFolder(const QString& i_path = QStringLiteral("/share/leeched"), int i_files = 60000)
 {
     ItemPtr folder = d->GetType(types::kSharedFileFolder)->GetItem(Value(i_path));
     folder.Connect(ShareRoot());
     quint64 seed = 0x9e3779b97f4a7c15ull;
-    for (int n = 0; n < 60000; ++n)
+    for (int n = 0; n < i_files; ++n)
     {
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;
         const quint64 more = seed * 0x2545f4914f6cdd1dull;

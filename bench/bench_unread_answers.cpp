@@ -4,7 +4,8 @@
 // each ask for the same list 20 times, each time once they have read the last one, and 8 more that
 // queue a file before each ask. Then a peer's wait for its user information while others ask for
 // one folder's contents, each under a spelling of its own. Last, peers that ask once each, under 250
-// new names, and read nothing: what the process and the system's send queues hold for them.
+// new names, and read nothing: what the process and the system's send queues hold for them, and how
+// long a well-behaved peer waits meanwhile for its user information.
 
 #include "EngineStack.h"
 #include "FreePorts.h"
@@ -34,6 +35,7 @@
 #include <random>
 #include <sys/socket.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -370,6 +372,15 @@ bool FolderContentsLeeches()
         std::fprintf(stderr, "The user information was not read\n");
     return pinger.Read() == 1;
 }
+
+// What this thread has run on a processor, in milliseconds.
+double ThreadCpuMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
 // A peer that asks for our user information every 20 ms from an address of its own, each time
 // once it has read the last answer, and notes how long each answer took.
 class Pinger
@@ -512,23 +523,43 @@ bool FolderContentsSpellings()
 
 // 250 connections under new names, 50 from each of five addresses, that each ask once for the
 // contents of the folder of 60,000 files and read nothing: what the process and the system then
-// hold for them.
+// hold for them, and how long a well-behaved peer waits for its user information meanwhile.
 bool NeverReadersUnderNewNames(const QString& i_folder)
 {
     int asked = 0;
     const QMetaObject::Connection counting =
         QObject::connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, [&asked] { ++asked; });
+    const QMetaObject::Connection answering =
+        QObject::connect(peerMessenger, &PeerMessenger::UserInfoRequested, [](QString i_user) {
+            MemStream reply = PeerMessages::BuildUserInfoReply(QStringLiteral("me"), false, QByteArray(), 1, 0, true);
+            peerMessenger->SendMessage(i_user, reply);
+        });
     NeverReaders::Place(*peerMessenger);
+    peerMessenger->OnPeerAddress(QStringLiteral("burst pinger"), TCPAddress(0x7f0000f2u, 0), 0);
+    // Built and kept before they come, so that the pings wait on what the burst costs, not on a build.
+    MemStream built;
+    sharedFoldersManager->BuildFolderContentsReply(QStringLiteral("someone"), 1, i_folder, built);
     RunFor(500);
     ResetPeak();
     const double baseline = PeakMegabytes();
     const quint16 port = peerMessenger->ListeningPort();
+    Pinger pinger(port, 0x7f0000f2u, "burst pinger");
+    RunFor(300);
+    const double cpuBefore = ThreadCpuMs();
     NeverReaders neverReaders(port, i_folder);
     QElapsedTimer timer;
     timer.start();
     while ((!neverReaders.Sent() || asked < NeverReaders::Names) && timer.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const double cpuMs = ThreadCpuMs() - cpuBefore;
     neverReaders.Wait();
+    pinger.Stop();
+    while (!pinger.Done() && timer.elapsed() < 180000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QObject::disconnect(answering);
+    std::vector<double> waits = pinger.Done() ? pinger.Waits() : std::vector<double>();
+    std::sort(waits.begin(), waits.end());
+    const double worstPing = waits.empty() ? 0 : waits.back();
     // The budget closes connections while the last requests are answered: a second after, the
     // system holds nothing more for them.
     RunFor(1000);
@@ -542,13 +573,18 @@ bool NeverReadersUnderNewNames(const QString& i_folder)
     std::printf("peer_never_readers_250_new_names_send_queues: %.0f MB\n", queued / 1e6);
     std::printf("peer_budget_closed_left_in_system: %.1f MB (%d of %d closed connections left)\n", closedQueued / 1e6,
                 closedLeft, NeverReaders::Names - kept);
+    std::printf("peer_never_readers_250_new_names_worst_ping: %.0f ms (median %.1f ms of %zu answers; this thread busy "
+                "%.0f ms while they asked)\n",
+                worstPing, waits.empty() ? 0 : waits[waits.size() / 2], waits.size(), cpuMs);
     std::fflush(stdout);
     neverReaders.Close();
     RunFor(500);
     QObject::disconnect(counting);
     if (asked < NeverReaders::Names)
         std::fprintf(stderr, "%d of %d folder requests were read\n", asked, NeverReaders::Names);
-    return asked == NeverReaders::Names;
+    if (waits.empty())
+        std::fprintf(stderr, "No user-information request was answered\n");
+    return asked == NeverReaders::Names && !waits.empty();
 }
 // In place of the benches' share, one of its own whose shares list is some 1 MB: 5,500 files whose
 // names of 240 random letters hardly compress.

@@ -1,5 +1,7 @@
 #include "PeerConnection.h"
 
+#include "SendHold.h"
+
 #include <QHash>
 #include <QTcpSocket>
 #include <QTimer>
@@ -7,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <limits>
 
 #ifdef Q_OS_UNIX
@@ -102,7 +103,7 @@ PeerConnection::PeerConnection(QTcpSocket* ip_socket, bool i_scrambled, QObject*
     g_connections.push_back(this);
     m_created.start();
     m_lastActivity.start();
-    m_moved.start();
+    m_movedMs = ClockMs();
     m_socket->setParent(nullptr);
     Attach();
     if (m_socket->bytesAvailable() > 0)
@@ -121,7 +122,7 @@ PeerConnection::PeerConnection(const QHostAddress& i_address, quint16 i_port, bo
     g_connections.push_back(this);
     m_created.start();
     m_lastActivity.start();
-    m_moved.start();
+    m_movedMs = ClockMs();
     Attach();
     m_socket->connectToHost(i_address, i_port);
 }
@@ -146,33 +147,36 @@ qint64 PeerConnection::WaitingBytesOfAll(qint64 i_askAbove)
 
 PeerConnection* PeerConnection::MostWaiting()
 {
-    // A reading peer's answer may well be the largest: it goes only when nobody else's can.
-    PeerConnection* most = nullptr;
-    qint64 mostBytes = 0;
-    PeerConnection* slowest = nullptr;
-    double slowestSeconds = -2;
+    // A reading peer's answer may well be the largest: it goes only when nobody else's can. Where the
+    // system does not say what holds a connection back, none is judged, and the one still longest
+    // goes when none has stalled.
+    const auto rank = [](const PeerConnection* ip_connection, qint64 i_bytes) {
+        if (ip_connection->StalledMs() >= StalledAfterMs)
+            return std::make_pair(3, i_bytes);
+        switch (ip_connection->HeldBy())
+        {
+        case Holder::Window: return std::make_pair(2, i_bytes);
+        case Holder::Unknown: return std::make_pair(1, ip_connection->StalledMs());
+        case Holder::Network: break;
+        }
+        return std::make_pair(0, ip_connection->StalledMs());
+    };
+    PeerConnection* first = nullptr;
+    std::pair<int, qint64> firstRank;
     for (PeerConnection* connection : g_connections)
     {
         const qint64 bytes = connection->WaitingBytes(std::numeric_limits<qint64>::max());
         if (bytes == 0)
             continue;
-        const double seconds = connection->SecondsToGo(); // sees the system's queue shrink
-        if (connection->StalledMs() >= StalledAfterMs)
+        connection->AskIfStale(); // sees the system's queue shrink
+        const std::pair<int, qint64> connectionRank = rank(connection, bytes);
+        if (!first || connectionRank > firstRank)
         {
-            if (bytes > mostBytes)
-            {
-                most = connection;
-                mostBytes = bytes;
-            }
-        }
-        else if (seconds > slowestSeconds
-                 || (seconds == slowestSeconds && connection->StalledMs() > slowest->StalledMs()))
-        {
-            slowest = connection;
-            slowestSeconds = seconds;
+            first = connection;
+            firstRank = connectionRank;
         }
     }
-    return most ? most : slowest;
+    return first;
 }
 
 void PeerConnection::CountFileConnectionBytes(qint64 i_delta)
@@ -324,9 +328,8 @@ void PeerConnection::Attach()
     connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnDisconnected);
     connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
-        m_moved.restart();
-        if (ClockMs() - m_pace.ms >= PaceLookMs)
-            Ask(); // the peer's pace, seen over time, for when the bound must choose
+        m_movedMs = ClockMs();
+        AskIfStale(); // what holds it back, seen over time, for when the bound must choose
         emit Written();
     });
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError i_error) {
@@ -374,14 +377,7 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
     if (!m_socket)
         return;
     if (WaitingBytes(std::numeric_limits<qint64>::max()) == 0)
-    {
-        m_moved.restart(); // a stall, and the peer's pace, count from when bytes begin to wait
-        m_waitingSinceMs = ClockMs();
-        Pace start = m_pace;
-        start.ms = m_waitingSinceMs;
-        start.taken = m_bytesQueued;
-        m_paces.assign(1, start);
-    }
+        m_movedMs = ClockMs(); // a stall counts from when bytes begin to wait
     // Only what the peer sends keeps a connection alive; else answers to a peer that never reads
     // would keep it for ever.
     if (!m_codec->IsScrambled())
@@ -576,15 +572,24 @@ qint64 PeerConnection::WaitingBytes(qint64 i_askAbove) const
 {
     if (!m_socket)
         return 0;
-    // The socket keeps a large frame's room until all of it has gone, not only what is left of it.
+    // The socket keeps a large frame's room until all of it has gone, not only what is left of it;
+    // what the system holds is the last of what was handed to it, so of that frame too, while it is
+    // no more than the frame's sent part.
     const qint64 own = m_socket->bytesToWrite();
     const qint64 handed = m_bytesQueued - own;
-    const qint64 kept = own + KeptOfSent(handed);
-    const qint64 atMost = kept + m_systemQueued + handed - m_handedAtAsk;
-    if (atMost == kept || atMost <= i_askAbove)
+    const qint64 keptOfSent = KeptOfSent(handed);
+    const qint64 systemAtMost = m_systemQueued + handed - m_handedAtAsk;
+    const qint64 atMost = own + std::max(keptOfSent, systemAtMost);
+    if (systemAtMost == 0 || atMost <= i_askAbove || ClockMs() - m_look.ms < LookMs)
         return atMost;
     Ask();
-    return kept + m_systemQueued;
+    return own + std::max(keptOfSent, m_systemQueued);
+}
+
+void PeerConnection::AskIfStale() const
+{
+    if (m_socket && ClockMs() - m_look.ms >= LookMs)
+        Ask();
 }
 
 void PeerConnection::Ask() const
@@ -596,59 +601,54 @@ void PeerConnection::Ask() const
     if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &queued) != 0)
         queued = 0;
 #endif
-    // Only against an earlier look: a peer that reads nothing has still taken what its side holds.
-    if (m_handedAtAsk > 0 && queued < m_systemQueued + handed - m_handedAtAsk)
-        m_moved.restart(); // the peer has taken some
     m_systemQueued = std::max(queued, 0);
     m_handedAtAsk = handed;
-    Pace pace = m_pace;
-    pace.ms = ClockMs();
-    pace.taken = handed - m_systemQueued;
-    pace.slowStartWindow = pace.roundTripUs = 0;
-#if defined(Q_OS_LINUX) && defined(TCP_INFO)
-    // Sending all its congestion window allows, as the system does while the peer's window is open.
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    if (fd >= 0 && ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0
-        && info.tcpi_snd_cwnd < info.tcpi_snd_ssthresh && 2 * info.tcpi_unacked >= info.tcpi_snd_cwnd)
+    Look look;
+    look.ms = ClockMs();
+    SendHold hold;
+    AskSendHold(fd, hold);
+    // The system sends the peer bytes as its window opens, also when all that waits is with the system.
+    if (hold.sentAgoMs >= 0)
+        m_movedMs = std::max(m_movedMs, look.ms - hold.sentAgoMs);
+    if (hold.whole)
     {
-        pace.slowStartWindow = qint64(info.tcpi_snd_cwnd) * info.tcpi_snd_mss;
-        pace.roundTripUs = info.tcpi_rtt;
+        look.busyUs = qint64(hold.busyUs);
+        look.windowLimitedUs = qint64(hold.windowLimitedUs);
+        look.windowBytes = hold.windowBytes;
+        // The time its window held the system back since the last look counts as shut when the window
+        // was narrow at either end of it.
+        const bool shut = std::min(m_look.windowBytes, look.windowBytes)
+                          <= ShutWindowSegments * std::max<qint64>(hold.segmentBytes, 1);
+        look.shutUs =
+            m_look.shutUs
+            + (m_look.busyUs >= 0 && shut ? std::max<qint64>(look.windowLimitedUs - m_look.windowLimitedUs, 0) : 0);
     }
-#endif
-    m_pace = pace;
-    if (m_paces.empty() || pace.ms - m_paces.back().ms >= PaceLookMs)
-        m_paces.push_back(pace);
-    if (m_paces.size() > size_t(2 * PaceWindowMs / PaceLookMs))
-        m_paces.pop_front();
+    m_look = look;
+    m_looks.push_back(look);
+    // Those before the newest one old enough to judge by are needed no more.
+    while (m_looks.size() > 2 && look.ms - m_looks[1].ms >= HoldWindowMs)
+        m_looks.pop_front();
 }
 
-double PeerConnection::SecondsToGo() const
+qint64 PeerConnection::StalledMs() const
 {
-    if (!m_socket)
-        return 0;
-    if (m_paces.empty() || ClockMs() - m_pace.ms >= PaceFreshMs)
-        Ask();
-    const qint64 toGo = m_socket->bytesToWrite() + m_systemQueued;
-    if (toGo == 0)
-        return 0;
-    if (m_pace.slowStartWindow > 0 && m_pace.roundTripUs > 0)
-        return m_pace.roundTripUs / 1e6 * std::log2(1 + double(toGo) / double(m_pace.slowStartWindow));
-    // Over the last window or, when the wait is younger, from a quarter second into it: what the
-    // peer's side takes at once, read or not, says little of its pace. Before that, since the wait
-    // began, and a peer that took nothing yet is not judged.
-    const Pace* base = &m_paces.front();
-    if (m_paces.size() > 1 && m_pace.ms - m_paces[1].ms >= PaceLookMs)
-        base = &m_paces[1];
-    for (const Pace& pace : m_paces)
-        if (m_pace.ms - pace.ms >= PaceWindowMs)
-            base = &pace;
-    const qint64 taken = m_pace.taken - base->taken;
-    if (taken <= 0)
-        return base == &m_paces.front() && m_pace.ms - base->ms < PaceWindowMs
-                   ? -1
-                   : std::numeric_limits<double>::infinity();
-    return double(toGo) * double(std::max<qint64>(m_pace.ms - base->ms, 1)) / 1000 / double(taken);
+    return ClockMs() - m_movedMs;
+}
+
+PeerConnection::Holder PeerConnection::HeldBy() const
+{
+    AskIfStale();
+    if (m_looks.empty() || m_look.busyUs < 0)
+        return Holder::Unknown;
+    // Over the last window, or since the first look when the connection is younger.
+    const Look* base = &m_looks.front();
+    for (const Look& look : m_looks)
+        if (m_look.ms - look.ms >= HoldWindowMs)
+            base = &look;
+    const qint64 busyUs = m_look.busyUs - base->busyUs;
+    if (base->busyUs < 0 || busyUs <= 0)
+        return Holder::Unknown;
+    return 2 * (m_look.shutUs - base->shutUs) >= busyUs ? Holder::Window : Holder::Network;
 }
 
 void PeerConnection::NoteAnswer(quint32 i_code)

@@ -72,13 +72,17 @@ public:
     // the distributed network), and on the file connections the transfers write to. The system is
     // asked what its queues hold only when what they may hold passes i_askAbove (WaitingBytes).
     static qint64 WaitingBytesOfAll(qint64 i_askAbove = 0);
-    // The connection that should give way first, of those on which bytes wait: among the stalled
-    // ones (StalledMs), the one with the most bytes waiting; failing those, the one that would take
-    // longest to be done (SecondsToGo), one whose peer took nothing yet last. Null when none waits.
+    // The connection that should give way first, of those on which bytes wait (HeldBy): among the
+    // stalled ones (StalledMs), the one with the most bytes waiting; then among those whose peers keep
+    // their windows shut, the one with the most bytes waiting; then, stalled longest first, those not
+    // judged yet, and last those the network holds back. Null when none waits.
     static PeerConnection* MostWaiting();
-    // A rate is judged over at least this long, so that a peer that reads between pauses, or a far
-    // one between round trips, is not taken for one that stopped.
-    static constexpr qint64 PaceWindowMs = 1000;
+    // Why the system sends no faster, judged over this long, so that a peer that reads between
+    // pauses, or a far one between round trips, is judged by what holds it back most of the time.
+    static constexpr qint64 HoldWindowMs = 1000;
+    // A window of this many segments or fewer is one the peer keeps (nearly) shut; a wider one that
+    // holds the system back is the size of a far peer's link.
+    static constexpr int ShutWindowSegments = 8;
     // Upload threads say what their sockets hold; callable from any thread.
     static void CountFileConnectionBytes(qint64 i_delta);
 
@@ -110,19 +114,25 @@ public:
     // Bytes written but not yet sent; lets a forwarder skip a reader that does not keep up.
     qint64 BytesToWrite() const;
     // Those and what the system has taken but the peer not yet: all this connection holds for the
-    // peer. The system's part is what it held when last asked and all handed to it since; it is
-    // asked again only when the sum passes i_askAbove, so that a count costs no call for each
-    // connection.
+    // peer, each byte once. The system's part is what it held when last asked and all handed to it
+    // since; it is asked again only when the sum passes i_askAbove and it was last asked LookMs ago
+    // or more, so that a count costs no call for each connection.
     qint64 WaitingBytes(qint64 i_askAbove = 0) const;
-    // How long since the system last took bytes of this connection, or its queue was last seen to
-    // shrink, or bytes began to wait on it.
-    qint64 StalledMs() const { return m_moved.elapsed(); }
-    // How long what waits here would take to be done, from what waits for the peer and what it has
-    // taken of late. A peer that takes all the system sends, while the system still doubles what it
-    // sends each round trip (slow start), is reckoned as that doubling goes: a far reader's first
-    // seconds. One that took nothing of late: infinity; nothing yet, in the first PaceWindowMs of
-    // its wait: -1. The system is asked afresh.
-    double SecondsToGo() const;
+    // How long since the system last took bytes of this connection, or last sent its peer some (as it
+    // said when last asked), or bytes began to wait on it.
+    qint64 StalledMs() const;
+    enum class Holder
+    {
+        // Judged on too little yet, or the system does not say.
+        Unknown,
+        // The network: the system sends as fast as the link allows, though the peer's window is open.
+        Network,
+        // The peer's own window, closed or nearly so most of the time: it does not read, or barely.
+        Window
+    };
+    // What held the system back in sending this connection's bytes of late. The system is asked
+    // again when it was last asked LookMs ago or more.
+    Holder HeldBy() const;
     // The frame just sent is the answer of this code; AnswerWaiting holds while part of it has not
     // left, so that a repeated request need not build the same answer again.
     void NoteAnswer(quint32 i_code);
@@ -218,31 +228,30 @@ private:
     // What the system's send queue held when last asked, and the bytes handed to it by then.
     mutable qint64 m_systemQueued = 0;
     mutable qint64 m_handedAtAsk = 0;
-    mutable QElapsedTimer m_moved;
+    mutable qint64 m_movedMs = 0;
     // Where each frame of at least LargeFrameBytes begins and ends in the bytes handed to the socket,
     // while part of it has not left: the socket keeps such a frame's room whole until it has all gone.
     static constexpr qint64 LargeFrameBytes = 64 * 1024;
     mutable std::deque<std::pair<qint64, qint64>> m_largeFrames;
-    // What the peer had taken (of all handed to the system, what it no longer holds) when the system
-    // was asked: the last look, and looks at least a quarter of a second apart since bytes began to
-    // wait, the oldest first.
-    struct Pace
+    // What the system said when asked: the last look, and the looks that span what HeldBy judges over,
+    // the oldest first. The system is asked again only when the last look is LookMs old, so that a
+    // choice among many connections asks it little.
+    struct Look
     {
-        qint64 ms = 0;
-        qint64 taken = 0;
-        // The congestion window in bytes and the round trip, while the system is in slow start and
-        // has that window under way.
-        qint64 slowStartWindow = 0;
-        qint64 roundTripUs = 0;
+        qint64 ms = -LookMs;
+        // Times from the system (-1 when it does not say), in microseconds: busy sending, and held back
+        // by the peer's window while that was shut (ShutWindowSegments).
+        qint64 busyUs = -1;
+        qint64 shutUs = 0;
+        qint64 windowLimitedUs = 0;
+        qint64 windowBytes = 0;
     };
-    static constexpr qint64 PaceLookMs = 250;
-    // A look this recent stands for now.
-    static constexpr qint64 PaceFreshMs = 20;
-    mutable Pace m_pace;
-    mutable std::deque<Pace> m_paces;
-    qint64 m_waitingSinceMs = 0;
-    // Asks the system what its queue holds of this connection, and how the peer has taken it.
+    static constexpr qint64 LookMs = 100;
+    mutable Look m_look;
+    mutable std::deque<Look> m_looks;
+    // Asks the system what its queue holds of this connection, and what holds its sending back.
     void Ask() const;
+    void AskIfStale() const;
     // Bytes of the socket's own buffer that are kept though sent: the sent part of a large frame.
     qint64 KeptOfSent(qint64 i_sent) const;
     // Notes the frame just handed to the socket, i_bytes long with its header.

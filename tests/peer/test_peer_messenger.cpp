@@ -6,6 +6,7 @@
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
 #include "RawPeer.h"
+#include "SendHold.h"
 #include "SendQueues.h"
 #include "TimerManager.h"
 
@@ -826,15 +827,16 @@ private slots:
             return Payload(PeerMessages::BuildUploadPlaceInLineRequest(QString::number(i_kilobytes)));
         };
         const quint32 fill = 4500; // more than the system buffers for one connection
-        // The first answer fills what the system takes of it, and counts whole, with what the system
-        // took, while part of it waits with us; the second waits with us whole. What then waits for
-        // the peer, or 0 when either did not come out so.
+        // The first answer fills what the system takes of it, and counts whole while part of it waits
+        // with us; the second waits with us whole. What then waits for the peer, or 0 when either did
+        // not come out so.
         const auto hold = [fill, &ask](RawPeer& io_peer, quint32 i_kilobytes) -> qint64 {
             const qint64 before = peerMessenger->WaitingBytes();
             io_peer.SendFrame(ask(fill));
             const qint64 frame = 8 + qint64(fill) * 1000;
-            if (!QTest::qWaitFor([&] { return peerMessenger->WaitingBytes() > before + frame; }, 5000))
+            if (!QTest::qWaitFor([&] { return peerMessenger->WaitingBytes() >= before + frame; }, 5000))
                 return 0;
+            QTest::qWait(100); // the system takes what it will
             const qint64 filled = peerMessenger->WaitingBytes();
             io_peer.SendFrame(ask(i_kilobytes));
             const qint64 held = filled - before + 8 + qint64(i_kilobytes) * 1000;
@@ -1021,10 +1023,14 @@ private slots:
     {
         QTest::addColumn<QString>("closing");
         QTest::addColumn<int>("answerBytes");
-        QTest::newRow("the bound of all peers") << QStringLiteral("budget") << 4000000;
-        QTest::newRow("a frame over the size limit") << QStringLiteral("oversized") << 4000000;
+        QTest::addColumn<QString>("line");
+        QTest::newRow("the bound of all peers") << QStringLiteral("budget") << 4000000 << "Connection P never closed";
+        QTest::newRow("a frame over the size limit")
+            << QStringLiteral("oversized") << 4000000 << "Connection P never closed";
+        QTest::newRow("too many connections from its address")
+            << QStringLiteral("address") << 4000000 << "dropping the 1 idle longest";
         QTest::newRow("idle too long, its answer all with the system")
-            << QStringLiteral("idle") << PeerConnection::SystemUnsentBytes / 2;
+            << QStringLiteral("idle") << PeerConnection::SystemUnsentBytes / 2 << "Connection P never closed";
     }
 
     // A peer that keeps its window shut has the system keep a closed connection, and what it holds
@@ -1034,15 +1040,15 @@ private slots:
     {
         QFETCH(QString, closing);
         QFETCH(int, answerBytes);
+        QFETCH(QString, line);
         peerMessenger->SetWaitingBytesBudget(answerBytes * 3 / 4);
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, [answerBytes](QString i_user) {
             MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(answerBytes, 'a'));
             peerMessenger->SendMessage(i_user, message);
         });
         bool closed = false;
-        SetLogSink([&closed](const QString&, const QString& i_line) {
-            closed = closed || i_line.contains(QLatin1String("Connection P never closed"));
-        });
+        SetLogSink(
+            [&closed, &line](const QString&, const QString& i_line) { closed = closed || i_line.contains(line); });
         const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
         const QByteArray request = Payload(PeerMessages::BuildGetSharedFilesInFolder(1, QStringLiteral("f")));
         const quint16 port = peerMessenger->ListeningPort();
@@ -1052,7 +1058,23 @@ private slots:
         // The system takes what it will, less the few kilobytes the peer's window had room for.
         QTRY_VERIFY(SendQueues(port) >= std::min(answerBytes, PeerConnection::SystemUnsentBytes) / 2);
         std::unique_ptr<RawPeer> other;
-        if (closing == QLatin1String("budget"))
+        std::vector<std::unique_ptr<RawPeer>> more;
+        if (closing == QLatin1String("address"))
+        {
+            // As many again as one address may hold: the one idle longest goes.
+            for (int n = 0; n < 64; ++n)
+            {
+                more.push_back(std::make_unique<RawPeer>());
+                QVERIFY(more.back()->Socket().bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+            }
+            // The client takes them as they come: a backlog holds only so many.
+            for (auto& peer : more)
+                peer->Socket().connectToHost(QHostAddress::LocalHost, port);
+            QTRY_VERIFY(std::all_of(more.begin(), more.end(), [](const auto& i_peer) {
+                return i_peer->Socket().state() == QAbstractSocket::ConnectedState;
+            }));
+        }
+        else if (closing == QLatin1String("budget"))
         {
             other = NonReader("other", "127.0.0.3");
             QVERIFY(other);
@@ -1083,7 +1105,7 @@ private slots:
     {
         QTest::addColumn<int>("chunk");
         QTest::addColumn<int>("pauseMs");
-        QTest::newRow("reads a little often") << 65536 << 10;
+        QTest::newRow("reads a little often") << 16384 << 10;
         QTest::newRow("reads more, with pauses") << 262144 << 300;
     }
 
@@ -1094,9 +1116,10 @@ private slots:
     {
         QFETCH(int, chunk);
         QFETCH(int, pauseMs);
-        // The reader's answer counts whole while part of it waits with us, with what the system took:
-        // the bound binds once its pace is known.
-        peerMessenger->SetWaitingBytesBudget(16000000);
+        // The reader's answer counts whole while part of it waits with us. On loopback a reader keeps its
+        // window shut most of the time too, as the link is faster than it reads: the bound binds once
+        // the first peers that never read have been still for a second.
+        peerMessenger->SetWaitingBytesBudget(20000000);
         connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this, [](QString i_user, QString i_file) {
             MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(i_file.toInt() * 1000, 'a'));
             peerMessenger->SendMessage(i_user, message);
@@ -1157,8 +1180,8 @@ private slots:
         QTest::newRow("8 KiB every half second") << 8192 << 500;
     }
 
-    // The system holds the whole of a reader's answer, so no write of ours tells that it moves: its
-    // queue shrinking does. Past the bound, a peer that reads nothing and holds less goes first.
+    // The system holds the whole of a reader's answer, so no write of ours tells that it moves: the
+    // system sending it bytes does. Past the bound, a peer that reads nothing and holds less goes first.
     void a_peer_that_takes_its_answer_from_the_system_alone_is_not_stalled()
     {
         QFETCH(int, chunk);
@@ -1183,62 +1206,128 @@ private slots:
         QCOMPARE(PeerConnection::MostWaiting(), ConnectionOf("never"));
     }
 
-    void the_peer_that_would_take_longest_to_be_done_gives_way_not_the_one_still_longest_data()
+    // A peer of the kind named: "shut" reads 4 KiB every tenth of a second through a 4 KiB buffer;
+    // "pausing" 64 KiB every half second; "young" reads nothing; "network" reads all it gets, sent to it
+    // at 100 KB/s, as a slow link would; "opened" gets 1 MB/s but reads nothing for four seconds.
+    std::unique_ptr<RawPeer> PeerOfKind(const QString& i_kind, const char* i_from)
     {
-        QTest::addColumn<int>("chunk");
-        QTest::addColumn<int>("pauses");
-        QTest::addColumn<bool>("young");
-        QTest::newRow("256 KiB every 0.3 s") << 262144 << 3 << false;
-        QTest::newRow("768 KiB every 0.9 s") << 786432 << 9 << false;
-        QTest::newRow("256 KiB every 0.1 s, in its first second") << 262144 << 1 << true;
+        const QByteArray user = i_kind.toLatin1();
+        if (i_kind != QLatin1String("network") && i_kind != QLatin1String("opened"))
+        {
+            auto peer = NonReader(user, i_from);
+            if (peer && i_kind != QLatin1String("young"))
+                peer->Socket().setReadBufferSize(i_kind == QLatin1String("shut") ? 4096 : 65536);
+            return peer;
+        }
+        auto peer = Introduce(user, "P", false, QHostAddress(QLatin1String(i_from)));
+        if (!peer || !QTest::qWaitFor([&] { return ConnectionOf(i_kind) != nullptr; }))
+            return nullptr;
+        peer->Socket().setReadBufferSize(i_kind == QLatin1String("opened") ? 1 : 0);
+        const unsigned rate = i_kind == QLatin1String("opened") ? 1000000 : 100000;
+        const int fd = ClientSocketOf(*peer);
+        if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_MAX_PACING_RATE, &rate, sizeof rate) != 0)
+            return nullptr;
+        return peer;
     }
 
-    // Peers that read 4 KiB every tenth of a second are never still for long, but would take far
-    // longer to be done than a reader that takes more between longer pauses, as a far one does
-    // between round trips: they give way first. So they do before a reader whose pace is not known
-    // yet, in its first second.
-    void the_peer_that_would_take_longest_to_be_done_gives_way_not_the_one_still_longest()
+    // What a peer of PeerOfKind reads in the hundredth of a second i_tick.
+    static void ReadAsItsKind(RawPeer& io_peer, const QString& i_kind, int i_tick)
     {
-        QFETCH(int, chunk);
-        QFETCH(int, pauses);
-        QFETCH(bool, young);
+        QTcpSocket& socket = io_peer.Socket();
+        if (i_kind == QLatin1String("shut") && i_tick % 10 == 0)
+            socket.read(4096);
+        else if (i_kind == QLatin1String("pausing") && i_tick % 50 == 0)
+            socket.read(65536);
+        else if (i_kind == QLatin1String("network") || (i_kind == QLatin1String("opened") && i_tick >= 400))
+        {
+            socket.setReadBufferSize(0);
+            socket.readAll();
+        }
+    }
+
+    void who_gives_way_is_judged_by_what_holds_each_connection_back_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<int>("firstKilobytes");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<int>("secondKilobytes");
+        QTest::addColumn<int>("judgedAfterTicks");
+        QTest::addColumn<bool>("systemSaysWindow");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a peer that keeps its window shut before one the network holds back")
+            << "shut" << 2000 << "network" << 8000 << 155 << true << "shut";
+        QTest::newRow("of two that keep their windows shut, the one with more waiting")
+            << "shut" << 6000 << "pausing" << 2000 << 155 << true << "shut";
+        QTest::newRow("one not judged yet before one the network holds back")
+            << "young" << 2000 << "network" << 8000 << 155 << true << "young";
+        QTest::newRow("by the last second, not since the start")
+            << "shut" << 2000 << "opened" << 8000 << 525 << true << "shut";
+        QTest::newRow("where the system does not give the window, the one still longest")
+            << "shut" << 2000 << "network" << 8000 << 155 << false << "";
+    }
+
+    // Past the bound, of the connections none of which has stalled, those whose peers keep their
+    // windows shut give way first, the most waiting first; then those not judged yet; last those the
+    // network holds back, whatever they hold and however long they have been still between sends.
+    void who_gives_way_is_judged_by_what_holds_each_connection_back()
+    {
+        QFETCH(QString, first);
+        QFETCH(int, firstKilobytes);
+        QFETCH(QString, second);
+        QFETCH(int, secondKilobytes);
+        QFETCH(int, judgedAfterTicks);
+        QFETCH(bool, systemSaysWindow);
+        QFETCH(QString, expected);
+        if (!systemSaysWindow)
+            LimitSendHoldAnswerForTest(SendHoldBytesWithoutWindow);
+        const auto restore = qScopeGuard([] { LimitSendHoldAnswerForTest(0); });
         AnswerInThousands();
-        auto reader = NonReader("reader", "127.0.0.2");
-        QVERIFY(reader);
-        reader->Socket().setReadBufferSize(chunk);
-        const QByteArray request = Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("8000")));
-        const int ask = young ? 15 : 0; // in tenths; the trickles' pace is known by then
-        if (!young)
-            reader->SendFrame(request);
-        std::vector<std::unique_ptr<RawPeer>> trickles;
-        for (int n = 0; n < 3; ++n)
-        {
-            trickles.push_back(NonReader("trickle" + QByteArray::number(n), "127.0.0.3"));
-            QVERIFY(trickles.back());
-            trickles.back()->Socket().setReadBufferSize(4096);
-            trickles.back()->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("2000"))));
-        }
-        QTRY_VERIFY(ConnectionOf("reader") && ConnectionOf("trickle2"));
+        const auto ask = [](int i_kilobytes) {
+            return Payload(PeerMessages::BuildUploadPlaceInLineRequest(QString::number(i_kilobytes)));
+        };
+        const bool young = first == QLatin1String("young");
+        auto one = young ? nullptr : PeerOfKind(first, "127.0.0.2");
+        auto other = PeerOfKind(second, "127.0.0.3");
+        QVERIFY((one || young) && other);
+        if (one)
+            one->SendFrame(ask(firstKilobytes));
+        other->SendFrame(ask(secondKilobytes));
         QStringList chosen;
-        for (int tenth = 1; tenth <= 40; ++tenth)
+        QStringList stillest;
+        for (int tick = 1, samples = 0; samples < 5; ++tick)
         {
-            QTest::qWait(100);
-            for (auto& trickle : trickles)
-                trickle->Socket().read(4096);
-            if (tenth == ask)
-                reader->SendFrame(request);
-            if (tenth <= ask || (tenth - ask) % pauses != 0)
+            QTest::qWait(10);
+            if (one)
+                ReadAsItsKind(*one, first, tick);
+            ReadAsItsKind(*other, second, tick);
+            const int sample = tick - judgedAfterTicks;
+            if (sample < 0 || sample % 20 != 0)
+            {
+                // A new peer not judged yet asks shortly before each look.
+                if (young && sample >= -4 && (sample + 4) % 20 == 0)
+                {
+                    one = PeerOfKind(QStringLiteral("young"), "127.0.0.2");
+                    QVERIFY(one);
+                    one->SendFrame(ask(firstKilobytes));
+                }
                 continue;
-            // Just before the reader reads, when it has been still longest.
-            const qint64 since = (tenth - ask) * 100;
-            if (young ? since > PeerConnection::PaceWindowMs / 2 && since < PeerConnection::PaceWindowMs
-                      : since > 2 * PeerConnection::PaceWindowMs)
-                chosen << PeerConnection::MostWaiting()->User();
-            reader->Socket().read(chunk);
+            }
+            PeerConnection* most = PeerConnection::MostWaiting();
+            QVERIFY(most && ConnectionOf(first) && ConnectionOf(second));
+            chosen << most->User();
+            const qint64 firstStill = ConnectionOf(first)->StalledMs();
+            const qint64 secondStill = ConnectionOf(second)->StalledMs();
+            stillest << (firstStill == secondStill ? most->User() : firstStill > secondStill ? first : second);
+            ++samples;
+            if (young)
+            {
+                one.reset();
+                QTRY_VERIFY(!ConnectionOf(first));
+            }
         }
-        QVERIFY(ConnectionOf("reader")->WaitingBytes() > 0);
-        QVERIFY2(!chosen.isEmpty() && chosen.filter(QStringLiteral("trickle")).size() == chosen.size(),
-                 qPrintable(chosen.join(',')));
+        if (!expected.isEmpty())
+            stillest = QStringList({expected, expected, expected, expected, expected});
+        QCOMPARE(chosen, stillest);
     }
 
     void what_may_wait_for_a_peer_is_never_counted_below_what_does_data()
@@ -1266,6 +1355,32 @@ private slots:
         const qint64 reckoned = connection->WaitingBytes(std::numeric_limits<qint64>::max());
         const qint64 asked = connection->WaitingBytes();
         QVERIFY2(reckoned >= asked, qPrintable(QStringLiteral("%1 < %2").arg(reckoned).arg(asked)));
+    }
+
+    void each_byte_waiting_for_a_peer_is_counted_once_data()
+    {
+        QTest::addColumn<int>("readBytes");
+        QTest::newRow("none of it read") << 0;
+        QTest::newRow("a quarter read") << 1000000;
+    }
+
+    // While part of a large answer waits with us, the socket keeps the room of all of it, and what the
+    // system holds is of that answer too: the answer counts once.
+    void each_byte_waiting_for_a_peer_is_counted_once()
+    {
+        QFETCH(int, readBytes);
+        AnswerInThousands();
+        auto peer = NonReader("reader", "127.0.0.2");
+        QVERIFY(peer);
+        peer->Socket().setReadBufferSize(65536);
+        peer->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("4000"))));
+        qint64 read = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (read += peer->Socket().read(std::min<qint64>(65536, readBytes - read)).size()) == readBytes, 20000);
+        QTest::qWait(200); // the system takes what it will
+        PeerConnection* connection = ConnectionOf("reader");
+        QVERIFY(connection && connection->BytesToWrite() > 0);
+        QCOMPARE(connection->WaitingBytes(), qint64(4 + 4 + 4000 * 1000));
     }
 
     void what_peers_that_read_part_of_their_answers_hold_is_counted_data()
