@@ -294,6 +294,15 @@ QByteArray Status(int i_n)
         .Frame(SM_USER_STATUS);
 }
 
+// 100,000 statuses a second, for ten seconds.
+Flood StatusFlood()
+{
+    Flood flood;
+    flood.m_perSecond = 100000;
+    flood.m_frame = Status;
+    return flood;
+}
+
 // One flood and what a person does meanwhile: each step runs at its time (ms from the flood's
 // start); a wait runs from its start till its watch has its paints, and one never ended counts
 // till the next on that watch or the flood's end.
@@ -454,9 +463,7 @@ double UsersPage(ServerThread& io_server, const Pages& i_pages, const QElapsedTi
     };
     page.m_then = [&] { QTimer::singleShot(500, &acts, leave); };
     run.At(1000, leave);
-    Flood flood;
-    flood.m_perSecond = 100000;
-    flood.m_frame = Status;
+    Flood flood = StatusFlood();
     return run.Run(flood) ? run.Longest(page) : -1;
 }
 
@@ -509,9 +516,7 @@ std::pair<double, double> ScrollBarAndResize(ServerThread& io_server, const Page
         });
     };
     run.At(1000, click);
-    Flood flood;
-    flood.m_perSecond = 100000;
-    flood.m_frame = Status;
+    Flood flood = StatusFlood();
     const bool ended = run.Run(flood);
     window->resize(small);
     QApplication::processEvents();
@@ -582,9 +587,7 @@ std::pair<double, double> HeaderAndDrag(ServerThread& io_server, const Pages& i_
         QTimer::singleShot(500, &acts, drag);
     };
     run.At(1000, drag);
-    Flood flood;
-    flood.m_perSecond = 100000;
-    flood.m_frame = Status;
+    Flood flood = StatusFlood();
     const bool ended = run.Run(flood);
     return ended ? std::make_pair(run.Longest(resized), run.Longest(selected)) : std::make_pair(-1.0, -1.0);
 }
@@ -600,10 +603,8 @@ double MessageInStatuses(ServerThread& io_server, const Pages& i_pages, const QE
     scroll->setValue(scroll->maximum());
     PaintWatch shown(i_clock, {ChatViewport(chat)});
     FloodRun run(io_server, i_clock);
-    Flood flood;
-    flood.m_perSecond = 100000;
+    Flood flood = StatusFlood();
     flood.m_ms = 2000;
-    flood.m_frame = Status;
     for (qint64 ms = 200; ms < flood.m_ms; ms += 200)
         flood.m_marked[ms] = PrivateMessage(kPartner, QStringLiteral("marked %1").arg(ms));
     const QMetaObject::Connection arriving =
