@@ -1164,6 +1164,25 @@ private slots:
     }
 
     // Answers place-in-line requests with as many thousand bytes as the file name says.
+    // A peer from 127.0.0.2 that has asked for an answer of 4,000,000 bytes (AnswerInThousands) and
+    // reads only as it is told.
+    std::unique_ptr<RawPeer> AskingForFourMegabytes(const QByteArray& i_user)
+    {
+        auto peer = NonReader(i_user, "127.0.0.2");
+        if (!peer)
+            return nullptr;
+        peer->Socket().setReadBufferSize(65536);
+        peer->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("4000"))));
+        return peer;
+    }
+
+    // Reads what has come, up to i_upTo bytes in all; whether all of those are read.
+    static bool ReadUpTo(RawPeer& io_peer, qint64& io_read, qint64 i_upTo)
+    {
+        io_read += io_peer.Socket().read(std::min<qint64>(65536, i_upTo - io_read)).size();
+        return io_read == i_upTo;
+    }
+
     void AnswerInThousands()
     {
         connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this, [](QString i_user, QString i_file) {
@@ -1370,13 +1389,10 @@ private slots:
     {
         QFETCH(int, readBytes);
         AnswerInThousands();
-        auto peer = NonReader("reader", "127.0.0.2");
+        auto peer = AskingForFourMegabytes("reader");
         QVERIFY(peer);
-        peer->Socket().setReadBufferSize(65536);
-        peer->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("4000"))));
         qint64 read = 0;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (read += peer->Socket().read(std::min<qint64>(65536, readBytes - read)).size()) == readBytes, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadUpTo(*peer, read, readBytes), 20000);
         QTest::qWait(200); // the system takes what it will
         PeerConnection* connection = ConnectionOf("reader");
         QVERIFY(connection && connection->BytesToWrite() > 0);
@@ -1402,18 +1418,13 @@ private slots:
         std::vector<std::unique_ptr<RawPeer>> readers;
         for (int n = 0; n < peers; ++n)
         {
-            readers.push_back(NonReader("reader" + QByteArray::number(n), "127.0.0.2"));
+            readers.push_back(AskingForFourMegabytes("reader" + QByteArray::number(n)));
             QVERIFY(readers.back());
-            readers.back()->Socket().setReadBufferSize(65536);
-            readers.back()->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("4000"))));
         }
         std::vector<qint64> read(peers, 0);
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(read.begin(), read.end(),
                                              [&](qint64& io_read) {
-                                                 QTcpSocket& socket = readers[&io_read - read.data()]->Socket();
-                                                 io_read +=
-                                                     socket.read(std::min<qint64>(65536, readBytes - io_read)).size();
-                                                 return io_read == readBytes;
+                                                 return ReadUpTo(*readers[&io_read - read.data()], io_read, readBytes);
                                              }),
                                  20000);
         QTest::qWait(200);
