@@ -1,0 +1,166 @@
+#include "DelayingLink.h"
+#include "EngineStack.h"
+#include "Log.h"
+#include "PeerConnection.h"
+#include "PeerMessages.h"
+#include "RawPeer.h"
+#include "SendHold.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+// A real client engine in a network namespace of this process's own, a raw peer far away across a
+// delaying link, and raw peers of this machine on loopback sockets.
+class TestWideWindows : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<DelayingLink> m_link;
+    std::unique_ptr<EngineStack> m_engines;
+
+    static QByteArray Ask(int i_thousands)
+    {
+        return PeerMessages::BuildUploadPlaceInLineRequest(QString::number(i_thousands)).ToByteArray();
+    }
+
+    // A peer from i_from that asks for 2 MB and reads 4 KiB every tenth of a second (Read) through an
+    // 8 KiB receive buffer: its window is all but shut.
+    static std::unique_ptr<RawPeer> Trickle(const QByteArray& i_user, const QHostAddress& i_from)
+    {
+        peerMessenger->OnPeerAddress(QString::fromLatin1(i_user), TCPAddress(i_from.toIPv4Address(), 0), 0);
+        auto peer = std::make_unique<RawPeer>();
+        peer->Socket().bind(i_from);
+        peer->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 8192);
+        peer->Socket().setReadBufferSize(4096);
+        if (!peer->Connect(peerMessenger->ListeningPort()))
+            return nullptr;
+        peer->SendFrame(RawPeer::PeerInit(i_user, "P"));
+        peer->SendFrame(Ask(2000));
+        return peer;
+    }
+
+    // The client's socket of its connection from port i_port of the far side; -1 when there is none.
+    static int ClientSocketFrom(quint16 i_port)
+    {
+        for (const QString& name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
+        {
+            sockaddr_in6 remote{}; // the listener takes both kinds: an IPv4 peer comes mapped
+            socklen_t size = sizeof remote;
+            if (::getpeername(name.toInt(), reinterpret_cast<sockaddr*>(&remote), &size) == 0
+                && remote.sin6_family == AF_INET6 && ntohs(remote.sin6_port) == i_port
+                && qFromBigEndian<quint32>(remote.sin6_addr.s6_addr + 12) == DelayingLink::FarAddress)
+                return name.toInt();
+        }
+        return -1;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!DelayingLink::Isolate())
+            QSKIP("a network namespace of its own needs root here: no delaying link, so no far reader");
+        if (::access("/dev/net/tun", R_OK | W_OK) != 0)
+            QSKIP("no /dev/net/tun here: no delaying link, so no far reader");
+        m_link = std::make_unique<DelayingLink>(300);
+        if (!m_link->Up())
+            QSKIP("the TUN devices of a delaying link could not be made here: no far reader");
+    }
+
+    void init()
+    {
+        m_engines =
+            std::make_unique<EngineStack>(EngineStack::ServerConnection | EngineStack::NoUpnp | EngineStack::Peers);
+        SetSetting(QStringLiteral("username"), QStringLiteral("me"));
+        SetSetting(QStringLiteral("new_listening_port"), QStringLiteral("2234"));
+        dataSaver->NotifyFirstStart();
+        connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this, [](QString i_user, QString i_file) {
+            MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(i_file.toInt() * 1000, 'a'));
+            peerMessenger->SendMessage(i_user, message);
+        });
+    }
+
+    void cleanup() { m_engines.reset(); }
+
+    void a_far_reader_held_back_by_a_wide_window_is_not_taken_for_a_shut_one_data()
+    {
+        QTest::addColumn<QByteArray>("control");
+        QTest::newRow("under bbr") << QByteArray("bbr");
+        QTest::newRow("under cubic") << QByteArray("cubic");
+    }
+
+    // A reader at a round trip of 300 ms takes a 12 MB answer as fast as it comes through a receive
+    // window of a megabyte or more, which holds the client back most of the time, while peers of this
+    // machine that barely read keep coming and the bound of all peers keeps choosing: they give way,
+    // and the far reader gets its answer whole.
+    void a_far_reader_held_back_by_a_wide_window_is_not_taken_for_a_shut_one()
+    {
+        QFETCH(QByteArray, control);
+        QVERIFY(DelayingLink::SetCongestionControl(peerMessenger->ListeningPort(), control.toStdString()));
+        peerMessenger->SetWaitingBytesBudget(16000000); // passed by eight trickle readers, not by the far one
+        QStringList closed;
+        SetLogSink([&closed](const QString&, const QString& i_line) {
+            const QLatin1String closing("Closing the connection P ");
+            if (i_line.contains(closing))
+                closed << i_line.section(closing, 1).section(QLatin1Char(':'), 0, 0);
+        });
+        const auto restore = qScopeGuard([] { SetLogSink(LogSink()); });
+        closed.clear(); // the sink is handed every line kept so far
+        std::vector<std::unique_ptr<RawPeer>> trickles;
+        std::unique_ptr<RawPeer> far;
+        const qint64 farWhole = 4 + 4 + 12000 * 1000;
+        qint64 farRead = 0;
+        int clientFd = -1;
+        SendHold last;
+        int closesWhileWideHeld = 0;
+        int closesAtLastLook = 0;
+        for (int tick = 0; tick < 3000 && farRead < farWhole; ++tick)
+        {
+            QTest::qWait(10);
+            if (tick % 20 == 0)
+            {
+                trickles.push_back(Trickle("trickle" + QByteArray::number(tick),
+                                           QHostAddress(0x7f000100u + quint32(trickles.size()))));
+                QVERIFY(trickles.back());
+            }
+            for (auto& peer : trickles)
+                if (tick % 10 == 0)
+                    peer->Socket().read(4096);
+            if (far)
+            {
+                farRead += far->Socket().readAll().size();
+                QVERIFY2(far->Socket().state() == QAbstractSocket::ConnectedState,
+                         qPrintable(QStringLiteral("the far reader was cut off; closed: ") + closed.join(',')));
+            }
+            else if (!closed.isEmpty()) // once the bound has begun to choose
+            {
+                peerMessenger->OnPeerAddress(QStringLiteral("far"), TCPAddress(DelayingLink::FarAddress, 0), 0);
+                const int fd = m_link->ConnectFromFar(peerMessenger->ListeningPort());
+                // Fixed: the system's own sizing soon outgrows what the client sends in a round trip.
+                const int buffer = 1 << 20;
+                QVERIFY(fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) == 0);
+                far = std::make_unique<RawPeer>(false, new QTcpSocket);
+                far->Socket().setSocketDescriptor(fd);
+                far->SendFrame(RawPeer::PeerInit("far", "P"));
+                far->SendFrame(Ask(12000));
+                QTRY_VERIFY((clientFd = ClientSocketFrom(far->Socket().localPort())) >= 0);
+            }
+            if (clientFd < 0 || tick % 10 != 0)
+                continue;
+            // Held back by its peer's window most of this tenth, which was wide at both ends of it.
+            SendHold hold;
+            AskSendHold(clientFd, hold);
+            if (std::min(hold.windowBytes, last.windowBytes) > PeerConnection::ShutWindowSegments * hold.segmentBytes
+                && 2 * (hold.windowLimitedUs - last.windowLimitedUs) > hold.busyUs - last.busyUs)
+                closesWhileWideHeld += int(closed.size()) - closesAtLastLook;
+            closesAtLastLook = int(closed.size());
+            last = hold;
+        }
+        QCOMPARE(farRead, farWhole);
+        QVERIFY2(closesWhileWideHeld > 0, "no peer gave way while the far reader's wide window held the client back");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWideWindows)
+#include "test_wide_windows.moc"
