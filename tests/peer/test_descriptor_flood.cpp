@@ -1,18 +1,23 @@
 #include "HarnessProcess.h"
+#include "Log.h"
 #include "PeerMessages.h"
+#include "PeerOnlyEngine.h"
 #include "RawPeer.h"
 #include "TestServer.h"
 #include "Wire.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QtTest>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <memory>
 #include <set>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,6 +32,63 @@ struct Hog : QTcpServer
         });
     }
     std::vector<std::unique_ptr<QTcpSocket>> m_held;
+};
+
+// Read notifications of listening sockets: each is an attempt to accept.
+struct AcceptAttempts : QObject
+{
+    bool eventFilter(QObject* ip_object, QEvent* ip_event) override
+    {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        const auto* notifier = qobject_cast<QSocketNotifier*>(ip_object);
+        if (ip_event->type() == QEvent::SockAct && notifier
+            && ::getsockopt(int(notifier->socket()), SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening)
+            ++m_count;
+        return false;
+    }
+    int m_count = 0;
+};
+
+// The client of this process, and every descriptor under a lowered soft limit of open files taken;
+// all of it undone when the case ends, however it ends.
+struct DescriptorsTaken
+{
+    DescriptorsTaken()
+    {
+        StartPeerOnlyEngine();
+        SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
+        dataSaver->NotifyFirstStart();
+        ::getrlimit(RLIMIT_NOFILE, &m_limit);
+        SetLogSink([this](const QString&, const QString& i_line) { m_lines << i_line; });
+    }
+    ~DescriptorsTaken()
+    {
+        SetLogSink(LogSink());
+        for (int fd : m_taken)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &m_limit);
+        delete peerMessenger;
+        delete timerManager;
+        delete dataSaver;
+        dataSaver = nullptr;
+        delete d;
+        d = nullptr;
+    }
+    // All but one: the socket of the next connection takes it.
+    void TakeAllButOne()
+    {
+        rlimit lowered = m_limit;
+        lowered.rlim_cur = 128;
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            m_taken.push_back(fd);
+        ::close(m_taken.back());
+        m_taken.pop_back();
+    }
+    rlimit m_limit{};
+    std::vector<int> m_taken;
+    QStringList m_lines;
 };
 
 // A client with the usual limit of 1,024 open files under a flood of connections that each say
@@ -338,6 +400,45 @@ private slots:
         const QStringList after = counts();
         QCOMPARE(after.value(0), QStringLiteral("768"));
         QCOMPARE(after.value(2), QStringLiteral("384"));
+    }
+
+    // The client in this process has no descriptor left when a peer connects: it resets the
+    // incoming connection idle longest, says so once, and takes the new one a little later, with
+    // a few attempts to accept in between.
+    void running_out_of_descriptors_resets_the_idle_longest_incoming_peer_data()
+    {
+        QTest::addColumn<bool>("scrambled");
+        QTest::newRow("plain port") << false;
+        QTest::newRow("scrambled port") << true;
+    }
+
+    void running_out_of_descriptors_resets_the_idle_longest_incoming_peer()
+    {
+        QFETCH(bool, scrambled);
+        DescriptorsTaken client;
+        const quint16 port = scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort();
+        RawPeer idle(scrambled);
+        RawPeer talker(scrambled);
+        RawPeer newcomer(scrambled);
+        QVERIFY(idle.Connect(port));
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        peerMessenger->OnPeerAddress(QStringLiteral("talker"), TCPAddress(0x7f000001, 0), 0);
+        QSignalSpy asked(peerMessenger, &PeerMessenger::UserInfoRequested);
+        QVERIFY(talker.Connect(port));
+        talker.SendFrame(RawPeer::PeerInit("talker", "P"));
+        talker.SendFrame(PeerMessages::BuildUserInfoRequest().ToByteArray());
+        QVERIFY(asked.wait());
+
+        AcceptAttempts attempts;
+        QCoreApplication::instance()->installEventFilter(&attempts);
+        client.TakeAllButOne();
+        QVERIFY(newcomer.Connect(port));
+        QVERIFY(idle.WaitForClose());
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 2);
+        QCOMPARE(talker.Socket().state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(client.m_lines.filter(QStringLiteral("Cannot accept a connection: ")).size(), 1);
+        // One that fails and one after the pause, not one a turn of the event loop.
+        QVERIFY2(attempts.m_count <= 3, qPrintable(QString::number(attempts.m_count)));
     }
 };
 
