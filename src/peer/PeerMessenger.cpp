@@ -13,15 +13,21 @@
 #include <QMetaMethod>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 PeerMessenger* peerMessenger = nullptr;
 
@@ -49,6 +55,8 @@ constexpr int DescriptorReserve = 256;
 constexpr int MaxConnectBacksPerUser = 8;
 // A failed accept (no descriptor left) is tried again this much later, not at once.
 constexpr int AcceptRetryMs = 1000;
+// Connections taken at one read notification; the rest wait for the next turn of the event loop.
+constexpr int MaxAcceptsAtOnce = 64;
 
 // Raises the soft limit of open files to the hard one where the system allows; the soft limit
 // after that.
@@ -222,9 +230,15 @@ void PeerMessenger::Listen()
         }
         QTcpServer* server = listener.get();
         const bool scrambled = n == 1;
-        connect(server, &QTcpServer::newConnection, this,
-                [this, server, scrambled] { OnNewConnection(server, scrambled); });
-        connect(server, &QTcpServer::acceptError, this, [this, server] { OnAcceptError(server); });
+        // Once a port has taken a connection, the toolkit no longer reports an accept that fails
+        // for want of descriptors: it tries again on every turn of the event loop. So connections
+        // are taken here, and the toolkit only listens.
+        server->pauseAccepting();
+        const int descriptor = int(server->socketDescriptor());
+        ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
+        auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, server);
+        connect(notifier, &QSocketNotifier::activated, this,
+                [this, notifier, scrambled] { OnNewConnection(notifier, scrambled); });
         Log(LogArea, 1,
             QStringLiteral("Listening on port %1%2")
                 .arg(ports[n])
@@ -303,16 +317,35 @@ void PeerMessenger::Forget(PeerConnection* ip_connection)
     ip_connection->disconnect(this);
 }
 
-void PeerMessenger::OnNewConnection(QTcpServer* ip_server, bool i_scrambled)
+void PeerMessenger::OnNewConnection(QSocketNotifier* ip_notifier, bool i_scrambled)
 {
-    while (QTcpSocket* socket = ip_server->nextPendingConnection())
+    for (int n = 0; n < MaxAcceptsAtOnce; ++n)
     {
+        const int descriptor = ::accept4(int(ip_notifier->socket()), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (descriptor < 0)
+        {
+            const int error = errno;
+            // The system hands on a pending connection's own network errors; only that one is lost.
+            if (error == EINTR || error == ECONNABORTED || error == EPROTO || error == ENETDOWN || error == ENOPROTOOPT
+                || error == EHOSTDOWN || error == ENONET || error == EHOSTUNREACH || error == EOPNOTSUPP
+                || error == ENETUNREACH)
+                continue;
+            if (error != EAGAIN && error != EWOULDBLOCK)
+                OnAcceptError(ip_notifier, error);
+            return;
+        }
+        auto* socket = new QTcpSocket;
+        if (!socket->setSocketDescriptor(descriptor))
+        {
+            ::close(descriptor);
+            delete socket;
+            continue;
+        }
         PeerConnection* connection = Track(new PeerConnection(socket, i_scrambled), Role::Incoming);
         connect(connection, &PeerConnection::OpenerReceived, this,
                 [this, connection](quint8 i_code, const QByteArray& i_body) { OnOpener(connection, i_code, i_body); });
+        LimitIncoming();
     }
-
-    LimitIncoming();
 }
 
 void PeerMessenger::LimitIncoming()
@@ -400,11 +433,12 @@ int PeerMessenger::OutgoingCount(const QString& i_connectBacksOf) const
     return count;
 }
 
-void PeerMessenger::OnAcceptError(QTcpServer* ip_server)
+void PeerMessenger::OnAcceptError(QSocketNotifier* ip_notifier, int i_error)
 {
-    // The toolkit has stopped accepting on this port; trying again at once would only fail again,
-    // so a descriptor is freed and the port listens again a little later.
-    Log(LogArea, 1, QStringLiteral("Cannot accept a connection: %1").arg(ip_server->errorString()));
+    // Trying again at once would only fail again, so a descriptor is freed and the port listens
+    // again a little later.
+    Log(LogArea, 1,
+        QStringLiteral("Cannot accept a connection: %1").arg(QString::fromLocal8Bit(std::strerror(i_error))));
     std::vector<PeerConnection*> incoming;
     for (PeerConnection* connection : m_connections)
         if (m_roles[connection] == Role::Incoming)
@@ -417,7 +451,8 @@ void PeerMessenger::OnAcceptError(QTcpServer* ip_server)
         connection->Reset();
         connection->deleteLater();
     }
-    QTimer::singleShot(AcceptRetryMs, ip_server, [ip_server] { ip_server->resumeAccepting(); });
+    ip_notifier->setEnabled(false);
+    QTimer::singleShot(AcceptRetryMs, ip_notifier, [ip_notifier] { ip_notifier->setEnabled(true); });
 }
 
 void PeerMessenger::OnConnectionClosed(PeerConnection* ip_connection, const QString& i_reason)

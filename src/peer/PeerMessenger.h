@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -195,13 +196,13 @@ private:
     };
 
     void Listen();
-    void OnNewConnection(QTcpServer* ip_server, bool i_scrambled);
+    void OnNewConnection(QSocketNotifier* ip_notifier, bool i_scrambled);
     // Holds incoming connections to their caps: those awaiting an opener, those of one address,
     // and all of them.
     void LimitIncoming();
     void DropIdleLongest(std::vector<PeerConnection*> i_connections, size_t i_count,
                          std::vector<PeerConnection*>& io_dropped) const;
-    void OnAcceptError(QTcpServer* ip_server);
+    void OnAcceptError(QSocketNotifier* ip_notifier, int i_error);
     // Outgoing connections held (ours and those the server asked for), at most MaxOutgoing(); with
     // a user, only the connections back to that user.
     int OutgoingCount(const QString& i_connectBacksOf = QString()) const;

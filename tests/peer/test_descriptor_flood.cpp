@@ -1,15 +1,19 @@
 #include "HarnessProcess.h"
+#include "Log.h"
 #include "PeerMessages.h"
+#include "PeerOnlyEngine.h"
 #include "RawPeer.h"
 #include "TestServer.h"
 #include "Wire.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QFile>
 #include <QTcpServer>
 #include <QtTest>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <memory>
 #include <set>
 #include <sys/resource.h>
@@ -27,6 +31,53 @@ struct Hog : QTcpServer
         });
     }
     std::vector<std::unique_ptr<QTcpSocket>> m_held;
+};
+
+// The client of this process, and every descriptor under a lowered soft limit of open files taken;
+// all of it undone when the case ends, however it ends.
+struct DescriptorsTaken
+{
+    DescriptorsTaken()
+    {
+        StartPeerOnlyEngine();
+        SetSetting(QStringLiteral("new_listening_port"), QString::number(FreePortPair()));
+        dataSaver->NotifyFirstStart();
+        ::getrlimit(RLIMIT_NOFILE, &m_limit);
+        SetLogSink([this](const QString&, const QString& i_line) { m_lines << i_line; });
+    }
+    ~DescriptorsTaken()
+    {
+        SetLogSink(LogSink());
+        GiveBack();
+        delete peerMessenger;
+        delete timerManager;
+        delete dataSaver;
+        dataSaver = nullptr;
+        delete d;
+        d = nullptr;
+    }
+    // All but one: the socket of the next connection takes it.
+    void TakeAllButOne()
+    {
+        rlimit lowered = m_limit;
+        lowered.rlim_cur = 128;
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            m_taken.push_back(fd);
+        ::close(m_taken.back());
+        m_taken.pop_back();
+    }
+    // As soon as may be: the sanitizers' own checks need descriptors too.
+    void GiveBack()
+    {
+        for (int fd : m_taken)
+            ::close(fd);
+        m_taken.clear();
+        ::setrlimit(RLIMIT_NOFILE, &m_limit);
+    }
+    rlimit m_limit{};
+    std::vector<int> m_taken;
+    QStringList m_lines;
 };
 
 // A client with the usual limit of 1,024 open files under a flood of connections that each say
@@ -338,6 +389,49 @@ private slots:
         const QStringList after = counts();
         QCOMPARE(after.value(0), QStringLiteral("768"));
         QCOMPARE(after.value(2), QStringLiteral("384"));
+    }
+
+    // The client in this process has no descriptor left when a peer connects: it resets the
+    // incoming connection idle longest, says so once, and takes the new one a little later, with
+    // no busy loop in between.
+    void running_out_of_descriptors_resets_the_idle_longest_incoming_peer_data()
+    {
+        QTest::addColumn<bool>("scrambled");
+        QTest::newRow("plain port") << false;
+        QTest::newRow("scrambled port") << true;
+    }
+
+    void running_out_of_descriptors_resets_the_idle_longest_incoming_peer()
+    {
+        QFETCH(bool, scrambled);
+        DescriptorsTaken client;
+        const quint16 port = scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort();
+        RawPeer idle(scrambled);
+        RawPeer talker(scrambled);
+        RawPeer newcomer(scrambled);
+        QVERIFY(idle.Connect(port));
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        peerMessenger->OnPeerAddress(QStringLiteral("talker"), TCPAddress(0x7f000001, 0), 0);
+        QSignalSpy asked(peerMessenger, &PeerMessenger::UserInfoRequested);
+        QVERIFY(talker.Connect(port));
+        talker.SendFrame(RawPeer::PeerInit("talker", "P"));
+        talker.SendFrame(PeerMessages::BuildUserInfoRequest().ToByteArray());
+        QVERIFY(asked.wait());
+
+        int wakeups = 0;
+        QObject counting;
+        connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &counting,
+                [&wakeups] { ++wakeups; });
+        client.TakeAllButOne();
+        QVERIFY(newcomer.Connect(port));
+        QVERIFY(idle.WaitForClose());
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 2);
+        client.GiveBack();
+        QCOMPARE(talker.Socket().state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(client.m_lines.filter(QStringLiteral("Cannot accept a connection: ")).size(), 1);
+        // This test's own waits wake the event loop about a hundred times a second; an accept tried
+        // again on every turn wakes it hundreds of thousands of times.
+        QVERIFY2(wakeups < 1000, qPrintable(QString::number(wakeups)));
     }
 };
 
