@@ -6,12 +6,23 @@
 // and so any other whose first time passes theirs, the slowest median the figure, with its
 // block's name. The ten slowest blocks of each view go to the error output, and with
 // VELTRANE_BENCH_VERBOSE set every block, the slowest first.
+//
+// Then the same again with the fontconfig rule of bench/fonts that leaves Droid Sans Fallback the
+// only CJK font, in a process of its own; and each block's text the first the process shows of
+// it: in a fresh process for each view, each block in turn (no two blocks share a character, and
+// each font is new to the first block it draws), twice, each block's shorter time counting; one
+// character of every block in one line, in a fresh process; and four lines of ideographs, each
+// starting with ones no line before it showed. Exits non-zero when a figure passes its limit.
 
 #include "EngineStack.h"
 #include "TimedDescription.h"
 #include "TimedViews.h"
 
 #include <QApplication>
+#include <QGlyphRun>
+#include <QProcess>
+#include <QRawFont>
+#include <QTextLayout>
 
 #include <unicode/uchar.h>
 
@@ -29,6 +40,13 @@ constexpr size_t kRetimed = 5;
 constexpr size_t kListed = 10;
 // Rows of the message list when the timed one comes: the list lays every row out at each paint.
 constexpr int kRows = 10;
+// The limits of a shown text's time and of a plain line's after it, in ms.
+constexpr double kShownLimit = 100;
+constexpr double kAfterLimit = 20;
+// Whether a figure is over its limit.
+bool g_overLimit = false;
+// Appended to the names of the figures of a run under the fontconfig rule.
+const char* gp_suffix = "";
 
 struct Block
 {
@@ -118,7 +136,8 @@ void List(const char* ip_figure, const std::vector<Block>& i_blocks,
 // of every block after them whose first time passes it: a first time lower than it really is
 // leaves no block out. Printed as the figure with its block.
 Slowest Figure(const char* ip_figure, const std::vector<Block>& i_blocks,
-               const std::vector<std::pair<double, size_t>>& i_times, const Timing& i_time, size_t i_also = size_t(-1))
+               const std::vector<std::pair<double, size_t>>& i_times, const Timing& i_time, size_t i_also = size_t(-1),
+               double i_limit = kShownLimit)
 {
     Slowest slowest;
     const auto retime = [&](size_t i_block) {
@@ -132,8 +151,9 @@ Slowest Figure(const char* ip_figure, const std::vector<Block>& i_blocks,
             retime(ranked[rank].second);
     if (i_also < i_blocks.size())
         retime(i_also);
-    std::printf("%s: %.0f ms (%s)\n", ip_figure, slowest.ms, qPrintable(i_blocks[slowest.block].name));
+    std::printf("%s%s: %.0f ms (%s)\n", ip_figure, gp_suffix, slowest.ms, qPrintable(i_blocks[slowest.block].name));
     std::fflush(stdout);
+    g_overLimit = g_overLimit || slowest.ms > i_limit;
     return slowest;
 }
 
@@ -170,7 +190,7 @@ void RoomLines(const std::vector<Block>& i_blocks)
             view.Add(Text(i_block));
             return view.Add(QStringLiteral("hi"));
         },
-        slowest.block);
+        slowest.block, kAfterLimit);
 }
 
 // The tenth partner's message of the block's text, the nine before it from partners of their own
@@ -193,6 +213,172 @@ void WithoutSizeHintWarnings(QtMsgType i_type, const QMessageLogContext& i_conte
     if (!i_message.contains(QLatin1String("propagateSizeHints")))
         gp_shownMessages(i_type, i_context, i_message);
 }
+
+// The times of each block's text shown the first time, in a process that showed none before it:
+// one line per block, its index and its time, on the standard output.
+void FirstSights(const std::vector<Block>& i_blocks, const Timing& i_time)
+{
+    for (size_t block = 0; block < i_blocks.size(); ++block)
+        std::printf("%zu %.3f\n", block, i_time(i_blocks[block]));
+}
+
+// A message of the block's text in the message list's tenth row, the nine before it plain ones
+// of other partners.
+double TenthRowFirstSight(const Block& i_block)
+{
+    EngineStack engines(EngineStack::ServerConnection);
+    TimedMessageList list;
+    for (int partner = 0; partner + 1 < kRows; ++partner)
+        list.Add(QStringLiteral("partner%1").arg(partner), QStringLiteral("see you"), 1300000000 + partner);
+    return list.Add(QStringLiteral("flooder"), Text(i_block), 1300000000 + kRows);
+}
+
+// One character of every block, from the middle of its characters, on one line.
+QString EveryBlock(const std::vector<Block>& i_blocks)
+{
+    QString text;
+    for (const Block& block : i_blocks)
+    {
+        const char32_t code = block.members[block.members.size() / 2];
+        text += QString::fromUcs4(&code, 1);
+    }
+    return text;
+}
+
+// The ideographs of the first plane, which the CJK fonts draw.
+std::vector<char32_t> Ideographs()
+{
+    std::vector<char32_t> codes;
+    for (char32_t code = 0x3400; code <= 0xFAFF; ++code)
+        if (u_hasBinaryProperty(UChar32(code), UCHAR_IDEOGRAPHIC) && u_charType(UChar32(code)) == U_OTHER_LETTER)
+            codes.push_back(code);
+    return codes;
+}
+
+// Line i_line of four, each 16,384 units of ideographs in turn, starting a quarter of them after
+// the one before: each starts with ones no line before it showed, all of them where lines are cut
+// before a quarter.
+QString FreshIdeographs(const std::vector<char32_t>& i_codes, int i_line)
+{
+    QString text;
+    for (size_t at = size_t(i_line) * i_codes.size() / 4; text.size() < kShownUnits; ++at)
+        text += QChar(char16_t(i_codes[at % i_codes.size()]));
+    return text;
+}
+
+// This program again, with the arguments: its standard output; *op_failed tells whether it did not
+// end with 0.
+QByteArray Child(const QStringList& i_arguments, const QProcessEnvironment& i_environment, bool* op_failed = nullptr)
+{
+    QProcess child;
+    child.setProcessEnvironment(i_environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), i_arguments);
+    const bool ended = child.waitForFinished(-1) && child.exitStatus() == QProcess::NormalExit;
+    if (op_failed)
+        *op_failed = !ended || child.exitCode() != 0;
+    return ended ? child.readAllStandardOutput() : QByteArray();
+}
+
+// Each block's first-sight time in a view: in two fresh processes, each block's shorter time.
+void FirstSightFigure(const char* ip_figure, const char* ip_view, const std::vector<Block>& i_blocks)
+{
+    std::vector<double> times(i_blocks.size(), -1);
+    for (int run = 0; run < 2; ++run)
+    {
+        const QByteArray output = Child({QStringLiteral("--first-sight"), QString::fromLatin1(ip_view)},
+                                        QProcessEnvironment::systemEnvironment());
+        for (const QByteArray& line : output.split('\n'))
+        {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() != 2)
+                continue;
+            const size_t block = fields[0].toULongLong();
+            const double ms = fields[1].toDouble();
+            if (block < times.size())
+                times[block] = times[block] < 0 ? ms : std::min(times[block], ms);
+        }
+    }
+    std::vector<std::pair<double, size_t>> ranked;
+    for (size_t block = 0; block < times.size(); ++block)
+        ranked.push_back({times[block], block});
+    if (std::any_of(times.begin(), times.end(), [](double i_ms) { return i_ms < 0; }))
+    {
+        std::printf("%s: FAILED\n", ip_figure);
+        g_overLimit = true;
+        return;
+    }
+    List(ip_figure, i_blocks, ranked);
+    const auto slowest = Ranked(ranked).front();
+    std::printf("%s: %.0f ms (%s)\n", ip_figure, slowest.first, qPrintable(i_blocks[slowest.second].name));
+    std::fflush(stdout);
+    g_overLimit = g_overLimit || slowest.first > kShownLimit;
+}
+
+// A figure of fresh processes' single times, each printed on the standard output: the shorter of
+// two processes' for each, the slowest of those.
+void FreshFigure(const char* ip_figure, const char* ip_argument)
+{
+    std::vector<double> times;
+    for (int run = 0; run < 2; ++run)
+    {
+        const QList<QByteArray> lines =
+            Child({QString::fromLatin1(ip_argument)}, QProcessEnvironment::systemEnvironment()).split('\n');
+        for (int line = 0; line < lines.size(); ++line)
+            if (!lines[line].isEmpty())
+            {
+                if (times.size() <= size_t(line))
+                    times.push_back(lines[line].toDouble());
+                else
+                    times[size_t(line)] = std::min(times[size_t(line)], lines[line].toDouble());
+            }
+    }
+    if (times.empty())
+    {
+        std::printf("%s: FAILED\n", ip_figure);
+        g_overLimit = true;
+        return;
+    }
+    for (size_t line = 0; line < times.size(); ++line)
+        std::fprintf(stderr, "(%s, line %zu: %.1f ms)\n", ip_figure, line + 1, times[line]);
+    const double slowest = *std::max_element(times.begin(), times.end());
+    std::printf("%s: %.0f ms\n", ip_figure, slowest);
+    std::fflush(stdout);
+    g_overLimit = g_overLimit || slowest > kShownLimit;
+}
+
+// The sweeps of every view, timed again after a first pass.
+void WarmSweeps(const std::vector<Block>& i_blocks)
+{
+    {
+        EngineStack engines(EngineStack::ServerConnection);
+        SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("per_message_short"));
+        RoomLines(i_blocks);
+        Sweep("chat_line_block_sweep_worst_private", i_blocks,
+              [](const Block& i_block) { return TimedView(false).Add(Text(i_block)); });
+        Sweep("chat_name_block_sweep_worst", i_blocks, [](const Block& i_block) { return ShownNameMs(Text(i_block)); });
+        d->NewType("user_note", Secondary, false, true)->RelateToType(d->GetType("user"), Many, One);
+        TimedDescription page;
+        if (!page.Exposed())
+            std::printf("user_info_block_sweep_worst%s: FAILED\n", gp_suffix);
+        Sweep("user_info_block_sweep_worst", i_blocks, [&page](const Block& i_block) {
+            page.Show(QStringLiteral("hi"));
+            return page.Show(Text(i_block));
+        });
+    }
+    Sweep("message_list_row_block_sweep_worst", i_blocks, TenthRow);
+}
+
+// The family of the font the view draws an ideograph from.
+QString IdeographFont()
+{
+    QTextLayout layout(QString(QChar(0x4E2D)), QGuiApplication::font());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    return runs.isEmpty() ? QString() : runs.first().rawFont().familyName();
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -200,23 +386,65 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     gp_shownMessages = qInstallMessageHandler(WithoutSizeHintWarnings);
     const std::vector<Block> blocks = Blocks();
-    std::printf("# %zu blocks with assigned characters\n", blocks.size());
+    const QString mode = argc > 1 ? QString::fromLatin1(argv[1]) : QString();
+    if (mode == QLatin1String("--first-sight") && argc > 2)
     {
         EngineStack engines(EngineStack::ServerConnection);
         SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("per_message_short"));
-        RoomLines(blocks);
-        Sweep("chat_line_block_sweep_worst_private", blocks,
-              [](const Block& i_block) { return TimedView(false).Add(Text(i_block)); });
-        Sweep("chat_name_block_sweep_worst", blocks, [](const Block& i_block) { return ShownNameMs(Text(i_block)); });
-        d->NewType("user_note", Secondary, false, true)->RelateToType(d->GetType("user"), Many, One);
-        TimedDescription page;
-        if (!page.Exposed())
-            std::printf("user_info_block_sweep_worst: FAILED\n");
-        Sweep("user_info_block_sweep_worst", blocks, [&page](const Block& i_block) {
-            page.Show(QStringLiteral("hi"));
-            return page.Show(Text(i_block));
-        });
+        const QString view = QString::fromLatin1(argv[2]);
+        if (view == QLatin1String("room"))
+            FirstSights(blocks, [](const Block& i_block) { return TimedView(true).Add(Text(i_block)); });
+        else if (view == QLatin1String("private"))
+            FirstSights(blocks, [](const Block& i_block) { return TimedView(false).Add(Text(i_block)); });
+        else if (view == QLatin1String("name"))
+            FirstSights(blocks, [](const Block& i_block) { return ShownNameMs(Text(i_block)); });
+        else
+            FirstSights(blocks, TenthRowFirstSight);
+        return 0;
     }
-    Sweep("message_list_row_block_sweep_worst", blocks, TenthRow);
-    return 0;
+    if (mode == QLatin1String("--every-block"))
+    {
+        EngineStack engines(EngineStack::ServerConnection);
+        std::printf("%.3f\n", TimedView(true).Add(EveryBlock(blocks)));
+        return 0;
+    }
+    if (mode == QLatin1String("--fresh-ideographs"))
+    {
+        EngineStack engines(EngineStack::ServerConnection);
+        const std::vector<char32_t> ideographs = Ideographs();
+        TimedView view(true);
+        for (int line = 0; line < 4; ++line)
+            std::printf("%.3f\n", view.Add(FreshIdeographs(ideographs, line)));
+        return 0;
+    }
+    if (mode == QLatin1String("--droid"))
+    {
+        gp_suffix = "_droid_fallback_cjk";
+        const QString font = IdeographFont();
+        if (font != QLatin1String("Droid Sans Fallback"))
+        {
+            std::printf("chat_line_block_sweep_worst_room%s: FAILED (ideographs from %s)\n", gp_suffix,
+                        qPrintable(font));
+            return 1;
+        }
+        WarmSweeps(blocks);
+        return g_overLimit ? 1 : 0;
+    }
+    std::printf("# %zu blocks with assigned characters\n", blocks.size());
+    std::fflush(stdout);
+    WarmSweeps(blocks);
+    QProcessEnvironment droid = QProcessEnvironment::systemEnvironment();
+    droid.insert(QStringLiteral("FONTCONFIG_FILE"), QStringLiteral(VELTRANE_DROID_FONTS));
+    bool droidOver = false;
+    const QByteArray droidFigures = Child({QStringLiteral("--droid")}, droid, &droidOver);
+    std::fputs(droidFigures.constData(), stdout);
+    std::fflush(stdout);
+    g_overLimit = g_overLimit || droidOver || !droidFigures.contains("message_list_row");
+    FirstSightFigure("chat_line_first_sight_block_sweep_worst_room", "room", blocks);
+    FirstSightFigure("chat_line_first_sight_block_sweep_worst_private", "private", blocks);
+    FirstSightFigure("message_list_row_first_sight_block_sweep_worst", "row", blocks);
+    FirstSightFigure("chat_name_first_sight_block_sweep_worst", "name", blocks);
+    FreshFigure("chat_line_every_block_first_sight", "--every-block");
+    FreshFigure("chat_line_fresh_ideographs_worst", "--fresh-ideographs");
+    return g_overLimit ? 1 : 0;
 }

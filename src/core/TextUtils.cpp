@@ -2,10 +2,13 @@
 
 #include "ExtendedAsciiTranslator.h"
 
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QGlyphRun>
 #include <QGuiApplication>
 #include <QHash>
+#include <QImage>
+#include <QPainter>
 #include <QRawFont>
 #include <QRegularExpression>
 #include <QStringList>
@@ -19,7 +22,9 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 std::string StringReplace(std::string i_text, const std::string& i_from, const std::string& i_to)
@@ -333,13 +338,21 @@ bool IsPrintableLatin1(uint i_code)
 
 // What the machine's fonts make of a character: whether no font draws it, in which case the view
 // looks through every font the machine has for it, which with a desktop's hundred or more costs
-// it some 15 times the time of a letter; and whether the colour emoji font draws it (a pictograph,
+// it some 15 times the time of a letter; whether the colour emoji font draws it (a pictograph,
 // a regional indicator, a skin tone), which makes the view look it up among the font's joined
-// forms wherever it stands, at some 150 times the time of a letter, even where nothing joins.
+// forms wherever it stands, at some 150 times the time of a letter, even where nothing joins;
+// what a letter of its script costs the view in the font that draws it, against a Latin letter
+// (0 where no font's cost counts); whether the view has not drawn it before; and, where its font
+// would first have to be found and measured and the text may take on no more fonts, that it was
+// not asked about.
 struct CharacterFont
 {
     bool undrawn = false;
     bool pictograph = false;
+    int cost = 0;
+    // What its first sight costs more, where the view has not drawn it before.
+    int firstSight = 0;
+    bool unasked = false;
 };
 
 bool IsEmoji(uint i_code)
@@ -376,11 +389,24 @@ CharacterFont ByProperties(uint i_code)
     return font;
 }
 
-// What the fonts answer, asked once per character: whether any font has it (a font that claims a
-// writing system may lack many of its characters, as the East Asian fonts lack most of the
-// ideographs beyond the first plane), and, for an emoji or a private character the colour emoji
-// font has, whether that font is the first of the view's fonts to have it, since a text font that
-// has one draws it at a letter's cost.
+// What one text may take on that the view has not used before, which no count of its characters
+// bounds: fonts to find and load, some 5 to 20 ms each the first time, and the scripts to measure
+// in a font (FontAnswers::Measured), a few ms each.
+constexpr int kShownNewFonts = 2;
+constexpr int kShownMeasures = 4;
+struct NewToView
+{
+    int fonts = kShownNewFonts;
+    int measures = kShownMeasures;
+};
+
+// What the fonts answer, asked once per character, in the way the view finds a character's font:
+// whether a font has it (a font that claims a writing system may lack many of its characters, as
+// the East Asian fonts lack most of the ideographs beyond the first plane), and, for an emoji or a
+// private character the colour emoji font has, whether that font is the first of the view's fonts
+// to have it, since a text font that has one draws it at a letter's cost. A character one of the
+// fonts found before has is taken to come from it; only another makes the view look through the
+// machine's fonts, which loads the one it finds.
 class FontAnswers
 {
 public:
@@ -388,27 +414,49 @@ public:
         : m_font(QGuiApplication::font())
         , m_metrics(m_font)
     {
+        const QRawFont own = DrawingFont('a');
+        if (own.isValid())
+            m_fonts.push_back(Found{own, {}});
     }
 
-    CharacterFont Of(uint i_code)
+    // io_new: what the text may still take on.
+    CharacterFont Of(uint i_code, NewToView& io_new)
     {
-        std::unique_ptr<quint8[]>& page = m_pages[i_code >> 8];
+        std::unique_ptr<quint32[]>& page = m_pages[i_code >> 8];
         if (!page)
-            page.reset(new quint8[256]());
-        quint8& known = page[i_code & 0xFF];
+            page.reset(new quint32[256]());
+        quint32& known = page[i_code & 0xFF];
+        CharacterFont font;
         if (known == 0)
         {
-            const CharacterFont font = Ask(i_code);
-            known = quint8(1 | (font.undrawn ? 2 : 0) | (font.pictograph ? 4 : 0));
+            font = Ask(i_code, io_new);
+            if (font.undrawn && m_undrawnCost < 0 && io_new.measures-- <= 0)
+                font.unasked = true;
+            if (font.unasked)
+                return font;
+            if (font.undrawn)
+                font.cost = UndrawnCost();
+            font.firstSight = std::max(font.firstSight, kShownFirstSightCost);
+            known = quint32(1 | (font.undrawn ? 2 : 0) | (font.pictograph ? 4 : 0)) | quint32(font.cost) << 8;
+            return font;
         }
-        CharacterFont font;
         font.undrawn = (known & 2) != 0;
         font.pictograph = (known & 4) != 0;
+        font.cost = int(known >> 8);
+        font.firstSight = 0;
         return font;
     }
 
 private:
-    CharacterFont Ask(uint i_code)
+    // A font the view has drawn from, and what a letter of each script it drew costs in it.
+    struct Found
+    {
+        QRawFont font;
+        QHash<int, int> costs;
+        int firstSight = 0;
+    };
+
+    CharacterFont Ask(uint i_code, NewToView& io_new)
     {
         CharacterFont font;
         const QChar::Category category = QChar::category(i_code);
@@ -427,15 +475,257 @@ private:
         case QChar::Separator_Paragraph: return font;
         default: break;
         }
+        const QChar::Script script = QChar::script(i_code);
+        const bool shared = script == QChar::Script_Common || script == QChar::Script_Inherited;
+        Found* p_found = FoundFont(i_code);
+        // A mark goes on its letter through that letter's font, and costs what its script does.
+        const bool mark = IsMark(i_code);
+        const bool measured =
+            p_found && (mark || p_found->costs.contains(script) || (shared && !p_found->costs.isEmpty()));
+        if ((!p_found && io_new.fonts <= 0) || (!measured && io_new.measures <= 0))
+        {
+            font.unasked = true;
+            return font;
+        }
         const bool priv = category == QChar::Other_PrivateUse;
-        font.undrawn = !m_metrics.inFontUcs4(i_code);
-        if (!font.undrawn && (priv || IsEmoji(i_code)) && ColourFont().isValid()
-            && ColourFont().supportsCharacter(i_code))
-            font.pictograph = IsColourFont(DrawingFont(i_code));
-        // Another private character, whatever font has it, still counts as undrawn.
+        QRawFont drawing;
+        if ((priv || IsEmoji(i_code)) && ColourFont().isValid() && ColourFont().supportsCharacter(i_code))
+        {
+            drawing = DrawingFont(i_code);
+            font.pictograph = IsColourFont(drawing);
+            if (font.pictograph)
+                return font;
+            p_found = nullptr;
+        }
+        // Another private character, whatever font has it, counts as undrawn.
         if (priv)
-            font.undrawn = !font.pictograph;
+        {
+            font.undrawn = true;
+            return font;
+        }
+        if (!p_found)
+        {
+            // Asking whether any font has it costs a tenth of laying it out.
+            if (!drawing.isValid() && !m_metrics.inFontUcs4(i_code))
+            {
+                font.undrawn = true;
+                return font;
+            }
+            if (!drawing.isValid())
+                drawing = DrawingFont(i_code);
+            font.undrawn = !drawing.isValid() || !drawing.supportsCharacter(i_code);
+            if (font.undrawn || IsColourFont(drawing))
+                return font;
+            const size_t fonts = m_fonts.size();
+            p_found = Add(drawing);
+            io_new.fonts -= m_fonts.size() > fonts ? 1 : 0;
+        }
+        const auto cost = p_found->costs.constFind(script);
+        if (cost != p_found->costs.constEnd())
+            font.cost = *cost;
+        // A shared character (a digit, a sign, a mark) costs what the font's letters cost, where
+        // some were measured.
+        else if (shared && !p_found->costs.isEmpty())
+            font.cost = *std::max_element(p_found->costs.cbegin(), p_found->costs.cend());
+        else if (!mark)
+        {
+            --io_new.measures;
+            int firstSight = 0;
+            font.cost = Measured(i_code, p_found->font, &firstSight);
+            p_found->costs.insert(script, font.cost);
+            p_found->firstSight = std::max(p_found->firstSight, firstSight);
+        }
+        font.firstSight = p_found->firstSight;
         return font;
+    }
+
+    // The font found before that has the character, the last one that had one first; the colour
+    // emoji font is not among them.
+    Found* FoundFont(uint i_code)
+    {
+        if (m_lastFound < m_fonts.size() && m_fonts[m_lastFound].font.supportsCharacter(i_code))
+            return &m_fonts[m_lastFound];
+        for (size_t at = 0; at < m_fonts.size(); ++at)
+            if (m_fonts[at].font.supportsCharacter(i_code))
+            {
+                m_lastFound = at;
+                return &m_fonts[at];
+            }
+        return nullptr;
+    }
+
+    Found* Add(const QRawFont& i_font)
+    {
+        for (size_t at = 0; at < m_fonts.size(); ++at)
+            if (m_fonts[at].font.familyName() == i_font.familyName()
+                && m_fonts[at].font.styleName() == i_font.styleName())
+                return &m_fonts[at];
+        m_fonts.push_back(Found{i_font, {}});
+        m_lastFound = m_fonts.size() - 1;
+        return &m_fonts.back();
+    }
+
+    // What a letter of the character's script costs the view in the font against a Latin letter:
+    // a line of letters of the script and kind the font has, spread over the character's block,
+    // laid out as the view lays out a long line, against one of Latin words, each the least of a
+    // few timings, as a timing can only come out long and the machine's other work slows both
+    // alike. Spread over the block, so that the order a text brings its characters in does not
+    // set the price: the letters of one font may take very different times (a consonant of
+    // Grantha some eight times a vowel).
+    int Measured(uint i_code, const QRawFont& i_font, int* op_firstSight) const
+    {
+        const UBlockCode block = ublock_getCode(UChar32(i_code));
+        uint first = i_code & ~0xFu;
+        while (first >= 16 && ublock_getCode(UChar32(first - 16)) == block)
+            first -= 16;
+        uint last = i_code | 0xFu;
+        while (last + 16 <= 0x10FFFF && ublock_getCode(UChar32(last + 16)) == block)
+            last += 16;
+        const QChar::Script script = QChar::script(i_code);
+        // Letters, digits and symbols, which the view draws each on its own; the marks of the block
+        // where it has nothing else.
+        const auto ofKind = [&](uint i_other, bool i_marks) {
+            return QChar::script(i_other) == script && i_font.supportsCharacter(i_other)
+                   && (i_marks ? IsMark(i_other) : QChar::isLetterOrNumber(i_other) || QChar::isSymbol(i_other));
+        };
+        const uint step = std::max(1u, (last - first + 1) / kSampleCharacters);
+        QString sample;
+        for (const bool marks : {false, true})
+        {
+            for (uint from = first; from <= last && sample.size() < int(2 * kSampleCharacters); from += step)
+                for (uint code = from; code < std::min({last + 1, from + step, from + kSampleTries}); ++code)
+                    if (ofKind(code, marks))
+                    {
+                        sample += QString::fromUcs4(&code, 1);
+                        break;
+                    }
+            if (!sample.isEmpty())
+                break;
+        }
+        if (sample.isEmpty())
+            sample = QString::fromUcs4(&i_code, 1);
+        // The font's own first layout, and then its other glyphs' first, which costs what a
+        // character's first sight does, not its price.
+        const int firstUnits = sample.at(0).isHighSurrogate() && sample.size() > 1 ? 2 : 1;
+        LayoutNs(sample.left(firstUnits), true);
+        const QString others = sample.size() > firstUnits ? sample.mid(firstUnits) : sample;
+        const qint64 firstSeen = LayoutNs(others, true);
+        const qint64 seenAgain = LayoutNs(others, true);
+        QString letters = Line(sample, kSampleUnits / 4);
+        if (LayoutNs(letters) < kShortSampleNs)
+            letters = Line(sample, kSampleUnits);
+        // As many Latin letters as the line has characters: a price is a character's.
+        const int characters = int(letters.toUcs4().size());
+        const QString latin = Line(QStringLiteral("the quick brown fox jumps over the lazy dog "), characters);
+        qint64 least = std::numeric_limits<qint64>::max();
+        qint64 latinLeast = std::numeric_limits<qint64>::max();
+        for (int n = 0; n < kSampleTimings; ++n)
+        {
+            least = std::min(least, LayoutNs(letters));
+            latinLeast = std::min(latinLeast, LayoutNs(latin));
+        }
+        const double letterNs = double(std::max<qint64>(1, latinLeast)) / double(latin.size());
+        // A long line's glyphs are all laid out, but only those in sight drawn.
+        *op_firstSight = int(std::clamp<qint64>(std::llround(double(std::max<qint64>(0, firstSeen - seenAgain))
+                                                             / double(others.toUcs4().size()) / letterNs / 2),
+                                                0, kMostMeasuredCost));
+        double times = double(least) / double(std::max<qint64>(1, latinLeast));
+        // A font whose glyphs barely advance, or step back over the one before, puts a whole
+        // paragraph on one line, all of it in sight, and the view draws every glyph of it where it
+        // draws a window's worth of wider ones: such a font costs as many times more as its
+        // glyphs are narrower than a Latin letter, where they take less than half its width, at most
+        // kNarrowTimes.
+        const double width = Advance(letters) / double(characters);
+        const double latinWidth = Advance(latin) / double(latin.size());
+        if (width < latinWidth / 2)
+            times *= std::min(double(kNarrowTimes), latinWidth / std::max(width, latinWidth / kNarrowTimes));
+        return int(std::clamp<qint64>(std::llround(times), 1, kMostMeasuredCost));
+    }
+
+    // The sample's characters in turn, i_units units, with a break point every
+    // kLongestUnbrokenRun units, as the view has them.
+    static QString Line(const QString& i_sample, int i_units)
+    {
+        // After a Latin word, as a chat line's text comes after the sender's name: the view draws
+        // a shared character in the script of the text before it, from that script's fonts.
+        QString line = QStringLiteral("a ");
+        int run = 0;
+        while (line.size() < i_units)
+            for (int at = 0; at < i_sample.size() && line.size() < i_units; ++at)
+            {
+                line += i_sample.at(at);
+                if (++run == kLongestUnbrokenRun)
+                {
+                    line += QChar(0x200B);
+                    run = 0;
+                }
+            }
+        if (line.at(line.size() - 1).isHighSurrogate())
+            line.chop(1);
+        return line;
+    }
+
+    // What a character no font draws costs the view against a Latin letter, measured the first
+    // time one comes: the view looks through every font the machine has for it, a desktop's
+    // hundreds at some 15 to 150 letters' time. Noncharacters, which no font has.
+    int UndrawnCost()
+    {
+        if (m_undrawnCost < 0)
+        {
+            QString sample;
+            for (char16_t code = 0xFDD2; code <= 0xFDEF; ++code)
+                sample += QChar(code);
+            const QString undrawn = Line(sample, kUndrawnUnits);
+            const QString latin = Line(QStringLiteral("the quick brown fox jumps over the lazy dog "), undrawn.size());
+            LayoutNs(undrawn);
+            qint64 least = std::numeric_limits<qint64>::max();
+            qint64 latinLeast = std::numeric_limits<qint64>::max();
+            for (int n = 0; n < kSampleTimings; ++n)
+            {
+                least = std::min(least, LayoutNs(undrawn));
+                latinLeast = std::min(latinLeast, LayoutNs(latin));
+            }
+            m_undrawnCost = int(std::clamp<qint64>(
+                std::llround(double(least) / double(std::max<qint64>(1, latinLeast))), 5, kMostMeasuredCost));
+        }
+        return m_undrawnCost;
+    }
+
+    // How far the text advances on one line.
+    double Advance(const QString& i_text) const
+    {
+        QTextLayout layout(i_text, m_font);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(1e7);
+        layout.endLayout();
+        return line.naturalTextWidth();
+    }
+
+    // How long the text takes to lay out, and with i_drawn to draw too: a glyph's first drawing
+    // makes its image, which costs more than its layout for the intricate ones, and the view
+    // draws all of a short line.
+    qint64 LayoutNs(const QString& i_text, bool i_drawn = false) const
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QTextLayout layout(i_text, m_font);
+        layout.beginLayout();
+        qreal height = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
+        {
+            line.setLineWidth(kSampleWidth);
+            line.setPosition(QPointF(0, height));
+            height += line.height();
+        }
+        layout.endLayout();
+        if (i_drawn)
+        {
+            QImage image(kSampleWidth, std::max(1, int(std::ceil(height))), QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&image);
+            layout.draw(&painter, QPointF(0, 0));
+        }
+        return timer.nsecsElapsed();
     }
 
     // Found when first needed: every colour emoji font has the regional indicators, and few other
@@ -477,13 +767,33 @@ private:
         return colour;
     }
 
+    // A sample: 16 characters, in a line of 256 units, about as wide as a chat view; a quarter of
+    // it where that takes over a quarter of a millisecond, which a costly font's letters do
+    // without the fixed costs of a layout weighing.
+    static constexpr uint kSampleCharacters = 16;
+    static constexpr int kSampleUnits = 256;
+    static constexpr qint64 kShortSampleNs = 500000;
+    static constexpr int kNarrowTimes = 8;
+    static constexpr int kUndrawnUnits = 32;
+    static constexpr int kSampleTimings = 5;
+    static constexpr int kSampleWidth = 700;
+    // Code points tried for each character of a sample: a block may hold tens of thousands, of
+    // which the font has few.
+    static constexpr uint kSampleTries = 16;
+    // What a cost is kept in.
+    static constexpr qint64 kMostMeasuredCost = 0xFFFF;
+
     QFont m_font;
     QFontMetrics m_metrics;
+    int m_undrawnCost = -1;
+    std::vector<Found> m_fonts;
+    size_t m_lastFound = 0;
     QRawFont m_colour;
     bool m_colourKnown = false;
     QHash<QString, bool> m_colourFamilies;
-    // Per 256 code points, each known character's answer: bit 1 known, 2 undrawn, 4 pictograph.
-    std::unique_ptr<quint8[]> m_pages[0x110000 >> 8];
+    // Per 256 code points, each known character's answer: bit 1 known, 2 undrawn, 4 pictograph,
+    // from bit 8 on the cost of its font.
+    std::unique_ptr<quint32[]> m_pages[0x110000 >> 8];
 };
 
 // The fonts' answers, in the thread of a window's application only, where fonts may be asked;
@@ -498,12 +808,12 @@ FontAnswers* MachineFonts()
     return answers;
 }
 
-CharacterFont FontOf(uint i_code, FontAnswers* ip_fonts)
+CharacterFont FontOf(uint i_code, FontAnswers* ip_fonts, NewToView& io_new)
 {
     // Latin-1 comes from the view's own font.
     if (i_code < 0x100)
         return CharacterFont();
-    return ip_fonts ? ip_fonts->Of(i_code) : ByProperties(i_code);
+    return ip_fonts ? ip_fonts->Of(i_code, io_new) : ByProperties(i_code);
 }
 
 // Whether the font matcher finds the font of a script's letters at once: the view asks it for a
@@ -579,27 +889,37 @@ int ScriptCost(uint i_code)
     }
 }
 
-// What one character costs the view against a plain letter: its script's cost; a control, a
-// noncharacter, a code point not yet assigned, a lone surrogate or any other character no font
-// draws 5, since the view looks for it in every font it has. i_undrawn and i_pictograph: whether
-// no font draws it, and whether the colour emoji font does, which the caller counts too.
-int CharacterCost(uint i_code, bool i_undrawn, bool i_pictograph)
+// How much more than its script's cost a letter's font must cost the view for that to be its
+// price: the fonts of the scripts a desktop has measure up to some ten letters here (Tibetan,
+// Myanmar and Mongolian letters beside their script's cost the most), and their lines, whole,
+// stay within the time of the longest plain line; a fallback font of ideographs, a font of a
+// supplement or of numbers that the view finds character by character, or Javanese measure more.
+// A measure can come out half as much again as another of the same font.
+constexpr int kSlowFontMargin = 12;
+
+// What one character costs the view against a plain letter: its script's cost, or its font's
+// where that is more than kSlowFontMargin more; a control, a noncharacter, a code point not yet
+// assigned, a lone surrogate or any other character no font draws what the view's search for it
+// costs, at least 5; one the colour emoji font draws kShownPictographCost, which the caller counts
+// too. What it costs the first time the view shows it (CharacterFont::firstSight) is counted apart.
+int CharacterCost(uint i_code, const CharacterFont& i_font)
 {
-    if (i_undrawn || QChar::category(i_code) == QChar::Other_Control)
-        return 5;
-    if (i_pictograph)
+    if (i_font.undrawn || QChar::category(i_code) == QChar::Other_Control)
+        return std::max(5, i_font.cost);
+    if (i_font.pictograph)
         return kShownPictographCost;
-    return ScriptCost(i_code);
+    const int script = ScriptCost(i_code);
+    return i_font.cost > script + kSlowFontMargin ? i_font.cost : script;
 }
 
 // What a character counts in the length of a paragraph, which the view lays out again when a line
-// follows it: its units, times its script's cost over that of the costliest script of ordinary
-// text (a script broken by a dictionary), where it costs more.
-int ParagraphWidth(uint i_code, int i_width)
+// follows it: its units, times its cost over that of the costliest script of ordinary text (a
+// script broken by a dictionary), where it costs more. i_cost: what the character costs.
+int ParagraphWidth(uint i_code, int i_width, int i_cost)
 {
     if (i_code < 0x100)
         return i_width;
-    return i_width * std::max(1, ScriptCost(i_code) / 5);
+    return i_width * std::max(1, i_cost / 5);
 }
 
 // How much of the text the view is given: the units before the first one that would bring the
@@ -618,6 +938,10 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
     int units = 0;
     int unitsCut = -1;
     bool latin1 = true;
+    NewToView fresh;
+    // What the characters not shown before cost the first time, bound apart from the cost: a view
+    // that lays a text out at each paint (a list row) pays it once.
+    qint64 firstSight = 0;
     for (int at = 0; at < i_text.size();)
     {
         const bool pair =
@@ -630,7 +954,9 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
             const bool lineBreak =
                 code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator || IsFrameMark(code);
             const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
-            const CharacterFont font = FontOf(code, fonts);
+            CharacterFont font = FontOf(code, fonts, fresh);
+            if (font.unasked)
+                return at;
             const bool isUndrawn = font.undrawn;
             // A character a skin tone follows costs the view as much as one the colour emoji font
             // draws, whichever font draws it.
@@ -640,11 +966,13 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
                                && i_text.at(next + 1).unicode() <= 0xDFFF
                                && u_hasBinaryProperty(UChar32(code), UCHAR_EMOJI_MODIFIER_BASE);
             const bool isPictograph = font.pictograph || toned;
-            cost += CharacterCost(code, isUndrawn, isPictograph) * width
-                    + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            font.pictograph = isPictograph;
+            cost += CharacterCost(code, font) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            firstSight += font.firstSight;
             pictographs += isPictograph ? 1 : 0;
             undrawn += isUndrawn ? 1 : 0;
-            if (cost > i_budget || pictographs > i_pictographs || undrawn > kShownUndrawn)
+            if (cost > i_budget || firstSight > kShownFirstSightBudget || pictographs > i_pictographs
+                || undrawn > kShownUndrawn)
                 return at;
             units += width + (pair ? 1 : 0);
             if (units > kShownUnits && unitsCut < 0)
@@ -767,6 +1095,9 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     }
     const QString shown = i_text.left(length);
     std::fill_n(plan.units.begin(), length, ShownUnit::Kept);
+    // Every character shown was asked about in the cost's count.
+    FontAnswers* fonts = MachineFonts();
+    NewToView fresh;
     Characters clusters(shown);
     clusters.ToStart();
     // A run ends where the view may break the line itself: after a blank, around most wide
@@ -820,7 +1151,8 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
             at += units;
         }
         // The paragraph counts a character at what it costs the view to lay out again.
-        const int paragraphWidth = ParagraphWidth(codeAt(start), width);
+        const uint first = codeAt(start);
+        const int paragraphWidth = ParagraphWidth(first, width, CharacterCost(first, FontOf(first, fonts, fresh)));
         lines.setPosition(start);
         const bool mayBreak = start > 0 && lines.isAtBoundary();
         if (mayBreak)

@@ -50,14 +50,19 @@ QString OneLine(QString i_text);
 // kLongestUnbrokenRun units, since one long unbroken run costs time that grows with its square;
 // and the text is cut between two characters where its cost comes to kShownCost, a plain letter
 // costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar, a conjoining jamo
-// and a character no font draws (a control, a noncharacter, an unassigned code point, one the
-// machine's fonts lack) five, of a script whose font the view looks for character by character
-// kShownSearchedCost, of Grantha kShownGranthaCost, a character the colour emoji font draws (a
+// and a control five, of a script whose font the view looks for character by character
+// kShownSearchedCost, of Grantha kShownGranthaCost, or what a letter of its font costs the view
+// where that is far more (measured at the font's first use), a character no font draws (a
+// noncharacter, an unassigned code point, one the machine's fonts lack) what the view's search
+// for it measures, at least five, a character the colour emoji font draws (a
 // pictograph, a regional indicator, a skin tone) kShownPictographCost, of which the text shows at
 // most kShownPictographs, and each change of script, font or direction (a digit or a sign
 // next to East Asian forms or symbols included), each direction control and each line break
 // kShownRunCost more, and, when it holds a character outside printable Latin-1, where it comes to
-// kShownUnits units; a character whose
+// kShownUnits units, where the characters not shown before, each costing what its font's first
+// sight measured, at least kShownFirstSightCost, come to kShownFirstSightBudget, and before a
+// character that would bring a font, or a script to measure, past the few a text may take on; a
+// character whose
 // first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
 // starts before a character that would make the paragraph, its break points counted, longer than
 // kLongestShownParagraph units, a character costing more than five counting its units times a
@@ -109,6 +114,11 @@ constexpr int kShownGranthaCost = 64;
 // has for each, at some 15 times the time of a letter, and lays the last paragraph of a line out
 // again when a line follows it.
 constexpr int kShownUndrawn = 512;
+// What a character the view has not drawn before costs at least the first time, and what all of
+// a text's such characters may cost: its glyph's first layout and drawing take some 40 to 300
+// times a letter's, by its font. A view that lays a text out again at each paint pays it once.
+constexpr int kShownFirstSightCost = 32;
+constexpr int kShownFirstSightBudget = 65536;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;

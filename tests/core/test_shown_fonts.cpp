@@ -1,6 +1,7 @@
 #include "ShownTextChecks.h"
 #include "TextUtils.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QtTest>
 
@@ -73,6 +74,41 @@ private slots:
         QCOMPARE(cut, kept < text.size());
         QCOMPARE(shown.size(), kept);
         QCOMPARE(shown, text.left(kept));
+    }
+
+    // A letter costs what a letter of its font costs the view, where that is many times its
+    // script's: a font of a supplement, found character by character, shows at most half of 16,384
+    // units, and one whose glyphs step back over each other, so that a whole paragraph is one line
+    // all in sight, an eighth; the fonts of ordinary text show nearly all of them.
+    void a_letter_costs_what_its_font_costs_the_view_data()
+    {
+        QTest::addColumn<QString>("letters");
+        QTest::addColumn<int>("least");
+        QTest::addColumn<int>("most");
+        const auto text = [](const char32_t* ip_units) { return QString::fromUcs4(ip_units); };
+        QTest::newRow("tamil supplement") << text(U"\U00011FC0\U00011FC5\U00011FCA\U00011FD0") << 0 << kShownUnits / 2;
+        QTest::newRow("indic siyaq numbers")
+            << text(U"\U0001EC71\U0001EC75\U0001EC80\U0001EC9A") << 0 << kShownUnits / 8;
+        const int ordinary = kShownUnits * 3 / 4;
+        QTest::newRow("tibetan") << text(U"\u0F40\u0F41\u0F42\u0F44\u0F45\u0F46") << ordinary << kShownUnits;
+        QTest::newRow("myanmar") << text(U"\u1000\u1001\u1002\u1003") << ordinary << kShownUnits;
+        QTest::newRow("devanagari") << text(U"\u0915\u0916\u0917\u0918") << ordinary << kShownUnits;
+        QTest::newRow("ideographs") << text(U"\u4E2D\u6587\u5B57\u4EBA") << ordinary << kShownUnits;
+    }
+
+    void a_letter_costs_what_its_font_costs_the_view()
+    {
+        QFETCH(QString, letters);
+        QFETCH(int, least);
+        QFETCH(int, most);
+        if (!QFontMetrics(QGuiApplication::font()).inFontUcs4(letters.toUcs4().first()))
+            QSKIP("No font here draws these letters");
+        // Seen once, so that the figure is the warm one.
+        BreakableText(letters);
+        bool cut = false;
+        const int shown =
+            ShownWithoutBreaks(BreakableText(letters.repeated(kShownUnits / letters.size())), &cut).size();
+        QVERIFY2(shown >= least && shown <= most, qPrintable(QString::number(shown)));
     }
 };
 
