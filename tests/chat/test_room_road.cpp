@@ -18,6 +18,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <unicode/uchar.h>
+
 // A room on the loopback test server between this process's whole client (tester, with its real
 // main window) and other client processes (bob, carol).
 class TestRoomRoad : public QObject
@@ -364,6 +366,16 @@ private slots:
         form->OnRoomChat(m_room, QStringLiteral("Marlene"), QString::fromUcs4(U"\u2705 done ").repeated(100));
         form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\U0001FAE0").repeated(1000));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_emoji_and_searched_scripts");
+
+        // One character of every block, most of them not shown before: cut once the new ones have
+        // taken their time, whole the second time.
+        QString everyBlock;
+        for (UChar32 code = 0x100; code <= 0x10FFFF; ++code)
+            if (u_charType(code) != U_UNASSIGNED && ublock_getCode(code) != ublock_getCode(code - 1))
+                everyBlock += QString::fromUcs4(reinterpret_cast<const char32_t*>(&code), 1);
+        form->OnRoomChat(m_room, QStringLiteral("jules"), everyBlock);
+        form->OnRoomChat(m_room, QStringLiteral("jules"), everyBlock);
+        SAVE_SCREENSHOT(run.window.get(), "room_tab_every_block");
 
         // The longest line of a Hangul syllable beside a sign, in short paragraphs and cut, a line
         // of U+FFFC, and a plain line after them.
