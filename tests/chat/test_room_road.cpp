@@ -367,8 +367,8 @@ private slots:
         form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\U0001FAE0").repeated(1000));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_emoji_and_searched_scripts");
 
-        // One character of every block, most of them not shown before: cut once the new ones have
-        // taken their time, whole the second time.
+        // One character of every block, most of them not shown before: cut where it would bring a
+        // third font new to the client, the second time a few fonts further.
         QString everyBlock;
         for (UChar32 code = 0x100; code <= 0x10FFFF; ++code)
             if (u_charType(code) != U_UNASSIGNED && ublock_getCode(code) != ublock_getCode(code - 1))
