@@ -38,16 +38,6 @@ void StartEngine()
     dataSaver->NotifyFirstStart();
 }
 
-void StopEngine()
-{
-    delete peerMessenger;
-    delete timerManager;
-    delete dataSaver;
-    dataSaver = nullptr;
-    delete d;
-    d = nullptr;
-}
-
 QByteArray Le32(quint32 i_value)
 {
     return RawPeer::UInt32(i_value);
@@ -113,7 +103,7 @@ void PartialFrames(bool i_manyAddresses)
     stop = true;
     for (std::thread& flood : floods)
         flood.join();
-    StopEngine();
+    StopPeerOnlyEngine();
     const char* name = i_manyAddresses ? "16_addresses" : "16_connections";
     std::printf("peer_partial_frames_%s_kept: %d connections (%.0f MB)\n", name, held, heldMegabytes);
     std::printf("peer_partial_frames_%s_peak: %.0f MB\n", name, peak);
@@ -185,7 +175,7 @@ void HeldFolderRequests()
     const bool held = asked == 1 && peerMessenger->WaitingBytes() > 0;
     stop = true;
     peer.join();
-    StopEngine();
+    StopPeerOnlyEngine();
     std::printf("peer_held_folder_requests_300_after_large_frames: %.0f MB\n", growth);
     std::fflush(stdout);
     if (!placed || !held)
@@ -230,7 +220,7 @@ double SearchSeconds(const std::vector<QByteArray>& i_replies, bool i_counted)
         peerMessenger->ReadMessage(QStringLiteral("user%1").arg(n), i_replies[n]);
     const double seconds = timer.nsecsElapsed() / 1e9;
     const size_t results = d->GetType("search_result")->GetItemCount();
-    StopEngine();
+    StopPeerOnlyEngine();
     return results == i_replies.size() * 250 ? seconds : -1;
 }
 

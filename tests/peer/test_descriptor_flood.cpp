@@ -49,12 +49,7 @@ struct DescriptorsTaken
     {
         SetLogSink(LogSink());
         GiveBack();
-        delete peerMessenger;
-        delete timerManager;
-        delete dataSaver;
-        dataSaver = nullptr;
-        delete d;
-        d = nullptr;
+        StopPeerOnlyEngine();
     }
     // All but one: the socket of the next connection takes it.
     void TakeAllButOne()

@@ -5,6 +5,7 @@
 #include "PeakMemory.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "PeerOnlyEngine.h"
 #include "RawPeer.h"
 #include "SendHold.h"
 #include "SendQueues.h"
@@ -182,15 +183,7 @@ private slots:
 
     void init() { Start(); }
 
-    void cleanup()
-    {
-        delete peerMessenger;
-        delete timerManager;
-        delete dataSaver;
-        dataSaver = nullptr;
-        delete d;
-        d = nullptr;
-    }
+    void cleanup() { StopPeerOnlyEngine(); }
 
     void portsFollowTheSettings()
     {
