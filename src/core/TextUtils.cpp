@@ -567,11 +567,11 @@ private:
 
     // What a letter of the character's script costs the view in the font against a Latin letter:
     // a line of letters of the script and kind the font has, spread over the character's block,
-    // laid out as the view lays out a long line, against one of Latin words, each the least of a
-    // few timings, as a timing can only come out long and the machine's other work slows both
-    // alike. Spread over the block, so that the order a text brings its characters in does not
+    // laid out as the view lays out a long line, against one of Latin words timed right after it.
+    // Spread over the block, so that the order a text brings its characters in does not
     // set the price: the letters of one font may take very different times (a consonant of
     // Grantha some eight times a vowel).
+    // *op_firstSight: what a character of the font costs more the first time the view shows it.
     int Measured(uint i_code, const QRawFont& i_font, int* op_firstSight) const
     {
         const UBlockCode block = ublock_getCode(UChar32(i_code));
@@ -605,31 +605,43 @@ private:
         if (sample.isEmpty())
             sample = QString::fromUcs4(&i_code, 1);
         // The font's own first layout, and then its other glyphs' first, which costs what a
-        // character's first sight does, not its price.
+        // character's first sight does, not its price: in two halves, the less counting, as one
+        // timing can only come out long.
         const int firstUnits = sample.at(0).isHighSurrogate() && sample.size() > 1 ? 2 : 1;
         LayoutNs(sample.left(firstUnits), true);
-        const QString others = sample.size() > firstUnits ? sample.mid(firstUnits) : sample;
-        const qint64 firstSeen = LayoutNs(others, true);
-        const qint64 seenAgain = LayoutNs(others, true);
+        const QVector<uint> others = sample.size() > firstUnits ? sample.mid(firstUnits).toUcs4() : sample.toUcs4();
+        double firstSightNs = std::numeric_limits<double>::max();
+        for (int half = 0; half < 2; ++half)
+        {
+            const int from = half * others.size() / 2;
+            const int count = std::max(1, (half + 1) * others.size() / 2 - from);
+            const QString part = QString::fromUcs4(others.constData() + from, count);
+            const qint64 firstSeen = LayoutNs(part, true);
+            firstSightNs =
+                std::min(firstSightNs, double(std::max<qint64>(0, firstSeen - LayoutNs(part, true))) / count);
+        }
         QString letters = Line(sample, kSampleUnits / 4);
         if (LayoutNs(letters) < kShortSampleNs)
             letters = Line(sample, kSampleUnits);
         // As many Latin letters as the line has characters: a price is a character's.
         const int characters = int(letters.toUcs4().size());
         const QString latin = Line(QStringLiteral("the quick brown fox jumps over the lazy dog "), characters);
-        qint64 least = std::numeric_limits<qint64>::max();
+        // Each timing against the Latin one right after it, the middle one of those counting: the
+        // machine's other work slows both of a pair alike, and a pair it slows apart is one of few.
+        std::vector<double> ratios;
         qint64 latinLeast = std::numeric_limits<qint64>::max();
         for (int n = 0; n < kSampleTimings; ++n)
         {
-            least = std::min(least, LayoutNs(letters));
-            latinLeast = std::min(latinLeast, LayoutNs(latin));
+            const qint64 ns = LayoutNs(letters);
+            const qint64 latinNs = std::max<qint64>(1, LayoutNs(latin));
+            latinLeast = std::min(latinLeast, latinNs);
+            ratios.push_back(double(ns) / double(latinNs));
         }
-        const double letterNs = double(std::max<qint64>(1, latinLeast)) / double(latin.size());
+        std::nth_element(ratios.begin(), ratios.begin() + kSampleTimings / 2, ratios.end());
+        double times = ratios[kSampleTimings / 2];
+        const double letterNs = double(latinLeast) / double(latin.size());
         // A long line's glyphs are all laid out, but only those in sight drawn.
-        *op_firstSight = int(std::clamp<qint64>(std::llround(double(std::max<qint64>(0, firstSeen - seenAgain))
-                                                             / double(others.toUcs4().size()) / letterNs / 2),
-                                                0, kMostMeasuredCost));
-        double times = double(least) / double(std::max<qint64>(1, latinLeast));
+        *op_firstSight = int(std::clamp<qint64>(std::llround(firstSightNs / letterNs / 2), 0, kMostFirstSight));
         // A font whose glyphs barely advance, or step back over the one before, puts a whole
         // paragraph on one line, all of it in sight, and the view draws every glyph of it where it
         // draws a window's worth of wider ones: such a font costs as many times more as its
@@ -782,6 +794,9 @@ private:
     static constexpr uint kSampleTries = 16;
     // What a cost is kept in.
     static constexpr qint64 kMostMeasuredCost = 0xFFFF;
+    // The most a character's first sight costs: what the slowest fonts here measure, so that a
+    // timing the machine's other work drew out does not cut a first line of ordinary text short.
+    static constexpr qint64 kMostFirstSight = 256;
 
     QFont m_font;
     QFontMetrics m_metrics;
