@@ -621,8 +621,11 @@ private:
                 std::min(firstSightNs, double(std::max<qint64>(0, firstSeen - LayoutNs(part, true))) / count);
         }
         QString letters = Line(sample, kSampleUnits / 4);
-        if (LayoutNs(letters) < kShortSampleNs)
+        const qint64 shortNs = LayoutNs(letters);
+        if (shortNs < kShortSampleNs)
             letters = Line(sample, kSampleUnits);
+        else if (shortNs > 4 * kShortSampleNs)
+            letters = Line(sample, kSampleUnits / 16);
         // As many Latin letters as the line has characters: a price is a character's.
         const int characters = int(letters.toUcs4().size());
         const QString latin = Line(QStringLiteral("the quick brown fox jumps over the lazy dog "), characters);
@@ -780,8 +783,8 @@ private:
     }
 
     // A sample: 16 characters, in a line of 256 units, about as wide as a chat view; a quarter of
-    // it where that takes over a quarter of a millisecond, which a costly font's letters do
-    // without the fixed costs of a layout weighing.
+    // it where that takes over half a millisecond, and a sixteenth where the quarter takes over
+    // two, which a costly font's letters do without the fixed costs of a layout weighing.
     static constexpr uint kSampleCharacters = 16;
     static constexpr int kSampleUnits = 256;
     static constexpr qint64 kShortSampleNs = 500000;
