@@ -626,23 +626,9 @@ private:
             letters = Line(sample, kSampleUnits);
         else if (shortNs > 4 * kShortSampleNs)
             letters = Line(sample, kSampleUnits / 16);
-        // As many Latin letters as the line has characters: a price is a character's.
         const int characters = int(letters.toUcs4().size());
-        const QString latin = Line(QStringLiteral("the quick brown fox jumps over the lazy dog "), characters);
-        // Each timing against the Latin one right after it, the middle one of those counting: the
-        // machine's other work slows both of a pair alike, and a pair it slows apart is one of few.
-        std::vector<double> ratios;
-        qint64 latinLeast = std::numeric_limits<qint64>::max();
-        for (int n = 0; n < kSampleTimings; ++n)
-        {
-            const qint64 ns = LayoutNs(letters);
-            const qint64 latinNs = std::max<qint64>(1, LayoutNs(latin));
-            latinLeast = std::min(latinLeast, latinNs);
-            ratios.push_back(double(ns) / double(latinNs));
-        }
-        std::nth_element(ratios.begin(), ratios.begin() + kSampleTimings / 2, ratios.end());
-        double times = ratios[kSampleTimings / 2];
-        const double letterNs = double(latinLeast) / double(latin.size());
+        double letterNs = 0;
+        double times = LatinTimes(letters, &letterNs);
         // A long line's glyphs are all laid out, but only those in sight drawn.
         *op_firstSight = int(std::clamp<qint64>(std::llround(firstSightNs / letterNs / 2), 0, kMostFirstSight));
         // A font whose glyphs barely advance, or step back over the one before, puts a whole
@@ -651,7 +637,7 @@ private:
         // glyphs are narrower than a Latin letter, where they take less than half its width, at most
         // kNarrowTimes.
         const double width = Advance(letters) / double(characters);
-        const double latinWidth = Advance(latin) / double(latin.size());
+        const double latinWidth = Advance(Latin(characters)) / double(characters);
         if (width < latinWidth / 2)
             times *= std::min(double(kNarrowTimes), latinWidth / std::max(width, latinWidth / kNarrowTimes));
         return int(std::clamp<qint64>(std::llround(times), 1, kMostMeasuredCost));
@@ -691,19 +677,38 @@ private:
             for (char16_t code = 0xFDD2; code <= 0xFDEF; ++code)
                 sample += QChar(code);
             const QString undrawn = Line(sample, kUndrawnUnits);
-            const QString latin = Line(QStringLiteral("the quick brown fox jumps over the lazy dog "), undrawn.size());
             LayoutNs(undrawn);
-            qint64 least = std::numeric_limits<qint64>::max();
-            qint64 latinLeast = std::numeric_limits<qint64>::max();
-            for (int n = 0; n < kSampleTimings; ++n)
-            {
-                least = std::min(least, LayoutNs(undrawn));
-                latinLeast = std::min(latinLeast, LayoutNs(latin));
-            }
-            m_undrawnCost = int(std::clamp<qint64>(
-                std::llround(double(least) / double(std::max<qint64>(1, latinLeast))), 5, kMostMeasuredCost));
+            double letterNs = 0;
+            m_undrawnCost = int(std::clamp<qint64>(std::llround(LatinTimes(undrawn, &letterNs)), 5, kMostMeasuredCost));
         }
         return m_undrawnCost;
+    }
+
+    // How many times as long as a line of as many Latin letters a line takes to lay out, and in
+    // *op_letterNs a Latin letter's time: each timing against the Latin one right after it, the
+    // middle one of those counting, as the machine's other work slows both of a pair alike and a
+    // pair it slows apart is one of few.
+    double LatinTimes(const QString& i_line, double* op_letterNs) const
+    {
+        const QString latin = Latin(int(i_line.toUcs4().size()));
+        std::vector<double> ratios;
+        qint64 latinLeast = std::numeric_limits<qint64>::max();
+        for (int n = 0; n < kSampleTimings; ++n)
+        {
+            const qint64 ns = LayoutNs(i_line);
+            const qint64 latinNs = std::max<qint64>(1, LayoutNs(latin));
+            latinLeast = std::min(latinLeast, latinNs);
+            ratios.push_back(double(ns) / double(latinNs));
+        }
+        std::nth_element(ratios.begin(), ratios.begin() + kSampleTimings / 2, ratios.end());
+        *op_letterNs = double(latinLeast) / double(latin.size());
+        return ratios[kSampleTimings / 2];
+    }
+
+    // As many Latin letters and blanks as a line has characters: a price is a character's.
+    static QString Latin(int i_characters)
+    {
+        return Line(QStringLiteral("the quick brown fox jumps over the lazy dog "), i_characters);
     }
 
     // How far the text advances on one line.
