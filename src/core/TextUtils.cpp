@@ -913,8 +913,8 @@ int ScriptCost(uint i_code)
 // price: the fonts of the scripts a desktop has measure up to some ten letters here (Tibetan,
 // Myanmar and Mongolian letters beside their script's cost the most), and their lines, whole,
 // stay within the time of the longest plain line; a fallback font of ideographs, a font of a
-// supplement or of numbers that the view finds character by character, or Javanese measure more.
-// A measure can come out half as much again as another of the same font.
+// supplement or of numbers that the view finds character by character measure more. A measure can
+// come out half as much again as another of the same font.
 constexpr int kSlowFontMargin = 12;
 
 // What one character costs the view against a plain letter: its script's cost, or its font's
@@ -929,7 +929,10 @@ int CharacterCost(uint i_code, const CharacterFont& i_font)
     if (i_font.pictograph)
         return kShownPictographCost;
     const int script = ScriptCost(i_code);
-    return i_font.cost > script + kSlowFontMargin ? i_font.cost : script;
+    // A script already priced as one whose font the view looks for takes what its font measures
+    // above that.
+    const int margin = script >= kShownSearchedCost ? 0 : kSlowFontMargin;
+    return i_font.cost > script + margin ? i_font.cost : script;
 }
 
 // What a character counts in the length of a paragraph, which the view lays out again when a line
