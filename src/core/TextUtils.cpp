@@ -390,14 +390,17 @@ CharacterFont ByProperties(uint i_code)
 }
 
 // What one text may take on that the view has not used before, which no count of its characters
-// bounds: fonts to find and load, some 5 to 20 ms each the first time, and the scripts to measure
-// in a font (FontAnswers::Measured), a few ms each.
+// bounds: fonts to find and load, some 5 to 20 ms each the first time, and the blocks of letters
+// to measure in a font (FontAnswers::Measured), a few ms each, and apart from those the blocks of
+// shared characters (signs, digits), of which ordinary text brings a few beside its letters.
 constexpr int kShownNewFonts = 2;
 constexpr int kShownMeasures = 4;
+constexpr int kShownSharedMeasures = 4;
 struct NewToView
 {
     int fonts = kShownNewFonts;
     int measures = kShownMeasures;
+    int shared = kShownSharedMeasures;
 };
 
 // What the fonts answer, asked once per character, in the way the view finds a character's font:
@@ -416,7 +419,7 @@ public:
     {
         const QRawFont own = DrawingFont('a');
         if (own.isValid())
-            m_fonts.push_back(Found{own, {}});
+            m_fonts.push_back(Found{own, {}, {}});
     }
 
     // io_new: what the text may still take on.
@@ -448,11 +451,16 @@ public:
     }
 
 private:
-    // A font the view has drawn from, and what a letter of each script it drew costs in it.
+    // A font the view has drawn from, and what a character of each block it drew from it costs:
+    // one font's characters of one script may cost many times as much in one block as in
+    // another (Georgian capitals, Vedic signs in a font of Devanagari).
     struct Found
     {
         QRawFont font;
         QHash<int, int> costs;
+        // The most a block of each script measured, which a block of it prices at where the text
+        // may measure no more.
+        QHash<int, int> scriptCosts;
         int firstSight = 0;
     };
 
@@ -477,12 +485,17 @@ private:
         }
         const QChar::Script script = QChar::script(i_code);
         const bool shared = script == QChar::Script_Common || script == QChar::Script_Inherited;
+        const int block = int(ublock_getCode(UChar32(i_code)));
         Found* p_found = FoundFont(i_code);
-        // A mark goes on its letter through that letter's font, and costs what its script does.
+        // A mark goes on its letter through that letter's font, and costs what its block does where
+        // that was measured, else what its script does.
         const bool mark = IsMark(i_code);
-        const bool measured =
-            p_found && (mark || p_found->costs.contains(script) || (shared && !p_found->costs.isEmpty()));
-        if ((!p_found && io_new.fonts <= 0) || (!measured && io_new.measures <= 0))
+        int& measures = shared ? io_new.shared : io_new.measures;
+        // Past the text's measures a block costs what the font's others of its script did (any of
+        // the font's, for a shared character), as ordinary text brings several blocks of one script.
+        const int fallback = p_found && measures <= 0 ? Fallback(*p_found, script, shared) : 0;
+        const bool measured = p_found && (mark || p_found->costs.contains(block) || fallback > 0);
+        if ((!p_found && io_new.fonts <= 0) || (!measured && measures <= 0))
         {
             font.unasked = true;
             return font;
@@ -520,23 +533,30 @@ private:
             p_found = Add(drawing);
             io_new.fonts -= m_fonts.size() > fonts ? 1 : 0;
         }
-        const auto cost = p_found->costs.constFind(script);
+        const auto cost = p_found->costs.constFind(block);
         if (cost != p_found->costs.constEnd())
             font.cost = *cost;
-        // A shared character (a digit, a sign, a mark) costs what the font's letters cost, where
-        // some were measured.
-        else if (shared && !p_found->costs.isEmpty())
-            font.cost = *std::max_element(p_found->costs.cbegin(), p_found->costs.cend());
+        else if (!mark && measures <= 0)
+            font.cost = Fallback(*p_found, script, shared);
         else if (!mark)
         {
-            --io_new.measures;
+            --measures;
             int firstSight = 0;
             font.cost = Measured(i_code, p_found->font, &firstSight);
-            p_found->costs.insert(script, font.cost);
+            p_found->costs.insert(block, font.cost);
+            int& ofScript = p_found->scriptCosts[int(script)];
+            ofScript = std::max(ofScript, font.cost);
             p_found->firstSight = std::max(p_found->firstSight, firstSight);
         }
         font.firstSight = p_found->firstSight;
         return font;
+    }
+
+    static int Fallback(const Found& i_found, QChar::Script i_script, bool i_shared)
+    {
+        if (!i_shared)
+            return i_found.scriptCosts.value(int(i_script));
+        return i_found.costs.isEmpty() ? 0 : *std::max_element(i_found.costs.cbegin(), i_found.costs.cend());
     }
 
     // The font found before that has the character, the last one that had one first; the colour
@@ -560,7 +580,7 @@ private:
             if (m_fonts[at].font.familyName() == i_font.familyName()
                 && m_fonts[at].font.styleName() == i_font.styleName())
                 return &m_fonts[at];
-        m_fonts.push_back(Found{i_font, {}});
+        m_fonts.push_back(Found{i_font, {}, {}});
         m_lastFound = m_fonts.size() - 1;
         return &m_fonts.back();
     }
@@ -917,22 +937,18 @@ int ScriptCost(uint i_code)
 // come out half as much again as another of the same font.
 constexpr int kSlowFontMargin = 12;
 
-// What one character costs the view against a plain letter: its script's cost, or its font's
-// where that is more than kSlowFontMargin more; a control, a noncharacter, a code point not yet
-// assigned, a lone surrogate or any other character no font draws what the view's search for it
-// costs, at least 5; one the colour emoji font draws kShownPictographCost, which the caller counts
-// too. What it costs the first time the view shows it (CharacterFont::firstSight) is counted apart.
+// What one character costs the view against a plain letter: MeasuredCost of its script's cost
+// and its font's; a control, a noncharacter, a code point not yet assigned, a lone surrogate or
+// any other character no font draws what the view's search for it costs, at least 5; one the
+// colour emoji font draws kShownPictographCost, which the caller counts too. What it costs the
+// first time the view shows it (CharacterFont::firstSight) is counted apart.
 int CharacterCost(uint i_code, const CharacterFont& i_font)
 {
     if (i_font.undrawn || QChar::category(i_code) == QChar::Other_Control)
         return std::max(5, i_font.cost);
     if (i_font.pictograph)
         return kShownPictographCost;
-    const int script = ScriptCost(i_code);
-    // A script already priced as one whose font the view looks for takes what its font measures
-    // above that.
-    const int margin = script >= kShownSearchedCost ? 0 : kSlowFontMargin;
-    return i_font.cost > script + margin ? i_font.cost : script;
+    return MeasuredCost(ScriptCost(i_code), i_font.cost);
 }
 
 // What a character counts in the length of a paragraph, which the view lays out again when a line
@@ -1236,6 +1252,16 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     return plan;
 }
 } // namespace
+
+int MeasuredCost(int i_script, int i_measured)
+{
+    // A script already priced as one whose font the view looks for takes what its font measures
+    // above that. Over the last third of the margin the price rises three times as fast as the
+    // measure: a measure comes out a little under the margin as often as a little over it.
+    const int margin = i_script >= kShownSearchedCost ? 0 : kSlowFontMargin;
+    const int rampFrom = i_script + margin * 2 / 3;
+    return i_measured > rampFrom ? std::min(i_measured, i_script + 3 * (i_measured - rampFrom)) : i_script;
+}
 
 QChar ShownCharacter(QChar i_unit)
 {

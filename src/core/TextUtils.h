@@ -110,6 +110,10 @@ constexpr int kShownSearchedCost = 16;
 // hundreds of kerning tables, which the shaper goes through at every letter, at some 60 times the
 // time of a Latin letter.
 constexpr int kShownGranthaCost = 64;
+// What a character costs the view against a plain letter whose script costs i_script and whose
+// font's characters of its block measured i_measured: its script's cost, or the measure where that
+// is well above it, with no step between the two.
+int MeasuredCost(int i_script, int i_measured);
 // How many characters no font draws a text shows: the view looks through every font the machine
 // has for each, at some 15 times the time of a letter, and lays the last paragraph of a line out
 // again when a line follows it.

@@ -89,6 +89,10 @@ private slots:
         QTest::newRow("tamil supplement") << text(U"\U00011FC0\U00011FC5\U00011FCA\U00011FD0") << 0 << kShownUnits / 2;
         QTest::newRow("indic siyaq numbers")
             << text(U"\U0001EC71\U0001EC75\U0001EC80\U0001EC9A") << 0 << kShownUnits / 8;
+        // One font draws both blocks, a character of the second at many times a letter of the first.
+        QTest::newRow("vedic signs beside devanagari") << text(U"\u0915\u1CD3\u1CD4\u1CD3") << 0 << kShownUnits / 2;
+        QTest::newRow("georgian capitals beside georgian letters")
+            << text(U"\u10C7\u1C90\u1C91\u1C92") << 0 << kShownUnits / 2;
         const int ordinary = kShownUnits * 3 / 4;
         QTest::newRow("tibetan") << text(U"\u0F40\u0F41\u0F42\u0F44\u0F45\u0F46") << ordinary << kShownUnits;
         QTest::newRow("myanmar") << text(U"\u1000\u1001\u1002\u1003") << ordinary << kShownUnits;
