@@ -390,17 +390,18 @@ CharacterFont ByProperties(uint i_code)
 }
 
 // What one text may take on that the view has not used before, which no count of its characters
-// bounds: fonts to find and load, some 5 to 20 ms each the first time, and the blocks of letters
-// to measure in a font (FontAnswers::Measured), a few ms each, and apart from those the blocks of
-// shared characters (signs, digits), of which ordinary text brings a few beside its letters.
+// bounds: fonts to find and load, some 5 to 20 ms each the first time, and the scripts to measure
+// in a font (FontAnswers::Measured), a few ms each; and apart from those, the further blocks of a
+// script, or of shared characters (signs, digits), in a font that measured some, of which ordinary
+// text brings a few.
 constexpr int kShownNewFonts = 2;
 constexpr int kShownMeasures = 4;
-constexpr int kShownSharedMeasures = 4;
+constexpr int kShownFurtherMeasures = 4;
 struct NewToView
 {
     int fonts = kShownNewFonts;
     int measures = kShownMeasures;
-    int shared = kShownSharedMeasures;
+    int further = kShownFurtherMeasures;
 };
 
 // What the fonts answer, asked once per character, in the way the view finds a character's font:
@@ -490,11 +491,11 @@ private:
         // A mark goes on its letter through that letter's font, and costs what its block does where
         // that was measured, else what its script does.
         const bool mark = IsMark(i_code);
-        int& measures = shared ? io_new.shared : io_new.measures;
-        // Past the text's measures a block costs what the font's others of its script did (any of
-        // the font's, for a shared character), as ordinary text brings several blocks of one script.
-        const int fallback = p_found && measures <= 0 ? Fallback(*p_found, script, shared) : 0;
-        const bool measured = p_found && (mark || p_found->costs.contains(block) || fallback > 0);
+        // A further block of a script the font measured (of any, for a shared character) costs,
+        // past the text's measures, the most those did: it never cuts the text.
+        const int fallback = p_found ? Fallback(*p_found, script, shared) : 0;
+        int& measures = fallback > 0 ? io_new.further : io_new.measures;
+        const bool measured = p_found && (mark || p_found->costs.contains(block) || (fallback > 0 && measures <= 0));
         if ((!p_found && io_new.fonts <= 0) || (!measured && measures <= 0))
         {
             font.unasked = true;

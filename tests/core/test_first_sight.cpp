@@ -34,12 +34,17 @@ private slots:
         QString syllables;
         for (char16_t code = 0xB000; syllables.size() < 100; ++code)
             syllables += QChar(code);
-        // Its letters come from five blocks beyond Latin-1, two of them Latin.
+        // Four scripts beyond Latin-1, two of them from two blocks each.
         const QString greetings = QString::fromUcs4(U"\u03A7\u03B1\u03AF\u03C1\u03B5\u03C4\u03B5 "
                                                     U"\u1F19\u03BB\u03BB\u03AC\u03B4\u03B1! "
                                                     U"\u041F\u0440\u0438\u0432\u0435\u0442! Xin ch\u00E0o "
-                                                    U"c\u00E1c b\u1EA1n! Dzi\u0119kuj\u0119, cze\u015B\u0107!");
-        QTest::newRow("greetings in greek, russian, vietnamese and polish") << greetings << false;
+                                                    U"c\u00E1c b\u1EA1n! Dzi\u0119kuj\u0119, cze\u015B\u0107! "
+                                                    U"\u05E9\u05DC\u05D5\u05DD!");
+        QTest::newRow("greetings in greek, russian, vietnamese, polish and hebrew") << greetings << false;
+        // Signs of ten blocks, one font's.
+        const QString signs =
+            QString::fromUcs4(U"a list: 5\u20AC \u2014 A\u2122 \u2192 \u2211 \u2318 \u2460 \u2500 \u25A0 \u2605 done");
+        QTest::newRow("a first line of signs") << signs << false;
         QTest::newRow("ideographs none shown before") << ideographs << true;
         QTest::newRow("a character of each of 40 blocks") << blocks << true;
         QTest::newRow("a first line of korean") << syllables << false;
