@@ -954,12 +954,16 @@ int CharacterCost(uint i_code, const CharacterFont& i_font)
 
 // What a character counts in the length of a paragraph, which the view lays out again when a line
 // follows it: its units, times its cost over that of the costliest script of ordinary text (a
-// script broken by a dictionary), where it costs more. i_cost: what the character costs.
-int ParagraphWidth(uint i_code, int i_width, int i_cost)
+// script broken by a dictionary), where it costs more; one the colour emoji font draws a
+// kShownParagraphPictographs-th of the paragraph, as that font's glyphs are read again for their
+// sizes at each layout, far past their price, which only the count a text shows bounds.
+int ParagraphWidth(uint i_code, int i_width, const CharacterFont& i_font)
 {
     if (i_code < 0x100)
         return i_width;
-    return i_width * std::max(1, i_cost / 5);
+    if (i_font.pictograph)
+        return kLongestShownParagraph / kShownParagraphPictographs;
+    return i_width * std::max(1, CharacterCost(i_code, i_font) / 5);
 }
 
 // How much of the text the view is given: the units before the first one that would bring the
@@ -1192,7 +1196,7 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
         }
         // The paragraph counts a character at what it costs the view to lay out again.
         const uint first = codeAt(start);
-        const int paragraphWidth = ParagraphWidth(first, width, CharacterCost(first, FontOf(first, fonts, fresh)));
+        const int paragraphWidth = ParagraphWidth(first, width, FontOf(first, fonts, fresh));
         lines.setPosition(start);
         const bool mayBreak = start > 0 && lines.isAtBoundary();
         if (mayBreak)

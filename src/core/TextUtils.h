@@ -66,7 +66,7 @@ QString OneLine(QString i_text);
 // first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
 // starts before a character that would make the paragraph, its break points counted, longer than
 // kLongestShownParagraph units, a character costing more than five counting its units times a
-// fifth of its cost: in place of the last line separator in it (the text's own line
+// fifth of its cost, one the colour emoji font draws a kShownParagraphPictographs-th of them: in place of the last line separator in it (the text's own line
 // break), else at the last place a line may break when that is in the paragraph's second half;
 // a paragraph separator starts the count anew. The view lays a paragraph out in time that grows
 // faster than its length in some scripts (Hangul among them), and lays the last paragraph out
@@ -102,6 +102,9 @@ constexpr int kShownNameCost = 1024;
 // several times over in a tab or on a button, holds 32 of them, 16 flags.
 constexpr int kShownPictographCost = 32;
 constexpr int kShownPictographs = 64;
+// How many of them a paragraph holds: the view lays each out again, each time it lays the
+// paragraph out, at some 800 times the time of a letter.
+constexpr int kShownParagraphPictographs = 40;
 // What a letter of a script costs whose font the font matcher cannot find by a language written in
 // it, so that the view looks through the machine's fonts for each of its characters: some ten to
 // twenty times the time of a letter, wherever it stands.

@@ -447,6 +447,7 @@ private slots:
         QTest::newRow("javanese") << text(U"\uA98F") << 4096 << 683;
         QTest::newRow("mongolian") << text(U"\u1820") << 4096 << 683;
         QTest::newRow("grantha") << text(U"\U00011315") << 2048 << 171;
+        QTest::newRow("pictographs") << text(U"\U0001F600") << 2 * kShownPictographs << 2 * kShownParagraphPictographs;
         QTest::newRow("devanagari") << text(U"\u0915") << 16384 << kLongestShownParagraph;
         QTest::newRow("tibetan") << text(U"\u0F40") << 16384 << kLongestShownParagraph;
         QTest::newRow("ethiopic") << text(U"\u1200") << 16384 << kLongestShownParagraph;
