@@ -62,11 +62,11 @@ QString OneLine(QString i_text);
 // kShownUnits units, where the characters not shown before, each costing what its font's first
 // sight measured, at least kShownFirstSightCost, come to kShownFirstSightBudget, and before a
 // character that would bring a font, or a script to measure, past the few a text may take on; a
-// character whose
-// first kShownClusterUnits units are within the cost is cut after them instead. A paragraph
-// starts before a character that would make the paragraph, its break points counted, longer than
-// kLongestShownParagraph units, a character costing more than five counting its units times a
-// fifth of its cost, one the colour emoji font draws a kShownParagraphPictographs-th of them: in place of the last line separator in it (the text's own line
+// character whose first kShownClusterUnits units are within the cost is cut after them instead.
+// A paragraph starts before a character that would make the paragraph, its break points counted,
+// longer than kLongestShownParagraph units, a character costing more than five counting its units
+// times a fifth of its cost, one the colour emoji font draws a kShownParagraphPictographs-th of
+// them: in place of the last line separator in it (the text's own line
 // break), else at the last place a line may break when that is in the paragraph's second half;
 // a paragraph separator starts the count anew. The view lays a paragraph out in time that grows
 // faster than its length in some scripts (Hangul among them), and lays the last paragraph out
@@ -98,8 +98,9 @@ constexpr int kShownNameCost = 1024;
 // What a character the colour emoji font draws costs, and how many of them a text shows: that
 // font makes each take some 150 times the time of a letter wherever it stands, which the cost of
 // a text would let grow to a second. Without a window's application, whose fonts can be asked,
-// each character shown as an emoji by default, each regional indicator and each skin tone counts. A name, measured and drawn
-// several times over in a tab or on a button, holds 32 of them, 16 flags.
+// each character shown as an emoji by default, each regional indicator and each skin tone counts.
+// A name, measured and drawn several times over in a tab or on a button, holds 32 of them, 16
+// flags.
 constexpr int kShownPictographCost = 32;
 constexpr int kShownPictographs = 64;
 // How many of them a paragraph holds: the view lays each out again, each time it lays the
