@@ -580,9 +580,14 @@ qint64 PeerConnection::WaitingBytes(qint64 i_askAbove) const
     const qint64 keptOfSent = KeptOfSent(handed);
     const qint64 systemAtMost = m_systemQueued + handed - m_handedAtAsk;
     const qint64 atMost = own + std::max(keptOfSent, systemAtMost);
-    if (systemAtMost == 0 || atMost <= i_askAbove || ClockMs() - m_look.ms < LookMs)
+    if (systemAtMost == 0 || atMost <= i_askAbove)
         return atMost;
-    Ask();
+    if (ClockMs() - m_look.ms >= LookMs)
+        Ask();
+    else if (handed != m_handedAtAsk)
+        AskQueued(handed); // a peer on a fast link reads tens of megabytes between two looks
+    else
+        return atMost;
     return own + std::max(keptOfSent, m_systemQueued);
 }
 
@@ -592,17 +597,22 @@ void PeerConnection::AskIfStale() const
         Ask();
 }
 
-void PeerConnection::Ask() const
+void PeerConnection::AskQueued(qint64 i_handed) const
 {
-    const qint64 handed = m_bytesQueued - m_socket->bytesToWrite();
-    const int fd = int(m_socket->socketDescriptor());
     int queued = 0;
 #ifdef Q_OS_LINUX
+    const int fd = int(m_socket->socketDescriptor());
     if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &queued) != 0)
         queued = 0;
 #endif
     m_systemQueued = std::max(queued, 0);
-    m_handedAtAsk = handed;
+    m_handedAtAsk = i_handed;
+}
+
+void PeerConnection::Ask() const
+{
+    AskQueued(m_bytesQueued - m_socket->bytesToWrite());
+    const int fd = int(m_socket->socketDescriptor());
     Look look;
     look.ms = ClockMs();
     SendHold hold;

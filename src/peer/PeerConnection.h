@@ -115,8 +115,9 @@ public:
     qint64 BytesToWrite() const;
     // Those and what the system has taken but the peer not yet: all this connection holds for the
     // peer, each byte once. The system's part is what it held when last asked and all handed to it
-    // since; it is asked again only when the sum passes i_askAbove and it was last asked LookMs ago
-    // or more, so that a count costs no call for each connection.
+    // since; it is asked again only when the sum passes i_askAbove, so that a count costs no call for
+    // each connection, and what holds the connection back only when it was last asked LookMs ago or
+    // more.
     qint64 WaitingBytes(qint64 i_askAbove = 0) const;
     // How long since the system last took bytes of this connection, or last sent its peer some (as it
     // said when last asked), or bytes began to wait on it.
@@ -249,6 +250,8 @@ private:
     static constexpr qint64 LookMs = 100;
     mutable Look m_look;
     mutable std::deque<Look> m_looks;
+    // Asks the system what its queue holds of this connection, i_handed bytes having been handed to it.
+    void AskQueued(qint64 i_handed) const;
     // Asks the system what its queue holds of this connection, and what holds its sending back.
     void Ask() const;
     void AskIfStale() const;

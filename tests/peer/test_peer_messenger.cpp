@@ -1392,6 +1392,45 @@ private slots:
         QCOMPARE(connection->WaitingBytes(), qint64(4 + 4 + 4000 * 1000));
     }
 
+    void peers_that_read_their_answers_as_fast_as_they_come_keep_them_data()
+    {
+        QTest::addColumn<int>("readers");
+        QTest::newRow("one reader, past its own bound") << 1;
+        QTest::newRow("four readers at once") << 4;
+    }
+
+    // Readers on loopback take megabytes of answers within the time the system is not asked what holds
+    // a connection back: what they took does not count as held, so none is dropped or closed.
+    void peers_that_read_their_answers_as_fast_as_they_come_keep_them()
+    {
+        QFETCH(int, readers);
+        peerMessenger->SetWaitingBytesBudget(4000000); // 1 MB on one connection
+        const QByteArray answer = RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(400000, 'a');
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this, [&answer](QString i_user) {
+            MemStream message(answer);
+            peerMessenger->SendMessage(i_user, message);
+        });
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (int n = 0; n < readers; ++n)
+        {
+            peers.push_back(Introduce("reader" + QByteArray::number(n), "P", false,
+                                      QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + n))));
+            QVERIFY(peers.back());
+        }
+        for (int round = 0; round < 20; ++round)
+        {
+            for (auto& peer : peers)
+                peer->SendFrame(
+                    Payload(PeerMessages::BuildGetSharedFilesInFolder(quint32(round), QStringLiteral("f"))));
+            for (auto& peer : peers)
+            {
+                QByteArray payload;
+                QVERIFY2(peer->ReadFrame(payload), qPrintable(QStringLiteral("round %1").arg(round)));
+                QCOMPARE(payload.size(), answer.size());
+            }
+        }
+    }
+
     void what_peers_that_read_part_of_their_answers_hold_is_counted_data()
     {
         QTest::addColumn<int>("readBytes");
