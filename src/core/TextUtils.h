@@ -66,11 +66,10 @@ QString OneLine(QString i_text);
 // A paragraph starts before a character that would make the paragraph, its break points counted,
 // longer than kLongestShownParagraph units, a character costing more than five counting its units
 // times a fifth of its cost, one the colour emoji font draws a kShownParagraphPictographs-th of
-// them: in place of the last line separator in it (the text's own line
-// break), else at the last place a line may break when that is in the paragraph's second half;
-// a paragraph separator starts the count anew. The view lays a paragraph out in time that grows
-// faster than its length in some scripts (Hangul among them), and lays the last paragraph out
-// again when a line follows it. Break points and paragraph starts fall between characters only,
+// them: in place of the last line separator in it (the text's own line break), else at the last
+// place a line may break when that is in the paragraph's second half; a paragraph separator starts
+// the count anew. The view lays a paragraph out in time that grows faster than its length in some
+// scripts (Hangul among them), and lays the last paragraph out again when a line follows it. Break points and paragraph starts fall between characters only,
 // never inside one, so never on a mark.
 enum class ShownUnit : char
 {
