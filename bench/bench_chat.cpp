@@ -4,8 +4,9 @@
 // 10 MB) opened in the log viewer, and one search step on it; 100,000 stored private messages
 // listed again at start; the slowest of the hostile lines (HostileTexts.h) in a room and a
 // private chat, as a message list row and as a pop-up, of the hostile names on a tab, a button
-// and a chat line, and of the text fuzzer's corpus as room lines; one more private message from
-// a new partner with 4,000 partners' chats made.
+// and a chat line, and of the text fuzzer's corpus as room lines; the slowest emoji line in a room
+// dropping its oldest lines (with a limit); one more private message from a new partner with 4,000
+// partners' chats made.
 
 #include "ActionSetToolBar.h"
 #include "ChatForm.h"
@@ -165,6 +166,42 @@ void HostileLines(const char* ip_name, bool i_capped)
         }
     std::printf("chat_line_hostile_worst_%s: %lld ms\n", ip_name, worstMs);
     std::fprintf(stderr, "(the slowest %s line: %s)\n", ip_name, qPrintable(worstShape));
+}
+
+// A room's view of a window's size full of emoji lines, as it drops its oldest lines to keep to its
+// cap: the slowest emoji line, shown and painted. Dropping lines paints every line shown again.
+// Exits non-zero past kDroppingLimitMs.
+constexpr qint64 kDroppingLimitMs = 60;
+bool EmojiRoomDroppingLines()
+{
+    QTextBrowser browser;
+    browser.resize(1200, 900);
+    browser.show();
+    QApplication::processEvents();
+    ChatView view(&browser, true);
+    const QString plain = QStringLiteral("plain words ").repeated(1000);
+    while (view.HtmlLength() < ChatView::kHtmlLimit - 2 * plain.size())
+        view.AddChatLine(QStringLiteral("talker"), plain);
+    QString emoji;
+    for (char32_t code = 0x1F300; code < 0x1F340; ++code)
+        emoji += QString::fromUcs4(&code, 1);
+    qint64 worstMs = 0;
+    int drops = 0;
+    QElapsedTimer line;
+    for (int n = 0; n < 2000 && drops < 4; ++n)
+    {
+        const int length = view.HtmlLength();
+        line.start();
+        view.AddChatLine(QStringLiteral("smiler"), emoji);
+        browser.repaint();
+        QApplication::processEvents();
+        // The first lines fill the view with emoji before any is timed.
+        if (n >= 24)
+            worstMs = qMax(worstMs, line.elapsed());
+        drops += view.HtmlLength() < length ? 1 : 0;
+    }
+    std::printf("chat_line_emoji_room_dropping_lines_worst: %lld ms\n", worstMs);
+    return drops == 4 && worstMs <= kDroppingLimitMs;
 }
 
 // Each hostile shape as a private message from a sender of its own into a shown message list, so
@@ -463,6 +500,7 @@ void Partners()
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    bool withinLimits = true;
     {
         EngineStack engines(EngineStack::ServerConnection);
         SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("per_message_short"));
@@ -475,6 +513,7 @@ int main(int argc, char** argv)
         LongLines("private", false);
         HostileLines("room", true);
         HostileLines("private", false);
+        withinLimits = EmojiRoomDroppingLines() && withinLimits;
         HostileMessageList();
         HostileNotices();
         HostileNames();
@@ -484,5 +523,5 @@ int main(int argc, char** argv)
     MessageReplay(2000);
     MessageReplay(100000);
     Partners();
-    return 0;
+    return withinLimits ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QTextLayout>
 #include <QTextOption>
 
 #include <vector>
@@ -166,6 +167,8 @@ void ChatView::Append(const QString& i_html)
     mp_view->append(i_html);
     PlaceBreakPoints(firstNewBlock);
     IndentLine(firstNewBlock);
+    if (m_capped)
+        KeepGlyphs(firstNewBlock);
     edit.endEditBlock();
     if (atEnd)
         bar->setValue(bar->maximum());
@@ -223,6 +226,12 @@ void ChatView::IndentLine(int i_firstBlock)
     rest.setBlockFormat(format);
 }
 
+void ChatView::KeepGlyphs(int i_firstBlock)
+{
+    for (QTextBlock block = mp_view->document()->findBlockByNumber(i_firstBlock); block.isValid(); block = block.next())
+        block.layout()->setCacheEnabled(true);
+}
+
 int ChatView::NewBlocksHtmlLength(int i_firstNewBlock) const
 {
     QTextDocument* document = mp_view->document();
@@ -272,11 +281,15 @@ bool ChatView::TrimWhenFull()
             points.push_back(data ? data->at : std::vector<int>());
         }
         mp_view->clear();
-        QTextCursor(document).insertFragment(kept);
+        QTextCursor rebuilt(document);
+        rebuilt.beginEditBlock();
+        rebuilt.insertFragment(kept);
         QTextBlock block = document->begin();
         for (size_t n = 0; n < points.size() && block.isValid(); ++n, block = block.next())
             if (!points[n].empty())
                 block.setUserData(new BreakPoints(std::move(points[n])));
+        KeepGlyphs(0);
+        rebuilt.endEditBlock();
         m_emptyHead = false;
         m_lines.front().htmlLength -= 1; // first now: no line feed before it
         m_htmlLength = document->toHtml().length();

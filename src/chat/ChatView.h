@@ -63,6 +63,10 @@ private:
     // A line's first paragraph starts at the view's edge; what wraps and the paragraphs it goes on
     // in are indented, so that nothing in a line reads as a line of its own.
     void IndentLine(int i_firstBlock);
+    // A room's paragraphs keep their glyphs: dropping its oldest lines paints every line shown
+    // again, and a paragraph that keeps none is shaped anew at each paint, which reads each of the
+    // colour emoji font's glyphs from its image again. The cap bounds what they hold.
+    void KeepGlyphs(int i_firstBlock);
     void MeasureEmptyView();
     // Drops the oldest lines when the view is past the cap; the view is then left unpainted.
     bool TrimWhenFull();

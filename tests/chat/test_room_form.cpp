@@ -19,6 +19,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -380,6 +381,39 @@ private slots:
         browser.setTextCursor(line);
         browser.copy();
         QCOMPARE(QGuiApplication::clipboard()->text(), text);
+    }
+
+    // A room's view keeps each paragraph's glyphs, since dropping its oldest lines paints every line
+    // shown again, which would shape each anew; a private chat, which keeps every line, keeps none.
+    void a_rooms_paragraphs_keep_their_glyphs_data()
+    {
+        QTest::addColumn<bool>("capped");
+        QTest::addColumn<QString>("until");
+        QTest::newRow("a room's first lines") << true << "";
+        QTest::newRow("a room that dropped its oldest lines") << true << "dropped";
+        QTest::newRow("a room rebuilt without old formats") << true << "rebuilt";
+        QTest::newRow("a private chat") << false << "";
+    }
+
+    void a_rooms_paragraphs_keep_their_glyphs()
+    {
+        QFETCH(bool, capped);
+        QFETCH(QString, until);
+        ChatBrowser browser;
+        ChatView view(&browser, capped);
+        for (int n = 0, length = 0, formats = 0;; ++n)
+        {
+            // Each link a format of its own, which a room lets go of only when it is rebuilt.
+            view.AddChatLine("bob", QStringLiteral("http://a.example/%1 and a few words").arg(n));
+            const bool dropped = view.HtmlLength() < length;
+            const bool rebuilt = browser.document()->allFormats().size() < formats;
+            if (n >= 2 && (until == "dropped" ? dropped : until == "rebuilt" ? rebuilt : true))
+                break;
+            length = view.HtmlLength();
+            formats = browser.document()->allFormats().size();
+        }
+        for (QTextBlock block = browser.document()->begin(); block.isValid(); block = block.next())
+            QCOMPARE(block.layout()->cacheEnabled(), capped);
     }
 
     // U+FFFC stands for an object the view holds, and shows as nothing: in a peer's line it shows as
