@@ -23,7 +23,7 @@ public:
             {
                 const qint64 posted = m_clock.nsecsElapsed();
                 QMetaObject::invokeMethod(
-                    &m_receiver, [this, posted] { m_worstNs = std::max(m_worstNs, m_clock.nsecsElapsed() - posted); },
+                    &m_receiver, [this, posted] { m_worstNs = std::max(m_worstNs, Now() - posted); },
                     Qt::QueuedConnection);
                 std::this_thread::sleep_for(std::chrono::milliseconds(i_periodMs));
             }
@@ -35,6 +35,9 @@ public:
 
     void Stop()
     {
+        // The wait for the poster's last sleep is the probe's own, not the program's.
+        if (m_stoppedNs < 0)
+            m_stoppedNs = m_clock.nsecsElapsed();
         m_running = false;
         if (m_poster.joinable())
             m_poster.join();
@@ -43,9 +46,12 @@ public:
     double WorstMs() const { return m_worstNs / 1e6; }
 
 private:
+    qint64 Now() const { return m_stoppedNs < 0 ? m_clock.nsecsElapsed() : m_stoppedNs; }
+
     QObject m_receiver;
     QElapsedTimer m_clock;
     std::thread m_poster;
     std::atomic<bool> m_running{true};
-    qint64 m_worstNs = 0; // GUI thread only
+    qint64 m_worstNs = 0;    // GUI thread only
+    qint64 m_stoppedNs = -1; // GUI thread only
 };

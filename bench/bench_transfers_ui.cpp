@@ -101,9 +101,10 @@ double WorstDelayMs(int i_running, int i_seconds)
     timer.start();
     while (timer.elapsed() < i_seconds * 1000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // Before the reporter's last sleep is waited for, which is no event's wait.
+    probe.Stop();
     reporting = false;
     reporter.join();
-    probe.Stop();
     return probe.WorstMs();
 }
 // From the click on "Clear Complete" until the rows are gone and the title counted again, the best
