@@ -506,7 +506,8 @@ private:
         if (m_setupRemaining > 0)
         {
             m_setupTimes.push_back(m_setupTimer.nsecsElapsed() / 1000);
-            delete ip_socket;
+            // Handed over from inside a signal of the socket, which goes on using it once this returns.
+            ip_socket->deleteLater();
             if (--m_setupRemaining > 0)
             {
                 m_setupTimer.start();
@@ -522,7 +523,7 @@ private:
         Event("FileConnectionAccepted", {Enc(i_user), Num(ip_socket->parent() == nullptr)});
         if (m_uploads.isEmpty())
         {
-            delete ip_socket;
+            ip_socket->deleteLater();
             return;
         }
         const PendingUpload upload = m_uploads.takeFirst();
@@ -535,7 +536,7 @@ private:
         auto found = m_downloads.find(i_token);
         if (found == m_downloads.end())
         {
-            delete ip_socket;
+            ip_socket->deleteLater();
             return;
         }
         StartMover(ip_socket, false, i_token, found->first, found->second);
