@@ -69,8 +69,8 @@ QString OneLine(QString i_text);
 // them: in place of the last line separator in it (the text's own line break), else at the last
 // place a line may break when that is in the paragraph's second half; a paragraph separator starts
 // the count anew. The view lays a paragraph out in time that grows faster than its length in some
-// scripts (Hangul among them), and lays the last paragraph out again when a line follows it. Break points and paragraph starts fall between characters only,
-// never inside one, so never on a mark.
+// scripts (Hangul among them), and lays the last paragraph out again when a line follows it. Break
+// points and paragraph starts fall between characters only, never inside one, so never on a mark.
 enum class ShownUnit : char
 {
     Dropped,
