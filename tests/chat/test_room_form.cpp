@@ -341,24 +341,33 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("capped");
-        QTest::addColumn<bool>("rebuilt"); // the room's view rebuilt after the line, to let go of formats
+        // "rebuilt": the room's view rebuilt after the line, to let go of formats; "dropped": lines like
+        // it before it till the oldest went, and the copy starts at the top of the view.
+        QTest::addColumn<QString>("until");
         const QString hash = QString("cf83e1357eefb8bdf1542850d66d8007d620e4050b5715dc83f4a921d36ce9ce").repeated(2);
-        QTest::newRow("a hash") << hash << true << false;
-        QTest::newRow("a long address") << "at https://example.org/" + hash + "/" + hash + " now" << true << false;
+        QTest::newRow("a hash") << hash << true << "";
+        QTest::newRow("a long address") << "at https://example.org/" + hash + "/" + hash + " now" << true << "";
         const QString space(QChar(0x200B));
-        QTest::newRow("zero-width spaces of its own") << hash + space + hash + space + space << true << false;
-        QTest::newRow("a line of many paragraphs in a private chat") << hash.repeated(40) << false << false;
-        QTest::newRow("a line kept when a full room's view was rebuilt") << hash << true << true;
+        QTest::newRow("zero-width spaces of its own") << hash + space + hash + space + space << true << "";
+        QTest::newRow("a line of many paragraphs in a private chat") << hash.repeated(40) << false << "";
+        QTest::newRow("a line kept when a full room's view was rebuilt") << hash << true << "rebuilt";
+        QTest::newRow("the first line kept when a full room dropped its oldest") << hash << true << "dropped";
     }
 
     void a_copy_gives_the_text_as_received()
     {
         QFETCH(QString, text);
         QFETCH(bool, capped);
-        QFETCH(bool, rebuilt);
+        QFETCH(QString, until);
         ChatBrowser browser;
         ChatView view(&browser, capped);
         view.AddChatLine(QStringLiteral("bob"), QStringLiteral("hi"));
+        for (int length = 0; until == "dropped" && view.HtmlLength() >= length;)
+        {
+            length = view.HtmlLength();
+            view.AddChatLine(QStringLiteral("eve"), text);
+        }
+        bool rebuilt = until == "rebuilt";
         // Each link a format of its own: the line comes just before they are too many.
         const auto link = [&view](int i_n) { view.AddChatLine("bob", QStringLiteral("http://a.example/%1").arg(i_n)); };
         int links = 0;
@@ -372,15 +381,18 @@ private slots:
             formats = browser.document()->allFormats().size();
         }
         QTextCursor line = browser.document()->find(QStringLiteral("[eve] "));
-        const QTextCursor next = browser.document()->find(QStringLiteral("[bob] "), line.selectionEnd());
-        line.setPosition(line.selectionEnd());
+        const QTextCursor next =
+            browser.document()->find(QRegularExpression(QStringLiteral("\\[(bob|eve)\\] ")), line.selectionEnd());
+        // From the top of a view that dropped lines: the empty paragraph they left, then the line.
+        const QString top = until == "dropped" ? QStringLiteral("\n[eve] ") : QString();
+        line.setPosition(top.isEmpty() ? line.selectionEnd() : 0);
         if (next.isNull())
             line.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         else
             line.setPosition(next.selectionStart() - 1, QTextCursor::KeepAnchor);
         browser.setTextCursor(line);
         browser.copy();
-        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+        QCOMPARE(QGuiApplication::clipboard()->text(), top + text);
     }
 
     // A room's view keeps each paragraph's glyphs, since dropping its oldest lines paints every line
