@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -129,18 +130,19 @@ quint32 MessageCode(const char* ip_message, qint64 i_length)
 // first; last one whose peer waits for us, idle longest.
 PeerConnection* FirstToGiveWayForDescriptor(const std::vector<PeerConnection*>& i_connections)
 {
+    using Rank = std::tuple<int, decltype(PeerConnection::GiveWayRank(nullptr, 0)), qint64>;
     PeerConnection* first = nullptr;
-    std::pair<int, std::pair<int, qint64>> firstRank;
+    Rank firstRank;
     for (PeerConnection* connection : i_connections)
     {
         const qint64 bytes = connection->WaitingBytes();
-        std::pair<int, std::pair<int, qint64>> rank;
+        Rank rank;
         if (bytes > 0)
-            rank = {1, PeerConnection::GiveWayRank(connection, bytes)};
+            rank = Rank(1, PeerConnection::GiveWayRank(connection, bytes), 0);
         else if (connection->WaitsForUs())
-            rank = {0, {0, connection->IdleMs()}};
+            rank = Rank(0, {}, connection->IdleMs());
         else
-            rank = {2, {0, std::min(connection->IdleMs(), connection->StalledMs())}};
+            rank = Rank(2, {}, std::min(connection->IdleMs(), connection->StalledMs()));
         // Of connections alike, the oldest.
         if (!first || rank > firstRank)
         {
@@ -466,8 +468,9 @@ int PeerMessenger::OutgoingCount(const QString& i_connectBacksOf) const
 void PeerMessenger::OnAcceptError(QSocketNotifier* ip_notifier, int i_error)
 {
     // Trying again at once would only fail again, so the port listens again a little later. Where
-    // the system lacks a descriptor, or the memory of a connection, one is freed meanwhile; no peer
-    // goes for an error that freeing one does not mend.
+    // the system lacks a descriptor, or memory for a connection, an incoming connection is reset to
+    // free one; no peer goes for an error that this does not mend (a listening socket gone bad, a
+    // refusal by the system's policy).
     Log(LogArea, 1,
         QStringLiteral("Cannot accept a connection: %1").arg(QString::fromLocal8Bit(std::strerror(i_error))));
     if (i_error == EMFILE || i_error == ENFILE || i_error == ENOBUFS || i_error == ENOMEM)
