@@ -35,8 +35,8 @@ struct Hog : QTcpServer
     std::vector<std::unique_ptr<QTcpSocket>> m_held;
 };
 
-// The client of this process, and every descriptor under a lowered soft limit of open files taken;
-// all of it undone when the case ends, however it ends.
+// The client of this process, with the lines it logs, and when asked every descriptor under a
+// lowered soft limit of open files taken; all of it undone when the case ends, however it ends.
 struct DescriptorsTaken
 {
     DescriptorsTaken()
