@@ -1,12 +1,14 @@
 // What hostile peers can still cost: the memory held by connections that each send most of a
 // large frame and stop, from one address (its share) and from sixteen (the budget of all), and the time of search replies as a search fills up, against the same
 // replies with nothing counted; and the memory folder requests held behind an unread answer keep
-// when each comes after a large message.
+// when each comes after a large message. Last, who goes when the descriptors run out: a reader kept
+// beside a silent connection, in 10 runs; the program exits non-zero unless it is kept in all.
 
 #include "Compression.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileInfo.h"
+#include "Log.h"
 #include "LoopbackSocket.h"
 #include "PeakMemory.h"
 #include "PeerMessages.h"
@@ -18,12 +20,18 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <functional>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -236,6 +244,106 @@ void SearchReplies()
     std::printf("search_4000_replies_vs_uncounted: %.2f ratio\n", counted / uncounted);
     std::fflush(stdout);
 }
+// One run of the client with no descriptor left when a peer connects, beside a peer that reads an
+// answer of 8 MB at 6 MB/s and a connection that says nothing: whether the reader reads it whole, the
+// silent one is reset and the log file holds the line that says so.
+bool ReaderKeptWhenDescriptorsRunOut()
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    StartEngine();
+    SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
+    peerMessenger->OnPeerAddress(QStringLiteral("reader"), TCPAddress(0x7f000001u, 0), 0);
+    constexpr int kAnswerBytes = 8 << 20;
+    QObject::connect(peerMessenger, &PeerMessenger::UserInfoRequested, [](QString i_user) {
+        MemStream reply;
+        OutputStream(reply).Write(quint32(PM_USER_INFO_REPLY));
+        const QByteArray filler(kAnswerBytes - 4, 'i');
+        reply.WriteBuffer(filler.constData(), size_t(filler.size()));
+        peerMessenger->SendMessage(i_user, reply);
+    });
+    const quint16 port = peerMessenger->ListeningPort();
+    RawPeer framer;
+    const QByteArray asks = framer.Frame(RawPeer::PeerInit("reader", "P"))
+                            + framer.Frame(PeerMessages::BuildUserInfoRequest().ToByteArray());
+    std::atomic<qint64> read{0};
+    std::atomic<bool> whole{false};
+    std::atomic<bool> ended{false};
+    std::thread reader([&] {
+        const int fd = ConnectFrom(0x7f000001u, port, 0, 64 * 1024);
+        const timeval patience{30, 0};
+        if (fd >= 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        char length[4];
+        if (fd >= 0 && ::send(fd, asks.constData(), size_t(asks.size()), MSG_NOSIGNAL) == asks.size()
+            && Receive(fd, length, sizeof length))
+        {
+            const qint64 size = qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(length));
+            std::vector<char> chunk(64 * 1024);
+            qint64 have = 0;
+            while (have < size)
+            {
+                const ssize_t n =
+                    ::recv(fd, chunk.data(), size_t(std::min<qint64>(qint64(chunk.size()), size - have)), 0);
+                if (n <= 0)
+                    break;
+                have += n;
+                read = have;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            whole = have == size && size == kAnswerBytes;
+        }
+        if (fd >= 0)
+            ::close(fd);
+        ended = true;
+    });
+    const auto runUntil = [](const std::function<bool()>& i_done, int i_ms) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!i_done() && timer.elapsed() < i_ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return i_done();
+    };
+    // The reader has begun to read; the silent one comes after its last word.
+    bool ok = runUntil([&] { return read >= 1 << 20 || ended; }, 30000) && !ended;
+    const int silent = ConnectFrom(0x7f000001u, port);
+    ok = ok && silent >= 0 && runUntil([] { return peerMessenger->ConnectionCount() == 2; }, 10000);
+    // Its socket is had while descriptors remain; it connects once none does.
+    const int newcomer = ::socket(AF_INET, SOCK_STREAM, 0);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    rlimit lowered = limit;
+    lowered.rlim_cur = 256;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        taken.push_back(fd);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ok = ok && newcomer >= 0 && ::connect(newcomer, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ok = ok && runUntil([] { return peerMessenger->ConnectionCount() == 1; }, 10000);
+    for (int fd : taken)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ok = runUntil([&] { return bool(ended); }, 60000) && ok && whole;
+    char byte = 0;
+    const ssize_t got = silent >= 0 ? ::recv(silent, &byte, 1, MSG_DONTWAIT) : 1;
+    const bool silentGone = got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    QFile log(LogFolder() + QStringLiteral("Peer.log"));
+    const bool logged = log.open(QIODevice::ReadOnly) && log.readAll().contains("Cannot accept a connection");
+    StopPeerOnlyEngine();
+    reader.join();
+    for (int fd : {silent, newcomer})
+        if (fd >= 0)
+            ::close(fd);
+    if (!ok || !silentGone || !logged)
+        std::fprintf(stderr, "Out of descriptors: the reader %s, the silent connection %s, the line %s\n",
+                     whole ? "read its answer" : "did not read its answer", silentGone ? "went" : "stayed",
+                     logged ? "logged" : "missing");
+    return ok && silentGone && logged;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -245,5 +353,11 @@ int main(int argc, char** argv)
     PartialFrames(true);
     SearchReplies();
     HeldFolderRequests();
-    return 0;
+    constexpr int kRuns = 10;
+    int kept = 0;
+    for (int n = 0; n < kRuns; ++n)
+        kept += ReaderKeptWhenDescriptorsRunOut() ? 1 : 0;
+    std::printf("peer_reader_kept_when_descriptors_run_out: %d of %d\n", kept, kRuns);
+    std::fflush(stdout);
+    return kept == kRuns ? 0 : 1;
 }

@@ -16,6 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace
 {
 struct ItemRecord
@@ -95,6 +98,9 @@ struct LogState
     quint64 m_nextOrder = 0;
     ItemLogBook m_book;
     bool m_delivering = false;
+    // A descriptor held for the log files, each opened for its line: when the process has no other
+    // left (a flood of connections), the line's file opens in its place, and it is taken again after.
+    int m_spare = -1;
 };
 
 LogState& State()
@@ -110,15 +116,31 @@ bool UserLevelLoggingOn()
     return IsSettingOn(settings::kUserLevelLogging);
 }
 
+void HoldSpare()
+{
+    int& spare = State().m_spare;
+    if (spare < 0)
+        spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
 void AppendToFile(const QString& i_area, const QString& i_line)
 {
     const QString folder = LogFolder();
     if (!QDir().mkpath(folder))
         return;
     QFile file(folder + LogFileNameForArea(i_area) + QStringLiteral(".log"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    file.write((i_line + QLatin1Char('\n')).toUtf8());
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append;
+    int& spare = State().m_spare;
+    if (!file.open(mode) && spare >= 0)
+    {
+        ::close(spare);
+        spare = -1;
+        file.open(mode);
+    }
+    if (file.isOpen())
+        file.write((i_line + QLatin1Char('\n')).toUtf8());
+    file.close();
+    HoldSpare();
 }
 
 void Keep(PendingLine i_line)
@@ -178,6 +200,8 @@ void Deliver(const QString& i_area, const QString& i_line)
 
 void LogOnGuiThread(const QString& i_area, const QString& i_line, const ItemPtr& i_item)
 {
+    // Taken early: user-level logging may be turned on once descriptors have run out.
+    HoldSpare();
     Deliver(i_area, i_line);
     if (!UserLevelLoggingOn())
         return;

@@ -145,22 +145,24 @@ qint64 PeerConnection::WaitingBytesOfAll(qint64 i_askAbove)
     return atMost > i_askAbove ? sum(0) : atMost;
 }
 
-PeerConnection* PeerConnection::MostWaiting()
+std::pair<int, qint64> PeerConnection::GiveWayRank(const PeerConnection* ip_connection, qint64 i_bytes)
 {
     // A reading peer's answer may well be the largest: it goes only when nobody else's can. Where the
     // system does not say what holds a connection back, none is judged, and the one still longest
     // goes when none has stalled.
-    const auto rank = [](const PeerConnection* ip_connection, qint64 i_bytes) {
-        if (ip_connection->StalledMs() >= StalledAfterMs)
-            return std::make_pair(3, i_bytes);
-        switch (ip_connection->HeldBy())
-        {
-        case Holder::Window: return std::make_pair(2, i_bytes);
-        case Holder::Unknown: return std::make_pair(1, ip_connection->StalledMs());
-        case Holder::Network: break;
-        }
-        return std::make_pair(0, ip_connection->StalledMs());
-    };
+    if (ip_connection->StalledMs() >= StalledAfterMs)
+        return std::make_pair(3, i_bytes);
+    switch (ip_connection->HeldBy())
+    {
+    case Holder::Window: return std::make_pair(2, i_bytes);
+    case Holder::Unknown: return std::make_pair(1, ip_connection->StalledMs());
+    case Holder::Network: break;
+    }
+    return std::make_pair(0, ip_connection->StalledMs());
+}
+
+PeerConnection* PeerConnection::MostWaiting()
+{
     PeerConnection* first = nullptr;
     std::pair<int, qint64> firstRank;
     for (PeerConnection* connection : g_connections)
@@ -169,7 +171,7 @@ PeerConnection* PeerConnection::MostWaiting()
         if (bytes == 0)
             continue;
         connection->AskIfStale(); // sees the system's queue shrink
-        const std::pair<int, qint64> connectionRank = rank(connection, bytes);
+        const std::pair<int, qint64> connectionRank = GiveWayRank(connection, bytes);
         if (!first || connectionRank > firstRank)
         {
             first = connection;
@@ -659,6 +661,11 @@ PeerConnection::Holder PeerConnection::HeldBy() const
     if (base->busyUs < 0 || busyUs <= 0)
         return Holder::Unknown;
     return 2 * (m_look.shutUs - base->shutUs) >= busyUs ? Holder::Window : Holder::Network;
+}
+
+bool PeerConnection::WaitsForUs() const
+{
+    return m_held > 0 || !m_deferred.empty() || (m_incoming && m_state == State::Connecting);
 }
 
 void PeerConnection::NoteAnswer(quint32 i_code)

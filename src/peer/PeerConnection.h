@@ -77,6 +77,8 @@ public:
     // their windows shut, the one with the most bytes waiting; then, stalled longest first, those not
     // judged yet, and last those the network holds back. Null when none waits.
     static PeerConnection* MostWaiting();
+    // How MostWaiting ranks a connection with i_bytes waiting: of two, the higher gives way first.
+    static std::pair<int, qint64> GiveWayRank(const PeerConnection* ip_connection, qint64 i_bytes);
     // Why the system sends no faster, judged over this long, so that a peer that reads between
     // pauses, or a far one between round trips, is judged by what holds it back most of the time.
     static constexpr qint64 HoldWindowMs = 1000;
@@ -111,6 +113,9 @@ public:
 
     qint64 AgeMs() const { return m_created.elapsed(); }
     qint64 IdleMs() const { return m_lastActivity.elapsed(); }
+    // The peer waits for us though it sends nothing: we hold part of a frame of its, or what came
+    // after its opener while we check who it is, or requests of its held unread.
+    bool WaitsForUs() const;
     // Bytes written but not yet sent; lets a forwarder skip a reader that does not keep up.
     qint64 BytesToWrite() const;
     // Those and what the system has taken but the peer not yet: all this connection holds for the

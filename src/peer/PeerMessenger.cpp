@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -121,6 +122,35 @@ quint32 SameAnswerTo(quint32 i_request)
 quint32 MessageCode(const char* ip_message, qint64 i_length)
 {
     return i_length >= 4 ? qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(ip_message)) : 0;
+}
+
+// The connection to reset for a descriptor. A silent one goes first: nothing of ours waits for its
+// peer and its peer waits for nothing of ours; of those the one quiet longest, what its peer read of
+// ours counting as much as what it sent. Then the one the bound on what waits to be sent would close
+// first; last one whose peer waits for us, idle longest.
+PeerConnection* FirstToGiveWayForDescriptor(const std::vector<PeerConnection*>& i_connections)
+{
+    using Rank = std::tuple<int, decltype(PeerConnection::GiveWayRank(nullptr, 0)), qint64>;
+    PeerConnection* first = nullptr;
+    Rank firstRank;
+    for (PeerConnection* connection : i_connections)
+    {
+        const qint64 bytes = connection->WaitingBytes();
+        Rank rank;
+        if (bytes > 0)
+            rank = Rank(1, PeerConnection::GiveWayRank(connection, bytes), 0);
+        else if (connection->WaitsForUs())
+            rank = Rank(0, {}, connection->IdleMs());
+        else
+            rank = Rank(2, {}, std::min(connection->IdleMs(), connection->StalledMs()));
+        // Of connections alike, the oldest.
+        if (!first || rank > firstRank)
+        {
+            first = connection;
+            firstRank = rank;
+        }
+    }
+    return first;
 }
 } // namespace
 
@@ -321,7 +351,9 @@ void PeerMessenger::OnNewConnection(QSocketNotifier* ip_notifier, bool i_scrambl
 {
     for (int n = 0; n < MaxAcceptsAtOnce; ++n)
     {
-        const int descriptor = ::accept4(int(ip_notifier->socket()), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int listener = int(ip_notifier->socket());
+        const int descriptor =
+            m_accept ? m_accept(listener) : ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (descriptor < 0)
         {
             const int error = errno;
@@ -435,21 +467,24 @@ int PeerMessenger::OutgoingCount(const QString& i_connectBacksOf) const
 
 void PeerMessenger::OnAcceptError(QSocketNotifier* ip_notifier, int i_error)
 {
-    // Trying again at once would only fail again, so a descriptor is freed and the port listens
-    // again a little later.
+    // Trying again at once would only fail again, so the port listens again a little later. Where
+    // the system lacks a descriptor, or memory for a connection, an incoming connection is reset to
+    // free one; no peer goes for an error that this does not mend (a listening socket gone bad, a
+    // refusal by the system's policy).
     Log(LogArea, 1,
         QStringLiteral("Cannot accept a connection: %1").arg(QString::fromLocal8Bit(std::strerror(i_error))));
-    std::vector<PeerConnection*> incoming;
-    for (PeerConnection* connection : m_connections)
-        if (m_roles[connection] == Role::Incoming)
-            incoming.push_back(connection);
-    std::vector<PeerConnection*> dropped;
-    DropIdleLongest(incoming, 1, dropped);
-    for (PeerConnection* connection : dropped)
+    if (i_error == EMFILE || i_error == ENFILE || i_error == ENOBUFS || i_error == ENOMEM)
     {
-        Forget(connection);
-        connection->Reset();
-        connection->deleteLater();
+        std::vector<PeerConnection*> incoming;
+        for (PeerConnection* connection : m_connections)
+            if (m_roles[connection] == Role::Incoming)
+                incoming.push_back(connection);
+        if (PeerConnection* connection = FirstToGiveWayForDescriptor(incoming))
+        {
+            Forget(connection);
+            connection->Reset();
+            connection->deleteLater();
+        }
     }
     ip_notifier->setEnabled(false);
     QTimer::singleShot(AcceptRetryMs, ip_notifier, [ip_notifier] { ip_notifier->setEnabled(true); });

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class QSocketNotifier;
@@ -85,6 +86,11 @@ public:
     static constexpr quint64 DefaultResultsPerSearch = 1000000;
     // 0 is no limit; with both 0 nothing is counted.
     void SetSearchReplyLimits(int i_repliesPerUser, quint64 i_resultsPerSearch);
+
+    // Takes a pending connection off a listening descriptor as accept4 does, with SOCK_CLOEXEC and
+    // SOCK_NONBLOCK: the system's own unless a test stands in for it, to have it fail as it chooses.
+    using AcceptFunction = std::function<int(int i_listener)>;
+    void SetAcceptForTest(AcceptFunction i_accept) { m_accept = std::move(i_accept); }
 
     // Reads one message as if it had come from the user on a "P" connection: the seam through
     // which tests, benchmarks and fuzz targets reach the message readers without a socket.
@@ -293,6 +299,7 @@ private:
     // By the serial of the connection that held the requests.
     std::map<quint64, HeldDrops> m_heldDrops;
     SharedFilesMessageProvider m_sharedFilesProvider;
+    AcceptFunction m_accept;
     quint64 m_nextSerial = 1;
     bool m_preferScrambledPort = false;
     bool m_relationsDeclared = false;

@@ -15,6 +15,10 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace
 {
 QStringList ReadLines(const QString& i_path)
@@ -52,6 +56,56 @@ private slots:
     {
         SetLogSink(LogSink());
         m_store.End();
+    }
+
+    // A flood of connections has taken every descriptor the process may open: what it logs meanwhile
+    // still reaches the area's file, line after line, though each descriptor freed is taken again at
+    // once. First of all, so that its first row has user-level logging turned on meanwhile in a
+    // process that has written no log file yet.
+    void lines_reach_their_file_when_no_descriptor_is_left_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("loggingBefore");
+        QTest::newRow("logging turned on meanwhile") << 1 << false;
+        QTest::newRow("one line") << 1 << true;
+        QTest::newRow("lines one after another") << 3 << true;
+    }
+
+    void lines_reach_their_file_when_no_descriptor_is_left()
+    {
+        QFETCH(int, lines);
+        QFETCH(bool, loggingBefore);
+        SetSetting(QStringLiteral("user_level_logging"), loggingBefore ? QStringLiteral("yes") : QStringLiteral("no"));
+        Log(QStringLiteral("Peer"), 1, QStringLiteral("before"));
+        // The undefined-behaviour checker of a sanitized build opens a pipe when it first meets a call
+        // on an object of a type; the calls the log makes on its file are met here, while it can.
+        QFile warm(QDir::temp().filePath(QStringLiteral("warm")));
+        if (warm.open(QIODevice::WriteOnly | QIODevice::Append) && warm.isOpen())
+            warm.write(QByteArray());
+        warm.close();
+        warm.remove();
+        rlimit limit{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &limit) == 0);
+        rlimit lowered = limit;
+        lowered.rlim_cur = 128;
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &lowered) == 0);
+        std::vector<int> taken;
+        const auto takeAll = [&taken] {
+            for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+                taken.push_back(fd);
+        };
+        SetSetting(QStringLiteral("user_level_logging"), QStringLiteral("yes"));
+        for (int n = 0; n < lines; ++n)
+        {
+            takeAll();
+            Log(QStringLiteral("Peer"), 1, QStringLiteral("out of descriptors %1").arg(n));
+        }
+        for (int fd : taken)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        const QStringList written = ReadLines(LogFolder() + QStringLiteral("Peer.log"));
+        QCOMPARE(written.size(), (loggingBefore ? 1 : 0) + lines);
+        QCOMPARE(LogBody(written.last()), QStringLiteral("out of descriptors %1").arg(lines - 1));
     }
 
     void lineFormat_data()

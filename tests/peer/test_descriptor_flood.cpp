@@ -13,10 +13,12 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <set>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,8 +35,8 @@ struct Hog : QTcpServer
     std::vector<std::unique_ptr<QTcpSocket>> m_held;
 };
 
-// The client of this process, and every descriptor under a lowered soft limit of open files taken;
-// all of it undone when the case ends, however it ends.
+// The client of this process, with the lines it logs, and when asked every descriptor under a
+// lowered soft limit of open files taken; all of it undone when the case ends, however it ends.
 struct DescriptorsTaken
 {
     DescriptorsTaken()
@@ -386,32 +388,54 @@ private slots:
         QCOMPARE(after.value(2), QStringLiteral("384"));
     }
 
-    // The client in this process has no descriptor left when a peer connects: it resets the
-    // incoming connection idle longest, says so once, and takes the new one a little later, with
-    // no busy loop in between.
-    void running_out_of_descriptors_resets_the_idle_longest_incoming_peer_data()
+    // The client in this process has no descriptor left when a peer connects, beside a silent
+    // connection and a peer it serves: one with most of a long answer still to read, or one that said
+    // who it is and waits while the client asks where it is. The silent one goes, the other is served
+    // whole; the client says so once and takes the new connection a little later, with no busy loop
+    // in between.
+    void running_out_of_descriptors_resets_the_silent_connection_data()
     {
         QTest::addColumn<bool>("scrambled");
-        QTest::newRow("plain port") << false;
-        QTest::newRow("scrambled port") << true;
+        QTest::addColumn<bool>("reading");
+        QTest::newRow("a reader, plain port") << false << true;
+        QTest::newRow("a peer waiting to be placed, scrambled port") << true << false;
     }
 
-    void running_out_of_descriptors_resets_the_idle_longest_incoming_peer()
+    void running_out_of_descriptors_resets_the_silent_connection()
     {
         QFETCH(bool, scrambled);
+        QFETCH(bool, reading);
         DescriptorsTaken client;
         const quint16 port = scrambled ? peerMessenger->ScrambledListeningPort() : peerMessenger->ListeningPort();
-        RawPeer idle(scrambled);
-        RawPeer talker(scrambled);
+        RawPeer served(scrambled);
+        RawPeer silent(scrambled);
         RawPeer newcomer(scrambled);
-        QVERIFY(idle.Connect(port));
-        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
-        peerMessenger->OnPeerAddress(QStringLiteral("talker"), TCPAddress(0x7f000001, 0), 0);
+        // More than the system's buffers between the two ends hold.
+        MemStream answer;
+        OutputStream(answer).Write(quint32(PM_USER_INFO_REPLY));
+        const QByteArray filler(16 * 1024 * 1024, 'i');
+        answer.WriteBuffer(filler.constData(), size_t(filler.size()));
         QSignalSpy asked(peerMessenger, &PeerMessenger::UserInfoRequested);
-        QVERIFY(talker.Connect(port));
-        talker.SendFrame(RawPeer::PeerInit("talker", "P"));
-        talker.SendFrame(PeerMessages::BuildUserInfoRequest().ToByteArray());
-        QVERIFY(asked.wait());
+        const auto place = [] { peerMessenger->OnPeerAddress(QStringLiteral("served"), TCPAddress(0x7f000001, 0), 0); };
+        if (reading)
+            place();
+        served.Socket().setReadBufferSize(64 * 1024);
+        QVERIFY(served.Connect(port));
+        served.SendFrame(RawPeer::PeerInit("served", "P"));
+        const QByteArray request = PeerMessages::BuildUserInfoRequest().ToByteArray();
+        served.SendFrame(request);
+        if (reading)
+        {
+            QVERIFY(asked.wait());
+            peerMessenger->SendMessage(QStringLiteral("served"), answer);
+        }
+        else
+        {
+            // Its opener read: the request waits unread until the client knows where it is.
+            QTRY_COMPARE(PeerConnection::PartialFrameBytes(), qint64(served.Frame(request).size()));
+        }
+        QVERIFY(silent.Connect(port));
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 2);
 
         int wakeups = 0;
         QObject counting;
@@ -419,14 +443,94 @@ private slots:
                 [&wakeups] { ++wakeups; });
         client.TakeAllButOne();
         QVERIFY(newcomer.Connect(port));
-        QVERIFY(idle.WaitForClose());
+        QVERIFY(silent.WaitForClose());
         QTRY_COMPARE(peerMessenger->ConnectionCount(), 2);
         client.GiveBack();
-        QCOMPARE(talker.Socket().state(), QAbstractSocket::ConnectedState);
-        QCOMPARE(client.m_lines.filter(QStringLiteral("Cannot accept a connection: ")).size(), 1);
         // This test's own waits wake the event loop about a hundred times a second; an accept tried
         // again on every turn wakes it hundreds of thousands of times.
         QVERIFY2(wakeups < 1000, qPrintable(QString::number(wakeups)));
+        QCOMPARE(client.m_lines.filter(QStringLiteral("Cannot accept a connection: ")).size(), 1);
+        QCOMPARE(served.Socket().state(), QAbstractSocket::ConnectedState);
+        if (!reading)
+        {
+            place();
+            QTRY_COMPARE(asked.count(), 1);
+            peerMessenger->SendMessage(QStringLiteral("served"), answer);
+        }
+        served.Socket().setReadBufferSize(0);
+        QByteArray payload;
+        QVERIFY(served.ReadFrame(payload, 20000));
+        QCOMPARE(payload.size(), int(answer.GetLength()));
+    }
+
+    // Errors of accepting that no freed descriptor mends: the client says so and tries again later,
+    // and no peer goes for them.
+    void an_accept_error_no_freed_descriptor_mends_resets_no_one_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::newRow("EINVAL") << EINVAL;
+        QTest::newRow("EBADF") << EBADF;
+        QTest::newRow("EPERM") << EPERM;
+    }
+
+    void an_accept_error_no_freed_descriptor_mends_resets_no_one()
+    {
+        QFETCH(int, error);
+        DescriptorsTaken client;
+        RawPeer silent;
+        RawPeer newcomer;
+        QVERIFY(silent.Connect(peerMessenger->ListeningPort()));
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        int failures = 0;
+        peerMessenger->SetAcceptForTest([&failures, error](int) {
+            ++failures;
+            errno = error;
+            return -1;
+        });
+        QVERIFY(newcomer.Connect(peerMessenger->ListeningPort()));
+        QTRY_VERIFY(failures > 0);
+        QCOMPARE(peerMessenger->ConnectionCount(), 1);
+        QVERIFY(!client.m_lines.filter(QStringLiteral("Cannot accept a connection: ")).isEmpty());
+        // Tried again a second later, not on every turn of the event loop.
+        QVERIFY2(failures < 10, qPrintable(QString::number(failures)));
+    }
+
+    // The system may hand on a pending connection's own failure; the connections behind it are taken
+    // in the same round, and nothing is said of it.
+    void an_aborted_pending_connection_does_not_end_the_accept_round_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::newRow("ECONNABORTED") << ECONNABORTED;
+        QTest::newRow("EPROTO") << EPROTO;
+    }
+
+    void an_aborted_pending_connection_does_not_end_the_accept_round()
+    {
+        QFETCH(int, error);
+        DescriptorsTaken client;
+        int wakeups = 0;
+        QObject counting;
+        connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &counting,
+                [&wakeups] { ++wakeups; });
+        int abortedAt = -1;
+        int acceptedAt = -1;
+        peerMessenger->SetAcceptForTest([&, error](int i_listener) {
+            if (abortedAt < 0)
+            {
+                abortedAt = wakeups;
+                errno = error;
+                return -1;
+            }
+            const int descriptor = ::accept4(i_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (descriptor >= 0)
+                acceptedAt = wakeups;
+            return descriptor;
+        });
+        RawPeer peer;
+        QVERIFY(peer.Connect(peerMessenger->ListeningPort()));
+        QTRY_COMPARE(peerMessenger->ConnectionCount(), 1);
+        QCOMPARE(acceptedAt, abortedAt);
+        QVERIFY(client.m_lines.filter(QStringLiteral("Cannot accept a connection: ")).isEmpty());
     }
 };
 
