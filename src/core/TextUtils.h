@@ -133,8 +133,9 @@ constexpr int kShownFirstSearch = 2048;
 // What the glyphs a text shows the first time in the process may take: the view reads each glyph's
 // outline the first time it lays it out, and draws it the first time it is in sight, in time that
 // follows the outline's bytes; a glyph counts its font's mean (the font file's outline table over
-// its glyph count). 384 KiB are some 1,600 ideographs of Noto Sans CJK, 800 of Noto Serif Tangut.
-constexpr int kShownFirstSightBytes = 393216;
+// its glyph count). 256 KiB are some 1,100 ideographs of Noto Sans CJK, 550 of Noto Serif Tangut;
+// a paragraph of 2,000 characters of running Chinese brings some 300 to 800.
+constexpr int kShownFirstSightBytes = 262144;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;
