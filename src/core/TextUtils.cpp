@@ -488,8 +488,8 @@ FontFile ReadFontFile(const QString& i_path, int i_face)
 // drawn only where some font has it (a font that claims a writing system may lack many of its
 // characters, as the East Asian fonts lack most of the ideographs beyond the first plane), and as
 // the colour emoji font's where that is the first to have it, since a text font that has one draws
-// it at a letter's cost. What the process has shown (Seen, Used, Matched) is kept, each text's
-// share once it is given to a view.
+// it at a letter's cost. What the process has shown (Seen, Use, Match) is kept as each text's
+// characters are given to a view.
 class FontAnswers
 {
 public:
