@@ -32,11 +32,14 @@ inline std::vector<std::pair<QString, QString>> All()
     add("greeting", QString::fromUtf8("Hello Привет Γειά σου שלום مرحبا नमस्ते こんにちは 你好 안녕하세요 สวัสดี ሰላም Բարեւ "
                                       "გამარჯობა வணக்கம் ສະບາຍດີ"));
     add("four_scripts", QString::fromUtf8("ก ក ཀ မ် tail"));
-    add("emoji",
-        QString::fromUtf8(
-            "👍🏽 👋🏾 🙏🏻 💪🏿 👏🏼 🇩🇪 🇯🇵 🇧🇷 🇰🇪 🇺🇦 👨‍👩‍👧‍👦 😀 😂 😍 🥳 😎 🤔 😴 🎉 "
-            "🎂 "
-            "🍕 ☕ 🌸 🌍 🚀 ⚽ 🎵 📷 💡 ❤️ 🔥 ✅ ⭐ 🌈 🐱 🐶 🍎 🏠 ✈️ 🎁"));
+    // Skin-toned hands, flags, a family joined of four, and pictographs.
+    const QStringList emoji = {QString::fromUtf8("👍🏽 👋🏾 🙏🏻 💪🏿 👏🏼"),
+                               QString::fromUtf8("🇩🇪 🇯🇵 🇧🇷 🇰🇪 🇺🇦"),
+                               QString::fromUtf8("👨‍👩‍👧‍👦"),
+                               QString::fromUtf8("😀 😂 😍 🥳 😎 🤔 😴 🎉 🎂 🍕"),
+                               QString::fromUtf8("☕ 🌸 🌍 🚀 ⚽ 🎵 📷 💡 ❤️ 🔥"),
+                               QString::fromUtf8("✅ ⭐ 🌈 🐱 🐶 🍎 🏠 ✈️ 🎁")};
+    add("emoji", emoji.join(QLatin1Char(' ')));
     add("chinese",
         Paragraph("今天早上我六点就起床了，因为要赶七点半的火车去上海看望奶奶。外面下着小雨，街上的行人都撑着伞，"
                   "匆匆忙忙地走向地铁站。我在车站旁边的小店买了两个包子和一杯豆浆，一边吃一边等车。火车很准时，"
