@@ -117,17 +117,19 @@ constexpr int kShownGranthaCost = 64;
 // goes through the machine's fonts one by one in fontconfig's order for its font, those that claim
 // a language the view knows for the character's script first, some 40 ns each, until one has it.
 // So a character costs at least a letter for each kShownAskedFonts fonts before the one that draws
-// it, and one no font draws as many as all of them (at most 256) make.
+// it, and one no font draws as many as all of them (at most 256) make. Eight fonts take a letter's
+// time; sixteen keep the CJK fonts, some 30 fonts in, at their script's price.
 constexpr int kShownAskedFonts = 16;
 // How many characters no font draws a text shows: the view looks through every font the machine
 // has for each, and lays the last paragraph of a line out again when a line follows it.
 constexpr int kShownUndrawn = 512;
 // What the view does the first time in the process that a text may bring it, its cost apart: the
 // first time it asks a font for a character in a piece of a script, it matches the font's name
-// against the machine's fonts (some 60 µs with a desktop's few hundred), and the first time it
-// draws from a font it loads it, as much as kShownFirstUseSearch such matches; a text brings at
-// most kShownFirstSearch of them. Ordinary text of a few scripts brings a few hundred, once in the
-// life of the process.
+// against the machine's fonts (some 60 µs with a desktop's few hundred), and the first time it lays
+// out a piece of a script or draws from a font it sorts or loads fonts, each as much as
+// kShownFirstUseSearch such matches; a text brings at most kShownFirstSearch of them. Ordinary text
+// of a few scripts brings a few hundred, once in the life of the process; a line of six scripts
+// with an emoji after each, whose font comes last, some 1,750.
 constexpr int kShownFirstUseSearch = 32;
 constexpr int kShownFirstSearch = 2048;
 // What the glyphs a text shows the first time in the process may take: the view reads each glyph's
