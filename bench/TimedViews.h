@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <ctime>
@@ -44,6 +45,16 @@ public:
         return timer.nsecsElapsed() / 1e6;
     }
 
+    // What the last line shows of the text it was given: its units after the sender's name, without
+    // the view's break points and the breaks between its paragraphs.
+    QString Shown() const
+    {
+        const QString lines = m_browser.document()->toPlainText();
+        const QString sender = QStringLiteral("[flooder] ");
+        const int at = lines.lastIndexOf(sender);
+        return at < 0 ? QString() : lines.mid(at + sender.size()).remove(QLatin1Char('\n')).remove(QChar(0x200B));
+    }
+
     // Ordinary lines until the view has dropped old lines once: a room that has been busy a while.
     void Fill()
     {
@@ -72,8 +83,8 @@ private:
 
 // A name shown the way the windows show one: the text of a tab, of a button of the notification
 // bar, and the sender of a room's chat line, in a window of its own, shown and painted; the time
-// in ms from the name's arrival.
-inline double ShownNameMs(const QString& i_name)
+// in ms from the name's arrival; *op_tab, when given, the tab's text.
+inline double ShownNameMs(const QString& i_name, QString* op_tab = nullptr)
 {
     QMainWindow window;
     window.resize(900, 500);
@@ -99,7 +110,10 @@ inline double ShownNameMs(const QString& i_name)
     view.AddChatLine(i_name, QStringLiteral("hi"));
     window.repaint();
     QApplication::processEvents();
-    return shown.nsecsElapsed() / 1e6;
+    const double ms = shown.nsecsElapsed() / 1e6;
+    if (op_tab)
+        *op_tab = tabs->tabText(1);
+    return ms;
 }
 
 // The message list at a window's size, shown; one per store, as the list's Init declares types.
@@ -126,6 +140,16 @@ public:
     }
 
     MessageListForm& List() { return m_list; }
+
+    // The text of the sender's row.
+    QString Row(const QString& i_sender) const
+    {
+        const auto* p_rows = m_list.findChild<QTreeWidget*>();
+        for (int row = 0; p_rows && row < p_rows->topLevelItemCount(); ++row)
+            if (p_rows->topLevelItem(row)->text(1) == i_sender)
+                return p_rows->topLevelItem(row)->text(2);
+        return QString();
+    }
 
 private:
     MessageListForm m_list;

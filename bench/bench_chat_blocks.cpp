@@ -12,13 +12,22 @@
 // it: in a fresh process for each view, each block in turn (no two blocks share a character, and
 // each font is new to the first block it draws), twice, each block's shorter time counting; one
 // character of every block in one line, in a fresh process; and four lines of ideographs, each
-// starting with ones no line before it showed. Exits non-zero when a figure passes its limit.
+// starting with ones no line before it showed.
+//
+// Then what a view shows must not depend on chance: each text people write (OrdinaryTexts.h) as
+// the first text of a fresh process, in a room's line, a private chat's line, a name, a message
+// list's row and a pop-up, against the same text shown again, and every block's line in a room and
+// a message list's row in five fresh processes, two of them beside busy loops. Exits non-zero when
+// a figure passes its limit.
 
+#include "ChatLines.h"
 #include "EngineStack.h"
+#include "OrdinaryTexts.h"
 #include "TimedDescription.h"
 #include "TimedViews.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGlyphRun>
 #include <QProcess>
 #include <QRawFont>
@@ -29,6 +38,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -369,6 +379,188 @@ void WarmSweeps(const std::vector<Block>& i_blocks)
     Sweep("message_list_row_block_sweep_worst", i_blocks, TenthRow);
 }
 
+// The views a text of the corpus shows in, by the names the child processes take.
+const QStringList& OrdinaryViews()
+{
+    static const QStringList views = {QStringLiteral("room"), QStringLiteral("private"), QStringLiteral("name"),
+                                      QStringLiteral("row"), QStringLiteral("popup")};
+    return views;
+}
+
+// The text of the corpus shown in the view as the first text of this process, then again: on the
+// standard output, the units it showed the first time, the units it showed again and the first
+// time's ms.
+void ShowOrdinary(const QString& i_view, const QString& i_text)
+{
+    QString first;
+    QString again;
+    QElapsedTimer timer;
+    double ms = 0;
+    if (i_view == QLatin1String("room") || i_view == QLatin1String("private"))
+    {
+        TimedView view(i_view == QLatin1String("room"));
+        ms = view.Add(i_text);
+        first = view.Shown();
+        view.Add(i_text);
+        again = view.Shown();
+    }
+    else if (i_view == QLatin1String("name"))
+    {
+        ms = ShownNameMs(i_text, &first);
+        ShownNameMs(i_text, &again);
+    }
+    else if (i_view == QLatin1String("row"))
+    {
+        TimedMessageList list;
+        ms = list.Add(QStringLiteral("p1"), i_text, 1300000000);
+        first = list.Row(QStringLiteral("p1"));
+        list.Add(QStringLiteral("p2"), i_text, 1300000001);
+        again = list.Row(QStringLiteral("p2"));
+    }
+    else
+    {
+        timer.start();
+        first = ChatNoticeText(QStringLiteral("kai"), i_text);
+        ms = timer.nsecsElapsed() / 1e6;
+        again = ChatNoticeText(QStringLiteral("kai"), i_text);
+    }
+    std::printf("%d %d %.3f\n", int(first.size()), int(again.size()), ms);
+}
+
+// Each text of the corpus in each view, each the first text of a fresh process: how many show
+// less than the same text shown again (limit 0), and the slowest first sight.
+void OrdinaryFirstSights()
+{
+    const auto texts = OrdinaryTexts::All();
+    int cut = 0;
+    int failed = 0;
+    double worst = 0;
+    QString worstText;
+    for (const QString& view : OrdinaryViews())
+        for (size_t index = 0; index < texts.size(); ++index)
+        {
+            bool childFailed = false;
+            const QList<QByteArray> fields = Child({QStringLiteral("--ordinary"), view, QString::number(index)},
+                                                   QProcessEnvironment::systemEnvironment(), &childFailed)
+                                                 .trimmed()
+                                                 .split(' ');
+            if (childFailed || fields.size() != 3)
+            {
+                ++failed;
+                continue;
+            }
+            const int first = fields[0].toInt();
+            const int again = fields[1].toInt();
+            const double ms = fields[2].toDouble();
+            cut += first < again ? 1 : 0;
+            if (ms > worst)
+            {
+                worst = ms;
+                worstText = texts[index].first + QLatin1Char(' ') + view;
+            }
+            std::fprintf(stderr, "(chat_text_ordinary_first_sight: %s in a %s: %d then %d units, %.1f ms)\n",
+                         qPrintable(texts[index].first), qPrintable(view), first, again, ms);
+        }
+    const int shown = int(texts.size()) * OrdinaryViews().size();
+    if (failed > 0)
+        std::printf("chat_text_ordinary_first_sight_cut: FAILED (%d of %d processes)\n", failed, shown);
+    else
+        std::printf("chat_text_ordinary_first_sight_cut: %d of %d\n", cut, shown);
+    std::printf("chat_text_ordinary_first_sight_worst: %.0f ms (%s)\n", worst, qPrintable(worstText));
+    std::fflush(stdout);
+    g_overLimit = g_overLimit || failed > 0 || cut > 0;
+}
+
+// Each block's line in a room, then in a message list's row, each block in turn in this process:
+// on the standard output, a line for each block with the units each showed.
+void ShownBlocks(const std::vector<Block>& i_blocks)
+{
+    EngineStack engines(EngineStack::ServerConnection);
+    TimedMessageList list;
+    for (size_t block = 0; block < i_blocks.size(); ++block)
+    {
+        const QString text = Text(i_blocks[block]);
+        TimedView room(true);
+        room.Add(text);
+        const QString partner = QStringLiteral("p%1").arg(block);
+        list.Add(partner, text, 1300000000 + qint64(block));
+        std::printf("%zu %d %d\n", block, int(room.Shown().size()), int(list.Row(partner).size()));
+    }
+}
+
+// Busy loops on every other core while they live, as the machine's other work.
+class BusyLoops
+{
+public:
+    explicit BusyLoops(int i_count)
+    {
+        for (int n = 0; n < i_count; ++n)
+        {
+            m_loops.emplace_back(new QProcess);
+            m_loops.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+            m_loops.back()->waitForStarted();
+        }
+    }
+    ~BusyLoops()
+    {
+        for (const auto& p_loop : m_loops)
+        {
+            p_loop->kill();
+            p_loop->waitForFinished();
+        }
+    }
+
+private:
+    std::vector<std::unique_ptr<QProcess>> m_loops;
+};
+
+// Every block's line in a room and in a message list's row, in five fresh processes, the last two
+// beside six busy loops: how many blocks show a different count in any of them (limit 0).
+void VaryingBlocks(const std::vector<Block>& i_blocks)
+{
+    constexpr int kRuns = 5;
+    constexpr int kQuietRuns = 3;
+    std::vector<std::vector<QByteArray>> shown(i_blocks.size());
+    bool failed = false;
+    for (int run = 0; run < kRuns; ++run)
+    {
+        std::unique_ptr<BusyLoops> loops(run >= kQuietRuns ? new BusyLoops(6) : nullptr);
+        bool childFailed = false;
+        const QList<QByteArray> lines =
+            Child({QStringLiteral("--shown-blocks")}, QProcessEnvironment::systemEnvironment(), &childFailed)
+                .split('\n');
+        failed = failed || childFailed;
+        for (const QByteArray& line : lines)
+        {
+            const QList<QByteArray> fields = line.split(' ');
+            const size_t block = fields[0].toULongLong();
+            if (fields.size() == 3 && block < shown.size())
+                shown[block].push_back(fields[1] + ' ' + fields[2]);
+        }
+    }
+    int varying = 0;
+    for (size_t block = 0; block < shown.size(); ++block)
+    {
+        failed = failed || shown[block].size() != size_t(kRuns);
+        if (std::any_of(shown[block].cbegin(), shown[block].cend(),
+                        [&](const QByteArray& i_run) { return i_run != shown[block].front(); }))
+        {
+            ++varying;
+            QByteArray runs;
+            for (const QByteArray& run : shown[block])
+                runs += " [" + run + ']';
+            std::fprintf(stderr, "(chat_text_shown_varying_blocks: %s shows%s)\n", qPrintable(i_blocks[block].name),
+                         runs.constData());
+        }
+    }
+    if (failed)
+        std::printf("chat_text_shown_varying_blocks: FAILED\n");
+    else
+        std::printf("chat_text_shown_varying_blocks: %d of %zu\n", varying, i_blocks.size());
+    std::fflush(stdout);
+    g_overLimit = g_overLimit || failed || varying > 0;
+}
+
 // The family of the font the view draws an ideograph from.
 QString IdeographFont()
 {
@@ -400,6 +592,22 @@ int main(int argc, char** argv)
             FirstSights(blocks, [](const Block& i_block) { return ShownNameMs(Text(i_block)); });
         else
             FirstSights(blocks, TenthRowFirstSight);
+        return 0;
+    }
+    if (mode == QLatin1String("--ordinary") && argc > 3)
+    {
+        EngineStack engines(EngineStack::ServerConnection);
+        SetSetting(QStringLiteral("chat_timestamps"), QStringLiteral("per_message_short"));
+        const auto texts = OrdinaryTexts::All();
+        const size_t index = QByteArray(argv[3]).toULongLong();
+        if (index >= texts.size())
+            return 1;
+        ShowOrdinary(QString::fromLatin1(argv[2]), texts[index].second);
+        return 0;
+    }
+    if (mode == QLatin1String("--shown-blocks"))
+    {
+        ShownBlocks(blocks);
         return 0;
     }
     if (mode == QLatin1String("--every-block"))
@@ -446,5 +654,7 @@ int main(int argc, char** argv)
     FirstSightFigure("chat_name_first_sight_block_sweep_worst", "name", blocks);
     FreshFigure("chat_line_every_block_first_sight", "--every-block");
     FreshFigure("chat_line_fresh_ideographs_worst", "--fresh-ideographs");
+    OrdinaryFirstSights();
+    VaryingBlocks(blocks);
     return g_overLimit ? 1 : 0;
 }

@@ -86,19 +86,26 @@ QString ShownStart(const QString& i_text, int i_units, bool* op_cut)
         return OneLine(i_text.left(i_units));
     }
     // Only a window of the text is planned: a few times what is kept leaves room for the marks a
-    // character loses. A character the window ends in may lack its later parts, and goes, unless
-    // it is the only one; a cut for the cost falls between characters.
+    // character loses. A character the window or the plan's cut ends in may lack its later parts,
+    // and goes, unless it is the only one: the row is cut between characters.
     const QString head = OneLine(i_text.left(window));
     // A list row or a pop-up is laid out again at each paint, every row of a list with it.
     const ShownPlan plan = PlanShownText(head, nullptr, kListedPictographs, i_units * kListedUnitCost);
     QString kept;
     kept.reserve(head.size());
+    int afterKept = 0;
     for (int at = 0; at < head.size(); ++at)
         if (plan.units[size_t(at)] != ShownUnit::Dropped)
+        {
             kept += head.at(at);
+            afterKept = at + 1;
+        }
     const bool windowCut = window < i_text.size();
     int end = CharacterStart(kept, qMin(i_units, kept.size()));
-    if (windowCut && !plan.cut && end == kept.size() && end > 0)
+    // The plan cuts a character longer than kShownClusterUnits after what it shows of it; the
+    // window's end may fall anywhere.
+    const bool endsInside = plan.cut ? CharacterStart(kept + head.mid(afterKept, 2), end) != end : windowCut;
+    if (endsInside && end == kept.size() && end > 0)
     {
         const int last = CharacterStart(kept, end - 1);
         if (last > 0)

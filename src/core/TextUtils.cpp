@@ -2,29 +2,24 @@
 
 #include "ExtendedAsciiTranslator.h"
 
-#include <QElapsedTimer>
-#include <QFontMetrics>
-#include <QGlyphRun>
+#include <QFile>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QHash>
-#include <QImage>
-#include <QPainter>
-#include <QRawFont>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTextBoundaryFinder>
 #include <QTextCodec>
-#include <QTextLayout>
 #include <QThread>
 #include <QUrl>
+#include <QtEndian>
 
+#include <fontconfig/fontconfig.h>
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <limits>
 #include <memory>
 
 std::string StringReplace(std::string i_text, const std::string& i_from, const std::string& i_to)
@@ -337,22 +332,20 @@ bool IsPrintableLatin1(uint i_code)
 }
 
 // What the machine's fonts make of a character: whether no font draws it, in which case the view
-// looks through every font the machine has for it, which with a desktop's hundred or more costs
-// it some 15 times the time of a letter; whether the colour emoji font draws it (a pictograph,
-// a regional indicator, a skin tone), which makes the view look it up among the font's joined
-// forms wherever it stands, at some 150 times the time of a letter, even where nothing joins;
-// what a letter of its script costs the view in the font that draws it, against a Latin letter
-// (0 where no font's cost counts); whether the view has not drawn it before; and, where its font
-// would first have to be found and measured and the text may take on no more fonts, that it was
-// not asked about.
+// looks through every font the machine has for it; whether the colour emoji font draws it (a
+// pictograph, a regional indicator, a skin tone), which makes the view look it up among the font's
+// joined forms wherever it stands, at some 150 times the time of a letter, even where nothing
+// joins; where the font that draws it comes in the order the view asks the machine's fonts in;
+// and what its glyph's first sight brings, where the process has not shown it before.
 struct CharacterFont
 {
     bool undrawn = false;
     bool pictograph = false;
-    int cost = 0;
-    // What its first sight costs more, where the view has not drawn it before.
+    // Its font's place in the order (FontAnswers), 0 for the view's own font; -1 where none is
+    // known.
+    int font = -1;
+    // Bytes of glyph outlines, 0 once shown.
     int firstSight = 0;
-    bool unasked = false;
 };
 
 bool IsEmoji(uint i_code)
@@ -389,83 +382,278 @@ CharacterFont ByProperties(uint i_code)
     return font;
 }
 
-// What one text may take on that the view has not used before, which no count of its characters
-// bounds: fonts to find and load, some 5 to 20 ms each the first time, and the scripts to measure
-// in a font (FontAnswers::Measured), a few ms each; and apart from those, the further blocks of a
-// script, or of shared characters (signs, digits), in a font that measured some, of which ordinary
-// text brings a few.
-constexpr int kShownNewFonts = 2;
-constexpr int kShownMeasures = 4;
-constexpr int kShownFurtherMeasures = 4;
-struct NewToView
+// The language the view asks the font matcher for a font of, for each script it knows one written
+// in that the machine's fonts claim: it asks the fonts that claim it first, and finds a letter of
+// the script at once. nullptr for any other script, for whose letters the view goes through the
+// machine's fonts one by one, each character again, until one has it, at some ten times the time
+// of a letter with a desktop's few hundred fonts, however many characters of the script came
+// before.
+const char* Language(QChar::Script i_script)
 {
-    int fonts = kShownNewFonts;
-    int measures = kShownMeasures;
-    int further = kShownFurtherMeasures;
+    switch (i_script)
+    {
+    case QChar::Script_Greek: return "el";
+    case QChar::Script_Cyrillic: return "ru";
+    case QChar::Script_Armenian: return "hy";
+    case QChar::Script_Georgian: return "ka";
+    case QChar::Script_Hebrew: return "he";
+    case QChar::Script_Arabic: return "ar";
+    case QChar::Script_Syriac: return "syr";
+    case QChar::Script_Thaana: return "dv";
+    case QChar::Script_Nko: return "nqo";
+    case QChar::Script_Devanagari: return "hi";
+    case QChar::Script_Bengali: return "bn";
+    case QChar::Script_Gurmukhi: return "pa";
+    case QChar::Script_Gujarati: return "gu";
+    case QChar::Script_Oriya: return "or";
+    case QChar::Script_Tamil: return "ta";
+    case QChar::Script_Telugu: return "te";
+    case QChar::Script_Kannada: return "kn";
+    case QChar::Script_Malayalam: return "ml";
+    case QChar::Script_Sinhala: return "si";
+    case QChar::Script_Tibetan: return "bo";
+    case QChar::Script_Thai: return "th";
+    case QChar::Script_Lao: return "lo";
+    case QChar::Script_Khmer: return "km";
+    case QChar::Script_Myanmar: return "my";
+    case QChar::Script_Ethiopic: return "am";
+    case QChar::Script_Cherokee: return "chr";
+    case QChar::Script_Hiragana: return "ja";
+    case QChar::Script_Katakana: return "ja";
+    case QChar::Script_Hangul: return "ko";
+    case QChar::Script_Bopomofo: return "zh-tw";
+    case QChar::Script_Yi: return "ii";
+    default: return nullptr;
+    }
+}
+
+// Whether the view finds a script's font at once: by its language (Language), or as the
+// characters it shares with every script, Latin letters among them, or ideographs, whose fonts come
+// first in the machine's order of fonts.
+bool FoundByLanguage(QChar::Script i_script)
+{
+    return i_script == QChar::Script_Common || i_script == QChar::Script_Inherited || i_script == QChar::Script_Latin
+           || i_script == QChar::Script_Han || Language(i_script) != nullptr;
+}
+
+// What a font file says of its glyphs: how many bytes an outline takes on average (its glyf, CFF
+// or CFF2 table over the glyph count of its maxp table; 0 where it holds no outlines, as a bitmap
+// font), and whether it draws in colour (a CBLC, COLR or sbix table). Read from the file's table
+// directory alone, i_face picking a font of a collection.
+struct FontFile
+{
+    int glyphBytes = 0;
+    bool colour = false;
 };
 
-// What the fonts answer, asked once per character, in the way the view finds a character's font:
-// whether a font has it (a font that claims a writing system may lack many of its characters, as
-// the East Asian fonts lack most of the ideographs beyond the first plane), and, for an emoji or a
-// private character the colour emoji font has, whether that font is the first of the view's fonts
-// to have it, since a text font that has one draws it at a letter's cost. A character one of the
-// fonts found before has is taken to come from it; only another makes the view look through the
-// machine's fonts, which loads the one it finds.
+FontFile ReadFontFile(const QString& i_path, int i_face)
+{
+    FontFile read;
+    QFile file(i_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return read;
+    const qint64 size = file.size();
+    const uchar* p_data = file.map(0, size);
+    if (!p_data)
+        return read;
+    const auto u16 = [&](qint64 i_at) { return i_at + 2 <= size ? qFromBigEndian<quint16>(p_data + i_at) : 0u; };
+    const auto u32 = [&](qint64 i_at) { return i_at + 4 <= size ? qFromBigEndian<quint32>(p_data + i_at) : 0u; };
+    const auto tag = [](const char* ip_tag) { return qFromBigEndian<quint32>(ip_tag); };
+    qint64 directory = 0;
+    if (u32(0) == tag("ttcf"))
+        directory = i_face >= 0 && quint32(i_face) < u32(8) ? u32(12 + 4 * qint64(i_face)) : size;
+    qint64 outlines = 0;
+    qint64 glyphs = 0;
+    for (quint32 table = 0, tables = u16(directory + 4); table < tables; ++table)
+    {
+        const qint64 entry = directory + 12 + 16 * qint64(table);
+        const quint32 name = u32(entry);
+        if (name == tag("glyf") || name == tag("CFF ") || name == tag("CFF2"))
+            outlines += u32(entry + 12);
+        else if (name == tag("maxp"))
+            glyphs = u16(u32(entry + 8) + 4);
+        else if (name == tag("CBLC") || name == tag("COLR") || name == tag("sbix"))
+            read.colour = true;
+    }
+    read.glyphBytes = glyphs > 0 ? int(std::min<qint64>(outlines / glyphs, 0xFFFF)) : 0;
+    return read;
+}
+
+// What the fonts answer, asked once per character, found as the view finds a character's font: its
+// own font's families first, then the machine's fonts in fontconfig's order for its font, the first
+// that has the character drawing it. For each character its own font lacks, the view asks the
+// fonts one by one in that order, in a piece of a script it knows a language of the fonts of that
+// language first; and the first time it asks a font in a piece of a script, it matches the font's
+// name against the machine's fonts, some 60 µs with a desktop's few hundred. A character counts as
+// drawn only where some font has it (a font that claims a writing system may lack many of its
+// characters, as the East Asian fonts lack most of the ideographs beyond the first plane), and as
+// the colour emoji font's where that is the first to have it, since a text font that has one draws
+// it at a letter's cost. What the process has shown (Seen, Use, Match) is kept as each text's
+// characters are given to a view.
 class FontAnswers
 {
 public:
     FontAnswers()
-        : m_font(QGuiApplication::font())
-        , m_metrics(m_font)
     {
-        const QRawFont own = DrawingFont('a');
-        if (own.isValid())
-            m_fonts.push_back(Found{own, {}, {}});
+        const QFont font = QGuiApplication::font();
+        QStringList families = font.families();
+        families.prepend(QFontInfo(font).family());
+        for (const QString& family : families)
+            Sort(family, true);
+        if (!families.isEmpty())
+            Sort(families.constFirst(), false);
+        // The view lays its own font out from the start, in a piece of shared characters.
+        if (!m_families.empty())
+            m_families.front().used = true;
+        m_matched.insert(int(QChar::Script_Common), 0);
     }
-
-    // io_new: what the text may still take on.
-    CharacterFont Of(uint i_code, NewToView& io_new)
+    ~FontAnswers()
     {
-        std::unique_ptr<quint32[]>& page = m_pages[i_code >> 8];
+        for (FcFontSet* p_sorted : m_sorted)
+            FcFontSetDestroy(p_sorted);
+    }
+    FontAnswers(const FontAnswers&) = delete;
+    FontAnswers& operator=(const FontAnswers&) = delete;
+
+    CharacterFont Of(uint i_code)
+    {
+        std::unique_ptr<Known[]>& page = m_pages[i_code >> 8];
         if (!page)
-            page.reset(new quint32[256]());
-        quint32& known = page[i_code & 0xFF];
-        CharacterFont font;
-        if (known == 0)
+            page.reset(new Known[256]());
+        Known& known = page[i_code & 0xFF];
+        if (known.flags == 0)
         {
-            font = Ask(i_code, io_new);
-            if (font.undrawn && m_undrawnCost < 0 && io_new.measures-- <= 0)
-                font.unasked = true;
-            if (font.unasked)
-                return font;
-            if (font.undrawn)
-                font.cost = UndrawnCost();
-            font.firstSight = std::max(font.firstSight, kShownFirstSightCost);
-            known = quint32(1 | (font.undrawn ? 2 : 0) | (font.pictograph ? 4 : 0)) | quint32(font.cost) << 8;
-            return font;
+            const CharacterFont font = Ask(i_code);
+            known.flags = quint8(1 | (font.undrawn ? 2 : 0) | (font.pictograph ? 4 : 0));
+            known.font = qint16(font.font);
+            known.bytes = quint16(font.firstSight);
         }
-        font.undrawn = (known & 2) != 0;
-        font.pictograph = (known & 4) != 0;
-        font.cost = int(known >> 8);
-        font.firstSight = 0;
+        CharacterFont font;
+        font.undrawn = (known.flags & 2) != 0;
+        font.pictograph = (known.flags & 4) != 0;
+        font.font = known.font;
+        font.firstSight = (known.flags & 8) != 0 ? 0 : known.bytes;
         return font;
     }
 
-private:
-    // A font the view has drawn from, and what a character of each block it drew from it costs:
-    // one font's characters of one script may cost many times as much in one block as in
-    // another (Georgian capitals, Vedic signs in a font of Devanagari).
-    struct Found
+    // How many fonts the view asks, at most, for a character no font draws.
+    int Everyone() const { return std::min(int(m_families.size()), 256); }
+
+    // Where the font comes in the view's search in a piece of the script: 0 where the view finds it
+    // at once, as its own font or by the script's language.
+    int Rank(const CharacterFont& i_font, QChar::Script i_piece)
     {
-        QRawFont font;
-        QHash<int, int> costs;
-        // The most a block of each script measured, which a block of it prices at where the text
-        // may measure no more.
-        QHash<int, int> scriptCosts;
-        int firstSight = 0;
+        if (i_font.undrawn)
+            return Everyone();
+        if (i_font.font <= 0)
+            return 0;
+        const char* p_language = Language(i_piece);
+        const FcLangSet* p_languages = m_families[size_t(i_font.font)].p_languages;
+        return p_language && p_languages
+                       && FcLangSetHasLang(p_languages, reinterpret_cast<const FcChar8*>(p_language))
+                              != FcLangDifferentLang
+                   ? 0
+                   : i_font.font;
+    }
+
+    // The character was shown: its first sight is paid.
+    void Seen(uint i_code)
+    {
+        const std::unique_ptr<Known[]>& page = m_pages[i_code >> 8];
+        if (page && page[i_code & 0xFF].flags != 0)
+            page[i_code & 0xFF].flags |= 8;
+    }
+
+    // Whether the view has drawn from the font, and that it has.
+    bool Used(int i_font) const { return i_font < 0 || m_families[size_t(i_font)].used; }
+    void Use(int i_font)
+    {
+        if (i_font >= 0)
+            m_families[size_t(i_font)].used = true;
+    }
+
+    // How far the view has asked the fonts in a piece of the script, -1 where it has laid out no such
+    // piece; and that it has asked so far.
+    int Matched(QChar::Script i_piece) const { return m_matched.value(int(i_piece), -1); }
+    void Match(QChar::Script i_piece, int i_rank)
+    {
+        int& matched = m_matched[int(i_piece)];
+        matched = std::max(matched, i_rank);
+    }
+
+private:
+    // A family the view may draw from, as fontconfig matched it.
+    struct Family
+    {
+        QString name;
+        const FcCharSet* p_characters = nullptr;
+        // The languages it claims.
+        const FcLangSet* p_languages = nullptr;
+        QString file;
+        int face = 0;
+        bool used = false;
+        // Read when first asked for.
+        bool read = false;
+        FontFile content;
     };
 
-    CharacterFont Ask(uint i_code, NewToView& io_new)
+    // A character's answer: flags 1 known, 2 undrawn, 4 pictograph, 8 shown.
+    struct Known
+    {
+        quint8 flags;
+        qint16 font;
+        quint16 bytes;
+    };
+
+    // The fonts of fontconfig's order for the family, each family once, after those already listed;
+    // with i_first the best match alone.
+    void Sort(const QString& i_family, bool i_first)
+    {
+        FcPattern* p_pattern = FcPatternCreate();
+        const QByteArray family = i_family.toUtf8();
+        FcPatternAddString(p_pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.constData()));
+        FcConfigSubstitute(nullptr, p_pattern, FcMatchPattern);
+        FcDefaultSubstitute(p_pattern);
+        FcResult result = FcResultMatch;
+        FcFontSet* p_sorted = FcFontSort(nullptr, p_pattern, FcFalse, nullptr, &result);
+        FcPatternDestroy(p_pattern);
+        if (!p_sorted)
+            return;
+        m_sorted.push_back(p_sorted);
+        for (int at = 0; at < (i_first ? std::min(1, p_sorted->nfont) : p_sorted->nfont); ++at)
+        {
+            FcPattern* p_font = p_sorted->fonts[at];
+            FcChar8* p_name = nullptr;
+            FcChar8* p_file = nullptr;
+            FcCharSet* p_characters = nullptr;
+            int face = 0;
+            if (FcPatternGetString(p_font, FC_FAMILY, 0, &p_name) != FcResultMatch
+                || FcPatternGetCharSet(p_font, FC_CHARSET, 0, &p_characters) != FcResultMatch)
+                continue;
+            FcLangSet* p_languages = nullptr;
+            FcPatternGetLangSet(p_font, FC_LANG, 0, &p_languages);
+            FcPatternGetString(p_font, FC_FILE, 0, &p_file);
+            FcPatternGetInteger(p_font, FC_INDEX, 0, &face);
+            const QString name = QString::fromUtf8(reinterpret_cast<const char*>(p_name));
+            if (std::any_of(m_families.cbegin(), m_families.cend(), [&name](const Family& i_listed) {
+                    return i_listed.name.compare(name, Qt::CaseInsensitive) == 0;
+                }))
+                continue;
+            const QString file = p_file ? QString::fromUtf8(reinterpret_cast<const char*>(p_file)) : QString();
+            m_families.push_back({name, p_characters, p_languages, file, face, false, false, FontFile()});
+        }
+    }
+
+    // Where the view finds the character's font among the families: -1 where none has it.
+    int Find(uint i_code) const
+    {
+        for (size_t at = 0; at < m_families.size(); ++at)
+            if (FcCharSetHasChar(m_families[at].p_characters, i_code))
+                return int(at);
+        return -1;
+    }
+
+    CharacterFont Ask(uint i_code)
     {
         CharacterFont font;
         const QChar::Category category = QChar::category(i_code);
@@ -484,371 +672,28 @@ private:
         case QChar::Separator_Paragraph: return font;
         default: break;
         }
-        const QChar::Script script = QChar::script(i_code);
-        const bool shared = script == QChar::Script_Common || script == QChar::Script_Inherited;
-        const int block = int(ublock_getCode(UChar32(i_code)));
-        Found* p_found = FoundFont(i_code);
-        // A mark goes on its letter through that letter's font, and costs what its block does where
-        // that was measured, else what its script does.
-        const bool mark = IsMark(i_code);
-        // A further block of a script the font measured (of any, for a shared character) costs,
-        // past the text's measures, the most those did: it never cuts the text.
-        const int fallback = p_found ? Fallback(*p_found, script, shared) : 0;
-        int& measures = fallback > 0 ? io_new.further : io_new.measures;
-        const bool measured = p_found && (mark || p_found->costs.contains(block) || (fallback > 0 && measures <= 0));
-        if ((!p_found && io_new.fonts <= 0) || (!measured && measures <= 0))
-        {
-            font.unasked = true;
-            return font;
-        }
+        font.font = Find(i_code);
         const bool priv = category == QChar::Other_PrivateUse;
-        QRawFont drawing;
-        if ((priv || IsEmoji(i_code)) && ColourFont().isValid() && ColourFont().supportsCharacter(i_code))
+        if (font.font >= 0)
         {
-            drawing = DrawingFont(i_code);
-            font.pictograph = IsColourFont(drawing);
-            if (font.pictograph)
-                return font;
-            p_found = nullptr;
+            Family& family = m_families[size_t(font.font)];
+            if (!family.read)
+            {
+                family.read = true;
+                family.content = ReadFontFile(family.file, family.face);
+            }
+            font.pictograph = (priv || IsEmoji(i_code)) && family.content.colour;
+            font.firstSight = family.content.glyphBytes;
         }
         // Another private character, whatever font has it, counts as undrawn.
-        if (priv)
-        {
-            font.undrawn = true;
-            return font;
-        }
-        if (!p_found)
-        {
-            // Asking whether any font has it costs a tenth of laying it out.
-            if (!drawing.isValid() && !m_metrics.inFontUcs4(i_code))
-            {
-                font.undrawn = true;
-                return font;
-            }
-            if (!drawing.isValid())
-                drawing = DrawingFont(i_code);
-            font.undrawn = !drawing.isValid() || !drawing.supportsCharacter(i_code);
-            if (font.undrawn || IsColourFont(drawing))
-                return font;
-            const size_t fonts = m_fonts.size();
-            p_found = Add(drawing);
-            io_new.fonts -= m_fonts.size() > fonts ? 1 : 0;
-        }
-        const auto cost = p_found->costs.constFind(block);
-        if (cost != p_found->costs.constEnd())
-            font.cost = *cost;
-        else if (!mark && measures <= 0)
-            font.cost = Fallback(*p_found, script, shared);
-        else if (!mark)
-        {
-            --measures;
-            int firstSight = 0;
-            font.cost = Measured(i_code, p_found->font, &firstSight);
-            p_found->costs.insert(block, font.cost);
-            int& ofScript = p_found->scriptCosts[int(script)];
-            ofScript = std::max(ofScript, font.cost);
-            p_found->firstSight = std::max(p_found->firstSight, firstSight);
-        }
-        font.firstSight = p_found->firstSight;
+        font.undrawn = font.font < 0 || (priv && !font.pictograph);
         return font;
     }
 
-    static int Fallback(const Found& i_found, QChar::Script i_script, bool i_shared)
-    {
-        if (!i_shared)
-            return i_found.scriptCosts.value(int(i_script));
-        return i_found.costs.isEmpty() ? 0 : *std::max_element(i_found.costs.cbegin(), i_found.costs.cend());
-    }
-
-    // The font found before that has the character, the last one that had one first; the colour
-    // emoji font is not among them.
-    Found* FoundFont(uint i_code)
-    {
-        if (m_lastFound < m_fonts.size() && m_fonts[m_lastFound].font.supportsCharacter(i_code))
-            return &m_fonts[m_lastFound];
-        for (size_t at = 0; at < m_fonts.size(); ++at)
-            if (m_fonts[at].font.supportsCharacter(i_code))
-            {
-                m_lastFound = at;
-                return &m_fonts[at];
-            }
-        return nullptr;
-    }
-
-    Found* Add(const QRawFont& i_font)
-    {
-        for (size_t at = 0; at < m_fonts.size(); ++at)
-            if (m_fonts[at].font.familyName() == i_font.familyName()
-                && m_fonts[at].font.styleName() == i_font.styleName())
-                return &m_fonts[at];
-        m_fonts.push_back(Found{i_font, {}, {}});
-        m_lastFound = m_fonts.size() - 1;
-        return &m_fonts.back();
-    }
-
-    // What a letter of the character's script costs the view in the font against a Latin letter:
-    // a line of letters of the script and kind the font has, spread over the character's block,
-    // laid out as the view lays out a long line, against one of Latin words timed right after it.
-    // Spread over the block, so that the order a text brings its characters in does not
-    // set the price: the letters of one font may take very different times (a consonant of
-    // Grantha some eight times a vowel).
-    // *op_firstSight: what a character of the font costs more the first time the view shows it.
-    int Measured(uint i_code, const QRawFont& i_font, int* op_firstSight) const
-    {
-        const UBlockCode block = ublock_getCode(UChar32(i_code));
-        uint first = i_code & ~0xFu;
-        while (first >= 16 && ublock_getCode(UChar32(first - 16)) == block)
-            first -= 16;
-        uint last = i_code | 0xFu;
-        while (last + 16 <= 0x10FFFF && ublock_getCode(UChar32(last + 16)) == block)
-            last += 16;
-        const QChar::Script script = QChar::script(i_code);
-        // Letters, digits and symbols, which the view draws each on its own; the marks of the block
-        // where it has nothing else.
-        const auto ofKind = [&](uint i_other, bool i_marks) {
-            return QChar::script(i_other) == script && i_font.supportsCharacter(i_other)
-                   && (i_marks ? IsMark(i_other) : QChar::isLetterOrNumber(i_other) || QChar::isSymbol(i_other));
-        };
-        const uint step = std::max(1u, (last - first + 1) / kSampleCharacters);
-        QString sample;
-        for (const bool marks : {false, true})
-        {
-            for (uint from = first; from <= last && sample.size() < int(2 * kSampleCharacters); from += step)
-                for (uint code = from; code < std::min({last + 1, from + step, from + kSampleTries}); ++code)
-                    if (ofKind(code, marks))
-                    {
-                        sample += QString::fromUcs4(&code, 1);
-                        break;
-                    }
-            if (!sample.isEmpty())
-                break;
-        }
-        if (sample.isEmpty())
-            sample = QString::fromUcs4(&i_code, 1);
-        // The font's own first layout, and then its other glyphs' first, which costs what a
-        // character's first sight does, not its price: in two halves, the less counting, as one
-        // timing can only come out long.
-        const int firstUnits = sample.at(0).isHighSurrogate() && sample.size() > 1 ? 2 : 1;
-        LayoutNs(sample.left(firstUnits), true);
-        const QVector<uint> others = sample.size() > firstUnits ? sample.mid(firstUnits).toUcs4() : sample.toUcs4();
-        double firstSightNs = std::numeric_limits<double>::max();
-        for (int half = 0; half < 2; ++half)
-        {
-            const int from = half * others.size() / 2;
-            const int count = std::max(1, (half + 1) * others.size() / 2 - from);
-            const QString part = QString::fromUcs4(others.constData() + from, count);
-            const qint64 firstSeen = LayoutNs(part, true);
-            firstSightNs =
-                std::min(firstSightNs, double(std::max<qint64>(0, firstSeen - LayoutNs(part, true))) / count);
-        }
-        // The less of two timings: the machine's other work can make one of an ordinary font's
-        // short line as long as a costly one's.
-        QString letters = Line(sample, kSampleUnits / 4);
-        if (std::min(LayoutNs(letters), LayoutNs(letters)) < kShortSampleNs)
-            letters = Line(sample, kSampleUnits);
-        const int characters = int(letters.toUcs4().size());
-        double letterNs = 0;
-        double times = LatinTimes(letters, &letterNs);
-        // A long line's glyphs are all laid out, but only those in sight drawn.
-        *op_firstSight = int(std::clamp<qint64>(std::llround(firstSightNs / letterNs / 2), 0, kMostFirstSight));
-        // A font whose glyphs barely advance, or step back over the one before, puts a whole
-        // paragraph on one line, all of it in sight, and the view draws every glyph of it where it
-        // draws a window's worth of wider ones: such a font costs as many times more as its
-        // glyphs are narrower than a Latin letter, where they take less than half its width, at most
-        // kNarrowTimes.
-        const double width = Advance(letters) / double(characters);
-        const double latinWidth = Advance(Latin(characters)) / double(characters);
-        if (width < latinWidth / 2)
-            times *= std::min(double(kNarrowTimes), latinWidth / std::max(width, latinWidth / kNarrowTimes));
-        return int(std::clamp<qint64>(std::llround(times), 1, kMostMeasuredCost));
-    }
-
-    // The sample's characters in turn, i_units units, with a break point every
-    // kLongestUnbrokenRun units, as the view has them.
-    static QString Line(const QString& i_sample, int i_units)
-    {
-        // After a Latin word, as a chat line's text comes after the sender's name: the view draws
-        // a shared character in the script of the text before it, from that script's fonts.
-        QString line = QStringLiteral("a ");
-        int run = 0;
-        while (line.size() < i_units)
-            for (int at = 0; at < i_sample.size() && line.size() < i_units; ++at)
-            {
-                line += i_sample.at(at);
-                if (++run == kLongestUnbrokenRun)
-                {
-                    line += QChar(0x200B);
-                    run = 0;
-                }
-            }
-        if (line.at(line.size() - 1).isHighSurrogate())
-            line.chop(1);
-        return line;
-    }
-
-    // What a character no font draws costs the view against a Latin letter, measured the first
-    // time one comes: the view looks through every font the machine has for it, a desktop's
-    // hundreds at some 15 to 150 letters' time. Noncharacters, which no font has.
-    int UndrawnCost()
-    {
-        if (m_undrawnCost < 0)
-        {
-            QString sample;
-            for (char16_t code = 0xFDD2; code <= 0xFDEF; ++code)
-                sample += QChar(code);
-            const QString undrawn = Line(sample, kUndrawnUnits);
-            LayoutNs(undrawn);
-            double letterNs = 0;
-            m_undrawnCost = int(std::clamp<qint64>(std::llround(LatinTimes(undrawn, &letterNs)), 5, kMostMeasuredCost));
-        }
-        return m_undrawnCost;
-    }
-
-    // How many times as long as a line of as many Latin letters a line takes to lay out, and in
-    // *op_letterNs a Latin letter's time: each timing against the Latin one right after it, the
-    // middle one of those counting, as the machine's other work slows both of a pair alike and a
-    // pair it slows apart is one of few.
-    double LatinTimes(const QString& i_line, double* op_letterNs) const
-    {
-        const QString latin = Latin(int(i_line.toUcs4().size()));
-        std::vector<double> ratios;
-        qint64 latinLeast = std::numeric_limits<qint64>::max();
-        for (int n = 0; n < kSampleTimings; ++n)
-        {
-            const qint64 ns = LayoutNs(i_line);
-            const qint64 latinNs = std::max<qint64>(1, LatinNs(latin));
-            latinLeast = std::min(latinLeast, latinNs);
-            ratios.push_back(double(ns) / double(latinNs));
-        }
-        std::nth_element(ratios.begin(), ratios.begin() + kSampleTimings / 2, ratios.end());
-        *op_letterNs = double(latinLeast) / double(latin.size());
-        return ratios[kSampleTimings / 2];
-    }
-
-    // How long a Latin line takes to lay out: a line shorter than a sample's takes some
-    // microseconds, which the timer and the caches make up to three times as long from one timing
-    // to the next, and as one timing can only come out long, the least of kShortLineTimings counts.
-    qint64 LatinNs(const QString& i_latin) const
-    {
-        qint64 least = LayoutNs(i_latin);
-        for (int n = 1; n < kShortLineTimings && i_latin.size() < kSampleUnits; ++n)
-            least = std::min(least, LayoutNs(i_latin));
-        return least;
-    }
-
-    // As many Latin letters and blanks as a line has characters: a price is a character's.
-    static QString Latin(int i_characters)
-    {
-        return Line(QStringLiteral("the quick brown fox jumps over the lazy dog "), i_characters);
-    }
-
-    // How far the text advances on one line.
-    double Advance(const QString& i_text) const
-    {
-        QTextLayout layout(i_text, m_font);
-        layout.beginLayout();
-        QTextLine line = layout.createLine();
-        line.setLineWidth(1e7);
-        layout.endLayout();
-        return line.naturalTextWidth();
-    }
-
-    // How long the text takes to lay out, and with i_drawn to draw too: a glyph's first drawing
-    // makes its image, which costs more than its layout for the intricate ones, and the view
-    // draws all of a short line.
-    qint64 LayoutNs(const QString& i_text, bool i_drawn = false) const
-    {
-        QElapsedTimer timer;
-        timer.start();
-        QTextLayout layout(i_text, m_font);
-        layout.beginLayout();
-        qreal height = 0;
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
-        {
-            line.setLineWidth(kSampleWidth);
-            line.setPosition(QPointF(0, height));
-            height += line.height();
-        }
-        layout.endLayout();
-        if (i_drawn)
-        {
-            QImage image(kSampleWidth, std::max(1, int(std::ceil(height))), QImage::Format_ARGB32_Premultiplied);
-            QPainter painter(&image);
-            layout.draw(&painter, QPointF(0, 0));
-        }
-        return timer.nsecsElapsed();
-    }
-
-    // Found when first needed: every colour emoji font has the regional indicators, and few other
-    // fonts do.
-    const QRawFont& ColourFont()
-    {
-        if (!m_colourKnown)
-        {
-            m_colourKnown = true;
-            m_colour = DrawingFont(0x1F1E6);
-            if (!IsColourFont(m_colour))
-                m_colour = QRawFont();
-        }
-        return m_colour;
-    }
-
-    // The font the view draws the character from on its own.
-    QRawFont DrawingFont(uint i_code) const
-    {
-        QTextLayout layout(QString::fromUcs4(&i_code, 1), m_font);
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        const QList<QGlyphRun> runs = layout.glyphRuns();
-        return runs.isEmpty() ? QRawFont() : runs.first().rawFont();
-    }
-
-    bool IsColourFont(const QRawFont& i_font)
-    {
-        if (!i_font.isValid())
-            return false;
-        const QString family = i_font.familyName();
-        const auto found = m_colourFamilies.constFind(family);
-        if (found != m_colourFamilies.constEnd())
-            return *found;
-        const bool colour = !i_font.fontTable("CBLC").isEmpty() || !i_font.fontTable("COLR").isEmpty()
-                            || !i_font.fontTable("sbix").isEmpty();
-        m_colourFamilies.insert(family, colour);
-        return colour;
-    }
-
-    // A sample: 16 characters, in a line of 256 units, about as wide as a chat view; a quarter of
-    // it where that takes over half a millisecond, which a costly font's letters do without the
-    // fixed costs of a layout weighing (a shorter line prices Grantha at a third of what it costs).
-    static constexpr uint kSampleCharacters = 16;
-    static constexpr int kSampleUnits = 256;
-    static constexpr qint64 kShortSampleNs = 500000;
-    static constexpr int kNarrowTimes = 8;
-    static constexpr int kUndrawnUnits = 32;
-    static constexpr int kSampleTimings = 5;
-    static constexpr int kShortLineTimings = 4;
-    static constexpr int kSampleWidth = 700;
-    // Code points tried for each character of a sample: a block may hold tens of thousands, of
-    // which the font has few.
-    static constexpr uint kSampleTries = 16;
-    // What a cost is kept in.
-    static constexpr qint64 kMostMeasuredCost = 0xFFFF;
-    // The most a character's first sight costs: what the slowest fonts here measure, so that a
-    // timing the machine's other work drew out does not cut a first line of ordinary text short.
-    static constexpr qint64 kMostFirstSight = 256;
-
-    QFont m_font;
-    QFontMetrics m_metrics;
-    int m_undrawnCost = -1;
-    std::vector<Found> m_fonts;
-    size_t m_lastFound = 0;
-    QRawFont m_colour;
-    bool m_colourKnown = false;
-    QHash<QString, bool> m_colourFamilies;
-    // Per 256 code points, each known character's answer: bit 1 known, 2 undrawn, 4 pictograph,
-    // from bit 8 on the cost of its font.
-    std::unique_ptr<quint32[]> m_pages[0x110000 >> 8];
+    std::vector<FcFontSet*> m_sorted;
+    std::vector<Family> m_families;
+    QHash<int, int> m_matched;
+    std::unique_ptr<Known[]> m_pages[0x110000 >> 8];
 };
 
 // The fonts' answers, in the thread of a window's application only, where fonts may be asked;
@@ -863,61 +708,35 @@ FontAnswers* MachineFonts()
     return answers;
 }
 
-CharacterFont FontOf(uint i_code, FontAnswers* ip_fonts, NewToView& io_new)
+CharacterFont FontOf(uint i_code, FontAnswers* ip_fonts)
 {
     // Latin-1 comes from the view's own font.
     if (i_code < 0x100)
-        return CharacterFont();
-    return ip_fonts ? ip_fonts->Of(i_code, io_new) : ByProperties(i_code);
+    {
+        CharacterFont own;
+        own.font = 0;
+        return own;
+    }
+    return ip_fonts ? ip_fonts->Of(i_code) : ByProperties(i_code);
 }
 
-// Whether the font matcher finds the font of a script's letters at once: the view asks it for a
-// font of a language written in the script, and it knows such a language for these. For the
-// letters of any other script the view goes through the machine's fonts one by one, each
-// character again, until one has it, at some ten times the time of a letter with a desktop's few
-// hundred fonts, however many characters of the script came before.
-bool FoundByLanguage(QChar::Script i_script)
+// The script of the piece of a text a character stands in, as the view tells pieces apart to pick
+// their fonts: a shared character and a mark go with the piece before them, and Latin letters with
+// the shared characters.
+class Pieces
 {
-    switch (i_script)
+public:
+    QChar::Script Of(uint i_code)
     {
-    case QChar::Script_Common:
-    case QChar::Script_Inherited:
-    case QChar::Script_Latin:
-    case QChar::Script_Greek:
-    case QChar::Script_Cyrillic:
-    case QChar::Script_Armenian:
-    case QChar::Script_Georgian:
-    case QChar::Script_Hebrew:
-    case QChar::Script_Arabic:
-    case QChar::Script_Syriac:
-    case QChar::Script_Thaana:
-    case QChar::Script_Nko:
-    case QChar::Script_Devanagari:
-    case QChar::Script_Bengali:
-    case QChar::Script_Gurmukhi:
-    case QChar::Script_Gujarati:
-    case QChar::Script_Oriya:
-    case QChar::Script_Tamil:
-    case QChar::Script_Telugu:
-    case QChar::Script_Kannada:
-    case QChar::Script_Malayalam:
-    case QChar::Script_Sinhala:
-    case QChar::Script_Tibetan:
-    case QChar::Script_Thai:
-    case QChar::Script_Lao:
-    case QChar::Script_Khmer:
-    case QChar::Script_Myanmar:
-    case QChar::Script_Ethiopic:
-    case QChar::Script_Cherokee:
-    case QChar::Script_Han:
-    case QChar::Script_Hiragana:
-    case QChar::Script_Katakana:
-    case QChar::Script_Hangul:
-    case QChar::Script_Bopomofo:
-    case QChar::Script_Yi: return true;
-    default: return false;
+        const QChar::Script script = QChar::script(i_code);
+        if (script != QChar::Script_Common && script != QChar::Script_Inherited && !IsMark(i_code))
+            m_script = script == QChar::Script_Latin ? QChar::Script_Common : script;
+        return m_script;
     }
-}
+
+private:
+    QChar::Script m_script = QChar::Script_Common;
+};
 
 // What a character of its script costs the view against a plain letter: the scripts broken into
 // words by a dictionary and conjoining jamo, put together into syllables as they are shaped, more
@@ -944,26 +763,18 @@ int ScriptCost(uint i_code)
     }
 }
 
-// How much more than its script's cost a letter's font must cost the view for that to be its
-// price: the fonts of the scripts a desktop has measure up to some ten letters here (Tibetan,
-// Myanmar and Mongolian letters beside their script's cost the most), and their lines, whole,
-// stay within the time of the longest plain line; a fallback font of ideographs, a font of a
-// supplement or of numbers that the view finds character by character measure more. A measure can
-// come out half as much again as another of the same font.
-constexpr int kSlowFontMargin = 12;
-
-// What one character costs the view against a plain letter: MeasuredCost of its script's cost
-// and its font's; a control, a noncharacter, a code point not yet assigned, a lone surrogate or
-// any other character no font draws what the view's search for it costs, at least 5; one the
-// colour emoji font draws kShownPictographCost, which the caller counts too. What it costs the
-// first time the view shows it (CharacterFont::firstSight) is counted apart.
-int CharacterCost(uint i_code, const CharacterFont& i_font)
+// What one character costs the view against a plain letter: its script's cost, or a letter for
+// each kShownAskedFonts fonts the view asks before the one that draws it (i_rank, FontAnswers::Rank)
+// where that is more; a control, a noncharacter, a code point not yet assigned, a lone surrogate or
+// any other character no font draws what asking every font costs, at least 5; one the colour emoji
+// font draws kShownPictographCost, which the caller counts too.
+int CharacterCost(uint i_code, const CharacterFont& i_font, int i_rank)
 {
     if (i_font.undrawn || QChar::category(i_code) == QChar::Other_Control)
-        return std::max(5, i_font.cost);
+        return std::max(5, i_rank / kShownAskedFonts);
     if (i_font.pictograph)
         return kShownPictographCost;
-    return MeasuredCost(ScriptCost(i_code), i_font.cost);
+    return std::max(ScriptCost(i_code), i_rank / kShownAskedFonts);
 }
 
 // What a character counts in the length of a paragraph, which the view lays out again when a line
@@ -971,50 +782,58 @@ int CharacterCost(uint i_code, const CharacterFont& i_font)
 // script broken by a dictionary), where it costs more; one the colour emoji font draws a
 // kShownParagraphPictographs-th of the paragraph, as that font's glyphs are read again for their
 // sizes at each layout, far past their price, which only the count a text shows bounds.
-int ParagraphWidth(uint i_code, int i_width, const CharacterFont& i_font)
+int ParagraphWidth(uint i_code, int i_width, const CharacterFont& i_font, int i_rank)
 {
     if (i_code < 0x100)
         return i_width;
     if (i_font.pictograph)
         return kLongestShownParagraph / kShownParagraphPictographs;
-    return i_width * std::max(1, CharacterCost(i_code, i_font) / 5);
+    return i_width * std::max(1, CharacterCost(i_code, i_font, i_rank) / 5);
 }
 
 // How much of the text the view is given: the units before the first one that would bring the
-// cost past the budget, the pictographs past i_pictographs or the characters no font draws
-// past kShownUndrawn. Marks past kShownMarks in a row cost nothing, as they are dropped.
+// cost past the budget, the pictographs past i_pictographs, the characters no font draws past
+// kShownUndrawn, or what the view does the first time in the process past kShownFirstSearch or
+// kShownFirstSightBytes. Marks past kShownMarks in a row cost nothing, as they are dropped. What
+// the characters given bring the first time counts as done.
 int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, int i_budget, int i_pictographs)
 {
     FontAnswers* fonts = MachineFonts();
     RunCounter pieces;
+    Pieces scripts;
     qint64 cost = 0;
     int marks = 0;
     int pictographs = 0;
     int undrawn = 0;
+    // What the view does the first time, bound apart from the cost, as a view that lays a text out
+    // again at each paint (a list row) does it once: the fonts it asks in a piece of a script past
+    // those it asked there before and the fonts it draws from for the first time, and the glyph
+    // outlines it reads.
+    int firstSearch = 0;
+    qint64 firstSight = 0;
     // What the view is handed, in units, and where that passes kShownUnits: the cut of a text that
     // holds a character outside Latin-1.
     int units = 0;
     int unitsCut = -1;
     bool latin1 = true;
-    NewToView fresh;
-    // What the characters not shown before cost the first time, bound apart from the cost: a view
-    // that lays a text out at each paint (a list row) pays it once.
-    qint64 firstSight = 0;
     for (int at = 0; at < i_text.size();)
     {
         const bool pair =
             at + 1 < i_text.size() && i_text.at(at).isHighSurrogate() && i_text.at(at + 1).isLowSurrogate();
         const uint code = pair ? QChar::surrogateToUcs4(i_text.at(at), i_text.at(at + 1)) : i_text.at(at).unicode();
         marks = IsMark(code) ? marks + 1 : 0;
+        const QChar::Script piece = scripts.Of(code);
         if (marks <= kShownMarks)
         {
+            latin1 = latin1 && IsPrintableLatin1(code);
+            if (unitsCut >= 0 && !latin1)
+                return unitsCut;
             // A line or paragraph break (in a description) costs the view as a change of piece does.
             const bool lineBreak =
                 code == '\n' || code == QChar::LineSeparator || code == QChar::ParagraphSeparator || IsFrameMark(code);
             const int width = ip_widths ? std::max(1, (*ip_widths)[size_t(at)]) : 1;
-            CharacterFont font = FontOf(code, fonts, fresh);
-            if (font.unasked)
-                return at;
+            CharacterFont font = FontOf(code, fonts);
+            const int rank = fonts ? fonts->Rank(font, piece) : 0;
             const bool isUndrawn = font.undrawn;
             // A character a skin tone follows costs the view as much as one the colour emoji font
             // draws, whichever font draws it.
@@ -1025,23 +844,33 @@ int AffordableLength(const QString& i_text, const std::vector<int>* ip_widths, i
                                && u_hasBinaryProperty(UChar32(code), UCHAR_EMOJI_MODIFIER_BASE);
             const bool isPictograph = font.pictograph || toned;
             font.pictograph = isPictograph;
-            cost += CharacterCost(code, font) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            cost += CharacterCost(code, font, rank) * width + (pieces.Changes(code) || lineBreak ? kShownRunCost : 0);
+            if (fonts)
+            {
+                const int matched = fonts->Matched(piece);
+                const bool newFont = !font.undrawn && !fonts->Used(font.font);
+                firstSearch += std::max(0, rank - std::max(0, matched))
+                               + kShownFirstUseSearch * ((matched < 0 ? 1 : 0) + (newFont ? 1 : 0));
+            }
             firstSight += font.firstSight;
             pictographs += isPictograph ? 1 : 0;
             undrawn += isUndrawn ? 1 : 0;
-            if (cost > i_budget || firstSight > kShownFirstSightBudget || pictographs > i_pictographs
-                || undrawn > kShownUndrawn)
+            if (cost > i_budget || pictographs > i_pictographs || undrawn > kShownUndrawn
+                || firstSearch > kShownFirstSearch || firstSight > kShownFirstSightBytes)
                 return at;
+            if (fonts)
+            {
+                fonts->Seen(code);
+                fonts->Use(font.font);
+                fonts->Match(piece, rank);
+            }
             units += width + (pair ? 1 : 0);
             if (units > kShownUnits && unitsCut < 0)
                 unitsCut = at;
-            latin1 = latin1 && IsPrintableLatin1(code);
-            if (unitsCut >= 0 && !latin1)
-                return unitsCut;
         }
         at += pair ? 2 : 1;
     }
-    return i_text.size();
+    return unitsCut >= 0 && !latin1 ? unitsCut : int(i_text.size());
 }
 
 // A text's characters (grapheme clusters) as ICU finds them: the toolkit's finder sees a boundary
@@ -1153,9 +982,8 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     }
     const QString shown = i_text.left(length);
     std::fill_n(plan.units.begin(), length, ShownUnit::Kept);
-    // Every character shown was asked about in the cost's count.
     FontAnswers* fonts = MachineFonts();
-    NewToView fresh;
+    Pieces scripts;
     Characters clusters(shown);
     clusters.ToStart();
     // A run ends where the view may break the line itself: after a blank, around most wide
@@ -1191,12 +1019,15 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
         int kept = 0;
         int width = 0;
         int marks = 0;
+        QChar::Script piece = QChar::Script_Common;
         for (int at = start; at < end;)
         {
             const bool pair = at + 1 < end && shown.at(at).isHighSurrogate() && shown.at(at + 1).isLowSurrogate();
             const int units = pair ? 2 : 1;
-            const bool mark =
-                IsMark(pair ? QChar::surrogateToUcs4(shown.at(at), shown.at(at + 1)) : shown.at(at).unicode());
+            const uint code = pair ? QChar::surrogateToUcs4(shown.at(at), shown.at(at + 1)) : shown.at(at).unicode();
+            const bool mark = IsMark(code);
+            const QChar::Script script = scripts.Of(code);
+            piece = at == start ? script : piece;
             const bool keep = at == start || (kept + units <= kShownClusterUnits && (!mark || marks < kShownMarks));
             if (keep)
             {
@@ -1210,7 +1041,8 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
         }
         // The paragraph counts a character at what it costs the view to lay out again.
         const uint first = codeAt(start);
-        const int paragraphWidth = ParagraphWidth(first, width, FontOf(first, fonts, fresh));
+        const CharacterFont font = FontOf(first, fonts);
+        const int paragraphWidth = ParagraphWidth(first, width, font, fonts ? fonts->Rank(font, piece) : 0);
         lines.setPosition(start);
         const bool mayBreak = start > 0 && lines.isAtBoundary();
         if (mayBreak)
@@ -1271,16 +1103,6 @@ ShownPlan PlanShown(const QString& i_text, const std::vector<int>* ip_widths, in
     return plan;
 }
 } // namespace
-
-int MeasuredCost(int i_script, int i_measured)
-{
-    // A script already priced as one whose font the view looks for takes what its font measures
-    // above that. Over the last third of the margin the price rises three times as fast as the
-    // measure: a measure comes out a little under the margin as often as a little over it.
-    const int margin = i_script >= kShownSearchedCost ? 0 : kSlowFontMargin;
-    const int rampFrom = i_script + margin * 2 / 3;
-    return i_measured > rampFrom ? std::min(i_measured, i_script + 3 * (i_measured - rampFrom)) : i_script;
-}
 
 QChar ShownCharacter(QChar i_unit)
 {

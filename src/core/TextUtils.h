@@ -51,18 +51,18 @@ QString OneLine(QString i_text);
 // and the text is cut between two characters where its cost comes to kShownCost, a plain letter
 // costing one, a letter of another script two, of Thai, Lao, Khmer or Myanmar, a conjoining jamo
 // and a control five, of a script whose font the view looks for character by character
-// kShownSearchedCost, of Grantha kShownGranthaCost, or what a letter of its font costs the view
-// where that is far more (measured at the font's first use), a character no font draws (a
-// noncharacter, an unassigned code point, one the machine's fonts lack) what the view's search
-// for it measures, at least five, a character the colour emoji font draws (a
-// pictograph, a regional indicator, a skin tone) kShownPictographCost, of which the text shows at
-// most kShownPictographs, and each change of script, font or direction (a digit or a sign
-// next to East Asian forms or symbols included), each direction control and each line break
-// kShownRunCost more, and, when it holds a character outside printable Latin-1, where it comes to
-// kShownUnits units, where the characters not shown before, each costing what its font's first
-// sight measured, at least kShownFirstSightCost, come to kShownFirstSightBudget, and before a
-// character that would bring a font, or a script to measure, past the few a text may take on; a
-// character whose first kShownClusterUnits units are within the cost is cut after them instead.
+// kShownSearchedCost, of Grantha kShownGranthaCost, or a letter for each kShownAskedFonts fonts
+// the view asks before the one that draws it where that is more, a character no font draws (a
+// noncharacter, an unassigned code point, one the machine's fonts lack) what asking every font
+// costs, at least five, a character the colour emoji font draws (a pictograph, a regional
+// indicator, a skin tone) kShownPictographCost, of which the text shows at most
+// kShownPictographs, and each change of script, font or direction (a digit or a sign next to
+// East Asian forms or symbols included), each direction control and each line break kShownRunCost
+// more; when it holds a character outside printable Latin-1, where it comes to kShownUnits units;
+// and where what the view does the first time in the process, apart from the cost, comes to
+// kShownFirstSearch or kShownFirstSightBytes. A character whose first kShownClusterUnits units are
+// within the cost is cut after them instead. What a text shows follows from the text, the
+// machine's fonts and what the process showed before it alone.
 // A paragraph starts before a character that would make the paragraph, its break points counted,
 // longer than kLongestShownParagraph units, a character costing more than five counting its units
 // times a fifth of its cost, one the colour emoji font draws a kShownParagraphPictographs-th of
@@ -113,19 +113,31 @@ constexpr int kShownSearchedCost = 16;
 // hundreds of kerning tables, which the shaper goes through at every letter, at some 60 times the
 // time of a Latin letter.
 constexpr int kShownGranthaCost = 64;
-// What a character costs the view against a plain letter whose script costs i_script and whose
-// font's characters of its block measured i_measured: its script's cost, or the measure where that
-// is well above it, with no step between the two.
-int MeasuredCost(int i_script, int i_measured);
+// How many fonts the view asks for a character its own font lacks cost it as much as a letter: it
+// goes through the machine's fonts one by one in fontconfig's order for its font, those that claim
+// a language the view knows for the character's script first, some 40 ns each, until one has it.
+// So a character costs at least a letter for each kShownAskedFonts fonts before the one that draws
+// it, and one no font draws as many as all of them (at most 256) make. Eight fonts take a letter's
+// time; sixteen keep the CJK fonts, some 30 fonts in, at their script's price.
+constexpr int kShownAskedFonts = 16;
 // How many characters no font draws a text shows: the view looks through every font the machine
-// has for each, at some 15 times the time of a letter, and lays the last paragraph of a line out
-// again when a line follows it.
+// has for each, and lays the last paragraph of a line out again when a line follows it.
 constexpr int kShownUndrawn = 512;
-// What a character the view has not drawn before costs at least the first time, and what all of
-// a text's such characters may cost: its glyph's first layout and drawing take some 40 to 300
-// times a letter's, by its font. A view that lays a text out again at each paint pays it once.
-constexpr int kShownFirstSightCost = 32;
-constexpr int kShownFirstSightBudget = 65536;
+// What the view does the first time in the process that a text may bring it, its cost apart: the
+// first time it asks a font for a character in a piece of a script, it matches the font's name
+// against the machine's fonts (some 60 µs with a desktop's few hundred), and the first time it lays
+// out a piece of a script or draws from a font it sorts or loads fonts, each as much as
+// kShownFirstUseSearch such matches; a text brings at most kShownFirstSearch of them. Ordinary text
+// of a few scripts brings a few hundred, once in the life of the process; a line of six scripts
+// with an emoji after each, whose font comes last, some 1,750.
+constexpr int kShownFirstUseSearch = 32;
+constexpr int kShownFirstSearch = 2048;
+// What the glyphs a text shows the first time in the process may take: the view reads each glyph's
+// outline the first time it lays it out, and draws it the first time it is in sight, in time that
+// follows the outline's bytes; a glyph counts its font's mean (the font file's outline table over
+// its glyph count). 256 KiB are some 1,100 ideographs of Noto Sans CJK, 550 of Noto Serif Tangut;
+// a paragraph of 2,000 characters of running Chinese brings some 300 to 800.
+constexpr int kShownFirstSightBytes = 262144;
 struct ShownPlan
 {
     std::vector<ShownUnit> units;

@@ -110,6 +110,9 @@ private slots:
         QTest::newRow("a flag after a pictograph across the cut")
             << QString(97, QChar(0x200B)) + tick + QString::fromUcs4(U"\U0001F1E9\U0001F1EA tail")
             << QString(97, QChar(0x200B)) + tick + " ...";
+        // Conjoining jamo make one character however many: the cost's cut falls past its first 32.
+        QTest::newRow("a long character across the cost's cut")
+            << "ab" + QString(60, QChar(0x1100)) + "cd" << QStringLiteral("ab ...");
     }
 
     void notice_text_is_one_line_cut_between_characters()

@@ -342,7 +342,12 @@ private slots:
         viewer->findChild<QPushButton*>(QStringLiteral("searchForwardButton"))->click();
         SAVE_SCREENSHOT(run.window.get(), "chat_log_viewer");
 
-        // Rows that end in a flag after a check mark: one whole, one cut before the flag.
+        // A greeting in many scripts, the first the client shows of most of them: whole to its 500
+        // units. Rows that end in a flag after a check mark: one whole, one cut before the flag.
+        emit gp_server->PrivateChat(QStringLiteral("mei"),
+                                    QString::fromUtf8("Hello Привет Γειά σου שלום مرحبا नमस्ते こんにちは 你好 "
+                                                      "안녕하세요 สวัสดี ሰላም Բարեւ გამარჯობა வணக்கம் ສະບາຍດີ"),
+                                    now, true);
         emit gp_server->PrivateChat(
             QStringLiteral("kai"), QString::fromUcs4(U"packed and ready, see you in Berlin \u2705\U0001F1E9\U0001F1EA"),
             now, true);

@@ -313,6 +313,11 @@ private slots:
             user += d->GetType("country_code")->GetItem(Value(country));
         }
         form->OnRoomChat(m_room, QStringLiteral("Marlene"), QStringLiteral("morning all"));
+        // The client's first lines of many scripts, each whole.
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"),
+                         QString::fromUtf8("Hello Привет Γειά σου שלום مرحبا नमस्ते こんにちは 你好 안녕하세요 "
+                                           "สวัสดี ሰላም Բարեւ გამარჯობა வணக்கம் ສະບາຍດີ"));
+        form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUtf8("ก ក ཀ မ် tail"));
         form->OnRoomChat(m_room, QStringLiteral("jules"), QStringLiteral("/me waves"));
         form->OnRoomChat(m_room, QStringLiteral("Owner"),
                          QStringLiteral("new list at https://example.org/list?week=49&sort=new"));
@@ -367,8 +372,8 @@ private slots:
         form->OnRoomChat(m_room, QStringLiteral("kiwi_lover"), QString::fromUcs4(U"\U0001FAE0").repeated(1000));
         SAVE_SCREENSHOT(run.window.get(), "room_tab_emoji_and_searched_scripts");
 
-        // One character of every block, most of them not shown before: cut where it would bring a
-        // third font new to the client, the second time a few fonts further.
+        // One character of every block, most of them not shown before: cut where finding and loading
+        // their fonts the first time would cost the view too much, the second time further.
         QString everyBlock;
         for (UChar32 code = 0x100; code <= 0x10FFFF; ++code)
             if (u_charType(code) != U_UNASSIGNED && ublock_getCode(code) != ublock_getCode(code - 1))

@@ -466,30 +466,6 @@ private slots:
             QVERIFY2(paragraph.size() <= longestParagraph, qPrintable(QString::number(paragraph.size())));
     }
 
-    // A font's measure comes out differently from one timing to the next: one a little higher
-    // never prices a character many times as much, and no price leaves the script's and the
-    // measure's span.
-    void a_price_rises_with_its_measure_without_a_step_data()
-    {
-        QTest::addColumn<int>("script");
-        QTest::newRow("a letter of latin") << 1;
-        QTest::newRow("a script the matcher finds by its language") << 2;
-        QTest::newRow("a script the view looks for") << kShownSearchedCost;
-        QTest::newRow("grantha") << kShownGranthaCost;
-    }
-
-    void a_price_rises_with_its_measure_without_a_step()
-    {
-        QFETCH(int, script);
-        for (int measured = 0; measured < script + 100; ++measured)
-        {
-            const int price = MeasuredCost(script, measured);
-            const int next = MeasuredCost(script, measured + 1);
-            QVERIFY2(price >= script && price <= std::max(script, measured) && next >= price && next - price <= 3,
-                     qPrintable(QStringLiteral("%1: %2, then %3").arg(measured).arg(price).arg(next)));
-        }
-    }
-
     // A view lays a paragraph out in time that grows faster than its length for some texts: any
     // text goes to it in paragraphs of at most kLongestShownParagraph units, each starting where
     // a line may break when that is in the second half of it, and keeps all it shows.
