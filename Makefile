@@ -5,7 +5,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
-PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zlib1g-dev libminiupnpc-dev lame espeak-ng iproute2 nftables miniupnpd clang-format xvfb xauth clang-14 libclang-rt-14-dev \
+PACKAGES   := cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools zlib1g-dev libfontconfig-dev libminiupnpc-dev lame espeak-ng iproute2 nftables miniupnpd clang-format xvfb xauth clang-14 libclang-rt-14-dev \
              fonts-noto-core fonts-noto-color-emoji fonts-thai-tlwg fonts-noto-cjk fonts-droid-fallback libicu-dev
 WERROR     := $(if $(CI),ON,OFF)
 SUDO       := $(if $(filter 0,$(shell id -u)),,sudo)
