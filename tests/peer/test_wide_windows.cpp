@@ -113,6 +113,7 @@ private slots:
         qint64 farRead = 0;
         int clientFd = -1;
         SendHold last;
+        quint32 largest = 0;
         int closesWhileWideHeld = 0;
         int closesAtLastLook = 0;
         for (int tick = 0; tick < 3000 && farRead < farWhole; ++tick)
@@ -151,7 +152,8 @@ private slots:
             // Held back by its peer's window most of this tenth, which was wide at both ends of it.
             SendHold hold;
             AskSendHold(clientFd, hold);
-            if (std::min(hold.windowBytes, last.windowBytes) > PeerConnection::ShutWindowSegments * hold.segmentBytes
+            largest = std::max(largest, hold.windowBytes);
+            if (std::min(hold.windowBytes, last.windowBytes) * PeerConnection::ShutWindowShare > largest
                 && 2 * (hold.windowLimitedUs - last.windowLimitedUs) > hold.busyUs - last.busyUs)
                 closesWhileWideHeld += int(closed.size()) - closesAtLastLook;
             closesAtLastLook = int(closed.size());
