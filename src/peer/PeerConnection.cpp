@@ -774,12 +774,12 @@ PeerConnection::Rank PeerConnection::GiveWayRank() const
     if (m_look.busyUs < 0)
     {
         if (StalledMs() >= std::max(StalledAfterMs, JudgedAfter()))
-            return {3, -TakenPerSecond(), bytes};
+            return {3, -TakenPerSecond() / TakenAlikeBytesPerSecond, bytes};
         return {2, StalledMs(), bytes};
     }
     switch (holder)
     {
-    case Holder::Window: return {3, -TakenPerSecond(), bytes};
+    case Holder::Window: return {3, -TakenPerSecond() / TakenAlikeBytesPerSecond, bytes};
     case Holder::Network: return {2, StalledMs(), bytes};
     case Holder::Unknown: break;
     }

@@ -92,8 +92,11 @@ public:
     static constexpr int ShutWindowShare = 2;
     // What a peer has taken of late: over this long, or since its window was first seen shut in the
     // wait when that is later, so that what filled its buffer does not count. A peer that reads steadily
-    // through the system's own buffer on this machine is sent bytes only every few seconds.
+    // through the system's own buffer on this machine is sent bytes only every few seconds. It counts
+    // in steps of TakenAlikeBytesPerSecond: the little a full buffer's system still takes does not tell
+    // peers that never read apart.
     static constexpr qint64 TakenOverMs = 5000;
+    static constexpr qint64 TakenAlikeBytesPerSecond = 4096;
     // Where the system does not give the window: nothing has moved for this long though bytes wait.
     static constexpr qint64 StalledAfterMs = 1000;
     // Upload threads say what their sockets hold; callable from any thread.
