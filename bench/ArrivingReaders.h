@@ -12,15 +12,16 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <sys/socket.h>
 #include <thread>
 #include <vector>
 
-// Peers that keep coming under new names while a bench runs, from five loopback addresses in turn,
-// at most Peers at a time: each asks for a folder again and again, so that an answer always waits
-// for it, and reads in one way. When the client closes one, another comes under a name it has not
-// seen, one every i_msApart at most, so the bound of all peers keeps choosing. They read from a
-// thread of their own, in segments of a real network's size.
+// Peers that keep coming under new names while a bench runs, from five loopback addresses in turn
+// (or from wherever From says), at most Peers at a time: each asks for a folder again and again, so
+// that an answer always waits for it, and reads in one way. When the client closes one, another comes
+// under a name it has not seen, one every i_msApart at most, so the bound of all peers keeps choosing.
+// They read from a thread of their own, in segments of a real network's size.
 class ArrivingReaders
 {
 public:
@@ -36,12 +37,34 @@ public:
         Burst,  // all it can for 0.2 s, then nothing for 0.7 s
     };
 
-    // The first Peers come i_firstMsApart after one another.
+    // Where they come from, when not from this machine: how many at most at a time, a connection for
+    // the peer numbered i_peer (a socket that need not be connected yet), the address the server would
+    // give for it, and what each reads every tenth of a second in the Window way.
+    struct From
+    {
+        int peers = Peers;
+        std::function<int(int i_peer)> connect;
+        std::function<quint32(int i_peer)> address;
+        int bytesEachTenth = 4096;
+    };
+    static From ThisMachine(quint16 i_port)
+    {
+        return {Peers, [i_port](int i_peer) { return ConnectFrom(ThisMachineAddress(i_peer), i_port, 1448, 8192); },
+                &ThisMachineAddress, 4096};
+    }
+
+    // The first peers come i_firstMsApart after one another.
     ArrivingReaders(quint16 i_port, const QString& i_folder, const QByteArray& i_prefix, Reading i_reading,
                     int i_msApart = 100, int i_firstMsApart = 20)
+        : ArrivingReaders(ThisMachine(i_port), i_folder, i_prefix, i_reading, i_msApart, i_firstMsApart)
+    {
+    }
+    ArrivingReaders(From i_from, const QString& i_folder, const QByteArray& i_prefix, Reading i_reading,
+                    int i_msApart = 100, int i_firstMsApart = 20)
         : m_prefix(i_prefix)
-        , m_thread([this, i_port, i_folder, i_reading, i_msApart, i_firstMsApart] {
-            Run(i_port, i_folder, i_reading, i_msApart, i_firstMsApart);
+        , m_from(std::move(i_from))
+        , m_thread([this, i_folder, i_reading, i_msApart, i_firstMsApart] {
+            Run(i_folder, i_reading, i_msApart, i_firstMsApart);
         })
     {
     }
@@ -52,7 +75,7 @@ public:
     {
         for (int n = m_placed; n < m_named + 32; ++n)
             io_messenger.OnPeerAddress(QString::fromLatin1(m_prefix + QByteArray::number(n)),
-                                       TCPAddress(FirstAddress + quint32(n % Addresses), 0), 0);
+                                       TCPAddress(m_from.address(n), 0), 0);
         m_placed = std::max(m_placed.load(), m_named + 32);
     }
     // How many came, and how many of them the client closed.
@@ -67,13 +90,17 @@ public:
     }
 
 private:
+    static quint32 ThisMachineAddress(int i_peer) { return FirstAddress + quint32(i_peer % Addresses); }
+
     struct Peer
     {
         int fd;
         std::chrono::steady_clock::time_point came;
+        // What it has still to send once its connection is up: its opener and its requests.
+        QByteArray unsent;
     };
 
-    void Run(quint16 i_port, const QString& i_folder, Reading i_reading, int i_msApart, int i_firstMsApart)
+    void Run(const QString& i_folder, Reading i_reading, int i_msApart, int i_firstMsApart)
     {
         using Clock = std::chrono::steady_clock;
         RawPeer framer;
@@ -87,34 +114,38 @@ private:
         while (!m_stop)
         {
             const auto now = Clock::now();
-            if (int(peers.size()) < Peers && now >= nextCome && m_named < m_placed)
+            if (int(peers.size()) < m_from.peers && now >= nextCome && m_named < m_placed)
             {
                 const int n = m_named;
-                const int fd = ConnectFrom(FirstAddress + quint32(n % Addresses), i_port, 1448, 8192);
+                const int fd = m_from.connect(n);
                 if (fd >= 0)
-                {
-                    const QByteArray wire =
-                        framer.Frame(RawPeer::PeerInit(m_prefix + QByteArray::number(n), "P")) + requests;
-                    ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
-                    peers.push_back({fd, now});
-                }
+                    peers.push_back(
+                        {fd, now, framer.Frame(RawPeer::PeerInit(m_prefix + QByteArray::number(n), "P")) + requests});
                 m_named = n + 1;
-                nextCome = now + std::chrono::milliseconds(m_named < Peers ? i_firstMsApart : i_msApart);
+                nextCome = now + std::chrono::milliseconds(m_named < m_from.peers ? i_firstMsApart : i_msApart);
             }
             const bool tenth = now >= nextTenth;
             if (tenth)
                 nextTenth += std::chrono::milliseconds(100);
             for (Peer& peer : peers)
             {
-                ssize_t got = 0;
-                if (i_reading != Reading::Burst)
-                    got = tenth ? ::recv(peer.fd, chunk.data(), 4096, MSG_DONTWAIT) : 1;
+                ssize_t got = 1;
+                if (!peer.unsent.isEmpty())
+                {
+                    // Not up yet, or not all taken yet.
+                    const ssize_t sent = ::send(peer.fd, peer.unsent.constData(), size_t(peer.unsent.size()),
+                                                MSG_NOSIGNAL | MSG_DONTWAIT);
+                    if (sent > 0)
+                        peer.unsent.remove(0, int(sent));
+                    else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOTCONN)
+                        got = 0;
+                }
+                else if (i_reading != Reading::Burst)
+                    got = tenth ? ::recv(peer.fd, chunk.data(), size_t(m_from.bytesEachTenth), MSG_DONTWAIT) : 1;
                 else if ((now - peer.came) % std::chrono::milliseconds(900) < std::chrono::milliseconds(200))
                     while ((got = ::recv(peer.fd, chunk.data(), chunk.size(), MSG_DONTWAIT)) > 0)
                     {
                     }
-                else
-                    got = 1;
                 if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
                 {
                     ::close(peer.fd);
@@ -131,6 +162,7 @@ private:
     }
 
     const QByteArray m_prefix;
+    const From m_from;
     std::atomic<int> m_named{0};
     std::atomic<int> m_placed{0};
     std::atomic<int> m_closed{0};

@@ -222,6 +222,7 @@ public:
         {"burst", "burst readers", true},
         {"steady", "steady readers", true},
         {"far", "far readers", false},
+        {"farwindow", "far window readers", true},
         {"lossy far", "lossy far readers", false},
         {"slow-link", "slow-link readers", false},
     };
@@ -488,7 +489,8 @@ struct Beside
 // readers' first asks and goes on choosing while they read. The link is set by the caller.
 Beside ReadersBesideArriving(const DelayingLink& i_link, const QString& i_folder, ArrivingReaders::Reading i_reading,
                              const QByteArray& i_prefix, const char* i_kind,
-                             const std::vector<AcrossTheLink>& i_readers)
+                             const std::vector<AcrossTheLink>& i_readers,
+                             const ArrivingReaders::From* ip_from = nullptr)
 {
     const quint16 port = peerMessenger->ListeningPort();
     // The client keeps what the server says of an address for a minute; it would ask again.
@@ -504,7 +506,7 @@ Beside ReadersBesideArriving(const DelayingLink& i_link, const QString& i_folder
     std::vector<int> readerClosedBefore;
     for (const AcrossTheLink& reader : i_readers)
         readerClosedBefore.push_back(budgetCloses->Of(reader.kind));
-    ArrivingReaders arriving(port, i_folder, i_prefix, i_reading);
+    ArrivingReaders arriving(ip_from ? *ip_from : ArrivingReaders::ThisMachine(port), i_folder, i_prefix, i_reading);
     QElapsedTimer timer;
     for (timer.start(); budgetCloses->Of(i_kind) == closedBefore && timer.elapsed() < 60000;)
     {
@@ -567,7 +569,8 @@ QByteArray SharesListRequest()
 // The far reader at a round trip of 300 ms beside peers of one kind, under each congestion control:
 // the figure is the fewer lists read whole.
 bool FarReaderBesideUnderEach(DelayingLink& io_link, const QString& i_folder, ArrivingReaders::Reading i_reading,
-                              const char* i_figure, const char* i_prefix, const char* i_kind)
+                              const char* i_figure, const char* i_prefix, const char* i_kind,
+                              const ArrivingReaders::From* ip_from = nullptr)
 {
     constexpr int kTries = 20;
     const double listMb = sharedFoldersManager->GetSharedFilesMessage(QStringLiteral("someone")).GetLength() / 1e6;
@@ -582,7 +585,7 @@ bool FarReaderBesideUnderEach(DelayingLink& io_link, const QString& i_folder, Ar
         }
         under[control] = ReadersBesideArriving(
             io_link, i_folder, i_reading, QByteArray(i_prefix) + "-" + control.c_str() + "-", i_kind,
-            {{"far reader", "far readers", kTries, SharesListRequest(), FarReader::kSharesList}});
+            {{"far reader", "far readers", kTries, SharesListRequest(), FarReader::kSharesList}}, ip_from);
     }
     const Beside& bbr = under["bbr"];
     const Beside& cubic = under["cubic"];
@@ -599,6 +602,30 @@ bool FarReaderBesideUnderEach(DelayingLink& io_link, const QString& i_folder, Ar
     DelayingLink::SetCongestionControl(peerMessenger->ListeningPort(), "bbr");
     io_link.SetRoundTrip(kRoundTripMs);
     return Within(completed == kTries, i_figure) & Within(growth <= kGrowthLimitMb, i_figure);
+}
+
+// The far reader beside 300 peers that keep coming across the same link, from six addresses of the
+// far side, each reading 8 KiB of its folder answer every tenth of a second through a fixed 64 KiB
+// receive buffer: their windows stay open, some twenty segments, and narrow against what each first
+// advertised, while the far reader's window is as wide as it ever was.
+bool FarReaderBesideFarWindowReaders(DelayingLink& io_link, const QString& i_folder)
+{
+    constexpr int kAddresses = 6;
+    if (!io_link.AddFarAddresses(kAddresses))
+    {
+        std::fprintf(stderr, "The far side's addresses could not be had\n");
+        return false;
+    }
+    const quint16 port = peerMessenger->ListeningPort();
+    const auto address = [](int i_peer) { return DelayingLink::FarAddress + 1 + quint32(i_peer % kAddresses); };
+    const ArrivingReaders::From far{300,
+                                    [&io_link, port, address](int i_peer) {
+                                        return io_link.ConnectFromFarAs({port, 0, address(i_peer), 64 * 1024, true});
+                                    },
+                                    address, 8192};
+    return FarReaderBesideUnderEach(io_link, i_folder, ArrivingReaders::Reading::Window,
+                                    "peer_far_reader_beside_far_window_readers", "farwindow", "far window readers",
+                                    &far);
 }
 
 // At once, beside trickle readers that keep coming, each reading through a fixed 8 KiB buffer: the
@@ -646,20 +673,47 @@ bool LossyAndSlowLinkReaders(DelayingLink& io_link, const QString& i_folder)
                     "peer_lossy_and_slow_link_readers_beside_trickle_readers_growth");
 }
 
-// 10 peers of this machine, one every 6.5 s, each taking a 1.5 MB folder answer at 40 KiB/s (4 KiB
-// every tenth of a second through a fixed 8 KiB receive buffer, so it never stalls); 2 s after each
-// comes, 250 never-readers under new names come 12 ms apart, ask for the 1.9 MB folder and leave
-// 4 s later. The steady peers overlap, each reading for some 37 s.
-bool SteadyReadersBesideNeverReaderBursts(const QString& i_folder)
+// How steady readers of this machine read beside bursts of never-readers: the figure's name, the files
+// of the folder each reader asks for and of the one never-readers ask for (0: the 1.9 MB folder), the
+// readers' segments and receive buffer (0: the system's own), and the bound of all peers (0: the
+// default).
+struct SteadyReaders
+{
+    const char* figure;
+    const char* prefix;
+    int readerFiles;
+    int neverFiles;
+    int segmentBytes;
+    int receiveBytes;
+    qint64 budget;
+};
+
+// 10 peers of this machine, one every 6.5 s, each taking a folder answer at 40 KiB/s (4 KiB every
+// tenth of a second); 2 s after each comes, 250 never-readers under new names come 12 ms apart, ask
+// for a folder and leave 4 s later. The steady peers overlap. Through a fixed 8 KiB receive buffer and
+// a real network's segments a steady peer never stalls; through the system's own buffer on loopback
+// it is sent bytes only every few seconds, and takes less than never-readers have in their buffers
+// before it has read for some seconds.
+bool SteadyReadersBesideNeverReaderBursts(const QString& i_folder, const SteadyReaders& i_how)
 {
     constexpr int kTries = 10;
-    constexpr quint32 kFirstAddress = 0x7f000501u; // 127.0.5.1
-    const QString steadyFolder = MakeLargeFolder(QStringLiteral("/share/steady"), 47000);
+    const quint32 firstAddress = i_how.receiveBytes > 0 ? 0x7f000501u : 0x7f000601u; // 127.0.5.1, 127.0.6.1
+    const QString steadyFolder =
+        MakeLargeFolder(QStringLiteral("/share/%1").arg(QLatin1String(i_how.prefix)), i_how.readerFiles);
+    const QString neverFolder =
+        i_how.neverFiles > 0
+            ? MakeLargeFolder(QStringLiteral("/share/%1-never").arg(QLatin1String(i_how.prefix)), i_how.neverFiles)
+            : i_folder;
     MemStream one;
     sharedFoldersManager->BuildFolderContentsReply(QStringLiteral("someone"), 1, steadyFolder, one);
+    MemStream never;
+    sharedFoldersManager->BuildFolderContentsReply(QStringLiteral("someone"), 1, neverFolder, never);
     const quint16 port = peerMessenger->ListeningPort();
+    const QString prefix = QLatin1String(i_how.prefix);
     for (int n = 0; n < kTries; ++n)
-        peerMessenger->OnPeerAddress(QStringLiteral("steady%1").arg(n), TCPAddress(kFirstAddress + quint32(n), 0), 0);
+        peerMessenger->OnPeerAddress(prefix + QString::number(n), TCPAddress(firstAddress + quint32(n), 0), 0);
+    if (i_how.budget > 0)
+        peerMessenger->SetWaitingBytesBudget(i_how.budget);
     RunFor(500);
     ResetPeak();
     const double baseline = PeakMegabytes();
@@ -668,15 +722,17 @@ bool SteadyReadersBesideNeverReaderBursts(const QString& i_folder)
     std::vector<std::unique_ptr<FarReader>> steady;
     for (int n = 0; n < kTries; ++n)
     {
-        steady.push_back(
-            std::make_unique<FarReader>([port, n] { return ConnectFrom(kFirstAddress + quint32(n), port, 1448, 8192); },
-                                        "steady" + QByteArray::number(n), 1, true,
-                                        PeerMessages::BuildGetSharedFilesInFolder(1, steadyFolder).ToByteArray(),
-                                        FarReader::kFolderContents, 4096));
+        steady.push_back(std::make_unique<FarReader>(
+            [port, n, firstAddress, &i_how] {
+                return ConnectFrom(firstAddress + quint32(n), port, i_how.segmentBytes, i_how.receiveBytes);
+            },
+            prefix.toLatin1() + QByteArray::number(n), 1, true,
+            PeerMessages::BuildGetSharedFilesInFolder(1, steadyFolder).ToByteArray(), FarReader::kFolderContents,
+            4096));
         RunFor(2000);
-        const QByteArray prefix = "never" + QByteArray::number(n) + "-";
-        NeverReaders::Place(*peerMessenger, QString::fromLatin1(prefix));
-        NeverReaders burst(port, i_folder, prefix, 0, 12);
+        const QByteArray burstPrefix = "never" + QByteArray(i_how.prefix) + QByteArray::number(n) + "-";
+        NeverReaders::Place(*peerMessenger, QString::fromLatin1(burstPrefix));
+        NeverReaders burst(port, neverFolder, burstPrefix, 0, 12);
         while (!burst.Sent())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         RunFor(1000);
@@ -690,6 +746,7 @@ bool SteadyReadersBesideNeverReaderBursts(const QString& i_folder)
     while (!done())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const double growth = PeakMegabytes() - baseline;
+    peerMessenger->SetWaitingBytesBudget(PeerMessenger::DefaultWaitingBytesBudget);
     int completed = 0;
     std::vector<double> times;
     for (const auto& reader : steady)
@@ -697,15 +754,20 @@ bool SteadyReadersBesideNeverReaderBursts(const QString& i_folder)
         completed += reader->Completed();
         times.insert(times.end(), reader->Times().begin(), reader->Times().end());
     }
-    std::printf(
-        "peer_steady_reader_beside_never_reader_burst_completed: %d of %d (a %.1f MB folder answer at 40 KiB/s; "
-        "%d never-readers closed, a steady reader's connection %d times; median %.0f ms an answer)\n",
-        completed, kTries, one.GetLength() / 1e6, budgetCloses->Of("never-readers") - closedBefore,
-        budgetCloses->Of("steady readers") - steadyClosedBefore, Median(times));
-    std::printf("peer_steady_reader_beside_never_reader_burst_growth: %.0f MB\n", growth);
+    const QString buffer = i_how.receiveBytes > 0
+                               ? QStringLiteral("a fixed %1 KiB receive buffer").arg(i_how.receiveBytes / 1024)
+                               : QStringLiteral("the system's own receive buffer");
+    const QString budget =
+        i_how.budget > 0 ? QStringLiteral(", a bound of %1 MB for all peers").arg(i_how.budget / 1000000) : QString();
+    std::printf("%s_completed: %d of %d (a %.1f MB folder answer at 40 KiB/s through %s, beside never-readers asking "
+                "%.1f MB%s; %d never-readers closed, a steady reader's connection %d times; median %.0f ms an "
+                "answer)\n",
+                i_how.figure, completed, kTries, one.GetLength() / 1e6, qPrintable(buffer), never.GetLength() / 1e6,
+                qPrintable(budget), budgetCloses->Of("never-readers") - closedBefore,
+                budgetCloses->Of("steady readers") - steadyClosedBefore, Median(times));
+    std::printf("%s_growth: %.0f MB\n", i_how.figure, growth);
     std::fflush(stdout);
-    return Within(completed == kTries, "peer_steady_reader_beside_never_reader_burst_completed")
-           & Within(growth <= kGrowthLimitMb, "peer_steady_reader_beside_never_reader_burst_growth");
+    return Within(completed == kTries, i_how.figure) & Within(growth <= kGrowthLimitMb, i_how.figure);
 }
 
 bool ChoicesAndWhatTheyLeft()
@@ -748,8 +810,12 @@ int main(int argc, char** argv)
                                      "peer_far_reader_beside_window_readers", "window", "window readers");
     held &= FarReaderBesideUnderEach(link, folder, ArrivingReaders::Reading::Burst,
                                      "peer_far_reader_beside_burst_readers", "burst", "burst readers");
+    held &= FarReaderBesideFarWindowReaders(link, folder);
     held &= LossyAndSlowLinkReaders(link, folder);
-    held &= SteadyReadersBesideNeverReaderBursts(folder);
+    held &= SteadyReadersBesideNeverReaderBursts(
+        folder, {"peer_steady_reader_beside_never_reader_burst", "steady", 47000, 0, 1448, 8192, 0});
+    held &= SteadyReadersBesideNeverReaderBursts(
+        folder, {"peer_steady_reader_beside_smaller_never_readers", "steady-own", 94000, 31000, 0, 0, 128000000});
     held &= ChoicesAndWhatTheyLeft();
     budgetCloses = nullptr;
     return held ? 0 : 1;

@@ -63,6 +63,11 @@ void GiveBackFreedUnsent(qint64 i_bytes)
 #endif
 }
 
+// Young waits whose peers may still be filling their buffers, with when each is to be looked at next
+// (LookWhenDue); and when the timer that looks at them fires next (-1: none).
+std::vector<std::pair<qint64, const PeerConnection*>> g_filling;
+qint64 g_judgeDueMs = -1;
+
 qint64 ClockMs()
 {
     static const QElapsedTimer s_clock = [] {
@@ -131,6 +136,9 @@ PeerConnection::~PeerConnection()
 {
     Close();
     g_connections.erase(std::find(g_connections.begin(), g_connections.end(), this));
+    g_filling.erase(std::remove_if(g_filling.begin(), g_filling.end(),
+                                   [this](const auto& i_wait) { return i_wait.second == this; }),
+                    g_filling.end());
 }
 
 qint64 PeerConnection::WaitingBytesOfAll(qint64 i_askAbove)
@@ -145,37 +153,19 @@ qint64 PeerConnection::WaitingBytesOfAll(qint64 i_askAbove)
     return atMost > i_askAbove ? sum(0) : atMost;
 }
 
-std::pair<int, qint64> PeerConnection::GiveWayRank(const PeerConnection* ip_connection, qint64 i_bytes)
-{
-    // A reading peer's answer may well be the largest: it goes only when nobody else's can. Where the
-    // system does not say what holds a connection back, none is judged, and the one still longest
-    // goes when none has stalled.
-    if (ip_connection->StalledMs() >= StalledAfterMs)
-        return std::make_pair(3, i_bytes);
-    switch (ip_connection->HeldBy())
-    {
-    case Holder::Window: return std::make_pair(2, i_bytes);
-    case Holder::Unknown: return std::make_pair(1, ip_connection->StalledMs());
-    case Holder::Network: break;
-    }
-    return std::make_pair(0, ip_connection->StalledMs());
-}
-
 PeerConnection* PeerConnection::MostWaiting()
 {
     PeerConnection* first = nullptr;
-    std::pair<int, qint64> firstRank;
+    Rank firstRank;
     for (PeerConnection* connection : g_connections)
     {
-        const qint64 bytes = connection->WaitingBytes(std::numeric_limits<qint64>::max());
-        if (bytes == 0)
+        if (connection->WaitingBytes(std::numeric_limits<qint64>::max()) == 0)
             continue;
-        connection->AskIfStale(); // sees the system's queue shrink
-        const std::pair<int, qint64> connectionRank = GiveWayRank(connection, bytes);
-        if (!first || connectionRank > firstRank)
+        const Rank rank = connection->GiveWayRank();
+        if (!first || firstRank < rank)
         {
             first = connection;
-            firstRank = connectionRank;
+            firstRank = rank;
         }
     }
     return first;
@@ -378,8 +368,10 @@ void PeerConnection::SendFrame(const char* ip_payload, int i_size)
 {
     if (!m_socket)
         return;
+    if (m_socket->bytesToWrite() == 0 && WaitingBytes(std::numeric_limits<qint64>::max()) > 0)
+        AskQueued(m_bytesQueued); // the system may have sent all since it was last asked
     if (WaitingBytes(std::numeric_limits<qint64>::max()) == 0)
-        m_movedMs = ClockMs(); // a stall counts from when bytes begin to wait
+        BeginWait();
     // Only what the peer sends keeps a connection alive; else answers to a peer that never reads
     // would keep it for ever.
     if (!m_codec->IsScrambled())
@@ -595,7 +587,12 @@ qint64 PeerConnection::WaitingBytes(qint64 i_askAbove) const
 
 void PeerConnection::AskIfStale() const
 {
-    if (m_socket && ClockMs() - m_look.ms >= LookMs)
+    if (!m_socket)
+        return;
+    // While a young wait's peer may still be filling its buffer, the wait is looked at every few of its
+    // round trips, so that what the peer took then is told from what it reads after.
+    const qint64 sinceLook = ClockMs() - m_look.ms;
+    if (sinceLook >= LookMs || (MayBeFilling() && sinceLook >= JudgedAfter()))
         Ask();
 }
 
@@ -617,29 +614,111 @@ void PeerConnection::Ask() const
     const int fd = int(m_socket->socketDescriptor());
     Look look;
     look.ms = ClockMs();
+    look.taken = m_handedAtAsk - m_systemQueued;
     SendHold hold;
     AskSendHold(fd, hold);
     // The system sends the peer bytes as its window opens, also when all that waits is with the system.
     if (hold.sentAgoMs >= 0)
         m_movedMs = std::max(m_movedMs, look.ms - hold.sentAgoMs);
+    m_roundTripUs = hold.roundTripUs;
     if (hold.whole)
     {
+        m_largestWindowBytes = std::max<qint64>(m_largestWindowBytes, hold.windowBytes);
+        m_leastRoundTripUs = hold.leastRoundTripUs;
         look.busyUs = qint64(hold.busyUs);
         look.windowLimitedUs = qint64(hold.windowLimitedUs);
-        look.windowBytes = hold.windowBytes;
-        // The time its window held the system back since the last look counts as shut when the window
-        // was narrow at either end of it.
-        const bool shut = std::min(m_look.windowBytes, look.windowBytes)
-                          <= ShutWindowSegments * std::max<qint64>(hold.segmentBytes, 1);
-        look.shutUs =
-            m_look.shutUs
-            + (m_look.busyUs >= 0 && shut ? std::max<qint64>(look.windowLimitedUs - m_look.windowLimitedUs, 0) : 0);
     }
+    // Its window shut and nothing taken since the last look, or where the system does not give the
+    // window stalled: its buffer is full, and what the peer takes from now on is what it reads.
+    const bool full = hold.whole ? qint64(hold.windowBytes) * ShutWindowShare <= m_largestWindowBytes
+                                       && m_look.busyUs >= 0 && look.taken == m_look.taken
+                                 : StalledMs() >= StalledAfterMs;
+    if (full && m_firstShut.first < 0)
+        m_firstShut = {look.ms, look.taken};
+    if (m_takenMarks.empty() || look.ms - m_takenMarks.back().first >= TakenOverMs / 4)
+        m_takenMarks.emplace_back(look.ms, look.taken);
+    while (m_takenMarks.size() > 1 && look.ms - m_takenMarks[1].first >= TakenOverMs)
+        m_takenMarks.pop_front();
     m_look = look;
     m_looks.push_back(look);
     // Those before the newest one old enough to judge by are needed no more.
-    while (m_looks.size() > 2 && look.ms - m_looks[1].ms >= HoldWindowMs)
+    while (m_looks.size() > 2 && look.ms - m_looks[1].ms >= JudgedOver())
         m_looks.pop_front();
+}
+
+void PeerConnection::BeginWait()
+{
+    m_waitMs = m_movedMs = ClockMs(); // a stall counts from when bytes begin to wait
+    m_look = Look();
+    m_looks.clear();
+    m_takenMarks.clear();
+    m_firstShut = {-1, 0};
+    // The window the peer advertises before any of this wait's bytes go, to judge the rest by.
+    if (m_socket->socketDescriptor() < 0)
+        return;
+    Ask();
+    LookAgainLater();
+}
+
+bool PeerConnection::MayBeFilling() const
+{
+    return m_firstShut.first < 0 && ClockMs() - m_waitMs < JudgedOver();
+}
+
+void PeerConnection::LookAgainLater() const
+{
+    const qint64 due = m_look.ms + JudgedAfter();
+    const auto found =
+        std::find_if(g_filling.begin(), g_filling.end(), [this](const auto& i_wait) { return i_wait.second == this; });
+    if (found != g_filling.end())
+        found->first = due;
+    else
+        g_filling.emplace_back(due, this);
+    if (g_judgeDueMs < 0 || due < g_judgeDueMs)
+    {
+        g_judgeDueMs = due;
+        QTimer::singleShot(int(std::max<qint64>(due - ClockMs(), 0)), &PeerConnection::LookWhenDue);
+    }
+}
+
+void PeerConnection::LookWhenDue()
+{
+    const qint64 now = ClockMs();
+    if (g_judgeDueMs <= now)
+        g_judgeDueMs = -1; // this timer's, or one before it
+    std::vector<const PeerConnection*> due;
+    for (auto wait = g_filling.begin(); wait != g_filling.end();)
+    {
+        if (wait->first > now)
+        {
+            ++wait;
+            continue;
+        }
+        due.push_back(wait->second);
+        wait = g_filling.erase(wait);
+    }
+    for (const PeerConnection* connection : due)
+    {
+        connection->AskIfStale();
+        if (connection->m_socket && connection->MayBeFilling())
+            connection->LookAgainLater();
+    }
+    const auto next = std::min_element(g_filling.begin(), g_filling.end());
+    if (next != g_filling.end() && (g_judgeDueMs < 0 || next->first < g_judgeDueMs))
+    {
+        g_judgeDueMs = next->first;
+        QTimer::singleShot(int(std::max<qint64>(next->first - now, 0)), &PeerConnection::LookWhenDue);
+    }
+}
+
+qint64 PeerConnection::JudgedAfter() const
+{
+    return std::max(JudgedAfterMs, JudgedOverRoundTrips * m_roundTripUs / 1000);
+}
+
+qint64 PeerConnection::JudgedOver() const
+{
+    return std::max(HoldWindowMs, JudgedAfter());
 }
 
 qint64 PeerConnection::StalledMs() const
@@ -650,17 +729,61 @@ qint64 PeerConnection::StalledMs() const
 PeerConnection::Holder PeerConnection::HeldBy() const
 {
     AskIfStale();
-    if (m_looks.empty() || m_look.busyUs < 0)
+    if (m_looks.empty() || m_look.busyUs < 0 || m_look.ms - m_looks.front().ms < JudgedAfter())
         return Holder::Unknown;
-    // Over the last window, or since the first look when the connection is younger.
+    // Over the span judged, or since the wait began when that is more recent.
     const Look* base = &m_looks.front();
     for (const Look& look : m_looks)
-        if (m_look.ms - look.ms >= HoldWindowMs)
+        if (m_look.ms - look.ms >= JudgedOver())
             base = &look;
     const qint64 busyUs = m_look.busyUs - base->busyUs;
     if (base->busyUs < 0 || busyUs <= 0)
         return Holder::Unknown;
-    return 2 * (m_look.shutUs - base->shutUs) >= busyUs ? Holder::Window : Holder::Network;
+    // What the peer took a round trip is what its window let through on average, however it looked
+    // when it was looked at.
+    const qint64 keptOpen = (m_look.taken - base->taken) * m_leastRoundTripUs / ((m_look.ms - base->ms) * 1000);
+    return 2 * (m_look.windowLimitedUs - base->windowLimitedUs) >= busyUs
+                   && keptOpen * ShutWindowShare <= m_largestWindowBytes
+               ? Holder::Window
+               : Holder::Network;
+}
+
+qint64 PeerConnection::TakenPerSecond() const
+{
+    AskIfStale();
+    if (m_takenMarks.empty())
+        return 0;
+    std::pair<qint64, qint64> base = m_takenMarks.front();
+    for (const auto& mark : m_takenMarks)
+        if (m_look.ms - mark.first >= TakenOverMs)
+            base = mark;
+    if (m_firstShut.first > base.first)
+        base = m_firstShut;
+    // Over no less than a judged span, so that what a reader took just after its window shut does not
+    // count as a rate it keeps.
+    return (m_look.taken - base.second) * 1000 / std::max(m_look.ms - base.first, JudgedOver());
+}
+
+PeerConnection::Rank PeerConnection::GiveWayRank() const
+{
+    const qint64 bytes = WaitingBytes(std::numeric_limits<qint64>::max());
+    if (bytes == 0)
+        return {};
+    const Holder holder = HeldBy();
+    // Where the system does not give the window, none is judged: those stalled go first.
+    if (m_look.busyUs < 0)
+    {
+        if (StalledMs() >= std::max(StalledAfterMs, JudgedAfter()))
+            return {3, -TakenPerSecond() / TakenAlikeBytesPerSecond, bytes};
+        return {2, StalledMs(), bytes};
+    }
+    switch (holder)
+    {
+    case Holder::Window: return {3, -TakenPerSecond() / TakenAlikeBytesPerSecond, bytes};
+    case Holder::Network: return {2, StalledMs(), bytes};
+    case Holder::Unknown: break;
+    }
+    return {1, StalledMs(), bytes};
 }
 
 bool PeerConnection::WaitsForUs() const

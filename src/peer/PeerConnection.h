@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -65,26 +66,39 @@ public:
     static constexpr int SystemUnsentBytes = 128 * 1024;
     // Zero leaves it to the system, as for file connections; for benchmarks, before connections come.
     static void SetSystemUnsentBytes(int i_bytes);
-    // A connection on which nothing has moved for this long, though bytes wait, has a peer that
-    // does not read: a reading peer's system takes bytes at least once a round trip.
-    static constexpr qint64 StalledAfterMs = 1000;
     // Bytes waiting to be sent on every connection that exists, whoever owns it (the messenger,
     // the distributed network), and on the file connections the transfers write to. The system is
     // asked what its queues hold only when what they may hold passes i_askAbove (WaitingBytes).
     static qint64 WaitingBytesOfAll(qint64 i_askAbove = 0);
-    // The connection that should give way first, of those on which bytes wait (HeldBy): among the
-    // stalled ones (StalledMs), the one with the most bytes waiting; then among those whose peers keep
-    // their windows shut, the one with the most bytes waiting; then, stalled longest first, those not
-    // judged yet, and last those the network holds back. Null when none waits.
+    // Who gives way first, of the connections on which bytes wait (GiveWayRank): those whose peers'
+    // windows hold the system back (HeldBy), the one that has taken least of late first, so that a peer
+    // that never reads goes before any that reads, and of those that took alike the one with the most
+    // waiting; then those the network holds back, and last those not judged yet, each the one still
+    // longest first. Where the system does not give the window, those stalled go first, the one that
+    // took least first, then the one still longest. Null when none waits.
     static PeerConnection* MostWaiting();
-    // How MostWaiting ranks a connection with i_bytes waiting: of two, the higher gives way first.
-    static std::pair<int, qint64> GiveWayRank(const PeerConnection* ip_connection, qint64 i_bytes);
-    // Why the system sends no faster, judged over this long, so that a peer that reads between
-    // pauses, or a far one between round trips, is judged by what holds it back most of the time.
+    // Each wait (bytes to send after none waited) is judged afresh, over this many of the connection's
+    // own round trips as the system reckons them, and not before it has lasted that long nor
+    // JudgedAfterMs: a far peer's first flights say nothing of how it reads. A longer wait is judged
+    // over its last HoldWindowMs when that is longer, so that a peer that reads between pauses is judged
+    // by what holds it back most of the time.
+    static constexpr int JudgedOverRoundTrips = 4;
+    static constexpr qint64 JudgedAfterMs = 10;
     static constexpr qint64 HoldWindowMs = 1000;
-    // A window of this many segments or fewer is one the peer keeps (nearly) shut; a wider one that
-    // holds the system back is the size of a far peer's link.
-    static constexpr int ShutWindowSegments = 8;
+    // A window is shut at this share of the largest the peer has advertised on the connection, or
+    // less: the peer leaves bytes it took unread. The peer's window holds a wait back when it held the
+    // system back most of the busy time while the peer took, a round trip, no more than a shut window
+    // lets through; one kept as wide as the peer's own best holds the system back for the link's sake.
+    static constexpr int ShutWindowShare = 2;
+    // What a peer has taken of late: over this long, or since its window was first seen shut in the
+    // wait when that is later, so that what filled its buffer does not count. A peer that reads steadily
+    // through the system's own buffer on this machine is sent bytes only every few seconds. It counts
+    // in steps of TakenAlikeBytesPerSecond: the little a full buffer's system still takes does not tell
+    // peers that never read apart.
+    static constexpr qint64 TakenOverMs = 5000;
+    static constexpr qint64 TakenAlikeBytesPerSecond = 4096;
+    // Where the system does not give the window: nothing has moved for this long though bytes wait.
+    static constexpr qint64 StalledAfterMs = 1000;
     // Upload threads say what their sockets hold; callable from any thread.
     static void CountFileConnectionBytes(qint64 i_delta);
 
@@ -133,12 +147,30 @@ public:
         Unknown,
         // The network: the system sends as fast as the link allows, though the peer's window is open.
         Network,
-        // The peer's own window, closed or nearly so most of the time: it does not read, or barely.
+        // The peer's own window, shut or nearly so most of the time: it does not read, or barely.
         Window
     };
-    // What held the system back in sending this connection's bytes of late. The system is asked
-    // again when it was last asked LookMs ago or more.
+    // What held the system back in sending this connection's bytes in the current wait (above). The
+    // system is asked again when it was last asked LookMs ago or more or, until the peer's window has
+    // been seen shut, a few round trips ago.
     Holder HeldBy() const;
+    // Bytes a second the peer has taken of late (TakenOverMs), counted over no less than the span a
+    // wait is judged over.
+    qint64 TakenPerSecond() const;
+    // How readily this connection gives way past a bound it shares with others, as MostWaiting orders
+    // them, for any connection: of two, the greater goes first. One on which nothing waits ranks below
+    // all others.
+    struct Rank
+    {
+        int tier = 0;
+        qint64 first = 0;
+        qint64 second = 0;
+        bool operator<(const Rank& i_other) const
+        {
+            return std::tie(tier, first, second) < std::tie(i_other.tier, i_other.first, i_other.second);
+        }
+    };
+    Rank GiveWayRank() const;
     // The frame just sent is the answer of this code; AnswerWaiting holds while part of it has not
     // left, so that a repeated request need not build the same answer again.
     void NoteAnswer(quint32 i_code);
@@ -239,22 +271,42 @@ private:
     // while part of it has not left: the socket keeps such a frame's room whole until it has all gone.
     static constexpr qint64 LargeFrameBytes = 64 * 1024;
     mutable std::deque<std::pair<qint64, qint64>> m_largeFrames;
-    // What the system said when asked: the last look, and the looks that span what HeldBy judges over,
-    // the oldest first. The system is asked again only when the last look is LookMs old, so that a
-    // choice among many connections asks it little.
+    // What the system said when asked in the current wait: the last look, and the looks that span
+    // what HeldBy judges over, the oldest first. The system is asked again only when the last look is
+    // LookMs old, so that a choice among many connections asks it little.
     struct Look
     {
         qint64 ms = -LookMs;
+        // Bytes the peer has taken (acknowledged) on this connection so far.
+        qint64 taken = 0;
         // Times from the system (-1 when it does not say), in microseconds: busy sending, and held back
-        // by the peer's window while that was shut (ShutWindowSegments).
+        // by the peer's window.
         qint64 busyUs = -1;
-        qint64 shutUs = 0;
         qint64 windowLimitedUs = 0;
-        qint64 windowBytes = 0;
     };
     static constexpr qint64 LookMs = 100;
     mutable Look m_look;
     mutable std::deque<Look> m_looks;
+    mutable qint64 m_largestWindowBytes = 0;
+    mutable qint64 m_roundTripUs = 0;
+    mutable qint64 m_leastRoundTripUs = 0;
+    // What the peer had taken by some looks of the current wait, one every quarter of TakenOverMs, and
+    // by the first look at which its window was shut (or, where the system does not give the window,
+    // it had stalled); -1 ms while it has not been.
+    mutable std::deque<std::pair<qint64, qint64>> m_takenMarks;
+    mutable std::pair<qint64, qint64> m_firstShut{-1, 0};
+    qint64 m_waitMs = 0;
+    // Begins a wait: bytes are to be sent and none waited. Its judgement starts afresh.
+    void BeginWait();
+    // Whether the wait is young and its peer's window has not been seen shut yet: the peer may still
+    // be filling its buffer. Such a wait is looked at every few of its round trips, by a timer too, as
+    // nothing else may ask the system of a peer that takes nothing.
+    bool MayBeFilling() const;
+    void LookAgainLater() const;
+    static void LookWhenDue();
+    // The least a wait lasts before it is judged, and the span it is judged over.
+    qint64 JudgedAfter() const;
+    qint64 JudgedOver() const;
     // Asks the system what its queue holds of this connection, i_handed bytes having been handed to it.
     void AskQueued(qint64 i_handed) const;
     // Asks the system what its queue holds of this connection, and what holds its sending back.

@@ -130,7 +130,7 @@ quint32 MessageCode(const char* ip_message, qint64 i_length)
 // first; last one whose peer waits for us, idle longest.
 PeerConnection* FirstToGiveWayForDescriptor(const std::vector<PeerConnection*>& i_connections)
 {
-    using Rank = std::tuple<int, decltype(PeerConnection::GiveWayRank(nullptr, 0)), qint64>;
+    using Rank = std::tuple<int, PeerConnection::Rank, qint64>;
     PeerConnection* first = nullptr;
     Rank firstRank;
     for (PeerConnection* connection : i_connections)
@@ -138,7 +138,7 @@ PeerConnection* FirstToGiveWayForDescriptor(const std::vector<PeerConnection*>& 
         const qint64 bytes = connection->WaitingBytes();
         Rank rank;
         if (bytes > 0)
-            rank = Rank(1, PeerConnection::GiveWayRank(connection, bytes), 0);
+            rank = Rank(1, connection->GiveWayRank(), 0);
         else if (connection->WaitsForUs())
             rank = Rank(0, {}, connection->IdleMs());
         else

@@ -28,9 +28,10 @@ void AskSendHold(int i_fd, SendHold& o_hold)
     if (g_answerLimit > 0 && socklen_t(g_answerLimit) < size)
         size = socklen_t(g_answerLimit);
     if (i_fd < 0 || ::getsockopt(i_fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0
-        || size < offsetof(tcp_info, tcpi_last_data_sent) + sizeof info.tcpi_last_data_sent)
+        || size < offsetof(tcp_info, tcpi_rtt) + sizeof info.tcpi_rtt)
         return;
     o_hold.sentAgoMs = info.tcpi_last_data_sent;
+    o_hold.roundTripUs = info.tcpi_rtt;
     o_hold.whole = size >= offsetof(tcp_info, tcpi_snd_wnd) + sizeof info.tcpi_snd_wnd;
     if (!o_hold.whole)
         return;
@@ -38,6 +39,7 @@ void AskSendHold(int i_fd, SendHold& o_hold)
     o_hold.windowLimitedUs = info.tcpi_rwnd_limited;
     o_hold.windowBytes = info.tcpi_snd_wnd;
     o_hold.segmentBytes = info.tcpi_snd_mss;
+    o_hold.leastRoundTripUs = info.tcpi_min_rtt;
 #else
     Q_UNUSED(i_fd);
     Q_UNUSED(o_hold);

@@ -2,18 +2,21 @@
 
 #include <QtGlobal>
 
-// What the system says of a connection's sending: how long ago it last sent the peer bytes; how long
-// it has had bytes to send, and how long of that its peer's receive window held it back (both counted
-// since the connection began), the window the peer advertises now and its segment size. Linux says
-// when it last sent; 5.4 on, all of it; elsewhere the system says nothing.
+// What the system says of a connection's sending: how long ago it last sent the peer bytes and its
+// reckoning of the round trip; how long it has had bytes to send, and how long of that its peer's
+// receive window held it back (both counted since the connection began), the window the peer
+// advertises now, its segment size and the least round trip seen. Linux says when it last sent and
+// the round trip; 5.4 on, all of it; elsewhere the system says nothing.
 struct SendHold
 {
     qint64 sentAgoMs = -1;
+    qint64 roundTripUs = 0;
     bool whole = false;
     quint64 busyUs = 0;
     quint64 windowLimitedUs = 0;
     quint32 windowBytes = 0;
     quint32 segmentBytes = 0;
+    quint32 leastRoundTripUs = 0;
 };
 
 // What the system does not say keeps its value.

@@ -157,14 +157,14 @@ class TestPeerMessenger : public QObject
     }
 
     // A peer that reads nothing: its socket takes a byte at most, and the system's buffers little.
-    std::unique_ptr<RawPeer> NonReader(const QByteArray& i_user, const char* i_from)
+    std::unique_ptr<RawPeer> NonReader(const QByteArray& i_user, const char* i_from, int i_receiveBytes = 4096)
     {
         Place(i_user, QHostAddress(QLatin1String(i_from)).toIPv4Address());
         auto peer = std::make_unique<RawPeer>();
         // The option needs a socket, which binding makes.
         if (!peer->Socket().bind(QHostAddress(QLatin1String(i_from))))
             return nullptr;
-        peer->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        peer->Socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, i_receiveBytes);
         peer->Socket().setReadBufferSize(1);
         if (!peer->Connect(peerMessenger->ListeningPort()))
             return nullptr;
@@ -1110,9 +1110,8 @@ private slots:
         QFETCH(int, chunk);
         QFETCH(int, pauseMs);
         // The reader's answer counts whole while part of it waits with us. On loopback a reader keeps its
-        // window shut most of the time too, as the link is faster than it reads: the bound binds once
-        // the first peers that never read have been still for a second.
-        peerMessenger->SetWaitingBytesBudget(20000000);
+        // window shut most of the time too, as the link is faster than it reads: it takes more of late.
+        peerMessenger->SetWaitingBytesBudget(12000000);
         connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this, [](QString i_user, QString i_file) {
             MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(i_file.toInt() * 1000, 'a'));
             peerMessenger->SendMessage(i_user, message);
@@ -1127,8 +1126,8 @@ private slots:
         auto reader = Introduce("reader");
         QVERIFY(reader);
         reader->Socket().setReadBufferSize(chunk);
-        const qint64 whole = 4 + 4 + 8000 * 1000;
-        reader->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("8000"))));
+        const qint64 whole = 4 + 4 + 4000 * 1000;
+        reader->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QStringLiteral("4000"))));
         std::vector<std::unique_ptr<RawPeer>> never;
         qint64 read = 0;
         for (QElapsedTimer timer; read < whole && reader->Socket().state() == QAbstractSocket::ConnectedState;)
@@ -1158,10 +1157,10 @@ private slots:
 
     // Answers place-in-line requests with as many thousand bytes as the file name says.
     // A peer from 127.0.0.2 that has asked for an answer of 4,000,000 bytes (AnswerInThousands) and
-    // reads only as it is told.
+    // reads only as it is told, through a buffer that lets it take what it is told in few turns.
     std::unique_ptr<RawPeer> AskingForFourMegabytes(const QByteArray& i_user)
     {
-        auto peer = NonReader(i_user, "127.0.0.2");
+        auto peer = NonReader(i_user, "127.0.0.2", 65536);
         if (!peer)
             return nullptr;
         peer->Socket().setReadBufferSize(65536);
@@ -1179,9 +1178,14 @@ private slots:
     void AnswerInThousands()
     {
         connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this, [](QString i_user, QString i_file) {
-            MemStream message(RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(i_file.toInt() * 1000, 'a'));
+            MemStream message(Answer(i_file.toInt()));
             peerMessenger->SendMessage(i_user, message);
         });
+    }
+
+    static QByteArray Answer(int i_kilobytes)
+    {
+        return RawPeer::UInt32(PM_SHARED_FILES_IN_FOLDER) + QByteArray(i_kilobytes * 1000, 'a');
     }
 
     void a_peer_that_takes_its_answer_from_the_system_alone_is_not_stalled_data()
@@ -1221,21 +1225,27 @@ private slots:
     // A peer of the kind named: "shut" reads 4 KiB every tenth of a second through a 4 KiB buffer;
     // "pausing" 64 KiB every half second; "young" reads nothing; "network" reads all it gets, sent to it
     // at 100 KB/s, as a slow link would; "opened" gets 1 MB/s but reads nothing for four seconds.
+    // Through the system's own buffer: "never" reads nothing, nor "late", which comes half a second
+    // before the first look, nor "again" but for all it was sent, just before each look
+    // (ReadAllBeforeLook); "steady" reads 4 KiB every tenth of a second; "fast" 100 KB every hundredth.
     std::unique_ptr<RawPeer> PeerOfKind(const QString& i_kind, const char* i_from)
     {
         const QByteArray user = i_kind.toLatin1();
-        if (i_kind != QLatin1String("network") && i_kind != QLatin1String("opened"))
+        const auto is = [&i_kind](const char* ip_kind) { return i_kind == QLatin1String(ip_kind); };
+        if (is("shut") || is("pausing") || is("young"))
         {
             auto peer = NonReader(user, i_from);
-            if (peer && i_kind != QLatin1String("young"))
-                peer->Socket().setReadBufferSize(i_kind == QLatin1String("shut") ? 4096 : 65536);
+            if (peer && !is("young"))
+                peer->Socket().setReadBufferSize(is("shut") ? 4096 : 65536);
             return peer;
         }
         auto peer = Introduce(user, "P", false, QHostAddress(QLatin1String(i_from)));
         if (!peer || !QTest::qWaitFor([&] { return ConnectionOf(i_kind) != nullptr; }))
             return nullptr;
-        peer->Socket().setReadBufferSize(i_kind == QLatin1String("opened") ? 1 : 0);
-        const unsigned rate = i_kind == QLatin1String("opened") ? 1000000 : 100000;
+        peer->Socket().setReadBufferSize(is("network") ? 0 : is("steady") ? 4096 : is("fast") ? 100000 : 1);
+        if (!is("network") && !is("opened"))
+            return peer;
+        const unsigned rate = is("opened") ? 1000000 : 100000;
         const int fd = ClientSocketOf(*peer);
         if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_MAX_PACING_RATE, &rate, sizeof rate) != 0)
             return nullptr;
@@ -1250,11 +1260,24 @@ private slots:
             socket.read(4096);
         else if (i_kind == QLatin1String("pausing") && i_tick % 50 == 0)
             socket.read(65536);
+        else if (i_kind == QLatin1String("steady") && i_tick % 10 == 0)
+            socket.read(4096);
+        else if (i_kind == QLatin1String("fast"))
+            socket.read(100000);
         else if (i_kind == QLatin1String("network") || (i_kind == QLatin1String("opened") && i_tick >= 400))
         {
             socket.setReadBufferSize(0);
             socket.readAll();
         }
+    }
+
+    // "again" takes all it was sent, i_sent bytes so far, so that nothing waits for it.
+    static bool ReadAllBeforeLook(RawPeer& io_peer, qint64& io_read, qint64 i_sent)
+    {
+        io_peer.Socket().setReadBufferSize(0);
+        const bool all = QTest::qWaitFor([&] { return (io_read += io_peer.Socket().readAll().size()) == i_sent; });
+        io_peer.Socket().setReadBufferSize(1);
+        return all;
     }
 
     void who_gives_way_is_judged_by_what_holds_each_connection_back_data()
@@ -1267,20 +1290,23 @@ private slots:
         QTest::addColumn<bool>("systemSaysWindow");
         QTest::addColumn<QString>("expected");
         QTest::newRow("a peer that keeps its window shut before one the network holds back")
-            << "shut" << 2000 << "network" << 8000 << 155 << true << "shut";
-        QTest::newRow("of two that keep their windows shut, the one with more waiting")
-            << "shut" << 6000 << "pausing" << 2000 << 155 << true << "shut";
-        QTest::newRow("one not judged yet before one the network holds back")
-            << "young" << 2000 << "network" << 8000 << 155 << true << "young";
-        QTest::newRow("by the last second, not since the start")
-            << "shut" << 2000 << "opened" << 8000 << 525 << true << "shut";
+            << "shut" << 2000 << "network" << 8000 << 55 << true << "shut";
+        QTest::newRow("of two that keep their windows shut, the one that took less of late")
+            << "shut" << 2000 << "pausing" << 6000 << 155 << true << "shut";
+        QTest::newRow("a steady reader through the system's buffer after one that never reads, came later, asks less")
+            << "late" << 1000 << "steady" << 3000 << 355 << true << "late";
+        QTest::newRow("a reader taking megabytes a second after one that never reads and asks less")
+            << "never" << 1000 << "fast" << 40000 << 55 << true << "never";
+        QTest::newRow("one not judged yet after one the network holds back")
+            << "young" << 2000 << "network" << 8000 << 55 << true << "network";
         QTest::newRow("where the system does not give the window, the one still longest")
-            << "shut" << 2000 << "network" << 8000 << 155 << false << "";
+            << "shut" << 2000 << "network" << 8000 << 55 << false << "";
     }
 
-    // Past the bound, of the connections none of which has stalled, those whose peers keep their
-    // windows shut give way first, the most waiting first; then those not judged yet; last those the
-    // network holds back, whatever they hold and however long they have been still between sends.
+    // Past the bound, those whose peers keep their windows shut give way first, the one that took
+    // least of late first, so that a peer that reads nothing goes before any that reads; then those the
+    // network holds back, however much they hold; last those whose wait is not judged yet, as that of a
+    // new peer sent its answer just before each look.
     void who_gives_way_is_judged_by_what_holds_each_connection_back()
     {
         QFETCH(QString, first);
@@ -1298,9 +1324,10 @@ private slots:
             return Payload(PeerMessages::BuildUploadPlaceInLineRequest(QString::number(i_kilobytes)));
         };
         const bool young = first == QLatin1String("young");
-        auto one = young ? nullptr : PeerOfKind(first, "127.0.0.2");
+        const bool late = first == QLatin1String("late");
+        auto one = young || late ? nullptr : PeerOfKind(first, "127.0.0.2");
         auto other = PeerOfKind(second, "127.0.0.3");
-        QVERIFY((one || young) && other);
+        QVERIFY((one || young || late) && other);
         if (one)
             one->SendFrame(ask(firstKilobytes));
         other->SendFrame(ask(secondKilobytes));
@@ -1309,20 +1336,25 @@ private slots:
         for (int tick = 1, samples = 0; samples < 5; ++tick)
         {
             QTest::qWait(10);
+            if (late && tick == judgedAfterTicks - 50)
+            {
+                one = PeerOfKind(first, "127.0.0.2");
+                QVERIFY(one);
+                one->SendFrame(ask(firstKilobytes));
+            }
             if (one)
                 ReadAsItsKind(*one, first, tick);
             ReadAsItsKind(*other, second, tick);
             const int sample = tick - judgedAfterTicks;
             if (sample < 0 || sample % 20 != 0)
-            {
-                // A new peer not judged yet asks shortly before each look.
-                if (young && sample >= -4 && (sample + 4) % 20 == 0)
-                {
-                    one = PeerOfKind(QStringLiteral("young"), "127.0.0.2");
-                    QVERIFY(one);
-                    one->SendFrame(ask(firstKilobytes));
-                }
                 continue;
+            if (young)
+            {
+                // Asked in the same turn as the answer is sent, before the system has had any of it.
+                one = PeerOfKind(first, "127.0.0.2");
+                QVERIFY(one);
+                QTRY_VERIFY(ConnectionOf(first));
+                ConnectionOf(first)->SendFrame(Answer(firstKilobytes));
             }
             PeerConnection* most = PeerConnection::MostWaiting();
             QVERIFY(most && ConnectionOf(first) && ConnectionOf(second));
@@ -1340,6 +1372,55 @@ private slots:
         if (!expected.isEmpty())
             stillest = QStringList({expected, expected, expected, expected, expected});
         QCOMPARE(chosen, stillest);
+    }
+
+    void what_holds_a_connection_back_is_judged_by_its_own_window_over_its_own_wait_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("judgedAfterTicks");
+        QTest::addColumn<bool>("window");
+        QTest::newRow("a peer that reads nothing through the system's buffer") << "never" << 55 << true;
+        QTest::newRow("a new wait, after an answer left unread for seconds") << "again" << 155 << false;
+        QTest::newRow("by the last second of a long wait, not since its start") << "opened" << 525 << false;
+    }
+
+    // What held a connection back is judged over its current wait, and over the last second of a long
+    // one; the bound looks at the connection every tenth of a second meanwhile. "again" is sent a new
+    // answer just before each look, having taken all of the last.
+    void what_holds_a_connection_back_is_judged_by_its_own_window_over_its_own_wait()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, judgedAfterTicks);
+        QFETCH(bool, window);
+        AnswerInThousands();
+        const int kilobytes = 2000;
+        auto peer = PeerOfKind(kind, "127.0.0.2");
+        QVERIFY(peer);
+        peer->SendFrame(Payload(PeerMessages::BuildUploadPlaceInLineRequest(QString::number(kilobytes))));
+        qint64 sent = 4 + Answer(kilobytes).size();
+        qint64 read = 0;
+        QList<bool> judged;
+        for (int tick = 1; judged.size() < 5; ++tick)
+        {
+            QTest::qWait(10);
+            ReadAsItsKind(*peer, kind, tick);
+            QVERIFY(ConnectionOf(kind));
+            const int sample = tick - judgedAfterTicks;
+            if (sample < 0 || sample % 20 != 0)
+            {
+                if (tick % 10 == 0)
+                    ConnectionOf(kind)->HeldBy(); // as the bound does while it chooses
+                continue;
+            }
+            if (kind == QLatin1String("again"))
+            {
+                QVERIFY(ReadAllBeforeLook(*peer, read, sent));
+                ConnectionOf(kind)->SendFrame(Answer(kilobytes));
+                sent += 4 + Answer(kilobytes).size();
+            }
+            judged << (ConnectionOf(kind)->HeldBy() == PeerConnection::Holder::Window);
+        }
+        QCOMPARE(judged, QList<bool>({window, window, window, window, window}));
     }
 
     void what_may_wait_for_a_peer_is_never_counted_below_what_does_data()
@@ -1377,7 +1458,7 @@ private slots:
     }
 
     // While part of a large answer waits with us, the socket keeps the room of all of it, and what the
-    // system holds is of that answer too: the answer counts once.
+    // system holds is of that answer too: the answer counts once, asked or reckoned from the last ask.
     void each_byte_waiting_for_a_peer_is_counted_once()
     {
         QFETCH(int, readBytes);
@@ -1390,6 +1471,7 @@ private slots:
         PeerConnection* connection = ConnectionOf("reader");
         QVERIFY(connection && connection->BytesToWrite() > 0);
         QCOMPARE(connection->WaitingBytes(), qint64(4 + 4 + 4000 * 1000));
+        QCOMPARE(connection->WaitingBytes(std::numeric_limits<qint64>::max()), qint64(4 + 4 + 4000 * 1000));
     }
 
     void peers_that_read_their_answers_as_fast_as_they_come_keep_them_data()
@@ -1454,11 +1536,15 @@ private slots:
             QVERIFY(readers.back());
         }
         std::vector<qint64> read(peers, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(read.begin(), read.end(),
-                                             [&](qint64& io_read) {
-                                                 return ReadUpTo(*readers[&io_read - read.data()], io_read, readBytes);
-                                             }),
-                                 20000);
+        // Each reads at every turn, not one after another.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                bool all = true;
+                for (int n = 0; n < peers; ++n)
+                    all = ReadUpTo(*readers[n], read[n], readBytes) && all;
+                return all;
+            },
+            20000));
         QTest::qWait(200);
         QVERIFY(peerMessenger->ConnectionCount() == peers);
 #if !defined(__SANITIZE_ADDRESS__) // freed memory waits in the sanitizer's quarantine

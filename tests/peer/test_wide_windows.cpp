@@ -83,6 +83,70 @@ private slots:
 
     void cleanup() { m_engines.reset(); }
 
+    // A peer across the link, from the far side, that has asked for an answer of i_thousands thousand
+    // bytes, through a receive buffer fixed at i_receiveBytes when not 0.
+    std::unique_ptr<RawPeer> FarPeer(const QByteArray& i_user, int i_thousands, int i_receiveBytes)
+    {
+        peerMessenger->OnPeerAddress(QString::fromLatin1(i_user), TCPAddress(DelayingLink::FarAddress, 0), 0);
+        const int fd = m_link->ConnectFromFarAs({peerMessenger->ListeningPort(), 0, 0, i_receiveBytes});
+        if (fd < 0)
+            return nullptr;
+        auto peer = std::make_unique<RawPeer>(false, new QTcpSocket);
+        peer->Socket().setSocketDescriptor(fd);
+        peer->SendFrame(RawPeer::PeerInit(i_user, "P"));
+        peer->SendFrame(Ask(i_thousands));
+        return peer;
+    }
+
+    static PeerConnection* ConnectionOf(const QString& i_user)
+    {
+        for (PeerConnection* connection : peerMessenger->findChildren<PeerConnection*>())
+            if (connection->User() == i_user && connection->GetState() == PeerConnection::State::Open)
+                return connection;
+        return nullptr;
+    }
+
+    void what_holds_a_far_peer_back_is_judged_over_its_own_round_trips_by_its_own_window_data()
+    {
+        QTest::addColumn<int>("receiveBytes");
+        QTest::addColumn<int>("bytesEachTenth");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("a reader in its first round trip, not judged yet")
+            << 0 << 0 << int(PeerConnection::Holder::Unknown);
+        QTest::newRow("a peer reading 8 KiB a tenth of a second through 64 KiB, its window open but narrow")
+            << 64 * 1024 << 8192 << int(PeerConnection::Holder::Window);
+    }
+
+    // A wait says nothing of its peer's reading before a few of its own round trips have gone by, and a
+    // window twenty segments wide is still a shut one when its peer advertised three times as much.
+    void what_holds_a_far_peer_back_is_judged_over_its_own_round_trips_by_its_own_window()
+    {
+        QFETCH(int, receiveBytes);
+        QFETCH(int, bytesEachTenth);
+        QFETCH(int, expected);
+        auto far = FarPeer("far", 4000, receiveBytes);
+        QVERIFY(far);
+        QTRY_VERIFY(ConnectionOf(QStringLiteral("far")));
+        QList<int> judged;
+        if (bytesEachTenth == 0)
+        {
+            // The first flight is in, and the next one cannot be before another round trip.
+            QTRY_VERIFY(far->Socket().bytesAvailable() > 0);
+            for (int look = 0; look < 5; ++look)
+                judged << int(ConnectionOf(QStringLiteral("far"))->HeldBy());
+        }
+        far->Socket().setReadBufferSize(bytesEachTenth);
+        for (int tick = 1; judged.size() < 5; ++tick)
+        {
+            QTest::qWait(10);
+            if (tick % 10 == 0)
+                far->Socket().read(bytesEachTenth);
+            if (tick >= 300 && tick % 20 == 0) // past its slow start
+                judged << int(ConnectionOf(QStringLiteral("far"))->HeldBy());
+        }
+        QCOMPARE(judged, QList<int>({expected, expected, expected, expected, expected}));
+    }
+
     void a_far_reader_held_back_by_a_wide_window_is_not_taken_for_a_shut_one_data()
     {
         QTest::addColumn<QByteArray>("control");
@@ -113,6 +177,7 @@ private slots:
         qint64 farRead = 0;
         int clientFd = -1;
         SendHold last;
+        quint32 largest = 0;
         int closesWhileWideHeld = 0;
         int closesAtLastLook = 0;
         for (int tick = 0; tick < 3000 && farRead < farWhole; ++tick)
@@ -151,7 +216,8 @@ private slots:
             // Held back by its peer's window most of this tenth, which was wide at both ends of it.
             SendHold hold;
             AskSendHold(clientFd, hold);
-            if (std::min(hold.windowBytes, last.windowBytes) > PeerConnection::ShutWindowSegments * hold.segmentBytes
+            largest = std::max(largest, hold.windowBytes);
+            if (std::min(hold.windowBytes, last.windowBytes) * PeerConnection::ShutWindowShare > largest
                 && 2 * (hold.windowLimitedUs - last.windowLimitedUs) > hold.busyUs - last.busyUs)
                 closesWhileWideHeld += int(closed.size()) - closesAtLastLook;
             closesAtLastLook = int(closed.size());

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -128,18 +129,34 @@ public:
 
     // A blocking socket of the far side, from i_fromPort when not 0, connected to i_port on the near
     // side; -1 on failure.
-    int ConnectFromFar(quint16 i_port, quint16 i_fromPort = 0) const
+    int ConnectFromFar(quint16 i_port, quint16 i_fromPort = 0) const { return ConnectFromFarAs({i_port, i_fromPort}); }
+
+    // How a far socket connects: from which of the far side's addresses (AddFarAddresses), with a
+    // receive buffer fixed at receiveBytes when not 0, and whether the call returns before the
+    // connection is up, the socket then not blocking.
+    struct FarConnection
+    {
+        quint16 port;
+        quint16 fromPort = 0;
+        quint32 fromAddress = 0;
+        int receiveBytes = 0;
+        bool returnAtOnce = false;
+    };
+    int ConnectFromFarAs(const FarConnection& i_how) const
     {
         int fd = -1;
-        std::thread far([this, i_port, i_fromPort, &fd] {
+        std::thread far([this, &i_how, &fd] {
             if (::setns(m_farNamespace, CLONE_NEWNET) != 0)
                 return;
-            fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            fd = ::socket(AF_INET, SOCK_STREAM | (i_how.returnAtOnce ? SOCK_NONBLOCK : 0), 0);
+            if (fd >= 0 && i_how.receiveBytes > 0)
+                ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &i_how.receiveBytes, sizeof i_how.receiveBytes);
             sockaddr_in from{};
             from.sin_family = AF_INET;
-            from.sin_port = htons(i_fromPort);
+            from.sin_port = htons(i_how.fromPort);
+            from.sin_addr.s_addr = htonl(i_how.fromAddress);
             const int reuse = 1;
-            if (fd >= 0 && i_fromPort != 0
+            if (fd >= 0 && (i_how.fromPort != 0 || i_how.fromAddress != 0)
                 && (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0
                     || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0))
             {
@@ -148,9 +165,10 @@ public:
             }
             sockaddr_in address{};
             address.sin_family = AF_INET;
-            address.sin_port = htons(i_port);
+            address.sin_port = htons(i_how.port);
             address.sin_addr.s_addr = htonl(NearAddress);
-            if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+                && !(i_how.returnAtOnce && errno == EINPROGRESS))
             {
                 ::close(fd);
                 fd = -1;
@@ -158,6 +176,20 @@ public:
         });
         far.join();
         return fd;
+    }
+
+    // Gives the far side i_count more addresses, FarAddress + 1 on, so that many far peers need not
+    // share one; false when they cannot be had.
+    bool AddFarAddresses(int i_count) const
+    {
+        bool added = true;
+        std::thread far([this, i_count, &added] {
+            added = ::setns(m_farNamespace, CLONE_NEWNET) == 0;
+            for (int n = 1; added && n <= i_count; ++n)
+                added = Configure(("far0:" + std::to_string(n)).c_str(), FarAddress + quint32(n), 0);
+        });
+        far.join();
+        return added;
     }
 
 private:
@@ -250,9 +282,13 @@ private:
         return fd;
     }
 
-    // Takes every packet each device has, and hands each to the other device once it is due.
+    // Takes every packet each device has, and hands each to the other device once it is due. Packets
+    // are handed over a few at a time between takes: what comes meanwhile, as the other side's
+    // answers to the first packets of a burst, is held from when it came, not from when a burst of a
+    // thousand packets has been handed over, which would add to its round trip as a queue would.
     void Forward()
     {
+        constexpr int kHandedBetweenTakes = 16;
         const int fds[2] = {m_near, m_far};
         Line lines[Paths];
         std::uniform_int_distribution<int> draw(0, 999999);
@@ -261,11 +297,13 @@ private:
         {
             const Clock::time_point now = Clock::now();
             int waitMs = 50;
+            int handed = 0;
             for (Line& line : lines)
                 for (int side = 0; side < 2; ++side)
                 {
                     std::deque<Packet>& held = line.held[side];
-                    for (; !held.empty() && held.front().due <= now; held.pop_front())
+                    for (; !held.empty() && held.front().due <= now && handed < kHandedBetweenTakes;
+                         held.pop_front(), ++handed)
                     {
                         const std::vector<char>& bytes = held.front().bytes;
                         [[maybe_unused]] const ssize_t written = ::write(fds[1 - side], bytes.data(), bytes.size());
