@@ -1415,6 +1415,8 @@ private slots:
             if (kind == QLatin1String("again"))
             {
                 QVERIFY(ReadAllBeforeLook(*peer, read, sent));
+                // As when its next request comes: the system has seen the last answer taken.
+                QTRY_COMPARE(ConnectionOf(kind)->WaitingBytes(), qint64(0));
                 ConnectionOf(kind)->SendFrame(Answer(kilobytes));
                 sent += 4 + Answer(kilobytes).size();
             }
